@@ -1,0 +1,48 @@
+#pragma once
+// The process-wide records and the start-up and shut-down steps that do not need a window.
+// The program's main() creates one instance and passes its members to whoever needs them.
+
+#include <filesystem>
+#include <string>
+
+#include "app/ProgramSettings.h"
+#include "link/LinkStatus.h"
+#include "link/SerialPort.h"
+#include "link/UnitState.h"
+
+namespace corvane3 {
+
+class Corvane3App {
+public:
+    Corvane3App();
+
+    // Start-up initialisation: brand name from the executable's folder, polling interval and
+    // model code to their start values, the configuration path worked out (configOverride
+    // wins when not empty).
+    void InitialiseStartup(const std::filesystem::path& executablePath,
+                           const std::filesystem::path& configOverride);
+
+    // Reads the configuration file into the settings and the serial port, then takes the
+    // RS-232 settings copy. A missing file or missing keys leave the defaults.
+    void LoadConfiguration();
+    // Writes the settings and the serial port's settings back. False (with the reason in
+    // error) when the file cannot be written.
+    bool SaveConfiguration(std::string& error);
+
+    const std::filesystem::path& ConfigurationPath() const { return configurationPath_; }
+    const std::string& BrandName() const { return brandName_; }
+    bool HasBrand() const { return !brandName_.empty(); }
+
+    CLinkStatus linkStatus;
+    CSerialPort serialPort{linkStatus};
+    CProgramSettings settings;
+    CUnitState unitState;
+    // The line settings the instrument-side serial dialog edits, copied after loading.
+    SerialLineSettings rs232Settings;
+
+private:
+    std::filesystem::path configurationPath_;
+    std::string brandName_;
+};
+
+}  // namespace corvane3
