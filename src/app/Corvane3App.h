@@ -9,6 +9,7 @@
 #include "link/LinkStatus.h"
 #include "link/SerialPort.h"
 #include "link/UnitState.h"
+#include "poll/PollingShared.h"
 
 namespace corvane3 {
 
@@ -37,6 +38,7 @@ public:
     CSerialPort serialPort{linkStatus};
     CProgramSettings settings;
     CUnitState unitState;
+    CPollingShared polling;
     // The line settings the instrument-side serial dialog edits, copied after loading.
     SerialLineSettings rs232Settings;
 

@@ -3,14 +3,33 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
 
 #include "app/CommandLine.h"
 #include "app/Corvane3App.h"
+#include "app/HeadlessRun.h"
 
 using namespace corvane3;
 
 namespace {
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) { interrupted = true; }
+
+bool HasArgument(int argc, char* argv[], const char* wanted) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Shows the error of an unrecognised command-line file type, titled as the program's errors are.
 void ShowUnrecognizedFileType(const CommandLineFile& file) {
@@ -20,35 +39,24 @@ void ShowUnrecognizedFileType(const CommandLineFile& file) {
     box.exec();
 }
 
-}  // namespace
+// A whole number from an option; false (with a message) when it is not one.
+bool OptionNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum,
+                  int& value) {
+    if (!parser.isSet(option)) {
+        return true;
+    }
+    bool ok = false;
+    value = parser.value(option).toInt(&ok);
+    if (!ok || value < minimum) {
+        std::fprintf(stderr, "corvane3: --%s needs a whole number of at least %d, not \"%s\"\n",
+                     option.names().first().toUtf8().constData(), minimum,
+                     parser.value(option).toUtf8().constData());
+        return false;
+    }
+    return true;
+}
 
-int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane3"));
-    QApplication::setApplicationVersion(QStringLiteral(CORVANE3_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption configOption(
-        QStringLiteral("config"), QStringLiteral("Use the configuration file <path>."),
-        QStringLiteral("path"));
-    parser.addOption(configOption);
-    parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
-                                 QStringLiteral("[file]"));
-    parser.process(application);
-
-    Corvane3App app;
-    app.InitialiseStartup(QApplication::applicationFilePath().toStdString(),
-                          parser.value(configOption).toStdString());
-    app.LoadConfiguration();
-
-    // The whole rest of the command line is one file name.
-    const CommandLineFile file =
-        ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString());
+int RunWithWindows(Corvane3App& app, const CommandLineFile& file) {
     switch (file.kind) {
         case CommandLineFileKind::kUnrecognized:
             ShowUnrecognizedFileType(file);
@@ -59,14 +67,77 @@ int main(int argc, char* argv[]) {
                          file.fileName.c_str());
             break;
         case CommandLineFileKind::kNone:
-            std::fprintf(stderr, "corvane3: the main status window is not part of this build yet\n");
+            std::fprintf(stderr,
+                         "corvane3: the main status window is not part of this build yet; "
+                         "try --headless\n");
             break;
     }
-
     std::string error;
     if (!app.SaveConfiguration(error)) {
         std::fprintf(stderr, "corvane3: %s\n", error.c_str());
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const bool headless = HasArgument(argc, argv, "--headless");
+    std::unique_ptr<QCoreApplication> application;
+    if (headless) {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Corvane3"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE3_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption configOption(
+        QStringLiteral("config"), QStringLiteral("Use the configuration file <path>."),
+        QStringLiteral("path"));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("No window: poll the instrument and print status lines."));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Headless: the serial port <path>."),
+                                        QStringLiteral("path"));
+    const QCommandLineOption intervalOption(
+        QStringLiteral("interval"), QStringLiteral("Headless: poll every <seconds> (2 or more)."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption pollsOption(
+        QStringLiteral("polls"), QStringLiteral("Headless: stop after <n> status records."),
+        QStringLiteral("n"));
+    parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
+                                 QStringLiteral("[file]"));
+    parser.process(*application);
+
+    Corvane3App app;
+    app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
+                          parser.value(configOption).toStdString());
+    app.LoadConfiguration();
+
+    if (headless) {
+        HeadlessOptions options;
+        options.port = parser.value(portOption).toStdString();
+        if (!OptionNumber(parser, intervalOption, 1, options.intervalSeconds) ||
+            !OptionNumber(parser, pollsOption, 1, options.polls)) {
+            return 2;
+        }
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+        // The configuration is only read here: a headless run never changes it.
+        return RunHeadless(app, options, std::cout, interrupted);
+    }
+
+    // The whole rest of the command line is one file name.
+    return RunWithWindows(app, ParseCommandLineFile(
+                                   parser.positionalArguments().join(QLatin1Char(' ')).toStdString()));
 }

@@ -1,0 +1,46 @@
+#pragma once
+// The hand-over of one user command to the polling thread.
+//
+// A sender claims the mailbox, fills it and marks it pending; the thread sends the command,
+// reads the reply into the Response buffer, sets CommandAccepted and frees the mailbox. A
+// command in flight is never overwritten: a sender that finds the mailbox busy is refused.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace corvane3 {
+
+struct MailboxCommand {
+    std::string code;  // for example "W22"
+    std::string data;  // empty for commands without input
+    std::uint32_t parameter = 0;  // 0, a password 1..99999, or the Factory access option
+    std::int32_t replyLimit = 256;
+    std::int32_t notificationCode = 0;  // posted when the reply has arrived; 0 posts nothing
+};
+
+class CCommandMailbox {
+public:
+    // Places command when the mailbox is free. False (nothing changes) while one is pending.
+    bool TrySend(const MailboxCommand& command);
+    // As TrySend, but waits up to timeout for the pending command to finish first.
+    bool SendWaiting(const MailboxCommand& command, std::chrono::milliseconds timeout);
+    // True while a command waits to be sent or is being sent.
+    bool IsPending() const { return state_.load(std::memory_order_acquire) != kFree; }
+
+    // Polling thread: the pending command, if there is one.
+    bool TakePending(MailboxCommand& command) const;
+    // Polling thread: the command is done; the mailbox is free again.
+    void Finish();
+
+    // 1 when the last command's reply carried no refusal mark.
+    std::atomic<bool> CommandAccepted{false};
+
+private:
+    enum State : int { kFree, kFilling, kPending };
+    std::atomic<int> state_{kFree};
+    MailboxCommand command_;  // written only in kFilling, read only in kPending
+};
+
+}  // namespace corvane3

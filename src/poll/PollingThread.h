@@ -1,0 +1,93 @@
+#pragma once
+// The background thread that owns the conversation with the instrument.
+//
+// In passes about 250 ms apart it keeps the link up (identity poll, port resets every fifth
+// failure), and while the unit answers it serves, in this order, one mailbox command, the
+// diagnostics listening mode, one Request flag, and the status poll every PollingInterval
+// seconds. It reports through the Link status text and notification codes only.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/ProgramSettings.h"
+#include "poll/AutoResetEvent.h"
+#include "poll/QuerySteps.h"
+
+namespace corvane3 {
+
+// Time between two passes, and what each online pass adds to the Poll timer.
+inline constexpr int kPassPeriodMs = 250;
+// Identity polls that fail in a row before the fifth one resets the port.
+inline constexpr int kFailuresBeforeReset = 4;
+// How long StopBackgroundThread waits for the thread to end: 51 looks, 100 ms apart.
+inline constexpr int kStopLooks = 51;
+inline constexpr std::chrono::milliseconds kStopLookPeriod{100};
+// The diagnostic line buffer; a longer line is handed on when it fills the buffer.
+inline constexpr std::size_t kDiagnosticLineLimit = 255;
+
+// Steps that belong to other parts of the program and are plugged in when they exist.
+struct PollingHooks {
+    // One step of a running sweep. Returns true for a host sweep step (the thread then clears
+    // the sweep flag and posts 29); false for an instrument sweep step, which has posted 29
+    // itself and leaves the flag set.
+    std::function<bool(PollContext&)> sweepStep;
+    // Moves the instrument and the port to new line settings.
+    std::function<void(PollContext&)> reconfigureSerial;
+    // The ports the search for an instrument tries; by default DefaultPortList.
+    PortLister listPorts;
+};
+
+class CPollingThread {
+public:
+    // Every reference must outlive this object.
+    CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status,
+                   CPollingShared& shared, const CProgramSettings& settings,
+                   INotificationSink& sink, PollingHooks hooks = {});
+    // Stops the thread and waits for it.
+    ~CPollingThread();
+    CPollingThread(const CPollingThread&) = delete;
+    CPollingThread& operator=(const CPollingThread&) = delete;
+
+    // Starts the thread; does nothing while one runs.
+    void StartBackgroundThread();
+    // Signals the stop event and waits up to 51 x 100 ms for the thread to end. True when it
+    // ended (it is then joined and forgotten); false when it is still busy in an exchange, in
+    // which case it keeps running and ends after that exchange.
+    bool StopBackgroundThread();
+    bool IsRunning() const { return thread_.joinable(); }
+
+private:
+    void Run();
+    void Pass(int& code);
+    void IdentityPoll();
+    void ServeMailbox(int& code);
+    void ListenForDiagnostics(int& code);
+    bool RunRequest(int& code);
+    void PollIfDue(int& code);
+
+    CSerialPort& port_;
+    CUnitState& unit_;
+    CLinkStatus& status_;
+    CPollingShared& shared_;
+    const CProgramSettings& settings_;
+    INotificationSink& sink_;
+    PollingHooks hooks_;
+
+    std::thread thread_;
+    CAutoResetEvent stopEvent_;
+    std::atomic<bool> finished_{false};
+
+    // Thread-local state of a run.
+    std::unique_ptr<CTolvexLink> link_;
+    std::unique_ptr<CQuerySteps> steps_;
+    std::unique_ptr<PollContext> context_;
+    int failureCount_ = 0;
+    long long pollTimerMs_ = 0;
+    std::string diagnosticLine_;
+};
+
+}  // namespace corvane3

@@ -1,0 +1,72 @@
+#pragma once
+// The steps the polling thread runs against the instrument: identification when the unit comes
+// online, the status poll, the one-shot queries that windows request, and the search for an
+// instrument whose port and line settings are unknown. Each announces itself in the Link status
+// text ("D1...", "D1...OK", ...). All run on the polling thread with the port's exchange lock held.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/LinkStatus.h"
+#include "link/Notification.h"
+#include "link/TolvexLink.h"
+#include "link/UnitState.h"
+#include "poll/PollingShared.h"
+
+namespace corvane3 {
+
+// Everything a step works on. All references outlive the steps.
+struct PollContext {
+    CSerialPort& port;
+    CTolvexLink& link;
+    CUnitState& unit;
+    CLinkStatus& status;
+    CPollingShared& shared;
+    INotificationSink& sink;
+};
+
+// Lists the ports the search tries, in order.
+using PortLister = std::function<std::vector<std::string>()>;
+// The serial ports of this machine followed by the configured port when it is not among them
+// (a USB adapter with another name, a pseudo-terminal).
+std::vector<std::string> DefaultPortList(const CSerialPort& port);
+
+// The modified Julian date of a time given in seconds since 1970-01-01 00:00 UTC.
+double ModifiedJulianDate(double secondsSince1970);
+
+class CQuerySteps {
+public:
+    explicit CQuerySteps(PollContext context) : c_(context) {}
+
+    // "Version..." (C03) and, on a Tq9000, "DCC Version..." (B21).
+    bool Identification();
+    // D*1, D*2, D*5, B20, outlier counts and the unit's date and time, as the model has them,
+    // each only while all before succeeded; "Ready" or "Error" (then the port is reset).
+    bool PollStep();
+    bool EventLog();
+    bool FactoryEventLog();
+    bool DccTelecom();
+    bool TimeOfDay();
+    bool Ethernet();
+    bool DateAndTime();
+    bool SecurityCheck();
+    // Tries line settings on every listed port until the unit answers or keepSearching()
+    // turns false. Posts 19 before each attempt, then 20 (found) or 21 (not found).
+    bool AutoDetect(const PortLister& listPorts, const std::function<bool()>& keepSearching);
+
+    // One attempt of the search: the settings, notification 19, a port reset and the
+    // identity poll. Its result becomes the Online flag.
+    bool Attempt(const SerialLineSettings& settings);
+
+private:
+    void Status(const std::string& text) { c_.status.SetLinkStatus(text); }
+    // SendCmd, then GetResponse with ETX into reply.
+    bool Exchange(const char* code, std::uint32_t parameter, const char* data, std::string& reply,
+                  int limit);
+    bool ReadEventLog(const char* code, std::uint32_t parameter, std::string QueryResults::*log);
+
+    PollContext c_;
+};
+
+}  // namespace corvane3
