@@ -1,54 +1,77 @@
 #pragma once
-// A notification sink that remembers what was posted, for tests.
+// Notification sinks that remember what was posted, and let a test wait for what it expects.
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
-#include <vector>
-
 #include <string>
+#include <vector>
 
 #include "link/LinkStatus.h"
 #include "link/Notification.h"
 
 namespace corvane3::testing {
 
-class RecordingSink : public INotificationSink {
+// Records items and wakes waiters whenever one arrives.
+template <typename Item>
+class WaitableLog {
 public:
-    void PostNotification(int code) override {
-        std::lock_guard lock(mutex_);
-        codes_.push_back(code);
+    void Add(Item item) {
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(std::move(item));
+        }
+        changed_.notify_all();
     }
-    std::vector<int> Codes() const {
+    std::vector<Item> Items() const {
         std::lock_guard lock(mutex_);
-        return codes_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<int> codes_;
-};
-
-// Link status lines in the order they were set.
-class StatusLog : public INotificationSink {
-public:
-    explicit StatusLog(CLinkStatus& status) : status_(status) { status_.SetSink(this); }
-    ~StatusLog() override { status_.SetSink(nullptr); }
-    void PostNotification(int) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(status_.Text());
-    }
-    std::vector<std::string> Lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
+        return items_;
     }
     void Clear() {
         std::lock_guard lock(mutex_);
-        lines_.clear();
+        items_.clear();
+    }
+    // Waits until done(items) is true or timeout passes; returns done's last answer.
+    bool WaitUntil(const std::function<bool(const std::vector<Item>&)>& done,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return done(items_); });
+    }
+    // Waits until item has been recorded count times.
+    bool WaitForCount(const Item& item, std::size_t count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
+        return WaitUntil(
+            [&](const std::vector<Item>& items) {
+                return static_cast<std::size_t>(std::count(items.begin(), items.end(), item)) >=
+                       count;
+            },
+            timeout);
     }
 
 private:
-    CLinkStatus& status_;
     mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
+    mutable std::condition_variable changed_;
+    std::vector<Item> items_;
+};
+
+class RecordingSink : public INotificationSink, public WaitableLog<int> {
+public:
+    void PostNotification(int code) override { Add(code); }
+    std::vector<int> Codes() const { return Items(); }
+};
+
+// Link status lines in the order they were set.
+class StatusLog : public INotificationSink, public WaitableLog<std::string> {
+public:
+    explicit StatusLog(CLinkStatus& status) : status_(status) { status_.SetSink(this); }
+    ~StatusLog() override { status_.SetSink(nullptr); }
+    void PostNotification(int) override { Add(status_.Text()); }
+    std::vector<std::string> Lines() const { return Items(); }
+
+private:
+    CLinkStatus& status_;
 };
 
 }  // namespace corvane3::testing
