@@ -1,0 +1,225 @@
+// The simulated unit's replies read the way the program reads them: fixed characters counted
+// from the STX, scans from character 1, the refusal mark, and settings that later queries
+// report back.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "link/CommandFrame.h"
+#include "sim/SimulatedInstrument.h"
+
+namespace corvane3::sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Unit {
+  public:
+    explicit Unit(InstrumentConfig config = {}) : config_(Quick(config)), unit_(config_, start_) {}
+
+    // The reply to the frame the program would send; "" when the unit sends nothing.
+    std::string Send(std::string_view code, std::uint32_t parameter = 0, std::string_view data = {},
+                     SimClock::duration after = 1s) {
+        const std::string frame = BuildFrame(code, parameter, data, config_.model);
+        const ReceivedFrame received = SplitFrame(frame.substr(1, frame.size() - 2));
+        return unit_.HandleFrame(received, start_ + after).value_or("");
+    }
+    CSimulatedInstrument& operator*() { return unit_; }
+    SimClock::time_point Start() const { return start_; }
+
+  private:
+    static InstrumentConfig Quick(InstrumentConfig config) {
+        config.warmup = 0ms;
+        return config;
+    }
+    InstrumentConfig config_;
+    SimClock::time_point start_ = SimClock::now();
+    CSimulatedInstrument unit_;
+};
+
+InstrumentConfig Model(int model, unsigned password = 0) {
+    InstrumentConfig config;
+    config.model = model;
+    config.password = password;
+    return config;
+}
+
+TEST(ProtectedCommands, RefusedWithoutThePasswordAcceptedWithIt) {
+    const std::uint32_t kPassword = 4242;
+    struct Case {
+        const char* name;
+        int model;
+        unsigned password;  // set on the unit; 0 for none
+        const char* code;
+        std::uint32_t parameter;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"no security, no password", 403, 0, "W18", 0, false},
+        {"security, no password", 403, kPassword, "W18", 0, true},
+        {"security, wrong password", 403, kPassword, "A06", 4243, true},
+        {"security, right password", 403, kPassword, "A06", kPassword, false},
+        {"unprotected command under security", 403, kPassword, "W01", 0, false},
+        {"ChronoBeam factory access field", 401, kPassword, "C05", kFactoryAccessOption, false},
+        {"factory access on another model", 402, kPassword, "C05", kFactoryAccessOption, true},
+    };
+    for (const Case& c : cases) {
+        Unit unit(Model(c.model, c.password));
+        const std::string data = std::string(c.code) == "A06"   ? "01/02/27"
+                                 : std::string(c.code) == "C05" ? "9600,7,O,2"
+                                                                : "+000000";
+        const std::string reply = unit.Send(c.code, c.parameter, data);
+        ASSERT_GE(reply.size(), 4u) << c.name;
+        EXPECT_EQ(reply.back(), kEtx) << c.name;
+        EXPECT_EQ(IsRefusal(reply), c.refused) << c.name << ": " << reply;
+    }
+}
+
+TEST(ProtectedCommands, PasswordIsSetReportedAndCleared) {
+    Unit unit(Model(403));
+    EXPECT_EQ(unit.Send("C10")[11], '0');
+    EXPECT_FALSE(IsRefusal(unit.Send("C08", 0, "00123")));
+    EXPECT_EQ(unit.Send("C10")[11], '1');
+    EXPECT_TRUE(IsRefusal(unit.Send("C09", 0)));
+    EXPECT_TRUE(IsRefusal(unit.Send("C08", 124, "00555")));
+    EXPECT_FALSE(IsRefusal(unit.Send("C09", 123)));
+    EXPECT_EQ(unit.Send("C10")[11], '0');
+}
+
+TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
+    Unit unit(Model(403));
+    int counts[4] = {};
+    EXPECT_EQ(std::sscanf(unit.Send("A24", kFactoryAccessOption).c_str() + 1, "%d,%d,%d,%d",
+                          &counts[0], &counts[1], &counts[2], &counts[3]),
+              4);
+    unsigned dccTime = 0;
+    EXPECT_EQ(std::sscanf(unit.Send("B02").c_str() + 1, "%u", &dccTime), 1);
+    int n[14] = {};
+    EXPECT_EQ(std::sscanf(unit.Send("B32").c_str() + 1, "%d %d %d.%d.%d.%d %d.%d.%d.%d %d.%d.%d.%d",
+                          &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9],
+                          &n[10], &n[11], &n[12], &n[13]),
+              14);
+    for (const char* code : {"B33", "B34"}) {
+        int number = 0;
+        char text[32] = {};
+        EXPECT_EQ(std::sscanf(unit.Send(code).c_str() + 1, "%d %31s", &number, text), 2) << code;
+    }
+    const std::string t1 = unit.Send("B30");
+    EXPECT_EQ(t1.substr(1, 2), "ES");
+    EXPECT_EQ(t1.substr(4, 3), "SSM");
+    const std::string e1 = unit.Send("B31");
+    EXPECT_EQ(e1.substr(1, 20), "CRC41 TS160 SSM SSM4");
+    EXPECT_EQ(unit.Send("B21").size(), 8u);  // STX, six characters, ETX
+}
+
+TEST(CommandReplies, FixedCharactersSitWhereTheProgramLooks) {
+    Unit unit(Model(403));
+    const std::string version = unit.Send("C03");
+    const std::size_t word = version.find("Version");
+    ASSERT_NE(word, std::string::npos);
+    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(version[word + 8])));
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version[word + 10])));
+    EXPECT_LT(word + 10, 37u);  // the reader cuts the reply at character 37
+
+    const std::string dateTime = unit.Send("A08");
+    ASSERT_GT(dateTime.size(), 29u);
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(dateTime[26])));
+    EXPECT_EQ(dateTime.substr(dateTime.size() - 3), "\r\n\x03");
+
+    const std::string log = unit.Send("D*3");
+    const int count = std::atoi(log.c_str() + 23);
+    const std::size_t header = log.find('\n');
+    ASSERT_NE(header, std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("\r\n", header); at != std::string::npos;
+         at = log.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    EXPECT_GT(count, 0);
+    EXPECT_EQ(static_cast<std::size_t>(count), lines);
+    EXPECT_NE(log.find('\t'), std::string::npos);
+
+    EXPECT_FALSE(IsRefusal(unit.Send("W18")));
+    EXPECT_EQ(std::atoi(unit.Send("D*3").c_str() + 23), 0);
+}
+
+TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
+    Unit unit(Model(403));
+    unit.Send("C01", kFactoryAccessOption, "01010");
+    unit.Send("W01", 0, "-000123");
+    unit.Send("A13", kFactoryAccessOption, "2000");
+    unit.Send("A18", kFactoryAccessOption, "1");
+    unit.Send("A17", kFactoryAccessOption, "03/14/07");
+    unit.Send("A06", 0, "02/29/28");
+    unit.Send("A07", 0, "13:45:10");
+    unit.Send("B12", 0, "1 1 010.000.000.002 255.255.255.000 010.000.000.001 ");
+    unit.Send("B10", 0, "D4 MUT");
+    unit.Send("B01", 0, "1700000000");
+
+    const D1Values d1 = (*unit).ReadingsD1(unit.Start() + 1s);
+    EXPECT_EQ(d1.serial, 1010u);
+    EXPECT_EQ(d1.freqTune, -123);
+    const D5Values d5 = (*unit).ReadingsD5(unit.Start() + 1s);
+    EXPECT_EQ(d5.restartFaultLevel, 1);
+    EXPECT_EQ(d5.manufactureMonth * 100 + d5.manufactureDay, 314);
+    EXPECT_EQ(unit.Send("A14").substr(11, 4), "2000");
+    EXPECT_EQ(unit.Send("A08").substr(26, 11), "02/29/28 13");
+    EXPECT_EQ(unit.Send("B32"),
+              "\x02"
+              "1 1 010.000.000.002 255.255.255.000 010.000.000.001\x03");
+    EXPECT_EQ(unit.Send("B30"),
+              "\x02"
+              "D4 MUT\x03");
+    EXPECT_NEAR(std::atof(unit.Send("B02").c_str() + 1), 1700000000.0, 5.0);
+}
+
+TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
+    Unit a7730(Model(404));
+    EXPECT_EQ(a7730.Send("D*5")[11], '?');
+    EXPECT_EQ(a7730.Send("A24", kFactoryAccessOption)[11], '?');
+    Unit b7730(Model(402));
+    EXPECT_EQ(b7730.Send("B30")[11], '?');  // no DCC: the telecom interfaces are absent
+    EXPECT_EQ(b7730.Send("D*6", kFactoryAccessOption)[11], '?');
+    Unit chronoBeam(Model(401));
+    EXPECT_TRUE(IsRefusal(chronoBeam.Send("D*6", 0)));
+    const std::string factoryLog = chronoBeam.Send("D*6", kFactoryAccessOption);
+    EXPECT_GT(std::atoi(factoryLog.c_str() + 23), 0);
+    EXPECT_EQ(factoryLog.substr(5, 5), FactoryAccessField());
+}
+
+TEST(CommandReplies, CommandsWhoseReplyNobodyReadsSendNothing) {
+    Unit unit(Model(403));
+    EXPECT_EQ(unit.Send("T*2"), "");
+    EXPECT_EQ(unit.Send("A04", kFactoryAccessOption, "47DC59E4762D"), "");
+    EXPECT_EQ((*unit).DdsWord(), 0x47DC59E4762DULL);
+}
+
+TEST(UnitLifecycle, WarmsUpThenOperatesAndRebootsOnLeavingTheDdsTest) {
+    InstrumentConfig config = Model(403);
+    config.warmup = 60s;
+    config.rebootSilence = 3s;
+    const SimClock::time_point start = SimClock::now();
+    CSimulatedInstrument unit(config, start);
+
+    const D1Values warming = unit.ReadingsD1(start + 10s);
+    EXPECT_EQ(warming.unitStatus, kStatusWarmingUp);
+    EXPECT_EQ(warming.alarms[0], 0xF1u);
+    EXPECT_EQ(warming.alarms[1], 0xF2u);
+    const D1Values operating = unit.ReadingsD1(start + 61s);
+    EXPECT_EQ(operating.unitStatus, kStatusOperating);
+    EXPECT_EQ(operating.alarms[0], 0u);
+
+    const std::string frame = BuildFrame("A02", kFactoryAccessOption, "0", 403);
+    const ReceivedFrame reboot = SplitFrame(frame.substr(1, frame.size() - 2));
+    ASSERT_TRUE(unit.HandleFrame(reboot, start + 70s));
+    const std::string d1 = BuildFrame("D*1", 0, "", 403);
+    const ReceivedFrame poll = SplitFrame(d1.substr(1, d1.size() - 2));
+    EXPECT_FALSE(unit.HandleFrame(poll, start + 71s));  // silent while it reboots
+    EXPECT_TRUE(unit.HandleFrame(poll, start + 74s));
+    EXPECT_EQ(unit.ReadingsD1(start + 75s).unitStatus, kStatusWarmingUp);
+}
+
+}  // namespace
+}  // namespace corvane3::sim

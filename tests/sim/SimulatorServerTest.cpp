@@ -1,0 +1,311 @@
+// The simulator served on a pseudo-terminal: spectrum reads and sweeps, faults, line settings,
+// disconnects, the frame log, and the --override and --log formats.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "sim/CesiumSpectrum.h"
+#include "sim/Escape.h"
+#include "sim/SimClient.h"
+#include "support/TempDir.h"
+
+namespace corvane3::testing {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kGenerous = 5s;
+
+TEST(Spectrum, SinglePointReadsPeakAtTheClockLine) {
+    SimClient client(QuickOptions(403));
+    ASSERT_TRUE(client.Opened());
+    double bestHz = 0, bestVolts = -1;
+    for (int i = -20; i <= 20; ++i) {
+        const double hz = sim::kClockLineDdsHz + 100.0 * i;
+        char word[16];
+        std::snprintf(word, sizeof word, "%012llX", sim::HzToDdsWord(hz));
+        const std::string set = client.Exchange("A04", kFactoryAccessOption, word, 0);
+        EXPECT_TRUE(set.empty());
+        const std::string reply =
+            client.Exchange("A04", kFactoryAccessOption, "?", kEtx, kDdsReadbackLimit);
+        ASSERT_EQ(reply.size(), 6u) << reply;  // five characters of volts and ETX, no STX
+        const double volts = std::atof(reply.c_str());
+        if (volts > bestVolts) {
+            bestVolts = volts;
+            bestHz = hz;
+        }
+    }
+    EXPECT_NEAR(bestHz, sim::kClockLineDdsHz, 100.0);
+    EXPECT_GT(
+        sim::CCesiumSpectrum::CleanSignalVolts(sim::kClockLineDdsHz, 1.0),
+        sim::CCesiumSpectrum::CleanSignalVolts(sim::kClockLineDdsHz + sim::kZeemanSpacingHz, 1.0));
+}
+
+TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
+    sim::SimulatorOptions options = QuickOptions(403);
+    options.instrument.instrumentSweep = true;
+    SimClient client(options);
+    ASSERT_TRUE(client.Opened());
+    const unsigned long long start = 0x47D511C1DF94ULL, step = 0x0000BA69DBDDULL;
+    const std::string echo =
+        client.Exchange("A05", kFactoryAccessOption, "47D511C1DF94,0000BA69DBDD,00021", kLf, 64);
+    ASSERT_FALSE(echo.empty());
+    EXPECT_EQ(echo.front(), kStx);
+    EXPECT_EQ(echo.substr(echo.size() - 2), "\x03\n");
+    for (unsigned long long i = 0; i < 21; ++i) {
+        const std::string line = client.ReadLine();
+        ASSERT_EQ(line.size(), 20u) << i << ": " << line;
+        EXPECT_EQ(line[12], ',');
+        EXPECT_EQ(std::strtoull(line.substr(0, 12).c_str(), nullptr, 16), start + i * step);
+        EXPECT_GT(std::atof(line.c_str() + 13), 0.0);
+    }
+    EXPECT_EQ(client.ReadLine(), "Sweep End\n");
+
+    // "off" stops a running sweep with its own closing line; when idle only the echo comes back.
+    client.Exchange("A05", kFactoryAccessOption, "47D511C1DF94,000000000001,99999", kLf, 64);
+    client.Exchange("A05", kFactoryAccessOption, "off", 0);
+    std::string line;
+    for (int i = 0; i < 100001 && line != "Sweep Off\n"; ++i) {
+        line = client.ReadLine();
+        ASSERT_FALSE(line.empty());
+    }
+    EXPECT_EQ(line, "Sweep Off\n");
+    EXPECT_EQ(client.Exchange("A05", kFactoryAccessOption, "off"),
+              "\x02"
+              "A05 00000 off\x03");
+}
+
+// A reply to D*1 read raw from the slave: everything up to an ETX (high bit or not), or until
+// the line has been quiet for longer than a reply gap.
+std::string RawD1(sim::CSimulatorServer& server) {
+    constexpr int kQuietMs = 400;
+    const int fd = ::open(server.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    std::string got;
+    if (fd >= 0) {
+        const std::string frame = BuildFrame("D*1", 0, "", 403);
+        if (::write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
+            char buffer[512];
+            for (;;) {
+                pollfd pfd{fd, POLLIN, 0};
+                if (::poll(&pfd, 1, kQuietMs) <= 0)
+                    break;
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                got.append(buffer, static_cast<std::size_t>(n));
+                if ((got.back() & 0x7f) == kEtx)
+                    break;
+            }
+        }
+        ::close(fd);
+    }
+    return got;
+}
+
+TEST(Faults, EachFaultShowsInTheD1Reply) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::SimFaults&)> set;
+        std::function<void(const std::string&)> check;
+    };
+    const Case cases[] = {
+        {"silent", [](sim::SimFaults& f) { f.silent = true; },
+         [](const std::string& r) { EXPECT_TRUE(r.empty()); }},
+        {"cut short", [](sim::SimFaults& f) { f.truncateBy = 5; },
+         [](const std::string& r) { EXPECT_EQ(r.size(), 245u); }},
+        {"garbage first", [](sim::SimFaults& f) { f.garbageBeforeReplies = "#\x15~"; },
+         [](const std::string& r) { EXPECT_EQ(r.substr(0, 4), "#\x15~\x02"); }},
+        {"high bit", [](sim::SimFaults& f) { f.highBit = true; },
+         [](const std::string& r) {
+             ASSERT_EQ(r.size(), 250u);
+             EXPECT_EQ(static_cast<unsigned char>(r[0]), 0x82);
+         }},
+        {"mode text", [](sim::SimFaults& f) { f.d1Patch = sim::D1ModeTextCorruption(); },
+         [](const std::string& r) { EXPECT_EQ(r.substr(28, 3), "R-Z"); }},
+        {"status code", [](sim::SimFaults& f) { f.d1Patch = sim::D1StatusCodeCorruption(); },
+         [](const std::string& r) { EXPECT_EQ(r.substr(36, 2), "99"); }},
+        {"gap", [](sim::SimFaults& f) { f.gapInReplies = true; },
+         [](const std::string& r) { EXPECT_EQ(r.size(), 250u); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimClient client(QuickOptions(403));  // sets the line settings the unit expects
+        ASSERT_TRUE(client.Opened());
+        client.Port().ClosePort();  // the terminal keeps its settings; the raw read takes over
+        client.Server().UpdateFaults(c.set);
+        c.check(RawD1(client.Server()));
+    }
+}
+
+TEST(Faults, SevenBitReaderIgnoresHighBitsButNotAGap) {
+    SimClient client(QuickOptions(403));
+    ASSERT_TRUE(client.Opened());
+    client.Server().UpdateFaults([](sim::SimFaults& f) { f.highBit = true; });
+    const std::string masked = client.ReadRecord("D*1", 250);
+    ASSERT_EQ(masked.size(), 250u);
+    EXPECT_EQ(masked.substr(0, 4),
+              "\x02"
+              "D*1");
+
+    client.Server().UpdateFaults([](sim::SimFaults& f) {
+        f = {};
+        f.gapInReplies = true;
+    });
+    EXPECT_LT(client.ReadRecord("D*1", 250).size(), 250u);  // the reader gives up at the gap
+
+    client.Server().UpdateFaults([](sim::SimFaults& f) {
+        f = {};
+        f.refuseProtected = true;
+    });
+    client.Port().ResetPort();
+    EXPECT_TRUE(IsRefusal(client.Exchange("W18")));
+    EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
+}
+
+TEST(LineSettings, UnitAnswersOnlyAtItsOwnSettingsAndMovesAfterC05) {
+    SimClient client(QuickOptions(403));
+    ASSERT_TRUE(client.Opened());
+    SerialLineSettings fast;
+    fast.baudRate = 19200;
+    fast.dataBits = 8;
+    fast.parity = kParityNone;
+    fast.stopBits = kStopBitsOne;
+    client.Open(fast);
+    EXPECT_TRUE(client.Exchange("D*1").empty());
+    EXPECT_EQ(client.Server().Codes().back(), "D*1");  // received and logged, not answered
+
+    client.Open(SerialLineSettings{});
+    const std::string reply = client.Exchange("C05", 0, "19200,8,n,1");
+    EXPECT_EQ(reply.substr(0, 11),
+              "\x02"
+              "C05 00000 ");
+    EXPECT_FALSE(IsRefusal(reply));
+    EXPECT_TRUE(client.Exchange("D*1").empty());
+    client.Open(fast);
+    EXPECT_EQ(client.ReadRecord("D*1", 250).size(), 250u);
+}
+
+TEST(FrameLog, FramesAreKeptInOrderAndSplitIntoTheirFields) {
+    SimClient client(QuickOptions(401));
+    ASSERT_TRUE(client.Opened());
+    client.Exchange("A15", 0, "0");
+    client.Exchange("T*2", 0, {}, 0);
+    client.Exchange("D*6", kFactoryAccessOption);
+    const auto frames = client.Server().WaitForFrames(3, kGenerous);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(client.Server().Codes(), (std::vector<std::string>{"A15", "T*2", "D*6"}));
+    EXPECT_EQ(frames[0].parameter, "00000");
+    EXPECT_EQ(frames[0].data, "0");
+    EXPECT_EQ(frames[2].parameter, FactoryAccessField());
+    EXPECT_EQ(frames[1].raw,
+              "\x02"
+              "T*2 00000 \x03");
+    EXPECT_TRUE(client.Server().WaitForFrame("D*6", kGenerous));
+    EXPECT_FALSE(client.Server().WaitForFrame("W99", 10ms));
+}
+
+TEST(Connection, DisconnectGivesEndOfFileAndReconnectBringsTheLinkBack) {
+    TempDir dir;
+    sim::SimulatorOptions options = QuickOptions(403);
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer server(options);
+    ASSERT_TRUE(server.IsOpen()) << server.Error();
+    const std::string first = server.SlavePath();
+    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), first);
+
+    const int fd = ::open(options.link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    server.Disconnect(50ms);
+    char byte = 0;
+    EXPECT_EQ(::read(fd, &byte, 1), 0);  // end of file
+    EXPECT_LT(::write(fd, "x", 1), 0);
+    ::close(fd);
+
+    ASSERT_TRUE(server.WaitConnected(kGenerous));
+    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), server.SlavePath());
+}
+
+TEST(TextFormats, EscapesRoundTripEveryByte) {
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    const std::string text = sim::EscapeBytes(all);
+    EXPECT_EQ(text.find_first_of("\r\n\t\x02"), std::string::npos);
+    EXPECT_EQ(sim::UnescapeBytes(text), all);
+    EXPECT_EQ(sim::EscapeBytes("\x02"
+                               "D*1 00000 \x03"),
+              "\\x02D*1 00000 \\x03");
+    for (const char* bad : {"\\", "\\q", "\\x4", "\\xZZ"}) {
+        EXPECT_FALSE(sim::UnescapeBytes(bad)) << bad;
+    }
+}
+
+TEST(TextFormats, OverrideFileGivesRepliesInOrderTheLastRepeating) {
+    std::string error;
+    auto overrides = sim::CReplyOverrides::Parse(
+        "# replies for the identity poll\n"
+        "C03\t\\x02C03 00000 Version Z 99\\r\\n\\x03\n"
+        "A24\t\\x021,2,3,4\\x03\n"
+        "A24\t\\x025,6,7,8\\x03\n"
+        "\n"
+        "W22\t\n",
+        error);
+    ASSERT_TRUE(overrides) << error;
+    EXPECT_EQ(overrides->Next("A24"),
+              "\x02"
+              "1,2,3,4\x03");
+    EXPECT_EQ(overrides->Next("A24"),
+              "\x02"
+              "5,6,7,8\x03");
+    EXPECT_EQ(overrides->Next("A24"),
+              "\x02"
+              "5,6,7,8\x03");
+    EXPECT_EQ(overrides->Next("W22"), "");
+    EXPECT_FALSE(overrides->Next("D*1"));
+    EXPECT_FALSE(sim::CReplyOverrides::Parse("C03 no tab\n", error));
+    EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+TEST(TextFormats, TrafficLogReplaysAsAnOverrideFile) {
+    TempDir dir;
+    sim::SimulatorOptions options = QuickOptions(403);
+    options.log = dir.Path() / "session.log";
+    std::vector<std::string> replies;
+    {
+        SimClient client(options);
+        ASSERT_TRUE(client.Opened());
+        replies.push_back(client.Exchange("C03"));
+        replies.push_back(client.Exchange("A24", kFactoryAccessOption));
+        client.Server().WaitForFrames(2, kGenerous);
+    }
+    std::ifstream in(options.log);
+    std::string line, overrideText;
+    std::vector<std::string> received;
+    while (std::getline(in, line)) {
+        const auto entry = sim::ParseTrafficLine(line);
+        ASSERT_TRUE(entry) << line;
+        if (entry->direction == sim::TrafficDirection::kReceived) {
+            received.push_back(entry->bytes);
+        } else if (entry->direction == sim::TrafficDirection::kSent) {
+            overrideText +=
+                received.back().substr(1, 3) + "\t" + sim::EscapeBytes(entry->bytes) + "\n";
+        }
+    }
+    EXPECT_EQ(received, (std::vector<std::string>{"\x02"
+                                                  "C03 00000 \x03",
+                                                  "\x02"
+                                                  "A24 00000 \x03"}));
+    std::string error;
+    auto overrides = sim::CReplyOverrides::Parse(overrideText, error);
+    ASSERT_TRUE(overrides) << error;
+    EXPECT_EQ(overrides->Next("C03"), replies[0]);
+    EXPECT_EQ(overrides->Next("A24"), replies[1]);
+}
+
+}  // namespace
+}  // namespace corvane3::testing
