@@ -1,5 +1,6 @@
 #include "sim/SimulatorCommandLine.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "sim/Escape.h"
@@ -11,6 +12,12 @@ namespace {
 constexpr long kMaxPassword = 99999;
 constexpr long kFirstModel = 400;
 constexpr long kLastModel = 404;
+// Options followed by a value.
+const std::string kValueOptions[] = {
+    "--model",      "--serial",           "--password", "--line", "--warmup",   "--seed",
+    "--link",       "--reconnect",        "--override", "--log",  "--truncate", "--garbage",
+    "--corrupt-d1", "--disconnect-after",
+};
 
 std::optional<long> Number(const std::string& text, long min, long max) {
     char* end = nullptr;
@@ -108,10 +115,11 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
             options.faults.highBit = true;
         } else if (option == "--refuse-protected") {
             options.faults.refuseProtected = true;
-        } else if (const auto text = (option.rfind("--", 0) == 0) ? value() : std::nullopt; !text) {
-            if (result.error.empty()) {
-                result.error = "unknown argument: " + option;
-            }
+        } else if (std::find(std::begin(kValueOptions), std::end(kValueOptions), option) ==
+                   std::end(kValueOptions)) {
+            result.error = "unknown option: " + option;
+        } else if (const auto text = value(); !text) {
+            // value() has said what is missing
         } else if (option == "--model") {
             const auto model = Number(*text, kFirstModel, kLastModel);
             model ? void(options.instrument.model = static_cast<int>(*model)) : fail(*text);
@@ -166,8 +174,6 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
         } else if (option == "--disconnect-after") {
             const auto after = Seconds(*text);
             after ? void(result.disconnectAfter = *after) : fail(*text);
-        } else {
-            result.error = "unknown option: " + option;
         }
     }
     if (result.error.empty() && overrideFile && !result.help) {
