@@ -21,6 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes read per drain step of ResetPort; a shorter read means the input is empty.
 constexpr std::size_t kDrainBlock = 10;
+// A unit that keeps talking (test output, a sweep) would keep the drain going forever; after
+// this long the rest of the input queue is discarded at once instead.
+constexpr std::chrono::milliseconds kDrainLimit{2000};
 constexpr std::uint8_t kSevenBitMask = 0x7f;
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -215,9 +218,11 @@ bool CSerialPort::ConfigureLocked() {
 bool CSerialPort::ResetLocked() {
     linkStatus_.SetLinkStatus("RS232 Reset");
     if (fd_ >= 0) {
+        const auto deadline = Clock::now() + kDrainLimit;
         std::string discarded;
-        while (ReadLocked(kDrainBlock, discarded)) {
+        while (ReadLocked(kDrainBlock, discarded) && Clock::now() < deadline) {
         }
+        ::tcflush(fd_, TCIFLUSH);
     }
     CloseLocked();
     if (OpenLocked()) {

@@ -73,7 +73,8 @@ public:
     // Raw mode, the line settings, DTR and RTS raised, no flow control, default read time-outs.
     // Status "RS232 Configured Ok" and true; on failure the port is closed and the result false.
     bool ConfigurePort();
-    // Status "RS232 Reset"; drains pending input, closes, reopens and reconfigures. Always true:
+    // Status "RS232 Reset"; drains pending input (for at most 2 s, then discards the rest),
+    // closes, reopens and reconfigures. Always true:
     // a failed reopen shows only in the status lines and in the next read or write.
     bool ResetPort();
     // Reads up to count bytes into out (replaced by what arrived; empty if nothing did). With 7

@@ -187,17 +187,20 @@ void CPollingThread::ListenForDiagnostics(int& code) {
         port_.ResetPort();
         return;
     }
+    // Bytes are read one at a time as long as they keep coming, up to the end of the line:
+    // a unit that prints faster than one byte a pass would otherwise fall further and further
+    // behind, and a command reply would drown in the backlog.
     std::string byte;
-    if (!port_.ReadBytes(1, byte)) {
-        return;
-    }
-    diagnosticLine_ += byte;
-    // A line ends at LF; one that fills the buffer is handed on as it is.
-    if (byte[0] == kLf || diagnosticLine_.size() >= kDiagnosticLineLimit) {
-        status_.SetLinkStatus("Response Received");
-        shared_.Response.Set(diagnosticLine_);
-        diagnosticLine_.clear();
-        code = kNotifyDiagnosticLine;
+    while (port_.ReadBytes(1, byte)) {
+        diagnosticLine_ += byte;
+        // A line ends at LF; one that fills the buffer is handed on as it is.
+        if (byte[0] == kLf || diagnosticLine_.size() >= kDiagnosticLineLimit) {
+            status_.SetLinkStatus("Response Received");
+            shared_.Response.Set(diagnosticLine_);
+            diagnosticLine_.clear();
+            code = kNotifyDiagnosticLine;
+            return;
+        }
     }
 }
 

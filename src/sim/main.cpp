@@ -11,14 +11,14 @@
 
 namespace {
 
-// Waits for a signal; with a time-out, returns 0 when it expires first.
-int WaitForSignal(const sigset_t& signals, std::optional<std::chrono::milliseconds> timeout) {
-    if (!timeout) {
+// Waits for a signal; with a time-out of 0 ms or more, returns 0 when it expires first.
+int WaitForSignal(const sigset_t& signals, long long timeoutMs) {
+    if (timeoutMs < 0) {
         int received = 0;
         return ::sigwait(&signals, &received) == 0 ? received : 0;
     }
-    const timespec wait{static_cast<time_t>(timeout->count() / 1000),
-                        static_cast<long>(timeout->count() % 1000) * 1000000L};
+    const timespec wait{static_cast<time_t>(timeoutMs / 1000),
+                        static_cast<long>(timeoutMs % 1000) * 1000000L};
     const int received = ::sigtimedwait(&signals, nullptr, &wait);
     return received > 0 ? received : 0;
 }
@@ -58,14 +58,15 @@ int main(int argc, char** argv) {
     }
     std::cout << server.SlavePath() << std::endl;
 
-    auto disconnectAfter = commandLine.disconnectAfter;
+    // A disconnect asked for on the command line happens once, after its delay.
+    long long disconnectAfterMs = commandLine.disconnectAfter ? commandLine.disconnectAfter->count() : -1;
     for (;;) {
-        const int received = WaitForSignal(signals, disconnectAfter);
+        const int received = WaitForSignal(signals, disconnectAfterMs);
         if (received == SIGINT || received == SIGTERM) {
             break;
         }
-        if (received == 0 && disconnectAfter) {
-            disconnectAfter.reset();
+        if (received == 0 && disconnectAfterMs >= 0) {
+            disconnectAfterMs = -1;
             server.Disconnect();
         } else if (received == SIGUSR1) {
             server.Disconnect();

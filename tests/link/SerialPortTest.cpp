@@ -95,6 +95,21 @@ TEST(SerialPortOpenTest, MissingDeviceGivesOpenFailedAndEveryLaterUseRetriesAndF
     EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
 }
 
+TEST_F(SerialPortTest, ResetEndsEvenWhileThePeerKeepsTalking) {
+    std::atomic<bool> talking{true};
+    std::thread peer([&] {
+        while (talking) {
+            pty_.Write("chatter\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    EXPECT_TRUE(port_.ResetPort());
+    talking = false;
+    peer.join();
+    EXPECT_TRUE(port_.IsOpen());
+    EXPECT_THAT(log_.Lines(), ElementsAre("RS232 Reset", "RS232 Open", "RS232 Configured Ok"));
+}
+
 TEST(SerialPortOpenTest, ResetReopensAndReconfigures) {
     CPseudoTerminal pty;
     CLinkStatus status;

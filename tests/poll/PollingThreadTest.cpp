@@ -1,0 +1,217 @@
+// The polling thread against the simulated instrument on a pseudo-terminal: the frames it
+// sends, the notifications and status lines it gives, and how it rides out faults.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "link/CommandFrame.h"
+#include "poll/PollingThread.h"
+#include "sim/SimulatorServer.h"
+#include "support/RecordingSink.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using ::testing::ElementsAre;
+using namespace std::chrono_literals;
+
+class PollingThreadTest : public ::testing::Test {
+protected:
+    // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
+    // polling thread on that path.
+    void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {},
+               SerialLineSettings line = {}) {
+        sim::SimulatorOptions options;
+        options.instrument.model = model;
+        options.instrument.warmup = 0ms;
+        options.instrument.testLineInterval = 20ms;
+        options.link = dir_.Path() / "unit";
+        options.reconnectAfter = 300ms;
+        if (adjust) {
+            adjust(options);
+        }
+        sim_ = std::make_unique<sim::CSimulatorServer>(options);
+        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
+        line.name = (dir_.Path() / "unit").string();
+        port_.SetSettings(line);
+        PollingHooks hooks;
+        hooks.listPorts = [this] { return std::vector<std::string>{(dir_.Path() / "unit").string()}; };
+        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_,
+                                                   sink_, hooks);
+        thread_->StartBackgroundThread();
+    }
+    void TearDown() override {
+        if (thread_) {
+            EXPECT_TRUE(thread_->StopBackgroundThread());
+        }
+    }
+    std::vector<std::string> CodesSent() const { return sim_->Codes(); }
+
+    testing::TempDir dir_;
+    CLinkStatus status_;
+    testing::StatusLog log_{status_};
+    CSerialPort port_{status_};
+    CUnitState unit_;
+    CPollingShared shared_;
+    CProgramSettings settings_;
+    testing::RecordingSink sink_;
+    std::unique_ptr<sim::CSimulatorServer> sim_;
+    std::unique_ptr<CPollingThread> thread_;
+};
+
+TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
+    Start(403);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    const std::vector<std::string> codes = CodesSent();
+    ASSERT_GE(codes.size(), 12u);
+    EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
+                ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "B21", "D*1", "D*2", "D*5", "B20",
+                            "A24", "A08"));
+    const sim::ReceivedFrame outliers = *sim_->WaitForFrame("A24", 1s);
+    EXPECT_EQ(outliers.parameter, "00000");  // the Factory access field goes to a 401 only
+
+    const UnitStateData data = unit_.Snapshot();
+    EXPECT_EQ(unit_.InstrumentModel, 403);
+    EXPECT_TRUE(unit_.Online);
+    EXPECT_EQ(data.d1.serialNumber, 1234u);
+    EXPECT_EQ(data.d2.serialNumber, 1234u);
+    EXPECT_NE(data.firmwareRevisionLetter, 0);
+    EXPECT_FALSE(data.displayFirmware.empty());
+    EXPECT_FALSE(data.timeText.empty());
+    EXPECT_GT(data.mjd, 40587.0);
+    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+    EXPECT_THAT(log_.Lines(), ::testing::IsSupersetOf({"Unit Online", "Version...OK",
+                                                       "DCC Version...OK", "D1...OK", "D2...OK",
+                                                       "NVRAM...OK", "DCC...OK", "Outliers...OK"}));
+}
+
+TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
+    unit_.Update([](UnitStateData& data) { data.outliers.burpsTotal = 7; });
+    Start(404);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    EXPECT_THAT(CodesSent(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
+    EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
+    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+}
+
+TEST_F(PollingThreadTest, RefusedMailboxCommandStillPostsItsCodeWithAcceptedCleared) {
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+
+    shared_.mailbox.CommandAccepted = true;
+    ASSERT_TRUE(shared_.mailbox.TrySend({"W18", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
+    EXPECT_FALSE(shared_.mailbox.CommandAccepted);
+    EXPECT_TRUE(IsRefusal(shared_.Response.Get()));
+
+    ASSERT_TRUE(shared_.mailbox.SendWaiting({"W18", "", 42, kOrdinaryReplyLimit, kNotifyCatalogueReply}, 5s));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 2));
+    EXPECT_TRUE(shared_.mailbox.CommandAccepted);
+    EXPECT_EQ(sim_->WaitForFrame("W18", 1s)->parameter, "00000");
+    EXPECT_EQ(sim_->Frames().back().parameter, "00042");
+}
+
+TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
+    settings_.PollingEnabled = false;
+    Start(403);
+    ASSERT_TRUE(log_.WaitForCount("DCC Version...OK", 1));
+    sim_->ClearFrames();
+    shared_.SetRequest(Request::kDccTelecom);
+    shared_.SetRequest(Request::kEventLog);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyTelecomFetched, 1));
+    EXPECT_THAT(CodesSent(), ElementsAre("D*3", "B30", "B31"));
+    const std::vector<int> codes = sink_.Codes();
+    const auto eventLog = std::find(codes.begin(), codes.end(), kNotifyEventLogFetched);
+    const auto telecom = std::find(codes.begin(), codes.end(), kNotifyTelecomFetched);
+    EXPECT_LT(eventLog, telecom);
+    const QueryResults results = shared_.Results();
+    EXPECT_FALSE(results.eventLog.empty());
+    EXPECT_TRUE(results.telecom.t1Present);
+    EXPECT_TRUE(results.telecom.e1Present);
+    EXPECT_FALSE(shared_.IsRequested(Request::kEventLog));
+}
+
+TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMailbox) {
+    settings_.PollingInterval = kMinPollingInterval;
+    // A test line now and then, as a real unit prints them; the mailbox reply comes between.
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    // Start test 1, as the diagnostics window does, then listen.
+    ASSERT_TRUE(shared_.mailbox.TrySend({"A01", "1", kFactoryAccessOption, kDiagnosticsReplyLimit,
+                                         kNotifyDiagnosticsDone}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticsDone, 1));
+    shared_.DiagnosticsMode = kDiagnosticsA01;
+    sim_->ClearFrames();
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
+    EXPECT_EQ(shared_.Response.Get().back(), kLf);
+
+    ASSERT_TRUE(shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
+    // More than one polling interval has passed by now without a status request.
+    std::this_thread::sleep_for(std::chrono::seconds(kMinPollingInterval) + 500ms);
+    std::vector<std::string> codes = CodesSent();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "D*1"), 0);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 1);
+
+    shared_.DiagnosticsMode = kDiagnosticsA01 | kDiagnosticsEnd;
+    const auto stop = sim_->WaitForFrame("A01", 10s);
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->data, "0");
+    EXPECT_EQ(stop->parameter, "00000");
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 2));  // polling again
+    EXPECT_EQ(shared_.DiagnosticsMode, 0u);
+}
+
+TEST_F(PollingThreadTest, SilenceThenAnswersAgainBringsTheLinkBack) {
+    Start(402, [](sim::SimulatorOptions& options) { options.faults.silent = true; });
+    ASSERT_TRUE(log_.WaitForCount("Resetting", 1, 60s));
+    EXPECT_FALSE(unit_.Online);
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
+    ASSERT_TRUE(log_.WaitForCount("Unit Online", 1));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    EXPECT_EQ(unit_.InstrumentModel, 402);
+}
+
+TEST_F(PollingThreadTest, DisconnectDuringAPollGivesErrorAndTheLinkRecovers) {
+    Start(403, [](sim::SimulatorOptions& options) { options.pace = true; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    sim_->ClearFrames();
+    settings_.PollingInterval = kMinPollingInterval;
+    ASSERT_TRUE(sim_->WaitForFrame("D*1", 10s));
+    sim_->Disconnect(500ms);
+    ASSERT_TRUE(log_.WaitForCount("Error", 1));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 2, 60s));
+    EXPECT_TRUE(unit_.Online);
+    // The link went down and was found again: "Unit Online" follows the "Error".
+    const std::vector<std::string> lines = log_.Lines();
+    const auto error = std::find(lines.begin(), lines.end(), "Error");
+    EXPECT_NE(std::find(error, lines.end(), "Unit Online"), lines.end());
+}
+
+TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
+    shared_.AutoDetect = true;
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.line.baudRate = 19200; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, 120s));
+    EXPECT_EQ(port_.Settings().baudRate, 19200u);
+    EXPECT_EQ(port_.Settings().dataBits, 7u);
+    const std::vector<int> codes = sink_.Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
+    EXPECT_FALSE(shared_.AutoDetect);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+}
+
+TEST_F(PollingThreadTest, ClearingTheAutoDetectFlagEndsTheSearchWithNotFound) {
+    shared_.AutoDetect = true;
+    Start(403, [](sim::SimulatorOptions& options) { options.faults.silent = true; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectProgress, 2, 60s));
+    shared_.AutoDetect = false;
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectNotFound, 1, 30s));
+    const std::vector<int> codes = sink_.Codes();
+    EXPECT_LE(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 3);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectFound), 0);
+}
+
+}  // namespace
+}  // namespace corvane3
