@@ -31,7 +31,9 @@ bool ReadBool(const CProfileFile& profile, const char* key, const char* defaultV
     return Lower(CleanIniValue(profile.GetString(kMain, key, defaultValue))) == "true";
 }
 
-const char* BoolText(bool value) { return value ? "true" : "false"; }
+const char* BoolText(bool value) {
+    return value ? "true" : "false";
+}
 
 // Decimal text to integer like atoi, but without overflow: out-of-range values saturate.
 long long TextToInteger(const std::string& text) {
@@ -72,11 +74,16 @@ std::string FormatPlotView(const std::array<int, kPlotPanes>& channels) {
 
 const char* ParityText(std::uint32_t parity) {
     switch (parity) {
-        case kParityOdd: return "Odd";
-        case kParityEven: return "Even";
-        case kParityMark: return "Mark";
-        case kParitySpace: return "Space";
-        default: return "None";
+        case kParityOdd:
+            return "Odd";
+        case kParityEven:
+            return "Even";
+        case kParityMark:
+            return "Mark";
+        case kParitySpace:
+            return "Space";
+        default:
+            return "None";
     }
 }
 
@@ -110,12 +117,23 @@ void LoadConfiguration(const CProfileFile& profile, CProgramSettings& settings,
     const std::string parity = CleanIniValue(profile.GetString(kCom, "Parity", "Odd"));
     if (!parity.empty()) {
         switch (std::tolower(static_cast<unsigned char>(parity[0]))) {
-            case 'o': line.parity = kParityOdd; break;
-            case 'e': line.parity = kParityEven; break;
-            case 'n': line.parity = kParityNone; break;
-            case 'm': line.parity = kParityMark; break;
-            case 's': line.parity = kParitySpace; break;
-            default: break;
+            case 'o':
+                line.parity = kParityOdd;
+                break;
+            case 'e':
+                line.parity = kParityEven;
+                break;
+            case 'n':
+                line.parity = kParityNone;
+                break;
+            case 'm':
+                line.parity = kParityMark;
+                break;
+            case 's':
+                line.parity = kParitySpace;
+                break;
+            default:
+                break;
         }
     }
     const std::string stopBits = CleanIniValue(profile.GetString(kCom, "StopBits", "2"));

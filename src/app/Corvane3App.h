@@ -14,7 +14,7 @@
 namespace corvane3 {
 
 class Corvane3App {
-public:
+  public:
     Corvane3App();
 
     // Start-up initialisation: brand name from the executable's folder, polling interval and
@@ -42,7 +42,7 @@ public:
     // The line settings the instrument-side serial dialog edits, copied after loading.
     SerialLineSettings rs232Settings;
 
-private:
+  private:
     std::filesystem::path configurationPath_;
     std::string brandName_;
 };

@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds kInterruptCheckPeriod{100};
 // Queues every code, and keeps the Link status text as it was when its change was posted, so
 // that no line is lost when several follow each other quickly.
 class CStatusCapturingSink : public INotificationSink {
-public:
+  public:
     explicit CStatusCapturingSink(const CLinkStatus& status) : status_(status) {}
     void PostNotification(int code) override {
         if (code == kNotifyLinkStatusChanged) {
@@ -38,7 +38,7 @@ public:
         return line;
     }
 
-private:
+  private:
     const CLinkStatus& status_;
     CNotificationQueue queue_;
     std::mutex mutex_;

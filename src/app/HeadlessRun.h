@@ -11,9 +11,9 @@
 namespace corvane3 {
 
 struct HeadlessOptions {
-    std::string port;      // empty: the configured port
+    std::string port;         // empty: the configured port
     int intervalSeconds = 0;  // 0: the configured interval
-    int polls = 0;         // stop after this many status records; 0: run until interrupted
+    int polls = 0;            // stop after this many status records; 0: run until interrupted
 };
 
 // Runs until options.polls records have arrived or interrupted turns true. Returns the exit

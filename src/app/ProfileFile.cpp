@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "link/Text.h"
+
 namespace corvane3 {
 
 namespace {
@@ -19,11 +21,7 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }
 
 std::string Trim(const std::string& text) {
-    const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
-    auto begin = std::find_if_not(text.begin(), text.end(), isBlank);
-    auto end = std::find_if_not(text.rbegin(), std::string::const_reverse_iterator(begin), isBlank)
-                   .base();
-    return std::string(begin, end);
+    return std::string(TrimBlanks(text));
 }
 
 std::string Unquote(const std::string& value) {
@@ -48,7 +46,8 @@ CProfileFile::CProfileFile(std::filesystem::path path) : path_(std::move(path)) 
         if (trimmed.size() >= 2 && trimmed.front() == '[') {
             const auto close = trimmed.find(']');
             if (close != std::string::npos) {
-                sections_.push_back(Section{Trim(trimmed.substr(1, close - 1)), {Line{text, {}, {}}}});
+                sections_.push_back(
+                    Section{Trim(trimmed.substr(1, close - 1)), {Line{text, {}, {}}}});
                 continue;
             }
         }

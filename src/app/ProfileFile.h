@@ -13,7 +13,7 @@
 namespace corvane3 {
 
 class CProfileFile {
-public:
+  public:
     // Reads path if it exists; a missing file is an empty profile.
     explicit CProfileFile(std::filesystem::path path);
 
@@ -32,7 +32,7 @@ public:
     // save never leaves a half-written file. The folder is created if missing. False on failure.
     bool Save() const;
 
-private:
+  private:
     struct Line {
         std::string text;                // the line as it is written
         std::optional<std::string> key;  // set for key lines

@@ -20,7 +20,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) { interrupted = true; }
+void OnInterrupt(int) {
+    interrupted = true;
+}
 
 bool HasArgument(int argc, char* argv[], const char* wanted) {
     for (int i = 1; i < argc; ++i) {
@@ -98,9 +100,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption configOption(
-        QStringLiteral("config"), QStringLiteral("Use the configuration file <path>."),
-        QStringLiteral("path"));
+    const QCommandLineOption configOption(QStringLiteral("config"),
+                                          QStringLiteral("Use the configuration file <path>."),
+                                          QStringLiteral("path"));
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
         QStringLiteral("No window: poll the instrument and print status lines."));
@@ -110,9 +112,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption intervalOption(
         QStringLiteral("interval"), QStringLiteral("Headless: poll every <seconds> (2 or more)."),
         QStringLiteral("seconds"));
-    const QCommandLineOption pollsOption(
-        QStringLiteral("polls"), QStringLiteral("Headless: stop after <n> status records."),
-        QStringLiteral("n"));
+    const QCommandLineOption pollsOption(QStringLiteral("polls"),
+                                         QStringLiteral("Headless: stop after <n> status records."),
+                                         QStringLiteral("n"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
@@ -138,6 +140,7 @@ int main(int argc, char* argv[]) {
     }
 
     // The whole rest of the command line is one file name.
-    return RunWithWindows(app, ParseCommandLineFile(
-                                   parser.positionalArguments().join(QLatin1Char(' ')).toStdString()));
+    return RunWithWindows(
+        app,
+        ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString()));
 }

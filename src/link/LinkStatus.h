@@ -11,7 +11,7 @@
 namespace corvane3 {
 
 class CLinkStatus {
-public:
+  public:
     // sink may be null (no one is told); it must outlive this object otherwise.
     explicit CLinkStatus(INotificationSink* sink = nullptr) : sink_(sink) {}
 
@@ -21,7 +21,7 @@ public:
     // A copy of the current text. Thread-safe.
     std::string Text() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
     INotificationSink* sink_;

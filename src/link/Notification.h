@@ -28,7 +28,7 @@ enum NotificationCode : int {
 // Receives notification codes. PostNotification may be called from any thread and must not
 // block: the receiver handles the code later on its own thread.
 class INotificationSink {
-public:
+  public:
     virtual ~INotificationSink() = default;
     virtual void PostNotification(int code) = 0;
 };

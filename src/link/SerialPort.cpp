@@ -37,11 +37,10 @@ bool SpeedForBaud(std::uint32_t baud, speed_t& speed) {
         speed_t speed;
     };
     static constexpr Entry kSpeeds[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+        {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
     for (const Entry& entry : kSpeeds) {
         if (entry.baud == baud) {
@@ -54,20 +53,29 @@ bool SpeedForBaud(std::uint32_t baud, speed_t& speed) {
 
 tcflag_t CharacterSizeFlag(std::uint32_t dataBits) {
     switch (dataBits) {
-        case 5: return CS5;
-        case 6: return CS6;
-        case 7: return CS7;
-        default: return CS8;
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
     }
 }
 
 tcflag_t ParityFlags(std::uint32_t parity) {
     switch (parity) {
-        case kParityOdd: return PARENB | PARODD;
-        case kParityEven: return PARENB;
-        case kParityMark: return PARENB | CMSPAR | PARODD;
-        case kParitySpace: return PARENB | CMSPAR;
-        default: return 0;
+        case kParityOdd:
+            return PARENB | PARODD;
+        case kParityEven:
+            return PARENB;
+        case kParityMark:
+            return PARENB | CMSPAR | PARODD;
+        case kParitySpace:
+            return PARENB | CMSPAR;
+        default:
+            return 0;
     }
 }
 
@@ -107,7 +115,8 @@ void CSerialPort::SetSettings(const SerialLineSettings& settings) {
 }
 
 std::string CSerialPort::DevicePathForName(const std::string& name) {
-    const bool comPrefix = name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+    const bool comPrefix = name.size() > 3 &&
+                           std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
                            std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
                            std::toupper(static_cast<unsigned char>(name[2])) == 'M';
     if (!comPrefix) {
@@ -238,15 +247,16 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
     }
     std::string buffer(count, '\0');
     std::size_t got = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(
-                                             readTotalConstantMs_ +
-                                             kReadTotalMultiplierMs * static_cast<long>(count));
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(readTotalConstantMs_ +
+                                                 kReadTotalMultiplierMs * static_cast<long>(count));
     Clock::time_point lastByte{};
     while (got < count) {
         int wait = MillisecondsUntil(deadline);
         if (got > 0) {
-            wait = std::min(wait, MillisecondsUntil(lastByte + std::chrono::milliseconds(
-                                                                   kReadIntervalTimeoutMs)));
+            wait = std::min(
+                wait,
+                MillisecondsUntil(lastByte + std::chrono::milliseconds(kReadIntervalTimeoutMs)));
         }
         if (wait <= 0) {
             break;

@@ -55,7 +55,7 @@ inline constexpr int kDefaultReadTotalConstantMs = 1000;
 inline constexpr int kLongReadTotalConstantMs = 30000;
 
 class CSerialPort {
-public:
+  public:
     // linkStatus receives the port's status lines; it must outlive the port.
     explicit CSerialPort(CLinkStatus& linkStatus);
     ~CSerialPort();
@@ -97,7 +97,7 @@ public:
     // Device path that a port name opens: "COMn" gives /dev/ttyS(n-1); anything else as it is.
     static std::string DevicePathForName(const std::string& name);
 
-private:
+  private:
     bool OpenLocked();
     bool ConfigureLocked();
     bool ResetLocked();

@@ -56,7 +56,8 @@ template <typename Record>
 bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& record) {
     char scratch[kScratchSize] = {};
     if (column.start < reply.size()) {
-        const std::size_t n = std::min({column.length, reply.size() - column.start, kScratchSize - 1});
+        const std::size_t n =
+            std::min({column.length, reply.size() - column.start, kScratchSize - 1});
         std::memcpy(scratch, reply.data() + column.start, n);
     }
     return std::visit(
@@ -65,14 +66,16 @@ bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& re
             using Field = std::remove_reference_t<decltype(field)>;
             if constexpr (std::is_same_v<Field, std::uint32_t>) {
                 unsigned value = field;
-                const bool ok = Scan(scratch, column.conversion == Conversion::kHex ? "%x" : "%u", value);
+                const bool ok =
+                    Scan(scratch, column.conversion == Conversion::kHex ? "%x" : "%u", value);
                 field = value;
                 return ok;
             } else if constexpr (std::is_same_v<Field, std::int32_t>) {
                 long value = field;
                 const bool ok = Scan(scratch, "%ld", value);
-                field = static_cast<std::int32_t>(std::clamp<long>(
-                    value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+                field = static_cast<std::int32_t>(
+                    std::clamp<long>(value, std::numeric_limits<std::int32_t>::min(),
+                                     std::numeric_limits<std::int32_t>::max()));
                 return ok;
             } else if constexpr (std::is_same_v<Field, float>) {
                 if (column.conversion == Conversion::kDacGain) {
@@ -104,7 +107,8 @@ bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& re
 template <typename Record>
 bool ColumnValid(const Column<Record>& column, const Record& record) {
     switch (column.check) {
-        case Check::kNone: return true;
+        case Check::kNone:
+            return true;
         case Check::kModeText: {
             const std::string& text = record.*std::get<std::string Record::*>(column.field);
             return text == "R+Z" || text == "R+T";
@@ -113,7 +117,8 @@ bool ColumnValid(const Column<Record>& column, const Record& record) {
             const char state = record.*std::get<char Record::*>(column.field);
             return state == 'c' || state == 'f';
         }
-        case Check::kRange: break;
+        case Check::kRange:
+            break;
     }
     const double value = std::visit(
         [&](auto member) -> double {
@@ -249,10 +254,9 @@ bool ParseD2Record(std::string_view reply, D2Record& record, bool& instrumentSwe
     bool dacGainScanned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i == kD2ModelRow) {
-            const std::string_view model =
-                reply.size() >= kD2ModelStart + kD2ModelLength
-                    ? reply.substr(kD2ModelStart, kD2ModelLength)
-                    : std::string_view();
+            const std::string_view model = reply.size() >= kD2ModelStart + kD2ModelLength
+                                               ? reply.substr(kD2ModelStart, kD2ModelLength)
+                                               : std::string_view();
             if (model == "ver" || model == "370") {
                 record.modelCode = kModel7730A;
                 continue;
@@ -316,14 +320,13 @@ void ParseD5Record(std::string_view reply, D5Record& record) {
         text.c_str(),
         "\x02%ld,%d,%d,%d,%ld,%ld,%d,%d,%d,%d,%d,%d,%ld,%d,%d,%d,%f,%f,%11[^,],%d,%d,%x,%x,%x,%x,"
         "%x,%c,%c,%c,%x,%c,%c,%c,%x,%d,%d",
-        &r.field1, &r.yearOfManufacture, &r.manufactureDateA, &r.manufactureDateB,
-        &r.powerOnHours, &r.field6, &r.fields7to12[0], &r.fields7to12[1], &r.fields7to12[2],
-        &r.fields7to12[3], &r.fields7to12[4], &r.fields7to12[5], &r.field13, &r.field14,
-        &r.field15, &r.field16, &r.field17, &r.field18, field19, &r.field20, &r.restartFaultLevel,
-        &r.fields22to26[0], &r.fields22to26[1], &r.fields22to26[2], &r.fields22to26[3],
-        &r.fields22to26[4], &r.fields27to29[0], &r.fields27to29[1], &r.fields27to29[2],
-        &r.field30, &r.fields31to33[0], &r.fields31to33[1], &r.fields31to33[2], &r.field34,
-        &r.field35, &r.field36);
+        &r.field1, &r.yearOfManufacture, &r.manufactureDateA, &r.manufactureDateB, &r.powerOnHours,
+        &r.field6, &r.fields7to12[0], &r.fields7to12[1], &r.fields7to12[2], &r.fields7to12[3],
+        &r.fields7to12[4], &r.fields7to12[5], &r.field13, &r.field14, &r.field15, &r.field16,
+        &r.field17, &r.field18, field19, &r.field20, &r.restartFaultLevel, &r.fields22to26[0],
+        &r.fields22to26[1], &r.fields22to26[2], &r.fields22to26[3], &r.fields22to26[4],
+        &r.fields27to29[0], &r.fields27to29[1], &r.fields27to29[2], &r.field30, &r.fields31to33[0],
+        &r.fields31to33[1], &r.fields31to33[2], &r.field34, &r.field35, &r.field36);
     constexpr int kField19 = 19;
     if (scanned >= kField19) {
         r.field19 = field19;
@@ -337,9 +340,9 @@ bool ParseB20Record(std::string_view reply, B20Record& record) {
     const std::string text(reply.substr(1, kB20TextEnd - 1));
     char token[8] = {};
     char source[kB20ReplyLength] = {};
-    const int scanned = std::sscanf(text.c_str(), "%7s %f %f %f %f %d %38s ", token,
-                                    &record.system24, &record.acdc24, &record.dcin24,
-                                    &record.batt24, &record.charge, source);
+    const int scanned =
+        std::sscanf(text.c_str(), "%7s %f %f %f %f %d %38s ", token, &record.system24,
+                    &record.acdc24, &record.dcin24, &record.batt24, &record.charge, source);
     if (scanned >= 1) {
         record.token = token;
     }
@@ -398,7 +401,8 @@ bool ReadD5Record(CTolvexLink& link, CUnitState& unit) {
         return false;
     }
     std::string reply;
-    link.Port().ReadBytes(kD5ReadLength, reply);  // the record's length varies: a short read is normal
+    link.Port().ReadBytes(kD5ReadLength,
+                          reply);  // the record's length varies: a short read is normal
     unit.Update([&](UnitStateData& data) { ParseD5Record(reply, data.d5); });
     return true;
 }

@@ -20,7 +20,7 @@ inline constexpr int kDdsReadbackLimit = 6;
 inline constexpr int kEventLogReplyLimit = 25000;
 
 class CTolvexLink {
-public:
+  public:
     // modelCode is the identified Instrument model code; it decides whether the Factory access
     // option becomes the Factory access field. Both references must outlive the link.
     CTolvexLink(CSerialPort& port, const std::atomic<std::int32_t>& modelCode)
@@ -39,7 +39,7 @@ public:
 
     CSerialPort& Port() { return port_; }
 
-private:
+  private:
     CSerialPort& port_;
     const std::atomic<std::int32_t>& modelCode_;
 };

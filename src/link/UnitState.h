@@ -32,7 +32,7 @@ struct D1Record {
     std::uint32_t serialNumber = 0;
     std::uint32_t days = 0, hours = 0, minutes = 0, seconds = 0;
     std::uint32_t modeNumber = 0;
-    std::string modeText;  // three characters
+    std::string modeText;     // three characters
     std::uint32_t state = 0;  // 0 operating, 1 warming up, 10 minor fault, 11 major fault
     std::uint32_t alarm1 = 0, alarm2 = 0, alarm3 = 0, alarm4 = 0, alarm5 = 0;  // fault bytes
     std::int32_t c = 0;
@@ -70,10 +70,10 @@ struct D2Record {
 // own storage keeps field 16 first, then 14 and 15, and so does this record.
 struct D5Record {
     long field1 = 0;
-    int yearOfManufacture = 0;        // field 2
-    int manufactureDateA = 0;         // field 3, in the order the unit sends it
-    int manufactureDateB = 0;         // field 4
-    long powerOnHours = 0;            // field 5
+    int yearOfManufacture = 0;  // field 2
+    int manufactureDateA = 0;   // field 3, in the order the unit sends it
+    int manufactureDateB = 0;   // field 4
+    long powerOnHours = 0;      // field 5
     long field6 = 0;
     std::array<int, 6> fields7to12{};
     long field13 = 0;
@@ -81,7 +81,7 @@ struct D5Record {
     float field17 = 0, field18 = 0;
     std::string field19;
     int field20 = 0;
-    int restartFaultLevel = 0;        // field 21: non-zero when "Unit Restart" is critical
+    int restartFaultLevel = 0;  // field 21: non-zero when "Unit Restart" is critical
     std::array<unsigned, 5> fields22to26{};
     std::array<char, 3> fields27to29{};
     unsigned field30 = 0;
@@ -118,7 +118,7 @@ struct UnitStateData {
 };
 
 class CUnitState {
-public:
+  public:
     // Read on every exchange (Factory access field) and by every window.
     std::atomic<std::int32_t> InstrumentModel{kModelBeforeIdentification};
     // True while the instrument answers.
@@ -135,7 +135,7 @@ public:
         change(data_);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     UnitStateData data_;
 };

@@ -10,12 +10,12 @@ namespace corvane3 {
 
 class CQueuedNotificationSink : public QObject, public INotificationSink {
     Q_OBJECT
-public:
+  public:
     explicit CQueuedNotificationSink(QObject* parent = nullptr) : QObject(parent) {}
 
     void PostNotification(int code) override;
 
-signals:
+  signals:
     void Notified(int code);
 };
 

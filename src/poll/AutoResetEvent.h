@@ -9,7 +9,7 @@
 namespace corvane3 {
 
 class CAutoResetEvent {
-public:
+  public:
     void Set() {
         {
             std::lock_guard lock(mutex_);
@@ -32,7 +32,7 @@ public:
         return signalled_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable condition_;
     bool signalled_ = false;

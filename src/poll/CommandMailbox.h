@@ -13,15 +13,15 @@
 namespace corvane3 {
 
 struct MailboxCommand {
-    std::string code;  // for example "W22"
-    std::string data;  // empty for commands without input
+    std::string code;             // for example "W22"
+    std::string data;             // empty for commands without input
     std::uint32_t parameter = 0;  // 0, a password 1..99999, or the Factory access option
     std::int32_t replyLimit = 256;
     std::int32_t notificationCode = 0;  // posted when the reply has arrived; 0 posts nothing
 };
 
 class CCommandMailbox {
-public:
+  public:
     // Places command when the mailbox is free. False (nothing changes) while one is pending.
     bool TrySend(const MailboxCommand& command);
     // As TrySend, but waits up to timeout for the pending command to finish first.
@@ -37,7 +37,7 @@ public:
     // 1 when the last command's reply carried no refusal mark.
     std::atomic<bool> CommandAccepted{false};
 
-private:
+  private:
     enum State : int { kFree, kFilling, kPending };
     std::atomic<int> state_{kFree};
     MailboxCommand command_;  // written only in kFilling, read only in kPending

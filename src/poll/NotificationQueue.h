@@ -13,7 +13,7 @@
 namespace corvane3 {
 
 class CNotificationQueue : public INotificationSink {
-public:
+  public:
     void PostNotification(int code) override {
         {
             std::lock_guard lock(mutex_);
@@ -32,7 +32,7 @@ public:
         return code;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable condition_;
     std::deque<int> codes_;

@@ -69,7 +69,7 @@ struct QueryResults {
 
 // A text shared between the threads; readers take a copy.
 class CSharedText {
-public:
+  public:
     void Set(std::string text) {
         std::lock_guard lock(mutex_);
         text_ = std::move(text);
@@ -79,13 +79,13 @@ public:
         return text_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };
 
 class CPollingShared {
-public:
+  public:
     CCommandMailbox mailbox;
 
     // Request flags: a window sets one, the thread clears it and runs the step.
@@ -112,8 +112,10 @@ public:
         change(results_);
     }
 
-private:
-    static constexpr std::size_t Index(Request request) { return static_cast<std::size_t>(request); }
+  private:
+    static constexpr std::size_t Index(Request request) {
+        return static_cast<std::size_t>(request);
+    }
 
     std::array<std::atomic<bool>, static_cast<std::size_t>(Request::kCount)> requests_{};
     mutable std::mutex resultsMutex_;

@@ -229,12 +229,24 @@ bool CPollingThread::RunRequest(int& code) {
         }
         bool ok = false;
         switch (entry.request) {
-            case Request::kEventLog: ok = steps_->EventLog(); break;
-            case Request::kFactoryEventLog: ok = steps_->FactoryEventLog(); break;
-            case Request::kDateAndTime: ok = steps_->DateAndTime(); break;
-            case Request::kDccTelecom: ok = steps_->DccTelecom(); break;
-            case Request::kTimeOfDay: ok = steps_->TimeOfDay(); break;
-            case Request::kEthernet: ok = steps_->Ethernet(); break;
+            case Request::kEventLog:
+                ok = steps_->EventLog();
+                break;
+            case Request::kFactoryEventLog:
+                ok = steps_->FactoryEventLog();
+                break;
+            case Request::kDateAndTime:
+                ok = steps_->DateAndTime();
+                break;
+            case Request::kDccTelecom:
+                ok = steps_->DccTelecom();
+                break;
+            case Request::kTimeOfDay:
+                ok = steps_->TimeOfDay();
+                break;
+            case Request::kEthernet:
+                ok = steps_->Ethernet();
+                break;
             case Request::kSerialReconfiguration:
                 if (hooks_.reconfigureSerial) {
                     hooks_.reconfigureSerial(*context_);
@@ -244,7 +256,8 @@ bool CPollingThread::RunRequest(int& code) {
                 steps_->SecurityCheck();
                 shared_.ClearRequest(entry.request);
                 break;
-            case Request::kCount: break;
+            case Request::kCount:
+                break;
         }
         if (ok) {
             code = entry.notification;
@@ -268,7 +281,8 @@ void CPollingThread::PollIfDue(int& code) {
         }
         return;
     }
-    status_.SetLinkStatus("Ready: " + std::to_string(interval - pollTimerMs_ / kMillisecondsPerSecond));
+    status_.SetLinkStatus("Ready: " +
+                          std::to_string(interval - pollTimerMs_ / kMillisecondsPerSecond));
 }
 
 }  // namespace corvane3

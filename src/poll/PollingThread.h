@@ -42,11 +42,11 @@ struct PollingHooks {
 };
 
 class CPollingThread {
-public:
+  public:
     // Every reference must outlive this object.
-    CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status,
-                   CPollingShared& shared, const CProgramSettings& settings,
-                   INotificationSink& sink, PollingHooks hooks = {});
+    CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status, CPollingShared& shared,
+                   const CProgramSettings& settings, INotificationSink& sink,
+                   PollingHooks hooks = {});
     // Stops the thread and waits for it.
     ~CPollingThread();
     CPollingThread(const CPollingThread&) = delete;
@@ -60,7 +60,7 @@ public:
     bool StopBackgroundThread();
     bool IsRunning() const { return thread_.joinable(); }
 
-private:
+  private:
     void Run();
     void Pass(int& code);
     void IdentityPoll();

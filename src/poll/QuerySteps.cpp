@@ -195,7 +195,9 @@ bool CQuerySteps::ReadEventLog(const char* code, std::uint32_t parameter,
     return ok;
 }
 
-bool CQuerySteps::EventLog() { return ReadEventLog("D*3", 0, &QueryResults::eventLog); }
+bool CQuerySteps::EventLog() {
+    return ReadEventLog("D*3", 0, &QueryResults::eventLog);
+}
 
 bool CQuerySteps::FactoryEventLog() {
     if (c_.unit.InstrumentModel == kModelChronoBeam) {

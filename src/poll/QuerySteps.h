@@ -36,7 +36,7 @@ std::vector<std::string> DefaultPortList(const CSerialPort& port);
 double ModifiedJulianDate(double secondsSince1970);
 
 class CQuerySteps {
-public:
+  public:
     explicit CQuerySteps(PollContext context) : c_(context) {}
 
     // "Version..." (C03) and, on a Tq9000, "DCC Version..." (B21).
@@ -59,7 +59,7 @@ public:
     // identity poll. Its result becomes the Online flag.
     bool Attempt(const SerialLineSettings& settings);
 
-private:
+  private:
     void Status(const std::string& text) { c_.status.SetLinkStatus(text); }
     // SendCmd, then GetResponse with ETX into reply.
     bool Exchange(const char* code, std::uint32_t parameter, const char* data, std::string& reply,

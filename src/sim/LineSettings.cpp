@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "link/Text.h"
+
 namespace corvane3::sim {
 
 namespace {
@@ -38,21 +40,12 @@ std::optional<unsigned> ParseUnsigned(std::string_view text) {
     return value;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 }  // namespace
 
 std::optional<LineSettings> ParseLineSettings(std::string_view text) {
     std::vector<std::string_view> parts;
     for (std::size_t comma = text.find(',');; comma = text.find(',')) {
-        parts.push_back(Trim(text.substr(0, comma)));
+        parts.push_back(TrimBlanks(text.substr(0, comma)));
         if (comma == std::string_view::npos) {
             break;
         }

@@ -44,7 +44,9 @@ CPseudoTerminal::CPseudoTerminal() {
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-CPseudoTerminal::~CPseudoTerminal() { Close(); }
+CPseudoTerminal::~CPseudoTerminal() {
+    Close();
+}
 
 bool CPseudoTerminal::Write(std::string_view bytes) {
     std::size_t written = 0;

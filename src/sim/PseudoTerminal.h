@@ -9,7 +9,7 @@
 namespace corvane3 {
 
 class CPseudoTerminal {
-public:
+  public:
     // Opens a new pair; IsOpen() tells whether that worked.
     CPseudoTerminal();
     ~CPseudoTerminal();
@@ -32,7 +32,7 @@ public:
     // Closes the master: the slave's reads see end of file and its writes fail.
     void Close();
 
-private:
+  private:
     int master_ = -1;
     // Kept open so that the pair survives while no client has the slave open.
     int slaveKeeper_ = -1;

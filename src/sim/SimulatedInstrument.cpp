@@ -1,4 +1,6 @@
 #include "sim/SimulatedInstrument.h"
+#include "link/Text.h"
+#include "link/UnitState.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,16 +12,14 @@
 #include <numbers>
 
 #include "link/CommandFrame.h"
+#include "link/Text.h"
+#include "link/UnitState.h"
 
 namespace corvane3::sim {
 
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr int kModelChronoBeam = 401;
-constexpr int kModelTq9000 = 403;
-constexpr int kModel7730A = 404;
 
 // Alarm codes the simulated unit raises.
 constexpr unsigned kAlarmUnitRestarted = 0x16;
@@ -104,20 +104,10 @@ std::string Bare(const std::string& text) {
     return kStx + text + kEtx;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // A decimal number in [min, max], optionally followed by suffix (W03 sends "+00020f").
 std::optional<long> ParseLong(std::string_view text, long min, long max,
                               std::string_view suffix = {}) {
-    const std::string trimmed(Trim(text));
+    const std::string trimmed(TrimBlanks(text));
     if (trimmed.empty()) {
         return std::nullopt;
     }
@@ -131,7 +121,7 @@ std::optional<long> ParseLong(std::string_view text, long min, long max,
 }
 
 std::optional<double> ParseDouble(std::string_view text, double min, double max) {
-    const std::string trimmed(Trim(text));
+    const std::string trimmed(TrimBlanks(text));
     char* end = nullptr;
     const double value = std::strtod(trimmed.c_str(), &end);
     if (trimmed.empty() || *end != '\0' || !(value >= min && value <= max)) {
@@ -151,7 +141,7 @@ std::optional<unsigned long long> ParseDdsWord(std::string_view text) {
 
 // Three two-digit numbers separated by one of the given characters: "mm/dd/yy", "hh:mm:ss".
 std::optional<std::array<int, 3>> ParseTriple(std::string_view text, std::string_view separators) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     if (text.size() != 8 || separators.find(text[2]) == std::string_view::npos ||
         separators.find(text[5]) == std::string_view::npos) {
         return std::nullopt;
@@ -637,7 +627,7 @@ std::optional<std::string> CSimulatedInstrument::ServoSetting(const ReceivedFram
 std::optional<std::string> CSimulatedInstrument::NvramSetting(const ReceivedFrame& frame,
                                                               SimClock::time_point now) {
     const std::string& code = frame.code;
-    const std::string_view data = Trim(frame.data);
+    const std::string_view data = TrimBlanks(frame.data);
     if (code == "C01") {
         const auto id = ParseLong(data, 0, 99999);
         if (!id) {
@@ -758,7 +748,7 @@ std::optional<std::string> CSimulatedInstrument::TestMode(const ReceivedFrame& f
 
 std::optional<std::string> CSimulatedInstrument::SingleDds(const ReceivedFrame& frame,
                                                            SimClock::time_point now) {
-    const std::string_view data = Trim(frame.data);
+    const std::string_view data = TrimBlanks(frame.data);
     if (data == "?") {
         // The detector's signal in volts, five characters and ETX without STX.
         const double hz = ddsWord_ != 0 ? DdsWordToHz(ddsWord_) : kClockLineDdsHz;
@@ -785,7 +775,7 @@ std::optional<std::string> CSimulatedInstrument::DdsSweep(const ReceivedFrame& f
     if (!config_.instrumentSweep) {
         return NotUnderstood(frame);
     }
-    const std::string_view data = Trim(frame.data);
+    const std::string_view data = TrimBlanks(frame.data);
     // The echo of a sweep command is a line of its own: ETX and LF end it.
     const std::string echoLine = Echo(frame) + frame.data + kEtx;
     if (data == "off") {
@@ -873,7 +863,7 @@ std::optional<std::string> CSimulatedInstrument::Dcc(const ReceivedFrame& frame,
         return NotUnderstood(frame);  // no DCC board: B30/B31 report the interface absent
     }
     const std::string& code = frame.code;
-    const std::string_view data = Trim(frame.data);
+    const std::string_view data = TrimBlanks(frame.data);
     char text[128];
     if (code == "B01") {
         const auto seconds = ParseLong(data, 0, 4294967295L);

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     std::cout << server.SlavePath() << std::endl;
 
     // A disconnect asked for on the command line happens once, after its delay.
-    long long disconnectAfterMs = commandLine.disconnectAfter ? commandLine.disconnectAfter->count() : -1;
+    long long disconnectAfterMs =
+        commandLine.disconnectAfter ? commandLine.disconnectAfter->count() : -1;
     for (;;) {
         const int received = WaitForSignal(signals, disconnectAfterMs);
         if (received == SIGINT || received == SIGTERM) {

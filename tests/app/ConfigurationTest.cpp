@@ -11,7 +11,7 @@ namespace corvane3 {
 namespace {
 
 class ConfigurationTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path WriteIni(const std::string& text) {
         const auto path = dir_.Path() / "Corvane3.ini";
         std::ofstream(path) << text;
@@ -56,8 +56,12 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
 
 TEST_F(ConfigurationTest, PollingIntervalIsClampedAndNonNumbersGiveTheMinimum) {
     const std::pair<std::string, int> cases[] = {
-        {"1", 2}, {"500000", 100000}, {"abc", 2}, {"  37 ; every half minute", 37},
-        {"99999999999999999999", 100000}, {"-5", 2},
+        {"1", 2},
+        {"500000", 100000},
+        {"abc", 2},
+        {"  37 ; every half minute", 37},
+        {"99999999999999999999", 100000},
+        {"-5", 2},
     };
     for (const auto& [text, expected] : cases) {
         Load("[Main]\nPollingInterval=" + text + "\n");
@@ -75,8 +79,9 @@ TEST_F(ConfigurationTest, BooleansAreOnOnlyForTrueInAnyCase) {
 }
 
 TEST_F(ConfigurationTest, LineSettingsAcceptOnlyKnownValues) {
-    Load("[COM]\nPortName=/dev/ttyUSB0 ; adapter\nParity=even\nBaudRate=19200\nDataBits=8\n"
-         "StopBits=1\n");
+    Load(
+        "[COM]\nPortName=/dev/ttyUSB0 ; adapter\nParity=even\nBaudRate=19200\nDataBits=8\n"
+        "StopBits=1\n");
     EXPECT_EQ(line_.name, "/dev/ttyUSB0");
     EXPECT_EQ(line_.parity, kParityEven);
     EXPECT_EQ(line_.baudRate, 19200u);
@@ -112,8 +117,8 @@ TEST_F(ConfigurationTest, OneAndAHalfStopBitsAndMarkParitySaveAsTheirNames) {
 }
 
 TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
-    const auto path = WriteIni(
-        "; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
+    const auto path =
+        WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
     CProfileFile profile(path);
     LoadConfiguration(profile, settings_, line_);
     EXPECT_EQ(settings_.PollingInterval, 30);
@@ -121,8 +126,9 @@ TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
     SaveConfiguration(profile, settings_, line_);
     ASSERT_TRUE(profile.Save());
     const std::string text = ReadFile(path);
-    EXPECT_EQ(text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
-              0u)
+    EXPECT_EQ(
+        text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
+        0u)
         << text;
     EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
 }

@@ -16,14 +16,30 @@ TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
         std::string frame;
     };
     const Case cases[] = {
-        {"C10", 0, "", 403, std::string("\x02" "C10 00000 \x03")},
-        {"W00", 12345, "+0020", 403, std::string("\x02" "W00 12345 +0020\x03")},
-        {"W00", 7, "", 400, std::string("\x02" "W00 00007 \x03")},
-        {"C08", 99999, "00042", 401, std::string("\x02" "C08 99999 00042\x03")},
-        {"D*3", kFactoryAccessOption, "", 403, std::string("\x02" "D*3 00000 \x03")},
-        {"D*3", kFactoryAccessOption, "", 400, std::string("\x02" "D*3 00000 \x03")},
-        {"A4", 0, "?", 403, std::string("\x02" " A4 00000 ?\x03")},
-        {"A04", 123456, "0", 403, std::string("\x02" "A04 123456 0\x03")},
+        {"C10", 0, "", 403,
+         std::string("\x02"
+                     "C10 00000 \x03")},
+        {"W00", 12345, "+0020", 403,
+         std::string("\x02"
+                     "W00 12345 +0020\x03")},
+        {"W00", 7, "", 400,
+         std::string("\x02"
+                     "W00 00007 \x03")},
+        {"C08", 99999, "00042", 401,
+         std::string("\x02"
+                     "C08 99999 00042\x03")},
+        {"D*3", kFactoryAccessOption, "", 403,
+         std::string("\x02"
+                     "D*3 00000 \x03")},
+        {"D*3", kFactoryAccessOption, "", 400,
+         std::string("\x02"
+                     "D*3 00000 \x03")},
+        {"A4", 0, "?", 403,
+         std::string("\x02"
+                     " A4 00000 ?\x03")},
+        {"A04", 123456, "0", 403,
+         std::string("\x02"
+                     "A04 123456 0\x03")},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BuildFrame(c.code, c.parameter, c.data, c.model), c.frame) << c.code;
@@ -43,13 +59,20 @@ TEST(CommandFrameTest, FactoryAccessFieldGoesOnlyToModel401) {
             << field;
     }
     EXPECT_EQ(BuildParameterField(kFactoryAccessOption, 401), field);
-    EXPECT_EQ(BuildFrameHead("D*6", kFactoryAccessOption, 401), "\x02" "D*6 " + field + " ");
+    EXPECT_EQ(BuildFrameHead("D*6", kFactoryAccessOption, 401),
+              "\x02"
+              "D*6 " +
+                  field + " ");
 }
 
 TEST(CommandFrameTest, RefusalMarkIsTheThirdCharacterBeforeEtx) {
-    EXPECT_TRUE(IsRefusal("\x02" "C08 00042 !\r\n\x03"));
+    EXPECT_TRUE(
+        IsRefusal("\x02"
+                  "C08 00042 !\r\n\x03"));
     EXPECT_TRUE(IsRefusal("!ab\x03"));
-    EXPECT_FALSE(IsRefusal("\x02" "C08 00042 OK\r\n\x03"));
+    EXPECT_FALSE(
+        IsRefusal("\x02"
+                  "C08 00042 OK\r\n\x03"));
     EXPECT_FALSE(IsRefusal("!\x03"));  // too short to carry a mark
     EXPECT_FALSE(IsRefusal(""));
 }

@@ -9,7 +9,8 @@ namespace corvane3 {
 namespace {
 
 // A reply of the given length framed by STX and ETX, blank elsewhere, with texts put at columns.
-std::string Record(std::size_t length, std::initializer_list<std::pair<std::size_t, std::string>> at) {
+std::string Record(std::size_t length,
+                   std::initializer_list<std::pair<std::size_t, std::string>> at) {
     std::string text(length, ' ');
     text.front() = kStx;
     text.back() = kEtx;
@@ -21,23 +22,33 @@ std::string Record(std::size_t length, std::initializer_list<std::pair<std::size
 
 std::string GoodD1(std::string modeText = "R+Z", std::string c = "+012") {
     return Record(kD1ReplyLength,
-                  {{1, "D*1"}, {5, "01234"}, {11, "123"}, {15, "04"}, {18, "05"}, {22, "06"},
-                   {26, "1"}, {28, modeText}, {36, "00"}, {39, "00"}, {42, "0A"}, {45, "00"},
-                   {48, "FF"}, {51, "00"}, {55, c}, {61, "-000123"}, {69, "21.500"}, {79, "4.00"},
-                   {86, "+012"}, {93, "-0123"}, {99, "+001"}, {106, "+0010"}, {113, "-1234"},
-                   {120, "1500"}, {126, "+0100"}, {133, "0800"}, {139, "+0200"}, {147, "1.23"},
-                   {153, "+0001"}, {160, "-0002"}, {167, "+5.01"}, {175, "+31.2"}, {181, "+15.1"},
-                   {188, "-15.2"}, {197, "c"}, {201, "11.5"}, {208, "22.5"}, {215, "1.25"},
-                   {222, "3.33"}, {229, "44.4"}, {236, "012"}, {240, "-003"}});
+                  {{1, "D*1"},      {5, "01234"},   {11, "123"},    {15, "04"},     {18, "05"},
+                   {22, "06"},      {26, "1"},      {28, modeText}, {36, "00"},     {39, "00"},
+                   {42, "0A"},      {45, "00"},     {48, "FF"},     {51, "00"},     {55, c},
+                   {61, "-000123"}, {69, "21.500"}, {79, "4.00"},   {86, "+012"},   {93, "-0123"},
+                   {99, "+001"},    {106, "+0010"}, {113, "-1234"}, {120, "1500"},  {126, "+0100"},
+                   {133, "0800"},   {139, "+0200"}, {147, "1.23"},  {153, "+0001"}, {160, "-0002"},
+                   {167, "+5.01"},  {175, "+31.2"}, {181, "+15.1"}, {188, "-15.2"}, {197, "c"},
+                   {201, "11.5"},   {208, "22.5"},  {215, "1.25"},  {222, "3.33"},  {229, "44.4"},
+                   {236, "012"},    {240, "-003"}});
 }
 
-std::string GoodD2(std::string dacGain = "128", std::string sweep = "US", std::string model = "403") {
-    std::string text = Record(
-        kD2ReplyLength,
-        {{5, "01234"}, {11, "123"}, {15, "04h"}, {18, "05mn"}, {22, "06"}, {25, "Vs 12.5V"},
-         {33, " Vf 2.50V GDAC "}, {48, dacGain}, {51, " -15:-01 +15:+02 +45:+03 +75:-04"},
-         {83, " Pi -1234 Oz+0321 Fo:12.6 MHZ CDU:"}, {117, sweep}, {119, " TXT:ABCDEFGHIJ"},
-         {135, model}, {139, "1.5"}});
+std::string GoodD2(std::string dacGain = "128", std::string sweep = "US",
+                   std::string model = "403") {
+    std::string text = Record(kD2ReplyLength, {{5, "01234"},
+                                               {11, "123"},
+                                               {15, "04h"},
+                                               {18, "05mn"},
+                                               {22, "06"},
+                                               {25, "Vs 12.5V"},
+                                               {33, " Vf 2.50V GDAC "},
+                                               {48, dacGain},
+                                               {51, " -15:-01 +15:+02 +45:+03 +75:-04"},
+                                               {83, " Pi -1234 Oz+0321 Fo:12.6 MHZ CDU:"},
+                                               {117, sweep},
+                                               {119, " TXT:ABCDEFGHIJ"},
+                                               {135, model},
+                                               {139, "1.5"}});
     text.replace(1, 4, "\r\nID");
     return text;
 }
@@ -137,14 +148,19 @@ TEST(StatusRecordsTest, IdentityScanReadsTheSameFieldsAsTheColumns) {
     EXPECT_EQ(byScan.text, "ABCDEFGHIJ");
     EXPECT_EQ(byScan.modelCode, 402);
     EXPECT_FLOAT_EQ(byScan.value18, 1.5f);
-    EXPECT_FALSE(ParseIdentity("\x02" "ID01234", byScan));
+    EXPECT_FALSE(
+        ParseIdentity("\x02"
+                      "ID01234",
+                      byScan));
 }
 
 TEST(StatusRecordsTest, D5AndB20) {
     D5Record d5;
-    ParseD5Record("\x02" "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXTISLONGERTHANELEVEN,20,"
-                  "1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
-                  d5);
+    ParseD5Record(
+        "\x02"
+        "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXTISLONGERTHANELEVEN,20,"
+        "1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
+        d5);
     EXPECT_EQ(d5.yearOfManufacture, 2019);
     EXPECT_EQ(d5.manufactureDateA, 7);
     EXPECT_EQ(d5.powerOnHours, 51234);
@@ -153,9 +169,11 @@ TEST(StatusRecordsTest, D5AndB20) {
     EXPECT_EQ(d5.field19, "TEXTISLONGE");  // bounded; the rest of the scan stops there
     EXPECT_EQ(d5.restartFaultLevel, 0);
 
-    ParseD5Record("\x02" "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXT,20,1,a,b,c,d,e,"
-                  "X,Y,Z,1f,P,Q,R,ff,35,36\n",
-                  d5);
+    ParseD5Record(
+        "\x02"
+        "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXT,20,1,a,b,c,d,e,"
+        "X,Y,Z,1f,P,Q,R,ff,35,36\n",
+        d5);
     EXPECT_EQ(d5.field19, "TEXT");
     EXPECT_EQ(d5.restartFaultLevel, 1);
     EXPECT_EQ(d5.fields27to29[2], 'Z');
@@ -182,7 +200,7 @@ TEST(StatusRecordsTest, AlarmNamesArePaddedAndUnknownCodesAreEmpty) {
 }
 
 class StatusRecordExchangeTest : public testing::PortFixture {
-protected:
+  protected:
     CUnitState unit_;
     CTolvexLink link_{port_, unit_.InstrumentModel};
 };
@@ -190,7 +208,9 @@ protected:
 TEST_F(StatusRecordExchangeTest, ShortD1ReplyChangesNothing) {
     ASSERT_TRUE(pty_.Write(GoodD1().substr(0, kD1ReplyLength - 1)));
     EXPECT_FALSE(ReadD1Record(link_, unit_));
-    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)), "\x02" "D*1 00000 \x03");
+    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
+              "\x02"
+              "D*1 00000 \x03");
     EXPECT_EQ(unit_.Snapshot().d1.serialNumber, 0u);
 }
 

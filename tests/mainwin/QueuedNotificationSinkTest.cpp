@@ -38,8 +38,8 @@ TEST(QueuedNotificationSinkTest, CodesPostedFromAnotherThreadArriveInOrderOnTheO
     while (received.size() < 3 && timer.elapsed() < 5000) {
         QCoreApplication::processEvents();
     }
-    EXPECT_EQ(received,
-              (std::vector<int>{kNotifyLinkStatusChanged, kNotifyStatusRecord, kNotifySweepProgress}));
+    EXPECT_EQ(received, (std::vector<int>{kNotifyLinkStatusChanged, kNotifyStatusRecord,
+                                          kNotifySweepProgress}));
     EXPECT_TRUE(allOnOwnerThread);
 }
 

@@ -47,8 +47,14 @@ TEST(PollingThreadSilenceTest, SilentUnitGivesFourNotRespondingThenAResetAndStop
     EXPECT_FALSE(unit.Online);
     // The first frames on the wire: the two start commands, then the identity poll.
     const std::string sent = pty.Read(std::chrono::seconds(1));
-    EXPECT_EQ(sent.rfind("\x02" "A15 00000 0\x03" "\x02" "T*2 00000 \x03"
-                         "\x02" "T*2 00000 \x03" "\x02" "D*2 00000 \x03",
+    EXPECT_EQ(sent.rfind("\x02"
+                         "A15 00000 0\x03"
+                         "\x02"
+                         "T*2 00000 \x03"
+                         "\x02"
+                         "T*2 00000 \x03"
+                         "\x02"
+                         "D*2 00000 \x03",
                          0),
               0u);
 }

@@ -17,7 +17,7 @@ using ::testing::ElementsAre;
 using namespace std::chrono_literals;
 
 class PollingThreadTest : public ::testing::Test {
-protected:
+  protected:
     // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
     // polling thread on that path.
     void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {},
@@ -36,9 +36,11 @@ protected:
         line.name = (dir_.Path() / "unit").string();
         port_.SetSettings(line);
         PollingHooks hooks;
-        hooks.listPorts = [this] { return std::vector<std::string>{(dir_.Path() / "unit").string()}; };
-        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_,
-                                                   sink_, hooks);
+        hooks.listPorts = [this] {
+            return std::vector<std::string>{(dir_.Path() / "unit").string()};
+        };
+        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
+                                                   hooks);
         thread_->StartBackgroundThread();
     }
     void TearDown() override {
@@ -100,12 +102,14 @@ TEST_F(PollingThreadTest, RefusedMailboxCommandStillPostsItsCodeWithAcceptedClea
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
 
     shared_.mailbox.CommandAccepted = true;
-    ASSERT_TRUE(shared_.mailbox.TrySend({"W18", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(
+        shared_.mailbox.TrySend({"W18", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
     EXPECT_FALSE(shared_.mailbox.CommandAccepted);
     EXPECT_TRUE(IsRefusal(shared_.Response.Get()));
 
-    ASSERT_TRUE(shared_.mailbox.SendWaiting({"W18", "", 42, kOrdinaryReplyLimit, kNotifyCatalogueReply}, 5s));
+    ASSERT_TRUE(shared_.mailbox.SendWaiting(
+        {"W18", "", 42, kOrdinaryReplyLimit, kNotifyCatalogueReply}, 5s));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 2));
     EXPECT_TRUE(shared_.mailbox.CommandAccepted);
     EXPECT_EQ(sim_->WaitForFrame("W18", 1s)->parameter, "00000");
@@ -138,18 +142,20 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // Start test 1, as the diagnostics window does, then listen.
-    ASSERT_TRUE(shared_.mailbox.TrySend({"A01", "1", kFactoryAccessOption, kDiagnosticsReplyLimit,
-                                         kNotifyDiagnosticsDone}));
+    ASSERT_TRUE(shared_.mailbox.TrySend(
+        {"A01", "1", kFactoryAccessOption, kDiagnosticsReplyLimit, kNotifyDiagnosticsDone}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticsDone, 1));
     shared_.DiagnosticsMode = kDiagnosticsA01;
     sim_->ClearFrames();
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
     EXPECT_EQ(shared_.Response.Get().back(), kLf);
 
-    ASSERT_TRUE(shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(
+        shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
-    // More than one polling interval has passed by now without a status request.
-    std::this_thread::sleep_for(std::chrono::seconds(kMinPollingInterval) + 500ms);
+    // Every line is one listening pass; more passes than a polling interval has go by.
+    const std::size_t passesPerInterval = kMinPollingInterval * 1000 / kPassPeriodMs;
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3 + passesPerInterval + 1));
     std::vector<std::string> codes = CodesSent();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "D*1"), 0);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 1);
@@ -198,8 +204,8 @@ TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
     const std::vector<int> codes = sink_.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));  // the search's pass is over
     EXPECT_FALSE(shared_.AutoDetect);
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
 }
 
 TEST_F(PollingThreadTest, ClearingTheAutoDetectFlagEndsTheSearchWithNotFound) {

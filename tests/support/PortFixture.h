@@ -10,7 +10,7 @@
 namespace corvane3::testing {
 
 class PortFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty_.IsOpen());
         OpenWith(7);

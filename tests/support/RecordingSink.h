@@ -17,7 +17,7 @@ namespace corvane3::testing {
 // Records items and wakes waiters whenever one arrives.
 template <typename Item>
 class WaitableLog {
-public:
+  public:
     void Add(Item item) {
         {
             std::lock_guard lock(mutex_);
@@ -50,27 +50,27 @@ public:
             timeout);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Item> items_;
 };
 
 class RecordingSink : public INotificationSink, public WaitableLog<int> {
-public:
+  public:
     void PostNotification(int code) override { Add(code); }
     std::vector<int> Codes() const { return Items(); }
 };
 
 // Link status lines in the order they were set.
 class StatusLog : public INotificationSink, public WaitableLog<std::string> {
-public:
+  public:
     explicit StatusLog(CLinkStatus& status) : status_(status) { status_.SetSink(this); }
     ~StatusLog() override { status_.SetSink(nullptr); }
     void PostNotification(int) override { Add(status_.Text()); }
     std::vector<std::string> Lines() const { return Items(); }
 
-private:
+  private:
     CLinkStatus& status_;
 };
 

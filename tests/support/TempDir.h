@@ -8,7 +8,7 @@
 namespace corvane3::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "corvane3-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -19,7 +19,7 @@ public:
     }
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
