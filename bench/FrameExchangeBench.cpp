@@ -30,7 +30,10 @@ void BM_CommandAndReplyOverPty(benchmark::State& state) {
     }
     std::atomic<std::int32_t> model{403};
     corvane3::CTolvexLink link(port, model);
-    std::string reply = "\x02" "D*1 00000 " + std::string(replyLength - 12, 'x') + "\x03";
+    std::string reply =
+        "\x02"
+        "D*1 00000 " +
+        std::string(replyLength - 12, 'x') + "\x03";
     std::string received;
     for (auto _ : state) {
         pty.Write(reply);

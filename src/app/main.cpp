@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QTimer>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -13,12 +14,17 @@
 #include "app/CommandLine.h"
 #include "app/Corvane3App.h"
 #include "app/HeadlessRun.h"
+#include "mainwin/MainStatusDlg.h"
+#include "mainwin/QueuedNotificationSink.h"
+#include "poll/PollingThread.h"
 
 using namespace corvane3;
 
 namespace {
 
 std::atomic<bool> interrupted{false};
+// How often the window program looks for an interrupt.
+constexpr int kInterruptCheckMs = 200;
 
 void OnInterrupt(int) {
     interrupted = true;
@@ -68,11 +74,18 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file) {
             std::fprintf(stderr, "corvane3: the viewer for %s is not part of this build yet\n",
                          file.fileName.c_str());
             break;
-        case CommandLineFileKind::kNone:
-            std::fprintf(stderr,
-                         "corvane3: the main status window is not part of this build yet; "
-                         "try --headless\n");
+        case CommandLineFileKind::kNone: {
+            CQueuedNotificationSink notifications;
+            app.linkStatus.SetSink(&notifications);
+            CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                                   app.settings, notifications);
+            CMainStatusDlg window(app, notifications, &polling);
+            window.exec();
+            // The thread is stopped and joined before the records it uses go away.
+            polling.StopBackgroundThread();
+            app.linkStatus.SetSink(nullptr);
             break;
+        }
     }
     std::string error;
     if (!app.SaveConfiguration(error)) {
@@ -138,6 +151,17 @@ int main(int argc, char* argv[]) {
         // The configuration is only read here: a headless run never changes it.
         return RunHeadless(app, options, std::cout, interrupted);
     }
+
+    // Ctrl-C or a termination request closes the windows, so the configuration is still saved.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, [] {
+        if (interrupted) {
+            QApplication::closeAllWindows();
+        }
+    });
+    interruptWatch.start(kInterruptCheckMs);
 
     // The whole rest of the command line is one file name.
     return RunWithWindows(

@@ -179,6 +179,16 @@ std::string DateTimeText(std::int64_t seconds) {
     return text;
 }
 
+// The unit reports its clock year first, so the date reads as a time of day and not as a
+// running time.
+std::string ClockText(std::int64_t seconds) {
+    const std::tm tm = Broken(seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
 double Seconds(SimClock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -804,7 +814,7 @@ std::optional<std::string> CSimulatedInstrument::Clock(const ReceivedFrame& fram
                                                        SimClock::time_point) {
     if (frame.code == "A08") {
         // The date and time start at character 26, after "Date and Time: ".
-        return EchoReply(frame, "Date and Time: " + DateTimeText(UnitTime()));
+        return EchoReply(frame, "Date and Time: " + ClockText(UnitTime()));
     }
     std::tm unit = Broken(UnitTime());
     const bool date = frame.code == "A06";

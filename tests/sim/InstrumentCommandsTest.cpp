@@ -165,7 +165,7 @@ TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
     EXPECT_EQ(d5.restartFaultLevel, 1);
     EXPECT_EQ(d5.manufactureMonth * 100 + d5.manufactureDay, 314);
     EXPECT_EQ(unit.Send("A14").substr(11, 4), "2000");
-    EXPECT_EQ(unit.Send("A08").substr(26, 11), "02/29/28 13");
+    EXPECT_EQ(unit.Send("A08").substr(26, 13), "2028/02/29 13");
     EXPECT_EQ(unit.Send("B32"),
               "\x02"
               "1 1 010.000.000.002 255.255.255.000 010.000.000.001\x03");

@@ -1,0 +1,328 @@
+#include "mainwin/MainStatusDlg.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "link/CommandFrame.h"
+#include "mainwin/AppIcon.h"
+#include "mainwin/MainStatusText.h"
+#include "mainwin/QueuedNotificationSink.h"
+#include "poll/PollingThread.h"
+
+namespace corvane3 {
+
+namespace {
+
+// Status pane widths in pixels; the middle pane takes the rest.
+constexpr int kPane0Width = 193;
+constexpr int kPane2Width = 150;
+// Value boxes fit this many monospaced characters; the fault list needs five hex pairs.
+constexpr int kValueBoxCharacters = 9;
+constexpr int kFaultListCharacters = 15;
+constexpr int kColumnSpacing = 15;
+// The right-hand column is exactly what "Less" hides.
+constexpr int kRightColumnWidth = kMoreLessWidth - kColumnSpacing;
+
+const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
+                                        "Unit Status...        "};
+
+QLabel* NewValueBox(QWidget* parent, const char* name) {
+    auto* box = new QLabel(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont font(QStringLiteral("Monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+    box->setFont(font);
+    const int characters =
+        std::string(name) == "valueFaultList" ? kFaultListCharacters : kValueBoxCharacters;
+    box->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QString(characters, QLatin1Char('0'))));
+    return box;
+}
+
+}  // namespace
+
+CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
+                               CPollingThread* polling, QWidget* parent)
+    : QDialog(parent), app_(app) {
+    setObjectName(QStringLiteral("mainStatusWindow"));
+    setWindowIcon(AppIcon());
+    setWindowTitle(QStringLiteral("Corvane3"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* menuBar = new QMenuBar(this);
+    layout->setMenuBar(menuBar);
+    menus_ = new CMainMenus(menuBar);
+    connect(menus_, &CMainMenus::Command, this, &CMainStatusDlg::RunCommand);
+    for (QMenu* menu : {menus_->FileMenu(), menus_->ViewMenu(), menus_->OutputsMenu(),
+                        menus_->SystemMenu(), menus_->HelpMenu()}) {
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand());
+        });
+    }
+    menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand());
+
+    // The value area keeps its full size; the viewport around it shows all of it (More) or
+    // cuts off the right-hand column (Less).
+    viewport_ = new QWidget(this);
+    values_ = BuildValueArea();
+    values_->setParent(viewport_);
+    values_->adjustSize();
+    viewport_->setFixedHeight(values_->height());
+    layout->addWidget(viewport_);
+
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setSizeGripEnabled(false);
+    for (int pane = 0; pane < 3; ++pane) {
+        panes_[pane] = new QLabel(QString::fromLatin1(kPaneIndicators[pane]), statusBar_);
+        panes_[pane]->setObjectName(QStringLiteral("statusPane%1").arg(pane));
+        panes_[pane]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar_->addWidget(panes_[pane], pane == 1 ? 1 : 0);
+    }
+    panes_[0]->setFixedWidth(kPane0Width);
+    panes_[2]->setFixedWidth(kPane2Width);
+    layout->addWidget(statusBar_);
+
+    wideWidth_ = values_->width();
+    moreView_ = false;
+    SetMoreView(true);
+
+    // Commands whose windows are not part of the program yet stay visible but disabled.
+    for (int id : {kCmdSerialPort, kCmdMonitoring, kCmdPrint, kCmdAlarms, kCmdEventLog, kCmdPlot,
+                   kCmdSpectrum, kCmdFactoryEventLog, kCmdDeltaF, kCmdDeltaT, kCmdSyncPps,
+                   kCmdTelecom, kCmdTtlOutput, kCmdRs232, kCmdSecurity, kCmdEthernet,
+                   kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics, kCmdSelectCommand}) {
+        menus_->Action(id)->setEnabled(false);
+    }
+
+    connect(&notifications, &CQueuedNotificationSink::Notified, this,
+            &CMainStatusDlg::OnNotification);
+    if (polling != nullptr) {
+        polling->StartBackgroundThread();
+    }
+}
+
+QWidget* CMainStatusDlg::BuildValueArea() {
+    std::map<std::string, std::vector<const ValueBox*>> byGroup;
+    for (const ValueBox& box : MainStatusValueBoxes()) {
+        byGroup[box.group].push_back(&box);
+    }
+    auto* area = new QWidget;
+    auto* columns = new QHBoxLayout(area);
+    columns->setSpacing(kColumnSpacing);
+    const auto column = [&](std::initializer_list<const char*> groups) {
+        auto* stack = new QVBoxLayout;
+        for (const char* group : groups) {
+            stack->addWidget(BuildGroup(QString::fromLatin1(group), byGroup[group]));
+        }
+        stack->addStretch();
+        return stack;
+    };
+    columns->addLayout(column({"Clock Servo", "Zeeman Servo", "Gain Servo",
+                               "Microwave Power Servo", "Frequency Offset"}));
+    columns->addLayout(column({"CBT Supplies", "Power Supplies", "System Information"}));
+
+    // The right-hand column sits in a frame of its own.
+    auto* right = new QGroupBox(area);
+    right->setObjectName(QStringLiteral("group1118"));
+    right->setFixedWidth(kRightColumnWidth);
+    auto* rightStack = new QVBoxLayout(right);
+    rightStack->addWidget(BuildSignalQualityGroup());
+    system24Group_ = BuildGroup(QStringLiteral("System 24 VDC"), byGroup["System 24 VDC"]);
+    rightStack->addWidget(system24Group_);
+    rightStack->addWidget(BuildGroup(QStringLiteral("Nominals"), byGroup["Nominals"]));
+    rightStack->addStretch();
+    columns->addWidget(right, 0, Qt::AlignTop);
+    system24Group_->hide();
+    return area;
+}
+
+QGroupBox* CMainStatusDlg::BuildGroup(const QString& title,
+                                      const std::vector<const ValueBox*>& boxes) {
+    auto* group = new QGroupBox(title);
+    auto* grid = new QGridLayout(group);
+    int row = 0;
+    for (const ValueBox* box : boxes) {
+        auto* label = new QLabel(QString::fromLatin1(box->label), group);
+        QLabel* value = NewValueBox(group, box->name);
+        auto* unit = new QLabel(QString::fromLatin1(box->unit), group);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row, 1);
+        grid->addWidget(unit, row, 2);
+        valueBoxes_[box->name] = value;
+        companions_[box->name] = {label, unit};
+        if (std::string(box->name) == "valuePos21V") {
+            supplyLabel_ = label;
+            label->setObjectName(QStringLiteral("labelMainSupply"));
+        }
+        ++row;
+    }
+    return group;
+}
+
+QGroupBox* CMainStatusDlg::BuildSignalQualityGroup() {
+    auto* group = new QGroupBox(QStringLiteral("SIgnal Quality"));
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(QStringLiteral("Total"), group), 0, 1, Qt::AlignCenter);
+    grid->addWidget(new QLabel(QStringLiteral("Today"), group), 0, 2, Qt::AlignCenter);
+    const struct {
+        const char* label;
+        const char* total;
+        const char* today;
+    } rows[] = {{"Burps:", "valueCBTT", "valueCBTD"}, {"Hops:", "valueOCXOT", "valueOCXOD"}};
+    int row = 1;
+    for (const auto& r : rows) {
+        grid->addWidget(new QLabel(QString::fromLatin1(r.label), group), row, 0);
+        for (const char* name : {r.total, r.today}) {
+            QLabel* value = NewValueBox(group, name);
+            grid->addWidget(value, row, name == r.total ? 1 : 2);
+            valueBoxes_[name] = value;
+        }
+        ++row;
+    }
+    return group;
+}
+
+void CMainStatusDlg::SetMoreView(bool more) {
+    menus_->Action(kCmdMore)->setChecked(more);
+    menus_->Action(kCmdLess)->setChecked(!more);
+    if (more != moreView_) {
+        const int width = more ? wideWidth_ : wideWidth_ - kMoreLessWidth;
+        viewport_->setFixedWidth(width);
+        moreView_ = more;
+        adjustSize();
+        setFixedSize(sizeHint());
+    }
+    UpdateTitle();
+}
+
+void CMainStatusDlg::UpdateTitle() {
+    TitleInputs inputs;
+    inputs.online = app_.unitState.Online;
+    inputs.minimised = isMinimized();
+    inputs.moreView = moreView_;
+    inputs.brand = app_.BrandName();
+    inputs.model = app_.unitState.InstrumentModel;
+    inputs.serialNumber = app_.unitState.Snapshot().d1.serialNumber;
+    inputs.portName = app_.serialPort.Settings().name;
+    setWindowTitle(QString::fromStdString(MainWindowTitle(inputs)));
+}
+
+void CMainStatusDlg::Refresh() {
+    const UnitStateData data = app_.unitState.Snapshot();
+    const std::int32_t model = app_.unitState.InstrumentModel;
+    UpdateTitle();
+    panes_[2]->setText(QString::fromStdString(UnitStatusText(data.d1.state)));
+    panes_[1]->setText(QString::fromStdString(TimePaneText(data.timeText)));
+    const bool tq9000 = model == kModelTq9000;
+    system24Group_->setVisible(tq9000);
+    supplyLabel_->setText(QString::fromStdString(MainSupplyLabel(model)));
+    for (const ValueBox& box : MainStatusValueBoxes()) {
+        QLabel* value = valueBoxes_.at(box.name);
+        const bool shown = box.visibility == ValueVisibility::kAlways || tq9000;
+        value->setVisible(shown);
+        for (QWidget* companion : companions_[box.name]) {
+            companion->setVisible(shown);
+        }
+        if (shown) {
+            value->setText(QString::fromStdString(ValueBoxText(box, data, model)));
+        }
+    }
+}
+
+void CMainStatusDlg::ShowMessage(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CMainStatusDlg::OnNotification(int code) {
+    switch (code) {
+        case kNotifyStatusRecord:
+            Refresh();
+            if (recordHandler_) {
+                recordHandler_();
+            }
+            break;
+        case kNotifyAutoDetectFound:
+            ShowMessage(QStringLiteral("Cesium instrument located..."), QStringLiteral("Scan Status"));
+            break;
+        case kNotifyAutoDetectNotFound:
+            ShowMessage(QStringLiteral("Cesium instrument not detected..."),
+                        QStringLiteral("Scan Status"));
+            break;
+        case kNotifyPpsSyncDone: {
+            const std::string reply = app_.polling.Response.Get();
+            const bool completed = reply.rfind(std::string(1, kStx) + "W22 ", 0) == 0;
+            ShowMessage(QStringLiteral("Sync Complete\n Status = ") +
+                            (completed ? QStringLiteral("Completed")
+                                       : QStringLiteral("Did Not Complete")),
+                        QStringLiteral("Command Status"));
+            break;
+        }
+        case kNotifyLinkStatusChanged:
+            panes_[0]->setText(QString::fromStdString(app_.linkStatus.Text()));
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainStatusDlg::SetCommandHandler(int id, std::function<void()> handler) {
+    commandHandlers_[id] = std::move(handler);
+    menus_->Action(id)->setEnabled(true);
+}
+
+void CMainStatusDlg::RunCommand(int id) {
+    if (auto handler = commandHandlers_.find(id); handler != commandHandlers_.end()) {
+        handler->second();
+        return;
+    }
+    switch (id) {
+        case kCmdExit: accept(); break;
+        case kCmdMore: SetMoreView(true); break;
+        case kCmdLess: SetMoreView(false); break;
+        case kCmdAbout:
+            QMessageBox::about(this, QStringLiteral("About Corvane3"),
+                               QStringLiteral("Corvane3 %1\nMonitor and control of a cesium-beam "
+                                              "frequency standard.")
+                                   .arg(QCoreApplication::applicationVersion()));
+            break;
+        case kCmdHelpTopics: {
+            const QString help =
+                QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
+            QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+            break;
+        }
+        default: break;
+    }
+}
+
+void CMainStatusDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter closes the window as Escape does, and so ends the program.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CMainStatusDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        UpdateTitle();
+    }
+}
+
+}  // namespace corvane3

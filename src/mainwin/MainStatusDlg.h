@@ -1,0 +1,80 @@
+#pragma once
+// The program's main window: the last status record of the connected instrument in read-only
+// value boxes, a three-pane status bar and a title naming the unit. It has no timer of its own:
+// it redraws when the polling thread posts a notification.
+
+#include <QDialog>
+#include <QLabel>
+#include <functional>
+#include <map>
+
+#include "app/Corvane3App.h"
+#include "mainwin/MainMenus.h"
+
+class QStatusBar;
+class QGroupBox;
+
+namespace corvane3 {
+
+class CPollingThread;
+class CQueuedNotificationSink;
+
+// Width the "More" command adds to the window and "Less" takes away.
+inline constexpr int kMoreLessWidth = 315;
+
+class CMainStatusDlg : public QDialog {
+    Q_OBJECT
+public:
+    // notifications carries the polling thread's codes into this window; polling, when given, is
+    // started once the window is set up. Both must outlive the window.
+    CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
+                   CPollingThread* polling, QWidget* parent = nullptr);
+
+    // Runs the notification code's action.
+    void OnNotification(int code);
+    // Fills the title, status panes and value boxes from the Unit state.
+    void Refresh();
+    // Runs a menu command by id.
+    void RunCommand(int id);
+
+    bool IsMoreView() const { return moreView_; }
+    void SetMoreView(bool more);
+    CMainMenus& Menus() { return *menus_; }
+    // Status pane 0, 1 or 2.
+    QLabel* StatusPane(int pane) const { return panes_[pane]; }
+    // Runs after each status record has been shown (the telemetry recorder and the plot hook
+    // in here).
+    void SetRecordHandler(std::function<void()> handler) { recordHandler_ = std::move(handler); }
+    // Replaces the handler of a menu command (the dialogs of other parts of the program plug in
+    // here); the command's item is enabled.
+    void SetCommandHandler(int id, std::function<void()> handler);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* BuildValueArea();
+    QGroupBox* BuildGroup(const QString& title, const std::vector<const struct ValueBox*>& boxes);
+    QGroupBox* BuildSignalQualityGroup();
+    void UpdateTitle();
+    void ShowMessage(const QString& text, const QString& title);
+
+    Corvane3App& app_;
+    CMainMenus* menus_ = nullptr;
+    QWidget* viewport_ = nullptr;
+    QWidget* values_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    QLabel* panes_[3] = {};
+    QLabel* supplyLabel_ = nullptr;
+    QGroupBox* system24Group_ = nullptr;
+    std::map<std::string, QLabel*> valueBoxes_;
+    // Labels and units that come and go with their value box.
+    std::map<std::string, std::vector<QWidget*>> companions_;
+    bool moreView_ = true;
+    int wideWidth_ = 0;
+    std::function<void()> recordHandler_;
+    std::map<int, std::function<void()>> commandHandlers_;
+};
+
+}  // namespace corvane3
