@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <iostream>
 #include <mutex>
 #include <optional>
 
 #include "poll/NotificationQueue.h"
 #include "poll/PollingThread.h"
+#include "telemetry/TelemetryPath.h"
+#include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
 
@@ -44,6 +47,41 @@ class CStatusCapturingSink : public INotificationSink {
     std::mutex mutex_;
     std::deque<std::string> lines_;
 };
+
+// Without windows, the recorder's messages go to the error stream and there is no folder
+// browser: the run ends instead of asking for another directory.
+class CStreamTelemetryUi : public ITelemetryUi {
+  public:
+    explicit CStreamTelemetryUi(std::ostream& err) : err_(err) {}
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        err_ << "corvane3: " << title << ": " << text << std::endl;
+    }
+    std::string BrowseForDataDirectory() override { return {}; }
+
+  private:
+    std::ostream& err_;
+};
+
+// Points the settings at the directory the run records in and checks it before any polling.
+// False, with the reason on err, when nothing could be recorded there.
+bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirectory,
+                      std::ostream& err) {
+    if (!recordDirectory.empty()) {
+        // A ';' would start a comment in the configured directory, which this one becomes.
+        if (recordDirectory.find(';') != std::string::npos) {
+            err << "corvane3: --record: a directory whose name holds ';' cannot be used: "
+                << recordDirectory << std::endl;
+            return false;
+        }
+        settings.DatafileDirectory = recordDirectory;
+    }
+    const TelemetryPath where = TelemetryFilePath(settings, 0);
+    if (where.status != TelemetryPathStatus::kReady) {
+        err << "corvane3: " << where.message << std::endl;
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
@@ -60,6 +98,18 @@ std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
 
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 const std::atomic<bool>& interrupted) {
+    return RunHeadless(app, options, out, std::cerr, interrupted);
+}
+
+int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
+                std::ostream& err, const std::atomic<bool>& interrupted) {
+    const bool record = !options.recordDirectory.empty() || app.settings.RecordDataFile;
+    if (record && !PrepareRecording(app.settings, options.recordDirectory, err)) {
+        return 1;
+    }
+    CStreamTelemetryUi telemetryUi(err);
+    CTelemetryRecorder recorder(telemetryUi);
+    int exitStatus = 0;
     if (!options.port.empty()) {
         SerialLineSettings line = app.serialPort.Settings();
         line.name = options.port;
@@ -77,7 +127,7 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                               app.settings, queue);
         thread.StartBackgroundThread();
         std::string lastStatus;
-        while (!interrupted && (options.polls == 0 || records < options.polls)) {
+        while (exitStatus == 0 && !interrupted && (options.polls == 0 || records < options.polls)) {
             const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
             if (code == kNotifyLinkStatusChanged) {
                 const std::string status = queue.TakeLine();
@@ -87,14 +137,19 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 }
             } else if (code == kNotifyStatusRecord) {
                 ++records;
-                out << StatusRecordLine(app.unitState.Snapshot(), app.unitState.InstrumentModel)
-                    << std::endl;
+                const UnitStateData data = app.unitState.Snapshot();
+                const std::int32_t model = app.unitState.InstrumentModel;
+                out << StatusRecordLine(data, model) << std::endl;
+                if (record && recorder.WriteTelemetryRecord(data, model, app.settings) !=
+                                  TelemetryWriteResult::kWritten) {
+                    exitStatus = 1;
+                }
             }
         }
         thread.StopBackgroundThread();
     }
     app.linkStatus.SetSink(nullptr);
-    return 0;
+    return exitStatus;
 }
 
 }  // namespace corvane3

@@ -1,0 +1,73 @@
+#pragma once
+// Appends each status record to its unit's .csd telemetry file.
+//
+// The file is opened and closed for every record, so other programs may read or move it in
+// between. A new file starts with the header line for the unit's model; an existing one, even an
+// empty one, never gets another. When the directory is missing the user is told and asked for a
+// new one; the record that found it missing is not written.
+//
+// The recorder belongs to the user-interface thread: it may show modal messages and the folder
+// browser through ITelemetryUi, and it blocks for up to about two seconds while a busy file is
+// retried.
+//
+//   CTelemetryRecorder recorder(ui);
+//   if (settings.RecordDataFile) {
+//       recorder.WriteTelemetryRecord(unit.Snapshot(), unit.InstrumentModel, settings);
+//   }
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/ProgramSettings.h"
+#include "link/UnitState.h"
+
+namespace corvane3 {
+
+// What the recorder needs from the windows. Both calls may be modal.
+class ITelemetryUi {
+  public:
+    virtual ~ITelemetryUi() = default;
+    // A message box with this text and title.
+    virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
+    // Runs the folder browser and returns the last directory browsed to in this run, whether or
+    // not this browse was cancelled; "" when there was none.
+    virtual std::string BrowseForDataDirectory() = 0;
+};
+
+enum class TelemetryWriteResult {
+    kWritten,
+    kDirectoryError,   // not set or unreachable; a new directory was asked for
+    kTemplateRefused,  // DataFilenameTemplate is unusable; the user was told
+    kOpenFailed,       // every attempt to open the file failed; the user was told
+    kWriteFailed,      // the line could not be written whole; the user was told
+    kBusy,             // called again while a message of an earlier call was showing
+};
+
+// Ten attempts to open a busy file, 200 ms apart: about two seconds before giving up.
+inline constexpr int kTelemetryOpenAttempts = 10;
+inline constexpr std::chrono::milliseconds kTelemetryOpenRetryDelay{200};
+
+class CTelemetryRecorder {
+  public:
+    using Wait = std::function<void(std::chrono::milliseconds)>;
+
+    // ui must outlive the recorder. wait pauses between open attempts (a sleep by default).
+    explicit CTelemetryRecorder(ITelemetryUi& ui, Wait wait = {});
+
+    // Appends data as one record line of a unit of this model to the file that settings and
+    // the serial number name. It does not look at RecordDataFile: the caller decides. While it
+    // shows a directory or template message and the folder browser, PollingEnabled is off;
+    // afterwards it has its previous value again. A directory chosen in the browser (with a
+    // trailing '/') replaces DatafileDirectory.
+    TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
+                                              CProgramSettings& settings);
+
+  private:
+    ITelemetryUi& ui_;
+    Wait wait_;
+    bool busy_ = false;
+};
+
+}  // namespace corvane3
