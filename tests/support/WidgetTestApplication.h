@@ -1,0 +1,34 @@
+#pragma once
+// Widget tests: one QApplication for the whole test program, made before the first test and
+// destroyed after the last (Qt allows only one per process, and its destruction releases the
+// font and platform resources that would otherwise show as leaks).
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <memory>
+
+namespace corvane3::testing {
+
+class WidgetTestEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "corvane3-gui-test";
+        static char* argv[] = {name, nullptr};
+        application_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { application_.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> application_;
+};
+
+// Registered once per test program, before main runs the tests (gtest owns the environment).
+inline ::testing::Environment* const kWidgetTestEnvironment =
+    ::testing::AddGlobalTestEnvironment(new WidgetTestEnvironment);
+
+// Base of widget test fixtures; the application exists while any of them runs.
+class WidgetTest : public ::testing::Test {};
+
+}  // namespace corvane3::testing
