@@ -64,7 +64,26 @@ bool OptionNumber(const QCommandLineParser& parser, const QCommandLineOption& op
     return true;
 }
 
-int RunWithWindows(Corvane3App& app, const CommandLineFile& file) {
+// Saves a picture of the window once it shows its first status record.
+void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationSink& notifications,
+                                    const QString& path) {
+    auto* connection = new QMetaObject::Connection;
+    *connection = QObject::connect(&notifications, &CQueuedNotificationSink::Notified, &window,
+                                   [&window, path, connection](int code) {
+                                       if (code != kNotifyStatusRecord) {
+                                           return;
+                                       }
+                                       QObject::disconnect(*connection);
+                                       delete connection;
+                                       if (window.grab().save(path)) {
+                                           std::printf("corvane3: screenshot saved to %s\n",
+                                                       path.toLocal8Bit().constData());
+                                           std::fflush(stdout);
+                                       }
+                                   });
+}
+
+int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString& screenshot) {
     switch (file.kind) {
         case CommandLineFileKind::kUnrecognized:
             ShowUnrecognizedFileType(file);
@@ -80,6 +99,9 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file) {
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications);
             CMainStatusDlg window(app, notifications, &polling);
+            if (!screenshot.isEmpty()) {
+                SaveScreenshotAfterFirstRecord(window, notifications, screenshot);
+            }
             window.exec();
             // The thread is stopped and joined before the records it uses go away.
             polling.StopBackgroundThread();
@@ -128,7 +150,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption pollsOption(QStringLiteral("polls"),
                                          QStringLiteral("Headless: stop after <n> status records."),
                                          QStringLiteral("n"));
-    parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption});
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the main window to <file> once it shows a record."),
+        QStringLiteral("file"));
+    parser.addOptions(
+        {configOption, headlessOption, portOption, intervalOption, pollsOption, screenshotOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -166,5 +193,6 @@ int main(int argc, char* argv[]) {
     // The whole rest of the command line is one file name.
     return RunWithWindows(
         app,
-        ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString()));
+        ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString()),
+        parser.value(screenshotOption));
 }

@@ -7,6 +7,7 @@
 #include <QMenu>
 
 #include "mainwin/QueuedNotificationSink.h"
+#include "mainwin/TimedMessageDlg.h"
 
 namespace corvane3 {
 namespace {
@@ -14,10 +15,13 @@ namespace {
 class MainStatusDlgTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        static QApplication application(argc, argv);
+        // Kept to the end of the process: destroying it during exit crashes inside Qt.
+        if (QApplication::instance() == nullptr) {
+            static int argc = 1;
+            static char name[] = "test";
+            static char* argv[] = {name, nullptr};
+            new QApplication(argc, argv);
+        }
     }
     QString Value(const char* name) { return window_.findChild<QLabel*>(name)->text(); }
     bool Shown(const char* name) {
@@ -130,6 +134,19 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeCloseTheWindow) {
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&window_, &escape);
     EXPECT_FALSE(window_.isVisible());
+}
+
+}  // namespace
+}  // namespace corvane3
+
+namespace corvane3 {
+namespace {
+
+TEST_F(MainStatusDlgTest, TimedMessageClosesItselfWithItsTitle) {
+    CTimedMessageDlg message(QStringLiteral("Output Frequency modified"),
+                             QStringLiteral("Delta-F Notification"), 0, &window_);
+    EXPECT_EQ(message.windowTitle(), "Delta-F Notification");
+    EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }
 
 }  // namespace
