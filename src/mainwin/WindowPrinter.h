@@ -50,6 +50,7 @@ struct WindowPrintHooks {
     std::function<bool()> isWide;
     std::function<void(bool wide)> setWide;
     // Shows the print time (AsctimeText, line end included) while printing, then clears it.
+    // A QLabel shows that line end as a second, empty line; a one-line pane drops it.
     std::function<void(const QString& text)> showPrintTime;
     std::function<void()> clearPrintTime;
     // Brings the window's contents up to date just before the grab.
