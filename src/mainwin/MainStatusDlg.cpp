@@ -13,11 +13,16 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <QPrinter>
+
+#include "app/MonitoringOptionsDlg.h"
 #include "link/CommandFrame.h"
 #include "mainwin/AppIcon.h"
 #include "mainwin/MainStatusText.h"
 #include "mainwin/QueuedNotificationSink.h"
+#include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
+#include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
 
@@ -50,7 +55,29 @@ QLabel* NewValueBox(QWidget* parent, const char* name) {
     return box;
 }
 
+// The recorder's messages and folder browser, shown over the main window.
+class CTelemetryWindowUi : public ITelemetryUi {
+public:
+    CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring)
+        : owner_(owner), monitoring_(monitoring) {}
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
+                        QString::fromStdString(text), QMessageBox::Ok, owner_);
+        box.exec();
+    }
+    std::string BrowseForDataDirectory() override {
+        monitoring_.BrowseForDataDirectory();
+        return monitoring_.LastBrowsedDirectory();
+    }
+
+private:
+    QWidget* owner_;
+    CMonitoringOptionsDlg& monitoring_;
+};
+
 }  // namespace
+
+CMainStatusDlg::~CMainStatusDlg() = default;
 
 CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
                                CPollingThread* polling, QWidget* parent)
@@ -93,6 +120,8 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     }
     panes_[0]->setFixedWidth(kPane0Width);
     panes_[2]->setFixedWidth(kPane2Width);
+    // The middle pane takes what is left; its text never widens the window.
+    panes_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(statusBar_);
 
     wideWidth_ = values_->width();
@@ -100,12 +129,16 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdSerialPort, kCmdMonitoring, kCmdPrint, kCmdAlarms, kCmdEventLog, kCmdPlot,
+    for (int id : {kCmdSerialPort, kCmdAlarms, kCmdEventLog, kCmdPlot,
                    kCmdSpectrum, kCmdFactoryEventLog, kCmdDeltaF, kCmdDeltaT, kCmdSyncPps,
                    kCmdTelecom, kCmdTtlOutput, kCmdRs232, kCmdSecurity, kCmdEthernet,
                    kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics, kCmdSelectCommand}) {
         menus_->Action(id)->setEnabled(false);
     }
+
+    monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
+    telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
+    recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);
@@ -254,6 +287,10 @@ void CMainStatusDlg::OnNotification(int code) {
             if (recordHandler_) {
                 recordHandler_();
             }
+            if (app_.settings.RecordDataFile) {
+                recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
+                                                app_.unitState.InstrumentModel, app_.settings);
+            }
             break;
         case kNotifyAutoDetectFound:
             ShowMessage(QStringLiteral("Cesium instrument located..."), QStringLiteral("Scan Status"));
@@ -291,6 +328,8 @@ void CMainStatusDlg::RunCommand(int id) {
     }
     switch (id) {
         case kCmdExit: accept(); break;
+        case kCmdMonitoring: monitoring_->exec(); break;
+        case kCmdPrint: Print(); break;
         case kCmdMore: SetMoreView(true); break;
         case kCmdLess: SetMoreView(false); break;
         case kCmdAbout:
@@ -307,6 +346,18 @@ void CMainStatusDlg::RunCommand(int id) {
         }
         default: break;
     }
+}
+
+void CMainStatusDlg::Print() {
+    WindowPrintHooks hooks;
+    hooks.choosePrinter = printerChooser_;
+    hooks.isWide = [this] { return moreView_; };
+    hooks.setWide = [this](bool wide) { SetMoreView(wide); };
+    // The pane has one line: the time is shown without asctime's line end.
+    hooks.showPrintTime = [this](const QString& time) { panes_[1]->setText(time.trimmed()); };
+    hooks.clearPrintTime = [this] { panes_[1]->clear(); };
+    hooks.refresh = [this] { Refresh(); };
+    PrintWindowImage(this, hooks);
 }
 
 void CMainStatusDlg::keyPressEvent(QKeyEvent* event) {

@@ -7,17 +7,22 @@
 #include <QLabel>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "app/Corvane3App.h"
 #include "mainwin/MainMenus.h"
 
 class QStatusBar;
 class QGroupBox;
+class QPrinter;
 
 namespace corvane3 {
 
 class CPollingThread;
 class CQueuedNotificationSink;
+class CMonitoringOptionsDlg;
+class CTelemetryRecorder;
+class ITelemetryUi;
 
 // Width the "More" command adds to the window and "Less" takes away.
 inline constexpr int kMoreLessWidth = 315;
@@ -29,6 +34,7 @@ public:
     // started once the window is set up. Both must outlive the window.
     CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
                    CPollingThread* polling, QWidget* parent = nullptr);
+    ~CMainStatusDlg() override;
 
     // Runs the notification code's action.
     void OnNotification(int code);
@@ -42,8 +48,16 @@ public:
     CMainMenus& Menus() { return *menus_; }
     // Status pane 0, 1 or 2.
     QLabel* StatusPane(int pane) const { return panes_[pane]; }
-    // Runs after each status record has been shown (the telemetry recorder and the plot hook
-    // in here).
+    // Prints the window as File > Print does.
+    void Print();
+    // The Unit Monitoring Options dialog, one for the window's life.
+    CMonitoringOptionsDlg& MonitoringOptions() { return *monitoring_; }
+    // Replaces the print dialog (tests print to a file without asking).
+    void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
+        printerChooser_ = std::move(chooser);
+    }
+    // Runs after each status record has been shown and before it is recorded (the open plot
+    // window hooks in here).
     void SetRecordHandler(std::function<void()> handler) { recordHandler_ = std::move(handler); }
     // Replaces the handler of a menu command (the dialogs of other parts of the program plug in
     // here); the command's item is enabled.
@@ -74,6 +88,10 @@ private:
     bool moreView_ = true;
     int wideWidth_ = 0;
     std::function<void()> recordHandler_;
+    CMonitoringOptionsDlg* monitoring_ = nullptr;
+    std::unique_ptr<ITelemetryUi> telemetryUi_;
+    std::unique_ptr<CTelemetryRecorder> recorder_;
+    std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::map<int, std::function<void()>> commandHandlers_;
 };
 

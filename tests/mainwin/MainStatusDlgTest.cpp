@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPrinter>
+#include <fstream>
 
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/TimedMessageDlg.h"
+#include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
@@ -147,6 +151,57 @@ TEST_F(MainStatusDlgTest, TimedMessageClosesItselfWithItsTitle) {
                              QStringLiteral("Delta-F Notification"), 0, &window_);
     EXPECT_EQ(message.windowTitle(), "Delta-F Notification");
     EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
+}
+
+}  // namespace
+}  // namespace corvane3
+
+namespace corvane3 {
+namespace {
+
+TEST_F(MainStatusDlgTest, PrintingFromTheNarrowLayoutPrintsWideAndComesBack) {
+    testing::TempDir dir;
+    const QString pdf = QString::fromStdString((dir.Path() / "window.pdf").string());
+    PostRecord(403);
+    window_.RunCommand(kCmdLess);
+    const int narrow = window_.width();
+
+    window_.SetPrinterChooser([](QWidget*) { return std::unique_ptr<QPrinter>(); });
+    window_.RunCommand(kCmdPrint);  // cancelled: nothing changes
+    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
+
+    window_.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return printer;
+    });
+    window_.RunCommand(kCmdPrint);
+    EXPECT_GT(QFile(pdf).size(), 0);
+    EXPECT_FALSE(window_.IsMoreView());
+    EXPECT_EQ(window_.width(), narrow);
+    EXPECT_EQ(window_.StatusPane(1)->text(), "");
+}
+
+TEST_F(MainStatusDlgTest, EachRecordIsAppendedToTheTelemetryFileWhileRecordingIsOn) {
+    testing::TempDir dir;
+    app_.settings.DatafileDirectory = dir.Path().string();
+    PostRecord(402);  // recording off: no file
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Unit1234.csd"));
+
+    app_.settings.RecordDataFile = true;
+    PostRecord(402);
+    PostRecord(402);
+    std::ifstream file(dir.Path() / "Unit1234.csd");
+    std::string header, first, second, extra;
+    std::getline(file, header);
+    std::getline(file, first);
+    std::getline(file, second);
+    EXPECT_TRUE(header.starts_with("MJD, ID, UnitType"));
+    EXPECT_EQ(std::count(first.begin(), first.end(), ','), 44);  // 45 fields for a 7730B
+    EXPECT_FALSE(second.empty());
+    EXPECT_FALSE(std::getline(file, extra));
 }
 
 }  // namespace
