@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "telemetry/SampleRecord.h"
 #include "telemetry/TelemetryFormat.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
