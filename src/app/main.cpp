@@ -150,12 +150,17 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption pollsOption(QStringLiteral("polls"),
                                          QStringLiteral("Headless: stop after <n> status records."),
                                          QStringLiteral("n"));
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"),
+        QStringLiteral("Headless: record every status record in <dir>, whatever the "
+                       "configuration says."),
+        QStringLiteral("dir"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the main window to <file> once it shows a record."),
         QStringLiteral("file"));
-    parser.addOptions(
-        {configOption, headlessOption, portOption, intervalOption, pollsOption, screenshotOption});
+    parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
+                       recordOption, screenshotOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -169,6 +174,7 @@ int main(int argc, char* argv[]) {
     if (headless) {
         HeadlessOptions options;
         options.port = parser.value(portOption).toStdString();
+        options.recordDirectory = parser.value(recordOption).toStdString();
         if (!OptionNumber(parser, intervalOption, 1, options.intervalSeconds) ||
             !OptionNumber(parser, pollsOption, 1, options.polls)) {
             return 2;
