@@ -16,80 +16,19 @@
 #include "link/CommandFrame.h"
 #include "link/SerialPort.h"
 #include "link/TolvexLink.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace corvane3::testing {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr int kGenerousMs = 10000;
 
-// The program with its standard output on a pipe.
-class SimProgram {
+// The simulator program with its standard output on a pipe.
+class SimProgram : public ChildProcess {
   public:
-    explicit SimProgram(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), CORVANE3_SIM_PROGRAM);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = out[0];
-    }
-    ~SimProgram() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0)
-            ::close(stdout_);
-    }
-    // Standard output up to the first LF (or end of output), waiting up to the bound.
-    std::string ReadLine() {
-        std::string line;
-        char c = 0;
-        pollfd pfd{stdout_, POLLIN, 0};
-        while (::poll(&pfd, 1, kGenerousMs) > 0 && ::read(stdout_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        return line;
-    }
-    // Standard output up to its end.
-    std::string ReadAll() {
-        std::string text;
-        char block[4096];
-        pollfd pfd{stdout_, POLLIN, 0};
-        ssize_t n = 0;
-        while (::poll(&pfd, 1, kGenerousMs) > 0 && (n = ::read(stdout_, block, sizeof block)) > 0) {
-            text.append(block, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-    void Signal(int signal) { ::kill(pid_, signal); }
-    // Exit status, or -1 when it did not exit normally.
-    int Wait() {
-        int status = 0;
-        const pid_t pid = ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
+    explicit SimProgram(std::vector<std::string> arguments)
+        : ChildProcess(WithProgram(CORVANE3_SIM_PROGRAM, std::move(arguments))) {}
 };
 
 std::size_t D1Length(const std::string& port) {
