@@ -216,13 +216,6 @@ class PrintFlowTest : public testing::WidgetTest {
     std::vector<std::string> log_;
 };
 
-TEST_F(PrintFlowTest, CancellingThePrinterChoiceChangesNothing) {
-    EXPECT_FALSE(PrintWindowImage(&window_, hooks_));
-    EXPECT_EQ(log_, std::vector<std::string>{"choose"});
-    EXPECT_EQ(window_.width(), kNarrowWidth);
-    EXPECT_EQ(pane_->text(), "   ");
-}
-
 TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBack) {
     printerFile_ = dir_.Path() / "main.pdf";
     ASSERT_TRUE(PrintWindowImage(&window_, hooks_));
@@ -236,15 +229,6 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBack) {
     EXPECT_EQ(pdf.pages, 1);
     ASSERT_EQ(pdf.images.size(), 1u);
     EXPECT_GE(pdf.images[0].width(), kWideWidth);
-}
-
-TEST_F(PrintFlowTest, WideWindowStaysWide) {
-    window_.resize(kWideWidth, window_.height());
-    printerFile_ = dir_.Path() / "main.pdf";
-    ASSERT_TRUE(PrintWindowImage(&window_, hooks_));
-    EXPECT_EQ(log_, (std::vector<std::string>{"choose", "time Sun Dec  6 17:05:09 2026\n",
-                                              "refresh", "clear"}));
-    EXPECT_EQ(window_.width(), kWideWidth);
 }
 
 TEST_F(PrintFlowTest, WindowIsPutBackEvenWhenThePageCannotBePrinted) {
