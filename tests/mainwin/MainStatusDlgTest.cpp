@@ -12,21 +12,13 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/TimedMessageDlg.h"
 #include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
 
-class MainStatusDlgTest : public ::testing::Test {
+class MainStatusDlgTest : public testing::WidgetTest {
 protected:
-    static void SetUpTestSuite() {
-        // Kept to the end of the process: destroying it during exit crashes inside Qt.
-        if (QApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "test";
-            static char* argv[] = {name, nullptr};
-            new QApplication(argc, argv);
-        }
-    }
     QString Value(const char* name) { return window_.findChild<QLabel*>(name)->text(); }
     bool Shown(const char* name) {
         return window_.findChild<QLabel*>(name)->isVisibleTo(&window_);

@@ -10,6 +10,7 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
+#include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
@@ -26,13 +27,9 @@ bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 30000
     return done();
 }
 
-TEST(MainWindowWithSimTest, TheWindowShowsTheSimulatedUnit) {
-    if (QApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
+using MainWindowWithSimTest = testing::WidgetTest;
+
+TEST_F(MainWindowWithSimTest, TheWindowShowsTheSimulatedUnit) {
     sim::SimulatorOptions options;
     options.instrument.model = 401;
     options.instrument.serial = 4321;

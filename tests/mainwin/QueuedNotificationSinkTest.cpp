@@ -8,15 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/WidgetTestApplication.h"
+
 namespace corvane3 {
 namespace {
 
-TEST(QueuedNotificationSinkTest, CodesPostedFromAnotherThreadArriveInOrderOnTheOwnerThread) {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
+using QueuedNotificationSinkTest = testing::WidgetTest;
 
+TEST_F(QueuedNotificationSinkTest, CodesPostedFromAnotherThreadArriveInOrderOnTheOwnerThread) {
     CQueuedNotificationSink sink;
     std::vector<int> received;
     bool allOnOwnerThread = true;
