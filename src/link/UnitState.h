@@ -9,8 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "link/Guarded.h"
 
 namespace corvane3 {
 
@@ -117,27 +118,12 @@ struct UnitStateData {
     bool instrumentSweep = false;
 };
 
-class CUnitState {
+class CUnitState : public CGuarded<UnitStateData> {
   public:
     // Read on every exchange (Factory access field) and by every window.
     std::atomic<std::int32_t> InstrumentModel{kModelBeforeIdentification};
     // True while the instrument answers.
     std::atomic<bool> Online{false};
-
-    UnitStateData Snapshot() const {
-        std::lock_guard lock(mutex_);
-        return data_;
-    }
-    // Runs change(data) under the lock. Keep it short: no exchanges inside.
-    template <typename Change>
-    void Update(Change&& change) {
-        std::lock_guard lock(mutex_);
-        change(data_);
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    UnitStateData data_;
 };
 
 }  // namespace corvane3

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "link/Guarded.h"
 #include "poll/CommandMailbox.h"
 
 namespace corvane3 {
@@ -102,15 +103,8 @@ class CPollingShared {
     // Every reply read for the user interface, starting with its STX.
     CSharedText Response;
 
-    QueryResults Results() const {
-        std::lock_guard lock(resultsMutex_);
-        return results_;
-    }
-    template <typename Change>
-    void UpdateResults(Change&& change) {
-        std::lock_guard lock(resultsMutex_);
-        change(results_);
-    }
+    // Results of the query steps, copied out by the dialogs that show them.
+    CGuarded<QueryResults> Results;
 
   private:
     static constexpr std::size_t Index(Request request) {
@@ -118,8 +112,6 @@ class CPollingShared {
     }
 
     std::array<std::atomic<bool>, static_cast<std::size_t>(Request::kCount)> requests_{};
-    mutable std::mutex resultsMutex_;
-    QueryResults results_;
 };
 
 }  // namespace corvane3

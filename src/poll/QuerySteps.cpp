@@ -187,7 +187,7 @@ bool CQuerySteps::ReadEventLog(const char* code, std::uint32_t parameter,
     c_.link.SendCmd(code, parameter, "");
     std::string text;
     const bool ok = c_.link.GetResponse(text, kEtx, kEventLogReplyLimit);
-    c_.shared.UpdateResults([&](QueryResults& results) { results.*log = text; });
+    c_.shared.Results.Update([&](QueryResults& results) { results.*log = text; });
     c_.port.SetReadTimeout(kDefaultReadTotalConstantMs);
     if (ok) {
         Status("Retrieve Event Log...OK");
@@ -214,7 +214,7 @@ bool CQuerySteps::DccTelecom() {
         return false;
     }
     c_.shared.Response.Set(reply);
-    DccTelecomSettings telecom = c_.shared.Results().telecom;
+    DccTelecomSettings telecom = c_.shared.Results.Snapshot().telecom;
     telecom.t1Present = At(reply, kAbsentInterfaceMark) != '?';
     if (telecom.t1Present) {
         // "FF SSS": framing in characters 1-2, SSM in 4-6.
@@ -236,7 +236,7 @@ bool CQuerySteps::DccTelecom() {
         telecom.e1Mute = CutAt(From(reply, 13), 3) == "MUT" ? 0 : 1;
         telecom.e1Number = std::atoi(CutAt(From(reply, 20), 1).c_str());
     }
-    c_.shared.UpdateResults([&](QueryResults& results) { results.telecom = telecom; });
+    c_.shared.Results.Update([&](QueryResults& results) { results.telecom = telecom; });
     Status("DCC Telecom...OK");
     return true;
 }
@@ -254,7 +254,7 @@ bool CQuerySteps::TimeOfDay() {
     c_.shared.Response.Set(reply);
     unsigned seconds = 0;
     if (std::sscanf(Payload(reply).c_str(), "%u", &seconds) == 1) {
-        c_.shared.UpdateResults([&](QueryResults& results) { results.dccTime = seconds; });
+        c_.shared.Results.Update([&](QueryResults& results) { results.dccTime = seconds; });
     }
     Status("TOD...OK");
     return true;
@@ -265,7 +265,7 @@ bool CQuerySteps::Ethernet() {
         return false;
     }
     Status("Ethernet...");
-    EthernetSettings ethernet = c_.shared.Results().ethernet;
+    EthernetSettings ethernet = c_.shared.Results.Snapshot().ethernet;
     std::string reply;
     if (!Exchange("B32", 0, "", reply, kEthernetReplyLimit)) {
         c_.port.ResetPort();
@@ -287,7 +287,7 @@ bool CQuerySteps::Ethernet() {
         return false;
     }
     ScanNumberAndText(Payload(reply), ethernet.number2, ethernet.text2);
-    c_.shared.UpdateResults([&](QueryResults& results) { results.ethernet = ethernet; });
+    c_.shared.Results.Update([&](QueryResults& results) { results.ethernet = ethernet; });
     Status("Ethernet...OK");
     return true;
 }

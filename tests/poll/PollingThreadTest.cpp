@@ -129,7 +129,7 @@ TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
     const auto eventLog = std::find(codes.begin(), codes.end(), kNotifyEventLogFetched);
     const auto telecom = std::find(codes.begin(), codes.end(), kNotifyTelecomFetched);
     EXPECT_LT(eventLog, telecom);
-    const QueryResults results = shared_.Results();
+    const QueryResults results = shared_.Results.Snapshot();
     EXPECT_FALSE(results.eventLog.empty());
     EXPECT_TRUE(results.telecom.t1Present);
     EXPECT_TRUE(results.telecom.e1Present);
