@@ -2,6 +2,7 @@
 
 #include "app/Configuration.h"
 #include "app/ProfileFile.h"
+#include "poll/SerialReconfiguration.h"
 
 namespace corvane3 {
 
@@ -20,7 +21,15 @@ void Corvane3App::LoadConfiguration() {
     SerialLineSettings line = serialPort.Settings();
     corvane3::LoadConfiguration(profile, settings, line);
     serialPort.SetSettings(line);
-    rs232Settings = line;
+    rs232Settings.Update([&](SerialLineSettings& copy) { copy = line; });
+}
+
+PollingHooks Corvane3App::MakePollingHooks(ITimedMessageSink& messages) {
+    PollingHooks hooks;
+    hooks.reconfigureSerial = [this, &messages](PollContext& context) {
+        ReconfigureSerial(context, rs232Settings.Snapshot(), messages);
+    };
+    return hooks;
 }
 
 bool Corvane3App::SaveConfiguration(std::string& error) {

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "app/ProgramSettings.h"
+#include "link/Guarded.h"
 #include "link/LinkStatus.h"
 #include "link/SerialPort.h"
 #include "link/UnitState.h"
 #include "poll/PollingShared.h"
+#include "poll/PollingThread.h"
+#include "poll/TimedMessageSink.h"
 
 namespace corvane3 {
 
@@ -30,6 +33,11 @@ class Corvane3App {
     // error) when the file cannot be written.
     bool SaveConfiguration(std::string& error);
 
+    // The polling thread's steps that work on these records: moving the instrument and the
+    // port to the RS-232 settings, with its messages shown through messages (which must outlive
+    // the thread).
+    PollingHooks MakePollingHooks(ITimedMessageSink& messages);
+
     const std::filesystem::path& ConfigurationPath() const { return configurationPath_; }
     const std::string& BrandName() const { return brandName_; }
     bool HasBrand() const { return !brandName_.empty(); }
@@ -39,8 +47,9 @@ class Corvane3App {
     CProgramSettings settings;
     CUnitState unitState;
     CPollingShared polling;
-    // The line settings the instrument-side serial dialog edits, copied after loading.
-    SerialLineSettings rs232Settings;
+    // The line settings the instrument-side serial dialog edits, copied after loading; the
+    // polling thread reads them when it moves the instrument to them.
+    CGuarded<SerialLineSettings> rs232Settings;
 
   private:
     std::filesystem::path configurationPath_;

@@ -16,6 +16,7 @@
 #include "app/HeadlessRun.h"
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
+#include "mainwin/QueuedTimedMessages.h"
 #include "poll/PollingThread.h"
 
 using namespace corvane3;
@@ -96,8 +97,9 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
         case CommandLineFileKind::kNone: {
             CQueuedNotificationSink notifications;
             app.linkStatus.SetSink(&notifications);
+            CQueuedTimedMessages messages;
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                                   app.settings, notifications);
+                                   app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
             if (!screenshot.isEmpty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot);

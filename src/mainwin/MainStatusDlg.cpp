@@ -17,11 +17,15 @@
 
 #include "app/MonitoringOptionsDlg.h"
 #include "link/CommandFrame.h"
+#include "link/CommandSelectDlg.h"
+#include "link/InstrumentSerialDlg.h"
+#include "link/SerialSetupDlg.h"
 #include "mainwin/AppIcon.h"
 #include "mainwin/MainStatusText.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
+#include "poll/SecurityDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -51,13 +55,14 @@ QLabel* NewValueBox(QWidget* parent, const char* name) {
     box->setFont(font);
     const int characters =
         std::string(name) == "valueFaultList" ? kFaultListCharacters : kValueBoxCharacters;
-    box->setMinimumWidth(QFontMetrics(font).horizontalAdvance(QString(characters, QLatin1Char('0'))));
+    box->setMinimumWidth(
+        QFontMetrics(font).horizontalAdvance(QString(characters, QLatin1Char('0'))));
     return box;
 }
 
 // The recorder's messages and folder browser, shown over the main window.
 class CTelemetryWindowUi : public ITelemetryUi {
-public:
+  public:
     CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring)
         : owner_(owner), monitoring_(monitoring) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
@@ -70,7 +75,7 @@ public:
         return monitoring_.LastBrowsedDirectory();
     }
 
-private:
+  private:
     QWidget* owner_;
     CMonitoringOptionsDlg& monitoring_;
 };
@@ -95,9 +100,8 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     connect(menus_, &CMainMenus::Command, this, &CMainStatusDlg::RunCommand);
     for (QMenu* menu : {menus_->FileMenu(), menus_->ViewMenu(), menus_->OutputsMenu(),
                         menus_->SystemMenu(), menus_->HelpMenu()}) {
-        connect(menu, &QMenu::aboutToShow, this, [this] {
-            menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand());
-        });
+        connect(menu, &QMenu::aboutToShow, this,
+                [this] { menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand()); });
     }
     menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand());
 
@@ -129,16 +133,19 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdSerialPort, kCmdAlarms, kCmdEventLog, kCmdPlot,
-                   kCmdSpectrum, kCmdFactoryEventLog, kCmdDeltaF, kCmdDeltaT, kCmdSyncPps,
-                   kCmdTelecom, kCmdTtlOutput, kCmdRs232, kCmdSecurity, kCmdEthernet,
-                   kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics, kCmdSelectCommand}) {
+    for (int id : {kCmdAlarms, kCmdEventLog, kCmdPlot, kCmdSpectrum, kCmdFactoryEventLog,
+                   kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTelecom, kCmdTtlOutput, kCmdEthernet,
+                   kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics}) {
         menus_->Action(id)->setEnabled(false);
     }
 
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
     telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
+    InstallCommandSelect(*this, app_);
+    InstallSerialSetup(*this, app_);
+    InstallInstrumentSerial(*this, app_);
+    InstallSecurity(*this, app_);
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);
@@ -163,8 +170,8 @@ QWidget* CMainStatusDlg::BuildValueArea() {
         stack->addStretch();
         return stack;
     };
-    columns->addLayout(column({"Clock Servo", "Zeeman Servo", "Gain Servo",
-                               "Microwave Power Servo", "Frequency Offset"}));
+    columns->addLayout(column({"Clock Servo", "Zeeman Servo", "Gain Servo", "Microwave Power Servo",
+                               "Frequency Offset"}));
     columns->addLayout(column({"CBT Supplies", "Power Supplies", "System Information"}));
 
     // The right-hand column sits in a frame of its own.
@@ -281,6 +288,10 @@ void CMainStatusDlg::ShowMessage(const QString& text, const QString& title) {
 }
 
 void CMainStatusDlg::OnNotification(int code) {
+    const auto [first, last] = notificationObservers_.equal_range(code);
+    for (auto observer = first; observer != last; ++observer) {
+        observer->second();
+    }
     switch (code) {
         case kNotifyStatusRecord:
             Refresh();
@@ -293,19 +304,20 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             break;
         case kNotifyAutoDetectFound:
-            ShowMessage(QStringLiteral("Cesium instrument located..."), QStringLiteral("Scan Status"));
+            ShowMessage(QStringLiteral("Cesium instrument located..."),
+                        QStringLiteral("Scan Status"));
             break;
         case kNotifyAutoDetectNotFound:
             ShowMessage(QStringLiteral("Cesium instrument not detected..."),
                         QStringLiteral("Scan Status"));
             break;
         case kNotifyPpsSyncDone: {
-            const std::string reply = app_.polling.Response.Get();
+            const std::string reply = app_.polling.CommandReply.Get();
             const bool completed = reply.rfind(std::string(1, kStx) + "W22 ", 0) == 0;
-            ShowMessage(QStringLiteral("Sync Complete\n Status = ") +
-                            (completed ? QStringLiteral("Completed")
-                                       : QStringLiteral("Did Not Complete")),
-                        QStringLiteral("Command Status"));
+            ShowMessage(
+                QStringLiteral("Sync Complete\n Status = ") +
+                    (completed ? QStringLiteral("Completed") : QStringLiteral("Did Not Complete")),
+                QStringLiteral("Command Status"));
             break;
         }
         case kNotifyLinkStatusChanged:
@@ -314,6 +326,10 @@ void CMainStatusDlg::OnNotification(int code) {
         default:
             break;
     }
+}
+
+void CMainStatusDlg::AddNotificationObserver(int code, std::function<void()> observer) {
+    notificationObservers_.emplace(code, std::move(observer));
 }
 
 void CMainStatusDlg::SetCommandHandler(int id, std::function<void()> handler) {
@@ -327,11 +343,21 @@ void CMainStatusDlg::RunCommand(int id) {
         return;
     }
     switch (id) {
-        case kCmdExit: accept(); break;
-        case kCmdMonitoring: monitoring_->exec(); break;
-        case kCmdPrint: Print(); break;
-        case kCmdMore: SetMoreView(true); break;
-        case kCmdLess: SetMoreView(false); break;
+        case kCmdExit:
+            accept();
+            break;
+        case kCmdMonitoring:
+            monitoring_->exec();
+            break;
+        case kCmdPrint:
+            Print();
+            break;
+        case kCmdMore:
+            SetMoreView(true);
+            break;
+        case kCmdLess:
+            SetMoreView(false);
+            break;
         case kCmdAbout:
             QMessageBox::about(this, QStringLiteral("About Corvane3"),
                                QStringLiteral("Corvane3 %1\nMonitor and control of a cesium-beam "
@@ -344,7 +370,8 @@ void CMainStatusDlg::RunCommand(int id) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(help));
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

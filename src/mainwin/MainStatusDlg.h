@@ -29,7 +29,7 @@ inline constexpr int kMoreLessWidth = 315;
 
 class CMainStatusDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     // notifications carries the polling thread's codes into this window; polling, when given, is
     // started once the window is set up. Both must outlive the window.
     CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
@@ -62,12 +62,15 @@ public:
     // Replaces the handler of a menu command (the dialogs of other parts of the program plug in
     // here); the command's item is enabled.
     void SetCommandHandler(int id, std::function<void()> handler);
+    // Adds an action run for a notification code before the window's own (open dialogs refresh
+    // themselves here).
+    void AddNotificationObserver(int code, std::function<void()> observer);
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     QWidget* BuildValueArea();
     QGroupBox* BuildGroup(const QString& title, const std::vector<const struct ValueBox*>& boxes);
     QGroupBox* BuildSignalQualityGroup();
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::map<int, std::function<void()>> commandHandlers_;
+    std::multimap<int, std::function<void()>> notificationObservers_;
 };
 
 }  // namespace corvane3

@@ -99,9 +99,15 @@ class CPollingShared {
     std::atomic<bool> PortReset{false};
     std::atomic<bool> SecurityStatus{false};  // user security enabled on the unit
     std::atomic<std::uint32_t> DiagnosticsMode{0};
+    // The parameter (password or Factory access option) for the serial reconfiguration command;
+    // written before its Request flag is set, taken (and reset to 0) by the thread.
+    std::atomic<std::uint32_t> SerialReconfigurationParameter{0};
 
     // Every reply read for the user interface, starting with its STX.
     CSharedText Response;
+    // The reply to the last mailbox command. Response is overwritten by the next poll, often
+    // before the window that asked for the command has handled its notification.
+    CSharedText CommandReply;
 
     // Results of the query steps, copied out by the dialogs that show them.
     CGuarded<QueryResults> Results;

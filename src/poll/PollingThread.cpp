@@ -54,6 +54,14 @@ bool CPollingThread::StopBackgroundThread() {
     return true;
 }
 
+bool CPollingThread::PauseUnlessStopped(std::chrono::milliseconds time) {
+    if (!stopEvent_.WaitFor(time)) {
+        return false;
+    }
+    stopEvent_.Set();  // the pass loop still has to see the request
+    return true;
+}
+
 void CPollingThread::Run() {
     pollTimerMs_ = settings_.PollingInterval * kMillisecondsPerSecond + 1;
     failureCount_ = 0;
@@ -62,8 +70,9 @@ void CPollingThread::Run() {
         std::lock_guard exchange(port_.ExchangeMutex());
         port_.ResetPort();
         link_ = std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel);
-        context_ = std::make_unique<PollContext>(
-            PollContext{port_, *link_, unit_, status_, shared_, sink_});
+        context_ = std::make_unique<PollContext>(PollContext{
+            port_, *link_, unit_, status_, shared_, sink_,
+            [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); }});
         steps_ = std::make_unique<CQuerySteps>(*context_);
         // No debug messages from the unit, then remote operation on.
         std::string reply;
@@ -149,12 +158,14 @@ void CPollingThread::ServeMailbox(int& code) {
         return;
     }
     shared_.Response.Set("");
+    shared_.CommandReply.Set("");
     std::string reply;
     bool ok = link_->SendCmd(command.code, command.parameter, command.data);
     if (ok) {
         status_.SetLinkStatus("Cmd Sent OK");
         ok = link_->GetResponse(reply, kEtx, command.replyLimit);
         shared_.Response.Set(reply);
+        shared_.CommandReply.Set(reply);
         shared_.mailbox.CommandAccepted = !IsRefusal(reply);
     } else {
         unit_.Online = false;

@@ -62,6 +62,7 @@ class CPollingThread {
 
   private:
     void Run();
+    bool PauseUnlessStopped(std::chrono::milliseconds time);
     void Pass(int& code);
     void IdentityPoll();
     void ServeMailbox(int& code);

@@ -4,6 +4,7 @@
 // instrument whose port and line settings are unknown. Each announces itself in the Link status
 // text ("D1...", "D1...OK", ...). All run on the polling thread with the port's exchange lock held.
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct PollContext {
     CLinkStatus& status;
     CPollingShared& shared;
     INotificationSink& sink;
+    // Pauses the thread for up to the given time, ending early when the thread is asked to stop
+    // (then true). Empty: no pause.
+    std::function<bool(std::chrono::milliseconds)> waitForStop;
 };
 
 // Lists the ports the search tries, in order.

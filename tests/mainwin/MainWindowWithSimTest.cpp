@@ -10,6 +10,7 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
+#include "support/ProcessEvents.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -17,15 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the event loop until done() or the time-out; returns done().
-bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
+using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
 
@@ -46,8 +39,8 @@ TEST_F(MainWindowWithSimTest, TheWindowShowsTheSimulatedUnit) {
                                app.settings, notifications);
         CMainStatusDlg window(app, notifications, &polling);
         window.show();
-        const QString expected =
-            QStringLiteral(" Model ChronoBeam/QRT-60 SN 4321 on ") + QString::fromStdString(sim.SlavePath());
+        const QString expected = QStringLiteral(" Model ChronoBeam/QRT-60 SN 4321 on ") +
+                                 QString::fromStdString(sim.SlavePath());
         EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == expected; }))
             << window.windowTitle().toStdString();
         EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");

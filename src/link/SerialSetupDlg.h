@@ -1,0 +1,64 @@
+#pragma once
+// "Serial Communications Setup": the PC side of the link, which port and line settings the
+// serial port uses. "Detect" has the polling thread search for an instrument while "Scanning ..."
+// is shown; the settings it finds are shown in the lists and take effect only on "Apply
+// Changes". One instance lives for the program's life. User-interface thread only.
+
+#include <QDialog>
+
+#include "link/SerialPort.h"
+#include "link/UnitState.h"
+#include "poll/PollingShared.h"
+#include "poll/QuerySteps.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace corvane3 {
+
+class CLineSettingsWidget;
+class CMainStatusDlg;
+class CScanningDlg;
+class Corvane3App;
+
+class CSerialSetupDlg : public QDialog {
+    Q_OBJECT
+  public:
+    // listPorts gives the ports offered; by default the machine's serial ports followed by the
+    // port in use when it exists but is not among them (a pseudo-terminal, an unusual adapter).
+    CSerialSetupDlg(CSerialPort& port, CPollingShared& shared, const CUnitState& unit,
+                    PortLister listPorts = {}, QWidget* parent = nullptr);
+
+    // Selects the entries for the port's current name and line settings.
+    void LoadFromPort();
+    // Closes "Scanning ..." if it is open (the search has ended).
+    void EndScanning();
+    bool IsScanning() const { return scanningOpen_; }
+    // The search dialog, for tests.
+    CScanningDlg& Scanning() { return *scanning_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void Detect();
+    void ApplyChanges();
+    void RestoreAfterSearch(const SerialLineSettings& saved);
+
+    CSerialPort& port_;
+    CPollingShared& shared_;
+    const CUnitState& unit_;
+    PortLister listPorts_;
+    QComboBox* portList_;
+    CLineSettingsWidget* line_;
+    QPushButton* detect_;
+    QPushButton* apply_;
+    CScanningDlg* scanning_;
+    bool scanningOpen_ = false;
+};
+
+// Wires File > "Configure Serial Port" to one setup dialog owned by window, and has the
+// dialog follow the search (notifications 19, 20, 21) while it is open.
+void InstallSerialSetup(CMainStatusDlg& window, Corvane3App& app);
+
+}  // namespace corvane3

@@ -1,0 +1,101 @@
+#include "poll/AuthorizedCommand.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
+#include "link/CommandFrame.h"
+#include "mainwin/TimedMessageDlg.h"
+#include "poll/AuthorizeDlg.h"
+
+namespace corvane3 {
+
+namespace {
+
+// How often a waiting sender looks again: short beside the thread's 250 ms passes, so the
+// sender goes on soon after the command is done.
+constexpr std::chrono::milliseconds kWaitLookPeriod{10};
+
+void ShowNotification(const QString& text, const QString& title, QWidget* parent) {
+    CTimedMessageDlg message(text, title, kNotificationSeconds, parent);
+    message.exec();
+}
+
+}  // namespace
+
+bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + limit;
+    while (busy()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            return false;
+        }
+        QEventLoop loop;
+        QTimer::singleShot(std::min(left, kWaitLookPeriod), &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& shared,
+                                                       const CUnitState& unit, QWidget* parent) {
+    if (unit.InstrumentModel == kModelChronoBeam) {
+        return kFactoryAccessOption;
+    }
+    if (!shared.SecurityStatus) {
+        return 0;
+    }
+    CAuthorize prompt(parent);
+    if (prompt.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return prompt.Password();
+}
+
+CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
+                                  const QString& notificationTitle, QWidget* parent,
+                                  CommandWait wait) {
+    CCommandMailbox& mailbox = shared.mailbox;
+    if (mailbox.IsPending()) {
+        return CommandOutcome::kBusy;
+    }
+    // The thread writes the flag only while it serves a command, and the mailbox is free: clear
+    // it now, so that a flag left set by an earlier command cannot make this one look accepted
+    // when the thread has not come to it in time.
+    mailbox.CommandAccepted = false;
+    if (!mailbox.TrySend(command)) {
+        return CommandOutcome::kBusy;
+    }
+    const bool finished = WaitWhile([&mailbox] { return mailbox.IsPending(); }, wait.limit);
+    if (!finished && wait.untilDone) {
+        ShowNotification(
+            QStringLiteral(
+                "The instrument has not answered yet; the command may still be carried out"),
+            notificationTitle, parent);
+        return CommandOutcome::kNotFinished;
+    }
+    if (shared.SecurityStatus && !mailbox.CommandAccepted) {
+        ShowNotification(QStringLiteral("Password not Accepted"), notificationTitle, parent);
+        return CommandOutcome::kRefused;
+    }
+    mailbox.CommandAccepted = false;
+    return CommandOutcome::kDone;
+}
+
+CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
+                                    MailboxCommand command, const QString& notificationTitle,
+                                    QWidget* parent, CommandWait wait) {
+    if (shared.mailbox.IsPending()) {
+        return CommandOutcome::kBusy;
+    }
+    const std::optional<std::uint32_t> parameter = ProtectedCommandParameter(shared, unit, parent);
+    if (!parameter) {
+        return CommandOutcome::kCancelled;
+    }
+    command.parameter = *parameter;
+    return SendCheckedCommand(shared, command, notificationTitle, parent, wait);
+}
+
+}  // namespace corvane3

@@ -1,0 +1,78 @@
+#pragma once
+// Plays the user's part for modal dialogs that code under test opens with exec(): each dialog
+// that comes on top is recorded and handed to the test's handler once its event loop runs.
+// Timed messages are recorded with their text and closed at once, so a test does not sit out
+// their two seconds.
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "mainwin/TimedMessageDlg.h"
+
+namespace corvane3::testing {
+
+class ModalDialogDriver {
+  public:
+    struct Message {
+        QString title;
+        QString text;
+        bool operator==(const Message&) const = default;
+        friend void PrintTo(const Message& m, std::ostream* out) {
+            *out << m.title.toStdString() << ": " << m.text.toStdString();
+        }
+    };
+
+    explicit ModalDialogDriver(std::function<void(QDialog&)> handler = {})
+        : handler_(std::move(handler)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Look(); });
+        timer_.start(kLookPeriodMs);
+    }
+
+    // Timed messages in the order they came.
+    const std::vector<Message>& Messages() const { return messages_; }
+    // How many other dialogs were handed to the handler.
+    int Dialogs() const { return dialogs_; }
+
+  private:
+    static constexpr int kLookPeriodMs = 5;
+
+    void Look() {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible() ||
+            std::find(handled_.begin(), handled_.end(), dialog) != handled_.end()) {
+            return;
+        }
+        handled_.emplace_back(dialog);
+        const bool timed = qobject_cast<CTimedMessageDlg*>(dialog) != nullptr;
+        if (timed) {
+            messages_.push_back(
+                {dialog->windowTitle(), dialog->findChild<QLabel*>("message")->text()});
+        } else {
+            ++dialogs_;
+        }
+        // Acting from this slot would keep a nested dialog's exec() inside it, and the timer
+        // does not fire again while its slot runs; the action runs from the event loop instead.
+        QTimer::singleShot(0, dialog, [this, dialog, timed] {
+            if (timed) {
+                dialog->accept();
+            } else if (handler_) {
+                handler_(*dialog);
+            }
+        });
+    }
+
+    std::function<void(QDialog&)> handler_;
+    QTimer timer_;
+    std::vector<QPointer<QDialog>> handled_;
+    std::vector<Message> messages_;
+    int dialogs_ = 0;
+};
+
+}  // namespace corvane3::testing
