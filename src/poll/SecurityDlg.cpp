@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -98,11 +97,12 @@ CSecurity::CSecurity(CPollingShared& shared, QWidget* parent, std::chrono::milli
     connect(apply_, &QPushButton::clicked, this, &CSecurity::Apply);
 }
 
-void CSecurity::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) {
+void CSecurity::setVisible(bool visible) {
+    // The unit is asked before the window appears, so it opens with the right fields enabled.
+    if (visible && !isVisible()) {
         RunOpeningSequence();
     }
+    QDialog::setVisible(visible);
 }
 
 void CSecurity::reject() {

@@ -15,7 +15,6 @@
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
-class QShowEvent;
 
 namespace corvane3 {
 
@@ -40,9 +39,8 @@ class CSecurity : public QDialog {
 
     // Cancel, Escape and closing the window are ignored while the dialog waits for the thread.
     void reject() override;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
+    // Showing the dialog runs the opening sequence first.
+    void setVisible(bool visible) override;
 
   private:
     void Apply();
