@@ -1,0 +1,42 @@
+// Timed messages sent from another thread are shown on the interface thread one at a time.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <thread>
+
+#include "mainwin/QueuedTimedMessages.h"
+#include "support/ModalDialogDriver.h"
+#include "support/ProcessEvents.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using Message = testing::ModalDialogDriver::Message;
+using ::testing::ElementsAre;
+
+using QueuedTimedMessagesTest = testing::WidgetTest;
+
+TEST_F(QueuedTimedMessagesTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEachOther) {
+    CQueuedTimedMessages messages;
+    std::vector<bool> anotherWasOpen;
+    QObject::connect(&messages, &CQueuedTimedMessages::Showing, [&] {
+        anotherWasOpen.push_back(QApplication::activeModalWidget() != nullptr);
+    });
+    testing::ModalDialogDriver driver;
+    std::thread sender([&] {
+        messages.ShowTimedMessage("Password not Accepted", "Serial Port Settings");
+        messages.ShowTimedMessage("Serial port settings NOT modified", "Serial Port Settings");
+    });
+    sender.join();
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return driver.Messages().size() == 2; }));
+    EXPECT_THAT(driver.Messages(),
+                ElementsAre(Message{"Serial Port Settings", "Password not Accepted"},
+                            Message{"Serial Port Settings", "Serial port settings NOT modified"}));
+    EXPECT_THAT(anotherWasOpen, ElementsAre(false, false));
+}
+
+}  // namespace
+}  // namespace corvane3
