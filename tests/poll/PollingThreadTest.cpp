@@ -6,6 +6,7 @@
 
 #include "link/CommandFrame.h"
 #include "poll/PollingThread.h"
+#include "poll/SerialReconfiguration.h"
 #include "sim/SimulatorServer.h"
 #include "support/RecordingSink.h"
 #include "support/TempDir.h"
@@ -14,7 +15,16 @@ namespace corvane3 {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::Pair;
 using namespace std::chrono_literals;
+
+class RecordingMessages : public ITimedMessageSink,
+                          public testing::WaitableLog<std::pair<std::string, std::string>> {
+  public:
+    void ShowTimedMessage(const std::string& text, const std::string& title) override {
+        Add({text, title});
+    }
+};
 
 class PollingThreadTest : public ::testing::Test {
   protected:
@@ -39,6 +49,9 @@ class PollingThreadTest : public ::testing::Test {
         hooks.listPorts = [this] {
             return std::vector<std::string>{(dir_.Path() / "unit").string()};
         };
+        hooks.reconfigureSerial = [this](PollContext& context) {
+            ReconfigureSerial(context, rs232_, messages_);
+        };
         thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
                                                    hooks);
         thread_->StartBackgroundThread();
@@ -58,6 +71,8 @@ class PollingThreadTest : public ::testing::Test {
     CPollingShared shared_;
     CProgramSettings settings_;
     testing::RecordingSink sink_;
+    RecordingMessages messages_;
+    SerialLineSettings rs232_;
     std::unique_ptr<sim::CSimulatorServer> sim_;
     std::unique_ptr<CPollingThread> thread_;
 };
@@ -217,6 +232,64 @@ TEST_F(PollingThreadTest, ClearingTheAutoDetectFlagEndsTheSearchWithNotFound) {
     const std::vector<int> codes = sink_.Codes();
     EXPECT_LE(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 3);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectFound), 0);
+}
+
+TEST(SerialParametersTextTest, FormatsBaudDataBitsParityLetterAndStopBits) {
+    const auto text = [](std::uint32_t baud, std::uint32_t data, std::uint32_t parity,
+                         std::uint32_t stop) {
+        return SerialParametersText({"COM1", baud, parity, stop, data});
+    };
+    EXPECT_EQ(text(19200, 7, kParityOdd, kStopBitsTwo), "19200,7,O,2");
+    EXPECT_EQ(text(9600, 8, kParityNone, kStopBitsOne), "9600,8,N,1");
+    EXPECT_EQ(text(2400, 8, kParityEven, kStopBitsOne), "2400,8,E,1");
+    // Codes the instrument has no letter for go as no parity; one and a half stop bits as two.
+    EXPECT_EQ(text(4800, 7, kParityMark, kStopBitsOneAndHalf), "4800,7,N,2");
+}
+
+TEST_F(PollingThreadTest, SerialReconfigurationMovesTheUnitAndThePortFindsItAgain) {
+    settings_.PollingInterval = kMinPollingInterval;
+    Start(403);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
+    shared_.SetRequest(Request::kSerialReconfiguration);
+    const auto frame = sim_->WaitForFrame("C05", 10s);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->data, "19200,8,E,1");
+    EXPECT_EQ(frame->parameter, "00000");
+
+    ASSERT_TRUE(
+        messages_.WaitForCount({"Serial port settings modified", "Serial Port Settings"}, 1));
+    // The port keeps its name and takes the line settings; the link comes back on them.
+    EXPECT_EQ(port_.Settings(), (SerialLineSettings{(dir_.Path() / "unit").string(), 19200,
+                                                    kParityEven, kStopBitsOne, 8}));
+    sink_.Clear();
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Line(); }),
+              (sim::LineSettings{19200, 8, 'E', 1}));
+    const std::vector<std::string> lines = log_.Lines();
+    const auto password = std::find(lines.begin(), lines.end(), "Password OK");
+    ASSERT_NE(password, lines.end());
+    EXPECT_THAT(std::vector<std::string>(password, password + 3),
+                ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
+}
+
+TEST_F(PollingThreadTest, SerialReconfigurationWithAWrongPasswordChangesNeitherSide) {
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    rs232_ = {"", 19200, kParityOdd, kStopBitsTwo, 7};
+    shared_.SerialReconfigurationParameter = 41;
+    shared_.SetRequest(Request::kSerialReconfiguration);
+    ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return shown.size() >= 2; }));
+    EXPECT_THAT(messages_.Items(),
+                ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
+                            Pair("Serial port settings NOT modified", "Serial Port Settings")));
+    EXPECT_EQ(sim_->WaitForFrame("C05", 1s)->parameter, "00041");
+    EXPECT_EQ(port_.Settings().baudRate, 9600u);
+    EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Line(); }),
+              sim::LineSettings{});
+    EXPECT_TRUE(log_.WaitForCount("Password Fail", 1, 1s));
+    // The password went with that one command only.
+    EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
 }
 
 }  // namespace

@@ -77,17 +77,6 @@ TEST(ProtectedCommands, RefusedWithoutThePasswordAcceptedWithIt) {
     }
 }
 
-TEST(ProtectedCommands, PasswordIsSetReportedAndCleared) {
-    Unit unit(Model(403));
-    EXPECT_EQ(unit.Send("C10")[11], '0');
-    EXPECT_FALSE(IsRefusal(unit.Send("C08", 0, "00123")));
-    EXPECT_EQ(unit.Send("C10")[11], '1');
-    EXPECT_TRUE(IsRefusal(unit.Send("C09", 0)));
-    EXPECT_TRUE(IsRefusal(unit.Send("C08", 124, "00555")));
-    EXPECT_FALSE(IsRefusal(unit.Send("C09", 123)));
-    EXPECT_EQ(unit.Send("C10")[11], '0');
-}
-
 TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
     Unit unit(Model(403));
     int counts[4] = {};

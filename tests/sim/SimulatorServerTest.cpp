@@ -167,29 +167,6 @@ TEST(Faults, SevenBitReaderIgnoresHighBitsButNotAGap) {
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
 }
 
-TEST(LineSettings, UnitAnswersOnlyAtItsOwnSettingsAndMovesAfterC05) {
-    SimClient client(QuickOptions(403));
-    ASSERT_TRUE(client.Opened());
-    SerialLineSettings fast;
-    fast.baudRate = 19200;
-    fast.dataBits = 8;
-    fast.parity = kParityNone;
-    fast.stopBits = kStopBitsOne;
-    client.Open(fast);
-    EXPECT_TRUE(client.Exchange("D*1").empty());
-    EXPECT_EQ(client.Server().Codes().back(), "D*1");  // received and logged, not answered
-
-    client.Open(SerialLineSettings{});
-    const std::string reply = client.Exchange("C05", 0, "19200,8,n,1");
-    EXPECT_EQ(reply.substr(0, 11),
-              "\x02"
-              "C05 00000 ");
-    EXPECT_FALSE(IsRefusal(reply));
-    EXPECT_TRUE(client.Exchange("D*1").empty());
-    client.Open(fast);
-    EXPECT_EQ(client.ReadRecord("D*1", 250).size(), 250u);
-}
-
 TEST(FrameLog, FramesAreKeptInOrderAndSplitIntoTheirFields) {
     SimClient client(QuickOptions(401));
     ASSERT_TRUE(client.Opened());
@@ -207,27 +184,6 @@ TEST(FrameLog, FramesAreKeptInOrderAndSplitIntoTheirFields) {
               "T*2 00000 \x03");
     EXPECT_TRUE(client.Server().WaitForFrame("D*6", kGenerous));
     EXPECT_FALSE(client.Server().WaitForFrame("W99", 10ms));
-}
-
-TEST(Connection, DisconnectGivesEndOfFileAndReconnectBringsTheLinkBack) {
-    TempDir dir;
-    sim::SimulatorOptions options = QuickOptions(403);
-    options.link = dir.Path() / "clock";
-    sim::CSimulatorServer server(options);
-    ASSERT_TRUE(server.IsOpen()) << server.Error();
-    const std::string first = server.SlavePath();
-    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), first);
-
-    const int fd = ::open(options.link.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    server.Disconnect(50ms);
-    char byte = 0;
-    EXPECT_EQ(::read(fd, &byte, 1), 0);  // end of file
-    EXPECT_LT(::write(fd, "x", 1), 0);
-    ::close(fd);
-
-    ASSERT_TRUE(server.WaitConnected(kGenerous));
-    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), server.SlavePath());
 }
 
 TEST(TextFormats, EscapesRoundTripEveryByte) {
