@@ -28,6 +28,11 @@ CTimedMessageDlg::CTimedMessageDlg(const QString& text, const QString& title, in
     connect(timer_, &QTimer::timeout, this, &QDialog::accept);
 }
 
+void ShowNotification(const QString& text, const QString& title, QWidget* parent) {
+    CTimedMessageDlg message(text, title, kNotificationSeconds, parent);
+    message.exec();
+}
+
 void CTimedMessageDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     timer_->start(seconds_ * kMillisecondsPerSecond);

@@ -11,19 +11,22 @@ namespace corvane3 {
 
 class CTimedMessageDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     CTimedMessageDlg(const QString& text, const QString& title, int seconds,
                      QWidget* parent = nullptr);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     QTimer* timer_;
     int seconds_;
 };
 
 // Seconds every change notification stays up.
 inline constexpr int kNotificationSeconds = 2;
+
+// Shows text titled title for kNotificationSeconds, modally, owned by parent (may be null).
+void ShowNotification(const QString& text, const QString& title, QWidget* parent);
 
 }  // namespace corvane3

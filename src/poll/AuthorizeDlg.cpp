@@ -74,9 +74,8 @@ void CAuthorize::Apply() {
         accept();
         return;
     }
-    CTimedMessageDlg message(QStringLiteral("Password must be between 1-99999"),
-                             QStringLiteral("Security Notification"), kNotificationSeconds, this);
-    message.exec();
+    ShowNotification(QStringLiteral("Password must be between 1-99999"),
+                     QStringLiteral("Security Notification"), this);
     ResetEdit();
 }
 

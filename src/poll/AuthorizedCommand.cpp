@@ -16,11 +16,6 @@ namespace {
 // sender goes on soon after the command is done.
 constexpr std::chrono::milliseconds kWaitLookPeriod{10};
 
-void ShowNotification(const QString& text, const QString& title, QWidget* parent) {
-    CTimedMessageDlg message(text, title, kNotificationSeconds, parent);
-    message.exec();
-}
-
 }  // namespace
 
 bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {

@@ -140,16 +140,11 @@ void CSecurity::RunOpeningSequence() {
     (secured ? current_ : new_)->setFocus();
 }
 
-void CSecurity::ShowMessage(const QString& text, const QString& title) {
-    CTimedMessageDlg message(text, title, kNotificationSeconds, this);
-    message.exec();
-}
-
 void CSecurity::Apply() {
     if (shared_.SecurityStatus) {
         const long long current = PasswordTextValue(current_->text());
         if (!IsPasswordInRange(current)) {
-            ShowMessage(kRangeMessage, QStringLiteral("Current Password"));
+            ShowNotification(kRangeMessage, QStringLiteral("Current Password"), this);
             currentPassword_ = 0;
             Empty(current_);
             Empty(new_);
@@ -169,7 +164,7 @@ void CSecurity::Apply() {
     } else {
         const long long password = PasswordTextValue(new_->text());
         if (!IsPasswordInRange(password)) {
-            ShowMessage(kRangeMessage, QStringLiteral("New Password"));
+            ShowNotification(kRangeMessage, QStringLiteral("New Password"), this);
             newPassword_ = 0;
             current_->setEnabled(false);
             Empty(confirm_);
@@ -182,8 +177,8 @@ void CSecurity::Apply() {
         newPassword_ = static_cast<std::uint32_t>(password);
         const long long confirmation = PasswordTextValue(confirm_->text());
         if (confirmation != password) {
-            ShowMessage(QStringLiteral("Confirm Password does not match"),
-                        QStringLiteral("Confirm Password"));
+            ShowNotification(QStringLiteral("Confirm Password does not match"),
+                             QStringLiteral("Confirm Password"), this);
             newPassword_ = 0;
             current_->setEnabled(false);
             new_->setEnabled(false);
@@ -217,8 +212,9 @@ void CSecurity::SendPasswordCommand(const MailboxCommand& command) {
             RunOpeningSequence();
             break;
         case CommandOutcome::kBusy:
-            ShowMessage(QStringLiteral("Another command is still being sent; please try again"),
-                        kNotificationTitle);
+            ShowNotification(
+                QStringLiteral("Another command is still being sent; please try again"),
+                kNotificationTitle, this);
             break;
         case CommandOutcome::kCancelled:
         case CommandOutcome::kNotFinished:
@@ -231,10 +227,8 @@ void InstallSecurity(CMainStatusDlg& window, Corvane3App& app) {
         app.polling.SetRequest(Request::kSecurityCheck);
         CSecurity dialog(app.polling, &window);
         if (dialog.exec() == QDialog::Accepted) {
-            CTimedMessageDlg message(QStringLiteral("Security Modified"),
-                                     QStringLiteral("Security Settings"), kNotificationSeconds,
-                                     &window);
-            message.exec();
+            ShowNotification(QStringLiteral("Security Modified"),
+                             QStringLiteral("Security Settings"), &window);
         }
     });
 }

@@ -45,7 +45,6 @@ class CSecurity : public QDialog {
   private:
     void Apply();
     void SendPasswordCommand(const MailboxCommand& command);
-    void ShowMessage(const QString& text, const QString& title);
 
     CPollingShared& shared_;
     std::chrono::milliseconds waitLimit_;
