@@ -23,6 +23,8 @@ enum NotificationCode : int {
     kNotifySweepProgress = 29,
     kNotifyEthernetFetched = 30,
     kNotifyFactoryEventLogFetched = 31,
+    // A mailbox command was withdrawn unsent because the unit did not answer in time.
+    kNotifyCommandWithdrawn = 40,
 };
 
 // Receives notification codes. PostNotification may be called from any thread and must not

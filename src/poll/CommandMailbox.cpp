@@ -15,6 +15,7 @@ bool CCommandMailbox::TrySend(const MailboxCommand& command) {
         return false;
     }
     command_ = command;
+    givenAt_ = std::chrono::steady_clock::now();
     state_.store(kPending, std::memory_order_release);
     return true;
 }
@@ -41,6 +42,25 @@ bool CCommandMailbox::TakePending(MailboxCommand& command) const {
 
 void CCommandMailbox::Finish() {
     state_.store(kFree, std::memory_order_release);
+}
+
+bool CCommandMailbox::WithdrawIfOlderThan(std::chrono::steady_clock::duration limit) {
+    if (state_.load(std::memory_order_acquire) != kPending ||
+        std::chrono::steady_clock::now() - givenAt_ <= limit) {
+        return false;
+    }
+    {
+        std::lock_guard lock(withdrawnMutex_);
+        lastWithdrawnCode_ = command_.code;
+    }
+    state_.store(kFree, std::memory_order_release);
+    withdrawnCount_.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+std::string CCommandMailbox::LastWithdrawnCode() const {
+    std::lock_guard lock(withdrawnMutex_);
+    return lastWithdrawnCode_;
 }
 
 }  // namespace corvane3

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace corvane3 {
@@ -19,6 +20,10 @@ struct MailboxCommand {
     std::int32_t replyLimit = 256;
     std::int32_t notificationCode = 0;  // posted when the reply has arrived; 0 posts nothing
 };
+
+// A command the polling thread could not send within this time of being given is withdrawn: the
+// unit is not answering, and a command fired much later, unseen, would surprise the user.
+inline constexpr std::chrono::seconds kCommandSendLimit{10};
 
 class CCommandMailbox {
   public:
@@ -34,6 +39,14 @@ class CCommandMailbox {
     // Polling thread: the command is done; the mailbox is free again.
     void Finish();
 
+    // Polling thread, while it cannot send: withdraws the pending command when it was given more
+    // than limit ago, counts it and keeps its code. True when one was withdrawn.
+    bool WithdrawIfOlderThan(std::chrono::steady_clock::duration limit);
+    // How many commands were withdrawn so far; a sender compares the count before and after.
+    std::uint32_t WithdrawnCount() const { return withdrawnCount_.load(std::memory_order_acquire); }
+    // The code of the last command withdrawn ("" when none was).
+    std::string LastWithdrawnCode() const;
+
     // 1 when the last command's reply carried no refusal mark.
     std::atomic<bool> CommandAccepted{false};
 
@@ -41,6 +54,10 @@ class CCommandMailbox {
     enum State : int { kFree, kFilling, kPending };
     std::atomic<int> state_{kFree};
     MailboxCommand command_;  // written only in kFilling, read only in kPending
+    std::chrono::steady_clock::time_point givenAt_;  // as command_
+    std::atomic<std::uint32_t> withdrawnCount_{0};
+    mutable std::mutex withdrawnMutex_;
+    std::string lastWithdrawnCode_;
 };
 
 }  // namespace corvane3
