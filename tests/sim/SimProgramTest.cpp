@@ -46,18 +46,6 @@ std::size_t D1Length(const std::string& port) {
     return record.size();
 }
 
-TEST(SimProgram, HelpNamesEveryOption) {
-    SimProgram program({"--help"});
-    const std::string help = program.ReadAll();
-    for (const char* option :
-         {"--model", "--serial", "--instrument-sweep", "--password", "--line", "--pace", "--link",
-          "--reconnect", "--override", "--log", "--silent", "--truncate", "--gap", "--garbage",
-          "--high-bit", "--corrupt-d1", "--refuse-protected", "--disconnect-after", "--version"}) {
-        EXPECT_NE(help.find(option), std::string::npos) << option;
-    }
-    EXPECT_EQ(program.Wait(), 0);
-}
-
 TEST(SimProgram, ServesDisconnectsReconnectsAndCleansUp) {
     TempDir dir;
     const std::string link = (dir.Path() / "clock").string();
