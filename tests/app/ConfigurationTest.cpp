@@ -1,4 +1,5 @@
 #include "app/Configuration.h"
+#include "app/Corvane3App.h"
 
 #include <gtest/gtest.h>
 
@@ -70,17 +71,17 @@ TEST_F(ConfigurationTest, PollingIntervalIsClampedAndNonNumbersGiveTheMinimum) {
 }
 
 TEST_F(ConfigurationTest, BooleansAreOnOnlyForTrueInAnyCase) {
-    Load("[Main]\nPollingEnabled=TRUE ; comment\nRecordDataFile=True\n");
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_TRUE(settings_.RecordDataFile);
-    Load("[Main]\nPollingEnabled=yes\nRecordDataFile=1\n");
-    EXPECT_FALSE(settings_.PollingEnabled);
-    EXPECT_FALSE(settings_.RecordDataFile);
+    for (const auto& [text, expected] : {std::pair("TRUE ; comment", true), {"True", true},
+                                         {"yes", false}, {"1", false}}) {
+        Load(std::string("[Main]\nPollingEnabled=") + text + "\nRecordDataFile=" + text + "\n");
+        EXPECT_EQ(settings_.PollingEnabled, expected) << text;
+        EXPECT_EQ(settings_.RecordDataFile, expected) << text;
+    }
 }
 
 TEST_F(ConfigurationTest, LineSettingsAcceptOnlyKnownValues) {
     Load(
-        "[COM]\nPortName=/dev/ttyUSB0 ; adapter\nParity=even\nBaudRate=19200\nDataBits=8\n"
+        "[COM]\nPortName=/dev/ttyUSB0 \t; adapter\nParity=even\nBaudRate=19200\nDataBits=8\n"
         "StopBits=1\n");
     EXPECT_EQ(line_.name, "/dev/ttyUSB0");
     EXPECT_EQ(line_.parity, kParityEven);
@@ -107,15 +108,6 @@ TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
     EXPECT_EQ(settings_.PlotViews[7].channels, (std::array<int, 5>{9, 8, 7, 6, 5}));
 }
 
-TEST_F(ConfigurationTest, OneAndAHalfStopBitsAndMarkParitySaveAsTheirNames) {
-    CProfileFile profile(dir_.Path() / "Corvane3.ini");
-    line_.stopBits = kStopBitsOneAndHalf;
-    line_.parity = kParityMark;
-    SaveConfiguration(profile, settings_, line_);
-    EXPECT_EQ(profile.GetString("COM", "StopBits", ""), "2");
-    EXPECT_EQ(profile.GetString("COM", "Parity", ""), "Mark");
-}
-
 TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
     const auto path =
         WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
@@ -123,6 +115,8 @@ TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
     LoadConfiguration(profile, settings_, line_);
     EXPECT_EQ(settings_.PollingInterval, 30);
     settings_.PollingInterval = 60;
+    line_.stopBits = kStopBitsOneAndHalf;  // never set by the program itself; saved as two
+    line_.parity = kParityMark;
     SaveConfiguration(profile, settings_, line_);
     ASSERT_TRUE(profile.Save());
     const std::string text = ReadFile(path);
@@ -131,12 +125,58 @@ TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
         0u)
         << text;
     EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Parity=Mark\nStopBits=2\n"), std::string::npos) << text;
 }
 
-TEST(CleanIniValueTest, CutsCommentAndTrailingBlanks) {
-    EXPECT_EQ(CleanIniValue("Odd \t; the default"), "Odd");
-    EXPECT_EQ(CleanIniValue("  lead kept\t \t"), "  lead kept");
-    EXPECT_EQ(CleanIniValue(";all comment"), "");
+// The program's own start and end: what the user is told, and what is (not) written.
+TEST_F(ConfigurationTest, ProblemsAreToldAtStartAndAFileThatCouldNotBeReadIsNeverWritten) {
+    struct Case {
+        const char* what;
+        std::string ini;  // empty: the configuration path is a folder
+        std::string expectedTemplate;
+        const char* startMessage;  // "" for none
+        const char* exitError;     // "" when the save succeeds
+    };
+    const Case cases[] = {
+        {"unreadable", "", "Unit%ld.csd", "could not be read", "could not be read at start"},
+        {"path in template", "[Main]\nDataFilenameTemplate=../../escape%ld.csd\n", "Unit%ld.csd",
+         "\"../../escape%ld.csd\" cannot be used", ""},
+        {"bad conversion", "[Main]\nDataFilenameTemplate=Unit%s.csd\n", "Unit%ld.csd",
+         "Unit%s.csd", ""},
+        {"int conversion", "[Main]\nDataFilenameTemplate=Unit%d.csd\n", "Unit%d.csd", "", ""},
+    };
+    for (const Case& c : cases) {
+        const auto path = dir_.Path() / c.what / "Corvane3.ini";
+        std::filesystem::create_directories(c.ini.empty() ? path : path.parent_path());
+        if (!c.ini.empty()) {
+            std::ofstream(path) << c.ini;
+        }
+        Corvane3App app;
+        std::ostringstream warnings;
+        app.SetWarningStream(&warnings);
+        app.InitialiseStartup(dir_.Path() / "corvane3", path);
+        app.LoadConfiguration();
+        EXPECT_EQ(app.settings.DataFilenameTemplate, c.expectedTemplate) << c.what;
+        if (*c.startMessage == '\0') {
+            EXPECT_TRUE(app.StartupMessages().empty()) << c.what << ": " << warnings.str();
+        } else {
+            ASSERT_EQ(app.StartupMessages().size(), 1u) << c.what;
+            EXPECT_NE(app.StartupMessages()[0].find(c.startMessage), std::string::npos)
+                << app.StartupMessages()[0];
+            EXPECT_EQ(warnings.str(), "corvane3: " + app.StartupMessages()[0] + "\n");
+        }
+        // Readable by now makes no difference: the settings in memory are not the file's.
+        if (c.ini.empty()) {
+            std::filesystem::remove(path);
+            std::ofstream(path) << "; mine\n";
+        }
+        std::string error;
+        EXPECT_EQ(app.SaveConfiguration(error), *c.exitError == '\0') << c.what;
+        EXPECT_NE(error.find(c.exitError), std::string::npos) << error;
+        if (c.ini.empty()) {
+            EXPECT_EQ(ReadFile(path), "; mine\n");
+        }
+    }
 }
 
 TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdg) {

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <climits>
 #include <functional>
 #include <string>
 #include <vector>
@@ -208,24 +207,42 @@ TEST_F(MonitoringOptionsDlgTest, BrowsingWhileClosedOwnsNoWindowAndTheNextBrowse
     EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
 }
 
-TEST_F(MonitoringOptionsDlgTest, RateIsReadAsDecimalTextWithoutValidation) {
-    const std::vector<std::pair<std::string, std::int32_t>> cases = {
-        {"  42 seconds", 42},
-        {"-5", -5},
-        {"abc", 0},
-        {"", 0},
-        {"0x10", 0},
-        {"99999999999", INT_MAX},
-        {"-99999999999", INT_MIN},
+TEST_F(MonitoringOptionsDlgTest, RefusesRatesOutsideTheLoadedRangeAndTemplatesThatAreNoFileName) {
+    std::vector<QString> refusals;
+    dialog_.SetRefusal([&](const QString& title, const QString&) { refusals.push_back(title); });
+    struct Case {
+        QString rate, nameTemplate;
+        bool accepted;
     };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(PollingRateFromText(text), expected) << '"' << text << '"';
+    const Case cases[] = {
+        {"0", "Unit%ld.csd", false},       {"1", "Unit%ld.csd", false},
+        {"100001", "Unit%ld.csd", false},  {"fast", "Unit%ld.csd", false},
+        {"42 seconds", "Unit%ld.csd", false}, {"10", "../../escape%ld.csd", false},
+        {"10", "Unit%s.csd", false},       {"10", "..", false},
+        {"10", "", false},                 {" 2 ", "Unit%d.csd", true},
+        {"100000", "Cs%05u.csd", true},
+    };
+    for (const Case& c : cases) {
+        refusals.clear();
+        Open();
+        Rate()->setText(c.rate);
+        Template()->setText(c.nameTemplate);
+        Apply()->click();
+        EXPECT_EQ(dialog_.isVisible(), !c.accepted) << c.rate.toStdString() << " "
+                                                    << c.nameTemplate.toStdString();
+        EXPECT_EQ(refusals.size(), c.accepted ? 0u : 1u);
+        if (c.accepted) {
+            EXPECT_EQ(settings_.PollingInterval, c.rate.trimmed().toInt());
+            EXPECT_EQ(settings_.DataFilenameTemplate, c.nameTemplate.toStdString());
+        } else {
+            EXPECT_EQ(Rate()->text(), c.rate);  // left for the user to correct
+            EXPECT_EQ(settings_.PollingInterval, 10);
+            EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
+            dialog_.hide();
+        }
+        settings_.PollingInterval = 10;
+        settings_.DataFilenameTemplate = "Unit%ld.csd";
     }
-
-    Open();
-    Rate()->setText("fast");
-    Apply()->click();
-    EXPECT_EQ(settings_.PollingInterval, 0);
 }
 
 }  // namespace

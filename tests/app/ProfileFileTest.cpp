@@ -1,13 +1,20 @@
 #include "app/ProfileFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "support/TempDir.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
+
+namespace fs = std::filesystem;
+using testing::FileText;
 
 TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
     testing::TempDir dir;
@@ -25,19 +32,64 @@ TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
     EXPECT_EQ(profile.GetInt("COM", "Missing", 7), 7);
 }
 
-TEST(ProfileFileTest, SaveIsAtomicAndFailsCleanlyOnAnUnwritableFolder) {
+// (A file without read permission is run as an unprivileged user by the end-to-end test.)
+TEST(ProfileFileTest, FilesThatCannotBeReadOrWrittenAreLeftExactlyAsTheyAre) {
     testing::TempDir dir;
-    CProfileFile profile(dir.Path() / "a.ini");
-    profile.WriteString("S", "K", "v");
-    ASSERT_TRUE(profile.Save());
-    EXPECT_EQ(CProfileFile(dir.Path() / "a.ini").GetString("s", "k", ""), "v");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
-                            std::filesystem::directory_iterator()),
-              1);  // no temporary file left behind
+    const std::string text = "; keep me\n[Main]\nPollingInterval=30\nCustom=1\n";
+    const fs::path folder = dir.Path() / "folder.ini";
+    fs::create_directory(folder);
+    const fs::path readOnly = dir.Path() / "readonly.ini";
+    std::ofstream(readOnly) << text;
+    // Read-only by its mode bits, which hold even for root.
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
 
-    CProfileFile unwritable("/proc/corvane3-test/a.ini");
-    unwritable.WriteString("S", "K", "v");
-    EXPECT_FALSE(unwritable.Save());
+    for (const auto& [path, status, reason] :
+         {std::tuple(folder, CProfileFile::LoadStatus::kUnreadable, "could not be read"),
+          std::tuple(readOnly, CProfileFile::LoadStatus::kRead, "read-only")}) {
+        CProfileFile profile(path);
+        EXPECT_EQ(profile.Status(), status) << path;
+        profile.WriteString("Main", "PollingInterval", "99");
+        std::string error;
+        EXPECT_FALSE(profile.Save(&error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(FileText(readOnly), text);
+    EXPECT_EQ(fs::status(readOnly).permissions(), fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(CProfileFile("/proc/corvane3-test/a.ini").Save());
+}
+
+TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTemporaries) {
+    testing::TempDir dir;
+    const fs::path target = dir.Path() / "real" / "Corvane3.ini";
+    fs::create_directory(target.parent_path());
+    std::ofstream(target) << "; dos file\r\n[Main]\r\nA=1\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = dir.Path() / "Corvane3.ini";
+    fs::create_symlink("real/Corvane3.ini", link);
+
+    // What a killed save leaves: a temporary of a process that is gone; a live one is kept.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const fs::path dead = target.string() + ".tmp" + std::to_string(gone);
+    const fs::path live = target.string() + ".tmp" + std::to_string(::getppid());
+    std::ofstream(dead) << "half";
+    std::ofstream(live) << "busy";
+
+    CProfileFile profile(link);
+    profile.WriteString("main", "a", "2");
+    profile.WriteString("COM", "B", "3");
+    ASSERT_TRUE(profile.Save());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FileText(target), "; dos file\r\n[Main]\r\nA=2\r\n[COM]\r\nB=3\r\n");
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
+    fs::remove(live);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
 }
 
 }  // namespace
