@@ -256,9 +256,9 @@ bool CProfileFile::Save(std::string* error) const {
                                "), so it was left as it is");
     }
     const std::filesystem::path target = ResolveLinks(path_);
-    std::error_code ignored;
+    std::error_code noFolder;
     if (target.has_parent_path()) {
-        std::filesystem::create_directories(target.parent_path(), ignored);
+        std::filesystem::create_directories(target.parent_path(), noFolder);
     }
     // New files get the usual permissions, narrowed by the umask; an existing file keeps its own.
     mode_t mode = 0666;
@@ -290,6 +290,11 @@ bool CProfileFile::Save(std::string* error) const {
             text += line.text;
             text += lineEnd_;
         }
+    }
+    if (keepMode) {
+        // The owner too, where we may (a privileged user saving someone else's file); a file
+        // that cannot keep its owner is still saved.
+        [[maybe_unused]] const int ignored = ::fchown(fd, info.st_uid, info.st_gid);
     }
     bool ok = WriteAll(fd, text) && (!keepMode || ::fchmod(fd, mode) == 0) && ::fsync(fd) == 0;
     const int writeError = errno;
