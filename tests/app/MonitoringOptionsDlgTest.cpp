@@ -100,37 +100,14 @@ TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply)
     }
 }
 
-TEST_F(MonitoringOptionsDlgTest, UncheckedPollingGreysTheRateButApplyKeepsTheEditedInterval) {
-    Open();
-    Rate()->setText("25");
-    PollingEnable()->click();
-    EXPECT_FALSE(Rate()->isEnabled());
-    EXPECT_EQ(Rate()->text(), "25");
-    RecordEnable()->click();
-    EXPECT_TRUE(Directory()->isEnabled() && Template()->isEnabled() && Browse()->isEnabled());
-    Directory()->setText("/data/unit/");
-    Template()->setText("Cs%ld.csd");
-
-    Apply()->click();
-    EXPECT_EQ(dialog_.result(), QDialog::Accepted);
-    EXPECT_FALSE(settings_.PollingEnabled);
-    EXPECT_EQ(settings_.PollingInterval, 25);
-    EXPECT_TRUE(settings_.RecordDataFile);
-    EXPECT_EQ(settings_.DatafileDirectory, "/data/unit/");
-    EXPECT_EQ(settings_.DataFilenameTemplate, "Cs%ld.csd");
-}
-
-TEST_F(MonitoringOptionsDlgTest, RefusesRatesOutsideTheLoadedRangeAndTemplatesThatAreNoFileName) {
-    const std::vector<std::pair<QString, QString>> refused = {{"0", "Unit%ld.csd"},
-                                                              {"1", "Unit%ld.csd"},
-                                                              {"100001", "Unit%ld.csd"},
-                                                              {"fast", "U%ld.csd"},
-                                                              {"42 seconds", "U%ld.csd"},
-                                                              {"10", "../../escape%ld.csd"},
-                                                              {"10", "Unit%s.csd"},
-                                                              {"10", ".."},
-                                                              {"10", ""}};
-    for (const auto& [rate, nameTemplate] : refused) {
+TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThatAreFileNames) {
+    // Refused input keeps the dialog open, with the text left for the user to correct.
+    const QStringList rates = {"0", "1", "100001", "fast", "42 seconds", "10", "10", "10", "10"};
+    const QStringList templates = {"U%ld", "U%ld", "U%ld", "U%ld", "U%ld", "../../escape%ld.csd",
+                                   "U%s",  "..",   ""};
+    for (qsizetype i = 0; i < rates.size(); ++i) {
+        const QString& rate = rates[i];
+        const QString& nameTemplate = templates[i];
         refusals_.clear();
         Open();
         Rate()->setText(rate);
@@ -138,19 +115,30 @@ TEST_F(MonitoringOptionsDlgTest, RefusesRatesOutsideTheLoadedRangeAndTemplatesTh
         Apply()->click();
         EXPECT_TRUE(dialog_.isVisible()) << rate.toStdString() << " " << nameTemplate.toStdString();
         EXPECT_EQ(refusals_.size(), 1u);
-        EXPECT_EQ(Rate()->text(), rate);  // left for the user to correct
+        EXPECT_EQ(Rate()->text(), rate);
         EXPECT_EQ(settings_.PollingInterval, 10);
         EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
         dialog_.hide();
     }
+    // Unchecked polling greys the rate but keeps it; "%d" stands for the serial number too.
     for (const auto& [rate, nameTemplate] : {std::pair(" 2 ", "Unit%d.csd"), {"100000", "C%u"}}) {
         Open();
         Rate()->setText(rate);
+        PollingEnable()->click();
+        EXPECT_FALSE(Rate()->isEnabled());
+        RecordEnable()->click();
+        EXPECT_TRUE(Directory()->isEnabled() && Template()->isEnabled() && Browse()->isEnabled());
+        Directory()->setText("/data/unit/");
         Template()->setText(nameTemplate);
         Apply()->click();
-        EXPECT_FALSE(dialog_.isVisible());
+        EXPECT_EQ(dialog_.result(), QDialog::Accepted);
         EXPECT_EQ(settings_.PollingInterval, QString(rate).trimmed().toInt());
         EXPECT_EQ(settings_.DataFilenameTemplate, nameTemplate);
+        EXPECT_FALSE(settings_.PollingEnabled);
+        EXPECT_TRUE(settings_.RecordDataFile);
+        EXPECT_EQ(settings_.DatafileDirectory, "/data/unit/");
+        settings_.PollingEnabled = true;
+        settings_.RecordDataFile = false;
     }
 }
 
