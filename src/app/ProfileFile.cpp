@@ -37,7 +37,6 @@ std::string Unquote(const std::string& value) {
     return value;
 }
 
-
 std::string Reason(int error) {
     return std::strerror(error);
 }
@@ -230,15 +229,17 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& file) {
     const std::string prefix = file.filename().string() + ".tmp";
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    // Stepped with an error code: a folder that cannot be listed just keeps its litter.
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
             continue;
         }
         const std::string digits = name.substr(prefix.size());
-        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-                return c >= '0' && c <= '9';
-            })) {
+        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; })) {
             continue;
         }
         const pid_t pid = static_cast<pid_t>(std::stol(digits));

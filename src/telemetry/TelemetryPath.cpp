@@ -97,9 +97,9 @@ bool FormatFilenameTemplate(const std::string& nameTemplate, long serialNumber, 
         if (end < nameTemplate.size() && nameTemplate[end] == 'l') {
             ++end;
         }
-        const bool isInteger = end < nameTemplate.size() && (nameTemplate[end] == 'd' ||
-                                                             nameTemplate[end] == 'i' ||
-                                                             nameTemplate[end] == 'u');
+        const bool isInteger =
+            end < nameTemplate.size() &&
+            (nameTemplate[end] == 'd' || nameTemplate[end] == 'i' || nameTemplate[end] == 'u');
         if (!isInteger || converted) {
             return false;
         }

@@ -206,8 +206,9 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
         path = WithModelCode(path, record.model);
         diverted = true;
         if (HasOtherHeader(path, header)) {
-            ui_.ShowMessage(path + " holds records of another layout and is left as it is; no "
-                                   "record is written until it is moved away.",
+            ui_.ShowMessage(path +
+                                " holds records of another layout and is left as it is; no "
+                                "record is written until it is moved away.",
                             kDefaultTitle);
             return TelemetryWriteResult::kOpenFailed;
         }
@@ -239,8 +240,9 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
         return TelemetryWriteResult::kWriteFailed;
     }
     if (diverted && announcedFiles_.insert(path).second) {
-        ui_.ShowNotice(where.path + " holds the records of another instrument model, with other "
-                                    "columns.\nRecords of this model " +
+        ui_.ShowNotice(where.path +
+                           " holds the records of another instrument model, with other "
+                           "columns.\nRecords of this model " +
                            std::to_string(record.model) + " unit now go to " + path + ".",
                        kOtherModelTitle);
     }
