@@ -106,7 +106,7 @@ void LoadConfiguration(const CProfileFile& profile, CProgramSettings& settings,
     settings.RecordDataFile = ReadBool(profile, "RecordDataFile", "false");
     settings.DatafileDirectory = CleanIniValue(profile.GetString(kMain, "DatafileDirectory", ""));
     settings.DataFilenameTemplate =
-        CleanIniValue(profile.GetString(kMain, "DataFilenameTemplate", "Unit%ld.csd"));
+        CleanIniValue(profile.GetString(kMain, "DataFilenameTemplate", kDefaultFilenameTemplate));
 
     line.name = CleanIniValue(profile.GetString(kCom, "PortName", "COM1"));
     const int baud = profile.GetInt(kCom, "BaudRate", 9600);

@@ -1,12 +1,22 @@
 #include "app/Corvane3App.h"
 
+#include <iostream>
+
 #include "app/Configuration.h"
 #include "app/ProfileFile.h"
 #include "poll/SerialReconfiguration.h"
+#include "telemetry/TelemetryPath.h"
 
 namespace corvane3 {
 
-Corvane3App::Corvane3App() = default;
+Corvane3App::Corvane3App() : warnings_(&std::cerr) {}
+
+void Corvane3App::Warn(std::string message) {
+    if (warnings_ != nullptr) {
+        *warnings_ << "corvane3: " << message << std::endl;
+    }
+    startupMessages_.push_back(std::move(message));
+}
 
 void Corvane3App::InitialiseStartup(const std::filesystem::path& executablePath,
                                     const std::filesystem::path& configOverride) {
@@ -17,9 +27,23 @@ void Corvane3App::InitialiseStartup(const std::filesystem::path& executablePath,
 }
 
 void Corvane3App::LoadConfiguration() {
+    startupMessages_.clear();
     const CProfileFile profile(configurationPath_);
+    unreadableReason_.clear();
+    if (profile.Status() == CProfileFile::LoadStatus::kUnreadable) {
+        unreadableReason_ = profile.LoadError();
+        Warn("The configuration file " + configurationPath_.string() + " could not be read (" +
+             profile.LoadError() +
+             ").\nThe default settings are used, and the file will not be changed.");
+    }
     SerialLineSettings line = serialPort.Settings();
     corvane3::LoadConfiguration(profile, settings, line);
+    if (const std::string problem = FilenameTemplateProblem(settings.DataFilenameTemplate);
+        !problem.empty()) {
+        Warn(problem + "\nRecords are written with the default template \"" +
+             kDefaultFilenameTemplate + "\" instead.");
+        settings.DataFilenameTemplate = kDefaultFilenameTemplate;
+    }
     serialPort.SetSettings(line);
     rs232Settings.Update([&](SerialLineSettings& copy) { copy = line; });
 }
@@ -33,11 +57,19 @@ PollingHooks Corvane3App::MakePollingHooks(ITimedMessageSink& messages) {
 }
 
 bool Corvane3App::SaveConfiguration(std::string& error) {
+    // A file that could not be read at start is never written, even if it can be read now:
+    // the settings in memory are defaults, not what the file holds.
+    if (!unreadableReason_.empty()) {
+        error = "The settings were not saved: " + configurationPath_.string() +
+                " could not be read at start (" + unreadableReason_ + ").";
+        return false;
+    }
     // Re-read first so that keys and comments written by others since start-up are kept.
     CProfileFile profile(configurationPath_);
     corvane3::SaveConfiguration(profile, settings, serialPort.Settings());
-    if (!profile.Save()) {
-        error = "Unable to save the configuration to " + configurationPath_.string();
+    std::string reason;
+    if (!profile.Save(&reason)) {
+        error = "The settings were not saved: " + reason + ".";
         return false;
     }
     return true;

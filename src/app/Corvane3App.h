@@ -3,7 +3,9 @@
 // The program's main() creates one instance and passes its members to whoever needs them.
 
 #include <filesystem>
+#include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "app/ProgramSettings.h"
 #include "link/Guarded.h"
@@ -27,10 +29,19 @@ class Corvane3App {
                            const std::filesystem::path& configOverride);
 
     // Reads the configuration file into the settings and the serial port, then takes the
-    // RS-232 settings copy. A missing file or missing keys leave the defaults.
+    // RS-232 settings copy. A missing file or missing keys leave the defaults. A file that
+    // exists but cannot be read also leaves the defaults, and is then never written; an
+    // unusable DataFilenameTemplate is replaced by the default. Each such problem becomes a
+    // start-up message, also written at once to the warning stream (standard error).
     void LoadConfiguration();
-    // Writes the settings and the serial port's settings back. False (with the reason in
-    // error) when the file cannot be written.
+    // What the user should be told about the configuration after loading it.
+    const std::vector<std::string>& StartupMessages() const { return startupMessages_; }
+    // Where start-up messages are written as they arise; null writes none.
+    void SetWarningStream(std::ostream* stream) { warnings_ = stream; }
+
+    // Writes the settings and the serial port's settings back. False, with a sentence for the
+    // user in error, when they were not saved: the file could not be read at start, it is
+    // read-only, or writing failed. The file is then left as it was.
     bool SaveConfiguration(std::string& error);
 
     // The polling thread's steps that work on these records: moving the instrument and the
@@ -52,8 +63,13 @@ class Corvane3App {
     CGuarded<SerialLineSettings> rs232Settings;
 
   private:
+    void Warn(std::string message);
+
     std::filesystem::path configurationPath_;
     std::string brandName_;
+    std::vector<std::string> startupMessages_;
+    std::string unreadableReason_;  // why the file could not be read at start; empty when it could
+    std::ostream* warnings_;
 };
 
 }  // namespace corvane3

@@ -8,12 +8,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cstdint>
-#include <cstdlib>
+
+#include "telemetry/TelemetryPath.h"
 
 namespace corvane3 {
 
@@ -35,13 +35,11 @@ int CharacterWidth(const QWidget* widget, int characters) {
 
 }  // namespace
 
-std::int32_t PollingRateFromText(const std::string& text) {
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    return static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-}
-
 CMonitoringOptionsDlg::CMonitoringOptionsDlg(CProgramSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings), chooseFolder_(DefaultChooseFolder) {
+    refuse_ = [this](const QString& title, const QString& text) {
+        QMessageBox::warning(this, title, text);
+    };
     setWindowTitle("Unit Monitoring Options");
     setObjectName("monitoringOptionsDialog");
 
@@ -151,11 +149,28 @@ void CMonitoringOptionsDlg::UpdateEnabling() {
 }
 
 void CMonitoringOptionsDlg::ApplyChanges() {
+    // Refused input keeps the dialog open with the user's text, so it can be corrected.
+    bool isNumber = false;
+    const int rate = pollingRate_->text().trimmed().toInt(&isNumber, 10);
+    if (!isNumber || rate < kMinPollingInterval || rate > kMaxPollingInterval) {
+        refuse_(QStringLiteral("Range Error"),
+                QStringLiteral("The polling rate must be a whole number of seconds from %1 to %2.")
+                    .arg(kMinPollingInterval)
+                    .arg(kMaxPollingInterval));
+        pollingRate_->setFocus();
+        return;
+    }
+    const std::string nameTemplate = filenameTemplate_->text().toStdString();
+    if (const std::string problem = FilenameTemplateProblem(nameTemplate); !problem.empty()) {
+        refuse_(QStringLiteral("Data Filename Template"), QString::fromStdString(problem));
+        filenameTemplate_->setFocus();
+        return;
+    }
     settings_.PollingEnabled = pollingEnable_->isChecked();
     settings_.RecordDataFile = recordEnable_->isChecked();
-    settings_.PollingInterval = PollingRateFromText(pollingRate_->text().toStdString());
+    settings_.PollingInterval = rate;
     settings_.DatafileDirectory = directory_->text().toStdString();
-    settings_.DataFilenameTemplate = filenameTemplate_->text().toStdString();
+    settings_.DataFilenameTemplate = nameTemplate;
     accept();
 }
 

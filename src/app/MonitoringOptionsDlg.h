@@ -40,6 +40,11 @@ class CMonitoringOptionsDlg : public QDialog {
     // Replaces the folder chooser (the default is QFileDialog::getExistingDirectory).
     void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
+    // Shows why Apply refused the input (title, text); the default is a warning box owned by
+    // the dialog.
+    using Refusal = std::function<void(const QString& title, const QString& text)>;
+    void SetRefusal(Refusal refusal) { refuse_ = std::move(refusal); }
+
   protected:
     void showEvent(QShowEvent* event) override;
 
@@ -50,6 +55,7 @@ class CMonitoringOptionsDlg : public QDialog {
 
     CProgramSettings& settings_;
     FolderChooser chooseFolder_;
+    Refusal refuse_;
     std::string lastBrowsedDirectory_;
 
     QCheckBox* pollingEnable_ = nullptr;
@@ -61,10 +67,5 @@ class CMonitoringOptionsDlg : public QDialog {
     QPushButton* apply_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
-
-// The polling rate as typed: decimal text to integer the way atoi reads it (leading blanks, a
-// sign, digits up to the first other character; no digits gives 0), but values beyond the
-// 32-bit range saturate instead of overflowing.
-std::int32_t PollingRateFromText(const std::string& text);
 
 }  // namespace corvane3

@@ -1,11 +1,16 @@
 #include "app/ProfileFile.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <sstream>
 
 #include "link/Text.h"
 
@@ -32,16 +37,93 @@ std::string Unquote(const std::string& value) {
     return value;
 }
 
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+// Reads the whole file. False when there is nothing to parse: the file is missing (status
+// kMissing) or could not be read (kUnreadable, with the reason).
+bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
+                   CProfileFile::LoadStatus& status, std::string& reason) {
+    using LoadStatus = CProfileFile::LoadStatus;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        status = errno == ENOENT ? LoadStatus::kMissing : LoadStatus::kUnreadable;
+        reason = Reason(errno);
+        return false;
+    }
+    status = LoadStatus::kUnreadable;
+    if (S_ISDIR(info.st_mode)) {
+        reason = Reason(EISDIR);
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            reason = Reason(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    status = LoadStatus::kRead;
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool Fail(std::string* error, std::string text) {
+    if (error != nullptr) {
+        *error = std::move(text);
+    }
+    return false;
+}
+
 }  // namespace
 
 CProfileFile::CProfileFile(std::filesystem::path path) : path_(std::move(path)) {
     sections_.push_back(Section{});
-    std::ifstream in(path_);
+    std::string content;
+    if (!ReadWholeFile(path_, content, status_, loadError_)) {
+        return;
+    }
+    std::istringstream in(content);
     std::string text;
+    bool first = true;
     while (std::getline(in, text)) {
         if (!text.empty() && text.back() == '\r') {
             text.pop_back();
+            if (first) {
+                lineEnd_ = "\r\n";
+            }
         }
+        first = false;
         const std::string trimmed = Trim(text);
         if (trimmed.size() >= 2 && trimmed.front() == '[') {
             const auto close = trimmed.find(']');
@@ -125,31 +207,107 @@ void CProfileFile::WriteString(const std::string& section, const std::string& ke
     found->lines.insert(insertAt, std::move(replacement));
 }
 
-bool CProfileFile::Save() const {
+std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
+    // The kernel's own limit on links followed in one lookup.
+    constexpr int kMaxLinks = 40;
+    std::filesystem::path current = path;
+    for (int i = 0; i < kMaxLinks; ++i) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) {
+            return current;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) {
+            return current;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current;
+}
+
+void RemoveStaleTemporaryFiles(const std::filesystem::path& file) {
+    const std::string prefix = file.filename().string() + ".tmp";
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::error_code error;
-    if (path_.has_parent_path()) {
-        std::filesystem::create_directories(path_.parent_path(), error);
+    // Stepped with an error code: a folder that cannot be listed just keeps its litter.
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const std::string digits = name.substr(prefix.size());
+        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(digits));
+        // A process that still runs may be saving right now; only the dead leave litter.
+        if (pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            std::filesystem::remove(entry.path(), ignored);
+        }
     }
-    std::filesystem::path temporary = path_;
+}
+
+bool CProfileFile::Save(std::string* error) const {
+    if (status_ == LoadStatus::kUnreadable) {
+        return Fail(error, path_.string() + " could not be read (" + loadError_ +
+                               "), so it was left as it is");
+    }
+    const std::filesystem::path target = ResolveLinks(path_);
+    std::error_code noFolder;
+    if (target.has_parent_path()) {
+        std::filesystem::create_directories(target.parent_path(), noFolder);
+    }
+    // New files get the usual permissions, narrowed by the umask; an existing file keeps its own.
+    mode_t mode = 0666;
+    bool keepMode = false;
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            return Fail(error, target.string() + " is not a regular file");
+        }
+        // Checked on the mode bits as well: a privileged user may write anything.
+        if ((info.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+            return Fail(error, target.string() + " is read-only");
+        }
+        mode = info.st_mode & 07777;
+        keepMode = true;
+    }
+    RemoveStaleTemporaryFiles(target);
+
+    std::filesystem::path temporary = target;
     temporary += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        for (const Section& section : sections_) {
-            for (const Line& line : section.lines) {
-                out << line.text << '\n';
-            }
-        }
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temporary, error);
-            return false;
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        return Fail(error, "cannot write beside " + target.string() + " (" + Reason(errno) + ")");
+    }
+    std::string text;
+    for (const Section& section : sections_) {
+        for (const Line& line : section.lines) {
+            text += line.text;
+            text += lineEnd_;
         }
     }
-    std::filesystem::rename(temporary, path_, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        return false;
+    if (keepMode) {
+        // The owner too, where we may (a privileged user saving someone else's file); a file
+        // that cannot keep its owner is still saved.
+        [[maybe_unused]] const int ignored = ::fchown(fd, info.st_uid, info.st_gid);
+    }
+    bool ok = WriteAll(fd, text) && (!keepMode || ::fchmod(fd, mode) == 0) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return Fail(error, "cannot write " + target.string() + " (" + Reason(writeError) + ")");
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        return Fail(error, "cannot replace " + target.string() + " (" + Reason(renameError) + ")");
     }
     return true;
 }

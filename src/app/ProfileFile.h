@@ -4,6 +4,10 @@
 // pair of matching quotes removed, lines that are not keys (comments, blank lines) are kept,
 // a key written again is updated in place, a new key goes to the end of its section and a new
 // section to the end of the file.
+//
+// Saving never destroys what it could not read: a file that exists but could not be read, or
+// that is read-only, is left alone. A symbolic link is written through to its target, and the
+// file keeps its line ends (LF or CR LF) and its permissions.
 
 #include <filesystem>
 #include <optional>
@@ -14,10 +18,19 @@ namespace corvane3 {
 
 class CProfileFile {
   public:
+    enum class LoadStatus {
+        kMissing,     // no file yet: an empty profile
+        kRead,        // read whole
+        kUnreadable,  // exists but could not be read (permissions, a folder, an I/O error)
+    };
+
     // Reads path if it exists; a missing file is an empty profile.
     explicit CProfileFile(std::filesystem::path path);
 
     const std::filesystem::path& Path() const { return path_; }
+    LoadStatus Status() const { return status_; }
+    // Why the file could not be read (kUnreadable only).
+    const std::string& LoadError() const { return loadError_; }
 
     // The value of key in section, or defaultValue when the key is absent.
     std::string GetString(const std::string& section, const std::string& key,
@@ -28,9 +41,12 @@ class CProfileFile {
     // Sets key in section, in memory. Save() writes the file.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
-    // Writes the whole profile: to a temporary file beside it, then renamed over it, so a failed
-    // save never leaves a half-written file. The folder is created if missing. False on failure.
-    bool Save() const;
+    // Writes the whole profile: to a temporary file beside the real file (the link's target for
+    // a symbolic link), then renamed over it, so a failed save never leaves a half-written
+    // file. Temporary files that earlier, killed saves left there are removed. The folder is
+    // created if missing. False, with the reason in error when given, when nothing was written:
+    // the file could not be read, it is read-only, or writing failed.
+    bool Save(std::string* error = nullptr) const;
 
   private:
     struct Line {
@@ -48,6 +64,18 @@ class CProfileFile {
 
     std::filesystem::path path_;
     std::vector<Section> sections_;
+    LoadStatus status_ = LoadStatus::kMissing;
+    std::string loadError_;
+    std::string lineEnd_ = "\n";
 };
+
+// The file a path names once symbolic links are followed (at most 40 of them, as the kernel
+// does); a link to a file that does not exist yet gives that file's path. The path itself when
+// it is not a link.
+std::filesystem::path ResolveLinks(const std::filesystem::path& path);
+
+// Removes temporary files "<name>.tmp<pid>" beside file whose process no longer runs: what a
+// save that was killed half-way leaves behind.
+void RemoveStaleTemporaryFiles(const std::filesystem::path& file);
 
 }  // namespace corvane3

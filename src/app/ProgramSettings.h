@@ -11,6 +11,7 @@ namespace corvane3 {
 inline constexpr int kMinPollingInterval = 2;
 inline constexpr int kMaxPollingInterval = 100000;
 inline constexpr int kDefaultPollingInterval = 10;
+inline constexpr char kDefaultFilenameTemplate[] = "Unit%ld.csd";
 inline constexpr int kPlotPanes = 5;
 inline constexpr std::size_t kPlotViewCount = 9;
 
@@ -32,7 +33,7 @@ struct CProgramSettings {
     // User-interface thread only.
     bool RecordDataFile = false;
     std::string DatafileDirectory;
-    std::string DataFilenameTemplate = "Unit%ld.csd";
+    std::string DataFilenameTemplate = kDefaultFilenameTemplate;
     std::int32_t Xscale = 0;
     std::int32_t Yscale = 1;
     std::int32_t Xunits = 0;

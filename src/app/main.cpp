@@ -85,6 +85,9 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString& screenshot) {
+    for (const std::string& message : app.StartupMessages()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(message));
+    }
     switch (file.kind) {
         case CommandLineFileKind::kUnrecognized:
             ShowUnrecognizedFileType(file);
@@ -114,6 +117,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
     std::string error;
     if (!app.SaveConfiguration(error)) {
         std::fprintf(stderr, "corvane3: %s\n", error.c_str());
+        QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(error));
         return 1;
     }
     return 0;

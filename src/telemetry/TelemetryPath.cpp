@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "app/Configuration.h"
@@ -36,11 +37,8 @@ bool SkipDigits(const std::string& text, std::size_t& position) {
     return position - start <= kMaxConversionDigits;
 }
 
-std::string RefusedTemplateMessage(const std::string& nameTemplate) {
-    return "The data filename template \"" + nameTemplate +
-           "\" cannot be used.\nIt may contain one %ld for the unit's serial number (flags and a "
-           "width are allowed, as in %05ld) and %% for a percent sign, but no other % "
-           "conversion.";
+std::string RefusedTemplateText(const std::string& nameTemplate) {
+    return "The data filename template \"" + nameTemplate + "\" cannot be used.\n";
 }
 
 bool IsEnterableDirectory(const std::string& directory) {
@@ -95,12 +93,18 @@ bool FormatFilenameTemplate(const std::string& nameTemplate, long serialNumber, 
                 return false;
             }
         }
-        const bool isLongInteger = end + 1 < nameTemplate.size() && nameTemplate[end] == 'l' &&
-                                   (nameTemplate[end + 1] == 'd' || nameTemplate[end + 1] == 'i');
-        if (!isLongInteger || converted) {
+        const std::size_t flagsAndWidth = end - i;
+        if (end < nameTemplate.size() && nameTemplate[end] == 'l') {
+            ++end;
+        }
+        const bool isInteger =
+            end < nameTemplate.size() &&
+            (nameTemplate[end] == 'd' || nameTemplate[end] == 'i' || nameTemplate[end] == 'u');
+        if (!isInteger || converted) {
             return false;
         }
-        const std::string conversion = nameTemplate.substr(i, end + 2 - i);
+        // Whatever the template's letter, the serial number is printed as %ld would print it.
+        const std::string conversion = nameTemplate.substr(i, flagsAndWidth) + "ld";
         char number[kConversionBufferSize];
         const int length = std::snprintf(number, sizeof number, conversion.c_str(), serialNumber);
         if (length < 0 || static_cast<std::size_t>(length) >= sizeof number) {
@@ -108,10 +112,30 @@ bool FormatFilenameTemplate(const std::string& nameTemplate, long serialNumber, 
         }
         result.append(number, static_cast<std::size_t>(length));
         converted = true;
-        i = end + 1;
+        i = end;
     }
     name = std::move(result);
     return true;
+}
+
+std::string FilenameTemplateProblem(const std::string& nameTemplate) {
+    std::string name;
+    if (!FormatFilenameTemplate(nameTemplate, 0, name)) {
+        return RefusedTemplateText(nameTemplate) +
+               "It may contain one %ld for the unit's serial number (flags and a width are "
+               "allowed, as in %05ld) and %% for a percent sign, but no other % conversion.";
+    }
+    if (nameTemplate.find('/') != std::string::npos || name.empty() || name == "." ||
+        name == "..") {
+        return RefusedTemplateText(nameTemplate) +
+               "It must be a file name in the data directory, without '/' and not \".\" or "
+               "\"..\".";
+    }
+    // The widest serial number a long holds, in the widest way the template prints it.
+    if (!FormatFilenameTemplate(nameTemplate, LONG_MIN, name) || name.size() > NAME_MAX) {
+        return RefusedTemplateText(nameTemplate) + "The file name it makes is too long.";
+    }
+    return "";
 }
 
 TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNumber) {
@@ -128,9 +152,11 @@ TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNum
         return where;
     }
     std::string name;
-    if (!FormatFilenameTemplate(settings.DataFilenameTemplate, serialNumber, name)) {
+    std::string problem = FilenameTemplateProblem(settings.DataFilenameTemplate);
+    if (!problem.empty() ||
+        !FormatFilenameTemplate(settings.DataFilenameTemplate, serialNumber, name)) {
         where.status = TelemetryPathStatus::kTemplateRefused;
-        where.message = RefusedTemplateMessage(settings.DataFilenameTemplate);
+        where.message = std::move(problem);
         return where;
     }
     where.path = directory + name;

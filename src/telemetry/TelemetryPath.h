@@ -16,7 +16,7 @@ enum class TelemetryPathStatus {
     kReady,
     kDirectoryNotSet,       // empty, or nothing left after cleaning
     kDirectoryUnreachable,  // not an existing directory that may be entered
-    kTemplateRefused,       // DataFilenameTemplate holds a conversion other than one %ld
+    kTemplateRefused,       // DataFilenameTemplate is not a file name with at most one number
 };
 
 struct TelemetryPath {
@@ -33,10 +33,16 @@ std::string CleanTelemetryDirectory(const std::string& configured);
 std::string WithOneTrailingSlash(std::string directory);
 
 // Formats a file-name template with the serial number. The template may hold at most one
-// long-integer conversion (%ld or %li, with flags, a width and a precision of up to three
-// digits each, as in %05ld) and any number of %%; any other '%' makes it unusable: the result is
-// then false and name is left alone.
+// integer conversion for it (%ld, %li, or %d, %i, %u as templates from elsewhere have them; with
+// flags, a width and a precision of up to three digits each, as in %05ld), always printed as a
+// signed long, and any number of %%; any other '%' makes it unusable: the result is then false
+// and name is left alone.
 bool FormatFilenameTemplate(const std::string& nameTemplate, long serialNumber, std::string& name);
+
+// Why a file-name template cannot be used, in a sentence for the user; empty when it can. Beyond
+// the conversions above, the template must name a file inside the data directory: no '/', not
+// "." or "..", not empty, not longer than a file name may be.
+std::string FilenameTemplateProblem(const std::string& nameTemplate);
 
 // The telemetry file of the unit with this serial number. The directory is tested for existence
 // without changing the process's current directory; the file itself is not looked at.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -18,6 +19,7 @@ constexpr char kSaveErrorTitle[] = "Save data record error";
 constexpr char kDefaultTitle[] = "Corvane3";
 constexpr char kOpenFailureText[] = "File Open Failure while writing telemetry record";
 constexpr char kWriteFailureText[] = "Write Failure while writing telemetry record";
+constexpr char kOtherModelTitle[] = "Telemetry file";
 // New files get the usual permissions, narrowed by the umask.
 constexpr mode_t kNewFileMode = 0666;
 
@@ -77,6 +79,48 @@ bool WriteWhole(int fd, const std::string& text) {
     return true;
 }
 
+// The first line of an existing file without its line end, read cheaply however large the file
+// is. False when the file cannot be opened for reading (it usually does not exist).
+bool ReadFirstLine(const std::string& path, std::string& line) {
+    // Longer than any header line; a first line that does not end within it is no header.
+    constexpr std::size_t kLongestHeader = 1024;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[kLongestHeader];
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    line.assign(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    line.erase(std::min(line.find('\n'), line.size()));
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+// True when the file at path starts with a header other than header: its records have other
+// columns. A file without a header (empty, or records only) has nothing to disagree with.
+bool HasOtherHeader(const std::string& path, const std::string& header) {
+    std::string first;
+    return ReadFirstLine(path, first) && first.rfind("MJD,", 0) == 0 && first != header;
+}
+
+// path with "-<model>" before the file name's extension: Unit1234.csd becomes Unit1234-402.csd.
+std::string WithModelCode(const std::string& path, std::int32_t model) {
+    const std::size_t nameStart = path.rfind('/') + 1;  // npos + 1 is 0
+    const std::size_t dot = path.rfind('.');
+    std::string suffix(1, '-');
+    suffix += std::to_string(model);
+    if (dot == std::string::npos || dot <= nameStart) {
+        return path + suffix;
+    }
+    return path.substr(0, dot) + suffix + path.substr(dot);
+}
+
 // Writes text at the end of the open file and closes it. A line that could not be written
 // whole is taken back, so the file keeps whole lines; a file this call created is removed
 // again, so the next record starts it with its header.
@@ -108,14 +152,35 @@ CTelemetryRecorder::CTelemetryRecorder(ITelemetryUi& ui, Wait wait)
 TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateData& data,
                                                               std::int32_t model,
                                                               CProgramSettings& settings) {
-    // A modal message runs the event loop, which may deliver the next record here.
+    if (queue_.size() >= kTelemetryQueueLimit) {
+        queue_.pop_front();
+        ++dropped_;
+    }
+    queue_.push_back(QueuedRecord{nextNumber_++, data, model});
+    // A modal message runs the event loop, which may deliver the next record here: it waits in
+    // the queue for the call that showed the message.
     if (busy_) {
-        return TelemetryWriteResult::kBusy;
+        return TelemetryWriteResult::kQueued;
     }
     CBusyFlag busy(busy_);
+    while (!queue_.empty()) {
+        // A copy: a record arriving during a message may push the oldest out of a full queue.
+        const QueuedRecord record = queue_.front();
+        const TelemetryWriteResult result = WriteOne(record, settings);
+        if (result != TelemetryWriteResult::kWritten) {
+            return result;
+        }
+        if (!queue_.empty() && queue_.front().number == record.number) {
+            queue_.pop_front();
+        }
+    }
+    return TelemetryWriteResult::kWritten;
+}
 
+TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
+                                                  CProgramSettings& settings) {
     const TelemetryPath where =
-        TelemetryFilePath(settings, static_cast<long>(data.d1.serialNumber));
+        TelemetryFilePath(settings, static_cast<long>(record.data.d1.serialNumber));
     switch (where.status) {
         case TelemetryPathStatus::kReady:
             break;
@@ -133,10 +198,26 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
         }
     }
 
+    // One file holds one column layout: another model's records go to a file of their own.
+    const std::string header = TelemetryHeaderLine(record.model);
+    std::string path = where.path;
+    bool diverted = false;
+    if (HasOtherHeader(path, header)) {
+        path = WithModelCode(path, record.model);
+        diverted = true;
+        if (HasOtherHeader(path, header)) {
+            ui_.ShowMessage(path +
+                                " holds records of another layout and is left as it is; no "
+                                "record is written until it is moved away.",
+                            kDefaultTitle);
+            return TelemetryWriteResult::kOpenFailed;
+        }
+    }
+
     bool created = false;
     int fd = -1;
     for (int attempt = 1; attempt <= kTelemetryOpenAttempts; ++attempt) {
-        fd = OpenForAppend(where.path, created);
+        fd = OpenForAppend(path, created);
         if (fd >= 0) {
             break;
         }
@@ -151,12 +232,19 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
 
     std::string text;
     if (created) {
-        text = TelemetryHeaderLine(model) + kTelemetryLineEnd;
+        text = header + kTelemetryLineEnd;
     }
-    text += TelemetryRecordLine(data, model) + kTelemetryLineEnd;
-    if (!AppendAndClose(fd, where.path, created, text)) {
+    text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
+    if (!AppendAndClose(fd, path, created, text)) {
         ui_.ShowMessage(kWriteFailureText, kDefaultTitle);
         return TelemetryWriteResult::kWriteFailed;
+    }
+    if (diverted && announcedFiles_.insert(path).second) {
+        ui_.ShowNotice(where.path +
+                           " holds the records of another instrument model, with other "
+                           "columns.\nRecords of this model " +
+                           std::to_string(record.model) + " unit now go to " + path + ".",
+                       kOtherModelTitle);
     }
     return TelemetryWriteResult::kWritten;
 }

@@ -3,8 +3,13 @@
 //
 // The file is opened and closed for every record, so other programs may read or move it in
 // between. A new file starts with the header line for the unit's model; an existing one, even an
-// empty one, never gets another. When the directory is missing the user is told and asked for a
-// new one; the record that found it missing is not written.
+// empty one, never gets another. An existing file whose header belongs to another model (so
+// other columns) is left alone: that model's records go to a file named with the model code
+// before the extension (Unit1234-402.csd), and the user is told once.
+//
+// A record that cannot be written (directory missing, file not opening) is kept, with those
+// that arrive while the user is being told, in a small queue, in order; each call writes the
+// queue first. When the directory is missing the user is asked for a new one.
 //
 // The recorder belongs to the user-interface thread: it may show modal messages and the folder
 // browser through ITelemetryUi, and it blocks for up to about two seconds while a busy file is
@@ -17,7 +22,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "app/ProgramSettings.h"
@@ -34,20 +41,28 @@ class ITelemetryUi {
     // Runs the folder browser and returns the last directory browsed to in this run, whether or
     // not this browse was cancelled; "" when there was none.
     virtual std::string BrowseForDataDirectory() = 0;
+    // Something the user should know that needs no answer; a message box unless overridden.
+    virtual void ShowNotice(const std::string& text, const std::string& title) {
+        ShowMessage(text, title);
+    }
 };
 
 enum class TelemetryWriteResult {
-    kWritten,
+    kWritten,          // this record and every one queued before it
     kDirectoryError,   // not set or unreachable; a new directory was asked for
     kTemplateRefused,  // DataFilenameTemplate is unusable; the user was told
     kOpenFailed,       // every attempt to open the file failed; the user was told
     kWriteFailed,      // the line could not be written whole; the user was told
-    kBusy,             // called again while a message of an earlier call was showing
+    kQueued,           // called again while a message of an earlier call was showing
 };
+// Except for kWritten, the record stays queued and is written by a later call.
 
 // Ten attempts to open a busy file, 200 ms apart: about two seconds before giving up.
 inline constexpr int kTelemetryOpenAttempts = 10;
 inline constexpr std::chrono::milliseconds kTelemetryOpenRetryDelay{200};
+// Records kept while they cannot be written; beyond this the oldest is dropped. At the shortest
+// polling interval that is over eight minutes of records.
+inline constexpr std::size_t kTelemetryQueueLimit = 256;
 
 class CTelemetryRecorder {
   public:
@@ -57,17 +72,33 @@ class CTelemetryRecorder {
     explicit CTelemetryRecorder(ITelemetryUi& ui, Wait wait = {});
 
     // Appends data as one record line of a unit of this model to the file that settings and
-    // the serial number name. It does not look at RecordDataFile: the caller decides. While it
-    // shows a directory or template message and the folder browser, PollingEnabled is off;
-    // afterwards it has its previous value again. A directory chosen in the browser (with a
-    // trailing '/') replaces DatafileDirectory.
+    // the serial number name, after the records still queued. It does not look at
+    // RecordDataFile: the caller decides. While it shows a directory or template message and
+    // the folder browser, PollingEnabled is off; afterwards it has its previous value again. A
+    // directory chosen in the browser (with a trailing '/') replaces DatafileDirectory.
     TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
                                               CProgramSettings& settings);
 
+    // Records waiting to be written, and those dropped because the queue was full.
+    std::size_t QueuedRecords() const { return queue_.size(); }
+    std::size_t DroppedRecords() const { return dropped_; }
+
   private:
+    struct QueuedRecord {
+        std::uint64_t number;
+        UnitStateData data;
+        std::int32_t model;
+    };
+
+    TelemetryWriteResult WriteOne(const QueuedRecord& record, CProgramSettings& settings);
+
     ITelemetryUi& ui_;
     Wait wait_;
     bool busy_ = false;
+    std::deque<QueuedRecord> queue_;
+    std::uint64_t nextNumber_ = 0;
+    std::size_t dropped_ = 0;
+    std::set<std::string> announcedFiles_;  // other-model files the user was told about
 };
 
 }  // namespace corvane3

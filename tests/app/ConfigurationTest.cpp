@@ -1,4 +1,5 @@
 #include "app/Configuration.h"
+#include "app/Corvane3App.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +7,12 @@
 #include <sstream>
 
 #include "support/TempDir.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
+
+using testing::FileText;
 
 class ConfigurationTest : public ::testing::Test {
   protected:
@@ -16,12 +20,6 @@ class ConfigurationTest : public ::testing::Test {
         const auto path = dir_.Path() / "Corvane3.ini";
         std::ofstream(path) << text;
         return path;
-    }
-    static std::string ReadFile(const std::filesystem::path& path) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
     void Load(const std::string& text) {
         LoadConfiguration(CProfileFile(WriteIni(text)), settings_, line_);
@@ -44,7 +42,7 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
 
     SaveConfiguration(profile, settings_, line_);
     ASSERT_TRUE(profile.Save());
-    EXPECT_EQ(ReadFile(path),
+    EXPECT_EQ(FileText(path),
               "[Main]\nPollingEnabled=true\nPollingInterval=10\nRecordDataFile=false\n"
               "DatafileDirectory=\nDataFilenameTemplate=Unit%ld.csd\n"
               "[COM]\nPortName=COM1\nBaudRate=9600\nParity=Odd\nStopBits=2\nDataBits=7\n"
@@ -55,14 +53,12 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
 }
 
 TEST_F(ConfigurationTest, PollingIntervalIsClampedAndNonNumbersGiveTheMinimum) {
-    const std::pair<std::string, int> cases[] = {
-        {"1", 2},
-        {"500000", 100000},
-        {"abc", 2},
-        {"  37 ; every half minute", 37},
-        {"99999999999999999999", 100000},
-        {"-5", 2},
-    };
+    const std::pair<std::string, int> cases[] = {{"1", 2},
+                                                 {"500000", 100000},
+                                                 {"abc", 2},
+                                                 {"  37 ; every half minute", 37},
+                                                 {"99999999999999999999", 100000},
+                                                 {"-5", 2}};
     for (const auto& [text, expected] : cases) {
         Load("[Main]\nPollingInterval=" + text + "\n");
         EXPECT_EQ(settings_.PollingInterval, expected) << text;
@@ -70,34 +66,26 @@ TEST_F(ConfigurationTest, PollingIntervalIsClampedAndNonNumbersGiveTheMinimum) {
 }
 
 TEST_F(ConfigurationTest, BooleansAreOnOnlyForTrueInAnyCase) {
-    Load("[Main]\nPollingEnabled=TRUE ; comment\nRecordDataFile=True\n");
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_TRUE(settings_.RecordDataFile);
-    Load("[Main]\nPollingEnabled=yes\nRecordDataFile=1\n");
-    EXPECT_FALSE(settings_.PollingEnabled);
-    EXPECT_FALSE(settings_.RecordDataFile);
+    for (const auto& [text, expected] :
+         {std::pair("TRUE ; comment", true), {"True", true}, {"yes", false}, {"1", false}}) {
+        Load(std::string("[Main]\nPollingEnabled=") + text + "\nRecordDataFile=" + text + "\n");
+        EXPECT_EQ(settings_.PollingEnabled, expected) << text;
+        EXPECT_EQ(settings_.RecordDataFile, expected) << text;
+    }
 }
 
 TEST_F(ConfigurationTest, LineSettingsAcceptOnlyKnownValues) {
-    Load(
-        "[COM]\nPortName=/dev/ttyUSB0 ; adapter\nParity=even\nBaudRate=19200\nDataBits=8\n"
-        "StopBits=1\n");
-    EXPECT_EQ(line_.name, "/dev/ttyUSB0");
-    EXPECT_EQ(line_.parity, kParityEven);
-    EXPECT_EQ(line_.baudRate, 19200u);
-    EXPECT_EQ(line_.dataBits, 8u);
-    EXPECT_EQ(line_.stopBits, kStopBitsOne);
-
-    line_ = SerialLineSettings{};
-    Load("[COM]\nParity=E\n");
-    EXPECT_EQ(line_.parity, kParityEven);
-
-    line_ = SerialLineSettings{};
-    Load("[COM]\nParity=xmark\nBaudRate=14400\nDataBits=6\nStopBits=1.5\n");
-    EXPECT_EQ(line_.parity, kParityOdd);
-    EXPECT_EQ(line_.baudRate, 9600u);
-    EXPECT_EQ(line_.dataBits, 7u);
-    EXPECT_EQ(line_.stopBits, kStopBitsTwo);
+    for (const auto& [ini, expected] :
+         {std::pair("PortName=/dev/ttyUSB0 \t; usb\nParity=even\nBaudRate=19200\nDataBits=8\n"
+                    "StopBits=1\n",
+                    SerialLineSettings{"/dev/ttyUSB0", 19200, kParityEven, kStopBitsOne, 8}),
+          {"Parity=E\n", SerialLineSettings{.parity = kParityEven}},
+          // Unknown values keep the current ones.
+          {"Parity=xmark\nBaudRate=14400\nDataBits=6\nStopBits=1.5\n", SerialLineSettings{}}}) {
+        line_ = SerialLineSettings{};
+        Load(std::string("[COM]\n") + ini);
+        EXPECT_EQ(line_, expected) << ini;
+    }
 }
 
 TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
@@ -107,15 +95,6 @@ TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
     EXPECT_EQ(settings_.PlotViews[7].channels, (std::array<int, 5>{9, 8, 7, 6, 5}));
 }
 
-TEST_F(ConfigurationTest, OneAndAHalfStopBitsAndMarkParitySaveAsTheirNames) {
-    CProfileFile profile(dir_.Path() / "Corvane3.ini");
-    line_.stopBits = kStopBitsOneAndHalf;
-    line_.parity = kParityMark;
-    SaveConfiguration(profile, settings_, line_);
-    EXPECT_EQ(profile.GetString("COM", "StopBits", ""), "2");
-    EXPECT_EQ(profile.GetString("COM", "Parity", ""), "Mark");
-}
-
 TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
     const auto path =
         WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
@@ -123,20 +102,62 @@ TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
     LoadConfiguration(profile, settings_, line_);
     EXPECT_EQ(settings_.PollingInterval, 30);
     settings_.PollingInterval = 60;
+    line_.stopBits = kStopBitsOneAndHalf;  // never set by the program itself; saved as two
+    line_.parity = kParityMark;
     SaveConfiguration(profile, settings_, line_);
     ASSERT_TRUE(profile.Save());
-    const std::string text = ReadFile(path);
+    const std::string text = FileText(path);
     EXPECT_EQ(
         text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
         0u)
         << text;
     EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Parity=Mark\nStopBits=2\n"), std::string::npos) << text;
 }
 
-TEST(CleanIniValueTest, CutsCommentAndTrailingBlanks) {
-    EXPECT_EQ(CleanIniValue("Odd \t; the default"), "Odd");
-    EXPECT_EQ(CleanIniValue("  lead kept\t \t"), "  lead kept");
-    EXPECT_EQ(CleanIniValue(";all comment"), "");
+// The program's own start and end: what the user is told, and what is (not) written. (Files
+// without read or write permission are tried by the end-to-end test.)
+TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritten) {
+    struct Case {
+        const char* what;
+        std::string ini;  // empty: the configuration path is a folder
+        std::string nameTemplate, startMessage, exitError;
+    };
+    for (const Case& c :
+         {Case{"folder", "", "Unit%ld.csd", "could not be read", "could not be read at start"},
+          {"path", "[Main]\nDataFilenameTemplate=../../escape%ld.csd\n", "Unit%ld.csd",
+           "\"../../escape%ld.csd\" cannot be used", ""},
+          {"int", "[Main]\nDataFilenameTemplate=Unit%d.csd\n", "Unit%d.csd", "", ""}}) {
+        const auto path = dir_.Path() / c.what / "Corvane3.ini";
+        std::filesystem::create_directories(c.ini.empty() ? path : path.parent_path());
+        if (!c.ini.empty()) {
+            std::ofstream(path) << c.ini;
+        }
+        Corvane3App app;
+        std::ostringstream warnings;
+        app.SetWarningStream(&warnings);
+        app.InitialiseStartup(dir_.Path() / "corvane3", path);
+        app.LoadConfiguration();
+        EXPECT_EQ(app.settings.DataFilenameTemplate, c.nameTemplate) << c.what;
+        std::string told;
+        for (const std::string& message : app.StartupMessages()) {
+            told += "corvane3: " + message + "\n";
+        }
+        EXPECT_EQ(told, warnings.str());
+        EXPECT_EQ(app.StartupMessages().size(), c.startMessage.empty() ? 0u : 1u) << told;
+        EXPECT_NE(told.find(c.startMessage), std::string::npos) << told;
+        // Readable by the end makes no difference: the settings in memory are not the file's.
+        if (c.ini.empty()) {
+            std::filesystem::remove(path);
+            std::ofstream(path) << "; mine\n";
+        }
+        std::string error;
+        EXPECT_EQ(app.SaveConfiguration(error), c.exitError.empty()) << c.what;
+        EXPECT_NE(error.find(c.exitError), std::string::npos) << error;
+        if (!c.exitError.empty()) {
+            EXPECT_EQ(FileText(path), "; mine\n");
+        }
+    }
 }
 
 TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdg) {

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <climits>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,16 +20,14 @@ namespace {
 class MonitoringOptionsDlgTest : public testing::WidgetTest {
   protected:
     MonitoringOptionsDlgTest() {
-        settings_.PollingEnabled = true;
-        settings_.PollingInterval = 10;
-        settings_.RecordDataFile = false;
         settings_.DatafileDirectory = "/var/log/clock/";
-        settings_.DataFilenameTemplate = "Unit%ld.csd";
         dialog_.SetFolderChooser(
             [this](QWidget* parent, const QString& title, const QString& start) {
                 chooserCalls_.push_back({parent, title, start});
                 return chooserAnswer_;
             });
+        dialog_.SetRefusal(
+            [this](const QString& title, const QString&) { refusals_.push_back(title); });
     }
 
     template <typename Control>
@@ -46,7 +43,6 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
     QLineEdit* Template() { return Find<QLineEdit>("filenameTemplateEdit"); }
     QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
     QPushButton* Apply() { return Find<QPushButton>("applyButton"); }
-    QPushButton* Cancel() { return Find<QPushButton>("cancelButton"); }
 
     void Open() {
         dialog_.setResult(-1);
@@ -68,164 +64,111 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
     CMonitoringOptionsDlg dialog_{settings_};
     std::vector<ChooserCall> chooserCalls_;
     QString chooserAnswer_;
+    std::vector<QString> refusals_;
 };
 
-TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndApplyDisabled) {
-    Open();
-    EXPECT_EQ(dialog_.windowTitle(), "Unit Monitoring Options");
-    EXPECT_TRUE(PollingEnable()->isChecked());
-    EXPECT_TRUE(Rate()->isEnabled());
-    EXPECT_EQ(Rate()->text(), "10");
-    EXPECT_FALSE(RecordEnable()->isChecked());
-    EXPECT_EQ(Directory()->text(), "/var/log/clock/");
-    EXPECT_EQ(Template()->text(), "Unit%ld.csd");
-    // Recording is off: where to record is greyed out.
-    EXPECT_FALSE(Directory()->isEnabled());
-    EXPECT_FALSE(Template()->isEnabled());
-    EXPECT_FALSE(Browse()->isEnabled());
-    EXPECT_TRUE(Apply()->isDefault());
-
-    // Neither the disabled button nor Enter (its default key) can apply an unchanged dialog.
-    EXPECT_FALSE(Apply()->isEnabled());
-    Apply()->click();
-    PressKey(Qt::Key_Return);
-    EXPECT_TRUE(dialog_.isVisible());
-    EXPECT_EQ(dialog_.result(), -1);
-}
-
-TEST_F(MonitoringOptionsDlgTest, AnyClickOrEditEnablesApply) {
-    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
-        {"polling box", [&] { PollingEnable()->click(); }},
-        {"recording box", [&] { RecordEnable()->click(); }},
-        {"rate", [&] { Rate()->setText("11"); }},
-        {"directory", [&] { Directory()->setText("/srv/"); }},
-        {"template", [&] { Template()->setText("Clock%ld.csd"); }},
-    };
-    for (const auto& [what, change] : changes) {
+TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply) {
+    const std::vector<std::function<void()>> changes = {
+        [&] { PollingEnable()->click(); }, [&] { RecordEnable()->click(); },
+        [&] { Rate()->setText("11"); }, [&] { Directory()->setText("/srv/"); },
+        [&] { Template()->setText("Clock%ld.csd"); }};
+    for (std::size_t i = 0; i < changes.size(); ++i) {
         Open();
-        ASSERT_FALSE(Apply()->isEnabled()) << what;
-        change();
-        EXPECT_TRUE(Apply()->isEnabled()) << what;
-        dialog_.hide();
+        EXPECT_EQ(dialog_.windowTitle(), "Unit Monitoring Options");
+        EXPECT_TRUE(PollingEnable()->isChecked() && Rate()->isEnabled());
+        EXPECT_EQ(Rate()->text(), "10");
+        EXPECT_EQ(Directory()->text(), "/var/log/clock/");
+        EXPECT_EQ(Template()->text(), "Unit%ld.csd");
+        // Recording is off: where to record is greyed out.
+        EXPECT_FALSE(RecordEnable()->isChecked() || Directory()->isEnabled() ||
+                     Template()->isEnabled() || Browse()->isEnabled());
+        // Neither the disabled button nor Enter (its default key) applies an unchanged dialog.
+        EXPECT_TRUE(Apply()->isDefault());
+        EXPECT_FALSE(Apply()->isEnabled());
+        Apply()->click();
+        PressKey(Qt::Key_Return);
+        EXPECT_EQ(dialog_.result(), -1);
+        changes[i]();
+        EXPECT_TRUE(Apply()->isEnabled()) << "change " << i;
+        // Escape cancels: no setting changes, and the next opening starts from them again.
+        PressKey(Qt::Key_Escape);
+        EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+        EXPECT_TRUE(settings_.PollingEnabled);
+        EXPECT_FALSE(settings_.RecordDataFile);
+        EXPECT_EQ(settings_.PollingInterval, 10);
+        EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
     }
 }
 
-TEST_F(MonitoringOptionsDlgTest, UncheckedPollingGreysTheRateButApplyKeepsTheEditedInterval) {
-    Open();
-    Rate()->setText("25");
-    PollingEnable()->click();
-    EXPECT_FALSE(Rate()->isEnabled());
-    EXPECT_EQ(Rate()->text(), "25");
-
-    RecordEnable()->click();
-    EXPECT_TRUE(Directory()->isEnabled());
-    EXPECT_TRUE(Template()->isEnabled());
-    EXPECT_TRUE(Browse()->isEnabled());
-    Directory()->setText("/data/unit/");
-    Template()->setText("Cs%ld.csd");
-
-    Apply()->click();
-    EXPECT_EQ(dialog_.result(), QDialog::Accepted);
-    EXPECT_FALSE(dialog_.isVisible());
-    EXPECT_FALSE(settings_.PollingEnabled);
-    EXPECT_EQ(settings_.PollingInterval, 25);
-    EXPECT_TRUE(settings_.RecordDataFile);
-    EXPECT_EQ(settings_.DatafileDirectory, "/data/unit/");
-    EXPECT_EQ(settings_.DataFilenameTemplate, "Cs%ld.csd");
+TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThatAreFileNames) {
+    // Refused input keeps the dialog open, with the text left for the user to correct.
+    const QStringList rates = {"0", "1", "100001", "fast", "42 seconds", "10", "10", "10", "10"};
+    const QStringList templates = {"U%ld", "U%ld", "U%ld", "U%ld", "U%ld", "../../escape%ld.csd",
+                                   "U%s",  "..",   ""};
+    for (qsizetype i = 0; i < rates.size(); ++i) {
+        const QString& rate = rates[i];
+        const QString& nameTemplate = templates[i];
+        refusals_.clear();
+        Open();
+        Rate()->setText(rate);
+        Template()->setText(nameTemplate);
+        Apply()->click();
+        EXPECT_TRUE(dialog_.isVisible()) << rate.toStdString() << " " << nameTemplate.toStdString();
+        EXPECT_EQ(refusals_.size(), 1u);
+        EXPECT_EQ(Rate()->text(), rate);
+        EXPECT_EQ(settings_.PollingInterval, 10);
+        EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
+        dialog_.hide();
+    }
+    // Unchecked polling greys the rate but keeps it; "%d" stands for the serial number too.
+    for (const auto& [rate, nameTemplate] : {std::pair(" 2 ", "Unit%d.csd"), {"100000", "C%u"}}) {
+        Open();
+        Rate()->setText(rate);
+        PollingEnable()->click();
+        EXPECT_FALSE(Rate()->isEnabled());
+        RecordEnable()->click();
+        EXPECT_TRUE(Directory()->isEnabled() && Template()->isEnabled() && Browse()->isEnabled());
+        Directory()->setText("/data/unit/");
+        Template()->setText(nameTemplate);
+        Apply()->click();
+        EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+        EXPECT_EQ(settings_.PollingInterval, QString(rate).trimmed().toInt());
+        EXPECT_EQ(settings_.DataFilenameTemplate, nameTemplate);
+        EXPECT_FALSE(settings_.PollingEnabled);
+        EXPECT_TRUE(settings_.RecordDataFile);
+        EXPECT_EQ(settings_.DatafileDirectory, "/data/unit/");
+        settings_.PollingEnabled = true;
+        settings_.RecordDataFile = false;
+    }
 }
 
-TEST_F(MonitoringOptionsDlgTest, CancelAfterEditingChangesNoSettingAndTheNextOpeningShowsThem) {
-    Open();
-    Rate()->setText("99");
-    PollingEnable()->click();
-    RecordEnable()->click();
-    Directory()->setText("/elsewhere/");
-    Template()->setText("x");
-    Cancel()->click();
-    EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnlyThroughApply) {
+    // While closed the browser is owned by no window and only the last browsed folder changes.
+    testing::TempDir folder;
+    const QString chosen = QString::fromStdString(folder.Path().string());
+    chooserAnswer_ = chosen;
+    dialog_.BrowseForDataDirectory();
+    EXPECT_EQ(chooserCalls_.at(0).parent, nullptr);
+    EXPECT_EQ(chooserCalls_[0].title, "Set the destination directory");
+    EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
+    EXPECT_EQ(Directory()->text(), "");  // only an open dialog shows it
 
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_EQ(settings_.PollingInterval, 10);
-    EXPECT_FALSE(settings_.RecordDataFile);
-    EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
-    EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
-
-    Open();
-    EXPECT_EQ(Rate()->text(), "10");
-    EXPECT_TRUE(Rate()->isEnabled());
-    EXPECT_FALSE(Directory()->isEnabled());
-    EXPECT_EQ(Directory()->text(), "/var/log/clock/");
-    EXPECT_FALSE(Apply()->isEnabled());
-    PressKey(Qt::Key_Escape);
-    EXPECT_EQ(dialog_.result(), QDialog::Rejected);
-    EXPECT_EQ(settings_.PollingInterval, 10);
-}
-
-TEST_F(MonitoringOptionsDlgTest, BrowsingFillsTheDirectoryWithOneTrailingSlash) {
     settings_.RecordDataFile = true;
     Open();
-    chooserAnswer_ = "/tmp/logs";
-    Browse()->click();
-    ASSERT_EQ(chooserCalls_.size(), 1u);
-    EXPECT_EQ(chooserCalls_[0].parent, &dialog_);
-    EXPECT_EQ(chooserCalls_[0].title, "Set the destination directory");
-    EXPECT_EQ(Directory()->text(), "/tmp/logs/");
-    EXPECT_EQ(dialog_.LastBrowsedDirectory(), "/tmp/logs/");
-    EXPECT_TRUE(Apply()->isEnabled());
-
     chooserAnswer_ = "/";  // already ends in the separator
-    dialog_.BrowseForDataDirectory();
+    Browse()->click();
+    EXPECT_EQ(chooserCalls_.at(1).parent, &dialog_);
+    EXPECT_EQ(QDir(chooserCalls_[1].start), QDir(chosen));  // starts where the last one ended
     EXPECT_EQ(Directory()->text(), "/");
+    EXPECT_TRUE(Apply()->isEnabled());
 
     // A cancelled browse changes neither the edit nor the last browsed directory.
     chooserAnswer_.clear();
     dialog_.BrowseForDataDirectory();
     EXPECT_EQ(Directory()->text(), "/");
     EXPECT_EQ(dialog_.LastBrowsedDirectory(), "/");
-
-    // A browsed folder reaches the settings only through Apply.
-    Cancel()->click();
+    PressKey(Qt::Key_Escape);
     EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
-}
-
-TEST_F(MonitoringOptionsDlgTest, BrowsingWhileClosedOwnsNoWindowAndTheNextBrowseStartsThere) {
-    testing::TempDir folder;
-    const QString chosen = QString::fromStdString(folder.Path().string());
-    const QString shownBefore = Directory()->text();
-    chooserAnswer_ = chosen;
-    dialog_.BrowseForDataDirectory();
-    ASSERT_EQ(chooserCalls_.size(), 1u);
-    EXPECT_EQ(chooserCalls_[0].parent, nullptr);
-    EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
-    EXPECT_EQ(Directory()->text(), shownBefore);  // only an open dialog shows it
-
-    chooserAnswer_.clear();
-    Open();
-    dialog_.BrowseForDataDirectory();
-    ASSERT_EQ(chooserCalls_.size(), 2u);
-    EXPECT_EQ(chooserCalls_[1].parent, &dialog_);
-    EXPECT_EQ(QDir(chooserCalls_[1].start), QDir(chosen));
-    EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
-}
-
-TEST_F(MonitoringOptionsDlgTest, RateIsReadAsDecimalTextWithoutValidation) {
-    const std::vector<std::pair<std::string, std::int32_t>> cases = {
-        {"  42 seconds", 42},
-        {"-5", -5},
-        {"abc", 0},
-        {"", 0},
-        {"0x10", 0},
-        {"99999999999", INT_MAX},
-        {"-99999999999", INT_MIN},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(PollingRateFromText(text), expected) << '"' << text << '"';
-    }
-
-    Open();
-    Rate()->setText("fast");
-    Apply()->click();
-    EXPECT_EQ(settings_.PollingInterval, 0);
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
 #include "app/ProfileFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "support/TempDir.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
+
+namespace fs = std::filesystem;
+using testing::FileText;
 
 TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
     testing::TempDir dir;
@@ -25,19 +31,38 @@ TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
     EXPECT_EQ(profile.GetInt("COM", "Missing", 7), 7);
 }
 
-TEST(ProfileFileTest, SaveIsAtomicAndFailsCleanlyOnAnUnwritableFolder) {
+TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTemporaries) {
     testing::TempDir dir;
-    CProfileFile profile(dir.Path() / "a.ini");
-    profile.WriteString("S", "K", "v");
-    ASSERT_TRUE(profile.Save());
-    EXPECT_EQ(CProfileFile(dir.Path() / "a.ini").GetString("s", "k", ""), "v");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
-                            std::filesystem::directory_iterator()),
-              1);  // no temporary file left behind
+    const fs::path target = dir.Path() / "real" / "Corvane3.ini";
+    fs::create_directory(target.parent_path());
+    std::ofstream(target) << "; dos file\r\n[Main]\r\nA=1\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = dir.Path() / "Corvane3.ini";
+    fs::create_symlink("real/Corvane3.ini", link);
 
-    CProfileFile unwritable("/proc/corvane3-test/a.ini");
-    unwritable.WriteString("S", "K", "v");
-    EXPECT_FALSE(unwritable.Save());
+    // What a killed save leaves: a temporary of a process that is gone; a live one is kept.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const fs::path dead = target.string() + ".tmp" + std::to_string(gone);
+    const fs::path live = target.string() + ".tmp" + std::to_string(::getppid());
+    std::ofstream(dead) << "half";
+    std::ofstream(live) << "busy";
+
+    CProfileFile profile(link);
+    profile.WriteString("main", "a", "2");
+    profile.WriteString("COM", "B", "3");
+    ASSERT_TRUE(profile.Save());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FileText(target), "; dos file\r\n[Main]\r\nA=2\r\n[COM]\r\nB=3\r\n");
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
+    fs::remove(live);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
+    EXPECT_FALSE(CProfileFile("/proc/corvane3-test/a.ini").Save());
 }
 
 }  // namespace

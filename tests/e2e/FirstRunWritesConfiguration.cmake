@@ -1,39 +1,57 @@
-# A first run with --config on a folder that does not exist yet writes a complete configuration
-# file with its three sections in order, and keeps the user's own lines on the next run. The
-# program is ended as a user at a terminal would end it, with Ctrl-C, which closes its window.
+# The configuration file as a user meets it, with the program ended as at a terminal, with
+# Ctrl-C, which closes its windows: the settings are written through a symbolic link to its
+# target, keeping the user's own lines; a read-only file and one the user may not read are left
+# exactly as they are, and the user is told that nothing was saved.
 file(REMOVE_RECURSE "${WORK}")
-set(config "${WORK}/some/Corvane3.ini")
+file(MAKE_DIRECTORY "${WORK}/some" "${WORK}/target")
+# A folder everyone may write in, so that only the program's own care keeps the file.
+execute_process(COMMAND chmod 777 "${WORK}/some")
 # The port must not be a real one on the test machine.
-file(MAKE_DIRECTORY "${WORK}/some")
-file(WRITE "${config}" "[COM]\nPortName=${WORK}/no-such-port\n")
-execute_process(COMMAND timeout --preserve-status -s INT 4 "${PROGRAM}" --config "${config}"
-                RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "corvane3 exited with ${result}")
+set(port "[COM]\nPortName=${WORK}/no-such-port\n")
+set(mine "# kept by the user\n[Mine]\nKey=1\n")
+# Root reads whatever the permission bits say: the unreadable file is tried as 'nobody'.
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid)
+if(uid EQUAL 0)
+  set(unprivileged setpriv --reuid=nobody --regid=nogroup --clear-groups)
 endif()
-file(READ "${config}" text)
-string(FIND "${text}" "[Main]" main)
-string(FIND "${text}" "[COM]" com)
-string(FIND "${text}" "[Plot]" plot)
-if(main LESS 0 OR com LESS 0 OR plot LESS 0)
-  message(FATAL_ERROR "sections missing:\n${text}")
-endif()
-foreach(line "PollingInterval=10" "BaudRate=9600" "Parity=Odd" "StopBits=2"
-             "DataBits=7" "ClockStuff=15:2:3:5:1" "User2Stuff=15:2:3:5:1")
-  string(FIND "${text}" "${line}" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "'${line}' missing:\n${text}")
-  endif()
-endforeach()
 
-string(REPLACE "PollingInterval=10" "PollingInterval=1" edited "${text}")
-file(WRITE "${config}" "${edited}; kept by the user\n[Mine]\nKey=1\n")
-execute_process(COMMAND timeout --preserve-status -s INT 4 "${PROGRAM}" --config "${config}"
-                RESULT_VARIABLE result)
-file(READ "${config}" text)
-foreach(line "PollingInterval=2" "; kept by the user" "[Mine]" "Key=1")
-  string(FIND "${text}" "${line}" at)
+function(run config)
+  execute_process(COMMAND ${ARGN} timeout --preserve-status -s INT 4 "${PROGRAM}"
+                          --config "${config}" RESULT_VARIABLE result ERROR_VARIABLE err)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+function(expect_text config wanted)
+  execute_process(COMMAND chmod u+r "${config}")
+  file(READ "${config}" text)
+  string(FIND "${text}" "${wanted}" at)
   if(at LESS 0)
-    message(FATAL_ERROR "'${line}' missing after the second run:\n${text}")
+    message(FATAL_ERROR "'${wanted}' missing from ${config}:\n${text}")
+  endif()
+endfunction()
+
+file(WRITE "${WORK}/target/real.ini" "${port}${mine}")
+file(CREATE_LINK "../target/real.ini" "${WORK}/some/link.ini" SYMBOLIC)
+run("${WORK}/some/link.ini")
+if(NOT IS_SYMLINK "${WORK}/some/link.ini")
+  message(FATAL_ERROR "the link to the configuration was replaced")
+endif()
+expect_text("${WORK}/target/real.ini" "[Mine]\nKey=1\n[Main]\nPollingEnabled=true\n")
+
+set(names readonly unreadable)
+set(modes 444 000)
+foreach(name mode IN ZIP_LISTS names modes)
+  set(config "${WORK}/some/${name}.ini")
+  file(WRITE "${config}" "${port}${mine}")
+  execute_process(COMMAND chmod ${mode} "${config}")
+  if(name STREQUAL "unreadable")
+    run("${config}" ${unprivileged})
+  else()
+    run("${config}")
+  endif()
+  expect_text("${config}" "${port}${mine}")
+  file(SIZE "${config}" size)
+  string(LENGTH "${port}${mine}" length)
+  if(NOT size EQUAL length OR NOT err MATCHES "The settings were not saved")
+    message(FATAL_ERROR "the ${name} configuration was changed, or nothing said: ${err}")
   endif()
 endforeach()

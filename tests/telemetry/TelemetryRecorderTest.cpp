@@ -15,17 +15,20 @@ namespace corvane3 {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using testing::Columns;
 using testing::CsdLines;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using testing::FileText;
 using ::testing::HasSubstr;
+using ::testing::ResultOf;
 using testing::SampleRecord;
+using ::testing::SizeIs;
 using namespace std::chrono_literals;
 
 // Remembers each message with whether polling was on while it was shown.
-class CFakeTelemetryUi : public ITelemetryUi {
-  public:
+struct CFakeTelemetryUi : ITelemetryUi {
     explicit CFakeTelemetryUi(const CProgramSettings& settings) : settings_(settings) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
         messages.push_back(title + ": " + text + (settings_.PollingEnabled ? " (polling)" : ""));
@@ -33,16 +36,17 @@ class CFakeTelemetryUi : public ITelemetryUi {
             onMessage();
         }
     }
+    void ShowNotice(const std::string& text, const std::string& title) override {
+        notices.push_back(title + ": " + text);
+    }
     std::string BrowseForDataDirectory() override {
         browses.push_back(settings_.PollingEnabled ? "browse (polling)" : "browse");
         return browsed;
     }
 
-    std::vector<std::string> messages, browses;
+    std::vector<std::string> messages, notices, browses;
     std::function<void()> onMessage;
     std::string browsed;  // what the browser hands back
-
-  private:
     const CProgramSettings& settings_;
 };
 
@@ -50,8 +54,17 @@ class TelemetryRecorderTest : public ::testing::Test {
   protected:
     TelemetryRecorderTest() { settings_.DatafileDirectory = dir_.Path().string(); }
 
-    TelemetryWriteResult Write(std::int32_t model) {
-        return recorder_.WriteTelemetryRecord(SampleRecord(), model, settings_);
+    // A record of this model whose time stamp tells it from the others.
+    static UnitStateData At(double mjd) {
+        UnitStateData data = SampleRecord();
+        data.mjd = mjd;
+        return data;
+    }
+    static std::string Line(std::int32_t model, double mjd) {
+        return TelemetryRecordLine(At(mjd), model);
+    }
+    TelemetryWriteResult Write(std::int32_t model, double mjd = 60123.5) {
+        return recorder_.WriteTelemetryRecord(At(mjd), model, settings_);
     }
     fs::path UnitFile() const { return dir_.Path() / "Unit1234.csd"; }
 
@@ -63,116 +76,128 @@ class TelemetryRecorderTest : public ::testing::Test {
         ui_, [this](std::chrono::milliseconds delay) { waits_.push_back(delay); }};
 };
 
-TEST_F(TelemetryRecorderTest, NewFileStartsWithItsHeaderAndLaterRecordsOnlyAppend) {
+TEST_F(TelemetryRecorderTest, EachFileHasOneHeaderAndOneColumnCountPerModel) {
+    // The directory is cleaned of its comment and blanks and ends in one '/'.
+    settings_.DatafileDirectory = dir_.Path().string() + "// \t ; where the logs go";
     ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
     EXPECT_EQ(FileText(UnitFile()), TelemetryHeaderLine(402) + "\r\n" +
                                         TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
 
-    // The same unit reported as another model: no second header, its own column count.
+    // The same serial number reported as a Tq9000: its records go to a file of their own, and
+    // the user is told once where.
+    const fs::path tq9000File = dir_.Path() / "Unit1234-403.csd";
     ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
-    const std::vector<std::string> lines = CsdLines(UnitFile());
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(Columns(lines[0]), kTelemetryColumns);
-    EXPECT_EQ(Columns(lines[2]), kTelemetryColumnsTq9000);
+    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), AllOf(SizeIs(3), Each(ResultOf(Columns, 45))));
+    EXPECT_THAT(CsdLines(tq9000File), AllOf(SizeIs(3), Each(ResultOf(Columns, 51))));
+    ASSERT_EQ(ui_.notices.size(), 1u);
+    EXPECT_THAT(ui_.notices[0], HasSubstr(tq9000File.string()));
     EXPECT_TRUE(ui_.messages.empty());
 
-    // Any existing file, even an empty one, is not new.
-    fs::remove(UnitFile());
-    std::ofstream(UnitFile()).close();
-    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryRecordLine(SampleRecord(), 403)));
+    // An existing file without a header, even an empty one, is appended to as it is.
+    for (const std::string& start : {std::string(), TelemetryRecordLine(SampleRecord(), 403)}) {
+        std::ofstream(UnitFile(), std::ios::binary) << start;
+        ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+        EXPECT_EQ(FileText(UnitFile()), start + TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
+    }
 }
 
-TEST_F(TelemetryRecorderTest, DirectoryIsCleanedOfCommentAndBlanksAndEndsInOneSlash) {
-    settings_.DatafileDirectory = dir_.Path().string() + "// \t ; where the logs go";
-    EXPECT_EQ(TelemetryFilePath(settings_, 1234).path, dir_.Path().string() + "/Unit1234.csd");
-    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
-    EXPECT_EQ(CsdLines(UnitFile()).size(), 2u);
-}
-
-TEST(TelemetryFilenameTemplateTest, AcceptsAtMostOneLongConversionAndLiteralPercents) {
-    const std::vector<std::pair<std::string, std::string>> accepted = {
-        {"Unit%ld.csd", "Unit1234.csd"}, {"%05ld.csd", "01234.csd"}, {"%-6ld_", "1234  _"},
-        {"%+.6li", "+001234"},           {"100%%_%ld", "100%_1234"}, {"fixed.csd", "fixed.csd"},
-    };
-    for (const auto& [nameTemplate, expected] : accepted) {
+TEST(TelemetryFilenameTemplateTest, AcceptsOneIntegerConversionAndLiteralPercentsInAFileName) {
+    std::string names;
+    for (const std::string nameTemplate :
+         {"Unit%ld.csd", "%05ld.csd", "%-6ld_", "%+.6li", "100%%_%ld", "fixed.csd", "Unit%d.csd",
+          "U%05i", "U%u", "..%ld"}) {
         std::string name;
         EXPECT_TRUE(FormatFilenameTemplate(nameTemplate, 1234, name)) << nameTemplate;
-        EXPECT_EQ(name, expected) << nameTemplate;
+        EXPECT_EQ(FilenameTemplateProblem(nameTemplate), "") << nameTemplate;
+        names += name + "|";
     }
+    EXPECT_EQ(names,
+              "Unit1234.csd|01234.csd|1234  _|+001234|100%_1234|fixed.csd|Unit1234.csd|U01234|"
+              "U1234|..1234|");
     for (const std::string nameTemplate :
-         {"Unit%s.csd", "Unit%d.csd", "%ld_%ld", "%lu", "%lld", "%ln", "%n", "%*ld", "%1000ld",
-          "%.1000ld", "Unit%", "Unit%l", "%'ld", "%ls"}) {
+         {"Unit%s.csd", "%ld_%ld", "%lld", "%ln", "%n", "%*ld", "%1000ld", "%.1000ld", "Unit%",
+          "Unit%l", "%'ld", "%ls", "%hd"}) {
         std::string name = "untouched";
         EXPECT_FALSE(FormatFilenameTemplate(nameTemplate, 1234, name)) << nameTemplate;
         EXPECT_EQ(name, "untouched");
     }
+    // Not a file name in the data directory, or not one at all.
+    for (const std::string nameTemplate :
+         {"../../escape%ld.csd", "sub/Unit%ld", "..", ".", "", "%300ld", "Unit%s.csd"}) {
+        EXPECT_NE(FilenameTemplateProblem(nameTemplate), "") << nameTemplate;
+    }
 }
 
-TEST_F(TelemetryRecorderTest, RefusedTemplateWritesNothingAndSaysWhy) {
-    settings_.DataFilenameTemplate = "Unit%s%n.csd";
-    EXPECT_EQ(Write(403), TelemetryWriteResult::kTemplateRefused);
-    EXPECT_TRUE(fs::is_empty(dir_.Path()));
-    ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_THAT(ui_.messages[0], HasSubstr("Save data record error: "));
-    EXPECT_THAT(ui_.messages[0], HasSubstr("\"Unit%s%n.csd\""));
-    EXPECT_THAT(ui_.messages[0], ::testing::Not(HasSubstr("(polling)")));
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_TRUE(ui_.browses.empty());
-}
-
-TEST_F(TelemetryRecorderTest, UnsetDirectoryAsksForOneAndTheNextRecordUsesIt) {
-    settings_.DatafileDirectory = "   ; nothing here";
-    ui_.browsed = dir_.Path().string();
-    // A record that arrives while the message is up is turned away, not stacked.
-    TelemetryWriteResult nested{};
-    ui_.onMessage = [&] { nested = Write(402); };
-
-    EXPECT_EQ(Write(402), TelemetryWriteResult::kDirectoryError);
-    EXPECT_THAT(ui_.messages,
-                ElementsAre("Save data record error: Output data directory not set."));
-    EXPECT_THAT(ui_.browses, ElementsAre("browse"));
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_EQ(nested, TelemetryWriteResult::kBusy);
-    EXPECT_EQ(settings_.DatafileDirectory, dir_.Path().string() + "/");
-    EXPECT_TRUE(fs::is_empty(dir_.Path()));
-
-    ui_.onMessage = nullptr;
-    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
-    EXPECT_EQ(CsdLines(UnitFile()).size(), 2u);
-}
-
-TEST_F(TelemetryRecorderTest, UnreachableDirectoryIsNamedAndCancelledBrowseLeavesItUnset) {
+TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldAndTheRecordsAreKeptForLater) {
     const fs::path cwd = fs::current_path();
+    settings_.DataFilenameTemplate = "../escape%ld.csd";
+    settings_.PollingEnabled = false;  // stays off
+    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kTemplateRefused);
+    EXPECT_FALSE(settings_.PollingEnabled);
+    EXPECT_FALSE(fs::exists(dir_.Path().parent_path() / "escape1234.csd"));
+    EXPECT_THAT(ui_.messages, ElementsAre(AllOf(HasSubstr("Save data record error: "),
+                                                HasSubstr("\"../escape%ld.csd\""))));
+    settings_.DataFilenameTemplate = "Unit%ld.csd";
+    settings_.PollingEnabled = true;
+
+    // No browse has completed in this run: an unreachable directory becomes unset.
     std::ofstream(dir_.Path() / "plain").close();
+    double mjd = 2;
     for (const fs::path& missing : {dir_.Path() / "gone", dir_.Path() / "plain"}) {
         settings_.DatafileDirectory = missing.string();
         ui_.messages.clear();
-        EXPECT_EQ(Write(403), TelemetryWriteResult::kDirectoryError);
+        EXPECT_EQ(Write(403, mjd++), TelemetryWriteResult::kDirectoryError);
         EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to "
                                               "directory:\n" +
                                               missing.string() + "/"));
-        // No browse has completed in this run: the directory is now unset.
         EXPECT_EQ(settings_.DatafileDirectory, "");
     }
-    EXPECT_EQ(fs::current_path(), cwd);
 
-    // Polling that was off stays off.
-    settings_.PollingEnabled = false;
-    EXPECT_EQ(Write(403), TelemetryWriteResult::kDirectoryError);
-    EXPECT_FALSE(settings_.PollingEnabled);
+    // Polling is off while the message and the browser are up; a record that arrives then
+    // waits for this call to finish.
+    ui_.browsed = dir_.Path().string();
+    ui_.onMessage = [&] { EXPECT_EQ(Write(402, 5), TelemetryWriteResult::kQueued); };
+    ui_.messages.clear();
+    EXPECT_EQ(Write(403, 4), TelemetryWriteResult::kDirectoryError);
+    EXPECT_THAT(ui_.messages,
+                ElementsAre("Save data record error: Output data directory not set."));
+    EXPECT_THAT(ui_.browses, ElementsAre("browse", "browse", "browse"));
+    EXPECT_TRUE(settings_.PollingEnabled);
+    EXPECT_EQ(settings_.DatafileDirectory, dir_.Path().string() + "/");
+    EXPECT_EQ(recorder_.QueuedRecords(), 5u);
+
+    // The next record uses the new directory, after the kept ones, in order.
+    ui_.onMessage = nullptr;
+    ASSERT_EQ(Write(402, 6), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
+                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
+    EXPECT_THAT(CsdLines(dir_.Path() / "Unit1234-402.csd"),
+                ElementsAre(TelemetryHeaderLine(402), Line(402, 5), Line(402, 6)));
+    EXPECT_EQ(recorder_.QueuedRecords(), 0u);
+    EXPECT_EQ(fs::current_path(), cwd);
 }
 
-TEST_F(TelemetryRecorderTest, FileThatCannotBeOpenedIsTriedTenTimesThenReported) {
-    // The file's name is taken by a folder, so every open fails.
-    settings_.DataFilenameTemplate = "taken%ld";
-    fs::create_directory(dir_.Path() / "taken1234");
-    EXPECT_EQ(Write(403), TelemetryWriteResult::kOpenFailed);
+TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenLaterInOrder) {
+    fs::create_directory(UnitFile());  // every open fails
+    ui_.onMessage = [&] {
+        EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kQueued);
+        EXPECT_EQ(Write(403, 3), TelemetryWriteResult::kQueued);
+    };
+    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kOpenFailed);
     EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(9, 200ms));
     EXPECT_THAT(
         ui_.messages,
         ElementsAre("Corvane3: File Open Failure while writing telemetry record (polling)"));
     EXPECT_TRUE(ui_.browses.empty());
+
+    ui_.onMessage = nullptr;
+    fs::remove(UnitFile());
+    ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
+                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
+    EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
 TEST_F(TelemetryRecorderTest, FailedWriteIsReportedNotIgnored) {
