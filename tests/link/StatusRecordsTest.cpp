@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "link/CommandFrame.h"
 #include "support/PortFixture.h"
 
@@ -101,20 +103,28 @@ TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {
         float expectedGain;
         bool expectedSweep;
     };
+    // The record starts as a 402's; a number outside 400 to 404 is a garbled reply and keeps it.
     const Case cases[] = {
-        {"128", "US", "403", 403, 2.0f, true},
-        {"128", "us", "ver", 404, 128.0f, true},
-        {"128", "NO", "370", 404, 128.0f, false},
-        {"064", "  ", "1  ", 1, 4.0f, false},
+        {"128", "US", "403", 403, 2.0f, true},  {"128", "us", "ver", 404, 128.0f, true},
+        {"128", "NO", "370", 404, 128.0f, false}, {"064", "  ", "1  ", 402, 4.0f, false},
+        {"128", "NO", "773", 402, 2.0f, false},   {"128", "NO", "-00", 402, 2.0f, false},
     };
     for (const Case& c : cases) {
         D2Record d2;
+        d2.modelCode = kModel7730B;
         bool sweep = !c.expectedSweep;
         const bool good = ParseD2Record(GoodD2(c.dacGain, c.sweep, c.model), d2, sweep);
         EXPECT_EQ(d2.modelCode, c.expectedModel) << c.model;
         EXPECT_FLOAT_EQ(d2.dacGain, c.expectedGain) << c.model;
         EXPECT_EQ(sweep, c.expectedSweep) << c.sweep;
         EXPECT_TRUE(good) << c.model;
+
+        D2Record scanned;
+        scanned.modelCode = kModel7730B;
+        ASSERT_TRUE(ParseIdentity(GoodD2(c.dacGain, c.sweep, c.model), scanned));
+        // The identity scan reads the code as a number only: "ver" and "370" keep the old one.
+        const bool numeric = c.model != "ver" && c.model != "370";
+        EXPECT_EQ(scanned.modelCode, numeric ? c.expectedModel : kModel7730B) << c.model;
     }
 
     D2Record d2;
@@ -137,48 +147,36 @@ TEST(StatusRecordsTest, IdentityScanReadsTheSameFieldsAsTheColumns) {
     const std::string reply = GoodD2("128", "US", "402");
     ASSERT_TRUE(ParseD2Record(reply, byColumns, sweep));
     ASSERT_TRUE(ParseIdentity(reply, byScan));
-    EXPECT_EQ(byScan.serialNumber, byColumns.serialNumber);
-    EXPECT_EQ(byScan.seconds, byColumns.seconds);
-    EXPECT_FLOAT_EQ(byScan.nomVion, byColumns.nomVion);
-    EXPECT_EQ(byScan.offsetPlus75, byColumns.offsetPlus75);
-    EXPECT_EQ(byScan.pi, byColumns.pi);
-    EXPECT_EQ(byScan.nomZRabi, byColumns.nomZRabi);
+    EXPECT_EQ(std::tie(byScan.serialNumber, byScan.seconds, byScan.offsetPlus75, byScan.pi,
+                       byScan.nomZRabi, byScan.sweepCapability, byScan.modelCode),
+              std::tie(byColumns.serialNumber, byColumns.seconds, byColumns.offsetPlus75,
+                       byColumns.pi, byColumns.nomZRabi, byColumns.sweepCapability,
+                       byColumns.modelCode));
     EXPECT_FLOAT_EQ(byScan.ddsFrequencyMHz, byColumns.ddsFrequencyMHz);
-    EXPECT_EQ(byScan.sweepCapability, "US");
     EXPECT_EQ(byScan.text, "ABCDEFGHIJ");
-    EXPECT_EQ(byScan.modelCode, 402);
     EXPECT_FLOAT_EQ(byScan.value18, 1.5f);
-    EXPECT_FALSE(
-        ParseIdentity("\x02"
-                      "ID01234",
-                      byScan));
+    EXPECT_FALSE(ParseIdentity("\x02ID01234", byScan));
 }
 
 TEST(StatusRecordsTest, D5AndB20) {
-    D5Record d5;
-    ParseD5Record(
-        "\x02"
-        "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXTISLONGERTHANELEVEN,20,"
-        "1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
-        d5);
-    EXPECT_EQ(d5.yearOfManufacture, 2019);
-    EXPECT_EQ(d5.manufactureDateA, 7);
-    EXPECT_EQ(d5.powerOnHours, 51234);
-    EXPECT_EQ(d5.field14, 14);
-    EXPECT_EQ(d5.field16, 16);
-    EXPECT_EQ(d5.field19, "TEXTISLONGE");  // bounded; the rest of the scan stops there
-    EXPECT_EQ(d5.restartFaultLevel, 0);
-
-    ParseD5Record(
-        "\x02"
-        "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5,TEXT,20,1,a,b,c,d,e,"
-        "X,Y,Z,1f,P,Q,R,ff,35,36\n",
-        d5);
-    EXPECT_EQ(d5.field19, "TEXT");
-    EXPECT_EQ(d5.restartFaultLevel, 1);
-    EXPECT_EQ(d5.fields27to29[2], 'Z');
-    EXPECT_EQ(d5.field34, 0xffu);
-    EXPECT_EQ(d5.field36, 36);
+    // Field 19 is kept to 11 characters; the fields after a longer one still scan.
+    for (const std::string field19 : {"TEXT", "TEXTISLONGERTHANELEVEN"}) {
+        D5Record d5;
+        ParseD5Record("\x02"
+                      "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5," +
+                          field19 + ",20,1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
+                      d5);
+        EXPECT_EQ(d5.yearOfManufacture, 2019);
+        EXPECT_EQ(d5.manufactureDateA, 7);
+        EXPECT_EQ(d5.powerOnHours, 51234);
+        EXPECT_EQ(d5.field14, 14);
+        EXPECT_EQ(d5.field16, 16);
+        EXPECT_EQ(d5.field19, field19.substr(0, 11));
+        EXPECT_EQ(d5.restartFaultLevel, 1) << field19;
+        EXPECT_EQ(d5.fields27to29[2], 'Z');
+        EXPECT_EQ(d5.field34, 0xffu);
+        EXPECT_EQ(d5.field36, 36) << field19;
+    }
 
     B20Record b20;
     std::string reply = Record(kB20ReplyLength, {{1, "PS 24.1 23.9 0.0 26.8 120 AC"}});

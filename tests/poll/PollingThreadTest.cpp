@@ -8,6 +8,7 @@
 #include "poll/PollingThread.h"
 #include "poll/SerialReconfiguration.h"
 #include "sim/SimulatorServer.h"
+#include "sim/StatusRecords.h"
 #include "support/RecordingSink.h"
 #include "support/TempDir.h"
 
@@ -104,10 +105,17 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
 }
 
 TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
+    // A 7730A reports its model as "ver", which the identity poll cannot read: the unit is
+    // taken for a 7750 until its first D*2 record says otherwise.
+    sim::D2Values d2;
+    d2.modelCode = kModel7730A;
+    std::string reply = sim::BuildD2Record(d2);
+    reply.replace(135, 3, "ver");
     unit_.Update([](UnitStateData& data) { data.outliers.burpsTotal = 7; });
-    Start(404);
+    Start(404, [&](sim::SimulatorOptions& options) { options.overrides.Add("D*2", reply); });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     EXPECT_THAT(CodesSent(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
+    EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
     EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
     EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
 }
@@ -184,13 +192,34 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     EXPECT_EQ(shared_.DiagnosticsMode, 0u);
 }
 
-TEST_F(PollingThreadTest, SilenceThenAnswersAgainBringsTheLinkBack) {
-    Start(402, [](sim::SimulatorOptions& options) { options.faults.silent = true; });
-    ASSERT_TRUE(log_.WaitForCount("Resetting", 1, 60s));
-    EXPECT_FALSE(unit_.Online);
+TEST_F(PollingThreadTest, CommandsAreSentLateWhileTheUnitAnswersButWithdrawnWhileItIsSilent) {
+    settings_.PollingInterval = kMinPollingInterval;  // a silent unit is noticed soon
+    Start(402);
+    ASSERT_TRUE(log_.WaitForCount("Version...OK", 1));
+    const MailboxCommand command{"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply};
+    {
+        // A long exchange holds the port for longer than the send limit.
+        std::lock_guard exchange(port_.ExchangeMutex());
+        ASSERT_TRUE(shared_.mailbox.TrySend(command));
+        std::this_thread::sleep_for(kCommandSendLimit + 500ms);
+    }
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
+    EXPECT_EQ(shared_.mailbox.WithdrawnCount(), 0u);
+
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
+    ASSERT_TRUE(log_.WaitForCount("Unit Not Responding", 1));
+    sim_->ClearFrames();
+    ASSERT_TRUE(shared_.mailbox.TrySend({"W18", "", 0, kOrdinaryReplyLimit, 0}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCommandWithdrawn, 1, 60s));
+    EXPECT_EQ(shared_.mailbox.LastWithdrawnCode(), "W18");
+    EXPECT_FALSE(shared_.mailbox.IsPending());
+
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
-    ASSERT_TRUE(log_.WaitForCount("Unit Online", 1));
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    ASSERT_TRUE(log_.WaitForCount("Unit Online", 2));
+    ASSERT_TRUE(shared_.mailbox.TrySend(command));  // a later command goes out at once
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 2));
+    const std::vector<std::string> codes = CodesSent();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "W18"), 0);
     EXPECT_EQ(unit_.InstrumentModel, 402);
 }
 
@@ -232,6 +261,35 @@ TEST_F(PollingThreadTest, ClearingTheAutoDetectFlagEndsTheSearchWithNotFound) {
     const std::vector<int> codes = sink_.Codes();
     EXPECT_LE(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 3);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectFound), 0);
+}
+
+TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
+    using Clock = CPollSchedule::Clock;
+    const Clock::time_point start{};
+    CPollSchedule schedule;
+    // Passes 250 ms apart, each poll taking 1.3 s: the polls still come every 10 s.
+    std::vector<Clock::duration> polls;
+    for (Clock::time_point now = start; polls.size() < 6; now += 250ms) {
+        if (schedule.TakeDue(now, 10s)) {
+            polls.push_back(now - start);
+            now += 1300ms;
+        }
+    }
+    for (std::size_t i = 0; i < polls.size(); ++i) {
+        EXPECT_GE(polls[i], i * 10s);
+        EXPECT_LT(polls[i], i * 10s + 1550ms) << i;
+    }
+    // The countdown: whole seconds left, rounded up.
+    const Clock::time_point last = start + 50s;
+    EXPECT_EQ(schedule.SecondsLeft(last + 250ms, 10s), 10);
+    EXPECT_EQ(schedule.SecondsLeft(last + 9500ms, 10s), 1);
+    EXPECT_EQ(schedule.SecondsLeft(last + 10s, 10s), 0);
+    EXPECT_EQ(schedule.SecondsLeft(last + 1s, 2s), 1);  // a new interval counts at once
+    // After a long outage one poll, not a burst of them; the schedule starts again from there.
+    EXPECT_TRUE(schedule.TakeDue(last + 95s, 10s));
+    EXPECT_FALSE(schedule.TakeDue(last + 96s, 10s));
+    EXPECT_FALSE(schedule.TakeDue(last + 104s, 10s));
+    EXPECT_TRUE(schedule.TakeDue(last + 105s, 10s));
 }
 
 TEST(SerialParametersTextTest, FormatsBaudDataBitsParityLetterAndStopBits) {
