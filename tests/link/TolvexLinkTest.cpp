@@ -14,11 +14,13 @@ class TolvexLinkTest : public testing::PortFixture {
     CTolvexLink link_{port_, model_};
 };
 
-TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndFailsOnceThePeerHasGone) {
+TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndResetsThePortOnceThePeerHasGone) {
     ASSERT_TRUE(link_.SendCmd("W00", 12345, "+0020"));
     EXPECT_EQ(pty_.ReadCount(17, std::chrono::seconds(2)), "\x02W00 12345 +0020\x03");
     pty_.Close();
     EXPECT_FALSE(link_.SendCmd("C10", 0, ""));
+    // The failed write has reset the port.
+    EXPECT_EQ(log_.Lines().front(), "RS232 Reset");
 }
 
 TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
