@@ -139,16 +139,12 @@ TEST(StatusRecordsTest, D5AndB20) {
                       "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5," +
                           field19 + ",20,1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
                       d5);
-        EXPECT_EQ(d5.yearOfManufacture, 2019);
-        EXPECT_EQ(d5.manufactureDateA, 7);
-        EXPECT_EQ(d5.powerOnHours, 51234);
-        EXPECT_EQ(d5.field14, 14);
-        EXPECT_EQ(d5.field16, 16);
-        EXPECT_EQ(d5.field19, field19.substr(0, 11));
-        EXPECT_EQ(d5.restartFaultLevel, 1) << field19;
-        EXPECT_EQ(d5.fields27to29[2], 'Z');
-        EXPECT_EQ(d5.field34, 0xffu);
-        EXPECT_EQ(d5.field36, 36) << field19;
+        EXPECT_EQ(std::tie(d5.yearOfManufacture, d5.manufactureDateA, d5.powerOnHours, d5.field14,
+                           d5.field16, d5.field19),
+                  std::make_tuple(2019, 7, 51234, 14, 16, field19.substr(0, 11)));
+        EXPECT_EQ(std::tie(d5.restartFaultLevel, d5.fields27to29[2], d5.field34, d5.field36),
+                  std::make_tuple(1, 'Z', 0xffu, 36))
+            << field19;
     }
 
     B20Record b20;
