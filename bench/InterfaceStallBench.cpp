@@ -64,8 +64,7 @@ void BM_InterfaceStallDuringAutoDetect(benchmark::State& state) {
         }
         shared.AutoDetect = false;
         thread.StopBackgroundThread();
-        state.counters["max_stall_ms"] =
-            std::chrono::duration<double, std::milli>(longest).count();
+        state.counters["max_stall_ms"] = std::chrono::duration<double, std::milli>(longest).count();
         state.counters["calls"] = static_cast<double>(calls);
     }
 }

@@ -95,9 +95,11 @@ TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOnc
     CLinkStatus status;
     testing::StatusLog log(status);
     CSerialPort port(status);
-    const std::pair<std::string, std::string> cases[] = {
-        {"/dev/null", kNotASerialPort}, {file, kNotASerialPort}, {fifo, kNotASerialPort},
-        {pty.SlavePath(), ""},          {missing, "No such file or directory"}};
+    const std::pair<std::string, std::string> cases[] = {{"/dev/null", kNotASerialPort},
+                                                         {file, kNotASerialPort},
+                                                         {fifo, kNotASerialPort},
+                                                         {pty.SlavePath(), ""},
+                                                         {missing, "No such file or directory"}};
     for (const auto& [path, error] : cases) {
         log.Clear();
         port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});

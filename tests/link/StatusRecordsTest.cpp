@@ -78,7 +78,7 @@ TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {
     };
     // The record starts as a 402's; a number outside 400 to 404 is a garbled reply and keeps it.
     const Case cases[] = {
-        {"128", "US", "403", 403, 2.0f, true},  {"128", "us", "ver", 404, 128.0f, true},
+        {"128", "US", "403", 403, 2.0f, true},    {"128", "us", "ver", 404, 128.0f, true},
         {"128", "NO", "370", 404, 128.0f, false}, {"064", "  ", "1  ", 402, 4.0f, false},
         {"128", "NO", "773", 402, 2.0f, false},   {"128", "NO", "-00", 402, 2.0f, false},
     };
@@ -120,11 +120,11 @@ TEST(StatusRecordsTest, IdentityScanReadsTheSameFieldsAsTheColumns) {
     const std::string reply = GoodD2("128", "US", "402");
     ASSERT_TRUE(ParseD2Record(reply, byColumns, sweep));
     ASSERT_TRUE(ParseIdentity(reply, byScan));
-    EXPECT_EQ(std::tie(byScan.serialNumber, byScan.seconds, byScan.offsetPlus75, byScan.pi,
-                       byScan.nomZRabi, byScan.sweepCapability, byScan.modelCode),
-              std::tie(byColumns.serialNumber, byColumns.seconds, byColumns.offsetPlus75,
-                       byColumns.pi, byColumns.nomZRabi, byColumns.sweepCapability,
-                       byColumns.modelCode));
+    EXPECT_EQ(
+        std::tie(byScan.serialNumber, byScan.seconds, byScan.offsetPlus75, byScan.pi,
+                 byScan.nomZRabi, byScan.sweepCapability, byScan.modelCode),
+        std::tie(byColumns.serialNumber, byColumns.seconds, byColumns.offsetPlus75, byColumns.pi,
+                 byColumns.nomZRabi, byColumns.sweepCapability, byColumns.modelCode));
     EXPECT_FLOAT_EQ(byScan.ddsFrequencyMHz, byColumns.ddsFrequencyMHz);
     EXPECT_EQ(byScan.text, "ABCDEFGHIJ");
     EXPECT_FLOAT_EQ(byScan.value18, 1.5f);
@@ -135,10 +135,11 @@ TEST(StatusRecordsTest, D5AndB20) {
     // Field 19 is kept to 11 characters; the fields after a longer one still scan.
     for (const std::string field19 : {"TEXT", "TEXTISLONGERTHANELEVEN"}) {
         D5Record d5;
-        ParseD5Record("\x02"
-                      "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5," +
-                          field19 + ",20,1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
-                      d5);
+        ParseD5Record(
+            "\x02"
+            "1,2019,7,14,51234,6,7,8,9,10,11,12,13,14,15,16,1.5,2.5," +
+                field19 + ",20,1,a,b,c,d,e,X,Y,Z,1f,P,Q,R,ff,35,36\n",
+            d5);
         EXPECT_EQ(std::tie(d5.yearOfManufacture, d5.manufactureDateA, d5.powerOnHours, d5.field14,
                            d5.field16, d5.field19),
                   std::make_tuple(2019, 7, 51234, 14, 16, field19.substr(0, 11)));

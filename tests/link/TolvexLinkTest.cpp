@@ -24,9 +24,10 @@ TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndResetsThePortOnceThePeerHas
 }
 
 TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
-    ASSERT_TRUE(pty_.Write("\x02"
-                           "C10 00000 3\x03"
-                           "NEXT\n0123456789"));
+    ASSERT_TRUE(
+        pty_.Write("\x02"
+                   "C10 00000 3\x03"
+                   "NEXT\n0123456789"));
     struct Step {
         char terminator;
         int limit;
@@ -35,8 +36,9 @@ TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
     };
     const Step steps[] = {
         {0, kOrdinaryReplyLimit, true, "untouched"},  // terminator 0 reads nothing
-        {kEtx, kOrdinaryReplyLimit, true, "\x02"
-                                          "C10 00000 3\x03"},
+        {kEtx, kOrdinaryReplyLimit, true,
+         "\x02"
+         "C10 00000 3\x03"},
         {kLf, kOrdinaryReplyLimit, true, "NEXT\n"},  // the rest stayed queued
         {kEtx, kDdsReadbackLimit, false, "012345"},
         {kEtx, kOrdinaryReplyLimit, false, "6789"},  // what arrived before the silence

@@ -8,7 +8,6 @@
 namespace corvane3 {
 namespace {
 
-
 // Status lines that come from the link state machine rather than from the port.
 std::vector<std::string> LinkLines(const std::vector<std::string>& lines) {
     std::vector<std::string> kept;
@@ -42,7 +41,7 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
         // A missing port is reopened only by the reset of the fifth pass.
         std::vector<std::string> expected = {"Unit Not Responding", "Unit Not Responding",
                                              "Unit Not Responding", "Unit Not Responding",
-                                             "Resetting", "Unit Not Responding"};
+                                             "Resetting",           "Unit Not Responding"};
         if (missing) {
             expected.insert(expected.begin(), {"RS232 Reset", "RS232 open failed"});
             expected.insert(expected.end() - 1, {"RS232 Reset", "RS232 open failed"});
