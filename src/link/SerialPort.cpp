@@ -11,7 +11,10 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+
+#include "link/SerialDevice.h"
 
 namespace corvane3 {
 
@@ -105,13 +108,18 @@ CSerialPort::~CSerialPort() {
 }
 
 SerialLineSettings CSerialPort::Settings() const {
-    std::lock_guard lock(ioMutex_);
+    std::lock_guard lock(settingsMutex_);
     return settings_;
 }
 
 void CSerialPort::SetSettings(const SerialLineSettings& settings) {
-    std::lock_guard lock(ioMutex_);
+    std::lock_guard lock(settingsMutex_);
     settings_ = settings;
+}
+
+std::string CSerialPort::LastOpenError() const {
+    std::lock_guard lock(settingsMutex_);
+    return lastOpenError_;
 }
 
 std::string CSerialPort::DevicePathForName(const std::string& name) {
@@ -164,42 +172,54 @@ bool CSerialPort::ClosePort() {
 }
 
 bool CSerialPort::IsOpen() const {
-    std::lock_guard lock(ioMutex_);
     return fd_ >= 0;
 }
 
 void CSerialPort::SetReadTimeout(int totalConstantMs) {
-    std::lock_guard lock(ioMutex_);
     readTotalConstantMs_ = totalConstantMs;
 }
 
 bool CSerialPort::OpenLocked() {
     CloseLocked();
-    const std::string path = DevicePathForName(settings_.name);
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    const std::string path = DevicePathForName(Settings().name);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    std::string error;
+    if (fd < 0) {
+        error = std::strerror(errno);
+    } else if (::isatty(fd) != 1) {
+        // A regular file, a FIFO or /dev/null would "answer" with end of file or nothing and be
+        // polled forever.
+        error = kNotASerialPort;
+        ::close(fd);
+    }
+    {
+        std::lock_guard lock(settingsMutex_);
+        lastOpenError_ = error;
+    }
+    if (!error.empty()) {
         linkStatus_.SetLinkStatus("RS232 open failed");
-        CloseLocked();
         return false;
     }
+    fd_ = fd;
     // No sharing: a second program that opens the same port is refused (root excepted).
-    ::ioctl(fd_, TIOCEXCL);
+    ::ioctl(fd, TIOCEXCL);
     linkStatus_.SetLinkStatus("RS232 Open");
     return true;
 }
 
 bool CSerialPort::ConfigureLocked() {
+    const SerialLineSettings settings = Settings();
     termios tio{};
     speed_t speed{};
-    if (fd_ < 0 || ::tcgetattr(fd_, &tio) != 0 || !SpeedForBaud(settings_.baudRate, speed)) {
+    if (fd_ < 0 || ::tcgetattr(fd_, &tio) != 0 || !SpeedForBaud(settings.baudRate, speed)) {
         CloseLocked();
         return false;
     }
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CharacterSizeFlag(settings_.dataBits) | ParityFlags(settings_.parity);
-    if (settings_.stopBits != kStopBitsOne) {
+    tio.c_cflag |= CharacterSizeFlag(settings.dataBits) | ParityFlags(settings.parity);
+    if (settings.stopBits != kStopBitsOne) {
         tio.c_cflag |= CSTOPB;  // one and a half is not available here; two is the nearest
     }
     // Received bytes are passed on as they arrive, parity errors included (INPCK off), and no
@@ -247,8 +267,9 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
     }
     std::string buffer(count, '\0');
     std::size_t got = 0;
+    const bool sevenBits = Settings().dataBits == 7;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(readTotalConstantMs_ +
+        Clock::now() + std::chrono::milliseconds(readTotalConstantMs_.load() +
                                                  kReadTotalMultiplierMs * static_cast<long>(count));
     Clock::time_point lastByte{};
     while (got < count) {
@@ -284,7 +305,7 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
         }
     }
     buffer.resize(got);
-    if (settings_.dataBits == 7) {
+    if (sevenBits) {
         for (char& c : buffer) {
             c = static_cast<char>(static_cast<std::uint8_t>(c) & kSevenBitMask);
         }
@@ -297,9 +318,12 @@ bool CSerialPort::WriteBytes(std::string_view bytes) {
     std::lock_guard lock(ioMutex_);
     if (fd_ < 0) {
         ResetLocked();
+        if (fd_ < 0) {
+            return false;  // the reopen has just failed; another reset would only repeat it
+        }
     }
     std::size_t written = 0;
-    bool failed = fd_ < 0;
+    bool failed = false;
     while (!failed && written < bytes.size()) {
         pollfd pfd{fd_, POLLOUT, 0};
         const int ready = ::poll(&pfd, 1, kWriteStallLimitMs);

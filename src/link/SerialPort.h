@@ -9,8 +9,11 @@
 // ReadTotalConstant + 10 * n ms in total, or as soon as more than 100 ms pass between two bytes.
 //
 // Every operation is thread-safe on its own. A caller that needs several operations to stay
-// together (a command and its reply) holds ExchangeMutex() for the whole exchange.
+// together (a command and its reply) holds ExchangeMutex() for the whole exchange. Settings(),
+// SetSettings(), IsOpen() and LastOpenError() never wait for a read or write in progress, so the
+// interface thread may call them at any time.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -68,8 +71,13 @@ class CSerialPort {
     void SetSettings(const SerialLineSettings& settings);
 
     // Closes the port if open, then opens the device. Status "RS232 Open" and true, or status
-    // "RS232 open failed", closed, and false.
+    // "RS232 open failed", closed, and false; LastOpenError() then says why. A path that is not
+    // a terminal device (a regular file, a FIFO, /dev/null) is refused; pseudo-terminals are
+    // terminals.
     bool OpenPort();
+    // Why the last open failed: "not a serial port" or the system's error text; "" after a
+    // successful open.
+    std::string LastOpenError() const;
     // Raw mode, the line settings, DTR and RTS raised, no flow control, default read time-outs.
     // Status "RS232 Configured Ok" and true; on failure the port is closed and the result false.
     bool ConfigurePort();
@@ -82,8 +90,9 @@ class CSerialPort {
     // arrived; a time-out, a gap, end of file or an error gives false. A closed port is reset
     // first.
     bool ReadBytes(std::size_t count, std::string& out);
-    // Writes all bytes. A closed port is reset first. On failure (an error, the peer gone, or no
-    // progress for kWriteStallLimitMs) the port is reset and the result is false.
+    // Writes all bytes. A closed port is reset first; when it still cannot be opened the result
+    // is false at once. On failure (an error, the peer gone, or no progress for
+    // kWriteStallLimitMs) the port is reset and the result is false.
     bool WriteBytes(std::string_view bytes);
     // Sets the read-total constant (ms); interval and multiplier stay as above.
     void SetReadTimeout(int totalConstantMs);
@@ -106,10 +115,15 @@ class CSerialPort {
 
     CLinkStatus& linkStatus_;
     std::mutex exchangeMutex_;
-    mutable std::mutex ioMutex_;  // guards everything below
+    // Held for every operation on the device, reads included (up to seconds).
+    std::mutex ioMutex_;
+    // Held only to copy the settings and the open error, never across device calls.
+    mutable std::mutex settingsMutex_;
     SerialLineSettings settings_;
-    int readTotalConstantMs_ = kDefaultReadTotalConstantMs;
-    int fd_ = -1;
+    std::string lastOpenError_;
+    std::atomic<int> readTotalConstantMs_{kDefaultReadTotalConstantMs};
+    // Written under ioMutex_; read without it by IsOpen().
+    std::atomic<int> fd_{-1};
 };
 
 // A write that makes no progress for this long fails (the instrument side has stopped reading).

@@ -13,6 +13,8 @@ namespace corvane3 {
 
 namespace {
 
+// Field 19 of D*5 is a text of at most this many characters.
+constexpr std::size_t kD5Field19Limit = 11;
 // Each column is copied into a scratch text of this size before it is scanned.
 constexpr std::size_t kScratchSize = 16;
 // The DAC gain is reported as a divisor of this value.
@@ -250,6 +252,7 @@ bool ParseD1Record(std::string_view reply, D1Record& record) {
 
 bool ParseD2Record(std::string_view reply, D2Record& record, bool& instrumentSweep) {
     const bool header = HasD2Header(reply);
+    const std::int32_t previousModel = record.modelCode;
     const auto& columns = D2Columns();
     bool dacGainScanned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -266,6 +269,10 @@ bool ParseD2Record(std::string_view reply, D2Record& record, bool& instrumentSwe
         if (i == kD2DacGainRow) {
             dacGainScanned = scanned;
         }
+    }
+    // One garbled reply must not reshape the window, the menus and the telemetry.
+    if (!IsKnownModel(record.modelCode)) {
+        record.modelCode = previousModel;
     }
     // A 7730A reports its gain itself, not as a divisor. Only a gain read in this reply is
     // turned back: inverting a kept value would flip it on every poll.
@@ -297,6 +304,9 @@ bool ParseIdentity(std::string_view reply, D2Record& record) {
                 &gainScratch, &scanned.offsetMinus15, &scanned.offsetPlus15, &scanned.offsetPlus45,
                 &scanned.offsetPlus75, &scanned.pi, &scanned.nomZRabi, &scanned.ddsFrequencyMHz,
                 sweep, label, &scanned.modelCode, &scanned.value18);
+    if (!IsKnownModel(scanned.modelCode)) {
+        scanned.modelCode = record.modelCode;
+    }
     scanned.serialNumber = serial;
     scanned.days = days;
     scanned.hours = hours;
@@ -313,9 +323,25 @@ bool ParseIdentity(std::string_view reply, D2Record& record) {
 }
 
 void ParseD5Record(std::string_view reply, D5Record& record) {
-    const std::string text(reply);
+    // Field 19 is kept to its first kD5Field19Limit characters. The rest of a longer field is
+    // cut out before the scan, which would otherwise stop there and leave fields 20 to 36 (the
+    // restart fault level among them) at their old values.
+    constexpr std::size_t kCommasBeforeField19 = 18;
+    std::string text(reply);
+    std::size_t start = 0;
+    for (std::size_t comma = 0; comma < kCommasBeforeField19 && start != std::string::npos;
+         ++comma) {
+        start = text.find(',', start);
+        start = start == std::string::npos ? start : start + 1;
+    }
+    if (start != std::string::npos) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        if (end - start > kD5Field19Limit) {
+            text.erase(start + kD5Field19Limit, end - start - kD5Field19Limit);
+        }
+    }
     D5Record& r = record;
-    char field19[12] = {};
+    char field19[kD5Field19Limit + 1] = {};
     const int scanned = std::sscanf(
         text.c_str(),
         "\x02%ld,%d,%d,%d,%ld,%ld,%d,%d,%d,%d,%d,%d,%ld,%d,%d,%d,%f,%f,%11[^,],%d,%d,%x,%x,%x,%x,"

@@ -5,8 +5,24 @@
 
 namespace corvane3 {
 
-namespace {
-constexpr long long kMillisecondsPerSecond = 1000;
+bool CPollSchedule::TakeDue(Clock::time_point now, std::chrono::seconds interval) {
+    if (!lastDue_) {
+        lastDue_ = now;
+        return true;
+    }
+    const Clock::time_point due = *lastDue_ + interval;
+    if (now < due) {
+        return false;
+    }
+    lastDue_ = now - due < interval ? due : now;
+    return true;
+}
+
+long long CPollSchedule::SecondsLeft(Clock::time_point now, std::chrono::seconds interval) const {
+    if (!lastDue_ || now >= *lastDue_ + interval) {
+        return 0;
+    }
+    return std::chrono::ceil<std::chrono::seconds>(*lastDue_ + interval - now).count();
 }
 
 CPollingThread::CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status,
@@ -63,7 +79,7 @@ bool CPollingThread::PauseUnlessStopped(std::chrono::milliseconds time) {
 }
 
 void CPollingThread::Run() {
-    pollTimerMs_ = settings_.PollingInterval * kMillisecondsPerSecond + 1;
+    schedule_ = CPollSchedule();
     failureCount_ = 0;
     diagnosticLine_.clear();
     {
@@ -75,12 +91,16 @@ void CPollingThread::Run() {
             [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); }});
         steps_ = std::make_unique<CQuerySteps>(*context_);
         // No debug messages from the unit, then remote operation on.
+        // A port that did not open is left to the link-down passes, which retry it at their
+        // own pace; each write here would only reopen it again.
         std::string reply;
-        if (link_->SendCmd("A15", 0, "0")) {
+        if (port_.IsOpen() && link_->SendCmd("A15", 0, "0")) {
             link_->GetResponse(reply, kEtx, kOrdinaryReplyLimit);
         }
         shared_.Response.Set(reply);
-        link_->SendCmd("T*2", 0, "");
+        if (port_.IsOpen()) {
+            link_->SendCmd("T*2", 0, "");
+        }
     }
     while (true) {
         int code = 0;
@@ -121,9 +141,11 @@ void CPollingThread::Pass(int& code) {
     }
     if (!unit_.Online) {
         IdentityPoll();
+        if (!unit_.Online) {
+            WithdrawUnsendableCommand(code);
+        }
         return;
     }
-    pollTimerMs_ += kPassPeriodMs;
     if (shared_.mailbox.IsPending()) {
         ServeMailbox(code);
     } else if (shared_.DiagnosticsMode != 0) {
@@ -134,8 +156,13 @@ void CPollingThread::Pass(int& code) {
 }
 
 void CPollingThread::IdentityPoll() {
-    link_->SendCmd("T*2", 0, "");
-    const bool online = CheckIdentity(*link_, unit_);
+    // While the port cannot be opened every write would try to reopen it at once, and the
+    // status lines would race by; the port is tried again at the fifth failure below.
+    bool online = false;
+    if (port_.IsOpen()) {
+        link_->SendCmd("T*2", 0, "");
+        online = CheckIdentity(*link_, unit_);
+    }
     unit_.Online = online;
     if (online) {
         status_.SetLinkStatus("Unit Online");
@@ -149,6 +176,14 @@ void CPollingThread::IdentityPoll() {
     } else {
         status_.SetLinkStatus("Unit Not Responding");
         ++failureCount_;
+    }
+}
+
+void CPollingThread::WithdrawUnsendableCommand(int& code) {
+    // Only called in passes that cannot send: a command waiting behind a long exchange while
+    // the unit answers is sent as soon as that exchange is over.
+    if (shared_.mailbox.WithdrawIfOlderThan(kCommandSendLimit)) {
+        code = kNotifyCommandWithdrawn;
     }
 }
 
@@ -282,9 +317,9 @@ void CPollingThread::PollIfDue(int& code) {
     if (!settings_.PollingEnabled) {
         return;
     }
-    const long long interval = settings_.PollingInterval;
-    if (pollTimerMs_ > interval * kMillisecondsPerSecond) {
-        pollTimerMs_ = 0;
+    const std::chrono::seconds interval(settings_.PollingInterval);
+    const auto now = CPollSchedule::Clock::now();
+    if (schedule_.TakeDue(now, interval)) {
         if (steps_->PollStep()) {
             code = kNotifyStatusRecord;
         } else {
@@ -292,8 +327,7 @@ void CPollingThread::PollIfDue(int& code) {
         }
         return;
     }
-    status_.SetLinkStatus("Ready: " +
-                          std::to_string(interval - pollTimerMs_ / kMillisecondsPerSecond));
+    status_.SetLinkStatus("Ready: " + std::to_string(schedule_.SecondsLeft(now, interval)));
 }
 
 }  // namespace corvane3

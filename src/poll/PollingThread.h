@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -19,7 +20,7 @@
 
 namespace corvane3 {
 
-// Time between two passes, and what each online pass adds to the Poll timer.
+// Time between two passes.
 inline constexpr int kPassPeriodMs = 250;
 // Identity polls that fail in a row before the fifth one resets the port.
 inline constexpr int kFailuresBeforeReset = 4;
@@ -28,6 +29,24 @@ inline constexpr int kStopLooks = 51;
 inline constexpr std::chrono::milliseconds kStopLookPeriod{100};
 // The diagnostic line buffer; a longer line is handed on when it fills the buffer.
 inline constexpr std::size_t kDiagnosticLineLimit = 255;
+
+// When the next status poll is due, on a monotonic clock. A poll is due PollingInterval after
+// the previous one was due, not after it ended, so the time the polls take does not add up
+// to a drift. Only when the polls have fallen behind by a whole interval (the link was down)
+// does the schedule start again from now.
+class CPollSchedule {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // True when a poll is due at now (the first one is due at once); the poll then counts as
+    // started.
+    bool TakeDue(Clock::time_point now, std::chrono::seconds interval);
+    // Whole seconds until the next poll is due, rounded up; 0 when it is due.
+    long long SecondsLeft(Clock::time_point now, std::chrono::seconds interval) const;
+
+  private:
+    std::optional<Clock::time_point> lastDue_;
+};
 
 // Steps that belong to other parts of the program and are plugged in when they exist.
 struct PollingHooks {
@@ -65,6 +84,7 @@ class CPollingThread {
     bool PauseUnlessStopped(std::chrono::milliseconds time);
     void Pass(int& code);
     void IdentityPoll();
+    void WithdrawUnsendableCommand(int& code);
     void ServeMailbox(int& code);
     void ListenForDiagnostics(int& code);
     bool RunRequest(int& code);
@@ -87,7 +107,7 @@ class CPollingThread {
     std::unique_ptr<CQuerySteps> steps_;
     std::unique_ptr<PollContext> context_;
     int failureCount_ = 0;
-    long long pollTimerMs_ = 0;
+    CPollSchedule schedule_;
     std::string diagnosticLine_;
 };
 

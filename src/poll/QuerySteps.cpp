@@ -122,7 +122,6 @@ bool CQuerySteps::PollStep() {
     Status("Polling");
     const double mjd = ModifiedJulianDate(static_cast<double>(std::time(nullptr)));
     c_.unit.Update([&](UnitStateData& data) { data.mjd = mjd; });
-    const std::int32_t model = c_.unit.InstrumentModel;
 
     Status("D1...");
     bool ok = ReadD1Record(c_.link, c_.unit);
@@ -134,6 +133,9 @@ bool CQuerySteps::PollStep() {
             Status("D2...OK");
         }
     }
+    // The model as D*2 has just reported it: the identity poll cannot read every model's code
+    // (a 7730A reports "ver"), so the code from before this poll may be stale.
+    const std::int32_t model = c_.unit.InstrumentModel;
     if (ok && model != kModel7730A) {
         Status("NVRAM...");
         ok = ReadD5Record(c_.link, c_.unit);

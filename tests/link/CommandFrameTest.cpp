@@ -7,6 +7,10 @@
 namespace corvane3 {
 namespace {
 
+std::string Framed(const std::string& inner) {
+    return "\x02" + inner + "\x03";
+}
+
 TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
     struct Case {
         const char* code;
@@ -16,65 +20,39 @@ TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
         std::string frame;
     };
     const Case cases[] = {
-        {"C10", 0, "", 403,
-         std::string("\x02"
-                     "C10 00000 \x03")},
-        {"W00", 12345, "+0020", 403,
-         std::string("\x02"
-                     "W00 12345 +0020\x03")},
-        {"W00", 7, "", 400,
-         std::string("\x02"
-                     "W00 00007 \x03")},
-        {"C08", 99999, "00042", 401,
-         std::string("\x02"
-                     "C08 99999 00042\x03")},
-        {"D*3", kFactoryAccessOption, "", 403,
-         std::string("\x02"
-                     "D*3 00000 \x03")},
-        {"D*3", kFactoryAccessOption, "", 400,
-         std::string("\x02"
-                     "D*3 00000 \x03")},
-        {"A4", 0, "?", 403,
-         std::string("\x02"
-                     " A4 00000 ?\x03")},
-        {"A04", 123456, "0", 403,
-         std::string("\x02"
-                     "A04 123456 0\x03")},
+        {"C10", 0, "", 403, Framed("C10 00000 ")},  // twelve bytes, no data
+        {"W00", 12345, "+0020", 403, Framed("W00 12345 +0020")},
+        {"W00", 7, "", 400, Framed("W00 00007 ")},  // a password is zero-padded
+        {"C08", 99999, "00042", 401, Framed("C08 99999 00042")},
+        {"D*3", kFactoryAccessOption, "", 403, Framed("D*3 00000 ")},  // only a 401 gets the field
+        {"D*3", kFactoryAccessOption, "", 400, Framed("D*3 00000 ")},
+        {"A4", 0, "?", 403, Framed(" A4 00000 ?")},  // a short code is padded on the left
+        {"A04", 123456, "0", 403, Framed("A04 123456 0")},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BuildFrame(c.code, c.parameter, c.data, c.model), c.frame) << c.code;
     }
-    EXPECT_EQ(BuildFrame("C10", 0, "", 403).size(), 12u);
-    EXPECT_EQ(BuildFrame("W00", 12345, "+0020", 403).size(), 17u);
-}
 
-TEST(CommandFrameTest, FactoryAccessFieldGoesOnlyToModel401) {
     const std::string field = FactoryAccessField();
     ASSERT_EQ(field.size(), 5u);
-    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(field[0])));
-    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(field[1])));
-    for (std::size_t i = 2; i < 5; ++i) {
-        EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(field[i])) &&
-                    !std::isupper(static_cast<unsigned char>(field[i])))
-            << field;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto ch = static_cast<unsigned char>(field[i]);
+        EXPECT_TRUE(i < 2 ? std::isupper(ch) : std::isxdigit(ch) && !std::isupper(ch)) << field;
     }
-    EXPECT_EQ(BuildParameterField(kFactoryAccessOption, 401), field);
-    EXPECT_EQ(BuildFrameHead("D*6", kFactoryAccessOption, 401),
-              "\x02"
-              "D*6 " +
-                  field + " ");
+    EXPECT_EQ(BuildFrame("D*6", kFactoryAccessOption, "", 401), Framed("D*6 " + field + " "));
 }
 
 TEST(CommandFrameTest, RefusalMarkIsTheThirdCharacterBeforeEtx) {
-    EXPECT_TRUE(
-        IsRefusal("\x02"
-                  "C08 00042 !\r\n\x03"));
-    EXPECT_TRUE(IsRefusal("!ab\x03"));
-    EXPECT_FALSE(
-        IsRefusal("\x02"
-                  "C08 00042 OK\r\n\x03"));
-    EXPECT_FALSE(IsRefusal("!\x03"));  // too short to carry a mark
-    EXPECT_FALSE(IsRefusal(""));
+    const std::pair<std::string, bool> cases[] = {
+        {Framed("C08 00042 !\r\n"), true},
+        {"!ab\x03", true},
+        {Framed("C08 00042 OK\r\n"), false},
+        {"!\x03", false},  // too short to carry a mark
+        {"", false},
+    };
+    for (const auto& [reply, refused] : cases) {
+        EXPECT_EQ(IsRefusal(reply), refused) << reply;
+    }
 }
 
 }  // namespace

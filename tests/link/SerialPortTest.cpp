@@ -1,11 +1,15 @@
 #include "link/SerialPort.h"
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <thread>
 
+#include "link/SerialDevice.h"
 #include "support/PortFixture.h"
 #include "support/TempDir.h"
 
@@ -16,16 +20,17 @@ using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 using SerialPortTest = testing::PortFixture;
 
-TEST_F(SerialPortTest, ReadThatStopsAfterAGapReturnsWhatArrived) {
-    ASSERT_TRUE(pty_.Write(std::string(120, 'A')));
-    std::string got;
-    EXPECT_FALSE(port_.ReadBytes(250, got));
-    EXPECT_EQ(got, std::string(120, 'A'));
-}
-
-TEST_F(SerialPortTest, SilentPeerGivesAFailedEmptyRead) {
+TEST_F(SerialPortTest, ShortReadsReturnWhatArrivedAndFail) {
     std::string got = "old";
-    EXPECT_FALSE(port_.ReadBytes(4, got));
+    EXPECT_FALSE(port_.ReadBytes(4, got));  // silence
+    EXPECT_EQ(got, "");
+
+    ASSERT_TRUE(pty_.Write(std::string(120, 'A')));
+    EXPECT_FALSE(port_.ReadBytes(250, got));  // a gap after 120 bytes
+    EXPECT_EQ(got, std::string(120, 'A'));
+
+    pty_.Close();
+    EXPECT_FALSE(port_.ReadBytes(10, got));  // the peer has gone: at once, nothing
     EXPECT_EQ(got, "");
 }
 
@@ -41,51 +46,7 @@ TEST_F(SerialPortTest, SevenDataBitsStripTheHighBitAndEightKeepIt) {
     EXPECT_EQ(got, "\xC1");
 }
 
-TEST_F(SerialPortTest, WritesReachThePeer) {
-    ASSERT_TRUE(
-        port_.WriteBytes("\x02"
-                         "C10 00000 \x03"));
-    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
-              "\x02"
-              "C10 00000 \x03");
-}
-
-TEST_F(SerialPortTest, WriteAfterThePeerHasGoneFailsAndResetsThePort) {
-    pty_.Close();
-    EXPECT_FALSE(port_.WriteBytes("x"));
-    // Whether the reopen then fails depends on the terminal number not being reused at once.
-    EXPECT_THAT(log_.Lines(), ::testing::Contains("RS232 Reset"));
-}
-
-TEST_F(SerialPortTest, ReadAfterThePeerHasGoneFailsAtOnce) {
-    pty_.Close();
-    std::string got;
-    EXPECT_FALSE(port_.ReadBytes(10, got));
-    EXPECT_EQ(got, "");
-}
-
-TEST(SerialPortOpenTest, MissingDeviceGivesOpenFailedAndEveryLaterUseRetriesAndFails) {
-    CLinkStatus status;
-    testing::StatusLog log(status);
-    CSerialPort port(status);
-    SerialLineSettings line;
-    line.name = "/dev/corvane3-no-such-port";
-    port.SetSettings(line);
-    EXPECT_FALSE(port.OpenPort());
-    EXPECT_THAT(log.Lines(), ElementsAre("RS232 open failed"));
-
-    log.Clear();
-    std::string got;
-    EXPECT_FALSE(port.ReadBytes(1, got));
-    EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 open failed"));
-
-    log.Clear();
-    EXPECT_FALSE(port.WriteBytes("x"));
-    EXPECT_THAT(log.Lines(), ::testing::IsSupersetOf({"RS232 Reset", "RS232 open failed"}));
-    EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
-}
-
-TEST_F(SerialPortTest, ResetEndsEvenWhileThePeerKeepsTalking) {
+TEST_F(SerialPortTest, ResetDrainsReopensAndReconfiguresEvenWhileThePeerKeepsTalking) {
     std::atomic<bool> talking{true};
     std::thread peer([&] {
         while (talking) {
@@ -100,18 +61,61 @@ TEST_F(SerialPortTest, ResetEndsEvenWhileThePeerKeepsTalking) {
     EXPECT_THAT(log_.Lines(), ElementsAre("RS232 Reset", "RS232 Open", "RS232 Configured Ok"));
 }
 
-TEST(SerialPortOpenTest, ResetReopensAndReconfigures) {
+TEST_F(SerialPortTest, SettingsAndStateAreAnsweredWhileAReadIsWaiting) {
+    // The interface thread asks for these while the polling thread sits in a timed read; they
+    // must not wait for it. The read below lasts about 6 s unless its bytes arrive, and they
+    // are only written once the calls have returned.
+    constexpr std::size_t kCount = 500;
+    port_.ClosePort();
+    auto read = std::async(std::launch::async, [&] {
+        std::string got;
+        return port_.ReadBytes(kCount, got);  // reopens first; then reads
+    });
+    ASSERT_TRUE(log_.WaitForCount("RS232 Configured Ok", 1));
+    SerialLineSettings line = port_.Settings();
+    line.baudRate = 19200;
+    port_.SetSettings(line);
+    EXPECT_TRUE(port_.IsOpen());
+    EXPECT_EQ(port_.LastOpenError(), "");
+    ASSERT_TRUE(pty_.Write(std::string(kCount, 'x')));
+    EXPECT_TRUE(read.get());
+    EXPECT_EQ(port_.Settings().baudRate, 19200u);
+}
+
+TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOncePerUse) {
+    testing::TempDir dir;
+    const std::string file = (dir.Path() / "file").string();
+    std::ofstream(file) << "not a port\n";
+    const std::string fifo = (dir.Path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     CPseudoTerminal pty;
+    ASSERT_TRUE(pty.IsOpen());
+    const std::string missing = "/dev/corvane3-no-such-port";
+
     CLinkStatus status;
     testing::StatusLog log(status);
     CSerialPort port(status);
-    SerialLineSettings line;
-    line.name = pty.SlavePath();
-    port.SetSettings(line);
-    ASSERT_TRUE(pty.Write("stale"));
-    EXPECT_TRUE(port.ResetPort());
-    EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 Open", "RS232 Configured Ok"));
-    EXPECT_TRUE(port.IsOpen());
+    const std::pair<std::string, std::string> cases[] = {{"/dev/null", kNotASerialPort},
+                                                         {file, kNotASerialPort},
+                                                         {fifo, kNotASerialPort},
+                                                         {pty.SlavePath(), ""},
+                                                         {missing, "No such file or directory"}};
+    for (const auto& [path, error] : cases) {
+        log.Clear();
+        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        EXPECT_EQ(port.OpenPort(), error.empty()) << path;
+        EXPECT_EQ(port.IsOpen(), error.empty()) << path;
+        EXPECT_EQ(port.LastOpenError(), error) << path;
+        EXPECT_THAT(log.Lines(), ElementsAre(error.empty() ? "RS232 Open" : "RS232 open failed"));
+    }
+    // Every later use of the missing port tries one reopen and fails.
+    log.Clear();
+    std::string got;
+    EXPECT_FALSE(port.ReadBytes(1, got));
+    EXPECT_FALSE(port.WriteBytes("x"));
+    EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
+    EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 open failed", "RS232 Reset",
+                                         "RS232 open failed", "RS232 Reset", "RS232 open failed"));
 }
 
 TEST(SerialPortNameTest, ComNamesMapToTtySDevices) {

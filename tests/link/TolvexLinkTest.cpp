@@ -14,52 +14,40 @@ class TolvexLinkTest : public testing::PortFixture {
     CTolvexLink link_{port_, model_};
 };
 
-TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtx) {
+TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndResetsThePortOnceThePeerHasGone) {
     ASSERT_TRUE(link_.SendCmd("W00", 12345, "+0020"));
-    EXPECT_EQ(pty_.ReadCount(17, std::chrono::seconds(2)),
-              "\x02"
-              "W00 12345 +0020\x03");
-    ASSERT_TRUE(link_.SendCmd("T*2", 0, ""));
-    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
-              "\x02"
-              "T*2 00000 \x03");
-}
-
-TEST_F(TolvexLinkTest, SendCmdToAVanishedPeerFails) {
+    EXPECT_EQ(pty_.ReadCount(17, std::chrono::seconds(2)), "\x02W00 12345 +0020\x03");
     pty_.Close();
     EXPECT_FALSE(link_.SendCmd("C10", 0, ""));
+    // The failed write has reset the port.
+    EXPECT_EQ(log_.Lines().front(), "RS232 Reset");
 }
 
-TEST_F(TolvexLinkTest, GetResponseStopsAtTheTerminatorAndLeavesTheRestQueued) {
+TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
     ASSERT_TRUE(
         pty_.Write("\x02"
                    "C10 00000 3\x03"
-                   "NEXT\n"));
-    std::string reply;
-    EXPECT_TRUE(link_.GetResponse(reply, kEtx, kOrdinaryReplyLimit));
-    EXPECT_EQ(reply,
-              "\x02"
-              "C10 00000 3\x03");
-    EXPECT_TRUE(link_.GetResponse(reply, kLf, kOrdinaryReplyLimit));
-    EXPECT_EQ(reply, "NEXT\n");
-}
-
-TEST_F(TolvexLinkTest, GetResponseFailsAtTheLimitOrOnSilence) {
-    ASSERT_TRUE(pty_.Write("0123456789"));
-    std::string reply;
-    EXPECT_FALSE(link_.GetResponse(reply, kEtx, kDdsReadbackLimit));
-    EXPECT_EQ(reply, "012345");
-    EXPECT_FALSE(link_.GetResponse(reply, kEtx, kOrdinaryReplyLimit));
-    EXPECT_EQ(reply, "6789");  // what arrived before the silence
-}
-
-TEST_F(TolvexLinkTest, TerminatorZeroReadsNothing) {
-    ASSERT_TRUE(pty_.Write("abc\x03"));
-    std::string reply = "untouched";
-    EXPECT_TRUE(link_.GetResponse(reply, 0, kOrdinaryReplyLimit));
-    EXPECT_EQ(reply, "untouched");
-    EXPECT_TRUE(link_.GetResponse(reply, kEtx, kOrdinaryReplyLimit));
-    EXPECT_EQ(reply, "abc\x03");
+                   "NEXT\n0123456789"));
+    struct Step {
+        char terminator;
+        int limit;
+        bool ok;
+        std::string reply;
+    };
+    const Step steps[] = {
+        {0, kOrdinaryReplyLimit, true, "untouched"},  // terminator 0 reads nothing
+        {kEtx, kOrdinaryReplyLimit, true,
+         "\x02"
+         "C10 00000 3\x03"},
+        {kLf, kOrdinaryReplyLimit, true, "NEXT\n"},  // the rest stayed queued
+        {kEtx, kDdsReadbackLimit, false, "012345"},
+        {kEtx, kOrdinaryReplyLimit, false, "6789"},  // what arrived before the silence
+    };
+    for (const Step& step : steps) {
+        std::string reply = "untouched";
+        EXPECT_EQ(link_.GetResponse(reply, step.terminator, step.limit), step.ok) << step.reply;
+        EXPECT_EQ(reply, step.reply);
+    }
 }
 
 }  // namespace

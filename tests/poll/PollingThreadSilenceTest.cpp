@@ -8,55 +8,59 @@
 namespace corvane3 {
 namespace {
 
-using ::testing::ElementsAre;
-
 // Status lines that come from the link state machine rather than from the port.
 std::vector<std::string> LinkLines(const std::vector<std::string>& lines) {
     std::vector<std::string> kept;
-    for (const std::string& line : lines) {
-        if (!line.starts_with("RS232")) {
-            kept.push_back(line);
-        }
-    }
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept),
+                 [](const std::string& line) { return !line.starts_with("RS232"); });
     return kept;
 }
 
-TEST(PollingThreadSilenceTest, SilentUnitGivesFourNotRespondingThenAResetAndStopEndsTheThread) {
+// A unit that never answers and a port that cannot be opened both give four "Unit Not
+// Responding" passes and a reset on the fifth; a missing port is tried again only then.
+TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
     CPseudoTerminal pty;  // nobody answers
     ASSERT_TRUE(pty.IsOpen());
-    CLinkStatus status;
-    testing::StatusLog log(status);
-    CSerialPort port(status);
-    port.SetSettings({pty.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
-    CUnitState unit;
-    CPollingShared shared;
-    CProgramSettings settings;
-    testing::RecordingSink sink;
-    CPollingThread thread(port, unit, status, shared, settings, sink);
+    for (const std::string& path : {pty.SlavePath(), std::string("/dev/corvane3-no-such-port")}) {
+        const bool missing = path != pty.SlavePath();
+        CLinkStatus status;
+        testing::StatusLog log(status);
+        CSerialPort port(status);
+        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        CUnitState unit;
+        CPollingShared shared;
+        CProgramSettings settings;
+        testing::RecordingSink sink;
+        CPollingThread thread(port, unit, status, shared, settings, sink);
 
-    thread.StartBackgroundThread();
-    ASSERT_TRUE(log.WaitForCount("Unit Not Responding", 5, std::chrono::seconds(60)));
-    ASSERT_TRUE(thread.StopBackgroundThread());
-    EXPECT_FALSE(thread.IsRunning());
-
-    const std::vector<std::string> lines = LinkLines(log.Lines());
-    ASSERT_GE(lines.size(), 6u);
-    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 6),
-                ElementsAre("Unit Not Responding", "Unit Not Responding", "Unit Not Responding",
-                            "Unit Not Responding", "Resetting", "Unit Not Responding"));
-    EXPECT_FALSE(unit.Online);
-    // The first frames on the wire: the two start commands, then the identity poll.
-    const std::string sent = pty.Read(std::chrono::seconds(1));
-    EXPECT_EQ(sent.rfind("\x02"
-                         "A15 00000 0\x03"
-                         "\x02"
-                         "T*2 00000 \x03"
-                         "\x02"
-                         "T*2 00000 \x03"
-                         "\x02"
-                         "D*2 00000 \x03",
-                         0),
-              0u);
+        thread.StartBackgroundThread();
+        ASSERT_TRUE(log.WaitForCount("Unit Not Responding", 5, std::chrono::seconds(60)));
+        ASSERT_TRUE(thread.StopBackgroundThread());
+        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_FALSE(unit.Online);
+        // A missing port is reopened only by the reset of the fifth pass.
+        std::vector<std::string> expected = {"Unit Not Responding", "Unit Not Responding",
+                                             "Unit Not Responding", "Unit Not Responding",
+                                             "Resetting",           "Unit Not Responding"};
+        if (missing) {
+            expected.insert(expected.begin(), {"RS232 Reset", "RS232 open failed"});
+            expected.insert(expected.end() - 1, {"RS232 Reset", "RS232 open failed"});
+        }
+        const std::vector<std::string> lines = missing ? log.Lines() : LinkLines(log.Lines());
+        ASSERT_GE(lines.size(), expected.size());
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()),
+                  expected);
+        if (missing) {
+            continue;
+        }
+        // The first frames on the wire: the two start commands, then the identity poll.
+        const std::string sent = pty.Read(std::chrono::seconds(1));
+        EXPECT_EQ(sent.rfind("\x02"
+                             "A15 00000 0\x03\x02T*2 00000 \x03\x02T*2 00000 \x03\x02"
+                             "D*2 00000 \x03",
+                             0),
+                  0u);
+    }
 }
 
 }  // namespace
