@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "link/CommandFrame.h"
 #include "poll/PollingThread.h"
 #include "poll/SerialReconfiguration.h"
@@ -208,6 +210,11 @@ TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
     const std::vector<int> codes = sink_.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
+    // The flag is cleared just after the search has posted its result.
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (shared_.AutoDetect && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(10ms);
+    }
     EXPECT_FALSE(shared_.AutoDetect);
 }
 
