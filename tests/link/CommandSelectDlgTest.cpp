@@ -8,12 +8,9 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/Corvane3App.h"
 #include "link/CommandFrame.h"
 #include "link/Notification.h"
 #include "link/UnitState.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
 #include "poll/PollingShared.h"
 #include "support/WidgetTestApplication.h"
 
@@ -130,37 +127,6 @@ TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedAndTheLastFiveStayInView) {
         EXPECT_TRUE(viewport.contains(list->visualItemRect(list->item(row)))) << row;
     }
     EXPECT_FALSE(viewport.intersects(list->visualItemRect(list->item(0))));
-}
-
-using CommandSelectInstallTest = testing::WidgetTest;
-
-TEST_F(CommandSelectInstallTest, RepliesReachTheDialogOnlyWhileItIsOpen) {
-    Corvane3App app;
-    CQueuedNotificationSink sink;
-    CMainStatusDlg window(app, sink, nullptr);
-    auto* dialog = window.findChild<CCommandSelectDlg*>();
-    ASSERT_NE(dialog, nullptr);
-    auto* list = dialog->findChild<QListWidget*>("replyList");
-    app.polling.CommandReply.Set(std::string(1, kStx) + "C03 00000 Version" + kEtx);
-
-    window.OnNotification(kNotifyCatalogueReply);
-    EXPECT_EQ(list->count(), 0);
-
-    int shownWhileOpen = -1;
-    bool openWhileRunning = false;
-    QMetaObject::invokeMethod(
-        dialog,
-        [&] {
-            openWhileRunning = dialog->IsOpen();
-            window.OnNotification(kNotifyCatalogueReply);
-            shownWhileOpen = list->count();
-            dialog->accept();
-        },
-        Qt::QueuedConnection);
-    window.RunCommand(kCmdSelectCommand);
-    EXPECT_TRUE(openWhileRunning);
-    EXPECT_EQ(shownWhileOpen, 1);
-    EXPECT_FALSE(dialog->IsOpen());
 }
 
 }  // namespace

@@ -5,8 +5,12 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QTimer>
+#include <future>
+#include <thread>
 
 #include "link/InstrumentSerialDlg.h"
+#include "link/ScanningDlg.h"
 #include "link/SerialSetupDlg.h"
 #include "support/WidgetTestApplication.h"
 
@@ -68,34 +72,82 @@ TEST_F(SerialDialogsTest, SetupShowsThePortAndAppliesTheSelectionAtTheNextPass) 
     EXPECT_TRUE(shared_.PortReset);
 }
 
-TEST_F(SerialDialogsTest, SetupSelectsTheFirstPortWhenTheNameIsNotListedAndCancelChangesNothing) {
-    // "COM1" is /dev/ttyS0, which this machine does not list.
-    const SerialLineSettings before{"COM1", 4800, kParityNone, kStopBitsTwo, 7};
+TEST_F(SerialDialogsTest, AnAbsentConfiguredPortStaysSelectedMarkedAndCancelChangesNothing) {
+    const SerialLineSettings before{"/dev/ttyUSB97", 4800, kParityNone, kStopBitsTwo, 7};
     port_.SetSettings(before);
     CSerialSetupDlg dialog(port_, shared_, unit_, [] {
         return std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyACM0"};
     });
     dialog.show();
-    EXPECT_EQ(Selected(dialog, "portName"), "/dev/ttyUSB0");
-    EXPECT_EQ(Selected(dialog, "stopBits"), "2");
+    EXPECT_EQ(Selected(dialog, "portName"), "/dev/ttyUSB97 (not present)");
     Select(dialog, "baudRate", "9600");
     dialog.findChild<QPushButton*>("cancel")->click();
     EXPECT_EQ(port_.Settings(), before);
     EXPECT_FALSE(shared_.PortReset);
+
+    // Apply keeps the configured port rather than moving to a listed one.
+    dialog.show();
+    Select(dialog, "baudRate", "9600");
+    dialog.findChild<QPushButton*>("apply")->click();
+    EXPECT_EQ(port_.Settings().name, "/dev/ttyUSB97");
+    EXPECT_EQ(port_.Settings().baudRate, 9600u);
 }
 
-TEST_F(SerialDialogsTest, NeitherDialogOffersBaud1200ForATq9000) {
+TEST_F(SerialDialogsTest, BaudListsFollowTheModelAtEveryOpening) {
     const QStringList all{"1200", "2400", "4800", "9600", "19200"};
+    CSerialSetupDlg setup(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
     const auto lists = [&] {
-        CSerialSetupDlg setup(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
         setup.show();
         CInstrumentSerialDlg instrument(rs232_, shared_, unit_, [](QWidget*) { return 0u; });
-        return std::make_pair(Entries(setup, "baudRate"), Entries(instrument, "baudRate"));
+        const auto entries =
+            std::make_pair(Entries(setup, "baudRate"), Entries(instrument, "baudRate"));
+        setup.hide();
+        return entries;
     };
     EXPECT_EQ(lists(), std::make_pair(all, all));
-    unit_.InstrumentModel = kModelTq9000;
-    const QStringList without1200 = all.mid(1);
-    EXPECT_EQ(lists(), std::make_pair(without1200, without1200));
+    unit_.InstrumentModel = kModelTq9000;  // a Tq9000 cannot use 1200 baud
+    EXPECT_EQ(lists(), std::make_pair(all.mid(1), all.mid(1)));
+    unit_.InstrumentModel = kModel7730B;
+    EXPECT_EQ(lists(), std::make_pair(all, all));
+}
+
+TEST_F(SerialDialogsTest, ApplyIsHeldBackWhileDetectPutsTheSavedSettingsBack) {
+    const SerialLineSettings saved{"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7};
+    port_.SetSettings(saved);
+    CSerialSetupDlg dialog(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
+    dialog.show();
+    auto* apply = dialog.findChild<QPushButton*>("apply");
+
+    std::promise<void> release;
+    std::thread attempt;
+    bool clickedWhileWaiting = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        // The search ends while its last attempt still holds the port at settings of its own.
+        std::promise<void> holding;
+        attempt = std::thread([&] {
+            const std::lock_guard lock(port_.ExchangeMutex());
+            port_.SetSettings({"/dev/ttyUSB1", 2400, kParityNone, kStopBitsOne, 8});
+            holding.set_value();
+            release.get_future().wait();
+        });
+        holding.get_future().wait();
+        dialog.Scanning().End();
+        // The search is over; the dialog now waits for the attempt to let go of the port.
+        QTimer::singleShot(0, &dialog, [&] {
+            Select(dialog, "baudRate", "19200");
+            apply->click();
+            clickedWhileWaiting = true;
+            release.set_value();
+        });
+    });
+    dialog.findChild<QPushButton*>("detect")->click();
+    attempt.join();
+    ASSERT_TRUE(clickedWhileWaiting);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(port_.Settings(), saved);
+
+    apply->click();  // once the wait is over, Apply works
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 TEST_F(SerialDialogsTest, InstrumentDialogStoresTheSettingsAndRequestsTheMoveWithTheParameter) {

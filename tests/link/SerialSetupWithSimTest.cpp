@@ -127,12 +127,20 @@ class SerialSetupWithSimTest : public testing::WidgetTest {
 TEST_F(SerialSetupWithSimTest, DetectThenCancelLeavesThePortExactlyAsBefore) {
     Start([](sim::SimulatorOptions& options) { options.faults.silent = true; });
     SerialLineSettings afterDetect;
+    QString attempt;
     ModalScript script;
     script
         .Then([&] { return setup_->isVisible(); }, [&] { ClickLater(SetupButton("detect")); })
-        // Cancel once the search has tried other settings on the port.
-        .Then([&] { return setup_->IsScanning() && !(app_.serialPort.Settings() == saved_); },
-              [&] { ClickLater(setup_->Scanning().findChild<QPushButton*>("cancel")); })
+        // Cancel once "Scanning ..." shows the search trying other settings.
+        .Then(
+            [&] {
+                return setup_->IsScanning() &&
+                       setup_->Scanning().AttemptText() != SearchAttemptText(saved_);
+            },
+            [&] {
+                attempt = setup_->Scanning().AttemptText();
+                ClickLater(setup_->Scanning().findChild<QPushButton*>("cancel"));
+            })
         .Then([&] { return OpenMessageBox("Cesium instrument not detected...") != nullptr; },
               [&] { OpenMessageBox("Cesium instrument not detected...")->accept(); })
         .Then([&] { return SetupButton("apply")->isEnabled() && !setup_->IsScanning(); },
@@ -143,6 +151,8 @@ TEST_F(SerialSetupWithSimTest, DetectThenCancelLeavesThePortExactlyAsBefore) {
     script.Start(90s);
     window_->RunCommand(kCmdSerialPort);
     ASSERT_EQ(script.StepsDone(), script.StepCount());
+    EXPECT_TRUE(attempt.startsWith("Trying " + QString::fromStdString(saved_.name) + " at "))
+        << attempt.toStdString();
     EXPECT_EQ(afterDetect, saved_);
     EXPECT_EQ(app_.serialPort.Settings(), saved_);
     EXPECT_FALSE(app_.polling.AutoDetect);
