@@ -329,8 +329,15 @@ void CMainStatusDlg::Print() {
     hooks.isWide = [this] { return moreView_; };
     hooks.setWide = [this](bool wide) { SetMoreView(wide); };
     // The pane has one line: the time is shown without asctime's line end.
-    hooks.showPrintTime = [this](const QString& time) { panes_[1]->setText(time.trimmed()); };
-    hooks.clearPrintTime = [this] { panes_[1]->clear(); };
+    // The print time is current even while the values are stale.
+    hooks.showPrintTime = [this](const QString& time) {
+        panes_[1]->setText(time.trimmed());
+        panes_[1]->setEnabled(true);
+    };
+    hooks.clearPrintTime = [this] {
+        panes_[1]->clear();
+        panes_[1]->setEnabled(!stale_);
+    };
     // Before the first record there is nothing to show: a refresh would fill the boxes with
     // zeros and call the unit "Operating".
     hooks.refresh = [this] {
