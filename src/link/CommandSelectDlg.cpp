@@ -10,13 +10,11 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/Corvane3App.h"
 #include "link/CommandCatalogue.h"
 #include "link/Notification.h"
 #include "link/TolvexLink.h"
 #include "link/UnitState.h"
-#include "mainwin/MainMenus.h"
-#include "mainwin/MainStatusDlg.h"
+#include "poll/AuthorizedCommand.h"
 #include "poll/PollingShared.h"
 
 namespace corvane3 {
@@ -155,7 +153,9 @@ void CCommandSelectDlg::SendCommand() {
     const QByteArray bytes = input_->text().left(static_cast<int>(kCatalogueInputLimit)).toLatin1();
     const std::string input(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     // A busy mailbox drops the command; the echo line is shown all the same.
-    SendCatalogueCommand(polling_.mailbox, row, input, unit_.InstrumentModel.load());
+    if (SendCatalogueCommand(polling_.mailbox, row, input, unit_.InstrumentModel.load())) {
+        NoteCommandSender(this);
+    }
     AddReplyLine(CatalogueEchoLine(row, input));
 }
 
@@ -176,21 +176,6 @@ void CCommandSelectDlg::ShowReply() {
 
 void CCommandSelectDlg::AddReplyLine(const std::string& line) {
     replies_->addItem(FromDevice(line));
-}
-
-void InstallCommandSelect(CMainStatusDlg& window, Corvane3App& app) {
-    // One dialog per window, reused for every opening.
-    auto* dialog = new CCommandSelectDlg(app.polling, app.unitState, &window);
-    window.SetCommandHandler(kCmdSelectCommand, [dialog] {
-        dialog->SetOpen(true);
-        dialog->exec();
-        dialog->SetOpen(false);
-    });
-    window.AddNotificationObserver(kNotifyCatalogueReply, [dialog] {
-        if (dialog->IsOpen()) {
-            dialog->ShowReply();
-        }
-    });
 }
 
 }  // namespace corvane3

@@ -18,8 +18,6 @@ namespace corvane3 {
 
 class CPollingShared;
 class CUnitState;
-class CMainStatusDlg;
-class Corvane3App;
 
 class CCommandSelectDlg : public QDialog {
     Q_OBJECT
@@ -38,10 +36,6 @@ class CCommandSelectDlg : public QDialog {
     // are visible. An empty Response buffer changes nothing.
     void ShowReply();
 
-    // Held true by the menu command while the dialog runs, so that catalogue replies reach it.
-    bool IsOpen() const { return open_; }
-    void SetOpen(bool open) { open_ = open; }
-
   protected:
     void showEvent(QShowEvent* event) override;
 
@@ -51,7 +45,6 @@ class CCommandSelectDlg : public QDialog {
 
     CPollingShared& polling_;
     const CUnitState& unit_;
-    bool open_ = false;
 
     QComboBox* commandList_ = nullptr;
     QLineEdit* input_ = nullptr;
@@ -60,11 +53,5 @@ class CCommandSelectDlg : public QDialog {
     QPushButton* send_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
-
-// Creates the window's one command-selection dialog and hooks it in: the "Select a command"
-// menu command runs it modally with its Open flag set, and catalogue replies are shown in it
-// while it is open. A second call for the same window changes nothing; app must outlive the
-// window.
-void InstallCommandSelect(CMainStatusDlg& window, Corvane3App& app);
 
 }  // namespace corvane3

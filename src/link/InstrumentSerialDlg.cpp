@@ -5,11 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Corvane3App.h"
 #include "link/LineSettingsWidget.h"
-#include "mainwin/DialogButtonRow.h"
-#include "mainwin/MainStatusDlg.h"
 #include "poll/AuthorizedCommand.h"
+#include "widgets/DialogButtonRow.h"
 
 namespace corvane3 {
 
@@ -37,9 +35,7 @@ CInstrumentSerialDlg::CInstrumentSerialDlg(CGuarded<SerialLineSettings>& rs232,
     layout->addWidget(group);
     layout->addLayout(buttons.layout);
 
-    if (unit.InstrumentModel == kModelTq9000) {
-        line_->RemoveBaud1200();
-    }
+    line_->SetBaudRates(unit.InstrumentModel != kModelTq9000);
     line_->Load(rs232_.Snapshot());
     apply_->setEnabled(false);
 
@@ -56,14 +52,6 @@ void CInstrumentSerialDlg::ApplyChanges() {
     shared_.SerialReconfigurationParameter = *parameter;
     shared_.SetRequest(Request::kSerialReconfiguration);
     accept();
-}
-
-void InstallInstrumentSerial(CMainStatusDlg& window, Corvane3App& app) {
-    window.SetCommandHandler(kCmdRs232, [&window, &app] {
-        app.polling.SetRequest(Request::kSecurityCheck);
-        CInstrumentSerialDlg dialog(app.rs232Settings, app.polling, app.unitState, {}, &window);
-        dialog.exec();
-    });
 }
 
 }  // namespace corvane3

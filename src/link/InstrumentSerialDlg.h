@@ -18,8 +18,6 @@ class QPushButton;
 namespace corvane3 {
 
 class CLineSettingsWidget;
-class CMainStatusDlg;
-class Corvane3App;
 
 class CInstrumentSerialDlg : public QDialog {
     Q_OBJECT
@@ -43,8 +41,5 @@ class CInstrumentSerialDlg : public QDialog {
     CLineSettingsWidget* line_;
     QPushButton* apply_;
 };
-
-// Wires System > "RS-232..." to a new dialog for each opening, owned by window.
-void InstallInstrumentSerial(CMainStatusDlg& window, Corvane3App& app);
 
 }  // namespace corvane3

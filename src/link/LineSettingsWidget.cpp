@@ -12,6 +12,8 @@ namespace {
 constexpr int kFirstDataBits = 7;
 // The stop-bit list holds "1" then "2".
 constexpr int kTwoStopBitsIndex = 1;
+// 1200 comes first: a Tq9000 is offered the rest.
+const QStringList kBaudRates{"1200", "2400", "4800", "9600", "19200"};
 
 void SelectIndex(QComboBox* list, long long index) {
     if (index >= 0 && index < list->count()) {
@@ -27,7 +29,7 @@ CLineSettingsWidget::CLineSettingsWidget(QWidget* parent, QComboBox* portList) :
     if (portList != nullptr) {
         AddRow("Com Port", portList);
     }
-    baud_ = AddList("Baud Rate", "baudRate", {"1200", "2400", "4800", "9600", "19200"});
+    baud_ = AddList("Baud Rate", "baudRate", kBaudRates);
     dataBits_ = AddList("Data Bits", "dataBits", {"7", "8"});
     parity_ = AddList("Parity", "parity", {"None", "Odd", "Even"});
     stopBits_ = AddList("Stop Bits", "stopBits", {"1", "2"});
@@ -68,11 +70,12 @@ void CLineSettingsWidget::Store(SerialLineSettings& line) const {
     line.stopBits = stopBits_->currentIndex() == kTwoStopBitsIndex ? kStopBitsTwo : kStopBitsOne;
 }
 
-void CLineSettingsWidget::RemoveBaud1200() {
+void CLineSettingsWidget::SetBaudRates(bool with1200) {
     const QSignalBlocker block(baud_);
-    if (const int index = baud_->findText(QStringLiteral("1200")); index >= 0) {
-        baud_->removeItem(index);
-    }
+    const QString selected = baud_->currentText();
+    baud_->clear();
+    baud_->addItems(with1200 ? kBaudRates : kBaudRates.mid(1));
+    SelectIndex(baud_, baud_->findText(selected));
 }
 
 }  // namespace corvane3

@@ -25,8 +25,9 @@ class CLineSettingsWidget : public QWidget {
     // Writes the selected baud rate, parity code, data bits and stop-bit code into line (the
     // name is left alone).
     void Store(SerialLineSettings& line) const;
-    // Takes "1200" out of the baud list (a Tq9000 cannot use it).
-    void RemoveBaud1200();
+    // Fills the baud list afresh: every rate, or all but 1200 (a Tq9000 cannot use it). The
+    // selection is kept when its rate is still listed.
+    void SetBaudRates(bool with1200);
 
   signals:
     void Changed();

@@ -1,44 +1,39 @@
 #include "link/SerialSetupDlg.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
 
-#include "app/Corvane3App.h"
 #include "link/LineSettingsWidget.h"
 #include "link/ScanningDlg.h"
-#include "mainwin/DialogButtonRow.h"
-#include "mainwin/MainStatusDlg.h"
+#include "poll/AuthorizedCommand.h"
+#include "widgets/DialogButtonRow.h"
 
 namespace corvane3 {
 
 namespace {
 // How long Detect waits for the polling thread to finish the attempt it is in before it puts
 // the saved settings back; an attempt takes a few seconds at most.
-constexpr int kSearchEndWaitMs = 15000;
-constexpr int kEventSliceMs = 50;
+constexpr std::chrono::milliseconds kSearchEndWait{15000};
 // The port list shows a typical device path in full.
 constexpr int kPortNameCharacters = 20;
 
-std::vector<std::string> PortsOfThisMachine(const CSerialPort& port) {
+std::vector<std::string> PortsOfThisMachine() {
     std::vector<std::string> ports;
     EnumerateComPorts(ports);
-    const std::string current = CSerialPort::DevicePathForName(port.Settings().name);
-    std::error_code error;
-    if (std::find(ports.begin(), ports.end(), current) == ports.end() &&
-        std::filesystem::exists(current, error)) {
-        ports.push_back(current);
-    }
     return ports;
+}
+
+QString FromStd(const std::string& text) {
+    return QString::fromStdString(text);
 }
 }  // namespace
 
@@ -51,7 +46,7 @@ CSerialSetupDlg::CSerialSetupDlg(CSerialPort& port, CPollingShared& shared, cons
       listPorts_(std::move(listPorts)),
       scanning_(new CScanningDlg(shared, this)) {
     if (!listPorts_) {
-        listPorts_ = [this] { return PortsOfThisMachine(port_); };
+        listPorts_ = PortsOfThisMachine;
     }
     setWindowTitle(QStringLiteral("Serial Communications Setup"));
     setObjectName(QStringLiteral("serialSetupDialog"));
@@ -91,30 +86,50 @@ CSerialSetupDlg::CSerialSetupDlg(CSerialPort& port, CPollingShared& shared, cons
 }
 
 void CSerialSetupDlg::showEvent(QShowEvent* event) {
-    {
-        const QSignalBlocker block(portList_);
-        portList_->clear();
-        for (const std::string& port : listPorts_()) {
-            portList_->addItem(QString::fromStdString(port));
-        }
+    // Every opening starts as a new dialog would; a restore from minimised does not.
+    if (!event->spontaneous()) {
+        FillPortList();
+        line_->SetBaudRates(unit_.InstrumentModel != kModelTq9000);
+        LoadFromPort();
+        apply_->setEnabled(false);
     }
-    LoadFromPort();
-    if (unit_.InstrumentModel == kModelTq9000) {
-        line_->RemoveBaud1200();
-    }
-    apply_->setEnabled(false);
     QDialog::showEvent(event);
+}
+
+void CSerialSetupDlg::FillPortList() {
+    const QSignalBlocker block(portList_);
+    portList_->clear();
+    // Each entry carries the name Apply stores.
+    for (const std::string& port : listPorts_()) {
+        portList_->addItem(FromStd(port), FromStd(port));
+    }
+}
+
+void CSerialSetupDlg::SelectPort(const std::string& name) {
+    const QSignalBlocker block(portList_);
+    int index = portList_->findData(FromStd(name));
+    if (index < 0) {
+        index = portList_->findData(FromStd(CSerialPort::DevicePathForName(name)));
+    }
+    if (index < 0) {
+        const std::string path = CSerialPort::DevicePathForName(name);
+        std::error_code error;
+        const bool present = std::filesystem::exists(path, error);
+        portList_->addItem(FromStd(path) + (present ? QString() : QStringLiteral(" (not present)")),
+                           FromStd(name));
+        index = portList_->count() - 1;
+    }
+    portList_->setCurrentIndex(index);
 }
 
 void CSerialSetupDlg::LoadFromPort() {
     const SerialLineSettings settings = port_.Settings();
-    {
-        const QSignalBlocker block(portList_);
-        const int index = portList_->findText(
-            QString::fromStdString(CSerialPort::DevicePathForName(settings.name)));
-        portList_->setCurrentIndex(std::max(index, 0));
-    }
+    SelectPort(settings.name);
     line_->Load(settings);
+}
+
+void CSerialSetupDlg::ShowSearchProgress() {
+    scanning_->ShowAttempt(port_.Settings());
 }
 
 void CSerialSetupDlg::EndScanning() {
@@ -127,6 +142,7 @@ void CSerialSetupDlg::Detect() {
     const SerialLineSettings saved = port_.Settings();
     scanningOpen_ = true;
     shared_.AutoDetect = true;
+    scanning_->ShowAttempt(saved);
     scanning_->exec();
     scanningOpen_ = false;
     RestoreAfterSearch(saved);
@@ -138,18 +154,21 @@ void CSerialSetupDlg::RestoreAfterSearch(const SerialLineSettings& saved) {
     // The polling thread holds the exchange lock for the whole search, and a cancelled search
     // still finishes its current attempt, which sets the port's settings. Waiting for the lock
     // makes sure the saved settings are put back after the last attempt, not before it.
-    QElapsedTimer waited;
-    waited.start();
+    // Meanwhile the dialog takes no input: an Apply made now would be undone by the restore.
+    setEnabled(false);
     std::unique_lock exchange(port_.ExchangeMutex(), std::defer_lock);
-    while (!exchange.try_lock() && waited.elapsed() < kSearchEndWaitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, kEventSliceMs);
-    }
+    WaitWhile([&exchange] { return !exchange.try_lock(); }, kSearchEndWait);
     port_.SetSettings(saved);
+    setEnabled(true);
 }
 
 void CSerialSetupDlg::ApplyChanges() {
     SerialLineSettings settings = port_.Settings();
-    const QString name = portList_->currentText().trimmed();
+    // A listed entry gives the name it carries; a typed path is taken as typed.
+    const int index = portList_->currentIndex();
+    const bool listed = index >= 0 && portList_->currentText() == portList_->itemText(index);
+    const QString name =
+        listed ? portList_->itemData(index).toString() : portList_->currentText().trimmed();
     if (!name.isEmpty()) {
         settings.name = name.toStdString();
     }
@@ -157,28 +176,6 @@ void CSerialSetupDlg::ApplyChanges() {
     port_.SetSettings(settings);
     shared_.PortReset = true;
     accept();
-}
-
-void InstallSerialSetup(CMainStatusDlg& window, Corvane3App& app) {
-    auto* dialog = new CSerialSetupDlg(app.serialPort, app.polling, app.unitState, {}, &window);
-    auto open = std::make_shared<bool>(false);
-    window.SetCommandHandler(kCmdSerialPort, [dialog, open] {
-        *open = true;
-        dialog->exec();
-        *open = false;
-    });
-    const auto follow = [dialog, open] {
-        if (*open) {
-            dialog->LoadFromPort();
-        }
-    };
-    window.AddNotificationObserver(kNotifyAutoDetectProgress, follow);
-    for (int code : {kNotifyAutoDetectFound, kNotifyAutoDetectNotFound}) {
-        window.AddNotificationObserver(code, [dialog, follow] {
-            follow();
-            dialog->EndScanning();
-        });
-    }
 }
 
 }  // namespace corvane3

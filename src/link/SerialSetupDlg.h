@@ -2,7 +2,8 @@
 // "Serial Communications Setup": the PC side of the link, which port and line settings the
 // serial port uses. "Detect" has the polling thread search for an instrument while "Scanning ..."
 // is shown; the settings it finds are shown in the lists and take effect only on "Apply
-// Changes". One instance lives for the program's life. User-interface thread only.
+// Changes". One instance lives for the program's life; every opening builds its lists afresh
+// for the connected model and the ports present. User-interface thread only.
 
 #include <QDialog>
 
@@ -17,20 +18,21 @@ class QPushButton;
 namespace corvane3 {
 
 class CLineSettingsWidget;
-class CMainStatusDlg;
 class CScanningDlg;
-class Corvane3App;
 
 class CSerialSetupDlg : public QDialog {
     Q_OBJECT
   public:
-    // listPorts gives the ports offered; by default the machine's serial ports followed by the
-    // port in use when it exists but is not among them (a pseudo-terminal, an unusual adapter).
+    // listPorts gives the ports offered; by default the machine's serial ports. The port in use
+    // is always offered too, marked "(not present)" when no such device exists, so that Apply
+    // never moves the link to another port unasked.
     CSerialSetupDlg(CSerialPort& port, CPollingShared& shared, const CUnitState& unit,
                     PortLister listPorts = {}, QWidget* parent = nullptr);
 
     // Selects the entries for the port's current name and line settings.
     void LoadFromPort();
+    // Shows the settings the search is trying in "Scanning ...".
+    void ShowSearchProgress();
     // Closes "Scanning ..." if it is open (the search has ended).
     void EndScanning();
     bool IsScanning() const { return scanningOpen_; }
@@ -44,6 +46,9 @@ class CSerialSetupDlg : public QDialog {
     void Detect();
     void ApplyChanges();
     void RestoreAfterSearch(const SerialLineSettings& saved);
+    void FillPortList();
+    // Selects the entry of a port name, adding one when the list lacks it.
+    void SelectPort(const std::string& name);
 
     CSerialPort& port_;
     CPollingShared& shared_;
@@ -56,9 +61,5 @@ class CSerialSetupDlg : public QDialog {
     CScanningDlg* scanning_;
     bool scanningOpen_ = false;
 };
-
-// Wires File > "Configure Serial Port" to one setup dialog owned by window, and has the
-// dialog follow the search (notifications 19, 20, 21) while it is open.
-void InstallSerialSetup(CMainStatusDlg& window, Corvane3App& app);
 
 }  // namespace corvane3

@@ -83,7 +83,8 @@ void CMainMenus::ComposeMenus(int model, bool hasBrand) {
         Append(system_, kCmdFactorySettings, QStringLiteral("&Factory Settings..."));
     } else {
         Remove(view_, {kCmdFactoryEventLog});
-        if (model != kModel7730A) {
+        // Only the models that have them; an unknown code gets none.
+        if (model == kModel7750 || model == kModel7730B || model == kModelTq9000) {
             Append(outputs_, kCmdDeltaF, QStringLiteral("Delta-F..."));
             Append(outputs_, kCmdDeltaT, QStringLiteral("Delta-T..."));
         }
@@ -96,8 +97,8 @@ void CMainMenus::ComposeMenus(int model, bool hasBrand) {
         if (model == kModelTq9000) {
             Append(outputs_, kCmdTelecom, QStringLiteral("Configure Telecom Outputs..."));
         }
-        Remove(system_, {kCmdTimeOfDay, kCmdEthernet, kCmdTestDiagnostics, kCmdSelectCommand,
-                         kCmdSecurity});
+        Remove(system_,
+               {kCmdTimeOfDay, kCmdEthernet, kCmdTestDiagnostics, kCmdSelectCommand, kCmdSecurity});
         if (model == kModelTq9000) {
             Append(system_, kCmdEthernet, QStringLiteral("Ethernet..."));
             Append(system_, kCmdTimeOfDay, QStringLiteral("Time of Day..."));

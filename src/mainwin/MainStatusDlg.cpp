@@ -1,31 +1,24 @@
 #include "mainwin/MainStatusDlg.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QStatusBar>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <QPrinter>
 
 #include "app/MonitoringOptionsDlg.h"
-#include "link/CommandFrame.h"
 #include "link/CommandSelectDlg.h"
-#include "link/InstrumentSerialDlg.h"
 #include "link/SerialSetupDlg.h"
 #include "mainwin/AppIcon.h"
 #include "mainwin/MainStatusText.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
-#include "poll/SecurityDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -41,6 +34,9 @@ constexpr int kFaultListCharacters = 15;
 constexpr int kColumnSpacing = 15;
 // The right-hand column is exactly what "Less" hides.
 constexpr int kRightColumnWidth = kMoreLessWidth - kColumnSpacing;
+
+// The longest text of status pane 1.
+const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00");
 
 const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
                                         "Unit Status...        "};
@@ -112,7 +108,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     values_->setParent(viewport_);
     values_->adjustSize();
     viewport_->setFixedHeight(values_->height());
-    layout->addWidget(viewport_);
+    layout->addWidget(viewport_, 0, Qt::AlignLeft);
 
     statusBar_ = new QStatusBar(this);
     statusBar_->setSizeGripEnabled(false);
@@ -124,8 +120,12 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     }
     panes_[0]->setFixedWidth(kPane0Width);
     panes_[2]->setFixedWidth(kPane2Width);
-    // The middle pane takes what is left; its text never widens the window.
+    // The middle pane takes what is left, and never less than a whole time of day: the narrow
+    // layout keeps the window that wide. Its text never widens the window.
     panes_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    panes_[1]->setMinimumWidth(panes_[1]->fontMetrics().horizontalAdvance(kWidestTimePane) +
+                               2 * panes_[1]->frameWidth() +
+                               panes_[1]->fontMetrics().averageCharWidth());
     layout->addWidget(statusBar_);
 
     wideWidth_ = values_->width();
@@ -142,10 +142,8 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
     telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
-    InstallCommandSelect(*this, app_);
-    InstallSerialSetup(*this, app_);
-    InstallInstrumentSerial(*this, app_);
-    InstallSecurity(*this, app_);
+    serialSetup_ = new CSerialSetupDlg(app_.serialPort, app_.polling, app_.unitState, {}, this);
+    commandSelect_ = new CCommandSelectDlg(app_.polling, app_.unitState, this);
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);
@@ -164,10 +162,13 @@ QWidget* CMainStatusDlg::BuildValueArea() {
     columns->setSpacing(kColumnSpacing);
     const auto column = [&](std::initializer_list<const char*> groups) {
         auto* stack = new QVBoxLayout;
+        std::vector<QGroupBox*> built;
         for (const char* group : groups) {
-            stack->addWidget(BuildGroup(QString::fromLatin1(group), byGroup[group]));
+            built.push_back(BuildGroup(QString::fromLatin1(group), byGroup[group]));
+            stack->addWidget(built.back());
         }
         stack->addStretch();
+        AlignColumns(built);
         return stack;
     };
     columns->addLayout(column({"Clock Servo", "Zeeman Servo", "Gain Servo", "Microwave Power Servo",
@@ -179,11 +180,14 @@ QWidget* CMainStatusDlg::BuildValueArea() {
     right->setObjectName(QStringLiteral("group1118"));
     right->setFixedWidth(kRightColumnWidth);
     auto* rightStack = new QVBoxLayout(right);
-    rightStack->addWidget(BuildSignalQualityGroup());
+    QGroupBox* signalQuality = BuildSignalQualityGroup();
+    rightStack->addWidget(signalQuality);
     system24Group_ = BuildGroup(QStringLiteral("System 24 VDC"), byGroup["System 24 VDC"]);
     rightStack->addWidget(system24Group_);
-    rightStack->addWidget(BuildGroup(QStringLiteral("Nominals"), byGroup["Nominals"]));
+    QGroupBox* nominals = BuildGroup(QStringLiteral("Nominals"), byGroup["Nominals"]);
+    rightStack->addWidget(nominals);
     rightStack->addStretch();
+    AlignColumns({signalQuality, system24Group_, nominals});
     columns->addWidget(right, 0, Qt::AlignTop);
     system24Group_->hide();
     return area;
@@ -210,6 +214,34 @@ QGroupBox* CMainStatusDlg::BuildGroup(const QString& title,
         ++row;
     }
     return group;
+}
+
+void CMainStatusDlg::AlignColumns(const std::vector<QGroupBox*>& groups) {
+    // Labels, value boxes and units of one column of groups share their widths, so the value
+    // boxes line up from one group to the next; spare room goes to the right of the units.
+    constexpr int kGridColumns = 3;
+    int widths[kGridColumns] = {};
+    for (QGroupBox* group : groups) {
+        auto* grid = static_cast<QGridLayout*>(group->layout());
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            for (int column = 0; column < kGridColumns; ++column) {
+                if (QLayoutItem* item = grid->itemAtPosition(row, column)) {
+                    const int width =
+                        item->widget() != nullptr
+                            ? std::max(item->sizeHint().width(), item->widget()->minimumWidth())
+                            : item->sizeHint().width();
+                    widths[column] = std::max(widths[column], width);
+                }
+            }
+        }
+    }
+    for (QGroupBox* group : groups) {
+        auto* grid = static_cast<QGridLayout*>(group->layout());
+        for (int column = 0; column < kGridColumns; ++column) {
+            grid->setColumnMinimumWidth(column, widths[column]);
+        }
+        grid->setColumnStretch(kGridColumns, 1);
+    }
 }
 
 QGroupBox* CMainStatusDlg::BuildSignalQualityGroup() {
@@ -260,6 +292,15 @@ void CMainStatusDlg::UpdateTitle() {
     setWindowTitle(QString::fromStdString(MainWindowTitle(inputs)));
 }
 
+void CMainStatusDlg::SetStale(bool stale) {
+    stale_ = stale;
+    for (const auto& [name, box] : valueBoxes_) {
+        box->setEnabled(!stale);
+    }
+    panes_[1]->setEnabled(!stale);
+    panes_[2]->setEnabled(!stale);
+}
+
 void CMainStatusDlg::Refresh() {
     const UnitStateData data = app_.unitState.Snapshot();
     const std::int32_t model = app_.unitState.InstrumentModel;
@@ -282,108 +323,29 @@ void CMainStatusDlg::Refresh() {
     }
 }
 
-void CMainStatusDlg::ShowMessage(const QString& text, const QString& title) {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
-    box.exec();
-}
-
-void CMainStatusDlg::OnNotification(int code) {
-    const auto [first, last] = notificationObservers_.equal_range(code);
-    for (auto observer = first; observer != last; ++observer) {
-        observer->second();
-    }
-    switch (code) {
-        case kNotifyStatusRecord:
-            Refresh();
-            if (recordHandler_) {
-                recordHandler_();
-            }
-            if (app_.settings.RecordDataFile) {
-                recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
-                                                app_.unitState.InstrumentModel, app_.settings);
-            }
-            break;
-        case kNotifyAutoDetectFound:
-            ShowMessage(QStringLiteral("Cesium instrument located..."),
-                        QStringLiteral("Scan Status"));
-            break;
-        case kNotifyAutoDetectNotFound:
-            ShowMessage(QStringLiteral("Cesium instrument not detected..."),
-                        QStringLiteral("Scan Status"));
-            break;
-        case kNotifyPpsSyncDone: {
-            const std::string reply = app_.polling.CommandReply.Get();
-            const bool completed = reply.rfind(std::string(1, kStx) + "W22 ", 0) == 0;
-            ShowMessage(
-                QStringLiteral("Sync Complete\n Status = ") +
-                    (completed ? QStringLiteral("Completed") : QStringLiteral("Did Not Complete")),
-                QStringLiteral("Command Status"));
-            break;
-        }
-        case kNotifyLinkStatusChanged:
-            panes_[0]->setText(QString::fromStdString(app_.linkStatus.Text()));
-            break;
-        default:
-            break;
-    }
-}
-
-void CMainStatusDlg::AddNotificationObserver(int code, std::function<void()> observer) {
-    notificationObservers_.emplace(code, std::move(observer));
-}
-
-void CMainStatusDlg::SetCommandHandler(int id, std::function<void()> handler) {
-    commandHandlers_[id] = std::move(handler);
-    menus_->Action(id)->setEnabled(true);
-}
-
-void CMainStatusDlg::RunCommand(int id) {
-    if (auto handler = commandHandlers_.find(id); handler != commandHandlers_.end()) {
-        handler->second();
-        return;
-    }
-    switch (id) {
-        case kCmdExit:
-            accept();
-            break;
-        case kCmdMonitoring:
-            monitoring_->exec();
-            break;
-        case kCmdPrint:
-            Print();
-            break;
-        case kCmdMore:
-            SetMoreView(true);
-            break;
-        case kCmdLess:
-            SetMoreView(false);
-            break;
-        case kCmdAbout:
-            QMessageBox::about(this, QStringLiteral("About Corvane3"),
-                               QStringLiteral("Corvane3 %1\nMonitor and control of a cesium-beam "
-                                              "frequency standard.")
-                                   .arg(QCoreApplication::applicationVersion()));
-            break;
-        case kCmdHelpTopics: {
-            const QString help =
-                QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
-            QDesktopServices::openUrl(QUrl::fromLocalFile(help));
-            break;
-        }
-        default:
-            break;
-    }
-}
-
 void CMainStatusDlg::Print() {
     WindowPrintHooks hooks;
     hooks.choosePrinter = printerChooser_;
     hooks.isWide = [this] { return moreView_; };
     hooks.setWide = [this](bool wide) { SetMoreView(wide); };
     // The pane has one line: the time is shown without asctime's line end.
-    hooks.showPrintTime = [this](const QString& time) { panes_[1]->setText(time.trimmed()); };
-    hooks.clearPrintTime = [this] { panes_[1]->clear(); };
-    hooks.refresh = [this] { Refresh(); };
+    // The print time is current even while the values are stale.
+    hooks.showPrintTime = [this](const QString& time) {
+        panes_[1]->setText(time.trimmed());
+        panes_[1]->setEnabled(true);
+    };
+    hooks.clearPrintTime = [this] {
+        panes_[1]->clear();
+        panes_[1]->setEnabled(!stale_);
+    };
+    // Before the first record there is nothing to show: a refresh would fill the boxes with
+    // zeros and call the unit "Operating".
+    hooks.refresh = [this] {
+        if (recordShown_) {
+            Refresh();
+        }
+    };
+    hooks.grab = printGrabber_;
     PrintWindowImage(this, hooks);
 }
 

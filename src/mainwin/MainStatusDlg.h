@@ -4,6 +4,7 @@
 // it redraws when the polling thread posts a notification.
 
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <functional>
 #include <map>
@@ -18,9 +19,11 @@ class QPrinter;
 
 namespace corvane3 {
 
+class CCommandSelectDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
+class CSerialSetupDlg;
 class CTelemetryRecorder;
 class ITelemetryUi;
 
@@ -40,8 +43,12 @@ class CMainStatusDlg : public QDialog {
     void OnNotification(int code);
     // Fills the title, status panes and value boxes from the Unit state.
     void Refresh();
-    // Runs a menu command by id.
+    // Runs a menu command by id: the menu code opens every dialog; a dialog gets the shared
+    // records it works on through its constructor and knows nothing of this window.
     void RunCommand(int id);
+    // True while the value boxes show the last record of a unit that no longer answers: they
+    // are greyed until the next record arrives.
+    bool ShowsStaleValues() const { return stale_; }
 
     bool IsMoreView() const { return moreView_; }
     void SetMoreView(bool more);
@@ -56,15 +63,8 @@ class CMainStatusDlg : public QDialog {
     void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
         printerChooser_ = std::move(chooser);
     }
-    // Runs after each status record has been shown and before it is recorded (the open plot
-    // window hooks in here).
-    void SetRecordHandler(std::function<void()> handler) { recordHandler_ = std::move(handler); }
-    // Replaces the handler of a menu command (the dialogs of other parts of the program plug in
-    // here); the command's item is enabled.
-    void SetCommandHandler(int id, std::function<void()> handler);
-    // Adds an action run for a notification code before the window's own (open dialogs refresh
-    // themselves here).
-    void AddNotificationObserver(int code, std::function<void()> observer);
+    // Replaces the window grab of printing (tests look at what would be printed).
+    void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,8 +74,15 @@ class CMainStatusDlg : public QDialog {
     QWidget* BuildValueArea();
     QGroupBox* BuildGroup(const QString& title, const std::vector<const struct ValueBox*>& boxes);
     QGroupBox* BuildSignalQualityGroup();
+    void AlignColumns(const std::vector<QGroupBox*>& groups);
     void UpdateTitle();
+    void SetStale(bool stale);
     void ShowMessage(const QString& text, const QString& title);
+    void ShowHelp();
+    void RunSerialSetup();
+    void RunCommandSelect();
+    void RunInstrumentSerial();
+    void RunSecurity();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -90,13 +97,20 @@ class CMainStatusDlg : public QDialog {
     std::map<std::string, std::vector<QWidget*>> companions_;
     bool moreView_ = true;
     int wideWidth_ = 0;
-    std::function<void()> recordHandler_;
+    // A record has been shown since the window opened.
+    bool recordShown_ = false;
+    bool stale_ = false;
     CMonitoringOptionsDlg* monitoring_ = nullptr;
+    // Dialogs that live as long as the window, each with the Open flag its menu command holds
+    // while it runs; notifications reach them only while it is set.
+    CSerialSetupDlg* serialSetup_ = nullptr;
+    bool serialSetupOpen_ = false;
+    CCommandSelectDlg* commandSelect_ = nullptr;
+    bool commandSelectOpen_ = false;
     std::unique_ptr<ITelemetryUi> telemetryUi_;
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
-    std::map<int, std::function<void()>> commandHandlers_;
-    std::multimap<int, std::function<void()>> notificationObservers_;
+    std::function<QImage(QWidget*)> printGrabber_;
 };
 
 }  // namespace corvane3

@@ -1,6 +1,6 @@
 #include "mainwin/QueuedTimedMessages.h"
 
-#include "mainwin/TimedMessageDlg.h"
+#include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
 

@@ -160,11 +160,11 @@ bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
     if (widened) {
         hooks.setWide(true);
     }
-    if (hooks.showPrintTime) {
-        hooks.showPrintTime(AsctimeText(hooks.now ? hooks.now() : QDateTime::currentDateTime()));
-    }
     if (hooks.refresh) {
         hooks.refresh();
+    }
+    if (hooks.showPrintTime) {
+        hooks.showPrintTime(AsctimeText(hooks.now ? hooks.now() : QDateTime::currentDateTime()));
     }
     // The window must have painted its new layout and texts before it is grabbed.
     if (window != nullptr) {
@@ -172,7 +172,7 @@ bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
     }
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    const QImage image = GrabWindowImage(window);
+    const QImage image = hooks.grab ? hooks.grab(window) : GrabWindowImage(window);
     const bool printed = !image.isNull() && PrintImage(image, *printer, hooks.documentName);
 
     if (hooks.clearPrintTime) {

@@ -53,14 +53,17 @@ struct WindowPrintHooks {
     // A QLabel shows that line end as a second, empty line; a one-line pane drops it.
     std::function<void(const QString& text)> showPrintTime;
     std::function<void()> clearPrintTime;
-    // Brings the window's contents up to date just before the grab.
+    // Brings the window's contents up to date before the print time is shown and the window
+    // grabbed (a refresh after the time would overwrite it).
     std::function<void()> refresh;
     std::function<QDateTime()> now;
+    // Takes the window's picture. Default: GrabWindowImage.
+    std::function<QImage(QWidget* window)> grab;
     QString documentName = kWindowPrintDocumentName;
 };
 
 // The whole print of a window: choose the printer (cancel: nothing changes, no hook runs),
-// widen a narrow window, show the print time, refresh, grab, print one page, clear the time
+// widen a narrow window, refresh, show the print time, grab, print one page, clear the time
 // and narrow the window again when it was widened. The window is put back as it was whether
 // or not the page could be printed. True when the page was handed to the printer.
 bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks);

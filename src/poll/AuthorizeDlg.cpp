@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "mainwin/DialogButtonRow.h"
-#include "mainwin/TimedMessageDlg.h"
+#include "widgets/DialogButtonRow.h"
+#include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
 

@@ -1,12 +1,14 @@
 #include "poll/AuthorizedCommand.h"
 
 #include <QEventLoop>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 
 #include "link/CommandFrame.h"
-#include "mainwin/TimedMessageDlg.h"
 #include "poll/AuthorizeDlg.h"
+#include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
 
@@ -16,7 +18,44 @@ namespace {
 // sender goes on soon after the command is done.
 constexpr std::chrono::milliseconds kWaitLookPeriod{10};
 
+// User-interface thread only, as everything here.
+QPointer<QWidget>& LastSender() {
+    static QPointer<QWidget> sender;
+    return sender;
+}
+int waitingSenders = 0;
+
+// Marks a sender waiting on its command for as long as it lives.
+class CWaitingSender {
+  public:
+    CWaitingSender() { ++waitingSenders; }
+    ~CWaitingSender() { --waitingSenders; }
+    CWaitingSender(const CWaitingSender&) = delete;
+    CWaitingSender& operator=(const CWaitingSender&) = delete;
+};
+
 }  // namespace
+
+void NoteCommandSender(QWidget* sender) {
+    LastSender() = sender;
+}
+
+QWidget* CommandSenderOr(QWidget* fallback) {
+    QWidget* sender = LastSender();
+    return sender != nullptr && sender->isVisible() ? sender : fallback;
+}
+
+bool IsSenderWaiting() {
+    return waitingSenders > 0;
+}
+
+void ShowCommandWithdrawn(const std::string& code, QWidget* owner) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Unit Not Responding"),
+                    QStringLiteral("The command %1 was not sent: the unit did not answer.")
+                        .arg(QString::fromStdString(code)),
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
 
 bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
     using Clock = std::chrono::steady_clock;
@@ -60,10 +99,22 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
     // it now, so that a flag left set by an earlier command cannot make this one look accepted
     // when the thread has not come to it in time.
     mailbox.CommandAccepted = false;
+    const std::uint32_t withdrawnBefore = mailbox.WithdrawnCount();
     if (!mailbox.TrySend(command)) {
         return CommandOutcome::kBusy;
     }
-    const bool finished = WaitWhile([&mailbox] { return mailbox.IsPending(); }, wait.limit);
+    NoteCommandSender(parent);
+    bool finished = false;
+    {
+        // Held over the message too: the notification of the withdrawal may come while it shows.
+        const CWaitingSender waiting;
+        const auto withdrawn = [&] { return mailbox.WithdrawnCount() != withdrawnBefore; };
+        finished = WaitWhile([&] { return mailbox.IsPending() && !withdrawn(); }, wait.limit);
+        if (withdrawn()) {
+            ShowCommandWithdrawn(command.code, parent);
+            return CommandOutcome::kWithdrawn;
+        }
+    }
     if (!finished && wait.untilDone) {
         ShowNotification(
             QStringLiteral(

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "link/UnitState.h"
 #include "poll/CommandMailbox.h"
@@ -41,12 +42,24 @@ enum class CommandOutcome {
     kCancelled,    // the password prompt was cancelled; nothing sent
     kRefused,      // security is on and the command was not accepted (refused, or unfinished)
     kNotFinished,  // waiting until done: the thread did not finish within the limit
+    kWithdrawn,    // the thread gave the command up unsent (the unit did not answer); told
     kDone,
 };
 
 // Runs the event loop, without user input, while busy() is true and the limit has not passed.
 // True when busy() became false.
 bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit);
+
+// The window that handed the mailbox its last command, for telling the user when that command
+// is withdrawn unsent. Senders note themselves as they send.
+void NoteCommandSender(QWidget* sender);
+// The last sender while it is shown, else fallback.
+QWidget* CommandSenderOr(QWidget* fallback);
+// True while SendCheckedCommand waits on a command: it tells of a withdrawal itself.
+bool IsSenderWaiting();
+// Tells the user that the command code was withdrawn unsent: a message titled "Unit Not
+// Responding" owned by owner.
+void ShowCommandWithdrawn(const std::string& code, QWidget* owner);
 
 // The parameter of a protected command: the Factory access option for a ChronoBeam (model 401)
 // without asking; when the unit's security is on, the password entered in a CAuthorize prompt
@@ -55,11 +68,13 @@ std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& sha
                                                        const CUnitState& unit, QWidget* parent);
 
 // Sends command with the parameter it carries and checks the outcome. kBusy when the mailbox is
-// pending. Otherwise the command is queued and the thread given wait.limit to finish it. With
-// wait.untilDone, an unfinished command is reported in a timed message titled
-// notificationTitle and gives kNotFinished. Then, when the unit's security is on and the command
-// was not accepted, "Password not Accepted" is shown with notificationTitle: kRefused. Otherwise
-// the Command accepted flag is cleared: kDone. Messages are owned by parent.
+// pending. Otherwise the command is queued and the thread given wait.limit to finish it. A
+// command the thread withdraws unsent meanwhile ends the wait at once: the user is told
+// (ShowCommandWithdrawn) and the result is kWithdrawn. With wait.untilDone, an unfinished
+// command is reported in a timed message titled notificationTitle and gives kNotFinished. Then,
+// when the unit's security is on and the command was not accepted, "Password not Accepted" is shown
+// with notificationTitle: kRefused. Otherwise the Command accepted flag is cleared: kDone. Messages
+// are owned by parent.
 CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
                                   const QString& notificationTitle, QWidget* parent,
                                   CommandWait wait = kBriefCommandWait);

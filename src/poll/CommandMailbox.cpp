@@ -53,8 +53,9 @@ bool CCommandMailbox::WithdrawIfOlderThan(std::chrono::steady_clock::duration li
         std::lock_guard lock(withdrawnMutex_);
         lastWithdrawnCode_ = command_.code;
     }
-    state_.store(kFree, std::memory_order_release);
+    // Counted before the mailbox is freed: a sender that sees it free sees the count too.
     withdrawnCount_.fetch_add(1, std::memory_order_acq_rel);
+    state_.store(kFree, std::memory_order_release);
     return true;
 }
 

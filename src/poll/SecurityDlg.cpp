@@ -13,12 +13,9 @@
 #include <string>
 #include <utility>
 
-#include "app/Corvane3App.h"
-#include "mainwin/DialogButtonRow.h"
-#include "mainwin/MainMenus.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/TimedMessageDlg.h"
 #include "poll/AuthorizeDlg.h"
+#include "widgets/DialogButtonRow.h"
+#include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
 
@@ -218,19 +215,9 @@ void CSecurity::SendPasswordCommand(const MailboxCommand& command) {
             break;
         case CommandOutcome::kCancelled:
         case CommandOutcome::kNotFinished:
-            break;  // no prompt, and the wait is not until done
+        case CommandOutcome::kWithdrawn:  // already told
+            break;                        // no prompt, and the wait is not until done
     }
-}
-
-void InstallSecurity(CMainStatusDlg& window, Corvane3App& app) {
-    window.SetCommandHandler(kCmdSecurity, [&window, &app] {
-        app.polling.SetRequest(Request::kSecurityCheck);
-        CSecurity dialog(app.polling, &window);
-        if (dialog.exec() == QDialog::Accepted) {
-            ShowNotification(QStringLiteral("Security Modified"),
-                             QStringLiteral("Security Settings"), &window);
-        }
-    });
 }
 
 }  // namespace corvane3

@@ -18,9 +18,6 @@ class QPushButton;
 
 namespace corvane3 {
 
-class CMainStatusDlg;
-class Corvane3App;
-
 // What the password commands' replies are read up to.
 inline constexpr std::int32_t kSecurityReplyLimit = 64;
 
@@ -61,9 +58,5 @@ class CSecurity : public QDialog {
     QCheckBox* disable_ = nullptr;
     QPushButton* apply_ = nullptr;
 };
-
-// Installs the main window's Security command: it requests a security check, runs a new
-// CSecurity and, when it ends with Apply, shows "Security Modified".
-void InstallSecurity(CMainStatusDlg& window, Corvane3App& app);
 
 }  // namespace corvane3

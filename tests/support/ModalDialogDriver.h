@@ -1,12 +1,13 @@
 #pragma once
 // Plays the user's part for modal dialogs that code under test opens with exec(): each dialog
 // that comes on top is recorded and handed to the test's handler once its event loop runs.
-// Timed messages are recorded with their text and closed at once, so a test does not sit out
-// their two seconds.
+// Timed messages and message boxes are recorded with their title and text and closed at once,
+// so a test does not sit out their two seconds.
 
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
@@ -14,7 +15,7 @@
 #include <ostream>
 #include <vector>
 
-#include "mainwin/TimedMessageDlg.h"
+#include "widgets/TimedMessageDlg.h"
 
 namespace corvane3::testing {
 
@@ -35,7 +36,7 @@ class ModalDialogDriver {
         timer_.start(kLookPeriodMs);
     }
 
-    // Timed messages in the order they came.
+    // Timed messages and message boxes in the order they came.
     const std::vector<Message>& Messages() const { return messages_; }
     // How many other dialogs were handed to the handler.
     int Dialogs() const { return dialogs_; }
@@ -50,10 +51,12 @@ class ModalDialogDriver {
             return;
         }
         handled_.emplace_back(dialog);
-        const bool timed = qobject_cast<CTimedMessageDlg*>(dialog) != nullptr;
+        const auto* box = qobject_cast<QMessageBox*>(dialog);
+        const bool timed = box != nullptr || qobject_cast<CTimedMessageDlg*>(dialog) != nullptr;
         if (timed) {
             messages_.push_back(
-                {dialog->windowTitle(), dialog->findChild<QLabel*>("message")->text()});
+                {dialog->windowTitle(),
+                 box != nullptr ? box->text() : dialog->findChild<QLabel*>("message")->text()});
         } else {
             ++dialogs_;
         }

@@ -1,11 +1,14 @@
 #pragma once
 // Widget tests: one QApplication for the whole test program, made before the first test and
 // destroyed after the last (Qt allows only one per process, and its destruction releases the
-// font and platform resources that would otherwise show as leaks).
+// font and platform resources that would otherwise show as leaks); and a wait on the event loop
+// for tests that wait on the polling thread.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <functional>
 #include <memory>
 
 namespace corvane3::testing {
@@ -30,5 +33,15 @@ inline ::testing::Environment* const kWidgetTestEnvironment =
 
 // Base of widget test fixtures; the application exists while any of them runs.
 class WidgetTest : public ::testing::Test {};
+
+// Processes events until done() or the time-out; returns done().
+inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return done();
+}
 
 }  // namespace corvane3::testing

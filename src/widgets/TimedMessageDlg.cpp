@@ -1,4 +1,4 @@
-#include "mainwin/TimedMessageDlg.h"
+#include "widgets/TimedMessageDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "mainwin/DialogButtonRow.h"
+#include "widgets/DialogButtonRow.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
