@@ -102,12 +102,15 @@ bool CheckPort(const CSerialPort& port, std::ostream& err) {
 
 std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
                                                        Clock::time_point now) {
+    const bool again = line == latest_;
     latest_ = line;
     const auto [entry, isNew] = seen_.try_emplace(line, Seen{now, 0});
-    if (isNew) {
-        return line;
-    }
     Seen& seen = entry->second;
+    if (isNew) {
+        // Forgotten, but the same line straight again is still no news.
+        seen.repeats = again ? 1 : 0;
+        return again ? std::nullopt : std::optional(line);
+    }
     ++seen.repeats;
     if (now - seen.printedAt < kRepeatPeriod) {
         return std::nullopt;
@@ -115,17 +118,6 @@ std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
     const std::string text = line + " (repeated " + std::to_string(seen.repeats) + " times)";
     seen = Seen{now, 0};
     return text;
-}
-
-void CRepeatedLineFilter::Forget() {
-    const auto latest = seen_.find(latest_);
-    if (latest == seen_.end()) {
-        seen_.clear();
-        return;
-    }
-    const Seen kept = latest->second;
-    seen_.clear();
-    seen_.emplace(latest_, kept);
 }
 
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {

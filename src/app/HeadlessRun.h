@@ -52,9 +52,9 @@ class CRepeatedLineFilter {
 
     // The text to print for line arriving at now, or nothing when it is held back.
     std::optional<std::string> Filter(const std::string& line, Clock::time_point now);
-    // Makes every line but the latest news again; called when a status record arrives, so the
-    // lines of a working link are printed as they come.
-    void Forget();
+    // Makes every line news again (but for the latest line coming straight again); called when
+    // a status record arrives, so the lines of a working link are printed as they come.
+    void Forget() { seen_.clear(); }
 
   private:
     struct Seen {
@@ -62,7 +62,7 @@ class CRepeatedLineFilter {
         int repeats = 0;  // arrivals since it was last printed
     };
     std::map<std::string, Seen> seen_;
-    std::string latest_;
+    std::string latest_;  // consecutive equal lines are never news
 };
 
 }  // namespace corvane3

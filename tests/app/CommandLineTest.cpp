@@ -46,9 +46,13 @@ TEST(CommandLineTest, HeadlessRunRepeatsAStatusLineOnceAMinuteWithItsCount) {
         {60, "RS232 open failed", "RS232 open failed (repeated 3 times)"},
         {61, "RS232 Reset", "RS232 Reset (repeated 2 times)"},
         {61, "RS232 Reset", ""},
-        {62, "", ""},  // the link works: its lines are news again, but for the unchanged latest
+        {62, "",
+         ""},  // the link works: its lines are news again, but for the latest straight again
         {62, "RS232 Reset", ""},
-        {62, "RS232 open failed", "RS232 open failed"},
+        {62, "Ready", "Ready"},
+        {63, "", ""},
+        {63, "Ready: 2", "Ready: 2"},
+        {64, "Ready", "Ready"},
     };
     CRepeatedLineFilter filter;
     for (const Step& step : steps) {
