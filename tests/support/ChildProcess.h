@@ -1,7 +1,6 @@
 #pragma once
 // Runs a program of the project as a user would, for end-to-end tests.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,17 +30,12 @@ inline std::vector<std::string> WithProgram(std::string program,
 // killed if still running at the end.
 class ChildProcess {
   public:
-    // arguments[0] is the program's path. A non-empty environment ("NAME=value" each) replaces
-    // the test's own.
-    explicit ChildProcess(std::vector<std::string> arguments,
-                          std::vector<std::string> environment = {}) {
-        std::vector<char*> argv, envp;
+    // arguments[0] is the program's path.
+    explicit ChildProcess(std::vector<std::string> arguments) {
+        std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
-        for (std::string& variable : environment)
-            envp.push_back(variable.data());
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
         int out[2];
         if (::pipe(out) != 0)
             return;
@@ -51,8 +45,7 @@ class ChildProcess {
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, stderr_, STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(),
-                          environment.empty() ? environ : envp.data()) != 0)
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
