@@ -216,9 +216,7 @@ int main(int argc, char* argv[]) {
     }
     const bool headless = parser.isSet(headlessOption);
     if (headless && parser.isSet(screenshotOption)) {
-        std::fprintf(stderr,
-                     "corvane3: --screenshot needs the window; it cannot go with "
-                     "--headless\n");
+        std::fprintf(stderr, "corvane3: --screenshot needs the window, not --headless\n");
         return kExitBadOptions;
     }
     // Any of the help and version options' names, as given, means text only.
@@ -227,6 +225,7 @@ int main(int argc, char* argv[]) {
         return helpOption.names().contains(name) || versionOption.names().contains(name) ||
                name == QStringLiteral("help-all");
     });
+    // Every command that shows no window must keep the widget application out.
     const bool windows = !headless && !textOnly;
     std::unique_ptr<QCoreApplication> application;
     if (windows) {
