@@ -83,6 +83,7 @@ class ChildProcess {
     }
 
   private:
+    // Up to the byte end (-1: none) or the end of output, within the bound.
     std::string Read(int boundMs, int end) {
         using namespace std::chrono;
         const auto deadline = steady_clock::now() + milliseconds(boundMs);
@@ -90,8 +91,8 @@ class ChildProcess {
         char c = 0;
         pollfd pfd{stdout_, POLLIN, 0};
         // A negative time would make poll wait for ever.
-        for (long left = boundMs;
-             left >= 0 && ::poll(&pfd, 1, int(left)) > 0 && ::read(stdout_, &c, 1) == 1 && c != end;
+        for (long left = boundMs; left >= 0 && ::poll(&pfd, 1, int(left)) > 0 &&
+                                  ::read(stdout_, &c, 1) == 1 && (unsigned char)c != end;
              left = duration_cast<milliseconds>(deadline - steady_clock::now()).count())
             text += c;
         return text;
