@@ -115,7 +115,8 @@ std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
     if (now - seen.printedAt < kRepeatPeriod) {
         return std::nullopt;
     }
-    const std::string text = line + " (repeated " + std::to_string(seen.repeats) + " times)";
+    const std::string text = line + " (repeated " + std::to_string(seen.repeats) +
+                             (seen.repeats == 1 ? " time)" : " times)");
     seen = Seen{now, 0};
     return text;
 }

@@ -40,14 +40,13 @@ TEST(CommandLineTest, HeadlessRunRepeatsAStatusLineOnceAMinuteWithItsCount) {
     const Step steps[] = {
         {0, "RS232 Reset", "RS232 Reset"},
         {0, "RS232 open failed", "RS232 open failed"},
-        {1, "RS232 Reset", ""},
         {1, "RS232 open failed", ""},
         {59, "RS232 open failed", ""},
         {60, "RS232 open failed", "RS232 open failed (repeated 3 times)"},
-        {61, "RS232 Reset", "RS232 Reset (repeated 2 times)"},
+        {61, "RS232 Reset", "RS232 Reset (repeated 1 time)"},
         {61, "RS232 Reset", ""},
-        {62, "",
-         ""},  // the link works: its lines are news again, but for the latest straight again
+        // A record: the link works, its lines are news again but for the latest straight again.
+        {62, "", ""},
         {62, "RS232 Reset", ""},
         {62, "Ready", "Ready"},
         {63, "", ""},
