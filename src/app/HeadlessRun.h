@@ -1,7 +1,7 @@
 #pragma once
 // corvane3 --headless: the polling thread without any window. Prints every change of the Link
-// status text and one line per status record, and appends each record to the unit's telemetry
-// file when asked to.
+// status text (a line printed before at most once a minute) and one line per status record, and
+// appends each record to the unit's telemetry file when asked to.
 
 #include <atomic>
 #include <chrono>
