@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <iostream>
 #include <mutex>
 #include <optional>
 
+#include "link/SerialDevice.h"
 #include "poll/NotificationQueue.h"
 #include "poll/PollingThread.h"
 #include "telemetry/TelemetryPath.h"
@@ -82,7 +82,44 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
     }
     return true;
 }
+
+// False, with the reason on err, when the port is something that can never be a serial port.
+// A port that is missing or not yet usable is only mentioned: it may appear later.
+bool CheckPort(const CSerialPort& port, std::ostream& err) {
+    const std::string path = CSerialPort::DevicePathForName(port.Settings().name);
+    const std::string problem = SerialDeviceProblem(path);
+    if (problem == kNotASerialPort) {
+        err << "corvane3: RS232 open failed: " << path << ": " << problem << std::endl;
+        return false;
+    }
+    if (!problem.empty()) {
+        err << "corvane3: " << path << ": " << problem << "; trying again until it opens"
+            << std::endl;
+    }
+    return true;
+}
 }  // namespace
+
+std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
+                                                       Clock::time_point now) {
+    const bool again = line == latest_;
+    latest_ = line;
+    const auto [entry, isNew] = seen_.try_emplace(line, Seen{now, 0});
+    Seen& seen = entry->second;
+    if (isNew) {
+        // Forgotten, but the same line straight again is still no news.
+        seen.repeats = again ? 1 : 0;
+        return again ? std::nullopt : std::optional(line);
+    }
+    ++seen.repeats;
+    if (now - seen.printedAt < kRepeatPeriod) {
+        return std::nullopt;
+    }
+    const std::string text = line + " (repeated " + std::to_string(seen.repeats) +
+                             (seen.repeats == 1 ? " time)" : " times)");
+    seen = Seen{now, 0};
+    return text;
+}
 
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
     const D1Record& d1 = data.d1;
@@ -97,53 +134,65 @@ std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
 }
 
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
-                const std::atomic<bool>& interrupted) {
-    return RunHeadless(app, options, out, std::cerr, interrupted);
-}
-
-int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted) {
-    const bool record = !options.recordDirectory.empty() || app.settings.RecordDataFile;
-    if (record && !PrepareRecording(app.settings, options.recordDirectory, err)) {
-        return 1;
-    }
-    CStreamTelemetryUi telemetryUi(err);
-    CTelemetryRecorder recorder(telemetryUi);
-    int exitStatus = 0;
     if (!options.port.empty()) {
         SerialLineSettings line = app.serialPort.Settings();
         line.name = options.port;
         app.serialPort.SetSettings(line);
     }
+    if (!CheckPort(app.serialPort, err)) {
+        return kExitRefused;
+    }
+    const bool record = !options.recordDirectory.empty() || app.settings.RecordDataFile;
+    if (record && !PrepareRecording(app.settings, options.recordDirectory, err)) {
+        return kExitRefused;
+    }
+    CStreamTelemetryUi telemetryUi(err);
+    CTelemetryRecorder recorder(telemetryUi);
     if (options.intervalSeconds > 0) {
         app.settings.PollingInterval =
             std::clamp(options.intervalSeconds, kMinPollingInterval, kMaxPollingInterval);
     }
+    // Polling is what a headless run is for.
+    if (!app.settings.PollingEnabled) {
+        out << "PollingEnabled=false is ignored: a headless run always polls" << std::endl;
+        app.settings.PollingEnabled = true;
+    }
+    const std::chrono::seconds timeout(options.timeoutSeconds);
     CStatusCapturingSink queue(app.linkStatus);
     app.linkStatus.SetSink(&queue);
+    int exitStatus = kExitDone;
     int records = 0;
     {
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
                               app.settings, queue);
         thread.StartBackgroundThread();
-        std::string lastStatus;
-        while (exitStatus == 0 && !interrupted && (options.polls == 0 || records < options.polls)) {
+        CRepeatedLineFilter lines;
+        auto lastRecordAt = CRepeatedLineFilter::Clock::now();
+        while (exitStatus == kExitDone && !interrupted &&
+               (options.polls == 0 || records < options.polls)) {
             const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
+            const auto now = CRepeatedLineFilter::Clock::now();
             if (code == kNotifyLinkStatusChanged) {
-                const std::string status = queue.TakeLine();
-                if (status != lastStatus) {
-                    out << status << std::endl;
-                    lastStatus = status;
+                if (const auto text = lines.Filter(queue.TakeLine(), now)) {
+                    out << *text << std::endl;
                 }
             } else if (code == kNotifyStatusRecord) {
                 ++records;
+                lastRecordAt = now;
+                lines.Forget();
                 const UnitStateData data = app.unitState.Snapshot();
                 const std::int32_t model = app.unitState.InstrumentModel;
                 out << StatusRecordLine(data, model) << std::endl;
                 if (record && recorder.WriteTelemetryRecord(data, model, app.settings) !=
                                   TelemetryWriteResult::kWritten) {
-                    exitStatus = 1;
+                    exitStatus = kExitRefused;
                 }
+            }
+            if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
+                err << "corvane3: timed out: no status record for " << options.timeoutSeconds
+                    << " s" << std::endl;
+                exitStatus = kExitTimedOut;
             }
         }
         thread.StopBackgroundThread();

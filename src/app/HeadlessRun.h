@@ -1,9 +1,12 @@
 #pragma once
 // corvane3 --headless: the polling thread without any window. Prints every change of the Link
-// status text and one line per status record, and appends each record to the unit's telemetry
-// file when asked to.
+// status text (a line printed before at most once a minute) and one line per status record, and
+// appends each record to the unit's telemetry file when asked to.
 
 #include <atomic>
+#include <chrono>
+#include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -11,25 +14,55 @@
 
 namespace corvane3 {
 
+// Exit statuses of the program.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitRefused = 1;  // a file or the port was refused
+inline constexpr int kExitBadOptions = 2;
+inline constexpr int kExitTimedOut = 3;
+
 struct HeadlessOptions {
     std::string port;         // empty: the configured port
     int intervalSeconds = 0;  // 0: the configured interval
     int polls = 0;            // stop after this many status records; 0: run until interrupted
+    int timeoutSeconds = 0;   // give up after this long without a status record; 0: never
     // Record every status record in this directory, whatever the configuration says. When
     // empty, records are kept as the configuration's RecordDataFile and DatafileDirectory say.
     std::string recordDirectory;
 };
 
-// Runs until options.polls records have arrived or interrupted turns true. Returns the exit
-// status: 0 on a clean stop, 1 when a record could not be kept (the reason went to err; there is
-// no folder browser to ask for another directory, so the run ends).
+// Runs until options.polls records have arrived, interrupted turns true or no record came for
+// options.timeoutSeconds. Always polls, whatever PollingEnabled says. Returns the exit status:
+// kExitDone on a clean stop; kExitRefused when the port is not a terminal device or a record
+// could not be kept (the reason went to err; there is no folder browser to ask for another
+// directory, so the run ends); kExitTimedOut after the time-out (said on err). A port that does
+// not exist yet is not refused: a USB adapter may be plugged in later.
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted);
-// As above with errors on standard error.
-int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
-                const std::atomic<bool>& interrupted);
 
 // One short line describing a status record.
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model);
+
+// Keeps the output readable while the link goes round the same few status lines (a missing
+// port, a silent unit): a line already printed is held back, and printed again once a minute
+// at most, with how often it came in that time. Consecutive equal lines count as repeats.
+class CRepeatedLineFilter {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kRepeatPeriod{60};
+
+    // The text to print for line arriving at now, or nothing when it is held back.
+    std::optional<std::string> Filter(const std::string& line, Clock::time_point now);
+    // Makes every line news again (but for the latest line coming straight again); called when
+    // a status record arrives, so the lines of a working link are printed as they come.
+    void Forget() { seen_.clear(); }
+
+  private:
+    struct Seen {
+        Clock::time_point printedAt;
+        int repeats = 0;  // arrivals since it was last printed
+    };
+    std::map<std::string, Seen> seen_;
+    std::string latest_;  // consecutive equal lines are never news
+};
 
 }  // namespace corvane3

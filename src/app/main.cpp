@@ -4,11 +4,12 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "app/CommandLine.h"
@@ -26,18 +27,12 @@ namespace {
 std::atomic<bool> interrupted{false};
 // How often the window program looks for an interrupt.
 constexpr int kInterruptCheckMs = 200;
+// How long --screenshot waits for the first status record unless --timeout says otherwise. A
+// unit at the default 10 s interval shows its first record within a few seconds.
+constexpr int kDefaultScreenshotTimeout = 30;
 
 void OnInterrupt(int) {
     interrupted = true;
-}
-
-bool HasArgument(int argc, char* argv[], const char* wanted) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], wanted) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Shows the error of an unrecognised command-line file type, titled as the program's errors are.
@@ -48,45 +43,81 @@ void ShowUnrecognizedFileType(const CommandLineFile& file) {
     box.exec();
 }
 
-// A whole number from an option; false (with a message) when it is not one.
+// A whole number from an option within minimum..maximum; false (with a message) when it is not
+// one.
 bool OptionNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum,
-                  int& value) {
+                  int maximum, int& value) {
     if (!parser.isSet(option)) {
         return true;
     }
     bool ok = false;
     value = parser.value(option).toInt(&ok);
-    if (!ok || value < minimum) {
-        std::fprintf(stderr, "corvane3: --%s needs a whole number of at least %d, not \"%s\"\n",
-                     option.names().first().toUtf8().constData(), minimum,
-                     parser.value(option).toUtf8().constData());
+    if (!ok || value < minimum || value > maximum) {
+        const QByteArray name = option.names().first().toUtf8();
+        const QByteArray given = parser.value(option).toUtf8();
+        if (maximum == std::numeric_limits<int>::max()) {
+            std::fprintf(stderr, "corvane3: --%s needs a whole number of at least %d, not \"%s\"\n",
+                         name.constData(), minimum, given.constData());
+        } else {
+            std::fprintf(stderr, "corvane3: --%s needs a whole number from %d to %d, not \"%s\"\n",
+                         name.constData(), minimum, maximum, given.constData());
+        }
         return false;
     }
     return true;
 }
 
-// Saves a picture of the window once it shows its first status record.
+// Saves a picture of the window once it shows its first status record, then closes the window
+// as Exit does. When no record came within timeoutSeconds the window is closed all the same and
+// exitStatus says the run timed out.
 void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationSink& notifications,
-                                    const QString& path) {
-    auto* connection = new QMetaObject::Connection;
-    *connection = QObject::connect(&notifications, &CQueuedNotificationSink::Notified, &window,
-                                   [&window, path, connection](int code) {
-                                       if (code != kNotifyStatusRecord) {
-                                           return;
-                                       }
-                                       QObject::disconnect(*connection);
-                                       delete connection;
-                                       if (window.grab().save(path)) {
-                                           std::printf("corvane3: screenshot saved to %s\n",
-                                                       path.toLocal8Bit().constData());
-                                           std::fflush(stdout);
-                                       }
-                                   });
+                                    const QString& path, int timeoutSeconds, int& exitStatus) {
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(
+        &notifications, &CQueuedNotificationSink::Notified, &window,
+        [&window, &exitStatus, path, connection](int code) {
+            if (code != kNotifyStatusRecord) {
+                return;
+            }
+            QObject::disconnect(*connection);
+            if (window.grab().save(path)) {
+                std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
+                std::fflush(stdout);
+            } else {
+                std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
+                             path.toLocal8Bit().constData());
+                exitStatus = kExitRefused;
+            }
+            window.accept();
+        });
+    QTimer::singleShot(std::chrono::seconds(timeoutSeconds), &window,
+                       [&window, &exitStatus, timeoutSeconds] {
+                           if (!window.isVisible() || exitStatus != kExitDone) {
+                               return;
+                           }
+                           std::fprintf(stderr,
+                                        "corvane3: timed out: the window showed no status record "
+                                        "within %d s; no screenshot was saved\n",
+                                        timeoutSeconds);
+                           exitStatus = kExitTimedOut;
+                           window.accept();
+                       });
 }
 
-int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString& screenshot) {
+// A configuration problem, said in a message box as well as on standard error. A run that only
+// takes a screenshot has nobody to close the box, so it is told on standard error alone.
+void ShowConfigurationMessage(const std::string& text, bool interactive) {
+    if (interactive) {
+        QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(text));
+    }
+}
+
+int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString& screenshot,
+                   int screenshotTimeout) {
+    int exitStatus = kExitDone;
+    const bool interactive = screenshot.isEmpty();
     for (const std::string& message : app.StartupMessages()) {
-        QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(message));
+        ShowConfigurationMessage(message, interactive);
     }
     switch (file.kind) {
         case CommandLineFileKind::kUnrecognized:
@@ -105,7 +136,8 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
             if (!screenshot.isEmpty()) {
-                SaveScreenshotAfterFirstRecord(window, notifications, screenshot);
+                SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
+                                               exitStatus);
             }
             window.exec();
             // The thread is stopped and joined before the records it uses go away.
@@ -117,30 +149,23 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
     std::string error;
     if (!app.SaveConfiguration(error)) {
         std::fprintf(stderr, "corvane3: %s\n", error.c_str());
-        QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(error));
-        return 1;
+        ShowConfigurationMessage(error, interactive);
+        return kExitRefused;
     }
-    return 0;
+    return exitStatus;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const bool headless = HasArgument(argc, argv, "--headless");
-    std::unique_ptr<QCoreApplication> application;
-    if (headless) {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    } else {
-        application = std::make_unique<QApplication>(argc, argv);
-    }
     QCoreApplication::setApplicationName(QStringLiteral("Corvane3"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE3_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption configOption(QStringLiteral("config"),
                                           QStringLiteral("Use the configuration file <path>."),
                                           QStringLiteral("path"));
@@ -151,11 +176,21 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("Headless: the serial port <path>."),
                                         QStringLiteral("path"));
     const QCommandLineOption intervalOption(
-        QStringLiteral("interval"), QStringLiteral("Headless: poll every <seconds> (2 or more)."),
+        QStringLiteral("interval"),
+        QStringLiteral("Headless: poll every <seconds> (%1 to %2).")
+            .arg(kMinPollingInterval)
+            .arg(kMaxPollingInterval),
         QStringLiteral("seconds"));
     const QCommandLineOption pollsOption(QStringLiteral("polls"),
                                          QStringLiteral("Headless: stop after <n> status records."),
                                          QStringLiteral("n"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("Give up with exit status %1 when no status record came for <seconds>: "
+                       "headless (default: never) or with --screenshot (default: %2).")
+            .arg(kExitTimedOut)
+            .arg(kDefaultScreenshotTimeout),
+        QStringLiteral("seconds"));
     const QCommandLineOption recordOption(
         QStringLiteral("record"),
         QStringLiteral("Headless: record every status record in <dir>, whatever the "
@@ -163,37 +198,75 @@ int main(int argc, char* argv[]) {
         QStringLiteral("dir"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the main window to <file> once it shows a record."),
+        QStringLiteral("Save a picture of the main window to <file> once it shows a record, "
+                       "then exit as Exit does."),
         QStringLiteral("file"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
-                       recordOption, screenshotOption});
+                       timeoutOption, recordOption, screenshotOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
-    parser.process(*application);
+
+    // The options are read before any application object exists: only a window needs the
+    // window system, so nothing else may fail for want of a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    HeadlessOptions headlessOptions;
+    int timeout = 0;
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "corvane3: %s\nTry 'corvane3 --help' for the options.\n",
+                     parser.errorText().toLocal8Bit().constData());
+        return kExitBadOptions;
+    }
+    constexpr int kNoMaximum = std::numeric_limits<int>::max();
+    if (!OptionNumber(parser, intervalOption, kMinPollingInterval, kMaxPollingInterval,
+                      headlessOptions.intervalSeconds) ||
+        !OptionNumber(parser, pollsOption, 1, kNoMaximum, headlessOptions.polls) ||
+        !OptionNumber(parser, timeoutOption, 1, kNoMaximum, timeout)) {
+        return kExitBadOptions;
+    }
+    const bool headless = parser.isSet(headlessOption);
+    if (headless && parser.isSet(screenshotOption)) {
+        std::fprintf(stderr, "corvane3: --screenshot needs the window, not --headless\n");
+        return kExitBadOptions;
+    }
+    // Any of the help and version options' names, as given, means text only.
+    const QStringList given = parser.optionNames();
+    const bool textOnly = std::any_of(given.begin(), given.end(), [&](const QString& name) {
+        return helpOption.names().contains(name) || versionOption.names().contains(name) ||
+               name == QStringLiteral("help-all");
+    });
+    // Every command that shows no window must keep the widget application out.
+    const bool windows = !headless && !textOnly;
+    std::unique_ptr<QCoreApplication> application;
+    if (windows) {
+        application = std::make_unique<QApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    // --help and --version print their text and end here.
+    parser.process(arguments);
 
     Corvane3App app;
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                           parser.value(configOption).toStdString());
     app.LoadConfiguration();
 
+    // A closed terminal or a service manager's stop ends the run as Ctrl-C does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, OnInterrupt);
+    }
     if (headless) {
-        HeadlessOptions options;
-        options.port = parser.value(portOption).toStdString();
-        options.recordDirectory = parser.value(recordOption).toStdString();
-        if (!OptionNumber(parser, intervalOption, 1, options.intervalSeconds) ||
-            !OptionNumber(parser, pollsOption, 1, options.polls)) {
-            return 2;
-        }
-        std::signal(SIGINT, OnInterrupt);
-        std::signal(SIGTERM, OnInterrupt);
+        headlessOptions.port = parser.value(portOption).toStdString();
+        headlessOptions.recordDirectory = parser.value(recordOption).toStdString();
+        headlessOptions.timeoutSeconds = timeout;
         // The configuration is only read here: a headless run never changes it.
-        return RunHeadless(app, options, std::cout, interrupted);
+        return RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted);
     }
 
-    // Ctrl-C or a termination request closes the windows, so the configuration is still saved.
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // An interrupt closes the windows, so the configuration is still saved.
     QTimer interruptWatch;
     QObject::connect(&interruptWatch, &QTimer::timeout, [] {
         if (interrupted) {
@@ -206,5 +279,5 @@ int main(int argc, char* argv[]) {
     return RunWithWindows(
         app,
         ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString()),
-        parser.value(screenshotOption));
+        parser.value(screenshotOption), timeout > 0 ? timeout : kDefaultScreenshotTimeout);
 }

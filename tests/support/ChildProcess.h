@@ -1,13 +1,14 @@
 #pragma once
 // Runs a program of the project as a user would, for end-to-end tests.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,18 @@ extern char** environ;
 
 namespace corvane3::testing {
 
-// Standard output and the end of a program are waited for this long at most.
+// A line of output and the end of a program are waited for this long at most; all of the output
+// three times as long.
 inline constexpr int kGenerousMs = 10000;
 
-inline std::vector<std::string> WithProgram(std::string program, std::vector<std::string> arguments) {
+inline std::vector<std::string> WithProgram(std::string program,
+                                            std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), std::move(program));
     return arguments;
 }
 
-// A program run with its standard output on a pipe; killed if still running at the end.
+// A program run with its standard output on a pipe and its standard error kept for Err();
+// killed if still running at the end.
 class ChildProcess {
   public:
     // arguments[0] is the program's path.
@@ -35,13 +39,14 @@ class ChildProcess {
         int out[2];
         if (::pipe(out) != 0)
             return;
+        stderr_ = ::memfd_create("stderr", MFD_CLOEXEC);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, stderr_, STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
-        }
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         stdout_ = out[0];
@@ -51,42 +56,51 @@ class ChildProcess {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (stdout_ >= 0)
-            ::close(stdout_);
+        ::close(stdout_);
+        ::close(stderr_);
     }
     // Standard output up to the first LF (or end of output), waiting up to the bound.
-    std::string ReadLine() {
-        std::string line;
-        char c = 0;
-        pollfd pfd{stdout_, POLLIN, 0};
-        while (::poll(&pfd, 1, kGenerousMs) > 0 && ::read(stdout_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        return line;
-    }
-    // Standard output up to its end.
-    std::string ReadAll() {
-        std::string text;
-        char block[4096];
-        pollfd pfd{stdout_, POLLIN, 0};
-        ssize_t n = 0;
-        while (::poll(&pfd, 1, kGenerousMs) > 0 && (n = ::read(stdout_, block, sizeof block)) > 0) {
-            text.append(block, static_cast<std::size_t>(n));
-        }
-        return text;
+    std::string ReadLine() { return Read(kGenerousMs, '\n'); }
+    // Standard output up to its end, or as much as came within the bound.
+    std::string ReadAll() { return Read(3 * kGenerousMs, -1); }
+    // Everything written to standard error so far.
+    std::string Err() const {
+        std::string text(std::size_t(::lseek(stderr_, 0, SEEK_END)), '\0');
+        const ssize_t n = ::pread(stderr_, text.data(), text.size(), 0);
+        return text.substr(0, n > 0 ? std::size_t(n) : 0);
     }
     void Signal(int signal) { ::kill(pid_, signal); }
-    // Exit status, or -1 when it did not exit normally.
+    // Exit status, or -1 when it did not exit normally or still runs after the bound.
     int Wait() {
-        int status = 0;
-        const pid_t pid = ::waitpid(pid_, &status, 0);
+        int status = -1;
+        for (int waited = 0; ::waitpid(pid_, &status, WNOHANG) == 0; waited += 20) {
+            if (waited > kGenerousMs)
+                return -1;
+            ::usleep(20000);
+        }
         pid_ = -1;
-        return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
   private:
+    // Up to the byte end (-1: none) or the end of output, within the bound.
+    std::string Read(int boundMs, int end) {
+        using namespace std::chrono;
+        const auto deadline = steady_clock::now() + milliseconds(boundMs);
+        std::string text;
+        char c = 0;
+        pollfd pfd{stdout_, POLLIN, 0};
+        // A negative time would make poll wait for ever.
+        for (long left = boundMs; left >= 0 && ::poll(&pfd, 1, int(left)) > 0 &&
+                                  ::read(stdout_, &c, 1) == 1 && (unsigned char)c != end;
+             left = duration_cast<milliseconds>(deadline - steady_clock::now()).count())
+            text += c;
+        return text;
+    }
+
     pid_t pid_ = -1;
     int stdout_ = -1;
+    int stderr_ = -1;
 };
 
 }  // namespace corvane3::testing

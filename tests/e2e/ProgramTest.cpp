@@ -1,0 +1,147 @@
+// corvane3 run as a user runs it: command lines that end by themselves, and runs against
+// corvane3-sim, both as programs.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim/TrafficLog.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace corvane3::testing {
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> fields;
+    std::stringstream stream(text);
+    for (std::string field; std::getline(stream, field, separator);) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
+    TempDir dir;
+    const std::string missing = (dir.Path() / "ttyUSB9").string();
+    const std::string fifo = (dir.Path() / "fifo").string();
+    const std::string config = (dir.Path() / "Corvane3.ini").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string shot = (dir.Path() / "shot.png").string();
+    const std::string interval = "--interval needs a whole number from 2 to 100000, not \"";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out, err, ini = "";
+        bool hangUp = false;  // SIGHUP after the first line
+        bool window = false;  // offscreen, not without a display; the configuration is saved
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "--timeout <seconds>", ""},
+        {{"--version"}, 0, "Corvane3 ", ""},
+        {{"--no-such-option"}, 2, "", "Unknown option 'no-such-option'"},
+        {{"--headless", "--interval", "1"}, 2, "", interval + "1\""},
+        {{"--headless", "--interval", "0"}, 2, "", interval + "0\""},
+        {{"--headless", "--port", "/dev/null"},
+         1,
+         "",
+         "RS232 open failed: /dev/null: not a serial"},
+        {{"--headless", "--port", fifo}, 1, "", fifo + ": not a serial port"},
+        // A port not plugged in yet is waited for, its lines not repeated, until the time-out.
+        {{"--headless", "--timeout", "2"}, 3, "RS232 open failed\n", "no status record for 2 s"},
+        {{"--headless"}, 0, "", "No such file or directory", "", true},
+        {{"--headless", "--record", missing}, 1, "", "Unable to save to directory:\n" + missing},
+        {{"--headless"}, 1, "", "Output data directory not set.", "[Main]\nRecordDataFile=true\n"},
+        {{"--headless", "--record", dir.Path().string() + ";x"}, 1, "", "';'"},
+        {{"--screenshot", shot, "--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back() + " " + c.ini);
+        std::ofstream(config) << "[COM]\nPortName=" << missing << "\n" << c.ini;
+        std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--config", config};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        // Without a display a program that wants the window system aborts.
+        ::setenv("QT_QPA_PLATFORM", c.window ? "offscreen" : "xcb", 1);
+        ChildProcess program(arguments);
+        if (c.hangUp && !program.ReadLine().empty()) {
+            program.Signal(SIGHUP);
+        }
+        const std::string out = program.ReadAll();
+        EXPECT_EQ(program.Wait(), c.status) << out << program.Err();
+        EXPECT_NE(out.find(c.out), std::string::npos) << out;
+        EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
+        EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40) << out;
+        EXPECT_EQ(Slurp(config).find("[Plot]") != std::string::npos, c.window) << "saved";
+    }
+}
+
+TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    const std::filesystem::path records = dir.Path() / "records";
+    const std::filesystem::path config = dir.Path() / "Corvane3.ini";
+    std::filesystem::create_directory(records);
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link, "--log",
+                      (dir.Path() / "sim.log").string()});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const std::string ini = "[Main]\nPollingEnabled=false\n[COM]\nPortName=" + link + "\n";
+    std::ofstream(config) << ini;
+
+    // Headless polls even when the configuration says not to, says so first, never saves.
+    ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config", config.string(),
+                           "--interval", "2", "--record", records.string(), "--polls", "3"});
+    const std::string output = headless.ReadAll();
+    ASSERT_EQ(headless.Wait(), 0) << output;
+    EXPECT_TRUE(output.starts_with("PollingEnabled=false is ignored")) << output;
+    EXPECT_EQ(Slurp(config), ini);
+
+    // Each record line holds what the unit sent (the simulator's transcript).
+    std::vector<std::string> sent;
+    for (const std::string& line : Split(Slurp(dir.Path() / "sim.log"), '\n')) {
+        const auto entry = sim::ParseTrafficLine(line);
+        if (entry && entry->direction == sim::TrafficDirection::kSent &&
+            entry->bytes.starts_with("\002D*1 ") && entry->bytes.size() == 250) {
+            sent.push_back(entry->bytes);
+        }
+    }
+    const std::vector<std::string> lines = Split(Slurp(records / "Unit1234.csd"), '\n');
+    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(sent.size(), 3u);
+    // Column and where the D*1 record holds it: CRamErr, CLevel, FreqTune, TChassis.
+    const int columns[][3] = {{11, 86, 4}, {13, 120, 4}, {32, 61, 7}, {24, 175, 5}};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_TRUE(lines[i].ends_with("\r")) << "lines end with CR LF";
+        const std::vector<std::string> fields = Split(lines[i], ',');
+        ASSERT_EQ(fields.size(), 51u) << lines[i];
+        EXPECT_EQ(fields[1] + fields[2], i == 0 ? " ID UnitType" : "1234 403");
+        for (std::size_t c = 0; i > 0 && c < std::size(columns); ++c) {
+            const auto [column, at, width] = columns[c];
+            EXPECT_NEAR(std::stod(fields[column]), std::stod(sent[i - 1].substr(at, width)), 5e-4);
+        }
+    }
+
+    // The window's picture is saved once it shows a record; the program then exits as Exit
+    // does, saving the configuration.
+    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    const std::string shot = (dir.Path() / "shot.png").string();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess window({CORVANE3_PROGRAM, "--config", config.string(), "--screenshot", shot});
+    EXPECT_NE(window.ReadAll().find("screenshot saved"), std::string::npos);
+    EXPECT_EQ(window.Wait(), 0);
+    EXPECT_GT(std::filesystem::file_size(shot), 0u);
+    EXPECT_NE(Slurp(config).find("[Plot]"), std::string::npos);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+}  // namespace
+}  // namespace corvane3::testing
