@@ -45,13 +45,13 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
     EXPECT_EQ(byColumns.modelCode, c.model);
     // The whole-text scan stops at the first field out of place; the last one must match too.
     ASSERT_TRUE(ParseIdentity(d2Reply, byScan));
-    EXPECT_EQ(std::tie(byScan.serialNumber, byScan.days, byScan.seconds, byScan.offsetMinus15,
-                       byScan.offsetPlus75, byScan.pi, byScan.nomZRabi, byScan.sweepCapability,
-                       byScan.text, byScan.modelCode),
-              std::tie(byColumns.serialNumber, byColumns.days, byColumns.seconds,
-                       byColumns.offsetMinus15, byColumns.offsetPlus75, byColumns.pi,
-                       byColumns.nomZRabi, byColumns.sweepCapability, byColumns.text,
-                       byColumns.modelCode));
+    EXPECT_EQ(
+        std::tie(byScan.serialNumber, byScan.days, byScan.seconds, byScan.offsetMinus15,
+                 byScan.offsetPlus75, byScan.pi, byScan.nomZRabi, byScan.sweepCapability,
+                 byScan.text, byScan.modelCode),
+        std::tie(byColumns.serialNumber, byColumns.days, byColumns.seconds, byColumns.offsetMinus15,
+                 byColumns.offsetPlus75, byColumns.pi, byColumns.nomZRabi,
+                 byColumns.sweepCapability, byColumns.text, byColumns.modelCode));
     EXPECT_FLOAT_EQ(byScan.ddsFrequencyMHz, byColumns.ddsFrequencyMHz);
     EXPECT_FLOAT_EQ(byScan.value18, byColumns.value18);
     EXPECT_GT(byScan.value18, 0.0f);
@@ -66,8 +66,9 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
                   std::make_tuple(4321L, std::string("B12"), 0, 0))
             << d5Reply;
     } else {
-        EXPECT_EQ(d5Reply.substr(0, 12), "\x02"
-                                         "D*5 00000 ?");
+        EXPECT_EQ(d5Reply.substr(0, 12),
+                  "\x02"
+                  "D*5 00000 ?");
     }
 
     if (c.hasDcc) {
@@ -102,10 +103,10 @@ TEST(StatusRecordBuilder, ValuesAtTheEdgesOfTheirColumnsReadBackUnchanged) {
     v.deviation = -999;
     D1Record d1;
     ParseD1Record(sim::BuildD1Record(v), d1);
-    EXPECT_EQ(std::tie(d1.serialNumber, d1.days, d1.hours, d1.freqTune, d1.cRabErr, d1.dcLevel,
-                       d1.alarm1, d1.alarm2, d1.alarm5, d1.iip, d1.stdDev),
-              std::make_tuple(99999u, 999u, 23u, -999999, -9999, -1234, 0xF1u, 0x26u, 0x80u, 999,
-                              -999));
+    EXPECT_EQ(
+        std::tie(d1.serialNumber, d1.days, d1.hours, d1.freqTune, d1.cRabErr, d1.dcLevel, d1.alarm1,
+                 d1.alarm2, d1.alarm5, d1.iip, d1.stdDev),
+        std::make_tuple(99999u, 999u, 23u, -999999, -9999, -1234, 0xF1u, 0x26u, 0x80u, 999, -999));
     EXPECT_NEAR(d1.pos21V, -21.37, 0.005);
     EXPECT_NEAR(d1.neg15V, -15.0, 0.005);
 
