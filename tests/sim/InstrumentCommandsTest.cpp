@@ -1,6 +1,5 @@
 // The simulated unit's replies read the way the program reads them: fixed characters counted
-// from the STX, scans from character 1, the refusal mark, and settings that later queries
-// report back.
+// from the STX, scans from character 1, and settings that later queries report back.
 
 #include <gtest/gtest.h>
 
@@ -41,43 +40,11 @@ class Unit {
 };
 
 // A unit that answers at once.
-InstrumentConfig Model(int model, unsigned password = 0) {
+InstrumentConfig Model(int model) {
     InstrumentConfig config;
     config.model = model;
-    config.password = password;
     config.warmup = 0ms;
     return config;
-}
-
-TEST(ProtectedCommands, RefusedWithoutThePasswordAcceptedWithIt) {
-    const std::uint32_t kPassword = 4242;
-    struct Case {
-        const char* name;
-        int model;
-        unsigned password;  // set on the unit; 0 for none
-        const char* code;
-        std::uint32_t parameter;
-        bool refused;
-    };
-    const Case cases[] = {
-        {"no security, no password", 403, 0, "W18", 0, false},
-        {"security, no password", 403, kPassword, "W18", 0, true},
-        {"security, wrong password", 403, kPassword, "A06", 4243, true},
-        {"security, right password", 403, kPassword, "A06", kPassword, false},
-        {"unprotected command under security", 403, kPassword, "W01", 0, false},
-        {"ChronoBeam factory access field", 401, kPassword, "C05", kFactoryAccessOption, false},
-        {"factory access on another model", 402, kPassword, "C05", kFactoryAccessOption, true},
-    };
-    for (const Case& c : cases) {
-        Unit unit(Model(c.model, c.password));
-        const std::string data = std::string(c.code) == "A06"   ? "01/02/27"
-                                 : std::string(c.code) == "C05" ? "9600,7,O,2"
-                                                                : "+000000";
-        const std::string reply = unit.Send(c.code, c.parameter, data);
-        ASSERT_GE(reply.size(), 4u) << c.name;
-        EXPECT_EQ(reply.back(), kEtx) << c.name;
-        EXPECT_EQ(IsRefusal(reply), c.refused) << c.name << ": " << reply;
-    }
 }
 
 TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
