@@ -120,12 +120,10 @@ TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
     const D5Values d5 = (*unit).ReadingsD5(unit.Start() + 1s);
     EXPECT_EQ(d5.restartFaultLevel, 1);
     EXPECT_EQ(unit.Send("A08").substr(26, 13), "2028/02/29 13");
-    EXPECT_EQ(unit.Send("B32"),
-              "\x02"
-              "1 1 010.000.000.002 255.255.255.000 010.000.000.001\x03");
-    EXPECT_EQ(unit.Send("B30"),
-              "\x02"
-              "D4 MUT\x03");
+    EXPECT_EQ(unit.Send("B32"), std::string{kStx} +
+                                    "1 1 010.000.000.002 255.255.255.000 "
+                                    "010.000.000.001\x03");
+    EXPECT_EQ(unit.Send("B30"), std::string{kStx} + "D4 MUT\x03");
 }
 
 TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {

@@ -68,8 +68,7 @@ TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
     }
     EXPECT_EQ(line, "Sweep Off\n");
     EXPECT_EQ(client.Exchange("A05", kFactoryAccessOption, "off"),
-              "\x02"
-              "A05 00000 off\x03");
+              std::string{kStx} + "A05 00000 off\x03");
 }
 
 // A reply to D*1 read raw from the slave: everything up to an ETX (high bit or not), or until
