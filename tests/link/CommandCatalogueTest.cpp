@@ -59,8 +59,8 @@ TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTake
 struct ReplyCase {
     const char* behaviour;
     std::string response;
-    std::size_t limit;
     std::vector<std::string> lines;
+    std::size_t limit = 1024;
 };
 
 TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
@@ -70,31 +70,25 @@ TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
     const ReplyCase cases[] = {
         {"text after CR LF makes a second line",
          stx + "C03 00000 Version C 21\r\nmore" + etx,
-         1024,
          {"C03 00000 Version C 21", "more"}},
         {"ETX after CR LF adds the empty line in progress",
          stx + "W12 00000 OK\r\n" + etx,
-         1024,
          {"W12 00000 OK", ""}},
         {"a long line is cut after 255 characters",
          stx + std::string(300, 'x') + etx,
-         1024,
          {std::string(255, 'x'), std::string(45, 'x')}},
         {"exactly 255 characters then CR is one line",
          std::string(255, 'y') + "\r" + etx,
-         1024,
          {std::string(255, 'y'), ""}},
         {"the Factory access echo is shown as zeros",
          stx + "C03 " + field + " done" + etx,
-         1024,
          {"C03 00000 done"}},
         {"the field elsewhere in a line is left alone",
          stx + field + " done" + etx,
-         1024,
          {field + " done"}},
-        {"a NUL ends the reply", stx + std::string("ab\0cd", 5) + etx, 1024, {"ab"}},
-        {"the walk stops at the reply limit, keeping its line", stx + "abcdef" + etx, 4, {"abc"}},
-        {"an empty reply gives nothing", "", 1024, {}},
+        {"a NUL ends the reply", stx + std::string("ab\0cd", 5) + etx, {"ab"}},
+        {"the walk stops at the reply limit, keeping its line", stx + "abcdef" + etx, {"abc"}, 4},
+        {"an empty reply gives nothing", "", {}},
     };
     for (const ReplyCase& c : cases) {
         EXPECT_EQ(ReplyLines(c.response, c.limit), c.lines) << c.behaviour;

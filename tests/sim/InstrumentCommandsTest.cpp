@@ -140,13 +140,6 @@ TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
     EXPECT_EQ(factoryLog.substr(5, 5), FactoryAccessField());
 }
 
-TEST(CommandReplies, CommandsWhoseReplyNobodyReadsSendNothing) {
-    Unit unit(Model(403));
-    EXPECT_FALSE(unit.Reply("T*2"));
-    EXPECT_FALSE(unit.Reply("A04", kFactoryAccessOption, "47DC59E4762D"));
-    EXPECT_EQ((*unit).DdsWord(), 0x47DC59E4762DULL);
-}
-
 TEST(UnitLifecycle, WarmsUpThenOperatesAndRebootsOnLeavingTheDdsTest) {
     InstrumentConfig config = Model(403);
     config.warmup = 60s;

@@ -131,8 +131,15 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
         client.Server().UpdateFaults(c.set);
         c.check(RawD1(client.Server()));
     }
+    // Through the program's own port: its read gives up at the gap; protected commands are refused.
     SimClient client(QuickOptions(403));
-    client.Server().UpdateFaults([](sim::SimFaults& f) { f.refuseProtected = true; });
+    client.Server().UpdateFaults([](sim::SimFaults& f) { f.gapInReplies = true; });
+    EXPECT_LT(client.ReadRecord("D*1", 250).size(), 250u);
+    client.Server().UpdateFaults([](sim::SimFaults& f) {
+        f = {};
+        f.refuseProtected = true;
+    });
+    client.Port().ResetPort();
     EXPECT_TRUE(IsRefusal(client.Exchange("W18")));
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
 }
