@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +11,6 @@
 #include <atomic>
 #include <thread>
 
-#include "link/CommandFrame.h"
 #include "link/SerialPort.h"
 #include "link/TolvexLink.h"
 #include "support/ChildProcess.h"
