@@ -115,10 +115,8 @@ TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
     unit.Send("B10", 0, "D4 MUT");
 
     const D1Values d1 = (*unit).ReadingsD1(unit.Start() + 1s);
-    EXPECT_EQ(d1.serial, 1010u);
-    EXPECT_EQ(d1.freqTune, -123);
-    const D5Values d5 = (*unit).ReadingsD5(unit.Start() + 1s);
-    EXPECT_EQ(d5.restartFaultLevel, 1);
+    EXPECT_EQ(std::tie(d1.serial, d1.freqTune), std::make_tuple(1010u, -123L));
+    EXPECT_EQ((*unit).ReadingsD5(unit.Start() + 1s).restartFaultLevel, 1);
     EXPECT_EQ(unit.Send("A08").substr(26, 13), "2028/02/29 13");
     EXPECT_EQ(unit.Send("B32"), std::string{kStx} +
                                     "1 1 010.000.000.002 255.255.255.000 "

@@ -24,8 +24,7 @@ TEST(Spectrum, SinglePointReadsPeakAtTheClockLine) {
         const double hz = sim::kClockLineDdsHz + 100.0 * i;
         char word[16];
         std::snprintf(word, sizeof word, "%012llX", sim::HzToDdsWord(hz));
-        const std::string set = client.Exchange("A04", kFactoryAccessOption, word, 0);
-        EXPECT_TRUE(set.empty());
+        EXPECT_EQ(client.Exchange("A04", kFactoryAccessOption, word, 0), "");  // no reply
         const std::string reply =
             client.Exchange("A04", kFactoryAccessOption, "?", kEtx, kDdsReadbackLimit);
         ASSERT_EQ(reply.size(), 6u) << reply;  // five characters of volts and ETX, no STX
@@ -46,9 +45,7 @@ TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
     const unsigned long long start = 0x47D511C1DF94ULL, step = 0x0000BA69DBDDULL;
     const std::string echo =
         client.Exchange("A05", kFactoryAccessOption, "47D511C1DF94,0000BA69DBDD,00021", kLf, 64);
-    ASSERT_FALSE(echo.empty());
-    EXPECT_EQ(echo.front(), kStx);
-    EXPECT_EQ(echo.substr(echo.size() - 2), "\x03\n");
+    EXPECT_TRUE(echo.starts_with(kStx) && echo.ends_with("\x03\n")) << echo;
     for (unsigned long long i = 0; i < 21; ++i) {
         const std::string line = client.ReadLine();
         ASSERT_EQ(line.size(), 20u) << i << ": " << line;
@@ -120,8 +117,6 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
          [](const std::string& r) { EXPECT_EQ(r.substr(28, 3), "R-Z"); }},
         {"status code", [](sim::SimFaults& f) { f.d1Patch = sim::D1StatusCodeCorruption(); },
          [](const std::string& r) { EXPECT_EQ(r.substr(36, 2), "99"); }},
-        {"gap", [](sim::SimFaults& f) { f.gapInReplies = true; },
-         [](const std::string& r) { EXPECT_EQ(r.size(), 250u); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
