@@ -140,10 +140,10 @@ TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnly
     testing::TempDir folder;
     const QString chosen = QString::fromStdString(folder.Path().string());
     chooserAnswer_ = chosen;
-    dialog_.BrowseForDatadirectory_;
+    dialog_.BrowseForDataDirectory();
     EXPECT_EQ(chooserCalls_.at(0).parent, nullptr);
     EXPECT_EQ(chooserCalls_[0].title, "Set the destination directory");
-    EXPECT_EQ(dialog_.LastBrowseddirectory_, (chosen + "/").toStdString());
+    EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
     EXPECT_EQ(directory_->text(), "");  // only an open dialog shows it
 
     settings_.RecordDataFile = true;
@@ -157,9 +157,9 @@ TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnly
 
     // A cancelled browse changes neither the edit nor the last browsed directory.
     chooserAnswer_.clear();
-    dialog_.BrowseForDatadirectory_;
+    dialog_.BrowseForDataDirectory();
     EXPECT_EQ(directory_->text(), "/");
-    EXPECT_EQ(dialog_.LastBrowseddirectory_, "/");
+    EXPECT_EQ(dialog_.LastBrowsedDirectory(), "/");
     PressKey(Qt::Key_Escape);
     EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
 }
