@@ -96,14 +96,13 @@ TEST(StatusRecordBuilder, ValuesKeepToTheirColumns) {
     v.freqTune = -999999;
     v.pos21V = -21.37;
     v.clockRabiError = -9999;
-    v.alarms = {0xF1, 0x26, 0, 0, 0x80};
+    v.alarms = {0, 0x26, 0, 0, 0};
     v.ionPumpCurrent = 999;
     v.deviation = -999;
     D1Record d1;
     ParseD1Record(sim::BuildD1Record(v), d1);
-    EXPECT_EQ(
-        std::tie(d1.serialNumber, d1.freqTune, d1.cRabErr, d1.alarm1, d1.alarm5, d1.iip, d1.stdDev),
-        std::make_tuple(99999u, -999999, -9999, 0xF1u, 0x80u, 999, -999));
+    EXPECT_EQ(std::tie(d1.serialNumber, d1.freqTune, d1.cRabErr, d1.alarm2, d1.iip, d1.stdDev),
+              std::make_tuple(99999u, -999999, -9999, 0x26u, 999, -999));
     EXPECT_NEAR(d1.pos21V, -21.37, 0.005);
 
     v.freqTune = 12345678;
