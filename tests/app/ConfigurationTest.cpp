@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "support/TempDir.h"
 #include "telemetry/TelemetryTestData.h"
@@ -52,25 +53,23 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
               "User1Stuff=15:2:3:5:1\nUser2Stuff=15:2:3:5:1\n");
 }
 
-TEST_F(ConfigurationTest, PollingIntervalIsClampedAndNonNumbersGiveTheMinimum) {
-    const std::pair<std::string, int> cases[] = {{"1", 2},
-                                                 {"500000", 100000},
-                                                 {"abc", 2},
-                                                 {"  37 ; every half minute", 37},
-                                                 {"99999999999999999999", 100000},
-                                                 {"-5", 2}};
-    for (const auto& [text, expected] : cases) {
-        Load("[Main]\nPollingInterval=" + text + "\n");
-        EXPECT_EQ(settings_.PollingInterval, expected) << text;
-    }
-}
-
-TEST_F(ConfigurationTest, BooleansAreOnOnlyForTrueInAnyCase) {
-    for (const auto& [text, expected] :
-         {std::pair("TRUE ; comment", true), {"True", true}, {"yes", false}, {"1", false}}) {
-        Load(std::string("[Main]\nPollingEnabled=") + text + "\nRecordDataFile=" + text + "\n");
-        EXPECT_EQ(settings_.PollingEnabled, expected) << text;
-        EXPECT_EQ(settings_.RecordDataFile, expected) << text;
+// The interval is clamped and a non-number gives the minimum; a flag is on only for "true".
+TEST_F(ConfigurationTest, IntervalIsClampedAndFlagsAreOnOnlyForTrueInAnyCase) {
+    const std::tuple<std::string, int, bool> cases[] = {{"1", 2, false},
+                                                        {"500000", 100000, false},
+                                                        {"abc", 2, false},
+                                                        {"-5", 2, false},
+                                                        {"99999999999999999999", 100000, false},
+                                                        {"  37 ; half a minute", 37, false},
+                                                        {"TRUE ; comment", 2, true},
+                                                        {"True", 2, true},
+                                                        {"yes", 2, false}};
+    for (const auto& [text, interval, flag] : cases) {
+        Load("[Main]\nPollingInterval=" + text + "\nPollingEnabled=" + text +
+             "\nRecordDataFile=" + text + "\n");
+        EXPECT_EQ(settings_.PollingInterval, interval) << text;
+        EXPECT_EQ(settings_.PollingEnabled, flag) << text;
+        EXPECT_EQ(settings_.RecordDataFile, flag) << text;
     }
 }
 

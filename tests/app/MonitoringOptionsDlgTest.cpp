@@ -30,20 +30,6 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
             [this](const QString& title, const QString&) { refusals_.push_back(title); });
     }
 
-    template <typename Control>
-    Control* Find(const char* name) {
-        auto* control = dialog_.findChild<Control*>(name);
-        EXPECT_NE(control, nullptr) << name;
-        return control;
-    }
-    QCheckBox* PollingEnable() { return Find<QCheckBox>("pollingEnableCheck"); }
-    QLineEdit* Rate() { return Find<QLineEdit>("pollingRateEdit"); }
-    QCheckBox* RecordEnable() { return Find<QCheckBox>("recordEnableCheck"); }
-    QLineEdit* Directory() { return Find<QLineEdit>("directoryEdit"); }
-    QLineEdit* Template() { return Find<QLineEdit>("filenameTemplateEdit"); }
-    QPushButton* Browse() { return Find<QPushButton>("browseButton"); }
-    QPushButton* Apply() { return Find<QPushButton>("applyButton"); }
-
     void Open() {
         dialog_.setResult(-1);
         dialog_.show();
@@ -62,6 +48,14 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
 
     CProgramSettings settings_;
     CMonitoringOptionsDlg dialog_{settings_};
+    // The controls, found by name.
+    QCheckBox* pollingEnable_ = dialog_.findChild<QCheckBox*>("pollingEnableCheck");
+    QLineEdit* rate_ = dialog_.findChild<QLineEdit*>("pollingRateEdit");
+    QCheckBox* recordEnable_ = dialog_.findChild<QCheckBox*>("recordEnableCheck");
+    QLineEdit* directory_ = dialog_.findChild<QLineEdit*>("directoryEdit");
+    QLineEdit* template_ = dialog_.findChild<QLineEdit*>("filenameTemplateEdit");
+    QPushButton* browse_ = dialog_.findChild<QPushButton*>("browseButton");
+    QPushButton* apply_ = dialog_.findChild<QPushButton*>("applyButton");
     std::vector<ChooserCall> chooserCalls_;
     QString chooserAnswer_;
     std::vector<QString> refusals_;
@@ -69,27 +63,26 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
 
 TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply) {
     const std::vector<std::function<void()>> changes = {
-        [&] { PollingEnable()->click(); }, [&] { RecordEnable()->click(); },
-        [&] { Rate()->setText("11"); }, [&] { Directory()->setText("/srv/"); },
-        [&] { Template()->setText("Clock%ld.csd"); }};
+        [&] { pollingEnable_->click(); }, [&] { recordEnable_->click(); },
+        [&] { rate_->setText("11"); }, [&] { directory_->setText("/srv/"); },
+        [&] { template_->setText("Clock%ld.csd"); }};
     for (std::size_t i = 0; i < changes.size(); ++i) {
         Open();
-        EXPECT_EQ(dialog_.windowTitle(), "Unit Monitoring Options");
-        EXPECT_TRUE(PollingEnable()->isChecked() && Rate()->isEnabled());
-        EXPECT_EQ(Rate()->text(), "10");
-        EXPECT_EQ(Directory()->text(), "/var/log/clock/");
-        EXPECT_EQ(Template()->text(), "Unit%ld.csd");
+        EXPECT_TRUE(pollingEnable_->isChecked() && rate_->isEnabled());
+        EXPECT_EQ(rate_->text(), "10");
+        EXPECT_EQ(directory_->text(), "/var/log/clock/");
+        EXPECT_EQ(template_->text(), "Unit%ld.csd");
         // Recording is off: where to record is greyed out.
-        EXPECT_FALSE(RecordEnable()->isChecked() || Directory()->isEnabled() ||
-                     Template()->isEnabled() || Browse()->isEnabled());
+        EXPECT_FALSE(recordEnable_->isChecked() || directory_->isEnabled() ||
+                     template_->isEnabled() || browse_->isEnabled());
         // Neither the disabled button nor Enter (its default key) applies an unchanged dialog.
-        EXPECT_TRUE(Apply()->isDefault());
-        EXPECT_FALSE(Apply()->isEnabled());
-        Apply()->click();
+        EXPECT_TRUE(apply_->isDefault());
+        EXPECT_FALSE(apply_->isEnabled());
+        apply_->click();
         PressKey(Qt::Key_Return);
         EXPECT_EQ(dialog_.result(), -1);
         changes[i]();
-        EXPECT_TRUE(Apply()->isEnabled()) << "change " << i;
+        EXPECT_TRUE(apply_->isEnabled()) << "change " << i;
         // Escape cancels: no setting changes, and the next opening starts from them again.
         PressKey(Qt::Key_Escape);
         EXPECT_EQ(dialog_.result(), QDialog::Rejected);
@@ -110,12 +103,12 @@ TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThat
         const QString& nameTemplate = templates[i];
         refusals_.clear();
         Open();
-        Rate()->setText(rate);
-        Template()->setText(nameTemplate);
-        Apply()->click();
+        rate_->setText(rate);
+        template_->setText(nameTemplate);
+        apply_->click();
         EXPECT_TRUE(dialog_.isVisible()) << rate.toStdString() << " " << nameTemplate.toStdString();
         EXPECT_EQ(refusals_.size(), 1u);
-        EXPECT_EQ(Rate()->text(), rate);
+        EXPECT_EQ(rate_->text(), rate);
         EXPECT_EQ(settings_.PollingInterval, 10);
         EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
         dialog_.hide();
@@ -123,14 +116,14 @@ TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThat
     // Unchecked polling greys the rate but keeps it; "%d" stands for the serial number too.
     for (const auto& [rate, nameTemplate] : {std::pair(" 2 ", "Unit%d.csd"), {"100000", "C%u"}}) {
         Open();
-        Rate()->setText(rate);
-        PollingEnable()->click();
-        EXPECT_FALSE(Rate()->isEnabled());
-        RecordEnable()->click();
-        EXPECT_TRUE(Directory()->isEnabled() && Template()->isEnabled() && Browse()->isEnabled());
-        Directory()->setText("/data/unit/");
-        Template()->setText(nameTemplate);
-        Apply()->click();
+        rate_->setText(rate);
+        pollingEnable_->click();
+        EXPECT_FALSE(rate_->isEnabled());
+        recordEnable_->click();
+        EXPECT_TRUE(directory_->isEnabled() && template_->isEnabled() && browse_->isEnabled());
+        directory_->setText("/data/unit/");
+        template_->setText(nameTemplate);
+        apply_->click();
         EXPECT_EQ(dialog_.result(), QDialog::Accepted);
         EXPECT_EQ(settings_.PollingInterval, QString(rate).trimmed().toInt());
         EXPECT_EQ(settings_.DataFilenameTemplate, nameTemplate);
@@ -151,21 +144,21 @@ TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnly
     EXPECT_EQ(chooserCalls_.at(0).parent, nullptr);
     EXPECT_EQ(chooserCalls_[0].title, "Set the destination directory");
     EXPECT_EQ(dialog_.LastBrowsedDirectory(), (chosen + "/").toStdString());
-    EXPECT_EQ(Directory()->text(), "");  // only an open dialog shows it
+    EXPECT_EQ(directory_->text(), "");  // only an open dialog shows it
 
     settings_.RecordDataFile = true;
     Open();
     chooserAnswer_ = "/";  // already ends in the separator
-    Browse()->click();
+    browse_->click();
     EXPECT_EQ(chooserCalls_.at(1).parent, &dialog_);
     EXPECT_EQ(QDir(chooserCalls_[1].start), QDir(chosen));  // starts where the last one ended
-    EXPECT_EQ(Directory()->text(), "/");
-    EXPECT_TRUE(Apply()->isEnabled());
+    EXPECT_EQ(directory_->text(), "/");
+    EXPECT_TRUE(apply_->isEnabled());
 
     // A cancelled browse changes neither the edit nor the last browsed directory.
     chooserAnswer_.clear();
     dialog_.BrowseForDataDirectory();
-    EXPECT_EQ(Directory()->text(), "/");
+    EXPECT_EQ(directory_->text(), "/");
     EXPECT_EQ(dialog_.LastBrowsedDirectory(), "/");
     PressKey(Qt::Key_Escape);
     EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");

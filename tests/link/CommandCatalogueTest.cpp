@@ -23,16 +23,18 @@ const CatalogueRow& RowByName(std::string_view name) {
     return CommandCatalogue()[0];
 }
 
-TEST(CommandCatalogueTest, SeventySevenDistinctNamedCommandsWithInputsThatHaveDefaults) {
-    std::set<std::string_view> codes;
+// Codes and names pick a row, so each is unique; a row has a default and a picture exactly
+// when it takes input.
+TEST(CommandCatalogueTest, RowsAreUniqueAndCarryADefaultExactlyWhenTheyTakeInput) {
+    std::set<std::string_view> codes, names;
     for (const CatalogueRow& row : CommandCatalogue()) {
-        codes.insert(row.code);
-        EXPECT_FALSE(row.name.empty()) << row.code;
+        EXPECT_EQ(row.code.size(), 3u) << row.code;
+        EXPECT_TRUE(codes.insert(row.code).second) << row.code;
+        EXPECT_TRUE(!row.name.empty() && names.insert(row.name).second) << row.code;
         EXPECT_EQ(row.defaultInput.empty(), !row.TakesInput()) << row.code;
         EXPECT_EQ(row.inputPicture.empty(), !row.TakesInput()) << row.code;
     }
-    EXPECT_EQ(CommandCatalogue().size(), 77u);
-    EXPECT_EQ(codes.size(), 77u);
+    EXPECT_EQ(codes.size(), kCatalogueRowCount);
 }
 
 TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTakeIt) {

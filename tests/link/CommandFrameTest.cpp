@@ -25,7 +25,6 @@ TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
         {"W00", 7, "", 400, Framed("W00 00007 ")},  // a password is zero-padded
         {"C08", 99999, "00042", 401, Framed("C08 99999 00042")},
         {"D*3", kFactoryAccessOption, "", 403, Framed("D*3 00000 ")},  // only a 401 gets the field
-        {"D*3", kFactoryAccessOption, "", 400, Framed("D*3 00000 ")},
         {"A4", 0, "?", 403, Framed(" A4 00000 ?")},  // a short code is padded on the left
         {"A04", 123456, "0", 403, Framed("A04 123456 0")},
     };

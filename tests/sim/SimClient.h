@@ -27,11 +27,7 @@ class SimClient {
     explicit SimClient(sim::SimulatorOptions options)
         : server_(std::make_unique<sim::CSimulatorServer>(std::move(options))),
           model_(server_->WithInstrument([](sim::CSimulatedInstrument& i) { return i.Model(); })) {
-        Open(SerialLineSettings{});
-    }
-
-    // Reopens the port with other line settings (the name stays the simulator's slave).
-    void Open(SerialLineSettings line) {
+        SerialLineSettings line;
         line.name = server_->SlavePath();
         port_.SetSettings(line);
         opened_ = port_.OpenPort() && port_.ConfigurePort();

@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +11,6 @@
 #include <atomic>
 #include <thread>
 
-#include "link/CommandFrame.h"
 #include "link/SerialPort.h"
 #include "link/TolvexLink.h"
 #include "support/ChildProcess.h"
@@ -23,13 +20,6 @@ namespace corvane3::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The simulator program with its standard output on a pipe.
-class SimProgram : public ChildProcess {
-  public:
-    explicit SimProgram(std::vector<std::string> arguments)
-        : ChildProcess(WithProgram(CORVANE3_SIM_PROGRAM, std::move(arguments))) {}
-};
 
 std::size_t D1Length(const std::string& port) {
     CLinkStatus status;
@@ -49,7 +39,8 @@ std::size_t D1Length(const std::string& port) {
 TEST(SimProgram, ServesDisconnectsReconnectsAndCleansUp) {
     TempDir dir;
     const std::string link = (dir.Path() / "clock").string();
-    SimProgram program({"--model", "403", "--warmup", "0", "--link", link, "--reconnect", "0.2"});
+    ChildProcess program({CORVANE3_SIM_PROGRAM, "--model", "403", "--warmup", "0", "--link", link,
+                          "--reconnect", "0.2"});
     const std::string first = program.ReadLine();
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), first);
@@ -83,7 +74,7 @@ TEST(SimProgram, RefusesBadOptions) {
                                                       {"--bogus"},
                                                       {"--override", "/nonexistent/overrides"},
                                                       {"--serial"}}) {
-        SimProgram program(arguments);
+        ChildProcess program(WithProgram(CORVANE3_SIM_PROGRAM, arguments));
         EXPECT_EQ(program.Wait(), 2) << arguments.front();
     }
 }

@@ -1,5 +1,5 @@
-// The simulator served on a pseudo-terminal: spectrum reads and sweeps, faults, line settings,
-// disconnects, the frame log, and the --override and --log formats.
+// The simulator served on a pseudo-terminal: spectrum reads and sweeps, the faults it injects,
+// and the escapes and reply overrides of its text files.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,19 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "sim/CesiumSpectrum.h"
 #include "sim/Escape.h"
 #include "sim/SimClient.h"
-#include "support/TempDir.h"
 
 namespace corvane3::testing {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto kGenerous = 5s;
 
 TEST(Spectrum, SinglePointReadsPeakAtTheClockLine) {
     SimClient client(QuickOptions(403));
@@ -29,8 +24,7 @@ TEST(Spectrum, SinglePointReadsPeakAtTheClockLine) {
         const double hz = sim::kClockLineDdsHz + 100.0 * i;
         char word[16];
         std::snprintf(word, sizeof word, "%012llX", sim::HzToDdsWord(hz));
-        const std::string set = client.Exchange("A04", kFactoryAccessOption, word, 0);
-        EXPECT_TRUE(set.empty());
+        EXPECT_EQ(client.Exchange("A04", kFactoryAccessOption, word, 0), "");  // no reply
         const std::string reply =
             client.Exchange("A04", kFactoryAccessOption, "?", kEtx, kDdsReadbackLimit);
         ASSERT_EQ(reply.size(), 6u) << reply;  // five characters of volts and ETX, no STX
@@ -41,9 +35,6 @@ TEST(Spectrum, SinglePointReadsPeakAtTheClockLine) {
         }
     }
     EXPECT_NEAR(bestHz, sim::kClockLineDdsHz, 100.0);
-    EXPECT_GT(
-        sim::CCesiumSpectrum::CleanSignalVolts(sim::kClockLineDdsHz, 1.0),
-        sim::CCesiumSpectrum::CleanSignalVolts(sim::kClockLineDdsHz + sim::kZeemanSpacingHz, 1.0));
 }
 
 TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
@@ -54,9 +45,7 @@ TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
     const unsigned long long start = 0x47D511C1DF94ULL, step = 0x0000BA69DBDDULL;
     const std::string echo =
         client.Exchange("A05", kFactoryAccessOption, "47D511C1DF94,0000BA69DBDD,00021", kLf, 64);
-    ASSERT_FALSE(echo.empty());
-    EXPECT_EQ(echo.front(), kStx);
-    EXPECT_EQ(echo.substr(echo.size() - 2), "\x03\n");
+    EXPECT_TRUE(echo.starts_with(kStx) && echo.ends_with("\x03\n")) << echo;
     for (unsigned long long i = 0; i < 21; ++i) {
         const std::string line = client.ReadLine();
         ASSERT_EQ(line.size(), 20u) << i << ": " << line;
@@ -76,8 +65,7 @@ TEST(Spectrum, InstrumentSweepStreamsEveryPointThenTheClosingLine) {
     }
     EXPECT_EQ(line, "Sweep Off\n");
     EXPECT_EQ(client.Exchange("A05", kFactoryAccessOption, "off"),
-              "\x02"
-              "A05 00000 off\x03");
+              std::string{kStx} + "A05 00000 off\x03");
 }
 
 // A reply to D*1 read raw from the slave: everything up to an ETX (high bit or not), or until
@@ -129,8 +117,6 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
          [](const std::string& r) { EXPECT_EQ(r.substr(28, 3), "R-Z"); }},
         {"status code", [](sim::SimFaults& f) { f.d1Patch = sim::D1StatusCodeCorruption(); },
          [](const std::string& r) { EXPECT_EQ(r.substr(36, 2), "99"); }},
-        {"gap", [](sim::SimFaults& f) { f.gapInReplies = true; },
-         [](const std::string& r) { EXPECT_EQ(r.size(), 250u); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,24 +126,10 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
         client.Server().UpdateFaults(c.set);
         c.check(RawD1(client.Server()));
     }
-}
-
-TEST(Faults, SevenBitReaderIgnoresHighBitsButNotAGap) {
+    // Through the program's own port: its read gives up at the gap; protected commands are refused.
     SimClient client(QuickOptions(403));
-    ASSERT_TRUE(client.Opened());
-    client.Server().UpdateFaults([](sim::SimFaults& f) { f.highBit = true; });
-    const std::string masked = client.ReadRecord("D*1", 250);
-    ASSERT_EQ(masked.size(), 250u);
-    EXPECT_EQ(masked.substr(0, 4),
-              "\x02"
-              "D*1");
-
-    client.Server().UpdateFaults([](sim::SimFaults& f) {
-        f = {};
-        f.gapInReplies = true;
-    });
-    EXPECT_LT(client.ReadRecord("D*1", 250).size(), 250u);  // the reader gives up at the gap
-
+    client.Server().UpdateFaults([](sim::SimFaults& f) { f.gapInReplies = true; });
+    EXPECT_LT(client.ReadRecord("D*1", 250).size(), 250u);
     client.Server().UpdateFaults([](sim::SimFaults& f) {
         f = {};
         f.refuseProtected = true;
@@ -167,100 +139,29 @@ TEST(Faults, SevenBitReaderIgnoresHighBitsButNotAGap) {
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
 }
 
-TEST(FrameLog, FramesAreKeptInOrderAndSplitIntoTheirFields) {
-    SimClient client(QuickOptions(401));
-    ASSERT_TRUE(client.Opened());
-    client.Exchange("A15", 0, "0");
-    client.Exchange("T*2", 0, {}, 0);
-    client.Exchange("D*6", kFactoryAccessOption);
-    const auto frames = client.Server().WaitForFrames(3, kGenerous);
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(client.Server().Codes(), (std::vector<std::string>{"A15", "T*2", "D*6"}));
-    EXPECT_EQ(frames[0].parameter, "00000");
-    EXPECT_EQ(frames[0].data, "0");
-    EXPECT_EQ(frames[2].parameter, FactoryAccessField());
-    EXPECT_EQ(frames[1].raw,
-              "\x02"
-              "T*2 00000 \x03");
-    EXPECT_TRUE(client.Server().WaitForFrame("D*6", kGenerous));
-    EXPECT_FALSE(client.Server().WaitForFrame("W99", 10ms));
-}
-
-TEST(TextFormats, EscapesRoundTripEveryByte) {
+TEST(TextFormats, EscapesAndOverrideFiles) {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
     const std::string text = sim::EscapeBytes(all);
     EXPECT_EQ(text.find_first_of("\r\n\t\x02"), std::string::npos);
     EXPECT_EQ(sim::UnescapeBytes(text), all);
-    EXPECT_EQ(sim::EscapeBytes("\x02"
-                               "D*1 00000 \x03"),
-              "\\x02D*1 00000 \\x03");
     for (const char* bad : {"\\", "\\q", "\\x4", "\\xZZ"}) {
         EXPECT_FALSE(sim::UnescapeBytes(bad)) << bad;
     }
-}
 
-TEST(TextFormats, OverrideFileGivesRepliesInOrderTheLastRepeating) {
+    // Replies come in order, the last repeating; an empty one means the unit sends nothing.
     std::string error;
     auto overrides = sim::CReplyOverrides::Parse(
-        "# replies for the identity poll\n"
-        "C03\t\\x02C03 00000 Version Z 99\\r\\n\\x03\n"
-        "A24\t\\x021,2,3,4\\x03\n"
-        "A24\t\\x025,6,7,8\\x03\n"
-        "\n"
-        "W22\t\n",
-        error);
+        "# replies\nA24\t\\x02one\\x03\nA24\t\\x02two\\x03\n\nW22\t\n", error);
     ASSERT_TRUE(overrides) << error;
-    EXPECT_EQ(overrides->Next("A24"),
-              "\x02"
-              "1,2,3,4\x03");
-    EXPECT_EQ(overrides->Next("A24"),
-              "\x02"
-              "5,6,7,8\x03");
-    EXPECT_EQ(overrides->Next("A24"),
-              "\x02"
-              "5,6,7,8\x03");
+    for (const char* reply : {"\x02one\x03", "\x02two\x03", "\x02two\x03"}) {
+        EXPECT_EQ(overrides->Next("A24"), reply);
+    }
     EXPECT_EQ(overrides->Next("W22"), "");
     EXPECT_FALSE(overrides->Next("D*1"));
     EXPECT_FALSE(sim::CReplyOverrides::Parse("C03 no tab\n", error));
     EXPECT_NE(error.find("line 1"), std::string::npos);
-}
-
-TEST(TextFormats, TrafficLogReplaysAsAnOverrideFile) {
-    TempDir dir;
-    sim::SimulatorOptions options = QuickOptions(403);
-    options.log = dir.Path() / "session.log";
-    std::vector<std::string> replies;
-    {
-        SimClient client(options);
-        ASSERT_TRUE(client.Opened());
-        replies.push_back(client.Exchange("C03"));
-        replies.push_back(client.Exchange("A24", kFactoryAccessOption));
-        client.Server().WaitForFrames(2, kGenerous);
-    }
-    std::ifstream in(options.log);
-    std::string line, overrideText;
-    std::vector<std::string> received;
-    while (std::getline(in, line)) {
-        const auto entry = sim::ParseTrafficLine(line);
-        ASSERT_TRUE(entry) << line;
-        if (entry->direction == sim::TrafficDirection::kReceived) {
-            received.push_back(entry->bytes);
-        } else if (entry->direction == sim::TrafficDirection::kSent) {
-            overrideText +=
-                received.back().substr(1, 3) + "\t" + sim::EscapeBytes(entry->bytes) + "\n";
-        }
-    }
-    EXPECT_EQ(received, (std::vector<std::string>{"\x02"
-                                                  "C03 00000 \x03",
-                                                  "\x02"
-                                                  "A24 00000 \x03"}));
-    std::string error;
-    auto overrides = sim::CReplyOverrides::Parse(overrideText, error);
-    ASSERT_TRUE(overrides) << error;
-    EXPECT_EQ(overrides->Next("C03"), replies[0]);
-    EXPECT_EQ(overrides->Next("A24"), replies[1]);
 }
 
 }  // namespace

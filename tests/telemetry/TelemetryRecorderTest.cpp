@@ -15,16 +15,8 @@ namespace corvane3 {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
-using testing::Columns;
-using testing::CsdLines;
-using ::testing::Each;
-using ::testing::ElementsAre;
-using testing::FileText;
-using ::testing::HasSubstr;
-using ::testing::ResultOf;
-using testing::SampleRecord;
-using ::testing::SizeIs;
+using namespace ::testing;          // the matchers
+using namespace corvane3::testing;  // the record and file helpers
 using namespace std::chrono_literals;
 
 // Remembers each message with whether polling was on while it was shown.
