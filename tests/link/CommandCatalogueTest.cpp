@@ -34,7 +34,7 @@ TEST(CommandCatalogueTest, RowsAreUniqueAndCarryADefaultExactlyWhenTheyTakeInput
         EXPECT_EQ(row.defaultInput.empty(), !row.TakesInput()) << row.code;
         EXPECT_EQ(row.inputPicture.empty(), !row.TakesInput()) << row.code;
     }
-    EXPECT_EQ(codes.size(), kCatalogueRowCount);
+    EXPECT_EQ(codes.size(), 77u);  // the instrument knows 77 commands
 }
 
 TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTakeIt) {
