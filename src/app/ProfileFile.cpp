@@ -12,6 +12,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "app/WriteWhole.h"
 #include "link/Text.h"
 
 namespace corvane3 {
@@ -80,21 +81,6 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
     }
     ::close(fd);
     status = LoadStatus::kRead;
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
     return true;
 }
 
@@ -297,7 +283,7 @@ bool CProfileFile::Save(std::string* error) const {
         // that cannot keep its owner is still saved.
         [[maybe_unused]] const int ignored = ::fchown(fd, info.st_uid, info.st_gid);
     }
-    bool ok = WriteAll(fd, text) && (!keepMode || ::fchmod(fd, mode) == 0) && ::fsync(fd) == 0;
+    bool ok = WriteWhole(fd, text) && (!keepMode || ::fchmod(fd, mode) == 0) && ::fsync(fd) == 0;
     const int writeError = errno;
     ok = ::close(fd) == 0 && ok;
     if (!ok) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "app/WriteWhole.h"
 #include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryPath.h"
 
@@ -62,21 +63,6 @@ int OpenForAppend(const std::string& path, bool& created) {
     }
     created = false;
     return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-}
-
-bool WriteWhole(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The first line of an existing file without its line end, read cheaply however large the file
