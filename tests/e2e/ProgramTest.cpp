@@ -12,14 +12,10 @@
 #include "sim/TrafficLog.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
 namespace {
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> fields;
@@ -80,7 +76,7 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         EXPECT_NE(out.find(c.out), std::string::npos) << out;
         EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
         EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40) << out;
-        EXPECT_EQ(Slurp(config).find("[Plot]") != std::string::npos, c.window) << "saved";
+        EXPECT_EQ(FileText(config).find("[Plot]") != std::string::npos, c.window) << "saved";
     }
 }
 
@@ -102,18 +98,18 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     const std::string output = headless.ReadAll();
     ASSERT_EQ(headless.Wait(), 0) << output;
     EXPECT_TRUE(output.starts_with("PollingEnabled=false is ignored")) << output;
-    EXPECT_EQ(Slurp(config), ini);
+    EXPECT_EQ(FileText(config), ini);
 
     // Each record line holds what the unit sent (the simulator's transcript).
     std::vector<std::string> sent;
-    for (const std::string& line : Split(Slurp(dir.Path() / "sim.log"), '\n')) {
+    for (const std::string& line : Split(FileText(dir.Path() / "sim.log"), '\n')) {
         const auto entry = sim::ParseTrafficLine(line);
         if (entry && entry->direction == sim::TrafficDirection::kSent &&
             entry->bytes.starts_with("\002D*1 ") && entry->bytes.size() == 250) {
             sent.push_back(entry->bytes);
         }
     }
-    const std::vector<std::string> lines = Split(Slurp(records / "Unit1234.csd"), '\n');
+    const std::vector<std::string> lines = Split(FileText(records / "Unit1234.csd"), '\n');
     ASSERT_EQ(lines.size(), 4u);
     ASSERT_EQ(sent.size(), 3u);
     // Column and where the D*1 record holds it: CRamErr, CLevel, FreqTune, TChassis.
@@ -138,7 +134,7 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     EXPECT_NE(window.ReadAll().find("screenshot saved"), std::string::npos);
     EXPECT_EQ(window.Wait(), 0);
     EXPECT_GT(std::filesystem::file_size(shot), 0u);
-    EXPECT_NE(Slurp(config).find("[Plot]"), std::string::npos);
+    EXPECT_NE(FileText(config).find("[Plot]"), std::string::npos);
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
 }

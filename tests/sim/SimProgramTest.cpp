@@ -69,13 +69,13 @@ TEST(SimProgram, ServesDisconnectsReconnectsAndCleansUp) {
 }
 
 TEST(SimProgram, RefusesBadOptions) {
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--model", "405"},
-                                                      {"--line", "9600,7,X,2"},
-                                                      {"--bogus"},
-                                                      {"--override", "/nonexistent/overrides"},
-                                                      {"--serial"}}) {
-        ChildProcess program(WithProgram(CORVANE3_SIM_PROGRAM, arguments));
-        EXPECT_EQ(program.Wait(), 2) << arguments.front();
+    for (const auto& [option, value] : {std::pair{"--model", "405"},
+                                        {"--line", "9600,7,X,2"},
+                                        {"--override", "/nonexistent/overrides"},
+                                        {"--bogus", "1"},
+                                        {"--password", "100000"}}) {
+        ChildProcess program({CORVANE3_SIM_PROGRAM, option, value});
+        EXPECT_EQ(program.Wait(), 2) << option;
     }
 }
 

@@ -20,12 +20,6 @@ namespace corvane3::testing {
 // three times as long.
 inline constexpr int kGenerousMs = 10000;
 
-inline std::vector<std::string> WithProgram(std::string program,
-                                            std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), std::move(program));
-    return arguments;
-}
-
 // A program run with its standard output on a pipe and its standard error kept for Err();
 // killed if still running at the end.
 class ChildProcess {
