@@ -22,7 +22,6 @@ TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
                            "Empty=\r\nWord=abc\r\n; Hidden=1\r\n[Other]\r\nBaudRate=1\r\n";
     const CProfileFile profile(path);
     EXPECT_EQ(profile.GetString("com", "PortName", "x"), "/dev/ttyS0");
-    EXPECT_EQ(profile.GetString("COM", "Missing", "dflt"), "dflt");
     EXPECT_EQ(profile.GetString("COM", "Hidden", "dflt"), "dflt");
     EXPECT_EQ(profile.GetString("Nowhere", "BaudRate", "dflt"), "dflt");
     EXPECT_EQ(profile.GetInt("COM", "BaudRate", 0), 19200);

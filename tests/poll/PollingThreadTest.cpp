@@ -61,7 +61,6 @@ class PollingThreadTest : public ::testing::Test {
             EXPECT_TRUE(thread_->StopBackgroundThread());
         }
     }
-    std::vector<std::string> CodesSent() const { return sim_->Codes(); }
 
     testing::TempDir dir_;
     CLinkStatus status_;
@@ -82,7 +81,7 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // The Factory access field goes to a 401 only.
     EXPECT_EQ(sim_->WaitForFrame("A24", 1s)->parameter, "00000");
-    const std::vector<std::string> codes = CodesSent();
+    const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
     EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
                 ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "B21", "D*1", "D*2", "D*5", "B20",
@@ -104,7 +103,7 @@ TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
     unit_.Update([](UnitStateData& data) { data.outliers.burpsTotal = 7; });
     Start(404, [&](sim::SimulatorOptions& options) { options.overrides.Add("D*2", reply); });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    EXPECT_THAT(CodesSent(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
     EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
     EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
     EXPECT_TRUE(unit_.Snapshot().instrumentSweep);
@@ -119,7 +118,7 @@ TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
     shared_.SetRequest(Request::kDccTelecom);
     shared_.SetRequest(Request::kEventLog);
     ASSERT_TRUE(sink_.WaitForCount(kNotifyTelecomFetched, 1));
-    EXPECT_THAT(CodesSent(), ElementsAre("D*3", "B30", "B31"));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("D*3", "B30", "B31"));
     const std::vector<int> codes = sink_.Codes();
     EXPECT_LT(std::find(codes.begin(), codes.end(), kNotifyEventLogFetched),
               std::find(codes.begin(), codes.end(), kNotifyTelecomFetched));
@@ -147,7 +146,7 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     // Lines for longer than a polling interval (one every 300 ms), and no poll between them.
     ASSERT_TRUE(
         sink_.WaitForCount(kNotifyDiagnosticLine, 3 + 2 * kMinPollingInterval * 1000 / 300));
-    EXPECT_THAT(CodesSent(), ElementsAre("C10"));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("C10"));
 
     shared_.DiagnosticsMode = kDiagnosticsA01 | kDiagnosticsEnd;
     const auto stop = sim_->WaitForFrame("A01", 10s);
@@ -193,7 +192,7 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     ASSERT_TRUE(log_.WaitForCount("Unit Online", 2));
     ASSERT_TRUE(shared_.mailbox.TrySend(command));  // a later command goes out at once
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 3));
-    const std::vector<std::string> codes = CodesSent();
+    const std::vector<std::string> codes = sim_->Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 0);
     // The silent unit failed a poll ("Error"); the link came back through the identity poll.
     const std::vector<std::string> lines = log_.Lines();
@@ -245,15 +244,10 @@ TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
     EXPECT_TRUE(schedule.TakeDue(last + 105s, 10s));
 }
 
-TEST(SerialParametersTextTest, FormatsBaudDataBitsParityLetterAndStopBits) {
-    // Codes the instrument has no letter for go as no parity; one and a half stop bits as two.
-    const std::pair<SerialLineSettings, std::string> cases[] = {
-        {{"COM1", 19200, kParityOdd, kStopBitsTwo, 7}, "19200,7,O,2"},
-        {{"COM1", 4800, kParityMark, kStopBitsOneAndHalf, 7}, "4800,7,N,2"},
-    };
-    for (const auto& [line, text] : cases) {
-        EXPECT_EQ(SerialParametersText(line), text);
-    }
+// Codes the instrument has no letter for go as no parity; one and a half stop bits as two.
+TEST(SerialParametersTextTest, MarkParityGoesAsNoneAndOneAndAHalfStopBitsAsTwo) {
+    EXPECT_EQ(SerialParametersText({"COM1", 4800, kParityMark, kStopBitsOneAndHalf, 7}),
+              "4800,7,N,2");
 }
 
 TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSides) {
