@@ -1,0 +1,47 @@
+#include "plot/Statistics.h"
+
+#include <cstdio>
+
+namespace corvane3 {
+
+namespace {
+// Below this share of the mean, sigma counts as no spread at all.
+constexpr double kNearConstantShare = 0.00001;
+// Nearly constant data is shown this share either side of its mean.
+constexpr double kNearConstantMargin = 0.03;
+// The half-height of the range for data that is constantly zero.
+constexpr double kZeroHalfRange = 0.11;
+}  // namespace
+
+YRange ScaleRange(const ChannelStatistics& stats, std::int32_t yScale) {
+    const double mean = stats.mean;
+    const double sigma = stats.sigma;
+    if (std::fabs(kNearConstantShare * mean) >= sigma) {
+        if (mean == 0.0) {
+            return {-kZeroHalfRange, kZeroHalfRange};
+        }
+        const double low = (1.0 - kNearConstantMargin) * mean;
+        const double high = (1.0 + kNearConstantMargin) * mean;
+        return mean > 0.0 ? YRange{low, high} : YRange{high, low};
+    }
+    switch (yScale) {
+        case kYScaleAll:
+            return {stats.min, stats.max};
+        case kYScaleOneSigma:
+            return {mean - sigma, mean + sigma};
+        case kYScaleThreeSigma:
+            return {mean - 3.0 * sigma, mean + 3.0 * sigma};
+        case kYScaleSixSigma:
+            return {mean - 6.0 * sigma, mean + 6.0 * sigma};
+        default:
+            return {stats.min - sigma, stats.max + sigma};
+    }
+}
+
+std::string DecayText(double slope) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Decay = %+g %%/day", slope * 100.0);
+    return text;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,129 @@
+#pragma once
+// Statistics of a plotted channel: the Y range a pane shows for each Y scale, and the fit of the
+// beam signal's exponential decay in percent per day. Pure computations over indexed values, so
+// the plot window, the file summary and the tests share them whatever the store's layout.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace corvane3 {
+
+// Y scale indices as the settings store them.
+enum YScale : std::int32_t {
+    kYScaleAll = 0,
+    kYScaleAllPlus = 1,
+    kYScaleOneSigma = 2,
+    kYScaleThreeSigma = 3,
+    kYScaleSixSigma = 4,
+};
+
+struct ChannelStatistics {
+    std::size_t count = 0;  // values taken (absent values are skipped)
+    double min = 0.0;
+    double max = 0.0;
+    double mean = 0.0;
+    double sigma = 0.0;  // population standard deviation (divisor count)
+};
+
+// Min, max, mean and population sigma of value(i) for i in [first, end). Absent values (NaN) are
+// skipped; count 0 when every value is absent or the range is empty.
+template <typename Value>
+ChannelStatistics ComputeStatistics(Value&& value, std::size_t first, std::size_t end) {
+    ChannelStatistics stats;
+    double sum = 0.0;
+    double sumOfSquares = 0.0;
+    for (std::size_t i = first; i < end; ++i) {
+        const double y = value(i);
+        if (std::isnan(y)) {
+            continue;
+        }
+        if (stats.count == 0 || y < stats.min) {
+            stats.min = y;
+        }
+        if (stats.count == 0 || y > stats.max) {
+            stats.max = y;
+        }
+        sum += y;
+        sumOfSquares += y * y;
+        ++stats.count;
+    }
+    if (stats.count > 0) {
+        const double m = static_cast<double>(stats.count);
+        stats.mean = sum / m;
+        // The one-pass form; the absolute value keeps rounding from giving a negative variance.
+        stats.sigma = std::sqrt(
+            std::fabs((m * stats.mean * stats.mean + sumOfSquares - 2.0 * stats.mean * sum) / m));
+    }
+    return stats;
+}
+
+struct YRange {
+    double bottom = 0.0;
+    double top = 0.0;
+};
+
+// The range a pane shows for these statistics and Y scale. Nearly constant data (sigma at most a
+// hundred-thousandth of the mean) is shown 3 % either side of its mean whatever the scale; any
+// unknown scale behaves as "All +".
+YRange ScaleRange(const ChannelStatistics& stats, std::int32_t yScale);
+
+struct DecayFit {
+    bool valid = false;  // false when fewer than two distinct days had a usable signal
+    double slope = 0.0;  // of ln(signal) per day
+    double intercept = 0.0;
+    std::string text;  // "Decay = %+g %/day", the slope in percent per day
+};
+
+// Least-squares line through ln(signal(i)) against days(i) for i in [first, last]. Points whose
+// signal is not positive (no logarithm) or absent are left out of the fit.
+template <typename Days, typename Signal>
+DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t last);
+
+// The decay text for a slope of ln(signal) per day.
+std::string DecayText(double slope);
+// The text shown when there is nothing to fit.
+inline constexpr char kNoDecayText[] = "Decay = ? %/day";
+
+template <typename Days, typename Signal>
+DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t last) {
+    // Two passes, as the means must be known before the centred sums.
+    double sumX = 0.0;
+    double sumY = 0.0;
+    std::size_t m = 0;
+    auto usable = [&](std::size_t i) { return signal(i) > 0.0 && !std::isnan(days(i)); };
+    for (std::size_t i = first; i <= last; ++i) {
+        if (usable(i)) {
+            sumX += days(i);
+            sumY += std::log(signal(i));
+            ++m;
+        }
+    }
+    DecayFit fit;
+    fit.text = kNoDecayText;
+    if (m < 2) {
+        return fit;
+    }
+    const double xbar = sumX / static_cast<double>(m);
+    const double ybar = sumY / static_cast<double>(m);
+    double sxy = 0.0;
+    double sxx = 0.0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (usable(i)) {
+            const double dx = days(i) - xbar;
+            sxy += dx * (std::log(signal(i)) - ybar);
+            sxx += dx * dx;
+        }
+    }
+    if (sxx == 0.0) {
+        return fit;
+    }
+    fit.valid = true;
+    fit.slope = sxy / sxx;
+    fit.intercept = ybar - fit.slope * xbar;
+    fit.text = DecayText(fit.slope);
+    return fit;
+}
+
+}  // namespace corvane3
