@@ -14,7 +14,7 @@
 
 #include "link/LineSettingsWidget.h"
 #include "link/ScanningDlg.h"
-#include "poll/AuthorizedCommand.h"
+#include "widgets/HeldInputWait.h"
 #include "widgets/DialogButtonRow.h"
 
 namespace corvane3 {

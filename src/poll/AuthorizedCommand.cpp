@@ -1,10 +1,7 @@
 #include "poll/AuthorizedCommand.h"
 
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTimer>
-#include <algorithm>
 
 #include "link/CommandFrame.h"
 #include "poll/AuthorizeDlg.h"
@@ -13,10 +10,6 @@
 namespace corvane3 {
 
 namespace {
-
-// How often a waiting sender looks again: short beside the thread's 250 ms passes, so the
-// sender goes on soon after the command is done.
-constexpr std::chrono::milliseconds kWaitLookPeriod{10};
 
 // User-interface thread only, as everything here.
 QPointer<QWidget>& LastSender() {
@@ -55,22 +48,6 @@ void ShowCommandWithdrawn(const std::string& code, QWidget* owner) {
                         .arg(QString::fromStdString(code)),
                     QMessageBox::Ok, owner);
     box.exec();
-}
-
-bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + limit;
-    while (busy()) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= std::chrono::milliseconds::zero()) {
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(std::min(left, kWaitLookPeriod), &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    return true;
 }
 
 std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& shared,

@@ -17,6 +17,7 @@
 #include "link/UnitState.h"
 #include "poll/CommandMailbox.h"
 #include "poll/PollingShared.h"
+#include "widgets/HeldInputWait.h"
 
 class QWidget;
 
@@ -46,9 +47,6 @@ enum class CommandOutcome {
     kDone,
 };
 
-// Runs the event loop, without user input, while busy() is true and the limit has not passed.
-// True when busy() became false.
-bool WaitWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit);
 
 // The window that handed the mailbox its last command, for telling the user when that command
 // is withdrawn unsent. Senders note themselves as they send.

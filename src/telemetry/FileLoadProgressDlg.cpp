@@ -1,0 +1,74 @@
+#include "telemetry/FileLoadProgressDlg.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <thread>
+
+#include "widgets/HeldInputWait.h"
+
+namespace corvane3 {
+
+namespace {
+// A load always ends; the bound only keeps the wait finite.
+constexpr std::chrono::hours kLoadWaitLimit{24};
+// The bar's range when the total does not fit its int range.
+constexpr int kScaledBarRange = 1000000;
+}  // namespace
+
+CFileLoadProgressDlg::CFileLoadProgressDlg(QWidget* parent)
+    : QDialog(parent), text_(new QLabel(this)), bar_(new QProgressBar(this)) {
+    setWindowTitle(QStringLiteral("File Load Progress"));
+    text_->setObjectName(QStringLiteral("progressText"));
+    text_->setTextFormat(Qt::PlainText);
+    bar_->setObjectName(QStringLiteral("progressBar"));
+    bar_->setRange(0, 0);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_);
+    layout->addWidget(bar_);
+    setMinimumWidth(text_->fontMetrics().averageCharWidth() * 60);
+}
+
+void CFileLoadProgressDlg::SetText(const QString& text) {
+    text_->setText(text);
+}
+
+void CFileLoadProgressDlg::SetProgress(std::int64_t done, std::int64_t total) {
+    if (total <= 0) {
+        return;
+    }
+    if (total <= std::numeric_limits<int>::max()) {
+        bar_->setRange(0, static_cast<int>(total));
+        bar_->setValue(static_cast<int>(std::min(done, total)));
+        return;
+    }
+    bar_->setRange(0, kScaledBarRange);
+    bar_->setValue(static_cast<int>(static_cast<double>(std::min(done, total)) /
+                                    static_cast<double>(total) * kScaledBarRange));
+}
+
+void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
+                         QWidget* parent) {
+    CFileLoadProgressDlg window(parent);
+    window.SetText(text);
+    window.show();
+    LoadProgress progress;
+    std::atomic<bool> finished{false};
+    std::thread loader([&] {
+        load(progress);
+        finished = true;
+    });
+    WaitWhile(
+        [&] {
+            window.SetProgress(progress.done, progress.total);
+            return !finished;
+        },
+        kLoadWaitLimit);
+    loader.join();
+    window.SetProgress(progress.done, progress.total);
+}
+
+}  // namespace corvane3

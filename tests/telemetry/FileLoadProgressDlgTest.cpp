@@ -1,0 +1,67 @@
+#include "telemetry/FileLoadProgressDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using FileLoadProgressTest = testing::WidgetTest;
+
+CFileLoadProgressDlg* OpenProgressWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<CFileLoadProgressDlg*>(widget);
+            window && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress) {
+    const std::thread::id interfaceThread = std::this_thread::get_id();
+    std::thread::id loadThread;
+    std::atomic<bool> seen{false};
+    QString shownText;
+    // While the load waits, the interface thread still runs: it finds the window and its text.
+    QTimer::singleShot(0, [&] {
+        if (CFileLoadProgressDlg* window = OpenProgressWindow()) {
+            shownText = window->findChild<QLabel*>(QStringLiteral("progressText"))->text();
+        }
+        seen = true;
+    });
+    RunWithLoadProgress(QStringLiteral("Filename:\tUnit1234.csd"), [&](LoadProgress& progress) {
+        loadThread = std::this_thread::get_id();
+        progress.total = 10;
+        for (int i = 0; i < 1000 && !seen; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        progress.done = 10;
+    });
+    EXPECT_NE(loadThread, interfaceThread);
+    EXPECT_EQ(shownText, "Filename:\tUnit1234.csd");
+    EXPECT_EQ(OpenProgressWindow(), nullptr) << "the window closes at the end";
+
+    // A total beyond the bar's int range is shown scaled, not wrapped.
+    CFileLoadProgressDlg window;
+    window.SetText(QStringLiteral("NumPoints = 3000000000"));
+    window.SetProgress(1500000000LL, 3000000000LL);
+    const auto* bar = window.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    EXPECT_EQ(bar->value() * 2, bar->maximum());
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("progressText"))->text(),
+              "NumPoints = 3000000000");
+    window.SetProgress(7, 10);
+    EXPECT_EQ(bar->maximum(), 10);
+    EXPECT_EQ(bar->value(), 7);
+}
+
+}  // namespace
+}  // namespace corvane3
