@@ -50,6 +50,21 @@ void CFileLoadProgressDlg::SetProgress(std::int64_t done, std::int64_t total) {
                                     static_cast<double>(total) * kScaledBarRange));
 }
 
+void LoadProgress::SetText(std::string text) {
+    std::lock_guard lock(mutex_);
+    text_ = std::move(text);
+    textChanged_ = true;
+}
+
+std::optional<std::string> LoadProgress::TakeNewText() {
+    std::lock_guard lock(mutex_);
+    if (!textChanged_) {
+        return std::nullopt;
+    }
+    textChanged_ = false;
+    return text_;
+}
+
 void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
                          QWidget* parent) {
     CFileLoadProgressDlg window(parent);
@@ -61,14 +76,20 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
         load(progress);
         finished = true;
     });
+    const auto show = [&] {
+        if (const std::optional<std::string> text = progress.TakeNewText()) {
+            window.SetText(QString::fromStdString(*text));
+        }
+        window.SetProgress(progress.done, progress.total);
+    };
     WaitWhile(
         [&] {
-            window.SetProgress(progress.done, progress.total);
+            show();
             return !finished;
         },
         kLoadWaitLimit);
     loader.join();
-    window.SetProgress(progress.done, progress.total);
+    show();
 }
 
 }  // namespace corvane3

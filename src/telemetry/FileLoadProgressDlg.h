@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QProgressBar;
@@ -28,15 +31,26 @@ class CFileLoadProgressDlg : public QDialog {
     QProgressBar* bar_;
 };
 
-// How far a load has come; written by the loading thread, read by the window.
-struct LoadProgress {
+// How far a load has come, and what is being loaded; written by the loading thread, read by the
+// window.
+class LoadProgress {
+  public:
     std::atomic<std::int64_t> done{0};
     std::atomic<std::int64_t> total{0};
+
+    void SetText(std::string text);
+    // The text, when it changed since the last call.
+    std::optional<std::string> TakeNewText();
+
+  private:
+    std::mutex mutex_;
+    std::string text_;
+    bool textChanged_ = false;
 };
 
-// Runs load on another thread while a progress window owned by parent shows text and the
-// progress load reports. Windows keep painting meanwhile, but user input is held back until the
-// load has ended; then the window closes and the call returns.
+// Runs load on another thread while a progress window owned by parent shows text (until the load
+// sets another) and the progress load reports. Windows keep painting meanwhile, but user input is
+// held back until the load has ended; then the window closes and the call returns.
 void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
                          QWidget* parent = nullptr);
 

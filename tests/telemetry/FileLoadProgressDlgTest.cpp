@@ -40,6 +40,7 @@ TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress)
     });
     RunWithLoadProgress(QStringLiteral("Filename:\tUnit1234.csd"), [&](LoadProgress& progress) {
         loadThread = std::this_thread::get_id();
+        progress.SetText("Filename:\tUnit1234.csd\nNumPoints = 10");
         progress.total = 10;
         for (int i = 0; i < 1000 && !seen; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -47,7 +48,7 @@ TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress)
         progress.done = 10;
     });
     EXPECT_NE(loadThread, interfaceThread);
-    EXPECT_EQ(shownText, "Filename:\tUnit1234.csd");
+    EXPECT_TRUE(shownText.startsWith("Filename:\tUnit1234.csd")) << shownText.toStdString();
     EXPECT_EQ(OpenProgressWindow(), nullptr) << "the window closes at the end";
 
     // A total beyond the bar's int range is shown scaled, not wrapped.
