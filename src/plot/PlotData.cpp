@@ -56,7 +56,7 @@ constexpr double kHoursPerDay = 24.0;
 constexpr double kMinutesPerHour = 60.0;
 constexpr double kSecondsPerMinute = 60.0;
 
-constexpr std::size_t Chunk(std::int64_t index) {
+constexpr std::size_t ChunkOf(std::int64_t index) {
     return static_cast<std::size_t>(index / kPlotChunkPoints);
 }
 constexpr std::size_t Offset(std::int64_t index) {
@@ -71,36 +71,46 @@ bool FitsFloat(double value) {
     return !std::isfinite(value) || std::isfinite(static_cast<float>(value));
 }
 
-template <typename T>
-void GrowChunks(std::vector<std::vector<T>>& chunks, std::int64_t size) {
+template <typename Chunk>
+void Resize(Chunk& chunk, std::size_t size, bool fill) {
+    const std::size_t old = chunk.size();
+    chunk.resize(size);
+    if (fill && size > old) {
+        std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(old), chunk.end(),
+                  typename Chunk::value_type{});
+    }
+}
+
+template <typename Chunks>
+void GrowChunks(Chunks& chunks, std::int64_t size, bool fill) {
     if (size <= 0) {
         return;
     }
-    const std::size_t lastChunk = Chunk(size - 1);
+    const auto whole = static_cast<std::size_t>(kPlotChunkPoints);
+    const std::size_t lastChunk = ChunkOf(size - 1);
     while (chunks.size() <= lastChunk) {
         if (!chunks.empty()) {
-            chunks.back().resize(static_cast<std::size_t>(kPlotChunkPoints));
+            Resize(chunks.back(), whole, fill);
         }
         chunks.emplace_back();
     }
     // Only the first chunk grows geometrically; later ones are allocated whole once.
-    std::vector<T>& last = chunks.back();
+    auto& last = chunks.back();
     const std::size_t needed = Offset(size - 1) + 1;
     if (needed > last.size()) {
         if (needed > last.capacity()) {
-            const auto whole = static_cast<std::size_t>(kPlotChunkPoints);
             last.reserve(chunks.size() == 1 ? std::min(whole, std::max(needed, 2 * last.capacity()))
                                             : whole);
         }
-        last.resize(needed);
+        Resize(last, needed, fill);
     }
 }
 
-template <typename T>
-std::size_t ChunkBytes(const std::vector<std::vector<T>>& chunks) {
-    std::size_t bytes = chunks.capacity() * sizeof(std::vector<T>);
-    for (const std::vector<T>& chunk : chunks) {
-        bytes += chunk.capacity() * sizeof(T);
+template <typename Chunks>
+std::size_t ChunkBytes(const Chunks& chunks) {
+    std::size_t bytes = chunks.capacity() * sizeof(typename Chunks::value_type);
+    for (const auto& chunk : chunks) {
+        bytes += chunk.capacity() * sizeof(typename Chunks::value_type::value_type);
     }
     return bytes;
 }
@@ -113,15 +123,15 @@ double CPlotColumn::At(std::int64_t index) const {
     }
     switch (storage_) {
         case S::kInt32: {
-            const std::int32_t value = ints_[Chunk(index)][Offset(index)];
+            const std::int32_t value = ints_[ChunkOf(index)][Offset(index)];
             return value == kAbsentInt ? std::numeric_limits<double>::quiet_NaN() : value;
         }
         case S::kFloat:
-            return floats_[Chunk(index)][Offset(index)];
+            return floats_[ChunkOf(index)][Offset(index)];
         case S::kDouble:
             break;
     }
-    return doubles_[Chunk(index)][Offset(index)];
+    return doubles_[ChunkOf(index)][Offset(index)];
 }
 
 bool CPlotColumn::TryStore(std::int64_t index, double value) {
@@ -130,19 +140,19 @@ bool CPlotColumn::TryStore(std::int64_t index, double value) {
             if (!FitsInt(value)) {
                 return false;
             }
-            ints_[Chunk(index)][Offset(index)] =
+            ints_[ChunkOf(index)][Offset(index)] =
                 std::isnan(value) ? kAbsentInt : static_cast<std::int32_t>(value);
             return true;
         case S::kFloat:
             if (!FitsFloat(value)) {
                 return false;
             }
-            floats_[Chunk(index)][Offset(index)] = static_cast<float>(value);
+            floats_[ChunkOf(index)][Offset(index)] = static_cast<float>(value);
             return true;
         case S::kDouble:
             break;
     }
-    doubles_[Chunk(index)][Offset(index)] = value;
+    doubles_[ChunkOf(index)][Offset(index)] = value;
     return true;
 }
 
@@ -154,19 +164,19 @@ void CPlotColumn::Store(std::int64_t index, double value) {
     }
 }
 
-void CPlotColumn::Grow(std::int64_t size) {
+void CPlotColumn::Grow(std::int64_t size, bool fill) {
     if (size <= size_) {
         return;
     }
     switch (storage_) {
         case S::kInt32:
-            GrowChunks(ints_, size);
+            GrowChunks(ints_, size, fill);
             break;
         case S::kFloat:
-            GrowChunks(floats_, size);
+            GrowChunks(floats_, size, fill);
             break;
         case S::kDouble:
-            GrowChunks(doubles_, size);
+            GrowChunks(doubles_, size, fill);
             break;
     }
     size_ = size;
@@ -177,7 +187,7 @@ void CPlotColumn::Widen() {
     wide.reserve(std::max(ints_.size(), floats_.size()));
     // Chunk by chunk, so at most one chunk is held twice.
     for (std::size_t c = 0; c < std::max(ints_.size(), floats_.size()); ++c) {
-        std::vector<double>& chunk = wide.emplace_back();
+        auto& chunk = wide.emplace_back();
         const std::size_t length = storage_ == S::kInt32 ? ints_[c].size() : floats_[c].size();
         chunk.reserve(c == 0 && length < static_cast<std::size_t>(kPlotChunkPoints)
                           ? length
@@ -186,8 +196,11 @@ void CPlotColumn::Widen() {
             chunk.push_back(
                 At(static_cast<std::int64_t>(c) * kPlotChunkPoints + static_cast<std::int64_t>(i)));
         }
-        (storage_ == S::kInt32 ? std::vector<std::int32_t>().swap(ints_[c])
-                               : std::vector<float>().swap(floats_[c]));
+        if (storage_ == S::kInt32) {
+            Chunk<std::int32_t>().swap(ints_[c]);
+        } else {
+            Chunk<float>().swap(floats_[c]);
+        }
     }
     ints_.clear();
     floats_.clear();
@@ -361,7 +374,7 @@ void CPlotData::PrepareLoad(std::int64_t records, const std::vector<int>& channe
         if (exact) {
             column = CPlotColumn(S::kDouble);
         }
-        column.Grow(records);
+        column.Grow(records, /*fill=*/false);  // the reader stores every element
     }
 }
 

@@ -18,7 +18,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/UnitState.h"
@@ -49,8 +52,10 @@ class CPlotColumn {
     // Stores without allocating: index must be below Size(). Returns false, storing nothing,
     // when the value does not fit the storage. Threads may call it for distinct indices.
     bool TryStore(std::int64_t index, double value);
-    // Grows to at least size elements, new ones 0.0.
-    void Grow(std::int64_t size);
+    // Grows to at least size elements, new ones 0.0. With fill false the new elements are left
+    // unset, for a caller that stores every one of them (page faults then happen in the
+    // threads that store).
+    void Grow(std::int64_t size, bool fill = true);
     void Clear();
 
     std::int64_t Size() const { return size_; }
@@ -58,8 +63,29 @@ class CPlotColumn {
     std::size_t MemoryBytes() const;
 
   private:
+    // Leaves new elements uninitialised; GrowChunks fills them when asked to.
     template <typename T>
-    using Chunks = std::vector<std::vector<T>>;
+    struct UnsetAllocator : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = UnsetAllocator<U>;
+        };
+        UnsetAllocator() = default;
+        template <typename U>
+        UnsetAllocator(const UnsetAllocator<U>&) {}
+        template <typename U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <typename U, typename... A>
+        void construct(U* p, A&&... a) {
+            ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+        }
+    };
+    template <typename T>
+    using Chunk = std::vector<T, UnsetAllocator<T>>;
+    template <typename T>
+    using Chunks = std::vector<Chunk<T>>;
     void Widen();
 
     EPlotStorage storage_;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -220,7 +221,23 @@ class CRecordParser {
     CPlotColumn* flopBackground_;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
+    if (options.threads > 0) {
+        return static_cast<std::size_t>(options.threads);
+    }
+    const std::size_t machine = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+    return std::clamp<std::size_t>(bytes / kMinBytesPerThread, 1, machine);
+}
+
+struct FileText {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+};
+
+// Reads the file as long as it is now, the parts on parallel threads (the copy and the page
+// faults of a large file take as long as parsing it). Lines appended meanwhile are left for the
+// next load; a file cut shorter meanwhile is read up to where it now ends.
+bool ReadWholeFile(const std::string& path, const DataFileReadOptions& options, FileText& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
@@ -228,21 +245,36 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (ok) {
-        // The size now: lines appended while reading are left for the next load.
-        text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-            if (got < 0 && errno == EINTR) {
-                continue;
+        const auto size = static_cast<std::size_t>(info.st_size);
+        text.data = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(size, 1));
+        const std::size_t count = ThreadCount(options, size);
+        std::vector<std::size_t> got(count, 0);
+        std::vector<char> failed(count, 0);
+        RunOnThreads(count, [&](std::size_t part) {
+            const std::size_t begin = size * part / count;
+            const std::size_t end = size * (part + 1) / count;
+            while (begin + got[part] < end) {
+                const ssize_t n =
+                    ::pread(fd, text.data.get() + begin + got[part], end - begin - got[part],
+                            static_cast<off_t>(begin + got[part]));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                failed[part] = n < 0;
+                if (n <= 0) {
+                    break;
+                }
+                got[part] += static_cast<std::size_t>(n);
             }
-            if (got <= 0) {
-                ok = got == 0;
+        });
+        for (std::size_t part = 0; part < count && ok; ++part) {
+            const std::size_t begin = size * part / count;
+            ok = !failed[part];
+            text.size = begin + got[part];
+            if (text.size < size * (part + 1) / count) {
                 break;
             }
-            done += static_cast<std::size_t>(got);
         }
-        text.resize(done);
     }
     ::close(fd);
     return ok;
@@ -254,14 +286,6 @@ std::string UnitLine(std::int32_t unitType, std::int32_t serial) {
                         : unitType == kModelTq9000   ? "Tq9000"
                                                      : "VelaX";
     return std::string("Unit:\t") + model + " S/N " + std::to_string(serial) + "\n";
-}
-
-std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
-    if (options.threads > 0) {
-        return static_cast<std::size_t>(options.threads);
-    }
-    const std::size_t machine = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-    return std::clamp<std::size_t>(bytes / kMinBytesPerThread, 1, machine);
 }
 
 // Splits [begin, end) into parts that start at line starts.
@@ -320,21 +344,21 @@ double FieldToDouble(const char* begin, const char* end) {
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options) {
     DataFileReadResult result;
-    std::string text;
-    if (!ReadWholeFile(path, text)) {
+    FileText text;
+    if (!ReadWholeFile(path, options, text)) {
         result.status = EDataFileRead::kCannotOpen;
         result.message = "Cannot Open File:\n" + path;
         result.title = "Read Error";
         return result;
     }
-    const char* const fileEnd = text.data() + text.size();
-    if (text.empty()) {
+    const char* const fileEnd = text.data.get() + text.size;
+    if (text.size == 0) {
         result.status = EDataFileRead::kEmpty;
         result.message = "Empty file:  " + path;
         result.title = "Read Error";
         return result;
     }
-    const Line header = NextLine(text.data(), fileEnd);
+    const Line header = NextLine(text.data.get(), fileEnd);
     const bool oldFormat = static_cast<std::size_t>(header.end - header.begin) >=
                                kOldFormatMarkOffset + std::strlen(kOldFormatMark) &&
                            std::memcmp(header.begin + kOldFormatMarkOffset, kOldFormatMark,
