@@ -219,14 +219,21 @@ std::size_t CPlotColumn::MemoryBytes() const {
     return ChunkBytes(ints_) + ChunkBytes(floats_) + ChunkBytes(doubles_);
 }
 
+// A slot number from outside (a Plot view read from the configuration file) may be out of
+// range: such a series has no name and reads 0.0.
+bool CPlotSeries::Valid() const {
+    return slot_ >= 0 && slot_ < kPlotChannelSlots + kPlotTimeAxes;
+}
 const std::string& CPlotSeries::Name() const {
-    return data_->names_[static_cast<std::size_t>(slot_)];
+    static const std::string none;
+    return Valid() ? data_->names_[static_cast<std::size_t>(slot_)] : none;
 }
 const std::string& CPlotSeries::Unit() const {
-    return data_->units_[static_cast<std::size_t>(slot_)];
+    static const std::string none;
+    return Valid() ? data_->units_[static_cast<std::size_t>(slot_)] : none;
 }
 double CPlotSeries::operator[](std::int64_t index) const {
-    return data_->Value(slot_, index);
+    return Valid() ? data_->Value(slot_, index) : 0.0;
 }
 std::int64_t CPlotSeries::Size() const {
     return data_->PointCount();
@@ -335,11 +342,11 @@ int CPlotData::FindChannel(const std::string& name) const {
 }
 
 CPlotSeries CPlotData::Channel(int number) const {
-    return CPlotSeries(*this, number);
+    return CPlotSeries(*this, number >= 0 && number < kPlotChannelSlots ? number : -1);
 }
 
 CPlotSeries CPlotData::TimeAxis(int xUnit) const {
-    return CPlotSeries(*this, kPlotChannelSlots + xUnit);
+    return CPlotSeries(*this, xUnit >= 0 && xUnit < kPlotTimeAxes ? kPlotChannelSlots + xUnit : -1);
 }
 
 double CPlotData::Value(int slot, std::int64_t index) const {

@@ -109,6 +109,7 @@ class CPlotSeries {
   private:
     friend class CPlotData;
     CPlotSeries(const CPlotData& data, int slot) : data_(&data), slot_(slot) {}
+    bool Valid() const;
     const CPlotData* data_;
     int slot_;  // channel number, or kPlotChannelSlots + X-unit index
 };
@@ -137,9 +138,10 @@ class CPlotData {
     int FindChannel(const std::string& name) const;
 
     std::int64_t PointCount() const { return pointCount_; }
-    // number 0 to 59.
+    // number 0 to 59; any other number gives a series without name whose values are 0.0.
     CPlotSeries Channel(int number) const;
-    // xUnit 0 to 4: MJD, days, hours, minutes, seconds (the last four relative to point 0).
+    // xUnit 0 to 4 (others as for Channel): MJD, days, hours, minutes, seconds (the last four
+    // relative to point 0).
     CPlotSeries TimeAxis(int xUnit) const;
     std::int32_t SerialNumber() const { return serialNumber_; }
     std::int32_t UnitType() const { return unitType_; }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -313,7 +314,7 @@ std::vector<Part> SplitAtLines(const char* begin, const char* end, std::size_t c
 }  // namespace
 
 double FieldToDouble(const char* begin, const char* end) {
-    while (begin < end && (*begin == ' ' || *begin == '\t')) {
+    while (begin < end && std::isspace(static_cast<unsigned char>(*begin))) {
         ++begin;
     }
     bool negative = false;

@@ -36,6 +36,10 @@ TEST(PlotDataTest, LivePointCarriesEveryReadingInItsChannel) {
     EXPECT_EQ(store.SerialNumber(), 1234);
     EXPECT_EQ(store.TimeAxis(0)[0], 60123.5);
     EXPECT_EQ(store.TimeAxis(4)[0], 0.0);
+    for (const CPlotSeries& outside : {store.Channel(-1), store.Channel(60), store.TimeAxis(5)}) {
+        EXPECT_EQ(outside[0], 0.0);
+        EXPECT_EQ(outside.Name(), "");
+    }
 }
 
 TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
