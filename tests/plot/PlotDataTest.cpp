@@ -41,6 +41,12 @@ TEST(PlotDataTest, LivePointCarriesEveryReadingInItsChannel) {
         EXPECT_EQ(outside[0], 0.0);
         EXPECT_EQ(outside.Name(), "");
     }
+    record.d1.dcLevel = 2000;  // DCLevel / DACGain equals Signal: a zero background
+    store.AppendLiveRecord(record);
+    EXPECT_TRUE(std::isinf(store.Channel(kChannelFlopBackground)[1]));
+    record.d2.dacGain = 0.0f;
+    store.AppendLiveRecord(record);
+    EXPECT_TRUE(std::isinf(store.Channel(kChannelSignal)[2]));
 }
 
 TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
@@ -64,17 +70,6 @@ TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
     EXPECT_EQ(store.SerialNumber(), 99);
     EXPECT_EQ(store.TimeAxis(0)[0], 60010.0);
     EXPECT_EQ(store.TimeAxis(1)[0], 0.0);
-}
-
-TEST(PlotDataTest, ZeroGainsAreStoredAsTheyCome) {
-    UnitStateData record = SampleRecord();
-    record.d1.dcLevel = 2000;  // DCLevel / DACGain equals Signal: the background is zero
-    CPlotData store;
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelFlopBackground)[0]));
-    record.d2.dacGain = 0.0f;
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelSignal)[1]));
 }
 
 TEST(PlotDataTest, FindChannelMatchesWholeNamesBelowTheChannelCount) {

@@ -196,22 +196,13 @@ TEST_F(DataFileReaderTest, BlankTornAndShortLinesAndALiveContinuation) {
     EXPECT_EQ(store.Channel(0)[2], 0.0);
 }
 
-TEST_F(DataFileReaderTest, ZeroBackgroundInAFileDividesByATenth) {
-    UnitStateData record = SampleRecord();
-    record.d1.dcLevel = 2000;  // DCLevel / DACGain equals Signal (1000)
-    const std::string path =
-        Write(TelemetryHeaderLine(402) + "\r\n" + TelemetryRecordLine(record, 402) + "\r\n");
-    CPlotData store;
-    ASSERT_EQ(ReadDataFile(store, path).Code(), 0);
-    EXPECT_EQ(store.Channel(kChannelFlopBackground)[0], 20000.0);
-}
-
 TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
     std::string text = TelemetryHeaderLine(403) + "\r\n";
     UnitStateData record = SampleRecord();
     for (int i = 0; i < 5000; ++i) {
         record.mjd = 60000.0 + i / 8640.0;
-        record.d1.cLevel = 2000 + i % 977;
+        record.d1.cLevel = i == 4321 ? 2500 : 2000 + i % 977;
+        record.d1.dcLevel = i == 4321 ? 2000 : 4000;  // 4321: DCLevel / DACGain equals Signal
         record.d1.tChassis = 30.0f + static_cast<float>(i % 13) / 8.0f;
         record.b20.charge = i % 7 - 3;
         const std::string line = TelemetryRecordLine(record, 403);
@@ -237,6 +228,7 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
         EXPECT_EQ(progress.back(), 5001);
     }
     ASSERT_EQ(stores[0].PointCount(), 5001);
+    EXPECT_EQ(stores[0].Channel(kChannelFlopBackground)[4321], 20000.0);  // divided by 0.1
     const std::vector<double> converted{25.0, 16.0, -7.0, 0.0};
     for (int channel = 1; channel <= 4; ++channel) {
         EXPECT_EQ(stores[0].Channel(channel)[5000], converted[channel - 1])
