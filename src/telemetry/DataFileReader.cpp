@@ -311,6 +311,85 @@ std::vector<Part> SplitAtLines(const char* begin, const char* end, std::size_t c
     return parts;
 }
 
+struct FileIdentity {
+    std::int32_t serial;
+    std::int32_t unitType;
+    std::int32_t factory;
+    ColumnMap map;
+};
+
+// The unit of the file's first record and the column map it calls for. Fields the first record
+// does not give keep the store's values.
+FileIdentity IdentifyFile(const Line& first, bool oldFormat, const CPlotData& store,
+                          const DataFileReadOptions& options) {
+    FileIdentity identity{store.SerialNumber(), store.UnitType(), store.FactoryFlag(), {}};
+    const std::string line(first.begin, first.end);
+    double mjd = 0;
+    long serial = 0;
+    if (oldFormat) {
+        int ignored[6];
+        if (std::sscanf(line.c_str(), "%lg,%d,%d,%d,%d,%d,%d,%ld", &mjd, &ignored[0], &ignored[1],
+                        &ignored[2], &ignored[3], &ignored[4], &ignored[5], &serial) == 8) {
+            identity.serial = static_cast<std::int32_t>(serial);
+        }
+        identity.unitType = kModelBeforeIdentification;
+        identity.map = OldMap();
+        return identity;
+    }
+    int unitType = 0;
+    int factory = 0;
+    const int fields =
+        std::sscanf(line.c_str(), "%lg,%ld,%d,%d", &mjd, &serial, &unitType, &factory);
+    identity.serial = fields >= 2 ? static_cast<std::int32_t>(serial) : identity.serial;
+    identity.unitType = fields >= 3 ? unitType : identity.unitType;
+    identity.factory = fields >= 4 ? factory : identity.factory;
+    if (fields >= 3 && options.instrumentModel != nullptr && IsKnownModel(unitType)) {
+        options.instrumentModel->store(unitType);
+    }
+    identity.map = CurrentMap(identity.unitType, identity.factory);
+    return identity;
+}
+
+// Parses every part on its own thread while this thread reports progress.
+void ParseParts(CRecordParser& parser, std::size_t mapColumns, std::int64_t records,
+                std::vector<Part>& parts, const DataFileReadOptions& options) {
+    std::atomic<std::int64_t> done{0};
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::size_t finishedParts = 0;
+    std::thread workers([&] {
+        RunOnThreads(parts.size(), [&](std::size_t i) {
+            Part& part = parts[i];
+            std::int64_t index = part.first;
+            ForEachRecord(part.begin, part.end, mapColumns, [&](const Line& line) {
+                if (!parser.Parse(line, index, part)) {
+                    part.fieldTooLong = true;
+                    return false;
+                }
+                if (++index % kProgressRecords == 0) {
+                    done.fetch_add(kProgressRecords, std::memory_order_relaxed);
+                }
+                return true;
+            });
+            std::lock_guard lock(mutex);
+            ++finishedParts;
+            finished.notify_all();
+        });
+    });
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, kProgressInterval,
+                                  [&] { return finishedParts == parts.size(); })) {
+            lock.unlock();
+            if (options.progress) {
+                options.progress(std::min(done.load(std::memory_order_relaxed), records), records);
+            }
+            lock.lock();
+        }
+    }
+    workers.join();
+}
+
 }  // namespace
 
 double FieldToDouble(const char* begin, const char* end) {
@@ -375,37 +454,8 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         first = NextLine(first.next, fileEnd);
     } while (IsBlank(first));
 
-    std::int32_t serial = store.SerialNumber();
-    std::int32_t unitType = store.UnitType();
-    std::int32_t factory = store.FactoryFlag();
-    const std::string firstLine(first.begin, first.end);
-    ColumnMap map;
-    if (oldFormat) {
-        int ignored[6];
-        double mjd = 0;
-        long fileSerial = 0;
-        if (std::sscanf(firstLine.c_str(), "%lg,%d,%d,%d,%d,%d,%d,%ld", &mjd, &ignored[0],
-                        &ignored[1], &ignored[2], &ignored[3], &ignored[4], &ignored[5],
-                        &fileSerial) == 8) {
-            serial = static_cast<std::int32_t>(fileSerial);
-        }
-        unitType = kModelBeforeIdentification;
-        map = OldMap();
-    } else {
-        double mjd = 0;
-        long fileSerial = 0;
-        int fileType = 0;
-        int fileFactory = 0;
-        const int fields = std::sscanf(firstLine.c_str(), "%lg,%ld,%d,%d", &mjd, &fileSerial,
-                                       &fileType, &fileFactory);
-        serial = fields >= 2 ? static_cast<std::int32_t>(fileSerial) : serial;
-        unitType = fields >= 3 ? fileType : unitType;
-        factory = fields >= 4 ? fileFactory : factory;
-        if (fields >= 3 && options.instrumentModel != nullptr && IsKnownModel(fileType)) {
-            options.instrumentModel->store(fileType);
-        }
-        map = CurrentMap(unitType, factory);
-    }
+    const FileIdentity identity = IdentifyFile(first, oldFormat, store, options);
+    const ColumnMap& map = identity.map;
 
     // Count the records of each part, then parse the parts into a fresh store.
     std::vector<Part> parts =
@@ -429,7 +479,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     result.progressText =
         "Filename:\t" + path + "\n" +
         (oldFormat ? "Type:\tCorvane2 Data File\n" : "\tType:  Corvane3 Data File\n") +
-        UnitLine(unitType, serial) + "NumPoints = " + std::to_string(records);
+        UnitLine(identity.unitType, identity.serial) + "NumPoints = " + std::to_string(records);
     if (options.started) {
         options.started(result.progressText, records);
     }
@@ -440,42 +490,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                  [](int code) { return code >= 0; });
     loaded.PrepareLoad(records, channels, /*exact=*/oldFormat);
     CRecordParser parser(loaded, map);
-    std::atomic<std::int64_t> done{0};
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::size_t finishedParts = 0;
-    std::thread coordinator([&] {
-        RunOnThreads(parts.size(), [&](std::size_t i) {
-            Part& part = parts[i];
-            std::int64_t index = part.first;
-            ForEachRecord(part.begin, part.end, map.size(), [&](const Line& line) {
-                if (!parser.Parse(line, index, part)) {
-                    part.fieldTooLong = true;
-                    return false;
-                }
-                if (++index % kProgressRecords == 0) {
-                    done.fetch_add(kProgressRecords, std::memory_order_relaxed);
-                }
-                return true;
-            });
-            std::lock_guard lock(mutex);
-            ++finishedParts;
-            finished.notify_all();
-        });
-    });
-    {
-        std::unique_lock lock(mutex);
-        while (!finished.wait_for(lock, kProgressInterval,
-                                  [&] { return finishedParts == parts.size(); })) {
-            lock.unlock();
-            if (options.progress) {
-                options.progress(std::min(done.load(std::memory_order_relaxed), records), records);
-            }
-            lock.lock();
-        }
-    }
-    coordinator.join();
-
+    ParseParts(parser, map.size(), records, parts, options);
     for (const Part& part : parts) {
         if (part.fieldTooLong) {
             result.status = EDataFileRead::kFieldTooLong;
@@ -490,7 +505,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     if (options.progress) {
         options.progress(records, records);
     }
-    loaded.FinishLoad(records, serial, unitType, factory);
+    loaded.FinishLoad(records, identity.serial, identity.unitType, identity.factory);
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
     return result;
