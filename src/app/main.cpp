@@ -19,6 +19,7 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
 #include "poll/PollingThread.h"
+#include "telemetry/FileCommands.h"
 
 using namespace corvane3;
 
@@ -201,8 +202,18 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Save a picture of the main window to <file> once it shows a record, "
                        "then exit as Exit does."),
         QStringLiteral("file"));
+    const QCommandLineOption summaryOption(
+        QStringLiteral("summary"),
+        QStringLiteral("Print a summary of the telemetry file <file>: its unit, records, time "
+                       "span, signal decay and each channel's min, mean, max and sigma."),
+        QStringLiteral("file"));
+    const QCommandLineOption exportOption(
+        QStringLiteral("export-csv"),
+        QStringLiteral("Write the telemetry file <file> as CSV to the file given after it "
+                       "(default: <file> with the extension .csv; - for standard output)."),
+        QStringLiteral("file"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
-                       timeoutOption, recordOption, screenshotOption});
+                       timeoutOption, recordOption, screenshotOption, summaryOption, exportOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -238,8 +249,13 @@ int main(int argc, char* argv[]) {
         return helpOption.names().contains(name) || versionOption.names().contains(name) ||
                name == QStringLiteral("help-all");
     });
+    const bool fileCommand = parser.isSet(summaryOption) || parser.isSet(exportOption);
+    if (fileCommand && (headless || parser.isSet(screenshotOption))) {
+        std::fprintf(stderr, "corvane3: --summary and --export-csv run on their own\n");
+        return kExitBadOptions;
+    }
     // Every command that shows no window must keep the widget application out.
-    const bool windows = !headless && !textOnly;
+    const bool windows = !headless && !textOnly && !fileCommand;
     std::unique_ptr<QCoreApplication> application;
     if (windows) {
         application = std::make_unique<QApplication>(argc, argv);
@@ -248,6 +264,21 @@ int main(int argc, char* argv[]) {
     }
     // --help and --version print their text and end here.
     parser.process(arguments);
+
+    // The file commands read nothing but the file: not the configuration, not the port.
+    if (parser.isSet(summaryOption)) {
+        return RunSummary(parser.value(summaryOption).toStdString(), std::cout, std::cerr);
+    }
+    if (parser.isSet(exportOption)) {
+        const QStringList rest = parser.positionalArguments();
+        if (rest.size() > 1) {
+            std::fprintf(stderr, "corvane3: --export-csv takes one output file\n");
+            return kExitBadOptions;
+        }
+        return RunExportCsv(parser.value(exportOption).toStdString(),
+                            rest.isEmpty() ? std::string() : rest.front().toStdString(), std::cout,
+                            std::cerr);
+    }
 
     Corvane3App app;
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),

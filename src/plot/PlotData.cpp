@@ -399,4 +399,11 @@ void CPlotData::FinishLoad(std::int64_t points, std::int32_t serialNumber, std::
     }
 }
 
+EPlotStorage CPlotData::ChannelStorage(int number) const {
+    if (number < 0 || number >= kPlotChannelSlots) {
+        return EPlotStorage::kDouble;
+    }
+    return columns_[static_cast<std::size_t>(number)].Storage();
+}
+
 }  // namespace corvane3

@@ -147,6 +147,9 @@ class CPlotData {
     std::int32_t UnitType() const { return unitType_; }
     std::int32_t FactoryFlag() const { return factoryFlag_; }
     int ChannelCount() const { return kPlotChannelCount; }
+    // How a channel's values are kept (single-precision readings as float, counts as int32),
+    // so that a value can be written back in the fewest digits that give it again.
+    EPlotStorage ChannelStorage(int number) const;
     // Bytes held by the values (not the names).
     std::size_t MemoryBytes() const;
 

@@ -282,11 +282,8 @@ bool ReadWholeFile(const std::string& path, const DataFileReadOptions& options, 
 }
 
 std::string UnitLine(std::int32_t unitType, std::int32_t serial) {
-    const char* model = unitType == kModelChronoBeam ? "ChronoBeam"
-                        : unitType == kModel7730B    ? "7730B"
-                        : unitType == kModelTq9000   ? "Tq9000"
-                                                     : "VelaX";
-    return std::string("Unit:\t") + model + " S/N " + std::to_string(serial) + "\n";
+    return std::string("Unit:\t") + DataFileModelText(unitType) + " S/N " +
+           std::to_string(serial) + "\n";
 }
 
 // Splits [begin, end) into parts that start at line starts.
@@ -444,6 +441,8 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                            std::memcmp(header.begin + kOldFormatMarkOffset, kOldFormatMark,
                                        std::strlen(kOldFormatMark)) == 0;
 
+    result.oldFormat = oldFormat;
+
     // The first non-blank line after the header chooses the column map.
     result.status = EDataFileRead::kNoRecords;
     Line first = header;
@@ -488,6 +487,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     std::vector<int> channels;
     std::copy_if(map.begin(), map.end(), std::back_inserter(channels),
                  [](int code) { return code >= 0; });
+    result.channels = channels;
     loaded.PrepareLoad(records, channels, /*exact=*/oldFormat);
     CRecordParser parser(loaded, map);
     ParseParts(parser, map.size(), records, parts, options);
@@ -509,6 +509,13 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
     return result;
+}
+
+const char* DataFileModelText(std::int32_t unitType) {
+    return unitType == kModelChronoBeam ? "ChronoBeam"
+           : unitType == kModel7730B    ? "7730B"
+           : unitType == kModelTq9000   ? "Tq9000"
+                                        : "VelaX";
 }
 
 }  // namespace corvane3

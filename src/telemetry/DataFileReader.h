@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "plot/PlotData.h"
 
@@ -38,6 +39,10 @@ struct DataFileReadResult {
     // "Filename:\t...NumPoints = N", as the progress window shows it; empty when the file gave
     // no data line.
     std::string progressText;
+    // Known once the first line was read: the predecessor's format ("Corvane2 Data File").
+    bool oldFormat = false;
+    // The channels the file's columns fill, in column order; known once a data line was read.
+    std::vector<int> channels;
 
     // 0 when the file was read, -1 otherwise.
     int Code() const { return status == EDataFileRead::kRead ? 0 : -1; }
@@ -58,6 +63,10 @@ struct DataFileReadOptions {
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options = {});
+
+// The model text of the progress window's unit line: "ChronoBeam", "7730B", "Tq9000", or
+// "VelaX" for any other code.
+const char* DataFileModelText(std::int32_t unitType);
 
 // A field as decimal text-to-double converts it: leading blanks and a sign allowed, the longest
 // number at the start taken, 0.0 when there is none.

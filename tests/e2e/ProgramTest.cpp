@@ -45,6 +45,8 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         {{"--help"}, 0, "--timeout <seconds>", ""},
         {{"--version"}, 0, "Corvane3 ", ""},
         {{"--no-such-option"}, 2, "", "Unknown option 'no-such-option'"},
+        {{"--summary", missing}, 1, "", "Cannot Open File:\n" + missing},
+        {{"--export-csv", missing, "a.csv", "b.csv"}, 2, "", "one output file"},
         {{"--headless", "--interval", "1"}, 2, "", interval + "1\""},
         {{"--headless", "--interval", "0"}, 2, "", interval + "0\""},
         {{"--headless", "--port", "/dev/null"},
@@ -124,6 +126,11 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
             EXPECT_NEAR(std::stod(fields[column]), std::stod(sent[i - 1].substr(at, width)), 5e-4);
         }
     }
+
+    // The recorded file read back by the file commands.
+    ChildProcess summary({CORVANE3_PROGRAM, "--summary", (records / "Unit1234.csd").string()});
+    EXPECT_NE(summary.ReadAll().find("Unit: Tq9000 S/N 1234\nRecords: 3\n"), std::string::npos);
+    EXPECT_EQ(summary.Wait(), 0);
 
     // The window's picture is saved once it shows a record; the program then exits as Exit
     // does, saving the configuration.

@@ -1,0 +1,237 @@
+#include "telemetry/FileCommands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "plot/PlotData.h"
+#include "plot/Statistics.h"
+#include "telemetry/DataFileReader.h"
+
+namespace corvane3 {
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitRefused = 1;
+// MJD of 1970-01-01 00:00 UTC, and seconds in a day.
+constexpr double kUnixEpochMjd = 40587.0;
+constexpr double kSecondsPerDay = 86400.0;
+
+struct LoadedFile {
+    CPlotData store;
+    DataFileReadResult result;
+    // The channels to show, in channel-number order: those the file supplies and the two
+    // derived from them.
+    std::vector<int> channels;
+};
+
+// False (the reader's message on err) when the reader refused the file.
+bool Load(const std::string& path, LoadedFile& file, std::ostream& err) {
+    file.result = ReadDataFile(file.store, path);
+    if (file.result.status != EDataFileRead::kRead &&
+        file.result.status != EDataFileRead::kNoRecords) {
+        err << "corvane3: " << file.result.message << "\n";
+        return false;
+    }
+    file.channels = file.result.channels;
+    if (!file.channels.empty()) {
+        file.channels.push_back(kChannelSignal);
+        file.channels.push_back(kChannelFlopBackground);
+    }
+    std::sort(file.channels.begin(), file.channels.end());
+    file.channels.erase(std::unique(file.channels.begin(), file.channels.end()),
+                        file.channels.end());
+    return true;
+}
+
+std::string Printf(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string UtcText(double mjd) {
+    const std::time_t seconds =
+        static_cast<std::time_t>(std::llround((mjd - kUnixEpochMjd) * kSecondsPerDay));
+    std::tm utc{};
+    char text[32] = "?";
+    if (gmtime_r(&seconds, &utc) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    }
+    return text;
+}
+
+// Rows of cells printed in columns two blanks apart; the first two columns (name and unit) to
+// the left, the numbers to the right.
+void PrintTable(const std::vector<std::vector<std::string>>& rows, std::ostream& out) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::string padding(widths[c] - row[c].size(), ' ');
+            line += c == 0 ? "" : "  ";
+            line += c < 2 ? row[c] + padding : padding + row[c];
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << "\n";
+    }
+}
+
+// The fewest digits that read back to the value as the store keeps it; an absent value is an
+// empty field.
+void AppendNumber(std::string& text, double value, EPlotStorage storage) {
+    if (std::isnan(value)) {
+        return;
+    }
+    char digits[64];
+    const std::to_chars_result end =
+        storage == EPlotStorage::kFloat
+            ? std::to_chars(digits, digits + sizeof digits, static_cast<float>(value))
+            : std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, end.ptr);
+}
+
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+void WriteCsv(const LoadedFile& file, std::ostream& out) {
+    const CPlotData& store = file.store;
+    std::string line = "MJD";
+    for (int number : file.channels) {
+        const CPlotSeries channel = store.Channel(number);
+        line += ",";
+        line += CsvField(channel.Unit().empty() ? channel.Name()
+                                                : channel.Name() + " (" + channel.Unit() + ")");
+    }
+    out << line << "\r\n";
+    const CPlotSeries mjd = store.TimeAxis(0);
+    for (std::int64_t i = 0; i < store.PointCount(); ++i) {
+        line.clear();
+        AppendNumber(line, mjd[i], EPlotStorage::kDouble);
+        for (int number : file.channels) {
+            line += ',';
+            AppendNumber(line, store.Channel(number)[i], store.ChannelStorage(number));
+        }
+        line += "\r\n";
+        out << line;
+    }
+}
+
+}  // namespace
+
+int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
+    LoadedFile file;
+    if (!Load(path, file, err)) {
+        return kExitRefused;
+    }
+    const CPlotData& store = file.store;
+    const std::int64_t n = store.PointCount();
+    out << "File: " << path << "\n"
+        << "Format: " << (file.result.oldFormat ? "Corvane2 Data File" : "Corvane3 Data File")
+        << "\n";
+    if (n > 0) {
+        out << "Unit: " << DataFileModelText(store.UnitType()) << " S/N " << store.SerialNumber()
+            << "\n";
+    }
+    out << "Records: " << n << "\n";
+    if (n == 0) {
+        return kExitDone;
+    }
+    const CPlotSeries mjd = store.TimeAxis(0);
+    out << "First: MJD " << Printf("%.6f", mjd[0]) << " (" << UtcText(mjd[0]) << ")\n"
+        << "Last: MJD " << Printf("%.6f", mjd[n - 1]) << " (" << UtcText(mjd[n - 1]) << ")\n";
+
+    const CPlotSeries days = store.TimeAxis(1);
+    const CPlotSeries signal = store.Channel(kChannelSignal);
+    const auto size = static_cast<std::size_t>(n);
+    out << FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                    [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
+                    size - 1)
+               .text
+        << "\n";
+
+    std::vector<std::vector<std::string>> rows = {
+        {"Channel", "Unit", "Min", "Mean", "Max", "Sigma"}};
+    for (int number : file.channels) {
+        const CPlotSeries channel = store.Channel(number);
+        const ChannelStatistics stats = ComputeStatistics(
+            [&](std::size_t i) { return channel[static_cast<std::int64_t>(i)]; }, 0, size);
+        if (stats.count == 0) {
+            rows.push_back({channel.Name(), channel.Unit(), "-", "-", "-", "-"});
+            continue;
+        }
+        rows.push_back({channel.Name(), channel.Unit(), Printf("%.6g", stats.min),
+                        Printf("%.6g", stats.mean), Printf("%.6g", stats.max),
+                        Printf("%.6g", stats.sigma)});
+    }
+    PrintTable(rows, out);
+    return kExitDone;
+}
+
+int RunExportCsv(const std::string& path, const std::string& outPath, std::ostream& out,
+                 std::ostream& err) {
+    namespace fs = std::filesystem;
+    const std::string target =
+        outPath.empty() ? fs::path(path).replace_extension(".csv").string() : outPath;
+    std::error_code same;
+    if (target != "-" && (target == path || fs::equivalent(target, path, same))) {
+        err << "corvane3: " << target << ": the CSV would replace the telemetry file itself\n";
+        return kExitRefused;
+    }
+    LoadedFile file;
+    if (!Load(path, file, err)) {
+        return kExitRefused;
+    }
+    if (target == "-") {
+        WriteCsv(file, out);
+        out.flush();
+        return out ? kExitDone : kExitRefused;
+    }
+    // Written beside the target and renamed, so a reader never sees half a file.
+    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream csv(temporary, std::ios::binary | std::ios::trunc);
+        WriteCsv(file, csv);
+        csv.close();
+        if (!csv) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            err << "corvane3: cannot write " << target << "\n";
+            return kExitRefused;
+        }
+    }
+    std::error_code renamed;
+    fs::rename(temporary, target, renamed);
+    if (renamed) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        err << "corvane3: cannot write " << target << " (" << renamed.message() << ")\n";
+        return kExitRefused;
+    }
+    return kExitDone;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,22 @@
+#pragma once
+// corvane3 --summary and --export-csv: a telemetry file read with the program's own reader and
+// written out as text, without any window.
+
+#include <ostream>
+#include <string>
+
+namespace corvane3 {
+
+// Prints the file's format, unit, record count, first and last time, the signal's decay over
+// every record and a table of each channel's min, mean, max and sigma. Returns the exit status:
+// 0, or 1 when the reader refused the file (its message went to err).
+int RunSummary(const std::string& path, std::ostream& out, std::ostream& err);
+
+// Writes the file's records as RFC 4180 CSV to outPath ("" for the file's name with the
+// extension .csv, "-" for out), through a temporary file renamed into place, never over the
+// input. Returns 0, or 1 when the file was refused or could not be written (the reason went to
+// err).
+int RunExportCsv(const std::string& path, const std::string& outPath, std::ostream& out,
+                 std::ostream& err);
+
+}  // namespace corvane3
