@@ -1,6 +1,7 @@
 #include "telemetry/FileLoadProgressDlg.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <limits>
 #include <thread>
 
+#include "plot/PlotData.h"
+#include "telemetry/DataFileReader.h"
 #include "widgets/HeldInputWait.h"
 
 namespace corvane3 {
@@ -90,6 +93,37 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
         kLoadWaitLimit);
     loader.join();
     show();
+}
+
+int LoadDataFile(CPlotData& store, const std::string& path,
+                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent) {
+    CPlotData loaded;
+    DataFileReadResult result;
+    RunWithLoadProgress(
+        QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
+        [&](LoadProgress& progress) {
+            DataFileReadOptions options;
+            options.instrumentModel = instrumentModel;
+            options.started = [&](const std::string& text, std::int64_t total) {
+                progress.SetText(text);
+                progress.total = total;
+            };
+            options.progress = [&](std::int64_t done, std::int64_t total) {
+                progress.done = done;
+                progress.total = total;
+            };
+            result = ReadDataFile(loaded, path, options);
+        },
+        parent);
+    if (result.status == EDataFileRead::kRead) {
+        store = std::move(loaded);
+    }
+    if (result.HasMessage()) {
+        QMessageBox box(QMessageBox::Warning, QString::fromStdString(result.title),
+                        QString::fromStdString(result.message), QMessageBox::Ok);
+        box.exec();
+    }
+    return result.Code();
 }
 
 }  // namespace corvane3

@@ -15,6 +15,10 @@ class QLabel;
 class QProgressBar;
 
 namespace corvane3 {
+class CPlotData;
+}
+
+namespace corvane3 {
 
 class CFileLoadProgressDlg : public QDialog {
     Q_OBJECT
@@ -53,5 +57,13 @@ class LoadProgress {
 // held back until the load has ended; then the window closes and the call returns.
 void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
                          QWidget* parent = nullptr);
+
+// Reads a telemetry file into store with the progress window showing, then shows the reader's
+// message, if any, in a message box of no owner. The file is read on another thread into a store
+// of its own, which replaces store only when the file was read: store is never touched while
+// windows may draw from it. A current-format file's model becomes instrumentModel's value (when
+// given). Returns 0 when the file was read, -1 otherwise.
+int LoadDataFile(CPlotData& store, const std::string& path,
+                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent = nullptr);
 
 }  // namespace corvane3

@@ -7,9 +7,15 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
+#include "plot/PlotData.h"
+#include "support/ModalDialogDriver.h"
+#include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
+#include "telemetry/TelemetryFormat.h"
+#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -62,6 +68,28 @@ TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress)
     window.SetProgress(7, 10);
     EXPECT_EQ(bar->maximum(), 10);
     EXPECT_EQ(bar->value(), 7);
+}
+
+TEST_F(FileLoadProgressTest, AFileIsLoadedWholeOrNotAtAllAndTheReaderSaysWhy) {
+    testing::TempDir dir;
+    const std::string path = (dir.Path() / "Unit1234.csd").string();
+    std::ofstream(path, std::ios::binary)
+        << TelemetryHeaderLine(kModel7730B) << "\r\n"
+        << TelemetryRecordLine(testing::SampleRecord(), kModel7730B) << "\r\n";
+    CPlotData store;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    testing::ModalDialogDriver driver;
+    EXPECT_EQ(LoadDataFile(store, path, &model), 0);
+    EXPECT_EQ(store.PointCount(), 1);
+    EXPECT_EQ(model, kModel7730B);
+    EXPECT_TRUE(driver.Messages().empty());
+
+    EXPECT_EQ(LoadDataFile(store, path + "x", &model), -1);
+    EXPECT_EQ(store.PointCount(), 1) << "the loaded file stays";
+    ASSERT_EQ(driver.Messages().size(), 1u);
+    EXPECT_EQ(driver.Messages()[0],
+              (testing::ModalDialogDriver::Message{
+                  "Read Error", QString::fromStdString("Cannot Open File:\n" + path + "x")}));
 }
 
 }  // namespace
