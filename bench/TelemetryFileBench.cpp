@@ -232,12 +232,20 @@ void BM_SummaryCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_SummaryCommand)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-bool PandasAvailable() {
-    return RunChild({"python3", "-c", "import pandas"}).ok;
+// The first Python that imports pandas: the one on PATH, else the system's (a PATH Python from
+// a version manager does not see the distribution's packages).
+std::optional<std::string> PythonWithPandas() {
+    for (const char* python : {"python3", "/usr/bin/python3"}) {
+        if (RunChild({python, "-c", "import pandas"}).ok) {
+            return python;
+        }
+    }
+    return std::nullopt;
 }
 
 void BM_PandasReadAndDescribe(benchmark::State& state) {
-    if (!PandasAvailable()) {
+    const std::optional<std::string> python = PythonWithPandas();
+    if (!python) {
         state.SkipWithError("python3 with pandas not installed: no comparison");
         return;
     }
@@ -248,7 +256,7 @@ void BM_PandasReadAndDescribe(benchmark::State& state) {
     }
     ChildRun run;
     for (auto _ : state) {
-        run = RunChild({"python3", "-c",
+        run = RunChild({*python, "-c",
                         "import sys, pandas as pd; pd.read_csv(sys.argv[1]).describe()",
                         file->path.string()});
         if (!run.ok) {
