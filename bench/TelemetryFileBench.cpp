@@ -55,7 +55,8 @@ corvane3::UnitStateData RecordAt(std::int64_t index, const corvane3::UnitStateDa
     std::normal_distribution<float> wobble(0.0f, 1.0f);
     std::uniform_int_distribution<int> counts(-3, 3);
     const double run = static_cast<double>(index) / kRecords;  // 0 .. 1 over the file
-    const double day = std::sin(2.0 * std::numbers::pi * static_cast<double>(index) / kSecondsPerDay);
+    const double day =
+        std::sin(2.0 * std::numbers::pi * static_cast<double>(index) / kSecondsPerDay);
 
     corvane3::UnitStateData data = base;
     corvane3::D1Record& d1 = data.d1;
