@@ -1,0 +1,287 @@
+// A year-scale telemetry file: a million Tq9000 records (51 columns, about 245 MB) written with
+// the recorder's own line functions, then loaded into a plot store, summarised by
+// `corvane3 --summary` in a child process, and, for comparison, read by pandas when it is
+// installed. The file is written once per run into a temporary directory and removed at the end.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "plot/PlotData.h"
+#include "telemetry/DataFileReader.h"
+#include "telemetry/TelemetryFormat.h"
+#include "telemetry/TelemetryTestData.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kRecords = 1'000'000;
+constexpr double kSecondsPerDay = 86400.0;
+
+// The generated file's directory and path; created on first use.
+struct GeneratedFile {
+    fs::path directory;
+    fs::path path;
+    std::uintmax_t bytes = 0;
+};
+
+std::optional<GeneratedFile>& File() {
+    static std::optional<GeneratedFile> file;
+    return file;
+}
+
+// One record per second from a steady unit: slow drifts over the whole run, a daily swing of the
+// chassis temperature and a small random wobble on the analog readings.
+corvane3::UnitStateData RecordAt(std::int64_t index, const corvane3::UnitStateData& base,
+                                 std::mt19937& random) {
+    std::normal_distribution<float> wobble(0.0f, 1.0f);
+    std::uniform_int_distribution<int> counts(-3, 3);
+    const double run = static_cast<double>(index) / kRecords;  // 0 .. 1 over the file
+    const double day =
+        std::sin(2.0 * std::numbers::pi * static_cast<double>(index) / kSecondsPerDay);
+
+    corvane3::UnitStateData data = base;
+    corvane3::D1Record& d1 = data.d1;
+    data.mjd = 60123.0 + static_cast<double>(index) / kSecondsPerDay;
+    d1.state = 0;
+    d1.alarm2 = 0;
+    d1.alarm3 = 0;
+    d1.alarm5 = 0;
+    d1.stdDev = counts(random);
+    d1.cRamErr = 12 + counts(random);
+    d1.cRabErr = -340 + counts(random) * 4;
+    d1.zRamErr = 3 + counts(random);
+    d1.zRabErr = -7 + counts(random);
+    d1.vvcxo = -1234 + static_cast<std::int32_t>(150.0 * run) + counts(random);
+    d1.cLevel = 2500 - static_cast<std::int32_t>(120.0 * run) + counts(random) * 2;
+    d1.zLevel = 1800 - static_cast<std::int32_t>(80.0 * run) + counts(random);
+    d1.dcLevel = 4000 + counts(random) * 5;
+    d1.freqTune = -1500 + static_cast<std::int32_t>(40.0 * run);
+    d1.tChassis = static_cast<float>(35.5 + 1.5 * day) + 0.05f * wobble(random);
+    d1.vCsOven = static_cast<float>(6.25 + 0.3 * run) + 0.002f * wobble(random);
+    d1.vms = static_cast<float>(10.25 + 0.2 * run) + 0.003f * wobble(random);
+    d1.vion = static_cast<float>(3.5 + 0.4 * run) + 0.002f * wobble(random);
+    d1.vem = static_cast<float>(12.5 + 0.8 * run) + 0.01f * wobble(random);
+    d1.icField = 7.5f + 0.01f * wobble(random);
+    d1.pos5V = 5.0f + 0.004f * wobble(random);
+    d1.pos15V = 15.25f + 0.006f * wobble(random);
+    d1.neg15V = -15.5f + 0.006f * wobble(random);
+    d1.pos21V = 24.125f + 0.01f * wobble(random);
+    d1.iip = 42 + static_cast<std::int32_t>(10.0 * run);
+    data.b20.system24 = 24.5f + 0.02f * wobble(random);
+    data.b20.acdc24 = 24.25f + 0.02f * wobble(random);
+    data.b20.batt24 = 26.75f - static_cast<float>(0.1 * run);
+    data.outliers.burpsToday = static_cast<std::int32_t>(index % 86400 / 20000);
+    data.outliers.burpsTotal = static_cast<std::int32_t>(index / 20000);
+    return data;
+}
+
+const GeneratedFile* GenerateFile() {
+    std::optional<GeneratedFile>& file = File();
+    if (file) {
+        return &*file;
+    }
+    std::string pattern = (fs::temp_directory_path() / "telemetry_bench_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return nullptr;
+    }
+    GeneratedFile generated{.directory = pattern, .path = fs::path(pattern) / "year.csd"};
+    std::FILE* out = std::fopen(generated.path.c_str(), "wb");
+    if (out == nullptr) {
+        fs::remove_all(generated.directory);
+        return nullptr;
+    }
+    const std::int32_t model = corvane3::kModelTq9000;
+    const corvane3::UnitStateData base = corvane3::testing::SampleRecord();
+    std::mt19937 random(403);
+    std::string buffer = corvane3::TelemetryHeaderLine(model) + corvane3::kTelemetryLineEnd;
+    constexpr std::size_t kFlushBytes = std::size_t{8} << 20;
+    bool written = true;
+    for (std::int64_t index = 0; index < kRecords && written; ++index) {
+        buffer += corvane3::TelemetryRecordLine(RecordAt(index, base, random), model);
+        buffer += corvane3::kTelemetryLineEnd;
+        if (buffer.size() >= kFlushBytes || index + 1 == kRecords) {
+            written = std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
+            buffer.clear();
+        }
+    }
+    written = std::fclose(out) == 0 && written;
+    if (!written) {
+        fs::remove_all(generated.directory);
+        return nullptr;
+    }
+    generated.bytes = fs::file_size(generated.path);
+    file = std::move(generated);
+    return &*file;
+}
+
+void RemoveFile() {
+    std::optional<GeneratedFile>& file = File();
+    if (file) {
+        std::error_code ignored;
+        fs::remove_all(file->directory, ignored);
+        file.reset();
+    }
+}
+
+struct ChildRun {
+    bool ok = false;
+    double seconds = 0;
+    long peakKilobytes = 0;
+};
+
+// Runs argv with its output discarded and waits for it: its wall time and its own peak
+// resident size.
+ChildRun RunChild(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) {
+        return run;
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKilobytes = usage.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+void ReportChild(benchmark::State& state, const ChildRun& run) {
+    state.SetIterationTime(run.seconds);
+    state.counters["wall_s"] = run.seconds;
+    state.counters["peak_MB"] = static_cast<double>(run.peakKilobytes) / 1024.0;
+}
+
+// The last --summary wall time, for the pandas comparison that runs after it.
+std::optional<double>& SummarySeconds() {
+    static std::optional<double> seconds;
+    return seconds;
+}
+
+void BM_LoadYearFile(benchmark::State& state) {
+    const GeneratedFile* file = GenerateFile();
+    if (file == nullptr) {
+        state.SkipWithError("cannot write the telemetry file");
+        return;
+    }
+    corvane3::CPlotData store;
+    corvane3::DataFileReadResult result;
+    for (auto _ : state) {
+        result = corvane3::ReadDataFile(store, file->path.string());
+    }
+    if (result.status != corvane3::EDataFileRead::kRead || store.PointCount() != kRecords) {
+        state.SkipWithError("the file was not read whole");
+        return;
+    }
+    state.counters["records_per_s"] =
+        benchmark::Counter(static_cast<double>(kRecords), benchmark::Counter::kIsRate);
+    state.counters["file_MB"] = static_cast<double>(file->bytes) / (1024.0 * 1024.0);
+    state.counters["bytes_per_record"] =
+        static_cast<double>(store.MemoryBytes()) / static_cast<double>(store.PointCount());
+}
+BENCHMARK(BM_LoadYearFile)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_SummaryCommand(benchmark::State& state) {
+    const GeneratedFile* file = GenerateFile();
+    if (file == nullptr) {
+        state.SkipWithError("cannot write the telemetry file");
+        return;
+    }
+    ChildRun run;
+    for (auto _ : state) {
+        run = RunChild({CORVANE3_PROGRAM, "--summary", file->path.string()});
+        if (!run.ok) {
+            state.SkipWithError("corvane3 --summary failed");
+            return;
+        }
+        ReportChild(state, run);
+    }
+    SummarySeconds() = run.seconds;
+}
+BENCHMARK(BM_SummaryCommand)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The first Python that imports pandas: the one on PATH, else the system's (a PATH Python from
+// a version manager does not see the distribution's packages).
+std::optional<std::string> PythonWithPandas() {
+    for (const char* python : {"python3", "/usr/bin/python3"}) {
+        if (RunChild({python, "-c", "import pandas"}).ok) {
+            return python;
+        }
+    }
+    return std::nullopt;
+}
+
+void BM_PandasReadAndDescribe(benchmark::State& state) {
+    const std::optional<std::string> python = PythonWithPandas();
+    if (!python) {
+        state.SkipWithError("python3 with pandas not installed: no comparison");
+        return;
+    }
+    const GeneratedFile* file = GenerateFile();
+    if (file == nullptr) {
+        state.SkipWithError("cannot write the telemetry file");
+        return;
+    }
+    ChildRun run;
+    for (auto _ : state) {
+        run = RunChild({*python, "-c",
+                        "import sys, pandas as pd; pd.read_csv(sys.argv[1]).describe()",
+                        file->path.string()});
+        if (!run.ok) {
+            state.SkipWithError("pandas could not read the file");
+            return;
+        }
+        ReportChild(state, run);
+    }
+    // How many times faster --summary is than pandas on the same file.
+    if (SummarySeconds() && *SummarySeconds() > 0) {
+        state.counters["pandas_over_summary"] = run.seconds / *SummarySeconds();
+    }
+}
+BENCHMARK(BM_PandasReadAndDescribe)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveFile();
+    return 0;
+}
