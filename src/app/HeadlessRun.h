@@ -11,14 +11,9 @@
 #include <string>
 
 #include "app/Corvane3App.h"
+#include "app/ExitStatus.h"
 
 namespace corvane3 {
-
-// Exit statuses of the program.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitRefused = 1;  // a file or the port was refused
-inline constexpr int kExitBadOptions = 2;
-inline constexpr int kExitTimedOut = 3;
 
 struct HeadlessOptions {
     std::string port;         // empty: the configured port

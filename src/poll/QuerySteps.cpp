@@ -13,9 +13,6 @@ namespace corvane3 {
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
-constexpr double kMjdOfUnixEpoch = 40587.0;
-
 // Where the queries find their values, counted from the reply's STX.
 constexpr std::size_t kVersionLetterOffset = 8;
 constexpr std::size_t kVersionNumberOffset = 10;
@@ -64,10 +61,6 @@ void ScanNumberAndText(const std::string& payload, std::int32_t& number, std::st
 }
 
 }  // namespace
-
-double ModifiedJulianDate(double secondsSince1970) {
-    return secondsSince1970 / kSecondsPerDay + kMjdOfUnixEpoch;
-}
 
 std::vector<std::string> DefaultPortList(const CSerialPort& port) {
     std::vector<std::string> ports;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/LinkStatus.h"
+#include "link/Mjd.h"
 #include "link/Notification.h"
 #include "link/TolvexLink.h"
 #include "link/UnitState.h"
@@ -35,9 +36,6 @@ using PortLister = std::function<std::vector<std::string>()>;
 // The serial ports of this machine followed by the configured port when it is not among them
 // (a USB adapter with another name, a pseudo-terminal).
 std::vector<std::string> DefaultPortList(const CSerialPort& port);
-
-// The modified Julian date of a time given in seconds since 1970-01-01 00:00 UTC.
-double ModifiedJulianDate(double secondsSince1970);
 
 class CQuerySteps {
   public:

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <vector>
 
+#include "app/ExitStatus.h"
+#include "link/Mjd.h"
 #include "plot/PlotData.h"
 #include "plot/Statistics.h"
 #include "telemetry/DataFileReader.h"
@@ -18,12 +20,6 @@
 namespace corvane3 {
 
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitRefused = 1;
-// MJD of 1970-01-01 00:00 UTC, and seconds in a day.
-constexpr double kUnixEpochMjd = 40587.0;
-constexpr double kSecondsPerDay = 86400.0;
 
 struct LoadedFile {
     CPlotData store;
@@ -59,8 +55,7 @@ std::string Printf(const char* format, double value) {
 }
 
 std::string UtcText(double mjd) {
-    const std::time_t seconds =
-        static_cast<std::time_t>(std::llround((mjd - kUnixEpochMjd) * kSecondsPerDay));
+    const std::time_t seconds = static_cast<std::time_t>(std::llround(SecondsSince1970(mjd)));
     std::tm utc{};
     char text[32] = "?";
     if (gmtime_r(&seconds, &utc) != nullptr) {
