@@ -1,8 +1,12 @@
 #include "plot/PlotData.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <new>
 
 namespace corvane3 {
 
@@ -81,6 +85,16 @@ void Resize(Chunk& chunk, std::size_t size, bool fill) {
     }
 }
 
+// Huge pages are this large on the machines the program runs on (x86-64 and arm64 with 4 KiB
+// pages); elsewhere the advice is ignored and only the alignment is kept.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+bool IsHugePageMultiple(std::size_t bytes) {
+    return bytes >= kHugePageBytes && bytes % kHugePageBytes == 0;
+}
+
+// Chunks after the first are allocated whole, except when a load that knows its size (fill
+// false) ends in a part of one.
 template <typename Chunks>
 void GrowChunks(Chunks& chunks, std::int64_t size, bool fill) {
     if (size <= 0) {
@@ -100,7 +114,8 @@ void GrowChunks(Chunks& chunks, std::int64_t size, bool fill) {
     if (needed > last.size()) {
         if (needed > last.capacity()) {
             last.reserve(chunks.size() == 1 ? std::min(whole, std::max(needed, 2 * last.capacity()))
-                                            : whole);
+                         : fill             ? whole
+                                            : needed);
         }
         Resize(last, needed, fill);
     }
@@ -116,6 +131,26 @@ std::size_t ChunkBytes(const Chunks& chunks) {
 }
 
 }  // namespace
+
+void* CPlotColumn::AllocateChunk(std::size_t bytes) {
+    if (!IsHugePageMultiple(bytes)) {
+        return ::operator new(bytes);
+    }
+    void* memory = std::aligned_alloc(kHugePageBytes, bytes);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    ::madvise(memory, bytes, MADV_HUGEPAGE);  // advice only: without huge pages it still works
+    return memory;
+}
+
+void CPlotColumn::FreeChunk(void* memory, std::size_t bytes) {
+    if (IsHugePageMultiple(bytes)) {
+        std::free(memory);
+    } else {
+        ::operator delete(memory);
+    }
+}
 
 double CPlotColumn::At(std::int64_t index) const {
     if (index < 0 || index >= size_) {

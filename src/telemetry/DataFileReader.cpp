@@ -46,6 +46,8 @@ constexpr unsigned kMaxThreads = 8;
 // Workers publish their progress every so many records; the caller reports it this often.
 constexpr std::int64_t kProgressRecords = 4096;
 constexpr std::chrono::milliseconds kProgressInterval{100};
+// Each thread reads its part of the file this much at a time.
+constexpr std::size_t kReadWindow = std::size_t{4} << 20;
 
 using ColumnMap = std::vector<int>;
 
@@ -99,10 +101,8 @@ struct Line {
     bool terminated;
 };
 
-Line NextLine(const char* p, const char* limit) {
-    const auto* newline =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(limit - p)));
-    Line line{p, newline ? newline : limit, newline ? newline + 1 : limit, newline != nullptr};
+Line MakeLine(const char* begin, const char* newline, const char* limit) {
+    Line line{begin, newline ? newline : limit, newline ? newline + 1 : limit, newline != nullptr};
     if (line.end > line.begin && line.end[-1] == '\r') {
         --line.end;
     }
@@ -123,15 +123,67 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
     return !IsBlank(line) && (line.terminated || FieldCount(line) >= mapColumns);
 }
 
+// Reads bytes [begin, end) of fd a window at a time (a large file is never held whole: a fresh
+// buffer of its size costs more in page faults than parsing it) and calls
+// visit(line, fileOffsetOfLine) for each line until visit returns false. A line longer than the
+// window grows the window. The part of the range beyond the file's current end is not there: a
+// file cut shorter meanwhile ends early. False on a read error.
 template <typename F>
-void ForEachRecord(const char* p, const char* limit, std::size_t mapColumns, F&& visit) {
-    while (p < limit) {
-        const Line line = NextLine(p, limit);
-        if (IsRecord(line, mapColumns) && !visit(line)) {
-            return;
+bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, F&& visit) {
+    std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
+    auto buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(capacity, 1));
+    std::size_t held = 0;          // bytes of an unfinished line at the buffer's start
+    std::uint64_t offset = begin;  // file offset of the byte after the held ones
+    for (;;) {
+        if (held == capacity) {
+            auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
+            std::memcpy(wider.get(), buffer.get(), held);
+            buffer = std::move(wider);
+            capacity *= 2;
         }
-        p = line.next;
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(capacity - held, end - offset));
+        ssize_t got = 0;
+        if (want > 0) {
+            do {
+                got = ::pread(fd, buffer.get() + held, want, static_cast<off_t>(offset));
+            } while (got < 0 && errno == EINTR);
+        }
+        if (got < 0) {
+            return false;
+        }
+        offset += static_cast<std::uint64_t>(got);
+        held += static_cast<std::size_t>(got);
+        const bool last = got == 0 || offset >= end;
+        const char* p = buffer.get();
+        const char* const limit = p + held;
+        while (p < limit) {
+            const auto* newline =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(limit - p)));
+            if (newline == nullptr && !last) {
+                break;
+            }
+            const Line line = MakeLine(p, newline, limit);
+            if (!visit(line, offset - static_cast<std::uint64_t>(limit - p))) {
+                return true;
+            }
+            p = line.next;
+        }
+        if (last) {
+            return true;
+        }
+        held = static_cast<std::size_t>(limit - p);
+        std::memmove(buffer.get(), p, held);
     }
+}
+
+// Visits the records of [begin, end): the non-blank lines, a torn last line left out.
+template <typename F>
+bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window,
+                   std::size_t mapColumns, F&& visit) {
+    return ForEachLine(fd, begin, end, window, [&](const Line& line, std::uint64_t) {
+        return !IsRecord(line, mapColumns) || visit(line);
+    });
 }
 
 template <typename F>
@@ -146,6 +198,43 @@ void RunOnThreads(std::size_t count, F&& work) {
     }
 }
 
+// The number at the start of the field that starts at begin, as FieldToDouble converts it; the
+// field ends at the first comma before limit. stop is set to where the number's text ended, at
+// or before the field's end.
+double ParseNumber(const char* begin, const char* limit, const char*& stop) {
+    stop = begin;
+    while (begin < limit && std::isspace(static_cast<unsigned char>(*begin))) {
+        ++begin;
+    }
+    bool negative = false;
+    if (begin < limit && (*begin == '+' || *begin == '-')) {
+        negative = *begin == '-';
+        ++begin;
+    }
+    if (begin == limit || *begin == '+' || *begin == '-' || *begin == ',') {
+        return 0.0;
+    }
+    auto format = std::chars_format::general;
+    if (limit - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X') &&
+        begin[2] != ',') {
+        format = std::chars_format::hex;
+        begin += 2;
+    }
+    double value = 0.0;
+    const std::from_chars_result result = std::from_chars(begin, limit, value, format);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Overflow and underflow as strtod rounds them; fields are short.
+        const char* fieldEnd = std::find(begin, limit, ',');
+        const std::string text(begin - (format == std::chars_format::hex ? 2 : 0), fieldEnd);
+        value = std::strtod(text.c_str(), nullptr);
+    } else if (result.ec != std::errc()) {
+        value = 0.0;
+    } else {
+        stop = result.ptr;
+    }
+    return negative ? -value : value;
+}
+
 struct Overflow {
     int slot;
     std::int64_t index;
@@ -153,11 +242,13 @@ struct Overflow {
 };
 
 struct Part {
-    const char* begin;
-    const char* end;
+    std::uint64_t begin;  // file offsets, at line starts
+    std::uint64_t end;
     std::int64_t records = 0;
-    std::int64_t first = 0;  // index of its first record
+    std::int64_t first = 0;   // index of its first record
+    std::int64_t parsed = 0;  // records stored so far
     bool fieldTooLong = false;
+    bool readFailed = false;
     std::vector<Overflow> overflow;  // values the column storage could not hold
 };
 
@@ -181,17 +272,20 @@ class CRecordParser {
         for (std::size_t k = 0; k < map_.size(); ++k) {
             double value = std::numeric_limits<double>::quiet_NaN();
             if (!exhausted) {
-                const auto* comma = static_cast<const char*>(
-                    std::memchr(p, ',', static_cast<std::size_t>(line.end - p)));
-                const char* fieldEnd = comma ? comma : line.end;
+                // A number ends before the comma, so it is converted first and the comma looked
+                // for from where it ended: most fields are then walked once.
+                const char* fieldEnd = p;
+                if (columns_[k] != nullptr) {
+                    value = ParseNumber(p, line.end, fieldEnd);
+                }
+                while (fieldEnd < line.end && *fieldEnd != ',') {
+                    ++fieldEnd;
+                }
                 if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
                     return false;
                 }
-                if (columns_[k] != nullptr) {
-                    value = FieldToDouble(p, fieldEnd);
-                }
-                exhausted = comma == nullptr;
-                p = comma ? comma + 1 : line.end;
+                exhausted = fieldEnd == line.end;
+                p = exhausted ? line.end : fieldEnd + 1;
             }
             if (columns_[k] == nullptr) {
                 continue;
@@ -207,6 +301,19 @@ class CRecordParser {
         Put(*signal_, kChannelSignal, index, derived.signal, part);
         Put(*flopBackground_, kChannelFlopBackground, index, derived.flopBackground, part);
         return true;
+    }
+
+    // Marks every value of point index absent (a record the file no longer held when parsed).
+    void StoreAbsent(std::int64_t index, Part& part) {
+        constexpr double kAbsent = std::numeric_limits<double>::quiet_NaN();
+        for (std::size_t k = 0; k < map_.size(); ++k) {
+            if (columns_[k] != nullptr) {
+                Put(*columns_[k], map_[k] >= 0 ? map_[k] : CPlotData::kAxis0Slot, index, kAbsent,
+                    part);
+            }
+        }
+        Put(*signal_, kChannelSignal, index, kAbsent, part);
+        Put(*flopBackground_, kChannelFlopBackground, index, kAbsent, part);
     }
 
   private:
@@ -230,78 +337,36 @@ std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
     return std::clamp<std::size_t>(bytes / kMinBytesPerThread, 1, machine);
 }
 
-struct FileText {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-};
-
-// Reads the file as long as it is now, the parts on parallel threads (the copy and the page
-// faults of a large file take as long as parsing it). Lines appended meanwhile are left for the
-// next load; a file cut shorter meanwhile is read up to where it now ends.
-bool ReadWholeFile(const std::string& path, const DataFileReadOptions& options, FileText& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok) {
-        const auto size = static_cast<std::size_t>(info.st_size);
-        text.data = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(size, 1));
-        const std::size_t count = ThreadCount(options, size);
-        std::vector<std::size_t> got(count, 0);
-        std::vector<char> failed(count, 0);
-        RunOnThreads(count, [&](std::size_t part) {
-            const std::size_t begin = size * part / count;
-            const std::size_t end = size * (part + 1) / count;
-            while (begin + got[part] < end) {
-                const ssize_t n =
-                    ::pread(fd, text.data.get() + begin + got[part], end - begin - got[part],
-                            static_cast<off_t>(begin + got[part]));
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                failed[part] = n < 0;
-                if (n <= 0) {
-                    break;
-                }
-                got[part] += static_cast<std::size_t>(n);
-            }
-        });
-        for (std::size_t part = 0; part < count && ok; ++part) {
-            const std::size_t begin = size * part / count;
-            ok = !failed[part];
-            text.size = begin + got[part];
-            if (text.size < size * (part + 1) / count) {
-                break;
-            }
-        }
-    }
-    ::close(fd);
-    return ok;
-}
-
 std::string UnitLine(std::int32_t unitType, std::int32_t serial) {
-    return std::string("Unit:\t") + DataFileModelText(unitType) + " S/N " +
-           std::to_string(serial) + "\n";
+    return std::string("Unit:\t") + DataFileModelText(unitType) + " S/N " + std::to_string(serial) +
+           "\n";
 }
 
-// Splits [begin, end) into parts that start at line starts.
-std::vector<Part> SplitAtLines(const char* begin, const char* end, std::size_t count) {
+// The first line start at or after offset in [lower, end).
+std::uint64_t LineStartFrom(int fd, std::uint64_t offset, std::uint64_t lower, std::uint64_t end,
+                            std::size_t window) {
+    if (offset <= lower || offset >= end) {
+        return std::clamp(offset, lower, end);
+    }
+    // The line holding the byte before offset ends where the next one starts.
+    std::uint64_t next = end;
+    ForEachLine(fd, offset - 1, end, window, [&](const Line& line, std::uint64_t at) {
+        next = at + static_cast<std::uint64_t>(line.next - line.begin);
+        return false;
+    });
+    return next;
+}
+
+// Splits [begin, end) of the file into count parts that start at line starts.
+std::vector<Part> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end, std::size_t count) {
+    constexpr std::size_t kCutWindow = 4096;
     std::vector<Part> parts;
-    const char* start = begin;
+    std::uint64_t start = begin;
     for (std::size_t i = 1; i <= count; ++i) {
-        const char* cut = i == count ? end
-                                     : begin + (end - begin) * static_cast<std::ptrdiff_t>(i) /
-                                                   static_cast<std::ptrdiff_t>(count);
-        if (cut < start) {
-            cut = start;
-        }
-        if (cut < end && cut > begin && cut[-1] != '\n') {
-            const auto* newline = static_cast<const char*>(
-                std::memchr(cut, '\n', static_cast<std::size_t>(end - cut)));
-            cut = newline ? newline + 1 : end;
-        }
+        const std::uint64_t cut =
+            i == count ? end
+                       : LineStartFrom(fd, std::max(start, begin + (end - begin) * i / count),
+                                       begin, end, kCutWindow);
         parts.push_back(Part{.begin = start, .end = cut, .overflow = {}});
         start = cut;
     }
@@ -317,10 +382,9 @@ struct FileIdentity {
 
 // The unit of the file's first record and the column map it calls for. Fields the first record
 // does not give keep the store's values.
-FileIdentity IdentifyFile(const Line& first, bool oldFormat, const CPlotData& store,
+FileIdentity IdentifyFile(const std::string& line, bool oldFormat, const CPlotData& store,
                           const DataFileReadOptions& options) {
     FileIdentity identity{store.SerialNumber(), store.UnitType(), store.FactoryFlag(), {}};
-    const std::string line(first.begin, first.end);
     double mjd = 0;
     long serial = 0;
     if (oldFormat) {
@@ -347,9 +411,23 @@ FileIdentity IdentifyFile(const Line& first, bool oldFormat, const CPlotData& st
     return identity;
 }
 
-// Parses every part on its own thread while this thread reports progress.
-void ParseParts(CRecordParser& parser, std::size_t mapColumns, std::int64_t records,
-                std::vector<Part>& parts, const DataFileReadOptions& options) {
+// Counts the records of every part, each on its own thread.
+void CountParts(int fd, std::size_t window, std::size_t mapColumns, std::vector<Part>& parts) {
+    RunOnThreads(parts.size(), [&](std::size_t i) {
+        Part& part = parts[i];
+        part.readFailed =
+            !ForEachRecord(fd, part.begin, part.end, window, mapColumns, [&](const Line&) {
+                ++part.records;
+                return true;
+            });
+    });
+}
+
+// Parses every part on its own thread while this thread reports progress. A part never stores
+// more records than it counted; records it no longer finds are left absent.
+void ParseParts(int fd, std::size_t window, CRecordParser& parser, std::size_t mapColumns,
+                std::int64_t records, std::vector<Part>& parts,
+                const DataFileReadOptions& options) {
     std::atomic<std::int64_t> done{0};
     std::mutex mutex;
     std::condition_variable finished;
@@ -357,17 +435,23 @@ void ParseParts(CRecordParser& parser, std::size_t mapColumns, std::int64_t reco
     std::thread workers([&] {
         RunOnThreads(parts.size(), [&](std::size_t i) {
             Part& part = parts[i];
-            std::int64_t index = part.first;
-            ForEachRecord(part.begin, part.end, mapColumns, [&](const Line& line) {
-                if (!parser.Parse(line, index, part)) {
-                    part.fieldTooLong = true;
-                    return false;
-                }
-                if (++index % kProgressRecords == 0) {
-                    done.fetch_add(kProgressRecords, std::memory_order_relaxed);
-                }
-                return true;
-            });
+            part.readFailed =
+                !ForEachRecord(fd, part.begin, part.end, window, mapColumns, [&](const Line& line) {
+                    if (part.parsed == part.records) {
+                        return false;
+                    }
+                    if (!parser.Parse(line, part.first + part.parsed, part)) {
+                        part.fieldTooLong = true;
+                        return false;
+                    }
+                    if (++part.parsed % kProgressRecords == 0) {
+                        done.fetch_add(kProgressRecords, std::memory_order_relaxed);
+                    }
+                    return true;
+                });
+            for (; part.parsed < part.records && !part.fieldTooLong; ++part.parsed) {
+                parser.StoreAbsent(part.first + part.parsed, part);
+            }
             std::lock_guard lock(mutex);
             ++finishedParts;
             finished.notify_all();
@@ -387,87 +471,99 @@ void ParseParts(CRecordParser& parser, std::size_t mapColumns, std::int64_t reco
     workers.join();
 }
 
+// Closes a file descriptor when it goes out of scope.
+class CFileDescriptor {
+  public:
+    explicit CFileDescriptor(int fd) : fd_(fd) {}
+    ~CFileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    CFileDescriptor(const CFileDescriptor&) = delete;
+    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 }  // namespace
 
 double FieldToDouble(const char* begin, const char* end) {
-    while (begin < end && std::isspace(static_cast<unsigned char>(*begin))) {
-        ++begin;
-    }
-    bool negative = false;
-    if (begin < end && (*begin == '+' || *begin == '-')) {
-        negative = *begin == '-';
-        ++begin;
-    }
-    if (begin == end || *begin == '+' || *begin == '-') {
-        return 0.0;
-    }
-    auto format = std::chars_format::general;
-    if (end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) {
-        format = std::chars_format::hex;
-        begin += 2;
-    }
-    double value = 0.0;
-    const std::from_chars_result result = std::from_chars(begin, end, value, format);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Overflow and underflow as strtod rounds them; fields are short.
-        const std::string text(begin - (format == std::chars_format::hex ? 2 : 0), end);
-        value = std::strtod(text.c_str(), nullptr);
-    } else if (result.ec != std::errc()) {
-        value = 0.0;
-    }
-    return negative ? -value : value;
+    const char* stop = nullptr;
+    return ParseNumber(begin, end, stop);
 }
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options) {
     DataFileReadResult result;
-    FileText text;
-    if (!ReadWholeFile(path, options, text)) {
+    const auto cannotOpen = [&] {
         result.status = EDataFileRead::kCannotOpen;
         result.message = "Cannot Open File:\n" + path;
         result.title = "Read Error";
         return result;
+    };
+    const CFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return cannotOpen();
     }
-    const char* const fileEnd = text.data.get() + text.size;
-    if (text.size == 0) {
+    // Lines appended while the file is read are left for the next load.
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size == 0) {
         result.status = EDataFileRead::kEmpty;
         result.message = "Empty file:  " + path;
         result.title = "Read Error";
         return result;
     }
-    const Line header = NextLine(text.data.get(), fileEnd);
-    const bool oldFormat = static_cast<std::size_t>(header.end - header.begin) >=
-                               kOldFormatMarkOffset + std::strlen(kOldFormatMark) &&
-                           std::memcmp(header.begin + kOldFormatMarkOffset, kOldFormatMark,
-                                       std::strlen(kOldFormatMark)) == 0;
+    const std::size_t window = options.readWindow > 0 ? options.readWindow : kReadWindow;
 
+    // The header tells the format; the first non-blank line after it chooses the column map.
+    bool oldFormat = false;
+    bool headerSeen = false;
+    std::string firstLine;
+    std::uint64_t dataBegin = size;
+    constexpr std::size_t kHeaderWindow = 4096;  // grows for a long line
+    const bool read = ForEachLine(
+        file.Get(), 0, size, std::min(window, kHeaderWindow),
+        [&](const Line& line, std::uint64_t at) {
+            if (!headerSeen) {
+                headerSeen = true;
+                oldFormat = static_cast<std::size_t>(line.end - line.begin) >=
+                                kOldFormatMarkOffset + std::strlen(kOldFormatMark) &&
+                            std::memcmp(line.begin + kOldFormatMarkOffset, kOldFormatMark,
+                                        std::strlen(kOldFormatMark)) == 0;
+                return true;
+            }
+            if (IsBlank(line)) {
+                return true;
+            }
+            firstLine.assign(line.begin, line.end);
+            dataBegin = at;
+            return false;
+        });
+    if (!read) {
+        return cannotOpen();
+    }
     result.oldFormat = oldFormat;
-
-    // The first non-blank line after the header chooses the column map.
     result.status = EDataFileRead::kNoRecords;
-    Line first = header;
-    do {
-        if (first.next >= fileEnd) {
-            return result;
-        }
-        first = NextLine(first.next, fileEnd);
-    } while (IsBlank(first));
-
-    const FileIdentity identity = IdentifyFile(first, oldFormat, store, options);
+    if (dataBegin == size) {
+        return result;
+    }
+    const FileIdentity identity = IdentifyFile(firstLine, oldFormat, store, options);
     const ColumnMap& map = identity.map;
 
     // Count the records of each part, then parse the parts into a fresh store.
     std::vector<Part> parts =
-        SplitAtLines(first.begin, fileEnd,
-                     ThreadCount(options, static_cast<std::size_t>(fileEnd - first.begin)));
-    RunOnThreads(parts.size(), [&](std::size_t i) {
-        ForEachRecord(parts[i].begin, parts[i].end, map.size(), [&](const Line&) {
-            ++parts[i].records;
-            return true;
-        });
-    });
+        SplitAtLines(file.Get(), dataBegin, size,
+                     ThreadCount(options, static_cast<std::size_t>(size - dataBegin)));
+    CountParts(file.Get(), window, map.size(), parts);
     std::int64_t records = 0;
     for (Part& part : parts) {
+        if (part.readFailed) {
+            return cannotOpen();
+        }
         part.first = records;
         records += part.records;
     }
@@ -490,13 +586,16 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     result.channels = channels;
     loaded.PrepareLoad(records, channels, /*exact=*/oldFormat);
     CRecordParser parser(loaded, map);
-    ParseParts(parser, map.size(), records, parts, options);
+    ParseParts(file.Get(), window, parser, map.size(), records, parts, options);
     for (const Part& part : parts) {
         if (part.fieldTooLong) {
             result.status = EDataFileRead::kFieldTooLong;
             result.message = "File Read Error";
             result.title.clear();
             return result;
+        }
+        if (part.readFailed) {
+            return cannotOpen();
         }
         for (const Overflow& value : part.overflow) {
             loaded.MutableColumn(value.slot).Store(value.index, value.value);

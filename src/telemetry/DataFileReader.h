@@ -2,8 +2,8 @@
 // Loads a .csd telemetry file, or a file of the predecessor format ("Corvane2 Data File"),
 // into a plot channel store.
 //
-// The file is read with one read of the size it has when opened (a file that grows meanwhile is
-// read up to that size) and parsed on several threads, each taking whole lines. Every non-blank
+// The file is read up to the size it has when opened (lines appended meanwhile are left for the
+// next load), in windows, and parsed on several threads, each taking whole lines. Every non-blank
 // data line is a point; a last line without a line end that has fewer fields than the column
 // map (a record cut short) is ignored; missing fields of a short line are absent values (NaN).
 // On any failure the store is left as it was.
@@ -15,6 +15,7 @@
 //   &unit.InstrumentModel}); if (result.HasMessage()) ShowMessage(result.message, result.title);
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -59,6 +60,8 @@ struct DataFileReadOptions {
     std::function<void(std::int64_t done, std::int64_t total)> progress;
     // Parsing threads; 0 chooses by the file's size and the machine.
     int threads = 0;
+    // Bytes each thread reads at a time; 0 chooses. Tests make it small.
+    std::size_t readWindow = 0;
 };
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,

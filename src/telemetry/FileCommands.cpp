@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "app/ExitStatus.h"
@@ -135,6 +136,31 @@ void WriteCsv(const LoadedFile& file, std::ostream& out) {
     }
 }
 
+// Each channel's statistics over every point, the channels shared out among the cores.
+std::vector<ChannelStatistics> StatisticsOf(const CPlotData& store,
+                                            const std::vector<int>& channels) {
+    std::vector<ChannelStatistics> statistics(channels.size());
+    const auto size = static_cast<std::size_t>(store.PointCount());
+    const std::size_t threads =
+        std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, channels.size() + 1);
+    const auto work = [&](std::size_t first) {
+        for (std::size_t c = first; c < channels.size(); c += threads) {
+            const CPlotSeries channel = store.Channel(channels[c]);
+            statistics[c] = ComputeStatistics(
+                [&](std::size_t i) { return channel[static_cast<std::int64_t>(i)]; }, 0, size);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) {
+        helpers.emplace_back(work, t);
+    }
+    work(0);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    return statistics;
+}
+
 }  // namespace
 
 int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
@@ -170,10 +196,10 @@ int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
 
     std::vector<std::vector<std::string>> rows = {
         {"Channel", "Unit", "Min", "Mean", "Max", "Sigma"}};
-    for (int number : file.channels) {
-        const CPlotSeries channel = store.Channel(number);
-        const ChannelStatistics stats = ComputeStatistics(
-            [&](std::size_t i) { return channel[static_cast<std::int64_t>(i)]; }, 0, size);
+    const std::vector<ChannelStatistics> statistics = StatisticsOf(store, file.channels);
+    for (std::size_t c = 0; c < file.channels.size(); ++c) {
+        const CPlotSeries channel = store.Channel(file.channels[c]);
+        const ChannelStatistics& stats = statistics[c];
         if (stats.count == 0) {
             rows.push_back({channel.Name(), channel.Unit(), "-", "-", "-", "-"});
             continue;

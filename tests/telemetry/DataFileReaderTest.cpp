@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "support/TempDir.h"
@@ -196,6 +197,30 @@ TEST_F(DataFileReaderTest, BlankTornAndShortLinesAndALiveContinuation) {
     EXPECT_EQ(store.Channel(0)[2], 0.0);
 }
 
+// Records counted but gone when parsed (the file was cut meanwhile) are absent, not garbage.
+TEST_F(DataFileReaderTest, AFileCutShorterWhileReadLeavesTheLostRecordsAbsent) {
+    std::string text = TelemetryHeaderLine(402) + "\r\n";
+    UnitStateData record = SampleRecord();
+    for (int i = 0; i < 100; ++i) {
+        record.mjd = 60000.0 + i;
+        text += TelemetryRecordLine(record, 402) + "\r\n";
+    }
+    const std::string path = Write(text);
+    const auto cutAt = static_cast<std::uintmax_t>(text.find("60040"));
+    DataFileReadOptions options;
+    options.started = [&](const std::string&, std::int64_t) {
+        std::filesystem::resize_file(path, cutAt);
+    };
+    CPlotData store;
+    ASSERT_EQ(ReadDataFile(store, path, options).Code(), 0);
+    ASSERT_EQ(store.PointCount(), 100);
+    EXPECT_EQ(store.TimeAxis(0)[39], 60039.0);
+    EXPECT_TRUE(std::isnan(store.TimeAxis(0)[40]));
+    EXPECT_TRUE(std::isnan(store.Channel(kChannelSignal)[99]));
+}
+
+// Two and three threads reading small windows (the three-thread one smaller than a line) must
+// give the store one thread gives.
 TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
     std::string text = TelemetryHeaderLine(403) + "\r\n";
     UnitStateData record = SampleRecord();
@@ -220,6 +245,7 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
     for (int threads : {1, 2, 3}) {
         DataFileReadOptions options;
         options.threads = threads;
+        options.readWindow = threads == 1 ? 0 : threads == 2 ? 4096 : 64;
         options.progress = [&](std::int64_t done, std::int64_t total) {
             EXPECT_LE(done, total);
             progress.push_back(done);
