@@ -89,8 +89,16 @@ void Resize(Chunk& chunk, std::size_t size, bool fill) {
 // pages); elsewhere the advice is ignored and only the alignment is kept.
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
-bool IsHugePageMultiple(std::size_t bytes) {
-    return bytes >= kHugePageBytes && bytes % kHugePageBytes == 0;
+// The bytes allocated for a chunk of bytes: whole huge pages when that adds at most an eighth
+// (a loaded file's last chunk), else just the bytes (a live store's small first chunk).
+constexpr std::size_t kHugePageSlackShare = 8;
+std::size_t AllocatedBytes(std::size_t bytes) {
+    const std::size_t pages = (bytes + kHugePageBytes - 1) / kHugePageBytes;
+    const std::size_t rounded = pages * kHugePageBytes;
+    return bytes > 0 && rounded - bytes <= bytes / kHugePageSlackShare ? rounded : bytes;
+}
+bool OnHugePages(std::size_t bytes) {
+    return AllocatedBytes(bytes) % kHugePageBytes == 0 && bytes > 0;
 }
 
 // Chunks after the first are allocated whole, except when a load that knows its size (fill
@@ -125,7 +133,7 @@ template <typename Chunks>
 std::size_t ChunkBytes(const Chunks& chunks) {
     std::size_t bytes = chunks.capacity() * sizeof(typename Chunks::value_type);
     for (const auto& chunk : chunks) {
-        bytes += chunk.capacity() * sizeof(typename Chunks::value_type::value_type);
+        bytes += AllocatedBytes(chunk.capacity() * sizeof(typename Chunks::value_type::value_type));
     }
     return bytes;
 }
@@ -133,9 +141,10 @@ std::size_t ChunkBytes(const Chunks& chunks) {
 }  // namespace
 
 void* CPlotColumn::AllocateChunk(std::size_t bytes) {
-    if (!IsHugePageMultiple(bytes)) {
+    if (!OnHugePages(bytes)) {
         return ::operator new(bytes);
     }
+    bytes = AllocatedBytes(bytes);
     void* memory = std::aligned_alloc(kHugePageBytes, bytes);
     if (memory == nullptr) {
         throw std::bad_alloc();
@@ -145,7 +154,7 @@ void* CPlotColumn::AllocateChunk(std::size_t bytes) {
 }
 
 void CPlotColumn::FreeChunk(void* memory, std::size_t bytes) {
-    if (IsHugePageMultiple(bytes)) {
+    if (OnHugePages(bytes)) {
         std::free(memory);
     } else {
         ::operator delete(memory);
