@@ -125,8 +125,9 @@ std::string FilenameTemplateProblem(const std::string& nameTemplate) {
                "It may contain one %ld for the unit's serial number (flags and a width are "
                "allowed, as in %05ld) and %% for a percent sign, but no other % conversion.";
     }
-    if (nameTemplate.find('/') != std::string::npos || name.empty() || name == "." ||
-        name == "..") {
+    // A NUL would end the name early: the file would be another one than the template says.
+    if (nameTemplate.find_first_of(std::string_view("/\0", 2)) != std::string::npos ||
+        name.empty() || name == "." || name == "..") {
         return RefusedTemplateText(nameTemplate) +
                "It must be a file name in the data directory, without '/' and not \".\" or "
                "\"..\".";

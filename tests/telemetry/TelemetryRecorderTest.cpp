@@ -116,8 +116,9 @@ TEST(TelemetryFilenameTemplateTest, AcceptsOneIntegerConversionAndLiteralPercent
         EXPECT_EQ(name, "untouched");
     }
     // Not a file name in the data directory, or not one at all.
-    for (const std::string nameTemplate :
-         {"../../escape%ld.csd", "sub/Unit%ld", "..", ".", "", "%300ld", "Unit%s.csd"}) {
+    for (const std::string& nameTemplate :
+         std::vector<std::string>{"../../escape%ld.csd", "sub/Unit%ld", "..", ".", "", "%300ld",
+                                  "Unit%s.csd", std::string("U\0%ld.csd", 8)}) {
         EXPECT_NE(FilenameTemplateProblem(nameTemplate), "") << nameTemplate;
     }
 }
