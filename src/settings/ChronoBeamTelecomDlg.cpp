@@ -200,7 +200,8 @@ void CChronoBeamTelecomDlg::Load() {
 void CChronoBeamTelecomDlg::Remember() {
     ChronoBeamTelecomSettings& s = remembered_;
     s.e1Format = e1Format_->currentIndex() + 1;
-    s.e1SaChannel = e1SaChannel_->currentIndex() < 0 ? 0 : e1SaChannel_->currentIndex() + 4;
+    s.e1SaChannel =
+        e1SaChannel_->currentIndex() < 0 ? 0 : e1SaChannel_->currentIndex() + kFirstSaChannel;
     s.e1Fault = 0;
     for (const auto& [box, fault] : {std::pair{e1Crc4_, kE1FaultCrc4},
                                      {e1Ts16_, kE1FaultTs16},
