@@ -99,16 +99,22 @@ void CEthernetDlg::UpdateEnabling() {
 
 void CEthernetDlg::ApplyChanges() {
     std::array<Ipv4Octets, 3> addresses{};
-    const std::pair<QLineEdit*, const char*> edits[] = {
-        {ipAddress_, "IP Address"}, {netmask_, "Netmask"}, {gateway_, "Gateway"}};
+    struct Entry {
+        QLineEdit* edit;
+        const char* name;
+        const char* example;
+    };
+    const Entry edits[] = {{ipAddress_, "IP Address", "172.16.24.84"},
+                           {netmask_, "Netmask", "255.255.0.0"},
+                           {gateway_, "Gateway", "172.16.24.12"}};
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const auto [edit, name] = edits[i];
+        const auto [edit, name, example] = edits[i];
         const std::optional<Ipv4Octets> parsed = ParseIpv4Address(edit->text().toStdString());
         if (!parsed) {
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Range Error"),
                             QStringLiteral("%1 must be four numbers from 0 to 255 separated by "
-                                           "dots, for example 172.16.24.84")
-                                .arg(QLatin1String(name)),
+                                           "dots, for example %2")
+                                .arg(QLatin1String(name), QLatin1String(example)),
                             QMessageBox::Ok, this);
             box.exec();
             if (edit->isEnabled()) {
