@@ -14,6 +14,10 @@
 #include "mainwin/MainStatusDlg.h"
 #include "poll/AuthorizedCommand.h"
 #include "poll/SecurityDlg.h"
+#include "settings/ChronoBeamTelecomDlg.h"
+#include "settings/EthernetDlg.h"
+#include "settings/FactorySettingsDlg.h"
+#include "settings/Tq9000TelecomDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 #include "widgets/TimedMessageDlg.h"
 
@@ -77,6 +81,16 @@ void CMainStatusDlg::OnNotification(int code) {
                 QStringLiteral("Command Status"));
             break;
         }
+        case kNotifyTelecomFetched:
+            if (tq9000TelecomOpen_) {
+                tq9000Telecom_->FillFromUnit();
+            }
+            break;
+        case kNotifyEthernetFetched:
+            if (ethernetOpen_) {
+                ethernet_->FillFromUnit();
+            }
+            break;
         case kNotifyLinkStatusChanged:
             panes_[0]->setText(QString::fromStdString(app_.linkStatus.Text()));
             // A unit that stopped answering leaves its last values greyed until the next record.
@@ -126,6 +140,15 @@ void CMainStatusDlg::RunCommand(int id) {
         case kCmdSelectCommand:
             RunCommandSelect();
             break;
+        case kCmdTelecom:
+            RunTelecom();
+            break;
+        case kCmdEthernet:
+            RunEthernet();
+            break;
+        case kCmdFactorySettings:
+            RunFactorySettings();
+            break;
         case kCmdHelpTopics:
             ShowHelp();
             break;
@@ -160,6 +183,37 @@ void CMainStatusDlg::RunSecurity() {
     if (dialog.exec() == QDialog::Accepted) {
         ShowNotification(QStringLiteral("Security Modified"), QStringLiteral("Security Settings"),
                          this);
+    }
+}
+
+void CMainStatusDlg::RunTelecom() {
+    app_.polling.SetRequest(Request::kSecurityCheck);
+    int result = QDialog::Rejected;
+    if (app_.unitState.InstrumentModel == kModelTq9000) {
+        app_.polling.SetRequest(Request::kDccTelecom);
+        result = RunWithOpenFlag(*tq9000Telecom_, tq9000TelecomOpen_);
+    } else {
+        result = RunWithOpenFlag(*chronoBeamTelecom_, chronoBeamTelecomOpen_);
+    }
+    ShowNotification(result == QDialog::Accepted
+                         ? QStringLiteral("Telecom Output Configuration Modified")
+                         : QStringLiteral("Telecom Output Configuration NOT modified"),
+                     QStringLiteral("Telecom Output Notification"), this);
+}
+
+void CMainStatusDlg::RunEthernet() {
+    app_.polling.SetRequest(Request::kEthernet);
+    if (RunWithOpenFlag(*ethernet_, ethernetOpen_) == QDialog::Accepted) {
+        ShowNotification(QStringLiteral("Ethernet settings modified"),
+                         QStringLiteral("Ethernet Notification"), this);
+    }
+}
+
+void CMainStatusDlg::RunFactorySettings() {
+    CFactorySettingsDlg dialog(app_.polling, app_.unitState, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        ShowNotification(QStringLiteral("Factory Settings modified"),
+                         QStringLiteral("Factory Settings Notification"), this);
     }
 }
 

@@ -19,6 +19,9 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
+#include "settings/ChronoBeamTelecomDlg.h"
+#include "settings/EthernetDlg.h"
+#include "settings/Tq9000TelecomDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -134,8 +137,8 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
     for (int id : {kCmdAlarms, kCmdEventLog, kCmdPlot, kCmdSpectrum, kCmdFactoryEventLog,
-                   kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTelecom, kCmdTtlOutput, kCmdEthernet,
-                   kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics}) {
+                   kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTtlOutput, kCmdTimeOfDay,
+                   kCmdTestDiagnostics}) {
         menus_->Action(id)->setEnabled(false);
     }
 
@@ -144,6 +147,9 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
     serialSetup_ = new CSerialSetupDlg(app_.serialPort, app_.polling, app_.unitState, {}, this);
     commandSelect_ = new CCommandSelectDlg(app_.polling, app_.unitState, this);
+    tq9000Telecom_ = new CTq9000TelecomDlg(app_.polling, this);
+    chronoBeamTelecom_ = new CChronoBeamTelecomDlg(app_.polling, app_.unitState, this);
+    ethernet_ = new CEthernetDlg(app_.polling, this);
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);

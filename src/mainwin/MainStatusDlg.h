@@ -19,12 +19,15 @@ class QPrinter;
 
 namespace corvane3 {
 
+class CChronoBeamTelecomDlg;
 class CCommandSelectDlg;
+class CEthernetDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
 class CSerialSetupDlg;
 class CTelemetryRecorder;
+class CTq9000TelecomDlg;
 class ITelemetryUi;
 
 // Width the "More" command adds to the window and "Less" takes away.
@@ -83,6 +86,9 @@ class CMainStatusDlg : public QDialog {
     void RunCommandSelect();
     void RunInstrumentSerial();
     void RunSecurity();
+    void RunTelecom();
+    void RunEthernet();
+    void RunFactorySettings();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -107,6 +113,12 @@ class CMainStatusDlg : public QDialog {
     bool serialSetupOpen_ = false;
     CCommandSelectDlg* commandSelect_ = nullptr;
     bool commandSelectOpen_ = false;
+    CTq9000TelecomDlg* tq9000Telecom_ = nullptr;
+    bool tq9000TelecomOpen_ = false;
+    CChronoBeamTelecomDlg* chronoBeamTelecom_ = nullptr;
+    bool chronoBeamTelecomOpen_ = false;
+    CEthernetDlg* ethernet_ = nullptr;
+    bool ethernetOpen_ = false;
     std::unique_ptr<ITelemetryUi> telemetryUi_;
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
