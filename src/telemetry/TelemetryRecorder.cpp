@@ -163,6 +163,14 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
     return TelemetryWriteResult::kWritten;
 }
 
+// A file that stays unwritable (a full disk) would otherwise bring a message with every record.
+void CTelemetryRecorder::TellFailureOnce(const char* text) {
+    if (!failureTold_) {
+        failureTold_ = true;
+        ui_.ShowMessage(text, kDefaultTitle);
+    }
+}
+
 TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
                                                   CProgramSettings& settings) {
     const TelemetryPath where =
@@ -212,7 +220,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
         }
     }
     if (fd < 0) {
-        ui_.ShowMessage(kOpenFailureText, kDefaultTitle);
+        TellFailureOnce(kOpenFailureText);
         return TelemetryWriteResult::kOpenFailed;
     }
 
@@ -222,9 +230,10 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     }
     text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
     if (!AppendAndClose(fd, path, created, text)) {
-        ui_.ShowMessage(kWriteFailureText, kDefaultTitle);
+        TellFailureOnce(kWriteFailureText);
         return TelemetryWriteResult::kWriteFailed;
     }
+    failureTold_ = false;
     if (diverted && announcedFiles_.insert(path).second) {
         ui_.ShowNotice(where.path +
                            " holds the records of another instrument model, with other "

@@ -51,8 +51,9 @@ enum class TelemetryWriteResult {
     kWritten,          // this record and every one queued before it
     kDirectoryError,   // not set or unreachable; a new directory was asked for
     kTemplateRefused,  // DataFilenameTemplate is unusable; the user was told
-    kOpenFailed,       // every attempt to open the file failed; the user was told
-    kWriteFailed,      // the line could not be written whole; the user was told
+    kOpenFailed,       // every attempt to open the file failed; the user was told, once
+    kWriteFailed,      // the line could not be written whole; the user was told, once
+                       // (until a record is written again)
     kQueued,           // called again while a message of an earlier call was showing
 };
 // Except for kWritten, the record stays queued and is written by a later call.
@@ -91,6 +92,7 @@ class CTelemetryRecorder {
     };
 
     TelemetryWriteResult WriteOne(const QueuedRecord& record, CProgramSettings& settings);
+    void TellFailureOnce(const char* text);
 
     ITelemetryUi& ui_;
     Wait wait_;
@@ -99,6 +101,7 @@ class CTelemetryRecorder {
     std::uint64_t nextNumber_ = 0;
     std::size_t dropped_ = 0;
     std::set<std::string> announcedFiles_;  // other-model files the user was told about
+    bool failureTold_ = false;              // the user knows the file cannot be written now
 };
 
 }  // namespace corvane3

@@ -3,7 +3,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
 #include <unistd.h>
+#include <csignal>
 
 #include "support/TempDir.h"
 #include "telemetry/TelemetryFormat.h"
@@ -193,15 +196,26 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
     EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
-TEST_F(TelemetryRecorderTest, FailedWriteIsReportedNotIgnored) {
-    if (::access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "no writable /dev/full to fill";
-    }
-    settings_.DatafileDirectory = "/dev";
-    settings_.DataFilenameTemplate = "full";
-    EXPECT_EQ(Write(403), TelemetryWriteResult::kWriteFailed);
+// The file size limit stands in for a full disk: appends beyond it fail (EFBIG).
+TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingLost) {
+    ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = static_cast<rlim_t>(fs::file_size(UnitFile())) + 40;  // room for part of a line
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const TelemetryWriteResult failed[] = {Write(403, 2), Write(403, 3), Write(403, 4)};
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Corvane3: Write Failure while writing telemetry record (polling)"));
+    ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3),
+                            Line(403, 4), Line(403, 5)));
 }
 
 }  // namespace
