@@ -1,0 +1,158 @@
+// The headless recorder against a simulated instrument that misbehaves, and killed while it
+// records: the run ends as it should, the link status says what happened, and the telemetry file
+// holds only whole records.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <random>
+#include <thread>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+#include "telemetry/TelemetryTestData.h"
+
+namespace corvane3::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t Fields(const std::string& line) {
+    return 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), ','));
+}
+
+// The records of a .csd file; a failure for anything but whole records of the header's width
+// (a torn last line is allowed when tornLastLineAllowed).
+std::vector<std::string> WholeRecords(const fs::path& file, bool tornLastLineAllowed) {
+    if (!fs::exists(file)) {
+        return {};
+    }
+    const std::string text = FileText(file);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_TRUE(start == text.size() || tornLastLineAllowed) << file << ": torn last line";
+    EXPECT_FALSE(lines.empty()) << file << ": no header";
+    for (const std::string& line : lines) {
+        EXPECT_EQ(Fields(line), Fields(lines.front())) << line;
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
+            return std::isprint(static_cast<unsigned char>(c));
+        })) << line;
+    }
+    return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
+}
+
+// A simulator with these options on a link in dir, and corvane3 --headless recording from it.
+struct RecordingRun {
+    std::string output;
+    int status;
+    std::vector<std::string> records;
+};
+
+RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOptions,
+                           const std::string& polls, const std::string& timeout) {
+    fs::create_directories(dir);
+    const std::string link = (dir / "clock").string();
+    std::vector<std::string> simArguments{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link};
+    simArguments.insert(simArguments.end(), simOptions.begin(), simOptions.end());
+    ChildProcess sim(simArguments);
+    if (sim.ReadLine().empty()) {
+        return {"the simulator did not start", -1, {}};
+    }
+    ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
+                           (dir / "Corvane3.ini").string(), "--port", link, "--interval", "2",
+                           "--polls", polls, "--timeout", timeout, "--record", dir.string()});
+    RecordingRun run;
+    run.output = headless.ReadAll();
+    run.status = headless.Wait();
+    run.records = WholeRecords(dir / "Unit1234.csd", false);
+    return run;
+}
+
+// Status lines in this order (others may come between).
+bool InOrder(const std::string& output, const std::vector<std::string>& lines) {
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        at = output.find("\n" + line + "\n", at == 0 ? 0 : at + 1);
+        if (at == std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> simOptions;
+        int status;  // 0: the records came; 3: timed out without one
+        std::vector<std::string> statusLines;
+        std::size_t records;
+    };
+    const std::vector<Row> rows{
+        {"none", {}, 0, {"Unit Online", "D1...OK"}, 3},
+        {"silent", {"--silent"}, 3, {"Unit Not Responding", "Resetting"}, 0},
+        {"truncated", {"--truncate", "5"}, 3, {"Unit Not Responding"}, 0},
+        {"gap inside replies", {"--gap"}, 3, {"Unit Not Responding"}, 0},
+        {"garbage before replies", {"--garbage", "xx\\x01"}, 3, {"Unit Not Responding"}, 0},
+        {"high bits", {"--high-bit"}, 0, {"Unit Online", "D1...OK"}, 3},
+        {"corrupt D1 mode", {"--corrupt-d1", "mode"}, 3, {"Unit Online", "Error"}, 0},
+        {"refusals", {"--refuse-protected"}, 0, {"Unit Online", "D1...OK"}, 3},
+        {"disconnect and reconnect",
+         {"--disconnect-after", "3", "--reconnect", "2"},
+         0,
+         {"Unit Online", "RS232 open failed", "Unit Online"},
+         3},
+    };
+    TempDir dir;
+    // The rows run side by side: each waits on its own simulated link most of the time.
+    std::vector<std::future<RecordingRun>> runs;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string polls = rows[i].status == 0 ? "3" : "1";
+        const std::string timeout = rows[i].status == 0 ? "30" : "8";
+        runs.push_back(std::async(std::launch::async, RecordAgainst, dir.Path() / std::to_string(i),
+                                  rows[i].simOptions, polls, timeout));
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        const RecordingRun run = runs[i].get();
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run.status, row.status) << run.output;
+        EXPECT_TRUE(InOrder("\n" + run.output, row.statusLines)) << run.output;
+        EXPECT_EQ(run.records.size(), row.records) << run.output;
+        if (row.status != 0) {
+            EXPECT_EQ(run.output.find("\nMJD "), std::string::npos) << run.output;
+        }
+    }
+}
+
+// SIGKILL at random moments, again and again, on one file: it holds only whole records, apart
+// from at most one torn last line (which the reader ignores).
+TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
+    constexpr int kKills = 50;
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> delayMs(0, 1500);
+    for (int kill = 0; kill < kKills; ++kill) {
+        ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
+                               (dir.Path() / "Corvane3.ini").string(), "--port", link, "--interval",
+                               "2", "--record", dir.Path().string()});
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+        headless.Signal(SIGKILL);
+        headless.Wait();
+    }
+    const std::vector<std::string> records = WholeRecords(dir.Path() / "Unit1234.csd", true);
+    EXPECT_GT(records.size(), 5u) << "too few records were written to prove anything";
+}
+
+}  // namespace
+}  // namespace corvane3::testing
