@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -182,8 +182,8 @@ int RunSpectrumSummary(const std::string& path, std::ostream& out, std::ostream&
             peak = i;
         }
     }
-    out << "Detuning: " << Printf("%g", detuning.front()) << " to "
-        << Printf("%g", detuning.back()) << " Hz\n"
+    out << "Detuning: " << Printf("%g", detuning.front()) << " to " << Printf("%g", detuning.back())
+        << " Hz\n"
         << "Peak: " << Printf("%g", signal[peak]) << " mV at " << Printf("%g", detuning[peak])
         << " Hz\n";
     return kExitDone;
