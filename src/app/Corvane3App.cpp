@@ -53,6 +53,7 @@ PollingHooks Corvane3App::MakePollingHooks(ITimedMessageSink& messages) {
     hooks.reconfigureSerial = [this, &messages](PollContext& context) {
         ReconfigureSerial(context, rs232Settings.Snapshot(), messages);
     };
+    spectrum.InstallHooks(hooks);
     return hooks;
 }
 

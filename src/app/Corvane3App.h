@@ -15,6 +15,7 @@
 #include "poll/PollingShared.h"
 #include "poll/PollingThread.h"
 #include "poll/TimedMessageSink.h"
+#include "spectrum/SpectrumAcquisition.h"
 
 namespace corvane3 {
 
@@ -46,7 +47,7 @@ class Corvane3App {
 
     // The polling thread's steps that work on these records: moving the instrument and the
     // port to the RS-232 settings, with its messages shown through messages (which must outlive
-    // the thread).
+    // the thread), and the spectrum sweeps.
     PollingHooks MakePollingHooks(ITimedMessageSink& messages);
 
     const std::filesystem::path& ConfigurationPath() const { return configurationPath_; }
@@ -58,6 +59,8 @@ class Corvane3App {
     CProgramSettings settings;
     CUnitState unitState;
     CPollingShared polling;
+    // The spectrum window's sweeps, run by the polling thread through its hooks.
+    CSpectrumAcquisition spectrum{polling, settings};
     // The line settings the instrument-side serial dialog edits, copied after loading; the
     // polling thread reads them when it moves the instrument to them.
     CGuarded<SerialLineSettings> rs232Settings;

@@ -127,6 +127,9 @@ void CPollingThread::Pass(int& code) {
                            [this] { return shared_.AutoDetect.load() && !stopEvent_.IsSet(); });
         shared_.AutoDetect = false;
     }
+    if (hooks_.directCommands) {
+        hooks_.directCommands(*context_);
+    }
     if (shared_.SweepActive) {
         if (!hooks_.sweepStep) {
             shared_.SweepActive = false;  // nothing in this program sweeps

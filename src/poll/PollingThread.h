@@ -50,10 +50,12 @@ class CPollSchedule {
 
 // Steps that belong to other parts of the program and are plugged in when they exist.
 struct PollingHooks {
-    // One step of a running sweep. Returns true for a host sweep step (the thread then clears
-    // the sweep flag and posts 29); false for an instrument sweep step, which has posted 29
-    // itself and leaves the flag set.
+    // One step of a running sweep. Returns true when the thread is to clear the sweep flag and
+    // post 29; false when the step has posted 29 and set the flag as it must be itself.
     std::function<bool(PollContext&)> sweepStep;
+    // Writes the commands a window has handed over for the unit; run at the start of every
+    // pass, online or not.
+    std::function<void(PollContext&)> directCommands;
     // Moves the instrument and the port to new line settings.
     std::function<void(PollContext&)> reconfigureSerial;
     // The ports the search for an instrument tries; by default DefaultPortList.

@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "link/Mjd.h"
 #include "plot/PlotData.h"
 #include "plot/Statistics.h"
+#include "spectrum/SpectrumFile.h"
 #include "telemetry/DataFileReader.h"
 
 namespace corvane3 {
@@ -161,9 +164,77 @@ std::vector<ChannelStatistics> StatisticsOf(const CPlotData& store,
     return statistics;
 }
 
+// Spectrum files go by their extension, in any case, as on the program's command line.
+bool IsSpectrumFile(const std::string& path) {
+    constexpr std::size_t kExtensionLength = 4;  // ".css"
+    if (path.size() < kExtensionLength) {
+        return false;
+    }
+    std::string extension = path.substr(path.size() - kExtensionLength);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".css";
+}
+
+// False (the reason on err) when the file cannot be opened or holds a line that is no point.
+bool LoadSpectrum(const std::string& path, SpectrumPoints& points, std::ostream& err) {
+    const SpectrumFileResult result = ReadSpectrumFile(path, points);
+    if (result.status == ESpectrumFileRead::kCannotOpen) {
+        err << "corvane3: " << result.message << "\n";
+        return false;
+    }
+    if (result.status == ESpectrumFileRead::kInvalidData) {
+        err << "corvane3: " << result.message << ": " << path << ", line " << result.badLine
+            << "\n";
+        return false;
+    }
+    return true;
+}
+
+int RunSpectrumSummary(const std::string& path, std::ostream& out, std::ostream& err) {
+    SpectrumPoints points;
+    if (!LoadSpectrum(path, points, err)) {
+        return kExitRefused;
+    }
+    const std::vector<double>& detuning = points.detuning;
+    const std::vector<double>& signal = points.signal;
+    out << "File: " << path << "\n"
+        << "Points: " << detuning.size() << "\n";
+    if (detuning.empty()) {
+        return kExitDone;
+    }
+    std::size_t peak = 0;
+    for (std::size_t i = 1; i < signal.size(); ++i) {
+        if (signal[i] > signal[peak] || std::isnan(signal[peak])) {
+            peak = i;
+        }
+    }
+    out << "Detuning: " << Printf("%g", detuning.front()) << " to " << Printf("%g", detuning.back())
+        << " Hz\n"
+        << "Peak: " << Printf("%g", signal[peak]) << " mV at " << Printf("%g", detuning[peak])
+        << " Hz\n";
+    return kExitDone;
+}
+
+void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
+    out << "Detuning (Hz),Signal (mV)\r\n";
+    std::string line;
+    for (std::size_t i = 0; i < points.detuning.size(); ++i) {
+        line.clear();
+        AppendNumber(line, points.detuning[i], EPlotStorage::kDouble);
+        line += ',';
+        AppendNumber(line, points.signal[i], EPlotStorage::kDouble);
+        line += "\r\n";
+        out << line;
+    }
+}
+
 }  // namespace
 
 int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
+    if (IsSpectrumFile(path)) {
+        return RunSpectrumSummary(path, out, err);
+    }
     LoadedFile file;
     if (!Load(path, file, err)) {
         return kExitRefused;
@@ -219,15 +290,25 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
         outPath.empty() ? fs::path(path).replace_extension(".csv").string() : outPath;
     std::error_code same;
     if (target != "-" && (target == path || fs::equivalent(target, path, same))) {
-        err << "corvane3: " << target << ": the CSV would replace the telemetry file itself\n";
+        err << "corvane3: " << target << ": the CSV would replace the file itself\n";
         return kExitRefused;
     }
     LoadedFile file;
-    if (!Load(path, file, err)) {
-        return kExitRefused;
+    SpectrumPoints spectrum;
+    std::function<void(std::ostream&)> writeCsv;
+    if (IsSpectrumFile(path)) {
+        if (!LoadSpectrum(path, spectrum, err)) {
+            return kExitRefused;
+        }
+        writeCsv = [&spectrum](std::ostream& csv) { WriteSpectrumCsv(spectrum, csv); };
+    } else {
+        if (!Load(path, file, err)) {
+            return kExitRefused;
+        }
+        writeCsv = [&file](std::ostream& csv) { WriteCsv(file, csv); };
     }
     if (target == "-") {
-        WriteCsv(file, out);
+        writeCsv(out);
         out.flush();
         return out ? kExitDone : kExitRefused;
     }
@@ -235,7 +316,7 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
     const std::string temporary = target + ".tmp" + std::to_string(::getpid());
     {
         std::ofstream csv(temporary, std::ios::binary | std::ios::trunc);
-        WriteCsv(file, csv);
+        writeCsv(csv);
         csv.close();
         if (!csv) {
             std::error_code ignored;

@@ -1,6 +1,8 @@
 #pragma once
 // corvane3 --summary and --export-csv: a telemetry file read with the program's own reader and
-// written out as text, without any window.
+// written out as text, without any window. A spectrum file (".css", in any case) is read as a
+// spectrum: its summary is its point count, detuning range and peak; its CSV has the columns
+// "Detuning (Hz)" and "Signal (mV)". A spectrum file with a line that is no point is refused.
 
 #include <ostream>
 #include <string>
