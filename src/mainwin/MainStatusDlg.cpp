@@ -19,6 +19,12 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
+#include "settings/AlarmsDlg.h"
+#include "settings/EventLogDlg.h"
+#include "settings/PpsSyncDlg.h"
+#include "settings/TestDiagnosticsDlg.h"
+#include "settings/TimeOfDayDlg.h"
+#include "settings/TtlOutputDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -133,9 +139,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdAlarms, kCmdEventLog, kCmdPlot, kCmdSpectrum, kCmdFactoryEventLog,
-                   kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTelecom, kCmdTtlOutput, kCmdEthernet,
-                   kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics}) {
+    for (int id : {kCmdPlot, kCmdSpectrum, kCmdTelecom, kCmdEthernet, kCmdFactorySettings}) {
         menus_->Action(id)->setEnabled(false);
     }
 
@@ -144,6 +148,15 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
     serialSetup_ = new CSerialSetupDlg(app_.serialPort, app_.polling, app_.unitState, {}, this);
     commandSelect_ = new CCommandSelectDlg(app_.polling, app_.unitState, this);
+    alarms_ = new CAlarmsDlg(app_.polling, app_.unitState, this);
+    eventLog_ = new CEventLogDlg(app_.polling, app_.unitState, this);
+    factoryEventLog_ = new CFactoryEventLogDlg(app_.polling, app_.unitState, this);
+    ppsSync_ = new CPpsSyncDlg(app_.polling, this);
+    ttlOutput_ = new CTtlOutputDlg(app_.polling, app_.unitState, this);
+    timeOfDay_ = new CTimeOfDayDlg(app_.polling, app_.unitState, this);
+    testDiagnostics_ = new CTestDiagnosticsDlg(app_.polling, this);
+    polling_ = polling;
+    UpdateChangeLogDirectory();
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);

@@ -212,6 +212,14 @@ void CPollingThread::ServeMailbox(int& code) {
         status_.SetLinkStatus("Receive Fail");
         shared_.PortReset = true;
     }
+    // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
+    const ChangeOutcome outcome = !ok                ? ChangeOutcome::kNoReply
+                                  : IsRefusal(reply) ? ChangeOutcome::kRefused
+                                                     : ChangeOutcome::kAccepted;
+    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d1.serialNumber,
+                           unit_.InstrumentModel)) {
+        sink_.PostNotification(kNotifyChangeLogFailed);
+    }
     shared_.mailbox.Finish();
 }
 
