@@ -216,7 +216,8 @@ void CPollingThread::ServeMailbox(int& code) {
     const ChangeOutcome outcome = !ok                ? ChangeOutcome::kNoReply
                                   : IsRefusal(reply) ? ChangeOutcome::kRefused
                                                      : ChangeOutcome::kAccepted;
-    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d1.serialNumber,
+    // The identity check that brought the link up has read the serial number from D*2.
+    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d2.serialNumber,
                            unit_.InstrumentModel)) {
         sink_.PostNotification(kNotifyChangeLogFailed);
     }

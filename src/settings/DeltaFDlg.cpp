@@ -37,7 +37,7 @@ CDeltaFDlg::CDeltaFDlg(CPollingShared& shared, const CUnitState& unit, QWidget* 
 
     offset_->setText(QString::asprintf("%+07d", unit_.Snapshot().d1.freqTune));
     apply_->setEnabled(false);
-    connect(offset_, &QLineEdit::textEdited, this, [this] { apply_->setEnabled(true); });
+    connect(offset_, &QLineEdit::textChanged, this, [this] { apply_->setEnabled(true); });
     connect(apply_, &QPushButton::clicked, this, &CDeltaFDlg::Apply);
 }
 

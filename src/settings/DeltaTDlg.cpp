@@ -53,7 +53,7 @@ CDeltaTDlg::CDeltaTDlg(CPollingShared& shared, const CUnitState& unit, QWidget* 
     layout->addLayout(buttons.layout);
 
     begin_->setEnabled(false);
-    connect(slew_, &QLineEdit::textEdited, this, [this] { begin_->setEnabled(true); });
+    connect(slew_, &QLineEdit::textChanged, this, [this] { begin_->setEnabled(true); });
     connect(begin_, &QPushButton::clicked, this, &CDeltaTDlg::BeginSlew);
     connect(abort_, &QPushButton::clicked, this, &CDeltaTDlg::Abort);
 }

@@ -191,7 +191,8 @@ void CFactoryEventLogDlg::ClearInstrument() {
                         QStringLiteral("Are you sure you want to clear all events from the "
                                        "cesium instrument non-volatile memory?"),
                         QMessageBox::Ok | QMessageBox::Cancel, this);
-    if (confirm.exec() != QMessageBox::Ok || shared_.mailbox.IsPending()) {
+    // Escape and closing the box answer Cancel as the button does.
+    if (confirm.exec() == QMessageBox::Cancel || shared_.mailbox.IsPending()) {
         return;
     }
     const std::optional<std::uint32_t> parameter = WriteParameter();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/CommandFrame.h"
 #include "link/StatusRecords.h"
 
 namespace corvane3 {
@@ -17,7 +18,6 @@ constexpr int kLastWideSlot = 3;
 // The "AlignGainPot" item stands for this gain DAC value.
 constexpr int kAlignGainPotValue = 0xB7;
 constexpr int kFirstYearFrom2000 = 100;  // tm_year of 2000
-constexpr std::size_t kListTextTrim = 2;
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
@@ -127,8 +127,11 @@ int GainDacValue(std::string_view item) {
 }
 
 std::string DiagnosticListText(std::string text) {
-    if (text.size() > kListTextTrim) {
-        text.resize(text.size() - kListTextTrim);
+    if (!text.empty() && text.front() == kStx) {
+        text.erase(0, 1);
+    }
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == kEtx)) {
+        text.pop_back();
     }
     return text;
 }

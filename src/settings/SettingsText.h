@@ -53,8 +53,8 @@ std::string DccTimeArgument(std::time_t utcSeconds, bool local);
 // "End Test" 0.
 int GainDacValue(std::string_view item);
 
-// A reply or test line as the diagnostics list shows it: without its last two characters (ETX
-// or CR LF) when it is longer than two.
+// A reply or test line as the diagnostics list shows it: without the STX that starts a reply
+// and without the CR, LF and ETX that end it (a test line may end in LF alone).
 std::string DiagnosticListText(std::string text);
 
 }  // namespace corvane3
