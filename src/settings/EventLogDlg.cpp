@@ -144,13 +144,14 @@ void CEventLogDlg::SetFromPcClock() {
     if (shared_.mailbox.IsPending()) {
         return;
     }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
     const std::optional<std::uint32_t> parameter = WriteParameter();
     if (!parameter) {
         return;
     }
+    // Read after the password prompt, which may stay open for a while.
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
     const MailboxCommand time{"A07", UnitTimeArgument(local), *parameter, kClockReplyLimit,
                               kNotifyTimeSet};
     if (!SendConfirmedCommand(shared_, unit_, time, Authorisation::kNone, kTitle, this)) {
