@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <fstream>
 #include <sstream>
 
@@ -160,6 +161,79 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
     EXPECT_EQ(driver.Dialogs(), 2);
     EXPECT_EQ(rig.Sent("W01"), (std::vector<std::string>{"-000123  ", "+999999  "}));
     EXPECT_EQ(rig.Sent("W01", true), (std::vector<std::string>{"00000", "00042"}));
+}
+
+TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRefuseBadSlews) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            for (const char* slew : {"10000", "-1", "9999"}) {
+                if (std::string(slew) == "9999") {
+                    Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
+                }
+                Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+                Click(dialog, "apply");
+            }
+        });
+        rig.window->RunCommand(kCmdDeltaT);
+        EXPECT_EQ(
+            driver.Messages(),
+            (Messages{{"", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                      {"", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+                      {"Delta-T Notification", "Phase-slewing operation in progress"}}));
+    }
+    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
+    {
+        // An abort is sent once however often it is pressed; the dialog stays open.
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            Click(dialog, "abort");
+            Click(dialog, "abort");
+            EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
+            Click(dialog, "cancel");
+        });
+        rig.window->RunCommand(kCmdDeltaT);
+    }
+    EXPECT_EQ(rig.Sent("W04").size(), 1u);
+
+    // The TTL choice is remembered for the next opening, whatever the unit says.
+    bool remembered = false;
+    for (int opening = 0; opening < 2; ++opening) {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            if (opening == 0) {
+                Click(dialog, "ttl10MHz");
+                Click(dialog, "apply");
+            } else {
+                remembered = Find<QRadioButton>(dialog, "ttl10MHz")->isChecked();
+                Click(dialog, "cancel");
+            }
+        });
+        rig.window->RunCommand(kCmdTtlOutput);
+    }
+    EXPECT_TRUE(remembered);
+    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
+        rig.window->RunCommand(kCmdSyncPps);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{"Command Status", "Sync Complete\n Status = Completed"}}));
+    }
+
+    // Time of day: the PC's UTC clock, then an adjustment of an hour less a second.
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        Find<QComboBox>(dialog, "zone")->setCurrentText("UTC");
+        Click(dialog, "send");
+        Click(dialog, "hoursPlus");
+        Click(dialog, "secondsMinus");
+        Click(dialog, "apply");
+    });
+    const long long now = std::time(nullptr);
+    rig.window->RunCommand(kCmdTimeOfDay);
+    ASSERT_EQ(rig.Sent("B01").size(), 1u);
+    EXPECT_NEAR(std::stoll(rig.Sent("B01")[0]), now, 5);
+    EXPECT_EQ(rig.Sent("B03"), std::vector<std::string>{"+03599  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
