@@ -41,6 +41,8 @@ const char* OutcomeText(ChangeOutcome outcome) {
             return "accepted";
         case ChangeOutcome::kRefused:
             return "refused";
+        case ChangeOutcome::kNotUnderstood:
+            return "not understood";
         case ChangeOutcome::kNoReply:
             break;
     }
@@ -48,6 +50,19 @@ const char* OutcomeText(ChangeOutcome outcome) {
 }
 
 }  // namespace
+
+ChangeOutcome JudgeReply(bool replied, std::string_view reply) {
+    if (!replied) {
+        return ChangeOutcome::kNoReply;
+    }
+    if (IsRefusal(reply)) {
+        return ChangeOutcome::kRefused;
+    }
+    if (reply.size() > kFrameHeadLength && reply[kFrameHeadLength] == '?') {
+        return ChangeOutcome::kNotUnderstood;
+    }
+    return ChangeOutcome::kAccepted;
+}
 
 bool IsReadCommand(std::string_view code) {
     for (std::string_view other : kOtherReads) {

@@ -8,7 +8,7 @@
 // Line layout, tab-separated: UTC time ("2026-12-07 00:40:12 UTC"), unit serial number, model
 // code and name, command code, data (passwords as "*****", control characters as \xNN), how
 // the command was authorised ("none", "password" or "factory"), outcome ("accepted", "refused",
-// "no reply").
+// "not understood", "no reply").
 
 #include <atomic>
 #include <cstdint>
@@ -25,7 +25,12 @@ inline constexpr char kChangeLogFileName[] = "Corvane3-changes.log";
 // Notification posted once a run when the change log could not be written.
 inline constexpr int kNotifyChangeLogFailed = 41;
 
-enum class ChangeOutcome { kAccepted, kRefused, kNoReply };
+enum class ChangeOutcome { kAccepted, kRefused, kNotUnderstood, kNoReply };
+
+// The outcome of a command from its reply (replied: the whole reply arrived): the refusal mark
+// means refused; a '?' right after the echoed frame head means the unit did not understand the
+// command (the answer of a unit to a code or data it does not take).
+ChangeOutcome JudgeReply(bool replied, std::string_view reply);
 
 // True for the commands that only read the instrument: every catalogue row named "Get ...",
 // "Report ..." or "Retrieve ...", and the two read-only queries "C03" (Version) and "A12" (Leap

@@ -213,11 +213,8 @@ void CPollingThread::ServeMailbox(int& code) {
         shared_.PortReset = true;
     }
     // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
-    const ChangeOutcome outcome = !ok                ? ChangeOutcome::kNoReply
-                                  : IsRefusal(reply) ? ChangeOutcome::kRefused
-                                                     : ChangeOutcome::kAccepted;
     // The identity check that brought the link up has read the serial number from D*2.
-    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d2.serialNumber,
+    if (!changeLog_.Record(command, JudgeReply(ok, reply), unit_.Snapshot().d2.serialNumber,
                            unit_.InstrumentModel)) {
         sink_.PostNotification(kNotifyChangeLogFailed);
     }

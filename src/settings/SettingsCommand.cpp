@@ -1,6 +1,7 @@
 #include "settings/SettingsCommand.h"
 
 #include "link/CommandFrame.h"
+#include "poll/ChangeLog.h"
 #include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
@@ -28,12 +29,18 @@ bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, Mailbo
                          parent);
         return false;
     }
-    if (IsRefusal(reply)) {
-        ShowNotification(QStringLiteral("The instrument did not accept the command"), title,
-                         parent);
-        return false;
+    switch (JudgeReply(true, reply)) {
+        case ChangeOutcome::kAccepted:
+            return true;
+        case ChangeOutcome::kNotUnderstood:
+            ShowNotification(QStringLiteral("The instrument did not understand the command"), title,
+                             parent);
+            return false;
+        default:
+            ShowNotification(QStringLiteral("The instrument did not accept the command"), title,
+                             parent);
+            return false;
     }
-    return true;
 }
 
 }  // namespace corvane3

@@ -18,8 +18,8 @@ enum class Authorisation {
 
 // Sends command and waits until the thread has finished it (kCommandWaitUntilDone). Messages
 // (titled title, owned by parent): another command pending, a refused password, no answer in
-// time, a command withdrawn, no reply, or a reply with the refusal mark. True only when the
-// instrument accepted the command.
+// time, a command withdrawn, no reply, a reply with the refusal mark, or a reply saying the
+// command was not understood. True only when the instrument accepted the command.
 bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, MailboxCommand command,
                           Authorisation authorisation, const QString& title, QWidget* parent);
 

@@ -24,6 +24,13 @@ TEST(ChangeLogTest, ReadsAreToldFromChangesByTheCatalogue) {
     }
 }
 
+TEST(ChangeLogTest, RepliesAreJudgedByTheRefusalMarkAndTheUnitsQuestionMark) {
+    EXPECT_EQ(JudgeReply(true, "\x02W01 00000 OK\r\n\x03"), ChangeOutcome::kAccepted);
+    EXPECT_EQ(JudgeReply(true, "\x02W07 00000 ?\r\n\x03"), ChangeOutcome::kNotUnderstood);
+    EXPECT_EQ(JudgeReply(true, "\x02W18 00000 !\r\n\x03"), ChangeOutcome::kRefused);
+    EXPECT_EQ(JudgeReply(false, "\x02W01 000"), ChangeOutcome::kNoReply);
+}
+
 TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
     const MailboxCommand setPassword{"C08", "00042", 123, 64, 0};
     EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ChangeOutcome::kRefused),

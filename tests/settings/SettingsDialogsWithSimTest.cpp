@@ -378,20 +378,23 @@ TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySende
     // The command catalogue dialog knows nothing of the log.
     CCommandSelectDlg catalogue(rig.app.polling, rig.app.unitState);
     catalogue.show();
-    for (const char* code : {"A08", "W13"}) {
+    for (const auto& [code, input] :
+         std::vector<std::pair<std::string, QString>>{{"A08", ""}, {"W13", ""}, {"W07", "9"}}) {
         const auto rows = CommandCatalogue();
         const auto row = std::find_if(rows.begin(), rows.end(),
                                       [&](const CatalogueRow& r) { return r.code == code; });
         Find<QComboBox>(catalogue, "commandList")->setCurrentIndex(int(row - rows.begin()));
+        Find<QLineEdit>(catalogue, "commandInput")->setText(input);
         Click(catalogue, "sendCommand");
         ASSERT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
     }
     const std::vector<std::string> lines = rig.ChangeLogLines();
-    ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(lines);
+    ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
     EXPECT_NE(lines[0].find("\t1234\t403 Tq9000\tC08\t*****\tnone\taccepted"), std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find("\tW18\t\tnone\trefused"), std::string::npos);
-    EXPECT_NE(lines[2].find("\tW13\t"), std::string::npos);
+    EXPECT_NE(lines[2].find("\tW13\t\tnone\taccepted"), std::string::npos);
+    EXPECT_NE(lines[3].find("\tW07\t9\tnone\tnot understood"), std::string::npos);
     EXPECT_EQ(lines[0].find("00042"), std::string::npos);
 }
 
