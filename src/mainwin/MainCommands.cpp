@@ -13,11 +13,20 @@
 #include "mainwin/HelpDlg.h"
 #include "mainwin/MainStatusDlg.h"
 #include "poll/AuthorizedCommand.h"
+#include "poll/PollingThread.h"
 #include "poll/SecurityDlg.h"
+#include "settings/AlarmsDlg.h"
 #include "settings/ChronoBeamTelecomDlg.h"
+#include "settings/DeltaFDlg.h"
+#include "settings/DeltaTDlg.h"
 #include "settings/EthernetDlg.h"
+#include "settings/EventLogDlg.h"
 #include "settings/FactorySettingsDlg.h"
+#include "settings/PpsSyncDlg.h"
+#include "settings/TestDiagnosticsDlg.h"
+#include "settings/TimeOfDayDlg.h"
 #include "settings/Tq9000TelecomDlg.h"
+#include "settings/TtlOutputDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 #include "widgets/TimedMessageDlg.h"
 
@@ -44,6 +53,9 @@ void CMainStatusDlg::OnNotification(int code) {
     switch (code) {
         case kNotifyStatusRecord:
             Refresh();
+            if (alarmsOpen_) {
+                alarms_->RefreshView();
+            }
             recordShown_ = true;
             SetStale(false);
             if (app_.settings.RecordDataFile) {
@@ -91,6 +103,49 @@ void CMainStatusDlg::OnNotification(int code) {
                 ethernet_->FillFromUnit();
             }
             break;
+        case kNotifyDiagnosticLine:
+        case kNotifyDiagnosticsDone:
+            // A test line is in the Response buffer; a command's reply may be overwritten there
+            // by the first test line before this runs, so it is taken from its own copy.
+            if (testDiagnosticsOpen_) {
+                testDiagnostics_->AddReply(code == kNotifyDiagnosticLine
+                                               ? app_.polling.Response.Get()
+                                               : app_.polling.CommandReply.Get());
+            }
+            break;
+        case kNotifyEventLogFetched:
+            eventLog_->ForgetShownCount();
+            if (eventLogOpen_) {
+                eventLog_->RefreshView();
+            }
+            break;
+        case kNotifyFactoryEventLogFetched:
+            factoryEventLog_->ForgetShownCount();
+            if (factoryEventLogOpen_) {
+                factoryEventLog_->RefreshView();
+            }
+            break;
+        case kNotifyUnitDateTimeFetched:
+            if (factoryEventLogOpen_) {
+                factoryEventLog_->RefreshView();
+            }
+            if (eventLogOpen_) {
+                eventLog_->RefreshView();
+            }
+            break;
+        case kNotifyTimeOfDayFetched:
+            if (timeOfDayOpen_) {
+                timeOfDay_->RefreshClock();
+            }
+            break;
+        case kNotifyChangeLogFailed:
+            if (polling_ != nullptr) {
+                const std::string failure = polling_->ChangeLog().TakeFirstFailure();
+                if (!failure.empty()) {
+                    ShowMessage(QString::fromStdString(failure), QStringLiteral("Change Log"));
+                }
+            }
+            break;
         case kNotifyLinkStatusChanged:
             panes_[0]->setText(QString::fromStdString(app_.linkStatus.Text()));
             // A unit that stopped answering leaves its last values greyed until the next record.
@@ -118,6 +173,7 @@ void CMainStatusDlg::RunCommand(int id) {
             break;
         case kCmdMonitoring:
             monitoring_->exec();
+            UpdateChangeLogDirectory();
             break;
         case kCmdPrint:
             Print();
@@ -148,6 +204,17 @@ void CMainStatusDlg::RunCommand(int id) {
             break;
         case kCmdFactorySettings:
             RunFactorySettings();
+            break;
+        case kCmdAlarms:
+        case kCmdEventLog:
+        case kCmdFactoryEventLog:
+        case kCmdDeltaF:
+        case kCmdDeltaT:
+        case kCmdSyncPps:
+        case kCmdTtlOutput:
+        case kCmdTimeOfDay:
+        case kCmdTestDiagnostics:
+            RunSettingsDialogs(id);
             break;
         case kCmdHelpTopics:
             ShowHelp();
@@ -214,6 +281,76 @@ void CMainStatusDlg::RunFactorySettings() {
     if (dialog.exec() == QDialog::Accepted) {
         ShowNotification(QStringLiteral("Factory Settings modified"),
                          QStringLiteral("Factory Settings Notification"), this);
+    }
+}
+
+void CMainStatusDlg::UpdateChangeLogDirectory() {
+    if (polling_ != nullptr) {
+        polling_->ChangeLog().SetDirectory(app_.settings.DatafileDirectory);
+    }
+}
+
+void CMainStatusDlg::RunEventLog(bool factoryLog) {
+    const Request log = factoryLog ? Request::kFactoryEventLog : Request::kEventLog;
+    app_.polling.SetRequest(Request::kSecurityCheck);
+    app_.polling.SetRequest(log);
+    app_.polling.SetRequest(Request::kDateAndTime);
+    if (factoryLog) {
+        RunWithOpenFlag(*factoryEventLog_, factoryEventLogOpen_);
+    } else {
+        RunWithOpenFlag(*eventLog_, eventLogOpen_);
+    }
+    app_.polling.ClearRequest(log);
+    app_.polling.ClearRequest(Request::kDateAndTime);
+}
+
+void CMainStatusDlg::RunSettingsDialogs(int id) {
+    const std::int32_t model = app_.unitState.InstrumentModel;
+    const auto notifyOn = [this](int result, const char* text, const char* title) {
+        if (result == QDialog::Accepted) {
+            ShowNotification(QString::fromLatin1(text), QString::fromLatin1(title), this);
+        }
+    };
+    switch (id) {
+        case kCmdAlarms:
+            notifyOn(RunWithOpenFlag(*alarms_, alarmsOpen_), "Reset Alarm Strategy modified",
+                     "Alarm Settings");
+            break;
+        case kCmdEventLog:
+            // Only the ChronoBeam keeps two logs; other models show their one log in the
+            // dialog that can erase it.
+            RunEventLog(model != kModelChronoBeam);
+            break;
+        case kCmdFactoryEventLog:
+            RunEventLog(true);
+            break;
+        case kCmdDeltaF: {
+            CDeltaFDlg dialog(app_.polling, app_.unitState, this);
+            notifyOn(dialog.exec(), "Output Frequency modified", "Delta-F Notification");
+            break;
+        }
+        case kCmdDeltaT: {
+            CDeltaTDlg dialog(app_.polling, app_.unitState, this);
+            notifyOn(dialog.exec(), "Phase-slewing operation in progress", "Delta-T Notification");
+            break;
+        }
+        case kCmdSyncPps:
+            if (model == kModel7750 || model == kModelTq9000) {
+                RunWithOpenFlag(*ppsSync_, ppsSyncOpen_);
+            }
+            break;
+        case kCmdTtlOutput:
+            notifyOn(RunWithOpenFlag(*ttlOutput_, ttlOutputOpen_), "TTL Output Frequency Changed",
+                     "TTL Output Notification");
+            break;
+        case kCmdTimeOfDay:
+            RunWithOpenFlag(*timeOfDay_, timeOfDayOpen_);
+            break;
+        case kCmdTestDiagnostics:
+            RunWithOpenFlag(*testDiagnostics_, testDiagnosticsOpen_);
+            break;
+        default:
+            break;
     }
 }
 

@@ -19,9 +19,15 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/WindowPrinter.h"
 #include "poll/PollingThread.h"
+#include "settings/AlarmsDlg.h"
 #include "settings/ChronoBeamTelecomDlg.h"
 #include "settings/EthernetDlg.h"
+#include "settings/EventLogDlg.h"
+#include "settings/PpsSyncDlg.h"
+#include "settings/TestDiagnosticsDlg.h"
+#include "settings/TimeOfDayDlg.h"
 #include "settings/Tq9000TelecomDlg.h"
+#include "settings/TtlOutputDlg.h"
 #include "telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -136,9 +142,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdAlarms, kCmdEventLog, kCmdPlot, kCmdSpectrum, kCmdFactoryEventLog,
-                   kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTtlOutput, kCmdTimeOfDay,
-                   kCmdTestDiagnostics}) {
+    for (int id : {kCmdPlot, kCmdSpectrum}) {
         menus_->Action(id)->setEnabled(false);
     }
 
@@ -150,6 +154,15 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     tq9000Telecom_ = new CTq9000TelecomDlg(app_.polling, this);
     chronoBeamTelecom_ = new CChronoBeamTelecomDlg(app_.polling, app_.unitState, this);
     ethernet_ = new CEthernetDlg(app_.polling, this);
+    alarms_ = new CAlarmsDlg(app_.polling, app_.unitState, this);
+    eventLog_ = new CEventLogDlg(app_.polling, app_.unitState, this);
+    factoryEventLog_ = new CFactoryEventLogDlg(app_.polling, app_.unitState, this);
+    ppsSync_ = new CPpsSyncDlg(app_.polling, this);
+    ttlOutput_ = new CTtlOutputDlg(app_.polling, app_.unitState, this);
+    timeOfDay_ = new CTimeOfDayDlg(app_.polling, app_.unitState, this);
+    testDiagnostics_ = new CTestDiagnosticsDlg(app_.polling, this);
+    polling_ = polling;
+    UpdateChangeLogDirectory();
 
     connect(&notifications, &CQueuedNotificationSink::Notified, this,
             &CMainStatusDlg::OnNotification);

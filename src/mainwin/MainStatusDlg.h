@@ -22,6 +22,14 @@ namespace corvane3 {
 class CChronoBeamTelecomDlg;
 class CCommandSelectDlg;
 class CEthernetDlg;
+class CAlarmsDlg;
+class CCommandSelectDlg;
+class CEventLogDlg;
+class CFactoryEventLogDlg;
+class CPpsSyncDlg;
+class CTestDiagnosticsDlg;
+class CTimeOfDayDlg;
+class CTtlOutputDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
@@ -89,6 +97,10 @@ class CMainStatusDlg : public QDialog {
     void RunTelecom();
     void RunEthernet();
     void RunFactorySettings();
+    void RunEventLog(bool factoryLog);
+    void RunSettingsDialogs(int id);
+    // The change log follows the data directory.
+    void UpdateChangeLogDirectory();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -119,6 +131,21 @@ class CMainStatusDlg : public QDialog {
     bool chronoBeamTelecomOpen_ = false;
     CEthernetDlg* ethernet_ = nullptr;
     bool ethernetOpen_ = false;
+    CAlarmsDlg* alarms_ = nullptr;
+    bool alarmsOpen_ = false;
+    CEventLogDlg* eventLog_ = nullptr;
+    bool eventLogOpen_ = false;
+    CFactoryEventLogDlg* factoryEventLog_ = nullptr;
+    bool factoryEventLogOpen_ = false;
+    CPpsSyncDlg* ppsSync_ = nullptr;
+    bool ppsSyncOpen_ = false;
+    CTtlOutputDlg* ttlOutput_ = nullptr;
+    bool ttlOutputOpen_ = false;
+    CTimeOfDayDlg* timeOfDay_ = nullptr;
+    bool timeOfDayOpen_ = false;
+    CTestDiagnosticsDlg* testDiagnostics_ = nullptr;
+    bool testDiagnosticsOpen_ = false;
+    CPollingThread* polling_ = nullptr;
     std::unique_ptr<ITelemetryUi> telemetryUi_;
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;

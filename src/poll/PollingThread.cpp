@@ -215,6 +215,12 @@ void CPollingThread::ServeMailbox(int& code) {
         status_.SetLinkStatus("Receive Fail");
         shared_.PortReset = true;
     }
+    // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
+    // The identity check that brought the link up has read the serial number from D*2.
+    if (!changeLog_.Record(command, JudgeReply(ok, reply), unit_.Snapshot().d2.serialNumber,
+                           unit_.InstrumentModel)) {
+        sink_.PostNotification(kNotifyChangeLogFailed);
+    }
     shared_.mailbox.Finish();
 }
 

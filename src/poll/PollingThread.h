@@ -16,6 +16,7 @@
 
 #include "app/ProgramSettings.h"
 #include "poll/AutoResetEvent.h"
+#include "poll/ChangeLog.h"
 #include "poll/QuerySteps.h"
 
 namespace corvane3 {
@@ -80,6 +81,8 @@ class CPollingThread {
     // which case it keeps running and ends after that exchange.
     bool StopBackgroundThread();
     bool IsRunning() const { return thread_.joinable(); }
+    // Every changing command the thread completes from the mailbox is logged here.
+    CChangeLog& ChangeLog() { return changeLog_; }
 
   private:
     void Run();
@@ -99,6 +102,7 @@ class CPollingThread {
     const CProgramSettings& settings_;
     INotificationSink& sink_;
     PollingHooks hooks_;
+    CChangeLog changeLog_;
 
     std::thread thread_;
     CAutoResetEvent stopEvent_;

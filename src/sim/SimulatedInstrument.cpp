@@ -217,6 +217,9 @@ CSimulatedInstrument::CSimulatedInstrument(const InstrumentConfig& config,
     std::tm local{};
     ::localtime_r(&now, &local);
     clockOffset_ = local.tm_gmtoff;
+    if (config.alarm != 0) {
+        latchedAlarms_.push_back(config.alarm);
+    }
     nvram_.serial = serial_;
     nvram_.powerOnHours = 5120;
     nvram_.restartCount = 16;
@@ -441,6 +444,16 @@ D1Values CSimulatedInstrument::ReadingsD1(SimClock::time_point now) {
         v.unitStatus = kStatusMinorFault;
         v.alarms = {kAlarmCaseTemperature, 0, 0, 0, 0};
     }
+    // Latched alarms take the free slots.
+    std::size_t slot = 0;
+    for (const unsigned alarm : latchedAlarms_) {
+        while (slot < v.alarms.size() && v.alarms[slot] != 0) {
+            ++slot;
+        }
+        if (slot < v.alarms.size()) {
+            v.alarms[slot] = alarm;
+        }
+    }
     v.valueC = static_cast<int>(std::lround(12 + noise(2)));
     v.freqTune = freqTune_;
     v.pos21V = 21.3 + noise(0.02);
@@ -574,6 +587,10 @@ std::optional<std::string> CSimulatedInstrument::ExtendedStatus(const ReceivedFr
     return EchoReply(frame, text);
 }
 
+void CSimulatedInstrument::RaiseAlarm(unsigned code) {
+    latchedAlarms_.push_back(code);
+}
+
 std::optional<std::string> CSimulatedInstrument::OutputSetting(const ReceivedFrame& frame,
                                                                SimClock::time_point) {
     const std::string& code = frame.code;
@@ -609,6 +626,8 @@ std::optional<std::string> CSimulatedInstrument::OutputSetting(const ReceivedFra
         }
     } else if (code == "W18") {
         events_.clear();
+    } else if (code == "W00") {
+        latchedAlarms_.clear();
     }
     return Accepted(frame);
 }

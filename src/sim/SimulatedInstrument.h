@@ -30,6 +30,7 @@ struct InstrumentConfig {
     std::chrono::milliseconds sweepPointInterval{50};
     std::chrono::milliseconds testLineInterval{1000};  // test-mode output lines
     unsigned seed = 1;                                 // noise of the readings and of the spectrum
+    unsigned alarm = 0;  // an alarm code pending from power-on until reset (W00); 0 for none
 };
 
 // The commands that a set user password protects.
@@ -66,6 +67,9 @@ class CSimulatedInstrument {
     unsigned Serial() const { return serial_; }
     unsigned Password() const { return password_; }
     void SetPassword(unsigned password) { password_ = password; }
+    // Latches an alarm code: D*1 reports it, after any alarms of the unit's state, until "W00"
+    // resets the alarms.
+    void RaiseAlarm(unsigned code);
     bool IsWarmingUp(SimClock::time_point now) const;
     bool IsRebooting(SimClock::time_point now) const;
     unsigned long long DdsWord() const { return ddsWord_; }
@@ -144,6 +148,7 @@ class CSimulatedInstrument {
     int leapSecond_ = 0;
     std::vector<Event> events_;
     std::vector<Event> factoryEvents_;
+    std::vector<unsigned> latchedAlarms_;
 
     unsigned long long ddsWord_ = 0;
     Sweep sweep_;

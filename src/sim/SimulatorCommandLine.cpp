@@ -16,7 +16,7 @@ constexpr long kLastModel = 404;
 const std::string kValueOptions[] = {
     "--model",      "--serial",           "--password", "--line", "--warmup",   "--seed",
     "--link",       "--reconnect",        "--override", "--log",  "--truncate", "--garbage",
-    "--corrupt-d1", "--disconnect-after",
+    "--corrupt-d1", "--disconnect-after", "--alarm",
 };
 
 std::optional<long> Number(const std::string& text, long min, long max) {
@@ -56,6 +56,7 @@ Instrument:
                         and odd/even parity the program set on the terminal match
   --warmup S            seconds of warm-up after power-on (default 20)
   --seed N              seed of the readings' noise (default 1)
+  --alarm HEX           an alarm code (01 to FF) pending from the start until alarms are reset
 
 Link:
   --pace                send at the line's character rate instead of at once
@@ -136,6 +137,12 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
         } else if (option == "--warmup") {
             const auto warmup = Seconds(*text);
             warmup ? void(options.instrument.warmup = *warmup) : fail(*text);
+        } else if (option == "--alarm") {
+            char* end = nullptr;
+            const unsigned long code = std::strtoul(text->c_str(), &end, 16);
+            !text->empty() && *end == '\0' && code >= 1 && code <= 0xFF
+                ? void(options.instrument.alarm = static_cast<unsigned>(code))
+                : fail(*text);
         } else if (option == "--seed") {
             const auto seed = Number(*text, 0, 2147483647L);
             seed ? void(options.instrument.seed = static_cast<unsigned>(*seed)) : fail(*text);
