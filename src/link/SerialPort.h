@@ -57,11 +57,13 @@ inline constexpr int kDefaultReadTotalConstantMs = 1000;
 // Read total constant used around long transfers such as event logs.
 inline constexpr int kLongReadTotalConstantMs = 30000;
 
+// The device operations an exchange uses are virtual, so that a stand-in can replace the device
+// (the fuzz targets feed replies through the real exchange code that way).
 class CSerialPort {
   public:
     // linkStatus receives the port's status lines; it must outlive the port.
     explicit CSerialPort(CLinkStatus& linkStatus);
-    ~CSerialPort();
+    virtual ~CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
@@ -84,16 +86,16 @@ class CSerialPort {
     // Status "RS232 Reset"; drains pending input (for at most 2 s, then discards the rest),
     // closes, reopens and reconfigures. Always true:
     // a failed reopen shows only in the status lines and in the next read or write.
-    bool ResetPort();
+    virtual bool ResetPort();
     // Reads up to count bytes into out (replaced by what arrived; empty if nothing did). With 7
     // data bits each byte is reduced to its low seven bits. True only when all count bytes
     // arrived; a time-out, a gap, end of file or an error gives false. A closed port is reset
     // first.
-    bool ReadBytes(std::size_t count, std::string& out);
+    virtual bool ReadBytes(std::size_t count, std::string& out);
     // Writes all bytes. A closed port is reset first; when it still cannot be opened the result
     // is false at once. On failure (an error, the peer gone, or no progress for
     // kWriteStallLimitMs) the port is reset and the result is false.
-    bool WriteBytes(std::string_view bytes);
+    virtual bool WriteBytes(std::string_view bytes);
     // Sets the read-total constant (ms); interval and multiplier stay as above.
     void SetReadTimeout(int totalConstantMs);
     // Closes the device if open. Always true.
