@@ -64,6 +64,7 @@ class ChildProcess {
         return text.substr(0, n > 0 ? std::size_t(n) : 0);
     }
     void Signal(int signal) { ::kill(pid_, signal); }
+    pid_t Pid() const { return pid_; }
     // Exit status, or -1 when it did not exit normally or still runs after the bound.
     int Wait() {
         int status = -1;
