@@ -133,7 +133,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdAlarms, kCmdEventLog, kCmdPlot, kCmdSpectrum, kCmdFactoryEventLog,
+    for (int id : {kCmdAlarms, kCmdEventLog, kCmdSpectrum, kCmdFactoryEventLog,
                    kCmdDeltaF, kCmdDeltaT, kCmdSyncPps, kCmdTelecom, kCmdTtlOutput, kCmdEthernet,
                    kCmdTimeOfDay, kCmdFactorySettings, kCmdTestDiagnostics}) {
         menus_->Action(id)->setEnabled(false);

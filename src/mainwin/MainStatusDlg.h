@@ -20,6 +20,7 @@ class QPrinter;
 namespace corvane3 {
 
 class CCommandSelectDlg;
+class CPlotDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
@@ -63,6 +64,8 @@ class CMainStatusDlg : public QDialog {
     void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
         printerChooser_ = std::move(chooser);
     }
+    // The plot window while it runs, else null.
+    CPlotDlg* OpenPlotWindow() const { return plot_; }
     // Replaces the window grab of printing (tests look at what would be printed).
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
@@ -83,6 +86,7 @@ class CMainStatusDlg : public QDialog {
     void RunCommandSelect();
     void RunInstrumentSerial();
     void RunSecurity();
+    void RunPlot();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -111,6 +115,8 @@ class CMainStatusDlg : public QDialog {
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
+    // The plot window while it runs modally; it takes each new status record.
+    CPlotDlg* plot_ = nullptr;
 };
 
 }  // namespace corvane3
