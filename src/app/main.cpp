@@ -19,8 +19,8 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
 #include "plot/PlotDlg.h"
-#include "qcustomplot.h"
 #include "poll/PollingThread.h"
+#include "qcustomplot.h"
 #include "telemetry/FileCommands.h"
 
 using namespace corvane3;

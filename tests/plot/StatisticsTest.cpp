@@ -59,6 +59,11 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     EXPECT_NEAR(fit.slope, std::log(0.99), 1e-12);
     EXPECT_NEAR(std::exp(fit.intercept), 100.0, 1e-9);
     EXPECT_EQ(fit.text, "Decay = -1.00503 %/day");
+    // ln 2 / 0.01005 = 68.97 days after the last point; MJD 60000 is 2023-02-25.
+    EXPECT_EQ(HalfLifeProjection(fit, 60000.0), "Signal halves by 2023-05-04 (in 69 days)");
+    DecayFit rising = fit;
+    rising.slope = 0.0001;
+    EXPECT_EQ(HalfLifeProjection(rising, 60000.0), "");
 
     // One point, or points of one day, have no slope.
     EXPECT_EQ(FitDecay(day, value, 5, 5).text, kNoDecayText);
