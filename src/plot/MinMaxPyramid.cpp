@@ -97,6 +97,7 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
 
 void CPlotTrace::Clear() {
     pyramid_.Clear();
+    leafX_.clear();
     sorted_ = true;
     lastX_ = -std::numeric_limits<double>::infinity();
 }
@@ -112,13 +113,23 @@ void CPlotTrace::Extend(const IPlotPoints& points) {
             sorted_ = false;
         }
         lastX_ = x;
+        if (i % CMinMaxPyramid::kLeafPoints == 0) {
+            leafX_.push_back(x);
+        }
     }
     pyramid_.Extend(points, count);
 }
 
 std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x) const {
-    std::int64_t low = 0;
-    std::int64_t high = pyramid_.Size();
+    // The first leaf starting at or after x; the answer is its first point or lies in the leaf
+    // before it.
+    const auto leaf = static_cast<std::int64_t>(
+        std::lower_bound(leafX_.begin(), leafX_.end(), x) - leafX_.begin());
+    if (leaf == 0) {
+        return 0;
+    }
+    std::int64_t low = (leaf - 1) * CMinMaxPyramid::kLeafPoints;
+    std::int64_t high = std::min(leaf * CMinMaxPyramid::kLeafPoints, pyramid_.Size());
     while (low < high) {
         const std::int64_t middle = low + (high - low) / 2;
         if (points.X(middle) < x) {
@@ -160,17 +171,19 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
     }
     columns.resize(edges.size() - 1);
     if (sorted_) {
-        std::int64_t first = LowerBound(points, edges.front());
+        // All borders first: the searches are independent, so their cache misses overlap.
+        std::vector<std::int64_t> borders(edges.size());
+        for (std::size_t e = 0; e < edges.size(); ++e) {
+            borders[e] = LowerBound(points, edges[e]);
+        }
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            const std::int64_t end = LowerBound(points, edges[c + 1]);
             PlotColumn& column = columns[c];
-            column.first = first;
-            column.end = std::max(first, end);
+            column.first = borders[c];
+            column.end = std::max(borders[c], borders[c + 1]);
             if (column.end > column.first) {
                 column.range = pyramid_.Range(points, column.first, column.end);
                 FindEndValues(points, column);
             }
-            first = column.end;
         }
         return columns;
     }

@@ -93,6 +93,9 @@ class CPlotTrace {
 
   private:
     CMinMaxPyramid pyramid_;
+    // X of the first point of every leaf block: a search for an X looks here first, in a small
+    // array that stays in the cache, then within one block.
+    std::vector<double> leafX_;
     bool sorted_ = true;
     double lastX_ = -std::numeric_limits<double>::infinity();
 };

@@ -80,6 +80,8 @@ class CPlotDlg : public QDialog {
     int PaneChannel(int pane) const { return panes_[static_cast<std::size_t>(pane)].channel; }
     bool IsLive() const { return live_; }
     bool IsPaused() const { return paused_; }
+    // As a Ctrl + left click (true) or an X scale choice (false) does.
+    void SetLivePaused(bool paused) { paused_ = paused; }
     bool PlotsBuilt() const { return built_; }
     bool DecayDisplay() const { return decayDisplay_; }
     int CurrentView() const { return view_; }
