@@ -200,7 +200,7 @@ TracePlot::TracePlot(QWidget* parent) : QCustomPlot(parent) {
             [this](const QCPRange& range) {
                 const double step = range.size() / 5.0;
                 const int decimals =
-                    step > 0.0 ? static_cast<int>(std::ceil(-std::log10(step))) : 0;
+                    step > 0.0 ? static_cast<int>(std::ceil(-std::log10(step))) + 1 : 0;
                 xAxis->setNumberPrecision(std::clamp(decimals, 0, kMaxTickDecimals));
             });
     for (std::size_t c = 0; c < cursorLines_.size(); ++c) {
@@ -229,7 +229,10 @@ QString TracePlot::LabelText(int label) const {
 
 void TracePlot::ShowAxisTitles() {
     const auto title = [](const QString& name, const QString& unit) {
-        return unit.isEmpty() ? name : QStringLiteral("%1 [%2]").arg(name, unit);
+        // Axis names after a file load already carry their unit ("Time since ... [Days]").
+        const QString bracketed = QStringLiteral("[%1]").arg(unit);
+        return unit.isEmpty() || name.endsWith(bracketed) ? name
+                                                          : QStringLiteral("%1 %2").arg(name, bracketed);
     };
     // The X title is shown only on a pane that was given one (the bottom pane of a stack).
     xAxis->setLabel(labels_[kXTitle].isEmpty() ? QString()
