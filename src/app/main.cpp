@@ -248,8 +248,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("dir"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the main window to <file> once it shows a record, "
-                       "then exit as Exit does."),
+        QStringLiteral("Save a picture of the window to <file> once it shows a record (a .csd "
+                       "file: once it is drawn), then exit as Exit does."),
         QStringLiteral("file"));
     const QCommandLineOption summaryOption(
         QStringLiteral("summary"),

@@ -123,8 +123,8 @@ void CPlotTrace::Extend(const IPlotPoints& points) {
 std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x) const {
     // The first leaf starting at or after x; the answer is its first point or lies in the leaf
     // before it.
-    const auto leaf = static_cast<std::int64_t>(
-        std::lower_bound(leafX_.begin(), leafX_.end(), x) - leafX_.begin());
+    const auto leaf = static_cast<std::int64_t>(std::lower_bound(leafX_.begin(), leafX_.end(), x) -
+                                                leafX_.begin());
     if (leaf == 0) {
         return 0;
     }

@@ -231,8 +231,9 @@ void TracePlot::ShowAxisTitles() {
     const auto title = [](const QString& name, const QString& unit) {
         // Axis names after a file load already carry their unit ("Time since ... [Days]").
         const QString bracketed = QStringLiteral("[%1]").arg(unit);
-        return unit.isEmpty() || name.endsWith(bracketed) ? name
-                                                          : QStringLiteral("%1 %2").arg(name, bracketed);
+        return unit.isEmpty() || name.endsWith(bracketed)
+                   ? name
+                   : QStringLiteral("%1 %2").arg(name, bracketed);
     };
     // The X title is shown only on a pane that was given one (the bottom pane of a stack).
     xAxis->setLabel(labels_[kXTitle].isEmpty() ? QString()

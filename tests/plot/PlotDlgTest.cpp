@@ -99,6 +99,26 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_NEAR(w.Pane(3)->xAxis->range().lower, kStartMjd, 1e-9);
     EXPECT_NEAR(w.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
 
+    // Panning one pane moves all five.
+    w.Pane(2)->xAxis->setRange(kStartMjd + 1.0, kStartMjd + 2.0);
+    EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
+    EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
+    // Stacked top (pane 4) to bottom (pane 0) in fifths of 97 %, the bottom one 3 % taller.
+    plot.resize(900, 600);
+    QApplication::processEvents();
+    const int h = w.Pane(4)->parentWidget()->height();
+    const int p = static_cast<int>(h * 0.97 / 5);
+    EXPECT_EQ(w.Pane(4)->geometry(), QRect(0, 0, 900, p));
+    EXPECT_EQ(w.Pane(0)->geometry(), QRect(0, 4 * p, 900, p + static_cast<int>(h * 0.03)));
+
+    // The panes as pictures.
+    const QString png = QString::fromStdString((dir.Path() / "panes.png").string());
+    const QString pdf = QString::fromStdString((dir.Path() / "panes.pdf").string());
+    ASSERT_TRUE(plot.SavePicture(png));
+    EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
+    ASSERT_TRUE(plot.SavePicture(pdf));
+    EXPECT_EQ(testing::FileText(dir.Path() / "panes.pdf").substr(0, 4), "%PDF");
+
     // No point in the last hour but the last: the panes show it alone.
     w.dialog->Command(32815)->trigger();
     EXPECT_EQ(w.settings.Xscale, kXScaleLastHour);
