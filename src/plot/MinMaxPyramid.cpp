@@ -171,11 +171,27 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
     }
     columns.resize(edges.size() - 1);
     if (sorted_) {
-        // All borders first: the searches are independent, so their cache misses overlap.
-        std::vector<std::int64_t> borders(edges.size());
-        for (std::size_t e = 0; e < edges.size(); ++e) {
-            borders[e] = LowerBound(points, edges[e]);
+        // All borders first: the searches are independent, so their cache misses overlap. Panes
+        // of one X axis have the same borders; the last search is kept for the next pane.
+        struct BorderCache {
+            IPlotPoints::XKey key;
+            std::int64_t count = -1;
+            std::vector<double> edges;
+            std::vector<std::int64_t> borders;
+        };
+        thread_local BorderCache cache;
+        const IPlotPoints::XKey key = points.SharedX();
+        const bool shared = key.source != nullptr;
+        if (!shared || !(cache.key == key) || cache.count != Size() || cache.edges != edges) {
+            cache.borders.resize(edges.size());
+            for (std::size_t e = 0; e < edges.size(); ++e) {
+                cache.borders[e] = LowerBound(points, edges[e]);
+            }
+            cache.key = shared ? key : IPlotPoints::XKey{};
+            cache.count = Size();
+            cache.edges = edges;
         }
+        const std::vector<std::int64_t>& borders = cache.borders;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             PlotColumn& column = columns[c];
             column.first = borders[c];

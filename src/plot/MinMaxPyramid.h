@@ -21,6 +21,15 @@ class IPlotPoints {
     virtual std::int64_t Count() const = 0;
     virtual double X(std::int64_t index) const = 0;
     virtual double Y(std::int64_t index) const = 0;
+    // Series whose X values are the same array give the same non-null key, so that panes
+    // drawing them side by side can share the search for their column borders.
+    struct XKey {
+        const void* source = nullptr;
+        std::uint64_t generation = 0;  // of the source's points
+        int axis = 0;
+        bool operator==(const XKey&) const = default;
+    };
+    virtual XKey SharedX() const { return {}; }
 };
 
 struct ValueRange {

@@ -15,13 +15,15 @@ namespace corvane3 {
 class CStorePoints : public IPlotPoints {
   public:
     CStorePoints(const CPlotData& store, int xUnit, int channel)
-        : store_(store), x_(store.TimeAxis(xUnit)), y_(store.Channel(channel)) {}
+        : store_(store), xUnit_(xUnit), x_(store.TimeAxis(xUnit)), y_(store.Channel(channel)) {}
     std::int64_t Count() const override { return store_.PointCount(); }
     double X(std::int64_t index) const override { return x_[index]; }
     double Y(std::int64_t index) const override { return y_[index]; }
+    XKey SharedX() const override { return {&store_, store_.Generation(), xUnit_}; }
 
   private:
     const CPlotData& store_;
+    int xUnit_;
     CPlotSeries x_;
     CPlotSeries y_;
 };
