@@ -95,6 +95,16 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
     return range;
 }
 
+void CMinMaxPyramid::Prefetch(std::int64_t index) const {
+    std::int64_t block = index / kLeafPoints;
+    for (const std::vector<ValueRange>& blocks : levels_) {
+        if (block < static_cast<std::int64_t>(blocks.size())) {
+            __builtin_prefetch(&blocks[static_cast<std::size_t>(block)]);
+        }
+        block /= 2;
+    }
+}
+
 void CPlotTrace::Clear() {
     pyramid_.Clear();
     leafX_.clear();
@@ -193,6 +203,11 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
         }
         const std::vector<std::int64_t>& borders = cache.borders;
         for (std::size_t c = 0; c < columns.size(); ++c) {
+            // The blocks of a column a few ahead are fetched while this one is reduced.
+            constexpr std::size_t kColumnsAhead = 4;
+            if (c + kColumnsAhead < borders.size()) {
+                pyramid_.Prefetch(borders[c + kColumnsAhead]);
+            }
             PlotColumn& column = columns[c];
             column.first = borders[c];
             column.end = std::max(borders[c], borders[c + 1]);

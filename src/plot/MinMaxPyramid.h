@@ -67,6 +67,8 @@ class CMinMaxPyramid {
     std::int64_t Size() const { return size_; }
     // Min and max of y over [first, end), NaN skipped; empty when no value is present.
     ValueRange Range(const IPlotPoints& points, std::int64_t first, std::int64_t end) const;
+    // Asks the processor to fetch the blocks a range starting or ending at index reads.
+    void Prefetch(std::int64_t index) const;
 
   private:
     std::vector<std::vector<ValueRange>> levels_;  // level 0: leaves; level k: 2^k leaves each

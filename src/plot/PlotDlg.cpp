@@ -88,6 +88,11 @@ constexpr int kDecayTextPointSize = 16;
 constexpr char kPrintDocumentName[] = "Corvane3 Cesium Data Plot";
 // A print leaves this share of the page's width and height free on each side.
 constexpr int kPrintMarginDivisor = 20;
+// The window's first size: the five panes readable on a common laptop screen.
+constexpr int kInitialWidth = 1200;
+constexpr int kInitialHeight = 800;
+// A PDF page is measured in points, 72 to the inch; the panes are drawn one pixel per point.
+constexpr int kPdfPointsPerInch = 72;
 // Width of the serial number in window titles.
 constexpr int kSerialWidth = 5;
 
@@ -167,7 +172,7 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
         }
     }
     built_ = false;
-    resize(1200, 800);
+    resize(kInitialWidth, kInitialHeight);
     EnterDataDisplay();
 }
 
@@ -691,7 +696,7 @@ bool CPlotDlg::SavePicture(const QString& path) {
         writer.setPageSize(
             QPageSize(QSizeF(paneArea_->width(), paneArea_->height()), QPageSize::Point));
         writer.setPageMargins(QMarginsF());
-        writer.setResolution(72);
+        writer.setResolution(kPdfPointsPerInch);
         QPainter painter;
         if (!painter.begin(&writer)) {
             return false;

@@ -14,6 +14,8 @@ constexpr std::int64_t kPointsPerColumnForReduction = 2;
 // Pixels beyond the plotting area that a line may reach; values further out are clamped so
 // that infinite or huge values never reach the painter.
 constexpr double kClampMargin = 4096.0;
+// Size in pixels of a point drawn alone.
+constexpr double kPointWidth = 2.0;
 // Samples a Shift+arrow moves the cursor.
 constexpr std::int64_t kLargeCursorStep = 10;
 // Share of the X range that Ctrl+Left/Right pans, and the zoom factor of one key or wheel step.
@@ -92,7 +94,11 @@ void CTraceSeries::draw(QCPPainter* painter) {
                        Clamp(value->coordToPixel(y), top, bottom));
     };
     applyDefaultAntialiasingHint(painter);
-    painter->setPen(mPen);
+    QPen pen = mPen;
+    if (style_ == kTracePoints) {
+        pen.setWidthF(kPointWidth);  // a single pixel is hard to see
+    }
+    painter->setPen(pen);
     painter->setBrush(Qt::NoBrush);
 
     const std::vector<double> edges = ColumnEdges();
