@@ -726,16 +726,25 @@ void CPlotDlg::SavePictureDialog() {
 }
 
 void CPlotDlg::Print() {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
-    if (dialog.exec() != QDialog::Accepted) {
+    std::unique_ptr<QPrinter> chosen;
+    if (printerChooser_) {
+        chosen = printerChooser_(this);
+    } else {
+        chosen = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        QPrintDialog dialog(chosen.get(), this);
+        if (dialog.exec() != QDialog::Accepted) {
+            chosen.reset();
+        }
+    }
+    if (!chosen) {
         return;
     }
+    QPrinter& printer = *chosen;
     repaint();
     const QString title = windowTitle();
     setWindowTitle(
         QStringLiteral("%1:  %2").arg(AsctimeText(QDateTime::currentDateTime()).trimmed(), title));
-    const QImage image = GrabWindowImage(this);
+    const QImage image = printGrabber_ ? printGrabber_(this) : GrabWindowImage(this);
     setWindowTitle(title);
     printer.setPageOrientation(QPageLayout::Landscape);
     printer.setDocName(QString::fromLatin1(kPrintDocumentName));

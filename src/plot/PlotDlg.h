@@ -8,6 +8,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "app/ProgramSettings.h"
@@ -18,6 +20,7 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class QMenuBar;
+class QPrinter;
 class QWidget;
 
 namespace corvane3 {
@@ -72,6 +75,13 @@ class CPlotDlg : public QDialog {
     // Loads path as "Open..." does after its dialog.
     void OpenFile(const std::string& path);
     void Customize();
+    // "Print...": the window with the time in its title, landscape on one page.
+    void Print();
+    // Replace the print dialog and the window grab of printing (tests print to a file).
+    void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
+        printerChooser_ = std::move(chooser);
+    }
+    void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
     // Saves the panes shown as PNG, or PDF when path ends in ".pdf". False when it failed.
     bool SavePicture(const QString& path);
 
@@ -127,7 +137,6 @@ class CPlotDlg : public QDialog {
     void ShowFitSeries();
     ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
     std::int64_t FirstVisibleIndex() const;
-    void Print();
     void SavePictureDialog();
     void OpenDialog();
     void ShowHelp();
@@ -154,6 +163,8 @@ class CPlotDlg : public QDialog {
     DecayFit fit_;
     double fitLastMjd_ = 0.0;
 
+    std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
+    std::function<QImage(QWidget*)> printGrabber_;
     QMenu* stuffMenu_ = nullptr;
     QMenu* unitsMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;

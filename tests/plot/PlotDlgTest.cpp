@@ -8,8 +8,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMouseEvent>
+#include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 #include "app/Corvane3App.h"
@@ -118,6 +121,33 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
     ASSERT_TRUE(plot.SavePicture(pdf));
     EXPECT_EQ(testing::FileText(dir.Path() / "panes.pdf").substr(0, 4), "%PDF");
+
+    // A print: the time before the title while the window is taken, a landscape page.
+    const QString title = plot.windowTitle();
+    QString printedTitle;
+    plot.SetPrintGrabber([&](QWidget* window) {
+        printedTitle = window->windowTitle();
+        return window->grab().toImage();
+    });
+    plot.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString((dir.Path() / "print.pdf").string()));
+        return printer;
+    });
+    plot.Print();
+    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
+                                   QRegularExpression::escape(title) + "$")
+                    .match(printedTitle)
+                    .hasMatch())
+        << printedTitle.toStdString();
+    EXPECT_EQ(plot.windowTitle(), title);
+    const std::string printed = testing::FileText(dir.Path() / "print.pdf");
+    const auto box = printed.find("/MediaBox [0 0 ");
+    ASSERT_NE(box, std::string::npos);
+    double width = 0, height = 0;
+    std::sscanf(printed.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
+    EXPECT_GT(width, height);
 
     // No point in the last hour but the last: the panes show it alone.
     w.dialog->Command(32815)->trigger();
