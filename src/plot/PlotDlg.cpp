@@ -313,6 +313,12 @@ void CPlotDlg::StoreReplaced() {
     for (PaneStatistics& stats : statistics_) {
         stats = PaneStatistics{};
     }
+    // The panes draw from the store itself: what they held is gone with the old points.
+    for (PaneSlot& pane : panes_) {
+        pane.plot->ClearSeries();
+        pane.plot->ClearAnnotations();
+        pane.plot->replot(QCustomPlot::rpQueuedReplot);
+    }
 }
 
 void CPlotDlg::UpdateTitle() {
@@ -328,11 +334,7 @@ void CPlotDlg::OnNewRecord(const UnitStateData& record) {
     const std::int32_t serial = store_.SerialNumber();
     store_.AppendLiveRecord(record);
     if (store_.SerialNumber() != serial) {
-        // Another unit: the store started again, and so do the panes.
-        StoreReplaced();
-        for (PaneSlot& pane : panes_) {
-            pane.plot->ClearSeries();
-        }
+        StoreReplaced();  // another unit: the store started again, and so do the panes
     }
     if (!paused_) {
         UpdateLivePlots();

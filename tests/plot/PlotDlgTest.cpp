@@ -239,6 +239,7 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     plot.Command(32822)->trigger();  // "Purge Live Data"
     EXPECT_EQ(plot.Store().PointCount(), 0);
     EXPECT_FALSE(plot.PlotsBuilt());
+    EXPECT_EQ(w.Pane(3)->SeriesCount(), 0);  // nothing left to draw from
 
     // Another file stops the live feed; the live file itself keeps it.
     plot.OpenFile(other.string());
