@@ -111,11 +111,27 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
 // nothing to draw), then closes it.
 void SaveScreenshotWhenDrawn(CPlotDlg& window, const QString& path, int timeoutSeconds,
                              int& exitStatus) {
+    // Nobody is there to close the reader's message boxes: each is said on standard error and
+    // closed, and the file counts as refused.
+    auto* boxWatch = new QTimer(&window);
+    QObject::connect(boxWatch, &QTimer::timeout, &window, [&exitStatus] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        std::fprintf(stderr, "corvane3: %s: %s\n", box->windowTitle().toLocal8Bit().constData(),
+                     box->text().toLocal8Bit().constData());
+        exitStatus = kExitRefused;
+        box->done(QMessageBox::Ok);
+    });
+    boxWatch->start(kInterruptCheckMs);
     const auto save = [&window, &exitStatus, path] {
         if (!window.isVisible()) {
             return;
         }
-        if (window.grab().save(path)) {
+        if (exitStatus == kExitRefused) {
+            std::fprintf(stderr, "corvane3: no screenshot was saved\n");
+        } else if (window.grab().save(path)) {
             std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
             std::fflush(stdout);
         } else {
