@@ -233,6 +233,30 @@ void BM_SummaryCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_SummaryCommand)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The plot window opened on the file from the command line until its first frame is saved,
+// offscreen. CORVANE3_BENCH_SCREENSHOT names where the picture is kept (else it is dropped).
+void BM_PlotWindowScreenshot(benchmark::State& state) {
+    const GeneratedFile* file = GenerateFile();
+    if (file == nullptr) {
+        state.SkipWithError("cannot write the telemetry file");
+        return;
+    }
+    const char* keep = std::getenv("CORVANE3_BENCH_SCREENSHOT");
+    const std::string picture = keep ? keep : (file->directory / "year.png").string();
+    const std::string config = (file->directory / "Corvane3.ini").string();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (auto _ : state) {
+        const ChildRun run = RunChild({CORVANE3_PROGRAM, "--config", config, file->path.string(),
+                                       "--screenshot", picture});
+        if (!run.ok || !fs::exists(picture)) {
+            state.SkipWithError("corvane3 --screenshot failed");
+            return;
+        }
+        ReportChild(state, run);
+    }
+}
+BENCHMARK(BM_PlotWindowScreenshot)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // The first Python that imports pandas: the one on PATH, else the system's (a PATH Python from
 // a version manager does not see the distribution's packages).
 std::optional<std::string> PythonWithPandas() {

@@ -18,7 +18,9 @@
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
+#include "plot/PlotDlg.h"
 #include "poll/PollingThread.h"
+#include "qcustomplot.h"
 #include "telemetry/FileCommands.h"
 
 using namespace corvane3;
@@ -105,6 +107,61 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
                        });
 }
 
+// Saves a picture of the plot window once it has drawn its file (or once the load ended with
+// nothing to draw), then closes it.
+void SaveScreenshotWhenDrawn(CPlotDlg& window, const QString& path, int timeoutSeconds,
+                             int& exitStatus) {
+    // Nobody is there to close the reader's message boxes: each is said on standard error and
+    // closed, and the file counts as refused.
+    auto* boxWatch = new QTimer(&window);
+    QObject::connect(boxWatch, &QTimer::timeout, &window, [&exitStatus] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        std::fprintf(stderr, "corvane3: %s: %s\n", box->windowTitle().toLocal8Bit().constData(),
+                     box->text().toLocal8Bit().constData());
+        exitStatus = kExitRefused;
+        box->done(QMessageBox::Ok);
+    });
+    boxWatch->start(kInterruptCheckMs);
+    const auto save = [&window, &exitStatus, path] {
+        if (!window.isVisible()) {
+            return;
+        }
+        if (exitStatus == kExitRefused) {
+            std::fprintf(stderr, "corvane3: no screenshot was saved\n");
+        } else if (window.grab().save(path)) {
+            std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
+            std::fflush(stdout);
+        } else {
+            std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
+                         path.toLocal8Bit().constData());
+            exitStatus = kExitRefused;
+        }
+        window.accept();
+    };
+    // The panes replot on the next pass of the event loop; the picture is taken after it.
+    QObject::connect(&window, &CPlotDlg::InitialLoadDone, &window, [&window, save] {
+        for (QCustomPlot* pane : window.findChildren<QCustomPlot*>()) {
+            pane->replot();
+        }
+        QTimer::singleShot(0, &window, save);
+    });
+    QTimer::singleShot(std::chrono::seconds(timeoutSeconds), &window,
+                       [&window, &exitStatus, timeoutSeconds] {
+                           if (!window.isVisible()) {
+                               return;
+                           }
+                           std::fprintf(stderr,
+                                        "corvane3: timed out: the plot window drew nothing "
+                                        "within %d s; no screenshot was saved\n",
+                                        timeoutSeconds);
+                           exitStatus = kExitTimedOut;
+                           window.accept();
+                       });
+}
+
 // A configuration problem, said in a message box as well as on standard error. A run that only
 // takes a screenshot has nobody to close the box, so it is told on standard error alone.
 void ShowConfigurationMessage(const std::string& text, bool interactive) {
@@ -124,7 +181,15 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
         case CommandLineFileKind::kUnrecognized:
             ShowUnrecognizedFileType(file);
             break;
-        case CommandLineFileKind::kPlotFile:
+        case CommandLineFileKind::kPlotFile: {
+            CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName()},
+                            file.fileName, true);
+            if (!screenshot.isEmpty()) {
+                SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
+            }
+            window.exec();
+            break;
+        }
         case CommandLineFileKind::kSpectrumFile:
             std::fprintf(stderr, "corvane3: the viewer for %s is not part of this build yet\n",
                          file.fileName.c_str());
@@ -199,8 +264,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("dir"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the main window to <file> once it shows a record, "
-                       "then exit as Exit does."),
+        QStringLiteral("Save a picture of the window to <file> once it shows a record (a .csd "
+                       "file: once it is drawn), then exit as Exit does."),
         QStringLiteral("file"));
     const QCommandLineOption summaryOption(
         QStringLiteral("summary"),
@@ -257,6 +322,12 @@ int main(int argc, char* argv[]) {
     // Every command that shows no window must keep the widget application out.
     const bool windows = !headless && !textOnly && !fileCommand;
     std::unique_ptr<QCoreApplication> application;
+    if (windows && parser.isSet(screenshotOption) && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        // A picture needs no screen: without one, draw offscreen.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     if (windows) {
         application = std::make_unique<QApplication>(argc, argv);
     } else {

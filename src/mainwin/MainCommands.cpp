@@ -12,6 +12,7 @@
 #include "link/SerialSetupDlg.h"
 #include "mainwin/HelpDlg.h"
 #include "mainwin/MainStatusDlg.h"
+#include "plot/PlotDlg.h"
 #include "poll/AuthorizedCommand.h"
 #include "poll/PollingThread.h"
 #include "poll/SecurityDlg.h"
@@ -27,6 +28,7 @@
 #include "settings/TimeOfDayDlg.h"
 #include "settings/Tq9000TelecomDlg.h"
 #include "settings/TtlOutputDlg.h"
+#include "telemetry/TelemetryPath.h"
 #include "telemetry/TelemetryRecorder.h"
 #include "widgets/TimedMessageDlg.h"
 
@@ -58,6 +60,9 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             recordShown_ = true;
             SetStale(false);
+            if (plot_) {
+                plot_->OnNewRecord(app_.unitState.Snapshot());
+            }
             if (app_.settings.RecordDataFile) {
                 recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
                                                 app_.unitState.InstrumentModel, app_.settings);
@@ -216,6 +221,9 @@ void CMainStatusDlg::RunCommand(int id) {
         case kCmdTestDiagnostics:
             RunSettingsDialogs(id);
             break;
+        case kCmdPlot:
+            RunPlot();
+            break;
         case kCmdHelpTopics:
             ShowHelp();
             break;
@@ -232,6 +240,23 @@ void CMainStatusDlg::RunCommand(int id) {
 
 void CMainStatusDlg::RunSerialSetup() {
     RunWithOpenFlag(*serialSetup_, serialSetupOpen_);
+}
+
+void CMainStatusDlg::RunPlot() {
+    // The unit's telemetry file, where the recorder writes it, is the window's history.
+    std::string initialFile;
+    if (app_.settings.RecordDataFile) {
+        const TelemetryPath where = TelemetryFilePath(
+            app_.settings, static_cast<long>(app_.unitState.Snapshot().d1.serialNumber));
+        if (where.status == TelemetryPathStatus::kReady) {
+            initialFile = where.path;
+        }
+    }
+    CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName()}, initialFile,
+                    false);
+    plot_ = &window;
+    window.exec();
+    plot_ = nullptr;
 }
 
 void CMainStatusDlg::RunCommandSelect() {

@@ -142,7 +142,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdPlot, kCmdSpectrum}) {
+    for (int id : {kCmdSpectrum}) {
         menus_->Action(id)->setEnabled(false);
     }
 

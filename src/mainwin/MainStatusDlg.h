@@ -30,6 +30,7 @@ class CPpsSyncDlg;
 class CTestDiagnosticsDlg;
 class CTimeOfDayDlg;
 class CTtlOutputDlg;
+class CPlotDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
@@ -74,6 +75,8 @@ class CMainStatusDlg : public QDialog {
     void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
         printerChooser_ = std::move(chooser);
     }
+    // The plot window while it runs, else null.
+    CPlotDlg* OpenPlotWindow() const { return plot_; }
     // Replaces the window grab of printing (tests look at what would be printed).
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
@@ -101,6 +104,7 @@ class CMainStatusDlg : public QDialog {
     void RunSettingsDialogs(int id);
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
+    void RunPlot();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -150,6 +154,8 @@ class CMainStatusDlg : public QDialog {
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
+    // The plot window while it runs modally; it takes each new status record.
+    CPlotDlg* plot_ = nullptr;
 };
 
 }  // namespace corvane3

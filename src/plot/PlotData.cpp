@@ -1,6 +1,7 @@
 #include "plot/PlotData.h"
 
 #include <sys/mman.h>
+#include <atomic>
 
 #include <cmath>
 #include <cstdio>
@@ -297,7 +298,13 @@ CPlotData::CPlotData() {
     ResetStore();
 }
 
+std::uint64_t CPlotData::NextGeneration() {
+    static std::atomic<std::uint64_t> generations{0};
+    return ++generations;
+}
+
 void CPlotData::ResetStore() {
+    generation_ = NextGeneration();
     for (int slot = 0; slot < kSlots; ++slot) {
         const bool defined = slot < static_cast<int>(kChannels.size());
         columns_[static_cast<std::size_t>(slot)] =
@@ -431,6 +438,7 @@ void CPlotData::PrepareLoad(std::int64_t records, const std::vector<int>& channe
 
 void CPlotData::FinishLoad(std::int64_t points, std::int32_t serialNumber, std::int32_t unitType,
                            std::int32_t factoryFlag) {
+    generation_ = NextGeneration();
     pointCount_ = points;
     serialNumber_ = serialNumber;
     unitType_ = unitType;

@@ -156,6 +156,9 @@ class CPlotData {
     // How a channel's values are kept (single-precision readings as float, counts as int32),
     // so that a value can be written back in the fewest digits that give it again.
     EPlotStorage ChannelStorage(int number) const;
+    // Changes whenever the points are replaced (a reset or a load), never when points are
+    // appended; unique among all stores of the process.
+    std::uint64_t Generation() const { return generation_; }
     // Bytes held by the values (not the names).
     std::size_t MemoryBytes() const;
 
@@ -173,12 +176,14 @@ class CPlotData {
   private:
     friend class CPlotSeries;
     double Value(int slot, std::int64_t index) const;
+    static std::uint64_t NextGeneration();
 
     static constexpr int kSlots = kPlotChannelSlots + 1;  // channels and axis 0
     std::array<CPlotColumn, kSlots> columns_;
     std::array<std::string, kPlotChannelSlots + kPlotTimeAxes> names_;
     std::array<std::string, kPlotChannelSlots + kPlotTimeAxes> units_;
     std::int64_t pointCount_ = 0;
+    std::uint64_t generation_ = 0;
     std::int32_t factoryFlag_ = 0;
     std::int32_t serialNumber_ = 0;  // matches no unit before the first record
     std::int32_t unitType_ = kModelBeforeIdentification;

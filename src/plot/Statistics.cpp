@@ -1,6 +1,9 @@
 #include "plot/Statistics.h"
 
+#include <chrono>
 #include <cstdio>
+
+#include "link/Mjd.h"
 
 namespace corvane3 {
 
@@ -36,6 +39,28 @@ YRange ScaleRange(const ChannelStatistics& stats, std::int32_t yScale) {
         default:
             return {stats.min - sigma, stats.max + sigma};
     }
+}
+
+std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd) {
+    if (!fit.valid || !(fit.slope < 0.0) || std::isnan(lastFittedMjd)) {
+        return {};
+    }
+    // ln(S) falls by ln 2 in ln 2 / -slope days.
+    const double days = std::log(2.0) / -fit.slope;
+    const double whenMjd = lastFittedMjd + days;
+    // Far beyond any calendar a person plans with; also keeps the date arithmetic in range.
+    constexpr double kLongestProjectionDays = 1.0e6;
+    if (days > kLongestProjectionDays) {
+        return {};
+    }
+    using namespace std::chrono;
+    const auto day = static_cast<long>(std::floor(whenMjd - kMjdOfUnixEpoch));
+    const year_month_day date{sys_days{std::chrono::days{day}}};
+    char text[96];
+    std::snprintf(text, sizeof text, "Signal halves by %04d-%02u-%02u (in %ld days)",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), std::lround(days));
+    return text;
 }
 
 std::string DecayText(double slope) {

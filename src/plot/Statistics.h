@@ -27,36 +27,57 @@ struct ChannelStatistics {
     double sigma = 0.0;  // population standard deviation (divisor count)
 };
 
+// Statistics kept value by value, so that a live series adds one point at a time and gets
+// exactly the numbers a pass over all its values gives. Absent values (NaN) are skipped.
+class CRunningStatistics {
+  public:
+    void Add(double y) {
+        if (std::isnan(y)) {
+            return;
+        }
+        if (count_ == 0 || y < min_) {
+            min_ = y;
+        }
+        if (count_ == 0 || y > max_) {
+            max_ = y;
+        }
+        sum_ += y;
+        sumOfSquares_ += y * y;
+        ++count_;
+    }
+    ChannelStatistics Result() const {
+        ChannelStatistics stats;
+        stats.count = count_;
+        if (count_ == 0) {
+            return stats;
+        }
+        const double m = static_cast<double>(count_);
+        stats.min = min_;
+        stats.max = max_;
+        stats.mean = sum_ / m;
+        // The one-pass form; the absolute value keeps rounding from giving a negative variance.
+        stats.sigma = std::sqrt(
+            std::fabs((m * stats.mean * stats.mean + sumOfSquares_ - 2.0 * stats.mean * sum_) / m));
+        return stats;
+    }
+
+  private:
+    std::size_t count_ = 0;
+    double min_ = 0.0;
+    double max_ = 0.0;
+    double sum_ = 0.0;
+    double sumOfSquares_ = 0.0;
+};
+
 // Min, max, mean and population sigma of value(i) for i in [first, end). Absent values (NaN) are
 // skipped; count 0 when every value is absent or the range is empty.
 template <typename Value>
 ChannelStatistics ComputeStatistics(Value&& value, std::size_t first, std::size_t end) {
-    ChannelStatistics stats;
-    double sum = 0.0;
-    double sumOfSquares = 0.0;
+    CRunningStatistics running;
     for (std::size_t i = first; i < end; ++i) {
-        const double y = value(i);
-        if (std::isnan(y)) {
-            continue;
-        }
-        if (stats.count == 0 || y < stats.min) {
-            stats.min = y;
-        }
-        if (stats.count == 0 || y > stats.max) {
-            stats.max = y;
-        }
-        sum += y;
-        sumOfSquares += y * y;
-        ++stats.count;
+        running.Add(value(i));
     }
-    if (stats.count > 0) {
-        const double m = static_cast<double>(stats.count);
-        stats.mean = sum / m;
-        // The one-pass form; the absolute value keeps rounding from giving a negative variance.
-        stats.sigma = std::sqrt(
-            std::fabs((m * stats.mean * stats.mean + sumOfSquares - 2.0 * stats.mean * sum) / m));
-    }
-    return stats;
+    return running.Result();
 }
 
 struct YRange {
@@ -80,6 +101,11 @@ struct DecayFit {
 // signal is not positive (no logarithm) or absent are left out of the fit.
 template <typename Days, typename Signal>
 DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t last);
+
+// When a falling fit reaches half its value at the last fitted point: "Signal halves by
+// YYYY-MM-DD (in N days)", the date in UTC from that point's MJD; empty when the fit is not
+// valid or not falling.
+std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd);
 
 // The decay text for a slope of ln(signal) per day.
 std::string DecayText(double slope);

@@ -259,11 +259,13 @@ int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
     const CPlotSeries days = store.TimeAxis(1);
     const CPlotSeries signal = store.Channel(kChannelSignal);
     const auto size = static_cast<std::size_t>(n);
-    out << FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
-                    [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
-                    size - 1)
-               .text
-        << "\n";
+    const DecayFit decay =
+        FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                 [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0, size - 1);
+    out << decay.text << "\n";
+    if (const std::string halves = HalfLifeProjection(decay, mjd[n - 1]); !halves.empty()) {
+        out << halves << "\n";
+    }
 
     std::vector<std::vector<std::string>> rows = {
         {"Channel", "Unit", "Min", "Mean", "Max", "Sigma"}};

@@ -1,0 +1,99 @@
+// The plot window's cost with years of telemetry: a frame of the five data panes at 1200 x 800
+// with 100k and 3M points per pane, and one live record taken and drawn with 3M points held.
+// Offscreen; the points come through the window's own live path.
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "app/ProgramSettings.h"
+#include "plot/PlotDlg.h"
+#include "plot/TracePlot.h"
+#include "telemetry/TelemetryTestData.h"
+
+namespace {
+
+using namespace corvane3;
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr int kWidth = 1200;
+constexpr int kHeight = 800;
+
+// Record i of a unit polled every 10 s, with readings that wander.
+UnitStateData RecordAt(std::int64_t i) {
+    static const UnitStateData base = testing::SampleRecord();
+    UnitStateData data = base;
+    const double t = static_cast<double>(i);
+    data.mjd = 60000.0 + t * 10.0 / kSecondsPerDay;
+    data.d1.cRamErr = static_cast<std::int32_t>(20.0 * std::sin(t / 977.0) + (i * 7919) % 13);
+    data.d1.cRabErr = static_cast<std::int32_t>(-340 + (i * 104729) % 31);
+    data.d1.vvcxo = static_cast<std::int32_t>(-1234 + t / 20000.0);
+    data.d1.stdDev = static_cast<std::int32_t>((i * 15485863) % 17);
+    data.d1.tChassis = static_cast<float>(35.5 + 1.5 * std::sin(t / 8640.0));
+    return data;
+}
+
+struct Plot {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+    std::int64_t next = 0;
+
+    explicit Plot(std::int64_t points) {
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, "", false);
+        dialog->resize(kWidth, kHeight);
+        bool loaded = false;
+        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        dialog->show();
+        while (!loaded) {
+            QApplication::processEvents();
+        }
+        // Taken without drawing, then drawn once.
+        dialog->SetLivePaused(true);
+        for (; next < points; ++next) {
+            dialog->OnNewRecord(RecordAt(next));
+        }
+        dialog->SetLivePaused(false);
+        dialog->UpdateLivePlots();
+        QApplication::processEvents();
+    }
+    void Frame() const {
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            dialog->Pane(p)->replot(QCustomPlot::rpImmediateRefresh);
+        }
+    }
+};
+
+void BM_FiveDataPanes(benchmark::State& state) {
+    Plot plot(state.range(0));
+    for (auto _ : state) {
+        plot.Frame();
+    }
+    state.counters["points_per_pane"] = static_cast<double>(plot.dialog->Store().PointCount());
+}
+BENCHMARK(BM_FiveDataPanes)->Arg(100'000)->Arg(3'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_LiveRecordWithThreeMillionHeld(benchmark::State& state) {
+    Plot plot(3'000'000);
+    for (auto _ : state) {
+        plot.dialog->OnNewRecord(RecordAt(plot.next++));
+        plot.Frame();
+    }
+}
+BENCHMARK(BM_LiveRecordWithThreeMillionHeld)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    }
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

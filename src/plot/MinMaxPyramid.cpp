@@ -1,0 +1,255 @@
+#include "plot/MinMaxPyramid.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane3 {
+
+void CMinMaxPyramid::Clear() {
+    levels_.clear();
+    size_ = 0;
+}
+
+void CMinMaxPyramid::Extend(const IPlotPoints& points, std::int64_t count) {
+    if (count <= size_) {
+        return;
+    }
+    if (levels_.empty()) {
+        levels_.emplace_back();
+    }
+    // Leaves: the last partial leaf is recomputed from its first point.
+    const std::int64_t firstLeaf = size_ / kLeafPoints;
+    const std::int64_t leafCount = (count + kLeafPoints - 1) / kLeafPoints;
+    std::vector<ValueRange>& leaves = levels_[0];
+    leaves.resize(static_cast<std::size_t>(leafCount));
+    for (std::int64_t leaf = firstLeaf; leaf < leafCount; ++leaf) {
+        ValueRange range;
+        const std::int64_t end = std::min(count, (leaf + 1) * kLeafPoints);
+        for (std::int64_t i = leaf * kLeafPoints; i < end; ++i) {
+            range.Add(points.Y(i));
+        }
+        leaves[static_cast<std::size_t>(leaf)] = range;
+    }
+    // Upper levels: each block of a level is the union of two blocks of the level below.
+    std::int64_t changedFrom = firstLeaf;
+    for (std::size_t level = 1;; ++level) {
+        const std::size_t below = levels_[level - 1].size();
+        if (below <= 1) {
+            levels_.resize(level);
+            break;
+        }
+        if (levels_.size() <= level) {
+            levels_.emplace_back();
+        }
+        std::vector<ValueRange>& upper = levels_[level];
+        const std::vector<ValueRange>& lower = levels_[level - 1];
+        upper.resize((below + 1) / 2);
+        changedFrom /= 2;
+        for (std::size_t block = static_cast<std::size_t>(changedFrom); block < upper.size();
+             ++block) {
+            ValueRange range = lower[2 * block];
+            if (2 * block + 1 < below) {
+                range.Add(lower[2 * block + 1]);
+            }
+            upper[block] = range;
+        }
+    }
+    size_ = count;
+}
+
+ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
+                                 std::int64_t end) const {
+    ValueRange range;
+    first = std::max<std::int64_t>(first, 0);
+    end = std::min(end, size_);
+    if (first >= end) {
+        return range;
+    }
+    // Ragged ends point by point, whole leaves in between through the levels.
+    std::int64_t leafFirst = (first + kLeafPoints - 1) / kLeafPoints;
+    std::int64_t leafEnd = end / kLeafPoints;
+    if (leafFirst >= leafEnd) {
+        for (std::int64_t i = first; i < end; ++i) {
+            range.Add(points.Y(i));
+        }
+        return range;
+    }
+    for (std::int64_t i = first; i < leafFirst * kLeafPoints; ++i) {
+        range.Add(points.Y(i));
+    }
+    for (std::int64_t i = leafEnd * kLeafPoints; i < end; ++i) {
+        range.Add(points.Y(i));
+    }
+    // Classic bottom-up walk: take an unpaired block at either end, then go up a level.
+    for (std::size_t level = 0; leafFirst < leafEnd && level < levels_.size(); ++level) {
+        const std::vector<ValueRange>& blocks = levels_[level];
+        if (leafFirst & 1) {
+            range.Add(blocks[static_cast<std::size_t>(leafFirst++)]);
+        }
+        if (leafEnd & 1) {
+            range.Add(blocks[static_cast<std::size_t>(--leafEnd)]);
+        }
+        leafFirst /= 2;
+        leafEnd /= 2;
+    }
+    return range;
+}
+
+void CMinMaxPyramid::Prefetch(std::int64_t index) const {
+    std::int64_t block = index / kLeafPoints;
+    for (const std::vector<ValueRange>& blocks : levels_) {
+        if (block < static_cast<std::int64_t>(blocks.size())) {
+            __builtin_prefetch(&blocks[static_cast<std::size_t>(block)]);
+        }
+        block /= 2;
+    }
+}
+
+void CPlotTrace::Clear() {
+    pyramid_.Clear();
+    leafX_.clear();
+    sorted_ = true;
+    lastX_ = -std::numeric_limits<double>::infinity();
+}
+
+void CPlotTrace::Extend(const IPlotPoints& points) {
+    const std::int64_t count = points.Count();
+    if (count < pyramid_.Size()) {
+        Clear();  // the points were replaced by fewer
+    }
+    for (std::int64_t i = pyramid_.Size(); i < count && sorted_; ++i) {
+        const double x = points.X(i);
+        if (x < lastX_ || std::isnan(x)) {
+            sorted_ = false;
+        }
+        lastX_ = x;
+        if (i % CMinMaxPyramid::kLeafPoints == 0) {
+            leafX_.push_back(x);
+        }
+    }
+    pyramid_.Extend(points, count);
+}
+
+std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x) const {
+    // The first leaf starting at or after x; the answer is its first point or lies in the leaf
+    // before it.
+    const auto leaf = static_cast<std::int64_t>(std::lower_bound(leafX_.begin(), leafX_.end(), x) -
+                                                leafX_.begin());
+    if (leaf == 0) {
+        return 0;
+    }
+    std::int64_t low = (leaf - 1) * CMinMaxPyramid::kLeafPoints;
+    std::int64_t high = std::min(leaf * CMinMaxPyramid::kLeafPoints, pyramid_.Size());
+    while (low < high) {
+        const std::int64_t middle = low + (high - low) / 2;
+        if (points.X(middle) < x) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+namespace {
+
+// The first and last present values of a column, looked for from its ends.
+void FindEndValues(const IPlotPoints& points, PlotColumn& column) {
+    for (std::int64_t i = column.first; i < column.end; ++i) {
+        const double y = points.Y(i);
+        if (!std::isnan(y)) {
+            column.firstY = y;
+            break;
+        }
+    }
+    for (std::int64_t i = column.end - 1; i >= column.first; --i) {
+        const double y = points.Y(i);
+        if (!std::isnan(y)) {
+            column.lastY = y;
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
+                                            const std::vector<double>& edges) const {
+    std::vector<PlotColumn> columns;
+    if (edges.size() < 2) {
+        return columns;
+    }
+    columns.resize(edges.size() - 1);
+    if (sorted_) {
+        // All borders first: the searches are independent, so their cache misses overlap. Panes
+        // of one X axis have the same borders; the last search is kept for the next pane.
+        struct BorderCache {
+            IPlotPoints::XKey key;
+            std::int64_t count = -1;
+            std::vector<double> edges;
+            std::vector<std::int64_t> borders;
+        };
+        thread_local BorderCache cache;
+        const IPlotPoints::XKey key = points.SharedX();
+        const bool shared = key.source != nullptr;
+        if (!shared || !(cache.key == key) || cache.count != Size() || cache.edges != edges) {
+            cache.borders.resize(edges.size());
+            for (std::size_t e = 0; e < edges.size(); ++e) {
+                cache.borders[e] = LowerBound(points, edges[e]);
+            }
+            cache.key = shared ? key : IPlotPoints::XKey{};
+            cache.count = Size();
+            cache.edges = edges;
+        }
+        const std::vector<std::int64_t>& borders = cache.borders;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            // The blocks of a column a few ahead are fetched while this one is reduced.
+            constexpr std::size_t kColumnsAhead = 4;
+            if (c + kColumnsAhead < borders.size()) {
+                pyramid_.Prefetch(borders[c + kColumnsAhead]);
+            }
+            PlotColumn& column = columns[c];
+            column.first = borders[c];
+            column.end = std::max(borders[c], borders[c + 1]);
+            if (column.end > column.first) {
+                column.range = pyramid_.Range(points, column.first, column.end);
+                FindEndValues(points, column);
+            }
+        }
+        return columns;
+    }
+    // Unordered X: every point goes to its column in one pass; first and end then only bound
+    // the indices seen, and firstY/lastY are the values of the lowest and highest index.
+    for (PlotColumn& column : columns) {
+        column.first = pyramid_.Size();
+        column.end = 0;
+    }
+    for (std::int64_t i = 0; i < pyramid_.Size(); ++i) {
+        const double x = points.X(i);
+        if (!(x >= edges.front() && x < edges.back())) {
+            continue;
+        }
+        const auto c = static_cast<std::size_t>(std::upper_bound(edges.begin(), edges.end(), x) -
+                                                edges.begin() - 1);
+        PlotColumn& column = columns[c];
+        const double y = points.Y(i);
+        if (std::isnan(y)) {
+            continue;
+        }
+        if (column.range.Empty()) {
+            column.firstY = y;
+            column.first = i;
+        }
+        column.range.Add(y);
+        column.lastY = y;
+        column.end = i + 1;
+    }
+    for (PlotColumn& column : columns) {
+        if (column.range.Empty()) {
+            column.first = column.end = 0;
+        }
+    }
+    return columns;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,85 @@
+// "Plot..." in the main window against the simulated instrument: the window starts from the
+// unit's telemetry file and gains one point per status record, as the file gains one line.
+
+#include <gtest/gtest.h>
+
+#include "mainwin/MainStatusDlg.h"
+#include "mainwin/QueuedNotificationSink.h"
+#include "plot/PlotDlg.h"
+#include "plot/TracePlot.h"
+#include "poll/PollingThread.h"
+#include "sim/SimulatorServer.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+#include "telemetry/TelemetryTestData.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ProcessEventsUntil;
+using PlotWithSimTest = testing::WidgetTest;
+
+TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
+    testing::TempDir dir;
+    sim::SimulatorOptions options;
+    options.instrument.serial = 2468;
+    options.instrument.warmup = 0ms;
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
+
+    Corvane3App app;
+    app.settings.PollingInterval = kMinPollingInterval;
+    app.settings.RecordDataFile = true;
+    app.settings.DatafileDirectory = dir.Path().string();
+    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
+    CQueuedNotificationSink notifications;
+    app.linkStatus.SetSink(&notifications);
+    const auto file = dir.Path() / "Unit2468.csd";
+    // Lines of the file, header not counted.
+    const auto records = [&] {
+        return static_cast<std::int64_t>(testing::CsdLines(file).size()) - 1;
+    };
+    std::vector<std::pair<std::int64_t, std::int64_t>> seen;  // (points, file records)
+    std::int64_t history = -1;
+    {
+        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                               app.settings, notifications);
+        CMainStatusDlg window(app, notifications, &polling);
+        window.show();
+        // Some history in the file before the plot window opens.
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] { return std::filesystem::exists(file) && records() >= 2; }, 60000));
+        QMetaObject::invokeMethod(
+            &window,
+            [&] {
+                CPlotDlg* plot = window.OpenPlotWindow();
+                ASSERT_NE(plot, nullptr);
+                ProcessEventsUntil([&] { return plot->PlotsBuilt(); });
+                history = plot->Store().PointCount();
+                // Each record reaches the window before the file: after it, both agree.
+                for (std::int64_t points = history; points < history + 3;) {
+                    ProcessEventsUntil([&] { return plot->Store().PointCount() > points; });
+                    points = plot->Store().PointCount();
+                    seen.emplace_back(points, records());
+                    seen.emplace_back(plot->Pane(0)->Series(0)->Trace().Size(), records());
+                }
+                plot->accept();
+            },
+            Qt::QueuedConnection);
+        window.RunCommand(kCmdPlot);
+        EXPECT_EQ(window.OpenPlotWindow(), nullptr);
+        EXPECT_TRUE(polling.StopBackgroundThread());
+    }
+    app.linkStatus.SetSink(nullptr);
+    EXPECT_GE(history, 2);
+    ASSERT_EQ(seen.size(), 6u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].first, history + 1 + static_cast<std::int64_t>(i / 2)) << i;
+        EXPECT_EQ(seen[i].first, seen[i].second) << i;
+    }
+}
+
+}  // namespace
+}  // namespace corvane3
