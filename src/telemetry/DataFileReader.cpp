@@ -201,6 +201,55 @@ void RunOnThreads(std::size_t count, F&& work) {
 // The number at the start of the field that starts at begin, as FieldToDouble converts it; the
 // field ends at the first comma before limit. stop is set to where the number's text ended, at
 // or before the field's end.
+// Plain decimal text ("2000", "35.125") of at most this many significant digits fits a double's
+// mantissa exactly; with a power of ten up to 10^22 (also exact) one correctly rounded division
+// gives the same double as any exact conversion. Most telemetry fields are such text.
+constexpr int kExactDigits = 15;
+constexpr int kExactPowers = 22;
+
+// The fast conversion of decimal text at begin; false (nothing set) when it does not apply:
+// more digits, an exponent, or no digit at all.
+bool ConvertPlainDecimal(const char* begin, const char* limit, double& value, const char*& stop) {
+    static constexpr std::array<double, kExactPowers + 1> kPowers = [] {
+        std::array<double, kExactPowers + 1> powers{};
+        double power = 1.0;
+        for (double& entry : powers) {
+            entry = power;
+            power *= 10.0;
+        }
+        return powers;
+    }();
+    std::uint64_t mantissa = 0;
+    int significant = 0;
+    int fraction = 0;
+    bool anyDigit = false;
+    bool point = false;
+    const char* p = begin;
+    for (; p < limit; ++p) {
+        if (*p == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (*p < '0' || *p > '9') {
+            break;
+        }
+        anyDigit = true;
+        if (mantissa != 0 || *p != '0') {
+            if (++significant > kExactDigits) {
+                return false;
+            }
+        }
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        fraction += point ? 1 : 0;
+    }
+    if (!anyDigit || fraction > kExactPowers || (p < limit && (*p == 'e' || *p == 'E'))) {
+        return false;
+    }
+    value = static_cast<double>(mantissa) / kPowers[static_cast<std::size_t>(fraction)];
+    stop = p;
+    return true;
+}
+
 double ParseNumber(const char* begin, const char* limit, const char*& stop) {
     stop = begin;
     while (begin < limit && std::isspace(static_cast<unsigned char>(*begin))) {
@@ -221,6 +270,9 @@ double ParseNumber(const char* begin, const char* limit, const char*& stop) {
         begin += 2;
     }
     double value = 0.0;
+    if (format == std::chars_format::general && ConvertPlainDecimal(begin, limit, value, stop)) {
+        return negative ? -value : value;
+    }
     const std::from_chars_result result = std::from_chars(begin, limit, value, format);
     if (result.ec == std::errc::result_out_of_range) {
         // Overflow and underflow as strtod rounds them; fields are short.
@@ -228,7 +280,7 @@ double ParseNumber(const char* begin, const char* limit, const char*& stop) {
         const std::string text(begin - (format == std::chars_format::hex ? 2 : 0), fieldEnd);
         value = std::strtod(text.c_str(), nullptr);
     } else if (result.ec != std::errc()) {
-        value = 0.0;
+        return 0.0;  // no number: unsigned zero, as strtod gives
     } else {
         stop = result.ptr;
     }

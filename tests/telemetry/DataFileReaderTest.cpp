@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "support/TempDir.h"
 #include "telemetry/DataFileReader.h"
@@ -195,6 +196,25 @@ TEST_F(DataFileReaderTest, BlankTornAndShortLinesAndALiveContinuation) {
     EXPECT_EQ(store.PointCount(), 4);
     EXPECT_EQ(store.TimeAxis(1)[3], 1.5);
     EXPECT_EQ(store.Channel(0)[2], 0.0);
+}
+
+// Fields converted as strtod converts them, bit for bit: plain decimals of every length (the
+// fast path and beyond it), exponents, leading zeros and points, signs, junk after the number.
+TEST(FieldToDoubleTest, ConvertsAsStrtodDoes) {
+    std::mt19937 random(5);
+    const std::string alphabet = "0123456789000.e-+x ";
+    for (int i = 0; i < 200000; ++i) {
+        std::string field = i % 3 ? "" : " ";
+        field += "+-"[random() % 2];
+        const std::size_t length = 1 + random() % 24;
+        for (std::size_t k = 0; k < length; ++k) {
+            field += k < 4 || random() % 4 ? alphabet[random() % (k == 0 ? 14 : 10)]
+                                           : alphabet[random() % 19];
+        }
+        const double expected = std::strtod(field.c_str(), nullptr);
+        const double converted = FieldToDouble(field.data(), field.data() + field.size());
+        ASSERT_EQ(std::memcmp(&expected, &converted, sizeof expected), 0) << "\"" << field << "\"";
+    }
 }
 
 // Records counted but gone when parsed (the file was cut meanwhile) are absent, not garbage.
