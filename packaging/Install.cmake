@@ -1,9 +1,10 @@
 # Install rules and the Debian package (CPack) for the two programs, included from the top-level
 # CMakeLists.txt once the targets exist.
 
-# The documentation folder is named after the package, as Debian wants it.
-set(CMAKE_INSTALL_DOCDIR "share/doc/corvane3" CACHE PATH "Documentation folder")
 include(GNUInstallDirs)
+# The documentation folder is named after the package, as Debian wants it (GNUInstallDirs would
+# name it after the project).
+set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/corvane3)
 # Relative to the prefix unless absolute; a Debian package uses /lib/systemd/system.
 set(CORVANE3_SYSTEMD_UNITDIR "lib/systemd/system" CACHE PATH
     "Folder for the logging service's unit")
@@ -15,7 +16,7 @@ set(generated ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
 install(TARGETS corvane3 corvane3-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/help.html README.md ${packaging}/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${docdir})
 install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging}/corvane3-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME corvane3.xml)
@@ -70,7 +71,8 @@ else()
     VERBATIM)
   add_custom_target(corvane3-docs ALL DEPENDS ${pages} ${generated}/changelog.Debian.gz)
   install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${generated}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Debian names a native package's change log changelog.gz.
+  install(FILES ${generated}/changelog.Debian.gz DESTINATION ${docdir} RENAME changelog.gz)
 endif()
 
 set(CPACK_GENERATOR DEB)
@@ -79,8 +81,7 @@ set(CPACK_PACKAGE_VENDOR "Corvane3 developers")
 set(CPACK_PACKAGE_CONTACT "Corvane3 developers <${CORVANE3_MAINTAINER_EMAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor and control for a cesium-beam frequency standard")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Corvane3 watches over a cesium-beam frequency standard (an atomic clock)
+    "Corvane3 watches over a cesium-beam frequency standard (an atomic clock)
 connected by RS-232: it polls the instrument, shows its state, faults and
 readings, records every status record to a telemetry file (.csd), plots
 history and live data, sweeps the microwave synthesizer to show the cesium
