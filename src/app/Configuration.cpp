@@ -177,7 +177,8 @@ void SaveConfiguration(CProfileFile& profile, const CProgramSettings& settings,
 }
 
 std::filesystem::path ResolveConfigurationPath(const std::filesystem::path& executablePath,
-                                               const std::filesystem::path& overridePath) {
+                                               const std::filesystem::path& overridePath,
+                                               const std::filesystem::path& installFolder) {
     namespace fs = std::filesystem;
     if (!overridePath.empty()) {
         return overridePath;
@@ -185,8 +186,10 @@ std::filesystem::path ResolveConfigurationPath(const std::filesystem::path& exec
     const fs::path folder = executablePath.parent_path();
     const fs::path besideExecutable = folder / kConfigurationFileName;
     std::error_code error;
-    if (fs::exists(besideExecutable, error) ||
-        ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) {
+    const bool installed = !installFolder.empty() &&
+                           fs::equivalent(folder.empty() ? "." : folder, installFolder, error);
+    if (!installed && (fs::exists(besideExecutable, error) ||
+                       ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0)) {
         return besideExecutable;
     }
     fs::path configHome;

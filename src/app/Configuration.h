@@ -26,9 +26,12 @@ void SaveConfiguration(CProfileFile& profile, const CProgramSettings& settings,
 
 // Where the configuration file is: overridePath when given; otherwise Corvane3.ini beside the
 // executable, unless that file is absent and its folder is not writable, in which case
-// $XDG_CONFIG_HOME/corvane3/Corvane3.ini (default ~/.config/corvane3/Corvane3.ini).
+// $XDG_CONFIG_HOME/corvane3/Corvane3.ini (default ~/.config/corvane3/Corvane3.ini). A program run
+// from installFolder (where the package installs it) always uses the XDG place: a system folder
+// such as /usr/bin is writable for root, but no configuration belongs there.
 std::filesystem::path ResolveConfigurationPath(const std::filesystem::path& executablePath,
-                                               const std::filesystem::path& overridePath);
+                                               const std::filesystem::path& overridePath,
+                                               const std::filesystem::path& installFolder = {});
 
 // The brand name: "Quillmarket" when the executable's folder is named (without regard to case)
 // "Quillmarket", "QUILLM~1", "Release" or "Debug"; otherwise empty.

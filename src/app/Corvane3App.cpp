@@ -23,7 +23,8 @@ void Corvane3App::InitialiseStartup(const std::filesystem::path& executablePath,
     settings.PollingInterval = kDefaultPollingInterval;
     unitState.InstrumentModel = kModelBeforeIdentification;
     brandName_ = BrandNameForExecutable(executablePath);
-    configurationPath_ = ResolveConfigurationPath(executablePath, configOverride);
+    configurationPath_ =
+        ResolveConfigurationPath(executablePath, configOverride, CORVANE3_INSTALL_BINDIR);
 }
 
 void Corvane3App::LoadConfiguration() {

@@ -159,7 +159,7 @@ TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritte
     }
 }
 
-TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdg) {
+TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdgAndAlwaysXdgWhenInstalled) {
     testing::TempDir dir;
     EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "corvane3", "/x/My.ini"), "/x/My.ini");
     EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "corvane3", ""), dir.Path() / "Corvane3.ini");
@@ -167,6 +167,10 @@ TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdg) {
     // A folder that cannot be written to (root may write almost anywhere; a missing one cannot).
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
     EXPECT_EQ(ResolveConfigurationPath("/no-such-folder/corvane3", ""),
+              dir.Path() / "corvane3" / "Corvane3.ini");
+    // The installed program, even where it could write (root in /usr/bin).
+    std::filesystem::create_directory(dir.Path() / "bin");
+    EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "bin" / "corvane3", "", dir.Path() / "bin"),
               dir.Path() / "corvane3" / "Corvane3.ini");
     ::unsetenv("XDG_CONFIG_HOME");
 }
