@@ -54,6 +54,8 @@ constexpr double kGutterFactor = 1.1;
 constexpr double kRowShare = 0.06;
 constexpr int kRowMin = 15;
 constexpr int kRowMax = 25;
+constexpr double kInnerShare = 0.9;
+constexpr double kInnerMarginShare = 0.05;
 
 class CVectorPoints : public IPlotPoints {
   public:
@@ -327,7 +329,16 @@ void CSpectrumDlg::LayoutPanel() {
         plot_->setGeometry(0, 0, clientWidth, clientHeight);
         return;
     }
-    const int cw = std::clamp(static_cast<int>(clientWidth * kColumnShare), kColumnMin, kColumnMax);
+    // The column's limits are for a small dialog font: it never gets narrower than the widest
+    // list needs to show its items whole.
+    int widest = 0;
+    for (const QComboBox* list : {center_, width_, steps_, ntot_}) {
+        widest = std::max(widest, list->sizeHint().width());
+    }
+    const int columnMin =
+        std::max(kColumnMin, static_cast<int>(std::ceil(widest / kInnerShare)) + 1);
+    const int cw = std::clamp(static_cast<int>(clientWidth * kColumnShare), columnMin,
+                              std::max(kColumnMax, columnMin));
     const int g = static_cast<int>(cw * kGutterFactor);
     const int r = std::clamp(static_cast<int>(clientHeight * kRowShare), kRowMin, kRowMax);
     const auto at = [r](double rows) { return static_cast<int>(r * rows); };
@@ -336,8 +347,8 @@ void CSpectrumDlg::LayoutPanel() {
     go_->setGeometry(x0, clientHeight - at(1.1), cw, r);
     sweepGroup_->setGeometry(x0, 0, cw, at(8.5));
     averageGroup_->setGeometry(x0, at(8.5), cw, 4 * r);
-    const int x1 = x0 + static_cast<int>(cw * 0.05);
-    const int w = static_cast<int>(cw * 0.9);
+    const int x1 = x0 + static_cast<int>(cw * kInnerMarginShare);
+    const int w = static_cast<int>(cw * kInnerShare);
     const int h = w / 2;
     const auto row = [&](QWidget* widget, double rows) { widget->setGeometry(x1, at(rows), w, r); };
     row(centerLabel_, 0.5);
