@@ -382,8 +382,10 @@ void CSpectrumDlg::showEvent(QShowEvent* event) {
 }
 
 void CSpectrumDlg::SetRunning(bool running) {
-    if (!viewer_) {
-        ddsMenu_->setEnabled(!running);
+    // The items too, so that nothing reaches them while the menu is grayed.
+    ddsMenu_->setEnabled(!running && !viewer_);
+    for (QAction* item : ddsItems_) {
+        item->setEnabled(!running && !viewer_);
     }
     center_->setEnabled(!running);
     width_->setEnabled(!running);
