@@ -294,8 +294,7 @@ void CMainStatusDlg::RunSpectrum() {
                         QStringLiteral("Proceeding with spectrum will ultimately necessitate CFS "
                                        "reboot."),
                         QMessageBox::Ok | QMessageBox::Cancel, this);
-        // A box closed without a button (Esc, the close box) counts as Cancel.
-        if (box.exec() != QMessageBox::Ok && box.clickedButton() != box.button(QMessageBox::Ok)) {
+        if (box.exec() != QMessageBox::Ok) {
             return;
         }
     }
