@@ -21,6 +21,7 @@
 #include "plot/PlotDlg.h"
 #include "poll/PollingThread.h"
 #include "qcustomplot.h"
+#include "spectrum/SpectrumDlg.h"
 #include "telemetry/FileCommands.h"
 
 using namespace corvane3;
@@ -107,9 +108,10 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
                        });
 }
 
-// Saves a picture of the plot window once it has drawn its file (or once the load ended with
-// nothing to draw), then closes it.
-void SaveScreenshotWhenDrawn(CPlotDlg& window, const QString& path, int timeoutSeconds,
+// Saves a picture of the plot or spectrum window once it has drawn its file (or once the load
+// ended with nothing to draw), then closes it.
+template <typename Window>
+void SaveScreenshotWhenDrawn(Window& window, const QString& path, int timeoutSeconds,
                              int& exitStatus) {
     // Nobody is there to close the reader's message boxes: each is said on standard error and
     // closed, and the file counts as refused.
@@ -142,8 +144,8 @@ void SaveScreenshotWhenDrawn(CPlotDlg& window, const QString& path, int timeoutS
         window.accept();
     };
     // The panes replot on the next pass of the event loop; the picture is taken after it.
-    QObject::connect(&window, &CPlotDlg::InitialLoadDone, &window, [&window, save] {
-        for (QCustomPlot* pane : window.findChildren<QCustomPlot*>()) {
+    QObject::connect(&window, &Window::InitialLoadDone, &window, [&window, save] {
+        for (QCustomPlot* pane : window.template findChildren<QCustomPlot*>()) {
             pane->replot();
         }
         QTimer::singleShot(0, &window, save);
@@ -154,7 +156,7 @@ void SaveScreenshotWhenDrawn(CPlotDlg& window, const QString& path, int timeoutS
                                return;
                            }
                            std::fprintf(stderr,
-                                        "corvane3: timed out: the plot window drew nothing "
+                                        "corvane3: timed out: the window drew nothing "
                                         "within %d s; no screenshot was saved\n",
                                         timeoutSeconds);
                            exitStatus = kExitTimedOut;
@@ -190,10 +192,14 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
             window.exec();
             break;
         }
-        case CommandLineFileKind::kSpectrumFile:
-            std::fprintf(stderr, "corvane3: the viewer for %s is not part of this build yet\n",
-                         file.fileName.c_str());
+        case CommandLineFileKind::kSpectrumFile: {
+            CSpectrumDlg window({app.spectrum, app.settings, app.unitState}, file.fileName);
+            if (!screenshot.isEmpty()) {
+                SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
+            }
+            window.exec();
             break;
+        }
         case CommandLineFileKind::kNone: {
             CQueuedNotificationSink notifications;
             app.linkStatus.SetSink(&notifications);

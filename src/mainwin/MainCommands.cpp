@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <algorithm>
 
 #include "app/MonitoringOptionsDlg.h"
 #include "link/CommandFrame.h"
@@ -28,6 +29,7 @@
 #include "settings/TimeOfDayDlg.h"
 #include "settings/Tq9000TelecomDlg.h"
 #include "settings/TtlOutputDlg.h"
+#include "spectrum/SpectrumDlg.h"
 #include "telemetry/TelemetryPath.h"
 #include "telemetry/TelemetryRecorder.h"
 #include "widgets/TimedMessageDlg.h"
@@ -35,6 +37,18 @@
 namespace corvane3 {
 
 namespace {
+
+// The spectrum window is titled as the main window without the port it names at its end
+// (" on COM1" was eight characters; a device path is longer). A title naming no port is cut by
+// those eight characters.
+constexpr qsizetype kPortSuffixLength = 8;
+QString SpectrumWindowTitle(const QString& mainTitle) {
+    const qsizetype on = mainTitle.lastIndexOf(QStringLiteral(" on "));
+    if (on >= 0) {
+        return mainTitle.left(on);
+    }
+    return mainTitle.left(std::max<qsizetype>(mainTitle.size() - kPortSuffixLength, 0));
+}
 
 // Runs dialog modally with open held true meanwhile.
 int RunWithOpenFlag(QDialog& dialog, bool& open) {
@@ -66,6 +80,12 @@ void CMainStatusDlg::OnNotification(int code) {
             if (app_.settings.RecordDataFile) {
                 recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
                                                 app_.unitState.InstrumentModel, app_.settings);
+            }
+            break;
+        case kNotifySweepProgress:
+            // Progress reaches the spectrum window only while it is open.
+            if (spectrum_) {
+                spectrum_->OnSweepProgress();
             }
             break;
         case kNotifyCatalogueReply:
@@ -224,6 +244,9 @@ void CMainStatusDlg::RunCommand(int id) {
         case kCmdPlot:
             RunPlot();
             break;
+        case kCmdSpectrum:
+            RunSpectrum();
+            break;
         case kCmdHelpTopics:
             ShowHelp();
             break;
@@ -257,6 +280,30 @@ void CMainStatusDlg::RunPlot() {
     plot_ = &window;
     window.exec();
     plot_ = nullptr;
+}
+
+void CMainStatusDlg::RunSpectrum() {
+    if (!app_.unitState.Online) {
+        ShowMessage(QStringLiteral("Cesium instrument not detected."), QStringLiteral("Corvane3"));
+        return;
+    }
+    const ESweepMode mode =
+        app_.unitState.Snapshot().instrumentSweep ? ESweepMode::kInstrument : ESweepMode::kHost;
+    if (mode == ESweepMode::kHost) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning - creating reboot scenario"),
+                        QStringLiteral("Proceeding with spectrum will ultimately necessitate CFS "
+                                       "reboot."),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        if (box.exec() != QMessageBox::Ok) {
+            return;
+        }
+    }
+    const QString title = SpectrumWindowTitle(windowTitle());
+    CSpectrumDlg window({app_.spectrum, app_.settings, app_.unitState}, mode, title, arbitraryDds_,
+                        this);
+    spectrum_ = &window;
+    window.exec();
+    spectrum_ = nullptr;
 }
 
 void CMainStatusDlg::RunCommandSelect() {

@@ -141,11 +141,6 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     moreView_ = false;
     SetMoreView(true);
 
-    // Commands whose windows are not part of the program yet stay visible but disabled.
-    for (int id : {kCmdSpectrum}) {
-        menus_->Action(id)->setEnabled(false);
-    }
-
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
     telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);

@@ -12,6 +12,7 @@
 
 #include "app/Corvane3App.h"
 #include "mainwin/MainMenus.h"
+#include "spectrum/SpectrumDlg.h"
 
 class QStatusBar;
 class QGroupBox;
@@ -31,6 +32,7 @@ class CTestDiagnosticsDlg;
 class CTimeOfDayDlg;
 class CTtlOutputDlg;
 class CPlotDlg;
+class CSpectrumDlg;
 class CPollingThread;
 class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
@@ -77,6 +79,8 @@ class CMainStatusDlg : public QDialog {
     }
     // The plot window while it runs, else null.
     CPlotDlg* OpenPlotWindow() const { return plot_; }
+    // The spectrum window while it runs, else null.
+    CSpectrumDlg* OpenSpectrumWindow() const { return spectrum_; }
     // Replaces the window grab of printing (tests look at what would be printed).
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
@@ -105,6 +109,7 @@ class CMainStatusDlg : public QDialog {
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
     void RunPlot();
+    void RunSpectrum();
 
     Corvane3App& app_;
     CMainMenus* menus_ = nullptr;
@@ -156,6 +161,10 @@ class CMainStatusDlg : public QDialog {
     std::function<QImage(QWidget*)> printGrabber_;
     // The plot window while it runs modally; it takes each new status record.
     CPlotDlg* plot_ = nullptr;
+    // The spectrum window while it runs modally; it takes the sweep's progress notifications.
+    CSpectrumDlg* spectrum_ = nullptr;
+    // The offset "Arbitrary DDS Setting" keeps from one spectrum window to the next.
+    ArbitraryDdsOffset arbitraryDds_;
 };
 
 }  // namespace corvane3
