@@ -7,11 +7,11 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 
@@ -142,16 +142,7 @@ QString AsctimeText(const QDateTime& time) {
 }
 
 bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
-    std::unique_ptr<QPrinter> printer;
-    if (hooks.choosePrinter) {
-        printer = hooks.choosePrinter(window);
-    } else {
-        printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        QPrintDialog dialog(printer.get(), window);
-        if (dialog.exec() != QDialog::Accepted) {
-            printer.reset();
-        }
-    }
+    const std::unique_ptr<QPrinter> printer = ChoosePrinter(hooks.choosePrinter, window);
     if (!printer) {
         return false;
     }

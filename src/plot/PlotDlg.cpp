@@ -8,7 +8,6 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QTimer>
@@ -23,6 +22,7 @@
 #include "plot/StorePoints.h"
 #include "plot/TracePlot.h"
 #include "telemetry/FileLoadProgressDlg.h"
+#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 
@@ -728,16 +728,7 @@ void CPlotDlg::SavePictureDialog() {
 }
 
 void CPlotDlg::Print() {
-    std::unique_ptr<QPrinter> chosen;
-    if (printerChooser_) {
-        chosen = printerChooser_(this);
-    } else {
-        chosen = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        QPrintDialog dialog(chosen.get(), this);
-        if (dialog.exec() != QDialog::Accepted) {
-            chosen.reset();
-        }
-    }
+    const std::unique_ptr<QPrinter> chosen = ChoosePrinter(printerChooser_, this);
     if (!chosen) {
         return;
     }

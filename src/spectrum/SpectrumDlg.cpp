@@ -12,7 +12,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -25,6 +24,7 @@
 #include "plot/TracePlot.h"
 #include "spectrum/DdsWord.h"
 #include "spectrum/SpectrumFile.h"
+#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 
@@ -630,16 +630,7 @@ void CSpectrumDlg::reject() {
 }
 
 void CSpectrumDlg::Print() {
-    std::unique_ptr<QPrinter> chosen;
-    if (printerChooser_) {
-        chosen = printerChooser_(this);
-    } else {
-        chosen = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        QPrintDialog dialog(chosen.get(), this);
-        if (dialog.exec() != QDialog::Accepted) {
-            chosen.reset();
-        }
-    }
+    const std::unique_ptr<QPrinter> chosen = ChoosePrinter(printerChooser_, this);
     if (!chosen) {
         return;
     }
