@@ -71,29 +71,36 @@ bool OptionNumber(const QCommandLineParser& parser, const QCommandLineOption& op
     return true;
 }
 
+// Saves the window's picture to path and says so (on standard output, or why not on standard
+// error); false when it could not be saved.
+bool SaveWindowPicture(QWidget& window, const QString& path) {
+    if (window.grab().save(path)) {
+        std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
+        std::fflush(stdout);
+        return true;
+    }
+    std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
+                 path.toLocal8Bit().constData());
+    return false;
+}
+
 // Saves a picture of the window once it shows its first status record, then closes the window
 // as Exit does. When no record came within timeoutSeconds the window is closed all the same and
 // exitStatus says the run timed out.
 void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationSink& notifications,
                                     const QString& path, int timeoutSeconds, int& exitStatus) {
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(
-        &notifications, &CQueuedNotificationSink::Notified, &window,
-        [&window, &exitStatus, path, connection](int code) {
-            if (code != kNotifyStatusRecord) {
-                return;
-            }
-            QObject::disconnect(*connection);
-            if (window.grab().save(path)) {
-                std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
-                std::fflush(stdout);
-            } else {
-                std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
-                             path.toLocal8Bit().constData());
-                exitStatus = kExitRefused;
-            }
-            window.accept();
-        });
+    *connection = QObject::connect(&notifications, &CQueuedNotificationSink::Notified, &window,
+                                   [&window, &exitStatus, path, connection](int code) {
+                                       if (code != kNotifyStatusRecord) {
+                                           return;
+                                       }
+                                       QObject::disconnect(*connection);
+                                       if (!SaveWindowPicture(window, path)) {
+                                           exitStatus = kExitRefused;
+                                       }
+                                       window.accept();
+                                   });
     QTimer::singleShot(std::chrono::seconds(timeoutSeconds), &window,
                        [&window, &exitStatus, timeoutSeconds] {
                            if (!window.isVisible() || exitStatus != kExitDone) {
@@ -133,12 +140,7 @@ void SaveScreenshotWhenDrawn(Window& window, const QString& path, int timeoutSec
         }
         if (exitStatus == kExitRefused) {
             std::fprintf(stderr, "corvane3: no screenshot was saved\n");
-        } else if (window.grab().save(path)) {
-            std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
-            std::fflush(stdout);
-        } else {
-            std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
-                         path.toLocal8Bit().constData());
+        } else if (!SaveWindowPicture(window, path)) {
             exitStatus = kExitRefused;
         }
         window.accept();
