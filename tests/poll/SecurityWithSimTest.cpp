@@ -13,6 +13,7 @@
 #include "poll/SecurityDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -50,13 +51,7 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
         return sim.WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Password(); });
     };
     const auto parametersOf = [&](const std::string& code) {
-        std::vector<std::string> parameters;
-        for (const sim::ReceivedFrame& frame : sim.Frames()) {
-            if (frame.code == code) {
-                parameters.push_back(frame.parameter);
-            }
-        }
-        return parameters;
+        return testing::SentFields(sim, code, &sim::ReceivedFrame::parameter);
     };
     CMainStatusDlg window(app, notifications, &polling);
     ASSERT_TRUE(ProcessEventsUntil(

@@ -21,6 +21,7 @@
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
@@ -51,13 +52,8 @@ class CSimRig {
     sim::CSimulatorServer& Sim() { return sim_; }
     // The data, or the parameter fields, of every frame with this code, in order.
     std::vector<std::string> Sent(const std::string& code, bool parameters = false) const {
-        std::vector<std::string> fields;
-        for (const sim::ReceivedFrame& frame : sim_.Frames()) {
-            if (frame.code == code) {
-                fields.push_back(parameters ? frame.parameter : frame.data);
-            }
-        }
-        return fields;
+        return testing::SentFields(
+            sim_, code, parameters ? &sim::ReceivedFrame::parameter : &sim::ReceivedFrame::data);
     }
     std::vector<std::string> ChangeLogLines() const {
         std::ifstream file(data.Path() / kChangeLogFileName);

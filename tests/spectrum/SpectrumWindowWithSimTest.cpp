@@ -16,6 +16,7 @@
 #include "sim/SimulatorServer.h"
 #include "spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
@@ -75,13 +76,7 @@ class SpectrumWindowWithSimTest : public testing::WidgetTest {
     }
 
     std::vector<std::string> DataOf(const std::string& code) const {
-        std::vector<std::string> data;
-        for (const sim::ReceivedFrame& frame : sim_->Frames()) {
-            if (frame.code == code) {
-                data.push_back(frame.data);
-            }
-        }
-        return data;
+        return testing::SentFields(*sim_, code);
     }
 
     testing::TempDir dir_;

@@ -10,6 +10,7 @@
 #include "sim/SimulatorServer.h"
 #include "spectrum/SpectrumAcquisition.h"
 #include "support/RecordingSink.h"
+#include "support/SimFrames.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -82,13 +83,7 @@ class SweepWithSimTest : public ::testing::Test {
     }
 
     std::vector<std::string> DataOf(const std::string& code) {
-        std::vector<std::string> data;
-        for (const sim::ReceivedFrame& frame : sim_->Frames()) {
-            if (frame.code == code) {
-                data.push_back(frame.data);
-            }
-        }
-        return data;
+        return testing::SentFields(*sim_, code);
     }
 
     testing::TempDir dir_;
