@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 #include "app/ProgramSettings.h"
@@ -67,14 +68,51 @@ struct Plot {
     }
 };
 
+// Built once per size and kept: the benchmark library runs a case several times, and building
+// 3M points takes seconds.
+const Plot& SharedPlot(std::int64_t points) {
+    static std::map<std::int64_t, std::unique_ptr<Plot>> plots;
+    std::unique_ptr<Plot>& plot = plots[points];
+    if (!plot) {
+        plot = std::make_unique<Plot>(points);
+    }
+    return *plot;
+}
+
 void BM_FiveDataPanes(benchmark::State& state) {
-    Plot plot(state.range(0));
+    const Plot& plot = SharedPlot(state.range(0));
     for (auto _ : state) {
         plot.Frame();
     }
     state.counters["points_per_pane"] = static_cast<double>(plot.dialog->Store().PointCount());
 }
 BENCHMARK(BM_FiveDataPanes)->Arg(100'000)->Arg(3'000'000)->Unit(benchmark::kMillisecond);
+
+// A frame while the view is dragged: the X range moves by a pixel each frame, so the column
+// borders are searched again.
+void BM_FiveDataPanesPanned(benchmark::State& state) {
+    const Plot& plot = SharedPlot(state.range(0));
+    QCPAxis* axis = plot.dialog->Pane(0)->xAxis;
+    const double pixel = axis->range().size() / axis->axisRect()->width();
+    double step = pixel;
+    for (auto _ : state) {
+        axis->moveRange(step);
+        step = -step;
+        plot.Frame();
+    }
+}
+BENCHMARK(BM_FiveDataPanesPanned)->Arg(100'000)->Arg(3'000'000)->Unit(benchmark::kMillisecond);
+
+// The part of a frame that reads the store: each pane's pixel columns, without painting.
+void BM_ColumnsOfFiveDataPanes(benchmark::State& state) {
+    const Plot& plot = SharedPlot(state.range(0));
+    for (auto _ : state) {
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            benchmark::DoNotOptimize(plot.dialog->Pane(p)->Series(0)->VisibleColumns());
+        }
+    }
+}
+BENCHMARK(BM_ColumnsOfFiveDataPanes)->Arg(100'000)->Arg(3'000'000)->Unit(benchmark::kMillisecond);
 
 void BM_LiveRecordWithThreeMillionHeld(benchmark::State& state) {
     Plot plot(3'000'000);

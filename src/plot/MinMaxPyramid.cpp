@@ -7,7 +7,34 @@ namespace corvane3 {
 
 void CMinMaxPyramid::Clear() {
     levels_.clear();
+    fromStart_.clear();
+    toEnd_.clear();
     size_ = 0;
+}
+
+void CMinMaxPyramid::UpdateSuperblocks(std::int64_t firstChangedLeaf) {
+    const std::vector<ValueRange>& leaves = levels_[0];
+    const auto leafCount = static_cast<std::int64_t>(leaves.size());
+    fromStart_.resize(leaves.size());
+    toEnd_.resize(leaves.size());
+    const auto at = [](std::vector<ValueRange>& v, std::int64_t i) -> ValueRange& {
+        return v[static_cast<std::size_t>(i)];
+    };
+    // Every superblock from the one that changed is redone; only the last one is partial.
+    for (std::int64_t start = firstChangedLeaf / kSuperblockLeaves * kSuperblockLeaves;
+         start < leafCount; start += kSuperblockLeaves) {
+        const std::int64_t end = std::min(leafCount, start + kSuperblockLeaves);
+        ValueRange running;
+        for (std::int64_t leaf = start; leaf < end; ++leaf) {
+            running.Add(leaves[static_cast<std::size_t>(leaf)]);
+            at(fromStart_, leaf) = running;
+        }
+        running = ValueRange{};
+        for (std::int64_t leaf = end - 1; leaf >= start; --leaf) {
+            running.Add(leaves[static_cast<std::size_t>(leaf)]);
+            at(toEnd_, leaf) = running;
+        }
+    }
 }
 
 void CMinMaxPyramid::Extend(const IPlotPoints& points, std::int64_t count) {
@@ -24,12 +51,10 @@ void CMinMaxPyramid::Extend(const IPlotPoints& points, std::int64_t count) {
     leaves.resize(static_cast<std::size_t>(leafCount));
     for (std::int64_t leaf = firstLeaf; leaf < leafCount; ++leaf) {
         ValueRange range;
-        const std::int64_t end = std::min(count, (leaf + 1) * kLeafPoints);
-        for (std::int64_t i = leaf * kLeafPoints; i < end; ++i) {
-            range.Add(points.Y(i));
-        }
+        points.AddRangeY(leaf * kLeafPoints, std::min(count, (leaf + 1) * kLeafPoints), range);
         leaves[static_cast<std::size_t>(leaf)] = range;
     }
+    UpdateSuperblocks(firstLeaf);
     // Upper levels: each block of a level is the union of two blocks of the level below.
     std::int64_t changedFrom = firstLeaf;
     for (std::size_t level = 1;; ++level) {
@@ -69,16 +94,19 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
     std::int64_t leafFirst = (first + kLeafPoints - 1) / kLeafPoints;
     std::int64_t leafEnd = end / kLeafPoints;
     if (leafFirst >= leafEnd) {
-        for (std::int64_t i = first; i < end; ++i) {
-            range.Add(points.Y(i));
-        }
+        points.AddRangeY(first, end, range);
         return range;
     }
-    for (std::int64_t i = first; i < leafFirst * kLeafPoints; ++i) {
-        range.Add(points.Y(i));
-    }
-    for (std::int64_t i = leafEnd * kLeafPoints; i < end; ++i) {
-        range.Add(points.Y(i));
+    points.AddRangeY(first, leafFirst * kLeafPoints, range);
+    points.AddRangeY(leafEnd * kLeafPoints, end, range);
+    // Across superblocks: the partial first and last superblocks from one entry each.
+    const std::int64_t superFirst = leafFirst / kSuperblockLeaves;
+    const std::int64_t superLast = (leafEnd - 1) / kSuperblockLeaves;
+    if (superFirst < superLast) {
+        range.Add(toEnd_[static_cast<std::size_t>(leafFirst)]);
+        range.Add(fromStart_[static_cast<std::size_t>(leafEnd - 1)]);
+        leafFirst = (superFirst + 1) * kSuperblockLeaves;
+        leafEnd = superLast * kSuperblockLeaves;
     }
     // Classic bottom-up walk: take an unpaired block at either end, then go up a level.
     for (std::size_t level = 0; leafFirst < leafEnd && level < levels_.size(); ++level) {
@@ -96,12 +124,16 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
 }
 
 void CMinMaxPyramid::Prefetch(std::int64_t index) const {
-    std::int64_t block = index / kLeafPoints;
-    for (const std::vector<ValueRange>& blocks : levels_) {
-        if (block < static_cast<std::int64_t>(blocks.size())) {
-            __builtin_prefetch(&blocks[static_cast<std::size_t>(block)]);
+    // What a range starting or ending at index reads first: its leaf and the superblock
+    // entries beside it. The levels above the superblocks are few and small.
+    const std::int64_t leaf = index / kLeafPoints;
+    for (std::int64_t near : {leaf - 1, leaf}) {
+        if (near >= 0 && near < static_cast<std::int64_t>(toEnd_.size())) {
+            const auto i = static_cast<std::size_t>(near);
+            __builtin_prefetch(&levels_[0][i]);
+            __builtin_prefetch(&fromStart_[i]);
+            __builtin_prefetch(&toEnd_[i]);
         }
-        block /= 2;
     }
 }
 
@@ -130,16 +162,24 @@ void CPlotTrace::Extend(const IPlotPoints& points) {
     pyramid_.Extend(points, count);
 }
 
-std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x) const {
+std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x, std::int64_t from) const {
     // The first leaf starting at or after x; the answer is its first point or lies in the leaf
-    // before it.
-    const auto leaf = static_cast<std::int64_t>(std::lower_bound(leafX_.begin(), leafX_.end(), x) -
-                                                leafX_.begin());
+    // before it. Leaves before from's leaf start below x, so the search gallops from there.
+    const auto leafCount = static_cast<std::int64_t>(leafX_.size());
+    std::int64_t low = std::clamp<std::int64_t>(from / CMinMaxPyramid::kLeafPoints, 0, leafCount);
+    std::int64_t high = low;
+    for (std::int64_t step = 1; high < leafCount && leafX_[static_cast<std::size_t>(high)] < x;
+         step *= 2) {
+        low = high + 1;
+        high = std::min(leafCount, high + step);
+    }
+    const auto leaf = static_cast<std::int64_t>(
+        std::lower_bound(leafX_.begin() + low, leafX_.begin() + high, x) - leafX_.begin());
     if (leaf == 0) {
         return 0;
     }
-    std::int64_t low = (leaf - 1) * CMinMaxPyramid::kLeafPoints;
-    std::int64_t high = std::min(leaf * CMinMaxPyramid::kLeafPoints, pyramid_.Size());
+    low = (leaf - 1) * CMinMaxPyramid::kLeafPoints;
+    high = std::min(leaf * CMinMaxPyramid::kLeafPoints, pyramid_.Size());
     while (low < high) {
         const std::int64_t middle = low + (high - low) / 2;
         if (points.X(middle) < x) {
@@ -181,8 +221,8 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
     }
     columns.resize(edges.size() - 1);
     if (sorted_) {
-        // All borders first: the searches are independent, so their cache misses overlap. Panes
-        // of one X axis have the same borders; the last search is kept for the next pane.
+        // All borders first, each searched from the one before. Panes of one X axis have the
+        // same borders; the last search is kept for the next pane.
         struct BorderCache {
             IPlotPoints::XKey key;
             std::int64_t count = -1;
@@ -194,8 +234,10 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
         const bool shared = key.source != nullptr;
         if (!shared || !(cache.key == key) || cache.count != Size() || cache.edges != edges) {
             cache.borders.resize(edges.size());
+            std::int64_t border = 0;
             for (std::size_t e = 0; e < edges.size(); ++e) {
-                cache.borders[e] = LowerBound(points, edges[e]);
+                border = LowerBound(points, edges[e], border);
+                cache.borders[e] = border;
             }
             cache.key = shared ? key : IPlotPoints::XKey{};
             cache.count = Size();
@@ -203,10 +245,14 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
         }
         const std::vector<std::int64_t>& borders = cache.borders;
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            // The blocks of a column a few ahead are fetched while this one is reduced.
-            constexpr std::size_t kColumnsAhead = 4;
+            // The blocks and ragged-end values of a column a few ahead are fetched while this
+            // one is reduced.
+            constexpr std::size_t kColumnsAhead = 16;
             if (c + kColumnsAhead < borders.size()) {
                 pyramid_.Prefetch(borders[c + kColumnsAhead]);
+                const std::int64_t leaf = borders[c + kColumnsAhead] / CMinMaxPyramid::kLeafPoints;
+                points.PrefetchY(leaf * CMinMaxPyramid::kLeafPoints,
+                                 (leaf + 1) * CMinMaxPyramid::kLeafPoints);
             }
             PlotColumn& column = columns[c];
             column.first = borders[c];

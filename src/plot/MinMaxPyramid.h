@@ -12,6 +12,8 @@
 #include <limits>
 #include <vector>
 
+#include "plot/ValueRange.h"
+
 namespace corvane3 {
 
 // The points of one series, read where they live; nothing is copied.
@@ -21,6 +23,14 @@ class IPlotPoints {
     virtual std::int64_t Count() const = 0;
     virtual double X(std::int64_t index) const = 0;
     virtual double Y(std::int64_t index) const = 0;
+    // Adds Y of points first..end-1 to range; a store reads its values in one tight loop.
+    virtual void AddRangeY(std::int64_t first, std::int64_t end, ValueRange& range) const {
+        for (std::int64_t i = first; i < end; ++i) {
+            range.Add(Y(i));
+        }
+    }
+    // Asks the processor to fetch the memory holding Y of points first..end-1 ahead of use.
+    virtual void PrefetchY(std::int64_t /*first*/, std::int64_t /*end*/) const {}
     // Series whose X values are the same array give the same non-null key, so that panes
     // drawing them side by side can share the search for their column borders.
     struct XKey {
@@ -30,29 +40,6 @@ class IPlotPoints {
         bool operator==(const XKey&) const = default;
     };
     virtual XKey SharedX() const { return {}; }
-};
-
-struct ValueRange {
-    double min = std::numeric_limits<double>::infinity();
-    double max = -std::numeric_limits<double>::infinity();
-    bool Empty() const { return min > max; }
-    void Add(double value) {
-        // NaN (an absent value) fails both comparisons and is skipped.
-        if (value < min) {
-            min = value;
-        }
-        if (value > max) {
-            max = value;
-        }
-    }
-    void Add(const ValueRange& other) {
-        if (other.min < min) {
-            min = other.min;
-        }
-        if (other.max > max) {
-            max = other.max;
-        }
-    }
 };
 
 // Min and max of every aligned block of 2^k leaves, for every k, over a growing series.
@@ -71,7 +58,17 @@ class CMinMaxPyramid {
     void Prefetch(std::int64_t index) const;
 
   private:
+    // Leaves per superblock. A range over several superblocks takes the extremes of its first
+    // and last superblock from one entry each (fromStart_, toEnd_) and walks the levels only
+    // above the superblocks: a pixel column of a long series then reads a few cache lines, not
+    // two per level.
+    static constexpr std::int64_t kSuperblockLeaves = 64;
+    static constexpr std::size_t kSuperblockLevel = 6;  // 2^6 leaves
+    void UpdateSuperblocks(std::int64_t firstChangedLeaf);
+
     std::vector<std::vector<ValueRange>> levels_;  // level 0: leaves; level k: 2^k leaves each
+    std::vector<ValueRange> fromStart_;            // leaf j: its superblock's leaves up to j
+    std::vector<ValueRange> toEnd_;                // leaf j: its superblock's leaves from j on
     std::int64_t size_ = 0;
 };
 
@@ -99,8 +96,9 @@ class CPlotTrace {
     // over the points otherwise.
     std::vector<PlotColumn> Columns(const IPlotPoints& points,
                                     const std::vector<double>& edges) const;
-    // The first index whose X is not below x (Count() when none), for sorted X.
-    std::int64_t LowerBound(const IPlotPoints& points, double x) const;
+    // The first index whose X is not below x (Count() when none), for sorted X. With from, the
+    // answer is known to be at least from, and it is looked for from there outwards.
+    std::int64_t LowerBound(const IPlotPoints& points, double x, std::int64_t from = 0) const;
 
   private:
     CMinMaxPyramid pyramid_;

@@ -19,6 +19,10 @@ class CStorePoints : public IPlotPoints {
     std::int64_t Count() const override { return store_.PointCount(); }
     double X(std::int64_t index) const override { return x_[index]; }
     double Y(std::int64_t index) const override { return y_[index]; }
+    void AddRangeY(std::int64_t first, std::int64_t end, ValueRange& range) const override {
+        y_.AddRange(first, end, range);
+    }
+    void PrefetchY(std::int64_t first, std::int64_t end) const override { y_.Prefetch(first, end); }
     XKey SharedX() const override { return {&store_, store_.Generation(), xUnit_}; }
 
   private:

@@ -1,5 +1,7 @@
 #include "plot/TracePlot.h"
 
+#include "plot/ColumnPaint.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <algorithm>
@@ -106,15 +108,18 @@ void CTraceSeries::draw(QCPPainter* painter) {
         return;
     }
     const IPlotPoints& points = *points_;
-    std::vector<QPointF> line;
-    // Sorted X with few visible points: every point, with one neighbour outside on each side so
-    // that lines leave the area as they would.
+    ColumnPaintStyle paintStyle;
+    paintStyle.joined = style_ != kTracePoints;
     if (trace_.SortedX()) {
-        const std::int64_t first =
-            std::max<std::int64_t>(0, trace_.LowerBound(points, edges.front()) - 1);
-        const std::int64_t end = std::min(count, trace_.LowerBound(points, edges.back()) + 1);
+        // Few visible points: every point, with one neighbour outside on each side so that
+        // lines leave the area as they would.
+        const std::int64_t visibleFirst = trace_.LowerBound(points, edges.front());
+        const std::int64_t visibleEnd = trace_.LowerBound(points, edges.back());
+        const std::int64_t first = std::max<std::int64_t>(0, visibleFirst - 1);
+        const std::int64_t end = std::min(count, visibleEnd + 1);
         const auto columns = static_cast<std::int64_t>(edges.size() - 1);
         if (end - first <= kPointsPerColumnForReduction * columns) {
+            std::vector<QPointF> line;
             for (std::int64_t i = first; i < end; ++i) {
                 const double y = points.Y(i);
                 if (!std::isnan(y)) {
@@ -128,37 +133,21 @@ void CTraceSeries::draw(QCPPainter* painter) {
             }
             return;
         }
-        if (first < trace_.LowerBound(points, edges.front()) && !std::isnan(points.Y(first))) {
-            line.push_back(pixel(points.X(first), points.Y(first)));
+        if (first < visibleFirst && !std::isnan(points.Y(first))) {
+            paintStyle.before = pixel(points.X(first), points.Y(first));
+        }
+        if (visibleEnd < count && !std::isnan(points.Y(visibleEnd))) {
+            paintStyle.after = pixel(points.X(visibleEnd), points.Y(visibleEnd));
         }
     }
-    const std::vector<PlotColumn> columns = trace_.Columns(points, edges);
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        const PlotColumn& column = columns[c];
-        if (column.range.Empty()) {
-            continue;
-        }
-        const double x = left + static_cast<double>(c) + 0.5;
-        const double y0 = Clamp(value->coordToPixel(column.firstY), top, bottom);
-        const double yMin = Clamp(value->coordToPixel(column.range.min), top, bottom);
-        const double yMax = Clamp(value->coordToPixel(column.range.max), top, bottom);
-        const double y1 = Clamp(value->coordToPixel(column.lastY), top, bottom);
-        if (style_ == kTracePoints) {
-            painter->drawLine(QPointF(x, yMin), QPointF(x, yMax));
-            continue;
-        }
-        line.insert(line.end(),
-                    {QPointF(x, y0), QPointF(x, yMin), QPointF(x, yMax), QPointF(x, y1)});
-    }
-    if (trace_.SortedX() && style_ != kTracePoints) {
-        const std::int64_t after = trace_.LowerBound(points, edges.back());
-        if (after < count && !std::isnan(points.Y(after))) {
-            line.push_back(pixel(points.X(after), points.Y(after)));
-        }
-    }
-    if (style_ != kTracePoints) {
-        painter->drawPolyline(line.data(), static_cast<int>(line.size()));
-    }
+    const ColumnPaint paint = PaintColumns(
+        trace_.Columns(points, edges), area.left(),
+        [&](double y) { return Clamp(value->coordToPixel(y), top, bottom); }, paintStyle);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(pen.color());
+    painter->drawRects(paint.runs.data(), static_cast<int>(paint.runs.size()));
+    painter->setPen(pen);
+    painter->drawLines(paint.links.data(), static_cast<int>(paint.links.size()));
 }
 
 void CTraceSeries::drawLegendIcon(QCPPainter* painter, const QRectF& rect) const {

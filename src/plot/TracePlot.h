@@ -28,10 +28,10 @@ enum TraceStyle : int {
     kTracePoints = 2,  // the points alone
 };
 
-// A series drawn from its points without copying them: each pixel column shows the first,
-// lowest, highest and last value of the points in it, joined to the next column, which covers
-// the same pixels as a line through every point. Where fewer points than twice the columns are
-// visible, the points are drawn one by one.
+// A series drawn from its points without copying them: each pixel column is reduced to the
+// first, lowest, highest and last value of the points in it, and painted as the run of rows a
+// line through every point would paint there (see ColumnPaint.h). Where fewer points than twice
+// the columns are visible, the points are drawn one by one.
 class CTraceSeries : public QCPAbstractPlottable {
     Q_OBJECT
 

@@ -116,6 +116,26 @@ TEST(PlotDataTest, ColumnsKeepEveryValueAcrossChunksAndWidening) {
         }
         column.Store(size + 10, nan);
         EXPECT_EQ(column.Storage(), storage);
+        // A range read in one pass gives what reading each value does: across a chunk border,
+        // around an absent value, and past the last value stored (0.0).
+        const std::int64_t absent = kPlotChunkPoints - 3;
+        column.Store(absent, nan);
+        column.Store(kPlotChunkPoints + 1, -7.0);
+        for (auto [first, end] : {std::pair<std::int64_t, std::int64_t>{absent - 600, absent + 9},
+                                  {absent, absent + 1},
+                                  {size + 11, size + 14}}) {
+            ValueRange once;
+            ValueRange each;
+            column.AddRange(first, end, once);
+            for (std::int64_t i = first; i < end; ++i) {
+                each.Add(column.At(i));
+            }
+            EXPECT_EQ(once.Empty(), each.Empty()) << first;
+            EXPECT_EQ(once.min, each.min) << first;
+            EXPECT_EQ(once.max, each.max) << first;
+        }
+        column.Store(absent, static_cast<double>(absent % 1000));
+        column.Store(kPlotChunkPoints + 1, static_cast<double>((kPlotChunkPoints + 1) % 1000));
         column.Store(kPlotChunkPoints, storage == EPlotStorage::kInt32 ? 2.5 : 1e300);
         EXPECT_EQ(column.Storage(), EPlotStorage::kDouble);
         for (std::int64_t i = 0; i < size; ++i) {
