@@ -97,8 +97,8 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
         points.AddRangeY(first, end, range);
         return range;
     }
-    points.AddRangeY(first, leafFirst * kLeafPoints, range);
-    points.AddRangeY(leafEnd * kLeafPoints, end, range);
+    const std::int64_t raggedFirst = leafFirst - 1;  // the leaves holding the ragged ends
+    const std::int64_t raggedLast = leafEnd;
     // Across superblocks: the partial first and last superblocks from one entry each.
     const std::int64_t superFirst = leafFirst / kSuperblockLeaves;
     const std::int64_t superLast = (leafEnd - 1) / kSuperblockLeaves;
@@ -120,6 +120,19 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
         leafFirst /= 2;
         leafEnd /= 2;
     }
+    // A ragged end is read point by point only when its leaf reaches beyond the range so far:
+    // in a column of thousands of points it seldom does, and its values are then not fetched.
+    const auto addRagged = [&](std::int64_t from, std::int64_t to, std::int64_t leaf) {
+        if (from >= to) {
+            return;
+        }
+        const ValueRange& whole = levels_[0][static_cast<std::size_t>(leaf)];
+        if (whole.min < range.min || whole.max > range.max) {
+            points.AddRangeY(from, to, range);
+        }
+    };
+    addRagged(first, (raggedFirst + 1) * kLeafPoints, raggedFirst);
+    addRagged(raggedLast * kLeafPoints, end, raggedLast);
     return range;
 }
 
@@ -245,14 +258,13 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
         }
         const std::vector<std::int64_t>& borders = cache.borders;
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            // The blocks and ragged-end values of a column a few ahead are fetched while this
-            // one is reduced.
+            // The blocks and end values of a column a few ahead are fetched while this one is
+            // reduced.
             constexpr std::size_t kColumnsAhead = 16;
             if (c + kColumnsAhead < borders.size()) {
                 pyramid_.Prefetch(borders[c + kColumnsAhead]);
-                const std::int64_t leaf = borders[c + kColumnsAhead] / CMinMaxPyramid::kLeafPoints;
-                points.PrefetchY(leaf * CMinMaxPyramid::kLeafPoints,
-                                 (leaf + 1) * CMinMaxPyramid::kLeafPoints);
+                const std::int64_t border = borders[c + kColumnsAhead];
+                points.PrefetchY(border - 1, border + 1);  // the values either side
             }
             PlotColumn& column = columns[c];
             column.first = borders[c];

@@ -54,8 +54,7 @@ constexpr std::array<const char*, kPlotTimeAxes> kLoadedAxisNames{
     "", "Time since MJD %.1f [Days]", "Time since MJD %.2f [Hours]",
     "Time since MJD %.3f [Minutes]", "Time since MJD %.5f [Seconds]"};
 
-// An int32 column keeps absent values (NaN) as this; a real INT32_MIN widens the column.
-constexpr std::int32_t kAbsentInt = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t kAbsentInt = CPlotColumn::kAbsentInt;
 // A file load divides by this background when the computed one is exactly zero.
 constexpr double kZeroBackgroundReplacement = 0.1;
 constexpr double kHoursPerDay = 24.0;
@@ -161,23 +160,6 @@ void CPlotColumn::FreeChunk(void* memory, std::size_t bytes) {
     } else {
         ::operator delete(memory);
     }
-}
-
-double CPlotColumn::At(std::int64_t index) const {
-    if (index < 0 || index >= size_) {
-        return 0.0;
-    }
-    switch (storage_) {
-        case S::kInt32: {
-            const std::int32_t value = ints_[ChunkOf(index)][Offset(index)];
-            return value == kAbsentInt ? std::numeric_limits<double>::quiet_NaN() : value;
-        }
-        case S::kFloat:
-            return floats_[ChunkOf(index)][Offset(index)];
-        case S::kDouble:
-            break;
-    }
-    return doubles_[ChunkOf(index)][Offset(index)];
 }
 
 namespace {
@@ -365,9 +347,6 @@ std::size_t CPlotColumn::MemoryBytes() const {
 
 // A slot number from outside (a Plot view read from the configuration file) may be out of
 // range: such a series has no name and reads 0.0.
-bool CPlotSeries::Valid() const {
-    return slot_ >= 0 && slot_ < kPlotChannelSlots + kPlotTimeAxes;
-}
 const std::string& CPlotSeries::Name() const {
     static const std::string none;
     return Valid() ? data_->names_[static_cast<std::size_t>(slot_)] : none;
@@ -375,9 +354,6 @@ const std::string& CPlotSeries::Name() const {
 const std::string& CPlotSeries::Unit() const {
     static const std::string none;
     return Valid() ? data_->units_[static_cast<std::size_t>(slot_)] : none;
-}
-double CPlotSeries::operator[](std::int64_t index) const {
-    return Valid() ? data_->Value(slot_, index) : 0.0;
 }
 void CPlotSeries::AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const {
     if (Valid() && slot_ <= CPlotData::kAxis0Slot) {
@@ -513,10 +489,7 @@ CPlotSeries CPlotData::TimeAxis(int xUnit) const {
     return CPlotSeries(*this, xUnit >= 0 && xUnit < kPlotTimeAxes ? kPlotChannelSlots + xUnit : -1);
 }
 
-double CPlotData::Value(int slot, std::int64_t index) const {
-    if (slot <= kAxis0Slot) {
-        return columns_[static_cast<std::size_t>(slot)].At(index);
-    }
+double CPlotData::RelativeTime(int slot, std::int64_t index) const {
     // Relative axes, multiplied step by step as days, hours, minutes, seconds.
     const CPlotColumn& mjd = columns_[kAxis0Slot];
     double value = mjd.At(index) - mjd.At(0);

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -47,7 +48,28 @@ class CPlotColumn {
   public:
     explicit CPlotColumn(EPlotStorage storage = EPlotStorage::kDouble) : storage_(storage) {}
 
-    double At(std::int64_t index) const;
+    // An int32 column keeps absent values (NaN) as this; a real INT32_MIN widens the column.
+    static constexpr std::int32_t kAbsentInt = std::numeric_limits<std::int32_t>::min();
+
+    // Inline: drawing and the statistics read values one by one.
+    double At(std::int64_t index) const {
+        if (index < 0 || index >= size_) {
+            return 0.0;
+        }
+        const auto chunk = static_cast<std::size_t>(index / kPlotChunkPoints);
+        const auto offset = static_cast<std::size_t>(index % kPlotChunkPoints);
+        switch (storage_) {
+            case EPlotStorage::kInt32: {
+                const std::int32_t value = ints_[chunk][offset];
+                return value == kAbsentInt ? std::numeric_limits<double>::quiet_NaN() : value;
+            }
+            case EPlotStorage::kFloat:
+                return floats_[chunk][offset];
+            case EPlotStorage::kDouble:
+                break;
+        }
+        return doubles_[chunk][offset];
+    }
     // Adds values first..end-1 to range in one pass over the chunks (as At reads them).
     void AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const;
     // Asks the processor to fetch the memory of values first..end-1.
@@ -123,7 +145,7 @@ class CPlotSeries {
   private:
     friend class CPlotData;
     CPlotSeries(const CPlotData& data, int slot) : data_(&data), slot_(slot) {}
-    bool Valid() const;
+    bool Valid() const { return slot_ >= 0 && slot_ < kPlotChannelSlots + kPlotTimeAxes; }
     const CPlotData* data_;
     int slot_;  // channel number, or kPlotChannelSlots + X-unit index
 };
@@ -183,7 +205,11 @@ class CPlotData {
 
   private:
     friend class CPlotSeries;
-    double Value(int slot, std::int64_t index) const;
+    double Value(int slot, std::int64_t index) const {
+        return slot <= kAxis0Slot ? columns_[static_cast<std::size_t>(slot)].At(index)
+                                  : RelativeTime(slot, index);
+    }
+    double RelativeTime(int slot, std::int64_t index) const;
     static std::uint64_t NextGeneration();
 
     static constexpr int kSlots = kPlotChannelSlots + 1;  // channels and axis 0
@@ -196,5 +222,9 @@ class CPlotData {
     std::int32_t serialNumber_ = 0;  // matches no unit before the first record
     std::int32_t unitType_ = kModelBeforeIdentification;
 };
+
+inline double CPlotSeries::operator[](std::int64_t index) const {
+    return Valid() ? data_->Value(slot_, index) : 0.0;
+}
 
 }  // namespace corvane3
