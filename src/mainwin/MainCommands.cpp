@@ -266,13 +266,17 @@ void CMainStatusDlg::RunSerialSetup() {
 }
 
 void CMainStatusDlg::RunPlot() {
-    // The unit's telemetry file, where the recorder writes it, is the window's history.
+    // The unit's telemetry file, where the recorder writes it, is the window's history: the
+    // file of the unit's own model where the recorder has diverted its records.
     std::string initialFile;
     if (app_.settings.RecordDataFile) {
         const TelemetryPath where = TelemetryFilePath(
             app_.settings, static_cast<long>(app_.unitState.Snapshot().d1.serialNumber));
+        const std::int32_t model = app_.unitState.InstrumentModel;
         if (where.status == TelemetryPathStatus::kReady) {
-            initialFile = where.path;
+            initialFile = model == kModelBeforeIdentification
+                              ? where.path
+                              : TelemetryFileForModel(where.path, model);
         }
     }
     CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName()}, initialFile,

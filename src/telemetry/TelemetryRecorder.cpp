@@ -107,6 +107,14 @@ std::string WithModelCode(const std::string& path, std::int32_t model) {
     return path.substr(0, dot) + suffix + path.substr(dot);
 }
 
+}  // namespace
+
+std::string TelemetryFileForModel(const std::string& path, std::int32_t model) {
+    return HasOtherHeader(path, TelemetryHeaderLine(model)) ? WithModelCode(path, model) : path;
+}
+
+namespace {
+
 // Writes text at the end of the open file and closes it. A line that could not be written
 // whole is taken back, so the file keeps whole lines; a file this call created is removed
 // again, so the next record starts it with its header.
@@ -194,11 +202,9 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
 
     // One file holds one column layout: another model's records go to a file of their own.
     const std::string header = TelemetryHeaderLine(record.model);
-    std::string path = where.path;
-    bool diverted = false;
-    if (HasOtherHeader(path, header)) {
-        path = WithModelCode(path, record.model);
-        diverted = true;
+    const std::string path = TelemetryFileForModel(where.path, record.model);
+    const bool diverted = path != where.path;
+    if (diverted) {
         if (HasOtherHeader(path, header)) {
             ui_.ShowMessage(path +
                                 " holds records of another layout and is left as it is; no "

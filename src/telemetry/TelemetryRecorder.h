@@ -47,6 +47,11 @@ class ITelemetryUi {
     }
 };
 
+// The file a record of model goes to when path is the unit's telemetry file: path itself, or,
+// when path already holds another model's columns, path with "-<model>" before its extension
+// (Unit1234.csd becomes Unit1234-402.csd).
+std::string TelemetryFileForModel(const std::string& path, std::int32_t model);
+
 enum class TelemetryWriteResult {
     kWritten,          // this record and every one queued before it
     kDirectoryError,   // not set or unreachable; a new directory was asked for

@@ -1,7 +1,10 @@
 // "Plot..." in the main window against the simulated instrument: the window starts from the
-// unit's telemetry file and gains one point per status record, as the file gains one line.
+// file the recorder writes the unit's records to and gains one point per status record, as the
+// file gains one line.
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
@@ -9,8 +12,10 @@
 #include "plot/TracePlot.h"
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
+#include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
+#include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
@@ -36,7 +41,14 @@ TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
     app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
     CQueuedNotificationSink notifications;
     app.linkStatus.SetSink(&notifications);
-    const auto file = dir.Path() / "Unit2468.csd";
+    // The unit's file holds another model's columns, so the recorder writes this model's
+    // records to a file of their own; the window must follow them there.
+    {
+        std::ofstream other(dir.Path() / "Unit2468.csd", std::ios::binary);
+        other << TelemetryHeaderLine(kModel7730B) << kTelemetryLineEnd;
+    }
+    testing::ModalDialogDriver driver;
+    const auto file = dir.Path() / "Unit2468-403.csd";
     // Lines of the file, header not counted.
     const auto records = [&] {
         return static_cast<std::int64_t>(testing::CsdLines(file).size()) - 1;
@@ -79,6 +91,8 @@ TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
         EXPECT_EQ(seen[i].first, history + 1 + static_cast<std::int64_t>(i / 2)) << i;
         EXPECT_EQ(seen[i].first, seen[i].second) << i;
     }
+    ASSERT_EQ(driver.Messages().size(), 1u);
+    EXPECT_TRUE(driver.Messages()[0].text.contains(QString::fromStdString(file.string())));
 }
 
 }  // namespace
