@@ -136,20 +136,6 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
     return range;
 }
 
-void CMinMaxPyramid::Prefetch(std::int64_t index) const {
-    // What a range starting or ending at index reads first: its leaf and the superblock
-    // entries beside it. The levels above the superblocks are few and small.
-    const std::int64_t leaf = index / kLeafPoints;
-    for (std::int64_t near : {leaf - 1, leaf}) {
-        if (near >= 0 && near < static_cast<std::int64_t>(toEnd_.size())) {
-            const auto i = static_cast<std::size_t>(near);
-            __builtin_prefetch(&levels_[0][i]);
-            __builtin_prefetch(&fromStart_[i]);
-            __builtin_prefetch(&toEnd_[i]);
-        }
-    }
-}
-
 void CPlotTrace::Clear() {
     pyramid_.Clear();
     leafX_.clear();
@@ -258,14 +244,6 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
         }
         const std::vector<std::int64_t>& borders = cache.borders;
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            // The blocks and end values of a column a few ahead are fetched while this one is
-            // reduced.
-            constexpr std::size_t kColumnsAhead = 16;
-            if (c + kColumnsAhead < borders.size()) {
-                pyramid_.Prefetch(borders[c + kColumnsAhead]);
-                const std::int64_t border = borders[c + kColumnsAhead];
-                points.PrefetchY(border - 1, border + 1);  // the values either side
-            }
             PlotColumn& column = columns[c];
             column.first = borders[c];
             column.end = std::max(borders[c], borders[c + 1]);

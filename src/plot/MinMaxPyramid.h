@@ -29,8 +29,6 @@ class IPlotPoints {
             range.Add(Y(i));
         }
     }
-    // Asks the processor to fetch the memory holding Y of points first..end-1 ahead of use.
-    virtual void PrefetchY(std::int64_t /*first*/, std::int64_t /*end*/) const {}
     // Series whose X values are the same array give the same non-null key, so that panes
     // drawing them side by side can share the search for their column borders.
     struct XKey {
@@ -54,8 +52,6 @@ class CMinMaxPyramid {
     std::int64_t Size() const { return size_; }
     // Min and max of y over [first, end), NaN skipped; empty when no value is present.
     ValueRange Range(const IPlotPoints& points, std::int64_t first, std::int64_t end) const;
-    // Asks the processor to fetch the blocks a range starting or ending at index reads.
-    void Prefetch(std::int64_t index) const;
 
   private:
     // Leaves per superblock. A range over several superblocks takes the extremes of its first

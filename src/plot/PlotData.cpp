@@ -206,17 +206,6 @@ void AddChunkValues(const Chunks& chunks, std::int64_t first, std::int64_t end, 
     }
 }
 
-template <typename Chunks>
-void PrefetchChunkValues(const Chunks& chunks, std::int64_t first, std::int64_t end) {
-    constexpr std::int64_t kLineBytes = 64;
-    using Value = typename Chunks::value_type::value_type;
-    for (std::int64_t i = first; i < end;
-         i += kLineBytes / static_cast<std::int64_t>(sizeof(Value))) {
-        __builtin_prefetch(&chunks[ChunkOf(i)][Offset(i)]);
-    }
-    __builtin_prefetch(&chunks[ChunkOf(end - 1)][Offset(end - 1)]);
-}
-
 }  // namespace
 
 void CPlotColumn::AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const {
@@ -239,25 +228,6 @@ void CPlotColumn::AddRange(std::int64_t first, std::int64_t end, ValueRange& ran
             break;
     }
     AddChunkValues(doubles_, first, end, range);
-}
-
-void CPlotColumn::Prefetch(std::int64_t first, std::int64_t end) const {
-    first = std::max<std::int64_t>(first, 0);
-    end = std::min(end, size_);
-    if (first >= end) {
-        return;
-    }
-    switch (storage_) {
-        case S::kInt32:
-            PrefetchChunkValues(ints_, first, end);
-            return;
-        case S::kFloat:
-            PrefetchChunkValues(floats_, first, end);
-            return;
-        case S::kDouble:
-            break;
-    }
-    PrefetchChunkValues(doubles_, first, end);
 }
 
 bool CPlotColumn::TryStore(std::int64_t index, double value) {
@@ -362,11 +332,6 @@ void CPlotSeries::AddRange(std::int64_t first, std::int64_t end, ValueRange& ran
     }
     for (std::int64_t i = first; i < end; ++i) {
         range.Add((*this)[i]);
-    }
-}
-void CPlotSeries::Prefetch(std::int64_t first, std::int64_t end) const {
-    if (Valid() && slot_ <= CPlotData::kAxis0Slot) {
-        data_->columns_[static_cast<std::size_t>(slot_)].Prefetch(first, end);
     }
 }
 std::int64_t CPlotSeries::Size() const {

@@ -72,8 +72,6 @@ class CPlotColumn {
     }
     // Adds values first..end-1 to range in one pass over the chunks (as At reads them).
     void AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const;
-    // Asks the processor to fetch the memory of values first..end-1.
-    void Prefetch(std::int64_t first, std::int64_t end) const;
     // Stores value at index, growing the column (new elements 0.0) and widening its storage to
     // double when the value does not fit.
     void Store(std::int64_t index, double value);
@@ -136,9 +134,8 @@ class CPlotSeries {
     const std::string& Name() const;
     const std::string& Unit() const;
     double operator[](std::int64_t index) const;
-    // As CPlotColumn::AddRange and CPlotColumn::Prefetch.
+    // As CPlotColumn::AddRange.
     void AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const;
-    void Prefetch(std::int64_t first, std::int64_t end) const;
     // The store's point count.
     std::int64_t Size() const;
 

@@ -22,7 +22,6 @@ class CStorePoints : public IPlotPoints {
     void AddRangeY(std::int64_t first, std::int64_t end, ValueRange& range) const override {
         y_.AddRange(first, end, range);
     }
-    void PrefetchY(std::int64_t first, std::int64_t end) const override { y_.Prefetch(first, end); }
     XKey SharedX() const override { return {&store_, store_.Generation(), xUnit_}; }
 
   private:
