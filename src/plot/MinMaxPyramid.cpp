@@ -243,13 +243,17 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
             cache.edges = edges;
         }
         const std::vector<std::int64_t>& borders = cache.borders;
+        // The end values first, in a loop of their own: its reads do not wait on each other,
+        // so their cache misses overlap.
         for (std::size_t c = 0; c < columns.size(); ++c) {
             PlotColumn& column = columns[c];
             column.first = borders[c];
             column.end = std::max(borders[c], borders[c + 1]);
+            FindEndValues(points, column);
+        }
+        for (PlotColumn& column : columns) {
             if (column.end > column.first) {
                 column.range = pyramid_.Range(points, column.first, column.end);
-                FindEndValues(points, column);
             }
         }
         return columns;
