@@ -90,7 +90,7 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
     if (first >= end) {
         return range;
     }
-    // Ragged ends point by point, whole leaves in between through the levels.
+    // Whole leaves through the superblocks and levels first, the ragged ends after.
     std::int64_t leafFirst = (first + kLeafPoints - 1) / kLeafPoints;
     std::int64_t leafEnd = end / kLeafPoints;
     if (leafFirst >= leafEnd) {

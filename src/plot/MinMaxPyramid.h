@@ -59,7 +59,6 @@ class CMinMaxPyramid {
     // above the superblocks: a pixel column of a long series then reads a few cache lines, not
     // two per level.
     static constexpr std::int64_t kSuperblockLeaves = 64;
-    static constexpr std::size_t kSuperblockLevel = 6;  // 2^6 leaves
     void UpdateSuperblocks(std::int64_t firstChangedLeaf);
 
     std::vector<std::vector<ValueRange>> levels_;  // level 0: leaves; level k: 2^k leaves each
