@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unit.InstrumentModel = models[data[0] % std::size(models)];
     CTolvexLink link(port, unit.InstrumentModel);
     CPollingShared shared;
-    CQuerySteps steps(PollContext{port, link, unit, status, shared, sink, {}});
+    CQuerySteps steps(PollContext{port, link, unit, status, shared, sink, {}, {}});
 
     steps.Identification();
     while (!port.Exhausted()) {

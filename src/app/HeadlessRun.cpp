@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "link/CLocale.h"
 #include "link/SerialDevice.h"
 #include "poll/NotificationQueue.h"
 #include "poll/PollingThread.h"
@@ -124,6 +125,7 @@ std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
     const D1Record& d1 = data.d1;
     char line[256];
+    const CScopedCLocale numbers;
     std::snprintf(line, sizeof line,
                   "MJD %.5f model %d unit %u state %u alarms %02X %02X %02X %02X %02X "
                   "FreqTune %d Pos21V %.2f TChassis %.1f CLevel %d VEM %.1f",

@@ -15,6 +15,7 @@
 #include "app/CommandLine.h"
 #include "app/Corvane3App.h"
 #include "app/HeadlessRun.h"
+#include "link/CLocale.h"
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
@@ -341,6 +342,9 @@ int main(int argc, char* argv[]) {
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
+    // Qt took the user's locale for the whole process: numbers in files, on the wire and in the
+    // INI, and the fixed date texts, keep the C form. Qt's own widgets keep the user's language.
+    UseCLocaleConventions();
     // --help and --version print their text and end here.
     parser.process(arguments);
 

@@ -54,4 +54,25 @@ bool IsRefusal(std::string_view reply) {
     return reply.size() >= kRefusalMarkOffset && reply[reply.size() - kRefusalMarkOffset] == '!';
 }
 
+ReplyVerdict JudgeReply(std::string_view reply, char endMark) {
+    if (reply.empty() || reply.back() != endMark) {
+        return ReplyVerdict::kUnanswered;
+    }
+    // A line read up to LF lacks the ETX that follows it.
+    const std::size_t markFromEnd = endMark == kEtx ? kRefusalMarkOffset : kRefusalMarkOffset - 1;
+    if (reply.size() < markFromEnd) {
+        return ReplyVerdict::kAccepted;
+    }
+    // The unit answers a command it cannot carry out as it answers a refusal, with '?' in place
+    // of the mark.
+    switch (reply[reply.size() - markFromEnd]) {
+        case '!':
+            return ReplyVerdict::kRefused;
+        case '?':
+            return ReplyVerdict::kNotUnderstood;
+        default:
+            return ReplyVerdict::kAccepted;
+    }
+}
+
 }  // namespace corvane3

@@ -47,4 +47,17 @@ std::string BuildFrame(std::string_view code, std::uint32_t parameter, std::stri
 // ETX (index length - 4) is '!'. A reply shorter than four characters carries no mark.
 bool IsRefusal(std::string_view reply);
 
+// How the unit answered a command.
+enum class ReplyVerdict {
+    kAccepted,
+    kRefused,        // the refusal mark
+    kNotUnderstood,  // '?' where the refusal mark would be
+    kUnanswered,     // no reply, or one cut short before its end mark
+};
+// The one judgement of a reply that every sender uses. A reply counts only when it is whole:
+// without endMark as its last character it is kUnanswered, whatever it holds. The mark sits
+// before the CR LF (and ETX) that end the reply: length - 4 for ETX, length - 3 for a line read
+// up to LF.
+ReplyVerdict JudgeReply(std::string_view reply, char endMark = kEtx);
+
 }  // namespace corvane3

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "link/CLocale.h"
 #include "link/CommandFrame.h"
 
 namespace corvane3 {
@@ -236,6 +237,7 @@ bool WriteRequest(CTolvexLink& link, const char* code) {
 }  // namespace
 
 bool ParseD1Record(std::string_view reply, D1Record& record) {
+    const CScopedCLocale numbers;  // the unit sends decimal points
     const auto& columns = D1Columns();
     for (const C1& column : columns) {
         ScanColumn(reply, column, record);
@@ -251,6 +253,7 @@ bool ParseD1Record(std::string_view reply, D1Record& record) {
 }
 
 bool ParseD2Record(std::string_view reply, D2Record& record, bool& instrumentSweep) {
+    const CScopedCLocale numbers;  // the unit sends decimal points
     const bool header = HasD2Header(reply);
     const std::int32_t previousModel = record.modelCode;
     const auto& columns = D2Columns();
@@ -290,6 +293,7 @@ bool ParseD2Record(std::string_view reply, D2Record& record, bool& instrumentSwe
 }
 
 bool ParseIdentity(std::string_view reply, D2Record& record) {
+    const CScopedCLocale numbers;  // the unit sends decimal points
     const std::string text(reply);
     D2Record scanned = record;
     unsigned serial = scanned.serialNumber, days = scanned.days, hours = scanned.hours,
@@ -323,6 +327,7 @@ bool ParseIdentity(std::string_view reply, D2Record& record) {
 }
 
 void ParseD5Record(std::string_view reply, D5Record& record) {
+    const CScopedCLocale numbers;  // the unit sends decimal points
     // Field 19 is kept to its first kD5Field19Limit characters. The rest of a longer field is
     // cut out before the scan, which would otherwise stop there and leave fields 20 to 36 (the
     // restart fault level among them) at their old values.
@@ -360,6 +365,7 @@ void ParseD5Record(std::string_view reply, D5Record& record) {
 }
 
 bool ParseB20Record(std::string_view reply, B20Record& record) {
+    const CScopedCLocale numbers;  // the unit sends decimal points
     if (reply.size() != kB20ReplyLength) {
         return false;
     }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/CLocale.h"
+
 namespace corvane3 {
 
 namespace {
@@ -16,6 +18,7 @@ constexpr int kCentury = 100;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
+    const CScopedCLocale numbers;
     char text[256];
     va_list args;
     va_start(args, format);
@@ -24,7 +27,9 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-double Wide(float value) { return static_cast<double>(value); }
+double Wide(float value) {
+    return static_cast<double>(value);
+}
 
 using D = const UnitStateData&;
 constexpr const char kMv[] = "mV";
@@ -88,7 +93,12 @@ const std::vector<ValueBox>& MainStatusValueBoxes() {
         {"Power Supplies", "+5 VDC", kNone, "valuePos5V", kAlways,
          [](D d) { return Format("%5.2f", Wide(d.d1.pos5V)); }},
         {"System Information", "Chassis Temp", kNone, "valueTChassis", kAlways,
-         [](D d) { return Format("%5.2f\u00BA" "C", Wide(d.d1.tChassis)); }},
+         [](D d) {
+             return Format(
+                 "%5.2f\u00BA"
+                 "C",
+                 Wide(d.d1.tChassis));
+         }},
         {"System Information", "Fault List", kNone, "valueFaultList", kAlways,
          [](D d) {
              return Format("%02X,%02X,%02X,%02X,%02X", d.d1.alarm1, d.d1.alarm2, d.d1.alarm3,
@@ -137,22 +147,33 @@ const std::vector<ValueBox>& MainStatusValueBoxes() {
 
 std::string ModelText(std::int32_t model) {
     switch (model) {
-        case kModel7750: return "7750";
-        case kModelChronoBeam: return "ChronoBeam/QRT-60";
-        case kModel7730B: return "7730B";
-        case kModelTq9000: return "Tq9000";
-        case kModel7730A: return "7730A";
-        default: return "";
+        case kModel7750:
+            return "7750";
+        case kModelChronoBeam:
+            return "ChronoBeam/QRT-60";
+        case kModel7730B:
+            return "7730B";
+        case kModelTq9000:
+            return "Tq9000";
+        case kModel7730A:
+            return "7730A";
+        default:
+            return "";
     }
 }
 
 std::string UnitStatusText(std::uint32_t state) {
     switch (state) {
-        case 0: return "Operating";
-        case 1: return "Warming up";
-        case 10: return "Minor Fault";
-        case 11: return "Major Fault";
-        default: return "";
+        case 0:
+            return "Operating";
+        case 1:
+            return "Warming up";
+        case 10:
+            return "Minor Fault";
+        case 11:
+            return "Major Fault";
+        default:
+            return "";
     }
 }
 

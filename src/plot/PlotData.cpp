@@ -10,6 +10,8 @@
 #include <new>
 #include <type_traits>
 
+#include "link/CLocale.h"
+
 namespace corvane3 {
 
 namespace {
@@ -495,6 +497,7 @@ void CPlotData::FinishLoad(std::int64_t points, std::int32_t serialNumber, std::
     unitType_ = unitType;
     factoryFlag_ = factoryFlag;
     const double t0 = columns_[kAxis0Slot].At(0);
+    const CScopedCLocale numbers;
     for (std::size_t axis = 1; axis < kPlotTimeAxes; ++axis) {
         char name[96];
         std::snprintf(name, sizeof name, kLoadedAxisNames[axis], t0);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "link/CLocale.h"
 #include "link/Mjd.h"
 
 namespace corvane3 {
@@ -65,6 +66,7 @@ std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd) {
 
 std::string DecayText(double slope) {
     char text[64];
+    const CScopedCLocale numbers;
     std::snprintf(text, sizeof text, "Decay = %+g %%/day", slope * 100.0);
     return text;
 }

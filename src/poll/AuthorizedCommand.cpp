@@ -107,6 +107,20 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
     return CommandOutcome::kDone;
 }
 
+bool ReplyCameWhole(const CPollingShared& shared, const QString& title, QWidget* parent) {
+    const std::string reply = shared.CommandReply.Get();
+    if (JudgeReply(reply) != ReplyVerdict::kUnanswered) {
+        return true;
+    }
+    ShowNotification(
+        reply.empty()
+            ? QStringLiteral(
+                  "The instrument did not answer the command; the change was not confirmed")
+            : QStringLiteral("The instrument's reply was cut short; the change was not confirmed"),
+        title, parent);
+    return false;
+}
+
 CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
                                     MailboxCommand command, const QString& notificationTitle,
                                     QWidget* parent, CommandWait wait) {

@@ -47,7 +47,6 @@ enum class CommandOutcome {
     kDone,
 };
 
-
 // The window that handed the mailbox its last command, for telling the user when that command
 // is withdrawn unsent. Senders note themselves as they send.
 void NoteCommandSender(QWidget* sender);
@@ -84,5 +83,10 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
 CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
                                     MailboxCommand command, const QString& notificationTitle,
                                     QWidget* parent, CommandWait wait = kBriefCommandWait);
+
+// After a command the thread has finished (kDone): true when its whole reply came back. A reply
+// that never came or was cut short before its ETX confirms nothing: the user is told in a timed
+// message titled title (owned by parent) that the change was not confirmed, and it is false.
+bool ReplyCameWhole(const CPollingShared& shared, const QString& title, QWidget* parent);
 
 }  // namespace corvane3

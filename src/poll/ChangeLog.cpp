@@ -36,33 +36,23 @@ std::string Authorisation(std::uint32_t parameter) {
 }
 
 const char* OutcomeText(ChangeOutcome outcome) {
-    switch (outcome) {
-        case ChangeOutcome::kAccepted:
+    if (!outcome) {
+        return "sent";
+    }
+    switch (*outcome) {
+        case ReplyVerdict::kAccepted:
             return "accepted";
-        case ChangeOutcome::kRefused:
+        case ReplyVerdict::kRefused:
             return "refused";
-        case ChangeOutcome::kNotUnderstood:
+        case ReplyVerdict::kNotUnderstood:
             return "not understood";
-        case ChangeOutcome::kNoReply:
+        case ReplyVerdict::kUnanswered:
             break;
     }
     return "no reply";
 }
 
 }  // namespace
-
-ChangeOutcome JudgeReply(bool replied, std::string_view reply) {
-    if (!replied) {
-        return ChangeOutcome::kNoReply;
-    }
-    if (IsRefusal(reply)) {
-        return ChangeOutcome::kRefused;
-    }
-    if (reply.size() > kFrameHeadLength && reply[kFrameHeadLength] == '?') {
-        return ChangeOutcome::kNotUnderstood;
-    }
-    return ChangeOutcome::kAccepted;
-}
 
 bool IsReadCommand(std::string_view code) {
     for (std::string_view other : kOtherReads) {

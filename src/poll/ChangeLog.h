@@ -7,16 +7,19 @@
 //
 // Line layout, tab-separated: UTC time ("2026-12-07 00:40:12 UTC"), unit serial number, model
 // code and name, command code, data (passwords as "*****", control characters as \xNN), how
-// the command was authorised ("none", "password" or "factory"), outcome ("accepted", "refused",
-// "not understood", "no reply").
+// the command was authorised ("none", "password" or "factory"; a password itself is never
+// written), outcome ("accepted", "refused", "not understood", "no reply", or "sent" when no
+// reply is read, as for the start and end of a spectrum sweep).
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "link/CommandFrame.h"
 #include "poll/CommandMailbox.h"
 
 namespace corvane3 {
@@ -25,12 +28,8 @@ inline constexpr char kChangeLogFileName[] = "Corvane3-changes.log";
 // Notification posted once a run when the change log could not be written.
 inline constexpr int kNotifyChangeLogFailed = 41;
 
-enum class ChangeOutcome { kAccepted, kRefused, kNotUnderstood, kNoReply };
-
-// The outcome of a command from its reply (replied: the whole reply arrived): the refusal mark
-// means refused; a '?' right after the echoed frame head means the unit did not understand the
-// command (the answer of a unit to a code or data it does not take).
-ChangeOutcome JudgeReply(bool replied, std::string_view reply);
+// How a logged command ended: the verdict on its reply, or nothing when no reply is read.
+using ChangeOutcome = std::optional<ReplyVerdict>;
 
 // True for the commands that only read the instrument: every catalogue row named "Get ...",
 // "Report ..." or "Retrieve ...", and the two read-only queries "C03" (Version) and "A12" (Leap

@@ -1,5 +1,6 @@
 #include "poll/PollingThread.h"
 
+#include "link/CLocale.h"
 #include "link/CommandFrame.h"
 #include "link/StatusRecords.h"
 
@@ -79,6 +80,8 @@ bool CPollingThread::PauseUnlessStopped(std::chrono::milliseconds time) {
 }
 
 void CPollingThread::Run() {
+    // Everything this thread reads from the unit and writes has decimal points.
+    const CScopedCLocale numbers;
     schedule_ = CPollSchedule();
     failureCount_ = 0;
     diagnosticLine_.clear();
@@ -86,9 +89,12 @@ void CPollingThread::Run() {
         std::lock_guard exchange(port_.ExchangeMutex());
         port_.ResetPort();
         link_ = std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel);
-        context_ = std::make_unique<PollContext>(PollContext{
-            port_, *link_, unit_, status_, shared_, sink_,
-            [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); }});
+        context_ = std::make_unique<PollContext>(
+            PollContext{port_, *link_, unit_, status_, shared_, sink_,
+                        [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); },
+                        [this](const MailboxCommand& command, ChangeOutcome outcome) {
+                            LogChange(command, outcome);
+                        }});
         steps_ = std::make_unique<CQuerySteps>(*context_);
         // No debug messages from the unit, then remote operation on.
         // A port that did not open is left to the link-down passes, which retry it at their
@@ -216,12 +222,16 @@ void CPollingThread::ServeMailbox(int& code) {
         shared_.PortReset = true;
     }
     // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
+    LogChange(command, JudgeReply(reply));
+    shared_.mailbox.Finish();
+}
+
+void CPollingThread::LogChange(const MailboxCommand& command, ChangeOutcome outcome) {
     // The identity check that brought the link up has read the serial number from D*2.
-    if (!changeLog_.Record(command, JudgeReply(ok, reply), unit_.Snapshot().d2.serialNumber,
+    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d2.serialNumber,
                            unit_.InstrumentModel)) {
         sink_.PostNotification(kNotifyChangeLogFailed);
     }
-    shared_.mailbox.Finish();
 }
 
 void CPollingThread::ListenForDiagnostics(int& code) {
@@ -236,6 +246,8 @@ void CPollingThread::ListenForDiagnostics(int& code) {
                     link_->GetResponse(reply, kLf, kOrdinaryReplyLimit);
                 }
                 shared_.Response.Set(reply);
+                LogChange({testCode, "0", kFactoryAccessOption, kOrdinaryReplyLimit, 0},
+                          JudgeReply(reply, kLf));
             }
         }
         shared_.DiagnosticsMode = 0;

@@ -91,6 +91,8 @@ class CPollingThread {
     void IdentityPoll();
     void WithdrawUnsendableCommand(int& code);
     void ServeMailbox(int& code);
+    // Appends command to the change log; a failure is posted to the window once.
+    void LogChange(const MailboxCommand& command, ChangeOutcome outcome);
     void ListenForDiagnostics(int& code);
     bool RunRequest(int& code);
     void PollIfDue(int& code);

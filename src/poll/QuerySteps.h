@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "link/CommandFrame.h"
 #include "link/LinkStatus.h"
 #include "link/Mjd.h"
 #include "link/Notification.h"
@@ -29,6 +31,10 @@ struct PollContext {
     // Pauses the thread for up to the given time, ending early when the thread is asked to stop
     // (then true). Empty: no pause.
     std::function<bool(std::chrono::milliseconds)> waitForStop;
+    // Writes a change the thread makes outside the mailbox (the serial reconfiguration, the end
+    // of a test, a sweep's start and end) to the change log; nullopt: no reply was read. Empty:
+    // nothing is logged.
+    std::function<void(const MailboxCommand&, std::optional<ReplyVerdict>)> logChange;
 };
 
 // Lists the ports the search tries, in order.

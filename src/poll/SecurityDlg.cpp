@@ -203,7 +203,9 @@ void CSecurity::SendPasswordCommand(const MailboxCommand& command) {
     waiting_ = false;
     switch (outcome) {
         case CommandOutcome::kDone:
-            accept();
+            if (ReplyCameWhole(shared_, kNotificationTitle, this)) {
+                accept();
+            }
             break;
         case CommandOutcome::kRefused:
             RunOpeningSequence();

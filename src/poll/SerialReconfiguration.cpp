@@ -43,6 +43,10 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
     std::string reply;
     const bool replied = c.link.GetResponse(reply, kEtx, kCatalogueReplyLimit);
     c.shared.Response.Set(reply);
+    if (c.logChange) {
+        // The password travels in the parameter field, which the log never shows.
+        c.logChange({"C05", data, parameter, kCatalogueReplyLimit, 0}, JudgeReply(reply));
+    }
     if (!replied) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <algorithm>
 
+#include "link/CommandFrame.h"
 #include "poll/AuthorizedCommand.h"
 
 namespace corvane3 {

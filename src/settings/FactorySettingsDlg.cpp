@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "link/CLocale.h"
 #include "link/CommandFrame.h"
 #include "settings/CommandSequence.h"
 #include "settings/SettingsEntries.h"
@@ -50,6 +51,7 @@ QString Printf(const char* format, auto... values) {
 double ParseLoopTau(const QString& text) {
     const std::string trimmed = text.trimmed().toStdString();
     char* end = nullptr;
+    const CScopedCLocale numbers;
     const double value = std::strtod(trimmed.c_str(), &end);
     return trimmed.empty() || *end != '\0' ? std::nan("") : value;
 }

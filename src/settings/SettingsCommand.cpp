@@ -1,7 +1,6 @@
 #include "settings/SettingsCommand.h"
 
 #include "link/CommandFrame.h"
-#include "poll/ChangeLog.h"
 #include "widgets/TimedMessageDlg.h"
 
 namespace corvane3 {
@@ -22,25 +21,24 @@ bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, Mailbo
         return false;
     }
     // With security off the sequence does not look at the reply: a refusal mark there means
-    // the unit did not take the command either.
-    const std::string reply = shared.CommandReply.Get();
-    if (reply.empty()) {
-        ShowNotification(QStringLiteral("The instrument did not answer the command"), title,
-                         parent);
+    // the unit did not take the command either. The change log judges the same reply alike.
+    if (!ReplyCameWhole(shared, title, parent)) {
         return false;
     }
-    switch (JudgeReply(true, reply)) {
-        case ChangeOutcome::kAccepted:
+    switch (JudgeReply(shared.CommandReply.Get())) {
+        case ReplyVerdict::kAccepted:
             return true;
-        case ChangeOutcome::kNotUnderstood:
+        case ReplyVerdict::kUnanswered:  // told by ReplyCameWhole
+            return false;
+        case ReplyVerdict::kNotUnderstood:
             ShowNotification(QStringLiteral("The instrument did not understand the command"), title,
                              parent);
             return false;
-        default:
-            ShowNotification(QStringLiteral("The instrument did not accept the command"), title,
-                             parent);
-            return false;
+        case ReplyVerdict::kRefused:
+            break;
     }
+    ShowNotification(QStringLiteral("The instrument did not accept the command"), title, parent);
+    return false;
 }
 
 }  // namespace corvane3

@@ -187,22 +187,6 @@ std::string ChronoBeamChannelArgument(const ChronoBeamTelecomSettings& settings,
     return text;
 }
 
-ReplyVerdict JudgeReply(std::string_view reply) {
-    if (reply.empty() || reply.back() != kEtx) {
-        return ReplyVerdict::kUnanswered;
-    }
-    if (IsRefusal(reply)) {
-        return ReplyVerdict::kRefused;
-    }
-    // The unit answers a command it cannot carry out as it answers a refusal, with '?' in place
-    // of the mark.
-    constexpr std::size_t kMarkFromEnd = 4;
-    if (reply.size() >= kMarkFromEnd && reply[reply.size() - kMarkFromEnd] == '?') {
-        return ReplyVerdict::kNotUnderstood;
-    }
-    return ReplyVerdict::kAccepted;
-}
-
 std::string DescribeOutcomes(const std::vector<std::string>& names,
                              const std::vector<StepOutcome>& outcomes) {
     static const std::pair<StepOutcome, const char*> kLines[] = {

@@ -79,15 +79,6 @@ std::string ChronoBeamT1Argument(const ChronoBeamTelecomSettings& settings);
 // the LIU setting, for A22.
 std::string ChronoBeamChannelArgument(const ChronoBeamTelecomSettings& settings, int channel);
 
-// How the unit answered a command.
-enum class ReplyVerdict {
-    kAccepted,
-    kRefused,        // the refusal mark
-    kNotUnderstood,  // '?' where the refusal mark would be
-    kUnanswered,     // no reply, or one cut short before its ETX
-};
-ReplyVerdict JudgeReply(std::string_view reply);
-
 // What became of one command of several sent in a row.
 enum class StepOutcome { kAccepted, kRefused, kNotUnderstood, kUnanswered, kNotSent };
 // A few lines for the user naming which settings went through and which did not, in the order

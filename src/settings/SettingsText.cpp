@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/CLocale.h"
 #include "link/CommandFrame.h"
 #include "link/StatusRecords.h"
 
@@ -21,6 +22,7 @@ constexpr int kFirstYearFrom2000 = 100;  // tm_year of 2000
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
+    const CScopedCLocale numbers;
     char text[64];
     std::snprintf(text, sizeof text, format, args...);
     return text;
@@ -99,6 +101,7 @@ std::string AscTimeText(std::int64_t utcSeconds) {
     std::tm parts{};
     gmtime_r(&seconds, &parts);
     char text[32];
+    const CScopedCLocale english;  // the day and month names are English, as asctime's are
     std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &parts);
     return text;
 }

@@ -1,4 +1,5 @@
 #include "sim/SimulatedInstrument.h"
+#include "link/CLocale.h"
 #include "link/Text.h"
 #include "link/UnitState.h"
 
@@ -396,6 +397,7 @@ const std::map<std::string, CSimulatedInstrument::Handler>& CSimulatedInstrument
 
 std::optional<std::string> CSimulatedInstrument::HandleFrame(const ReceivedFrame& frame,
                                                              SimClock::time_point now) {
+    const CScopedCLocale numbers;  // replies have decimal points, on any thread
     Update(now);
     if (IsRebooting(now)) {
         return std::nullopt;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "link/CLocale.h"
 #include "sim/PseudoTerminal.h"
 
 namespace corvane3::sim {
@@ -230,6 +231,8 @@ bool CSimulatorServer::LineMatches() const {
 }
 
 void CSimulatorServer::Serve() {
+    // The instrument's replies and lines have decimal points, whatever the host's locale.
+    const CScopedCLocale numbers;
     std::unique_lock lock(mutex_);
     while (!stop_) {
         ServeOnce(lock);

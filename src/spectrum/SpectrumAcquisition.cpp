@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "link/CLocale.h"
 #include "link/CommandFrame.h"
 #include "link/Notification.h"
 #include "spectrum/DdsWord.h"
@@ -20,6 +21,7 @@ constexpr std::size_t kClosingLineMark = 9;  // "Sweep Off", "Sweep End"
 // The volts at the start of text; nothing readable gives 0, as a timed-out reply does.
 double LeadingVolts(const std::string& text) {
     const std::size_t first = !text.empty() && text[0] == kStx ? 1 : 0;
+    const CScopedCLocale numbers;  // the unit sends decimal points
     return std::strtod(text.c_str() + first, nullptr);
 }
 
@@ -27,11 +29,26 @@ double LeadingVolts(const std::string& text) {
 // number.
 std::optional<double> FieldVolts(const std::string& text) {
     char* end = nullptr;
+    const CScopedCLocale numbers;
     const double volts = std::strtod(text.c_str(), &end);
     if (end == text.c_str()) {
         return std::nullopt;
     }
     return volts;
+}
+
+// A line in the change log for the sweep: its words are not settings, so a sweep is logged
+// once as it starts and once as it ends.
+void LogSweep(PollContext& context, const char* code, std::string text) {
+    if (context.logChange) {
+        context.logChange({code, std::move(text), kFactoryAccessOption, 0, 0}, std::nullopt);
+    }
+}
+
+void LogSweepEnd(PollContext& context, int pointsRead, const SweepPlan& plan) {
+    LogSweep(context, "A04",
+             "sweep end: " + std::to_string(pointsRead) + " of " + std::to_string(plan.pointCount) +
+                 " points");
 }
 
 void Pause(PollContext& context, std::chrono::milliseconds time, bool& stopping) {
@@ -271,10 +288,18 @@ void CSpectrumAcquisition::ServeCommands(PollContext& context) {
             context.port.ResetPort();
             continue;
         }
-        if (context.link.SendCmd(command.code, kFactoryAccessOption, command.data) &&
-            command.replyTerminator != 0) {
+        if (!context.link.SendCmd(command.code, kFactoryAccessOption, command.data)) {
+            continue;
+        }
+        std::optional<ReplyVerdict> verdict;
+        if (command.replyTerminator != 0) {
             std::string reply;
             context.link.GetResponse(reply, command.replyTerminator, command.replyLimit);
+            verdict = JudgeReply(reply, command.replyTerminator);
+        }
+        if (context.logChange) {
+            context.logChange(
+                {command.code, command.data, kFactoryAccessOption, command.replyLimit, 0}, verdict);
         }
         bool stopping = false;
         if (command.pauseAfter.count() > 0) {
@@ -319,6 +344,10 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
         std::lock_guard lock(mutex_);
         return run == run_;
     };
+    LogSweep(context, "A04",
+             "sweep start: " + std::to_string(plan.pointCount) + " points from " +
+                 FormatDdsWord(HzToDdsWord(plan.start)) + " to " +
+                 FormatDdsWord(HzToDdsWord(plan.PointHz(plan.pointCount - 1))));
     // The first reading after the synthesizer jumped back to the start is not trusted.
     std::string reply;
     link.SendCmd("A04", kFactoryAccessOption, FormatDdsWord(HzToDdsWord(plan.start)));
@@ -332,6 +361,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
         bool stopping = false;
         Pause(context, kDdsSettleTime, stopping);
         if (stopping) {
+            LogSweepEnd(context, renewed, plan);
             return;
         }
         reply.clear();
@@ -342,6 +372,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
         {
             std::lock_guard lock(mutex_);
             if (run != run_) {
+                LogSweepEnd(context, renewed, plan);
                 return;
             }
             const auto index = static_cast<std::size_t>(i);
@@ -354,6 +385,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
             context.sink.PostNotification(kNotifySweepProgress);
         }
     }
+    LogSweepEnd(context, renewed, plan);
     {
         std::lock_guard lock(mutex_);
         if (run != run_) {
@@ -376,7 +408,12 @@ void CSpectrumAcquisition::InstrumentLines(PollContext& context, std::uint64_t r
             break;  // the unit is silent
         }
         read = true;
+        std::string closing = line;
         if (AcceptLine(std::move(line), run)) {
+            while (!closing.empty() && (closing.back() == kLf || closing.back() == '\r')) {
+                closing.pop_back();
+            }
+            LogSweep(context, "A05", "sweep end: " + closing);
             break;
         }
     } while (std::chrono::steady_clock::now() < until && shared_.SweepActive);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "link/CLocale.h"
 #include "mainwin/AppIcon.h"
 #include "mainwin/WindowPrinter.h"
 #include "plot/TracePlot.h"
@@ -110,7 +111,10 @@ class CArbitraryDdsDlg : public QDialog {
         layout->addWidget(buttons);
     }
     // The offset the edit holds, read as strtod reads it (nothing readable is 0).
-    double Offset() const { return std::strtod(edit_->text().toLatin1().constData(), nullptr); }
+    double Offset() const {
+        const CScopedCLocale numbers;
+        return std::strtod(edit_->text().toLatin1().constData(), nullptr);
+    }
 
   private:
     QLineEdit* edit_;
@@ -134,7 +138,10 @@ class CAdvancedFeaturesDlg : public QDialog {
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);
     }
-    double Zeeman() const { return std::strtod(edit_->text().toLatin1().constData(), nullptr); }
+    double Zeeman() const {
+        const CScopedCLocale numbers;
+        return std::strtod(edit_->text().toLatin1().constData(), nullptr);
+    }
 
   private:
     QLineEdit* edit_;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "link/CLocale.h"
+
 namespace corvane3 {
 
 namespace {
@@ -14,6 +16,7 @@ bool IsBlank(const std::string& line) {
 
 bool WriteSpectrumFile(const std::string& path, const std::vector<double>& detuning,
                        const std::vector<double>& signal, std::size_t count, std::string& message) {
+    const CScopedCLocale numbers;  // the file always has decimal points
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) {
         message = "Unable to open file:  " + path;
@@ -34,6 +37,7 @@ bool WriteSpectrumFile(const std::string& path, const std::vector<double>& detun
 }
 
 SpectrumFileResult ReadSpectrumFile(const std::string& path, SpectrumPoints& points) {
+    const CScopedCLocale numbers;
     points = SpectrumPoints{};
     SpectrumFileResult result;
     std::ifstream file(path);

@@ -23,6 +23,8 @@
 #include <tuple>
 #include <vector>
 
+#include "link/CLocale.h"
+
 namespace corvane3 {
 
 namespace {
@@ -278,6 +280,7 @@ double ParseNumber(const char* begin, const char* limit, const char*& stop) {
         // Overflow and underflow as strtod rounds them; fields are short.
         const char* fieldEnd = std::find(begin, limit, ',');
         const std::string text(begin - (format == std::chars_format::hex ? 2 : 0), fieldEnd);
+        const CScopedCLocale numbers;
         value = std::strtod(text.c_str(), nullptr);
     } else if (result.ec != std::errc()) {
         return 0.0;  // no number: unsigned zero, as strtod gives
@@ -437,6 +440,7 @@ struct FileIdentity {
 FileIdentity IdentifyFile(const std::string& line, bool oldFormat, const CPlotData& store,
                           const DataFileReadOptions& options) {
     FileIdentity identity{store.SerialNumber(), store.UnitType(), store.FactoryFlag(), {}};
+    const CScopedCLocale numbers;
     double mjd = 0;
     long serial = 0;
     if (oldFormat) {

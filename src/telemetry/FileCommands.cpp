@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "link/CLocale.h"
 #include "link/Mjd.h"
 #include "plot/PlotData.h"
 #include "plot/Statistics.h"
@@ -53,6 +54,7 @@ bool Load(const std::string& path, LoadedFile& file, std::ostream& err) {
 }
 
 std::string Printf(const char* format, double value) {
+    const CScopedCLocale numbers;
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "link/CLocale.h"
+
 namespace corvane3 {
 
 namespace {
@@ -76,6 +78,7 @@ std::string TelemetryHeaderLine(std::int32_t model) {
 
 std::string TelemetryRecordLine(const UnitStateData& data, std::int32_t model) {
     const D1Record& d1 = data.d1;
+    const CScopedCLocale numbers;  // every value is written with a decimal point
     std::string line;
     line.reserve(512);
     Append(line, "%.6lf", data.mjd);

@@ -146,5 +146,39 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+// A user whose language writes decimal commas gets the same files and summaries as anyone.
+TEST(ProgramTest, UnderADecimalCommaLocaleRecordsAndSummariesKeepTheirDecimalPoints) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    const std::filesystem::path config = dir.Path() / "Corvane3.ini";
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    const std::string file = (dir.Path() / "Unit1234.csd").string();
+    const char* given = std::getenv("LC_ALL");
+    const std::string before = given != nullptr ? given : "";
+    const auto run = [&](const char* locale, const std::vector<std::string>& arguments) {
+        ::setenv("LC_ALL", locale, 1);
+        ChildProcess program(arguments);
+        const std::string out = program.ReadAll();
+        EXPECT_EQ(program.Wait(), 0) << locale << out << program.Err();
+        ::setenv("LC_ALL", before.c_str(), 1);
+        return out;
+    };
+    run("de_DE.UTF-8", {CORVANE3_PROGRAM, "--headless", "--config", config.string(), "--interval",
+                        "2", "--record", dir.Path().string(), "--polls", "2"});
+    const std::vector<std::string> lines = Split(FileText(file), '\n');
+    ASSERT_EQ(lines.size(), 3u);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(Split(line, ',').size(), Split(lines[0], ',').size()) << line;
+    }
+    EXPECT_EQ(Split(lines[1], ',')[0].find('.'), 5u) << lines[1];  // MJD 61381.494086
+    const std::string inC = run("C", {CORVANE3_PROGRAM, "--summary", file});
+    EXPECT_NE(inC.find("Records: 2\n"), std::string::npos) << inC;
+    EXPECT_EQ(run("de_DE.UTF-8", {CORVANE3_PROGRAM, "--summary", file}), inC);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
 }  // namespace
 }  // namespace corvane3::testing

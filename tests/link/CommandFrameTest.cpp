@@ -54,5 +54,37 @@ TEST(CommandFrameTest, RefusalMarkIsTheThirdCharacterBeforeEtx) {
     }
 }
 
+// Every sender judges replies alike: only a whole reply (its end mark last) is an answer.
+TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
+    struct Case {
+        std::string reply;
+        char endMark;
+        ReplyVerdict verdict;
+    };
+    const Case cases[] = {
+        {Framed("W01 00000 OK\r\n"), kEtx, ReplyVerdict::kAccepted},
+        {Framed("W07 00000 ?\r\n"), kEtx, ReplyVerdict::kNotUnderstood},
+        {Framed("W18 00000 !\r\n"), kEtx, ReplyVerdict::kRefused},
+        // Cut short after the echo, or just before the ETX: never a success.
+        {"\x02W01 00000 ", kEtx, ReplyVerdict::kUnanswered},
+        {"\x02W01 00000 OK\r\n", kEtx, ReplyVerdict::kUnanswered},
+        {"\x02W18 00000 !\r\n", kEtx, ReplyVerdict::kUnanswered},
+        {"", kEtx, ReplyVerdict::kUnanswered},
+        // A line read up to LF (the end of a test) has its mark before CR LF.
+        {"\x02"
+         "A01 00000 Test 1 ended\r\n",
+         kLf, ReplyVerdict::kAccepted},
+        {"\x02"
+         "A01 00000 !\r\n",
+         kLf, ReplyVerdict::kRefused},
+        {"\x02"
+         "A01 00000 Test",
+         kLf, ReplyVerdict::kUnanswered},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JudgeReply(c.reply, c.endMark), c.verdict) << c.reply;
+    }
+}
+
 }  // namespace
 }  // namespace corvane3

@@ -24,21 +24,19 @@ TEST(ChangeLogTest, ReadsAreToldFromChangesByTheCatalogue) {
     }
 }
 
-TEST(ChangeLogTest, RepliesAreJudgedByTheRefusalMarkAndTheUnitsQuestionMark) {
-    EXPECT_EQ(JudgeReply(true, "\x02W01 00000 OK\r\n\x03"), ChangeOutcome::kAccepted);
-    EXPECT_EQ(JudgeReply(true, "\x02W07 00000 ?\r\n\x03"), ChangeOutcome::kNotUnderstood);
-    EXPECT_EQ(JudgeReply(true, "\x02W18 00000 !\r\n\x03"), ChangeOutcome::kRefused);
-    EXPECT_EQ(JudgeReply(false, "\x02W01 000"), ChangeOutcome::kNoReply);
-}
-
 TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
     const MailboxCommand setPassword{"C08", "00042", 123, 64, 0};
-    EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ChangeOutcome::kRefused),
+    EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ReplyVerdict::kRefused),
               "2026-12-02 00:00:00 UTC\t1234\t403 Tq9000\tC08\t*****\tpassword\trefused\n");
     const MailboxCommand offset{"W01", "+000123  ", kFactoryAccessOption, 64, 0};
     EXPECT_EQ(
-        ChangeLogLine(0, 7, 401, offset, ChangeOutcome::kNoReply),
+        ChangeLogLine(0, 7, 401, offset, ReplyVerdict::kUnanswered),
         "1970-01-01 00:00:00 UTC\t7\t401 ChronoBeam/QRT-60\tW01\t+000123  \tfactory\tno reply\n");
+    // A sweep's start and end are logged without a reply.
+    const MailboxCommand sweep{"A04", "sweep end: 5 of 9 points", kFactoryAccessOption, 0, 0};
+    EXPECT_EQ(
+        ChangeLogLine(0, 7, 403, sweep, std::nullopt),
+        "1970-01-01 00:00:00 UTC\t7\t403 Tq9000\tA04\tsweep end: 5 of 9 points\tfactory\tsent\n");
     // Data that would break the line or the columns is escaped.
     EXPECT_EQ(ChangeLogData("C06", "a\tb\nc\\"), "a\\x09b\\x0ac\\x5c");
 }
@@ -47,9 +45,9 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     testing::TempDir dir;
     CChangeLog log;
     log.SetDirectory(dir.Path().string() + " ; comment");
-    EXPECT_TRUE(log.Record({"W22", "", 0, 32, 22}, ChangeOutcome::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({"D*1", "", 0, 256, 0}, ChangeOutcome::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({"W00", "", 0, 256, 0}, ChangeOutcome::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({"W22", "", 0, 32, 22}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({"D*1", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
     std::ifstream file(dir.Path() / kChangeLogFileName);
     std::stringstream read;
     read << file.rdbuf();
@@ -59,8 +57,8 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     EXPECT_EQ(log.TakeFirstFailure(), "");
 
     log.SetDirectory((dir.Path() / "missing").string());
-    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ChangeOutcome::kAccepted, 1, 403));
-    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ChangeOutcome::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
     EXPECT_NE(log.TakeFirstFailure().find("missing/Corvane3-changes.log"), std::string::npos);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 }

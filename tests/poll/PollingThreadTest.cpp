@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "link/CommandFrame.h"
@@ -54,6 +55,7 @@ class PollingThreadTest : public ::testing::Test {
         };
         thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
                                                    hooks);
+        thread_->ChangeLog().SetDirectory(dir_.Path().string());
         thread_->StartBackgroundThread();
     }
     void TearDown() override {
@@ -285,6 +287,15 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSide
     ASSERT_NE(password, lines.end());
     EXPECT_THAT(std::vector<std::string>(password, password + 3),
                 ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
+    // Both attempts are in the change log, without their passwords.
+    std::ifstream file(dir_.Path() / kChangeLogFileName);
+    std::vector<std::string> changes;
+    for (std::string line; std::getline(file, line);) {
+        changes.push_back(line);
+    }
+    ASSERT_EQ(changes.size(), 2u) << ::testing::PrintToString(changes);
+    EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
+    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[1];
 }
 
 }  // namespace

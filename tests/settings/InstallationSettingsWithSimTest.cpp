@@ -14,6 +14,7 @@
 #include "mainwin/QueuedNotificationSink.h"
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
+#include "support/CommaLocale.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
 
@@ -350,6 +351,24 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
               std::vector<std::string>(expected.size(), FactoryAccessField()));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
               0u);
+}
+
+// A user whose language writes decimal commas changes only the unit ID: the loop time constant
+// goes to the unit as it was read from it.
+TEST_F(InstallationSettingsWithSimTest,
+       FactorySettingsUnderADecimalCommaLocaleKeepTheTimeConstant) {
+    Start(kModelChronoBeam, true);
+    sim_->ClearFrames();
+    const testing::ScopedCommaLocale comma;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        EXPECT_EQ(Text(dialog, "loopTau"), " 1.33");
+        Type(dialog, "unitId", "4321");
+        Click(dialog, "apply");
+    });
+    window_->RunCommand(kCmdFactorySettings);
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
+    EXPECT_EQ(Sent({"C01", "W10"}), (std::vector<std::string>{"C01 04321", "W10 1 1.33"}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "link/CommandCatalogue.h"
@@ -335,8 +336,11 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
     EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
     EXPECT_TRUE(rig.Sent("A02").empty());
-    // Ended by the dialog and again by the polling thread's end-of-test pass.
+    // Ended by the dialog and again by the polling thread's end-of-test pass; both are logged.
     EXPECT_EQ(rig.Sent("A01"), (std::vector<std::string>{"1", "0", "0"}));
+    const std::vector<std::string> log = rig.ChangeLogLines();
+    ASSERT_EQ(log.size(), 3u) << ::testing::PrintToString(log);
+    EXPECT_NE(log[2].find("\tA01\t0\tfactory\t"), std::string::npos) << log[2];
 }
 
 TEST_F(SettingsDialogsWithSimTest, AnAlarmRaisedInTheUnitAppearsByNameAndResetClearsIt) {
@@ -392,6 +396,52 @@ TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySende
     EXPECT_NE(lines[2].find("\tW13\t\tnone\taccepted"), std::string::npos);
     EXPECT_NE(lines[3].find("\tW07\t9\tnone\tnot understood"), std::string::npos);
     EXPECT_EQ(lines[0].find("00042"), std::string::npos);
+}
+
+TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForAChange) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const QString notConfirmed =
+        QStringLiteral("The instrument's reply was cut short; the change was not confirmed");
+    struct Case {
+        const char* code;
+        int menuCommand;
+        const char* title;
+        std::function<void(QDialog&)> change;
+    };
+    const Case cases[] = {
+        {"W01", kCmdDeltaF, "Delta-F Notification",
+         [](QDialog& dialog) {
+             Find<QLineEdit>(dialog, "offset")->setText("-123");
+             Click(dialog, "apply");
+         }},
+        {"W00", kCmdAlarms, "Alarm Settings",
+         [](QDialog& dialog) { Click(dialog, "resetAlarms"); }},
+        {"B03", kCmdTimeOfDay, "Time of Day Notification",
+         [](QDialog& dialog) {
+             Click(dialog, "hoursPlus");
+             Click(dialog, "apply");
+         }},
+    };
+    for (const Case& c : cases) {
+        // The echo of the frame head arrives, the rest of the reply never does.
+        std::string echo(1, kStx);
+        echo += c.code;
+        echo += " 00000 ";
+        rig.Sim().SetOverride(c.code, {echo});
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            c.change(dialog);
+            Click(dialog, "cancel");
+        });
+        rig.window->RunCommand(c.menuCommand);
+        EXPECT_EQ(driver.Messages(), (Messages{{c.title, notConfirmed}})) << c.code;
+        const std::vector<std::string> lines = rig.ChangeLogLines();
+        ASSERT_FALSE(lines.empty()) << c.code;
+        EXPECT_NE(lines.back().find(std::string("\t") + c.code + "\t"), std::string::npos)
+            << lines.back();
+        EXPECT_TRUE(lines.back().ends_with("\tno reply")) << lines.back();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rig.app.unitState.Online.load(); }));
+    }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesAndPointsBeyondTheCountAreDropped) {
     CUnitState unit;
     testing::RecordingSink sink;
     CTolvexLink link(port_, unit.InstrumentModel);
-    PollContext context{port_, link, unit, status_, shared, sink, {}};
+    PollContext context{port_, link, unit, status_, shared, sink, {}, {}};
     CSpectrumAcquisition spectrum(shared, settings);
     spectrum.Open(ESweepMode::kInstrument);
     SweepParameters three;

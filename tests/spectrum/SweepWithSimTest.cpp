@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <fstream>
 
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
+#include "sim/TrafficLog.h"
 #include "spectrum/SpectrumAcquisition.h"
+#include "support/CommaLocale.h"
 #include "support/RecordingSink.h"
 #include "support/SimFrames.h"
 #include "support/TempDir.h"
@@ -29,6 +33,7 @@ class SweepWithSimTest : public ::testing::Test {
         options.instrument.instrumentSweep = instrumentSweep;
         options.instrument.rebootSilence = 500ms;
         options.link = dir_.Path() / "unit";
+        options.log = dir_.Path() / "sim.log";
         sim_ = std::make_unique<sim::CSimulatorServer>(options);
         ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
         port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
@@ -99,7 +104,26 @@ class SweepWithSimTest : public ::testing::Test {
     std::size_t handled_ = 0;
 };
 
+// The detector readings the simulated unit sent, in volts, oldest first.
+std::vector<double> VoltsSent(const std::filesystem::path& log) {
+    std::vector<double> volts;
+    std::ifstream file(log);
+    for (std::string line; std::getline(file, line);) {
+        const auto entry = sim::ParseTrafficLine(line);
+        // Five characters of volts and ETX, without STX.
+        if (entry && entry->direction == sim::TrafficDirection::kSent && entry->bytes.size() == 6 &&
+            entry->bytes.front() != kStx && entry->bytes.back() == kEtx) {
+            double value = 0;
+            std::from_chars(entry->bytes.data(), entry->bytes.data() + 5, value);
+            volts.push_back(value);
+        }
+    }
+    return volts;
+}
+
 TEST_F(SweepWithSimTest, HostSweepsAverageAndClosingRebootsTheUnitAndPollingGoesOn) {
+    // A user whose language writes decimal commas: the unit's readings still have points.
+    const testing::ScopedCommaLocale comma;
     Start(false);
     ASSERT_TRUE(sim_->WaitForFrame("A04", kLongWait));
     EXPECT_EQ(DataOf("A04"), std::vector<std::string>{kOpeningDdsWord});
@@ -124,6 +148,12 @@ TEST_F(SweepWithSimTest, HostSweepsAverageAndClosingRebootsTheUnitAndPollingGoes
     EXPECT_EQ(a04[1], "47D511C1DF94");
     EXPECT_EQ(a04[3], "47D511C1DF94");
     EXPECT_EQ(a04[4], "?");
+    // The last sweep's points are the last readings the unit sent, in millivolts.
+    const std::vector<double> volts = VoltsSent(dir_.Path() / "sim.log");
+    ASSERT_EQ(volts.size(), 2 * 22u);
+    for (std::size_t i = 0; i < 21; ++i) {
+        EXPECT_NEAR(data.signal[i], volts[23 + i] * 1000, 1e-9) << i;
+    }
 
     const std::vector<int> codes = sink_.Codes();
     const auto polls = std::count(codes.begin(), codes.end(), kNotifyStatusRecord);

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "link/CLocale.h"
+
 namespace corvane3::testing {
 
 class WidgetTestEnvironment : public ::testing::Environment {
@@ -20,6 +22,8 @@ class WidgetTestEnvironment : public ::testing::Environment {
         static char name[] = "corvane3-gui-test";
         static char* argv[] = {name, nullptr};
         application_ = std::make_unique<QApplication>(argc, argv);
+        // As the program does once its application object exists.
+        UseCLocaleConventions();
     }
     void TearDown() override { application_.reset(); }
 
