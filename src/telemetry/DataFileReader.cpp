@@ -356,6 +356,7 @@ struct Part {
     std::int64_t records = 0;
     std::int64_t first = 0;   // index of its first record
     std::int64_t parsed = 0;  // records stored so far
+    std::int64_t vanished = 0;  // records counted but no longer there when parsed
     bool fieldTooLong = false;
     bool readFailed = false;
     std::vector<Overflow> overflow;  // values the column storage could not hold
@@ -672,6 +673,7 @@ void ParseParts(int fd, std::size_t window, char lineEnd, CRecordParser& parser,
                 });
             for (; part.parsed < part.records && !part.fieldTooLong; ++part.parsed) {
                 parser.StoreAbsent(part.first + part.parsed, part);
+                ++part.vanished;
             }
             std::lock_guard lock(mutex);
             ++finishedParts;
@@ -831,6 +833,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         if (part.readFailed) {
             return cannotOpen();
         }
+        result.vanishedRecords += part.vanished;
         for (const Overflow& value : part.overflow) {
             loaded.MutableColumn(value.slot).Store(value.index, value.value);
         }

@@ -50,6 +50,9 @@ struct DataFileReadResult {
     bool oldFormat = false;
     // The channels the file's columns fill, in column order; known once a data line was read.
     std::vector<int> channels;
+    // Records counted but gone when they were to be parsed (the file was cut shorter while it
+    // was read); they are absent values in the store.
+    std::int64_t vanishedRecords = 0;
 
     // 0 when the file was read, -1 otherwise.
     int Code() const { return status == EDataFileRead::kRead ? 0 : -1; }

@@ -233,7 +233,9 @@ TEST_F(DataFileReaderTest, AFileCutShorterWhileReadLeavesTheLostRecordsAbsent) {
         std::filesystem::resize_file(path, cutAt);
     };
     CPlotData store;
-    ASSERT_EQ(ReadDataFile(store, path, options).Code(), 0);
+    const DataFileReadResult result = ReadDataFile(store, path, options);
+    ASSERT_EQ(result.Code(), 0);
+    EXPECT_EQ(result.vanishedRecords, 60);
     ASSERT_EQ(store.PointCount(), 100);
     EXPECT_EQ(store.TimeAxis(0)[39], 60039.0);
     EXPECT_TRUE(std::isnan(store.TimeAxis(0)[40]));
