@@ -58,7 +58,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
     if (fd < 0) {
         struct stat info {};
         status = ::stat(path.c_str(), &info) != 0 && errno == ENOENT ? LoadStatus::kMissing
-                                                                      : LoadStatus::kUnreadable;
+                                                                     : LoadStatus::kUnreadable;
         return false;
     }
     status = LoadStatus::kUnreadable;

@@ -60,7 +60,8 @@ SpectrumFileResult ReadSpectrumFile(const std::string& path, SpectrumPoints& poi
     std::string line;
     CLineReader::ENext next = reader.Next(line);  // the heading
     int firstBlank = 0;  // a blank line is only bad when a point follows it
-    while (next == CLineReader::ENext::kLine && (next = reader.Next(line)) == CLineReader::ENext::kLine) {
+    while (next == CLineReader::ENext::kLine &&
+           (next = reader.Next(line)) == CLineReader::ENext::kLine) {
         const int number = reader.LineNumber();
         if (IsBlank(line)) {
             firstBlank = firstBlank == 0 ? number : firstBlank;

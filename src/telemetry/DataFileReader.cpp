@@ -123,7 +123,8 @@ Line MakeLine(const char* begin, const char* found, const char* limit, char line
     if (lineEnd == '\r' && line.begin < line.end && *line.begin == '\n') {
         ++line.begin;  // a CR LF line among CR ones
     }
-    if (const void* nul = ::memrchr(line.begin, '\0', static_cast<std::size_t>(line.end - line.begin))) {
+    if (const void* nul =
+            ::memrchr(line.begin, '\0', static_cast<std::size_t>(line.end - line.begin))) {
         line.begin = static_cast<const char*>(nul) + 1;
     }
     return line;
@@ -151,9 +152,9 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
 
 // Reads bytes [begin, end) of fd a window at a time (a large file is never held whole: a fresh
 // buffer of its size costs more in page faults than parsing it) and calls
-// visit(line, fileOffsetOfLineBegin) for each line until visit returns false. A line longer than the
-// window grows the window; one longer than kMaxLineBytes is visited as an empty line at its end,
-// and its bytes are never held. The part of the range beyond the file's current end is not
+// visit(line, fileOffsetOfLineBegin) for each line until visit returns false. A line longer than
+// the window grows the window; one longer than kMaxLineBytes is visited as an empty line at its
+// end, and its bytes are never held. The part of the range beyond the file's current end is not
 // there: a file cut shorter meanwhile ends early. False on a read error.
 template <typename F>
 bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
@@ -236,8 +237,8 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
 
 // Visits the records of [begin, end): the non-blank lines, a torn last line left out.
 template <typename F>
-bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window,
-                   char lineEnd, std::size_t mapColumns, F&& visit) {
+bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
+                   std::size_t mapColumns, F&& visit) {
     return ForEachLine(fd, begin, end, window, lineEnd, [&](const Line& line, std::uint64_t) {
         return !IsRecord(line, mapColumns) || visit(line);
     });
@@ -354,8 +355,8 @@ struct Part {
     std::uint64_t begin;  // file offsets, at line starts
     std::uint64_t end;
     std::int64_t records = 0;
-    std::int64_t first = 0;   // index of its first record
-    std::int64_t parsed = 0;  // records stored so far
+    std::int64_t first = 0;     // index of its first record
+    std::int64_t parsed = 0;    // records stored so far
     std::int64_t vanished = 0;  // records counted but no longer there when parsed
     bool fieldTooLong = false;
     bool readFailed = false;
@@ -500,8 +501,8 @@ std::optional<ColumnMap> HeaderMap(const Line& header) {
     }
     const bool supplyBoard = text.find("System24") != std::string_view::npos;
     const bool nominal = text.find("NOMVMS") != std::string_view::npos;
-    ColumnMap map = CurrentMap(supplyBoard ? kModelTq9000 : kModelBeforeIdentification,
-                               nominal ? 1 : 0);
+    ColumnMap map =
+        CurrentMap(supplyBoard ? kModelTq9000 : kModelBeforeIdentification, nominal ? 1 : 0);
     if (FieldCount(header) != map.size()) {
         return std::nullopt;
     }
@@ -570,9 +571,9 @@ class CIdentitySearch {
         const bool fits =
             scanned >= 3 && IsKnownModel(candidate.unitType) &&
             FieldCount(line) ==
-                (headerMap_ ? headerMap_->size()
-                            : CurrentMap(candidate.unitType, scanned >= 4 ? candidate.factory : 0)
-                                  .size());
+                (headerMap_
+                     ? headerMap_->size()
+                     : CurrentMap(candidate.unitType, scanned >= 4 ? candidate.factory : 0).size());
         if (fits || !first_) {
             first_ = candidate;
             firstScanned_ = scanned;
@@ -646,8 +647,7 @@ void CountParts(int fd, std::size_t window, char lineEnd, std::size_t mapColumns
 // Parses every part on its own thread while this thread reports progress. A part never stores
 // more records than it counted; records it no longer finds are left absent.
 void ParseParts(int fd, std::size_t window, char lineEnd, CRecordParser& parser,
-                std::size_t mapColumns,
-                std::int64_t records, std::vector<Part>& parts,
+                std::size_t mapColumns, std::int64_t records, std::vector<Part>& parts,
                 const DataFileReadOptions& options) {
     std::atomic<std::int64_t> done{0};
     std::mutex mutex;
@@ -656,9 +656,8 @@ void ParseParts(int fd, std::size_t window, char lineEnd, CRecordParser& parser,
     std::thread workers([&] {
         RunOnThreads(parts.size(), [&](std::size_t i) {
             Part& part = parts[i];
-            part.readFailed =
-                !ForEachRecord(fd, part.begin, part.end, window, lineEnd, mapColumns,
-                               [&](const Line& line) {
+            part.readFailed = !ForEachRecord(
+                fd, part.begin, part.end, window, lineEnd, mapColumns, [&](const Line& line) {
                     if (part.parsed == part.records) {
                         return false;
                     }

@@ -356,8 +356,8 @@ bool WriteAndClose(std::ofstream& csv, const std::function<void(std::ostream&)>&
 
 int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
     errno = 0;
-    const int status = IsSpectrumFile(path) ? PrintSpectrumSummary(path, out, err)
-                                            : PrintSummary(path, out, err);
+    const int status =
+        IsSpectrumFile(path) ? PrintSpectrumSummary(path, out, err) : PrintSummary(path, out, err);
     return status == kExitDone ? Written(out, err, "summary") : status;
 }
 

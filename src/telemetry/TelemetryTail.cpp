@@ -81,8 +81,10 @@ TailRepair RepairTelemetryTail(const std::string& path) {
     repair.sizeAfter = size;
     std::uint64_t contentEnd = 0;  // after the last byte that is not NUL
     std::uint64_t lineStart = 0;   // after the last LF before contentEnd
-    if (!file.LastBefore(size, [](char c) { return c != '\0'; }, contentEnd) ||
-        !file.LastBefore(contentEnd, [](char c) { return c == '\n'; }, lineStart)) {
+    if (!file.LastBefore(
+            size, [](char c) { return c != '\0'; }, contentEnd) ||
+        !file.LastBefore(
+            contentEnd, [](char c) { return c == '\n'; }, lineStart)) {
         return Failed(repair);
     }
     if (lineStart == size) {

@@ -80,10 +80,10 @@ TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
         CProfileFile::LoadStatus status;
         std::string error;
     };
-    for (const Case& c : {Case{fifo, CProfileFile::LoadStatus::kUnreadable, "not a regular file"},
-                          Case{endless, CProfileFile::LoadStatus::kUnreadable,
-                               "line 3 is longer than 1 MiB"},
-                          Case{longest, CProfileFile::LoadStatus::kRead, ""}}) {
+    for (const Case& c :
+         {Case{fifo, CProfileFile::LoadStatus::kUnreadable, "not a regular file"},
+          Case{endless, CProfileFile::LoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
+          Case{longest, CProfileFile::LoadStatus::kRead, ""}}) {
         SCOPED_TRACE(c.path.string());
         CProfileFile profile(c.path);
         EXPECT_EQ(profile.Status(), c.status);

@@ -184,8 +184,8 @@ TEST(FaultsTest, AfterAPowerCutNewRecordsFollowTheLastWholeRecordAndAllAreCounte
         SCOPED_TRACE(damages[i].first);
         const fs::path runDir = dir.Path() / std::to_string(i);
         fs::create_directories(runDir);
-        std::ofstream(runDir / "Unit1234.csd", std::ios::binary) << header << old
-                                                                  << damages[i].second;
+        std::ofstream(runDir / "Unit1234.csd", std::ios::binary)
+            << header << old << damages[i].second;
         const RecordingRun run = RecordAgainst(runDir, {}, "2", "30");
         EXPECT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(run.records.size(), 12u);

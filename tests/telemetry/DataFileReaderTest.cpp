@@ -342,8 +342,7 @@ TEST_F(DataFileReaderTest, DamageIsSkippedAndEveryWholeRecordReadWithAnyLineEnd)
          TelemetryHeaderLine(402) + "\r" + Records(402, 0, 6, "\r") + Records(402, 6, 6), 12},
         {"a line too long to be a record",
          header + Records(402, 0, 6) + longLine + "\r\n" + Records(402, 6, 6), 12},
-        {"a long unterminated last line", header + Records(402, 0, 12) + longLine + longLine,
-         12},
+        {"a long unterminated last line", header + Records(402, 0, 12) + longLine + longLine, 12},
     };
     for (const std::size_t window : {std::size_t{0}, std::size_t{1000}}) {
         for (const Case& c : cases) {
@@ -390,10 +389,8 @@ TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordThe
          "Unit:\tTq9000 S/N 1234\n", 403},
         {"overflowing UnitType", header + withField(2, " 4030000000000") + good,
          "Unit:\tTq9000 S/N 1234\n", 403},
-        {"unknown UnitType", header + withField(2, " 7") + good, "Unit:\tTq9000 S/N 1234\n",
-         403},
-        {"records of another model", header + Records(402, 0, 4), "Unit:\t7730B S/N 1234\n",
-         402},
+        {"unknown UnitType", header + withField(2, " 7") + good, "Unit:\tTq9000 S/N 1234\n", 403},
+        {"records of another model", header + Records(402, 0, 4), "Unit:\t7730B S/N 1234\n", 402},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

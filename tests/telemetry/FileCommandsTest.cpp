@@ -139,8 +139,8 @@ TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason
     ASSERT_EQ(::mkfifo(fifoCss.c_str(), 0600), 0);
     fs::create_directory(dir_.Path() / "folder.css");
     std::ofstream(dir_.Path() / "cr.css", std::ios::binary) << "Detuning, Signal\r-10,1.5\r0,2.5\r";
-    std::ofstream(dir_.Path() / "long.css", std::ios::binary)
-        << "Detuning, Signal\n-10,1.5\n" << std::string(100000, '5') << "\n";
+    std::ofstream(dir_.Path() / "long.css", std::ios::binary) << "Detuning, Signal\n-10,1.5\n"
+                                                              << std::string(100000, '5') << "\n";
     std::string crCsd = FileText(path_);
     std::replace(crCsd.begin(), crCsd.end(), '\n', '\r');
     crCsd.erase(std::unique(crCsd.begin(), crCsd.end(),
@@ -159,8 +159,8 @@ TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason
         {"folder.css", 1, "", "(Is a directory)"},
         {"cr.css", 0, "Points: 2\nDetuning: -10 to 0 Hz\n", ""},
         {"cr.csd", 0, "Records: 3\n", ""},
-        {"long.css", 1, "", "Invalid data in file: " + (dir_.Path() / "long.css").string() +
-                                ", line 3"},
+        {"long.css", 1, "",
+         "Invalid data in file: " + (dir_.Path() / "long.css").string() + ", line 3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
