@@ -89,7 +89,7 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
 bool CheckPort(const CSerialPort& port, std::ostream& err) {
     const std::string path = CSerialPort::DevicePathForName(port.Settings().name);
     const std::string problem = SerialDeviceProblem(path);
-    if (problem == kNotASerialPort) {
+    if (problem == kNotASerialPort || problem.starts_with(kPortInUse)) {
         err << "corvane3: RS232 open failed: " << path << ": " << problem << std::endl;
         return false;
     }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "app/RegularFile.h"
 #include "app/WriteWhole.h"
 #include "link/Text.h"
 
@@ -42,28 +43,28 @@ std::string Reason(int error) {
     return std::strerror(error);
 }
 
+// A line of the file longer than this is damage (a file that is no profile), not a reason to
+// hold ever more of it; real lines are far shorter.
+constexpr std::size_t kMaxProfileLineBytes = std::size_t{1} << 20;
+
 // Reads the whole file. False when there is nothing to parse: the file is missing (status
-// kMissing) or could not be read (kUnreadable, with the reason).
+// kMissing) or could not be read (kUnreadable, with the reason): a FIFO, a device or a folder is
+// never read, and a file with a line longer than kMaxProfileLineBytes is refused with its
+// number.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
                    CProfileFile::LoadStatus& status, std::string& reason) {
     using LoadStatus = CProfileFile::LoadStatus;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        status = errno == ENOENT ? LoadStatus::kMissing : LoadStatus::kUnreadable;
-        reason = Reason(errno);
+    const int fd = OpenRegularFile(path.string(), reason);
+    if (fd < 0) {
+        struct stat info {};
+        status = ::stat(path.c_str(), &info) != 0 && errno == ENOENT ? LoadStatus::kMissing
+                                                                     : LoadStatus::kUnreadable;
         return false;
     }
     status = LoadStatus::kUnreadable;
-    if (S_ISDIR(info.st_mode)) {
-        reason = Reason(EISDIR);
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = Reason(errno);
-        return false;
-    }
     char buffer[8192];
+    std::size_t lineLength = 0;
+    int lineNumber = 1;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
@@ -76,6 +77,16 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
         }
         if (n == 0) {
             break;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            lineLength = buffer[i] == '\n' ? 0 : lineLength + 1;
+            lineNumber += buffer[i] == '\n' ? 1 : 0;
+            if (lineLength > kMaxProfileLineBytes) {
+                reason = "line " + std::to_string(lineNumber) + " is longer than " +
+                         std::to_string(kMaxProfileLineBytes >> 20) + " MiB";
+                ::close(fd);
+                return false;
+            }
         }
         content.append(buffer, static_cast<std::size_t>(n));
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Writing a whole text to a file descriptor.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,20 +10,47 @@
 namespace corvane3 {
 
 // Writes every byte of text to fd, going on after interrupted and partial writes. False on an
-// error or when the file takes no more (errno tells why).
-inline bool WriteWhole(int fd, std::string_view text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+// error or when the file takes no more (errno tells why). written, when given, is how many bytes
+// went out.
+inline bool WriteWhole(int fd, std::string_view text, std::size_t* written = nullptr) {
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return false;
+            ok = false;
+            break;
         }
-        written += static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
-    return true;
+    if (written != nullptr) {
+        *written = done;
+    }
+    return ok;
+}
+
+// Appends text to fd (opened with O_APPEND) whole or not at all: the part a full disk let
+// through is cut off again, so the file never keeps a torn line that the next append would be
+// glued to. When another program appended meanwhile the file is left as it is. False, errno
+// set, when the text could not be written whole.
+inline bool AppendWhole(int fd, std::string_view text) {
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0;
+    std::size_t written = 0;
+    if (WriteWhole(fd, text, &written)) {
+        return true;
+    }
+    const int reason = errno;
+    struct stat after {};
+    if (sized && written > 0 && ::fstat(fd, &after) == 0 &&
+        after.st_size == before.st_size + static_cast<off_t>(written)) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, before.st_size);
+    }
+    errno = reason;
+    return false;
 }
 
 }  // namespace corvane3

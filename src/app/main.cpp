@@ -15,6 +15,7 @@
 #include "app/CommandLine.h"
 #include "app/Corvane3App.h"
 #include "app/HeadlessRun.h"
+#include "app/TemporaryFileCleanup.h"
 #include "link/CLocale.h"
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
@@ -184,7 +185,14 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
     }
     switch (file.kind) {
         case CommandLineFileKind::kUnrecognized:
-            ShowUnrecognizedFileType(file);
+            // A run that only takes a screenshot has nobody to close the box.
+            if (interactive) {
+                ShowUnrecognizedFileType(file);
+            } else {
+                std::fprintf(stderr, "corvane3: %s\n",
+                             UnrecognizedFileTypeMessage(file.type).c_str());
+                exitStatus = kExitRefused;
+            }
             break;
         case CommandLineFileKind::kPlotFile: {
             CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName()},
@@ -348,7 +356,11 @@ int main(int argc, char* argv[]) {
     // --help and --version print their text and end here.
     parser.process(arguments);
 
-    // The file commands read nothing but the file: not the configuration, not the port.
+    // The file commands read nothing but the file: not the configuration, not the port. An
+    // interrupt ends them at once, without the export's temporary file.
+    if (fileCommand) {
+        InstallTemporaryFileCleanup();
+    }
     if (parser.isSet(summaryOption)) {
         return RunSummary(parser.value(summaryOption).toStdString(), std::cout, std::cerr);
     }

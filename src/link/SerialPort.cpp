@@ -185,11 +185,15 @@ bool CSerialPort::OpenLocked() {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     std::string error;
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = errno == EBUSY ? SerialDeviceInUse(path) : std::strerror(errno);
     } else if (::isatty(fd) != 1) {
         // A regular file, a FIFO or /dev/null would "answer" with end of file or nothing and be
         // polled forever.
         error = kNotASerialPort;
+        ::close(fd);
+    } else if (!LockSerialDevice(fd)) {
+        // Two programs on one port spoil each other's replies.
+        error = SerialDeviceInUse(path);
         ::close(fd);
     }
     {

@@ -239,14 +239,20 @@ bool WriteRequest(CTolvexLink& link, const char* code) {
 bool ParseD1Record(std::string_view reply, D1Record& record) {
     const CScopedCLocale numbers;  // the unit sends decimal points
     const auto& columns = D1Columns();
-    for (const C1& column : columns) {
-        ScanColumn(reply, column, record);
+    constexpr std::size_t kSerialRow = 0;
+    constexpr std::size_t kLastFaultRow = 12;
+    constexpr std::size_t kDeviationRow = 40;
+    // The serial number names the unit's telemetry file: one that does not scan (garbled on the
+    // line) would keep an earlier record's number, or 0, and send the record to another file.
+    bool serialScanned = false;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const bool scanned = ScanColumn(reply, columns[i], record);
+        serialScanned = i == kSerialRow ? scanned : serialScanned;
     }
     for (std::size_t i = 0; i < columns.size(); ++i) {
         record.valid[i] = ColumnValid(columns[i], record);
     }
-    constexpr std::size_t kLastFaultRow = 12;
-    constexpr std::size_t kDeviationRow = 40;
+    record.valid[kSerialRow] = record.valid[kSerialRow] && serialScanned;
     return std::all_of(record.valid.begin(), record.valid.begin() + kLastFaultRow + 1,
                        [](bool valid) { return valid; }) &&
            record.valid[kDeviationRow];

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/Configuration.h"
+#include "app/WriteWhole.h"
 #include "link/CommandCatalogue.h"
 #include "link/CommandFrame.h"
 #include "mainwin/MainStatusText.h"
@@ -154,26 +155,23 @@ bool CChangeLog::Record(const MailboxCommand& command, ChangeOutcome outcome, st
     const std::string path = Path();
     // O_APPEND puts each write at the end, even with several programs appending at once.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
-    ssize_t written = -1;
-    int reason = 0;
+    // A line a full disk cuts short is taken back, so the next one does not join it.
+    bool written = false;
+    int reason = errno;
     if (fd >= 0) {
-        do {
-            written = ::write(fd, line.data(), line.size());
-        } while (written < 0 && errno == EINTR);
-        reason = errno;
-        if (::close(fd) != 0 && written >= 0) {
+        written = AppendWhole(fd, line);
+        reason = written ? 0 : errno;
+        if (::close(fd) != 0 && written) {
             reason = errno;
-            written = -1;
+            written = false;
         }
-    } else {
-        reason = errno;
     }
-    if (written == static_cast<ssize_t>(line.size())) {
+    if (written) {
         return true;
     }
     const std::string error =
         "The change log " + path + " could not be written (" +
-        (written >= 0 ? std::string("the disk is full") : std::strerror(reason)) +
+        (reason == 0 ? std::string("the disk is full") : std::strerror(reason)) +
         "). Commands are still sent, but are not logged.";
     std::fprintf(stderr, "corvane3: %s\n", error.c_str());
     std::lock_guard lock(mutex_);

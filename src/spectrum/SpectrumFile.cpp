@@ -1,14 +1,23 @@
 #include "spectrum/SpectrumFile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+
+#include "app/LineReader.h"
+#include "app/RegularFile.h"
 
 #include "link/CLocale.h"
 
 namespace corvane3 {
 
 namespace {
+// A point's line is a few dozen characters; a longer one than this is damage, never held.
+constexpr std::size_t kMaxSpectrumLineBytes = std::size_t{64} << 10;
+
 bool IsBlank(const std::string& line) {
     return line.find_first_not_of(" \t\r\f\v") == std::string::npos;
 }
@@ -40,18 +49,24 @@ SpectrumFileResult ReadSpectrumFile(const std::string& path, SpectrumPoints& poi
     const CScopedCLocale numbers;
     points = SpectrumPoints{};
     SpectrumFileResult result;
-    std::ifstream file(path);
-    if (!file) {
+    const int fd = OpenRegularFile(path, result.reason);
+    if (fd < 0) {
         result.status = ESpectrumFileRead::kCannotOpen;
         result.message = "Unable to open file:  " + path;
         return result;
     }
+    CLineReader reader(fd, kMaxSpectrumLineBytes);
+    const auto invalid = [&](int line) {
+        result.status = ESpectrumFileRead::kInvalidData;
+        result.message = "Invalid data in file";
+        result.badLine = line;
+    };
     std::string line;
-    std::getline(file, line);  // the heading
-    int number = 1;
+    CLineReader::ENext next = reader.Next(line);  // the heading
     int firstBlank = 0;  // a blank line is only bad when a point follows it
-    while (std::getline(file, line)) {
-        ++number;
+    while (next == CLineReader::ENext::kLine &&
+           (next = reader.Next(line)) == CLineReader::ENext::kLine) {
+        const int number = reader.LineNumber();
         if (IsBlank(line)) {
             firstBlank = firstBlank == 0 ? number : firstBlank;
             continue;
@@ -59,14 +74,20 @@ SpectrumFileResult ReadSpectrumFile(const std::string& path, SpectrumPoints& poi
         double detuning = 0;
         double signal = 0;
         if (firstBlank != 0 || std::sscanf(line.c_str(), "%lg,%lg", &detuning, &signal) != 2) {
-            result.status = ESpectrumFileRead::kInvalidData;
-            result.message = "Invalid data in file";
-            result.badLine = firstBlank != 0 ? firstBlank : number;
-            return result;
+            invalid(firstBlank != 0 ? firstBlank : number);
+            break;
         }
         points.detuning.push_back(detuning);
         points.signal.push_back(signal);
     }
+    if (next == CLineReader::ENext::kTooLong) {
+        invalid(reader.LineNumber() + 1);  // a line no point could fill: damage, not data
+    } else if (next == CLineReader::ENext::kError) {
+        result.status = ESpectrumFileRead::kCannotOpen;
+        result.message = "Unable to open file:  " + path;
+        result.reason = std::strerror(errno);
+    }
+    ::close(fd);
     return result;
 }
 

@@ -28,6 +28,7 @@ struct SpectrumFileResult {
     ESpectrumFileRead status = ESpectrumFileRead::kRead;
     std::string message;  // the text for the user; empty when the file was read
     int badLine = 0;      // kInvalidData: the line's number, from 1 (the heading)
+    std::string reason;   // kCannotOpen: why ("not a regular file", "Is a directory", ...)
 };
 
 // Writes the heading and the first count points of detuning and signal. False with the message
@@ -37,7 +38,9 @@ bool WriteSpectrumFile(const std::string& path, const std::vector<double>& detun
 
 // Reads path into points (replaced). The first line is skipped whatever it holds. Each further
 // line must start with two numbers separated by a comma; the first that does not ends the
-// reading. Blank lines at the end of the file are not points.
+// reading. Blank lines at the end of the file are not points. Lines end in LF, CR LF or CR; a
+// line longer than 64 KiB is invalid data. Only a regular file is read: a FIFO, a device or a
+// folder cannot be opened (kCannotOpen, with the reason).
 SpectrumFileResult ReadSpectrumFile(const std::string& path, SpectrumPoints& points);
 
 }  // namespace corvane3

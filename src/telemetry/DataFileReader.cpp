@@ -19,10 +19,13 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "app/RegularFile.h"
 #include "link/CLocale.h"
 
 namespace corvane3 {
@@ -50,6 +53,13 @@ constexpr std::int64_t kProgressRecords = 4096;
 constexpr std::chrono::milliseconds kProgressInterval{100};
 // Each thread reads its part of the file this much at a time.
 constexpr std::size_t kReadWindow = std::size_t{4} << 20;
+// A record is under 2 KB; a line longer than this is damage (a file system's NUL run, a file
+// that is no telemetry) and is skipped without being held in memory.
+constexpr std::size_t kMaxLineBytes = std::size_t{64} << 10;
+// How far into the file the line end is looked for, and how many data lines are looked at for
+// one that identifies the unit.
+constexpr std::size_t kLineEndProbeBytes = kMaxLineBytes;
+constexpr int kIdentityLines = 1000;
 
 using ColumnMap = std::vector<int>;
 
@@ -103,12 +113,28 @@ struct Line {
     bool terminated;
 };
 
-Line MakeLine(const char* begin, const char* newline, const char* limit) {
-    Line line{begin, newline ? newline : limit, newline ? newline + 1 : limit, newline != nullptr};
-    if (line.end > line.begin && line.end[-1] == '\r') {
+// lineEnd is '\n' for LF and CR LF files, '\r' for files with CR-only line ends. Everything up
+// to a line's last NUL byte is dropped: NULs are what a file system leaves of blocks a power cut
+// kept it from writing, and a record appended after them is whole.
+Line MakeLine(const char* begin, const char* found, const char* limit, char lineEnd) {
+    Line line{begin, found ? found : limit, found ? found + 1 : limit, found != nullptr};
+    if (lineEnd == '\n' && line.end > line.begin && line.end[-1] == '\r') {
         --line.end;
     }
+    if (lineEnd == '\r' && line.begin < line.end && *line.begin == '\n') {
+        ++line.begin;  // a CR LF line among CR ones
+    }
+    if (const void* nul =
+            ::memrchr(line.begin, '\0', static_cast<std::size_t>(line.end - line.begin))) {
+        line.begin = static_cast<const char*>(nul) + 1;
+    }
     return line;
+}
+
+// An empty line where a line too long to be a record ended: it is no record, and callers that
+// look for line starts still find the next one right after it.
+Line SkippedLine(const char* next) {
+    return Line{next, next, next, true};
 }
 
 bool IsBlank(const Line& line) {
@@ -127,21 +153,30 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
 
 // Reads bytes [begin, end) of fd a window at a time (a large file is never held whole: a fresh
 // buffer of its size costs more in page faults than parsing it) and calls
-// visit(line, fileOffsetOfLine) for each line until visit returns false. A line longer than the
-// window grows the window. The part of the range beyond the file's current end is not there: a
-// file cut shorter meanwhile ends early. False on a read error.
+// visit(line, fileOffsetOfLineBegin) for each line until visit returns false. A line longer than
+// the window grows the window; one longer than kMaxLineBytes is visited as an empty line at its
+// end, and its bytes are never held. The part of the range beyond the file's current end is not
+// there: a file cut shorter meanwhile ends early. False on a read error.
 template <typename F>
-bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, F&& visit) {
+bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
+                 F&& visit) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
-    auto buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(capacity, 1));
+    capacity = std::max<std::size_t>(capacity, 1);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     std::size_t held = 0;          // bytes of an unfinished line at the buffer's start
     std::uint64_t offset = begin;  // file offset of the byte after the held ones
+    bool skipping = false;         // inside a line too long to keep; its bytes are dropped
     for (;;) {
         if (held == capacity) {
-            auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
-            std::memcpy(wider.get(), buffer.get(), held);
-            buffer = std::move(wider);
-            capacity *= 2;
+            if (capacity > kMaxLineBytes) {
+                skipping = true;
+                held = 0;
+            } else {
+                auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
+                std::memcpy(wider.get(), buffer.get(), held);
+                buffer = std::move(wider);
+                capacity *= 2;
+            }
         }
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(capacity - held, end - offset));
@@ -159,14 +194,36 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         const bool last = got == 0 || offset >= end;
         const char* p = buffer.get();
         const char* const limit = p + held;
+        const auto offsetOf = [&](const char* at) {
+            return offset - static_cast<std::uint64_t>(limit - at);
+        };
+        if (skipping) {
+            const auto* found =
+                static_cast<const char*>(std::memchr(p, lineEnd, static_cast<std::size_t>(held)));
+            if (found == nullptr) {
+                if (last) {
+                    return true;
+                }
+                held = 0;
+                continue;
+            }
+            skipping = false;
+            p = found + 1;
+            if (!visit(SkippedLine(p), offsetOf(p))) {
+                return true;
+            }
+        }
         while (p < limit) {
-            const auto* newline =
-                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(limit - p)));
-            if (newline == nullptr && !last) {
+            const auto* found = static_cast<const char*>(
+                std::memchr(p, lineEnd, static_cast<std::size_t>(limit - p)));
+            if (found == nullptr && !last) {
                 break;
             }
-            const Line line = MakeLine(p, newline, limit);
-            if (!visit(line, offset - static_cast<std::uint64_t>(limit - p))) {
+            Line line = MakeLine(p, found, limit, lineEnd);
+            if (line.next - p > static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
+                line = SkippedLine(line.next);
+            }
+            if (!visit(line, offsetOf(line.begin))) {
                 return true;
             }
             p = line.next;
@@ -181,9 +238,9 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
 
 // Visits the records of [begin, end): the non-blank lines, a torn last line left out.
 template <typename F>
-bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window,
+bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
                    std::size_t mapColumns, F&& visit) {
-    return ForEachLine(fd, begin, end, window, [&](const Line& line, std::uint64_t) {
+    return ForEachLine(fd, begin, end, window, lineEnd, [&](const Line& line, std::uint64_t) {
         return !IsRecord(line, mapColumns) || visit(line);
     });
 }
@@ -300,8 +357,9 @@ struct Part {
     std::uint64_t begin;  // file offsets, at line starts
     std::uint64_t end;
     std::int64_t records = 0;
-    std::int64_t first = 0;   // index of its first record
-    std::int64_t parsed = 0;  // records stored so far
+    std::int64_t first = 0;     // index of its first record
+    std::int64_t parsed = 0;    // records stored so far
+    std::int64_t vanished = 0;  // records counted but no longer there when parsed
     bool fieldTooLong = false;
     bool readFailed = false;
     std::vector<Overflow> overflow;  // values the column storage could not hold
@@ -399,13 +457,13 @@ std::string UnitLine(std::int32_t unitType, std::int32_t serial) {
 
 // The first line start at or after offset in [lower, end).
 std::uint64_t LineStartFrom(int fd, std::uint64_t offset, std::uint64_t lower, std::uint64_t end,
-                            std::size_t window) {
+                            std::size_t window, char lineEnd) {
     if (offset <= lower || offset >= end) {
         return std::clamp(offset, lower, end);
     }
     // The line holding the byte before offset ends where the next one starts.
     std::uint64_t next = end;
-    ForEachLine(fd, offset - 1, end, window, [&](const Line& line, std::uint64_t at) {
+    ForEachLine(fd, offset - 1, end, window, lineEnd, [&](const Line& line, std::uint64_t at) {
         next = at + static_cast<std::uint64_t>(line.next - line.begin);
         return false;
     });
@@ -413,7 +471,8 @@ std::uint64_t LineStartFrom(int fd, std::uint64_t offset, std::uint64_t lower, s
 }
 
 // Splits [begin, end) of the file into count parts that start at line starts.
-std::vector<Part> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end, std::size_t count) {
+std::vector<Part> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end, std::size_t count,
+                               char lineEnd) {
     constexpr std::size_t kCutWindow = 4096;
     std::vector<Part> parts;
     std::uint64_t start = begin;
@@ -421,7 +480,7 @@ std::vector<Part> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end, s
         const std::uint64_t cut =
             i == count ? end
                        : LineStartFrom(fd, std::max(start, begin + (end - begin) * i / count),
-                                       begin, end, kCutWindow);
+                                       begin, end, kCutWindow, lineEnd);
         parts.push_back(Part{.begin = start, .end = cut, .overflow = {}});
         start = cut;
     }
@@ -435,44 +494,153 @@ struct FileIdentity {
     ColumnMap map;
 };
 
-// The unit of the file's first record and the column map it calls for. Fields the first record
-// does not give keep the store's values.
-FileIdentity IdentifyFile(const std::string& line, bool oldFormat, const CPlotData& store,
-                          const DataFileReadOptions& options) {
-    FileIdentity identity{store.SerialNumber(), store.UnitType(), store.FactoryFlag(), {}};
-    const CScopedCLocale numbers;
-    double mjd = 0;
-    long serial = 0;
-    if (oldFormat) {
-        int ignored[6];
-        if (std::sscanf(line.c_str(), "%lg,%d,%d,%d,%d,%d,%d,%ld", &mjd, &ignored[0], &ignored[1],
-                        &ignored[2], &ignored[3], &ignored[4], &ignored[5], &serial) == 8) {
-            identity.serial = static_cast<std::int32_t>(serial);
+// The map a current-format header names: its columns say whether the supply board's and the
+// nominal and counter columns are there. None when the line is no such header.
+std::optional<ColumnMap> HeaderMap(const Line& header) {
+    const std::string_view text(header.begin, static_cast<std::size_t>(header.end - header.begin));
+    if (!text.starts_with("MJD,")) {
+        return std::nullopt;
+    }
+    const bool supplyBoard = text.find("System24") != std::string_view::npos;
+    const bool nominal = text.find("NOMVMS") != std::string_view::npos;
+    ColumnMap map =
+        CurrentMap(supplyBoard ? kModelTq9000 : kModelBeforeIdentification, nominal ? 1 : 0);
+    if (FieldCount(header) != map.size()) {
+        return std::nullopt;
+    }
+    return map;
+}
+
+// The ID, UnitType and Factory fields of a current-format record, as whole numbers after the
+// MJD. Returns how many of the four leading fields scanned, as a scan of "%g,%ld,%d,%d" counts
+// them; the fields that did not are left alone.
+int ScanUnitFields(const Line& line, std::int32_t& serial, std::int32_t& unitType,
+                   std::int32_t& factory) {
+    std::int32_t* const targets[] = {nullptr, &serial, &unitType, &factory};
+    const char* p = line.begin;
+    int scanned = 0;
+    for (std::int32_t* target : targets) {
+        const char* fieldEnd = std::find(p, line.end, ',');
+        while (p < fieldEnd && std::isspace(static_cast<unsigned char>(*p))) {
+            ++p;
         }
-        identity.unitType = kModelBeforeIdentification;
-        identity.map = OldMap();
+        if (target == nullptr) {
+            const char* stop = p;
+            ParseNumber(p, fieldEnd, stop);
+            if (stop == p) {
+                return scanned;
+            }
+        } else {
+            long value = 0;
+            const char* digits = p < fieldEnd && *p == '+' ? p + 1 : p;
+            const auto [stop, error] = std::from_chars(digits, fieldEnd, value);
+            if (error != std::errc() ||
+                std::any_of(stop, fieldEnd, [](char c) { return c != ' ' && c != '\t'; })) {
+                return scanned;
+            }
+            if (value < std::numeric_limits<std::int32_t>::min() ||
+                value > std::numeric_limits<std::int32_t>::max()) {
+                return scanned;  // an overflowing field is no unit's
+            }
+            *target = static_cast<std::int32_t>(value);
+        }
+        ++scanned;
+        if (fieldEnd == line.end) {
+            return scanned;
+        }
+        p = fieldEnd + 1;
+    }
+    return scanned;
+}
+
+// Finds the unit and the column map of a current-format file. The map is the header's when the
+// header is one the recorder writes; the unit is that of the first record whose model code is
+// known and whose fields fill that map (without such a header, the map its own model and
+// factory flag call for). A damaged first record (a NUL, an overflowing field) thus decides
+// nothing. Without any such record the first record is taken as it is; fields it does not give
+// keep the store's values.
+class CIdentitySearch {
+  public:
+    CIdentitySearch(const CPlotData& store, std::optional<ColumnMap> headerMap)
+        : identity_{store.SerialNumber(), store.UnitType(), store.FactoryFlag(), {}},
+          headerMap_(std::move(headerMap)) {}
+
+    // Looks at one more data line; false once the search is over.
+    bool Look(const Line& line) {
+        FileIdentity candidate = identity_;
+        const int scanned =
+            ScanUnitFields(line, candidate.serial, candidate.unitType, candidate.factory);
+        const bool fits =
+            scanned >= 3 && IsKnownModel(candidate.unitType) &&
+            FieldCount(line) ==
+                (headerMap_
+                     ? headerMap_->size()
+                     : CurrentMap(candidate.unitType, scanned >= 4 ? candidate.factory : 0).size());
+        if (fits || !first_) {
+            first_ = candidate;
+            firstScanned_ = scanned;
+        }
+        if (fits) {
+            found_ = true;
+        }
+        return !found_ && ++looked_ < kIdentityLines;
+    }
+
+    // The result, and whether the program's model may be set from it.
+    FileIdentity Result(bool& modelKnown) const {
+        FileIdentity identity = first_.value_or(identity_);
+        modelKnown = (found_ || firstScanned_ >= 3) && IsKnownModel(identity.unitType);
+        identity.map = headerMap_ ? *headerMap_ : CurrentMap(identity.unitType, identity.factory);
         return identity;
     }
-    int unitType = 0;
-    int factory = 0;
-    const int fields =
-        std::sscanf(line.c_str(), "%lg,%ld,%d,%d", &mjd, &serial, &unitType, &factory);
-    identity.serial = fields >= 2 ? static_cast<std::int32_t>(serial) : identity.serial;
-    identity.unitType = fields >= 3 ? unitType : identity.unitType;
-    identity.factory = fields >= 4 ? factory : identity.factory;
-    if (fields >= 3 && options.instrumentModel != nullptr && IsKnownModel(unitType)) {
-        options.instrumentModel->store(unitType);
+
+  private:
+    FileIdentity identity_;
+    std::optional<ColumnMap> headerMap_;
+    std::optional<FileIdentity> first_;
+    int firstScanned_ = 0;
+    int looked_ = 0;
+    bool found_ = false;
+};
+
+// The unit of an old-format file's first record; only its serial number is kept.
+FileIdentity IdentifyOldFile(const std::string& line, const CPlotData& store) {
+    FileIdentity identity{store.SerialNumber(), kModelBeforeIdentification, store.FactoryFlag(),
+                          OldMap()};
+    const CScopedCLocale numbers;  // the MJD has a decimal point
+    double mjd = 0;
+    long serial = 0;
+    int ignored[6];
+    if (std::sscanf(line.c_str(), "%lg,%d,%d,%d,%d,%d,%d,%ld", &mjd, &ignored[0], &ignored[1],
+                    &ignored[2], &ignored[3], &ignored[4], &ignored[5], &serial) == 8) {
+        identity.serial = static_cast<std::int32_t>(serial);
     }
-    identity.map = CurrentMap(identity.unitType, identity.factory);
     return identity;
 }
 
+// '\r' when the file's first line ends in a lone carriage return (an old Mac's line ends), else
+// '\n' (LF, or CR LF: the CR is dropped with the line).
+char DetectLineEnd(int fd, std::uint64_t size) {
+    std::string probe(static_cast<std::size_t>(std::min<std::uint64_t>(size, kLineEndProbeBytes)),
+                      '\0');
+    ssize_t got;
+    do {
+        got = ::pread(fd, probe.data(), probe.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    probe.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::size_t at = probe.find_first_of("\r\n");
+    const bool loneCr = at != std::string::npos && probe[at] == '\r' &&
+                        (at + 1 < probe.size() ? probe[at + 1] != '\n' : at + 1 == size);
+    return loneCr ? '\r' : '\n';
+}
+
 // Counts the records of every part, each on its own thread.
-void CountParts(int fd, std::size_t window, std::size_t mapColumns, std::vector<Part>& parts) {
+void CountParts(int fd, std::size_t window, char lineEnd, std::size_t mapColumns,
+                std::vector<Part>& parts) {
     RunOnThreads(parts.size(), [&](std::size_t i) {
         Part& part = parts[i];
         part.readFailed =
-            !ForEachRecord(fd, part.begin, part.end, window, mapColumns, [&](const Line&) {
+            !ForEachRecord(fd, part.begin, part.end, window, lineEnd, mapColumns, [&](const Line&) {
                 ++part.records;
                 return true;
             });
@@ -481,8 +649,8 @@ void CountParts(int fd, std::size_t window, std::size_t mapColumns, std::vector<
 
 // Parses every part on its own thread while this thread reports progress. A part never stores
 // more records than it counted; records it no longer finds are left absent.
-void ParseParts(int fd, std::size_t window, CRecordParser& parser, std::size_t mapColumns,
-                std::int64_t records, std::vector<Part>& parts,
+void ParseParts(int fd, std::size_t window, char lineEnd, CRecordParser& parser,
+                std::size_t mapColumns, std::int64_t records, std::vector<Part>& parts,
                 const DataFileReadOptions& options) {
     std::atomic<std::int64_t> done{0};
     std::mutex mutex;
@@ -491,8 +659,8 @@ void ParseParts(int fd, std::size_t window, CRecordParser& parser, std::size_t m
     std::thread workers([&] {
         RunOnThreads(parts.size(), [&](std::size_t i) {
             Part& part = parts[i];
-            part.readFailed =
-                !ForEachRecord(fd, part.begin, part.end, window, mapColumns, [&](const Line& line) {
+            part.readFailed = !ForEachRecord(
+                fd, part.begin, part.end, window, lineEnd, mapColumns, [&](const Line& line) {
                     if (part.parsed == part.records) {
                         return false;
                     }
@@ -507,6 +675,7 @@ void ParseParts(int fd, std::size_t window, CRecordParser& parser, std::size_t m
                 });
             for (; part.parsed < part.records && !part.fieldTooLong; ++part.parsed) {
                 parser.StoreAbsent(part.first + part.parsed, part);
+                ++part.vanished;
             }
             std::lock_guard lock(mutex);
             ++finishedParts;
@@ -560,9 +729,9 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         result.title = "Read Error";
         return result;
     };
-    const CFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const CFileDescriptor file(OpenRegularFile(path, result.reason));
     struct stat info {};
-    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
         return cannotOpen();
     }
     // Lines appended while the file is read are left for the next load.
@@ -574,15 +743,18 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         return result;
     }
     const std::size_t window = options.readWindow > 0 ? options.readWindow : kReadWindow;
+    const char lineEnd = DetectLineEnd(file.Get(), size);
 
-    // The header tells the format; the first non-blank line after it chooses the column map.
+    // The header tells the format and, for a current-format file, its columns; the data lines
+    // after it tell the unit.
     bool oldFormat = false;
     bool headerSeen = false;
     std::string firstLine;
+    std::optional<CIdentitySearch> search;
     std::uint64_t dataBegin = size;
     constexpr std::size_t kHeaderWindow = 4096;  // grows for a long line
     const bool read = ForEachLine(
-        file.Get(), 0, size, std::min(window, kHeaderWindow),
+        file.Get(), 0, size, std::min(window, kHeaderWindow), lineEnd,
         [&](const Line& line, std::uint64_t at) {
             if (!headerSeen) {
                 headerSeen = true;
@@ -590,14 +762,19 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 kOldFormatMarkOffset + std::strlen(kOldFormatMark) &&
                             std::memcmp(line.begin + kOldFormatMarkOffset, kOldFormatMark,
                                         std::strlen(kOldFormatMark)) == 0;
+                if (!oldFormat) {
+                    search.emplace(store, HeaderMap(line));
+                }
                 return true;
             }
             if (IsBlank(line)) {
                 return true;
             }
-            firstLine.assign(line.begin, line.end);
-            dataBegin = at;
-            return false;
+            if (dataBegin == size) {
+                firstLine.assign(line.begin, line.end);
+                dataBegin = at;
+            }
+            return search && search->Look(line);
         });
     if (!read) {
         return cannotOpen();
@@ -607,14 +784,19 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     if (dataBegin == size) {
         return result;
     }
-    const FileIdentity identity = IdentifyFile(firstLine, oldFormat, store, options);
+    bool modelKnown = false;
+    const FileIdentity identity =
+        oldFormat ? IdentifyOldFile(firstLine, store) : search->Result(modelKnown);
+    if (modelKnown && options.instrumentModel != nullptr) {
+        options.instrumentModel->store(identity.unitType);
+    }
     const ColumnMap& map = identity.map;
 
     // Count the records of each part, then parse the parts into a fresh store.
     std::vector<Part> parts =
         SplitAtLines(file.Get(), dataBegin, size,
-                     ThreadCount(options, static_cast<std::size_t>(size - dataBegin)));
-    CountParts(file.Get(), window, map.size(), parts);
+                     ThreadCount(options, static_cast<std::size_t>(size - dataBegin)), lineEnd);
+    CountParts(file.Get(), window, lineEnd, map.size(), parts);
     std::int64_t records = 0;
     for (Part& part : parts) {
         if (part.readFailed) {
@@ -642,7 +824,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     result.channels = channels;
     loaded.PrepareLoad(records, channels, /*exact=*/oldFormat);
     CRecordParser parser(loaded, map);
-    ParseParts(file.Get(), window, parser, map.size(), records, parts, options);
+    ParseParts(file.Get(), window, lineEnd, parser, map.size(), records, parts, options);
     for (const Part& part : parts) {
         if (part.fieldTooLong) {
             result.status = EDataFileRead::kFieldTooLong;
@@ -653,6 +835,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         if (part.readFailed) {
             return cannotOpen();
         }
+        result.vanishedRecords += part.vanished;
         for (const Overflow& value : part.overflow) {
             loaded.MutableColumn(value.slot).Store(value.index, value.value);
         }

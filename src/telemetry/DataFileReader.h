@@ -6,7 +6,11 @@
 // next load), in windows, and parsed on several threads, each taking whole lines. Every non-blank
 // data line is a point; a last line without a line end that has fewer fields than the column
 // map (a record cut short) is ignored; missing fields of a short line are absent values (NaN).
-// On any failure the store is left as it was.
+// Lines end in LF, CR LF or CR alike. What a power cut leaves is damage that is skipped: a line
+// is read from after its last NUL byte (a line of NULs is blank), and a line longer than any
+// record could be (64 KiB) is no record and is never held in memory. Only regular files are
+// read: a FIFO or a device is refused without being opened. On any failure the store is left as
+// it was.
 //
 // Runs on the caller's thread, which it blocks until the file is read; the callbacks are called
 // on that thread.
@@ -37,6 +41,8 @@ struct DataFileReadResult {
     EDataFileRead status = EDataFileRead::kRead;
     std::string message;  // empty when there is nothing to show
     std::string title;
+    // kCannotOpen: why, when the system or the file's type says ("not a regular file").
+    std::string reason;
     // "Filename:\t...NumPoints = N", as the progress window shows it; empty when the file gave
     // no data line.
     std::string progressText;
@@ -44,6 +50,9 @@ struct DataFileReadResult {
     bool oldFormat = false;
     // The channels the file's columns fill, in column order; known once a data line was read.
     std::vector<int> channels;
+    // Records counted but gone when they were to be parsed (the file was cut shorter while it
+    // was read); they are absent values in the store.
+    std::int64_t vanishedRecords = 0;
 
     // 0 when the file was read, -1 otherwise.
     int Code() const { return status == EDataFileRead::kRead ? 0 : -1; }

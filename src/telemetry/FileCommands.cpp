@@ -1,12 +1,15 @@
 #include "telemetry/FileCommands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "app/ProfileFile.h"
+#include "app/TemporaryFileCleanup.h"
 #include "link/CLocale.h"
 #include "link/Mjd.h"
 #include "plot/PlotData.h"
@@ -34,12 +39,22 @@ struct LoadedFile {
     std::vector<int> channels;
 };
 
-// False (the reader's message on err) when the reader refused the file.
+std::string WithReason(const std::string& message, const std::string& reason) {
+    return reason.empty() ? message : message + " (" + reason + ")";
+}
+
+// False (the reader's message on err) when the reader refused the file, or when the file was
+// cut shorter while it was read: what is left of it is not the file.
 bool Load(const std::string& path, LoadedFile& file, std::ostream& err) {
     file.result = ReadDataFile(file.store, path);
     if (file.result.status != EDataFileRead::kRead &&
         file.result.status != EDataFileRead::kNoRecords) {
-        err << "corvane3: " << file.result.message << "\n";
+        err << "corvane3: " << WithReason(file.result.message, file.result.reason) << "\n";
+        return false;
+    }
+    if (file.result.vanishedRecords > 0) {
+        err << "corvane3: " << path << " became shorter while it was read ("
+            << file.result.vanishedRecords << " records were gone); try again\n";
         return false;
     }
     file.channels = file.result.channels;
@@ -182,7 +197,7 @@ bool IsSpectrumFile(const std::string& path) {
 bool LoadSpectrum(const std::string& path, SpectrumPoints& points, std::ostream& err) {
     const SpectrumFileResult result = ReadSpectrumFile(path, points);
     if (result.status == ESpectrumFileRead::kCannotOpen) {
-        err << "corvane3: " << result.message << "\n";
+        err << "corvane3: " << WithReason(result.message, result.reason) << "\n";
         return false;
     }
     if (result.status == ESpectrumFileRead::kInvalidData) {
@@ -193,7 +208,19 @@ bool LoadSpectrum(const std::string& path, SpectrumPoints& points, std::ostream&
     return true;
 }
 
-int RunSpectrumSummary(const std::string& path, std::ostream& out, std::ostream& err) {
+// Standard output may be a full disk or a closed pipe: a summary that was not written whole is
+// no success.
+int Written(std::ostream& out, std::ostream& err, const char* what) {
+    out.flush();
+    if (out) {
+        return kExitDone;
+    }
+    err << "corvane3: the " << what << " could not be written to standard output ("
+        << std::strerror(errno != 0 ? errno : EIO) << ")\n";
+    return kExitRefused;
+}
+
+int PrintSpectrumSummary(const std::string& path, std::ostream& out, std::ostream& err) {
     SpectrumPoints points;
     if (!LoadSpectrum(path, points, err)) {
         return kExitRefused;
@@ -231,12 +258,7 @@ void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
     }
 }
 
-}  // namespace
-
-int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
-    if (IsSpectrumFile(path)) {
-        return RunSpectrumSummary(path, out, err);
-    }
+int PrintSummary(const std::string& path, std::ostream& out, std::ostream& err) {
     LoadedFile file;
     if (!Load(path, file, err)) {
         return kExitRefused;
@@ -287,6 +309,60 @@ int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
     return kExitDone;
 }
 
+// Where the CSV goes.
+enum class ECsvTarget {
+    kStandardOutput,  // "-"
+    kReplaced,        // a regular file or a missing path: written beside it and renamed over it
+    kDirect,          // a character device or a FIFO: written to as it is
+    kRefused,         // anything else (a folder, a socket, a block device)
+};
+
+// What the path names, following symbolic links: a link to a file is replaced at its target,
+// so the link stays. reason says why a target is refused.
+ECsvTarget ClassifyCsvTarget(const std::string& target, std::string& resolved,
+                             std::string& reason) {
+    if (target == "-") {
+        return ECsvTarget::kStandardOutput;
+    }
+    resolved = ResolveLinks(target).string();
+    struct stat info {};
+    if (::stat(resolved.c_str(), &info) != 0) {
+        reason = std::strerror(errno);
+        return errno == ENOENT ? ECsvTarget::kReplaced : ECsvTarget::kRefused;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return ECsvTarget::kReplaced;
+    }
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) {
+        return ECsvTarget::kDirect;
+    }
+    reason = S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+                                   : "not a regular file, character device or FIFO";
+    return ECsvTarget::kRefused;
+}
+
+// Writes the CSV to an open stream and closes it; false with the reason when that failed.
+bool WriteAndClose(std::ofstream& csv, const std::function<void(std::ostream&)>& writeCsv,
+                   std::string& reason) {
+    errno = 0;
+    writeCsv(csv);
+    csv.close();
+    if (csv) {
+        return true;
+    }
+    reason = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+}
+
+}  // namespace
+
+int RunSummary(const std::string& path, std::ostream& out, std::ostream& err) {
+    errno = 0;
+    const int status =
+        IsSpectrumFile(path) ? PrintSpectrumSummary(path, out, err) : PrintSummary(path, out, err);
+    return status == kExitDone ? Written(out, err, "summary") : status;
+}
+
 int RunExportCsv(const std::string& path, const std::string& outPath, std::ostream& out,
                  std::ostream& err) {
     namespace fs = std::filesystem;
@@ -295,6 +371,13 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
     std::error_code same;
     if (target != "-" && (target == path || fs::equivalent(target, path, same))) {
         err << "corvane3: " << target << ": the CSV would replace the file itself\n";
+        return kExitRefused;
+    }
+    std::string resolved;
+    std::string reason;
+    const ECsvTarget kind = ClassifyCsvTarget(target, resolved, reason);
+    if (kind == ECsvTarget::kRefused) {
+        err << "corvane3: " << target << ": " << reason << "; the CSV is not written\n";
         return kExitRefused;
     }
     LoadedFile file;
@@ -311,32 +394,48 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
         }
         writeCsv = [&file](std::ostream& csv) { WriteCsv(file, csv); };
     }
-    if (target == "-") {
-        writeCsv(out);
-        out.flush();
-        return out ? kExitDone : kExitRefused;
+    switch (kind) {
+        case ECsvTarget::kStandardOutput:
+            errno = 0;
+            writeCsv(out);
+            return Written(out, err, "CSV");
+        case ECsvTarget::kDirect: {
+            std::ofstream csv(resolved, std::ios::binary);
+            if (!WriteAndClose(csv, writeCsv, reason)) {
+                err << "corvane3: cannot write " << target << " (" << reason << ")\n";
+                return kExitRefused;
+            }
+            return kExitDone;
+        }
+        case ECsvTarget::kReplaced:
+        case ECsvTarget::kRefused:
+            break;
     }
-    // Written beside the target and renamed, so a reader never sees half a file.
-    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
+    // Written beside the target and renamed, so a reader never sees half a file. An interrupt
+    // removes the temporary file.
+    const std::string temporary = resolved + ".tmp" + std::to_string(::getpid());
+    SetTemporaryFileToRemove(temporary);
+    const auto discard = [&temporary] {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        SetTemporaryFileToRemove("");
+    };
     {
         std::ofstream csv(temporary, std::ios::binary | std::ios::trunc);
-        writeCsv(csv);
-        csv.close();
-        if (!csv) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            err << "corvane3: cannot write " << target << "\n";
+        if (!WriteAndClose(csv, writeCsv, reason)) {
+            discard();
+            err << "corvane3: cannot write " << target << " (" << reason << ")\n";
             return kExitRefused;
         }
     }
     std::error_code renamed;
-    fs::rename(temporary, target, renamed);
+    fs::rename(temporary, resolved, renamed);
     if (renamed) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
+        discard();
         err << "corvane3: cannot write " << target << " (" << renamed.message() << ")\n";
         return kExitRefused;
     }
+    SetTemporaryFileToRemove("");
     return kExitDone;
 }
 

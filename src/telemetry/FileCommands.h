@@ -11,13 +11,15 @@ namespace corvane3 {
 
 // Prints the file's format, unit, record count, first and last time, the signal's decay over
 // every record and a table of each channel's min, mean, max and sigma. Returns the exit status:
-// 0, or 1 when the reader refused the file (its message went to err).
+// 0, or 1 when the reader refused the file or out could not be written (the reason went to err).
 int RunSummary(const std::string& path, std::ostream& out, std::ostream& err);
 
 // Writes the file's records as RFC 4180 CSV to outPath ("" for the file's name with the
-// extension .csv, "-" for out), through a temporary file renamed into place, never over the
-// input. Returns 0, or 1 when the file was refused or could not be written (the reason went to
-// err).
+// extension .csv, "-" for out), never over the input. A regular file (or a missing path) is
+// written through a temporary file renamed into place, which SetTemporaryFileToRemove names for
+// the interrupt handlers; a character device or a FIFO is written to directly; anything else
+// is refused before the file is read. Returns 0, or 1 when the file was refused, was cut
+// shorter while it was read, or the CSV could not be written (the reason went to err).
 int RunExportCsv(const std::string& path, const std::string& outPath, std::ostream& out,
                  std::ostream& err);
 

@@ -11,6 +11,7 @@
 #include "app/WriteWhole.h"
 #include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryPath.h"
+#include "telemetry/TelemetryTail.h"
 
 namespace corvane3 {
 
@@ -20,7 +21,7 @@ constexpr char kSaveErrorTitle[] = "Save data record error";
 constexpr char kDefaultTitle[] = "Corvane3";
 constexpr char kOpenFailureText[] = "File Open Failure while writing telemetry record";
 constexpr char kWriteFailureText[] = "Write Failure while writing telemetry record";
-constexpr char kOtherModelTitle[] = "Telemetry file";
+constexpr char kTelemetryFileTitle[] = "Telemetry file";
 // New files get the usual permissions, narrowed by the umask.
 constexpr mode_t kNewFileMode = 0666;
 
@@ -119,12 +120,7 @@ namespace {
 // whole is taken back, so the file keeps whole lines; a file this call created is removed
 // again, so the next record starts it with its header.
 bool AppendAndClose(int fd, const std::string& path, bool created, const std::string& text) {
-    struct stat before {};
-    const bool sized = ::fstat(fd, &before) == 0;
-    bool ok = WriteWhole(fd, text);
-    if (!ok && sized && !created) {
-        [[maybe_unused]] const int ignored = ::ftruncate(fd, before.st_size);
-    }
+    bool ok = AppendWhole(fd, text);
     if (::close(fd) != 0) {
         ok = false;
     }
@@ -179,6 +175,17 @@ void CTelemetryRecorder::TellFailureOnce(const char* text) {
     }
 }
 
+bool CTelemetryRecorder::MendOnce(const std::string& path) {
+    if (!mendedFiles_.insert(path).second) {
+        return false;
+    }
+    const TailRepair repair = RepairTelemetryTail(path);
+    if (repair.kind != ETailRepair::kWhole) {
+        ui_.ShowNotice(TailRepairText(path, repair), kTelemetryFileTitle);
+    }
+    return repair.kind == ETailRepair::kCutOff && repair.sizeAfter == 0;
+}
+
 TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
                                                   CProgramSettings& settings) {
     const TelemetryPath where =
@@ -200,10 +207,14 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
         }
     }
 
+    // What a power cut left at a file's end is mended before this run's first record there,
+    // before its header is looked at.
+    const bool unitFileEmptied = MendOnce(where.path);
     // One file holds one column layout: another model's records go to a file of their own.
     const std::string header = TelemetryHeaderLine(record.model);
     const std::string path = TelemetryFileForModel(where.path, record.model);
     const bool diverted = path != where.path;
+    const bool headerNeeded = diverted ? MendOnce(path) : unitFileEmptied;
     if (diverted) {
         if (HasOtherHeader(path, header)) {
             ui_.ShowMessage(path +
@@ -231,7 +242,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     }
 
     std::string text;
-    if (created) {
+    if (created || headerNeeded) {
         text = header + kTelemetryLineEnd;
     }
     text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
@@ -245,7 +256,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
                            " holds the records of another instrument model, with other "
                            "columns.\nRecords of this model " +
                            std::to_string(record.model) + " unit now go to " + path + ".",
-                       kOtherModelTitle);
+                       kTelemetryFileTitle);
     }
     return TelemetryWriteResult::kWritten;
 }

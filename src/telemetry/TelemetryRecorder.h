@@ -5,7 +5,9 @@
 // between. A new file starts with the header line for the unit's model; an existing one, even an
 // empty one, never gets another. An existing file whose header belongs to another model (so
 // other columns) is left alone: that model's records go to a file named with the model code
-// before the extension (Unit1234-402.csd), and the user is told once.
+// before the extension (Unit1234-402.csd), and the user is told once. Before its first record of
+// a run goes to a file, the file's end is mended (see TelemetryTail.h) and the user told what
+// was done, so that a torn line or a power cut's NUL bytes never swallow a new record.
 //
 // A record that cannot be written (directory missing, file not opening) is kept, with those
 // that arrive while the user is being told, in a small queue, in order; each call writes the
@@ -98,6 +100,9 @@ class CTelemetryRecorder {
 
     TelemetryWriteResult WriteOne(const QueuedRecord& record, CProgramSettings& settings);
     void TellFailureOnce(const char* text);
+    // Mends the end of the file at path the first time this run writes there (telling the user
+    // what was done). True when that left the file empty: it held nothing but a torn header.
+    bool MendOnce(const std::string& path);
 
     ITelemetryUi& ui_;
     Wait wait_;
@@ -106,6 +111,7 @@ class CTelemetryRecorder {
     std::uint64_t nextNumber_ = 0;
     std::size_t dropped_ = 0;
     std::set<std::string> announcedFiles_;  // other-model files the user was told about
+    std::set<std::string> mendedFiles_;     // files whose end was checked in this run
     bool failureTold_ = false;              // the user knows the file cannot be written now
 };
 

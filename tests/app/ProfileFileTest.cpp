@@ -1,6 +1,7 @@
 #include "app/ProfileFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,36 @@ TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTem
     fs::remove(live);
     EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
     EXPECT_FALSE(CProfileFile("/proc/corvane3-test/a.ini").Save());
+}
+
+// A FIFO or a file with a line longer than any setting is never read (nor blocks
+// the start, nor fills the memory) and so never written over.
+TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
+    testing::TempDir dir;
+    const auto fifo = dir.Path() / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto endless = dir.Path() / "endless.ini";
+    std::ofstream(endless) << "[Main]\nPollingEnabled=true\n" << std::string((1 << 20) + 1, 'x');
+    const auto longest = dir.Path() / "longest.ini";
+    std::ofstream(longest) << "[Main]\nKey=" << std::string((1 << 20) - 4, 'x') << "\n";
+    struct Case {
+        std::filesystem::path path;
+        CProfileFile::LoadStatus status;
+        std::string error;
+    };
+    for (const Case& c :
+         {Case{fifo, CProfileFile::LoadStatus::kUnreadable, "not a regular file"},
+          Case{endless, CProfileFile::LoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
+          Case{longest, CProfileFile::LoadStatus::kRead, ""}}) {
+        SCOPED_TRACE(c.path.string());
+        CProfileFile profile(c.path);
+        EXPECT_EQ(profile.Status(), c.status);
+        EXPECT_EQ(profile.LoadError(), c.error);
+        if (c.status == CProfileFile::LoadStatus::kUnreadable) {
+            EXPECT_FALSE(profile.Save());
+        }
+    }
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
 }  // namespace

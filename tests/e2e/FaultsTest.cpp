@@ -8,12 +8,14 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
@@ -103,6 +105,11 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
         {"garbage before replies", {"--garbage", "xx\\x01"}, 3, {"Unit Not Responding"}, 0},
         {"high bits", {"--high-bit"}, 0, {"Unit Online", "D1...OK"}, 3},
         {"corrupt D1 mode", {"--corrupt-d1", "mode"}, 3, {"Unit Online", "Error"}, 0},
+        {"garbled serial number",
+         {"--corrupt-d1", "5:\\x00\\xff,,,\\r\\n"},
+         3,
+         {"Unit Online", "Error"},
+         0},
         {"refusals", {"--refuse-protected"}, 0, {"Unit Online", "D1...OK"}, 3},
         {"disconnect and reconnect",
          {"--disconnect-after", "3", "--reconnect", "2"},
@@ -128,6 +135,10 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
         EXPECT_EQ(run.records.size(), row.records) << run.output;
         if (row.status != 0) {
             EXPECT_EQ(run.output.find("\nMJD "), std::string::npos) << run.output;
+            // Nor under another unit's name.
+            for (const auto& entry : fs::directory_iterator(dir.Path() / std::to_string(i))) {
+                EXPECT_NE(entry.path().extension(), ".csd") << entry.path();
+            }
         }
     }
 }
@@ -152,6 +163,63 @@ TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
     }
     const std::vector<std::string> records = WholeRecords(dir.Path() / "Unit1234.csd", true);
     EXPECT_GT(records.size(), 5u) << "too few records were written to prove anything";
+}
+
+// A file a power cut left with a NUL tail or a torn record gets the new records on lines of
+// their own, and --summary counts every whole record, old and new.
+TEST(FaultsTest, AfterAPowerCutNewRecordsFollowTheLastWholeRecordAndAllAreCounted) {
+    TempDir dir;
+    const std::string header = TelemetryHeaderLine(403) + "\r\n";
+    std::string old;
+    UnitStateData record = SampleRecord();
+    for (int i = 0; i < 10; ++i) {
+        record.mjd = 60000.0 + i;
+        old += TelemetryRecordLine(record, 403) + "\r\n";
+    }
+    const std::vector<std::pair<std::string, std::string>> damages{
+        {"NUL tail", std::string(4096, '\0')},
+        {"torn record", TelemetryRecordLine(record, 403).substr(0, 60)},
+    };
+    for (std::size_t i = 0; i < damages.size(); ++i) {
+        SCOPED_TRACE(damages[i].first);
+        const fs::path runDir = dir.Path() / std::to_string(i);
+        fs::create_directories(runDir);
+        std::ofstream(runDir / "Unit1234.csd", std::ios::binary)
+            << header << old << damages[i].second;
+        const RecordingRun run = RecordAgainst(runDir, {}, "2", "30");
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.records.size(), 12u);
+        ChildProcess summary({CORVANE3_PROGRAM, "--summary", (runDir / "Unit1234.csd").string()});
+        const std::string out = summary.ReadAll();
+        EXPECT_EQ(summary.Wait(), 0) << summary.Err();
+        EXPECT_NE(out.find("Records: 12\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("Unit: Tq9000 S/N 1234\n"), std::string::npos) << out;
+    }
+}
+
+// Two programs on one port would spoil each other's replies, root or not: the second is refused
+// and told which process has the port.
+TEST(FaultsTest, ASecondRunOnAPortInUseIsRefusedAndToldWhoHasIt) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const std::string config = (dir.Path() / "Corvane3.ini").string();
+    ChildProcess first({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
+                        "--interval", "2", "--timeout", "30"});
+    std::string line;
+    while ((line = first.ReadLine()).find("RS232 Open") == std::string::npos && !line.empty()) {
+    }
+    ASSERT_FALSE(line.empty()) << first.Err();
+    ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
+                         "--interval", "2", "--polls", "1", "--timeout", "10"});
+    second.ReadAll();
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Err().find("in use by process " + std::to_string(first.Pid())),
+              std::string::npos)
+        << second.Err();
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0) << first.Err();
 }
 
 }  // namespace

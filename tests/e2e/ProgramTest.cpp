@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "sim/TrafficLog.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
@@ -32,6 +34,7 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     const std::string fifo = (dir.Path() / "fifo").string();
     const std::string config = (dir.Path() / "Corvane3.ini").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((fifo + ".csd").c_str(), 0600), 0);
     const std::string shot = (dir.Path() / "shot.png").string();
     const std::string interval = "--interval needs a whole number from 2 to 100000, not \"";
     struct Case {
@@ -61,6 +64,14 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         {{"--headless"}, 1, "", "Output data directory not set.", "[Main]\nRecordDataFile=true\n"},
         {{"--headless", "--record", dir.Path().string() + ";x"}, 1, "", "';'"},
         {{"--screenshot", shot, "--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
+        {{"--screenshot", shot, "--timeout", "5", "foo.txt"},
+         1,
+         "",
+         "Unrecognized file type:  txt",
+         "",
+         0,
+         1},
+        {{"--screenshot", shot, "--timeout", "5", fifo + ".csd"}, 1, "", "Read Error", "", 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back() + " " + c.ini);
@@ -178,6 +189,78 @@ TEST(ProgramTest, UnderADecimalCommaLocaleRecordsAndSummariesKeepTheirDecimalPoi
     EXPECT_EQ(run("de_DE.UTF-8", {CORVANE3_PROGRAM, "--summary", file}), inC);
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
+}
+
+// Inputs without line ends, as large as a disk allows, under a memory limit far below their
+// size: each ends with its status, never with an allocation failure. A sanitizer reserves more
+// address space than the limit by itself.
+TEST(ProgramTest, EndlessInputsStayWithinAMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit the address-space limit";
+#endif
+    constexpr long kMemoryLimit = 100L << 20;
+    constexpr std::uintmax_t kSparseSize = 2ULL << 30;
+    TempDir dir;
+    const std::string csd = (dir.Path() / "sparse.csd").string();
+    const std::string css = (dir.Path() / "sparse.css").string();
+    const std::string ini = (dir.Path() / "sparse.ini").string();
+    for (const std::string& path : {csd, css, ini}) {
+        std::ofstream(path).close();
+        std::filesystem::resize_file(path, kSparseSize);
+    }
+    const std::string limit = "--as=" + std::to_string(kMemoryLimit);
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        {{"--summary", csd}, 0, ""},
+        {{"--export-csv", csd, (dir.Path() / "out.csv").string()}, 0, ""},
+        {{"--summary", css}, 1, "line 1"},
+        {{"--config", ini, "--headless", "--port", "/nonexistent/tty", "--timeout", "1"},
+         3,
+         "is longer than 1 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+        std::vector<std::string> arguments = {"/usr/bin/prlimit", limit, "--", CORVANE3_PROGRAM};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        ChildProcess program(arguments);
+        program.ReadAll();
+        EXPECT_EQ(program.Wait(), c.status) << program.Err();
+        EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
+        EXPECT_EQ(program.Err().find("bad_alloc"), std::string::npos) << program.Err();
+    }
+}
+
+// A termination request while the CSV is being written: no temporary file is left and the
+// status says which signal ended the run.
+TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
+    TempDir dir;
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    {
+        std::ofstream file(csd, std::ios::binary);
+        file << TelemetryHeaderLine(403) << "\r\n";
+        UnitStateData record = SampleRecord();
+        const std::string line = TelemetryRecordLine(record, 403) + "\r\n";
+        constexpr int kRecords = 200000;  // long enough to write that the signal finds it busy
+        for (int i = 0; i < kRecords; ++i) {
+            file << line;
+        }
+    }
+    const std::string csv = (dir.Path() / "out.csv").string();
+    ChildProcess program({CORVANE3_PROGRAM, "--export-csv", csd, csv});
+    const std::string temporary = csv + ".tmp" + std::to_string(program.Pid());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
+    while (!std::filesystem::exists(temporary) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(std::filesystem::exists(temporary)) << program.Err();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 128 + SIGTERM) << program.Err();
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_FALSE(std::filesystem::exists(csv));
 }
 
 }  // namespace

@@ -67,6 +67,16 @@ TEST(StatusRecordsTest, D1ColumnsAreCutConvertedAndJudged) {
     EXPECT_FLOAT_EQ(d1.pos21V, 21.5f);
     d1.state = 99;
     EXPECT_FALSE(ParseD1Record(reply, d1));
+
+    // Except the serial number: kept, it would file the record under another unit.
+    for (const char* serial : {"\x00\xff,,,", "     ", "abcde"}) {
+        SCOPED_TRACE(serial);
+        D1Record fresh;
+        EXPECT_FALSE(ParseD1Record(GoodD1().replace(5, 5, std::string(serial, 5)), fresh));
+        EXPECT_FALSE(fresh.valid[0]);
+        ASSERT_TRUE(ParseD1Record(GoodD1(), fresh));
+        EXPECT_FALSE(ParseD1Record(GoodD1().replace(5, 5, std::string(serial, 5)), fresh));
+    }
 }
 
 TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {

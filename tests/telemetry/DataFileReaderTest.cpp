@@ -1,6 +1,7 @@
 // The .csd reader against files written with the recorder's own line format, and small files of
 // the old format made here.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -232,7 +233,9 @@ TEST_F(DataFileReaderTest, AFileCutShorterWhileReadLeavesTheLostRecordsAbsent) {
         std::filesystem::resize_file(path, cutAt);
     };
     CPlotData store;
-    ASSERT_EQ(ReadDataFile(store, path, options).Code(), 0);
+    const DataFileReadResult result = ReadDataFile(store, path, options);
+    ASSERT_EQ(result.Code(), 0);
+    EXPECT_EQ(result.vanishedRecords, 60);
     ASSERT_EQ(store.PointCount(), 100);
     EXPECT_EQ(store.TimeAxis(0)[39], 60039.0);
     EXPECT_TRUE(std::isnan(store.TimeAxis(0)[40]));
@@ -293,6 +296,116 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
                 ASSERT_EQ(std::memcmp(&one, &value, sizeof one), 0)
                     << "slot " << slot << " point " << i;
             }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane3
+
+namespace corvane3 {
+namespace {
+
+using namespace corvane3::testing;
+
+std::string Records(std::int32_t model, int first, int count, const char* lineEnd = "\r\n") {
+    std::string text;
+    UnitStateData record = SampleRecord();
+    for (int i = first; i < first + count; ++i) {
+        record.mjd = 60000.0 + i;
+        text += TelemetryRecordLine(record, model) + lineEnd;
+    }
+    return text;
+}
+
+// What a power cut leaves (NULs, with records appended after them by older versions), lines
+// that are too long to be records, and other line ends: every whole record is read, in order,
+// whatever window the reader uses.
+TEST_F(DataFileReaderTest, DamageIsSkippedAndEveryWholeRecordReadWithAnyLineEnd) {
+    const std::string header = TelemetryHeaderLine(402) + "\r\n";
+    const std::string nuls(4096, '\0');
+    const std::string longLine(100000, '7');
+    struct Case {
+        const char* name;
+        std::string text;
+        int records;
+    };
+    const std::vector<Case> cases{
+        {"NUL tail with records glued to it",
+         header + Records(402, 0, 10) + nuls + Records(402, 10, 2), 12},
+        {"NUL line", header + Records(402, 0, 10) + nuls + "\r\n" + Records(402, 10, 2), 12},
+        {"NUL tail at the end", header + Records(402, 0, 12) + nuls, 12},
+        {"NUL before the first record", header + '\0' + Records(402, 0, 12), 12},
+        {"CR line ends", TelemetryHeaderLine(402) + "\r" + Records(402, 0, 12, "\r"), 12},
+        {"LF line ends", TelemetryHeaderLine(402) + "\n" + Records(402, 0, 12, "\n"), 12},
+        {"CR LF records after CR ones",
+         TelemetryHeaderLine(402) + "\r" + Records(402, 0, 6, "\r") + Records(402, 6, 6), 12},
+        {"a line too long to be a record",
+         header + Records(402, 0, 6) + longLine + "\r\n" + Records(402, 6, 6), 12},
+        {"a long unterminated last line", header + Records(402, 0, 12) + longLine + longLine, 12},
+    };
+    for (const std::size_t window : {std::size_t{0}, std::size_t{1000}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window));
+            DataFileReadOptions options;
+            options.readWindow = window;
+            options.threads = 2;
+            CPlotData store;
+            const DataFileReadResult result = ReadDataFile(store, Write(c.text), options);
+            ASSERT_EQ(result.Code(), 0) << result.message;
+            ASSERT_EQ(store.PointCount(), c.records);
+            for (int i = 0; i < c.records; ++i) {
+                EXPECT_EQ(store.TimeAxis(0)[i], 60000.0 + i) << i;
+                EXPECT_EQ(store.Channel(26)[i], 1.0) << i;  // the last column: none shifted
+            }
+            EXPECT_NE(result.progressText.find("Unit:\t7730B S/N 1234\n"), std::string::npos);
+        }
+    }
+}
+
+// The columns come from the header, the unit from the first record that fits them: a damaged
+// first record neither shifts the columns nor names another unit.
+TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordTheUnit) {
+    const std::string header = TelemetryHeaderLine(403) + "\r\n";
+    const std::string good = Records(403, 1, 3);
+    const std::string first = Records(403, 0, 1);
+    const auto withField = [&](int index, const std::string& value) {
+        std::size_t begin = 0;
+        for (int i = 0; i < index; ++i) {
+            begin = first.find(',', begin) + 1;
+        }
+        std::string line = first;
+        return line.replace(begin, first.find(',', begin) - begin, value);
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string unitLine;
+        std::int32_t model;
+    };
+    const std::vector<Case> cases{
+        {"NUL at the start", header + '\0' + first + good, "Unit:\tTq9000 S/N 1234\n", 403},
+        {"overflowing ID", header + withField(1, "99999999999999999999") + good,
+         "Unit:\tTq9000 S/N 1234\n", 403},
+        {"overflowing UnitType", header + withField(2, " 4030000000000") + good,
+         "Unit:\tTq9000 S/N 1234\n", 403},
+        {"unknown UnitType", header + withField(2, " 7") + good, "Unit:\tTq9000 S/N 1234\n", 403},
+        {"records of another model", header + Records(402, 0, 4), "Unit:\t7730B S/N 1234\n", 402},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<std::int32_t> model{401};
+        CPlotData store;
+        const DataFileReadResult result = ReadDataFile(store, Write(c.text), WithModel(model));
+        ASSERT_EQ(result.Code(), 0) << result.message;
+        EXPECT_NE(result.progressText.find(c.unitLine), std::string::npos) << result.progressText;
+        EXPECT_EQ(model, c.model);
+        // The header's 51 columns: the supply board's and the counters in their places.
+        EXPECT_THAT(result.channels, ::testing::Contains(36));
+        ASSERT_EQ(store.PointCount(), 4);
+        if (c.model == 403) {
+            EXPECT_EQ(store.Channel(35)[1], 26.75);  // Batt24
+            EXPECT_EQ(store.Channel(26)[1], 1.0);    // CBTD
         }
     }
 }

@@ -2,9 +2,16 @@
 
 #include "telemetry/FileCommands.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "plot/PlotData.h"
@@ -17,6 +24,7 @@ namespace corvane3 {
 namespace {
 
 using namespace corvane3::testing;
+namespace fs = std::filesystem;
 
 class FileCommandsTest : public ::testing::Test {
   protected:
@@ -104,6 +112,123 @@ TEST_F(FileCommandsTest, CsvHoldsEveryRecordInDigitsThatReadBackToTheStoredValue
     EXPECT_NE(FileText(path_).find("MJD, ID"), std::string::npos);
     EXPECT_EQ(RunExportCsv(path_ + ".missing", "-", out, err), 1);
     EXPECT_NE(err.str().find("Cannot Open File:\n" + path_ + ".missing"), std::string::npos);
+}
+
+// A stream that takes nothing, as standard output on a full disk.
+class CFullStreamBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
+std::vector<std::string> FilesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Inputs that are no regular file, damaged or oddly ended inputs, and outputs that take
+// nothing: each ends with the right result or a reason and status 1, never blocks, and leaves
+// no temporary file.
+TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason) {
+    const fs::path fifo = dir_.Path() / "fifo.csd";
+    const fs::path fifoCss = dir_.Path() / "fifo.css";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(fifoCss.c_str(), 0600), 0);
+    fs::create_directory(dir_.Path() / "folder.css");
+    std::ofstream(dir_.Path() / "cr.css", std::ios::binary) << "Detuning, Signal\r-10,1.5\r0,2.5\r";
+    std::ofstream(dir_.Path() / "long.css", std::ios::binary) << "Detuning, Signal\n-10,1.5\n"
+                                                              << std::string(100000, '5') << "\n";
+    std::string crCsd = FileText(path_);
+    std::replace(crCsd.begin(), crCsd.end(), '\n', '\r');
+    crCsd.erase(std::unique(crCsd.begin(), crCsd.end(),
+                            [](char a, char b) { return a == '\r' && b == '\r'; }),
+                crCsd.end());
+    std::ofstream(dir_.Path() / "cr.csd", std::ios::binary) << crCsd;
+    struct Case {
+        std::string file;
+        int status;
+        std::string out;  // in the summary
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        {"fifo.csd", 1, "", "Cannot Open File:\n" + fifo.string() + " (not a regular file)"},
+        {"fifo.css", 1, "", "(not a regular file)"},
+        {"folder.css", 1, "", "(Is a directory)"},
+        {"cr.css", 0, "Points: 2\nDetuning: -10 to 0 Hz\n", ""},
+        {"cr.csd", 0, "Records: 3\n", ""},
+        {"long.css", 1, "",
+         "Invalid data in file: " + (dir_.Path() / "long.css").string() + ", line 3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = (dir_.Path() / c.file).string();
+        std::ostringstream out, err;
+        EXPECT_EQ(RunSummary(path, out, err), c.status);
+        EXPECT_NE(out.str().find(c.out), std::string::npos) << out.str();
+        EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+        std::ostringstream csvErr;
+        EXPECT_EQ(RunExportCsv(path, (dir_.Path() / "out.csv").string(), out, csvErr), c.status);
+        EXPECT_EQ(fs::exists(dir_.Path() / "out.csv"), c.status == 0);
+        fs::remove(dir_.Path() / "out.csv");
+    }
+
+    CFullStreamBuffer full;
+    std::ostream fullOut(&full);
+    std::ostringstream err;
+    EXPECT_EQ(RunSummary(path_, fullOut, err), 1);
+    EXPECT_NE(err.str().find("the summary could not be written"), std::string::npos);
+    fullOut.clear();
+    EXPECT_EQ(RunExportCsv(path_, "-", fullOut, err), 1);
+    EXPECT_NE(err.str().find("the CSV could not be written"), std::string::npos);
+    EXPECT_THAT(FilesIn(dir_.Path()),
+                ::testing::ElementsAre("Unit1234.csd", "cr.csd", "cr.css", "fifo.csd", "fifo.css",
+                                       "folder.css", "long.css"));
+}
+
+// The CSV replaces a regular file (through a symbolic link, at its target), is written straight
+// into a FIFO, and a folder is refused before the file is read.
+TEST_F(FileCommandsTest, TheCsvReplacesOnlyARegularFileAndIsWrittenIntoAFifo) {
+    std::ostringstream out, err;
+    const fs::path target = dir_.Path() / "target.csv";
+    const fs::path link = dir_.Path() / "link.csv";
+    std::ofstream(target) << "old";
+    fs::create_symlink(target, link);
+    EXPECT_EQ(RunExportCsv(path_, link.string(), out, err), 0) << err.str();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FileText(target).rfind("MJD,", 0), 0u);
+
+    const fs::path fifo = dir_.Path() / "out.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reader = std::async(std::launch::async, [&] { return FileText(fifo); });
+    EXPECT_EQ(RunExportCsv(path_, fifo.string(), out, err), 0) << err.str();
+    EXPECT_EQ(reader.get(), FileText(target));
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+
+    EXPECT_EQ(RunExportCsv(path_, dir_.Path().string(), out, err), 1);
+    EXPECT_NE(err.str().find("Is a directory; the CSV is not written"), std::string::npos);
+    EXPECT_THAT(FilesIn(dir_.Path()),
+                ::testing::ElementsAre("Unit1234.csd", "link.csv", "out.fifo", "target.csv"));
+}
+
+// Device nodes made here (as /dev/null and /dev/full are): written to, never replaced. Making a
+// device node needs root (CAP_MKNOD).
+TEST_F(FileCommandsTest, ACharacterDeviceIsWrittenToAndNeverReplaced) {
+    constexpr unsigned kMemoryMajor = 1, kNullMinor = 3, kFullMinor = 7;
+    const fs::path null = dir_.Path() / "null", full = dir_.Path() / "full";
+    if (::mknod(null.c_str(), S_IFCHR | 0600, makedev(kMemoryMajor, kNullMinor)) != 0 ||
+        ::mknod(full.c_str(), S_IFCHR | 0600, makedev(kMemoryMajor, kFullMinor)) != 0) {
+        GTEST_SKIP() << "device nodes can only be made as root: " << std::strerror(errno);
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(RunExportCsv(path_, null.string(), out, err), 0) << err.str();
+    EXPECT_EQ(RunExportCsv(path_, full.string(), out, err), 1);
+    EXPECT_NE(err.str().find("No space left on device"), std::string::npos) << err.str();
+    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
+    EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "full", "null"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 #include <csignal>
+#include <fstream>
 
 #include "support/TempDir.h"
 #include "telemetry/TelemetryFormat.h"
@@ -216,6 +217,64 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
     EXPECT_THAT(CsdLines(UnitFile()),
                 ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3),
                             Line(403, 4), Line(403, 5)));
+}
+
+// What a power cut leaves at the end of a file is mended before the run's first record there:
+// the record starts a line of its own, nothing before the damage changes, and the user is told
+// once what was done.
+TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstRecord) {
+    const std::string header = TelemetryHeaderLine(403) + "\r\n";
+    const std::string whole = header + Line(403, 1) + "\r\n" + Line(403, 2) + "\r\n";
+    const std::string nuls(4096, '\0');
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> lines;  // before the new record
+        const char* notice;              // "" for none
+    };
+    const std::vector<Case> cases{
+        {"whole", whole, {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)}, ""},
+        {"NUL tail",
+         whole + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 4096 bytes after its last whole line"},
+        {"torn record",
+         whole + Line(403, 3).substr(0, 40),
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 40 bytes after its last whole line"},
+        {"torn record and NULs",
+         whole + Line(403, 3).substr(0, 40) + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 4136 bytes"},
+        {"record without its LF",
+         whole + Line(403, 3) + "\r",
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+         "its last record got its line end."},
+        {"record without its LF, then NULs",
+         whole + Line(403, 3) + "\r" + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+         "and the 4096 bytes of NULs after it were cut off"},
+        {"torn header", header.substr(0, 20), {TelemetryHeaderLine(403)}, "the 20 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui_.notices.clear();
+        CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << c.text;
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        std::vector<std::string> expected = c.lines;
+        expected.push_back(Line(403, 9));
+        expected.push_back(Line(403, 10));
+        EXPECT_EQ(CsdLines(UnitFile()), expected);
+        if (*c.notice == '\0') {
+            EXPECT_THAT(ui_.notices, IsEmpty());
+        } else {
+            EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(c.notice)));
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+// Reads the lines of a text file one at a time, with a bound on a line's length, so that a file
+// without line ends (a sparse file, NULs) never makes the reader hold more than the bound.
+// Lines end in LF, CR LF or CR alike; the line end is not part of the line.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace corvane3 {
+
+class CLineReader {
+  public:
+    enum class ENext {
+        kLine,     // line holds the next line
+        kEnd,      // no more lines
+        kTooLong,  // the next line is longer than the bound; reading stops here
+        kError,    // a read failed (errno says why)
+    };
+
+    // Reads fd, which stays the caller's, from its current offset.
+    CLineReader(int fd, std::size_t maxLineBytes);
+
+    ENext Next(std::string& line);
+    // Lines returned so far (the number of the last one, from 1).
+    int LineNumber() const { return lineNumber_; }
+
+  private:
+    bool Fill();
+
+    int fd_;
+    std::size_t maxLineBytes_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool eof_ = false;
+    bool skipLf_ = false;  // the last line ended in CR: an LF right after it belongs to it
+    int lineNumber_ = 0;
+};
+
+}  // namespace corvane3
