@@ -20,6 +20,7 @@
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
+#include "mainwin/TerminationClose.h"
 #include "plot/PlotDlg.h"
 #include "poll/PollingThread.h"
 #include "qcustomplot.h"
@@ -396,7 +397,7 @@ int main(int argc, char* argv[]) {
     QTimer interruptWatch;
     QObject::connect(&interruptWatch, &QTimer::timeout, [] {
         if (interrupted) {
-            QApplication::closeAllWindows();
+            CloseWindowsOnTermination();
         }
     });
     interruptWatch.start(kInterruptCheckMs);

@@ -15,6 +15,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -616,10 +617,26 @@ bool CSpectrumDlg::Confirm(const QString& text, const QString& title) {
     }
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Ok | QMessageBox::Cancel,
                     this);
+    question_ = &box;
     return box.exec() == QMessageBox::Ok;
 }
 
+void CSpectrumDlg::Terminate() {
+    terminating_ = true;
+    if (question_) {
+        question_->done(QMessageBox::Ok);  // the reject() waiting on it goes on to close
+        return;
+    }
+    reject();
+}
+
 void CSpectrumDlg::reject() {
+    // A close asked for while the closing question shows (a termination request closing every
+    // window) is the same close, not a second one.
+    if (rejecting_) {
+        return;
+    }
+    const QScopedValueRollback<bool> rejecting(rejecting_, true);
     CSpectrumAcquisition& acquisition = context_.acquisition;
     acquisition.Halt();
     if (viewer_) {
@@ -627,7 +644,7 @@ void CSpectrumDlg::reject() {
         return;
     }
     SetRunning(false);
-    if (mode_ == ESweepMode::kHost &&
+    if (mode_ == ESweepMode::kHost && !terminating_ &&
         !Confirm(QStringLiteral("This will reboot CFS.\nAre you sure?"),
                  QStringLiteral("Return to Corvane3"))) {
         return;

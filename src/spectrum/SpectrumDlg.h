@@ -4,6 +4,8 @@
 // answers the user), or a saved spectrum file shown in viewer mode. User-interface thread only.
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -78,6 +80,10 @@ class CSpectrumDlg : public QDialog {
     std::string SuggestedFileName() const;
     // "Print...": the window, landscape, on one page.
     void Print();
+    // A termination request (Ctrl-C, SIGTERM, a hang-up): the run stops as Abort! stops it and
+    // the window closes as if its closing question had been answered OK, sending what closing
+    // sends; nobody may be there to answer. A question already showing is answered OK.
+    void Terminate();
 
     // Replace the OK/Cancel questions, the print dialog and the window grab (tests).
     void SetConfirmer(std::function<bool(const QString& text, const QString& title)> confirm) {
@@ -128,6 +134,9 @@ class CSpectrumDlg : public QDialog {
     void OpenDialog();
     void AdvancedFeatures();
     bool Confirm(const QString& text, const QString& title);
+    QPointer<QMessageBox> question_;  // the closing question while it shows
+    bool terminating_ = false;
+    bool rejecting_ = false;
     SweepParameters Parameters() const;
     int NtotChoice() const;
 

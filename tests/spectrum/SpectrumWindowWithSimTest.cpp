@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
 #include "mainwin/QueuedTimedMessages.h"
+#include "mainwin/TerminationClose.h"
 #include "plot/TracePlot.h"
 #include "poll/PollingThread.h"
 #include "sim/SimulatorServer.h"
@@ -148,6 +151,44 @@ TEST_F(SpectrumWindowWithSimTest, HostSweepOfTwoIsAveragedAndClosingRebootsTheUn
     EXPECT_TRUE(ProcessEventsUntil([&] { return !DataOf("A02").empty(); }, kLongWaitMs));
     EXPECT_EQ(DataOf("A02"), std::vector<std::string>{"0"});
     EXPECT_TRUE(PollsGoOn());
+}
+
+// A termination request during a host sweep, or while the closing question waits, ends the
+// window as Exit does without waiting for an answer: the unit is sent the reboot once.
+TEST_F(SpectrumWindowWithSimTest, ATerminationRequestEndsTheSweepAndClosesWithoutAsking) {
+    StartUnit(false);
+    polling_->StartBackgroundThread();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return records_ > 0; }, kLongWaitMs));
+    for (const bool questionShowing : {false, true}) {
+        SCOPED_TRACE(questionShowing ? "question showing" : "sweep running");
+        sim_->ClearFrames();
+        ArbitraryDdsOffset offset;
+        CSpectrumDlg window({app_.spectrum, app_.settings, app_.unitState}, ESweepMode::kHost,
+                            QStringLiteral("Unit"), offset);
+        window.NtotList()->setCurrentIndex(window.NtotList()->count() - 1);
+        QTimer::singleShot(0, &window, [&] {
+            window.GoButton()->click();
+            if (questionShowing) {
+                window.reject();  // Exit: the question shows until it is answered
+            }
+        });
+        QTimer::singleShot(500, &window, [] { CloseWindowsOnTermination(); });
+        // A question left waiting for a click would hold the test: it fails instead.
+        QTimer::singleShot(kLongWaitMs, &window, [&] {
+            ADD_FAILURE() << "the window waited for an answer";
+            if (QWidget* modal = QApplication::activeModalWidget(); modal != &window) {
+                modal->close();
+            }
+            window.done(QDialog::Rejected);
+        });
+        window.exec();
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_FALSE(app_.spectrum.IsRunning());
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !DataOf("A02").empty(); }, kLongWaitMs));
+        EXPECT_EQ(DataOf("A02"), std::vector<std::string>{"0"});
+        EXPECT_TRUE(app_.settings.PollingEnabled);
+        EXPECT_TRUE(PollsGoOn());
+    }
 }
 
 // From the main window's menu: an instrument sweep opens without the reboot warning, ends on the

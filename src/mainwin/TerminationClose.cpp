@@ -1,0 +1,19 @@
+#include "mainwin/TerminationClose.h"
+
+#include <QApplication>
+
+#include "spectrum/SpectrumDlg.h"
+
+namespace corvane3 {
+
+void CloseWindowsOnTermination() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* spectrum = qobject_cast<CSpectrumDlg*>(window);
+            spectrum != nullptr && spectrum->isVisible()) {
+            spectrum->Terminate();
+        }
+    }
+    QApplication::closeAllWindows();
+}
+
+}  // namespace corvane3
