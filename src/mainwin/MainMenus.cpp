@@ -67,7 +67,7 @@ void CMainMenus::Append(QMenu* menu, int id, const QString& text) {
     menu->addAction(action);
 }
 
-void CMainMenus::ComposeMenus(int model, bool hasBrand) {
+void CMainMenus::ComposeMenus(int model) {
     Remove(outputs_, {kCmdTelecom, kCmdSyncPps, kCmdTtlOutput, kCmdDeltaF, kCmdDeltaT});
     if (model == kModelChronoBeam) {
         // Brought back when another model had removed it earlier in this run.
@@ -107,9 +107,6 @@ void CMainMenus::ComposeMenus(int model, bool hasBrand) {
     // A doubled ampersand shows as one "&".
     Append(system_, kCmdTestDiagnostics, QStringLiteral("Test && Diagnostics..."));
     Append(system_, kCmdSelectCommand, QStringLiteral("Select a command..."));
-    if (!hasBrand) {
-        Remove(help_, {kCmdHelpTopics});
-    }
 }
 
 }  // namespace corvane3

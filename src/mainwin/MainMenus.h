@@ -38,11 +38,12 @@ enum MenuCommand : int {
 
 class CMainMenus : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit CMainMenus(QMenuBar* bar);
 
-    // Removes and appends items for the model; "Help Topics" stays only with the brand.
-    void ComposeMenus(int model, bool hasBrand);
+    // Removes and appends items for the model. "Help Topics" always stays: the help page is
+    // compiled into the program, wherever it is installed.
+    void ComposeMenus(int model);
 
     // The item of a command id (it exists whether or not it is in a pop-up right now).
     QAction* Action(int id) const { return actions_.at(id); }
@@ -52,10 +53,10 @@ public:
     QMenu* SystemMenu() const { return system_; }
     QMenu* HelpMenu() const { return help_; }
 
-signals:
+  signals:
     void Command(int id);
 
-private:
+  private:
     QAction* Add(QMenu* menu, int id, const QString& text);
     // Removes the items from menu (absent ones are skipped).
     void Remove(QMenu* menu, std::initializer_list<int> ids);

@@ -106,9 +106,9 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     for (QMenu* menu : {menus_->FileMenu(), menus_->ViewMenu(), menus_->OutputsMenu(),
                         menus_->SystemMenu(), menus_->HelpMenu()}) {
         connect(menu, &QMenu::aboutToShow, this,
-                [this] { menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand()); });
+                [this] { menus_->ComposeMenus(app_.unitState.InstrumentModel); });
     }
-    menus_->ComposeMenus(app_.unitState.InstrumentModel, app_.HasBrand());
+    menus_->ComposeMenus(app_.unitState.InstrumentModel);
 
     // The value area keeps its full size; the viewport around it shows all of it (More) or
     // cuts off the right-hand column (Less).
@@ -221,6 +221,13 @@ QGroupBox* CMainStatusDlg::BuildGroup(const QString& title,
         grid->addWidget(unit, row, 2);
         valueBoxes_[box->name] = value;
         companions_[box->name] = {label, unit};
+        // Shown by the first record of a model that has it, never before the unit is known.
+        if (box->visibility != ValueVisibility::kAlways) {
+            for (QWidget* widget : {static_cast<QWidget*>(label), static_cast<QWidget*>(value),
+                                    static_cast<QWidget*>(unit)}) {
+                widget->hide();
+            }
+        }
         if (std::string(box->name) == "valuePos21V") {
             supplyLabel_ = label;
             label->setObjectName(QStringLiteral("labelMainSupply"));
@@ -240,10 +247,11 @@ void CMainStatusDlg::AlignColumns(const std::vector<QGroupBox*>& groups) {
         for (int row = 0; row < grid->rowCount(); ++row) {
             for (int column = 0; column < kGridColumns; ++column) {
                 if (QLayoutItem* item = grid->itemAtPosition(row, column)) {
-                    const int width =
-                        item->widget() != nullptr
-                            ? std::max(item->sizeHint().width(), item->widget()->minimumWidth())
-                            : item->sizeHint().width();
+                    // A widget hidden until a model shows it still takes its room.
+                    const int width = item->widget() != nullptr
+                                          ? std::max(item->widget()->sizeHint().width(),
+                                                     item->widget()->minimumWidth())
+                                          : item->sizeHint().width();
                     widths[column] = std::max(widths[column], width);
                 }
             }
@@ -340,6 +348,7 @@ void CMainStatusDlg::Refresh() {
 void CMainStatusDlg::Print() {
     WindowPrintHooks hooks;
     hooks.choosePrinter = printerChooser_;
+    hooks.windowName = QStringLiteral("Main");
     hooks.isWide = [this] { return moreView_; };
     hooks.setWide = [this](bool wide) { SetMoreView(wide); };
     // The pane has one line: the time is shown without asctime's line end.

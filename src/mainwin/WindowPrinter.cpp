@@ -4,13 +4,16 @@
 #include <ctime>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QPrinter>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <chrono>
 #include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
@@ -86,6 +89,30 @@ QImage RenderWithTitle(QWidget* window) {
     return image;
 }
 
+// How long the window system is given to take the closed print dialog off the screen and the
+// window to repaint what it covered: a window manager does it within a frame or two, some
+// fade dialogs out over a few hundred milliseconds.
+constexpr std::chrono::milliseconds kRedrawPause{400};
+
+// The window paints its new layout and texts, and the screen loses the print dialog, before
+// the window is grabbed. User input waits meanwhile.
+void LetWindowRedraw(QWidget* window) {
+    if (window != nullptr) {
+        window->repaint();
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!HasScreenToGrab()) {
+        return;  // the picture is rendered from the window itself: nothing can cover it
+    }
+    QGuiApplication::sync();
+    QEventLoop pause;
+    QTimer::singleShot(kRedrawPause, &pause, &QEventLoop::quit);
+    pause.exec(QEventLoop::ExcludeUserInputEvents);
+    if (window != nullptr) {
+        window->repaint();
+    }
+}
+
 }  // namespace
 
 QImage GrabWindowImage(QWidget* window) {
@@ -107,14 +134,20 @@ void DrawImageOnPage(QPainter& painter, const QImage& image, int pageWidth, int 
     painter.drawImage(PrintRectangle(pageWidth, pageHeight), image);
 }
 
-bool PrintImage(const QImage& image, QPrinter& printer, const QString& documentName) {
-    printer.setDocName(documentName);
+bool PrintImage(const QImage& image, QPrinter& printer, const PrintPage& page) {
+    printer.setDocName(page.documentName);
+    if (page.orientation) {
+        printer.setPageOrientation(*page.orientation);
+    }
     QPainter painter;
     if (!painter.begin(&printer)) {
         return false;
     }
     // The painter's device is the page's printable area in device pixels.
-    DrawImageOnPage(painter, image, printer.width(), printer.height());
+    const int width = printer.width();
+    const int height = printer.height();
+    painter.drawImage(
+        page.placement ? page.placement(width, height) : PrintRectangle(width, height), image);
     return painter.end();
 }
 
@@ -142,7 +175,8 @@ QString AsctimeText(const QDateTime& time) {
 }
 
 bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
-    const std::unique_ptr<QPrinter> printer = ChoosePrinter(hooks.choosePrinter, window);
+    const std::unique_ptr<QPrinter> printer =
+        ChoosePrinter(hooks.choosePrinter, window, hooks.windowName);
     if (!printer) {
         return false;
     }
@@ -157,14 +191,10 @@ bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
     if (hooks.showPrintTime) {
         hooks.showPrintTime(AsctimeText(hooks.now ? hooks.now() : QDateTime::currentDateTime()));
     }
-    // The window must have painted its new layout and texts before it is grabbed.
-    if (window != nullptr) {
-        window->repaint();
-    }
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    LetWindowRedraw(window);
 
     const QImage image = hooks.grab ? hooks.grab(window) : GrabWindowImage(window);
-    const bool printed = !image.isNull() && PrintImage(image, *printer, hooks.documentName);
+    const bool printed = !image.isNull() && PrintImage(image, *printer, hooks.page);
 
     if (hooks.clearPrintTime) {
         hooks.clearPrintTime();

@@ -64,7 +64,10 @@ ColumnPaint PaintColumns(const std::vector<PlotColumn>& columns, int left,
                 Stretch(top, bottom, crossing);
                 Stretch(runTop, runBottom, crossing);
             } else if (previous) {
-                paint.links.emplace_back(previousLast, first);
+                if (!style.gapBetween ||
+                    !style.gapBetween(columns[*previous].end - 1, column.first)) {
+                    paint.links.emplace_back(previousLast, first);
+                }
             } else if (style.before) {
                 paint.links.emplace_back(*style.before, first);
             }

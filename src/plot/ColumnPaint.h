@@ -7,6 +7,7 @@
 
 #include <QLineF>
 #include <QRect>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -25,6 +26,9 @@ struct ColumnPaintStyle {
     // The points just outside the drawn columns, in pixels, joined to the first and last run.
     std::optional<QPointF> before;
     std::optional<QPointF> after;
+    // Whether the points at two indices lie across a gap in the recording: no line joins two
+    // columns with empty columns between them there. Empty: never.
+    std::function<bool(std::int64_t lastBefore, std::int64_t firstAfter)> gapBetween;
 };
 
 // columns[c] is painted at pixel column left + c; pixelY gives a value's pixel Y (finite).

@@ -38,6 +38,8 @@ class IPlotPoints {
         bool operator==(const XKey&) const = default;
     };
     virtual XKey SharedX() const { return {}; }
+    // True for records taken at intervals: where the recording has a gap the line stays open.
+    virtual bool OpenAtGaps() const { return false; }
 };
 
 // Min and max of every aligned block of 2^k leaves, for every k, over a growing series.

@@ -38,7 +38,7 @@ constexpr std::array<ChannelDefinition, 37> kChannels{{
     {"Ion Pump", "uA", S::kInt32},       {"Mass. Spec.", "V", S::kFloat},
     {"Ionizer", "V", S::kFloat},         {"+21 VDC", "VDC", S::kFloat},
     {"+5 VDC", "VDC", S::kFloat},        {"+15 VDC", "VDC", S::kFloat},
-    {"-15 VDC", "VDC", S::kFloat},       {"Freq.Offset", "Hz", S::kInt32},
+    {"-15 VDC", "VDC", S::kFloat},       {"Freq.Offset", "E-15", S::kInt32},
     {"Burps Daily", "", S::kInt32},      {"Burps Total", "", S::kInt32},
     {"Hops Daily", "", S::kInt32},       {"Hops Total", "", S::kInt32},
     {"Signal", "mV", S::kDouble},        {"Flop/Background", "", S::kDouble},

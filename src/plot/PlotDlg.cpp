@@ -22,7 +22,7 @@
 #include "plot/StorePoints.h"
 #include "plot/TracePlot.h"
 #include "telemetry/FileLoadProgressDlg.h"
-#include "widgets/PrinterChoice.h"
+#include "widgets/TitleWidth.h"
 
 namespace corvane3 {
 
@@ -46,6 +46,10 @@ enum PlotCommand : int {
 constexpr std::array<int, kPlotViewCount> kViewCommands = {32792, 32793, 32794, 32795, 32796,
                                                            32799, 32797, 32844, 32845};
 constexpr int kSystemSuppliesView = 5;
+// The Stuff menu's items with their access keys, by Plot view index.
+constexpr std::array<const char*, kPlotViewCount> kViewMenuTexts = {
+    "&Clock Servo",    "&Zeeman Servo", "&Gain Servo", "&CBT Supplies", "Power &Supplies",
+    "System Supplies", "Hops 'n Burps", "User 1",      "User 2"};
 
 struct MenuChoice {
     int index;
@@ -217,13 +221,11 @@ void CPlotDlg::BuildMenus(QMenuBar* bar) {
     stuffMenu_ = bar->addMenu(QStringLiteral("Stuff"));
     viewGroup_ = new QActionGroup(this);
     for (std::size_t v = 0; v < kPlotViewCount; ++v) {
-        const PlotView& plotView = context_.settings.PlotViews[v];
-        QString text = QString::fromStdString(plotView.displayName);
-        text.replace(QStringLiteral("&"), QStringLiteral("&&"));
-        QAction* action = add(stuffMenu_, kViewCommands[v], text, [this, v] {
-            SetPlotView(static_cast<int>(v));
-            RebuildPlots();
-        });
+        QAction* action =
+            add(stuffMenu_, kViewCommands[v], QString::fromLatin1(kViewMenuTexts[v]), [this, v] {
+                SetPlotView(static_cast<int>(v));
+                RebuildPlots();
+            });
         action->setCheckable(true);
         action->setActionGroup(viewGroup_);
     }
@@ -252,7 +254,7 @@ void CPlotDlg::BuildMenus(QMenuBar* bar) {
 
     helpMenu_ = bar->addMenu(QStringLiteral("&Help"));
     add(helpMenu_, kCmdHelpTopics, QStringLiteral("Help Topics"), [this] { ShowHelp(); });
-    add(helpMenu_, kCmdAbout, QStringLiteral("&About Corvane3..."), [this] { ShowAbout(); });
+    add(helpMenu_, kCmdAbout, QStringLiteral("About Corvane3..."), [this] { ShowAbout(); });
 
     for (QMenu* menu : bar->findChildren<QMenu*>()) {
         connect(menu, &QMenu::aboutToShow, this, &CPlotDlg::PrepareMenus);
@@ -267,7 +269,6 @@ void CPlotDlg::PrepareMenus() {
     Command(kCmdData)->setVisible(decayDisplay_);
     Command(kViewCommands[kSystemSuppliesView])
         ->setVisible(context_.instrumentModel.load() == kTq9000);
-    Command(kCmdHelpTopics)->setVisible(!context_.brandName.empty());
 }
 
 void CPlotDlg::LayoutPanes(int width, int height) {
@@ -300,12 +301,32 @@ void CPlotDlg::LoadInitialFile() {
     live_ = !fileMode_;
     Command(kCmdLiveData)->setChecked(live_);
     StoreReplaced();
+    AppendHeldRecords();
     RebuildPlots();
     emit InitialLoadDone();
 }
 
 bool CPlotDlg::LoadFile(const std::string& path) {
-    return LoadDataFile(store_, path, &context_.instrumentModel, this) == 0;
+    // Records keep arriving while the load's progress window shows; they wait for the load.
+    loading_ = true;
+    const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this) == 0;
+    loading_ = false;
+    return loaded;
+}
+
+void CPlotDlg::AppendHeldRecords() {
+    const std::vector<UnitStateData> held = std::move(heldRecords_);
+    heldRecords_.clear();
+    for (const UnitStateData& record : held) {
+        // A record that reached the file before the load read it is there already.
+        const std::int64_t n = store_.PointCount();
+        const bool loaded =
+            n > 0 && static_cast<std::uint32_t>(store_.SerialNumber()) == record.d1.serialNumber &&
+            record.mjd <= store_.TimeAxis(0)[n - 1];
+        if (!loaded) {
+            OnNewRecord(record);
+        }
+    }
 }
 
 void CPlotDlg::StoreReplaced() {
@@ -328,6 +349,10 @@ void CPlotDlg::UpdateTitle() {
 }
 
 void CPlotDlg::OnNewRecord(const UnitStateData& record) {
+    if (loading_) {
+        heldRecords_.push_back(record);
+        return;
+    }
     if (!live_) {
         return;
     }
@@ -580,13 +605,16 @@ void CPlotDlg::ToggleCursors() {
     cursorsShown_ = !cursorsShown_;
     Command(kCmdCursors)->setChecked(cursorsShown_);
     const std::int64_t n = store_.PointCount();
+    // Taken before the cursors move: moving one reports both, which sets the fit range.
+    const std::int64_t first = decayDisplay_ ? fitFirst_ : 0;
+    const std::int64_t last = decayDisplay_ ? fitLast_ : n - 1;
     for (int p = 0; p < kPanes; ++p) {
         TracePlot* pane = Pane(p);
         if (cursorsShown_ && (decayDisplay_ ? p == kSignalPane : p < kDataPanes)) {
             pane->SelectCursor(1);
-            pane->SetCursorIndex(decayDisplay_ ? fitLast_ : n - 1);
+            pane->SetCursorIndex(last);
             pane->SelectCursor(0);
-            pane->SetCursorIndex(decayDisplay_ ? fitFirst_ : 0);
+            pane->SetCursorIndex(first);
         }
         pane->SetCursorsShown(cursorsShown_);
     }
@@ -651,6 +679,7 @@ void CPlotDlg::StartLive() {
     StoreReplaced();
     live_ = true;
     paused_ = false;
+    AppendHeldRecords();
 }
 
 void CPlotDlg::PurgeLive() {
@@ -679,13 +708,15 @@ void CPlotDlg::OpenFile(const std::string& path) {
     Command(kCmdLiveData)->setChecked(live_);
     LoadFile(path);
     StoreReplaced();
+    AppendHeldRecords();
     RebuildPlots();
 }
 
 void CPlotDlg::Customize() {
     PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
     CCustomizePlotsDlg dialog(store_, context_.instrumentModel.load(), view.channels, this);
-    dialog.setWindowTitle(
+    SetTitleShownWhole(
+        &dialog,
         QStringLiteral("Customize %1 Plots").arg(QString::fromStdString(view.displayName)));
     dialog.exec();
     view.channels = dialog.Channels();
@@ -728,28 +759,24 @@ void CPlotDlg::SavePictureDialog() {
 }
 
 void CPlotDlg::Print() {
-    const std::unique_ptr<QPrinter> chosen = ChoosePrinter(printerChooser_, this);
-    if (!chosen) {
-        return;
-    }
-    QPrinter& printer = *chosen;
-    repaint();
+    WindowPrintHooks hooks;
+    hooks.choosePrinter = printerChooser_;
+    hooks.windowName = QStringLiteral("Plot");
+    hooks.grab = printGrabber_;
+    // The print time goes before the title while the window is taken.
     const QString title = windowTitle();
-    setWindowTitle(
-        QStringLiteral("%1:  %2").arg(AsctimeText(QDateTime::currentDateTime()).trimmed(), title));
-    const QImage image = printGrabber_ ? printGrabber_(this) : GrabWindowImage(this);
-    setWindowTitle(title);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(QString::fromLatin1(kPrintDocumentName));
-    QPainter painter;
-    if (image.isNull() || !painter.begin(&printer)) {
-        return;
-    }
-    const QRect page = painter.viewport();
-    const int dx = page.width() / kPrintMarginDivisor;
-    const int dy = page.height() / kPrintMarginDivisor;
-    painter.drawImage(page.adjusted(dx, dy, -dx, -dy), image);
-    painter.end();
+    hooks.showPrintTime = [this, title](const QString& time) {
+        setWindowTitle(QStringLiteral("%1:  %2").arg(time.trimmed(), title));
+    };
+    hooks.clearPrintTime = [this, title] { setWindowTitle(title); };
+    hooks.page.documentName = QString::fromLatin1(kPrintDocumentName);
+    hooks.page.orientation = QPageLayout::Landscape;
+    hooks.page.placement = [](int width, int height) {
+        const int dx = width / kPrintMarginDivisor;
+        const int dy = height / kPrintMarginDivisor;
+        return QRect(dx, dy, width - 2 * dx, height - 2 * dy);
+    };
+    PrintWindowImage(this, hooks);
 }
 
 void CPlotDlg::ShowHelp() {

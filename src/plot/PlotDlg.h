@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ProgramSettings.h"
 #include "plot/PlotData.h"
@@ -129,6 +130,8 @@ class CPlotDlg : public QDialog {
     void LayoutPanes(int width, int height);
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
+    // The records that arrived while a file loaded, after it; the live ones only.
+    void AppendHeldRecords();
     void StoreReplaced();
     void UpdateTitle();
     void OnMouseDown(Qt::MouseButton button);
@@ -157,6 +160,8 @@ class CPlotDlg : public QDialog {
     bool built_ = false;
     bool decayDisplay_ = false;
     bool loaded_ = false;
+    bool loading_ = false;
+    std::vector<UnitStateData> heldRecords_;
     int view_ = 0;
     std::int64_t fitFirst_ = 0;
     std::int64_t fitLast_ = 0;

@@ -23,6 +23,7 @@ class CStorePoints : public IPlotPoints {
         y_.AddRange(first, end, range);
     }
     XKey SharedX() const override { return {&store_, store_.Generation(), xUnit_}; }
+    bool OpenAtGaps() const override { return true; }
 
   private:
     const CPlotData& store_;

@@ -1,11 +1,13 @@
 #include "plot/TracePlot.h"
 
 #include "plot/ColumnPaint.h"
+#include "plot/RecordingGaps.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace corvane3 {
 
@@ -46,6 +48,8 @@ CTraceSeries::CTraceSeries(QCPAxis* keyAxis, QCPAxis* valueAxis,
 
 void CTraceSeries::Update() {
     trace_.Extend(*points_);
+    gapLimit_ = points_->OpenAtGaps() ? GapLimit(*points_, trace_.Size())
+                                      : std::numeric_limits<double>::infinity();
 }
 
 void CTraceSeries::SetPoints(std::shared_ptr<const IPlotPoints> points) {
@@ -108,8 +112,14 @@ void CTraceSeries::draw(QCPPainter* painter) {
         return;
     }
     const IPlotPoints& points = *points_;
+    const auto gapBetween = [&](std::int64_t before, std::int64_t after) {
+        return points.X(after) - points.X(before) > gapLimit_;
+    };
     ColumnPaintStyle paintStyle;
     paintStyle.joined = style_ != kTracePoints;
+    if (trace_.SortedX()) {
+        paintStyle.gapBetween = gapBetween;
+    }
     if (trace_.SortedX()) {
         // Few visible points: every point, with one neighbour outside on each side so that
         // lines leave the area as they would.
@@ -119,24 +129,38 @@ void CTraceSeries::draw(QCPPainter* painter) {
         const std::int64_t end = std::min(count, visibleEnd + 1);
         const auto columns = static_cast<std::int64_t>(edges.size() - 1);
         if (end - first <= kPointsPerColumnForReduction * columns) {
+            // One polyline per stretch of recording between gaps.
             std::vector<QPointF> line;
+            const auto drawLine = [&] {
+                // A record alone between two gaps is still shown.
+                if (style_ == kTracePoints || line.size() == 1) {
+                    painter->drawPoints(line.data(), static_cast<int>(line.size()));
+                } else {
+                    painter->drawPolyline(line.data(), static_cast<int>(line.size()));
+                }
+                line.clear();
+            };
+            std::int64_t previous = -1;
             for (std::int64_t i = first; i < end; ++i) {
                 const double y = points.Y(i);
-                if (!std::isnan(y)) {
-                    line.push_back(pixel(points.X(i), y));
+                if (std::isnan(y)) {
+                    continue;
                 }
+                if (previous >= 0 && gapBetween(previous, i)) {
+                    drawLine();
+                }
+                line.push_back(pixel(points.X(i), y));
+                previous = i;
             }
-            if (style_ == kTracePoints) {
-                painter->drawPoints(line.data(), static_cast<int>(line.size()));
-            } else {
-                painter->drawPolyline(line.data(), static_cast<int>(line.size()));
-            }
+            drawLine();
             return;
         }
-        if (first < visibleFirst && !std::isnan(points.Y(first))) {
+        if (first < visibleFirst && !std::isnan(points.Y(first)) &&
+            !gapBetween(first, visibleFirst)) {
             paintStyle.before = pixel(points.X(first), points.Y(first));
         }
-        if (visibleEnd < count && !std::isnan(points.Y(visibleEnd))) {
+        if (visibleEnd < count && !std::isnan(points.Y(visibleEnd)) &&
+            !gapBetween(visibleEnd - 1, visibleEnd)) {
             paintStyle.after = pixel(points.X(visibleEnd), points.Y(visibleEnd));
         }
     }

@@ -66,6 +66,8 @@ class CTraceSeries : public QCPAbstractPlottable {
 
     std::shared_ptr<const IPlotPoints> points_;
     CPlotTrace trace_;
+    // Consecutive points further apart in X than this are not joined (RecordingGaps.h).
+    double gapLimit_ = 0.0;
     int style_ = kTraceLine;
 };
 

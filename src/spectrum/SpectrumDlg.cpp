@@ -26,7 +26,6 @@
 #include "plot/TracePlot.h"
 #include "spectrum/DdsWord.h"
 #include "spectrum/SpectrumFile.h"
-#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 
@@ -654,24 +653,23 @@ void CSpectrumDlg::reject() {
 }
 
 void CSpectrumDlg::Print() {
-    const std::unique_ptr<QPrinter> chosen = ChoosePrinter(printerChooser_, this);
-    if (!chosen) {
-        return;
-    }
-    repaint();
-    const QImage image = printGrabber_ ? printGrabber_(this) : GrabWindowImage(this);
-    chosen->setPageOrientation(QPageLayout::Landscape);
-    chosen->setDocName(QString::fromLatin1(kPrintDocumentName));
-    QPainter painter;
-    if (image.isNull() || !painter.begin(chosen.get())) {
-        return;
-    }
-    const QRect page = painter.viewport();
-    painter.drawImage(QRect(page.width() / kPrintOffsetDivisor, page.height() / kPrintOffsetDivisor,
-                            page.width() - page.width() / kPrintShrinkDivisor,
-                            page.height() - page.height() / kPrintShrinkDivisor),
-                      image);
-    painter.end();
+    WindowPrintHooks hooks;
+    hooks.choosePrinter = printerChooser_;
+    hooks.windowName = QStringLiteral("Spectrum");
+    hooks.grab = printGrabber_;
+    // The print time goes before the title while the window is taken, as the plot's does.
+    const QString title = windowTitle();
+    hooks.showPrintTime = [this, title](const QString& time) {
+        setWindowTitle(QStringLiteral("%1:  %2").arg(time.trimmed(), title));
+    };
+    hooks.clearPrintTime = [this, title] { setWindowTitle(title); };
+    hooks.page.documentName = QString::fromLatin1(kPrintDocumentName);
+    hooks.page.orientation = QPageLayout::Landscape;
+    hooks.page.placement = [](int width, int height) {
+        return QRect(width / kPrintOffsetDivisor, height / kPrintOffsetDivisor,
+                     width - width / kPrintShrinkDivisor, height - height / kPrintShrinkDivisor);
+    };
+    PrintWindowImage(this, hooks);
 }
 
 }  // namespace corvane3

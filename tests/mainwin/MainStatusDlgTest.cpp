@@ -69,6 +69,10 @@ class MainStatusDlgTest : public testing::WidgetTest {
 
 TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUntilTheNext) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
+    // Before any unit is known, nothing of a Tq9000's own shows, not even empty.
+    for (const char* name : {"valueDisplayFirmware", "valueSystem24"}) {
+        EXPECT_FALSE(Shown(name)) << name;
+    }
     app_.serialPort.SetSettings({"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7});
     PostRecord(403, 0, [](UnitStateData& data) {
         data.d1.freqTune = -42;
@@ -84,6 +88,7 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
     EXPECT_EQ(window_.StatusPane(2)->text(), "Operating");
     EXPECT_TRUE(Shown("valueSystem24"));
+    EXPECT_TRUE(Shown("valueDisplayFirmware"));
     const std::pair<const char*, QString> values[] = {
         {"valueFreqTune", "-000042"}, {"valueFaultList", "00,1A,00,00,FF"},
         {"valueTChassis", "31.26ºC"}, {"valueManufactureDate", "03/14/19"},
@@ -156,10 +161,10 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceKeepsTextsWholeAndValueBoxesLineUp) {
 TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     CMainMenus& menus = window_.Menus();
     for (int model : {404, 405, -1}) {  // a 7730A, and codes of no known model
-        menus.ComposeMenus(model, false);
+        menus.ComposeMenus(model);
         EXPECT_TRUE(MenuTexts(menus.OutputsMenu()).isEmpty()) << model;
     }
-    menus.ComposeMenus(403, false);
+    menus.ComposeMenus(403);
     EXPECT_EQ(MenuTexts(menus.SystemMenu()),
               (QStringList{"&RS-232...", "&Factory Settings...", "Ethernet...", "Time of Day...",
                            "Test && Diagnostics...", "Select a command..."}));
@@ -167,14 +172,15 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
               (QStringList{"Delta-F...", "Delta-T...", "Synchronize 1PPS...",
                            "Configure Telecom Outputs..."}));
     EXPECT_FALSE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
-    EXPECT_FALSE(MenuTexts(menus.HelpMenu()).contains("Help Topics"));
-    menus.ComposeMenus(401, true);
+    // The help is compiled in: offered wherever the program is installed.
+    EXPECT_EQ(MenuTexts(menus.HelpMenu()), (QStringList{"Help Topics", "&About Corvane3..."}));
+    menus.ComposeMenus(401);
     EXPECT_EQ(MenuTexts(menus.SystemMenu()),
               (QStringList{"&RS-232...", "&Security...", "&Factory Settings...",
                            "Test && Diagnostics...", "Select a command..."}));
     EXPECT_TRUE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
-    menus.ComposeMenus(402, false);
-    menus.ComposeMenus(402, false);  // composing again changes nothing
+    menus.ComposeMenus(402);
+    menus.ComposeMenus(402);  // composing again changes nothing
     EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
               (QStringList{"Delta-F...", "Delta-T...", "Configure TTL Output..."}));
 }

@@ -15,6 +15,7 @@
 
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
+#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 namespace {
@@ -117,6 +118,27 @@ TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow
         }
     }
     EXPECT_GT(textPixels, 0) << "no title text drawn";
+}
+
+TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRun) {
+    const QDateTime time(QDate(2026, 12, 7), QTime(9, 5, 3));
+    EXPECT_EQ(SuggestedPrintFileName("Plot", time), "Corvane3-Plot-2026-12-07-090503.pdf");
+
+    // The first print of a run: the dialog offers the document's name for a file.
+    QPrinter first;
+    PreparePrinter(first, RememberedPrinter{}, SuggestedPrintFileName("Main", time));
+    EXPECT_EQ(first.docName(), "Corvane3-Main-2026-12-07-090503");
+    EXPECT_TRUE(first.outputFileName().isEmpty());
+
+    // After a print to a file: the same folder, a new name.
+    testing::TempDir dir;
+    const std::unique_ptr<QPrinter> chosen = PdfPrinter(dir.Path() / "first print.pdf");
+    const RememberedPrinter last = RememberPrinter(*chosen);
+    QPrinter next;
+    PreparePrinter(next, last, SuggestedPrintFileName("Spectrum", time.addSecs(60)));
+    EXPECT_EQ(next.outputFormat(), QPrinter::PdfFormat);
+    EXPECT_EQ(next.outputFileName().toStdString(),
+              (dir.Path() / "Corvane3-Spectrum-2026-12-07-090603.pdf").string());
 }
 
 TEST_F(WindowPrinterTest, AsctimeTextMatchesTheCLibraryAsctime) {

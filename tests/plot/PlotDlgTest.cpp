@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPrinter>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "app/Corvane3App.h"
 #include "plot/CustomizePlotsDlg.h"
@@ -21,8 +24,10 @@
 #include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
+#include "telemetry/FileLoadProgressDlg.h"
 #include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryTestData.h"
+#include "widgets/TitleWidth.h"
 
 namespace corvane3 {
 namespace {
@@ -198,6 +203,125 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     plot.Command(32847)->trigger();
     EXPECT_FALSE(w.Pane(0)->CursorsShown());
     EXPECT_EQ(w.settings.Xunits, 1);
+
+    // The decay display again fits every point, and its cursors stand at the fit's two ends,
+    // so that a release refits the same range.
+    plot.Command(32842)->trigger();
+    EXPECT_EQ(signal->CursorIndex(0), 0);
+    EXPECT_EQ(signal->CursorIndex(1), 36);
+    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    EXPECT_EQ(plot.FitFirst(), 0);
+    EXPECT_EQ(plot.FitLast(), 36);
+    EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
+}
+
+TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheScalesTheirIndices) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 3);
+    Window w;
+    w.Open(path.string(), true);
+    CPlotDlg& plot = *w.dialog;
+    const auto texts = [&](int id) {
+        QStringList items;
+        for (QAction* action : qobject_cast<QMenu*>(plot.Command(id)->parent())->actions()) {
+            if (!action->isSeparator()) {
+                items << action->text() + "=" + action->property("index").toString();
+            }
+        }
+        return items;
+    };
+    EXPECT_EQ(texts(32792), (QStringList{"&Clock Servo=", "&Zeeman Servo=", "&Gain Servo=",
+                                         "&CBT Supplies=", "Power &Supplies=", "System Supplies=",
+                                         "Hops 'n Burps=", "User 1=", "User 2=", "Customize...="}));
+    // The X scale's indices are not in menu order.
+    EXPECT_EQ(texts(32812),
+              (QStringList{"&All=0", "Last &Week=3", "Last &24 Hours=1", "Last &Hour=2"}));
+    EXPECT_EQ(texts(3801),
+              (QStringList{"&All=0", "All +=1", "&1-sigma=2", "&3-sigma=3", "&6-sigma=4"}));
+    EXPECT_EQ(texts(32808),
+              (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3", "&Seconds=4"}));
+    // The help is compiled in: offered without a brand too.
+    EXPECT_EQ(texts(32861), (QStringList{"Help Topics=", "About Corvane3...="}));
+    EXPECT_TRUE(plot.Command(32861)->isVisible());
+}
+
+TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 109);  // nine days, a record every two hours
+    Window w;
+    w.Open(path.string(), true);
+    const struct {
+        int command;
+        double left;
+    } cases[] = {
+        {32814, kStartMjd + 8.0},  // "Last 24 Hours"
+        {32813, kStartMjd + 2.0},  // "Last Week"
+        {32812, kStartMjd},        // "All"
+    };
+    for (const auto& c : cases) {
+        w.dialog->Command(c.command)->trigger();
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            EXPECT_NEAR(w.Pane(p)->xAxis->range().lower, c.left, 1e-9) << c.command;
+            EXPECT_NEAR(w.Pane(p)->xAxis->range().upper, kStartMjd + 9.0, 1e-9) << c.command;
+        }
+    }
+}
+
+// Hands the plot window records while a file's load shows its progress window, as the main
+// window does when records arrive during a load.
+class RecordsDuringLoad : public QObject {
+  public:
+    RecordsDuringLoad(CPlotDlg& plot, std::vector<UnitStateData> records)
+        : plot_(plot), records_(std::move(records)) {
+        QApplication::instance()->installEventFilter(this);
+    }
+    ~RecordsDuringLoad() override { QApplication::instance()->removeEventFilter(this); }
+    void Send(std::vector<UnitStateData> records) { records_ = std::move(records); }
+
+  protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<CFileLoadProgressDlg*>(object)) {
+            for (const UnitStateData& record : std::exchange(records_, {})) {
+                plot_.OnNewRecord(record);
+            }
+        }
+        return false;
+    }
+
+  private:
+    CPlotDlg& plot_;
+    std::vector<UnitStateData> records_;
+};
+
+TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
+    testing::TempDir dir;
+    const auto live = dir.Path() / "Unit1234.csd";
+    WriteFile(live, 3);
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    CPlotDlg plot(PlotWindowContext{settings, model, ""}, live.string(), false);
+    // Record 2 is in the file already; record 3 is not.
+    RecordsDuringLoad during(plot, {FallingRecord(2), FallingRecord(3)});
+    bool loaded = false;
+    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+    plot.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(3).mjd, 1e-9);
+
+    // "Live Data" and "Open..." of the live file reload it; what arrives meanwhile follows.
+    during.Send({FallingRecord(4)});
+    plot.Command(32821)->trigger();
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(4).mjd, 1e-9);
+    during.Send({FallingRecord(5)});
+    plot.OpenFile(live.string());
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(5).mjd, 1e-9);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
 }
 
 TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
@@ -278,6 +402,9 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
                 auto& customize = static_cast<CCustomizePlotsDlg&>(dialog);
                 offered = customize.Box(4)->count();
                 EXPECT_EQ(customize.windowTitle(), "Customize Clock Servo Plots");
+                // Wide enough for a title bar to show the title whole.
+                EXPECT_GE(customize.width(),
+                          TitleBarWidth(customize.windowTitle(), customize.font()));
                 EXPECT_EQ(customize.Box(4)->currentText(), "Variance");
                 EXPECT_FALSE(customize.ApplyButton()->isEnabled());
                 customize.Box(4)->setCurrentIndex(customize.Box(4)->findText("Ion Pump"));
@@ -289,6 +416,27 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
         }
     }
     EXPECT_EQ(offered, 35);
+    // The unit's channels, a Tq9000's system supplies, then the outlier counts.
+    CPlotData names;
+    for (const std::int32_t unit : {kModelTq9000, kModelChronoBeam}) {
+        CCustomizePlotsDlg customize(names, unit, {15, 2, 3, 5, 1});
+        QStringList expected;
+        std::vector<int> order;
+        for (int c = 0; c <= 25; ++c)
+            order.push_back(c);
+        if (unit == kModelTq9000) {
+            for (int c = 32; c <= 36; ++c)
+                order.push_back(c);
+        }
+        for (int c = 26; c <= 29; ++c)
+            order.push_back(c);
+        for (const int c : order)
+            expected << QString::fromStdString(names.Channel(c).Name());
+        QStringList listed;
+        for (int i = 0; i < customize.Box(2)->count(); ++i)
+            listed << customize.Box(2)->itemText(i);
+        EXPECT_EQ(listed, expected) << unit;
+    }
     {
         CPlotDlg again({app.settings, model, ""}, file.string(), true);
         bool loaded = false;

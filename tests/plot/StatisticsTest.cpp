@@ -34,6 +34,7 @@ TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
         {{1, 2, 3}, kYScaleAllPlus, 1 - s, 3 + s},
         {{1, 2, 3}, kYScaleAll, 1, 3},
         {{1, 2, 3}, kYScaleOneSigma, 2 - s, 2 + s},
+        {{1, 2, 3}, kYScaleThreeSigma, 2 - 3 * s, 2 + 3 * s},
         {{1, 2, 3}, kYScaleSixSigma, 2 - 6 * s, 2 + 6 * s},
         {{1, 2, 3}, 9, 1 - s, 3 + s},          // an unknown scale is "All +"
         {{1, nan, 3, nan}, kYScaleAll, 1, 3},  // absent values are skipped

@@ -2,12 +2,15 @@
 
 #include "plot/TracePlot.h"
 
+#include "plot/RecordingGaps.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 
@@ -98,6 +101,84 @@ TEST_F(TracePlotTest, ALongSeriesPaintsWhatALineThroughEveryPointPaints) {
             << onlyDrawn.size() << " pixels painted only by columns, " << left;
         EXPECT_TRUE(onlyExpected.empty())
             << onlyExpected.size() << " pixels painted only by a line, " << left;
+    }
+}
+
+// Points of a recording: a gap in it leaves the line open.
+struct RecordedPoints : testing::VectorPoints {
+    bool OpenAtGaps() const override { return true; }
+};
+
+TEST(RecordingGapsTest, AGapIsFiveTimesTheMedianStep) {
+    const double none = std::numeric_limits<double>::infinity();
+    std::vector<double> long_(10001);
+    for (std::size_t i = 0; i < long_.size(); ++i) {
+        long_[i] = 2.0 * static_cast<double>(i) + (i == 5000 ? 0.5 : 0.0);
+    }
+    const struct {
+        std::vector<double> x;
+        double limit;
+    } cases[] = {
+        {{0, 1, 2, 3, 30}, 5.0},  // one long step does not move the median
+        {{0, 1, 10, 20}, 45.0},   // the middle of the steps 1, 9, 10
+        {{0, 1}, none},           // one step says nothing of the usual spacing
+        {{5, 5, 5, 5}, none},     // no spacing at all
+        {long_, 10.0},            // a sample of the steps of a long series
+    };
+    for (const auto& c : cases) {
+        RecordedPoints points;
+        points.x = c.x;
+        points.y.assign(c.x.size(), 0.0);
+        EXPECT_EQ(GapLimit(points, points.Count()), c.limit) << c.x.size();
+    }
+}
+
+TEST_F(TracePlotTest, RecordedPointsLeaveTheLineOpenAcrossARecordingGap) {
+    // Two stretches of recording at different levels with a long gap between them, as few
+    // points (drawn one by one) and as many (drawn by columns).
+    for (const int perStretch : {50, 5000}) {
+        const double step = 100.0 / perStretch;
+        for (const bool recorded : {false, true}) {
+            auto points = recorded ? std::make_shared<RecordedPoints>()
+                                   : std::make_shared<testing::VectorPoints>();
+            for (int stretch = 0; stretch < 2; ++stretch) {
+                for (int i = 0; i < perStretch; ++i) {
+                    points->x.push_back(stretch * 1000.0 + i * step);
+                    points->y.push_back(stretch * 100.0);
+                }
+            }
+            TracePlot plot;
+            plot.resize(620, 320);
+            CTraceSeries* series = plot.AddSeries(QStringLiteral("recorded"), points);
+            plot.SetViewport(-10.0, 1110.0, 110.0, -10.0);
+            plot.ApplyViewport();
+            const QImage image = plot.toPixmap(620, 320).toImage();
+            // The gap's middle, between the two levels.
+            const int x = static_cast<int>(plot.xAxis->coordToPixel(550.0));
+            const int from = static_cast<int>(plot.yAxis->coordToPixel(90.0));
+            const int to = static_cast<int>(plot.yAxis->coordToPixel(10.0));
+            int painted = 0;
+            for (int y = std::min(from, to); y <= std::max(from, to); ++y) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    painted += image.pixel(x + dx, y) == series->pen().color().rgb() ? 1 : 0;
+                }
+            }
+            EXPECT_EQ(painted > 0, !recorded) << perStretch << (recorded ? " recorded" : "");
+            // Both stretches are drawn.
+            const int left = static_cast<int>(plot.xAxis->coordToPixel(50.0));
+            const int right = static_cast<int>(plot.xAxis->coordToPixel(1050.0));
+            const auto paintedNear = [&](int px, double value) {
+                const int py = static_cast<int>(plot.yAxis->coordToPixel(value));
+                for (int dy = -1; dy <= 1; ++dy) {
+                    if (image.pixel(px, py + dy) == series->pen().color().rgb()) {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            EXPECT_TRUE(paintedNear(left, 0.0));
+            EXPECT_TRUE(paintedNear(right, 100.0));
+        }
     }
 }
 

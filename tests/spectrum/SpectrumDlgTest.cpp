@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 
 #include "mainwin/MainStatusDlg.h"
 #include "mainwin/QueuedNotificationSink.h"
@@ -65,6 +69,35 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
     EXPECT_TRUE(viewer.Plot()->CursorsShown());
     EXPECT_EQ(viewer.Plot()->CursorIndex(0), 0);
     EXPECT_EQ(viewer.Plot()->CursorIndex(1), 2);
+
+    // A print: the time before the title while the window is taken, a landscape page.
+    const QString title = viewer.windowTitle();
+    QString printedTitle;
+    viewer.SetPrintGrabber([&](QWidget* window) {
+        printedTitle = window->windowTitle();
+        return window->grab().toImage();
+    });
+    const std::string printed = (dir_.Path() / "print.pdf").string();
+    viewer.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString(printed));
+        return printer;
+    });
+    viewer.Print();
+    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
+                                   QRegularExpression::escape(title) + "$")
+                    .match(printedTitle)
+                    .hasMatch())
+        << printedTitle.toStdString();
+    EXPECT_EQ(viewer.windowTitle(), title);
+    std::ifstream pdf(printed, std::ios::binary);
+    const std::string pdfText((std::istreambuf_iterator<char>(pdf)), {});
+    const auto box = pdfText.find("/MediaBox [0 0 ");
+    ASSERT_NE(box, std::string::npos);
+    double width = 0, height = 0;
+    std::sscanf(pdfText.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
+    EXPECT_GT(width, height);
 
     // Saved and opened again, the points come back with six significant digits.
     const std::string copy = (dir_.Path() / "b.css").string();

@@ -73,6 +73,10 @@ TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
     EXPECT_NEAR(mean, 21.2, 1e-5);
     EXPECT_NEAR(max, 21.3, 1e-5);
     EXPECT_NEAR(sigma, 0.0816497, 1e-5);  // population sigma of 21.1, 21.2, 21.3
+    // The frequency offset is the Delta-F setting, in parts in 1e-15.
+    std::istringstream offset(summary.substr(summary.find("\nFreq.Offset ") + 13));
+    offset >> unit;
+    EXPECT_EQ(unit, "E-15");
 }
 
 TEST_F(FileCommandsTest, CsvHoldsEveryRecordInDigitsThatReadBackToTheStoredValues) {
@@ -88,6 +92,7 @@ TEST_F(FileCommandsTest, CsvHoldsEveryRecordInDigitsThatReadBackToTheStoredValue
     EXPECT_TRUE(heading.starts_with("MJD,Variance (mV),Clk Ramsey (mV),")) << heading;
     EXPECT_NE(heading.find(",DAC Gain,"), std::string::npos);  // no unit, no brackets
     EXPECT_NE(heading.find(",Signal (mV),Flop/Background,"), std::string::npos);
+    EXPECT_NE(heading.find(",Freq.Offset (E-15),"), std::string::npos) << heading;
     int records = 0;
     for (std::string line; std::getline(lines, line); ++records) {
         ASSERT_TRUE(line.ends_with("\r"));
