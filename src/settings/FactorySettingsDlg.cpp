@@ -16,6 +16,7 @@
 #include "settings/CommandSequence.h"
 #include "settings/SettingsEntries.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -108,6 +109,7 @@ CFactorySettingsDlg::CFactorySettingsDlg(CPollingShared& shared, const CUnitStat
     }
     connect(memorize_, &QPushButton::clicked, this, &CFactorySettingsDlg::MemorizeNominals);
     connect(apply_, &QPushButton::clicked, this, &CFactorySettingsDlg::ApplyChanges);
+    KeepTitleWhole(*this);
 }
 
 void CFactorySettingsDlg::MemorizeNominals() {
