@@ -15,6 +15,7 @@
 #include "link/CommandFrame.h"
 #include "settings/CommandSequence.h"
 #include "settings/SettingsEntries.h"
+#include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
 #include "widgets/WholeTitle.h"
 
@@ -45,16 +46,6 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text) {
 
 QString Printf(const char* format, auto... values) {
     return QString::asprintf(format, values...);
-}
-
-// Text to double as a person types it: the whole text must be the number; anything else is
-// not a number (NaN).
-double ParseLoopTau(const QString& text) {
-    const std::string trimmed = text.trimmed().toStdString();
-    char* end = nullptr;
-    const CScopedCLocale numbers;
-    const double value = std::strtod(trimmed.c_str(), &end);
-    return trimmed.empty() || *end != '\0' ? std::nan("") : value;
 }
 
 }  // namespace
@@ -133,7 +124,7 @@ void CFactorySettingsDlg::ApplyChanges() {
         return;
     }
     // An out-of-range time constant is corrected, shown and sent.
-    double tau = ParseLoopTau(loopTau_->text());
+    double tau = LeadingNumber(loopTau_->text().toStdString());
     if (!(tau >= kMinLoopTau) || tau > kMaxLoopTau) {
         const bool low = !(tau >= kMinLoopTau);
         tau = low ? kMinLoopTau : kMaxLoopTau;
