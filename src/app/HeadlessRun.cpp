@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 #include "link/CLocale.h"
 #include "link/SerialDevice.h"
@@ -74,6 +76,14 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
                 << recordDirectory << std::endl;
             return false;
         }
+        std::error_code error;
+        std::filesystem::create_directories(recordDirectory, error);
+        if (error) {
+            const CScopedCLocale englishMessages;
+            err << "corvane3: --record: cannot create the directory " << recordDirectory << ": "
+                << error.message() << std::endl;
+            return false;
+        }
         settings.DatafileDirectory = recordDirectory;
     }
     const TelemetryPath where = TelemetryFilePath(settings, 0);
@@ -120,6 +130,13 @@ std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
                              (seen.repeats == 1 ? " time)" : " times)");
     seen = Seen{now, 0};
     return text;
+}
+
+bool IsPollingStepLine(const std::string& line) {
+    static const char* const kStepLines[] = {"Polling", "Ready", "Cmd Sent OK", "Response Received",
+                                             "Password OK"};
+    return std::find(std::begin(kStepLines), std::end(kStepLines), line) != std::end(kStepLines) ||
+           line.starts_with("Ready: ") || line.ends_with("...") || line.ends_with("...OK");
 }
 
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
@@ -176,7 +193,9 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
             const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
             const auto now = CRepeatedLineFilter::Clock::now();
             if (code == kNotifyLinkStatusChanged) {
-                if (const auto text = lines.Filter(queue.TakeLine(), now)) {
+                const std::string line = queue.TakeLine();
+                const bool shown = options.verbose || !IsPollingStepLine(line);
+                if (const auto text = shown ? lines.Filter(line, now) : std::nullopt) {
                     out << *text << std::endl;
                 }
             } else if (code == kNotifyStatusRecord) {

@@ -1,7 +1,8 @@
 #pragma once
-// corvane3 --headless: the polling thread without any window. Prints every change of the Link
-// status text (a line printed before at most once a minute) and one line per status record, and
-// appends each record to the unit's telemetry file when asked to.
+// corvane3 --headless: the polling thread without any window. Prints every change of the link's
+// state (a line printed before at most once a minute) and one line per status record, the
+// polling steps' progress lines only when asked, and appends each record to the unit's telemetry
+// file when asked to.
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +23,10 @@ struct HeadlessOptions {
     int timeoutSeconds = 0;   // give up after this long without a status record; 0: never
     // Record every status record in this directory, whatever the configuration says. When
     // empty, records are kept as the configuration's RecordDataFile and DatafileDirectory say.
+    // Created when missing: the user named it.
     std::string recordDirectory;
+    // Also print the progress lines of every polling step ("Ready: 9", "D1...", "D1...OK").
+    bool verbose = false;
 };
 
 // Runs until options.polls records have arrived, interrupted turns true or no record came for
@@ -33,6 +37,12 @@ struct HeadlessOptions {
 // not exist yet is not refused: a USB adapter may be plugged in later.
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted);
+
+// True for a Link status text that only reports the progress of a step of a working link (the
+// countdown to the next poll, a step begun or done, a command or diagnostic line exchanged),
+// false for one that tells of the link's state (online, not responding, a port problem, a
+// failed poll).
+bool IsPollingStepLine(const std::string& line);
 
 // One short line describing a status record.
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model);

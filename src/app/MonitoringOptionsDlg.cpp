@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "telemetry/TelemetryPath.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -119,6 +120,7 @@ CMonitoringOptionsDlg::CMonitoringOptionsDlg(CProgramSettings& settings, QWidget
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
     FillFromSettings();
+    KeepTitleWhole(*this);
 }
 
 void CMonitoringOptionsDlg::showEvent(QShowEvent* event) {

@@ -280,6 +280,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Headless: record every status record in <dir>, whatever the "
                        "configuration says."),
         QStringLiteral("dir"));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"),
+        QStringLiteral("Headless: also print the progress of every polling step."));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the window to <file> once it shows a record (a .csd "
@@ -296,7 +299,8 @@ int main(int argc, char* argv[]) {
                        "(default: <file> with the extension .csv; - for standard output)."),
         QStringLiteral("file"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
-                       timeoutOption, recordOption, screenshotOption, summaryOption, exportOption});
+                       timeoutOption, recordOption, verboseOption, screenshotOption, summaryOption,
+                       exportOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -389,6 +393,7 @@ int main(int argc, char* argv[]) {
         headlessOptions.port = parser.value(portOption).toStdString();
         headlessOptions.recordDirectory = parser.value(recordOption).toStdString();
         headlessOptions.timeoutSeconds = timeout;
+        headlessOptions.verbose = parser.isSet(verboseOption);
         // The configuration is only read here: a headless run never changes it.
         return RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted);
     }

@@ -16,6 +16,7 @@
 #include "link/UnitState.h"
 #include "poll/AuthorizedCommand.h"
 #include "poll/PollingShared.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -104,6 +105,7 @@ CCommandSelectDlg::CCommandSelectDlg(CPollingShared& polling, const CUnitState& 
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
 
     Load();
+    KeepTitleWhole(*this);
 }
 
 void CCommandSelectDlg::showEvent(QShowEvent* event) {

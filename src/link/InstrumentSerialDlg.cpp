@@ -8,6 +8,7 @@
 #include "link/LineSettingsWidget.h"
 #include "poll/AuthorizedCommand.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -41,6 +42,7 @@ CInstrumentSerialDlg::CInstrumentSerialDlg(CGuarded<SerialLineSettings>& rs232,
 
     connect(line_, &CLineSettingsWidget::Changed, this, [this] { apply_->setEnabled(true); });
     connect(apply_, &QPushButton::clicked, this, &CInstrumentSerialDlg::ApplyChanges);
+    KeepTitleWhole(*this);
 }
 
 void CInstrumentSerialDlg::ApplyChanges() {

@@ -4,7 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
+
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -66,6 +69,7 @@ CScanningDlg::CScanningDlg(CPollingShared& shared, QWidget* parent)
     layout->addWidget(buttons);
     connect(cancel, &QPushButton::clicked, this, &CScanningDlg::reject);
     setMinimumWidth(fontMetrics().averageCharWidth() * kWidthCharacters);
+    KeepTitleWhole(*this);
 }
 
 void CScanningDlg::ShowAttempt(const SerialLineSettings& line) {
@@ -78,6 +82,9 @@ QString CScanningDlg::AttemptText() const {
 
 void CScanningDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        cancelled_ = false;
+    }
     // Below the dialog that started the search when the screen has room, else where the
     // window system puts it.
     QWidget* owner = parentWidget();
@@ -92,6 +99,7 @@ void CScanningDlg::showEvent(QShowEvent* event) {
 }
 
 void CScanningDlg::reject() {
+    cancelled_ = true;
     shared_.AutoDetect = false;
     QDialog::reject();
 }

@@ -26,6 +26,8 @@ class CScanningDlg : public QDialog {
     QString AttemptText() const;
     // The search has ended: close without touching the flag.
     void End() { done(Accepted); }
+    // True when the user stopped the latest search (Cancel or closing the window).
+    bool Cancelled() const { return cancelled_; }
 
     void reject() override;
 
@@ -35,6 +37,7 @@ class CScanningDlg : public QDialog {
   private:
     CPollingShared& shared_;
     QLabel* attempt_;
+    bool cancelled_ = false;
 };
 
 }  // namespace corvane3

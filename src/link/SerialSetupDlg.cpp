@@ -14,8 +14,9 @@
 
 #include "link/LineSettingsWidget.h"
 #include "link/ScanningDlg.h"
-#include "widgets/HeldInputWait.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/HeldInputWait.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -83,6 +84,7 @@ CSerialSetupDlg::CSerialSetupDlg(CSerialPort& port, CPollingShared& shared, cons
     connect(portList_, &QComboBox::currentTextChanged, this, enableApply);
     connect(detect_, &QPushButton::clicked, this, &CSerialSetupDlg::Detect);
     connect(apply_, &QPushButton::clicked, this, &CSerialSetupDlg::ApplyChanges);
+    KeepTitleWhole(*this);
 }
 
 void CSerialSetupDlg::showEvent(QShowEvent* event) {
@@ -130,6 +132,10 @@ void CSerialSetupDlg::LoadFromPort() {
 
 void CSerialSetupDlg::ShowSearchProgress() {
     scanning_->ShowAttempt(port_.Settings());
+}
+
+bool CSerialSetupDlg::SearchCancelled() const {
+    return scanning_->Cancelled();
 }
 
 void CSerialSetupDlg::EndScanning() {

@@ -38,6 +38,8 @@ class CSerialSetupDlg : public QDialog {
     bool IsScanning() const { return scanningOpen_; }
     // The search dialog, for tests.
     CScanningDlg& Scanning() { return *scanning_; }
+    // True when the user cancelled the latest search.
+    bool SearchCancelled() const;
 
   protected:
     void showEvent(QShowEvent* event) override;

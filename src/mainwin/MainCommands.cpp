@@ -106,6 +106,8 @@ void CMainStatusDlg::OnNotification(int code) {
             serialSetup_->EndScanning();
             ShowMessage(code == kNotifyAutoDetectFound
                             ? QStringLiteral("Cesium instrument located...")
+                        : serialSetup_->SearchCancelled()
+                            ? QStringLiteral("Search cancelled.")
                             : QStringLiteral("Cesium instrument not detected..."),
                         QStringLiteral("Scan Status"));
             break;

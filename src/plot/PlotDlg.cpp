@@ -22,7 +22,7 @@
 #include "plot/StorePoints.h"
 #include "plot/TracePlot.h"
 #include "telemetry/FileLoadProgressDlg.h"
-#include "widgets/TitleWidth.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -715,9 +715,9 @@ void CPlotDlg::OpenFile(const std::string& path) {
 void CPlotDlg::Customize() {
     PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
     CCustomizePlotsDlg dialog(store_, context_.instrumentModel.load(), view.channels, this);
-    SetTitleShownWhole(
-        &dialog,
+    dialog.setWindowTitle(
         QStringLiteral("Customize %1 Plots").arg(QString::fromStdString(view.displayName)));
+    KeepTitleWhole(dialog);
     dialog.exec();
     view.channels = dialog.Channels();
     RebuildPlots();

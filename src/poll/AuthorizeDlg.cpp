@@ -12,6 +12,7 @@
 
 #include "widgets/DialogButtonRow.h"
 #include "widgets/TimedMessageDlg.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -50,6 +51,7 @@ CAuthorize::CAuthorize(QWidget* parent) : QDialog(parent) {
 
     connect(edit_, &QLineEdit::textChanged, this, [this] { apply_->setEnabled(true); });
     connect(apply_, &QPushButton::clicked, this, &CAuthorize::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CAuthorize::showEvent(QShowEvent* event) {

@@ -16,6 +16,7 @@
 #include "poll/AuthorizeDlg.h"
 #include "widgets/DialogButtonRow.h"
 #include "widgets/TimedMessageDlg.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -92,6 +93,7 @@ CSecurity::CSecurity(CPollingShared& shared, QWidget* parent, std::chrono::milli
         apply_->setEnabled(true);
     });
     connect(apply_, &QPushButton::clicked, this, &CSecurity::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CSecurity::setVisible(bool visible) {

@@ -8,12 +8,14 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "link/CommandFrame.h"
 #include "link/TolvexLink.h"
 #include "link/UnitState.h"
 #include "settings/SettingsCommand.h"
 #include "settings/SettingsDialogs.h"
 #include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -28,6 +30,9 @@ constexpr int kCritical = 1;
 constexpr int kListWidthCharacters = 40;
 constexpr int kListHeightLines = 6;
 const QString kTitle = QStringLiteral("Alarm Settings");
+// Both commands go with the Factory access option and no password prompt: the unit does not
+// protect them with the user password, so a unit with security on takes them as they are.
+constexpr std::uint32_t kAlarmCommandParameter = kFactoryAccessOption;
 
 }  // namespace
 
@@ -68,8 +73,12 @@ CAlarmsDlg::CAlarmsDlg(CPollingShared& shared, const CUnitState& unit, QWidget* 
     layout->addLayout(buttons.layout);
 
     connect(reset_, &QPushButton::clicked, this, &CAlarmsDlg::ResetAlarms);
-    connect(strategy_, &QComboBox::activated, this, [this] { apply_->setEnabled(true); });
+    connect(strategy_, &QComboBox::activated, this, [this] {
+        strategyChosen_ = true;
+        apply_->setEnabled(true);
+    });
     connect(apply_, &QPushButton::clicked, this, &CAlarmsDlg::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CAlarmsDlg::showEvent(QShowEvent* event) {
@@ -78,6 +87,7 @@ void CAlarmsDlg::showEvent(QShowEvent* event) {
         return;
     }
     apply_->setEnabled(false);
+    strategyChosen_ = false;
     RefreshView();
 }
 
@@ -97,8 +107,12 @@ void CAlarmsDlg::RefreshView() {
         reset_->setText(QStringLiteral("Reset Alarms"));
     }
     const bool chronoBeam = unit_.InstrumentModel == kModelChronoBeam;
-    strategy_->setCurrentIndex(!chronoBeam && data.d5.restartFaultLevel != 0 ? kCritical
-                                                                             : kNonCritical);
+    // A choice the user has made stays until it is applied or the dialog is cancelled: the
+    // unit's level would otherwise turn it round while "Apply Changes" stays enabled.
+    if (!strategyChosen_ || chronoBeam) {
+        strategy_->setCurrentIndex(!chronoBeam && data.d5.restartFaultLevel != 0 ? kCritical
+                                                                                 : kNonCritical);
+    }
     strategy_->setEnabled(!chronoBeam);
 }
 
@@ -108,17 +122,17 @@ void CAlarmsDlg::ResetAlarms() {
     }
     resetSent_ = true;
     reset_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{"W00", "", 0, kResetReplyLimit, 0};
-    if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
+    const MailboxCommand command{"W00", "", kAlarmCommandParameter, kResetReplyLimit, 0};
+    if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         resetSent_ = false;
         reset_->setText(QStringLiteral("Reset Alarms"));
     }
 }
 
 void CAlarmsDlg::Apply() {
-    const MailboxCommand command{"A18", strategy_->currentIndex() == kCritical ? "1" : "0", 0,
-                                 kRestartLevelReplyLimit, 0};
-    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
+    const MailboxCommand command{"A18", strategy_->currentIndex() == kCritical ? "1" : "0",
+                                 kAlarmCommandParameter, kRestartLevelReplyLimit, 0};
+    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         accept();
     }
 }

@@ -20,7 +20,8 @@ class CAlarmsDlg : public QDialog {
     // Both must outlive the dialog.
     CAlarmsDlg(CPollingShared& shared, const CUnitState& unit, QWidget* parent = nullptr);
 
-    // The alarm list and the restart strategy from the unit's last status record.
+    // The alarm list and the restart strategy from the unit's last status record; a strategy
+    // the user has chosen and not yet applied is kept.
     void RefreshView();
     // Hands "W00" to the unit once; "Done" until a refresh finds an alarm again.
     void ResetAlarms();
@@ -34,6 +35,7 @@ class CAlarmsDlg : public QDialog {
     CPollingShared& shared_;
     const CUnitState& unit_;
     bool resetSent_ = false;
+    bool strategyChosen_ = false;  // the user chose a strategy not yet applied
     QListWidget* alarms_ = nullptr;
     QPushButton* reset_ = nullptr;
     QComboBox* strategy_ = nullptr;

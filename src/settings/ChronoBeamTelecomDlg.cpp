@@ -16,6 +16,7 @@
 #include "settings/CommandSequence.h"
 #include "settings/Tq9000TelecomDlg.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -123,6 +124,7 @@ CChronoBeamTelecomDlg::CChronoBeamTelecomDlg(CPollingShared& shared, const CUnit
     }
     connect(apply_, &QPushButton::clicked, this, &CChronoBeamTelecomDlg::ApplyChanges);
     Load();
+    KeepTitleWhole(*this);
 }
 
 QWidget* CChronoBeamTelecomDlg::BuildChannel(int number, Channel& channel) {
@@ -229,6 +231,10 @@ void CChronoBeamTelecomDlg::Remember() {
 }
 
 void CChronoBeamTelecomDlg::ApplyChanges() {
+    // Another command still on its way: nothing happens, as the user has nothing to wait for.
+    if (shared_.mailbox.IsPending()) {
+        return;
+    }
     // A list left unset would send a format or channel the unit does not have.
     if (e1Format_->currentIndex() < 0 || e1SaChannel_->currentIndex() < 0 ||
         t1Format_->currentIndex() < 0) {

@@ -27,8 +27,10 @@ StepOutcome FromVerdict(ReplyVerdict verdict) {
 }  // namespace
 
 bool SequenceResult::AllAccepted() const {
-    return std::all_of(outcomes.begin(), outcomes.end(),
-                       [](StepOutcome o) { return o == StepOutcome::kAccepted; });
+    // A run that sent nothing changed nothing.
+    return !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(), [](StepOutcome o) {
+        return o == StepOutcome::kAccepted;
+    });
 }
 
 SequenceResult SendCommandSequence(CPollingShared& shared,

@@ -23,6 +23,7 @@ struct SequenceCommand {
 
 struct SequenceResult {
     std::vector<StepOutcome> outcomes;  // one per command
+    // False when nothing was sent.
     bool AllAccepted() const;
 };
 

@@ -11,6 +11,7 @@
 #include "settings/SettingsDialogs.h"
 #include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -39,6 +40,7 @@ CDeltaFDlg::CDeltaFDlg(CPollingShared& shared, const CUnitState& unit, QWidget* 
     apply_->setEnabled(false);
     connect(offset_, &QLineEdit::textChanged, this, [this] { apply_->setEnabled(true); });
     connect(apply_, &QPushButton::clicked, this, &CDeltaFDlg::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CDeltaFDlg::Apply() {

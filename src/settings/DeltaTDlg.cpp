@@ -12,6 +12,7 @@
 #include "settings/SettingsDialogs.h"
 #include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -56,6 +57,7 @@ CDeltaTDlg::CDeltaTDlg(CPollingShared& shared, const CUnitState& unit, QWidget* 
     connect(slew_, &QLineEdit::textChanged, this, [this] { begin_->setEnabled(true); });
     connect(begin_, &QPushButton::clicked, this, &CDeltaTDlg::BeginSlew);
     connect(abort_, &QPushButton::clicked, this, &CDeltaTDlg::Abort);
+    KeepTitleWhole(*this);
 }
 
 void CDeltaTDlg::BeginSlew() {

@@ -12,6 +12,7 @@
 #include "settings/CommandSequence.h"
 #include "settings/SettingsEntries.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -68,6 +69,7 @@ CEthernetDlg::CEthernetDlg(CPollingShared& shared, QWidget* parent)
     }
     connect(apply_, &QPushButton::clicked, this, &CEthernetDlg::ApplyChanges);
     FillFromUnit();
+    KeepTitleWhole(*this);
 }
 
 void CEthernetDlg::showEvent(QShowEvent* event) {

@@ -17,6 +17,7 @@
 #include "settings/SettingsCommand.h"
 #include "settings/SettingsDialogs.h"
 #include "settings/SettingsText.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -36,6 +37,7 @@ const QString kTitle = QStringLiteral("Event Log Notification");
 CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, QWidget* parent)
     : CEventLogDlg(shared, unit, Request::kEventLog, &QueryResults::eventLog, parent) {
     setWindowTitle(QStringLiteral("Event Log"));
+    KeepTitleWhole(*this);
 }
 
 CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, Request request,

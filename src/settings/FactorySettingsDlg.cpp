@@ -15,7 +15,9 @@
 #include "link/CommandFrame.h"
 #include "settings/CommandSequence.h"
 #include "settings/SettingsEntries.h"
+#include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -44,16 +46,6 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text) {
 
 QString Printf(const char* format, auto... values) {
     return QString::asprintf(format, values...);
-}
-
-// Text to double as a person types it: the whole text must be the number; anything else is
-// not a number (NaN).
-double ParseLoopTau(const QString& text) {
-    const std::string trimmed = text.trimmed().toStdString();
-    char* end = nullptr;
-    const CScopedCLocale numbers;
-    const double value = std::strtod(trimmed.c_str(), &end);
-    return trimmed.empty() || *end != '\0' ? std::nan("") : value;
 }
 
 }  // namespace
@@ -108,6 +100,7 @@ CFactorySettingsDlg::CFactorySettingsDlg(CPollingShared& shared, const CUnitStat
     }
     connect(memorize_, &QPushButton::clicked, this, &CFactorySettingsDlg::MemorizeNominals);
     connect(apply_, &QPushButton::clicked, this, &CFactorySettingsDlg::ApplyChanges);
+    KeepTitleWhole(*this);
 }
 
 void CFactorySettingsDlg::MemorizeNominals() {
@@ -131,7 +124,7 @@ void CFactorySettingsDlg::ApplyChanges() {
         return;
     }
     // An out-of-range time constant is corrected, shown and sent.
-    double tau = ParseLoopTau(loopTau_->text());
+    double tau = LeadingNumber(loopTau_->text().toStdString());
     if (!(tau >= kMinLoopTau) || tau > kMaxLoopTau) {
         const bool low = !(tau >= kMinLoopTau);
         tau = low ? kMinLoopTau : kMaxLoopTau;

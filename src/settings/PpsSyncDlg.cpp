@@ -7,6 +7,7 @@
 #include "link/Notification.h"
 #include "poll/AuthorizedCommand.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -27,6 +28,7 @@ CPpsSyncDlg::CPpsSyncDlg(CPollingShared& shared, QWidget* parent)
     const DialogButtonRow buttons = MakeApplyCancelRow(this, QStringLiteral("Sync"));
     layout->addLayout(buttons.layout);
     connect(buttons.apply, &QPushButton::clicked, this, &CPpsSyncDlg::Sync);
+    KeepTitleWhole(*this);
 }
 
 void CPpsSyncDlg::Sync() {

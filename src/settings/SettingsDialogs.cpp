@@ -6,7 +6,7 @@
 namespace corvane3 {
 
 void ShowRangeError(const QString& text, QWidget* parent) {
-    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Warning, kBlankTitle, text, QMessageBox::Ok, parent);
     box.exec();
 }
 

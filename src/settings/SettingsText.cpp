@@ -35,6 +35,12 @@ long LeadingInteger(std::string_view text) {
     return std::strtol(cut.c_str(), nullptr, 10);
 }
 
+double LeadingNumber(std::string_view text) {
+    const std::string cut(text.substr(0, kNumberInputLimit));
+    const CScopedCLocale numbers;
+    return std::strtod(cut.c_str(), nullptr);
+}
+
 std::string DeltaFArgument(long offset) {
     return Format("%+07ld  ", offset);
 }

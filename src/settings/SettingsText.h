@@ -18,6 +18,11 @@ inline constexpr std::size_t kNumberInputLimit = 255;
 // a huge entry stays out of range instead of wrapping into range.
 long LeadingInteger(std::string_view text);
 
+// The decimal number at the start of text (after blanks), as a standard text-to-double
+// conversion reads it with a decimal point whatever the locale: "1.5s" is 1.5, a text without
+// a number 0.
+double LeadingNumber(std::string_view text);
+
 // "W01" data: sign, six digits, two blanks ("+000123  ").
 std::string DeltaFArgument(long offset);
 // "W03" data of the Delta-T dialog: sign, four digits, two blanks ("-9999  ").

@@ -14,6 +14,7 @@
 #include "poll/PollingShared.h"
 #include "settings/SettingsDialogs.h"
 #include "settings/SettingsText.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -100,6 +101,7 @@ CTestDiagnosticsDlg::CTestDiagnosticsDlg(CPollingShared& shared, QWidget* parent
     connect(timeUpdatingButton_, &QPushButton::clicked, this, &CTestDiagnosticsDlg::TimeUpdating);
     connect(ppsSync_, &QPushButton::clicked, this, &CTestDiagnosticsDlg::PpsSync);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    KeepTitleWhole(*this);
 }
 
 void CTestDiagnosticsDlg::showEvent(QShowEvent* event) {

@@ -16,6 +16,7 @@
 #include "settings/SettingsText.h"
 #include "widgets/DialogButtonRow.h"
 #include "widgets/HeldInputWait.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -25,7 +26,7 @@ constexpr int kClockPeriodMs = 1000;
 constexpr std::int32_t kSecondsPerHour = 3600;
 constexpr std::int32_t kSetReplyLimit = 1024;
 constexpr std::int32_t kAdjustReplyLimit = 64;
-constexpr int kClockPointSize = 22;
+constexpr int kClockPixelSize = 22;
 const QString kTitle = QStringLiteral("Time of Day Notification");
 
 }  // namespace
@@ -38,7 +39,10 @@ CTimeOfDayDlg::CTimeOfDayDlg(CPollingShared& shared, const CUnitState& unit, QWi
     clock_->setObjectName(QStringLiteral("clock"));
     clock_->setReadOnly(true);
     clock_->setAlignment(Qt::AlignCenter);
-    clock_->setFont(QFont(QStringLiteral("Arial"), kClockPointSize, QFont::Bold));
+    QFont clockFont(QStringLiteral("Arial"));
+    clockFont.setPixelSize(kClockPixelSize);
+    clockFont.setBold(true);
+    clock_->setFont(clockFont);
     clock_->setMinimumWidth(
         clock_->fontMetrics().horizontalAdvance(QStringLiteral("Wed Sep 30 00:00:00 2026  ")));
 
@@ -96,6 +100,7 @@ CTimeOfDayDlg::CTimeOfDayDlg(CPollingShared& shared, const CUnitState& unit, QWi
     connect(zone_, &QComboBox::activated, this, &CTimeOfDayDlg::ResetSend);
     connect(send_, &QPushButton::clicked, this, &CTimeOfDayDlg::Send);
     connect(apply_, &QPushButton::clicked, this, &CTimeOfDayDlg::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CTimeOfDayDlg::showEvent(QShowEvent* event) {

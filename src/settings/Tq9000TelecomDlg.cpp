@@ -11,6 +11,7 @@
 
 #include "settings/CommandSequence.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -72,6 +73,7 @@ CTq9000TelecomDlg::CTq9000TelecomDlg(CPollingShared& shared, QWidget* parent)
     }
     connect(apply_, &QPushButton::clicked, this, &CTq9000TelecomDlg::ApplyChanges);
     FillFromUnit();
+    KeepTitleWhole(*this);
 }
 
 void CTq9000TelecomDlg::showEvent(QShowEvent* event) {
@@ -125,6 +127,14 @@ void CTq9000TelecomDlg::ApplyChanges() {
     if (t1Present_) {
         commands.push_back(
             {"T1 output", {"B10", Tq9000T1Argument(choice), 0, kTelecomReplyLimit, 0}});
+    }
+    if (commands.empty()) {
+        QMessageBox box(QMessageBox::Warning, kTitle,
+                        QStringLiteral("The instrument reports neither an E1 nor a T1 output: "
+                                       "nothing was sent"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
     }
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         accept();

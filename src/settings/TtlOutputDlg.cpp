@@ -9,6 +9,7 @@
 
 #include "settings/SettingsCommand.h"
 #include "widgets/DialogButtonRow.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -52,6 +53,7 @@ CTtlOutputDlg::CTtlOutputDlg(CPollingShared& shared, const CUnitState& unit, QWi
     layout->addWidget(group);
     layout->addLayout(buttons.layout);
     connect(apply_, &QPushButton::clicked, this, &CTtlOutputDlg::Apply);
+    KeepTitleWhole(*this);
 }
 
 void CTtlOutputDlg::showEvent(QShowEvent* event) {

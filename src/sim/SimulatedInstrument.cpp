@@ -33,8 +33,19 @@ constexpr unsigned kAlarmFuseA = 0x26;
 constexpr auto kMinorFaultPeriod = 15min;
 constexpr auto kMinorFaultStart = 10min;
 constexpr auto kMinorFaultLength = 20s;
-// The beam signal decays with this time constant (hours) since power-on.
-constexpr double kBeamDecayHours = 500.0;
+// After warm-up the beam signal of a healthy tube decays slowly as its cesium is used up: this
+// time constant (hours since power-on, two years) loses about 0.14 % a day.
+constexpr double kBeamDecayHours = 2 * 365.25 * 24;
+// The clock line's level (mV) of a fresh tube at full beam.
+constexpr double kFullBeamClockLevel = 3200.0;
+// The D*2 record's DAC gain number; the program reads the DAC gain as 256 divided by it.
+constexpr int kDacGainNumber = 128;
+constexpr double kDacGain = 256.0 / kDacGainNumber;
+// The detector's background (scattered atoms, the multiplier's dark current) in the units of the
+// program's Signal (CLevel / (NumGain x DACGain)), as a share of a fresh tube's signal: the DC
+// level carries signal and background, so Flop/Background (2 x Signal / background) starts near
+// 3.3 and falls slowly with the beam.
+constexpr double kBackgroundShareOfFullSignal = 0.6;
 // Outlier counters: one burp and one hop every so many minutes of running.
 constexpr double kMinutesPerBurp = 7.0;
 constexpr double kMinutesPerHop = 23.0;
@@ -465,10 +476,14 @@ D1Values CSimulatedInstrument::ReadingsD1(SimClock::time_point now) {
     v.zeemanRamseyError = static_cast<int>(std::lround(noise(servoNoise)));
     v.zeemanRabiError = static_cast<int>(std::lround(noise(servoNoise * 4)));
     v.vcxoControl = static_cast<int>(std::lround(1250 + 15 * hours + noise(2)));
-    v.clockLevel = static_cast<int>(std::lround(3200 * beam + noise(5)));
+    v.clockLevel = static_cast<int>(std::lround(kFullBeamClockLevel * beam + noise(5)));
     v.cFieldControl = static_cast<int>(std::lround(-340 + noise(2)));
     v.zeemanLevel = static_cast<int>(std::lround(1750 * beam + noise(5)));
-    v.dcLevel = static_cast<int>(std::lround(410 + noise(3)));
+    // DC level = DACGain x (Signal + background), with the clock level's own noise in Signal.
+    const double background =
+        kBackgroundShareOfFullSignal * kFullBeamClockLevel / (numericGain_ * kDacGain);
+    v.dcLevel = static_cast<int>(
+        std::lround(std::max(0, v.clockLevel) / numericGain_ + kDacGain * background + noise(3)));
     v.numericGain = numericGain_;
     v.valueLA = 85;
     v.microwaveControl = static_cast<int>(std::lround(2100 + noise(3)));
@@ -502,7 +517,7 @@ D2Values CSimulatedInstrument::ReadingsD2(SimClock::time_point now) {
     v.seconds = d1.seconds;
     v.nominalMassSpectrometer = nominalMassSpectrometer_;
     v.nominalIonizer = nominalIonizer_;
-    v.dacGainNumber = 128;
+    v.dacGainNumber = kDacGainNumber;
     v.supplyOffsets = {3, -2, 1, 0};
     v.valuePi = 150;
     v.nominalZeemanRabiTilt = zeemanRabiTilt_;

@@ -12,6 +12,7 @@
 #include "plot/PlotData.h"
 #include "telemetry/DataFileReader.h"
 #include "widgets/HeldInputWait.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 
@@ -33,6 +34,7 @@ CFileLoadProgressDlg::CFileLoadProgressDlg(QWidget* parent)
     layout->addWidget(text_);
     layout->addWidget(bar_);
     setMinimumWidth(text_->fontMetrics().averageCharWidth() * 60);
+    KeepTitleWhole(*this);
 }
 
 void CFileLoadProgressDlg::SetText(const QString& text) {

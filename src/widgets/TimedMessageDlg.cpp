@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "widgets/WholeTitle.h"
+
 namespace corvane3 {
 
 namespace {
@@ -26,6 +28,7 @@ CTimedMessageDlg::CTimedMessageDlg(const QString& text, const QString& title, in
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, &QDialog::accept);
+    KeepTitleWhole(*this);
 }
 
 void ShowNotification(const QString& text, const QString& title, QWidget* parent) {

@@ -50,7 +50,8 @@ std::vector<std::string> WholeRecords(const fs::path& file, bool tornLastLineAll
     return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
 }
 
-// A simulator with these options on a link in dir, and corvane3 --headless recording from it.
+// A simulator with these options on a link in dir, and corvane3 --headless recording from it,
+// printing every polling step.
 struct RecordingRun {
     std::string output;
     int status;
@@ -69,7 +70,8 @@ RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOpti
     }
     ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
                            (dir / "Corvane3.ini").string(), "--port", link, "--interval", "2",
-                           "--polls", polls, "--timeout", timeout, "--record", dir.string()});
+                           "--polls", polls, "--timeout", timeout, "--record", dir.string(),
+                           "--verbose"});
     RecordingRun run;
     run.output = headless.ReadAll();
     run.status = headless.Wait();

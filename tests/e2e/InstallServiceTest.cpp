@@ -17,10 +17,10 @@ TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) 
     const std::string link = (dir.Path() / "ttyUSB0").string();
     ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
     ASSERT_FALSE(sim.ReadLine().empty());
-    // As the unit runs it, with no configuration file.
+    // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
     ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
                           (dir.Path() / "absent.ini").string(), "--port", link, "--record",
-                          dir.Path().string(), "--interval", "2"});
+                          dir.Path().string(), "--interval", "2", "--verbose"});
     constexpr int kRecordsBeforeStop = 3;
     int recorded = 0;
     for (std::string line = service.ReadLine(); !line.empty(); line = service.ReadLine()) {

@@ -32,6 +32,7 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     TempDir dir;
     const std::string missing = (dir.Path() / "ttyUSB9").string();
     const std::string fifo = (dir.Path() / "fifo").string();
+    const std::string records = (dir.Path() / "records").string();
     const std::string config = (dir.Path() / "Corvane3.ini").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo((fifo + ".csd").c_str(), 0600), 0);
@@ -60,7 +61,12 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         // A port not plugged in yet is waited for, its lines not repeated, until the time-out.
         {{"--headless", "--timeout", "2"}, 3, "RS232 open failed\n", "no status record for 2 s"},
         {{"--headless"}, 0, "", "No such file or directory", "", true},
-        {{"--headless", "--record", missing}, 1, "", "Unable to save to directory:\n" + missing},
+        // A missing record folder is made; one that cannot be is named with the reason.
+        {{"--headless", "--record", records + "/a/b", "--timeout", "1"}, 3, "", "no status record"},
+        {{"--headless", "--record", fifo + "/records"},
+         1,
+         "",
+         "--record: cannot create the directory " + fifo + "/records: Not a directory"},
         {{"--headless"}, 1, "", "Output data directory not set.", "[Main]\nRecordDataFile=true\n"},
         {{"--headless", "--record", dir.Path().string() + ";x"}, 1, "", "';'"},
         {{"--screenshot", shot, "--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
@@ -91,6 +97,7 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40) << out;
         EXPECT_EQ(FileText(config).find("[Plot]") != std::string::npos, c.window) << "saved";
     }
+    EXPECT_TRUE(std::filesystem::is_directory(records + "/a/b"));
 }
 
 TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) {
@@ -98,7 +105,6 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     const std::string link = (dir.Path() / "clock").string();
     const std::filesystem::path records = dir.Path() / "records";
     const std::filesystem::path config = dir.Path() / "Corvane3.ini";
-    std::filesystem::create_directory(records);
     ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link, "--log",
                       (dir.Path() / "sim.log").string()});
     ASSERT_FALSE(sim.ReadLine().empty());
@@ -112,6 +118,18 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     ASSERT_EQ(headless.Wait(), 0) << output;
     EXPECT_TRUE(output.starts_with("PollingEnabled=false is ignored")) << output;
     EXPECT_EQ(FileText(config), ini);
+    // The link's changes and one line per record; the polling steps only when asked for.
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count(output, "\nMJD "), 3u) << output;
+    EXPECT_EQ(count(output, "\nUnit Online\n"), 1u) << output;
+    EXPECT_EQ(count(output, "Ready") + count(output, "..."), 0u) << output;
 
     // Each record line holds what the unit sent (the simulator's transcript).
     std::vector<std::string> sent;
@@ -153,6 +171,13 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     EXPECT_EQ(window.Wait(), 0);
     EXPECT_GT(std::filesystem::file_size(shot), 0u);
     EXPECT_NE(FileText(config).find("[Plot]"), std::string::npos);
+    ChildProcess verbose({CORVANE3_PROGRAM, "--headless", "--config", config.string(), "--interval",
+                          "2", "--polls", "1", "--verbose"});
+    const std::string steps = verbose.ReadAll();
+    ASSERT_EQ(verbose.Wait(), 0) << steps;
+    for (const char* step : {"\nPolling\n", "\nD1...\n", "\nD1...OK\n"}) {
+        EXPECT_GE(count(steps, step), 1u) << step << steps;
+    }
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
 }

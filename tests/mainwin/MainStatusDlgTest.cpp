@@ -19,7 +19,9 @@
 #include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
+#include "settings/PpsSyncDlg.h"
 #include "widgets/TimedMessageDlg.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 namespace {
@@ -183,6 +185,20 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     menus.ComposeMenus(402);  // composing again changes nothing
     EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
               (QStringList{"Delta-F...", "Delta-T...", "Configure TTL Output..."}));
+}
+
+// Every dialog the window opens, and the timed messages, leave room for their whole title.
+TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitles) {
+    CPpsSyncDlg pps(app_.polling, &window_);
+    CTimedMessageDlg message("Sync Complete", "Command Status", 0, &window_);
+    QList<QDialog*> dialogs = window_.findChildren<QDialog*>();
+    ASSERT_GE(dialogs.size(), 10);
+    for (QDialog* dialog : dialogs) {
+        dialog->adjustSize();
+        const QString title = dialog->windowTitle();
+        EXPECT_GE(dialog->width(), WholeTitleWidth(title)) << title.toStdString();
+        EXPECT_GE(dialog->minimumWidth(), WholeTitleWidth(title)) << title.toStdString();
+    }
 }
 
 TEST_F(MainStatusDlgTest, EnterClosesTheWindowAndTimedMessagesCloseThemselves) {

@@ -27,7 +27,7 @@
 #include "telemetry/FileLoadProgressDlg.h"
 #include "telemetry/TelemetryFormat.h"
 #include "telemetry/TelemetryTestData.h"
-#include "widgets/TitleWidth.h"
+#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 namespace {
@@ -403,8 +403,7 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
                 offered = customize.Box(4)->count();
                 EXPECT_EQ(customize.windowTitle(), "Customize Clock Servo Plots");
                 // Wide enough for a title bar to show the title whole.
-                EXPECT_GE(customize.width(),
-                          TitleBarWidth(customize.windowTitle(), customize.font()));
+                EXPECT_GE(customize.width(), WholeTitleWidth(customize.windowTitle()));
                 EXPECT_EQ(customize.Box(4)->currentText(), "Variance");
                 EXPECT_FALSE(customize.ApplyButton()->isEnabled());
                 customize.Box(4)->setCurrentIndex(customize.Box(4)->findText("Ion Pump"));

@@ -218,6 +218,29 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
                          "Not sent: Output channel 1, Output channel 2"},
                         {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
     EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3"}));
+
+    // While another command waits in the mailbox (the unit has gone silent), Apply does
+    // nothing: no wait, no message, nothing sent later.
+    sim_->SetOverride("A21", {});
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.unitState.Online.load(); }));
+    ASSERT_TRUE(app_.polling.mailbox.TrySend({"W13", "", 0, 64, 0}));
+    sim_->ClearFrames();
+    bool stayedOpen = false;
+    testing::ModalDialogDriver whilePending([&](QDialog& dialog) {
+        Click(dialog, "apply");
+        stayedOpen = dialog.isVisible();
+        Click(dialog, "cancel");
+    });
+    window_->RunCommand(kCmdTelecom);
+    EXPECT_TRUE(stayedOpen);
+    // Only the window's word that nothing was modified, if that.
+    for (const auto& message : whilePending.Messages()) {
+        EXPECT_EQ(message.text, "Telecom Output Configuration NOT modified");
+    }
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.polling.mailbox.IsPending(); }));
+    EXPECT_TRUE(Sent(telecom).empty());
 }
 
 TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {

@@ -135,7 +135,7 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
         rig.window->RunCommand(kCmdDeltaF);
         EXPECT_EQ(
             driver.Messages(),
-            (Messages{{"", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
+            (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
                       {"Delta-F Notification", "Output Frequency modified"}}));
     }
     EXPECT_EQ(rig.Sent("W01"), std::vector<std::string>{"-000123  "});
@@ -176,8 +176,8 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
         rig.window->RunCommand(kCmdDeltaT);
         EXPECT_EQ(
             driver.Messages(),
-            (Messages{{"", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
-                      {"", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+            (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                      {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
                       {"Delta-T Notification", "Phase-slewing operation in progress"}}));
     }
     EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
@@ -217,9 +217,21 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
         EXPECT_EQ(driver.Messages(),
                   (Messages{{"Command Status", "Sync Complete\n Status = Completed"}}));
     }
+    {
+        // A whole reply that does not begin with the command's echo: the sync did not happen.
+        rig.Sim().SetOverride("W22", {std::string("\x02") + "NO PPS\r\n\x03"});
+        testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
+        rig.window->RunCommand(kCmdSyncPps);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{"Command Status", "Sync Complete\n Status = Did Not Complete"}}));
+        rig.Sim().SetOverride("W22", {});
+    }
 
     // Time of day: the PC's UTC clock, then an adjustment of an hour less a second.
+    int clockPixels = 0;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        clockPixels = Find<QLineEdit>(dialog, "clock")->font().pixelSize();
         Find<QComboBox>(dialog, "zone")->setCurrentText("UTC");
         Click(dialog, "send");
         Click(dialog, "hoursPlus");
@@ -231,6 +243,7 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
     ASSERT_EQ(rig.Sent("B01").size(), 1u);
     EXPECT_NEAR(std::stoll(rig.Sent("B01")[0]), now, 5);
     EXPECT_EQ(rig.Sent("B03"), std::vector<std::string>{"+03599  "});
+    EXPECT_EQ(clockPixels, 22);
 }
 
 TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
@@ -249,6 +262,22 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
         clockButtonShown = Find(dialog, "setFromPcClock")->isVisible();
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "eventList") == expected; }));
         EXPECT_EQ(Find<QLineEdit>(dialog, "eventCount")->text().toInt(), expected.size());
+        // The unit's clock refreshes the dialog every second; the list, with the same count,
+        // is not rebuilt, so the user's selection stays. A fetched log rebuilds it.
+        auto* list = Find<QListWidget>(dialog, "eventList");
+        list->setCurrentRow(1);
+        const auto marked = [&] {
+            return list->count() > 0 && list->item(0)->data(Qt::UserRole).toBool();
+        };
+        list->item(0)->setData(Qt::UserRole, true);
+        const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
+        const QString before = clock();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return clock() != before && !clock().isEmpty(); }));
+        EXPECT_TRUE(marked());
+        EXPECT_EQ(list->currentRow(), 1);
+        Click(dialog, "refreshView");
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return Lines(dialog, "eventList") == expected && !marked(); }, 60000));
         Click(dialog, "clearInstrument");
         EXPECT_TRUE(ProcessEventsUntil(
             [&] { return Find<QLineEdit>(dialog, "eventCount")->text() == "0"; }, 60000));
@@ -343,27 +372,46 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     EXPECT_NE(log[2].find("\tA01\t0\tfactory\t"), std::string::npos) << log[2];
 }
 
-TEST_F(SettingsDialogsWithSimTest, AnAlarmRaisedInTheUnitAppearsByNameAndResetClearsIt) {
+// With the unit's security on too, the alarm commands go with the Factory access option and
+// no password prompt, and a strategy the user chose survives the status records that follow.
+TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepTheUsersChoice) {
     CSimRig rig(Model(kModelTq9000));
     ASSERT_TRUE(rig.online);
+    rig.EnableSecurity(42);
     const QString fuseLine = QStringLiteral("26:    Fuse A open                  ");
     bool appeared = false;
     bool cleared = false;
+    QString chosenAfterRecords;
+    bool applyStillEnabled = false;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        auto* strategy = Find<QComboBox>(dialog, "restartStrategy");
+        EXPECT_EQ(strategy->currentIndex(), 0);
+        strategy->setCurrentIndex(1);
+        emit strategy->activated(1);
         rig.Sim().WithInstrument([](sim::CSimulatedInstrument& unit) { unit.RaiseAlarm(0x26); });
         appeared =
             ProcessEventsUntil([&] { return Lines(dialog, "alarmList").contains(fuseLine); });
+        chosenAfterRecords = strategy->currentText();
+        applyStillEnabled = Find<QPushButton>(dialog, "apply")->isEnabled();
         Click(dialog, "resetAlarms");
         EXPECT_EQ(Find<QPushButton>(dialog, "resetAlarms")->text(), "Done");
         cleared =
             ProcessEventsUntil([&] { return !Lines(dialog, "alarmList").contains(fuseLine); });
-        Click(dialog, "cancel");
+        Click(dialog, "apply");
     });
     rig.window->RunCommand(kCmdAlarms);
     EXPECT_TRUE(appeared);
     EXPECT_TRUE(cleared);
-    EXPECT_EQ(rig.Sent("W00").size(), 1u);
-    EXPECT_EQ(driver.Messages(), Messages{});
+    EXPECT_EQ(chosenAfterRecords, "Critical          (Manual Reset)");
+    EXPECT_TRUE(applyStillEnabled);
+    EXPECT_EQ(driver.Dialogs(), 1) << "no password prompt";
+    EXPECT_EQ(rig.Sent("W00", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(rig.Sent("A18"), std::vector<std::string>{"1"});
+    EXPECT_EQ(rig.Sent("A18", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(driver.Messages(), (Messages{{"Alarm Settings", "Reset Alarm Strategy modified"}}));
+    const std::vector<std::string> log = rig.ChangeLogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("\tA18\t1\tfactory\taccepted"), std::string::npos) << log.back();
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySenderAndNoReads) {

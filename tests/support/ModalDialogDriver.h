@@ -2,7 +2,11 @@
 // Plays the user's part for modal dialogs that code under test opens with exec(): each dialog
 // that comes on top is recorded and handed to the test's handler once its event loop runs.
 // Timed messages and message boxes are recorded with their title and text and closed at once,
-// so a test does not sit out their two seconds.
+// so a test does not sit out their two seconds. A dialog that its handler leaves open after a
+// message came up meanwhile (a refusal the test did not expect, say) would wait for a click
+// that never comes: the test fails at once and the dialog is closed.
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
@@ -66,7 +70,15 @@ class ModalDialogDriver {
             if (timed) {
                 dialog->accept();
             } else if (handler_) {
+                const std::size_t messagesBefore = messages_.size();
+                const QPointer<QDialog> alive(dialog);
                 handler_(*dialog);
+                if (alive && alive->isVisible() && messages_.size() > messagesBefore) {
+                    ADD_FAILURE() << "\"" << alive->windowTitle().toStdString()
+                                  << "\" was left open after the unexpected message \""
+                                  << messages_.back().text.toStdString() << "\"";
+                    alive->reject();
+                }
             }
         });
     }
