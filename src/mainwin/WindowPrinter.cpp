@@ -174,6 +174,14 @@ QString AsctimeText(const QDateTime& time) {
     return QString::fromLatin1(text, static_cast<qsizetype>(length));
 }
 
+void ShowPrintTimeBeforeTitle(QWidget* window, WindowPrintHooks& hooks) {
+    const QString title = window->windowTitle();
+    hooks.showPrintTime = [window, title](const QString& time) {
+        window->setWindowTitle(QStringLiteral("%1:  %2").arg(time.trimmed(), title));
+    };
+    hooks.clearPrintTime = [window, title] { window->setWindowTitle(title); };
+}
+
 bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks) {
     const std::unique_ptr<QPrinter> printer =
         ChoosePrinter(hooks.choosePrinter, window, hooks.windowName);

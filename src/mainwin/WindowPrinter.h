@@ -86,4 +86,8 @@ struct WindowPrintHooks {
 // True when the page was handed to the printer.
 bool PrintWindowImage(QWidget* window, const WindowPrintHooks& hooks);
 
+// Sets hooks to show the print time before window's title ("TIME:  TITLE") while it is printed
+// and to put the title back after.
+void ShowPrintTimeBeforeTitle(QWidget* window, WindowPrintHooks& hooks);
+
 }  // namespace corvane3

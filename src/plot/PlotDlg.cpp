@@ -763,12 +763,7 @@ void CPlotDlg::Print() {
     hooks.choosePrinter = printerChooser_;
     hooks.windowName = QStringLiteral("Plot");
     hooks.grab = printGrabber_;
-    // The print time goes before the title while the window is taken.
-    const QString title = windowTitle();
-    hooks.showPrintTime = [this, title](const QString& time) {
-        setWindowTitle(QStringLiteral("%1:  %2").arg(time.trimmed(), title));
-    };
-    hooks.clearPrintTime = [this, title] { setWindowTitle(title); };
+    ShowPrintTimeBeforeTitle(this, hooks);
     hooks.page.documentName = QString::fromLatin1(kPrintDocumentName);
     hooks.page.orientation = QPageLayout::Landscape;
     hooks.page.placement = [](int width, int height) {
