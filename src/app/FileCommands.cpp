@@ -1,4 +1,4 @@
-#include "telemetry/FileCommands.h"
+#include "app/FileCommands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
-#include "app/ProfileFile.h"
 #include "app/TemporaryFileCleanup.h"
-#include "link/CLocale.h"
-#include "link/Mjd.h"
-#include "plot/PlotData.h"
-#include "plot/Statistics.h"
-#include "spectrum/SpectrumFile.h"
-#include "telemetry/DataFileReader.h"
+#include "core/base/CLocale.h"
+#include "core/base/Mjd.h"
+#include "core/config/ProfileFile.h"
+#include "core/plot/PlotData.h"
+#include "core/plot/Statistics.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "core/telemetry/DataFileReader.h"
 
 namespace corvane3 {
 

@@ -1,6 +1,6 @@
 // --summary and --export-csv on a file in the recorder's own format.
 
-#include "telemetry/FileCommands.h"
+#include "app/FileCommands.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,17 +8,18 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
 
-#include "plot/PlotData.h"
+#include "core/plot/PlotData.h"
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/DataFileReader.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -234,6 +235,70 @@ TEST_F(FileCommandsTest, ACharacterDeviceIsWrittenToAndNeverReplaced) {
     EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
     EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
     EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "full", "null"));
+}
+
+TEST(StatisticsTest, TheFileSummaryProjectsWhenAFallingSignalHalves) {
+    // A week of records, the signal falling 2 % a day: halves 34 days after the last one.
+    TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (int day = 0; day <= 7; ++day) {
+        UnitStateData data = SampleRecord();
+        data.mjd = 60000.0 + day;
+        data.d1.cLevel = static_cast<std::int32_t>(std::lround(1e6 * std::pow(0.98, day)));
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
+    out.close();
+    std::ostringstream summary, errors;
+    ASSERT_EQ(RunSummary(path.string(), summary, errors), 0) << errors.str();
+    EXPECT_NE(
+        summary.str().find("Decay = -2.02027 %/day\nSignal halves by 2023-04-07 (in 34 days)\n"),
+        std::string::npos)
+        << summary.str();
+}
+
+class SpectrumFileCommandsTest : public ::testing::Test {
+  protected:
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (dir_.Path() / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    // Runs a file command on path; its standard output, with status_ and err_ set.
+    std::string Run(const std::string& path, bool summary) {
+        std::ostringstream out, err;
+        status_ = summary ? RunSummary(path, out, err) : RunExportCsv(path, "-", out, err);
+        err_ = err.str();
+        return out.str();
+    }
+
+    TempDir dir_;
+    int status_ = -1;
+    std::string err_;
+};
+
+TEST_F(SpectrumFileCommandsTest, SummaryAndCsvOfASpectrumFile) {
+    const std::string path =
+        Write("Peak.CSS", "Detuning, Signal\n-500,1000\n0,3912.5\n500,1000.25\n\n");
+    EXPECT_EQ(Run(path, true), "File: " + path +
+                                   "\nPoints: 3\nDetuning: -500 to 500 Hz\n"
+                                   "Peak: 3912.5 mV at 0 Hz\n");
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_EQ(Run(path, false),
+              "Detuning (Hz),Signal (mV)\r\n-500,1000\r\n0,3912.5\r\n500,1000.25\r\n");
+    EXPECT_EQ(status_, 0) << err_;
+
+    const std::string empty = Write("empty.css", "Detuning, Signal\n");
+    EXPECT_EQ(Run(empty, true), "File: " + empty + "\nPoints: 0\n");
+    EXPECT_EQ(status_, 0) << err_;
+
+    const std::string bad = Write("bad.css", "Detuning, Signal\n1,2\nx,y\n");
+    for (bool summary : {true, false}) {
+        EXPECT_EQ(Run(bad, summary), "");
+        EXPECT_EQ(status_, 1);
+        EXPECT_EQ(err_, "corvane3: Invalid data in file: " + bad + ", line 3\n");
+    }
 }
 
 }  // namespace

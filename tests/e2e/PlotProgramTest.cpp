@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/telemetry/TelemetryFormat.h"
 #include "support/ChildProcess.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <memory>
 
-#include "link/CommandFrame.h"
-#include "link/SerialPort.h"
-#include "link/TolvexLink.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/SerialPort.h"
+#include "core/link/TolvexLink.h"
 #include "sim/SimulatorServer.h"
 
 namespace corvane3::testing {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/UnitState.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3::testing {
 

@@ -1,4 +1,4 @@
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 #include <clocale>
 

@@ -1,4 +1,4 @@
-#include "app/LineReader.h"
+#include "core/base/LineReader.h"
 
 #include <unistd.h>
 

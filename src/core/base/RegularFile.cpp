@@ -1,4 +1,4 @@
-#include "app/RegularFile.h"
+#include "core/base/RegularFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

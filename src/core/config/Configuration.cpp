@@ -1,4 +1,4 @@
-#include "app/Configuration.h"
+#include "core/config/Configuration.h"
 
 #include <unistd.h>
 

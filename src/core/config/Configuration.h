@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/ProfileFile.h"
-#include "app/ProgramSettings.h"
-#include "link/SerialPort.h"
+#include "core/config/ProfileFile.h"
+#include "core/config/ProgramSettings.h"
+#include "core/link/SerialPort.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "app/ProfileFile.h"
+#include "core/config/ProfileFile.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,9 +12,9 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/RegularFile.h"
-#include "app/WriteWhole.h"
-#include "link/Text.h"
+#include "core/base/RegularFile.h"
+#include "core/base/Text.h"
+#include "core/base/WriteWhole.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "app/ProgramSettings.h"
+#include "core/config/ProgramSettings.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "telemetry/TelemetryPath.h"
+#include "core/config/TelemetryPath.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/Configuration.h"
+#include "core/config/Configuration.h"
 
 namespace corvane3 {
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/ProgramSettings.h"
+#include "core/config/ProgramSettings.h"
 
 namespace corvane3 {
 

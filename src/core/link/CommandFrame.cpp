@@ -1,4 +1,4 @@
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "link/LinkStatus.h"
+#include "core/link/LinkStatus.h"
 
 namespace corvane3 {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "link/Notification.h"
+#include "core/link/Notification.h"
 
 namespace corvane3 {
 

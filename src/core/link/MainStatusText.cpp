@@ -1,11 +1,11 @@
-#include "mainwin/MainStatusText.h"
+#include "core/link/MainStatusText.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 namespace corvane3 {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/UnitState.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 

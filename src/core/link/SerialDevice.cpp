@@ -1,4 +1,4 @@
-#include "link/SerialDevice.h"
+#include "core/link/SerialDevice.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

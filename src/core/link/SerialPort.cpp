@@ -1,4 +1,4 @@
-#include "link/SerialPort.h"
+#include "core/link/SerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "link/SerialDevice.h"
+#include "core/link/SerialDevice.h"
 
 namespace corvane3 {
 

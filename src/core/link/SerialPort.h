@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/LinkStatus.h"
+#include "core/link/LinkStatus.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "link/StatusRecords.h"
+#include "core/link/StatusRecords.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "link/CLocale.h"
-#include "link/CommandFrame.h"
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3 {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "link/TolvexLink.h"
-#include "link/UnitState.h"
+#include "core/link/TolvexLink.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 

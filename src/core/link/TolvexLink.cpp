@@ -1,6 +1,6 @@
-#include "link/TolvexLink.h"
+#include "core/link/TolvexLink.h"
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3 {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/SerialPort.h"
+#include "core/link/SerialPort.h"
 
 namespace corvane3 {
 

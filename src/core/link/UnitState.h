@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/Guarded.h"
+#include "core/base/Guarded.h"
 
 namespace corvane3 {
 

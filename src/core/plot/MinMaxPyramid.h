@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-#include "plot/ValueRange.h"
+#include "core/plot/ValueRange.h"
 
 namespace corvane3 {
 

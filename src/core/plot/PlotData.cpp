@@ -1,4 +1,4 @@
-#include "plot/PlotData.h"
+#include "core/plot/PlotData.h"
 
 #include <sys/mman.h>
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <new>
 #include <type_traits>
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 namespace corvane3 {
 

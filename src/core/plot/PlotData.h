@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "link/UnitState.h"
-#include "plot/ValueRange.h"
+#include "core/link/UnitState.h"
+#include "core/plot/ValueRange.h"
 
 namespace corvane3 {
 

@@ -1,11 +1,11 @@
-#include "plot/RecordingGaps.h"
+#include "core/plot/RecordingGaps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "plot/MinMaxPyramid.h"
+#include "core/plot/MinMaxPyramid.h"
 
 namespace corvane3 {
 

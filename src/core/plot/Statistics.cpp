@@ -1,10 +1,10 @@
-#include "plot/Statistics.h"
+#include "core/plot/Statistics.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "link/CLocale.h"
-#include "link/Mjd.h"
+#include "core/base/CLocale.h"
+#include "core/base/Mjd.h"
 
 namespace corvane3 {
 

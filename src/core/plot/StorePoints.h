@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "plot/MinMaxPyramid.h"
-#include "plot/PlotData.h"
+#include "core/plot/MinMaxPyramid.h"
+#include "core/plot/PlotData.h"
 
 namespace corvane3 {
 

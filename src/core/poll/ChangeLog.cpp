@@ -1,4 +1,4 @@
-#include "poll/ChangeLog.h"
+#include "core/poll/ChangeLog.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,12 +9,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/Configuration.h"
-#include "app/WriteWhole.h"
-#include "link/CommandCatalogue.h"
-#include "link/CommandFrame.h"
-#include "mainwin/MainStatusText.h"
-#include "telemetry/TelemetryPath.h"
+#include "core/base/WriteWhole.h"
+#include "core/config/Configuration.h"
+#include "core/config/TelemetryPath.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/MainStatusText.h"
+#include "core/poll/CommandCatalogue.h"
 
 namespace corvane3 {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "link/CommandFrame.h"
-#include "poll/CommandMailbox.h"
+#include "core/link/CommandFrame.h"
+#include "core/poll/CommandMailbox.h"
 
 namespace corvane3 {
 

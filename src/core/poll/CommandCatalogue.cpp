@@ -1,10 +1,10 @@
-#include "link/CommandCatalogue.h"
+#include "core/poll/CommandCatalogue.h"
 
 #include <array>
 
-#include "link/CommandFrame.h"
-#include "link/Notification.h"
-#include "link/TolvexLink.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/link/TolvexLink.h"
 
 namespace corvane3 {
 

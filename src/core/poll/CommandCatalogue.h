@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "poll/CommandMailbox.h"
+#include "core/poll/CommandMailbox.h"
 
 namespace corvane3 {
 

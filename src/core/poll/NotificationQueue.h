@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "link/Notification.h"
+#include "core/link/Notification.h"
 
 namespace corvane3 {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "link/Guarded.h"
-#include "poll/CommandMailbox.h"
+#include "core/base/Guarded.h"
+#include "core/poll/CommandMailbox.h"
 
 namespace corvane3 {
 

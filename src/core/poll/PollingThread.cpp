@@ -1,8 +1,8 @@
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
 
-#include "link/CLocale.h"
-#include "link/CommandFrame.h"
-#include "link/StatusRecords.h"
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/StatusRecords.h"
 
 namespace corvane3 {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "app/ProgramSettings.h"
-#include "poll/AutoResetEvent.h"
-#include "poll/ChangeLog.h"
-#include "poll/QuerySteps.h"
+#include "core/base/AutoResetEvent.h"
+#include "core/config/ProgramSettings.h"
+#include "core/poll/ChangeLog.h"
+#include "core/poll/QuerySteps.h"
 
 namespace corvane3 {
 

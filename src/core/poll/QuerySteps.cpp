@@ -1,4 +1,4 @@
-#include "poll/QuerySteps.h"
+#include "core/poll/QuerySteps.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "link/CommandFrame.h"
-#include "link/StatusRecords.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/StatusRecords.h"
 
 namespace corvane3 {
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "link/CommandFrame.h"
-#include "link/LinkStatus.h"
-#include "link/Mjd.h"
-#include "link/Notification.h"
-#include "link/TolvexLink.h"
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
+#include "core/base/Mjd.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/LinkStatus.h"
+#include "core/link/Notification.h"
+#include "core/link/TolvexLink.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
 
 namespace corvane3 {
 

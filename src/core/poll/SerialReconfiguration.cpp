@@ -1,8 +1,8 @@
-#include "poll/SerialReconfiguration.h"
+#include "core/poll/SerialReconfiguration.h"
 
 #include <cstdio>
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3 {
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "link/SerialPort.h"
-#include "poll/QuerySteps.h"
-#include "poll/TimedMessageSink.h"
+#include "core/link/SerialPort.h"
+#include "core/poll/QuerySteps.h"
+#include "core/poll/TimedMessageSink.h"
 
 namespace corvane3 {
 

@@ -1,11 +1,11 @@
-#include "app/Corvane3App.h"
+#include "core/program/Corvane3App.h"
 
 #include <iostream>
 
-#include "app/Configuration.h"
-#include "app/ProfileFile.h"
-#include "poll/SerialReconfiguration.h"
-#include "telemetry/TelemetryPath.h"
+#include "core/config/Configuration.h"
+#include "core/config/ProfileFile.h"
+#include "core/config/TelemetryPath.h"
+#include "core/poll/SerialReconfiguration.h"
 
 namespace corvane3 {
 

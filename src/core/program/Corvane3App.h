@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgramSettings.h"
-#include "link/Guarded.h"
-#include "link/LinkStatus.h"
-#include "link/SerialPort.h"
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
-#include "poll/PollingThread.h"
-#include "poll/TimedMessageSink.h"
-#include "spectrum/SpectrumAcquisition.h"
+#include "core/base/Guarded.h"
+#include "core/config/ProgramSettings.h"
+#include "core/link/LinkStatus.h"
+#include "core/link/SerialPort.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
+#include "core/poll/PollingThread.h"
+#include "core/poll/TimedMessageSink.h"
+#include "core/spectrum/SpectrumAcquisition.h"
 
 namespace corvane3 {
 

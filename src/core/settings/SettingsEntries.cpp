@@ -1,11 +1,11 @@
-#include "settings/SettingsEntries.h"
+#include "core/settings/SettingsEntries.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#include "link/CommandFrame.h"
-#include "link/Text.h"
+#include "core/base/Text.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3 {
 

@@ -1,11 +1,11 @@
-#include "settings/SettingsText.h"
+#include "core/settings/SettingsText.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "link/CLocale.h"
-#include "link/CommandFrame.h"
-#include "link/StatusRecords.h"
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/StatusRecords.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "spectrum/DdsWord.h"
+#include "core/spectrum/DdsWord.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "spectrum/SpectrumAcquisition.h"
+#include "core/spectrum/SpectrumAcquisition.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <thread>
 
-#include "link/CLocale.h"
-#include "link/CommandFrame.h"
-#include "link/Notification.h"
-#include "spectrum/DdsWord.h"
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/spectrum/DdsWord.h"
 
 namespace corvane3 {
 

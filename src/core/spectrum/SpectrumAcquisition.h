@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgramSettings.h"
-#include "poll/PollingShared.h"
-#include "poll/PollingThread.h"
-#include "poll/QuerySteps.h"
-#include "spectrum/SweepParameters.h"
+#include "core/config/ProgramSettings.h"
+#include "core/poll/PollingShared.h"
+#include "core/poll/PollingThread.h"
+#include "core/poll/QuerySteps.h"
+#include "core/spectrum/SweepParameters.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "spectrum/SpectrumFile.h"
+#include "core/spectrum/SpectrumFile.h"
 
 #include <unistd.h>
 
@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/LineReader.h"
-#include "app/RegularFile.h"
+#include "core/base/LineReader.h"
+#include "core/base/RegularFile.h"
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 namespace corvane3 {
 

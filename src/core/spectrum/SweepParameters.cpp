@@ -1,9 +1,9 @@
-#include "spectrum/SweepParameters.h"
+#include "core/spectrum/SweepParameters.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "spectrum/DdsWord.h"
+#include "core/spectrum/DdsWord.h"
 
 namespace corvane3 {
 

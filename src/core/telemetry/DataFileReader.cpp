@@ -1,4 +1,4 @@
-#include "telemetry/DataFileReader.h"
+#include "core/telemetry/DataFileReader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,8 +25,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/RegularFile.h"
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
+#include "core/base/RegularFile.h"
 
 namespace corvane3 {
 

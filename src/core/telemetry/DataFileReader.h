@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "plot/PlotData.h"
+#include "core/plot/PlotData.h"
 
 namespace corvane3 {
 

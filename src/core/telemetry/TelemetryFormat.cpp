@@ -1,10 +1,10 @@
-#include "telemetry/TelemetryFormat.h"
+#include "core/telemetry/TelemetryFormat.h"
 
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 namespace corvane3 {
 

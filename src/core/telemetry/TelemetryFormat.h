@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/UnitState.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 

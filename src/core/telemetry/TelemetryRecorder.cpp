@@ -1,4 +1,4 @@
-#include "telemetry/TelemetryRecorder.h"
+#include "core/telemetry/TelemetryRecorder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <thread>
 
-#include "app/WriteWhole.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryPath.h"
-#include "telemetry/TelemetryTail.h"
+#include "core/base/WriteWhole.h"
+#include "core/config/TelemetryPath.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "core/telemetry/TelemetryTail.h"
 
 namespace corvane3 {
 

@@ -29,8 +29,8 @@
 #include <set>
 #include <string>
 
-#include "app/ProgramSettings.h"
-#include "link/UnitState.h"
+#include "core/config/ProgramSettings.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "telemetry/TelemetryTail.h"
+#include "core/telemetry/TelemetryTail.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/WriteWhole.h"
+#include "core/base/WriteWhole.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "mainwin/AppIcon.h"
+#include "gui/common/AppIcon.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "widgets/DialogButtonRow.h"
+#include "gui/common/DialogButtonRow.h"
 
 #include <QDialog>
 #include <QHBoxLayout>

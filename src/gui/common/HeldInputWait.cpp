@@ -1,4 +1,4 @@
-#include "widgets/HeldInputWait.h"
+#include "gui/common/HeldInputWait.h"
 
 #include <QEventLoop>
 #include <QTimer>

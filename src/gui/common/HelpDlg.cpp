@@ -1,4 +1,4 @@
-#include "mainwin/HelpDlg.h"
+#include "gui/common/HelpDlg.h"
 
 #include <QDialogButtonBox>
 #include <QTextBrowser>

@@ -1,4 +1,4 @@
-#include "widgets/PrinterChoice.h"
+#include "gui/common/PrinterChoice.h"
 
 #include <QDir>
 #include <QFileInfo>

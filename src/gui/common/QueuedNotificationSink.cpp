@@ -1,4 +1,4 @@
-#include "mainwin/QueuedNotificationSink.h"
+#include "gui/common/QueuedNotificationSink.h"
 
 namespace corvane3 {
 

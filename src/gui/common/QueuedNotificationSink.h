@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "link/Notification.h"
+#include "core/link/Notification.h"
 
 namespace corvane3 {
 

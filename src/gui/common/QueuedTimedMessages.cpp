@@ -1,6 +1,6 @@
-#include "mainwin/QueuedTimedMessages.h"
+#include "gui/common/QueuedTimedMessages.h"
 
-#include "widgets/TimedMessageDlg.h"
+#include "gui/common/TimedMessageDlg.h"
 
 namespace corvane3 {
 

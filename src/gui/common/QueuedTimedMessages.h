@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "poll/TimedMessageSink.h"
+#include "core/poll/TimedMessageSink.h"
 
 namespace corvane3 {
 

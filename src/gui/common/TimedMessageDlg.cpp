@@ -1,11 +1,11 @@
-#include "widgets/TimedMessageDlg.h"
+#include "gui/common/TimedMessageDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "widgets/WholeTitle.h"
+#include "gui/common/WholeTitle.h"
 
 namespace corvane3 {
 

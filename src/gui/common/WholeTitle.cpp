@@ -1,4 +1,4 @@
-#include "widgets/WholeTitle.h"
+#include "gui/common/WholeTitle.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "mainwin/WindowPrinter.h"
+#include "gui/common/WindowPrinter.h"
 
 #include <clocale>
 #include <ctime>
@@ -14,7 +14,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <chrono>
-#include "widgets/PrinterChoice.h"
+#include "gui/common/PrinterChoice.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "app/MonitoringOptionsDlg.h"
+#include "gui/config/MonitoringOptionsDlg.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -13,8 +13,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "telemetry/TelemetryPath.h"
-#include "widgets/WholeTitle.h"
+#include "core/config/TelemetryPath.h"
+#include "gui/common/WholeTitle.h"
 
 namespace corvane3 {
 

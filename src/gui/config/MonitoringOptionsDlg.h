@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "app/ProgramSettings.h"
+#include "core/config/ProgramSettings.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -1,8 +1,8 @@
-#include "mainwin/MainMenus.h"
+#include "gui/mainwin/MainMenus.h"
 
 #include <QActionGroup>
 
-#include "link/UnitState.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 

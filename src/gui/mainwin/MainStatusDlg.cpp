@@ -1,4 +1,4 @@
-#include "mainwin/MainStatusDlg.h"
+#include "gui/mainwin/MainStatusDlg.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -11,24 +11,24 @@
 
 #include <QPrinter>
 
-#include "app/MonitoringOptionsDlg.h"
-#include "link/CommandSelectDlg.h"
-#include "link/SerialSetupDlg.h"
-#include "mainwin/AppIcon.h"
-#include "mainwin/MainStatusText.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "mainwin/WindowPrinter.h"
-#include "poll/PollingThread.h"
-#include "settings/AlarmsDlg.h"
-#include "settings/ChronoBeamTelecomDlg.h"
-#include "settings/EthernetDlg.h"
-#include "settings/EventLogDlg.h"
-#include "settings/PpsSyncDlg.h"
-#include "settings/TestDiagnosticsDlg.h"
-#include "settings/TimeOfDayDlg.h"
-#include "settings/Tq9000TelecomDlg.h"
-#include "settings/TtlOutputDlg.h"
-#include "telemetry/TelemetryRecorder.h"
+#include "core/link/MainStatusText.h"
+#include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryRecorder.h"
+#include "gui/common/AppIcon.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/config/MonitoringOptionsDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
+#include "gui/settings/AlarmsDlg.h"
+#include "gui/settings/ChronoBeamTelecomDlg.h"
+#include "gui/settings/EthernetDlg.h"
+#include "gui/settings/EventLogDlg.h"
+#include "gui/settings/PpsSyncDlg.h"
+#include "gui/settings/TestDiagnosticsDlg.h"
+#include "gui/settings/TimeOfDayDlg.h"
+#include "gui/settings/Tq9000TelecomDlg.h"
+#include "gui/settings/TtlOutputDlg.h"
 
 namespace corvane3 {
 

@@ -10,9 +10,9 @@
 #include <map>
 #include <memory>
 
-#include "app/Corvane3App.h"
-#include "mainwin/MainMenus.h"
-#include "spectrum/SpectrumDlg.h"
+#include "core/program/Corvane3App.h"
+#include "gui/mainwin/MainMenus.h"
+#include "gui/spectrum/SpectrumDlg.h"
 
 class QStatusBar;
 class QGroupBox;

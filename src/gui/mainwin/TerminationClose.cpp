@@ -1,8 +1,8 @@
-#include "mainwin/TerminationClose.h"
+#include "gui/mainwin/TerminationClose.h"
 
 #include <QApplication>
 
-#include "spectrum/SpectrumDlg.h"
+#include "gui/spectrum/SpectrumDlg.h"
 
 namespace corvane3 {
 

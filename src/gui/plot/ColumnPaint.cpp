@@ -1,4 +1,4 @@
-#include "plot/ColumnPaint.h"
+#include "gui/plot/ColumnPaint.h"
 
 #include <algorithm>
 #include <cmath>

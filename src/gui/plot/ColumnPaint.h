@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "plot/MinMaxPyramid.h"
+#include "core/plot/MinMaxPyramid.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "plot/CustomizePlotsDlg.h"
+#include "gui/plot/CustomizePlotsDlg.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "plot/PlotData.h"
+#include "core/plot/PlotData.h"
 
 namespace corvane3 {
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/ProgramSettings.h"
+#include "core/config/ProgramSettings.h"
 
 class QComboBox;
 class QPushButton;

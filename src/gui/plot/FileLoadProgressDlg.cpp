@@ -1,4 +1,4 @@
-#include "telemetry/FileLoadProgressDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -9,10 +9,10 @@
 #include <limits>
 #include <thread>
 
-#include "plot/PlotData.h"
-#include "telemetry/DataFileReader.h"
-#include "widgets/HeldInputWait.h"
-#include "widgets/WholeTitle.h"
+#include "core/plot/PlotData.h"
+#include "core/telemetry/DataFileReader.h"
+#include "gui/common/HeldInputWait.h"
+#include "gui/common/WholeTitle.h"
 
 namespace corvane3 {
 

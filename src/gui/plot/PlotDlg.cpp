@@ -1,4 +1,4 @@
-#include "plot/PlotDlg.h"
+#include "gui/plot/PlotDlg.h"
 
 #include <QActionGroup>
 #include <QDateTime>
@@ -15,14 +15,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "mainwin/AppIcon.h"
-#include "mainwin/HelpDlg.h"
-#include "mainwin/WindowPrinter.h"
-#include "plot/CustomizePlotsDlg.h"
-#include "plot/StorePoints.h"
-#include "plot/TracePlot.h"
-#include "telemetry/FileLoadProgressDlg.h"
-#include "widgets/WholeTitle.h"
+#include "core/plot/StorePoints.h"
+#include "gui/common/AppIcon.h"
+#include "gui/common/HelpDlg.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/plot/CustomizePlotsDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/TracePlot.h"
 
 namespace corvane3 {
 

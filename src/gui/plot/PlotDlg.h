@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgramSettings.h"
-#include "plot/PlotData.h"
-#include "plot/Statistics.h"
+#include "core/config/ProgramSettings.h"
+#include "core/plot/PlotData.h"
+#include "core/plot/Statistics.h"
 
 class QAction;
 class QActionGroup;

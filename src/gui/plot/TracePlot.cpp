@@ -1,7 +1,7 @@
-#include "plot/TracePlot.h"
+#include "gui/plot/TracePlot.h"
 
-#include "plot/ColumnPaint.h"
-#include "plot/RecordingGaps.h"
+#include "core/plot/RecordingGaps.h"
+#include "gui/plot/ColumnPaint.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "plot/MinMaxPyramid.h"
+#include "core/plot/MinMaxPyramid.h"
 #include "qcustomplot.h"
 
 namespace corvane3 {

@@ -1,4 +1,4 @@
-#include "poll/AuthorizeDlg.h"
+#include "gui/security/AuthorizeDlg.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "widgets/DialogButtonRow.h"
-#include "widgets/TimedMessageDlg.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
 
 namespace corvane3 {
 

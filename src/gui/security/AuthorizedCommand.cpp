@@ -1,11 +1,11 @@
-#include "poll/AuthorizedCommand.h"
+#include "gui/security/AuthorizedCommand.h"
 
 #include <QMessageBox>
 #include <QPointer>
 
-#include "link/CommandFrame.h"
-#include "poll/AuthorizeDlg.h"
-#include "widgets/TimedMessageDlg.h"
+#include "core/link/CommandFrame.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/security/AuthorizeDlg.h"
 
 namespace corvane3 {
 

@@ -14,10 +14,10 @@
 #include <optional>
 #include <string>
 
-#include "link/UnitState.h"
-#include "poll/CommandMailbox.h"
-#include "poll/PollingShared.h"
-#include "widgets/HeldInputWait.h"
+#include "core/link/UnitState.h"
+#include "core/poll/CommandMailbox.h"
+#include "core/poll/PollingShared.h"
+#include "gui/common/HeldInputWait.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "poll/SecurityDlg.h"
+#include "gui/security/SecurityDlg.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -13,10 +13,10 @@
 #include <string>
 #include <utility>
 
-#include "poll/AuthorizeDlg.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/TimedMessageDlg.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/security/AuthorizeDlg.h"
 
 namespace corvane3 {
 

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "poll/AuthorizedCommand.h"
-#include "poll/PollingShared.h"
+#include "core/poll/PollingShared.h"
+#include "gui/security/AuthorizedCommand.h"
 
 class QCheckBox;
 class QLineEdit;

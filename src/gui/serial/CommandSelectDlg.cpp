@@ -1,4 +1,4 @@
-#include "link/CommandSelectDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,13 +10,13 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "link/CommandCatalogue.h"
-#include "link/Notification.h"
-#include "link/TolvexLink.h"
-#include "link/UnitState.h"
-#include "poll/AuthorizedCommand.h"
-#include "poll/PollingShared.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/Notification.h"
+#include "core/link/TolvexLink.h"
+#include "core/link/UnitState.h"
+#include "core/poll/CommandCatalogue.h"
+#include "core/poll/PollingShared.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
 

@@ -1,14 +1,14 @@
-#include "link/InstrumentSerialDlg.h"
+#include "gui/serial/InstrumentSerialDlg.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "link/LineSettingsWidget.h"
-#include "poll/AuthorizedCommand.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/security/AuthorizedCommand.h"
+#include "gui/serial/LineSettingsWidget.h"
 
 namespace corvane3 {
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <optional>
 
-#include "link/Guarded.h"
-#include "link/SerialPort.h"
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
+#include "core/base/Guarded.h"
+#include "core/link/SerialPort.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
 
 class QPushButton;
 

@@ -1,4 +1,4 @@
-#include "link/LineSettingsWidget.h"
+#include "gui/serial/LineSettingsWidget.h"
 
 #include <QComboBox>
 #include <QGridLayout>

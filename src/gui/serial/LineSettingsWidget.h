@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "link/SerialPort.h"
+#include "core/link/SerialPort.h"
 
 class QComboBox;
 class QGridLayout;

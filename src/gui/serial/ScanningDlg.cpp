@@ -1,4 +1,4 @@
-#include "link/ScanningDlg.h"
+#include "gui/serial/ScanningDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "widgets/WholeTitle.h"
+#include "gui/common/WholeTitle.h"
 
 namespace corvane3 {
 

@@ -6,8 +6,8 @@
 
 #include <QDialog>
 
-#include "link/SerialPort.h"
-#include "poll/PollingShared.h"
+#include "core/link/SerialPort.h"
+#include "core/poll/PollingShared.h"
 
 class QLabel;
 

@@ -1,4 +1,4 @@
-#include "link/SerialSetupDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <mutex>
 
-#include "link/LineSettingsWidget.h"
-#include "link/ScanningDlg.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/HeldInputWait.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/HeldInputWait.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/serial/LineSettingsWidget.h"
+#include "gui/serial/ScanningDlg.h"
 
 namespace corvane3 {
 

@@ -7,10 +7,10 @@
 
 #include <QDialog>
 
-#include "link/SerialPort.h"
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
-#include "poll/QuerySteps.h"
+#include "core/link/SerialPort.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
+#include "core/poll/QuerySteps.h"
 
 class QComboBox;
 class QPushButton;

@@ -1,4 +1,4 @@
-#include "settings/AlarmsDlg.h"
+#include "gui/settings/AlarmsDlg.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -8,14 +8,14 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "link/CommandFrame.h"
-#include "link/TolvexLink.h"
-#include "link/UnitState.h"
-#include "settings/SettingsCommand.h"
-#include "settings/SettingsDialogs.h"
-#include "settings/SettingsText.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/TolvexLink.h"
+#include "core/link/UnitState.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
 

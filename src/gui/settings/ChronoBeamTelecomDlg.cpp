@@ -1,4 +1,4 @@
-#include "settings/ChronoBeamTelecomDlg.h"
+#include "gui/settings/ChronoBeamTelecomDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,11 +12,11 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "poll/AuthorizedCommand.h"
-#include "settings/CommandSequence.h"
-#include "settings/Tq9000TelecomDlg.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/security/AuthorizedCommand.h"
+#include "gui/settings/CommandSequence.h"
+#include "gui/settings/Tq9000TelecomDlg.h"
 
 namespace corvane3 {
 

@@ -8,9 +8,9 @@
 #include <QDialog>
 #include <array>
 
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
-#include "settings/SettingsEntries.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
+#include "core/settings/SettingsEntries.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,10 +1,10 @@
-#include "settings/CommandSequence.h"
+#include "gui/settings/CommandSequence.h"
 
 #include <QMessageBox>
 #include <algorithm>
 
-#include "link/CommandFrame.h"
-#include "poll/AuthorizedCommand.h"
+#include "core/link/CommandFrame.h"
+#include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
 

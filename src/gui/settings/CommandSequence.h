@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "poll/CommandMailbox.h"
-#include "poll/PollingShared.h"
-#include "settings/SettingsEntries.h"
+#include "core/poll/CommandMailbox.h"
+#include "core/poll/PollingShared.h"
+#include "core/settings/SettingsEntries.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "settings/DeltaFDlg.h"
+#include "gui/settings/DeltaFDlg.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -6,12 +6,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "link/UnitState.h"
-#include "settings/SettingsCommand.h"
-#include "settings/SettingsDialogs.h"
-#include "settings/SettingsText.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/UnitState.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
 

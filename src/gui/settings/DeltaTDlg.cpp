@@ -1,4 +1,4 @@
-#include "settings/DeltaTDlg.h"
+#include "gui/settings/DeltaTDlg.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -8,11 +8,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "settings/SettingsCommand.h"
-#include "settings/SettingsDialogs.h"
-#include "settings/SettingsText.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
 

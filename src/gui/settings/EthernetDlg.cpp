@@ -1,4 +1,4 @@
-#include "settings/EthernetDlg.h"
+#include "gui/settings/EthernetDlg.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -9,10 +9,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "settings/CommandSequence.h"
-#include "settings/SettingsEntries.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/settings/SettingsEntries.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/CommandSequence.h"
 
 namespace corvane3 {
 

@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "poll/PollingShared.h"
+#include "core/poll/PollingShared.h"
 
 class QCheckBox;
 class QLineEdit;

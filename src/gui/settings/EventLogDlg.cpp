@@ -1,4 +1,4 @@
-#include "settings/EventLogDlg.h"
+#include "gui/settings/EventLogDlg.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,12 +12,12 @@
 #include <QVBoxLayout>
 #include <ctime>
 
-#include "link/Notification.h"
-#include "link/UnitState.h"
-#include "settings/SettingsCommand.h"
-#include "settings/SettingsDialogs.h"
-#include "settings/SettingsText.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/Notification.h"
+#include "core/link/UnitState.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "poll/PollingShared.h"
+#include "core/poll/PollingShared.h"
 
 class QLabel;
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "settings/FactorySettingsDlg.h"
+#include "gui/settings/FactorySettingsDlg.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -11,13 +11,13 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "link/CLocale.h"
-#include "link/CommandFrame.h"
-#include "settings/CommandSequence.h"
-#include "settings/SettingsEntries.h"
-#include "settings/SettingsText.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
+#include "core/settings/SettingsEntries.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/CommandSequence.h"
 
 namespace corvane3 {
 

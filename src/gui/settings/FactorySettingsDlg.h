@@ -6,8 +6,8 @@
 
 #include <QDialog>
 
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
 
 class QLineEdit;
 class QPushButton;

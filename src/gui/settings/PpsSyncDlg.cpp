@@ -1,13 +1,13 @@
-#include "settings/PpsSyncDlg.h"
+#include "gui/settings/PpsSyncDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "link/Notification.h"
-#include "poll/AuthorizedCommand.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/Notification.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
 

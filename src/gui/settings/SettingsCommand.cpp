@@ -1,7 +1,7 @@
-#include "settings/SettingsCommand.h"
+#include "gui/settings/SettingsCommand.h"
 
-#include "link/CommandFrame.h"
-#include "widgets/TimedMessageDlg.h"
+#include "core/link/CommandFrame.h"
+#include "gui/common/TimedMessageDlg.h"
 
 namespace corvane3 {
 

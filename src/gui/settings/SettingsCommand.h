@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "poll/AuthorizedCommand.h"
+#include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "settings/SettingsDialogs.h"
+#include "gui/settings/SettingsDialogs.h"
 
 #include <QMessageBox>
 #include <string>

@@ -1,4 +1,4 @@
-#include "settings/TestDiagnosticsDlg.h"
+#include "gui/settings/TestDiagnosticsDlg.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -9,12 +9,12 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "link/CommandFrame.h"
-#include "link/Notification.h"
-#include "poll/PollingShared.h"
-#include "settings/SettingsDialogs.h"
-#include "settings/SettingsText.h"
-#include "widgets/WholeTitle.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/poll/PollingShared.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "settings/TimeOfDayDlg.h"
+#include "gui/settings/TimeOfDayDlg.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -11,12 +11,12 @@
 #include <QVBoxLayout>
 #include <ctime>
 
-#include "poll/PollingShared.h"
-#include "settings/SettingsCommand.h"
-#include "settings/SettingsText.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/HeldInputWait.h"
-#include "widgets/WholeTitle.h"
+#include "core/poll/PollingShared.h"
+#include "core/settings/SettingsText.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/HeldInputWait.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
 
 namespace corvane3 {
 

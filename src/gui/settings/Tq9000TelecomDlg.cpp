@@ -1,4 +1,4 @@
-#include "settings/Tq9000TelecomDlg.h"
+#include "gui/settings/Tq9000TelecomDlg.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -9,9 +9,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "settings/CommandSequence.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/CommandSequence.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "settings/TtlOutputDlg.h"
+#include "gui/settings/TtlOutputDlg.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -7,9 +7,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "settings/SettingsCommand.h"
-#include "widgets/DialogButtonRow.h"
-#include "widgets/WholeTitle.h"
+#include "gui/common/DialogButtonRow.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/settings/SettingsCommand.h"
 
 namespace corvane3 {
 

@@ -1,4 +1,4 @@
-#include "spectrum/SpectrumDlg.h"
+#include "gui/spectrum/SpectrumDlg.h"
 
 #include <QActionGroup>
 #include <QComboBox>
@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "link/CLocale.h"
-#include "mainwin/AppIcon.h"
-#include "mainwin/WindowPrinter.h"
-#include "plot/TracePlot.h"
-#include "spectrum/DdsWord.h"
-#include "spectrum/SpectrumFile.h"
+#include "core/base/CLocale.h"
+#include "core/spectrum/DdsWord.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "gui/common/AppIcon.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/plot/TracePlot.h"
 
 namespace corvane3 {
 

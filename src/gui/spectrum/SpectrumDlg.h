@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "app/ProgramSettings.h"
-#include "link/UnitState.h"
-#include "spectrum/SpectrumAcquisition.h"
+#include "core/config/ProgramSettings.h"
+#include "core/link/UnitState.h"
+#include "core/spectrum/SpectrumAcquisition.h"
 
 class QAction;
 class QComboBox;

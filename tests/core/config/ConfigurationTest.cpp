@@ -1,5 +1,5 @@
-#include "app/Configuration.h"
-#include "app/Corvane3App.h"
+#include "core/config/Configuration.h"
+#include "core/program/Corvane3App.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <sstream>
 #include <tuple>
 
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ProfileFile.h"
+#include "core/config/ProfileFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 
 #include <fstream>
 
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -1,4 +1,4 @@
-#include "link/SerialPort.h"
+#include "core/link/SerialPort.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 #include <future>
 #include <thread>
 
-#include "link/SerialDevice.h"
+#include "core/link/SerialDevice.h"
 #include "support/PortFixture.h"
 #include "support/TempDir.h"
 

@@ -1,10 +1,10 @@
-#include "link/StatusRecords.h"
+#include "core/link/StatusRecords.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 #include "sim/StatusRecords.h"
 #include "support/PortFixture.h"
 

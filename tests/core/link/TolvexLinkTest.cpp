@@ -1,8 +1,8 @@
-#include "link/TolvexLink.h"
+#include "core/link/TolvexLink.h"
 
 #include <gtest/gtest.h>
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 #include "support/PortFixture.h"
 
 namespace corvane3 {

@@ -1,4 +1,4 @@
-#include "plot/MinMaxPyramid.h"
+#include "core/plot/MinMaxPyramid.h"
 
 #include <gtest/gtest.h>
 

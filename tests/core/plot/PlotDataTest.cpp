@@ -6,9 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "app/ProgramSettings.h"
-#include "plot/PlotData.h"
-#include "telemetry/TelemetryTestData.h"
+#include "core/config/ProgramSettings.h"
+#include "core/plot/PlotData.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -1,16 +1,9 @@
-#include "plot/Statistics.h"
-
-#include "support/TempDir.h"
-#include "telemetry/FileCommands.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
+#include "core/plot/Statistics.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <vector>
 
 namespace corvane3 {
@@ -78,27 +71,6 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     const auto sameDay = [](std::size_t) { return 3.0; };
     EXPECT_FALSE(FitDecay(sameDay, value, 0, 20).valid);
     EXPECT_EQ(DecayText(0.0002), "Decay = +0.02 %/day");
-}
-
-TEST(StatisticsTest, TheFileSummaryProjectsWhenAFallingSignalHalves) {
-    // A week of records, the signal falling 2 % a day: halves 34 days after the last one.
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    std::ofstream out(path, std::ios::binary);
-    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    for (int day = 0; day <= 7; ++day) {
-        UnitStateData data = testing::SampleRecord();
-        data.mjd = 60000.0 + day;
-        data.d1.cLevel = static_cast<std::int32_t>(std::lround(1e6 * std::pow(0.98, day)));
-        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
-    }
-    out.close();
-    std::ostringstream summary, errors;
-    ASSERT_EQ(RunSummary(path.string(), summary, errors), 0) << errors.str();
-    EXPECT_NE(
-        summary.str().find("Decay = -2.02027 %/day\nSignal halves by 2023-04-07 (in 34 days)\n"),
-        std::string::npos)
-        << summary.str();
 }
 
 }  // namespace

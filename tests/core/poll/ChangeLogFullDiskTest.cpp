@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "link/CommandFrame.h"
-#include "poll/ChangeLog.h"
+#include "core/link/CommandFrame.h"
+#include "core/poll/ChangeLog.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {

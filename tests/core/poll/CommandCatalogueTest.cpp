@@ -1,4 +1,4 @@
-#include "link/CommandCatalogue.h"
+#include "core/poll/CommandCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "link/CommandFrame.h"
-#include "link/Notification.h"
-#include "link/UnitState.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3 {
 namespace {

@@ -1,4 +1,4 @@
-#include "poll/CommandMailbox.h"
+#include "core/poll/CommandMailbox.h"
 
 #include <gtest/gtest.h>
 

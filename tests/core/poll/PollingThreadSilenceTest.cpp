@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
 #include "sim/PseudoTerminal.h"
 #include "support/RecordingSink.h"
 

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <thread>
 
-#include "link/CommandFrame.h"
-#include "poll/PollingThread.h"
-#include "poll/SerialReconfiguration.h"
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "core/poll/SerialReconfiguration.h"
 #include "sim/SimulatorServer.h"
 #include "sim/StatusRecords.h"
 #include "support/RecordingSink.h"

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "settings/SettingsText.h"
+#include "core/settings/SettingsText.h"
 
 namespace corvane3 {
 namespace {

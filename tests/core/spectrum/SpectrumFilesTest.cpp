@@ -1,15 +1,14 @@
-// DDS words and the sweep a run plans, spectrum files, and the file commands on them.
+// DDS words and the sweep a run plans, and spectrum files.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "spectrum/DdsWord.h"
-#include "spectrum/SpectrumFile.h"
-#include "spectrum/SweepParameters.h"
+#include "core/spectrum/DdsWord.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "core/spectrum/SweepParameters.h"
 #include "support/TempDir.h"
-#include "telemetry/FileCommands.h"
 
 namespace corvane3 {
 namespace {
@@ -35,13 +34,6 @@ class SpectrumFileTest : public ::testing::Test {
         const std::string path = (dir_.Path() / name).string();
         std::ofstream(path, std::ios::binary) << text;
         return path;
-    }
-    // Runs a file command on path; its standard output, with status_ and err_ set.
-    std::string Run(const std::string& path, bool summary) {
-        std::ostringstream out, err;
-        status_ = summary ? RunSummary(path, out, err) : RunExportCsv(path, "-", out, err);
-        err_ = err.str();
-        return out.str();
     }
 
     testing::TempDir dir_;
@@ -95,29 +87,6 @@ TEST_F(SpectrumFileTest, ReadingStopsAtTheFirstLineThatIsNoPoint) {
     SpectrumPoints points;
     EXPECT_EQ(ReadSpectrumFile((dir_.Path() / "missing.css").string(), points).message,
               "Unable to open file:  " + (dir_.Path() / "missing.css").string());
-}
-
-TEST_F(SpectrumFileTest, SummaryAndCsvOfASpectrumFile) {
-    const std::string path =
-        Write("Peak.CSS", "Detuning, Signal\n-500,1000\n0,3912.5\n500,1000.25\n\n");
-    EXPECT_EQ(Run(path, true), "File: " + path +
-                                   "\nPoints: 3\nDetuning: -500 to 500 Hz\n"
-                                   "Peak: 3912.5 mV at 0 Hz\n");
-    EXPECT_EQ(status_, 0) << err_;
-    EXPECT_EQ(Run(path, false),
-              "Detuning (Hz),Signal (mV)\r\n-500,1000\r\n0,3912.5\r\n500,1000.25\r\n");
-    EXPECT_EQ(status_, 0) << err_;
-
-    const std::string empty = Write("empty.css", "Detuning, Signal\n");
-    EXPECT_EQ(Run(empty, true), "File: " + empty + "\nPoints: 0\n");
-    EXPECT_EQ(status_, 0) << err_;
-
-    const std::string bad = Write("bad.css", "Detuning, Signal\n1,2\nx,y\n");
-    for (bool summary : {true, false}) {
-        EXPECT_EQ(Run(bad, summary), "");
-        EXPECT_EQ(status_, 1);
-        EXPECT_EQ(err_, "corvane3: Invalid data in file: " + bad + ", line 3\n");
-    }
 }
 
 }  // namespace

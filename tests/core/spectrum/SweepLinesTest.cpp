@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "link/TolvexLink.h"
-#include "spectrum/DdsWord.h"
-#include "spectrum/SpectrumAcquisition.h"
+#include "core/link/TolvexLink.h"
+#include "core/spectrum/DdsWord.h"
+#include "core/spectrum/SpectrumAcquisition.h"
 #include "support/PortFixture.h"
 
 namespace corvane3 {

@@ -8,10 +8,10 @@
 #include <charconv>
 #include <fstream>
 
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
+#include "core/spectrum/SpectrumAcquisition.h"
 #include "sim/SimulatorServer.h"
 #include "sim/TrafficLog.h"
-#include "spectrum/SpectrumAcquisition.h"
 #include "support/CommaLocale.h"
 #include "support/RecordingSink.h"
 #include "support/SimFrames.h"

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <random>
 
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/DataFileReader.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

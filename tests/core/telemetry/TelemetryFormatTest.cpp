@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -9,11 +9,11 @@
 #include <csignal>
 #include <fstream>
 
+#include "core/config/TelemetryPath.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "core/telemetry/TelemetryRecorder.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryPath.h"
-#include "telemetry/TelemetryRecorder.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "mainwin/QueuedNotificationSink.h"
-#include "mainwin/QueuedTimedMessages.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
 

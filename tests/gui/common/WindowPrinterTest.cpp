@@ -1,4 +1,4 @@
-#include "mainwin/WindowPrinter.h"
+#include "gui/common/WindowPrinter.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "gui/common/PrinterChoice.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
-#include "widgets/PrinterChoice.h"
 
 namespace corvane3 {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/MonitoringOptionsDlg.h"
+#include "gui/config/MonitoringOptionsDlg.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mainwin/MainStatusDlg.h"
+#include "gui/mainwin/MainStatusDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,16 @@
 #include <fstream>
 #include <set>
 
-#include "mainwin/HelpDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "mainwin/WindowPrinter.h"
-#include "poll/AuthorizedCommand.h"
+#include "gui/common/HelpDlg.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/security/AuthorizedCommand.h"
+#include "gui/settings/PpsSyncDlg.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
-#include "settings/PpsSyncDlg.h"
-#include "widgets/TimedMessageDlg.h"
-#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 namespace {

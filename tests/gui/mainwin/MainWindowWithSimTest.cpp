@@ -9,11 +9,11 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "link/CommandFrame.h"
-#include "link/CommandSelectDlg.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "poll/PollingThread.h"
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"

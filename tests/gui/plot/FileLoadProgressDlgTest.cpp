@@ -1,4 +1,4 @@
-#include "telemetry/FileLoadProgressDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 #include <fstream>
 #include <thread>
 
-#include "plot/PlotData.h"
+#include "core/plot/PlotData.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

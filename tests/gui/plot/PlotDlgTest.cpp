@@ -1,6 +1,6 @@
 // The plot window on files and on records handed to it, offscreen.
 
-#include "plot/PlotDlg.h"
+#include "gui/plot/PlotDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +18,16 @@
 #include <utility>
 #include <vector>
 
-#include "app/Corvane3App.h"
-#include "plot/CustomizePlotsDlg.h"
-#include "plot/TracePlot.h"
+#include "core/program/Corvane3App.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/plot/CustomizePlotsDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/TracePlot.h"
 #include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
-#include "telemetry/FileLoadProgressDlg.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
-#include "widgets/WholeTitle.h"
 
 namespace corvane3 {
 namespace {

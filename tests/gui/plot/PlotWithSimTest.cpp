@@ -6,17 +6,17 @@
 
 #include <fstream>
 
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "plot/PlotDlg.h"
-#include "plot/TracePlot.h"
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {

@@ -1,8 +1,8 @@
 // What a pane paints for a long series, against the same points drawn one by one.
 
-#include "plot/TracePlot.h"
+#include "gui/plot/TracePlot.h"
 
-#include "plot/RecordingGaps.h"
+#include "core/plot/RecordingGaps.h"
 
 #include <gtest/gtest.h>
 

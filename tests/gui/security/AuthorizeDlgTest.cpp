@@ -1,15 +1,15 @@
 // The password prompt and the authorise-send-check sequence without a polling thread: nothing
 // serves the mailbox, so a test sees exactly what was handed over.
 
-#include "poll/AuthorizeDlg.h"
+#include "gui/security/AuthorizeDlg.h"
 
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "link/CommandFrame.h"
-#include "poll/AuthorizedCommand.h"
+#include "core/link/CommandFrame.h"
+#include "gui/security/AuthorizedCommand.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
 

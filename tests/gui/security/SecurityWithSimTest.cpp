@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "poll/PollingThread.h"
-#include "poll/SecurityDlg.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/security/SecurityDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"

@@ -1,4 +1,4 @@
-#include "link/CommandSelectDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "link/CommandFrame.h"
-#include "link/Notification.h"
-#include "link/UnitState.h"
-#include "poll/PollingShared.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/link/UnitState.h"
+#include "core/poll/PollingShared.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {

@@ -9,9 +9,9 @@
 #include <future>
 #include <thread>
 
-#include "link/InstrumentSerialDlg.h"
-#include "link/ScanningDlg.h"
-#include "link/SerialSetupDlg.h"
+#include "gui/serial/InstrumentSerialDlg.h"
+#include "gui/serial/ScanningDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {

@@ -10,11 +10,11 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "link/ScanningDlg.h"
-#include "link/SerialSetupDlg.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/serial/ScanningDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/WidgetTestApplication.h"
 

@@ -1,6 +1,6 @@
 // What counts as a run of settings commands that went through.
 
-#include "settings/CommandSequence.h"
+#include "gui/settings/CommandSequence.h"
 
 #include <gtest/gtest.h>
 

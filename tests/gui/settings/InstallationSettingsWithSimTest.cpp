@@ -9,10 +9,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "link/CommandFrame.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "poll/PollingThread.h"
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/CommaLocale.h"
 #include "support/ModalDialogDriver.h"

@@ -15,11 +15,11 @@
 #include <functional>
 #include <sstream>
 
-#include "link/CommandCatalogue.h"
-#include "link/CommandSelectDlg.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "poll/PollingThread.h"
+#include "core/poll/CommandCatalogue.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"

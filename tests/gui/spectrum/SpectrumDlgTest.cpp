@@ -11,10 +11,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "plot/TracePlot.h"
-#include "spectrum/SpectrumDlg.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "gui/spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"

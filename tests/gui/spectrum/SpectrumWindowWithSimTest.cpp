@@ -10,14 +10,14 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "mainwin/QueuedTimedMessages.h"
-#include "mainwin/TerminationClose.h"
-#include "plot/TracePlot.h"
-#include "poll/PollingThread.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/mainwin/TerminationClose.h"
+#include "gui/plot/TracePlot.h"
+#include "gui/spectrum/SpectrumDlg.h"
 #include "sim/SimulatorServer.h"
-#include "spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
 #include "support/TempDir.h"

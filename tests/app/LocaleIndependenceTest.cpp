@@ -9,15 +9,15 @@
 #include <functional>
 #include <sstream>
 
-#include "link/StatusRecords.h"
-#include "plot/Statistics.h"
-#include "settings/SettingsText.h"
+#include "app/FileCommands.h"
+#include "core/link/StatusRecords.h"
+#include "core/plot/Statistics.h"
+#include "core/settings/SettingsText.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "sim/StatusRecords.h"
-#include "spectrum/SpectrumFile.h"
 #include "support/CommaLocale.h"
 #include "support/TempDir.h"
-#include "telemetry/FileCommands.h"
-#include "telemetry/TelemetryFormat.h"
 
 namespace corvane3 {
 namespace {
