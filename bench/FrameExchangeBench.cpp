@@ -3,8 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "link/CommandFrame.h"
-#include "link/TolvexLink.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/TolvexLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace {

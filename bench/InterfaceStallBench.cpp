@@ -12,8 +12,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/ProgramSettings.h"
-#include "poll/PollingThread.h"
+#include "core/config/ProgramSettings.h"
+#include "core/poll/PollingThread.h"
 #include "sim/PseudoTerminal.h"
 
 namespace {

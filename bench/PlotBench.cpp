@@ -10,10 +10,10 @@
 #include <map>
 #include <memory>
 
-#include "app/ProgramSettings.h"
-#include "plot/PlotDlg.h"
-#include "plot/TracePlot.h"
-#include "telemetry/TelemetryTestData.h"
+#include "core/config/ProgramSettings.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "support/TelemetryTestData.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "plot/PlotData.h"
-#include "telemetry/DataFileReader.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
+#include "core/plot/PlotData.h"
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
 
 extern char** environ;
 

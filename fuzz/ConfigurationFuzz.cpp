@@ -10,10 +10,10 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "app/Configuration.h"
-#include "app/ProfileFile.h"
-#include "app/ProgramSettings.h"
-#include "telemetry/TelemetryPath.h"
+#include "core/config/Configuration.h"
+#include "core/config/ProfileFile.h"
+#include "core/config/ProgramSettings.h"
+#include "core/config/TelemetryPath.h"
 
 using namespace corvane3;
 

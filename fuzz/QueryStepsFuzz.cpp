@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "poll/QuerySteps.h"
-#include "telemetry/TelemetryFormat.h"
+#include "core/poll/QuerySteps.h"
+#include "core/telemetry/TelemetryFormat.h"
 
 using namespace corvane3;
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "link/CommandCatalogue.h"
+#include "core/poll/CommandCatalogue.h"
 
 using namespace corvane3;
 

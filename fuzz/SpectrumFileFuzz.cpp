@@ -10,7 +10,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "spectrum/SpectrumFile.h"
+#include "core/spectrum/SpectrumFile.h"
 
 using namespace corvane3;
 

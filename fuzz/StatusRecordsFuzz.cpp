@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "link/StatusRecords.h"
-#include "telemetry/TelemetryFormat.h"
+#include "core/link/StatusRecords.h"
+#include "core/telemetry/TelemetryFormat.h"
 
 using namespace corvane3;
 

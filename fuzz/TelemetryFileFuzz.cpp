@@ -10,7 +10,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "telemetry/DataFileReader.h"
+#include "core/telemetry/DataFileReader.h"
 
 using namespace corvane3;
 

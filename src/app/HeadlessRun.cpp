@@ -8,12 +8,12 @@
 #include <optional>
 #include <system_error>
 
-#include "link/CLocale.h"
-#include "link/SerialDevice.h"
-#include "poll/NotificationQueue.h"
-#include "poll/PollingThread.h"
-#include "telemetry/TelemetryPath.h"
-#include "telemetry/TelemetryRecorder.h"
+#include "core/base/CLocale.h"
+#include "core/config/TelemetryPath.h"
+#include "core/link/SerialDevice.h"
+#include "core/poll/NotificationQueue.h"
+#include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
 

@@ -11,8 +11,8 @@
 #include <ostream>
 #include <string>
 
-#include "app/Corvane3App.h"
 #include "app/ExitStatus.h"
+#include "core/program/Corvane3App.h"
 
 namespace corvane3 {
 

@@ -13,19 +13,19 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "app/Corvane3App.h"
+#include "app/FileCommands.h"
 #include "app/HeadlessRun.h"
 #include "app/TemporaryFileCleanup.h"
-#include "link/CLocale.h"
-#include "mainwin/MainStatusDlg.h"
-#include "mainwin/QueuedNotificationSink.h"
-#include "mainwin/QueuedTimedMessages.h"
-#include "mainwin/TerminationClose.h"
-#include "plot/PlotDlg.h"
-#include "poll/PollingThread.h"
+#include "core/base/CLocale.h"
+#include "core/poll/PollingThread.h"
+#include "core/program/Corvane3App.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/mainwin/TerminationClose.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/spectrum/SpectrumDlg.h"
 #include "qcustomplot.h"
-#include "spectrum/SpectrumDlg.h"
-#include "telemetry/FileCommands.h"
 
 using namespace corvane3;
 

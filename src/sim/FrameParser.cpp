@@ -1,6 +1,6 @@
 #include "sim/FrameParser.h"
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3::sim {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "link/Text.h"
+#include "core/base/Text.h"
 
 namespace corvane3::sim {
 

@@ -1,7 +1,7 @@
 #include "sim/SimulatedInstrument.h"
-#include "link/CLocale.h"
-#include "link/Text.h"
-#include "link/UnitState.h"
+#include "core/base/CLocale.h"
+#include "core/base/Text.h"
+#include "core/link/UnitState.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,9 +12,9 @@
 #include <ctime>
 #include <numbers>
 
-#include "link/CommandFrame.h"
-#include "link/Text.h"
-#include "link/UnitState.h"
+#include "core/base/Text.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/UnitState.h"
 
 namespace corvane3::sim {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 #include "sim/PseudoTerminal.h"
 
 namespace corvane3::sim {

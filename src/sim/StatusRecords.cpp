@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "link/CommandFrame.h"
+#include "core/link/CommandFrame.h"
 
 namespace corvane3::sim {
 

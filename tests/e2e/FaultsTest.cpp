@@ -13,10 +13,10 @@
 #include <random>
 #include <thread>
 
+#include "core/telemetry/TelemetryFormat.h"
 #include "support/ChildProcess.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
 namespace {

@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "support/ChildProcess.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
 namespace {

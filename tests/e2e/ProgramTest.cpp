@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
+#include "core/telemetry/TelemetryFormat.h"
 #include "sim/TrafficLog.h"
 #include "support/ChildProcess.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "telemetry/TelemetryFormat.h"
-#include "telemetry/TelemetryTestData.h"
 
 namespace corvane3::testing {
 namespace {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <tuple>
 
-#include "link/CommandFrame.h"
-#include "plot/PlotData.h"
-#include "plot/Statistics.h"
+#include "core/link/CommandFrame.h"
+#include "core/plot/PlotData.h"
+#include "core/plot/Statistics.h"
 #include "sim/SimulatedInstrument.h"
 
 namespace corvane3::sim {

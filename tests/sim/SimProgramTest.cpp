@@ -11,8 +11,8 @@
 #include <atomic>
 #include <thread>
 
-#include "link/SerialPort.h"
-#include "link/TolvexLink.h"
+#include "core/link/SerialPort.h"
+#include "core/link/TolvexLink.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 

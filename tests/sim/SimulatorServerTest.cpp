@@ -9,7 +9,7 @@
 
 #include "sim/CesiumSpectrum.h"
 #include "sim/Escape.h"
-#include "sim/SimClient.h"
+#include "support/SimClient.h"
 
 namespace corvane3::testing {
 namespace {

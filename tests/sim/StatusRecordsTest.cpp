@@ -6,9 +6,9 @@
 
 #include <tuple>
 
-#include "link/StatusRecords.h"
-#include "sim/SimClient.h"
+#include "core/link/StatusRecords.h"
 #include "sim/StatusRecords.h"
+#include "support/SimClient.h"
 
 namespace corvane3::testing {
 namespace {

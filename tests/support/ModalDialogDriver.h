@@ -19,7 +19,7 @@
 #include <ostream>
 #include <vector>
 
-#include "widgets/TimedMessageDlg.h"
+#include "gui/common/TimedMessageDlg.h"
 
 namespace corvane3::testing {
 

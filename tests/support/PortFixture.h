@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/SerialPort.h"
+#include "core/link/SerialPort.h"
 #include "sim/PseudoTerminal.h"
 #include "support/RecordingSink.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "link/LinkStatus.h"
-#include "link/Notification.h"
+#include "core/link/LinkStatus.h"
+#include "core/link/Notification.h"
 
 namespace corvane3::testing {
 

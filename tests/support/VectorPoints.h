@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plot/MinMaxPyramid.h"
+#include "core/plot/MinMaxPyramid.h"
 
 namespace corvane3::testing {
 

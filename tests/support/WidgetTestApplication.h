@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "link/CLocale.h"
+#include "core/base/CLocale.h"
 
 namespace corvane3::testing {
 

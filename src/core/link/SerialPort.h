@@ -1,0 +1,141 @@
+#pragma once
+// The one RS-232 port that reaches the instrument, on POSIX termios.
+//
+// Line settings keep the instrument's own codes (parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
+// stop bits 0 one, 1 one and a half, 2 two). A name "COMn" opens /dev/ttyS(n-1); any other name
+// is a device path (a USB adapter, a pseudo-terminal).
+//
+// Reads follow the classic serial time-out rule: a read of n bytes gives up after
+// ReadTotalConstant + 10 * n ms in total, or as soon as more than 100 ms pass between two bytes.
+//
+// Every operation is thread-safe on its own. A caller that needs several operations to stay
+// together (a command and its reply) holds ExchangeMutex() for the whole exchange. Settings(),
+// SetSettings(), IsOpen() and LastOpenError() never wait for a read or write in progress, so the
+// interface thread may call them at any time.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/link/LinkStatus.h"
+
+namespace corvane3 {
+
+enum ParityCode : std::uint32_t {
+    kParityNone = 0,
+    kParityOdd = 1,
+    kParityEven = 2,
+    kParityMark = 3,
+    kParitySpace = 4,
+};
+
+enum StopBitsCode : std::uint32_t {
+    kStopBitsOne = 0,
+    kStopBitsOneAndHalf = 1,
+    kStopBitsTwo = 2,
+};
+
+// The port name and line settings. Defaults are the instrument's factory settings.
+struct SerialLineSettings {
+    std::string name = "COM1";
+    std::uint32_t baudRate = 9600;
+    std::uint32_t parity = kParityOdd;
+    std::uint32_t stopBits = kStopBitsTwo;
+    std::uint32_t dataBits = 7;
+
+    bool operator==(const SerialLineSettings&) const = default;
+};
+
+// Read time-outs in milliseconds.
+inline constexpr int kReadIntervalTimeoutMs = 100;
+inline constexpr int kReadTotalMultiplierMs = 10;
+inline constexpr int kDefaultReadTotalConstantMs = 1000;
+// Read total constant used around long transfers such as event logs.
+inline constexpr int kLongReadTotalConstantMs = 30000;
+
+// The device operations an exchange uses are virtual, so that a stand-in can replace the device
+// (the fuzz targets feed replies through the real exchange code that way).
+class CSerialPort {
+  public:
+    // linkStatus receives the port's status lines; it must outlive the port.
+    explicit CSerialPort(CLinkStatus& linkStatus);
+    virtual ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // A copy of the name and line settings.
+    SerialLineSettings Settings() const;
+    // Replaces the name and line settings; they take effect at the next ResetPort.
+    void SetSettings(const SerialLineSettings& settings);
+
+    // Closes the port if open, then opens the device. Status "RS232 Open" and true, or status
+    // "RS232 open failed", closed, and false; LastOpenError() then says why. A path that is not
+    // a terminal device (a regular file, a FIFO, /dev/null) is refused; pseudo-terminals are
+    // terminals.
+    bool OpenPort();
+    // Why the last open failed: "not a serial port" or the system's error text; "" after a
+    // successful open.
+    std::string LastOpenError() const;
+    // Raw mode, the line settings, DTR and RTS raised, no flow control, default read time-outs.
+    // Status "RS232 Configured Ok" and true; on failure the port is closed and the result false.
+    bool ConfigurePort();
+    // Status "RS232 Reset"; drains pending input (for at most 2 s, then discards the rest),
+    // closes, reopens and reconfigures. Always true:
+    // a failed reopen shows only in the status lines and in the next read or write.
+    virtual bool ResetPort();
+    // Reads up to count bytes into out (replaced by what arrived; empty if nothing did). With 7
+    // data bits each byte is reduced to its low seven bits. True only when all count bytes
+    // arrived; a time-out, a gap, end of file or an error gives false. A closed port is reset
+    // first.
+    virtual bool ReadBytes(std::size_t count, std::string& out);
+    // Writes all bytes. A closed port is reset first; when it still cannot be opened the result
+    // is false at once. On failure (an error, the peer gone, or no progress for
+    // kWriteStallLimitMs) the port is reset and the result is false.
+    virtual bool WriteBytes(std::string_view bytes);
+    // Sets the read-total constant (ms); interval and multiplier stay as above.
+    void SetReadTimeout(int totalConstantMs);
+    // Closes the device if open. Always true.
+    bool ClosePort();
+    bool IsOpen() const;
+
+    // Held by a caller for a whole command-and-reply exchange.
+    std::mutex& ExchangeMutex() { return exchangeMutex_; }
+
+    // Device path that a port name opens: "COMn" gives /dev/ttyS(n-1); anything else as it is.
+    static std::string DevicePathForName(const std::string& name);
+
+  private:
+    bool OpenLocked();
+    bool ConfigureLocked();
+    bool ResetLocked();
+    bool ReadLocked(std::size_t count, std::string& out);
+    bool CloseLocked();
+
+    CLinkStatus& linkStatus_;
+    std::mutex exchangeMutex_;
+    // Held for every operation on the device, reads included (up to seconds).
+    std::mutex ioMutex_;
+    // Held only to copy the settings and the open error, never across device calls.
+    mutable std::mutex settingsMutex_;
+    SerialLineSettings settings_;
+    std::string lastOpenError_;
+    std::atomic<int> readTotalConstantMs_{kDefaultReadTotalConstantMs};
+    // Written under ioMutex_; read without it by IsOpen().
+    std::atomic<int> fd_{-1};
+};
+
+// A write that makes no progress for this long fails (the instrument side has stopped reading).
+inline constexpr int kWriteStallLimitMs = 5000;
+
+// Lists the serial ports of this machine as device paths, in the order the kernel lists them:
+// /dev/ttyS* that have a real UART behind them, /dev/ttyUSB* and /dev/ttyACM*. The roots can be
+// changed for tests.
+void EnumerateComPorts(std::vector<std::string>& ports,
+                       const std::filesystem::path& sysClassTty = "/sys/class/tty",
+                       const std::filesystem::path& devDir = "/dev");
+
+}  // namespace corvane3

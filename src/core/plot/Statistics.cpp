@@ -1,0 +1,74 @@
+#include "core/plot/Statistics.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "core/base/CLocale.h"
+#include "core/base/Mjd.h"
+
+namespace corvane3 {
+
+namespace {
+// Below this share of the mean, sigma counts as no spread at all.
+constexpr double kNearConstantShare = 0.00001;
+// Nearly constant data is shown this share either side of its mean.
+constexpr double kNearConstantMargin = 0.03;
+// The half-height of the range for data that is constantly zero.
+constexpr double kZeroHalfRange = 0.11;
+}  // namespace
+
+YRange ScaleRange(const ChannelStatistics& stats, std::int32_t yScale) {
+    const double mean = stats.mean;
+    const double sigma = stats.sigma;
+    if (std::fabs(kNearConstantShare * mean) >= sigma) {
+        if (mean == 0.0) {
+            return {-kZeroHalfRange, kZeroHalfRange};
+        }
+        const double low = (1.0 - kNearConstantMargin) * mean;
+        const double high = (1.0 + kNearConstantMargin) * mean;
+        return mean > 0.0 ? YRange{low, high} : YRange{high, low};
+    }
+    switch (yScale) {
+        case kYScaleAll:
+            return {stats.min, stats.max};
+        case kYScaleOneSigma:
+            return {mean - sigma, mean + sigma};
+        case kYScaleThreeSigma:
+            return {mean - 3.0 * sigma, mean + 3.0 * sigma};
+        case kYScaleSixSigma:
+            return {mean - 6.0 * sigma, mean + 6.0 * sigma};
+        default:
+            return {stats.min - sigma, stats.max + sigma};
+    }
+}
+
+std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd) {
+    if (!fit.valid || !(fit.slope < 0.0) || std::isnan(lastFittedMjd)) {
+        return {};
+    }
+    // ln(S) falls by ln 2 in ln 2 / -slope days.
+    const double days = std::log(2.0) / -fit.slope;
+    const double whenMjd = lastFittedMjd + days;
+    // Far beyond any calendar a person plans with; also keeps the date arithmetic in range.
+    constexpr double kLongestProjectionDays = 1.0e6;
+    if (days > kLongestProjectionDays) {
+        return {};
+    }
+    using namespace std::chrono;
+    const auto day = static_cast<long>(std::floor(whenMjd - kMjdOfUnixEpoch));
+    const year_month_day date{sys_days{std::chrono::days{day}}};
+    char text[96];
+    std::snprintf(text, sizeof text, "Signal halves by %04d-%02u-%02u (in %ld days)",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), std::lround(days));
+    return text;
+}
+
+std::string DecayText(double slope) {
+    char text[64];
+    const CScopedCLocale numbers;
+    std::snprintf(text, sizeof text, "Decay = %+g %%/day", slope * 100.0);
+    return text;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,354 @@
+#include "core/poll/PollingThread.h"
+
+#include "core/base/CLocale.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/StatusRecords.h"
+
+namespace corvane3 {
+
+bool CPollSchedule::TakeDue(Clock::time_point now, std::chrono::seconds interval) {
+    if (!lastDue_) {
+        lastDue_ = now;
+        return true;
+    }
+    const Clock::time_point due = *lastDue_ + interval;
+    if (now < due) {
+        return false;
+    }
+    lastDue_ = now - due < interval ? due : now;
+    return true;
+}
+
+long long CPollSchedule::SecondsLeft(Clock::time_point now, std::chrono::seconds interval) const {
+    if (!lastDue_ || now >= *lastDue_ + interval) {
+        return 0;
+    }
+    return std::chrono::ceil<std::chrono::seconds>(*lastDue_ + interval - now).count();
+}
+
+CPollingThread::CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status,
+                               CPollingShared& shared, const CProgramSettings& settings,
+                               INotificationSink& sink, PollingHooks hooks)
+    : port_(port),
+      unit_(unit),
+      status_(status),
+      shared_(shared),
+      settings_(settings),
+      sink_(sink),
+      hooks_(std::move(hooks)) {
+    if (!hooks_.listPorts) {
+        hooks_.listPorts = [this] { return DefaultPortList(port_); };
+    }
+}
+
+CPollingThread::~CPollingThread() {
+    if (thread_.joinable()) {
+        stopEvent_.Set();
+        thread_.join();
+    }
+}
+
+void CPollingThread::StartBackgroundThread() {
+    if (thread_.joinable()) {
+        return;
+    }
+    finished_ = false;
+    thread_ = std::thread([this] { Run(); });
+}
+
+bool CPollingThread::StopBackgroundThread() {
+    if (!thread_.joinable()) {
+        return true;
+    }
+    stopEvent_.Set();
+    for (int look = 0; look < kStopLooks && !finished_; ++look) {
+        std::this_thread::sleep_for(kStopLookPeriod);
+    }
+    if (!finished_) {
+        return false;
+    }
+    thread_.join();
+    return true;
+}
+
+bool CPollingThread::PauseUnlessStopped(std::chrono::milliseconds time) {
+    if (!stopEvent_.WaitFor(time)) {
+        return false;
+    }
+    stopEvent_.Set();  // the pass loop still has to see the request
+    return true;
+}
+
+void CPollingThread::Run() {
+    // Everything this thread reads from the unit and writes has decimal points.
+    const CScopedCLocale numbers;
+    schedule_ = CPollSchedule();
+    failureCount_ = 0;
+    diagnosticLine_.clear();
+    {
+        std::lock_guard exchange(port_.ExchangeMutex());
+        port_.ResetPort();
+        link_ = std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel);
+        context_ = std::make_unique<PollContext>(
+            PollContext{port_, *link_, unit_, status_, shared_, sink_,
+                        [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); },
+                        [this](const MailboxCommand& command, ChangeOutcome outcome) {
+                            LogChange(command, outcome);
+                        }});
+        steps_ = std::make_unique<CQuerySteps>(*context_);
+        // No debug messages from the unit, then remote operation on.
+        // A port that did not open is left to the link-down passes, which retry it at their
+        // own pace; each write here would only reopen it again.
+        std::string reply;
+        if (port_.IsOpen() && link_->SendCmd("A15", 0, "0")) {
+            link_->GetResponse(reply, kEtx, kOrdinaryReplyLimit);
+        }
+        shared_.Response.Set(reply);
+        if (port_.IsOpen()) {
+            link_->SendCmd("T*2", 0, "");
+        }
+    }
+    while (true) {
+        int code = 0;
+        {
+            std::lock_guard exchange(port_.ExchangeMutex());
+            Pass(code);
+        }
+        if (code != 0) {
+            sink_.PostNotification(code);
+        }
+        if (stopEvent_.WaitFor(std::chrono::milliseconds(kPassPeriodMs))) {
+            break;
+        }
+    }
+    steps_.reset();
+    context_.reset();
+    link_.reset();
+    finished_ = true;
+}
+
+void CPollingThread::Pass(int& code) {
+    if (shared_.AutoDetect) {
+        steps_->AutoDetect(hooks_.listPorts,
+                           [this] { return shared_.AutoDetect.load() && !stopEvent_.IsSet(); });
+        shared_.AutoDetect = false;
+    }
+    if (hooks_.directCommands) {
+        hooks_.directCommands(*context_);
+    }
+    if (shared_.SweepActive) {
+        if (!hooks_.sweepStep) {
+            shared_.SweepActive = false;  // nothing in this program sweeps
+        } else if (hooks_.sweepStep(*context_)) {
+            shared_.SweepActive = false;
+            sink_.PostNotification(kNotifySweepProgress);
+        }
+    }
+    if (shared_.PortReset.exchange(false)) {
+        port_.ResetPort();
+        unit_.Online = false;
+    }
+    if (!unit_.Online) {
+        IdentityPoll();
+        if (!unit_.Online) {
+            WithdrawUnsendableCommand(code);
+        }
+        return;
+    }
+    if (shared_.mailbox.IsPending()) {
+        ServeMailbox(code);
+    } else if (shared_.DiagnosticsMode != 0) {
+        ListenForDiagnostics(code);
+    } else if (!RunRequest(code)) {
+        PollIfDue(code);
+    }
+}
+
+void CPollingThread::IdentityPoll() {
+    // While the port cannot be opened every write would try to reopen it at once, and the
+    // status lines would race by; the port is tried again at the fifth failure below.
+    bool online = false;
+    if (port_.IsOpen()) {
+        link_->SendCmd("T*2", 0, "");
+        online = CheckIdentity(*link_, unit_);
+    }
+    unit_.Online = online;
+    if (online) {
+        status_.SetLinkStatus("Unit Online");
+        steps_->Identification();
+        return;
+    }
+    if (failureCount_ >= kFailuresBeforeReset) {
+        status_.SetLinkStatus("Resetting");
+        port_.ResetPort();
+        failureCount_ = 0;
+    } else {
+        status_.SetLinkStatus("Unit Not Responding");
+        ++failureCount_;
+    }
+}
+
+void CPollingThread::WithdrawUnsendableCommand(int& code) {
+    // Only called in passes that cannot send: a command waiting behind a long exchange while
+    // the unit answers is sent as soon as that exchange is over.
+    if (shared_.mailbox.WithdrawIfOlderThan(kCommandSendLimit)) {
+        code = kNotifyCommandWithdrawn;
+    }
+}
+
+void CPollingThread::ServeMailbox(int& code) {
+    MailboxCommand command;
+    if (!shared_.mailbox.TakePending(command)) {
+        return;
+    }
+    shared_.Response.Set("");
+    shared_.CommandReply.Set("");
+    std::string reply;
+    bool ok = link_->SendCmd(command.code, command.parameter, command.data);
+    if (ok) {
+        status_.SetLinkStatus("Cmd Sent OK");
+        ok = link_->GetResponse(reply, kEtx, command.replyLimit);
+        shared_.Response.Set(reply);
+        shared_.CommandReply.Set(reply);
+        shared_.mailbox.CommandAccepted = !IsRefusal(reply);
+    } else {
+        unit_.Online = false;
+        status_.SetLinkStatus("Send Fail");
+    }
+    if (ok) {
+        code = command.notificationCode;
+    } else {
+        status_.SetLinkStatus("Receive Fail");
+        shared_.PortReset = true;
+    }
+    // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
+    LogChange(command, JudgeReply(reply));
+    shared_.mailbox.Finish();
+}
+
+void CPollingThread::LogChange(const MailboxCommand& command, ChangeOutcome outcome) {
+    // The identity check that brought the link up has read the serial number from D*2.
+    if (!changeLog_.Record(command, outcome, unit_.Snapshot().d2.serialNumber,
+                           unit_.InstrumentModel)) {
+        sink_.PostNotification(kNotifyChangeLogFailed);
+    }
+}
+
+void CPollingThread::ListenForDiagnostics(int& code) {
+    const std::uint32_t mode = shared_.DiagnosticsMode;
+    if (mode & kDiagnosticsEnd) {
+        static constexpr std::pair<std::uint32_t, const char*> kTests[] = {
+            {kDiagnosticsA01, "A01"}, {kDiagnosticsA02, "A02"}, {kDiagnosticsA03, "A03"}};
+        for (const auto& [bit, testCode] : kTests) {
+            if (mode & bit) {
+                std::string reply;
+                if (link_->SendCmd(testCode, kFactoryAccessOption, "0")) {
+                    link_->GetResponse(reply, kLf, kOrdinaryReplyLimit);
+                }
+                shared_.Response.Set(reply);
+                LogChange({testCode, "0", kFactoryAccessOption, kOrdinaryReplyLimit, 0},
+                          JudgeReply(reply, kLf));
+            }
+        }
+        shared_.DiagnosticsMode = 0;
+        port_.ResetPort();
+        return;
+    }
+    // Bytes are read one at a time as long as they keep coming, up to the end of the line:
+    // a unit that prints faster than one byte a pass would otherwise fall further and further
+    // behind, and a command reply would drown in the backlog.
+    std::string byte;
+    while (port_.ReadBytes(1, byte)) {
+        diagnosticLine_ += byte;
+        // A line ends at LF; one that fills the buffer is handed on as it is.
+        if (byte[0] == kLf || diagnosticLine_.size() >= kDiagnosticLineLimit) {
+            status_.SetLinkStatus("Response Received");
+            shared_.Response.Set(diagnosticLine_);
+            diagnosticLine_.clear();
+            code = kNotifyDiagnosticLine;
+            return;
+        }
+    }
+}
+
+bool CPollingThread::RunRequest(int& code) {
+    struct Entry {
+        Request request;
+        int notification;
+    };
+    static constexpr Entry kTable[] = {
+        {Request::kEventLog, kNotifyEventLogFetched},
+        {Request::kFactoryEventLog, kNotifyFactoryEventLogFetched},
+        {Request::kDateAndTime, kNotifyUnitDateTimeFetched},
+        {Request::kDccTelecom, kNotifyTelecomFetched},
+        {Request::kTimeOfDay, kNotifyTimeOfDayFetched},
+        {Request::kEthernet, kNotifyEthernetFetched},
+        {Request::kSerialReconfiguration, 0},
+        {Request::kSecurityCheck, 0},
+    };
+    for (const Entry& entry : kTable) {
+        if (!shared_.IsRequested(entry.request)) {
+            continue;
+        }
+        // The security check's flag stays set while it runs, so a window can wait on it.
+        if (entry.request != Request::kSecurityCheck) {
+            shared_.ClearRequest(entry.request);
+        }
+        bool ok = false;
+        switch (entry.request) {
+            case Request::kEventLog:
+                ok = steps_->EventLog();
+                break;
+            case Request::kFactoryEventLog:
+                ok = steps_->FactoryEventLog();
+                break;
+            case Request::kDateAndTime:
+                ok = steps_->DateAndTime();
+                break;
+            case Request::kDccTelecom:
+                ok = steps_->DccTelecom();
+                break;
+            case Request::kTimeOfDay:
+                ok = steps_->TimeOfDay();
+                break;
+            case Request::kEthernet:
+                ok = steps_->Ethernet();
+                break;
+            case Request::kSerialReconfiguration:
+                if (hooks_.reconfigureSerial) {
+                    hooks_.reconfigureSerial(*context_);
+                }
+                break;
+            case Request::kSecurityCheck:
+                steps_->SecurityCheck();
+                shared_.ClearRequest(entry.request);
+                break;
+            case Request::kCount:
+                break;
+        }
+        if (ok) {
+            code = entry.notification;
+        }
+        return true;
+    }
+    return false;
+}
+
+void CPollingThread::PollIfDue(int& code) {
+    if (!settings_.PollingEnabled) {
+        return;
+    }
+    const std::chrono::seconds interval(settings_.PollingInterval);
+    const auto now = CPollSchedule::Clock::now();
+    if (schedule_.TakeDue(now, interval)) {
+        if (steps_->PollStep()) {
+            code = kNotifyStatusRecord;
+        } else {
+            unit_.Online = false;
+        }
+        return;
+    }
+    status_.SetLinkStatus("Ready: " + std::to_string(schedule_.SecondsLeft(now, interval)));
+}
+
+}  // namespace corvane3

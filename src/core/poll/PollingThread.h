@@ -1,0 +1,122 @@
+#pragma once
+// The background thread that owns the conversation with the instrument.
+//
+// In passes about 250 ms apart it keeps the link up (identity poll, port resets every fifth
+// failure), and while the unit answers it serves, in this order, one mailbox command, the
+// diagnostics listening mode, one Request flag, and the status poll every PollingInterval
+// seconds. It reports through the Link status text and notification codes only.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "core/base/AutoResetEvent.h"
+#include "core/config/ProgramSettings.h"
+#include "core/poll/ChangeLog.h"
+#include "core/poll/QuerySteps.h"
+
+namespace corvane3 {
+
+// Time between two passes.
+inline constexpr int kPassPeriodMs = 250;
+// Identity polls that fail in a row before the fifth one resets the port.
+inline constexpr int kFailuresBeforeReset = 4;
+// How long StopBackgroundThread waits for the thread to end: 51 looks, 100 ms apart.
+inline constexpr int kStopLooks = 51;
+inline constexpr std::chrono::milliseconds kStopLookPeriod{100};
+// The diagnostic line buffer; a longer line is handed on when it fills the buffer.
+inline constexpr std::size_t kDiagnosticLineLimit = 255;
+
+// When the next status poll is due, on a monotonic clock. A poll is due PollingInterval after
+// the previous one was due, not after it ended, so the time the polls take does not add up
+// to a drift. Only when the polls have fallen behind by a whole interval (the link was down)
+// does the schedule start again from now.
+class CPollSchedule {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // True when a poll is due at now (the first one is due at once); the poll then counts as
+    // started.
+    bool TakeDue(Clock::time_point now, std::chrono::seconds interval);
+    // Whole seconds until the next poll is due, rounded up; 0 when it is due.
+    long long SecondsLeft(Clock::time_point now, std::chrono::seconds interval) const;
+
+  private:
+    std::optional<Clock::time_point> lastDue_;
+};
+
+// Steps that belong to other parts of the program and are plugged in when they exist.
+struct PollingHooks {
+    // One step of a running sweep. Returns true when the thread is to clear the sweep flag and
+    // post 29; false when the step has posted 29 and set the flag as it must be itself.
+    std::function<bool(PollContext&)> sweepStep;
+    // Writes the commands a window has handed over for the unit; run at the start of every
+    // pass, online or not.
+    std::function<void(PollContext&)> directCommands;
+    // Moves the instrument and the port to new line settings.
+    std::function<void(PollContext&)> reconfigureSerial;
+    // The ports the search for an instrument tries; by default DefaultPortList.
+    PortLister listPorts;
+};
+
+class CPollingThread {
+  public:
+    // Every reference must outlive this object.
+    CPollingThread(CSerialPort& port, CUnitState& unit, CLinkStatus& status, CPollingShared& shared,
+                   const CProgramSettings& settings, INotificationSink& sink,
+                   PollingHooks hooks = {});
+    // Stops the thread and waits for it.
+    ~CPollingThread();
+    CPollingThread(const CPollingThread&) = delete;
+    CPollingThread& operator=(const CPollingThread&) = delete;
+
+    // Starts the thread; does nothing while one runs.
+    void StartBackgroundThread();
+    // Signals the stop event and waits up to 51 x 100 ms for the thread to end. True when it
+    // ended (it is then joined and forgotten); false when it is still busy in an exchange, in
+    // which case it keeps running and ends after that exchange.
+    bool StopBackgroundThread();
+    bool IsRunning() const { return thread_.joinable(); }
+    // Every changing command the thread completes from the mailbox is logged here.
+    CChangeLog& ChangeLog() { return changeLog_; }
+
+  private:
+    void Run();
+    bool PauseUnlessStopped(std::chrono::milliseconds time);
+    void Pass(int& code);
+    void IdentityPoll();
+    void WithdrawUnsendableCommand(int& code);
+    void ServeMailbox(int& code);
+    // Appends command to the change log; a failure is posted to the window once.
+    void LogChange(const MailboxCommand& command, ChangeOutcome outcome);
+    void ListenForDiagnostics(int& code);
+    bool RunRequest(int& code);
+    void PollIfDue(int& code);
+
+    CSerialPort& port_;
+    CUnitState& unit_;
+    CLinkStatus& status_;
+    CPollingShared& shared_;
+    const CProgramSettings& settings_;
+    INotificationSink& sink_;
+    PollingHooks hooks_;
+    CChangeLog changeLog_;
+
+    std::thread thread_;
+    CAutoResetEvent stopEvent_;
+    std::atomic<bool> finished_{false};
+
+    // Thread-local state of a run.
+    std::unique_ptr<CTolvexLink> link_;
+    std::unique_ptr<CQuerySteps> steps_;
+    std::unique_ptr<PollContext> context_;
+    int failureCount_ = 0;
+    CPollSchedule schedule_;
+    std::string diagnosticLine_;
+};
+
+}  // namespace corvane3

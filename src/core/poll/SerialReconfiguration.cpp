@@ -1,0 +1,76 @@
+#include "core/poll/SerialReconfiguration.h"
+
+#include <cstdio>
+
+#include "core/link/CommandFrame.h"
+
+namespace corvane3 {
+
+namespace {
+// How long the instrument is given to switch to its new settings before the PC follows.
+constexpr std::chrono::milliseconds kInstrumentSwitchTime{2000};
+constexpr const char* kTitle = "Serial Port Settings";
+}  // namespace
+
+std::string SerialParametersText(const SerialLineSettings& line) {
+    char parity = 'N';
+    if (line.parity == kParityOdd) {
+        parity = 'O';
+    } else if (line.parity == kParityEven) {
+        parity = 'E';
+    }
+    const unsigned stopBits = line.stopBits != kStopBitsOne ? 2 : 1;
+    char text[48];
+    std::snprintf(text, sizeof text, "%u,%u,%c,%u", static_cast<unsigned>(line.baudRate),
+                  static_cast<unsigned>(line.dataBits), parity, stopBits);
+    return text;
+}
+
+bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
+                       ITimedMessageSink& messages) {
+    const std::string data = SerialParametersText(rs232);
+    CQuerySteps(c).SecurityCheck();
+    if (c.shared.mailbox.IsPending()) {
+        c.shared.SetRequest(Request::kSerialReconfiguration);
+        return false;
+    }
+    c.shared.Response.Set("");
+    const std::uint32_t parameter = c.shared.SerialReconfigurationParameter.exchange(0);
+    if (!c.link.SendCmd("C05", parameter, data)) {
+        return false;
+    }
+    c.status.SetLinkStatus("Cmd Sent OK");
+    std::string reply;
+    const bool replied = c.link.GetResponse(reply, kEtx, kCatalogueReplyLimit);
+    c.shared.Response.Set(reply);
+    if (c.logChange) {
+        // The password travels in the parameter field, which the log never shows.
+        c.logChange({"C05", data, parameter, kCatalogueReplyLimit, 0}, JudgeReply(reply));
+    }
+    if (!replied) {
+        return false;
+    }
+    if (IsRefusal(reply)) {
+        messages.ShowTimedMessage("Password not Accepted", kTitle);
+        c.status.SetLinkStatus("Password Fail");
+        messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
+        return true;
+    }
+    c.status.SetLinkStatus("Password OK");
+    SerialLineSettings line = c.port.Settings();
+    line.baudRate = rs232.baudRate;
+    line.dataBits = rs232.dataBits;
+    line.parity = rs232.parity;
+    line.stopBits = rs232.stopBits;
+    c.port.SetSettings(line);
+    c.status.SetLinkStatus("Waiting for instrument");
+    if (c.waitForStop) {
+        c.waitForStop(kInstrumentSwitchTime);
+    }
+    c.status.SetLinkStatus("Changing PC RS232");
+    c.shared.PortReset = true;
+    messages.ShowTimedMessage("Serial port settings modified", kTitle);
+    return true;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,264 @@
+#include "core/telemetry/TelemetryRecorder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+#include "core/base/WriteWhole.h"
+#include "core/config/TelemetryPath.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "core/telemetry/TelemetryTail.h"
+
+namespace corvane3 {
+
+namespace {
+
+constexpr char kSaveErrorTitle[] = "Save data record error";
+constexpr char kDefaultTitle[] = "Corvane3";
+constexpr char kOpenFailureText[] = "File Open Failure while writing telemetry record";
+constexpr char kWriteFailureText[] = "Write Failure while writing telemetry record";
+constexpr char kTelemetryFileTitle[] = "Telemetry file";
+// New files get the usual permissions, narrowed by the umask.
+constexpr mode_t kNewFileMode = 0666;
+
+// Clears PollingEnabled for as long as a message or the folder browser is up, so that the
+// polling thread does not pile up records behind them.
+class CPollingPause {
+  public:
+    explicit CPollingPause(CProgramSettings& settings)
+        : settings_(settings), previous_(settings.PollingEnabled.exchange(false)) {}
+    ~CPollingPause() { settings_.PollingEnabled = previous_; }
+    CPollingPause(const CPollingPause&) = delete;
+    CPollingPause& operator=(const CPollingPause&) = delete;
+
+  private:
+    CProgramSettings& settings_;
+    bool previous_;
+};
+
+class CBusyFlag {
+  public:
+    explicit CBusyFlag(bool& busy) : busy_(busy) { busy_ = true; }
+    ~CBusyFlag() { busy_ = false; }
+    CBusyFlag(const CBusyFlag&) = delete;
+    CBusyFlag& operator=(const CBusyFlag&) = delete;
+
+  private:
+    bool& busy_;
+};
+
+// Opens path for appending; created tells whether this call made the file. Creating with
+// O_EXCL first makes "new file" exact: an existing file, even an empty one, is never new.
+int OpenForAppend(const std::string& path, bool& created) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) {
+        created = true;
+        return fd;
+    }
+    if (errno != EEXIST) {
+        return -1;
+    }
+    created = false;
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+}
+
+// The first line of an existing file without its line end, read cheaply however large the file
+// is. False when the file cannot be opened for reading (it usually does not exist).
+bool ReadFirstLine(const std::string& path, std::string& line) {
+    // Longer than any header line; a first line that does not end within it is no header.
+    constexpr std::size_t kLongestHeader = 1024;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[kLongestHeader];
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    line.assign(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    line.erase(std::min(line.find('\n'), line.size()));
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+// True when the file at path starts with a header other than header: its records have other
+// columns. A file without a header (empty, or records only) has nothing to disagree with.
+bool HasOtherHeader(const std::string& path, const std::string& header) {
+    std::string first;
+    return ReadFirstLine(path, first) && first.rfind("MJD,", 0) == 0 && first != header;
+}
+
+// path with "-<model>" before the file name's extension: Unit1234.csd becomes Unit1234-402.csd.
+std::string WithModelCode(const std::string& path, std::int32_t model) {
+    const std::size_t nameStart = path.rfind('/') + 1;  // npos + 1 is 0
+    const std::size_t dot = path.rfind('.');
+    std::string suffix(1, '-');
+    suffix += std::to_string(model);
+    if (dot == std::string::npos || dot <= nameStart) {
+        return path + suffix;
+    }
+    return path.substr(0, dot) + suffix + path.substr(dot);
+}
+
+}  // namespace
+
+std::string TelemetryFileForModel(const std::string& path, std::int32_t model) {
+    return HasOtherHeader(path, TelemetryHeaderLine(model)) ? WithModelCode(path, model) : path;
+}
+
+namespace {
+
+// Writes text at the end of the open file and closes it. A line that could not be written
+// whole is taken back, so the file keeps whole lines; a file this call created is removed
+// again, so the next record starts it with its header.
+bool AppendAndClose(int fd, const std::string& path, bool created, const std::string& text) {
+    bool ok = AppendWhole(fd, text);
+    if (::close(fd) != 0) {
+        ok = false;
+    }
+    if (!ok && created) {
+        ::unlink(path.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+CTelemetryRecorder::CTelemetryRecorder(ITelemetryUi& ui, Wait wait)
+    : ui_(ui), wait_(std::move(wait)) {
+    if (!wait_) {
+        wait_ = [](std::chrono::milliseconds delay) { std::this_thread::sleep_for(delay); };
+    }
+}
+
+TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateData& data,
+                                                              std::int32_t model,
+                                                              CProgramSettings& settings) {
+    if (queue_.size() >= kTelemetryQueueLimit) {
+        queue_.pop_front();
+        ++dropped_;
+    }
+    queue_.push_back(QueuedRecord{nextNumber_++, data, model});
+    // A modal message runs the event loop, which may deliver the next record here: it waits in
+    // the queue for the call that showed the message.
+    if (busy_) {
+        return TelemetryWriteResult::kQueued;
+    }
+    CBusyFlag busy(busy_);
+    while (!queue_.empty()) {
+        // A copy: a record arriving during a message may push the oldest out of a full queue.
+        const QueuedRecord record = queue_.front();
+        const TelemetryWriteResult result = WriteOne(record, settings);
+        if (result != TelemetryWriteResult::kWritten) {
+            return result;
+        }
+        if (!queue_.empty() && queue_.front().number == record.number) {
+            queue_.pop_front();
+        }
+    }
+    return TelemetryWriteResult::kWritten;
+}
+
+// A file that stays unwritable (a full disk) would otherwise bring a message with every record.
+void CTelemetryRecorder::TellFailureOnce(const char* text) {
+    if (!failureTold_) {
+        failureTold_ = true;
+        ui_.ShowMessage(text, kDefaultTitle);
+    }
+}
+
+bool CTelemetryRecorder::MendOnce(const std::string& path) {
+    if (!mendedFiles_.insert(path).second) {
+        return false;
+    }
+    const TailRepair repair = RepairTelemetryTail(path);
+    if (repair.kind != ETailRepair::kWhole) {
+        ui_.ShowNotice(TailRepairText(path, repair), kTelemetryFileTitle);
+    }
+    return repair.kind == ETailRepair::kCutOff && repair.sizeAfter == 0;
+}
+
+TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
+                                                  CProgramSettings& settings) {
+    const TelemetryPath where =
+        TelemetryFilePath(settings, static_cast<long>(record.data.d1.serialNumber));
+    switch (where.status) {
+        case TelemetryPathStatus::kReady:
+            break;
+        case TelemetryPathStatus::kDirectoryNotSet:
+        case TelemetryPathStatus::kDirectoryUnreachable: {
+            CPollingPause pause(settings);
+            ui_.ShowMessage(where.message, kSaveErrorTitle);
+            settings.DatafileDirectory = WithOneTrailingSlash(ui_.BrowseForDataDirectory());
+            return TelemetryWriteResult::kDirectoryError;
+        }
+        case TelemetryPathStatus::kTemplateRefused: {
+            CPollingPause pause(settings);
+            ui_.ShowMessage(where.message, kSaveErrorTitle);
+            return TelemetryWriteResult::kTemplateRefused;
+        }
+    }
+
+    // What a power cut left at a file's end is mended before this run's first record there,
+    // before its header is looked at.
+    const bool unitFileEmptied = MendOnce(where.path);
+    // One file holds one column layout: another model's records go to a file of their own.
+    const std::string header = TelemetryHeaderLine(record.model);
+    const std::string path = TelemetryFileForModel(where.path, record.model);
+    const bool diverted = path != where.path;
+    const bool headerNeeded = diverted ? MendOnce(path) : unitFileEmptied;
+    if (diverted) {
+        if (HasOtherHeader(path, header)) {
+            ui_.ShowMessage(path +
+                                " holds records of another layout and is left as it is; no "
+                                "record is written until it is moved away.",
+                            kDefaultTitle);
+            return TelemetryWriteResult::kOpenFailed;
+        }
+    }
+
+    bool created = false;
+    int fd = -1;
+    for (int attempt = 1; attempt <= kTelemetryOpenAttempts; ++attempt) {
+        fd = OpenForAppend(path, created);
+        if (fd >= 0) {
+            break;
+        }
+        if (attempt < kTelemetryOpenAttempts) {
+            wait_(kTelemetryOpenRetryDelay);
+        }
+    }
+    if (fd < 0) {
+        TellFailureOnce(kOpenFailureText);
+        return TelemetryWriteResult::kOpenFailed;
+    }
+
+    std::string text;
+    if (created || headerNeeded) {
+        text = header + kTelemetryLineEnd;
+    }
+    text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
+    if (!AppendAndClose(fd, path, created, text)) {
+        TellFailureOnce(kWriteFailureText);
+        return TelemetryWriteResult::kWriteFailed;
+    }
+    failureTold_ = false;
+    if (diverted && announcedFiles_.insert(path).second) {
+        ui_.ShowNotice(where.path +
+                           " holds the records of another instrument model, with other "
+                           "columns.\nRecords of this model " +
+                           std::to_string(record.model) + " unit now go to " + path + ".",
+                       kTelemetryFileTitle);
+    }
+    return TelemetryWriteResult::kWritten;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,391 @@
+#include "gui/mainwin/MainStatusDlg.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <QPrinter>
+
+#include "core/link/MainStatusText.h"
+#include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryRecorder.h"
+#include "gui/common/AppIcon.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/config/MonitoringOptionsDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
+#include "gui/settings/AlarmsDlg.h"
+#include "gui/settings/ChronoBeamTelecomDlg.h"
+#include "gui/settings/EthernetDlg.h"
+#include "gui/settings/EventLogDlg.h"
+#include "gui/settings/PpsSyncDlg.h"
+#include "gui/settings/TestDiagnosticsDlg.h"
+#include "gui/settings/TimeOfDayDlg.h"
+#include "gui/settings/Tq9000TelecomDlg.h"
+#include "gui/settings/TtlOutputDlg.h"
+
+namespace corvane3 {
+
+namespace {
+
+// Status pane widths in pixels; the middle pane takes the rest.
+constexpr int kPane0Width = 193;
+constexpr int kPane2Width = 150;
+// Value boxes fit this many monospaced characters; the fault list needs five hex pairs.
+constexpr int kValueBoxCharacters = 9;
+constexpr int kFaultListCharacters = 15;
+constexpr int kColumnSpacing = 15;
+// The right-hand column is exactly what "Less" hides.
+constexpr int kRightColumnWidth = kMoreLessWidth - kColumnSpacing;
+
+// The longest text of status pane 1.
+const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00");
+
+const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
+                                        "Unit Status...        "};
+
+QLabel* NewValueBox(QWidget* parent, const char* name) {
+    auto* box = new QLabel(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont font(QStringLiteral("Monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+    box->setFont(font);
+    const int characters =
+        std::string(name) == "valueFaultList" ? kFaultListCharacters : kValueBoxCharacters;
+    box->setMinimumWidth(
+        QFontMetrics(font).horizontalAdvance(QString(characters, QLatin1Char('0'))));
+    return box;
+}
+
+// The recorder's messages and folder browser, shown over the main window.
+class CTelemetryWindowUi : public ITelemetryUi {
+  public:
+    CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring)
+        : owner_(owner), monitoring_(monitoring) {}
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
+                        QString::fromStdString(text), QMessageBox::Ok, owner_);
+        box.exec();
+    }
+    std::string BrowseForDataDirectory() override {
+        monitoring_.BrowseForDataDirectory();
+        return monitoring_.LastBrowsedDirectory();
+    }
+
+  private:
+    QWidget* owner_;
+    CMonitoringOptionsDlg& monitoring_;
+};
+
+}  // namespace
+
+CMainStatusDlg::~CMainStatusDlg() = default;
+
+CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifications,
+                               CPollingThread* polling, QWidget* parent)
+    : QDialog(parent), app_(app) {
+    setObjectName(QStringLiteral("mainStatusWindow"));
+    setWindowIcon(AppIcon());
+    setWindowTitle(QStringLiteral("Corvane3"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* menuBar = new QMenuBar(this);
+    layout->setMenuBar(menuBar);
+    menus_ = new CMainMenus(menuBar);
+    connect(menus_, &CMainMenus::Command, this, &CMainStatusDlg::RunCommand);
+    for (QMenu* menu : {menus_->FileMenu(), menus_->ViewMenu(), menus_->OutputsMenu(),
+                        menus_->SystemMenu(), menus_->HelpMenu()}) {
+        connect(menu, &QMenu::aboutToShow, this,
+                [this] { menus_->ComposeMenus(app_.unitState.InstrumentModel); });
+    }
+    menus_->ComposeMenus(app_.unitState.InstrumentModel);
+
+    // The value area keeps its full size; the viewport around it shows all of it (More) or
+    // cuts off the right-hand column (Less).
+    viewport_ = new QWidget(this);
+    values_ = BuildValueArea();
+    values_->setParent(viewport_);
+    values_->adjustSize();
+    viewport_->setFixedHeight(values_->height());
+    layout->addWidget(viewport_, 0, Qt::AlignLeft);
+
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setSizeGripEnabled(false);
+    for (int pane = 0; pane < 3; ++pane) {
+        panes_[pane] = new QLabel(QString::fromLatin1(kPaneIndicators[pane]), statusBar_);
+        panes_[pane]->setObjectName(QStringLiteral("statusPane%1").arg(pane));
+        panes_[pane]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar_->addWidget(panes_[pane], pane == 1 ? 1 : 0);
+    }
+    panes_[0]->setFixedWidth(kPane0Width);
+    panes_[2]->setFixedWidth(kPane2Width);
+    // The middle pane takes what is left, and never less than a whole time of day: the narrow
+    // layout keeps the window that wide. Its text never widens the window.
+    panes_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    panes_[1]->setMinimumWidth(panes_[1]->fontMetrics().horizontalAdvance(kWidestTimePane) +
+                               2 * panes_[1]->frameWidth() +
+                               panes_[1]->fontMetrics().averageCharWidth());
+    layout->addWidget(statusBar_);
+
+    wideWidth_ = values_->width();
+    moreView_ = false;
+    SetMoreView(true);
+
+    monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
+    telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
+    recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
+    serialSetup_ = new CSerialSetupDlg(app_.serialPort, app_.polling, app_.unitState, {}, this);
+    commandSelect_ = new CCommandSelectDlg(app_.polling, app_.unitState, this);
+    tq9000Telecom_ = new CTq9000TelecomDlg(app_.polling, this);
+    chronoBeamTelecom_ = new CChronoBeamTelecomDlg(app_.polling, app_.unitState, this);
+    ethernet_ = new CEthernetDlg(app_.polling, this);
+    alarms_ = new CAlarmsDlg(app_.polling, app_.unitState, this);
+    eventLog_ = new CEventLogDlg(app_.polling, app_.unitState, this);
+    factoryEventLog_ = new CFactoryEventLogDlg(app_.polling, app_.unitState, this);
+    ppsSync_ = new CPpsSyncDlg(app_.polling, this);
+    ttlOutput_ = new CTtlOutputDlg(app_.polling, app_.unitState, this);
+    timeOfDay_ = new CTimeOfDayDlg(app_.polling, app_.unitState, this);
+    testDiagnostics_ = new CTestDiagnosticsDlg(app_.polling, this);
+    polling_ = polling;
+    UpdateChangeLogDirectory();
+
+    connect(&notifications, &CQueuedNotificationSink::Notified, this,
+            &CMainStatusDlg::OnNotification);
+    if (polling != nullptr) {
+        polling->StartBackgroundThread();
+    }
+}
+
+QWidget* CMainStatusDlg::BuildValueArea() {
+    std::map<std::string, std::vector<const ValueBox*>> byGroup;
+    for (const ValueBox& box : MainStatusValueBoxes()) {
+        byGroup[box.group].push_back(&box);
+    }
+    auto* area = new QWidget;
+    auto* columns = new QHBoxLayout(area);
+    columns->setSpacing(kColumnSpacing);
+    const auto column = [&](std::initializer_list<const char*> groups) {
+        auto* stack = new QVBoxLayout;
+        std::vector<QGroupBox*> built;
+        for (const char* group : groups) {
+            built.push_back(BuildGroup(QString::fromLatin1(group), byGroup[group]));
+            stack->addWidget(built.back());
+        }
+        stack->addStretch();
+        AlignColumns(built);
+        return stack;
+    };
+    columns->addLayout(column({"Clock Servo", "Zeeman Servo", "Gain Servo", "Microwave Power Servo",
+                               "Frequency Offset"}));
+    columns->addLayout(column({"CBT Supplies", "Power Supplies", "System Information"}));
+
+    // The right-hand column sits in a frame of its own.
+    auto* right = new QGroupBox(area);
+    right->setObjectName(QStringLiteral("group1118"));
+    right->setFixedWidth(kRightColumnWidth);
+    auto* rightStack = new QVBoxLayout(right);
+    QGroupBox* signalQuality = BuildSignalQualityGroup();
+    rightStack->addWidget(signalQuality);
+    system24Group_ = BuildGroup(QStringLiteral("System 24 VDC"), byGroup["System 24 VDC"]);
+    rightStack->addWidget(system24Group_);
+    QGroupBox* nominals = BuildGroup(QStringLiteral("Nominals"), byGroup["Nominals"]);
+    rightStack->addWidget(nominals);
+    rightStack->addStretch();
+    AlignColumns({signalQuality, system24Group_, nominals});
+    columns->addWidget(right, 0, Qt::AlignTop);
+    system24Group_->hide();
+    return area;
+}
+
+QGroupBox* CMainStatusDlg::BuildGroup(const QString& title,
+                                      const std::vector<const ValueBox*>& boxes) {
+    auto* group = new QGroupBox(title);
+    auto* grid = new QGridLayout(group);
+    int row = 0;
+    for (const ValueBox* box : boxes) {
+        auto* label = new QLabel(QString::fromLatin1(box->label), group);
+        QLabel* value = NewValueBox(group, box->name);
+        auto* unit = new QLabel(QString::fromLatin1(box->unit), group);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row, 1);
+        grid->addWidget(unit, row, 2);
+        valueBoxes_[box->name] = value;
+        companions_[box->name] = {label, unit};
+        // Shown by the first record of a model that has it, never before the unit is known.
+        if (box->visibility != ValueVisibility::kAlways) {
+            for (QWidget* widget : {static_cast<QWidget*>(label), static_cast<QWidget*>(value),
+                                    static_cast<QWidget*>(unit)}) {
+                widget->hide();
+            }
+        }
+        if (std::string(box->name) == "valuePos21V") {
+            supplyLabel_ = label;
+            label->setObjectName(QStringLiteral("labelMainSupply"));
+        }
+        ++row;
+    }
+    return group;
+}
+
+void CMainStatusDlg::AlignColumns(const std::vector<QGroupBox*>& groups) {
+    // Labels, value boxes and units of one column of groups share their widths, so the value
+    // boxes line up from one group to the next; spare room goes to the right of the units.
+    constexpr int kGridColumns = 3;
+    int widths[kGridColumns] = {};
+    for (QGroupBox* group : groups) {
+        auto* grid = static_cast<QGridLayout*>(group->layout());
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            for (int column = 0; column < kGridColumns; ++column) {
+                if (QLayoutItem* item = grid->itemAtPosition(row, column)) {
+                    // A widget hidden until a model shows it still takes its room.
+                    const int width = item->widget() != nullptr
+                                          ? std::max(item->widget()->sizeHint().width(),
+                                                     item->widget()->minimumWidth())
+                                          : item->sizeHint().width();
+                    widths[column] = std::max(widths[column], width);
+                }
+            }
+        }
+    }
+    for (QGroupBox* group : groups) {
+        auto* grid = static_cast<QGridLayout*>(group->layout());
+        for (int column = 0; column < kGridColumns; ++column) {
+            grid->setColumnMinimumWidth(column, widths[column]);
+        }
+        grid->setColumnStretch(kGridColumns, 1);
+    }
+}
+
+QGroupBox* CMainStatusDlg::BuildSignalQualityGroup() {
+    auto* group = new QGroupBox(QStringLiteral("SIgnal Quality"));
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(QStringLiteral("Total"), group), 0, 1, Qt::AlignCenter);
+    grid->addWidget(new QLabel(QStringLiteral("Today"), group), 0, 2, Qt::AlignCenter);
+    const struct {
+        const char* label;
+        const char* total;
+        const char* today;
+    } rows[] = {{"Burps:", "valueCBTT", "valueCBTD"}, {"Hops:", "valueOCXOT", "valueOCXOD"}};
+    int row = 1;
+    for (const auto& r : rows) {
+        grid->addWidget(new QLabel(QString::fromLatin1(r.label), group), row, 0);
+        for (const char* name : {r.total, r.today}) {
+            QLabel* value = NewValueBox(group, name);
+            grid->addWidget(value, row, name == r.total ? 1 : 2);
+            valueBoxes_[name] = value;
+        }
+        ++row;
+    }
+    return group;
+}
+
+void CMainStatusDlg::SetMoreView(bool more) {
+    menus_->Action(kCmdMore)->setChecked(more);
+    menus_->Action(kCmdLess)->setChecked(!more);
+    if (more != moreView_) {
+        const int width = more ? wideWidth_ : wideWidth_ - kMoreLessWidth;
+        viewport_->setFixedWidth(width);
+        moreView_ = more;
+        adjustSize();
+        setFixedSize(sizeHint());
+    }
+    UpdateTitle();
+}
+
+void CMainStatusDlg::UpdateTitle() {
+    TitleInputs inputs;
+    inputs.online = app_.unitState.Online;
+    inputs.minimised = isMinimized();
+    inputs.moreView = moreView_;
+    inputs.brand = app_.BrandName();
+    inputs.model = app_.unitState.InstrumentModel;
+    inputs.serialNumber = app_.unitState.Snapshot().d1.serialNumber;
+    inputs.portName = app_.serialPort.Settings().name;
+    setWindowTitle(QString::fromStdString(MainWindowTitle(inputs)));
+}
+
+void CMainStatusDlg::SetStale(bool stale) {
+    stale_ = stale;
+    for (const auto& [name, box] : valueBoxes_) {
+        box->setEnabled(!stale);
+    }
+    panes_[1]->setEnabled(!stale);
+    panes_[2]->setEnabled(!stale);
+}
+
+void CMainStatusDlg::Refresh() {
+    const UnitStateData data = app_.unitState.Snapshot();
+    const std::int32_t model = app_.unitState.InstrumentModel;
+    UpdateTitle();
+    panes_[2]->setText(QString::fromStdString(UnitStatusText(data.d1.state)));
+    panes_[1]->setText(QString::fromStdString(TimePaneText(data.timeText)));
+    const bool tq9000 = model == kModelTq9000;
+    system24Group_->setVisible(tq9000);
+    supplyLabel_->setText(QString::fromStdString(MainSupplyLabel(model)));
+    for (const ValueBox& box : MainStatusValueBoxes()) {
+        QLabel* value = valueBoxes_.at(box.name);
+        const bool shown = box.visibility == ValueVisibility::kAlways || tq9000;
+        value->setVisible(shown);
+        for (QWidget* companion : companions_[box.name]) {
+            companion->setVisible(shown);
+        }
+        if (shown) {
+            value->setText(QString::fromStdString(ValueBoxText(box, data, model)));
+        }
+    }
+}
+
+void CMainStatusDlg::Print() {
+    WindowPrintHooks hooks;
+    hooks.choosePrinter = printerChooser_;
+    hooks.windowName = QStringLiteral("Main");
+    hooks.isWide = [this] { return moreView_; };
+    hooks.setWide = [this](bool wide) { SetMoreView(wide); };
+    // The pane has one line: the time is shown without asctime's line end.
+    // The print time is current even while the values are stale.
+    hooks.showPrintTime = [this](const QString& time) {
+        panes_[1]->setText(time.trimmed());
+        panes_[1]->setEnabled(true);
+    };
+    hooks.clearPrintTime = [this] {
+        panes_[1]->clear();
+        panes_[1]->setEnabled(!stale_);
+    };
+    // Before the first record there is nothing to show: a refresh would fill the boxes with
+    // zeros and call the unit "Operating".
+    hooks.refresh = [this] {
+        if (recordShown_) {
+            Refresh();
+        }
+    };
+    hooks.grab = printGrabber_;
+    PrintWindowImage(this, hooks);
+}
+
+void CMainStatusDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter closes the window as Escape does, and so ends the program.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CMainStatusDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        UpdateTitle();
+    }
+}
+
+}  // namespace corvane3

@@ -1,0 +1,789 @@
+#include "gui/plot/PlotDlg.h"
+
+#include <QActionGroup>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "core/plot/StorePoints.h"
+#include "gui/common/AppIcon.h"
+#include "gui/common/HelpDlg.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/plot/CustomizePlotsDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/TracePlot.h"
+
+namespace corvane3 {
+
+namespace {
+
+// Menu command ids, as the menu resource numbers them.
+enum PlotCommand : int {
+    kCmdLiveData = 32821,
+    kCmdPurge = 32822,
+    kCmdOpen = 32789,
+    kCmdPrint = 32790,
+    kCmdSavePicture = 32900,
+    kCmdExit = 32791,
+    kCmdCursors = 32840,
+    kCmdSignalDecay = 32842,
+    kCmdData = 32847,
+    kCmdCustomize = 32798,
+    kCmdHelpTopics = 32861,
+    kCmdAbout = 32837,
+};
+constexpr std::array<int, kPlotViewCount> kViewCommands = {32792, 32793, 32794, 32795, 32796,
+                                                           32799, 32797, 32844, 32845};
+constexpr int kSystemSuppliesView = 5;
+// The Stuff menu's items with their access keys, by Plot view index.
+constexpr std::array<const char*, kPlotViewCount> kViewMenuTexts = {
+    "&Clock Servo",    "&Zeeman Servo", "&Gain Servo", "&CBT Supplies", "Power &Supplies",
+    "System Supplies", "Hops 'n Burps", "User 1",      "User 2"};
+
+struct MenuChoice {
+    int index;
+    int id;
+    const char* text;
+};
+// In menu order; the X scale's index order differs from it.
+constexpr MenuChoice kXUnitChoices[] = {{0, 32808, "&MJD"},
+                                        {1, 32809, "&Days"},
+                                        {2, 32810, "&Hours"},
+                                        {3, 32811, "&Minutes"},
+                                        {4, 32816, "&Seconds"}};
+constexpr MenuChoice kXScaleChoices[] = {{kXScaleAll, 32812, "&All"},
+                                         {kXScaleLastWeek, 32813, "Last &Week"},
+                                         {kXScaleLastDay, 32814, "Last &24 Hours"},
+                                         {kXScaleLastHour, 32815, "Last &Hour"}};
+constexpr MenuChoice kYScaleChoices[] = {{kYScaleAll, 3801, "&All"},
+                                         {kYScaleAllPlus, 32802, "All +"},
+                                         {kYScaleOneSigma, 32805, "&1-sigma"},
+                                         {kYScaleThreeSigma, 32803, "&3-sigma"},
+                                         {kYScaleSixSigma, 32806, "&6-sigma"}};
+
+constexpr std::int32_t kTq9000 = 403;
+constexpr int kDaysUnit = 1;
+// The visible time of the X scales, in days.
+constexpr double kOneHour = 1.0 / 24.0;
+constexpr double kOneDay = 1.0;
+constexpr double kOneWeek = 7.0;
+// Share of the height the five data panes take together (the bottom one also takes the rest,
+// for its time axis), and the decay display's split.
+constexpr double kDataPanesShare = 0.97;
+constexpr double kBottomExtraShare = 0.03;
+constexpr double kSignalPaneShare = 0.75;
+constexpr double kFlopPaneShare = 0.25;
+// Screen position of each data pane, top to bottom, by pane number: pane 4 is at the top.
+constexpr std::array<int, 5> kDataPaneRowFromTop = {4, 3, 2, 1, 0};
+// The decay annotation: pure green, a size to read from across the room.
+const QColor kDecayTextColour(0, 255, 0);
+constexpr int kDecayTextPointSize = 16;
+constexpr char kPrintDocumentName[] = "Corvane3 Cesium Data Plot";
+// A print leaves this share of the page's width and height free on each side.
+constexpr int kPrintMarginDivisor = 20;
+// The window's first size: the five panes readable on a common laptop screen.
+constexpr int kInitialWidth = 1200;
+constexpr int kInitialHeight = 800;
+// A PDF page is measured in points, 72 to the inch; the panes are drawn one pixel per point.
+constexpr int kPdfPointsPerInch = 72;
+// Width of the serial number in window titles.
+constexpr int kSerialWidth = 5;
+
+QString ViewFileName(const std::string& name) {
+    QString text = QString::fromStdString(name);
+    text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-"));
+    return text;
+}
+
+}  // namespace
+
+CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool fileMode,
+                   QWidget* parent)
+    : QDialog(parent),
+      context_(std::move(context)),
+      initialFile_(std::move(initialFile)),
+      fileMode_(fileMode) {
+    setObjectName(QStringLiteral("plotWindow"));
+    setWindowTitle(
+        QStringLiteral("Plot RS-232 Serially Transmitted Instrument Health Status Data"));
+    setWindowIcon(AppIcon());
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+    setWindowFlag(Qt::WindowMinimizeButtonHint);
+    setSizeGripEnabled(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QMenuBar(this);
+    layout->setMenuBar(bar);
+
+    // The panes are placed by hand on resize, in the proportions the window keeps.
+    class PaneArea : public QWidget {
+      public:
+        explicit PaneArea(CPlotDlg* owner) : QWidget(owner), owner_(owner) {}
+
+      protected:
+        void resizeEvent(QResizeEvent*) override { owner_->LayoutPanes(width(), height()); }
+
+      private:
+        CPlotDlg* owner_;
+    };
+    paneArea_ = new PaneArea(this);
+    paneArea_->setObjectName(QStringLiteral("plotPanes"));
+    layout->addWidget(paneArea_);
+    for (int p = 0; p < kPanes; ++p) {
+        auto* plot = new TracePlot(paneArea_);
+        plot->setObjectName(QStringLiteral("plotPane%1").arg(p));
+        panes_[static_cast<std::size_t>(p)].plot = plot;
+        connect(
+            plot, &TracePlot::MouseDown, this,
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) { OnMouseDown(button); });
+        connect(plot, &TracePlot::MouseUp, this,
+                [this](Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint) {
+                    OnMouseUp(button, modifiers);
+                });
+    }
+    connect(Pane(kSignalPane), &TracePlot::CursorsMoved, this, &CPlotDlg::OnCursorsMoved);
+    for (int p = 1; p < kDataPanes; ++p) {
+        Pane(0)->FollowXAxis(Pane(p));
+    }
+    Pane(kSignalPane)->FollowXAxis(Pane(kFlopPane));
+    panes_[kSignalPane].channel = kChannelSignal;
+    panes_[kFlopPane].channel = kChannelFlopBackground;
+
+    BuildMenus(bar);
+    if (fileMode_) {
+        context_.settings.Xscale = kXScaleAll;
+        context_.settings.Yscale = kYScaleAllPlus;
+    }
+    SetPlotView(0);
+    for (QActionGroup* group : {yScaleGroup_, xScaleGroup_, xUnitGroup_}) {
+        const std::int32_t index = group == yScaleGroup_   ? context_.settings.Yscale
+                                   : group == xScaleGroup_ ? context_.settings.Xscale
+                                                           : context_.settings.Xunits;
+        for (QAction* action : group->actions()) {
+            action->setChecked(action->property("index").toInt() == index);
+        }
+    }
+    built_ = false;
+    resize(kInitialWidth, kInitialHeight);
+    EnterDataDisplay();
+}
+
+CPlotDlg::~CPlotDlg() = default;
+
+QAction* CPlotDlg::Command(int id) const {
+    const auto actions = findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->property("commandId").toInt() == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void CPlotDlg::BuildMenus(QMenuBar* bar) {
+    const auto add = [this](QMenu* menu, int id, const QString& text, auto handler) {
+        QAction* action = menu->addAction(text);
+        action->setProperty("commandId", id);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    add(file, kCmdLiveData, QStringLiteral("Live Data"), [this] {
+        StartLive();
+    })->setCheckable(true);
+    add(file, kCmdPurge, QStringLiteral("Purge Live Data"), [this] { PurgeLive(); });
+    file->addSeparator();
+    add(file, kCmdOpen, QStringLiteral("&Open..."), [this] { OpenDialog(); });
+    add(file, kCmdPrint, QStringLiteral("&Print..."), [this] { Print(); });
+    add(file, kCmdSavePicture, QStringLiteral("Save Pict&ure..."), [this] { SavePictureDialog(); });
+    file->addSeparator();
+    add(file, kCmdExit, QStringLiteral("E&xit"), [this] { accept(); });
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    add(view, kCmdCursors, QStringLiteral("Cursors"), [this] {
+        ToggleCursors();
+    })->setCheckable(true);
+    add(view, kCmdSignalDecay, QStringLiteral("Signal Decay"), [this] { EnterDecayDisplay(); });
+    add(view, kCmdData, QStringLiteral("Data"), [this] { EnterDataDisplay(); });
+
+    stuffMenu_ = bar->addMenu(QStringLiteral("Stuff"));
+    viewGroup_ = new QActionGroup(this);
+    for (std::size_t v = 0; v < kPlotViewCount; ++v) {
+        QAction* action =
+            add(stuffMenu_, kViewCommands[v], QString::fromLatin1(kViewMenuTexts[v]), [this, v] {
+                SetPlotView(static_cast<int>(v));
+                RebuildPlots();
+            });
+        action->setCheckable(true);
+        action->setActionGroup(viewGroup_);
+    }
+    stuffMenu_->addSeparator();
+    add(stuffMenu_, kCmdCustomize, QStringLiteral("Customize..."), [this] { Customize(); });
+
+    const auto radioMenu = [&](const QString& title, const auto& choices, QActionGroup*& group,
+                               auto handler) {
+        QMenu* menu = bar->addMenu(title);
+        group = new QActionGroup(this);
+        for (const MenuChoice& choice : choices) {
+            QAction* action = add(menu, choice.id, QString::fromLatin1(choice.text),
+                                  [handler, index = choice.index] { handler(index); });
+            action->setProperty("index", choice.index);
+            action->setCheckable(true);
+            action->setActionGroup(group);
+        }
+        return menu;
+    };
+    radioMenu(QStringLiteral("&Y-Scale"), kYScaleChoices, yScaleGroup_,
+              [this](int index) { SetYScale(index); });
+    radioMenu(QStringLiteral("X-&Scale"), kXScaleChoices, xScaleGroup_,
+              [this](int index) { SetXScale(index); });
+    unitsMenu_ = radioMenu(QStringLiteral("X-Units"), kXUnitChoices, xUnitGroup_,
+                           [this](int index) { SetXUnit(index); });
+
+    helpMenu_ = bar->addMenu(QStringLiteral("&Help"));
+    add(helpMenu_, kCmdHelpTopics, QStringLiteral("Help Topics"), [this] { ShowHelp(); });
+    add(helpMenu_, kCmdAbout, QStringLiteral("About Corvane3..."), [this] { ShowAbout(); });
+
+    for (QMenu* menu : bar->findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToShow, this, &CPlotDlg::PrepareMenus);
+    }
+    PrepareMenus();
+}
+
+void CPlotDlg::PrepareMenus() {
+    Command(kCmdLiveData)->setVisible(!fileMode_);
+    Command(kCmdPurge)->setVisible(!fileMode_);
+    Command(kCmdSignalDecay)->setVisible(!decayDisplay_);
+    Command(kCmdData)->setVisible(decayDisplay_);
+    Command(kViewCommands[kSystemSuppliesView])
+        ->setVisible(context_.instrumentModel.load() == kTq9000);
+}
+
+void CPlotDlg::LayoutPanes(int width, int height) {
+    const int p = static_cast<int>(height * kDataPanesShare / kDataPanes);
+    for (int pane = 0; pane < kDataPanes; ++pane) {
+        const int row = kDataPaneRowFromTop[static_cast<std::size_t>(pane)];
+        const int extra = pane == 0 ? static_cast<int>(height * kBottomExtraShare) : 0;
+        Pane(pane)->setGeometry(0, row * p, width, p + extra);
+    }
+    const int signalHeight = static_cast<int>(height * kSignalPaneShare);
+    Pane(kSignalPane)->setGeometry(0, 0, width, signalHeight);
+    Pane(kFlopPane)->setGeometry(0, signalHeight, width, static_cast<int>(height * kFlopPaneShare));
+}
+
+void CPlotDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!loaded_) {
+        loaded_ = true;
+        // Loaded once the window is up, so that the progress window has an owner to show over.
+        QTimer::singleShot(0, this, [this] { LoadInitialFile(); });
+    }
+}
+
+void CPlotDlg::LoadInitialFile() {
+    if (!initialFile_.empty()) {
+        LoadFile(initialFile_);
+    } else {
+        store_.ResetStore();
+    }
+    live_ = !fileMode_;
+    Command(kCmdLiveData)->setChecked(live_);
+    StoreReplaced();
+    AppendHeldRecords();
+    RebuildPlots();
+    emit InitialLoadDone();
+}
+
+bool CPlotDlg::LoadFile(const std::string& path) {
+    // Records keep arriving while the load's progress window shows; they wait for the load.
+    loading_ = true;
+    const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this) == 0;
+    loading_ = false;
+    return loaded;
+}
+
+void CPlotDlg::AppendHeldRecords() {
+    const std::vector<UnitStateData> held = std::move(heldRecords_);
+    heldRecords_.clear();
+    for (const UnitStateData& record : held) {
+        // A record that reached the file before the load read it is there already.
+        const std::int64_t n = store_.PointCount();
+        const bool loaded =
+            n > 0 && static_cast<std::uint32_t>(store_.SerialNumber()) == record.d1.serialNumber &&
+            record.mjd <= store_.TimeAxis(0)[n - 1];
+        if (!loaded) {
+            OnNewRecord(record);
+        }
+    }
+}
+
+void CPlotDlg::StoreReplaced() {
+    built_ = false;
+    for (PaneStatistics& stats : statistics_) {
+        stats = PaneStatistics{};
+    }
+    // The panes draw from the store itself: what they held is gone with the old points.
+    for (PaneSlot& pane : panes_) {
+        pane.plot->ClearSeries();
+        pane.plot->ClearAnnotations();
+        pane.plot->replot(QCustomPlot::rpQueuedReplot);
+    }
+}
+
+void CPlotDlg::UpdateTitle() {
+    setWindowTitle(QString::asprintf("%s Cesium Frequency Standard S/N %*ld",
+                                     context_.brandName.c_str(), kSerialWidth,
+                                     static_cast<long>(store_.SerialNumber())));
+}
+
+void CPlotDlg::OnNewRecord(const UnitStateData& record) {
+    if (loading_) {
+        heldRecords_.push_back(record);
+        return;
+    }
+    if (!live_) {
+        return;
+    }
+    const std::int32_t serial = store_.SerialNumber();
+    store_.AppendLiveRecord(record);
+    if (store_.SerialNumber() != serial) {
+        StoreReplaced();  // another unit: the store started again, and so do the panes
+    }
+    if (!paused_) {
+        UpdateLivePlots();
+    }
+}
+
+void CPlotDlg::UpdateLivePlots() {
+    if (decayDisplay_) {
+        return;
+    }
+    if (!built_) {
+        if (store_.PointCount() < 2) {
+            return;
+        }
+        RebuildPlots();
+    }
+    for (int p = 0; p < kDataPanes; ++p) {
+        Pane(p)->UpdateSeries();
+    }
+    ApplyScales();
+}
+
+void CPlotDlg::RebuildPlots() {
+    UpdateTitle();
+    const std::int64_t n = store_.PointCount();
+    if (n < 2) {
+        return;
+    }
+    const bool cursors = cursorsShown_;
+    if (cursors) {
+        ToggleCursors();
+    }
+    const int xUnit = decayDisplay_ ? kDaysUnit : context_.settings.Xunits;
+    const CPlotSeries x = store_.TimeAxis(xUnit);
+    const auto unitText = [](const CPlotSeries& series) {
+        return QString::fromStdString(series.Unit());
+    };
+    if (!decayDisplay_) {
+        const PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
+        Pane(0)->SetLabel(TracePlot::kXTitle, QString::fromStdString(x.Name()));
+        for (int p = 0; p < kDataPanes; ++p) {
+            PaneSlot& pane = panes_[static_cast<std::size_t>(p)];
+            pane.channel = view.channels[static_cast<std::size_t>(p)];
+            const CPlotSeries channel = store_.Channel(pane.channel);
+            pane.plot->ClearSeries();
+            pane.plot->AddSeries(unitText(channel),
+                                 std::make_shared<CStorePoints>(store_, xUnit, pane.channel));
+            pane.plot->SetLabel(TracePlot::kYTitle, QString::fromStdString(channel.Name()));
+            pane.plot->SetLabel(TracePlot::kYUnit, unitText(channel));
+            pane.plot->SetLabel(TracePlot::kXUnit, unitText(x));
+        }
+    } else {
+        fitFirst_ = 0;
+        fitLast_ = n - 1;
+        const CPlotSeries signal = store_.Channel(kChannelSignal);
+        const CPlotSeries flop = store_.Channel(kChannelFlopBackground);
+        TracePlot* signalPane = Pane(kSignalPane);
+        TracePlot* flopPane = Pane(kFlopPane);
+        flopPane->SetLabel(TracePlot::kXTitle, QString::fromStdString(x.Name()));
+        for (TracePlot* pane : {signalPane, flopPane}) {
+            const CPlotSeries& channel = pane == signalPane ? signal : flop;
+            pane->SetLabel(TracePlot::kXUnit, unitText(x));
+            pane->SetLabel(TracePlot::kYTitle, QString::fromStdString(channel.Name()));
+            pane->SetLabel(TracePlot::kYUnit, unitText(channel));
+            pane->ClearSeries();
+        }
+        signalPane->AddSeries(unitText(signal),
+                              std::make_shared<CStorePoints>(store_, xUnit, kChannelSignal),
+                              kTracePoints);
+        FitDecay();
+        flopPane->AddSeries(unitText(flop),
+                            std::make_shared<CStorePoints>(store_, xUnit, kChannelFlopBackground));
+    }
+    built_ = true;
+    ApplyScales();
+    if (cursors) {
+        ToggleCursors();
+    }
+    emit PlotsDrawn();
+}
+
+std::int64_t CPlotDlg::FirstVisibleIndex() const {
+    const std::int64_t n = store_.PointCount();
+    const CPlotSeries mjd = store_.TimeAxis(0);
+    const double last = mjd[n - 1];
+    double start = mjd[0];
+    switch (context_.settings.Xscale) {
+        case kXScaleLastDay:
+            start = last - kOneDay;
+            break;
+        case kXScaleLastHour:
+            start = last - kOneHour;
+            break;
+        case kXScaleLastWeek:
+            start = last - kOneWeek;
+            break;
+        default:
+            break;
+    }
+    const CTraceSeries* series = Pane(decayDisplay_ ? kSignalPane : 0)->Series(0);
+    if (series && series->Trace().SortedX()) {
+        // Time in order: the first point not before the start by halving.
+        std::int64_t low = 0;
+        std::int64_t high = n - 1;
+        while (low < high) {
+            const std::int64_t middle = low + (high - low) / 2;
+            if (mjd[middle] < start) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
+        }
+        return low;
+    }
+    std::int64_t i0 = 0;
+    while (i0 < n - 1 && mjd[i0] < start) {
+        ++i0;
+    }
+    return i0;
+}
+
+ChannelStatistics CPlotDlg::VisibleStatistics(int pane, std::int64_t first) {
+    const std::int64_t n = store_.PointCount();
+    const CPlotSeries y = store_.Channel(PaneChannel(pane));
+    if (first == 0 && pane < kDataPanes) {
+        // The whole channel: kept from point to point, as a pass over it would give.
+        PaneStatistics& stats = statistics_[static_cast<std::size_t>(pane)];
+        if (stats.channel != PaneChannel(pane) || stats.taken > n) {
+            stats = PaneStatistics{};
+            stats.channel = PaneChannel(pane);
+        }
+        for (; stats.taken < n; ++stats.taken) {
+            stats.running.Add(y[stats.taken]);
+        }
+        return stats.running.Result();
+    }
+    return ComputeStatistics([&](std::size_t i) { return y[static_cast<std::int64_t>(i)]; },
+                             static_cast<std::size_t>(first), static_cast<std::size_t>(n));
+}
+
+void CPlotDlg::ApplyScales() {
+    const std::int64_t n = store_.PointCount();
+    if (!built_ || n < 1) {
+        return;
+    }
+    const int xUnit = decayDisplay_ ? kDaysUnit : context_.settings.Xunits;
+    const CPlotSeries x = store_.TimeAxis(xUnit);
+    const std::int64_t i0 = FirstVisibleIndex();
+    const double left = x[i0];
+    const double right = x[n - 1];
+    const int firstPane = decayDisplay_ ? kSignalPane : 0;
+    const int endPane = decayDisplay_ ? kPanes : kDataPanes;
+    for (int p = firstPane; p < endPane; ++p) {
+        const YRange range = ScaleRange(VisibleStatistics(p, i0), context_.settings.Yscale);
+        Pane(p)->SetViewport(left, right, range.top, range.bottom);
+        Pane(p)->ApplyViewport();
+    }
+}
+
+void CPlotDlg::FitDecay() {
+    const std::int64_t n = store_.PointCount();
+    TracePlot* signalPane = Pane(kSignalPane);
+    const CPlotSeries days = store_.TimeAxis(kDaysUnit);
+    const CPlotSeries signal = store_.Channel(kChannelSignal);
+    fitFirst_ = std::clamp<std::int64_t>(fitFirst_, 0, std::max<std::int64_t>(n - 1, 0));
+    fitLast_ = std::clamp<std::int64_t>(fitLast_, fitFirst_, std::max<std::int64_t>(n - 1, 0));
+    fit_ =
+        corvane3::FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                           [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; },
+                           static_cast<std::size_t>(fitFirst_), static_cast<std::size_t>(fitLast_));
+    fitLastMjd_ = store_.TimeAxis(0)[fitLast_];
+    signalPane->ClearAnnotations();
+    QCPItemText* text = signalPane->AddAnnotation(0.0, 0.0, kDecayTextColour);
+    QFont font = text->font();
+    font.setPointSize(kDecayTextPointSize);
+    font.setBold(true);
+    text->setFont(font);
+    QString shown = QString::fromStdString(fit_.text);
+    if (const QString projection = ProjectionText(); !projection.isEmpty()) {
+        shown += QLatin1Char('\n') + projection;
+    }
+    text->setText(shown);
+    ShowFitSeries();
+}
+
+QString CPlotDlg::ProjectionText() const {
+    return QString::fromStdString(HalfLifeProjection(fit_, fitLastMjd_));
+}
+
+void CPlotDlg::ShowFitSeries() {
+    TracePlot* signalPane = Pane(kSignalPane);
+    if (signalPane->SeriesCount() == 0) {
+        return;  // not built yet
+    }
+    // No line where the fit has no slope.
+    const std::int64_t count = fit_.valid ? fitLast_ - fitFirst_ + 1 : 0;
+    auto points = std::make_shared<CDecayFitPoints>(store_.TimeAxis(kDaysUnit), fitFirst_, count,
+                                                    fit_.slope, fit_.intercept);
+    if (signalPane->SeriesCount() < 2) {
+        signalPane->AddSeries(QString::fromStdString(store_.Channel(kChannelSignal).Unit()),
+                              std::move(points), kTraceLine);
+    } else {
+        signalPane->Series(1)->SetPoints(std::move(points));
+    }
+    signalPane->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void CPlotDlg::EnterDataDisplay() {
+    decayDisplay_ = false;
+    for (int p = 0; p < kPanes; ++p) {
+        Pane(p)->setVisible(p < kDataPanes);
+    }
+    stuffMenu_->setEnabled(true);
+    unitsMenu_->setEnabled(true);
+    paused_ = false;
+    PrepareMenus();
+    RebuildPlots();
+    if (savedCursors_ != cursorsShown_) {
+        ToggleCursors();
+    }
+}
+
+void CPlotDlg::EnterDecayDisplay() {
+    decayDisplay_ = true;
+    for (int p = 0; p < kPanes; ++p) {
+        Pane(p)->setVisible(p >= kDataPanes);
+    }
+    stuffMenu_->setEnabled(false);
+    unitsMenu_->setEnabled(false);
+    context_.settings.Xunits = kDaysUnit;
+    for (QAction* action : xUnitGroup_->actions()) {
+        action->setChecked(action->property("index").toInt() == kDaysUnit);
+    }
+    PrepareMenus();
+    RebuildPlots();
+    savedCursors_ = cursorsShown_;
+    if (!cursorsShown_) {
+        ToggleCursors();
+    }
+}
+
+void CPlotDlg::ToggleCursors() {
+    cursorsShown_ = !cursorsShown_;
+    Command(kCmdCursors)->setChecked(cursorsShown_);
+    const std::int64_t n = store_.PointCount();
+    // Taken before the cursors move: moving one reports both, which sets the fit range.
+    const std::int64_t first = decayDisplay_ ? fitFirst_ : 0;
+    const std::int64_t last = decayDisplay_ ? fitLast_ : n - 1;
+    for (int p = 0; p < kPanes; ++p) {
+        TracePlot* pane = Pane(p);
+        if (cursorsShown_ && (decayDisplay_ ? p == kSignalPane : p < kDataPanes)) {
+            pane->SelectCursor(1);
+            pane->SetCursorIndex(last);
+            pane->SelectCursor(0);
+            pane->SetCursorIndex(first);
+        }
+        pane->SetCursorsShown(cursorsShown_);
+    }
+}
+
+void CPlotDlg::OnMouseDown(Qt::MouseButton button) {
+    if (!cursorsShown_ || (button != Qt::LeftButton && button != Qt::RightButton)) {
+        return;
+    }
+    for (int p = 0; p < kPanes; ++p) {
+        Pane(p)->SelectCursor(button == Qt::LeftButton ? 0 : 1);
+    }
+}
+
+void CPlotDlg::OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
+    if (button == Qt::LeftButton && (modifiers & Qt::ControlModifier)) {
+        paused_ = true;
+    }
+    if (decayDisplay_ && built_) {
+        FitDecay();
+    }
+}
+
+void CPlotDlg::OnCursorsMoved(qint64 index0, qint64 index1, double x0, double x1) {
+    if (x0 <= x1) {
+        fitFirst_ = index0;
+        fitLast_ = index1;
+    } else {
+        fitFirst_ = index1;
+        fitLast_ = index0;
+    }
+}
+
+void CPlotDlg::SetPlotView(int view) {
+    view_ = std::clamp(view, 0, static_cast<int>(kPlotViewCount) - 1);
+    viewGroup_->actions().at(view_)->setChecked(true);
+}
+
+void CPlotDlg::SetXScale(int scale) {
+    context_.settings.Xscale = scale;
+    paused_ = false;
+    ApplyScales();
+}
+
+void CPlotDlg::SetYScale(int scale) {
+    context_.settings.Yscale = scale;
+    ApplyScales();
+}
+
+void CPlotDlg::SetXUnit(int unit) {
+    context_.settings.Xunits = unit;
+    RebuildPlots();
+}
+
+void CPlotDlg::StartLive() {
+    Command(kCmdLiveData)->setChecked(true);
+    if (!initialFile_.empty()) {
+        LoadFile(initialFile_);
+    } else {
+        store_.ResetStore();
+    }
+    StoreReplaced();
+    live_ = true;
+    paused_ = false;
+    AppendHeldRecords();
+}
+
+void CPlotDlg::PurgeLive() {
+    if (!live_) {
+        return;
+    }
+    store_.ResetStore();
+    StoreReplaced();
+    paused_ = false;
+}
+
+void CPlotDlg::OpenDialog() {
+    QFileDialog dialog(this, QStringLiteral("Select a Corvane3 Data File"));
+    dialog.setNameFilters(
+        {QStringLiteral("Corvane3 Data Files (*.csd)"), QStringLiteral("All Files (*)")});
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    OpenFile(dialog.selectedFiles().front().toStdString());
+}
+
+void CPlotDlg::OpenFile(const std::string& path) {
+    openedFile_ = path;
+    live_ = !initialFile_.empty() && path == initialFile_;
+    Command(kCmdLiveData)->setChecked(live_);
+    LoadFile(path);
+    StoreReplaced();
+    AppendHeldRecords();
+    RebuildPlots();
+}
+
+void CPlotDlg::Customize() {
+    PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
+    CCustomizePlotsDlg dialog(store_, context_.instrumentModel.load(), view.channels, this);
+    dialog.setWindowTitle(
+        QStringLiteral("Customize %1 Plots").arg(QString::fromStdString(view.displayName)));
+    KeepTitleWhole(dialog);
+    dialog.exec();
+    view.channels = dialog.Channels();
+    RebuildPlots();
+}
+
+bool CPlotDlg::SavePicture(const QString& path) {
+    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+        QPdfWriter writer(path);
+        writer.setPageSize(
+            QPageSize(QSizeF(paneArea_->width(), paneArea_->height()), QPageSize::Point));
+        writer.setPageMargins(QMarginsF());
+        writer.setResolution(kPdfPointsPerInch);
+        QPainter painter;
+        if (!painter.begin(&writer)) {
+            return false;
+        }
+        paneArea_->render(&painter);
+        return painter.end();
+    }
+    return paneArea_->grab().save(path, "PNG");
+}
+
+void CPlotDlg::SavePictureDialog() {
+    const PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
+    const QString name =
+        QStringLiteral("Unit%1-%2.png")
+            .arg(store_.SerialNumber())
+            .arg(decayDisplay_ ? QStringLiteral("Signal-Decay") : ViewFileName(view.displayName));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"), name,
+                                     QStringLiteral("PNG Pictures (*.png);;PDF Documents (*.pdf)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    if (!SavePicture(path)) {
+        QMessageBox::warning(this, QStringLiteral("Corvane3"),
+                             QStringLiteral("The picture could not be saved to %1.").arg(path));
+    }
+}
+
+void CPlotDlg::Print() {
+    WindowPrintHooks hooks;
+    hooks.choosePrinter = printerChooser_;
+    hooks.windowName = QStringLiteral("Plot");
+    hooks.grab = printGrabber_;
+    ShowPrintTimeBeforeTitle(this, hooks);
+    hooks.page.documentName = QString::fromLatin1(kPrintDocumentName);
+    hooks.page.orientation = QPageLayout::Landscape;
+    hooks.page.placement = [](int width, int height) {
+        const int dx = width / kPrintMarginDivisor;
+        const int dy = height / kPrintMarginDivisor;
+        return QRect(dx, dy, width - 2 * dx, height - 2 * dy);
+    };
+    PrintWindowImage(this, hooks);
+}
+
+void CPlotDlg::ShowHelp() {
+    CHelpDlg help(this);
+    help.exec();
+}
+
+void CPlotDlg::ShowAbout() {
+    QMessageBox::about(this, QStringLiteral("About Corvane3"),
+                       QStringLiteral("Corvane3 %1\nMonitor and control of a cesium-beam "
+                                      "frequency standard.")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+}  // namespace corvane3

@@ -1,0 +1,182 @@
+#pragma once
+// The plot window: telemetry of one unit on five stacked panes chosen by a Plot view (the data
+// display), or the beam signal with its fitted exponential decay above Flop/Background (the
+// decay display). In live mode it starts from the unit's telemetry file and takes each new
+// status record; in file mode it shows one file. User-interface thread only.
+
+#include <QDialog>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/config/ProgramSettings.h"
+#include "core/plot/PlotData.h"
+#include "core/plot/Statistics.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QMenuBar;
+class QPrinter;
+class QWidget;
+
+namespace corvane3 {
+
+class TracePlot;
+
+// The X scale indices as the settings store them.
+enum XScale : std::int32_t {
+    kXScaleAll = 0,
+    kXScaleLastDay = 1,
+    kXScaleLastHour = 2,
+    kXScaleLastWeek = 3,
+};
+
+// Where the plot window reads and changes the program's state.
+struct PlotWindowContext {
+    CProgramSettings& settings;
+    std::atomic<std::int32_t>& instrumentModel;  // a loaded file sets it
+    std::string brandName;
+};
+
+class CPlotDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    static constexpr int kPanes = 7;
+    static constexpr int kDataPanes = 5;
+    static constexpr int kSignalPane = 5;
+    static constexpr int kFlopPane = 6;
+
+    // initialFile empty: none. The file, if any, is loaded once the window shows.
+    CPlotDlg(PlotWindowContext context, std::string initialFile, bool fileMode,
+             QWidget* parent = nullptr);
+    ~CPlotDlg() override;
+
+    // A new status record from the main window, before it goes to the telemetry file.
+    void OnNewRecord(const UnitStateData& record);
+
+    void RebuildPlots();
+    void UpdateLivePlots();
+    void ApplyScales();
+    void FitDecay();
+    void EnterDataDisplay();
+    void EnterDecayDisplay();
+    void ToggleCursors();
+    void SetPlotView(int view);
+    void SetXScale(int scale);
+    void SetYScale(int scale);
+    void SetXUnit(int unit);
+    void StartLive();
+    void PurgeLive();
+    // Loads path as "Open..." does after its dialog.
+    void OpenFile(const std::string& path);
+    void Customize();
+    // "Print...": the window with the time in its title, landscape on one page.
+    void Print();
+    // Replace the print dialog and the window grab of printing (tests print to a file).
+    void SetPrinterChooser(std::function<std::unique_ptr<QPrinter>(QWidget*)> chooser) {
+        printerChooser_ = std::move(chooser);
+    }
+    void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
+    // Saves the panes shown as PNG, or PDF when path ends in ".pdf". False when it failed.
+    bool SavePicture(const QString& path);
+
+    const CPlotData& Store() const { return store_; }
+    TracePlot* Pane(int pane) const { return panes_[static_cast<std::size_t>(pane)].plot; }
+    int PaneChannel(int pane) const { return panes_[static_cast<std::size_t>(pane)].channel; }
+    bool IsLive() const { return live_; }
+    bool IsPaused() const { return paused_; }
+    // As a Ctrl + left click (true) or an X scale choice (false) does.
+    void SetLivePaused(bool paused) { paused_ = paused; }
+    bool PlotsBuilt() const { return built_; }
+    bool DecayDisplay() const { return decayDisplay_; }
+    int CurrentView() const { return view_; }
+    const DecayFit& Fit() const { return fit_; }
+    std::int64_t FitFirst() const { return fitFirst_; }
+    std::int64_t FitLast() const { return fitLast_; }
+    // The decay display's projection text ("" when none).
+    QString ProjectionText() const;
+    // The menu command with this id (the ids of the menu resources), or null.
+    QAction* Command(int id) const;
+
+  signals:
+    // The panes were built from held data (after a load, a view change, a new record).
+    void PlotsDrawn();
+    // The file (or empty store) the window opened with is loaded and drawn as far as it can be.
+    void InitialLoadDone();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    struct PaneSlot {
+        TracePlot* plot = nullptr;
+        int channel = 0;
+    };
+    // Running statistics of a data pane's whole channel, extended as points arrive.
+    struct PaneStatistics {
+        CRunningStatistics running;
+        std::int64_t taken = 0;
+        int channel = -1;
+    };
+
+    void BuildMenus(QMenuBar* bar);
+    void PrepareMenus();
+    void LayoutPanes(int width, int height);
+    void LoadInitialFile();
+    bool LoadFile(const std::string& path);
+    // The records that arrived while a file loaded, after it; the live ones only.
+    void AppendHeldRecords();
+    void StoreReplaced();
+    void UpdateTitle();
+    void OnMouseDown(Qt::MouseButton button);
+    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+    void OnCursorsMoved(qint64 index0, qint64 index1, double x0, double x1);
+    void ShowFitSeries();
+    ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
+    std::int64_t FirstVisibleIndex() const;
+    void SavePictureDialog();
+    void OpenDialog();
+    void ShowHelp();
+    void ShowAbout();
+
+    PlotWindowContext context_;
+    CPlotData store_;
+    std::array<PaneSlot, kPanes> panes_;
+    std::array<PaneStatistics, kDataPanes> statistics_;
+    QWidget* paneArea_ = nullptr;
+    std::string initialFile_;
+    std::string openedFile_;
+    bool fileMode_;
+    bool live_ = false;
+    bool cursorsShown_ = false;
+    bool savedCursors_ = false;
+    bool paused_ = false;
+    bool built_ = false;
+    bool decayDisplay_ = false;
+    bool loaded_ = false;
+    bool loading_ = false;
+    std::vector<UnitStateData> heldRecords_;
+    int view_ = 0;
+    std::int64_t fitFirst_ = 0;
+    std::int64_t fitLast_ = 0;
+    DecayFit fit_;
+    double fitLastMjd_ = 0.0;
+
+    std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
+    std::function<QImage(QWidget*)> printGrabber_;
+    QMenu* stuffMenu_ = nullptr;
+    QMenu* unitsMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QActionGroup* viewGroup_ = nullptr;
+    QActionGroup* yScaleGroup_ = nullptr;
+    QActionGroup* xScaleGroup_ = nullptr;
+    QActionGroup* xUnitGroup_ = nullptr;
+};
+
+}  // namespace corvane3

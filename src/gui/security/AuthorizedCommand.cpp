@@ -1,0 +1,138 @@
+#include "gui/security/AuthorizedCommand.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+#include "core/link/CommandFrame.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/security/AuthorizeDlg.h"
+
+namespace corvane3 {
+
+namespace {
+
+// User-interface thread only, as everything here.
+QPointer<QWidget>& LastSender() {
+    static QPointer<QWidget> sender;
+    return sender;
+}
+int waitingSenders = 0;
+
+// Marks a sender waiting on its command for as long as it lives.
+class CWaitingSender {
+  public:
+    CWaitingSender() { ++waitingSenders; }
+    ~CWaitingSender() { --waitingSenders; }
+    CWaitingSender(const CWaitingSender&) = delete;
+    CWaitingSender& operator=(const CWaitingSender&) = delete;
+};
+
+}  // namespace
+
+void NoteCommandSender(QWidget* sender) {
+    LastSender() = sender;
+}
+
+QWidget* CommandSenderOr(QWidget* fallback) {
+    QWidget* sender = LastSender();
+    return sender != nullptr && sender->isVisible() ? sender : fallback;
+}
+
+bool IsSenderWaiting() {
+    return waitingSenders > 0;
+}
+
+void ShowCommandWithdrawn(const std::string& code, QWidget* owner) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Unit Not Responding"),
+                    QStringLiteral("The command %1 was not sent: the unit did not answer.")
+                        .arg(QString::fromStdString(code)),
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
+
+std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& shared,
+                                                       const CUnitState& unit, QWidget* parent) {
+    if (unit.InstrumentModel == kModelChronoBeam) {
+        return kFactoryAccessOption;
+    }
+    if (!shared.SecurityStatus) {
+        return 0;
+    }
+    CAuthorize prompt(parent);
+    if (prompt.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return prompt.Password();
+}
+
+CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
+                                  const QString& notificationTitle, QWidget* parent,
+                                  CommandWait wait) {
+    CCommandMailbox& mailbox = shared.mailbox;
+    if (mailbox.IsPending()) {
+        return CommandOutcome::kBusy;
+    }
+    // The thread writes the flag only while it serves a command, and the mailbox is free: clear
+    // it now, so that a flag left set by an earlier command cannot make this one look accepted
+    // when the thread has not come to it in time.
+    mailbox.CommandAccepted = false;
+    const std::uint32_t withdrawnBefore = mailbox.WithdrawnCount();
+    if (!mailbox.TrySend(command)) {
+        return CommandOutcome::kBusy;
+    }
+    NoteCommandSender(parent);
+    bool finished = false;
+    {
+        // Held over the message too: the notification of the withdrawal may come while it shows.
+        const CWaitingSender waiting;
+        const auto withdrawn = [&] { return mailbox.WithdrawnCount() != withdrawnBefore; };
+        finished = WaitWhile([&] { return mailbox.IsPending() && !withdrawn(); }, wait.limit);
+        if (withdrawn()) {
+            ShowCommandWithdrawn(command.code, parent);
+            return CommandOutcome::kWithdrawn;
+        }
+    }
+    if (!finished && wait.untilDone) {
+        ShowNotification(
+            QStringLiteral(
+                "The instrument has not answered yet; the command may still be carried out"),
+            notificationTitle, parent);
+        return CommandOutcome::kNotFinished;
+    }
+    if (shared.SecurityStatus && !mailbox.CommandAccepted) {
+        ShowNotification(QStringLiteral("Password not Accepted"), notificationTitle, parent);
+        return CommandOutcome::kRefused;
+    }
+    mailbox.CommandAccepted = false;
+    return CommandOutcome::kDone;
+}
+
+bool ReplyCameWhole(const CPollingShared& shared, const QString& title, QWidget* parent) {
+    const std::string reply = shared.CommandReply.Get();
+    if (JudgeReply(reply) != ReplyVerdict::kUnanswered) {
+        return true;
+    }
+    ShowNotification(
+        reply.empty()
+            ? QStringLiteral(
+                  "The instrument did not answer the command; the change was not confirmed")
+            : QStringLiteral("The instrument's reply was cut short; the change was not confirmed"),
+        title, parent);
+    return false;
+}
+
+CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
+                                    MailboxCommand command, const QString& notificationTitle,
+                                    QWidget* parent, CommandWait wait) {
+    if (shared.mailbox.IsPending()) {
+        return CommandOutcome::kBusy;
+    }
+    const std::optional<std::uint32_t> parameter = ProtectedCommandParameter(shared, unit, parent);
+    if (!parameter) {
+        return CommandOutcome::kCancelled;
+    }
+    command.parameter = *parameter;
+    return SendCheckedCommand(shared, command, notificationTitle, parent, wait);
+}
+
+}  // namespace corvane3

@@ -1,0 +1,305 @@
+// --summary and --export-csv on a file in the recorder's own format.
+
+#include "app/FileCommands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "core/plot/PlotData.h"
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace corvane3::testing;
+namespace fs = std::filesystem;
+
+class FileCommandsTest : public ::testing::Test {
+  protected:
+    // A Tq9000 file of three records a day apart whose clock signal and +21 V differ.
+    FileCommandsTest() {
+        std::ofstream file(path_, std::ios::binary);
+        file << TelemetryHeaderLine(kModelTq9000) << "\r\n";
+        for (int day = 0; day < 3; ++day) {
+            UnitStateData record = SampleRecord();
+            record.mjd = 61000.25 + day;
+            record.d1.cLevel = 3000 + 100 * day;
+            record.d1.pos21V = 21.1f + 0.1f * static_cast<float>(day);
+            file << TelemetryRecordLine(record, kModelTq9000) << "\r\n";
+        }
+    }
+    std::string Run(int (*command)(const std::string&, std::ostream&, std::ostream&)) {
+        std::ostringstream out, err;
+        status_ = command(path_, out, err);
+        err_ = err.str();
+        return out.str();
+    }
+
+    TempDir dir_;
+    const std::string path_ = (dir_.Path() / "Unit1234.csd").string();
+    int status_ = -1;
+    std::string err_;
+};
+
+TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
+    const std::string summary = Run(RunSummary);
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_EQ(summary.substr(0, summary.find("Decay")),
+              "File: " + path_ +
+                  "\nFormat: Corvane3 Data File\nUnit: Tq9000 S/N 1234\nRecords: 3\n"
+                  "First: MJD 61000.250000 (2025-11-21 06:00:00 UTC)\n"
+                  "Last: MJD 61002.250000 (2025-11-23 06:00:00 UTC)\n");
+    EXPECT_NE(summary.find("\nDecay = +"), std::string::npos) << summary;  // a rising signal
+    EXPECT_NE(summary.find("\nChannel "), std::string::npos);
+    EXPECT_NE(summary.find("\nSignal "), std::string::npos) << "the derived channels too";
+    std::istringstream supply(summary.substr(summary.find("\n+21 VDC ") + 9));
+    std::string unit;
+    double min = 0, mean = 0, max = 0, sigma = 0;
+    supply >> unit >> min >> mean >> max >> sigma;
+    EXPECT_EQ(unit, "VDC");
+    EXPECT_NEAR(min, 21.1, 1e-5);
+    EXPECT_NEAR(mean, 21.2, 1e-5);
+    EXPECT_NEAR(max, 21.3, 1e-5);
+    EXPECT_NEAR(sigma, 0.0816497, 1e-5);  // population sigma of 21.1, 21.2, 21.3
+    // The frequency offset is the Delta-F setting, in parts in 1e-15.
+    std::istringstream offset(summary.substr(summary.find("\nFreq.Offset ") + 13));
+    offset >> unit;
+    EXPECT_EQ(unit, "E-15");
+}
+
+TEST_F(FileCommandsTest, CsvHoldsEveryRecordInDigitsThatReadBackToTheStoredValues) {
+    const std::string csv = Run([](const std::string& path, std::ostream& out, std::ostream& err) {
+        return RunExportCsv(path, "-", out, err);
+    });
+    ASSERT_EQ(status_, 0) << err_;
+    CPlotData store;
+    ASSERT_EQ(ReadDataFile(store, path_).Code(), 0);
+    std::istringstream lines(csv);
+    std::string heading;
+    std::getline(lines, heading);
+    EXPECT_TRUE(heading.starts_with("MJD,Variance (mV),Clk Ramsey (mV),")) << heading;
+    EXPECT_NE(heading.find(",DAC Gain,"), std::string::npos);  // no unit, no brackets
+    EXPECT_NE(heading.find(",Signal (mV),Flop/Background,"), std::string::npos);
+    EXPECT_NE(heading.find(",Freq.Offset (E-15),"), std::string::npos) << heading;
+    int records = 0;
+    for (std::string line; std::getline(lines, line); ++records) {
+        ASSERT_TRUE(line.ends_with("\r"));
+        std::istringstream fields(line);
+        std::string mjd, variance, clockRamsey, clockRabi, clockSignal;
+        std::getline(fields, mjd, ',');
+        std::getline(fields, variance, ',');
+        std::getline(fields, clockRamsey, ',');
+        std::getline(fields, clockRabi, ',');
+        std::getline(fields, clockSignal, ',');
+        EXPECT_EQ(std::stod(mjd), store.TimeAxis(0)[records]);
+        EXPECT_EQ(std::stod(clockSignal), store.Channel(4)[records]);
+    }
+    EXPECT_EQ(records, 3);
+    EXPECT_NE(csv.find(",21.2,"), std::string::npos) << "a float in its own shortest digits";
+
+    // By default beside the file, as .csv; never over the file itself; a refused file is told.
+    std::ostringstream out, err;
+    EXPECT_EQ(RunExportCsv(path_, "", out, err), 0);
+    EXPECT_EQ(FileText(dir_.Path() / "Unit1234.csv"), csv);
+    EXPECT_EQ(RunExportCsv(path_, path_, out, err), 1);
+    EXPECT_NE(FileText(path_).find("MJD, ID"), std::string::npos);
+    EXPECT_EQ(RunExportCsv(path_ + ".missing", "-", out, err), 1);
+    EXPECT_NE(err.str().find("Cannot Open File:\n" + path_ + ".missing"), std::string::npos);
+}
+
+// A stream that takes nothing, as standard output on a full disk.
+class CFullStreamBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
+std::vector<std::string> FilesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Inputs that are no regular file, damaged or oddly ended inputs, and outputs that take
+// nothing: each ends with the right result or a reason and status 1, never blocks, and leaves
+// no temporary file.
+TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason) {
+    const fs::path fifo = dir_.Path() / "fifo.csd";
+    const fs::path fifoCss = dir_.Path() / "fifo.css";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(fifoCss.c_str(), 0600), 0);
+    fs::create_directory(dir_.Path() / "folder.css");
+    std::ofstream(dir_.Path() / "cr.css", std::ios::binary) << "Detuning, Signal\r-10,1.5\r0,2.5\r";
+    std::ofstream(dir_.Path() / "long.css", std::ios::binary) << "Detuning, Signal\n-10,1.5\n"
+                                                              << std::string(100000, '5') << "\n";
+    std::string crCsd = FileText(path_);
+    std::replace(crCsd.begin(), crCsd.end(), '\n', '\r');
+    crCsd.erase(std::unique(crCsd.begin(), crCsd.end(),
+                            [](char a, char b) { return a == '\r' && b == '\r'; }),
+                crCsd.end());
+    std::ofstream(dir_.Path() / "cr.csd", std::ios::binary) << crCsd;
+    struct Case {
+        std::string file;
+        int status;
+        std::string out;  // in the summary
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        {"fifo.csd", 1, "", "Cannot Open File:\n" + fifo.string() + " (not a regular file)"},
+        {"fifo.css", 1, "", "(not a regular file)"},
+        {"folder.css", 1, "", "(Is a directory)"},
+        {"cr.css", 0, "Points: 2\nDetuning: -10 to 0 Hz\n", ""},
+        {"cr.csd", 0, "Records: 3\n", ""},
+        {"long.css", 1, "",
+         "Invalid data in file: " + (dir_.Path() / "long.css").string() + ", line 3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = (dir_.Path() / c.file).string();
+        std::ostringstream out, err;
+        EXPECT_EQ(RunSummary(path, out, err), c.status);
+        EXPECT_NE(out.str().find(c.out), std::string::npos) << out.str();
+        EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+        std::ostringstream csvErr;
+        EXPECT_EQ(RunExportCsv(path, (dir_.Path() / "out.csv").string(), out, csvErr), c.status);
+        EXPECT_EQ(fs::exists(dir_.Path() / "out.csv"), c.status == 0);
+        fs::remove(dir_.Path() / "out.csv");
+    }
+
+    CFullStreamBuffer full;
+    std::ostream fullOut(&full);
+    std::ostringstream err;
+    EXPECT_EQ(RunSummary(path_, fullOut, err), 1);
+    EXPECT_NE(err.str().find("the summary could not be written"), std::string::npos);
+    fullOut.clear();
+    EXPECT_EQ(RunExportCsv(path_, "-", fullOut, err), 1);
+    EXPECT_NE(err.str().find("the CSV could not be written"), std::string::npos);
+    EXPECT_THAT(FilesIn(dir_.Path()),
+                ::testing::ElementsAre("Unit1234.csd", "cr.csd", "cr.css", "fifo.csd", "fifo.css",
+                                       "folder.css", "long.css"));
+}
+
+// The CSV replaces a regular file (through a symbolic link, at its target), is written straight
+// into a FIFO, and a folder is refused before the file is read.
+TEST_F(FileCommandsTest, TheCsvReplacesOnlyARegularFileAndIsWrittenIntoAFifo) {
+    std::ostringstream out, err;
+    const fs::path target = dir_.Path() / "target.csv";
+    const fs::path link = dir_.Path() / "link.csv";
+    std::ofstream(target) << "old";
+    fs::create_symlink(target, link);
+    EXPECT_EQ(RunExportCsv(path_, link.string(), out, err), 0) << err.str();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FileText(target).rfind("MJD,", 0), 0u);
+
+    const fs::path fifo = dir_.Path() / "out.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reader = std::async(std::launch::async, [&] { return FileText(fifo); });
+    EXPECT_EQ(RunExportCsv(path_, fifo.string(), out, err), 0) << err.str();
+    EXPECT_EQ(reader.get(), FileText(target));
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+
+    EXPECT_EQ(RunExportCsv(path_, dir_.Path().string(), out, err), 1);
+    EXPECT_NE(err.str().find("Is a directory; the CSV is not written"), std::string::npos);
+    EXPECT_THAT(FilesIn(dir_.Path()),
+                ::testing::ElementsAre("Unit1234.csd", "link.csv", "out.fifo", "target.csv"));
+}
+
+// Device nodes made here (as /dev/null and /dev/full are): written to, never replaced. Making a
+// device node needs root (CAP_MKNOD).
+TEST_F(FileCommandsTest, ACharacterDeviceIsWrittenToAndNeverReplaced) {
+    constexpr unsigned kMemoryMajor = 1, kNullMinor = 3, kFullMinor = 7;
+    const fs::path null = dir_.Path() / "null", full = dir_.Path() / "full";
+    if (::mknod(null.c_str(), S_IFCHR | 0600, makedev(kMemoryMajor, kNullMinor)) != 0 ||
+        ::mknod(full.c_str(), S_IFCHR | 0600, makedev(kMemoryMajor, kFullMinor)) != 0) {
+        GTEST_SKIP() << "device nodes can only be made as root: " << std::strerror(errno);
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(RunExportCsv(path_, null.string(), out, err), 0) << err.str();
+    EXPECT_EQ(RunExportCsv(path_, full.string(), out, err), 1);
+    EXPECT_NE(err.str().find("No space left on device"), std::string::npos) << err.str();
+    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
+    EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "full", "null"));
+}
+
+TEST(StatisticsTest, TheFileSummaryProjectsWhenAFallingSignalHalves) {
+    // A week of records, the signal falling 2 % a day: halves 34 days after the last one.
+    TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (int day = 0; day <= 7; ++day) {
+        UnitStateData data = SampleRecord();
+        data.mjd = 60000.0 + day;
+        data.d1.cLevel = static_cast<std::int32_t>(std::lround(1e6 * std::pow(0.98, day)));
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
+    out.close();
+    std::ostringstream summary, errors;
+    ASSERT_EQ(RunSummary(path.string(), summary, errors), 0) << errors.str();
+    EXPECT_NE(
+        summary.str().find("Decay = -2.02027 %/day\nSignal halves by 2023-04-07 (in 34 days)\n"),
+        std::string::npos)
+        << summary.str();
+}
+
+class SpectrumFileCommandsTest : public ::testing::Test {
+  protected:
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (dir_.Path() / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    // Runs a file command on path; its standard output, with status_ and err_ set.
+    std::string Run(const std::string& path, bool summary) {
+        std::ostringstream out, err;
+        status_ = summary ? RunSummary(path, out, err) : RunExportCsv(path, "-", out, err);
+        err_ = err.str();
+        return out.str();
+    }
+
+    TempDir dir_;
+    int status_ = -1;
+    std::string err_;
+};
+
+TEST_F(SpectrumFileCommandsTest, SummaryAndCsvOfASpectrumFile) {
+    const std::string path =
+        Write("Peak.CSS", "Detuning, Signal\n-500,1000\n0,3912.5\n500,1000.25\n\n");
+    EXPECT_EQ(Run(path, true), "File: " + path +
+                                   "\nPoints: 3\nDetuning: -500 to 500 Hz\n"
+                                   "Peak: 3912.5 mV at 0 Hz\n");
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_EQ(Run(path, false),
+              "Detuning (Hz),Signal (mV)\r\n-500,1000\r\n0,3912.5\r\n500,1000.25\r\n");
+    EXPECT_EQ(status_, 0) << err_;
+
+    const std::string empty = Write("empty.css", "Detuning, Signal\n");
+    EXPECT_EQ(Run(empty, true), "File: " + empty + "\nPoints: 0\n");
+    EXPECT_EQ(status_, 0) << err_;
+
+    const std::string bad = Write("bad.css", "Detuning, Signal\n1,2\nx,y\n");
+    for (bool summary : {true, false}) {
+        EXPECT_EQ(Run(bad, summary), "");
+        EXPECT_EQ(status_, 1);
+        EXPECT_EQ(err_, "corvane3: Invalid data in file: " + bad + ", line 3\n");
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,102 @@
+// Numbers from the unit, in telemetry and spectrum files and in the fixed texts read and write
+// alike whatever the user's locale: each case runs once in the C locale and once in a locale
+// whose decimal separator is a comma, and the two results must agree.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "app/FileCommands.h"
+#include "core/link/StatusRecords.h"
+#include "core/plot/Statistics.h"
+#include "core/settings/SettingsText.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "sim/StatusRecords.h"
+#include "support/CommaLocale.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+class LocaleIndependenceTest : public ::testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override { previous_ = std::setlocale(LC_ALL, nullptr); }
+    void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
+
+    // What produce gives in the C locale and in the comma locale of the parameter.
+    template <typename T>
+    std::pair<T, T> InBothLocales(const std::function<T()>& produce) {
+        std::setlocale(LC_ALL, "C");
+        T inC = produce();
+        const testing::ScopedCommaLocale comma(GetParam());
+        return {inC, produce()};
+    }
+
+  private:
+    std::string previous_;
+};
+
+TEST_P(LocaleIndependenceTest, StatusRecordsFromTheUnitKeepTheirDecimals) {
+    sim::D1Values d1Values;
+    d1Values.pos21V = 21.5;
+    d1Values.electronMultiplier = 44.4;
+    sim::B20Values b20Values;
+    b20Values.system24 = 24.5;
+    // The replies are what the unit sends: built in the C locale.
+    std::setlocale(LC_ALL, "C");
+    const std::string d1Reply = sim::BuildD1Record(d1Values);
+    const std::string b20Reply = sim::BuildB20Record(b20Values);
+    const auto [inC, inComma] = InBothLocales<std::string>([&] {
+        UnitStateData data;
+        EXPECT_TRUE(ParseD1Record(d1Reply, data.d1));
+        EXPECT_TRUE(ParseB20Record(b20Reply, data.b20));
+        data.mjd = 61381.494086;
+        // The record line as the recorder writes it holds every value read.
+        return TelemetryRecordLine(data, kModelTq9000);
+    });
+    EXPECT_EQ(inComma, inC);
+    EXPECT_NE(inC.find("61381.494086,"), std::string::npos) << inC;
+    EXPECT_NE(inC.find(",21.500,"), std::string::npos) << inC;
+}
+
+TEST_P(LocaleIndependenceTest, SpectrumFilesAreWrittenAndReadWithDecimalPoints) {
+    testing::TempDir dir;
+    const std::string path = (dir.Path() / "s.css").string();
+    const auto [inC, inComma] = InBothLocales<std::string>([&] {
+        std::string message;
+        EXPECT_TRUE(WriteSpectrumFile(path, {-4999.5, 0.25}, {1234.5, -3.125}, 2, message));
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        SpectrumPoints points;
+        EXPECT_EQ(ReadSpectrumFile(path, points).status, ESpectrumFileRead::kRead);
+        EXPECT_EQ(points.detuning, (std::vector<double>{-4999.5, 0.25}));
+        EXPECT_EQ(points.signal, (std::vector<double>{1234.5, -3.125}));
+        std::ostringstream summary;
+        std::ostringstream errors;
+        EXPECT_EQ(RunSummary(path, summary, errors), 0) << errors.str();
+        return text.str() + summary.str();
+    });
+    EXPECT_EQ(inComma, inC);
+    EXPECT_NE(inC.find("\n-4999.5,1234.5\n0.25,-3.125\n"), std::string::npos) << inC;
+}
+
+TEST_P(LocaleIndependenceTest, FixedTextsKeepTheirEnglishNamesAndDecimalPoints) {
+    const auto [inC, inComma] =
+        InBothLocales<std::string>([] { return AscTimeText(0) + " | " + DecayText(-0.0125); });
+    EXPECT_EQ(inComma, inC);
+    EXPECT_EQ(inC, "Thu Jan  1 00:00:00 1970 | Decay = -1.25 %/day");
+}
+
+INSTANTIATE_TEST_SUITE_P(CommaLocales, LocaleIndependenceTest,
+                         ::testing::Values("de_DE.UTF-8", "fr_FR.UTF-8"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param).substr(0, 2);
+                         });
+
+}  // namespace
+}  // namespace corvane3

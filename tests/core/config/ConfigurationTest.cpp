@@ -1,0 +1,187 @@
+#include "core/config/Configuration.h"
+#include "core/program/Corvane3App.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::FileText;
+
+class ConfigurationTest : public ::testing::Test {
+  protected:
+    std::filesystem::path WriteIni(const std::string& text) {
+        const auto path = dir_.Path() / "Corvane3.ini";
+        std::ofstream(path) << text;
+        return path;
+    }
+    void Load(const std::string& text) {
+        LoadConfiguration(CProfileFile(WriteIni(text)), settings_, line_);
+    }
+
+    testing::TempDir dir_;
+    CProgramSettings settings_;
+    SerialLineSettings line_;
+};
+
+TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrder) {
+    const auto path = dir_.Path() / "sub" / "Corvane3.ini";
+    CProfileFile profile(path);
+    LoadConfiguration(profile, settings_, line_);
+    EXPECT_TRUE(settings_.PollingEnabled);
+    EXPECT_EQ(settings_.PollingInterval, 10);
+    EXPECT_FALSE(settings_.RecordDataFile);
+    EXPECT_EQ(settings_.DataFilenameTemplate, "Unit%ld.csd");
+    EXPECT_EQ(line_, SerialLineSettings{});
+
+    SaveConfiguration(profile, settings_, line_);
+    ASSERT_TRUE(profile.Save());
+    EXPECT_EQ(FileText(path),
+              "[Main]\nPollingEnabled=true\nPollingInterval=10\nRecordDataFile=false\n"
+              "DatafileDirectory=\nDataFilenameTemplate=Unit%ld.csd\n"
+              "[COM]\nPortName=COM1\nBaudRate=9600\nParity=Odd\nStopBits=2\nDataBits=7\n"
+              "[Plot]\nXscale=0\nXunits=0\nYscale=1\nClockStuff=15:2:3:5:1\n"
+              "ZeemanStuff=15:6:7:9:10\nGainStuff=15:12:13:14:4\nCBTSuppliesStuff=20:16:17:18:19\n"
+              "PSStuff=15:21:22:23:24\nTq9000Stuff=36:35:34:33:32\nFactoryStuff=15:26:27:28:29\n"
+              "User1Stuff=15:2:3:5:1\nUser2Stuff=15:2:3:5:1\n");
+}
+
+// The interval is clamped and a non-number gives the minimum; a flag is on only for "true".
+TEST_F(ConfigurationTest, IntervalIsClampedAndFlagsAreOnOnlyForTrueInAnyCase) {
+    const std::tuple<std::string, int, bool> cases[] = {{"1", 2, false},
+                                                        {"500000", 100000, false},
+                                                        {"abc", 2, false},
+                                                        {"-5", 2, false},
+                                                        {"99999999999999999999", 100000, false},
+                                                        {"  37 ; half a minute", 37, false},
+                                                        {"TRUE ; comment", 2, true},
+                                                        {"True", 2, true},
+                                                        {"yes", 2, false}};
+    for (const auto& [text, interval, flag] : cases) {
+        Load("[Main]\nPollingInterval=" + text + "\nPollingEnabled=" + text +
+             "\nRecordDataFile=" + text + "\n");
+        EXPECT_EQ(settings_.PollingInterval, interval) << text;
+        EXPECT_EQ(settings_.PollingEnabled, flag) << text;
+        EXPECT_EQ(settings_.RecordDataFile, flag) << text;
+    }
+}
+
+TEST_F(ConfigurationTest, LineSettingsAcceptOnlyKnownValues) {
+    for (const auto& [ini, expected] :
+         {std::pair("PortName=/dev/ttyUSB0 \t; usb\nParity=even\nBaudRate=19200\nDataBits=8\n"
+                    "StopBits=1\n",
+                    SerialLineSettings{"/dev/ttyUSB0", 19200, kParityEven, kStopBitsOne, 8}),
+          {"Parity=E\n", SerialLineSettings{.parity = kParityEven}},
+          // Unknown values keep the current ones.
+          {"Parity=xmark\nBaudRate=14400\nDataBits=6\nStopBits=1.5\n", SerialLineSettings{}}}) {
+        line_ = SerialLineSettings{};
+        Load(std::string("[COM]\n") + ini);
+        EXPECT_EQ(line_, expected) << ini;
+    }
+}
+
+TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
+    Load("[Plot]\nClockStuff=40:41\nGainStuff=1:2:x:4:5\nUser1Stuff=9:8:7:6:5\n");
+    EXPECT_EQ(settings_.PlotViews[0].channels, (std::array<int, 5>{40, 41, 3, 5, 1}));
+    EXPECT_EQ(settings_.PlotViews[2].channels, (std::array<int, 5>{1, 2, 13, 14, 4}));
+    EXPECT_EQ(settings_.PlotViews[7].channels, (std::array<int, 5>{9, 8, 7, 6, 5}));
+}
+
+TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
+    const auto path =
+        WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
+    CProfileFile profile(path);
+    LoadConfiguration(profile, settings_, line_);
+    EXPECT_EQ(settings_.PollingInterval, 30);
+    settings_.PollingInterval = 60;
+    line_.stopBits = kStopBitsOneAndHalf;  // never set by the program itself; saved as two
+    line_.parity = kParityMark;
+    SaveConfiguration(profile, settings_, line_);
+    ASSERT_TRUE(profile.Save());
+    const std::string text = FileText(path);
+    EXPECT_EQ(
+        text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
+        0u)
+        << text;
+    EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Parity=Mark\nStopBits=2\n"), std::string::npos) << text;
+}
+
+// The program's own start and end: what the user is told, and what is (not) written. (Files
+// without read or write permission are tried by the end-to-end test.)
+TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritten) {
+    struct Case {
+        const char* what;
+        std::string ini;  // empty: the configuration path is a folder
+        std::string nameTemplate, startMessage, exitError;
+    };
+    for (const Case& c :
+         {Case{"folder", "", "Unit%ld.csd", "could not be read", "could not be read at start"},
+          {"path", "[Main]\nDataFilenameTemplate=../../escape%ld.csd\n", "Unit%ld.csd",
+           "\"../../escape%ld.csd\" cannot be used", ""},
+          {"int", "[Main]\nDataFilenameTemplate=Unit%d.csd\n", "Unit%d.csd", "", ""}}) {
+        const auto path = dir_.Path() / c.what / "Corvane3.ini";
+        std::filesystem::create_directories(c.ini.empty() ? path : path.parent_path());
+        if (!c.ini.empty()) {
+            std::ofstream(path) << c.ini;
+        }
+        Corvane3App app;
+        std::ostringstream warnings;
+        app.SetWarningStream(&warnings);
+        app.InitialiseStartup(dir_.Path() / "corvane3", path);
+        app.LoadConfiguration();
+        EXPECT_EQ(app.settings.DataFilenameTemplate, c.nameTemplate) << c.what;
+        std::string told;
+        for (const std::string& message : app.StartupMessages()) {
+            told += "corvane3: " + message + "\n";
+        }
+        EXPECT_EQ(told, warnings.str());
+        EXPECT_EQ(app.StartupMessages().size(), c.startMessage.empty() ? 0u : 1u) << told;
+        EXPECT_NE(told.find(c.startMessage), std::string::npos) << told;
+        // Readable by the end makes no difference: the settings in memory are not the file's.
+        if (c.ini.empty()) {
+            std::filesystem::remove(path);
+            std::ofstream(path) << "; mine\n";
+        }
+        std::string error;
+        EXPECT_EQ(app.SaveConfiguration(error), c.exitError.empty()) << c.what;
+        EXPECT_NE(error.find(c.exitError), std::string::npos) << error;
+        if (!c.exitError.empty()) {
+            EXPECT_EQ(FileText(path), "; mine\n");
+        }
+    }
+}
+
+TEST(ConfigurationPathTest, OverrideWinsThenBesideTheExecutableThenXdgAndAlwaysXdgWhenInstalled) {
+    testing::TempDir dir;
+    EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "corvane3", "/x/My.ini"), "/x/My.ini");
+    EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "corvane3", ""), dir.Path() / "Corvane3.ini");
+
+    // A folder that cannot be written to (root may write almost anywhere; a missing one cannot).
+    ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    EXPECT_EQ(ResolveConfigurationPath("/no-such-folder/corvane3", ""),
+              dir.Path() / "corvane3" / "Corvane3.ini");
+    // The installed program, even where it could write (root in /usr/bin).
+    std::filesystem::create_directory(dir.Path() / "bin");
+    EXPECT_EQ(ResolveConfigurationPath(dir.Path() / "bin" / "corvane3", "", dir.Path() / "bin"),
+              dir.Path() / "corvane3" / "Corvane3.ini");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(BrandNameTest, KnownFolderNamesInAnyCaseGiveTheBrand) {
+    EXPECT_EQ(BrandNameForExecutable("/opt/release/corvane3"), "Quillmarket");
+    EXPECT_EQ(BrandNameForExecutable("/opt/QUILLMARKET/corvane3"), "Quillmarket");
+    EXPECT_EQ(BrandNameForExecutable("/opt/Quillm~1/corvane3"), "Quillmarket");
+    EXPECT_EQ(BrandNameForExecutable("/opt/bin/corvane3"), "");
+    EXPECT_EQ(BrandNameForExecutable("/opt/release-old/corvane3"), "");
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,90 @@
+#include "core/link/CommandFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+namespace corvane3 {
+namespace {
+
+std::string Framed(const std::string& inner) {
+    return "\x02" + inner + "\x03";
+}
+
+TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
+    struct Case {
+        const char* code;
+        std::uint32_t parameter;
+        const char* data;
+        std::int32_t model;
+        std::string frame;
+    };
+    const Case cases[] = {
+        {"C10", 0, "", 403, Framed("C10 00000 ")},  // twelve bytes, no data
+        {"W00", 12345, "+0020", 403, Framed("W00 12345 +0020")},
+        {"W00", 7, "", 400, Framed("W00 00007 ")},  // a password is zero-padded
+        {"C08", 99999, "00042", 401, Framed("C08 99999 00042")},
+        {"D*3", kFactoryAccessOption, "", 403, Framed("D*3 00000 ")},  // only a 401 gets the field
+        {"A4", 0, "?", 403, Framed(" A4 00000 ?")},  // a short code is padded on the left
+        {"A04", 123456, "0", 403, Framed("A04 123456 0")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BuildFrame(c.code, c.parameter, c.data, c.model), c.frame) << c.code;
+    }
+
+    const std::string field = FactoryAccessField();
+    ASSERT_EQ(field.size(), 5u);
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto ch = static_cast<unsigned char>(field[i]);
+        EXPECT_TRUE(i < 2 ? std::isupper(ch) : std::isxdigit(ch) && !std::isupper(ch)) << field;
+    }
+    EXPECT_EQ(BuildFrame("D*6", kFactoryAccessOption, "", 401), Framed("D*6 " + field + " "));
+}
+
+TEST(CommandFrameTest, RefusalMarkIsTheThirdCharacterBeforeEtx) {
+    const std::pair<std::string, bool> cases[] = {
+        {Framed("C08 00042 !\r\n"), true},
+        {"!ab\x03", true},
+        {Framed("C08 00042 OK\r\n"), false},
+        {"!\x03", false},  // too short to carry a mark
+        {"", false},
+    };
+    for (const auto& [reply, refused] : cases) {
+        EXPECT_EQ(IsRefusal(reply), refused) << reply;
+    }
+}
+
+// Every sender judges replies alike: only a whole reply (its end mark last) is an answer.
+TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
+    struct Case {
+        std::string reply;
+        char endMark;
+        ReplyVerdict verdict;
+    };
+    const Case cases[] = {
+        {Framed("W01 00000 OK\r\n"), kEtx, ReplyVerdict::kAccepted},
+        {Framed("W07 00000 ?\r\n"), kEtx, ReplyVerdict::kNotUnderstood},
+        {Framed("W18 00000 !\r\n"), kEtx, ReplyVerdict::kRefused},
+        // Cut short after the echo, or just before the ETX: never a success.
+        {"\x02W01 00000 ", kEtx, ReplyVerdict::kUnanswered},
+        {"\x02W01 00000 OK\r\n", kEtx, ReplyVerdict::kUnanswered},
+        {"\x02W18 00000 !\r\n", kEtx, ReplyVerdict::kUnanswered},
+        {"", kEtx, ReplyVerdict::kUnanswered},
+        // A line read up to LF (the end of a test) has its mark before CR LF.
+        {"\x02"
+         "A01 00000 Test 1 ended\r\n",
+         kLf, ReplyVerdict::kAccepted},
+        {"\x02"
+         "A01 00000 !\r\n",
+         kLf, ReplyVerdict::kRefused},
+        {"\x02"
+         "A01 00000 Test",
+         kLf, ReplyVerdict::kUnanswered},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JudgeReply(c.reply, c.endMark), c.verdict) << c.reply;
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

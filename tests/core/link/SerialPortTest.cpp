@@ -1,0 +1,150 @@
+#include "core/link/SerialPort.h"
+
+#include <sys/stat.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "core/link/SerialDevice.h"
+#include "support/PortFixture.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+using SerialPortTest = testing::PortFixture;
+
+TEST_F(SerialPortTest, ShortReadsReturnWhatArrivedAndFailAndSevenBitsStripTheHighBit) {
+    std::string got = "old";
+    EXPECT_FALSE(port_.ReadBytes(4, got));  // silence
+    EXPECT_EQ(got, "");
+
+    ASSERT_TRUE(pty_.Write(std::string(120, 'A')));
+    EXPECT_FALSE(port_.ReadBytes(250, got));  // a gap after 120 bytes
+    EXPECT_EQ(got, std::string(120, 'A'));
+
+    // Seven data bits strip the high bit and eight keep it.
+    ASSERT_TRUE(pty_.Write("\xC1"));
+    ASSERT_TRUE(port_.ReadBytes(1, got));
+    EXPECT_EQ(got, "\x41");
+
+    OpenWith(8);
+    ASSERT_TRUE(pty_.Write("\xC1"));
+    ASSERT_TRUE(port_.ReadBytes(1, got));
+    EXPECT_EQ(got, "\xC1");
+
+    pty_.Close();
+    EXPECT_FALSE(port_.ReadBytes(10, got));  // the peer has gone: at once, nothing
+    EXPECT_EQ(got, "");
+}
+
+TEST_F(SerialPortTest, ResetDrainsReopensAndReconfiguresEvenWhileThePeerKeepsTalking) {
+    std::atomic<bool> talking{true};
+    std::thread peer([&] {
+        while (talking) {
+            pty_.Write("chatter\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    EXPECT_TRUE(port_.ResetPort());
+    talking = false;
+    peer.join();
+    EXPECT_TRUE(port_.IsOpen());
+    EXPECT_THAT(log_.Lines(), ElementsAre("RS232 Reset", "RS232 Open", "RS232 Configured Ok"));
+}
+
+TEST_F(SerialPortTest, SettingsAndStateAreAnsweredWhileAReadIsWaiting) {
+    // The interface thread asks for these while the polling thread sits in a timed read; they
+    // must not wait for it. The read below lasts about 6 s unless its bytes arrive, and they
+    // are only written once the calls have returned.
+    constexpr std::size_t kCount = 500;
+    port_.ClosePort();
+    auto read = std::async(std::launch::async, [&] {
+        std::string got;
+        return port_.ReadBytes(kCount, got);  // reopens first; then reads
+    });
+    ASSERT_TRUE(log_.WaitForCount("RS232 Configured Ok", 1));
+    SerialLineSettings line = port_.Settings();
+    line.baudRate = 19200;
+    port_.SetSettings(line);
+    EXPECT_TRUE(port_.IsOpen());
+    EXPECT_EQ(port_.LastOpenError(), "");
+    ASSERT_TRUE(pty_.Write(std::string(kCount, 'x')));
+    EXPECT_TRUE(read.get());
+    EXPECT_EQ(port_.Settings().baudRate, 19200u);
+}
+
+TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOncePerUse) {
+    testing::TempDir dir;
+    const std::string file = (dir.Path() / "file").string();
+    std::ofstream(file) << "not a port\n";
+    const std::string fifo = (dir.Path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CPseudoTerminal pty;
+    ASSERT_TRUE(pty.IsOpen());
+    const std::string missing = "/dev/corvane3-no-such-port";
+
+    CLinkStatus status;
+    testing::StatusLog log(status);
+    CSerialPort port(status);
+    const std::pair<std::string, std::string> cases[] = {{"/dev/null", kNotASerialPort},
+                                                         {file, kNotASerialPort},
+                                                         {fifo, kNotASerialPort},
+                                                         {pty.SlavePath(), ""},
+                                                         {missing, "No such file or directory"}};
+    for (const auto& [path, error] : cases) {
+        log.Clear();
+        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        EXPECT_EQ(port.OpenPort(), error.empty()) << path;
+        EXPECT_EQ(port.IsOpen(), error.empty()) << path;
+        EXPECT_EQ(port.LastOpenError(), error) << path;
+        EXPECT_THAT(log.Lines(), ElementsAre(error.empty() ? "RS232 Open" : "RS232 open failed"));
+    }
+    // Every later use of the missing port tries one reopen and fails.
+    log.Clear();
+    std::string got;
+    EXPECT_FALSE(port.ReadBytes(1, got));
+    EXPECT_FALSE(port.WriteBytes("x"));
+    EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
+    EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 open failed", "RS232 Reset",
+                                         "RS232 open failed", "RS232 Reset", "RS232 open failed"));
+}
+
+TEST(SerialPortNameTest, ComNamesMapToTtySDevices) {
+    EXPECT_EQ(CSerialPort::DevicePathForName("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(CSerialPort::DevicePathForName("com12"), "/dev/ttyS11");
+    EXPECT_EQ(CSerialPort::DevicePathForName("COM0"), "COM0");
+    EXPECT_EQ(CSerialPort::DevicePathForName("COMX"), "COMX");
+    EXPECT_EQ(CSerialPort::DevicePathForName("/dev/pts/3"), "/dev/pts/3");
+}
+
+TEST(EnumerateComPortsTest, ListsRealUartsAndUsbAdaptersOnly) {
+    testing::TempDir sys;
+    const auto add = [&](const std::string& name, bool device, const char* type) {
+        std::filesystem::create_directories(sys.Path() / name);
+        if (device) {
+            std::filesystem::create_directories(sys.Path() / name / "device");
+        }
+        if (type != nullptr) {
+            std::ofstream(sys.Path() / name / "type") << type << "\n";
+        }
+    };
+    add("ttyS0", true, "4");
+    add("ttyS1", true, "0");  // a slot with no UART
+    add("ttyUSB0", true, nullptr);
+    add("ttyACM2", true, nullptr);
+    add("tty1", false, nullptr);
+    add("ttyS9", false, "4");  // not a device
+    std::vector<std::string> ports{"stale"};
+    EnumerateComPorts(ports, sys.Path(), "/dev");
+    EXPECT_THAT(ports, UnorderedElementsAre("/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyACM2"));
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,75 @@
+// The change log's lines and its file, without a unit.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/link/CommandFrame.h"
+#include "core/poll/ChangeLog.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+TEST(ChangeLogTest, ReadsAreToldFromChangesByTheCatalogue) {
+    for (const char* read :
+         {"D*1", "D*3", "D*6", "A08", "A24", "B02", "B32", "C03", "C10", "A12"}) {
+        EXPECT_TRUE(IsReadCommand(read)) << read;
+    }
+    for (const char* change : {"W00", "W01", "W18", "A06", "A07", "A18", "B01", "C08", "C09", "A01",
+                               "T*2", "B33", "X99"}) {
+        EXPECT_FALSE(IsReadCommand(change)) << change;
+    }
+}
+
+TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
+    const MailboxCommand setPassword{"C08", "00042", 123, 64, 0};
+    EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ReplyVerdict::kRefused),
+              "2026-12-02 00:00:00 UTC\t1234\t403 Tq9000\tC08\t*****\tpassword\trefused\n");
+    const MailboxCommand offset{"W01", "+000123  ", kFactoryAccessOption, 64, 0};
+    EXPECT_EQ(
+        ChangeLogLine(0, 7, 401, offset, ReplyVerdict::kUnanswered),
+        "1970-01-01 00:00:00 UTC\t7\t401 ChronoBeam/QRT-60\tW01\t+000123  \tfactory\tno reply\n");
+    // A sweep's start and end are logged without a reply.
+    const MailboxCommand sweep{"A04", "sweep end: 5 of 9 points", kFactoryAccessOption, 0, 0};
+    EXPECT_EQ(
+        ChangeLogLine(0, 7, 403, sweep, std::nullopt),
+        "1970-01-01 00:00:00 UTC\t7\t403 Tq9000\tA04\tsweep end: 5 of 9 points\tfactory\tsent\n");
+    // Data that would break the line or the columns is escaped.
+    EXPECT_EQ(ChangeLogData("C06", "a\tb\nc\\"), "a\\x09b\\x0ac\\x5c");
+}
+
+TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce) {
+    testing::TempDir dir;
+    CChangeLog log;
+    log.SetDirectory(dir.Path().string() + " ; comment");
+    EXPECT_TRUE(log.Record({"W22", "", 0, 32, 22}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({"D*1", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    std::ifstream file(dir.Path() / kChangeLogFileName);
+    std::stringstream read;
+    read << file.rdbuf();
+    const std::string text = read.str();
+    EXPECT_NE(text.find("\tW22\t\tnone\taccepted\n"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_EQ(log.TakeFirstFailure(), "");
+
+    log.SetDirectory((dir.Path() / "missing").string());
+    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_NE(log.TakeFirstFailure().find("missing/Corvane3-changes.log"), std::string::npos);
+    EXPECT_EQ(log.TakeFirstFailure(), "");
+}
+
+TEST(ChangeLogTest, WithoutADataDirectoryTheLogGoesToTheUsersDataFolder) {
+    testing::TempDir dir;
+    setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    EXPECT_EQ(ChangeLogDirectory(" "), (dir.Path() / "corvane3").string());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "corvane3"));
+    unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,95 @@
+#include "core/poll/CommandCatalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/link/CommandFrame.h"
+#include "core/link/Notification.h"
+#include "core/link/UnitState.h"
+
+namespace corvane3 {
+namespace {
+
+const CatalogueRow& RowByName(std::string_view name) {
+    for (const CatalogueRow& row : CommandCatalogue()) {
+        if (row.name == name) {
+            return row;
+        }
+    }
+    ADD_FAILURE() << "no row named " << name;
+    return CommandCatalogue()[0];
+}
+
+// Codes and names pick a row, so each is unique; a row has a default and a picture exactly
+// when it takes input.
+TEST(CommandCatalogueTest, RowsAreUniqueAndCarryADefaultExactlyWhenTheyTakeInput) {
+    std::set<std::string_view> codes, names;
+    for (const CatalogueRow& row : CommandCatalogue()) {
+        EXPECT_EQ(row.code.size(), 3u) << row.code;
+        EXPECT_TRUE(codes.insert(row.code).second) << row.code;
+        EXPECT_TRUE(!row.name.empty() && names.insert(row.name).second) << row.code;
+        EXPECT_EQ(row.defaultInput.empty(), !row.TakesInput()) << row.code;
+        EXPECT_EQ(row.inputPicture.empty(), !row.TakesInput()) << row.code;
+    }
+    EXPECT_EQ(codes.size(), 77u);  // the instrument knows 77 commands
+}
+
+TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTakeIt) {
+    const CatalogueRow& unitId = RowByName("UnitID");
+    const std::string longInput(300, '7');
+    EXPECT_EQ(CatalogueCommand(unitId, longInput, 0).data, std::string(255, '7'));
+    EXPECT_EQ(CatalogueEchoLine(unitId, longInput), "C01 00000 " + std::string(255, '7'));
+    EXPECT_EQ(CatalogueEchoLine(unitId, ""), "C01 00000 ");
+
+    // A row without input sends no data, whatever the box still held.
+    const CatalogueRow& mute = RowByName("Mute");
+    const MailboxCommand command = CatalogueCommand(mute, "left over", 0);
+    EXPECT_EQ(command.code, "W12");
+    EXPECT_EQ(command.data, "");
+    EXPECT_EQ(CatalogueEchoLine(mute, "left over"), "W12 00000 ");
+    EXPECT_EQ(CatalogueParameter(kModelTq9000), 0u);
+    EXPECT_EQ(CatalogueParameter(kModelChronoBeam), kFactoryAccessOption);
+}
+
+TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
+    const std::string stx(1, kStx);
+    const std::string etx(1, kEtx);
+    const std::string field = FactoryAccessField();
+    const struct {
+        const char* behaviour;
+        std::string response;
+        std::vector<std::string> lines;
+        std::size_t limit = 1024;
+    } cases[] = {
+        {"text after CR LF makes a second line",
+         stx + "C03 00000 Version C 21\r\nmore" + etx,
+         {"C03 00000 Version C 21", "more"}},
+        {"ETX after CR LF adds the empty line in progress",
+         stx + "W12 00000 OK\r\n" + etx,
+         {"W12 00000 OK", ""}},
+        {"a long line is cut after 255 characters",
+         stx + std::string(300, 'x') + etx,
+         {std::string(255, 'x'), std::string(45, 'x')}},
+        {"exactly 255 characters then CR is one line",
+         std::string(255, 'y') + "\r" + etx,
+         {std::string(255, 'y'), ""}},
+        {"the Factory access echo is shown as zeros",
+         stx + "C03 " + field + " done" + etx,
+         {"C03 00000 done"}},
+        {"the field elsewhere in a line is left alone",
+         stx + field + " done" + etx,
+         {field + " done"}},
+        {"a NUL ends the reply", stx + std::string("ab\0cd", 5) + etx, {"ab"}},
+        {"the walk stops at the reply limit, keeping its line", stx + "abcdef" + etx, {"abc"}, 4},
+        {"an empty reply gives nothing", "", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplyLines(c.response, c.limit), c.lines) << c.behaviour;
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,302 @@
+// The polling thread against the simulated instrument on a pseudo-terminal: the frames it
+// sends, the notifications and status lines it gives, and how it rides out faults.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "core/poll/SerialReconfiguration.h"
+#include "sim/SimulatorServer.h"
+#include "sim/StatusRecords.h"
+#include "support/RecordingSink.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+using namespace std::chrono_literals;
+
+class RecordingMessages : public ITimedMessageSink,
+                          public testing::WaitableLog<std::pair<std::string, std::string>> {
+  public:
+    void ShowTimedMessage(const std::string& text, const std::string& title) override {
+        Add({text, title});
+    }
+};
+
+class PollingThreadTest : public ::testing::Test {
+  protected:
+    // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
+    // polling thread on that path.
+    void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {}) {
+        sim::SimulatorOptions options;
+        options.instrument.model = model;
+        options.instrument.warmup = 0ms;
+        options.instrument.testLineInterval = 20ms;
+        options.link = dir_.Path() / "unit";
+        if (adjust) {
+            adjust(options);
+        }
+        sim_ = std::make_unique<sim::CSimulatorServer>(options);
+        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
+        port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
+        PollingHooks hooks;
+        hooks.listPorts = [this] {
+            return std::vector<std::string>{(dir_.Path() / "unit").string()};
+        };
+        hooks.reconfigureSerial = [this](PollContext& context) {
+            ReconfigureSerial(context, rs232_, messages_);
+        };
+        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
+                                                   hooks);
+        thread_->ChangeLog().SetDirectory(dir_.Path().string());
+        thread_->StartBackgroundThread();
+    }
+    void TearDown() override {
+        if (thread_) {
+            EXPECT_TRUE(thread_->StopBackgroundThread());
+        }
+    }
+
+    testing::TempDir dir_;
+    CLinkStatus status_;
+    testing::StatusLog log_{status_};
+    CSerialPort port_{status_};
+    CUnitState unit_;
+    CPollingShared shared_;
+    CProgramSettings settings_;
+    testing::RecordingSink sink_;
+    RecordingMessages messages_;
+    SerialLineSettings rs232_;
+    std::unique_ptr<sim::CSimulatorServer> sim_;
+    std::unique_ptr<CPollingThread> thread_;
+};
+
+TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
+    Start(403);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    // The Factory access field goes to a 401 only.
+    EXPECT_EQ(sim_->WaitForFrame("A24", 1s)->parameter, "00000");
+    const std::vector<std::string> codes = sim_->Codes();
+    ASSERT_GE(codes.size(), 12u);
+    EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
+                ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "B21", "D*1", "D*2", "D*5", "B20",
+                            "A24", "A08"));
+    const UnitStateData data = unit_.Snapshot();
+    EXPECT_EQ(unit_.InstrumentModel, 403);
+    EXPECT_EQ(data.d1.serialNumber, 1234u);
+    EXPECT_NE(data.firmwareRevisionLetter, 0);
+    EXPECT_FALSE(data.displayFirmware.empty() || data.timeText.empty());
+    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+}
+
+TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
+    // A 7730A reports its model as "ver", which the identity poll cannot read: the unit is
+    // taken for a 7750 until its first D*2 record says otherwise.
+    sim::D2Values d2;
+    d2.sweepText = "US";
+    std::string reply = sim::BuildD2Record(d2).replace(135, 3, "ver");
+    unit_.Update([](UnitStateData& data) { data.outliers.burpsTotal = 7; });
+    Start(404, [&](sim::SimulatorOptions& options) { options.overrides.Add("D*2", reply); });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
+    EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
+    EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
+    EXPECT_TRUE(unit_.Snapshot().instrumentSweep);
+    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+}
+
+TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
+    settings_.PollingEnabled = false;
+    Start(403);
+    ASSERT_TRUE(log_.WaitForCount("DCC Version...OK", 1));
+    sim_->ClearFrames();
+    shared_.SetRequest(Request::kDccTelecom);
+    shared_.SetRequest(Request::kEventLog);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyTelecomFetched, 1));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("D*3", "B30", "B31"));
+    const std::vector<int> codes = sink_.Codes();
+    EXPECT_LT(std::find(codes.begin(), codes.end(), kNotifyEventLogFetched),
+              std::find(codes.begin(), codes.end(), kNotifyTelecomFetched));
+    const QueryResults results = shared_.Results.Snapshot();
+    EXPECT_FALSE(results.eventLog.empty());
+    EXPECT_TRUE(results.telecom.t1Present && results.telecom.e1Present);
+}
+
+TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMailbox) {
+    settings_.PollingInterval = kMinPollingInterval;
+    // A test line now and then, as a real unit prints them; the mailbox reply comes between.
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    ASSERT_TRUE(shared_.mailbox.TrySend(
+        {"A01", "1", kFactoryAccessOption, kDiagnosticsReplyLimit, kNotifyDiagnosticsDone}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticsDone, 1));
+    shared_.DiagnosticsMode = kDiagnosticsA01;
+    sim_->ClearFrames();
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
+    EXPECT_EQ(shared_.Response.Get().back(), kLf);
+
+    ASSERT_TRUE(
+        shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
+    // Lines for longer than a polling interval (one every 300 ms), and no poll between them.
+    ASSERT_TRUE(
+        sink_.WaitForCount(kNotifyDiagnosticLine, 3 + 2 * kMinPollingInterval * 1000 / 300));
+    EXPECT_THAT(sim_->Codes(), ElementsAre("C10"));
+
+    shared_.DiagnosticsMode = kDiagnosticsA01 | kDiagnosticsEnd;
+    const auto stop = sim_->WaitForFrame("A01", 10s);
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->data, "0");
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 2));  // polling again
+    EXPECT_EQ(shared_.DiagnosticsMode, 0u);
+}
+
+// A command is sent on the next pass while the unit answers, however long it had to wait for
+// the port; one that cannot be sent within the limit because the unit is silent is withdrawn.
+TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
+    settings_.PollingInterval = kMinPollingInterval;  // a silent unit is noticed soon
+    Start(402, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    const MailboxCommand command{"W18", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply};
+    shared_.mailbox.CommandAccepted = true;
+    ASSERT_TRUE(shared_.mailbox.TrySend(command));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));  // posted although refused
+    EXPECT_FALSE(shared_.mailbox.CommandAccepted);
+    EXPECT_TRUE(IsRefusal(shared_.Response.Get()));
+    {
+        // A long exchange holds the port for longer than the send limit.
+        std::lock_guard exchange(port_.ExchangeMutex());
+        ASSERT_TRUE(
+            shared_.mailbox.TrySend({"W18", "", 42, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+        std::this_thread::sleep_for(kCommandSendLimit + 500ms);
+    }
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 2));
+    EXPECT_TRUE(shared_.mailbox.CommandAccepted);
+    EXPECT_EQ(sim_->Frames().back().parameter, "00042");
+    EXPECT_EQ(shared_.mailbox.WithdrawnCount(), 0u);
+
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
+    ASSERT_TRUE(log_.WaitForCount("Unit Not Responding", 1));
+    sim_->ClearFrames();
+    ASSERT_TRUE(shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, 0}));
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCommandWithdrawn, 1, 60s));
+    EXPECT_EQ(shared_.mailbox.LastWithdrawnCode(), "C10");
+    EXPECT_FALSE(shared_.mailbox.IsPending());
+
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
+    ASSERT_TRUE(log_.WaitForCount("Unit Online", 2));
+    ASSERT_TRUE(shared_.mailbox.TrySend(command));  // a later command goes out at once
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 3));
+    const std::vector<std::string> codes = sim_->Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 0);
+    // The silent unit failed a poll ("Error"); the link came back through the identity poll.
+    const std::vector<std::string> lines = log_.Lines();
+    EXPECT_NE(std::find(std::find(lines.begin(), lines.end(), "Error"), lines.end(), "Resetting"),
+              lines.end());
+}
+
+TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
+    shared_.AutoDetect = true;
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.line.baudRate = 19200; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, 120s));
+    EXPECT_EQ(port_.Settings().baudRate, 19200u);
+    EXPECT_EQ(port_.Settings().dataBits, 7u);
+    const std::vector<int> codes = sink_.Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
+    // The flag is cleared just after the search has posted its result.
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (shared_.AutoDetect && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_FALSE(shared_.AutoDetect);
+}
+
+TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
+    using Clock = CPollSchedule::Clock;
+    const Clock::time_point start{};
+    CPollSchedule schedule;
+    // Passes 250 ms apart, each poll taking 1.3 s: the polls still come every 10 s.
+    std::vector<Clock::duration> polls;
+    for (Clock::time_point now = start; polls.size() < 6; now += 250ms) {
+        if (schedule.TakeDue(now, 10s)) {
+            polls.push_back(now - start);
+            now += 1300ms;
+        }
+    }
+    for (std::size_t i = 0; i < polls.size(); ++i) {
+        EXPECT_GE(polls[i], i * 10s);
+        EXPECT_LT(polls[i], i * 10s + 1550ms) << i;
+    }
+    // The countdown in whole seconds, rounded up; a new interval counts at once.
+    const Clock::time_point last = start + 50s;
+    EXPECT_EQ(schedule.SecondsLeft(last + 250ms, 10s), 10);
+    EXPECT_EQ(schedule.SecondsLeft(last + 9500ms, 10s), 1);
+    EXPECT_EQ(schedule.SecondsLeft(last + 1s, 2s), 1);
+    // After a long outage one poll, not a burst of them; the schedule starts again from there.
+    EXPECT_TRUE(schedule.TakeDue(last + 95s, 10s));
+    EXPECT_FALSE(schedule.TakeDue(last + 104s, 10s));
+    EXPECT_TRUE(schedule.TakeDue(last + 105s, 10s));
+}
+
+// Codes the instrument has no letter for go as no parity; one and a half stop bits as two.
+TEST(SerialParametersTextTest, MarkParityGoesAsNoneAndOneAndAHalfStopBitsAsTwo) {
+    EXPECT_EQ(SerialParametersText({"COM1", 4800, kParityMark, kStopBitsOneAndHalf, 7}),
+              "4800,7,N,2");
+}
+
+TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSides) {
+    settings_.PollingInterval = kMinPollingInterval;
+    Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
+    shared_.SerialReconfigurationParameter = 41;
+    shared_.SetRequest(Request::kSerialReconfiguration);
+    ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return shown.size() >= 2; }));
+    EXPECT_THAT(messages_.Items(),
+                ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
+                            Pair("Serial port settings NOT modified", "Serial Port Settings")));
+    EXPECT_EQ(sim_->WaitForFrame("C05", 1s)->data, "19200,8,E,1");
+    EXPECT_EQ(port_.Settings().baudRate, 9600u);
+    EXPECT_TRUE(log_.WaitForCount("Password Fail", 1, 1s));
+    // The password went with that one command only.
+    EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
+
+    log_.Clear();
+    messages_.Clear();
+    shared_.SerialReconfigurationParameter = 42;
+    shared_.SetRequest(Request::kSerialReconfiguration);
+    ASSERT_TRUE(
+        messages_.WaitForCount({"Serial port settings modified", "Serial Port Settings"}, 1));
+    // The port keeps its name and takes the line settings; the link comes back on them.
+    EXPECT_EQ(port_.Settings(), (SerialLineSettings{(dir_.Path() / "unit").string(), 19200,
+                                                    kParityEven, kStopBitsOne, 8}));
+    sink_.Clear();
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+    EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Line(); }),
+              (sim::LineSettings{19200, 8, 'E', 1}));
+    const std::vector<std::string> lines = log_.Lines();
+    const auto password = std::find(lines.begin(), lines.end(), "Password OK");
+    ASSERT_NE(password, lines.end());
+    EXPECT_THAT(std::vector<std::string>(password, password + 3),
+                ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
+    // Both attempts are in the change log, without their passwords.
+    std::ifstream file(dir_.Path() / kChangeLogFileName);
+    std::vector<std::string> changes;
+    for (std::string line; std::getline(file, line);) {
+        changes.push_back(line);
+    }
+    ASSERT_EQ(changes.size(), 2u) << ::testing::PrintToString(changes);
+    EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
+    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[1];
+}
+
+}  // namespace
+}  // namespace corvane3

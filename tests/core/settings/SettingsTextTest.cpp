@@ -1,0 +1,93 @@
+// What the instrument settings dialogs send and show, from typed or fetched text.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/settings/SettingsText.h"
+
+namespace corvane3 {
+namespace {
+
+TEST(SettingsTextTest, ArgumentsKeepTheirFieldWidthsAndSignsAtTheLimits) {
+    EXPECT_EQ(DeltaFArgument(LeadingInteger("")), "+000000  ");
+    EXPECT_EQ(DeltaFArgument(LeadingInteger(" 123abc")), "+000123  ");
+    EXPECT_EQ(DeltaFArgument(-999999), "-999999  ");
+    EXPECT_EQ(DeltaTArgument(0), "+0000  ");
+    EXPECT_EQ(DeltaTArgument(-9999), "-9999  ");
+    EXPECT_EQ(TimeUpdatingArgument(LeadingInteger("+0020")), "+00020f");
+    EXPECT_EQ(DccAdjustArgument(-3601), "-03601  ");
+    // A number too large for a long stays out of range instead of wrapping into it.
+    EXPECT_GT(LeadingInteger("99999999999999999999999"), 999999);
+    std::tm before2000{};
+    before2000.tm_year = 99;
+    before2000.tm_mon = 11;
+    before2000.tm_mday = 31;
+    before2000.tm_hour = 23;
+    before2000.tm_min = 5;
+    before2000.tm_sec = 9;
+    EXPECT_EQ(UnitDateArgument(before2000), "12/31/99");
+    EXPECT_EQ(UnitTimeArgument(before2000), "23:05:09");
+    std::tm in2026 = before2000;
+    in2026.tm_year = 126;
+    EXPECT_EQ(UnitDateArgument(in2026), "12/31/26");
+}
+
+TEST(SettingsTextTest, LeadingNumberReadsTheNumberATextStartsWith) {
+    const std::pair<const char*, double> cases[] = {
+        {"1.5s", 1.5}, {" 2.25", 2.25}, {"-3e1x", -30.0}, {"abc", 0.0},
+        {"", 0.0},     {"1,5", 1.0},    {"0.05", 0.05},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_DOUBLE_EQ(LeadingNumber(text), value) << text;
+    }
+}
+
+TEST(SettingsTextTest, EventLogTextBecomesListLinesWithTabsWidenedAndNothingCut) {
+    const std::string longText(120, 'x');
+    const std::string log =
+        "\x02"
+        "D*3 00000 Event Count:3\n"
+        "001\t2026-01-02\t16 Unit Restarted\r\n"
+        "002\t" +
+        longText +
+        "\r\n"
+        "003\tlast\r\n\x03";
+    EXPECT_EQ(EventCount(log), 3);
+    EXPECT_EQ(EventLogLines(log),
+              (std::vector<std::string>{"001      2026-01-02      16 Unit Restarted",
+                                        "002      " + longText, "003      last"}));
+    EXPECT_EQ(EventCount("short"), 0);
+    EXPECT_TRUE(EventLogLines("no line feed").empty());
+}
+
+TEST(SettingsTextTest, AlarmLinesIndentSlotsFourAndFiveOneBlankLess) {
+    EXPECT_EQ(AlarmLine(1, 0x16), "16:    Unit Restarted               ");
+    EXPECT_EQ(AlarmLine(4, 0x09), "09:   Case Temperature             ");
+    EXPECT_EQ(AlarmLine(2, 0xab), "ab:    ");
+}
+
+TEST(SettingsTextTest, ClockTextsAndDiagnosticValues) {
+    EXPECT_EQ(AscTimeText(0), "Thu Jan  1 00:00:00 1970");
+    EXPECT_EQ(AscTimeText(1796169600), "Wed Dec  2 00:00:00 2026");
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const std::time_t winter = 1767225600;  // 2026-01-01 00:00:00 UTC, one hour east
+    const std::time_t summer = 1782864000;  // 2026-07-01 00:00:00 UTC, two hours east
+    EXPECT_EQ(DccTimeArgument(winter, false), "1767225600");
+    EXPECT_EQ(DccTimeArgument(winter, true), "1767229200");
+    EXPECT_EQ(DccTimeArgument(summer, true), "1782871200");
+    unsetenv("TZ");
+    tzset();
+    for (const auto& [item, value] : std::vector<std::pair<const char*, int>>{
+             {"01h", 1}, {"80h", 128}, {"AlignGainPot", 183}, {"End Test", 0}}) {
+        EXPECT_EQ(GainDacValue(item), value) << item;
+    }
+    EXPECT_EQ(DiagnosticListText("\x02"
+                                 "A01 00000 Test 1 started\r\n\x03"),
+              "A01 00000 Test 1 started");
+    EXPECT_EQ(DiagnosticListText("DAC 123 ADC 456\n"), "DAC 123 ADC 456");
+}
+
+}  // namespace
+}  // namespace corvane3

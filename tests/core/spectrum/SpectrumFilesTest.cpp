@@ -1,0 +1,93 @@
+// DDS words and the sweep a run plans, and spectrum files.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/spectrum/DdsWord.h"
+#include "core/spectrum/SpectrumFile.h"
+#include "core/spectrum/SweepParameters.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+TEST(DdsWords, InitialSettingsGiveTheSweepAndWordsTheUnitExpects) {
+    const SweepPlan plan = PlanSweep(SweepParameters{}, kDefaultZeemanFrequencyHz);
+    EXPECT_NEAR(plan.start, 12626771.872, 1e-6);
+    EXPECT_DOUBLE_EQ(plan.step, 500.0);
+    EXPECT_EQ(plan.pointCount, 21);
+    EXPECT_EQ(InstrumentSweepArgument(plan), "47D511C1DF94,0000BA69DBDD,00021");
+    EXPECT_EQ(FormatDdsWord(HzToDdsWord(12631771.872)), "47DC59E47639");
+    EXPECT_EQ(HzToDdsWord(-5.0), 0u);
+    EXPECT_EQ(HzToDdsWord(1e12), kDdsWordMask);
+    // The mF sign and digits of the suggested file names.
+    EXPECT_EQ(SuggestedSpectrumFileName(1234, 0), "SN01234_mF0.css");
+    EXPECT_EQ(SuggestedSpectrumFileName(1234, 2), "SN01234_mFp2.css");
+    EXPECT_EQ(SuggestedSpectrumFileName(1234, -3), "SN01234_mFn3.css");
+}
+
+class SpectrumFileTest : public ::testing::Test {
+  protected:
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (dir_.Path() / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    testing::TempDir dir_;
+    int status_ = -1;
+    std::string err_;
+};
+
+TEST_F(SpectrumFileTest, SavedPointsReadBackAtSixSignificantDigits) {
+    const std::string path = (dir_.Path() / "SN01234_mF0.css").string();
+    std::string message;
+    ASSERT_TRUE(WriteSpectrumFile(path, {-5000, 12.3456789, 4500}, {1234.5, 1240.25, 0.000123456},
+                                  3, message));
+    std::ifstream saved(path);
+    std::stringstream text;
+    text << saved.rdbuf();
+    EXPECT_EQ(text.str(), "Detuning, Signal\n-5000,1234.5\n12.3457,1240.25\n4500,0.000123456\n");
+    SpectrumPoints points;
+    const SpectrumFileResult result = ReadSpectrumFile(path, points);
+    EXPECT_EQ(result.status, ESpectrumFileRead::kRead);
+    EXPECT_EQ(points.detuning, (std::vector<double>{-5000, 12.3457, 4500}));
+    EXPECT_EQ(points.signal, (std::vector<double>{1234.5, 1240.25, 0.000123456}));
+    EXPECT_FALSE(WriteSpectrumFile((dir_.Path() / "no" / "x.css").string(), {}, {}, 0, message));
+    EXPECT_EQ(message, "Unable to open file:  " + (dir_.Path() / "no" / "x.css").string());
+}
+
+TEST_F(SpectrumFileTest, ReadingStopsAtTheFirstLineThatIsNoPoint) {
+    struct Case {
+        const char* text;
+        ESpectrumFileRead status;
+        std::size_t points;
+        int badLine;
+    };
+    const Case cases[] = {
+        {"Detuning, Signal\n", ESpectrumFileRead::kRead, 0, 0},
+        {"", ESpectrumFileRead::kRead, 0, 0},
+        {"anything\n1,2\n3,4", ESpectrumFileRead::kRead, 2, 0},  // heading not compared
+        {"Detuning, Signal\r\n1,2\r\n3,4\r\n\r\n", ESpectrumFileRead::kRead, 2, 0},
+        {"Detuning, Signal\n1,2\n3,4\n\n  \n", ESpectrumFileRead::kRead, 2, 0},
+        {"Detuning, Signal\n1,2\n\n3,4\n", ESpectrumFileRead::kInvalidData, 1, 3},
+        {"Detuning, Signal\n1,2\n3;4\n5,6\n", ESpectrumFileRead::kInvalidData, 1, 3},
+        {"Detuning, Signal\n1\n", ESpectrumFileRead::kInvalidData, 0, 2},
+    };
+    for (const Case& c : cases) {
+        SpectrumPoints points;
+        const SpectrumFileResult result = ReadSpectrumFile(Write("f.css", c.text), points);
+        EXPECT_EQ(result.status, c.status) << c.text;
+        EXPECT_EQ(points.detuning.size(), c.points) << c.text;
+        EXPECT_EQ(result.badLine, c.badLine) << c.text;
+        EXPECT_EQ(result.message, c.badLine ? "Invalid data in file" : "") << c.text;
+    }
+    SpectrumPoints points;
+    EXPECT_EQ(ReadSpectrumFile((dir_.Path() / "missing.css").string(), points).message,
+              "Unable to open file:  " + (dir_.Path() / "missing.css").string());
+}
+
+}  // namespace
+}  // namespace corvane3

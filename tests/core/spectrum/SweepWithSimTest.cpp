@@ -1,0 +1,207 @@
+// Spectrum runs through the polling thread against the simulated instrument: both ways of
+// sweeping, averaging, stopping a run half-way, and closing. The test thread plays the
+// spectrum window: it handles each progress notification as the window does.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+
+#include "core/poll/PollingThread.h"
+#include "core/spectrum/SpectrumAcquisition.h"
+#include "sim/SimulatorServer.h"
+#include "sim/TrafficLog.h"
+#include "support/CommaLocale.h"
+#include "support/RecordingSink.h"
+#include "support/SimFrames.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Generous bound for anything the thread and the simulated unit do.
+constexpr auto kLongWait = 60s;
+
+class SweepWithSimTest : public ::testing::Test {
+  protected:
+    void Start(bool instrumentSweep) {
+        sim::SimulatorOptions options;
+        options.instrument.warmup = 0ms;
+        options.instrument.instrumentSweep = instrumentSweep;
+        options.instrument.rebootSilence = 500ms;
+        options.link = dir_.Path() / "unit";
+        options.log = dir_.Path() / "sim.log";
+        sim_ = std::make_unique<sim::CSimulatorServer>(options);
+        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
+        port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
+        PollingHooks hooks;
+        spectrum_.InstallHooks(hooks);
+        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
+                                                   hooks);
+        thread_->StartBackgroundThread();
+        ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1, kLongWait));
+        spectrum_.Open(instrumentSweep ? ESweepMode::kInstrument : ESweepMode::kHost);
+    }
+    void TearDown() override {
+        if (thread_) {
+            EXPECT_TRUE(thread_->StopBackgroundThread());
+        }
+    }
+
+    // Handles progress notifications as the window does until done(progress) or the bound.
+    SweepProgress HandleUntil(const std::function<bool(const SweepProgress&)>& done) {
+        SweepProgress last;
+        const auto until = std::chrono::steady_clock::now() + kLongWait;
+        while (std::chrono::steady_clock::now() < until) {
+            sink_.WaitForCount(kNotifySweepProgress, handled_ + 1, 1s);
+            const auto codes = sink_.Codes();
+            const auto posted = static_cast<std::size_t>(
+                std::count(codes.begin(), codes.end(), kNotifySweepProgress));
+            for (; handled_ < posted; ++handled_) {
+                last = spectrum_.HandleProgress();
+                if (done(last)) {
+                    return last;
+                }
+            }
+        }
+        ADD_FAILURE() << "no such progress";
+        return last;
+    }
+    SweepProgress HandleUntilRunEnds() {
+        return HandleUntil([](const SweepProgress& p) { return p.runEnded; });
+    }
+
+    // The run's spectrum has every point where the plan puts it, and its peak at the clock
+    // line.
+    static void ExpectWholeSpectrum(const SpectrumData& data, int points) {
+        ASSERT_EQ(data.pointsAcquired, points);
+        ASSERT_EQ(data.detuning.size(), static_cast<std::size_t>(points));
+        for (int i = 0; i < points; ++i) {
+            EXPECT_NEAR(data.detuning[i], data.plan.PointHz(i) - data.plan.centre, 0.01) << i;
+            EXPECT_GT(data.signal[i], 0.0) << i;
+        }
+        const auto peak = std::max_element(data.average.begin(), data.average.end());
+        EXPECT_NEAR(data.detuning[peak - data.average.begin()], 0.0, 100.0);
+    }
+
+    std::vector<std::string> DataOf(const std::string& code) {
+        return testing::SentFields(*sim_, code);
+    }
+
+    testing::TempDir dir_;
+    CLinkStatus status_;
+    CSerialPort port_{status_};
+    CUnitState unit_;
+    CPollingShared shared_;
+    CProgramSettings settings_;
+    testing::RecordingSink sink_;
+    CSpectrumAcquisition spectrum_{shared_, settings_};
+    std::unique_ptr<sim::CSimulatorServer> sim_;
+    std::unique_ptr<CPollingThread> thread_;
+    std::size_t handled_ = 0;
+};
+
+// The detector readings the simulated unit sent, in volts, oldest first.
+std::vector<double> VoltsSent(const std::filesystem::path& log) {
+    std::vector<double> volts;
+    std::ifstream file(log);
+    for (std::string line; std::getline(file, line);) {
+        const auto entry = sim::ParseTrafficLine(line);
+        // Five characters of volts and ETX, without STX.
+        if (entry && entry->direction == sim::TrafficDirection::kSent && entry->bytes.size() == 6 &&
+            entry->bytes.front() != kStx && entry->bytes.back() == kEtx) {
+            double value = 0;
+            std::from_chars(entry->bytes.data(), entry->bytes.data() + 5, value);
+            volts.push_back(value);
+        }
+    }
+    return volts;
+}
+
+TEST_F(SweepWithSimTest, HostSweepsAverageAndClosingRebootsTheUnitAndPollingGoesOn) {
+    // A user whose language writes decimal commas: the unit's readings still have points.
+    const testing::ScopedCommaLocale comma;
+    Start(false);
+    ASSERT_TRUE(sim_->WaitForFrame("A04", kLongWait));
+    EXPECT_EQ(DataOf("A04"), std::vector<std::string>{kOpeningDdsWord});
+
+    ASSERT_TRUE(spectrum_.Start(SweepParameters{}, 2));
+    EXPECT_FALSE(settings_.PollingEnabled);
+    const SweepProgress first =
+        HandleUntil([](const SweepProgress& p) { return p.sweepCompleted; });
+    EXPECT_EQ(first.completedSweeps, 1);
+    const std::vector<double> firstSweep = spectrum_.Data().average;
+    const SweepProgress second = HandleUntilRunEnds();
+    EXPECT_EQ(second.completedSweeps, 2);
+    EXPECT_EQ(second.step, 20);
+    const SpectrumData data = spectrum_.Data();
+    ExpectWholeSpectrum(data, 21);
+    for (std::size_t i = 0; i < 21; ++i) {
+        EXPECT_DOUBLE_EQ(data.average[i], (firstSweep[i] + data.signal[i]) / 2) << i;
+    }
+    // Each point: the word, then the reading; the first reading of a sweep is thrown away.
+    const std::vector<std::string> a04 = DataOf("A04");
+    ASSERT_EQ(a04.size(), 1 + 2 * (2 + 2 * 21u));
+    EXPECT_EQ(a04[1], "47D511C1DF94");
+    EXPECT_EQ(a04[3], "47D511C1DF94");
+    EXPECT_EQ(a04[4], "?");
+    // The last sweep's points are the last readings the unit sent, in millivolts.
+    const std::vector<double> volts = VoltsSent(dir_.Path() / "sim.log");
+    ASSERT_EQ(volts.size(), 2 * 22u);
+    for (std::size_t i = 0; i < 21; ++i) {
+        EXPECT_NEAR(data.signal[i], volts[23 + i] * 1000, 1e-9) << i;
+    }
+
+    const std::vector<int> codes = sink_.Codes();
+    const auto polls = std::count(codes.begin(), codes.end(), kNotifyStatusRecord);
+    spectrum_.Close();
+    EXPECT_TRUE(settings_.PollingEnabled);
+    EXPECT_EQ(sim_->WaitForFrame("A02", kLongWait)->data, "0");
+    EXPECT_TRUE(
+        sink_.WaitForCount(kNotifyStatusRecord, static_cast<std::size_t>(polls) + 1, kLongWait))
+        << "polling after the unit restarted";
+}
+
+// Stopping half-way, in either mode, leaves the port working and the next run untouched by
+// the one stopped; in host mode the next run starts while the stopped sweep is still finishing
+// its point. An instrument sweep ends on the unit's closing line, which resumes polling.
+class AbortTest : public SweepWithSimTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AbortTest, AbortHalfWayLeavesTheNextRunClean) {
+    const bool instrumentSweep = GetParam();
+    Start(instrumentSweep);
+    SweepParameters wide;
+    wide.widthHz = 20000;
+    wide.pointCount = 101;
+    ASSERT_TRUE(spectrum_.Start(wide, kNtotForever));
+    HandleUntil([](const SweepProgress& p) { return p.pointsAcquired >= 3; });
+    spectrum_.Abort();
+    if (instrumentSweep) {
+        EXPECT_EQ(HandleUntilRunEnds().closingLine, "Sweep Off");
+    }
+    ASSERT_TRUE(spectrum_.Start(SweepParameters{}, 1));
+    const SweepProgress end = HandleUntilRunEnds();
+    EXPECT_EQ(end.completedSweeps, instrumentSweep ? 0 : 1);
+    const SpectrumData data = spectrum_.Data();
+    ExpectWholeSpectrum(data, 21);
+    EXPECT_EQ(data.average, data.signal);
+    EXPECT_FALSE(shared_.SweepActive);
+    if (!instrumentSweep) {
+        return;
+    }
+    EXPECT_EQ(end.closingLine, "Sweep End");
+    EXPECT_EQ(end.step, 21);
+    EXPECT_EQ(DataOf("A05").at(2), "47D511C1DF94,0000BA69DBDD,00021");
+    EXPECT_TRUE(settings_.PollingEnabled) << "polling resumes on the closing line";
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, AbortTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "InstrumentSweep" : "HostSweep";
+                         });
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,281 @@
+// The recorder against real files in a scratch folder, with a stand-in for the message box and
+// the folder browser.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <unistd.h>
+#include <csignal>
+#include <fstream>
+
+#include "core/config/TelemetryPath.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "core/telemetry/TelemetryRecorder.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ::testing;          // the matchers
+using namespace corvane3::testing;  // the record and file helpers
+using namespace std::chrono_literals;
+
+// Remembers each message with whether polling was on while it was shown.
+struct CFakeTelemetryUi : ITelemetryUi {
+    explicit CFakeTelemetryUi(const CProgramSettings& settings) : settings_(settings) {}
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        messages.push_back(title + ": " + text + (settings_.PollingEnabled ? " (polling)" : ""));
+        if (onMessage) {
+            onMessage();
+        }
+    }
+    void ShowNotice(const std::string& text, const std::string& title) override {
+        notices.push_back(title + ": " + text);
+    }
+    std::string BrowseForDataDirectory() override {
+        browses.push_back(settings_.PollingEnabled ? "browse (polling)" : "browse");
+        return browsed;
+    }
+
+    std::vector<std::string> messages, notices, browses;
+    std::function<void()> onMessage;
+    std::string browsed;  // what the browser hands back
+    const CProgramSettings& settings_;
+};
+
+class TelemetryRecorderTest : public ::testing::Test {
+  protected:
+    TelemetryRecorderTest() { settings_.DatafileDirectory = dir_.Path().string(); }
+
+    // A record of this model whose time stamp tells it from the others.
+    static UnitStateData At(double mjd) {
+        UnitStateData data = SampleRecord();
+        data.mjd = mjd;
+        return data;
+    }
+    static std::string Line(std::int32_t model, double mjd) {
+        return TelemetryRecordLine(At(mjd), model);
+    }
+    TelemetryWriteResult Write(std::int32_t model, double mjd = 60123.5) {
+        return recorder_.WriteTelemetryRecord(At(mjd), model, settings_);
+    }
+    fs::path UnitFile() const { return dir_.Path() / "Unit1234.csd"; }
+
+    testing::TempDir dir_;
+    CProgramSettings settings_;
+    CFakeTelemetryUi ui_{settings_};
+    std::vector<std::chrono::milliseconds> waits_;
+    CTelemetryRecorder recorder_{
+        ui_, [this](std::chrono::milliseconds delay) { waits_.push_back(delay); }};
+};
+
+TEST_F(TelemetryRecorderTest, EachFileHasOneHeaderAndOneColumnCountPerModel) {
+    // The directory is cleaned of its comment and blanks and ends in one '/'.
+    settings_.DatafileDirectory = dir_.Path().string() + "// \t ; where the logs go";
+    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    EXPECT_EQ(FileText(UnitFile()), TelemetryHeaderLine(402) + "\r\n" +
+                                        TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
+
+    // The same serial number reported as a Tq9000: its records go to a file of their own, and
+    // the user is told once where.
+    const fs::path tq9000File = dir_.Path() / "Unit1234-403.csd";
+    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), AllOf(SizeIs(3), Each(ResultOf(Columns, 45))));
+    EXPECT_THAT(CsdLines(tq9000File), AllOf(SizeIs(3), Each(ResultOf(Columns, 51))));
+    ASSERT_EQ(ui_.notices.size(), 1u);
+    EXPECT_THAT(ui_.notices[0], HasSubstr(tq9000File.string()));
+    EXPECT_TRUE(ui_.messages.empty());
+
+    // An existing file without a header, even an empty one, is appended to as it is.
+    for (const std::string& start : {std::string(), TelemetryRecordLine(SampleRecord(), 403)}) {
+        std::ofstream(UnitFile(), std::ios::binary) << start;
+        ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+        EXPECT_EQ(FileText(UnitFile()), start + TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
+    }
+}
+
+TEST(TelemetryFilenameTemplateTest, AcceptsOneIntegerConversionAndLiteralPercentsInAFileName) {
+    std::string names;
+    for (const std::string nameTemplate :
+         {"Unit%ld.csd", "%05ld.csd", "%-6ld_", "%+.6li", "100%%_%ld", "fixed.csd", "Unit%d.csd",
+          "U%05i", "U%u", "..%ld"}) {
+        std::string name;
+        EXPECT_TRUE(FormatFilenameTemplate(nameTemplate, 1234, name)) << nameTemplate;
+        EXPECT_EQ(FilenameTemplateProblem(nameTemplate), "") << nameTemplate;
+        names += name + "|";
+    }
+    EXPECT_EQ(names,
+              "Unit1234.csd|01234.csd|1234  _|+001234|100%_1234|fixed.csd|Unit1234.csd|U01234|"
+              "U1234|..1234|");
+    for (const std::string nameTemplate :
+         {"Unit%s.csd", "%ld_%ld", "%lld", "%ln", "%n", "%*ld", "%1000ld", "%.1000ld", "Unit%",
+          "Unit%l", "%'ld", "%ls", "%hd"}) {
+        std::string name = "untouched";
+        EXPECT_FALSE(FormatFilenameTemplate(nameTemplate, 1234, name)) << nameTemplate;
+        EXPECT_EQ(name, "untouched");
+    }
+    // Not a file name in the data directory, or not one at all.
+    for (const std::string& nameTemplate :
+         std::vector<std::string>{"../../escape%ld.csd", "sub/Unit%ld", "..", ".", "", "%300ld",
+                                  "Unit%s.csd", std::string("U\0%ld.csd", 8)}) {
+        EXPECT_NE(FilenameTemplateProblem(nameTemplate), "") << nameTemplate;
+    }
+}
+
+TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldAndTheRecordsAreKeptForLater) {
+    const fs::path cwd = fs::current_path();
+    settings_.DataFilenameTemplate = "../escape%ld.csd";
+    settings_.PollingEnabled = false;  // stays off
+    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kTemplateRefused);
+    EXPECT_FALSE(settings_.PollingEnabled);
+    EXPECT_FALSE(fs::exists(dir_.Path().parent_path() / "escape1234.csd"));
+    EXPECT_THAT(ui_.messages, ElementsAre(AllOf(HasSubstr("Save data record error: "),
+                                                HasSubstr("\"../escape%ld.csd\""))));
+    settings_.DataFilenameTemplate = "Unit%ld.csd";
+    settings_.PollingEnabled = true;
+
+    // No browse has completed in this run: an unreachable directory becomes unset.
+    std::ofstream(dir_.Path() / "plain").close();
+    double mjd = 2;
+    for (const fs::path& missing : {dir_.Path() / "gone", dir_.Path() / "plain"}) {
+        settings_.DatafileDirectory = missing.string();
+        ui_.messages.clear();
+        EXPECT_EQ(Write(403, mjd++), TelemetryWriteResult::kDirectoryError);
+        EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to "
+                                              "directory:\n" +
+                                              missing.string() + "/"));
+        EXPECT_EQ(settings_.DatafileDirectory, "");
+    }
+
+    // Polling is off while the message and the browser are up; a record that arrives then
+    // waits for this call to finish.
+    ui_.browsed = dir_.Path().string();
+    ui_.onMessage = [&] { EXPECT_EQ(Write(402, 5), TelemetryWriteResult::kQueued); };
+    ui_.messages.clear();
+    EXPECT_EQ(Write(403, 4), TelemetryWriteResult::kDirectoryError);
+    EXPECT_THAT(ui_.messages,
+                ElementsAre("Save data record error: Output data directory not set."));
+    EXPECT_THAT(ui_.browses, ElementsAre("browse", "browse", "browse"));
+    EXPECT_TRUE(settings_.PollingEnabled);
+    EXPECT_EQ(settings_.DatafileDirectory, dir_.Path().string() + "/");
+    EXPECT_EQ(recorder_.QueuedRecords(), 5u);
+
+    // The next record uses the new directory, after the kept ones, in order.
+    ui_.onMessage = nullptr;
+    ASSERT_EQ(Write(402, 6), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
+                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
+    EXPECT_THAT(CsdLines(dir_.Path() / "Unit1234-402.csd"),
+                ElementsAre(TelemetryHeaderLine(402), Line(402, 5), Line(402, 6)));
+    EXPECT_EQ(recorder_.QueuedRecords(), 0u);
+    EXPECT_EQ(fs::current_path(), cwd);
+}
+
+TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenLaterInOrder) {
+    fs::create_directory(UnitFile());  // every open fails
+    ui_.onMessage = [&] {
+        EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kQueued);
+        EXPECT_EQ(Write(403, 3), TelemetryWriteResult::kQueued);
+    };
+    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kOpenFailed);
+    EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(9, 200ms));
+    EXPECT_THAT(
+        ui_.messages,
+        ElementsAre("Corvane3: File Open Failure while writing telemetry record (polling)"));
+    EXPECT_TRUE(ui_.browses.empty());
+
+    ui_.onMessage = nullptr;
+    fs::remove(UnitFile());
+    ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
+                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
+    EXPECT_EQ(ui_.messages.size(), 1u);
+}
+
+// The file size limit stands in for a full disk: appends beyond it fail (EFBIG).
+TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingLost) {
+    ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = static_cast<rlim_t>(fs::file_size(UnitFile())) + 40;  // room for part of a line
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const TelemetryWriteResult failed[] = {Write(403, 2), Write(403, 3), Write(403, 4)};
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
+    EXPECT_THAT(ui_.messages,
+                ElementsAre("Corvane3: Write Failure while writing telemetry record (polling)"));
+    ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(UnitFile()),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3),
+                            Line(403, 4), Line(403, 5)));
+}
+
+// What a power cut leaves at the end of a file is mended before the run's first record there:
+// the record starts a line of its own, nothing before the damage changes, and the user is told
+// once what was done.
+TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstRecord) {
+    const std::string header = TelemetryHeaderLine(403) + "\r\n";
+    const std::string whole = header + Line(403, 1) + "\r\n" + Line(403, 2) + "\r\n";
+    const std::string nuls(4096, '\0');
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> lines;  // before the new record
+        const char* notice;              // "" for none
+    };
+    const std::vector<Case> cases{
+        {"whole", whole, {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)}, ""},
+        {"NUL tail",
+         whole + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 4096 bytes after its last whole line"},
+        {"torn record",
+         whole + Line(403, 3).substr(0, 40),
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 40 bytes after its last whole line"},
+        {"torn record and NULs",
+         whole + Line(403, 3).substr(0, 40) + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+         "the 4136 bytes"},
+        {"record without its LF",
+         whole + Line(403, 3) + "\r",
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+         "its last record got its line end."},
+        {"record without its LF, then NULs",
+         whole + Line(403, 3) + "\r" + nuls,
+         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+         "and the 4096 bytes of NULs after it were cut off"},
+        {"torn header", header.substr(0, 20), {TelemetryHeaderLine(403)}, "the 20 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui_.notices.clear();
+        CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << c.text;
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        std::vector<std::string> expected = c.lines;
+        expected.push_back(Line(403, 9));
+        expected.push_back(Line(403, 10));
+        EXPECT_EQ(CsdLines(UnitFile()), expected);
+        if (*c.notice == '\0') {
+            EXPECT_THAT(ui_.notices, IsEmpty());
+        } else {
+            EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(c.notice)));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,237 @@
+#include "gui/common/WindowPrinter.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "gui/common/PrinterChoice.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+constexpr QRgb kWhite = 0xffffffff;
+constexpr QRgb kRed = 0xffff0000;
+constexpr QRgb kBlue = 0xff0000ff;
+
+std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(QString::fromStdString(file.string()));
+    return printer;
+}
+
+QByteArray ReadAll(const std::filesystem::path& file) {
+    QFile in(QString::fromStdString(file.string()));
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+// What a PDF file says about itself, read from its uncompressed object dictionaries: the title
+// (UTF-16 behind a byte-order mark), the number of pages and the widths of its images.
+struct PdfSummary {
+    bool titled = false;
+    qsizetype pages = 0;
+    std::vector<int> imageWidths;
+};
+
+PdfSummary Summarise(const QByteArray& pdf, const QString& title) {
+    QByteArray utf16("\xfe\xff");
+    for (QChar c : title) {
+        utf16 += char(c.unicode() >> 8);
+        utf16 += char(c.unicode() & 0xff);
+    }
+    const QString text = QString::fromLatin1(pdf);
+    PdfSummary summary{pdf.contains("/Title (" + utf16 + ")"),
+                       text.count(QRegularExpression("/Type\\s*/Page(?!s)")),
+                       {}};
+    QRegularExpression image("/Subtype\\s*/Image\\s*/Width\\s+(\\d+)");
+    for (auto it = image.globalMatch(text); it.hasNext();) {
+        summary.imageWidths.push_back(it.next().captured(1).toInt());
+    }
+    return summary;
+}
+
+// A picture whose left half is red and right half blue, so a mirrored or shifted copy shows.
+QImage TwoColourImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(kRed);
+    QPainter(&image).fillRect(width / 2, 0, width - width / 2, height, QColor(kBlue));
+    return image;
+}
+
+class WindowPrinterTest : public testing::WidgetTest {};
+
+TEST_F(WindowPrinterTest, ImageIsStretchedATenthInFourFifthsWideAndHalfThePageHigh) {
+    EXPECT_EQ(PrintRectangle(4800, 6600), QRect(480, 660, 3840, 3300));
+    EXPECT_EQ(PrintRectangle(1001, 999), QRect(100, 99, 801, 499));  // each division rounded down
+    QImage page(100, 200, QImage::Format_RGB32);
+    page.fill(kWhite);
+    QPainter painter(&page);
+    DrawImageOnPage(painter, TwoColourImage(10, 10), page.width(), page.height());
+    painter.end();
+
+    // Rectangle (10, 20) to (89, 119): red left half, blue right half, white around it.
+    const std::pair<QPoint, QRgb> probes[] = {
+        {{10, 20}, kRed},  {{49, 119}, kRed},  {{50, 20}, kBlue},  {{89, 119}, kBlue},
+        {{9, 20}, kWhite}, {{90, 60}, kWhite}, {{60, 120}, kWhite}};
+    for (const auto& [point, colour] : probes) {
+        EXPECT_EQ(page.pixel(point), colour) << point.x() << ", " << point.y();
+    }
+}
+
+TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow) {
+    QWidget window;
+    window.setWindowTitle("Cesium Frequency Standard");
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(kBlue));
+    palette.setColor(QPalette::Highlight, QColor(kRed));
+    palette.setColor(QPalette::HighlightedText, QColor(kWhite));
+    window.setPalette(palette);
+    window.resize(240, 120);
+    window.show();
+
+    const QImage image = GrabWindowImage(&window);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GE(image.width(), window.width());
+    const int titleHeight = image.height() - window.height();
+    ASSERT_GT(titleHeight, 0);
+
+    // The window's own area lies at the bottom; the title strip above it carries text.
+    const int middleX = image.width() / 2;
+    EXPECT_EQ(image.pixel(middleX, image.height() - window.height() / 2), kBlue);
+    EXPECT_EQ(image.pixel(image.width() - 3, titleHeight / 2), kRed);
+    int textPixels = 0;
+    for (int x = 0; x < image.width() / 2; ++x) {
+        for (int y = 0; y < titleHeight; ++y) {
+            textPixels += image.pixel(x, y) == kWhite ? 1 : 0;
+        }
+    }
+    EXPECT_GT(textPixels, 0) << "no title text drawn";
+}
+
+TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRun) {
+    const QDateTime time(QDate(2026, 12, 7), QTime(9, 5, 3));
+    EXPECT_EQ(SuggestedPrintFileName("Plot", time), "Corvane3-Plot-2026-12-07-090503.pdf");
+
+    // The first print of a run: the dialog offers the document's name for a file.
+    QPrinter first;
+    PreparePrinter(first, RememberedPrinter{}, SuggestedPrintFileName("Main", time));
+    EXPECT_EQ(first.docName(), "Corvane3-Main-2026-12-07-090503");
+    EXPECT_TRUE(first.outputFileName().isEmpty());
+
+    // After a print to a file: the same folder, a new name.
+    testing::TempDir dir;
+    const std::unique_ptr<QPrinter> chosen = PdfPrinter(dir.Path() / "first print.pdf");
+    const RememberedPrinter last = RememberPrinter(*chosen);
+    QPrinter next;
+    PreparePrinter(next, last, SuggestedPrintFileName("Spectrum", time.addSecs(60)));
+    EXPECT_EQ(next.outputFormat(), QPrinter::PdfFormat);
+    EXPECT_EQ(next.outputFileName().toStdString(),
+              (dir.Path() / "Corvane3-Spectrum-2026-12-07-090603.pdf").string());
+}
+
+TEST_F(WindowPrinterTest, AsctimeTextMatchesTheCLibraryAsctime) {
+    for (const std::time_t seconds : {0LL, 951782400LL, 1700000000LL, 1767225599LL}) {
+        std::tm local{};
+        ASSERT_NE(localtime_r(&seconds, &local), nullptr);
+        char expected[32] = {};
+        ASSERT_NE(asctime_r(&local, expected), nullptr);
+        const QDateTime time = QDateTime::fromSecsSinceEpoch(seconds);
+        EXPECT_EQ(AsctimeText(time).toStdString(), expected) << seconds;
+    }
+}
+
+// A window that the print flow widens, and a log of what the flow asks of it.
+class PrintFlowTest : public testing::WidgetTest {
+  protected:
+    static constexpr int kNarrowWidth = 200;
+    static constexpr int kWideWidth = kNarrowWidth + 315;
+
+    PrintFlowTest() {
+        auto* layout = new QVBoxLayout(&window_);
+        pane_ = new QLabel("   ", &window_);
+        layout->addWidget(pane_);
+        window_.setWindowTitle("Corvane3");
+        window_.resize(kNarrowWidth, 100);
+        window_.show();
+
+        hooks_.choosePrinter = [this](QWidget* window) -> std::unique_ptr<QPrinter> {
+            log_.push_back(window == &window_ ? "choose" : "choose for another window");
+            return printerFile_.empty() ? nullptr : PdfPrinter(printerFile_);
+        };
+        hooks_.isWide = [this] { return window_.width() == kWideWidth; };
+        hooks_.setWide = [this](bool wide) {
+            log_.push_back(wide ? "widen" : "narrow");
+            window_.resize(wide ? kWideWidth : kNarrowWidth, window_.height());
+        };
+        hooks_.showPrintTime = [this](const QString& text) {
+            log_.push_back("time " + text.toStdString());
+            pane_->setText(text);
+        };
+        // A refresh fills the pane as the main window's does.
+        hooks_.refresh = [this] {
+            log_.push_back("refresh");
+            pane_->setText("Uptime: 0012:34:56");
+        };
+        hooks_.grab = [this](QWidget* window) {
+            log_.push_back("grab " + pane_->text().toStdString());
+            return GrabWindowImage(window);
+        };
+        hooks_.clearPrintTime = [this] {
+            log_.push_back("clear");
+            pane_->clear();
+        };
+        hooks_.now = [] { return QDateTime(QDate(2026, 12, 6), QTime(17, 5, 9)); };
+    }
+
+    testing::TempDir dir_;
+    std::filesystem::path printerFile_;
+    QWidget window_;
+    QLabel* pane_ = nullptr;
+    WindowPrintHooks hooks_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHappens) {
+    // Cancelled: nothing changes.
+    EXPECT_FALSE(PrintWindowImage(&window_, hooks_));
+    EXPECT_EQ(log_, std::vector<std::string>{"choose"});
+    log_.clear();
+
+    printerFile_ = dir_.Path() / "main.pdf";
+    ASSERT_TRUE(PrintWindowImage(&window_, hooks_));
+    // The picture shows the print time, not what the refresh put there.
+    EXPECT_EQ(log_, (std::vector<std::string>{
+                        "choose", "widen", "refresh", "time Sun Dec  6 17:05:09 2026\n",
+                        "grab Sun Dec  6 17:05:09 2026\n", "clear", "narrow"}));
+    EXPECT_EQ(window_.width(), kNarrowWidth);
+    EXPECT_TRUE(pane_->text().isEmpty());
+
+    // One page holds the wide window's picture.
+    const PdfSummary pdf = Summarise(ReadAll(printerFile_), "Window Contents");
+    EXPECT_TRUE(pdf.titled);
+    EXPECT_EQ(pdf.pages, 1);
+    ASSERT_EQ(pdf.imageWidths.size(), 1u);
+    EXPECT_GE(pdf.imageWidths[0], kWideWidth);
+
+    // The window is put back even when the page cannot be printed.
+    printerFile_ = dir_.Path() / "missing" / "main.pdf";
+    EXPECT_FALSE(PrintWindowImage(&window_, hooks_));
+    EXPECT_EQ(log_.back(), "narrow");
+    EXPECT_EQ(window_.width(), kNarrowWidth);
+    EXPECT_TRUE(pane_->text().isEmpty());
+}
+
+}  // namespace
+}  // namespace corvane3

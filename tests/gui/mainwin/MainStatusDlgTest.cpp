@@ -1,0 +1,306 @@
+#include "gui/mainwin/MainStatusDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTextBrowser>
+#include <QTimer>
+#include <fstream>
+#include <set>
+
+#include "gui/common/HelpDlg.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/common/WindowPrinter.h"
+#include "gui/security/AuthorizedCommand.h"
+#include "gui/settings/PpsSyncDlg.h"
+#include "support/ModalDialogDriver.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Messages = std::vector<testing::ModalDialogDriver::Message>;
+
+class MainStatusDlgTest : public testing::WidgetTest {
+  protected:
+    QLabel* Box(const char* name) { return window_.findChild<QLabel*>(name); }
+    QString Value(const char* name) { return Box(name)->text(); }
+    bool Shown(const char* name) { return Box(name)->isVisibleTo(&window_); }
+    void PostRecord(std::int32_t model, std::uint32_t state = 0,
+                    const std::function<void(UnitStateData&)>& more = {}) {
+        app_.unitState.InstrumentModel = model;
+        app_.unitState.Online = true;
+        app_.unitState.Update([&](UnitStateData& data) {
+            data = UnitStateData();
+            data.d1.serialNumber = 1234;
+            data.d1.state = state;
+            data.timeText = "2026/12/06 10:00:00";
+            if (more) {
+                more(data);
+            }
+        });
+        window_.OnNotification(kNotifyStatusRecord);
+    }
+    void SetLinkStatus(bool online, const std::string& text) {
+        app_.unitState.Online = online;
+        app_.linkStatus.SetLinkStatus(text);
+        window_.OnNotification(kNotifyLinkStatusChanged);
+    }
+    QStringList MenuTexts(QMenu* menu) {
+        QStringList texts;
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                texts << action->text();
+            }
+        }
+        return texts;
+    }
+
+    Corvane3App app_;
+    CQueuedNotificationSink sink_;
+    CMainStatusDlg window_{app_, sink_, nullptr};
+};
+
+TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUntilTheNext) {
+    EXPECT_EQ(window_.windowTitle(), "Corvane3");
+    // Before any unit is known, nothing of a Tq9000's own shows, not even empty.
+    for (const char* name : {"valueDisplayFirmware", "valueSystem24"}) {
+        EXPECT_FALSE(Shown(name)) << name;
+    }
+    app_.serialPort.SetSettings({"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7});
+    PostRecord(403, 0, [](UnitStateData& data) {
+        data.d1.freqTune = -42;
+        data.d1.alarm2 = 0x1A;
+        data.d1.alarm5 = 0xFF;
+        data.d1.tChassis = 31.256f;
+        data.d5.manufactureDateA = 3;
+        data.d5.manufactureDateB = 14;
+        data.d5.yearOfManufacture = 2019;
+        data.outliers.burpsTotal = 41;
+    });
+    EXPECT_EQ(window_.windowTitle(), " Model Tq9000 SN 1234 on /dev/ttyUSB1");
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
+    EXPECT_EQ(window_.StatusPane(2)->text(), "Operating");
+    EXPECT_TRUE(Shown("valueSystem24"));
+    EXPECT_TRUE(Shown("valueDisplayFirmware"));
+    const std::pair<const char*, QString> values[] = {
+        {"valueFreqTune", "-000042"}, {"valueFaultList", "00,1A,00,00,FF"},
+        {"valueTChassis", "31.26ºC"}, {"valueManufactureDate", "03/14/19"},
+        {"valueCBTT", "41"},          {"valueOSCState", "Cold"}};
+    for (const auto& [name, text] : values) {
+        EXPECT_EQ(Value(name), text) << name;
+    }
+
+    // A 7730A counts no outliers; a unit without a clock reports its running time.
+    PostRecord(404, 11, [](UnitStateData& data) {
+        data.outliers.burpsTotal = 41;
+        data.timeText = "0012:34:56";
+    });
+    EXPECT_EQ(Value("valueCBTT"), "");
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Uptime: 0012:34:56");
+    EXPECT_EQ(window_.StatusPane(2)->text(), "Major Fault");
+    EXPECT_EQ(Box("labelMainSupply")->text(), "+24 VDC");
+
+    PostRecord(402, 2);  // another unit found after a rescan, with an unknown status code
+    EXPECT_FALSE(Shown("valueSystem24"));
+    EXPECT_FALSE(Shown("valueDisplayFirmware"));
+    EXPECT_EQ(window_.StatusPane(2)->text(), "");
+    window_.OnNotification(24);  // not a code this window knows: nothing happens
+
+    // The unit stops answering: the last values stay, greyed, until a record comes again.
+    SetLinkStatus(false, "Unit Not Responding");
+    EXPECT_EQ(window_.StatusPane(0)->text(), "Unit Not Responding");
+    EXPECT_EQ(window_.windowTitle(), "Corvane3");
+    EXPECT_FALSE(Box("valueCRamErr")->isEnabled());
+    EXPECT_FALSE(window_.StatusPane(2)->isEnabled());
+    SetLinkStatus(true, "Unit Online");
+    EXPECT_TRUE(window_.ShowsStaleValues());
+    PostRecord(404);
+    EXPECT_TRUE(Box("valueCRamErr")->isEnabled());
+    EXPECT_TRUE(window_.StatusPane(2)->isEnabled());
+}
+
+TEST_F(MainStatusDlgTest, LessNarrowsOnceKeepsTextsWholeAndValueBoxesLineUp) {
+    window_.show();
+    PostRecord(403);
+    QApplication::processEvents();
+    // One left edge per column of value boxes: left, middle, and the right column's two.
+    std::set<int> lefts;
+    for (QLabel* box : window_.findChildren<QLabel*>(QRegularExpression("^value"))) {
+        if (box->isVisibleTo(&window_)) {
+            lefts.insert(box->mapTo(&window_, QPoint(0, 0)).x());
+        }
+    }
+    EXPECT_EQ(lefts.size(), 4u);
+
+    const int wide = window_.width();
+    window_.RunCommand(kCmdLess);
+    window_.RunCommand(kCmdLess);
+    QApplication::processEvents();
+    EXPECT_EQ(window_.width(), wide - kMoreLessWidth);
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
+    EXPECT_TRUE(window_.Menus().Action(kCmdLess)->isChecked());
+    for (int pane = 0; pane < 3; ++pane) {
+        QLabel* label = window_.StatusPane(pane);
+        EXPECT_GE(label->contentsRect().width(),
+                  label->fontMetrics().horizontalAdvance(label->text().trimmed()))
+            << label->text().toStdString();
+    }
+    window_.RunCommand(kCmdMore);
+    EXPECT_EQ(window_.width(), wide);
+    window_.showMinimized();  // the short title even in the wide layout
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
+}
+
+TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
+    CMainMenus& menus = window_.Menus();
+    for (int model : {404, 405, -1}) {  // a 7730A, and codes of no known model
+        menus.ComposeMenus(model);
+        EXPECT_TRUE(MenuTexts(menus.OutputsMenu()).isEmpty()) << model;
+    }
+    menus.ComposeMenus(403);
+    EXPECT_EQ(MenuTexts(menus.SystemMenu()),
+              (QStringList{"&RS-232...", "&Factory Settings...", "Ethernet...", "Time of Day...",
+                           "Test && Diagnostics...", "Select a command..."}));
+    EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
+              (QStringList{"Delta-F...", "Delta-T...", "Synchronize 1PPS...",
+                           "Configure Telecom Outputs..."}));
+    EXPECT_FALSE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
+    // The help is compiled in: offered wherever the program is installed.
+    EXPECT_EQ(MenuTexts(menus.HelpMenu()), (QStringList{"Help Topics", "&About Corvane3..."}));
+    menus.ComposeMenus(401);
+    EXPECT_EQ(MenuTexts(menus.SystemMenu()),
+              (QStringList{"&RS-232...", "&Security...", "&Factory Settings...",
+                           "Test && Diagnostics...", "Select a command..."}));
+    EXPECT_TRUE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
+    menus.ComposeMenus(402);
+    menus.ComposeMenus(402);  // composing again changes nothing
+    EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
+              (QStringList{"Delta-F...", "Delta-T...", "Configure TTL Output..."}));
+}
+
+// Every dialog the window opens, and the timed messages, leave room for their whole title.
+TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitles) {
+    CPpsSyncDlg pps(app_.polling, &window_);
+    CTimedMessageDlg message("Sync Complete", "Command Status", 0, &window_);
+    QList<QDialog*> dialogs = window_.findChildren<QDialog*>();
+    ASSERT_GE(dialogs.size(), 10);
+    for (QDialog* dialog : dialogs) {
+        dialog->adjustSize();
+        const QString title = dialog->windowTitle();
+        EXPECT_GE(dialog->width(), WholeTitleWidth(title)) << title.toStdString();
+        EXPECT_GE(dialog->minimumWidth(), WholeTitleWidth(title)) << title.toStdString();
+    }
+}
+
+TEST_F(MainStatusDlgTest, EnterClosesTheWindowAndTimedMessagesCloseThemselves) {
+    window_.show();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(&window_, &enter);
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_EQ(window_.result(), QDialog::Accepted);
+
+    CTimedMessageDlg message("Output Frequency modified", "Delta-F Notification", 0, &window_);
+    EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
+}
+
+TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValues) {
+    testing::TempDir dir;
+    const QString pdf = QString::fromStdString((dir.Path() / "window.pdf").string());
+    QString pane1, pane2, value;
+    window_.SetPrintGrabber([&](QWidget* window) {
+        pane1 = window_.StatusPane(1)->text();
+        pane2 = window_.StatusPane(2)->text();
+        value = Value("valueCRamErr");
+        return GrabWindowImage(window);
+    });
+    window_.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return printer;
+    });
+    const QRegularExpression asctime("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}$");
+
+    // Before the first record: the time, and the boxes as they are.
+    window_.RunCommand(kCmdPrint);
+    EXPECT_TRUE(asctime.match(pane1).hasMatch()) << pane1.toStdString();
+    EXPECT_EQ(pane2, "Unit Status...        ");
+    EXPECT_EQ(value, "");
+
+    // From the narrow layout, printed wide, and back.
+    PostRecord(403);
+    window_.RunCommand(kCmdLess);
+    const int narrow = window_.width();
+    window_.RunCommand(kCmdPrint);
+    EXPECT_TRUE(asctime.match(pane1).hasMatch()) << pane1.toStdString();
+    EXPECT_EQ(pane2, "Operating");
+    EXPECT_EQ(window_.width(), narrow);
+    EXPECT_EQ(window_.StatusPane(1)->text(), "");
+}
+
+TEST_F(MainStatusDlgTest, EachRecordIsAppendedToTheTelemetryFileWhileRecordingIsOn) {
+    testing::TempDir dir;
+    app_.settings.DatafileDirectory = dir.Path().string();
+    PostRecord(402);  // recording off: no file
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Unit1234.csd"));
+
+    app_.settings.RecordDataFile = true;
+    PostRecord(402);
+    PostRecord(402);
+    std::ifstream file(dir.Path() / "Unit1234.csd");
+    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(file), {}, '\n'), 3);  // header, 2 records
+}
+
+TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPageInAWindowOfItsOwn) {
+    QString help;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        if (auto* page = qobject_cast<CHelpDlg*>(&dialog)) {
+            help = page->Browser()->toPlainText();
+        }
+        dialog.reject();
+    });
+    window_.RunCommand(kCmdHelpTopics);
+    EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
+}
+
+TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindow) {
+    testing::ModalDialogDriver driver;
+    const testing::ModalDialogDriver::Message told{
+        "Unit Not Responding", "The command W12 was not sent: the unit did not answer."};
+    const MailboxCommand mute{"W12", "", 0, 32, 0};
+    CCommandMailbox& mailbox = app_.polling.mailbox;
+
+    // A sender waiting on the command tells of it at once; the window does not repeat it.
+    QTimer::singleShot(10, [&] {
+        mailbox.WithdrawIfOlderThan({});
+        window_.OnNotification(kNotifyCommandWithdrawn);
+    });
+    EXPECT_EQ(SendCheckedCommand(app_.polling, mute, "Mute", &window_, {30s, true}),
+              CommandOutcome::kWithdrawn);
+    EXPECT_EQ(driver.Messages(), Messages{told});
+
+    // Nobody waits on it any more: the window tells.
+    ASSERT_TRUE(mailbox.TrySend(mute));
+    ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
+    window_.OnNotification(kNotifyCommandWithdrawn);
+    EXPECT_EQ(driver.Messages(), (Messages{told, told}));
+
+    // The message belongs to the sender while it is open.
+    QDialog sender;
+    NoteCommandSender(&sender);
+    EXPECT_EQ(CommandSenderOr(&window_), &window_);
+    sender.show();
+    EXPECT_EQ(CommandSenderOr(&window_), &sender);
+}
+
+}  // namespace
+}  // namespace corvane3

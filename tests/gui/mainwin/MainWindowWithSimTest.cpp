@@ -1,0 +1,98 @@
+// The main window with the polling thread against the simulated instrument: what it shows, a
+// catalogue command sent from its command list, and a unit that goes away and comes back.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
+#include "sim/SimulatorServer.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ProcessEventsUntil;
+
+using MainWindowWithSimTest = testing::WidgetTest;
+
+TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
+    testing::TempDir dir;
+    sim::SimulatorOptions options;
+    options.instrument.model = kModelChronoBeam;
+    options.instrument.serial = 4321;
+    options.instrument.warmup = 0ms;
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
+
+    Corvane3App app;
+    // Polls keep running meanwhile; their replies must not show up in the command list.
+    app.settings.PollingInterval = kMinPollingInterval;
+    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
+    CQueuedNotificationSink notifications;
+    app.linkStatus.SetSink(&notifications);
+    QStringList lines;
+    {
+        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                               app.settings, notifications);
+        CMainStatusDlg window(app, notifications, &polling);
+        window.show();
+        const QString title =
+            " Model ChronoBeam/QRT-60 SN 4321 on " + QString::fromStdString(options.link.string());
+        EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == title; }))
+            << window.windowTitle().toStdString();
+        EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");
+        EXPECT_EQ(window.StatusPane(2)->text(), "Operating");
+
+        auto* dialog = window.findChild<CCommandSelectDlg*>();
+        ASSERT_NE(dialog, nullptr);
+        QMetaObject::invokeMethod(
+            dialog,
+            [&] {
+                auto* commands = dialog->findChild<QComboBox*>("commandList");
+                commands->setCurrentIndex(commands->findText("Set User Frequency Offset"));
+                dialog->findChild<QLineEdit*>("commandInput")->setText("+000123");
+                dialog->findChild<QPushButton*>("sendCommand")->click();
+                auto* list = dialog->findChild<QListWidget*>("replyList");
+                ProcessEventsUntil([&] { return list->count() >= 2; });
+                for (int row = 0; row < list->count(); ++row) {
+                    lines << list->item(row)->text();
+                }
+                dialog->accept();
+            },
+            Qt::QueuedConnection);
+        window.RunCommand(kCmdSelectCommand);
+
+        // Unplugged: the values are greyed; plugged in again: live with the next record.
+        sim.Disconnect(3s);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return window.ShowsStaleValues(); }));
+        EXPECT_FALSE(window.findChild<QLabel*>("valueVersion")->isEnabled());
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !window.ShowsStaleValues(); }, 60000));
+        EXPECT_TRUE(window.findChild<QLabel*>("valueVersion")->isEnabled());
+        EXPECT_TRUE(polling.StopBackgroundThread());
+    }
+    app.linkStatus.SetSink(nullptr);
+
+    ASSERT_GE(lines.size(), 2) << lines.join('|').toStdString();
+    EXPECT_EQ(lines[0], "W01 00000 +000123");
+    // The unit echoes the Factory access field; the list shows zeros in its place.
+    EXPECT_EQ(lines[1], "W01 00000 OK");
+    const auto frame = sim.WaitForFrame("W01", 0ms);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->parameter, FactoryAccessField());
+    EXPECT_EQ(frame->data, "+000123");
+}
+
+}  // namespace
+}  // namespace corvane3

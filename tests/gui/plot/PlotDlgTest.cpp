@@ -1,0 +1,466 @@
+// The plot window on files and on records handed to it, offscreen.
+
+#include "gui/plot/PlotDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <utility>
+#include <vector>
+
+#include "core/program/Corvane3App.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/common/WholeTitle.h"
+#include "gui/plot/CustomizePlotsDlg.h"
+#include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using PlotDlgTest = testing::WidgetTest;
+
+constexpr double kStartMjd = 60000.0;
+
+// Record i of a unit whose beam signal falls by 1 % a day, one record every two hours.
+UnitStateData FallingRecord(int i, std::uint32_t serial = 1234) {
+    UnitStateData data = testing::SampleRecord();
+    data.d1.serialNumber = serial;
+    const double days = i / 12.0;
+    data.mjd = kStartMjd + days;
+    data.d1.cLevel = static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days)));
+    data.d1.cRamErr = i % 7;
+    return data;
+}
+
+void WriteFile(const std::filesystem::path& path, int records, std::uint32_t serial = 1234) {
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (int i = 0; i < records; ++i) {
+        out << TelemetryRecordLine(FallingRecord(i, serial), kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+struct Window {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+
+    void Open(const std::string& file, bool fileMode) {
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
+        bool loaded = false;
+        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        dialog->show();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    }
+    TracePlot* Pane(int pane) const { return dialog->Pane(pane); }
+    void Release(int pane, Qt::KeyboardModifiers modifiers) const {
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(50, 50), QPointF(50, 50), Qt::LeftButton,
+                       Qt::NoButton, modifiers);
+        QApplication::sendEvent(Pane(pane), &up);
+    }
+};
+
+TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 37);  // three days
+    Window w;
+    w.settings.Xscale = kXScaleLastHour;
+    w.settings.Yscale = kYScaleSixSigma;
+    w.Open(path.string(), true);
+    CPlotDlg& plot = *w.dialog;
+    // A file opened from the command line shows everything, with a margin.
+    EXPECT_EQ(w.settings.Xscale, kXScaleAll);
+    EXPECT_EQ(w.settings.Yscale, kYScaleAllPlus);
+    EXPECT_FALSE(plot.IsLive());
+    EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N  1234");
+    EXPECT_FALSE(plot.Command(32821)->isVisible());  // no "Live Data" in file mode
+    EXPECT_TRUE(plot.Command(32799)->isVisible());   // "System Supplies" for a Tq9000
+
+    // "Clock Servo", bottom to top; the bottom pane carries the time axis title.
+    const int clockServo[] = {15, 2, 3, 5, 1};
+    for (int p = 0; p < 5; ++p) {
+        EXPECT_EQ(plot.PaneChannel(p), clockServo[p]);
+        EXPECT_EQ(w.Pane(p)->Series(0)->Trace().Size(), 37);
+    }
+    EXPECT_EQ(w.Pane(4)->LabelText(TracePlot::kYTitle), "Variance");
+    EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "MJD");
+    // A constant chassis temperature of 35.5 is shown 3 % either side.
+    EXPECT_NEAR(w.Pane(0)->yAxis->range().lower, 0.97 * 35.5, 1e-4);
+    EXPECT_NEAR(w.Pane(0)->yAxis->range().upper, 1.03 * 35.5, 1e-4);
+    EXPECT_NEAR(w.Pane(3)->xAxis->range().lower, kStartMjd, 1e-9);
+    EXPECT_NEAR(w.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
+
+    // Panning one pane moves all five.
+    w.Pane(2)->xAxis->setRange(kStartMjd + 1.0, kStartMjd + 2.0);
+    EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
+    EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
+    // Stacked top (pane 4) to bottom (pane 0) in fifths of 97 %, the bottom one 3 % taller.
+    plot.resize(900, 600);
+    QApplication::processEvents();
+    const int h = w.Pane(4)->parentWidget()->height();
+    const int p = static_cast<int>(h * 0.97 / 5);
+    EXPECT_EQ(w.Pane(4)->geometry(), QRect(0, 0, 900, p));
+    EXPECT_EQ(w.Pane(0)->geometry(), QRect(0, 4 * p, 900, p + static_cast<int>(h * 0.03)));
+
+    // The panes as pictures.
+    const QString png = QString::fromStdString((dir.Path() / "panes.png").string());
+    const QString pdf = QString::fromStdString((dir.Path() / "panes.pdf").string());
+    ASSERT_TRUE(plot.SavePicture(png));
+    EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
+    ASSERT_TRUE(plot.SavePicture(pdf));
+    EXPECT_EQ(testing::FileText(dir.Path() / "panes.pdf").substr(0, 4), "%PDF");
+
+    // A print: the time before the title while the window is taken, a landscape page.
+    const QString title = plot.windowTitle();
+    QString printedTitle;
+    plot.SetPrintGrabber([&](QWidget* window) {
+        printedTitle = window->windowTitle();
+        return window->grab().toImage();
+    });
+    plot.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString((dir.Path() / "print.pdf").string()));
+        return printer;
+    });
+    plot.Print();
+    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
+                                   QRegularExpression::escape(title) + "$")
+                    .match(printedTitle)
+                    .hasMatch())
+        << printedTitle.toStdString();
+    EXPECT_EQ(plot.windowTitle(), title);
+    const std::string printed = testing::FileText(dir.Path() / "print.pdf");
+    const auto box = printed.find("/MediaBox [0 0 ");
+    ASSERT_NE(box, std::string::npos);
+    double width = 0, height = 0;
+    std::sscanf(printed.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
+    EXPECT_GT(width, height);
+
+    // No point in the last hour but the last: the panes show it alone.
+    w.dialog->Command(32815)->trigger();
+    EXPECT_EQ(w.settings.Xscale, kXScaleLastHour);
+    const QCPRange lastHour = w.Pane(2)->xAxis->range();
+    EXPECT_TRUE(lastHour.contains(kStartMjd + 3.0));
+    EXPECT_GT(lastHour.lower, kStartMjd + 3.0 - 1.0 / 12.0);
+
+    // Another view and another time unit.
+    plot.Command(32795)->trigger();  // "CBT Supplies"
+    EXPECT_EQ(plot.PaneChannel(3), 18);
+    plot.Command(32810)->trigger();  // hours
+    EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "Time since MJD 60000.00 [Hours]");
+
+    // The decay display: Signal falls 1 % a day; it halves 69 days after the last point (MJD
+    // 60003, 2023-02-28).
+    plot.Command(32842)->trigger();
+    EXPECT_TRUE(plot.DecayDisplay());
+    EXPECT_EQ(w.settings.Xunits, 1);
+    EXPECT_TRUE(w.Pane(CPlotDlg::kSignalPane)->CursorsShown());
+    EXPECT_FALSE(plot.Command(32842)->isVisible());
+    EXPECT_TRUE(plot.Command(32847)->isVisible());
+    EXPECT_NEAR(plot.Fit().slope, std::log(0.99), 1e-5);
+    const QString shown = w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
+    EXPECT_TRUE(shown.startsWith("Decay = -1.00")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("Signal halves by 2023-05-07 (in 69 days)")) << shown.toStdString();
+    ASSERT_EQ(w.Pane(CPlotDlg::kSignalPane)->SeriesCount(), 2);
+    EXPECT_EQ(w.Pane(CPlotDlg::kSignalPane)->Series(1)->Trace().Size(), 37);
+
+    // Cursors moved to points 12 and 30 (given in either order): the release refits there.
+    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
+    signal->SelectCursor(0);
+    signal->SetCursorIndex(30);
+    signal->SelectCursor(1);
+    signal->SetCursorIndex(12);
+    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    EXPECT_EQ(plot.FitFirst(), 12);
+    EXPECT_EQ(plot.FitLast(), 30);
+    EXPECT_EQ(signal->Series(1)->Trace().Size(), 19);
+    // One point has no slope: no fit line, no projection.
+    signal->SelectCursor(0);
+    signal->SetCursorIndex(12);
+    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    EXPECT_EQ(signal->Series(1)->Trace().Size(), 0);
+    EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);
+
+    // Back to the data: the cursors as they were before, the X unit stays days.
+    plot.Command(32847)->trigger();
+    EXPECT_FALSE(w.Pane(0)->CursorsShown());
+    EXPECT_EQ(w.settings.Xunits, 1);
+
+    // The decay display again fits every point, and its cursors stand at the fit's two ends,
+    // so that a release refits the same range.
+    plot.Command(32842)->trigger();
+    EXPECT_EQ(signal->CursorIndex(0), 0);
+    EXPECT_EQ(signal->CursorIndex(1), 36);
+    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    EXPECT_EQ(plot.FitFirst(), 0);
+    EXPECT_EQ(plot.FitLast(), 36);
+    EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
+}
+
+TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheScalesTheirIndices) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 3);
+    Window w;
+    w.Open(path.string(), true);
+    CPlotDlg& plot = *w.dialog;
+    const auto texts = [&](int id) {
+        QStringList items;
+        for (QAction* action : qobject_cast<QMenu*>(plot.Command(id)->parent())->actions()) {
+            if (!action->isSeparator()) {
+                items << action->text() + "=" + action->property("index").toString();
+            }
+        }
+        return items;
+    };
+    EXPECT_EQ(texts(32792), (QStringList{"&Clock Servo=", "&Zeeman Servo=", "&Gain Servo=",
+                                         "&CBT Supplies=", "Power &Supplies=", "System Supplies=",
+                                         "Hops 'n Burps=", "User 1=", "User 2=", "Customize...="}));
+    // The X scale's indices are not in menu order.
+    EXPECT_EQ(texts(32812),
+              (QStringList{"&All=0", "Last &Week=3", "Last &24 Hours=1", "Last &Hour=2"}));
+    EXPECT_EQ(texts(3801),
+              (QStringList{"&All=0", "All +=1", "&1-sigma=2", "&3-sigma=3", "&6-sigma=4"}));
+    EXPECT_EQ(texts(32808),
+              (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3", "&Seconds=4"}));
+    // The help is compiled in: offered without a brand too.
+    EXPECT_EQ(texts(32861), (QStringList{"Help Topics=", "About Corvane3...="}));
+    EXPECT_TRUE(plot.Command(32861)->isVisible());
+}
+
+TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 109);  // nine days, a record every two hours
+    Window w;
+    w.Open(path.string(), true);
+    const struct {
+        int command;
+        double left;
+    } cases[] = {
+        {32814, kStartMjd + 8.0},  // "Last 24 Hours"
+        {32813, kStartMjd + 2.0},  // "Last Week"
+        {32812, kStartMjd},        // "All"
+    };
+    for (const auto& c : cases) {
+        w.dialog->Command(c.command)->trigger();
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            EXPECT_NEAR(w.Pane(p)->xAxis->range().lower, c.left, 1e-9) << c.command;
+            EXPECT_NEAR(w.Pane(p)->xAxis->range().upper, kStartMjd + 9.0, 1e-9) << c.command;
+        }
+    }
+}
+
+// Hands the plot window records while a file's load shows its progress window, as the main
+// window does when records arrive during a load.
+class RecordsDuringLoad : public QObject {
+  public:
+    RecordsDuringLoad(CPlotDlg& plot, std::vector<UnitStateData> records)
+        : plot_(plot), records_(std::move(records)) {
+        QApplication::instance()->installEventFilter(this);
+    }
+    ~RecordsDuringLoad() override { QApplication::instance()->removeEventFilter(this); }
+    void Send(std::vector<UnitStateData> records) { records_ = std::move(records); }
+
+  protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<CFileLoadProgressDlg*>(object)) {
+            for (const UnitStateData& record : std::exchange(records_, {})) {
+                plot_.OnNewRecord(record);
+            }
+        }
+        return false;
+    }
+
+  private:
+    CPlotDlg& plot_;
+    std::vector<UnitStateData> records_;
+};
+
+TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
+    testing::TempDir dir;
+    const auto live = dir.Path() / "Unit1234.csd";
+    WriteFile(live, 3);
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    CPlotDlg plot(PlotWindowContext{settings, model, ""}, live.string(), false);
+    // Record 2 is in the file already; record 3 is not.
+    RecordsDuringLoad during(plot, {FallingRecord(2), FallingRecord(3)});
+    bool loaded = false;
+    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+    plot.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(3).mjd, 1e-9);
+
+    // "Live Data" and "Open..." of the live file reload it; what arrives meanwhile follows.
+    during.Send({FallingRecord(4)});
+    plot.Command(32821)->trigger();
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(4).mjd, 1e-9);
+    during.Send({FallingRecord(5)});
+    plot.OpenFile(live.string());
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(5).mjd, 1e-9);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
+}
+
+TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
+    testing::TempDir dir;
+    const auto live = dir.Path() / "Unit1234.csd";
+    const auto other = dir.Path() / "Unit77.csd";
+    WriteFile(live, 3);
+    WriteFile(other, 5, 77);
+    Window w;
+    w.Open(live.string(), false);
+    CPlotDlg& plot = *w.dialog;
+    EXPECT_TRUE(plot.IsLive());
+    EXPECT_TRUE(plot.Command(32821)->isChecked());
+    // The file's history first, then each record: one more point in every pane.
+    for (int i = 3; i < 6; ++i) {
+        plot.OnNewRecord(FallingRecord(i));
+        EXPECT_EQ(plot.Store().PointCount(), i + 1);
+        EXPECT_EQ(w.Pane(4)->Series(0)->Trace().Size(), i + 1);
+    }
+    EXPECT_NEAR(w.Pane(4)->xAxis->range().upper, FallingRecord(5).mjd, 1e-9);
+
+    // Another unit's record: the panes start again with it.
+    plot.OnNewRecord(FallingRecord(0, 99));
+    EXPECT_EQ(plot.Store().PointCount(), 1);
+    EXPECT_EQ(w.Pane(0)->SeriesCount(), 0);
+    plot.OnNewRecord(FallingRecord(1, 99));
+    EXPECT_EQ(w.Pane(0)->Series(0)->Trace().Size(), 2);
+    EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N    99");
+
+    // Ctrl + left click pauses the redraw; the points are still taken.
+    w.Release(2, Qt::ControlModifier);
+    EXPECT_TRUE(plot.IsPaused());
+    plot.OnNewRecord(FallingRecord(2, 99));
+    EXPECT_EQ(plot.Store().PointCount(), 3);
+    EXPECT_EQ(w.Pane(0)->Series(0)->Trace().Size(), 2);
+    plot.Command(32812)->trigger();  // choosing an X scale resumes
+    EXPECT_FALSE(plot.IsPaused());
+
+    plot.Command(32822)->trigger();  // "Purge Live Data"
+    EXPECT_EQ(plot.Store().PointCount(), 0);
+    EXPECT_FALSE(plot.PlotsBuilt());
+    EXPECT_EQ(w.Pane(3)->SeriesCount(), 0);  // nothing left to draw from
+
+    // Another file stops the live feed; the live file itself keeps it.
+    plot.OpenFile(other.string());
+    EXPECT_FALSE(plot.IsLive());
+    plot.OnNewRecord(FallingRecord(9));
+    EXPECT_EQ(plot.Store().PointCount(), 5);
+    plot.OpenFile(live.string());
+    EXPECT_TRUE(plot.IsLive());
+    EXPECT_EQ(plot.Store().PointCount(), 3);
+    // "Live Data" reloads the live file and goes on from there.
+    plot.Command(32821)->trigger();
+    plot.OnNewRecord(FallingRecord(3));
+    plot.OnNewRecord(FallingRecord(4));
+    EXPECT_EQ(w.Pane(1)->Series(0)->Trace().Size(), 5);
+}
+
+TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
+    testing::TempDir dir;
+    const auto ini = dir.Path() / "Corvane3.ini";
+    const auto file = dir.Path() / "Unit1234.csd";
+    WriteFile(file, 4);
+    Corvane3App app;
+    app.InitialiseStartup(dir.Path() / "corvane3", ini);
+    app.LoadConfiguration();
+    std::atomic<std::int32_t> model{kModelTq9000};
+    int offered = 0;
+    {
+        CPlotDlg plot({app.settings, model, ""}, file.string(), true);
+        bool loaded = false;
+        QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        plot.show();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        // Cancel after a change keeps the view; "Apply Changes" takes it.
+        for (const bool apply : {false, true}) {
+            testing::ModalDialogDriver driver([&](QDialog& dialog) {
+                auto& customize = static_cast<CCustomizePlotsDlg&>(dialog);
+                offered = customize.Box(4)->count();
+                EXPECT_EQ(customize.windowTitle(), "Customize Clock Servo Plots");
+                // Wide enough for a title bar to show the title whole.
+                EXPECT_GE(customize.width(), WholeTitleWidth(customize.windowTitle()));
+                EXPECT_EQ(customize.Box(4)->currentText(), "Variance");
+                EXPECT_FALSE(customize.ApplyButton()->isEnabled());
+                customize.Box(4)->setCurrentIndex(customize.Box(4)->findText("Ion Pump"));
+                EXPECT_TRUE(customize.ApplyButton()->isEnabled());
+                apply ? customize.ApplyButton()->click() : customize.reject();
+            });
+            plot.Command(32798)->trigger();
+            EXPECT_EQ(plot.PaneChannel(4), apply ? 18 : 1);
+        }
+    }
+    EXPECT_EQ(offered, 35);
+    // The unit's channels, a Tq9000's system supplies, then the outlier counts.
+    CPlotData names;
+    for (const std::int32_t unit : {kModelTq9000, kModelChronoBeam}) {
+        CCustomizePlotsDlg customize(names, unit, {15, 2, 3, 5, 1});
+        QStringList expected;
+        std::vector<int> order;
+        for (int c = 0; c <= 25; ++c)
+            order.push_back(c);
+        if (unit == kModelTq9000) {
+            for (int c = 32; c <= 36; ++c)
+                order.push_back(c);
+        }
+        for (int c = 26; c <= 29; ++c)
+            order.push_back(c);
+        for (const int c : order)
+            expected << QString::fromStdString(names.Channel(c).Name());
+        QStringList listed;
+        for (int i = 0; i < customize.Box(2)->count(); ++i)
+            listed << customize.Box(2)->itemText(i);
+        EXPECT_EQ(listed, expected) << unit;
+    }
+    {
+        CPlotDlg again({app.settings, model, ""}, file.string(), true);
+        bool loaded = false;
+        QObject::connect(&again, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        again.show();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        EXPECT_EQ(again.PaneChannel(4), 18);
+        EXPECT_EQ(again.Pane(4)->LabelText(TracePlot::kYTitle), "Ion Pump");
+    }
+    std::string error;
+    ASSERT_TRUE(app.SaveConfiguration(error)) << error;
+    Corvane3App restarted;
+    restarted.InitialiseStartup(dir.Path() / "corvane3", ini);
+    restarted.LoadConfiguration();
+    EXPECT_EQ(restarted.settings.PlotViews[0].channels[4], 18);
+
+    // Without a Tq9000 the system supplies are not offered; a pane showing one keeps it.
+    CPlotData store;
+    CCustomizePlotsDlg customize(store, kModelChronoBeam, {36, 2, 3, 5, 1});
+    EXPECT_EQ(customize.Box(0)->count(), 30);
+    EXPECT_EQ(customize.Box(0)->currentIndex(), -1);
+    customize.Box(1)->setCurrentIndex(customize.Box(1)->findText("Cs Oven"));
+    customize.ApplyButton()->click();
+    EXPECT_EQ(customize.Channels(), (std::array<int, 5>{36, 16, 3, 5, 1}));
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,186 @@
+// What a pane paints for a long series, against the same points drawn one by one.
+
+#include "gui/plot/TracePlot.h"
+
+#include "core/plot/RecordingGaps.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+
+#include "support/VectorPoints.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using TracePlotTest = testing::WidgetTest;
+
+// Pixels of area painted in colour in one image that the other leaves unpainted, not only at
+// that pixel but at its eight neighbours too. Where a line crosses from one pixel column to the
+// next is the rasteriser's choice to a pixel, so a neighbour counts as the same.
+std::vector<QPoint> PaintedOnlyIn(const QImage& image, const QImage& other, const QRect& area,
+                                  QRgb colour) {
+    std::vector<QPoint> alone;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            if (image.pixel(x, y) != colour) {
+                continue;
+            }
+            bool near = false;
+            for (int dx = -1; dx <= 1 && !near; ++dx) {
+                for (int dy = -1; dy <= 1 && !near; ++dy) {
+                    const QPoint neighbour(x + dx, y + dy);
+                    near = area.contains(neighbour) && other.pixel(neighbour) == colour;
+                }
+            }
+            if (!near) {
+                alone.emplace_back(x, y);
+            }
+        }
+    }
+    return alone;
+}
+
+TEST_F(TracePlotTest, ALongSeriesPaintsWhatALineThroughEveryPointPaints) {
+    // About 500 columns: 30,000 points of noise on a slow wave with lone spikes and absent
+    // values; a gap in time several columns wide; then 2,000 points that jump far at every
+    // step, eight to a column, so that the line between columns matters.
+    auto points = std::make_shared<testing::VectorPoints>();
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::uniform_real_distribution<double> jump(-40.0, 40.0);
+    for (int i = 0; i < 30000; ++i) {
+        const bool spike = i % 7919 == 0;
+        points->x.push_back(i);
+        points->y.push_back(i % 10007 == 5 ? std::nan("")
+                                           : 40.0 * std::sin(i / 4000.0) + noise(random) +
+                                                 (spike ? 60.0 : 0.0));
+    }
+    for (int i = 0; i < 2000; ++i) {
+        points->x.push_back(32000.0 + 15.0 * i);
+        points->y.push_back(std::clamp(points->y.back() + jump(random), -70.0, 110.0));
+    }
+    TracePlot plot;
+    plot.resize(620, 320);
+    CTraceSeries* series = plot.AddSeries(QStringLiteral("reduced"), points);
+    // All of it, and a part that starts in the gap, with points beyond both sides.
+    for (const auto& [left, right] : {std::pair{-500.0, 62500.0}, std::pair{31000.0, 50000.0}}) {
+        plot.SetViewport(left, right, 120.0, -80.0);
+        plot.ApplyViewport();
+        const QImage reduced = plot.toPixmap(620, 320).toImage();
+
+        // The same points joined one by one (absent ones left out) with the same pen, on the same
+        // pixel grid.
+        const QRect area = plot.axisRect()->rect();
+        QImage everyPoint(reduced.size(), QImage::Format_ARGB32);
+        everyPoint.fill(Qt::white);
+        QPainter painter(&everyPoint);
+        painter.setClipRect(area);
+        painter.setPen(series->pen());
+        QPolygonF line;
+        for (std::size_t i = 0; i < points->x.size(); ++i) {
+            if (!std::isnan(points->y[i])) {
+                line << QPointF(plot.xAxis->coordToPixel(points->x[i]),
+                                plot.yAxis->coordToPixel(points->y[i]));
+            }
+        }
+        painter.drawPolyline(line);
+        painter.end();
+
+        const QRgb colour = series->pen().color().rgb();
+        const std::vector<QPoint> onlyDrawn = PaintedOnlyIn(reduced, everyPoint, area, colour);
+        const std::vector<QPoint> onlyExpected = PaintedOnlyIn(everyPoint, reduced, area, colour);
+        EXPECT_TRUE(onlyDrawn.empty())
+            << onlyDrawn.size() << " pixels painted only by columns, " << left;
+        EXPECT_TRUE(onlyExpected.empty())
+            << onlyExpected.size() << " pixels painted only by a line, " << left;
+    }
+}
+
+// Points of a recording: a gap in it leaves the line open.
+struct RecordedPoints : testing::VectorPoints {
+    bool OpenAtGaps() const override { return true; }
+};
+
+TEST(RecordingGapsTest, AGapIsFiveTimesTheMedianStep) {
+    const double none = std::numeric_limits<double>::infinity();
+    std::vector<double> long_(10001);
+    for (std::size_t i = 0; i < long_.size(); ++i) {
+        long_[i] = 2.0 * static_cast<double>(i) + (i == 5000 ? 0.5 : 0.0);
+    }
+    const struct {
+        std::vector<double> x;
+        double limit;
+    } cases[] = {
+        {{0, 1, 2, 3, 30}, 5.0},  // one long step does not move the median
+        {{0, 1, 10, 20}, 45.0},   // the middle of the steps 1, 9, 10
+        {{0, 1}, none},           // one step says nothing of the usual spacing
+        {{5, 5, 5, 5}, none},     // no spacing at all
+        {long_, 10.0},            // a sample of the steps of a long series
+    };
+    for (const auto& c : cases) {
+        RecordedPoints points;
+        points.x = c.x;
+        points.y.assign(c.x.size(), 0.0);
+        EXPECT_EQ(GapLimit(points, points.Count()), c.limit) << c.x.size();
+    }
+}
+
+TEST_F(TracePlotTest, RecordedPointsLeaveTheLineOpenAcrossARecordingGap) {
+    // Two stretches of recording at different levels with a long gap between them, as few
+    // points (drawn one by one) and as many (drawn by columns).
+    for (const int perStretch : {50, 5000}) {
+        const double step = 100.0 / perStretch;
+        for (const bool recorded : {false, true}) {
+            auto points = recorded ? std::make_shared<RecordedPoints>()
+                                   : std::make_shared<testing::VectorPoints>();
+            for (int stretch = 0; stretch < 2; ++stretch) {
+                for (int i = 0; i < perStretch; ++i) {
+                    points->x.push_back(stretch * 1000.0 + i * step);
+                    points->y.push_back(stretch * 100.0);
+                }
+            }
+            TracePlot plot;
+            plot.resize(620, 320);
+            CTraceSeries* series = plot.AddSeries(QStringLiteral("recorded"), points);
+            plot.SetViewport(-10.0, 1110.0, 110.0, -10.0);
+            plot.ApplyViewport();
+            const QImage image = plot.toPixmap(620, 320).toImage();
+            // The gap's middle, between the two levels.
+            const int x = static_cast<int>(plot.xAxis->coordToPixel(550.0));
+            const int from = static_cast<int>(plot.yAxis->coordToPixel(90.0));
+            const int to = static_cast<int>(plot.yAxis->coordToPixel(10.0));
+            int painted = 0;
+            for (int y = std::min(from, to); y <= std::max(from, to); ++y) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    painted += image.pixel(x + dx, y) == series->pen().color().rgb() ? 1 : 0;
+                }
+            }
+            EXPECT_EQ(painted > 0, !recorded) << perStretch << (recorded ? " recorded" : "");
+            // Both stretches are drawn.
+            const int left = static_cast<int>(plot.xAxis->coordToPixel(50.0));
+            const int right = static_cast<int>(plot.xAxis->coordToPixel(1050.0));
+            const auto paintedNear = [&](int px, double value) {
+                const int py = static_cast<int>(plot.yAxis->coordToPixel(value));
+                for (int dy = -1; dy <= 1; ++dy) {
+                    if (image.pixel(px, py + dy) == series->pen().color().rgb()) {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            EXPECT_TRUE(paintedNear(left, 0.0));
+            EXPECT_TRUE(paintedNear(right, 100.0));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,106 @@
+// The password prompt and the authorise-send-check sequence without a polling thread: nothing
+// serves the mailbox, so a test sees exactly what was handed over.
+
+#include "gui/security/AuthorizeDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "core/link/CommandFrame.h"
+#include "gui/security/AuthorizedCommand.h"
+#include "support/ModalDialogDriver.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Messages = std::vector<testing::ModalDialogDriver::Message>;
+
+void Enter(QDialog& prompt, const QString& text) {
+    prompt.findChild<QLineEdit*>("password")->setText(text);
+    prompt.findChild<QPushButton*>("apply")->click();
+}
+
+const MailboxCommand kClearEventLog{"W18", "", 0, 32, 0};
+
+class AuthorizeDlgTest : public testing::WidgetTest {
+  protected:
+    void SetUp() override {
+        unit_.InstrumentModel = kModelTq9000;
+        shared_.SecurityStatus = true;
+    }
+    CommandOutcome Send(CommandWait wait = kBriefCommandWait) {
+        return SendProtectedCommand(shared_, unit_, kClearEventLog, "Event Log Notification",
+                                    nullptr, wait);
+    }
+    CPollingShared shared_;
+    CUnitState unit_;
+};
+
+TEST_F(AuthorizeDlgTest, PromptAcceptsPasswordsFrom1To99999ReadAsDecimalsAndRefusesTheRest) {
+    const std::pair<const char*, std::uint32_t> kCases[] = {
+        {"1", 1},       {"99999", 99999}, {"00042", 42},
+        {" 42abc", 42}, {"0", 0},         {"100000", 0},
+        {"abc", 0},     {"-42", 0},       {"99999999999999999999999", 0}};  // 0: refused
+    for (const auto& [text, password] : kCases) {
+        testing::ModalDialogDriver driver;
+        CAuthorize prompt;
+        auto* edit = prompt.findChild<QLineEdit*>("password");
+        edit->setText("left over");
+        prompt.show();
+        EXPECT_TRUE(edit->text().isEmpty());
+        EXPECT_FALSE(prompt.findChild<QPushButton*>("apply")->isEnabled());
+        Enter(prompt, text);
+        EXPECT_EQ(prompt.isVisible(), password == 0) << text;
+        EXPECT_EQ(prompt.Password(), password) << text;
+        const Messages refusal{{"Security Notification", "Password must be between 1-99999"}};
+        EXPECT_EQ(driver.Messages(), password != 0 ? Messages() : refusal) << text;
+        EXPECT_TRUE(password != 0 || edit->text().isEmpty()) << text;
+    }
+}
+
+TEST_F(AuthorizeDlgTest, ParameterFollowsTheModelAndTheUnitsSecurity) {
+    std::function<void(QDialog&)> answer;
+    testing::ModalDialogDriver driver([&](QDialog& prompt) { answer(prompt); });
+
+    unit_.InstrumentModel = kModelChronoBeam;
+    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), kFactoryAccessOption);
+    unit_.InstrumentModel = kModelTq9000;
+    shared_.SecurityStatus = false;
+    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), 0u);
+    EXPECT_EQ(driver.Dialogs(), 0);
+
+    shared_.SecurityStatus = true;
+    answer = [](QDialog& prompt) { Enter(prompt, "00042"); };
+    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), 42u);
+    answer = [](QDialog& prompt) { prompt.reject(); };
+    EXPECT_FALSE(ProtectedCommandParameter(shared_, unit_, nullptr).has_value());
+    EXPECT_EQ(Send(), CommandOutcome::kCancelled);
+    EXPECT_FALSE(shared_.mailbox.IsPending());
+}
+
+TEST_F(AuthorizeDlgTest, UnfinishedCommandIsNotTakenForAcceptedNorDropped) {
+    unit_.InstrumentModel = kModelChronoBeam;  // no prompt
+    shared_.mailbox.CommandAccepted = true;    // left over from an earlier command
+    testing::ModalDialogDriver driver;
+    EXPECT_EQ(Send(), CommandOutcome::kRefused);
+    EXPECT_EQ(driver.Messages(), (Messages{{"Event Log Notification", "Password not Accepted"}}));
+    MailboxCommand pending;
+    ASSERT_TRUE(shared_.mailbox.TakePending(pending));
+    EXPECT_EQ(pending.code, "W18");
+    EXPECT_EQ(pending.parameter, kFactoryAccessOption);
+    EXPECT_EQ(Send(), CommandOutcome::kBusy);
+
+    // Waiting until done says so when the limit passes.
+    shared_.mailbox.Finish();
+    EXPECT_EQ(Send({50ms, true}), CommandOutcome::kNotFinished);
+    ASSERT_EQ(driver.Messages().size(), 2u);
+    EXPECT_EQ(driver.Messages()[1].title, "Event Log Notification");
+    EXPECT_NE(driver.Messages()[1].text, "Password not Accepted");
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,169 @@
+// The two serial dialogs offscreen: what they show for the port and the RS-232 settings, and
+// what "Apply Changes" hands to the polling thread.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <future>
+#include <thread>
+
+#include "gui/serial/InstrumentSerialDlg.h"
+#include "gui/serial/ScanningDlg.h"
+#include "gui/serial/SerialSetupDlg.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+QStringList Entries(const QDialog& dialog, const char* list) {
+    QStringList entries;
+    const auto* combo = dialog.findChild<QComboBox*>(list);
+    for (int i = 0; i < combo->count(); ++i) {
+        entries << combo->itemText(i);
+    }
+    return entries;
+}
+
+QString Selected(const QDialog& dialog, const char* list) {
+    return dialog.findChild<QComboBox*>(list)->currentText();
+}
+
+void Select(QDialog& dialog, const char* list, const QString& entry) {
+    auto* combo = dialog.findChild<QComboBox*>(list);
+    combo->setCurrentIndex(combo->findText(entry));
+}
+
+class SerialDialogsTest : public testing::WidgetTest {
+  protected:
+    CLinkStatus status_;
+    CSerialPort port_{status_};
+    CPollingShared shared_;
+    CUnitState unit_;
+    CGuarded<SerialLineSettings> rs232_;
+};
+
+TEST_F(SerialDialogsTest, SetupKeepsAnAbsentConfiguredPortMarkedAndAppliesTheSelection) {
+    const SerialLineSettings before{"/dev/ttyUSB97", 19200, kParityEven, kStopBitsOne, 8};
+    port_.SetSettings(before);
+    CSerialSetupDlg dialog(port_, shared_, unit_, [] {
+        return std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB1"};
+    });
+    auto* apply = dialog.findChild<QPushButton*>("apply");
+    dialog.show();
+    EXPECT_EQ(Entries(dialog, "portName"),
+              QStringList({"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyUSB97 (not present)"}));
+    EXPECT_EQ(Selected(dialog, "portName"), "/dev/ttyUSB97 (not present)");
+    EXPECT_EQ(Selected(dialog, "parity"), "Even");
+    EXPECT_FALSE(apply->isEnabled());
+    Select(dialog, "baudRate", "9600");
+    dialog.findChild<QPushButton*>("cancel")->click();
+    EXPECT_EQ(port_.Settings(), before);
+    EXPECT_FALSE(shared_.PortReset);
+
+    // Apply keeps the configured port unless another is chosen.
+    dialog.show();
+    Select(dialog, "baudRate", "9600");
+    apply->click();
+    EXPECT_EQ(port_.Settings().name, "/dev/ttyUSB97");
+    dialog.show();
+    Select(dialog, "portName", "/dev/ttyS0");
+    Select(dialog, "baudRate", "2400");
+    Select(dialog, "parity", "Odd");
+    Select(dialog, "dataBits", "7");
+    Select(dialog, "stopBits", "2");
+    apply->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(port_.Settings(),
+              (SerialLineSettings{"/dev/ttyS0", 2400, kParityOdd, kStopBitsTwo, 7}));
+    EXPECT_TRUE(shared_.PortReset);
+}
+
+TEST_F(SerialDialogsTest, BaudListsFollowTheModelAtEveryOpening) {
+    const QStringList all{"1200", "2400", "4800", "9600", "19200"};
+    CSerialSetupDlg setup(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
+    const auto lists = [&] {
+        setup.show();
+        CInstrumentSerialDlg instrument(rs232_, shared_, unit_, [](QWidget*) { return 0u; });
+        const auto entries =
+            std::make_pair(Entries(setup, "baudRate"), Entries(instrument, "baudRate"));
+        setup.hide();
+        return entries;
+    };
+    EXPECT_EQ(lists(), std::make_pair(all, all));
+    unit_.InstrumentModel = kModelTq9000;  // a Tq9000 cannot use 1200 baud
+    EXPECT_EQ(lists(), std::make_pair(all.mid(1), all.mid(1)));
+    unit_.InstrumentModel = kModel7730B;
+    EXPECT_EQ(lists(), std::make_pair(all, all));
+}
+
+TEST_F(SerialDialogsTest, ApplyIsHeldBackWhileDetectPutsTheSavedSettingsBack) {
+    const SerialLineSettings saved{"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7};
+    port_.SetSettings(saved);
+    CSerialSetupDlg dialog(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
+    dialog.show();
+    auto* apply = dialog.findChild<QPushButton*>("apply");
+
+    std::promise<void> release;
+    std::thread attempt;
+    bool clickedWhileWaiting = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        // The search ends while its last attempt still holds the port at settings of its own.
+        std::promise<void> holding;
+        attempt = std::thread([&] {
+            const std::lock_guard lock(port_.ExchangeMutex());
+            port_.SetSettings({"/dev/ttyUSB1", 2400, kParityNone, kStopBitsOne, 8});
+            holding.set_value();
+            release.get_future().wait();
+        });
+        holding.get_future().wait();
+        dialog.Scanning().End();
+        // The search is over; the dialog now waits for the attempt to let go of the port.
+        QTimer::singleShot(0, &dialog, [&] {
+            Select(dialog, "baudRate", "19200");
+            apply->click();
+            clickedWhileWaiting = true;
+            release.set_value();
+        });
+    });
+    dialog.findChild<QPushButton*>("detect")->click();
+    attempt.join();
+    ASSERT_TRUE(clickedWhileWaiting);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(port_.Settings(), saved);
+
+    apply->click();  // once the wait is over, Apply works
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(SerialDialogsTest, InstrumentDialogStoresTheSettingsAndRequestsTheMoveWithTheParameter) {
+    rs232_.Update([](SerialLineSettings& line) {
+        line = {"COM1", 9600, kParityNone, kStopBitsOne, 8};
+    });
+    std::optional<std::uint32_t> answer = 42;
+    CInstrumentSerialDlg dialog(rs232_, shared_, unit_, [&](QWidget*) { return answer; });
+    dialog.show();
+    EXPECT_EQ(Selected(dialog, "baudRate"), "9600");
+    auto* apply = dialog.findChild<QPushButton*>("apply");
+    EXPECT_FALSE(apply->isEnabled());
+    Select(dialog, "baudRate", "19200");
+    Select(dialog, "parity", "Odd");
+
+    // A cancelled password prompt keeps the dialog open and asks the thread for nothing; the
+    // settings are kept all the same, as the next opening shows.
+    answer.reset();
+    apply->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(shared_.IsRequested(Request::kSerialReconfiguration));
+    EXPECT_EQ(rs232_.Snapshot(), (SerialLineSettings{"COM1", 19200, kParityOdd, kStopBitsOne, 8}));
+
+    answer = 42;
+    apply->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(shared_.IsRequested(Request::kSerialReconfiguration));
+    EXPECT_EQ(shared_.SerialReconfigurationParameter, 42u);
+}
+
+}  // namespace
+}  // namespace corvane3

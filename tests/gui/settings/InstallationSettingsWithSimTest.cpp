@@ -1,0 +1,398 @@
+// The telecom, Ethernet and factory settings dialogs opened from the main window against the
+// simulated instrument with the real polling thread: what they show, what the unit receives,
+// and what the user is told when an entry or a command does not go through.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "core/link/CommandFrame.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "sim/SimulatorServer.h"
+#include "support/CommaLocale.h"
+#include "support/ModalDialogDriver.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Message = testing::ModalDialogDriver::Message;
+using Messages = std::vector<Message>;
+using testing::ProcessEventsUntil;
+
+const QString kTelecomTitle = QStringLiteral("Telecom Output Notification");
+
+template <typename T>
+T* Find(QWidget& dialog, const char* name) {
+    T* widget = dialog.findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+QString Shown(QWidget& dialog, const char* list) {
+    return Find<QComboBox>(dialog, list)->currentText();
+}
+void Choose(QWidget& dialog, const char* list, const QString& item) {
+    auto* combo = Find<QComboBox>(dialog, list);
+    combo->setCurrentIndex(combo->findText(item));
+}
+void Type(QWidget& dialog, const char* edit, const QString& text) {
+    Find<QLineEdit>(dialog, edit)->setText(text);
+    emit Find<QLineEdit>(dialog, edit)->textEdited(text);
+}
+QString Text(QWidget& dialog, const char* edit) {
+    return Find<QLineEdit>(dialog, edit)->text();
+}
+void Click(QWidget& dialog, const char* button) {
+    Find<QAbstractButton>(dialog, button)->click();
+}
+bool Checked(QWidget& dialog, const char* box) {
+    return Find<QCheckBox>(dialog, box)->isChecked();
+}
+
+class InstallationSettingsWithSimTest : public testing::WidgetTest {
+  protected:
+    // A unit of model on the simulator, the polling thread and the main window, after one poll.
+    void Start(int model, bool instrumentSweep = false) {
+        sim::SimulatorOptions options;
+        options.instrument.model = model;
+        options.instrument.instrumentSweep = instrumentSweep;
+        options.instrument.warmup = 0ms;
+        sim_ = std::make_unique<sim::CSimulatorServer>(options);
+        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
+        app_.serialPort.SetSettings({sim_->SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        polling_ =
+            std::make_unique<CPollingThread>(app_.serialPort, app_.unitState, app_.linkStatus,
+                                             app_.polling, app_.settings, notifications_);
+        window_ = std::make_unique<CMainStatusDlg>(app_, notifications_, polling_.get());
+        ASSERT_TRUE(ProcessEventsUntil([&] {
+            const UnitStateData unit = app_.unitState.Snapshot();
+            return app_.unitState.InstrumentModel == model && unit.d2.valid[13] &&
+                   unit.d5.yearOfManufacture != 0;
+        }));
+    }
+    void TearDown() override {
+        if (polling_) {
+            EXPECT_TRUE(polling_->StopBackgroundThread());
+        }
+    }
+    // The frames of these codes the unit received since the last ClearFrames, as "code data"
+    // (the parameter field is checked apart).
+    std::vector<std::string> Sent(const std::vector<std::string>& codes) const {
+        std::vector<std::string> sent;
+        for (const sim::ReceivedFrame& frame : sim_->Frames()) {
+            if (std::find(codes.begin(), codes.end(), frame.code) != codes.end()) {
+                sent.push_back(frame.code + ' ' + frame.data);
+            }
+        }
+        return sent;
+    }
+    std::vector<std::string> ParametersSent(const std::vector<std::string>& codes) const {
+        std::vector<std::string> parameters;
+        for (const sim::ReceivedFrame& frame : sim_->Frames()) {
+            if (std::find(codes.begin(), codes.end(), frame.code) != codes.end()) {
+                parameters.push_back(frame.parameter);
+            }
+        }
+        return parameters;
+    }
+
+    Corvane3App app_;
+    CQueuedNotificationSink notifications_;
+    std::unique_ptr<sim::CSimulatorServer> sim_;
+    std::unique_ptr<CPollingThread> polling_;
+    std::unique_ptr<CMainStatusDlg> window_;
+};
+
+TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSendsBothCommands) {
+    Start(kModelTq9000);
+    const std::vector<std::string> telecom{"B10", "B11"};
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            // The lists are filled again once the unit's settings have been fetched.
+            ASSERT_TRUE(ProcessEventsUntil([&] {
+                return Find<QComboBox>(dialog, "e1Format")->isEnabled() &&
+                       Find<QComboBox>(dialog, "t1Format")->isEnabled();
+            }));
+            EXPECT_EQ(QStringList({Shown(dialog, "e1Format"), Shown(dialog, "e1SaChannel"),
+                                   Shown(dialog, "e1Fault"), Shown(dialog, "t1Format"),
+                                   Shown(dialog, "t1Fault")}),
+                      QStringList({"CRC-4", "4", "SSM", "ESF", "SSM"}));
+            EXPECT_FALSE(Find<QPushButton>(dialog, "apply")->isEnabled());
+            Choose(dialog, "e1Format", "TS-16");
+            Choose(dialog, "e1SaChannel", "6");
+            Choose(dialog, "t1Format", "D4");
+            Choose(dialog, "t1Fault", "AIS");
+            Click(dialog, "apply");
+        });
+        window_->RunCommand(kCmdTelecom);
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{kTelecomTitle, "Telecom Output Configuration Modified"}}));
+    }
+    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"B11 CRC40 TS161 SSM SSM6", "B10 D4 AIS"}));
+
+    // A unit without T1: its lists are greyed and only the E1 command goes out.
+    sim_->SetOverride("B30", {std::string("\x02"
+                                          "B30 00000 ?\r\n\x03")});
+    sim_->ClearFrames();
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        ASSERT_TRUE(
+            ProcessEventsUntil([&] { return !Find<QComboBox>(dialog, "t1Format")->isEnabled(); }));
+        EXPECT_FALSE(Find<QComboBox>(dialog, "t1Fault")->isEnabled());
+        EXPECT_TRUE(Find<QComboBox>(dialog, "e1Fault")->isEnabled());
+        EXPECT_EQ(Shown(dialog, "e1Format"), "TS-16");  // read back from the unit
+        Choose(dialog, "e1Fault", "MUTE");
+        Click(dialog, "apply");
+    });
+    window_->RunCommand(kCmdTelecom);
+    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"B11 CRC40 TS161 MUT SSM6"}));
+}
+
+TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndReportsARefusal) {
+    Start(kModelChronoBeam);
+    const std::vector<std::string> telecom{"A20", "A21", "A22"};
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            // Nothing chosen yet: no box ticked, lists unset but the LIU lists at "0 (E1)".
+            for (const char* box : {"e1Mute", "e1Ssm", "e1Crc4", "e1Ts16", "t1Mute", "t1Ssm",
+                                    "t1Ais", "channel1T1", "channel1E1", "channel2Framed"}) {
+                EXPECT_FALSE(Checked(dialog, box)) << box;
+            }
+            EXPECT_EQ(Find<QComboBox>(dialog, "e1Format")->currentIndex(), -1);
+            EXPECT_EQ(Shown(dialog, "channel2Liu"), "0 (E1)");
+
+            Click(dialog, "e1Mute");
+            Click(dialog, "apply");  // refused while the lists are unset
+            EXPECT_TRUE(Sent(telecom).empty());
+            Choose(dialog, "e1Format", "Basic E1");
+            Choose(dialog, "e1SaChannel", "4");
+            Choose(dialog, "t1Format", "ESF");
+            Click(dialog, "e1Ssm");  // one choice: clears Mute
+            Click(dialog, "t1Ais");
+            Click(dialog, "channel1Framed");
+            Click(dialog, "channel1T1");  // LIU from "0 (E1)" to the short T1 setting
+            Click(dialog, "channel1Bal");
+            Choose(dialog, "channel2Liu", "5 (T1 266-399 feet)");
+            Click(dialog, "channel2T1");  // keeps a T1 setting
+            Click(dialog, "channel2Clocked");
+            Click(dialog, "channel2Unbal");
+            EXPECT_FALSE(Checked(dialog, "e1Mute"));
+            Click(dialog, "apply");
+        });
+        window_->RunCommand(kCmdTelecom);
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{kTelecomTitle,
+                             "Please choose the E1 format, the SSM channel and "
+                             "the T1 format"},
+                            {kTelecomTitle, "Telecom Output Configuration Modified"}}));
+    }
+    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3", "A22 1,T,F,B,3",
+                                                       "A22 2,T,C,U,5"}));
+    EXPECT_EQ(ParametersSent(telecom), std::vector<std::string>(4, FactoryAccessField()));
+
+    // The choices come back at the next opening; a refused T1 command stops the rest.
+    sim_->SetOverride("A21", {std::string("\x02"
+                                          "A21 00000 !\r\n\x03")});
+    sim_->ClearFrames();
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        EXPECT_TRUE(Checked(dialog, "e1Ssm"));
+        EXPECT_TRUE(Checked(dialog, "t1Ais"));
+        EXPECT_EQ(Shown(dialog, "channel1Liu"), "3 (T1 0-133 feet,  Ansi T1.403)");
+        EXPECT_EQ(Shown(dialog, "channel2Liu"), "5 (T1 266-399 feet)");
+        Click(dialog, "channel1E1");  // LIU back to "0 (E1)"
+        Click(dialog, "apply");
+        EXPECT_TRUE(dialog.isVisible());
+        Click(dialog, "cancel");
+    });
+    window_->RunCommand(kCmdTelecom);
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{kTelecomTitle,
+                         "Not every setting was modified.\n"
+                         "Accepted: E1 pattern generator\n"
+                         "Refused by the unit: T1 pattern generator\n"
+                         "Not sent: Output channel 1, Output channel 2"},
+                        {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
+    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3"}));
+
+    // While another command waits in the mailbox (the unit has gone silent), Apply does
+    // nothing: no wait, no message, nothing sent later.
+    sim_->SetOverride("A21", {});
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.unitState.Online.load(); }));
+    ASSERT_TRUE(app_.polling.mailbox.TrySend({"W13", "", 0, 64, 0}));
+    sim_->ClearFrames();
+    bool stayedOpen = false;
+    testing::ModalDialogDriver whilePending([&](QDialog& dialog) {
+        Click(dialog, "apply");
+        stayedOpen = dialog.isVisible();
+        Click(dialog, "cancel");
+    });
+    window_->RunCommand(kCmdTelecom);
+    EXPECT_TRUE(stayedOpen);
+    // Only the window's word that nothing was modified, if that.
+    for (const auto& message : whilePending.Messages()) {
+        EXPECT_EQ(message.text, "Telecom Output Configuration NOT modified");
+    }
+    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.polling.mailbox.IsPending(); }));
+    EXPECT_TRUE(Sent(telecom).empty());
+}
+
+TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {
+    Start(kModelTq9000);
+    const std::vector<std::string> b12{"B12"};
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            ASSERT_TRUE(ProcessEventsUntil([&] { return !Text(dialog, "ipAddress").isEmpty(); }));
+            EXPECT_EQ(QStringList({Text(dialog, "ipAddress"), Text(dialog, "netmask"),
+                                   Text(dialog, "gateway")}),
+                      QStringList({"172.16.24.84", "255.255.0.0", "172.16.24.12"}));
+            EXPECT_TRUE(Checked(dialog, "enablePort"));
+            EXPECT_FALSE(Checked(dialog, "useDhcp"));
+            EXPECT_TRUE(Find<QLineEdit>(dialog, "gateway")->isEnabled());
+            EXPECT_FALSE(Find<QPushButton>(dialog, "apply")->isEnabled());
+            // Each refused with nothing sent; the dialog stays open.
+            for (const auto& [edit, text] :
+                 std::vector<std::pair<const char*, QString>>{{"ipAddress", "172.16.24.84.1"},
+                                                              {"netmask", "255.256.0.0"},
+                                                              {"gateway", "10.0.0"},
+                                                              {"ipAddress", "10.0.0.x"},
+                                                              {"gateway", "10..0.1"}}) {
+                const QString before = Text(dialog, edit);
+                Type(dialog, edit, text);
+                Click(dialog, "apply");
+                EXPECT_TRUE(dialog.isVisible()) << edit << ' ' << text.toStdString();
+                Type(dialog, edit, before);
+            }
+            EXPECT_TRUE(Sent(b12).empty());
+            Type(dialog, "ipAddress", "10.1.2.3");
+            Type(dialog, "gateway", "");
+            Click(dialog, "apply");
+        });
+        window_->RunCommand(kCmdEthernet);
+        ASSERT_EQ(driver.Messages().size(), 6u);
+        EXPECT_EQ(driver.Messages()[0], (Message{"Range Error",
+                                                 "IP Address must be four numbers from 0 to 255 "
+                                                 "separated by dots, for example 172.16.24.84"}));
+        EXPECT_EQ(driver.Messages()[5],
+                  (Message{"Ethernet Notification", "Ethernet settings modified"}));
+    }
+    EXPECT_EQ(
+        Sent(b12),
+        (std::vector<std::string>{"B12 1 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
+
+    // Read back at the next opening; a disabled port greys the rest but still sends it.
+    sim_->ClearFrames();
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Text(dialog, "ipAddress") == "10.1.2.3"; }));
+        EXPECT_TRUE(Text(dialog, "gateway").isEmpty());
+        Click(dialog, "enablePort");
+        EXPECT_FALSE(Find<QCheckBox>(dialog, "useDhcp")->isEnabled());
+        EXPECT_FALSE(Find<QLineEdit>(dialog, "ipAddress")->isEnabled());
+        Click(dialog, "apply");
+    });
+    window_->RunCommand(kCmdEthernet);
+    EXPECT_EQ(
+        Sent(b12),
+        (std::vector<std::string>{"B12 0 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
+}
+
+TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllFiveInOrder) {
+    Start(kModelChronoBeam, true);
+    const std::vector<std::string> factory{"C01", "W10", "A17", "A13", "C07", "C02"};
+    sim_->SetOverride("A17", {std::string("\x02"
+                                          "A17 00000 !\r\n\x03")});
+    sim_->ClearFrames();
+    bool refusedKeptOpen = false;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        EXPECT_EQ(QStringList({Text(dialog, "unitId"), Text(dialog, "loopTau"),
+                               Text(dialog, "manufacturingDate"), Text(dialog, "zeemanRabiTilt")}),
+                  QStringList({"01234", " 1.33", "01/01/19", "+0000"}));
+        EXPECT_TRUE(Find<QLineEdit>(dialog, "zeemanRabiTilt")->isEnabled());
+        for (const auto& [edit, text] :
+             std::vector<std::pair<const char*, QString>>{{"unitId", "100000"},
+                                                          {"unitId", "12ab"},
+                                                          {"manufacturingDate", "1/2/2007"},
+                                                          {"manufacturingDate", "02/30/07"},
+                                                          {"manufacturingDate", "ab/cd/ef"},
+                                                          {"powerOnHours", "0"},
+                                                          {"powerOnHours", "100000"},
+                                                          {"zeemanRabiTilt", "+10000"}}) {
+            const QString before = Text(dialog, edit);
+            Type(dialog, edit, text);
+            Click(dialog, "apply");
+            Type(dialog, edit, before);
+        }
+        EXPECT_TRUE(Sent(factory).empty());
+
+        Click(dialog, "memorizeNominals");
+        EXPECT_EQ(Find<QPushButton>(dialog, "memorizeNominals")->text(), "Done");
+        Type(dialog, "unitId", "0");
+        Type(dialog, "loopTau", "120");
+        Type(dialog, "manufacturingDate", "02/29/08");
+        Type(dialog, "powerOnHours", "99999");
+        Type(dialog, "zeemanRabiTilt", "-12");
+        Click(dialog, "apply");  // the date is refused by the unit
+        refusedKeptOpen = dialog.isVisible() && Text(dialog, "loopTau") == "99.99";
+        sim_->SetOverride("A17", {});
+        Click(dialog, "apply");
+    });
+    window_->RunCommand(kCmdFactorySettings);
+    EXPECT_TRUE(refusedKeptOpen);
+    const QString range = QStringLiteral("Range Error");
+    const QString ids = QStringLiteral("UnitID must be between 0-99999");
+    const QString hours = QStringLiteral("Power On Hours must be >0 and <100000");
+    const QString layout =
+        QStringLiteral("Please enter Manufacturing date in the form \"mm/dd/yy\"");
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{range, ids},
+                        {range, ids},
+                        {"Corvane3", layout},
+                        {range, "Manufacturing date 02/30/07 does not exist (mm/dd/yy)"},
+                        {range, "Manufacturing date ab/cd/ef does not exist (mm/dd/yy)"},
+                        {range, hours},
+                        {range, hours},
+                        {range, "Zeeman Rabi Tilt must be between -9999 and +9999"},
+                        {range, "Time Constant set to 99.99 sec"},
+                        {"Factory Settings Notification",
+                         "Not every setting was modified.\n"
+                         "Accepted: Unit ID, Loop Tau\n"
+                         "Refused by the unit: Manufacturing Date\n"
+                         "Not sent: Power On Hours, Zeeman Rabi Tilt"},
+                        {"Factory Settings Notification", "Factory Settings modified"}}));
+    const std::vector<std::string> five{"C01 00000", "W10 1 99.99", "A17 02/29/08", "A13 99999",
+                                        "C07 -0012"};
+    std::vector<std::string> expected{"C02 ", five[0], five[1], five[2]};
+    expected.insert(expected.end(), five.begin(), five.end());
+    EXPECT_EQ(Sent(factory), expected);
+    EXPECT_EQ(ParametersSent(factory),
+              std::vector<std::string>(expected.size(), FactoryAccessField()));
+    EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
+              0u);
+}
+
+// A user whose language writes decimal commas changes only the unit ID: the loop time constant
+// goes to the unit as it was read from it.
+TEST_F(InstallationSettingsWithSimTest,
+       FactorySettingsUnderADecimalCommaLocaleKeepTheTimeConstant) {
+    Start(kModelChronoBeam, true);
+    sim_->ClearFrames();
+    const testing::ScopedCommaLocale comma;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        EXPECT_EQ(Text(dialog, "loopTau"), " 1.33");
+        Type(dialog, "unitId", "4321");
+        Click(dialog, "apply");
+    });
+    window_->RunCommand(kCmdFactorySettings);
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
+    EXPECT_EQ(Sent({"C01", "W10"}), (std::vector<std::string>{"C01 04321", "W10 1 1.33"}));
+}
+
+}  // namespace
+}  // namespace corvane3

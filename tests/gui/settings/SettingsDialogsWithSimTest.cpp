@@ -1,0 +1,496 @@
+// The instrument settings dialogs opened from the main window's menu against the simulated
+// instrument with the real polling thread: what the unit receives, what the user sees, and
+// what the change log keeps.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDate>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "core/poll/CommandCatalogue.h"
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/serial/CommandSelectDlg.h"
+#include "sim/SimulatorServer.h"
+#include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace std::chrono_literals;
+using Messages = std::vector<testing::ModalDialogDriver::Message>;
+using testing::ProcessEventsUntil;
+
+// The simulator, the program's records and polling thread, and the main window, online.
+class CSimRig {
+  public:
+    explicit CSimRig(sim::SimulatorOptions options) : sim_(WithoutWarmUp(options)) {
+        app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        app.settings.DatafileDirectory = data.Path().string();
+        app.settings.PollingInterval = 1;
+        polling = std::make_unique<CPollingThread>(app.serialPort, app.unitState, app.linkStatus,
+                                                   app.polling, app.settings, notifications);
+        window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
+        online = ProcessEventsUntil([&] {
+            return app.unitState.Online &&
+                   app.unitState.InstrumentModel == options.instrument.model;
+        });
+    }
+    ~CSimRig() { polling->StopBackgroundThread(); }
+
+    sim::CSimulatorServer& Sim() { return sim_; }
+    // The data, or the parameter fields, of every frame with this code, in order.
+    std::vector<std::string> Sent(const std::string& code, bool parameters = false) const {
+        return testing::SentFields(
+            sim_, code, parameters ? &sim::ReceivedFrame::parameter : &sim::ReceivedFrame::data);
+    }
+    std::vector<std::string> ChangeLogLines() const {
+        std::ifstream file(data.Path() / kChangeLogFileName);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    void EnableSecurity(unsigned password) {
+        sim_.WithInstrument([&](sim::CSimulatedInstrument& unit) { unit.SetPassword(password); });
+        app.polling.SetRequest(Request::kSecurityCheck);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return app.polling.SecurityStatus.load(); }));
+    }
+
+  private:
+    static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
+        options.instrument.warmup = 0ms;
+        return options;
+    }
+
+    sim::CSimulatorServer sim_;
+
+  public:
+    testing::TempDir data;
+    Corvane3App app;
+    CQueuedNotificationSink notifications;
+    std::unique_ptr<CPollingThread> polling;
+    std::unique_ptr<CMainStatusDlg> window;
+    bool online = false;
+};
+
+sim::SimulatorOptions Model(int model) {
+    sim::SimulatorOptions options;
+    options.instrument.model = model;
+    return options;
+}
+
+template <typename T = QWidget>
+T* Find(QWidget& dialog, const char* name) {
+    T* widget = dialog.findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+void Click(QWidget& dialog, const char* name) {
+    Find<QAbstractButton>(dialog, name)->click();
+}
+QStringList Lines(QWidget& dialog, const char* list) {
+    QStringList lines;
+    for (int row = 0; row < Find<QListWidget>(dialog, list)->count(); ++row) {
+        lines << Find<QListWidget>(dialog, list)->item(row)->text();
+    }
+    return lines;
+}
+// The unit's event lines as the list shows them.
+QStringList Expanded(const std::vector<std::string>& lines) {
+    QStringList expanded;
+    for (const std::string& line : lines) {
+        expanded << QString::fromStdString(line).replace(QLatin1Char('\t'), QString(6, ' '));
+    }
+    return expanded;
+}
+
+using SettingsDialogsWithSimTest = testing::WidgetTest;
+
+TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const auto enter = [](QDialog& dialog, const char* text) {
+        Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
+        Click(dialog, "apply");
+    };
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            enter(dialog, "1000000");
+            enter(dialog, "-123");
+        });
+        rig.window->RunCommand(kCmdDeltaF);
+        EXPECT_EQ(
+            driver.Messages(),
+            (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
+                      {"Delta-F Notification", "Output Frequency modified"}}));
+    }
+    EXPECT_EQ(rig.Sent("W01"), std::vector<std::string>{"-000123  "});
+    EXPECT_EQ(rig.Sent("W01", true), std::vector<std::string>{"00000"});
+    // The next status record reads the new offset back; the dialog starts from it.
+    EXPECT_TRUE(
+        ProcessEventsUntil([&] { return rig.app.unitState.Snapshot().d1.freqTune == -123; }));
+
+    rig.EnableSecurity(42);
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        if (dialog.objectName() == "authorizeDialog") {
+            Find<QLineEdit>(dialog, "password")->setText("42");
+            Click(dialog, "apply");
+        } else {
+            EXPECT_EQ(Find<QLineEdit>(dialog, "offset")->text(), "-000123");
+            enter(dialog, "999999");
+        }
+    });
+    rig.window->RunCommand(kCmdDeltaF);
+    EXPECT_EQ(driver.Dialogs(), 2);
+    EXPECT_EQ(rig.Sent("W01"), (std::vector<std::string>{"-000123  ", "+999999  "}));
+    EXPECT_EQ(rig.Sent("W01", true), (std::vector<std::string>{"00000", "00042"}));
+}
+
+TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRefuseBadSlews) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            for (const char* slew : {"10000", "-1", "9999"}) {
+                if (std::string(slew) == "9999") {
+                    Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
+                }
+                Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+                Click(dialog, "apply");
+            }
+        });
+        rig.window->RunCommand(kCmdDeltaT);
+        EXPECT_EQ(
+            driver.Messages(),
+            (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                      {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+                      {"Delta-T Notification", "Phase-slewing operation in progress"}}));
+    }
+    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
+    {
+        // An abort is sent once however often it is pressed; the dialog stays open.
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            Click(dialog, "abort");
+            Click(dialog, "abort");
+            EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
+            Click(dialog, "cancel");
+        });
+        rig.window->RunCommand(kCmdDeltaT);
+    }
+    EXPECT_EQ(rig.Sent("W04").size(), 1u);
+
+    // The TTL choice is remembered for the next opening, whatever the unit says.
+    bool remembered = false;
+    for (int opening = 0; opening < 2; ++opening) {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            if (opening == 0) {
+                Click(dialog, "ttl10MHz");
+                Click(dialog, "apply");
+            } else {
+                remembered = Find<QRadioButton>(dialog, "ttl10MHz")->isChecked();
+                Click(dialog, "cancel");
+            }
+        });
+        rig.window->RunCommand(kCmdTtlOutput);
+    }
+    EXPECT_TRUE(remembered);
+    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
+        rig.window->RunCommand(kCmdSyncPps);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{"Command Status", "Sync Complete\n Status = Completed"}}));
+    }
+    {
+        // A whole reply that does not begin with the command's echo: the sync did not happen.
+        rig.Sim().SetOverride("W22", {std::string("\x02") + "NO PPS\r\n\x03"});
+        testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
+        rig.window->RunCommand(kCmdSyncPps);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{"Command Status", "Sync Complete\n Status = Did Not Complete"}}));
+        rig.Sim().SetOverride("W22", {});
+    }
+
+    // Time of day: the PC's UTC clock, then an adjustment of an hour less a second.
+    int clockPixels = 0;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        clockPixels = Find<QLineEdit>(dialog, "clock")->font().pixelSize();
+        Find<QComboBox>(dialog, "zone")->setCurrentText("UTC");
+        Click(dialog, "send");
+        Click(dialog, "hoursPlus");
+        Click(dialog, "secondsMinus");
+        Click(dialog, "apply");
+    });
+    const long long now = std::time(nullptr);
+    rig.window->RunCommand(kCmdTimeOfDay);
+    ASSERT_EQ(rig.Sent("B01").size(), 1u);
+    EXPECT_NEAR(std::stoll(rig.Sent("B01")[0]), now, 5);
+    EXPECT_EQ(rig.Sent("B03"), std::vector<std::string>{"+03599  "});
+    EXPECT_EQ(clockPixels, 22);
+}
+
+TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
+    sim::SimulatorOptions options = Model(kModelTq9000);
+    options.pace = true;  // the log takes seconds to come in at 9600 baud
+    CSimRig rig(options);
+    ASSERT_TRUE(rig.online);
+    const QStringList expected = Expanded(rig.Sim().WithInstrument(
+        [](sim::CSimulatedInstrument& unit) { return unit.EventLogLines(); }));
+    ASSERT_GE(expected.size(), 3);
+    QStringList shown;
+    bool clockButtonShown = true;
+    QString title;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        title = dialog.windowTitle();
+        clockButtonShown = Find(dialog, "setFromPcClock")->isVisible();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "eventList") == expected; }));
+        EXPECT_EQ(Find<QLineEdit>(dialog, "eventCount")->text().toInt(), expected.size());
+        // The unit's clock refreshes the dialog every second; the list, with the same count,
+        // is not rebuilt, so the user's selection stays. A fetched log rebuilds it.
+        auto* list = Find<QListWidget>(dialog, "eventList");
+        list->setCurrentRow(1);
+        const auto marked = [&] {
+            return list->count() > 0 && list->item(0)->data(Qt::UserRole).toBool();
+        };
+        list->item(0)->setData(Qt::UserRole, true);
+        const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
+        const QString before = clock();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return clock() != before && !clock().isEmpty(); }));
+        EXPECT_TRUE(marked());
+        EXPECT_EQ(list->currentRow(), 1);
+        Click(dialog, "refreshView");
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return Lines(dialog, "eventList") == expected && !marked(); }, 60000));
+        Click(dialog, "clearInstrument");
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return Find<QLineEdit>(dialog, "eventCount")->text() == "0"; }, 60000));
+        shown = Lines(dialog, "eventList");
+        Click(dialog, "cancel");
+    });
+    rig.window->RunCommand(kCmdEventLog);
+    EXPECT_EQ(title, "Event Log");
+    EXPECT_FALSE(clockButtonShown);
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Confirm Erase Event Log",
+                         "Are you sure you want to clear all events from the cesium instrument "
+                         "non-volatile memory?"}}));
+    EXPECT_EQ(rig.Sent("W18").size(), 1u);
+}
+
+TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockFromThePc) {
+    CSimRig rig(Model(kModelChronoBeam));
+    ASSERT_TRUE(rig.online);
+    QStringList factoryLines;
+    QString factoryTitle;
+    {
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            factoryTitle = dialog.windowTitle();
+            ProcessEventsUntil([&] {
+                return Lines(dialog, "eventList").size() == 2 &&
+                       !Lines(dialog, "eventList")[0].startsWith("Retriev");
+            });
+            factoryLines = Lines(dialog, "eventList");
+            Click(dialog, "cancel");
+        });
+        rig.window->RunCommand(kCmdFactoryEventLog);
+    }
+    EXPECT_EQ(factoryTitle, "FactoryEvent Log");
+    ASSERT_EQ(factoryLines.size(), 2);
+    EXPECT_TRUE(factoryLines[0].endsWith("Factory calibration done"));
+    EXPECT_NE(rig.Sent("D*6", true).at(0), "00000");  // the Factory access field
+
+    // The unit's clock is years off; the dialog sets it to the PC's.
+    rig.Sim().WithInstrument([](sim::CSimulatedInstrument& unit) {
+        return unit.HandleFrame({"A06", "00000", "01/02/11", "", {}}, sim::SimClock::now());
+    });
+    const QString year = QString::number(QDate::currentDate().year());
+    QString before;
+    QString after;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
+        ProcessEventsUntil([&] { return clock().startsWith("2011/"); });
+        before = clock();
+        Click(dialog, "setFromPcClock");
+        rig.app.polling.SetRequest(Request::kDateAndTime);
+        ProcessEventsUntil([&] { return clock().startsWith(year); });
+        after = clock();
+        Click(dialog, "cancel");
+    });
+    rig.window->RunCommand(kCmdEventLog);
+    EXPECT_EQ(driver.Messages(), Messages{});
+    EXPECT_TRUE(before.startsWith("2011/")) << before.toStdString();
+    EXPECT_TRUE(after.startsWith(year)) << after.toStdString();
+    ASSERT_EQ(rig.Sent("A07").size(), 1u);
+    EXPECT_EQ(rig.Sent("A07").at(0).size(), 8u);  // hh:mm:ss
+    EXPECT_EQ(rig.Sent("A06").back().substr(6), year.right(2).toStdString());
+}
+
+TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnded) {
+    sim::SimulatorOptions options = Model(kModelTq9000);
+    options.instrument.testLineInterval = 100ms;
+    CSimRig rig(options);
+    ASSERT_TRUE(rig.online);
+    QStringList lines;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        Click(dialog, "test1");
+        EXPECT_EQ(Find<QPushButton>(dialog, "test1")->text(), "End Test");
+        EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "replies").size() >= 4; }));
+        // While test 1 runs, test 2 cannot start.
+        Click(dialog, "setDds");
+        Click(dialog, "test1");
+        EXPECT_TRUE(ProcessEventsUntil([&] { return rig.app.polling.DiagnosticsMode == 0; }));
+        lines = Lines(dialog, "replies");
+        Click(dialog, "ok");
+    });
+    rig.window->RunCommand(kCmdTestDiagnostics);
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
+    EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
+    EXPECT_TRUE(rig.Sent("A02").empty());
+    // Ended by the dialog and again by the polling thread's end-of-test pass; both are logged.
+    EXPECT_EQ(rig.Sent("A01"), (std::vector<std::string>{"1", "0", "0"}));
+    const std::vector<std::string> log = rig.ChangeLogLines();
+    ASSERT_EQ(log.size(), 3u) << ::testing::PrintToString(log);
+    EXPECT_NE(log[2].find("\tA01\t0\tfactory\t"), std::string::npos) << log[2];
+}
+
+// With the unit's security on too, the alarm commands go with the Factory access option and
+// no password prompt, and a strategy the user chose survives the status records that follow.
+TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepTheUsersChoice) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    rig.EnableSecurity(42);
+    const QString fuseLine = QStringLiteral("26:    Fuse A open                  ");
+    bool appeared = false;
+    bool cleared = false;
+    QString chosenAfterRecords;
+    bool applyStillEnabled = false;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        auto* strategy = Find<QComboBox>(dialog, "restartStrategy");
+        EXPECT_EQ(strategy->currentIndex(), 0);
+        strategy->setCurrentIndex(1);
+        emit strategy->activated(1);
+        rig.Sim().WithInstrument([](sim::CSimulatedInstrument& unit) { unit.RaiseAlarm(0x26); });
+        appeared =
+            ProcessEventsUntil([&] { return Lines(dialog, "alarmList").contains(fuseLine); });
+        chosenAfterRecords = strategy->currentText();
+        applyStillEnabled = Find<QPushButton>(dialog, "apply")->isEnabled();
+        Click(dialog, "resetAlarms");
+        EXPECT_EQ(Find<QPushButton>(dialog, "resetAlarms")->text(), "Done");
+        cleared =
+            ProcessEventsUntil([&] { return !Lines(dialog, "alarmList").contains(fuseLine); });
+        Click(dialog, "apply");
+    });
+    rig.window->RunCommand(kCmdAlarms);
+    EXPECT_TRUE(appeared);
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(chosenAfterRecords, "Critical          (Manual Reset)");
+    EXPECT_TRUE(applyStillEnabled);
+    EXPECT_EQ(driver.Dialogs(), 1) << "no password prompt";
+    EXPECT_EQ(rig.Sent("W00", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(rig.Sent("A18"), std::vector<std::string>{"1"});
+    EXPECT_EQ(rig.Sent("A18", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(driver.Messages(), (Messages{{"Alarm Settings", "Reset Alarm Strategy modified"}}));
+    const std::vector<std::string> log = rig.ChangeLogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("\tA18\t1\tfactory\taccepted"), std::string::npos) << log.back();
+}
+
+TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySenderAndNoReads) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const auto sendAndWait = [&](const MailboxCommand& command) {
+        ASSERT_TRUE(rig.app.polling.mailbox.TrySend(command));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
+    };
+    sendAndWait({"C08", "00042", 0, 64, 0});  // a password set, as the Security dialog does
+    sendAndWait({"W18", "", 0, 32, 0});       // protected now: refused without the password
+    // The command catalogue dialog knows nothing of the log.
+    CCommandSelectDlg catalogue(rig.app.polling, rig.app.unitState);
+    catalogue.show();
+    for (const auto& [code, input] :
+         std::vector<std::pair<std::string, QString>>{{"A08", ""}, {"W13", ""}, {"W07", "9"}}) {
+        const auto rows = CommandCatalogue();
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [&](const CatalogueRow& r) { return r.code == code; });
+        Find<QComboBox>(catalogue, "commandList")->setCurrentIndex(int(row - rows.begin()));
+        Find<QLineEdit>(catalogue, "commandInput")->setText(input);
+        Click(catalogue, "sendCommand");
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
+    }
+    const std::vector<std::string> lines = rig.ChangeLogLines();
+    ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+    EXPECT_NE(lines[0].find("\t1234\t403 Tq9000\tC08\t*****\tnone\taccepted"), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("\tW18\t\tnone\trefused"), std::string::npos);
+    EXPECT_NE(lines[2].find("\tW13\t\tnone\taccepted"), std::string::npos);
+    EXPECT_NE(lines[3].find("\tW07\t9\tnone\tnot understood"), std::string::npos);
+    EXPECT_EQ(lines[0].find("00042"), std::string::npos);
+}
+
+TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForAChange) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const QString notConfirmed =
+        QStringLiteral("The instrument's reply was cut short; the change was not confirmed");
+    struct Case {
+        const char* code;
+        int menuCommand;
+        const char* title;
+        std::function<void(QDialog&)> change;
+    };
+    const Case cases[] = {
+        {"W01", kCmdDeltaF, "Delta-F Notification",
+         [](QDialog& dialog) {
+             Find<QLineEdit>(dialog, "offset")->setText("-123");
+             Click(dialog, "apply");
+         }},
+        {"W00", kCmdAlarms, "Alarm Settings",
+         [](QDialog& dialog) { Click(dialog, "resetAlarms"); }},
+        {"B03", kCmdTimeOfDay, "Time of Day Notification",
+         [](QDialog& dialog) {
+             Click(dialog, "hoursPlus");
+             Click(dialog, "apply");
+         }},
+    };
+    for (const Case& c : cases) {
+        // The echo of the frame head arrives, the rest of the reply never does.
+        std::string echo(1, kStx);
+        echo += c.code;
+        echo += " 00000 ";
+        rig.Sim().SetOverride(c.code, {echo});
+        testing::ModalDialogDriver driver([&](QDialog& dialog) {
+            c.change(dialog);
+            Click(dialog, "cancel");
+        });
+        rig.window->RunCommand(c.menuCommand);
+        EXPECT_EQ(driver.Messages(), (Messages{{c.title, notConfirmed}})) << c.code;
+        const std::vector<std::string> lines = rig.ChangeLogLines();
+        ASSERT_FALSE(lines.empty()) << c.code;
+        EXPECT_NE(lines.back().find(std::string("\t") + c.code + "\t"), std::string::npos)
+            << lines.back();
+        EXPECT_TRUE(lines.back().ends_with("\tno reply")) << lines.back();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rig.app.unitState.Online.load(); }));
+    }
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,135 @@
+// The spectrum window without an instrument: the viewer, saving and reopening, and the main
+// window refusing a spectrum while no unit answers.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "gui/spectrum/SpectrumDlg.h"
+#include "support/ModalDialogDriver.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ModalDialogDriver;
+using testing::ProcessEventsUntil;
+
+class SpectrumDlgTest : public testing::WidgetTest {
+  protected:
+    SpectrumWindowContext Context() { return {acquisition_, settings_, unit_}; }
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (dir_.Path() / name).string();
+        std::ofstream(path) << text;
+        return path;
+    }
+    static std::vector<std::pair<double, double>> Drawn(const CSpectrumDlg& window, int series) {
+        std::vector<std::pair<double, double>> points;
+        const IPlotPoints& drawn = window.Plot()->Series(series)->Points();
+        for (std::int64_t i = 0; i < drawn.Count(); ++i) {
+            points.emplace_back(drawn.X(i), drawn.Y(i));
+        }
+        return points;
+    }
+
+    testing::TempDir dir_;
+    CPollingShared shared_;
+    CProgramSettings settings_;
+    CUnitState unit_;
+    CSpectrumAcquisition acquisition_{shared_, settings_};
+};
+
+TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
+    const std::string path =
+        Write("a.css", "Detuning, Signal\n-500,1000.5\n0,4000.25\n500,12.3456789\n\n");
+    CSpectrumDlg viewer(Context(), path);
+    bool loaded = false;
+    QObject::connect(&viewer, &CSpectrumDlg::InitialLoadDone, [&] { loaded = true; });
+    viewer.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    EXPECT_EQ(viewer.windowTitle().toStdString(), "File: " + path);
+    EXPECT_FALSE(viewer.GoButton()->isVisible());
+    EXPECT_EQ(viewer.CommandAction(CSpectrumDlg::kCmdOptions), nullptr);
+    const std::vector<std::pair<double, double>> expected = {
+        {-500, 1000.5}, {0, 4000.25}, {500, 12.3456789}};
+    EXPECT_EQ(Drawn(viewer, 0), expected);
+    EXPECT_EQ(Drawn(viewer, 1), expected);
+    // The cursors come on at the two ends of the spectrum.
+    viewer.CommandAction(CSpectrumDlg::kCmdCursors)->trigger();
+    EXPECT_TRUE(viewer.Plot()->CursorsShown());
+    EXPECT_EQ(viewer.Plot()->CursorIndex(0), 0);
+    EXPECT_EQ(viewer.Plot()->CursorIndex(1), 2);
+
+    // A print: the time before the title while the window is taken, a landscape page.
+    const QString title = viewer.windowTitle();
+    QString printedTitle;
+    viewer.SetPrintGrabber([&](QWidget* window) {
+        printedTitle = window->windowTitle();
+        return window->grab().toImage();
+    });
+    const std::string printed = (dir_.Path() / "print.pdf").string();
+    viewer.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString(printed));
+        return printer;
+    });
+    viewer.Print();
+    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
+                                   QRegularExpression::escape(title) + "$")
+                    .match(printedTitle)
+                    .hasMatch())
+        << printedTitle.toStdString();
+    EXPECT_EQ(viewer.windowTitle(), title);
+    std::ifstream pdf(printed, std::ios::binary);
+    const std::string pdfText((std::istreambuf_iterator<char>(pdf)), {});
+    const auto box = pdfText.find("/MediaBox [0 0 ");
+    ASSERT_NE(box, std::string::npos);
+    double width = 0, height = 0;
+    std::sscanf(pdfText.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
+    EXPECT_GT(width, height);
+
+    // Saved and opened again, the points come back with six significant digits.
+    const std::string copy = (dir_.Path() / "b.css").string();
+    ASSERT_TRUE(viewer.SaveTo(copy));
+    CSpectrumDlg reopened(Context(), copy);
+    ASSERT_TRUE(reopened.LoadFile(copy));
+    EXPECT_EQ(Drawn(reopened, 1), (std::vector<std::pair<double, double>>{
+                                      {-500, 1000.5}, {0, 4000.25}, {500, 12.3457}}));
+
+    // A file that cannot be read or written is said, and the spectrum shown stays.
+    ModalDialogDriver driver;
+    EXPECT_FALSE(reopened.LoadFile((dir_.Path() / "none.css").string()));
+    EXPECT_FALSE(reopened.SaveTo((dir_.Path() / "no" / "c.css").string()));
+    EXPECT_EQ(Drawn(reopened, 1).size(), 3u);
+    ASSERT_EQ(driver.Messages().size(), 2u);
+    EXPECT_EQ(driver.Messages()[0],
+              (ModalDialogDriver::Message{
+                  "Corvane3", QString::fromStdString(
+                                  "Unable to open file:  " + dir_.Path().string() + "/none.css")}));
+}
+
+TEST_F(SpectrumDlgTest, MainWindowRefusesASpectrumWithoutAUnit) {
+    Corvane3App app;
+    CQueuedNotificationSink notifications;
+    CMainStatusDlg main(app, notifications, nullptr);
+    ModalDialogDriver driver;
+    main.RunCommand(kCmdSpectrum);
+    EXPECT_EQ(
+        driver.Messages(),
+        (std::vector<ModalDialogDriver::Message>{{"Corvane3", "Cesium instrument not detected."}}));
+    EXPECT_EQ(main.OpenSpectrumWindow(), nullptr);
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,95 @@
+#pragma once
+// A status record and .csd file helpers for the telemetry tests.
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/link/UnitState.h"
+
+namespace corvane3::testing {
+
+// Readings that print exactly (binary fractions only), so every column can be pinned.
+inline UnitStateData SampleRecord() {
+    UnitStateData data;
+    data.d1 = {.serialNumber = 1234,
+               .modeText = "R+Z",
+               .state = 11,
+               .alarm1 = 0x00,
+               .alarm2 = 0x1A,
+               .alarm3 = 0x03,
+               .alarm4 = 0x00,
+               .alarm5 = 0xFF,
+               .freqTune = -1500,
+               .pos21V = 24.125f,
+               .ocxoTau = 10.0f,
+               .cRamErr = 12,
+               .cRabErr = -340,
+               .zRamErr = 3,
+               .zRabErr = -7,
+               .vvcxo = -1234,
+               .cLevel = 2500,
+               .vcField = 456,
+               .zLevel = 1800,
+               .dcLevel = 4000,
+               .numGain = 1.25f,
+               .vuWave = 321,
+               .pos5V = 5.0f,
+               .tChassis = 35.5f,
+               .pos15V = 15.25f,
+               .neg15V = -15.5f,
+               .oscState = 'c',
+               .vCsOven = 6.25f,
+               .vms = 10.25f,
+               .vion = 3.5f,
+               .icField = 7.5f,
+               .vem = 12.5f,
+               .iip = 42,
+               .stdDev = -5};
+    data.d2.dacGain = 2.0f;
+    data.d2.nomVms = 10.5f;
+    data.d2.nomVion = 3.25f;
+    data.d2.nomZRabi = -12;
+    data.b20 = {.token = "PS24",
+                .system24 = 24.5f,
+                .acdc24 = 24.25f,
+                .batt24 = 26.75f,
+                .charge = 3,
+                .source = "AC"};
+    data.outliers = {1, 2, 3, 4};
+    data.mjd = 60123.5;
+    data.firmwareRevisionLetter = 'B';
+    data.firmwareRevision = 12;
+    return data;
+}
+
+// Columns of one .csd line.
+inline int Columns(const std::string& line) {
+    return 1 + static_cast<int>(std::count(line.begin(), line.end(), ','));
+}
+
+inline std::string FileText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The lines of a .csd file, each of which must end in CR LF.
+inline std::vector<std::string> CsdLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    const std::string text = FileText(path);
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start != text.size()) {
+        lines.push_back("(unterminated) " + text.substr(start));
+    }
+    return lines;
+}
+
+}  // namespace corvane3::testing
