@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/Escape.h"
+#include "core/base/Escape.h"
 
 namespace corvane3::sim {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "sim/Escape.h"
+#include "core/base/Escape.h"
 
 namespace corvane3::sim {
 
@@ -14,9 +14,9 @@ constexpr long kFirstModel = 400;
 constexpr long kLastModel = 404;
 // Options followed by a value.
 const std::string kValueOptions[] = {
-    "--model",      "--serial",           "--password", "--line", "--warmup",   "--seed",
-    "--link",       "--reconnect",        "--override", "--log",  "--truncate", "--garbage",
-    "--corrupt-d1", "--disconnect-after", "--alarm",
+    "--model",      "--serial",           "--password", "--line",   "--warmup",   "--seed",
+    "--link",       "--reconnect",        "--override", "--log",    "--truncate", "--garbage",
+    "--corrupt-d1", "--disconnect-after", "--alarm",    "--replay",
 };
 
 std::optional<long> Number(const std::string& text, long min, long max) {
@@ -67,6 +67,10 @@ Link:
                         the last one repeating; an empty REPLY sends nothing
   --log FILE            write every frame received (RX) and everything sent (TX), one line each
                         with a time stamp, escaped as in --override
+  --replay FILE         answer from a transcript in the --log form (or a corvane3 --trace):
+                        each frame gets the reply recorded after the same command, in order,
+                        the last one repeating; a command never recorded gets no answer
+  --replay-paced        send the replayed replies with the pauses recorded, not at once
 
 Faults:
   --silent              receive but never answer
@@ -88,6 +92,7 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
     SimulatorCommandLine result;
     SimulatorOptions& options = result.options;
     std::optional<std::string> overrideFile;
+    std::optional<std::string> replayFile;
     for (std::size_t i = 0; i < arguments.size() && result.error.empty(); ++i) {
         const std::string& option = arguments[i];
         const auto value = [&]() -> std::optional<std::string> {
@@ -116,6 +121,8 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
             options.faults.highBit = true;
         } else if (option == "--refuse-protected") {
             options.faults.refuseProtected = true;
+        } else if (option == "--replay-paced") {
+            options.replayPaced = true;
         } else if (std::find(std::begin(kValueOptions), std::end(kValueOptions), option) ==
                    std::end(kValueOptions)) {
             result.error = "unknown option: " + option;
@@ -155,6 +162,8 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
             overrideFile = *text;
         } else if (option == "--log") {
             options.log = *text;
+        } else if (option == "--replay") {
+            replayFile = *text;
         } else if (option == "--truncate") {
             const auto count = Number(*text, 0, 1000000);
             count ? void(options.faults.truncateBy = static_cast<std::size_t>(*count))
@@ -188,6 +197,15 @@ SimulatorCommandLine ParseSimulatorCommandLine(const std::vector<std::string>& a
         auto overrides = CReplyOverrides::Load(*overrideFile, error);
         if (overrides) {
             options.overrides = std::move(*overrides);
+        } else {
+            result.error = error;
+        }
+    }
+    if (result.error.empty() && replayFile && !result.help) {
+        std::string error;
+        auto replay = CReplayScript::Load(*replayFile, error);
+        if (replay) {
+            options.replay = std::move(*replay);
         } else {
             result.error = error;
         }

@@ -332,6 +332,10 @@ void CSimulatorServer::HandleFrame(const ReceivedFrame& frame, SimClock::time_po
     if (options_.faults.silent) {
         return;
     }
+    if (options_.replay) {
+        SendReplayed(frame, now);
+        return;
+    }
     if (!LineMatches()) {
         log_.Write(TrafficDirection::kNote, "line settings differ, not answered");
         return;
@@ -358,6 +362,24 @@ void CSimulatorServer::Send(const std::string& code, std::string reply, SimClock
         log_.Write(TrafficDirection::kSent, piece.bytes);
         sent += piece.bytes;
         writer_.Enqueue(std::move(piece.bytes), piece.pauseBefore, now);
+    }
+    replies_.push_back(std::move(sent));
+}
+
+void CSimulatorServer::SendReplayed(const ReceivedFrame& frame, SimClock::time_point now) {
+    std::optional<ReplayReply> reply = options_.replay->Next(frame.code);
+    if (!reply) {
+        log_.Write(TrafficDirection::kNote, "not in the replayed transcript, not answered");
+        return;
+    }
+    std::string sent;
+    for (ReplayPiece& piece : *reply) {
+        log_.Write(TrafficDirection::kSent, piece.bytes);
+        sent += piece.bytes;
+        const std::chrono::nanoseconds pause = options_.replayPaced
+                                                   ? std::chrono::nanoseconds(piece.pauseBefore)
+                                                   : std::chrono::nanoseconds::zero();
+        writer_.Enqueue(std::move(piece.bytes), pause, now);
     }
     replies_.push_back(std::move(sent));
 }

@@ -24,12 +24,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/link/TrafficLog.h"
 #include "sim/Faults.h"
 #include "sim/FrameParser.h"
+#include "sim/ReplayScript.h"
 #include "sim/ReplyOverrides.h"
 #include "sim/ReplyWriter.h"
 #include "sim/SimulatedInstrument.h"
-#include "sim/TrafficLog.h"
 
 namespace corvane3 {
 class CPseudoTerminal;
@@ -44,6 +45,10 @@ struct SimulatorOptions {
     std::optional<std::chrono::milliseconds> reconnectAfter;  // after a disconnect
     CReplyOverrides overrides;
     std::filesystem::path log;  // traffic transcript; empty for none
+    // Replies from a recorded transcript instead of the simulated unit, at once or paced as
+    // recorded.
+    std::optional<CReplayScript> replay;
+    bool replayPaced = false;
     SimFaults faults;
 };
 
@@ -103,6 +108,7 @@ class CSimulatorServer {
     void ServeOnce(std::unique_lock<std::mutex>& lock);
     void HandleFrame(const ReceivedFrame& frame, SimClock::time_point now);
     void Send(const std::string& code, std::string reply, SimClock::time_point now);
+    void SendReplayed(const ReceivedFrame& frame, SimClock::time_point now);
     bool LineMatches() const;
     bool OpenTerminal();
     void CloseTerminal();

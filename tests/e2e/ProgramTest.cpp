@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "core/telemetry/TelemetryFormat.h"
-#include "sim/TrafficLog.h"
+#include "core/link/TrafficLog.h"
 #include "support/ChildProcess.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -134,8 +134,8 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     // Each record line holds what the unit sent (the simulator's transcript).
     std::vector<std::string> sent;
     for (const std::string& line : Split(FileText(dir.Path() / "sim.log"), '\n')) {
-        const auto entry = sim::ParseTrafficLine(line);
-        if (entry && entry->direction == sim::TrafficDirection::kSent &&
+        const auto entry = ParseTrafficLine(line);
+        if (entry && entry->direction == TrafficDirection::kSent &&
             entry->bytes.starts_with("\002D*1 ") && entry->bytes.size() == 250) {
             sent.push_back(entry->bytes);
         }

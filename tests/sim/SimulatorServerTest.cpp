@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/CesiumSpectrum.h"
-#include "sim/Escape.h"
+#include "core/base/Escape.h"
 #include "support/SimClient.h"
 
 namespace corvane3::testing {
@@ -143,11 +143,11 @@ TEST(TextFormats, EscapesAndOverrideFiles) {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
-    const std::string text = sim::EscapeBytes(all);
+    const std::string text = EscapeBytes(all);
     EXPECT_EQ(text.find_first_of("\r\n\t\x02"), std::string::npos);
-    EXPECT_EQ(sim::UnescapeBytes(text), all);
+    EXPECT_EQ(UnescapeBytes(text), all);
     for (const char* bad : {"\\", "\\q", "\\x4", "\\xZZ"}) {
-        EXPECT_FALSE(sim::UnescapeBytes(bad)) << bad;
+        EXPECT_FALSE(UnescapeBytes(bad)) << bad;
     }
 
     // Replies come in order, the last repeating; an empty one means the unit sends nothing.

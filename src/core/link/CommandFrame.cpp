@@ -50,6 +50,10 @@ std::string BuildFrame(std::string_view code, std::uint32_t parameter, std::stri
     return frame;
 }
 
+bool CarriesPasswordData(std::string_view code) {
+    return code == "C08";
+}
+
 bool IsRefusal(std::string_view reply) {
     return reply.size() >= kRefusalMarkOffset && reply[reply.size() - kRefusalMarkOffset] == '!';
 }

@@ -43,6 +43,10 @@ std::string BuildFrameHead(std::string_view code, std::uint32_t parameter, std::
 std::string BuildFrame(std::string_view code, std::uint32_t parameter, std::string_view data,
                        std::int32_t modelCode);
 
+// True for a command whose data is a password ("C08", the new user password): logs and traces
+// never show such data.
+bool CarriesPasswordData(std::string_view code);
+
 // True when a reply refuses a password-protected command: the third character before the final
 // ETX (index length - 4) is '!'. A reply shorter than four characters carries no mark.
 bool IsRefusal(std::string_view reply);

@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "core/link/SerialDevice.h"
+#include "core/link/SerialTrace.h"
 
 namespace corvane3 {
 
@@ -250,6 +251,9 @@ bool CSerialPort::ConfigureLocked() {
 
 bool CSerialPort::ResetLocked() {
     linkStatus_.SetLinkStatus("RS232 Reset");
+    if (CSerialTrace* trace = trace_.load()) {
+        trace->Note("port reset");
+    }
     if (fd_ >= 0) {
         const auto deadline = Clock::now() + kDrainLimit;
         std::string discarded;
@@ -314,6 +318,9 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
             c = static_cast<char>(static_cast<std::uint8_t>(c) & kSevenBitMask);
         }
     }
+    if (CSerialTrace* trace = trace_.load(); trace && !buffer.empty()) {
+        trace->Read(buffer);
+    }
     out = std::move(buffer);
     return got == count;
 }
@@ -325,6 +332,9 @@ bool CSerialPort::WriteBytes(std::string_view bytes) {
         if (fd_ < 0) {
             return false;  // the reopen has just failed; another reset would only repeat it
         }
+    }
+    if (CSerialTrace* trace = trace_.load()) {
+        trace->Written(bytes);
     }
     std::size_t written = 0;
     bool failed = false;

@@ -57,6 +57,8 @@ inline constexpr int kDefaultReadTotalConstantMs = 1000;
 // Read total constant used around long transfers such as event logs.
 inline constexpr int kLongReadTotalConstantMs = 30000;
 
+class CSerialTrace;
+
 // The device operations an exchange uses are virtual, so that a stand-in can replace the device
 // (the fuzz targets feed replies through the real exchange code that way).
 class CSerialPort {
@@ -102,6 +104,10 @@ class CSerialPort {
     bool ClosePort();
     bool IsOpen() const;
 
+    // Every byte written and read, and each reset, also goes to trace; null for none. The trace
+    // must outlive its use here: set null again before it goes.
+    void SetTrace(CSerialTrace* trace) { trace_ = trace; }
+
     // Held by a caller for a whole command-and-reply exchange.
     std::mutex& ExchangeMutex() { return exchangeMutex_; }
 
@@ -126,6 +132,7 @@ class CSerialPort {
     std::atomic<int> readTotalConstantMs_{kDefaultReadTotalConstantMs};
     // Written under ioMutex_; read without it by IsOpen().
     std::atomic<int> fd_{-1};
+    std::atomic<CSerialTrace*> trace_{nullptr};
 };
 
 // A write that makes no progress for this long fails (the instrument side has stopped reading).

@@ -21,8 +21,6 @@ namespace corvane3 {
 namespace {
 
 constexpr char kMask[] = "*****";
-// Commands whose data is a password.
-constexpr std::string_view kPasswordDataCodes[] = {"C08"};
 // Reads whose catalogue name does not say so.
 constexpr std::string_view kOtherReads[] = {"C03", "A12"};
 constexpr std::string_view kReadPrefixes[] = {"Get ", "Report ", "Retrieve "};
@@ -76,10 +74,8 @@ bool IsReadCommand(std::string_view code) {
 }
 
 std::string ChangeLogData(std::string_view code, std::string_view data) {
-    for (std::string_view passwordCode : kPasswordDataCodes) {
-        if (code == passwordCode && !data.empty()) {
-            return kMask;
-        }
+    if (CarriesPasswordData(code) && !data.empty()) {
+        return kMask;
     }
     std::string shown;
     for (const char c : data) {

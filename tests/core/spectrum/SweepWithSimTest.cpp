@@ -11,7 +11,7 @@
 #include "core/poll/PollingThread.h"
 #include "core/spectrum/SpectrumAcquisition.h"
 #include "sim/SimulatorServer.h"
-#include "sim/TrafficLog.h"
+#include "core/link/TrafficLog.h"
 #include "support/CommaLocale.h"
 #include "support/RecordingSink.h"
 #include "support/SimFrames.h"
@@ -109,9 +109,9 @@ std::vector<double> VoltsSent(const std::filesystem::path& log) {
     std::vector<double> volts;
     std::ifstream file(log);
     for (std::string line; std::getline(file, line);) {
-        const auto entry = sim::ParseTrafficLine(line);
+        const auto entry = ParseTrafficLine(line);
         // Five characters of volts and ETX, without STX.
-        if (entry && entry->direction == sim::TrafficDirection::kSent && entry->bytes.size() == 6 &&
+        if (entry && entry->direction == TrafficDirection::kSent && entry->bytes.size() == 6 &&
             entry->bytes.front() != kStx && entry->bytes.back() == kEtx) {
             double value = 0;
             std::from_chars(entry->bytes.data(), entry->bytes.data() + 5, value);

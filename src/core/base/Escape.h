@@ -1,5 +1,5 @@
 #pragma once
-// The text form of raw bytes used by the simulator's override and traffic-log files:
+// The text form of raw bytes used by the simulator's override files and by traffic transcripts:
 // printable ASCII stands for itself, "\\" for a backslash, "\r", "\n", "\t" for CR, LF and TAB,
 // and "\xHH" for every other byte (STX is "\x02").
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane3::sim {
+namespace corvane3 {
 
 // Always succeeds; the result holds only printable ASCII.
 std::string EscapeBytes(std::string_view bytes);
@@ -16,4 +16,4 @@ std::string EscapeBytes(std::string_view bytes);
 // (including a "\x" without two hexadecimal digits).
 std::optional<std::string> UnescapeBytes(std::string_view text);
 
-}  // namespace corvane3::sim
+}  // namespace corvane3

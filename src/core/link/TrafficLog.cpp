@@ -1,11 +1,11 @@
-#include "sim/TrafficLog.h"
+#include "core/link/TrafficLog.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "sim/Escape.h"
+#include "core/base/Escape.h"
 
-namespace corvane3::sim {
+namespace corvane3 {
 
 namespace {
 // "YYYY-MM-DDTHH:MM:SS.mmm"
@@ -64,11 +64,12 @@ bool CTrafficLog::Open(const std::filesystem::path& file) {
     return out_.is_open();
 }
 
-void CTrafficLog::Write(TrafficDirection direction, std::string_view bytes) {
+void CTrafficLog::Write(TrafficDirection direction, std::string_view bytes,
+                        std::chrono::system_clock::time_point when) {
     if (out_.is_open()) {
-        out_ << FormatTrafficLine(std::chrono::system_clock::now(), direction, bytes) << '\n';
+        out_ << FormatTrafficLine(when, direction, bytes) << '\n';
         out_.flush();
     }
 }
 
-}  // namespace corvane3::sim
+}  // namespace corvane3

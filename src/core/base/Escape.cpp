@@ -1,8 +1,8 @@
-#include "sim/Escape.h"
+#include "core/base/Escape.h"
 
 #include <cctype>
 
-namespace corvane3::sim {
+namespace corvane3 {
 
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -96,4 +96,4 @@ std::optional<std::string> UnescapeBytes(std::string_view text) {
     return bytes;
 }
 
-}  // namespace corvane3::sim
+}  // namespace corvane3
