@@ -17,6 +17,7 @@
 #include "app/HeadlessRun.h"
 #include "app/TemporaryFileCleanup.h"
 #include "core/base/CLocale.h"
+#include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
 #include "core/program/Corvane3App.h"
 #include "gui/common/QueuedNotificationSink.h"
@@ -298,9 +299,14 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Write the telemetry file <file> as CSV to the file given after it "
                        "(default: <file> with the extension .csv; - for standard output)."),
         QStringLiteral("file"));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Write every frame sent to the instrument and everything it sent back to "
+                       "<file>, passwords masked, in the form corvane3-sim --replay reads."),
+        QStringLiteral("file"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
                        timeoutOption, recordOption, verboseOption, screenshotOption, summaryOption,
-                       exportOption});
+                       exportOption, traceOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -337,7 +343,8 @@ int main(int argc, char* argv[]) {
                name == QStringLiteral("help-all");
     });
     const bool fileCommand = parser.isSet(summaryOption) || parser.isSet(exportOption);
-    if (fileCommand && (headless || parser.isSet(screenshotOption))) {
+    if (fileCommand &&
+        (headless || parser.isSet(screenshotOption) || parser.isSet(traceOption))) {
         std::fprintf(stderr, "corvane3: --summary and --export-csv run on their own\n");
         return kExitBadOptions;
     }
@@ -380,10 +387,20 @@ int main(int argc, char* argv[]) {
                             std::cerr);
     }
 
+    // The trace outlives the records, so every exchange until the polling thread ends is in it.
+    CSerialTrace trace;
     Corvane3App app;
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                           parser.value(configOption).toStdString());
     app.LoadConfiguration();
+    if (parser.isSet(traceOption)) {
+        const std::string tracePath = parser.value(traceOption).toStdString();
+        if (!trace.Open(tracePath)) {
+            std::fprintf(stderr, "corvane3: cannot write the trace file %s\n", tracePath.c_str());
+            return kExitRefused;
+        }
+        app.serialPort.SetTrace(&trace);
+    }
 
     // A closed terminal or a service manager's stop ends the run as Ctrl-C does.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
