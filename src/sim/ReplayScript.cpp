@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 
 #include "core/link/CommandFrame.h"
 #include "core/link/TrafficLog.h"
 #include "sim/FrameParser.h"
+#include "sim/SimulatorFile.h"
 
 namespace corvane3::sim {
 
@@ -105,15 +104,9 @@ std::optional<CReplayScript> CReplayScript::Parse(std::string_view text, std::st
 
 std::optional<CReplayScript> CReplayScript::Load(const std::filesystem::path& file,
                                                  std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + file.string();
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto script = Parse(text.str(), error);
-    if (!script) {
+    const std::optional<std::string> text = ReadSimulatorFile(file, error);
+    auto script = text ? Parse(*text, error) : std::nullopt;
+    if (text && !script) {
         error = file.string() + ": " + error;
     }
     return script;

@@ -1,9 +1,7 @@
 #include "sim/ReplyOverrides.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "core/base/Escape.h"
+#include "sim/SimulatorFile.h"
 
 namespace corvane3::sim {
 
@@ -36,15 +34,9 @@ std::optional<CReplyOverrides> CReplyOverrides::Parse(std::string_view text, std
 
 std::optional<CReplyOverrides> CReplyOverrides::Load(const std::filesystem::path& file,
                                                      std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + file.string();
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto overrides = Parse(text.str(), error);
-    if (!overrides) {
+    const std::optional<std::string> text = ReadSimulatorFile(file, error);
+    auto overrides = text ? Parse(*text, error) : std::nullopt;
+    if (text && !overrides) {
         error = file.string() + ", " + error;
     }
     return overrides;
