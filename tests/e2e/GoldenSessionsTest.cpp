@@ -1,0 +1,108 @@
+// Sessions captured from units (tests/fixtures/sessions/*/session.trace) replayed by the
+// simulator against the headless run and the window: the status lines, records and exit status
+// stay what they were when the session was recorded (tests/fixtures/sessions/record).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "support/ChildProcess.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The text with the MJD (the PC's clock) taken out of status lines and records, as the
+// recording script does.
+std::string WithoutTimeStamps(const std::string& text) {
+    static const std::regex statusTime("^MJD [0-9.]+ ", std::regex::multiline);
+    static const std::regex recordTime("^[0-9][0-9.]*,", std::regex::multiline);
+    return std::regex_replace(std::regex_replace(text, statusTime, "MJD "), recordTime, ",");
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream stream(text);
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+class GoldenSessions : public ::testing::TestWithParam<std::string> {
+  protected:
+    fs::path Session() const { return fs::path(CORVANE3_FIXTURES) / "sessions" / GetParam(); }
+
+    // The simulator replaying the session on a new terminal; its path.
+    std::string Replay(std::unique_ptr<ChildProcess>& unit, const std::string& name) {
+        const std::string link = (dir_.Path() / name).string();
+        unit = std::make_unique<ChildProcess>(
+            std::vector<std::string>{CORVANE3_SIM_PROGRAM, "--replay",
+                                     (Session() / "session.trace").string(), "--link", link});
+        EXPECT_FALSE(unit->ReadLine().empty()) << unit->Err();
+        return link;
+    }
+
+    TempDir dir_;
+};
+
+TEST_P(GoldenSessions, HeadlessRunGivesTheRecordedLinesRecordsAndStatus) {
+    std::unique_ptr<ChildProcess> unit;
+    const std::string link = Replay(unit, "unit");
+    const fs::path config = dir_.Path() / "Corvane3.ini";
+    const fs::path records = dir_.Path() / "records";
+    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--headless",    "--config",
+                                          config.string(),  "--interval",    "2",
+                                          "--record",       records.string()};
+    for (const std::string& word : Words(FileText(Session() / "arguments"))) {
+        arguments.push_back(word);
+    }
+    ChildProcess headless(arguments);
+    const std::string output = headless.ReadAll();
+    EXPECT_EQ(std::to_string(headless.Wait()) + "\n", FileText(Session() / "expected.status"))
+        << headless.Err();
+    EXPECT_EQ(WithoutTimeStamps(output), FileText(Session() / "expected.out"));
+    std::string recorded;
+    for (const auto& entry : fs::directory_iterator(records)) {
+        if (entry.path().extension() == ".csd") {
+            recorded = WithoutTimeStamps(FileText(entry.path()));
+        }
+    }
+    const fs::path expectedRecords = Session() / "expected.csd";
+    EXPECT_EQ(recorded, fs::exists(expectedRecords) ? FileText(expectedRecords) : "");
+}
+
+TEST_P(GoldenSessions, TheWindowShowsARecordOfASessionThatHasOne) {
+    if (!fs::exists(Session() / "expected.csd")) {
+        GTEST_SKIP() << "the session holds no status record";
+    }
+    std::unique_ptr<ChildProcess> unit;
+    const std::string link = Replay(unit, "unit");
+    const fs::path config = dir_.Path() / "Corvane3.ini";
+    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    const std::string shot = (dir_.Path() / "shot.png").string();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess window({CORVANE3_PROGRAM, "--config", config.string(), "--screenshot", shot});
+    EXPECT_NE(window.ReadAll().find("screenshot saved"), std::string::npos) << window.Err();
+    EXPECT_EQ(window.Wait(), 0);
+    EXPECT_GT(fs::file_size(shot), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, GoldenSessions,
+                         ::testing::Values("tq9000-cold-start", "chronobeam-alarm",
+                                           "drop-mid-reply"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace corvane3::testing
