@@ -343,8 +343,7 @@ int main(int argc, char* argv[]) {
                name == QStringLiteral("help-all");
     });
     const bool fileCommand = parser.isSet(summaryOption) || parser.isSet(exportOption);
-    if (fileCommand &&
-        (headless || parser.isSet(screenshotOption) || parser.isSet(traceOption))) {
+    if (fileCommand && (headless || parser.isSet(screenshotOption) || parser.isSet(traceOption))) {
         std::fprintf(stderr, "corvane3: --summary and --export-csv run on their own\n");
         return kExitBadOptions;
     }
@@ -387,19 +386,18 @@ int main(int argc, char* argv[]) {
                             std::cerr);
     }
 
-    // The trace outlives the records, so every exchange until the polling thread ends is in it.
-    CSerialTrace trace;
     Corvane3App app;
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                           parser.value(configOption).toStdString());
     app.LoadConfiguration();
     if (parser.isSet(traceOption)) {
         const std::string tracePath = parser.value(traceOption).toStdString();
-        if (!trace.Open(tracePath)) {
+        auto trace = std::make_shared<CSerialTrace>();
+        if (!trace->Open(tracePath)) {
             std::fprintf(stderr, "corvane3: cannot write the trace file %s\n", tracePath.c_str());
             return kExitRefused;
         }
-        app.serialPort.SetTrace(&trace);
+        app.serialPort.SetTrace(std::move(trace));
     }
 
     // A closed terminal or a service manager's stop ends the run as Ctrl-C does.

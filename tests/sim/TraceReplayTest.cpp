@@ -40,12 +40,12 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
     {
         SimClient client(options);
         ASSERT_TRUE(client.Opened());
-        CSerialTrace trace;
-        ASSERT_TRUE(trace.Open(tracePath));
-        client.Port().SetTrace(&trace);
+        auto trace = std::make_shared<CSerialTrace>();
+        ASSERT_TRUE(trace->Open(tracePath));
+        client.Port().SetTrace(trace);
         recorded = RunSession(client);
         client.Port().SetTrace(nullptr);
-        trace.Close();
+        trace->Close();
     }
     ASSERT_FALSE(recorded[0].empty());
     ASSERT_EQ(JudgeReply(recorded[1]), ReplyVerdict::kAccepted) << recorded[1];

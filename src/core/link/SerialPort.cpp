@@ -172,6 +172,16 @@ bool CSerialPort::ClosePort() {
     return CloseLocked();
 }
 
+void CSerialPort::SetTrace(std::shared_ptr<CSerialTrace> trace) {
+    std::lock_guard lock(traceMutex_);
+    trace_ = std::move(trace);
+}
+
+std::shared_ptr<CSerialTrace> CSerialPort::Trace() const {
+    std::lock_guard lock(traceMutex_);
+    return trace_;
+}
+
 bool CSerialPort::IsOpen() const {
     return fd_ >= 0;
 }
@@ -251,7 +261,7 @@ bool CSerialPort::ConfigureLocked() {
 
 bool CSerialPort::ResetLocked() {
     linkStatus_.SetLinkStatus("RS232 Reset");
-    if (CSerialTrace* trace = trace_.load()) {
+    if (const std::shared_ptr<CSerialTrace> trace = Trace()) {
         trace->Note("port reset");
     }
     if (fd_ >= 0) {
@@ -318,7 +328,7 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
             c = static_cast<char>(static_cast<std::uint8_t>(c) & kSevenBitMask);
         }
     }
-    if (CSerialTrace* trace = trace_.load(); trace && !buffer.empty()) {
+    if (const std::shared_ptr<CSerialTrace> trace = Trace(); trace && !buffer.empty()) {
         trace->Read(buffer);
     }
     out = std::move(buffer);
@@ -333,7 +343,7 @@ bool CSerialPort::WriteBytes(std::string_view bytes) {
             return false;  // the reopen has just failed; another reset would only repeat it
         }
     }
-    if (CSerialTrace* trace = trace_.load()) {
+    if (const std::shared_ptr<CSerialTrace> trace = Trace()) {
         trace->Written(bytes);
     }
     std::size_t written = 0;

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -104,9 +105,9 @@ class CSerialPort {
     bool ClosePort();
     bool IsOpen() const;
 
-    // Every byte written and read, and each reset, also goes to trace; null for none. The trace
-    // must outlive its use here: set null again before it goes.
-    void SetTrace(CSerialTrace* trace) { trace_ = trace; }
+    // Every byte written and read, and each reset, also goes to trace; null for none. An
+    // exchange under way keeps the trace it started with alive until it ends.
+    void SetTrace(std::shared_ptr<CSerialTrace> trace);
 
     // Held by a caller for a whole command-and-reply exchange.
     std::mutex& ExchangeMutex() { return exchangeMutex_; }
@@ -132,7 +133,9 @@ class CSerialPort {
     std::atomic<int> readTotalConstantMs_{kDefaultReadTotalConstantMs};
     // Written under ioMutex_; read without it by IsOpen().
     std::atomic<int> fd_{-1};
-    std::atomic<CSerialTrace*> trace_{nullptr};
+    std::shared_ptr<CSerialTrace> Trace() const;
+    mutable std::mutex traceMutex_;  // held only to copy trace_
+    std::shared_ptr<CSerialTrace> trace_;
 };
 
 // A write that makes no progress for this long fails (the instrument side has stopped reading).

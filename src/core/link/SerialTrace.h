@@ -23,6 +23,11 @@ namespace corvane3 {
 
 class CSerialTrace {
   public:
+    CSerialTrace() = default;
+    ~CSerialTrace() { Close(); }
+    CSerialTrace(const CSerialTrace&) = delete;
+    CSerialTrace& operator=(const CSerialTrace&) = delete;
+
     // Starts a new transcript at file (truncating an old one). False when it cannot be written.
     bool Open(const std::filesystem::path& file);
     bool IsOpen() const;

@@ -14,6 +14,7 @@
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/config/MonitoringOptionsDlg.h"
 #include "gui/mainwin/MainStatusDlg.h"
+#include "gui/mainwin/TraceCommand.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/security/AuthorizedCommand.h"
 #include "gui/security/SecurityDlg.h"
@@ -204,6 +205,10 @@ void CMainStatusDlg::RunCommand(int id) {
             break;
         case kCmdPrint:
             Print();
+            break;
+        case kCmdTrace:
+            trace_->Toggle(this, QString::fromStdString(
+                                     CleanTelemetryDirectory(app_.settings.DatafileDirectory)));
             break;
         case kCmdExit:
             accept();

@@ -11,6 +11,7 @@ CMainMenus::CMainMenus(QMenuBar* bar) : QObject(bar) {
     Add(file_, kCmdSerialPort, QStringLiteral("Configure &Serial Port"));
     Add(file_, kCmdMonitoring, QStringLiteral("Configure Unit &Monitoring"));
     Add(file_, kCmdPrint, QStringLiteral("&Print..."));
+    Add(file_, kCmdTrace, QStringLiteral("&Trace Serial Traffic..."));
     file_->addSeparator();
     Add(file_, kCmdExit, QStringLiteral("E&xit"));
 

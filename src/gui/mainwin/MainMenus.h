@@ -32,6 +32,7 @@ enum MenuCommand : int {
     kCmdHelpTopics = 32861,
     kCmdSecurity = 32863,
     kCmdFactoryEventLog = 32864,
+    kCmdTrace = 32900,
     kCmdAbout = 57664,
     kCmdExit = 57665,
 };

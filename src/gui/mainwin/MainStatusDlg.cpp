@@ -18,6 +18,7 @@
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/config/MonitoringOptionsDlg.h"
+#include "gui/mainwin/TraceCommand.h"
 #include "gui/serial/CommandSelectDlg.h"
 #include "gui/serial/SerialSetupDlg.h"
 #include "gui/settings/AlarmsDlg.h"
@@ -102,6 +103,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     auto* menuBar = new QMenuBar(this);
     layout->setMenuBar(menuBar);
     menus_ = new CMainMenus(menuBar);
+    trace_ = std::make_unique<CTraceCommand>(app_.serialPort, menus_->Action(kCmdTrace));
     connect(menus_, &CMainMenus::Command, this, &CMainStatusDlg::RunCommand);
     for (QMenu* menu : {menus_->FileMenu(), menus_->ViewMenu(), menus_->OutputsMenu(),
                         menus_->SystemMenu(), menus_->HelpMenu()}) {

@@ -38,6 +38,7 @@ class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
 class CSerialSetupDlg;
 class CTelemetryRecorder;
+class CTraceCommand;
 class CTq9000TelecomDlg;
 class ITelemetryUi;
 
@@ -81,6 +82,8 @@ class CMainStatusDlg : public QDialog {
     CPlotDlg* OpenPlotWindow() const { return plot_; }
     // The spectrum window while it runs, else null.
     CSpectrumDlg* OpenSpectrumWindow() const { return spectrum_; }
+    // File > Trace Serial Traffic.
+    CTraceCommand& Trace() { return *trace_; }
     // Replaces the window grab of printing (tests look at what would be printed).
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
@@ -159,6 +162,7 @@ class CMainStatusDlg : public QDialog {
     std::unique_ptr<CTelemetryRecorder> recorder_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
+    std::unique_ptr<CTraceCommand> trace_;
     // The plot window while it runs modally; it takes each new status record.
     CPlotDlg* plot_ = nullptr;
     // The spectrum window while it runs modally; it takes the sweep's progress notifications.

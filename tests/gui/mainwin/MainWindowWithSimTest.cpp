@@ -13,8 +13,11 @@
 #include "core/poll/PollingThread.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/mainwin/MainStatusDlg.h"
+#include "gui/mainwin/TraceCommand.h"
 #include "gui/serial/CommandSelectDlg.h"
 #include "sim/SimulatorServer.h"
+#include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
@@ -92,6 +95,62 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->parameter, FactoryAccessField());
     EXPECT_EQ(frame->data, "+000123");
+}
+
+TEST_F(MainWindowWithSimTest, FileTraceRecordsTheTrafficUntilChosenAgain) {
+    testing::TempDir dir;
+    sim::SimulatorOptions options;
+    options.instrument.warmup = 0ms;
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
+    Corvane3App app;
+    app.settings.PollingInterval = kMinPollingInterval;
+    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
+    CQueuedNotificationSink notifications;
+    const QString tracePath = QString::fromStdString((dir.Path() / "unit.trace").string());
+    {
+        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                               app.settings, notifications);
+        CMainStatusDlg window(app, notifications, &polling);
+        QAction* item = window.Menus().Action(kCmdTrace);
+        QString suggested;
+        QString answer;
+        window.Trace().SetChooser([&](QWidget*, const QString& path) {
+            suggested = path;
+            return answer;
+        });
+        // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
+        window.RunCommand(kCmdTrace);
+        EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
+        answer = QString::fromStdString((dir.Path() / "no" / "unit.trace").string());
+        {
+            testing::ModalDialogDriver driver;
+            window.RunCommand(kCmdTrace);
+            ASSERT_EQ(driver.Messages().size(), 1u);
+            EXPECT_EQ(driver.Messages()[0].text, "Unable to write the trace file:  " + answer);
+        }
+        EXPECT_FALSE(window.Trace().IsTracing());
+        EXPECT_FALSE(item->isChecked());
+
+        answer = tracePath;
+        window.RunCommand(kCmdTrace);
+        EXPECT_TRUE(item->isChecked());
+        // A status record asked for and read.
+        EXPECT_TRUE(ProcessEventsUntil([&] {
+            const std::string traced = testing::FileText(dir.Path() / "unit.trace");
+            const std::size_t asked = traced.find("RX \\x02D*1 00000 \\x03");
+            return asked != std::string::npos &&
+                   traced.find("TX \\x02D*1 01234 ", asked) != std::string::npos;
+        }));
+        window.RunCommand(kCmdTrace);
+        EXPECT_FALSE(item->isChecked());
+        const std::string traced = testing::FileText(dir.Path() / "unit.trace");
+        // Nothing is added once the trace is stopped.
+        const auto records = polling.StopBackgroundThread();
+        EXPECT_TRUE(records);
+        EXPECT_EQ(testing::FileText(dir.Path() / "unit.trace"), traced);
+    }
 }
 
 }  // namespace
