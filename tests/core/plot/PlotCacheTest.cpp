@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "core/base/CLocale.h"
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -80,6 +83,22 @@ bool Append(CPlotCache& cache, const std::vector<std::vector<double>>& columns, 
     return cache.Append(spans);
 }
 
+// Builds a cache of every record of columns, covering that many bytes of source, and writes it.
+::testing::AssertionResult BuildAndWrite(CPlotCache& cache,
+                                         const std::vector<std::vector<double>>& columns,
+                                         std::uint64_t covered, const fs::path& cachePath,
+                                         const fs::path& source) {
+    if (!cache.Reset(kChannels) || !Append(cache, columns, 0, columns[0].size())) {
+        return ::testing::AssertionFailure() << "not built";
+    }
+    cache.SetCoveredBytes(covered);
+    const PlotCacheWriteResult written = cache.Write(cachePath, source);
+    if (!written.written) {
+        return ::testing::AssertionFailure() << written.message;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // A stand-in telemetry file: the cache fingerprints its bytes.
 fs::path WriteSource(const fs::path& folder, std::size_t bytes, char fill = 'x') {
     const fs::path path = folder / "Unit1234.csd";
@@ -130,11 +149,7 @@ TEST_F(PlotCacheTest, RoundTripKeepsEveryValueAbsentValuesAndStorageKinds) {
     const auto columns = Generate(records, 1);
     const fs::path source = WriteSource(dir.Path(), 5000);
     CPlotCache built(SmallBlocks());
-    ASSERT_TRUE(built.Reset(kChannels));
-    ASSERT_TRUE(Append(built, columns, 0, records));
-    built.SetCoveredBytes(5000);
-    const PlotCacheWriteResult written = built.Write(cachePath, source);
-    ASSERT_TRUE(written.written) << written.message;
+    ASSERT_TRUE(BuildAndWrite(built, columns, 5000, cachePath, source));
 
     CPlotCache opened;
     const PlotCacheOpenResult result = opened.Open(cachePath, source);
@@ -288,10 +303,7 @@ TEST_F(PlotCacheTest, AppendingToAWrittenCacheGivesTheFileAFreshBuildGives) {
     const fs::path freshPath = dir.Path() / "fresh.plotcache";
     {
         CPlotCache fresh(SmallBlocks());
-        ASSERT_TRUE(fresh.Reset(kChannels));
-        ASSERT_TRUE(Append(fresh, columns, 0, records));
-        fresh.SetCoveredBytes(9000);
-        ASSERT_TRUE(fresh.Write(freshPath, source).written);
+        ASSERT_TRUE(BuildAndWrite(fresh, columns, 9000, freshPath, source));
     }
     // Written part-way through a block, opened again, grown (the file grew), written again.
     {
@@ -391,10 +403,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         const fs::path source = WriteSource(folder.Path(), 3000);
         const fs::path cache = folder.Path() / "c.plotcache";
         CPlotCache built(SmallBlocks());
-        ASSERT_TRUE(built.Reset(kChannels));
-        ASSERT_TRUE(Append(built, columns, 0, records));
-        built.SetCoveredBytes(3000);
-        ASSERT_TRUE(built.Write(cache, source).written) << c.name;
+        ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cache, source)) << c.name;
         c.change(cache, source);
         CPlotCache opened;
         const PlotCacheOpenResult result = opened.Open(cache, source);
@@ -414,10 +423,7 @@ TEST_F(PlotCacheTest, ADamagedBlockFoundByAQueryReadsAsAbsentAndMarksTheCache) {
     const auto columns = Generate(records, 6);
     const fs::path source = WriteSource(dir.Path(), 100);
     CPlotCache built(SmallBlocks());
-    ASSERT_TRUE(built.Reset(kChannels));
-    ASSERT_TRUE(Append(built, columns, 0, records));
-    built.SetCoveredBytes(100);
-    ASSERT_TRUE(built.Write(cachePath, source).written);
+    ASSERT_TRUE(BuildAndWrite(built, columns, 100, cachePath, source));
     {
         std::fstream file(cachePath, std::ios::binary | std::ios::in | std::ios::out);
         file.seekp(static_cast<std::streamoff>(fs::file_size(cachePath) - 20));
@@ -476,6 +482,62 @@ TEST_F(PlotCacheTest, TheCacheFileIsNamedAfterTheCanonicalPathInTheCacheFolder) 
     } else {
         ::unsetenv("XDG_CACHE_HOME");
     }
+}
+
+TEST_F(PlotCacheTest, FedFromALoadedFileItAnswersAsTheStoreDoes) {
+    // A recorded file, read by the program's reader; its channels fed to the cache as stored.
+    const fs::path csd = dir.Path() / "Unit1234.csd";
+    {
+        UnitStateData data = testing::SampleRecord();
+        std::string text = TelemetryHeaderLine(kModelTq9000) + kTelemetryLineEnd;
+        for (int i = 0; i < 700; ++i) {
+            data.mjd = 60123.0 + i / 8640.0;
+            data.d1.cLevel = 2500 - i / 7 + i % 3;
+            data.d1.tChassis = 35.5f + 0.125f * static_cast<float>(i % 5);
+            text += TelemetryRecordLine(data, kModelTq9000) + kTelemetryLineEnd;
+        }
+        std::ofstream(csd, std::ios::binary) << text;
+    }
+    CPlotData store;
+    ASSERT_EQ(ReadDataFile(store, csd.string(), {}).status, EDataFileRead::kRead);
+    const std::int64_t n = store.PointCount();
+    std::vector<PlotCacheChannel> channels{{CPlotData::kAxis0Slot, EPlotStorage::kDouble}};
+    std::vector<CPlotSeries> series{store.TimeAxis(0)};
+    for (int slot = 0; slot < kPlotChannelSlots; ++slot) {
+        if (store.MutableColumn(slot).Size() > 0) {
+            channels.push_back({slot, store.ChannelStorage(slot)});
+            series.push_back(store.Channel(slot));
+        }
+    }
+    std::vector<std::vector<double>> columns(series.size(), std::vector<double>(n));
+    for (std::size_t c = 0; c < series.size(); ++c) {
+        for (std::int64_t i = 0; i < n; ++i) {
+            columns[c][static_cast<std::size_t>(i)] = series[c][i];
+        }
+    }
+    CPlotCache cache(SmallBlocks());
+    ASSERT_TRUE(cache.Reset(channels));
+    ASSERT_TRUE(Append(cache, columns, 0, static_cast<std::size_t>(n)));
+    cache.SetCoveredBytes(fs::file_size(csd));
+    ASSERT_TRUE(cache.Write(cachePath, csd).written);
+    CPlotCache opened;
+    ASSERT_EQ(opened.Open(cachePath, csd).status, EPlotCacheOpen::kValid);
+    for (std::size_t c = 1; c < series.size(); ++c) {
+        const auto value = [&](std::size_t i) { return series[c][static_cast<std::int64_t>(i)]; };
+        const ChannelStatistics want = ComputeStatistics(value, 5, static_cast<std::size_t>(n));
+        const ChannelStatistics got = opened.Statistics(static_cast<int>(c), 5, n);
+        EXPECT_EQ(got.count, want.count) << channels[c].slot;
+        EXPECT_EQ(Printed(got.mean), Printed(want.mean)) << channels[c].slot;
+        EXPECT_EQ(Printed(got.sigma), Printed(want.sigma)) << channels[c].slot;
+    }
+    const CPlotSeries days = store.TimeAxis(1);
+    const CPlotSeries signal = store.Channel(kChannelSignal);
+    const DecayFit want =
+        FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                 [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
+                 static_cast<std::size_t>(n - 1));
+    ASSERT_TRUE(want.valid);
+    EXPECT_EQ(opened.FitDecay(0, n - 1).text, want.text);
 }
 
 TEST(PlotCacheChannelsTest, AChannelListWithRepeatsOrUnknownSlotsIsRefused) {
