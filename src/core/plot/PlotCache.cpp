@@ -181,13 +181,11 @@ std::size_t CPlotCache::CPyramid<T>::MemoryBytes() const {
 
 CPlotCache::CPlotCache(PlotCacheOptions options)
     : options_(options), codec_(std::make_unique<Codec>()) {
-    if (options_.leafRecords < 1) {
-        options_.leafRecords = 1;
-    }
-    if (options_.blockRecords < options_.leafRecords ||
-        options_.blockRecords > kPlotCacheMaxBlockRecords) {
-        options_.blockRecords = std::int64_t{1} << 16;
-    }
+    // Leaves divide blocks; both stay within what a cache file may hold.
+    const std::int64_t most = kPlotCacheMaxBlockRecords;
+    options_.leafRecords = std::clamp<std::int64_t>(options_.leafRecords, 1, most);
+    options_.blockRecords =
+        std::clamp<std::int64_t>(options_.blockRecords, options_.leafRecords, most);
     options_.blockRecords -= options_.blockRecords % options_.leafRecords;
     options_.decodedBlocks = std::max<std::size_t>(options_.decodedBlocks, 2);
 }
