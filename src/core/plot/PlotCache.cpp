@@ -75,7 +75,12 @@ bool FitsInt32(double value) {
 }
 
 bool FitsFloat(double value) {
-    return std::isnan(value) || static_cast<double>(static_cast<float>(value)) == value;
+    if (!std::isfinite(value)) {
+        return true;
+    }
+    // Converting a double beyond float's range is undefined, so the range comes first.
+    return std::fabs(value) <= std::numeric_limits<float>::max() &&
+           static_cast<double>(static_cast<float>(value)) == value;
 }
 
 std::size_t Width(std::uint8_t encoding) {

@@ -146,7 +146,12 @@ class PlotCacheTest : public ::testing::Test {
 
 TEST_F(PlotCacheTest, RoundTripKeepsEveryValueAbsentValuesAndStorageKinds) {
     const std::size_t records = 1000;  // 15 whole blocks and a shorter one
-    const auto columns = Generate(records, 1);
+    auto columns = Generate(records, 1);
+    // Beyond a float's range, infinities, and an int32 column's own absent marker.
+    columns[2][200] = 1.0e300;
+    columns[2][300] = -std::numeric_limits<double>::infinity();
+    columns[1][400] = CPlotColumn::kAbsentInt;
+    columns[1][401] = 3.0e9;
     const fs::path source = WriteSource(dir.Path(), 5000);
     CPlotCache built(SmallBlocks());
     ASSERT_TRUE(BuildAndWrite(built, columns, 5000, cachePath, source));
