@@ -37,6 +37,12 @@ constexpr std::uint64_t kWord = 8;
 // A frame decodes its ends exactly up to this many blocks; beyond, inner borders snap to leaves.
 constexpr std::int64_t kExactFrameBlocks = 4;
 
+std::int64_t MtimeNs(const struct stat& st) {
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond +
+           st.st_mtim.tv_nsec;
+}
+
 std::uint64_t RoundUp8(std::uint64_t bytes) {
     return (bytes + 7) / 8 * 8;
 }
@@ -723,8 +729,7 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
         header.source.device = static_cast<std::uint64_t>(st.st_dev);
         header.source.inode = static_cast<std::uint64_t>(st.st_ino);
         header.source.coveredBytes = coveredBytes_;
-        header.source.mtimeNs =
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+        header.source.mtimeNs = MtimeNs(st);
     }
 
     // The tail as the last, shorter block; the data section in block order.
@@ -924,7 +929,12 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
                               static_cast<std::uint64_t>(now.st_ino) == header.source.inode;
         const bool longEnough =
             statted && static_cast<std::uint64_t>(now.st_size) >= header.source.coveredBytes;
-        const bool sameBytes = sameFile && longEnough &&
+        // A file that did not grow but was written to since has been rewritten in place; the
+        // samples might miss where.
+        const bool rewritten =
+            statted && static_cast<std::uint64_t>(now.st_size) == header.source.coveredBytes &&
+            MtimeNs(now) != header.source.mtimeNs;
+        const bool sameBytes = sameFile && longEnough && !rewritten &&
                                SourceSampleHash(source, header.source.coveredBytes, hash) &&
                                hash == header.source.sampleHash;
         ::close(source);
@@ -933,6 +943,9 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         }
         if (!longEnough) {
             return give(EPlotCacheOpen::kStale, "the telemetry file was truncated");
+        }
+        if (rewritten) {
+            return give(EPlotCacheOpen::kStale, "the telemetry file was rewritten");
         }
         if (!sameBytes) {
             return give(EPlotCacheOpen::kStale, "the telemetry file's recorded part changed");

@@ -31,7 +31,7 @@ struct PlotCacheSource {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t coveredBytes = 0;  // the records cached end here (after a line end)
-    std::int64_t mtimeNs = 0;        // informative: appending changes it
+    std::int64_t mtimeNs = 0;        // must not differ while the file has not grown since
     std::uint64_t sampleHash = 0;    // see SourceSampleHash
 };
 

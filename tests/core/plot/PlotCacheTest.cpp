@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -368,6 +369,16 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
          [](auto&, const fs::path& s) { std::ofstream(s, std::ios::app) << "more\n"; }},
         {"source rewritten in place", EPlotCacheOpen::kStale,
          [&](auto&, const fs::path& s) { patch(s, 2500, 'y'); }},
+        {"source rewritten, same size and time", EPlotCacheOpen::kStale,
+         [&](auto&, const fs::path& s) {
+             const auto time = fs::last_write_time(s);
+             patch(s, 0, 'y');
+             fs::last_write_time(s, time);
+         }},
+        {"source written to without growing", EPlotCacheOpen::kStale,
+         [](auto&, const fs::path& s) {
+             fs::last_write_time(s, fs::last_write_time(s) + std::chrono::seconds(1));
+         }},
         {"source truncated", EPlotCacheOpen::kStale,
          [](auto&, const fs::path& s) { fs::resize_file(s, 2999); }},
         {"source replaced", EPlotCacheOpen::kStale,
