@@ -131,7 +131,8 @@ class CPlotCache {
     // As ComputeStatistics over records [first, end).
     ChannelStatistics Statistics(int channel, std::int64_t first, std::int64_t end) const;
     // The first record whose MJD is not below mjd (RecordCount() when none), for MJDs that do
-    // not decrease; -1 without an MJD channel.
+    // not decrease; -1 without an MJD channel. A time range's statistics are
+    // Statistics(c, LowerBoundMjd(from), LowerBoundMjd(to)). One block decoded.
     std::int64_t LowerBoundMjd(double mjd) const;
     // As FitDecay over records first..last (inclusive) with days = MJD - first record's MJD.
     DecayFit FitDecay(std::int64_t first, std::int64_t last) const;
