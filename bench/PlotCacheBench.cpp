@@ -293,6 +293,32 @@ void BM_FrameDecade(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameDecade)->Unit(benchmark::kMicrosecond);
 
+// The same frame with pixel columns bounded by times, as a pane's X axis gives them.
+void BM_FrameDecadeByTime(benchmark::State& state) {
+    const std::string* cachePath = Decade();
+    CPlotCache cache;
+    if (cachePath == nullptr ||
+        cache.Open(*cachePath, Year()->csd.string()).status != EPlotCacheOpen::kValid) {
+        state.SkipWithError("could not open the decade cache");
+        return;
+    }
+    double first = 0.0;
+    double last = 0.0;
+    cache.Values(0, 0, 1, &first);
+    cache.Values(0, cache.RecordCount() - 1, cache.RecordCount(), &last);
+    std::vector<double> edges(kPixelColumns + 1);
+    for (int c = 0; c <= kPixelColumns; ++c) {
+        edges[static_cast<std::size_t>(c)] = first + (last - first) * c / kPixelColumns;
+    }
+    for (auto _ : state) {
+        for (int channel = 1; channel <= 5; ++channel) {
+            auto columns = cache.FrameColumnsMjd(channel, edges);
+            benchmark::DoNotOptimize(columns.data());
+        }
+    }
+}
+BENCHMARK(BM_FrameDecadeByTime)->Unit(benchmark::kMicrosecond);
+
 void BM_StatisticsDecade(benchmark::State& state) {
     const std::string* cachePath = Decade();
     CPlotCache cache;

@@ -593,6 +593,46 @@ std::vector<ValueRange> CPlotCache::FrameColumns(int channel, std::int64_t first
     return result;
 }
 
+std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel,
+                                                    const std::vector<double>& edges) const {
+    std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
+    if (timeIndex_ < 0 || result.empty()) {
+        return result;
+    }
+    const std::int64_t first = LowerBoundMjd(edges.front());
+    const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
+    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords;
+    const CPyramid<ValueRange>& times = Leaves(timeIndex_);
+    const std::int64_t leafCount = times.Size();
+    std::int64_t from = first;
+    for (std::size_t c = 0; c < result.size(); ++c) {
+        std::int64_t to = end;
+        if (c + 1 < result.size()) {
+            const double edge = edges[c + 1];
+            if (exact) {
+                to = LowerBoundMjd(edge);
+            } else {
+                // The first leaf whose latest MJD reaches the edge holds the border.
+                std::int64_t low = 0;
+                std::int64_t high = leafCount;
+                while (low < high) {
+                    const std::int64_t mid = low + (high - low) / 2;
+                    if (times.ItemAt(mid).max < edge) {
+                        low = mid + 1;
+                    } else {
+                        high = mid;
+                    }
+                }
+                to = low * options_.leafRecords;
+            }
+            to = std::clamp(to, from, end);
+        }
+        result[c] = Range(channel, from, to);
+        from = to;
+    }
+    return result;
+}
+
 ChannelStatistics CPlotCache::Statistics(int channel, std::int64_t first, std::int64_t end) const {
     BlockSummary summary;
     if (channel >= 0 && channel < static_cast<int>(channels_.size())) {

@@ -128,6 +128,11 @@ class CPlotCache {
     // O(log N); only the two outer ends decode blocks.
     std::vector<ValueRange> FrameColumns(int channel, std::int64_t first, std::int64_t end,
                                          int columns) const;
+    // One frame by time: column c holds the records with edges[c] <= MJD < edges[c+1] (edges
+    // ascending, MJDs not decreasing; edges.size() - 1 columns). The outer borders are exact;
+    // over more than a few blocks the inner ones are found among the leaves and fall on the
+    // start of the leaf that holds them. O(columns x log N); empty without an MJD channel.
+    std::vector<ValueRange> FrameColumnsMjd(int channel, const std::vector<double>& edges) const;
     // As ComputeStatistics over records [first, end).
     ChannelStatistics Statistics(int channel, std::int64_t first, std::int64_t end) const;
     // The first record whose MJD is not below mjd (RecordCount() when none), for MJDs that do

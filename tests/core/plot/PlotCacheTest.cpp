@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -249,6 +250,32 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
                 ExpectSameRange(frame[static_cast<std::size_t>(c)],
                                 BruteRange(columns[2], from, to),
                                 "frame " + std::to_string(first) + " column " + std::to_string(c));
+                from = to;
+            }
+        }
+        // Frames by time: exact over a few blocks; over more, inner borders at their leaf's start.
+        for (const auto& [first, end, columnsWanted] :
+             {std::tuple{5, 200, 37}, std::tuple{100, 2900, 60}}) {
+            std::vector<double> edges;
+            for (int c = 0; c <= columnsWanted; ++c) {
+                edges.push_back(days0[first] + (days0[end] - days0[first]) * c / columnsWanted);
+            }
+            edges.back() = days0[end];
+            const auto frame = cache->FrameColumnsMjd(3, edges);
+            ASSERT_EQ(frame.size(), static_cast<std::size_t>(columnsWanted));
+            const bool snap = end - first > 4 * 64;
+            std::int64_t from = first;
+            for (int c = 0; c < columnsWanted; ++c) {
+                std::int64_t to = end;
+                if (c + 1 < columnsWanted) {
+                    to = std::lower_bound(days0.begin(), days0.end(), edges[c + 1]) - days0.begin();
+                    if (snap) {
+                        to = std::max(from, to / 8 * 8);
+                    }
+                }
+                ExpectSameRange(
+                    frame[static_cast<std::size_t>(c)], BruteRange(columns[3], from, to),
+                    "time frame " + std::to_string(first) + " column " + std::to_string(c));
                 from = to;
             }
         }
