@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)cache.Range(c, 0, n);
             (void)cache.Statistics(c, n / 3, n);
             (void)cache.FrameColumns(c, 0, n, 17);
+            (void)cache.FrameColumnsMjd(c, {59000.0, 60000.0, 60000.5, 70000.0});
         }
         (void)cache.FitDecay(0, n - 1);
         (void)cache.LowerBoundMjd(60000.0);
