@@ -1,0 +1,1109 @@
+#include "core/plot/PlotCache.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "core/base/RegularFile.h"
+#include "core/base/WriteWhole.h"
+
+namespace corvane3 {
+
+static_assert(std::endian::native == std::endian::little, "the cache file is little-endian");
+
+struct CPlotCache::Codec {
+    ZSTD_CCtx* compress = ZSTD_createCCtx();
+    ZSTD_DCtx* decompress = ZSTD_createDCtx();
+    ~Codec() {
+        ZSTD_freeCCtx(compress);
+        ZSTD_freeDCtx(decompress);
+    }
+};
+
+namespace {
+
+constexpr std::uint64_t kWord = 8;
+// A frame decodes its ends exactly up to this many blocks; beyond, inner borders snap to leaves.
+constexpr std::int64_t kExactFrameBlocks = 4;
+
+std::int64_t MtimeNs(const struct stat& st) {
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond +
+           st.st_mtim.tv_nsec;
+}
+
+std::uint64_t RoundUp8(std::uint64_t bytes) {
+    return (bytes + 7) / 8 * 8;
+}
+
+template <typename T>
+T LoadAt(const std::uint8_t* at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+template <typename T>
+void Put(std::string& out, const T& value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void PutDD(std::string& out, const DoubleDouble& value) {
+    Put(out, value.hi);
+    Put(out, value.lo);
+}
+
+DoubleDouble LoadDD(const std::uint8_t* at) {
+    return {LoadAt<double>(at), LoadAt<double>(at + 8)};
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return (a + b - 1) / b;
+}
+
+bool FitsInt32(double value) {
+    if (std::isnan(value)) {
+        return true;
+    }
+    return value >= -2147483647.0 && value <= 2147483647.0 && value == std::trunc(value) &&
+           !(value == 0.0 && std::signbit(value));
+}
+
+bool FitsFloat(double value) {
+    if (!std::isfinite(value)) {
+        return true;
+    }
+    // Converting a double beyond float's range is undefined, so the range comes first.
+    return std::fabs(value) <= std::numeric_limits<float>::max() &&
+           static_cast<double>(static_cast<float>(value)) == value;
+}
+
+std::size_t Width(std::uint8_t encoding) {
+    return encoding == static_cast<std::uint8_t>(EPlotStorage::kDouble) ? 8 : 4;
+}
+
+// Sizes of the metadata sections for these counts.
+struct MetaLayout {
+    std::uint64_t channels = 0;
+    std::uint64_t index = 0;
+    std::uint64_t summaries = 0;
+    std::uint64_t decay = 0;
+    std::uint64_t leaves = 0;
+    std::uint64_t Total() const { return channels + index + summaries + decay + leaves; }
+};
+
+MetaLayout Layout(std::uint64_t channels, std::uint64_t blocks, std::uint64_t leaves) {
+    MetaLayout layout;
+    layout.channels = channels * kWord;
+    layout.index = blocks * channels * sizeof(PlotCacheBlockEntry);
+    layout.summaries = blocks * channels * kPlotCacheSummaryWords * kWord;
+    layout.decay = blocks * kPlotCacheDecayWords * kWord;
+    layout.leaves = channels * leaves * 2 * kWord;
+    return layout;
+}
+
+}  // namespace
+
+// ---- pyramid -------------------------------------------------------------------------------
+
+template <typename T>
+T& CPlotCache::CPyramid<T>::Item(std::int64_t i) {
+    auto& items = levels_[0];
+    if (static_cast<std::size_t>(i) >= items.size()) {
+        items.resize(static_cast<std::size_t>(i) + 1);
+    }
+    dirtyFrom_ = std::min(dirtyFrom_, i);
+    return items[static_cast<std::size_t>(i)];
+}
+
+template <typename T>
+void CPlotCache::CPyramid<T>::Assign(std::vector<T> items) {
+    levels_.assign(1, std::move(items));
+    dirtyFrom_ = 0;
+}
+
+template <typename T>
+void CPlotCache::CPyramid<T>::Rebuild() const {
+    const auto size0 = static_cast<std::int64_t>(levels_[0].size());
+    if (dirtyFrom_ >= size0) {
+        return;
+    }
+    std::int64_t from = dirtyFrom_;
+    for (std::size_t k = 1; levels_[k - 1].size() > 1; ++k) {
+        if (levels_.size() <= k) {
+            levels_.emplace_back();
+        }
+        const auto& below = levels_[k - 1];
+        auto& level = levels_[k];
+        level.resize((below.size() + 1) / 2);
+        from /= 2;
+        for (std::size_t j = static_cast<std::size_t>(from); j < level.size(); ++j) {
+            T sum = below[2 * j];
+            if (2 * j + 1 < below.size()) {
+                sum.Add(below[2 * j + 1]);
+            }
+            level[j] = sum;
+        }
+    }
+    dirtyFrom_ = size0;
+}
+
+template <typename T>
+T CPlotCache::CPyramid<T>::Sum(std::int64_t first, std::int64_t end) const {
+    Rebuild();
+    T sum{};
+    std::size_t k = 0;
+    while (first < end) {
+        const auto& level = levels_[k];
+        if (first & 1) {
+            sum.Add(level[static_cast<std::size_t>(first++)]);
+        }
+        if (end & 1) {
+            sum.Add(level[static_cast<std::size_t>(--end)]);
+        }
+        first /= 2;
+        end /= 2;
+        ++k;
+    }
+    return sum;
+}
+
+template <typename T>
+std::size_t CPlotCache::CPyramid<T>::MemoryBytes() const {
+    std::size_t bytes = 0;
+    for (const auto& level : levels_) {
+        bytes += level.capacity() * sizeof(T);
+    }
+    return bytes;
+}
+
+// ---- building ------------------------------------------------------------------------------
+
+CPlotCache::CPlotCache(PlotCacheOptions options)
+    : options_(options), codec_(std::make_unique<Codec>()) {
+    // Leaves divide blocks; both stay within what a cache file may hold.
+    const std::int64_t most = kPlotCacheMaxBlockRecords;
+    options_.leafRecords = std::clamp<std::int64_t>(options_.leafRecords, 1, most);
+    options_.blockRecords =
+        std::clamp<std::int64_t>(options_.blockRecords, options_.leafRecords, most);
+    options_.blockRecords -= options_.blockRecords % options_.leafRecords;
+    options_.decodedBlocks = std::max<std::size_t>(options_.decodedBlocks, 2);
+}
+
+CPlotCache::~CPlotCache() {
+    Unmap();
+}
+
+void CPlotCache::Unmap() {
+    if (map_ != nullptr) {
+        ::munmap(const_cast<std::uint8_t*>(map_), mapBytes_);
+    }
+    map_ = nullptr;
+    mapBytes_ = 0;
+}
+
+void CPlotCache::Clear() {
+    Unmap();
+    channels_.clear();
+    timeIndex_ = -1;
+    decayIndex_ = -1;
+    firstMjd_ = 0.0;
+    records_ = 0;
+    coveredBytes_ = 0;
+    sealed_.clear();
+    tail_.clear();
+    summaries_.clear();
+    decay_ = {};
+    leaves_.clear();
+    decoded_.clear();
+    damaged_ = false;
+}
+
+bool CPlotCache::Reset(const std::vector<PlotCacheChannel>& channels) {
+    Clear();
+    if (channels.size() > kPlotCacheMaxChannels) {
+        return false;
+    }
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const int slot = channels[c].slot;
+        if (slot < 0 || slot > CPlotData::kAxis0Slot ||
+            static_cast<std::uint8_t>(channels[c].storage) >
+                static_cast<std::uint8_t>(EPlotStorage::kDouble)) {
+            return false;
+        }
+        for (std::size_t d = 0; d < c; ++d) {
+            if (channels[d].slot == slot) {
+                return false;
+            }
+        }
+    }
+    channels_ = channels;
+    const std::size_t n = channels_.size();
+    sealed_.resize(n);
+    tail_.resize(n);
+    summaries_.resize(n);
+    leaves_.resize(n);
+    for (auto& leaves : leaves_) {
+        leaves = std::make_unique<CPyramid<ValueRange>>();
+    }
+    timeIndex_ = ChannelIndex(CPlotData::kAxis0Slot);
+    const int signal = ChannelIndex(kChannelSignal);
+    decayIndex_ = timeIndex_ >= 0 ? signal : -1;
+    return true;
+}
+
+int CPlotCache::ChannelIndex(int slot) const {
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        if (channels_[c].slot == slot) {
+            return static_cast<int>(c);
+        }
+    }
+    return -1;
+}
+
+std::int64_t CPlotCache::BlockCount() const {
+    return CeilDiv(records_, options_.blockRecords);
+}
+
+std::int64_t CPlotCache::BlockLength(std::int64_t block) const {
+    return std::min(options_.blockRecords, records_ - block * options_.blockRecords);
+}
+
+bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
+    if (columns.size() != channels_.size()) {
+        return false;
+    }
+    const std::size_t n = columns.empty() ? 0 : columns[0].size();
+    for (const auto& column : columns) {
+        if (column.size() != n) {
+            return false;
+        }
+    }
+    if (n == 0) {
+        return true;
+    }
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        Leaves(static_cast<int>(c));  // an opened cache's leaves become changeable
+    }
+    if (records_ == 0 && timeIndex_ >= 0) {
+        firstMjd_ = columns[static_cast<std::size_t>(timeIndex_)][0];
+    }
+    const std::int64_t blockRecords = options_.blockRecords;
+    const std::int64_t leafRecords = options_.leafRecords;
+    std::size_t done = 0;
+    while (done < n) {
+        const std::int64_t block = records_ / blockRecords;
+        const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
+            blockRecords - records_ % blockRecords, static_cast<std::int64_t>(n - done)));
+        for (std::size_t c = 0; c < channels_.size(); ++c) {
+            const double* values = columns[c].data() + done;
+            tail_[c].insert(tail_[c].end(), values, values + run);
+            BlockSummary& summary = summaries_[c].Item(block);
+            CPyramid<ValueRange>& leaves = *leaves_[c];
+            std::int64_t record = records_;
+            for (std::size_t i = 0; i < run; ++i, ++record) {
+                summary.Add(values[i]);
+                leaves.Item(record / leafRecords).Add(values[i]);
+            }
+        }
+        if (decayIndex_ >= 0) {
+            DecaySums& sums = decay_.Item(block);
+            const double* mjd = columns[static_cast<std::size_t>(timeIndex_)].data() + done;
+            const double* signal = columns[static_cast<std::size_t>(decayIndex_)].data() + done;
+            for (std::size_t i = 0; i < run; ++i) {
+                sums.Add(mjd[i] - firstMjd_, signal[i]);
+            }
+        } else {
+            decay_.Item(block);
+        }
+        records_ += static_cast<std::int64_t>(run);
+        done += run;
+        if (records_ % blockRecords == 0) {
+            SealTail();
+        }
+    }
+    return true;
+}
+
+void CPlotCache::SealTail() {
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        SealedBlock block{};
+        block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding);
+        block.entry.bytes = static_cast<std::uint32_t>(block.owned.size());
+        block.entry.hash = PlotCacheHash(block.owned.data(), block.owned.size());
+        sealed_[c].push_back(std::move(block));
+        tail_[c].clear();
+    }
+}
+
+// ---- blocks --------------------------------------------------------------------------------
+
+namespace {
+
+// Each word XORed with the one before (slowly changing readings then give mostly zero bits),
+// then the bytes regrouped by significance (the zero bytes then form long runs).
+template <typename Word>
+void Shuffle(const std::vector<Word>& words, std::string& out) {
+    const std::size_t n = words.size();
+    out.resize(n * sizeof(Word));
+    Word previous = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Word delta = words[i] ^ previous;
+        previous = words[i];
+        for (std::size_t b = 0; b < sizeof(Word); ++b) {
+            out[b * n + i] = static_cast<char>(delta >> (8 * b));
+        }
+    }
+}
+
+template <typename Word>
+void Unshuffle(const std::string& in, std::size_t n, std::vector<Word>& words) {
+    words.resize(n);
+    Word previous = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        Word delta = 0;
+        for (std::size_t b = 0; b < sizeof(Word); ++b) {
+            delta |= static_cast<Word>(static_cast<std::uint8_t>(in[b * n + i])) << (8 * b);
+        }
+        previous ^= delta;
+        words[i] = previous;
+    }
+}
+
+}  // namespace
+
+std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage declared,
+                                 std::uint8_t& encoding) const {
+    EPlotStorage storage = declared;
+    if (storage == EPlotStorage::kInt32 && !std::all_of(values.begin(), values.end(), FitsInt32)) {
+        storage = EPlotStorage::kDouble;
+    }
+    if (storage == EPlotStorage::kFloat && !std::all_of(values.begin(), values.end(), FitsFloat)) {
+        storage = EPlotStorage::kDouble;
+    }
+    encoding = static_cast<std::uint8_t>(storage);
+    std::string shuffled;
+    if (storage == EPlotStorage::kDouble) {
+        std::vector<std::uint64_t> words(values.size());
+        std::transform(values.begin(), values.end(), words.begin(),
+                       [](double v) { return std::bit_cast<std::uint64_t>(v); });
+        Shuffle(words, shuffled);
+    } else {
+        std::vector<std::uint32_t> words(values.size());
+        std::transform(values.begin(), values.end(), words.begin(), [storage](double v) {
+            if (storage == EPlotStorage::kFloat) {
+                return std::bit_cast<std::uint32_t>(static_cast<float>(v));
+            }
+            return static_cast<std::uint32_t>(std::isnan(v) ? CPlotColumn::kAbsentInt
+                                                            : static_cast<std::int32_t>(v));
+        });
+        Shuffle(words, shuffled);
+    }
+    std::string out(ZSTD_compressBound(shuffled.size()), '\0');
+    const std::size_t bytes =
+        ZSTD_compressCCtx(codec_->compress, out.data(), out.size(), shuffled.data(),
+                          shuffled.size(), options_.compressionLevel);
+    if (ZSTD_isError(bytes)) {
+        // Only when memory runs out; the block then reads as damaged and the cache is rebuilt.
+        encoding = static_cast<std::uint8_t>(EPlotStorage::kDouble);
+        return {};
+    }
+    out.resize(bytes);
+    return out;
+}
+
+std::string_view CPlotCache::BlockBytes(const SealedBlock& block) const {
+    if (!block.owned.empty() || map_ == nullptr) {
+        return block.owned;
+    }
+    return {reinterpret_cast<const char*>(map_ + dataOffset_ + block.entry.offset),
+            block.entry.bytes};
+}
+
+bool CPlotCache::Decompress(const SealedBlock& block, std::int64_t length,
+                            std::vector<double>& out) const {
+    const std::string_view bytes = BlockBytes(block);
+    if (PlotCacheHash(bytes.data(), bytes.size()) != block.entry.hash) {
+        return false;
+    }
+    const std::uint8_t encoding = block.entry.encoding;
+    const std::size_t n = static_cast<std::size_t>(length);
+    const std::size_t expected = n * Width(encoding);
+    if (ZSTD_getFrameContentSize(bytes.data(), bytes.size()) != expected) {
+        return false;
+    }
+    std::string shuffled(expected, '\0');
+    const std::size_t got = ZSTD_decompressDCtx(codec_->decompress, shuffled.data(),
+                                                shuffled.size(), bytes.data(), bytes.size());
+    if (ZSTD_isError(got) || got != expected) {
+        return false;
+    }
+    out.resize(n);
+    if (encoding == static_cast<std::uint8_t>(EPlotStorage::kDouble)) {
+        std::vector<std::uint64_t> words;
+        Unshuffle(shuffled, n, words);
+        std::transform(words.begin(), words.end(), out.begin(),
+                       [](std::uint64_t w) { return std::bit_cast<double>(w); });
+    } else {
+        std::vector<std::uint32_t> words;
+        Unshuffle(shuffled, n, words);
+        const bool isFloat = encoding == static_cast<std::uint8_t>(EPlotStorage::kFloat);
+        std::transform(words.begin(), words.end(), out.begin(), [isFloat](std::uint32_t w) {
+            if (isFloat) {
+                return static_cast<double>(std::bit_cast<float>(w));
+            }
+            const auto value = static_cast<std::int32_t>(w);
+            return value == CPlotColumn::kAbsentInt ? std::numeric_limits<double>::quiet_NaN()
+                                                    : static_cast<double>(value);
+        });
+    }
+    return true;
+}
+
+const std::vector<double>* CPlotCache::Block(int channel, std::int64_t block) const {
+    const auto& sealed = sealed_[static_cast<std::size_t>(channel)];
+    if (block >= static_cast<std::int64_t>(sealed.size())) {
+        return &tail_[static_cast<std::size_t>(channel)];
+    }
+    for (auto it = decoded_.begin(); it != decoded_.end(); ++it) {
+        if (it->block == block && it->channel == channel) {
+            decoded_.splice(decoded_.begin(), decoded_, it);
+            return &decoded_.front().values;
+        }
+    }
+    Decoded decoded{block, channel, {}};
+    if (decoded_.size() >= options_.decodedBlocks) {
+        decoded.values = std::move(decoded_.back().values);
+        decoded_.pop_back();
+    }
+    if (!Decompress(sealed[static_cast<std::size_t>(block)], BlockLength(block), decoded.values)) {
+        damaged_ = true;
+        return nullptr;
+    }
+    decoded_.push_front(std::move(decoded));
+    return &decoded_.front().values;
+}
+
+template <typename Visit>
+void CPlotCache::ForEachValue(int channel, std::int64_t first, std::int64_t end,
+                              Visit&& visit) const {
+    const std::int64_t blockRecords = options_.blockRecords;
+    while (first < end) {
+        const std::int64_t block = first / blockRecords;
+        const std::int64_t blockEnd = std::min(end, (block + 1) * blockRecords);
+        const std::vector<double>* values = Block(channel, block);
+        for (std::int64_t i = first; i < blockEnd; ++i) {
+            visit(i, values != nullptr
+                         ? (*values)[static_cast<std::size_t>(i - block * blockRecords)]
+                         : std::numeric_limits<double>::quiet_NaN());
+        }
+        first = blockEnd;
+    }
+}
+
+CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
+    auto& leaves = leaves_[static_cast<std::size_t>(channel)];
+    if (!leaves) {
+        // Taken from the mapped file, whose bounds Open checked.
+        const std::int64_t count = CeilDiv(records_, options_.leafRecords);
+        std::vector<ValueRange> items(static_cast<std::size_t>(count));
+        const std::uint8_t* at =
+            map_ + leafOffset_ + static_cast<std::uint64_t>(channel * count) * 2 * kWord;
+        for (auto& item : items) {
+            item.min = LoadAt<double>(at);
+            item.max = LoadAt<double>(at + kWord);
+            at += 2 * kWord;
+        }
+        leaves = std::make_unique<CPyramid<ValueRange>>();
+        leaves->Assign(std::move(items));
+    }
+    return *leaves;
+}
+
+// ---- queries -------------------------------------------------------------------------------
+
+bool CPlotCache::Values(int channel, std::int64_t first, std::int64_t end, double* out) const {
+    if (channel < 0 || channel >= static_cast<int>(channels_.size()) || first < 0 ||
+        end > records_ || first > end) {
+        return false;
+    }
+    ForEachValue(channel, first, end, [&](std::int64_t i, double v) { out[i - first] = v; });
+    return true;
+}
+
+ValueRange CPlotCache::Range(int channel, std::int64_t first, std::int64_t end) const {
+    ValueRange range;
+    if (channel < 0 || channel >= static_cast<int>(channels_.size())) {
+        return range;
+    }
+    first = std::max<std::int64_t>(first, 0);
+    end = std::min(end, records_);
+    if (first >= end) {
+        return range;
+    }
+    const std::int64_t leafRecords = options_.leafRecords;
+    const std::int64_t firstLeaf = CeilDiv(first, leafRecords);
+    const std::int64_t endLeaf = end / leafRecords;
+    auto add = [&range](std::int64_t, double v) { range.Add(v); };
+    if (firstLeaf >= endLeaf) {
+        ForEachValue(channel, first, end, add);
+        return range;
+    }
+    ForEachValue(channel, first, firstLeaf * leafRecords, add);
+    range.Add(Leaves(channel).Sum(firstLeaf, endLeaf));
+    ForEachValue(channel, endLeaf * leafRecords, end, add);
+    return range;
+}
+
+std::vector<ValueRange> CPlotCache::FrameColumns(int channel, std::int64_t first, std::int64_t end,
+                                                 int columns) const {
+    std::vector<ValueRange> result(static_cast<std::size_t>(std::max(columns, 0)));
+    first = std::max<std::int64_t>(first, 0);
+    end = std::min(end, records_);
+    if (columns <= 0 || first >= end) {
+        return result;
+    }
+    const std::int64_t span = end - first;
+    const std::int64_t leafRecords = options_.leafRecords;
+    const bool snap =
+        span > kExactFrameBlocks * options_.blockRecords && span / columns >= leafRecords;
+    std::int64_t from = first;
+    for (int c = 0; c < columns; ++c) {
+        std::int64_t to = end;
+        if (c + 1 < columns) {
+            to = first + static_cast<std::int64_t>(static_cast<__int128>(span) * (c + 1) / columns);
+            if (snap) {
+                to = std::clamp((to + leafRecords / 2) / leafRecords * leafRecords, from, end);
+            }
+        }
+        result[static_cast<std::size_t>(c)] = Range(channel, from, to);
+        from = to;
+    }
+    return result;
+}
+
+std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel,
+                                                    const std::vector<double>& edges) const {
+    std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
+    if (timeIndex_ < 0 || result.empty()) {
+        return result;
+    }
+    const std::int64_t first = LowerBoundMjd(edges.front());
+    const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
+    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords;
+    const CPyramid<ValueRange>& times = Leaves(timeIndex_);
+    const std::int64_t leafCount = times.Size();
+    std::int64_t from = first;
+    for (std::size_t c = 0; c < result.size(); ++c) {
+        std::int64_t to = end;
+        if (c + 1 < result.size()) {
+            const double edge = edges[c + 1];
+            if (exact) {
+                to = LowerBoundMjd(edge);
+            } else {
+                // The first leaf whose latest MJD reaches the edge holds the border.
+                std::int64_t low = 0;
+                std::int64_t high = leafCount;
+                while (low < high) {
+                    const std::int64_t mid = low + (high - low) / 2;
+                    if (times.ItemAt(mid).max < edge) {
+                        low = mid + 1;
+                    } else {
+                        high = mid;
+                    }
+                }
+                to = low * options_.leafRecords;
+            }
+            to = std::clamp(to, from, end);
+        }
+        result[c] = Range(channel, from, to);
+        from = to;
+    }
+    return result;
+}
+
+ChannelStatistics CPlotCache::Statistics(int channel, std::int64_t first, std::int64_t end) const {
+    BlockSummary summary;
+    if (channel >= 0 && channel < static_cast<int>(channels_.size())) {
+        first = std::max<std::int64_t>(first, 0);
+        end = std::min(end, records_);
+        const std::int64_t blockRecords = options_.blockRecords;
+        const std::int64_t firstBlock = CeilDiv(first, blockRecords);
+        const std::int64_t endBlock = end / blockRecords;
+        auto add = [&summary](std::int64_t, double v) { summary.Add(v); };
+        if (firstBlock >= endBlock) {
+            ForEachValue(channel, first, end, add);
+        } else {
+            ForEachValue(channel, first, firstBlock * blockRecords, add);
+            summary.Add(summaries_[static_cast<std::size_t>(channel)].Sum(firstBlock, endBlock));
+            ForEachValue(channel, endBlock * blockRecords, end, add);
+        }
+    }
+    return summary.Statistics();
+}
+
+std::int64_t CPlotCache::LowerBoundMjd(double mjd) const {
+    if (timeIndex_ < 0) {
+        return -1;
+    }
+    const auto& blocks = summaries_[static_cast<std::size_t>(timeIndex_)];
+    // The first block whose latest MJD reaches mjd.
+    std::int64_t low = 0;
+    std::int64_t high = BlockCount();
+    while (low < high) {
+        const std::int64_t mid = low + (high - low) / 2;
+        if (blocks.ItemAt(mid).range.max < mjd) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    if (low == BlockCount()) {
+        return records_;
+    }
+    const std::vector<double>* values = Block(timeIndex_, low);
+    if (values == nullptr) {
+        return low * options_.blockRecords;
+    }
+    const auto at =
+        std::partition_point(values->begin(), values->end(), [mjd](double v) { return v < mjd; });
+    return low * options_.blockRecords + (at - values->begin());
+}
+
+DecayFit CPlotCache::FitDecay(std::int64_t first, std::int64_t last) const {
+    DecaySums sums;
+    first = std::max<std::int64_t>(first, 0);
+    const std::int64_t end = std::min(last + 1, records_);
+    if (decayIndex_ >= 0 && first < end) {
+        const std::int64_t blockRecords = options_.blockRecords;
+        auto ragged = [&](std::int64_t from, std::int64_t to) {
+            if (from >= to) {
+                return;
+            }
+            // Both columns of one block: MJD first, then the signal against it.
+            std::vector<double> mjd(static_cast<std::size_t>(to - from));
+            ForEachValue(timeIndex_, from, to, [&](std::int64_t i, double v) {
+                mjd[static_cast<std::size_t>(i - from)] = v;
+            });
+            ForEachValue(decayIndex_, from, to, [&](std::int64_t i, double v) {
+                sums.Add(mjd[static_cast<std::size_t>(i - from)] - firstMjd_, v);
+            });
+        };
+        const std::int64_t firstBlock = CeilDiv(first, blockRecords);
+        const std::int64_t endBlock = end / blockRecords;
+        if (firstBlock >= endBlock) {
+            ragged(first, end);
+        } else {
+            ragged(first, firstBlock * blockRecords);
+            sums.Add(decay_.Sum(firstBlock, endBlock));
+            ragged(endBlock * blockRecords, end);
+        }
+    }
+    return sums.Fit();
+}
+
+std::size_t CPlotCache::MemoryBytes() const {
+    std::size_t bytes = decay_.MemoryBytes();
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        bytes += summaries_[c].MemoryBytes() + tail_[c].capacity() * sizeof(double);
+        if (leaves_[c]) {
+            bytes += leaves_[c]->MemoryBytes();
+        }
+        for (const auto& block : sealed_[c]) {
+            bytes += sizeof block + block.owned.capacity();
+        }
+    }
+    for (const auto& decoded : decoded_) {
+        bytes += decoded.values.capacity() * sizeof(double);
+    }
+    return bytes;
+}
+
+// ---- the file ------------------------------------------------------------------------------
+
+PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
+                                       const std::string& sourcePath) {
+    PlotCacheWriteResult result;
+    auto fail = [&](const std::string& why) {
+        result.message = "Plot cache not written: " + cachePath + ": " + why;
+        return result;
+    };
+    if (cachePath.empty()) {
+        return fail("no cache folder");
+    }
+    PlotCacheHeader header{};
+    std::memcpy(header.magic, kPlotCacheMagic, sizeof header.magic);
+    header.version = kPlotCacheVersion;
+    header.headerBytes = sizeof header;
+    header.channelCount = static_cast<std::uint32_t>(channels_.size());
+    header.blockRecords = static_cast<std::uint32_t>(options_.blockRecords);
+    header.leafRecords = static_cast<std::uint32_t>(options_.leafRecords);
+    header.timeIndex = timeIndex_;
+    header.decayIndex = decayIndex_;
+    header.recordCount = static_cast<std::uint64_t>(records_);
+    header.firstMjd = firstMjd_;
+    {
+        std::string reason;
+        const int fd = OpenRegularFile(sourcePath, reason);
+        if (fd < 0) {
+            return fail("telemetry file " + sourcePath + ": " + reason);
+        }
+        struct stat st {};
+        const bool ok =
+            ::fstat(fd, &st) == 0 && SourceSampleHash(fd, coveredBytes_, header.source.sampleHash);
+        ::close(fd);
+        if (!ok) {
+            return fail("telemetry file " + sourcePath + " is shorter than the records cached");
+        }
+        header.source.device = static_cast<std::uint64_t>(st.st_dev);
+        header.source.inode = static_cast<std::uint64_t>(st.st_ino);
+        header.source.coveredBytes = coveredBytes_;
+        header.source.mtimeNs = MtimeNs(st);
+    }
+
+    // The tail as the last, shorter block; the data section in block order.
+    const std::int64_t blocks = BlockCount();
+    std::vector<std::vector<SealedBlock>> tailBlocks(channels_.size());
+    if (!tail_.empty() && !tail_[0].empty()) {
+        for (std::size_t c = 0; c < channels_.size(); ++c) {
+            SealedBlock block{};
+            block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding);
+            tailBlocks[c].push_back(std::move(block));
+        }
+    }
+    auto blockAt = [&](std::size_t c, std::int64_t b) -> const SealedBlock& {
+        const auto& sealed = sealed_[c];
+        return b < static_cast<std::int64_t>(sealed.size()) ? sealed[static_cast<std::size_t>(b)]
+                                                            : tailBlocks[c][0];
+    };
+    std::string data;
+    std::string index;
+    for (std::int64_t b = 0; b < blocks; ++b) {
+        for (std::size_t c = 0; c < channels_.size(); ++c) {
+            const SealedBlock& block = blockAt(c, b);
+            const std::string_view bytes = BlockBytes(block);
+            PlotCacheBlockEntry entry{};
+            entry.offset = data.size();
+            entry.bytes = static_cast<std::uint32_t>(bytes.size());
+            entry.encoding = block.entry.encoding;
+            entry.hash = PlotCacheHash(bytes.data(), bytes.size());
+            Put(index, entry);
+            data.append(bytes);
+            data.resize(RoundUp8(data.size()), '\0');
+        }
+    }
+    std::string meta;
+    for (const auto& channel : channels_) {
+        Put(meta, static_cast<std::int32_t>(channel.slot));
+        Put(meta, static_cast<std::uint32_t>(channel.storage));
+    }
+    meta += index;
+    for (std::int64_t b = 0; b < blocks; ++b) {
+        for (std::size_t c = 0; c < channels_.size(); ++c) {
+            const BlockSummary& s = summaries_[c].ItemAt(b);
+            Put(meta, s.count);
+            Put(meta, s.range.min);
+            Put(meta, s.range.max);
+            PutDD(meta, s.sum);
+            PutDD(meta, s.sumOfSquares);
+        }
+    }
+    for (std::int64_t b = 0; b < blocks; ++b) {
+        const DecaySums d = b < decay_.Size() ? decay_.ItemAt(b) : DecaySums{};
+        Put(meta, d.count);
+        Put(meta, d.days.min);
+        Put(meta, d.days.max);
+        PutDD(meta, d.x);
+        PutDD(meta, d.y);
+        PutDD(meta, d.xx);
+        PutDD(meta, d.xy);
+    }
+    const std::int64_t leafCount = CeilDiv(records_, options_.leafRecords);
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        const CPyramid<ValueRange>& leaves = Leaves(static_cast<int>(c));
+        for (std::int64_t l = 0; l < leafCount; ++l) {
+            Put(meta, leaves.ItemAt(l).min);
+            Put(meta, leaves.ItemAt(l).max);
+        }
+    }
+    header.metaOffset = sizeof header;
+    header.metaBytes = meta.size();
+    header.metaHash = PlotCacheHash(meta.data(), meta.size());
+    header.dataOffset = header.metaOffset + header.metaBytes;
+    header.dataBytes = data.size();
+    header.headerHash = PlotCacheHash(&header, offsetof(PlotCacheHeader, headerHash));
+
+    namespace fs = std::filesystem;
+    const fs::path target(cachePath);
+    std::error_code error;
+    fs::create_directories(target.parent_path(), error);
+    if (error) {
+        return fail(error.message());
+    }
+    struct stat existing {};
+    if (::lstat(cachePath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return fail(kNotARegularFile);
+    }
+    std::string temporary = cachePath + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    std::string_view headerBytes(reinterpret_cast<const char*>(&header), sizeof header);
+    bool ok = WriteWhole(fd, headerBytes) && WriteWhole(fd, meta) && WriteWhole(fd, data);
+    const int writeError = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return fail(std::strerror(writeError != 0 ? writeError : EIO));
+    }
+    if (::rename(temporary.c_str(), cachePath.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        return fail(std::strerror(renameError));
+    }
+    result.written = true;
+    return result;
+}
+
+PlotCacheOpenResult CPlotCache::Open(const std::string& cachePath, const std::string& sourcePath) {
+    PlotCacheOpenResult result = Load(cachePath, sourcePath);
+    if (result.status != EPlotCacheOpen::kValid) {
+        Clear();
+        result.coveredBytes = 0;
+        result.records = 0;
+    }
+    return result;
+}
+
+PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::string& sourcePath) {
+    Clear();
+    PlotCacheOpenResult result;
+    auto give = [&](EPlotCacheOpen status, std::string reason) {
+        result.status = status;
+        result.reason = std::move(reason);
+        return result;
+    };
+    std::string reason;
+    const int fd = OpenRegularFile(cachePath, reason);
+    if (fd < 0) {
+        return give(errno == ENOENT ? EPlotCacheOpen::kMissing : EPlotCacheOpen::kCorrupt, reason);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(PlotCacheHeader))) {
+        ::close(fd);
+        return give(EPlotCacheOpen::kCorrupt, "shorter than a header");
+    }
+    mapBytes_ = static_cast<std::size_t>(st.st_size);
+    void* map = ::mmap(nullptr, mapBytes_, PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (map == MAP_FAILED) {
+        mapBytes_ = 0;
+        return give(EPlotCacheOpen::kCorrupt,
+                    std::string("cannot be mapped: ") + std::strerror(errno));
+    }
+    map_ = static_cast<const std::uint8_t*>(map);
+    const std::uint64_t size = mapBytes_;
+
+    PlotCacheHeader header;
+    std::memcpy(&header, map_, sizeof header);
+    if (std::memcmp(header.magic, kPlotCacheMagic, sizeof header.magic) != 0) {
+        return give(EPlotCacheOpen::kCorrupt, "not a plot cache");
+    }
+    if (header.version != kPlotCacheVersion) {
+        return give(EPlotCacheOpen::kOtherVersion, "layout version " +
+                                                       std::to_string(header.version) + ", not " +
+                                                       std::to_string(kPlotCacheVersion));
+    }
+    if (header.headerBytes != sizeof header ||
+        PlotCacheHash(map_, offsetof(PlotCacheHeader, headerHash)) != header.headerHash) {
+        return give(EPlotCacheOpen::kCorrupt, "header damaged");
+    }
+    const std::uint64_t channels = header.channelCount;
+    if (channels == 0 || channels > kPlotCacheMaxChannels || header.leafRecords == 0 ||
+        header.blockRecords == 0 || header.blockRecords > kPlotCacheMaxBlockRecords ||
+        header.blockRecords % header.leafRecords != 0 ||
+        header.recordCount > kPlotCacheMaxRecords || header.timeIndex < -1 ||
+        header.timeIndex >= static_cast<std::int64_t>(channels) || header.decayIndex < -1 ||
+        header.decayIndex >= static_cast<std::int64_t>(channels) ||
+        (header.decayIndex >= 0 && header.timeIndex < 0)) {
+        return give(EPlotCacheOpen::kCorrupt, "header out of bounds");
+    }
+    const auto records = static_cast<std::int64_t>(header.recordCount);
+    const std::int64_t blocks = CeilDiv(records, header.blockRecords);
+    const std::int64_t leafCount = CeilDiv(records, header.leafRecords);
+    const MetaLayout layout =
+        Layout(channels, static_cast<std::uint64_t>(blocks), static_cast<std::uint64_t>(leafCount));
+    if (header.metaOffset != sizeof header || header.metaBytes != layout.Total() ||
+        header.dataOffset != header.metaOffset + header.metaBytes || header.dataOffset > size ||
+        header.dataBytes != size - header.dataOffset) {
+        return give(EPlotCacheOpen::kCorrupt, "sizes do not match the file (truncated?)");
+    }
+    const std::uint8_t* meta = map_ + header.metaOffset;
+    if (PlotCacheHash(meta, header.metaBytes) != header.metaHash) {
+        return give(EPlotCacheOpen::kCorrupt, "summaries damaged");
+    }
+
+    // The telemetry file: the same file, at least as long, its covered bytes unchanged.
+    {
+        const int source = OpenRegularFile(sourcePath, reason);
+        if (source < 0) {
+            return give(EPlotCacheOpen::kSourceMissing, sourcePath + ": " + reason);
+        }
+        struct stat now {};
+        std::uint64_t hash = 0;
+        const bool statted = ::fstat(source, &now) == 0;
+        const bool sameFile = statted &&
+                              static_cast<std::uint64_t>(now.st_dev) == header.source.device &&
+                              static_cast<std::uint64_t>(now.st_ino) == header.source.inode;
+        const bool longEnough =
+            statted && static_cast<std::uint64_t>(now.st_size) >= header.source.coveredBytes;
+        // A file that did not grow but was written to since has been rewritten in place; the
+        // samples might miss where.
+        const bool rewritten =
+            statted && static_cast<std::uint64_t>(now.st_size) == header.source.coveredBytes &&
+            MtimeNs(now) != header.source.mtimeNs;
+        const bool sameBytes = sameFile && longEnough && !rewritten &&
+                               SourceSampleHash(source, header.source.coveredBytes, hash) &&
+                               hash == header.source.sampleHash;
+        ::close(source);
+        if (!sameFile) {
+            return give(EPlotCacheOpen::kStale, "the telemetry file was replaced");
+        }
+        if (!longEnough) {
+            return give(EPlotCacheOpen::kStale, "the telemetry file was truncated");
+        }
+        if (rewritten) {
+            return give(EPlotCacheOpen::kStale, "the telemetry file was rewritten");
+        }
+        if (!sameBytes) {
+            return give(EPlotCacheOpen::kStale, "the telemetry file's recorded part changed");
+        }
+    }
+
+    std::vector<PlotCacheChannel> list(channels);
+    const std::uint8_t* at = meta;
+    for (auto& channel : list) {
+        channel.slot = LoadAt<std::int32_t>(at);
+        const auto storage = LoadAt<std::uint32_t>(at + 4);
+        if (storage > static_cast<std::uint32_t>(EPlotStorage::kDouble)) {
+            return give(EPlotCacheOpen::kCorrupt, "unknown storage");
+        }
+        channel.storage = static_cast<EPlotStorage>(storage);
+        at += kWord;
+    }
+    // Reset unmaps: keep the mapping across it.
+    const std::uint8_t* keptMap = map_;
+    const std::size_t keptBytes = mapBytes_;
+    map_ = nullptr;
+    options_.blockRecords = header.blockRecords;
+    options_.leafRecords = header.leafRecords;
+    if (!Reset(list) || timeIndex_ != header.timeIndex || decayIndex_ != header.decayIndex) {
+        map_ = keptMap;
+        mapBytes_ = keptBytes;
+        return give(EPlotCacheOpen::kCorrupt, "channel list damaged");
+    }
+    map_ = keptMap;
+    mapBytes_ = keptBytes;
+    records_ = records;
+    firstMjd_ = header.firstMjd;
+    coveredBytes_ = header.source.coveredBytes;
+    dataOffset_ = header.dataOffset;
+
+    const std::uint8_t* index = meta + layout.channels;
+    for (std::int64_t b = 0; b < blocks; ++b) {
+        for (std::uint64_t c = 0; c < channels; ++c) {
+            SealedBlock block{};
+            std::memcpy(&block.entry, index, sizeof block.entry);
+            index += sizeof block.entry;
+            if (block.entry.offset > header.dataBytes ||
+                block.entry.bytes > header.dataBytes - block.entry.offset ||
+                block.entry.encoding > static_cast<std::uint8_t>(EPlotStorage::kDouble)) {
+                return give(EPlotCacheOpen::kCorrupt, "block index out of bounds");
+            }
+            sealed_[c].push_back(std::move(block));
+        }
+    }
+    const std::uint8_t* summary = meta + layout.channels + layout.index;
+    for (std::uint64_t c = 0; c < channels; ++c) {
+        std::vector<BlockSummary> items(static_cast<std::size_t>(blocks));
+        for (std::int64_t b = 0; b < blocks; ++b) {
+            const std::uint8_t* s = summary + (static_cast<std::uint64_t>(b) * channels + c) *
+                                                  kPlotCacheSummaryWords * kWord;
+            BlockSummary& item = items[static_cast<std::size_t>(b)];
+            item.count = LoadAt<std::uint64_t>(s);
+            item.range = {LoadAt<double>(s + 8), LoadAt<double>(s + 16)};
+            item.sum = LoadDD(s + 24);
+            item.sumOfSquares = LoadDD(s + 40);
+            if (item.count > static_cast<std::uint64_t>(BlockLength(b))) {
+                return give(EPlotCacheOpen::kCorrupt, "block summary out of bounds");
+            }
+        }
+        summaries_[c].Assign(std::move(items));
+    }
+    const std::uint8_t* decay = summary + layout.summaries;
+    std::vector<DecaySums> decayItems(static_cast<std::size_t>(blocks));
+    for (auto& item : decayItems) {
+        item.count = LoadAt<std::uint64_t>(decay);
+        item.days = {LoadAt<double>(decay + 8), LoadAt<double>(decay + 16)};
+        item.x = LoadDD(decay + 24);
+        item.y = LoadDD(decay + 40);
+        item.xx = LoadDD(decay + 56);
+        item.xy = LoadDD(decay + 72);
+        decay += kPlotCacheDecayWords * kWord;
+    }
+    decay_.Assign(std::move(decayItems));
+    leafOffset_ =
+        header.metaOffset + layout.channels + layout.index + layout.summaries + layout.decay;
+    for (auto& leaves : leaves_) {
+        leaves.reset();  // read from the map when first needed
+    }
+
+    // A last, shorter block goes back to the tail so that appending continues it.
+    if (records % options_.blockRecords != 0) {
+        const std::int64_t last = blocks - 1;
+        for (std::uint64_t c = 0; c < channels; ++c) {
+            std::vector<double> values;
+            if (!Decompress(sealed_[c].back(), BlockLength(last), values)) {
+                return give(EPlotCacheOpen::kCorrupt, "last block damaged");
+            }
+            sealed_[c].pop_back();
+            tail_[c] = std::move(values);
+        }
+    }
+    result.status = EPlotCacheOpen::kValid;
+    result.coveredBytes = coveredBytes_;
+    result.records = records_;
+    return result;
+}
+
+const char* PlotCacheOpenText(EPlotCacheOpen status) {
+    switch (status) {
+        case EPlotCacheOpen::kValid:
+            return "valid";
+        case EPlotCacheOpen::kMissing:
+            return "missing";
+        case EPlotCacheOpen::kStale:
+            return "stale";
+        case EPlotCacheOpen::kOtherVersion:
+            return "another version";
+        case EPlotCacheOpen::kCorrupt:
+            return "corrupt";
+        case EPlotCacheOpen::kSourceMissing:
+            return "telemetry file missing";
+    }
+    return "unknown";
+}
+
+}  // namespace corvane3

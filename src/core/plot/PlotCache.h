@@ -1,0 +1,225 @@
+#pragma once
+// The plot cache of one telemetry file: its channels as compressed column blocks plus summaries
+// per block (count, extremes, double-double sums and sums of squares, the decay fit's sums) and
+// min/max per leaf of a few hundred records, so that a frame's pixel columns, the statistics of a
+// view and the decay fit over any range cost O(columns x log N) and a few block decodings, not a
+// pass over N records. The file is memory-mapped; only the blocks a query needs are decompressed,
+// into a small bounded cache of decoded blocks.
+//
+// A cache is never trusted blindly: Open checks the layout version, every offset and length
+// against the file's size, hashes of the header and metadata (and of each block before it is
+// decompressed), and that the telemetry file is the same file whose covered bytes still hold
+// what they held. Anything else gives a reason and the caller rebuilds.
+//
+//   CPlotCache cache;
+//   PlotCacheOpenResult opened = cache.Open(PlotCachePathFor(csd), csd);
+//   if (opened.status != EPlotCacheOpen::kValid) {
+//       cache.Reset(channels);          // and feed it every record of the file
+//   }
+//   cache.Append(columns);              // records after opened.coveredBytes
+//   cache.SetCoveredBytes(parsedUpTo);
+//   cache.Write(PlotCachePathFor(csd), csd);   // a failure only means no cache next time
+//   ChannelStatistics view = cache.Statistics(cache.ChannelIndex(4), first, end);
+//
+// One cache is used on one thread (queries fill the decoded-block cache).
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/plot/BlockSummary.h"
+#include "core/plot/PlotCacheFormat.h"
+#include "core/plot/PlotData.h"
+#include "core/plot/Statistics.h"
+#include "core/plot/ValueRange.h"
+
+namespace corvane3 {
+
+// One cached channel: a CPlotData slot (channel number, or CPlotData::kAxis0Slot for the MJD)
+// and the storage its values usually fit. A block whose values do not fit is kept as doubles.
+struct PlotCacheChannel {
+    int slot = 0;
+    EPlotStorage storage = EPlotStorage::kDouble;
+    bool operator==(const PlotCacheChannel&) const = default;
+};
+
+struct PlotCacheOptions {
+    // Records per compressed block: a range's two ragged ends decode and scan at most this many.
+    std::int64_t blockRecords = std::int64_t{1} << 14;
+    std::int64_t leafRecords = 256;  // records per min/max leaf; divides blockRecords
+    int compressionLevel = 3;        // Zstandard's default: 1 GB/s decoding, good ratio
+    std::size_t decodedBlocks = 32;  // decoded blocks kept for queries
+};
+
+enum class EPlotCacheOpen {
+    kValid,          // records 0..RecordCount()-1 are the first coveredBytes of the file
+    kMissing,        // no cache file
+    kStale,          // the telemetry file was replaced, truncated or changed
+    kOtherVersion,   // written by another layout version
+    kCorrupt,        // damaged, truncated or not a cache file
+    kSourceMissing,  // the telemetry file cannot be read
+};
+
+struct PlotCacheOpenResult {
+    EPlotCacheOpen status = EPlotCacheOpen::kMissing;
+    std::string reason;  // for a log line; empty when valid
+    std::uint64_t coveredBytes = 0;
+    std::int64_t records = 0;
+};
+
+struct PlotCacheWriteResult {
+    bool written = false;
+    std::string message;  // why not, with the path: "Plot cache not written: ..."
+};
+
+class CPlotCache {
+  public:
+    explicit CPlotCache(PlotCacheOptions options = {});
+    ~CPlotCache();
+    CPlotCache(const CPlotCache&) = delete;
+    CPlotCache& operator=(const CPlotCache&) = delete;
+
+    // Starts an empty cache for these channels (at most kPlotCacheMaxChannels, slots distinct).
+    // The decay sums are kept when both the MJD (axis 0 slot) and the Signal channel are among
+    // them. False, leaving the cache empty with no channels, when the list is not acceptable.
+    bool Reset(const std::vector<PlotCacheChannel>& channels);
+
+    // Maps the cache file and checks it against the telemetry file. On any status but kValid
+    // the cache is left empty (as after Reset with no channels). Never throws.
+    PlotCacheOpenResult Open(const std::string& cachePath, const std::string& sourcePath);
+
+    // Appends records: columns[c][i] is channel c's value of record i (channel order as given to
+    // Reset), NaN for an absent value; every span has the same length. False, appending nothing,
+    // when the count of columns or their lengths differ. Amortised O(channels) per record.
+    bool Append(std::span<const std::span<const double>> columns);
+    // How many bytes of the telemetry file the records appended so far stand for.
+    void SetCoveredBytes(std::uint64_t bytes) { coveredBytes_ = bytes; }
+    std::uint64_t CoveredBytes() const { return coveredBytes_; }
+
+    // Writes the cache to cachePath through a temporary file in its folder renamed into place
+    // (the folder is made when missing). The telemetry file at sourcePath is fingerprinted for
+    // CoveredBytes(). A folder that cannot be written, a full disk or a path that is not a
+    // regular file gives written false and a message; the cache in memory stays usable.
+    PlotCacheWriteResult Write(const std::string& cachePath, const std::string& sourcePath);
+
+    std::int64_t RecordCount() const { return records_; }
+    const std::vector<PlotCacheChannel>& Channels() const { return channels_; }
+    // The index of the channel for this slot, or -1.
+    int ChannelIndex(int slot) const;
+    // True once a block failed its hash or decompression during a query; its values then read
+    // as absent. The caller should rebuild the cache.
+    bool Damaged() const { return damaged_; }
+
+    // Values of records first..end-1 into out (end - first elements); false when the range is
+    // outside the records or the channel unknown.
+    bool Values(int channel, std::int64_t first, std::int64_t end, double* out) const;
+    // Min and max of a channel over records [first, end), absent values skipped.
+    ValueRange Range(int channel, std::int64_t first, std::int64_t end) const;
+    // One frame: records [first, end) split into columns equal record stretches, each reduced to
+    // its min and max. Exact when the stretch spans at most a few blocks; otherwise the inner
+    // borders between columns are moved to the nearest leaf border (a point is then drawn at
+    // most one leaf, a fraction of a column, from its exact column). Each column costs
+    // O(log N); only the two outer ends decode blocks.
+    std::vector<ValueRange> FrameColumns(int channel, std::int64_t first, std::int64_t end,
+                                         int columns) const;
+    // One frame by time: column c holds the records with edges[c] <= MJD < edges[c+1] (edges
+    // ascending, MJDs not decreasing; edges.size() - 1 columns). The outer borders are exact;
+    // over more than a few blocks the inner ones are found among the leaves and fall on the
+    // start of the leaf that holds them. O(columns x log N); empty without an MJD channel.
+    std::vector<ValueRange> FrameColumnsMjd(int channel, const std::vector<double>& edges) const;
+    // As ComputeStatistics over records [first, end).
+    ChannelStatistics Statistics(int channel, std::int64_t first, std::int64_t end) const;
+    // The first record whose MJD is not below mjd (RecordCount() when none), for MJDs that do
+    // not decrease; -1 without an MJD channel. A time range's statistics are
+    // Statistics(c, LowerBoundMjd(from), LowerBoundMjd(to)). One block decoded.
+    std::int64_t LowerBoundMjd(double mjd) const;
+    // As FitDecay over records first..last (inclusive) with days = MJD - first record's MJD.
+    DecayFit FitDecay(std::int64_t first, std::int64_t last) const;
+    // Bytes the cache holds in memory besides the mapped file (summaries, leaves, decoded blocks).
+    std::size_t MemoryBytes() const;
+
+  private:
+    // Partial sums over a growing sequence of items, with the levels above them (level k: 2^k
+    // items each), rebuilt from the first changed item when queried. T has Add(const T&).
+    template <typename T>
+    class CPyramid {
+      public:
+        std::int64_t Size() const { return static_cast<std::int64_t>(levels_[0].size()); }
+        // Item i for changing it; the sequence grows to i + 1 items when shorter.
+        T& Item(std::int64_t i);
+        const T& ItemAt(std::int64_t i) const { return levels_[0][static_cast<std::size_t>(i)]; }
+        void Assign(std::vector<T> items);
+        // The sum of items [first, end).
+        T Sum(std::int64_t first, std::int64_t end) const;
+        std::size_t MemoryBytes() const;
+
+      private:
+        void Rebuild() const;
+        mutable std::vector<std::vector<T>> levels_{1};
+        mutable std::int64_t dirtyFrom_ = 0;
+    };
+    struct SealedBlock {
+        PlotCacheBlockEntry entry;
+        std::string owned;  // compressed bytes made in this run; empty when in the mapped file
+    };
+    struct Decoded {
+        std::int64_t block;
+        int channel;
+        std::vector<double> values;
+    };
+    struct Codec;
+
+    void Clear();
+    std::int64_t BlockCount() const;
+    std::int64_t BlockLength(std::int64_t block) const;
+    void SealTail();
+    std::string Compress(std::span<const double> values, EPlotStorage declared,
+                         std::uint8_t& encoding) const;
+    bool Decompress(const SealedBlock& block, std::int64_t length, std::vector<double>& out) const;
+    // The decoded values of one block (the tail's included); null when damaged.
+    const std::vector<double>* Block(int channel, std::int64_t block) const;
+    template <typename Visit>
+    void ForEachValue(int channel, std::int64_t first, std::int64_t end, Visit&& visit) const;
+    CPyramid<ValueRange>& Leaves(int channel) const;
+    std::string_view BlockBytes(const SealedBlock& block) const;
+    PlotCacheOpenResult Load(const std::string& cachePath, const std::string& sourcePath);
+    void Unmap();
+
+    PlotCacheOptions options_;
+    std::vector<PlotCacheChannel> channels_;
+    int timeIndex_ = -1;
+    int decayIndex_ = -1;
+    double firstMjd_ = 0.0;
+    std::int64_t records_ = 0;
+    std::uint64_t coveredBytes_ = 0;
+
+    // Per channel: sealed blocks, then the records after the last sealed block, decoded.
+    std::vector<std::vector<SealedBlock>> sealed_;
+    std::vector<std::vector<double>> tail_;
+    // Per channel: a summary per block (the tail's included); the decay sums per block.
+    std::vector<CPyramid<BlockSummary>> summaries_;
+    CPyramid<DecaySums> decay_;
+    // Per channel: min/max per leaf, taken from the mapped file when first needed.
+    mutable std::vector<std::unique_ptr<CPyramid<ValueRange>>> leaves_;
+
+    // The mapped cache file.
+    const std::uint8_t* map_ = nullptr;
+    std::size_t mapBytes_ = 0;
+    std::uint64_t dataOffset_ = 0;
+    std::uint64_t leafOffset_ = 0;  // of channel 0's leaves in the map
+
+    std::unique_ptr<Codec> codec_;
+    mutable std::list<Decoded> decoded_;  // most recently used first
+    mutable bool damaged_ = false;
+};
+
+// The text for a status, for messages: "valid", "missing", "stale", ...
+const char* PlotCacheOpenText(EPlotCacheOpen status);
+
+}  // namespace corvane3

@@ -1,0 +1,600 @@
+#include "core/plot/PlotCache.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <span>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/base/CLocale.h"
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+
+// Small blocks and leaves, so that a few thousand records span many of each.
+PlotCacheOptions SmallBlocks() {
+    PlotCacheOptions options;
+    options.blockRecords = 64;
+    options.leafRecords = 8;
+    options.decodedBlocks = 3;
+    return options;
+}
+
+// The MJD, a count, a single-precision reading, a double and the beam signal.
+const std::vector<PlotCacheChannel> kChannels = {
+    {CPlotData::kAxis0Slot, EPlotStorage::kDouble},
+    {26, EPlotStorage::kInt32},
+    {15, EPlotStorage::kFloat},
+    {25, EPlotStorage::kDouble},
+    {kChannelSignal, EPlotStorage::kDouble},
+};
+
+// Columns in kChannels order. offset shifts the readings (a large offset tests the sums).
+std::vector<std::vector<double>> Generate(std::size_t records, unsigned seed, double offset = 0) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::vector<std::vector<double>> columns(kChannels.size(), std::vector<double>(records));
+    for (std::size_t i = 0; i < records; ++i) {
+        const bool absent = percent(random) < 3;
+        columns[0][i] = 60123.0 + static_cast<double>(i) / 8640.0;
+        columns[1][i] = absent ? kNan : static_cast<double>(i / 50);
+        columns[2][i] = absent ? kNan : static_cast<float>(35.5 + offset + 0.25 * noise(random));
+        columns[3][i] = offset + 1000.0 * noise(random);
+        // Falls 1 % a day; now and then zero or negative (no logarithm, left out of the fit).
+        const double signal = 100.0 * std::exp(-0.01 * (columns[0][i] - 60123.0)) + noise(random);
+        columns[4][i] = percent(random) < 2 ? -signal : signal;
+    }
+    // Values that do not fit the declared storage widen only their block.
+    if (records > 100) {
+        columns[1][100] = 0.5;
+        columns[2][7] = 0.1;
+        columns[1][3] = -0.0;
+    }
+    return columns;
+}
+
+bool Append(CPlotCache& cache, const std::vector<std::vector<double>>& columns, std::size_t first,
+            std::size_t end) {
+    std::vector<std::span<const double>> spans;
+    for (const auto& column : columns) {
+        spans.emplace_back(column.data() + first, end - first);
+    }
+    return cache.Append(spans);
+}
+
+// Builds a cache of every record of columns, covering that many bytes of source, and writes it.
+::testing::AssertionResult BuildAndWrite(CPlotCache& cache,
+                                         const std::vector<std::vector<double>>& columns,
+                                         std::uint64_t covered, const fs::path& cachePath,
+                                         const fs::path& source) {
+    if (!cache.Reset(kChannels) || !Append(cache, columns, 0, columns[0].size())) {
+        return ::testing::AssertionFailure() << "not built";
+    }
+    cache.SetCoveredBytes(covered);
+    const PlotCacheWriteResult written = cache.Write(cachePath, source);
+    if (!written.written) {
+        return ::testing::AssertionFailure() << written.message;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A stand-in telemetry file: the cache fingerprints its bytes.
+fs::path WriteSource(const fs::path& folder, std::size_t bytes, char fill = 'x') {
+    const fs::path path = folder / "Unit1234.csd";
+    std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
+    return path;
+}
+
+bool SameValue(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
+
+std::string Printed(double value) {
+    const CScopedCLocale numbers;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+ChannelStatistics BruteStatistics(const std::vector<double>& v, std::size_t first,
+                                  std::size_t end) {
+    return ComputeStatistics([&](std::size_t i) { return v[i]; }, first, end);
+}
+
+ValueRange BruteRange(const std::vector<double>& v, std::int64_t first, std::int64_t end) {
+    ValueRange range;
+    for (std::int64_t i = first; i < end; ++i) {
+        range.Add(v[static_cast<std::size_t>(i)]);
+    }
+    return range;
+}
+
+void ExpectSameRange(const ValueRange& got, const ValueRange& want, const std::string& where) {
+    EXPECT_EQ(got.Empty(), want.Empty()) << where;
+    if (!want.Empty()) {
+        EXPECT_EQ(got.min, want.min) << where;
+        EXPECT_EQ(got.max, want.max) << where;
+    }
+}
+
+class PlotCacheTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    fs::path cachePath = dir.Path() / "cache" / "unit.plotcache";
+};
+
+TEST_F(PlotCacheTest, RoundTripKeepsEveryValueAbsentValuesAndStorageKinds) {
+    const std::size_t records = 1000;  // 15 whole blocks and a shorter one
+    auto columns = Generate(records, 1);
+    // Beyond a float's range, infinities, and an int32 column's own absent marker.
+    columns[2][200] = 1.0e300;
+    columns[2][300] = -std::numeric_limits<double>::infinity();
+    columns[1][400] = CPlotColumn::kAbsentInt;
+    columns[1][401] = 3.0e9;
+    const fs::path source = WriteSource(dir.Path(), 5000);
+    CPlotCache built(SmallBlocks());
+    ASSERT_TRUE(BuildAndWrite(built, columns, 5000, cachePath, source));
+
+    CPlotCache opened;
+    const PlotCacheOpenResult result = opened.Open(cachePath, source);
+    ASSERT_EQ(result.status, EPlotCacheOpen::kValid) << result.reason;
+    EXPECT_EQ(result.records, 1000);
+    EXPECT_EQ(result.coveredBytes, 5000u);
+    EXPECT_EQ(opened.Channels(), kChannels);
+    for (const CPlotCache* cache : {&built, &opened}) {
+        for (std::size_t c = 0; c < kChannels.size(); ++c) {
+            std::vector<double> values(records);
+            ASSERT_TRUE(cache->Values(static_cast<int>(c), 0, records, values.data()));
+            for (std::size_t i = 0; i < records; ++i) {
+                ASSERT_TRUE(SameValue(values[i], columns[c][i])) << "channel " << c << " " << i;
+                ASSERT_EQ(std::signbit(values[i]), std::signbit(columns[c][i])) << c << " " << i;
+            }
+        }
+        EXPECT_FALSE(cache->Damaged());
+        std::vector<double> out(2);
+        EXPECT_FALSE(cache->Values(0, 999, 1001, out.data()));  // past the records
+        EXPECT_FALSE(cache->Values(9, 0, 1, out.data()));       // no such channel
+    }
+}
+
+TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
+    const std::size_t records = 3000;
+    const auto columns = Generate(records, 2);
+    const fs::path source = WriteSource(dir.Path(), 100);
+    CPlotCache built(SmallBlocks());
+    ASSERT_TRUE(built.Reset(kChannels));
+    // Fed in uneven pieces, as a parser hands over its chunks.
+    for (std::size_t first = 0; first < records; first += 77) {
+        ASSERT_TRUE(Append(built, columns, first, std::min(records, first + 77)));
+    }
+    built.SetCoveredBytes(100);
+    ASSERT_TRUE(built.Write(cachePath, source).written);
+    CPlotCache opened;
+    ASSERT_EQ(opened.Open(cachePath, source).status, EPlotCacheOpen::kValid);
+
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::int64_t> index(0, records);
+    const std::vector<double>& days0 = columns[0];
+    for (const CPlotCache* cache : {&built, &opened}) {
+        for (int round = 0; round < 150; ++round) {
+            std::int64_t first = index(random);
+            std::int64_t end = index(random);
+            if (first > end) {
+                std::swap(first, end);
+            }
+            const std::string where = std::to_string(first) + ".." + std::to_string(end);
+            for (std::size_t c = 1; c < kChannels.size(); ++c) {
+                const auto& v = columns[c];
+                const int channel = static_cast<int>(c);
+                ExpectSameRange(cache->Range(channel, first, end), BruteRange(v, first, end),
+                                where);
+                const ChannelStatistics want = BruteStatistics(v, first, end);
+                const ChannelStatistics got = cache->Statistics(channel, first, end);
+                ASSERT_EQ(got.count, want.count) << where;
+                if (want.count > 0) {
+                    EXPECT_EQ(got.min, want.min) << where;
+                    EXPECT_EQ(got.max, want.max) << where;
+                    EXPECT_EQ(Printed(got.mean), Printed(want.mean)) << where;
+                    EXPECT_EQ(Printed(got.sigma), Printed(want.sigma)) << where;
+                }
+            }
+            if (end > first) {
+                const auto days = [&](std::size_t i) { return days0[i] - days0[0]; };
+                const auto signal = [&](std::size_t i) { return columns[4][i]; };
+                const DecayFit want = FitDecay(days, signal, first, end - 1);
+                const DecayFit got = cache->FitDecay(first, end - 1);
+                EXPECT_EQ(got.valid, want.valid) << where;
+                EXPECT_EQ(got.text, want.text) << where;
+                if (want.valid) {
+                    EXPECT_NEAR(got.slope, want.slope, 1e-9 * std::fabs(want.slope)) << where;
+                }
+            }
+        }
+        // Frames: exact over a few blocks; over more, the inner borders sit on leaf borders.
+        for (const auto& [first, end, columnsWanted] :
+             {std::tuple{5, 200, 37}, std::tuple{0, 256, 300}, std::tuple{13, 2990, 50},
+              std::tuple{0, 3000, 7}}) {
+            const auto frame = cache->FrameColumns(2, first, end, columnsWanted);
+            ASSERT_EQ(frame.size(), static_cast<std::size_t>(columnsWanted));
+            const std::int64_t span = end - first;
+            const bool snap = span > 4 * 64 && span / columnsWanted >= 8;
+            std::int64_t from = first;
+            for (int c = 0; c < columnsWanted; ++c) {
+                std::int64_t to = first + span * (c + 1) / columnsWanted;
+                if (snap && c + 1 < columnsWanted) {
+                    to = std::clamp<std::int64_t>((to + 4) / 8 * 8, from, end);
+                }
+                ExpectSameRange(frame[static_cast<std::size_t>(c)],
+                                BruteRange(columns[2], from, to),
+                                "frame " + std::to_string(first) + " column " + std::to_string(c));
+                from = to;
+            }
+        }
+        // Frames by time: exact over a few blocks; over more, inner borders at their leaf's start.
+        for (const auto& [first, end, columnsWanted] :
+             {std::tuple{5, 200, 37}, std::tuple{100, 2900, 60}}) {
+            std::vector<double> edges;
+            for (int c = 0; c <= columnsWanted; ++c) {
+                edges.push_back(days0[first] + (days0[end] - days0[first]) * c / columnsWanted);
+            }
+            edges.back() = days0[end];
+            const auto frame = cache->FrameColumnsMjd(3, edges);
+            ASSERT_EQ(frame.size(), static_cast<std::size_t>(columnsWanted));
+            const bool snap = end - first > 4 * 64;
+            std::int64_t from = first;
+            for (int c = 0; c < columnsWanted; ++c) {
+                std::int64_t to = end;
+                if (c + 1 < columnsWanted) {
+                    to = std::lower_bound(days0.begin(), days0.end(), edges[c + 1]) - days0.begin();
+                    if (snap) {
+                        to = std::max(from, to / 8 * 8);
+                    }
+                }
+                ExpectSameRange(
+                    frame[static_cast<std::size_t>(c)], BruteRange(columns[3], from, to),
+                    "time frame " + std::to_string(first) + " column " + std::to_string(c));
+                from = to;
+            }
+        }
+        // The MJD search: the first record at or after a time.
+        EXPECT_EQ(cache->LowerBoundMjd(days0[1234]), 1234);
+        EXPECT_EQ(cache->LowerBoundMjd(days0[1234] - 1e-9), 1234);
+        EXPECT_EQ(cache->LowerBoundMjd(0.0), 0);
+        EXPECT_EQ(cache->LowerBoundMjd(1e9), 3000);
+    }
+}
+
+TEST_F(PlotCacheTest, StatisticsOfValuesFarFromZeroKeepTheirDigits) {
+    const std::size_t records = 2000;
+    const fs::path source = WriteSource(dir.Path(), 100);
+    for (const double offset : {1.0e3, 6.0e4, 1.0e6}) {
+        const auto columns = Generate(records, 3, offset);
+        CPlotCache cache(SmallBlocks());
+        ASSERT_TRUE(cache.Reset(kChannels));
+        ASSERT_TRUE(Append(cache, columns, 0, records));
+        for (const auto& [first, end] : {std::pair{0, 2000}, std::pair{17, 1500}}) {
+            // A careful two-pass reference in long double.
+            const auto& v = columns[2];
+            long double sum = 0;
+            std::size_t m = 0;
+            for (int i = first; i < end; ++i) {
+                if (!std::isnan(v[i])) {
+                    sum += v[i];
+                    ++m;
+                }
+            }
+            const long double mean = sum / m;
+            long double squares = 0;
+            for (int i = first; i < end; ++i) {
+                if (!std::isnan(v[i])) {
+                    squares += (v[i] - mean) * (v[i] - mean);
+                }
+            }
+            const double sigma = static_cast<double>(std::sqrt(squares / m));
+            const ChannelStatistics got = cache.Statistics(2, first, end);
+            EXPECT_NEAR(got.mean, static_cast<double>(mean), 1e-15 * offset) << offset;
+            EXPECT_NEAR(got.sigma, sigma, 1e-9 * sigma) << offset;
+            EXPECT_EQ(Printed(got.sigma), Printed(sigma)) << offset;
+            // Where the one-pass in-memory sums still hold six digits, they print the same (at
+            // 6e4 with a spread of 0.25 they no longer do: the cache's sigma is the right one).
+            if (offset <= 1.0e3) {
+                const ChannelStatistics memory = BruteStatistics(v, first, end);
+                EXPECT_EQ(Printed(got.mean), Printed(memory.mean)) << offset;
+                EXPECT_EQ(Printed(got.sigma), Printed(memory.sigma)) << offset;
+            }
+        }
+    }
+}
+
+TEST_F(PlotCacheTest, AppendingToAWrittenCacheGivesTheFileAFreshBuildGives) {
+    const std::size_t records = 1500;
+    const auto columns = Generate(records, 4);
+    const fs::path source = WriteSource(dir.Path(), 9000);
+    const fs::path freshPath = dir.Path() / "fresh.plotcache";
+    {
+        CPlotCache fresh(SmallBlocks());
+        ASSERT_TRUE(BuildAndWrite(fresh, columns, 9000, freshPath, source));
+    }
+    // Written part-way through a block, opened again, grown (the file grew), written again.
+    {
+        CPlotCache first(SmallBlocks());
+        ASSERT_TRUE(first.Reset(kChannels));
+        ASSERT_TRUE(Append(first, columns, 0, 700));
+        first.SetCoveredBytes(4000);
+        ASSERT_TRUE(first.Write(cachePath, source).written);
+    }
+    CPlotCache grown;
+    PlotCacheOpenResult opened = grown.Open(cachePath, source);
+    ASSERT_EQ(opened.status, EPlotCacheOpen::kValid) << opened.reason;
+    EXPECT_EQ(opened.coveredBytes, 4000u);
+    ASSERT_TRUE(Append(grown, columns, 700, 1111));
+    ASSERT_TRUE(Append(grown, columns, 1111, records));
+    grown.SetCoveredBytes(9000);
+    ASSERT_TRUE(grown.Write(cachePath, source).written);
+
+    auto bytes = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes(cachePath), bytes(freshPath));
+    // Appending columns of unequal length or the wrong number of columns changes nothing.
+    std::vector<double> one{1.0};
+    std::vector<double> two{1.0, 2.0};
+    const std::vector<std::span<const double>> ragged{one, two, one, one, one};
+    EXPECT_FALSE(grown.Append(ragged));
+    EXPECT_FALSE(grown.Append(std::vector<std::span<const double>>{one}));
+    EXPECT_EQ(grown.RecordCount(), 1500);
+}
+
+TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
+    const std::size_t records = 500;
+    const auto columns = Generate(records, 5);
+    struct Case {
+        const char* name;
+        EPlotCacheOpen status;
+        std::function<void(const fs::path& cache, const fs::path& source)> change;
+    };
+    auto patch = [](const fs::path& path, std::uintmax_t at, char value) {
+        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(static_cast<std::streamoff>(at));
+        file.put(value);
+    };
+    auto flip = [](const fs::path& path, std::uintmax_t at) {
+        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekg(static_cast<std::streamoff>(at));
+        const char byte = static_cast<char>(file.get() ^ 0x10);
+        file.seekp(static_cast<std::streamoff>(at));
+        file.put(byte);
+    };
+    const std::uintmax_t header = sizeof(PlotCacheHeader);
+    const Case cases[] = {
+        {"unchanged", EPlotCacheOpen::kValid, [](auto&, auto&) {}},
+        {"source grew", EPlotCacheOpen::kValid,
+         [](auto&, const fs::path& s) { std::ofstream(s, std::ios::app) << "more\n"; }},
+        {"source rewritten in place", EPlotCacheOpen::kStale,
+         [&](auto&, const fs::path& s) { patch(s, 2500, 'y'); }},
+        {"source rewritten, same size and time", EPlotCacheOpen::kStale,
+         [&](auto&, const fs::path& s) {
+             const auto time = fs::last_write_time(s);
+             patch(s, 0, 'y');
+             fs::last_write_time(s, time);
+         }},
+        {"source written to without growing", EPlotCacheOpen::kStale,
+         [](auto&, const fs::path& s) {
+             fs::last_write_time(s, fs::last_write_time(s) + std::chrono::seconds(1));
+         }},
+        {"source truncated", EPlotCacheOpen::kStale,
+         [](auto&, const fs::path& s) { fs::resize_file(s, 2999); }},
+        {"source replaced", EPlotCacheOpen::kStale,
+         [](auto&, const fs::path& s) {
+             const fs::path other = s.string() + ".new";
+             std::ofstream(other, std::ios::binary) << std::string(3000, 'x');
+             fs::rename(other, s);
+         }},
+        {"source removed", EPlotCacheOpen::kSourceMissing,
+         [](auto&, const fs::path& s) { fs::remove(s); }},
+        {"cache removed", EPlotCacheOpen::kMissing,
+         [](const fs::path& c, auto&) { fs::remove(c); }},
+        {"other version", EPlotCacheOpen::kOtherVersion,
+         [&](const fs::path& c, auto&) { patch(c, 8, static_cast<char>(kPlotCacheVersion + 1)); }},
+        {"not a cache", EPlotCacheOpen::kCorrupt, [&](const fs::path& c, auto&) { flip(c, 0); }},
+        {"header byte flipped", EPlotCacheOpen::kCorrupt,
+         [&](const fs::path& c, auto&) { flip(c, 40); }},
+        {"summary byte flipped", EPlotCacheOpen::kCorrupt,
+         [&](const fs::path& c, auto&) { flip(c, header + 300); }},
+        {"cache cut to a header", EPlotCacheOpen::kCorrupt,
+         [&](const fs::path& c, auto&) { fs::resize_file(c, header); }},
+        {"cache cut short", EPlotCacheOpen::kCorrupt,
+         [](const fs::path& c, auto&) { fs::resize_file(c, fs::file_size(c) - 1); }},
+        {"cache empty", EPlotCacheOpen::kCorrupt,
+         [](const fs::path& c, auto&) { fs::resize_file(c, 0); }},
+        {"cache grown", EPlotCacheOpen::kCorrupt,
+         [](const fs::path& c, auto&) { std::ofstream(c, std::ios::app) << "junk"; }},
+        {"last block damaged", EPlotCacheOpen::kCorrupt,
+         [](const fs::path& c, auto&) {
+             // The shorter last block is decoded at once, for appending.
+             std::fstream file(c, std::ios::binary | std::ios::in | std::ios::out);
+             file.seekp(static_cast<std::streamoff>(fs::file_size(c) - 12));
+             file.put('\x55');
+         }},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        const fs::path source = WriteSource(folder.Path(), 3000);
+        const fs::path cache = folder.Path() / "c.plotcache";
+        CPlotCache built(SmallBlocks());
+        ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cache, source)) << c.name;
+        c.change(cache, source);
+        CPlotCache opened;
+        const PlotCacheOpenResult result = opened.Open(cache, source);
+        EXPECT_EQ(result.status, c.status) << c.name << ": " << result.reason;
+        if (result.status == EPlotCacheOpen::kValid) {
+            EXPECT_EQ(opened.RecordCount(), 500) << c.name;
+        } else {
+            EXPECT_FALSE(result.reason.empty()) << c.name;
+            EXPECT_EQ(opened.RecordCount(), 0) << c.name;
+            EXPECT_TRUE(opened.Channels().empty()) << c.name;
+        }
+    }
+}
+
+TEST_F(PlotCacheTest, ADamagedBlockFoundByAQueryReadsAsAbsentAndMarksTheCache) {
+    const std::size_t records = 640;  // whole blocks only: none is decoded at open
+    const auto columns = Generate(records, 6);
+    const fs::path source = WriteSource(dir.Path(), 100);
+    CPlotCache built(SmallBlocks());
+    ASSERT_TRUE(BuildAndWrite(built, columns, 100, cachePath, source));
+    {
+        std::fstream file(cachePath, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(static_cast<std::streamoff>(fs::file_size(cachePath) - 20));
+        file.put('\x55');
+    }
+    CPlotCache opened;
+    ASSERT_EQ(opened.Open(cachePath, source).status, EPlotCacheOpen::kValid);
+    std::vector<double> values(records);
+    for (int c = 0; c < 5; ++c) {
+        ASSERT_TRUE(opened.Values(c, 0, records, values.data()));
+    }
+    EXPECT_TRUE(opened.Damaged());
+    EXPECT_TRUE(std::isnan(values[records - 1]));
+}
+
+TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {
+    const auto columns = Generate(200, 7);
+    const fs::path source = WriteSource(dir.Path(), 100);
+    CPlotCache cache(SmallBlocks());
+    ASSERT_TRUE(cache.Reset(kChannels));
+    ASSERT_TRUE(Append(cache, columns, 0, 200));
+    cache.SetCoveredBytes(100);
+    // A folder that is a file (even root cannot write there), a cache path that is a folder,
+    // a telemetry file shorter than the records claim, no folder at all.
+    const fs::path blocker = dir.Path() / "blocker";
+    std::ofstream(blocker) << "file";
+    fs::create_directories(dir.Path() / "isfolder.plotcache");
+    for (const fs::path& target :
+         {blocker / "corvane3" / "x.plotcache", dir.Path() / "isfolder.plotcache"}) {
+        const PlotCacheWriteResult result = cache.Write(target, source);
+        EXPECT_FALSE(result.written) << target;
+        EXPECT_NE(result.message.find(target.string()), std::string::npos) << result.message;
+    }
+    EXPECT_FALSE(cache.Write("", source).written);
+    cache.SetCoveredBytes(101);
+    EXPECT_FALSE(cache.Write(cachePath, source).written);
+    EXPECT_FALSE(fs::exists(cachePath));
+    EXPECT_EQ(cache.Statistics(1, 0, 200).count, BruteStatistics(columns[1], 0, 200).count);
+    // Nothing but the cache folder is left behind.
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().string().find(".plotcache."), std::string::npos) << entry.path();
+    }
+}
+
+TEST_F(PlotCacheTest, TheCacheFileIsNamedAfterTheCanonicalPathInTheCacheFolder) {
+    const char* saved = std::getenv("XDG_CACHE_HOME");
+    const std::string savedValue = saved != nullptr ? saved : "";
+    ::setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1);
+    const fs::path source = WriteSource(dir.Path(), 10);
+    const std::string path = PlotCachePathFor(source.string());
+    EXPECT_EQ(path.rfind((dir.Path() / "corvane3").string() + "/", 0), 0u) << path;
+    EXPECT_EQ(PlotCachePathFor((dir.Path() / "." / "Unit1234.csd").string()), path);
+    EXPECT_NE(PlotCachePathFor((dir.Path() / "Unit99.csd").string()), path);
+    if (saved != nullptr) {
+        ::setenv("XDG_CACHE_HOME", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CACHE_HOME");
+    }
+}
+
+TEST_F(PlotCacheTest, FedFromALoadedFileItAnswersAsTheStoreDoes) {
+    // A recorded file, read by the program's reader; its channels fed to the cache as stored.
+    const fs::path csd = dir.Path() / "Unit1234.csd";
+    {
+        UnitStateData data = testing::SampleRecord();
+        std::string text = TelemetryHeaderLine(kModelTq9000) + kTelemetryLineEnd;
+        for (int i = 0; i < 700; ++i) {
+            data.mjd = 60123.0 + i / 8640.0;
+            data.d1.cLevel = 2500 - i / 7 + i % 3;
+            data.d1.tChassis = 35.5f + 0.125f * static_cast<float>(i % 5);
+            text += TelemetryRecordLine(data, kModelTq9000) + kTelemetryLineEnd;
+        }
+        std::ofstream(csd, std::ios::binary) << text;
+    }
+    CPlotData store;
+    ASSERT_EQ(ReadDataFile(store, csd.string(), {}).status, EDataFileRead::kRead);
+    const std::int64_t n = store.PointCount();
+    std::vector<PlotCacheChannel> channels{{CPlotData::kAxis0Slot, EPlotStorage::kDouble}};
+    std::vector<CPlotSeries> series{store.TimeAxis(0)};
+    for (int slot = 0; slot < kPlotChannelSlots; ++slot) {
+        if (store.MutableColumn(slot).Size() > 0) {
+            channels.push_back({slot, store.ChannelStorage(slot)});
+            series.push_back(store.Channel(slot));
+        }
+    }
+    std::vector<std::vector<double>> columns(series.size(), std::vector<double>(n));
+    for (std::size_t c = 0; c < series.size(); ++c) {
+        for (std::int64_t i = 0; i < n; ++i) {
+            columns[c][static_cast<std::size_t>(i)] = series[c][i];
+        }
+    }
+    CPlotCache cache(SmallBlocks());
+    ASSERT_TRUE(cache.Reset(channels));
+    ASSERT_TRUE(Append(cache, columns, 0, static_cast<std::size_t>(n)));
+    cache.SetCoveredBytes(fs::file_size(csd));
+    ASSERT_TRUE(cache.Write(cachePath, csd).written);
+    CPlotCache opened;
+    ASSERT_EQ(opened.Open(cachePath, csd).status, EPlotCacheOpen::kValid);
+    for (std::size_t c = 1; c < series.size(); ++c) {
+        const auto value = [&](std::size_t i) { return series[c][static_cast<std::int64_t>(i)]; };
+        const ChannelStatistics want = ComputeStatistics(value, 5, static_cast<std::size_t>(n));
+        const ChannelStatistics got = opened.Statistics(static_cast<int>(c), 5, n);
+        EXPECT_EQ(got.count, want.count) << channels[c].slot;
+        EXPECT_EQ(Printed(got.mean), Printed(want.mean)) << channels[c].slot;
+        EXPECT_EQ(Printed(got.sigma), Printed(want.sigma)) << channels[c].slot;
+    }
+    const CPlotSeries days = store.TimeAxis(1);
+    const CPlotSeries signal = store.Channel(kChannelSignal);
+    const DecayFit want =
+        FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                 [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
+                 static_cast<std::size_t>(n - 1));
+    ASSERT_TRUE(want.valid);
+    EXPECT_EQ(opened.FitDecay(0, n - 1).text, want.text);
+}
+
+TEST(PlotCacheChannelsTest, AChannelListWithRepeatsOrUnknownSlotsIsRefused) {
+    CPlotCache cache;
+    EXPECT_FALSE(cache.Reset({{4, EPlotStorage::kInt32}, {4, EPlotStorage::kFloat}}));
+    EXPECT_FALSE(cache.Reset({{CPlotData::kAxis0Slot + 1, EPlotStorage::kDouble}}));
+    EXPECT_FALSE(cache.Reset({{-1, EPlotStorage::kDouble}}));
+    ASSERT_TRUE(cache.Reset({{4, EPlotStorage::kInt32}}));
+    EXPECT_EQ(cache.ChannelIndex(4), 0);
+    EXPECT_EQ(cache.ChannelIndex(5), -1);
+    // Without the MJD and the signal there is nothing to fit or search.
+    EXPECT_FALSE(cache.FitDecay(0, 10).valid);
+    EXPECT_EQ(cache.LowerBoundMjd(1.0), -1);
+}
+
+}  // namespace
+}  // namespace corvane3
