@@ -35,8 +35,13 @@ CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent) {}
 CDesktopNotifier::~CDesktopNotifier() = default;
 
 void CDesktopNotifier::Raise(const DesktopAlert& alert) {
+    // Looking for a bus that is not there may start a helper program: once a run is enough.
+    if (noBus_) {
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
+        noBus_ = true;
         WarnOnce(QStringLiteral("no session bus (%1)").arg(bus.lastError().message()));
         return;
     }

@@ -35,6 +35,7 @@ class CDesktopNotifier : public QObject, public IDesktopAlertSink {
     void WarnOnce(const QString& why);
 
     bool warned_ = false;
+    bool noBus_ = false;
     // The id the service gave the last notification of each replace key.
     std::map<std::string, quint32> ids_;
 };
