@@ -31,6 +31,13 @@ bool ReadBool(const CProfileFile& profile, const char* key, const char* defaultV
     return Lower(CleanIniValue(profile.GetString(kMain, key, defaultValue))) == "true";
 }
 
+// For a key that is on unless switched off: only "false" or "0" (in any case) turn it off, so
+// a missing key or a typing slip never silences it.
+bool ReadDefaultOn(const CProfileFile& profile, const char* key) {
+    const std::string value = Lower(CleanIniValue(profile.GetString(kMain, key, "true")));
+    return value != "false" && value != "0";
+}
+
 const char* BoolText(bool value) {
     return value ? "true" : "false";
 }
@@ -107,6 +114,7 @@ void LoadConfiguration(const CProfileFile& profile, CProgramSettings& settings,
     settings.DatafileDirectory = CleanIniValue(profile.GetString(kMain, "DatafileDirectory", ""));
     settings.DataFilenameTemplate =
         CleanIniValue(profile.GetString(kMain, "DataFilenameTemplate", kDefaultFilenameTemplate));
+    settings.DesktopNotifications = ReadDefaultOn(profile, "DesktopNotifications");
 
     line.name = CleanIniValue(profile.GetString(kCom, "PortName", "COM1"));
     const int baud = profile.GetInt(kCom, "BaudRate", 9600);
@@ -163,6 +171,7 @@ void SaveConfiguration(CProfileFile& profile, const CProgramSettings& settings,
     profile.WriteString(kMain, "RecordDataFile", BoolText(settings.RecordDataFile));
     profile.WriteString(kMain, "DatafileDirectory", settings.DatafileDirectory);
     profile.WriteString(kMain, "DataFilenameTemplate", settings.DataFilenameTemplate);
+    profile.WriteString(kMain, "DesktopNotifications", BoolText(settings.DesktopNotifications));
     profile.WriteString(kCom, "PortName", line.name);
     profile.WriteString(kCom, "BaudRate", std::to_string(line.baudRate));
     profile.WriteString(kCom, "Parity", ParityText(line.parity));

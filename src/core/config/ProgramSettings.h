@@ -34,6 +34,8 @@ struct CProgramSettings {
     bool RecordDataFile = false;
     std::string DatafileDirectory;
     std::string DataFilenameTemplate = kDefaultFilenameTemplate;
+    // The main window raises desktop notifications (link down, new alarms, recording failing).
+    bool DesktopNotifications = true;
     std::int32_t Xscale = 0;
     std::int32_t Yscale = 1;
     std::int32_t Xunits = 0;

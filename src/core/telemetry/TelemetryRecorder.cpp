@@ -169,6 +169,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
 
 // A file that stays unwritable (a full disk) would otherwise bring a message with every record.
 void CTelemetryRecorder::TellFailureOnce(const char* text) {
+    ui_.RecordNotWritten(text);
     if (!failureTold_) {
         failureTold_ = true;
         ui_.ShowMessage(text, kDefaultTitle);
@@ -195,12 +196,14 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
             break;
         case TelemetryPathStatus::kDirectoryNotSet:
         case TelemetryPathStatus::kDirectoryUnreachable: {
+            ui_.RecordNotWritten(where.message);
             CPollingPause pause(settings);
             ui_.ShowMessage(where.message, kSaveErrorTitle);
             settings.DatafileDirectory = WithOneTrailingSlash(ui_.BrowseForDataDirectory());
             return TelemetryWriteResult::kDirectoryError;
         }
         case TelemetryPathStatus::kTemplateRefused: {
+            ui_.RecordNotWritten(where.message);
             CPollingPause pause(settings);
             ui_.ShowMessage(where.message, kSaveErrorTitle);
             return TelemetryWriteResult::kTemplateRefused;
@@ -217,10 +220,11 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     const bool headerNeeded = diverted ? MendOnce(path) : unitFileEmptied;
     if (diverted) {
         if (HasOtherHeader(path, header)) {
-            ui_.ShowMessage(path +
-                                " holds records of another layout and is left as it is; no "
-                                "record is written until it is moved away.",
-                            kDefaultTitle);
+            const std::string reason = path +
+                                       " holds records of another layout and is left as it is; "
+                                       "no record is written until it is moved away.";
+            ui_.RecordNotWritten(reason);
+            ui_.ShowMessage(reason, kDefaultTitle);
             return TelemetryWriteResult::kOpenFailed;
         }
     }

@@ -47,6 +47,9 @@ class ITelemetryUi {
     virtual void ShowNotice(const std::string& text, const std::string& title) {
         ShowMessage(text, title);
     }
+    // A record could not be written, for reason (a sentence for the user). Called for every
+    // failed attempt, before the user is told (when they are); nothing by default.
+    virtual void RecordNotWritten(const std::string& reason) { (void)reason; }
 };
 
 // The file a record of model goes to when path is the unit's telemetry file: path itself, or,

@@ -92,7 +92,14 @@ CMonitoringOptionsDlg::CMonitoringOptionsDlg(CProgramSettings& settings, QWidget
     cancel_ = new QPushButton("Cancel", this);
     cancel_->setObjectName("cancelButton");
     cancel_->setAutoDefault(false);
+    // Beside the buttons, where it moves no other control; made last, it comes last in the
+    // tab order.
+    desktopNotifications_ = new QCheckBox("Desktop notifications", this);
+    desktopNotifications_->setObjectName("desktopNotificationsCheck");
+    desktopNotifications_->setToolTip(
+        "Notify the desktop when the unit stops answering, an alarm appears or recording fails");
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(desktopNotifications_);
     buttons->addStretch(1);
     buttons->addWidget(apply_);
     buttons->addWidget(cancel_);
@@ -112,6 +119,7 @@ CMonitoringOptionsDlg::CMonitoringOptionsDlg(CProgramSettings& settings, QWidget
         UpdateEnabling();
         enableApply();
     });
+    connect(desktopNotifications_, &QCheckBox::clicked, this, enableApply);
     for (QLineEdit* edit : {pollingRate_, directory_, filenameTemplate_}) {
         connect(edit, &QLineEdit::textChanged, this, enableApply);
     }
@@ -134,6 +142,7 @@ void CMonitoringOptionsDlg::showEvent(QShowEvent* event) {
 void CMonitoringOptionsDlg::FillFromSettings() {
     pollingEnable_->setChecked(settings_.PollingEnabled);
     recordEnable_->setChecked(settings_.RecordDataFile);
+    desktopNotifications_->setChecked(settings_.DesktopNotifications);
     pollingRate_->setText(QString::number(settings_.PollingInterval.load()));
     directory_->setText(QString::fromStdString(settings_.DatafileDirectory));
     filenameTemplate_->setText(QString::fromStdString(settings_.DataFilenameTemplate));
@@ -170,6 +179,7 @@ void CMonitoringOptionsDlg::ApplyChanges() {
     }
     settings_.PollingEnabled = pollingEnable_->isChecked();
     settings_.RecordDataFile = recordEnable_->isChecked();
+    settings_.DesktopNotifications = desktopNotifications_->isChecked();
     settings_.PollingInterval = rate;
     settings_.DatafileDirectory = directory_->text().toStdString();
     settings_.DataFilenameTemplate = nameTemplate;

@@ -68,8 +68,13 @@ void CMainStatusDlg::ShowMessage(const QString& text, const QString& title) {
 
 void CMainStatusDlg::OnNotification(int code) {
     switch (code) {
-        case kNotifyStatusRecord:
+        case kNotifyStatusRecord: {
             Refresh();
+            const D1Record d1 = app_.unitState.Snapshot().d1;
+            for (const DesktopAlert& alert : alerts_.StatusRecord(
+                     {d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, CurrentAlertUnit())) {
+                RaiseAlert(alert);
+            }
             if (alarmsOpen_) {
                 alarms_->RefreshView();
             }
@@ -78,11 +83,16 @@ void CMainStatusDlg::OnNotification(int code) {
             if (plot_) {
                 plot_->OnNewRecord(app_.unitState.Snapshot());
             }
-            if (app_.settings.RecordDataFile) {
+            // A failure reaches RecordNotWritten; a written record, or recording switched
+            // off, ends a run of failures.
+            if (!app_.settings.RecordDataFile ||
                 recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
-                                                app_.unitState.InstrumentModel, app_.settings);
+                                                app_.unitState.InstrumentModel,
+                                                app_.settings) == TelemetryWriteResult::kWritten) {
+                alerts_.RecordingFine();
             }
             break;
+        }
         case kNotifySweepProgress:
             // Progress reaches the spectrum window only while it is open.
             if (spectrum_) {
@@ -174,14 +184,19 @@ void CMainStatusDlg::OnNotification(int code) {
                 }
             }
             break;
-        case kNotifyLinkStatusChanged:
+        case kNotifyLinkStatusChanged: {
             panes_[0]->setText(QString::fromStdString(app_.linkStatus.Text()));
+            const bool online = app_.unitState.Online;
+            if (const auto alert = alerts_.LinkState(online, CurrentAlertUnit())) {
+                RaiseAlert(*alert);
+            }
             // A unit that stopped answering leaves its last values greyed until the next record.
-            if (!app_.unitState.Online) {
+            if (!online) {
                 SetStale(true);
                 UpdateTitle();
             }
             break;
+        }
         case kNotifyCommandWithdrawn:
             // A sender still waiting on the command tells the user itself.
             if (!IsSenderWaiting()) {

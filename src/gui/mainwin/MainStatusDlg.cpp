@@ -15,6 +15,7 @@
 #include "core/poll/PollingThread.h"
 #include "core/telemetry/TelemetryRecorder.h"
 #include "gui/common/AppIcon.h"
+#include "gui/common/DesktopNotifier.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/config/MonitoringOptionsDlg.h"
@@ -66,11 +67,14 @@ QLabel* NewValueBox(QWidget* parent, const char* name) {
     return box;
 }
 
-// The recorder's messages and folder browser, shown over the main window.
+// The recorder's messages and folder browser, shown over the main window; its failures are
+// handed to notWritten before the message shows.
 class CTelemetryWindowUi : public ITelemetryUi {
   public:
-    CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring)
-        : owner_(owner), monitoring_(monitoring) {}
+    CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring,
+                       std::function<void(const std::string&)> notWritten)
+        : owner_(owner), monitoring_(monitoring), notWritten_(std::move(notWritten)) {}
+    void RecordNotWritten(const std::string& reason) override { notWritten_(reason); }
     void ShowMessage(const std::string& text, const std::string& title) override {
         QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
                         QString::fromStdString(text), QMessageBox::Ok, owner_);
@@ -84,6 +88,7 @@ class CTelemetryWindowUi : public ITelemetryUi {
   private:
     QWidget* owner_;
     CMonitoringOptionsDlg& monitoring_;
+    std::function<void(const std::string&)> notWritten_;
 };
 
 }  // namespace
@@ -144,7 +149,10 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     SetMoreView(true);
 
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
-    telemetryUi_ = std::make_unique<CTelemetryWindowUi>(this, *monitoring_);
+    telemetryUi_ = std::make_unique<CTelemetryWindowUi>(
+        this, *monitoring_, [this](const std::string& reason) { RecordNotWritten(reason); });
+    notifier_ = new CDesktopNotifier(this);
+    alertSink_ = notifier_;
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
     serialSetup_ = new CSerialSetupDlg(app_.serialPort, app_.polling, app_.unitState, {}, this);
     commandSelect_ = new CCommandSelectDlg(app_.polling, app_.unitState, this);
@@ -344,6 +352,26 @@ void CMainStatusDlg::Refresh() {
         if (shown) {
             value->setText(QString::fromStdString(ValueBoxText(box, data, model)));
         }
+    }
+}
+
+AlertUnit CMainStatusDlg::CurrentAlertUnit() const {
+    AlertUnit unit;
+    unit.model = app_.unitState.InstrumentModel;
+    unit.serialNumber = app_.unitState.Snapshot().d1.serialNumber;
+    unit.portName = app_.serialPort.Settings().name;
+    return unit;
+}
+
+void CMainStatusDlg::RaiseAlert(const DesktopAlert& alert) {
+    if (app_.settings.DesktopNotifications) {
+        alertSink_->Raise(alert);
+    }
+}
+
+void CMainStatusDlg::RecordNotWritten(const std::string& reason) {
+    if (const auto alert = alerts_.RecordingFailed(reason, CurrentAlertUnit())) {
+        RaiseAlert(*alert);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+#include "core/alerts/DesktopAlerts.h"
 #include "core/program/Corvane3App.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/spectrum/SpectrumDlg.h"
@@ -38,6 +39,7 @@ class CQueuedNotificationSink;
 class CMonitoringOptionsDlg;
 class CSerialSetupDlg;
 class CTelemetryRecorder;
+class CDesktopNotifier;
 class CTraceCommand;
 class CTq9000TelecomDlg;
 class ITelemetryUi;
@@ -86,6 +88,9 @@ class CMainStatusDlg : public QDialog {
     CTraceCommand& Trace() { return *trace_; }
     // Replaces the window grab of printing (tests look at what would be printed).
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
+    // Where desktop alerts go (the session bus's notification service unless replaced); it
+    // must outlive the window.
+    void SetDesktopAlertSink(IDesktopAlertSink& sink) { alertSink_ = &sink; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -109,6 +114,12 @@ class CMainStatusDlg : public QDialog {
     void RunFactorySettings();
     void RunEventLog(bool factoryLog);
     void RunSettingsDialogs(int id);
+    // The unit as the title names it.
+    AlertUnit CurrentAlertUnit() const;
+    // Hands alert to the desktop unless the user switched desktop notifications off.
+    void RaiseAlert(const DesktopAlert& alert);
+    // The recorder could not write a record.
+    void RecordNotWritten(const std::string& reason);
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
     void RunPlot();
@@ -160,6 +171,10 @@ class CMainStatusDlg : public QDialog {
     CPollingThread* polling_ = nullptr;
     std::unique_ptr<ITelemetryUi> telemetryUi_;
     std::unique_ptr<CTelemetryRecorder> recorder_;
+    // Which link, alarm and recording events deserve a desktop notification, and where they go.
+    CDesktopAlerts alerts_;
+    CDesktopNotifier* notifier_ = nullptr;
+    IDesktopAlertSink* alertSink_ = nullptr;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
     std::unique_ptr<CTraceCommand> trace_;

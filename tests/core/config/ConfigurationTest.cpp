@@ -45,7 +45,7 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
     ASSERT_TRUE(profile.Save());
     EXPECT_EQ(FileText(path),
               "[Main]\nPollingEnabled=true\nPollingInterval=10\nRecordDataFile=false\n"
-              "DatafileDirectory=\nDataFilenameTemplate=Unit%ld.csd\n"
+              "DatafileDirectory=\nDataFilenameTemplate=Unit%ld.csd\nDesktopNotifications=true\n"
               "[COM]\nPortName=COM1\nBaudRate=9600\nParity=Odd\nStopBits=2\nDataBits=7\n"
               "[Plot]\nXscale=0\nXunits=0\nYscale=1\nClockStuff=15:2:3:5:1\n"
               "ZeemanStuff=15:6:7:9:10\nGainStuff=15:12:13:14:4\nCBTSuppliesStuff=20:16:17:18:19\n"
@@ -70,6 +70,40 @@ TEST_F(ConfigurationTest, IntervalIsClampedAndFlagsAreOnOnlyForTrueInAnyCase) {
         EXPECT_EQ(settings_.PollingInterval, interval) << text;
         EXPECT_EQ(settings_.PollingEnabled, flag) << text;
         EXPECT_EQ(settings_.RecordDataFile, flag) << text;
+    }
+}
+
+// Desktop notifications are on unless the file switches them off; a file of an earlier version
+// gets the key appended to its Main section, and every other byte stays.
+TEST_F(ConfigurationTest, DesktopNotificationsAreOnUnlessSwitchedOffAndRoundTrip) {
+    const std::pair<std::string, bool> cases[] = {{"", true},
+                                                  {"DesktopNotifications=false\n", false},
+                                                  {"DesktopNotifications=0 ; quiet\n", false},
+                                                  {"DesktopNotifications=FALSE\n", false},
+                                                  {"DesktopNotifications=1\n", true},
+                                                  {"DesktopNotifications=true\n", true},
+                                                  {"DesktopNotifications=\n", true},
+                                                  {"DesktopNotifications=ja\n", true}};
+    for (const auto& [line, on] : cases) {
+        settings_.DesktopNotifications = !on;
+        Load("[Main]\n" + line);
+        EXPECT_EQ(settings_.DesktopNotifications, on) << line;
+    }
+    const auto path = WriteIni("[Main]\r\nPollingInterval=30\r\n[COM]\r\nPortName=/dev/ttyS0\r\n");
+    for (const bool on : {false, true}) {
+        CProfileFile profile(path);
+        LoadConfiguration(profile, settings_, line_);
+        EXPECT_EQ(settings_.DesktopNotifications, !on);
+        settings_.DesktopNotifications = on;
+        SaveConfiguration(profile, settings_, line_);
+        ASSERT_TRUE(profile.Save());
+        const std::string text = FileText(path);
+        const std::string expected = std::string("DataFilenameTemplate=Unit%ld.csd\r\n") +
+                                     "DesktopNotifications=" + (on ? "true" : "false") +
+                                     "\r\n[COM]\r\nPortName=/dev/ttyS0\r\n";
+        EXPECT_EQ(text.rfind("[Main]\r\nPollingInterval=30\r\nPollingEnabled=true\r\n", 0), 0u)
+            << text;
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
     }
 }
 

@@ -39,8 +39,12 @@ struct CFakeTelemetryUi : ITelemetryUi {
         browses.push_back(settings_.PollingEnabled ? "browse (polling)" : "browse");
         return browsed;
     }
+    // With the number of messages shown before it.
+    void RecordNotWritten(const std::string& reason) override {
+        failures.push_back(std::to_string(messages.size()) + ": " + reason);
+    }
 
-    std::vector<std::string> messages, notices, browses;
+    std::vector<std::string> messages, notices, browses, failures;
     std::function<void()> onMessage;
     std::string browsed;  // what the browser hands back
     const CProgramSettings& settings_;
@@ -136,6 +140,7 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldAndTheRecordsAreK
     EXPECT_FALSE(fs::exists(dir_.Path().parent_path() / "escape1234.csd"));
     EXPECT_THAT(ui_.messages, ElementsAre(AllOf(HasSubstr("Save data record error: "),
                                                 HasSubstr("\"../escape%ld.csd\""))));
+    EXPECT_THAT(ui_.failures, ElementsAre(AllOf(StartsWith("0: "), HasSubstr("escape%ld"))));
     settings_.DataFilenameTemplate = "Unit%ld.csd";
     settings_.PollingEnabled = true;
 
@@ -213,6 +218,10 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
     EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Corvane3: Write Failure while writing telemetry record (polling)"));
+    // Every failed attempt is reported, the first before its message.
+    EXPECT_THAT(ui_.failures, ElementsAre("0: Write Failure while writing telemetry record",
+                                          "1: Write Failure while writing telemetry record",
+                                          "1: Write Failure while writing telemetry record"));
     ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
     EXPECT_THAT(CsdLines(UnitFile()),
                 ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3),

@@ -56,16 +56,20 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
     QLineEdit* template_ = dialog_.findChild<QLineEdit*>("filenameTemplateEdit");
     QPushButton* browse_ = dialog_.findChild<QPushButton*>("browseButton");
     QPushButton* apply_ = dialog_.findChild<QPushButton*>("applyButton");
+    QPushButton* cancel_ = dialog_.findChild<QPushButton*>("cancelButton");
+    QCheckBox* notify_ = dialog_.findChild<QCheckBox*>("desktopNotificationsCheck");
     std::vector<ChooserCall> chooserCalls_;
     QString chooserAnswer_;
     std::vector<QString> refusals_;
 };
 
 TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply) {
-    const std::vector<std::function<void()>> changes = {
-        [&] { pollingEnable_->click(); }, [&] { recordEnable_->click(); },
-        [&] { rate_->setText("11"); }, [&] { directory_->setText("/srv/"); },
-        [&] { template_->setText("Clock%ld.csd"); }};
+    const std::vector<std::function<void()>> changes = {[&] { pollingEnable_->click(); },
+                                                        [&] { recordEnable_->click(); },
+                                                        [&] { rate_->setText("11"); },
+                                                        [&] { directory_->setText("/srv/"); },
+                                                        [&] { template_->setText("Clock%ld.csd"); },
+                                                        [&] { notify_->click(); }};
     for (std::size_t i = 0; i < changes.size(); ++i) {
         Open();
         EXPECT_TRUE(pollingEnable_->isChecked() && rate_->isEnabled());
@@ -90,7 +94,40 @@ TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply)
         EXPECT_FALSE(settings_.RecordDataFile);
         EXPECT_EQ(settings_.PollingInterval, 10);
         EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
+        EXPECT_TRUE(settings_.DesktopNotifications);
     }
+}
+
+TEST_F(MonitoringOptionsDlgTest, DesktopNotificationsSitBesideTheButtonsAndTakeEffectOnApply) {
+    Open();
+    ASSERT_NE(notify_, nullptr);
+    EXPECT_TRUE(notify_->isChecked());
+    // On the buttons' row, left of them, below the groups; last in the tab order.
+    auto* saveGroup = dialog_.findChild<QWidget*>("saveToDiskGroup");
+    const QRect box = notify_->geometry();
+    EXPECT_GE(box.top(), saveGroup->geometry().bottom());
+    EXPECT_LT(box.right(), apply_->geometry().left());
+    EXPECT_TRUE(box.contains(box.left(), apply_->geometry().center().y()));
+    std::vector<QWidget*> tabOrder;
+    QWidget* widget = pollingEnable_;
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0) {
+            tabOrder.push_back(widget);
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != pollingEnable_ && tabOrder.size() < 20);
+    EXPECT_EQ(tabOrder, (std::vector<QWidget*>{pollingEnable_, rate_, recordEnable_, directory_,
+                                               browse_, template_, apply_, cancel_, notify_}));
+
+    notify_->click();
+    apply_->click();
+    EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+    EXPECT_FALSE(settings_.DesktopNotifications);
+    Open();
+    EXPECT_FALSE(notify_->isChecked());
+    notify_->click();
+    PressKey(Qt::Key_Escape);
+    EXPECT_FALSE(settings_.DesktopNotifications);
 }
 
 TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThatAreFileNames) {

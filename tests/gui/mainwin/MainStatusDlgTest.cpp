@@ -1,5 +1,6 @@
 #include "gui/mainwin/MainStatusDlg.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -258,6 +259,59 @@ TEST_F(MainStatusDlgTest, EachRecordIsAppendedToTheTelemetryFileWhileRecordingIs
     PostRecord(402);
     std::ifstream file(dir.Path() / "Unit1234.csd");
     EXPECT_EQ(std::count(std::istreambuf_iterator<char>(file), {}, '\n'), 3);  // header, 2 records
+}
+
+// What the window hands to the desktop: each event once, in the order it happened, and
+// nothing while the user has switched desktop notifications off.
+TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOnceEach) {
+    struct CAlertList : IDesktopAlertSink {
+        void Raise(const DesktopAlert& alert) override { summaries.push_back(alert.summary); }
+        std::vector<std::string> summaries;
+    } desktop;
+    window_.SetDesktopAlertSink(desktop);
+    testing::ModalDialogDriver driver;  // closes the recorder's messages
+    const auto alarms = [](std::uint32_t first, std::uint32_t second) {
+        return [=](UnitStateData& data) {
+            data.d1.alarm1 = first;
+            data.d1.alarm3 = second;
+        };
+    };
+    testing::TempDir dir;
+    app_.settings.RecordDataFile = true;
+    app_.settings.DatafileDirectory = dir.Path().string();
+    app_.settings.DataFilenameTemplate = "../Unit%ld.csd";  // refused with every record
+
+    PostRecord(403, 10, alarms(0x26, 0));
+    PostRecord(403, 10, alarms(0x26, 0));
+    SetLinkStatus(false, "Error");
+    SetLinkStatus(false, "Unit Not Responding");
+    PostRecord(403, 10, alarms(0x26, 0x27));
+    EXPECT_THAT(desktop.summaries, ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
+                                                          "Model Tq9000 SN 1234: Save data "
+                                                          "record error",
+                                                          "Model Tq9000 SN 1234: Unit Not "
+                                                          "Responding",
+                                                          "Model Tq9000 SN 1234: Fuse B open"));
+    EXPECT_EQ(driver.Messages().size(), 3u);
+
+    // Written again, then failing again: a new run of failures.
+    desktop.summaries.clear();
+    app_.settings.DataFilenameTemplate = "Unit%ld.csd";
+    PostRecord(403, 10, alarms(0x26, 0x27));
+    app_.settings.DataFilenameTemplate = "../Unit%ld.csd";
+    PostRecord(403, 10, alarms(0x26, 0x27));
+    EXPECT_THAT(desktop.summaries,
+                ::testing::ElementsAre("Model Tq9000 SN 1234: Save data record error"));
+
+    // Switched off, nothing reaches the desktop; what happened meanwhile is not told later.
+    desktop.summaries.clear();
+    app_.settings.DesktopNotifications = false;
+    app_.settings.RecordDataFile = false;
+    SetLinkStatus(false, "Unit Not Responding");
+    PostRecord(403, 10, alarms(0x27, 0x12));
+    app_.settings.DesktopNotifications = true;
+    PostRecord(403, 10, alarms(0x27, 0x12));
+    EXPECT_TRUE(desktop.summaries.empty());
 }
 
 TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPageInAWindowOfItsOwn) {

@@ -1,0 +1,92 @@
+#include "core/alerts/DesktopAlerts.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace corvane3 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const AlertUnit kTq9000{403, 1234, "/dev/ttyUSB0"};
+
+std::vector<std::string> Summaries(const std::vector<DesktopAlert>& alerts) {
+    std::vector<std::string> summaries;
+    for (const DesktopAlert& alert : alerts) {
+        summaries.push_back(alert.summary);
+    }
+    return summaries;
+}
+
+TEST(DesktopAlertsTest, LinkDownOnlyOnEachChangeFromAnsweringToSilent) {
+    CDesktopAlerts alerts;
+    // Started with the unit silent: nothing was lost.
+    EXPECT_FALSE(alerts.LinkState(false, kTq9000));
+    EXPECT_FALSE(alerts.LinkState(false, kTq9000));
+    EXPECT_FALSE(alerts.LinkState(true, kTq9000));
+    const auto down = alerts.LinkState(false, kTq9000);
+    ASSERT_TRUE(down);
+    EXPECT_EQ(down->kind, EAlertKind::kLinkDown);
+    EXPECT_EQ(down->urgency, EAlertUrgency::kCritical);
+    EXPECT_EQ(down->summary, "Model Tq9000 SN 1234: Unit Not Responding");
+    EXPECT_EQ(down->body, "The unit stopped answering on /dev/ttyUSB0.");
+    // Every further status line while it stays silent raises nothing.
+    EXPECT_FALSE(alerts.LinkState(false, kTq9000));
+    EXPECT_FALSE(alerts.LinkState(false, kTq9000));
+    // A status record means the link is up: the next silence is a new event.
+    EXPECT_THAT(alerts.StatusRecord({}, kTq9000), IsEmpty());
+    EXPECT_TRUE(alerts.LinkState(false, kTq9000));
+    EXPECT_FALSE(alerts.LinkState(false, kTq9000));
+}
+
+TEST(DesktopAlertsTest, EachAlarmOnceWhenItAppearsAndAgainOnlyAfterItCleared) {
+    CDesktopAlerts alerts;
+    // Alarms pending in the first record are news; an empty slot, a repeated code are not.
+    const auto first = alerts.StatusRecord({0x26, 0, 0x26, 0x19, 0}, kTq9000);
+    EXPECT_THAT(Summaries(first),
+                ElementsAre("Model Tq9000 SN 1234: Fuse A open", "Model Tq9000 SN 1234: Alarm 19"));
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].body, "Alarm 26 is pending.");
+    EXPECT_EQ(first[0].urgency, EAlertUrgency::kCritical);
+    EXPECT_NE(first[0].replaceKey, first[1].replaceKey);
+    // Poll after poll, in whatever slot, across a link that dropped and came back: no repeat.
+    EXPECT_THAT(alerts.StatusRecord({0x26, 0x19, 0, 0, 0}, kTq9000), IsEmpty());
+    EXPECT_THAT(alerts.StatusRecord({0, 0, 0, 0x19, 0x26}, kTq9000), IsEmpty());
+    EXPECT_TRUE(alerts.LinkState(false, kTq9000));
+    EXPECT_THAT(alerts.StatusRecord({0x19, 0x26, 0, 0, 0}, kTq9000), IsEmpty());
+    // A new one beside them; one that cleared and came back.
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0x26, 0xf1, 0, 0}, kTq9000)),
+                ElementsAre("Model Tq9000 SN 1234: Cesium Oven Warm-up"));
+    EXPECT_THAT(alerts.StatusRecord({0x19, 0xf1, 0, 0, 0}, kTq9000), IsEmpty());
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0xf1, 0x26, 0, 0}, kTq9000)),
+                ElementsAre("Model Tq9000 SN 1234: Fuse A open"));
+    // Another unit on the port: its pending alarms are its own news.
+    const AlertUnit other{404, 77, "/dev/ttyUSB0"};
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x26, 0, 0, 0, 0}, other)),
+                ElementsAre("Model 7730A SN 77: Fuse A open"));
+}
+
+TEST(DesktopAlertsTest, RecordingFailingOncePerRunOfFailures) {
+    CDesktopAlerts alerts;
+    const auto first = alerts.RecordingFailed("Output data directory not set.", kTq9000);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->kind, EAlertKind::kRecordingFailed);
+    EXPECT_EQ(first->urgency, EAlertUrgency::kNormal);
+    EXPECT_EQ(first->summary, "Model Tq9000 SN 1234: Save data record error");
+    EXPECT_EQ(first->body, "Output data directory not set.");
+    // Still failing, for the same or another reason: the user already knows.
+    EXPECT_FALSE(alerts.RecordingFailed("Output data directory not set.", kTq9000));
+    EXPECT_FALSE(
+        alerts.RecordingFailed("File Open Failure while writing telemetry record", kTq9000));
+    alerts.RecordingFine();
+    EXPECT_TRUE(alerts.RecordingFailed("Write Failure while writing telemetry record", kTq9000));
+}
+
+TEST(DesktopAlertsTest, UnitNamesFollowTheTitlesModelTexts) {
+    EXPECT_EQ(AlertUnitName({401, 4321, ""}), "Model ChronoBeam/QRT-60 SN 4321");
+    EXPECT_EQ(AlertUnitName({12, 5, ""}), "SN 5");
+}
+
+}  // namespace
+}  // namespace corvane3
