@@ -6,7 +6,8 @@
 //   frames that are STX...ETX with neither inside;
 // - line settings: a text that reads as settings shows as a text that reads back to them;
 // - reply override files: arbitrary text is read or refused naming a line of it, and a file
-//   written from replies gives them back in order, the last repeating;
+//   written from replies gives them back in order, the last repeating; a transcript to replay
+//   is read, with no more frames than lines, or refused naming a line of it;
 // - the command line: any argument vector is understood or refused with a reason, and what it
 //   sets lies in the ranges the options allow.
 
@@ -22,10 +23,11 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "core/base/Escape.h"
 #include "core/link/CommandFrame.h"
-#include "sim/Escape.h"
 #include "sim/FrameParser.h"
 #include "sim/LineSettings.h"
+#include "sim/ReplayScript.h"
 #include "sim/ReplyOverrides.h"
 #include "sim/SimulatorCommandLine.h"
 
@@ -170,19 +172,31 @@ void CheckOverrideFile(std::string_view text) {
     FUZZ_CHECK(!overrides->Next("\t"));
 }
 
+void CheckReplayScript(std::string_view text) {
+    std::string error;
+    const auto script = CReplayScript::Parse(text, error);
+    if (!script) {
+        FUZZ_CHECK(error.starts_with("line "));
+        const std::size_t number = std::stoul(error.substr(5));
+        FUZZ_CHECK(number >= 1 && number <= LineCount(text));
+        return;
+    }
+    FUZZ_CHECK(script->FrameCount() <= LineCount(text));
+}
+
 void CheckCommandLine(std::string_view text) {
     std::vector<std::string> arguments = Split(text, '\0');
     if (arguments.size() == 1 && arguments[0].empty()) {
         arguments.clear();
     }
-    // An --override names a file made from the input, never a path the input chose (which could
-    // be a device that never ends).
+    // An --override or --replay names a file made from the input, never a path the input chose
+    // (which could be a device that never ends).
     const int fd = ::memfd_create("overrides", MFD_CLOEXEC);
     FUZZ_CHECK(fd >= 0);
     FUZZ_CHECK(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()));
     const std::string overridePath = "/proc/self/fd/" + std::to_string(fd);
     for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
-        if (arguments[i] == "--override") {
+        if (arguments[i] == "--override" || arguments[i] == "--replay") {
             arguments[i + 1] = overridePath;
         }
     }
@@ -191,7 +205,8 @@ void CheckCommandLine(std::string_view text) {
 
     const bool knownReason =
         result.error.starts_with("unknown option: ") || result.error.starts_with("invalid ") ||
-        result.error.ends_with(" needs a value") || result.error.starts_with(overridePath);
+        result.error.ends_with(" needs a value") || result.error.starts_with(overridePath) ||
+        result.error.starts_with("cannot read ");
     FUZZ_CHECK(result.error.empty() || knownReason);
     if (!result.error.empty()) {
         return;
@@ -220,6 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFrames(text, data[0]);
     CheckLineSettings(text);
     CheckOverrideFile(text);
+    CheckReplayScript(text);
     CheckCommandLine(text);
     return 0;
 }
