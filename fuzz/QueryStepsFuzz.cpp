@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
+#include "ScriptedPort.h"
 #include "core/poll/QuerySteps.h"
 #include "core/telemetry/TelemetryFormat.h"
 
@@ -18,35 +19,8 @@ using namespace corvane3;
 
 namespace {
 
-constexpr unsigned char kTimeOut = 0xFF;
-
-class CScriptedPort : public CSerialPort {
-  public:
-    CScriptedPort(CLinkStatus& status, std::string_view bytes)
-        : CSerialPort(status), bytes_(bytes) {}
-    bool ReadBytes(std::size_t count, std::string& out) override {
-        out.clear();
-        while (out.size() < count && at_ < bytes_.size()) {
-            const char byte = bytes_[at_++];
-            if (static_cast<unsigned char>(byte) == kTimeOut) {
-                return false;
-            }
-            out += byte;
-        }
-        return out.size() == count;
-    }
-    bool WriteBytes(std::string_view) override { return true; }
-    bool ResetPort() override { return true; }
-    bool Exhausted() const { return at_ >= bytes_.size(); }
-
-  private:
-    std::string_view bytes_;
-    std::size_t at_ = 0;
-};
-
-struct CIgnoredSink : INotificationSink {
-    void PostNotification(int) override {}
-};
+using fuzz::CIgnoredSink;
+using fuzz::CScriptedPort;
 
 std::size_t Columns(const std::string& line) {
     return 1 + static_cast<std::size_t>(std::count(line.begin(), line.end(), ','));

@@ -12,6 +12,8 @@ namespace corvane3::sim {
 struct ColumnPatch {
     std::size_t column = 0;
     std::string text;
+
+    bool operator==(const ColumnPatch&) const = default;
 };
 
 // A D*1 mode text the program rejects, and a unit-status code above its range.

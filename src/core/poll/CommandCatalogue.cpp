@@ -264,6 +264,18 @@ void AddLine(std::vector<std::string>& lines, std::string& line, const std::stri
     line.clear();
 }
 
+// The input as it is sent: its first kCatalogueInputLimit characters without STX and ETX,
+// which would start the frame again or end it early at the unit.
+std::string SentInput(std::string_view input) {
+    std::string sent;
+    for (const char c : input.substr(0, kCatalogueInputLimit)) {
+        if (c != kStx && c != kEtx) {
+            sent += c;
+        }
+    }
+    return sent;
+}
+
 }  // namespace
 
 std::span<const CatalogueRow> CommandCatalogue() {
@@ -279,7 +291,7 @@ MailboxCommand CatalogueCommand(const CatalogueRow& row, std::string_view input,
     MailboxCommand command;
     command.code = row.code;
     if (row.TakesInput()) {
-        command.data = input.substr(0, kCatalogueInputLimit);
+        command.data = SentInput(input);
     }
     command.parameter = parameter;
     command.replyLimit = kCatalogueReplyLimit;
@@ -293,7 +305,7 @@ std::string CatalogueEchoLine(const CatalogueRow& row, std::string_view input) {
     line += kZeroParameterField;
     line += ' ';
     if (row.TakesInput()) {
-        line += input.substr(0, kCatalogueInputLimit);
+        line += SentInput(input);
     }
     return line;
 }

@@ -39,14 +39,15 @@ inline constexpr std::size_t kCatalogueInputLimit = 255;
 // understands it, 0 for every other model. Catalogue commands never ask for the password.
 std::uint32_t CatalogueParameter(std::int32_t modelCode);
 
-// The mailbox command for row: its code, the input (cut to kCatalogueInputLimit) for a row that
-// takes input or the empty text, parameter, the catalogue reply limit and the catalogue reply
-// notification.
+// The mailbox command for row: its code, the input (cut to kCatalogueInputLimit, then without
+// the frame's STX and ETX, which would cut the frame short) for a row that takes input or the
+// empty text, parameter, the catalogue reply limit and the catalogue reply notification.
 MailboxCommand CatalogueCommand(const CatalogueRow& row, std::string_view input,
                                 std::uint32_t parameter);
 
-// The line the reply list shows for a sent command: "code 00000 input" for a row that takes
-// input, "code 00000 " for one that does not. The parameter field is always shown as zeros.
+// The line the reply list shows for a sent command: "code 00000 input" (the input as it is
+// sent) for a row that takes input, "code 00000 " for one that does not. The parameter field is
+// always shown as zeros.
 std::string CatalogueEchoLine(const CatalogueRow& row, std::string_view input);
 
 // Places row's command in the mailbox for a unit of modelCode. False, with nothing queued, while

@@ -54,7 +54,8 @@ std::optional<long> ParseWholeNumber(std::string_view text) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(trimmed.c_str(), &end, 10);
-    if (errno == ERANGE || end == trimmed.c_str() || *end != '\0' ||
+    // The whole text must be the number: a NUL inside it is junk too.
+    if (errno == ERANGE || end == trimmed.c_str() || end != trimmed.c_str() + trimmed.size() ||
         !(IsDigit(trimmed.front()) || trimmed.front() == '+' || trimmed.front() == '-')) {
         return std::nullopt;
     }

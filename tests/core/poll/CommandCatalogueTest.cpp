@@ -54,6 +54,21 @@ TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTake
     EXPECT_EQ(CatalogueParameter(kModelChronoBeam), kFactoryAccessOption);
 }
 
+TEST(CommandCatalogueTest, FramingCharactersInTheInputAreNotSentSoTheFrameStaysWhole) {
+    // Pasted text with an ETX would end the frame early at the unit, and an STX start it again.
+    const CatalogueRow& unitId = RowByName("UnitID");
+    const std::string pasted = std::string("12\x03") + "34\x02" + "5";
+    const MailboxCommand command = CatalogueCommand(unitId, pasted, 0);
+    EXPECT_EQ(command.data, "12345");
+    EXPECT_EQ(CatalogueEchoLine(unitId, pasted), "C01 00000 12345");
+    const std::string frame = BuildFrame(command.code, command.parameter, command.data, 0);
+    EXPECT_EQ(frame.find(kEtx), frame.size() - 1);
+    EXPECT_EQ(frame.rfind(kStx), 0u);
+    // The limit counts what was typed, framing characters included.
+    const std::string longInput = std::string(254, '7') + "\x03" + "99";
+    EXPECT_EQ(CatalogueCommand(unitId, longInput, 0).data, std::string(254, '7'));
+}
+
 TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
     const std::string stx(1, kStx);
     const std::string etx(1, kEtx);
