@@ -91,6 +91,129 @@ void AppendNumber(std::string& text, double value, EPlotStorage storage) {
     text.append(digits, end.ptr);
 }
 
+// Plain decimal text of at most this many significant digits reads back to one value only: no
+// other such text gives the same float (or double), so its digits are the fewest that do.
+constexpr int kFloatExactDigits = 6;
+constexpr int kDoubleExactDigits = 15;
+
+// Appends the fewest digits that read back to stored (as AppendNumber writes them) taken from
+// the field's own text, which is much faster than working them out: possible when the text is
+// plain decimal ("-15.500", " 7.51") of few enough significant digits. parsed is the value the
+// text gave, stored the value kept in storage. False (nothing appended) when the text is no such
+// text or the value is not the one it reads back to.
+bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed, double stored,
+                        EPlotStorage storage) {
+    if (stored == 0.0) {
+        out += std::signbit(stored) ? "-0" : "0";
+        return true;
+    }
+    std::size_t i = 0;
+    while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) {
+        ++i;
+    }
+    const bool negative = i < field.size() && field[i] == '-';
+    if (i < field.size() && (field[i] == '-' || field[i] == '+')) {
+        ++i;
+    }
+    // The significant digits, and the power of ten of the first one.
+    char digits[kDoubleExactDigits];
+    int count = 0;
+    int exponent = 0;
+    bool point = false;
+    bool any = false;
+    int zerosAfterPoint = 0;  // before the first significant digit
+    int integerDigits = 0;    // significant ones before the point
+    int pending = 0;          // zeros after the last non-zero digit, not yet counted
+    for (; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        any = true;
+        if (c == '0') {
+            if (count == 0) {
+                zerosAfterPoint += point ? 1 : 0;
+            } else {
+                ++pending;
+                integerDigits += point ? 0 : 1;
+            }
+            continue;
+        }
+        if (count + pending + 1 > kDoubleExactDigits) {
+            return false;
+        }
+        for (; pending > 0; --pending) {
+            digits[count++] = '0';
+        }
+        digits[count++] = c;
+        integerDigits += point ? 0 : 1;
+    }
+    if (!any || count == 0 || (negative != std::signbit(stored))) {
+        return false;
+    }
+    const int limit = storage == EPlotStorage::kFloat ? kFloatExactDigits : kDoubleExactDigits;
+    if (count > limit) {
+        return false;
+    }
+    if (storage == EPlotStorage::kFloat) {
+        // The text went to double and then to float: when the double lay exactly between two
+        // floats, the float need not be the one nearest to the text.
+        const auto single = static_cast<float>(stored);
+        if (static_cast<double>(single) != parsed) {
+            const float other = std::nextafter(single, parsed > stored ? HUGE_VALF : -HUGE_VALF);
+            if ((static_cast<double>(single) + static_cast<double>(other)) / 2.0 == parsed) {
+                return false;
+            }
+        }
+    } else if (parsed != stored) {
+        return false;
+    }
+    exponent = integerDigits > 0 ? integerDigits - 1 : -(zerosAfterPoint + 1);
+    // Fixed or scientific, whichever is shorter (fixed on a tie), as to_chars chooses.
+    const int fixedLength = exponent >= 0
+                                ? std::max(count, exponent + 1) + (count > exponent + 1 ? 1 : 0)
+                                : 2 + (-exponent - 1) + count;
+    constexpr int kLongExponent = 100;  // three exponent digits from here
+    const int exponentDigits = std::abs(exponent) >= kLongExponent ? 3 : 2;
+    const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + exponentDigits;
+    if (negative) {
+        out += '-';
+    }
+    if (fixedLength <= scientificLength) {
+        if (exponent >= 0) {
+            for (int d = 0; d <= exponent; ++d) {
+                out += d < count ? digits[d] : '0';
+            }
+            if (count > exponent + 1) {
+                out += '.';
+                out.append(digits + exponent + 1, digits + count);
+            }
+        } else {
+            out += "0.";
+            out.append(static_cast<std::size_t>(-exponent - 1), '0');
+            out.append(digits, digits + count);
+        }
+        return true;
+    }
+    out += digits[0];
+    if (count > 1) {
+        out += '.';
+        out.append(digits + 1, digits + count);
+    }
+    out += exponent < 0 ? "e-" : "e+";
+    const int magnitude = std::abs(exponent);
+    if (magnitude >= kLongExponent) {
+        out += static_cast<char>('0' + magnitude / 100);
+    }
+    out += static_cast<char>('0' + magnitude / 10 % 10);
+    out += static_cast<char>('0' + magnitude % 10);
+    return true;
+}
+
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -291,21 +414,30 @@ struct PieceResult {
     std::string csv;
 };
 
-// Parses one piece, calling take(mjd, storedValues) for each record with the values the plot
-// store would give back, in shown-channel order.
+// One record as the file commands see it.
+struct StreamedRecord {
+    double mjd;
+    const std::vector<double>& stored;    // per shown channel, as the plot store gives it back
+    const TelemetryRecordValues& parsed;  // as parsed, by channel number
+    const TelemetryFieldTexts* texts;     // the values' texts, when asked for
+};
+
+// Parses one piece, calling take(record, result) for each record in file order.
 template <typename Take>
-PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, Take&& take) {
+PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTexts, Take&& take) {
     const TelemetryFileLayout& layout = file.file.Layout();
     const TelemetryByteRange& range = file.pieces[piece];
     PieceResult result;
     std::vector<bool> widened(file.channels.size(), false);
     std::vector<double> stored(file.channels.size());
     TelemetryRecordValues values;
+    TelemetryFieldTexts texts;
+    TelemetryFieldTexts* const wantTexts = withTexts ? &texts : nullptr;
     std::uint64_t bytesRead = 0;
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
-            if (!ParseTelemetryRecord(line, layout.map, values)) {
+            if (!ParseTelemetryRecord(line, layout.map, values, wantTexts)) {
                 result.end = EPieceEnd::kFieldTooLong;
                 return false;
             }
@@ -317,7 +449,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, Take&& take)
             }
             ++result.records;
             result.lastMjd = values.mjd;
-            take(values.mjd, stored, result);
+            take(StreamedRecord{values.mjd, stored, values, wantTexts}, result);
             return true;
         },
         &bytesRead);
@@ -403,15 +535,15 @@ int PrintSummary(const std::string& path, const FileCommandOptions& options, std
         file,
         [&](std::size_t piece) {
             std::vector<CMergeableStatistics> own(file.channels.size());
-            PieceResult result = ParsePiece(
-                file, piece,
-                [&](double mjd, const std::vector<double>& stored, PieceResult& partial) {
-                    for (std::size_t c = 0; c < stored.size(); ++c) {
-                        own[c].Add(stored[c]);
-                    }
-                    partial.decay.Add(mjd - file.firstMjd,
-                                      stored[static_cast<std::size_t>(signal)]);
-                });
+            PieceResult result =
+                ParsePiece(file, piece, /*withTexts=*/false,
+                           [&](const StreamedRecord& record, PieceResult& partial) {
+                               for (std::size_t c = 0; c < record.stored.size(); ++c) {
+                                   own[c].Add(record.stored[c]);
+                               }
+                               partial.decay.Add(record.mjd - file.firstMjd,
+                                                 record.stored[static_cast<std::size_t>(signal)]);
+                           });
             result.statistics = std::move(own);
             return result;
         },
@@ -492,11 +624,24 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
         [&](std::size_t piece) {
             std::string text;
             PieceResult result = ParsePiece(
-                file, piece, [&](double mjd, const std::vector<double>& stored, PieceResult&) {
-                    AppendNumber(text, mjd, EPlotStorage::kDouble);
-                    for (std::size_t c = 0; c < stored.size(); ++c) {
+                file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
+                    const TelemetryFieldTexts& texts = *record.texts;
+                    if (!AppendDigitsOfText(text, texts.mjd, record.mjd, record.mjd,
+                                            EPlotStorage::kDouble)) {
+                        AppendNumber(text, record.mjd, EPlotStorage::kDouble);
+                    }
+                    for (std::size_t c = 0; c < record.stored.size(); ++c) {
                         text += ',';
-                        AppendNumber(text, stored[c], digits[c]);
+                        const auto number = static_cast<std::size_t>(file.channels[c]);
+                        // A single-precision channel written as double has other digits than
+                        // its text.
+                        const bool ownDigits =
+                            digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32;
+                        if (!ownDigits || !AppendDigitsOfText(text, texts.channels[number],
+                                                              record.parsed.channels[number],
+                                                              record.stored[c], file.storage[c])) {
+                            AppendNumber(text, record.stored[c], digits[c]);
+                        }
                     }
                     text += "\r\n";
                 });
@@ -526,7 +671,8 @@ PassResult CheckPass(const StreamedFile& file) {
     return RunPass(
         file,
         [&](std::size_t piece) {
-            return ParsePiece(file, piece, [](double, const std::vector<double>&, PieceResult&) {});
+            return ParsePiece(file, piece, /*withTexts=*/false,
+                              [](const StreamedRecord&, PieceResult&) {});
         },
         [](PieceResult&) {});
 }

@@ -609,8 +609,11 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
 }
 
 bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values) {
+                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
     values.channels.fill(0.0);  // channels the map does not feed
+    if (texts != nullptr) {
+        *texts = TelemetryFieldTexts{};
+    }
     const char* p = line.begin;
     bool exhausted = false;
     for (const int code : map) {
@@ -628,6 +631,10 @@ bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map
             }
             if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
                 return false;
+            }
+            if (texts != nullptr && wanted) {
+                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
+                (code >= 0 ? texts->channels[static_cast<std::size_t>(code)] : texts->mjd) = text;
             }
             exhausted = fieldEnd == line.end;
             p = exhausted ? line.end : fieldEnd + 1;

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/link/UnitState.h"
@@ -121,13 +122,21 @@ struct TelemetryRecordValues {
     std::array<double, kPlotChannelSlots> channels{};
 };
 
+// Where the text of each value lies in its line: the whole field, blanks included; empty for a
+// field the line does not have and for the derived channels.
+struct TelemetryFieldTexts {
+    std::string_view mjd;
+    std::array<std::string_view, kPlotChannelSlots> channels;
+};
+
 // Fields longer than this are no field of a record: the line is refused.
 inline constexpr std::size_t kMaxTelemetryFieldCharacters = 31;
 
-// Parses a record line with the file's column map. False (values partly set) when one of the
-// map's fields is longer than kMaxTelemetryFieldCharacters.
+// Parses a record line with the file's column map, and tells where each value's text is when
+// texts is given. False (values partly set) when one of the map's fields is longer than
+// kMaxTelemetryFieldCharacters.
 bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values);
+                          TelemetryRecordValues& values, TelemetryFieldTexts* texts = nullptr);
 
 // The number at the start of [begin, limit), as decimal text-to-double converts it: leading
 // blanks and a sign allowed, the longest number taken, 0.0 when there is none. stop is set to
