@@ -71,10 +71,10 @@ class CRunningStatistics {
 };
 
 // Statistics gathered in pieces (each on any thread) and merged in value order, for series too
-// long to hold. Mean and sigma stay exact to the last digits whatever the offset of the values:
-// each run of values is summed as deviations from its first value, and runs and pieces are
-// merged by their counts, means and sums of squared deviations (Chan's formula). Min and max
-// are as CRunningStatistics finds them. Absent values (NaN) are skipped.
+// long to hold. Mean and sigma stay exact to the last printed digits whatever the offset of the
+// values: the sums are of deviations from one of the values (the first), never of the values
+// themselves, so an offset of 2e9 under a spread of 1 loses nothing. Min and max are as
+// CRunningStatistics finds them. Absent values (NaN) are skipped.
 class CMergeableStatistics {
   public:
     void Add(double y) {
@@ -95,20 +95,16 @@ class CMergeableStatistics {
             ++infinities_;
             return;
         }
-        if (runCount_ == 0) {
+        if (count_ == 0) {
             shift_ = y;
         }
         const double d = y - shift_;
-        runSum_ += d;
-        runSquares_ += d * d;
-        if (++runCount_ == kRunLength) {
-            FoldRun();
-        }
+        sum_ += d;
+        squares_ += d * d;
+        ++count_;
     }
     // Adds the values of a piece that came after every value taken so far.
-    void Merge(CMergeableStatistics later) {
-        later.FoldRun();
-        FoldRun();
+    void Merge(const CMergeableStatistics& later) {
         if (later.Count() == 0) {
             return;
         }
@@ -122,20 +118,27 @@ class CMergeableStatistics {
         positiveInfinity_ = positiveInfinity_ || later.positiveInfinity_;
         negativeInfinity_ = negativeInfinity_ || later.negativeInfinity_;
         infinities_ += later.infinities_;
-        if (later.count_ > 0) {
-            Combine(later.count_, later.mean_, later.squares_);
+        if (later.count_ == 0) {
+            return;
         }
+        if (count_ == 0) {
+            shift_ = later.shift_;
+        }
+        // The later sums moved onto this shift.
+        const double d = later.shift_ - shift_;
+        const double n = static_cast<double>(later.count_);
+        squares_ += later.squares_ + 2.0 * d * later.sum_ + n * d * d;
+        sum_ += later.sum_ + n * d;
+        count_ += later.count_;
     }
     ChannelStatistics Result() const {
-        CMergeableStatistics all = *this;
-        all.FoldRun();
         ChannelStatistics stats;
-        stats.count = all.Count();
+        stats.count = Count();
         if (stats.count == 0) {
             return stats;
         }
-        stats.min = all.min_;
-        stats.max = all.max_;
+        stats.min = min_;
+        stats.max = max_;
         if (infinities_ > 0) {
             // What the plain sums and the one-pass sigma give with infinite values in them.
             const double m = static_cast<double>(stats.count);
@@ -148,55 +151,21 @@ class CMergeableStatistics {
                 std::fabs((m * stats.mean * stats.mean + squares - 2.0 * stats.mean * sum) / m));
             return stats;
         }
-        stats.mean = all.mean_;
-        stats.sigma = std::sqrt(all.squares_ / static_cast<double>(all.count_));
+        const double n = static_cast<double>(count_);
+        stats.mean = shift_ + sum_ / n;
+        stats.sigma = std::sqrt(std::fmax(squares_ - sum_ * sum_ / n, 0.0) / n);
         return stats;
     }
 
   private:
-    // Values summed as deviations from one shift before they are merged: short enough that the
-    // sums stay exact to rounding, long enough that merging costs nothing.
-    static constexpr std::size_t kRunLength = 1024;
+    std::size_t Count() const { return count_ + infinities_; }
 
-    void FoldRun() {
-        if (runCount_ == 0) {
-            return;
-        }
-        const double n = static_cast<double>(runCount_);
-        const double mean = shift_ + runSum_ / n;
-        const double squares = std::fmax(runSquares_ - runSum_ * runSum_ / n, 0.0);
-        Combine(runCount_, mean, squares);
-        runCount_ = 0;
-        runSum_ = 0.0;
-        runSquares_ = 0.0;
-    }
-    void Combine(std::size_t count, double mean, double squares) {
-        if (count_ == 0) {
-            count_ = count;
-            mean_ = mean;
-            squares_ = squares;
-            return;
-        }
-        const double a = static_cast<double>(count_);
-        const double b = static_cast<double>(count);
-        const double total = a + b;
-        const double delta = mean - mean_;
-        mean_ += delta * (b / total);
-        squares_ += squares + delta * delta * (a * b / total);
-        count_ += count;
-    }
-
-    std::size_t Count() const { return count_ + runCount_ + infinities_; }
-
-    std::size_t count_ = 0;  // finite values folded into mean_ and squares_
+    std::size_t count_ = 0;  // finite values
     double min_ = 0.0;
     double max_ = 0.0;
-    double mean_ = 0.0;
-    double squares_ = 0.0;  // sum of squared deviations from mean_
-    std::size_t runCount_ = 0;
-    double shift_ = 0.0;
-    double runSum_ = 0.0;
-    double runSquares_ = 0.0;
+    double shift_ = 0.0;    // the first finite value
+    double sum_ = 0.0;      // of the deviations from shift_
+    double squares_ = 0.0;  // of their squares
     std::size_t infinities_ = 0;
     double firstInfinity_ = 0.0;
     bool positiveInfinity_ = false;
@@ -247,7 +216,7 @@ std::string DecayText(double slope);
 inline constexpr char kNoDecayText[] = "Decay = ? %/day";
 
 // The sums of FitDecay gathered in pieces and merged in point order, as CMergeableStatistics
-// does for one series: the same fit without holding the points.
+// does for one series (deviations from the first point): the same fit without holding the points.
 class CDecayFitSums {
   public:
     void Add(double days, double signal) {
@@ -255,90 +224,59 @@ class CDecayFitSums {
             return;
         }
         const double y = std::log(signal);
-        if (runCount_ == 0) {
+        if (count_ == 0) {
             shiftX_ = days;
             shiftY_ = y;
         }
         const double dx = days - shiftX_;
         const double dy = y - shiftY_;
-        run_.x += dx;
-        run_.y += dy;
-        run_.xx += dx * dx;
-        run_.xy += dx * dy;
-        if (++runCount_ == kRunLength) {
-            FoldRun();
-        }
+        x_ += dx;
+        y_ += dy;
+        xx_ += dx * dx;
+        xy_ += dx * dy;
+        ++count_;
     }
     // Adds the points of a piece that came after every point taken so far.
-    void Merge(CDecayFitSums later) {
-        later.FoldRun();
-        FoldRun();
-        Combine(later.count_, later.meanX_, later.meanY_, later.xx_, later.xy_);
+    void Merge(const CDecayFitSums& later) {
+        if (later.count_ == 0) {
+            return;
+        }
+        if (count_ == 0) {
+            shiftX_ = later.shiftX_;
+            shiftY_ = later.shiftY_;
+        }
+        const double dx = later.shiftX_ - shiftX_;
+        const double dy = later.shiftY_ - shiftY_;
+        const double n = static_cast<double>(later.count_);
+        xx_ += later.xx_ + 2.0 * dx * later.x_ + n * dx * dx;
+        xy_ += later.xy_ + dx * later.y_ + dy * later.x_ + n * dx * dy;
+        x_ += later.x_ + n * dx;
+        y_ += later.y_ + n * dy;
+        count_ += later.count_;
     }
     DecayFit Result() const {
-        CDecayFitSums all = *this;
-        all.FoldRun();
         DecayFit fit;
         fit.text = kNoDecayText;
-        if (all.count_ < 2 || all.xx_ == 0.0) {
+        const double n = static_cast<double>(count_);
+        const double sxx = xx_ - x_ * x_ / n;
+        if (count_ < 2 || !(sxx > 0.0)) {
             return fit;
         }
         fit.valid = true;
-        fit.slope = all.xy_ / all.xx_;
-        fit.intercept = all.meanY_ - fit.slope * all.meanX_;
+        fit.slope = (xy_ - x_ * y_ / n) / sxx;
+        fit.intercept = (shiftY_ + y_ / n) - fit.slope * (shiftX_ + x_ / n);
         fit.text = DecayText(fit.slope);
         return fit;
     }
 
   private:
-    static constexpr std::size_t kRunLength = 1024;
-    struct Sums {
-        double x = 0.0, y = 0.0, xx = 0.0, xy = 0.0;
-    };
-
-    void FoldRun() {
-        if (runCount_ == 0) {
-            return;
-        }
-        const double n = static_cast<double>(runCount_);
-        Combine(runCount_, shiftX_ + run_.x / n, shiftY_ + run_.y / n,
-                std::fmax(run_.xx - run_.x * run_.x / n, 0.0), run_.xy - run_.x * run_.y / n);
-        runCount_ = 0;
-        run_ = {};
-    }
-    void Combine(std::size_t count, double meanX, double meanY, double xx, double xy) {
-        if (count == 0) {
-            return;
-        }
-        if (count_ == 0) {
-            count_ = count;
-            meanX_ = meanX;
-            meanY_ = meanY;
-            xx_ = xx;
-            xy_ = xy;
-            return;
-        }
-        const double a = static_cast<double>(count_);
-        const double b = static_cast<double>(count);
-        const double total = a + b;
-        const double dx = meanX - meanX_;
-        const double dy = meanY - meanY_;
-        meanX_ += dx * (b / total);
-        meanY_ += dy * (b / total);
-        xx_ += xx + dx * dx * (a * b / total);
-        xy_ += xy + dx * dy * (a * b / total);
-        count_ += count;
-    }
-
     std::size_t count_ = 0;
-    double meanX_ = 0.0;
-    double meanY_ = 0.0;
-    double xx_ = 0.0;  // sum of squared deviations of x
-    double xy_ = 0.0;  // sum of products of the deviations
-    std::size_t runCount_ = 0;
-    double shiftX_ = 0.0;
+    double shiftX_ = 0.0;  // the first point
     double shiftY_ = 0.0;
-    Sums run_;
+    double x_ = 0.0;  // sums of the deviations from it, their squares and products
+    double y_ = 0.0;
+    double xx_ = 0.0;
+    double xy_ = 0.0;
 };
 
 template <typename Days, typename Signal>
