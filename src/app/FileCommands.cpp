@@ -108,7 +108,9 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
         return true;
     }
     std::size_t i = 0;
-    while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) {
+    // The blanks decimal text-to-double skips.
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < field.size() && blank(field[i])) {
         ++i;
     }
     const bool negative = i < field.size() && field[i] == '-';
@@ -180,37 +182,43 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
     constexpr int kLongExponent = 100;  // three exponent digits from here
     const int exponentDigits = std::abs(exponent) >= kLongExponent ? 3 : 2;
     const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + exponentDigits;
+    // Fields are at most 31 characters, so the text fits with room to spare.
+    char text[2 * kMaxTelemetryFieldCharacters];
+    char* t = text;
     if (negative) {
-        out += '-';
+        *t++ = '-';
     }
     if (fixedLength <= scientificLength) {
         if (exponent >= 0) {
             for (int d = 0; d <= exponent; ++d) {
-                out += d < count ? digits[d] : '0';
+                *t++ = d < count ? digits[d] : '0';
             }
             if (count > exponent + 1) {
-                out += '.';
-                out.append(digits + exponent + 1, digits + count);
+                *t++ = '.';
+                t = std::copy(digits + exponent + 1, digits + count, t);
             }
         } else {
-            out += "0.";
-            out.append(static_cast<std::size_t>(-exponent - 1), '0');
-            out.append(digits, digits + count);
+            *t++ = '0';
+            *t++ = '.';
+            t = std::fill_n(t, -exponent - 1, '0');
+            t = std::copy(digits, digits + count, t);
         }
-        return true;
+    } else {
+        *t++ = digits[0];
+        if (count > 1) {
+            *t++ = '.';
+            t = std::copy(digits + 1, digits + count, t);
+        }
+        *t++ = 'e';
+        *t++ = exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(exponent);
+        if (magnitude >= kLongExponent) {
+            *t++ = static_cast<char>('0' + magnitude / 100);
+        }
+        *t++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *t++ = static_cast<char>('0' + magnitude % 10);
     }
-    out += digits[0];
-    if (count > 1) {
-        out += '.';
-        out.append(digits + 1, digits + count);
-    }
-    out += exponent < 0 ? "e-" : "e+";
-    const int magnitude = std::abs(exponent);
-    if (magnitude >= kLongExponent) {
-        out += static_cast<char>('0' + magnitude / 100);
-    }
-    out += static_cast<char>('0' + magnitude / 10 % 10);
-    out += static_cast<char>('0' + magnitude % 10);
+    out.append(text, t);
     return true;
 }
 
@@ -306,6 +314,11 @@ void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
 // Telemetry files are read in pieces of about this many bytes, every core taking pieces in turn,
 // and their results put together in file order.
 constexpr std::uint64_t kPieceBytes = std::uint64_t{4} << 20;
+// Text held at once, about: each thread reads one piece while finished ones wait, with their
+// CSV, to be put together. Pieces are made smaller on machines with many cores to keep to it.
+constexpr std::uint64_t kBytesInFlight = std::uint64_t{24} << 20;
+constexpr std::uint64_t kSmallestPieceBytes = std::uint64_t{256} << 10;
+constexpr unsigned kMaxThreads = 8;
 // Results that may wait to be put together, per thread: enough to keep every core busy.
 constexpr std::size_t kPiecesAheadPerThread = 2;
 
@@ -367,9 +380,15 @@ bool OpenStreamed(const std::string& path, const FileCommandOptions& options, St
             break;
     }
     const TelemetryFileLayout& layout = file.file.Layout();
-    const std::uint64_t pieceBytes = options.pieceBytes > 0 ? options.pieceBytes : kPieceBytes;
-    file.threads =
-        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    file.threads = options.threads > 0
+                       ? options.threads
+                       : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+    const std::uint64_t pieceBytes =
+        options.pieceBytes > 0
+            ? options.pieceBytes
+            : std::clamp(
+                  kBytesInFlight / (std::uint64_t{1} + 2 * kPiecesAheadPerThread) / file.threads,
+                  kSmallestPieceBytes, kPieceBytes);
     file.window = static_cast<std::size_t>(std::min(pieceBytes, kPieceBytes));
     if (!layout.HasData()) {
         return true;
@@ -665,16 +684,68 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     return true;
 }
 
+// Checks one piece as ParsePiece reads it, without converting its numbers: whether every
+// field is short enough, and which single-precision channels get a value too large for a float
+// (only text with an exponent can be one: longer text is refused as too long).
+PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
+    const TelemetryFileLayout& layout = file.file.Layout();
+    const TelemetryByteRange& range = file.pieces[piece];
+    // For each column, the shown channel it fills when that is kept as float, else none.
+    std::vector<std::ptrdiff_t> floatColumn(layout.map.size(), -1);
+    for (std::size_t k = 0; k < layout.map.size(); ++k) {
+        const auto shown = std::find(file.channels.begin(), file.channels.end(), layout.map[k]);
+        if (shown != file.channels.end() &&
+            file.storage[static_cast<std::size_t>(shown - file.channels.begin())] ==
+                EPlotStorage::kFloat) {
+            floatColumn[k] = shown - file.channels.begin();
+        }
+    }
+    PieceResult result;
+    result.widened.assign(file.channels.size(), 0);
+    std::uint64_t bytesRead = 0;
+    const bool read = file.file.ForEachRecord(
+        range, file.window,
+        [&](const TelemetryLine& line) {
+            const char* p = line.begin;
+            for (std::size_t k = 0; k < floatColumn.size(); ++k) {
+                const auto* comma = static_cast<const char*>(
+                    std::memchr(p, ',', static_cast<std::size_t>(line.end - p)));
+                const char* end = comma != nullptr ? comma : line.end;
+                if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
+                    result.end = EPieceEnd::kFieldTooLong;
+                    return false;
+                }
+                if (floatColumn[k] >= 0 && std::find_if(p, end, [](char c) {
+                                               return c == 'e' || c == 'E' || c == 'p' || c == 'P';
+                                           }) != end) {
+                    bool wider = false;
+                    const char* stop = p;
+                    StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
+                                wider);
+                    result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
+                }
+                if (comma == nullptr) {
+                    break;
+                }
+                p = comma + 1;
+            }
+            ++result.records;
+            return true;
+        },
+        &bytesRead);
+    if (!read) {
+        result.end = EPieceEnd::kReadFailed;
+    } else if (result.end == EPieceEnd::kWhole && bytesRead < range.end - range.begin) {
+        result.end = EPieceEnd::kCutShort;
+    }
+    return result;
+}
+
 // A pass that only checks the file: whether it reads through and which channels are wider than
 // their storage.
 PassResult CheckPass(const StreamedFile& file) {
     return RunPass(
-        file,
-        [&](std::size_t piece) {
-            return ParsePiece(file, piece, /*withTexts=*/false,
-                              [](const StreamedRecord&, PieceResult&) {});
-        },
-        [](PieceResult&) {});
+        file, [&](std::size_t piece) { return ScanPiece(file, piece); }, [](PieceResult&) {});
 }
 
 // Where the CSV goes.

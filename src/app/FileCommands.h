@@ -27,7 +27,9 @@ int RunSummary(const std::string& path, std::ostream& out, std::ostream& err,
                const FileCommandOptions& options = {});
 
 // Writes the file's records as RFC 4180 CSV to outPath ("" for the file's name with the
-// extension .csv, "-" for out), never over the input. A regular file (or a missing path) is
+// extension .csv, "-" for out), never over the input. A telemetry file is read in pieces on
+// every core and written piece by piece in file order; standard output, a FIFO or a device gets
+// nothing until the file has been read through once, so a damaged file writes nothing there. A regular file (or a missing path) is
 // written through a temporary file renamed into place, which SetTemporaryFileToRemove names for
 // the interrupt handlers; a character device or a FIFO is written to directly; anything else
 // is refused before the file is read. Returns 0, or 1 when the file was refused, was cut
