@@ -423,6 +423,17 @@ bool OpenStreamed(const std::string& path, const FileCommandOptions& options, St
 // How reading a piece ended.
 enum class EPieceEnd { kWhole, kFieldTooLong, kReadFailed, kCutShort };
 
+// How a piece ended, given how its lines ended (kWhole or kFieldTooLong), whether it could be
+// read and how much of it was there.
+EPieceEnd PieceEnd(EPieceEnd lines, bool read, std::uint64_t bytesRead,
+                   const TelemetryByteRange& range) {
+    if (!read) {
+        return EPieceEnd::kReadFailed;
+    }
+    return lines == EPieceEnd::kWhole && bytesRead < range.end - range.begin ? EPieceEnd::kCutShort
+                                                                             : lines;
+}
+
 struct PieceResult {
     std::int64_t records = 0;
     EPieceEnd end = EPieceEnd::kWhole;
@@ -472,11 +483,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
             return true;
         },
         &bytesRead);
-    if (!read) {
-        result.end = EPieceEnd::kReadFailed;
-    } else if (result.end == EPieceEnd::kWhole && bytesRead < range.end - range.begin) {
-        result.end = EPieceEnd::kCutShort;
-    }
+    result.end = PieceEnd(result.end, read, bytesRead, range);
     result.widened.assign(widened.begin(), widened.end());
     return result;
 }
@@ -733,11 +740,7 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
             return true;
         },
         &bytesRead);
-    if (!read) {
-        result.end = EPieceEnd::kReadFailed;
-    } else if (result.end == EPieceEnd::kWhole && bytesRead < range.end - range.begin) {
-        result.end = EPieceEnd::kCutShort;
-    }
+    result.end = PieceEnd(result.end, read, bytesRead, range);
     return result;
 }
 
