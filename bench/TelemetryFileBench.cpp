@@ -11,21 +11,17 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <numbers>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "TelemetryFileMaker.h"
 #include "core/plot/PlotData.h"
 #include "core/telemetry/DataFileReader.h"
-#include "core/telemetry/TelemetryFormat.h"
-#include "support/TelemetryTestData.h"
 
 extern char** environ;
 
@@ -34,7 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::int64_t kRecords = 1'000'000;
-constexpr double kSecondsPerDay = 86400.0;
 
 // The generated file's directory and path; created on first use.
 struct GeneratedFile {
@@ -46,52 +41,6 @@ struct GeneratedFile {
 std::optional<GeneratedFile>& File() {
     static std::optional<GeneratedFile> file;
     return file;
-}
-
-// One record per second from a steady unit: slow drifts over the whole run, a daily swing of the
-// chassis temperature and a small random wobble on the analog readings.
-corvane3::UnitStateData RecordAt(std::int64_t index, const corvane3::UnitStateData& base,
-                                 std::mt19937& random) {
-    std::normal_distribution<float> wobble(0.0f, 1.0f);
-    std::uniform_int_distribution<int> counts(-3, 3);
-    const double run = static_cast<double>(index) / kRecords;  // 0 .. 1 over the file
-    const double day =
-        std::sin(2.0 * std::numbers::pi * static_cast<double>(index) / kSecondsPerDay);
-
-    corvane3::UnitStateData data = base;
-    corvane3::D1Record& d1 = data.d1;
-    data.mjd = 60123.0 + static_cast<double>(index) / kSecondsPerDay;
-    d1.state = 0;
-    d1.alarm2 = 0;
-    d1.alarm3 = 0;
-    d1.alarm5 = 0;
-    d1.stdDev = counts(random);
-    d1.cRamErr = 12 + counts(random);
-    d1.cRabErr = -340 + counts(random) * 4;
-    d1.zRamErr = 3 + counts(random);
-    d1.zRabErr = -7 + counts(random);
-    d1.vvcxo = -1234 + static_cast<std::int32_t>(150.0 * run) + counts(random);
-    d1.cLevel = 2500 - static_cast<std::int32_t>(120.0 * run) + counts(random) * 2;
-    d1.zLevel = 1800 - static_cast<std::int32_t>(80.0 * run) + counts(random);
-    d1.dcLevel = 4000 + counts(random) * 5;
-    d1.freqTune = -1500 + static_cast<std::int32_t>(40.0 * run);
-    d1.tChassis = static_cast<float>(35.5 + 1.5 * day) + 0.05f * wobble(random);
-    d1.vCsOven = static_cast<float>(6.25 + 0.3 * run) + 0.002f * wobble(random);
-    d1.vms = static_cast<float>(10.25 + 0.2 * run) + 0.003f * wobble(random);
-    d1.vion = static_cast<float>(3.5 + 0.4 * run) + 0.002f * wobble(random);
-    d1.vem = static_cast<float>(12.5 + 0.8 * run) + 0.01f * wobble(random);
-    d1.icField = 7.5f + 0.01f * wobble(random);
-    d1.pos5V = 5.0f + 0.004f * wobble(random);
-    d1.pos15V = 15.25f + 0.006f * wobble(random);
-    d1.neg15V = -15.5f + 0.006f * wobble(random);
-    d1.pos21V = 24.125f + 0.01f * wobble(random);
-    d1.iip = 42 + static_cast<std::int32_t>(10.0 * run);
-    data.b20.system24 = 24.5f + 0.02f * wobble(random);
-    data.b20.acdc24 = 24.25f + 0.02f * wobble(random);
-    data.b20.batt24 = 26.75f - static_cast<float>(0.1 * run);
-    data.outliers.burpsToday = static_cast<std::int32_t>(index % 86400 / 20000);
-    data.outliers.burpsTotal = static_cast<std::int32_t>(index / 20000);
-    return data;
 }
 
 const GeneratedFile* GenerateFile() {
@@ -109,22 +58,10 @@ const GeneratedFile* GenerateFile() {
         fs::remove_all(generated.directory);
         return nullptr;
     }
-    const std::int32_t model = corvane3::kModelTq9000;
-    const corvane3::UnitStateData base = corvane3::testing::SampleRecord();
-    std::mt19937 random(403);
-    std::string buffer = corvane3::TelemetryHeaderLine(model) + corvane3::kTelemetryLineEnd;
-    constexpr std::size_t kFlushBytes = std::size_t{8} << 20;
-    bool written = true;
-    for (std::int64_t index = 0; index < kRecords && written; ++index) {
-        buffer += corvane3::TelemetryRecordLine(RecordAt(index, base, random), model);
-        buffer += corvane3::kTelemetryLineEnd;
-        if (buffer.size() >= kFlushBytes || index + 1 == kRecords) {
-            written = std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
-            buffer.clear();
-        }
-    }
-    written = std::fclose(out) == 0 && written;
-    if (!written) {
+    // One record per second from a steady unit.
+    const bool written = corvane3::bench::WriteTelemetryFile(
+        {.records = kRecords, .intervalSeconds = 1.0, .model = corvane3::kModelTq9000}, out);
+    if (std::fclose(out) != 0 || !written) {
         fs::remove_all(generated.directory);
         return nullptr;
     }
@@ -246,8 +183,8 @@ void BM_PlotWindowScreenshot(benchmark::State& state) {
     const std::string config = (file->directory / "Corvane3.ini").string();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (auto _ : state) {
-        const ChildRun run = RunChild({CORVANE3_PROGRAM, "--config", config, file->path.string(),
-                                       "--screenshot", picture});
+        const ChildRun run = RunChild(
+            {CORVANE3_PROGRAM, "--config", config, file->path.string(), "--screenshot", picture});
         if (!run.ok || !fs::exists(picture)) {
             state.SkipWithError("corvane3 --screenshot failed");
             return;

@@ -55,7 +55,10 @@ class FileCommandsTest : public ::testing::Test {
 };
 
 TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
-    const std::string summary = Run(RunSummary);
+    const std::string summary =
+        Run([](const std::string& path, std::ostream& out, std::ostream& err) {
+            return RunSummary(path, out, err);
+        });
     EXPECT_EQ(status_, 0) << err_;
     EXPECT_EQ(summary.substr(0, summary.find("Decay")),
               "File: " + path_ +

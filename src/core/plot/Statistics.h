@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace corvane3 {
@@ -69,6 +70,108 @@ class CRunningStatistics {
     double sumOfSquares_ = 0.0;
 };
 
+// Statistics gathered in pieces (each on any thread) and merged in value order, for series too
+// long to hold. Mean and sigma stay exact to the last printed digits whatever the offset of the
+// values: the sums are of deviations from one of the values (the first), never of the values
+// themselves, so an offset of 2e9 under a spread of 1 loses nothing. Min and max are as
+// CRunningStatistics finds them. Absent values (NaN) are skipped.
+class CMergeableStatistics {
+  public:
+    void Add(double y) {
+        if (std::isnan(y)) {
+            return;
+        }
+        if (Count() == 0 || y < min_) {
+            min_ = y;
+        }
+        if (Count() == 0 || y > max_) {
+            max_ = y;
+        }
+        if (std::isinf(y)) {
+            // Infinite readings make the mean infinite (or undefined when both signs came), as
+            // a plain sum does; they take no part in the sums of deviations.
+            firstInfinity_ = firstInfinity_ == 0.0 ? y : firstInfinity_;
+            (y > 0.0 ? positiveInfinity_ : negativeInfinity_) = true;
+            ++infinities_;
+            return;
+        }
+        if (count_ == 0) {
+            shift_ = y;
+        }
+        const double d = y - shift_;
+        sum_ += d;
+        squares_ += d * d;
+        ++count_;
+    }
+    // Adds the values of a piece that came after every value taken so far.
+    void Merge(const CMergeableStatistics& later) {
+        if (later.Count() == 0) {
+            return;
+        }
+        if (Count() == 0 || later.min_ < min_) {
+            min_ = later.min_;
+        }
+        if (Count() == 0 || later.max_ > max_) {
+            max_ = later.max_;
+        }
+        firstInfinity_ = firstInfinity_ == 0.0 ? later.firstInfinity_ : firstInfinity_;
+        positiveInfinity_ = positiveInfinity_ || later.positiveInfinity_;
+        negativeInfinity_ = negativeInfinity_ || later.negativeInfinity_;
+        infinities_ += later.infinities_;
+        if (later.count_ == 0) {
+            return;
+        }
+        if (count_ == 0) {
+            shift_ = later.shift_;
+        }
+        // The later sums moved onto this shift.
+        const double d = later.shift_ - shift_;
+        const double n = static_cast<double>(later.count_);
+        squares_ += later.squares_ + 2.0 * d * later.sum_ + n * d * d;
+        sum_ += later.sum_ + n * d;
+        count_ += later.count_;
+    }
+    ChannelStatistics Result() const {
+        ChannelStatistics stats;
+        stats.count = Count();
+        if (stats.count == 0) {
+            return stats;
+        }
+        stats.min = min_;
+        stats.max = max_;
+        if (infinities_ > 0) {
+            // What the plain sums and the one-pass sigma give with infinite values in them.
+            const double m = static_cast<double>(stats.count);
+            const double sum = positiveInfinity_ && negativeInfinity_
+                                   ? firstInfinity_ + -firstInfinity_
+                                   : firstInfinity_;
+            const double squares = std::numeric_limits<double>::infinity();
+            stats.mean = sum / m;
+            stats.sigma = std::sqrt(
+                std::fabs((m * stats.mean * stats.mean + squares - 2.0 * stats.mean * sum) / m));
+            return stats;
+        }
+        const double n = static_cast<double>(count_);
+        stats.mean = shift_ + sum_ / n;
+        stats.sigma = std::sqrt(std::fmax(squares_ - sum_ * sum_ / n, 0.0) / n);
+        return stats;
+    }
+
+  private:
+    std::size_t Count() const { return count_ + infinities_; }
+
+    std::size_t count_ = 0;  // finite values
+    double min_ = 0.0;
+    double max_ = 0.0;
+    double shift_ = 0.0;    // the first finite value
+    double sum_ = 0.0;      // of the deviations from shift_
+    double squares_ = 0.0;  // of their squares
+    std::size_t infinities_ = 0;
+    double firstInfinity_ = 0.0;
+    bool positiveInfinity_ = false;
+    bool negativeInfinity_ = false;
+};
+
 // Min, max, mean and population sigma of value(i) for i in [first, end). Absent values (NaN) are
 // skipped; count 0 when every value is absent or the range is empty.
 template <typename Value>
@@ -111,6 +214,70 @@ std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd);
 std::string DecayText(double slope);
 // The text shown when there is nothing to fit.
 inline constexpr char kNoDecayText[] = "Decay = ? %/day";
+
+// The sums of FitDecay gathered in pieces and merged in point order, as CMergeableStatistics
+// does for one series (deviations from the first point): the same fit without holding the points.
+class CDecayFitSums {
+  public:
+    void Add(double days, double signal) {
+        if (!(signal > 0.0) || std::isnan(days)) {
+            return;
+        }
+        const double y = std::log(signal);
+        if (count_ == 0) {
+            shiftX_ = days;
+            shiftY_ = y;
+        }
+        const double dx = days - shiftX_;
+        const double dy = y - shiftY_;
+        x_ += dx;
+        y_ += dy;
+        xx_ += dx * dx;
+        xy_ += dx * dy;
+        ++count_;
+    }
+    // Adds the points of a piece that came after every point taken so far.
+    void Merge(const CDecayFitSums& later) {
+        if (later.count_ == 0) {
+            return;
+        }
+        if (count_ == 0) {
+            shiftX_ = later.shiftX_;
+            shiftY_ = later.shiftY_;
+        }
+        const double dx = later.shiftX_ - shiftX_;
+        const double dy = later.shiftY_ - shiftY_;
+        const double n = static_cast<double>(later.count_);
+        xx_ += later.xx_ + 2.0 * dx * later.x_ + n * dx * dx;
+        xy_ += later.xy_ + dx * later.y_ + dy * later.x_ + n * dx * dy;
+        x_ += later.x_ + n * dx;
+        y_ += later.y_ + n * dy;
+        count_ += later.count_;
+    }
+    DecayFit Result() const {
+        DecayFit fit;
+        fit.text = kNoDecayText;
+        const double n = static_cast<double>(count_);
+        const double sxx = xx_ - x_ * x_ / n;
+        if (count_ < 2 || !(sxx > 0.0)) {
+            return fit;
+        }
+        fit.valid = true;
+        fit.slope = (xy_ - x_ * y_ / n) / sxx;
+        fit.intercept = (shiftY_ + y_ / n) - fit.slope * (shiftX_ + x_ / n);
+        fit.text = DecayText(fit.slope);
+        return fit;
+    }
+
+  private:
+    std::size_t count_ = 0;
+    double shiftX_ = 0.0;  // the first point
+    double shiftY_ = 0.0;
+    double x_ = 0.0;  // sums of the deviations from it, their squares and products
+    double y_ = 0.0;
+    double xx_ = 0.0;
+    double xy_ = 0.0;
+};
 
 template <typename Days, typename Signal>
 DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t last) {

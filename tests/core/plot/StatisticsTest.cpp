@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace corvane3 {
@@ -71,6 +73,153 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     const auto sameDay = [](std::size_t) { return 3.0; };
     EXPECT_FALSE(FitDecay(sameDay, value, 0, 20).valid);
     EXPECT_EQ(DecayText(0.0002), "Decay = +0.02 %/day");
+}
+
+}  // namespace
+}  // namespace corvane3
+
+namespace corvane3 {
+namespace {
+
+// Mean and population sigma worked out in long double, two passes: the reference.
+ChannelStatistics TwoPass(const std::vector<double>& values) {
+    long double sum = 0;
+    for (double v : values) {
+        sum += v;
+    }
+    const long double mean = sum / values.size();
+    long double squares = 0;
+    for (double v : values) {
+        squares += (v - mean) * (v - mean);
+    }
+    ChannelStatistics stats;
+    stats.count = values.size();
+    stats.mean = static_cast<double>(mean);
+    stats.sigma = static_cast<double>(std::sqrt(squares / values.size()));
+    return stats;
+}
+
+// The values taken in pieces of the given sizes, in turn, and merged in order.
+ChannelStatistics InPieces(const std::vector<double>& values, std::vector<std::size_t> sizes) {
+    CMergeableStatistics all;
+    std::size_t next = 0;
+    for (std::size_t piece = 0; next < values.size(); ++piece) {
+        CMergeableStatistics part;
+        const std::size_t end = std::min(values.size(), next + sizes[piece % sizes.size()]);
+        for (; next < end; ++next) {
+            part.Add(values[next]);
+        }
+        all.Merge(part);
+    }
+    return all.Result();
+}
+
+TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInAnyPieces) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> noise(0.0, 1.0);
+    struct Case {
+        double offset;
+        double spread;
+    };
+    for (const Case c : {Case{2.0e9, 1.0}, Case{123456.789, 1e-6}, Case{1e8, 1e-4},
+                         Case{24.125, 0.01}, Case{-15.5, 0.006}}) {
+        std::vector<double> values;
+        for (int i = 0; i < 300000; ++i) {
+            values.push_back(c.offset + c.spread * noise(random));
+        }
+        const ChannelStatistics reference = TwoPass(values);
+        for (const std::vector<std::size_t>& sizes :
+             std::vector<std::vector<std::size_t>>{{values.size()}, {1}, {7, 1, 4093}, {65536}}) {
+            const ChannelStatistics stats = InPieces(values, sizes);
+            EXPECT_EQ(stats.count, values.size());
+            EXPECT_NEAR(stats.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
+            EXPECT_NEAR(stats.sigma, reference.sigma, reference.sigma * 1e-8)
+                << c.offset << " +- " << c.spread;
+        }
+        // The plain sum of squares does not hold up here: that is why it is not used.
+        if (c.offset / c.spread > 1e8) {
+            const ChannelStatistics plain =
+                ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+            EXPECT_GT(std::fabs(plain.sigma - reference.sigma), reference.sigma * 1e-3);
+        }
+    }
+}
+
+TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
+    // A constant that no binary fraction holds has no spread at all.
+    std::vector<double> constant(100001, static_cast<double>(24.1f));
+    const ChannelStatistics flat = InPieces(constant, {333});
+    EXPECT_EQ(flat.mean, static_cast<double>(24.1f));
+    EXPECT_EQ(flat.sigma, 0.0);
+
+    // Absent values are skipped; min and max are the first of equal extremes, as one pass
+    // finds them, wherever the pieces are cut.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> values{nan, 0.0, -0.0, 3.0, nan, -2.0, 3.0, -2.0};
+    const ChannelStatistics plain =
+        ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+    for (std::size_t size : {1u, 2u, 3u, 8u}) {
+        const ChannelStatistics stats = InPieces(values, {size});
+        EXPECT_EQ(stats.count, 6u);
+        EXPECT_EQ(stats.min, -2.0);
+        EXPECT_EQ(stats.max, 3.0);
+        EXPECT_DOUBLE_EQ(stats.mean, plain.mean);
+        EXPECT_DOUBLE_EQ(stats.sigma, plain.sigma);
+    }
+    EXPECT_EQ(InPieces({nan, nan}, {1}).count, 0u);
+
+    // Infinite readings give what the plain sums give: an infinite mean, or none.
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const std::vector<double>& withInfinity :
+         std::vector<std::vector<double>>{{1.0, inf, 2.0}, {-inf, 1.0}, {1.0, inf, -inf, 2.0}}) {
+        const ChannelStatistics expected = ComputeStatistics(
+            [&](std::size_t i) { return withInfinity[i]; }, 0, withInfinity.size());
+        const ChannelStatistics stats = InPieces(withInfinity, {1});
+        EXPECT_EQ(std::isnan(stats.mean), std::isnan(expected.mean));
+        if (!std::isnan(expected.mean)) {
+            EXPECT_EQ(stats.mean, expected.mean);
+        }
+        EXPECT_EQ(std::isnan(stats.sigma), std::isnan(expected.sigma));
+        EXPECT_EQ(stats.min, expected.min);
+        EXPECT_EQ(stats.max, expected.max);
+    }
+}
+
+TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
+    // Ten years of points every 10 s would be too many here: a year every 100 s, a signal
+    // falling 0.01 % a day with a wobble, and some points without a usable signal.
+    std::mt19937 random(11);
+    std::normal_distribution<double> wobble(0.0, 1e-4);
+    std::vector<double> days;
+    std::vector<double> signal;
+    for (int i = 0; i < 315360; ++i) {
+        days.push_back(i * 100.0 / 86400.0);
+        const double s = 10000.0 * std::exp(-0.0001 * days.back()) * (1.0 + wobble(random));
+        signal.push_back(i % 1000 == 999 ? 0.0 : s);
+    }
+    const DecayFit whole = FitDecay([&](std::size_t i) { return days[i]; },
+                                    [&](std::size_t i) { return signal[i]; }, 0, days.size() - 1);
+    for (std::size_t size : {1u, 999u, 65536u, 315360u}) {
+        CDecayFitSums all;
+        for (std::size_t first = 0; first < days.size(); first += size) {
+            CDecayFitSums part;
+            for (std::size_t i = first; i < std::min(days.size(), first + size); ++i) {
+                part.Add(days[i], signal[i]);
+            }
+            all.Merge(part);
+        }
+        const DecayFit fit = all.Result();
+        EXPECT_TRUE(fit.valid);
+        EXPECT_NEAR(fit.slope, whole.slope, std::fabs(whole.slope) * 1e-9) << size;
+        EXPECT_NEAR(fit.intercept, whole.intercept, 1e-12);
+        EXPECT_EQ(fit.text, whole.text);
+    }
+    CDecayFitSums sameDay;
+    sameDay.Add(1.0, 5.0);
+    sameDay.Add(1.0, 6.0);
+    sameDay.Add(2.0, -1.0);  // no logarithm: left out
+    EXPECT_FALSE(sameDay.Result().valid);
+    EXPECT_EQ(sameDay.Result().text, kNoDecayText);
 }
 
 }  // namespace

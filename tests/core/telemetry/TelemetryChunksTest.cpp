@@ -1,0 +1,176 @@
+// Telemetry files read in line-aligned pieces give the records the whole-file reader gives, however
+// small the pieces and wherever they are cut.
+
+#include "core/telemetry/TelemetryChunks.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+using namespace corvane3::testing;
+
+// Records of a Tq9000 whose readings change from line to line.
+std::vector<std::string> RecordLines(int count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        UnitStateData record = SampleRecord();
+        record.mjd = 60000.0 + i / 8640.0;
+        record.d1.cLevel = 2500 + 7 * i;
+        record.d1.pos21V = 24.0f + 0.001f * static_cast<float>(i);
+        lines.push_back(TelemetryRecordLine(record, kModelTq9000));
+    }
+    return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines, const std::string& end) {
+    std::string text = TelemetryHeaderLine(kModelTq9000) + end;
+    for (const std::string& line : lines) {
+        text += line + end;
+    }
+    return text;
+}
+
+// Files as they come: line ends of every kind, a power cut's NULs, blank, short and over-long
+// lines, a torn last line, the predecessor's format.
+std::vector<std::pair<std::string, std::string>> Files() {
+    std::vector<std::string> lines = RecordLines(40);
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"crlf", Joined(lines, "\r\n")},
+        {"lf", Joined(lines, "\n")},
+        {"cr", Joined(lines, "\r")},
+    };
+    std::vector<std::string> damaged = lines;
+    damaged[5] = std::string(300, '\0') + damaged[5];
+    damaged[9] = "";
+    damaged[12] = damaged[12].substr(0, 60);  // fewer fields: the rest are absent
+    damaged[20] = std::string(70000, '7');    // longer than any record: skipped
+    damaged[30] = "  \t";
+    files.emplace_back("damaged", Joined(damaged, "\r\n") + lines[0].substr(0, 50));
+    files.emplace_back("whole last line unterminated", Joined(lines, "\r\n") + lines[1]);
+    std::string old = "Date Month Day Year\r\n";
+    for (int i = 0; i < 30; ++i) {
+        std::ostringstream line;
+        line << 59000 + i << ".5";
+        for (int column = 1; column < 51; ++column) {
+            line << ',' << column * 3 + i;
+        }
+        old.append(line.str()).append("\r\n");
+    }
+    files.emplace_back("old format", old);
+    return files;
+}
+
+// A value as a store column of this storage keeps it.
+double Kept(double value, EPlotStorage storage) {
+    return storage == EPlotStorage::kFloat ? static_cast<float>(value) : value;
+}
+
+bool SameValue(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
+
+TEST(TelemetryChunksTest, PiecesOfAnySizeGiveTheRecordsOfTheWholeFileReader) {
+    TempDir dir;
+    for (const auto& [name, text] : Files()) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir.Path() / "Unit.csd").string();
+        std::ofstream(path, std::ios::binary) << text;
+        CPlotData store;
+        ASSERT_EQ(ReadDataFile(store, path).Code(), 0);
+
+        CTelemetryFile file;
+        std::string reason;
+        ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened) << reason;
+        const TelemetryFileLayout& layout = file.Layout();
+        EXPECT_EQ(layout.identity.serial, store.SerialNumber());
+        for (std::uint64_t pieceBytes : {1u, 13u, 97u, 700u, 1u << 20}) {
+            SCOPED_TRACE(pieceBytes);
+            const std::vector<TelemetryByteRange> pieces = file.SplitIntoPieces(pieceBytes);
+            std::int64_t index = 0;
+            std::uint64_t expectedBegin = layout.dataBegin;
+            for (const TelemetryByteRange& piece : pieces) {
+                // Pieces follow each other without gap, each starting at a line start.
+                EXPECT_EQ(piece.begin, expectedBegin);
+                expectedBegin = piece.end;
+                std::uint64_t bytesRead = 0;
+                ASSERT_TRUE(file.ForEachRecord(
+                    piece, 64,
+                    [&](const TelemetryLine& line) {
+                        TelemetryRecordValues values;
+                        EXPECT_TRUE(ParseTelemetryRecord(line, layout.map, values));
+                        EXPECT_EQ(values.mjd, store.TimeAxis(0)[index]) << index;
+                        for (int channel : layout.channels) {
+                            EXPECT_TRUE(
+                                SameValue(Kept(values.channels[static_cast<std::size_t>(channel)],
+                                               store.ChannelStorage(channel)),
+                                          store.Channel(channel)[index]))
+                                << "record " << index << " channel " << channel;
+                        }
+                        EXPECT_TRUE(SameValue(values.channels[kChannelSignal],
+                                              store.Channel(kChannelSignal)[index]));
+                        ++index;
+                        return true;
+                    },
+                    &bytesRead));
+                EXPECT_EQ(bytesRead, piece.end - piece.begin);
+            }
+            EXPECT_EQ(expectedBegin, layout.size);
+            EXPECT_EQ(index, store.PointCount());
+        }
+    }
+}
+
+TEST(TelemetryChunksTest, AFieldTooLongIsFoundInWhicheverPieceHoldsIt) {
+    TempDir dir;
+    std::vector<std::string> lines = RecordLines(12);
+    lines[7].insert(lines[7].find(',') + 1, std::string(32, '4'));
+    const std::string path = (dir.Path() / "Unit.csd").string();
+    std::ofstream(path, std::ios::binary) << Joined(lines, "\r\n");
+    CTelemetryFile file;
+    std::string reason;
+    ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened);
+    for (std::uint64_t pieceBytes : {1u, 200u, 1000u, 1u << 20}) {
+        int good = 0;
+        int refused = 0;
+        for (const TelemetryByteRange& piece : file.SplitIntoPieces(pieceBytes)) {
+            file.ForEachRecord(piece, 4096, [&](const TelemetryLine& line) {
+                TelemetryRecordValues values;
+                (ParseTelemetryRecord(line, file.Layout().map, values) ? good : refused)++;
+                return true;
+            });
+        }
+        EXPECT_EQ(good, 11) << pieceBytes;
+        EXPECT_EQ(refused, 1) << pieceBytes;
+    }
+}
+
+TEST(TelemetryChunksTest, OpeningTellsAMissingAnEmptyAndAHeaderOnlyFile) {
+    TempDir dir;
+    CTelemetryFile file;
+    std::string reason;
+    EXPECT_EQ(file.Open((dir.Path() / "missing.csd").string(), {}, reason),
+              ETelemetryOpen::kCannotOpen);
+    EXPECT_EQ(reason, "No such file or directory");
+    std::ofstream(dir.Path() / "empty.csd");
+    EXPECT_EQ(file.Open((dir.Path() / "empty.csd").string(), {}, reason), ETelemetryOpen::kEmpty);
+    std::ofstream(dir.Path() / "header.csd") << TelemetryHeaderLine(kModelTq9000) << "\r\n\r\n";
+    EXPECT_EQ(file.Open((dir.Path() / "header.csd").string(), {.serial = 9}, reason),
+              ETelemetryOpen::kOpened);
+    EXPECT_FALSE(file.Layout().HasData());
+    EXPECT_EQ(file.Layout().identity.serial, 9);
+}
+
+}  // namespace
+}  // namespace corvane3
