@@ -211,13 +211,15 @@ std::string PriorityLines(ELinePriority priority, const std::string& text, bool 
 }
 
 ELinePriority LinkLinePriority(const std::string& line) {
+    // What CRepeatedLineFilter appends to a line it prints again.
+    constexpr std::string_view kRepeated = " (repeated ";
     static const char* const kTroubleLines[] = {"Unit Not Responding", "Resetting", "Error",
                                                 "RS232 open failed",   "Send Fail", "Receive Fail",
                                                 "Password Fail"};
     for (const char* trouble : kTroubleLines) {
         const std::string_view text(trouble);
-        if (line == text || (line.starts_with(text) && line.size() > text.size() &&
-                             line.compare(text.size(), 2, " (") == 0)) {
+        if (line == text || (line.starts_with(text) &&
+                             line.compare(text.size(), kRepeated.size(), kRepeated) == 0)) {
             return ELinePriority::kWarning;
         }
     }

@@ -84,6 +84,12 @@ void NotifyConnection(void* server, MHD_Connection* connection, void** /*socketC
     }
 }
 
+// Connections over the limit are taken and closed at once, so a client is told rather than left
+// waiting in the listen queue.
+enum MHD_Result AcceptWithinLimit(void* server, const sockaddr* /*address*/, socklen_t /*length*/) {
+    return static_cast<CMetricsServer*>(server)->HasRoom() ? MHD_YES : MHD_NO;
+}
+
 std::string SystemError(int error) {
     const CScopedCLocale englishMessages;
     return std::strerror(error);
@@ -169,12 +175,13 @@ bool CMetricsServer::Start(const MetricsEndpoint& endpoint, std::string& error) 
                        : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
     address_ = endpoint.address;
     const unsigned timeoutSeconds = static_cast<unsigned>(kConnectionTimeLimit.count());
+    // The library's own connection limit, one above, only backs up the accept policy.
     daemon_ = MHD_start_daemon(
-        MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr, &HandleRequest, this,
-        MHD_OPTION_LISTEN_SOCKET, listenFd_, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kConnectionMemoryLimit, MHD_OPTION_NOTIFY_CONNECTION, &NotifyConnection, this,
-        MHD_OPTION_END);
+        MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0), 0, &AcceptWithinLimit, this, &HandleRequest,
+        this, MHD_OPTION_LISTEN_SOCKET, listenFd_, MHD_OPTION_CONNECTION_LIMIT,
+        kConnectionLimit + 1, MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryLimit, MHD_OPTION_NOTIFY_CONNECTION,
+        &NotifyConnection, this, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         error = "the HTTP server could not start";
         ::close(listenFd_);
@@ -218,6 +225,10 @@ void CMetricsServer::Serve() {
         MHD_run_wait(daemon_, kServeWakeMs);
         CutOverdueConnections();
     }
+}
+
+bool CMetricsServer::HasRoom() const {
+    return connections_.size() < kConnectionLimit;
 }
 
 void CMetricsServer::ConnectionStarted(MHD_Connection* connection, int fd) {

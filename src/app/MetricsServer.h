@@ -61,6 +61,7 @@ class CMetricsServer {
 
     // For libmicrohttpd's callbacks.
     std::shared_ptr<const std::string> Published();
+    bool HasRoom() const;
     void ConnectionStarted(MHD_Connection* connection, int fd);
     void ConnectionClosed(MHD_Connection* connection);
 

@@ -131,9 +131,9 @@ TEST(MetricsExpositionTest, BeforeAnyRecordOnlyTheLinkAndTheCountersAreShown) {
     const Parsed parsed = Parse(RenderMetrics(snapshot));
     EXPECT_EQ(parsed.samples.at("corvane3_up"), "0");
     EXPECT_EQ(parsed.samples.at("corvane3_status_records_total"), "0");
-    for (const char* absent : {"corvane3_unit_info", "corvane3_reading", "corvane3_alarm",
-                               "corvane3_last_record_timestamp_seconds",
-                               "corvane3_beam_signal_decay_rate_per_second"}) {
+    for (const char* absent :
+         {"corvane3_unit_info", "corvane3_reading", "corvane3_alarm",
+          "corvane3_last_record_timestamp_seconds", "corvane3_beam_signal_decay_rate_per_second"}) {
         EXPECT_EQ(std::find(parsed.families.begin(), parsed.families.end(), absent),
                   parsed.families.end())
             << absent;

@@ -24,8 +24,8 @@ namespace {
 UnitStateData Record(int i) {
     UnitStateData data = SampleRecord();
     data.mjd = 60000.0 + i * 0.25;
-    data.d1.cLevel = static_cast<std::int32_t>(std::lround(3000.0 * std::exp(-0.0007 * i * 0.25) +
-                                                            (i % 5) * 3.0));
+    data.d1.cLevel = static_cast<std::int32_t>(
+        std::lround(3000.0 * std::exp(-0.0007 * i * 0.25) + (i % 5) * 3.0));
     return data;
 }
 
