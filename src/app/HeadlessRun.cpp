@@ -71,12 +71,18 @@ class CLines {
 
 // Without windows, the recorder's messages go to the error stream and there is no folder
 // browser: the run keeps to the directory it was given and tries it again with the next record.
+// A message is said once while it stays the same, until a record is written again.
 class CStreamTelemetryUi : public ITelemetryUi {
   public:
     explicit CStreamTelemetryUi(CLines& err) : err_(err) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
-        err_.Write(ELinePriority::kError, "corvane3: " + title + ": " + text);
+        std::string line = "corvane3: " + title + ": " + text;
+        if (line != lastMessage_) {
+            err_.Write(ELinePriority::kError, line);
+            lastMessage_ = std::move(line);
+        }
     }
+    void RecordWritten() { lastMessage_.clear(); }
     void ShowNotice(const std::string& text, const std::string& title) override {
         err_.Write(ELinePriority::kWarning, "corvane3: " + title + ": " + text);
     }
@@ -86,6 +92,7 @@ class CStreamTelemetryUi : public ITelemetryUi {
   private:
     CLines& err_;
     std::string directory_;
+    std::string lastMessage_;
 };
 
 // Points the settings at the directory the run records in and checks it before any polling.
@@ -377,6 +384,9 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                     }
                     snapshot.recordsLost = recorder.DroppedRecords();
                     snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+                    if (!snapshot.recordingFailing) {
+                        telemetryUi.RecordWritten();
+                    }
                 }
                 changed = true;
             }

@@ -116,6 +116,24 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     CMetricsServer second;
     EXPECT_FALSE(second.Start({"127.0.0.1", port}, error));
     EXPECT_EQ(error, "Address already in use");
+
+    // IPv6 loopback, where the machine has it.
+    CMetricsServer v6;
+    if (!v6.Start({"::1", 0}, error)) {
+        GTEST_SKIP() << "no IPv6 loopback: " << error;
+    }
+    EXPECT_EQ(v6.Url(), "http://[::1]:" + std::to_string(v6.Port()) + "/metrics");
+    v6.Publish("corvane3_up 1\n");
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(v6.Port()));
+    address.sin6_addr = in6addr_loopback;
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /metrics HTTP/1.1\r\n" + host;
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_NE(ReadUntilClosed(fd).find("\r\n\r\ncorvane3_up 1\n"), std::string::npos);
+    ::close(fd);
 }
 
 TEST(MetricsServerTest, ConnectionsBeyondTheLimitAreClosedAndTheRestStillServed) {

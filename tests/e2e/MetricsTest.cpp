@@ -405,5 +405,65 @@ TEST(MetricsTest, ABadMetricsValueOrAPortInUseIsRefusedWithTheReason) {
     ::close(held);
 }
 
+// The record folder goes away for a while: the run goes on, says so once, shows the failure in
+// its metrics, and writes the records it kept once the folder is back; a run that ends while
+// they cannot be written says how many were not and ends with status 1.
+TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const fs::path records = dir.Path() / "records";
+    MetricsRun run = StartMetricsRun(dir.Path(), link, {"--record", records.string()});
+    ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
+    const auto metric = [&](const std::string& name) {
+        const std::string text = HttpGet(run.port, "/metrics");
+        const std::size_t at = text.find("\n" + name + " ");
+        return at == std::string::npos ? -1.0 : std::stod(text.substr(at + name.size() + 2));
+    };
+    ASSERT_TRUE(WaitFor(std::chrono::seconds(30),
+                        [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
+    fs::rename(records, dir.Path() / "away");
+    EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
+                        [&] { return metric("corvane3_recording_failing") == 1.0; }));
+    const double kept = metric("corvane3_records_recorded_total");
+    EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
+                        [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
+    fs::rename(dir.Path() / "away", records);
+    EXPECT_TRUE(WaitFor(std::chrono::seconds(30), [&] {
+        return metric("corvane3_recording_failing") == 0.0 &&
+               metric("corvane3_records_recorded_total") == metric("corvane3_status_records_total");
+    }));
+    EXPECT_EQ(metric("corvane3_records_lost_total"), 0.0);
+    run.program->Signal(SIGTERM);
+    run.program->ReadAll();
+    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    const std::string err = run.program->Err();
+    std::size_t said = 0;
+    for (std::size_t at = err.find("Unable to save"); at != std::string::npos;
+         at = err.find("Unable to save", at + 1)) {
+        ++said;
+    }
+    EXPECT_EQ(said, 1u) << "said once: " << err;
+    std::size_t lines = 0;
+    for (const std::string& line : CsdLines(records / "Unit1234.csd")) {
+        lines += std::isdigit(static_cast<unsigned char>(line[0])) != 0;
+    }
+    EXPECT_GE(lines, static_cast<std::size_t>(kept) + 2);
+
+    // Ended while the folder is gone: the records it held are not kept, and it says so.
+    fs::rename(records, dir.Path() / "away");
+    ChildProcess ended({CORVANE3_PROGRAM, "--headless", "--config",
+                        (dir.Path() / "Corvane3.ini").string(), "--port", link, "--interval", "2",
+                        "--record", (dir.Path() / "away").string(), "--polls", "3"});
+    std::string line;
+    while (!(line = ended.ReadLine()).starts_with("MJD ") && !line.empty()) {
+    }
+    fs::rename(dir.Path() / "away", dir.Path() / "gone");
+    ended.ReadAll();
+    EXPECT_EQ(ended.Wait(), 1) << ended.Err();
+    EXPECT_NE(ended.Err().find("records were not recorded"), std::string::npos) << ended.Err();
+}
+
 }  // namespace
 }  // namespace corvane3::testing
