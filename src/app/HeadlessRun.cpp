@@ -143,6 +143,7 @@ bool CheckPort(const CSerialPort& port, CLines& err) {
     }
     return true;
 }
+
 // The fault codes of a record that are not empty slots.
 std::set<std::uint32_t> AlarmCodes(const D1Record& d1) {
     std::set<std::uint32_t> codes{d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5};
@@ -365,8 +366,10 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 snapshot.model = model;
                 ++snapshot.statusRecords;
                 if (record) {
-                    if (options.metrics) {
-                        metrics.Decay().Follow(RecordFileFor(app.settings, data, model));
+                    // While the folder is unreachable the file followed so far stays the one.
+                    if (const std::string file = RecordFileFor(app.settings, data, model);
+                        options.metrics && !file.empty()) {
+                        metrics.Decay().Follow(file);
                     }
                     const std::size_t droppedBefore = recorder.DroppedRecords();
                     unwritten.push_back(SignalPointOfLine(TelemetryRecordLine(data, model))
