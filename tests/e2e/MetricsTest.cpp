@@ -319,8 +319,15 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherDelayRecordsNorStayConnected) {
         }
     }
     ASSERT_GE(times.size(), 8u);
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    // Instrumented, the flood alone can starve the polling thread of two cores for a second; a
+    // server that held records up would still hold them for its connections' 10 s.
+    constexpr double kLateness = 2.0;
+#else
+    constexpr double kLateness = 1.0;
+#endif
     for (std::size_t k = 1; k < times.size(); ++k) {
-        EXPECT_NEAR(times[k] - times[0], 2.0 * static_cast<double>(k), 1.0) << "record " << k;
+        EXPECT_NEAR(times[k] - times[0], 2.0 * static_cast<double>(k), kLateness) << "record " << k;
     }
 }
 
