@@ -18,6 +18,9 @@ install(TARGETS corvane3 corvane3-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 install(FILES docs/help.html README.md ${packaging}/copyright
         DESTINATION ${docdir})
 install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Alerting rules for the Prometheus servers that scrape the headless run's metrics.
+install(FILES ${packaging}/prometheus/corvane3.rules.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/prometheus)
 install(FILES ${packaging}/corvane3-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME corvane3.xml)
 install(FILES ${packaging}/corvane3.svg
@@ -88,13 +91,16 @@ history and live data, sweeps the microwave synthesizer to show the cesium
 spectrum (.css) and sends the instrument's configuration commands.
 .
 The package also holds corvane3-sim, a simulated instrument on a
-pseudo-terminal, and corvane3-logger@.service, a systemd unit that records
-an instrument's telemetry at boot.")
+pseudo-terminal, corvane3-logger@.service, a systemd unit that records
+an instrument's telemetry at boot, and alerting rules for Prometheus servers
+that scrape the logger's metrics.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The server that scrapes the logger's metrics and loads the alerting rules.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

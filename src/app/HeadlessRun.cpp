@@ -6,13 +6,18 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <string_view>
 #include <system_error>
 
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
 #include "core/link/SerialDevice.h"
+#include "core/metrics/MetricsExposition.h"
+#include "core/metrics/SignalDecayTracker.h"
 #include "core/poll/NotificationQueue.h"
 #include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "core/telemetry/TelemetryRecorder.h"
 
 namespace corvane3 {
@@ -51,44 +56,73 @@ class CStatusCapturingSink : public INotificationSink {
     std::deque<std::string> lines_;
 };
 
-// Without windows, the recorder's messages go to the error stream and there is no folder
-// browser: the run ends instead of asking for another directory.
-class CStreamTelemetryUi : public ITelemetryUi {
+// Writes whole lines to a stream, each with its priority when the stream goes to the journal.
+class CLines {
   public:
-    explicit CStreamTelemetryUi(std::ostream& err) : err_(err) {}
-    void ShowMessage(const std::string& text, const std::string& title) override {
-        err_ << "corvane3: " << title << ": " << text << std::endl;
+    CLines(std::ostream& stream, bool journal) : stream_(stream), journal_(journal) {}
+    void Write(ELinePriority priority, const std::string& text) {
+        stream_ << PriorityLines(priority, text, journal_) << std::flush;
     }
-    std::string BrowseForDataDirectory() override { return {}; }
 
   private:
-    std::ostream& err_;
+    std::ostream& stream_;
+    bool journal_;
+};
+
+// Without windows, the recorder's messages go to the error stream and there is no folder
+// browser: the run keeps to the directory it was given and tries it again with the next record.
+// A message is said once while it stays the same, until a record is written again.
+class CStreamTelemetryUi : public ITelemetryUi {
+  public:
+    explicit CStreamTelemetryUi(CLines& err) : err_(err) {}
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        std::string line = "corvane3: " + title + ": " + text;
+        if (line != lastMessage_) {
+            err_.Write(ELinePriority::kError, line);
+            lastMessage_ = std::move(line);
+        }
+    }
+    void RecordWritten() { lastMessage_.clear(); }
+    void ShowNotice(const std::string& text, const std::string& title) override {
+        err_.Write(ELinePriority::kWarning, "corvane3: " + title + ": " + text);
+    }
+    std::string BrowseForDataDirectory() override { return directory_; }
+    void SetDirectory(std::string directory) { directory_ = std::move(directory); }
+
+  private:
+    CLines& err_;
+    std::string directory_;
+    std::string lastMessage_;
 };
 
 // Points the settings at the directory the run records in and checks it before any polling.
 // False, with the reason on err, when nothing could be recorded there.
-bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirectory,
-                      std::ostream& err) {
+bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirectory, CLines& err) {
     if (!recordDirectory.empty()) {
         // A ';' would start a comment in the configured directory, which this one becomes.
         if (recordDirectory.find(';') != std::string::npos) {
-            err << "corvane3: --record: a directory whose name holds ';' cannot be used: "
-                << recordDirectory << std::endl;
+            err.Write(ELinePriority::kError,
+                      "corvane3: --record: a directory whose name holds ';' cannot be used: " +
+                          recordDirectory);
             return false;
         }
         std::error_code error;
         std::filesystem::create_directories(recordDirectory, error);
         if (error) {
-            const CScopedCLocale englishMessages;
-            err << "corvane3: --record: cannot create the directory " << recordDirectory << ": "
-                << error.message() << std::endl;
+            std::string reason;
+            {
+                const CScopedCLocale englishMessages;
+                reason = error.message();
+            }
+            err.Write(ELinePriority::kError, "corvane3: --record: cannot create the directory " +
+                                                 recordDirectory + ": " + reason);
             return false;
         }
         settings.DatafileDirectory = recordDirectory;
     }
     const TelemetryPath where = TelemetryFilePath(settings, 0);
     if (where.status != TelemetryPathStatus::kReady) {
-        err << "corvane3: " << where.message << std::endl;
+        err.Write(ELinePriority::kError, "corvane3: " + where.message);
         return false;
     }
     return true;
@@ -96,20 +130,109 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
 
 // False, with the reason on err, when the port is something that can never be a serial port.
 // A port that is missing or not yet usable is only mentioned: it may appear later.
-bool CheckPort(const CSerialPort& port, std::ostream& err) {
+bool CheckPort(const CSerialPort& port, CLines& err) {
     const std::string path = CSerialPort::DevicePathForName(port.Settings().name);
     const std::string problem = SerialDeviceProblem(path);
     if (problem == kNotASerialPort || problem.starts_with(kPortInUse)) {
-        err << "corvane3: RS232 open failed: " << path << ": " << problem << std::endl;
+        err.Write(ELinePriority::kError, "corvane3: RS232 open failed: " + path + ": " + problem);
         return false;
     }
     if (!problem.empty()) {
-        err << "corvane3: " << path << ": " << problem << "; trying again until it opens"
-            << std::endl;
+        err.Write(ELinePriority::kWarning,
+                  "corvane3: " + path + ": " + problem + "; trying again until it opens");
     }
     return true;
 }
+
+// The fault codes of a record that are not empty slots.
+std::set<std::uint32_t> AlarmCodes(const D1Record& d1) {
+    std::set<std::uint32_t> codes{d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5};
+    codes.erase(0);
+    return codes;
+}
+
+// What the metrics endpoint shows, kept by the run's loop; only that thread touches it.
+class CMetricsState {
+  public:
+    CMetricsState(Corvane3App& app, bool recording) : app_(app) { snapshot_.recording = recording; }
+    MetricsSnapshot& Snapshot() { return snapshot_; }
+    CSignalDecayTracker& Decay() { return decay_; }
+    // Renders the snapshot with what changed outside the loop (the link, the withdrawn
+    // commands, the decay fit) when any of that or the snapshot changed.
+    void PublishTo(CMetricsServer& server, bool changed) {
+        snapshot_.up = app_.unitState.Online;
+        snapshot_.pollingIntervalSeconds = app_.settings.PollingInterval;
+        snapshot_.commandsWithdrawn = app_.polling.mailbox.WithdrawnCount();
+        const SignalDecayEstimate decay = decay_.Current();
+        changed = changed || snapshot_.up != publishedUp_ ||
+                  snapshot_.commandsWithdrawn != publishedWithdrawn_ ||
+                  decay.fileRead != publishedFileRead_;
+        if (!changed) {
+            return;
+        }
+        snapshot_.signalSlopePerDay = decay.slopePerDay;
+        snapshot_.signalHalvesMjd = decay.halvesMjd;
+        snapshot_.signalFitSpanDays = decay.spanDays;
+        publishedUp_ = snapshot_.up;
+        publishedWithdrawn_ = snapshot_.commandsWithdrawn;
+        publishedFileRead_ = decay.fileRead;
+        server.Publish(RenderMetrics(snapshot_));
+    }
+
+  private:
+    Corvane3App& app_;
+    MetricsSnapshot snapshot_;
+    CSignalDecayTracker decay_;
+    bool publishedUp_ = false;
+    std::uint64_t publishedWithdrawn_ = 0;
+    bool publishedFileRead_ = true;
+};
+
+// The file the recorder writes this record of a unit of this model to.
+std::string RecordFileFor(const CProgramSettings& settings, const UnitStateData& data,
+                          std::int32_t model) {
+    const TelemetryPath where =
+        TelemetryFilePath(settings, static_cast<long>(data.d1.serialNumber));
+    return where.status == TelemetryPathStatus::kReady ? TelemetryFileForModel(where.path, model)
+                                                       : std::string();
+}
+
 }  // namespace
+
+std::string PriorityLines(ELinePriority priority, const std::string& text, bool journal) {
+    std::string lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', start);
+        if (journal) {
+            lines += '<';
+            lines += std::to_string(static_cast<int>(priority));
+            lines += '>';
+        }
+        lines.append(text, start, end == std::string::npos ? std::string::npos : end - start);
+        lines += '\n';
+        if (end == std::string::npos) {
+            return lines;
+        }
+        start = end + 1;
+    }
+}
+
+ELinePriority LinkLinePriority(const std::string& line) {
+    // What CRepeatedLineFilter appends to a line it prints again.
+    constexpr std::string_view kRepeated = " (repeated ";
+    static const char* const kTroubleLines[] = {"Unit Not Responding", "Resetting", "Error",
+                                                "RS232 open failed",   "Send Fail", "Receive Fail",
+                                                "Password Fail"};
+    for (const char* trouble : kTroubleLines) {
+        const std::string_view text(trouble);
+        if (line == text || (line.starts_with(text) &&
+                             line.compare(text.size(), kRepeated.size(), kRepeated) == 0)) {
+            return ELinePriority::kWarning;
+        }
+    }
+    return ELinePriority::kInfo;
+}
 
 std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
                                                        Clock::time_point now) {
@@ -154,34 +277,59 @@ std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
 
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted) {
+    CLines outLines(out, options.journal);
+    CLines errLines(err, options.journal);
     if (!options.port.empty()) {
         SerialLineSettings line = app.serialPort.Settings();
         line.name = options.port;
         app.serialPort.SetSettings(line);
     }
-    if (!CheckPort(app.serialPort, err)) {
+    if (!CheckPort(app.serialPort, errLines)) {
         return kExitRefused;
     }
     const bool record = !options.recordDirectory.empty() || app.settings.RecordDataFile;
-    if (record && !PrepareRecording(app.settings, options.recordDirectory, err)) {
+    if (record && !PrepareRecording(app.settings, options.recordDirectory, errLines)) {
         return kExitRefused;
     }
-    CStreamTelemetryUi telemetryUi(err);
+    CStreamTelemetryUi telemetryUi(errLines);
+    telemetryUi.SetDirectory(app.settings.DatafileDirectory);
     CTelemetryRecorder recorder(telemetryUi);
     if (options.intervalSeconds > 0) {
         app.settings.PollingInterval =
             std::clamp(options.intervalSeconds, kMinPollingInterval, kMaxPollingInterval);
     }
+    CMetricsServer server;
+    if (options.metrics) {
+        std::string problem;
+        if (!server.Start(*options.metrics, problem)) {
+            const MetricsEndpoint& at = *options.metrics;
+            const bool ipv6 = at.address.find(':') != std::string::npos;
+            errLines.Write(ELinePriority::kError, "corvane3: --metrics: cannot serve on " +
+                                                      (ipv6 ? "[" + at.address + "]" : at.address) +
+                                                      ":" + std::to_string(at.port) + ": " +
+                                                      problem);
+            return kExitRefused;
+        }
+        outLines.Write(ELinePriority::kInfo, "Metrics on " + server.Url());
+    }
     // Polling is what a headless run is for.
     if (!app.settings.PollingEnabled) {
-        out << "PollingEnabled=false is ignored: a headless run always polls" << std::endl;
+        outLines.Write(ELinePriority::kInfo,
+                       "PollingEnabled=false is ignored: a headless run always polls");
         app.settings.PollingEnabled = true;
+    }
+    CMetricsState metrics(app, record);
+    if (options.metrics) {
+        metrics.PublishTo(server, true);
     }
     const std::chrono::seconds timeout(options.timeoutSeconds);
     CStatusCapturingSink queue(app.linkStatus);
     app.linkStatus.SetSink(&queue);
     int exitStatus = kExitDone;
     int records = 0;
+    // The signal points of the records the recorder still holds, oldest first.
+    std::deque<SignalPoint> unwritten;
+    std::set<std::uint32_t> previousAlarms;
     {
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
                               app.settings, queue);
@@ -192,11 +340,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                (options.polls == 0 || records < options.polls)) {
             const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
             const auto now = CRepeatedLineFilter::Clock::now();
+            bool changed = false;
             if (code == kNotifyLinkStatusChanged) {
                 const std::string line = queue.TakeLine();
                 const bool shown = options.verbose || !IsPollingStepLine(line);
                 if (const auto text = shown ? lines.Filter(line, now) : std::nullopt) {
-                    out << *text << std::endl;
+                    outLines.Write(LinkLinePriority(line), *text);
                 }
             } else if (code == kNotifyStatusRecord) {
                 ++records;
@@ -204,21 +353,68 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 lines.Forget();
                 const UnitStateData data = app.unitState.Snapshot();
                 const std::int32_t model = app.unitState.InstrumentModel;
-                out << StatusRecordLine(data, model) << std::endl;
-                if (record && recorder.WriteTelemetryRecord(data, model, app.settings) !=
-                                  TelemetryWriteResult::kWritten) {
-                    exitStatus = kExitRefused;
+                // A record that brings an alarm the last one did not have needs a person.
+                const std::set<std::uint32_t> alarms = AlarmCodes(data.d1);
+                const bool newAlarm = !std::includes(previousAlarms.begin(), previousAlarms.end(),
+                                                     alarms.begin(), alarms.end());
+                previousAlarms = alarms;
+                outLines.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
+                               StatusRecordLine(data, model));
+                MetricsSnapshot& snapshot = metrics.Snapshot();
+                snapshot.hasRecord = true;
+                snapshot.record = data;
+                snapshot.model = model;
+                ++snapshot.statusRecords;
+                if (record) {
+                    // While the folder is unreachable the file followed so far stays the one.
+                    if (const std::string file = RecordFileFor(app.settings, data, model);
+                        options.metrics && !file.empty()) {
+                        metrics.Decay().Follow(file);
+                    }
+                    const std::size_t droppedBefore = recorder.DroppedRecords();
+                    unwritten.push_back(SignalPointOfLine(TelemetryRecordLine(data, model))
+                                            .value_or(SignalPoint{data.mjd, 0.0}));
+                    const TelemetryWriteResult result =
+                        recorder.WriteTelemetryRecord(data, model, app.settings);
+                    for (std::size_t n = recorder.DroppedRecords() - droppedBefore;
+                         n > 0 && !unwritten.empty(); --n) {
+                        unwritten.pop_front();
+                    }
+                    while (unwritten.size() > recorder.QueuedRecords()) {
+                        metrics.Decay().Add(unwritten.front());
+                        unwritten.pop_front();
+                        ++snapshot.recordsRecorded;
+                    }
+                    snapshot.recordsLost = recorder.DroppedRecords();
+                    snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+                    if (!snapshot.recordingFailing) {
+                        telemetryUi.RecordWritten();
+                    }
                 }
+                changed = true;
+            }
+            if (options.metrics) {
+                metrics.PublishTo(server, changed);
             }
             if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
-                err << "corvane3: timed out: no status record for " << options.timeoutSeconds
-                    << " s" << std::endl;
+                errLines.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
+                                                          std::to_string(options.timeoutSeconds) +
+                                                          " s");
                 exitStatus = kExitTimedOut;
             }
         }
         thread.StopBackgroundThread();
     }
     app.linkStatus.SetSink(nullptr);
+    const std::size_t notKept = recorder.QueuedRecords() + recorder.DroppedRecords();
+    if (notKept > 0) {
+        errLines.Write(ELinePriority::kError, "corvane3: " + std::to_string(notKept) +
+                                                  (notKept == 1 ? " record was" : " records were") +
+                                                  " not recorded");
+        if (exitStatus == kExitDone) {
+            exitStatus = kExitRefused;
+        }
+    }
     return exitStatus;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/ExitStatus.h"
+#include "app/MetricsServer.h"
 #include "core/program/Corvane3App.h"
 
 namespace corvane3 {
@@ -27,14 +28,34 @@ struct HeadlessOptions {
     std::string recordDirectory;
     // Also print the progress lines of every polling step ("Ready: 9", "D1...", "D1...OK").
     bool verbose = false;
+    // Serve Prometheus metrics there.
+    std::optional<MetricsEndpoint> metrics;
+    // The output goes to the journal (JOURNAL_STREAM is set): every line starts with its
+    // priority, "<3>" for errors, "<4>" for warnings, "<6>" for the rest.
+    bool journal = false;
 };
 
+// syslog priorities of the output lines.
+enum class ELinePriority { kError = 3, kWarning = 4, kInfo = 6 };
+
+// text (one or more lines, without the last line end) with every line ended and, for the
+// journal, started with its priority.
+std::string PriorityLines(ELinePriority priority, const std::string& text, bool journal);
+
+// Warning for a link line that tells of a link not working ("Unit Not Responding", "Error",
+// "RS232 open failed", ... also with a repeat count), info for the rest.
+ELinePriority LinkLinePriority(const std::string& line);
+
 // Runs until options.polls records have arrived, interrupted turns true or no record came for
-// options.timeoutSeconds. Always polls, whatever PollingEnabled says. Returns the exit status:
-// kExitDone on a clean stop; kExitRefused when the port is not a terminal device or a record
-// could not be kept (the reason went to err; there is no folder browser to ask for another
-// directory, so the run ends); kExitTimedOut after the time-out (said on err). A port that does
-// not exist yet is not refused: a USB adapter may be plugged in later.
+// options.timeoutSeconds. Always polls, whatever PollingEnabled says. A record that cannot be
+// written does not end the run: the recorder says so once, keeps the records (up to its queue's
+// limit, the oldest dropped beyond) and writes them when the file can be written again; the
+// directory stays the one the run records in. Returns the exit status: kExitDone on a clean
+// stop; kExitRefused when the port is not a terminal device, the metrics endpoint cannot listen,
+// or records of the run were not kept (the reason went to err); kExitTimedOut after the time-out
+// (said on err). A port that does not exist yet is not refused: a USB adapter may be plugged in
+// later. With options.metrics, the endpoint is served from before the first poll until the end,
+// and its address is said on out first.
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted);
 

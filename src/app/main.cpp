@@ -281,6 +281,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Headless: record every status record in <dir>, whatever the "
                        "configuration says."),
         QStringLiteral("dir"));
+    const QCommandLineOption metricsOption(
+        QStringLiteral("metrics"),
+        QStringLiteral("Headless: serve Prometheus metrics at http://<[addr:]port>/metrics "
+                       "(address 127.0.0.1 unless given, [::1]:port for IPv6; port 0: any free "
+                       "port, said on standard output)."),
+        QStringLiteral("[addr:]port"));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"),
         QStringLiteral("Headless: also print the progress of every polling step."));
@@ -305,8 +311,8 @@ int main(int argc, char* argv[]) {
                        "<file>, passwords masked, in the form corvane3-sim --replay reads."),
         QStringLiteral("file"));
     parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
-                       timeoutOption, recordOption, verboseOption, screenshotOption, summaryOption,
-                       exportOption, traceOption});
+                       timeoutOption, recordOption, metricsOption, verboseOption, screenshotOption,
+                       summaryOption, exportOption, traceOption});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
                                  QStringLiteral("[file]"));
@@ -332,6 +338,21 @@ int main(int argc, char* argv[]) {
         return kExitBadOptions;
     }
     const bool headless = parser.isSet(headlessOption);
+    if (parser.isSet(metricsOption)) {
+        MetricsEndpoint endpoint;
+        std::string problem;
+        const QByteArray given = parser.value(metricsOption).toLocal8Bit();
+        if (!headless) {
+            std::fprintf(stderr, "corvane3: --metrics serves a headless run: add --headless\n");
+            return kExitBadOptions;
+        }
+        if (!ParseMetricsEndpoint(given.toStdString(), endpoint, problem)) {
+            std::fprintf(stderr, "corvane3: --metrics needs [ADDRESS:]PORT, not \"%s\": %s\n",
+                         given.constData(), problem.c_str());
+            return kExitBadOptions;
+        }
+        headlessOptions.metrics = endpoint;
+    }
     if (headless && parser.isSet(screenshotOption)) {
         std::fprintf(stderr, "corvane3: --screenshot needs the window, not --headless\n");
         return kExitBadOptions;
@@ -387,6 +408,12 @@ int main(int argc, char* argv[]) {
     }
 
     Corvane3App app;
+    // Under a service manager the output goes to the journal: the headless run marks each line
+    // with its priority, so configuration warnings wait for it.
+    headlessOptions.journal = headless && !qEnvironmentVariableIsEmpty("JOURNAL_STREAM");
+    if (headlessOptions.journal) {
+        app.SetWarningStream(nullptr);
+    }
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                           parser.value(configOption).toStdString());
     app.LoadConfiguration();
@@ -409,6 +436,12 @@ int main(int argc, char* argv[]) {
         headlessOptions.recordDirectory = parser.value(recordOption).toStdString();
         headlessOptions.timeoutSeconds = timeout;
         headlessOptions.verbose = parser.isSet(verboseOption);
+        if (headlessOptions.journal) {
+            for (const std::string& message : app.StartupMessages()) {
+                std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + message, true)
+                          << std::flush;
+            }
+        }
         // The configuration is only read here: a headless run never changes it.
         return RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted);
     }

@@ -17,7 +17,8 @@ endfunction()
 check("install" ${CMAKE_COMMAND} -E env DESTDIR=${WORK}/stage ${CMAKE_COMMAND} --install ${BUILD})
 foreach(file bin/corvane3-sim share/icons/hicolor/scalable/apps/corvane3.svg
         share/icons/hicolor/16x16/apps/corvane3.png share/icons/hicolor/256x256/apps/corvane3.png
-        share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz)
+        share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz
+        share/corvane3/prometheus/corvane3.rules.yml)
   if(NOT EXISTS "${usr}/${file}")
     message(FATAL_ERROR "not installed: ${PREFIX}/${file}")
   endif()
@@ -64,4 +65,11 @@ if(analyze)
   file(WRITE "${WORK}/units/corvane3-logger@.service" "${staged}")
   check("systemd-analyze verify" ${analyze} verify --man=no
         "${WORK}/units/corvane3-logger@.service")
+endif()
+
+# The alerting rules as a Prometheus server loads them.
+find_program(promtool promtool)
+if(promtool)
+  check("promtool check rules" ${promtool} check rules
+        "${usr}/share/corvane3/prometheus/corvane3.rules.yml")
 endif()

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace corvane3 {
@@ -209,6 +210,34 @@ DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t l
 // YYYY-MM-DD (in N days)", the date in UTC from that point's MJD; empty when the fit is not
 // valid or not falling.
 std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd);
+
+// The MJD at which a falling fit reaches half its value at lastFittedMjd; nothing when the fit
+// is not valid, not falling, or would take more than a million days.
+std::optional<double> HalfLifeMjd(const DecayFit& fit, double lastFittedMjd);
+
+// The fit FitDecay makes, kept point by point (centred sums, so days may be MJDs without loss),
+// for a series that grows while it is watched. Two fits of parts of a series merge into the fit
+// of the whole, in either order.
+class CRunningDecayFit {
+  public:
+    // Points whose signal is not positive or absent, or whose time is absent, are left out.
+    void Add(double days, double signal);
+    void Merge(const CRunningDecayFit& other);
+    // As FitDecay over the points added; the intercept is at day 0 of the days given.
+    DecayFit Result() const;
+    std::size_t Count() const { return count_; }
+    // The days between the first and the last point fitted (0 without points).
+    double Span() const { return count_ == 0 ? 0.0 : maxX_ - minX_; }
+
+  private:
+    std::size_t count_ = 0;
+    double minX_ = 0.0;
+    double maxX_ = 0.0;
+    double meanX_ = 0.0;
+    double meanY_ = 0.0;
+    double sxx_ = 0.0;
+    double sxy_ = 0.0;
+};
 
 // The decay text for a slope of ln(signal) per day.
 std::string DecayText(double slope);

@@ -1,0 +1,340 @@
+#include "core/metrics/MetricsExposition.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <system_error>
+
+#include "core/base/Mjd.h"
+#include "core/link/MainStatusText.h"
+#include "core/link/StatusRecords.h"
+#include "core/plot/PlotData.h"
+
+namespace corvane3 {
+
+namespace {
+
+// Scale factors from the instrument's units to base units.
+constexpr double kMilli = 1.0e3;
+constexpr double kMicro = 1.0e6;
+constexpr double kPartsIn1e15 = 1.0e15;
+constexpr double kNoScale = 1.0;
+// No D1 row: the value is not judged by a Field valid flag.
+constexpr int kNoRow = -1;
+
+enum class EReadingModels {
+    kAll,
+    kTq9000Only,  // the DCC supply board
+    kNot7730A,    // outlier counts, which a 7730A does not report
+};
+
+// One reading of a status record: its telemetry column name, base unit and value.
+struct Reading {
+    const char* channel;
+    const char* unit;  // base unit; "" for a plain number
+    double divisor;    // instrument unit to base unit
+    int d1Row;         // its D1 row, whose flag must be set
+    EReadingModels models;
+    double (*value)(const UnitStateData& data);
+};
+
+// A float as its shortest decimal reads: 21.33f becomes 21.33, not 21.329999923706055.
+double Widened(float value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    double widened = 0.0;
+    std::from_chars(text, end, widened);
+    return widened;
+}
+
+#define CORVANE3_D1_INT(member) [](const UnitStateData& d) { return double(d.d1.member); }
+#define CORVANE3_D1_FLOAT(member) [](const UnitStateData& d) { return Widened(d.d1.member); }
+
+constexpr char kVolts[] = "volts";
+constexpr char kAmperes[] = "amperes";
+
+const Reading kReadings[] = {
+    {"StdDev", "", kNoScale, 40, EReadingModels::kAll, CORVANE3_D1_INT(stdDev)},
+    {"CRamErr", kVolts, kMilli, 17, EReadingModels::kAll, CORVANE3_D1_INT(cRamErr)},
+    {"CRabErr", kVolts, kMilli, 18, EReadingModels::kAll, CORVANE3_D1_INT(cRabErr)},
+    {"CLevel", kVolts, kMilli, 22, EReadingModels::kAll, CORVANE3_D1_INT(cLevel)},
+    {"VVCXO", kVolts, kMilli, 21, EReadingModels::kAll, CORVANE3_D1_INT(vvcxo)},
+    {"ZRamErr", kVolts, kMilli, 19, EReadingModels::kAll, CORVANE3_D1_INT(zRamErr)},
+    {"ZRabErr", kVolts, kMilli, 20, EReadingModels::kAll, CORVANE3_D1_INT(zRabErr)},
+    {"ZLevel", kVolts, kMilli, 24, EReadingModels::kAll, CORVANE3_D1_INT(zLevel)},
+    {"VCField", kVolts, kMilli, 23, EReadingModels::kAll, CORVANE3_D1_INT(vcField)},
+    {"ICField", kAmperes, kMilli, 37, EReadingModels::kAll, CORVANE3_D1_FLOAT(icField)},
+    {"VuWave", kVolts, kMilli, 28, EReadingModels::kAll, CORVANE3_D1_INT(vuWave)},
+    {"DCLevel", kVolts, kMilli, 25, EReadingModels::kAll, CORVANE3_D1_INT(dcLevel)},
+    {"DACGain", "", kNoScale, kNoRow, EReadingModels::kAll,
+     [](const UnitStateData& d) { return Widened(d.d2.dacGain); }},
+    {"NumGain", "", kNoScale, 26, EReadingModels::kAll, CORVANE3_D1_FLOAT(numGain)},
+    {"TChassis", "celsius", kNoScale, 30, EReadingModels::kAll, CORVANE3_D1_FLOAT(tChassis)},
+    {"VCsOven", kVolts, kNoScale, 34, EReadingModels::kAll, CORVANE3_D1_FLOAT(vCsOven)},
+    {"VEM", kVolts, kNoScale, 38, EReadingModels::kAll, CORVANE3_D1_FLOAT(vem)},
+    {"IIP", kAmperes, kMicro, 39, EReadingModels::kAll, CORVANE3_D1_INT(iip)},
+    {"VMS", kVolts, kNoScale, 35, EReadingModels::kAll, CORVANE3_D1_FLOAT(vms)},
+    {"VION", kVolts, kNoScale, 36, EReadingModels::kAll, CORVANE3_D1_FLOAT(vion)},
+    {"OCXOTau", "", kNoScale, 16, EReadingModels::kAll, CORVANE3_D1_FLOAT(ocxoTau)},
+    {"FreqTune", "ratio", kPartsIn1e15, 14, EReadingModels::kAll, CORVANE3_D1_INT(freqTune)},
+    {"Pos21V", kVolts, kNoScale, 15, EReadingModels::kAll, CORVANE3_D1_FLOAT(pos21V)},
+    {"Pos5V", kVolts, kNoScale, 29, EReadingModels::kAll, CORVANE3_D1_FLOAT(pos5V)},
+    {"Pos15V", kVolts, kNoScale, 31, EReadingModels::kAll, CORVANE3_D1_FLOAT(pos15V)},
+    {"Neg15V", kVolts, kNoScale, 32, EReadingModels::kAll, CORVANE3_D1_FLOAT(neg15V)},
+    {"System24", kVolts, kNoScale, kNoRow, EReadingModels::kTq9000Only,
+     [](const UnitStateData& d) { return Widened(d.b20.system24); }},
+    {"ACDC24", kVolts, kNoScale, kNoRow, EReadingModels::kTq9000Only,
+     [](const UnitStateData& d) { return Widened(d.b20.acdc24); }},
+    {"DCIN24", kVolts, kNoScale, kNoRow, EReadingModels::kTq9000Only,
+     [](const UnitStateData& d) { return Widened(d.b20.dcin24); }},
+    {"Batt24", kVolts, kNoScale, kNoRow, EReadingModels::kTq9000Only,
+     [](const UnitStateData& d) { return Widened(d.b20.batt24); }},
+    {"Charge", kAmperes, kMilli, kNoRow, EReadingModels::kTq9000Only,
+     [](const UnitStateData& d) { return double(d.b20.charge); }},
+    {"NOMVMS", kVolts, kNoScale, kNoRow, EReadingModels::kAll,
+     [](const UnitStateData& d) { return Widened(d.d2.nomVms); }},
+    {"NOMVION", kVolts, kNoScale, kNoRow, EReadingModels::kAll,
+     [](const UnitStateData& d) { return Widened(d.d2.nomVion); }},
+    {"NOMZRabi", "", kNoScale, kNoRow, EReadingModels::kAll,
+     [](const UnitStateData& d) { return double(d.d2.nomZRabi); }},
+    {"CBTD", "", kNoScale, kNoRow, EReadingModels::kNot7730A,
+     [](const UnitStateData& d) { return double(d.outliers.burpsToday); }},
+    {"CBTT", "", kNoScale, kNoRow, EReadingModels::kNot7730A,
+     [](const UnitStateData& d) { return double(d.outliers.burpsTotal); }},
+    {"OCXOD", "", kNoScale, kNoRow, EReadingModels::kNot7730A,
+     [](const UnitStateData& d) { return double(d.outliers.hopsToday); }},
+    {"OCXOT", "", kNoScale, kNoRow, EReadingModels::kNot7730A,
+     [](const UnitStateData& d) { return double(d.outliers.hopsTotal); }},
+};
+
+#undef CORVANE3_D1_INT
+#undef CORVANE3_D1_FLOAT
+
+bool Shown(const Reading& reading, const UnitStateData& data, std::int32_t model) {
+    if (reading.d1Row != kNoRow && !data.d1.valid[static_cast<std::size_t>(reading.d1Row)]) {
+        return false;  // out of its range: no reading, whatever the field holds
+    }
+    switch (reading.models) {
+        case EReadingModels::kAll:
+            return true;
+        case EReadingModels::kTq9000Only:
+            return model == kModelTq9000;
+        case EReadingModels::kNot7730A:
+            return model != kModel7730A;
+    }
+    return true;
+}
+
+// The unit-status codes with a name, for the state metric.
+constexpr std::uint32_t kUnitStates[] = {0, 1, 10, 11};
+
+// Appends the text of a sample value: the shortest form that reads back, with a decimal
+// point whatever the locale; NaN and infinities as the format spells them.
+void AppendValue(std::string& text, double value) {
+    if (std::isnan(value)) {
+        text += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        text += value > 0 ? "+Inf" : "-Inf";
+        return;
+    }
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+}
+
+// An MJD in seconds since 1970, to the millisecond: the day fraction holds no more.
+double UnixSeconds(double mjd) {
+    constexpr double kMillisecondsPerSecond = 1000.0;
+    return std::round(SecondsSince1970(mjd) * kMillisecondsPerSecond) / kMillisecondsPerSecond;
+}
+
+class CExposition {
+  public:
+    // Starts a family: its HELP and TYPE lines.
+    void Family(const char* name, const char* type, const char* help) {
+        name_ = name;
+        text_ += "# HELP ";
+        text_ += name;
+        text_ += ' ';
+        text_ += help;
+        text_ += "\n# TYPE ";
+        text_ += name;
+        text_ += ' ';
+        text_ += type;
+        text_ += '\n';
+    }
+    // A sample of the current family; labels is "" or the inside of the braces.
+    void Sample(double value, const std::string& labels = {}) {
+        text_ += name_;
+        if (!labels.empty()) {
+            text_ += '{';
+            text_ += labels;
+            text_ += '}';
+        }
+        text_ += ' ';
+        AppendValue(text_, value);
+        text_ += '\n';
+    }
+    // A family of one sample.
+    void One(const char* name, const char* type, const char* help, double value) {
+        Family(name, type, help);
+        Sample(value);
+    }
+    std::string Take() { return std::move(text_); }
+
+  private:
+    std::string text_;
+    const char* name_ = "";
+};
+
+std::string Label(const char* name, const std::string& value) {
+    return std::string(name) + "=\"" + EscapeLabelValue(value) + '"';
+}
+
+std::string Trimmed(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+std::string FirmwareText(const UnitStateData& data) {
+    std::string text;
+    if (data.firmwareRevisionLetter != 0) {
+        text += data.firmwareRevisionLetter;
+        text += ' ';
+    }
+    text += std::to_string(data.firmwareRevision);
+    return text;
+}
+
+void RenderRecord(CExposition& out, const MetricsSnapshot& snapshot) {
+    const UnitStateData& data = snapshot.record;
+    const D1Record& d1 = data.d1;
+    out.Family("corvane3_unit_info", "gauge",
+               "The unit that sent the last status record: serial number, model and servo "
+               "firmware.");
+    std::string model = ModelText(snapshot.model);
+    if (model.empty()) {
+        model = std::to_string(snapshot.model);
+    }
+    out.Sample(1.0, Label("serial", std::to_string(d1.serialNumber)) + ',' + Label("model", model) +
+                        ',' + Label("firmware", FirmwareText(data)));
+
+    out.Family("corvane3_unit_state", "gauge",
+               "1 for the unit's operating state in the last status record, 0 for the others.");
+    for (const std::uint32_t state : kUnitStates) {
+        out.Sample(d1.state == state ? 1.0 : 0.0, Label("state", UnitStatusText(state)));
+    }
+    out.One("corvane3_unit_status_code", "gauge",
+            "The unit-status code of the last status record (0 operating, 1 warming up, 10 "
+            "minor fault, 11 major fault).",
+            d1.state);
+
+    out.Family("corvane3_alarm", "gauge",
+               "1 for each alarm pending in the last status record (code in hexadecimal).");
+    std::set<std::uint32_t> shown;
+    for (const std::uint32_t code : {d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}) {
+        if (code == 0 || !shown.insert(code).second) {
+            continue;
+        }
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%02x", code);
+        out.Sample(1.0, Label("code", hex) + ',' + Label("name", Trimmed(AlarmName(code))));
+    }
+
+    out.Family("corvane3_reading", "gauge",
+               "Each reading of the last status record, named by its telemetry column, in base "
+               "units.");
+    for (const Reading& reading : kReadings) {
+        if (Shown(reading, data, snapshot.model)) {
+            out.Sample(reading.value(data) / reading.divisor,
+                       Label("channel", reading.channel) + ',' + Label("unit", reading.unit));
+        }
+    }
+    if (d1.valid[33]) {
+        out.One("corvane3_ocxo_oven_ready", "gauge",
+                "1 while the OCXO oven is ready, 0 while it is cold.", d1.oscState == 'c');
+    }
+    const SignalChannels signal =
+        DeriveSignalChannels(d1.cLevel, d1.numGain, data.d2.dacGain, d1.dcLevel, false);
+    if (std::isfinite(signal.signal)) {
+        out.One("corvane3_beam_signal_volts", "gauge",
+                "The beam signal of the last status record (clock signal over the gains).",
+                signal.signal / kMilli);
+    }
+    out.One("corvane3_last_record_timestamp_seconds", "gauge",
+            "When the last status record was polled, in seconds since 1970.",
+            UnixSeconds(data.mjd));
+}
+
+}  // namespace
+
+std::string EscapeLabelValue(const std::string& value) {
+    std::string escaped;
+    escaped.reserve(value.size());
+    for (const char c : value) {
+        switch (c) {
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '"':
+                escaped += "\\\"";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string RenderMetrics(const MetricsSnapshot& snapshot) {
+    CExposition out;
+    out.One("corvane3_up", "gauge", "1 while the unit answers on its serial port, else 0.",
+            snapshot.up);
+    if (snapshot.hasRecord) {
+        RenderRecord(out, snapshot);
+    }
+    out.One("corvane3_polling_interval_seconds", "gauge", "Time between two status records.",
+            snapshot.pollingIntervalSeconds);
+    out.One("corvane3_status_records_total", "counter", "Status records received in this run.",
+            static_cast<double>(snapshot.statusRecords));
+    out.One("corvane3_recording", "gauge",
+            "1 when status records are written to a telemetry file, else 0.", snapshot.recording);
+    out.One("corvane3_records_recorded_total", "counter",
+            "Status records written to the telemetry file in this run.",
+            static_cast<double>(snapshot.recordsRecorded));
+    out.One("corvane3_records_lost_total", "counter",
+            "Status records dropped in this run because the telemetry file could not be written.",
+            static_cast<double>(snapshot.recordsLost));
+    out.One("corvane3_recording_failing", "gauge",
+            "1 while status records cannot be written to the telemetry file, else 0.",
+            snapshot.recordingFailing);
+    out.One("corvane3_commands_withdrawn_total", "counter",
+            "Commands given up unsent because the unit did not answer.",
+            static_cast<double>(snapshot.commandsWithdrawn));
+    if (snapshot.signalSlopePerDay) {
+        out.One("corvane3_beam_signal_decay_rate_per_second", "gauge",
+                "Slope of the natural logarithm of the beam signal fitted over the telemetry "
+                "file, per second (negative while it falls; --summary gives it in %/day).",
+                *snapshot.signalSlopePerDay / kSecondsPerDay);
+    }
+    if (snapshot.signalSlopePerDay) {
+        out.One("corvane3_beam_signal_fit_span_seconds", "gauge",
+                "The time from the first to the last record of the beam signal's fit.",
+                snapshot.signalFitSpanDays * kSecondsPerDay);
+    }
+    if (snapshot.signalHalvesMjd) {
+        out.One("corvane3_beam_signal_halves_timestamp_seconds", "gauge",
+                "When the falling fit of the beam signal reaches half its value at the last "
+                "record, in seconds since 1970.",
+                UnixSeconds(*snapshot.signalHalvesMjd));
+    }
+    return out.Take();
+}
+
+}  // namespace corvane3

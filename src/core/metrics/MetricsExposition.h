@@ -1,0 +1,47 @@
+#pragma once
+// The headless run's state as Prometheus metrics, in the text exposition format 0.0.4.
+//
+// A pure function of a snapshot: the headless run fills a MetricsSnapshot after each record and
+// link change and renders it once; the metrics server only hands the text out. Values are in
+// base units (volts, amperes, seconds, ratios), numbers always with a decimal point.
+//
+//   MetricsSnapshot snapshot;
+//   snapshot.up = unit.Online;
+//   std::string text = RenderMetrics(snapshot);
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/link/UnitState.h"
+
+namespace corvane3 {
+
+// The content type of RenderMetrics' text.
+inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
+struct MetricsSnapshot {
+    bool up = false;         // the unit answers
+    bool hasRecord = false;  // record holds a status record of this run
+    UnitStateData record;    // the last status record
+    std::int32_t model = kModelBeforeIdentification;
+    int pollingIntervalSeconds = 0;
+    std::uint64_t statusRecords = 0;  // status records received in this run
+    bool recording = false;           // records go to a telemetry file
+    std::uint64_t recordsRecorded = 0;
+    std::uint64_t recordsLost = 0;  // dropped because they could not be written
+    bool recordingFailing = false;  // the last attempt to write a record failed
+    std::uint64_t commandsWithdrawn = 0;
+    // The beam signal's fit over the telemetry file: slope of ln(signal) per day, and when the
+    // fit reaches half its value at the last record (MJD); absent without a fit or a fall.
+    std::optional<double> signalSlopePerDay;
+    std::optional<double> signalHalvesMjd;
+    double signalFitSpanDays = 0.0;  // the time the fit covers
+};
+
+std::string RenderMetrics(const MetricsSnapshot& snapshot);
+
+// A label value with backslash, double quote and line feed escaped as the format wants.
+std::string EscapeLabelValue(const std::string& value);
+
+}  // namespace corvane3

@@ -1,0 +1,223 @@
+// The metrics endpoint's HTTP side, through real sockets: what each request gets, the bounds on
+// connections, the --metrics value, and the journal's priority marks of headless lines.
+
+#include "app/MetricsServer.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "app/HeadlessRun.h"
+#include "core/metrics/MetricsExposition.h"
+
+namespace corvane3::testing {
+namespace {
+
+// A connected socket to 127.0.0.1:port, or -1.
+int Connect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Everything the server sends until it closes, waiting at most timeoutMs for each piece.
+std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
+    std::string text;
+    pollfd pfd{fd, POLLIN, 0};
+    char buffer[4096];
+    while (::poll(&pfd, 1, timeoutMs) > 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+std::string Request(int port, const std::string& request) {
+    const int fd = Connect(port);
+    if (fd < 0) {
+        return "(no connection)";
+    }
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer = ReadUntilClosed(fd);
+    ::close(fd);
+    return answer;
+}
+
+TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
+    CMetricsServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start({"127.0.0.1", 0}, error)) << error;
+    ASSERT_GT(server.Port(), 0);
+    EXPECT_EQ(server.Url(), "http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics");
+    server.Publish("corvane3_up 1\n");
+    const int port = server.Port();
+    struct Row {
+        std::string request;
+        std::string status;
+        std::vector<std::string> has;
+        std::vector<std::string> hasNot;
+    };
+    const std::string host = "Host: 127.0.0.1\r\n\r\n";
+    const Row rows[] = {
+        {"GET /metrics HTTP/1.1\r\n" + host,
+         "HTTP/1.1 200 OK",
+         {"Content-Type: text/plain; version=0.0.4; charset=utf-8", "\r\n\r\ncorvane3_up 1\n"},
+         {}},
+        {"GET / HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", {"corvane3_up 1\n"}, {}},
+        {"GET /metrics?name[]=up HTTP/1.1\r\n" + host, "HTTP/1.1 200 OK", {"corvane3_up"}, {}},
+        {"HEAD /metrics HTTP/1.1\r\n" + host,
+         "HTTP/1.1 200 OK",
+         {"Content-Length: 14"},
+         {"corvane3_up"}},
+        {"GET /metrics/x HTTP/1.1\r\n" + host, "HTTP/1.1 404 Not Found", {}, {"corvane3_up"}},
+        {"GET /favicon.ico HTTP/1.1\r\n" + host, "HTTP/1.1 404 Not Found", {}, {}},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n" + host + "abc",
+         "HTTP/1.1 405 Method Not Allowed",
+         {"Allow: GET, HEAD"},
+         {"corvane3_up"}},
+        {"DELETE / HTTP/1.1\r\n" + host,
+         "HTTP/1.1 405 Method Not Allowed",
+         {"Allow: GET, HEAD"},
+         {}},
+        {"garbage\r\n\r\n", "", {}, {"corvane3_up"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.request);
+        const std::string answer = Request(port, row.request);
+        EXPECT_TRUE(answer.starts_with(row.status)) << answer;
+        for (const std::string& part : row.has) {
+            EXPECT_NE(answer.find(part), std::string::npos) << part << "\n" << answer;
+        }
+        for (const std::string& part : row.hasNot) {
+            EXPECT_EQ(answer.find(part), std::string::npos) << part << "\n" << answer;
+        }
+    }
+    // The next publication is what the next scrape gets.
+    server.Publish("corvane3_up 0\n");
+    EXPECT_NE(Request(port, "GET /metrics HTTP/1.1\r\n" + host).find("\r\n\r\ncorvane3_up 0\n"),
+              std::string::npos);
+
+    // The port is taken: a second server says why it cannot listen.
+    CMetricsServer second;
+    EXPECT_FALSE(second.Start({"127.0.0.1", port}, error));
+    EXPECT_EQ(error, "Address already in use");
+
+    // IPv6 loopback, where the machine has it.
+    CMetricsServer v6;
+    if (!v6.Start({"::1", 0}, error)) {
+        GTEST_SKIP() << "no IPv6 loopback: " << error;
+    }
+    EXPECT_EQ(v6.Url(), "http://[::1]:" + std::to_string(v6.Port()) + "/metrics");
+    v6.Publish("corvane3_up 1\n");
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(v6.Port()));
+    address.sin6_addr = in6addr_loopback;
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /metrics HTTP/1.1\r\n" + host;
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_NE(ReadUntilClosed(fd).find("\r\n\r\ncorvane3_up 1\n"), std::string::npos);
+    ::close(fd);
+}
+
+TEST(MetricsServerTest, ConnectionsBeyondTheLimitAreClosedAndTheRestStillServed) {
+    CMetricsServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start({"127.0.0.1", 0}, error)) << error;
+    server.Publish("corvane3_up 1\n");
+    std::vector<int> idle;
+    constexpr unsigned kBeyond = 8;
+    for (unsigned i = 0; i < CMetricsServer::kConnectionLimit + kBeyond; ++i) {
+        idle.push_back(Connect(server.Port()));
+        ASSERT_GE(idle.back(), 0);
+    }
+    // The extra connections are closed without an answer; those within the limit stay open.
+    for (std::size_t i = 0; i < idle.size(); ++i) {
+        const bool beyond = i >= CMetricsServer::kConnectionLimit;
+        pollfd pfd{idle[i], POLLIN, 0};
+        char c;
+        const bool closed = ::poll(&pfd, 1, beyond ? 2000 : 0) > 0 && ::read(idle[i], &c, 1) <= 0;
+        EXPECT_EQ(closed, beyond) << "connection " << i;
+    }
+    for (const int fd : idle) {
+        ::close(fd);
+    }
+    // Once they are gone, requests are served again.
+    std::string answer;
+    for (int attempt = 0; attempt < 50 && !answer.starts_with("HTTP/1.1 200"); ++attempt) {
+        answer = Request(server.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+}
+
+TEST(MetricsServerTest, EndpointsAreParsedAsTheOptionTakesThem) {
+    struct Row {
+        std::string text;
+        bool ok;
+        std::string address;
+        int port;
+    };
+    const Row rows[] = {
+        {"9123", true, "127.0.0.1", 9123},
+        {"0", true, "127.0.0.1", 0},
+        {"0.0.0.0:9123", true, "0.0.0.0", 9123},
+        {"192.0.2.7:65535", true, "192.0.2.7", 65535},
+        {"[::1]:9123", true, "::1", 9123},
+        {"[::]:0", true, "::", 0},
+        {"65536", false, "", 0},
+        {"-1", false, "", 0},
+        {"", false, "", 0},
+        {"91a", false, "", 0},
+        {"localhost:9123", false, "", 0},
+        {":9123", false, "", 0},
+        {"::1:9123", false, "", 0},
+        {"[::1]9123", false, "", 0},
+        {"[fe80::zz]:1", false, "", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        MetricsEndpoint endpoint;
+        std::string error;
+        ASSERT_EQ(ParseMetricsEndpoint(row.text, endpoint, error), row.ok) << error;
+        if (row.ok) {
+            EXPECT_EQ(endpoint.address, row.address);
+            EXPECT_EQ(endpoint.port, row.port);
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+}
+
+TEST(MetricsServerTest, JournalLinesCarryTheirPriorityAndOtherOutputStaysAsItWas) {
+    EXPECT_EQ(PriorityLines(ELinePriority::kInfo, "Unit Online", false), "Unit Online\n");
+    EXPECT_EQ(PriorityLines(ELinePriority::kInfo, "Unit Online", true), "<6>Unit Online\n");
+    EXPECT_EQ(PriorityLines(ELinePriority::kError, "a:\nb", true), "<3>a:\n<3>b\n");
+    EXPECT_EQ(PriorityLines(ELinePriority::kError, "a:\nb", false), "a:\nb\n");
+    for (const char* line : {"Unit Not Responding", "Error", "RS232 open failed", "Resetting",
+                             "Unit Not Responding (repeated 3 times)", "Receive Fail"}) {
+        EXPECT_EQ(LinkLinePriority(line), ELinePriority::kWarning) << line;
+    }
+    for (const char* line :
+         {"Unit Online", "RS232 Open", "RS232 Reset", "Ready: 9", "D1...", "Errors", "Error (x)"}) {
+        EXPECT_EQ(LinkLinePriority(line), ELinePriority::kInfo) << line;
+    }
+}
+
+}  // namespace
+}  // namespace corvane3::testing

@@ -1,0 +1,178 @@
+// The exposition text: what each metric says about a record, and text that Prometheus's own
+// checker accepts whatever the user's locale.
+
+#include "core/metrics/MetricsExposition.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/CommaLocale.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3::testing {
+namespace {
+
+// Sample lines by "name{labels}", and the families in order of their TYPE lines; a failure for
+// a sample outside its family's block or a family announced twice.
+struct Parsed {
+    std::map<std::string, std::string> samples;
+    std::vector<std::string> families;
+};
+
+Parsed Parse(const std::string& text) {
+    Parsed parsed;
+    std::istringstream lines(text);
+    std::string current;
+    std::set<std::string> seen;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("# TYPE ")) {
+            current = line.substr(7, line.find(' ', 7) - 7);
+            EXPECT_TRUE(seen.insert(current).second) << "announced twice: " << current;
+            parsed.families.push_back(current);
+            continue;
+        }
+        if (line.starts_with("#")) {
+            continue;
+        }
+        const std::size_t space = line.rfind(' ');
+        const std::string series = line.substr(0, space);
+        EXPECT_EQ(series.substr(0, series.find('{')), current) << "outside its family: " << line;
+        parsed.samples[series] = line.substr(space + 1);
+    }
+    return parsed;
+}
+
+MetricsSnapshot RecordSnapshot(std::int32_t model) {
+    MetricsSnapshot snapshot;
+    snapshot.up = true;
+    snapshot.hasRecord = true;
+    snapshot.record = SampleRecord();
+    snapshot.record.d1.valid.fill(true);
+    snapshot.model = model;
+    snapshot.pollingIntervalSeconds = 10;
+    snapshot.statusRecords = 7;
+    snapshot.recording = true;
+    snapshot.recordsRecorded = 6;
+    snapshot.recordsLost = 1;
+    snapshot.signalSlopePerDay = -0.001;
+    snapshot.signalHalvesMjd = 60823.5;
+    snapshot.signalFitSpanDays = 2.0;
+    return snapshot;
+}
+
+TEST(MetricsExpositionTest, ARecordBecomesIdentityStateAlarmsAndReadingsInBaseUnits) {
+    const Parsed tq9000 = Parse(RenderMetrics(RecordSnapshot(kModelTq9000)));
+    const std::map<std::string, std::string> expected{
+        {"corvane3_up", "1"},
+        {R"(corvane3_unit_info{serial="1234",model="Tq9000",firmware="B 12"})", "1"},
+        {R"(corvane3_unit_state{state="Major Fault"})", "1"},
+        {R"(corvane3_unit_state{state="Operating"})", "0"},
+        {"corvane3_unit_status_code", "11"},
+        // Fault bytes 00 1A 03 00 FF: three alarms, the empty slots none; an unknown code
+        // keeps its number with an empty name.
+        {R"(corvane3_alarm{code="1a",name=""})", "1"},
+        {R"(corvane3_alarm{code="03",name="Zeeman Rabi Symmetry"})", "1"},
+        {R"(corvane3_alarm{code="ff",name=""})", "1"},
+        // mV, mA and uA in volts and amperes; parts in 1e15 as a ratio; floats as printed.
+        {R"(corvane3_reading{channel="CLevel",unit="volts"})", "2.5"},
+        {R"(corvane3_reading{channel="CRabErr",unit="volts"})", "-0.34"},
+        {R"(corvane3_reading{channel="ICField",unit="amperes"})", "0.0075"},
+        {R"(corvane3_reading{channel="IIP",unit="amperes"})", "4.2e-05"},
+        {R"(corvane3_reading{channel="FreqTune",unit="ratio"})", "-1.5e-12"},
+        {R"(corvane3_reading{channel="TChassis",unit="celsius"})", "35.5"},
+        {R"(corvane3_reading{channel="Pos21V",unit="volts"})", "24.125"},
+        {R"(corvane3_reading{channel="StdDev",unit=""})", "-5"},
+        {R"(corvane3_reading{channel="Batt24",unit="volts"})", "26.75"},
+        {R"(corvane3_reading{channel="OCXOT",unit=""})", "4"},
+        {"corvane3_ocxo_oven_ready", "1"},
+        // 2500 / (1.25 * 2.0) mV
+        {"corvane3_beam_signal_volts", "1"},
+        {"corvane3_last_record_timestamp_seconds", "1687953600"},
+        {"corvane3_polling_interval_seconds", "10"},
+        {"corvane3_status_records_total", "7"},
+        {"corvane3_records_recorded_total", "6"},
+        {"corvane3_records_lost_total", "1"},
+        {"corvane3_recording_failing", "0"},
+        {"corvane3_beam_signal_decay_rate_per_second", "-1.1574074074074074e-08"},
+        {"corvane3_beam_signal_halves_timestamp_seconds", "1748433600"},
+        {"corvane3_beam_signal_fit_span_seconds", "172800"},
+    };
+    for (const auto& [series, value] : expected) {
+        ASSERT_TRUE(tq9000.samples.contains(series)) << series;
+        EXPECT_EQ(tq9000.samples.at(series), value) << series;
+    }
+    EXPECT_FALSE(tq9000.samples.contains(R"(corvane3_alarm{code="00",name=""})"));
+
+    // A 7730A has no supply board and reports no outlier counts; a reading out of its range is
+    // no reading.
+    MetricsSnapshot other = RecordSnapshot(kModel7730A);
+    other.record.d1.valid[22] = false;  // CLevel
+    const Parsed a7730 = Parse(RenderMetrics(other));
+    EXPECT_TRUE(a7730.samples.contains(R"(corvane3_unit_info{serial="1234",model="7730A",)"
+                                       R"(firmware="B 12"})"));
+    for (const char* absent : {"Batt24", "Charge", "OCXOT", "CBTD", "CLevel"}) {
+        const std::string prefix = std::string(R"(corvane3_reading{channel=")") + absent + '"';
+        EXPECT_EQ(a7730.samples.lower_bound(prefix)->first.rfind(prefix, 0), std::string::npos)
+            << absent;
+    }
+    EXPECT_TRUE(a7730.samples.contains(R"(corvane3_reading{channel="ZLevel",unit="volts"})"));
+}
+
+TEST(MetricsExpositionTest, BeforeAnyRecordOnlyTheLinkAndTheCountersAreShown) {
+    MetricsSnapshot snapshot;
+    snapshot.pollingIntervalSeconds = 10;
+    const Parsed parsed = Parse(RenderMetrics(snapshot));
+    EXPECT_EQ(parsed.samples.at("corvane3_up"), "0");
+    EXPECT_EQ(parsed.samples.at("corvane3_status_records_total"), "0");
+    for (const char* absent :
+         {"corvane3_unit_info", "corvane3_reading", "corvane3_alarm",
+          "corvane3_last_record_timestamp_seconds", "corvane3_beam_signal_decay_rate_per_second"}) {
+        EXPECT_EQ(std::find(parsed.families.begin(), parsed.families.end(), absent),
+                  parsed.families.end())
+            << absent;
+    }
+}
+
+TEST(MetricsExpositionTest, LabelValuesAreEscaped) {
+    EXPECT_EQ(EscapeLabelValue("a\"b\\c\nd"), "a\\\"b\\\\c\\nd");
+    MetricsSnapshot snapshot = RecordSnapshot(9999);
+    snapshot.record.firmwareRevisionLetter = '"';
+    const std::string text = RenderMetrics(snapshot);
+    EXPECT_NE(text.find(R"(model="9999",firmware="\" 12")"), std::string::npos) << text;
+}
+
+// Prometheus's own checker, as a server would read the text; and the same text under a
+// decimal-comma locale.
+TEST(MetricsExpositionTest, PromtoolAcceptsTheTextWhateverTheLocale) {
+    const std::string inC = RenderMetrics(RecordSnapshot(kModelTq9000));
+    {
+        const ScopedCommaLocale comma;
+        EXPECT_EQ(RenderMetrics(RecordSnapshot(kModelTq9000)), inC);
+    }
+    if (!std::filesystem::exists("/usr/bin/promtool")) {
+        GTEST_SKIP() << "promtool is missing: scripts/setup-deps installs prometheus";
+    }
+    TempDir dir;
+    const std::string path = (dir.Path() / "metrics.txt").string();
+    std::ofstream(path) << inC;
+    const std::string command = "/usr/bin/promtool check metrics < " + path + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        said += buffer;
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << said;
+    EXPECT_EQ(said, "") << "lint: " << said;
+}
+
+}  // namespace
+}  // namespace corvane3::testing
