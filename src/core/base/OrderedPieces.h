@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -16,7 +17,8 @@ namespace corvane3 {
 
 // Calls work(i) for every i in [0, pieces) on `threads` threads (at least one) and take(result)
 // on the calling thread in order of i. When take returns false no further piece is started and
-// no further result is taken. Every thread is joined before it returns.
+// no further result is taken. Every thread is joined before it returns. When the system gives
+// fewer threads, fewer work; when it gives none, the calling thread does the work.
 template <typename Result, typename Work, typename Take>
 void RunOrderedPieces(std::size_t pieces, unsigned threads, std::size_t ahead, Work&& work,
                       Take&& take) {
@@ -45,7 +47,20 @@ void RunOrderedPieces(std::size_t pieces, unsigned threads, std::size_t ahead, W
     };
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back(worker);
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had (a memory or process limit): fewer will do
+        }
+    }
+    if (workers.empty()) {
+        // Not even one: the pieces are worked on here, one after the other.
+        for (std::size_t piece = 0; piece < pieces; ++piece) {
+            if (!take(work(piece))) {
+                break;
+            }
+        }
+        return;
     }
     for (; taken < pieces;) {
         std::optional<Result> result;

@@ -22,7 +22,7 @@ void CSignalDecayTracker::Follow(const std::string& path) {
     }
     StopReading();
     path_ = path;
-    live_ = CRunningDecayFit();
+    live_ = CDecayFitSums();
     lastLiveMjd_.reset();
     struct stat info {};
     const std::uint64_t size =
@@ -45,7 +45,7 @@ void CSignalDecayTracker::Add(const SignalPoint& point) {
 
 SignalDecayEstimate CSignalDecayTracker::Current() {
     SignalDecayEstimate estimate;
-    CRunningDecayFit fit = live_;
+    CDecayFitSums fit = live_;
     std::optional<double> lastMjd = lastLiveMjd_;
     if (!merged_) {
         if (!readDone_) {
@@ -58,7 +58,7 @@ SignalDecayEstimate CSignalDecayTracker::Current() {
             merged_ = true;
             std::lock_guard lock(mutex_);
             // The file's records came before the run's: the run's stay the latest.
-            CRunningDecayFit whole = scanned_.fit;
+            CDecayFitSums whole = scanned_.fit;
             whole.Merge(live_);
             live_ = whole;
             fit = whole;

@@ -43,7 +43,7 @@ class CSignalDecayTracker {
     void StopReading();
 
     std::string path_;
-    CRunningDecayFit live_;
+    CDecayFitSums live_;
     std::optional<double> lastLiveMjd_;
     std::thread reader_;
     std::atomic<bool> stop_{false};

@@ -74,57 +74,6 @@ std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd) {
     return text;
 }
 
-void CRunningDecayFit::Add(double days, double signal) {
-    if (!(signal > 0.0) || std::isnan(days)) {
-        return;
-    }
-    const double y = std::log(signal);
-    minX_ = count_ == 0 ? days : std::min(minX_, days);
-    maxX_ = count_ == 0 ? days : std::max(maxX_, days);
-    ++count_;
-    const double n = static_cast<double>(count_);
-    const double dx = days - meanX_;
-    meanX_ += dx / n;
-    meanY_ += (y - meanY_) / n;
-    sxx_ += dx * (days - meanX_);
-    sxy_ += dx * (y - meanY_);
-}
-
-void CRunningDecayFit::Merge(const CRunningDecayFit& other) {
-    if (other.count_ == 0) {
-        return;
-    }
-    if (count_ == 0) {
-        *this = other;
-        return;
-    }
-    minX_ = std::min(minX_, other.minX_);
-    maxX_ = std::max(maxX_, other.maxX_);
-    const double a = static_cast<double>(count_);
-    const double b = static_cast<double>(other.count_);
-    const double n = a + b;
-    const double dx = other.meanX_ - meanX_;
-    const double dy = other.meanY_ - meanY_;
-    sxx_ += other.sxx_ + dx * dx * a * b / n;
-    sxy_ += other.sxy_ + dx * dy * a * b / n;
-    meanX_ += dx * b / n;
-    meanY_ += dy * b / n;
-    count_ += other.count_;
-}
-
-DecayFit CRunningDecayFit::Result() const {
-    DecayFit fit;
-    fit.text = kNoDecayText;
-    if (count_ < 2 || sxx_ == 0.0) {
-        return fit;
-    }
-    fit.valid = true;
-    fit.slope = sxy_ / sxx_;
-    fit.intercept = meanY_ - fit.slope * meanX_;
-    fit.text = DecayText(fit.slope);
-    return fit;
-}
-
 std::string DecayText(double slope) {
     char text[64];
     const CScopedCLocale numbers;

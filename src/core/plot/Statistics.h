@@ -3,6 +3,7 @@
 // beam signal's exponential decay in percent per day. Pure computations over indexed values, so
 // the plot window, the file summary and the tests share them whatever the store's layout.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -215,39 +216,18 @@ std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd);
 // is not valid, not falling, or would take more than a million days.
 std::optional<double> HalfLifeMjd(const DecayFit& fit, double lastFittedMjd);
 
-// The fit FitDecay makes, kept point by point (centred sums, so days may be MJDs without loss),
-// for a series that grows while it is watched. Two fits of parts of a series merge into the fit
-// of the whole, in either order.
-class CRunningDecayFit {
-  public:
-    // Points whose signal is not positive or absent, or whose time is absent, are left out.
-    void Add(double days, double signal);
-    void Merge(const CRunningDecayFit& other);
-    // As FitDecay over the points added; the intercept is at day 0 of the days given.
-    DecayFit Result() const;
-    std::size_t Count() const { return count_; }
-    // The days between the first and the last point fitted (0 without points).
-    double Span() const { return count_ == 0 ? 0.0 : maxX_ - minX_; }
-
-  private:
-    std::size_t count_ = 0;
-    double minX_ = 0.0;
-    double maxX_ = 0.0;
-    double meanX_ = 0.0;
-    double meanY_ = 0.0;
-    double sxx_ = 0.0;
-    double sxy_ = 0.0;
-};
-
 // The decay text for a slope of ln(signal) per day.
 std::string DecayText(double slope);
 // The text shown when there is nothing to fit.
 inline constexpr char kNoDecayText[] = "Decay = ? %/day";
 
-// The sums of FitDecay gathered in pieces and merged in point order, as CMergeableStatistics
-// does for one series (deviations from the first point): the same fit without holding the points.
+// The sums of FitDecay gathered point by point or in pieces, as CMergeableStatistics does for
+// one series (deviations from the first point, so days may be MJDs without loss): the same fit
+// without holding the points, for a file read in pieces or a series that grows while it is
+// watched. Two parts merge into the whole in either order.
 class CDecayFitSums {
   public:
+    // Points whose signal is not positive or absent, or whose time is absent, are left out.
     void Add(double days, double signal) {
         if (!(signal > 0.0) || std::isnan(days)) {
             return;
@@ -256,7 +236,10 @@ class CDecayFitSums {
         if (count_ == 0) {
             shiftX_ = days;
             shiftY_ = y;
+            minX_ = maxX_ = days;
         }
+        minX_ = std::min(minX_, days);
+        maxX_ = std::max(maxX_, days);
         const double dx = days - shiftX_;
         const double dy = y - shiftY_;
         x_ += dx;
@@ -265,15 +248,17 @@ class CDecayFitSums {
         xy_ += dx * dy;
         ++count_;
     }
-    // Adds the points of a piece that came after every point taken so far.
+    // Adds the points of another part of the series.
     void Merge(const CDecayFitSums& later) {
         if (later.count_ == 0) {
             return;
         }
         if (count_ == 0) {
-            shiftX_ = later.shiftX_;
-            shiftY_ = later.shiftY_;
+            *this = later;
+            return;
         }
+        minX_ = std::min(minX_, later.minX_);
+        maxX_ = std::max(maxX_, later.maxX_);
         const double dx = later.shiftX_ - shiftX_;
         const double dy = later.shiftY_ - shiftY_;
         const double n = static_cast<double>(later.count_);
@@ -298,8 +283,14 @@ class CDecayFitSums {
         return fit;
     }
 
+    std::size_t Count() const { return count_; }
+    // The days between the first and the last point fitted (0 without points).
+    double Span() const { return count_ == 0 ? 0.0 : maxX_ - minX_; }
+
   private:
     std::size_t count_ = 0;
+    double minX_ = 0.0;
+    double maxX_ = 0.0;
     double shiftX_ = 0.0;  // the first point
     double shiftY_ = 0.0;
     double x_ = 0.0;  // sums of the deviations from it, their squares and products

@@ -25,8 +25,8 @@ struct SignalPoint {
 std::optional<SignalPoint> SignalPointOfLine(std::string_view line);
 
 struct SignalDecayScan {
-    bool read = false;     // false when the file could not be read or is not a current-format file
-    CRunningDecayFit fit;  // over the MJDs of the records
+    bool read = false;  // false when the file could not be read or is not a current-format file
+    CDecayFitSums fit;  // over the MJDs of the records
     std::optional<double> lastMjd;
     std::uint64_t records = 0;
 };

@@ -89,16 +89,16 @@ TEST(StatisticsTest, ARunningDecayFitInMergedPartsEqualsTheFitOfAllPoints) {
     const DecayFit all = FitDecay([&](std::size_t i) { return mjd[i] - mjd[0]; },
                                   [&](std::size_t i) { return signal[i]; }, 0, mjd.size() - 1);
     ASSERT_TRUE(all.valid);
-    CRunningDecayFit early, late, empty;
+    CDecayFitSums early, late, empty;
     const std::size_t split = mjd.size() / 3;
     for (std::size_t i = 0; i < mjd.size(); ++i) {
         (i < split ? early : late).Add(mjd[i], signal[i]);
     }
-    CRunningDecayFit lateFirst = late;
+    CDecayFitSums lateFirst = late;
     lateFirst.Merge(early);
     early.Merge(empty);
     early.Merge(late);
-    for (const CRunningDecayFit& whole : {early, lateFirst}) {
+    for (const CDecayFitSums& whole : {early, lateFirst}) {
         const DecayFit fit = whole.Result();
         ASSERT_TRUE(fit.valid);
         EXPECT_NEAR(fit.slope, all.slope, 1e-12);
