@@ -26,7 +26,7 @@ bool Parse(std::string_view text, T& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    corvane3::bench::TelemetryFileSpec spec;
+    corvane3::bench::TelemetryFileRecipe recipe;
     std::string out;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
@@ -34,15 +34,15 @@ int main(int argc, char** argv) {
         const std::string_view value = hasValue ? argv[i + 1] : "";
         bool ok = hasValue;
         if (option == "--records") {
-            ok = ok && Parse(value, spec.records) && spec.records >= 0;
+            ok = ok && Parse(value, recipe.records) && recipe.records >= 0;
         } else if (option == "--decay") {
-            ok = ok && Parse(value, spec.decayPercentPerDay);
+            ok = ok && Parse(value, recipe.decayPercentPerDay);
         } else if (option == "--interval") {
-            ok = ok && Parse(value, spec.intervalSeconds) && spec.intervalSeconds > 0;
+            ok = ok && Parse(value, recipe.intervalSeconds) && recipe.intervalSeconds > 0;
         } else if (option == "--model") {
-            ok = ok && Parse(value, spec.model) && corvane3::IsKnownModel(spec.model);
+            ok = ok && Parse(value, recipe.model) && corvane3::IsKnownModel(recipe.model);
         } else if (option == "--seed") {
-            ok = ok && Parse(value, spec.seed);
+            ok = ok && Parse(value, recipe.seed);
         } else if (option == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make_telemetry_file: %s: %s\n", out.c_str(), std::strerror(errno));
         return 1;
     }
-    const bool written = corvane3::bench::WriteTelemetryFile(spec, file);
+    const bool written = corvane3::bench::WriteTelemetryFile(recipe, file);
     if (std::fclose(file) != 0 || !written) {
         std::fprintf(stderr, "make_telemetry_file: %s: %s\n", out.c_str(), std::strerror(errno));
         return 1;

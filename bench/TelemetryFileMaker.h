@@ -20,7 +20,7 @@
 
 namespace corvane3::bench {
 
-struct TelemetryFileSpec {
+struct TelemetryFileRecipe {
     std::int64_t records = 1'000'000;
     double intervalSeconds = 10.0;
     double decayPercentPerDay = -0.01;  // of the beam signal; negative falls
@@ -31,19 +31,19 @@ struct TelemetryFileSpec {
 
 constexpr double kSecondsPerDay = 86400.0;
 
-// Record index of the spec's file: drifts over the whole file, a daily swing, a wobble.
-inline UnitStateData MakeTelemetryRecord(const TelemetryFileSpec& spec, std::int64_t index,
+// Record index of the recipe's file: drifts over the whole file, a daily swing, a wobble.
+inline UnitStateData MakeTelemetryRecord(const TelemetryFileRecipe& recipe, std::int64_t index,
                                          const UnitStateData& base, std::mt19937& random) {
     std::normal_distribution<float> wobble(0.0f, 1.0f);
     std::uniform_int_distribution<int> counts(-3, 3);
     const double run = static_cast<double>(index) /
-                       static_cast<double>(std::max<std::int64_t>(spec.records, 1));  // 0 .. 1
-    const double days = static_cast<double>(index) * spec.intervalSeconds / kSecondsPerDay;
+                       static_cast<double>(std::max<std::int64_t>(recipe.records, 1));  // 0 .. 1
+    const double days = static_cast<double>(index) * recipe.intervalSeconds / kSecondsPerDay;
     const double daily = std::sin(2.0 * std::numbers::pi * days);
 
     UnitStateData data = base;
     D1Record& d1 = data.d1;
-    data.mjd = spec.firstMjd + days;
+    data.mjd = recipe.firstMjd + days;
     d1.state = 0;
     d1.alarm2 = 0;
     d1.alarm3 = 0;
@@ -57,7 +57,7 @@ inline UnitStateData MakeTelemetryRecord(const TelemetryFileSpec& spec, std::int
     // The signal is CLevel / (NumGain x DACGain); the gains stay put, so CLevel carries the decay.
     constexpr double kClockLevel = 25000.0;
     d1.cLevel = static_cast<std::int32_t>(
-                    std::lround(kClockLevel * std::exp(spec.decayPercentPerDay / 100.0 * days))) +
+                    std::lround(kClockLevel * std::exp(recipe.decayPercentPerDay / 100.0 * days))) +
                 counts(random) * 2;
     d1.zLevel = 1800 - static_cast<std::int32_t>(80.0 * run) + counts(random);
     d1.dcLevel = 40000 + counts(random) * 5;
@@ -76,7 +76,7 @@ inline UnitStateData MakeTelemetryRecord(const TelemetryFileSpec& spec, std::int
     data.b20.system24 = 24.5f + 0.02f * wobble(random);
     data.b20.acdc24 = 24.25f + 0.02f * wobble(random);
     data.b20.batt24 = 26.75f - static_cast<float>(0.1 * run);
-    const auto perDay = static_cast<std::int64_t>(kSecondsPerDay / spec.intervalSeconds);
+    const auto perDay = static_cast<std::int64_t>(kSecondsPerDay / recipe.intervalSeconds);
     constexpr std::int64_t kRecordsPerBurp = 20000;
     data.outliers.burpsToday =
         static_cast<std::int32_t>(index % std::max<std::int64_t>(perDay, 1) / kRecordsPerBurp);
@@ -84,9 +84,9 @@ inline UnitStateData MakeTelemetryRecord(const TelemetryFileSpec& spec, std::int
     return data;
 }
 
-// Writes the spec's file (header and records, CR LF line ends) to out. False on a write error.
-inline bool WriteTelemetryFile(const TelemetryFileSpec& spec, std::FILE* out) {
-    std::string header = TelemetryHeaderLine(spec.model) + kTelemetryLineEnd;
+// Writes the recipe's file (header and records, CR LF line ends) to out. False on a write error.
+inline bool WriteTelemetryFile(const TelemetryFileRecipe& recipe, std::FILE* out) {
+    std::string header = TelemetryHeaderLine(recipe.model) + kTelemetryLineEnd;
     if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) {
         return false;
     }
@@ -95,20 +95,21 @@ inline bool WriteTelemetryFile(const TelemetryFileSpec& spec, std::FILE* out) {
     constexpr std::int64_t kRecordsPerRun = 16384;
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> texts(threads);
-    for (std::int64_t batch = 0; batch < spec.records;
+    for (std::int64_t batch = 0; batch < recipe.records;
          batch += kRecordsPerRun * static_cast<std::int64_t>(threads)) {
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < threads; ++t) {
             workers.emplace_back([&, t] {
                 const std::int64_t first = batch + kRecordsPerRun * static_cast<std::int64_t>(t);
-                const std::int64_t end = std::min(spec.records, first + kRecordsPerRun);
+                const std::int64_t end = std::min(recipe.records, first + kRecordsPerRun);
                 std::string& text = texts[t];
                 text.clear();
                 // A stream per run, so the file does not depend on the thread count.
-                std::mt19937 random(spec.seed + static_cast<std::uint32_t>(first / kRecordsPerRun));
+                std::mt19937 random(recipe.seed +
+                                    static_cast<std::uint32_t>(first / kRecordsPerRun));
                 for (std::int64_t index = first; index < end; ++index) {
-                    text += TelemetryRecordLine(MakeTelemetryRecord(spec, index, base, random),
-                                                spec.model);
+                    text += TelemetryRecordLine(MakeTelemetryRecord(recipe, index, base, random),
+                                                recipe.model);
                     text += kTelemetryLineEnd;
                 }
             });
