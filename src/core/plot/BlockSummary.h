@@ -47,6 +47,11 @@ struct DoubleDouble {
         Add(p);
         Add(e);
     }
+    // a * b exactly.
+    static DoubleDouble TwoProduct(double a, double b) {
+        const double p = a * b;
+        return {p, std::fma(a, b, -p)};
+    }
     DoubleDouble operator-() const { return {-hi, -lo}; }
     static DoubleDouble Multiply(const DoubleDouble& a, const DoubleDouble& b) {
         const double p = a.hi * b.hi;
@@ -108,6 +113,63 @@ struct BlockSummary {
     }
 };
 
+// The summary of one block's values as they arrive, in plain arithmetic: deviations from the
+// block's first present value are summed in doubles (over a block of records as exact as the
+// printed digits need, whatever the offset) and turned into double-double sums only when the
+// summary is asked for. That costs far less than a double-double operation per value, and the
+// result depends only on the values and their order, not on how they were handed in.
+class CBlockAccumulator {
+  public:
+    void Add(const double* values, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double v = values[i];
+            if (std::isnan(v)) {
+                continue;
+            }
+            if (count_ == 0) {
+                shift_ = v;
+            }
+            ++count_;
+            range_.Add(v);
+            const double d = v - shift_;
+            deviations_ += d;
+            squares_ += d * d;
+        }
+    }
+    void Clear() { *this = CBlockAccumulator{}; }
+    BlockSummary Summary() const {
+        BlockSummary summary;
+        summary.count = count_;
+        summary.range = range_;
+        if (count_ == 0) {
+            return summary;
+        }
+        // sum = count * shift + deviations; the sum of squares about 0 = count * shift^2 +
+        // 2 shift deviations + the squares about the shift.
+        const auto m = static_cast<double>(count_);
+        const DoubleDouble shifted = DoubleDouble::TwoProduct(m, shift_);
+        if (!std::isfinite(shifted.hi) || !std::isfinite(deviations_) || !std::isfinite(squares_)) {
+            // Infinite readings: infinite or undefined sums, as plain addition gives them.
+            summary.sum = {m * shift_ + deviations_, 0.0};
+            summary.sumOfSquares = {m * shift_ * shift_ + squares_, 0.0};
+            return summary;
+        }
+        summary.sum = shifted;
+        summary.sum.Add(deviations_);
+        summary.sumOfSquares = DoubleDouble::Multiply(shifted, {shift_, 0.0});
+        summary.sumOfSquares.AddProduct(2.0 * shift_, deviations_);
+        summary.sumOfSquares.Add(squares_);
+        return summary;
+    }
+
+  private:
+    std::uint64_t count_ = 0;
+    double shift_ = 0.0;
+    double deviations_ = 0.0;
+    double squares_ = 0.0;
+    ValueRange range_;
+};
+
 // The sums of the least-squares line through ln(signal) against days, over the records whose
 // signal is positive and whose days are present (the points FitDecay uses).
 struct DecaySums {
@@ -161,6 +223,67 @@ struct DecaySums {
         fit.text = DecayText(fit.slope);
         return fit;
     }
+};
+
+// The decay sums of one block's records as they arrive, kept as CBlockAccumulator keeps its
+// sums: deviations from the block's first fitted point in doubles, folded when asked for.
+class CDecayAccumulator {
+  public:
+    void Add(const double* mjd, const double* signal, std::size_t n, double dayOffset) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double day = mjd[i] - dayOffset;
+            if (!(signal[i] > 0.0) || std::isnan(day)) {
+                continue;
+            }
+            const double lnSignal = std::log(signal[i]);
+            if (count_ == 0) {
+                x0_ = day;
+                y0_ = lnSignal;
+            }
+            ++count_;
+            days_.Add(day);
+            const double u = day - x0_;
+            const double w = lnSignal - y0_;
+            dx_ += u;
+            dy_ += w;
+            dxx_ += u * u;
+            dxy_ += u * w;
+        }
+    }
+    void Clear() { *this = CDecayAccumulator{}; }
+    DecaySums Sums() const {
+        DecaySums sums;
+        sums.count = count_;
+        sums.days = days_;
+        if (count_ == 0) {
+            return sums;
+        }
+        const auto m = static_cast<double>(count_);
+        const DoubleDouble mx = DoubleDouble::TwoProduct(m, x0_);
+        const DoubleDouble my = DoubleDouble::TwoProduct(m, y0_);
+        sums.x = mx;
+        sums.x.Add(dx_);
+        sums.y = my;
+        sums.y.Add(dy_);
+        sums.xx = DoubleDouble::Multiply(mx, {x0_, 0.0});
+        sums.xx.AddProduct(2.0 * x0_, dx_);
+        sums.xx.Add(dxx_);
+        sums.xy = DoubleDouble::Multiply(mx, {y0_, 0.0});
+        sums.xy.AddProduct(x0_, dy_);
+        sums.xy.AddProduct(y0_, dx_);
+        sums.xy.Add(dxy_);
+        return sums;
+    }
+
+  private:
+    std::uint64_t count_ = 0;
+    double x0_ = 0.0;
+    double y0_ = 0.0;
+    double dx_ = 0.0;
+    double dy_ = 0.0;
+    double dxx_ = 0.0;
+    double dxy_ = 0.0;
+    ValueRange days_;
 };
 
 }  // namespace corvane3

@@ -136,15 +136,34 @@ ValueRange CMinMaxPyramid::Range(const IPlotPoints& points, std::int64_t first,
     return range;
 }
 
+std::vector<PlotColumn> IPlotPoints::SummaryColumns(const std::vector<double>&) const {
+    return {};
+}
+
+std::int64_t IPlotPoints::SummaryLowerBound(double) const {
+    return 0;
+}
+
 void CPlotTrace::Clear() {
     pyramid_.Clear();
     leafX_.clear();
+    summarised_ = -1;
     sorted_ = true;
     lastX_ = -std::numeric_limits<double>::infinity();
 }
 
 void CPlotTrace::Extend(const IPlotPoints& points) {
     const std::int64_t count = points.Count();
+    if (points.SummarisedX()) {
+        if (summarised_ < 0) {
+            Clear();
+        }
+        summarised_ = count;
+        return;
+    }
+    if (summarised_ >= 0) {
+        Clear();
+    }
     if (count < pyramid_.Size()) {
         Clear();  // the points were replaced by fewer
     }
@@ -162,6 +181,9 @@ void CPlotTrace::Extend(const IPlotPoints& points) {
 }
 
 std::int64_t CPlotTrace::LowerBound(const IPlotPoints& points, double x, std::int64_t from) const {
+    if (summarised_ >= 0) {
+        return std::clamp<std::int64_t>(points.SummaryLowerBound(x), 0, summarised_);
+    }
     // The first leaf starting at or after x; the answer is its first point or lies in the leaf
     // before it. Leaves before from's leaf start below x, so the search gallops from there.
     const auto leafCount = static_cast<std::int64_t>(leafX_.size());
@@ -217,6 +239,9 @@ std::vector<PlotColumn> CPlotTrace::Columns(const IPlotPoints& points,
     std::vector<PlotColumn> columns;
     if (edges.size() < 2) {
         return columns;
+    }
+    if (summarised_ >= 0) {
+        return points.SummaryColumns(edges);
     }
     columns.resize(edges.size() - 1);
     if (sorted_) {

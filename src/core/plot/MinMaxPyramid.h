@@ -16,6 +16,8 @@
 
 namespace corvane3 {
 
+struct PlotColumn;
+
 // The points of one series, read where they live; nothing is copied.
 class IPlotPoints {
   public:
@@ -40,6 +42,13 @@ class IPlotPoints {
     virtual XKey SharedX() const { return {}; }
     // True for records taken at intervals: where the recording has a gap the line stays open.
     virtual bool OpenAtGaps() const { return false; }
+
+    // Points that keep summaries of their own (a plot cache) answer the column and search
+    // queries themselves; a trace of them then holds nothing per point. Their X must be sorted.
+    virtual bool SummarisedX() const { return false; }
+    // As CPlotTrace::Columns and CPlotTrace::LowerBound; called only when SummarisedX().
+    virtual std::vector<PlotColumn> SummaryColumns(const std::vector<double>& edges) const;
+    virtual std::int64_t SummaryLowerBound(double x) const;
 };
 
 // Min and max of every aligned block of 2^k leaves, for every k, over a growing series.
@@ -84,7 +93,7 @@ class CPlotTrace {
     void Clear();
     // Follows the points up to points.Count(): pyramid extended, X order checked.
     void Extend(const IPlotPoints& points);
-    std::int64_t Size() const { return pyramid_.Size(); }
+    std::int64_t Size() const { return summarised_ >= 0 ? summarised_ : pyramid_.Size(); }
     // True while every X is at least the one before it (a time axis normally is).
     bool SortedX() const { return sorted_; }
 
@@ -102,6 +111,7 @@ class CPlotTrace {
     // X of the first point of every leaf block: a search for an X looks here first, in a small
     // array that stays in the cache, then within one block.
     std::vector<double> leafX_;
+    std::int64_t summarised_ = -1;  // the point count of points that summarise themselves
     bool sorted_ = true;
     double lastX_ = -std::numeric_limits<double>::infinity();
 };

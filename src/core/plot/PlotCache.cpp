@@ -13,7 +13,10 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "core/base/RegularFile.h"
 #include "core/base/WriteWhole.h"
@@ -23,10 +26,12 @@ namespace corvane3 {
 static_assert(std::endian::native == std::endian::little, "the cache file is little-endian");
 
 struct CPlotCache::Codec {
-    ZSTD_CCtx* compress = ZSTD_createCCtx();
+    std::vector<ZSTD_CCtx*> compressors;  // one for each thread that seals blocks
     ZSTD_DCtx* decompress = ZSTD_createDCtx();
     ~Codec() {
-        ZSTD_freeCCtx(compress);
+        for (ZSTD_CCtx* compressor : compressors) {
+            ZSTD_freeCCtx(compressor);
+        }
         ZSTD_freeDCtx(decompress);
     }
 };
@@ -36,6 +41,10 @@ namespace {
 constexpr std::uint64_t kWord = 8;
 // A frame decodes its ends exactly up to this many blocks; beyond, inner borders snap to leaves.
 constexpr std::int64_t kExactFrameBlocks = 4;
+constexpr std::int64_t kLeavesPerSnappedColumn = 2;
+// Appends of this many records share the channels out among threads.
+constexpr std::size_t kRecordsForThreads = 4096;
+constexpr std::size_t kMaxThreads = 4;
 
 std::int64_t MtimeNs(const struct stat& st) {
     constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
@@ -219,10 +228,14 @@ void CPlotCache::Clear() {
     timeIndex_ = -1;
     decayIndex_ = -1;
     firstMjd_ = 0.0;
+    lastMjd_ = -std::numeric_limits<double>::infinity();
+    mjdOrdered_ = true;
     records_ = 0;
     coveredBytes_ = 0;
     sealed_.clear();
     tail_.clear();
+    accumulators_.clear();
+    decayAccumulator_.Clear();
     summaries_.clear();
     decay_ = {};
     leaves_.clear();
@@ -252,6 +265,8 @@ bool CPlotCache::Reset(const std::vector<PlotCacheChannel>& channels) {
     const std::size_t n = channels_.size();
     sealed_.resize(n);
     tail_.resize(n);
+    accumulators_.assign(n, CBlockAccumulator{});
+    decayAccumulator_.Clear();
     summaries_.resize(n);
     leaves_.resize(n);
     for (auto& leaves : leaves_) {
@@ -299,52 +314,119 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
     if (records_ == 0 && timeIndex_ >= 0) {
         firstMjd_ = columns[static_cast<std::size_t>(timeIndex_)][0];
     }
+    if (timeIndex_ >= 0 && mjdOrdered_) {
+        if (records_ > 0 && std::isinf(lastMjd_)) {
+            Values(timeIndex_, records_ - 1, records_, &lastMjd_);  // an opened cache's last
+        }
+        for (const double mjd : columns[static_cast<std::size_t>(timeIndex_)]) {
+            if (mjd < lastMjd_) {
+                mjdOrdered_ = false;
+                break;
+            }
+            lastMjd_ = std::isnan(mjd) ? lastMjd_ : mjd;
+        }
+    }
     const std::int64_t blockRecords = options_.blockRecords;
     const std::int64_t leafRecords = options_.leafRecords;
-    std::size_t done = 0;
-    while (done < n) {
-        const std::int64_t block = records_ / blockRecords;
-        const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
-            blockRecords - records_ % blockRecords, static_cast<std::int64_t>(n - done)));
-        for (std::size_t c = 0; c < channels_.size(); ++c) {
-            const double* values = columns[c].data() + done;
-            tail_[c].insert(tail_[c].end(), values, values + run);
-            BlockSummary& summary = summaries_[c].Item(block);
-            CPyramid<ValueRange>& leaves = *leaves_[c];
-            std::int64_t record = records_;
-            for (std::size_t i = 0; i < run; ++i, ++record) {
-                summary.Add(values[i]);
-                leaves.Item(record / leafRecords).Add(values[i]);
+    const std::int64_t first = records_;
+    // Each channel apart from the others, so that a long run is shared out among threads.
+    const auto appendChannel = [&](std::size_t c, ZSTD_CCtx* compressor) {
+        const double* values = columns[c].data();
+        CPyramid<ValueRange>& leaves = *leaves_[c];
+        std::int64_t record = first;
+        for (std::size_t done = 0; done < n;) {
+            const std::int64_t block = record / blockRecords;
+            const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
+                blockRecords - record % blockRecords, static_cast<std::int64_t>(n - done)));
+            tail_[c].insert(tail_[c].end(), values + done, values + done + run);
+            accumulators_[c].Add(values + done, run);
+            summaries_[c].Item(block) = accumulators_[c].Summary();
+            // Leaf by leaf: the part of the run in each leaf, reduced first.
+            for (std::size_t i = done; i < done + run;) {
+                const std::int64_t at = first + static_cast<std::int64_t>(i);
+                const std::size_t inLeaf = std::min<std::size_t>(
+                    done + run - i, static_cast<std::size_t>(leafRecords - at % leafRecords));
+                ValueRange range;
+                for (std::size_t k = i; k < i + inLeaf; ++k) {
+                    range.Add(values[k]);
+                }
+                leaves.Item(at / leafRecords).Add(range);
+                i += inLeaf;
+            }
+            record += static_cast<std::int64_t>(run);
+            done += run;
+            if (record % blockRecords == 0) {
+                SealChannel(c, compressor);
             }
         }
+    };
+    ForEachChannel(n >= kRecordsForThreads, appendChannel);
+    std::int64_t record = first;
+    for (std::size_t done = 0; done < n;) {
+        const std::int64_t block = record / blockRecords;
+        const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
+            blockRecords - record % blockRecords, static_cast<std::int64_t>(n - done)));
         if (decayIndex_ >= 0) {
-            DecaySums& sums = decay_.Item(block);
-            const double* mjd = columns[static_cast<std::size_t>(timeIndex_)].data() + done;
-            const double* signal = columns[static_cast<std::size_t>(decayIndex_)].data() + done;
-            for (std::size_t i = 0; i < run; ++i) {
-                sums.Add(mjd[i] - firstMjd_, signal[i]);
-            }
+            decayAccumulator_.Add(columns[static_cast<std::size_t>(timeIndex_)].data() + done,
+                                  columns[static_cast<std::size_t>(decayIndex_)].data() + done, run,
+                                  firstMjd_);
+            decay_.Item(block) = decayAccumulator_.Sums();
         } else {
             decay_.Item(block);
         }
-        records_ += static_cast<std::int64_t>(run);
+        record += static_cast<std::int64_t>(run);
         done += run;
-        if (records_ % blockRecords == 0) {
-            SealTail();
+        if (record % blockRecords == 0) {
+            decayAccumulator_.Clear();
         }
     }
+    records_ += static_cast<std::int64_t>(n);
     return true;
 }
 
-void CPlotCache::SealTail() {
-    for (std::size_t c = 0; c < channels_.size(); ++c) {
-        SealedBlock block{};
-        block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding);
-        block.entry.bytes = static_cast<std::uint32_t>(block.owned.size());
-        block.entry.hash = PlotCacheHash(block.owned.data(), block.owned.size());
-        sealed_[c].push_back(std::move(block));
-        tail_[c].clear();
+void CPlotCache::ForEachChannel(bool threaded,
+                                const std::function<void(std::size_t, ZSTD_CCtx*)>& work) {
+    const std::size_t channels = channels_.size();
+    std::size_t threads = 1;
+    if (threaded) {
+        threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
+        threads = std::min(threads, channels);
     }
+    while (codec_->compressors.size() < threads) {
+        codec_->compressors.push_back(ZSTD_createCCtx());
+    }
+    // Worker w takes channels w, w + threads, ...; worker 0 is this thread.
+    const auto worker = [&](std::size_t w) {
+        for (std::size_t c = w; c < channels; c += threads) {
+            work(c, codec_->compressors[w]);
+        }
+    };
+    std::vector<std::thread> helpers;
+    std::size_t started = 1;
+    for (; started < threads; ++started) {
+        try {
+            helpers.emplace_back(worker, started);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: this thread does the rest
+        }
+    }
+    worker(0);
+    for (std::size_t w = started; w < threads; ++w) {
+        worker(w);
+    }
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+}
+
+void CPlotCache::SealChannel(std::size_t c, ZSTD_CCtx* compressor) {
+    SealedBlock block{};
+    block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding, compressor);
+    block.entry.bytes = static_cast<std::uint32_t>(block.owned.size());
+    block.entry.hash = PlotCacheHash(block.owned.data(), block.owned.size());
+    sealed_[c].push_back(std::move(block));
+    tail_[c].clear();
+    accumulators_[c].Clear();
 }
 
 // ---- blocks --------------------------------------------------------------------------------
@@ -384,7 +466,7 @@ void Unshuffle(const std::string& in, std::size_t n, std::vector<Word>& words) {
 }  // namespace
 
 std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage declared,
-                                 std::uint8_t& encoding) const {
+                                 std::uint8_t& encoding, ZSTD_CCtx* compressor) const {
     EPlotStorage storage = declared;
     if (storage == EPlotStorage::kInt32 && !std::all_of(values.begin(), values.end(), FitsInt32)) {
         storage = EPlotStorage::kDouble;
@@ -393,14 +475,19 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
         storage = EPlotStorage::kDouble;
     }
     encoding = static_cast<std::uint8_t>(storage);
-    std::string shuffled;
+    // Scratch kept by each thread: blocks are sealed by the thousand, and fresh buffers of this
+    // size would each cost page faults.
+    thread_local std::string shuffled;
+    thread_local std::string out;
     if (storage == EPlotStorage::kDouble) {
-        std::vector<std::uint64_t> words(values.size());
+        thread_local std::vector<std::uint64_t> words;
+        words.resize(values.size());
         std::transform(values.begin(), values.end(), words.begin(),
                        [](double v) { return std::bit_cast<std::uint64_t>(v); });
         Shuffle(words, shuffled);
     } else {
-        std::vector<std::uint32_t> words(values.size());
+        thread_local std::vector<std::uint32_t> words;
+        words.resize(values.size());
         std::transform(values.begin(), values.end(), words.begin(), [storage](double v) {
             if (storage == EPlotStorage::kFloat) {
                 return std::bit_cast<std::uint32_t>(static_cast<float>(v));
@@ -410,17 +497,15 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
         });
         Shuffle(words, shuffled);
     }
-    std::string out(ZSTD_compressBound(shuffled.size()), '\0');
-    const std::size_t bytes =
-        ZSTD_compressCCtx(codec_->compress, out.data(), out.size(), shuffled.data(),
-                          shuffled.size(), options_.compressionLevel);
+    out.resize(ZSTD_compressBound(shuffled.size()));
+    const std::size_t bytes = ZSTD_compressCCtx(compressor, out.data(), out.size(), shuffled.data(),
+                                                shuffled.size(), options_.compressionLevel);
     if (ZSTD_isError(bytes)) {
         // Only when memory runs out; the block then reads as damaged and the cache is rebuilt.
         encoding = static_cast<std::uint8_t>(EPlotStorage::kDouble);
         return {};
     }
-    out.resize(bytes);
-    return out;
+    return out.substr(0, bytes);
 }
 
 std::string_view CPlotCache::BlockBytes(const SealedBlock& block) const {
@@ -593,18 +678,29 @@ std::vector<ValueRange> CPlotCache::FrameColumns(int channel, std::int64_t first
     return result;
 }
 
-std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel,
-                                                    const std::vector<double>& edges) const {
+std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vector<double>& edges,
+                                                    std::vector<std::int64_t>* borders) const {
     std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
+    if (borders != nullptr) {
+        borders->clear();
+    }
     if (timeIndex_ < 0 || result.empty()) {
         return result;
     }
     const std::int64_t first = LowerBoundMjd(edges.front());
     const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
-    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords;
+    // Leaf borders only where every column spans a few leaves: finer, they would leave columns
+    // without records.
+    const auto columns = static_cast<std::int64_t>(result.size());
+    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
+                       end - first < kLeavesPerSnappedColumn * options_.leafRecords * columns;
     const CPyramid<ValueRange>& times = Leaves(timeIndex_);
     const std::int64_t leafCount = times.Size();
     std::int64_t from = first;
+    if (borders != nullptr) {
+        borders->reserve(edges.size());
+        borders->push_back(first);
+    }
     for (std::size_t c = 0; c < result.size(); ++c) {
         std::int64_t to = end;
         if (c + 1 < result.size()) {
@@ -628,6 +724,9 @@ std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel,
             to = std::clamp(to, from, end);
         }
         result[c] = Range(channel, from, to);
+        if (borders != nullptr) {
+            borders->push_back(to);
+        }
         from = to;
     }
     return result;
@@ -751,6 +850,7 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     header.leafRecords = static_cast<std::uint32_t>(options_.leafRecords);
     header.timeIndex = timeIndex_;
     header.decayIndex = decayIndex_;
+    header.flags = mjdOrdered_ ? 0 : kPlotCacheFlagMjdUnordered;
     header.recordCount = static_cast<std::uint64_t>(records_);
     header.firstMjd = firstMjd_;
     {
@@ -776,9 +876,13 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     const std::int64_t blocks = BlockCount();
     std::vector<std::vector<SealedBlock>> tailBlocks(channels_.size());
     if (!tail_.empty() && !tail_[0].empty()) {
+        if (codec_->compressors.empty()) {
+            codec_->compressors.push_back(ZSTD_createCCtx());
+        }
         for (std::size_t c = 0; c < channels_.size(); ++c) {
             SealedBlock block{};
-            block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding);
+            block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding,
+                                   codec_->compressors[0]);
             tailBlocks[c].push_back(std::move(block));
         }
     }
@@ -931,8 +1035,9 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         return give(EPlotCacheOpen::kCorrupt, "header damaged");
     }
     const std::uint64_t channels = header.channelCount;
-    if (channels == 0 || channels > kPlotCacheMaxChannels || header.leafRecords == 0 ||
-        header.blockRecords == 0 || header.blockRecords > kPlotCacheMaxBlockRecords ||
+    if ((header.flags & ~kPlotCacheFlagMjdUnordered) != 0 || channels == 0 ||
+        channels > kPlotCacheMaxChannels || header.leafRecords == 0 || header.blockRecords == 0 ||
+        header.blockRecords > kPlotCacheMaxBlockRecords ||
         header.blockRecords % header.leafRecords != 0 ||
         header.recordCount > kPlotCacheMaxRecords || header.timeIndex < -1 ||
         header.timeIndex >= static_cast<std::int64_t>(channels) || header.decayIndex < -1 ||
@@ -1018,6 +1123,7 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     mapBytes_ = keptBytes;
     records_ = records;
     firstMjd_ = header.firstMjd;
+    mjdOrdered_ = (header.flags & kPlotCacheFlagMjdUnordered) == 0;
     coveredBytes_ = header.source.coveredBytes;
     dataOffset_ = header.dataOffset;
 
@@ -1031,6 +1137,12 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
                 block.entry.bytes > header.dataBytes - block.entry.offset ||
                 block.entry.encoding > static_cast<std::uint8_t>(EPlotStorage::kDouble)) {
                 return give(EPlotCacheOpen::kCorrupt, "block index out of bounds");
+            }
+            // Every block's hash now (a few milliseconds for a decade's cache), so that a
+            // damaged block makes the cache rebuilt instead of drawn with a hole.
+            if (PlotCacheHash(map_ + header.dataOffset + block.entry.offset, block.entry.bytes) !=
+                block.entry.hash) {
+                return give(EPlotCacheOpen::kCorrupt, "block damaged");
             }
             sealed_[c].push_back(std::move(block));
         }
@@ -1080,6 +1192,12 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
             }
             sealed_[c].pop_back();
             tail_[c] = std::move(values);
+            accumulators_[c].Add(tail_[c].data(), tail_[c].size());
+        }
+        if (decayIndex_ >= 0) {
+            decayAccumulator_.Add(tail_[static_cast<std::size_t>(timeIndex_)].data(),
+                                  tail_[static_cast<std::size_t>(decayIndex_)].data(),
+                                  tail_[static_cast<std::size_t>(timeIndex_)].size(), firstMjd_);
         }
     }
     result.status = EPlotCacheOpen::kValid;

@@ -26,6 +26,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <list>
 #include <memory>
 #include <span>
@@ -38,6 +40,8 @@
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
 #include "core/plot/ValueRange.h"
+
+struct ZSTD_CCtx_s;  // a Zstandard compression context
 
 namespace corvane3 {
 
@@ -52,9 +56,9 @@ struct PlotCacheChannel {
 struct PlotCacheOptions {
     // Records per compressed block: a range's two ragged ends decode and scan at most this many.
     std::int64_t blockRecords = std::int64_t{1} << 14;
-    std::int64_t leafRecords = 256;  // records per min/max leaf; divides blockRecords
+    std::int64_t leafRecords = 512;  // records per min/max leaf; divides blockRecords
     int compressionLevel = 3;        // Zstandard's default: 1 GB/s decoding, good ratio
-    std::size_t decodedBlocks = 32;  // decoded blocks kept for queries
+    std::size_t decodedBlocks = 96;  // decoded blocks kept for queries (12 MiB)
 };
 
 enum class EPlotCacheOpen {
@@ -112,6 +116,8 @@ class CPlotCache {
     const std::vector<PlotCacheChannel>& Channels() const { return channels_; }
     // The index of the channel for this slot, or -1.
     int ChannelIndex(int slot) const;
+    // True while no record's MJD is below the one before it; the searches by MJD need it.
+    bool MjdOrdered() const { return mjdOrdered_; }
     // True once a block failed its hash or decompression during a query; its values then read
     // as absent. The caller should rebuild the cache.
     bool Damaged() const { return damaged_; }
@@ -130,9 +136,12 @@ class CPlotCache {
                                          int columns) const;
     // One frame by time: column c holds the records with edges[c] <= MJD < edges[c+1] (edges
     // ascending, MJDs not decreasing; edges.size() - 1 columns). The outer borders are exact;
-    // over more than a few blocks the inner ones are found among the leaves and fall on the
-    // start of the leaf that holds them. O(columns x log N); empty without an MJD channel.
-    std::vector<ValueRange> FrameColumnsMjd(int channel, const std::vector<double>& edges) const;
+    // over more than a few blocks and at least two leaves a column, the inner ones are found
+    // among the leaves and fall on the start of the leaf that holds them. O(columns x log N);
+    // empty without an MJD channel.
+    // borders, when given, gets the record index where each column starts, and its end.
+    std::vector<ValueRange> FrameColumnsMjd(int channel, const std::vector<double>& edges,
+                                            std::vector<std::int64_t>* borders = nullptr) const;
     // As ComputeStatistics over records [first, end).
     ChannelStatistics Statistics(int channel, std::int64_t first, std::int64_t end) const;
     // The first record whose MJD is not below mjd (RecordCount() when none), for MJDs that do
@@ -178,9 +187,13 @@ class CPlotCache {
     void Clear();
     std::int64_t BlockCount() const;
     std::int64_t BlockLength(std::int64_t block) const;
-    void SealTail();
+    // Calls work(channel, compressor) for every channel, on several threads when threaded
+    // (each with a compression context of its own).
+    void ForEachChannel(bool threaded, const std::function<void(std::size_t, ZSTD_CCtx_s*)>& work);
+    // Compresses channel c's full tail block into a sealed block.
+    void SealChannel(std::size_t c, ZSTD_CCtx_s* compressor);
     std::string Compress(std::span<const double> values, EPlotStorage declared,
-                         std::uint8_t& encoding) const;
+                         std::uint8_t& encoding, ZSTD_CCtx_s* compressor) const;
     bool Decompress(const SealedBlock& block, std::int64_t length, std::vector<double>& out) const;
     // The decoded values of one block (the tail's included); null when damaged.
     const std::vector<double>* Block(int channel, std::int64_t block) const;
@@ -196,12 +209,17 @@ class CPlotCache {
     int timeIndex_ = -1;
     int decayIndex_ = -1;
     double firstMjd_ = 0.0;
+    double lastMjd_ = -std::numeric_limits<double>::infinity();  // -inf: not known yet
+    bool mjdOrdered_ = true;
     std::int64_t records_ = 0;
     std::uint64_t coveredBytes_ = 0;
 
     // Per channel: sealed blocks, then the records after the last sealed block, decoded.
     std::vector<std::vector<SealedBlock>> sealed_;
     std::vector<std::vector<double>> tail_;
+    // Per channel: the sums of the tail block so far; the decay sums likewise.
+    std::vector<CBlockAccumulator> accumulators_;
+    CDecayAccumulator decayAccumulator_;
     // Per channel: a summary per block (the tail's included); the decay sums per block.
     std::vector<CPyramid<BlockSummary>> summaries_;
     CPyramid<DecaySums> decay_;

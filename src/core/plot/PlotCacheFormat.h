@@ -23,7 +23,7 @@ namespace corvane3 {
 
 inline constexpr char kPlotCacheMagic[8] = {'C', 'V', '3', 'P', 'L', 'O', 'T', '\n'};
 // Raised whenever the layout or the meaning of a field changes; another version is rebuilt.
-inline constexpr std::uint32_t kPlotCacheVersion = 1;
+inline constexpr std::uint32_t kPlotCacheVersion = 2;
 
 // Where the source file stood when the cache was written, and a fingerprint of the bytes the
 // cache covers: an append-only file that only grew keeps all of these for its old part.
@@ -44,7 +44,7 @@ struct PlotCacheHeader {
     std::uint32_t leafRecords;
     std::int32_t timeIndex;   // the channel holding the MJD, or -1
     std::int32_t decayIndex;  // the channel the decay sums are kept for, or -1
-    std::uint32_t reserved;
+    std::uint32_t flags;      // kPlotCacheFlag... bits
     std::uint64_t recordCount;
     PlotCacheSource source;
     double firstMjd;  // days of the decay fit count from the first record's MJD
@@ -56,6 +56,10 @@ struct PlotCacheHeader {
     std::uint64_t headerHash;  // of every byte above
 };
 static_assert(sizeof(PlotCacheHeader) % 8 == 0);
+
+// Some record's MJD is below the one before it (the PC's clock was set back): searches by time
+// cannot be used.
+inline constexpr std::uint32_t kPlotCacheFlagMjdUnordered = 1;
 
 // One compressed block of one channel.
 struct PlotCacheBlockEntry {

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <span>
 #include <type_traits>
 
 #include "core/base/CLocale.h"
+#include "core/plot/PlotCache.h"
 
 namespace corvane3 {
 
@@ -328,6 +330,15 @@ const std::string& CPlotSeries::Unit() const {
     return Valid() ? data_->units_[static_cast<std::size_t>(slot_)] : none;
 }
 void CPlotSeries::AddRange(std::int64_t first, std::int64_t end, ValueRange& range) const {
+    if (Valid() && data_->Cache() != nullptr && slot_ <= CPlotData::kAxis0Slot) {
+        const int channel = data_->CacheChannel(slot_);
+        if (channel >= 0) {
+            range.Add(data_->Cache()->Range(channel, first, std::min(end, Size())));
+        } else if (first < end) {
+            range.Add(0.0);
+        }
+        return;
+    }
     if (Valid() && slot_ <= CPlotData::kAxis0Slot) {
         data_->columns_[static_cast<std::size_t>(slot_)].AddRange(first, end, range);
         return;
@@ -353,6 +364,9 @@ SignalChannels DeriveSignalChannels(double cLevel, double numGain, double dacGai
 CPlotData::CPlotData() {
     ResetStore();
 }
+CPlotData::~CPlotData() = default;
+CPlotData::CPlotData(CPlotData&&) noexcept = default;
+CPlotData& CPlotData::operator=(CPlotData&&) noexcept = default;
 
 std::uint64_t CPlotData::NextGeneration() {
     static std::atomic<std::uint64_t> generations{0};
@@ -361,6 +375,7 @@ std::uint64_t CPlotData::NextGeneration() {
 
 void CPlotData::ResetStore() {
     generation_ = NextGeneration();
+    cache_.reset();
     for (int slot = 0; slot < kSlots; ++slot) {
         const bool defined = slot < static_cast<int>(kChannels.size());
         columns_[static_cast<std::size_t>(slot)] =
@@ -383,10 +398,12 @@ void CPlotData::AppendLiveRecord(const UnitStateData& record) {
     if (serial != serialNumber_) {
         ResetStore();
     }
-    const std::int64_t n = pointCount_;
-    columns_[kAxis0Slot].Store(n, record.mjd);
+    // Slots a live record fills: channels 0 to 36 and axis 0.
+    constexpr int kLiveChannels = 37;
+    std::array<double, kSlots> values{};
+    values[kAxis0Slot] = record.mjd;
     const auto set = [&](int channel, double value) {
-        columns_[static_cast<std::size_t>(channel)].Store(n, value);
+        values[static_cast<std::size_t>(channel)] = value;
     };
     const auto unsignedValue = [](auto value) {
         return static_cast<double>(static_cast<std::uint32_t>(value));
@@ -436,7 +453,110 @@ void CPlotData::AppendLiveRecord(const UnitStateData& record) {
     set(35, b20.batt24);
     set(36, b20.charge);
     serialNumber_ = serial;
+    if (cache_) {
+        std::vector<double> cached(cache_->Channels().size());
+        std::vector<std::span<const double>> columns;
+        for (std::size_t c = 0; c < cached.size(); ++c) {
+            const PlotCacheChannel& channel = cache_->Channels()[c];
+            const int slot = channel.slot;
+            const bool filled = slot == kAxis0Slot || slot < kLiveChannels;
+            cached[c] =
+                StoredValue(filled ? values[static_cast<std::size_t>(slot)] : 0.0, channel.storage);
+            columns.emplace_back(&cached[c], 1);
+        }
+        cache_->Append(columns);
+        ++pointCount_;
+        return;
+    }
+    const std::int64_t n = pointCount_;
+    columns_[kAxis0Slot].Store(n, values[kAxis0Slot]);
+    for (int slot = 0; slot < kLiveChannels; ++slot) {
+        columns_[static_cast<std::size_t>(slot)].Store(n, values[static_cast<std::size_t>(slot)]);
+    }
     ++pointCount_;
+    if (pointCount_ >= livePointsBeforeCache_) {
+        MoveIntoCache();
+    }
+}
+
+double StoredValue(double value, EPlotStorage storage) {
+    switch (storage) {
+        case S::kInt32:
+            return value;  // an integer that does not fit makes its block double
+        case S::kFloat:
+            return FitsFloat(value) && std::isfinite(value)
+                       ? static_cast<double>(static_cast<float>(value))
+                       : value;
+        case S::kDouble:
+            break;
+    }
+    return value;
+}
+
+int CPlotData::CacheChannel(int slot) const {
+    if (!cache_ || slot < 0 || slot >= kSlots) {
+        return -1;
+    }
+    return cacheChannel_[static_cast<std::size_t>(slot)];
+}
+
+double CPlotData::CachedValue(int slot, std::int64_t index) const {
+    const int channel = CacheChannel(slot);
+    double value = 0.0;
+    if (channel < 0 || !cache_->Values(channel, index, index + 1, &value)) {
+        return 0.0;
+    }
+    return value;
+}
+
+void CPlotData::AttachCache(std::unique_ptr<CPlotCache> cache, std::int32_t serialNumber,
+                            std::int32_t unitType, std::int32_t factoryFlag) {
+    ResetStore();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        cacheChannel_[static_cast<std::size_t>(slot)] = cache->ChannelIndex(slot);
+    }
+    const std::int64_t points = cache->RecordCount();
+    cache_ = std::move(cache);
+    FinishLoad(points, serialNumber, unitType, factoryFlag);
+}
+
+void CPlotData::MoveIntoCache() {
+    std::vector<PlotCacheChannel> channels;
+    for (int slot = 0; slot < kSlots; ++slot) {
+        const CPlotColumn& column = columns_[static_cast<std::size_t>(slot)];
+        if (column.Size() > 0) {
+            channels.push_back({slot, column.Storage()});
+        }
+    }
+    auto cache = std::make_unique<CPlotCache>();
+    if (!cache->Reset(channels)) {
+        return;  // stays in memory
+    }
+    constexpr std::int64_t kStep = std::int64_t{1} << 14;
+    std::vector<std::vector<double>> values(channels.size());
+    std::vector<std::span<const double>> columns(channels.size());
+    for (std::int64_t first = 0; first < pointCount_; first += kStep) {
+        const std::int64_t end = std::min(pointCount_, first + kStep);
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+            const CPlotColumn& column = columns_[static_cast<std::size_t>(channels[c].slot)];
+            values[c].resize(static_cast<std::size_t>(end - first));
+            for (std::int64_t i = first; i < end; ++i) {
+                values[c][static_cast<std::size_t>(i - first)] = column.At(i);
+            }
+            columns[c] = values[c];
+        }
+        cache->Append(columns);
+    }
+    if (!cache->MjdOrdered()) {
+        return;  // searches by time need ordered MJDs: the points stay in memory
+    }
+    // The axis names and the generation stay: the points are the same.
+    for (int slot = 0; slot < kSlots; ++slot) {
+        cacheChannel_[static_cast<std::size_t>(slot)] = cache->ChannelIndex(slot);
+        CPlotColumn& column = columns_[static_cast<std::size_t>(slot)];
+        column = CPlotColumn(column.Storage());
+    }
+    cache_ = std::move(cache);
 }
 
 int CPlotData::FindChannel(const std::string& name) const {
@@ -458,8 +578,7 @@ CPlotSeries CPlotData::TimeAxis(int xUnit) const {
 
 double CPlotData::RelativeTime(int slot, std::int64_t index) const {
     // Relative axes, multiplied step by step as days, hours, minutes, seconds.
-    const CPlotColumn& mjd = columns_[kAxis0Slot];
-    double value = mjd.At(index) - mjd.At(0);
+    double value = Value(kAxis0Slot, index) - Value(kAxis0Slot, 0);
     const std::array<double, kPlotTimeAxes> steps{1.0, 1.0, kHoursPerDay, kMinutesPerHour,
                                                   kSecondsPerMinute};
     for (int axis = 2; axis <= slot - kPlotChannelSlots; ++axis) {
@@ -468,8 +587,20 @@ double CPlotData::RelativeTime(int slot, std::int64_t index) const {
     return value;
 }
 
+double CPlotData::AxisToMjd(int xUnit, double x) const {
+    if (xUnit <= 0 || xUnit >= kPlotTimeAxes) {
+        return x;
+    }
+    const std::array<double, kPlotTimeAxes> steps{1.0, 1.0, kHoursPerDay, kMinutesPerHour,
+                                                  kSecondsPerMinute};
+    for (int axis = xUnit; axis >= 2; --axis) {
+        x /= steps[static_cast<std::size_t>(axis)];
+    }
+    return Value(kAxis0Slot, 0) + x;
+}
+
 std::size_t CPlotData::MemoryBytes() const {
-    std::size_t bytes = 0;
+    std::size_t bytes = cache_ ? cache_->MemoryBytes() : 0;
     for (const CPlotColumn& column : columns_) {
         bytes += column.MemoryBytes();
     }
@@ -508,6 +639,9 @@ void CPlotData::FinishLoad(std::int64_t points, std::int32_t serialNumber, std::
 EPlotStorage CPlotData::ChannelStorage(int number) const {
     if (number < 0 || number >= kPlotChannelSlots) {
         return EPlotStorage::kDouble;
+    }
+    if (const int channel = CacheChannel(number); channel >= 0) {
+        return cache_->Channels()[static_cast<std::size_t>(channel)].storage;
     }
     return columns_[static_cast<std::size_t>(number)].Storage();
 }

@@ -127,6 +127,7 @@ class CPlotColumn {
 };
 
 class CPlotData;
+class CPlotCache;
 
 // A read-only view of one channel or time axis, valid while its store lives.
 class CPlotSeries {
@@ -153,12 +154,23 @@ struct SignalChannels {
     double signal;
     double flopBackground;
 };
+// value as a column of this storage gives it back: rounded to single precision for a float
+// column (an integer that does not fit an int32 column widens it instead).
+double StoredValue(double value, EPlotStorage storage);
+
 SignalChannels DeriveSignalChannels(double cLevel, double numGain, double dacGain, double dcLevel,
                                     bool replaceZeroBackground);
+
+// Points a live store holds in memory before they move into a plot cache (about a month at the
+// default interval).
+inline constexpr std::int64_t kLivePointsBeforeCache = std::int64_t{1} << 18;
 
 class CPlotData {
   public:
     CPlotData();
+    ~CPlotData();
+    CPlotData(CPlotData&&) noexcept;
+    CPlotData& operator=(CPlotData&&) noexcept;
 
     // Empties every channel and axis, restores names, units and axis names; the serial number,
     // unit type and factory flag stay.
@@ -200,12 +212,31 @@ class CPlotData {
                     std::int32_t factoryFlag);
     static constexpr int kAxis0Slot = kPlotChannelSlots;
 
+    // Replaces the points by those of a plot cache (a file too long to hold): values are read
+    // from it, and live records are appended to it, so the store stays small however long the
+    // series grows. Channels the cache does not hold read 0.0. The cache's MJDs must be in order.
+    void AttachCache(std::unique_ptr<CPlotCache> cache, std::int32_t serialNumber,
+                     std::int32_t unitType, std::int32_t factoryFlag);
+    // The cache the points live in, or null while they are held in memory.
+    const CPlotCache* Cache() const { return cache_.get(); }
+    // The cache's channel index of slot (a channel number or kAxis0Slot), or -1.
+    int CacheChannel(int slot) const;
+    // The MJD at which time axis xUnit shows x (the inverse of TimeAxis).
+    double AxisToMjd(int xUnit, double x) const;
+    // A live store moves its points into a cache in memory once it holds this many.
+    void SetLivePointsBeforeCache(std::int64_t points) { livePointsBeforeCache_ = points; }
+
   private:
     friend class CPlotSeries;
     double Value(int slot, std::int64_t index) const {
-        return slot <= kAxis0Slot ? columns_[static_cast<std::size_t>(slot)].At(index)
-                                  : RelativeTime(slot, index);
+        if (slot > kAxis0Slot) {
+            return RelativeTime(slot, index);
+        }
+        return cache_ ? CachedValue(slot, index)
+                      : columns_[static_cast<std::size_t>(slot)].At(index);
     }
+    double CachedValue(int slot, std::int64_t index) const;
+    void MoveIntoCache();
     double RelativeTime(int slot, std::int64_t index) const;
     static std::uint64_t NextGeneration();
 
@@ -218,6 +249,9 @@ class CPlotData {
     std::int32_t factoryFlag_ = 0;
     std::int32_t serialNumber_ = 0;  // matches no unit before the first record
     std::int32_t unitType_ = kModelBeforeIdentification;
+    std::unique_ptr<CPlotCache> cache_;
+    std::array<int, kSlots> cacheChannel_{};
+    std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;
 };
 
 inline double CPlotSeries::operator[](std::int64_t index) const {

@@ -13,6 +13,7 @@ namespace {
 // Steps taken for the median: enough for a steady estimate, few enough to take at every live
 // record of a years-long file.
 constexpr std::int64_t kMedianSampleSteps = 4096;
+constexpr std::int64_t kSummarisedRunSteps = 128;
 }  // namespace
 
 double GapLimit(const IPlotPoints& points, std::int64_t count) {
@@ -22,13 +23,18 @@ double GapLimit(const IPlotPoints& points, std::int64_t count) {
         return kNoGaps;
     }
     const std::int64_t taken = std::min(steps, kMedianSampleSteps);
+    // Points that summarise themselves are read block by block: their steps are taken in runs
+    // of consecutive ones, so that few blocks are read.
+    const std::int64_t run = points.SummarisedX() ? kSummarisedRunSteps : 1;
     std::vector<double> sample;
     sample.reserve(static_cast<std::size_t>(taken));
-    for (std::int64_t k = 0; k < taken; ++k) {
-        const std::int64_t i = k * steps / taken;  // step i runs from point i to point i + 1
-        const double step = points.X(i + 1) - points.X(i);
-        if (std::isfinite(step)) {
-            sample.push_back(step);
+    for (std::int64_t k = 0; k < taken; k += run) {
+        const std::int64_t first = k * steps / taken;  // step i runs from point i to point i + 1
+        for (std::int64_t i = first; i < std::min(first + run, steps); ++i) {
+            const double step = points.X(i + 1) - points.X(i);
+            if (std::isfinite(step)) {
+                sample.push_back(step);
+            }
         }
     }
     if (sample.empty()) {

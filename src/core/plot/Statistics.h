@@ -44,8 +44,14 @@ class CRunningStatistics {
         if (count_ == 0 || y > max_) {
             max_ = y;
         }
-        sum_ += y;
-        sumOfSquares_ += y * y;
+        if (count_ == 0 && std::isfinite(y)) {
+            shift_ = y;
+        }
+        // Sums of deviations from the first value: the one-pass form below then keeps its digits
+        // for readings with a large offset (15 V +- 10 mV), where sums of the values lose them.
+        const double d = y - shift_;
+        sum_ += d;
+        sumOfSquares_ += d * d;
         ++count_;
     }
     ChannelStatistics Result() const {
@@ -57,10 +63,11 @@ class CRunningStatistics {
         const double m = static_cast<double>(count_);
         stats.min = min_;
         stats.max = max_;
-        stats.mean = sum_ / m;
+        const double meanDeviation = sum_ / m;
+        stats.mean = shift_ + meanDeviation;
         // The one-pass form; the absolute value keeps rounding from giving a negative variance.
-        stats.sigma = std::sqrt(
-            std::fabs((m * stats.mean * stats.mean + sumOfSquares_ - 2.0 * stats.mean * sum_) / m));
+        stats.sigma = std::sqrt(std::fabs(
+            (m * meanDeviation * meanDeviation + sumOfSquares_ - 2.0 * meanDeviation * sum_) / m));
         return stats;
     }
 
@@ -68,6 +75,7 @@ class CRunningStatistics {
     std::size_t count_ = 0;
     double min_ = 0.0;
     double max_ = 0.0;
+    double shift_ = 0.0;
     double sum_ = 0.0;
     double sumOfSquares_ = 0.0;
 };

@@ -118,11 +118,6 @@ std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
     return std::clamp<std::size_t>(bytes / kMinBytesPerThread, 1, machine);
 }
 
-std::string UnitLine(std::int32_t unitType, std::int32_t serial) {
-    return std::string("Unit:\t") + DataFileModelText(unitType) + " S/N " + std::to_string(serial) +
-           "\n";
-}
-
 // The first line start at or after offset in [lower, end).
 
 void CountParts(const CTelemetryFile& file, std::size_t window, std::vector<Part>& parts) {
@@ -249,10 +244,7 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         return result;
     }
 
-    result.progressText =
-        "Filename:\t" + path + "\n" +
-        (layout.oldFormat ? "Type:\tCorvane2 Data File\n" : "\tType:  Corvane3 Data File\n") +
-        UnitLine(identity.unitType, identity.serial) + "NumPoints = " + std::to_string(records);
+    result.progressText = DataFileProgressText(path, layout.oldFormat, identity, records);
     if (options.started) {
         options.started(result.progressText, records);
     }
@@ -284,6 +276,14 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
     return result;
+}
+
+std::string DataFileProgressText(const std::string& path, bool oldFormat,
+                                 const TelemetryIdentity& identity, std::int64_t records) {
+    return "Filename:\t" + path + "\n" +
+           (oldFormat ? "Type:\tCorvane2 Data File\n" : "\tType:  Corvane3 Data File\n") +
+           "Unit:\t" + DataFileModelText(identity.unitType) + " S/N " +
+           std::to_string(identity.serial) + "\n" + "NumPoints = " + std::to_string(records);
 }
 
 const char* DataFileModelText(std::int32_t unitType) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/plot/PlotData.h"
+#include "core/telemetry/TelemetryChunks.h"
 
 namespace corvane3 {
 
@@ -75,6 +76,10 @@ struct DataFileReadOptions {
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options = {});
+
+// The progress window's text for a file of records records.
+std::string DataFileProgressText(const std::string& path, bool oldFormat,
+                                 const TelemetryIdentity& identity, std::int64_t records);
 
 // The model text of the progress window's unit line: "ChronoBeam", "7730B", "Tq9000", or
 // "VelaX" for any other code.

@@ -584,11 +584,14 @@ std::vector<TelemetryByteRange> CTelemetryFile::SplitAtLines(std::size_t count) 
                                   std::max<std::size_t>(count, 1), layout_.lineEnd);
 }
 
-std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pieceBytes) const {
-    const std::uint64_t bytes = layout_.size - layout_.dataBegin;
+std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pieceBytes,
+                                                                std::uint64_t from) const {
+    from = std::clamp(from, layout_.dataBegin, layout_.size);
+    const std::uint64_t bytes = layout_.size - from;
     const std::uint64_t count = std::max<std::uint64_t>(
         1, (bytes + pieceBytes - 1) / std::max<std::uint64_t>(pieceBytes, 1));
-    return SplitAtLines(static_cast<std::size_t>(count));
+    return corvane3::SplitAtLines(fd_, from, layout_.size, static_cast<std::size_t>(count),
+                                  layout_.lineEnd);
 }
 
 bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t window,

@@ -97,8 +97,10 @@ class CTelemetryFile {
     // The data lines split into count ranges at line starts, about equal in bytes (some may be
     // empty).
     std::vector<TelemetryByteRange> SplitAtLines(std::size_t count) const;
-    // The data lines split at line starts into ranges of about pieceBytes each.
-    std::vector<TelemetryByteRange> SplitIntoPieces(std::uint64_t pieceBytes) const;
+    // The data lines from offset from (a line start; the first data line when lower) split at
+    // line starts into ranges of about pieceBytes each.
+    std::vector<TelemetryByteRange> SplitIntoPieces(std::uint64_t pieceBytes,
+                                                    std::uint64_t from = 0) const;
 
     // Calls visit for each record of range (a non-blank line; a last line without a line end
     // only when it has every field of the map) in file order, until visit returns false. The

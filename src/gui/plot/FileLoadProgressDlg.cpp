@@ -1,15 +1,19 @@
 #include "gui/plot/FileLoadProgressDlg.h"
 
+#include <sys/stat.h>
+
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <limits>
 #include <thread>
 
 #include "core/plot/PlotData.h"
+#include "core/telemetry/CachedDataFile.h"
 #include "core/telemetry/DataFileReader.h"
 #include "gui/common/HeldInputWait.h"
 #include "gui/common/WholeTitle.h"
@@ -97,10 +101,72 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
     show();
 }
 
+namespace {
+
+void ShowReadMessage(const DataFileReadResult& result) {
+    if (result.HasMessage()) {
+        QMessageBox box(QMessageBox::Warning, QString::fromStdString(result.title),
+                        QString::fromStdString(result.message), QMessageBox::Ok);
+        box.exec();
+    }
+}
+
+// Reads a long file through its plot cache. False, leaving store alone, when the file's MJDs are
+// out of order (searches by time need them in order): it is then read into memory.
+bool LoadThroughCache(CPlotData& store, const std::string& path,
+                      std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
+                      DataFileReadResult& read) {
+    CachedDataFileResult result;
+    RunWithLoadProgress(
+        QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
+        [&](LoadProgress& progress) {
+            CachedDataFileOptions options;
+            options.defaults = {store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
+            options.instrumentModel = instrumentModel;
+            options.started = [&](const std::string& text, std::int64_t total) {
+                progress.SetText(text);
+                progress.total = total;
+            };
+            options.progress = [&](std::int64_t done, std::int64_t total) {
+                progress.done = done;
+                progress.total = total;
+            };
+            result = ReadDataFileCached(path, options);
+        },
+        parent);
+    if (!result.writeMessage.empty()) {
+        // Said once: every later open of a long file is only slower for it.
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true)) {
+            std::fprintf(stderr, "corvane3: %s\n", result.writeMessage.c_str());
+        }
+    }
+    if (result.read.status == EDataFileRead::kRead && !result.cache->MjdOrdered()) {
+        return false;
+    }
+    if (result.read.status == EDataFileRead::kRead) {
+        store.AttachCache(std::move(result.cache), result.identity.serial, result.identity.unitType,
+                          result.identity.factory);
+    }
+    read = std::move(result.read);
+    return true;
+}
+
+}  // namespace
+
 int LoadDataFile(CPlotData& store, const std::string& path,
-                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent) {
-    CPlotData loaded;
+                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
+                 std::uint64_t cacheFilesFrom) {
     DataFileReadResult result;
+    struct stat info {};
+    const bool cached = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                        static_cast<std::uint64_t>(info.st_size) >= cacheFilesFrom &&
+                        LoadThroughCache(store, path, instrumentModel, parent, result);
+    if (cached) {
+        ShowReadMessage(result);
+        return result.Code();
+    }
+    CPlotData loaded;
     RunWithLoadProgress(
         QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
         [&](LoadProgress& progress) {
@@ -120,11 +186,7 @@ int LoadDataFile(CPlotData& store, const std::string& path,
     if (result.status == EDataFileRead::kRead) {
         store = std::move(loaded);
     }
-    if (result.HasMessage()) {
-        QMessageBox box(QMessageBox::Warning, QString::fromStdString(result.title),
-                        QString::fromStdString(result.message), QMessageBox::Ok);
-        box.exec();
-    }
+    ShowReadMessage(result);
     return result.Code();
 }
 

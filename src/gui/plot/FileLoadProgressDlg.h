@@ -20,6 +20,10 @@ class CPlotData;
 
 namespace corvane3 {
 
+// Files of this size and more (about a quarter of a million records) are read through their
+// plot cache.
+inline constexpr std::uint64_t kCacheFilesFromBytes = std::uint64_t{64} << 20;
+
 class CFileLoadProgressDlg : public QDialog {
     Q_OBJECT
 
@@ -62,8 +66,11 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
 // message, if any, in a message box of no owner. The file is read on another thread into a store
 // of its own, which replaces store only when the file was read: store is never touched while
 // windows may draw from it. A current-format file's model becomes instrumentModel's value (when
-// given). Returns 0 when the file was read, -1 otherwise.
+// given). A file of cacheFilesFrom bytes or more is read through its plot cache (see
+// CachedDataFile.h) and stays there instead of in memory. Returns 0 when the file was read, -1
+// otherwise.
 int LoadDataFile(CPlotData& store, const std::string& path,
-                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent = nullptr);
+                 std::atomic<std::int32_t>* instrumentModel, QWidget* parent = nullptr,
+                 std::uint64_t cacheFilesFrom = kCacheFilesFromBytes);
 
 }  // namespace corvane3

@@ -14,7 +14,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "core/plot/PlotCache.h"
 #include "core/plot/StorePoints.h"
 #include "gui/common/AppIcon.h"
 #include "gui/common/HelpDlg.h"
@@ -46,6 +48,8 @@ enum PlotCommand : int {
 constexpr std::array<int, kPlotViewCount> kViewCommands = {32792, 32793, 32794, 32795, 32796,
                                                            32799, 32797, 32844, 32845};
 constexpr int kSystemSuppliesView = 5;
+// X values the fit line of a cached store is drawn through.
+constexpr std::int64_t kCachedFitLinePoints = 4096;
 // The Stuff menu's items with their access keys, by Plot view index.
 constexpr std::array<const char*, kPlotViewCount> kViewMenuTexts = {
     "&Clock Servo",    "&Zeeman Servo", "&Gain Servo", "&CBT Supplies", "Power &Supplies",
@@ -309,7 +313,9 @@ void CPlotDlg::LoadInitialFile() {
 bool CPlotDlg::LoadFile(const std::string& path) {
     // Records keep arriving while the load's progress window shows; they wait for the load.
     loading_ = true;
-    const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this) == 0;
+    const bool loaded =
+        LoadDataFile(store_, path, &context_.instrumentModel, this, cacheFilesFrom_) == 0;
+    store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     loading_ = false;
     return loaded;
 }
@@ -459,6 +465,9 @@ std::int64_t CPlotDlg::FirstVisibleIndex() const {
         default:
             break;
     }
+    if (const CPlotCache* cache = store_.Cache()) {
+        return std::clamp<std::int64_t>(cache->LowerBoundMjd(start), 0, n - 1);
+    }
     const CTraceSeries* series = Pane(decayDisplay_ ? kSignalPane : 0)->Series(0);
     if (series && series->Trace().SortedX()) {
         // Time in order: the first point not before the start by halving.
@@ -484,6 +493,17 @@ std::int64_t CPlotDlg::FirstVisibleIndex() const {
 ChannelStatistics CPlotDlg::VisibleStatistics(int pane, std::int64_t first) {
     const std::int64_t n = store_.PointCount();
     const CPlotSeries y = store_.Channel(PaneChannel(pane));
+    if (const CPlotCache* cache = store_.Cache()) {
+        // From the cache's sums: no pass over the points, however many there are.
+        const int channel = store_.CacheChannel(PaneChannel(pane));
+        if (channel >= 0) {
+            return cache->Statistics(channel, first, n);
+        }
+        // A channel the file does not have: every point reads 0.0.
+        ChannelStatistics zeros;
+        zeros.count = static_cast<std::size_t>(std::max<std::int64_t>(n - first, 0));
+        return zeros;
+    }
     if (first == 0 && pane < kDataPanes) {
         // The whole channel: kept from point to point, as a pass over it would give.
         PaneStatistics& stats = statistics_[static_cast<std::size_t>(pane)];
@@ -526,10 +546,16 @@ void CPlotDlg::FitDecay() {
     const CPlotSeries signal = store_.Channel(kChannelSignal);
     fitFirst_ = std::clamp<std::int64_t>(fitFirst_, 0, std::max<std::int64_t>(n - 1, 0));
     fitLast_ = std::clamp<std::int64_t>(fitLast_, fitFirst_, std::max<std::int64_t>(n - 1, 0));
-    fit_ =
-        corvane3::FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
-                           [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; },
-                           static_cast<std::size_t>(fitFirst_), static_cast<std::size_t>(fitLast_));
+    const CPlotCache* cache = store_.Cache();
+    if (cache != nullptr && store_.CacheChannel(kChannelSignal) >= 0 &&
+        store_.CacheChannel(CPlotData::kAxis0Slot) >= 0) {
+        fit_ = cache->FitDecay(fitFirst_, fitLast_);  // from the cache's sums
+    } else {
+        fit_ = corvane3::FitDecay(
+            [&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+            [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; },
+            static_cast<std::size_t>(fitFirst_), static_cast<std::size_t>(fitLast_));
+    }
     fitLastMjd_ = store_.TimeAxis(0)[fitLast_];
     signalPane->ClearAnnotations();
     QCPItemText* text = signalPane->AddAnnotation(0.0, 0.0, kDecayTextColour);
@@ -556,8 +582,11 @@ void CPlotDlg::ShowFitSeries() {
     }
     // No line where the fit has no slope.
     const std::int64_t count = fit_.valid ? fitLast_ - fitFirst_ + 1 : 0;
+    // A cached store may hold years: its fit line is drawn through evenly spread X values.
+    const std::int64_t shown =
+        store_.Cache() != nullptr ? kCachedFitLinePoints : std::numeric_limits<std::int64_t>::max();
     auto points = std::make_shared<CDecayFitPoints>(store_.TimeAxis(kDaysUnit), fitFirst_, count,
-                                                    fit_.slope, fit_.intercept);
+                                                    fit_.slope, fit_.intercept, shown);
     if (signalPane->SeriesCount() < 2) {
         signalPane->AddSeries(QString::fromStdString(store_.Channel(kChannelSignal).Unit()),
                               std::move(points), kTraceLine);

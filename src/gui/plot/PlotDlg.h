@@ -16,6 +16,7 @@
 #include "core/config/ProgramSettings.h"
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
+#include "gui/plot/FileLoadProgressDlg.h"
 
 class QAction;
 class QActionGroup;
@@ -85,6 +86,14 @@ class CPlotDlg : public QDialog {
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
     // Saves the panes shown as PNG, or PDF when path ends in ".pdf". False when it failed.
     bool SavePicture(const QString& path);
+
+    // Files of this many bytes or more are read through their plot cache; a live store moves
+    // into a cache once it holds this many points (tests make both small).
+    void SetCacheFilesFrom(std::uint64_t bytes) { cacheFilesFrom_ = bytes; }
+    void SetLivePointsBeforeCache(std::int64_t points) {
+        livePointsBeforeCache_ = points;
+        store_.SetLivePointsBeforeCache(points);
+    }
 
     const CPlotData& Store() const { return store_; }
     TracePlot* Pane(int pane) const { return panes_[static_cast<std::size_t>(pane)].plot; }
@@ -162,6 +171,8 @@ class CPlotDlg : public QDialog {
     bool loaded_ = false;
     bool loading_ = false;
     std::vector<UnitStateData> heldRecords_;
+    std::uint64_t cacheFilesFrom_ = kCacheFilesFromBytes;
+    std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;
     int view_ = 0;
     std::int64_t fitFirst_ = 0;
     std::int64_t fitLast_ = 0;

@@ -461,8 +461,8 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
     }
 }
 
-TEST_F(PlotCacheTest, ADamagedBlockFoundByAQueryReadsAsAbsentAndMarksTheCache) {
-    const std::size_t records = 640;  // whole blocks only: none is decoded at open
+TEST_F(PlotCacheTest, ADamagedBlockIsFoundWhenTheCacheIsOpened) {
+    const std::size_t records = 640;  // whole blocks only
     const auto columns = Generate(records, 6);
     const fs::path source = WriteSource(dir.Path(), 100);
     CPlotCache built(SmallBlocks());
@@ -473,13 +473,10 @@ TEST_F(PlotCacheTest, ADamagedBlockFoundByAQueryReadsAsAbsentAndMarksTheCache) {
         file.put('\x55');
     }
     CPlotCache opened;
-    ASSERT_EQ(opened.Open(cachePath, source).status, EPlotCacheOpen::kValid);
-    std::vector<double> values(records);
-    for (int c = 0; c < 5; ++c) {
-        ASSERT_TRUE(opened.Values(c, 0, records, values.data()));
-    }
-    EXPECT_TRUE(opened.Damaged());
-    EXPECT_TRUE(std::isnan(values[records - 1]));
+    const PlotCacheOpenResult result = opened.Open(cachePath, source);
+    EXPECT_EQ(result.status, EPlotCacheOpen::kCorrupt);
+    EXPECT_EQ(result.reason, "block damaged");
+    EXPECT_EQ(opened.RecordCount(), 0);
 }
 
 TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {

@@ -1,0 +1,219 @@
+// A telemetry file read through its plot cache gives what reading it into memory gives, however
+// the cache was found: missing, valid, behind the file, damaged, from another layout, or of a
+// file rewritten in place.
+
+#include "core/telemetry/CachedDataFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "core/plot/Statistics.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+// Record i: a signal falling 1 % a day, supplies with a large offset and a small spread, a
+// count that keeps growing; one record every ten minutes.
+UnitStateData Record(int i) {
+    UnitStateData data = testing::SampleRecord();
+    const double days = i / 144.0;
+    data.mjd = 60000.0 + days;
+    data.d1.cLevel = static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days)));
+    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
+    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
+    data.d1.cRamErr = i % 11 - 5;
+    data.outliers.hopsTotal = static_cast<std::uint32_t>(i / 100);
+    return data;
+}
+
+void AppendRecords(const std::filesystem::path& path, int first, int end) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (first == 0) {
+        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    }
+    for (int i = first; i < end; ++i) {
+        out << TelemetryRecordLine(Record(i), kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+std::string Printed(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+class CachedDataFileTest : public ::testing::Test {
+  protected:
+    std::filesystem::path File() const { return dir_.Path() / "unit.csd"; }
+    std::string CachePath() const { return (dir_.Path() / "cache" / "unit.plotcache").string(); }
+
+    CachedDataFileResult Load(const std::string& cachePath = {}) const {
+        CachedDataFileOptions options;
+        options.cachePath = cachePath.empty() ? CachePath() : cachePath;
+        return ReadDataFileCached(File().string(), options);
+    }
+
+    // Every value, the statistics of the whole file and of its last third, and the decay fit
+    // are those of the file read into memory.
+    void ExpectSameAsInMemory(const CachedDataFileResult& result) const {
+        ASSERT_EQ(result.read.status, EDataFileRead::kRead);
+        CPlotData direct;
+        ASSERT_EQ(ReadDataFile(direct, File().string()).status, EDataFileRead::kRead);
+        const CPlotCache& cache = *result.cache;
+        const std::int64_t n = direct.PointCount();
+        ASSERT_EQ(cache.RecordCount(), n);
+        for (const PlotCacheChannel& channel : cache.Channels()) {
+            const int index = cache.ChannelIndex(channel.slot);
+            const CPlotSeries series = channel.slot == CPlotData::kAxis0Slot
+                                           ? direct.TimeAxis(0)
+                                           : direct.Channel(channel.slot);
+            std::vector<double> values(static_cast<std::size_t>(n));
+            ASSERT_TRUE(cache.Values(index, 0, n, values.data()));
+            for (std::int64_t i = 0; i < n; ++i) {
+                ASSERT_EQ(values[static_cast<std::size_t>(i)], series[i])
+                    << "slot " << channel.slot << " record " << i;
+            }
+            for (const std::int64_t first : {std::int64_t{0}, 2 * n / 3}) {
+                const ChannelStatistics expected = ComputeStatistics(
+                    [&](std::size_t i) { return series[static_cast<std::int64_t>(i)]; },
+                    static_cast<std::size_t>(first), static_cast<std::size_t>(n));
+                const ChannelStatistics got = cache.Statistics(index, first, n);
+                EXPECT_EQ(got.count, expected.count);
+                EXPECT_EQ(got.min, expected.min);
+                EXPECT_EQ(got.max, expected.max);
+                EXPECT_EQ(Printed(got.mean), Printed(expected.mean)) << "slot " << channel.slot;
+                EXPECT_EQ(Printed(got.sigma), Printed(expected.sigma)) << "slot " << channel.slot;
+            }
+        }
+        const CPlotSeries days = direct.TimeAxis(1);
+        const CPlotSeries signal = direct.Channel(kChannelSignal);
+        const DecayFit expected =
+            FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                     [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
+                     static_cast<std::size_t>(n - 1));
+        const DecayFit got = cache.FitDecay(0, n - 1);
+        EXPECT_EQ(got.text, expected.text);
+        EXPECT_EQ(Printed(got.slope), Printed(expected.slope));
+        EXPECT_EQ(Printed(got.intercept), Printed(expected.intercept));
+    }
+
+    testing::TempDir dir_;
+};
+
+// Over two blocks of records, so that sealed blocks, the tail and their summaries all count.
+constexpr int kRecords = 40000;
+
+TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHoldsIt) {
+    AppendRecords(File(), 0, kRecords);
+    const CachedDataFileResult fresh = Load();
+    EXPECT_EQ(fresh.found, EPlotCacheOpen::kMissing);
+    EXPECT_EQ(fresh.parsedRecords, kRecords);
+    EXPECT_TRUE(fresh.writeMessage.empty()) << fresh.writeMessage;
+    EXPECT_NE(fresh.read.progressText.find("NumPoints = 40000"), std::string::npos);
+    ExpectSameAsInMemory(fresh);
+
+    const CachedDataFileResult reopened = Load();
+    EXPECT_EQ(reopened.found, EPlotCacheOpen::kValid);
+    EXPECT_EQ(reopened.parsedRecords, 0);
+    ExpectSameAsInMemory(reopened);
+
+    AppendRecords(File(), kRecords, kRecords + 1000);
+    const CachedDataFileResult appended = Load();
+    EXPECT_EQ(appended.found, EPlotCacheOpen::kValid);
+    EXPECT_EQ(appended.parsedRecords, 1000);
+    ExpectSameAsInMemory(appended);
+    EXPECT_EQ(Load().parsedRecords, 0);
+}
+
+TEST_F(CachedDataFileTest, ADamagedOrForeignCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
+    AppendRecords(File(), 0, kRecords);
+    Load();
+    const auto damage = [&](auto change) {
+        std::fstream cache(CachePath(), std::ios::in | std::ios::out | std::ios::binary);
+        change(cache);
+    };
+    const auto size = std::filesystem::file_size(CachePath());
+
+    std::filesystem::resize_file(CachePath(), size / 2);
+    CachedDataFileResult result = Load();
+    EXPECT_EQ(result.found, EPlotCacheOpen::kCorrupt) << result.foundReason;
+    ExpectSameAsInMemory(result);
+
+    // A flipped byte in the compressed blocks near the end, then the layout version.
+    damage([&](std::fstream& cache) {
+        cache.seekp(static_cast<std::streamoff>(std::filesystem::file_size(CachePath()) - 100));
+        cache.put('\x5a');
+    });
+    result = Load();
+    EXPECT_EQ(result.found, EPlotCacheOpen::kCorrupt) << result.foundReason;
+    ExpectSameAsInMemory(result);
+    damage([](std::fstream& cache) {
+        cache.seekp(8);
+        cache.put('\x01');
+    });
+    result = Load();
+    EXPECT_EQ(result.found, EPlotCacheOpen::kOtherVersion);
+    ExpectSameAsInMemory(result);
+
+    // Same size, other readings (a digit changed in every 97th line): the old cache must not
+    // be drawn from.
+    std::string text;
+    {
+        std::ifstream in(File(), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    int line = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        if (++line % 97 == 0 && at > 0 && std::isdigit(static_cast<unsigned char>(text[at - 1]))) {
+            text[at - 1] = text[at - 1] == '7' ? '8' : '7';
+        }
+    }
+    {
+        std::ofstream out(File(), std::ios::binary | std::ios::in | std::ios::out);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    result = Load();
+    EXPECT_NE(result.found, EPlotCacheOpen::kValid);
+    ExpectSameAsInMemory(result);
+}
+
+TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNotCachedTwice) {
+    AppendRecords(File(), 0, 500);
+    // A cache folder that is a file: no one can write there, root included.
+    std::ofstream(dir_.Path() / "blocker") << "file";
+    const CachedDataFileResult unwritten = Load((dir_.Path() / "blocker" / "x").string());
+    EXPECT_NE(unwritten.writeMessage.find("Plot cache not written"), std::string::npos);
+    ExpectSameAsInMemory(unwritten);
+
+    // The recorder's line cut short, still being written: read, but kept out of the cache.
+    std::string line = TelemetryRecordLine(Record(500), kModelTq9000);
+    {
+        std::ofstream out(File(), std::ios::binary | std::ios::app);
+        out << line;
+    }
+    CachedDataFileResult result = Load();
+    EXPECT_EQ(result.cache->RecordCount(), 501);
+    ExpectSameAsInMemory(result);
+    {
+        std::ofstream out(File(), std::ios::binary | std::ios::app);
+        out << kTelemetryLineEnd;
+    }
+    AppendRecords(File(), 501, 510);
+    result = Load();
+    EXPECT_EQ(result.found, EPlotCacheOpen::kValid);
+    EXPECT_EQ(result.cache->RecordCount(), 510);
+    ExpectSameAsInMemory(result);
+}
+
+}  // namespace
+}  // namespace corvane3
