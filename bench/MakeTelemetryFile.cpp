@@ -1,7 +1,10 @@
 // make_telemetry_file: writes a .csd telemetry file of any length for benchmarks and trials.
 //
 //   make_telemetry_file [--records N] [--decay PCT_PER_DAY] [--interval S] [--model CODE]
-//                       [--seed N] OUT.csd
+//                       [--seed N] [--from K] OUT.csd
+//
+// With --from K, records K..N-1 of the same recipe are appended to OUT.csd (made before with
+// --records K): a file that grew.
 
 #include <charconv>
 #include <cstdio>
@@ -15,7 +18,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: make_telemetry_file [--records N] [--decay PCT_PER_DAY] [--interval S] "
-    "[--model 400..404] [--seed N] OUT.csd\n";
+    "[--model 400..404] [--seed N] [--from K] OUT.csd\n";
 
 template <typename T>
 bool Parse(std::string_view text, T& value) {
@@ -41,6 +44,8 @@ int main(int argc, char** argv) {
             ok = ok && Parse(value, recipe.intervalSeconds) && recipe.intervalSeconds > 0;
         } else if (option == "--model") {
             ok = ok && Parse(value, recipe.model) && corvane3::IsKnownModel(recipe.model);
+        } else if (option == "--from") {
+            ok = ok && Parse(value, recipe.from) && recipe.from >= 0;
         } else if (option == "--seed") {
             ok = ok && Parse(value, recipe.seed);
         } else if (option == "--help") {
@@ -62,7 +67,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    std::FILE* file = std::fopen(out.c_str(), "wb");
+    // From a later record: appended to the file made of the records before it.
+    std::FILE* file = std::fopen(out.c_str(), recipe.from > 0 ? "ab" : "wb");
     if (file == nullptr) {
         std::fprintf(stderr, "make_telemetry_file: %s: %s\n", out.c_str(), std::strerror(errno));
         return 1;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "core/config/ProgramSettings.h"
 #include "gui/plot/PlotDlg.h"
@@ -71,8 +72,9 @@ struct Plot {
 // Built once per size and kept: the benchmark library runs a case several times, and building
 // 3M points takes seconds.
 const Plot& SharedPlot(std::int64_t points) {
-    static std::map<std::int64_t, std::unique_ptr<Plot>> plots;
-    std::unique_ptr<Plot>& plot = plots[points];
+    // Never deleted: the windows would outlive the application object at exit.
+    static auto* plots = new std::map<std::int64_t, std::unique_ptr<Plot>>;
+    std::unique_ptr<Plot>& plot = (*plots)[points];
     if (!plot) {
         plot = std::make_unique<Plot>(points);
     }
@@ -122,6 +124,85 @@ void BM_LiveRecordWithThreeMillionHeld(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LiveRecordWithThreeMillionHeld)->Unit(benchmark::kMillisecond);
+
+// A telemetry file given by CORVANE3_PLOT_BENCH_FILE (a decade's, made by make_telemetry_file),
+// opened in file mode through its plot cache: a frame of the five data panes, the statistics of
+// "All" and "Last Week" for every pane, and the decay fit over the whole file.
+struct FilePlot {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+
+    explicit FilePlot(const std::string& path) {
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, path, true);
+        dialog->resize(kWidth, kHeight);
+        bool loaded = false;
+        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        dialog->show();
+        while (!loaded) {
+            QApplication::processEvents();
+        }
+        QApplication::processEvents();
+    }
+};
+
+FilePlot* SharedFilePlot(benchmark::State& state) {
+    // Never deleted: it would outlive the application object at exit.
+    static FilePlot* plot = nullptr;
+    const char* path = std::getenv("CORVANE3_PLOT_BENCH_FILE");
+    if (path == nullptr) {
+        state.SkipWithError("CORVANE3_PLOT_BENCH_FILE names no file");
+        return nullptr;
+    }
+    if (plot == nullptr) {
+        plot = new FilePlot(path);
+    }
+    return plot;
+}
+
+void BM_FileFiveDataPanes(benchmark::State& state) {
+    FilePlot* plot = SharedFilePlot(state);
+    if (plot == nullptr) {
+        return;
+    }
+    plot->dialog->SetXScale(kXScaleAll);
+    for (auto _ : state) {
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            plot->dialog->Pane(p)->replot(QCustomPlot::rpImmediateRefresh);
+        }
+    }
+    state.counters["points_per_pane"] = static_cast<double>(plot->dialog->Store().PointCount());
+    state.counters["cached"] = plot->dialog->Store().Cache() != nullptr ? 1 : 0;
+}
+BENCHMARK(BM_FileFiveDataPanes)->Unit(benchmark::kMillisecond);
+
+// Choosing an X scale: the statistics of every pane over the range, and the new viewports.
+void BM_FileScaleAllThenLastWeek(benchmark::State& state) {
+    FilePlot* plot = SharedFilePlot(state);
+    if (plot == nullptr) {
+        return;
+    }
+    for (auto _ : state) {
+        plot->dialog->SetXScale(kXScaleAll);
+        plot->dialog->SetXScale(kXScaleLastWeek);
+    }
+}
+BENCHMARK(BM_FileScaleAllThenLastWeek)->Unit(benchmark::kMillisecond);
+
+void BM_FileDecayFitOverAll(benchmark::State& state) {
+    FilePlot* plot = SharedFilePlot(state);
+    if (plot == nullptr) {
+        return;
+    }
+    if (!plot->dialog->DecayDisplay()) {
+        plot->dialog->EnterDecayDisplay();
+    }
+    for (auto _ : state) {
+        plot->dialog->FitDecay();
+    }
+    state.SetLabel(plot->dialog->Fit().text);
+}
+BENCHMARK(BM_FileDecayFitOverAll)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -27,6 +27,9 @@ struct TelemetryFileRecipe {
     std::int32_t model = kModelTq9000;
     double firstMjd = 60123.0;
     std::uint32_t seed = 403;
+    // Records before this index are not written, nor the header when it is not 0: the rest of a
+    // longer recipe, appended to a file made with fewer records.
+    std::int64_t from = 0;
 };
 
 constexpr double kSecondsPerDay = 86400.0;
@@ -87,7 +90,7 @@ inline UnitStateData MakeTelemetryRecord(const TelemetryFileRecipe& recipe, std:
 // Writes the recipe's file (header and records, CR LF line ends) to out. False on a write error.
 inline bool WriteTelemetryFile(const TelemetryFileRecipe& recipe, std::FILE* out) {
     std::string header = TelemetryHeaderLine(recipe.model) + kTelemetryLineEnd;
-    if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) {
+    if (recipe.from == 0 && std::fwrite(header.data(), 1, header.size(), out) != header.size()) {
         return false;
     }
     const UnitStateData base = testing::SampleRecord();
@@ -95,7 +98,7 @@ inline bool WriteTelemetryFile(const TelemetryFileRecipe& recipe, std::FILE* out
     constexpr std::int64_t kRecordsPerRun = 16384;
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::string> texts(threads);
-    for (std::int64_t batch = 0; batch < recipe.records;
+    for (std::int64_t batch = recipe.from / kRecordsPerRun * kRecordsPerRun; batch < recipe.records;
          batch += kRecordsPerRun * static_cast<std::int64_t>(threads)) {
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < threads; ++t) {
@@ -108,6 +111,10 @@ inline bool WriteTelemetryFile(const TelemetryFileRecipe& recipe, std::FILE* out
                 std::mt19937 random(recipe.seed +
                                     static_cast<std::uint32_t>(first / kRecordsPerRun));
                 for (std::int64_t index = first; index < end; ++index) {
+                    if (index < recipe.from) {
+                        MakeTelemetryRecord(recipe, index, base, random);  // keeps the stream
+                        continue;
+                    }
                     text += TelemetryRecordLine(MakeTelemetryRecord(recipe, index, base, random),
                                                 recipe.model);
                     text += kTelemetryLineEnd;

@@ -240,6 +240,7 @@ void CPlotCache::Clear() {
     decay_ = {};
     leaves_.clear();
     decoded_.clear();
+    decodedIndex_.clear();
     damaged_ = false;
 }
 
@@ -561,14 +562,17 @@ const std::vector<double>* CPlotCache::Block(int channel, std::int64_t block) co
     if (block >= static_cast<std::int64_t>(sealed.size())) {
         return &tail_[static_cast<std::size_t>(channel)];
     }
-    for (auto it = decoded_.begin(); it != decoded_.end(); ++it) {
-        if (it->block == block && it->channel == channel) {
-            decoded_.splice(decoded_.begin(), decoded_, it);
-            return &decoded_.front().values;
-        }
+    const auto key = static_cast<std::uint64_t>(block) * kPlotCacheMaxChannels +
+                     static_cast<std::uint64_t>(channel);
+    if (const auto found = decodedIndex_.find(key); found != decodedIndex_.end()) {
+        decoded_.splice(decoded_.begin(), decoded_, found->second);
+        return &decoded_.front().values;
     }
     Decoded decoded{block, channel, {}};
     if (decoded_.size() >= options_.decodedBlocks) {
+        const Decoded& oldest = decoded_.back();
+        decodedIndex_.erase(static_cast<std::uint64_t>(oldest.block) * kPlotCacheMaxChannels +
+                            static_cast<std::uint64_t>(oldest.channel));
         decoded.values = std::move(decoded_.back().values);
         decoded_.pop_back();
     }
@@ -577,6 +581,7 @@ const std::vector<double>* CPlotCache::Block(int channel, std::int64_t block) co
         return nullptr;
     }
     decoded_.push_front(std::move(decoded));
+    decodedIndex_[key] = decoded_.begin();
     return &decoded_.front().values;
 }
 

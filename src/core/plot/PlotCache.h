@@ -33,6 +33,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/plot/BlockSummary.h"
@@ -56,9 +57,9 @@ struct PlotCacheChannel {
 struct PlotCacheOptions {
     // Records per compressed block: a range's two ragged ends decode and scan at most this many.
     std::int64_t blockRecords = std::int64_t{1} << 14;
-    std::int64_t leafRecords = 512;  // records per min/max leaf; divides blockRecords
+    std::int64_t leafRecords = 256;  // records per min/max leaf; divides blockRecords
     int compressionLevel = 3;        // Zstandard's default: 1 GB/s decoding, good ratio
-    std::size_t decodedBlocks = 96;  // decoded blocks kept for queries (12 MiB)
+    std::size_t decodedBlocks = 256;  // decoded blocks kept for queries (32 MiB at most)
 };
 
 enum class EPlotCacheOpen {
@@ -234,6 +235,8 @@ class CPlotCache {
 
     std::unique_ptr<Codec> codec_;
     mutable std::list<Decoded> decoded_;  // most recently used first
+    // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.
+    mutable std::unordered_map<std::uint64_t, std::list<Decoded>::iterator> decodedIndex_;
     mutable bool damaged_ = false;
 };
 

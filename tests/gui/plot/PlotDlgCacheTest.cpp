@@ -1,0 +1,177 @@
+// The plot window on a file read through its plot cache, and on a live series that moved into
+// one, offscreen: what it shows is what the window shows of the same points held in memory.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "core/plot/PlotCache.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using PlotDlgCacheTest = testing::WidgetTest;
+
+// Record i: a signal falling 1 % a day with some noise, supplies with an offset and a small
+// spread; one record every ten minutes.
+UnitStateData Record(int i) {
+    UnitStateData data = testing::SampleRecord();
+    const double days = i / 144.0;
+    data.mjd = 60000.0 + days;
+    data.d1.cLevel =
+        static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days))) + (i * 37) % 101;
+    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
+    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
+    data.d1.cRamErr = i % 11 - 5;
+    return data;
+}
+
+void AppendRecords(const std::filesystem::path& path, int first, int end) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (first == 0) {
+        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    }
+    for (int i = first; i < end; ++i) {
+        out << TelemetryRecordLine(Record(i), kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+struct Window {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+
+    // cached: read the file through its plot cache whatever its size; otherwise into memory.
+    void Open(const std::string& file, bool fileMode, bool cached) {
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
+        dialog->SetCacheFilesFrom(cached ? 0 : std::numeric_limits<std::uint64_t>::max());
+        bool loaded = false;
+        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        dialog->show();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    }
+};
+
+// The Y ranges of the data panes for every Y scale and two X scales, and the decay display's
+// fit and projection, of two windows, compared to their printed digits.
+void ExpectSameScalesAndFit(Window& memory, Window& cached) {
+    const auto printed = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", value);
+        return std::string(text);
+    };
+    for (const int xScale : {kXScaleAll, kXScaleLastWeek}) {
+        for (int yScale = kYScaleAll; yScale <= kYScaleSixSigma; ++yScale) {
+            for (Window* w : {&memory, &cached}) {
+                w->dialog->SetXScale(xScale);
+                w->dialog->SetYScale(yScale);
+            }
+            for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+                const QCPRange a = memory.dialog->Pane(p)->yAxis->range();
+                const QCPRange b = cached.dialog->Pane(p)->yAxis->range();
+                EXPECT_EQ(printed(a.lower), printed(b.lower)) << xScale << yScale << " pane " << p;
+                EXPECT_EQ(printed(a.upper), printed(b.upper)) << xScale << yScale << " pane " << p;
+                EXPECT_EQ(memory.dialog->Pane(p)->xAxis->range(),
+                          cached.dialog->Pane(p)->xAxis->range());
+            }
+        }
+    }
+    memory.dialog->EnterDecayDisplay();
+    cached.dialog->EnterDecayDisplay();
+    EXPECT_TRUE(memory.dialog->Fit().valid);
+    EXPECT_EQ(cached.dialog->Fit().text, memory.dialog->Fit().text);
+    EXPECT_EQ(printed(cached.dialog->Fit().slope), printed(memory.dialog->Fit().slope));
+    EXPECT_EQ(cached.dialog->ProjectionText(), memory.dialog->ProjectionText());
+    EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
+}
+
+class CacheHome {
+  public:
+    explicit CacheHome(const std::filesystem::path& path) {
+        const char* old = std::getenv("XDG_CACHE_HOME");
+        old_ = old ? old : "";
+        had_ = old != nullptr;
+        ::setenv("XDG_CACHE_HOME", path.c_str(), 1);
+    }
+    ~CacheHome() {
+        had_ ? ::setenv("XDG_CACHE_HOME", old_.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
+    }
+
+  private:
+    std::string old_;
+    bool had_ = false;
+};
+
+TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
+    testing::TempDir dir;
+    const CacheHome home(dir.Path() / "cache");
+    const auto path = dir.Path() / "Unit1234.csd";
+    AppendRecords(path, 0, 40000);
+    Window memory;
+    memory.Open(path.string(), true, false);
+    Window cached;
+    cached.Open(path.string(), true, true);
+    ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
+    ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
+    EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
+    EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
+    ExpectSameScalesAndFit(memory, cached);
+
+    AppendRecords(path, 40000, 41000);
+    Window grown;
+    grown.Open(path.string(), true, false);
+    Window updated;
+    updated.Open(path.string(), true, true);
+    EXPECT_EQ(updated.dialog->Store().PointCount(), 41000);
+    ExpectSameScalesAndFit(grown, updated);
+}
+
+TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittle) {
+    Window w;
+    w.Open("", false, true);
+    CPlotDlg& plot = *w.dialog;
+    plot.SetLivePointsBeforeCache(2000);
+    plot.OnNewRecord(Record(0));
+    plot.OnNewRecord(Record(1));
+    plot.SetLivePaused(true);  // taken without a redraw each, as a paused window does
+    const auto feed = [&](int first, int end) {
+        for (int i = first; i < end; ++i) {
+            plot.OnNewRecord(Record(i));
+        }
+    };
+    feed(2, 20000);
+    ASSERT_NE(plot.Store().Cache(), nullptr);
+    const std::size_t early = plot.Store().MemoryBytes();
+    feed(20000, 80000);
+    EXPECT_EQ(plot.Store().PointCount(), 80000);
+    // Held in memory, 60,000 records of 38 channels would take about 10 MB more.
+    const std::size_t late = plot.Store().MemoryBytes();
+    EXPECT_LT(late, early + 60000 * 24) << early << " -> " << late;
+
+    plot.SetLivePaused(false);
+    plot.UpdateLivePlots();
+    for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+        EXPECT_EQ(w.dialog->Pane(p)->Series(0)->Trace().Size(), 80000);
+    }
+    // Every record is there, in order, the last one included.
+    const CPlotSeries mjd = plot.Store().TimeAxis(0);
+    EXPECT_EQ(mjd[0], Record(0).mjd);
+    EXPECT_EQ(mjd[54321], Record(54321).mjd);
+    EXPECT_EQ(mjd[79999], Record(79999).mjd);
+    EXPECT_NEAR(w.dialog->Pane(0)->xAxis->range().upper, Record(79999).mjd, 1e-9);
+}
+
+}  // namespace
+}  // namespace corvane3
