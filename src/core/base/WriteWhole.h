@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string_view>
 
 namespace corvane3 {
@@ -51,6 +52,26 @@ inline bool AppendWhole(int fd, std::string_view text) {
     }
     errno = reason;
     return false;
+}
+
+// As WriteWhole, at offset of fd (pwrite: the file position stays where it was).
+inline bool WriteWholeAt(int fd, std::string_view text, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace corvane3

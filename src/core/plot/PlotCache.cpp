@@ -25,14 +25,32 @@ namespace corvane3 {
 
 static_assert(std::endian::native == std::endian::little, "the cache file is little-endian");
 
+// A compression context with its scratch buffers, kept from block to block: blocks are sealed
+// by the thousand, and fresh buffers of this size would each cost page faults.
+struct CPlotCache::Compressor {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    std::vector<std::uint64_t> words64;
+    std::vector<std::uint32_t> words32;
+    std::string shuffled;
+    std::string out;
+    Compressor() = default;
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+    ~Compressor() { ZSTD_freeCCtx(context); }
+};
+
 struct CPlotCache::Codec {
-    std::vector<ZSTD_CCtx*> compressors;  // one for each thread that seals blocks
+    std::vector<std::unique_ptr<Compressor>> compressors;  // one for each sealing thread
     ZSTD_DCtx* decompress = ZSTD_createDCtx();
-    ~Codec() {
-        for (ZSTD_CCtx* compressor : compressors) {
-            ZSTD_freeCCtx(compressor);
+    Codec() = default;
+    Codec(const Codec&) = delete;
+    Codec& operator=(const Codec&) = delete;
+    ~Codec() { ZSTD_freeDCtx(decompress); }
+    Compressor& CompressorFor(std::size_t worker) {
+        while (compressors.size() <= worker) {
+            compressors.push_back(std::make_unique<Compressor>());
         }
-        ZSTD_freeDCtx(decompress);
+        return *compressors[worker];
     }
 };
 
@@ -50,6 +68,15 @@ std::int64_t MtimeNs(const struct stat& st) {
     constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
     return static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond +
            st.st_mtim.tv_nsec;
+}
+
+// A block's bytes and the zeros up to the next multiple of 8 (a file brought up to date in
+// place then holds exactly what a new one would).
+bool WriteBlockAt(int fd, std::string_view bytes, std::uint64_t offset) {
+    static constexpr char kZeros[8] = {};
+    const std::size_t padding = (8 - bytes.size() % 8) % 8;
+    return WriteWholeAt(fd, bytes, offset) &&
+           WriteWholeAt(fd, std::string_view(kZeros, padding), offset + bytes.size());
 }
 
 std::uint64_t RoundUp8(std::uint64_t bytes) {
@@ -212,6 +239,7 @@ CPlotCache::CPlotCache(PlotCacheOptions options)
 
 CPlotCache::~CPlotCache() {
     Unmap();
+    CloseSpill();
 }
 
 void CPlotCache::Unmap() {
@@ -220,10 +248,13 @@ void CPlotCache::Unmap() {
     }
     map_ = nullptr;
     mapBytes_ = 0;
+    mappedPath_.clear();
+    mappedInode_ = 0;
 }
 
 void CPlotCache::Clear() {
     Unmap();
+    CloseSpill();
     channels_.clear();
     timeIndex_ = -1;
     decayIndex_ = -1;
@@ -331,7 +362,7 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
     const std::int64_t leafRecords = options_.leafRecords;
     const std::int64_t first = records_;
     // Each channel apart from the others, so that a long run is shared out among threads.
-    const auto appendChannel = [&](std::size_t c, ZSTD_CCtx* compressor) {
+    const auto appendChannel = [&](std::size_t c, Compressor& compressor) {
         const double* values = columns[c].data();
         CPyramid<ValueRange>& leaves = *leaves_[c];
         std::int64_t record = first;
@@ -382,24 +413,23 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
         }
     }
     records_ += static_cast<std::int64_t>(n);
+    FlushSealed();
     return true;
 }
 
 void CPlotCache::ForEachChannel(bool threaded,
-                                const std::function<void(std::size_t, ZSTD_CCtx*)>& work) {
+                                const std::function<void(std::size_t, Compressor&)>& work) {
     const std::size_t channels = channels_.size();
     std::size_t threads = 1;
     if (threaded) {
         threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
         threads = std::min(threads, channels);
     }
-    while (codec_->compressors.size() < threads) {
-        codec_->compressors.push_back(ZSTD_createCCtx());
-    }
+    codec_->CompressorFor(threads - 1);
     // Worker w takes channels w, w + threads, ...; worker 0 is this thread.
     const auto worker = [&](std::size_t w) {
         for (std::size_t c = w; c < channels; c += threads) {
-            work(c, codec_->compressors[w]);
+            work(c, *codec_->compressors[w]);
         }
     };
     std::vector<std::thread> helpers;
@@ -420,7 +450,7 @@ void CPlotCache::ForEachChannel(bool threaded,
     }
 }
 
-void CPlotCache::SealChannel(std::size_t c, ZSTD_CCtx* compressor) {
+void CPlotCache::SealChannel(std::size_t c, Compressor& compressor) {
     SealedBlock block{};
     block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding, compressor);
     block.entry.bytes = static_cast<std::uint32_t>(block.owned.size());
@@ -467,7 +497,7 @@ void Unshuffle(const std::string& in, std::size_t n, std::vector<Word>& words) {
 }  // namespace
 
 std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage declared,
-                                 std::uint8_t& encoding, ZSTD_CCtx* compressor) const {
+                                 std::uint8_t& encoding, Compressor& compressor) const {
     EPlotStorage storage = declared;
     if (storage == EPlotStorage::kInt32 && !std::all_of(values.begin(), values.end(), FitsInt32)) {
         storage = EPlotStorage::kDouble;
@@ -476,18 +506,16 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
         storage = EPlotStorage::kDouble;
     }
     encoding = static_cast<std::uint8_t>(storage);
-    // Scratch kept by each thread: blocks are sealed by the thousand, and fresh buffers of this
-    // size would each cost page faults.
-    thread_local std::string shuffled;
-    thread_local std::string out;
+    std::string& shuffled = compressor.shuffled;
+    std::string& out = compressor.out;
     if (storage == EPlotStorage::kDouble) {
-        thread_local std::vector<std::uint64_t> words;
+        std::vector<std::uint64_t>& words = compressor.words64;
         words.resize(values.size());
         std::transform(values.begin(), values.end(), words.begin(),
                        [](double v) { return std::bit_cast<std::uint64_t>(v); });
         Shuffle(words, shuffled);
     } else {
-        thread_local std::vector<std::uint32_t> words;
+        std::vector<std::uint32_t>& words = compressor.words32;
         words.resize(values.size());
         std::transform(values.begin(), values.end(), words.begin(), [storage](double v) {
             if (storage == EPlotStorage::kFloat) {
@@ -499,7 +527,7 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
         Shuffle(words, shuffled);
     }
     out.resize(ZSTD_compressBound(shuffled.size()));
-    const std::size_t bytes = ZSTD_compressCCtx(compressor, out.data(), out.size(), shuffled.data(),
+    const std::size_t bytes = ZSTD_compressCCtx(compressor.context, out.data(), out.size(), shuffled.data(),
                                                 shuffled.size(), options_.compressionLevel);
     if (ZSTD_isError(bytes)) {
         // Only when memory runs out; the block then reads as damaged and the cache is rebuilt.
@@ -510,11 +538,80 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
 }
 
 std::string_view CPlotCache::BlockBytes(const SealedBlock& block) const {
+    if (block.spilled) {
+        spillScratch_.resize(block.entry.bytes);
+        const auto read =
+            ::pread(spillFd_, spillScratch_.data(), block.entry.bytes,
+                    static_cast<off_t>(sizeof(PlotCacheHeader) + block.entry.offset));
+        return read == static_cast<ssize_t>(block.entry.bytes) ? std::string_view(spillScratch_)
+                                                                : std::string_view();
+    }
     if (!block.owned.empty() || map_ == nullptr) {
         return block.owned;
     }
     return {reinterpret_cast<const char*>(map_ + dataOffset_ + block.entry.offset),
             block.entry.bytes};
+}
+
+bool CPlotCache::SpillTo(const std::string& cachePath) {
+    CloseSpill();
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::create_directories(fs::path(cachePath).parent_path(), error);
+    if (cachePath.empty() || error) {
+        return false;
+    }
+    std::string temporary = cachePath + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    spillFd_ = fd;
+    spillPath_ = temporary;
+    spillTarget_ = cachePath;
+    spillEnd_ = 0;
+    flushedBlocks_ = static_cast<std::int64_t>(sealed_.empty() ? 0 : sealed_[0].size());
+    spillFailed_ = false;
+    return true;
+}
+
+void CPlotCache::FlushSealed() {
+    if (spillFd_ < 0 || spillFailed_ || spillPath_.empty() || sealed_.empty()) {
+        return;
+    }
+    const auto sealedBlocks = static_cast<std::int64_t>(sealed_[0].size());
+    for (; flushedBlocks_ < sealedBlocks; ++flushedBlocks_) {
+        for (auto& sealed : sealed_) {
+            SealedBlock& block = sealed[static_cast<std::size_t>(flushedBlocks_)];
+            if (block.owned.empty()) {
+                continue;
+            }
+            const std::uint64_t at = spillEnd_;
+            if (!WriteBlockAt(spillFd_, block.owned, sizeof(PlotCacheHeader) + at)) {
+                spillFailed_ = true;  // the rest stays in memory; Write will say why
+                return;
+            }
+            block.entry.offset = at;
+            block.spilled = true;
+            std::string().swap(block.owned);
+            spillEnd_ = RoundUp8(at + block.entry.bytes);
+        }
+    }
+}
+
+void CPlotCache::CloseSpill() {
+    if (spillFd_ >= 0) {
+        ::close(spillFd_);
+    }
+    if (!spillPath_.empty()) {
+        ::unlink(spillPath_.c_str());
+    }
+    spillFd_ = -1;
+    spillPath_.clear();
+    spillTarget_.clear();
+    spillEnd_ = 0;
+    flushedBlocks_ = 0;
+    spillFailed_ = false;
 }
 
 bool CPlotCache::Decompress(const SealedBlock& block, std::int64_t length,
@@ -877,17 +974,16 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
         header.source.mtimeNs = MtimeNs(st);
     }
 
-    // The tail as the last, shorter block; the data section in block order.
+    // The tail as the last, shorter block.
     const std::int64_t blocks = BlockCount();
     std::vector<std::vector<SealedBlock>> tailBlocks(channels_.size());
     if (!tail_.empty() && !tail_[0].empty()) {
-        if (codec_->compressors.empty()) {
-            codec_->compressors.push_back(ZSTD_createCCtx());
-        }
         for (std::size_t c = 0; c < channels_.size(); ++c) {
             SealedBlock block{};
             block.owned = Compress(tail_[c], channels_[c].storage, block.entry.encoding,
-                                   codec_->compressors[0]);
+                                   codec_->CompressorFor(0));
+            block.entry.bytes = static_cast<std::uint32_t>(block.owned.size());
+            block.entry.hash = PlotCacheHash(block.owned.data(), block.owned.size());
             tailBlocks[c].push_back(std::move(block));
         }
     }
@@ -896,20 +992,77 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
         return b < static_cast<std::int64_t>(sealed.size()) ? sealed[static_cast<std::size_t>(b)]
                                                             : tailBlocks[c][0];
     };
-    std::string data;
+
+    // Where the blocks go: the file the blocks were spilled to, the mapped file itself when it
+    // is the one to bring up to date, or a new file.
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::create_directories(fs::path(cachePath).parent_path(), error);
+    if (error) {
+        return fail(error.message());
+    }
+    struct stat existing {};
+    const bool exists = ::lstat(cachePath.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        return fail(kNotARegularFile);
+    }
+    const bool spilling = spillFd_ >= 0 && !spillPath_.empty() && spillTarget_ == cachePath;
+    if (spilling && spillFailed_) {
+        return fail(std::strerror(ENOSPC));
+    }
+    const bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
+                         static_cast<std::uint64_t>(existing.st_ino) == mappedInode_;
+    int fd = -1;
+    std::string temporary;
+    std::uint64_t position = 0;  // in the data section
+    if (spilling) {
+        fd = spillFd_;
+        temporary = spillPath_;
+        position = spillEnd_;
+    } else if (inPlace) {
+        fd = ::open(cachePath.c_str(), O_RDWR | O_CLOEXEC);
+        // Blocks already in the file stay where they are; the rest follows the last of them.
+        for (std::size_t c = 0; c < channels_.size(); ++c) {
+            for (const SealedBlock& block : sealed_[c]) {
+                if (block.Mapped()) {
+                    position = std::max(position, RoundUp8(block.entry.offset + block.entry.bytes));
+                }
+            }
+        }
+    } else {
+        temporary = cachePath + ".XXXXXX";
+        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    const auto abandon = [&](int writeError) {
+        if (!spilling && !temporary.empty()) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+        } else if (inPlace) {
+            ::close(fd);
+        }
+        return fail(std::strerror(writeError != 0 ? writeError : EIO));
+    };
+
     std::string index;
     for (std::int64_t b = 0; b < blocks; ++b) {
         for (std::size_t c = 0; c < channels_.size(); ++c) {
             const SealedBlock& block = blockAt(c, b);
-            const std::string_view bytes = BlockBytes(block);
-            PlotCacheBlockEntry entry{};
-            entry.offset = data.size();
-            entry.bytes = static_cast<std::uint32_t>(bytes.size());
-            entry.encoding = block.entry.encoding;
-            entry.hash = PlotCacheHash(bytes.data(), bytes.size());
+            PlotCacheBlockEntry entry = block.entry;
+            const bool inFile = (spilling && block.spilled) || (inPlace && block.Mapped());
+            if (!inFile) {
+                const std::string_view bytes = BlockBytes(block);
+                entry.offset = position;
+                entry.bytes = static_cast<std::uint32_t>(bytes.size());
+                entry.hash = PlotCacheHash(bytes.data(), bytes.size());
+                if (!WriteBlockAt(fd, bytes, sizeof header + position)) {
+                    return abandon(errno);
+                }
+                position = RoundUp8(position + bytes.size());
+            }
             Put(index, entry);
-            data.append(bytes);
-            data.resize(RoundUp8(data.size()), '\0');
         }
     }
     std::string meta;
@@ -946,38 +1099,24 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
             Put(meta, leaves.ItemAt(l).max);
         }
     }
-    header.metaOffset = sizeof header;
+    header.dataOffset = sizeof header;
+    header.dataBytes = position;
+    header.metaOffset = header.dataOffset + header.dataBytes;
     header.metaBytes = meta.size();
     header.metaHash = PlotCacheHash(meta.data(), meta.size());
-    header.dataOffset = header.metaOffset + header.metaBytes;
-    header.dataBytes = data.size();
     header.headerHash = PlotCacheHash(&header, offsetof(PlotCacheHeader, headerHash));
-
-    namespace fs = std::filesystem;
-    const fs::path target(cachePath);
-    std::error_code error;
-    fs::create_directories(target.parent_path(), error);
-    if (error) {
-        return fail(error.message());
+    // The header last: until it is written, the file does not claim the new contents.
+    const std::string_view headerBytes(reinterpret_cast<const char*>(&header), sizeof header);
+    if (!WriteWholeAt(fd, meta, header.metaOffset) || !WriteWholeAt(fd, headerBytes, 0)) {
+        return abandon(errno);
     }
-    struct stat existing {};
-    if (::lstat(cachePath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        return fail(kNotARegularFile);
+    if (spilling) {
+        spillPath_.clear();  // renamed below; the file stays open to read spilled blocks
+        spillTarget_.clear();
+    } else if (::close(fd) != 0) {
+        return abandon(errno);
     }
-    std::string temporary = cachePath + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return fail(std::strerror(errno));
-    }
-    std::string_view headerBytes(reinterpret_cast<const char*>(&header), sizeof header);
-    bool ok = WriteWhole(fd, headerBytes) && WriteWhole(fd, meta) && WriteWhole(fd, data);
-    const int writeError = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return fail(std::strerror(writeError != 0 ? writeError : EIO));
-    }
-    if (::rename(temporary.c_str(), cachePath.c_str()) != 0) {
+    if (!temporary.empty() && ::rename(temporary.c_str(), cachePath.c_str()) != 0) {
         const int renameError = errno;
         ::unlink(temporary.c_str());
         return fail(std::strerror(renameError));
@@ -1023,6 +1162,8 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
                     std::string("cannot be mapped: ") + std::strerror(errno));
     }
     map_ = static_cast<const std::uint8_t*>(map);
+    mappedPath_ = cachePath;
+    mappedInode_ = static_cast<std::uint64_t>(st.st_ino);
     const std::uint64_t size = mapBytes_;
 
     PlotCacheHeader header;
@@ -1055,9 +1196,9 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     const std::int64_t leafCount = CeilDiv(records, header.leafRecords);
     const MetaLayout layout =
         Layout(channels, static_cast<std::uint64_t>(blocks), static_cast<std::uint64_t>(leafCount));
-    if (header.metaOffset != sizeof header || header.metaBytes != layout.Total() ||
-        header.dataOffset != header.metaOffset + header.metaBytes || header.dataOffset > size ||
-        header.dataBytes != size - header.dataOffset) {
+    if (header.dataOffset != sizeof header || header.dataBytes > size - header.dataOffset ||
+        header.metaOffset != header.dataOffset + header.dataBytes ||
+        header.metaBytes != layout.Total() || header.metaBytes > size - header.metaOffset) {
         return give(EPlotCacheOpen::kCorrupt, "sizes do not match the file (truncated?)");
     }
     const std::uint8_t* meta = map_ + header.metaOffset;
@@ -1116,22 +1257,36 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     // Reset unmaps: keep the mapping across it.
     const std::uint8_t* keptMap = map_;
     const std::size_t keptBytes = mapBytes_;
+    const std::uint64_t keptInode = mappedInode_;
     map_ = nullptr;
     options_.blockRecords = header.blockRecords;
     options_.leafRecords = header.leafRecords;
-    if (!Reset(list) || timeIndex_ != header.timeIndex || decayIndex_ != header.decayIndex) {
-        map_ = keptMap;
-        mapBytes_ = keptBytes;
-        return give(EPlotCacheOpen::kCorrupt, "channel list damaged");
-    }
+    const bool reset = Reset(list);
     map_ = keptMap;
     mapBytes_ = keptBytes;
+    mappedPath_ = cachePath;
+    mappedInode_ = keptInode;
+    if (!reset || timeIndex_ != header.timeIndex || decayIndex_ != header.decayIndex) {
+        return give(EPlotCacheOpen::kCorrupt, "channel list damaged");
+    }
     records_ = records;
     firstMjd_ = header.firstMjd;
     mjdOrdered_ = (header.flags & kPlotCacheFlagMjdUnordered) == 0;
     coveredBytes_ = header.source.coveredBytes;
     dataOffset_ = header.dataOffset;
 
+    // The pages hashed are given back as the hashing goes, so that checking a cache of a
+    // gigabyte does not make it resident (they stay in the page cache).
+    std::uint64_t released = 0;
+    const auto ReleaseReadPages = [&](std::uint64_t upTo) {
+        constexpr std::uint64_t kReleaseBytes = std::uint64_t{32} << 20;
+        const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+        upTo = upTo / page * page;
+        if (upTo >= released + kReleaseBytes) {
+            ::madvise(const_cast<std::uint8_t*>(map_) + released, upTo - released, MADV_DONTNEED);
+            released = upTo;
+        }
+    };
     const std::uint8_t* index = meta + layout.channels;
     for (std::int64_t b = 0; b < blocks; ++b) {
         for (std::uint64_t c = 0; c < channels; ++c) {
@@ -1143,12 +1298,13 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
                 block.entry.encoding > static_cast<std::uint8_t>(EPlotStorage::kDouble)) {
                 return give(EPlotCacheOpen::kCorrupt, "block index out of bounds");
             }
-            // Every block's hash now (a few milliseconds for a decade's cache), so that a
+            // Every block's hash now (a tenth of a second for a decade's cache), so that a
             // damaged block makes the cache rebuilt instead of drawn with a hole.
             if (PlotCacheHash(map_ + header.dataOffset + block.entry.offset, block.entry.bytes) !=
                 block.entry.hash) {
                 return give(EPlotCacheOpen::kCorrupt, "block damaged");
             }
+            ReleaseReadPages(header.dataOffset + block.entry.offset + block.entry.bytes);
             sealed_[c].push_back(std::move(block));
         }
     }

@@ -42,8 +42,6 @@
 #include "core/plot/Statistics.h"
 #include "core/plot/ValueRange.h"
 
-struct ZSTD_CCtx_s;  // a Zstandard compression context
-
 namespace corvane3 {
 
 // One cached channel: a CPlotData slot (channel number, or CPlotData::kAxis0Slot for the MJD)
@@ -107,10 +105,19 @@ class CPlotCache {
     void SetCoveredBytes(std::uint64_t bytes) { coveredBytes_ = bytes; }
     std::uint64_t CoveredBytes() const { return coveredBytes_; }
 
-    // Writes the cache to cachePath through a temporary file in its folder renamed into place
-    // (the folder is made when missing). The telemetry file at sourcePath is fingerprinted for
-    // CoveredBytes(). A folder that cannot be written, a full disk or a path that is not a
-    // regular file gives written false and a message; the cache in memory stays usable.
+    // Writes the blocks sealed from now on to a new cache file for cachePath as they are made,
+    // instead of holding them in memory, so that building a cache of any size takes little
+    // memory; Write(cachePath, ...) then finishes that file. False, holding the blocks as
+    // before, when the file cannot be made.
+    bool SpillTo(const std::string& cachePath);
+
+    // Writes the cache to cachePath (the folder is made when missing). The telemetry file at
+    // sourcePath is fingerprinted for CoveredBytes(). A new file is written beside it and renamed
+    // into place, except that a cache opened from cachePath is brought up to date in place: its
+    // blocks stay where they are and only the new ones and the summaries are written (the header
+    // last, so that a write cut short reads as damaged). A folder that cannot be written, a full
+    // disk or a path that is not a regular file gives written false and a message; the cache in
+    // memory stays usable.
     PlotCacheWriteResult Write(const std::string& cachePath, const std::string& sourcePath);
 
     std::int64_t RecordCount() const { return records_; }
@@ -176,7 +183,9 @@ class CPlotCache {
     };
     struct SealedBlock {
         PlotCacheBlockEntry entry;
-        std::string owned;  // compressed bytes made in this run; empty when in the mapped file
+        std::string owned;     // compressed bytes made in this run and held
+        bool spilled = false;  // written to the spill file at entry.offset, not held
+        bool Mapped() const { return owned.empty() && !spilled; }
     };
     struct Decoded {
         std::int64_t block;
@@ -188,13 +197,14 @@ class CPlotCache {
     void Clear();
     std::int64_t BlockCount() const;
     std::int64_t BlockLength(std::int64_t block) const;
+    struct Compressor;
     // Calls work(channel, compressor) for every channel, on several threads when threaded
-    // (each with a compression context of its own).
-    void ForEachChannel(bool threaded, const std::function<void(std::size_t, ZSTD_CCtx_s*)>& work);
+    // (each with a compressor of its own).
+    void ForEachChannel(bool threaded, const std::function<void(std::size_t, Compressor&)>& work);
     // Compresses channel c's full tail block into a sealed block.
-    void SealChannel(std::size_t c, ZSTD_CCtx_s* compressor);
+    void SealChannel(std::size_t c, Compressor& compressor);
     std::string Compress(std::span<const double> values, EPlotStorage declared,
-                         std::uint8_t& encoding, ZSTD_CCtx_s* compressor) const;
+                         std::uint8_t& encoding, Compressor& compressor) const;
     bool Decompress(const SealedBlock& block, std::int64_t length, std::vector<double>& out) const;
     // The decoded values of one block (the tail's included); null when damaged.
     const std::vector<double>* Block(int channel, std::int64_t block) const;
@@ -202,6 +212,9 @@ class CPlotCache {
     void ForEachValue(int channel, std::int64_t first, std::int64_t end, Visit&& visit) const;
     CPyramid<ValueRange>& Leaves(int channel) const;
     std::string_view BlockBytes(const SealedBlock& block) const;
+    // Writes the blocks sealed since the last call to the spill file.
+    void FlushSealed();
+    void CloseSpill();
     PlotCacheOpenResult Load(const std::string& cachePath, const std::string& sourcePath);
     void Unmap();
 
@@ -227,7 +240,19 @@ class CPlotCache {
     // Per channel: min/max per leaf, taken from the mapped file when first needed.
     mutable std::vector<std::unique_ptr<CPyramid<ValueRange>>> leaves_;
 
-    // The mapped cache file.
+    // The file blocks are spilled to while a cache is built (see SpillTo); kept open for reading
+    // them back until the cache is cleared.
+    int spillFd_ = -1;
+    std::string spillPath_;     // the temporary file, until it is renamed into place
+    std::string spillTarget_;   // the cache path it becomes
+    std::uint64_t spillEnd_ = 0;  // bytes of its data section written
+    std::int64_t flushedBlocks_ = 0;
+    bool spillFailed_ = false;
+    mutable std::string spillScratch_;
+
+    // The mapped cache file, and the path it was opened from.
+    std::string mappedPath_;
+    std::uint64_t mappedInode_ = 0;
     const std::uint8_t* map_ = nullptr;
     std::size_t mapBytes_ = 0;
     std::uint64_t dataOffset_ = 0;

@@ -2,14 +2,17 @@
 // The plot cache file, byte by byte (little-endian, every section 8-byte aligned):
 //
 //   header      PlotCacheHeader, its last field a hash of the fields before it
-//   metadata    metaBytes at metaOffset, hashed as a whole (metaHash):
+//   data        dataBytes at dataOffset (right after the header): the compressed column blocks,
+//               each with its own hash, in the order they were written
+//   metadata    metaBytes at metaOffset (right after the data), hashed as a whole (metaHash):
 //                 channels        channelCount x {int32 slot, uint8 storage, 3 zero bytes}
 //                 block index     blockCount x channelCount x BlockEntry
 //                 summaries       blockCount x channelCount x 7 words (count, min, max,
 //                                 sum hi/lo, sum of squares hi/lo)
 //                 decay sums      blockCount x 11 words (count, day min/max, x, y, xx, xy hi/lo)
 //                 leaves          channelCount x leafCount x {min, max}
-//   data        dataBytes at dataOffset: the compressed column blocks, each with its own hash
+//   (bytes after the metadata are not read: a cache brought up to date in place never shrinks,
+//   so that another program that has it mapped never reads past its end)
 //
 // A block is blockRecords records of one channel (the last block may be shorter): the values'
 // bit patterns (int32, float or double words, chosen per block as the values allow), each XORed
@@ -23,7 +26,7 @@ namespace corvane3 {
 
 inline constexpr char kPlotCacheMagic[8] = {'C', 'V', '3', 'P', 'L', 'O', 'T', '\n'};
 // Raised whenever the layout or the meaning of a field changes; another version is rebuilt.
-inline constexpr std::uint32_t kPlotCacheVersion = 2;
+inline constexpr std::uint32_t kPlotCacheVersion = 3;
 
 // Where the source file stood when the cache was written, and a fingerprint of the bytes the
 // cache covers: an append-only file that only grew keeps all of these for its old part.

@@ -209,6 +209,8 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         from = std::max(from, opened.coveredBytes);
     } else {
         cache->Reset(channels);
+        // Built straight into the cache file: the compressed blocks are not held meanwhile.
+        cache->SpillTo(cachePath);
     }
 
     const CPieceParser parser(file, channels);
