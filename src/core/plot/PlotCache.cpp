@@ -272,6 +272,9 @@ void CPlotCache::Clear() {
     leaves_.clear();
     decoded_.clear();
     decodedIndex_.clear();
+    frameEdges_.clear();
+    frameBorders_.clear();
+    frameRecords_ = -1;
     damaged_ = false;
 }
 
@@ -780,6 +783,53 @@ std::vector<ValueRange> CPlotCache::FrameColumns(int channel, std::int64_t first
     return result;
 }
 
+const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<double>& edges) const {
+    // Panes side by side have the same edges: their borders are searched once.
+    if (edges == frameEdges_ && frameRecords_ == records_) {
+        return frameBorders_;
+    }
+    frameEdges_ = edges;
+    frameRecords_ = records_;
+    frameBorders_.clear();
+    const std::int64_t first = LowerBoundMjd(edges.front());
+    const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
+    // Leaf borders only where every column spans a few leaves: finer, they would leave columns
+    // without records.
+    const auto columns = static_cast<std::int64_t>(edges.size() - 1);
+    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
+                       end - first < kLeavesPerSnappedColumn * options_.leafRecords * columns;
+    const CPyramid<ValueRange>& times = Leaves(timeIndex_);
+    const std::int64_t leafCount = times.Size();
+    frameBorders_.reserve(edges.size());
+    frameBorders_.push_back(first);
+    std::int64_t from = first;
+    std::int64_t low = 0;  // the leaf search goes on from the last border
+    for (std::size_t c = 1; c + 1 < edges.size(); ++c) {
+        const double edge = edges[c];
+        std::int64_t to = 0;
+        if (exact) {
+            to = LowerBoundMjd(edge);
+        } else {
+            // The first leaf whose latest MJD reaches the edge holds the border.
+            std::int64_t high = leafCount;
+            while (low < high) {
+                const std::int64_t mid = low + (high - low) / 2;
+                if (times.ItemAt(mid).max < edge) {
+                    low = mid + 1;
+                } else {
+                    high = mid;
+                }
+            }
+            to = low * options_.leafRecords;
+        }
+        to = std::clamp(to, from, end);
+        frameBorders_.push_back(to);
+        from = to;
+    }
+    frameBorders_.push_back(end);
+    return frameBorders_;
+}
+
 std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vector<double>& edges,
                                                     std::vector<std::int64_t>* borders) const {
     std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
@@ -789,47 +839,12 @@ std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vect
     if (timeIndex_ < 0 || result.empty()) {
         return result;
     }
-    const std::int64_t first = LowerBoundMjd(edges.front());
-    const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
-    // Leaf borders only where every column spans a few leaves: finer, they would leave columns
-    // without records.
-    const auto columns = static_cast<std::int64_t>(result.size());
-    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
-                       end - first < kLeavesPerSnappedColumn * options_.leafRecords * columns;
-    const CPyramid<ValueRange>& times = Leaves(timeIndex_);
-    const std::int64_t leafCount = times.Size();
-    std::int64_t from = first;
-    if (borders != nullptr) {
-        borders->reserve(edges.size());
-        borders->push_back(first);
-    }
+    const std::vector<std::int64_t>& found = FrameBorders(edges);
     for (std::size_t c = 0; c < result.size(); ++c) {
-        std::int64_t to = end;
-        if (c + 1 < result.size()) {
-            const double edge = edges[c + 1];
-            if (exact) {
-                to = LowerBoundMjd(edge);
-            } else {
-                // The first leaf whose latest MJD reaches the edge holds the border.
-                std::int64_t low = 0;
-                std::int64_t high = leafCount;
-                while (low < high) {
-                    const std::int64_t mid = low + (high - low) / 2;
-                    if (times.ItemAt(mid).max < edge) {
-                        low = mid + 1;
-                    } else {
-                        high = mid;
-                    }
-                }
-                to = low * options_.leafRecords;
-            }
-            to = std::clamp(to, from, end);
-        }
-        result[c] = Range(channel, from, to);
-        if (borders != nullptr) {
-            borders->push_back(to);
-        }
-        from = to;
+        result[c] = Range(channel, found[c], found[c + 1]);
+    }
+    if (borders != nullptr) {
+        *borders = found;
     }
     return result;
 }

@@ -211,6 +211,8 @@ class CPlotCache {
     template <typename Visit>
     void ForEachValue(int channel, std::int64_t first, std::int64_t end, Visit&& visit) const;
     CPyramid<ValueRange>& Leaves(int channel) const;
+    // The record index where each column of a frame by time starts, and the end.
+    const std::vector<std::int64_t>& FrameBorders(const std::vector<double>& edges) const;
     std::string_view BlockBytes(const SealedBlock& block) const;
     // Writes the blocks sealed since the last call to the spill file.
     void FlushSealed();
@@ -259,6 +261,10 @@ class CPlotCache {
     std::uint64_t leafOffset_ = 0;  // of channel 0's leaves in the map
 
     std::unique_ptr<Codec> codec_;
+    // The last frame's edges and borders (see FrameBorders).
+    mutable std::vector<double> frameEdges_;
+    mutable std::vector<std::int64_t> frameBorders_;
+    mutable std::int64_t frameRecords_ = -1;
     mutable std::list<Decoded> decoded_;  // most recently used first
     // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.
     mutable std::unordered_map<std::uint64_t, std::list<Decoded>::iterator> decodedIndex_;
