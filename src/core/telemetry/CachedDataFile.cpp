@@ -160,29 +160,15 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
     CachedDataFileResult result;
     DataFileReadResult& read = result.read;
     const auto cannotOpen = [&] {
-        read.status = EDataFileRead::kCannotOpen;
-        read.message = "Cannot Open File:\n" + path;
-        read.title = "Read Error";
+        SetCannotOpen(path, read);
         result.cache.reset();
         return std::move(result);
     };
     CTelemetryFile file;
-    std::string reason;
-    switch (file.Open(path, options.defaults, reason)) {
-        case ETelemetryOpen::kCannotOpen:
-            read.reason = reason;
-            return cannotOpen();
-        case ETelemetryOpen::kEmpty:
-            read.status = EDataFileRead::kEmpty;
-            read.message = "Empty file:  " + path;
-            read.title = "Read Error";
-            return result;
-        case ETelemetryOpen::kOpened:
-            break;
+    if (!OpenDataFile(file, path, options.defaults, read)) {
+        return result;
     }
     const TelemetryFileLayout& layout = file.Layout();
-    read.oldFormat = layout.oldFormat;
-    read.status = EDataFileRead::kNoRecords;
     if (!layout.HasData()) {
         return result;
     }

@@ -192,30 +192,16 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options) {
     DataFileReadResult result;
     const auto cannotOpen = [&] {
-        result.status = EDataFileRead::kCannotOpen;
-        result.message = "Cannot Open File:\n" + path;
-        result.title = "Read Error";
+        SetCannotOpen(path, result);
         return result;
     };
     CTelemetryFile file;
     const TelemetryIdentity defaults{store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
-    std::string reason;
-    switch (file.Open(path, defaults, reason)) {
-        case ETelemetryOpen::kCannotOpen:
-            result.reason = reason;
-            return cannotOpen();
-        case ETelemetryOpen::kEmpty:
-            result.status = EDataFileRead::kEmpty;
-            result.message = "Empty file:  " + path;
-            result.title = "Read Error";
-            return result;
-        case ETelemetryOpen::kOpened:
-            break;
+    if (!OpenDataFile(file, path, defaults, result)) {
+        return result;
     }
     const TelemetryFileLayout& layout = file.Layout();
     const std::size_t window = options.readWindow > 0 ? options.readWindow : kReadWindow;
-    result.oldFormat = layout.oldFormat;
-    result.status = EDataFileRead::kNoRecords;
     if (!layout.HasData()) {
         return result;
     }
@@ -276,6 +262,33 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
     return result;
+}
+
+void SetCannotOpen(const std::string& path, DataFileReadResult& result) {
+    result.status = EDataFileRead::kCannotOpen;
+    result.message = "Cannot Open File:\n" + path;
+    result.title = "Read Error";
+}
+
+bool OpenDataFile(CTelemetryFile& file, const std::string& path, const TelemetryIdentity& defaults,
+                  DataFileReadResult& result) {
+    std::string reason;
+    switch (file.Open(path, defaults, reason)) {
+        case ETelemetryOpen::kCannotOpen:
+            result.reason = reason;
+            SetCannotOpen(path, result);
+            return false;
+        case ETelemetryOpen::kEmpty:
+            result.status = EDataFileRead::kEmpty;
+            result.message = "Empty file:  " + path;
+            result.title = "Read Error";
+            return false;
+        case ETelemetryOpen::kOpened:
+            break;
+    }
+    result.oldFormat = file.Layout().oldFormat;
+    result.status = EDataFileRead::kNoRecords;
+    return true;
 }
 
 std::string DataFileProgressText(const std::string& path, bool oldFormat,

@@ -77,6 +77,14 @@ struct DataFileReadOptions {
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
                                 const DataFileReadOptions& options = {});
 
+// Opens path for reading into result: the texts of a file that cannot be opened or is empty go
+// to result, and false is returned; otherwise result says the old format and kNoRecords (until
+// records are read).
+bool OpenDataFile(CTelemetryFile& file, const std::string& path, const TelemetryIdentity& defaults,
+                  DataFileReadResult& result);
+// Sets result to kCannotOpen with its message and title.
+void SetCannotOpen(const std::string& path, DataFileReadResult& result);
+
 // The progress window's text for a file of records records.
 std::string DataFileProgressText(const std::string& path, bool oldFormat,
                                  const TelemetryIdentity& identity, std::int64_t records);

@@ -103,6 +103,19 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
 
 namespace {
 
+// A reader's started and progress callbacks, shown by the progress window.
+template <typename ReadOptions>
+void ReportTo(LoadProgress& progress, ReadOptions& options) {
+    options.started = [&progress](const std::string& text, std::int64_t total) {
+        progress.SetText(text);
+        progress.total = total;
+    };
+    options.progress = [&progress](std::int64_t done, std::int64_t total) {
+        progress.done = done;
+        progress.total = total;
+    };
+}
+
 void ShowReadMessage(const DataFileReadResult& result) {
     if (result.HasMessage()) {
         QMessageBox box(QMessageBox::Warning, QString::fromStdString(result.title),
@@ -123,14 +136,7 @@ bool LoadThroughCache(CPlotData& store, const std::string& path,
             CachedDataFileOptions options;
             options.defaults = {store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
             options.instrumentModel = instrumentModel;
-            options.started = [&](const std::string& text, std::int64_t total) {
-                progress.SetText(text);
-                progress.total = total;
-            };
-            options.progress = [&](std::int64_t done, std::int64_t total) {
-                progress.done = done;
-                progress.total = total;
-            };
+            ReportTo(progress, options);
             result = ReadDataFileCached(path, options);
         },
         parent);
@@ -172,14 +178,7 @@ int LoadDataFile(CPlotData& store, const std::string& path,
         [&](LoadProgress& progress) {
             DataFileReadOptions options;
             options.instrumentModel = instrumentModel;
-            options.started = [&](const std::string& text, std::int64_t total) {
-                progress.SetText(text);
-                progress.total = total;
-            };
-            options.progress = [&](std::int64_t done, std::int64_t total) {
-                progress.done = done;
-                progress.total = total;
-            };
+            ReportTo(progress, options);
             result = ReadDataFile(loaded, path, options);
         },
         parent);
