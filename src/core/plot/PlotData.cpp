@@ -77,7 +77,8 @@ bool FitsInt(double value) {
                                  value <= std::numeric_limits<std::int32_t>::max());
 }
 bool FitsFloat(double value) {
-    return !std::isfinite(value) || std::isfinite(static_cast<float>(value));
+    // The range first: converting a double beyond float's range is undefined.
+    return !std::isfinite(value) || std::fabs(value) <= std::numeric_limits<float>::max();
 }
 
 template <typename Chunk>
