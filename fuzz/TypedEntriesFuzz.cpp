@@ -5,8 +5,14 @@
 // - an IPv4 address is accepted exactly when it is four fields of 1 to 3 digits up to 255 (or
 //   nothing), and shows and reads back to the same octets;
 // - a "mm/dd/yy" date exists exactly when the calendar has that day;
-// - a number typed for Delta-F or Delta-T and found in range becomes an argument of its fixed
+// - a number typed for Delta-F, Delta-T or the diagnostics' slew and found in range becomes an
+// argument of its fixed
 //   width that reads back to the number;
+// - a loop time constant typed in the factory settings ends within the unit's range: as typed
+//   when it was in range, else corrected to the nearer limit; its W10 argument reads back to it
+//   within the rounding of two decimals;
+// - a frequency typed in the spectrum window is accepted only as a finite decimal number in the C
+//   form, and written back with 17 digits reads as the same number;
 // - a frequency becomes the DDS word nearest to it, within the word's resolution, and a word
 //   shows and reads back as itself; a twelve-digit word typed in either case reads back as typed;
 // - a sweep planned from the window's lists (and a typed Zeeman spacing) spans its width in the
@@ -18,12 +24,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
 
 #include "FuzzCheck.h"
+#include "core/base/CLocale.h"
 #include "core/settings/SettingsEntries.h"
 #include "core/settings/SettingsText.h"
 #include "core/spectrum/DdsWord.h"
@@ -153,6 +161,45 @@ void CheckOffsetArguments(std::string_view text) {
         FUZZ_CHECK(argument.size() == 7 && argument.ends_with("  "));
         FUZZ_CHECK(LeadingInteger(argument) == typed);
     }
+    if (typed >= -kMaxTimeUpdatingSlew && typed <= kMaxTimeUpdatingSlew) {
+        const std::string argument = TimeUpdatingArgument(typed);
+        FUZZ_CHECK(argument.size() == 7 && argument.ends_with('f'));
+        FUZZ_CHECK(LeadingInteger(argument) == typed);
+    }
+}
+
+void CheckLoopTimeConstant(std::string_view text) {
+    const LoopTimeConstant tau = ReadLoopTimeConstant(text);
+    FUZZ_CHECK(tau.seconds >= kMinLoopTimeConstant && tau.seconds <= kMaxLoopTimeConstant);
+    const double typed = LeadingNumber(text);
+    using ECorrection = LoopTimeConstant::ECorrection;
+    if (typed >= kMinLoopTimeConstant && typed <= kMaxLoopTimeConstant) {
+        FUZZ_CHECK(tau.correction == ECorrection::kNone && tau.seconds == typed);
+    } else if (typed > kMaxLoopTimeConstant) {
+        FUZZ_CHECK(tau.correction == ECorrection::kLowered && tau.seconds == kMaxLoopTimeConstant);
+    } else {
+        FUZZ_CHECK(tau.correction == ECorrection::kRaised && tau.seconds == kMinLoopTimeConstant);
+    }
+    const std::string argument = LoopTimeConstantArgument(tau.seconds);
+    FUZZ_CHECK(argument.size() >= 6 && argument.size() <= 7 && argument.starts_with("1 "));
+    FUZZ_CHECK(std::fabs(LeadingNumber(argument.substr(2)) - tau.seconds) <= 0.005 + 1e-9);
+}
+
+void CheckDecimal(std::string_view text) {
+    const std::optional<double> parsed = ParseDecimal(text);
+    if (!parsed) {
+        return;
+    }
+    FUZZ_CHECK(std::isfinite(*parsed));
+    for (const char c : Trimmed(text)) {
+        FUZZ_CHECK(IsDigit(c) || std::string_view("+-.eE").find(c) != std::string_view::npos);
+    }
+    char written[64];
+    {
+        const CScopedCLocale numbers;
+        std::snprintf(written, sizeof written, "%.17g", *parsed);
+    }
+    FUZZ_CHECK(ParseDecimal(written) == parsed);
 }
 
 void CheckDdsWord(double hz) {
@@ -231,6 +278,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckDate(text);
     CheckOffsetArguments(text);
     CheckTypedDdsWord(text);
+    CheckLoopTimeConstant(text);
+    CheckDecimal(text);
 
     // A frequency typed in the spectrum window's dialogs, and any double at all.
     const double typed = LeadingNumber(text);

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/ExitStatus.h"
+#include "core/program/ExitStatus.h"
 #include "app/TemporaryFileCleanup.h"
 #include "core/base/CLocale.h"
 #include "core/base/Mjd.h"

@@ -11,7 +11,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/ExitStatus.h"
+#include "core/program/ExitStatus.h"
 #include "app/MetricsServer.h"
 #include "core/program/Corvane3App.h"
 

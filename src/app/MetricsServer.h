@@ -20,19 +20,12 @@
 #include <string>
 #include <thread>
 
+#include "core/metrics/MetricsEndpoint.h"
+
 struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace corvane3 {
-
-struct MetricsEndpoint {
-    std::string address = "127.0.0.1";  // numeric IPv4 or IPv6 address, without brackets
-    int port = 0;                       // 0: any free port
-};
-
-// "[ADDR:]PORT" as --metrics takes it: "9123", "0.0.0.0:9123", "[::1]:9123". False, with the
-// reason in error, for anything else (a port outside 0..65535, a host name, an empty address).
-bool ParseMetricsEndpoint(const std::string& text, MetricsEndpoint& endpoint, std::string& error);
 
 class CMetricsServer {
   public:

@@ -4,13 +4,13 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/FileCommands.h"
@@ -19,6 +19,7 @@
 #include "core/base/CLocale.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
+#include "core/program/CommandLineOptions.h"
 #include "core/program/Corvane3App.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
@@ -35,9 +36,6 @@ namespace {
 std::atomic<bool> interrupted{false};
 // How often the window program looks for an interrupt.
 constexpr int kInterruptCheckMs = 200;
-// How long --screenshot waits for the first status record unless --timeout says otherwise. A
-// unit at the default 10 s interval shows its first record within a few seconds.
-constexpr int kDefaultScreenshotTimeout = 30;
 
 void OnInterrupt(int) {
     interrupted = true;
@@ -49,30 +47,6 @@ void ShowUnrecognizedFileType(const CommandLineFile& file) {
                     QString::fromStdString(UnrecognizedFileTypeMessage(file.type)),
                     QMessageBox::Ok);
     box.exec();
-}
-
-// A whole number from an option within minimum..maximum; false (with a message) when it is not
-// one.
-bool OptionNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum,
-                  int maximum, int& value) {
-    if (!parser.isSet(option)) {
-        return true;
-    }
-    bool ok = false;
-    value = parser.value(option).toInt(&ok);
-    if (!ok || value < minimum || value > maximum) {
-        const QByteArray name = option.names().first().toUtf8();
-        const QByteArray given = parser.value(option).toUtf8();
-        if (maximum == std::numeric_limits<int>::max()) {
-            std::fprintf(stderr, "corvane3: --%s needs a whole number of at least %d, not \"%s\"\n",
-                         name.constData(), minimum, given.constData());
-        } else {
-            std::fprintf(stderr, "corvane3: --%s needs a whole number from %d to %d, not \"%s\"\n",
-                         name.constData(), minimum, maximum, given.constData());
-        }
-        return false;
-    }
-    return true;
 }
 
 // Saves the window's picture to path and says so (on standard output, or why not on standard
@@ -240,138 +214,50 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
     return exitStatus;
 }
 
+// Prints the text of --help, --help-all or --version, by Qt's parser, and ends the program.
+void PrintTextAndExit(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const ProgramOption& option : ProgramOptions()) {
+        parser.addOption(QCommandLineOption(QString::fromStdString(option.name),
+                                            QString::fromStdString(option.description),
+                                            QString::fromStdString(option.valueName)));
+    }
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
+                                 QStringLiteral("[file]"));
+    parser.process(arguments);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("Corvane3"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE3_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Watches over and controls a cesium-beam frequency standard."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption configOption(QStringLiteral("config"),
-                                          QStringLiteral("Use the configuration file <path>."),
-                                          QStringLiteral("path"));
-    const QCommandLineOption headlessOption(
-        QStringLiteral("headless"),
-        QStringLiteral("No window: poll the instrument and print status lines."));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Headless: the serial port <path>."),
-                                        QStringLiteral("path"));
-    const QCommandLineOption intervalOption(
-        QStringLiteral("interval"),
-        QStringLiteral("Headless: poll every <seconds> (%1 to %2).")
-            .arg(kMinPollingInterval)
-            .arg(kMaxPollingInterval),
-        QStringLiteral("seconds"));
-    const QCommandLineOption pollsOption(QStringLiteral("polls"),
-                                         QStringLiteral("Headless: stop after <n> status records."),
-                                         QStringLiteral("n"));
-    const QCommandLineOption timeoutOption(
-        QStringLiteral("timeout"),
-        QStringLiteral("Give up with exit status %1 when no status record came for <seconds>: "
-                       "headless (default: never) or with --screenshot (default: %2).")
-            .arg(kExitTimedOut)
-            .arg(kDefaultScreenshotTimeout),
-        QStringLiteral("seconds"));
-    const QCommandLineOption recordOption(
-        QStringLiteral("record"),
-        QStringLiteral("Headless: record every status record in <dir>, whatever the "
-                       "configuration says."),
-        QStringLiteral("dir"));
-    const QCommandLineOption metricsOption(
-        QStringLiteral("metrics"),
-        QStringLiteral("Headless: serve Prometheus metrics at http://<[addr:]port>/metrics "
-                       "(address 127.0.0.1 unless given, [::1]:port for IPv6; port 0: any free "
-                       "port, said on standard output)."),
-        QStringLiteral("[addr:]port"));
-    const QCommandLineOption verboseOption(
-        QStringLiteral("verbose"),
-        QStringLiteral("Headless: also print the progress of every polling step."));
-    const QCommandLineOption screenshotOption(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the window to <file> once it shows a record (a .csd "
-                       "file: once it is drawn), then exit as Exit does."),
-        QStringLiteral("file"));
-    const QCommandLineOption summaryOption(
-        QStringLiteral("summary"),
-        QStringLiteral("Print a summary of the telemetry file <file>: its unit, records, time "
-                       "span, signal decay and each channel's min, mean, max and sigma."),
-        QStringLiteral("file"));
-    const QCommandLineOption exportOption(
-        QStringLiteral("export-csv"),
-        QStringLiteral("Write the telemetry file <file> as CSV to the file given after it "
-                       "(default: <file> with the extension .csv; - for standard output)."),
-        QStringLiteral("file"));
-    const QCommandLineOption traceOption(
-        QStringLiteral("trace"),
-        QStringLiteral("Write every frame sent to the instrument and everything it sent back to "
-                       "<file>, passwords masked, in the form corvane3-sim --replay reads."),
-        QStringLiteral("file"));
-    parser.addOptions({configOption, headlessOption, portOption, intervalOption, pollsOption,
-                       timeoutOption, recordOption, metricsOption, verboseOption, screenshotOption,
-                       summaryOption, exportOption, traceOption});
-    parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("A telemetry (.csd) or spectrum (.css) file."),
-                                 QStringLiteral("[file]"));
-
     // The options are read before any application object exists: only a window needs the
     // window system, so nothing else may fail for want of a display.
     QStringList arguments;
+    std::vector<std::string> utf8Arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
+        utf8Arguments.push_back(arguments.back().toStdString());
     }
-    HeadlessOptions headlessOptions;
-    int timeout = 0;
-    if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "corvane3: %s\nTry 'corvane3 --help' for the options.\n",
-                     parser.errorText().toLocal8Bit().constData());
-        return kExitBadOptions;
+    const CommandLineResult line = ParseCommandLineOptions(utf8Arguments);
+    if (!line.Accepted()) {
+        std::fputs(line.message.c_str(), stderr);
+        return line.exitStatus;
     }
-    constexpr int kNoMaximum = std::numeric_limits<int>::max();
-    if (!OptionNumber(parser, intervalOption, kMinPollingInterval, kMaxPollingInterval,
-                      headlessOptions.intervalSeconds) ||
-        !OptionNumber(parser, pollsOption, 1, kNoMaximum, headlessOptions.polls) ||
-        !OptionNumber(parser, timeoutOption, 1, kNoMaximum, timeout)) {
-        return kExitBadOptions;
-    }
-    const bool headless = parser.isSet(headlessOption);
-    if (parser.isSet(metricsOption)) {
-        MetricsEndpoint endpoint;
-        std::string problem;
-        const QByteArray given = parser.value(metricsOption).toLocal8Bit();
-        if (!headless) {
-            std::fprintf(stderr, "corvane3: --metrics serves a headless run: add --headless\n");
-            return kExitBadOptions;
-        }
-        if (!ParseMetricsEndpoint(given.toStdString(), endpoint, problem)) {
-            std::fprintf(stderr, "corvane3: --metrics needs [ADDRESS:]PORT, not \"%s\": %s\n",
-                         given.constData(), problem.c_str());
-            return kExitBadOptions;
-        }
-        headlessOptions.metrics = endpoint;
-    }
-    if (headless && parser.isSet(screenshotOption)) {
-        std::fprintf(stderr, "corvane3: --screenshot needs the window, not --headless\n");
-        return kExitBadOptions;
-    }
-    // Any of the help and version options' names, as given, means text only.
-    const QStringList given = parser.optionNames();
-    const bool textOnly = std::any_of(given.begin(), given.end(), [&](const QString& name) {
-        return helpOption.names().contains(name) || versionOption.names().contains(name) ||
-               name == QStringLiteral("help-all");
-    });
-    const bool fileCommand = parser.isSet(summaryOption) || parser.isSet(exportOption);
-    if (fileCommand && (headless || parser.isSet(screenshotOption) || parser.isSet(traceOption))) {
-        std::fprintf(stderr, "corvane3: --summary and --export-csv run on their own\n");
-        return kExitBadOptions;
-    }
+    const CommandLineOptions& options = line.options;
+    const bool headless = options.headless;
+    const bool fileCommand = options.summary || options.exportCsv;
     // Every command that shows no window must keep the widget application out.
-    const bool windows = !headless && !textOnly && !fileCommand;
+    const bool windows = !headless && !options.textOnly && !fileCommand;
     std::unique_ptr<QCoreApplication> application;
-    if (windows && parser.isSet(screenshotOption) && qEnvironmentVariableIsEmpty("DISPLAY") &&
+    if (windows && options.screenshot && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         // A picture needs no screen: without one, draw offscreen.
@@ -385,40 +271,37 @@ int main(int argc, char* argv[]) {
     // Qt took the user's locale for the whole process: numbers in files, on the wire and in the
     // INI, and the fixed date texts, keep the C form. Qt's own widgets keep the user's language.
     UseCLocaleConventions();
-    // --help and --version print their text and end here.
-    parser.process(arguments);
+    if (options.textOnly) {
+        PrintTextAndExit(arguments);
+    }
 
     // The file commands read nothing but the file: not the configuration, not the port. An
     // interrupt ends them at once, without the export's temporary file.
     if (fileCommand) {
         InstallTemporaryFileCleanup();
     }
-    if (parser.isSet(summaryOption)) {
-        return RunSummary(parser.value(summaryOption).toStdString(), std::cout, std::cerr);
+    if (options.summary) {
+        return RunSummary(*options.summary, std::cout, std::cerr);
     }
-    if (parser.isSet(exportOption)) {
-        const QStringList rest = parser.positionalArguments();
-        if (rest.size() > 1) {
-            std::fprintf(stderr, "corvane3: --export-csv takes one output file\n");
-            return kExitBadOptions;
-        }
-        return RunExportCsv(parser.value(exportOption).toStdString(),
-                            rest.isEmpty() ? std::string() : rest.front().toStdString(), std::cout,
-                            std::cerr);
+    if (options.exportCsv) {
+        return RunExportCsv(*options.exportCsv,
+                            options.positional.empty() ? std::string() : options.positional.front(),
+                            std::cout, std::cerr);
     }
 
     Corvane3App app;
     // Under a service manager the output goes to the journal: the headless run marks each line
     // with its priority, so configuration warnings wait for it.
+    HeadlessOptions headlessOptions;
     headlessOptions.journal = headless && !qEnvironmentVariableIsEmpty("JOURNAL_STREAM");
     if (headlessOptions.journal) {
         app.SetWarningStream(nullptr);
     }
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
-                          parser.value(configOption).toStdString());
+                          options.config.value_or(std::string()));
     app.LoadConfiguration();
-    if (parser.isSet(traceOption)) {
-        const std::string tracePath = parser.value(traceOption).toStdString();
+    if (options.trace) {
+        const std::string& tracePath = *options.trace;
         auto trace = std::make_shared<CSerialTrace>();
         if (!trace->Open(tracePath)) {
             std::fprintf(stderr, "corvane3: cannot write the trace file %s\n", tracePath.c_str());
@@ -432,10 +315,13 @@ int main(int argc, char* argv[]) {
         std::signal(signal, OnInterrupt);
     }
     if (headless) {
-        headlessOptions.port = parser.value(portOption).toStdString();
-        headlessOptions.recordDirectory = parser.value(recordOption).toStdString();
-        headlessOptions.timeoutSeconds = timeout;
-        headlessOptions.verbose = parser.isSet(verboseOption);
+        headlessOptions.port = options.port.value_or(std::string());
+        headlessOptions.intervalSeconds = options.intervalSeconds;
+        headlessOptions.polls = options.polls;
+        headlessOptions.recordDirectory = options.record.value_or(std::string());
+        headlessOptions.timeoutSeconds = options.timeoutSeconds;
+        headlessOptions.verbose = options.verbose;
+        headlessOptions.metrics = options.metrics;
         if (headlessOptions.journal) {
             for (const std::string& message : app.StartupMessages()) {
                 std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + message, true)
@@ -456,8 +342,12 @@ int main(int argc, char* argv[]) {
     interruptWatch.start(kInterruptCheckMs);
 
     // The whole rest of the command line is one file name.
+    std::string fileLine;
+    for (std::size_t i = 0; i < options.positional.size(); ++i) {
+        fileLine += (i > 0 ? " " : "") + options.positional[i];
+    }
     return RunWithWindows(
-        app,
-        ParseCommandLineFile(parser.positionalArguments().join(QLatin1Char(' ')).toStdString()),
-        parser.value(screenshotOption), timeout > 0 ? timeout : kDefaultScreenshotTimeout);
+        app, ParseCommandLineFile(fileLine),
+        QString::fromStdString(options.screenshot.value_or(std::string())),
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout);
 }

@@ -6,6 +6,9 @@
 
 #include <locale.h>
 
+#include <optional>
+#include <string_view>
+
 namespace corvane3 {
 
 // Puts the process's numbers, dates and system messages (LC_NUMERIC, LC_TIME, LC_MESSAGES) back
@@ -28,5 +31,10 @@ class CScopedCLocale {
   private:
     locale_t previous_;
 };
+
+// A decimal number typed or stored in the C form ("-12.5", "1e3"), blanks around it allowed:
+// digits with an optional sign, decimal point and exponent, and nothing else. nullopt for
+// anything else (a decimal comma, hexadecimal, "inf", "nan", trailing junk) or beyond double.
+std::optional<double> ParseDecimal(std::string_view text);
 
 }  // namespace corvane3

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/base/CLocale.h"
 #include "core/base/Text.h"
 #include "core/link/CommandFrame.h"
+#include "core/settings/SettingsText.h"
 
 namespace corvane3 {
 
@@ -186,6 +188,31 @@ std::string ChronoBeamChannelArgument(const ChronoBeamTelecomSettings& settings,
                   c.type == 'T' ? 'T' : 'E', c.mode == 'F' ? 'F' : 'C', c.line == 'B' ? 'B' : 'U',
                   c.liu);
     return text;
+}
+
+LoopTimeConstant ReadLoopTimeConstant(std::string_view text) {
+    LoopTimeConstant tau;
+    const double typed = LeadingNumber(text);
+    if (!(typed >= kMinLoopTimeConstant)) {
+        tau.correction = LoopTimeConstant::ECorrection::kRaised;
+    } else if (typed > kMaxLoopTimeConstant) {
+        tau.seconds = kMaxLoopTimeConstant;
+        tau.correction = LoopTimeConstant::ECorrection::kLowered;
+    } else {
+        tau.seconds = typed;
+    }
+    return tau;
+}
+
+std::string ShowLoopTimeConstant(double seconds) {
+    const CScopedCLocale numbers;
+    char text[32];
+    std::snprintf(text, sizeof text, "%4.2f", seconds);
+    return text;
+}
+
+std::string LoopTimeConstantArgument(double seconds) {
+    return std::to_string(kLoopFilterOrder) + " " + ShowLoopTimeConstant(seconds);
 }
 
 std::string DescribeOutcomes(const std::vector<std::string>& names,

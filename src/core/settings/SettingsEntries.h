@@ -35,6 +35,26 @@ bool HasDateLayout(std::string_view text);
 // True when a "mm/dd/yy" text names a day that exists (the year read as 2000 + yy).
 bool IsExistingDate(std::string_view text);
 
+// The loop time constant of the factory settings, in seconds, as the unit takes it.
+inline constexpr double kMinLoopTimeConstant = 0.1;
+inline constexpr double kMaxLoopTimeConstant = 99.99;
+// The loop filter order W10 sets along with the time constant.
+inline constexpr int kLoopFilterOrder = 1;
+
+struct LoopTimeConstant {
+    enum class ECorrection { kNone, kRaised, kLowered };
+    double seconds = kMinLoopTimeConstant;  // within the unit's range
+    ECorrection correction = ECorrection::kNone;
+};
+// The typed time constant: the number at the start of text, read as LeadingNumber reads it. One
+// below the range, a text without a number and "nan" are raised to the minimum; one above it,
+// "inf" too, is lowered to the maximum.
+LoopTimeConstant ReadLoopTimeConstant(std::string_view text);
+// The time constant as the entry shows it ("%4.2f").
+std::string ShowLoopTimeConstant(double seconds);
+// The W10 argument: the filter order, a blank and the time constant ("1 10.00").
+std::string LoopTimeConstantArgument(double seconds);
+
 // Tq9000 telecom list indexes, in the order of the dialog's lists.
 struct Tq9000TelecomChoice {
     int e1Format = 0;     // 0 Basic E1, 1 CRC-4, 2 TS-16, 3 CRC-4 and TS16

@@ -27,7 +27,10 @@ double LeadingNumber(std::string_view text);
 std::string DeltaFArgument(long offset);
 // "W03" data of the Delta-T dialog: sign, four digits, two blanks ("-9999  ").
 std::string DeltaTArgument(long slew);
-// "W03" data of the diagnostics dialog: sign, five digits and 'f' ("+00020f").
+// The largest slew the diagnostics dialog sends either way: what five digits hold.
+inline constexpr long kMaxTimeUpdatingSlew = 99999;
+// "W03" data of the diagnostics dialog: sign, five digits and 'f' ("+00020f"), for a slew
+// within kMaxTimeUpdatingSlew either way.
 std::string TimeUpdatingArgument(long slew);
 // "B03" data: sign, five digits, two blanks.
 std::string DccAdjustArgument(std::int32_t seconds);

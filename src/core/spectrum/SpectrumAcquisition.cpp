@@ -1,6 +1,7 @@
 #include "core/spectrum/SpectrumAcquisition.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
@@ -17,25 +18,6 @@ constexpr double kMillivoltsPerVolt = 1000.0;
 constexpr std::size_t kPointCommaIndex = 12;
 constexpr std::size_t kPointVoltsLength = 6;
 constexpr std::size_t kClosingLineMark = 9;  // "Sweep Off", "Sweep End"
-
-// The volts at the start of text; nothing readable gives 0, as a timed-out reply does.
-double LeadingVolts(const std::string& text) {
-    const std::size_t first = !text.empty() && text[0] == kStx ? 1 : 0;
-    const CScopedCLocale numbers;  // the unit sends decimal points
-    return std::strtod(text.c_str() + first, nullptr);
-}
-
-// The volts of exactly text (a point line's field); nullopt when it does not start with a
-// number.
-std::optional<double> FieldVolts(const std::string& text) {
-    char* end = nullptr;
-    const CScopedCLocale numbers;
-    const double volts = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) {
-        return std::nullopt;
-    }
-    return volts;
-}
 
 // A line in the change log for the sweep: its words are not settings, so a sweep is logged
 // once as it starts and once as it ends.
@@ -59,6 +41,23 @@ void Pause(PollContext& context, std::chrono::milliseconds time, bool& stopping)
     }
 }
 }  // namespace
+
+double HostReadingVolts(const std::string& reply) {
+    const std::size_t first = !reply.empty() && reply[0] == kStx ? 1 : 0;
+    const CScopedCLocale numbers;  // the unit sends decimal points
+    const double volts = std::strtod(reply.c_str() + first, nullptr);
+    return std::isfinite(volts) ? volts : 0.0;
+}
+
+std::optional<double> PointLineVolts(const std::string& field) {
+    char* end = nullptr;
+    const CScopedCLocale numbers;
+    const double volts = std::strtod(field.c_str(), &end);
+    if (end == field.c_str() || !std::isfinite(volts)) {
+        return std::nullopt;
+    }
+    return volts;
+}
 
 CSpectrumAcquisition::CSpectrumAcquisition(CPollingShared& shared, CProgramSettings& settings)
     : shared_(shared), settings_(settings) {
@@ -377,7 +376,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
             }
             const auto index = static_cast<std::size_t>(i);
             detuning_[index] = hz - plan.centre;
-            signal_[index] = LeadingVolts(reply) * kMillivoltsPerVolt;
+            signal_[index] = HostReadingVolts(reply) * kMillivoltsPerVolt;
             pointsAcquired_ = i + 1;
         }
         ++renewed;
@@ -445,7 +444,7 @@ bool CSpectrumAcquisition::AcceptLine(std::string line, std::uint64_t run) {
         return false;
     }
     const auto word = ParseDdsWord(std::string_view(line).substr(0, kPointCommaIndex));
-    const auto volts = FieldVolts(line.substr(kPointCommaIndex + 1, kPointVoltsLength));
+    const auto volts = PointLineVolts(line.substr(kPointCommaIndex + 1, kPointVoltsLength));
     // The arrays hold the point count; a garbled line or one beyond the count is dropped.
     if (!word || !volts || pointsAcquired_ >= plan_.pointCount) {
         return false;

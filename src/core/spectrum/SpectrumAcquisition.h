@@ -54,6 +54,14 @@ inline constexpr std::chrono::milliseconds kLineReadingPerStep{250};
 
 enum class ESweepMode { kHost, kInstrument };
 
+// The detector volts of a host sweep's reading: the number at the start of the reply (after its
+// STX). A reply without one, or with one that is not finite ("nan", "9e999"), counts as 0 V, as
+// a timed-out reply does.
+double HostReadingVolts(const std::string& reply);
+// The volts field of an instrument sweep's point line; nullopt when it does not start with a
+// finite number, and the line is dropped as garbled.
+std::optional<double> PointLineVolts(const std::string& field);
+
 // What one progress notification brought, for the window to show.
 struct SweepProgress {
     int step = 0;                 // the "Step:" box: last point index (host), points received

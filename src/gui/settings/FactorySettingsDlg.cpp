@@ -30,13 +30,9 @@ constexpr std::int32_t kFactoryReplyLimit = 64;
 // What the unit's fields hold.
 constexpr long kMaxUnitId = 99999;
 constexpr long kMaxPowerOnHours = 99999;
-constexpr double kMinLoopTau = 0.1;
-constexpr double kMaxLoopTau = 99.99;
 // The tilt is sent as a sign and four digits.
 constexpr long kMaxTilt = 9999;
 constexpr int kYearsPerCentury = 100;
-// The loop filter order W10 sets along with the time constant.
-constexpr int kFilterOrder = 1;
 
 QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text) {
     auto* edit = new QLineEdit(text, parent);
@@ -124,13 +120,12 @@ void CFactorySettingsDlg::ApplyChanges() {
         return;
     }
     // An out-of-range time constant is corrected, shown and sent.
-    double tau = LeadingNumber(loopTau_->text().toStdString());
-    if (!(tau >= kMinLoopTau) || tau > kMaxLoopTau) {
-        const bool low = !(tau >= kMinLoopTau);
-        tau = low ? kMinLoopTau : kMaxLoopTau;
-        loopTau_->setText(Printf("%4.2f", tau));
+    const LoopTimeConstant tau = ReadLoopTimeConstant(loopTau_->text().toStdString());
+    if (tau.correction != LoopTimeConstant::ECorrection::kNone) {
+        loopTau_->setText(QString::fromStdString(ShowLoopTimeConstant(tau.seconds)));
         QMessageBox box(QMessageBox::Warning, kRangeError,
-                        low ? QStringLiteral("Time Constant set to 0.1 sec")
+                        tau.correction == LoopTimeConstant::ECorrection::kRaised
+                            ? QStringLiteral("Time Constant set to 0.1 sec")
                             : QStringLiteral("Time Constant set to 99.99 sec"),
                         QMessageBox::Ok, this);
         box.exec();
@@ -169,7 +164,7 @@ void CFactorySettingsDlg::ApplyChanges() {
     };
     std::vector<SequenceCommand> commands{
         {"Unit ID", command("C01", Printf("%05ld", *unitId))},
-        {"Loop Tau", command("W10", Printf("%d %4.2f", kFilterOrder, tau))},
+        {"Loop Tau", command("W10", QString::fromStdString(LoopTimeConstantArgument(tau.seconds)))},
         {"Manufacturing Date", command("A17", QString::fromStdString(date))},
         {"Power On Hours", command("A13", Printf("%ld", *hours))},
     };

@@ -190,11 +190,19 @@ void CTestDiagnosticsDlg::TimeUpdating() {
     if (shared_.mailbox.IsPending()) {
         return;
     }
-    timeUpdating_ = !timeUpdating_;
-    if (timeUpdating_) {
+    if (!timeUpdating_) {
+        // The unit takes five digits; a longer number is refused before anything is sent.
+        const long slew = LeadingInteger(slew_->text().toStdString());
+        if (slew < -kMaxTimeUpdatingSlew || slew > kMaxTimeUpdatingSlew) {
+            ShowRangeError(QStringLiteral("Slew must be between -99999 and +99999"), this);
+            slew_->setFocus();
+            return;
+        }
+        timeUpdating_ = true;
         timeUpdatingButton_->setText(QStringLiteral("Stop"));
-        Send("W03", TimeUpdatingArgument(LeadingInteger(slew_->text().toStdString())), true);
+        Send("W03", TimeUpdatingArgument(slew), true);
     } else {
+        timeUpdating_ = false;
         timeUpdatingButton_->setText(QStringLiteral("Restart"));
         Send("W04", "", true);
     }

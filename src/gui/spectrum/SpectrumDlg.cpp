@@ -85,6 +85,20 @@ std::shared_ptr<const IPlotPoints> Points(std::shared_ptr<const std::vector<doub
 
 }  // namespace
 
+// True when the edit holds a decimal number in the C form; else says so, in the window's
+// warning box, and puts the cursor back in the edit.
+bool AcceptNumber(QWidget* dialog, QLineEdit* edit, const QString& field) {
+    if (ParseDecimal(edit->text().toStdString())) {
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kDefaultCaption),
+                    QStringLiteral("%1 must be a number of Hz, such as -12.5").arg(field),
+                    QMessageBox::Ok, dialog);
+    box.exec();
+    edit->setFocus();
+    return false;
+}
+
 // "Arbitrary DDS Setting": the offset from the clock peak. Apply stores it; Cancel keeps the
 // one before.
 class CArbitraryDdsDlg : public QDialog {
@@ -110,11 +124,14 @@ class CArbitraryDdsDlg : public QDialog {
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);
     }
-    // The offset the edit holds, read as strtod reads it (nothing readable is 0).
-    double Offset() const {
-        const CScopedCLocale numbers;
-        return std::strtod(edit_->text().toLatin1().constData(), nullptr);
+    // Apply closes the dialog only on a number.
+    void accept() override {
+        if (AcceptNumber(this, edit_, QStringLiteral("Offset"))) {
+            QDialog::accept();
+        }
     }
+    // The offset the edit holds; meant once the dialog was accepted.
+    double Offset() const { return ParseDecimal(edit_->text().toStdString()).value_or(0.0); }
 
   private:
     QLineEdit* edit_;
@@ -138,9 +155,13 @@ class CAdvancedFeaturesDlg : public QDialog {
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);
     }
+    void accept() override {
+        if (AcceptNumber(this, edit_, QStringLiteral("Zeeman Frequency"))) {
+            QDialog::accept();
+        }
+    }
     double Zeeman() const {
-        const CScopedCLocale numbers;
-        return std::strtod(edit_->text().toLatin1().constData(), nullptr);
+        return ParseDecimal(edit_->text().toStdString()).value_or(kDefaultZeemanFrequencyHz);
     }
 
   private:

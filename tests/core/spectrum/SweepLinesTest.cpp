@@ -12,7 +12,7 @@ namespace {
 
 class SweepLinesTest : public testing::PortFixture {};
 
-TEST_F(SweepLinesTest, EchoesGarbledLinesAndPointsBeyondTheCountAreDropped) {
+TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAreDropped) {
     CPollingShared shared;
     CProgramSettings settings;
     CUnitState unit;
@@ -32,8 +32,9 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesAndPointsBeyondTheCountAreDropped) {
         pty_.Write("\x02"
                    "A05 00000 " +
                    InstrumentSweepArgument(plan) + "\x03\n" + "\x03\n" + peak + ",1.5000\n" +
-                   "Sweep started\n" + peak.substr(1) + "X,2.0000\n" + peak + ",volts!\n" + peak +
-                   ",2.5000\n" + peak + ",3.5000\n" + peak + ",4.5000\n" + "Sweep End of 3\n"));
+                   "Sweep started\n" + peak + ",nan\n" + peak + ",9e999\n" + peak + ",-inf\n" +
+                   peak.substr(1) + "X,2.0000\n" + peak + ",volts!\n" + peak + ",2.5000\n" + peak +
+                   ",3.5000\n" + peak + ",4.5000\n" + "Sweep End of 3\n"));
     for (int step = 0; step < 10 && shared.SweepActive; ++step) {
         spectrum.SweepStep(context);
     }
@@ -46,6 +47,27 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesAndPointsBeyondTheCountAreDropped) {
     EXPECT_EQ(data.average, data.signal);
     for (double detuning : data.detuning) {
         EXPECT_NEAR(detuning, 0.0, 1e-6);
+    }
+}
+
+TEST(HostReadingTest, ANonFiniteReadingCountsAsNoSignalLikeAnUnreadableOne) {
+    const std::pair<std::string, double> cases[] = {
+        {"\x02"
+         "1.2345\x03",
+         1.2345},
+        {"0.5", 0.5},
+        {"", 0.0},
+        {"\x02"
+         "volts",
+         0.0},
+        {"\x02"
+         "nan",
+         0.0},
+        {"9e999", 0.0},
+        {"-inf", 0.0},
+    };
+    for (const auto& [reply, volts] : cases) {
+        EXPECT_EQ(HostReadingVolts(reply), volts) << reply;
     }
 }
 

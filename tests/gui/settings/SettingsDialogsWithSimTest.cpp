@@ -372,6 +372,29 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     EXPECT_NE(log[2].find("\tA01\t0\tfactory\t"), std::string::npos) << log[2];
 }
 
+TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
+    CSimRig rig(Model(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    bool sent = false;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        for (const char* slew : {"100000", "-100000", "99999999999999999999999"}) {
+            Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+            Click(dialog, "timeUpdating");
+            EXPECT_EQ(Find<QPushButton>(dialog, "timeUpdating")->text(), "Start") << slew;
+        }
+        Find<QLineEdit>(dialog, "slew")->setText("-99999");
+        Click(dialog, "timeUpdating");
+        sent = ProcessEventsUntil([&] { return !rig.Sent("W03").empty(); });
+        Click(dialog, "ok");
+    });
+    rig.window->RunCommand(kCmdTestDiagnostics);
+    EXPECT_TRUE(sent);
+    const testing::ModalDialogDriver::Message refused{" ",
+                                                      "Slew must be between -99999 and +99999"};
+    EXPECT_EQ(driver.Messages(), (Messages{refused, refused, refused}));
+    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-99999f"});
+}
+
 // With the unit's security on too, the alarm commands go with the Factory access option and
 // no password prompt, and a strategy the user chose survives the status records that follow.
 TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepTheUsersChoice) {

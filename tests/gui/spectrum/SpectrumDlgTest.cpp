@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -117,6 +118,39 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
               (ModalDialogDriver::Message{
                   "Corvane3", QString::fromStdString(
                                   "Unable to open file:  " + dir_.Path().string() + "/none.css")}));
+}
+
+// The offset and the Zeeman frequency are read in the C form, whatever the locale; anything else
+// is refused with a warning and the dialog stays open.
+TEST_F(SpectrumDlgTest, TypedFrequenciesAreDecimalNumbersOrRefused) {
+    ArbitraryDdsOffset offset;
+    offset.hz = 5;
+    CSpectrumDlg window(Context(), ESweepMode::kHost, QStringLiteral("Unit"), offset);
+    ModalDialogDriver driver([](QDialog& dialog) {
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("offset"));
+        if (edit == nullptr) {
+            edit = dialog.findChild<QLineEdit*>(QStringLiteral("zeeman"));
+        }
+        ASSERT_NE(edit, nullptr);
+        for (const char* junk : {"12,5", "12.5 Hz", "0x10", "nan", ""}) {
+            edit->setText(QString::fromLatin1(junk));
+            dialog.accept();
+            EXPECT_TRUE(dialog.isVisible()) << junk;
+        }
+        edit->setText(QStringLiteral(" -12.5e1 "));
+        dialog.accept();
+    });
+    window.CommandAction(CSpectrumDlg::kCmdFirstDds + 10)->trigger();
+    EXPECT_EQ(offset.hz, -125.0);
+    window.CommandAction(CSpectrumDlg::kCmdOptions)->trigger();
+    EXPECT_EQ(acquisition_.ZeemanFrequency, -125.0);
+    ASSERT_EQ(driver.Messages().size(), 10u);
+    EXPECT_EQ(
+        driver.Messages().front(),
+        (ModalDialogDriver::Message{"Corvane3", "Offset must be a number of Hz, such as -12.5"}));
+    EXPECT_EQ(driver.Messages().back(),
+              (ModalDialogDriver::Message{
+                  "Corvane3", "Zeeman Frequency must be a number of Hz, such as -12.5"}));
 }
 
 TEST_F(SpectrumDlgTest, MainWindowRefusesASpectrumWithoutAUnit) {
