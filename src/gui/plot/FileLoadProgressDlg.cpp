@@ -1,6 +1,8 @@
 #include "gui/plot/FileLoadProgressDlg.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QMessageBox>
@@ -23,6 +25,7 @@ namespace corvane3 {
 namespace {
 // A load always ends; the bound only keeps the wait finite.
 constexpr std::chrono::hours kLoadWaitLimit{24};
+constexpr int kLoaderNice = 5;
 // The bar's range when the total does not fit its int range.
 constexpr int kScaledBarRange = 1000000;
 }  // namespace
@@ -82,6 +85,9 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
     LoadProgress progress;
     std::atomic<bool> finished{false};
     std::thread loader([&] {
+        // The load and the threads it starts yield to the interface thread, so that windows
+        // keep painting while the load fills every core.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kLoaderNice);
         load(progress);
         finished = true;
     });
