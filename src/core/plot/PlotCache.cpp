@@ -530,8 +530,9 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
         Shuffle(words, shuffled);
     }
     out.resize(ZSTD_compressBound(shuffled.size()));
-    const std::size_t bytes = ZSTD_compressCCtx(compressor.context, out.data(), out.size(), shuffled.data(),
-                                                shuffled.size(), options_.compressionLevel);
+    const std::size_t bytes =
+        ZSTD_compressCCtx(compressor.context, out.data(), out.size(), shuffled.data(),
+                          shuffled.size(), options_.compressionLevel);
     if (ZSTD_isError(bytes)) {
         // Only when memory runs out; the block then reads as damaged and the cache is rebuilt.
         encoding = static_cast<std::uint8_t>(EPlotStorage::kDouble);
@@ -543,11 +544,10 @@ std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage de
 std::string_view CPlotCache::BlockBytes(const SealedBlock& block) const {
     if (block.spilled) {
         spillScratch_.resize(block.entry.bytes);
-        const auto read =
-            ::pread(spillFd_, spillScratch_.data(), block.entry.bytes,
-                    static_cast<off_t>(sizeof(PlotCacheHeader) + block.entry.offset));
+        const auto read = ::pread(spillFd_, spillScratch_.data(), block.entry.bytes,
+                                  static_cast<off_t>(sizeof(PlotCacheHeader) + block.entry.offset));
         return read == static_cast<ssize_t>(block.entry.bytes) ? std::string_view(spillScratch_)
-                                                                : std::string_view();
+                                                               : std::string_view();
     }
     if (!block.owned.empty() || map_ == nullptr) {
         return block.owned;
@@ -1140,8 +1140,9 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     return result;
 }
 
-PlotCacheOpenResult CPlotCache::Open(const std::string& cachePath, const std::string& sourcePath) {
-    PlotCacheOpenResult result = Load(cachePath, sourcePath);
+PlotCacheOpenResult CPlotCache::Open(const std::string& cachePath, const std::string& sourcePath,
+                                     bool checkBlocks) {
+    PlotCacheOpenResult result = Load(cachePath, sourcePath, checkBlocks);
     if (result.status != EPlotCacheOpen::kValid) {
         Clear();
         result.coveredBytes = 0;
@@ -1150,7 +1151,8 @@ PlotCacheOpenResult CPlotCache::Open(const std::string& cachePath, const std::st
     return result;
 }
 
-PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::string& sourcePath) {
+PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::string& sourcePath,
+                                     bool checkBlocks) {
     Clear();
     PlotCacheOpenResult result;
     auto give = [&](EPlotCacheOpen status, std::string reason) {
@@ -1315,8 +1317,8 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
             }
             // Every block's hash now (a tenth of a second for a decade's cache), so that a
             // damaged block makes the cache rebuilt instead of drawn with a hole.
-            if (PlotCacheHash(map_ + header.dataOffset + block.entry.offset, block.entry.bytes) !=
-                block.entry.hash) {
+            if (checkBlocks && PlotCacheHash(map_ + header.dataOffset + block.entry.offset,
+                                             block.entry.bytes) != block.entry.hash) {
                 return give(EPlotCacheOpen::kCorrupt, "block damaged");
             }
             ReleaseReadPages(header.dataOffset + block.entry.offset + block.entry.bytes);

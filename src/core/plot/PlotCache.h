@@ -55,7 +55,7 @@ struct PlotCacheChannel {
 struct PlotCacheOptions {
     // Records per compressed block: a range's two ragged ends decode and scan at most this many.
     std::int64_t blockRecords = std::int64_t{1} << 14;
-    std::int64_t leafRecords = 256;   // records per min/max leaf; divides blockRecords
+    std::int64_t leafRecords = 256;  // records per min/max leaf; divides blockRecords
     int compressionLevel = 1;  // Zstandard fastest: much the size of its default, built sooner
     std::size_t decodedBlocks = 256;  // decoded blocks kept for queries (32 MiB at most)
 };
@@ -95,7 +95,10 @@ class CPlotCache {
 
     // Maps the cache file and checks it against the telemetry file. On any status but kValid
     // the cache is left empty (as after Reset with no channels). Never throws.
-    PlotCacheOpenResult Open(const std::string& cachePath, const std::string& sourcePath);
+    // checkBlocks false leaves the blocks' hashes to be checked as they are decoded: for a
+    // cache this program has just written itself.
+    PlotCacheOpenResult Open(const std::string& cachePath, const std::string& sourcePath,
+                             bool checkBlocks = true);
 
     // Appends records: columns[c][i] is channel c's value of record i (channel order as given to
     // Reset), NaN for an absent value; every span has the same length. False, appending nothing,
@@ -217,7 +220,8 @@ class CPlotCache {
     // Writes the blocks sealed since the last call to the spill file.
     void FlushSealed();
     void CloseSpill();
-    PlotCacheOpenResult Load(const std::string& cachePath, const std::string& sourcePath);
+    PlotCacheOpenResult Load(const std::string& cachePath, const std::string& sourcePath,
+                             bool checkBlocks);
     void Unmap();
 
     PlotCacheOptions options_;
@@ -245,8 +249,8 @@ class CPlotCache {
     // The file blocks are spilled to while a cache is built (see SpillTo); kept open for reading
     // them back until the cache is cleared.
     int spillFd_ = -1;
-    std::string spillPath_;     // the temporary file, until it is renamed into place
-    std::string spillTarget_;   // the cache path it becomes
+    std::string spillPath_;       // the temporary file, until it is renamed into place
+    std::string spillTarget_;     // the cache path it becomes
     std::uint64_t spillEnd_ = 0;  // bytes of its data section written
     std::int64_t flushedBlocks_ = 0;
     bool spillFailed_ = false;

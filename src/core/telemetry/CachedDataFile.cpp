@@ -278,7 +278,8 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         } else {
             // Read back from the file: the compressed blocks built in memory can go.
             auto mapped = std::make_unique<CPlotCache>();
-            if (mapped->Open(cachePath, path).status == EPlotCacheOpen::kValid &&
+            if (mapped->Open(cachePath, path, /*checkBlocks=*/false).status ==
+                    EPlotCacheOpen::kValid &&
                 mapped->RecordCount() == cache->RecordCount()) {
                 cache = std::move(mapped);
             }
