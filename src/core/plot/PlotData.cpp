@@ -530,8 +530,11 @@ void CPlotData::MoveIntoCache() {
         }
     }
     auto cache = std::make_unique<CPlotCache>();
+    // On failure the points stay in memory for good: trying again at every record would copy
+    // them all each time.
     if (!cache->Reset(channels)) {
-        return;  // stays in memory
+        livePointsBeforeCache_ = std::numeric_limits<std::int64_t>::max();
+        return;
     }
     constexpr std::int64_t kStep = std::int64_t{1} << 14;
     std::vector<std::vector<double>> values(channels.size());
@@ -549,7 +552,9 @@ void CPlotData::MoveIntoCache() {
         cache->Append(columns);
     }
     if (!cache->MjdOrdered()) {
-        return;  // searches by time need ordered MJDs: the points stay in memory
+        // Searches by time need ordered MJDs.
+        livePointsBeforeCache_ = std::numeric_limits<std::int64_t>::max();
+        return;
     }
     // The axis names and the generation stay: the points are the same.
     for (int slot = 0; slot < kSlots; ++slot) {
