@@ -120,21 +120,33 @@ struct BlockSummary {
 // result depends only on the values and their order, not on how they were handed in.
 class CBlockAccumulator {
   public:
-    void Add(const double* values, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
+    // Adds the values and gives their range (the caller's leaves need it too).
+    ValueRange Add(const double* values, std::size_t n) {
+        std::size_t i = 0;
+        if (count_ == 0) {
+            while (i < n && std::isnan(values[i])) {
+                ++i;
+            }
+            if (i == n) {
+                return {};
+            }
+            shift_ = values[i];
+        }
+        ValueRange added;
+        std::uint64_t present = 0;
+        for (; i < n; ++i) {
             const double v = values[i];
-            if (std::isnan(v)) {
-                continue;
-            }
-            if (count_ == 0) {
-                shift_ = v;
-            }
-            ++count_;
-            range_.Add(v);
-            const double d = v - shift_;
+            const bool isPresent = !std::isnan(v);
+            present += isPresent ? 1 : 0;
+            added.Add(v);
+            // An absent value adds exactly nothing, without a branch.
+            const double d = isPresent ? v - shift_ : 0.0;
             deviations_ += d;
             squares_ += d * d;
         }
+        count_ += present;
+        range_.Add(added);
+        return added;
     }
     void Clear() { *this = CBlockAccumulator{}; }
     BlockSummary Summary() const {

@@ -108,21 +108,42 @@ std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
     return (a + b - 1) / b;
 }
 
-bool FitsInt32(double value) {
-    if (std::isnan(value)) {
-        return true;
+// Whether every value is absent or an int32 (and not -0.0), so that the block may be stored as
+// int32. Blocks are checked by the hundred thousand when a long file is read, so the test is
+// a conversion and back rather than a call to trunc.
+bool AllFitInt32(std::span<const double> values) {
+    constexpr double kLimit = 2147483647.0;
+    constexpr auto kNegativeZero = std::bit_cast<std::uint64_t>(-0.0);
+    for (const double v : values) {
+        if (std::fabs(v) <= kLimit) {
+            if (static_cast<double>(static_cast<std::int32_t>(v)) != v ||
+                std::bit_cast<std::uint64_t>(v) == kNegativeZero) {
+                return false;
+            }
+        } else if (!std::isnan(v)) {
+            return false;
+        }
     }
-    return value >= -2147483647.0 && value <= 2147483647.0 && value == std::trunc(value) &&
-           !(value == 0.0 && std::signbit(value));
+    return true;
 }
 
-bool FitsFloat(double value) {
-    if (!std::isfinite(value)) {
-        return true;
+// Whether every value is non-finite or exactly a normal float (or zero), so that the block may
+// be stored as float, tested on the bits: the low 29 bits of the mantissa are zero and the
+// exponent is within float's. A float subnormal fails the test and only makes its block double.
+bool AllFitFloat(std::span<const double> values) {
+    constexpr std::uint64_t kLowMantissa = (std::uint64_t{1} << 29) - 1;
+    constexpr std::uint64_t kLowestExponent = 1023 - 126;
+    constexpr std::uint64_t kHighestExponent = 1023 + 127;
+    constexpr std::uint64_t kNonFinite = 0x7FF;
+    bool fits = true;
+    for (const double v : values) {
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        const std::uint64_t exponent = (bits >> 52) & kNonFinite;
+        const bool normal = (bits & kLowMantissa) == 0 &&
+                            exponent - kLowestExponent <= kHighestExponent - kLowestExponent;
+        fits &= normal || exponent == kNonFinite || (bits << 1) == 0;
     }
-    // Converting a double beyond float's range is undefined, so the range comes first.
-    return std::fabs(value) <= std::numeric_limits<float>::max() &&
-           static_cast<double>(static_cast<float>(value)) == value;
+    return fits;
 }
 
 std::size_t Width(std::uint8_t encoding) {
@@ -374,20 +395,16 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
             const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
                 blockRecords - record % blockRecords, static_cast<std::int64_t>(n - done)));
             tail_[c].insert(tail_[c].end(), values + done, values + done + run);
-            accumulators_[c].Add(values + done, run);
-            summaries_[c].Item(block) = accumulators_[c].Summary();
-            // Leaf by leaf: the part of the run in each leaf, reduced first.
+            // Leaf by leaf: the block's sums take the part of the run in each leaf and give
+            // back its range.
             for (std::size_t i = done; i < done + run;) {
                 const std::int64_t at = first + static_cast<std::int64_t>(i);
                 const std::size_t inLeaf = std::min<std::size_t>(
                     done + run - i, static_cast<std::size_t>(leafRecords - at % leafRecords));
-                ValueRange range;
-                for (std::size_t k = i; k < i + inLeaf; ++k) {
-                    range.Add(values[k]);
-                }
-                leaves.Item(at / leafRecords).Add(range);
+                leaves.Item(at / leafRecords).Add(accumulators_[c].Add(values + i, inLeaf));
                 i += inLeaf;
             }
+            summaries_[c].Item(block) = accumulators_[c].Summary();
             record += static_cast<std::int64_t>(run);
             done += run;
             if (record % blockRecords == 0) {
@@ -468,17 +485,23 @@ void CPlotCache::SealChannel(std::size_t c, Compressor& compressor) {
 namespace {
 
 // Each word XORed with the one before (slowly changing readings then give mostly zero bits),
-// then the bytes regrouped by significance (the zero bytes then form long runs).
+// then the bytes regrouped by significance (the zero bytes then form long runs). The words are
+// changed to their differences.
 template <typename Word>
-void Shuffle(const std::vector<Word>& words, std::string& out) {
+void Shuffle(std::vector<Word>& words, std::string& out) {
     const std::size_t n = words.size();
     out.resize(n * sizeof(Word));
-    Word previous = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Word delta = words[i] ^ previous;
-        previous = words[i];
-        for (std::size_t b = 0; b < sizeof(Word); ++b) {
-            out[b * n + i] = static_cast<char>(delta >> (8 * b));
+    for (std::size_t i = n; i-- > 1;) {
+        words[i] ^= words[i - 1];
+    }
+    // One plane of bytes at a time: each loop then reads and writes in order.
+    // Local pointers: bytes written through a char pointer could otherwise be the vector's own.
+    const Word* const deltas = words.data();
+    auto* const bytes = reinterpret_cast<std::uint8_t*>(out.data());
+    for (std::size_t b = 0; b < sizeof(Word); ++b) {
+        std::uint8_t* const plane = bytes + b * n;
+        for (std::size_t i = 0; i < n; ++i) {
+            plane[i] = static_cast<std::uint8_t>(deltas[i] >> (8 * b));
         }
     }
 }
@@ -502,10 +525,10 @@ void Unshuffle(const std::string& in, std::size_t n, std::vector<Word>& words) {
 std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage declared,
                                  std::uint8_t& encoding, Compressor& compressor) const {
     EPlotStorage storage = declared;
-    if (storage == EPlotStorage::kInt32 && !std::all_of(values.begin(), values.end(), FitsInt32)) {
+    if (storage == EPlotStorage::kInt32 && !AllFitInt32(values)) {
         storage = EPlotStorage::kDouble;
     }
-    if (storage == EPlotStorage::kFloat && !std::all_of(values.begin(), values.end(), FitsFloat)) {
+    if (storage == EPlotStorage::kFloat && !AllFitFloat(values)) {
         storage = EPlotStorage::kDouble;
     }
     encoding = static_cast<std::uint8_t>(storage);

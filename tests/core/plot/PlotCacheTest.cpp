@@ -154,6 +154,11 @@ TEST_F(PlotCacheTest, RoundTripKeepsEveryValueAbsentValuesAndStorageKinds) {
     columns[2][300] = -std::numeric_limits<double>::infinity();
     columns[1][400] = CPlotColumn::kAbsentInt;
     columns[1][401] = 3.0e9;
+    // A float subnormal, float's extremes and the largest int32 keep every bit too.
+    columns[2][500] = static_cast<float>(1.0e-40);
+    columns[2][600] = std::numeric_limits<float>::max();
+    columns[2][601] = -std::numeric_limits<float>::min();
+    columns[1][700] = 2147483647.0;
     const fs::path source = WriteSource(dir.Path(), 5000);
     CPlotCache built(SmallBlocks());
     ASSERT_TRUE(BuildAndWrite(built, columns, 5000, cachePath, source));
