@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "core/base/RegularFile.h"
+#include "core/base/VectorState.h"
 #include "core/base/WriteWhole.h"
 
 namespace corvane3 {
@@ -395,6 +396,7 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
             const auto run = static_cast<std::size_t>(std::min<std::int64_t>(
                 blockRecords - record % blockRecords, static_cast<std::int64_t>(n - done)));
             tail_[c].insert(tail_[c].end(), values + done, values + done + run);
+            ClearUpperVectorState();  // after a large copy, before the sums
             // Leaf by leaf: the block's sums take the part of the run in each leaf and give
             // back its range.
             for (std::size_t i = done; i < done + run;) {
@@ -413,6 +415,7 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
         }
     };
     ForEachChannel(n >= kRecordsForThreads, appendChannel);
+    ClearUpperVectorState();
     std::int64_t record = first;
     for (std::size_t done = 0; done < n;) {
         const std::int64_t block = record / blockRecords;
@@ -524,6 +527,7 @@ void Unshuffle(const std::string& in, std::size_t n, std::vector<Word>& words) {
 
 std::string CPlotCache::Compress(std::span<const double> values, EPlotStorage declared,
                                  std::uint8_t& encoding, Compressor& compressor) const {
+    ClearUpperVectorState();
     EPlotStorage storage = declared;
     if (storage == EPlotStorage::kInt32 && !AllFitInt32(values)) {
         storage = EPlotStorage::kDouble;

@@ -480,20 +480,6 @@ void CPlotData::AppendLiveRecord(const UnitStateData& record) {
     }
 }
 
-double StoredValue(double value, EPlotStorage storage) {
-    switch (storage) {
-        case S::kInt32:
-            return value;  // an integer that does not fit makes its block double
-        case S::kFloat:
-            return FitsFloat(value) && std::isfinite(value)
-                       ? static_cast<double>(static_cast<float>(value))
-                       : value;
-        case S::kDouble:
-            break;
-    }
-    return value;
-}
-
 int CPlotData::CacheChannel(int slot) const {
     if (!cache_ || slot < 0 || slot >= kSlots) {
         return -1;

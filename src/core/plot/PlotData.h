@@ -16,6 +16,7 @@
 //   double y = store.Channel(4)[store.PointCount() - 1];
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -154,9 +155,17 @@ struct SignalChannels {
     double signal;
     double flopBackground;
 };
-// value as a column of this storage gives it back: rounded to single precision for a float
-// column (an integer that does not fit an int32 column widens it instead).
-double StoredValue(double value, EPlotStorage storage);
+
+// The value as a column of this storage gives it back: rounded to single precision for a float
+// column (an integer that does not fit an int32 column widens it instead). Inline: a long
+// file's first read calls it for every value.
+inline double StoredValue(double value, EPlotStorage storage) {
+    // The range first: converting a double beyond float's range is undefined.
+    if (storage == EPlotStorage::kFloat && std::fabs(value) <= std::numeric_limits<float>::max()) {
+        return static_cast<double>(static_cast<float>(value));
+    }
+    return value;  // an integer that does not fit makes its int32 block double
+}
 
 SignalChannels DeriveSignalChannels(double cLevel, double numGain, double dacGain, double dcLevel,
                                     bool replaceZeroBackground);
