@@ -25,6 +25,8 @@
 namespace corvane3 {
 
 static_assert(std::endian::native == std::endian::little, "the cache file is little-endian");
+// Written as they are held: hi, then lo.
+static_assert(sizeof(DoubleDouble) == 2 * sizeof(double));
 
 // A compression context with its scratch buffers, kept from block to block: blocks are sealed
 // by the thousand, and fresh buffers of this size would each cost page faults.
@@ -94,11 +96,6 @@ T LoadAt(const std::uint8_t* at) {
 template <typename T>
 void Put(std::string& out, const T& value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-void PutDD(std::string& out, const DoubleDouble& value) {
-    Put(out, value.hi);
-    Put(out, value.lo);
 }
 
 DoubleDouble LoadDD(const std::uint8_t* at) {
@@ -1107,49 +1104,52 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
             Put(index, entry);
         }
     }
-    std::string meta;
+    header.dataOffset = sizeof header;
+    header.dataBytes = position;
+    header.metaOffset = header.dataOffset + header.dataBytes;
+    CPlotCacheSectionWriter meta(fd, header.metaOffset);
     for (const auto& channel : channels_) {
-        Put(meta, static_cast<std::int32_t>(channel.slot));
-        Put(meta, static_cast<std::uint32_t>(channel.storage));
+        meta.Put(static_cast<std::int32_t>(channel.slot));
+        meta.Put(static_cast<std::uint32_t>(channel.storage));
     }
-    meta += index;
+    meta.Append(index.data(), index.size());
     for (std::int64_t b = 0; b < blocks; ++b) {
         for (std::size_t c = 0; c < channels_.size(); ++c) {
             const BlockSummary& s = summaries_[c].ItemAt(b);
-            Put(meta, s.count);
-            Put(meta, s.range.min);
-            Put(meta, s.range.max);
-            PutDD(meta, s.sum);
-            PutDD(meta, s.sumOfSquares);
+            meta.Put(s.count);
+            meta.Put(s.range.min);
+            meta.Put(s.range.max);
+            meta.Put(s.sum);
+            meta.Put(s.sumOfSquares);
         }
     }
     for (std::int64_t b = 0; b < blocks; ++b) {
         const DecaySums d = b < decay_.Size() ? decay_.ItemAt(b) : DecaySums{};
-        Put(meta, d.count);
-        Put(meta, d.days.min);
-        Put(meta, d.days.max);
-        PutDD(meta, d.x);
-        PutDD(meta, d.y);
-        PutDD(meta, d.xx);
-        PutDD(meta, d.xy);
+        meta.Put(d.count);
+        meta.Put(d.days.min);
+        meta.Put(d.days.max);
+        meta.Put(d.x);
+        meta.Put(d.y);
+        meta.Put(d.xx);
+        meta.Put(d.xy);
     }
     const std::int64_t leafCount = CeilDiv(records_, options_.leafRecords);
     for (std::size_t c = 0; c < channels_.size(); ++c) {
         const CPyramid<ValueRange>& leaves = Leaves(static_cast<int>(c));
         for (std::int64_t l = 0; l < leafCount; ++l) {
-            Put(meta, leaves.ItemAt(l).min);
-            Put(meta, leaves.ItemAt(l).max);
+            meta.Put(leaves.ItemAt(l).min);
+            meta.Put(leaves.ItemAt(l).max);
         }
     }
-    header.dataOffset = sizeof header;
-    header.dataBytes = position;
-    header.metaOffset = header.dataOffset + header.dataBytes;
-    header.metaBytes = meta.size();
-    header.metaHash = PlotCacheHash(meta.data(), meta.size());
+    if (!meta.Finish()) {
+        return abandon(errno);
+    }
+    header.metaBytes = meta.Bytes();
+    header.metaHash = meta.Hash();
     header.headerHash = PlotCacheHash(&header, offsetof(PlotCacheHeader, headerHash));
     // The header last: until it is written, the file does not claim the new contents.
     const std::string_view headerBytes(reinterpret_cast<const char*>(&header), sizeof header);
-    if (!WriteWholeAt(fd, meta, header.metaOffset) || !WriteWholeAt(fd, headerBytes, 0)) {
+    if (!WriteWholeAt(fd, headerBytes, 0)) {
         return abandon(errno);
     }
     if (spilling) {

@@ -6,8 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 #include <filesystem>
 #include <vector>
+
+#include "core/base/VectorState.h"
+#include "core/base/WriteWhole.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -38,7 +43,68 @@ bool ReadAt(int fd, std::uint64_t offset, std::uint64_t bytes, std::vector<char>
 }  // namespace
 
 std::uint64_t PlotCacheHash(const void* data, std::size_t bytes) {
-    return XXH64(data, bytes, 0);
+    ClearUpperVectorState();  // XXH3's SSE code after the C library's AVX-512 copies
+    return XXH3_64bits(data, bytes);
+}
+
+struct CPlotCacheSectionWriter::State {
+    XXH3_state_t hash;
+};
+
+namespace {
+constexpr std::size_t kSectionBuffer = std::size_t{1} << 20;
+}  // namespace
+
+CPlotCacheSectionWriter::CPlotCacheSectionWriter(int fd, std::uint64_t offset)
+    : fd_(fd), offset_(offset), state_(std::make_unique<State>()) {
+    XXH3_64bits_reset(&state_->hash);
+    buffer_.resize(kSectionBuffer);
+}
+
+CPlotCacheSectionWriter::~CPlotCacheSectionWriter() = default;
+
+void CPlotCacheSectionWriter::Append(const void* data, std::size_t bytes) {
+    bytes_ += bytes;
+    const auto* from = static_cast<const char*>(data);
+    while (bytes > 0) {
+        if (used_ == buffer_.size()) {
+            Flush();
+        }
+        const std::size_t part = std::min(bytes, buffer_.size() - used_);
+        std::memcpy(buffer_.data() + used_, from, part);
+        used_ += part;
+        from += part;
+        bytes -= part;
+    }
+}
+
+// Hashed a buffer at a time: the hash's own buffering costs more per word than the hashing.
+bool CPlotCacheSectionWriter::Flush() {
+    const std::string_view held(buffer_.data(), used_);
+    ClearUpperVectorState();
+    XXH3_64bits_update(&state_->hash, held.data(), held.size());
+    if (!failed_ && !held.empty()) {
+        if (WriteWholeAt(fd_, held, offset_)) {
+            offset_ += held.size();
+        } else {
+            failed_ = true;
+            error_ = errno;
+        }
+    }
+    used_ = 0;
+    return !failed_;
+}
+
+bool CPlotCacheSectionWriter::Finish() {
+    const bool ok = Flush();
+    if (!ok) {
+        errno = error_;
+    }
+    return ok;
+}
+
+std::uint64_t CPlotCacheSectionWriter::Hash() const {
+    return XXH3_64bits_digest(&state_->hash);
 }
 
 bool SourceSampleHash(int fd, std::uint64_t coveredBytes, std::uint64_t& hash) {

@@ -19,14 +19,17 @@
 // with the one before it, bytes regrouped by significance, then compressed with Zstandard.
 // Everything the counts imply is checked against the file's size before anything is read.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace corvane3 {
 
 inline constexpr char kPlotCacheMagic[8] = {'C', 'V', '3', 'P', 'L', 'O', 'T', '\n'};
 // Raised whenever the layout or the meaning of a field changes; another version is rebuilt.
-inline constexpr std::uint32_t kPlotCacheVersion = 3;
+inline constexpr std::uint32_t kPlotCacheVersion = 4;
 
 // Where the source file stood when the cache was written, and a fingerprint of the bytes the
 // cache covers: an append-only file that only grew keeps all of these for its old part.
@@ -82,8 +85,41 @@ inline constexpr std::uint32_t kPlotCacheMaxChannels = 128;
 inline constexpr std::uint32_t kPlotCacheMaxBlockRecords = std::uint32_t{1} << 22;
 inline constexpr std::uint64_t kPlotCacheMaxRecords = std::uint64_t{1} << 40;
 
-// XXH64 of the bytes.
+// XXH3 (64 bits) of the bytes.
 std::uint64_t PlotCacheHash(const void* data, std::size_t bytes);
+
+// Writes a section of a cache file from offset on through a small buffer, and hashes it as
+// PlotCacheHash hashes it whole: the metadata of a decade (about 100 MB) is never held.
+class CPlotCacheSectionWriter {
+  public:
+    CPlotCacheSectionWriter(int fd, std::uint64_t offset);
+    ~CPlotCacheSectionWriter();
+    CPlotCacheSectionWriter(const CPlotCacheSectionWriter&) = delete;
+    CPlotCacheSectionWriter& operator=(const CPlotCacheSectionWriter&) = delete;
+
+    template <typename T>
+    void Put(const T& value) {
+        Append(&value, sizeof value);
+    }
+    void Append(const void* data, std::size_t bytes);
+    // Writes what is still buffered. False on a write error, with errno telling why.
+    bool Finish();
+    std::uint64_t Bytes() const { return bytes_; }
+    std::uint64_t Hash() const;
+
+  private:
+    bool Flush();
+
+    struct State;
+    int fd_;
+    std::uint64_t offset_;  // where the buffered bytes go
+    std::uint64_t bytes_ = 0;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+    std::unique_ptr<State> state_;
+    bool failed_ = false;
+    int error_ = 0;
+};
 
 // A fingerprint of the first coveredBytes of the open file fd: its first and last 64 KiB and
 // 64 pieces of 4 KiB spread evenly between them, hashed with their count. It reads at most about
