@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QListWidget>
 #include <QStringList>
 #include <QWidget>
@@ -20,6 +21,15 @@ T* Find(QWidget& dialog, const char* name) {
 
 inline void Click(QWidget& dialog, const char* button) {
     Find<QAbstractButton>(dialog, button)->click();
+}
+
+// The item a drop-down list shows, and choosing one by its text.
+inline QString Shown(QWidget& dialog, const char* list) {
+    return Find<QComboBox>(dialog, list)->currentText();
+}
+inline void Choose(QWidget& dialog, const char* list, const QString& item) {
+    auto* combo = Find<QComboBox>(dialog, list);
+    combo->setCurrentIndex(combo->findText(item));
 }
 
 // The rows of a list, top to bottom.

@@ -21,19 +21,14 @@ namespace {
 using namespace std::chrono_literals;
 using Message = testing::ModalDialogDriver::Message;
 using Messages = std::vector<Message>;
+using testing::Choose;
 using testing::Click;
 using testing::Find;
 using testing::ProcessEventsUntil;
+using testing::Shown;
 
 const QString kTelecomTitle = QStringLiteral("Telecom Output Notification");
 
-QString Shown(QWidget& dialog, const char* list) {
-    return Find<QComboBox>(dialog, list)->currentText();
-}
-void Choose(QWidget& dialog, const char* list, const QString& item) {
-    auto* combo = Find<QComboBox>(dialog, list);
-    combo->setCurrentIndex(combo->findText(item));
-}
 void Type(QWidget& dialog, const char* edit, const QString& text) {
     Find<QLineEdit>(dialog, edit)->setText(text);
     emit Find<QLineEdit>(dialog, edit)->textEdited(text);
