@@ -3,60 +3,16 @@
 
 #include "app/MetricsServer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "app/HeadlessRun.h"
 #include "core/metrics/MetricsExposition.h"
+#include "support/HttpClient.h"
 
 namespace corvane3::testing {
 namespace {
-
-// A connected socket to 127.0.0.1:port, or -1.
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Everything the server sends until it closes, waiting at most timeoutMs for each piece.
-std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
-    std::string text;
-    pollfd pfd{fd, POLLIN, 0};
-    char buffer[4096];
-    while (::poll(&pfd, 1, timeoutMs) > 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-std::string Request(int port, const std::string& request) {
-    const int fd = Connect(port);
-    if (fd < 0) {
-        return "(no connection)";
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer = ReadUntilClosed(fd);
-    ::close(fd);
-    return answer;
-}
 
 TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     CMetricsServer server;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "support/ChildProcess.h"
+#include "support/HttpClient.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -30,38 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kPrometheus[] = "/usr/bin/prometheus";
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The body of GET path on 127.0.0.1:port; "" when there was no answer.
 std::string HttpGet(int port, const std::string& path) {
-    const int fd = Connect(port);
-    if (fd < 0) {
-        return "";
-    }
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string text;
-    char buffer[8192];
-    pollfd pfd{fd, POLLIN, 0};
-    while (::poll(&pfd, 1, 5000) > 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    const std::string text =
+        Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const std::size_t body = text.find("\r\n\r\n");
     return body == std::string::npos ? "" : text.substr(body + 4);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A status record and .csd file helpers for the telemetry tests.
+// A status record, and helpers for the .csd and other text files the tests read back.
 
 #include <algorithm>
 #include <filesystem>
@@ -76,6 +76,16 @@ inline std::string FileText(const std::filesystem::path& path) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+// The lines of a text file, without their LFs.
+inline std::vector<std::string> FileLines(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 // The lines of a .csd file, each of which must end in CR LF.

@@ -159,12 +159,6 @@ TEST(StatusRecordsTest, D5AndB20) {
     EXPECT_FALSE(ParseB20Record(reply, b20));
 }
 
-TEST(StatusRecordsTest, AlarmNamesArePaddedAndUnknownCodesAreEmpty) {
-    EXPECT_EQ(AlarmName(0x26), "Fuse A open                  ");
-    EXPECT_EQ(AlarmName(0x08), "VCXO Control Voltage at limit");
-    EXPECT_EQ(AlarmName(0x19) + AlarmName(0), "");
-}
-
 class StatusRecordExchangeTest : public testing::PortFixture {
   protected:
     CUnitState unit_;

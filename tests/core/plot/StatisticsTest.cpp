@@ -75,51 +75,6 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     EXPECT_EQ(DecayText(0.0002), "Decay = +0.02 %/day");
 }
 
-// The fit kept point by point, in parts merged in any order, is the fit of all points at once,
-// also on MJDs where the sums of squares of a naive fit would lose the slope.
-TEST(StatisticsTest, ARunningDecayFitInMergedPartsEqualsTheFitOfAllPoints) {
-    std::vector<double> mjd, signal;
-    for (int hour = 0; hour <= 24 * 400; hour += 7) {
-        mjd.push_back(60000.0 + hour / 24.0);
-        // 1 %/month fall with a ripple, and a few unusable points.
-        signal.push_back(hour % 97 == 0 ? -1.0
-                                        : 2000.0 * std::exp(-0.01 / 30.0 * hour / 24.0) *
-                                              (1.0 + 0.01 * std::sin(hour)));
-    }
-    const DecayFit all = FitDecay([&](std::size_t i) { return mjd[i] - mjd[0]; },
-                                  [&](std::size_t i) { return signal[i]; }, 0, mjd.size() - 1);
-    ASSERT_TRUE(all.valid);
-    CDecayFitSums early, late, empty;
-    const std::size_t split = mjd.size() / 3;
-    for (std::size_t i = 0; i < mjd.size(); ++i) {
-        (i < split ? early : late).Add(mjd[i], signal[i]);
-    }
-    CDecayFitSums lateFirst = late;
-    lateFirst.Merge(early);
-    early.Merge(empty);
-    early.Merge(late);
-    for (const CDecayFitSums& whole : {early, lateFirst}) {
-        const DecayFit fit = whole.Result();
-        ASSERT_TRUE(fit.valid);
-        EXPECT_NEAR(fit.slope, all.slope, 1e-12);
-        EXPECT_EQ(fit.text, all.text);
-        // From the first usable point (hour 7) to the last.
-        EXPECT_NEAR(whole.Span(), mjd.back() - mjd[1], 1e-9);
-    }
-    EXPECT_EQ(empty.Result().text, kNoDecayText);
-    // The projection's date as a number.
-    const std::optional<double> halves = HalfLifeMjd(all, 60000.0);
-    ASSERT_TRUE(halves);
-    EXPECT_NEAR(*halves - 60000.0, std::log(2.0) / -all.slope, 1e-9);
-    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, 1e-3, 0.0, ""}, 60000.0));
-    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, -1e-9, 0.0, ""}, 60000.0)) << "beyond a million days";
-}
-
-}  // namespace
-}  // namespace corvane3
-
-namespace corvane3 {
-namespace {
 
 // Mean and population sigma worked out in long double, two passes: the reference.
 ChannelStatistics TwoPass(const std::vector<double>& values) {
@@ -254,6 +209,28 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
         EXPECT_NEAR(fit.intercept, whole.intercept, 1e-12);
         EXPECT_EQ(fit.text, whole.text);
     }
+    // On MJDs, where the sums of squares of a naive fit would lose the slope, merged in either
+    // order and with an empty part: the same fit, spanning the first to the last usable point.
+    CDecayFitSums early, late, empty;
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        (i < days.size() / 3 ? early : late).Add(60000.0 + days[i], signal[i]);
+    }
+    CDecayFitSums lateFirst = late;
+    lateFirst.Merge(early);
+    early.Merge(empty);
+    early.Merge(late);
+    for (const CDecayFitSums& all : {early, lateFirst}) {
+        EXPECT_NEAR(all.Result().slope, whole.slope, std::fabs(whole.slope) * 1e-9);
+        EXPECT_EQ(all.Result().text, whole.text);
+        EXPECT_NEAR(all.Span(), days.back() - days.front(), 1e-9);
+    }
+    EXPECT_EQ(empty.Result().text, kNoDecayText);
+    // The projection's date as a number.
+    const std::optional<double> halves = HalfLifeMjd(whole, 60000.0);
+    ASSERT_TRUE(halves);
+    EXPECT_NEAR(*halves - 60000.0, std::log(2.0) / -whole.slope, 1e-9);
+    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, 1e-3, 0.0, ""}, 60000.0));
+    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, -1e-9, 0.0, ""}, 60000.0)) << "beyond a million days";
     CDecayFitSums sameDay;
     sameDay.Add(1.0, 5.0);
     sameDay.Add(1.0, 6.0);

@@ -5,11 +5,10 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "core/link/CommandFrame.h"
 #include "core/poll/ChangeLog.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -38,11 +37,7 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
     EXPECT_EQ(std::filesystem::file_size(path), firstLine);
 
     ASSERT_TRUE(log.Record(command, ReplyVerdict::kUnanswered, 1, 403));
-    std::ifstream file(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
+    const std::vector<std::string> lines = testing::FileLines(path);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(lines[0].ends_with("\taccepted")) << lines[0];
     EXPECT_TRUE(lines[1].ends_with("\tno reply")) << lines[1];

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "core/link/CommandFrame.h"
 #include "core/poll/ChangeLog.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -48,10 +47,7 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     EXPECT_TRUE(log.Record({"W22", "", 0, 32, 22}, ReplyVerdict::kAccepted, 1, 403));
     EXPECT_TRUE(log.Record({"D*1", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
     EXPECT_TRUE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
-    std::ifstream file(dir.Path() / kChangeLogFileName);
-    std::stringstream read;
-    read << file.rdbuf();
-    const std::string text = read.str();
+    const std::string text = testing::FileText(dir.Path() / kChangeLogFileName);
     EXPECT_NE(text.find("\tW22\t\tnone\taccepted\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(log.TakeFirstFailure(), "");

@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "core/link/CommandFrame.h"
@@ -13,6 +12,7 @@
 #include "sim/SimulatorServer.h"
 #include "sim/StatusRecords.h"
 #include "support/RecordingSink.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -288,11 +288,7 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSide
     EXPECT_THAT(std::vector<std::string>(password, password + 3),
                 ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
     // Both attempts are in the change log, without their passwords.
-    std::ifstream file(dir_.Path() / kChangeLogFileName);
-    std::vector<std::string> changes;
-    for (std::string line; std::getline(file, line);) {
-        changes.push_back(line);
-    }
+    const std::vector<std::string> changes = testing::FileLines(dir_.Path() / kChangeLogFileName);
     ASSERT_EQ(changes.size(), 2u) << ::testing::PrintToString(changes);
     EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
     EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[1];

@@ -61,10 +61,13 @@ TEST(SettingsTextTest, EventLogTextBecomesListLinesWithTabsWidenedAndNothingCut)
     EXPECT_TRUE(EventLogLines("no line feed").empty());
 }
 
-TEST(SettingsTextTest, AlarmLinesIndentSlotsFourAndFiveOneBlankLess) {
+TEST(SettingsTextTest, AlarmLinesIndentSlotsFourAndFiveOneBlankLessAndPadTheirNames) {
     EXPECT_EQ(AlarmLine(1, 0x16), "16:    Unit Restarted               ");
     EXPECT_EQ(AlarmLine(4, 0x09), "09:   Case Temperature             ");
     EXPECT_EQ(AlarmLine(2, 0xab), "ab:    ");
+    // Names are padded to the longest, which fills its column exactly; 00 and 19 have none.
+    EXPECT_EQ(AlarmLine(3, 0x08), "08:    VCXO Control Voltage at limit");
+    EXPECT_EQ(AlarmLine(5, 0x19) + AlarmLine(5, 0), "19:   00:   ");
 }
 
 TEST(SettingsTextTest, ClockTextsAndDiagnosticValues) {

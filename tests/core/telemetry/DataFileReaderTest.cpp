@@ -300,14 +300,6 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
     }
 }
 
-}  // namespace
-}  // namespace corvane3
-
-namespace corvane3 {
-namespace {
-
-using namespace corvane3::testing;
-
 std::string Records(std::int32_t model, int first, int count, const char* lineEnd = "\r\n") {
     std::string text;
     UnitStateData record = SampleRecord();

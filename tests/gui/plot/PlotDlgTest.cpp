@@ -9,11 +9,8 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPrinter>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -27,6 +24,7 @@
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
+#include "support/TimedPrint.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -56,6 +54,14 @@ void WriteFile(const std::filesystem::path& path, int records, std::uint32_t ser
     }
 }
 
+// Shows the window and waits until its first file has been read.
+void ShowLoaded(CPlotDlg& plot) {
+    bool loaded = false;
+    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+    plot.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+}
+
 struct Window {
     CProgramSettings settings;
     std::atomic<std::int32_t> model{kModelTq9000};
@@ -63,10 +69,7 @@ struct Window {
 
     void Open(const std::string& file, bool fileMode) {
         dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
-        bool loaded = false;
-        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-        dialog->show();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        ShowLoaded(*dialog);
     }
     TracePlot* Pane(int pane) const { return dialog->Pane(pane); }
     void Release(int pane, Qt::KeyboardModifiers modifiers) const {
@@ -128,31 +131,7 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(testing::FileText(dir.Path() / "panes.pdf").substr(0, 4), "%PDF");
 
     // A print: the time before the title while the window is taken, a landscape page.
-    const QString title = plot.windowTitle();
-    QString printedTitle;
-    plot.SetPrintGrabber([&](QWidget* window) {
-        printedTitle = window->windowTitle();
-        return window->grab().toImage();
-    });
-    plot.SetPrinterChooser([&](QWidget*) {
-        auto printer = std::make_unique<QPrinter>();
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(QString::fromStdString((dir.Path() / "print.pdf").string()));
-        return printer;
-    });
-    plot.Print();
-    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
-                                   QRegularExpression::escape(title) + "$")
-                    .match(printedTitle)
-                    .hasMatch())
-        << printedTitle.toStdString();
-    EXPECT_EQ(plot.windowTitle(), title);
-    const std::string printed = testing::FileText(dir.Path() / "print.pdf");
-    const auto box = printed.find("/MediaBox [0 0 ");
-    ASSERT_NE(box, std::string::npos);
-    double width = 0, height = 0;
-    std::sscanf(printed.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
-    EXPECT_GT(width, height);
+    testing::ExpectTimedLandscapePrint(plot, dir.Path() / "print.pdf");
 
     // No point in the last hour but the last: the panes show it alone.
     w.dialog->Command(32815)->trigger();
@@ -304,10 +283,7 @@ TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
     CPlotDlg plot(PlotWindowContext{settings, model, ""}, live.string(), false);
     // Record 2 is in the file already; record 3 is not.
     RecordsDuringLoad during(plot, {FallingRecord(2), FallingRecord(3)});
-    bool loaded = false;
-    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-    plot.show();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    ShowLoaded(plot);
     EXPECT_EQ(plot.Store().PointCount(), 4);
     EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(3).mjd, 1e-9);
@@ -392,10 +368,7 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
     int offered = 0;
     {
         CPlotDlg plot({app.settings, model, ""}, file.string(), true);
-        bool loaded = false;
-        QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-        plot.show();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        ShowLoaded(plot);
         // Cancel after a change keeps the view; "Apply Changes" takes it.
         for (const bool apply : {false, true}) {
             testing::ModalDialogDriver driver([&](QDialog& dialog) {
@@ -438,10 +411,7 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
     }
     {
         CPlotDlg again({app.settings, model, ""}, file.string(), true);
-        bool loaded = false;
-        QObject::connect(&again, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-        again.show();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        ShowLoaded(again);
         EXPECT_EQ(again.PaneChannel(4), 18);
         EXPECT_EQ(again.Pane(4)->LabelText(TracePlot::kYTitle), "Ion Pump");
     }

@@ -7,14 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "core/poll/PollingThread.h"
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/mainwin/MainStatusDlg.h"
 #include "gui/security/SecurityDlg.h"
-#include "sim/SimulatorServer.h"
+#include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
-#include "support/WidgetTestApplication.h"
+#include "support/SimWindowRig.h"
 
 namespace corvane3 {
 namespace {
@@ -28,34 +25,22 @@ using testing::ProcessEventsUntil;
 constexpr std::chrono::milliseconds kPatientWait = 30s;
 
 QLineEdit* Edit(QWidget& dialog, const char* name) {
-    return dialog.findChild<QLineEdit*>(name);
+    return testing::Find<QLineEdit>(dialog, name);
 }
-void Click(QWidget& dialog, const char* button) {
-    dialog.findChild<QAbstractButton*>(button)->click();
-}
+using testing::Click;
 
 using SecurityWithSimTest = testing::WidgetTest;
 
 TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesSecurity) {
-    sim::SimulatorOptions options;
-    options.instrument.model = kModelChronoBeam;
-    options.instrument.warmup = 0ms;
-    sim::CSimulatorServer sim(options);
-    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
-    Corvane3App app;
-    app.serialPort.SetSettings({sim.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
-    CQueuedNotificationSink notifications;
-    CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings,
-                           notifications);
+    testing::SimWindowRig rig(testing::ModelOptions(kModelChronoBeam));
+    ASSERT_TRUE(rig.online);
+    sim::CSimulatorServer& sim = rig.Sim();
     const auto password = [&] {
         return sim.WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Password(); });
     };
     const auto parametersOf = [&](const std::string& code) {
         return testing::SentFields(sim, code, &sim::ReceivedFrame::parameter);
     };
-    CMainStatusDlg window(app, notifications, &polling);
-    ASSERT_TRUE(ProcessEventsUntil(
-        [&] { return app.unitState.Online && app.unitState.InstrumentModel == 401; }));
 
     // No password yet: a new one, once its confirmation matches.
     bool mismatchSentNothing = false;
@@ -68,7 +53,7 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
             Edit(dialog, "confirmPassword")->setText("123");
             Click(dialog, "apply");
         });
-        window.RunCommand(kCmdSecurity);
+        rig.window->RunCommand(kCmdSecurity);
         EXPECT_EQ(driver.Messages(),
                   (Messages{{"Confirm Password", "Confirm Password does not match"},
                             {"Security Settings", "Security Modified"}}));
@@ -82,7 +67,7 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
 
     // Protected now: disabling takes the current password, and only the right one.
     testing::ModalDialogDriver driver;
-    CSecurity dialog(app.polling, nullptr, kPatientWait);
+    CSecurity dialog(rig.app.polling, nullptr, kPatientWait);
     dialog.show();
     const auto disableWith = [&](const char* current) {
         Edit(dialog, "currentPassword")->setText(current);
@@ -104,7 +89,6 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(parametersOf("C09"), (std::vector<std::string>{"00122", "00123"}));
     EXPECT_EQ(password(), 0u);
-    EXPECT_TRUE(polling.StopBackgroundThread());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "gui/serial/InstrumentSerialDlg.h"
 #include "gui/serial/ScanningDlg.h"
 #include "gui/serial/SerialSetupDlg.h"
+#include "support/DialogControls.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -26,14 +27,8 @@ QStringList Entries(const QDialog& dialog, const char* list) {
     return entries;
 }
 
-QString Selected(const QDialog& dialog, const char* list) {
-    return dialog.findChild<QComboBox*>(list)->currentText();
-}
-
-void Select(QDialog& dialog, const char* list, const QString& entry) {
-    auto* combo = dialog.findChild<QComboBox*>(list);
-    combo->setCurrentIndex(combo->findText(entry));
-}
+using testing::Choose;
+using testing::Shown;
 
 class SerialDialogsTest : public testing::WidgetTest {
   protected:
@@ -54,25 +49,25 @@ TEST_F(SerialDialogsTest, SetupKeepsAnAbsentConfiguredPortMarkedAndAppliesTheSel
     dialog.show();
     EXPECT_EQ(Entries(dialog, "portName"),
               QStringList({"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyUSB97 (not present)"}));
-    EXPECT_EQ(Selected(dialog, "portName"), "/dev/ttyUSB97 (not present)");
-    EXPECT_EQ(Selected(dialog, "parity"), "Even");
+    EXPECT_EQ(Shown(dialog, "portName"), "/dev/ttyUSB97 (not present)");
+    EXPECT_EQ(Shown(dialog, "parity"), "Even");
     EXPECT_FALSE(apply->isEnabled());
-    Select(dialog, "baudRate", "9600");
+    Choose(dialog, "baudRate", "9600");
     dialog.findChild<QPushButton*>("cancel")->click();
     EXPECT_EQ(port_.Settings(), before);
     EXPECT_FALSE(shared_.PortReset);
 
     // Apply keeps the configured port unless another is chosen.
     dialog.show();
-    Select(dialog, "baudRate", "9600");
+    Choose(dialog, "baudRate", "9600");
     apply->click();
     EXPECT_EQ(port_.Settings().name, "/dev/ttyUSB97");
     dialog.show();
-    Select(dialog, "portName", "/dev/ttyS0");
-    Select(dialog, "baudRate", "2400");
-    Select(dialog, "parity", "Odd");
-    Select(dialog, "dataBits", "7");
-    Select(dialog, "stopBits", "2");
+    Choose(dialog, "portName", "/dev/ttyS0");
+    Choose(dialog, "baudRate", "2400");
+    Choose(dialog, "parity", "Odd");
+    Choose(dialog, "dataBits", "7");
+    Choose(dialog, "stopBits", "2");
     apply->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(port_.Settings(),
@@ -121,7 +116,7 @@ TEST_F(SerialDialogsTest, ApplyIsHeldBackWhileDetectPutsTheSavedSettingsBack) {
         dialog.Scanning().End();
         // The search is over; the dialog now waits for the attempt to let go of the port.
         QTimer::singleShot(0, &dialog, [&] {
-            Select(dialog, "baudRate", "19200");
+            Choose(dialog, "baudRate", "19200");
             apply->click();
             clickedWhileWaiting = true;
             release.set_value();
@@ -144,11 +139,11 @@ TEST_F(SerialDialogsTest, InstrumentDialogStoresTheSettingsAndRequestsTheMoveWit
     std::optional<std::uint32_t> answer = 42;
     CInstrumentSerialDlg dialog(rs232_, shared_, unit_, [&](QWidget*) { return answer; });
     dialog.show();
-    EXPECT_EQ(Selected(dialog, "baudRate"), "9600");
+    EXPECT_EQ(Shown(dialog, "baudRate"), "9600");
     auto* apply = dialog.findChild<QPushButton*>("apply");
     EXPECT_FALSE(apply->isEnabled());
-    Select(dialog, "baudRate", "19200");
-    Select(dialog, "parity", "Odd");
+    Choose(dialog, "baudRate", "19200");
+    Choose(dialog, "parity", "Odd");
 
     // A cancelled password prompt keeps the dialog open and asks the thread for nothing; the
     // settings are kept all the same, as the next opening shows.

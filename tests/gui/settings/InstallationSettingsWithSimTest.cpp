@@ -10,13 +10,10 @@
 #include <QPushButton>
 
 #include "core/link/CommandFrame.h"
-#include "core/poll/PollingThread.h"
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/mainwin/MainStatusDlg.h"
-#include "sim/SimulatorServer.h"
 #include "support/CommaLocale.h"
+#include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
-#include "support/WidgetTestApplication.h"
+#include "support/SimWindowRig.h"
 
 namespace corvane3 {
 namespace {
@@ -24,23 +21,14 @@ namespace {
 using namespace std::chrono_literals;
 using Message = testing::ModalDialogDriver::Message;
 using Messages = std::vector<Message>;
+using testing::Choose;
+using testing::Click;
+using testing::Find;
 using testing::ProcessEventsUntil;
+using testing::Shown;
 
 const QString kTelecomTitle = QStringLiteral("Telecom Output Notification");
 
-template <typename T>
-T* Find(QWidget& dialog, const char* name) {
-    T* widget = dialog.findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-QString Shown(QWidget& dialog, const char* list) {
-    return Find<QComboBox>(dialog, list)->currentText();
-}
-void Choose(QWidget& dialog, const char* list, const QString& item) {
-    auto* combo = Find<QComboBox>(dialog, list);
-    combo->setCurrentIndex(combo->findText(item));
-}
 void Type(QWidget& dialog, const char* edit, const QString& text) {
     Find<QLineEdit>(dialog, edit)->setText(text);
     emit Find<QLineEdit>(dialog, edit)->textEdited(text);
@@ -48,65 +36,40 @@ void Type(QWidget& dialog, const char* edit, const QString& text) {
 QString Text(QWidget& dialog, const char* edit) {
     return Find<QLineEdit>(dialog, edit)->text();
 }
-void Click(QWidget& dialog, const char* button) {
-    Find<QAbstractButton>(dialog, button)->click();
-}
 bool Checked(QWidget& dialog, const char* box) {
     return Find<QCheckBox>(dialog, box)->isChecked();
 }
 
 class InstallationSettingsWithSimTest : public testing::WidgetTest {
   protected:
-    // A unit of model on the simulator, the polling thread and the main window, after one poll.
+    // A unit of model on the simulator, the polling thread and the main window, after the
+    // records that fill the dialogs.
     void Start(int model, bool instrumentSweep = false) {
-        sim::SimulatorOptions options;
-        options.instrument.model = model;
-        options.instrument.instrumentSweep = instrumentSweep;
-        options.instrument.warmup = 0ms;
-        sim_ = std::make_unique<sim::CSimulatorServer>(options);
-        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
-        app_.serialPort.SetSettings({sim_->SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
-        polling_ =
-            std::make_unique<CPollingThread>(app_.serialPort, app_.unitState, app_.linkStatus,
-                                             app_.polling, app_.settings, notifications_);
-        window_ = std::make_unique<CMainStatusDlg>(app_, notifications_, polling_.get());
-        ASSERT_TRUE(ProcessEventsUntil([&] {
-            const UnitStateData unit = app_.unitState.Snapshot();
-            return app_.unitState.InstrumentModel == model && unit.d2.valid[13] &&
-                   unit.d5.yearOfManufacture != 0;
-        }));
+        rig_ = std::make_unique<testing::SimWindowRig>(
+            testing::ModelOptions(model, instrumentSweep), [](const Corvane3App& app) {
+                const UnitStateData unit = app.unitState.Snapshot();
+                return unit.d2.valid[13] && unit.d5.yearOfManufacture != 0;
+            });
+        ASSERT_TRUE(rig_->online);
+        sim_ = &rig_->Sim();
+        window_ = rig_->window.get();
     }
-    void TearDown() override {
-        if (polling_) {
-            EXPECT_TRUE(polling_->StopBackgroundThread());
-        }
-    }
-    // The frames of these codes the unit received since the last ClearFrames, as "code data"
-    // (the parameter field is checked apart).
-    std::vector<std::string> Sent(const std::vector<std::string>& codes) const {
+    // The frames of these codes the unit received since the last ClearFrames, as "code data",
+    // or their parameter fields.
+    std::vector<std::string> Sent(const std::vector<std::string>& codes,
+                                  bool parameters = false) const {
         std::vector<std::string> sent;
         for (const sim::ReceivedFrame& frame : sim_->Frames()) {
             if (std::find(codes.begin(), codes.end(), frame.code) != codes.end()) {
-                sent.push_back(frame.code + ' ' + frame.data);
+                sent.push_back(parameters ? frame.parameter : frame.code + ' ' + frame.data);
             }
         }
         return sent;
     }
-    std::vector<std::string> ParametersSent(const std::vector<std::string>& codes) const {
-        std::vector<std::string> parameters;
-        for (const sim::ReceivedFrame& frame : sim_->Frames()) {
-            if (std::find(codes.begin(), codes.end(), frame.code) != codes.end()) {
-                parameters.push_back(frame.parameter);
-            }
-        }
-        return parameters;
-    }
 
-    Corvane3App app_;
-    CQueuedNotificationSink notifications_;
-    std::unique_ptr<sim::CSimulatorServer> sim_;
-    std::unique_ptr<CPollingThread> polling_;
-    std::unique_ptr<CMainStatusDlg> window_;
+    std::unique_ptr<testing::SimWindowRig> rig_;
+    sim::CSimulatorServer* sim_ = nullptr;
+    CMainStatusDlg* window_ = nullptr;
 };
 
 TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSendsBothCommands) {
@@ -193,7 +156,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
     }
     EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3", "A22 1,T,F,B,3",
                                                        "A22 2,T,C,U,5"}));
-    EXPECT_EQ(ParametersSent(telecom), std::vector<std::string>(4, FactoryAccessField()));
+    EXPECT_EQ(Sent(telecom, true), std::vector<std::string>(4, FactoryAccessField()));
 
     // The choices come back at the next opening; a refused T1 command stops the rest.
     sim_->SetOverride("A21", {std::string("\x02"
@@ -223,8 +186,8 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
     // nothing: no wait, no message, nothing sent later.
     sim_->SetOverride("A21", {});
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.unitState.Online.load(); }));
-    ASSERT_TRUE(app_.polling.mailbox.TrySend({"W13", "", 0, 64, 0}));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !rig_->app.unitState.Online.load(); }));
+    ASSERT_TRUE(rig_->app.polling.mailbox.TrySend({"W13", "", 0, 64, 0}));
     sim_->ClearFrames();
     bool stayedOpen = false;
     testing::ModalDialogDriver whilePending([&](QDialog& dialog) {
@@ -239,7 +202,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
         EXPECT_EQ(message.text, "Telecom Output Configuration NOT modified");
     }
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !app_.polling.mailbox.IsPending(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !rig_->app.polling.mailbox.IsPending(); }));
     EXPECT_TRUE(Sent(telecom).empty());
 }
 
@@ -370,7 +333,7 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
     std::vector<std::string> expected{"C02 ", five[0], five[1], five[2]};
     expected.insert(expected.end(), five.begin(), five.end());
     EXPECT_EQ(Sent(factory), expected);
-    EXPECT_EQ(ParametersSent(factory),
+    EXPECT_EQ(Sent(factory, true),
               std::vector<std::string>(expected.size(), FactoryAccessField()));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
               0u);

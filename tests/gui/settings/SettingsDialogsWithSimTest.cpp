@@ -11,20 +11,15 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "core/poll/CommandCatalogue.h"
-#include "core/poll/PollingThread.h"
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/mainwin/MainStatusDlg.h"
 #include "gui/serial/CommandSelectDlg.h"
-#include "sim/SimulatorServer.h"
+#include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
-#include "support/TempDir.h"
-#include "support/WidgetTestApplication.h"
+#include "support/SimWindowRig.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -32,83 +27,30 @@ namespace {
 using namespace std::chrono_literals;
 using Messages = std::vector<testing::ModalDialogDriver::Message>;
 using testing::ProcessEventsUntil;
+using testing::Click;
+using testing::Find;
+using testing::Lines;
+using testing::ModelOptions;
 
-// The simulator, the program's records and polling thread, and the main window, online.
-class CSimRig {
+// The rig with the change log and the frames the unit received read back.
+class CSimRig : public testing::SimWindowRig {
   public:
-    explicit CSimRig(sim::SimulatorOptions options) : sim_(WithoutWarmUp(options)) {
-        app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
-        app.settings.DatafileDirectory = data.Path().string();
-        app.settings.PollingInterval = 1;
-        polling = std::make_unique<CPollingThread>(app.serialPort, app.unitState, app.linkStatus,
-                                                   app.polling, app.settings, notifications);
-        window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
-        online = ProcessEventsUntil([&] {
-            return app.unitState.Online &&
-                   app.unitState.InstrumentModel == options.instrument.model;
-        });
-    }
-    ~CSimRig() { polling->StopBackgroundThread(); }
-
-    sim::CSimulatorServer& Sim() { return sim_; }
+    using SimWindowRig::SimWindowRig;
     // The data, or the parameter fields, of every frame with this code, in order.
-    std::vector<std::string> Sent(const std::string& code, bool parameters = false) const {
+    std::vector<std::string> Sent(const std::string& code, bool parameters = false) {
         return testing::SentFields(
-            sim_, code, parameters ? &sim::ReceivedFrame::parameter : &sim::ReceivedFrame::data);
+            Sim(), code, parameters ? &sim::ReceivedFrame::parameter : &sim::ReceivedFrame::data);
     }
     std::vector<std::string> ChangeLogLines() const {
-        std::ifstream file(data.Path() / kChangeLogFileName);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+        return testing::FileLines(data.Path() / kChangeLogFileName);
     }
     void EnableSecurity(unsigned password) {
-        sim_.WithInstrument([&](sim::CSimulatedInstrument& unit) { unit.SetPassword(password); });
+        Sim().WithInstrument([&](sim::CSimulatedInstrument& unit) { unit.SetPassword(password); });
         app.polling.SetRequest(Request::kSecurityCheck);
         ASSERT_TRUE(ProcessEventsUntil([&] { return app.polling.SecurityStatus.load(); }));
     }
-
-  private:
-    static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
-        options.instrument.warmup = 0ms;
-        return options;
-    }
-
-    sim::CSimulatorServer sim_;
-
-  public:
-    testing::TempDir data;
-    Corvane3App app;
-    CQueuedNotificationSink notifications;
-    std::unique_ptr<CPollingThread> polling;
-    std::unique_ptr<CMainStatusDlg> window;
-    bool online = false;
 };
 
-sim::SimulatorOptions Model(int model) {
-    sim::SimulatorOptions options;
-    options.instrument.model = model;
-    return options;
-}
-
-template <typename T = QWidget>
-T* Find(QWidget& dialog, const char* name) {
-    T* widget = dialog.findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-void Click(QWidget& dialog, const char* name) {
-    Find<QAbstractButton>(dialog, name)->click();
-}
-QStringList Lines(QWidget& dialog, const char* list) {
-    QStringList lines;
-    for (int row = 0; row < Find<QListWidget>(dialog, list)->count(); ++row) {
-        lines << Find<QListWidget>(dialog, list)->item(row)->text();
-    }
-    return lines;
-}
 // The unit's event lines as the list shows them.
 QStringList Expanded(const std::vector<std::string>& lines) {
     QStringList expanded;
@@ -121,7 +63,7 @@ QStringList Expanded(const std::vector<std::string>& lines) {
 using SettingsDialogsWithSimTest = testing::WidgetTest;
 
 TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     const auto enter = [](QDialog& dialog, const char* text) {
         Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
@@ -161,7 +103,7 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
 }
 
 TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRefuseBadSlews) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     {
         testing::ModalDialogDriver driver([&](QDialog& dialog) {
@@ -247,7 +189,7 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
 }
 
 TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
-    sim::SimulatorOptions options = Model(kModelTq9000);
+    sim::SimulatorOptions options = ModelOptions(kModelTq9000);
     options.pace = true;  // the log takes seconds to come in at 9600 baud
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
@@ -296,7 +238,7 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
 }
 
 TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockFromThePc) {
-    CSimRig rig(Model(kModelChronoBeam));
+    CSimRig rig(ModelOptions(kModelChronoBeam));
     ASSERT_TRUE(rig.online);
     QStringList factoryLines;
     QString factoryTitle;
@@ -344,7 +286,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
 }
 
 TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnded) {
-    sim::SimulatorOptions options = Model(kModelTq9000);
+    sim::SimulatorOptions options = ModelOptions(kModelTq9000);
     options.instrument.testLineInterval = 100ms;
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
@@ -373,7 +315,7 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
 }
 
 TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     bool sent = false;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
@@ -398,7 +340,7 @@ TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSen
 // With the unit's security on too, the alarm commands go with the Factory access option and
 // no password prompt, and a strategy the user chose survives the status records that follow.
 TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepTheUsersChoice) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     rig.EnableSecurity(42);
     const QString fuseLine = QStringLiteral("26:    Fuse A open                  ");
@@ -438,7 +380,7 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySenderAndNoReads) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     const auto sendAndWait = [&](const MailboxCommand& command) {
         ASSERT_TRUE(rig.app.polling.mailbox.TrySend(command));
@@ -470,7 +412,7 @@ TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySende
 }
 
 TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForAChange) {
-    CSimRig rig(Model(kModelTq9000));
+    CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     const QString notConfirmed =
         QStringLiteral("The instrument's reply was cut short; the change was not confirmed");

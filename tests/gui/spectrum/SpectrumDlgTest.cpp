@@ -5,12 +5,8 @@
 
 #include <QAction>
 #include <QLineEdit>
-#include <QPrinter>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/mainwin/MainStatusDlg.h"
@@ -18,6 +14,7 @@
 #include "gui/spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TempDir.h"
+#include "support/TimedPrint.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -72,33 +69,7 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
     EXPECT_EQ(viewer.Plot()->CursorIndex(1), 2);
 
     // A print: the time before the title while the window is taken, a landscape page.
-    const QString title = viewer.windowTitle();
-    QString printedTitle;
-    viewer.SetPrintGrabber([&](QWidget* window) {
-        printedTitle = window->windowTitle();
-        return window->grab().toImage();
-    });
-    const std::string printed = (dir_.Path() / "print.pdf").string();
-    viewer.SetPrinterChooser([&](QWidget*) {
-        auto printer = std::make_unique<QPrinter>();
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(QString::fromStdString(printed));
-        return printer;
-    });
-    viewer.Print();
-    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
-                                   QRegularExpression::escape(title) + "$")
-                    .match(printedTitle)
-                    .hasMatch())
-        << printedTitle.toStdString();
-    EXPECT_EQ(viewer.windowTitle(), title);
-    std::ifstream pdf(printed, std::ios::binary);
-    const std::string pdfText((std::istreambuf_iterator<char>(pdf)), {});
-    const auto box = pdfText.find("/MediaBox [0 0 ");
-    ASSERT_NE(box, std::string::npos);
-    double width = 0, height = 0;
-    std::sscanf(pdfText.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
-    EXPECT_GT(width, height);
+    testing::ExpectTimedLandscapePrint(viewer, dir_.Path() / "print.pdf");
 
     // Saved and opened again, the points come back with six significant digits.
     const std::string copy = (dir_.Path() / "b.css").string();

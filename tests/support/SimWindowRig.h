@@ -1,0 +1,66 @@
+#pragma once
+// The simulated instrument, the program's state and polling thread against it, and the main
+// window on them, as the window tests with a unit need them.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "core/poll/PollingThread.h"
+#include "gui/common/QueuedNotificationSink.h"
+#include "gui/mainwin/MainStatusDlg.h"
+#include "sim/SimulatorServer.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3::testing {
+
+class SimWindowRig {
+  public:
+    // A unit of options (answering at once) polled every second, the change log in data; online
+    // once the unit is, its model known and ready(app) true.
+    explicit SimWindowRig(sim::SimulatorOptions options,
+                          const std::function<bool(const Corvane3App&)>& ready = {})
+        : sim_(WithoutWarmUp(options)) {
+        EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
+        app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        app.settings.DatafileDirectory = data.Path().string();
+        app.settings.PollingInterval = 1;
+        polling = std::make_unique<CPollingThread>(app.serialPort, app.unitState, app.linkStatus,
+                                                   app.polling, app.settings, notifications);
+        window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
+        online = ProcessEventsUntil([&] {
+            return app.unitState.Online &&
+                   app.unitState.InstrumentModel == options.instrument.model && (!ready || ready(app));
+        });
+    }
+    ~SimWindowRig() { EXPECT_TRUE(polling->StopBackgroundThread()); }
+
+    sim::CSimulatorServer& Sim() { return sim_; }
+
+  private:
+    static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
+        options.instrument.warmup = std::chrono::milliseconds(0);
+        return options;
+    }
+
+    sim::CSimulatorServer sim_;
+
+  public:
+    TempDir data;
+    Corvane3App app;
+    CQueuedNotificationSink notifications;
+    std::unique_ptr<CPollingThread> polling;
+    std::unique_ptr<CMainStatusDlg> window;
+    bool online = false;
+};
+
+inline sim::SimulatorOptions ModelOptions(int model, bool instrumentSweep = false) {
+    sim::SimulatorOptions options;
+    options.instrument.model = model;
+    options.instrument.instrumentSweep = instrumentSweep;
+    return options;
+}
+
+}  // namespace corvane3::testing

@@ -1,0 +1,48 @@
+#pragma once
+// A window that prints a picture of itself, printed to a PDF file: while the window is taken
+// its title carries the print time before it, the title is put back afterwards, and the page
+// is landscape.
+
+#include <gtest/gtest.h>
+
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QWidget>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "support/TelemetryTestData.h"
+
+namespace corvane3::testing {
+
+template <typename Window>
+void ExpectTimedLandscapePrint(Window& window, const std::filesystem::path& pdf) {
+    const QString title = window.windowTitle();
+    QString printedTitle;
+    window.SetPrintGrabber([&](QWidget* taken) {
+        printedTitle = taken->windowTitle();
+        return taken->grab().toImage();
+    });
+    window.SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString(pdf.string()));
+        return printer;
+    });
+    window.Print();
+    EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
+                                   QRegularExpression::escape(title) + "$")
+                    .match(printedTitle)
+                    .hasMatch())
+        << printedTitle.toStdString();
+    EXPECT_EQ(window.windowTitle(), title);
+    const std::string printed = FileText(pdf);
+    const auto box = printed.find("/MediaBox [0 0 ");
+    ASSERT_NE(box, std::string::npos);
+    double width = 0, height = 0;
+    std::sscanf(printed.c_str() + box, "/MediaBox [0 0 %lf %lf", &width, &height);
+    EXPECT_GT(width, height);
+}
+
+}  // namespace corvane3::testing
