@@ -1,13 +1,17 @@
 #include "core/plot/PlotCache.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "core/base/CLocale.h"
+#include "core/plot/PlotCacheFormat.h"
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/TelemetryTestData.h"
@@ -509,6 +514,23 @@ TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {
         EXPECT_NE(result.message.find(target.string()), std::string::npos) << result.message;
     }
     EXPECT_FALSE(cache.Write("", source).written);
+    // The disk fills while the summaries are written: nothing is renamed into place.
+    const fs::path sized = dir.Path() / "sized.plotcache";
+    ASSERT_TRUE(cache.Write(sized, source).written);
+    PlotCacheHeader header{};
+    std::ifstream(sized, std::ios::binary).read(reinterpret_cast<char*>(&header), sizeof header);
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = header.metaOffset + 8;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const PlotCacheWriteResult full = cache.Write(cachePath, source);
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(full.written);
+    EXPECT_NE(full.message.find(std::strerror(EFBIG)), std::string::npos) << full.message;
+    EXPECT_FALSE(fs::exists(cachePath));
     cache.SetCoveredBytes(101);
     EXPECT_FALSE(cache.Write(cachePath, source).written);
     EXPECT_FALSE(fs::exists(cachePath));
