@@ -747,6 +747,14 @@ CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
 
 // ---- queries -------------------------------------------------------------------------------
 
+void CPlotCache::PrepareChannel(int channel) const {
+    if (channel < 0 || channel >= static_cast<int>(channels_.size()) || records_ == 0) {
+        return;
+    }
+    const CPyramid<ValueRange>& leaves = Leaves(channel);
+    leaves.Sum(0, leaves.Size());  // builds the levels above the leaves
+}
+
 bool CPlotCache::Values(int channel, std::int64_t first, std::int64_t end, double* out) const {
     if (channel < 0 || channel >= static_cast<int>(channels_.size()) || first < 0 ||
         end > records_ || first > end) {

@@ -135,6 +135,9 @@ class CPlotCache {
 
     // Values of records first..end-1 into out (end - first elements); false when the range is
     // outside the records or the channel unknown.
+    // Reads the channel's leaf ranges and builds their sums now, so that the first frame that
+    // draws it does not: a long file's loading thread does it for the channels a window shows.
+    void PrepareChannel(int channel) const;
     bool Values(int channel, std::int64_t first, std::int64_t end, double* out) const;
     // Min and max of a channel over records [first, end), absent values skipped.
     ValueRange Range(int channel, std::int64_t first, std::int64_t end) const;

@@ -289,6 +289,9 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         AppendColumns(*cache, held.columns, static_cast<std::size_t>(held.records - 1), 1);
         ++result.parsedRecords;
     }
+    for (const int slot : options.shownSlots) {
+        cache->PrepareChannel(cache->ChannelIndex(slot));
+    }
     if (options.progress) {
         options.progress(cache->RecordCount(), cache->RecordCount());
     }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/plot/PlotCache.h"
 #include "core/telemetry/DataFileReader.h"
@@ -33,6 +34,9 @@ struct CachedDataFileOptions {
     std::function<void(const std::string& text, std::int64_t total)> started;
     std::function<void(std::int64_t done, std::int64_t total)> progress;
     int threads = 0;  // 0 chooses by the machine
+    // Channels (store slots) the first frame will draw: the cache prepares them on the reading
+    // thread (CPlotCache::PrepareChannel), not on the thread that draws.
+    std::vector<int> shownSlots;
 };
 
 struct CachedDataFileResult {

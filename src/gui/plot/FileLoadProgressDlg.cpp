@@ -134,7 +134,7 @@ void ShowReadMessage(const DataFileReadResult& result) {
 // out of order (searches by time need them in order): it is then read into memory.
 bool LoadThroughCache(CPlotData& store, const std::string& path,
                       std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
-                      DataFileReadResult& read) {
+                      const std::vector<int>& shownSlots, DataFileReadResult& read) {
     CachedDataFileResult result;
     RunWithLoadProgress(
         QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
@@ -142,6 +142,7 @@ bool LoadThroughCache(CPlotData& store, const std::string& path,
             CachedDataFileOptions options;
             options.defaults = {store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
             options.instrumentModel = instrumentModel;
+            options.shownSlots = shownSlots;
             ReportTo(progress, options);
             result = ReadDataFileCached(path, options);
         },
@@ -168,12 +169,12 @@ bool LoadThroughCache(CPlotData& store, const std::string& path,
 
 int LoadDataFile(CPlotData& store, const std::string& path,
                  std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
-                 std::uint64_t cacheFilesFrom) {
+                 std::uint64_t cacheFilesFrom, const std::vector<int>& shownSlots) {
     DataFileReadResult result;
     struct stat info {};
     const bool cached = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
                         static_cast<std::uint64_t>(info.st_size) >= cacheFilesFrom &&
-                        LoadThroughCache(store, path, instrumentModel, parent, result);
+                        LoadThroughCache(store, path, instrumentModel, parent, shownSlots, result);
     if (cached) {
         ShowReadMessage(result);
         return result.Code();

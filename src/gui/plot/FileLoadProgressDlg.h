@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -68,9 +69,11 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
 // windows may draw from it. A current-format file's model becomes instrumentModel's value (when
 // given). A file of cacheFilesFrom bytes or more is read through its plot cache (see
 // CachedDataFile.h) and stays there instead of in memory. Returns 0 when the file was read, -1
-// otherwise.
+// otherwise. shownSlots are the store's channels the window's first frame draws; a cached file
+// prepares them while the progress window still shows.
 int LoadDataFile(CPlotData& store, const std::string& path,
                  std::atomic<std::int32_t>* instrumentModel, QWidget* parent = nullptr,
-                 std::uint64_t cacheFilesFrom = kCacheFilesFromBytes);
+                 std::uint64_t cacheFilesFrom = kCacheFilesFromBytes,
+                 const std::vector<int>& shownSlots = {});
 
 }  // namespace corvane3

@@ -313,11 +313,22 @@ void CPlotDlg::LoadInitialFile() {
 bool CPlotDlg::LoadFile(const std::string& path) {
     // Records keep arriving while the load's progress window shows; they wait for the load.
     loading_ = true;
-    const bool loaded =
-        LoadDataFile(store_, path, &context_.instrumentModel, this, cacheFilesFrom_) == 0;
+    const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this,
+                                     cacheFilesFrom_, ShownSlots()) == 0;
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     loading_ = false;
     return loaded;
+}
+
+std::vector<int> CPlotDlg::ShownSlots() const {
+    std::vector<int> shown{CPlotData::kAxis0Slot};
+    if (decayDisplay_) {
+        shown.insert(shown.end(), {kChannelSignal, kChannelFlopBackground});
+    } else {
+        const PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
+        shown.insert(shown.end(), view.channels.begin(), view.channels.begin() + kDataPanes);
+    }
+    return shown;
 }
 
 void CPlotDlg::AppendHeldRecords() {

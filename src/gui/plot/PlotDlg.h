@@ -139,6 +139,8 @@ class CPlotDlg : public QDialog {
     void LayoutPanes(int width, int height);
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
+    // The store's channels the next frame draws: the MJD and the panes' channels.
+    std::vector<int> ShownSlots() const;
     // The records that arrived while a file loaded, after it; the live ones only.
     void AppendHeldRecords();
     void StoreReplaced();
