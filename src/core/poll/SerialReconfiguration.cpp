@@ -43,16 +43,23 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
     std::string reply;
     const bool replied = c.link.GetResponse(reply, kEtx, kCatalogueReplyLimit);
     c.shared.Response.Set(reply);
+    const ReplyVerdict verdict = JudgeReply(reply);
     if (c.logChange) {
         // The password travels in the parameter field, which the log never shows.
-        c.logChange({"C05", data, parameter, kCatalogueReplyLimit, 0}, JudgeReply(reply));
+        c.logChange({"C05", data, parameter, kCatalogueReplyLimit, 0}, verdict);
     }
-    if (!replied) {
+    // A reply cut short decides nothing, as no reply does.
+    if (!replied || verdict == ReplyVerdict::kUnanswered) {
         return false;
     }
-    if (IsRefusal(reply)) {
+    if (verdict == ReplyVerdict::kRefused) {
         messages.ShowTimedMessage("Password not Accepted", kTitle);
         c.status.SetLinkStatus("Password Fail");
+        messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
+        return true;
+    }
+    // A command the unit did not understand changed nothing on its side: the PC stays too.
+    if (verdict == ReplyVerdict::kNotUnderstood) {
         messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
         return true;
     }

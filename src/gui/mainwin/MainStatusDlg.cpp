@@ -403,12 +403,30 @@ void CMainStatusDlg::Print() {
 }
 
 void CMainStatusDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter closes the window as Escape does, and so ends the program.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        accept();
+    // Enter and Escape end the program as Exit does. While the unit is being watched a stray
+    // key (one meant for a message that had already closed itself) must not end years of
+    // recording, so they ask first, with No as the answer a second stray key gives.
+    const int key = event->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    const bool escape = key == Qt::Key_Escape && event->modifiers() == Qt::NoModifier;
+    if (!enter && !escape) {
+        QDialog::keyPressEvent(event);
         return;
     }
-    QDialog::keyPressEvent(event);
+    if (app_.settings.PollingEnabled && !ConfirmStopMonitoring()) {
+        return;
+    }
+    accept();
+}
+
+bool CMainStatusDlg::ConfirmStopMonitoring() {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Corvane3"),
+                    QStringLiteral("Stop monitoring and exit Corvane3?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("stopMonitoringQuestion"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void CMainStatusDlg::changeEvent(QEvent* event) {

@@ -103,6 +103,8 @@ class CMainStatusDlg : public QDialog {
     void AlignColumns(const std::vector<QGroupBox*>& groups);
     void UpdateTitle();
     void SetStale(bool stale);
+    // Asks whether Enter or Escape is to end monitoring; true for Yes.
+    bool ConfirmStopMonitoring();
     void ShowMessage(const QString& text, const QString& title);
     void ShowHelp();
     void RunSerialSetup();

@@ -20,6 +20,7 @@
 #include "core/plot/StorePoints.h"
 #include "gui/common/AppIcon.h"
 #include "gui/common/HelpDlg.h"
+#include "gui/common/ScreenFit.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/plot/CustomizePlotsDlg.h"
@@ -180,7 +181,7 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
         }
     }
     built_ = false;
-    resize(kInitialWidth, kInitialHeight);
+    ResizeWithinScreen(*this, QSize(kInitialWidth, kInitialHeight));
     EnterDataDisplay();
 }
 

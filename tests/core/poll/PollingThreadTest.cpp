@@ -252,7 +252,7 @@ TEST(SerialParametersTextTest, MarkParityGoesAsNoneAndOneAndAHalfStopBitsAsTwo) 
               "4800,7,N,2");
 }
 
-TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSides) {
+TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordAndAnUnderstoodReplyToMoveBothSides) {
     settings_.PollingInterval = kMinPollingInterval;
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
@@ -268,6 +268,18 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSide
     EXPECT_TRUE(log_.WaitForCount("Password Fail", 1, 1s));
     // The password went with that one command only.
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
+
+    // A unit that did not understand the command changed nothing: neither does the PC.
+    messages_.Clear();
+    sim_->SetOverride("C05", {std::string("\x02") + "C05 ?\r\n\x03"});
+    shared_.SerialReconfigurationParameter = 42;
+    shared_.SetRequest(Request::kSerialReconfiguration);
+    ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return !shown.empty(); }));
+    EXPECT_THAT(messages_.Items(),
+                ElementsAre(Pair("Serial port settings NOT modified", "Serial Port Settings")));
+    EXPECT_EQ(port_.Settings().baudRate, 9600u);
+    EXPECT_FALSE(shared_.PortReset);
+    sim_->SetOverride("C05", {});
 
     log_.Clear();
     messages_.Clear();
@@ -289,9 +301,11 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordThenMovesBothSide
                 ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
     // Both attempts are in the change log, without their passwords.
     const std::vector<std::string> changes = testing::FileLines(dir_.Path() / kChangeLogFileName);
-    ASSERT_EQ(changes.size(), 2u) << ::testing::PrintToString(changes);
+    ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
     EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
-    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[1];
+    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\tnot understood"))
+        << changes[1];
+    EXPECT_TRUE(changes[2].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[2];
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QTimer>
@@ -202,13 +203,62 @@ TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitles) {
     }
 }
 
-TEST_F(MainStatusDlgTest, EnterClosesTheWindowAndTimedMessagesCloseThemselves) {
+// Presses key on the window; whileAsked, when given, answers the question it opens.
+void PressKey(QWidget& window, int key, const std::function<void(QMessageBox&)>& whileAsked = {}) {
+    bool asked = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || asked) {
+            return;
+        }
+        asked = true;
+        EXPECT_EQ(box->text(), "Stop monitoring and exit Corvane3?");
+        EXPECT_EQ(box->windowTitle(), "Corvane3");
+        if (whileAsked) {
+            whileAsked(*box);
+        } else {
+            ADD_FAILURE() << "the key asked";
+            box->reject();
+        }
+    });
+    look.start(5);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&window, &press);
+    EXPECT_EQ(asked, static_cast<bool>(whileAsked)) << "key " << key;
+}
+
+void PressKeyOn(QMessageBox& box, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&box, &press);
+}
+
+TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStrayKeyKeepsIt) {
     window_.show();
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(&window_, &enter);
+    app_.settings.PollingEnabled = true;
+    // A second Enter or Escape answers No: the window stays.
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        for (const int answer : {Qt::Key_Return, Qt::Key_Escape}) {
+            PressKey(window_, key, [answer](QMessageBox& box) { PressKeyOn(box, answer); });
+            EXPECT_TRUE(window_.isVisible()) << key << " then " << answer;
+        }
+    }
+    // Yes ends it as Exit does.
+    PressKey(window_, Qt::Key_Escape,
+             [](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
     EXPECT_FALSE(window_.isVisible());
     EXPECT_EQ(window_.result(), QDialog::Accepted);
 
+    // Without polling there is nothing to stop: the key closes at once.
+    window_.show();
+    window_.setResult(QDialog::Rejected);
+    app_.settings.PollingEnabled = false;
+    PressKey(window_, Qt::Key_Return);
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_EQ(window_.result(), QDialog::Accepted);
+}
+
+TEST_F(MainStatusDlgTest, TimedMessagesCloseThemselves) {
     CTimedMessageDlg message("Output Frequency modified", "Delta-F Notification", 0, &window_);
     EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <cmath>
 #include <fstream>
 #include <utility>
@@ -194,7 +195,7 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
 }
 
-TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheScalesTheirIndices) {
+TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
     testing::TempDir dir;
     const auto path = dir.Path() / "Unit1234.csd";
     WriteFile(path, 3);
@@ -223,6 +224,10 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheScalesTheirIndices) {
     // The help is compiled in: offered without a brand too.
     EXPECT_EQ(texts(32861), (QStringList{"Help Topics=", "About Corvane3...="}));
     EXPECT_TRUE(plot.Command(32861)->isVisible());
+    // The window opens within its screen (offscreen: 800 x 600), x-axis title and all.
+    const QRect screen = plot.screen()->availableGeometry();
+    EXPECT_LE(plot.frameGeometry().width(), screen.width());
+    EXPECT_LE(plot.frameGeometry().height(), screen.height());
 }
 
 TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
