@@ -1,5 +1,6 @@
 #include "app/FileCommands.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -803,6 +804,35 @@ bool WriteAndClose(std::ofstream& csv, const CsvWriter& writeCsv, std::string& r
     return false;
 }
 
+// Tries with another number when an earlier run of the same process id left its file.
+constexpr int kTemporaryNameAttempts = 100;
+// Read and write for everyone the umask allows, as the CSV itself would get.
+constexpr mode_t kNewFileMode = 0666;
+
+// Makes a new empty file beside target to write the CSV into. Its name is short whatever the
+// target's is (the target's own name may be as long as the file system allows), and starts with
+// a dot so that listings pass over it. False, with the reason, when no such file can be made.
+bool CreateTemporaryBeside(const std::string& target, std::string& temporary,
+                           std::string& reason) {
+    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        const std::string name =
+            ".csv" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        temporary = (folder / name).string();
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    reason = std::strerror(errno);
+    return false;
+}
+
 int CannotWrite(const std::string& target, const std::string& reason, std::ostream& err) {
     if (!reason.empty()) {
         err << "corvane3: cannot write " << target << " (" << reason << ")\n";
@@ -879,7 +909,11 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
             }
             return Written(out, err, "CSV");
         case ECsvTarget::kDirect: {
+            errno = 0;
             std::ofstream csv(resolved, std::ios::binary);
+            if (!csv.is_open()) {
+                return CannotWrite(target, std::strerror(errno != 0 ? errno : EIO), err);
+            }
             if (!WriteAndClose(csv, writeCsv, reason)) {
                 return CannotWrite(target, reason, err);
             }
@@ -891,7 +925,10 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
     }
     // Written beside the target and renamed, so a reader never sees half a file. An interrupt
     // removes the temporary file.
-    const std::string temporary = resolved + ".tmp" + std::to_string(::getpid());
+    std::string temporary;
+    if (!CreateTemporaryBeside(resolved, temporary, reason)) {
+        return CannotWrite(target, reason, err);
+    }
     SetTemporaryFileToRemove(temporary);
     const auto discard = [&temporary] {
         std::error_code ignored;

@@ -1,12 +1,17 @@
 // corvane3: watches over and controls a cesium-beam frequency standard on a serial port.
 
+#include <fcntl.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -49,16 +54,37 @@ void ShowUnrecognizedFileType(const CommandLineFile& file) {
     box.exec();
 }
 
-// Saves the window's picture to path and says so (on standard output, or why not on standard
-// error); false when it could not be saved.
-bool SaveWindowPicture(QWidget& window, const QString& path) {
-    if (window.grab().save(path)) {
-        std::printf("corvane3: screenshot saved to %s\n", path.toLocal8Bit().constData());
-        std::fflush(stdout);
-        return true;
+// The image format a picture's file name asks for: its extension, PNG when it has none.
+QByteArray PictureFormat(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
+        return "png";
     }
-    std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s\n",
-                 path.toLocal8Bit().constData());
+    return QByteArray::fromStdString(path.substr(dot + 1)).toLower();
+}
+
+// Saves the window's picture to path and says so (on standard output, or why not on standard
+// error); false when it could not be saved. The file is opened here rather than by name in Qt,
+// whose names are Unicode text: a path that is no UTF-8 still reaches the file system as given.
+bool SaveWindowPicture(QWidget& window, const std::string& path) {
+    constexpr mode_t kNewFileMode = 0666;  // what the umask allows, as for any file the user makes
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+    std::string reason = fd < 0 ? std::strerror(errno) : "";
+    if (fd >= 0) {
+        QFile file;
+        const bool saved = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+                           window.grab().save(&file, PictureFormat(path).constData());
+        file.close();
+        if (saved && file.error() == QFileDevice::NoError) {
+            std::printf("corvane3: screenshot saved to %s\n", path.c_str());
+            std::fflush(stdout);
+            return true;
+        }
+        reason = file.error() != QFileDevice::NoError ? file.errorString().toStdString()
+                                                       : "the picture could not be encoded";
+    }
+    std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s (%s)\n", path.c_str(),
+                 reason.c_str());
     return false;
 }
 
@@ -66,7 +92,7 @@ bool SaveWindowPicture(QWidget& window, const QString& path) {
 // as Exit does. When no record came within timeoutSeconds the window is closed all the same and
 // exitStatus says the run timed out.
 void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationSink& notifications,
-                                    const QString& path, int timeoutSeconds, int& exitStatus) {
+                                    const std::string& path, int timeoutSeconds, int& exitStatus) {
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = QObject::connect(&notifications, &CQueuedNotificationSink::Notified, &window,
                                    [&window, &exitStatus, path, connection](int code) {
@@ -96,7 +122,7 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
 // Saves a picture of the plot or spectrum window once it has drawn its file (or once the load
 // ended with nothing to draw), then closes it.
 template <typename Window>
-void SaveScreenshotWhenDrawn(Window& window, const QString& path, int timeoutSeconds,
+void SaveScreenshotWhenDrawn(Window& window, const std::string& path, int timeoutSeconds,
                              int& exitStatus) {
     // Nobody is there to close the reader's message boxes: each is said on standard error and
     // closed, and the file counts as refused.
@@ -152,10 +178,10 @@ void ShowConfigurationMessage(const std::string& text, bool interactive) {
     }
 }
 
-int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString& screenshot,
+int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
                    int screenshotTimeout) {
     int exitStatus = kExitDone;
-    const bool interactive = screenshot.isEmpty();
+    const bool interactive = screenshot.empty();
     for (const std::string& message : app.StartupMessages()) {
         ShowConfigurationMessage(message, interactive);
     }
@@ -173,7 +199,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
         case CommandLineFileKind::kPlotFile: {
             CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName()},
                             file.fileName, true);
-            if (!screenshot.isEmpty()) {
+            if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
             }
             window.exec();
@@ -181,7 +207,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
         }
         case CommandLineFileKind::kSpectrumFile: {
             CSpectrumDlg window({app.spectrum, app.settings, app.unitState}, file.fileName);
-            if (!screenshot.isEmpty()) {
+            if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
             }
             window.exec();
@@ -194,7 +220,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const QString&
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
-            if (!screenshot.isEmpty()) {
+            if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
                                                exitStatus);
             }
@@ -240,13 +266,14 @@ int main(int argc, char* argv[]) {
 
     // The options are read before any application object exists: only a window needs the
     // window system, so nothing else may fail for want of a display.
+    // Paths are bytes: they are taken as given, not through text that cannot hold every byte.
     QStringList arguments;
-    std::vector<std::string> utf8Arguments;
+    std::vector<std::string> byteArguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
-        utf8Arguments.push_back(arguments.back().toStdString());
+        byteArguments.emplace_back(argv[i]);
     }
-    const CommandLineResult line = ParseCommandLineOptions(utf8Arguments);
+    const CommandLineResult line = ParseCommandLineOptions(byteArguments);
     if (!line.Accepted()) {
         std::fputs(line.message.c_str(), stderr);
         return line.exitStatus;
@@ -300,15 +327,26 @@ int main(int argc, char* argv[]) {
     app.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                           options.config.value_or(std::string()));
     app.LoadConfiguration();
+    std::shared_ptr<CSerialTrace> trace;
     if (options.trace) {
         const std::string& tracePath = *options.trace;
-        auto trace = std::make_shared<CSerialTrace>();
-        if (!trace->Open(tracePath)) {
-            std::fprintf(stderr, "corvane3: cannot write the trace file %s\n", tracePath.c_str());
+        trace = std::make_shared<CSerialTrace>();
+        std::string reason;
+        if (!trace->Open(tracePath, &reason)) {
+            std::fprintf(stderr, "corvane3: cannot write the trace file %s (%s)\n",
+                         tracePath.c_str(), reason.c_str());
             return kExitRefused;
         }
-        app.serialPort.SetTrace(std::move(trace));
+        trace->SetStoppedHandler([tracePath](const std::string& why) {
+            std::fprintf(stderr, "corvane3: the trace file %s stopped (%s); the run goes on\n",
+                         tracePath.c_str(), why.c_str());
+        });
+        app.serialPort.SetTrace(trace);
     }
+    // A run whose trace was cut short did not do all that was asked of it.
+    const auto traced = [&trace](int status) {
+        return status == kExitDone && trace && !trace->Failure().empty() ? kExitRefused : status;
+    };
 
     // A closed terminal or a service manager's stop ends the run as Ctrl-C does.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -329,7 +367,7 @@ int main(int argc, char* argv[]) {
             }
         }
         // The configuration is only read here: a headless run never changes it.
-        return RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted);
+        return traced(RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted));
     }
 
     // An interrupt closes the windows, so the configuration is still saved.
@@ -346,8 +384,8 @@ int main(int argc, char* argv[]) {
     for (std::size_t i = 0; i < options.positional.size(); ++i) {
         fileLine += (i > 0 ? " " : "") + options.positional[i];
     }
-    return RunWithWindows(
+    return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine),
-        QString::fromStdString(options.screenshot.value_or(std::string())),
-        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout);
+        options.screenshot.value_or(std::string()),
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout));
 }

@@ -4,10 +4,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -238,6 +240,80 @@ TEST_F(FileCommandsTest, ACharacterDeviceIsWrittenToAndNeverReplaced) {
     EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
     EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
     EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "full", "null"));
+}
+
+// A CSV that cannot be made says why, with its path; a name as long as the file system allows
+// is exported beside the file all the same.
+TEST_F(FileCommandsTest, TheExportSaysWhyItCannotWriteAndTakesTheLongestName) {
+    const fs::path readOnly = dir_.Path() / "read-only";
+    fs::create_directory(readOnly);
+    // Root writes into any folder: a read-only file system stops it.
+    const bool root = ::geteuid() == 0;
+    const bool readOnlyMade = root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY,
+                                             "size=64k") == 0
+                                   : ::chmod(readOnly.c_str(), 0555) == 0;
+    struct Case {
+        fs::path target;
+        std::string reason;
+    };
+    std::vector<Case> cases{{dir_.Path() / "missing" / "out.csv", std::strerror(ENOENT)},
+                            {"/proc/out.csv", std::strerror(ENOENT)}};
+    if (readOnlyMade) {
+        cases.push_back({readOnly / "out.csv", std::strerror(root ? EROFS : EACCES)});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        std::ostringstream out, err;
+        EXPECT_EQ(RunExportCsv(path_, c.target.string(), out, err), 1);
+        EXPECT_EQ(err.str(), "corvane3: cannot write " + c.target.string() + " (" + c.reason + ")\n");
+    }
+    if (root && readOnlyMade) {
+        ::umount(readOnly.c_str());
+    }
+    EXPECT_TRUE(readOnlyMade) << "the read-only folder was not tried";
+
+    constexpr std::size_t kLongestName = NAME_MAX;
+    const fs::path longInput = dir_.Path() / (std::string(kLongestName - 4, 'u') + ".csd");
+    fs::copy_file(path_, longInput);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunExportCsv(longInput.string(), "", out, err), 0) << err.str();
+    EXPECT_EQ(FileText(fs::path(longInput).replace_extension(".csv")).rfind("MJD,", 0), 0u);
+    // The file, the long one and its CSV, the read-only folder: no temporary file is left.
+    EXPECT_EQ(FilesIn(dir_.Path()).size(), 4u);
+}
+
+// NULs are damage a power cut leaves: a long run of them, inside a file or at its end, is skipped
+// and every whole record counted, by the file commands as by the window's reader, whatever the
+// size of the pieces the file is read in.
+TEST_F(FileCommandsTest, LongNulRunsAreSkippedAndEveryWholeRecordCounted) {
+    const std::string text = FileText(path_);
+    const std::size_t secondRecord = text.find('\n', text.find('\n') + 1) + 1;
+    constexpr std::size_t kLongTail = std::size_t{8} << 20;
+    constexpr std::size_t kLongRun = 70000;  // longer than any line a record may be
+    struct Case {
+        std::string name;
+        std::string text;
+    };
+    const std::vector<Case> cases{
+        {"tail.csd", text + std::string(kLongTail, '\0')},
+        {"run.csd", text.substr(0, secondRecord) + std::string(kLongRun, '\0') +
+                        text.substr(secondRecord)},
+        {"run-after-line-end.csd", text.substr(0, secondRecord) + std::string(kLongRun, '\0') +
+                                       "\r\n" + text.substr(secondRecord)},
+    };
+    for (const Case& c : cases) {
+        const fs::path path = dir_.Path() / c.name;
+        std::ofstream(path, std::ios::binary) << c.text;
+        CPlotData store;
+        ASSERT_EQ(ReadDataFile(store, path.string()).Code(), 0) << c.name;
+        for (const std::uint64_t pieceBytes : {std::uint64_t{0}, std::uint64_t{256} << 10}) {
+            SCOPED_TRACE(c.name + " in pieces of " + std::to_string(pieceBytes));
+            std::ostringstream out, err;
+            EXPECT_EQ(RunSummary(path.string(), out, err, {pieceBytes, 2}), 0) << err.str();
+            EXPECT_NE(out.str().find("Records: 3\n"), std::string::npos) << out.str();
+            EXPECT_EQ(store.PointCount(), 3);
+        }
+    }
 }
 
 TEST(StatisticsTest, TheFileSummaryProjectsWhenAFallingSignalHalves) {

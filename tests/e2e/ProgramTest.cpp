@@ -182,6 +182,88 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+// Paths are bytes: names that are no UTF-8 (0xFF, Latin-1 letters) are used exactly as given,
+// under a plain and a UTF-8 locale alike.
+TEST(ProgramTest, PathsThatAreNoUtf8AreUsedByteForByte) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const char* given = std::getenv("LC_ALL");
+    const std::string before = given != nullptr ? given : "";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        ::setenv("LC_ALL", locale, 1);
+        const std::filesystem::path folder = dir.Path() / (std::string("d\xff\xfe-") + locale);
+        std::filesystem::create_directory(folder);
+        const std::string config = (folder / "c\xe9.ini").string();
+        std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+        const std::string records = (folder / "rec\xff").string();
+        ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config", config, "--interval",
+                               "2", "--record", records, "--polls", "1"});
+        headless.ReadAll();
+        EXPECT_EQ(headless.Wait(), 0) << headless.Err();
+        const std::string csd = (folder / "f\xe9\x80.csd").string();
+        std::filesystem::rename(std::filesystem::path(records) / "Unit1234.csd", csd);
+        ChildProcess summary({CORVANE3_PROGRAM, "--summary", csd});
+        EXPECT_NE(summary.ReadAll().find("Records: 1\n"), std::string::npos) << summary.Err();
+        EXPECT_EQ(summary.Wait(), 0);
+        ChildProcess csv({CORVANE3_PROGRAM, "--export-csv", csd});
+        EXPECT_EQ(csv.Wait(), 0) << csv.Err();
+        const std::string shot = (folder / "s\xff.png").string();
+        ChildProcess window({CORVANE3_PROGRAM, "--config", config, "--screenshot", shot, csd});
+        EXPECT_NE(window.ReadAll().find("screenshot saved"), std::string::npos) << window.Err();
+        EXPECT_EQ(window.Wait(), 0);
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"c\xe9.ini", "f\xe9\x80.csd", "f\xe9\x80.csv",
+                                                   "rec\xff", "s\xff.png"}));
+        EXPECT_NE(FileText(config).find("[Plot]"), std::string::npos);  // saved where it was read
+    }
+    ::setenv("LC_ALL", before.c_str(), 1);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+// A trace that cannot go on is said: a FIFO nobody reads is refused at once, a disk that takes
+// no more stops the trace with its reason while the records go on, and the run ends with 1.
+TEST(ProgramTest, ATraceThatCannotBeWrittenSaysWhyAndTheRunFails) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const std::filesystem::path fifo = dir.Path() / "trace.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string trace;
+        std::string said;
+        std::size_t records;
+    };
+    for (const Case& c : {Case{fifo.string(), "(a FIFO that no process reads)", 0},
+                          Case{"/dev/full", "stopped (No space left on device)", 2}}) {
+        SCOPED_TRACE(c.trace);
+        ChildProcess run({CORVANE3_PROGRAM, "--headless", "--port", link, "--interval", "2",
+                          "--polls", "2", "--trace", c.trace});
+        const std::string out = run.ReadAll();
+        EXPECT_EQ(run.Wait(), 1);
+        const std::size_t said = run.Err().find(c.said);
+        EXPECT_NE(said, std::string::npos) << run.Err();
+        EXPECT_EQ(said, run.Err().rfind(c.said)) << "said once: " << run.Err();
+        std::size_t records = 0;
+        for (std::size_t at = out.find("\nMJD "); at != std::string::npos;
+             at = out.find("\nMJD ", at + 1)) {
+            ++records;
+        }
+        EXPECT_EQ(records, c.records) << out;
+    }
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
 // A user whose language writes decimal commas gets the same files and summaries as anyone.
 TEST(ProgramTest, UnderADecimalCommaLocaleRecordsAndSummariesKeepTheirDecimalPoints) {
     TempDir dir;

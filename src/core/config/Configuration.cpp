@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "core/base/Text.h"
+
 namespace corvane3 {
 
 namespace {
@@ -22,9 +24,7 @@ constexpr std::array<int, 10> kAcceptedBaudRates = {300,  600,   1200,  2400,  4
                                                     9600, 19200, 38400, 57600, 115200};
 
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+    return AsciiLower(std::move(text));
 }
 
 bool ReadBool(const CProfileFile& profile, const char* key, const char* defaultValue) {
@@ -124,7 +124,7 @@ void LoadConfiguration(const CProfileFile& profile, CProgramSettings& settings,
     }
     const std::string parity = CleanIniValue(profile.GetString(kCom, "Parity", "Odd"));
     if (!parity.empty()) {
-        switch (std::tolower(static_cast<unsigned char>(parity[0]))) {
+        switch (AsciiLower(parity[0])) {
             case 'o':
                 line.parity = kParityOdd;
                 break;

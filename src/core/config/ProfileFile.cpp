@@ -21,10 +21,7 @@ namespace corvane3 {
 namespace {
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
+    return EqualAsciiNoCase(a, b);
 }
 
 std::string Trim(const std::string& text) {

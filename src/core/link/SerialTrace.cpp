@@ -44,13 +44,13 @@ std::string MaskTracedFrame(std::string_view frame) {
     return masked;
 }
 
-bool CSerialTrace::Open(const std::filesystem::path& file) {
+bool CSerialTrace::Open(const std::filesystem::path& file, std::string* reason) {
     std::lock_guard lock(mutex_);
     unwritten_.clear();
     unread_.clear();
     lineEnded_ = false;
     secret_.clear();
-    return log_.Open(file);
+    return log_.Open(file, reason);
 }
 
 bool CSerialTrace::IsOpen() const {
@@ -96,7 +96,26 @@ void CSerialTrace::Read(std::string_view bytes) {
 void CSerialTrace::Note(std::string_view text) {
     std::lock_guard lock(mutex_);
     FlushLocked();
-    log_.Write(TrafficDirection::kNote, text);
+    WriteLocked(TrafficDirection::kNote, text);
+}
+
+void CSerialTrace::SetStoppedHandler(std::function<void(const std::string& reason)> handler) {
+    std::lock_guard lock(mutex_);
+    stopped_ = std::move(handler);
+}
+
+std::string CSerialTrace::Failure() const {
+    std::lock_guard lock(mutex_);
+    return log_.Failure();
+}
+
+void CSerialTrace::WriteLocked(TrafficDirection direction, std::string_view bytes,
+                               Clock::time_point when) {
+    const bool wasOpen = log_.IsOpen();
+    log_.Write(direction, bytes, when);
+    if (wasOpen && !log_.IsOpen() && stopped_) {
+        stopped_(log_.Failure());
+    }
 }
 
 void CSerialTrace::FlushLocked() {
@@ -111,7 +130,7 @@ void CSerialTrace::FlushWrittenLocked() {
     const bool hidesParameter =
         HasFrameHead(unwritten_) && ParameterField(unwritten_) != kNoParameter;
     secret_ = hidesParameter ? std::string(ParameterField(unwritten_)) : std::string();
-    log_.Write(TrafficDirection::kReceived, MaskTracedFrame(unwritten_));
+    WriteLocked(TrafficDirection::kReceived, MaskTracedFrame(unwritten_));
     unwritten_.clear();
 }
 
@@ -123,7 +142,7 @@ void CSerialTrace::FlushReadLocked(Clock::time_point when) {
     if (!secret_.empty() && HasFrameHead(unread_) && ParameterField(unread_) == secret_) {
         unread_.replace(kParameterAt, kParameterFieldWidth, kMask);
     }
-    log_.Write(TrafficDirection::kSent, unread_, lineEnded_ ? lineEnd_ : when);
+    WriteLocked(TrafficDirection::kSent, unread_, lineEnded_ ? lineEnd_ : when);
     unread_.clear();
     lineEnded_ = false;
 }

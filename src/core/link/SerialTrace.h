@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -28,8 +29,9 @@ class CSerialTrace {
     CSerialTrace(const CSerialTrace&) = delete;
     CSerialTrace& operator=(const CSerialTrace&) = delete;
 
-    // Starts a new transcript at file (truncating an old one). False when it cannot be written.
-    bool Open(const std::filesystem::path& file);
+    // Starts a new transcript at file (truncating an old one). False, with the reason when
+    // asked, when it cannot be written.
+    bool Open(const std::filesystem::path& file, std::string* reason = nullptr);
     bool IsOpen() const;
     // Writes what is still held, then closes the file.
     void Close();
@@ -41,12 +43,20 @@ class CSerialTrace {
     // Something happened to the port, such as a reset.
     void Note(std::string_view text);
 
+    // Called once, on the thread that was writing, with the reason when the file takes no more
+    // and the transcript stops; the traffic itself goes on. Set before the port uses the trace.
+    void SetStoppedHandler(std::function<void(const std::string& reason)> handler);
+    // Why the transcript stopped early; empty while it goes on.
+    std::string Failure() const;
+
   private:
     using Clock = std::chrono::system_clock;
 
     void FlushLocked();
     void FlushWrittenLocked();
     void FlushReadLocked(Clock::time_point when);
+    void WriteLocked(TrafficDirection direction, std::string_view bytes,
+                     Clock::time_point when = Clock::now());
 
     mutable std::mutex mutex_;
     CTrafficLog log_;
@@ -55,6 +65,7 @@ class CSerialTrace {
     bool lineEnded_ = false;     // unread_ ends in LF: an ETX may still follow
     Clock::time_point lineEnd_;  // when that LF arrived
     std::string secret_;         // the masked parameter field of the last frame, "" for none
+    std::function<void(const std::string&)> stopped_;
 };
 
 // The frame as a transcript shows it: passwords and the factory access field masked.

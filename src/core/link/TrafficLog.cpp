@@ -1,9 +1,15 @@
 #include "core/link/TrafficLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/base/Escape.h"
+#include "core/base/WriteWhole.h"
 
 namespace corvane3 {
 
@@ -14,6 +20,8 @@ constexpr std::string_view kReceived = "RX";
 constexpr std::string_view kSent = "TX";
 constexpr std::string_view kNote = "--";
 constexpr std::size_t kTagLength = 2;
+// Read and write for everyone the umask allows, as for any file the user makes.
+constexpr mode_t kNewFileMode = 0666;
 }  // namespace
 
 std::string FormatTrafficLine(std::chrono::system_clock::time_point when,
@@ -59,16 +67,40 @@ std::optional<TrafficEntry> ParseTrafficLine(std::string_view line) {
     return entry;
 }
 
-bool CTrafficLog::Open(const std::filesystem::path& file) {
-    out_.open(file, std::ios::binary | std::ios::trunc);
-    return out_.is_open();
+bool CTrafficLog::Open(const std::filesystem::path& file, std::string* reason) {
+    Close();
+    failure_.clear();
+    // Without O_NONBLOCK a FIFO nobody reads would hold the program in open() for ever.
+    fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, kNewFileMode);
+    if (fd_ < 0) {
+        if (reason != nullptr) {
+            *reason = errno == ENXIO ? "a FIFO that no process reads" : std::strerror(errno);
+        }
+        return false;
+    }
+    // A FIFO with a reader is written as a file is: the reader decides the pace.
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return true;
+}
+
+void CTrafficLog::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
 }
 
 void CTrafficLog::Write(TrafficDirection direction, std::string_view bytes,
                         std::chrono::system_clock::time_point when) {
-    if (out_.is_open()) {
-        out_ << FormatTrafficLine(when, direction, bytes) << '\n';
-        out_.flush();
+    if (fd_ < 0) {
+        return;
+    }
+    if (!WriteWhole(fd_, FormatTrafficLine(when, direction, bytes) + '\n')) {
+        failure_ = errno != 0 ? std::strerror(errno) : "the file takes no more";
+        Close();
     }
 }
 

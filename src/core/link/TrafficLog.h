@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,16 +30,26 @@ std::optional<TrafficEntry> ParseTrafficLine(std::string_view line);
 
 class CTrafficLog {
   public:
-    // Starts a new transcript file (truncating an old one). False when it cannot be written.
-    bool Open(const std::filesystem::path& file);
-    bool IsOpen() const { return out_.is_open(); }
-    void Close() { out_.close(); }
-    // A line stamped with when (the moment of writing when not given).
+    CTrafficLog() = default;
+    ~CTrafficLog() { Close(); }
+    CTrafficLog(const CTrafficLog&) = delete;
+    CTrafficLog& operator=(const CTrafficLog&) = delete;
+
+    // Starts a new transcript file (truncating an old one). False, with the reason, when it
+    // cannot be written; a FIFO that no process reads is refused at once, never waited for.
+    bool Open(const std::filesystem::path& file, std::string* reason = nullptr);
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+    // A line stamped with when (the moment of writing when not given). A line the file takes
+    // not whole (a full disk) ends the transcript: the file is closed and Failure() says why.
     void Write(TrafficDirection direction, std::string_view bytes,
                std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
+    // Why the transcript stopped early; empty while it goes on or after a plain Close().
+    const std::string& Failure() const { return failure_; }
 
   private:
-    std::ofstream out_;
+    int fd_ = -1;
+    std::string failure_;
 };
 
 }  // namespace corvane3

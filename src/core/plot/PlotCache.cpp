@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "core/base/RegularFile.h"
+#include "core/base/UnnamedFile.h"
 #include "core/base/VectorState.h"
 #include "core/base/WriteWhole.h"
 
@@ -588,13 +589,13 @@ bool CPlotCache::SpillTo(const std::string& cachePath) {
     if (cachePath.empty() || error) {
         return false;
     }
-    std::string temporary = cachePath + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    std::string fallback;
+    const int fd = CreateUnnamedFileBeside(cachePath, fallback);
     if (fd < 0) {
         return false;
     }
     spillFd_ = fd;
-    spillPath_ = temporary;
+    spillPath_ = fallback;
     spillTarget_ = cachePath;
     spillEnd_ = 0;
     flushedBlocks_ = static_cast<std::int64_t>(sealed_.empty() ? 0 : sealed_[0].size());
@@ -603,7 +604,7 @@ bool CPlotCache::SpillTo(const std::string& cachePath) {
 }
 
 void CPlotCache::FlushSealed() {
-    if (spillFd_ < 0 || spillFailed_ || spillPath_.empty() || sealed_.empty()) {
+    if (spillFd_ < 0 || spillFailed_ || spillTarget_.empty() || sealed_.empty()) {
         return;
     }
     const auto sealedBlocks = static_cast<std::int64_t>(sealed_[0].size());
@@ -1053,18 +1054,20 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     if (exists && !S_ISREG(existing.st_mode)) {
         return fail(kNotARegularFile);
     }
-    const bool spilling = spillFd_ >= 0 && !spillPath_.empty() && spillTarget_ == cachePath;
+    const bool spilling = spillFd_ >= 0 && !spillTarget_.empty() && spillTarget_ == cachePath;
     if (spilling && spillFailed_) {
         return fail(std::strerror(ENOSPC));
     }
     const bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
                          static_cast<std::uint64_t>(existing.st_ino) == mappedInode_;
     int fd = -1;
-    std::string temporary;
+    // A new file (the spilled one too) is named cachePath only once it is whole.
+    const bool fresh = spilling || !inPlace;
+    std::string fallback;  // its temporary name, where it needs one
     std::uint64_t position = 0;  // in the data section
     if (spilling) {
         fd = spillFd_;
-        temporary = spillPath_;
+        fallback = spillPath_;
         position = spillEnd_;
     } else if (inPlace) {
         fd = ::open(cachePath.c_str(), O_RDWR | O_CLOEXEC);
@@ -1077,16 +1080,17 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
             }
         }
     } else {
-        temporary = cachePath + ".XXXXXX";
-        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        fd = CreateUnnamedFileBeside(cachePath, fallback);
     }
     if (fd < 0) {
         return fail(std::strerror(errno));
     }
     const auto abandon = [&](int writeError) {
-        if (!spilling && !temporary.empty()) {
+        if (!spilling && fresh) {
             ::close(fd);
-            ::unlink(temporary.c_str());
+            if (!fallback.empty()) {
+                ::unlink(fallback.c_str());
+            }
         } else if (inPlace) {
             ::close(fd);
         }
@@ -1161,15 +1165,25 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
         return abandon(errno);
     }
     if (spilling) {
-        spillPath_.clear();  // renamed below; the file stays open to read spilled blocks
+        spillPath_.clear();  // named below; the file stays open to read spilled blocks
         spillTarget_.clear();
-    } else if (::close(fd) != 0) {
-        return abandon(errno);
     }
-    if (!temporary.empty() && ::rename(temporary.c_str(), cachePath.c_str()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.c_str());
-        return fail(std::strerror(renameError));
+    if (fresh && !NameUnnamedFile(fd, fallback, cachePath)) {
+        const int nameError = errno;
+        if (!spilling) {
+            ::close(fd);
+        }
+        if (!fallback.empty()) {
+            ::unlink(fallback.c_str());
+        }
+        return fail(std::strerror(nameError));
+    }
+    if (!spilling && ::close(fd) != 0) {
+        const int closeError = errno;
+        if (fresh) {
+            ::unlink(cachePath.c_str());  // what it holds is not known to be whole
+        }
+        return fail(std::strerror(closeError));
     }
     result.written = true;
     return result;

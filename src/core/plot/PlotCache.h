@@ -252,7 +252,7 @@ class CPlotCache {
     // The file blocks are spilled to while a cache is built (see SpillTo); kept open for reading
     // them back until the cache is cleared.
     int spillFd_ = -1;
-    std::string spillPath_;       // the temporary file, until it is renamed into place
+    std::string spillPath_;       // its temporary name, on a file system without unnamed files
     std::string spillTarget_;     // the cache path it becomes
     std::uint64_t spillEnd_ = 0;  // bytes of its data section written
     std::int64_t flushedBlocks_ = 0;

@@ -134,22 +134,36 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
 // buffer of its size costs more in page faults than parsing it) and calls
 // visit(line, fileOffsetOfLineBegin) for each line until visit returns false. A line longer than
 // the window grows the window; one longer than kMaxLineBytes is visited as an empty line at its
-// end, and its bytes are never held. The part of the range beyond the file's current end is not
-// there: a file cut shorter meanwhile ends early. False on a read error.
+// end, and its bytes are never held; only the part after a line's last NUL counts, so a record
+// after a long NUL run is still a record. The part of the range beyond the file's current end is
+// not there: a file cut shorter meanwhile ends early, and readTo, when given, says where reading
+// stopped. False on a read error.
 template <typename F>
 bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
-                 F&& visit) {
+                 F&& visit, std::uint64_t* readTo = nullptr) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
     capacity = std::max<std::size_t>(capacity, 1);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     std::size_t held = 0;          // bytes of an unfinished line at the buffer's start
     std::uint64_t offset = begin;  // file offset of the byte after the held ones
     bool skipping = false;         // inside a line too long to keep; its bytes are dropped
+    const auto stoppedAt = [&] {
+        if (readTo != nullptr) {
+            *readTo = offset;
+        }
+        return true;
+    };
     for (;;) {
         if (held == capacity) {
             if (capacity > kMaxLineBytes) {
-                skipping = true;
-                held = 0;
+                // The held line counts only from after its last NUL: what comes before is
+                // dropped now, and skipped if even the rest is too long for a record.
+                const auto* nul = static_cast<const char*>(::memrchr(buffer.get(), '\0', held));
+                const std::size_t rest =
+                    nul == nullptr ? held : held - static_cast<std::size_t>(nul + 1 - buffer.get());
+                skipping = rest > kMaxLineBytes;
+                held = skipping ? 0 : rest;
+                std::memmove(buffer.get(), buffer.get() + (capacity - held), held);
             } else {
                 auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
                 std::memcpy(wider.get(), buffer.get(), held);
@@ -166,6 +180,9 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
             } while (got < 0 && errno == EINTR);
         }
         if (got < 0) {
+            if (readTo != nullptr) {
+                *readTo = offset;
+            }
             return false;
         }
         offset += static_cast<std::uint64_t>(got);
@@ -179,17 +196,25 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         if (skipping) {
             const auto* found =
                 static_cast<const char*>(std::memchr(p, lineEnd, static_cast<std::size_t>(held)));
-            if (found == nullptr) {
+            const char* const searched = found != nullptr ? found : limit;
+            const auto* nul = static_cast<const char*>(
+                ::memrchr(p, '\0', static_cast<std::size_t>(searched - p)));
+            if (nul != nullptr && searched - (nul + 1) <= static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
+                // A NUL run ends the damage: what follows it is a line of its own.
+                skipping = false;
+                p = nul + 1;
+            } else if (found == nullptr) {
                 if (last) {
-                    return true;
+                    return stoppedAt();
                 }
                 held = 0;
                 continue;
-            }
-            skipping = false;
-            p = found + 1;
-            if (!visit(SkippedLine(p), offsetOf(p))) {
-                return true;
+            } else {
+                skipping = false;
+                p = found + 1;
+                if (!visit(SkippedLine(p), offsetOf(p))) {
+                    return stoppedAt();
+                }
             }
         }
         while (p < limit) {
@@ -199,16 +224,16 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
                 break;
             }
             Line line = MakeLine(p, found, limit, lineEnd);
-            if (line.next - p > static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
+            if (line.next - line.begin > static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
                 line = SkippedLine(line.next);
             }
             if (!visit(line, offsetOf(line.begin))) {
-                return true;
+                return stoppedAt();
             }
             p = line.next;
         }
         if (last) {
-            return true;
+            return stoppedAt();
         }
         held = static_cast<std::size_t>(limit - p);
         std::memmove(buffer.get(), p, held);
@@ -600,12 +625,10 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
                                    std::uint64_t* bytesRead) const {
     const std::size_t columns = layout_.map.size();
     std::uint64_t reached = range.begin;
-    const bool read = ForEachLine(fd_, range.begin, range.end, window, layout_.lineEnd,
-                                  [&](const Line& line, std::uint64_t at) {
-                                      reached =
-                                          at + static_cast<std::uint64_t>(line.next - line.begin);
-                                      return !IsRecord(line, columns) || visit(line);
-                                  });
+    const bool read = ForEachLine(
+        fd_, range.begin, range.end, window, layout_.lineEnd,
+        [&](const Line& line, std::uint64_t) { return !IsRecord(line, columns) || visit(line); },
+        &reached);
     if (bytesRead != nullptr) {
         *bytesRead = reached - range.begin;
     }

@@ -740,7 +740,7 @@ void CPlotDlg::OpenDialog() {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }
-    OpenFile(dialog.selectedFiles().front().toStdString());
+    OpenFile(QFile::encodeName(dialog.selectedFiles().front()).toStdString());
 }
 
 void CPlotDlg::OpenFile(const std::string& path) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <clocale>
 #include <fstream>
 #include <sstream>
 #include <tuple>
@@ -51,6 +53,35 @@ TEST_F(ConfigurationTest, MissingFileGivesDefaultsAndSaveWritesAllSectionsInOrde
               "ZeemanStuff=15:6:7:9:10\nGainStuff=15:12:13:14:4\nCBTSuppliesStuff=20:16:17:18:19\n"
               "PSStuff=15:21:22:23:24\nTq9000Stuff=36:35:34:33:32\nFactoryStuff=15:26:27:28:29\n"
               "User1Stuff=15:2:3:5:1\nUser2Stuff=15:2:3:5:1\n");
+}
+
+// Section and key names match whatever their case under a locale whose capital I is no ASCII
+// letter's capital (a hand-written file on a Turkish system); saving keeps one section each.
+TEST_F(ConfigurationTest, NamesMatchInAnyCaseUnderATurkishLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.UTF-8"), nullptr)
+        << "tr_TR.UTF-8 is missing: scripts/setup-deps generates it";
+    for (const std::string& text :
+         {std::string("[MAIN]\nPOLLINGINTERVAL=5\nRECORDDATAFILE=TRUE\n[com]\nPARITY=EVEN\n"),
+          std::string("[main]\npollinginterval=5\nrecorddatafile=true\n[COM]\nparity=e\n")}) {
+        SCOPED_TRACE(text);
+        const auto path = WriteIni(text);
+        CProfileFile profile(path);
+        LoadConfiguration(profile, settings_, line_);
+        EXPECT_EQ(settings_.PollingInterval, 5);
+        EXPECT_TRUE(settings_.RecordDataFile);
+        EXPECT_EQ(line_.parity, kParityEven);
+        SaveConfiguration(profile, settings_, line_);
+        ASSERT_TRUE(profile.Save());
+        const std::string saved = FileText(path);
+        for (const char* section : {"[main]", "[com]", "[plot]"}) {
+            std::string lower = saved;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+            EXPECT_EQ(lower.find(section), lower.rfind(section)) << section << " twice:\n" << saved;
+        }
+    }
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 // The interval is clamped and a non-number gives the minimum; a flag is on only for "true".
