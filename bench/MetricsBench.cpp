@@ -1,7 +1,7 @@
 // The metrics endpoint's cost: rendering the text, a whole scrape over loopback (connect, GET,
-// read to the close) of the text a Tq9000 gives, and the CPU use of a headless run against the
+// read to the close) of the text a Tq9000 gives, the CPU use of a headless run against the
 // simulator that Prometheus would scrape every second, measured for 60 s from /proc as a share
-// of one core.
+// of one core, and how late records come on a 2 s schedule while the endpoint is flooded.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -9,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <memory>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -151,6 +154,75 @@ BENCHMARK(BM_HeadlessCpuScrapedEverySecond)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+
+// Starts the simulator and a recording headless run with metrics in dir; the metrics port, or 0.
+int StartRecordingRun(const TempDir& dir, std::unique_ptr<ChildProcess>& sim,
+                      std::unique_ptr<ChildProcess>& program, const std::string& interval) {
+    const std::string link = (dir.Path() / "clock").string();
+    sim = std::make_unique<ChildProcess>(
+        std::vector<std::string>{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    if (sim->ReadLine().empty()) {
+        return 0;
+    }
+    program = std::make_unique<ChildProcess>(std::vector<std::string>{
+        CORVANE3_PROGRAM, "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
+        "--port", link, "--interval", interval, "--record", dir.Path().string(), "--metrics",
+        "0"});
+    std::smatch match;
+    const std::string first = program->ReadLine();
+    if (!std::regex_search(first, match, std::regex(R"(:(\d+)/metrics)"))) {
+        return 0;
+    }
+    return std::stoi(match[1]);
+}
+
+// Records on a 2 s schedule while 200 connections at a time flood the endpoint for 14 s: the
+// largest distance of a record's time from its place on the schedule.
+void BM_RecordLatenessUnderFlood(benchmark::State& state) {
+    constexpr auto kFloodFor = 14s;
+    constexpr int kFlood = 200;
+    constexpr double kIntervalSeconds = 2.0;
+    for (auto _ : state) {
+        TempDir dir;
+        std::unique_ptr<ChildProcess> sim, program;
+        const int port = StartRecordingRun(dir, sim, program, "2");
+        if (port == 0) {
+            state.SkipWithError("the simulator or the run did not start");
+            return;
+        }
+        while (program->ReadLine().rfind("MJD ", 0) != 0) {
+        }
+        const auto end = std::chrono::steady_clock::now() + kFloodFor;
+        while (std::chrono::steady_clock::now() < end) {
+            std::vector<std::thread> flood;
+            for (int i = 0; i < kFlood; ++i) {
+                flood.emplace_back([port] { Scrape(port); });
+            }
+            for (std::thread& client : flood) {
+                client.join();
+            }
+        }
+        program->Signal(SIGTERM);
+        program->Wait();
+        sim->Signal(SIGTERM);
+        sim->Wait();
+        std::vector<double> times;
+        std::ifstream records(dir.Path() / "Unit1234.csd");
+        for (std::string line; std::getline(records, line);) {
+            if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) != 0) {
+                times.push_back((std::stod(line) - 40587.0) * 86400.0);
+            }
+        }
+        double latest = 0.0;
+        for (std::size_t k = 1; k < times.size(); ++k) {
+            latest = std::max(latest, std::abs(times[k] - times[0] -
+                                               kIntervalSeconds * static_cast<double>(k)));
+        }
+        state.counters["records"] = static_cast<double>(times.size());
+        state.counters["max_lateness_s"] = latest;
+    }
+}
+BENCHMARK(BM_RecordLatenessUnderFlood)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
