@@ -282,6 +282,9 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     }
     CStreamTelemetryUi telemetryUi(errLines);
     CTelemetryRecorder recorder(telemetryUi);
+    if (record) {
+        recorder.DirectoryFound(app.settings);
+    }
     if (options.intervalSeconds > 0) {
         app.settings.PollingInterval =
             std::clamp(options.intervalSeconds, kMinPollingInterval, kMaxPollingInterval);

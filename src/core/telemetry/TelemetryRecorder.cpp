@@ -151,6 +151,10 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
     return TelemetryWriteResult::kWritten;
 }
 
+void CTelemetryRecorder::DirectoryFound(const CProgramSettings& settings) {
+    usedDirectories_.insert(CleanTelemetryDirectory(settings.DatafileDirectory));
+}
+
 // A file that stays unwritable (a full disk) would otherwise bring a message with every record.
 void CTelemetryRecorder::TellFailure(const std::string& text, const std::string& title) {
     ui_.RecordNotWritten(text);

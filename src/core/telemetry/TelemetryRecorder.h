@@ -90,6 +90,11 @@ class CTelemetryRecorder {
     TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
                                               const CProgramSettings& settings);
 
+    // Counts the directory settings name as one this run has found: should it go away, it is
+    // waited for, not made again. For a caller that has made or checked it before the first
+    // record.
+    void DirectoryFound(const CProgramSettings& settings);
+
     // Records waiting to be written, and those dropped because the queue was full.
     std::size_t QueuedRecords() const { return queue_.size(); }
     std::size_t DroppedRecords() const { return dropped_; }

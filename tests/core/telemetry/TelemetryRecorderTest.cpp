@@ -222,6 +222,14 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeButOneThatVanishesIsWaitedF
     ASSERT_EQ(Write(403, 3), TelemetryWriteResult::kWritten);
     EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
                 ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)));
+
+    // One the caller found before the first record counts as written to.
+    settings_.DatafileDirectory = (dir_.Path() / "checked").string();
+    CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+    recorder.DirectoryFound(settings_);
+    EXPECT_EQ(recorder.WriteTelemetryRecord(At(4), 403, settings_),
+              TelemetryWriteResult::kDirectoryError);
+    EXPECT_FALSE(fs::exists(dir_.Path() / "checked"));
 }
 
 TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenLaterInOrder) {
