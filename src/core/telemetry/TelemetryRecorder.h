@@ -123,10 +123,11 @@ class CTelemetryRecorder {
     std::deque<QueuedRecord> queue_;
     std::uint64_t nextNumber_ = 0;
     std::size_t dropped_ = 0;
-    std::set<std::string> announcedFiles_;  // other-model files the user was told about
-    std::set<std::string> mendedFiles_;     // files whose end was checked in this run
+    std::set<std::string> announcedFiles_;   // other-model files the user was told about
+    std::set<std::string> mendedFiles_;      // files whose end was checked in this run
     std::set<std::string> usedDirectories_;  // directories this run found or made
-    std::string failureTold_;  // what the user knows about the failing records; "" when none
+    // The title and text the user was last told about failing records; "" when none.
+    std::string failureTold_;
 };
 
 }  // namespace corvane3

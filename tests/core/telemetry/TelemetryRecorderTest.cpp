@@ -188,8 +188,7 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
     EXPECT_EQ(Write(403, 5), TelemetryWriteResult::kDirectoryError);
     EXPECT_EQ(Write(403, 6), TelemetryWriteResult::kDirectoryError);
     EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
-                                          (blocked / "records").string() +
-                                          "/\n(Not a directory)"));
+                                          (blocked / "records").string() + "/\n(Not a directory)"));
     EXPECT_EQ(recorder_.QueuedRecords(), 6u);
 
     // Once it can be made, every record kept goes there, in order.
@@ -210,7 +209,8 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeButOneThatVanishesIsWaitedF
     const fs::path records = dir_.Path() / "new" / "records";
     settings_.DatafileDirectory = records.string();
     ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(records / "Unit1234.csd"), ElementsAre(TelemetryHeaderLine(403), Line(403, 1)));
+    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 1)));
 
     fs::rename(dir_.Path() / "new", dir_.Path() / "away");
     EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kDirectoryError);

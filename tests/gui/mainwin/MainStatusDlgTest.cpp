@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QTextBrowser>
@@ -278,9 +278,9 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
     }
     EXPECT_EQ(driver.Dialogs(), 0);
     EXPECT_TRUE(driver.Messages().empty());
-    EXPECT_EQ(window_.StatusPane(1)->text().toStdString(),
-              "Not recording (3 kept): Unable to save to directory: " + records +
-                  "/ (Not a directory)");
+    EXPECT_EQ(
+        window_.StatusPane(1)->text().toStdString(),
+        "Not recording (3 kept): Unable to save to directory: " + records + "/ (Not a directory)");
     const auto boxes = window_.findChildren<QMessageBox*>("recorderMessage");
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0]->isVisible());

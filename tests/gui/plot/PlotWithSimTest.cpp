@@ -98,7 +98,8 @@ TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
     }
     EXPECT_TRUE(driver.Messages().empty());
     ASSERT_EQ(notices.size(), 1);
-    EXPECT_TRUE(notices[0].contains(QString::fromStdString(file.string()))) << notices[0].toStdString();
+    EXPECT_TRUE(notices[0].contains(QString::fromStdString(file.string())))
+        << notices[0].toStdString();
 }
 
 }  // namespace
