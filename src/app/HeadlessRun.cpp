@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -69,30 +68,20 @@ class CLines {
     bool journal_;
 };
 
-// Without windows, the recorder's messages go to the error stream and there is no folder
-// browser: the run keeps to the directory it was given and tries it again with the next record.
-// A message is said once while it stays the same, until a record is written again.
+// Without windows, the recorder's messages go to the error stream; it says each failure once
+// while it lasts.
 class CStreamTelemetryUi : public ITelemetryUi {
   public:
     explicit CStreamTelemetryUi(CLines& err) : err_(err) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
-        std::string line = "corvane3: " + title + ": " + text;
-        if (line != lastMessage_) {
-            err_.Write(ELinePriority::kError, line);
-            lastMessage_ = std::move(line);
-        }
+        err_.Write(ELinePriority::kError, "corvane3: " + title + ": " + text);
     }
-    void RecordWritten() { lastMessage_.clear(); }
     void ShowNotice(const std::string& text, const std::string& title) override {
         err_.Write(ELinePriority::kWarning, "corvane3: " + title + ": " + text);
     }
-    std::string BrowseForDataDirectory() override { return directory_; }
-    void SetDirectory(std::string directory) { directory_ = std::move(directory); }
 
   private:
     CLines& err_;
-    std::string directory_;
-    std::string lastMessage_;
 };
 
 // Points the settings at the directory the run records in and checks it before any polling.
@@ -106,19 +95,19 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
                           recordDirectory);
             return false;
         }
-        std::error_code error;
-        std::filesystem::create_directories(recordDirectory, error);
-        if (error) {
-            std::string reason;
-            {
-                const CScopedCLocale englishMessages;
-                reason = error.message();
-            }
+        std::string reason;
+        if (!CreateTelemetryDirectory(recordDirectory, reason)) {
             err.Write(ELinePriority::kError, "corvane3: --record: cannot create the directory " +
                                                  recordDirectory + ": " + reason);
             return false;
         }
         settings.DatafileDirectory = recordDirectory;
+    }
+    // The configured directory is made as --record's is; what goes wrong is said below.
+    if (const std::string configured = CleanTelemetryDirectory(settings.DatafileDirectory);
+        !configured.empty()) {
+        std::string ignored;
+        CreateTelemetryDirectory(configured, ignored);
     }
     const TelemetryPath where = TelemetryFilePath(settings, 0);
     if (where.status != TelemetryPathStatus::kReady) {
@@ -292,8 +281,10 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
         return kExitRefused;
     }
     CStreamTelemetryUi telemetryUi(errLines);
-    telemetryUi.SetDirectory(app.settings.DatafileDirectory);
     CTelemetryRecorder recorder(telemetryUi);
+    if (record) {
+        recorder.DirectoryFound(app.settings);
+    }
     if (options.intervalSeconds > 0) {
         app.settings.PollingInterval =
             std::clamp(options.intervalSeconds, kMinPollingInterval, kMaxPollingInterval);
@@ -387,9 +378,6 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                     }
                     snapshot.recordsLost = recorder.DroppedRecords();
                     snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
-                    if (!snapshot.recordingFailing) {
-                        telemetryUi.RecordWritten();
-                    }
                 }
                 changed = true;
             }

@@ -5,7 +5,10 @@
 
 #include <climits>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "core/base/CLocale.h"
 #include "core/config/Configuration.h"
 
 namespace corvane3 {
@@ -149,7 +152,7 @@ TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNum
     }
     if (!IsEnterableDirectory(directory)) {
         where.status = TelemetryPathStatus::kDirectoryUnreachable;
-        where.message = kDirectoryUnreachableText + directory;
+        where.message = DirectoryUnreachableText(directory);
         return where;
     }
     std::string name;
@@ -162,6 +165,21 @@ TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNum
     }
     where.path = directory + name;
     return where;
+}
+
+std::string DirectoryUnreachableText(const std::string& directory) {
+    return kDirectoryUnreachableText + directory;
+}
+
+bool CreateTelemetryDirectory(const std::string& directory, std::string& reason) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        const CScopedCLocale englishMessages;
+        reason = error.message();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace corvane3

@@ -48,4 +48,11 @@ std::string FilenameTemplateProblem(const std::string& nameTemplate);
 // without changing the process's current directory; the file itself is not looked at.
 TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNumber);
 
+// The message for a directory (cleaned, as above) that cannot be saved to.
+std::string DirectoryUnreachableText(const std::string& directory);
+
+// Creates directory and the folders missing above it. False, with the system's reason in
+// English, when that cannot be done.
+bool CreateTelemetryDirectory(const std::string& directory, std::string& reason);
+
 }  // namespace corvane3

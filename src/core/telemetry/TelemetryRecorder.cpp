@@ -25,21 +25,6 @@ constexpr char kTelemetryFileTitle[] = "Telemetry file";
 // New files get the usual permissions, narrowed by the umask.
 constexpr mode_t kNewFileMode = 0666;
 
-// Clears PollingEnabled for as long as a message or the folder browser is up, so that the
-// polling thread does not pile up records behind them.
-class CPollingPause {
-  public:
-    explicit CPollingPause(CProgramSettings& settings)
-        : settings_(settings), previous_(settings.PollingEnabled.exchange(false)) {}
-    ~CPollingPause() { settings_.PollingEnabled = previous_; }
-    CPollingPause(const CPollingPause&) = delete;
-    CPollingPause& operator=(const CPollingPause&) = delete;
-
-  private:
-    CProgramSettings& settings_;
-    bool previous_;
-};
-
 class CBusyFlag {
   public:
     explicit CBusyFlag(bool& busy) : busy_(busy) { busy_ = true; }
@@ -51,8 +36,7 @@ class CBusyFlag {
     bool& busy_;
 };
 
-// Opens path for appending; created tells whether this call made the file. Creating with
-// O_EXCL first makes "new file" exact: an existing file, even an empty one, is never new.
+// Opens path for appending; created tells whether this call made the file.
 int OpenForAppend(const std::string& path, bool& created) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
     if (fd >= 0) {
@@ -141,14 +125,14 @@ CTelemetryRecorder::CTelemetryRecorder(ITelemetryUi& ui, Wait wait)
 
 TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateData& data,
                                                               std::int32_t model,
-                                                              CProgramSettings& settings) {
+                                                              const CProgramSettings& settings) {
     if (queue_.size() >= kTelemetryQueueLimit) {
         queue_.pop_front();
         ++dropped_;
     }
     queue_.push_back(QueuedRecord{nextNumber_++, data, model});
-    // A modal message runs the event loop, which may deliver the next record here: it waits in
-    // the queue for the call that showed the message.
+    // A user interface that ran the event loop in one of its calls would deliver the next record
+    // here: it waits in the queue for the call that is writing.
     if (busy_) {
         return TelemetryWriteResult::kQueued;
     }
@@ -167,64 +151,89 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
     return TelemetryWriteResult::kWritten;
 }
 
+void CTelemetryRecorder::DirectoryFound(const CProgramSettings& settings) {
+    usedDirectories_.insert(CleanTelemetryDirectory(settings.DatafileDirectory));
+}
+
 // A file that stays unwritable (a full disk) would otherwise bring a message with every record.
-void CTelemetryRecorder::TellFailureOnce(const char* text) {
+void CTelemetryRecorder::TellFailure(const std::string& text, const std::string& title) {
     ui_.RecordNotWritten(text);
-    if (!failureTold_) {
-        failureTold_ = true;
-        ui_.ShowMessage(text, kDefaultTitle);
+    std::string told = title + '\n' + text;
+    if (told != failureTold_) {
+        failureTold_ = std::move(told);
+        ui_.ShowMessage(text, title);
     }
 }
 
-bool CTelemetryRecorder::MendOnce(const std::string& path) {
+void CTelemetryRecorder::MendOnce(const std::string& path) {
     if (!mendedFiles_.insert(path).second) {
-        return false;
+        return;
     }
     const TailRepair repair = RepairTelemetryTail(path);
     if (repair.kind != ETailRepair::kWhole) {
         ui_.ShowNotice(TailRepairText(path, repair), kTelemetryFileTitle);
     }
-    return repair.kind == ETailRepair::kCutOff && repair.sizeAfter == 0;
+}
+
+TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
+                                                  const CProgramSettings& settings,
+                                                  std::string& path) {
+    const long serialNumber = static_cast<long>(record.data.d1.serialNumber);
+    TelemetryPath where = TelemetryFilePath(settings, serialNumber);
+    const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
+    std::string reason;
+    if (where.status == TelemetryPathStatus::kDirectoryUnreachable &&
+        usedDirectories_.count(directory) == 0) {
+        if (CreateTelemetryDirectory(directory, reason)) {
+            where = TelemetryFilePath(settings, serialNumber);
+        } else {
+            where.message += "\n(" + reason + ")";
+        }
+    }
+    // A directory that takes no new file is told as one that cannot be reached, before a busy
+    // file's retries would hold the window up for nothing.
+    if (where.status == TelemetryPathStatus::kReady && ::access(where.path.c_str(), F_OK) != 0 &&
+        ::access(directory.c_str(), W_OK) != 0) {
+        where.status = TelemetryPathStatus::kDirectoryUnreachable;
+        where.message = DirectoryUnreachableText(directory);
+    }
+    switch (where.status) {
+        case TelemetryPathStatus::kReady:
+            usedDirectories_.insert(directory);
+            path = where.path;
+            return TelemetryWriteResult::kWritten;
+        case TelemetryPathStatus::kDirectoryNotSet:
+        case TelemetryPathStatus::kDirectoryUnreachable:
+            TellFailure(where.message, kSaveErrorTitle);
+            return TelemetryWriteResult::kDirectoryError;
+        case TelemetryPathStatus::kTemplateRefused:
+            break;
+    }
+    TellFailure(where.message, kSaveErrorTitle);
+    return TelemetryWriteResult::kTemplateRefused;
 }
 
 TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
-                                                  CProgramSettings& settings) {
-    const TelemetryPath where =
-        TelemetryFilePath(settings, static_cast<long>(record.data.d1.serialNumber));
-    switch (where.status) {
-        case TelemetryPathStatus::kReady:
-            break;
-        case TelemetryPathStatus::kDirectoryNotSet:
-        case TelemetryPathStatus::kDirectoryUnreachable: {
-            ui_.RecordNotWritten(where.message);
-            CPollingPause pause(settings);
-            ui_.ShowMessage(where.message, kSaveErrorTitle);
-            settings.DatafileDirectory = WithOneTrailingSlash(ui_.BrowseForDataDirectory());
-            return TelemetryWriteResult::kDirectoryError;
-        }
-        case TelemetryPathStatus::kTemplateRefused: {
-            ui_.RecordNotWritten(where.message);
-            CPollingPause pause(settings);
-            ui_.ShowMessage(where.message, kSaveErrorTitle);
-            return TelemetryWriteResult::kTemplateRefused;
-        }
+                                                  const CProgramSettings& settings) {
+    std::string unitFile;
+    if (const TelemetryWriteResult found = FindFile(record, settings, unitFile);
+        found != TelemetryWriteResult::kWritten) {
+        return found;
     }
-
     // What a power cut left at a file's end is mended before this run's first record there,
     // before its header is looked at.
-    const bool unitFileEmptied = MendOnce(where.path);
+    MendOnce(unitFile);
     // One file holds one column layout: another model's records go to a file of their own.
     const std::string header = TelemetryHeaderLine(record.model);
-    const std::string path = TelemetryFileForModel(where.path, record.model);
-    const bool diverted = path != where.path;
-    const bool headerNeeded = diverted ? MendOnce(path) : unitFileEmptied;
+    const std::string path = TelemetryFileForModel(unitFile, record.model);
+    const bool diverted = path != unitFile;
     if (diverted) {
+        MendOnce(path);
         if (HasOtherHeader(path, header)) {
             const std::string reason = path +
                                        " holds records of another layout and is left as it is; "
                                        "no record is written until it is moved away.";
-            ui_.RecordNotWritten(reason);
-            ui_.ShowMessage(reason, kDefaultTitle);
+            TellFailure(reason, kDefaultTitle);
             return TelemetryWriteResult::kOpenFailed;
         }
     }
@@ -241,22 +250,25 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
         }
     }
     if (fd < 0) {
-        TellFailureOnce(kOpenFailureText);
+        TellFailure(kOpenFailureText, kDefaultTitle);
         return TelemetryWriteResult::kOpenFailed;
     }
 
+    // An empty file has no header yet, whoever made it: a reader takes the first line for it.
+    struct stat info {};
+    const bool empty = created || (::fstat(fd, &info) == 0 && info.st_size == 0);
     std::string text;
-    if (created || headerNeeded) {
+    if (empty) {
         text = header + kTelemetryLineEnd;
     }
     text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
     if (!AppendAndClose(fd, path, created, text)) {
-        TellFailureOnce(kWriteFailureText);
+        TellFailure(kWriteFailureText, kDefaultTitle);
         return TelemetryWriteResult::kWriteFailed;
     }
-    failureTold_ = false;
+    failureTold_.clear();
     if (diverted && announcedFiles_.insert(path).second) {
-        ui_.ShowNotice(where.path +
+        ui_.ShowNotice(unitFile +
                            " holds the records of another instrument model, with other "
                            "columns.\nRecords of this model " +
                            std::to_string(record.model) + " unit now go to " + path + ".",

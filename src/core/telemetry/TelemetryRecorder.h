@@ -2,20 +2,24 @@
 // Appends each status record to its unit's .csd telemetry file.
 //
 // The file is opened and closed for every record, so other programs may read or move it in
-// between. A new file starts with the header line for the unit's model; an existing one, even an
-// empty one, never gets another. An existing file whose header belongs to another model (so
-// other columns) is left alone: that model's records go to a file named with the model code
-// before the extension (Unit1234-402.csd), and the user is told once. Before its first record of
-// a run goes to a file, the file's end is mended (see TelemetryTail.h) and the user told what
-// was done, so that a torn line or a power cut's NUL bytes never swallow a new record.
+// between. A file that is empty when a record is appended (new, or left empty by a power cut or
+// by a log rotation that truncates it) gets the header line for the unit's model first, so that
+// no reader takes the first record for the header. An existing file whose header belongs to
+// another model (so other columns) is left alone: that model's records go to a file named with
+// the model code before the extension (Unit1234-402.csd), and the user is told once. Before its
+// first record of a run goes to a file, the file's end is mended (see TelemetryTail.h) and the
+// user told what was done, so that a torn line or a power cut's NUL bytes never swallow a new
+// record.
 //
-// A record that cannot be written (directory missing, file not opening) is kept, with those
-// that arrive while the user is being told, in a small queue, in order; each call writes the
-// queue first. When the directory is missing the user is asked for a new one.
+// A missing data directory is created, unless this run has written there before: a directory
+// that vanishes during a run is a removed disk or an unmounted share, and a new one in its place
+// would hide the records from where they are looked for. A record that cannot be written is
+// kept, in order, in a small queue; each call writes the queue first. Nothing here waits for the
+// user: the reason goes to the user interface, which says it once while it stays the same, and
+// never stops polling.
 //
-// The recorder belongs to the user-interface thread: it may show modal messages and the folder
-// browser through ITelemetryUi, and it blocks for up to about two seconds while a busy file is
-// retried.
+// The recorder belongs to the user-interface thread. It blocks for up to about two seconds while
+// a busy file is retried.
 //
 //   CTelemetryRecorder recorder(ui);
 //   if (settings.RecordDataFile) {
@@ -34,16 +38,14 @@
 
 namespace corvane3 {
 
-// What the recorder needs from the windows. Both calls may be modal.
+// What the recorder needs from the windows. No call may wait for the user: records keep coming
+// while a message shows.
 class ITelemetryUi {
   public:
     virtual ~ITelemetryUi() = default;
-    // A message box with this text and title.
+    // A message with this text and title that the user should see.
     virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
-    // Runs the folder browser and returns the last directory browsed to in this run, whether or
-    // not this browse was cancelled; "" when there was none.
-    virtual std::string BrowseForDataDirectory() = 0;
-    // Something the user should know that needs no answer; a message box unless overridden.
+    // Something the user should know that needs no answer; as ShowMessage unless overridden.
     virtual void ShowNotice(const std::string& text, const std::string& title) {
         ShowMessage(text, title);
     }
@@ -59,14 +61,14 @@ std::string TelemetryFileForModel(const std::string& path, std::int32_t model);
 
 enum class TelemetryWriteResult {
     kWritten,          // this record and every one queued before it
-    kDirectoryError,   // not set or unreachable; a new directory was asked for
-    kTemplateRefused,  // DataFilenameTemplate is unusable; the user was told
-    kOpenFailed,       // every attempt to open the file failed; the user was told, once
-    kWriteFailed,      // the line could not be written whole; the user was told, once
-                       // (until a record is written again)
-    kQueued,           // called again while a message of an earlier call was showing
+    kDirectoryError,   // not set, or missing and not to be created, or not writable
+    kTemplateRefused,  // DataFilenameTemplate is unusable
+    kOpenFailed,       // every attempt to open the file failed
+    kWriteFailed,      // the line could not be written whole
+    kQueued,           // called again from within a user-interface call of an earlier one
 };
-// Except for kWritten, the record stays queued and is written by a later call.
+// Except for kWritten, the record stays queued and is written by a later call. Each failure is
+// told to the user once, until a record is written again or the reason changes.
 
 // Ten attempts to open a busy file, 200 ms apart: about two seconds before giving up.
 inline constexpr int kTelemetryOpenAttempts = 10;
@@ -84,11 +86,14 @@ class CTelemetryRecorder {
 
     // Appends data as one record line of a unit of this model to the file that settings and
     // the serial number name, after the records still queued. It does not look at
-    // RecordDataFile: the caller decides. While it shows a directory or template message and
-    // the folder browser, PollingEnabled is off; afterwards it has its previous value again. A
-    // directory chosen in the browser (with a trailing '/') replaces DatafileDirectory.
+    // RecordDataFile: the caller decides.
     TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
-                                              CProgramSettings& settings);
+                                              const CProgramSettings& settings);
+
+    // Counts the directory settings name as one this run has found: should it go away, it is
+    // waited for, not made again. For a caller that has made or checked it before the first
+    // record.
+    void DirectoryFound(const CProgramSettings& settings);
 
     // Records waiting to be written, and those dropped because the queue was full.
     std::size_t QueuedRecords() const { return queue_.size(); }
@@ -101,11 +106,16 @@ class CTelemetryRecorder {
         std::int32_t model;
     };
 
-    TelemetryWriteResult WriteOne(const QueuedRecord& record, CProgramSettings& settings);
-    void TellFailureOnce(const char* text);
+    TelemetryWriteResult WriteOne(const QueuedRecord& record, const CProgramSettings& settings);
+    // The file's path, or why there is none (the user is told). Creates a missing directory
+    // that this run has not written to.
+    TelemetryWriteResult FindFile(const QueuedRecord& record, const CProgramSettings& settings,
+                                  std::string& path);
+    // Reports a failure; the user is told unless this is what they were told last.
+    void TellFailure(const std::string& text, const std::string& title);
     // Mends the end of the file at path the first time this run writes there (telling the user
-    // what was done). True when that left the file empty: it held nothing but a torn header.
-    bool MendOnce(const std::string& path);
+    // what was done).
+    void MendOnce(const std::string& path);
 
     ITelemetryUi& ui_;
     Wait wait_;
@@ -113,9 +123,11 @@ class CTelemetryRecorder {
     std::deque<QueuedRecord> queue_;
     std::uint64_t nextNumber_ = 0;
     std::size_t dropped_ = 0;
-    std::set<std::string> announcedFiles_;  // other-model files the user was told about
-    std::set<std::string> mendedFiles_;     // files whose end was checked in this run
-    bool failureTold_ = false;              // the user knows the file cannot be written now
+    std::set<std::string> announcedFiles_;   // other-model files the user was told about
+    std::set<std::string> mendedFiles_;      // files whose end was checked in this run
+    std::set<std::string> usedDirectories_;  // directories this run found or made
+    // The title and text the user was last told about failing records; "" when none.
+    std::string failureTold_;
 };
 
 }  // namespace corvane3

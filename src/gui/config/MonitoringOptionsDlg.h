@@ -1,8 +1,8 @@
 #pragma once
 // "Unit Monitoring Options": edits whether the unit is polled and how often, whether status
 // records are saved and where, and whether the desktop is notified of the unit's troubles. One
-// instance lives for the program's life, so the last browsed directory survives between openings;
-// the telemetry recorder browses through it as well. User-interface thread only.
+// instance lives for the program's life, so the last browsed directory survives between openings.
+// User-interface thread only.
 
 #include <QDialog>
 #include <QString>

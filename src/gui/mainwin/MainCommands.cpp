@@ -90,6 +90,9 @@ void CMainStatusDlg::OnNotification(int code) {
                                                 app_.unitState.InstrumentModel,
                                                 app_.settings) == TelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
+                ShowRecordingState(false);
+            } else {
+                ShowRecordingState(true);
             }
             break;
         }

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -67,28 +68,39 @@ QLabel* NewValueBox(QWidget* parent, const char* name) {
     return box;
 }
 
-// The recorder's messages and folder browser, shown over the main window; its failures are
-// handed to notWritten before the message shows.
+// The recorder's messages over the main window, each in a box that does not wait for the user:
+// the records that arrive meanwhile are written (or kept) as usual. A message that comes while
+// its box is still up replaces the text there. Its failures are handed to notWritten first.
 class CTelemetryWindowUi : public ITelemetryUi {
   public:
-    CTelemetryWindowUi(QWidget* owner, CMonitoringOptionsDlg& monitoring,
-                       std::function<void(const std::string&)> notWritten)
-        : owner_(owner), monitoring_(monitoring), notWritten_(std::move(notWritten)) {}
+    CTelemetryWindowUi(QWidget* owner, std::function<void(const std::string&)> notWritten)
+        : owner_(owner), notWritten_(std::move(notWritten)) {}
     void RecordNotWritten(const std::string& reason) override { notWritten_(reason); }
     void ShowMessage(const std::string& text, const std::string& title) override {
-        QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
-                        QString::fromStdString(text), QMessageBox::Ok, owner_);
-        box.exec();
+        Show(message_, QMessageBox::Warning, text, title);
     }
-    std::string BrowseForDataDirectory() override {
-        monitoring_.BrowseForDataDirectory();
-        return monitoring_.LastBrowsedDirectory();
+    void ShowNotice(const std::string& text, const std::string& title) override {
+        Show(notice_, QMessageBox::Information, text, title);
     }
 
   private:
+    void Show(QPointer<QMessageBox>& box, QMessageBox::Icon icon, const std::string& text,
+              const std::string& title) {
+        if (box == nullptr) {
+            box = new QMessageBox(icon, QString(), QString(), QMessageBox::Ok, owner_);
+            box->setObjectName(QStringLiteral("recorderMessage"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setWindowModality(Qt::NonModal);
+        }
+        box->setWindowTitle(QString::fromStdString(title));
+        box->setText(QString::fromStdString(text));
+        box->show();
+    }
+
     QWidget* owner_;
-    CMonitoringOptionsDlg& monitoring_;
     std::function<void(const std::string&)> notWritten_;
+    QPointer<QMessageBox> message_;
+    QPointer<QMessageBox> notice_;
 };
 
 }  // namespace
@@ -150,7 +162,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
 
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
     telemetryUi_ = std::make_unique<CTelemetryWindowUi>(
-        this, *monitoring_, [this](const std::string& reason) { RecordNotWritten(reason); });
+        this, [this](const std::string& reason) { RecordNotWritten(reason); });
     notifier_ = new CDesktopNotifier(this);
     alertSink_ = notifier_;
     recorder_ = std::make_unique<CTelemetryRecorder>(*telemetryUi_);
@@ -370,9 +382,24 @@ void CMainStatusDlg::RaiseAlert(const DesktopAlert& alert) {
 }
 
 void CMainStatusDlg::RecordNotWritten(const std::string& reason) {
+    recordingProblem_ = QString::fromStdString(reason).replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (const auto alert = alerts_.RecordingFailed(reason, CurrentAlertUnit())) {
         RaiseAlert(*alert);
     }
+}
+
+void CMainStatusDlg::ShowRecordingState(bool failing) {
+    if (!failing) {
+        recordingProblem_.clear();
+        panes_[1]->setToolTip(QString());
+        return;
+    }
+    // Where the time of the record would be: records not reaching their file matter more.
+    const QString text = QStringLiteral("Not recording (%1 kept): %2")
+                             .arg(recorder_->QueuedRecords())
+                             .arg(recordingProblem_);
+    panes_[1]->setText(text);
+    panes_[1]->setToolTip(text);
 }
 
 void CMainStatusDlg::Print() {

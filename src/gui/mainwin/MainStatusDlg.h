@@ -122,6 +122,9 @@ class CMainStatusDlg : public QDialog {
     void RaiseAlert(const DesktopAlert& alert);
     // The recorder could not write a record.
     void RecordNotWritten(const std::string& reason);
+    // Says in the status bar, after a record, that records are not reaching their file and
+    // why, or (failing false) that they are again.
+    void ShowRecordingState(bool failing);
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
     void RunPlot();
@@ -173,6 +176,8 @@ class CMainStatusDlg : public QDialog {
     CPollingThread* polling_ = nullptr;
     std::unique_ptr<ITelemetryUi> telemetryUi_;
     std::unique_ptr<CTelemetryRecorder> recorder_;
+    // Why the last record could not be written, on one line.
+    QString recordingProblem_;
     // Which link, alarm and recording events deserve a desktop notification, and where they go.
     CDesktopAlerts alerts_;
     CDesktopNotifier* notifier_ = nullptr;

@@ -1,5 +1,4 @@
-// The recorder against real files in a scratch folder, with a stand-in for the message box and
-// the folder browser.
+// The recorder against real files in a scratch folder, with a stand-in for the messages.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <fstream>
 
 #include "core/config/TelemetryPath.h"
+#include "core/plot/PlotData.h"
+#include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "core/telemetry/TelemetryRecorder.h"
 #include "support/TelemetryTestData.h"
@@ -23,11 +24,9 @@ using namespace ::testing;          // the matchers
 using namespace corvane3::testing;  // the record and file helpers
 using namespace std::chrono_literals;
 
-// Remembers each message with whether polling was on while it was shown.
 struct CFakeTelemetryUi : ITelemetryUi {
-    explicit CFakeTelemetryUi(const CProgramSettings& settings) : settings_(settings) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
-        messages.push_back(title + ": " + text + (settings_.PollingEnabled ? " (polling)" : ""));
+        messages.push_back(title + ": " + text);
         if (onMessage) {
             onMessage();
         }
@@ -35,19 +34,13 @@ struct CFakeTelemetryUi : ITelemetryUi {
     void ShowNotice(const std::string& text, const std::string& title) override {
         notices.push_back(title + ": " + text);
     }
-    std::string BrowseForDataDirectory() override {
-        browses.push_back(settings_.PollingEnabled ? "browse (polling)" : "browse");
-        return browsed;
-    }
     // With the number of messages shown before it.
     void RecordNotWritten(const std::string& reason) override {
         failures.push_back(std::to_string(messages.size()) + ": " + reason);
     }
 
-    std::vector<std::string> messages, notices, browses, failures;
+    std::vector<std::string> messages, notices, failures;
     std::function<void()> onMessage;
-    std::string browsed;  // what the browser hands back
-    const CProgramSettings& settings_;
 };
 
 class TelemetryRecorderTest : public ::testing::Test {
@@ -70,7 +63,7 @@ class TelemetryRecorderTest : public ::testing::Test {
 
     testing::TempDir dir_;
     CProgramSettings settings_;
-    CFakeTelemetryUi ui_{settings_};
+    CFakeTelemetryUi ui_;
     std::vector<std::chrono::milliseconds> waits_;
     CTelemetryRecorder recorder_{
         ui_, [this](std::chrono::milliseconds delay) { waits_.push_back(delay); }};
@@ -95,11 +88,46 @@ TEST_F(TelemetryRecorderTest, EachFileHasOneHeaderAndOneColumnCountPerModel) {
     EXPECT_THAT(ui_.notices[0], HasSubstr(tq9000File.string()));
     EXPECT_TRUE(ui_.messages.empty());
 
-    // An existing file without a header, even an empty one, is appended to as it is.
-    for (const std::string& start : {std::string(), TelemetryRecordLine(SampleRecord(), 403)}) {
-        std::ofstream(UnitFile(), std::ios::binary) << start;
-        ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
-        EXPECT_EQ(FileText(UnitFile()), start + TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
+    // A file of records without a header is appended to as it is.
+    const std::string start = TelemetryRecordLine(SampleRecord(), 403) + "\r\n";
+    std::ofstream(UnitFile(), std::ios::binary) << start;
+    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    EXPECT_EQ(FileText(UnitFile()), start + TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
+}
+
+// A power cut can leave a new file empty, and a log rotation that copies and truncates leaves
+// one empty under a running recorder: without a header line there, every reader would take the
+// first record for it.
+TEST_F(TelemetryRecorderTest, AFileFoundEmptyGetsTheHeaderFirstAndEveryRecordIsRead) {
+    struct Case {
+        const char* name;
+        std::function<void()> before;  // before the first record
+        std::function<void()> after;   // after the first record
+        std::vector<std::string> lines;
+    };
+    const auto empty = [&] { std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc); };
+    const std::vector<Case> cases{
+        {"empty before the run", empty, {}, {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)}},
+        {"emptied during the run", {}, empty, {TelemetryHeaderLine(403), Line(403, 2)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(UnitFile());
+        CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+        if (c.before) {
+            c.before();
+        }
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(1), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        if (c.after) {
+            c.after();
+        }
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(2), 403, settings_),
+                  TelemetryWriteResult::kWritten);
+        EXPECT_EQ(CsdLines(UnitFile()), c.lines);
+        CPlotData store;
+        ASSERT_EQ(ReadDataFile(store, UnitFile().string()).status, EDataFileRead::kRead);
+        EXPECT_EQ(store.PointCount(), static_cast<std::int64_t>(c.lines.size() - 1));
     }
 }
 
@@ -131,54 +159,77 @@ TEST(TelemetryFilenameTemplateTest, AcceptsOneIntegerConversionAndLiteralPercent
     }
 }
 
-TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldAndTheRecordsAreKeptForLater) {
+// Nothing here waits for the user or chooses a directory for them: each problem is told once
+// while it lasts, and the records wait for a directory that works.
+TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecordsAreKeptForLater) {
     const fs::path cwd = fs::current_path();
     settings_.DataFilenameTemplate = "../escape%ld.csd";
-    settings_.PollingEnabled = false;  // stays off
     EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kTemplateRefused);
-    EXPECT_FALSE(settings_.PollingEnabled);
+    EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kTemplateRefused);
     EXPECT_FALSE(fs::exists(dir_.Path().parent_path() / "escape1234.csd"));
     EXPECT_THAT(ui_.messages, ElementsAre(AllOf(HasSubstr("Save data record error: "),
                                                 HasSubstr("\"../escape%ld.csd\""))));
-    EXPECT_THAT(ui_.failures, ElementsAre(AllOf(StartsWith("0: "), HasSubstr("escape%ld"))));
+    EXPECT_THAT(ui_.failures, ElementsAre(AllOf(StartsWith("0: "), HasSubstr("escape%ld")),
+                                          AllOf(StartsWith("1: "), HasSubstr("escape%ld"))));
     settings_.DataFilenameTemplate = "Unit%ld.csd";
-    settings_.PollingEnabled = true;
 
-    // No browse has completed in this run: an unreachable directory becomes unset.
-    std::ofstream(dir_.Path() / "plain").close();
-    double mjd = 2;
-    for (const fs::path& missing : {dir_.Path() / "gone", dir_.Path() / "plain"}) {
-        settings_.DatafileDirectory = missing.string();
-        ui_.messages.clear();
-        EXPECT_EQ(Write(403, mjd++), TelemetryWriteResult::kDirectoryError);
-        EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to "
-                                              "directory:\n" +
-                                              missing.string() + "/"));
-        EXPECT_EQ(settings_.DatafileDirectory, "");
-    }
-
-    // Polling is off while the message and the browser are up; a record that arrives then
-    // waits for this call to finish.
-    ui_.browsed = dir_.Path().string();
-    ui_.onMessage = [&] { EXPECT_EQ(Write(402, 5), TelemetryWriteResult::kQueued); };
     ui_.messages.clear();
+    settings_.DatafileDirectory = "";
+    EXPECT_EQ(Write(403, 3), TelemetryWriteResult::kDirectoryError);
     EXPECT_EQ(Write(403, 4), TelemetryWriteResult::kDirectoryError);
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Save data record error: Output data directory not set."));
-    EXPECT_THAT(ui_.browses, ElementsAre("browse", "browse", "browse"));
-    EXPECT_TRUE(settings_.PollingEnabled);
-    EXPECT_EQ(settings_.DatafileDirectory, dir_.Path().string() + "/");
-    EXPECT_EQ(recorder_.QueuedRecords(), 5u);
 
-    // The next record uses the new directory, after the kept ones, in order.
-    ui_.onMessage = nullptr;
-    ASSERT_EQ(Write(402, 6), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
-                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
-    EXPECT_THAT(CsdLines(dir_.Path() / "Unit1234-402.csd"),
-                ElementsAre(TelemetryHeaderLine(402), Line(402, 5), Line(402, 6)));
+    // A directory that cannot be made (a file stands in its way) is named with the reason.
+    const fs::path blocked = dir_.Path() / "plain";
+    std::ofstream(blocked).close();
+    settings_.DatafileDirectory = (blocked / "records").string();
+    ui_.messages.clear();
+    EXPECT_EQ(Write(403, 5), TelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 6), TelemetryWriteResult::kDirectoryError);
+    EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
+                                          (blocked / "records").string() + "/\n(Not a directory)"));
+    EXPECT_EQ(recorder_.QueuedRecords(), 6u);
+
+    // Once it can be made, every record kept goes there, in order.
+    fs::remove(blocked);
+    ASSERT_EQ(Write(403, 7), TelemetryWriteResult::kWritten);
+    std::vector<std::string> expected{TelemetryHeaderLine(403)};
+    for (int mjd = 1; mjd <= 7; ++mjd) {
+        expected.push_back(Line(403, mjd));
+    }
+    EXPECT_EQ(CsdLines(blocked / "records" / "Unit1234.csd"), expected);
     EXPECT_EQ(recorder_.QueuedRecords(), 0u);
     EXPECT_EQ(fs::current_path(), cwd);
+}
+
+// A directory the user named is made, folders above it too. One this run has written to that
+// goes away (a disk pulled, a share unmounted) is waited for, not made again in its place.
+TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeButOneThatVanishesIsWaitedFor) {
+    const fs::path records = dir_.Path() / "new" / "records";
+    settings_.DatafileDirectory = records.string();
+    ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 1)));
+
+    fs::rename(dir_.Path() / "new", dir_.Path() / "away");
+    EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kDirectoryError);
+    EXPECT_FALSE(fs::exists(records));
+    EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
+                                          records.string() + "/"));
+
+    fs::rename(dir_.Path() / "away", dir_.Path() / "new");
+    ASSERT_EQ(Write(403, 3), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)));
+
+    // One the caller found before the first record counts as written to.
+    settings_.DatafileDirectory = (dir_.Path() / "checked").string();
+    CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+    recorder.DirectoryFound(settings_);
+    EXPECT_EQ(recorder.WriteTelemetryRecord(At(4), 403, settings_),
+              TelemetryWriteResult::kDirectoryError);
+    EXPECT_FALSE(fs::exists(dir_.Path() / "checked"));
 }
 
 TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenLaterInOrder) {
@@ -189,10 +240,8 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
     };
     EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kOpenFailed);
     EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(9, 200ms));
-    EXPECT_THAT(
-        ui_.messages,
-        ElementsAre("Corvane3: File Open Failure while writing telemetry record (polling)"));
-    EXPECT_TRUE(ui_.browses.empty());
+    EXPECT_THAT(ui_.messages,
+                ElementsAre("Corvane3: File Open Failure while writing telemetry record"));
 
     ui_.onMessage = nullptr;
     fs::remove(UnitFile());
@@ -217,7 +266,7 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
 
     EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
-                ElementsAre("Corvane3: Write Failure while writing telemetry record (polling)"));
+                ElementsAre("Corvane3: Write Failure while writing telemetry record"));
     // Every failed attempt is reported, the first before its message.
     EXPECT_THAT(ui_.failures, ElementsAre("0: Write Failure while writing telemetry record",
                                           "1: Write Failure while writing telemetry record",

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include "gui/security/AuthorizedCommand.h"
 #include "gui/settings/PpsSyncDlg.h"
 #include "support/ModalDialogDriver.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
@@ -311,6 +313,43 @@ TEST_F(MainStatusDlgTest, EachRecordIsAppendedToTheTelemetryFileWhileRecordingIs
     EXPECT_EQ(std::count(std::istreambuf_iterator<char>(file), {}, '\n'), 3);  // header, 2 records
 }
 
+// A data folder that cannot be made is said in the status bar and in one message that does not
+// wait for the user; the records wait and are written, in order, once the folder can be made.
+TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecordsFollowLater) {
+    testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
+    testing::TempDir dir;
+    const std::filesystem::path blocked = dir.Path() / "plain";
+    std::ofstream(blocked).close();
+    const std::string records = (blocked / "records").string();
+    app_.settings.RecordDataFile = true;
+    app_.settings.DatafileDirectory = records;
+    for (int mjd = 1; mjd <= 3; ++mjd) {
+        PostRecord(402, 0, [&](UnitStateData& data) { data.mjd = mjd; });
+    }
+    EXPECT_EQ(driver.Dialogs(), 0);
+    EXPECT_TRUE(driver.Messages().empty());
+    EXPECT_EQ(
+        window_.StatusPane(1)->text().toStdString(),
+        "Not recording (3 kept): Unable to save to directory: " + records + "/ (Not a directory)");
+    const auto boxes = window_.findChildren<QMessageBox*>("recorderMessage");
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0]->isVisible());
+    EXPECT_FALSE(boxes[0]->isModal());
+    EXPECT_EQ(boxes[0]->windowTitle(), "Save data record error");
+    EXPECT_EQ(boxes[0]->text().toStdString(),
+              "Unable to save to directory:\n" + records + "/\n(Not a directory)");
+
+    std::filesystem::remove(blocked);
+    PostRecord(402, 0, [](UnitStateData& data) { data.mjd = 4; });
+    const std::vector<std::string> lines = testing::CsdLines(blocked / "records" / "Unit1234.csd");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_TRUE(lines[0].starts_with("MJD, ID")) << lines[0];
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ(std::stod(lines[i]), static_cast<double>(i)) << lines[i];
+    }
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
+}
+
 // What the window hands to the desktop: each event once, in the order it happened, and
 // nothing while the user has switched desktop notifications off.
 TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOnceEach) {
@@ -319,7 +358,7 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOn
         std::vector<std::string> summaries;
     } desktop;
     window_.SetDesktopAlertSink(desktop);
-    testing::ModalDialogDriver driver;  // closes the recorder's messages
+    testing::ModalDialogDriver driver;  // would close a modal message
     const auto alarms = [](std::uint32_t first, std::uint32_t second) {
         return [=](UnitStateData& data) {
             data.d1.alarm1 = first;
@@ -342,7 +381,9 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOn
                                                           "Model Tq9000 SN 1234: Unit Not "
                                                           "Responding",
                                                           "Model Tq9000 SN 1234: Fuse B open"));
-    EXPECT_EQ(driver.Messages().size(), 3u);
+    // Told in a message that does not wait for the user, once.
+    EXPECT_TRUE(driver.Messages().empty());
+    EXPECT_EQ(window_.findChildren<QMessageBox*>("recorderMessage").size(), 1);
 
     // Written again, then failing again: a new run of failures.
     desktop.summaries.clear();

@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
+#include <algorithm>
 
 #include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
@@ -17,6 +20,7 @@
 #include "gui/serial/CommandSelectDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimWindowRig.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
@@ -151,6 +155,48 @@ TEST_F(MainWindowWithSimTest, FileTraceRecordsTheTrafficUntilChosenAgain) {
         EXPECT_TRUE(records);
         EXPECT_EQ(testing::FileText(dir.Path() / "unit.trace"), traced);
     }
+}
+
+// A data folder the user named but that is not there is made. A modal box, as the window opens
+// for a scan's end or a sync, stops neither the polls nor the records behind it.
+TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndPollsAndRecordsGoOnBehindAMessageBox) {
+    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const std::filesystem::path file = rig.data.Path() / "missing" / "records" / "Unit1234.csd";
+    {
+        // Nothing the recorder shows may wait for an answer: were it to, it is closed here.
+        testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
+        rig.app.settings.DatafileDirectory = file.parent_path().string();
+        rig.app.settings.RecordDataFile = true;
+        ASSERT_TRUE(ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= 2; }));
+        EXPECT_TRUE(testing::CsdLines(file)[0].starts_with("MJD, ID"));
+        EXPECT_TRUE(driver.Messages().empty());
+        EXPECT_EQ(driver.Dialogs(), 0);
+    }
+
+    const auto polls = [&] {
+        const auto frames = rig.Sim().Frames();
+        return std::count_if(frames.begin(), frames.end(),
+                             [](const auto& frame) { return frame.code == "D*1"; });
+    };
+    const auto pollsBefore = polls();
+    const std::size_t linesBefore = testing::CsdLines(file).size();
+    QMessageBox box(QMessageBox::Information, "Scan Status", "Cesium instrument located...",
+                    QMessageBox::Ok, rig.window.get());
+    bool wentOn = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (polls() >= pollsBefore + 2 && testing::CsdLines(file).size() >= linesBefore + 2) {
+            wentOn = true;
+            box.accept();
+        }
+    });
+    look.start(20);
+    // Only a safety net: the box closes as soon as two more records are in the file.
+    QTimer::singleShot(60000, &box, &QMessageBox::reject);
+    box.exec();
+    EXPECT_TRUE(wentOn) << polls() - pollsBefore << " polls, "
+                        << testing::CsdLines(file).size() - linesBefore << " lines";
 }
 
 }  // namespace
