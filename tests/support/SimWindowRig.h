@@ -30,14 +30,14 @@ class SimWindowRig {
         app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
         app.settings.DatafileDirectory = data.Path().string();
         app.settings.PollingInterval = 1;
-        polling = std::make_unique<CPollingThread>(app.serialPort, app.unitState, app.linkStatus,
-                                                   app.polling, app.settings, notifications,
-                                                   programSteps ? app.MakePollingHooks(messages)
-                                                                : PollingHooks{});
+        polling = std::make_unique<CPollingThread>(
+            app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings, notifications,
+            programSteps ? app.MakePollingHooks(messages) : PollingHooks{});
         window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
         online = ProcessEventsUntil([&] {
             return app.unitState.Online &&
-                   app.unitState.InstrumentModel == options.instrument.model && (!ready || ready(app));
+                   app.unitState.InstrumentModel == options.instrument.model &&
+                   (!ready || ready(app));
         });
     }
     ~SimWindowRig() { EXPECT_TRUE(polling->StopBackgroundThread()); }

@@ -152,6 +152,10 @@ void CPollingThread::Pass(int& code) {
             sink_.PostNotification(kNotifySweepProgress);
         }
     }
+    // The program is ending: no poll or query is begun, and the last exchanges come sooner.
+    if (stopEvent_.IsSet()) {
+        return;
+    }
     if (shared_.PortReset.exchange(false)) {
         port_.ResetPort();
         unit_.Online = false;
