@@ -7,10 +7,9 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -26,6 +25,7 @@
 #include "core/poll/PollingThread.h"
 #include "core/program/CommandLineOptions.h"
 #include "core/program/Corvane3App.h"
+#include "core/program/TerminationSignals.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
 #include "gui/mainwin/MainStatusDlg.h"
@@ -38,13 +38,8 @@ using namespace corvane3;
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-// How often the window program looks for an interrupt.
-constexpr int kInterruptCheckMs = 200;
-
-void OnInterrupt(int) {
-    interrupted = true;
-}
+// How often a screenshot run looks for a message box to close.
+constexpr int kMessageBoxCheckMs = 200;
 
 // Shows the error of an unrecognised command-line file type, titled as the program's errors are.
 void ShowUnrecognizedFileType(const CommandLineFile& file) {
@@ -137,7 +132,7 @@ void SaveScreenshotWhenDrawn(Window& window, const std::string& path, int timeou
         exitStatus = kExitRefused;
         box->done(QMessageBox::Ok);
     });
-    boxWatch->start(kInterruptCheckMs);
+    boxWatch->start(kMessageBoxCheckMs);
     const auto save = [&window, &exitStatus, path] {
         if (!window.isVisible()) {
             return;
@@ -176,6 +171,17 @@ void ShowConfigurationMessage(const std::string& text, bool interactive) {
     if (interactive) {
         QMessageBox::warning(nullptr, QStringLiteral("Corvane3"), QString::fromStdString(text));
     }
+}
+
+// Saves the configuration; on failure says why and gives kExitRefused, else exitStatus.
+int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
+    std::string error;
+    if (!app.SaveConfiguration(error)) {
+        std::fprintf(stderr, "corvane3: %s\n", error.c_str());
+        ShowConfigurationMessage(error, interactive);
+        return kExitRefused;
+    }
+    return exitStatus;
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
@@ -225,19 +231,23 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                                                exitStatus);
             }
             window.exec();
-            // The thread is stopped and joined before the records it uses go away.
-            polling.StopBackgroundThread();
+            // The thread sends what the closed windows handed over, then it is joined before
+            // the records it uses go away. One still stuck in an exchange when the bound
+            // expires is not waited for: the configuration is saved and the process ends at
+            // once, the records left in place for the thread until then.
+            if (!polling.StopBackgroundThread()) {
+                std::fprintf(stderr,
+                             "corvane3: the unit did not let the polling thread end in time; "
+                             "ending without it\n");
+                const int status = SaveConfigurationAtEnd(app, false, exitStatus);
+                std::fflush(nullptr);
+                std::_Exit(status);
+            }
             app.linkStatus.SetSink(nullptr);
             break;
         }
     }
-    std::string error;
-    if (!app.SaveConfiguration(error)) {
-        std::fprintf(stderr, "corvane3: %s\n", error.c_str());
-        ShowConfigurationMessage(error, interactive);
-        return kExitRefused;
-    }
-    return exitStatus;
+    return SaveConfigurationAtEnd(app, interactive, exitStatus);
 }
 
 // Prints the text of --help, --help-all or --version, by Qt's parser, and ends the program.
@@ -348,10 +358,8 @@ int main(int argc, char* argv[]) {
         return status == kExitDone && trace && !trace->Failure().empty() ? kExitRefused : status;
     };
 
-    // A closed terminal or a service manager's stop ends the run as Ctrl-C does.
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        std::signal(signal, OnInterrupt);
-    }
+    // A closed terminal, a logout or a service manager's stop ends the run as Ctrl-C does.
+    InstallTerminationHandlers();
     if (headless) {
         headlessOptions.port = options.port.value_or(std::string());
         headlessOptions.intervalSeconds = options.intervalSeconds;
@@ -367,17 +375,13 @@ int main(int argc, char* argv[]) {
             }
         }
         // The configuration is only read here: a headless run never changes it.
-        return traced(RunHeadless(app, headlessOptions, std::cout, std::cerr, interrupted));
+        return traced(
+            RunHeadless(app, headlessOptions, std::cout, std::cerr, TerminationRequested()));
     }
 
-    // An interrupt closes the windows, so the configuration is still saved.
-    QTimer interruptWatch;
-    QObject::connect(&interruptWatch, &QTimer::timeout, [] {
-        if (interrupted) {
-            CloseWindowsOnTermination();
-        }
-    });
-    interruptWatch.start(kInterruptCheckMs);
+    // A termination request closes the windows as Exit does: they hand over what the unit is
+    // to be sent, and the configuration is still saved.
+    const CTerminationWatch terminationWatch(TerminationRequested());
 
     // The whole rest of the command line is one file name.
     std::string fileLine;

@@ -9,6 +9,7 @@
 
 #include "core/poll/PollingThread.h"
 #include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
 #include "gui/mainwin/MainStatusDlg.h"
 #include "sim/SimulatorServer.h"
 #include "support/TempDir.h"
@@ -19,20 +20,24 @@ namespace corvane3::testing {
 class SimWindowRig {
   public:
     // A unit of options (answering at once) polled every second, the change log in data; online
-    // once the unit is, its model known and ready(app) true.
+    // once the unit is, its model known and ready(app) true. With programSteps the polling
+    // thread also runs the steps the program plugs in (the spectrum sweep and its commands).
     explicit SimWindowRig(sim::SimulatorOptions options,
-                          const std::function<bool(const Corvane3App&)>& ready = {})
+                          const std::function<bool(const Corvane3App&)>& ready = {},
+                          bool programSteps = false)
         : sim_(WithoutWarmUp(options)) {
         EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
         app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
         app.settings.DatafileDirectory = data.Path().string();
         app.settings.PollingInterval = 1;
-        polling = std::make_unique<CPollingThread>(app.serialPort, app.unitState, app.linkStatus,
-                                                   app.polling, app.settings, notifications);
+        polling = std::make_unique<CPollingThread>(
+            app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings, notifications,
+            programSteps ? app.MakePollingHooks(messages) : PollingHooks{});
         window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
         online = ProcessEventsUntil([&] {
             return app.unitState.Online &&
-                   app.unitState.InstrumentModel == options.instrument.model && (!ready || ready(app));
+                   app.unitState.InstrumentModel == options.instrument.model &&
+                   (!ready || ready(app));
         });
     }
     ~SimWindowRig() { EXPECT_TRUE(polling->StopBackgroundThread()); }
@@ -51,6 +56,7 @@ class SimWindowRig {
     TempDir data;
     Corvane3App app;
     CQueuedNotificationSink notifications;
+    CQueuedTimedMessages messages;
     std::unique_ptr<CPollingThread> polling;
     std::unique_ptr<CMainStatusDlg> window;
     bool online = false;

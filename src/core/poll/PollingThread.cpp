@@ -72,6 +72,9 @@ bool CPollingThread::StopBackgroundThread() {
 }
 
 bool CPollingThread::PauseUnlessStopped(std::chrono::milliseconds time) {
+    if (ending_) {
+        return true;
+    }
     if (!stopEvent_.WaitFor(time)) {
         return false;
     }
@@ -84,6 +87,7 @@ void CPollingThread::Run() {
     const CScopedCLocale numbers;
     schedule_ = CPollSchedule();
     failureCount_ = 0;
+    ending_ = false;
     diagnosticLine_.clear();
     {
         std::lock_guard exchange(port_.ExchangeMutex());
@@ -121,6 +125,10 @@ void CPollingThread::Run() {
             break;
         }
     }
+    {
+        std::lock_guard exchange(port_.ExchangeMutex());
+        SendWhatWindowsHandedOver();
+    }
     steps_.reset();
     context_.reset();
     link_.reset();
@@ -143,6 +151,10 @@ void CPollingThread::Pass(int& code) {
             shared_.SweepActive = false;
             sink_.PostNotification(kNotifySweepProgress);
         }
+    }
+    // The program is ending: no poll or query is begun, and the last exchanges come sooner.
+    if (stopEvent_.IsSet()) {
+        return;
     }
     if (shared_.PortReset.exchange(false)) {
         port_.ResetPort();
@@ -234,24 +246,42 @@ void CPollingThread::LogChange(const MailboxCommand& command, ChangeOutcome outc
     }
 }
 
-void CPollingThread::ListenForDiagnostics(int& code) {
+void CPollingThread::SendWhatWindowsHandedOver() {
+    // The windows have closed and nothing follows: the unit is left as a normal close leaves
+    // it, the spectrum window's closing commands first, then the end of the tests, whether or
+    // not their window asked for it. A unit that does not answer costs one read time-out per
+    // command; nothing is retried.
+    ending_ = true;
+    if (hooks_.directCommands) {
+        hooks_.directCommands(*context_);
+    }
+    if (shared_.DiagnosticsMode != 0) {
+        EndDiagnosticsTests();
+    }
+}
+
+void CPollingThread::EndDiagnosticsTests() {
     const std::uint32_t mode = shared_.DiagnosticsMode;
-    if (mode & kDiagnosticsEnd) {
-        static constexpr std::pair<std::uint32_t, const char*> kTests[] = {
-            {kDiagnosticsA01, "A01"}, {kDiagnosticsA02, "A02"}, {kDiagnosticsA03, "A03"}};
-        for (const auto& [bit, testCode] : kTests) {
-            if (mode & bit) {
-                std::string reply;
-                if (link_->SendCmd(testCode, kFactoryAccessOption, "0")) {
-                    link_->GetResponse(reply, kLf, kOrdinaryReplyLimit);
-                }
-                shared_.Response.Set(reply);
-                LogChange({testCode, "0", kFactoryAccessOption, kOrdinaryReplyLimit, 0},
-                          JudgeReply(reply, kLf));
+    static constexpr std::pair<std::uint32_t, const char*> kTests[] = {
+        {kDiagnosticsA01, "A01"}, {kDiagnosticsA02, "A02"}, {kDiagnosticsA03, "A03"}};
+    for (const auto& [bit, testCode] : kTests) {
+        if (mode & bit) {
+            std::string reply;
+            if (link_->SendCmd(testCode, kFactoryAccessOption, "0")) {
+                link_->GetResponse(reply, kLf, kOrdinaryReplyLimit);
             }
+            shared_.Response.Set(reply);
+            LogChange({testCode, "0", kFactoryAccessOption, kOrdinaryReplyLimit, 0},
+                      JudgeReply(reply, kLf));
         }
-        shared_.DiagnosticsMode = 0;
-        port_.ResetPort();
+    }
+    shared_.DiagnosticsMode = 0;
+    port_.ResetPort();
+}
+
+void CPollingThread::ListenForDiagnostics(int& code) {
+    if (shared_.DiagnosticsMode & kDiagnosticsEnd) {
+        EndDiagnosticsTests();
         return;
     }
     // Bytes are read one at a time as long as they keep coming, up to the end of the line:

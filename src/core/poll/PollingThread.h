@@ -55,7 +55,7 @@ struct PollingHooks {
     // post 29; false when the step has posted 29 and set the flag as it must be itself.
     std::function<bool(PollContext&)> sweepStep;
     // Writes the commands a window has handed over for the unit; run at the start of every
-    // pass, online or not.
+    // pass, online or not, and once more as the thread ends.
     std::function<void(PollContext&)> directCommands;
     // Moves the instrument and the port to new line settings.
     std::function<void(PollContext&)> reconfigureSerial;
@@ -76,9 +76,11 @@ class CPollingThread {
 
     // Starts the thread; does nothing while one runs.
     void StartBackgroundThread();
-    // Signals the stop event and waits up to 51 x 100 ms for the thread to end. True when it
-    // ended (it is then joined and forgotten); false when it is still busy in an exchange, in
-    // which case it keeps running and ends after that exchange.
+    // Signals the stop event and waits up to 51 x 100 ms for the thread to end. Before it ends
+    // the thread finishes its pass and then sends what the windows handed over as they closed
+    // (the direct commands, the end of running tests), without pausing. True when it ended (it
+    // is then joined and forgotten); false when it is still busy in an exchange, in which case
+    // it keeps running and ends after its exchanges.
     bool StopBackgroundThread();
     bool IsRunning() const { return thread_.joinable(); }
     // Every changing command the thread completes from the mailbox is logged here.
@@ -94,6 +96,11 @@ class CPollingThread {
     // Appends command to the change log; a failure is posted to the window once.
     void LogChange(const MailboxCommand& command, ChangeOutcome outcome);
     void ListenForDiagnostics(int& code);
+    // Sends "0" to every running test ("A01", "A02", "A03" in that order), logs each, clears
+    // the Diagnostics mode word and resets the port.
+    void EndDiagnosticsTests();
+    // The last exchanges of a run: what the windows handed over as they closed.
+    void SendWhatWindowsHandedOver();
     bool RunRequest(int& code);
     void PollIfDue(int& code);
 
@@ -109,6 +116,8 @@ class CPollingThread {
     std::thread thread_;
     CAutoResetEvent stopEvent_;
     std::atomic<bool> finished_{false};
+    // The thread is sending its last exchanges: pauses end at once. Thread-local.
+    bool ending_ = false;
 
     // Thread-local state of a run.
     std::unique_ptr<CTolvexLink> link_;

@@ -1,0 +1,293 @@
+// A real termination signal (SIGTERM, SIGINT, SIGHUP) delivered to the window program while a
+// window has the unit in a temporary state: the program's own handlers and watch close the
+// windows, and before the polling thread ends the unit has received what closing that window
+// sends, once, and the change log says so.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/program/TerminationSignals.h"
+#include "gui/mainwin/MainMenus.h"
+#include "gui/mainwin/TerminationClose.h"
+#include "gui/spectrum/SpectrumDlg.h"
+#include "support/SimFrames.h"
+#include "support/SimWindowRig.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using testing::SentFields;
+
+constexpr int kLongWaitMs = 60000;
+constexpr int kTq9000 = 403;
+// Readings of a host sweep, or points of an instrument sweep, that show the sweep is under way.
+constexpr int kPointsUnderWay = 3;
+// A line of the change log: time, serial number, model, then code, data, authorisation and
+// outcome.
+constexpr int kLogCodeField = 3;
+
+enum class ESituation {
+    kHostSweep,
+    kAfterHostSweep,
+    kInstrumentSweep,
+    kTest1,
+    kSilentHostSweep,
+    kClosingQuestion,  // host sweep, Exit chosen: "This will reboot CFS." waits for an answer
+};
+
+struct Row {
+    const char* name;
+    ESituation situation;
+    int signal;
+    friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+};
+
+// The user's part, played from the event loop: each step acts once its condition holds, in
+// order. An action may open a modal window; the steps go on inside its event loop.
+class Script {
+  public:
+    using Step = std::pair<std::function<bool()>, std::function<void()>>;
+    explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (next_ < steps_.size() && steps_[next_].first()) {
+                QTimer::singleShot(0, steps_[next_++].second);
+            }
+        });
+        timer_.start(kLookPeriodMs);
+    }
+    bool Done() const { return next_ == steps_.size(); }
+
+  private:
+    static constexpr int kLookPeriodMs = 10;
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+    QTimer timer_;
+};
+
+// The program's handlers for the test's duration; afterwards the signals act as before.
+class ProgramHandlers {
+  public:
+    ProgramHandlers() {
+        for (const int signal : kSignals) {
+            ::sigaction(signal, nullptr, &previous_[index(signal)]);
+        }
+        InstallTerminationHandlers();
+    }
+    ~ProgramHandlers() {
+        for (const int signal : kSignals) {
+            ::sigaction(signal, &previous_[index(signal)], nullptr);
+        }
+        TerminationRequested() = false;
+    }
+
+  private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    static std::size_t index(int signal) {
+        return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2;
+    }
+    struct sigaction previous_[3] = {};
+};
+
+std::vector<std::string> LastLogFields(const std::string& path) {
+    std::ifstream file(path);
+    std::string line, last;
+    while (std::getline(file, line)) {
+        last = line;
+    }
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab = last.find('\t'); tab != std::string::npos;
+         start = tab + 1, tab = last.find('\t', start)) {
+        fields.push_back(last.substr(start, tab - start));
+    }
+    fields.push_back(last.substr(start));
+    return fields;
+}
+
+class TerminationWithSimTest : public testing::WidgetTest,
+                               public ::testing::WithParamInterface<Row> {};
+
+TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEnds) {
+    const Row& row = GetParam();
+    const bool instrument = row.situation == ESituation::kInstrumentSweep;
+    testing::SimWindowRig rig(
+        testing::ModelOptions(kTq9000, instrument),
+        [instrument](const Corvane3App& app) {
+            return app.unitState.Snapshot().instrumentSweep == instrument;
+        },
+        true);
+    ASSERT_TRUE(rig.online);
+    CMainStatusDlg& main = *rig.window;
+    sim::CSimulatorServer& sim = rig.Sim();
+    const auto spectrumShown = [&main] {
+        return main.OpenSpectrumWindow() != nullptr && main.OpenSpectrumWindow()->isVisible();
+    };
+    const auto startSweep = [&main](const char* steps) {
+        main.OpenSpectrumWindow()->StepsList()->setCurrentText(QString::fromLatin1(steps));
+        main.OpenSpectrumWindow()->GoButton()->click();
+    };
+    const auto readings = [&sim] {
+        int count = 0;
+        for (const std::string& data : SentFields(sim, "A04")) {
+            count += data == "?" ? 1 : 0;
+        }
+        return count;
+    };
+
+    std::vector<Script::Step> steps;
+    std::string expectedCode = "A02", expectedData = "0";
+    switch (row.situation) {
+        case ESituation::kHostSweep:
+        case ESituation::kAfterHostSweep:
+        case ESituation::kSilentHostSweep:
+        case ESituation::kClosingQuestion:
+        case ESituation::kInstrumentSweep: {
+            steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
+            if (!instrument) {
+                steps.push_back({[] {
+                                     auto* box = qobject_cast<QMessageBox*>(
+                                         QApplication::activeModalWidget());
+                                     return box != nullptr && box->isVisible();
+                                 },
+                                 [] {
+                                     qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
+                                         ->button(QMessageBox::Ok)
+                                         ->click();
+                                 }});
+            }
+            if (row.situation == ESituation::kAfterHostSweep) {
+                steps.push_back({spectrumShown, [&] { startSweep("2"); }});
+                steps.push_back(
+                    {[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
+            } else {
+                const int before = readings();
+                steps.push_back({spectrumShown, [&] { startSweep("100000"); }});
+                steps.push_back({[&, before] {
+                                     return instrument ? rig.app.spectrum.Data().pointsAcquired >=
+                                                             kPointsUnderWay
+                                                       : readings() >= before + kPointsUnderWay;
+                                 },
+                                 [] {}});
+            }
+            if (instrument) {
+                expectedCode = "A05";
+                expectedData = "off";
+            }
+            break;
+        }
+        case ESituation::kTest1:
+            steps.push_back(
+                {[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
+            steps.push_back(
+                {[] {
+                     QWidget* modal = QApplication::activeModalWidget();
+                     return modal != nullptr && modal->isVisible() &&
+                            modal->objectName() == "testDiagnosticsDialog";
+                 },
+                 [] {
+                     QApplication::activeModalWidget()->findChild<QPushButton*>("test1")->click();
+                 }});
+            steps.push_back({[&] {
+                                 return SentFields(sim, "A01") == std::vector<std::string>{"1"} &&
+                                        !rig.app.polling.mailbox.IsPending();
+                             },
+                             [] {}});
+            expectedCode = "A01";
+            break;
+    }
+    if (row.situation == ESituation::kSilentHostSweep) {
+        steps.back().second = [&sim] {
+            sim.UpdateFaults([](sim::SimFaults& f) { f.silent = true; });
+        };
+    }
+    if (row.situation == ESituation::kClosingQuestion) {
+        steps.back().second = [&main] {
+            main.OpenSpectrumWindow()->CommandAction(CSpectrumDlg::kCmdExit)->trigger();
+        };
+        steps.push_back({[] {
+                             QWidget* modal = QApplication::activeModalWidget();
+                             return modal != nullptr && modal->isVisible() &&
+                                    modal->windowTitle() == "Return to Corvane3";
+                         },
+                         [] {}});
+    }
+    const ProgramHandlers handlers;
+    const CTerminationWatch watch(TerminationRequested());
+    steps.push_back({[] { return true; }, [&row] { ::kill(::getpid(), row.signal); }});
+    const Script script(std::move(steps));
+    // A signal that closed nothing would leave the windows open: the test fails instead.
+    QTimer::singleShot(kLongWaitMs, &main, [&] {
+        ADD_FAILURE() << "the windows did not close on the signal";
+        if (QWidget* modal = QApplication::activeModalWidget(); modal != &main) {
+            modal->close();
+        }
+        main.reject();
+    });
+    main.exec();
+    ASSERT_TRUE(script.Done());
+    // What the program does next: the thread is stopped. A unit that does not answer only
+    // costs read time-outs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLongWaitMs);
+    bool ended = false;
+    while (!(ended = rig.polling->StopBackgroundThread()) &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    ASSERT_TRUE(ended);
+
+    const std::vector<std::string> sent = SentFields(sim, expectedCode);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), expectedData), 1);
+    if (instrument) {
+        EXPECT_FALSE(sim.WithInstrument(
+            [](const sim::CSimulatedInstrument& unit) { return unit.IsSweeping(); }));
+    }
+    const std::vector<std::string> logged = LastLogFields(rig.polling->ChangeLog().Path());
+    ASSERT_GT(logged.size(), static_cast<std::size_t>(kLogCodeField + 3));
+    EXPECT_EQ(logged[kLogCodeField], expectedCode);
+    EXPECT_EQ(logged[kLogCodeField + 1], expectedData);
+    EXPECT_EQ(logged[kLogCodeField + 3],
+              row.situation == ESituation::kSilentHostSweep ? "no reply" : "accepted");
+}
+
+constexpr Row kRows[] = {
+    {"SigtermDuringHostSweep", ESituation::kHostSweep, SIGTERM},
+    {"SigintDuringHostSweep", ESituation::kHostSweep, SIGINT},
+    {"SighupDuringHostSweep", ESituation::kHostSweep, SIGHUP},
+    {"SigtermAfterHostSweep", ESituation::kAfterHostSweep, SIGTERM},
+    {"SigintAfterHostSweep", ESituation::kAfterHostSweep, SIGINT},
+    {"SighupAfterHostSweep", ESituation::kAfterHostSweep, SIGHUP},
+    {"SigtermDuringInstrumentSweep", ESituation::kInstrumentSweep, SIGTERM},
+    {"SigintDuringInstrumentSweep", ESituation::kInstrumentSweep, SIGINT},
+    {"SighupDuringInstrumentSweep", ESituation::kInstrumentSweep, SIGHUP},
+    {"SigtermDuringTest1", ESituation::kTest1, SIGTERM},
+    {"SigintDuringTest1", ESituation::kTest1, SIGINT},
+    {"SighupDuringTest1", ESituation::kTest1, SIGHUP},
+    // The unit stops answering in the middle of a host sweep: the program still ends, having
+    // sent the reboot, and logs that no reply came.
+    {"SigtermWhenTheUnitStopsAnswering", ESituation::kSilentHostSweep, SIGTERM},
+    // The signal is the answer nobody gave: the window and then the main window close.
+    {"SighupWhileTheClosingQuestionShows", ESituation::kClosingQuestion, SIGHUP},
+};
+
+INSTANTIATE_TEST_SUITE_P(SignalsAndSituations, TerminationWithSimTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace corvane3
