@@ -194,6 +194,7 @@ void CMainStatusDlg::OnNotification(int code) {
             if (!online) {
                 SetStale(true);
                 UpdateTitle();
+                ShowPortPane();
             }
             break;
         }
