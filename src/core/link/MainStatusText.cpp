@@ -189,8 +189,11 @@ std::string MainSupplyLabel(std::int32_t model) {
 
 std::string PortPaneText(const std::string& portName, const std::string& openError) {
     const std::string device = CSerialPort::DevicePathForName(portName);
-    const std::string port = device == portName ? portName : portName + " (" + device + ")";
-    return openError.empty() ? "Port " + port : port + ": " + openError;
+    if (!openError.empty()) {
+        // The device alone, so that the longest reason still fits the wide window's pane.
+        return device + ": " + openError;
+    }
+    return "Port " + (device == portName ? portName : portName + " (" + device + ")");
 }
 
 std::string MainWindowTitle(const TitleInputs& in) {

@@ -38,8 +38,8 @@ std::string TimePaneText(const std::string& timeText);
 std::string MainSupplyLabel(std::int32_t model);
 
 // Status pane 1 while no unit answers, so that the port being tried is never a mystery:
-// "Port COM1 (/dev/ttyS0)" while it is open, "/dev/ttyUSB0: not present" (the port, then
-// openError) while it cannot be opened. A "COMn" name is shown with the device it opens.
+// "Port COM1 (/dev/ttyS0)" (a "COMn" name with the device it opens) while it opens,
+// "/dev/ttyS0: not present" (the device, then openError) while it cannot be opened.
 std::string PortPaneText(const std::string& portName, const std::string& openError);
 
 struct TitleInputs {
