@@ -217,7 +217,7 @@ TEST(FaultsTest, ASecondRunOnAPortInUseIsRefusedAndToldWhoHasIt) {
                          "--interval", "2", "--polls", "1", "--timeout", "10"});
     second.ReadAll();
     EXPECT_EQ(second.Wait(), 1);
-    EXPECT_NE(second.Err().find("in use by process " + std::to_string(first.Pid())),
+    EXPECT_NE(second.Err().find("in use by process " + std::to_string(first.Pid()) + " (corvane3)"),
               std::string::npos)
         << second.Err();
     first.Signal(SIGTERM);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/base/CLocale.h"
+#include "core/link/SerialPort.h"
 
 namespace corvane3 {
 
@@ -184,6 +185,15 @@ std::string TimePaneText(const std::string& timeText) {
 
 std::string MainSupplyLabel(std::int32_t model) {
     return model == kModel7730B || model == kModel7730A ? "+24 VDC" : "+21 VDC";
+}
+
+std::string PortPaneText(const std::string& portName, const std::string& openError) {
+    const std::string device = CSerialPort::DevicePathForName(portName);
+    if (!openError.empty()) {
+        // The device alone, so that the longest reason still fits the wide window's pane.
+        return device + ": " + openError;
+    }
+    return "Port " + (device == portName ? portName : portName + " (" + device + ")");
 }
 
 std::string MainWindowTitle(const TitleInputs& in) {

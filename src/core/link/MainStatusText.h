@@ -37,6 +37,11 @@ std::string TimePaneText(const std::string& timeText);
 // The label of the main supply: "+24 VDC" on models 402 and 404, else "+21 VDC".
 std::string MainSupplyLabel(std::int32_t model);
 
+// Status pane 1 while no unit answers, so that the port being tried is never a mystery:
+// "Port COM1 (/dev/ttyS0)" (a "COMn" name with the device it opens) while it opens,
+// "/dev/ttyS0: not present" (the device, then openError) while it cannot be opened.
+std::string PortPaneText(const std::string& portName, const std::string& openError);
+
 struct TitleInputs {
     bool online = false;
     bool minimised = false;

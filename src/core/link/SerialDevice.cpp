@@ -1,6 +1,7 @@
 #include "core/link/SerialDevice.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -11,13 +12,74 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace corvane3 {
+
+namespace {
+
+// Room for one group entry of getgrgid_r; larger entries (groups with many members) are retried.
+constexpr std::size_t kGroupBufferStart = 1024;
+constexpr std::size_t kGroupBufferLimit = 1 << 20;
+
+std::string GroupName(gid_t gid) {
+    std::vector<char> buffer(kGroupBufferStart);
+    group entry{};
+    group* found = nullptr;
+    int error;
+    while ((error = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < kGroupBufferLimit) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return error == 0 && found != nullptr ? std::string(found->gr_name) : std::string();
+}
+
+bool ProcessHasGroup(gid_t gid) {
+    if (::getegid() == gid) {
+        return true;
+    }
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+    if (count > 0 && ::getgroups(count, groups.data()) == count) {
+        for (gid_t member : groups) {
+            if (member == gid) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Serial ports are made usable by a group (dialout on Debian); a user joins it once and the new
+// membership counts only from the next login. A device only root's group may open is left
+// without advice: nobody should be told to join root.
+std::string PermissionDenied(const std::string& devicePath) {
+    const std::string denied = std::strerror(EACCES);
+    struct stat info {};
+    if (::stat(devicePath.c_str(), &info) != 0 || info.st_gid == 0 ||
+        (info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) ||
+        ProcessHasGroup(info.st_gid)) {
+        return denied;
+    }
+    const std::string name = GroupName(info.st_gid);
+    return name.empty() ? denied
+                        : denied + ": add your user to the group " + name + " and log in again";
+}
+
+// The name of process pid, or "" when it cannot be read (gone, or hidden from this user).
+std::string ProcessName(const std::string& pid) {
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+}  // namespace
 
 std::string SerialDeviceProblem(const std::string& devicePath) {
     struct stat info {};
     if (::stat(devicePath.c_str(), &info) != 0) {
-        return std::strerror(errno);
+        return OpenFailureReason(devicePath, errno);
     }
     // Only character devices can be terminals; opening a FIFO could block, so it is never tried.
     if (!S_ISCHR(info.st_mode)) {
@@ -25,8 +87,7 @@ std::string SerialDeviceProblem(const std::string& devicePath) {
     }
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        // TIOCEXCL of the program that has the port refuses everyone but root.
-        return errno == EBUSY ? SerialDeviceInUse(devicePath) : std::strerror(errno);
+        return OpenFailureReason(devicePath, errno);
     }
     const bool terminal = ::isatty(fd) == 1;
     const bool free = terminal && LockSerialDevice(fd);
@@ -35,6 +96,19 @@ std::string SerialDeviceProblem(const std::string& devicePath) {
         return kNotASerialPort;
     }
     return free ? std::string() : SerialDeviceInUse(devicePath);
+}
+
+std::string OpenFailureReason(const std::string& devicePath, int error) {
+    switch (error) {
+        case EBUSY:
+            // TIOCEXCL of the program that has the port refuses everyone but root.
+            return SerialDeviceInUse(devicePath);
+        case EACCES:
+        case EPERM:
+            return PermissionDenied(devicePath);
+        default:
+            return std::strerror(error);
+    }
 }
 
 bool LockSerialDevice(int fd) {
@@ -55,7 +129,9 @@ std::string SerialDeviceInUse(const std::string& devicePath) {
             std::string number, kind, advisory, mode, pid, file;
             if (fields >> number >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK" &&
                 file == id && pid != "0") {
-                return std::string(kPortInUse) + " by process " + pid;
+                const std::string name = ProcessName(pid);
+                return std::string(kPortInUse) + " by process " + pid +
+                       (name.empty() ? "" : " (" + name + ")");
             }
         }
     }

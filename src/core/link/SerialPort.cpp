@@ -196,7 +196,9 @@ bool CSerialPort::OpenLocked() {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     std::string error;
     if (fd < 0) {
-        error = errno == EBUSY ? SerialDeviceInUse(path) : std::strerror(errno);
+        // A USB adapter that is unplugged takes its device node with it.
+        const bool absent = errno == ENOENT || errno == ENODEV || errno == ENXIO;
+        error = absent ? std::string(kPortNotPresent) : OpenFailureReason(path, errno);
     } else if (::isatty(fd) != 1) {
         // A regular file, a FIFO or /dev/null would "answer" with end of file or nothing and be
         // polled forever.

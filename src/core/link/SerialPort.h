@@ -80,8 +80,9 @@ class CSerialPort {
     // a terminal device (a regular file, a FIFO, /dev/null) is refused; pseudo-terminals are
     // terminals.
     bool OpenPort();
-    // Why the last open failed: "not a serial port" or the system's error text; "" after a
-    // successful open.
+    // Why the last open failed, as the user is told it: "not present", "not a serial port",
+    // "in use by process N (NAME)", "Permission denied: add your user to the group ...", or the
+    // system's error text (see OpenFailureReason); "" after a successful open.
     std::string LastOpenError() const;
     // Raw mode, the line settings, DTR and RTS raised, no flow control, default read time-outs.
     // Status "RS232 Configured Ok" and true; on failure the port is closed and the result false.

@@ -197,6 +197,7 @@ void CMainStatusDlg::OnNotification(int code) {
             if (!online) {
                 SetStale(true);
                 UpdateTitle();
+                ShowPortPane();
             }
             break;
         }

@@ -159,6 +159,7 @@ CMainStatusDlg::CMainStatusDlg(Corvane3App& app, CQueuedNotificationSink& notifi
     wideWidth_ = values_->width();
     moreView_ = false;
     SetMoreView(true);
+    ShowPortPane();
 
     monitoring_ = new CMonitoringOptionsDlg(app_.settings, this);
     telemetryUi_ = std::make_unique<CTelemetryWindowUi>(
@@ -336,6 +337,15 @@ void CMainStatusDlg::UpdateTitle() {
     setWindowTitle(QString::fromStdString(MainWindowTitle(inputs)));
 }
 
+void CMainStatusDlg::ShowPortPane() {
+    const QString text = QString::fromStdString(
+        PortPaneText(app_.serialPort.Settings().name, app_.serialPort.LastOpenError()));
+    panes_[1]->setText(text);
+    // The pane may be too narrow for the whole reason.
+    panes_[1]->setToolTip(text);
+    panes_[1]->setEnabled(true);
+}
+
 void CMainStatusDlg::SetStale(bool stale) {
     stale_ = stale;
     for (const auto& [name, box] : valueBoxes_) {
@@ -351,6 +361,7 @@ void CMainStatusDlg::Refresh() {
     UpdateTitle();
     panes_[2]->setText(QString::fromStdString(UnitStatusText(data.d1.state)));
     panes_[1]->setText(QString::fromStdString(TimePaneText(data.timeText)));
+    panes_[1]->setToolTip(QString());
     const bool tq9000 = model == kModelTq9000;
     system24Group_->setVisible(tq9000);
     supplyLabel_->setText(QString::fromStdString(MainSupplyLabel(model)));
@@ -417,6 +428,9 @@ void CMainStatusDlg::Print() {
     hooks.clearPrintTime = [this] {
         panes_[1]->clear();
         panes_[1]->setEnabled(!stale_);
+        if (!app_.unitState.Online) {
+            ShowPortPane();
+        }
     };
     // Before the first record there is nothing to show: a refresh would fill the boxes with
     // zeros and call the unit "Operating".

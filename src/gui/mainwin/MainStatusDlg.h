@@ -102,6 +102,9 @@ class CMainStatusDlg : public QDialog {
     QGroupBox* BuildSignalQualityGroup();
     void AlignColumns(const std::vector<QGroupBox*>& groups);
     void UpdateTitle();
+    // While no unit answers, status pane 1 names the port being tried and why it cannot be
+    // opened; a record puts the unit's clock back there.
+    void ShowPortPane();
     void SetStale(bool stale);
     // Asks whether Enter or Escape is to end monitoring; true for Yes.
     bool ConfirmStopMonitoring();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/link/SerialDevice.h"
+#include "support/ForbiddenPort.h"
 #include "support/PortFixture.h"
 #include "support/TempDir.h"
 
@@ -97,7 +98,7 @@ TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOnc
                                                          {file, kNotASerialPort},
                                                          {fifo, kNotASerialPort},
                                                          {pty.SlavePath(), ""},
-                                                         {missing, "No such file or directory"}};
+                                                         {missing, kPortNotPresent}};
     for (const auto& [path, error] : cases) {
         log.Clear();
         port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
@@ -114,6 +115,37 @@ TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOnc
     EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
     EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 open failed", "RS232 Reset",
                                          "RS232 open failed", "RS232 Reset", "RS232 open failed"));
+}
+
+// Only a group the user has not joined may open the port: the user is told which group to join,
+// unless the group is root's or could not open it either.
+TEST(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) {
+    const std::optional<gid_t> serialGroup = testing::GroupId(testing::kSerialGroup);
+    if (!serialGroup || !testing::NobodysFileAccess().Active()) {
+        GTEST_SKIP() << "needs root and the group " << testing::kSerialGroup
+                     << ": a refusal is made by opening as nobody a port only a group may open";
+    }
+    const std::string advice = "Permission denied: add your user to the group " +
+                               std::string(testing::kSerialGroup) + " and log in again";
+    const struct {
+        gid_t group;
+        mode_t mode;
+        std::string error;
+    } cases[] = {
+        {*serialGroup, 0660, advice},
+        {*serialGroup, 0640, "Permission denied"},  // the group may not write: joining is no use
+        {0, 0660, "Permission denied"},
+    };
+    CLinkStatus status;
+    CSerialPort port(status);
+    for (const auto& c : cases) {
+        CPseudoTerminal pty;
+        ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), c.group, c.mode));
+        port.SetSettings({pty.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        testing::NobodysFileAccess nobody;
+        EXPECT_FALSE(port.OpenPort());
+        EXPECT_EQ(port.LastOpenError(), c.error) << c.group << " " << c.mode;
+    }
 }
 
 TEST(SerialPortNameTest, ComNamesMapToTtySDevices) {

@@ -75,6 +75,8 @@ class MainStatusDlgTest : public testing::WidgetTest {
 
 TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUntilTheNext) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
+    // The port being tried is named before any unit answers.
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Port COM1 (/dev/ttyS0)");
     // Before any unit is known, nothing of a Tq9000's own shows, not even empty.
     for (const char* name : {"valueDisplayFirmware", "valueSystem24"}) {
         EXPECT_FALSE(Shown(name)) << name;
@@ -125,6 +127,9 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
     EXPECT_FALSE(Box("valueCRamErr")->isEnabled());
     EXPECT_FALSE(window_.StatusPane(2)->isEnabled());
+    // In place of the silent unit's clock: the port it was on.
+    EXPECT_EQ(window_.StatusPane(1)->text(), "Port /dev/ttyUSB1");
+    EXPECT_TRUE(window_.StatusPane(1)->isEnabled());
     SetLinkStatus(true, "Unit Online");
     EXPECT_TRUE(window_.ShowsStaleValues());
     PostRecord(404);

@@ -1,7 +1,10 @@
 // The main window with the polling thread against the simulated instrument: what it shows, a
-// catalogue command sent from its command list, and a unit that goes away and comes back.
+// catalogue command sent from its command list, a unit that goes away and comes back, and a
+// port that cannot be opened.
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <QComboBox>
 #include <QLabel>
@@ -18,7 +21,10 @@
 #include "gui/mainwin/MainStatusDlg.h"
 #include "gui/mainwin/TraceCommand.h"
 #include "gui/serial/CommandSelectDlg.h"
+#include "sim/PseudoTerminal.h"
 #include "sim/SimulatorServer.h"
+#include "support/ChildProcess.h"
+#include "support/ForbiddenPort.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimWindowRig.h"
 #include "support/TelemetryTestData.h"
@@ -99,6 +105,104 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->parameter, FactoryAccessField());
     EXPECT_EQ(frame->data, "+000123");
+}
+
+// The main window and its polling thread on a port that no unit answers on.
+class PortTrial {
+  public:
+    // The polling thread opens files as nobody would when asNobody.
+    explicit PortTrial(const std::string& port, bool asNobody = false) {
+        app_.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
+        app_.settings.PollingInterval = kMinPollingInterval;
+        app_.linkStatus.SetSink(&notifications_);
+        std::optional<testing::NobodysFileAccess> nobody;
+        if (asNobody) {
+            nobody.emplace();
+            EXPECT_TRUE(nobody->Active());
+        }
+        polling_.StartBackgroundThread();
+    }
+    ~PortTrial() {
+        EXPECT_TRUE(polling_.StopBackgroundThread());
+        app_.linkStatus.SetSink(nullptr);
+    }
+    CMainStatusDlg& Window() { return window_; }
+    // Until status pane 1 reads text while pane 0 keeps the link's own text for a unit that does
+    // not answer; true when it did.
+    bool ShowsBesideNoAnswer(const std::string& text) {
+        const bool shown = ProcessEventsUntil([&] {
+            return window_.StatusPane(1)->text().toStdString() == text &&
+                   window_.StatusPane(0)->text() == "Unit Not Responding";
+        });
+        EXPECT_TRUE(shown) << window_.StatusPane(0)->text().toStdString() << " | "
+                           << window_.StatusPane(1)->text().toStdString();
+        EXPECT_TRUE(window_.StatusPane(1)->isEnabled());
+        EXPECT_EQ(window_.windowTitle(), "Corvane3");
+        return shown;
+    }
+
+  private:
+    Corvane3App app_;
+    CQueuedNotificationSink notifications_;
+    CPollingThread polling_{app_.serialPort, app_.unitState, app_.linkStatus,
+                            app_.polling,    app_.settings,  notifications_};
+    // Started by the trial itself, so that it can start as another user.
+    CMainStatusDlg window_{app_, notifications_, nullptr};
+};
+
+TEST_F(MainWindowWithSimTest, APortThatOpensButDoesNotAnswerOrIsMissingIsNamedWithItsState) {
+    CPseudoTerminal silent;
+    ASSERT_TRUE(silent.IsOpen());
+    PortTrial open(silent.SlavePath());
+    EXPECT_TRUE(open.ShowsBesideNoAnswer("Port " + silent.SlavePath()));
+
+    const std::string missing = "/dev/corvane3-no-such-port";
+    PortTrial absent(missing);
+    EXPECT_TRUE(absent.ShowsBesideNoAnswer(missing + ": not present"));
+}
+
+TEST_F(MainWindowWithSimTest, APortOnlyAGroupMayOpenSaysWhichGroupToJoin) {
+    const std::optional<gid_t> serialGroup = testing::GroupId(testing::kSerialGroup);
+    if (!serialGroup || !testing::NobodysFileAccess().Active()) {
+        GTEST_SKIP() << "needs root and the group " << testing::kSerialGroup
+                     << ": the window's polling thread opens as nobody a port only that group "
+                        "may open";
+    }
+    CPseudoTerminal pty;
+    ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), *serialGroup, 0660));
+    PortTrial refused(pty.SlavePath(), true);
+    EXPECT_TRUE(refused.ShowsBesideNoAnswer(pty.SlavePath() +
+                                            ": Permission denied: add your user to the group " +
+                                            testing::kSerialGroup + " and log in again"));
+}
+
+// A headless run (the logging service) has the unit's port: the window says which process has
+// it, and takes the unit over once that run ends.
+TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhenItEnds) {
+    testing::TempDir dir;
+    sim::SimulatorOptions options;
+    options.instrument.warmup = 0ms;
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
+    const std::string port = options.link.string();
+    testing::ChildProcess logger({CORVANE3_PROGRAM, "--headless", "--config",
+                                  (dir.Path() / "Corvane3.ini").string(), "--port", port,
+                                  "--interval", "100000"});
+    std::string line;
+    while ((line = logger.ReadLine()).find("RS232 Open") == std::string::npos && !line.empty()) {
+    }
+    ASSERT_FALSE(line.empty()) << logger.Err();
+
+    PortTrial trial(port);
+    EXPECT_TRUE(trial.ShowsBesideNoAnswer(port + ": in use by process " +
+                                          std::to_string(logger.Pid()) + " (corvane3)"));
+    logger.Signal(SIGTERM);
+    EXPECT_EQ(logger.Wait(), 0) << logger.Err();
+    QLabel* clock = trial.Window().StatusPane(1);
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        return clock->text().startsWith("Uptime: ") || clock->text().startsWith("Cesium TOD: ");
+    })) << clock->text().toStdString();
 }
 
 TEST_F(MainWindowWithSimTest, FileTraceRecordsTheTrafficUntilChosenAgain) {
