@@ -72,8 +72,8 @@ std::set<FileId> OpenFiles() {
         }
         while (const dirent* fd = ::readdir(fds)) {
             struct stat info {};
-            if (fd->d_name[0] != '.' &&
-                ::fstatat(::dirfd(fds), fd->d_name, &info, 0) == 0 && S_ISREG(info.st_mode)) {
+            if (fd->d_name[0] != '.' && ::fstatat(::dirfd(fds), fd->d_name, &info, 0) == 0 &&
+                S_ISREG(info.st_mode)) {
                 open.emplace(info.st_dev, info.st_ino);
             }
         }

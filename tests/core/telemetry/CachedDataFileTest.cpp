@@ -24,9 +24,9 @@
 #include "core/plot/StaleCacheTemporaries.h"
 #include "core/plot/Statistics.h"
 #include "core/telemetry/TelemetryFormat.h"
+#include "support/ChildProcess.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "support/ChildProcess.h"
 
 namespace corvane3 {
 namespace {
@@ -236,8 +236,8 @@ std::set<std::string> Names(const std::filesystem::path& folder) {
 // Whether process pid holds a file in folder open (a build's file, named or not).
 bool HoldsFileIn(pid_t pid, const std::filesystem::path& folder) {
     const std::string prefix = folder.string() + "/";
-    for (const auto& fd : std::filesystem::directory_iterator(
-             std::filesystem::path("/proc") / std::to_string(pid) / "fd")) {
+    for (const auto& fd : std::filesystem::directory_iterator(std::filesystem::path("/proc") /
+                                                              std::to_string(pid) / "fd")) {
         std::error_code error;
         if (std::filesystem::read_symlink(fd.path(), error).string().rfind(prefix, 0) == 0) {
             return true;
@@ -270,8 +270,8 @@ TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
     ::close(started[1]);
     pollfd wait{started[0], POLLIN, 0};
     char byte = 0;
-    const bool building = ::poll(&wait, 1, 6 * testing::kGenerousMs) == 1 &&
-                          ::read(started[0], &byte, 1) == 1;
+    const bool building =
+        ::poll(&wait, 1, 6 * testing::kGenerousMs) == 1 && ::read(started[0], &byte, 1) == 1;
     ::close(started[0]);
     EXPECT_TRUE(building);
     EXPECT_TRUE(building && HoldsFileIn(child, std::filesystem::path(CachePath()).parent_path()));
@@ -298,12 +298,12 @@ TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolde
         bool stale;
         bool removed;
     } files[] = {
-        {"0123456789abcdef.plotcache.Ab12Cd", true, true},   // a killed build's
-        {"0123456789abcdef.plotcache.new42-0", true, true},  // killed before its rename
-        {"0123456789abcdef.plotcache.Zz9999", false, false}, // perhaps a build under way
-        {"fedcba9876543210.plotcache.Q1w2E3", true, false},  // held open below
-        {"0123456789abcdef.plotcache", true, false},         // a cache
-        {"notes.plotcache.Ab12Cd", true, false},             // not a cache's name
+        {"0123456789abcdef.plotcache.Ab12Cd", true, true},    // a killed build's
+        {"0123456789abcdef.plotcache.new42-0", true, true},   // killed before its rename
+        {"0123456789abcdef.plotcache.Zz9999", false, false},  // perhaps a build under way
+        {"fedcba9876543210.plotcache.Q1w2E3", true, false},   // held open below
+        {"0123456789abcdef.plotcache", true, false},          // a cache
+        {"notes.plotcache.Ab12Cd", true, false},              // not a cache's name
         {"0123456789abcdef.plotcache.Ab12Cd7", true, false},
         {"0123456789abcdef.plotcache.new42-", true, false},
         {"0123456789abcdef.plotcache.keep.txt", true, false},
