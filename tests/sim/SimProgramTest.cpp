@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -76,6 +77,20 @@ TEST(SimProgram, RefusesBadOptions) {
                                         {"--password", "100000"}}) {
         ChildProcess program({CORVANE3_SIM_PROGRAM, option, value});
         EXPECT_EQ(program.Wait(), 2) << option;
+    }
+}
+
+TEST(SimProgram, RefusesAReplayThatIsNoRegularFileWithItsReason) {
+    TempDir dir;
+    const std::string fifo = (dir.Path() / "transcript.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A FIFO nobody writes would hold the simulator for ever; a folder would replay nothing.
+    for (const auto& [path, reason] :
+         {std::pair{dir.Path().string(), "Is a directory"}, {fifo, "not a regular file"}}) {
+        ChildProcess program({CORVANE3_SIM_PROGRAM, "--replay", path});
+        EXPECT_EQ(program.Wait(), 2) << path;
+        EXPECT_NE(program.Err().find("cannot read " + path + ": " + reason), std::string::npos)
+            << program.Err();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "core/telemetry/CachedDataFile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "core/base/OrderedPieces.h"
+#include "core/plot/StaleCacheTemporaries.h"
 
 namespace corvane3 {
 
@@ -181,6 +183,9 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
     // The cache on disk, when it holds this file's records up to some point of it.
     const std::string cachePath =
         options.cachePath.empty() ? PlotCachePathFor(path) : options.cachePath;
+    if (!cachePath.empty()) {
+        RemoveStaleCacheTemporaries(std::filesystem::path(cachePath).parent_path().string());
+    }
     const std::vector<PlotCacheChannel> channels = CacheChannels(layout);
     auto cache = std::make_unique<CPlotCache>();
     const PlotCacheOpenResult opened = cache->Open(cachePath, path);

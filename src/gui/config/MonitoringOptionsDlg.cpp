@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,6 +29,15 @@ constexpr int kPathEditCharacters = 36;
 
 QString DefaultChooseFolder(QWidget* parent, const QString& title, const QString& start) {
     return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
+// A folder is bytes: shown as the file system's name decodes, written back as it encodes.
+QString FolderText(const std::string& folder) {
+    return QFile::decodeName(QByteArray::fromStdString(folder));
+}
+
+std::string FolderBytes(const QString& text) {
+    return QFile::encodeName(text).toStdString();
 }
 
 int CharacterWidth(const QWidget* widget, int characters) {
@@ -144,7 +154,8 @@ void CMonitoringOptionsDlg::FillFromSettings() {
     recordEnable_->setChecked(settings_.RecordDataFile);
     desktopNotifications_->setChecked(settings_.DesktopNotifications);
     pollingRate_->setText(QString::number(settings_.PollingInterval.load()));
-    directory_->setText(QString::fromStdString(settings_.DatafileDirectory));
+    shownDirectory_ = FolderText(settings_.DatafileDirectory);
+    directory_->setText(shownDirectory_);
     filenameTemplate_->setText(QString::fromStdString(settings_.DataFilenameTemplate));
     UpdateEnabling();
     // Filling the edits counts as a change; only the user's own edits may enable Apply.
@@ -181,16 +192,20 @@ void CMonitoringOptionsDlg::ApplyChanges() {
     settings_.RecordDataFile = recordEnable_->isChecked();
     settings_.DesktopNotifications = desktopNotifications_->isChecked();
     settings_.PollingInterval = rate;
-    settings_.DatafileDirectory = directory_->text().toStdString();
+    // A folder whose name is not valid text is shown with replacement characters: its bytes
+    // stay unless the user gave another folder.
+    if (directory_->text() != shownDirectory_) {
+        settings_.DatafileDirectory = FolderBytes(directory_->text());
+    }
     settings_.DataFilenameTemplate = nameTemplate;
     accept();
 }
 
 void CMonitoringOptionsDlg::BrowseForDataDirectory() {
     const bool open = isVisible();
-    QString start = QString::fromStdString(lastBrowsedDirectory_);
+    QString start = FolderText(lastBrowsedDirectory_);
     if (start.isEmpty()) {
-        start = QString::fromStdString(settings_.DatafileDirectory);
+        start = FolderText(settings_.DatafileDirectory);
     }
     if (start.isEmpty() || !QDir(start).exists()) {
         start = QDir::homePath();
@@ -205,7 +220,7 @@ void CMonitoringOptionsDlg::BrowseForDataDirectory() {
     if (open) {
         directory_->setText(chosen);
     }
-    lastBrowsedDirectory_ = chosen.toStdString();
+    lastBrowsedDirectory_ = FolderBytes(chosen);
 }
 
 }  // namespace corvane3

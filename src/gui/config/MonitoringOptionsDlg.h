@@ -57,6 +57,7 @@ class CMonitoringOptionsDlg : public QDialog {
     FolderChooser chooseFolder_;
     Refusal refuse_;
     std::string lastBrowsedDirectory_;
+    QString shownDirectory_;  // the settings' folder as the edit showed it when filled
 
     QCheckBox* pollingEnable_ = nullptr;
     QLineEdit* pollingRate_ = nullptr;

@@ -5,17 +5,26 @@
 #include "core/telemetry/CachedDataFile.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
+#include "core/plot/StaleCacheTemporaries.h"
 #include "core/plot/Statistics.h"
 #include "core/telemetry/TelemetryFormat.h"
+#include "support/ChildProcess.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -213,6 +222,107 @@ TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNo
     EXPECT_EQ(result.found, EPlotCacheOpen::kValid);
     EXPECT_EQ(result.cache->RecordCount(), 510);
     ExpectSameAsInMemory(result);
+}
+
+// The names in a folder.
+std::set<std::string> Names(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// Whether process pid holds a file in folder open (a build's file, named or not).
+bool HoldsFileIn(pid_t pid, const std::filesystem::path& folder) {
+    const std::string prefix = folder.string() + "/";
+    for (const auto& fd : std::filesystem::directory_iterator(std::filesystem::path("/proc") /
+                                                              std::to_string(pid) / "fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error).string().rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
+    AppendRecords(File(), 0, kRecords);
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Says when the first records are in the cache being built, then waits to be killed.
+        CachedDataFileOptions options;
+        options.cachePath = CachePath();
+        options.progress = [&](std::int64_t, std::int64_t) {
+            const char byte = 'p';
+            if (::write(started[1], &byte, 1) == 1) {
+                for (;;) {
+                    ::pause();
+                }
+            }
+        };
+        ReadDataFileCached(File().string(), options);
+        ::_exit(1);  // not reached: the build is killed first
+    }
+    ::close(started[1]);
+    pollfd wait{started[0], POLLIN, 0};
+    char byte = 0;
+    const bool building =
+        ::poll(&wait, 1, 6 * testing::kGenerousMs) == 1 && ::read(started[0], &byte, 1) == 1;
+    ::close(started[0]);
+    EXPECT_TRUE(building);
+    EXPECT_TRUE(building && HoldsFileIn(child, std::filesystem::path(CachePath()).parent_path()));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(building);
+
+    const CachedDataFileResult later = Load();
+    EXPECT_EQ(later.found, EPlotCacheOpen::kMissing);
+    EXPECT_TRUE(later.writeMessage.empty()) << later.writeMessage;
+    EXPECT_EQ(Names(std::filesystem::path(CachePath()).parent_path()),
+              std::set<std::string>{"unit.plotcache"});
+}
+
+TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolderIsUsed) {
+    AppendRecords(File(), 0, 50);
+    const std::filesystem::path folder = std::filesystem::path(CachePath()).parent_path();
+    std::filesystem::create_directories(folder);
+    const auto old = std::filesystem::file_time_type::clock::now() - kStaleCacheTemporaryAge -
+                     std::chrono::minutes(1);
+    const struct {
+        const char* name;
+        bool stale;
+        bool removed;
+    } files[] = {
+        {"0123456789abcdef.plotcache.Ab12Cd", true, true},    // a killed build's
+        {"0123456789abcdef.plotcache.new42-0", true, true},   // killed before its rename
+        {"0123456789abcdef.plotcache.Zz9999", false, false},  // perhaps a build under way
+        {"fedcba9876543210.plotcache.Q1w2E3", true, false},   // held open below
+        {"0123456789abcdef.plotcache", true, false},          // a cache
+        {"notes.plotcache.Ab12Cd", true, false},              // not a cache's name
+        {"0123456789abcdef.plotcache.Ab12Cd7", true, false},
+        {"0123456789abcdef.plotcache.new42-", true, false},
+        {"0123456789abcdef.plotcache.keep.txt", true, false},
+    };
+    for (const auto& file : files) {
+        std::ofstream(folder / file.name) << "partial";
+        if (file.stale) {
+            std::filesystem::last_write_time(folder / file.name, old);
+        }
+    }
+    std::ifstream held(folder / "fedcba9876543210.plotcache.Q1w2E3");
+    ASSERT_TRUE(held.is_open());
+
+    Load();
+    const std::set<std::string> left = Names(folder);
+    for (const auto& file : files) {
+        EXPECT_EQ(left.count(file.name), file.removed ? 0u : 1u) << file.name;
+    }
+    EXPECT_EQ(left.count("unit.plotcache"), 1u);
 }
 
 }  // namespace

@@ -172,6 +172,36 @@ TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThat
     }
 }
 
+TEST_F(MonitoringOptionsDlgTest, AFolderThatIsNoValidTextKeepsItsBytesUnlessTheUserGivesAnother) {
+    struct Case {
+        std::string stored;  // the settings' folder
+        QString typed;       // what the user types over it; empty: left as shown
+        std::string applied;
+    };
+    const Case cases[] = {
+        {"/srv/d\xff\xfe/", "", "/srv/d\xff\xfe/"},
+        {"/srv/caf\xe9 \xe0/", "", "/srv/caf\xe9 \xe0/"},
+        {"/srv/d\xff\xfe/", QString::fromUtf8("/srv/caf\xc3\xa9/"), "/srv/caf\xc3\xa9/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored + " " + c.typed.toStdString());
+        settings_.DatafileDirectory = c.stored;
+        settings_.RecordDataFile = true;
+        settings_.PollingInterval = 10;
+        Open();
+        // Shown readably: the valid part of the name is there.
+        EXPECT_TRUE(directory_->text().startsWith("/srv/")) << directory_->text().toStdString();
+        if (c.typed.isEmpty()) {
+            rate_->setText("12");  // another change, so that Apply is enabled
+        } else {
+            directory_->setText(c.typed);
+        }
+        apply_->click();
+        EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+        EXPECT_EQ(settings_.DatafileDirectory, c.applied);
+    }
+}
+
 TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnlyThroughApply) {
     // While closed the browser is owned by no window and only the last browsed folder changes.
     testing::TempDir folder;
