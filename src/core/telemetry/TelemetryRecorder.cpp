@@ -151,8 +151,31 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
     return TelemetryWriteResult::kWritten;
 }
 
+namespace {
+// The file system path is on; 0 when it cannot be looked at.
+std::uint64_t FileSystemOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
+}
+
+// True when a directory this run used on fileSystem may be made again: it was deleted, and the
+// folder above it is still on that file system. When the file system itself went away, the
+// folder above is a mount point on another one (or gone too), and a new directory there would
+// take the records that belong on the missing disk.
+bool DeletedFromItsFileSystem(const std::string& directory, std::uint64_t fileSystem) {
+    std::string parent = directory;
+    while (parent.size() > 1 && parent.back() == '/') {
+        parent.pop_back();
+    }
+    const std::size_t slash = parent.rfind('/');
+    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    return fileSystem != 0 && FileSystemOf(parent) == fileSystem;
+}
+}  // namespace
+
 void CTelemetryRecorder::DirectoryFound(const CProgramSettings& settings) {
-    usedDirectories_.insert(CleanTelemetryDirectory(settings.DatafileDirectory));
+    const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
+    usedDirectories_[directory] = FileSystemOf(directory);
 }
 
 // A file that stays unwritable (a full disk) would otherwise bring a message with every record.
@@ -182,8 +205,9 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
     TelemetryPath where = TelemetryFilePath(settings, serialNumber);
     const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
     std::string reason;
+    const auto used = usedDirectories_.find(directory);
     if (where.status == TelemetryPathStatus::kDirectoryUnreachable &&
-        usedDirectories_.count(directory) == 0) {
+        (used == usedDirectories_.end() || DeletedFromItsFileSystem(directory, used->second))) {
         if (CreateTelemetryDirectory(directory, reason)) {
             where = TelemetryFilePath(settings, serialNumber);
         } else {
@@ -199,7 +223,9 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
     }
     switch (where.status) {
         case TelemetryPathStatus::kReady:
-            usedDirectories_.insert(directory);
+            if (used == usedDirectories_.end() || used->second == 0) {
+                usedDirectories_[directory] = FileSystemOf(directory);
+            }
             path = where.path;
             return TelemetryWriteResult::kWritten;
         case TelemetryPathStatus::kDirectoryNotSet:

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -90,9 +91,10 @@ class CTelemetryRecorder {
     TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
                                               const CProgramSettings& settings);
 
-    // Counts the directory settings name as one this run has found: should it go away, it is
-    // waited for, not made again. For a caller that has made or checked it before the first
-    // record.
+    // Counts the directory settings name as one this run has found: should it go away with
+    // the file system it was on (a disk unplugged, a share unmounted), it is waited for, not
+    // made again where it would hide the records; one deleted from a file system that is still
+    // there is made again. For a caller that has made or checked it before the first record.
     void DirectoryFound(const CProgramSettings& settings);
 
     // Records waiting to be written, and those dropped because the queue was full.
@@ -125,7 +127,8 @@ class CTelemetryRecorder {
     std::size_t dropped_ = 0;
     std::set<std::string> announcedFiles_;   // other-model files the user was told about
     std::set<std::string> mendedFiles_;      // files whose end was checked in this run
-    std::set<std::string> usedDirectories_;  // directories this run found or made
+    // Directories this run found or made, with the file system each was on (0: not known).
+    std::map<std::string, std::uint64_t> usedDirectories_;
     // The title and text the user was last told about failing records; "" when none.
     std::string failureTold_;
 };

@@ -205,13 +205,14 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
 
 // A directory the user named is made, folders above it too. One this run has written to that
 // goes away (a disk pulled, a share unmounted) is waited for, not made again in its place.
-TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeButOneThatVanishesIsWaitedFor) {
+TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWentAway) {
     const fs::path records = dir_.Path() / "new" / "records";
     settings_.DatafileDirectory = records.string();
     ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
     EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
                 ElementsAre(TelemetryHeaderLine(403), Line(403, 1)));
 
+    // Gone with the folder above it, as with a disk unmounted under its mount point: waited for.
     fs::rename(dir_.Path() / "new", dir_.Path() / "away");
     EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kDirectoryError);
     EXPECT_FALSE(fs::exists(records));
@@ -222,6 +223,12 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeButOneThatVanishesIsWaitedF
     ASSERT_EQ(Write(403, 3), TelemetryWriteResult::kWritten);
     EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
                 ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)));
+
+    // Deleted while the folder above it stays: made again, the header first.
+    fs::remove_all(records);
+    ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
+    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
+                ElementsAre(TelemetryHeaderLine(403), Line(403, 5)));
 
     // One the caller found before the first record counts as written to.
     settings_.DatafileDirectory = (dir_.Path() / "checked").string();
