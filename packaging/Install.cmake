@@ -18,8 +18,9 @@ install(TARGETS corvane3 corvane3-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 install(FILES docs/help.html README.md ${packaging}/copyright
         DESTINATION ${docdir})
 install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-# Alerting rules for the Prometheus servers that scrape the headless run's metrics.
-install(FILES ${packaging}/prometheus/corvane3.rules.yml
+# Alerting rules for the Prometheus servers that scrape the headless run's metrics, and an
+# Alertmanager configuration to route their alerts by severity.
+install(FILES ${packaging}/prometheus/corvane3.rules.yml ${packaging}/prometheus/alertmanager.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/prometheus)
 install(FILES ${packaging}/corvane3-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME corvane3.xml)

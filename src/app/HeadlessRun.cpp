@@ -147,13 +147,19 @@ class CMetricsState {
     MetricsSnapshot& Snapshot() { return snapshot_; }
     CSignalDecayTracker& Decay() { return decay_; }
     // Renders the snapshot with what changed outside the loop (the link, the withdrawn
-    // commands, the decay fit) when any of that or the snapshot changed.
-    void PublishTo(CMetricsServer& server, bool changed) {
+    // commands, the decay fit, the last record growing old) when any of that or the snapshot
+    // changed; lastRecordAt is when the loop took the last record.
+    void PublishTo(CMetricsServer& server, bool changed, CRepeatedLineFilter::Clock::time_point now,
+                   CRepeatedLineFilter::Clock::time_point lastRecordAt) {
         snapshot_.up = app_.unitState.Online;
+        snapshot_.recordCurrent =
+            snapshot_.hasRecord &&
+            now - lastRecordAt <= RecordCurrentFor(app_.settings.PollingInterval);
         snapshot_.pollingIntervalSeconds = app_.settings.PollingInterval;
         snapshot_.commandsWithdrawn = app_.polling.mailbox.WithdrawnCount();
         const SignalDecayEstimate decay = decay_.Current();
         changed = changed || snapshot_.up != publishedUp_ ||
+                  snapshot_.recordCurrent != publishedCurrent_ ||
                   snapshot_.commandsWithdrawn != publishedWithdrawn_ ||
                   decay.fileRead != publishedFileRead_;
         if (!changed) {
@@ -163,6 +169,7 @@ class CMetricsState {
         snapshot_.signalHalvesMjd = decay.halvesMjd;
         snapshot_.signalFitSpanDays = decay.spanDays;
         publishedUp_ = snapshot_.up;
+        publishedCurrent_ = snapshot_.recordCurrent;
         publishedWithdrawn_ = snapshot_.commandsWithdrawn;
         publishedFileRead_ = decay.fileRead;
         server.Publish(RenderMetrics(snapshot_));
@@ -173,6 +180,7 @@ class CMetricsState {
     MetricsSnapshot snapshot_;
     CSignalDecayTracker decay_;
     bool publishedUp_ = false;
+    bool publishedCurrent_ = false;
     std::uint64_t publishedWithdrawn_ = 0;
     bool publishedFileRead_ = true;
 };
@@ -311,7 +319,8 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     }
     CMetricsState metrics(app, record);
     if (options.metrics) {
-        metrics.PublishTo(server, true);
+        const auto now = CRepeatedLineFilter::Clock::now();
+        metrics.PublishTo(server, true, now, now);
     }
     const std::chrono::seconds timeout(options.timeoutSeconds);
     CStatusCapturingSink queue(app.linkStatus);
@@ -382,7 +391,7 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 changed = true;
             }
             if (options.metrics) {
-                metrics.PublishTo(server, changed);
+                metrics.PublishTo(server, changed, now, lastRecordAt);
             }
             if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
                 errLines.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +

@@ -18,7 +18,7 @@ check("install" ${CMAKE_COMMAND} -E env DESTDIR=${WORK}/stage ${CMAKE_COMMAND} -
 foreach(file bin/corvane3-sim share/icons/hicolor/scalable/apps/corvane3.svg
         share/icons/hicolor/16x16/apps/corvane3.png share/icons/hicolor/256x256/apps/corvane3.png
         share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz
-        share/corvane3/prometheus/corvane3.rules.yml)
+        share/corvane3/prometheus/corvane3.rules.yml share/corvane3/prometheus/alertmanager.yml)
   if(NOT EXISTS "${usr}/${file}")
     message(FATAL_ERROR "not installed: ${PREFIX}/${file}")
   endif()
@@ -65,6 +65,14 @@ if(analyze)
   file(WRITE "${WORK}/units/corvane3-logger@.service" "${staged}")
   check("systemd-analyze verify" ${analyze} verify --man=no
         "${WORK}/units/corvane3-logger@.service")
+  # An instance for a stable port name, made as the README makes it: the path under /dev.
+  check("systemd-escape" systemd-escape --template=corvane3-logger@.service
+        serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0)
+  string(STRIP "${out}" instance)
+  check("systemd-analyze verify ${instance}" ${analyze} verify --man=no
+        "${WORK}/units/${instance}")
+else()
+  message(WARNING "systemd-analyze is missing: the service unit is not checked")
 endif()
 
 # The alerting rules as a Prometheus server loads them.

@@ -35,8 +35,7 @@ constexpr char kPrometheus[] = "/usr/bin/prometheus";
 
 // The body of GET path on 127.0.0.1:port; "" when there was no answer.
 std::string HttpGet(int port, const std::string& path) {
-    const std::string text =
-        Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::string text = Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const std::size_t body = text.find("\r\n\r\n");
     return body == std::string::npos ? "" : text.substr(body + 4);
 }
@@ -197,6 +196,20 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     EXPECT_TRUE(WaitFor(std::chrono::seconds(60), [&] {
         return query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
     })) << query("corvane3_up");
+    // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
+    // no current reading, state or alarm, and the endpoint keeps only the link, the counters
+    // and the last record's time.
+    const std::string condition =
+        R"({__name__=~"corvane3_reading|corvane3_unit_state|corvane3_unit_status_code|)"
+        R"(corvane3_alarm|corvane3_beam_signal_volts"})";
+    EXPECT_NE(query(condition).find(R"("result":[])"), std::string::npos) << query(condition);
+    const std::string scraped = HttpGet(run.port, "/metrics");
+    EXPECT_NE(scraped.find("\ncorvane3_up 0\n"), std::string::npos) << scraped;
+    for (const char* family : {"corvane3_reading{", "corvane3_unit_state{", "corvane3_alarm{"}) {
+        EXPECT_EQ(scraped.find(std::string("\n") + family), std::string::npos) << family;
+    }
+    EXPECT_NE(scraped.find("\ncorvane3_last_record_timestamp_seconds "), std::string::npos);
+    EXPECT_NE(scraped.find("\ncorvane3_status_records_total "), std::string::npos);
     EXPECT_TRUE(WaitFor(std::chrono::seconds(60), [&] {
         const std::string alerts = HttpGet(prometheusPort, "/api/v1/alerts");
         return std::regex_search(alerts,
@@ -288,7 +301,8 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
         ++scrapes;
         scrapesAnswered += HttpGet(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
     }
-    EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood) << "records stopped during the flood";
+    EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood)
+        << "records stopped during the flood";
     for (std::thread& client : clients) {
         client.join();
     }

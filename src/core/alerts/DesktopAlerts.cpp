@@ -13,6 +13,26 @@ namespace {
 // Standard icon names every icon theme has.
 constexpr char kErrorIcon[] = "dialog-error";
 constexpr char kWarningIcon[] = "dialog-warning";
+constexpr char kInformationIcon[] = "dialog-information";
+
+constexpr std::uint32_t kUnitStatusMajorFault = 11;
+// The alarms a unit raises while its ovens warm up after a power-up.
+constexpr std::uint32_t kCesiumOvenWarmUpAlarm = 0xF1;
+constexpr std::uint32_t kOcxoOvenWarmUpAlarm = 0xF2;
+
+// How urgent a new alarm is, and the icon that says so.
+void SetAlarmUrgency(DesktopAlert& alert, std::uint32_t code, std::uint32_t unitStatus) {
+    if (unitStatus == kUnitStatusMajorFault) {
+        alert.urgency = EAlertUrgency::kCritical;
+        alert.icon = kErrorIcon;
+    } else if (code == kCesiumOvenWarmUpAlarm || code == kOcxoOvenWarmUpAlarm) {
+        alert.urgency = EAlertUrgency::kLow;
+        alert.icon = kInformationIcon;
+    } else {
+        alert.urgency = EAlertUrgency::kNormal;
+        alert.icon = kWarningIcon;
+    }
+}
 
 // The code as the Alarms dialog lists it: two lower-case hexadecimal digits.
 std::string AlarmCodeText(std::uint32_t code) {
@@ -46,6 +66,7 @@ std::optional<DesktopAlert> CDesktopAlerts::LinkState(bool online, const AlertUn
 }
 
 std::vector<DesktopAlert> CDesktopAlerts::StatusRecord(const AlarmSlots& slots,
+                                                       std::uint32_t unitStatus,
                                                        const AlertUnit& unit) {
     online_ = true;
     // Another unit on the port brings alarms of its own; none of them was seen before.
@@ -63,10 +84,9 @@ std::vector<DesktopAlert> CDesktopAlerts::StatusRecord(const AlarmSlots& slots,
         const std::string name(TrimBlanks(AlarmName(code)));
         DesktopAlert alert;
         alert.kind = EAlertKind::kAlarm;
-        alert.urgency = EAlertUrgency::kCritical;
+        SetAlarmUrgency(alert, code, unitStatus);
         alert.summary = AlertUnitName(unit) + ": " + (name.empty() ? "Alarm " + codeText : name);
         alert.body = "Alarm " + codeText + " is pending.";
-        alert.icon = kErrorIcon;
         alert.replaceKey = "alarm " + codeText;
         alerts.push_back(std::move(alert));
     }
@@ -82,10 +102,11 @@ std::optional<DesktopAlert> CDesktopAlerts::RecordingFailed(const std::string& r
     recordingFailing_ = true;
     DesktopAlert alert;
     alert.kind = EAlertKind::kRecordingFailed;
-    alert.urgency = EAlertUrgency::kNormal;
+    // Records are held for a while, then lost: someone has to free the disk or fix the folder.
+    alert.urgency = EAlertUrgency::kCritical;
     alert.summary = AlertUnitName(unit) + ": Save data record error";
     alert.body = reason;
-    alert.icon = kWarningIcon;
+    alert.icon = kErrorIcon;
     alert.replaceKey = "recording";
     return alert;
 }

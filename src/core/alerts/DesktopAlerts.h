@@ -11,6 +11,9 @@
 //     or recording is switched off.
 // A link that comes back, or an alarm that clears, is shown by the window itself and needs no
 // one's attention, so it raises nothing.
+// Urgency follows the alert rules' severity: critical (a person now) for the link down,
+// recording failing and an alarm of a unit in a major fault; low for a warm-up alarm, which a
+// unit raises after every power-up; normal for the other alarms.
 //
 // No Qt, no I/O: the window feeds it and hands what comes back to an IDesktopAlertSink.
 // One thread (the user interface's).
@@ -70,8 +73,10 @@ class CDesktopAlerts {
     // Gives the link-down alert when it was online before.
     std::optional<DesktopAlert> LinkState(bool online, const AlertUnit& unit);
     // A status record arrived (so the link is up): one alert per alarm code in slots that was
-    // not pending in this unit's previous record, in slot order.
-    std::vector<DesktopAlert> StatusRecord(const AlarmSlots& slots, const AlertUnit& unit);
+    // not pending in this unit's previous record, in slot order. unitStatus is the record's
+    // unit-status code (0 operating, 1 warming up, 10 minor fault, 11 major fault).
+    std::vector<DesktopAlert> StatusRecord(const AlarmSlots& slots, std::uint32_t unitStatus,
+                                           const AlertUnit& unit);
     // A record could not be written; reason is the sentence the user is (or was) shown. Gives
     // the alert only for the first failure of a run.
     std::optional<DesktopAlert> RecordingFailed(const std::string& reason, const AlertUnit& unit);

@@ -1,5 +1,6 @@
 #include "core/metrics/MetricsExposition.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -209,9 +210,9 @@ std::string FirmwareText(const UnitStateData& data) {
     return text;
 }
 
-void RenderRecord(CExposition& out, const MetricsSnapshot& snapshot) {
+// Which unit sent the last record: the name a dashboard lists a unit by, current or not.
+void RenderIdentity(CExposition& out, const MetricsSnapshot& snapshot) {
     const UnitStateData& data = snapshot.record;
-    const D1Record& d1 = data.d1;
     out.Family("corvane3_unit_info", "gauge",
                "The unit that sent the last status record: serial number, model and servo "
                "firmware.");
@@ -219,8 +220,14 @@ void RenderRecord(CExposition& out, const MetricsSnapshot& snapshot) {
     if (model.empty()) {
         model = std::to_string(snapshot.model);
     }
-    out.Sample(1.0, Label("serial", std::to_string(d1.serialNumber)) + ',' + Label("model", model) +
-                        ',' + Label("firmware", FirmwareText(data)));
+    out.Sample(1.0, Label("serial", std::to_string(data.d1.serialNumber)) + ',' +
+                        Label("model", model) + ',' + Label("firmware", FirmwareText(data)));
+}
+
+// What the last record says of the unit's condition: shown only while it is current.
+void RenderCondition(CExposition& out, const MetricsSnapshot& snapshot) {
+    const UnitStateData& data = snapshot.record;
+    const D1Record& d1 = data.d1;
 
     out.Family("corvane3_unit_state", "gauge",
                "1 for the unit's operating state in the last status record, 0 for the others.");
@@ -264,12 +271,16 @@ void RenderRecord(CExposition& out, const MetricsSnapshot& snapshot) {
                 "The beam signal of the last status record (clock signal over the gains).",
                 signal.signal / kMilli);
     }
-    out.One("corvane3_last_record_timestamp_seconds", "gauge",
-            "When the last status record was polled, in seconds since 1970.",
-            UnixSeconds(data.mjd));
 }
 
 }  // namespace
+
+std::chrono::seconds RecordCurrentFor(int pollingIntervalSeconds) {
+    constexpr int kIntervalsBeforeStale = 3;
+    constexpr std::chrono::seconds kShortest{30};
+    return std::max(kShortest,
+                    std::chrono::seconds(kIntervalsBeforeStale) * pollingIntervalSeconds);
+}
 
 std::string EscapeLabelValue(const std::string& value) {
     std::string escaped;
@@ -297,7 +308,13 @@ std::string RenderMetrics(const MetricsSnapshot& snapshot) {
     out.One("corvane3_up", "gauge", "1 while the unit answers on its serial port, else 0.",
             snapshot.up);
     if (snapshot.hasRecord) {
-        RenderRecord(out, snapshot);
+        RenderIdentity(out, snapshot);
+        if (snapshot.up && snapshot.recordCurrent) {
+            RenderCondition(out, snapshot);
+        }
+        out.One("corvane3_last_record_timestamp_seconds", "gauge",
+                "When the last status record was polled, in seconds since 1970.",
+                UnixSeconds(snapshot.record.mjd));
     }
     out.One("corvane3_polling_interval_seconds", "gauge", "Time between two status records.",
             snapshot.pollingIntervalSeconds);

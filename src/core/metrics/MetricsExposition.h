@@ -4,11 +4,15 @@
 // A pure function of a snapshot: the headless run fills a MetricsSnapshot after each record and
 // link change and renders it once; the metrics server only hands the text out. Values are in
 // base units (volts, amperes, seconds, ratios), numbers always with a decimal point.
+// A unit's readings, state and alarms are shown only while current (the link up and the last
+// record recent), so that a dashboard never shows "Operating" for a unit that does not answer;
+// the link, the counters and the last record's time stay.
 //
 //   MetricsSnapshot snapshot;
 //   snapshot.up = unit.Online;
 //   std::string text = RenderMetrics(snapshot);
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,9 +25,10 @@ namespace corvane3 {
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 struct MetricsSnapshot {
-    bool up = false;         // the unit answers
-    bool hasRecord = false;  // record holds a status record of this run
-    UnitStateData record;    // the last status record
+    bool up = false;             // the unit answers
+    bool hasRecord = false;      // record holds a status record of this run
+    bool recordCurrent = false;  // the record is recent (see RecordCurrentFor)
+    UnitStateData record;        // the last status record
     std::int32_t model = kModelBeforeIdentification;
     int pollingIntervalSeconds = 0;
     std::uint64_t statusRecords = 0;  // status records received in this run
@@ -40,6 +45,11 @@ struct MetricsSnapshot {
 };
 
 std::string RenderMetrics(const MetricsSnapshot& snapshot);
+
+// How long a status record stays current: three polling intervals, so that one slow or failed
+// poll does not blank a dashboard, and never less than a poll step can take at a slow baud
+// rate with its retries.
+std::chrono::seconds RecordCurrentFor(int pollingIntervalSeconds);
 
 // A label value with backslash, double quote and line feed escaped as the format wants.
 std::string EscapeLabelValue(const std::string& value);

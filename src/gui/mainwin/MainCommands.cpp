@@ -71,8 +71,9 @@ void CMainStatusDlg::OnNotification(int code) {
         case kNotifyStatusRecord: {
             Refresh();
             const D1Record d1 = app_.unitState.Snapshot().d1;
-            for (const DesktopAlert& alert : alerts_.StatusRecord(
-                     {d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, CurrentAlertUnit())) {
+            for (const DesktopAlert& alert :
+                 alerts_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5},
+                                      d1.state, CurrentAlertUnit())) {
                 RaiseAlert(alert);
             }
             if (alarmsOpen_) {

@@ -10,6 +10,11 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 const AlertUnit kTq9000{403, 1234, "/dev/ttyUSB0"};
+// Unit-status codes of a status record.
+constexpr std::uint32_t kOperating = 0;
+constexpr std::uint32_t kWarmingUp = 1;
+constexpr std::uint32_t kMinorFault = 10;
+constexpr std::uint32_t kMajorFault = 11;
 
 std::vector<std::string> Summaries(const std::vector<DesktopAlert>& alerts) {
     std::vector<std::string> summaries;
@@ -35,7 +40,7 @@ TEST(DesktopAlertsTest, LinkDownOnlyOnEachChangeFromAnsweringToSilent) {
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
     // A status record means the link is up: the next silence is a new event.
-    EXPECT_THAT(alerts.StatusRecord({}, kTq9000), IsEmpty());
+    EXPECT_THAT(alerts.StatusRecord({}, kOperating, kTq9000), IsEmpty());
     EXPECT_TRUE(alerts.LinkState(false, kTq9000));
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
 }
@@ -43,28 +48,57 @@ TEST(DesktopAlertsTest, LinkDownOnlyOnEachChangeFromAnsweringToSilent) {
 TEST(DesktopAlertsTest, EachAlarmOnceWhenItAppearsAndAgainOnlyAfterItCleared) {
     CDesktopAlerts alerts;
     // Alarms pending in the first record are news; an empty slot, a repeated code are not.
-    const auto first = alerts.StatusRecord({0x26, 0, 0x26, 0x19, 0}, kTq9000);
+    const auto first = alerts.StatusRecord({0x26, 0, 0x26, 0x19, 0}, kOperating, kTq9000);
     EXPECT_THAT(Summaries(first),
                 ElementsAre("Model Tq9000 SN 1234: Fuse A open", "Model Tq9000 SN 1234: Alarm 19"));
     ASSERT_EQ(first.size(), 2u);
     EXPECT_EQ(first[0].body, "Alarm 26 is pending.");
-    EXPECT_EQ(first[0].urgency, EAlertUrgency::kCritical);
     EXPECT_NE(first[0].replaceKey, first[1].replaceKey);
     // Poll after poll, in whatever slot, across a link that dropped and came back: no repeat.
-    EXPECT_THAT(alerts.StatusRecord({0x26, 0x19, 0, 0, 0}, kTq9000), IsEmpty());
-    EXPECT_THAT(alerts.StatusRecord({0, 0, 0, 0x19, 0x26}, kTq9000), IsEmpty());
+    EXPECT_THAT(alerts.StatusRecord({0x26, 0x19, 0, 0, 0}, kOperating, kTq9000), IsEmpty());
+    EXPECT_THAT(alerts.StatusRecord({0, 0, 0, 0x19, 0x26}, kOperating, kTq9000), IsEmpty());
     EXPECT_TRUE(alerts.LinkState(false, kTq9000));
-    EXPECT_THAT(alerts.StatusRecord({0x19, 0x26, 0, 0, 0}, kTq9000), IsEmpty());
+    EXPECT_THAT(alerts.StatusRecord({0x19, 0x26, 0, 0, 0}, kOperating, kTq9000), IsEmpty());
     // A new one beside them; one that cleared and came back.
-    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0x26, 0xf1, 0, 0}, kTq9000)),
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0x26, 0xf1, 0, 0}, kOperating, kTq9000)),
                 ElementsAre("Model Tq9000 SN 1234: Cesium Oven Warm-up"));
-    EXPECT_THAT(alerts.StatusRecord({0x19, 0xf1, 0, 0, 0}, kTq9000), IsEmpty());
-    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0xf1, 0x26, 0, 0}, kTq9000)),
+    EXPECT_THAT(alerts.StatusRecord({0x19, 0xf1, 0, 0, 0}, kOperating, kTq9000), IsEmpty());
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x19, 0xf1, 0x26, 0, 0}, kOperating, kTq9000)),
                 ElementsAre("Model Tq9000 SN 1234: Fuse A open"));
     // Another unit on the port: its pending alarms are its own news.
     const AlertUnit other{404, 77, "/dev/ttyUSB0"};
-    EXPECT_THAT(Summaries(alerts.StatusRecord({0x26, 0, 0, 0, 0}, other)),
+    EXPECT_THAT(Summaries(alerts.StatusRecord({0x26, 0, 0, 0, 0}, kOperating, other)),
                 ElementsAre("Model 7730A SN 77: Fuse A open"));
+}
+
+// An alarm is as urgent as the unit's state makes it: a warm-up after a power-up is normal, a
+// major fault needs a person now.
+TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
+    struct Case {
+        std::uint32_t code;
+        std::uint32_t unitStatus;
+        EAlertUrgency urgency;
+        const char* icon;
+    };
+    const Case cases[] = {
+        {0xf1, kWarmingUp, EAlertUrgency::kLow, "dialog-information"},
+        {0xf2, kWarmingUp, EAlertUrgency::kLow, "dialog-information"},
+        {0xf2, kOperating, EAlertUrgency::kLow, "dialog-information"},
+        {0x16, kWarmingUp, EAlertUrgency::kNormal, "dialog-warning"},
+        {0x09, kMinorFault, EAlertUrgency::kNormal, "dialog-warning"},
+        {0x26, kOperating, EAlertUrgency::kNormal, "dialog-warning"},
+        {0x04, kMajorFault, EAlertUrgency::kCritical, "dialog-error"},
+        {0xf1, kMajorFault, EAlertUrgency::kCritical, "dialog-error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << std::hex << c.code << " in state " << std::dec << c.unitStatus);
+        CDesktopAlerts alerts;
+        const auto raised = alerts.StatusRecord({c.code, 0, 0, 0, 0}, c.unitStatus, kTq9000);
+        ASSERT_EQ(raised.size(), 1u);
+        EXPECT_EQ(raised[0].urgency, c.urgency);
+        EXPECT_EQ(raised[0].icon, c.icon);
+    }
 }
 
 TEST(DesktopAlertsTest, RecordingFailingOncePerRunOfFailures) {
@@ -72,7 +106,8 @@ TEST(DesktopAlertsTest, RecordingFailingOncePerRunOfFailures) {
     const auto first = alerts.RecordingFailed("Output data directory not set.", kTq9000);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->kind, EAlertKind::kRecordingFailed);
-    EXPECT_EQ(first->urgency, EAlertUrgency::kNormal);
+    EXPECT_EQ(first->urgency, EAlertUrgency::kCritical);
+    EXPECT_EQ(first->icon, "dialog-error");
     EXPECT_EQ(first->summary, "Model Tq9000 SN 1234: Save data record error");
     EXPECT_EQ(first->body, "Output data directory not set.");
     // Still failing, for the same or another reason: the user already knows.

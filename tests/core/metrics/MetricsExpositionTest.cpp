@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +54,7 @@ MetricsSnapshot RecordSnapshot(std::int32_t model) {
     MetricsSnapshot snapshot;
     snapshot.up = true;
     snapshot.hasRecord = true;
+    snapshot.recordCurrent = true;
     snapshot.record = SampleRecord();
     snapshot.record.d1.valid.fill(true);
     snapshot.model = model;
@@ -137,6 +139,40 @@ TEST(MetricsExpositionTest, BeforeAnyRecordOnlyTheLinkAndTheCountersAreShown) {
         EXPECT_EQ(std::find(parsed.families.begin(), parsed.families.end(), absent),
                   parsed.families.end())
             << absent;
+    }
+}
+
+// A record that is no longer current says nothing of the unit's condition now: a dashboard
+// must not show "Operating" or last week's readings for a unit that does not answer.
+TEST(MetricsExpositionTest, OnlyACurrentRecordShowsReadingsStateAndAlarms) {
+    const char* const condition[] = {"corvane3_unit_state",      "corvane3_unit_status_code",
+                                     "corvane3_alarm",           "corvane3_reading",
+                                     "corvane3_ocxo_oven_ready", "corvane3_beam_signal_volts"};
+    const char* const kept[] = {"corvane3_up",
+                                "corvane3_unit_info",
+                                "corvane3_last_record_timestamp_seconds",
+                                "corvane3_status_records_total",
+                                "corvane3_records_lost_total",
+                                "corvane3_beam_signal_halves_timestamp_seconds"};
+    struct Case {
+        bool up;
+        bool current;
+    };
+    for (const Case c : {Case{false, true}, Case{true, false}, Case{false, false}}) {
+        SCOPED_TRACE(::testing::Message() << "up " << c.up << ", current " << c.current);
+        MetricsSnapshot snapshot = RecordSnapshot(kModelTq9000);
+        snapshot.up = c.up;
+        snapshot.recordCurrent = c.current;
+        const Parsed parsed = Parse(RenderMetrics(snapshot));
+        for (const char* family : condition) {
+            EXPECT_EQ(std::count(parsed.families.begin(), parsed.families.end(), family), 0)
+                << family;
+        }
+        for (const char* family : kept) {
+            EXPECT_EQ(std::count(parsed.families.begin(), parsed.families.end(), family), 1)
+                << family;
+        }
+        EXPECT_EQ(parsed.samples.at("corvane3_last_record_timestamp_seconds"), "1687953600");
     }
 }
 

@@ -81,8 +81,9 @@ TEST_F(DesktopNotificationsWithSimTest, OnePerLinkDownAndNewAlarmNoneWhileSwitch
         const ReceivedNotification alarm = service.Received()[0];
         EXPECT_EQ(alarm.appName, "Corvane3");
         EXPECT_EQ(alarm.body, "Alarm 26 is pending.");
-        EXPECT_EQ(alarm.urgency, 2);
-        EXPECT_FALSE(alarm.icon.isEmpty());
+        // An operating unit with a blown fuse needs a look, not a person at once.
+        EXPECT_EQ(alarm.urgency, 1);
+        EXPECT_EQ(alarm.icon, "dialog-warning");
 
         // Unplugged: one notification however many status lines say so; the alarm that is
         // still pending when the unit is back is not news.
