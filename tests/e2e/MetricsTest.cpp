@@ -411,9 +411,10 @@ TEST(MetricsTest, ABadMetricsValueOrAPortInUseIsRefusedWithTheReason) {
     ::close(held);
 }
 
-// The record folder goes away for a while: the run goes on, says so once, shows the failure in
-// its metrics, and writes the records it kept once the folder is back; a run that ends while
-// they cannot be written says how many were not and ends with status 1.
+// The record folder goes away for a while (a file stands where it was, so it cannot be made
+// again): the run goes on, says so once, shows the failure in its metrics, and writes the records
+// it kept once the folder is back; a run that ends while they cannot be written says how many
+// were not and ends with status 1.
 TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     TempDir dir;
     const std::string link = (dir.Path() / "clock").string();
@@ -429,12 +430,17 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     };
     ASSERT_TRUE(WaitFor(std::chrono::seconds(30),
                         [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
-    fs::rename(records, dir.Path() / "away");
+    const auto takeAway = [](const fs::path& folder, const fs::path& to) {
+        fs::rename(folder, to);
+        std::ofstream(folder) << "not a folder\n";
+    };
+    takeAway(records, dir.Path() / "away");
     EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
                         [&] { return metric("corvane3_recording_failing") == 1.0; }));
     const double kept = metric("corvane3_records_recorded_total");
     EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
                         [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
+    fs::remove(records);
     fs::rename(dir.Path() / "away", records);
     EXPECT_TRUE(WaitFor(std::chrono::seconds(30), [&] {
         return metric("corvane3_recording_failing") == 0.0 &&
@@ -465,7 +471,7 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     std::string line;
     while (!(line = ended.ReadLine()).starts_with("MJD ") && !line.empty()) {
     }
-    fs::rename(dir.Path() / "away", dir.Path() / "gone");
+    takeAway(dir.Path() / "away", dir.Path() / "gone");
     ended.ReadAll();
     EXPECT_EQ(ended.Wait(), 1) << ended.Err();
     EXPECT_NE(ended.Err().find("records were not recorded"), std::string::npos) << ended.Err();
