@@ -4,6 +4,7 @@
 #include "gui/plot/ColumnPaint.h"
 
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMouseEvent>
 #include <algorithm>
 #include <cmath>
@@ -204,6 +205,9 @@ QCPRange CTraceSeries::getValueRange(bool& foundRange, QCP::SignDomain, const QC
 }
 
 TracePlot::TracePlot(QWidget* parent) : QCustomPlot(parent) {
+    // Tick numbers take the plot's locale: they keep the decimal point that the main window and
+    // the files use, whatever the user's language.
+    setLocale(QLocale::c());
     setFocusPolicy(Qt::StrongFocus);
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     axisRect()->setRangeDrag(Qt::Horizontal);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLocale>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,29 @@ std::vector<QPoint> PaintedOnlyIn(const QImage& image, const QImage& other, cons
         }
     }
     return alone;
+}
+
+// A user whose language writes decimal commas sees the axes' numbers as the rest of the program
+// shows them, with a point.
+TEST_F(TracePlotTest, AxisNumbersKeepTheDecimalPointInAnyLanguage) {
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TracePlot plot;
+    plot.resize(400, 300);
+    plot.xAxis->setRange(60000.25, 60000.75);
+    plot.yAxis->setRange(-1.5, 1.5);
+    plot.replot();
+    QLocale::setDefault(previous);
+    for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
+        const QVector<QString> labels = axis->tickVectorLabels();
+        ASSERT_FALSE(labels.isEmpty());
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                                [](const QString& label) { return label.contains('.'); }))
+            << labels.join(' ').toStdString();
+        for (const QString& label : labels) {
+            EXPECT_FALSE(label.contains(',')) << label.toStdString();
+        }
+    }
 }
 
 TEST_F(TracePlotTest, ALongSeriesPaintsWhatALineThroughEveryPointPaints) {
