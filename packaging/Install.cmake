@@ -21,6 +21,8 @@ install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}
 # Alerting rules for the Prometheus servers that scrape the headless run's metrics.
 install(FILES ${packaging}/prometheus/corvane3.rules.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/prometheus)
+# A Grafana dashboard of those metrics, to import into Grafana.
+install(FILES ${packaging}/grafana/corvane3.json DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/grafana)
 install(FILES ${packaging}/corvane3-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME corvane3.xml)
 install(FILES ${packaging}/corvane3.svg
@@ -93,7 +95,7 @@ spectrum (.css) and sends the instrument's configuration commands.
 The package also holds corvane3-sim, a simulated instrument on a
 pseudo-terminal, corvane3-logger@.service, a systemd unit that records
 an instrument's telemetry at boot, and alerting rules for Prometheus servers
-that scrape the logger's metrics.")
+that scrape the logger's metrics, with a Grafana dashboard of them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")

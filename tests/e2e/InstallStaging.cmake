@@ -18,11 +18,13 @@ check("install" ${CMAKE_COMMAND} -E env DESTDIR=${WORK}/stage ${CMAKE_COMMAND} -
 foreach(file bin/corvane3-sim share/icons/hicolor/scalable/apps/corvane3.svg
         share/icons/hicolor/16x16/apps/corvane3.png share/icons/hicolor/256x256/apps/corvane3.png
         share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz
-        share/corvane3/prometheus/corvane3.rules.yml)
+        share/corvane3/prometheus/corvane3.rules.yml share/corvane3/grafana/corvane3.json)
   if(NOT EXISTS "${usr}/${file}")
     message(FATAL_ERROR "not installed: ${PREFIX}/${file}")
   endif()
 endforeach()
+check("the dashboard as shipped" ${CMAKE_COMMAND} -E compare_files
+      "${SOURCE}/packaging/grafana/corvane3.json" "${usr}/share/corvane3/grafana/corvane3.json")
 check("the help page as shown" ${CMAKE_COMMAND} -E compare_files "${SOURCE}/docs/help.html"
       "${usr}/share/doc/corvane3/help.html")
 check("the installed program" "${usr}/bin/corvane3" --version)
