@@ -11,6 +11,8 @@ set(CORVANE3_SYSTEMD_UNITDIR "lib/systemd/system" CACHE PATH
 set(CORVANE3_MAINTAINER_EMAIL "corvane3-dev@example.org" CACHE STRING
     "The package maintainer's address")
 cmake_path(NORMAL_PATH CORVANE3_SYSTEMD_UNITDIR OUTPUT_VARIABLE unitdir)
+set(CORVANE3_SYSUSERSDIR "lib/sysusers.d" CACHE PATH
+    "Folder for the logging service's user and group (systemd-sysusers)")
 set(packaging ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 set(generated ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
@@ -37,6 +39,9 @@ endforeach()
 configure_file(${packaging}/corvane3-logger@.service.in ${generated}/corvane3-logger@.service
                @ONLY)
 install(FILES ${generated}/corvane3-logger@.service DESTINATION ${unitdir})
+# Its user, and the group that may read its records.
+install(FILES ${packaging}/corvane3-sysusers.conf DESTINATION ${CORVANE3_SYSUSERSDIR}
+        RENAME corvane3.conf)
 
 # Debian's change log, dated by SOURCE_DATE_EPOCH when it is set (reproducible builds).
 string(TIMESTAMP CORVANE3_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -104,7 +109,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The server that scrapes the logger's metrics and loads the alerting rules.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm ${packaging}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 include(CPack)

@@ -69,6 +69,39 @@ if(analyze)
         "${WORK}/units/corvane3-logger@.service")
 endif()
 
+# The service's user and group as systemd-sysusers makes them on a system that has neither; the
+# unit runs as that user in that group, and keeps its records out of /var/lib/private, which
+# only root can enter.
+find_program(sysusers systemd-sysusers)
+if(sysusers)
+  file(READ "${usr}/lib/sysusers.d/corvane3.conf" snippet)
+  file(WRITE "${WORK}/sysroot/usr/lib/sysusers.d/corvane3.conf" "${snippet}")
+  file(WRITE "${WORK}/sysroot/etc/passwd" "root:x:0:0:root:/root:/bin/sh\n")
+  file(WRITE "${WORK}/sysroot/etc/group" "root:x:0:\ndialout:x:20:\n")
+  # It says what it creates on standard error.
+  execute_process(COMMAND ${sysusers} --root=${WORK}/sysroot corvane3.conf
+                  RESULT_VARIABLE result ERROR_VARIABLE said)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "systemd-sysusers: status ${result}\n${said}")
+  endif()
+  file(READ "${WORK}/sysroot/etc/passwd" passwd)
+  file(READ "${WORK}/sysroot/etc/group" groups)
+  file(READ "${usr}/lib/systemd/system/corvane3-logger@.service" unit)
+  string(REGEX MATCH "\nUser=([^\n]*)" ignored "${unit}")
+  set(user "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "\nGroup=([^\n]*)" ignored "${unit}")
+  set(group "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "\n${group}:x:([0-9]+):" ignored "${groups}")
+  set(gid "${CMAKE_MATCH_1}")
+  if(user STREQUAL "" OR gid STREQUAL "" OR NOT passwd MATCHES "\n${user}:x:[0-9]+:${gid}:")
+    message(FATAL_ERROR "the unit's user '${user}' in group '${group}' is not the one "
+                        "sysusers.d/corvane3.conf makes:\n${passwd}${groups}${unit}")
+  endif()
+  if(unit MATCHES "\nDynamicUser=yes")
+    message(FATAL_ERROR "a dynamic user's records go to /var/lib/private:\n${unit}")
+  endif()
+endif()
+
 # The alerting rules as a Prometheus server loads them.
 find_program(promtool promtool)
 if(promtool)
