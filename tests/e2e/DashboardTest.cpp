@@ -31,8 +31,8 @@ std::vector<DashboardQuery> DashboardQueries(const QJsonObject& dashboard) {
     std::vector<DashboardQuery> queries;
     for (const QJsonValue panel : dashboard["panels"].toArray()) {
         for (const QJsonValue target : panel["targets"].toArray()) {
-            queries.push_back({panel["title"].toString().toStdString(),
-                               target["expr"].toString().toStdString()});
+            queries.push_back(
+                {panel["title"].toString().toStdString(), target["expr"].toString().toStdString()});
         }
     }
     return queries;
@@ -95,10 +95,12 @@ TEST(DashboardTest, EveryPanelQueryGivesTheSimulatedUnitsSeries) {
 
     // The first scrape that holds a fitted decay has every metric the panels show.
     const std::string instanceLabel = "\"instance\":\"" + instance + "\"";
-    ASSERT_TRUE(WaitUntil(std::chrono::seconds(90), [&] {
-        return prometheus.Query("corvane3_beam_signal_fit_span_seconds > 0").find(instanceLabel) !=
-               std::string::npos;
-    })) << prometheus.Query("corvane3_up") << prometheus.Err();
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(90),
+                          [&] {
+                              return prometheus.Query("corvane3_beam_signal_fit_span_seconds > 0")
+                                         .find(instanceLabel) != std::string::npos;
+                          }))
+        << prometheus.Query("corvane3_up") << prometheus.Err();
 
     // The selector's own query finds the unit; its value goes into the panels' queries as the
     // one selected unit would.

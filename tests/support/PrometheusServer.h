@@ -26,8 +26,7 @@ inline constexpr char kPrometheusProgram[] = "/usr/bin/prometheus";
 
 // The body of GET path on 127.0.0.1:port; "" when there was no answer.
 inline std::string HttpGetBody(int port, const std::string& path) {
-    const std::string text =
-        Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::string text = Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const std::size_t body = text.find("\r\n\r\n");
     return body == std::string::npos ? "" : text.substr(body + 4);
 }

@@ -13,9 +13,7 @@ FileStamp StampOf(const std::string& path) {
     if (::stat(path.c_str(), &info) != 0) {
         return {};
     }
-    return {true,
-            static_cast<std::uint64_t>(info.st_dev),
-            static_cast<std::uint64_t>(info.st_ino),
+    return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::uint64_t>(info.st_size),
             static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
@@ -112,7 +110,8 @@ void CFileFollower::Check() {
     const std::uint64_t run = run_;
     reader_ = std::thread([this, run, path = path_, request = *request] {
         result_ = ReadFollowed(path, request, instrumentModel_);
-        QMetaObject::invokeMethod(this, [this, run] { Finish(run); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, run] { Finish(run); }, Qt::QueuedConnection);
     });
 }
 

@@ -126,8 +126,8 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
               if (loading_ || paused_) {
                   return std::nullopt;
               }
-              return FollowRequest{
-                  {store_.SerialNumber(), store_.UnitType(), store_.FactoryFlag()}, ShownSlots()};
+              return FollowRequest{{store_.SerialNumber(), store_.UnitType(), store_.FactoryFlag()},
+                                   ShownSlots()};
           },
           [this](FollowedFile&& followed) { ApplyFollowed(std::move(followed)); }) {
     setObjectName(QStringLiteral("plotWindow"));
@@ -801,6 +801,9 @@ void CPlotDlg::SetFollowFile(bool follow) {
 }
 
 void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
+    if (loading_) {
+        return;  // a file being opened replaces the store anyway
+    }
     switch (followed.status) {
         case EDataFileRead::kRead:
             if (followed.cache) {

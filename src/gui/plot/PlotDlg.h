@@ -2,12 +2,13 @@
 // The plot window: telemetry of one unit on five stacked panes chosen by a Plot view (the data
 // display), or the beam signal with its fitted exponential decay above Flop/Background (the
 // decay display). In live mode it starts from the unit's telemetry file and takes each new
-// status record; in file mode it shows one file. User-interface thread only.
+// status record; in file mode it shows one file, and follows it while another program appends
+// to it ("Follow File"). User-interface thread only.
 
 #include <QDialog>
 #include <array>
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>

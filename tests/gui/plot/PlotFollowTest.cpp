@@ -89,9 +89,8 @@ struct FollowedWindow {
     }
     // Waits for the window to have read the file again with count points.
     ::testing::AssertionResult ReadsPoints(std::int64_t count) {
-        const bool shown = ProcessEventsUntil([&] {
-            return reads > 0 && dialog->Store().PointCount() == count;
-        });
+        const bool shown =
+            ProcessEventsUntil([&] { return reads > 0 && dialog->Store().PointCount() == count; });
         reads = 0;
         if (!shown) {
             return ::testing::AssertionFailure()
