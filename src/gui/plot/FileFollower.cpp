@@ -107,19 +107,20 @@ void CFileFollower::Check() {
     reading_ = true;
     read_ = now;  // taken before the reading: what is appended meanwhile changes it again
     result_ = {};
-    const std::uint64_t run = run_;
-    reader_ = std::thread([this, run, path = path_, request = *request] {
+    readingRun_ = run_;
+    reader_ = std::thread([this, path = path_, request = *request] {
         result_ = ReadFollowed(path, request, instrumentModel_);
-        QMetaObject::invokeMethod(
-            this, [this, run] { Finish(run); }, Qt::QueuedConnection);
+        // Only a call by name is posted: what the reading made is taken after the thread is
+        // joined, which thread checkers see.
+        QMetaObject::invokeMethod(this, "Finish", Qt::QueuedConnection);
     });
 }
 
-void CFileFollower::Finish(std::uint64_t run) {
+void CFileFollower::Finish() {
     JoinReader();
     reading_ = false;
     FollowedFile followed = std::move(result_);
-    if (run == run_) {
+    if (readingRun_ == run_) {
         apply_(std::move(followed));
     }
 }

@@ -75,7 +75,8 @@ class CFileFollower : public QObject {
 
   private:
     void Check();
-    void Finish(std::uint64_t run);
+    // Takes the reading once its thread has ended.
+    Q_INVOKABLE void Finish();
     void JoinReader();
 
     std::atomic<std::int32_t>* instrumentModel_;
@@ -88,6 +89,7 @@ class CFileFollower : public QObject {
     bool reading_ = false;
     // Counts Start and Stop: a reading started before either is dropped.
     std::uint64_t run_ = 0;
+    std::uint64_t readingRun_ = 0;  // run_ when the reading under way began
     FollowedFile result_;  // written by the reader, taken on the interface thread after it ends
 };
 
