@@ -11,6 +11,8 @@ set(CORVANE3_SYSTEMD_UNITDIR "lib/systemd/system" CACHE PATH
 set(CORVANE3_MAINTAINER_EMAIL "corvane3-dev@example.org" CACHE STRING
     "The package maintainer's address")
 cmake_path(NORMAL_PATH CORVANE3_SYSTEMD_UNITDIR OUTPUT_VARIABLE unitdir)
+set(CORVANE3_SYSUSERSDIR "lib/sysusers.d" CACHE PATH
+    "Folder for the logging service's user and group (systemd-sysusers)")
 set(packaging ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 set(generated ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
@@ -22,6 +24,8 @@ install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}
 # Alertmanager configuration to route their alerts by severity.
 install(FILES ${packaging}/prometheus/corvane3.rules.yml ${packaging}/prometheus/alertmanager.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/prometheus)
+# A Grafana dashboard of those metrics, to import into Grafana.
+install(FILES ${packaging}/grafana/corvane3.json DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/grafana)
 install(FILES ${packaging}/corvane3-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME corvane3.xml)
 install(FILES ${packaging}/corvane3.svg
@@ -36,6 +40,9 @@ endforeach()
 configure_file(${packaging}/corvane3-logger@.service.in ${generated}/corvane3-logger@.service
                @ONLY)
 install(FILES ${generated}/corvane3-logger@.service DESTINATION ${unitdir})
+# Its user, and the group that may read its records.
+install(FILES ${packaging}/corvane3-sysusers.conf DESTINATION ${CORVANE3_SYSUSERSDIR}
+        RENAME corvane3.conf)
 
 # Debian's change log, dated by SOURCE_DATE_EPOCH when it is set (reproducible builds).
 string(TIMESTAMP CORVANE3_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -94,7 +101,7 @@ spectrum (.css) and sends the instrument's configuration commands.
 The package also holds corvane3-sim, a simulated instrument on a
 pseudo-terminal, corvane3-logger@.service, a systemd unit that records
 an instrument's telemetry at boot, and alerting rules for Prometheus servers
-that scrape the logger's metrics.")
+that scrape the logger's metrics, with a Grafana dashboard of them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
@@ -103,7 +110,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The server that scrapes the logger's metrics and loads the alerting rules.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm ${packaging}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 include(CPack)

@@ -1,9 +1,12 @@
 // The logging service's command line, against corvane3-sim: the service manager's stop
-// (SIGTERM) in the middle of a poll ends the run cleanly with every record whole.
+// (SIGTERM) in the middle of a poll ends the run cleanly with every record whole, and under the
+// unit's file mask the records are readable by its group and no one else.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "support/ChildProcess.h"
 #include "support/TelemetryTestData.h"
@@ -39,6 +42,28 @@ TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) 
     for (const std::string& line : lines) {
         EXPECT_EQ(std::ranges::count(line, ','), std::ranges::count(lines.front(), ',')) << line;
     }
+}
+
+TEST(InstallServiceTest, UnderTheUnitsMaskRecordsAreReadableByItsGroupOnly) {
+    const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
+    std::smatch mask;
+    ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
+    TempDir dir;
+    const std::string link = (dir.Path() / "ttyUSB0").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
+    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
+                          (dir.Path() / "absent.ini").string(), "--port", link, "--record",
+                          dir.Path().string(), "--interval", "2", "--polls", "1"});
+    ::umask(before);
+    service.ReadAll();
+    ASSERT_EQ(service.Wait(), 0) << service.Err();
+
+    struct stat info {};
+    ASSERT_EQ(::stat((dir.Path() / "Unit1234.csd").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, static_cast<mode_t>(S_IRUSR | S_IWUSR | S_IRGRP))
+        << std::oct << (info.st_mode & 0777);
 }
 
 }  // namespace

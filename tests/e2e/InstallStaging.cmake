@@ -18,11 +18,14 @@ check("install" ${CMAKE_COMMAND} -E env DESTDIR=${WORK}/stage ${CMAKE_COMMAND} -
 foreach(file bin/corvane3-sim share/icons/hicolor/scalable/apps/corvane3.svg
         share/icons/hicolor/16x16/apps/corvane3.png share/icons/hicolor/256x256/apps/corvane3.png
         share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz
-        share/corvane3/prometheus/corvane3.rules.yml share/corvane3/prometheus/alertmanager.yml)
+        share/corvane3/prometheus/corvane3.rules.yml share/corvane3/prometheus/alertmanager.yml
+        share/corvane3/grafana/corvane3.json)
   if(NOT EXISTS "${usr}/${file}")
     message(FATAL_ERROR "not installed: ${PREFIX}/${file}")
   endif()
 endforeach()
+check("the dashboard as shipped" ${CMAKE_COMMAND} -E compare_files
+      "${SOURCE}/packaging/grafana/corvane3.json" "${usr}/share/corvane3/grafana/corvane3.json")
 check("the help page as shown" ${CMAKE_COMMAND} -E compare_files "${SOURCE}/docs/help.html"
       "${usr}/share/doc/corvane3/help.html")
 check("the installed program" "${usr}/bin/corvane3" --version)
@@ -73,6 +76,39 @@ if(analyze)
         "${WORK}/units/${instance}")
 else()
   message(WARNING "systemd-analyze is missing: the service unit is not checked")
+endif()
+
+# The service's user and group as systemd-sysusers makes them on a system that has neither; the
+# unit runs as that user in that group, and keeps its records out of /var/lib/private, which
+# only root can enter.
+find_program(sysusers systemd-sysusers)
+if(sysusers)
+  file(READ "${usr}/lib/sysusers.d/corvane3.conf" snippet)
+  file(WRITE "${WORK}/sysroot/usr/lib/sysusers.d/corvane3.conf" "${snippet}")
+  file(WRITE "${WORK}/sysroot/etc/passwd" "root:x:0:0:root:/root:/bin/sh\n")
+  file(WRITE "${WORK}/sysroot/etc/group" "root:x:0:\ndialout:x:20:\n")
+  # It says what it creates on standard error.
+  execute_process(COMMAND ${sysusers} --root=${WORK}/sysroot corvane3.conf
+                  RESULT_VARIABLE result ERROR_VARIABLE said)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "systemd-sysusers: status ${result}\n${said}")
+  endif()
+  file(READ "${WORK}/sysroot/etc/passwd" passwd)
+  file(READ "${WORK}/sysroot/etc/group" groups)
+  file(READ "${usr}/lib/systemd/system/corvane3-logger@.service" unit)
+  string(REGEX MATCH "\nUser=([^\n]*)" ignored "${unit}")
+  set(user "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "\nGroup=([^\n]*)" ignored "${unit}")
+  set(group "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "\n${group}:x:([0-9]+):" ignored "${groups}")
+  set(gid "${CMAKE_MATCH_1}")
+  if(user STREQUAL "" OR gid STREQUAL "" OR NOT passwd MATCHES "\n${user}:x:[0-9]+:${gid}:")
+    message(FATAL_ERROR "the unit's user '${user}' in group '${group}' is not the one "
+                        "sysusers.d/corvane3.conf makes:\n${passwd}${groups}${unit}")
+  endif()
+  if(unit MATCHES "\nDynamicUser=yes")
+    message(FATAL_ERROR "a dynamic user's records go to /var/lib/private:\n${unit}")
+  endif()
 endif()
 
 # The alerting rules as a Prometheus server loads them.

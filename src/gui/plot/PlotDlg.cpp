@@ -38,6 +38,7 @@ enum PlotCommand : int {
     kCmdOpen = 32789,
     kCmdPrint = 32790,
     kCmdSavePicture = 32900,
+    kCmdFollowFile = 32901,
     kCmdExit = 32791,
     kCmdCursors = 32840,
     kCmdSignalDecay = 32842,
@@ -118,7 +119,17 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
     : QDialog(parent),
       context_(std::move(context)),
       initialFile_(std::move(initialFile)),
-      fileMode_(fileMode) {
+      fileMode_(fileMode),
+      follower_(
+          &context_.instrumentModel,
+          [this]() -> std::optional<FollowRequest> {
+              if (loading_ || paused_) {
+                  return std::nullopt;
+              }
+              return FollowRequest{{store_.SerialNumber(), store_.UnitType(), store_.FactoryFlag()},
+                                   ShownSlots()};
+          },
+          [this](FollowedFile&& followed) { ApplyFollowed(std::move(followed)); }) {
     setObjectName(QStringLiteral("plotWindow"));
     setWindowTitle(
         QStringLiteral("Plot RS-232 Serially Transmitted Instrument Health Status Data"));
@@ -222,6 +233,10 @@ void CPlotDlg::BuildMenus(QMenuBar* bar) {
     })->setCheckable(true);
     add(view, kCmdSignalDecay, QStringLiteral("Signal Decay"), [this] { EnterDecayDisplay(); });
     add(view, kCmdData, QStringLiteral("Data"), [this] { EnterDataDisplay(); });
+    view->addSeparator();
+    QAction* follow = add(view, kCmdFollowFile, QStringLiteral("Follow File"),
+                          [this](bool checked) { SetFollowFile(checked); });
+    follow->setCheckable(true);
 
     stuffMenu_ = bar->addMenu(QStringLiteral("Stuff"));
     viewGroup_ = new QActionGroup(this);
@@ -272,6 +287,7 @@ void CPlotDlg::PrepareMenus() {
     Command(kCmdPurge)->setVisible(!fileMode_);
     Command(kCmdSignalDecay)->setVisible(!decayDisplay_);
     Command(kCmdData)->setVisible(decayDisplay_);
+    Command(kCmdFollowFile)->setEnabled(!live_ && !shownFile_.empty());
     Command(kViewCommands[kSystemSuppliesView])
         ->setVisible(context_.instrumentModel.load() == kTq9000);
 }
@@ -298,13 +314,16 @@ void CPlotDlg::showEvent(QShowEvent* event) {
 }
 
 void CPlotDlg::LoadInitialFile() {
-    if (!initialFile_.empty()) {
-        LoadFile(initialFile_);
-    } else {
+    const FileStamp stamp = StampOf(initialFile_);
+    const bool loaded = !initialFile_.empty() && LoadFile(initialFile_);
+    if (initialFile_.empty()) {
         store_.ResetStore();
     }
     live_ = !fileMode_;
     Command(kCmdLiveData)->setChecked(live_);
+    if (loaded && !live_) {
+        FollowWhenRecent(initialFile_, stamp);
+    }
     StoreReplaced();
     AppendHeldRecords();
     RebuildPlots();
@@ -712,6 +731,7 @@ void CPlotDlg::SetXUnit(int unit) {
 
 void CPlotDlg::StartLive() {
     Command(kCmdLiveData)->setChecked(true);
+    StopFollowing();
     if (!initialFile_.empty()) {
         LoadFile(initialFile_);
     } else {
@@ -747,10 +767,64 @@ void CPlotDlg::OpenFile(const std::string& path) {
     openedFile_ = path;
     live_ = !initialFile_.empty() && path == initialFile_;
     Command(kCmdLiveData)->setChecked(live_);
-    LoadFile(path);
+    const FileStamp stamp = StampOf(path);
+    const bool loaded = LoadFile(path);
+    if (live_) {
+        StopFollowing();
+    } else if (loaded) {
+        FollowWhenRecent(path, stamp);
+    }
     StoreReplaced();
     AppendHeldRecords();
     RebuildPlots();
+}
+
+void CPlotDlg::FollowWhenRecent(const std::string& path, const FileStamp& loaded) {
+    shownFile_ = path;
+    shownStamp_ = loaded;
+    SetFollowFile(RecentlyWritten(loaded));
+}
+
+void CPlotDlg::StopFollowing() {
+    shownFile_.clear();
+    SetFollowFile(false);
+}
+
+void CPlotDlg::SetFollowFile(bool follow) {
+    if (follow && !live_ && !shownFile_.empty()) {
+        follower_.Start(shownFile_, shownStamp_);
+    } else {
+        follower_.Stop();
+    }
+    Command(kCmdFollowFile)->setChecked(follower_.Following());
+    PrepareMenus();
+}
+
+void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
+    if (loading_) {
+        return;  // a file being opened replaces the store anyway
+    }
+    switch (followed.status) {
+        case EDataFileRead::kRead:
+            if (followed.cache) {
+                store_.AttachCache(std::move(followed.cache), followed.identity.serial,
+                                   followed.identity.unitType, followed.identity.factory);
+            } else {
+                store_ = std::move(*followed.memory);
+            }
+            break;
+        case EDataFileRead::kEmpty:
+        case EDataFileRead::kNoRecords:
+            store_.ResetStore();  // cut back to nothing, or replaced by a file just begun
+            break;
+        case EDataFileRead::kCannotOpen:
+        case EDataFileRead::kFieldTooLong:
+            return;  // kept as shown; a later change is read again
+    }
+    store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
+    StoreReplaced();
+    RebuildPlots();
+    emit FollowedFileRead();
 }
 
 void CPlotDlg::Customize() {

@@ -2,11 +2,13 @@
 // The plot window: telemetry of one unit on five stacked panes chosen by a Plot view (the data
 // display), or the beam signal with its fitted exponential decay above Flop/Background (the
 // decay display). In live mode it starts from the unit's telemetry file and takes each new
-// status record; in file mode it shows one file. User-interface thread only.
+// status record; in file mode it shows one file, and follows it while another program appends
+// to it ("Follow File"). User-interface thread only.
 
 #include <QDialog>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +18,7 @@
 #include "core/config/ProgramSettings.h"
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
+#include "gui/plot/FileFollower.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 
 class QAction;
@@ -77,6 +80,13 @@ class CPlotDlg : public QDialog {
     // Loads path as "Open..." does after its dialog.
     void OpenFile(const std::string& path);
     void Customize();
+    // "Follow File": the shown file is read again whenever another program changed it.
+    void SetFollowFile(bool follow);
+    bool FollowingFile() const { return follower_.Following(); }
+    // How often a followed file is looked at (tests make it short).
+    void SetFollowInterval(std::chrono::milliseconds interval) {
+        follower_.SetCheckInterval(interval);
+    }
     // "Print...": the window with the time in its title, landscape on one page.
     void Print();
     // Replace the print dialog and the window grab of printing (tests print to a file).
@@ -118,6 +128,8 @@ class CPlotDlg : public QDialog {
     void PlotsDrawn();
     // The file (or empty store) the window opened with is loaded and drawn as far as it can be.
     void InitialLoadDone();
+    // The followed file was read again and its points replaced the shown ones.
+    void FollowedFileRead();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -139,6 +151,10 @@ class CPlotDlg : public QDialog {
     void LayoutPanes(int width, int height);
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
+    // After a file was loaded: follows it when it was written to in the last minutes.
+    void FollowWhenRecent(const std::string& path, const FileStamp& loaded);
+    void StopFollowing();
+    void ApplyFollowed(FollowedFile&& followed);
     // The store's channels the next frame draws: the MJD and the panes' channels.
     std::vector<int> ShownSlots() const;
     // The records that arrived while a file loaded, after it; the live ones only.
@@ -163,6 +179,8 @@ class CPlotDlg : public QDialog {
     QWidget* paneArea_ = nullptr;
     std::string initialFile_;
     std::string openedFile_;
+    std::string shownFile_;  // the file the store holds, when not live
+    FileStamp shownStamp_;
     bool fileMode_;
     bool live_ = false;
     bool cursorsShown_ = false;
@@ -190,6 +208,7 @@ class CPlotDlg : public QDialog {
     QActionGroup* yScaleGroup_ = nullptr;
     QActionGroup* xScaleGroup_ = nullptr;
     QActionGroup* xUnitGroup_ = nullptr;
+    CFileFollower follower_;
 };
 
 }  // namespace corvane3

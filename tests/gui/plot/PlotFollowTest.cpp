@@ -1,0 +1,205 @@
+// The plot window following a file that another program appends to, offscreen: appended
+// records reach the panes without reopening, a file cut shorter or replaced is read again, and
+// the menu item starts and stops it.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using PlotFollowTest = testing::WidgetTest;
+
+constexpr int kFollowCommand = 32901;
+constexpr double kStartMjd = 60200.0;
+// Records one minute apart.
+constexpr double kRecordDays = 1.0 / 1440.0;
+// The file holds MJDs to six decimals.
+constexpr double kMjdPrinted = 1e-6;
+
+double RecordMjd(int i) {
+    return kStartMjd + i * kRecordDays;
+}
+
+void AppendRecords(const std::filesystem::path& path, int first, int end,
+                   std::uint32_t serial = 1234) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (first == 0) {
+        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    }
+    for (int i = first; i < end; ++i) {
+        UnitStateData data = testing::SampleRecord();
+        data.d1.serialNumber = serial;
+        data.mjd = RecordMjd(i);
+        data.d1.cRamErr = i % 9;
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+// The plot cache goes to the test's own folder.
+class CacheHome {
+  public:
+    explicit CacheHome(const std::filesystem::path& path) {
+        const char* old = std::getenv("XDG_CACHE_HOME");
+        had_ = old != nullptr;
+        old_ = old ? old : "";
+        ::setenv("XDG_CACHE_HOME", path.c_str(), 1);
+    }
+    ~CacheHome() {
+        had_ ? ::setenv("XDG_CACHE_HOME", old_.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
+    }
+
+  private:
+    std::string old_;
+    bool had_ = false;
+};
+
+struct FollowedWindow {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+    int reads = 0;
+
+    void Open(const std::filesystem::path& file, bool fileMode) {
+        settings.Xunits = 0;  // MJD: the X range ends at the last record's time
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file.string(),
+                                            fileMode);
+        dialog->SetFollowInterval(std::chrono::milliseconds(20));
+        bool loaded = false;
+        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+        QObject::connect(dialog.get(), &CPlotDlg::FollowedFileRead, [this] { ++reads; });
+        dialog->show();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    }
+    // Waits for the window to have read the file again with count points.
+    ::testing::AssertionResult ReadsPoints(std::int64_t count) {
+        const bool shown =
+            ProcessEventsUntil([&] { return reads > 0 && dialog->Store().PointCount() == count; });
+        reads = 0;
+        if (!shown) {
+            return ::testing::AssertionFailure()
+                   << "the window holds " << dialog->Store().PointCount() << " points, not "
+                   << count;
+        }
+        return ::testing::AssertionSuccess();
+    }
+    double ShownRight() const { return dialog->Pane(0)->xAxis->range().upper; }
+    QAction* Follow() const { return dialog->Command(kFollowCommand); }
+};
+
+TEST_F(PlotFollowTest, AppendedRecordsAppearAndAFileCutShortOrReplacedIsReadAgain) {
+    testing::TempDir dir;
+    const CacheHome home(dir.Path() / "cache");
+    const auto path = dir.Path() / "Unit1234.csd";
+    AppendRecords(path, 0, 10);
+    FollowedWindow window;
+    window.Open(path, true);
+    ASSERT_TRUE(window.dialog->FollowingFile());
+    EXPECT_TRUE(window.Follow()->isChecked());
+    EXPECT_TRUE(window.Follow()->isEnabled());
+    EXPECT_EQ(window.dialog->Store().PointCount(), 10);
+
+    // Appended twice: the second read starts from what the first one cached.
+    AppendRecords(path, 10, 25);
+    ASSERT_TRUE(window.ReadsPoints(25));
+    EXPECT_NEAR(window.ShownRight(), RecordMjd(24), kMjdPrinted);
+    AppendRecords(path, 25, 40);
+    ASSERT_TRUE(window.ReadsPoints(40));
+    EXPECT_NEAR(window.ShownRight(), RecordMjd(39), kMjdPrinted);
+    EXPECT_EQ(window.dialog->Pane(0)->Series(0)->Points().Count(), 40);
+
+    // Cut back to its first records and rewritten in place.
+    std::filesystem::resize_file(path, 0);
+    AppendRecords(path, 0, 5);
+    ASSERT_TRUE(window.ReadsPoints(5));
+    EXPECT_NEAR(window.ShownRight(), RecordMjd(4), kMjdPrinted);
+
+    // Replaced by another file (a new recording renamed into place), of another unit.
+    const auto next = dir.Path() / "next.csd";
+    AppendRecords(next, 0, 7, 4321);
+    std::filesystem::rename(next, path);
+    ASSERT_TRUE(window.ReadsPoints(7));
+    EXPECT_EQ(window.dialog->Store().SerialNumber(), 4321);
+
+    // Emptied down to its header: nothing left to show.
+    std::filesystem::resize_file(path, 0);
+    AppendRecords(path, 0, 0);
+    ASSERT_TRUE(window.ReadsPoints(0));
+}
+
+TEST_F(PlotFollowTest, OnlyARecentFileIsFollowedAtOnceAndTheMenuItemTurnsItOnAndOff) {
+    testing::TempDir dir;
+    const CacheHome home(dir.Path() / "cache");
+    const auto path = dir.Path() / "Unit1234.csd";
+    AppendRecords(path, 0, 10);
+    std::filesystem::last_write_time(
+        path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    FollowedWindow window;
+    window.Open(path, true);
+    EXPECT_FALSE(window.dialog->FollowingFile());
+    EXPECT_FALSE(window.Follow()->isChecked());
+    EXPECT_TRUE(window.Follow()->isEnabled());
+
+    // Turned on after the file grew: it is read at once.
+    AppendRecords(path, 10, 12);
+    window.Follow()->trigger();
+    EXPECT_TRUE(window.dialog->FollowingFile());
+    ASSERT_TRUE(window.ReadsPoints(12));
+
+    // Turned off: the next records wait for a reopen. A second window, following, shows when
+    // they have been written and read, which the first would have done by then too.
+    window.Follow()->trigger();
+    EXPECT_FALSE(window.dialog->FollowingFile());
+    FollowedWindow witness;
+    witness.Open(path, true);
+    ASSERT_TRUE(witness.dialog->FollowingFile());
+    AppendRecords(path, 12, 20);
+    ASSERT_TRUE(witness.ReadsPoints(20));
+    EXPECT_EQ(window.dialog->Store().PointCount(), 12);
+    EXPECT_EQ(window.reads, 0);
+}
+
+TEST_F(PlotFollowTest, ALiveWindowTakesItsRecordsFromTheUnitNotFromTheFile) {
+    testing::TempDir dir;
+    const CacheHome home(dir.Path() / "cache");
+    const auto path = dir.Path() / "Unit1234.csd";
+    AppendRecords(path, 0, 10);
+    FollowedWindow window;
+    window.Open(path, false);
+    ASSERT_TRUE(window.dialog->IsLive());
+    EXPECT_FALSE(window.dialog->FollowingFile());
+    EXPECT_FALSE(window.Follow()->isEnabled());
+
+    // Opening another file leaves live mode: that file is followed.
+    const auto other = dir.Path() / "Unit5678.csd";
+    AppendRecords(other, 0, 4, 5678);
+    window.dialog->OpenFile(other.string());
+    EXPECT_FALSE(window.dialog->IsLive());
+    EXPECT_TRUE(window.dialog->FollowingFile());
+    AppendRecords(other, 4, 6, 5678);
+    ASSERT_TRUE(window.ReadsPoints(6));
+
+    // Back to live: following ends.
+    window.dialog->StartLive();
+    EXPECT_FALSE(window.dialog->FollowingFile());
+    EXPECT_FALSE(window.Follow()->isEnabled());
+}
+
+}  // namespace
+}  // namespace corvane3
