@@ -233,6 +233,7 @@ struct DecaySums {
         fit.slope = sxy.Value() / sxx.Value();
         fit.intercept = ybar.Value() - fit.slope * xbar.Value();
         fit.text = DecayText(fit.slope);
+        fit.spanDays = days.max - days.min;
         return fit;
     }
 };

@@ -43,11 +43,27 @@ YRange ScaleRange(const ChannelStatistics& stats, std::int32_t yScale) {
     }
 }
 
+EHalfLifeOutlook HalfLifeOutlook(const DecayFit& fit) {
+    if (!fit.valid) {
+        return EHalfLifeOutlook::kNoFit;
+    }
+    if (fit.spanDays < kShortestProjectionDays) {
+        return EHalfLifeOutlook::kTooShort;
+    }
+    if (fit.slope > 0.0) {
+        return EHalfLifeOutlook::kRising;
+    }
+    // ln(S) falls by ln 2 in ln 2 / -slope days; a flat fit never halves.
+    return std::log(2.0) > -fit.slope * kLongestDatedHalfLifeDays ? EHalfLifeOutlook::kBeyondCentury
+                                                                  : EHalfLifeOutlook::kDated;
+}
+
 std::optional<double> HalfLifeMjd(const DecayFit& fit, double lastFittedMjd) {
-    if (!fit.valid || !(fit.slope < 0.0) || std::isnan(lastFittedMjd)) {
+    const EHalfLifeOutlook outlook = HalfLifeOutlook(fit);
+    if ((outlook != EHalfLifeOutlook::kDated && outlook != EHalfLifeOutlook::kBeyondCentury) ||
+        !(fit.slope < 0.0) || std::isnan(lastFittedMjd)) {
         return std::nullopt;
     }
-    // ln(S) falls by ln 2 in ln 2 / -slope days.
     const double days = std::log(2.0) / -fit.slope;
     // Far beyond any calendar a person plans with; also keeps the date arithmetic in range.
     constexpr double kLongestProjectionDays = 1.0e6;
@@ -57,10 +73,43 @@ std::optional<double> HalfLifeMjd(const DecayFit& fit, double lastFittedMjd) {
     return lastFittedMjd + days;
 }
 
+namespace {
+// A span below a few days, in the unit that reads best: "40 seconds", "15 minutes", "69.6 hours".
+std::string ShortSpanText(double days) {
+    constexpr double kSecondsPerDay = 86400.0;
+    constexpr double kSecondsShownUpTo = 120.0;
+    constexpr double kMinutesShownUpTo = 2.0 * 3600.0;
+    const double seconds = days * kSecondsPerDay;
+    char text[48];
+    if (seconds < kSecondsShownUpTo) {
+        const long whole = std::lround(seconds);
+        std::snprintf(text, sizeof text, "%ld second%s", whole, whole == 1 ? "" : "s");
+    } else if (seconds < kMinutesShownUpTo) {
+        std::snprintf(text, sizeof text, "%ld minutes", std::lround(seconds / 60.0));
+    } else {
+        const CScopedCLocale numbers;
+        std::snprintf(text, sizeof text, "%.1f hours", seconds / 3600.0);
+    }
+    return text;
+}
+}  // namespace
+
 std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd) {
+    switch (HalfLifeOutlook(fit)) {
+        case EHalfLifeOutlook::kNoFit:
+            return {};
+        case EHalfLifeOutlook::kTooShort:
+            return "Fit over " + ShortSpanText(fit.spanDays) + ": too short to project";
+        case EHalfLifeOutlook::kRising:
+            return "signal rising: no end of life in sight";
+        case EHalfLifeOutlook::kBeyondCentury:
+            return "Signal halves in more than 100 years";
+        case EHalfLifeOutlook::kDated:
+            break;
+    }
     const std::optional<double> when = HalfLifeMjd(fit, lastFittedMjd);
     if (!when) {
-        return {};
+        return {};  // no time of the last point
     }
     const double whenMjd = *when;
     const double days = whenMjd - lastFittedMjd;

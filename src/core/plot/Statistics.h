@@ -207,7 +207,8 @@ struct DecayFit {
     bool valid = false;  // false when fewer than two distinct days had a usable signal
     double slope = 0.0;  // of ln(signal) per day
     double intercept = 0.0;
-    std::string text;  // "Decay = %+g %/day", the slope in percent per day
+    std::string text;       // "Decay = %+g %/day", the slope in percent per day
+    double spanDays = 0.0;  // from the first point fitted to the last
 };
 
 // Least-squares line through ln(signal(i)) against days(i) for i in [first, last]. Points whose
@@ -215,13 +216,30 @@ struct DecayFit {
 template <typename Days, typename Signal>
 DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t last);
 
-// When a falling fit reaches half its value at the last fitted point: "Signal halves by
-// YYYY-MM-DD (in N days)", the date in UTC from that point's MJD; empty when the fit is not
-// valid or not falling.
+// A fit over fewer days than this says nothing about a tube that lasts years: a warm-up, the
+// daily swing of the room or the wobble of a few records outweighs the decay in it.
+inline constexpr double kShortestProjectionDays = 3.0;
+// Half-lives beyond a century are not given as a date: the fit cannot tell them apart.
+inline constexpr double kLongestDatedHalfLifeDays = 100.0 * 365.25;
+
+// What a fit can say about when the signal halves.
+enum class EHalfLifeOutlook {
+    kNoFit,      // no slope at all
+    kTooShort,   // the fit covers fewer than kShortestProjectionDays
+    kRising,     // the signal does not fall
+    kDated,      // halves within a century
+    kBeyondCentury,
+};
+EHalfLifeOutlook HalfLifeOutlook(const DecayFit& fit);
+
+// The line under the decay text: when a sound falling fit reaches half its value at the last
+// fitted point, "Signal halves by YYYY-MM-DD (in N days)" with the date in UTC from that point's
+// MJD; otherwise why there is no date ("Fit over 2 minutes: too short to project", "signal
+// rising: no end of life in sight", "Signal halves in more than 100 years"); empty without a fit.
 std::string HalfLifeProjection(const DecayFit& fit, double lastFittedMjd);
 
 // The MJD at which a falling fit reaches half its value at lastFittedMjd; nothing when the fit
-// is not valid, not falling, or would take more than a million days.
+// is not valid, too short to project, not falling, or would take more than a million days.
 std::optional<double> HalfLifeMjd(const DecayFit& fit, double lastFittedMjd);
 
 // The decay text for a slope of ln(signal) per day.
@@ -288,6 +306,7 @@ class CDecayFitSums {
         fit.slope = (xy_ - x_ * y_ / n) / sxx;
         fit.intercept = (shiftY_ + y_ / n) - fit.slope * (shiftX_ + x_ / n);
         fit.text = DecayText(fit.slope);
+        fit.spanDays = Span();
         return fit;
     }
 
@@ -312,11 +331,15 @@ DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t l
     // Two passes, as the means must be known before the centred sums.
     double sumX = 0.0;
     double sumY = 0.0;
+    double minX = std::numeric_limits<double>::infinity();
+    double maxX = -minX;
     std::size_t m = 0;
     auto usable = [&](std::size_t i) { return signal(i) > 0.0 && !std::isnan(days(i)); };
     for (std::size_t i = first; i <= last; ++i) {
         if (usable(i)) {
             sumX += days(i);
+            minX = std::min(minX, days(i));
+            maxX = std::max(maxX, days(i));
             sumY += std::log(signal(i));
             ++m;
         }
@@ -344,6 +367,7 @@ DecayFit FitDecay(Days&& days, Signal&& signal, std::size_t first, std::size_t l
     fit.slope = sxy / sxx;
     fit.intercept = ybar - fit.slope * xbar;
     fit.text = DecayText(fit.slope);
+    fit.spanDays = maxX - minX;
     return fit;
 }
 

@@ -90,14 +90,17 @@ TEST(SignalDecayTrackerTest, FileAndRunRecordsTogetherGiveTheSummarysFitAndProje
 
     // Another file (another unit's) starts over; one that does not exist yet has no history.
     tracker.Follow((dir.Path() / "Unit99.csd").string());
-    for (int i = 0; i < 3; ++i) {
+    // Its first days are too few to project a date from.
+    for (int i = 0; i < 4; ++i) {
         tracker.Add({61000.0 + i, 100.0 * std::pow(0.5, i)});
-    }
-    for (estimate = tracker.Current(); !estimate.fileRead; estimate = tracker.Current()) {
-        std::this_thread::yield();
+        for (estimate = tracker.Current(); !estimate.fileRead; estimate = tracker.Current()) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(estimate.halvesMjd.has_value(), i >= 3) << i;
     }
     ASSERT_TRUE(estimate.halvesMjd);
-    EXPECT_NEAR(*estimate.halvesMjd, 61003.0, 1e-9);
+    EXPECT_NEAR(*estimate.halvesMjd, 61004.0, 1e-9);
+    EXPECT_EQ(estimate.spanDays, 3.0);
 }
 
 TEST(SignalDecayTrackerTest, ScanReadsOnlyWholeRecordsUpToItsEnd) {

@@ -240,6 +240,7 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
                 EXPECT_EQ(got.text, want.text) << where;
                 if (want.valid) {
                     EXPECT_NEAR(got.slope, want.slope, 1e-9 * std::fabs(want.slope)) << where;
+                    EXPECT_NEAR(got.spanDays, want.spanDays, 1e-9) << where;
                 }
             }
         }

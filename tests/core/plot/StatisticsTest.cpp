@@ -62,11 +62,36 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     EXPECT_NEAR(fit.slope, std::log(0.99), 1e-12);
     EXPECT_NEAR(std::exp(fit.intercept), 100.0, 1e-9);
     EXPECT_EQ(fit.text, "Decay = -1.00503 %/day");
-    // ln 2 / 0.01005 = 68.97 days after the last point; MJD 60000 is 2023-02-25.
-    EXPECT_EQ(HalfLifeProjection(fit, 60000.0), "Signal halves by 2023-05-04 (in 69 days)");
-    DecayFit rising = fit;
-    rising.slope = 0.0001;
-    EXPECT_EQ(HalfLifeProjection(rising, 60000.0), "");
+    EXPECT_DOUBLE_EQ(fit.spanDays, 2.0);
+
+    // What the line under it says, by slope and span; the last fitted point is MJD 60000
+    // (2023-02-25). Shortness comes first: a short warm-up is not reported as a rise.
+    const double falling = std::log(0.99);  // ln 2 / 0.01005 = 68.97 days
+    const double minute = 1.0 / 1440.0;
+    const struct {
+        double slope;
+        double spanDays;
+        const char* line;
+    } cases[] = {
+        {falling, 3.0, "Signal halves by 2023-05-04 (in 69 days)"},
+        {falling, 2.99, "Fit over 71.8 hours: too short to project"},
+        {falling, 2.0 * minute, "Fit over 2 minutes: too short to project"},
+        {falling, 1.0 / 86400.0, "Fit over 1 second: too short to project"},
+        {falling, 40.0 / 86400.0, "Fit over 40 seconds: too short to project"},
+        {21.9964, 15.0 * minute, "Fit over 15 minutes: too short to project"},
+        {0.0001, 3.0, "signal rising: no end of life in sight"},
+        {-std::log(2.0) / 36000.0, 30.0, "Signal halves by 2121-09-19 (in 36000 days)"},
+        {-std::log(2.0) / 36600.0, 30.0, "Signal halves in more than 100 years"},
+        {0.0, 30.0, "Signal halves in more than 100 years"},
+    };
+    for (const auto& c : cases) {
+        const DecayFit projected{true, c.slope, 0.0, DecayText(c.slope), c.spanDays};
+        EXPECT_EQ(HalfLifeProjection(projected, 60000.0), c.line) << c.slope << " " << c.spanDays;
+        // A date for the metrics only where the fit is long enough and falls.
+        const bool dated = c.spanDays >= kShortestProjectionDays && c.slope < 0.0;
+        EXPECT_EQ(HalfLifeMjd(projected, 60000.0).has_value(), dated) << c.line;
+    }
+    EXPECT_EQ(HalfLifeProjection(DecayFit{}, 60000.0), "") << "no fit, no line";
 
     // One point, or points of one day, have no slope.
     EXPECT_EQ(FitDecay(day, value, 5, 5).text, kNoDecayText);
@@ -223,14 +248,16 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
         EXPECT_NEAR(all.Result().slope, whole.slope, std::fabs(whole.slope) * 1e-9);
         EXPECT_EQ(all.Result().text, whole.text);
         EXPECT_NEAR(all.Span(), days.back() - days.front(), 1e-9);
+        EXPECT_NEAR(all.Result().spanDays, whole.spanDays, 1e-9);
     }
     EXPECT_EQ(empty.Result().text, kNoDecayText);
     // The projection's date as a number.
     const std::optional<double> halves = HalfLifeMjd(whole, 60000.0);
     ASSERT_TRUE(halves);
     EXPECT_NEAR(*halves - 60000.0, std::log(2.0) / -whole.slope, 1e-9);
-    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, 1e-3, 0.0, ""}, 60000.0));
-    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, -1e-9, 0.0, ""}, 60000.0)) << "beyond a million days";
+    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, 1e-3, 0.0, "", 400.0}, 60000.0));
+    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, -1e-9, 0.0, "", 400.0}, 60000.0))
+        << "beyond a million days";
     CDecayFitSums sameDay;
     sameDay.Add(1.0, 5.0);
     sameDay.Add(1.0, 6.0);

@@ -22,6 +22,7 @@
 #include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 #include "gui/plot/TracePlot.h"
+#include "support/DecayTestFiles.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -193,6 +194,25 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(plot.FitFirst(), 0);
     EXPECT_EQ(plot.FitLast(), 36);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
+}
+
+TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
+    // The same lines as the file summary: the decay, and under it the date or why there is none.
+    testing::TempDir dir;
+    for (const testing::DecayFileCase& c : testing::DecayFileCases()) {
+        SCOPED_TRACE(c.name);
+        const auto path = dir.Path() / "Unit1234.csd";
+        testing::WriteDecayFile(path, c);
+        Window w;
+        w.Open(path.string(), true);
+        w.dialog->Command(32842)->trigger();  // "Signal Decay"
+        ASSERT_TRUE(w.dialog->DecayDisplay());
+        const QStringList lines =
+            w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text().split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 2) << lines.join(" | ").toStdString();
+        EXPECT_TRUE(lines[0].startsWith(QString::fromLatin1(c.decayPrefix))) << lines[0].toStdString();
+        EXPECT_EQ(lines[1].toStdString(), c.projection);
+    }
 }
 
 TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
