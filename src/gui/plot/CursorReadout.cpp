@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 
 #include "core/base/Mjd.h"
@@ -11,6 +12,8 @@ namespace corvane3 {
 namespace {
 
 constexpr int kValueDigits = 7;
+// Beyond this many decimals a power of ten is no longer exact enough to round with.
+constexpr int kMaxDecimals = 15;
 // Six decimals of a day are 0.09 s: the recorded time stamps are whole seconds.
 constexpr int kMjdDecimals = 6;
 constexpr double kMillisecondsPerSecond = 1000.0;
@@ -58,7 +61,16 @@ std::vector<ReadoutColumn> TimeColumns(double mjd1, double mjd2) {
 }
 
 ReadoutColumn ValueColumn(const QString& title, double value1, double value2) {
-    return {title, {ReadoutNumber(value1), ReadoutNumber(value2), ReadoutNumber(value2 - value1)}};
+    // The difference keeps the decimals the values are shown with, so that the rounding of
+    // binary fractions (34.975 - 34.942) does not show as digits of its own.
+    double difference = value2 - value1;
+    const double larger = std::max(std::fabs(value1), std::fabs(value2));
+    if (std::isfinite(difference) && larger > 0.0) {
+        const int decimals = kValueDigits - 1 - static_cast<int>(std::floor(std::log10(larger)));
+        const double scale = std::pow(10.0, std::clamp(decimals, -kMaxDecimals, kMaxDecimals));
+        difference = std::round(difference * scale) / scale;
+    }
+    return {title, {ReadoutNumber(value1), ReadoutNumber(value2), ReadoutNumber(difference)}};
 }
 
 CCursorReadout::CCursorReadout(QWidget* parent) : QLabel(parent) {
@@ -66,6 +78,8 @@ CCursorReadout::CCursorReadout(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::RichText);
     setTextInteractionFlags(Qt::TextSelectableByMouse);
     setContentsMargins(6, 2, 6, 2);
+    // As high as its lines: the panes take the rest of the window.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 }
 
 void CCursorReadout::Show(std::vector<ReadoutColumn> columns, const QString& footer) {

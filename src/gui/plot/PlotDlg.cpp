@@ -157,7 +157,7 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
     };
     paneArea_ = new PaneArea(this);
     paneArea_->setObjectName(QStringLiteral("plotPanes"));
-    layout->addWidget(paneArea_);
+    layout->addWidget(paneArea_, 1);
     readout_ = new CCursorReadout(this);
     readout_->setVisible(false);
     layout->addWidget(readout_);

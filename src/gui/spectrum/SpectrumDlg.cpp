@@ -196,7 +196,7 @@ void CSpectrumDlg::Build() {
     layout->setMenuBar(bar);
     client_ = new QWidget(this);
     client_->installEventFilter(this);
-    layout->addWidget(client_);
+    layout->addWidget(client_, 1);
 
     plot_ = new TracePlot(client_);
     plot_->setObjectName(QStringLiteral("plot1097"));

@@ -215,12 +215,15 @@ std::array<QString, 3> Cells(const CPlotDlg& plot, const QString& title) {
     return column != nullptr ? column->cells : std::array<QString, 3>{"none", "none", "none"};
 }
 
-// The pane's column as the store holds the values at points i1 and i2.
-std::array<QString, 3> StoreCells(const CPlotDlg& plot, int pane, std::int64_t i1,
-                                  std::int64_t i2) {
+// The pane's column shows the store's values at points i1 and i2, and their difference.
+void ExpectStoreCells(const CPlotDlg& plot, const QString& title, int pane, std::int64_t i1,
+                      std::int64_t i2) {
     const CPlotSeries channel = plot.Store().Channel(plot.PaneChannel(pane));
-    return {ReadoutNumber(channel[i1]), ReadoutNumber(channel[i2]),
-            ReadoutNumber(channel[i2] - channel[i1])};
+    const std::array<QString, 3> cells = Cells(plot, title);
+    EXPECT_EQ(cells[0], ReadoutNumber(channel[i1])) << pane;
+    EXPECT_EQ(cells[1], ReadoutNumber(channel[i2])) << pane;
+    const double scale = std::max(std::fabs(channel[i1]), std::fabs(channel[i2]));
+    EXPECT_NEAR(cells[2].toDouble(), channel[i2] - channel[i1], 1e-6 * scale) << pane;
 }
 
 QString PaneTitle(const CPlotDlg& plot, int pane) {
@@ -249,7 +252,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(Cells(plot, "Chassis T [Deg. C]"), (Row{"35.5", "35.5", "0"}));
     ASSERT_EQ(plot.Readout()->Columns().size(), 2u + CPlotDlg::kDataPanes);
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        EXPECT_EQ(Cells(plot, PaneTitle(plot, p)), StoreCells(plot, p, 0, 36)) << p;
+        ExpectStoreCells(plot, PaneTitle(plot, p), p, 0, 36);
     }
 
     // A click on another pane moves that cursor on every pane; a zoom keeps the values, and a
@@ -265,7 +268,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     ClickAt(w.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
         EXPECT_EQ(w.Pane(p)->CursorIndex(1), 30) << p;
-        EXPECT_EQ(Cells(plot, PaneTitle(plot, p)), StoreCells(plot, p, 12, 30)) << p;
+        ExpectStoreCells(plot, PaneTitle(plot, p), p, 12, 30);
     }
     EXPECT_EQ(Cells(plot, "UTC"),
               (Row{"2023-02-26 00:00:00", "2023-02-27 12:00:00", "1 d 12:00:00"}));
@@ -282,8 +285,8 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
 
     // The decay display: Signal and Flop/Background at the cursors, and the fit range.
     plot.Command(32842)->trigger();
-    EXPECT_EQ(Cells(plot, "Signal [mV]"), StoreCells(plot, CPlotDlg::kSignalPane, 0, 36));
-    EXPECT_EQ(Cells(plot, "Flop/Background"), StoreCells(plot, CPlotDlg::kFlopPane, 0, 36));
+    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 0, 36);
+    ExpectStoreCells(plot, "Flop/Background", CPlotDlg::kFlopPane, 0, 36);
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-25 00:00:00 to 2023-02-28 00:00:00 UTC, span 3 d 00:00:00 "
               "(3 days, 37 points)");
@@ -292,11 +295,15 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     signal->SetCursorIndex(30);
     signal->SelectCursor(1);
     signal->SetCursorIndex(12);
-    EXPECT_EQ(Cells(plot, "Signal [mV]"), StoreCells(plot, CPlotDlg::kSignalPane, 30, 12));
+    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 30, 12);
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-26 00:00:00 to 2023-02-27 12:00:00 UTC, span 1 d 12:00:00 "
               "(1.5 days, 19 points)");
     EXPECT_TRUE(plot.Readout()->text().contains("2023-02-27 12:00:00"));
+
+    // A difference shows the decimals of its values, not those of binary rounding.
+    EXPECT_EQ(ValueColumn("T", 34.942, 34.975).cells[2], "0.033");
+    EXPECT_EQ(ValueColumn("T", 1e-9, 3e-9).cells[2], "2e-09");
 
     // Without cursors, no readout.
     plot.Command(32840)->trigger();
