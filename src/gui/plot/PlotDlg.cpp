@@ -23,6 +23,7 @@
 #include "gui/common/ScreenFit.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/common/WindowPrinter.h"
+#include "gui/plot/CursorReadout.h"
 #include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 #include "gui/plot/TracePlot.h"
@@ -63,11 +64,9 @@ struct MenuChoice {
     const char* text;
 };
 // In menu order; the X scale's index order differs from it.
-constexpr MenuChoice kXUnitChoices[] = {{0, 32808, "&MJD"},
-                                        {1, 32809, "&Days"},
-                                        {2, 32810, "&Hours"},
-                                        {3, 32811, "&Minutes"},
-                                        {4, 32816, "&Seconds"}};
+constexpr MenuChoice kXUnitChoices[] = {
+    {0, 32808, "&MJD"},     {1, 32809, "&Days"},    {2, 32810, "&Hours"},
+    {3, 32811, "&Minutes"}, {4, 32816, "&Seconds"}, {kXUnitUtc, 32817, "&UTC Date and Time"}};
 constexpr MenuChoice kXScaleChoices[] = {{kXScaleAll, 32812, "&All"},
                                          {kXScaleLastWeek, 32813, "Last &Week"},
                                          {kXScaleLastDay, 32814, "Last &24 Hours"},
@@ -79,7 +78,9 @@ constexpr MenuChoice kYScaleChoices[] = {{kYScaleAll, 3801, "&All"},
                                          {kYScaleSixSigma, 32806, "&6-sigma"}};
 
 constexpr std::int32_t kTq9000 = 403;
-constexpr int kDaysUnit = 1;
+constexpr int kDaysUnit = kXUnitDays;
+// The store's time axes are the X units 0 to 4.
+constexpr int kTimeAxes = 5;
 // The visible time of the X scales, in days.
 constexpr double kOneHour = 1.0 / 24.0;
 constexpr double kOneDay = 1.0;
@@ -156,7 +157,10 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
     };
     paneArea_ = new PaneArea(this);
     paneArea_->setObjectName(QStringLiteral("plotPanes"));
-    layout->addWidget(paneArea_);
+    layout->addWidget(paneArea_, 1);
+    readout_ = new CCursorReadout(this);
+    readout_->setVisible(false);
+    layout->addWidget(readout_);
     for (int p = 0; p < kPanes; ++p) {
         auto* plot = new TracePlot(paneArea_);
         plot->setObjectName(QStringLiteral("plotPane%1").arg(p));
@@ -170,6 +174,10 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
                 });
     }
     connect(Pane(kSignalPane), &TracePlot::CursorsMoved, this, &CPlotDlg::OnCursorsMoved);
+    for (int p = 0; p < kDataPanes; ++p) {
+        connect(Pane(p), &TracePlot::CursorsMoved, this,
+                [this, pane = Pane(p)] { OnDataCursorsMoved(pane); });
+    }
     for (int p = 1; p < kDataPanes; ++p) {
         Pane(0)->FollowXAxis(Pane(p));
     }
@@ -377,6 +385,7 @@ void CPlotDlg::StoreReplaced() {
         pane.plot->ClearAnnotations();
         pane.plot->replot(QCustomPlot::rpQueuedReplot);
     }
+    RefreshReadout();
 }
 
 void CPlotDlg::UpdateTitle() {
@@ -417,6 +426,7 @@ void CPlotDlg::UpdateLivePlots() {
         Pane(p)->UpdateSeries();
     }
     ApplyScales();
+    RefreshReadout();
 }
 
 void CPlotDlg::RebuildPlots() {
@@ -429,14 +439,20 @@ void CPlotDlg::RebuildPlots() {
     if (cursors) {
         ToggleCursors();
     }
-    const int xUnit = decayDisplay_ ? kDaysUnit : context_.settings.Xunits;
+    const int xUnit = ShownTimeAxis();
     const CPlotSeries x = store_.TimeAxis(xUnit);
     const auto unitText = [](const CPlotSeries& series) {
         return QString::fromStdString(series.Unit());
     };
+    const bool utc = ShownXUnit() == kXUnitUtc;
+    const QString xUnitText = utc ? QStringLiteral("UTC") : unitText(x);
+    for (int p = 0; p < kPanes; ++p) {
+        Pane(p)->SetUtcTimeAxis(utc);
+    }
     if (!decayDisplay_) {
         const PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
-        Pane(0)->SetLabel(TracePlot::kXTitle, QString::fromStdString(x.Name()));
+        Pane(0)->SetLabel(TracePlot::kXTitle,
+                          utc ? QStringLiteral("Date and Time") : QString::fromStdString(x.Name()));
         for (int p = 0; p < kDataPanes; ++p) {
             PaneSlot& pane = panes_[static_cast<std::size_t>(p)];
             pane.channel = view.channels[static_cast<std::size_t>(p)];
@@ -446,7 +462,7 @@ void CPlotDlg::RebuildPlots() {
                                  std::make_shared<CStorePoints>(store_, xUnit, pane.channel));
             pane.plot->SetLabel(TracePlot::kYTitle, QString::fromStdString(channel.Name()));
             pane.plot->SetLabel(TracePlot::kYUnit, unitText(channel));
-            pane.plot->SetLabel(TracePlot::kXUnit, unitText(x));
+            pane.plot->SetLabel(TracePlot::kXUnit, xUnitText);
         }
     } else {
         fitFirst_ = 0;
@@ -475,6 +491,7 @@ void CPlotDlg::RebuildPlots() {
     if (cursors) {
         ToggleCursors();
     }
+    RefreshReadout();
     emit PlotsDrawn();
 }
 
@@ -556,8 +573,7 @@ void CPlotDlg::ApplyScales() {
     if (!built_ || n < 1) {
         return;
     }
-    const int xUnit = decayDisplay_ ? kDaysUnit : context_.settings.Xunits;
-    const CPlotSeries x = store_.TimeAxis(xUnit);
+    const CPlotSeries x = store_.TimeAxis(ShownTimeAxis());
     const std::int64_t i0 = FirstVisibleIndex();
     const double left = x[i0];
     const double right = x[n - 1];
@@ -678,6 +694,7 @@ void CPlotDlg::ToggleCursors() {
         }
         pane->SetCursorsShown(cursorsShown_);
     }
+    RefreshReadout();
 }
 
 void CPlotDlg::OnMouseDown(Qt::MouseButton button) {
@@ -706,6 +723,61 @@ void CPlotDlg::OnCursorsMoved(qint64 index0, qint64 index1, double x0, double x1
         fitFirst_ = index1;
         fitLast_ = index0;
     }
+    RefreshReadout();
+}
+
+void CPlotDlg::OnDataCursorsMoved(TracePlot* moved) {
+    for (int p = 0; p < kDataPanes; ++p) {
+        if (Pane(p) != moved) {
+            Pane(p)->SetCursorIndices(moved->CursorIndex(0), moved->CursorIndex(1));
+        }
+    }
+    RefreshReadout();
+}
+
+int CPlotDlg::ShownXUnit() const {
+    return decayDisplay_ ? kDaysUnit : context_.settings.Xunits;
+}
+
+int CPlotDlg::ShownTimeAxis() const {
+    const int unit = ShownXUnit();
+    // UTC, and an index the settings file may hold from elsewhere, draw the MJD.
+    return unit >= 0 && unit < kTimeAxes ? unit : kXUnitMjd;
+}
+
+void CPlotDlg::RefreshReadout() {
+    const std::int64_t n = store_.PointCount();
+    const bool shown = cursorsShown_ && built_ && n > 0;
+    readout_->setVisible(shown);
+    if (!shown) {
+        return;
+    }
+    const TracePlot* source = Pane(decayDisplay_ ? kSignalPane : 0);
+    const std::int64_t i1 = std::clamp<std::int64_t>(source->CursorIndex(0), 0, n - 1);
+    const std::int64_t i2 = std::clamp<std::int64_t>(source->CursorIndex(1), 0, n - 1);
+    const CPlotSeries mjd = store_.TimeAxis(kXUnitMjd);
+    std::vector<ReadoutColumn> columns = TimeColumns(mjd[i1], mjd[i2]);
+    const std::vector<int> shownPanes =
+        decayDisplay_ ? std::vector<int>{kSignalPane, kFlopPane} : std::vector<int>{4, 3, 2, 1, 0};
+    for (int p : shownPanes) {
+        const CPlotSeries channel = store_.Channel(PaneChannel(p));
+        QString title = QString::fromStdString(channel.Name());
+        if (!channel.Unit().empty()) {
+            title += QStringLiteral(" [%1]").arg(QString::fromStdString(channel.Unit()));
+        }
+        columns.push_back(ValueColumn(title, channel[i1], channel[i2]));
+    }
+    QString footer;
+    if (decayDisplay_) {
+        const std::int64_t first = std::clamp<std::int64_t>(fitFirst_, 0, n - 1);
+        const std::int64_t last = std::clamp<std::int64_t>(fitLast_, 0, n - 1);
+        footer =
+            QStringLiteral("Fit range: %1 to %2 UTC, span %3 (%4 days, %5 points)")
+                .arg(ReadoutUtc(mjd[first]), ReadoutUtc(mjd[last]),
+                     ReadoutSpan(mjd[last] - mjd[first]), ReadoutNumber(mjd[last] - mjd[first]))
+                .arg(last - first + 1);
+    }
+    readout_->Show(std::move(columns), footer);
 }
 
 void CPlotDlg::SetPlotView(int view) {

@@ -30,6 +30,7 @@ class QWidget;
 
 namespace corvane3 {
 
+class CCursorReadout;
 class TracePlot;
 
 // The X scale indices as the settings store them.
@@ -38,6 +39,14 @@ enum XScale : std::int32_t {
     kXScaleLastDay = 1,
     kXScaleLastHour = 2,
     kXScaleLastWeek = 3,
+};
+
+// The X unit indices as the settings store them; 0 to 4 are the store's time axes, and UTC shows
+// axis 0 (MJD) as dates and times.
+enum XUnit : std::int32_t {
+    kXUnitMjd = 0,
+    kXUnitDays = 1,
+    kXUnitUtc = 5,
 };
 
 // Where the plot window reads and changes the program's state.
@@ -120,6 +129,8 @@ class CPlotDlg : public QDialog {
     std::int64_t FitLast() const { return fitLast_; }
     // The decay display's projection text ("" when none).
     QString ProjectionText() const;
+    // The values under the cursors, shown while the cursors are.
+    const CCursorReadout* Readout() const { return readout_; }
     // The menu command with this id (the ids of the menu resources), or null.
     QAction* Command(int id) const;
 
@@ -164,6 +175,12 @@ class CPlotDlg : public QDialog {
     void OnMouseDown(Qt::MouseButton button);
     void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
     void OnCursorsMoved(qint64 index0, qint64 index1, double x0, double x1);
+    // A data pane's cursor moved: the other data panes' cursors follow it.
+    void OnDataCursorsMoved(TracePlot* moved);
+    void RefreshReadout();
+    // The X unit shown (Days in the decay display) and the store's time axis it draws.
+    int ShownXUnit() const;
+    int ShownTimeAxis() const;
     void ShowFitSeries();
     ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
     std::int64_t FirstVisibleIndex() const;
@@ -177,6 +194,7 @@ class CPlotDlg : public QDialog {
     std::array<PaneSlot, kPanes> panes_;
     std::array<PaneStatistics, kDataPanes> statistics_;
     QWidget* paneArea_ = nullptr;
+    CCursorReadout* readout_ = nullptr;
     std::string initialFile_;
     std::string openedFile_;
     std::string shownFile_;  // the file the store holds, when not live

@@ -2,6 +2,7 @@
 
 #include "core/plot/RecordingGaps.h"
 #include "gui/plot/ColumnPaint.h"
+#include "gui/plot/UtcTimeTicker.h"
 
 #include <QKeyEvent>
 #include <QLocale>
@@ -294,6 +295,12 @@ void TracePlot::PlaceCursor(std::size_t cursor, std::int64_t index) {
     cursorLines_[cursor]->point2->setCoords(x, 1.0);
 }
 
+void TracePlot::SetCursorIndices(std::int64_t index0, std::int64_t index1) {
+    PlaceCursor(0, index0);
+    PlaceCursor(1, index1);
+    replot(rpQueuedReplot);
+}
+
 void TracePlot::SetCursorIndex(std::int64_t index) {
     PlaceCursor(Slot(selected_), index);
     replot(rpQueuedReplot);
@@ -361,6 +368,16 @@ void TracePlot::FollowXAxis(TracePlot* follower) {
                 xAxis->setRange(range);
                 replot(rpQueuedReplot);
             });
+}
+
+void TracePlot::SetUtcTimeAxis(bool utc) {
+    if (utc == utcTimeAxis_) {
+        return;
+    }
+    utcTimeAxis_ = utc;
+    xAxis->setTicker(utc ? QSharedPointer<QCPAxisTicker>(new CUtcTimeTicker)
+                         : QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    replot(rpQueuedReplot);
 }
 
 void TracePlot::ClearSeries() {

@@ -94,6 +94,8 @@ class TracePlot : public QCustomPlot {
     // Puts the selected cursor on the sample of series 0 nearest to x.
     void MoveCursorTo(double x);
     std::int64_t CursorIndex(int cursor) const { return cursorIndex_[Slot(cursor)]; }
+    // Puts both cursors on these sample indices without reporting it (panes kept in step).
+    void SetCursorIndices(std::int64_t index0, std::int64_t index1);
     double CursorX(int cursor) const;
 
     // Visible range in data units, taken by the axes at ApplyViewport.
@@ -101,6 +103,9 @@ class TracePlot : public QCustomPlot {
     void ApplyViewport();
     // The follower's X range follows this pane's, and this pane follows the follower's.
     void FollowXAxis(TracePlot* follower);
+    // X values are MJDs shown as UTC dates and times (true), or plain numbers (false).
+    void SetUtcTimeAxis(bool utc);
+    bool UtcTimeAxis() const { return utcTimeAxis_; }
 
     void ClearSeries();
     CTraceSeries* AddSeries(const QString& name, std::shared_ptr<const IPlotPoints> points,
@@ -146,6 +151,7 @@ class TracePlot : public QCustomPlot {
     bool cursorsShown_ = false;
     int selected_ = 0;
     bool draggingCursor_ = false;
+    bool utcTimeAxis_ = false;
     QCPRange viewportX_{0.0, 1.0};
     QCPRange viewportY_{0.0, 1.0};
 };

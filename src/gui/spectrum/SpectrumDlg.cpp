@@ -25,6 +25,7 @@
 #include "core/spectrum/SpectrumFile.h"
 #include "gui/common/AppIcon.h"
 #include "gui/common/WindowPrinter.h"
+#include "gui/plot/CursorReadout.h"
 #include "gui/plot/TracePlot.h"
 
 namespace corvane3 {
@@ -195,7 +196,7 @@ void CSpectrumDlg::Build() {
     layout->setMenuBar(bar);
     client_ = new QWidget(this);
     client_->installEventFilter(this);
-    layout->addWidget(client_);
+    layout->addWidget(client_, 1);
 
     plot_ = new TracePlot(client_);
     plot_->setObjectName(QStringLiteral("plot1097"));
@@ -205,6 +206,11 @@ void CSpectrumDlg::Build() {
     plot_->SetLabel(TracePlot::kYUnit, QStringLiteral("mV"));
     connect(plot_, &TracePlot::MouseDown, this,
             [this](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) { OnMouseDown(button); });
+    readout_ = new CCursorReadout(this);
+    readout_->setVisible(false);
+    layout->addWidget(readout_);
+    connect(plot_, &TracePlot::CursorsMoved, this, &CSpectrumDlg::RefreshReadout);
+    connect(this, &CSpectrumDlg::SpectrumDrawn, this, &CSpectrumDlg::RefreshReadout);
 
     const auto label = [this](const char* text) {
         auto* l = new QLabel(QString::fromLatin1(text), client_);
@@ -520,6 +526,22 @@ void CSpectrumDlg::ToggleCursors() {
         plot_->SelectCursor(0);
         plot_->MoveCursorTo(-kCursorFarHz);
     }
+    RefreshReadout();
+}
+
+void CSpectrumDlg::RefreshReadout() {
+    const CTraceSeries* sweep = plot_->Series(0);
+    const std::int64_t count = sweep != nullptr ? sweep->Trace().Size() : 0;
+    const bool shown = cursors_ && count > 0;
+    readout_->setVisible(shown);
+    if (!shown) {
+        return;
+    }
+    const IPlotPoints& points = sweep->Points();
+    const std::int64_t i1 = std::clamp<std::int64_t>(plot_->CursorIndex(0), 0, count - 1);
+    const std::int64_t i2 = std::clamp<std::int64_t>(plot_->CursorIndex(1), 0, count - 1);
+    readout_->Show({ValueColumn(QStringLiteral("Detuning [Hz]"), points.X(i1), points.X(i2)),
+                    ValueColumn(QStringLiteral("Signal [mV]"), points.Y(i1), points.Y(i2))});
 }
 
 void CSpectrumDlg::OnMouseDown(Qt::MouseButton button) {

@@ -26,6 +26,7 @@ class QPushButton;
 
 namespace corvane3 {
 
+class CCursorReadout;
 class TracePlot;
 
 // Where the spectrum window reads and changes the program's state. All must outlive it.
@@ -95,6 +96,8 @@ class CSpectrumDlg : public QDialog {
     void SetPrintGrabber(std::function<QImage(QWidget*)> grab) { printGrabber_ = std::move(grab); }
 
     TracePlot* Plot() const { return plot_; }
+    // The detuning and signal under the cursors, shown while the cursors are.
+    const CCursorReadout* Readout() const { return readout_; }
     QAction* CommandAction(int id) const;
     QPushButton* GoButton() const { return go_; }
     QComboBox* CenterList() const { return center_; }
@@ -130,6 +133,7 @@ class CSpectrumDlg : public QDialog {
     void FitViewport(const SpectrumData& data);
     void SetWidthLimits();
     void OnMouseDown(Qt::MouseButton button);
+    void RefreshReadout();
     void SaveDialog();
     void OpenDialog();
     void AdvancedFeatures();
@@ -149,6 +153,7 @@ class CSpectrumDlg : public QDialog {
     bool cursors_ = false;
 
     TracePlot* plot_ = nullptr;
+    CCursorReadout* readout_ = nullptr;
     QMenu* ddsMenu_ = nullptr;
     std::array<QAction*, 11> ddsItems_{};
     QGroupBox* sweepGroup_ = nullptr;

@@ -19,9 +19,11 @@
 #include "core/program/Corvane3App.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "gui/common/WholeTitle.h"
+#include "gui/plot/CursorReadout.h"
 #include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 #include "gui/plot/TracePlot.h"
+#include "gui/plot/UtcTimeTicker.h"
 #include "support/DecayTestFiles.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
@@ -215,6 +217,189 @@ TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
     }
 }
 
+// A click with button at X value x of pane, as a user places a cursor.
+void ClickAt(TracePlot* pane, double x, Qt::MouseButton button) {
+    pane->replot();  // the axis maps to pixels as last drawn
+    const QPointF at(pane->xAxis->coordToPixel(x), pane->height() / 2.0);
+    QMouseEvent down(QEvent::MouseButtonPress, at, pane->mapToGlobal(at), button, button,
+                     Qt::NoModifier);
+    QApplication::sendEvent(pane, &down);
+    QMouseEvent up(QEvent::MouseButtonRelease, at, pane->mapToGlobal(at), button, Qt::NoButton,
+                   Qt::NoModifier);
+    QApplication::sendEvent(pane, &up);
+}
+
+// The readout's column named title: its cells at cursor 1, at cursor 2 and the difference.
+std::array<QString, 3> Cells(const CPlotDlg& plot, const QString& title) {
+    const ReadoutColumn* column = plot.Readout()->Column(title);
+    return column != nullptr ? column->cells : std::array<QString, 3>{"none", "none", "none"};
+}
+
+// The pane's column shows the store's values at points i1 and i2, and their difference.
+void ExpectStoreCells(const CPlotDlg& plot, const QString& title, int pane, std::int64_t i1,
+                      std::int64_t i2) {
+    const CPlotSeries channel = plot.Store().Channel(plot.PaneChannel(pane));
+    const std::array<QString, 3> cells = Cells(plot, title);
+    EXPECT_EQ(cells[0], ReadoutNumber(channel[i1])) << pane;
+    EXPECT_EQ(cells[1], ReadoutNumber(channel[i2])) << pane;
+    const double scale = std::max(std::fabs(channel[i1]), std::fabs(channel[i2]));
+    EXPECT_NEAR(cells[2].toDouble(), channel[i2] - channel[i1], 1e-6 * scale) << pane;
+}
+
+QString PaneTitle(const CPlotDlg& plot, int pane) {
+    const CPlotSeries channel = plot.Store().Channel(plot.PaneChannel(pane));
+    const QString name = QString::fromStdString(channel.Name());
+    return channel.Unit().empty() ? name
+                                  : name + " [" + QString::fromStdString(channel.Unit()) + "]";
+}
+
+TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheDecayDisplay) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    WriteFile(path, 37);  // 2023-02-25 00:00 to 2023-02-28 00:00 UTC, every two hours
+    Window w;
+    w.Open(path.string(), true);
+    CPlotDlg& plot = *w.dialog;
+    EXPECT_FALSE(plot.Readout()->isVisible());
+
+    // The cursors come on at the first and last points; the readout with them.
+    plot.Command(32840)->trigger();
+    ASSERT_TRUE(plot.Readout()->isVisible());
+    using Row = std::array<QString, 3>;
+    EXPECT_EQ(Cells(plot, "UTC"),
+              (Row{"2023-02-25 00:00:00", "2023-02-28 00:00:00", "3 d 00:00:00"}));
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
+    EXPECT_EQ(Cells(plot, "Chassis T [Deg. C]"), (Row{"35.5", "35.5", "0"}));
+    ASSERT_EQ(plot.Readout()->Columns().size(), 2u + CPlotDlg::kDataPanes);
+    for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+        ExpectStoreCells(plot, PaneTitle(plot, p), p, 0, 36);
+    }
+
+    // A click on another pane moves that cursor on every pane; a zoom keeps the values, and a
+    // cursor placed in the zoomed range reads the point there.
+    ClickAt(w.Pane(2), kStartMjd + 1.0, Qt::LeftButton);  // point 12
+    for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+        EXPECT_EQ(w.Pane(p)->CursorIndex(0), 12) << p;
+    }
+    EXPECT_EQ(Cells(plot, "UTC"),
+              (Row{"2023-02-26 00:00:00", "2023-02-28 00:00:00", "2 d 00:00:00"}));
+    w.Pane(0)->xAxis->setRange(kStartMjd + 1.9, kStartMjd + 2.6);
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60001.000000", "60003.000000", "2.000000"}));
+    ClickAt(w.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
+    for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+        EXPECT_EQ(w.Pane(p)->CursorIndex(1), 30) << p;
+        ExpectStoreCells(plot, PaneTitle(plot, p), p, 12, 30);
+    }
+    EXPECT_EQ(Cells(plot, "UTC"),
+              (Row{"2023-02-26 00:00:00", "2023-02-27 12:00:00", "1 d 12:00:00"}));
+    // Another unit puts the cursors back at the ends; cursor 2 before cursor 1 reads a
+    // negative difference.
+    plot.Command(32810)->trigger();  // hours
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
+    w.Pane(1)->SelectCursor(0);
+    w.Pane(1)->SetCursorIndex(12);
+    w.Pane(1)->SelectCursor(1);
+    w.Pane(1)->SetCursorIndex(11);
+    EXPECT_EQ(Cells(plot, "UTC")[2], "-02:00:00");
+    EXPECT_EQ(Cells(plot, "MJD")[2], "-0.083333");
+
+    // The decay display: Signal and Flop/Background at the cursors, and the fit range.
+    plot.Command(32842)->trigger();
+    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 0, 36);
+    ExpectStoreCells(plot, "Flop/Background", CPlotDlg::kFlopPane, 0, 36);
+    EXPECT_EQ(plot.Readout()->Footer(),
+              "Fit range: 2023-02-25 00:00:00 to 2023-02-28 00:00:00 UTC, span 3 d 00:00:00 "
+              "(3 days, 37 points)");
+    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
+    signal->SelectCursor(0);
+    signal->SetCursorIndex(30);
+    signal->SelectCursor(1);
+    signal->SetCursorIndex(12);
+    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 30, 12);
+    EXPECT_EQ(plot.Readout()->Footer(),
+              "Fit range: 2023-02-26 00:00:00 to 2023-02-27 12:00:00 UTC, span 1 d 12:00:00 "
+              "(1.5 days, 19 points)");
+    EXPECT_TRUE(plot.Readout()->text().contains("2023-02-27 12:00:00"));
+
+    // A difference shows the decimals of its values, not those of binary rounding.
+    EXPECT_EQ(ValueColumn("T", 34.942, 34.975).cells[2], "0.033");
+    EXPECT_EQ(ValueColumn("T", 1e-9, 3e-9).cells[2], "2e-09");
+
+    // Without cursors, no readout.
+    plot.Command(32840)->trigger();
+    EXPECT_FALSE(plot.Readout()->isVisible());
+}
+
+TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored) {
+    // Hours within a day, dates over months, whatever the span's start.
+    CUtcTimeTicker ticker;
+    const auto labels = [&ticker](double from, double to) {
+        QVector<double> ticks;
+        QVector<QString> texts;
+        ticker.generate(QCPRange(from, to), QLocale::c(), 'f', 0, ticks, nullptr, &texts);
+        return QStringList(texts.begin(), texts.end());
+    };
+    const QStringList hours = labels(kStartMjd + 0.25, kStartMjd + 0.5);  // 06:00 to 12:00
+    EXPECT_TRUE(hours.contains("06:00") && hours.contains("12:00"))
+        << hours.join(' ').toStdString();
+    const QStringList minutes = labels(kStartMjd + 0.5, kStartMjd + 0.5 + 5.0 / 1440.0);
+    EXPECT_TRUE(minutes.contains("12:01:00") && minutes.contains("12:04:00"))
+        << minutes.join(' ').toStdString();
+    const QStringList days = labels(kStartMjd, kStartMjd + 3.0);
+    EXPECT_TRUE(days.contains("02-26 00:00")) << days.join(' ').toStdString();
+    const QStringList months = labels(kStartMjd, kStartMjd + 120.0);  // to 2023-06-25
+    EXPECT_TRUE(months.contains("2023-04-01") && months.contains("2023-06-01"))
+        << months.join(' ').toStdString();
+
+    testing::TempDir dir;
+    const auto ini = dir.Path() / "Corvane3.ini";
+    const auto file = dir.Path() / "Unit1234.csd";
+    WriteFile(file, 37);
+    Corvane3App app;
+    app.InitialiseStartup(dir.Path() / "corvane3", ini);
+    app.LoadConfiguration();
+    std::atomic<std::int32_t> model{kModelTq9000};
+    {
+        CPlotDlg plot({app.settings, model, ""}, file.string(), true);
+        ShowLoaded(plot);
+        // The existing units keep their indices; UTC comes after them and draws the MJDs.
+        plot.Command(32810)->trigger();
+        EXPECT_EQ(app.settings.Xunits, 2);
+        EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
+        plot.Command(32817)->trigger();
+        EXPECT_EQ(app.settings.Xunits, kXUnitUtc);
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            EXPECT_TRUE(plot.Pane(p)->UtcTimeAxis()) << p;
+            EXPECT_EQ(plot.Pane(p)->Series(0)->Points().X(36), kStartMjd + 3.0) << p;
+        }
+        EXPECT_EQ(plot.Pane(0)->xAxis->label(), "Date and Time [UTC]");
+        plot.Pane(0)->replot();
+        EXPECT_TRUE(plot.Pane(0)->xAxis->tickVectorLabels().contains("02-27 00:00"));
+        // The decay display counts in days; the data display comes back in days too.
+        plot.Command(32842)->trigger();
+        EXPECT_FALSE(plot.Pane(CPlotDlg::kSignalPane)->UtcTimeAxis());
+        plot.Command(32847)->trigger();
+        EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
+        plot.Command(32817)->trigger();
+    }
+    std::string error;
+    ASSERT_TRUE(app.SaveConfiguration(error)) << error;
+    EXPECT_NE(testing::FileText(ini).find("Xunits=5"), std::string::npos);
+    Corvane3App restarted;
+    restarted.InitialiseStartup(dir.Path() / "corvane3", ini);
+    restarted.LoadConfiguration();
+    EXPECT_EQ(restarted.settings.Xunits, kXUnitUtc);
+    CPlotDlg again({restarted.settings, model, ""}, file.string(), true);
+    ShowLoaded(again);
+    EXPECT_TRUE(again.Command(32817)->isChecked());
+    EXPECT_TRUE(again.Pane(0)->UtcTimeAxis());
+    // An X unit no window knows falls back to the MJD instead of reading past the time axes.
+    restarted.settings.Xunits = 9;
+    CPlotDlg unknown({restarted.settings, model, ""}, file.string(), true);
+    ShowLoaded(unknown);
+    EXPECT_EQ(unknown.Pane(0)->Series(0)->Points().X(0), kStartMjd);
+}
+
 TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
     testing::TempDir dir;
     const auto path = dir.Path() / "Unit1234.csd";
@@ -239,8 +424,8 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
               (QStringList{"&All=0", "Last &Week=3", "Last &24 Hours=1", "Last &Hour=2"}));
     EXPECT_EQ(texts(3801),
               (QStringList{"&All=0", "All +=1", "&1-sigma=2", "&3-sigma=3", "&6-sigma=4"}));
-    EXPECT_EQ(texts(32808),
-              (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3", "&Seconds=4"}));
+    EXPECT_EQ(texts(32808), (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3",
+                                         "&Seconds=4", "&UTC Date and Time=5"}));
     // The help is compiled in: offered without a brand too.
     EXPECT_EQ(texts(32861), (QStringList{"Help Topics=", "About Corvane3...="}));
     EXPECT_TRUE(plot.Command(32861)->isVisible());

@@ -10,6 +10,7 @@
 
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/mainwin/MainStatusDlg.h"
+#include "gui/plot/CursorReadout.h"
 #include "gui/plot/TracePlot.h"
 #include "gui/spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
@@ -67,6 +68,22 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
     EXPECT_TRUE(viewer.Plot()->CursorsShown());
     EXPECT_EQ(viewer.Plot()->CursorIndex(0), 0);
     EXPECT_EQ(viewer.Plot()->CursorIndex(1), 2);
+    // The readout: detuning and signal at each cursor and their differences.
+    using Row = std::array<QString, 3>;
+    const auto cells = [&viewer](const QString& title) {
+        const ReadoutColumn* column = viewer.Readout()->Column(title);
+        return column != nullptr ? column->cells : Row{};
+    };
+    ASSERT_TRUE(viewer.Readout()->isVisible());
+    EXPECT_EQ(cells("Detuning [Hz]"), (Row{"-500", "500", "1000"}));
+    EXPECT_EQ(cells("Signal [mV]"), (Row{"1000.5", "12.34568", "-988.154"}));
+    viewer.Plot()->SelectCursor(0);
+    viewer.Plot()->MoveCursorTo(10.0);
+    EXPECT_EQ(cells("Detuning [Hz]"), (Row{"0", "500", "500"}));
+    EXPECT_EQ(cells("Signal [mV]"), (Row{"4000.25", "12.34568", "-3987.904"}));
+    viewer.CommandAction(CSpectrumDlg::kCmdCursors)->trigger();
+    EXPECT_FALSE(viewer.Readout()->isVisible());
+    viewer.CommandAction(CSpectrumDlg::kCmdCursors)->trigger();
 
     // A print: the time before the title while the window is taken, a landscape page.
     testing::ExpectTimedLandscapePrint(viewer, dir_.Path() / "print.pdf");

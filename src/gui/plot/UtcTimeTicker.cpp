@@ -1,0 +1,53 @@
+#include "gui/plot/UtcTimeTicker.h"
+
+#include <QTimeZone>
+
+#include "core/base/Mjd.h"
+
+namespace corvane3 {
+
+namespace {
+
+// The spans (days) up to which each label layout is used.
+constexpr double kSecondsLayoutUpTo = 10.0 / (24.0 * 60.0);  // ten minutes
+constexpr double kHoursLayoutUpTo = 1.0;
+constexpr double kDayAndHourLayoutUpTo = 7.0;
+
+}  // namespace
+
+CUtcTimeTicker::CUtcTimeTicker() {
+    setTimeZone(QTimeZone::utc());
+}
+
+QString CUtcTimeTicker::FormatForSpan(double days) {
+    if (days <= kSecondsLayoutUpTo) {
+        return QStringLiteral("HH:mm:ss");
+    }
+    if (days <= kHoursLayoutUpTo) {
+        return QStringLiteral("HH:mm");
+    }
+    if (days <= kDayAndHourLayoutUpTo) {
+        return QStringLiteral("MM-dd HH:mm");
+    }
+    return QStringLiteral("yyyy-MM-dd");
+}
+
+void CUtcTimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar,
+                              int precision, QVector<double>& ticks, QVector<double>* subTicks,
+                              QVector<QString>* tickLabels) {
+    setDateTimeFormat(FormatForSpan(range.size()));
+    // The base ticker counts in seconds since 1970; the axis in MJD.
+    const QCPRange seconds(SecondsSince1970(range.lower), SecondsSince1970(range.upper));
+    QCPAxisTickerDateTime::generate(seconds, locale, formatChar, precision, ticks, subTicks,
+                                    tickLabels);
+    for (double& tick : ticks) {
+        tick = ModifiedJulianDate(tick);
+    }
+    if (subTicks != nullptr) {
+        for (double& tick : *subTicks) {
+            tick = ModifiedJulianDate(tick);
+        }
+    }
+}
+
+}  // namespace corvane3
