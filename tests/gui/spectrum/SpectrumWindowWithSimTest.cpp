@@ -197,9 +197,12 @@ TEST_F(SpectrumWindowWithSimTest, InstrumentSweepFromTheMainWindow) {
     StartUnit(true);
     CMainStatusDlg main(app_, notifications_, polling_.get());
     main.show();
+    // The window's title names the unit by the serial number of its first status record, which
+    // comes some passes after the unit is identified; on a loaded machine, later.
     ASSERT_TRUE(ProcessEventsUntil(
         [&] {
-            return app_.unitState.Snapshot().instrumentSweep && main.windowTitle().contains(" on ");
+            return app_.unitState.Snapshot().instrumentSweep &&
+                   main.windowTitle().contains(" on ") && records_ >= 1;
         },
         kLongWaitMs));
     testing::ModalDialogDriver driver;
