@@ -22,6 +22,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
+#include "support/PrometheusServer.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -31,53 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr char kPrometheus[] = "/usr/bin/prometheus";
-
-// The body of GET path on 127.0.0.1:port; "" when there was no answer.
-std::string HttpGet(int port, const std::string& path) {
-    const std::string text = Request(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    const std::size_t body = text.find("\r\n\r\n");
-    return body == std::string::npos ? "" : text.substr(body + 4);
-}
-
-std::string UrlEncoded(const std::string& text) {
-    std::string encoded;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) != 0 || c == '_' || c == '.' || c == '-') {
-            encoded += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            encoded += hex;
-        }
-    }
-    return encoded;
-}
-
-// A port no one listens on now.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Calls check until it is true or the deadline passes; true when it came true.
-bool WaitFor(std::chrono::seconds bound, const std::function<bool()>& check) {
-    const auto deadline = Clock::now() + bound;
-    while (Clock::now() < deadline) {
-        if (check()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    return check();
-}
+constexpr const char* kPrometheus = kPrometheusProgram;
 
 // corvane3 --headless with --metrics 0 and these arguments; port is the one it says it took.
 struct MetricsRun {
@@ -151,16 +106,16 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
         << "rule_files: [" << (dir.Path() / "rules.yml").string() << "]\n"
         << "scrape_configs:\n  - job_name: clocks\n    static_configs:\n"
         << "      - targets: ['127.0.0.1:" << run.port << "']\n";
-    const int prometheusPort = FreePort();
+    const int prometheusPort = FreeLoopbackPort();
     ChildProcess prometheus(
         {kPrometheus, "--config.file=" + (dir.Path() / "prometheus.yml").string(),
          "--storage.tsdb.path=" + (dir.Path() / "tsdb").string(),
          "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort), "--log.level=warn"});
     const auto query = [&](const std::string& promql) {
-        return HttpGet(prometheusPort, "/api/v1/query?query=" + UrlEncoded(promql));
+        return HttpGetBody(prometheusPort, "/api/v1/query?query=" + UrlEncoded(promql));
     };
 
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(60),
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60),
                         [&] {
                             return query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
                                        std::string::npos &&
@@ -172,7 +127,7 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     // that time holds the same clock signal (mV there, volts here).
     const std::regex series(R"re("__name__":"([a-z0-9_]+)".*?"value":\[[0-9.]+,"([^"]+)"\])re");
     std::string clockLevel, recordTime;
-    ASSERT_TRUE(WaitFor(std::chrono::seconds(30), [&] {
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
         const std::string answer =
             query(R"({__name__=~"corvane3_reading|corvane3_last_record_timestamp_seconds",)"
                   R"(channel=~"CLevel|"})");
@@ -193,7 +148,7 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     sim->Signal(SIGTERM);
     EXPECT_EQ(sim->Wait(), 0);
     sim.reset();
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(60), [&] {
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         return query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
     })) << query("corvane3_up");
     // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
@@ -203,19 +158,19 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
         R"({__name__=~"corvane3_reading|corvane3_unit_state|corvane3_unit_status_code|)"
         R"(corvane3_alarm|corvane3_beam_signal_volts"})";
     EXPECT_NE(query(condition).find(R"("result":[])"), std::string::npos) << query(condition);
-    const std::string scraped = HttpGet(run.port, "/metrics");
+    const std::string scraped = HttpGetBody(run.port, "/metrics");
     EXPECT_NE(scraped.find("\ncorvane3_up 0\n"), std::string::npos) << scraped;
     for (const char* family : {"corvane3_reading{", "corvane3_unit_state{", "corvane3_alarm{"}) {
         EXPECT_EQ(scraped.find(std::string("\n") + family), std::string::npos) << family;
     }
     EXPECT_NE(scraped.find("\ncorvane3_last_record_timestamp_seconds "), std::string::npos);
     EXPECT_NE(scraped.find("\ncorvane3_status_records_total "), std::string::npos);
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(60), [&] {
-        const std::string alerts = HttpGet(prometheusPort, "/api/v1/alerts");
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
+        const std::string alerts = HttpGetBody(prometheusPort, "/api/v1/alerts");
         return std::regex_search(alerts,
                                  std::regex(R"(\{"labels":\{"alertname":"Corvane3LinkDown"[^}]*\},)"
                                             R"("annotations":\{[^}]*\},"state":"firing")"));
-    })) << HttpGet(prometheusPort, "/api/v1/alerts");
+    })) << HttpGetBody(prometheusPort, "/api/v1/alerts");
 
     run.program->Signal(SIGTERM);
     run.program->ReadAll();
@@ -243,7 +198,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
         }
         return count;
     };
-    ASSERT_TRUE(WaitFor(std::chrono::seconds(60), [&] { return recordCount() >= 1; }));
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(60), [&] { return recordCount() >= 1; }));
 
     constexpr int kSlowClients = 20;
     constexpr int kFlood = 200;
@@ -299,7 +254,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
             ::close(fd);
         }
         ++scrapes;
-        scrapesAnswered += HttpGet(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
+        scrapesAnswered += HttpGetBody(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
     }
     EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood)
         << "records stopped during the flood";
@@ -424,25 +379,25 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     MetricsRun run = StartMetricsRun(dir.Path(), link, {"--record", records.string()});
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
     const auto metric = [&](const std::string& name) {
-        const std::string text = HttpGet(run.port, "/metrics");
+        const std::string text = HttpGetBody(run.port, "/metrics");
         const std::size_t at = text.find("\n" + name + " ");
         return at == std::string::npos ? -1.0 : std::stod(text.substr(at + name.size() + 2));
     };
-    ASSERT_TRUE(WaitFor(std::chrono::seconds(30),
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(30),
                         [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
     const auto takeAway = [](const fs::path& folder, const fs::path& to) {
         fs::rename(folder, to);
         std::ofstream(folder) << "not a folder\n";
     };
     takeAway(records, dir.Path() / "away");
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
                         [&] { return metric("corvane3_recording_failing") == 1.0; }));
     const double kept = metric("corvane3_records_recorded_total");
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(30),
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
                         [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
     fs::remove(records);
     fs::rename(dir.Path() / "away", records);
-    EXPECT_TRUE(WaitFor(std::chrono::seconds(30), [&] {
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
         return metric("corvane3_recording_failing") == 0.0 &&
                metric("corvane3_records_recorded_total") == metric("corvane3_status_records_total");
     }));
