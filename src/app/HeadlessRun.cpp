@@ -351,8 +351,9 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 ++records;
                 lastRecordAt = now;
                 lines.Forget();
-                const UnitStateData data = app.unitState.Snapshot();
-                const std::int32_t model = app.unitState.InstrumentModel;
+                const PostedRecord posted = app.unitState.TakeRecord();
+                const UnitStateData& data = posted.data;
+                const std::int32_t model = posted.model;
                 // A record that brings an alarm the last one did not have needs a person.
                 const std::set<std::uint32_t> alarms = AlarmCodes(data.d1);
                 const bool newAlarm = !std::includes(previousAlarms.begin(), previousAlarms.end(),

@@ -5,10 +5,15 @@
 //
 // The polling thread writes through Update(); every other reader takes a Snapshot(). The model
 // code and the Online flag are atomics of their own because they are read on every exchange.
+// Each completed poll is also posted as a copy (PostRecord), and whoever records it takes that
+// copy (TakeRecord): a reader that gets to the notification late, after the next poll has
+// already changed the state, still records each poll with its own values, once.
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "core/base/Guarded.h"
@@ -122,12 +127,48 @@ struct UnitStateData {
     bool instrumentSweep = false;
 };
 
+// One poll's state and the model it was read with, as the poll left them.
+struct PostedRecord {
+    UnitStateData data;
+    std::int32_t model = kModelBeforeIdentification;
+};
+
 class CUnitState : public CGuarded<UnitStateData> {
   public:
     // Read on every exchange (Factory access field) and by every window.
     std::atomic<std::int32_t> InstrumentModel{kModelBeforeIdentification};
     // True while the instrument answers.
     std::atomic<bool> Online{false};
+
+    // Polling thread, before it posts the status-record notification: keeps the state as it is.
+    void PostRecord() {
+        PostedRecord record{Snapshot(), InstrumentModel.load()};
+        std::lock_guard lock(postedMutex_);
+        if (posted_.size() == kMaxPostedRecords) {
+            posted_.pop_front();
+        }
+        posted_.push_back(std::move(record));
+    }
+    // The oldest posted record not yet taken; the current state when none is waiting (a
+    // notification posted without a poll, as tests do).
+    PostedRecord TakeRecord() {
+        {
+            std::lock_guard lock(postedMutex_);
+            if (!posted_.empty()) {
+                PostedRecord record = std::move(posted_.front());
+                posted_.pop_front();
+                return record;
+            }
+        }
+        return {Snapshot(), InstrumentModel.load()};
+    }
+
+  private:
+    // A reader this many polls behind (hours at the shortest interval) loses the oldest, so that
+    // one that never takes them cannot fill the memory.
+    static constexpr std::size_t kMaxPostedRecords = 10000;
+    std::mutex postedMutex_;
+    std::deque<PostedRecord> posted_;
 };
 
 }  // namespace corvane3

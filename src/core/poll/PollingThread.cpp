@@ -372,6 +372,7 @@ void CPollingThread::PollIfDue(int& code) {
     const auto now = CPollSchedule::Clock::now();
     if (schedule_.TakeDue(now, interval)) {
         if (steps_->PollStep()) {
+            unit_.PostRecord();
             code = kNotifyStatusRecord;
         } else {
             unit_.Online = false;

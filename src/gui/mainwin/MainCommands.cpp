@@ -70,7 +70,8 @@ void CMainStatusDlg::OnNotification(int code) {
     switch (code) {
         case kNotifyStatusRecord: {
             Refresh();
-            const D1Record d1 = app_.unitState.Snapshot().d1;
+            const PostedRecord record = app_.unitState.TakeRecord();
+            const D1Record& d1 = record.data.d1;
             for (const DesktopAlert& alert :
                  alerts_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5},
                                       d1.state, CurrentAlertUnit())) {
@@ -82,14 +83,13 @@ void CMainStatusDlg::OnNotification(int code) {
             recordShown_ = true;
             SetStale(false);
             if (plot_) {
-                plot_->OnNewRecord(app_.unitState.Snapshot());
+                plot_->OnNewRecord(record.data);
             }
             // A failure reaches RecordNotWritten; a written record, or recording switched
             // off, ends a run of failures.
             if (!app_.settings.RecordDataFile ||
-                recorder_->WriteTelemetryRecord(app_.unitState.Snapshot(),
-                                                app_.unitState.InstrumentModel,
-                                                app_.settings) == TelemetryWriteResult::kWritten) {
+                recorder_->WriteTelemetryRecord(record.data, record.model, app_.settings) ==
+                    TelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
                 ShowRecordingState(false);
             } else {

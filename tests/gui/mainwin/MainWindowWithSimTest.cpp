@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <set>
+#include <thread>
 
 #include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
@@ -301,6 +303,36 @@ TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndPollsAndRecordsGoOnBehi
     box.exec();
     EXPECT_TRUE(wentOn) << polls() - pollsBefore << " polls, "
                         << testing::CsdLines(file).size() - linesBefore << " lines";
+}
+
+// A window that falls behind (its thread held up while the unit is polled three times) still
+// records each of those polls once, with its own values, when it catches up.
+TEST_F(MainWindowWithSimTest, AWindowThatFallsBehindRecordsEachPollWithItsOwnValues) {
+    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const std::filesystem::path file = rig.data.Path() / "Unit1234.csd";
+    rig.app.settings.RecordDataFile = true;
+    ASSERT_TRUE(ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= 2; }));
+    const std::size_t linesBefore = testing::CsdLines(file).size();
+
+    // The fourth poll's first frame means the three before it are done and posted.
+    const auto polls = [&] {
+        const auto frames = rig.Sim().Frames();
+        return std::count_if(frames.begin(), frames.end(),
+                             [](const auto& frame) { return frame.code == "D*1"; });
+    };
+    const auto pollsBefore = polls();
+    for (int waited = 0; polls() < pollsBefore + 4 && waited < 60000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= linesBefore + 3; }));
+    const std::vector<std::string> lines = testing::CsdLines(file);
+    std::set<std::string> times;
+    for (std::size_t i = linesBefore; i < linesBefore + 3; ++i) {
+        times.insert(lines[i].substr(0, lines[i].find(',')));
+    }
+    EXPECT_EQ(times.size(), 3u) << lines[linesBefore] << "\n" << lines[linesBefore + 2];
 }
 
 }  // namespace
