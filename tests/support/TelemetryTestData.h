@@ -2,6 +2,7 @@
 // A status record, and helpers for the .csd and other text files the tests read back.
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -100,6 +101,15 @@ inline std::vector<std::string> CsdLines(const std::filesystem::path& path) {
         lines.push_back("(unterminated) " + text.substr(start));
     }
     return lines;
+}
+
+// The records of a .csd file: its lines that begin with an MJD.
+inline std::vector<std::string> CsdRecords(const std::filesystem::path& path) {
+    std::vector<std::string> records = CsdLines(path);
+    std::erase_if(records, [](const std::string& line) {
+        return line.empty() || std::isdigit(static_cast<unsigned char>(line[0])) == 0;
+    });
+    return records;
 }
 
 }  // namespace corvane3::testing
