@@ -25,9 +25,6 @@
 
 #include "core/base/CLocale.h"
 #include "core/plot/PlotCacheFormat.h"
-#include "core/telemetry/DataFileReader.h"
-#include "core/telemetry/TelemetryFormat.h"
-#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -390,6 +387,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         const char* name;
         EPlotCacheOpen status;
         std::function<void(const fs::path& cache, const fs::path& source)> change;
+        const char* reason = "";  // "" for any
     };
     auto patch = [](const fs::path& path, std::uintmax_t at, char value) {
         std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
@@ -438,7 +436,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         {"header byte flipped", EPlotCacheOpen::kCorrupt,
          [&](const fs::path& c, auto&) { flip(c, 40); }},
         {"block byte flipped", EPlotCacheOpen::kCorrupt,
-         [&](const fs::path& c, auto&) { flip(c, header + 300); }},
+         [&](const fs::path& c, auto&) { flip(c, header + 300); }, "block damaged"},
         {"summary byte flipped", EPlotCacheOpen::kCorrupt,
          [&](const fs::path& c, auto&) { flip(c, fs::file_size(c) - 300); }},
         {"cache cut to a header", EPlotCacheOpen::kCorrupt,
@@ -472,28 +470,11 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
             EXPECT_EQ(opened.RecordCount(), 500) << c.name;
         } else {
             EXPECT_FALSE(result.reason.empty()) << c.name;
+            EXPECT_TRUE(*c.reason == '\0' || result.reason == c.reason) << c.name;
             EXPECT_EQ(opened.RecordCount(), 0) << c.name;
             EXPECT_TRUE(opened.Channels().empty()) << c.name;
         }
     }
-}
-
-TEST_F(PlotCacheTest, ADamagedBlockIsFoundWhenTheCacheIsOpened) {
-    const std::size_t records = 640;  // whole blocks only
-    const auto columns = Generate(records, 6);
-    const fs::path source = WriteSource(dir.Path(), 100);
-    CPlotCache built(SmallBlocks());
-    ASSERT_TRUE(BuildAndWrite(built, columns, 100, cachePath, source));
-    {
-        std::fstream file(cachePath, std::ios::binary | std::ios::in | std::ios::out);
-        file.seekp(static_cast<std::streamoff>(sizeof(PlotCacheHeader) + 20));  // a block
-        file.put('\x55');
-    }
-    CPlotCache opened;
-    const PlotCacheOpenResult result = opened.Open(cachePath, source);
-    EXPECT_EQ(result.status, EPlotCacheOpen::kCorrupt);
-    EXPECT_EQ(result.reason, "block damaged");
-    EXPECT_EQ(opened.RecordCount(), 0);
 }
 
 TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {
@@ -556,62 +537,6 @@ TEST_F(PlotCacheTest, TheCacheFileIsNamedAfterTheCanonicalPathInTheCacheFolder) 
     } else {
         ::unsetenv("XDG_CACHE_HOME");
     }
-}
-
-TEST_F(PlotCacheTest, FedFromALoadedFileItAnswersAsTheStoreDoes) {
-    // A recorded file, read by the program's reader; its channels fed to the cache as stored.
-    const fs::path csd = dir.Path() / "Unit1234.csd";
-    {
-        UnitStateData data = testing::SampleRecord();
-        std::string text = TelemetryHeaderLine(kModelTq9000) + kTelemetryLineEnd;
-        for (int i = 0; i < 700; ++i) {
-            data.mjd = 60123.0 + i / 8640.0;
-            data.d1.cLevel = 2500 - i / 7 + i % 3;
-            data.d1.tChassis = 35.5f + 0.125f * static_cast<float>(i % 5);
-            text += TelemetryRecordLine(data, kModelTq9000) + kTelemetryLineEnd;
-        }
-        std::ofstream(csd, std::ios::binary) << text;
-    }
-    CPlotData store;
-    ASSERT_EQ(ReadDataFile(store, csd.string(), {}).status, EDataFileRead::kRead);
-    const std::int64_t n = store.PointCount();
-    std::vector<PlotCacheChannel> channels{{CPlotData::kAxis0Slot, EPlotStorage::kDouble}};
-    std::vector<CPlotSeries> series{store.TimeAxis(0)};
-    for (int slot = 0; slot < kPlotChannelSlots; ++slot) {
-        if (store.MutableColumn(slot).Size() > 0) {
-            channels.push_back({slot, store.ChannelStorage(slot)});
-            series.push_back(store.Channel(slot));
-        }
-    }
-    std::vector<std::vector<double>> columns(series.size(), std::vector<double>(n));
-    for (std::size_t c = 0; c < series.size(); ++c) {
-        for (std::int64_t i = 0; i < n; ++i) {
-            columns[c][static_cast<std::size_t>(i)] = series[c][i];
-        }
-    }
-    CPlotCache cache(SmallBlocks());
-    ASSERT_TRUE(cache.Reset(channels));
-    ASSERT_TRUE(Append(cache, columns, 0, static_cast<std::size_t>(n)));
-    cache.SetCoveredBytes(fs::file_size(csd));
-    ASSERT_TRUE(cache.Write(cachePath, csd).written);
-    CPlotCache opened;
-    ASSERT_EQ(opened.Open(cachePath, csd).status, EPlotCacheOpen::kValid);
-    for (std::size_t c = 1; c < series.size(); ++c) {
-        const auto value = [&](std::size_t i) { return series[c][static_cast<std::int64_t>(i)]; };
-        const ChannelStatistics want = ComputeStatistics(value, 5, static_cast<std::size_t>(n));
-        const ChannelStatistics got = opened.Statistics(static_cast<int>(c), 5, n);
-        EXPECT_EQ(got.count, want.count) << channels[c].slot;
-        EXPECT_EQ(Printed(got.mean), Printed(want.mean)) << channels[c].slot;
-        EXPECT_EQ(Printed(got.sigma), Printed(want.sigma)) << channels[c].slot;
-    }
-    const CPlotSeries days = store.TimeAxis(1);
-    const CPlotSeries signal = store.Channel(kChannelSignal);
-    const DecayFit want =
-        FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
-                 [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
-                 static_cast<std::size_t>(n - 1));
-    ASSERT_TRUE(want.valid);
-    EXPECT_EQ(opened.FitDecay(0, n - 1).text, want.text);
 }
 
 TEST(PlotCacheChannelsTest, AChannelListWithRepeatsOrUnknownSlotsIsRefused) {

@@ -144,34 +144,13 @@ TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHold
     EXPECT_EQ(Load().parsedRecords, 0);
 }
 
-TEST_F(CachedDataFileTest, ADamagedOrForeignCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
+TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
     AppendRecords(File(), 0, kRecords);
     Load();
-    const auto damage = [&](auto change) {
-        std::fstream cache(CachePath(), std::ios::in | std::ios::out | std::ios::binary);
-        change(cache);
-    };
-    const auto size = std::filesystem::file_size(CachePath());
-
-    std::filesystem::resize_file(CachePath(), size / 2);
+    // A cache cut short is rebuilt, as every cache the opening rejects is.
+    std::filesystem::resize_file(CachePath(), std::filesystem::file_size(CachePath()) / 2);
     CachedDataFileResult result = Load();
     EXPECT_EQ(result.found, EPlotCacheOpen::kCorrupt) << result.foundReason;
-    ExpectSameAsInMemory(result);
-
-    // A flipped byte in the compressed blocks near the end, then the layout version.
-    damage([&](std::fstream& cache) {
-        cache.seekp(static_cast<std::streamoff>(std::filesystem::file_size(CachePath()) - 100));
-        cache.put('\x5a');
-    });
-    result = Load();
-    EXPECT_EQ(result.found, EPlotCacheOpen::kCorrupt) << result.foundReason;
-    ExpectSameAsInMemory(result);
-    damage([](std::fstream& cache) {
-        cache.seekp(8);
-        cache.put('\x01');
-    });
-    result = Load();
-    EXPECT_EQ(result.found, EPlotCacheOpen::kOtherVersion);
     ExpectSameAsInMemory(result);
 
     // Same size, other readings (a digit changed in every 97th line): the old cache must not

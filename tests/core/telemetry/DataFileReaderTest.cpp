@@ -43,6 +43,17 @@ std::string WithoutLastFields(std::string line, int count) {
     return line;
 }
 
+// Recorder lines of this model for MJDs 60000 + first onwards.
+std::string Records(std::int32_t model, int first, int count, const char* lineEnd = "\r\n") {
+    std::string text;
+    UnitStateData record = SampleRecord();
+    for (int i = first; i < first + count; ++i) {
+        record.mjd = 60000.0 + i;
+        text += TelemetryRecordLine(record, model) + lineEnd;
+    }
+    return text;
+}
+
 class DataFileReaderTest : public ::testing::Test {
   protected:
     std::string Write(const std::string& text, const std::string& name = "Unit1234.csd") {
@@ -220,12 +231,7 @@ TEST(FieldToDoubleTest, ConvertsAsStrtodDoes) {
 
 // Records counted but gone when parsed (the file was cut meanwhile) are absent, not garbage.
 TEST_F(DataFileReaderTest, AFileCutShorterWhileReadLeavesTheLostRecordsAbsent) {
-    std::string text = TelemetryHeaderLine(402) + "\r\n";
-    UnitStateData record = SampleRecord();
-    for (int i = 0; i < 100; ++i) {
-        record.mjd = 60000.0 + i;
-        text += TelemetryRecordLine(record, 402) + "\r\n";
-    }
+    const std::string text = TelemetryHeaderLine(402) + "\r\n" + Records(402, 0, 100);
     const std::string path = Write(text);
     const auto cutAt = static_cast<std::uintmax_t>(text.find("60040"));
     DataFileReadOptions options;
@@ -298,16 +304,6 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
             }
         }
     }
-}
-
-std::string Records(std::int32_t model, int first, int count, const char* lineEnd = "\r\n") {
-    std::string text;
-    UnitStateData record = SampleRecord();
-    for (int i = first; i < first + count; ++i) {
-        record.mjd = 60000.0 + i;
-        text += TelemetryRecordLine(record, model) + lineEnd;
-    }
-    return text;
 }
 
 // What a power cut leaves (NULs, with records appended after them by older versions), lines

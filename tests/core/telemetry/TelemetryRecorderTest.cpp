@@ -56,6 +56,14 @@ class TelemetryRecorderTest : public ::testing::Test {
     static std::string Line(std::int32_t model, double mjd) {
         return TelemetryRecordLine(At(mjd), model);
     }
+    // A Tq9000's file: the header, then the records of these MJDs.
+    static std::vector<std::string> FileOf(const std::vector<int>& mjds) {
+        std::vector<std::string> lines{TelemetryHeaderLine(403)};
+        for (int mjd : mjds) {
+            lines.push_back(Line(403, mjd));
+        }
+        return lines;
+    }
     TelemetryWriteResult Write(std::int32_t model, double mjd = 60123.5) {
         return recorder_.WriteTelemetryRecord(At(mjd), model, settings_);
     }
@@ -107,8 +115,8 @@ TEST_F(TelemetryRecorderTest, AFileFoundEmptyGetsTheHeaderFirstAndEveryRecordIsR
     };
     const auto empty = [&] { std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc); };
     const std::vector<Case> cases{
-        {"empty before the run", empty, {}, {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)}},
-        {"emptied during the run", {}, empty, {TelemetryHeaderLine(403), Line(403, 2)}},
+        {"empty before the run", empty, {}, FileOf({1, 2})},
+        {"emptied during the run", {}, empty, FileOf({2})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,11 +202,7 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
     // Once it can be made, every record kept goes there, in order.
     fs::remove(blocked);
     ASSERT_EQ(Write(403, 7), TelemetryWriteResult::kWritten);
-    std::vector<std::string> expected{TelemetryHeaderLine(403)};
-    for (int mjd = 1; mjd <= 7; ++mjd) {
-        expected.push_back(Line(403, mjd));
-    }
-    EXPECT_EQ(CsdLines(blocked / "records" / "Unit1234.csd"), expected);
+    EXPECT_EQ(CsdLines(blocked / "records" / "Unit1234.csd"), FileOf({1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(recorder_.QueuedRecords(), 0u);
     EXPECT_EQ(fs::current_path(), cwd);
 }
@@ -209,8 +213,7 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWen
     const fs::path records = dir_.Path() / "new" / "records";
     settings_.DatafileDirectory = records.string();
     ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
-                ElementsAre(TelemetryHeaderLine(403), Line(403, 1)));
+    EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({1}));
 
     // Gone with the folder above it, as with a disk unmounted under its mount point: waited for.
     fs::rename(dir_.Path() / "new", dir_.Path() / "away");
@@ -221,14 +224,12 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWen
 
     fs::rename(dir_.Path() / "away", dir_.Path() / "new");
     ASSERT_EQ(Write(403, 3), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
-                ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)));
+    EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({1, 2, 3}));
 
     // Deleted while the folder above it stays: made again, the header first.
     fs::remove_all(records);
     ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(records / "Unit1234.csd"),
-                ElementsAre(TelemetryHeaderLine(403), Line(403, 5)));
+    EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({5}));
 
     // One the caller found before the first record counts as written to.
     settings_.DatafileDirectory = (dir_.Path() / "checked").string();
@@ -253,8 +254,7 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
     ui_.onMessage = nullptr;
     fs::remove(UnitFile());
     ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(UnitFile()), ElementsAre(TelemetryHeaderLine(403), Line(403, 1),
-                                                  Line(403, 2), Line(403, 3), Line(403, 4)));
+    EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4}));
     EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
@@ -279,9 +279,7 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
                                           "1: Write Failure while writing telemetry record",
                                           "1: Write Failure while writing telemetry record"));
     ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
-    EXPECT_THAT(CsdLines(UnitFile()),
-                ElementsAre(TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3),
-                            Line(403, 4), Line(403, 5)));
+    EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 5}));
 }
 
 // What a power cut leaves at the end of a file is mended before the run's first record there:
@@ -294,32 +292,21 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
     struct Case {
         const char* name;
         std::string text;
-        std::vector<std::string> lines;  // before the new record
-        const char* notice;              // "" for none
+        std::vector<int> before;  // the MJDs of the records before the new ones
+        const char* notice;       // "" for none
     };
     const std::vector<Case> cases{
-        {"whole", whole, {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)}, ""},
-        {"NUL tail",
-         whole + nuls,
-         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
-         "the 4096 bytes after its last whole line"},
-        {"torn record",
-         whole + Line(403, 3).substr(0, 40),
-         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+        {"whole", whole, {1, 2}, ""},
+        {"NUL tail", whole + nuls, {1, 2}, "the 4096 bytes after its last whole line"},
+        {"torn record", whole + Line(403, 3).substr(0, 40), {1, 2},
          "the 40 bytes after its last whole line"},
-        {"torn record and NULs",
-         whole + Line(403, 3).substr(0, 40) + nuls,
-         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2)},
+        {"torn record and NULs", whole + Line(403, 3).substr(0, 40) + nuls, {1, 2},
          "the 4136 bytes"},
-        {"record without its LF",
-         whole + Line(403, 3) + "\r",
-         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+        {"record without its LF", whole + Line(403, 3) + "\r", {1, 2, 3},
          "its last record got its line end."},
-        {"record without its LF, then NULs",
-         whole + Line(403, 3) + "\r" + nuls,
-         {TelemetryHeaderLine(403), Line(403, 1), Line(403, 2), Line(403, 3)},
+        {"record without its LF, then NULs", whole + Line(403, 3) + "\r" + nuls, {1, 2, 3},
          "and the 4096 bytes of NULs after it were cut off"},
-        {"torn header", header.substr(0, 20), {TelemetryHeaderLine(403)}, "the 20 bytes"},
+        {"torn header", header.substr(0, 20), {}, "the 20 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -330,7 +317,7 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
                   TelemetryWriteResult::kWritten);
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
                   TelemetryWriteResult::kWritten);
-        std::vector<std::string> expected = c.lines;
+        std::vector<std::string> expected = FileOf(c.before);
         expected.push_back(Line(403, 9));
         expected.push_back(Line(403, 10));
         EXPECT_EQ(CsdLines(UnitFile()), expected);
