@@ -18,13 +18,13 @@
 #include <functional>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/program/TerminationSignals.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/mainwin/TerminationClose.h"
 #include "gui/spectrum/SpectrumDlg.h"
+#include "support/ModalScript.h"
 #include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
 
@@ -56,28 +56,6 @@ struct Row {
     ESituation situation;
     int signal;
     friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-};
-
-// The user's part, played from the event loop: each step acts once its condition holds, in
-// order. An action may open a modal window; the steps go on inside its event loop.
-class Script {
-  public:
-    using Step = std::pair<std::function<bool()>, std::function<void()>>;
-    explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (next_ < steps_.size() && steps_[next_].first()) {
-                QTimer::singleShot(0, steps_[next_++].second);
-            }
-        });
-        timer_.start(kLookPeriodMs);
-    }
-    bool Done() const { return next_ == steps_.size(); }
-
-  private:
-    static constexpr int kLookPeriodMs = 10;
-    std::vector<Step> steps_;
-    std::size_t next_ = 0;
-    QTimer timer_;
 };
 
 // The program's handlers for the test's duration; afterwards the signals act as before.
@@ -150,7 +128,7 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         return count;
     };
 
-    std::vector<Script::Step> steps;
+    std::vector<testing::ModalScript::Step> steps;
     std::string expectedCode = "A02", expectedData = "0";
     switch (row.situation) {
         case ESituation::kHostSweep:
@@ -230,7 +208,8 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     const ProgramHandlers handlers;
     const CTerminationWatch watch(TerminationRequested());
     steps.push_back({[] { return true; }, [&row] { ::kill(::getpid(), row.signal); }});
-    const Script script(std::move(steps));
+    testing::ModalScript script(std::move(steps));
+    script.Start();
     // A signal that closed nothing would leave the windows open: the test fails instead.
     QTimer::singleShot(kLongWaitMs, &main, [&] {
         ADD_FAILURE() << "the windows did not close on the signal";
@@ -262,6 +241,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     EXPECT_EQ(logged[kLogCodeField + 1], expectedData);
     EXPECT_EQ(logged[kLogCodeField + 3],
               row.situation == ESituation::kSilentHostSweep ? "no reply" : "accepted");
+    // Closed by a signal, nothing is left switched off: polling on, no sweep running.
+    EXPECT_TRUE(rig.app.settings.PollingEnabled);
+    EXPECT_FALSE(rig.app.spectrum.IsRunning());
 }
 
 constexpr Row kRows[] = {
