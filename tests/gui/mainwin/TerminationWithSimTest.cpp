@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <sstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -27,6 +27,7 @@
 #include "support/ModalScript.h"
 #include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -83,18 +84,12 @@ class ProgramHandlers {
 };
 
 std::vector<std::string> LastLogFields(const std::string& path) {
-    std::ifstream file(path);
-    std::string line, last;
-    while (std::getline(file, line)) {
-        last = line;
-    }
+    const std::vector<std::string> lines = testing::FileLines(path);
+    std::istringstream last(lines.empty() ? std::string() : lines.back());
     std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab = last.find('\t'); tab != std::string::npos;
-         start = tab + 1, tab = last.find('\t', start)) {
-        fields.push_back(last.substr(start, tab - start));
+    for (std::string field; std::getline(last, field, '\t');) {
+        fields.push_back(field);
     }
-    fields.push_back(last.substr(start));
     return fields;
 }
 
