@@ -93,6 +93,12 @@ std::vector<std::string> LastLogFields(const std::string& path) {
     return fields;
 }
 
+// The modal window on screen, if any.
+QWidget* ShownModal() {
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal != nullptr && modal->isVisible() ? modal : nullptr;
+}
+
 class TerminationWithSimTest : public testing::WidgetTest,
                                public ::testing::WithParamInterface<Row> {};
 
@@ -125,64 +131,44 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
 
     std::vector<testing::ModalScript::Step> steps;
     std::string expectedCode = "A02", expectedData = "0";
-    switch (row.situation) {
-        case ESituation::kHostSweep:
-        case ESituation::kAfterHostSweep:
-        case ESituation::kSilentHostSweep:
-        case ESituation::kClosingQuestion:
-        case ESituation::kInstrumentSweep: {
-            steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
-            if (!instrument) {
-                steps.push_back({[] {
-                                     auto* box = qobject_cast<QMessageBox*>(
-                                         QApplication::activeModalWidget());
-                                     return box != nullptr && box->isVisible();
-                                 },
-                                 [] {
-                                     qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
-                                         ->button(QMessageBox::Ok)
-                                         ->click();
-                                 }});
-            }
-            if (row.situation == ESituation::kAfterHostSweep) {
-                steps.push_back({spectrumShown, [&] { startSweep("2"); }});
-                steps.push_back(
-                    {[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
-            } else {
-                const int before = readings();
-                steps.push_back({spectrumShown, [&] { startSweep("100000"); }});
-                steps.push_back({[&, before] {
-                                     return instrument ? rig.app.spectrum.Data().pointsAcquired >=
-                                                             kPointsUnderWay
-                                                       : readings() >= before + kPointsUnderWay;
-                                 },
-                                 [] {}});
-            }
-            if (instrument) {
-                expectedCode = "A05";
-                expectedData = "off";
-            }
-            break;
+    if (row.situation == ESituation::kTest1) {
+        expectedCode = "A01";
+        steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
+        steps.push_back(
+            {[] { return ShownModal() && ShownModal()->objectName() == "testDiagnosticsDialog"; },
+             [] { ShownModal()->findChild<QPushButton*>("test1")->click(); }});
+        steps.push_back({[&] {
+                             return SentFields(sim, "A01") == std::vector<std::string>{"1"} &&
+                                    !rig.app.polling.mailbox.IsPending();
+                         },
+                         [] {}});
+    } else {
+        steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
+        if (!instrument) {  // the reboot warning
+            steps.push_back({[] { return qobject_cast<QMessageBox*>(ShownModal()) != nullptr; },
+                             [] {
+                                 qobject_cast<QMessageBox*>(ShownModal())
+                                     ->button(QMessageBox::Ok)
+                                     ->click();
+                             }});
         }
-        case ESituation::kTest1:
-            steps.push_back(
-                {[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
-            steps.push_back(
-                {[] {
-                     QWidget* modal = QApplication::activeModalWidget();
-                     return modal != nullptr && modal->isVisible() &&
-                            modal->objectName() == "testDiagnosticsDialog";
-                 },
-                 [] {
-                     QApplication::activeModalWidget()->findChild<QPushButton*>("test1")->click();
-                 }});
-            steps.push_back({[&] {
-                                 return SentFields(sim, "A01") == std::vector<std::string>{"1"} &&
-                                        !rig.app.polling.mailbox.IsPending();
+        if (row.situation == ESituation::kAfterHostSweep) {
+            steps.push_back({spectrumShown, [&] { startSweep("2"); }});
+            steps.push_back({[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
+        } else {
+            const int before = readings();
+            steps.push_back({spectrumShown, [&] { startSweep("100000"); }});
+            steps.push_back({[&, before] {
+                                 return instrument ? rig.app.spectrum.Data().pointsAcquired >=
+                                                         kPointsUnderWay
+                                                   : readings() >= before + kPointsUnderWay;
                              },
                              [] {}});
-            expectedCode = "A01";
-            break;
+        }
+        if (instrument) {
+            expectedCode = "A05";
+            expectedData = "off";
+        }
     }
     if (row.situation == ESituation::kSilentHostSweep) {
         steps.back().second = [&sim] {
@@ -194,9 +180,8 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
             main.OpenSpectrumWindow()->CommandAction(CSpectrumDlg::kCmdExit)->trigger();
         };
         steps.push_back({[] {
-                             QWidget* modal = QApplication::activeModalWidget();
-                             return modal != nullptr && modal->isVisible() &&
-                                    modal->windowTitle() == "Return to Corvane3";
+                             return ShownModal() &&
+                                    ShownModal()->windowTitle() == "Return to Corvane3";
                          },
                          [] {}});
     }
