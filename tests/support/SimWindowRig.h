@@ -19,17 +19,19 @@ namespace corvane3::testing {
 
 class SimWindowRig {
   public:
-    // A unit of options (answering at once) polled every second, the change log in data; online
-    // once the unit is, its model known and ready(app) true. With programSteps the polling
+    // A unit of options (answering at once) on Port(), polled every second, the change log in
+    // data; online once the unit is, its model known and ready(app) true. With programSteps the polling
     // thread also runs the steps the program plugs in (the spectrum sweep and its commands).
     explicit SimWindowRig(sim::SimulatorOptions options,
                           const std::function<bool(const Corvane3App&)>& ready = {},
                           bool programSteps = false)
         : sim_(WithoutWarmUp(options)) {
         EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
-        app.serialPort.SetSettings({sim_.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        port_ = options.link.empty() ? sim_.SlavePath() : options.link.string();
+        app.serialPort.SetSettings({Port(), 9600, kParityOdd, kStopBitsTwo, 7});
         app.settings.DatafileDirectory = data.Path().string();
         app.settings.PollingInterval = 1;
+        app.linkStatus.SetSink(&notifications);  // as the program does: the window hears of it
         polling = std::make_unique<CPollingThread>(
             app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings, notifications,
             programSteps ? app.MakePollingHooks(messages) : PollingHooks{});
@@ -40,9 +42,15 @@ class SimWindowRig {
                    (!ready || ready(app));
         });
     }
-    ~SimWindowRig() { EXPECT_TRUE(polling->StopBackgroundThread()); }
+    ~SimWindowRig() {
+        EXPECT_TRUE(polling->StopBackgroundThread());
+        app.linkStatus.SetSink(nullptr);
+    }
 
     sim::CSimulatorServer& Sim() { return sim_; }
+    // The port the program opens: the options' link when they name one (it outlives a
+    // disconnection), else the terminal itself.
+    const std::string& Port() const { return port_; }
 
   private:
     static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
@@ -51,6 +59,7 @@ class SimWindowRig {
     }
 
     sim::CSimulatorServer sim_;
+    std::string port_;
 
   public:
     TempDir data;

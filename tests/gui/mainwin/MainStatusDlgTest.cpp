@@ -305,29 +305,18 @@ TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValue
     EXPECT_EQ(window_.StatusPane(1)->text(), "");
 }
 
-TEST_F(MainStatusDlgTest, EachRecordIsAppendedToTheTelemetryFileWhileRecordingIsOn) {
-    testing::TempDir dir;
-    app_.settings.DatafileDirectory = dir.Path().string();
-    PostRecord(402);  // recording off: no file
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Unit1234.csd"));
-
-    app_.settings.RecordDataFile = true;
-    PostRecord(402);
-    PostRecord(402);
-    std::ifstream file(dir.Path() / "Unit1234.csd");
-    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(file), {}, '\n'), 3);  // header, 2 records
-}
-
-// A data folder that cannot be made is said in the status bar and in one message that does not
-// wait for the user; the records wait and are written, in order, once the folder can be made.
+// Records are kept only while recording is on. A data folder that cannot be made is said in the
+// status bar and in one message that does not wait for the user; the records wait and are
+// written, in order, once the folder can be made.
 TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecordsFollowLater) {
     testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
     testing::TempDir dir;
     const std::filesystem::path blocked = dir.Path() / "plain";
     std::ofstream(blocked).close();
     const std::string records = (blocked / "records").string();
-    app_.settings.RecordDataFile = true;
     app_.settings.DatafileDirectory = records;
+    PostRecord(402);  // recording off: neither written nor kept
+    app_.settings.RecordDataFile = true;
     for (int mjd = 1; mjd <= 3; ++mjd) {
         PostRecord(402, 0, [&](UnitStateData& data) { data.mjd = mjd; });
     }

@@ -42,68 +42,45 @@ using testing::ProcessEventsUntil;
 using MainWindowWithSimTest = testing::WidgetTest;
 
 TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
-    testing::TempDir dir;
-    sim::SimulatorOptions options;
-    options.instrument.model = kModelChronoBeam;
+    sim::SimulatorOptions options = testing::ModelOptions(kModelChronoBeam);
     options.instrument.serial = 4321;
-    options.instrument.warmup = 0ms;
-    options.link = dir.Path() / "clock";
-    sim::CSimulatorServer sim(options);
-    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
-
-    Corvane3App app;
     // Polls keep running meanwhile; their replies must not show up in the command list.
-    app.settings.PollingInterval = kMinPollingInterval;
-    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
-    CQueuedNotificationSink notifications;
-    app.linkStatus.SetSink(&notifications);
+    testing::SimWindowRig rig(options);
+    ASSERT_TRUE(rig.online);
+    CMainStatusDlg& window = *rig.window;
+    window.show();
+    const QString title =
+        " Model ChronoBeam/QRT-60 SN 4321 on " + QString::fromStdString(rig.Port());
+    EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == title; }))
+        << window.windowTitle().toStdString();
+    EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");
+    EXPECT_EQ(window.StatusPane(2)->text(), "Operating");
+
     QStringList lines;
-    {
-        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                               app.settings, notifications);
-        CMainStatusDlg window(app, notifications, &polling);
-        window.show();
-        const QString title =
-            " Model ChronoBeam/QRT-60 SN 4321 on " + QString::fromStdString(options.link.string());
-        EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == title; }))
-            << window.windowTitle().toStdString();
-        EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");
-        EXPECT_EQ(window.StatusPane(2)->text(), "Operating");
-
-        auto* dialog = window.findChild<CCommandSelectDlg*>();
-        ASSERT_NE(dialog, nullptr);
-        QMetaObject::invokeMethod(
-            dialog,
-            [&] {
-                auto* commands = dialog->findChild<QComboBox*>("commandList");
-                commands->setCurrentIndex(commands->findText("Set User Frequency Offset"));
-                dialog->findChild<QLineEdit*>("commandInput")->setText("+000123");
-                dialog->findChild<QPushButton*>("sendCommand")->click();
-                auto* list = dialog->findChild<QListWidget*>("replyList");
-                ProcessEventsUntil([&] { return list->count() >= 2; });
-                for (int row = 0; row < list->count(); ++row) {
-                    lines << list->item(row)->text();
-                }
-                dialog->accept();
-            },
-            Qt::QueuedConnection);
-        window.RunCommand(kCmdSelectCommand);
-
-        // Unplugged: the values are greyed; plugged in again: live with the next record.
-        sim.Disconnect(3s);
-        EXPECT_TRUE(ProcessEventsUntil([&] { return window.ShowsStaleValues(); }));
-        EXPECT_FALSE(window.findChild<QLabel*>("valueVersion")->isEnabled());
-        EXPECT_TRUE(ProcessEventsUntil([&] { return !window.ShowsStaleValues(); }, 60000));
-        EXPECT_TRUE(window.findChild<QLabel*>("valueVersion")->isEnabled());
-        EXPECT_TRUE(polling.StopBackgroundThread());
-    }
-    app.linkStatus.SetSink(nullptr);
+    auto* dialog = window.findChild<CCommandSelectDlg*>();
+    ASSERT_NE(dialog, nullptr);
+    QMetaObject::invokeMethod(
+        dialog,
+        [&] {
+            auto* commands = dialog->findChild<QComboBox*>("commandList");
+            commands->setCurrentIndex(commands->findText("Set User Frequency Offset"));
+            dialog->findChild<QLineEdit*>("commandInput")->setText("+000123");
+            dialog->findChild<QPushButton*>("sendCommand")->click();
+            auto* list = dialog->findChild<QListWidget*>("replyList");
+            ProcessEventsUntil([&] { return list->count() >= 2; });
+            for (int row = 0; row < list->count(); ++row) {
+                lines << list->item(row)->text();
+            }
+            dialog->accept();
+        },
+        Qt::QueuedConnection);
+    window.RunCommand(kCmdSelectCommand);
 
     ASSERT_GE(lines.size(), 2) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], "W01 00000 +000123");
     // The unit echoes the Factory access field; the list shows zeros in its place.
     EXPECT_EQ(lines[1], "W01 00000 OK");
-    const auto frame = sim.WaitForFrame("W01", 0ms);
+    const auto frame = rig.Sim().WaitForFrame("W01", 0ms);
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->parameter, FactoryAccessField());
     EXPECT_EQ(frame->data, "+000123");
@@ -208,59 +185,46 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
 }
 
 TEST_F(MainWindowWithSimTest, FileTraceRecordsTheTrafficUntilChosenAgain) {
-    testing::TempDir dir;
-    sim::SimulatorOptions options;
-    options.instrument.warmup = 0ms;
-    options.link = dir.Path() / "clock";
-    sim::CSimulatorServer sim(options);
-    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
-    Corvane3App app;
-    app.settings.PollingInterval = kMinPollingInterval;
-    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
-    CQueuedNotificationSink notifications;
-    const QString tracePath = QString::fromStdString((dir.Path() / "unit.trace").string());
+    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    CMainStatusDlg& window = *rig.window;
+    const std::filesystem::path trace = rig.data.Path() / "unit.trace";
+    QAction* item = window.Menus().Action(kCmdTrace);
+    QString suggested;
+    QString answer;
+    window.Trace().SetChooser([&](QWidget*, const QString& path) {
+        suggested = path;
+        return answer;
+    });
+    // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
+    window.RunCommand(kCmdTrace);
+    EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
+    answer = QString::fromStdString((rig.data.Path() / "no" / "unit.trace").string());
     {
-        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                               app.settings, notifications);
-        CMainStatusDlg window(app, notifications, &polling);
-        QAction* item = window.Menus().Action(kCmdTrace);
-        QString suggested;
-        QString answer;
-        window.Trace().SetChooser([&](QWidget*, const QString& path) {
-            suggested = path;
-            return answer;
-        });
-        // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
+        testing::ModalDialogDriver driver;
         window.RunCommand(kCmdTrace);
-        EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
-        answer = QString::fromStdString((dir.Path() / "no" / "unit.trace").string());
-        {
-            testing::ModalDialogDriver driver;
-            window.RunCommand(kCmdTrace);
-            ASSERT_EQ(driver.Messages().size(), 1u);
-            EXPECT_EQ(driver.Messages()[0].text, "Unable to write the trace file:  " + answer);
-        }
-        EXPECT_FALSE(window.Trace().IsTracing());
-        EXPECT_FALSE(item->isChecked());
-
-        answer = tracePath;
-        window.RunCommand(kCmdTrace);
-        EXPECT_TRUE(item->isChecked());
-        // A status record asked for and read.
-        EXPECT_TRUE(ProcessEventsUntil([&] {
-            const std::string traced = testing::FileText(dir.Path() / "unit.trace");
-            const std::size_t asked = traced.find("RX \\x02D*1 00000 \\x03");
-            return asked != std::string::npos &&
-                   traced.find("TX \\x02D*1 01234 ", asked) != std::string::npos;
-        }));
-        window.RunCommand(kCmdTrace);
-        EXPECT_FALSE(item->isChecked());
-        const std::string traced = testing::FileText(dir.Path() / "unit.trace");
-        // Nothing is added once the trace is stopped.
-        const auto records = polling.StopBackgroundThread();
-        EXPECT_TRUE(records);
-        EXPECT_EQ(testing::FileText(dir.Path() / "unit.trace"), traced);
+        ASSERT_EQ(driver.Messages().size(), 1u);
+        EXPECT_EQ(driver.Messages()[0].text, "Unable to write the trace file:  " + answer);
     }
+    EXPECT_FALSE(window.Trace().IsTracing());
+    EXPECT_FALSE(item->isChecked());
+
+    answer = QString::fromStdString(trace.string());
+    window.RunCommand(kCmdTrace);
+    EXPECT_TRUE(item->isChecked());
+    // A status record asked for and read.
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        const std::string traced = testing::FileText(trace);
+        const std::size_t asked = traced.find("RX \\x02D*1 00000 \\x03");
+        return asked != std::string::npos &&
+               traced.find("TX \\x02D*1 01234 ", asked) != std::string::npos;
+    }));
+    window.RunCommand(kCmdTrace);
+    EXPECT_FALSE(item->isChecked());
+    const std::string traced = testing::FileText(trace);
+    // Nothing is added once the trace is stopped.
+    EXPECT_TRUE(rig.polling->StopBackgroundThread());
+    EXPECT_EQ(testing::FileText(trace), traced);
 }
 
 // A data folder the user named but that is not there is made. A modal box, as the window opens

@@ -14,19 +14,20 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <sstream>
 #include <functional>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/program/TerminationSignals.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/mainwin/TerminationClose.h"
 #include "gui/spectrum/SpectrumDlg.h"
+#include "support/ModalScript.h"
 #include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -58,28 +59,6 @@ struct Row {
     friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
-// The user's part, played from the event loop: each step acts once its condition holds, in
-// order. An action may open a modal window; the steps go on inside its event loop.
-class Script {
-  public:
-    using Step = std::pair<std::function<bool()>, std::function<void()>>;
-    explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (next_ < steps_.size() && steps_[next_].first()) {
-                QTimer::singleShot(0, steps_[next_++].second);
-            }
-        });
-        timer_.start(kLookPeriodMs);
-    }
-    bool Done() const { return next_ == steps_.size(); }
-
-  private:
-    static constexpr int kLookPeriodMs = 10;
-    std::vector<Step> steps_;
-    std::size_t next_ = 0;
-    QTimer timer_;
-};
-
 // The program's handlers for the test's duration; afterwards the signals act as before.
 class ProgramHandlers {
   public:
@@ -105,19 +84,19 @@ class ProgramHandlers {
 };
 
 std::vector<std::string> LastLogFields(const std::string& path) {
-    std::ifstream file(path);
-    std::string line, last;
-    while (std::getline(file, line)) {
-        last = line;
-    }
+    const std::vector<std::string> lines = testing::FileLines(path);
+    std::istringstream last(lines.empty() ? std::string() : lines.back());
     std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab = last.find('\t'); tab != std::string::npos;
-         start = tab + 1, tab = last.find('\t', start)) {
-        fields.push_back(last.substr(start, tab - start));
+    for (std::string field; std::getline(last, field, '\t');) {
+        fields.push_back(field);
     }
-    fields.push_back(last.substr(start));
     return fields;
+}
+
+// The modal window on screen, if any.
+QWidget* ShownModal() {
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal != nullptr && modal->isVisible() ? modal : nullptr;
 }
 
 class TerminationWithSimTest : public testing::WidgetTest,
@@ -150,66 +129,46 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         return count;
     };
 
-    std::vector<Script::Step> steps;
+    std::vector<testing::ModalScript::Step> steps;
     std::string expectedCode = "A02", expectedData = "0";
-    switch (row.situation) {
-        case ESituation::kHostSweep:
-        case ESituation::kAfterHostSweep:
-        case ESituation::kSilentHostSweep:
-        case ESituation::kClosingQuestion:
-        case ESituation::kInstrumentSweep: {
-            steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
-            if (!instrument) {
-                steps.push_back({[] {
-                                     auto* box = qobject_cast<QMessageBox*>(
-                                         QApplication::activeModalWidget());
-                                     return box != nullptr && box->isVisible();
-                                 },
-                                 [] {
-                                     qobject_cast<QMessageBox*>(QApplication::activeModalWidget())
-                                         ->button(QMessageBox::Ok)
-                                         ->click();
-                                 }});
-            }
-            if (row.situation == ESituation::kAfterHostSweep) {
-                steps.push_back({spectrumShown, [&] { startSweep("2"); }});
-                steps.push_back(
-                    {[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
-            } else {
-                const int before = readings();
-                steps.push_back({spectrumShown, [&] { startSweep("100000"); }});
-                steps.push_back({[&, before] {
-                                     return instrument ? rig.app.spectrum.Data().pointsAcquired >=
-                                                             kPointsUnderWay
-                                                       : readings() >= before + kPointsUnderWay;
-                                 },
-                                 [] {}});
-            }
-            if (instrument) {
-                expectedCode = "A05";
-                expectedData = "off";
-            }
-            break;
+    if (row.situation == ESituation::kTest1) {
+        expectedCode = "A01";
+        steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
+        steps.push_back(
+            {[] { return ShownModal() && ShownModal()->objectName() == "testDiagnosticsDialog"; },
+             [] { ShownModal()->findChild<QPushButton*>("test1")->click(); }});
+        steps.push_back({[&] {
+                             return SentFields(sim, "A01") == std::vector<std::string>{"1"} &&
+                                    !rig.app.polling.mailbox.IsPending();
+                         },
+                         [] {}});
+    } else {
+        steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
+        if (!instrument) {  // the reboot warning
+            steps.push_back({[] { return qobject_cast<QMessageBox*>(ShownModal()) != nullptr; },
+                             [] {
+                                 qobject_cast<QMessageBox*>(ShownModal())
+                                     ->button(QMessageBox::Ok)
+                                     ->click();
+                             }});
         }
-        case ESituation::kTest1:
-            steps.push_back(
-                {[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
-            steps.push_back(
-                {[] {
-                     QWidget* modal = QApplication::activeModalWidget();
-                     return modal != nullptr && modal->isVisible() &&
-                            modal->objectName() == "testDiagnosticsDialog";
-                 },
-                 [] {
-                     QApplication::activeModalWidget()->findChild<QPushButton*>("test1")->click();
-                 }});
-            steps.push_back({[&] {
-                                 return SentFields(sim, "A01") == std::vector<std::string>{"1"} &&
-                                        !rig.app.polling.mailbox.IsPending();
+        if (row.situation == ESituation::kAfterHostSweep) {
+            steps.push_back({spectrumShown, [&] { startSweep("2"); }});
+            steps.push_back({[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
+        } else {
+            const int before = readings();
+            steps.push_back({spectrumShown, [&] { startSweep("100000"); }});
+            steps.push_back({[&, before] {
+                                 return instrument ? rig.app.spectrum.Data().pointsAcquired >=
+                                                         kPointsUnderWay
+                                                   : readings() >= before + kPointsUnderWay;
                              },
                              [] {}});
-            expectedCode = "A01";
-            break;
+        }
+        if (instrument) {
+            expectedCode = "A05";
+            expectedData = "off";
+        }
     }
     if (row.situation == ESituation::kSilentHostSweep) {
         steps.back().second = [&sim] {
@@ -221,16 +180,16 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
             main.OpenSpectrumWindow()->CommandAction(CSpectrumDlg::kCmdExit)->trigger();
         };
         steps.push_back({[] {
-                             QWidget* modal = QApplication::activeModalWidget();
-                             return modal != nullptr && modal->isVisible() &&
-                                    modal->windowTitle() == "Return to Corvane3";
+                             return ShownModal() &&
+                                    ShownModal()->windowTitle() == "Return to Corvane3";
                          },
                          [] {}});
     }
     const ProgramHandlers handlers;
     const CTerminationWatch watch(TerminationRequested());
     steps.push_back({[] { return true; }, [&row] { ::kill(::getpid(), row.signal); }});
-    const Script script(std::move(steps));
+    testing::ModalScript script(std::move(steps));
+    script.Start();
     // A signal that closed nothing would leave the windows open: the test fails instead.
     QTimer::singleShot(kLongWaitMs, &main, [&] {
         ADD_FAILURE() << "the windows did not close on the signal";
@@ -262,6 +221,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     EXPECT_EQ(logged[kLogCodeField + 1], expectedData);
     EXPECT_EQ(logged[kLogCodeField + 3],
               row.situation == ESituation::kSilentHostSweep ? "no reply" : "accepted");
+    // Closed by a signal, nothing is left switched off: polling on, no sweep running.
+    EXPECT_TRUE(rig.app.settings.PollingEnabled);
+    EXPECT_FALSE(rig.app.spectrum.IsRunning());
 }
 
 constexpr Row kRows[] = {

@@ -4,24 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <limits>
-#include <memory>
 #include <string>
 
 #include "core/plot/PlotCache.h"
-#include "core/telemetry/TelemetryFormat.h"
-#include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
+#include "support/CacheHome.h"
+#include "support/PlotWindows.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
 
-using testing::ProcessEventsUntil;
 using PlotDlgCacheTest = testing::WidgetTest;
 
 // Record i: a signal falling 1 % a day with some noise, supplies with an offset and a small
@@ -38,29 +33,12 @@ UnitStateData Record(int i) {
     return data;
 }
 
-void AppendRecords(const std::filesystem::path& path, int first, int end) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (first == 0) {
-        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    }
-    for (int i = first; i < end; ++i) {
-        out << TelemetryRecordLine(Record(i), kModelTq9000) << kTelemetryLineEnd;
-    }
-}
-
-struct Window {
-    CProgramSettings settings;
-    std::atomic<std::int32_t> model{kModelTq9000};
-    std::unique_ptr<CPlotDlg> dialog;
-
-    // cached: read the file through its plot cache whatever its size; otherwise into memory.
+// Opened with the file read through its plot cache whatever its size, or into memory.
+struct Window : testing::PlotWindow {
     void Open(const std::string& file, bool fileMode, bool cached) {
-        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
-        dialog->SetCacheFilesFrom(cached ? 0 : std::numeric_limits<std::uint64_t>::max());
-        bool loaded = false;
-        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-        dialog->show();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        PlotWindow::Open(file, fileMode, [cached](CPlotDlg& plot) {
+            plot.SetCacheFilesFrom(cached ? 0 : std::numeric_limits<std::uint64_t>::max());
+        });
     }
 };
 
@@ -97,28 +75,11 @@ void ExpectSameScalesAndFit(Window& memory, Window& cached) {
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
 }
 
-class CacheHome {
-  public:
-    explicit CacheHome(const std::filesystem::path& path) {
-        const char* old = std::getenv("XDG_CACHE_HOME");
-        old_ = old ? old : "";
-        had_ = old != nullptr;
-        ::setenv("XDG_CACHE_HOME", path.c_str(), 1);
-    }
-    ~CacheHome() {
-        had_ ? ::setenv("XDG_CACHE_HOME", old_.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
-    }
-
-  private:
-    std::string old_;
-    bool had_ = false;
-};
-
 TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
     testing::TempDir dir;
-    const CacheHome home(dir.Path() / "cache");
+    const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
-    AppendRecords(path, 0, 40000);
+    testing::AppendRecords(path, 0, 40000, Record);
     Window memory;
     memory.Open(path.string(), true, false);
     Window cached;
@@ -129,7 +90,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
     ExpectSameScalesAndFit(memory, cached);
 
-    AppendRecords(path, 40000, 41000);
+    testing::AppendRecords(path, 40000, 41000, Record);
     Window grown;
     grown.Open(path.string(), true, false);
     Window updated;

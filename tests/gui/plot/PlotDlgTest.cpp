@@ -12,12 +12,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
-#include <fstream>
 #include <utility>
 #include <vector>
 
 #include "core/program/Corvane3App.h"
-#include "core/telemetry/TelemetryFormat.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/plot/CursorReadout.h"
 #include "gui/plot/CustomizePlotsDlg.h"
@@ -26,6 +24,7 @@
 #include "gui/plot/UtcTimeTicker.h"
 #include "support/DecayTestFiles.h"
 #include "support/ModalDialogDriver.h"
+#include "support/PlotWindows.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/TimedPrint.h"
@@ -51,37 +50,18 @@ UnitStateData FallingRecord(int i, std::uint32_t serial = 1234) {
 }
 
 void WriteFile(const std::filesystem::path& path, int records, std::uint32_t serial = 1234) {
-    std::ofstream out(path, std::ios::binary);
-    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    for (int i = 0; i < records; ++i) {
-        out << TelemetryRecordLine(FallingRecord(i, serial), kModelTq9000) << kTelemetryLineEnd;
-    }
+    testing::AppendRecords(path, 0, records, [serial](int i) { return FallingRecord(i, serial); });
 }
 
-// Shows the window and waits until its first file has been read.
-void ShowLoaded(CPlotDlg& plot) {
-    bool loaded = false;
-    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-    plot.show();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+using Window = testing::PlotWindow;
+using testing::ShowLoaded;
+
+// A left button let go on the pane, as at the end of a click.
+void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(50, 50), QPointF(50, 50), Qt::LeftButton,
+                   Qt::NoButton, modifiers);
+    QApplication::sendEvent(pane, &up);
 }
-
-struct Window {
-    CProgramSettings settings;
-    std::atomic<std::int32_t> model{kModelTq9000};
-    std::unique_ptr<CPlotDlg> dialog;
-
-    void Open(const std::string& file, bool fileMode) {
-        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
-        ShowLoaded(*dialog);
-    }
-    TracePlot* Pane(int pane) const { return dialog->Pane(pane); }
-    void Release(int pane, Qt::KeyboardModifiers modifiers) const {
-        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(50, 50), QPointF(50, 50), Qt::LeftButton,
-                       Qt::NoButton, modifiers);
-        QApplication::sendEvent(Pane(pane), &up);
-    }
-};
 
 TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     testing::TempDir dir;
@@ -171,14 +151,14 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     signal->SetCursorIndex(30);
     signal->SelectCursor(1);
     signal->SetCursorIndex(12);
-    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
     EXPECT_EQ(plot.FitFirst(), 12);
     EXPECT_EQ(plot.FitLast(), 30);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 19);
     // One point has no slope: no fit line, no projection.
     signal->SelectCursor(0);
     signal->SetCursorIndex(12);
-    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 0);
     EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);
 
@@ -192,7 +172,7 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     plot.Command(32842)->trigger();
     EXPECT_EQ(signal->CursorIndex(0), 0);
     EXPECT_EQ(signal->CursorIndex(1), 36);
-    w.Release(CPlotDlg::kSignalPane, Qt::NoModifier);
+    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
     EXPECT_EQ(plot.FitFirst(), 0);
     EXPECT_EQ(plot.FitLast(), 36);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
@@ -538,7 +518,7 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N    99");
 
     // Ctrl + left click pauses the redraw; the points are still taken.
-    w.Release(2, Qt::ControlModifier);
+    Release(w.Pane(2), Qt::ControlModifier);
     EXPECT_TRUE(plot.IsPaused());
     plot.OnNewRecord(FallingRecord(2, 99));
     EXPECT_EQ(plot.Store().PointCount(), 3);

@@ -6,19 +6,13 @@
 
 #include <QAction>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <string>
 
-#include "core/telemetry/TelemetryFormat.h"
-#include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
+#include "support/CacheHome.h"
+#include "support/PlotWindows.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
-#include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
@@ -39,53 +33,24 @@ double RecordMjd(int i) {
 
 void AppendRecords(const std::filesystem::path& path, int first, int end,
                    std::uint32_t serial = 1234) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (first == 0) {
-        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    }
-    for (int i = first; i < end; ++i) {
+    testing::AppendRecords(path, first, end, [serial](int i) {
         UnitStateData data = testing::SampleRecord();
         data.d1.serialNumber = serial;
         data.mjd = RecordMjd(i);
         data.d1.cRamErr = i % 9;
-        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
-    }
+        return data;
+    });
 }
 
-// The plot cache goes to the test's own folder.
-class CacheHome {
-  public:
-    explicit CacheHome(const std::filesystem::path& path) {
-        const char* old = std::getenv("XDG_CACHE_HOME");
-        had_ = old != nullptr;
-        old_ = old ? old : "";
-        ::setenv("XDG_CACHE_HOME", path.c_str(), 1);
-    }
-    ~CacheHome() {
-        had_ ? ::setenv("XDG_CACHE_HOME", old_.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
-    }
-
-  private:
-    std::string old_;
-    bool had_ = false;
-};
-
-struct FollowedWindow {
-    CProgramSettings settings;
-    std::atomic<std::int32_t> model{kModelTq9000};
-    std::unique_ptr<CPlotDlg> dialog;
+struct FollowedWindow : testing::PlotWindow {
     int reads = 0;
 
     void Open(const std::filesystem::path& file, bool fileMode) {
         settings.Xunits = 0;  // MJD: the X range ends at the last record's time
-        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file.string(),
-                                            fileMode);
-        dialog->SetFollowInterval(std::chrono::milliseconds(20));
-        bool loaded = false;
-        QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-        QObject::connect(dialog.get(), &CPlotDlg::FollowedFileRead, [this] { ++reads; });
-        dialog->show();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+        PlotWindow::Open(file.string(), fileMode, [this](CPlotDlg& plot) {
+            plot.SetFollowInterval(std::chrono::milliseconds(20));
+            QObject::connect(&plot, &CPlotDlg::FollowedFileRead, [this] { ++reads; });
+        });
     }
     // Waits for the window to have read the file again with count points.
     ::testing::AssertionResult ReadsPoints(std::int64_t count) {
@@ -105,7 +70,7 @@ struct FollowedWindow {
 
 TEST_F(PlotFollowTest, AppendedRecordsAppearAndAFileCutShortOrReplacedIsReadAgain) {
     testing::TempDir dir;
-    const CacheHome home(dir.Path() / "cache");
+    const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
     AppendRecords(path, 0, 10);
     FollowedWindow window;
@@ -145,7 +110,7 @@ TEST_F(PlotFollowTest, AppendedRecordsAppearAndAFileCutShortOrReplacedIsReadAgai
 
 TEST_F(PlotFollowTest, OnlyARecentFileIsFollowedAtOnceAndTheMenuItemTurnsItOnAndOff) {
     testing::TempDir dir;
-    const CacheHome home(dir.Path() / "cache");
+    const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
     AppendRecords(path, 0, 10);
     std::filesystem::last_write_time(
@@ -177,7 +142,7 @@ TEST_F(PlotFollowTest, OnlyARecentFileIsFollowedAtOnceAndTheMenuItemTurnsItOnAnd
 
 TEST_F(PlotFollowTest, ALiveWindowTakesItsRecordsFromTheUnitNotFromTheFile) {
     testing::TempDir dir;
-    const CacheHome home(dir.Path() / "cache");
+    const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
     AppendRecords(path, 0, 10);
     FollowedWindow window;

@@ -7,17 +7,12 @@
 #include <QMessageBox>
 #include <fstream>
 
-#include "core/poll/PollingThread.h"
 #include "core/telemetry/TelemetryFormat.h"
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/mainwin/MainStatusDlg.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
-#include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimWindowRig.h"
 #include "support/TelemetryTestData.h"
-#include "support/TempDir.h"
-#include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
@@ -27,69 +22,49 @@ using testing::ProcessEventsUntil;
 using PlotWithSimTest = testing::WidgetTest;
 
 TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
-    testing::TempDir dir;
-    sim::SimulatorOptions options;
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
     options.instrument.serial = 2468;
-    options.instrument.warmup = 0ms;
-    options.link = dir.Path() / "clock";
-    sim::CSimulatorServer sim(options);
-    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
-
-    Corvane3App app;
-    app.settings.PollingInterval = kMinPollingInterval;
-    app.settings.RecordDataFile = true;
-    app.settings.DatafileDirectory = dir.Path().string();
-    app.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
-    CQueuedNotificationSink notifications;
-    app.linkStatus.SetSink(&notifications);
+    testing::SimWindowRig rig(options);
+    ASSERT_TRUE(rig.online);
+    CMainStatusDlg& window = *rig.window;
     // The unit's file holds another model's columns, so the recorder writes this model's
     // records to a file of their own; the window must follow them there.
     {
-        std::ofstream other(dir.Path() / "Unit2468.csd", std::ios::binary);
+        std::ofstream other(rig.data.Path() / "Unit2468.csd", std::ios::binary);
         other << TelemetryHeaderLine(kModel7730B) << kTelemetryLineEnd;
     }
+    rig.app.settings.RecordDataFile = true;
     testing::ModalDialogDriver driver;
-    const auto file = dir.Path() / "Unit2468-403.csd";
+    const auto file = rig.data.Path() / "Unit2468-403.csd";
     // Lines of the file, header not counted.
     const auto records = [&] {
         return static_cast<std::int64_t>(testing::CsdLines(file).size()) - 1;
     };
     std::vector<std::pair<std::int64_t, std::int64_t>> seen;  // (points, file records)
     std::int64_t history = -1;
-    QStringList notices;  // what the recorder told, in boxes that do not wait
-    {
-        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                               app.settings, notifications);
-        CMainStatusDlg window(app, notifications, &polling);
-        window.show();
-        // Some history in the file before the plot window opens.
-        ASSERT_TRUE(ProcessEventsUntil(
-            [&] { return std::filesystem::exists(file) && records() >= 2; }, 60000));
-        QMetaObject::invokeMethod(
-            &window,
-            [&] {
-                CPlotDlg* plot = window.OpenPlotWindow();
-                ASSERT_NE(plot, nullptr);
-                ProcessEventsUntil([&] { return plot->PlotsBuilt(); });
-                history = plot->Store().PointCount();
-                // Each record reaches the window before the file: after it, both agree.
-                for (std::int64_t points = history; points < history + 3;) {
-                    ProcessEventsUntil([&] { return plot->Store().PointCount() > points; });
-                    points = plot->Store().PointCount();
-                    seen.emplace_back(points, records());
-                    seen.emplace_back(plot->Pane(0)->Series(0)->Trace().Size(), records());
-                }
-                plot->accept();
-            },
-            Qt::QueuedConnection);
-        window.RunCommand(kCmdPlot);
-        EXPECT_EQ(window.OpenPlotWindow(), nullptr);
-        EXPECT_TRUE(polling.StopBackgroundThread());
-        for (const QMessageBox* box : window.findChildren<QMessageBox*>("recorderMessage")) {
-            notices << box->text();
-        }
-    }
-    app.linkStatus.SetSink(nullptr);
+    window.show();
+    // Some history in the file before the plot window opens.
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return std::filesystem::exists(file) && records() >= 2; }, 60000));
+    QMetaObject::invokeMethod(
+        &window,
+        [&] {
+            CPlotDlg* plot = window.OpenPlotWindow();
+            ASSERT_NE(plot, nullptr);
+            ProcessEventsUntil([&] { return plot->PlotsBuilt(); });
+            history = plot->Store().PointCount();
+            // Each record reaches the window before the file: after it, both agree.
+            for (std::int64_t points = history; points < history + 3;) {
+                ProcessEventsUntil([&] { return plot->Store().PointCount() > points; });
+                points = plot->Store().PointCount();
+                seen.emplace_back(points, records());
+                seen.emplace_back(plot->Pane(0)->Series(0)->Trace().Size(), records());
+            }
+            plot->accept();
+        },
+        Qt::QueuedConnection);
+    window.RunCommand(kCmdPlot);
+    EXPECT_EQ(window.OpenPlotWindow(), nullptr);
     EXPECT_GE(history, 2);
     ASSERT_EQ(seen.size(), 6u);
     for (std::size_t i = 0; i < seen.size(); ++i) {
@@ -97,9 +72,11 @@ TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
         EXPECT_EQ(seen[i].first, seen[i].second) << i;
     }
     EXPECT_TRUE(driver.Messages().empty());
+    // What the recorder told, in a box that does not wait.
+    const auto notices = window.findChildren<QMessageBox*>("recorderMessage");
     ASSERT_EQ(notices.size(), 1);
-    EXPECT_TRUE(notices[0].contains(QString::fromStdString(file.string())))
-        << notices[0].toStdString();
+    EXPECT_TRUE(notices[0]->text().contains(QString::fromStdString(file.string())))
+        << notices[0]->text().toStdString();
 }
 
 }  // namespace

@@ -62,23 +62,11 @@ TEST_F(AuthorizeDlgTest, PromptAcceptsPasswordsFrom1To99999ReadAsDecimalsAndRefu
     }
 }
 
-TEST_F(AuthorizeDlgTest, ParameterFollowsTheModelAndTheUnitsSecurity) {
-    std::function<void(QDialog&)> answer;
-    testing::ModalDialogDriver driver([&](QDialog& prompt) { answer(prompt); });
-
-    unit_.InstrumentModel = kModelChronoBeam;
-    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), kFactoryAccessOption);
-    unit_.InstrumentModel = kModelTq9000;
-    shared_.SecurityStatus = false;
-    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), 0u);
-    EXPECT_EQ(driver.Dialogs(), 0);
-
-    shared_.SecurityStatus = true;
-    answer = [](QDialog& prompt) { Enter(prompt, "00042"); };
-    EXPECT_EQ(ProtectedCommandParameter(shared_, unit_, nullptr), 42u);
-    answer = [](QDialog& prompt) { prompt.reject(); };
+TEST_F(AuthorizeDlgTest, ACancelledPromptSendsNothing) {
+    testing::ModalDialogDriver driver([](QDialog& prompt) { prompt.reject(); });
     EXPECT_FALSE(ProtectedCommandParameter(shared_, unit_, nullptr).has_value());
     EXPECT_EQ(Send(), CommandOutcome::kCancelled);
+    EXPECT_EQ(driver.Dialogs(), 2);
     EXPECT_FALSE(shared_.mailbox.IsPending());
 }
 

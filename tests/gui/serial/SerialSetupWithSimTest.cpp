@@ -5,10 +5,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 #include "core/poll/PollingThread.h"
 #include "gui/common/QueuedNotificationSink.h"
@@ -16,47 +14,13 @@
 #include "gui/serial/ScanningDlg.h"
 #include "gui/serial/SerialSetupDlg.h"
 #include "sim/SimulatorServer.h"
+#include "support/ModalScript.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Drives modal windows from a timer while the test sits in a modal run: each step acts once its
-// condition holds, in order. Past the deadline it closes whatever is modal, so the test ends
-// instead of hanging.
-class ModalScript {
-  public:
-    ModalScript& Then(std::function<bool()> ready, std::function<void()> act) {
-        steps_.emplace_back(std::move(ready), std::move(act));
-        return *this;
-    }
-    void Start(std::chrono::milliseconds deadline) {
-        deadline_.setRemainingTime(deadline);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (next_ < steps_.size() && steps_[next_].first()) {
-                steps_[next_++].second();
-            } else if (deadline_.hasExpired() && QApplication::activeModalWidget() != nullptr) {
-                QMetaObject::invokeMethod(QApplication::activeModalWidget(), "reject",
-                                          Qt::QueuedConnection);
-            }
-        });
-        timer_.start(20);
-    }
-    bool Done() const { return next_ == steps_.size(); }
-
-  private:
-    std::vector<std::pair<std::function<bool()>, std::function<void()>>> steps_;
-    std::size_t next_ = 0;
-    QTimer timer_;
-    QDeadlineTimer deadline_;
-};
-
-// Clicks later, from the event loop, so that a step never blocks in the modal run it starts.
-void ClickLater(QPushButton* button) {
-    QTimer::singleShot(0, button, &QPushButton::click);
-}
 
 QMessageBox* OpenMessageBox(const QString& text) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -95,9 +59,9 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
 
     QString attempt, foundBaud, foundParity;
     SerialLineSettings afterCancel, beforeApply;
-    ModalScript script;
+    testing::ModalScript script;
     script
-        .Then([&] { return setup->isVisible(); }, [&] { ClickLater(button("detect")); })
+        .Then([&] { return setup->isVisible(); }, [&] { button("detect")->click(); })
         // Cancel once "Scanning ..." shows the search trying other settings.
         .Then(
             [&] {
@@ -106,7 +70,7 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
             },
             [&] {
                 attempt = setup->Scanning().AttemptText();
-                ClickLater(setup->Scanning().findChild<QPushButton*>("cancel"));
+                setup->Scanning().findChild<QPushButton*>("cancel")->click();
             })
         // A cancelled search says so, not that there is no instrument.
         .Then([&] { return OpenMessageBox("Search cancelled.") != nullptr; },
@@ -115,7 +79,7 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
               [&] {
                   afterCancel = app.serialPort.Settings();
                   sim.UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
-                  ClickLater(button("detect"));
+                  button("detect")->click();
               })
         .Then([&] { return OpenMessageBox("Cesium instrument located...") != nullptr; },
               [&] {
@@ -126,7 +90,7 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
         .Then(settled, [&] {
             // The found settings are shown; the saved ones stay in force until Apply.
             beforeApply = app.serialPort.Settings();
-            ClickLater(button("apply"));
+            button("apply")->click();
         });
     script.Start(150s);
     window.RunCommand(kCmdSerialPort);

@@ -3,25 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 
-#include "core/poll/PollingThread.h"
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/common/QueuedTimedMessages.h"
-#include "gui/mainwin/MainStatusDlg.h"
-#include "gui/mainwin/TerminationClose.h"
 #include "gui/plot/TracePlot.h"
 #include "gui/spectrum/SpectrumDlg.h"
-#include "sim/SimulatorServer.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
-#include "support/TempDir.h"
-#include "support/WidgetTestApplication.h"
+#include "support/SimWindowRig.h"
 
 namespace corvane3 {
 namespace {
@@ -34,28 +25,21 @@ constexpr int kInitialPoints = 21;
 
 class SpectrumWindowWithSimTest : public testing::WidgetTest {
   protected:
+    // The unit, its polling thread running the program's sweep steps, and the main window; the
+    // status records counted once the window has handled them.
     void StartUnit(bool instrumentSweep) {
-        sim::SimulatorOptions options;
-        options.instrument.warmup = 0ms;
-        options.instrument.instrumentSweep = instrumentSweep;
+        sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000, instrumentSweep);
         options.instrument.rebootSilence = 500ms;
         options.link = dir_.Path() / "unit";
-        sim_ = std::make_unique<sim::CSimulatorServer>(options);
-        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
-        app_.settings.PollingInterval = kMinPollingInterval;
-        app_.serialPort.SetSettings({options.link.string(), 9600, kParityOdd, kStopBitsTwo, 7});
-        app_.linkStatus.SetSink(&notifications_);
-        QObject::connect(&notifications_, &CQueuedNotificationSink::Notified,
+        rig_ = std::make_unique<testing::SimWindowRig>(
+            options,
+            [instrumentSweep](const Corvane3App& app) {
+                return app.unitState.Snapshot().instrumentSweep == instrumentSweep;
+            },
+            true);
+        ASSERT_TRUE(rig_->online);
+        QObject::connect(&rig_->notifications, &CQueuedNotificationSink::Notified,
                          [this](int code) { records_ += code == kNotifyStatusRecord ? 1 : 0; });
-        polling_ = std::make_unique<CPollingThread>(
-            app_.serialPort, app_.unitState, app_.linkStatus, app_.polling, app_.settings,
-            notifications_, app_.MakePollingHooks(messages_));
-    }
-    void TearDown() override {
-        if (polling_) {
-            EXPECT_TRUE(polling_->StopBackgroundThread());
-        }
-        app_.linkStatus.SetSink(nullptr);
     }
     bool PollsGoOn() {
         const int seen = records_;
@@ -79,26 +63,21 @@ class SpectrumWindowWithSimTest : public testing::WidgetTest {
     }
 
     std::vector<std::string> DataOf(const std::string& code) const {
-        return testing::SentFields(*sim_, code);
+        return testing::SentFields(rig_->Sim(), code);
     }
 
     testing::TempDir dir_;
-    Corvane3App app_;
-    CQueuedNotificationSink notifications_;
-    CQueuedTimedMessages messages_;
-    std::unique_ptr<sim::CSimulatorServer> sim_;
-    std::unique_ptr<CPollingThread> polling_;
+    std::unique_ptr<testing::SimWindowRig> rig_;
     int records_ = 0;
 };
 
 TEST_F(SpectrumWindowWithSimTest, HostSweepOfTwoIsAveragedAndClosingRebootsTheUnit) {
     StartUnit(false);
-    polling_->StartBackgroundThread();
     ASSERT_TRUE(ProcessEventsUntil([&] { return records_ > 0; }, kLongWaitMs));
     ArbitraryDdsOffset offset;
-    CSpectrumDlg window({app_.spectrum, app_.settings, app_.unitState}, ESweepMode::kHost,
+    CSpectrumDlg window({rig_->app.spectrum, rig_->app.settings, rig_->app.unitState}, ESweepMode::kHost,
                         QStringLiteral("Unit"), offset);
-    QObject::connect(&notifications_, &CQueuedNotificationSink::Notified, &window, [&](int code) {
+    QObject::connect(&rig_->notifications, &CQueuedNotificationSink::Notified, &window, [&](int code) {
         if (code == kNotifySweepProgress) {
             window.OnSweepProgress();
         }
@@ -142,66 +121,28 @@ TEST_F(SpectrumWindowWithSimTest, HostSweepOfTwoIsAveragedAndClosingRebootsTheUn
     });
     window.reject();
     EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(app_.settings.PollingEnabled);
+    EXPECT_FALSE(rig_->app.settings.PollingEnabled);
     reboot = true;
     window.reject();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(asked, 2);
-    EXPECT_TRUE(app_.settings.PollingEnabled);
+    EXPECT_TRUE(rig_->app.settings.PollingEnabled);
     EXPECT_TRUE(ProcessEventsUntil([&] { return !DataOf("A02").empty(); }, kLongWaitMs));
     EXPECT_EQ(DataOf("A02"), std::vector<std::string>{"0"});
     EXPECT_TRUE(PollsGoOn());
-}
-
-// A termination request during a host sweep, or while the closing question waits, ends the
-// window as Exit does without waiting for an answer: the unit is sent the reboot once.
-TEST_F(SpectrumWindowWithSimTest, ATerminationRequestEndsTheSweepAndClosesWithoutAsking) {
-    StartUnit(false);
-    polling_->StartBackgroundThread();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return records_ > 0; }, kLongWaitMs));
-    for (const bool questionShowing : {false, true}) {
-        SCOPED_TRACE(questionShowing ? "question showing" : "sweep running");
-        sim_->ClearFrames();
-        ArbitraryDdsOffset offset;
-        CSpectrumDlg window({app_.spectrum, app_.settings, app_.unitState}, ESweepMode::kHost,
-                            QStringLiteral("Unit"), offset);
-        window.NtotList()->setCurrentIndex(window.NtotList()->count() - 1);
-        QTimer::singleShot(0, &window, [&] {
-            window.GoButton()->click();
-            if (questionShowing) {
-                window.reject();  // Exit: the question shows until it is answered
-            }
-        });
-        QTimer::singleShot(500, &window, [] { CloseWindowsOnTermination(); });
-        // A question left waiting for a click would hold the test: it fails instead.
-        QTimer::singleShot(kLongWaitMs, &window, [&] {
-            ADD_FAILURE() << "the window waited for an answer";
-            if (QWidget* modal = QApplication::activeModalWidget(); modal != &window) {
-                modal->close();
-            }
-            window.done(QDialog::Rejected);
-        });
-        window.exec();
-        EXPECT_FALSE(window.isVisible());
-        EXPECT_FALSE(app_.spectrum.IsRunning());
-        EXPECT_TRUE(ProcessEventsUntil([&] { return !DataOf("A02").empty(); }, kLongWaitMs));
-        EXPECT_EQ(DataOf("A02"), std::vector<std::string>{"0"});
-        EXPECT_TRUE(app_.settings.PollingEnabled);
-        EXPECT_TRUE(PollsGoOn());
-    }
 }
 
 // From the main window's menu: an instrument sweep opens without the reboot warning, ends on the
 // unit's closing line, and polling goes on once the window is closed.
 TEST_F(SpectrumWindowWithSimTest, InstrumentSweepFromTheMainWindow) {
     StartUnit(true);
-    CMainStatusDlg main(app_, notifications_, polling_.get());
+    CMainStatusDlg& main = *rig_->window;
     main.show();
     // The window's title names the unit by the serial number of its first status record, which
     // comes some passes after the unit is identified; on a loaded machine, later.
     ASSERT_TRUE(ProcessEventsUntil(
         [&] {
-            return app_.unitState.Snapshot().instrumentSweep &&
+            return rig_->app.unitState.Snapshot().instrumentSweep &&
                    main.windowTitle().contains(" on ") && records_ >= 1;
         },
         kLongWaitMs));

@@ -1,0 +1,59 @@
+#pragma once
+// The plot window on a telemetry file, offscreen: the file written for it, and the window shown
+// once it has read its first file.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/telemetry/TelemetryFormat.h"
+#include "gui/plot/PlotDlg.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3::testing {
+
+// Appends records first to end of a Tq9000 file, record(i) each; the header first when first
+// is 0.
+inline void AppendRecords(const std::filesystem::path& path, int first, int end,
+                          const std::function<UnitStateData(int)>& record) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (first == 0) {
+        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    }
+    for (int i = first; i < end; ++i) {
+        out << TelemetryRecordLine(record(i), kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+// Shows the window and waits until its first file has been read.
+inline void ShowLoaded(CPlotDlg& plot) {
+    bool loaded = false;
+    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
+    plot.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+}
+
+// A plot window with settings of its own, for a Tq9000.
+struct PlotWindow {
+    CProgramSettings settings;
+    std::atomic<std::int32_t> model{kModelTq9000};
+    std::unique_ptr<CPlotDlg> dialog;
+
+    // beforeShow sets up the window before it reads its file.
+    void Open(const std::string& file, bool fileMode,
+              const std::function<void(CPlotDlg&)>& beforeShow = {}) {
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
+        if (beforeShow) {
+            beforeShow(*dialog);
+        }
+        ShowLoaded(*dialog);
+    }
+    TracePlot* Pane(int pane) const { return dialog->Pane(pane); }
+};
+
+}  // namespace corvane3::testing
