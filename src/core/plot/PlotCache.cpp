@@ -172,6 +172,19 @@ MetaLayout Layout(std::uint64_t channels, std::uint64_t blocks, std::uint64_t le
     return layout;
 }
 
+// The cache file for reading and, where it may be written, writing (a write lock needs that).
+int OpenCacheFile(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            return fd;
+        }
+        ::close(fd);
+    }
+    return OpenRegularFile(path, reason);
+}
+
 }  // namespace
 
 // ---- pyramid -------------------------------------------------------------------------------
@@ -269,6 +282,10 @@ void CPlotCache::Unmap() {
     if (map_ != nullptr) {
         ::munmap(const_cast<std::uint8_t*>(map_), mapBytes_);
     }
+    if (mappedFd_ >= 0) {
+        ::close(mappedFd_);  // and its lock with it
+    }
+    mappedFd_ = -1;
     map_ = nullptr;
     mapBytes_ = 0;
     mappedPath_.clear();
@@ -734,9 +751,21 @@ void CPlotCache::ForEachValue(int channel, std::int64_t first, std::int64_t end,
 CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
     auto& leaves = leaves_[static_cast<std::size_t>(channel)];
     if (!leaves) {
-        // Taken from the mapped file, whose bounds Open checked.
-        const std::int64_t count = CeilDiv(records_, options_.leafRecords);
-        std::vector<ValueRange> items(static_cast<std::size_t>(count));
+        leaves = std::make_unique<CPyramid<ValueRange>>();
+        leaves->Assign(MappedLeaves(channel));
+    }
+    return *leaves;
+}
+
+std::vector<ValueRange> CPlotCache::MappedLeaves(int channel) const {
+    const std::int64_t leafRecords = options_.leafRecords;
+    const std::int64_t count = CeilDiv(records_, leafRecords);
+    std::vector<ValueRange> items(static_cast<std::size_t>(count));
+    LockMapped(F_RDLCK);
+    PlotCacheHeader now{};
+    const bool read = CurrentHeader(now);
+    if (read && now.headerHash == mappedHeaderHash_) {
+        // As opened, whose bounds Open checked.
         const std::uint8_t* at =
             map_ + leafOffset_ + static_cast<std::uint64_t>(channel * count) * 2 * kWord;
         for (auto& item : items) {
@@ -744,10 +773,62 @@ CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
             item.max = LoadAt<double>(at + kWord);
             at += 2 * kWord;
         }
-        leaves = std::make_unique<CPyramid<ValueRange>>();
-        leaves->Assign(std::move(items));
+    } else if (read && now.channelCount == channels_.size() &&
+               now.leafRecords == static_cast<std::uint32_t>(leafRecords) &&
+               now.blockRecords == static_cast<std::uint32_t>(options_.blockRecords) &&
+               now.recordCount >= static_cast<std::uint64_t>(records_)) {
+        // Brought up to date in place by another cache since: the leaves of whole leaves are
+        // where its metadata says, the last, shorter one is taken from the tail.
+        const auto nowRecords = static_cast<std::int64_t>(now.recordCount);
+        const auto nowLeaves = static_cast<std::uint64_t>(CeilDiv(nowRecords, leafRecords));
+        const MetaLayout layout =
+            Layout(channels_.size(), static_cast<std::uint64_t>(CeilDiv(nowRecords, options_.blockRecords)),
+                   nowLeaves, now.runCount);
+        const std::int64_t whole = records_ / leafRecords;
+        std::vector<double> words(static_cast<std::size_t>(2 * whole));
+        const std::uint64_t offset = now.metaOffset + layout.channels + layout.index +
+                                     layout.summaries + layout.decay +
+                                     static_cast<std::uint64_t>(channel) * nowLeaves * 2 * kWord;
+        const auto bytes = static_cast<ssize_t>(words.size() * sizeof(double));
+        if (::pread(mappedFd_, words.data(), static_cast<std::size_t>(bytes),
+                    static_cast<off_t>(offset)) != bytes) {
+            damaged_ = true;
+        }
+        for (std::int64_t l = 0; l < whole; ++l) {
+            items[static_cast<std::size_t>(l)] = {words[static_cast<std::size_t>(2 * l)],
+                                                  words[static_cast<std::size_t>(2 * l + 1)]};
+        }
+        if (whole < count) {
+            const std::vector<double>& tail = tail_[static_cast<std::size_t>(channel)];
+            const std::int64_t tailFirst = records_ - static_cast<std::int64_t>(tail.size());
+            for (std::int64_t i = whole * leafRecords; i < records_; ++i) {
+                items.back().Add(tail[static_cast<std::size_t>(i - tailFirst)]);
+            }
+        }
+    } else {
+        damaged_ = true;  // replaced by something this cache cannot read: rebuilt by the caller
     }
-    return *leaves;
+    LockMapped(F_UNLCK);
+    return items;
+}
+
+bool CPlotCache::LockMapped(short type) const {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    while (mappedFd_ >= 0 && ::fcntl(mappedFd_, F_OFD_SETLKW, &lock) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return mappedFd_ >= 0;
+}
+
+bool CPlotCache::CurrentHeader(PlotCacheHeader& header) const {
+    return ::pread(mappedFd_, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+           std::memcmp(header.magic, kPlotCacheMagic, sizeof header.magic) == 0 &&
+           header.version == kPlotCacheVersion &&
+           PlotCacheHash(&header, offsetof(PlotCacheHeader, headerHash)) == header.headerHash;
 }
 
 // ---- queries -------------------------------------------------------------------------------
@@ -1127,8 +1208,23 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     if (spilling && spillFailed_) {
         return fail(std::strerror(ENOSPC));
     }
-    const bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
-                         static_cast<std::uint64_t>(existing.st_ino) == mappedInode_;
+    // In place only under the write lock and while the file is still as this cache opened or
+    // last wrote it (another cache of it may have brought it up to date since); otherwise a
+    // new file replaces it, and whoever has the old one mapped keeps reading that.
+    bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
+                   static_cast<std::uint64_t>(existing.st_ino) == mappedInode_ &&
+                   LockMapped(F_WRLCK);
+    struct Unlock {
+        const CPlotCache* cache;
+        bool locked;
+        ~Unlock() {
+            if (locked) {
+                cache->LockMapped(F_UNLCK);
+            }
+        }
+    } unlock{this, inPlace};
+    PlotCacheHeader current{};
+    inPlace = inPlace && CurrentHeader(current) && current.headerHash == mappedHeaderHash_;
     int fd = -1;
     // A new file (the spilled one too) is named cachePath only once it is whole.
     const bool fresh = spilling || !inPlace;
@@ -1238,6 +1334,9 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     if (!WriteWholeAt(fd, headerBytes, 0)) {
         return abandon(errno);
     }
+    if (inPlace) {
+        mappedHeaderHash_ = header.headerHash;  // the file is now as this cache wrote it
+    }
     if (spilling) {
         spillPath_.clear();  // named below; the file stays open to read spilled blocks
         spillTarget_.clear();
@@ -1284,18 +1383,23 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         return result;
     };
     std::string reason;
-    const int fd = OpenRegularFile(cachePath, reason);
+    const int fd = OpenCacheFile(cachePath, reason);
     if (fd < 0) {
         return give(errno == ENOENT ? EPlotCacheOpen::kMissing : EPlotCacheOpen::kCorrupt, reason);
     }
+    // Read under the read lock: a cache bringing the file up to date in place finishes first.
+    mappedFd_ = fd;
+    LockMapped(F_RDLCK);
+    struct Unlock {
+        const CPlotCache* cache;
+        ~Unlock() { cache->LockMapped(F_UNLCK); }
+    } unlock{this};
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(PlotCacheHeader))) {
-        ::close(fd);
         return give(EPlotCacheOpen::kCorrupt, "shorter than a header");
     }
     mapBytes_ = static_cast<std::size_t>(st.st_size);
     void* map = ::mmap(nullptr, mapBytes_, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
     if (map == MAP_FAILED) {
         mapBytes_ = 0;
         return give(EPlotCacheOpen::kCorrupt,
@@ -1320,6 +1424,7 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         PlotCacheHash(map_, offsetof(PlotCacheHeader, headerHash)) != header.headerHash) {
         return give(EPlotCacheOpen::kCorrupt, "header damaged");
     }
+    mappedHeaderHash_ = header.headerHash;
     const std::uint64_t channels = header.channelCount;
     if (header.flags != 0 || channels == 0 ||
         channels > kPlotCacheMaxChannels || header.leafRecords == 0 || header.blockRecords == 0 ||
@@ -1399,11 +1504,14 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     const std::uint8_t* keptMap = map_;
     const std::size_t keptBytes = mapBytes_;
     const std::uint64_t keptInode = mappedInode_;
+    const int keptFd = mappedFd_;
     map_ = nullptr;
+    mappedFd_ = -1;
     options_.blockRecords = header.blockRecords;
     options_.leafRecords = header.leafRecords;
     const bool reset = Reset(list);
     map_ = keptMap;
+    mappedFd_ = keptFd;
     mapBytes_ = keptBytes;
     mappedPath_ = cachePath;
     mappedInode_ = keptInode;

@@ -281,7 +281,20 @@ class CPlotCache {
     bool spillFailed_ = false;
     mutable std::string spillScratch_;
 
-    // The mapped cache file, and the path it was opened from.
+    // Sets the lock on the mapped file (F_RDLCK, F_WRLCK, F_UNLCK), waiting for it. Windows
+    // and programs that have one cache file open read it under the read lock, and bring it up
+    // to date in place under the write lock. False when it cannot be had.
+    bool LockMapped(short type) const;
+    // The header the mapped file has now; false when it cannot be read or is damaged.
+    bool CurrentHeader(PlotCacheHeader& header) const;
+    // Channel's leaves from the mapped file, where another cache of the same file may have
+    // moved them since it was opened (by bringing it up to date in place).
+    std::vector<ValueRange> MappedLeaves(int channel) const;
+
+    // The mapped cache file, the path it was opened from, and the hash of its header as this
+    // cache opened or last wrote it. It stays open for reading while mapped.
+    int mappedFd_ = -1;
+    std::uint64_t mappedHeaderHash_ = 0;
     std::string mappedPath_;
     std::uint64_t mappedInode_ = 0;
     const std::uint8_t* map_ = nullptr;
