@@ -313,6 +313,7 @@ void CPlotCache::Clear() {
     decodedIndex_.clear();
     frameEdges_.clear();
     frameBorders_.clear();
+    runEnds_.clear();
     frameRecords_ = -1;
     damaged_ = false;
 }
@@ -954,23 +955,24 @@ std::int64_t CPlotCache::LowerBoundIn(std::int64_t first, std::int64_t end, doub
 
 const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<double>& edges,
                                                           std::size_t run) const {
-    // Panes side by side have the same edges: their borders are searched once.
-    if (edges != frameEdges_ || frameRecords_ != records_ || frameBorders_.size() != runs_.size()) {
-        frameEdges_ = edges;
-        frameRecords_ = records_;
-        frameBorders_.assign(runs_.size(), {});
-    }
     std::vector<std::int64_t>& borders = frameBorders_[run];
     if (!borders.empty()) {
         return borders;
     }
     const std::int64_t runFirst = runs_[run].first;
     const std::int64_t runEnd = RunEnd(run);
-    const std::int64_t first = LowerBoundIn(runFirst, runEnd, edges.front());
-    const std::int64_t end = std::max(first, LowerBoundIn(runFirst, runEnd, edges.back()));
+    const ValueRange& runTimes = runs_[run].mjd;
+    // Edges outside the run's times need no search.
+    const auto lowerBound = [&](std::int64_t from, std::int64_t to, double edge) {
+        return edge <= runTimes.min ? from
+                                    : edge > runTimes.max ? to : LowerBoundIn(from, to, edge);
+    };
+    const std::int64_t first = lowerBound(runFirst, runEnd, edges.front());
+    const std::int64_t end = std::max(first, lowerBound(runFirst, runEnd, edges.back()));
     // Leaf borders only where every column spans a few leaves: finer, they would leave columns
-    // without records.
-    const auto columns = static_cast<std::int64_t>(edges.size() - 1);
+    // without records. Only the columns the run's times reach count.
+    const auto inRun = [&](double edge) { return edge > runTimes.min && edge <= runTimes.max; };
+    const auto columns = 1 + std::count_if(edges.begin() + 1, edges.end() - 1, inRun);
     const std::int64_t leafRecords = options_.leafRecords;
     const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
                        end - first < kLeavesPerSnappedColumn * leafRecords * columns;
@@ -987,8 +989,8 @@ const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<doub
     for (std::size_t c = 1; c + 1 < edges.size(); ++c) {
         const double edge = edges[c];
         std::int64_t to = 0;
-        if (exact) {
-            to = LowerBoundIn(from, end, edge);
+        if (exact || edge <= runTimes.min || edge > runTimes.max) {
+            to = lowerBound(from, end, edge);
         } else {
             // The first leaf whose latest MJD reaches the edge holds the border.
             std::int64_t high = leafEnd;
@@ -1010,6 +1012,43 @@ const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<doub
     return borders;
 }
 
+ValueRange CPlotCache::RangeInRun(int channel, std::size_t run, std::int64_t first,
+                                  std::int64_t end) const {
+    const std::int64_t leafRecords = options_.leafRecords;
+    const std::int64_t runFirst = runs_[run].first;
+    const std::int64_t runEnd = RunEnd(run);
+    // The leaves the run starts and ends in are partly another run's; the last run's end lies
+    // in the records held in memory and costs nothing to read.
+    const std::int64_t headEnd = std::min(runEnd, CeilDiv(runFirst, leafRecords) * leafRecords);
+    const std::int64_t tailFirst = std::max(headEnd, runEnd / leafRecords * leafRecords);
+    const bool head = first == runFirst && end >= headEnd && runFirst < headEnd;
+    const bool tail = end == runEnd && first <= tailFirst && tailFirst < runEnd &&
+                      run + 1 < runs_.size();
+    if (!head && !tail) {
+        return Range(channel, first, end);
+    }
+    runEnds_.resize(runs_.size());
+    std::vector<RunEnds>& ends = runEnds_[run];
+    ends.resize(channels_.size());
+    RunEnds& known = ends[static_cast<std::size_t>(channel)];
+    if (!known.known) {
+        known.head = Range(channel, runFirst, headEnd);
+        known.tail = Range(channel, tailFirst, runEnd);
+        known.known = true;
+    }
+    ValueRange range;
+    if (head) {
+        range.Add(known.head);
+        first = headEnd;
+    }
+    if (tail) {
+        range.Add(known.tail);
+        end = tailFirst;
+    }
+    range.Add(Range(channel, first, std::max(first, end)));
+    return range;
+}
+
 std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vector<double>& edges,
                                                     std::vector<RecordSpan>* spans) const {
     std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
@@ -1019,19 +1058,31 @@ std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vect
     if (timeIndex_ < 0 || result.empty()) {
         return result;
     }
+    // Panes side by side have the same edges: their borders are searched once.
+    if (edges != frameEdges_ || frameRecords_ != records_ || frameBorders_.size() != runs_.size()) {
+        frameEdges_ = edges;
+        frameRecords_ = records_;
+        frameBorders_.assign(runs_.size(), {});
+    }
     std::vector<RecordSpan> found(result.size());
     for (std::size_t run = 0; run < runs_.size(); ++run) {
-        // Only the runs whose times reach into the frame are searched.
+        // Only the runs whose times reach into the frame are searched, and only the columns
+        // their times reach are looked at.
         const ValueRange& times = runs_[run].mjd;
         if (times.Empty() || times.max < edges.front() || times.min >= edges.back()) {
             continue;
         }
         const std::vector<std::int64_t>& borders = FrameBorders(edges, run);
-        for (std::size_t c = 0; c < result.size(); ++c) {
+        const auto column = [&](double mjd) {
+            const auto at = std::upper_bound(edges.begin(), edges.end(), mjd) - edges.begin();
+            return static_cast<std::size_t>(std::max<std::ptrdiff_t>(at - 1, 0));
+        };
+        const std::size_t columnEnd = std::min(result.size(), column(times.max) + 1);
+        for (std::size_t c = column(times.min); c < columnEnd; ++c) {
             if (borders[c] == borders[c + 1]) {
                 continue;
             }
-            result[c].Add(Range(channel, borders[c], borders[c + 1]));
+            result[c].Add(RangeInRun(channel, run, borders[c], borders[c + 1]));
             // Runs come in file order: the first piece starts the span, the last ends it.
             RecordSpan& span = found[c];
             if (span.first == span.end) {

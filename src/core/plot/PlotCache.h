@@ -237,6 +237,10 @@ class CPlotCache {
     double MjdAt(std::int64_t record) const;
     // LowerBoundMjd within records [first, end), whose MJDs do not decrease.
     std::int64_t LowerBoundIn(std::int64_t first, std::int64_t end, double mjd) const;
+    // Range over [first, end) within run: the partial leaves at the run's two ends, which a
+    // frame over many runs would otherwise decode again and again, are taken once and kept.
+    ValueRange RangeInRun(int channel, std::size_t run, std::int64_t first,
+                          std::int64_t end) const;
     // The record index where each column of a frame by time starts within run's records, and
     // the end; kept for the panes that follow with the same edges.
     const std::vector<std::int64_t>& FrameBorders(const std::vector<double>& edges,
@@ -303,6 +307,13 @@ class CPlotCache {
     std::uint64_t leafOffset_ = 0;  // of channel 0's leaves in the map
 
     std::unique_ptr<Codec> codec_;
+    // Per run and channel: the range of the run's first and last partial leaf (see RangeInRun).
+    struct RunEnds {
+        bool known = false;
+        ValueRange head;
+        ValueRange tail;
+    };
+    mutable std::vector<std::vector<RunEnds>> runEnds_;
     // The last frame's edges and the borders found in each run (see FrameBorders).
     mutable std::vector<double> frameEdges_;
     mutable std::vector<std::vector<std::int64_t>> frameBorders_;
