@@ -1017,13 +1017,15 @@ ValueRange CPlotCache::RangeInRun(int channel, std::size_t run, std::int64_t fir
     const std::int64_t leafRecords = options_.leafRecords;
     const std::int64_t runFirst = runs_[run].first;
     const std::int64_t runEnd = RunEnd(run);
-    // The leaves the run starts and ends in are partly another run's; the last run's end lies
-    // in the records held in memory and costs nothing to read.
+    // The leaves the run starts and ends in are partly another run's. The last run is still
+    // growing: its ends are not kept (its end lies in the records held in memory anyway).
+    if (run + 1 == runs_.size()) {
+        return Range(channel, first, end);
+    }
     const std::int64_t headEnd = std::min(runEnd, CeilDiv(runFirst, leafRecords) * leafRecords);
     const std::int64_t tailFirst = std::max(headEnd, runEnd / leafRecords * leafRecords);
     const bool head = first == runFirst && end >= headEnd && runFirst < headEnd;
-    const bool tail = end == runEnd && first <= tailFirst && tailFirst < runEnd &&
-                      run + 1 < runs_.size();
+    const bool tail = end == runEnd && first <= tailFirst && tailFirst < runEnd;
     if (!head && !tail) {
         return Range(channel, first, end);
     }
