@@ -1,10 +1,11 @@
 // make_telemetry_file: writes a .csd telemetry file of any length for benchmarks and trials.
 //
 //   make_telemetry_file [--records N] [--decay PCT_PER_DAY] [--interval S] [--model CODE]
-//                       [--seed N] [--from K] OUT.csd
+//                       [--seed N] [--from K] [--step-back-every M] OUT.csd
 //
 // With --from K, records K..N-1 of the same recipe are appended to OUT.csd (made before with
-// --records K): a file that grew.
+// --records K): a file that grew. With --step-back-every M, every M-th record is a second older
+// than the one before it, as where the PC's clock was set back.
 
 #include <charconv>
 #include <cstdio>
@@ -18,7 +19,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: make_telemetry_file [--records N] [--decay PCT_PER_DAY] [--interval S] "
-    "[--model 400..404] [--seed N] [--from K] OUT.csd\n";
+    "[--model 400..404] [--seed N] [--from K] [--step-back-every M] OUT.csd\n";
 
 template <typename T>
 bool Parse(std::string_view text, T& value) {
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
             ok = ok && Parse(value, recipe.model) && corvane3::IsKnownModel(recipe.model);
         } else if (option == "--from") {
             ok = ok && Parse(value, recipe.from) && recipe.from >= 0;
+        } else if (option == "--step-back-every") {
+            ok = ok && Parse(value, recipe.stepBackEvery) && recipe.stepBackEvery >= 0;
         } else if (option == "--seed") {
             ok = ok && Parse(value, recipe.seed);
         } else if (option == "--help") {

@@ -30,6 +30,9 @@ struct TelemetryFileRecipe {
     // Records before this index are not written, nor the header when it is not 0: the rest of a
     // longer recipe, appended to a file made with fewer records.
     std::int64_t from = 0;
+    // Every this many records the PC's clock was set back: that record is a second older than
+    // the one before it. 0: never.
+    std::int64_t stepBackEvery = 0;
 };
 
 constexpr double kSecondsPerDay = 86400.0;
@@ -47,6 +50,10 @@ inline UnitStateData MakeTelemetryRecord(const TelemetryFileRecipe& recipe, std:
     UnitStateData data = base;
     D1Record& d1 = data.d1;
     data.mjd = recipe.firstMjd + days;
+    if (recipe.stepBackEvery > 0) {
+        const auto steps = static_cast<double>(index / recipe.stepBackEvery);
+        data.mjd -= steps * (recipe.intervalSeconds + 1.0) / kSecondsPerDay;
+    }
     d1.state = 0;
     d1.alarm2 = 0;
     d1.alarm3 = 0;

@@ -156,17 +156,33 @@ struct MetaLayout {
     std::uint64_t summaries = 0;
     std::uint64_t decay = 0;
     std::uint64_t leaves = 0;
-    std::uint64_t Total() const { return channels + index + summaries + decay + leaves; }
+    std::uint64_t runs = 0;
+    std::uint64_t Total() const { return channels + index + summaries + decay + leaves + runs; }
 };
 
-MetaLayout Layout(std::uint64_t channels, std::uint64_t blocks, std::uint64_t leaves) {
+MetaLayout Layout(std::uint64_t channels, std::uint64_t blocks, std::uint64_t leaves,
+                  std::uint64_t runs) {
     MetaLayout layout;
     layout.channels = channels * kWord;
     layout.index = blocks * channels * sizeof(PlotCacheBlockEntry);
     layout.summaries = blocks * channels * kPlotCacheSummaryWords * kWord;
     layout.decay = blocks * kPlotCacheDecayWords * kWord;
     layout.leaves = channels * leaves * 2 * kWord;
+    layout.runs = runs * kPlotCacheRunWords * kWord;
     return layout;
+}
+
+// The cache file for reading and, where it may be written, writing (a write lock needs that).
+int OpenCacheFile(const std::string& path, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            return fd;
+        }
+        ::close(fd);
+    }
+    return OpenRegularFile(path, reason);
 }
 
 }  // namespace
@@ -266,6 +282,10 @@ void CPlotCache::Unmap() {
     if (map_ != nullptr) {
         ::munmap(const_cast<std::uint8_t*>(map_), mapBytes_);
     }
+    if (mappedFd_ >= 0) {
+        ::close(mappedFd_);  // and its lock with it
+    }
+    mappedFd_ = -1;
     map_ = nullptr;
     mapBytes_ = 0;
     mappedPath_.clear();
@@ -279,8 +299,7 @@ void CPlotCache::Clear() {
     timeIndex_ = -1;
     decayIndex_ = -1;
     firstMjd_ = 0.0;
-    lastMjd_ = -std::numeric_limits<double>::infinity();
-    mjdOrdered_ = true;
+    runs_.clear();
     records_ = 0;
     coveredBytes_ = 0;
     sealed_.clear();
@@ -294,6 +313,7 @@ void CPlotCache::Clear() {
     decodedIndex_.clear();
     frameEdges_.clear();
     frameBorders_.clear();
+    runEnds_.clear();
     frameRecords_ = -1;
     damaged_ = false;
 }
@@ -369,16 +389,18 @@ bool CPlotCache::Append(std::span<const std::span<const double>> columns) {
     if (records_ == 0 && timeIndex_ >= 0) {
         firstMjd_ = columns[static_cast<std::size_t>(timeIndex_)][0];
     }
-    if (timeIndex_ >= 0 && mjdOrdered_) {
-        if (records_ > 0 && std::isinf(lastMjd_)) {
-            Values(timeIndex_, records_ - 1, records_, &lastMjd_);  // an opened cache's last
-        }
-        for (const double mjd : columns[static_cast<std::size_t>(timeIndex_)]) {
-            if (mjd < lastMjd_) {
-                mjdOrdered_ = false;
-                break;
+    if (runs_.empty()) {
+        runs_.push_back({});
+    }
+    if (timeIndex_ >= 0) {
+        // A new run wherever an MJD falls below the latest one (the PC's clock was set back).
+        const std::span<const double> mjds = columns[static_cast<std::size_t>(timeIndex_)];
+        for (std::size_t i = 0; i < n; ++i) {
+            const double mjd = mjds[i];
+            if (mjd < runs_.back().mjd.max) {
+                runs_.push_back({records_ + static_cast<std::int64_t>(i), {}});
             }
-            lastMjd_ = std::isnan(mjd) ? lastMjd_ : mjd;
+            runs_.back().mjd.Add(mjd);
         }
     }
     const std::int64_t blockRecords = options_.blockRecords;
@@ -730,9 +752,21 @@ void CPlotCache::ForEachValue(int channel, std::int64_t first, std::int64_t end,
 CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
     auto& leaves = leaves_[static_cast<std::size_t>(channel)];
     if (!leaves) {
-        // Taken from the mapped file, whose bounds Open checked.
-        const std::int64_t count = CeilDiv(records_, options_.leafRecords);
-        std::vector<ValueRange> items(static_cast<std::size_t>(count));
+        leaves = std::make_unique<CPyramid<ValueRange>>();
+        leaves->Assign(MappedLeaves(channel));
+    }
+    return *leaves;
+}
+
+std::vector<ValueRange> CPlotCache::MappedLeaves(int channel) const {
+    const std::int64_t leafRecords = options_.leafRecords;
+    const std::int64_t count = CeilDiv(records_, leafRecords);
+    std::vector<ValueRange> items(static_cast<std::size_t>(count));
+    LockMapped(F_RDLCK);
+    PlotCacheHeader now{};
+    const bool read = CurrentHeader(now);
+    if (read && now.headerHash == mappedHeaderHash_) {
+        // As opened, whose bounds Open checked.
         const std::uint8_t* at =
             map_ + leafOffset_ + static_cast<std::uint64_t>(channel * count) * 2 * kWord;
         for (auto& item : items) {
@@ -740,10 +774,62 @@ CPlotCache::CPyramid<ValueRange>& CPlotCache::Leaves(int channel) const {
             item.max = LoadAt<double>(at + kWord);
             at += 2 * kWord;
         }
-        leaves = std::make_unique<CPyramid<ValueRange>>();
-        leaves->Assign(std::move(items));
+    } else if (read && now.channelCount == channels_.size() &&
+               now.leafRecords == static_cast<std::uint32_t>(leafRecords) &&
+               now.blockRecords == static_cast<std::uint32_t>(options_.blockRecords) &&
+               now.recordCount >= static_cast<std::uint64_t>(records_)) {
+        // Brought up to date in place by another cache since: the leaves of whole leaves are
+        // where its metadata says, the last, shorter one is taken from the tail.
+        const auto nowRecords = static_cast<std::int64_t>(now.recordCount);
+        const auto nowLeaves = static_cast<std::uint64_t>(CeilDiv(nowRecords, leafRecords));
+        const MetaLayout layout =
+            Layout(channels_.size(), static_cast<std::uint64_t>(CeilDiv(nowRecords, options_.blockRecords)),
+                   nowLeaves, now.runCount);
+        const std::int64_t whole = records_ / leafRecords;
+        std::vector<double> words(static_cast<std::size_t>(2 * whole));
+        const std::uint64_t offset = now.metaOffset + layout.channels + layout.index +
+                                     layout.summaries + layout.decay +
+                                     static_cast<std::uint64_t>(channel) * nowLeaves * 2 * kWord;
+        const auto bytes = static_cast<ssize_t>(words.size() * sizeof(double));
+        if (::pread(mappedFd_, words.data(), static_cast<std::size_t>(bytes),
+                    static_cast<off_t>(offset)) != bytes) {
+            damaged_ = true;
+        }
+        for (std::int64_t l = 0; l < whole; ++l) {
+            items[static_cast<std::size_t>(l)] = {words[static_cast<std::size_t>(2 * l)],
+                                                  words[static_cast<std::size_t>(2 * l + 1)]};
+        }
+        if (whole < count) {
+            const std::vector<double>& tail = tail_[static_cast<std::size_t>(channel)];
+            const std::int64_t tailFirst = records_ - static_cast<std::int64_t>(tail.size());
+            for (std::int64_t i = whole * leafRecords; i < records_; ++i) {
+                items.back().Add(tail[static_cast<std::size_t>(i - tailFirst)]);
+            }
+        }
+    } else {
+        damaged_ = true;  // replaced by something this cache cannot read: rebuilt by the caller
     }
-    return *leaves;
+    LockMapped(F_UNLCK);
+    return items;
+}
+
+bool CPlotCache::LockMapped(short type) const {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    while (mappedFd_ >= 0 && ::fcntl(mappedFd_, F_OFD_SETLKW, &lock) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return mappedFd_ >= 0;
+}
+
+bool CPlotCache::CurrentHeader(PlotCacheHeader& header) const {
+    return ::pread(mappedFd_, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+           std::memcmp(header.magic, kPlotCacheMagic, sizeof header.magic) == 0 &&
+           header.version == kPlotCacheVersion &&
+           PlotCacheHash(&header, offsetof(PlotCacheHeader, headerHash)) == header.headerHash;
 }
 
 // ---- queries -------------------------------------------------------------------------------
@@ -816,35 +902,98 @@ std::vector<ValueRange> CPlotCache::FrameColumns(int channel, std::int64_t first
     return result;
 }
 
-const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<double>& edges) const {
-    // Panes side by side have the same edges: their borders are searched once.
-    if (edges == frameEdges_ && frameRecords_ == records_) {
-        return frameBorders_;
+std::vector<std::int64_t> CPlotCache::MjdSteps() const {
+    std::vector<std::int64_t> steps;
+    for (std::size_t r = 1; r < runs_.size(); ++r) {
+        steps.push_back(runs_[r].first);
     }
-    frameEdges_ = edges;
-    frameRecords_ = records_;
-    frameBorders_.clear();
-    const std::int64_t first = LowerBoundMjd(edges.front());
-    const std::int64_t end = std::max(first, LowerBoundMjd(edges.back()));
+    return steps;
+}
+
+std::int64_t CPlotCache::RunEnd(std::size_t run) const {
+    return run + 1 < runs_.size() ? runs_[run + 1].first : records_;
+}
+
+double CPlotCache::MjdAt(std::int64_t record) const {
+    const std::int64_t block = record / options_.blockRecords;
+    const std::vector<double>* values = Block(timeIndex_, block);
+    return values != nullptr
+               ? (*values)[static_cast<std::size_t>(record - block * options_.blockRecords)]
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::int64_t CPlotCache::LowerBoundIn(std::int64_t first, std::int64_t end, double mjd) const {
+    // The whole blocks in the range first: the first whose latest MJD reaches mjd. The answer
+    // then lies in it, or before it when it is the first whole block.
+    const std::int64_t blockRecords = options_.blockRecords;
+    const auto& blocks = summaries_[static_cast<std::size_t>(timeIndex_)];
+    const std::int64_t wholeFirst = CeilDiv(first, blockRecords);
+    const std::int64_t wholeEnd = std::max(wholeFirst, end / blockRecords);
+    std::int64_t low = wholeFirst;
+    std::int64_t high = wholeEnd;
+    while (low < high) {
+        const std::int64_t mid = low + (high - low) / 2;
+        if (blocks.ItemAt(mid).range.max < mjd) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    std::int64_t from = low == wholeFirst ? first : low * blockRecords;
+    std::int64_t to = low < wholeEnd ? std::min(end, (low + 1) * blockRecords) : end;
+    // At most two blocks left: halved record by record.
+    while (from < to) {
+        const std::int64_t mid = from + (to - from) / 2;
+        if (MjdAt(mid) < mjd) {
+            from = mid + 1;
+        } else {
+            to = mid;
+        }
+    }
+    return from;
+}
+
+const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<double>& edges,
+                                                          std::size_t run) const {
+    std::vector<std::int64_t>& borders = frameBorders_[run];
+    if (!borders.empty()) {
+        return borders;
+    }
+    const std::int64_t runFirst = runs_[run].first;
+    const std::int64_t runEnd = RunEnd(run);
+    const ValueRange& runTimes = runs_[run].mjd;
+    // Edges outside the run's times need no search.
+    const auto lowerBound = [&](std::int64_t from, std::int64_t to, double edge) {
+        return edge <= runTimes.min ? from
+                                    : edge > runTimes.max ? to : LowerBoundIn(from, to, edge);
+    };
+    const std::int64_t first = lowerBound(runFirst, runEnd, edges.front());
+    const std::int64_t end = std::max(first, lowerBound(runFirst, runEnd, edges.back()));
     // Leaf borders only where every column spans a few leaves: finer, they would leave columns
-    // without records.
-    const auto columns = static_cast<std::int64_t>(edges.size() - 1);
+    // without records. Only the columns the run's times reach count.
+    const auto inRun = [&](double edge) { return edge > runTimes.min && edge <= runTimes.max; };
+    const auto columns = 1 + std::count_if(edges.begin() + 1, edges.end() - 1, inRun);
+    const std::int64_t leafRecords = options_.leafRecords;
     const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
-                       end - first < kLeavesPerSnappedColumn * options_.leafRecords * columns;
+                       end - first < kLeavesPerSnappedColumn * leafRecords * columns;
     const CPyramid<ValueRange>& times = Leaves(timeIndex_);
-    const std::int64_t leafCount = times.Size();
-    frameBorders_.reserve(edges.size());
-    frameBorders_.push_back(first);
+    // The leaves wholly in the run (the last, shorter leaf of the records too); their latest
+    // MJDs do not decrease.
+    const std::int64_t leafFirst = CeilDiv(runFirst, leafRecords);
+    const std::int64_t leafEnd = std::max(
+        leafFirst, runEnd == records_ ? times.Size() : runEnd / leafRecords);
+    borders.reserve(edges.size());
+    borders.push_back(first);
     std::int64_t from = first;
-    std::int64_t low = 0;  // the leaf search goes on from the last border
+    std::int64_t low = leafFirst;  // the leaf search goes on from the last border
     for (std::size_t c = 1; c + 1 < edges.size(); ++c) {
         const double edge = edges[c];
         std::int64_t to = 0;
-        if (exact) {
-            to = LowerBoundMjd(edge);
+        if (exact || edge <= runTimes.min || edge > runTimes.max) {
+            to = lowerBound(from, end, edge);
         } else {
             // The first leaf whose latest MJD reaches the edge holds the border.
-            std::int64_t high = leafCount;
+            std::int64_t high = leafEnd;
             while (low < high) {
                 const std::int64_t mid = low + (high - low) / 2;
                 if (times.ItemAt(mid).max < edge) {
@@ -853,31 +1002,99 @@ const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<doub
                     high = mid;
                 }
             }
-            to = low * options_.leafRecords;
+            to = low * leafRecords;
         }
         to = std::clamp(to, from, end);
-        frameBorders_.push_back(to);
+        borders.push_back(to);
         from = to;
     }
-    frameBorders_.push_back(end);
-    return frameBorders_;
+    borders.push_back(end);
+    return borders;
+}
+
+ValueRange CPlotCache::RangeInRun(int channel, std::size_t run, std::int64_t first,
+                                  std::int64_t end) const {
+    const std::int64_t leafRecords = options_.leafRecords;
+    const std::int64_t runFirst = runs_[run].first;
+    const std::int64_t runEnd = RunEnd(run);
+    // The leaves the run starts and ends in are partly another run's. The last run is still
+    // growing: its ends are not kept (its end lies in the records held in memory anyway).
+    if (run + 1 == runs_.size()) {
+        return Range(channel, first, end);
+    }
+    const std::int64_t headEnd = std::min(runEnd, CeilDiv(runFirst, leafRecords) * leafRecords);
+    const std::int64_t tailFirst = std::max(headEnd, runEnd / leafRecords * leafRecords);
+    const bool head = first == runFirst && end >= headEnd && runFirst < headEnd;
+    const bool tail = end == runEnd && first <= tailFirst && tailFirst < runEnd;
+    if (!head && !tail) {
+        return Range(channel, first, end);
+    }
+    runEnds_.resize(runs_.size());
+    std::vector<RunEnds>& ends = runEnds_[run];
+    ends.resize(channels_.size());
+    RunEnds& known = ends[static_cast<std::size_t>(channel)];
+    if (!known.known) {
+        known.head = Range(channel, runFirst, headEnd);
+        known.tail = Range(channel, tailFirst, runEnd);
+        known.known = true;
+    }
+    ValueRange range;
+    if (head) {
+        range.Add(known.head);
+        first = headEnd;
+    }
+    if (tail) {
+        range.Add(known.tail);
+        end = tailFirst;
+    }
+    range.Add(Range(channel, first, std::max(first, end)));
+    return range;
 }
 
 std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vector<double>& edges,
-                                                    std::vector<std::int64_t>* borders) const {
+                                                    std::vector<RecordSpan>* spans) const {
     std::vector<ValueRange> result(edges.size() > 1 ? edges.size() - 1 : 0);
-    if (borders != nullptr) {
-        borders->clear();
+    if (spans != nullptr) {
+        spans->assign(result.size(), {});
     }
     if (timeIndex_ < 0 || result.empty()) {
         return result;
     }
-    const std::vector<std::int64_t>& found = FrameBorders(edges);
-    for (std::size_t c = 0; c < result.size(); ++c) {
-        result[c] = Range(channel, found[c], found[c + 1]);
+    // Panes side by side have the same edges: their borders are searched once.
+    if (edges != frameEdges_ || frameRecords_ != records_ || frameBorders_.size() != runs_.size()) {
+        frameEdges_ = edges;
+        frameRecords_ = records_;
+        frameBorders_.assign(runs_.size(), {});
     }
-    if (borders != nullptr) {
-        *borders = found;
+    std::vector<RecordSpan> found(result.size());
+    for (std::size_t run = 0; run < runs_.size(); ++run) {
+        // Only the runs whose times reach into the frame are searched, and only the columns
+        // their times reach are looked at.
+        const ValueRange& times = runs_[run].mjd;
+        if (times.Empty() || times.max < edges.front() || times.min >= edges.back()) {
+            continue;
+        }
+        const std::vector<std::int64_t>& borders = FrameBorders(edges, run);
+        const auto column = [&](double mjd) {
+            const auto at = std::upper_bound(edges.begin(), edges.end(), mjd) - edges.begin();
+            return static_cast<std::size_t>(std::max<std::ptrdiff_t>(at - 1, 0));
+        };
+        const std::size_t columnEnd = std::min(result.size(), column(times.max) + 1);
+        for (std::size_t c = column(times.min); c < columnEnd; ++c) {
+            if (borders[c] == borders[c + 1]) {
+                continue;
+            }
+            result[c].Add(RangeInRun(channel, run, borders[c], borders[c + 1]));
+            // Runs come in file order: the first piece starts the span, the last ends it.
+            RecordSpan& span = found[c];
+            if (span.first == span.end) {
+                span.first = borders[c];
+            }
+            span.end = borders[c + 1];
+        }
+    }
+    if (spans != nullptr) {
+        *spans = std::move(found);
     }
     return result;
 }
@@ -906,28 +1123,13 @@ std::int64_t CPlotCache::LowerBoundMjd(double mjd) const {
     if (timeIndex_ < 0) {
         return -1;
     }
-    const auto& blocks = summaries_[static_cast<std::size_t>(timeIndex_)];
-    // The first block whose latest MJD reaches mjd.
-    std::int64_t low = 0;
-    std::int64_t high = BlockCount();
-    while (low < high) {
-        const std::int64_t mid = low + (high - low) / 2;
-        if (blocks.ItemAt(mid).range.max < mjd) {
-            low = mid + 1;
-        } else {
-            high = mid;
+    // Every run before the first that reaches mjd lies wholly below it.
+    for (std::size_t run = 0; run < runs_.size(); ++run) {
+        if (runs_[run].mjd.max >= mjd) {
+            return LowerBoundIn(runs_[run].first, RunEnd(run), mjd);
         }
     }
-    if (low == BlockCount()) {
-        return records_;
-    }
-    const std::vector<double>* values = Block(timeIndex_, low);
-    if (values == nullptr) {
-        return low * options_.blockRecords;
-    }
-    const auto at =
-        std::partition_point(values->begin(), values->end(), [mjd](double v) { return v < mjd; });
-    return low * options_.blockRecords + (at - values->begin());
+    return records_;
 }
 
 DecayFit CPlotCache::FitDecay(std::int64_t first, std::int64_t last) const {
@@ -1000,8 +1202,9 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     header.leafRecords = static_cast<std::uint32_t>(options_.leafRecords);
     header.timeIndex = timeIndex_;
     header.decayIndex = decayIndex_;
-    header.flags = mjdOrdered_ ? 0 : kPlotCacheFlagMjdUnordered;
+    header.flags = 0;
     header.recordCount = static_cast<std::uint64_t>(records_);
+    header.runCount = runs_.size();
     header.firstMjd = firstMjd_;
     {
         std::string reason;
@@ -1058,8 +1261,23 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     if (spilling && spillFailed_) {
         return fail(std::strerror(ENOSPC));
     }
-    const bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
-                         static_cast<std::uint64_t>(existing.st_ino) == mappedInode_;
+    // In place only under the write lock and while the file is still as this cache opened or
+    // last wrote it (another cache of it may have brought it up to date since); otherwise a
+    // new file replaces it, and whoever has the old one mapped keeps reading that.
+    bool inPlace = !spilling && map_ != nullptr && mappedPath_ == cachePath && exists &&
+                   static_cast<std::uint64_t>(existing.st_ino) == mappedInode_ &&
+                   LockMapped(F_WRLCK);
+    struct Unlock {
+        const CPlotCache* cache;
+        bool locked;
+        ~Unlock() {
+            if (locked) {
+                cache->LockMapped(F_UNLCK);
+            }
+        }
+    } unlock{this, inPlace};
+    PlotCacheHeader current{};
+    inPlace = inPlace && CurrentHeader(current) && current.headerHash == mappedHeaderHash_;
     int fd = -1;
     // A new file (the spilled one too) is named cachePath only once it is whole.
     const bool fresh = spilling || !inPlace;
@@ -1153,6 +1371,11 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
             meta.Put(leaves.ItemAt(l).max);
         }
     }
+    for (const MjdRun& run : runs_) {
+        meta.Put(run.first);
+        meta.Put(run.mjd.min);
+        meta.Put(run.mjd.max);
+    }
     if (!meta.Finish()) {
         return abandon(errno);
     }
@@ -1163,6 +1386,9 @@ PlotCacheWriteResult CPlotCache::Write(const std::string& cachePath,
     const std::string_view headerBytes(reinterpret_cast<const char*>(&header), sizeof header);
     if (!WriteWholeAt(fd, headerBytes, 0)) {
         return abandon(errno);
+    }
+    if (inPlace) {
+        mappedHeaderHash_ = header.headerHash;  // the file is now as this cache wrote it
     }
     if (spilling) {
         spillPath_.clear();  // named below; the file stays open to read spilled blocks
@@ -1210,18 +1436,23 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         return result;
     };
     std::string reason;
-    const int fd = OpenRegularFile(cachePath, reason);
+    const int fd = OpenCacheFile(cachePath, reason);
     if (fd < 0) {
         return give(errno == ENOENT ? EPlotCacheOpen::kMissing : EPlotCacheOpen::kCorrupt, reason);
     }
+    // Read under the read lock: a cache bringing the file up to date in place finishes first.
+    mappedFd_ = fd;
+    LockMapped(F_RDLCK);
+    struct Unlock {
+        const CPlotCache* cache;
+        ~Unlock() { cache->LockMapped(F_UNLCK); }
+    } unlock{this};
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(PlotCacheHeader))) {
-        ::close(fd);
         return give(EPlotCacheOpen::kCorrupt, "shorter than a header");
     }
     mapBytes_ = static_cast<std::size_t>(st.st_size);
     void* map = ::mmap(nullptr, mapBytes_, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
     if (map == MAP_FAILED) {
         mapBytes_ = 0;
         return give(EPlotCacheOpen::kCorrupt,
@@ -1246,12 +1477,14 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         PlotCacheHash(map_, offsetof(PlotCacheHeader, headerHash)) != header.headerHash) {
         return give(EPlotCacheOpen::kCorrupt, "header damaged");
     }
+    mappedHeaderHash_ = header.headerHash;
     const std::uint64_t channels = header.channelCount;
-    if ((header.flags & ~kPlotCacheFlagMjdUnordered) != 0 || channels == 0 ||
+    if (header.flags != 0 || channels == 0 ||
         channels > kPlotCacheMaxChannels || header.leafRecords == 0 || header.blockRecords == 0 ||
         header.blockRecords > kPlotCacheMaxBlockRecords ||
         header.blockRecords % header.leafRecords != 0 ||
-        header.recordCount > kPlotCacheMaxRecords || header.timeIndex < -1 ||
+        header.recordCount > kPlotCacheMaxRecords || header.runCount > header.recordCount ||
+        (header.recordCount > 0 && header.runCount == 0) || header.timeIndex < -1 ||
         header.timeIndex >= static_cast<std::int64_t>(channels) || header.decayIndex < -1 ||
         header.decayIndex >= static_cast<std::int64_t>(channels) ||
         (header.decayIndex >= 0 && header.timeIndex < 0)) {
@@ -1260,8 +1493,8 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     const auto records = static_cast<std::int64_t>(header.recordCount);
     const std::int64_t blocks = CeilDiv(records, header.blockRecords);
     const std::int64_t leafCount = CeilDiv(records, header.leafRecords);
-    const MetaLayout layout =
-        Layout(channels, static_cast<std::uint64_t>(blocks), static_cast<std::uint64_t>(leafCount));
+    const MetaLayout layout = Layout(channels, static_cast<std::uint64_t>(blocks),
+                                     static_cast<std::uint64_t>(leafCount), header.runCount);
     if (header.dataOffset != sizeof header || header.dataBytes > size - header.dataOffset ||
         header.metaOffset != header.dataOffset + header.dataBytes ||
         header.metaBytes != layout.Total() || header.metaBytes > size - header.metaOffset) {
@@ -1324,11 +1557,14 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     const std::uint8_t* keptMap = map_;
     const std::size_t keptBytes = mapBytes_;
     const std::uint64_t keptInode = mappedInode_;
+    const int keptFd = mappedFd_;
     map_ = nullptr;
+    mappedFd_ = -1;
     options_.blockRecords = header.blockRecords;
     options_.leafRecords = header.leafRecords;
     const bool reset = Reset(list);
     map_ = keptMap;
+    mappedFd_ = keptFd;
     mapBytes_ = keptBytes;
     mappedPath_ = cachePath;
     mappedInode_ = keptInode;
@@ -1337,7 +1573,6 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
     }
     records_ = records;
     firstMjd_ = header.firstMjd;
-    mjdOrdered_ = (header.flags & kPlotCacheFlagMjdUnordered) == 0;
     coveredBytes_ = header.source.coveredBytes;
     dataOffset_ = header.dataOffset;
 
@@ -1407,6 +1642,18 @@ PlotCacheOpenResult CPlotCache::Load(const std::string& cachePath, const std::st
         header.metaOffset + layout.channels + layout.index + layout.summaries + layout.decay;
     for (auto& leaves : leaves_) {
         leaves.reset();  // read from the map when first needed
+    }
+    const std::uint8_t* run = map_ + leafOffset_ + layout.leaves;
+    runs_.resize(header.runCount);
+    for (std::size_t r = 0; r < runs_.size(); ++r) {
+        MjdRun& item = runs_[r];
+        item.first = LoadAt<std::int64_t>(run);
+        item.mjd = {LoadAt<double>(run + 8), LoadAt<double>(run + 16)};
+        run += kPlotCacheRunWords * kWord;
+        // Runs start in order, the first at record 0.
+        if (r == 0 ? item.first != 0 : item.first <= runs_[r - 1].first || item.first >= records) {
+            return give(EPlotCacheOpen::kCorrupt, "MJD runs out of bounds");
+        }
     }
 
     // A last, shorter block goes back to the tail so that appending continues it.

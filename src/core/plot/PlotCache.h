@@ -127,8 +127,12 @@ class CPlotCache {
     const std::vector<PlotCacheChannel>& Channels() const { return channels_; }
     // The index of the channel for this slot, or -1.
     int ChannelIndex(int slot) const;
-    // True while no record's MJD is below the one before it; the searches by MJD need it.
-    bool MjdOrdered() const { return mjdOrdered_; }
+    // True while no record's MJD is below the one before it (the PC's clock was never set
+    // back). The searches by MJD work either way: the records stay in file order, and the
+    // stretches between the steps back, each in order, are searched one by one.
+    bool MjdOrdered() const { return runs_.size() <= 1; }
+    // The records where the MJD steps back below the one before it, in file order.
+    std::vector<std::int64_t> MjdSteps() const;
     // True once a block failed its hash or decompression during a query; its values then read
     // as absent. The caller should rebuild the cache.
     bool Damaged() const { return damaged_; }
@@ -149,18 +153,25 @@ class CPlotCache {
     std::vector<ValueRange> FrameColumns(int channel, std::int64_t first, std::int64_t end,
                                          int columns) const;
     // One frame by time: column c holds the records with edges[c] <= MJD < edges[c+1] (edges
-    // ascending, MJDs not decreasing; edges.size() - 1 columns). The outer borders are exact;
-    // over more than a few blocks and at least two leaves a column, the inner ones are found
-    // among the leaves and fall on the start of the leaf that holds them. O(columns x log N);
-    // empty without an MJD channel.
-    // borders, when given, gets the record index where each column starts, and its end.
+    // ascending; edges.size() - 1 columns). The outer borders are exact; over more than a few
+    // blocks and at least two leaves a column, the inner ones are found among the leaves and
+    // fall on the start of the leaf that holds them. O(columns x log N) for each stretch of
+    // ordered MJDs that reaches into the frame; empty without an MJD channel.
+    // spans, when given, gets for each column the first record in it and the end of its last
+    // (first == end when it holds none); where the clock stepped back, records of other
+    // columns may lie between.
+    struct RecordSpan {
+        std::int64_t first = 0;
+        std::int64_t end = 0;
+    };
     std::vector<ValueRange> FrameColumnsMjd(int channel, const std::vector<double>& edges,
-                                            std::vector<std::int64_t>* borders = nullptr) const;
+                                            std::vector<RecordSpan>* spans = nullptr) const;
     // As ComputeStatistics over records [first, end).
     ChannelStatistics Statistics(int channel, std::int64_t first, std::int64_t end) const;
-    // The first record whose MJD is not below mjd (RecordCount() when none), for MJDs that do
-    // not decrease; -1 without an MJD channel. A time range's statistics are
-    // Statistics(c, LowerBoundMjd(from), LowerBoundMjd(to)). One block decoded.
+    // The first record whose MJD is not below mjd (RecordCount() when none), as a pass from the
+    // first record would find it; -1 without an MJD channel. For ordered MJDs a time range's
+    // statistics are Statistics(c, LowerBoundMjd(from), LowerBoundMjd(to)). A block or two
+    // decoded.
     std::int64_t LowerBoundMjd(double mjd) const;
     // As FitDecay over records first..last (inclusive) with days = MJD - first record's MJD.
     DecayFit FitDecay(std::int64_t first, std::int64_t last) const;
@@ -217,8 +228,23 @@ class CPlotCache {
     template <typename Visit>
     void ForEachValue(int channel, std::int64_t first, std::int64_t end, Visit&& visit) const;
     CPyramid<ValueRange>& Leaves(int channel) const;
-    // The record index where each column of a frame by time starts, and the end.
-    const std::vector<std::int64_t>& FrameBorders(const std::vector<double>& edges) const;
+    // A stretch of records whose MJDs do not decrease (NaN aside), and its earliest and latest.
+    struct MjdRun {
+        std::int64_t first = 0;
+        ValueRange mjd;
+    };
+    std::int64_t RunEnd(std::size_t run) const;
+    double MjdAt(std::int64_t record) const;
+    // LowerBoundMjd within records [first, end), whose MJDs do not decrease.
+    std::int64_t LowerBoundIn(std::int64_t first, std::int64_t end, double mjd) const;
+    // Range over [first, end) within run: the partial leaves at the run's two ends, which a
+    // frame over many runs would otherwise decode again and again, are taken once and kept.
+    ValueRange RangeInRun(int channel, std::size_t run, std::int64_t first,
+                          std::int64_t end) const;
+    // The record index where each column of a frame by time starts within run's records, and
+    // the end; kept for the panes that follow with the same edges.
+    const std::vector<std::int64_t>& FrameBorders(const std::vector<double>& edges,
+                                                  std::size_t run) const;
     std::string_view BlockBytes(const SealedBlock& block) const;
     // Writes the blocks sealed since the last call to the spill file.
     void FlushSealed();
@@ -232,8 +258,8 @@ class CPlotCache {
     int timeIndex_ = -1;
     int decayIndex_ = -1;
     double firstMjd_ = 0.0;
-    double lastMjd_ = -std::numeric_limits<double>::infinity();  // -inf: not known yet
-    bool mjdOrdered_ = true;
+    // The stretches of ordered MJDs, in file order (one while the clock never stepped back).
+    std::vector<MjdRun> runs_;
     std::int64_t records_ = 0;
     std::uint64_t coveredBytes_ = 0;
 
@@ -259,7 +285,20 @@ class CPlotCache {
     bool spillFailed_ = false;
     mutable std::string spillScratch_;
 
-    // The mapped cache file, and the path it was opened from.
+    // Sets the lock on the mapped file (F_RDLCK, F_WRLCK, F_UNLCK), waiting for it. Windows
+    // and programs that have one cache file open read it under the read lock, and bring it up
+    // to date in place under the write lock. False when it cannot be had.
+    bool LockMapped(short type) const;
+    // The header the mapped file has now; false when it cannot be read or is damaged.
+    bool CurrentHeader(PlotCacheHeader& header) const;
+    // Channel's leaves from the mapped file, where another cache of the same file may have
+    // moved them since it was opened (by bringing it up to date in place).
+    std::vector<ValueRange> MappedLeaves(int channel) const;
+
+    // The mapped cache file, the path it was opened from, and the hash of its header as this
+    // cache opened or last wrote it. It stays open for reading while mapped.
+    int mappedFd_ = -1;
+    std::uint64_t mappedHeaderHash_ = 0;
     std::string mappedPath_;
     std::uint64_t mappedInode_ = 0;
     const std::uint8_t* map_ = nullptr;
@@ -268,9 +307,16 @@ class CPlotCache {
     std::uint64_t leafOffset_ = 0;  // of channel 0's leaves in the map
 
     std::unique_ptr<Codec> codec_;
-    // The last frame's edges and borders (see FrameBorders).
+    // Per run and channel: the range of the run's first and last partial leaf (see RangeInRun).
+    struct RunEnds {
+        bool known = false;
+        ValueRange head;
+        ValueRange tail;
+    };
+    mutable std::vector<std::vector<RunEnds>> runEnds_;
+    // The last frame's edges and the borders found in each run (see FrameBorders).
     mutable std::vector<double> frameEdges_;
-    mutable std::vector<std::int64_t> frameBorders_;
+    mutable std::vector<std::vector<std::int64_t>> frameBorders_;
     mutable std::int64_t frameRecords_ = -1;
     mutable std::list<Decoded> decoded_;  // most recently used first
     // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.

@@ -11,6 +11,8 @@
 //                                 sum hi/lo, sum of squares hi/lo)
 //                 decay sums      blockCount x 11 words (count, day min/max, x, y, xx, xy hi/lo)
 //                 leaves          channelCount x leafCount x {min, max}
+//                 MJD runs        runCount x {first record, earliest MJD, latest MJD}: the
+//                                 stretches of records whose MJDs do not decrease, in order
 //   (bytes after the metadata are not read: a cache brought up to date in place never shrinks,
 //   so that another program that has it mapped never reads past its end)
 //
@@ -29,7 +31,7 @@ namespace corvane3 {
 
 inline constexpr char kPlotCacheMagic[8] = {'C', 'V', '3', 'P', 'L', 'O', 'T', '\n'};
 // Raised whenever the layout or the meaning of a field changes; another version is rebuilt.
-inline constexpr std::uint32_t kPlotCacheVersion = 4;
+inline constexpr std::uint32_t kPlotCacheVersion = 5;
 
 // Where the source file stood when the cache was written, and a fingerprint of the bytes the
 // cache covers: an append-only file that only grew keeps all of these for its old part.
@@ -50,8 +52,9 @@ struct PlotCacheHeader {
     std::uint32_t leafRecords;
     std::int32_t timeIndex;   // the channel holding the MJD, or -1
     std::int32_t decayIndex;  // the channel the decay sums are kept for, or -1
-    std::uint32_t flags;      // kPlotCacheFlag... bits
+    std::uint32_t flags;      // none defined yet: 0
     std::uint64_t recordCount;
+    std::uint64_t runCount;  // stretches of ordered MJDs (more than one: the clock stepped back)
     PlotCacheSource source;
     double firstMjd;  // days of the decay fit count from the first record's MJD
     std::uint64_t metaOffset;
@@ -62,10 +65,6 @@ struct PlotCacheHeader {
     std::uint64_t headerHash;  // of every byte above
 };
 static_assert(sizeof(PlotCacheHeader) % 8 == 0);
-
-// Some record's MJD is below the one before it (the PC's clock was set back): searches by time
-// cannot be used.
-inline constexpr std::uint32_t kPlotCacheFlagMjdUnordered = 1;
 
 // One compressed block of one channel.
 struct PlotCacheBlockEntry {
@@ -79,6 +78,7 @@ static_assert(sizeof(PlotCacheBlockEntry) == 24);
 
 inline constexpr std::uint64_t kPlotCacheSummaryWords = 7;
 inline constexpr std::uint64_t kPlotCacheDecayWords = 11;
+inline constexpr std::uint64_t kPlotCacheRunWords = 3;
 
 // Bounds a file must keep to be read at all (a header that claims more is corrupt).
 inline constexpr std::uint32_t kPlotCacheMaxChannels = 128;

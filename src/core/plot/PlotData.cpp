@@ -537,11 +537,6 @@ void CPlotData::MoveIntoCache() {
         }
         cache->Append(columns);
     }
-    if (!cache->MjdOrdered()) {
-        // Searches by time need ordered MJDs.
-        livePointsBeforeCache_ = std::numeric_limits<std::int64_t>::max();
-        return;
-    }
     // The axis names and the generation stay: the points are the same.
     for (int slot = 0; slot < kSlots; ++slot) {
         cacheChannel_[static_cast<std::size_t>(slot)] = cache->ChannelIndex(slot);

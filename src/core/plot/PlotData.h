@@ -223,7 +223,7 @@ class CPlotData {
 
     // Replaces the points by those of a plot cache (a file too long to hold): values are read
     // from it, and live records are appended to it, so the store stays small however long the
-    // series grows. Channels the cache does not hold read 0.0. The cache's MJDs must be in order.
+    // series grows. Channels the cache does not hold read 0.0.
     void AttachCache(std::unique_ptr<CPlotCache> cache, std::int32_t serialNumber,
                      std::int32_t unitType, std::int32_t factoryFlag);
     // The cache the points live in, or null while they are held in memory.

@@ -21,24 +21,32 @@ std::vector<PlotColumn> CStorePoints::SummaryColumns(const std::vector<double>& 
     }
     const int channel = store_.CacheChannel(channel_);
     const int timeChannel = store_.CacheChannel(CPlotData::kAxis0Slot);
-    std::vector<std::int64_t> borders;
+    std::vector<CPlotCache::RecordSpan> spans;
     std::vector<ValueRange> ranges =
-        cache.FrameColumnsMjd(channel >= 0 ? channel : timeChannel, mjdEdges, &borders);
+        cache.FrameColumnsMjd(channel >= 0 ? channel : timeChannel, mjdEdges, &spans);
     std::vector<PlotColumn> columns(ranges.size());
-    if (borders.size() != ranges.size() + 1) {
+    if (spans.size() != ranges.size() || ranges.empty()) {
         return columns;
     }
-    const std::int64_t first = borders.front();
-    const std::int64_t end = borders.back();
+    // Where the clock stepped back a column's records need not be one stretch: its first and
+    // last values are then not read.
+    std::int64_t first = std::numeric_limits<std::int64_t>::max();
+    std::int64_t end = 0;
+    for (const CPlotCache::RecordSpan& span : spans) {
+        if (span.first < span.end) {
+            first = std::min(first, span.first);
+            end = std::max(end, span.end);
+        }
+    }
     std::vector<double> values;
-    if (channel >= 0 && end - first <= kExactFrameRecords) {
+    if (channel >= 0 && cache.MjdOrdered() && first < end && end - first <= kExactFrameRecords) {
         values.resize(static_cast<std::size_t>(end - first));
         cache.Values(channel, first, end, values.data());
     }
     for (std::size_t c = 0; c < columns.size(); ++c) {
         PlotColumn& column = columns[c];
-        column.first = borders[c];
-        column.end = borders[c + 1];
+        column.first = spans[c].first;
+        column.end = spans[c].end;
         if (column.first == column.end) {
             continue;
         }

@@ -42,7 +42,7 @@ struct CachedDataFileOptions {
 struct CachedDataFileResult {
     // Status and texts as ReadDataFile gives them for the same file.
     DataFileReadResult read;
-    // The file's records (with status kRead); the MJDs may be out of order (see MjdOrdered).
+    // The file's records (with status kRead); the MJDs may step back (see MjdSteps).
     std::unique_ptr<CPlotCache> cache;
     TelemetryIdentity identity;
     // How the cache on disk was found, and why it was not used when it was not.

@@ -40,18 +40,9 @@ FollowedFile ReadFollowed(const std::string& path, const FollowRequest& request,
     FollowedFile followed;
     followed.status = cached.read.status;
     followed.identity = cached.identity;
-    if (cached.read.status != EDataFileRead::kRead) {
-        return followed;
-    }
-    if (cached.cache->MjdOrdered()) {
+    if (cached.read.status == EDataFileRead::kRead) {
         followed.cache = std::move(cached.cache);
-        return followed;
     }
-    // Times out of order: held in memory, as a load holds such a file.
-    followed.memory = std::make_unique<CPlotData>();
-    DataFileReadOptions memoryOptions;
-    memoryOptions.instrumentModel = instrumentModel;
-    followed.status = ReadDataFile(*followed.memory, path, memoryOptions).status;
     return followed;
 }
 

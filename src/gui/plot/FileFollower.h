@@ -38,13 +38,11 @@ FileStamp StampOf(const std::string& path);
 inline constexpr std::chrono::minutes kRecentlyWritten{10};
 bool RecentlyWritten(const FileStamp& stamp);
 
-// A reading of the followed file. status kRead: the points are in cache, or, when the file's
-// times are out of order (a cache cannot be searched by time then), in memory.
+// A reading of the followed file. status kRead: the points are in cache.
 struct FollowedFile {
     EDataFileRead status = EDataFileRead::kCannotOpen;
     std::unique_ptr<CPlotCache> cache;
     TelemetryIdentity identity;
-    std::unique_ptr<CPlotData> memory;
 };
 
 // What a reading needs from the owner, asked for on the interface thread when one starts.

@@ -130,9 +130,8 @@ void ShowReadMessage(const DataFileReadResult& result) {
     }
 }
 
-// Reads a long file through its plot cache. False, leaving store alone, when the file's MJDs are
-// out of order (searches by time need them in order): it is then read into memory.
-bool LoadThroughCache(CPlotData& store, const std::string& path,
+// Reads a long file through its plot cache, whatever the order of its MJDs.
+void LoadThroughCache(CPlotData& store, const std::string& path,
                       std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
                       const std::vector<int>& shownSlots, DataFileReadResult& read) {
     CachedDataFileResult result;
@@ -154,15 +153,11 @@ bool LoadThroughCache(CPlotData& store, const std::string& path,
             std::fprintf(stderr, "corvane3: %s\n", result.writeMessage.c_str());
         }
     }
-    if (result.read.status == EDataFileRead::kRead && !result.cache->MjdOrdered()) {
-        return false;
-    }
     if (result.read.status == EDataFileRead::kRead) {
         store.AttachCache(std::move(result.cache), result.identity.serial, result.identity.unitType,
                           result.identity.factory);
     }
     read = std::move(result.read);
-    return true;
 }
 
 }  // namespace
@@ -172,10 +167,9 @@ int LoadDataFile(CPlotData& store, const std::string& path,
                  std::uint64_t cacheFilesFrom, const std::vector<int>& shownSlots) {
     DataFileReadResult result;
     struct stat info {};
-    const bool cached = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-                        static_cast<std::uint64_t>(info.st_size) >= cacheFilesFrom &&
-                        LoadThroughCache(store, path, instrumentModel, parent, shownSlots, result);
-    if (cached) {
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::uint64_t>(info.st_size) >= cacheFilesFrom) {
+        LoadThroughCache(store, path, instrumentModel, parent, shownSlots, result);
         ShowReadMessage(result);
         return result.Code();
     }

@@ -878,12 +878,8 @@ void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
     }
     switch (followed.status) {
         case EDataFileRead::kRead:
-            if (followed.cache) {
-                store_.AttachCache(std::move(followed.cache), followed.identity.serial,
-                                   followed.identity.unitType, followed.identity.factory);
-            } else {
-                store_ = std::move(*followed.memory);
-            }
+            store_.AttachCache(std::move(followed.cache), followed.identity.serial,
+                               followed.identity.unitType, followed.identity.factory);
             break;
         case EDataFileRead::kEmpty:
         case EDataFileRead::kNoRecords:
