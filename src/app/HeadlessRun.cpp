@@ -9,6 +9,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/alerts/EventProgram.h"
+#include "core/alerts/UnitEvents.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
 #include "core/link/SerialDevice.h"
@@ -185,6 +187,74 @@ class CMetricsState {
     bool publishedFileRead_ = true;
 };
 
+// The events of the run: a line for each reading crossing its limits, and the user's program
+// run for every event. Only the run's loop calls it; the program's problems come back through
+// a lock and are written by the loop.
+class CHeadlessEvents {
+  public:
+    CHeadlessEvents(const HeadlessOptions& options, CLines& out)
+        : limits_(options.limits), out_(out) {
+        if (!options.onEvent.empty()) {
+            program_.emplace(options.onEvent, [this](const std::string& problem) {
+                std::lock_guard lock(mutex_);
+                problems_.push_back(problem);
+            });
+        }
+    }
+    const CReadingLimitWatch& Limits() const { return limits_; }
+
+    void LinkState(bool online, const AlertUnit& unit) {
+        if (const auto event = events_.LinkState(online, unit)) {
+            Run(*event);
+        }
+    }
+    void StatusRecord(const UnitStateData& data, std::int32_t model, const AlertUnit& unit) {
+        const D1Record& d1 = data.d1;
+        for (const UnitEvent& event :
+             events_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, unit)) {
+            Run(event);
+        }
+        for (const LimitCrossing& crossing : limits_.StatusRecord(data, model)) {
+            out_.Write(crossing.cleared ? ELinePriority::kInfo : ELinePriority::kWarning,
+                       LimitCrossingText(crossing));
+            Run(CUnitEvents::Limit(crossing, unit));
+        }
+    }
+    void Recording(bool written, const std::string& file, const AlertUnit& unit) {
+        if (written) {
+            events_.RecordingFine();
+        } else if (const auto event = events_.RecordingFailed(
+                       "Status records cannot be written to " + file + ".", unit)) {
+            Run(*event);
+        }
+    }
+    // Writes what the program's runner reported since the last call.
+    void WriteProblems(CLines& err) {
+        std::vector<std::string> problems;
+        {
+            std::lock_guard lock(mutex_);
+            problems.swap(problems_);
+        }
+        for (const std::string& problem : problems) {
+            err.Write(ELinePriority::kWarning, "corvane3: " + problem);
+        }
+    }
+
+  private:
+    void Run(const UnitEvent& event) {
+        if (program_) {
+            program_->Run(event);
+        }
+    }
+
+    CUnitEvents events_;
+    CReadingLimitWatch limits_;
+    CLines& out_;
+    std::mutex mutex_;
+    std::vector<std::string> problems_;
+    std::optional<CEventProgram> program_;  // last: stopped before what its reports use
+};
+
 // The file the recorder writes this record of a unit of this model to.
 std::string RecordFileFor(const CProgramSettings& settings, const UnitStateData& data,
                           std::int32_t model) {
@@ -318,6 +388,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
         app.settings.PollingEnabled = true;
     }
     CMetricsState metrics(app, record);
+    CHeadlessEvents events(options, outLines);
+    metrics.Snapshot().limits = options.limits;
+    const auto unitNow = [&app](const UnitStateData& data) {
+        return AlertUnit{app.unitState.InstrumentModel, data.d1.serialNumber,
+                         app.serialPort.Settings().name};
+    };
     if (options.metrics) {
         const auto now = CRepeatedLineFilter::Clock::now();
         metrics.PublishTo(server, true, now, now);
@@ -347,6 +423,7 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 if (const auto text = shown ? lines.Filter(line, now) : std::nullopt) {
                     outLines.Write(LinkLinePriority(line), *text);
                 }
+                events.LinkState(app.unitState.Online, unitNow(app.unitState.Snapshot()));
             } else if (code == kNotifyStatusRecord) {
                 ++records;
                 lastRecordAt = now;
@@ -360,10 +437,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 previousAlarms = alarms;
                 outLines.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
                                StatusRecordLine(data, model));
+                events.StatusRecord(data, model, unitNow(data));
                 MetricsSnapshot& snapshot = metrics.Snapshot();
                 snapshot.hasRecord = true;
                 snapshot.record = data;
                 snapshot.model = model;
+                snapshot.limitLevels = events.Limits().Levels();
                 ++snapshot.statusRecords;
                 if (record) {
                     // While the folder is unreachable the file followed so far stays the one.
@@ -387,12 +466,15 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                     }
                     snapshot.recordsLost = recorder.DroppedRecords();
                     snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+                    events.Recording(!snapshot.recordingFailing,
+                                     RecordFileFor(app.settings, data, model), unitNow(data));
                 }
                 changed = true;
             }
             if (options.metrics) {
                 metrics.PublishTo(server, changed, now, lastRecordAt);
             }
+            events.WriteProblems(errLines);
             if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
                 errLines.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
                                                           std::to_string(options.timeoutSeconds) +

@@ -368,6 +368,14 @@ int main(int argc, char* argv[]) {
         headlessOptions.timeoutSeconds = options.timeoutSeconds;
         headlessOptions.verbose = options.verbose;
         headlessOptions.metrics = options.metrics;
+        headlessOptions.onEvent = options.onEvent.value_or(std::string());
+        const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
+        headlessOptions.limits = limits.readings;
+        for (const std::string& problem : limits.problems) {
+            std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + problem,
+                                       headlessOptions.journal)
+                      << std::flush;
+        }
         if (headlessOptions.journal) {
             for (const std::string& message : app.StartupMessages()) {
                 std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + message, true)

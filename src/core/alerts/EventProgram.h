@@ -28,12 +28,13 @@
 #include <thread>
 
 #include "core/alerts/UnitEvents.h"
+#include "core/program/CommandLineOptions.h"
 
 namespace corvane3 {
 
 // Long enough for a mail to be handed to the local mail system or a chat message posted over
 // a slow link; short enough that a program that hangs does not hold back the next event long.
-inline constexpr std::chrono::seconds kEventProgramTimeLimit{20};
+inline constexpr std::chrono::seconds kEventProgramTimeLimit{kEventProgramSeconds};
 
 class CEventProgram {
   public:
