@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "core/alerts/EventProgram.h"
-#include "core/alerts/UnitEvents.h"
+#include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
 #include "core/link/SerialDevice.h"
@@ -187,46 +187,30 @@ class CMetricsState {
     bool publishedFileRead_ = true;
 };
 
-// The events of the run: a line for each reading crossing its limits, and the user's program
-// run for every event. Only the run's loop calls it; the program's problems come back through
-// a lock and are written by the loop.
+// The run's events for the user's program, whose problems come back through a lock and are
+// written by the run's loop.
 class CHeadlessEvents {
   public:
-    CHeadlessEvents(const HeadlessOptions& options, CLines& out)
-        : limits_(options.limits), out_(out) {
+    CHeadlessEvents(const HeadlessOptions& options, CLines& out) : out_(out) {
         if (!options.onEvent.empty()) {
             program_.emplace(options.onEvent, [this](const std::string& problem) {
                 std::lock_guard lock(mutex_);
                 problems_.push_back(problem);
             });
         }
+        watch_.emplace(options.limits, program_ ? &*program_ : nullptr);
     }
-    const CReadingLimitWatch& Limits() const { return limits_; }
-
-    void LinkState(bool online, const AlertUnit& unit) {
-        if (const auto event = events_.LinkState(online, unit)) {
-            Run(*event);
-        }
-    }
+    const CReadingLimitWatch& Limits() const { return watch_->Limits(); }
+    void LinkState(bool online, const AlertUnit& unit) { watch_->LinkState(online, unit); }
+    // A line for each reading crossing its limits.
     void StatusRecord(const UnitStateData& data, std::int32_t model, const AlertUnit& unit) {
-        const D1Record& d1 = data.d1;
-        for (const UnitEvent& event :
-             events_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, unit)) {
-            Run(event);
-        }
-        for (const LimitCrossing& crossing : limits_.StatusRecord(data, model)) {
+        for (const LimitCrossing& crossing : watch_->StatusRecord(data, model, unit)) {
             out_.Write(crossing.cleared ? ELinePriority::kInfo : ELinePriority::kWarning,
                        LimitCrossingText(crossing));
-            Run(CUnitEvents::Limit(crossing, unit));
         }
     }
     void Recording(bool written, const std::string& file, const AlertUnit& unit) {
-        if (written) {
-            events_.RecordingFine();
-        } else if (const auto event = events_.RecordingFailed(
-                       "Status records cannot be written to " + file + ".", unit)) {
-            Run(*event);
-        }
+        watch_->Recording(written, "Status records cannot be written to " + file + ".", unit);
     }
     // Writes what the program's runner reported since the last call.
     void WriteProblems(CLines& err) {
@@ -241,18 +225,11 @@ class CHeadlessEvents {
     }
 
   private:
-    void Run(const UnitEvent& event) {
-        if (program_) {
-            program_->Run(event);
-        }
-    }
-
-    CUnitEvents events_;
-    CReadingLimitWatch limits_;
     CLines& out_;
     std::mutex mutex_;
     std::vector<std::string> problems_;
-    std::optional<CEventProgram> program_;  // last: stopped before what its reports use
+    std::optional<CEventProgram> program_;  // stopped before what its reports use
+    std::optional<CUnitWatch> watch_;
 };
 
 // The file the recorder writes this record of a unit of this model to.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "app/FileCommands.h"
 #include "app/HeadlessRun.h"
 #include "app/TemporaryFileCleanup.h"
+#include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
@@ -185,7 +187,8 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
-                   int screenshotTimeout) {
+                   int screenshotTimeout, const std::vector<ReadingLimit>& limits,
+                   const std::string& onEvent) {
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
     for (const std::string& message : app.StartupMessages()) {
@@ -226,6 +229,18 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
+            // The program's problems are said on standard error, handed to this thread first.
+            std::optional<CEventProgram> program;
+            if (!onEvent.empty()) {
+                program.emplace(onEvent, [&window](const std::string& problem) {
+                    QMetaObject::invokeMethod(
+                        &window,
+                        [problem] { std::fprintf(stderr, "corvane3: %s\n", problem.c_str()); },
+                        Qt::QueuedConnection);
+                });
+            }
+            CUnitWatch watch(limits, program ? &*program : nullptr);
+            window.SetUnitWatch(watch);
             if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
                                                exitStatus);
@@ -396,8 +411,12 @@ int main(int argc, char* argv[]) {
     for (std::size_t i = 0; i < options.positional.size(); ++i) {
         fileLine += (i > 0 ? " " : "") + options.positional[i];
     }
+    ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
+    for (const std::string& problem : limits.problems) {
+        std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
+    }
     return traced(RunWithWindows(
-        app, ParseCommandLineFile(fileLine),
-        options.screenshot.value_or(std::string()),
-        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout));
+        app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
+        limits.readings, options.onEvent.value_or(std::string())));
 }

@@ -32,9 +32,15 @@ std::optional<UnitEvent> CUnitEvents::LinkState(bool online, const AlertUnit& un
     online_ = online;
     const std::string name = AlertUnitName(unit);
     if (online) {
+        // The first answer of a run brings nothing back that was lost.
+        if (!lost_) {
+            return std::nullopt;
+        }
+        lost_ = false;
         return UnitEvent{"link-back", "info", name, "", "",
                          name + " answers again on " + unit.portName + "."};
     }
+    lost_ = true;
     return UnitEvent{"link-lost", "critical", name, "", "",
                      name + " stopped answering on " + unit.portName + "."};
 }

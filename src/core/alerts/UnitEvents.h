@@ -29,8 +29,8 @@ struct UnitEvent {
 
 class CUnitEvents {
   public:
-    // The link at a link status change; an event when it changes from what was last seen. A
-    // program started while the unit is silent has lost nothing.
+    // The link at a link status change: an event when an answering unit goes silent, and when
+    // it answers again. A program started while the unit is silent has lost nothing.
     std::optional<UnitEvent> LinkState(bool online, const AlertUnit& unit);
     // A status record: an event per alarm code that appeared or cleared since the last one.
     std::vector<UnitEvent> StatusRecord(const AlarmSlots& slots, const AlertUnit& unit);
@@ -42,6 +42,7 @@ class CUnitEvents {
 
   private:
     bool online_ = false;
+    bool lost_ = false;  // the link was lost and has not come back yet
     bool recordingFailing_ = false;
     std::optional<std::uint32_t> alarmsOf_;
     std::set<std::uint32_t> pendingAlarms_;

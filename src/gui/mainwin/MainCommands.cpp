@@ -76,6 +76,16 @@ void CMainStatusDlg::OnNotification(int code) {
                                       d1.state, CurrentAlertUnit())) {
                 RaiseAlert(alert);
             }
+            if (watch_ != nullptr) {
+                for (const LimitCrossing& crossing :
+                     watch_->StatusRecord(app_.unitState.Snapshot(),
+                                          app_.unitState.InstrumentModel, CurrentAlertUnit())) {
+                    if (const auto alert = ReadingLimitAlert(crossing, CurrentAlertUnit())) {
+                        RaiseAlert(*alert);
+                    }
+                }
+                ShowLimits();
+            }
             if (alarmsOpen_) {
                 alarms_->RefreshView();
             }
@@ -91,6 +101,9 @@ void CMainStatusDlg::OnNotification(int code) {
                                                 app_.unitState.InstrumentModel,
                                                 app_.settings) == TelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
+                if (watch_ != nullptr) {
+                    watch_->Recording(true, {}, CurrentAlertUnit());
+                }
                 ShowRecordingState(false);
             } else {
                 ShowRecordingState(true);
@@ -193,6 +206,9 @@ void CMainStatusDlg::OnNotification(int code) {
             const bool online = app_.unitState.Online;
             if (const auto alert = alerts_.LinkState(online, CurrentAlertUnit())) {
                 RaiseAlert(*alert);
+            }
+            if (watch_ != nullptr) {
+                watch_->LinkState(online, CurrentAlertUnit());
             }
             // A unit that stopped answering leaves its last values greyed until the next record.
             if (!online) {

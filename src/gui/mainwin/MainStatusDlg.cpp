@@ -50,6 +50,11 @@ constexpr int kRightColumnWidth = kMoreLessWidth - kColumnSpacing;
 // The longest text of status pane 1.
 const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00");
 
+// A reading outside its warning band shows amber, outside its critical band red: the colours
+// of a warning and an alarm lamp, readable with the box's black text.
+const QString kWarningBoxStyle = QStringLiteral("QLabel { background-color: #ffc000; }");
+const QString kCriticalBoxStyle = QStringLiteral("QLabel { background-color: #ff4040; }");
+
 const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
                                         "Unit Status...        "};
 
@@ -378,6 +383,23 @@ void CMainStatusDlg::Refresh() {
     }
 }
 
+void CMainStatusDlg::ShowLimits() {
+    const CReadingLimitWatch& limits = watch_->Limits();
+    for (std::size_t i = 0; i < limits.Limits().size(); ++i) {
+        const ReadingLimit& limit = limits.Limits()[i];
+        const auto box = valueBoxes_.find("value" + limit.channel);
+        if (box == valueBoxes_.end()) {
+            continue;
+        }
+        const ELimitLevel level = limits.Levels()[i];
+        box->second->setProperty("limitLevel", QString::fromLatin1(LimitLevelWord(level)));
+        box->second->setStyleSheet(level == ELimitLevel::kCritical ? kCriticalBoxStyle
+                                   : level == ELimitLevel::kWarning ? kWarningBoxStyle
+                                                                    : QString());
+        box->second->setToolTip(QString::fromStdString(limit.channel + ": " + LimitBandText(limit)));
+    }
+}
+
 AlertUnit CMainStatusDlg::CurrentAlertUnit() const {
     AlertUnit unit;
     unit.model = app_.unitState.InstrumentModel;
@@ -396,6 +418,9 @@ void CMainStatusDlg::RecordNotWritten(const std::string& reason) {
     recordingProblem_ = QString::fromStdString(reason).replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (const auto alert = alerts_.RecordingFailed(reason, CurrentAlertUnit())) {
         RaiseAlert(*alert);
+    }
+    if (watch_ != nullptr) {
+        watch_->Recording(false, reason, CurrentAlertUnit());
     }
 }
 

@@ -1,0 +1,39 @@
+#include "core/alerts/UnitWatch.h"
+
+namespace corvane3 {
+
+void CUnitWatch::Run(const UnitEvent& event) {
+    if (program_ != nullptr) {
+        program_->Run(event);
+    }
+}
+
+void CUnitWatch::LinkState(bool online, const AlertUnit& unit) {
+    if (const auto event = events_.LinkState(online, unit)) {
+        Run(*event);
+    }
+}
+
+std::vector<LimitCrossing> CUnitWatch::StatusRecord(const UnitStateData& data,
+                                                    std::int32_t model, const AlertUnit& unit) {
+    const D1Record& d1 = data.d1;
+    for (const UnitEvent& event :
+         events_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, unit)) {
+        Run(event);
+    }
+    std::vector<LimitCrossing> crossings = limits_.StatusRecord(data, model);
+    for (const LimitCrossing& crossing : crossings) {
+        Run(CUnitEvents::Limit(crossing, unit));
+    }
+    return crossings;
+}
+
+void CUnitWatch::Recording(bool written, const std::string& reason, const AlertUnit& unit) {
+    if (written) {
+        events_.RecordingFine();
+    } else if (const auto event = events_.RecordingFailed(reason, unit)) {
+        Run(*event);
+    }
+}
+
+}  // namespace corvane3
