@@ -206,8 +206,9 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             }
             break;
         case CommandLineFileKind::kPlotFile: {
-            CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName()},
-                            file.fileName, true);
+            CPlotDlg window(
+                {app.settings, app.unitState.InstrumentModel, app.BrandName(), limits},
+                file.fileName, true);
             if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
             }

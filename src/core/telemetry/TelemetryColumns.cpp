@@ -17,6 +17,15 @@ constexpr std::string_view kNotReadings[] = {
     "MJD",    "ID",     "UnitType", "Factory", "State",   "Alarm1", "Alarm2",
     "Alarm3", "Alarm4", "Alarm5",   "OSCState", "Version", "Source"};
 
+// The column of each plot channel from 1 on, in the store's order (channel 0, the hour meter,
+// and the derived signal channels 30 and 31 come from no single column).
+constexpr std::string_view kPlotChannelColumns[] = {
+    "",       "StdDev",  "CRamErr", "CRabErr", "CLevel", "VVCXO",   "ZRamErr", "ZRabErr",
+    "ZLevel", "VCField", "ICField", "VuWave",  "DCLevel", "DACGain", "NumGain", "TChassis",
+    "VCsOven", "VEM",    "IIP",     "VMS",     "VION",   "Pos21V",  "Pos5V",   "Pos15V",
+    "Neg15V", "FreqTune", "CBTD",   "CBTT",    "OCXOD",  "OCXOT",   "",        "",
+    "System24", "ACDC24", "DCIN24", "Batt24",  "Charge"};
+
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && text.front() == ' ') {
         text.remove_prefix(1);
@@ -59,6 +68,17 @@ std::optional<std::size_t> TelemetryColumnIndex(std::string_view name, std::int3
         return std::nullopt;
     }
     return static_cast<std::size_t>(found - names.begin());
+}
+
+std::optional<int> PlotChannelOfColumn(std::string_view name) {
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    const auto found = std::find(std::begin(kPlotChannelColumns), std::end(kPlotChannelColumns), name);
+    if (found == std::end(kPlotChannelColumns)) {
+        return std::nullopt;
+    }
+    return static_cast<int>(found - std::begin(kPlotChannelColumns));
 }
 
 std::optional<double> TelemetryColumnValue(std::string_view line, std::size_t column) {

@@ -27,4 +27,8 @@ std::optional<std::size_t> TelemetryColumnIndex(std::string_view name, std::int3
 // fewer columns or the field holds no number. Decimal points whatever the locale.
 std::optional<double> TelemetryColumnValue(std::string_view line, std::size_t column);
 
+// The plot store's channel that holds this column's readings (CPlotData's numbering); nothing
+// for a column the store has no channel for.
+std::optional<int> PlotChannelOfColumn(std::string_view name);
+
 }  // namespace corvane3

@@ -322,8 +322,9 @@ void CMainStatusDlg::RunPlot() {
                               : TelemetryFileForModel(where.path, model);
         }
     }
-    CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName()}, initialFile,
-                    false);
+    CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName(),
+                     watch_ != nullptr ? watch_->Limits().Limits() : std::vector<ReadingLimit>()},
+                    initialFile, false);
     plot_ = &window;
     window.exec();
     plot_ = nullptr;

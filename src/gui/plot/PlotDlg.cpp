@@ -18,6 +18,7 @@
 
 #include "core/plot/PlotCache.h"
 #include "core/plot/StorePoints.h"
+#include "core/telemetry/TelemetryColumns.h"
 #include "gui/common/AppIcon.h"
 #include "gui/common/HelpDlg.h"
 #include "gui/common/ScreenFit.h"
@@ -464,6 +465,7 @@ void CPlotDlg::RebuildPlots() {
             pane.plot->SetLabel(TracePlot::kYUnit, unitText(channel));
             pane.plot->SetLabel(TracePlot::kXUnit, xUnitText);
         }
+        ShowLimitLines();
     } else {
         fitFirst_ = 0;
         fitLast_ = n - 1;
@@ -493,6 +495,30 @@ void CPlotDlg::RebuildPlots() {
     }
     RefreshReadout();
     emit PlotsDrawn();
+}
+
+void CPlotDlg::ShowLimitLines() {
+    // The colours of the main window's boxes outside their bands, darker to stand out as lines.
+    const QColor warning(0xc0, 0x90, 0x00);
+    const QColor critical(0xd0, 0x00, 0x00);
+    for (int p = 0; p < kDataPanes; ++p) {
+        const PaneSlot& pane = panes_[static_cast<std::size_t>(p)];
+        std::vector<std::pair<double, QColor>> lines;
+        for (const ReadingLimit& limit : context_.limits) {
+            if (PlotChannelOfColumn(limit.channel) != pane.channel) {
+                continue;
+            }
+            for (const auto& [band, colour] :
+                 {std::pair{limit.warning, warning}, std::pair{limit.critical, critical}}) {
+                for (const std::optional<double>& bound : {band.low, band.high}) {
+                    if (bound) {
+                        lines.emplace_back(*bound, colour);
+                    }
+                }
+            }
+        }
+        pane.plot->SetLimitLines(lines);
+    }
 }
 
 std::int64_t CPlotDlg::FirstVisibleIndex() const {
