@@ -20,6 +20,7 @@
 #include "app/CommandLine.h"
 #include "app/FileCommands.h"
 #include "app/HeadlessRun.h"
+#include "app/LimitProjections.h"
 #include "app/TemporaryFileCleanup.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
@@ -334,7 +335,17 @@ int main(int argc, char* argv[]) {
         InstallTemporaryFileCleanup();
     }
     if (options.summary) {
-        return RunSummary(*options.summary, std::cout, std::cerr);
+        const int status = RunSummary(*options.summary, std::cout, std::cerr);
+        if (status == kExitDone) {
+            // The limits file beside the configuration; nothing of the configuration is read.
+            Corvane3App located;
+            located.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
+                                      options.config.value_or(std::string()));
+            const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
+            PrintLimitProjections(*options.summary, limits.readings, std::cout);
+            std::cout << std::flush;
+        }
+        return status;
     }
     if (options.exportCsv) {
         return RunExportCsv(*options.exportCsv,
