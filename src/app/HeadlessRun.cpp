@@ -15,9 +15,11 @@
 #include "core/config/TelemetryPath.h"
 #include "core/link/SerialDevice.h"
 #include "core/metrics/MetricsExposition.h"
+#include "core/metrics/ReadingTrendTracker.h"
 #include "core/metrics/SignalDecayTracker.h"
 #include "core/poll/NotificationQueue.h"
 #include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryColumns.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "core/telemetry/TelemetryRecorder.h"
 
@@ -145,9 +147,14 @@ std::set<std::uint32_t> AlarmCodes(const D1Record& d1) {
 // What the metrics endpoint shows, kept by the run's loop; only that thread touches it.
 class CMetricsState {
   public:
-    CMetricsState(Corvane3App& app, bool recording) : app_(app) { snapshot_.recording = recording; }
+    CMetricsState(Corvane3App& app, bool recording, const std::vector<ReadingLimit>& limits)
+        : app_(app), trends_(limits) {
+        snapshot_.recording = recording;
+        snapshot_.limits = limits;
+    }
     MetricsSnapshot& Snapshot() { return snapshot_; }
     CSignalDecayTracker& Decay() { return decay_; }
+    CReadingTrendTracker& Trends() { return trends_; }
     // Renders the snapshot with what changed outside the loop (the link, the withdrawn
     // commands, the decay fit, the last record growing old) when any of that or the snapshot
     // changed; lastRecordAt is when the loop took the last record.
@@ -181,6 +188,7 @@ class CMetricsState {
     Corvane3App& app_;
     MetricsSnapshot snapshot_;
     CSignalDecayTracker decay_;
+    CReadingTrendTracker trends_;
     bool publishedUp_ = false;
     bool publishedCurrent_ = false;
     std::uint64_t publishedWithdrawn_ = 0;
@@ -208,6 +216,10 @@ class CHeadlessEvents {
             out_.Write(crossing.cleared ? ELinePriority::kInfo : ELinePriority::kWarning,
                        LimitCrossingText(crossing));
         }
+    }
+    void Projections(const std::vector<std::optional<double>>& reachedMjd, double nowMjd,
+                     const AlertUnit& unit) {
+        watch_->Projections(reachedMjd, nowMjd, unit);
     }
     void Recording(bool written, const std::string& file, const AlertUnit& unit) {
         watch_->Recording(written, "Status records cannot be written to " + file + ".", unit);
@@ -364,9 +376,8 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                        "PollingEnabled=false is ignored: a headless run always polls");
         app.settings.PollingEnabled = true;
     }
-    CMetricsState metrics(app, record);
+    CMetricsState metrics(app, record, options.limits);
     CHeadlessEvents events(options, outLines);
-    metrics.Snapshot().limits = options.limits;
     const auto unitNow = [&app](const UnitStateData& data) {
         return AlertUnit{app.unitState.InstrumentModel, data.d1.serialNumber,
                          app.serialPort.Settings().name};
@@ -380,8 +391,8 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     app.linkStatus.SetSink(&queue);
     int exitStatus = kExitDone;
     int records = 0;
-    // The signal points of the records the recorder still holds, oldest first.
-    std::deque<SignalPoint> unwritten;
+    // The lines of the records the recorder still holds, oldest first.
+    std::deque<std::string> unwritten;
     std::set<std::uint32_t> previousAlarms;
     {
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
@@ -427,9 +438,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                         options.metrics && !file.empty()) {
                         metrics.Decay().Follow(file);
                     }
+                    if (const std::string file = RecordFileFor(app.settings, data, model);
+                        (options.metrics || !options.onEvent.empty()) && !file.empty()) {
+                        metrics.Trends().Follow(file);
+                    }
                     const std::size_t droppedBefore = recorder.DroppedRecords();
-                    unwritten.push_back(SignalPointOfLine(TelemetryRecordLine(data, model))
-                                            .value_or(SignalPoint{data.mjd, 0.0}));
+                    unwritten.push_back(TelemetryRecordLine(data, model));
                     const TelemetryWriteResult result =
                         recorder.WriteTelemetryRecord(data, model, app.settings);
                     for (std::size_t n = recorder.DroppedRecords() - droppedBefore;
@@ -437,7 +451,10 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                         unwritten.pop_front();
                     }
                     while (unwritten.size() > recorder.QueuedRecords()) {
-                        metrics.Decay().Add(unwritten.front());
+                        const std::string& line = unwritten.front();
+                        metrics.Decay().Add(SignalPointOfLine(line).value_or(
+                            SignalPoint{TelemetryColumnValue(line, 0).value_or(data.mjd), 0.0}));
+                        metrics.Trends().Add(line, model);
                         unwritten.pop_front();
                         ++snapshot.recordsRecorded;
                     }
@@ -447,6 +464,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                                      RecordFileFor(app.settings, data, model), unitNow(data));
                 }
                 changed = true;
+            }
+            if (changed) {
+                // Where the readings' trends head: for the metrics and the event program.
+                const UnitStateData data = app.unitState.Snapshot();
+                metrics.Snapshot().limitReachedMjd = metrics.Trends().Projections();
+                events.Projections(metrics.Snapshot().limitReachedMjd, data.mjd, unitNow(data));
             }
             if (options.metrics) {
                 metrics.PublishTo(server, changed, now, lastRecordAt);

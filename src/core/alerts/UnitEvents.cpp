@@ -1,8 +1,11 @@
 #include "core/alerts/UnitEvents.h"
 
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 
+#include "core/base/Mjd.h"
 #include "core/base/Text.h"
 #include "core/link/MainStatusText.h"
 #include "core/link/StatusRecords.h"
@@ -93,6 +96,20 @@ UnitEvent CUnitEvents::Limit(const LimitCrossing& crossing, const AlertUnit& uni
                      crossing.cleared ? "info" : LimitLevelWord(crossing.level), name,
                      crossing.channel, ValueText(crossing.value),
                      name + ": " + LimitCrossingText(crossing) + "."};
+}
+
+UnitEvent CUnitEvents::Projected(const ReadingLimit& limit, double reachedMjd,
+                                 const AlertUnit& unit) {
+    using namespace std::chrono;
+    const auto day = static_cast<long>(std::floor(reachedMjd - kMjdOfUnixEpoch));
+    const year_month_day date{sys_days{std::chrono::days{day}}};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    const std::string name = AlertUnitName(unit);
+    return UnitEvent{"limit-projected", "warning", name, limit.channel, text,
+                     name + ": " + limit.channel + " is projected to reach its critical limit by " +
+                         text + "."};
 }
 
 }  // namespace corvane3

@@ -19,11 +19,12 @@ namespace corvane3 {
 
 struct UnitEvent {
     std::string name;      // "link-lost", "link-back", "alarm", "alarm-cleared",
-                           // "recording-failed", "limit-crossed", "limit-cleared"
+                           // "recording-failed", "limit-crossed", "limit-cleared",
+                           // "limit-projected"
     std::string severity;  // "critical", "warning" or "info", as the alert rules use them
     std::string unit;      // "Model Tq9000 SN 1234"
     std::string channel;   // the reading or the alarm code; empty when none
-    std::string value;     // the reading's value; empty when none
+    std::string value;     // the reading's value (its projected date for limit-projected)
     std::string text;      // one sentence for a person
 };
 
@@ -39,6 +40,9 @@ class CUnitEvents {
     void RecordingFine() { recordingFailing_ = false; }
     // A reading crossed or came back inside its limits (the watch already gives each once).
     static UnitEvent Limit(const LimitCrossing& crossing, const AlertUnit& unit);
+    // A reading's trend reaches its critical limit at reachedMjd, soon ("limit-projected").
+    static UnitEvent Projected(const ReadingLimit& limit, double reachedMjd,
+                               const AlertUnit& unit);
 
   private:
     bool online_ = false;

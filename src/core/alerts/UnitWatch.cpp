@@ -36,4 +36,17 @@ void CUnitWatch::Recording(bool written, const std::string& reason, const AlertU
     }
 }
 
+void CUnitWatch::Projections(const std::vector<std::optional<double>>& reachedMjd, double nowMjd,
+                             const AlertUnit& unit) {
+    const std::vector<ReadingLimit>& limits = limits_.Limits();
+    projectedSoon_.resize(limits.size(), false);
+    for (std::size_t i = 0; i < limits.size() && i < reachedMjd.size(); ++i) {
+        const bool soon = reachedMjd[i] && *reachedMjd[i] - nowMjd <= kProjectionWarningDays;
+        if (soon && !projectedSoon_[i]) {
+            Run(CUnitEvents::Projected(limits[i], *reachedMjd[i], unit));
+        }
+        projectedSoon_[i] = soon;
+    }
+}
+
 }  // namespace corvane3

@@ -5,6 +5,7 @@
 // One thread (the window's or the headless run's) calls it.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@
 #include "core/telemetry/ReadingLimits.h"
 
 namespace corvane3 {
+
+// A projected crossing this close leaves a month to order and fit a replacement part.
+inline constexpr double kProjectionWarningDays = 30.0;
 
 class CUnitWatch {
   public:
@@ -29,6 +33,11 @@ class CUnitWatch {
                                             const AlertUnit& unit);
     // A record was written (or recording is off), or could not be written for reason.
     void Recording(bool written, const std::string& reason, const AlertUnit& unit);
+    // The projected crossings of the critical limits (MJD, in the order of the limits): an
+    // event when one comes within kProjectionWarningDays of nowMjd, again only after it has
+    // moved further away in between.
+    void Projections(const std::vector<std::optional<double>>& reachedMjd, double nowMjd,
+                     const AlertUnit& unit);
 
   private:
     void Run(const UnitEvent& event);
@@ -36,6 +45,7 @@ class CUnitWatch {
     CUnitEvents events_;
     CReadingLimitWatch limits_;
     CEventProgram* program_;
+    std::vector<bool> projectedSoon_;  // per limit: its crossing was said to be near
 };
 
 }  // namespace corvane3
