@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPointer>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -52,8 +53,8 @@ const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00"
 
 // A reading outside its warning band shows amber, outside its critical band red: the colours
 // of a warning and an alarm lamp, readable with the box's black text.
-const QString kWarningBoxStyle = QStringLiteral("QLabel { background-color: #ffc000; }");
-const QString kCriticalBoxStyle = QStringLiteral("QLabel { background-color: #ff4040; }");
+const QColor kWarningBoxColour(0xff, 0xc0, 0x00);
+const QColor kCriticalBoxColour(0xff, 0x40, 0x40);
 
 const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
                                         "Unit Status...        "};
@@ -393,9 +394,15 @@ void CMainStatusDlg::ShowLimits() {
         }
         const ELimitLevel level = limits.Levels()[i];
         box->second->setProperty("limitLevel", QString::fromLatin1(LimitLevelWord(level)));
-        box->second->setStyleSheet(level == ELimitLevel::kCritical ? kCriticalBoxStyle
-                                   : level == ELimitLevel::kWarning ? kWarningBoxStyle
-                                                                    : QString());
+        // The palette keeps the box's sunken frame, which a style sheet would replace.
+        QLabel* value = box->second;
+        value->setAutoFillBackground(level != ELimitLevel::kInside);
+        QPalette palette = value->parentWidget()->palette();
+        if (level != ELimitLevel::kInside) {
+            palette.setColor(QPalette::Window, level == ELimitLevel::kCritical ? kCriticalBoxColour
+                                                                               : kWarningBoxColour);
+        }
+        value->setPalette(palette);
         box->second->setToolTip(QString::fromStdString(limit.channel + ": " + LimitBandText(limit)));
     }
 }
