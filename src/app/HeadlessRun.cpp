@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/alerts/EventProgram.h"
+#include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
@@ -206,7 +207,11 @@ class CHeadlessEvents {
                 problems_.push_back(problem);
             });
         }
-        watch_.emplace(options.limits, program_ ? &*program_ : nullptr);
+        watch_.emplace(options.limits, [this](const UnitEvent& event) {
+            if (program_) {
+                program_->Run(event);
+            }
+        });
     }
     const CReadingLimitWatch& Limits() const { return watch_->Limits(); }
     void LinkState(bool online, const AlertUnit& unit) { watch_->LinkState(online, unit); }

@@ -22,6 +22,7 @@
 #include "app/HeadlessRun.h"
 #include "app/LimitProjections.h"
 #include "app/TemporaryFileCleanup.h"
+#include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/link/SerialTrace.h"
@@ -241,7 +242,11 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                         Qt::QueuedConnection);
                 });
             }
-            CUnitWatch watch(limits, program ? &*program : nullptr);
+            CUnitWatch watch(limits, [&program](const UnitEvent& event) {
+                if (program) {
+                    program->Run(event);
+                }
+            });
             window.SetUnitWatch(watch);
             if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,

@@ -3,8 +3,8 @@
 namespace corvane3 {
 
 void CUnitWatch::Run(const UnitEvent& event) {
-    if (program_ != nullptr) {
-        program_->Run(event);
+    if (onEvent_) {
+        onEvent_(event);
     }
 }
 

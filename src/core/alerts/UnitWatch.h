@@ -5,11 +5,11 @@
 // One thread (the window's or the headless run's) calls it.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitEvents.h"
 #include "core/telemetry/ReadingLimits.h"
 
@@ -20,9 +20,10 @@ inline constexpr double kProjectionWarningDays = 30.0;
 
 class CUnitWatch {
   public:
-    // program may be null (no --on-event); it must outlive the watch.
-    CUnitWatch(std::vector<ReadingLimit> limits, CEventProgram* program)
-        : limits_(std::move(limits)), program_(program) {}
+    using EventFunction = std::function<void(const UnitEvent& event)>;
+    // Each event goes to onEvent (the user's program); none when it is empty.
+    CUnitWatch(std::vector<ReadingLimit> limits, EventFunction onEvent)
+        : limits_(std::move(limits)), onEvent_(std::move(onEvent)) {}
 
     const CReadingLimitWatch& Limits() const { return limits_; }
 
@@ -44,7 +45,7 @@ class CUnitWatch {
 
     CUnitEvents events_;
     CReadingLimitWatch limits_;
-    CEventProgram* program_;
+    EventFunction onEvent_;
     std::vector<bool> projectedSoon_;  // per limit: its crossing was said to be near
 };
 

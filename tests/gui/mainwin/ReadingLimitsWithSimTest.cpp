@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <fstream>
 
+#include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
@@ -62,7 +63,7 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
     CEventProgram runner(program.string(), [](const std::string& problem) {
         ADD_FAILURE() << problem;
     });
-    CUnitWatch watch(limits, &runner);
+    CUnitWatch watch(limits, [&runner](const UnitEvent& event) { runner.Run(event); });
     RecordedAlerts alerts;
     rig.window->SetUnitWatch(watch);
     rig.window->SetDesktopAlertSink(alerts);
