@@ -23,6 +23,7 @@ constexpr std::size_t kMaxQueuedEvents = 64;
 // How often a waiting runner looks whether it is asked to stop.
 constexpr int kStopCheckMilliseconds = 100;
 constexpr char kEnvironmentPrefix[] = "CORVANE3_";
+constexpr long kMillisecondsPerSecond = 1000;
 
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
@@ -148,6 +149,7 @@ std::string CEventProgram::RunOne(const UnitEvent& event, const std::string& tim
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     const auto deadline = std::chrono::steady_clock::now() + timeLimit_;
     bool killed = false;
+    bool stoppedIt = false;
     for (;;) {
         int status = 0;
         const pid_t ended = ::waitpid(pid, &status, WNOHANG);
@@ -156,8 +158,11 @@ std::string CEventProgram::RunOne(const UnitEvent& event, const std::string& tim
                 ::close(pidfd);
             }
             if (killed) {
-                return "killed after " + std::to_string(timeLimit_.count() / 1000) +
-                       " s without ending";
+                // A program ended because this one ends failed at nothing.
+                return stoppedIt ? ""
+                                 : "killed after " +
+                                       std::to_string(timeLimit_.count() / kMillisecondsPerSecond) +
+                                       " s without ending";
             }
             if (ended < 0) {
                 return "";
@@ -179,6 +184,7 @@ std::string CEventProgram::RunOne(const UnitEvent& event, const std::string& tim
             ::kill(-pid, SIGKILL);
             ::kill(pid, SIGKILL);
             killed = true;
+            stoppedIt = stopping;
             continue;
         }
         // Wait for the program to end, or for the next look at the clock and the stop flag.
