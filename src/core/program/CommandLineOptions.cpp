@@ -350,11 +350,8 @@ const std::vector<ProgramOption>& ProgramOptions() {
          "Write every frame sent to the instrument and everything it sent back to <file>, "
          "passwords masked, in the form corvane3-sim --replay reads."},
         {"on-event", "program",
-         "Run <program> (no shell, no arguments) once per new event: the link lost or back, an "
-         "alarm appearing or clearing, recording failing, a reading leaving or re-entering its "
-         "limits. The event is in its environment (CORVANE3_EVENT, CORVANE3_SEVERITY, "
-         "CORVANE3_UNIT, CORVANE3_CHANNEL, CORVANE3_VALUE, CORVANE3_TEXT, CORVANE3_TIME); it is "
-         "killed after " +
+         "Run <program> once per new event, without a shell, the event in CORVANE3_* "
+         "environment variables; killed after " +
              std::to_string(kEventProgramSeconds) + " s."},
     };
     return options;
