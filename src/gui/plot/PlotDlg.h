@@ -185,8 +185,9 @@ class CPlotDlg : public QDialog {
     int ShownXUnit() const;
     int ShownTimeAxis() const;
     void ShowFitSeries();
-    // The dashed limit lines of each data pane's channel.
+    // The dashed limit lines of each data pane's channel, and when its trend reaches them.
     void ShowLimitLines();
+    void ShowLimitProjection(const PaneSlot& pane);
     ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
     std::int64_t FirstVisibleIndex() const;
     void SavePictureDialog();

@@ -59,7 +59,7 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
     const std::filesystem::path program = rig.data.Path() / "notify";
     std::ofstream(program) << "#!/bin/sh\necho \"$CORVANE3_EVENT $CORVANE3_VALUE\" >> \"$0.out\"\n";
     ::chmod(program.c_str(), 0755);
-    const std::vector<ReadingLimit> limits{{"VEM", {std::nullopt, 2400.0}, {}}};
+    const std::vector<ReadingLimit> limits{{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}};
     CEventProgram runner(program.string(), [](const std::string& problem) {
         ADD_FAILURE() << problem;
     });
@@ -81,13 +81,14 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
     step("2450");
     ASSERT_TRUE(levelIs("warning"));
     EXPECT_EQ(BackgroundOf(vem), qRgb(0xff, 0xc0, 0x00));
-    EXPECT_EQ(vem->toolTip(), "VEM: warning above 2400");
+    EXPECT_EQ(vem->toolTip(), "VEM: warning above 2400, critical above 2500");
     ASSERT_EQ(alerts.alerts.size(), 1u);
     EXPECT_EQ(alerts.alerts[0].kind, EAlertKind::kReadingLimit);
     EXPECT_EQ(alerts.alerts[0].urgency, EAlertUrgency::kNormal);
     EXPECT_EQ(alerts.alerts[0].body, "VEM 2450 above its warning limit 2400.");
 
-    // The plot window shows the limit on the pane that shows VEM, and on no other.
+    // The plot window shows the limits on the pane that shows VEM, and on no other, with where
+    // its trend heads (seconds of records: too short to say).
     CPlotDlg plot({rig.app.settings, rig.app.unitState.InstrumentModel, "", limits}, "", false);
     plot.show();
     ASSERT_TRUE(ProcessEventsUntil([&] { return plot.IsLive(); }));
@@ -100,9 +101,15 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
         }
         ASSERT_TRUE(ProcessEventsUntil([&] { return plot.PlotsBuilt(); }));
         for (int pane = 0; pane < CPlotDlg::kDataPanes; ++pane) {
-            EXPECT_EQ(plot.Pane(pane)->LimitLineValues(),
-                      plot.PaneChannel(pane) == kVemPlotChannel ? std::vector<double>{2400.0}
-                                                                : std::vector<double>{})
+            const bool vemPane = plot.PaneChannel(pane) == kVemPlotChannel;
+            const std::vector<double> lines =
+                vemPane ? std::vector<double>{2400.0, 2500.0} : std::vector<double>{};
+            EXPECT_EQ(plot.Pane(pane)->LimitLineValues(), lines)
+                << "view " << view << " pane " << pane;
+            EXPECT_EQ(plot.Pane(pane)->AnnotationCount() == 1 &&
+                          plot.Pane(pane)->Annotation(0)->text() ==
+                              "VEM: fit over 0.0 hours: too short to project",
+                      vemPane)
                 << "view " << view << " pane " << pane;
         }
     }
