@@ -19,6 +19,8 @@ set(generated ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 install(TARGETS corvane3 corvane3-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/help.html README.md ${packaging}/copyright
         DESTINATION ${docdir})
+# A commented limits file with no limit set, to copy beside Corvane3.ini.
+install(FILES ${packaging}/Corvane3-limits.ini DESTINATION ${docdir}/examples)
 install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # Alerting rules for the Prometheus servers that scrape the headless run's metrics, and an
 # Alertmanager configuration to route their alerts by severity.

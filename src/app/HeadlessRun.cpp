@@ -9,13 +9,18 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/alerts/EventProgram.h"
+#include "core/alerts/EventProgram.h"
+#include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
 #include "core/link/SerialDevice.h"
 #include "core/metrics/MetricsExposition.h"
+#include "core/metrics/ReadingTrendTracker.h"
 #include "core/metrics/SignalDecayTracker.h"
 #include "core/poll/NotificationQueue.h"
 #include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryColumns.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "core/telemetry/TelemetryRecorder.h"
 
@@ -143,9 +148,14 @@ std::set<std::uint32_t> AlarmCodes(const D1Record& d1) {
 // What the metrics endpoint shows, kept by the run's loop; only that thread touches it.
 class CMetricsState {
   public:
-    CMetricsState(Corvane3App& app, bool recording) : app_(app) { snapshot_.recording = recording; }
+    CMetricsState(Corvane3App& app, bool recording, const std::vector<ReadingLimit>& limits)
+        : app_(app), trends_(limits) {
+        snapshot_.recording = recording;
+        snapshot_.limits = limits;
+    }
     MetricsSnapshot& Snapshot() { return snapshot_; }
     CSignalDecayTracker& Decay() { return decay_; }
+    CReadingTrendTracker& Trends() { return trends_; }
     // Renders the snapshot with what changed outside the loop (the link, the withdrawn
     // commands, the decay fit, the last record growing old) when any of that or the snapshot
     // changed; lastRecordAt is when the loop took the last record.
@@ -179,10 +189,64 @@ class CMetricsState {
     Corvane3App& app_;
     MetricsSnapshot snapshot_;
     CSignalDecayTracker decay_;
+    CReadingTrendTracker trends_;
     bool publishedUp_ = false;
     bool publishedCurrent_ = false;
     std::uint64_t publishedWithdrawn_ = 0;
     bool publishedFileRead_ = true;
+};
+
+// The run's events for the user's program, whose problems come back through a lock and are
+// written by the run's loop.
+class CHeadlessEvents {
+  public:
+    CHeadlessEvents(const HeadlessOptions& options, CLines& out) : out_(out) {
+        if (!options.onEvent.empty()) {
+            program_.emplace(options.onEvent, [this](const std::string& problem) {
+                std::lock_guard lock(mutex_);
+                problems_.push_back(problem);
+            });
+        }
+        watch_.emplace(options.limits, [this](const UnitEvent& event) {
+            if (program_) {
+                program_->Run(event);
+            }
+        });
+    }
+    const CReadingLimitWatch& Limits() const { return watch_->Limits(); }
+    void LinkState(bool online, const AlertUnit& unit) { watch_->LinkState(online, unit); }
+    // A line for each reading crossing its limits.
+    void StatusRecord(const UnitStateData& data, std::int32_t model, const AlertUnit& unit) {
+        for (const LimitCrossing& crossing : watch_->StatusRecord(data, model, unit)) {
+            out_.Write(crossing.cleared ? ELinePriority::kInfo : ELinePriority::kWarning,
+                       LimitCrossingText(crossing));
+        }
+    }
+    void Projections(const std::vector<std::optional<double>>& reachedMjd, double nowMjd,
+                     const AlertUnit& unit) {
+        watch_->Projections(reachedMjd, nowMjd, unit);
+    }
+    void Recording(bool written, const std::string& file, const AlertUnit& unit) {
+        watch_->Recording(written, "Status records cannot be written to " + file + ".", unit);
+    }
+    // Writes what the program's runner reported since the last call.
+    void WriteProblems(CLines& err) {
+        std::vector<std::string> problems;
+        {
+            std::lock_guard lock(mutex_);
+            problems.swap(problems_);
+        }
+        for (const std::string& problem : problems) {
+            err.Write(ELinePriority::kWarning, "corvane3: " + problem);
+        }
+    }
+
+  private:
+    CLines& out_;
+    std::mutex mutex_;
+    std::vector<std::string> problems_;
+    std::optional<CEventProgram> program_;  // stopped before what its reports use
+    std::optional<CUnitWatch> watch_;
 };
 
 // The file the recorder writes this record of a unit of this model to.
@@ -317,7 +381,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                        "PollingEnabled=false is ignored: a headless run always polls");
         app.settings.PollingEnabled = true;
     }
-    CMetricsState metrics(app, record);
+    CMetricsState metrics(app, record, options.limits);
+    CHeadlessEvents events(options, outLines);
+    const auto unitNow = [&app](const UnitStateData& data) {
+        return AlertUnit{app.unitState.InstrumentModel, data.d1.serialNumber,
+                         app.serialPort.Settings().name};
+    };
     if (options.metrics) {
         const auto now = CRepeatedLineFilter::Clock::now();
         metrics.PublishTo(server, true, now, now);
@@ -327,8 +396,8 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     app.linkStatus.SetSink(&queue);
     int exitStatus = kExitDone;
     int records = 0;
-    // The signal points of the records the recorder still holds, oldest first.
-    std::deque<SignalPoint> unwritten;
+    // The lines of the records the recorder still holds, oldest first.
+    std::deque<std::string> unwritten;
     std::set<std::uint32_t> previousAlarms;
     {
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
@@ -347,6 +416,7 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 if (const auto text = shown ? lines.Filter(line, now) : std::nullopt) {
                     outLines.Write(LinkLinePriority(line), *text);
                 }
+                events.LinkState(app.unitState.Online, unitNow(app.unitState.Snapshot()));
             } else if (code == kNotifyStatusRecord) {
                 ++records;
                 lastRecordAt = now;
@@ -361,10 +431,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                 previousAlarms = alarms;
                 outLines.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
                                StatusRecordLine(data, model));
+                events.StatusRecord(data, model, unitNow(data));
                 MetricsSnapshot& snapshot = metrics.Snapshot();
                 snapshot.hasRecord = true;
                 snapshot.record = data;
                 snapshot.model = model;
+                snapshot.limitLevels = events.Limits().Levels();
                 ++snapshot.statusRecords;
                 if (record) {
                     // While the folder is unreachable the file followed so far stays the one.
@@ -372,9 +444,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                         options.metrics && !file.empty()) {
                         metrics.Decay().Follow(file);
                     }
+                    if (const std::string file = RecordFileFor(app.settings, data, model);
+                        (options.metrics || !options.onEvent.empty()) && !file.empty()) {
+                        metrics.Trends().Follow(file);
+                    }
                     const std::size_t droppedBefore = recorder.DroppedRecords();
-                    unwritten.push_back(SignalPointOfLine(TelemetryRecordLine(data, model))
-                                            .value_or(SignalPoint{data.mjd, 0.0}));
+                    unwritten.push_back(TelemetryRecordLine(data, model));
                     const TelemetryWriteResult result =
                         recorder.WriteTelemetryRecord(data, model, app.settings);
                     for (std::size_t n = recorder.DroppedRecords() - droppedBefore;
@@ -382,18 +457,30 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                         unwritten.pop_front();
                     }
                     while (unwritten.size() > recorder.QueuedRecords()) {
-                        metrics.Decay().Add(unwritten.front());
+                        const std::string& line = unwritten.front();
+                        metrics.Decay().Add(SignalPointOfLine(line).value_or(
+                            SignalPoint{TelemetryColumnValue(line, 0).value_or(data.mjd), 0.0}));
+                        metrics.Trends().Add(line, model);
                         unwritten.pop_front();
                         ++snapshot.recordsRecorded;
                     }
                     snapshot.recordsLost = recorder.DroppedRecords();
                     snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+                    events.Recording(!snapshot.recordingFailing,
+                                     RecordFileFor(app.settings, data, model), unitNow(data));
                 }
                 changed = true;
+            }
+            if (changed) {
+                // Where the readings' trends head: for the metrics and the event program.
+                const UnitStateData data = app.unitState.Snapshot();
+                metrics.Snapshot().limitReachedMjd = metrics.Trends().Projections();
+                events.Projections(metrics.Snapshot().limitReachedMjd, data.mjd, unitNow(data));
             }
             if (options.metrics) {
                 metrics.PublishTo(server, changed, now, lastRecordAt);
             }
+            events.WriteProblems(errLines);
             if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
                 errLines.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
                                                           std::to_string(options.timeoutSeconds) +

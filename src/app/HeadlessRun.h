@@ -10,10 +10,12 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "core/program/ExitStatus.h"
 #include "app/MetricsServer.h"
 #include "core/program/Corvane3App.h"
+#include "core/telemetry/ReadingLimits.h"
 
 namespace corvane3 {
 
@@ -33,6 +35,10 @@ struct HeadlessOptions {
     // The output goes to the journal (JOURNAL_STREAM is set): every line starts with its
     // priority, "<3>" for errors, "<4>" for warnings, "<6>" for the rest.
     bool journal = false;
+    // The readings' limits: a line and an event per crossing, and the metrics show them.
+    std::vector<ReadingLimit> limits;
+    // Run this program once per event (see CEventProgram); empty for none.
+    std::string onEvent;
 };
 
 // syslog priorities of the output lines.

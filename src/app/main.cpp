@@ -13,13 +13,17 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/FileCommands.h"
 #include "app/HeadlessRun.h"
+#include "app/LimitProjections.h"
 #include "app/TemporaryFileCleanup.h"
+#include "core/alerts/EventProgram.h"
+#include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
@@ -185,7 +189,8 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
-                   int screenshotTimeout) {
+                   int screenshotTimeout, const std::vector<ReadingLimit>& limits,
+                   const std::string& onEvent) {
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
     for (const std::string& message : app.StartupMessages()) {
@@ -203,8 +208,9 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             }
             break;
         case CommandLineFileKind::kPlotFile: {
-            CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName()},
-                            file.fileName, true);
+            CPlotDlg window(
+                {app.settings, app.unitState.InstrumentModel, app.BrandName(), limits},
+                file.fileName, true);
             if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
             }
@@ -226,6 +232,22 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
+            // The program's problems are said on standard error, handed to this thread first.
+            std::optional<CEventProgram> program;
+            if (!onEvent.empty()) {
+                program.emplace(onEvent, [&window](const std::string& problem) {
+                    QMetaObject::invokeMethod(
+                        &window,
+                        [problem] { std::fprintf(stderr, "corvane3: %s\n", problem.c_str()); },
+                        Qt::QueuedConnection);
+                });
+            }
+            CUnitWatch watch(limits, [&program](const UnitEvent& event) {
+                if (program) {
+                    program->Run(event);
+                }
+            });
+            window.SetUnitWatch(watch);
             if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
                                                exitStatus);
@@ -318,7 +340,17 @@ int main(int argc, char* argv[]) {
         InstallTemporaryFileCleanup();
     }
     if (options.summary) {
-        return RunSummary(*options.summary, std::cout, std::cerr);
+        const int status = RunSummary(*options.summary, std::cout, std::cerr);
+        if (status == kExitDone) {
+            // The limits file beside the configuration; nothing of the configuration is read.
+            Corvane3App located;
+            located.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
+                                      options.config.value_or(std::string()));
+            const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
+            PrintLimitProjections(*options.summary, limits.readings, std::cout);
+            std::cout << std::flush;
+        }
+        return status;
     }
     if (options.exportCsv) {
         return RunExportCsv(*options.exportCsv,
@@ -368,6 +400,14 @@ int main(int argc, char* argv[]) {
         headlessOptions.timeoutSeconds = options.timeoutSeconds;
         headlessOptions.verbose = options.verbose;
         headlessOptions.metrics = options.metrics;
+        headlessOptions.onEvent = options.onEvent.value_or(std::string());
+        const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
+        headlessOptions.limits = limits.readings;
+        for (const std::string& problem : limits.problems) {
+            std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + problem,
+                                       headlessOptions.journal)
+                      << std::flush;
+        }
         if (headlessOptions.journal) {
             for (const std::string& message : app.StartupMessages()) {
                 std::cerr << PriorityLines(ELinePriority::kWarning, "corvane3: " + message, true)
@@ -388,8 +428,12 @@ int main(int argc, char* argv[]) {
     for (std::size_t i = 0; i < options.positional.size(); ++i) {
         fileLine += (i > 0 ? " " : "") + options.positional[i];
     }
+    ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
+    for (const std::string& problem : limits.problems) {
+        std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
+    }
     return traced(RunWithWindows(
-        app, ParseCommandLineFile(fileLine),
-        options.screenshot.value_or(std::string()),
-        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout));
+        app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
+        limits.readings, options.onEvent.value_or(std::string())));
 }

@@ -94,7 +94,7 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         EXPECT_EQ(program.Wait(), c.status) << out << program.Err();
         EXPECT_NE(out.find(c.out), std::string::npos) << out;
         EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
-        EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40) << out;
+        EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 45) << out;
         EXPECT_EQ(FileText(config).find("[Plot]") != std::string::npos, c.window) << "saved";
     }
     EXPECT_TRUE(std::filesystem::is_directory(records + "/a/b"));

@@ -49,6 +49,22 @@ std::string AlertUnitName(const AlertUnit& unit) {
     return name + "SN " + std::to_string(unit.serialNumber);
 }
 
+std::optional<DesktopAlert> ReadingLimitAlert(const LimitCrossing& crossing,
+                                              const AlertUnit& unit) {
+    if (crossing.cleared) {
+        return std::nullopt;
+    }
+    DesktopAlert alert;
+    alert.kind = EAlertKind::kReadingLimit;
+    const bool critical = crossing.level == ELimitLevel::kCritical;
+    alert.urgency = critical ? EAlertUrgency::kCritical : EAlertUrgency::kNormal;
+    alert.icon = critical ? kErrorIcon : kWarningIcon;
+    alert.summary = AlertUnitName(unit) + ": " + crossing.channel + " outside its limits";
+    alert.body = LimitCrossingText(crossing) + ".";
+    alert.replaceKey = "limit " + crossing.channel;
+    return alert;
+}
+
 std::optional<DesktopAlert> CDesktopAlerts::LinkState(bool online, const AlertUnit& unit) {
     const bool wasOnline = online_;
     online_ = online;

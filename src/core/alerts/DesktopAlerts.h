@@ -28,12 +28,14 @@
 #include <string>
 #include <vector>
 
+#include "core/telemetry/ReadingLimits.h"
+
 namespace corvane3 {
 
 // The freedesktop urgency levels.
 enum class EAlertUrgency : std::uint8_t { kLow = 0, kNormal = 1, kCritical = 2 };
 
-enum class EAlertKind { kLinkDown, kAlarm, kRecordingFailed };
+enum class EAlertKind { kLinkDown, kAlarm, kRecordingFailed, kReadingLimit };
 
 struct DesktopAlert {
     EAlertKind kind = EAlertKind::kLinkDown;
@@ -66,6 +68,11 @@ std::string AlertUnitName(const AlertUnit& unit);
 
 // The five alarm slots of a D1 record (Alarm1 to Alarm5); 0 is an empty slot.
 using AlarmSlots = std::array<std::uint32_t, 5>;
+
+// The alert for a reading that left a band: critical urgency for the critical band, normal for
+// the warning band; nothing for a reading coming back inside, which the window shows itself.
+std::optional<DesktopAlert> ReadingLimitAlert(const LimitCrossing& crossing,
+                                              const AlertUnit& unit);
 
 class CDesktopAlerts {
   public:

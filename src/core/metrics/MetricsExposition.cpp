@@ -273,6 +273,81 @@ void RenderCondition(CExposition& out, const MetricsSnapshot& snapshot) {
     }
 }
 
+// The factor from a column's telemetry units to the base units corvane3_reading uses.
+double DivisorOf(const std::string& channel) {
+    for (const Reading& reading : kReadings) {
+        if (channel == reading.channel) {
+            return reading.divisor;
+        }
+    }
+    return kNoScale;
+}
+
+// The configured limits, in base units like the readings they bound.
+void RenderLimits(CExposition& out, const MetricsSnapshot& snapshot) {
+    if (snapshot.limits.empty()) {
+        return;
+    }
+    out.Family("corvane3_reading_limit", "gauge",
+               "Each reading's configured warning and critical limits, in the base units of "
+               "corvane3_reading.");
+    for (const ReadingLimit& limit : snapshot.limits) {
+        const double divisor = DivisorOf(limit.channel);
+        for (const auto& [level, band] :
+             {std::pair{ELimitLevel::kWarning, limit.warning},
+              std::pair{ELimitLevel::kCritical, limit.critical}}) {
+            for (const auto& [bound, value] :
+                 {std::pair{ELimitBound::kLow, band.low}, std::pair{ELimitBound::kHigh, band.high}}) {
+                if (value) {
+                    out.Sample(*value / divisor, Label("channel", limit.channel) + ',' +
+                                                     Label("level", LimitLevelWord(level)) + ',' +
+                                                     Label("bound", LimitBoundWord(bound)));
+                }
+            }
+        }
+    }
+}
+
+// Which band each limited reading was outside in the last record: 1 for the worst band it
+// left, 0 for the others, so an alert fires at one severity at a time.
+void RenderLimitLevels(CExposition& out, const MetricsSnapshot& snapshot) {
+    if (snapshot.limits.empty() || snapshot.limitLevels.size() != snapshot.limits.size()) {
+        return;
+    }
+    out.Family("corvane3_reading_outside_limit", "gauge",
+               "1 while the reading is outside its band of this level (the worst one it left), "
+               "else 0.");
+    for (std::size_t i = 0; i < snapshot.limits.size(); ++i) {
+        const ReadingLimit& limit = snapshot.limits[i];
+        for (const auto& [level, band] : {std::pair{ELimitLevel::kWarning, limit.warning},
+                                          std::pair{ELimitLevel::kCritical, limit.critical}}) {
+            if (band.low || band.high) {
+                out.Sample(snapshot.limitLevels[i] == level ? 1.0 : 0.0,
+                           Label("channel", limit.channel) + ',' +
+                               Label("level", LimitLevelWord(level)));
+            }
+        }
+    }
+}
+
+void RenderLimitProjections(CExposition& out, const MetricsSnapshot& snapshot) {
+    bool started = false;
+    for (std::size_t i = 0; i < snapshot.limitReachedMjd.size() && i < snapshot.limits.size();
+         ++i) {
+        if (!snapshot.limitReachedMjd[i]) {
+            continue;
+        }
+        if (!started) {
+            out.Family("corvane3_reading_limit_reached_timestamp_seconds", "gauge",
+                       "When the reading's linear trend over the telemetry file reaches its "
+                       "critical limit, in seconds since 1970.");
+            started = true;
+        }
+        out.Sample(UnixSeconds(*snapshot.limitReachedMjd[i]),
+                   Label("channel", snapshot.limits[i].channel));
+    }
+}
+
 }  // namespace
 
 std::chrono::seconds RecordCurrentFor(int pollingIntervalSeconds) {
@@ -311,6 +386,7 @@ std::string RenderMetrics(const MetricsSnapshot& snapshot) {
         RenderIdentity(out, snapshot);
         if (snapshot.up && snapshot.recordCurrent) {
             RenderCondition(out, snapshot);
+            RenderLimitLevels(out, snapshot);
         }
         out.One("corvane3_last_record_timestamp_seconds", "gauge",
                 "When the last status record was polled, in seconds since 1970.",
@@ -351,6 +427,8 @@ std::string RenderMetrics(const MetricsSnapshot& snapshot) {
                 "record, in seconds since 1970.",
                 UnixSeconds(*snapshot.signalHalvesMjd));
     }
+    RenderLimits(out, snapshot);
+    RenderLimitProjections(out, snapshot);
     return out.Take();
 }
 

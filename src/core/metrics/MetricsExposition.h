@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/link/UnitState.h"
+#include "core/telemetry/ReadingLimits.h"
 
 namespace corvane3 {
 
@@ -42,6 +44,13 @@ struct MetricsSnapshot {
     std::optional<double> signalSlopePerDay;
     std::optional<double> signalHalvesMjd;
     double signalFitSpanDays = 0.0;  // the time the fit covers
+    // The readings' limits, and where each reading stood in the last record (in the same
+    // order; shown only while the record is current).
+    std::vector<ReadingLimit> limits;
+    std::vector<ELimitLevel> limitLevels;
+    // When each limited reading's fitted trend reaches its critical limit (MJD), in the order
+    // of limits; absent without such a projection.
+    std::vector<std::optional<double>> limitReachedMjd;
 };
 
 std::string RenderMetrics(const MetricsSnapshot& snapshot);

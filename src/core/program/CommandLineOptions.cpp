@@ -34,6 +34,7 @@ enum EOption : std::size_t {
     kSummary,
     kExportCsv,
     kTrace,
+    kOnEvent,
     kOptionCount,
 };
 
@@ -61,6 +62,7 @@ constexpr KnownName kNames[] = {
     {"summary", kSummary},
     {"export-csv", kExportCsv},
     {"trace", kTrace},
+    {"on-event", kOnEvent},
 };
 
 std::optional<EOption> FindOption(std::string_view name) {
@@ -347,6 +349,10 @@ const std::vector<ProgramOption>& ProgramOptions() {
         {"trace", "file",
          "Write every frame sent to the instrument and everything it sent back to <file>, "
          "passwords masked, in the form corvane3-sim --replay reads."},
+        {"on-event", "program",
+         "Run <program> once per new event, without a shell, the event in CORVANE3_* "
+         "environment variables; killed after " +
+             std::to_string(kEventProgramSeconds) + " s."},
     };
     return options;
 }
@@ -384,7 +390,8 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
         return Refused("corvane3: --screenshot needs the window, not --headless\n");
     }
     const bool fileCommand = parser.IsSet(kSummary) || parser.IsSet(kExportCsv);
-    if (fileCommand && (options.headless || parser.IsSet(kScreenshot) || parser.IsSet(kTrace))) {
+    if (fileCommand && (options.headless || parser.IsSet(kScreenshot) || parser.IsSet(kTrace) ||
+                        parser.IsSet(kOnEvent))) {
         return Refused("corvane3: --summary and --export-csv run on their own\n");
     }
     options.textOnly = parser.GivenTextOnly();
@@ -396,6 +403,7 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
     options.summary = parser.Value(kSummary);
     options.exportCsv = parser.Value(kExportCsv);
     options.trace = parser.Value(kTrace);
+    options.onEvent = parser.Value(kOnEvent);
     options.positional = parser.Positional();
     // --summary goes first; the text options print before either runs.
     if (!options.textOnly && !options.summary && options.exportCsv &&

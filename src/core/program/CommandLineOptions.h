@@ -19,6 +19,8 @@ namespace corvane3 {
 // How long --screenshot waits for the first status record unless --timeout says otherwise. A
 // unit at the default 10 s interval shows its first record within a few seconds.
 inline constexpr int kDefaultScreenshotTimeout = 30;
+// How long an --on-event program may run before it is killed (the alerts' runner keeps it).
+inline constexpr int kEventProgramSeconds = 20;
 
 struct ProgramOption {
     std::string name;
@@ -42,6 +44,7 @@ struct CommandLineOptions {
     std::optional<std::string> summary;
     std::optional<std::string> exportCsv;
     std::optional<std::string> trace;
+    std::optional<std::string> onEvent;  // the program run once per event
     std::optional<MetricsEndpoint> metrics;
     // 0 when not given; else within the option's range.
     int intervalSeconds = 0;  // kMinPollingInterval .. kMaxPollingInterval

@@ -77,6 +77,16 @@ void CMainStatusDlg::OnNotification(int code) {
                                       d1.state, CurrentAlertUnit())) {
                 RaiseAlert(alert);
             }
+            if (watch_ != nullptr) {
+                for (const LimitCrossing& crossing :
+                     watch_->StatusRecord(app_.unitState.Snapshot(),
+                                          app_.unitState.InstrumentModel, CurrentAlertUnit())) {
+                    if (const auto alert = ReadingLimitAlert(crossing, CurrentAlertUnit())) {
+                        RaiseAlert(*alert);
+                    }
+                }
+                ShowLimits();
+            }
             if (alarmsOpen_) {
                 alarms_->RefreshView();
             }
@@ -91,6 +101,9 @@ void CMainStatusDlg::OnNotification(int code) {
                 recorder_->WriteTelemetryRecord(record.data, record.model, app_.settings) ==
                     TelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
+                if (watch_ != nullptr) {
+                    watch_->Recording(true, {}, CurrentAlertUnit());
+                }
                 ShowRecordingState(false);
             } else {
                 ShowRecordingState(true);
@@ -193,6 +206,9 @@ void CMainStatusDlg::OnNotification(int code) {
             const bool online = app_.unitState.Online;
             if (const auto alert = alerts_.LinkState(online, CurrentAlertUnit())) {
                 RaiseAlert(*alert);
+            }
+            if (watch_ != nullptr) {
+                watch_->LinkState(online, CurrentAlertUnit());
             }
             // A unit that stopped answering leaves its last values greyed until the next record.
             if (!online) {
@@ -306,8 +322,9 @@ void CMainStatusDlg::RunPlot() {
                               : TelemetryFileForModel(where.path, model);
         }
     }
-    CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName()}, initialFile,
-                    false);
+    CPlotDlg window({app_.settings, app_.unitState.InstrumentModel, app_.BrandName(),
+                     watch_ != nullptr ? watch_->Limits().Limits() : std::vector<ReadingLimit>()},
+                    initialFile, false);
     plot_ = &window;
     window.exec();
     plot_ = nullptr;

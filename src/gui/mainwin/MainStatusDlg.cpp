@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPointer>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -49,6 +50,11 @@ constexpr int kRightColumnWidth = kMoreLessWidth - kColumnSpacing;
 
 // The longest text of status pane 1.
 const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00");
+
+// A reading outside its warning band shows amber, outside its critical band red: the colours
+// of a warning and an alarm lamp, readable with the box's black text.
+const QColor kWarningBoxColour(0xff, 0xc0, 0x00);
+const QColor kCriticalBoxColour(0xff, 0x40, 0x40);
 
 const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
                                         "Unit Status...        "};
@@ -378,6 +384,29 @@ void CMainStatusDlg::Refresh() {
     }
 }
 
+void CMainStatusDlg::ShowLimits() {
+    const CReadingLimitWatch& limits = watch_->Limits();
+    for (std::size_t i = 0; i < limits.Limits().size(); ++i) {
+        const ReadingLimit& limit = limits.Limits()[i];
+        const auto box = valueBoxes_.find("value" + limit.channel);
+        if (box == valueBoxes_.end()) {
+            continue;
+        }
+        const ELimitLevel level = limits.Levels()[i];
+        box->second->setProperty("limitLevel", QString::fromLatin1(LimitLevelWord(level)));
+        // The palette keeps the box's sunken frame, which a style sheet would replace.
+        QLabel* value = box->second;
+        value->setAutoFillBackground(level != ELimitLevel::kInside);
+        QPalette palette = value->parentWidget()->palette();
+        if (level != ELimitLevel::kInside) {
+            palette.setColor(QPalette::Window, level == ELimitLevel::kCritical ? kCriticalBoxColour
+                                                                               : kWarningBoxColour);
+        }
+        value->setPalette(palette);
+        box->second->setToolTip(QString::fromStdString(limit.channel + ": " + LimitBandText(limit)));
+    }
+}
+
 AlertUnit CMainStatusDlg::CurrentAlertUnit() const {
     AlertUnit unit;
     unit.model = app_.unitState.InstrumentModel;
@@ -396,6 +425,9 @@ void CMainStatusDlg::RecordNotWritten(const std::string& reason) {
     recordingProblem_ = QString::fromStdString(reason).replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (const auto alert = alerts_.RecordingFailed(reason, CurrentAlertUnit())) {
         RaiseAlert(*alert);
+    }
+    if (watch_ != nullptr) {
+        watch_->Recording(false, reason, CurrentAlertUnit());
     }
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/alerts/DesktopAlerts.h"
+#include "core/alerts/UnitWatch.h"
 #include "core/program/Corvane3App.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/spectrum/SpectrumDlg.h"
@@ -91,6 +92,9 @@ class CMainStatusDlg : public QDialog {
     // Where desktop alerts go (the session bus's notification service unless replaced); it
     // must outlive the window.
     void SetDesktopAlertSink(IDesktopAlertSink& sink) { alertSink_ = &sink; }
+    // Follows the readings' limits (their boxes coloured while outside, a notification per
+    // crossing) and hands the events to the user's program; it must outlive the window.
+    void SetUnitWatch(CUnitWatch& watch) { watch_ = &watch; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -128,6 +132,8 @@ class CMainStatusDlg : public QDialog {
     // Says in the status bar, after a record, that records are not reaching their file and
     // why, or (failing false) that they are again.
     void ShowRecordingState(bool failing);
+    // Colours each limited reading's box by the band it is outside, its bands in the tooltip.
+    void ShowLimits();
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
     void RunPlot();
@@ -185,6 +191,7 @@ class CMainStatusDlg : public QDialog {
     CDesktopAlerts alerts_;
     CDesktopNotifier* notifier_ = nullptr;
     IDesktopAlertSink* alertSink_ = nullptr;
+    CUnitWatch* watch_ = nullptr;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
     std::unique_ptr<CTraceCommand> trace_;

@@ -18,6 +18,8 @@
 
 #include "core/plot/PlotCache.h"
 #include "core/plot/StorePoints.h"
+#include "core/telemetry/ReadingTrends.h"
+#include "core/telemetry/TelemetryColumns.h"
 #include "gui/common/AppIcon.h"
 #include "gui/common/HelpDlg.h"
 #include "gui/common/ScreenFit.h"
@@ -95,6 +97,8 @@ constexpr double kFlopPaneShare = 0.25;
 constexpr std::array<int, 5> kDataPaneRowFromTop = {4, 3, 2, 1, 0};
 // The decay annotation: pure green, a size to read from across the room.
 const QColor kDecayTextColour(0, 255, 0);
+// A reading's projection towards its limits: the colour of its warning line.
+const QColor kLimitTextColour(0xc0, 0x90, 0x00);
 constexpr int kDecayTextPointSize = 16;
 constexpr char kPrintDocumentName[] = "Corvane3 Cesium Data Plot";
 // A print leaves this share of the page's width and height free on each side.
@@ -464,6 +468,7 @@ void CPlotDlg::RebuildPlots() {
             pane.plot->SetLabel(TracePlot::kYUnit, unitText(channel));
             pane.plot->SetLabel(TracePlot::kXUnit, xUnitText);
         }
+        ShowLimitLines();
     } else {
         fitFirst_ = 0;
         fitLast_ = n - 1;
@@ -493,6 +498,59 @@ void CPlotDlg::RebuildPlots() {
     }
     RefreshReadout();
     emit PlotsDrawn();
+}
+
+void CPlotDlg::ShowLimitLines() {
+    // The colours of the main window's boxes outside their bands, darker to stand out as lines.
+    const QColor warning = kLimitTextColour;
+    const QColor critical(0xd0, 0x00, 0x00);
+    for (int p = 0; p < kDataPanes; ++p) {
+        const PaneSlot& pane = panes_[static_cast<std::size_t>(p)];
+        std::vector<std::pair<double, QColor>> lines;
+        for (const ReadingLimit& limit : context_.limits) {
+            if (PlotChannelOfColumn(limit.channel) != pane.channel) {
+                continue;
+            }
+            for (const auto& [band, colour] :
+                 {std::pair{limit.warning, warning}, std::pair{limit.critical, critical}}) {
+                for (const std::optional<double>& bound : {band.low, band.high}) {
+                    if (bound) {
+                        lines.emplace_back(*bound, colour);
+                    }
+                }
+            }
+        }
+        pane.plot->SetLimitLines(lines);
+        ShowLimitProjection(pane);
+    }
+}
+
+void CPlotDlg::ShowLimitProjection(const PaneSlot& pane) {
+    pane.plot->ClearAnnotations();
+    // A cached store holds years that are not all in memory; its channels have no sums for a
+    // line, so only a store in memory gets the projection.
+    const std::int64_t n = store_.PointCount();
+    if (store_.Cache() != nullptr || n == 0) {
+        return;
+    }
+    for (const ReadingLimit& limit : context_.limits) {
+        if (PlotChannelOfColumn(limit.channel) != pane.channel) {
+            continue;
+        }
+        const CPlotSeries mjd = store_.TimeAxis(0);
+        const CPlotSeries values = store_.Channel(pane.channel);
+        ReadingTrend trend;
+        for (std::int64_t i = 0; i < n; ++i) {
+            trend.fit.Add(mjd[i], values[i]);
+        }
+        trend.lastMjd = mjd[n - 1];
+        const std::string text =
+            LimitProjectionText(limit, ProjectLimit(limit, trend), values.Unit());
+        if (!text.empty()) {
+            pane.plot->AddAnnotation(0.0, 0.0, kLimitTextColour)
+                ->setText(QString::fromStdString(text));
+        }
+    }
 }
 
 std::int64_t CPlotDlg::FirstVisibleIndex() const {

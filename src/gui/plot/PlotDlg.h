@@ -18,6 +18,7 @@
 #include "core/config/ProgramSettings.h"
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
+#include "core/telemetry/ReadingLimits.h"
 #include "gui/plot/FileFollower.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 
@@ -54,6 +55,8 @@ struct PlotWindowContext {
     CProgramSettings& settings;
     std::atomic<std::int32_t>& instrumentModel;  // a loaded file sets it
     std::string brandName;
+    // The readings' limits, drawn as dashed lines on the panes that show their channels.
+    std::vector<ReadingLimit> limits = {};
 };
 
 class CPlotDlg : public QDialog {
@@ -182,6 +185,9 @@ class CPlotDlg : public QDialog {
     int ShownXUnit() const;
     int ShownTimeAxis() const;
     void ShowFitSeries();
+    // The dashed limit lines of each data pane's channel, and when its trend reaches them.
+    void ShowLimitLines();
+    void ShowLimitProjection(const PaneSlot& pane);
     ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
     std::int64_t FirstVisibleIndex() const;
     void SavePictureDialog();

@@ -433,6 +433,29 @@ QCPItemText* TracePlot::AddAnnotation(double x, double y, const QColor& colour) 
     return text;
 }
 
+void TracePlot::SetLimitLines(const std::vector<std::pair<double, QColor>>& lines) {
+    for (QCPItemStraightLine* line : limitLines_) {
+        removeItem(line);
+    }
+    limitLines_.clear();
+    for (const auto& [y, colour] : lines) {
+        auto* line = new QCPItemStraightLine(this);
+        line->point1->setCoords(0.0, y);
+        line->point2->setCoords(1.0, y);
+        line->setPen(QPen(colour, 1.0, Qt::DashLine));
+        limitLines_.push_back(line);
+    }
+    replot(rpQueuedReplot);
+}
+
+std::vector<double> TracePlot::LimitLineValues() const {
+    std::vector<double> values;
+    for (const QCPItemStraightLine* line : limitLines_) {
+        values.push_back(line->point1->coords().y());
+    }
+    return values;
+}
+
 QCPItemText* TracePlot::Annotation(int index) const {
     return index >= 0 && index < AnnotationCount() ? annotations_[static_cast<std::size_t>(index)]
                                                    : nullptr;

@@ -122,6 +122,11 @@ class TracePlot : public QCustomPlot {
     QCPItemText* Annotation(int index) const;
     int AnnotationCount() const { return static_cast<int>(annotations_.size()); }
 
+    // Dashed horizontal lines across the pane at these Y values (a reading's limits), each in
+    // its colour; replaces the lines set before.
+    void SetLimitLines(const std::vector<std::pair<double, QColor>>& lines);
+    std::vector<double> LimitLineValues() const;
+
   signals:
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
@@ -146,6 +151,7 @@ class TracePlot : public QCustomPlot {
     std::array<QString, 6> labels_;
     std::vector<CTraceSeries*> series_;
     std::vector<QCPItemText*> annotations_;
+    std::vector<QCPItemStraightLine*> limitLines_;
     std::array<QCPItemStraightLine*, kCursors> cursorLines_{};
     std::array<std::int64_t, kCursors> cursorIndex_{};
     bool cursorsShown_ = false;

@@ -1,0 +1,102 @@
+#include "app/LimitProjections.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "core/base/Mjd.h"
+#include "core/telemetry/ReadingTrends.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
+
+namespace corvane3 {
+namespace {
+
+constexpr double kStartMjd = 60000.0;  // 2023-02-25
+
+// A file whose VEM moves by voltsPerDay from 2000 V, one record every recordHours.
+void WriteVemFile(const std::filesystem::path& path, double days, double recordHours,
+                  double voltsPerDay) {
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (double day = 0.0; day <= days; day += recordHours / 24.0) {
+        UnitStateData data = testing::SampleRecord();
+        data.mjd = kStartMjd + day;
+        data.d1.vem = static_cast<float>(2000.0 + voltsPerDay * day);
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+struct ProjectionCase {
+    const char* name;
+    double days;
+    double recordHours;
+    double voltsPerDay;
+    LimitBand critical;
+    const char* line;  // for a dated line: its start, the date checked against crossingDay
+    double crossingDay = 0.0;  // the generator's, from the start
+};
+
+// The MJD of a "YYYY-MM-DD" date.
+double MjdOfDate(const std::string& text) {
+    using namespace std::chrono;
+    const year_month_day date{year{std::stoi(text.substr(0, 4))},
+                              month{static_cast<unsigned>(std::stoi(text.substr(5, 2)))},
+                              day{static_cast<unsigned>(std::stoi(text.substr(8, 2)))}};
+    return sys_days{date}.time_since_epoch().count() + kMjdOfUnixEpoch;
+}
+
+TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone) {
+    const ProjectionCase cases[] = {
+        {"rising", 300, 6, 1.25, {std::nullopt, 2500.0}, "VEM reaches 2500 V by ", 400.0},
+        {"falling to a low limit", 300, 6, -1.25, {1600.0, 2500.0}, "VEM reaches 1600 V by ",
+         320.0},
+        {"two days", 2, 1, 1.25, {std::nullopt, 2500.0},
+         "VEM: fit over 47.0 hours: too short to project"},
+        {"falling, high limit only", 300, 6, -1.25, {std::nullopt, 2500.0},
+         "VEM moving away from its critical limit: no crossing in sight"},
+        {"past it", 300, 6, 2.0, {std::nullopt, 2500.0},
+         "VEM is past 2500 V already (fit over 300 days)"},
+        {"a century away", 300, 6, 0.001, {std::nullopt, 2500.0},
+         "VEM reaches 2500 V in more than 100 years"},
+        {"no critical limit", 300, 6, 1.25, {}, ""},
+    };
+    for (const ProjectionCase& c : cases) {
+        testing::TempDir dir;
+        const auto path = dir.Path() / "Unit1234.csd";
+        WriteVemFile(path, c.days, c.recordHours, c.voltsPerDay);
+        std::ostringstream out;
+        PrintLimitProjections(path.string(), {ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}},
+                              out);
+        const std::string line = out.str();
+        if (c.crossingDay == 0.0) {
+            EXPECT_EQ(line, c.line[0] == 0 ? "" : std::string(c.line) + "\n") << c.name;
+            continue;
+        }
+        const std::string start(c.line);
+        ASSERT_TRUE(line.starts_with(start)) << c.name << ": " << line;
+        EXPECT_NEAR(MjdOfDate(line.substr(start.size(), 10)), kStartMjd + c.crossingDay, 1.0)
+            << line;
+        EXPECT_EQ(line.substr(start.size() + 10), " (fit over 300 days)\n");
+    }
+}
+
+TEST(LimitProjectionsTest, PiecesOfAFitMergeIntoTheFitOfTheWhole) {
+    CLineFitSums whole, first, second;
+    for (int i = 0; i < 100; ++i) {
+        const double mjd = kStartMjd + i * 0.25;
+        const double volts = 2000.0 + 1.25 * (mjd - kStartMjd) + (i % 3) * 0.5;
+        whole.Add(mjd, volts);
+        (i < 37 ? first : second).Add(mjd, volts);
+    }
+    first.Merge(second);
+    EXPECT_NEAR(first.Result().slope, whole.Result().slope, 1e-12);
+    EXPECT_NEAR(first.Result().intercept, whole.Result().intercept, 1e-6);
+    EXPECT_NEAR(whole.Result().slope, 1.25, 1e-3);
+}
+
+}  // namespace
+}  // namespace corvane3

@@ -1,0 +1,165 @@
+// corvane3 --headless with limits on a reading and an --on-event program, against the
+// simulator stepping that reading: one line, one program run and the metrics per crossing, and
+// a program that hangs holds up neither the polling nor the recording.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/SimulatorServer.h"
+#include "sim/StatusRecords.h"
+#include "support/ChildProcess.h"
+#include "support/PrometheusServer.h"
+#include "support/TempDir.h"
+
+namespace corvane3::testing {
+namespace {
+
+// Where a D*1 record carries VEM: four characters at this column.
+constexpr std::size_t kD1VemColumn = 229;
+constexpr auto kBound = std::chrono::seconds(60);
+// Records of a 2 s interval that fit well within the program's 20 s before it is killed.
+constexpr std::size_t kRecordsWhileHanging = 3;
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+struct Rig {
+    TempDir dir;
+    sim::CSimulatorServer sim{[this] {
+        sim::SimulatorOptions options;
+        options.instrument.warmup = std::chrono::milliseconds(0);
+        options.link = dir.Path() / "clock";
+        options.faults.d1Patch = sim::ColumnPatch{kD1VemColumn, "2300"};
+        return options;
+    }()};
+
+    // The configuration, a warning limit of 2400 on VEM, and the event program's script.
+    std::string Configure(const std::string& script) {
+        std::ofstream(dir.Path() / "Corvane3.ini")
+            << "[COM]\nPortName=" << (dir.Path() / "clock").string() << "\n";
+        std::ofstream(dir.Path() / "Corvane3-limits.ini") << "[VEM]\nWarningHigh = 2400\n";
+        const std::filesystem::path program = dir.Path() / "notify";
+        std::ofstream(program) << "#!/bin/sh\n" << script;
+        ::chmod(program.c_str(), 0755);
+        return program.string();
+    }
+    void SetVem(const char* text) {
+        sim.UpdateFaults([text](sim::SimFaults& f) { f.d1Patch = sim::ColumnPatch{kD1VemColumn, text}; });
+    }
+};
+
+// Output lines up to the first that holds part; the lines read, or what came before the bound.
+std::string ReadThrough(ChildProcess& run, const std::string& part, int maxLines = 60) {
+    std::string lines;
+    for (int i = 0; i < maxLines; ++i) {
+        const std::string line = run.ReadLine();
+        lines += line + "\n";
+        if (line.find(part) != std::string::npos || line.empty()) {
+            break;
+        }
+    }
+    return lines;
+}
+
+TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMetrics) {
+    Rig rig;
+    const std::filesystem::path events = rig.dir.Path() / "events";
+    const std::string program = rig.Configure(
+        "echo \"$CORVANE3_EVENT $CORVANE3_SEVERITY $CORVANE3_CHANNEL $CORVANE3_VALUE\" >> " +
+        events.string() + "\n");
+    const int port = FreeLoopbackPort();
+    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
+                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--metrics",
+                      std::to_string(port), "--on-event", program});
+    const auto outside = [&] {
+        return HttpGetBody(port, "/metrics")
+                   .find("corvane3_reading_outside_limit{channel=\"VEM\",level=\"warning\"} 1") !=
+               std::string::npos;
+    };
+    ASSERT_NE(ReadThrough(run, "VEM 2300.0").find("VEM 2300.0"), std::string::npos) << run.Err();
+    EXPECT_NE(HttpGetBody(port, "/metrics")
+                  .find("corvane3_reading_limit{channel=\"VEM\",level=\"warning\",bound=\"high\"} "
+                        "2400"),
+              std::string::npos);
+    EXPECT_FALSE(outside());
+
+    rig.SetVem("2450");
+    std::string output = ReadThrough(run, "VEM 2450 above its warning limit 2400");
+    ASSERT_NE(output.find("VEM 2450 above"), std::string::npos) << output << run.Err();
+    EXPECT_TRUE(WaitUntil(kBound, outside));
+    // Records outside the band give nothing more.
+    output = ReadThrough(run, "MJD") + ReadThrough(run, "MJD");
+    EXPECT_EQ(Count(output, "limit"), 0u) << output;
+
+    rig.SetVem("2300");
+    output = ReadThrough(run, "VEM back inside its limits (2300)");
+    ASSERT_NE(output.find("back inside"), std::string::npos) << output;
+    rig.SetVem("2450");
+    output = ReadThrough(run, "VEM 2450 above its warning limit 2400");
+    ASSERT_NE(output.find("VEM 2450 above"), std::string::npos) << output;
+    EXPECT_TRUE(WaitUntil(kBound, [&] { return Count(FileText(events), "\n") >= 3; }));
+    EXPECT_EQ(FileText(events),
+              "limit-crossed warning VEM 2450\n"
+              "limit-cleared info VEM 2300\n"
+              "limit-crossed warning VEM 2450\n");
+    EXPECT_EQ(run.Err(), "");
+}
+
+TEST(EventProgramTest, AHangingProgramIsKilledSaidOnceAndHoldsUpNoRecord) {
+    Rig rig;
+    const std::filesystem::path records = rig.dir.Path() / "records";
+    // Each run leaves its process id under its event's name, then hangs.
+    const std::string program = rig.Configure("echo $$ > \"$0.$CORVANE3_EVENT\"\nsleep 1000\n");
+    const auto pidOf = [&](const char* event) {
+        const std::string text = FileText(program + "." + event);
+        return text.empty() ? 0 : std::stoi(text);
+    };
+    const auto running = [](int pid) { return ::kill(pid, 0) == 0; };
+    rig.SetVem("2450");
+    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
+                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--record",
+                      records.string(), "--on-event", program});
+    ASSERT_TRUE(WaitUntil(kBound, [&] { return pidOf("limit-crossed") > 0; })) << run.Err();
+    const int first = pidOf("limit-crossed");
+    // Records are written at their cadence while the program hangs.
+    const auto recorded = [&] {
+        std::error_code none;
+        for (const auto& entry : std::filesystem::directory_iterator(records, none)) {
+            return Count(FileText(entry.path()), "\n");
+        }
+        return std::size_t{0};
+    };
+    const std::size_t before = recorded();
+    EXPECT_TRUE(WaitUntil(kBound, [&] { return recorded() >= before + kRecordsWhileHanging; }));
+    EXPECT_TRUE(running(first));
+
+    // Killed at its time limit, and said; the next event's run hangs too and is killed unsaid.
+    const std::string said = "corvane3: --on-event: " + program + ": killed after 20 s";
+    EXPECT_TRUE(WaitUntil(kBound, [&] { return run.Err().find(said) != std::string::npos; }));
+    EXPECT_FALSE(running(first));
+    rig.SetVem("2300");
+    ASSERT_TRUE(WaitUntil(kBound, [&] { return pidOf("limit-cleared") > 0; }));
+    const int second = pidOf("limit-cleared");
+    EXPECT_TRUE(WaitUntil(kBound, [&] { return !running(second); }));
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
+    EXPECT_EQ(Count(run.Err(), "--on-event"), 1u) << run.Err();
+}
+
+}  // namespace
+}  // namespace corvane3::testing

@@ -1,0 +1,133 @@
+// A reading stepped past its warning limit by the simulated unit: within a poll the main window
+// colours its box and names the band, one notification goes out, the event program runs once,
+// and the plot draws the limit on the pane of that channel. It all happens again only after the
+// reading has come back inside and crossed again.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QLabel>
+#include <fstream>
+
+#include "core/alerts/EventProgram.h"
+#include "core/alerts/UnitWatch.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
+#include "sim/Faults.h"
+#include "support/PrometheusServer.h"
+#include "support/SimWindowRig.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using ReadingLimitsWithSimTest = testing::WidgetTest;
+
+// Where a D*1 record carries VEM: four characters at this column.
+constexpr std::size_t kD1VemColumn = 229;
+constexpr int kVemPlotChannel = 17;
+
+class RecordedAlerts : public IDesktopAlertSink {
+  public:
+    void Raise(const DesktopAlert& alert) override { alerts.push_back(alert); }
+    std::vector<DesktopAlert> alerts;
+};
+
+sim::SimulatorOptions Stepped(const char* vem) {
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
+    options.faults.d1Patch = sim::ColumnPatch{kD1VemColumn, vem};
+    return options;
+}
+
+// The most frequent colour of the widget as drawn.
+QRgb BackgroundOf(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    return std::max_element(counts.begin(), counts.end(),
+                            [](auto& a, auto& b) { return a.second < b.second; })
+        ->first;
+}
+
+TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAndDrawsTheLimit) {
+    testing::SimWindowRig rig(Stepped("2300"));
+    ASSERT_TRUE(rig.online);
+    const std::filesystem::path program = rig.data.Path() / "notify";
+    std::ofstream(program) << "#!/bin/sh\necho \"$CORVANE3_EVENT $CORVANE3_VALUE\" >> \"$0.out\"\n";
+    ::chmod(program.c_str(), 0755);
+    const std::vector<ReadingLimit> limits{{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}};
+    CEventProgram runner(program.string(), [](const std::string& problem) {
+        ADD_FAILURE() << problem;
+    });
+    CUnitWatch watch(limits, [&runner](const UnitEvent& event) { runner.Run(event); });
+    RecordedAlerts alerts;
+    rig.window->SetUnitWatch(watch);
+    rig.window->SetDesktopAlertSink(alerts);
+    auto* vem = rig.window->findChild<QLabel*>(QStringLiteral("valueVEM"));
+    ASSERT_NE(vem, nullptr);
+    const auto levelIs = [&](const char* level) {
+        return ProcessEventsUntil([&] { return vem->property("limitLevel").toString() == level; });
+    };
+    ASSERT_TRUE(levelIs("inside"));
+    const QRgb inside = BackgroundOf(vem);
+
+    const auto step = [&](const char* text) {
+        rig.Sim().UpdateFaults([text](sim::SimFaults& f) { f.d1Patch->text = text; });
+    };
+    step("2450");
+    ASSERT_TRUE(levelIs("warning"));
+    EXPECT_EQ(BackgroundOf(vem), qRgb(0xff, 0xc0, 0x00));
+    EXPECT_EQ(vem->toolTip(), "VEM: warning above 2400, critical above 2500");
+    ASSERT_EQ(alerts.alerts.size(), 1u);
+    EXPECT_EQ(alerts.alerts[0].kind, EAlertKind::kReadingLimit);
+    EXPECT_EQ(alerts.alerts[0].urgency, EAlertUrgency::kNormal);
+    EXPECT_EQ(alerts.alerts[0].body, "VEM 2450 above its warning limit 2400.");
+
+    // The plot window shows the limits on the pane that shows VEM, and on no other, with where
+    // its trend heads (seconds of records: too short to say).
+    CPlotDlg plot({rig.app.settings, rig.app.unitState.InstrumentModel, "", limits}, "", false);
+    plot.show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return plot.IsLive(); }));
+    UnitStateData record = rig.app.unitState.Snapshot();
+    for (int view = 0; view < static_cast<int>(kPlotViewCount); ++view) {
+        plot.SetPlotView(view);
+        for (int point = 0; point < 2; ++point) {  // a pane draws from two points on
+            record.mjd += 1.0 / 86400.0;
+            plot.OnNewRecord(record);
+        }
+        ASSERT_TRUE(ProcessEventsUntil([&] { return plot.PlotsBuilt(); }));
+        for (int pane = 0; pane < CPlotDlg::kDataPanes; ++pane) {
+            const bool vemPane = plot.PaneChannel(pane) == kVemPlotChannel;
+            const std::vector<double> lines =
+                vemPane ? std::vector<double>{2400.0, 2500.0} : std::vector<double>{};
+            EXPECT_EQ(plot.Pane(pane)->LimitLineValues(), lines)
+                << "view " << view << " pane " << pane;
+            EXPECT_EQ(plot.Pane(pane)->AnnotationCount() == 1 &&
+                          plot.Pane(pane)->Annotation(0)->text() ==
+                              "VEM: fit over 0.0 hours: too short to project",
+                      vemPane)
+                << "view " << view << " pane " << pane;
+        }
+    }
+
+    // Back inside: plain again, nothing raised; over again: raised again.
+    step("2300");
+    ASSERT_TRUE(levelIs("inside"));
+    EXPECT_EQ(BackgroundOf(vem), inside);
+    step("2450");
+    ASSERT_TRUE(levelIs("warning"));
+    EXPECT_EQ(alerts.alerts.size(), 2u);
+    const std::filesystem::path out = program.string() + ".out";
+    EXPECT_TRUE(testing::WaitUntil(std::chrono::seconds(30), [&] {
+        std::ifstream in(out);
+        return std::string(std::istreambuf_iterator<char>(in), {}) ==
+               "limit-crossed 2450\nlimit-cleared 2300\nlimit-crossed 2450\n";
+    }));
+}
+
+}  // namespace
+}  // namespace corvane3
