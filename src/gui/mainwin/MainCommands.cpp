@@ -9,6 +9,7 @@
 #include "core/config/TelemetryPath.h"
 #include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "core/telemetry/TelemetryRecorder.h"
 #include "gui/common/HelpDlg.h"
 #include "gui/common/TimedMessageDlg.h"
@@ -66,6 +67,30 @@ void CMainStatusDlg::ShowMessage(const QString& text, const QString& title) {
     box.exec();
 }
 
+void CMainStatusDlg::SetUnitWatch(CUnitWatch& watch) {
+    watch_ = &watch;
+    trends_ = watch.Limits().Limits().empty()
+                  ? nullptr
+                  : std::make_unique<CReadingTrendTracker>(watch.Limits().Limits());
+}
+
+void CMainStatusDlg::FollowTrends(const PostedRecord& record, bool written) {
+    if (trends_ == nullptr) {
+        return;
+    }
+    if (!written) {
+        // Before the record is written: a file the trends do not follow yet is read without it.
+        const TelemetryPath where =
+            TelemetryFilePath(app_.settings, static_cast<long>(record.data.d1.serialNumber));
+        if (where.status == TelemetryPathStatus::kReady) {
+            trends_->Follow(TelemetryFileForModel(where.path, record.model));
+        }
+        return;
+    }
+    trends_->Add(TelemetryRecordLine(record.data, record.model), record.model);
+    watch_->Projections(trends_->Projections(), record.data.mjd, CurrentAlertUnit());
+}
+
 void CMainStatusDlg::OnNotification(int code) {
     switch (code) {
         case kNotifyStatusRecord: {
@@ -79,8 +104,7 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             if (watch_ != nullptr) {
                 for (const LimitCrossing& crossing :
-                     watch_->StatusRecord(app_.unitState.Snapshot(),
-                                          app_.unitState.InstrumentModel, CurrentAlertUnit())) {
+                     watch_->StatusRecord(record.data, record.model, CurrentAlertUnit())) {
                     if (const auto alert = ReadingLimitAlert(crossing, CurrentAlertUnit())) {
                         RaiseAlert(*alert);
                     }
@@ -97,12 +121,18 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             // A failure reaches RecordNotWritten; a written record, or recording switched
             // off, ends a run of failures.
+            if (app_.settings.RecordDataFile) {
+                FollowTrends(record, false);
+            }
             if (!app_.settings.RecordDataFile ||
                 recorder_->WriteTelemetryRecord(record.data, record.model, app_.settings) ==
                     TelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
                 if (watch_ != nullptr) {
                     watch_->Recording(true, {}, CurrentAlertUnit());
+                    if (app_.settings.RecordDataFile) {
+                        FollowTrends(record, true);
+                    }
                 }
                 ShowRecordingState(false);
             } else {

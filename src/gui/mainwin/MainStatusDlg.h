@@ -12,6 +12,7 @@
 
 #include "core/alerts/DesktopAlerts.h"
 #include "core/alerts/UnitWatch.h"
+#include "core/metrics/ReadingTrendTracker.h"
 #include "core/program/Corvane3App.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/spectrum/SpectrumDlg.h"
@@ -94,7 +95,9 @@ class CMainStatusDlg : public QDialog {
     void SetDesktopAlertSink(IDesktopAlertSink& sink) { alertSink_ = &sink; }
     // Follows the readings' limits (their boxes coloured while outside, a notification per
     // crossing) and hands the events to the user's program; it must outlive the window.
-    void SetUnitWatch(CUnitWatch& watch) { watch_ = &watch; }
+    // Also follows the limited readings' trends over the file records go to, so that a projected
+    // crossing coming near reaches the watch.
+    void SetUnitWatch(CUnitWatch& watch);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -134,6 +137,9 @@ class CMainStatusDlg : public QDialog {
     void ShowRecordingState(bool failing);
     // Colours each limited reading's box by the band it is outside, its bands in the tooltip.
     void ShowLimits();
+    // The readings' trends follow the file a record goes to (before it is written) and take
+    // the record once written; a projected crossing coming near goes to the watch.
+    void FollowTrends(const PostedRecord& record, bool written);
     // The change log follows the data directory.
     void UpdateChangeLogDirectory();
     void RunPlot();
@@ -192,6 +198,7 @@ class CMainStatusDlg : public QDialog {
     CDesktopNotifier* notifier_ = nullptr;
     IDesktopAlertSink* alertSink_ = nullptr;
     CUnitWatch* watch_ = nullptr;
+    std::unique_ptr<CReadingTrendTracker> trends_;
     std::function<std::unique_ptr<QPrinter>(QWidget*)> printerChooser_;
     std::function<QImage(QWidget*)> printGrabber_;
     std::unique_ptr<CTraceCommand> trace_;

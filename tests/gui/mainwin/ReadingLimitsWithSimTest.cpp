@@ -7,15 +7,20 @@
 #include <sys/stat.h>
 
 #include <QLabel>
+#include <algorithm>
+#include <ctime>
 #include <fstream>
 
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
+#include "core/base/Mjd.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
 #include "sim/Faults.h"
 #include "support/PrometheusServer.h"
 #include "support/SimWindowRig.h"
+#include "support/TelemetryTestData.h"
 
 namespace corvane3 {
 namespace {
@@ -60,9 +65,8 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
     std::ofstream(program) << "#!/bin/sh\necho \"$CORVANE3_EVENT $CORVANE3_VALUE\" >> \"$0.out\"\n";
     ::chmod(program.c_str(), 0755);
     const std::vector<ReadingLimit> limits{{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}};
-    CEventProgram runner(program.string(), [](const std::string& problem) {
-        ADD_FAILURE() << problem;
-    });
+    CEventProgram runner(program.string(),
+                         [](const std::string& problem) { ADD_FAILURE() << problem; });
     CUnitWatch watch(limits, [&runner](const UnitEvent& event) { runner.Run(event); });
     RecordedAlerts alerts;
     rig.window->SetUnitWatch(watch);
@@ -127,6 +131,52 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
         return std::string(std::istreambuf_iterator<char>(in), {}) ==
                "limit-crossed 2450\nlimit-cleared 2300\nlimit-crossed 2450\n";
     }));
+}
+
+// The window follows the trend of a limited reading over the file it records in: a file whose
+// VEM has risen for months towards its critical limit gives one limit-projected event, with
+// the date the history's line reaches the limit.
+TEST_F(ReadingLimitsWithSimTest, AProjectedCrossingWithinAMonthIsAnEvent) {
+    testing::SimWindowRig rig(Stepped("2300"));
+    ASSERT_TRUE(rig.online);
+    const double now = ModifiedJulianDate(static_cast<double>(std::time(nullptr)));
+    constexpr double kDays = 100.0, kVoltsPerDay = 4.5;  // 2000 V to 2450 V: 2500 V in 11 days
+    {
+        std::ofstream file(rig.data.Path() / "Unit1234.csd", std::ios::binary);
+        file << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+        for (double day = 0.0; day <= kDays; day += 1.0 / 24.0) {
+            UnitStateData data = testing::SampleRecord();
+            data.mjd = now - kDays + day;
+            data.d1.vem = static_cast<float>(2000.0 + kVoltsPerDay * day);
+            file << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+        }
+    }
+    std::vector<UnitEvent> events;
+    CUnitWatch watch({{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}},
+                     [&events](const UnitEvent& event) { events.push_back(event); });
+    rig.window->SetUnitWatch(watch);
+    rig.app.settings.RecordDataFile = true;
+    const auto projected = [&] {
+        return std::count_if(events.begin(), events.end(),
+                             [](const UnitEvent& e) { return e.name == "limit-projected"; });
+    };
+    ASSERT_TRUE(ProcessEventsUntil([&] { return projected() == 1; }));
+    // A few more records say nothing more.
+    const std::size_t records = testing::CsdRecords(rig.data.Path() / "Unit1234.csd").size();
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return testing::CsdRecords(rig.data.Path() / "Unit1234.csd").size() >= records + 2;
+    }));
+    EXPECT_EQ(projected(), 1);
+    const auto event = std::find_if(events.begin(), events.end(),
+                                    [](const UnitEvent& e) { return e.name == "limit-projected"; });
+    EXPECT_EQ(event->channel, "VEM");
+    // The history's line reaches 2500 V 500/4.5 days after its start; the value is that day.
+    using namespace std::chrono;
+    const year_month_day date{year{std::stoi(event->value.substr(0, 4))},
+                              month{static_cast<unsigned>(std::stoi(event->value.substr(5, 2)))},
+                              day{static_cast<unsigned>(std::stoi(event->value.substr(8, 2)))}};
+    const double reached = sys_days{date}.time_since_epoch().count() + kMjdOfUnixEpoch;
+    EXPECT_NEAR(reached, now - kDays + 500.0 / kVoltsPerDay, 1.5) << event->value;
 }
 
 }  // namespace
