@@ -459,7 +459,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
     const TelemetryFileLayout& layout = file.file.Layout();
     const TelemetryByteRange& range = file.pieces[piece];
     PieceResult result;
-    std::vector<bool> widened(file.channels.size(), false);
+    std::vector<char> widened(file.channels.size(), 0);
     std::vector<double> stored(file.channels.size());
     TelemetryRecordValues values;
     TelemetryFieldTexts texts;
@@ -476,7 +476,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
                 bool wider = false;
                 stored[c] = StoredValue(values.channels[static_cast<std::size_t>(file.channels[c])],
                                         file.storage[c], wider);
-                widened[c] = widened[c] || wider;
+                widened[c] |= wider ? 1 : 0;
             }
             ++result.records;
             result.lastMjd = values.mjd;
@@ -485,7 +485,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
         },
         &bytesRead);
     result.end = PieceEnd(result.end, read, bytesRead, range);
-    result.widened.assign(widened.begin(), widened.end());
+    result.widened = std::move(widened);
     return result;
 }
 
@@ -692,6 +692,9 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     return true;
 }
 
+// Set in an ASCII letter's code, it gives the lower-case letter.
+constexpr char kLowerCaseBit = 0x20;
+
 // Checks one piece as ParsePiece reads it, without converting its numbers: whether every
 // field is short enough, and which single-precision channels get a value too large for a float
 // (only text with an exponent can be one: longer text is refused as too long).
@@ -714,28 +717,31 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
+            // One walk over the line: fields are a few characters, too short for a search call
+            // per field to pay.
             const char* p = line.begin;
             for (std::size_t k = 0; k < floatColumn.size(); ++k) {
-                const auto* comma = static_cast<const char*>(
-                    std::memchr(p, ',', static_cast<std::size_t>(line.end - p)));
-                const char* end = comma != nullptr ? comma : line.end;
+                const char* end = p;
+                bool exponent = false;  // 'e' or 'E', or a hexadecimal 'p' or 'P'
+                for (; end < line.end && *end != ','; ++end) {
+                    const char lower = static_cast<char>(*end | kLowerCaseBit);
+                    exponent = exponent || lower == 'e' || lower == 'p';
+                }
                 if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
                     result.end = EPieceEnd::kFieldTooLong;
                     return false;
                 }
-                if (floatColumn[k] >= 0 && std::find_if(p, end, [](char c) {
-                                               return c == 'e' || c == 'E' || c == 'p' || c == 'P';
-                                           }) != end) {
+                if (floatColumn[k] >= 0 && exponent) {
                     bool wider = false;
                     const char* stop = p;
                     StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
                                 wider);
                     result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
                 }
-                if (comma == nullptr) {
+                if (end == line.end) {
                     break;
                 }
-                p = comma + 1;
+                p = end + 1;
             }
             ++result.records;
             return true;
