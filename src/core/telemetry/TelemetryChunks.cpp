@@ -303,6 +303,12 @@ bool ConvertPlainDecimal(const char* begin, const char* limit, double& value, co
     return true;
 }
 
+// Decimal digits an unsigned 64-bit mantissa always holds, and the first mantissa with more
+// than kExactDigits significant digits.
+constexpr long kMaxWholeDigits = 19;
+constexpr std::uint64_t kExactMantissaBound = 1'000'000'000'000'000;  // 10^kExactDigits
+static_assert(kExactDigits == 15);
+
 // The common field in one walk: blanks, an optional minus and plain decimal digits with at most
 // one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
 // fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
@@ -312,28 +318,25 @@ bool ParsePlainField(const char* p, const char* limit, double& value, const char
     }
     const bool negative = p < limit && *p == '-';
     p += negative ? 1 : 0;
+    const char* const digitsBegin = p;
+    const char* point = nullptr;
     std::uint64_t mantissa = 0;
-    int significant = 0;
-    int fraction = 0;
-    bool anyDigit = false;
-    bool point = false;
     for (; p < limit; ++p) {
         const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
         if (digit < 10) {
             mantissa = mantissa * 10 + digit;
-            significant += mantissa != 0 ? 1 : 0;  // leading zeros are not significant
-            if (significant > kExactDigits) {
-                return false;
-            }
-            fraction += point ? 1 : 0;
-            anyDigit = true;
-        } else if (*p == '.' && !point) {
-            point = true;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
         } else {
             break;
         }
     }
-    if ((p < limit && *p != ',') || !anyDigit || fraction > kExactPowers) {
+    const auto digits = (p - digitsBegin) - (point != nullptr ? 1 : 0);
+    const auto fraction = point != nullptr ? p - point - 1 : 0;
+    // Up to kMaxWholeDigits digits the mantissa cannot wrap; it then has as many decimal
+    // digits as the text has significant ones.
+    if ((p < limit && *p != ',') || digits == 0 || digits > kMaxWholeDigits ||
+        mantissa >= kExactMantissaBound || fraction > kExactPowers) {
         return false;
     }
     value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
