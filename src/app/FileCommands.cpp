@@ -143,6 +143,9 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
     // The first significant digit: the first digit, or the first non-zero one after "0.".
     const char* first = s;
     const char* point = nullptr;
+    if (*s < '0' || *s > '9') {
+        return false;  // ".5": the digits start with a whole digit
+    }
     if (*s == '0') {
         if (e - s < 3 || s[1] != '.') {
             return false;  // a leading zero is never written before other whole digits
