@@ -97,6 +97,90 @@ void AppendNumber(std::string& text, double value, EPlotStorage storage) {
 constexpr int kFloatExactDigits = 6;
 constexpr int kDoubleExactDigits = 15;
 
+// True when text of count significant digits that was parsed to parsed has the fewest digits
+// that read back to stored, the value kept in storage.
+bool TextDigitsReadBack(int count, double parsed, double stored, EPlotStorage storage) {
+    const int limit = storage == EPlotStorage::kFloat ? kFloatExactDigits : kDoubleExactDigits;
+    if (count > limit) {
+        return false;
+    }
+    if (storage == EPlotStorage::kFloat) {
+        // The text went to double and then to float: when the double lay exactly between two
+        // floats, the float need not be the one nearest to the text.
+        const auto single = static_cast<float>(stored);
+        if (static_cast<double>(single) != parsed) {
+            const float other = std::nextafter(single, parsed > stored ? HUGE_VALF : -HUGE_VALF);
+            if ((static_cast<double>(single) + static_cast<double>(other)) / 2.0 == parsed) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return parsed == stored;
+}
+
+// Where to_chars turns to scientific notation: "1e+05" is shorter than "100000", "1e-04" than
+// "0.0001". A sign, a mantissa point when there are several digits, and "e+NN".
+constexpr int kScientificExtraCharacters = 4;
+
+// The common case of AppendDigitsOfText, in one walk and one copy: blanks, a minus and plain
+// decimal text that is written as it is once its trailing zeros (and a point left bare) are
+// dropped ("35.540" as "35.54", "2.00" as "2"). False (nothing appended) for any other text,
+// zero, or a value its digits do not read back to.
+bool CopyShortestText(std::string& out, std::string_view field, double parsed, double stored,
+                      EPlotStorage storage) {
+    const char* s = field.data();
+    const char* const e = s + field.size();
+    while (s < e && *s == ' ') {
+        ++s;
+    }
+    const char* const copyBegin = s;
+    const bool negative = s < e && *s == '-';
+    s += negative ? 1 : 0;
+    if (s == e || stored == 0.0 || negative != std::signbit(stored)) {
+        return false;
+    }
+    // The first significant digit: the first digit, or the first non-zero one after "0.".
+    const char* first = s;
+    const char* point = nullptr;
+    if (*s < '0' || *s > '9') {
+        return false;  // ".5": the digits start with a whole digit
+    }
+    if (*s == '0') {
+        if (e - s < 3 || s[1] != '.') {
+            return false;  // a leading zero is never written before other whole digits
+        }
+        point = s + 1;
+        for (first = s + 2; first < e && *first == '0'; ++first) {
+        }
+    }
+    const char* lastNonZero = nullptr;
+    for (const char* p = first; p < e; ++p) {
+        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
+        if (digit < 10) {
+            lastNonZero = digit != 0 ? p : lastNonZero;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            return false;
+        }
+    }
+    if (lastNonZero == nullptr) {
+        return false;
+    }
+    const char* const copyEnd = point == nullptr        ? e
+                                : lastNonZero < point   ? point
+                                                        : lastNonZero + 1;
+    const auto count = static_cast<int>(lastNonZero - first + 1) -
+                       (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
+    const int scientificLength = count + (count > 1 ? 1 : 0) + kScientificExtraCharacters;
+    if (copyEnd - s > scientificLength || !TextDigitsReadBack(count, parsed, stored, storage)) {
+        return false;
+    }
+    out.append(copyBegin, static_cast<std::size_t>(copyEnd - copyBegin));
+    return true;
+}
+
 // Appends the fewest digits that read back to stored (as AppendNumber writes them) taken from
 // the field's own text, which is much faster than working them out: possible when the text is
 // plain decimal ("-15.500", " 7.51") of few enough significant digits. parsed is the value the
@@ -158,21 +242,7 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
     if (!any || count == 0 || (negative != std::signbit(stored))) {
         return false;
     }
-    const int limit = storage == EPlotStorage::kFloat ? kFloatExactDigits : kDoubleExactDigits;
-    if (count > limit) {
-        return false;
-    }
-    if (storage == EPlotStorage::kFloat) {
-        // The text went to double and then to float: when the double lay exactly between two
-        // floats, the float need not be the one nearest to the text.
-        const auto single = static_cast<float>(stored);
-        if (static_cast<double>(single) != parsed) {
-            const float other = std::nextafter(single, parsed > stored ? HUGE_VALF : -HUGE_VALF);
-            if ((static_cast<double>(single) + static_cast<double>(other)) / 2.0 == parsed) {
-                return false;
-            }
-        }
-    } else if (parsed != stored) {
+    if (!TextDigitsReadBack(count, parsed, stored, storage)) {
         return false;
     }
     exponent = integerDigits > 0 ? integerDigits - 1 : -(zerosAfterPoint + 1);
@@ -459,7 +529,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
     const TelemetryFileLayout& layout = file.file.Layout();
     const TelemetryByteRange& range = file.pieces[piece];
     PieceResult result;
-    std::vector<bool> widened(file.channels.size(), false);
+    std::vector<char> widened(file.channels.size(), 0);
     std::vector<double> stored(file.channels.size());
     TelemetryRecordValues values;
     TelemetryFieldTexts texts;
@@ -476,7 +546,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
                 bool wider = false;
                 stored[c] = StoredValue(values.channels[static_cast<std::size_t>(file.channels[c])],
                                         file.storage[c], wider);
-                widened[c] = widened[c] || wider;
+                widened[c] |= wider ? 1 : 0;
             }
             ++result.records;
             result.lastMjd = values.mjd;
@@ -485,7 +555,7 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
         },
         &bytesRead);
     result.end = PieceEnd(result.end, read, bytesRead, range);
-    result.widened.assign(widened.begin(), widened.end());
+    result.widened = std::move(widened);
     return result;
 }
 
@@ -650,10 +720,15 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
         file,
         [&](std::size_t piece) {
             std::string text;
+            // A piece's CSV is mostly shorter than its text: one allocation mostly holds it.
+            text.reserve(static_cast<std::size_t>(file.pieces[piece].end -
+                                                  file.pieces[piece].begin));
             PieceResult result = ParsePiece(
                 file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
                     const TelemetryFieldTexts& texts = *record.texts;
-                    if (!AppendDigitsOfText(text, texts.mjd, record.mjd, record.mjd,
+                    if (!CopyShortestText(text, texts.mjd, record.mjd, record.mjd,
+                                          EPlotStorage::kDouble) &&
+                        !AppendDigitsOfText(text, texts.mjd, record.mjd, record.mjd,
                                             EPlotStorage::kDouble)) {
                         AppendNumber(text, record.mjd, EPlotStorage::kDouble);
                     }
@@ -664,9 +739,13 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
                         // its text.
                         const bool ownDigits =
                             digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32;
-                        if (!ownDigits || !AppendDigitsOfText(text, texts.channels[number],
-                                                              record.parsed.channels[number],
-                                                              record.stored[c], file.storage[c])) {
+                        const std::string_view field = texts.channels[number];
+                        const double parsed = record.parsed.channels[number];
+                        if (!ownDigits ||
+                            (!CopyShortestText(text, field, parsed, record.stored[c],
+                                               file.storage[c]) &&
+                             !AppendDigitsOfText(text, field, parsed, record.stored[c],
+                                                 file.storage[c]))) {
                             AppendNumber(text, record.stored[c], digits[c]);
                         }
                     }
@@ -692,6 +771,9 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     return true;
 }
 
+// Set in an ASCII letter's code, it gives the lower-case letter.
+constexpr char kLowerCaseBit = 0x20;
+
 // Checks one piece as ParsePiece reads it, without converting its numbers: whether every
 // field is short enough, and which single-precision channels get a value too large for a float
 // (only text with an exponent can be one: longer text is refused as too long).
@@ -714,28 +796,33 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
+            // One walk over the line: fields are a few characters, too short for a search call
+            // per field to pay.
             const char* p = line.begin;
             for (std::size_t k = 0; k < floatColumn.size(); ++k) {
-                const auto* comma = static_cast<const char*>(
-                    std::memchr(p, ',', static_cast<std::size_t>(line.end - p)));
-                const char* end = comma != nullptr ? comma : line.end;
+                const char* end = p;
+                while (end < line.end && *end != ',') {
+                    ++end;
+                }
                 if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
                     result.end = EPieceEnd::kFieldTooLong;
                     return false;
                 }
-                if (floatColumn[k] >= 0 && std::find_if(p, end, [](char c) {
-                                               return c == 'e' || c == 'E' || c == 'p' || c == 'P';
-                                           }) != end) {
+                if (floatColumn[k] >= 0 && std::any_of(p, end, [](char c) {
+                        // 'e' or 'E', or a hexadecimal 'p' or 'P'
+                        const char lower = static_cast<char>(c | kLowerCaseBit);
+                        return lower == 'e' || lower == 'p';
+                    })) {
                     bool wider = false;
                     const char* stop = p;
                     StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
                                 wider);
                     result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
                 }
-                if (comma == nullptr) {
+                if (end == line.end) {
                     break;
                 }
-                p = comma + 1;
+                p = end + 1;
             }
             ++result.records;
             return true;

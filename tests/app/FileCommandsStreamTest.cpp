@@ -131,7 +131,8 @@ class FileCommandsStreamTest : public ::testing::Test {
         }
         const std::vector<std::string> odd{"+3",     "1e5",    "0x1A",  " 7.51", "-0.000",
                                            "0.0001", "100000", "12.0",  "abc",   "",
-                                           "-",      "1e-7",   "0.001", "inf",   "3.4028236e38"};
+                                           "-",      "1e-7",   "0.001", "inf",   "3.4028236e38",
+                                           "-.5",    "5.",     "00.5",  "10.000", "-0.0500"};
         for (std::size_t k = 0; k < odd.size() && 3 + 2 * k < lines.size(); ++k) {
             std::string& line = lines[3 + 2 * k];
             // Fields 10 (StdDev, whole numbers), 19 (ICField) and 24 (TChassis, floats).

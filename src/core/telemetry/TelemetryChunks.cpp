@@ -258,18 +258,20 @@ bool ForEachRecord(int fd, std::uint64_t begin, std::uint64_t end, std::size_t w
 constexpr int kExactDigits = 15;
 constexpr int kExactPowers = 22;
 
+// 10^0 to 10^kExactPowers, each exact in a double.
+constexpr std::array<double, kExactPowers + 1> kPowersOfTen = [] {
+    std::array<double, kExactPowers + 1> powers{};
+    double power = 1.0;
+    for (double& entry : powers) {
+        entry = power;
+        power *= 10.0;
+    }
+    return powers;
+}();
+
 // The fast conversion of decimal text at begin; false (nothing set) when it does not apply:
 // more digits, an exponent, or no digit at all.
 bool ConvertPlainDecimal(const char* begin, const char* limit, double& value, const char*& stop) {
-    static constexpr std::array<double, kExactPowers + 1> kPowers = [] {
-        std::array<double, kExactPowers + 1> powers{};
-        double power = 1.0;
-        for (double& entry : powers) {
-            entry = power;
-            power *= 10.0;
-        }
-        return powers;
-    }();
     std::uint64_t mantissa = 0;
     int significant = 0;
     int fraction = 0;
@@ -296,8 +298,50 @@ bool ConvertPlainDecimal(const char* begin, const char* limit, double& value, co
     if (!anyDigit || fraction > kExactPowers || (p < limit && (*p == 'e' || *p == 'E'))) {
         return false;
     }
-    value = static_cast<double>(mantissa) / kPowers[static_cast<std::size_t>(fraction)];
+    value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
     stop = p;
+    return true;
+}
+
+// Decimal digits an unsigned 64-bit mantissa always holds, and the first mantissa with more
+// than kExactDigits significant digits.
+constexpr long kMaxWholeDigits = 19;
+constexpr std::uint64_t kExactMantissaBound = 1'000'000'000'000'000;  // 10^kExactDigits
+static_assert(kExactDigits == 15);
+
+// The common field in one walk: blanks, an optional minus and plain decimal digits with at most
+// one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
+// fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
+bool ParsePlainField(const char* p, const char* limit, double& value, const char*& fieldEnd) {
+    while (p < limit && *p == ' ') {
+        ++p;
+    }
+    const bool negative = p < limit && *p == '-';
+    p += negative ? 1 : 0;
+    const char* const digitsBegin = p;
+    const char* point = nullptr;
+    std::uint64_t mantissa = 0;
+    for (; p < limit; ++p) {
+        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
+        if (digit < 10) {
+            mantissa = mantissa * 10 + digit;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            break;
+        }
+    }
+    const auto digits = (p - digitsBegin) - (point != nullptr ? 1 : 0);
+    const auto fraction = point != nullptr ? p - point - 1 : 0;
+    // Up to kMaxWholeDigits digits the mantissa cannot wrap; it then has as many decimal
+    // digits as the text has significant ones.
+    if ((p < limit && *p != ',') || digits == 0 || digits > kMaxWholeDigits ||
+        mantissa >= kExactMantissaBound || fraction > kExactPowers) {
+        return false;
+    }
+    value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
+    value = negative ? -value : value;
+    fieldEnd = p;
     return true;
 }
 
@@ -650,11 +694,13 @@ bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map
             // A number ends before the comma, so it is converted first and the comma looked for
             // from where it ended: most fields are then walked once.
             const char* fieldEnd = p;
-            if (wanted) {
-                value = ParseTelemetryNumber(p, line.end, fieldEnd);
-            }
-            while (fieldEnd < line.end && *fieldEnd != ',') {
-                ++fieldEnd;
+            if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
+                if (wanted) {
+                    value = ParseTelemetryNumber(p, line.end, fieldEnd);
+                }
+                while (fieldEnd < line.end && *fieldEnd != ',') {
+                    ++fieldEnd;
+                }
             }
             if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
                 return false;
