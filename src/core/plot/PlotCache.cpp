@@ -1176,6 +1176,9 @@ std::vector<CPlotCache::PairedBlock> CPlotCache::PairedBlocks(int channel) const
         PairedBlock& paired = blocks[static_cast<std::size_t>(b)];
         const std::int64_t length = BlockLength(b);
         const auto complete = static_cast<std::uint64_t>(length);
+        if (times.ItemAt(b).count == 0 || values.ItemAt(b).count == 0) {
+            continue;  // nothing to pair: a unit without the reading costs no decoding
+        }
         if (times.ItemAt(b).count == complete && values.ItemAt(b).count == complete) {
             paired = {times.ItemAt(b), values.ItemAt(b)};
             continue;

@@ -177,9 +177,9 @@ class CPlotCache {
     DecayFit FitDecay(std::int64_t first, std::int64_t last) const;
     // Per block (the last, partly filled one included), the records where both the MJD and
     // the channel hold a value: the two channels' summaries over just those records. Blocks
-    // where both are complete come from the stored summaries; only a block where one of them
-    // lacks a value is decoded to pair the records. Empty without an MJD channel or for an
-    // unknown channel.
+    // where both are complete come from the stored summaries, blocks where either has no
+    // value at all are empty; only a block where one of them lacks some values is decoded to
+    // pair the records. Empty without an MJD channel or for an unknown channel.
     struct PairedBlock {
         BlockSummary mjd;
         BlockSummary value;
