@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/telemetry/TelemetryFormat.h"
 #include "gui/plot/PlotDlg.h"
@@ -43,11 +44,13 @@ struct PlotWindow {
     CProgramSettings settings;
     std::atomic<std::int32_t> model{kModelTq9000};
     std::unique_ptr<CPlotDlg> dialog;
+    std::vector<ReadingLimit> limits;  // drawn and projected on the panes of their readings
 
     // beforeShow sets up the window before it reads its file.
     void Open(const std::string& file, bool fileMode,
               const std::function<void(CPlotDlg&)>& beforeShow = {}) {
-        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, ""}, file, fileMode);
+        dialog = std::make_unique<CPlotDlg>(PlotWindowContext{settings, model, "", limits}, file,
+                                            fileMode);
         if (beforeShow) {
             beforeShow(*dialog);
         }

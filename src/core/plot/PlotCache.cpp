@@ -1164,6 +1164,41 @@ DecayFit CPlotCache::FitDecay(std::int64_t first, std::int64_t last) const {
     return sums.Fit();
 }
 
+std::vector<CPlotCache::PairedBlock> CPlotCache::PairedBlocks(int channel) const {
+    std::vector<PairedBlock> blocks;
+    if (timeIndex_ < 0 || channel < 0 || channel >= static_cast<int>(channels_.size())) {
+        return blocks;
+    }
+    const auto& times = summaries_[static_cast<std::size_t>(timeIndex_)];
+    const auto& values = summaries_[static_cast<std::size_t>(channel)];
+    blocks.resize(static_cast<std::size_t>(BlockCount()));
+    for (std::int64_t b = 0; b < BlockCount(); ++b) {
+        PairedBlock& paired = blocks[static_cast<std::size_t>(b)];
+        const std::int64_t length = BlockLength(b);
+        const auto complete = static_cast<std::uint64_t>(length);
+        if (times.ItemAt(b).count == 0 || values.ItemAt(b).count == 0) {
+            continue;  // nothing to pair: a unit without the reading costs no decoding
+        }
+        if (times.ItemAt(b).count == complete && values.ItemAt(b).count == complete) {
+            paired = {times.ItemAt(b), values.ItemAt(b)};
+            continue;
+        }
+        const std::int64_t first = b * options_.blockRecords;
+        std::vector<double> mjd(static_cast<std::size_t>(length));
+        ForEachValue(timeIndex_, first, first + length, [&](std::int64_t i, double v) {
+            mjd[static_cast<std::size_t>(i - first)] = v;
+        });
+        ForEachValue(channel, first, first + length, [&](std::int64_t i, double v) {
+            const double when = mjd[static_cast<std::size_t>(i - first)];
+            if (!std::isnan(when) && !std::isnan(v)) {
+                paired.mjd.Add(when);
+                paired.value.Add(v);
+            }
+        });
+    }
+    return blocks;
+}
+
 std::size_t CPlotCache::MemoryBytes() const {
     std::size_t bytes = decay_.MemoryBytes();
     for (std::size_t c = 0; c < channels_.size(); ++c) {

@@ -175,6 +175,16 @@ class CPlotCache {
     std::int64_t LowerBoundMjd(double mjd) const;
     // As FitDecay over records first..last (inclusive) with days = MJD - first record's MJD.
     DecayFit FitDecay(std::int64_t first, std::int64_t last) const;
+    // Per block (the last, partly filled one included), the records where both the MJD and
+    // the channel hold a value: the two channels' summaries over just those records. Blocks
+    // where both are complete come from the stored summaries, blocks where either has no
+    // value at all are empty; only a block where one of them lacks some values is decoded to
+    // pair the records. Empty without an MJD channel or for an unknown channel.
+    struct PairedBlock {
+        BlockSummary mjd;
+        BlockSummary value;
+    };
+    std::vector<PairedBlock> PairedBlocks(int channel) const;
     // Bytes the cache holds in memory besides the mapped file (summaries, leaves, decoded blocks).
     std::size_t MemoryBytes() const;
 

@@ -56,23 +56,30 @@ std::string FitSpanText(double days) {
 }  // namespace
 
 void CLineFitSums::Add(double days, double value) {
-    if (std::isnan(days) || std::isnan(value)) {
+    AddMean(days, value, 1, days, days);
+}
+
+void CLineFitSums::AddMean(double days, double value, std::size_t count, double earliest,
+                           double latest) {
+    if (count == 0 || std::isnan(days) || std::isnan(value)) {
         return;
     }
     if (count_ == 0) {
         shiftX_ = days;
         shiftY_ = value;
-        minX_ = maxX_ = days;
+        minX_ = earliest;
+        maxX_ = latest;
     }
-    minX_ = std::min(minX_, days);
-    maxX_ = std::max(maxX_, days);
+    minX_ = std::min(minX_, earliest);
+    maxX_ = std::max(maxX_, latest);
+    const double n = static_cast<double>(count);
     const double dx = days - shiftX_;
     const double dy = value - shiftY_;
-    x_ += dx;
-    y_ += dy;
-    xx_ += dx * dx;
-    xy_ += dx * dy;
-    ++count_;
+    x_ += n * dx;
+    y_ += n * dy;
+    xx_ += n * dx * dx;
+    xy_ += n * dx * dy;
+    count_ += count;
 }
 
 void CLineFitSums::Merge(const CLineFitSums& later) {

@@ -31,6 +31,9 @@ class CLineFitSums {
   public:
     // Points with an absent (NaN) time or value are left out.
     void Add(double days, double value);
+    // Adds count points that a stretch of records stands for, all at its mean time and mean
+    // value; earliest and latest are the stretch's first and last times, the fit's span.
+    void AddMean(double days, double value, std::size_t count, double earliest, double latest);
     // Adds the points of another part of the series.
     void Merge(const CLineFitSums& later);
     LineFit Result() const;

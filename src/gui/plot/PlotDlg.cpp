@@ -18,6 +18,7 @@
 
 #include "core/plot/PlotCache.h"
 #include "core/plot/StorePoints.h"
+#include "core/telemetry/CachedReadingTrend.h"
 #include "core/telemetry/ReadingTrends.h"
 #include "core/telemetry/TelemetryColumns.h"
 #include "gui/common/AppIcon.h"
@@ -527,30 +528,38 @@ void CPlotDlg::ShowLimitLines() {
 
 void CPlotDlg::ShowLimitProjection(const PaneSlot& pane) {
     pane.plot->ClearAnnotations();
-    // A cached store holds years that are not all in memory; its channels have no sums for a
-    // line, so only a store in memory gets the projection.
     const std::int64_t n = store_.PointCount();
-    if (store_.Cache() != nullptr || n == 0) {
+    if (n == 0) {
         return;
     }
     for (const ReadingLimit& limit : context_.limits) {
         if (PlotChannelOfColumn(limit.channel) != pane.channel) {
             continue;
         }
-        const CPlotSeries mjd = store_.TimeAxis(0);
         const CPlotSeries values = store_.Channel(pane.channel);
-        ReadingTrend trend;
-        for (std::int64_t i = 0; i < n; ++i) {
-            trend.fit.Add(mjd[i], values[i]);
-        }
-        trend.lastMjd = mjd[n - 1];
         const std::string text =
-            LimitProjectionText(limit, ProjectLimit(limit, trend), values.Unit());
+            LimitProjectionText(limit, ProjectLimit(limit, PaneTrend(pane.channel)), values.Unit());
         if (!text.empty()) {
             pane.plot->AddAnnotation(0.0, 0.0, kLimitTextColour)
                 ->setText(QString::fromStdString(text));
         }
     }
+}
+
+ReadingTrend CPlotDlg::PaneTrend(int channel) const {
+    if (const CPlotCache* cache = store_.Cache()) {
+        // Years that are not all in memory: the line through the cache's block sums.
+        return CachedReadingTrend(*cache, store_.CacheChannel(channel));
+    }
+    const std::int64_t n = store_.PointCount();
+    const CPlotSeries mjd = store_.TimeAxis(0);
+    const CPlotSeries values = store_.Channel(channel);
+    ReadingTrend trend;
+    for (std::int64_t i = 0; i < n; ++i) {
+        trend.fit.Add(mjd[i], values[i]);
+    }
+    trend.lastMjd = mjd[n - 1];
+    return trend;
 }
 
 std::int64_t CPlotDlg::FirstVisibleIndex() const {

@@ -19,6 +19,7 @@
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
 #include "core/telemetry/ReadingLimits.h"
+#include "core/telemetry/ReadingTrends.h"
 #include "gui/plot/FileFollower.h"
 #include "gui/plot/FileLoadProgressDlg.h"
 
@@ -188,6 +189,8 @@ class CPlotDlg : public QDialog {
     // The dashed limit lines of each data pane's channel, and when its trend reaches them.
     void ShowLimitLines();
     void ShowLimitProjection(const PaneSlot& pane);
+    // The trend of a store channel over the whole file (a store with at least one point).
+    ReadingTrend PaneTrend(int channel) const;
     ChannelStatistics VisibleStatistics(int pane, std::int64_t first);
     std::int64_t FirstVisibleIndex() const;
     void SavePictureDialog();
