@@ -80,7 +80,7 @@ bool SaveWindowPicture(QWidget& window, const std::string& path) {
             return true;
         }
         reason = file.error() != QFileDevice::NoError ? file.errorString().toStdString()
-                                                       : "the picture could not be encoded";
+                                                      : "the picture could not be encoded";
     }
     std::fprintf(stderr, "corvane3: the screenshot could not be saved to %s (%s)\n", path.c_str(),
                  reason.c_str());
@@ -208,9 +208,8 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             }
             break;
         case CommandLineFileKind::kPlotFile: {
-            CPlotDlg window(
-                {app.settings, app.unitState.InstrumentModel, app.BrandName(), limits},
-                file.fileName, true);
+            CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName(), limits},
+                            file.fileName, true);
             if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
             }
@@ -232,13 +231,23 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
-            // The program's problems are said on standard error, handed to this thread first.
+            // The program's problems are said on standard error and in a box that does not wait
+            // for an answer (the runner says each run of failures once), handed to this thread
+            // first.
             std::optional<CEventProgram> program;
             if (!onEvent.empty()) {
                 program.emplace(onEvent, [&window](const std::string& problem) {
                     QMetaObject::invokeMethod(
                         &window,
-                        [problem] { std::fprintf(stderr, "corvane3: %s\n", problem.c_str()); },
+                        [&window, problem] {
+                            std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
+                            auto* box = new QMessageBox(QMessageBox::Warning, "Corvane3",
+                                                        QString::fromStdString(problem),
+                                                        QMessageBox::Ok, &window);
+                            box->setAttribute(Qt::WA_DeleteOnClose);
+                            box->setWindowModality(Qt::NonModal);
+                            box->show();
+                        },
                         Qt::QueuedConnection);
                 });
             }
@@ -346,7 +355,8 @@ int main(int argc, char* argv[]) {
             Corvane3App located;
             located.InitialiseStartup(QCoreApplication::applicationFilePath().toStdString(),
                                       options.config.value_or(std::string()));
-            const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
+            const ReadingLimits limits =
+                LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
             PrintLimitProjections(*options.summary, limits.readings, std::cout);
             std::cout << std::flush;
         }
