@@ -13,5 +13,8 @@ inline constexpr char kNotARegularFile[] = "not a regular file";
 // text ("No such file or directory", "Is a directory", ...) or kNotARegularFile. Never blocks
 // on the path's type; any thread.
 int OpenRegularFile(const std::string& path, std::string& reason);
+// As above, with the error number behind the reason in error: 0 when opened and when the path
+// is there but no regular file (a folder included).
+int OpenRegularFile(const std::string& path, std::string& reason, int& error);
 
 }  // namespace corvane3

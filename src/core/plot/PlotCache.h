@@ -22,6 +22,12 @@
 //   ChannelStatistics view = cache.Statistics(cache.ChannelIndex(4), first, end);
 //
 // One cache is used on one thread (queries fill the decoded-block cache).
+//
+// By job: PlotCache.cpp builds (Reset, Append, sealing blocks, the decoded-block cache),
+// PlotCacheQueries.cpp answers the queries, PlotCacheSpill.cpp finds a block's bytes (held,
+// spilled or mapped) and spills them while building, PlotCacheWrite.cpp writes the file and
+// PlotCacheLoad.cpp opens, checks and maps it. The block codec is PlotCacheCodec; the metadata's
+// field lists are in PlotCacheLayout.h.
 
 #include <sys/types.h>
 
@@ -37,9 +43,13 @@
 #include <vector>
 
 #include "core/plot/BlockSummary.h"
+#include "core/plot/PlotCacheCodec.h"
+#include "core/plot/PlotCacheDamage.h"
 #include "core/plot/PlotCacheFormat.h"
+#include "core/plot/PlotCacheLayout.h"
 #include "core/plot/PlotData.h"
 #include "core/plot/Statistics.h"
+#include "core/plot/SumPyramid.h"
 #include "core/plot/ValueRange.h"
 
 namespace corvane3 {
@@ -133,15 +143,18 @@ class CPlotCache {
     bool MjdOrdered() const { return runs_.size() <= 1; }
     // The records where the MJD steps back below the one before it, in file order.
     std::vector<std::int64_t> MjdSteps() const;
-    // True once a block failed its hash or decompression during a query; its values then read
-    // as absent. The caller should rebuild the cache.
-    bool Damaged() const { return damaged_; }
+    // True once a block or the leaves could not be read during a query; their values then
+    // read as absent. The caller should rebuild the cache. DamageCode and DamageText tell the
+    // first cause.
+    bool Damaged() const { return damage_ != EPlotCacheDamage::kNone; }
+    EPlotCacheDamage DamageCode() const { return damage_; }
+    const char* DamageText() const { return PlotCacheDamageText(damage_); }
 
-    // Values of records first..end-1 into out (end - first elements); false when the range is
-    // outside the records or the channel unknown.
     // Reads the channel's leaf ranges and builds their sums now, so that the first frame that
     // draws it does not: a long file's loading thread does it for the channels a window shows.
     void PrepareChannel(int channel) const;
+    // Values of records first..end-1 into out (end - first elements); false when the range is
+    // outside the records or the channel unknown.
     bool Values(int channel, std::int64_t first, std::int64_t end, double* out) const;
     // Min and max of a channel over records [first, end), absent values skipped.
     ValueRange Range(int channel, std::int64_t first, std::int64_t end) const;
@@ -189,25 +202,6 @@ class CPlotCache {
     std::size_t MemoryBytes() const;
 
   private:
-    // Partial sums over a growing sequence of items, with the levels above them (level k: 2^k
-    // items each), rebuilt from the first changed item when queried. T has Add(const T&).
-    template <typename T>
-    class CPyramid {
-      public:
-        std::int64_t Size() const { return static_cast<std::int64_t>(levels_[0].size()); }
-        // Item i for changing it; the sequence grows to i + 1 items when shorter.
-        T& Item(std::int64_t i);
-        const T& ItemAt(std::int64_t i) const { return levels_[0][static_cast<std::size_t>(i)]; }
-        void Assign(std::vector<T> items);
-        // The sum of items [first, end).
-        T Sum(std::int64_t first, std::int64_t end) const;
-        std::size_t MemoryBytes() const;
-
-      private:
-        void Rebuild() const;
-        mutable std::vector<std::vector<T>> levels_{1};
-        mutable std::int64_t dirtyFrom_ = 0;
-    };
     struct SealedBlock {
         PlotCacheBlockEntry entry;
         std::string owned;     // compressed bytes made in this run and held
@@ -219,30 +213,28 @@ class CPlotCache {
         int channel;
         std::vector<double> values;
     };
-    struct Codec;
 
     void Clear();
     std::int64_t BlockCount() const;
     std::int64_t BlockLength(std::int64_t block) const;
-    struct Compressor;
     // Calls work(channel, compressor) for every channel, on several threads when threaded
     // (each with a compressor of its own).
-    void ForEachChannel(bool threaded, const std::function<void(std::size_t, Compressor&)>& work);
-    // Compresses channel c's full tail block into a sealed block.
-    void SealChannel(std::size_t c, Compressor& compressor);
-    std::string Compress(std::span<const double> values, EPlotStorage declared,
-                         std::uint8_t& encoding, Compressor& compressor) const;
-    bool Decompress(const SealedBlock& block, std::int64_t length, std::vector<double>& out) const;
+    void ForEachChannel(bool threaded,
+                        const std::function<void(std::size_t, CBlockCompressor&)>& work);
+    CBlockCompressor& CompressorFor(std::size_t worker);
+    // Channel c's tail block compressed, the tail left as it is.
+    SealedBlock Seal(std::size_t c, CBlockCompressor& compressor) const;
+    // Seals channel c's full tail block and starts the next.
+    void SealChannel(std::size_t c, CBlockCompressor& compressor);
+    EPlotCacheDamage Decompress(const SealedBlock& block, std::int64_t length,
+                                std::vector<double>& out) const;
+    // Keeps the first cause of damage.
+    void NoteDamage(EPlotCacheDamage damage) const;
     // The decoded values of one block (the tail's included); null when damaged.
     const std::vector<double>* Block(int channel, std::int64_t block) const;
     template <typename Visit>
     void ForEachValue(int channel, std::int64_t first, std::int64_t end, Visit&& visit) const;
-    CPyramid<ValueRange>& Leaves(int channel) const;
-    // A stretch of records whose MJDs do not decrease (NaN aside), and its earliest and latest.
-    struct MjdRun {
-        std::int64_t first = 0;
-        ValueRange mjd;
-    };
+    CSumPyramid<ValueRange>& Leaves(int channel) const;
     std::int64_t RunEnd(std::size_t run) const;
     double MjdAt(std::int64_t record) const;
     // LowerBoundMjd within records [first, end), whose MJDs do not decrease.
@@ -259,8 +251,17 @@ class CPlotCache {
     // Writes the blocks sealed since the last call to the spill file.
     void FlushSealed();
     void CloseSpill();
+    // The header of a file of this cache, without the source's fingerprint and the sections.
+    PlotCacheHeader NewHeader() const;
+    // The metadata after the index: false on a write error, errno telling why.
+    bool WriteMetadata(CPlotCacheSectionWriter& meta, std::string_view index) const;
     PlotCacheOpenResult Load(const std::string& cachePath, const std::string& sourcePath,
                              bool checkBlocks);
+    // The channels, block index, summaries and MJD runs of the mapped file, whose header was
+    // checked.
+    PlotCacheOpenResult LoadMetadata(const PlotCacheHeader& header, bool checkBlocks);
+    PlotCacheOpenResult LoadBlockIndex(const PlotCacheHeader& header, const std::uint8_t* index,
+                                       bool checkBlocks);
     void Unmap();
 
     PlotCacheOptions options_;
@@ -269,7 +270,7 @@ class CPlotCache {
     int decayIndex_ = -1;
     double firstMjd_ = 0.0;
     // The stretches of ordered MJDs, in file order (one while the clock never stepped back).
-    std::vector<MjdRun> runs_;
+    std::vector<PlotCacheMjdRun> runs_;
     std::int64_t records_ = 0;
     std::uint64_t coveredBytes_ = 0;
 
@@ -280,10 +281,10 @@ class CPlotCache {
     std::vector<CBlockAccumulator> accumulators_;
     CDecayAccumulator decayAccumulator_;
     // Per channel: a summary per block (the tail's included); the decay sums per block.
-    std::vector<CPyramid<BlockSummary>> summaries_;
-    CPyramid<DecaySums> decay_;
+    std::vector<CSumPyramid<BlockSummary>> summaries_;
+    CSumPyramid<DecaySums> decay_;
     // Per channel: min/max per leaf, taken from the mapped file when first needed.
-    mutable std::vector<std::unique_ptr<CPyramid<ValueRange>>> leaves_;
+    mutable std::vector<std::unique_ptr<CSumPyramid<ValueRange>>> leaves_;
 
     // The file blocks are spilled to while a cache is built (see SpillTo); kept open for reading
     // them back until the cache is cleared.
@@ -316,7 +317,9 @@ class CPlotCache {
     std::uint64_t dataOffset_ = 0;
     std::uint64_t leafOffset_ = 0;  // of channel 0's leaves in the map
 
-    std::unique_ptr<Codec> codec_;
+    // One compressor for each sealing thread; the decompressor for queries.
+    std::vector<std::unique_ptr<CBlockCompressor>> compressors_;
+    std::unique_ptr<CBlockDecompressor> decompressor_;
     // Per run and channel: the range of the run's first and last partial leaf (see RangeInRun).
     struct RunEnds {
         bool known = false;
@@ -331,7 +334,7 @@ class CPlotCache {
     mutable std::list<Decoded> decoded_;  // most recently used first
     // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.
     mutable std::unordered_map<std::uint64_t, std::list<Decoded>::iterator> decodedIndex_;
-    mutable bool damaged_ = false;
+    mutable EPlotCacheDamage damage_ = EPlotCacheDamage::kNone;
 };
 
 // The text for a status, for messages: "valid", "missing", "stale", ...

@@ -5,7 +5,7 @@
 //   data        dataBytes at dataOffset (right after the header): the compressed column blocks,
 //               each with its own hash, in the order they were written
 //   metadata    metaBytes at metaOffset (right after the data), hashed as a whole (metaHash):
-//                 channels        channelCount x {int32 slot, uint8 storage, 3 zero bytes}
+//                 channels        channelCount x {int32 slot, uint32 storage (EPlotStorage)}
 //                 block index     blockCount x channelCount x BlockEntry
 //                 summaries       blockCount x channelCount x 7 words (count, min, max,
 //                                 sum hi/lo, sum of squares hi/lo)
@@ -20,6 +20,7 @@
 // bit patterns (int32, float or double words, chosen per block as the values allow), each XORed
 // with the one before it, bytes regrouped by significance, then compressed with Zstandard.
 // Everything the counts imply is checked against the file's size before anything is read.
+// The metadata records are written and read through the field lists of PlotCacheLayout.h.
 
 #include <cstddef>
 #include <cstdint>
