@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/base/CLocale.h"
+#include "core/plot/PlotCacheDamage.h"
 #include "core/plot/PlotCacheFormat.h"
 #include "support/TempDir.h"
 
@@ -475,6 +476,93 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
             EXPECT_TRUE(opened.Channels().empty()) << c.name;
         }
     }
+}
+
+TEST_F(PlotCacheTest, ABlockFoundDamagedByAQueryReadsAsAbsentAndTellsWhy) {
+    const auto columns = Generate(500, 6);
+    const fs::path source = WriteSource(dir.Path(), 3000);
+    CPlotCache built(SmallBlocks());
+    ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cachePath, source));
+    // The first block written (the MJD's first) begins the data section.
+    {
+        std::fstream file(cachePath, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(static_cast<std::streamoff>(sizeof(PlotCacheHeader) + 3));
+        file.put('\x7f');
+    }
+    CPlotCache opened;
+    ASSERT_EQ(opened.Open(cachePath, source, /*checkBlocks=*/false).status, EPlotCacheOpen::kValid);
+    EXPECT_FALSE(opened.Damaged());
+    std::vector<double> values(64);
+    ASSERT_TRUE(opened.Values(0, 0, 64, values.data()));
+    EXPECT_TRUE(std::all_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+    EXPECT_TRUE(opened.Damaged());
+    EXPECT_EQ(opened.DamageCode(), EPlotCacheDamage::kBlockHashMismatch);
+    EXPECT_STREQ(opened.DamageText(), "block hash mismatch");
+}
+
+// Reads the file as PlotCacheFormat.h describes it, apart from the cache's own reader.
+TEST_F(PlotCacheTest, TheMetadataLiesWhereTheFormatDescriptionPutsIt) {
+    const std::size_t records = 500;  // 7 whole blocks of 64, and 52 records
+    const auto columns = Generate(records, 8);
+    const fs::path source = WriteSource(dir.Path(), 3000);
+    CPlotCache built(SmallBlocks());
+    ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cachePath, source));
+    std::ifstream in(cachePath, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PlotCacheHeader header{};
+    std::memcpy(&header, file.data(), sizeof header);
+    const auto word = [&](std::uint64_t at) {
+        double value = 0;
+        std::memcpy(&value, file.data() + at, sizeof value);
+        return value;
+    };
+    const auto count = [&](std::uint64_t at) {
+        std::uint64_t value = 0;
+        std::memcpy(&value, file.data() + at, sizeof value);
+        return value;
+    };
+    const std::uint64_t channels = kChannels.size();
+    const std::uint64_t blocks = 8;
+    const std::uint64_t leaves = 63;
+    ASSERT_EQ(header.channelCount, channels);
+    ASSERT_EQ(header.runCount, 1u);
+    ASSERT_EQ(header.metaBytes, channels * 8 + blocks * channels * (24 + 7 * 8) + blocks * 11 * 8 +
+                                    channels * leaves * 16 + 3 * 8);
+    const std::uint64_t meta = header.metaOffset;
+    for (std::uint64_t c = 0; c < channels; ++c) {
+        std::int32_t slot = 0;
+        std::uint32_t storage = 0;
+        std::memcpy(&slot, file.data() + meta + c * 8, 4);
+        std::memcpy(&storage, file.data() + meta + c * 8 + 4, 4);
+        EXPECT_EQ(slot, kChannels[c].slot);
+        EXPECT_EQ(storage, static_cast<std::uint32_t>(kChannels[c].storage));
+    }
+    // Block 2 of the double channel: count, min, max, sum hi/lo.
+    const std::uint64_t summaries = meta + channels * 8 + blocks * channels * 24;
+    const std::uint64_t summary = summaries + (2 * channels + 3) * 7 * 8;
+    const ChannelStatistics block2 = BruteStatistics(columns[3], 128, 192);
+    EXPECT_EQ(count(summary), block2.count);
+    EXPECT_EQ(word(summary + 8), block2.min);
+    EXPECT_EQ(word(summary + 16), block2.max);
+    EXPECT_NEAR((word(summary + 24) + word(summary + 32)) / 64.0, block2.mean, 1e-9);
+    // Block 2's decay sums: count, then the day range from the first record's MJD.
+    const std::uint64_t decay = summaries + blocks * channels * 7 * 8 + 2 * 11 * 8;
+    std::uint64_t fitted = 0;
+    for (std::size_t i = 128; i < 192; ++i) {
+        fitted += columns[4][i] > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(count(decay), fitted);
+    EXPECT_LE(word(decay + 8), word(decay + 16));
+    EXPECT_NEAR(word(decay + 8), columns[0][128] - columns[0][0], 1.0 / 8640.0);
+    // Leaf 5 of the double channel: records 40 to 47.
+    const std::uint64_t leaf = summaries + blocks * channels * 7 * 8 + blocks * 11 * 8 +
+                               (3 * leaves + 5) * 16;
+    ExpectSameRange({word(leaf), word(leaf + 8)}, BruteRange(columns[3], 40, 48), "leaf 5");
+    // The one MJD run: from record 0, the earliest and the latest MJD.
+    const std::uint64_t run = meta + header.metaBytes - 3 * 8;
+    EXPECT_EQ(count(run), 0u);
+    EXPECT_EQ(word(run + 8), columns[0].front());
+    EXPECT_EQ(word(run + 16), columns[0].back());
 }
 
 TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {
