@@ -130,4 +130,80 @@ std::string DecayText(double slope) {
     return text;
 }
 
+void CLineFitSums::Add(double days, double value) {
+    AddMean(days, value, 1, days, days);
+}
+
+void CLineFitSums::AddMean(double days, double value, std::size_t count, double earliest,
+                           double latest) {
+    if (count == 0 || std::isnan(days) || std::isnan(value)) {
+        return;
+    }
+    if (count_ == 0) {
+        shiftX_ = days;
+        shiftY_ = value;
+        minX_ = earliest;
+        maxX_ = latest;
+    }
+    minX_ = std::min(minX_, earliest);
+    maxX_ = std::max(maxX_, latest);
+    const double n = static_cast<double>(count);
+    const double dx = days - shiftX_;
+    const double dy = value - shiftY_;
+    x_ += n * dx;
+    y_ += n * dy;
+    xx_ += n * dx * dx;
+    xy_ += n * dx * dy;
+    count_ += count;
+}
+
+void CLineFitSums::Merge(const CLineFitSums& later) {
+    if (later.count_ == 0) {
+        return;
+    }
+    if (count_ == 0) {
+        *this = later;
+        return;
+    }
+    minX_ = std::min(minX_, later.minX_);
+    maxX_ = std::max(maxX_, later.maxX_);
+    const double dx = later.shiftX_ - shiftX_;
+    const double dy = later.shiftY_ - shiftY_;
+    const double n = static_cast<double>(later.count_);
+    xx_ += later.xx_ + 2.0 * dx * later.x_ + n * dx * dx;
+    xy_ += later.xy_ + dx * later.y_ + dy * later.x_ + n * dx * dy;
+    x_ += later.x_ + n * dx;
+    y_ += later.y_ + n * dy;
+    count_ += later.count_;
+}
+
+LineFit CLineFitSums::Result() const {
+    LineFit fit;
+    const double n = static_cast<double>(count_);
+    const double sxx = xx_ - x_ * x_ / n;
+    if (count_ < 2 || !(sxx > 0.0)) {
+        return fit;
+    }
+    fit.valid = true;
+    fit.slope = (xy_ - x_ * y_ / n) / sxx;
+    fit.intercept = (shiftY_ + y_ / n) - fit.slope * (shiftX_ + x_ / n);
+    fit.spanDays = maxX_ - minX_;
+    return fit;
+}
+
+DecayFit CDecayFitSums::Result() const {
+    const LineFit line = line_.Result();
+    DecayFit fit;
+    fit.text = kNoDecayText;
+    if (!line.valid) {
+        return fit;
+    }
+    fit.valid = true;
+    fit.slope = line.slope;
+    fit.intercept = line.intercept;
+    fit.text = DecayText(fit.slope);
+    fit.spanDays = line.spanDays;
+    return fit;
+}
+
 }  // namespace corvane3

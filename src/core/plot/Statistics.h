@@ -247,69 +247,26 @@ std::string DecayText(double slope);
 // The text shown when there is nothing to fit.
 inline constexpr char kNoDecayText[] = "Decay = ? %/day";
 
-// The sums of FitDecay gathered point by point or in pieces, as CMergeableStatistics does for
-// one series (deviations from the first point, so days may be MJDs without loss): the same fit
-// without holding the points, for a file read in pieces or a series that grows while it is
-// watched. Two parts merge into the whole in either order.
-class CDecayFitSums {
-  public:
-    // Points whose signal is not positive or absent, or whose time is absent, are left out.
-    void Add(double days, double signal) {
-        if (!(signal > 0.0) || std::isnan(days)) {
-            return;
-        }
-        const double y = std::log(signal);
-        if (count_ == 0) {
-            shiftX_ = days;
-            shiftY_ = y;
-            minX_ = maxX_ = days;
-        }
-        minX_ = std::min(minX_, days);
-        maxX_ = std::max(maxX_, days);
-        const double dx = days - shiftX_;
-        const double dy = y - shiftY_;
-        x_ += dx;
-        y_ += dy;
-        xx_ += dx * dx;
-        xy_ += dx * dy;
-        ++count_;
-    }
-    // Adds the points of another part of the series.
-    void Merge(const CDecayFitSums& later) {
-        if (later.count_ == 0) {
-            return;
-        }
-        if (count_ == 0) {
-            *this = later;
-            return;
-        }
-        minX_ = std::min(minX_, later.minX_);
-        maxX_ = std::max(maxX_, later.maxX_);
-        const double dx = later.shiftX_ - shiftX_;
-        const double dy = later.shiftY_ - shiftY_;
-        const double n = static_cast<double>(later.count_);
-        xx_ += later.xx_ + 2.0 * dx * later.x_ + n * dx * dx;
-        xy_ += later.xy_ + dx * later.y_ + dy * later.x_ + n * dx * dy;
-        x_ += later.x_ + n * dx;
-        y_ += later.y_ + n * dy;
-        count_ += later.count_;
-    }
-    DecayFit Result() const {
-        DecayFit fit;
-        fit.text = kNoDecayText;
-        const double n = static_cast<double>(count_);
-        const double sxx = xx_ - x_ * x_ / n;
-        if (count_ < 2 || !(sxx > 0.0)) {
-            return fit;
-        }
-        fit.valid = true;
-        fit.slope = (xy_ - x_ * y_ / n) / sxx;
-        fit.intercept = (shiftY_ + y_ / n) - fit.slope * (shiftX_ + x_ / n);
-        fit.text = DecayText(fit.slope);
-        fit.spanDays = Span();
-        return fit;
-    }
+struct LineFit {
+    bool valid = false;  // false with fewer than two distinct times
+    double slope = 0.0;  // per day
+    double intercept = 0.0;
+    double spanDays = 0.0;
+};
 
+// The sums of a least-squares line gathered point by point or in pieces (deviations from the
+// first point, so days may be MJDs without loss); two parts merge into the whole in either
+// order.
+class CLineFitSums {
+  public:
+    // Points with an absent (NaN) time or value are left out.
+    void Add(double days, double value);
+    // Adds count points that a stretch of records stands for, all at its mean time and mean
+    // value; earliest and latest are the stretch's first and last times, the fit's span.
+    void AddMean(double days, double value, std::size_t count, double earliest, double latest);
+    // Adds the points of another part of the series.
+    void Merge(const CLineFitSums& later);
+    LineFit Result() const;
     std::size_t Count() const { return count_; }
     // The days between the first and the last point fitted (0 without points).
     double Span() const { return count_ == 0 ? 0.0 : maxX_ - minX_; }
@@ -324,6 +281,30 @@ class CDecayFitSums {
     double y_ = 0.0;
     double xx_ = 0.0;
     double xy_ = 0.0;
+};
+
+// The sums of FitDecay gathered point by point or in pieces, as CMergeableStatistics does for
+// one series: the line through ln(signal) against days, without holding the points, for a file
+// read in pieces or a series that grows while it is watched. Two parts merge into the whole in
+// either order.
+class CDecayFitSums {
+  public:
+    // Points whose signal is not positive or absent, or whose time is absent, are left out.
+    void Add(double days, double signal) {
+        if (signal > 0.0) {
+            line_.Add(days, std::log(signal));
+        }
+    }
+    // Adds the points of another part of the series.
+    void Merge(const CDecayFitSums& later) { line_.Merge(later.line_); }
+    DecayFit Result() const;
+
+    std::size_t Count() const { return line_.Count(); }
+    // The days between the first and the last point fitted (0 without points).
+    double Span() const { return line_.Span(); }
+
+  private:
+    CLineFitSums line_;
 };
 
 template <typename Days, typename Signal>

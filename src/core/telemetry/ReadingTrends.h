@@ -14,42 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/plot/Statistics.h"
 #include "core/telemetry/ReadingLimits.h"
 
 namespace corvane3 {
-
-struct LineFit {
-    bool valid = false;  // false with fewer than two distinct times
-    double slope = 0.0;  // per day
-    double intercept = 0.0;
-    double spanDays = 0.0;
-};
-
-// The sums of a least-squares line gathered point by point or in pieces (deviations from the
-// first point, so days may be MJDs without loss); two parts merge into the whole.
-class CLineFitSums {
-  public:
-    // Points with an absent (NaN) time or value are left out.
-    void Add(double days, double value);
-    // Adds count points that a stretch of records stands for, all at its mean time and mean
-    // value; earliest and latest are the stretch's first and last times, the fit's span.
-    void AddMean(double days, double value, std::size_t count, double earliest, double latest);
-    // Adds the points of another part of the series.
-    void Merge(const CLineFitSums& later);
-    LineFit Result() const;
-    std::size_t Count() const { return count_; }
-
-  private:
-    std::size_t count_ = 0;
-    double minX_ = 0.0;
-    double maxX_ = 0.0;
-    double shiftX_ = 0.0;
-    double shiftY_ = 0.0;
-    double x_ = 0.0;
-    double y_ = 0.0;
-    double xx_ = 0.0;
-    double xy_ = 0.0;
-};
 
 struct ReadingTrend {
     CLineFitSums fit;  // over the MJDs of the records
