@@ -17,19 +17,6 @@ namespace {
 
 constexpr double kStartMjd = 60000.0;  // 2023-02-25
 
-// A file whose VEM moves by voltsPerDay from 2000 V, one record every recordHours.
-void WriteVemFile(const std::filesystem::path& path, double days, double recordHours,
-                  double voltsPerDay) {
-    std::ofstream out(path, std::ios::binary);
-    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    for (double day = 0.0; day <= days; day += recordHours / 24.0) {
-        UnitStateData data = testing::SampleRecord();
-        data.mjd = kStartMjd + day;
-        data.d1.vem = static_cast<float>(2000.0 + voltsPerDay * day);
-        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
-    }
-}
-
 struct ProjectionCase {
     const char* name;
     double days;
@@ -67,7 +54,7 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
     for (const ProjectionCase& c : cases) {
         testing::TempDir dir;
         const auto path = dir.Path() / "Unit1234.csd";
-        WriteVemFile(path, c.days, c.recordHours, c.voltsPerDay);
+        testing::WriteVemFile(path, c.days, c.recordHours * 3600.0, c.voltsPerDay);
         std::ostringstream out;
         PrintLimitProjections(path.string(), {ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}},
                               out);

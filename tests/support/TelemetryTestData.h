@@ -3,13 +3,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/link/UnitState.h"
+#include "core/telemetry/TelemetryFormat.h"
 
 namespace corvane3::testing {
 
@@ -65,6 +70,49 @@ inline UnitStateData SampleRecord() {
     data.firmwareRevisionLetter = 'B';
     data.firmwareRevision = 12;
     return data;
+}
+
+// Record i of a unit recording every ten minutes: a signal falling 1 % a day, supplies with a
+// large offset and a small spread, a chassis temperature that swings, a count that keeps growing.
+inline UnitStateData DecayingRecord(int i) {
+    UnitStateData data = SampleRecord();
+    const double days = i / 144.0;
+    data.mjd = 60000.0 + days;
+    data.d1.cLevel = static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days)));
+    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
+    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
+    data.d1.cRamErr = i % 11 - 5;
+    data.outliers.hopsTotal = static_cast<std::uint32_t>(i / 100);
+    return data;
+}
+
+// Appends records first..end-1 of a current-format .csd file, the header line before record 0.
+inline void AppendCsdRecords(const std::filesystem::path& path, int first, int end,
+                             const std::function<UnitStateData(int)>& record = DecayingRecord) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (first == 0) {
+        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    }
+    for (int i = first; i < end; ++i) {
+        out << TelemetryRecordLine(record(i), kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
+// A .csd file whose VEM moves by voltsPerDay from 2000 V, with a daily swing of dailySwingVolts
+// on top (as the chassis temperature gives the analog readings), one record every
+// recordSeconds from MJD 60000 while not past days.
+inline void WriteVemFile(const std::filesystem::path& path, double days, double recordSeconds,
+                         double voltsPerDay, double dailySwingVolts = 0.0) {
+    constexpr double kSecondsPerDay = 86400.0;
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (double day = 0.0; day <= days; day += recordSeconds / kSecondsPerDay) {
+        UnitStateData data = SampleRecord();
+        data.mjd = 60000.0 + day;
+        data.d1.vem = static_cast<float>(2000.0 + voltsPerDay * day +
+                                         dailySwingVolts * std::sin(2.0 * std::numbers::pi * day));
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
 }
 
 // Columns of one .csd line.

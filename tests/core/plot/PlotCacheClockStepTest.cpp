@@ -42,28 +42,13 @@ struct Step {
 const std::vector<Step> kSteps = {{1000, kSecond}, {17000, 1.0 / 24.0}, {30001, 3.0}};
 constexpr int kRecords = 40000;  // over two blocks, so sealed blocks and the tail both count
 
-// Record i: a signal falling 1 % a day, a reading that changes at every record.
+// Record i: the decaying unit's, its MJD set back at each step.
 UnitStateData Record(int i) {
-    UnitStateData data = testing::SampleRecord();
-    const double days = i * kInterval;
-    data.mjd = 60000.0 + days;
+    UnitStateData data = testing::DecayingRecord(i);
     for (const Step& step : kSteps) {
         data.mjd -= i >= step.record ? kInterval + step.olderBy : 0.0;
     }
-    data.d1.cLevel = static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days)));
-    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
-    data.d1.cRamErr = i % 11 - 5;
     return data;
-}
-
-void AppendRecords(const std::filesystem::path& path, int first, int end) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (first == 0) {
-        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    }
-    for (int i = first; i < end; ++i) {
-        out << TelemetryRecordLine(Record(i), kModelTq9000) << kTelemetryLineEnd;
-    }
 }
 
 std::string Printed(double value) {
@@ -185,14 +170,14 @@ TEST(PlotCacheClockStepTest, SeriesThatStepBackGiveInTheirCacheWhatMemoryGives) 
     const std::vector<std::pair<const char*, std::function<const CPlotCache*()>>> cases = {
         {"a file's cache just built",
          [&]() -> const CPlotCache* {
-             AppendRecords(file, 0, 25000);
+             testing::AppendCsdRecords(file, 0, 25000, Record);
              built = ReadDataFileCached(file.string(), options);
              ReadDataFile(memory, file.string());
              return built.cache.get();
          }},
         {"the same cache opened and brought up to date over a step",
          [&]() -> const CPlotCache* {
-             AppendRecords(file, 25000, kRecords);
+             testing::AppendCsdRecords(file, 25000, kRecords, Record);
              reopened = ReadDataFileCached(file.string(), options);
              EXPECT_EQ(reopened.found, EPlotCacheOpen::kValid) << reopened.foundReason;
              ReadDataFile(memory, file.string());

@@ -3,9 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <limits>
-#include <numbers>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,26 +20,8 @@ namespace corvane3 {
 namespace {
 
 constexpr double kStartMjd = 60000.0;
-constexpr double kSecondsPerDay = 86400.0;
 // A daily swing on top of the drift, as the chassis temperature gives the analog readings.
 constexpr double kDailySwingVolts = 3.0;
-
-// A file whose VEM moves by voltsPerDay from 2000 V with a daily swing, one record every
-// recordSeconds over days.
-void WriteVemFile(const std::filesystem::path& path, double days, double recordSeconds,
-                  double voltsPerDay) {
-    std::ofstream out(path, std::ios::binary);
-    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    const auto records = static_cast<std::int64_t>(days * kSecondsPerDay / recordSeconds);
-    for (std::int64_t i = 0; i <= records; ++i) {
-        const double day = static_cast<double>(i) * recordSeconds / kSecondsPerDay;
-        UnitStateData data = testing::SampleRecord();
-        data.mjd = kStartMjd + day;
-        data.d1.vem = static_cast<float>(2000.0 + voltsPerDay * day +
-                                         kDailySwingVolts * std::sin(2.0 * std::numbers::pi * day));
-        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
-    }
-}
 
 struct CacheTrendCase {
     const char* name;
@@ -68,7 +48,7 @@ TEST(PlotCacheTrendTest, ProjectionFromTheCacheIsTheOneOverEveryRecord) {
         SCOPED_TRACE(c.name);
         testing::TempDir dir;
         const auto path = dir.Path() / "Unit1234.csd";
-        WriteVemFile(path, c.days, c.recordSeconds, c.voltsPerDay);
+        testing::WriteVemFile(path, c.days, c.recordSeconds, c.voltsPerDay, kDailySwingVolts);
         const ReadingLimit limit{"VEM", {std::nullopt, 9000.0}, c.critical};
 
         const auto scanned = ScanReadingTrends(path.string(), {limit},

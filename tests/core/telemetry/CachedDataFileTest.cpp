@@ -31,30 +31,6 @@
 namespace corvane3 {
 namespace {
 
-// Record i: a signal falling 1 % a day, supplies with a large offset and a small spread, a
-// count that keeps growing; one record every ten minutes.
-UnitStateData Record(int i) {
-    UnitStateData data = testing::SampleRecord();
-    const double days = i / 144.0;
-    data.mjd = 60000.0 + days;
-    data.d1.cLevel = static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days)));
-    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
-    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
-    data.d1.cRamErr = i % 11 - 5;
-    data.outliers.hopsTotal = static_cast<std::uint32_t>(i / 100);
-    return data;
-}
-
-void AppendRecords(const std::filesystem::path& path, int first, int end) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (first == 0) {
-        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    }
-    for (int i = first; i < end; ++i) {
-        out << TelemetryRecordLine(Record(i), kModelTq9000) << kTelemetryLineEnd;
-    }
-}
-
 std::string Printed(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", value);
@@ -123,7 +99,7 @@ class CachedDataFileTest : public ::testing::Test {
 constexpr int kRecords = 40000;
 
 TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHoldsIt) {
-    AppendRecords(File(), 0, kRecords);
+    testing::AppendCsdRecords(File(), 0, kRecords);
     const CachedDataFileResult fresh = Load();
     EXPECT_EQ(fresh.found, EPlotCacheOpen::kMissing);
     EXPECT_EQ(fresh.parsedRecords, kRecords);
@@ -136,7 +112,7 @@ TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHold
     EXPECT_EQ(reopened.parsedRecords, 0);
     ExpectSameAsInMemory(reopened);
 
-    AppendRecords(File(), kRecords, kRecords + 1000);
+    testing::AppendCsdRecords(File(), kRecords, kRecords + 1000);
     const CachedDataFileResult appended = Load();
     EXPECT_EQ(appended.found, EPlotCacheOpen::kValid);
     EXPECT_EQ(appended.parsedRecords, 1000);
@@ -145,7 +121,7 @@ TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHold
 }
 
 TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
-    AppendRecords(File(), 0, kRecords);
+    testing::AppendCsdRecords(File(), 0, kRecords);
     Load();
     // A cache cut short is rebuilt, as every cache the opening rejects is.
     std::filesystem::resize_file(CachePath(), std::filesystem::file_size(CachePath()) / 2);
@@ -176,7 +152,7 @@ TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromI
 }
 
 TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNotCachedTwice) {
-    AppendRecords(File(), 0, 500);
+    testing::AppendCsdRecords(File(), 0, 500);
     // A cache folder that is a file: no one can write there, root included.
     std::ofstream(dir_.Path() / "blocker") << "file";
     const CachedDataFileResult unwritten = Load((dir_.Path() / "blocker" / "x").string());
@@ -184,7 +160,7 @@ TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNo
     ExpectSameAsInMemory(unwritten);
 
     // The recorder's line cut short, still being written: read, but kept out of the cache.
-    std::string line = TelemetryRecordLine(Record(500), kModelTq9000);
+    std::string line = TelemetryRecordLine(testing::DecayingRecord(500), kModelTq9000);
     {
         std::ofstream out(File(), std::ios::binary | std::ios::app);
         out << line;
@@ -196,7 +172,7 @@ TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNo
         std::ofstream out(File(), std::ios::binary | std::ios::app);
         out << kTelemetryLineEnd;
     }
-    AppendRecords(File(), 501, 510);
+    testing::AppendCsdRecords(File(), 501, 510);
     result = Load();
     EXPECT_EQ(result.found, EPlotCacheOpen::kValid);
     EXPECT_EQ(result.cache->RecordCount(), 510);
@@ -226,7 +202,7 @@ bool HoldsFileIn(pid_t pid, const std::filesystem::path& folder) {
 }
 
 TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
-    AppendRecords(File(), 0, kRecords);
+    testing::AppendCsdRecords(File(), 0, kRecords);
     int started[2];
     ASSERT_EQ(::pipe(started), 0);
     const pid_t child = ::fork();
@@ -267,7 +243,7 @@ TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
 }
 
 TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolderIsUsed) {
-    AppendRecords(File(), 0, 50);
+    testing::AppendCsdRecords(File(), 0, 50);
     const std::filesystem::path folder = std::filesystem::path(CachePath()).parent_path();
     std::filesystem::create_directories(folder);
     const auto old = std::filesystem::file_time_type::clock::now() - kStaleCacheTemporaryAge -
