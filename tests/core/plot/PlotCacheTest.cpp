@@ -431,6 +431,11 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
          [](auto&, const fs::path& s) { fs::remove(s); }},
         {"cache removed", EPlotCacheOpen::kMissing,
          [](const fs::path& c, auto&) { fs::remove(c); }},
+        {"cache a folder", EPlotCacheOpen::kCorrupt,
+         [](const fs::path& c, auto&) {
+             fs::remove(c);
+             fs::create_directory(c);
+         }},
         {"other version", EPlotCacheOpen::kOtherVersion,
          [&](const fs::path& c, auto&) { patch(c, 8, static_cast<char>(kPlotCacheVersion + 1)); }},
         {"not a cache", EPlotCacheOpen::kCorrupt, [&](const fs::path& c, auto&) { flip(c, 0); }},
