@@ -183,7 +183,8 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
             ++result.records;
             return true;
         },
-        &bytesRead);
+        &bytesRead, &result.badLine);
+    result.readError = read ? 0 : errno;
     result.end = PieceEnd(result.end, read, bytesRead, range);
     return result;
 }

@@ -5,6 +5,7 @@
 // whole (a damaged line, a read error, a file cut shorter meanwhile).
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -65,6 +66,8 @@ EPieceEnd PieceEnd(EPieceEnd lines, bool read, std::uint64_t bytesRead,
 struct PieceResult {
     std::int64_t records = 0;
     EPieceEnd end = EPieceEnd::kWhole;
+    std::uint64_t badLine = 0;  // kFieldTooLong: the file offset of the line refused
+    int readError = 0;          // kReadFailed: the system's error number
     double lastMjd = 0.0;
     std::vector<char> widened;  // per shown channel: a value did not fit its storage
     std::vector<CMergeableStatistics> statistics;  // per shown channel, for the summary
@@ -110,7 +113,8 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
             take(StreamedRecord{values.mjd, stored, values, wantTexts}, result);
             return true;
         },
-        &bytesRead);
+        &bytesRead, &result.badLine);
+    result.readError = read ? 0 : errno;
     result.end = PieceEnd(result.end, read, bytesRead, range);
     result.widened = std::move(widened);
     return result;
@@ -120,6 +124,8 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
 struct PassResult {
     std::int64_t records = 0;
     EPieceEnd end = EPieceEnd::kWhole;
+    std::uint64_t badLine = 0;  // as in PieceResult
+    int readError = 0;
     double lastMjd = 0.0;
     std::vector<char> widened;
 };
@@ -136,6 +142,8 @@ PassResult RunPass(const StreamedFile& file, Parse&& parse, Take&& take) {
         [&](PieceResult&& piece) {
             if (piece.end == EPieceEnd::kFieldTooLong || piece.end == EPieceEnd::kReadFailed) {
                 pass.end = piece.end;
+                pass.badLine = piece.badLine;
+                pass.readError = piece.readError;
                 return false;
             }
             pass.records += piece.records;
@@ -155,8 +163,9 @@ PassResult RunPass(const StreamedFile& file, Parse&& parse, Take&& take) {
     return pass;
 }
 
-// False (the reason on err) when the pass ended at a damaged line, a read error, or a file cut
-// shorter while it was read: what is left of it is not the file.
+// False (the reason on err) when the pass ended at a damaged line (its number said), a read
+// error (its reason said), or a file cut shorter while it was read: what is left of it is not
+// the file.
 bool PassSucceeded(const StreamedFile& file, const PassResult& pass, std::ostream& err);
 
 }  // namespace corvane3
