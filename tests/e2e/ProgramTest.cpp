@@ -267,6 +267,29 @@ TEST(ProgramTest, ATraceThatCannotBeWrittenSaysWhyAndTheRunFails) {
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+// A record that cannot be written is said once on standard error (the journal under a service),
+// with the file and the system's reason; the run goes on polling.
+TEST(ProgramTest, ARecordThatCannotBeWrittenIsSaidWithItsFileAndReason) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const std::filesystem::path records = dir.Path() / "records";
+    const std::filesystem::path unitFile = records / "Unit1234.csd";
+    std::filesystem::create_directories(unitFile);  // a folder where the file would be
+    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--port", link, "--interval", "2",
+                      "--polls", "2", "--record", records.string()});
+    const std::string out = run.ReadAll();
+    EXPECT_EQ(run.Wait(), 1) << out << run.Err();
+    const std::string said = "corvane3: Corvane3: File Open Failure while writing telemetry record (" +
+                             unitFile.string() + ": Is a directory)\n";
+    const std::size_t at = run.Err().find(said);
+    EXPECT_NE(at, std::string::npos) << run.Err();
+    EXPECT_EQ(at, run.Err().rfind(said)) << "said once: " << run.Err();
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
 // A user whose language writes decimal commas gets the same files and summaries as anyone.
 TEST(ProgramTest, UnderADecimalCommaLocaleRecordsAndSummariesKeepTheirDecimalPoints) {
     TempDir dir;
