@@ -77,8 +77,8 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
         [&](std::size_t piece) {
             std::string text;
             // A piece's CSV is mostly shorter than its text: one allocation mostly holds it.
-            text.reserve(static_cast<std::size_t>(file.pieces[piece].end -
-                                                  file.pieces[piece].begin));
+            text.reserve(
+                static_cast<std::size_t>(file.pieces[piece].end - file.pieces[piece].begin));
             PieceResult result = ParsePiece(
                 file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
                     const TelemetryFieldTexts& texts = *record.texts;

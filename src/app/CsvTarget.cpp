@@ -20,7 +20,6 @@ constexpr int kTemporaryNameAttempts = 100;
 // Read and write for everyone the umask allows, as the CSV itself would get.
 constexpr mode_t kNewFileMode = 0666;
 
-
 }  // namespace
 
 ECsvTarget ClassifyCsvTarget(const std::string& target, std::string& resolved,
@@ -60,8 +59,7 @@ bool WriteAndClose(std::ofstream& csv, const CsvWriter& writeCsv, std::string& r
     return false;
 }
 
-bool CreateTemporaryBeside(const std::string& target, std::string& temporary,
-                           std::string& reason) {
+bool CreateTemporaryBeside(const std::string& target, std::string& temporary, std::string& reason) {
     const std::filesystem::path folder = std::filesystem::path(target).parent_path();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const std::string name =

@@ -19,8 +19,7 @@ enum class ECsvTarget {
 
 // What the path names, following symbolic links: a link to a file is replaced at its target,
 // so the link stays. reason says why a target is refused.
-ECsvTarget ClassifyCsvTarget(const std::string& target, std::string& resolved,
-                             std::string& reason);
+ECsvTarget ClassifyCsvTarget(const std::string& target, std::string& resolved, std::string& reason);
 
 // Writes a CSV to a stream: false when the file turned out unreadable (the reason went to err).
 using CsvWriter = std::function<bool(std::ostream&)>;
@@ -32,8 +31,7 @@ bool WriteAndClose(std::ofstream& csv, const CsvWriter& writeCsv, std::string& r
 // Makes a new empty file beside target to write the CSV into. Its name is short whatever the
 // target's is (the target's own name may be as long as the file system allows), and starts with
 // a dot so that listings pass over it. False, with the reason, when no such file can be made.
-bool CreateTemporaryBeside(const std::string& target, std::string& temporary,
-                           std::string& reason);
+bool CreateTemporaryBeside(const std::string& target, std::string& temporary, std::string& reason);
 
 // Says on err that target cannot be written, for reason (nothing when reason is empty: it was
 // said already). The exit status for it.

@@ -11,8 +11,8 @@
 #include "app/TelemetryPasses.h"
 #include "core/base/CLocale.h"
 #include "core/base/Mjd.h"
-#include "core/telemetry/DataFileReader.h"
 #include "core/program/ExitStatus.h"
+#include "core/telemetry/DataFileReader.h"
 
 namespace corvane3 {
 

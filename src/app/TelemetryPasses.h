@@ -61,7 +61,7 @@ enum class EPieceEnd { kWhole, kFieldTooLong, kReadFailed, kCutShort };
 // How a piece ended, given how its lines ended (kWhole or kFieldTooLong), whether it could be
 // read and how much of it was there.
 EPieceEnd PieceEnd(EPieceEnd lines, bool read, std::uint64_t bytesRead,
-                 const TelemetryByteRange& range);
+                   const TelemetryByteRange& range);
 
 struct PieceResult {
     std::int64_t records = 0;

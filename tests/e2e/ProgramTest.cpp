@@ -281,8 +281,9 @@ TEST(ProgramTest, ARecordThatCannotBeWrittenIsSaidWithItsFileAndReason) {
                       "--polls", "2", "--record", records.string()});
     const std::string out = run.ReadAll();
     EXPECT_EQ(run.Wait(), 1) << out << run.Err();
-    const std::string said = "corvane3: Corvane3: File Open Failure while writing telemetry record (" +
-                             unitFile.string() + ": Is a directory)\n";
+    const std::string said =
+        "corvane3: Corvane3: File Open Failure while writing telemetry record (" +
+        unitFile.string() + ": Is a directory)\n";
     const std::size_t at = run.Err().find(said);
     EXPECT_NE(at, std::string::npos) << run.Err();
     EXPECT_EQ(at, run.Err().rfind(said)) << "said once: " << run.Err();

@@ -97,9 +97,9 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
     if (lastNonZero == nullptr) {
         return false;
     }
-    const char* const copyEnd = point == nullptr        ? e
-                                : lastNonZero < point   ? point
-                                                        : lastNonZero + 1;
+    const char* const copyEnd = point == nullptr      ? e
+                                : lastNonZero < point ? point
+                                                      : lastNonZero + 1;
     const auto count = static_cast<int>(lastNonZero - first + 1) -
                        (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
     const int scientificLength = count + (count > 1 ? 1 : 0) + kScientificExtraCharacters;

@@ -121,7 +121,8 @@ TEST(ShortestDigitsTest, TakesTheFieldsOwnDigitsWhereTheyAreTheFewestThatReadBac
     };
     for (const auto& c : cases) {
         bool fromText = false;
-        EXPECT_EQ(FieldDigits(c.field, c.storage, fromText), c.text) << "field \"" << c.field << "\"";
+        EXPECT_EQ(FieldDigits(c.field, c.storage, fromText), c.text)
+            << "field \"" << c.field << "\"";
         EXPECT_EQ(fromText, c.fromText) << "field \"" << c.field << "\"";
     }
 }

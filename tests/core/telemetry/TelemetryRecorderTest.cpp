@@ -315,12 +315,12 @@ TEST_F(TelemetryRecorderTest, EachFailureSaysItsFileAndTheSystemsReason) {
          "Unable to save to directory:\n" + missing.string() + "/ (No such file or directory)"},
     };
     if (readOnlyMade) {
-        cases.push_back({"read-only folder", readOnly.string(), "Unit%ld.csd",
-                         TelemetryWriteResult::kDirectoryError,
-                         "Save data record error: Unable to save to directory:\n" +
-                             readOnly.string() + "/",
-                         "Unable to save to directory:\n" + readOnly.string() + "/ (" +
-                             std::strerror(root ? EROFS : EACCES) + ")"});
+        cases.push_back(
+            {"read-only folder", readOnly.string(), "Unit%ld.csd",
+             TelemetryWriteResult::kDirectoryError,
+             "Save data record error: Unable to save to directory:\n" + readOnly.string() + "/",
+             "Unable to save to directory:\n" + readOnly.string() + "/ (" +
+                 std::strerror(root ? EROFS : EACCES) + ")"});
     } else {
         // A machine that lets nobody mount (a container) has no read-only folder for root.
         std::cerr << "note: the read-only folder could not be made here; that case was not tried\n";
