@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -372,6 +373,40 @@ TEST(ProgramTest, EndlessInputsStayWithinAMemoryLimit) {
 
 // A termination request while the CSV is being written: no temporary file is left and the
 // status says which signal ended the run.
+// A file that opened well but fails to read part way (a bad sector) is refused as a read error
+// with the system's reason, by both file commands.
+TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
+    TempDir dir;
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    {
+        std::ofstream file(csd, std::ios::binary);
+        file << TelemetryHeaderLine(403) << "\r\n";
+        const std::string line = TelemetryRecordLine(SampleRecord(), 403) + "\r\n";
+        constexpr int kRecords = 40000;  // several megabytes: more than one read's window
+        for (int i = 0; i < kRecords; ++i) {
+            file << line;
+        }
+    }
+    constexpr char kFailFrom[] = "CORVANE3_FAIL_READS_FROM=3000000";
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"--summary", csd},
+          std::vector<std::string>{"--export-csv", csd, "-"}}) {
+        SCOPED_TRACE(command.front());
+        std::vector<std::string> arguments = {"/usr/bin/env", "LD_PRELOAD=" CORVANE3_FAIL_READS_FROM,
+                                              "ASAN_OPTIONS=verify_asan_link_order=0", kFailFrom,
+                                              CORVANE3_PROGRAM};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        ChildProcess program(arguments);
+        const std::string out = program.ReadAll();
+        EXPECT_EQ(program.Wait(), 1) << program.Err();
+        EXPECT_EQ(program.Err(),
+                  "corvane3: File Read Error\n" + csd + " (" + std::strerror(EIO) + ")\n");
+        if (command.front() == "--export-csv") {
+            EXPECT_EQ(out, "") << "nothing reaches standard output";
+        }
+    }
+}
+
 TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
     TempDir dir;
     const std::string csd = (dir.Path() / "Unit1234.csd").string();
