@@ -392,9 +392,9 @@ TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
          {std::vector<std::string>{"--summary", csd},
           std::vector<std::string>{"--export-csv", csd, "-"}}) {
         SCOPED_TRACE(command.front());
-        std::vector<std::string> arguments = {"/usr/bin/env", "LD_PRELOAD=" CORVANE3_FAIL_READS_FROM,
-                                              "ASAN_OPTIONS=verify_asan_link_order=0", kFailFrom,
-                                              CORVANE3_PROGRAM};
+        std::vector<std::string> arguments = {
+            "/usr/bin/env", "LD_PRELOAD=" CORVANE3_FAIL_READS_FROM,
+            "ASAN_OPTIONS=verify_asan_link_order=0", kFailFrom, CORVANE3_PROGRAM};
         arguments.insert(arguments.end(), command.begin(), command.end());
         ChildProcess program(arguments);
         const std::string out = program.ReadAll();
