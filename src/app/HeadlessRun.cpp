@@ -84,6 +84,11 @@ class CStreamTelemetryUi : public ITelemetryUi {
     void ShowNotice(const std::string& text, const std::string& title) override {
         err_.Write(ELinePriority::kWarning, "corvane3: " + title + ": " + text);
     }
+    // The log names the file and the system's reason.
+    void ShowFailure(const std::string&, const std::string& title,
+                     const std::string& detail) override {
+        ShowMessage(detail, title);
+    }
 
   private:
     CLines& err_;

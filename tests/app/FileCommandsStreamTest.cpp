@@ -224,19 +224,24 @@ TEST_F(FileCommandsStreamTest, LargeOffsetsKeepTheirSpreadInTheSummary) {
 TEST_F(FileCommandsStreamTest, ADamagedFileGivesTheSameRefusalAndWritesNothing) {
     std::vector<std::string> lines = Lines(80);
     lines[77].insert(lines[77].find(',') + 1, std::string(32, '9'));  // in the last pieces
-    const std::string bad = Write("bad.csd", lines);
     const std::string csv = (dir_.Path() / "bad.csv").string();
-    for (const FileCommandOptions& options : options_) {
-        SCOPED_TRACE(options.pieceBytes);
-        EXPECT_EQ(Summary(bad, options).err, "corvane3: File Read Error\n");
-        for (const std::string& target : {std::string("-"), csv}) {
-            const Output refused = Csv(bad, target, options);
-            EXPECT_EQ(refused.status, 1);
-            EXPECT_EQ(refused.out, "") << "nothing reaches standard output";
-            EXPECT_EQ(refused.err, "corvane3: File Read Error\n");
+    // The header is line 1, so the damaged record is line 79, whatever ends the lines.
+    for (const std::string end : {"\r\n", "\r"}) {
+        const std::string bad = Write("bad.csd", lines, end);
+        const std::string refusal = "corvane3: File Read Error\n" + bad + ", line 79\n";
+        for (const FileCommandOptions& options : options_) {
+            SCOPED_TRACE(options.pieceBytes);
+            EXPECT_EQ(Summary(bad, options).err, refusal);
+            for (const std::string& target : {std::string("-"), csv}) {
+                const Output refused = Csv(bad, target, options);
+                EXPECT_EQ(refused.status, 1);
+                EXPECT_EQ(refused.out, "") << "nothing reaches standard output";
+                EXPECT_EQ(refused.err, refusal);
+            }
+            EXPECT_EQ(
+                std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1)
+                << "no CSV and no temporary file";
         }
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1)
-            << "no CSV and no temporary file";
     }
     // A single-precision reading too large for float, late in the file: the whole column gets
     // the digits of doubles, as the store keeps it then, in a file as on standard output.

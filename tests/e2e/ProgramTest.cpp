@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -267,6 +268,30 @@ TEST(ProgramTest, ATraceThatCannotBeWrittenSaysWhyAndTheRunFails) {
     EXPECT_EQ(sim.Wait(), 0);
 }
 
+// A record that cannot be written is said once on standard error (the journal under a service),
+// with the file and the system's reason; the run goes on polling.
+TEST(ProgramTest, ARecordThatCannotBeWrittenIsSaidWithItsFileAndReason) {
+    TempDir dir;
+    const std::string link = (dir.Path() / "clock").string();
+    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    const std::filesystem::path records = dir.Path() / "records";
+    const std::filesystem::path unitFile = records / "Unit1234.csd";
+    std::filesystem::create_directories(unitFile);  // a folder where the file would be
+    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--port", link, "--interval", "2",
+                      "--polls", "2", "--record", records.string()});
+    const std::string out = run.ReadAll();
+    EXPECT_EQ(run.Wait(), 1) << out << run.Err();
+    const std::string said =
+        "corvane3: Corvane3: File Open Failure while writing telemetry record (" +
+        unitFile.string() + ": Is a directory)\n";
+    const std::size_t at = run.Err().find(said);
+    EXPECT_NE(at, std::string::npos) << run.Err();
+    EXPECT_EQ(at, run.Err().rfind(said)) << "said once: " << run.Err();
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
 // A user whose language writes decimal commas gets the same files and summaries as anyone.
 TEST(ProgramTest, UnderADecimalCommaLocaleRecordsAndSummariesKeepTheirDecimalPoints) {
     TempDir dir;
@@ -348,6 +373,40 @@ TEST(ProgramTest, EndlessInputsStayWithinAMemoryLimit) {
 
 // A termination request while the CSV is being written: no temporary file is left and the
 // status says which signal ended the run.
+// A file that opened well but fails to read part way (a bad sector) is refused as a read error
+// with the system's reason, by both file commands.
+TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
+    TempDir dir;
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    {
+        std::ofstream file(csd, std::ios::binary);
+        file << TelemetryHeaderLine(403) << "\r\n";
+        const std::string line = TelemetryRecordLine(SampleRecord(), 403) + "\r\n";
+        constexpr int kRecords = 40000;  // several megabytes: more than one read's window
+        for (int i = 0; i < kRecords; ++i) {
+            file << line;
+        }
+    }
+    constexpr char kFailFrom[] = "CORVANE3_FAIL_READS_FROM=3000000";
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"--summary", csd},
+          std::vector<std::string>{"--export-csv", csd, "-"}}) {
+        SCOPED_TRACE(command.front());
+        std::vector<std::string> arguments = {
+            "/usr/bin/env", "LD_PRELOAD=" CORVANE3_FAIL_READS_FROM,
+            "ASAN_OPTIONS=verify_asan_link_order=0", kFailFrom, CORVANE3_PROGRAM};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        ChildProcess program(arguments);
+        const std::string out = program.ReadAll();
+        EXPECT_EQ(program.Wait(), 1) << program.Err();
+        EXPECT_EQ(program.Err(),
+                  "corvane3: File Read Error\n" + csd + " (" + std::strerror(EIO) + ")\n");
+        if (command.front() == "--export-csv") {
+            EXPECT_EQ(out, "") << "nothing reaches standard output";
+        }
+    }
+}
+
 TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
     TempDir dir;
     const std::string csd = (dir.Path() / "Unit1234.csd").string();

@@ -666,12 +666,20 @@ std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pi
 
 bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t window,
                                    const std::function<bool(const TelemetryLine&)>& visit,
-                                   std::uint64_t* bytesRead) const {
+                                   std::uint64_t* bytesRead, std::uint64_t* stoppedAt) const {
     const std::size_t columns = layout_.map.size();
     std::uint64_t reached = range.begin;
     const bool read = ForEachLine(
         fd_, range.begin, range.end, window, layout_.lineEnd,
-        [&](const Line& line, std::uint64_t) { return !IsRecord(line, columns) || visit(line); },
+        [&](const Line& line, std::uint64_t offset) {
+            if (!IsRecord(line, columns) || visit(line)) {
+                return true;
+            }
+            if (stoppedAt != nullptr) {
+                *stoppedAt = offset;
+            }
+            return false;
+        },
         &reached);
     if (bytesRead != nullptr) {
         *bytesRead = reached - range.begin;

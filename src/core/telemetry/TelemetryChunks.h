@@ -106,10 +106,12 @@ class CTelemetryFile {
     // only when it has every field of the map) in file order, until visit returns false. The
     // range is read window bytes at a time (a longer line widens it). What the file no longer
     // holds (it was cut shorter meanwhile) ends the range early: bytesRead, when given, says how
-    // much was there. False on a read error.
+    // much was there, and stoppedAt, when given, the file offset of the line visit returned
+    // false on. False on a read error (errno tells which).
     bool ForEachRecord(const TelemetryByteRange& range, std::size_t window,
                        const std::function<bool(const TelemetryLine&)>& visit,
-                       std::uint64_t* bytesRead = nullptr) const;
+                       std::uint64_t* bytesRead = nullptr,
+                       std::uint64_t* stoppedAt = nullptr) const;
 
   private:
     int fd_ = -1;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "core/base/WriteWhole.h"
@@ -36,18 +37,39 @@ class CBusyFlag {
     bool& busy_;
 };
 
-// Opens path for appending; created tells whether this call made the file.
-int OpenForAppend(const std::string& path, bool& created) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-    if (fd >= 0) {
-        created = true;
-        return fd;
+// A file opened for appending, or why not.
+struct AppendFile {
+    int fd = -1;
+    bool created = false;  // this call made the file
+    int error = 0;         // errno when fd is -1
+};
+
+AppendFile OpenForAppend(const std::string& path) {
+    AppendFile file;
+    file.fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (file.fd >= 0) {
+        file.created = true;
+        return file;
     }
-    if (errno != EEXIST) {
-        return -1;
+    if (errno == EEXIST) {
+        file.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     }
-    created = false;
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    file.error = file.fd < 0 ? errno : 0;
+    return file;
+}
+
+// Why directory takes no new file (errno): missing, no directory, or not writable; 0 when
+// nothing is found wrong.
+int DirectoryError(const std::string& directory) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        return errno;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return ENOTDIR;
+    }
+    return ::access(directory.c_str(), W_OK) != 0 ? errno : 0;
 }
 
 // The first line of an existing file without its line end, read cheaply however large the file
@@ -94,24 +116,35 @@ std::string WithModelCode(const std::string& path, std::int32_t model) {
 
 }  // namespace
 
+std::string TelemetryFailureDetail(const std::string& text, const std::string& path, int error) {
+    if (path.empty() && error == 0) {
+        return text;
+    }
+    std::string cause = path;
+    if (error != 0) {
+        cause += (cause.empty() ? "" : ": ") + std::string(std::strerror(error));
+    }
+    return text + " (" + cause + ")";
+}
+
 std::string TelemetryFileForModel(const std::string& path, std::int32_t model) {
     return HasOtherHeader(path, TelemetryHeaderLine(model)) ? WithModelCode(path, model) : path;
 }
 
 namespace {
 
-// Writes text at the end of the open file and closes it. A line that could not be written
-// whole is taken back, so the file keeps whole lines; a file this call created is removed
-// again, so the next record starts it with its header.
-bool AppendAndClose(int fd, const std::string& path, bool created, const std::string& text) {
-    bool ok = AppendWhole(fd, text);
-    if (::close(fd) != 0) {
-        ok = false;
+// Writes text at the end of the open file and closes it; 0, or the errno of what failed. A
+// line that could not be written whole is taken back, so the file keeps whole lines; a file
+// this call created is removed again, so the next record starts it with its header.
+int AppendAndClose(const AppendFile& file, const std::string& path, const std::string& text) {
+    int error = AppendWhole(file.fd, text) ? 0 : errno;
+    if (::close(file.fd) != 0 && error == 0) {
+        error = errno;
     }
-    if (!ok && created) {
+    if (error != 0 && file.created) {
         ::unlink(path.c_str());
     }
-    return ok;
+    return error;
 }
 
 }  // namespace
@@ -179,12 +212,14 @@ void CTelemetryRecorder::DirectoryFound(const CProgramSettings& settings) {
 }
 
 // A file that stays unwritable (a full disk) would otherwise bring a message with every record.
-void CTelemetryRecorder::TellFailure(const std::string& text, const std::string& title) {
-    ui_.RecordNotWritten(text);
-    std::string told = title + '\n' + text;
+// A new reason for the same failure (a full disk, then a permission) is told again.
+void CTelemetryRecorder::TellFailure(const std::string& text, const std::string& title,
+                                     const std::string& detail) {
+    ui_.RecordNotWritten(detail);
+    std::string told = title + '\n' + detail;
     if (told != failureTold_) {
         failureTold_ = std::move(told);
-        ui_.ShowMessage(text, title);
+        ui_.ShowFailure(text, title, detail);
     }
 }
 
@@ -205,6 +240,7 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
     TelemetryPath where = TelemetryFilePath(settings, serialNumber);
     const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
     std::string reason;
+    bool reasonGiven = false;  // the message already says why
     const auto used = usedDirectories_.find(directory);
     if (where.status == TelemetryPathStatus::kDirectoryUnreachable &&
         (used == usedDirectories_.end() || DeletedFromItsFileSystem(directory, used->second))) {
@@ -212,6 +248,7 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
             where = TelemetryFilePath(settings, serialNumber);
         } else {
             where.message += "\n(" + reason + ")";
+            reasonGiven = true;
         }
     }
     // A directory that takes no new file is told as one that cannot be reached, before a busy
@@ -229,13 +266,18 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
             path = where.path;
             return TelemetryWriteResult::kWritten;
         case TelemetryPathStatus::kDirectoryNotSet:
+            TellFailure(where.message, kSaveErrorTitle, where.message);
+            return TelemetryWriteResult::kDirectoryError;
         case TelemetryPathStatus::kDirectoryUnreachable:
-            TellFailure(where.message, kSaveErrorTitle);
+            // The message names the directory; the reason is added where it is not given.
+            TellFailure(where.message, kSaveErrorTitle,
+                        TelemetryFailureDetail(where.message, "",
+                                               reasonGiven ? 0 : DirectoryError(directory)));
             return TelemetryWriteResult::kDirectoryError;
         case TelemetryPathStatus::kTemplateRefused:
             break;
     }
-    TellFailure(where.message, kSaveErrorTitle);
+    TellFailure(where.message, kSaveErrorTitle, where.message);
     return TelemetryWriteResult::kTemplateRefused;
 }
 
@@ -259,37 +301,38 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
             const std::string reason = path +
                                        " holds records of another layout and is left as it is; "
                                        "no record is written until it is moved away.";
-            TellFailure(reason, kDefaultTitle);
+            TellFailure(reason, kDefaultTitle, reason);
             return TelemetryWriteResult::kOpenFailed;
         }
     }
 
-    bool created = false;
-    int fd = -1;
+    AppendFile file;
     for (int attempt = 1; attempt <= kTelemetryOpenAttempts; ++attempt) {
-        fd = OpenForAppend(path, created);
-        if (fd >= 0) {
+        file = OpenForAppend(path);
+        if (file.fd >= 0) {
             break;
         }
         if (attempt < kTelemetryOpenAttempts) {
             wait_(kTelemetryOpenRetryDelay);
         }
     }
-    if (fd < 0) {
-        TellFailure(kOpenFailureText, kDefaultTitle);
+    if (file.fd < 0) {
+        TellFailure(kOpenFailureText, kDefaultTitle,
+                    TelemetryFailureDetail(kOpenFailureText, path, file.error));
         return TelemetryWriteResult::kOpenFailed;
     }
 
     // An empty file has no header yet, whoever made it: a reader takes the first line for it.
     struct stat info {};
-    const bool empty = created || (::fstat(fd, &info) == 0 && info.st_size == 0);
+    const bool empty = file.created || (::fstat(file.fd, &info) == 0 && info.st_size == 0);
     std::string text;
     if (empty) {
         text = header + kTelemetryLineEnd;
     }
     text += TelemetryRecordLine(record.data, record.model) + kTelemetryLineEnd;
-    if (!AppendAndClose(fd, path, created, text)) {
-        TellFailure(kWriteFailureText, kDefaultTitle);
+    if (const int error = AppendAndClose(file, path, text); error != 0) {
+        TellFailure(kWriteFailureText, kDefaultTitle,
+                    TelemetryFailureDetail(kWriteFailureText, path, error));
         return TelemetryWriteResult::kWriteFailed;
     }
     failureTold_.clear();

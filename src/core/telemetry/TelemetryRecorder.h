@@ -50,10 +50,24 @@ class ITelemetryUi {
     virtual void ShowNotice(const std::string& text, const std::string& title) {
         ShowMessage(text, title);
     }
-    // A record could not be written, for reason (a sentence for the user). Called for every
-    // failed attempt, before the user is told (when they are); nothing by default.
+    // A record could not be written: the message the user is shown (text, title) and the same
+    // with the file and the system's reason (detail), for a status line or a log. As
+    // ShowMessage unless overridden.
+    virtual void ShowFailure(const std::string& text, const std::string& title,
+                             const std::string& detail) {
+        (void)detail;
+        ShowMessage(text, title);
+    }
+    // A record could not be written, for reason (a sentence for the user, with the file and the
+    // system's reason when there is one). Called for every failed attempt, before the user is
+    // told (when they are); nothing by default.
     virtual void RecordNotWritten(const std::string& reason) { (void)reason; }
 };
+
+// A failure's text with the file it concerns and the system's reason for error (errno; none
+// when 0), as the recorder reports it outside its message box:
+// "Write Failure while writing telemetry record (/data/Unit1234.csd: No space left on device)".
+std::string TelemetryFailureDetail(const std::string& text, const std::string& path, int error);
 
 // The file a record of model goes to when path is the unit's telemetry file: path itself, or,
 // when path already holds another model's columns, path with "-<model>" before its extension
@@ -113,8 +127,9 @@ class CTelemetryRecorder {
     // that this run has not written to.
     TelemetryWriteResult FindFile(const QueuedRecord& record, const CProgramSettings& settings,
                                   std::string& path);
-    // Reports a failure; the user is told unless this is what they were told last.
-    void TellFailure(const std::string& text, const std::string& title);
+    // Reports a failure (detail: text with its file and reason); the user is told unless this
+    // is what they were told last.
+    void TellFailure(const std::string& text, const std::string& title, const std::string& detail);
     // Mends the end of the file at path the first time this run writes there (telling the user
     // what was done).
     void MendOnce(const std::string& path);
@@ -129,7 +144,7 @@ class CTelemetryRecorder {
     std::set<std::string> mendedFiles_;      // files whose end was checked in this run
     // Directories this run found or made, with the file system each was on (0: not known).
     std::map<std::string, std::uint64_t> usedDirectories_;
-    // The title and text the user was last told about failing records; "" when none.
+    // The title and detail the user was last told about failing records; "" when none.
     std::string failureTold_;
 };
 

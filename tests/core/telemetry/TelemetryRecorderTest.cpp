@@ -2,11 +2,16 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
+#include <iostream>
 
 #include "core/config/TelemetryPath.h"
 #include "core/plot/PlotData.h"
@@ -274,12 +279,89 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
     EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Corvane3: Write Failure while writing telemetry record"));
-    // Every failed attempt is reported, the first before its message.
-    EXPECT_THAT(ui_.failures, ElementsAre("0: Write Failure while writing telemetry record",
-                                          "1: Write Failure while writing telemetry record",
-                                          "1: Write Failure while writing telemetry record"));
+    // Every failed attempt is reported, the first before its message, with the file and why.
+    const std::string failure = "Write Failure while writing telemetry record (" +
+                                UnitFile().string() + ": " + std::strerror(EFBIG) + ")";
+    EXPECT_THAT(ui_.failures, ElementsAre("0: " + failure, "1: " + failure, "1: " + failure));
     ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 5}));
+}
+
+// The message box says what failed as it always has; the status line and the logs get the file
+// and the system's reason too, so that a full disk, a permission and a missing folder differ.
+TEST_F(TelemetryRecorderTest, EachFailureSaysItsFileAndTheSystemsReason) {
+    const fs::path readOnly = dir_.Path() / "read-only";
+    fs::create_directory(readOnly);
+    // Root writes into any folder: a read-only file system stops it.
+    const bool root = ::geteuid() == 0;
+    const bool readOnlyMade =
+        root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0
+             : ::chmod(readOnly.c_str(), 0555) == 0;
+    const fs::path missing = dir_.Path() / "unplugged";
+    struct Case {
+        std::string name;
+        std::string directory;
+        std::string nameTemplate;
+        TelemetryWriteResult result;
+        std::string message;  // as the box shows it
+        std::string failure;  // as the status line and the logs say it
+    };
+    std::vector<Case> cases{
+        {"full disk", "/dev", "full", TelemetryWriteResult::kWriteFailed,
+         "Corvane3: Write Failure while writing telemetry record",
+         "Write Failure while writing telemetry record (/dev/full: No space left on device)"},
+        {"missing folder", missing.string(), "Unit%ld.csd", TelemetryWriteResult::kDirectoryError,
+         "Save data record error: Unable to save to directory:\n" + missing.string() + "/",
+         "Unable to save to directory:\n" + missing.string() + "/ (No such file or directory)"},
+    };
+    if (readOnlyMade) {
+        cases.push_back(
+            {"read-only folder", readOnly.string(), "Unit%ld.csd",
+             TelemetryWriteResult::kDirectoryError,
+             "Save data record error: Unable to save to directory:\n" + readOnly.string() + "/",
+             "Unable to save to directory:\n" + readOnly.string() + "/ (" +
+                 std::strerror(root ? EROFS : EACCES) + ")"});
+    } else {
+        // A machine that lets nobody mount (a container) has no read-only folder for root.
+        std::cerr << "note: the read-only folder could not be made here; that case was not tried\n";
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CFakeTelemetryUi ui;
+        CTelemetryRecorder recorder(ui, [](std::chrono::milliseconds) {});
+        settings_.DatafileDirectory = c.directory;
+        settings_.DataFilenameTemplate = c.nameTemplate;
+        // A folder this run found before is waited for, not made again.
+        recorder.DirectoryFound(settings_);
+        EXPECT_EQ(recorder.WriteTelemetryRecord(At(1), 403, settings_), c.result);
+        EXPECT_EQ(recorder.WriteTelemetryRecord(At(2), 403, settings_), c.result);
+        EXPECT_THAT(ui.messages, ElementsAre(c.message));
+        EXPECT_THAT(ui.failures, ElementsAre("0: " + c.failure, "1: " + c.failure));
+    }
+    if (root && readOnlyMade) {
+        ::umount(readOnly.c_str());
+    }
+}
+
+// A file whose header is another layout is never written to: that is said once, however many
+// records wait, and they all go there once it is moved away.
+TEST_F(TelemetryRecorderTest, AFileOfAnotherLayoutIsToldOnceAndTheRecordsWaitForIt) {
+    std::ofstream(UnitFile(), std::ios::binary) << TelemetryHeaderLine(402) << "\r\n";
+    const fs::path tq9000File = dir_.Path() / "Unit1234-403.csd";
+    const std::string otherLayout = "MJD,Another,Layout\r\n";
+    std::ofstream(tq9000File, std::ios::binary) << otherLayout;
+    for (int mjd = 1; mjd <= 3; ++mjd) {
+        EXPECT_EQ(Write(403, mjd), TelemetryWriteResult::kOpenFailed);
+    }
+    EXPECT_THAT(ui_.messages, ElementsAre(AllOf(StartsWith("Corvane3: " + tq9000File.string()),
+                                                HasSubstr("another layout"))));
+    EXPECT_THAT(ui_.failures, SizeIs(3));
+    EXPECT_EQ(FileText(tq9000File), otherLayout);
+
+    fs::rename(tq9000File, dir_.Path() / "moved.csd");
+    ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
+    EXPECT_EQ(CsdLines(tq9000File), FileOf({1, 2, 3, 4}));
+    EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
 // What a power cut leaves at the end of a file is mended before the run's first record there:

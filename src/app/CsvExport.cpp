@@ -1,0 +1,310 @@
+// corvane3 --export-csv: a file's records as RFC 4180 CSV, each number in the fewest digits that
+// read back to the value the program keeps.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/CsvTarget.h"
+#include "app/FileCommandShared.h"
+#include "app/FileCommands.h"
+#include "app/TelemetryPasses.h"
+#include "app/TemporaryFileCleanup.h"
+#include "core/program/ExitStatus.h"
+#include "core/telemetry/ShortestDigits.h"
+
+namespace corvane3 {
+
+namespace {
+
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
+    out << "Detuning (Hz),Signal (mV)\r\n";
+    std::string line;
+    for (std::size_t i = 0; i < points.detuning.size(); ++i) {
+        line.clear();
+        AppendNumber(line, points.detuning[i], EPlotStorage::kDouble);
+        line += ',';
+        AppendNumber(line, points.signal[i], EPlotStorage::kDouble);
+        line += "\r\n";
+        out << line;
+    }
+}
+
+// The CSV heading: MJD and each shown channel as "Name (unit)".
+std::string CsvHeading(const StreamedFile& file) {
+    const CPlotData names;
+    std::string line = "MJD";
+    for (int number : file.channels) {
+        const CPlotSeries channel = names.Channel(number);
+        line += ",";
+        line += CsvField(channel.Unit().empty() ? channel.Name()
+                                                : channel.Name() + " (" + channel.Unit() + ")");
+    }
+    return line + "\r\n";
+}
+
+// One pass writing the CSV to csv, with the digits of the channels in widened chosen as for
+// double values. The pass result tells whether it went through and which channels turned out
+// wider than their storage.
+PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widened,
+                        std::ostream& csv) {
+    std::vector<EPlotStorage> digits = file.storage;
+    for (std::size_t c = 0; c < digits.size(); ++c) {
+        if (widened[c] != 0) {
+            digits[c] = EPlotStorage::kDouble;
+        }
+    }
+    csv << CsvHeading(file);
+    return RunPass(
+        file,
+        [&](std::size_t piece) {
+            std::string text;
+            // A piece's CSV is mostly shorter than its text: one allocation mostly holds it.
+            text.reserve(
+                static_cast<std::size_t>(file.pieces[piece].end - file.pieces[piece].begin));
+            PieceResult result = ParsePiece(
+                file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
+                    const TelemetryFieldTexts& texts = *record.texts;
+                    if (!CopyShortestText(text, texts.mjd, record.mjd, record.mjd,
+                                          EPlotStorage::kDouble) &&
+                        !AppendDigitsOfText(text, texts.mjd, record.mjd, record.mjd,
+                                            EPlotStorage::kDouble)) {
+                        AppendNumber(text, record.mjd, EPlotStorage::kDouble);
+                    }
+                    for (std::size_t c = 0; c < record.stored.size(); ++c) {
+                        text += ',';
+                        const auto number = static_cast<std::size_t>(file.channels[c]);
+                        // A single-precision channel written as double has other digits than
+                        // its text.
+                        const bool ownDigits =
+                            digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32;
+                        const std::string_view field = texts.channels[number];
+                        const double parsed = record.parsed.channels[number];
+                        if (!ownDigits ||
+                            (!CopyShortestText(text, field, parsed, record.stored[c],
+                                               file.storage[c]) &&
+                             !AppendDigitsOfText(text, field, parsed, record.stored[c],
+                                                 file.storage[c]))) {
+                            AppendNumber(text, record.stored[c], digits[c]);
+                        }
+                    }
+                    text += "\r\n";
+                });
+            result.csv = std::move(text);
+            return result;
+        },
+        [&](PieceResult& piece) {
+            csv.write(piece.csv.data(), static_cast<std::streamsize>(piece.csv.size()));
+        });
+}
+
+// True when the digits written with written already are those that widened calls for: only a
+// single-precision channel that turned out wider writes other digits.
+bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
+                   const std::vector<char>& written) {
+    for (std::size_t c = 0; c < widened.size(); ++c) {
+        if (widened[c] != written[c] && file.storage[c] == EPlotStorage::kFloat) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Set in an ASCII letter's code, it gives the lower-case letter.
+constexpr char kLowerCaseBit = 0x20;
+
+// Checks one piece as ParsePiece reads it, without converting its numbers: whether every
+// field is short enough, and which single-precision channels get a value too large for a float
+// (only text with an exponent can be one: longer text is refused as too long).
+PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
+    const TelemetryFileLayout& layout = file.file.Layout();
+    const TelemetryByteRange& range = file.pieces[piece];
+    // For each column, the shown channel it fills when that is kept as float, else none.
+    std::vector<std::ptrdiff_t> floatColumn(layout.map.size(), -1);
+    for (std::size_t k = 0; k < layout.map.size(); ++k) {
+        const auto shown = std::find(file.channels.begin(), file.channels.end(), layout.map[k]);
+        if (shown != file.channels.end() &&
+            file.storage[static_cast<std::size_t>(shown - file.channels.begin())] ==
+                EPlotStorage::kFloat) {
+            floatColumn[k] = shown - file.channels.begin();
+        }
+    }
+    PieceResult result;
+    result.widened.assign(file.channels.size(), 0);
+    std::uint64_t bytesRead = 0;
+    const bool read = file.file.ForEachRecord(
+        range, file.window,
+        [&](const TelemetryLine& line) {
+            // One walk over the line: fields are a few characters, too short for a search call
+            // per field to pay.
+            const char* p = line.begin;
+            for (std::size_t k = 0; k < floatColumn.size(); ++k) {
+                const char* end = p;
+                while (end < line.end && *end != ',') {
+                    ++end;
+                }
+                if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
+                    result.end = EPieceEnd::kFieldTooLong;
+                    return false;
+                }
+                if (floatColumn[k] >= 0 && std::any_of(p, end, [](char c) {
+                        // 'e' or 'E', or a hexadecimal 'p' or 'P'
+                        const char lower = static_cast<char>(c | kLowerCaseBit);
+                        return lower == 'e' || lower == 'p';
+                    })) {
+                    bool wider = false;
+                    const char* stop = p;
+                    StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
+                                wider);
+                    result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
+                }
+                if (end == line.end) {
+                    break;
+                }
+                p = end + 1;
+            }
+            ++result.records;
+            return true;
+        },
+        &bytesRead, &result.badLine);
+    result.readError = read ? 0 : errno;
+    result.end = PieceEnd(result.end, read, bytesRead, range);
+    return result;
+}
+
+// A pass that only checks the file: whether it reads through and which channels are wider than
+// their storage.
+PassResult CheckPass(const StreamedFile& file) {
+    return RunPass(
+        file, [&](std::size_t piece) { return ScanPiece(file, piece); }, [](PieceResult&) {});
+}
+
+}  // namespace
+
+int RunExportCsv(const std::string& path, const std::string& outPath, std::ostream& out,
+                 std::ostream& err, const FileCommandOptions& options) {
+    namespace fs = std::filesystem;
+    const std::string target =
+        outPath.empty() ? fs::path(path).replace_extension(".csv").string() : outPath;
+    std::error_code same;
+    if (target != "-" && (target == path || fs::equivalent(target, path, same))) {
+        err << "corvane3: " << target << ": the CSV would replace the file itself\n";
+        return kExitRefused;
+    }
+    std::string resolved;
+    std::string reason;
+    const ECsvTarget kind = ClassifyCsvTarget(target, resolved, reason);
+    if (kind == ECsvTarget::kRefused) {
+        err << "corvane3: " << target << ": " << reason << "; the CSV is not written\n";
+        return kExitRefused;
+    }
+    SpectrumPoints spectrum;
+    StreamedFile file;
+    // Channels whose values do not all fit their storage: their digits are those of doubles.
+    std::vector<char> widened;
+    CsvWriter writeCsv;
+    if (IsSpectrumFile(path)) {
+        if (!LoadSpectrum(path, spectrum, err)) {
+            return kExitRefused;
+        }
+        writeCsv = [&spectrum](std::ostream& csv) {
+            WriteSpectrumCsv(spectrum, csv);
+            return true;
+        };
+    } else {
+        if (!OpenStreamed(path, options, file, err)) {
+            return kExitRefused;
+        }
+        widened.assign(file.channels.size(), 0);
+        if (kind != ECsvTarget::kReplaced) {
+            // What is written there cannot be taken back: the file is read through once first,
+            // so that a damaged file writes nothing and every column has its digits from the
+            // first line on.
+            const PassResult check = CheckPass(file);
+            if (!PassSucceeded(file, check, err)) {
+                return kExitRefused;
+            }
+            widened = check.widened;
+        }
+        writeCsv = [&](std::ostream& csv) {
+            const PassResult pass = WriteCsvPass(file, widened, csv);
+            widened = pass.widened;
+            return PassSucceeded(file, pass, err);
+        };
+    }
+    switch (kind) {
+        case ECsvTarget::kStandardOutput:
+            errno = 0;
+            if (!writeCsv(out)) {
+                return kExitRefused;
+            }
+            return Written(out, err, "CSV");
+        case ECsvTarget::kDirect: {
+            errno = 0;
+            std::ofstream csv(resolved, std::ios::binary);
+            if (!csv.is_open()) {
+                return CannotWrite(target, std::strerror(errno != 0 ? errno : EIO), err);
+            }
+            if (!WriteAndClose(csv, writeCsv, reason)) {
+                return CannotWrite(target, reason, err);
+            }
+            return kExitDone;
+        }
+        case ECsvTarget::kReplaced:
+        case ECsvTarget::kRefused:
+            break;
+    }
+    // Written beside the target and renamed, so a reader never sees half a file. An interrupt
+    // removes the temporary file.
+    std::string temporary;
+    if (!CreateTemporaryBeside(resolved, temporary, reason)) {
+        return CannotWrite(target, reason, err);
+    }
+    SetTemporaryFileToRemove(temporary);
+    const auto discard = [&temporary] {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        SetTemporaryFileToRemove("");
+    };
+    // A channel found wider than its storage only on the way changes the digits of the lines
+    // before: the file is then written once more with that known.
+    for (std::vector<char> written = widened;;) {
+        std::ofstream csv(temporary, std::ios::binary | std::ios::trunc);
+        if (!WriteAndClose(csv, writeCsv, reason)) {
+            discard();
+            return CannotWrite(target, reason, err);
+        }
+        if (WidenedDigits(file, widened, written)) {
+            break;
+        }
+        written = widened;
+    }
+    std::error_code renamed;
+    fs::rename(temporary, resolved, renamed);
+    if (renamed) {
+        discard();
+        err << "corvane3: cannot write " << target << " (" << renamed.message() << ")\n";
+        return kExitRefused;
+    }
+    SetTemporaryFileToRemove("");
+    return kExitDone;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,145 @@
+#include "app/TelemetryPasses.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <thread>
+
+#include "app/FileCommandShared.h"
+
+namespace corvane3 {
+
+double StoredValue(double value, EPlotStorage storage, bool& widened) {
+    switch (storage) {
+        case EPlotStorage::kInt32:
+            if (std::isnan(value)) {
+                return value;
+            }
+            if (value == std::trunc(value) && value > std::numeric_limits<std::int32_t>::min() &&
+                value <= std::numeric_limits<std::int32_t>::max()) {
+                return static_cast<std::int32_t>(value);
+            }
+            widened = true;
+            return value;
+        case EPlotStorage::kFloat:
+            if (std::isfinite(value) && !std::isfinite(static_cast<float>(value))) {
+                widened = true;
+                return value;
+            }
+            return static_cast<float>(value);
+        case EPlotStorage::kDouble:
+            break;
+    }
+    return value;
+}
+
+bool OpenStreamed(const std::string& path, const FileCommandOptions& options, StreamedFile& file,
+                  std::ostream& err) {
+    file.path = path;
+    std::string reason;
+    switch (file.file.Open(path, TelemetryIdentity{}, reason)) {
+        case ETelemetryOpen::kCannotOpen:
+            err << "corvane3: " << WithReason("Cannot Open File:\n" + path, reason) << "\n";
+            return false;
+        case ETelemetryOpen::kEmpty:
+            err << "corvane3: Empty file:  " << path << "\n";
+            return false;
+        case ETelemetryOpen::kOpened:
+            break;
+    }
+    const TelemetryFileLayout& layout = file.file.Layout();
+    file.threads = options.threads > 0
+                       ? options.threads
+                       : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+    const std::uint64_t pieceBytes =
+        options.pieceBytes > 0
+            ? options.pieceBytes
+            : std::clamp(
+                  kBytesInFlight / (std::uint64_t{1} + 2 * kPiecesAheadPerThread) / file.threads,
+                  kSmallestPieceBytes, kPieceBytes);
+    file.window = static_cast<std::size_t>(std::min(pieceBytes, kPieceBytes));
+    if (!layout.HasData()) {
+        return true;
+    }
+    file.pieces = file.file.SplitIntoPieces(pieceBytes);
+    file.file.ForEachRecord({layout.dataBegin, layout.size}, file.window,
+                            [&](const TelemetryLine& line) {
+                                TelemetryRecordValues values;
+                                if (ParseTelemetryRecord(line, layout.map, values)) {
+                                    file.firstMjd = values.mjd;
+                                }
+                                file.hasRecord = true;
+                                return false;
+                            });
+    if (!file.hasRecord) {
+        return true;
+    }
+    file.channels = layout.channels;
+    file.channels.push_back(kChannelSignal);
+    file.channels.push_back(kChannelFlopBackground);
+    std::sort(file.channels.begin(), file.channels.end());
+    file.channels.erase(std::unique(file.channels.begin(), file.channels.end()),
+                        file.channels.end());
+    const CPlotData defaults;
+    for (int number : file.channels) {
+        file.storage.push_back(layout.oldFormat ? EPlotStorage::kDouble
+                                                : defaults.ChannelStorage(number));
+    }
+    return true;
+}
+
+EPieceEnd PieceEnd(EPieceEnd lines, bool read, std::uint64_t bytesRead,
+                   const TelemetryByteRange& range) {
+    if (!read) {
+        return EPieceEnd::kReadFailed;
+    }
+    return lines == EPieceEnd::kWhole && bytesRead < range.end - range.begin ? EPieceEnd::kCutShort
+                                                                             : lines;
+}
+
+namespace {
+
+// The number of the line starting at offset: one more than the line ends before it. 0 when the
+// file cannot be read that far. Only for a message: the file is read once more up to there.
+std::uint64_t LineNumberAt(const StreamedFile& file, std::uint64_t offset) {
+    constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
+    std::ifstream in(file.path, std::ios::binary);
+    std::vector<char> chunk(kChunkBytes);
+    std::uint64_t lineEnds = 0;
+    for (std::uint64_t left = offset; left > 0;) {
+        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(left, kChunkBytes));
+        if (!in.read(chunk.data(), want)) {
+            return 0;
+        }
+        lineEnds += static_cast<std::uint64_t>(
+            std::count(chunk.begin(), chunk.begin() + want, file.file.Layout().lineEnd));
+        left -= static_cast<std::uint64_t>(want);
+    }
+    return lineEnds + 1;
+}
+
+}  // namespace
+
+bool PassSucceeded(const StreamedFile& file, const PassResult& pass, std::ostream& err) {
+    switch (pass.end) {
+        case EPieceEnd::kWhole:
+            return true;
+        case EPieceEnd::kFieldTooLong:
+            err << "corvane3: File Read Error\n"
+                << file.path << ", line " << LineNumberAt(file, pass.badLine) << "\n";
+            return false;
+        case EPieceEnd::kReadFailed:
+            err << "corvane3: File Read Error\n"
+                << file.path << " (" << std::strerror(pass.readError != 0 ? pass.readError : EIO)
+                << ")\n";
+            return false;
+        case EPieceEnd::kCutShort:
+            err << "corvane3: " << file.path
+                << " became shorter while it was read (records were gone); try again\n";
+            return false;
+    }
+    return false;
+}
+
+}  // namespace corvane3

@@ -1,0 +1,131 @@
+// The CSV's numbers: the fewest digits that read back to the value as the store keeps it, and
+// the field's own text standing in for them whenever it has just those digits.
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core/telemetry/ShortestDigits.h"
+#include "core/telemetry/TelemetryChunks.h"
+
+namespace corvane3 {
+namespace {
+
+std::string Shortest(double value, EPlotStorage storage) {
+    std::string text;
+    AppendNumber(text, value, storage);
+    return text;
+}
+
+// What the CSV writes for a field's text: its own digits when they serve, else worked out.
+// fromText tells which.
+std::string FieldDigits(const std::string& field, EPlotStorage storage, bool& fromText) {
+    const char* stop = nullptr;
+    const double parsed = ParseTelemetryNumber(field.data(), field.data() + field.size(), stop);
+    const double stored = StoredValue(parsed, storage);
+    std::string text;
+    fromText = CopyShortestText(text, field, parsed, stored, storage) ||
+               AppendDigitsOfText(text, field, parsed, stored, storage);
+    if (!fromText) {
+        AppendNumber(text, stored, storage);
+    }
+    // Taken from the text or not, the digits are those of the stored value.
+    EXPECT_EQ(text, Shortest(stored, storage)) << "field \"" << field << "\"";
+    return text;
+}
+
+TEST(ShortestDigitsTest, WritesTheFewestDigitsThatReadBackIncludingAtTheExtremes) {
+    constexpr double kDoubleMax = std::numeric_limits<double>::max();
+    constexpr double kDoubleDenormal = std::numeric_limits<double>::denorm_min();
+    constexpr float kFloatMax = std::numeric_limits<float>::max();
+    constexpr float kFloatDenormal = std::numeric_limits<float>::denorm_min();
+    const struct {
+        double value;
+        EPlotStorage storage;
+        const char* text;
+    } cases[] = {
+        {std::nan(""), EPlotStorage::kDouble, ""},  // an absent value: an empty field
+        {0.0, EPlotStorage::kDouble, "0"},
+        {-0.0, EPlotStorage::kDouble, "-0"},
+        {0.1, EPlotStorage::kDouble, "0.1"},
+        {static_cast<double>(0.1f), EPlotStorage::kFloat, "0.1"},
+        {static_cast<double>(0.1f), EPlotStorage::kDouble, "0.10000000149011612"},
+        {100000.0, EPlotStorage::kDouble, "1e+05"},
+        {0.0001, EPlotStorage::kDouble, "1e-04"},
+        {123456.0, EPlotStorage::kDouble, "123456"},
+        {60123.45678901234, EPlotStorage::kDouble, "60123.45678901234"},
+        {kDoubleMax, EPlotStorage::kDouble, "1.7976931348623157e+308"},
+        {-kDoubleMax, EPlotStorage::kDouble, "-1.7976931348623157e+308"},
+        {kDoubleDenormal, EPlotStorage::kDouble, "5e-324"},
+        {static_cast<double>(kFloatMax), EPlotStorage::kFloat, "3.4028235e+38"},
+        {static_cast<double>(kFloatDenormal), EPlotStorage::kFloat, "1e-45"},
+        {std::numeric_limits<double>::infinity(), EPlotStorage::kDouble, "inf"},
+        {-1234567.0, EPlotStorage::kInt32, "-1234567"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Shortest(c.value, c.storage), c.text) << c.text;
+        if (std::isfinite(c.value)) {
+            // The text reads back to the very value, in the precision it is kept in.
+            const std::string text = Shortest(c.value, c.storage);
+            double back = 0.0;
+            if (c.storage == EPlotStorage::kFloat) {
+                float single = 0.0f;
+                std::from_chars(text.data(), text.data() + text.size(), single);
+                back = single;
+            } else {
+                std::from_chars(text.data(), text.data() + text.size(), back);
+            }
+            EXPECT_EQ(back, c.value) << text;
+            EXPECT_EQ(std::signbit(back), std::signbit(c.value)) << text;
+        }
+    }
+}
+
+// Plain decimal text of few enough digits is written from its own digits, trailing zeros and a
+// bare point dropped; any other text has its digits worked out. Either way the digits are those
+// of the stored value (checked in FieldDigits).
+TEST(ShortestDigitsTest, TakesTheFieldsOwnDigitsWhereTheyAreTheFewestThatReadBack) {
+    const struct {
+        const char* field;
+        EPlotStorage storage;
+        const char* text;
+        bool fromText;
+    } cases[] = {
+        {"35.540", EPlotStorage::kDouble, "35.54", true},
+        {" 7.51", EPlotStorage::kFloat, "7.51", true},
+        {"2.00", EPlotStorage::kDouble, "2", true},
+        {"-15.500", EPlotStorage::kFloat, "-15.5", true},
+        {"0.000120", EPlotStorage::kDouble, "0.00012", true},
+        {".5", EPlotStorage::kDouble, "0.5", true},
+        {"-.5", EPlotStorage::kDouble, "-0.5", true},
+        {"+3.25", EPlotStorage::kDouble, "3.25", true},
+        {"100000", EPlotStorage::kDouble, "1e+05", true},
+        {"0.0001", EPlotStorage::kDouble, "1e-04", true},
+        {"-0.0", EPlotStorage::kDouble, "-0", true},
+        {"0", EPlotStorage::kFloat, "0", true},
+        {"1203", EPlotStorage::kInt32, "1203", true},
+        {"60123.456789012", EPlotStorage::kDouble, "60123.456789012", true},
+        // More digits than single or double precision tell apart: worked out.
+        {"60123.4567890123456", EPlotStorage::kDouble, "60123.45678901234", false},
+        {"1.23456789", EPlotStorage::kFloat, "1.2345679", false},
+        {"16777217", EPlotStorage::kFloat, "16777216", false},
+        // Not plain decimal text: worked out.
+        {"1e5", EPlotStorage::kDouble, "1e+05", false},
+        {"0x10", EPlotStorage::kDouble, "16", false},
+        {"4.9e-324", EPlotStorage::kDouble, "5e-324", false},
+        {"1.7976931348623157e308", EPlotStorage::kDouble, "1.7976931348623157e+308", false},
+        {"", EPlotStorage::kDouble, "0", true},
+    };
+    for (const auto& c : cases) {
+        bool fromText = false;
+        EXPECT_EQ(FieldDigits(c.field, c.storage, fromText), c.text)
+            << "field \"" << c.field << "\"";
+        EXPECT_EQ(fromText, c.fromText) << "field \"" << c.field << "\"";
+    }
+}
+
+}  // namespace
+}  // namespace corvane3
