@@ -130,7 +130,6 @@ bool CSimulatedInstrument::Authorised(const ReceivedFrame& frame) const {
            (config_.model == kModelChronoBeam && frame.parameter == FactoryAccessField());
 }
 
-
 const std::array<CSimulatedInstrument::Route, kCommandCount>& CSimulatedInstrument::Routes() {
     using C = CSimulatedInstrument;
     static const std::array<Route, kCommandCount> routes = [] {
@@ -260,7 +259,6 @@ void CSimulatedInstrument::RaiseAlarm(unsigned code) {
     latchedAlarms_.push_back(code);
 }
 
-
 std::vector<std::string> CSimulatedInstrument::EventLogLines() const {
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < events_.size(); ++i) {
@@ -272,6 +270,5 @@ std::vector<std::string> CSimulatedInstrument::EventLogLines() const {
     }
     return lines;
 }
-
 
 }  // namespace corvane3::sim

@@ -195,7 +195,6 @@ B20Values CSimulatedInstrument::ReadingsB20(SimClock::time_point) {
     return v;
 }
 
-
 std::optional<std::string> CSimulatedInstrument::ReportVariables(const ReceivedFrame&,
                                                                  SimClock::time_point now) {
     return BuildD1Record(ReadingsD1(now));
@@ -229,14 +228,13 @@ std::string CSimulatedInstrument::EventLogReply(const ReceivedFrame& frame,
     return reply + kEtx;
 }
 
-
 std::optional<std::string> CSimulatedInstrument::RetrieveEventLog(const ReceivedFrame& frame,
                                                                   SimClock::time_point) {
     return EventLogReply(frame, events_);
 }
 
-std::optional<std::string> CSimulatedInstrument::RetrieveFactoryEventLog(
-    const ReceivedFrame& frame, SimClock::time_point) {
+std::optional<std::string> CSimulatedInstrument::RetrieveFactoryEventLog(const ReceivedFrame& frame,
+                                                                         SimClock::time_point) {
     if (config_.model != kModelChronoBeam) {
         return NotUnderstood(frame);  // only the ChronoBeam keeps a factory log
     }
@@ -308,6 +306,5 @@ std::optional<std::string> CSimulatedInstrument::GetOutlierCounts(const Received
                   kHopsBeforePowerOn + hops);
     return Bare(text);
 }
-
 
 }  // namespace corvane3::sim

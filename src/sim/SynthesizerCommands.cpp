@@ -61,7 +61,6 @@ std::optional<std::string> CSimulatedInstrument::RunTest(int test, const Receive
                      "Test " + std::to_string(test + 1) + (*argument != 0 ? " started" : " ended"));
 }
 
-
 std::optional<std::string> CSimulatedInstrument::SingleDdsPoint(const ReceivedFrame& frame,
                                                                 SimClock::time_point now) {
     const std::string_view data = TrimBlanks(frame.data);
@@ -115,7 +114,6 @@ std::optional<std::string> CSimulatedInstrument::DdsSweep(const ReceivedFrame& f
     sweep_ = Sweep{true, *start, *step, *count, 0, now + config_.sweepPointInterval};
     return echoLine + kLf;
 }
-
 
 std::string CSimulatedInstrument::TakeUnsolicited(SimClock::time_point now) {
     Update(now);
@@ -178,6 +176,5 @@ std::optional<SimClock::time_point> CSimulatedInstrument::NextUnsolicited() cons
     }
     return next;
 }
-
 
 }  // namespace corvane3::sim

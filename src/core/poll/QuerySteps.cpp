@@ -197,7 +197,8 @@ bool CQuerySteps::EventLog() {
 
 bool CQuerySteps::FactoryEventLog() {
     if (c_.unit.InstrumentModel == kModelChronoBeam) {
-        return ReadEventLog(Command::RetrieveFactoryEventLog, kFactoryAccessOption, &QueryResults::factoryEventLog);
+        return ReadEventLog(Command::RetrieveFactoryEventLog, kFactoryAccessOption,
+                            &QueryResults::factoryEventLog);
     }
     return ReadEventLog(Command::RetrieveEventLog, 0, &QueryResults::factoryEventLog);
 }
@@ -316,8 +317,7 @@ bool CQuerySteps::SecurityCheck() {
         return false;
     }
     std::string reply;
-    const bool ok =
-        c_.link.GetResponse(reply, kEtx, ReplyLimit(Command::GetSecurityStatus));
+    const bool ok = c_.link.GetResponse(reply, kEtx, ReplyLimit(Command::GetSecurityStatus));
     c_.shared.Response.Set(reply);
     c_.shared.SecurityStatus = At(reply, kSecurityStateAt) == '1';
     Status("Security Check...OK");

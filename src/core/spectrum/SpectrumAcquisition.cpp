@@ -350,14 +350,16 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
                  FormatDdsWord(HzToDdsWord(plan.PointHz(plan.pointCount - 1))));
     // The first reading after the synthesizer jumped back to the start is not trusted.
     std::string reply;
-    link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, FormatDdsWord(HzToDdsWord(plan.start)));
+    link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+                 FormatDdsWord(HzToDdsWord(plan.start)));
     if (link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, "?")) {
         link.GetResponse(reply, kEtx, kDdsReadbackLimit);
     }
     int renewed = 0;
     for (int i = 0; i < plan.pointCount && shared_.SweepActive && current(); ++i) {
         const double hz = plan.PointHz(i);
-        link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, FormatDdsWord(HzToDdsWord(hz)));
+        link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+                     FormatDdsWord(HzToDdsWord(hz)));
         bool stopping = false;
         Pause(context, kDdsSettleTime, stopping);
         if (stopping) {

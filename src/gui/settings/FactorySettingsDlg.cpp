@@ -100,11 +100,10 @@ CFactorySettingsDlg::CFactorySettingsDlg(CPollingShared& shared, const CUnitStat
 }
 
 void CFactorySettingsDlg::MemorizeNominals() {
-    const std::vector<SequenceCommand> commands{
-        {"Nominals",
-         {.code = CommandCode(Command::SetNominals),
-          .parameter = kFactoryAccessOption,
-          .replyLimit = ReplyLimit(Command::SetNominals)}}};
+    const std::vector<SequenceCommand> commands{{"Nominals",
+                                                 {.code = CommandCode(Command::SetNominals),
+                                                  .parameter = kFactoryAccessOption,
+                                                  .replyLimit = ReplyLimit(Command::SetNominals)}}};
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         memorize_->setText(QStringLiteral("Done"));
     }

@@ -12,9 +12,6 @@
 
 namespace corvane3 {
 
-namespace {
-}
-
 CPpsSyncDlg::CPpsSyncDlg(CPollingShared& shared, QWidget* parent)
     : QDialog(parent), shared_(shared) {
     setWindowTitle(QStringLiteral("Synchronize 1 PPS to External Source"));

@@ -182,7 +182,8 @@ void CTestDiagnosticsDlg::Test3() {
         return;
     }
     const bool end = gainStep_->currentText() == kEndTest;
-    Send(Command::TestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())), true);
+    Send(Command::TestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())),
+         true);
     shared_.DiagnosticsMode |= kDiagnosticsA03;
     if (end) {
         setGain_->setText(QStringLiteral("Done"));

@@ -16,7 +16,6 @@ namespace corvane3 {
 
 namespace {
 
-
 struct TtlChoice {
     const char* text;
     const char* name;
