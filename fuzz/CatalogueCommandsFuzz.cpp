@@ -87,7 +87,10 @@ std::vector<std::string> Fields(const std::string& line) {
 void CheckChangeLog(std::string_view code, std::string_view data, std::uint32_t parameter,
                     std::int32_t model, std::uint32_t serial, std::time_t utc,
                     ChangeOutcome outcome) {
-    const MailboxCommand command{std::string(code), std::string(data), parameter, 0, 0};
+    const MailboxCommand command{.code = std::string(code),
+                                 .data = std::string(data),
+                                 .parameter = parameter,
+                                 .replyLimit = 0};
     const std::string line = ChangeLogLine(utc, serial, model, command, outcome);
     FUZZ_CHECK(!line.empty() && line.back() == '\n');
     const std::string body = line.substr(0, line.size() - 1);

@@ -1,5 +1,6 @@
 #include "sim/Faults.h"
 
+#include "core/link/CommandCodes.h"
 #include "sim/StatusRecords.h"
 
 namespace corvane3::sim {
@@ -17,7 +18,8 @@ ColumnPatch D1StatusCodeCorruption() {
 
 std::vector<OutputPiece> ApplyFaults(const SimFaults& faults, const std::string& code,
                                      std::string reply) {
-    if (code == "D*1" && faults.d1Patch && faults.d1Patch->column < reply.size()) {
+    if (code == CommandCode(Command::ReportVariables) && faults.d1Patch &&
+        faults.d1Patch->column < reply.size()) {
         const ColumnPatch& patch = *faults.d1Patch;
         reply.replace(patch.column, std::min(patch.text.size(), reply.size() - patch.column),
                       patch.text.substr(0, reply.size() - patch.column));

@@ -3,21 +3,26 @@
 // of the instrument's command set. Not thread-safe: one owner (the simulator server, under its
 // lock) calls it. Time comes in from the caller so that readings follow the caller's clock.
 
+#include <array>
 #include <chrono>
-#include <map>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/link/CommandCodes.h"
 #include "sim/CesiumSpectrum.h"
 #include "sim/FrameParser.h"
 #include "sim/LineSettings.h"
+#include "sim/ReplyText.h"
 #include "sim/StatusRecords.h"
 
 namespace corvane3::sim {
 
 using SimClock = std::chrono::steady_clock;
+
+// The largest user password; 0 leaves security off.
+inline constexpr unsigned kMaxUserPassword = 99999;
 
 struct InstrumentConfig {
     int model = 403;  // 400, 401, 402, 403 or 404
@@ -32,11 +37,6 @@ struct InstrumentConfig {
     unsigned seed = 1;                                 // noise of the readings and of the spectrum
     unsigned alarm = 0;  // an alarm code pending from power-on until reset (W00); 0 for none
 };
-
-// The commands that a set user password protects.
-bool IsProtectedCommand(const std::string& code);
-// The reply that refuses a command: its echo and '!' as the third character before ETX.
-std::string RefusalReply(const ReceivedFrame& frame);
 
 class CSimulatedInstrument {
   public:
@@ -92,7 +92,12 @@ class CSimulatedInstrument {
         SimClock::time_point due{};
     };
 
-    static const std::map<std::string, Handler>& Handlers();
+    // The handler of each command, in the order of the command table; one lookup per frame.
+    struct Route {
+        Handler handler;
+        bool needsDccBoard = false;  // a unit without the DCC board does not understand it
+    };
+    static const std::array<Route, kCommandCount>& Routes();
     void Update(SimClock::time_point now);
     void Restart(SimClock::time_point at);
     void AddEvent(unsigned code, const std::string& text);
@@ -104,24 +109,78 @@ class CSimulatedInstrument {
     double BeamFraction(SimClock::time_point now) const;
     std::string EventLogReply(const ReceivedFrame& frame, const std::vector<Event>& events) const;
 
-    // One handler per command family.
+    // One handler per command (a few share one that does the same for each), grouped by the
+    // file that holds them.
+    // SimulatedInstrument.cpp
     std::optional<std::string> Silent(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> StatusRecord(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> EventLog(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> ExtendedStatus(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> OutputSetting(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> ServoSetting(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> NvramSetting(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Security(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> SerialParameters(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Version(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> TestMode(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> SingleDds(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> Accept(const ReceivedFrame&, SimClock::time_point);
+    // StatusQueries.cpp: records, logs and read-only queries.
+    std::optional<std::string> ReportVariables(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ReportConstants(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ReportNvram(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> RetrieveEventLog(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> RetrieveFactoryEventLog(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ReportExtendedStatus(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ReportVersion(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetSecurityStatus(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDateAndTime(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDaylightSavings(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetLeapSecondStatus(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetPowerOnHours(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetBiuId(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetOutlierCounts(const ReceivedFrame&, SimClock::time_point);
+    // SynthesizerCommands.cpp: built-in tests, the synthesizer and the sweep.
+    std::optional<std::string> TestMode1(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> TestMode2(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> TestMode3(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> RunTest(int test, const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SingleDdsPoint(const ReceivedFrame&, SimClock::time_point);
     std::optional<std::string> DdsSweep(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Clock(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Query(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Outliers(const ReceivedFrame&, SimClock::time_point);
-    std::optional<std::string> Dcc(const ReceivedFrame&, SimClock::time_point);
+    // ConfigurationCommands.cpp: output, servo, NVRAM, clock and password settings.
+    std::optional<std::string> ResetAlarms(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetUserFrequencyOffset(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> BeginTimeUpdating(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetTtlOutputFrequency(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> FilterOrderAndTimeConstant(const ReceivedFrame&,
+                                                          SimClock::time_point);
+    std::optional<std::string> TemporaryFrequencyOffset(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetExternalAlarm(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ClearEventLog(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ServoSwitch(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ControlVoltage(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetGains(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetUnitId(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetNominals(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetLanguage(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetSerialParameters(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> RequireData(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetZeemanRabiTilt(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetPassword(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ClearPassword(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetDate(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetTime(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetClock(const ReceivedFrame&, bool date);
+    std::optional<std::string> SetDaylightSavings(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ArmLeapSecond(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetResponseMode(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetRestartFaultLevel(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetPowerOnHours(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> ResetNvram(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetManufacturingDate(const ReceivedFrame&, SimClock::time_point);
+    // DccCommands.cpp: the Tq9000's DCC board.
+    std::optional<std::string> SetDccTime(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccTime(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> AdjustDccTime(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetDccT1(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetDccE1(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> SetDccEthernet(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccStatus(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccFirmwareVersion(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccT1(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccE1(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccEthernet(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccHostName(const ReceivedFrame&, SimClock::time_point);
+    std::optional<std::string> GetDccDomain(const ReceivedFrame&, SimClock::time_point);
 
     InstrumentConfig config_;
     std::mt19937 noise_;

@@ -12,6 +12,7 @@
 #include "core/base/WriteWhole.h"
 #include "core/config/Configuration.h"
 #include "core/config/TelemetryPath.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/MainStatusText.h"
 #include "core/poll/CommandCatalogue.h"
@@ -22,7 +23,7 @@ namespace {
 
 constexpr char kMask[] = "*****";
 // Reads whose catalogue name does not say so.
-constexpr std::string_view kOtherReads[] = {"C03", "A12"};
+constexpr Command kOtherReads[] = {Command::ReportVersion, Command::GetLeapSecondStatus};
 constexpr std::string_view kReadPrefixes[] = {"Get ", "Report ", "Retrieve "};
 // Permissions of a new log file: the user writes, everyone reads.
 constexpr mode_t kLogFileMode = 0644;
@@ -54,8 +55,8 @@ const char* OutcomeText(ChangeOutcome outcome) {
 }  // namespace
 
 bool IsReadCommand(std::string_view code) {
-    for (std::string_view other : kOtherReads) {
-        if (code == other) {
+    for (const Command other : kOtherReads) {
+        if (code == CommandCode(other)) {
             return true;
         }
     }

@@ -14,8 +14,8 @@
 namespace corvane3 {
 
 struct MailboxCommand {
-    std::string code;             // for example "W22"
-    std::string data;             // empty for commands without input
+    std::string code{};           // three characters, CommandCode(...)
+    std::string data{};           // empty for commands without input
     std::uint32_t parameter = 0;  // 0, a password 1..99999, or the Factory access option
     std::int32_t replyLimit = 256;
     std::int32_t notificationCode = 0;  // posted when the reply has arrived; 0 posts nothing

@@ -72,15 +72,16 @@ std::vector<std::string> DefaultPortList(const CSerialPort& port) {
     return ports;
 }
 
-bool CQuerySteps::Exchange(const char* code, std::uint32_t parameter, const char* data,
-                           std::string& reply, int limit) {
-    return c_.link.SendCmd(code, parameter, data) && c_.link.GetResponse(reply, kEtx, limit);
+bool CQuerySteps::Exchange(Command command, std::uint32_t parameter, const char* data,
+                           std::string& reply) {
+    return c_.link.SendCmd(CommandCode(command), parameter, data) &&
+           c_.link.GetResponse(reply, kEtx, ReplyLimit(command));
 }
 
 bool CQuerySteps::Identification() {
     Status("Version...");
     std::string reply;
-    bool ok = Exchange("C03", 0, "", reply, kOrdinaryReplyLimit);
+    bool ok = Exchange(Command::ReportVersion, 0, "", reply);
     c_.shared.Response.Set(reply);
     if (ok) {
         const auto word = reply.find("Version");
@@ -100,7 +101,7 @@ bool CQuerySteps::Identification() {
     }
     if (c_.unit.InstrumentModel == kModelTq9000) {
         Status("DCC Version...");
-        ok = Exchange("B21", 0, "", reply, kOrdinaryReplyLimit);
+        ok = Exchange(Command::GetDccFirmwareVersion, 0, "", reply);
         c_.shared.Response.Set(reply);
         if (ok) {
             const std::string firmware = From(CutAt(reply, kDisplayFirmwareCut), 1);
@@ -148,7 +149,7 @@ bool CQuerySteps::PollStep() {
     } else if (ok) {
         Status("Outliers...");
         std::string reply;
-        ok = Exchange("A24", kFactoryAccessOption, "", reply, kOrdinaryReplyLimit);
+        ok = Exchange(Command::GetOutlierCounts, kFactoryAccessOption, "", reply);
         c_.shared.Response.Set(reply);
         if (ok) {
             c_.unit.Update([&](UnitStateData& data) {
@@ -171,7 +172,7 @@ bool CQuerySteps::PollStep() {
     return ok;
 }
 
-bool CQuerySteps::ReadEventLog(const char* code, std::uint32_t parameter,
+bool CQuerySteps::ReadEventLog(Command command, std::uint32_t parameter,
                                std::string QueryResults::*log) {
     Status("Retrieve Event Log...");
     const bool tq9000 = c_.unit.InstrumentModel == kModelTq9000;
@@ -179,9 +180,9 @@ bool CQuerySteps::ReadEventLog(const char* code, std::uint32_t parameter,
         c_.port.SetReadTimeout(kLongReadTotalConstantMs);
     }
     // The reply is read even when the send failed, as the unit may still be talking.
-    c_.link.SendCmd(code, parameter, "");
+    c_.link.SendCmd(CommandCode(command), parameter, "");
     std::string text;
-    const bool ok = c_.link.GetResponse(text, kEtx, kEventLogReplyLimit);
+    const bool ok = c_.link.GetResponse(text, kEtx, ReplyLimit(command));
     c_.shared.Results.Update([&](QueryResults& results) { results.*log = text; });
     c_.port.SetReadTimeout(kDefaultReadTotalConstantMs);
     if (ok) {
@@ -191,20 +192,21 @@ bool CQuerySteps::ReadEventLog(const char* code, std::uint32_t parameter,
 }
 
 bool CQuerySteps::EventLog() {
-    return ReadEventLog("D*3", 0, &QueryResults::eventLog);
+    return ReadEventLog(Command::RetrieveEventLog, 0, &QueryResults::eventLog);
 }
 
 bool CQuerySteps::FactoryEventLog() {
     if (c_.unit.InstrumentModel == kModelChronoBeam) {
-        return ReadEventLog("D*6", kFactoryAccessOption, &QueryResults::factoryEventLog);
+        return ReadEventLog(Command::RetrieveFactoryEventLog, kFactoryAccessOption,
+                            &QueryResults::factoryEventLog);
     }
-    return ReadEventLog("D*3", 0, &QueryResults::factoryEventLog);
+    return ReadEventLog(Command::RetrieveEventLog, 0, &QueryResults::factoryEventLog);
 }
 
 bool CQuerySteps::DccTelecom() {
     Status("DCC Telecom...");
     std::string reply;
-    if (!Exchange("B30", 0, "", reply, kOrdinaryReplyLimit)) {
+    if (!Exchange(Command::GetDccT1, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -218,7 +220,7 @@ bool CQuerySteps::DccTelecom() {
         telecom.t1Framing = framing == "ES" ? 0 : 1;
         telecom.t1Ssm = ssm == "SSM" ? 0 : ssm == "MUT" ? 1 : 2;
     }
-    if (!Exchange("B31", 0, "", reply, kOrdinaryReplyLimit)) {
+    if (!Exchange(Command::GetDccE1, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -242,7 +244,7 @@ bool CQuerySteps::TimeOfDay() {
     }
     Status("TOD...");
     std::string reply;
-    if (!Exchange("B02", 0, "", reply, kOrdinaryReplyLimit)) {
+    if (!Exchange(Command::GetDccTime, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -262,7 +264,7 @@ bool CQuerySteps::Ethernet() {
     Status("Ethernet...");
     EthernetSettings ethernet = c_.shared.Results.Snapshot().ethernet;
     std::string reply;
-    if (!Exchange("B32", 0, "", reply, kEthernetReplyLimit)) {
+    if (!Exchange(Command::GetDccEthernet, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -272,12 +274,12 @@ bool CQuerySteps::Ethernet() {
     std::sscanf(Payload(reply).c_str(), "%d %d %d.%d.%d.%d %d.%d.%d.%d %d.%d.%d.%d",
                 &ethernet.ethernetEnable, &ethernet.dhcpEnable, &ip[0], &ip[1], &ip[2], &ip[3],
                 &mask[0], &mask[1], &mask[2], &mask[3], &gw[0], &gw[1], &gw[2], &gw[3]);
-    if (!Exchange("B33", 0, "", reply, kEthernetReplyLimit)) {
+    if (!Exchange(Command::GetDccHostName, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
     ScanNumberAndText(Payload(reply), ethernet.number1, ethernet.text1);
-    if (!Exchange("B34", 0, "", reply, kEthernetReplyLimit)) {
+    if (!Exchange(Command::GetDccDomain, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -293,7 +295,7 @@ bool CQuerySteps::DateAndTime() {
     }
     Status("Date and Time...");
     std::string reply;
-    if (!Exchange("A08", 0, "", reply, kOrdinaryReplyLimit)) {
+    if (!Exchange(Command::GetDateAndTime, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -310,12 +312,12 @@ bool CQuerySteps::DateAndTime() {
 bool CQuerySteps::SecurityCheck() {
     Status("Security Check...");
     c_.shared.Response.Set("");
-    if (!c_.link.SendCmd("C10", 0, "")) {
+    if (!c_.link.SendCmd(CommandCode(Command::GetSecurityStatus), 0, "")) {
         c_.shared.SecurityStatus = false;
         return false;
     }
     std::string reply;
-    const bool ok = c_.link.GetResponse(reply, kEtx, kOrdinaryReplyLimit);
+    const bool ok = c_.link.GetResponse(reply, kEtx, ReplyLimit(Command::GetSecurityStatus));
     c_.shared.Response.Set(reply);
     c_.shared.SecurityStatus = At(reply, kSecurityStateAt) == '1';
     Status("Security Check...OK");

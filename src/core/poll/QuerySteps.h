@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/base/Mjd.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/LinkStatus.h"
 #include "core/link/Notification.h"
@@ -69,10 +70,9 @@ class CQuerySteps {
 
   private:
     void Status(const std::string& text) { c_.status.SetLinkStatus(text); }
-    // SendCmd, then GetResponse with ETX into reply.
-    bool Exchange(const char* code, std::uint32_t parameter, const char* data, std::string& reply,
-                  int limit);
-    bool ReadEventLog(const char* code, std::uint32_t parameter, std::string QueryResults::*log);
+    // SendCmd, then GetResponse with ETX into reply, as much as the command's reply limit.
+    bool Exchange(Command command, std::uint32_t parameter, const char* data, std::string& reply);
+    bool ReadEventLog(Command command, std::uint32_t parameter, std::string QueryResults::*log);
 
     PollContext c_;
 };

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/base/CLocale.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/Notification.h"
 #include "core/spectrum/DdsWord.h"
@@ -28,7 +29,7 @@ void LogSweep(PollContext& context, const char* code, std::string text) {
 }
 
 void LogSweepEnd(PollContext& context, int pointsRead, const SweepPlan& plan) {
-    LogSweep(context, "A04",
+    LogSweep(context, CommandCode(Command::SingleDdsPoint),
              "sweep end: " + std::to_string(pointsRead) + " of " + std::to_string(plan.pointCount) +
                  " points");
 }
@@ -104,7 +105,7 @@ void CSpectrumAcquisition::Open(ESweepMode mode) {
     completed_ = 0;
     if (mode == ESweepMode::kHost) {
         QueueResetPort();
-        QueueSend("A04", kOpeningDdsWord);
+        QueueSend(CommandCode(Command::SingleDdsPoint), kOpeningDdsWord);
     }
 }
 
@@ -131,7 +132,7 @@ bool CSpectrumAcquisition::Start(const SweepParameters& parameters, int ntot) {
     settings_.PollingEnabled = false;
     QueueResetPort();
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend("A05", InstrumentSweepArgument(plan));
+        QueueSend(CommandCode(Command::DdsSweep), InstrumentSweepArgument(plan));
     }
     shared_.SweepActive = true;
     return true;
@@ -143,7 +144,7 @@ void CSpectrumAcquisition::Abort() {
         return;
     }
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend("A05", "off");
+        QueueSend(CommandCode(Command::DdsSweep), "off");
         return;
     }
     shared_.SweepActive = false;
@@ -158,7 +159,7 @@ void CSpectrumAcquisition::SetNtot(int ntot) {
 
 void CSpectrumAcquisition::SetDds(double hz) {
     std::lock_guard lock(mutex_);
-    QueueSend("A04", FormatDdsWord(HzToDdsWord(hz)));
+    QueueSend(CommandCode(Command::SingleDdsPoint), FormatDdsWord(HzToDdsWord(hz)));
 }
 
 void CSpectrumAcquisition::Halt() {
@@ -174,12 +175,12 @@ void CSpectrumAcquisition::Close() {
     Halt();
     std::lock_guard lock(mutex_);
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend("A05", "off", kEtx, kClosingReplyLimit);
+        QueueSend(CommandCode(Command::DdsSweep), "off", kEtx, kClosingReplyLimit);
         // The closing line and points already on their way would otherwise lie in front of
         // the next poll's reply.
         QueueResetPort();
     } else {
-        QueueSend("A02", "0", kEtx, kClosingReplyLimit, kRebootPause);
+        QueueSend(CommandCode(Command::TestMode2), "0", kEtx, kClosingReplyLimit, kRebootPause);
     }
     settings_.PollingEnabled = savedPollingEnabled_;
 }
@@ -343,20 +344,22 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
         std::lock_guard lock(mutex_);
         return run == run_;
     };
-    LogSweep(context, "A04",
+    LogSweep(context, CommandCode(Command::SingleDdsPoint),
              "sweep start: " + std::to_string(plan.pointCount) + " points from " +
                  FormatDdsWord(HzToDdsWord(plan.start)) + " to " +
                  FormatDdsWord(HzToDdsWord(plan.PointHz(plan.pointCount - 1))));
     // The first reading after the synthesizer jumped back to the start is not trusted.
     std::string reply;
-    link.SendCmd("A04", kFactoryAccessOption, FormatDdsWord(HzToDdsWord(plan.start)));
-    if (link.SendCmd("A04", kFactoryAccessOption, "?")) {
+    link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+                 FormatDdsWord(HzToDdsWord(plan.start)));
+    if (link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, "?")) {
         link.GetResponse(reply, kEtx, kDdsReadbackLimit);
     }
     int renewed = 0;
     for (int i = 0; i < plan.pointCount && shared_.SweepActive && current(); ++i) {
         const double hz = plan.PointHz(i);
-        link.SendCmd("A04", kFactoryAccessOption, FormatDdsWord(HzToDdsWord(hz)));
+        link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+                     FormatDdsWord(HzToDdsWord(hz)));
         bool stopping = false;
         Pause(context, kDdsSettleTime, stopping);
         if (stopping) {
@@ -364,7 +367,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
             return;
         }
         reply.clear();
-        if (link.SendCmd("A04", kFactoryAccessOption, "?")) {
+        if (link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, "?")) {
             link.GetResponse(reply, kEtx, kDdsReadbackLimit);
         }
         reply.resize(std::min(reply.size(), static_cast<std::size_t>(kDdsReadbackLimit)));
@@ -412,7 +415,7 @@ void CSpectrumAcquisition::InstrumentLines(PollContext& context, std::uint64_t r
             while (!closing.empty() && (closing.back() == kLf || closing.back() == '\r')) {
                 closing.pop_back();
             }
-            LogSweep(context, "A05", "sweep end: " + closing);
+            LogSweep(context, CommandCode(Command::DdsSweep), "sweep end: " + closing);
             break;
         }
     } while (std::chrono::steady_clock::now() < until && shared_.SweepActive);

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "core/link/CommandCodes.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/common/WholeTitle.h"
@@ -159,7 +160,7 @@ void CSecurity::Apply() {
 
     MailboxCommand command;
     if (disableSecurity_) {
-        command.code = "C09";
+        command.code = CommandCode(Command::ClearPassword);
     } else {
         const long long password = PasswordTextValue(new_->text());
         if (!IsPasswordInRange(password)) {
@@ -187,11 +188,11 @@ void CSecurity::Apply() {
             return;
         }
         confirmPassword_ = static_cast<std::uint32_t>(confirmation);
-        command.code = "C08";
+        command.code = CommandCode(Command::SetPassword);
         command.data = PasswordData(newPassword_);
     }
     command.parameter = currentPassword_;
-    command.replyLimit = kSecurityReplyLimit;
+    command.replyLimit = ReplyLimit(Command::SetPassword);
     command.notificationCode = 0;
     SendPasswordCommand(command);
 }

@@ -18,9 +18,6 @@ class QPushButton;
 
 namespace corvane3 {
 
-// What the password commands' replies are read up to.
-inline constexpr std::int32_t kSecurityReplyLimit = 64;
-
 class CSecurity : public QDialog {
     Q_OBJECT
   public:

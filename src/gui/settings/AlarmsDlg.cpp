@@ -8,8 +8,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
-#include "core/link/TolvexLink.h"
 #include "core/link/UnitState.h"
 #include "core/settings/SettingsText.h"
 #include "gui/common/DialogButtonRow.h"
@@ -21,10 +21,6 @@ namespace corvane3 {
 
 namespace {
 
-constexpr std::int32_t kRestartLevelReplyLimit = 64;
-// The unit's reply to "W00" is its 11-character echo and a short text: a tighter limit would
-// cut the reply short and count the reset as failed.
-constexpr std::int32_t kResetReplyLimit = kOrdinaryReplyLimit;
 constexpr int kNonCritical = 0;
 constexpr int kCritical = 1;
 constexpr int kListWidthCharacters = 40;
@@ -122,7 +118,9 @@ void CAlarmsDlg::ResetAlarms() {
     }
     resetSent_ = true;
     reset_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{"W00", "", kAlarmCommandParameter, kResetReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::ResetAlarms),
+                                 .parameter = kAlarmCommandParameter,
+                                 .replyLimit = ReplyLimit(Command::ResetAlarms)};
     if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         resetSent_ = false;
         reset_->setText(QStringLiteral("Reset Alarms"));
@@ -130,8 +128,10 @@ void CAlarmsDlg::ResetAlarms() {
 }
 
 void CAlarmsDlg::Apply() {
-    const MailboxCommand command{"A18", strategy_->currentIndex() == kCritical ? "1" : "0",
-                                 kAlarmCommandParameter, kRestartLevelReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::SetRestartFaultLevel),
+                                 .data = strategy_->currentIndex() == kCritical ? "1" : "0",
+                                 .parameter = kAlarmCommandParameter,
+                                 .replyLimit = ReplyLimit(Command::SetRestartFaultLevel)};
     if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         accept();
     }

@@ -12,6 +12,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/security/AuthorizedCommand.h"
@@ -250,14 +251,21 @@ void CChronoBeamTelecomDlg::ApplyChanges() {
     if (!parameter) {
         return;  // prompt cancelled: the choices are remembered, the dialog stays open
     }
-    const auto command = [&](const char* code, std::string argument) {
-        return MailboxCommand{code, std::move(argument), *parameter, kTelecomReplyLimit, 0};
+    const auto command = [&](Command sent, std::string argument) {
+        return MailboxCommand{.code = CommandCode(sent),
+                              .data = std::move(argument),
+                              .parameter = *parameter,
+                              .replyLimit = ReplyLimit(sent)};
     };
     const std::vector<SequenceCommand> commands{
-        {"E1 pattern generator", command("A20", ChronoBeamE1Argument(remembered_))},
-        {"T1 pattern generator", command("A21", ChronoBeamT1Argument(remembered_))},
-        {"Output channel 1", command("A22", ChronoBeamChannelArgument(remembered_, 1))},
-        {"Output channel 2", command("A22", ChronoBeamChannelArgument(remembered_, 2))},
+        {"E1 pattern generator",
+         command(Command::SetE1PatternGenerator, ChronoBeamE1Argument(remembered_))},
+        {"T1 pattern generator",
+         command(Command::SetT1PatternGenerator, ChronoBeamT1Argument(remembered_))},
+        {"Output channel 1",
+         command(Command::SetTelecomOutput, ChronoBeamChannelArgument(remembered_, 1))},
+        {"Output channel 2",
+         command(Command::SetTelecomOutput, ChronoBeamChannelArgument(remembered_, 2))},
     };
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         accept();

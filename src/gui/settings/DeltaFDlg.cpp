@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/UnitState.h"
 #include "core/settings/SettingsText.h"
 #include "gui/common/DialogButtonRow.h"
@@ -14,10 +15,6 @@
 #include "gui/settings/SettingsDialogs.h"
 
 namespace corvane3 {
-
-namespace {
-constexpr std::int32_t kDeltaFReplyLimit = 64;
-}
 
 CDeltaFDlg::CDeltaFDlg(CPollingShared& shared, const CUnitState& unit, QWidget* parent)
     : QDialog(parent), shared_(shared), unit_(unit) {
@@ -51,7 +48,9 @@ void CDeltaFDlg::Apply() {
             this);
         return;
     }
-    const MailboxCommand command{"W01", DeltaFArgument(offset), 0, kDeltaFReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::SetUserFrequencyOffset),
+                                 .data = DeltaFArgument(offset),
+                                 .replyLimit = ReplyLimit(Command::SetUserFrequencyOffset)};
     if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected,
                              QStringLiteral("Delta-F Notification"), this)) {
         accept();

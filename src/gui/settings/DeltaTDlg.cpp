@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/settings/SettingsText.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
@@ -17,7 +18,6 @@
 namespace corvane3 {
 
 namespace {
-constexpr std::int32_t kDeltaTReplyLimit = 1024;
 const QString kTitle = QStringLiteral("Delta-T Notification");
 }  // namespace
 
@@ -75,7 +75,9 @@ void CDeltaTDlg::BeginSlew() {
     if (direction_->currentText() == QStringLiteral("Retard")) {
         slew = -slew;
     }
-    const MailboxCommand command{"W03", DeltaTArgument(slew), 0, kDeltaTReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::BeginTimeUpdating),
+                                 .data = DeltaTArgument(slew),
+                                 .replyLimit = ReplyLimit(Command::BeginTimeUpdating)};
     if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
         accept();
     }
@@ -87,7 +89,8 @@ void CDeltaTDlg::Abort() {
     }
     abortSent_ = true;
     abort_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{"W04", "", 0, kDeltaTReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::ResetTimeUpdating),
+                                 .replyLimit = ReplyLimit(Command::ResetTimeUpdating)};
     // An abort the unit did not take may be tried again.
     if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
         abortSent_ = false;

@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/settings/SettingsEntries.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
@@ -19,7 +20,6 @@ namespace corvane3 {
 namespace {
 
 // Reply limit of B12.
-constexpr std::int32_t kEthernetCommandReplyLimit = 64;
 
 QLineEdit* NewAddressEdit(QWidget* parent, const char* name) {
     auto* edit = new QLineEdit(parent);
@@ -130,7 +130,10 @@ void CEthernetDlg::ApplyChanges() {
     const std::string argument = EthernetArgument(enablePort_->isChecked(), useDhcp_->isChecked(),
                                                   addresses[0], addresses[1], addresses[2]);
     const std::vector<SequenceCommand> commands{
-        {"Ethernet settings", {"B12", argument, 0, kEthernetCommandReplyLimit, 0}}};
+        {"Ethernet settings",
+         {.code = CommandCode(Command::SetDccEthernet),
+          .data = argument,
+          .replyLimit = ReplyLimit(Command::SetDccEthernet)}}};
     if (SendCommandSequence(shared_, commands, QStringLiteral("Ethernet Notification"), this)
             .AllAccepted()) {
         accept();

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <ctime>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/Notification.h"
 #include "core/link/UnitState.h"
 #include "core/settings/SettingsText.h"
@@ -25,8 +26,6 @@ namespace {
 
 // How often the unit's clock is asked for while the dialog is open.
 constexpr int kClockPeriodMs = 5000;
-constexpr std::int32_t kClockReplyLimit = 32;
-constexpr std::int32_t kClearReplyLimit = 32;
 // Wide enough for an event line without scrolling sideways.
 constexpr int kListWidthCharacters = 72;
 constexpr int kListHeightLines = 16;
@@ -154,8 +153,11 @@ void CEventLogDlg::SetFromPcClock() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    const MailboxCommand time{"A07", UnitTimeArgument(local), *parameter, kClockReplyLimit,
-                              kNotifyTimeSet};
+    const MailboxCommand time{.code = CommandCode(Command::SetTime),
+                              .data = UnitTimeArgument(local),
+                              .parameter = *parameter,
+                              .replyLimit = ReplyLimit(Command::SetTime),
+                              .notificationCode = kNotifyTimeSet};
     if (!SendConfirmedCommand(shared_, unit_, time, Authorisation::kNone, kTitle, this)) {
         return;
     }
@@ -163,8 +165,11 @@ void CEventLogDlg::SetFromPcClock() {
     // date, which is the day the unit's clock has reached by then.
     now = std::time(nullptr);
     localtime_r(&now, &local);
-    const MailboxCommand date{"A06", UnitDateArgument(local), *parameter, kClockReplyLimit,
-                              kNotifyDateSet};
+    const MailboxCommand date{.code = CommandCode(Command::SetDate),
+                              .data = UnitDateArgument(local),
+                              .parameter = *parameter,
+                              .replyLimit = ReplyLimit(Command::SetDate),
+                              .notificationCode = kNotifyDateSet};
     if (SendConfirmedCommand(shared_, unit_, date, Authorisation::kNone, kTitle, this)) {
         shared_.SetRequest(Request::kDateAndTime);
     }
@@ -202,7 +207,9 @@ void CFactoryEventLogDlg::ClearInstrument() {
     if (!parameter) {
         return;
     }
-    const MailboxCommand clear{"W18", "", *parameter, kClearReplyLimit, 0};
+    const MailboxCommand clear{.code = CommandCode(Command::ClearEventLog),
+                               .parameter = *parameter,
+                               .replyLimit = ReplyLimit(Command::ClearEventLog)};
     SendConfirmedCommand(shared_, unit_, clear, Authorisation::kNone, kTitle, this);
     RequestLog();
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "core/base/CLocale.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/settings/SettingsEntries.h"
 #include "core/settings/SettingsText.h"
@@ -26,7 +27,6 @@ namespace {
 const QString kTitle = QStringLiteral("Factory Settings Notification");
 const QString kRangeError = QStringLiteral("Range Error");
 // Reply limit of every factory command.
-constexpr std::int32_t kFactoryReplyLimit = 64;
 // What the unit's fields hold.
 constexpr long kMaxUnitId = 99999;
 constexpr long kMaxPowerOnHours = 99999;
@@ -100,8 +100,10 @@ CFactorySettingsDlg::CFactorySettingsDlg(CPollingShared& shared, const CUnitStat
 }
 
 void CFactorySettingsDlg::MemorizeNominals() {
-    const std::vector<SequenceCommand> commands{
-        {"Nominals", {"C02", "", kFactoryAccessOption, kFactoryReplyLimit, 0}}};
+    const std::vector<SequenceCommand> commands{{"Nominals",
+                                                 {.code = CommandCode(Command::SetNominals),
+                                                  .parameter = kFactoryAccessOption,
+                                                  .replyLimit = ReplyLimit(Command::SetNominals)}}};
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         memorize_->setText(QStringLiteral("Done"));
     }
@@ -158,18 +160,23 @@ void CFactorySettingsDlg::ApplyChanges() {
         return;
     }
 
-    const auto command = [](const char* code, const QString& data) {
-        return MailboxCommand{code, data.toStdString(), kFactoryAccessOption, kFactoryReplyLimit,
-                              0};
+    const auto command = [](Command sent, const QString& data) {
+        return MailboxCommand{.code = CommandCode(sent),
+                              .data = data.toStdString(),
+                              .parameter = kFactoryAccessOption,
+                              .replyLimit = ReplyLimit(sent)};
     };
     std::vector<SequenceCommand> commands{
-        {"Unit ID", command("C01", Printf("%05ld", *unitId))},
-        {"Loop Tau", command("W10", QString::fromStdString(LoopTimeConstantArgument(tau.seconds)))},
-        {"Manufacturing Date", command("A17", QString::fromStdString(date))},
-        {"Power On Hours", command("A13", Printf("%ld", *hours))},
+        {"Unit ID", command(Command::SetUnitId, Printf("%05ld", *unitId))},
+        {"Loop Tau", command(Command::FilterOrderAndTimeConstant,
+                             QString::fromStdString(LoopTimeConstantArgument(tau.seconds)))},
+        {"Manufacturing Date",
+         command(Command::SetManufacturingDate, QString::fromStdString(date))},
+        {"Power On Hours", command(Command::SetPowerOnHours, Printf("%ld", *hours))},
     };
     if (withTilt) {
-        commands.push_back({"Zeeman Rabi Tilt", command("C07", Printf("%+05ld", *tilt))});
+        commands.push_back(
+            {"Zeeman Rabi Tilt", command(Command::SetZeemanRabiTilt, Printf("%+05ld", *tilt))});
     }
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         accept();

@@ -4,16 +4,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/Notification.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
-
-namespace {
-constexpr std::int32_t kSyncReplyLimit = 32;
-}
 
 CPpsSyncDlg::CPpsSyncDlg(CPollingShared& shared, QWidget* parent)
     : QDialog(parent), shared_(shared) {
@@ -32,7 +29,9 @@ CPpsSyncDlg::CPpsSyncDlg(CPollingShared& shared, QWidget* parent)
 }
 
 void CPpsSyncDlg::Sync() {
-    const MailboxCommand command{"W22", "", 0, kSyncReplyLimit, kNotifyPpsSyncDone};
+    const MailboxCommand command{.code = CommandCode(Command::PpsSyncEnable),
+                                 .replyLimit = ReplyLimit(Command::PpsSyncEnable),
+                                 .notificationCode = kNotifyPpsSyncDone};
     if (shared_.mailbox.TrySend(command)) {
         NoteCommandSender(parentWidget());
         accept();

@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/Notification.h"
 #include "core/poll/PollingShared.h"
@@ -20,7 +21,6 @@ namespace corvane3 {
 
 namespace {
 
-constexpr std::int32_t kTestReplyLimit = 64;
 const QString kEndTest = QStringLiteral("End Test");
 const QString kDefaultSlew = QStringLiteral("+0020");
 // Wide enough for a test line without scrolling sideways.
@@ -136,9 +136,13 @@ bool CTestDiagnosticsDlg::MayStart(std::uint32_t own) const {
     return !shared_.mailbox.IsPending() && (shared_.DiagnosticsMode & ~own) == 0;
 }
 
-void CTestDiagnosticsDlg::Send(const char* code, const std::string& data, bool factoryAccess) {
-    const MailboxCommand command{code, data, factoryAccess ? kFactoryAccessOption : 0,
-                                 kTestReplyLimit, kNotifyDiagnosticsDone};
+void CTestDiagnosticsDlg::Send(Command sent, const std::string& data, bool factoryAccess) {
+    // Every reply shows in the dialog's list, read to the same limit whatever the command.
+    const MailboxCommand command{.code = CommandCode(sent),
+                                 .data = data,
+                                 .parameter = factoryAccess ? kFactoryAccessOption : 0,
+                                 .replyLimit = kDiagnosticsReplyLimit,
+                                 .notificationCode = kNotifyDiagnosticsDone};
     shared_.mailbox.TrySend(command);
 }
 
@@ -149,14 +153,14 @@ void CTestDiagnosticsDlg::Test1() {
     if (test1Running_) {
         test1Running_ = false;
         test1_->setText(QStringLiteral("Done"));
-        Send("A01", "0", true);
+        Send(Command::TestMode1, "0", true);
         shared_.DiagnosticsMode |= kDiagnosticsEnd;
         return;
     }
     test1Running_ = true;
     test1_->setText(kEndTest);
     // The command goes first; the thread listens for test lines once it is sent.
-    Send("A01", "1", true);
+    Send(Command::TestMode1, "1", true);
     shared_.DiagnosticsMode |= kDiagnosticsA01;
 }
 
@@ -165,7 +169,7 @@ void CTestDiagnosticsDlg::Test2() {
         return;
     }
     const bool end = ddsStep_->currentText() == kEndTest;
-    Send("A02", end ? "0" : ddsStep_->currentText().left(1).toStdString(), true);
+    Send(Command::TestMode2, end ? "0" : ddsStep_->currentText().left(1).toStdString(), true);
     shared_.DiagnosticsMode |= kDiagnosticsA02;
     if (end) {
         setDds_->setText(QStringLiteral("Done"));
@@ -178,7 +182,8 @@ void CTestDiagnosticsDlg::Test3() {
         return;
     }
     const bool end = gainStep_->currentText() == kEndTest;
-    Send("A03", std::to_string(GainDacValue(gainStep_->currentText().toStdString())), true);
+    Send(Command::TestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())),
+         true);
     shared_.DiagnosticsMode |= kDiagnosticsA03;
     if (end) {
         setGain_->setText(QStringLiteral("Done"));
@@ -200,11 +205,11 @@ void CTestDiagnosticsDlg::TimeUpdating() {
         }
         timeUpdating_ = true;
         timeUpdatingButton_->setText(QStringLiteral("Stop"));
-        Send("W03", TimeUpdatingArgument(slew), true);
+        Send(Command::BeginTimeUpdating, TimeUpdatingArgument(slew), true);
     } else {
         timeUpdating_ = false;
         timeUpdatingButton_->setText(QStringLiteral("Restart"));
-        Send("W04", "", true);
+        Send(Command::ResetTimeUpdating, "", true);
     }
 }
 
@@ -215,7 +220,7 @@ void CTestDiagnosticsDlg::PpsSync() {
     ppsSyncEnabled_ = !ppsSyncEnabled_;
     if (ppsSyncEnabled_) {
         ppsSync_->setText(QStringLiteral("Done"));
-        Send("W22", "", false);
+        Send(Command::PpsSyncEnable, "", false);
     } else {
         ppsSync_->setText(QStringLiteral("Sync"));
     }

@@ -17,6 +17,7 @@ namespace corvane3 {
 
 class CPollingShared;
 struct MailboxCommand;
+enum class Command;
 
 class CTestDiagnosticsDlg : public QDialog {
     Q_OBJECT
@@ -42,7 +43,7 @@ class CTestDiagnosticsDlg : public QDialog {
     // True when no command is pending and the Diagnostics mode word holds no bit but own (an
     // end requested counts as another bit: nothing starts until the thread has ended the tests).
     bool MayStart(std::uint32_t own) const;
-    void Send(const char* code, const std::string& data, bool factoryAccess);
+    void Send(Command sent, const std::string& data, bool factoryAccess);
 
     CPollingShared& shared_;
     bool test1Running_ = false;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <ctime>
 
+#include "core/link/CommandCodes.h"
 #include "core/poll/PollingShared.h"
 #include "core/settings/SettingsText.h"
 #include "gui/common/DialogButtonRow.h"
@@ -24,8 +25,6 @@ namespace {
 
 constexpr int kClockPeriodMs = 1000;
 constexpr std::int32_t kSecondsPerHour = 3600;
-constexpr std::int32_t kSetReplyLimit = 1024;
-constexpr std::int32_t kAdjustReplyLimit = 64;
 constexpr int kClockPixelSize = 22;
 const QString kTitle = QStringLiteral("Time of Day Notification");
 
@@ -149,7 +148,9 @@ void CTimeOfDayDlg::Send() {
     }
     sent_ = true;
     send_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{"B01", argument, 0, kSetReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::SetDccTime),
+                                 .data = argument,
+                                 .replyLimit = ReplyLimit(Command::SetDccTime)};
     if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         ResetSend();
     }
@@ -159,7 +160,9 @@ void CTimeOfDayDlg::Apply() {
     shared_.ClearRequest(Request::kTimeOfDay);
     // A command still on its way goes first; the wait is bounded as every other.
     WaitWhile([this] { return shared_.mailbox.IsPending(); }, kCommandWaitUntilDone.limit);
-    const MailboxCommand command{"B03", DccAdjustArgument(adjustment_), 0, kAdjustReplyLimit, 0};
+    const MailboxCommand command{.code = CommandCode(Command::AdjustDccTime),
+                                 .data = DccAdjustArgument(adjustment_),
+                                 .replyLimit = ReplyLimit(Command::AdjustDccTime)};
     if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
         accept();
     }

@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/settings/CommandSequence.h"
@@ -121,12 +122,16 @@ void CTq9000TelecomDlg::ApplyChanges() {
     // An absent interface's lists hold no setting of the unit's: nothing is sent for it.
     std::vector<SequenceCommand> commands;
     if (e1Present_) {
-        commands.push_back(
-            {"E1 output", {"B11", Tq9000E1Argument(choice), 0, kTelecomReplyLimit, 0}});
+        commands.push_back({"E1 output",
+                            {.code = CommandCode(Command::SetDccE1),
+                             .data = Tq9000E1Argument(choice),
+                             .replyLimit = ReplyLimit(Command::SetDccE1)}});
     }
     if (t1Present_) {
-        commands.push_back(
-            {"T1 output", {"B10", Tq9000T1Argument(choice), 0, kTelecomReplyLimit, 0}});
+        commands.push_back({"T1 output",
+                            {.code = CommandCode(Command::SetDccT1),
+                             .data = Tq9000T1Argument(choice),
+                             .replyLimit = ReplyLimit(Command::SetDccT1)}});
     }
     if (commands.empty()) {
         QMessageBox box(QMessageBox::Warning, kTitle,

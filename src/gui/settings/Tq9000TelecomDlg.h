@@ -13,9 +13,6 @@ class QPushButton;
 
 namespace corvane3 {
 
-// Reply limit of every telecom command.
-inline constexpr std::int32_t kTelecomReplyLimit = 1024;
-
 class CTq9000TelecomDlg : public QDialog {
     Q_OBJECT
   public:

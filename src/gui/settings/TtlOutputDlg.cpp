@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "core/link/CommandCodes.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/WholeTitle.h"
 #include "gui/settings/SettingsCommand.h"
@@ -14,8 +15,6 @@
 namespace corvane3 {
 
 namespace {
-
-constexpr std::int32_t kTtlReplyLimit = 32;
 
 struct TtlChoice {
     const char* text;
@@ -77,7 +76,9 @@ void CTtlOutputDlg::Apply() {
         }
         // Kept whatever becomes of the command: the unit cannot be asked for it.
         frequency_ = kChoices[i].megahertz;
-        const MailboxCommand command{"W07", std::to_string(i + 1), 0, kTtlReplyLimit, 0};
+        const MailboxCommand command{.code = CommandCode(Command::SetTtlOutputFrequency),
+                                     .data = std::to_string(i + 1),
+                                     .replyLimit = ReplyLimit(Command::SetTtlOutputFrequency)};
         if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone,
                                  QStringLiteral("TTL Output Notification"), this)) {
             accept();

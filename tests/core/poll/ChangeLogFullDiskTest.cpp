@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/poll/ChangeLog.h"
 #include "support/TelemetryTestData.h"
@@ -19,7 +20,7 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
     testing::TempDir dir;
     CChangeLog log;
     log.SetDirectory(dir.Path().string());
-    const MailboxCommand command{"W00", "", 0, 256, 0};
+    const MailboxCommand command{.code = CommandCode(Command::ResetAlarms), .replyLimit = 256};
     ASSERT_TRUE(log.Record(command, ReplyVerdict::kAccepted, 1, 403));
     const auto path = dir.Path() / kChangeLogFileName;
     const auto firstLine = std::filesystem::file_size(path);

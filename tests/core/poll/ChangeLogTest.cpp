@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/poll/ChangeLog.h"
 #include "support/TelemetryTestData.h"
@@ -24,15 +25,24 @@ TEST(ChangeLogTest, ReadsAreToldFromChangesByTheCatalogue) {
 }
 
 TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
-    const MailboxCommand setPassword{"C08", "00042", 123, 64, 0};
+    const MailboxCommand setPassword{.code = CommandCode(Command::SetPassword),
+                                     .data = "00042",
+                                     .parameter = 123,
+                                     .replyLimit = 64};
     EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ReplyVerdict::kRefused),
               "2026-12-02 00:00:00 UTC\t1234\t403 Tq9000\tC08\t*****\tpassword\trefused\n");
-    const MailboxCommand offset{"W01", "+000123  ", kFactoryAccessOption, 64, 0};
+    const MailboxCommand offset{.code = CommandCode(Command::SetUserFrequencyOffset),
+                                .data = "+000123  ",
+                                .parameter = kFactoryAccessOption,
+                                .replyLimit = 64};
     EXPECT_EQ(
         ChangeLogLine(0, 7, 401, offset, ReplyVerdict::kUnanswered),
         "1970-01-01 00:00:00 UTC\t7\t401 ChronoBeam/QRT-60\tW01\t+000123  \tfactory\tno reply\n");
     // A sweep's start and end are logged without a reply.
-    const MailboxCommand sweep{"A04", "sweep end: 5 of 9 points", kFactoryAccessOption, 0, 0};
+    const MailboxCommand sweep{.code = CommandCode(Command::SingleDdsPoint),
+                               .data = "sweep end: 5 of 9 points",
+                               .parameter = kFactoryAccessOption,
+                               .replyLimit = 0};
     EXPECT_EQ(
         ChangeLogLine(0, 7, 403, sweep, std::nullopt),
         "1970-01-01 00:00:00 UTC\t7\t403 Tq9000\tA04\tsweep end: 5 of 9 points\tfactory\tsent\n");
@@ -44,17 +54,23 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     testing::TempDir dir;
     CChangeLog log;
     log.SetDirectory(dir.Path().string() + " ; comment");
-    EXPECT_TRUE(log.Record({"W22", "", 0, 32, 22}, ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({"D*1", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record(
+        {.code = CommandCode(Command::PpsSyncEnable), .replyLimit = 32, .notificationCode = 22},
+        ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({.code = CommandCode(Command::ReportVariables), .replyLimit = 256},
+                           ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
+                           ReplyVerdict::kAccepted, 1, 403));
     const std::string text = testing::FileText(dir.Path() / kChangeLogFileName);
     EXPECT_NE(text.find("\tW22\t\tnone\taccepted\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 
     log.SetDirectory((dir.Path() / "missing").string());
-    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_FALSE(log.Record({"W00", "", 0, 256, 0}, ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
+                            ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
+                            ReplyVerdict::kAccepted, 1, 403));
     EXPECT_NE(log.TakeFirstFailure().find("missing/Corvane3-changes.log"), std::string::npos);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 }

@@ -6,12 +6,29 @@
 #include <string>
 #include <vector>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/Notification.h"
 #include "core/link/UnitState.h"
 
 namespace corvane3 {
 namespace {
+
+// The codes a set user password guards are exactly those the instrument refuses without it;
+// the simulated unit and the change log both go by this one table.
+TEST(CommandCodesTest, ExactlyTheInstrumentsGuardedCommandsAreProtected) {
+    std::set<std::string> guarded;
+    for (const CommandSpec& spec : kCommands) {
+        if (IsProtectedCommand(spec.code)) {
+            guarded.insert(spec.code);
+        }
+    }
+    const std::set<std::string> expected{"A06", "A07", "W18", "A20", "A21",
+                                         "A22", "C05", "C08", "C09"};
+    EXPECT_EQ(guarded, expected);
+    EXPECT_FALSE(IsProtectedCommand("A6"));
+    EXPECT_FALSE(IsProtectedCommand("X99"));
+}
 
 const CatalogueRow& RowByName(std::string_view name) {
     for (const CatalogueRow& row : CommandCatalogue()) {

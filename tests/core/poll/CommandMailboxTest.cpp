@@ -1,3 +1,4 @@
+#include "core/link/CommandCodes.h"
 #include "core/poll/CommandMailbox.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +10,15 @@ namespace {
 
 TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
     CCommandMailbox mailbox;
-    ASSERT_TRUE(mailbox.TrySend({"W22", "1", 42, 256, 17}));
+    ASSERT_TRUE(mailbox.TrySend({.code = CommandCode(Command::PpsSyncEnable),
+                                 .data = "1",
+                                 .parameter = 42,
+                                 .replyLimit = 256,
+                                 .notificationCode = 17}));
     EXPECT_TRUE(mailbox.IsPending());
-    EXPECT_FALSE(mailbox.TrySend({"W12", "", 0, 256, 0}));
-    EXPECT_FALSE(mailbox.SendWaiting({"W12", "", 0, 256, 0}, std::chrono::milliseconds(30)));
+    EXPECT_FALSE(mailbox.TrySend({.code = CommandCode(Command::Mute), .replyLimit = 256}));
+    EXPECT_FALSE(mailbox.SendWaiting({.code = CommandCode(Command::Mute), .replyLimit = 256},
+                                     std::chrono::milliseconds(30)));
 
     MailboxCommand taken;
     ASSERT_TRUE(mailbox.TakePending(taken));
@@ -25,7 +31,8 @@ TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         mailbox.Finish();
     });
-    EXPECT_TRUE(mailbox.SendWaiting({"W12", "", 0, 256, 0}, std::chrono::seconds(10)));
+    EXPECT_TRUE(mailbox.SendWaiting({.code = CommandCode(Command::Mute), .replyLimit = 256},
+                                    std::chrono::seconds(10)));
     thread.join();
     ASSERT_TRUE(mailbox.TakePending(taken));
     EXPECT_EQ(taken.code, "W12");

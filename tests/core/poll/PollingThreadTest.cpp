@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
 #include "core/poll/SerialReconfiguration.h"
@@ -134,16 +135,20 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     // A test line now and then, as a real unit prints them; the mailbox reply comes between.
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    ASSERT_TRUE(shared_.mailbox.TrySend(
-        {"A01", "1", kFactoryAccessOption, kDiagnosticsReplyLimit, kNotifyDiagnosticsDone}));
+    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::TestMode1),
+                                         .data = "1",
+                                         .parameter = kFactoryAccessOption,
+                                         .replyLimit = kDiagnosticsReplyLimit,
+                                         .notificationCode = kNotifyDiagnosticsDone}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticsDone, 1));
     shared_.DiagnosticsMode = kDiagnosticsA01;
     sim_->ClearFrames();
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
     EXPECT_EQ(shared_.Response.Get().back(), kLf);
 
-    ASSERT_TRUE(
-        shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::GetSecurityStatus),
+                                         .replyLimit = kOrdinaryReplyLimit,
+                                         .notificationCode = kNotifyCatalogueReply}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
     // Lines for longer than a polling interval (one every 300 ms), and no poll between them.
     ASSERT_TRUE(
@@ -164,7 +169,9 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     settings_.PollingInterval = kMinPollingInterval;  // a silent unit is noticed soon
     Start(402, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    const MailboxCommand command{"W18", "", 0, kOrdinaryReplyLimit, kNotifyCatalogueReply};
+    const MailboxCommand command{.code = CommandCode(Command::ClearEventLog),
+                                 .replyLimit = kOrdinaryReplyLimit,
+                                 .notificationCode = kNotifyCatalogueReply};
     shared_.mailbox.CommandAccepted = true;
     ASSERT_TRUE(shared_.mailbox.TrySend(command));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));  // posted although refused
@@ -173,8 +180,10 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     {
         // A long exchange holds the port for longer than the send limit.
         std::lock_guard exchange(port_.ExchangeMutex());
-        ASSERT_TRUE(
-            shared_.mailbox.TrySend({"W18", "", 42, kOrdinaryReplyLimit, kNotifyCatalogueReply}));
+        ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::ClearEventLog),
+                                             .parameter = 42,
+                                             .replyLimit = kOrdinaryReplyLimit,
+                                             .notificationCode = kNotifyCatalogueReply}));
         std::this_thread::sleep_for(kCommandSendLimit + 500ms);
     }
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 2));
@@ -185,7 +194,8 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
     ASSERT_TRUE(log_.WaitForCount("Unit Not Responding", 1));
     sim_->ClearFrames();
-    ASSERT_TRUE(shared_.mailbox.TrySend({"C10", "", 0, kOrdinaryReplyLimit, 0}));
+    ASSERT_TRUE(shared_.mailbox.TrySend(
+        {.code = CommandCode(Command::GetSecurityStatus), .replyLimit = kOrdinaryReplyLimit}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCommandWithdrawn, 1, 60s));
     EXPECT_EQ(shared_.mailbox.LastWithdrawnCode(), "C10");
     EXPECT_FALSE(shared_.mailbox.IsPending());

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 
+#include "core/link/CommandCodes.h"
 #include "gui/common/HelpDlg.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/TimedMessageDlg.h"
@@ -415,7 +416,7 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     testing::ModalDialogDriver driver;
     const testing::ModalDialogDriver::Message told{
         "Unit Not Responding", "The command W12 was not sent: the unit did not answer."};
-    const MailboxCommand mute{"W12", "", 0, 32, 0};
+    const MailboxCommand mute{.code = CommandCode(Command::Mute), .replyLimit = 32};
     CCommandMailbox& mailbox = app_.polling.mailbox;
 
     // A sender waiting on the command tells of it at once; the window does not repeat it.

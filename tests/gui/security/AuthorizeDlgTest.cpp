@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "gui/security/AuthorizedCommand.h"
 #include "support/ModalDialogDriver.h"
@@ -24,7 +25,7 @@ void Enter(QDialog& prompt, const QString& text) {
     prompt.findChild<QPushButton*>("apply")->click();
 }
 
-const MailboxCommand kClearEventLog{"W18", "", 0, 32, 0};
+const MailboxCommand kClearEventLog{.code = CommandCode(Command::ClearEventLog), .replyLimit = 32};
 
 class AuthorizeDlgTest : public testing::WidgetTest {
   protected:
