@@ -68,7 +68,8 @@ class CQuerySteps {
     bool Attempt(const SerialLineSettings& settings);
 
   private:
-    void Status(const std::string& text) { c_.status.SetLinkStatus(text); }
+    void Status(const std::string& stepLine) { c_.status.SetStepProgress(stepLine); }
+    void Status(ELinkState state) { c_.status.SetLinkStatus(state); }
     // SendCmd, then GetResponse with ETX into reply.
     bool Exchange(const char* code, std::uint32_t parameter, const char* data, std::string& reply,
                   int limit);

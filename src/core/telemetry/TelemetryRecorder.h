@@ -53,6 +53,11 @@ class ITelemetryUi {
     // A record could not be written, for reason (a sentence for the user). Called for every
     // failed attempt, before the user is told (when they are); nothing by default.
     virtual void RecordNotWritten(const std::string& reason) { (void)reason; }
+    // A record is now in its file: each record once, in the order they came; nothing by default.
+    virtual void RecordWritten(const UnitStateData& data, std::int32_t model) {
+        (void)data;
+        (void)model;
+    }
 };
 
 // The file a record of model goes to when path is the unit's telemetry file: path itself, or,
