@@ -331,9 +331,8 @@ class CHeadlessLoop {
           out_(out),
           err_(err),
           server_(server),
-          telemetryUi_(err, [this](const UnitStateData& data, std::int32_t model) {
-              CountRecorded(data, model);
-          }),
+          telemetryUi_(err, [this](const UnitStateData& data,
+                                   std::int32_t model) { CountRecorded(data, model); }),
           recorder_(telemetryUi_),
           metrics_(app, record, options.limits),
           events_(options, out) {
