@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/base/ModelCodes.h"
 #include "core/plot/PlotCache.h"
 #include "core/plot/StorePoints.h"
 #include "core/telemetry/CachedReadingTrend.h"
@@ -80,7 +81,6 @@ constexpr MenuChoice kYScaleChoices[] = {{kYScaleAll, 3801, "&All"},
                                          {kYScaleThreeSigma, 32803, "&3-sigma"},
                                          {kYScaleSixSigma, 32806, "&6-sigma"}};
 
-constexpr std::int32_t kTq9000 = 403;
 constexpr int kDaysUnit = kXUnitDays;
 // The store's time axes are the X units 0 to 4.
 constexpr int kTimeAxes = 5;
@@ -302,7 +302,7 @@ void CPlotDlg::PrepareMenus() {
     Command(kCmdData)->setVisible(decayDisplay_);
     Command(kCmdFollowFile)->setEnabled(!live_ && !shownFile_.empty());
     Command(kViewCommands[kSystemSuppliesView])
-        ->setVisible(context_.instrumentModel.load() == kTq9000);
+        ->setVisible(context_.instrumentModel.load() == kModelTq9000);
 }
 
 void CPlotDlg::LayoutPanes(int width, int height) {
