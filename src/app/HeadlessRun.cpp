@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <string_view>
 #include <system_error>
 
-#include "core/alerts/EventProgram.h"
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
@@ -30,25 +29,25 @@ namespace {
 // How often the loop looks at the interrupt flag while no notification arrives.
 constexpr std::chrono::milliseconds kInterruptCheckPeriod{100};
 
-// Queues every code, and keeps the Link status text as it was when its change was posted, so
-// that no line is lost when several follow each other quickly.
+// Queues every code, and keeps the Link status as it was when its change was posted, so that no
+// line is lost when several follow each other quickly.
 class CStatusCapturingSink : public INotificationSink {
   public:
     explicit CStatusCapturingSink(const CLinkStatus& status) : status_(status) {}
     void PostNotification(int code) override {
         if (code == kNotifyLinkStatusChanged) {
             std::lock_guard lock(mutex_);
-            lines_.push_back(status_.Text());
+            lines_.push_back(status_.Line());
         }
         queue_.PostNotification(code);
     }
     std::optional<int> Take(std::chrono::milliseconds timeout) { return queue_.Take(timeout); }
-    std::string TakeLine() {
+    LinkStatusLine TakeLine() {
         std::lock_guard lock(mutex_);
         if (lines_.empty()) {
             return {};
         }
-        std::string line = std::move(lines_.front());
+        LinkStatusLine line = std::move(lines_.front());
         lines_.pop_front();
         return line;
     }
@@ -57,7 +56,7 @@ class CStatusCapturingSink : public INotificationSink {
     const CLinkStatus& status_;
     CNotificationQueue queue_;
     std::mutex mutex_;
-    std::deque<std::string> lines_;
+    std::deque<LinkStatusLine> lines_;
 };
 
 // Writes whole lines to a stream, each with its priority when the stream goes to the journal.
@@ -74,10 +73,11 @@ class CLines {
 };
 
 // Without windows, the recorder's messages go to the error stream; it says each failure once
-// while it lasts.
+// while it lasts. Each record written is handed to written.
 class CStreamTelemetryUi : public ITelemetryUi {
   public:
-    explicit CStreamTelemetryUi(CLines& err) : err_(err) {}
+    using Written = std::function<void(const UnitStateData&, std::int32_t)>;
+    CStreamTelemetryUi(CLines& err, Written written) : err_(err), written_(std::move(written)) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
         err_.Write(ELinePriority::kError, "corvane3: " + title + ": " + text);
     }
@@ -89,9 +89,13 @@ class CStreamTelemetryUi : public ITelemetryUi {
                      const std::string& detail) override {
         ShowMessage(detail, title);
     }
+    void RecordWritten(const UnitStateData& data, std::int32_t model) override {
+        written_(data, model);
+    }
 
   private:
     CLines& err_;
+    Written written_;
 };
 
 // Points the settings at the directory the run records in and checks it before any polling.
@@ -284,22 +288,6 @@ std::string PriorityLines(ELinePriority priority, const std::string& text, bool 
     }
 }
 
-ELinePriority LinkLinePriority(const std::string& line) {
-    // What CRepeatedLineFilter appends to a line it prints again.
-    constexpr std::string_view kRepeated = " (repeated ";
-    static const char* const kTroubleLines[] = {"Unit Not Responding", "Resetting", "Error",
-                                                "RS232 open failed",   "Send Fail", "Receive Fail",
-                                                "Password Fail"};
-    for (const char* trouble : kTroubleLines) {
-        const std::string_view text(trouble);
-        if (line == text || (line.starts_with(text) &&
-                             line.compare(text.size(), kRepeated.size(), kRepeated) == 0)) {
-            return ELinePriority::kWarning;
-        }
-    }
-    return ELinePriority::kInfo;
-}
-
 std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
                                                        Clock::time_point now) {
     const bool again = line == latest_;
@@ -321,13 +309,6 @@ std::optional<std::string> CRepeatedLineFilter::Filter(const std::string& line,
     return text;
 }
 
-bool IsPollingStepLine(const std::string& line) {
-    static const char* const kStepLines[] = {"Polling", "Ready", "Cmd Sent OK", "Response Received",
-                                             "Password OK"};
-    return std::find(std::begin(kStepLines), std::end(kStepLines), line) != std::end(kStepLines) ||
-           line.starts_with("Ready: ") || line.ends_with("...") || line.ends_with("...OK");
-}
-
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
     const D1Record& d1 = data.d1;
     char line[256];
@@ -340,6 +321,199 @@ std::string StatusRecordLine(const UnitStateData& data, std::int32_t model) {
                   static_cast<double>(d1.tChassis), d1.cLevel, static_cast<double>(d1.vem));
     return line;
 }
+
+namespace {
+
+// The run after its checks: takes each notification the polling thread posts and says, records
+// and publishes what it brings. Only the run's thread calls it.
+class CHeadlessLoop {
+  public:
+    CHeadlessLoop(Corvane3App& app, const HeadlessOptions& options, bool record, CLines& out,
+                  CLines& err, CMetricsServer& server)
+        : app_(app),
+          options_(options),
+          record_(record),
+          out_(out),
+          err_(err),
+          server_(server),
+          telemetryUi_(err, [this](const UnitStateData& data,
+                                   std::int32_t model) { CountRecorded(data, model); }),
+          recorder_(telemetryUi_),
+          metrics_(app, record, options.limits),
+          events_(options, out) {
+        if (record_) {
+            recorder_.DirectoryFound(app_.settings);
+        }
+    }
+
+    // The metrics as they are before the first poll.
+    void PublishFirstMetrics() {
+        if (options_.metrics) {
+            const auto now = Clock::now();
+            metrics_.PublishTo(server_, true, now, now);
+        }
+    }
+
+    // Runs until options.polls records, interrupted or the time-out; the exit status so far.
+    int Run(CStatusCapturingSink& queue, const std::atomic<bool>& interrupted) {
+        const std::chrono::seconds timeout(options_.timeoutSeconds);
+        lastRecordAt_ = Clock::now();
+        int exitStatus = kExitDone;
+        while (exitStatus == kExitDone && !interrupted &&
+               (options_.polls == 0 || records_ < options_.polls)) {
+            const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
+            const auto now = Clock::now();
+            bool changed = false;
+            if (code == kNotifyLinkStatusChanged) {
+                LinkStatusChanged(queue.TakeLine(), now);
+            } else if (code == kNotifyStatusRecord) {
+                StatusRecord(now);
+                changed = true;
+            }
+            if (changed) {
+                // Where the readings' trends head: for the metrics and the event program.
+                const UnitStateData data = app_.unitState.Snapshot();
+                metrics_.Snapshot().limitReachedMjd = metrics_.Trends().Projections();
+                events_.Projections(metrics_.Snapshot().limitReachedMjd, data.mjd, UnitNow(data));
+            }
+            if (options_.metrics) {
+                metrics_.PublishTo(server_, changed, now, lastRecordAt_);
+            }
+            events_.WriteProblems(err_);
+            if (timeout.count() > 0 && now - lastRecordAt_ >= timeout) {
+                err_.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
+                                                      std::to_string(options_.timeoutSeconds) +
+                                                      " s");
+                exitStatus = kExitTimedOut;
+            }
+        }
+        return exitStatus;
+    }
+
+    // Records of the run that never reached their file: still queued or dropped.
+    std::size_t RecordsNotKept() const {
+        return recorder_.QueuedRecords() + recorder_.DroppedRecords();
+    }
+
+  private:
+    using Clock = CRepeatedLineFilter::Clock;
+
+    AlertUnit UnitNow(const UnitStateData& data) const {
+        return AlertUnit{app_.unitState.InstrumentModel, data.d1.serialNumber,
+                         app_.serialPort.Settings().name};
+    }
+
+    // Prints a change of the link (steps only when verbose; repeats held back) and tells the
+    // event watch whether the unit is online.
+    void LinkStatusChanged(const LinkStatusLine& line, Clock::time_point now) {
+        const LinkStateInfo& info = LinkStateInfoOf(line.state);
+        const bool shown = options_.verbose || !info.pollingStep;
+        if (const auto text = shown ? lines_.Filter(line.text, now) : std::nullopt) {
+            out_.Write(info.priority, *text);
+        }
+        events_.LinkState(app_.unitState.Online, UnitNow(app_.unitState.Snapshot()));
+    }
+
+    // Prints the record that was posted, checks it against the limits and records it.
+    void StatusRecord(Clock::time_point now) {
+        ++records_;
+        lastRecordAt_ = now;
+        lines_.Forget();
+        const PostedRecord posted = app_.unitState.TakeRecord();
+        const UnitStateData& data = posted.data;
+        // A record that brings an alarm the last one did not have needs a person.
+        const std::set<std::uint32_t> alarms = AlarmCodes(data.d1);
+        const bool newAlarm = !std::includes(previousAlarms_.begin(), previousAlarms_.end(),
+                                             alarms.begin(), alarms.end());
+        previousAlarms_ = alarms;
+        out_.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
+                   StatusRecordLine(data, posted.model));
+        events_.StatusRecord(data, posted.model, UnitNow(data));
+        MetricsSnapshot& snapshot = metrics_.Snapshot();
+        snapshot.hasRecord = true;
+        snapshot.record = data;
+        snapshot.model = posted.model;
+        snapshot.limitLevels = events_.Limits().Levels();
+        ++snapshot.statusRecords;
+        if (record_) {
+            Record(data, posted.model);
+        }
+    }
+
+    // Hands the record to the recorder; the trackers follow the file it goes to.
+    void Record(const UnitStateData& data, std::int32_t model) {
+        const std::string file = RecordFileFor(app_.settings, data, model);
+        // While the folder is unreachable the file followed so far stays the one.
+        if (options_.metrics && !file.empty()) {
+            metrics_.Decay().Follow(file);
+        }
+        if ((options_.metrics || !options_.onEvent.empty()) && !file.empty()) {
+            metrics_.Trends().Follow(file);
+        }
+        const TelemetryWriteResult result =
+            recorder_.WriteTelemetryRecord(data, model, app_.settings);
+        MetricsSnapshot& snapshot = metrics_.Snapshot();
+        snapshot.recordsLost = recorder_.DroppedRecords();
+        snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+        events_.Recording(!snapshot.recordingFailing, file, UnitNow(data));
+    }
+
+    // A record the recorder wrote: the trackers read it as a reader of the file would.
+    void CountRecorded(const UnitStateData& data, std::int32_t model) {
+        const std::string line = TelemetryRecordLine(data, model);
+        metrics_.Decay().Add(SignalPointOfLine(line).value_or(
+            SignalPoint{TelemetryColumnValue(line, 0).value_or(data.mjd), 0.0}));
+        metrics_.Trends().Add(line, model);
+        ++metrics_.Snapshot().recordsRecorded;
+    }
+
+    Corvane3App& app_;
+    const HeadlessOptions& options_;
+    const bool record_;
+    CLines& out_;
+    CLines& err_;
+    CMetricsServer& server_;
+    CStreamTelemetryUi telemetryUi_;
+    CTelemetryRecorder recorder_;
+    CMetricsState metrics_;
+    CHeadlessEvents events_;
+    CRepeatedLineFilter lines_;
+    Clock::time_point lastRecordAt_;
+    int records_ = 0;
+    std::set<std::uint32_t> previousAlarms_;
+};
+
+// Says how many records of the run were not kept; true when there were any.
+bool ReportRecordsNotKept(std::size_t notKept, CLines& err) {
+    if (notKept == 0) {
+        return false;
+    }
+    err.Write(ELinePriority::kError, "corvane3: " + std::to_string(notKept) +
+                                         (notKept == 1 ? " record was" : " records were") +
+                                         " not recorded");
+    return true;
+}
+
+// Serves the metrics when asked. False, with the reason on err, when the endpoint cannot listen.
+bool StartMetrics(const HeadlessOptions& options, CMetricsServer& server, CLines& out,
+                  CLines& err) {
+    if (!options.metrics) {
+        return true;
+    }
+    std::string problem;
+    if (!server.Start(*options.metrics, problem)) {
+        const MetricsEndpoint& at = *options.metrics;
+        const bool ipv6 = at.address.find(':') != std::string::npos;
+        err.Write(ELinePriority::kError, "corvane3: --metrics: cannot serve on " +
+                                             (ipv6 ? "[" + at.address + "]" : at.address) + ":" +
+                                             std::to_string(at.port) + ": " + problem);
+        return false;
+    }
+    out.Write(ELinePriority::kInfo, "Metrics on " + server.Url());
+    return true;
+}
+
+}  // namespace
 
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted) {
@@ -357,28 +531,13 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     if (record && !PrepareRecording(app.settings, options.recordDirectory, errLines)) {
         return kExitRefused;
     }
-    CStreamTelemetryUi telemetryUi(errLines);
-    CTelemetryRecorder recorder(telemetryUi);
-    if (record) {
-        recorder.DirectoryFound(app.settings);
-    }
     if (options.intervalSeconds > 0) {
         app.settings.PollingInterval =
             std::clamp(options.intervalSeconds, kMinPollingInterval, kMaxPollingInterval);
     }
     CMetricsServer server;
-    if (options.metrics) {
-        std::string problem;
-        if (!server.Start(*options.metrics, problem)) {
-            const MetricsEndpoint& at = *options.metrics;
-            const bool ipv6 = at.address.find(':') != std::string::npos;
-            errLines.Write(ELinePriority::kError, "corvane3: --metrics: cannot serve on " +
-                                                      (ipv6 ? "[" + at.address + "]" : at.address) +
-                                                      ":" + std::to_string(at.port) + ": " +
-                                                      problem);
-            return kExitRefused;
-        }
-        outLines.Write(ELinePriority::kInfo, "Metrics on " + server.Url());
+    if (!StartMetrics(options, server, outLines, errLines)) {
+        return kExitRefused;
     }
     // Polling is what a headless run is for.
     if (!app.settings.PollingEnabled) {
@@ -386,124 +545,21 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                        "PollingEnabled=false is ignored: a headless run always polls");
         app.settings.PollingEnabled = true;
     }
-    CMetricsState metrics(app, record, options.limits);
-    CHeadlessEvents events(options, outLines);
-    const auto unitNow = [&app](const UnitStateData& data) {
-        return AlertUnit{app.unitState.InstrumentModel, data.d1.serialNumber,
-                         app.serialPort.Settings().name};
-    };
-    if (options.metrics) {
-        const auto now = CRepeatedLineFilter::Clock::now();
-        metrics.PublishTo(server, true, now, now);
-    }
-    const std::chrono::seconds timeout(options.timeoutSeconds);
+    CHeadlessLoop loop(app, options, record, outLines, errLines, server);
+    loop.PublishFirstMetrics();
     CStatusCapturingSink queue(app.linkStatus);
     app.linkStatus.SetSink(&queue);
-    int exitStatus = kExitDone;
-    int records = 0;
-    // The lines of the records the recorder still holds, oldest first.
-    std::deque<std::string> unwritten;
-    std::set<std::uint32_t> previousAlarms;
+    int exitStatus;
     {
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
                               app.settings, queue);
         thread.StartBackgroundThread();
-        CRepeatedLineFilter lines;
-        auto lastRecordAt = CRepeatedLineFilter::Clock::now();
-        while (exitStatus == kExitDone && !interrupted &&
-               (options.polls == 0 || records < options.polls)) {
-            const std::optional<int> code = queue.Take(kInterruptCheckPeriod);
-            const auto now = CRepeatedLineFilter::Clock::now();
-            bool changed = false;
-            if (code == kNotifyLinkStatusChanged) {
-                const std::string line = queue.TakeLine();
-                const bool shown = options.verbose || !IsPollingStepLine(line);
-                if (const auto text = shown ? lines.Filter(line, now) : std::nullopt) {
-                    outLines.Write(LinkLinePriority(line), *text);
-                }
-                events.LinkState(app.unitState.Online, unitNow(app.unitState.Snapshot()));
-            } else if (code == kNotifyStatusRecord) {
-                ++records;
-                lastRecordAt = now;
-                lines.Forget();
-                const PostedRecord posted = app.unitState.TakeRecord();
-                const UnitStateData& data = posted.data;
-                const std::int32_t model = posted.model;
-                // A record that brings an alarm the last one did not have needs a person.
-                const std::set<std::uint32_t> alarms = AlarmCodes(data.d1);
-                const bool newAlarm = !std::includes(previousAlarms.begin(), previousAlarms.end(),
-                                                     alarms.begin(), alarms.end());
-                previousAlarms = alarms;
-                outLines.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
-                               StatusRecordLine(data, model));
-                events.StatusRecord(data, model, unitNow(data));
-                MetricsSnapshot& snapshot = metrics.Snapshot();
-                snapshot.hasRecord = true;
-                snapshot.record = data;
-                snapshot.model = model;
-                snapshot.limitLevels = events.Limits().Levels();
-                ++snapshot.statusRecords;
-                if (record) {
-                    // While the folder is unreachable the file followed so far stays the one.
-                    if (const std::string file = RecordFileFor(app.settings, data, model);
-                        options.metrics && !file.empty()) {
-                        metrics.Decay().Follow(file);
-                    }
-                    if (const std::string file = RecordFileFor(app.settings, data, model);
-                        (options.metrics || !options.onEvent.empty()) && !file.empty()) {
-                        metrics.Trends().Follow(file);
-                    }
-                    const std::size_t droppedBefore = recorder.DroppedRecords();
-                    unwritten.push_back(TelemetryRecordLine(data, model));
-                    const TelemetryWriteResult result =
-                        recorder.WriteTelemetryRecord(data, model, app.settings);
-                    for (std::size_t n = recorder.DroppedRecords() - droppedBefore;
-                         n > 0 && !unwritten.empty(); --n) {
-                        unwritten.pop_front();
-                    }
-                    while (unwritten.size() > recorder.QueuedRecords()) {
-                        const std::string& line = unwritten.front();
-                        metrics.Decay().Add(SignalPointOfLine(line).value_or(
-                            SignalPoint{TelemetryColumnValue(line, 0).value_or(data.mjd), 0.0}));
-                        metrics.Trends().Add(line, model);
-                        unwritten.pop_front();
-                        ++snapshot.recordsRecorded;
-                    }
-                    snapshot.recordsLost = recorder.DroppedRecords();
-                    snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
-                    events.Recording(!snapshot.recordingFailing,
-                                     RecordFileFor(app.settings, data, model), unitNow(data));
-                }
-                changed = true;
-            }
-            if (changed) {
-                // Where the readings' trends head: for the metrics and the event program.
-                const UnitStateData data = app.unitState.Snapshot();
-                metrics.Snapshot().limitReachedMjd = metrics.Trends().Projections();
-                events.Projections(metrics.Snapshot().limitReachedMjd, data.mjd, unitNow(data));
-            }
-            if (options.metrics) {
-                metrics.PublishTo(server, changed, now, lastRecordAt);
-            }
-            events.WriteProblems(errLines);
-            if (exitStatus == kExitDone && timeout.count() > 0 && now - lastRecordAt >= timeout) {
-                errLines.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
-                                                          std::to_string(options.timeoutSeconds) +
-                                                          " s");
-                exitStatus = kExitTimedOut;
-            }
-        }
+        exitStatus = loop.Run(queue, interrupted);
         thread.StopBackgroundThread();
     }
     app.linkStatus.SetSink(nullptr);
-    const std::size_t notKept = recorder.QueuedRecords() + recorder.DroppedRecords();
-    if (notKept > 0) {
-        errLines.Write(ELinePriority::kError, "corvane3: " + std::to_string(notKept) +
-                                                  (notKept == 1 ? " record was" : " records were") +
-                                                  " not recorded");
-        if (exitStatus == kExitDone) {
-            exitStatus = kExitRefused;
-        }
+    if (ReportRecordsNotKept(loop.RecordsNotKept(), errLines) && exitStatus == kExitDone) {
+        exitStatus = kExitRefused;
     }
     return exitStatus;
 }

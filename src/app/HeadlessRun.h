@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "core/program/ExitStatus.h"
 #include "app/MetricsServer.h"
+#include "core/base/LinePriority.h"
 #include "core/program/Corvane3App.h"
+#include "core/program/ExitStatus.h"
 #include "core/telemetry/ReadingLimits.h"
 
 namespace corvane3 {
@@ -41,16 +42,9 @@ struct HeadlessOptions {
     std::string onEvent;
 };
 
-// syslog priorities of the output lines.
-enum class ELinePriority { kError = 3, kWarning = 4, kInfo = 6 };
-
 // text (one or more lines, without the last line end) with every line ended and, for the
 // journal, started with its priority.
 std::string PriorityLines(ELinePriority priority, const std::string& text, bool journal);
-
-// Warning for a link line that tells of a link not working ("Unit Not Responding", "Error",
-// "RS232 open failed", ... also with a repeat count), info for the rest.
-ELinePriority LinkLinePriority(const std::string& line);
 
 // Runs until options.polls records have arrived, interrupted turns true or no record came for
 // options.timeoutSeconds. Always polls, whatever PollingEnabled says. A record that cannot be
@@ -64,12 +58,6 @@ ELinePriority LinkLinePriority(const std::string& line);
 // and its address is said on out first.
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err, const std::atomic<bool>& interrupted);
-
-// True for a Link status text that only reports the progress of a step of a working link (the
-// countdown to the next poll, a step begun or done, a command or diagnostic line exchanged),
-// false for one that tells of the link's state (online, not responding, a port problem, a
-// failed poll).
-bool IsPollingStepLine(const std::string& line);
 
 // One short line describing a status record.
 std::string StatusRecordLine(const UnitStateData& data, std::int32_t model);

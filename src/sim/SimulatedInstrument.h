@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/link/CommandCodes.h"
+#include "core/base/ModelCodes.h"
 #include "sim/CesiumSpectrum.h"
 #include "sim/FrameParser.h"
 #include "sim/LineSettings.h"
@@ -25,7 +26,7 @@ using SimClock = std::chrono::steady_clock;
 inline constexpr unsigned kMaxUserPassword = 99999;
 
 struct InstrumentConfig {
-    int model = 403;  // 400, 401, 402, 403 or 404
+    int model = kModelTq9000;  // one of the InstrumentModel codes
     unsigned serial = 1234;
     bool instrumentSweep = false;  // the unit sweeps its DDS by itself (A05)
     unsigned password = 0;         // 1 to 99999 enables user security; 0 leaves it off

@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 
+#include "core/base/ModelCodes.h"
+
 namespace corvane3::sim {
 
 inline constexpr std::size_t kD1RecordLength = 250;
@@ -65,7 +67,7 @@ struct D2Values {
     double ddsMHz = 12.6;
     std::string sweepText = "NS";     // "US" when the unit sweeps by itself
     std::string text = "CS-UNIT-01";  // ten characters without blanks
-    int modelCode = 403;
+    int modelCode = kModelTq9000;
     double value18 = 2.5;
 };
 

@@ -66,17 +66,5 @@ TEST(CommandLineTest, HeadlessRunRepeatsAStatusLineOnceAMinuteWithItsCount) {
     }
 }
 
-TEST(CommandLineTest, HeadlessRunTellsPollingStepsFromChangesOfTheLink) {
-    for (const char* step : {"Ready: 10", "Ready: 1", "Ready", "Polling", "D1...", "D1...OK",
-                             "Outliers...OK", "Version...", "Cmd Sent OK", "Response Received"}) {
-        EXPECT_TRUE(IsPollingStepLine(step)) << step;
-    }
-    for (const char* change : {"Unit Online", "Unit Not Responding", "Resetting", "Error",
-                               "RS232 Reset", "RS232 open failed", "Send Fail", "Receive Fail",
-                               "Waiting for instrument", "Password Fail"}) {
-        EXPECT_FALSE(IsPollingStepLine(change)) << change;
-    }
-}
-
 }  // namespace
 }  // namespace corvane3

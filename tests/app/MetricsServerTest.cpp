@@ -165,14 +165,6 @@ TEST(MetricsServerTest, JournalLinesCarryTheirPriorityAndOtherOutputStaysAsItWas
     EXPECT_EQ(PriorityLines(ELinePriority::kInfo, "Unit Online", true), "<6>Unit Online\n");
     EXPECT_EQ(PriorityLines(ELinePriority::kError, "a:\nb", true), "<3>a:\n<3>b\n");
     EXPECT_EQ(PriorityLines(ELinePriority::kError, "a:\nb", false), "a:\nb\n");
-    for (const char* line : {"Unit Not Responding", "Error", "RS232 open failed", "Resetting",
-                             "Unit Not Responding (repeated 3 times)", "Receive Fail"}) {
-        EXPECT_EQ(LinkLinePriority(line), ELinePriority::kWarning) << line;
-    }
-    for (const char* line :
-         {"Unit Online", "RS232 Open", "RS232 Reset", "Ready: 9", "D1...", "Errors", "Error (x)"}) {
-        EXPECT_EQ(LinkLinePriority(line), ELinePriority::kInfo) << line;
-    }
 }
 
 }  // namespace

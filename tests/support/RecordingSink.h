@@ -6,11 +6,19 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/link/LinkStatus.h"
 #include "core/link/Notification.h"
+
+namespace corvane3 {
+// A failing expectation names the state by its text.
+inline void PrintTo(ELinkState state, std::ostream* os) {
+    *os << '"' << LinkStateInfoOf(state).text << '"';
+}
+}  // namespace corvane3
 
 namespace corvane3::testing {
 
@@ -62,16 +70,27 @@ class RecordingSink : public INotificationSink, public WaitableLog<int> {
     std::vector<int> Codes() const { return Items(); }
 };
 
-// Link status lines in the order they were set.
-class StatusLog : public INotificationSink, public WaitableLog<std::string> {
+// Link states in the order they were set.
+class StatusLog : public INotificationSink, public WaitableLog<ELinkState> {
   public:
     explicit StatusLog(CLinkStatus& status) : status_(status) { status_.SetSink(this); }
     ~StatusLog() override { status_.SetSink(nullptr); }
-    void PostNotification(int) override { Add(status_.Text()); }
-    std::vector<std::string> Lines() const { return Items(); }
+    void PostNotification(int) override {
+        const LinkStatusLine line = status_.Line();
+        texts_.Add(line.text);
+        Add(line.state);
+    }
+    std::vector<ELinkState> Lines() const { return Items(); }
+    void Clear() {
+        WaitableLog::Clear();
+        texts_.Clear();
+    }
+    // For the lines a state does not tell apart (a polling step's "D1...OK").
+    const WaitableLog<std::string>& Texts() const { return texts_; }
 
   private:
     CLinkStatus& status_;
+    WaitableLog<std::string> texts_;
 };
 
 }  // namespace corvane3::testing

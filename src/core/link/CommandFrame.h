@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/base/ModelCodes.h"
+
 namespace corvane3 {
 
 inline constexpr char kStx = 0x02;
@@ -19,7 +21,7 @@ inline constexpr char kCr = 0x0D;
 // unit gets the field; every other model receives "00000".
 inline constexpr std::uint32_t kFactoryAccessOption = 0x20000;
 // The only model that understands the Factory access field.
-inline constexpr std::int32_t kFactoryAccessModel = 401;
+inline constexpr std::int32_t kFactoryAccessModel = kModelChronoBeam;
 
 // Length of a frame head: STX, code, blank, parameter field, blank.
 inline constexpr std::size_t kFrameHeadLength = 11;

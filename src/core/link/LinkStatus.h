@@ -1,14 +1,21 @@
 #pragma once
-// The Link status text: the latest link or progress line ("RS232 Open", "Unit Online", ...).
+// The Link status: the latest link state or progress line ("RS232 Open", "Unit Online", ...).
 // Any thread may set it; setting it posts kNotifyLinkStatusChanged. Readers take a copy, and a
 // later line may already have replaced the one a notification announced.
 
 #include <mutex>
 #include <string>
 
+#include "core/link/LinkState.h"
 #include "core/link/Notification.h"
 
 namespace corvane3 {
+
+// A state with the text it shows.
+struct LinkStatusLine {
+    ELinkState state = ELinkState::kNone;
+    std::string text;
+};
 
 class CLinkStatus {
   public:
@@ -16,14 +23,21 @@ class CLinkStatus {
     explicit CLinkStatus(INotificationSink* sink = nullptr) : sink_(sink) {}
 
     void SetSink(INotificationSink* sink);
-    // Stores text and posts kNotifyLinkStatusChanged. Thread-safe.
-    void SetLinkStatus(const std::string& text);
-    // A copy of the current text. Thread-safe.
-    std::string Text() const;
+    // Each stores the state with its text and posts kNotifyLinkStatusChanged. Thread-safe.
+    // state is neither kCountdown nor kStepProgress, which carry more than their state.
+    void SetLinkStatus(ELinkState state);
+    void SetCountdown(long long secondsLeft);
+    void SetStepProgress(const std::string& line);
+    // A copy of the current state and text. Thread-safe.
+    LinkStatusLine Line() const;
+    std::string Text() const { return Line().text; }
+    ELinkState State() const { return Line().state; }
 
   private:
+    void Set(ELinkState state, std::string text);
+
     mutable std::mutex mutex_;
-    std::string text_;
+    LinkStatusLine line_;
     INotificationSink* sink_;
 };
 

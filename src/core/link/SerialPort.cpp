@@ -214,13 +214,13 @@ bool CSerialPort::OpenLocked() {
         lastOpenError_ = error;
     }
     if (!error.empty()) {
-        linkStatus_.SetLinkStatus("RS232 open failed");
+        linkStatus_.SetLinkStatus(ELinkState::kRs232OpenFailed);
         return false;
     }
     fd_ = fd;
     // No sharing: a second program that opens the same port is refused (root excepted).
     ::ioctl(fd, TIOCEXCL);
-    linkStatus_.SetLinkStatus("RS232 Open");
+    linkStatus_.SetLinkStatus(ELinkState::kRs232Open);
     return true;
 }
 
@@ -257,12 +257,12 @@ bool CSerialPort::ConfigureLocked() {
         return false;
     }
     readTotalConstantMs_ = kDefaultReadTotalConstantMs;
-    linkStatus_.SetLinkStatus("RS232 Configured Ok");
+    linkStatus_.SetLinkStatus(ELinkState::kRs232Configured);
     return true;
 }
 
 bool CSerialPort::ResetLocked() {
-    linkStatus_.SetLinkStatus("RS232 Reset");
+    linkStatus_.SetLinkStatus(ELinkState::kRs232Reset);
     if (const std::shared_ptr<CSerialTrace> trace = Trace()) {
         trace->Note("port reset");
     }

@@ -17,22 +17,9 @@
 #include <string>
 
 #include "core/base/Guarded.h"
+#include "core/base/ModelCodes.h"
 
 namespace corvane3 {
-
-// Instrument model codes. 400 also stands for "not identified yet".
-enum InstrumentModel : std::int32_t {
-    kModel7750 = 400,
-    kModelChronoBeam = 401,
-    kModel7730B = 402,
-    kModelTq9000 = 403,
-    kModel7730A = 404,
-};
-inline constexpr std::int32_t kModelBeforeIdentification = kModel7750;
-// The model codes a unit can report; any other number in a reply is a garbled reply.
-inline constexpr bool IsKnownModel(std::int32_t code) {
-    return code >= kModel7750 && code <= kModel7730A;
-}
 
 inline constexpr std::size_t kD1FieldCount = 41;
 inline constexpr std::size_t kD2FieldCount = 19;

@@ -186,16 +186,16 @@ void CPollingThread::IdentityPoll() {
     }
     unit_.Online = online;
     if (online) {
-        status_.SetLinkStatus("Unit Online");
+        status_.SetLinkStatus(ELinkState::kUnitOnline);
         steps_->Identification();
         return;
     }
     if (failureCount_ >= kFailuresBeforeReset) {
-        status_.SetLinkStatus("Resetting");
+        status_.SetLinkStatus(ELinkState::kResetting);
         port_.ResetPort();
         failureCount_ = 0;
     } else {
-        status_.SetLinkStatus("Unit Not Responding");
+        status_.SetLinkStatus(ELinkState::kUnitNotResponding);
         ++failureCount_;
     }
 }
@@ -218,19 +218,19 @@ void CPollingThread::ServeMailbox(int& code) {
     std::string reply;
     bool ok = link_->SendCmd(command.code, command.parameter, command.data);
     if (ok) {
-        status_.SetLinkStatus("Cmd Sent OK");
+        status_.SetLinkStatus(ELinkState::kCommandSent);
         ok = link_->GetResponse(reply, kEtx, command.replyLimit);
         shared_.Response.Set(reply);
         shared_.CommandReply.Set(reply);
         shared_.mailbox.CommandAccepted = !IsRefusal(reply);
     } else {
         unit_.Online = false;
-        status_.SetLinkStatus("Send Fail");
+        status_.SetLinkStatus(ELinkState::kSendFailed);
     }
     if (ok) {
         code = command.notificationCode;
     } else {
-        status_.SetLinkStatus("Receive Fail");
+        status_.SetLinkStatus(ELinkState::kReceiveFailed);
         shared_.PortReset = true;
     }
     // Logged before the mailbox is freed: a sender that sees its command done finds it logged.
@@ -292,7 +292,7 @@ void CPollingThread::ListenForDiagnostics(int& code) {
         diagnosticLine_ += byte;
         // A line ends at LF; one that fills the buffer is handed on as it is.
         if (byte[0] == kLf || diagnosticLine_.size() >= kDiagnosticLineLimit) {
-            status_.SetLinkStatus("Response Received");
+            status_.SetLinkStatus(ELinkState::kResponseReceived);
             shared_.Response.Set(diagnosticLine_);
             diagnosticLine_.clear();
             code = kNotifyDiagnosticLine;
@@ -379,7 +379,7 @@ void CPollingThread::PollIfDue(int& code) {
         }
         return;
     }
-    status_.SetLinkStatus("Ready: " + std::to_string(schedule_.SecondsLeft(now, interval)));
+    status_.SetCountdown(schedule_.SecondsLeft(now, interval));
 }
 
 }  // namespace corvane3

@@ -113,7 +113,7 @@ bool CQuerySteps::Identification() {
 }
 
 bool CQuerySteps::PollStep() {
-    Status("Polling");
+    Status(ELinkState::kPolling);
     const double mjd = ModifiedJulianDate(static_cast<double>(std::time(nullptr)));
     c_.unit.Update([&](UnitStateData& data) { data.mjd = mjd; });
 
@@ -164,9 +164,9 @@ bool CQuerySteps::PollStep() {
         ok = DateAndTime();
     }
     if (ok) {
-        Status("Ready");
+        Status(ELinkState::kPollDone);
     } else {
-        Status("Error");
+        Status(ELinkState::kPollFailed);
         c_.port.ResetPort();
     }
     return ok;

@@ -69,7 +69,8 @@ class CQuerySteps {
     bool Attempt(const SerialLineSettings& settings);
 
   private:
-    void Status(const std::string& text) { c_.status.SetLinkStatus(text); }
+    void Status(const std::string& stepLine) { c_.status.SetStepProgress(stepLine); }
+    void Status(ELinkState state) { c_.status.SetLinkStatus(state); }
     // SendCmd, then GetResponse with ETX into reply, as much as the command's reply limit.
     bool Exchange(Command command, std::uint32_t parameter, const char* data, std::string& reply);
     bool ReadEventLog(Command command, std::uint32_t parameter, std::string QueryResults::*log);

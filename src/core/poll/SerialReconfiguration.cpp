@@ -39,7 +39,7 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
     if (!c.link.SendCmd("C05", parameter, data)) {
         return false;
     }
-    c.status.SetLinkStatus("Cmd Sent OK");
+    c.status.SetLinkStatus(ELinkState::kCommandSent);
     std::string reply;
     const bool replied = c.link.GetResponse(reply, kEtx, kCatalogueReplyLimit);
     c.shared.Response.Set(reply);
@@ -54,7 +54,7 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
     }
     if (verdict == ReplyVerdict::kRefused) {
         messages.ShowTimedMessage("Password not Accepted", kTitle);
-        c.status.SetLinkStatus("Password Fail");
+        c.status.SetLinkStatus(ELinkState::kPasswordFailed);
         messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
         return true;
     }
@@ -63,18 +63,18 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
         messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
         return true;
     }
-    c.status.SetLinkStatus("Password OK");
+    c.status.SetLinkStatus(ELinkState::kPasswordOk);
     SerialLineSettings line = c.port.Settings();
     line.baudRate = rs232.baudRate;
     line.dataBits = rs232.dataBits;
     line.parity = rs232.parity;
     line.stopBits = rs232.stopBits;
     c.port.SetSettings(line);
-    c.status.SetLinkStatus("Waiting for instrument");
+    c.status.SetLinkStatus(ELinkState::kWaitingForInstrument);
     if (c.waitForStop) {
         c.waitForStop(kInstrumentSwitchTime);
     }
-    c.status.SetLinkStatus("Changing PC RS232");
+    c.status.SetLinkStatus(ELinkState::kChangingPcLine);
     c.shared.PortReset = true;
     messages.ShowTimedMessage("Serial port settings modified", kTitle);
     return true;

@@ -177,6 +177,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
         if (result != TelemetryWriteResult::kWritten) {
             return result;
         }
+        ui_.RecordWritten(record.data, record.model);
         if (!queue_.empty() && queue_.front().number == record.number) {
             queue_.pop_front();
         }

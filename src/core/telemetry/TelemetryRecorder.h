@@ -62,6 +62,11 @@ class ITelemetryUi {
     // system's reason when there is one). Called for every failed attempt, before the user is
     // told (when they are); nothing by default.
     virtual void RecordNotWritten(const std::string& reason) { (void)reason; }
+    // A record is now in its file: each record once, in the order they came; nothing by default.
+    virtual void RecordWritten(const UnitStateData& data, std::int32_t model) {
+        (void)data;
+        (void)model;
+    }
 };
 
 // A failure's text with the file it concerns and the system's reason for error (errno; none

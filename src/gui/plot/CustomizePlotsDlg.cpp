@@ -6,13 +6,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/base/ModelCodes.h"
 #include "core/plot/PlotData.h"
 
 namespace corvane3 {
 
 namespace {
 
-constexpr std::int32_t kTq9000 = 403;
 // The control ids of the boxes, bottom pane first.
 constexpr std::array<int, kPlotPanes> kBoxIds = {1099, 1100, 1101, 1102, 1103};
 
@@ -27,7 +27,7 @@ std::array<int, 35> OfferedChannelNumbers(std::int32_t instrumentModel, int& cou
         }
     };
     addRange(0, 25);
-    if (instrumentModel == kTq9000) {
+    if (instrumentModel == kModelTq9000) {
         addRange(32, 36);
     }
     addRange(26, 29);

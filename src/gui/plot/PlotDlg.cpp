@@ -1,15 +1,8 @@
 #include "gui/plot/PlotDlg.h"
 
 #include <QActionGroup>
-#include <QDateTime>
-#include <QFileDialog>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QPageLayout>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QPrinter>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -22,65 +15,18 @@
 #include "core/telemetry/ReadingTrends.h"
 #include "core/telemetry/TelemetryColumns.h"
 #include "gui/common/AppIcon.h"
-#include "gui/common/HelpDlg.h"
 #include "gui/common/ScreenFit.h"
-#include "gui/common/WholeTitle.h"
-#include "gui/common/WindowPrinter.h"
 #include "gui/plot/CursorReadout.h"
-#include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 
 namespace corvane3 {
 
 namespace {
 
-// Menu command ids, as the menu resource numbers them.
-enum PlotCommand : int {
-    kCmdLiveData = 32821,
-    kCmdPurge = 32822,
-    kCmdOpen = 32789,
-    kCmdPrint = 32790,
-    kCmdSavePicture = 32900,
-    kCmdFollowFile = 32901,
-    kCmdExit = 32791,
-    kCmdCursors = 32840,
-    kCmdSignalDecay = 32842,
-    kCmdData = 32847,
-    kCmdCustomize = 32798,
-    kCmdHelpTopics = 32861,
-    kCmdAbout = 32837,
-};
-constexpr std::array<int, kPlotViewCount> kViewCommands = {32792, 32793, 32794, 32795, 32796,
-                                                           32799, 32797, 32844, 32845};
-constexpr int kSystemSuppliesView = 5;
 // X values the fit line of a cached store is drawn through.
 constexpr std::int64_t kCachedFitLinePoints = 4096;
-// The Stuff menu's items with their access keys, by Plot view index.
-constexpr std::array<const char*, kPlotViewCount> kViewMenuTexts = {
-    "&Clock Servo",    "&Zeeman Servo", "&Gain Servo", "&CBT Supplies", "Power &Supplies",
-    "System Supplies", "Hops 'n Burps", "User 1",      "User 2"};
-
-struct MenuChoice {
-    int index;
-    int id;
-    const char* text;
-};
-// In menu order; the X scale's index order differs from it.
-constexpr MenuChoice kXUnitChoices[] = {
-    {0, 32808, "&MJD"},     {1, 32809, "&Days"},    {2, 32810, "&Hours"},
-    {3, 32811, "&Minutes"}, {4, 32816, "&Seconds"}, {kXUnitUtc, 32817, "&UTC Date and Time"}};
-constexpr MenuChoice kXScaleChoices[] = {{kXScaleAll, 32812, "&All"},
-                                         {kXScaleLastWeek, 32813, "Last &Week"},
-                                         {kXScaleLastDay, 32814, "Last &24 Hours"},
-                                         {kXScaleLastHour, 32815, "Last &Hour"}};
-constexpr MenuChoice kYScaleChoices[] = {{kYScaleAll, 3801, "&All"},
-                                         {kYScaleAllPlus, 32802, "All +"},
-                                         {kYScaleOneSigma, 32805, "&1-sigma"},
-                                         {kYScaleThreeSigma, 32803, "&3-sigma"},
-                                         {kYScaleSixSigma, 32806, "&6-sigma"}};
-
-constexpr std::int32_t kTq9000 = 403;
 constexpr int kDaysUnit = kXUnitDays;
 // The store's time axes are the X units 0 to 4.
 constexpr int kTimeAxes = 5;
@@ -101,22 +47,11 @@ const QColor kDecayTextColour(0, 255, 0);
 // A reading's projection towards its limits: the colour of its warning line.
 const QColor kLimitTextColour(0xc0, 0x90, 0x00);
 constexpr int kDecayTextPointSize = 16;
-constexpr char kPrintDocumentName[] = "Corvane3 Cesium Data Plot";
-// A print leaves this share of the page's width and height free on each side.
-constexpr int kPrintMarginDivisor = 20;
 // The window's first size: the five panes readable on a common laptop screen.
 constexpr int kInitialWidth = 1200;
 constexpr int kInitialHeight = 800;
-// A PDF page is measured in points, 72 to the inch; the panes are drawn one pixel per point.
-constexpr int kPdfPointsPerInch = 72;
 // Width of the serial number in window titles.
 constexpr int kSerialWidth = 5;
-
-QString ViewFileName(const std::string& name) {
-    QString text = QString::fromStdString(name);
-    text.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-"));
-    return text;
-}
 
 }  // namespace
 
@@ -211,100 +146,6 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
 
 CPlotDlg::~CPlotDlg() = default;
 
-QAction* CPlotDlg::Command(int id) const {
-    const auto actions = findChildren<QAction*>();
-    for (QAction* action : actions) {
-        if (action->property("commandId").toInt() == id) {
-            return action;
-        }
-    }
-    return nullptr;
-}
-
-void CPlotDlg::BuildMenus(QMenuBar* bar) {
-    const auto add = [this](QMenu* menu, int id, const QString& text, auto handler) {
-        QAction* action = menu->addAction(text);
-        action->setProperty("commandId", id);
-        connect(action, &QAction::triggered, this, handler);
-        return action;
-    };
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    add(file, kCmdLiveData, QStringLiteral("Live Data"), [this] {
-        StartLive();
-    })->setCheckable(true);
-    add(file, kCmdPurge, QStringLiteral("Purge Live Data"), [this] { PurgeLive(); });
-    file->addSeparator();
-    add(file, kCmdOpen, QStringLiteral("&Open..."), [this] { OpenDialog(); });
-    add(file, kCmdPrint, QStringLiteral("&Print..."), [this] { Print(); });
-    add(file, kCmdSavePicture, QStringLiteral("Save Pict&ure..."), [this] { SavePictureDialog(); });
-    file->addSeparator();
-    add(file, kCmdExit, QStringLiteral("E&xit"), [this] { accept(); });
-
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    add(view, kCmdCursors, QStringLiteral("Cursors"), [this] {
-        ToggleCursors();
-    })->setCheckable(true);
-    add(view, kCmdSignalDecay, QStringLiteral("Signal Decay"), [this] { EnterDecayDisplay(); });
-    add(view, kCmdData, QStringLiteral("Data"), [this] { EnterDataDisplay(); });
-    view->addSeparator();
-    QAction* follow = add(view, kCmdFollowFile, QStringLiteral("Follow File"),
-                          [this](bool checked) { SetFollowFile(checked); });
-    follow->setCheckable(true);
-
-    stuffMenu_ = bar->addMenu(QStringLiteral("Stuff"));
-    viewGroup_ = new QActionGroup(this);
-    for (std::size_t v = 0; v < kPlotViewCount; ++v) {
-        QAction* action =
-            add(stuffMenu_, kViewCommands[v], QString::fromLatin1(kViewMenuTexts[v]), [this, v] {
-                SetPlotView(static_cast<int>(v));
-                RebuildPlots();
-            });
-        action->setCheckable(true);
-        action->setActionGroup(viewGroup_);
-    }
-    stuffMenu_->addSeparator();
-    add(stuffMenu_, kCmdCustomize, QStringLiteral("Customize..."), [this] { Customize(); });
-
-    const auto radioMenu = [&](const QString& title, const auto& choices, QActionGroup*& group,
-                               auto handler) {
-        QMenu* menu = bar->addMenu(title);
-        group = new QActionGroup(this);
-        for (const MenuChoice& choice : choices) {
-            QAction* action = add(menu, choice.id, QString::fromLatin1(choice.text),
-                                  [handler, index = choice.index] { handler(index); });
-            action->setProperty("index", choice.index);
-            action->setCheckable(true);
-            action->setActionGroup(group);
-        }
-        return menu;
-    };
-    radioMenu(QStringLiteral("&Y-Scale"), kYScaleChoices, yScaleGroup_,
-              [this](int index) { SetYScale(index); });
-    radioMenu(QStringLiteral("X-&Scale"), kXScaleChoices, xScaleGroup_,
-              [this](int index) { SetXScale(index); });
-    unitsMenu_ = radioMenu(QStringLiteral("X-Units"), kXUnitChoices, xUnitGroup_,
-                           [this](int index) { SetXUnit(index); });
-
-    helpMenu_ = bar->addMenu(QStringLiteral("&Help"));
-    add(helpMenu_, kCmdHelpTopics, QStringLiteral("Help Topics"), [this] { ShowHelp(); });
-    add(helpMenu_, kCmdAbout, QStringLiteral("About Corvane3..."), [this] { ShowAbout(); });
-
-    for (QMenu* menu : bar->findChildren<QMenu*>()) {
-        connect(menu, &QMenu::aboutToShow, this, &CPlotDlg::PrepareMenus);
-    }
-    PrepareMenus();
-}
-
-void CPlotDlg::PrepareMenus() {
-    Command(kCmdLiveData)->setVisible(!fileMode_);
-    Command(kCmdPurge)->setVisible(!fileMode_);
-    Command(kCmdSignalDecay)->setVisible(!decayDisplay_);
-    Command(kCmdData)->setVisible(decayDisplay_);
-    Command(kCmdFollowFile)->setEnabled(!live_ && !shownFile_.empty());
-    Command(kViewCommands[kSystemSuppliesView])
-        ->setVisible(context_.instrumentModel.load() == kTq9000);
-}
-
 void CPlotDlg::LayoutPanes(int width, int height) {
     const int p = static_cast<int>(height * kDataPanesShare / kDataPanes);
     for (int pane = 0; pane < kDataPanes; ++pane) {
@@ -326,33 +167,6 @@ void CPlotDlg::showEvent(QShowEvent* event) {
     }
 }
 
-void CPlotDlg::LoadInitialFile() {
-    const FileStamp stamp = StampOf(initialFile_);
-    const bool loaded = !initialFile_.empty() && LoadFile(initialFile_);
-    if (initialFile_.empty()) {
-        store_.ResetStore();
-    }
-    live_ = !fileMode_;
-    Command(kCmdLiveData)->setChecked(live_);
-    if (loaded && !live_) {
-        FollowWhenRecent(initialFile_, stamp);
-    }
-    StoreReplaced();
-    AppendHeldRecords();
-    RebuildPlots();
-    emit InitialLoadDone();
-}
-
-bool CPlotDlg::LoadFile(const std::string& path) {
-    // Records keep arriving while the load's progress window shows; they wait for the load.
-    loading_ = true;
-    const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this,
-                                     cacheFilesFrom_, ShownSlots()) == 0;
-    store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
-    loading_ = false;
-    return loaded;
-}
-
 std::vector<int> CPlotDlg::ShownSlots() const {
     std::vector<int> shown{CPlotData::kAxis0Slot};
     if (decayDisplay_) {
@@ -362,21 +176,6 @@ std::vector<int> CPlotDlg::ShownSlots() const {
         shown.insert(shown.end(), view.channels.begin(), view.channels.begin() + kDataPanes);
     }
     return shown;
-}
-
-void CPlotDlg::AppendHeldRecords() {
-    const std::vector<UnitStateData> held = std::move(heldRecords_);
-    heldRecords_.clear();
-    for (const UnitStateData& record : held) {
-        // A record that reached the file before the load read it is there already.
-        const std::int64_t n = store_.PointCount();
-        const bool loaded =
-            n > 0 && static_cast<std::uint32_t>(store_.SerialNumber()) == record.d1.serialNumber &&
-            record.mjd <= store_.TimeAxis(0)[n - 1];
-        if (!loaded) {
-            OnNewRecord(record);
-        }
-    }
 }
 
 void CPlotDlg::StoreReplaced() {
@@ -746,7 +545,7 @@ void CPlotDlg::EnterDecayDisplay() {
 
 void CPlotDlg::ToggleCursors() {
     cursorsShown_ = !cursorsShown_;
-    Command(kCmdCursors)->setChecked(cursorsShown_);
+    Command(kPlotCmdCursors)->setChecked(cursorsShown_);
     const std::int64_t n = store_.PointCount();
     // Taken before the cursors move: moving one reports both, which sets the fit range.
     const std::int64_t first = decayDisplay_ ? fitFirst_ : 0;
@@ -845,195 +644,6 @@ void CPlotDlg::RefreshReadout() {
                 .arg(last - first + 1);
     }
     readout_->Show(std::move(columns), footer);
-}
-
-void CPlotDlg::SetPlotView(int view) {
-    view_ = std::clamp(view, 0, static_cast<int>(kPlotViewCount) - 1);
-    viewGroup_->actions().at(view_)->setChecked(true);
-}
-
-void CPlotDlg::SetXScale(int scale) {
-    context_.settings.Xscale = scale;
-    paused_ = false;
-    ApplyScales();
-}
-
-void CPlotDlg::SetYScale(int scale) {
-    context_.settings.Yscale = scale;
-    ApplyScales();
-}
-
-void CPlotDlg::SetXUnit(int unit) {
-    context_.settings.Xunits = unit;
-    RebuildPlots();
-}
-
-void CPlotDlg::StartLive() {
-    Command(kCmdLiveData)->setChecked(true);
-    StopFollowing();
-    if (!initialFile_.empty()) {
-        LoadFile(initialFile_);
-    } else {
-        store_.ResetStore();
-    }
-    StoreReplaced();
-    live_ = true;
-    paused_ = false;
-    AppendHeldRecords();
-}
-
-void CPlotDlg::PurgeLive() {
-    if (!live_) {
-        return;
-    }
-    store_.ResetStore();
-    StoreReplaced();
-    paused_ = false;
-}
-
-void CPlotDlg::OpenDialog() {
-    QFileDialog dialog(this, QStringLiteral("Select a Corvane3 Data File"));
-    dialog.setNameFilters(
-        {QStringLiteral("Corvane3 Data Files (*.csd)"), QStringLiteral("All Files (*)")});
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return;
-    }
-    OpenFile(QFile::encodeName(dialog.selectedFiles().front()).toStdString());
-}
-
-void CPlotDlg::OpenFile(const std::string& path) {
-    openedFile_ = path;
-    live_ = !initialFile_.empty() && path == initialFile_;
-    Command(kCmdLiveData)->setChecked(live_);
-    const FileStamp stamp = StampOf(path);
-    const bool loaded = LoadFile(path);
-    if (live_) {
-        StopFollowing();
-    } else if (loaded) {
-        FollowWhenRecent(path, stamp);
-    }
-    StoreReplaced();
-    AppendHeldRecords();
-    RebuildPlots();
-}
-
-void CPlotDlg::FollowWhenRecent(const std::string& path, const FileStamp& loaded) {
-    shownFile_ = path;
-    shownStamp_ = loaded;
-    SetFollowFile(RecentlyWritten(loaded));
-}
-
-void CPlotDlg::StopFollowing() {
-    shownFile_.clear();
-    SetFollowFile(false);
-}
-
-void CPlotDlg::SetFollowFile(bool follow) {
-    if (follow && !live_ && !shownFile_.empty()) {
-        follower_.Start(shownFile_, shownStamp_);
-    } else {
-        follower_.Stop();
-    }
-    Command(kCmdFollowFile)->setChecked(follower_.Following());
-    PrepareMenus();
-}
-
-void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
-    if (loading_) {
-        return;  // a file being opened replaces the store anyway
-    }
-    switch (followed.status) {
-        case EDataFileRead::kRead:
-            store_.AttachCache(std::move(followed.cache), followed.identity.serial,
-                               followed.identity.unitType, followed.identity.factory);
-            break;
-        case EDataFileRead::kEmpty:
-        case EDataFileRead::kNoRecords:
-            store_.ResetStore();  // cut back to nothing, or replaced by a file just begun
-            break;
-        case EDataFileRead::kCannotOpen:
-        case EDataFileRead::kFieldTooLong:
-            return;  // kept as shown; a later change is read again
-    }
-    store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
-    StoreReplaced();
-    RebuildPlots();
-    emit FollowedFileRead();
-}
-
-void CPlotDlg::Customize() {
-    PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
-    CCustomizePlotsDlg dialog(store_, context_.instrumentModel.load(), view.channels, this);
-    dialog.setWindowTitle(
-        QStringLiteral("Customize %1 Plots").arg(QString::fromStdString(view.displayName)));
-    KeepTitleWhole(dialog);
-    dialog.exec();
-    view.channels = dialog.Channels();
-    RebuildPlots();
-}
-
-bool CPlotDlg::SavePicture(const QString& path) {
-    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
-        QPdfWriter writer(path);
-        writer.setPageSize(
-            QPageSize(QSizeF(paneArea_->width(), paneArea_->height()), QPageSize::Point));
-        writer.setPageMargins(QMarginsF());
-        writer.setResolution(kPdfPointsPerInch);
-        QPainter painter;
-        if (!painter.begin(&writer)) {
-            return false;
-        }
-        paneArea_->render(&painter);
-        return painter.end();
-    }
-    return paneArea_->grab().save(path, "PNG");
-}
-
-void CPlotDlg::SavePictureDialog() {
-    const PlotView& view = context_.settings.PlotViews[static_cast<std::size_t>(view_)];
-    const QString name =
-        QStringLiteral("Unit%1-%2.png")
-            .arg(store_.SerialNumber())
-            .arg(decayDisplay_ ? QStringLiteral("Signal-Decay") : ViewFileName(view.displayName));
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"), name,
-                                     QStringLiteral("PNG Pictures (*.png);;PDF Documents (*.pdf)"));
-    if (path.isEmpty()) {
-        return;
-    }
-    if (!SavePicture(path)) {
-        QMessageBox::warning(this, QStringLiteral("Corvane3"),
-                             QStringLiteral("The picture could not be saved to %1.").arg(path));
-    }
-}
-
-void CPlotDlg::Print() {
-    WindowPrintHooks hooks;
-    hooks.choosePrinter = printerChooser_;
-    hooks.windowName = QStringLiteral("Plot");
-    hooks.grab = printGrabber_;
-    ShowPrintTimeBeforeTitle(this, hooks);
-    hooks.page.documentName = QString::fromLatin1(kPrintDocumentName);
-    hooks.page.orientation = QPageLayout::Landscape;
-    hooks.page.placement = [](int width, int height) {
-        const int dx = width / kPrintMarginDivisor;
-        const int dy = height / kPrintMarginDivisor;
-        return QRect(dx, dy, width - 2 * dx, height - 2 * dy);
-    };
-    PrintWindowImage(this, hooks);
-}
-
-void CPlotDlg::ShowHelp() {
-    CHelpDlg help(this);
-    help.exec();
-}
-
-void CPlotDlg::ShowAbout() {
-    QMessageBox::about(this, QStringLiteral("About Corvane3"),
-                       QStringLiteral("Corvane3 %1\nMonitor and control of a cesium-beam "
-                                      "frequency standard.")
-                           .arg(QCoreApplication::applicationVersion()));
 }
 
 }  // namespace corvane3

@@ -57,7 +57,8 @@ TEST_F(SerialPortTest, ResetDrainsReopensAndReconfiguresEvenWhileThePeerKeepsTal
     talking = false;
     peer.join();
     EXPECT_TRUE(port_.IsOpen());
-    EXPECT_THAT(log_.Lines(), ElementsAre("RS232 Reset", "RS232 Open", "RS232 Configured Ok"));
+    EXPECT_THAT(log_.Lines(), ElementsAre(ELinkState::kRs232Reset, ELinkState::kRs232Open,
+                                          ELinkState::kRs232Configured));
 }
 
 TEST_F(SerialPortTest, SettingsAndStateAreAnsweredWhileAReadIsWaiting) {
@@ -70,7 +71,7 @@ TEST_F(SerialPortTest, SettingsAndStateAreAnsweredWhileAReadIsWaiting) {
         std::string got;
         return port_.ReadBytes(kCount, got);  // reopens first; then reads
     });
-    ASSERT_TRUE(log_.WaitForCount("RS232 Configured Ok", 1));
+    ASSERT_TRUE(log_.WaitForCount(ELinkState::kRs232Configured, 1));
     SerialLineSettings line = port_.Settings();
     line.baudRate = 19200;
     port_.SetSettings(line);
@@ -105,7 +106,8 @@ TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOnc
         EXPECT_EQ(port.OpenPort(), error.empty()) << path;
         EXPECT_EQ(port.IsOpen(), error.empty()) << path;
         EXPECT_EQ(port.LastOpenError(), error) << path;
-        EXPECT_THAT(log.Lines(), ElementsAre(error.empty() ? "RS232 Open" : "RS232 open failed"));
+        EXPECT_THAT(log.Lines(), ElementsAre(error.empty() ? ELinkState::kRs232Open
+                                                           : ELinkState::kRs232OpenFailed));
     }
     // Every later use of the missing port tries one reopen and fails.
     log.Clear();
@@ -113,8 +115,9 @@ TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOnc
     EXPECT_FALSE(port.ReadBytes(1, got));
     EXPECT_FALSE(port.WriteBytes("x"));
     EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
-    EXPECT_THAT(log.Lines(), ElementsAre("RS232 Reset", "RS232 open failed", "RS232 Reset",
-                                         "RS232 open failed", "RS232 Reset", "RS232 open failed"));
+    EXPECT_THAT(log.Lines(), ElementsAre(ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
+                                         ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
+                                         ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed));
 }
 
 // Only a group the user has not joined may open the port: the user is told which group to join,

@@ -26,25 +26,31 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
         CPollingThread thread(port, unit, status, shared, settings, sink);
 
         thread.StartBackgroundThread();
-        ASSERT_TRUE(log.WaitForCount("Unit Not Responding", 5, std::chrono::seconds(60)));
+        ASSERT_TRUE(log.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
         ASSERT_TRUE(thread.StopBackgroundThread());
         EXPECT_FALSE(thread.IsRunning());
         EXPECT_FALSE(unit.Online);
         // A missing port is reopened only by the reset of the fifth pass.
-        std::vector<std::string> expected = {"Unit Not Responding", "Unit Not Responding",
-                                             "Unit Not Responding", "Unit Not Responding",
-                                             "Resetting",           "Unit Not Responding"};
+        std::vector<ELinkState> expected = {
+            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
+            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
+            ELinkState::kResetting,         ELinkState::kUnitNotResponding};
         if (missing) {
-            expected.insert(expected.begin(), {"RS232 Reset", "RS232 open failed"});
-            expected.insert(expected.end() - 1, {"RS232 Reset", "RS232 open failed"});
+            expected.insert(expected.begin(),
+                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
+            expected.insert(expected.end() - 1,
+                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
         }
         // For a silent unit, only the lines of the link state machine, not those of the port.
-        std::vector<std::string> lines = log.Lines();
+        std::vector<ELinkState> lines = log.Lines();
         if (!missing) {
-            std::erase_if(lines, [](const std::string& line) { return line.starts_with("RS232"); });
+            std::erase_if(lines, [](ELinkState state) {
+                return state == ELinkState::kRs232Open || state == ELinkState::kRs232OpenFailed ||
+                       state == ELinkState::kRs232Configured || state == ELinkState::kRs232Reset;
+            });
         }
         ASSERT_GE(lines.size(), expected.size());
-        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()),
+        EXPECT_EQ(std::vector<ELinkState>(lines.begin(), lines.begin() + expected.size()),
                   expected);
         if (missing) {
             continue;

@@ -94,7 +94,7 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     EXPECT_EQ(data.d1.serialNumber, 1234u);
     EXPECT_NE(data.firmwareRevisionLetter, 0);
     EXPECT_FALSE(data.displayFirmware.empty() || data.timeText.empty());
-    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
 }
 
 TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
@@ -110,13 +110,13 @@ TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
     EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
     EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
     EXPECT_TRUE(unit_.Snapshot().instrumentSweep);
-    EXPECT_TRUE(log_.WaitForCount("Ready", 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
 }
 
 TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
     settings_.PollingEnabled = false;
     Start(403);
-    ASSERT_TRUE(log_.WaitForCount("DCC Version...OK", 1));
+    ASSERT_TRUE(log_.Texts().WaitForCount("DCC Version...OK", 1));
     sim_->ClearFrames();
     shared_.SetRequest(Request::kDccTelecom);
     shared_.SetRequest(Request::kEventLog);
@@ -192,7 +192,7 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     EXPECT_EQ(shared_.mailbox.WithdrawnCount(), 0u);
 
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
-    ASSERT_TRUE(log_.WaitForCount("Unit Not Responding", 1));
+    ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitNotResponding, 1));
     sim_->ClearFrames();
     ASSERT_TRUE(shared_.mailbox.TrySend(
         {.code = CommandCode(Command::GetSecurityStatus), .replyLimit = kOrdinaryReplyLimit}));
@@ -201,14 +201,15 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     EXPECT_FALSE(shared_.mailbox.IsPending());
 
     sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
-    ASSERT_TRUE(log_.WaitForCount("Unit Online", 2));
+    ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitOnline, 2));
     ASSERT_TRUE(shared_.mailbox.TrySend(command));  // a later command goes out at once
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 3));
     const std::vector<std::string> codes = sim_->Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 0);
     // The silent unit failed a poll ("Error"); the link came back through the identity poll.
-    const std::vector<std::string> lines = log_.Lines();
-    EXPECT_NE(std::find(std::find(lines.begin(), lines.end(), "Error"), lines.end(), "Resetting"),
+    const std::vector<ELinkState> lines = log_.Lines();
+    EXPECT_NE(std::find(std::find(lines.begin(), lines.end(), ELinkState::kPollFailed), lines.end(),
+                        ELinkState::kResetting),
               lines.end());
 }
 
@@ -262,7 +263,8 @@ TEST(SerialParametersTextTest, MarkParityGoesAsNoneAndOneAndAHalfStopBitsAsTwo) 
               "4800,7,N,2");
 }
 
-TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordAndAnUnderstoodReplyToMoveBothSides) {
+TEST_F(PollingThreadTest,
+       SerialReconfigurationNeedsThePasswordAndAnUnderstoodReplyToMoveBothSides) {
     settings_.PollingInterval = kMinPollingInterval;
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
@@ -275,7 +277,7 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordAndAnUnderstoodRe
                             Pair("Serial port settings NOT modified", "Serial Port Settings")));
     EXPECT_EQ(sim_->WaitForFrame("C05", 1s)->data, "19200,8,E,1");
     EXPECT_EQ(port_.Settings().baudRate, 9600u);
-    EXPECT_TRUE(log_.WaitForCount("Password Fail", 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPasswordFailed, 1, 1s));
     // The password went with that one command only.
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
 
@@ -304,17 +306,17 @@ TEST_F(PollingThreadTest, SerialReconfigurationNeedsThePasswordAndAnUnderstoodRe
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Line(); }),
               (sim::LineSettings{19200, 8, 'E', 1}));
-    const std::vector<std::string> lines = log_.Lines();
-    const auto password = std::find(lines.begin(), lines.end(), "Password OK");
+    const std::vector<ELinkState> lines = log_.Lines();
+    const auto password = std::find(lines.begin(), lines.end(), ELinkState::kPasswordOk);
     ASSERT_NE(password, lines.end());
-    EXPECT_THAT(std::vector<std::string>(password, password + 3),
-                ElementsAre("Password OK", "Waiting for instrument", "Changing PC RS232"));
+    EXPECT_THAT(std::vector<ELinkState>(password, password + 3),
+                ElementsAre(ELinkState::kPasswordOk, ELinkState::kWaitingForInstrument,
+                            ELinkState::kChangingPcLine));
     // Both attempts are in the change log, without their passwords.
     const std::vector<std::string> changes = testing::FileLines(dir_.Path() / kChangeLogFileName);
     ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
     EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
-    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\tnot understood"))
-        << changes[1];
+    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\tnot understood")) << changes[1];
     EXPECT_TRUE(changes[2].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[2];
 }
 

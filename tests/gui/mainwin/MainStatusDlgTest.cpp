@@ -54,9 +54,9 @@ class MainStatusDlgTest : public testing::WidgetTest {
         });
         window_.OnNotification(kNotifyStatusRecord);
     }
-    void SetLinkStatus(bool online, const std::string& text) {
+    void SetLinkStatus(bool online, ELinkState state) {
         app_.unitState.Online = online;
-        app_.linkStatus.SetLinkStatus(text);
+        app_.linkStatus.SetLinkStatus(state);
         window_.OnNotification(kNotifyLinkStatusChanged);
     }
     QStringList MenuTexts(QMenu* menu) {
@@ -123,7 +123,7 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     window_.OnNotification(24);  // not a code this window knows: nothing happens
 
     // The unit stops answering: the last values stay, greyed, until a record comes again.
-    SetLinkStatus(false, "Unit Not Responding");
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
     EXPECT_EQ(window_.StatusPane(0)->text(), "Unit Not Responding");
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
     EXPECT_FALSE(Box("valueCRamErr")->isEnabled());
@@ -131,7 +131,7 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     // In place of the silent unit's clock: the port it was on.
     EXPECT_EQ(window_.StatusPane(1)->text(), "Port /dev/ttyUSB1");
     EXPECT_TRUE(window_.StatusPane(1)->isEnabled());
-    SetLinkStatus(true, "Unit Online");
+    SetLinkStatus(true, ELinkState::kUnitOnline);
     EXPECT_TRUE(window_.ShowsStaleValues());
     PostRecord(404);
     EXPECT_TRUE(Box("valueCRamErr")->isEnabled());
@@ -367,8 +367,8 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOn
 
     PostRecord(403, 10, alarms(0x26, 0));
     PostRecord(403, 10, alarms(0x26, 0));
-    SetLinkStatus(false, "Error");
-    SetLinkStatus(false, "Unit Not Responding");
+    SetLinkStatus(false, ELinkState::kPollFailed);
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
     PostRecord(403, 10, alarms(0x26, 0x27));
     EXPECT_THAT(desktop.summaries, ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
                                                           "Model Tq9000 SN 1234: Save data "
@@ -393,7 +393,7 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForLinkDownNewAlarmsAndFailingRecordingOn
     desktop.summaries.clear();
     app_.settings.DesktopNotifications = false;
     app_.settings.RecordDataFile = false;
-    SetLinkStatus(false, "Unit Not Responding");
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
     PostRecord(403, 10, alarms(0x27, 0x12));
     app_.settings.DesktopNotifications = true;
     PostRecord(403, 10, alarms(0x27, 0x12));

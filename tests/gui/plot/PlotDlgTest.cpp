@@ -20,6 +20,7 @@
 #include "gui/plot/CursorReadout.h"
 #include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
+#include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "gui/plot/UtcTimeTicker.h"
 #include "support/DecayTestFiles.h"
@@ -77,8 +78,9 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(w.settings.Yscale, kYScaleAllPlus);
     EXPECT_FALSE(plot.IsLive());
     EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N  1234");
-    EXPECT_FALSE(plot.Command(32821)->isVisible());  // no "Live Data" in file mode
-    EXPECT_TRUE(plot.Command(32799)->isVisible());   // "System Supplies" for a Tq9000
+    EXPECT_FALSE(plot.Command(kPlotCmdLiveData)->isVisible());  // no "Live Data" in file mode
+    EXPECT_TRUE(
+        plot.Command(kPlotCmdSystemSupplies)->isVisible());  // "System Supplies" for a Tq9000
 
     // "Clock Servo", bottom to top; the bottom pane carries the time axis title.
     const int clockServo[] = {15, 2, 3, 5, 1};
@@ -118,26 +120,26 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     testing::ExpectTimedLandscapePrint(plot, dir.Path() / "print.pdf");
 
     // No point in the last hour but the last: the panes show it alone.
-    w.dialog->Command(32815)->trigger();
+    w.dialog->Command(kPlotCmdXScaleLastHour)->trigger();
     EXPECT_EQ(w.settings.Xscale, kXScaleLastHour);
     const QCPRange lastHour = w.Pane(2)->xAxis->range();
     EXPECT_TRUE(lastHour.contains(kStartMjd + 3.0));
     EXPECT_GT(lastHour.lower, kStartMjd + 3.0 - 1.0 / 12.0);
 
     // Another view and another time unit.
-    plot.Command(32795)->trigger();  // "CBT Supplies"
+    plot.Command(kPlotCmdCbtSupplies)->trigger();  // "CBT Supplies"
     EXPECT_EQ(plot.PaneChannel(3), 18);
-    plot.Command(32810)->trigger();  // hours
+    plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
     EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "Time since MJD 60000.00 [Hours]");
 
     // The decay display: Signal falls 1 % a day; it halves 69 days after the last point (MJD
     // 60003, 2023-02-28).
-    plot.Command(32842)->trigger();
+    plot.Command(kPlotCmdSignalDecay)->trigger();
     EXPECT_TRUE(plot.DecayDisplay());
     EXPECT_EQ(w.settings.Xunits, 1);
     EXPECT_TRUE(w.Pane(CPlotDlg::kSignalPane)->CursorsShown());
-    EXPECT_FALSE(plot.Command(32842)->isVisible());
-    EXPECT_TRUE(plot.Command(32847)->isVisible());
+    EXPECT_FALSE(plot.Command(kPlotCmdSignalDecay)->isVisible());
+    EXPECT_TRUE(plot.Command(kPlotCmdData)->isVisible());
     EXPECT_NEAR(plot.Fit().slope, std::log(0.99), 1e-5);
     const QString shown = w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
     EXPECT_TRUE(shown.startsWith("Decay = -1.00")) << shown.toStdString();
@@ -163,13 +165,13 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);
 
     // Back to the data: the cursors as they were before, the X unit stays days.
-    plot.Command(32847)->trigger();
+    plot.Command(kPlotCmdData)->trigger();
     EXPECT_FALSE(w.Pane(0)->CursorsShown());
     EXPECT_EQ(w.settings.Xunits, 1);
 
     // The decay display again fits every point, and its cursors stand at the fit's two ends,
     // so that a release refits the same range.
-    plot.Command(32842)->trigger();
+    plot.Command(kPlotCmdSignalDecay)->trigger();
     EXPECT_EQ(signal->CursorIndex(0), 0);
     EXPECT_EQ(signal->CursorIndex(1), 36);
     Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
@@ -187,12 +189,13 @@ TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
         testing::WriteDecayFile(path, c);
         Window w;
         w.Open(path.string(), true);
-        w.dialog->Command(32842)->trigger();  // "Signal Decay"
+        w.dialog->Command(kPlotCmdSignalDecay)->trigger();  // "Signal Decay"
         ASSERT_TRUE(w.dialog->DecayDisplay());
         const QStringList lines =
             w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text().split(QLatin1Char('\n'));
         ASSERT_EQ(lines.size(), 2) << lines.join(" | ").toStdString();
-        EXPECT_TRUE(lines[0].startsWith(QString::fromLatin1(c.decayPrefix))) << lines[0].toStdString();
+        EXPECT_TRUE(lines[0].startsWith(QString::fromLatin1(c.decayPrefix)))
+            << lines[0].toStdString();
         EXPECT_EQ(lines[1].toStdString(), c.projection);
     }
 }
@@ -243,7 +246,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_FALSE(plot.Readout()->isVisible());
 
     // The cursors come on at the first and last points; the readout with them.
-    plot.Command(32840)->trigger();
+    plot.Command(kPlotCmdCursors)->trigger();
     ASSERT_TRUE(plot.Readout()->isVisible());
     using Row = std::array<QString, 3>;
     EXPECT_EQ(Cells(plot, "UTC"),
@@ -274,7 +277,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
               (Row{"2023-02-26 00:00:00", "2023-02-27 12:00:00", "1 d 12:00:00"}));
     // Another unit puts the cursors back at the ends; cursor 2 before cursor 1 reads a
     // negative difference.
-    plot.Command(32810)->trigger();  // hours
+    plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
     EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
     w.Pane(1)->SelectCursor(0);
     w.Pane(1)->SetCursorIndex(12);
@@ -284,7 +287,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(Cells(plot, "MJD")[2], "-0.083333");
 
     // The decay display: Signal and Flop/Background at the cursors, and the fit range.
-    plot.Command(32842)->trigger();
+    plot.Command(kPlotCmdSignalDecay)->trigger();
     ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 0, 36);
     ExpectStoreCells(plot, "Flop/Background", CPlotDlg::kFlopPane, 0, 36);
     EXPECT_EQ(plot.Readout()->Footer(),
@@ -306,7 +309,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(ValueColumn("T", 1e-9, 3e-9).cells[2], "2e-09");
 
     // Without cursors, no readout.
-    plot.Command(32840)->trigger();
+    plot.Command(kPlotCmdCursors)->trigger();
     EXPECT_FALSE(plot.Readout()->isVisible());
 }
 
@@ -343,10 +346,10 @@ TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored)
         CPlotDlg plot({app.settings, model, ""}, file.string(), true);
         ShowLoaded(plot);
         // The existing units keep their indices; UTC comes after them and draws the MJDs.
-        plot.Command(32810)->trigger();
+        plot.Command(kPlotCmdXUnitHours)->trigger();
         EXPECT_EQ(app.settings.Xunits, 2);
         EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
-        plot.Command(32817)->trigger();
+        plot.Command(kPlotCmdXUnitUtc)->trigger();
         EXPECT_EQ(app.settings.Xunits, kXUnitUtc);
         for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
             EXPECT_TRUE(plot.Pane(p)->UtcTimeAxis()) << p;
@@ -356,11 +359,11 @@ TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored)
         plot.Pane(0)->replot();
         EXPECT_TRUE(plot.Pane(0)->xAxis->tickVectorLabels().contains("02-27 00:00"));
         // The decay display counts in days; the data display comes back in days too.
-        plot.Command(32842)->trigger();
+        plot.Command(kPlotCmdSignalDecay)->trigger();
         EXPECT_FALSE(plot.Pane(CPlotDlg::kSignalPane)->UtcTimeAxis());
-        plot.Command(32847)->trigger();
+        plot.Command(kPlotCmdData)->trigger();
         EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
-        plot.Command(32817)->trigger();
+        plot.Command(kPlotCmdXUnitUtc)->trigger();
     }
     std::string error;
     ASSERT_TRUE(app.SaveConfiguration(error)) << error;
@@ -371,7 +374,7 @@ TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored)
     EXPECT_EQ(restarted.settings.Xunits, kXUnitUtc);
     CPlotDlg again({restarted.settings, model, ""}, file.string(), true);
     ShowLoaded(again);
-    EXPECT_TRUE(again.Command(32817)->isChecked());
+    EXPECT_TRUE(again.Command(kPlotCmdXUnitUtc)->isChecked());
     EXPECT_TRUE(again.Pane(0)->UtcTimeAxis());
     // An X unit no window knows falls back to the MJD instead of reading past the time axes.
     restarted.settings.Xunits = 9;
@@ -396,19 +399,20 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
         }
         return items;
     };
-    EXPECT_EQ(texts(32792), (QStringList{"&Clock Servo=", "&Zeeman Servo=", "&Gain Servo=",
-                                         "&CBT Supplies=", "Power &Supplies=", "System Supplies=",
-                                         "Hops 'n Burps=", "User 1=", "User 2=", "Customize...="}));
+    EXPECT_EQ(texts(kPlotCmdClockServo),
+              (QStringList{"&Clock Servo=", "&Zeeman Servo=", "&Gain Servo=", "&CBT Supplies=",
+                           "Power &Supplies=", "System Supplies=", "Hops 'n Burps=", "User 1=",
+                           "User 2=", "Customize...="}));
     // The X scale's indices are not in menu order.
-    EXPECT_EQ(texts(32812),
+    EXPECT_EQ(texts(kPlotCmdXScaleAll),
               (QStringList{"&All=0", "Last &Week=3", "Last &24 Hours=1", "Last &Hour=2"}));
-    EXPECT_EQ(texts(3801),
+    EXPECT_EQ(texts(kPlotCmdYScaleAll),
               (QStringList{"&All=0", "All +=1", "&1-sigma=2", "&3-sigma=3", "&6-sigma=4"}));
-    EXPECT_EQ(texts(32808), (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3",
-                                         "&Seconds=4", "&UTC Date and Time=5"}));
+    EXPECT_EQ(texts(kPlotCmdXUnitMjd), (QStringList{"&MJD=0", "&Days=1", "&Hours=2", "&Minutes=3",
+                                                    "&Seconds=4", "&UTC Date and Time=5"}));
     // The help is compiled in: offered without a brand too.
-    EXPECT_EQ(texts(32861), (QStringList{"Help Topics=", "About Corvane3...="}));
-    EXPECT_TRUE(plot.Command(32861)->isVisible());
+    EXPECT_EQ(texts(kPlotCmdHelpTopics), (QStringList{"Help Topics=", "About Corvane3...="}));
+    EXPECT_TRUE(plot.Command(kPlotCmdHelpTopics)->isVisible());
     // The window opens within its screen (offscreen: 800 x 600), x-axis title and all.
     const QRect screen = plot.screen()->availableGeometry();
     EXPECT_LE(plot.frameGeometry().width(), screen.width());
@@ -425,9 +429,9 @@ TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
         int command;
         double left;
     } cases[] = {
-        {32814, kStartMjd + 8.0},  // "Last 24 Hours"
-        {32813, kStartMjd + 2.0},  // "Last Week"
-        {32812, kStartMjd},        // "All"
+        {kPlotCmdXScaleLastDay, kStartMjd + 8.0},   // "Last 24 Hours"
+        {kPlotCmdXScaleLastWeek, kStartMjd + 2.0},  // "Last Week"
+        {kPlotCmdXScaleAll, kStartMjd},             // "All"
     };
     for (const auto& c : cases) {
         w.dialog->Command(c.command)->trigger();
@@ -480,7 +484,7 @@ TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
 
     // "Live Data" and "Open..." of the live file reload it; what arrives meanwhile follows.
     during.Send({FallingRecord(4)});
-    plot.Command(32821)->trigger();
+    plot.Command(kPlotCmdLiveData)->trigger();
     EXPECT_EQ(plot.Store().PointCount(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(4).mjd, 1e-9);
     during.Send({FallingRecord(5)});
@@ -500,7 +504,7 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     w.Open(live.string(), false);
     CPlotDlg& plot = *w.dialog;
     EXPECT_TRUE(plot.IsLive());
-    EXPECT_TRUE(plot.Command(32821)->isChecked());
+    EXPECT_TRUE(plot.Command(kPlotCmdLiveData)->isChecked());
     // The file's history first, then each record: one more point in every pane.
     for (int i = 3; i < 6; ++i) {
         plot.OnNewRecord(FallingRecord(i));
@@ -523,10 +527,10 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     plot.OnNewRecord(FallingRecord(2, 99));
     EXPECT_EQ(plot.Store().PointCount(), 3);
     EXPECT_EQ(w.Pane(0)->Series(0)->Trace().Size(), 2);
-    plot.Command(32812)->trigger();  // choosing an X scale resumes
+    plot.Command(kPlotCmdXScaleAll)->trigger();  // choosing an X scale resumes
     EXPECT_FALSE(plot.IsPaused());
 
-    plot.Command(32822)->trigger();  // "Purge Live Data"
+    plot.Command(kPlotCmdPurge)->trigger();  // "Purge Live Data"
     EXPECT_EQ(plot.Store().PointCount(), 0);
     EXPECT_FALSE(plot.PlotsBuilt());
     EXPECT_EQ(w.Pane(3)->SeriesCount(), 0);  // nothing left to draw from
@@ -540,7 +544,7 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     EXPECT_TRUE(plot.IsLive());
     EXPECT_EQ(plot.Store().PointCount(), 3);
     // "Live Data" reloads the live file and goes on from there.
-    plot.Command(32821)->trigger();
+    plot.Command(kPlotCmdLiveData)->trigger();
     plot.OnNewRecord(FallingRecord(3));
     plot.OnNewRecord(FallingRecord(4));
     EXPECT_EQ(w.Pane(1)->Series(0)->Trace().Size(), 5);
@@ -573,7 +577,7 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
                 EXPECT_TRUE(customize.ApplyButton()->isEnabled());
                 apply ? customize.ApplyButton()->click() : customize.reject();
             });
-            plot.Command(32798)->trigger();
+            plot.Command(kPlotCmdCustomize)->trigger();
             EXPECT_EQ(plot.PaneChannel(4), apply ? 18 : 1);
         }
     }

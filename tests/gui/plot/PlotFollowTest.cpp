@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
 #include "support/PlotWindows.h"
@@ -20,7 +21,6 @@ namespace {
 using testing::ProcessEventsUntil;
 using PlotFollowTest = testing::WidgetTest;
 
-constexpr int kFollowCommand = 32901;
 constexpr double kStartMjd = 60200.0;
 // Records one minute apart.
 constexpr double kRecordDays = 1.0 / 1440.0;
@@ -65,7 +65,7 @@ struct FollowedWindow : testing::PlotWindow {
         return ::testing::AssertionSuccess();
     }
     double ShownRight() const { return dialog->Pane(0)->xAxis->range().upper; }
-    QAction* Follow() const { return dialog->Command(kFollowCommand); }
+    QAction* Follow() const { return dialog->Command(kPlotCmdFollowFile); }
 };
 
 TEST_F(PlotFollowTest, AppendedRecordsAppearAndAFileCutShortOrReplacedIsReadAgain) {

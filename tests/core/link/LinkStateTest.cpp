@@ -1,0 +1,67 @@
+#include "core/link/LinkState.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/link/LinkStatus.h"
+
+namespace corvane3 {
+namespace {
+
+// What the window shows and a headless run prints for each state, and what pages a person.
+TEST(LinkStateTest, EachStateHasItsTextJournalPriorityAndKind) {
+    constexpr ELinePriority kInfo = ELinePriority::kInfo;
+    constexpr ELinePriority kWarning = ELinePriority::kWarning;
+    struct Row {
+        ELinkState state;
+        std::string text;
+        ELinePriority priority;
+        bool pollingStep;
+    };
+    const Row rows[] = {
+        {ELinkState::kNone, "", kInfo, false},
+        {ELinkState::kRs232Open, "RS232 Open", kInfo, false},
+        {ELinkState::kRs232OpenFailed, "RS232 open failed", kWarning, false},
+        {ELinkState::kRs232Configured, "RS232 Configured Ok", kInfo, false},
+        {ELinkState::kRs232Reset, "RS232 Reset", kInfo, false},
+        {ELinkState::kUnitOnline, "Unit Online", kInfo, false},
+        {ELinkState::kUnitNotResponding, "Unit Not Responding", kWarning, false},
+        {ELinkState::kResetting, "Resetting", kWarning, false},
+        {ELinkState::kCommandSent, "Cmd Sent OK", kInfo, true},
+        {ELinkState::kSendFailed, "Send Fail", kWarning, false},
+        {ELinkState::kReceiveFailed, "Receive Fail", kWarning, false},
+        {ELinkState::kResponseReceived, "Response Received", kInfo, true},
+        {ELinkState::kPasswordOk, "Password OK", kInfo, true},
+        {ELinkState::kPasswordFailed, "Password Fail", kWarning, false},
+        {ELinkState::kWaitingForInstrument, "Waiting for instrument", kInfo, false},
+        {ELinkState::kChangingPcLine, "Changing PC RS232", kInfo, false},
+        {ELinkState::kPolling, "Polling", kInfo, true},
+        {ELinkState::kPollDone, "Ready", kInfo, true},
+        {ELinkState::kPollFailed, "Error", kWarning, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        CLinkStatus status;
+        status.SetLinkStatus(row.state);
+        EXPECT_EQ(status.Text(), row.text);
+        EXPECT_EQ(status.State(), row.state);
+        EXPECT_EQ(LinkStateInfoOf(row.state).priority, row.priority);
+        EXPECT_EQ(LinkStateInfoOf(row.state).pollingStep, row.pollingStep);
+    }
+
+    // The two states whose text carries more: the countdown and a step's own line.
+    CLinkStatus status;
+    status.SetCountdown(9);
+    EXPECT_EQ(status.Text(), "Ready: 9");
+    EXPECT_EQ(LinkStateInfoOf(ELinkState::kCountdown).priority, kInfo);
+    EXPECT_TRUE(LinkStateInfoOf(ELinkState::kCountdown).pollingStep);
+    status.SetStepProgress("D1...OK");
+    EXPECT_EQ(status.Text(), "D1...OK");
+    EXPECT_EQ(status.State(), ELinkState::kStepProgress);
+    EXPECT_EQ(LinkStateInfoOf(ELinkState::kStepProgress).priority, kInfo);
+    EXPECT_TRUE(LinkStateInfoOf(ELinkState::kStepProgress).pollingStep);
+}
+
+}  // namespace
+}  // namespace corvane3
