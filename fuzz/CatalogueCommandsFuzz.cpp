@@ -134,8 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFrame(row, input, model);
 
     const std::uint32_t parameters[] = {0, kFactoryAccessOption, 1u + data[2] * 391u};
-    const ChangeOutcome outcomes[] = {std::nullopt, ReplyVerdict::kAccepted, ReplyVerdict::kRefused,
-                                      ReplyVerdict::kNotUnderstood, ReplyVerdict::kUnanswered};
+    const ChangeOutcome outcomes[] = {std::nullopt, EReplyVerdict::kAccepted,
+                                      EReplyVerdict::kRefused, EReplyVerdict::kNotUnderstood,
+                                      EReplyVerdict::kUnanswered};
     const std::uint32_t parameter = parameters[data[2] % std::size(parameters)];
     const ChangeOutcome outcome = outcomes[data[3] % std::size(outcomes)];
     // The code is the first three characters of the input, so that odd codes are tried too.

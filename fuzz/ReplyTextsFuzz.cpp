@@ -40,18 +40,18 @@ bool Same(double a, double b) {
 
 void CheckJudgement(std::string_view reply) {
     for (const char mark : {kEtx, kLf}) {
-        const ReplyVerdict verdict = JudgeReply(reply, mark);
+        const EReplyVerdict verdict = JudgeReply(reply, mark);
         if (reply.empty() || reply.back() != mark) {
-            FUZZ_CHECK(verdict == ReplyVerdict::kUnanswered);
+            FUZZ_CHECK(verdict == EReplyVerdict::kUnanswered);
         } else {
-            FUZZ_CHECK(verdict != ReplyVerdict::kUnanswered);
+            FUZZ_CHECK(verdict != EReplyVerdict::kUnanswered);
         }
     }
     if (reply.size() < 4) {
         FUZZ_CHECK(!IsRefusal(reply));
     }
     if (!reply.empty() && reply.back() == kEtx) {
-        FUZZ_CHECK((JudgeReply(reply) == ReplyVerdict::kRefused) == IsRefusal(reply));
+        FUZZ_CHECK((JudgeReply(reply) == EReplyVerdict::kRefused) == IsRefusal(reply));
     }
     if (!reply.empty() && reply.back() == kLf) {
         // A line read up to LF is judged as the same line with the ETX that follows it.

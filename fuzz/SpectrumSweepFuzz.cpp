@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         shared,
                         sink,
                         [](std::chrono::milliseconds) { return false; },
-                        [&](const MailboxCommand& command, std::optional<ReplyVerdict>) {
+                        [&](const MailboxCommand& command, std::optional<EReplyVerdict>) {
                             sweepStarts += command.data.starts_with("sweep start");
                             sweepEnds += command.data.starts_with("sweep end");
                         }};

@@ -27,11 +27,11 @@ CommandLineFile ParseCommandLineFile(const std::string& commandLine) {
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (upper == "CSS") {
-        file.kind = CommandLineFileKind::kSpectrumFile;
+        file.kind = ECommandLineFileKind::kSpectrumFile;
     } else if (upper == "CSD") {
-        file.kind = CommandLineFileKind::kPlotFile;
+        file.kind = ECommandLineFileKind::kPlotFile;
     } else {
-        file.kind = CommandLineFileKind::kUnrecognized;
+        file.kind = ECommandLineFileKind::kUnrecognized;
     }
     return file;
 }

@@ -5,7 +5,7 @@
 
 namespace corvane3 {
 
-enum class CommandLineFileKind {
+enum class ECommandLineFileKind {
     kNone,          // no file named: the main status window
     kPlotFile,      // ".csd": the plot window on that file
     kSpectrumFile,  // ".css": the spectrum window on that file
@@ -13,7 +13,7 @@ enum class CommandLineFileKind {
 };
 
 struct CommandLineFile {
-    CommandLineFileKind kind = CommandLineFileKind::kNone;
+    ECommandLineFileKind kind = ECommandLineFileKind::kNone;
     std::string fileName;  // without surrounding quotes
     std::string type;      // the last three characters, as the name has them
 };

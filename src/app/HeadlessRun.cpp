@@ -124,7 +124,7 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
         CreateTelemetryDirectory(configured, ignored);
     }
     const TelemetryPath where = TelemetryFilePath(settings, 0);
-    if (where.status != TelemetryPathStatus::kReady) {
+    if (where.status != ETelemetryPathStatus::kReady) {
         err.Write(ELinePriority::kError, "corvane3: " + where.message);
         return false;
     }
@@ -263,8 +263,8 @@ std::string RecordFileFor(const CProgramSettings& settings, const UnitStateData&
                           std::int32_t model) {
     const TelemetryPath where =
         TelemetryFilePath(settings, static_cast<long>(data.d1.serialNumber));
-    return where.status == TelemetryPathStatus::kReady ? TelemetryFileForModel(where.path, model)
-                                                       : std::string();
+    return where.status == ETelemetryPathStatus::kReady ? TelemetryFileForModel(where.path, model)
+                                                        : std::string();
 }
 
 }  // namespace
@@ -450,11 +450,11 @@ class CHeadlessLoop {
         if ((options_.metrics || !options_.onEvent.empty()) && !file.empty()) {
             metrics_.Trends().Follow(file);
         }
-        const TelemetryWriteResult result =
+        const ETelemetryWriteResult result =
             recorder_.WriteTelemetryRecord(data, model, app_.settings);
         MetricsSnapshot& snapshot = metrics_.Snapshot();
         snapshot.recordsLost = recorder_.DroppedRecords();
-        snapshot.recordingFailing = result != TelemetryWriteResult::kWritten;
+        snapshot.recordingFailing = result != ETelemetryWriteResult::kWritten;
         events_.Recording(!snapshot.recordingFailing, file, UnitNow(data));
     }
 

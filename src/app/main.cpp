@@ -197,7 +197,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
         ShowConfigurationMessage(message, interactive);
     }
     switch (file.kind) {
-        case CommandLineFileKind::kUnrecognized:
+        case ECommandLineFileKind::kUnrecognized:
             // A run that only takes a screenshot has nobody to close the box.
             if (interactive) {
                 ShowUnrecognizedFileType(file);
@@ -207,7 +207,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                 exitStatus = kExitRefused;
             }
             break;
-        case CommandLineFileKind::kPlotFile: {
+        case ECommandLineFileKind::kPlotFile: {
             CPlotDlg window({app.settings, app.unitState.InstrumentModel, app.BrandName(), limits},
                             file.fileName, true);
             if (!screenshot.empty()) {
@@ -216,7 +216,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             window.exec();
             break;
         }
-        case CommandLineFileKind::kSpectrumFile: {
+        case ECommandLineFileKind::kSpectrumFile: {
             CSpectrumDlg window({app.spectrum, app.settings, app.unitState}, file.fileName);
             if (!screenshot.empty()) {
                 SaveScreenshotWhenDrawn(window, screenshot, screenshotTimeout, exitStatus);
@@ -224,7 +224,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             window.exec();
             break;
         }
-        case CommandLineFileKind::kNone: {
+        case ECommandLineFileKind::kNone: {
             CQueuedNotificationSink notifications;
             app.linkStatus.SetSink(&notifications);
             CQueuedTimedMessages messages;

@@ -18,7 +18,7 @@ ColumnPatch D1StatusCodeCorruption() {
 
 std::vector<OutputPiece> ApplyFaults(const SimFaults& faults, const std::string& code,
                                      std::string reply) {
-    if (code == CommandCode(Command::ReportVariables) && faults.d1Patch &&
+    if (code == CommandCode(ECommand::kReportVariables) && faults.d1Patch &&
         faults.d1Patch->column < reply.size()) {
         const ColumnPatch& patch = *faults.d1Patch;
         reply.replace(patch.column, std::min(patch.text.size(), reply.size() - patch.column),

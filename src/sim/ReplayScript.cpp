@@ -88,13 +88,13 @@ std::optional<CReplayScript> CReplayScript::Parse(std::string_view text, std::st
             return std::nullopt;
         }
         const auto pause = std::chrono::milliseconds(std::max<std::int64_t>(0, *time - lastTime));
-        if (entry->direction == TrafficDirection::kReceived) {
+        if (entry->direction == ETrafficDirection::kReceived) {
             Script& replies = script.replies_[FrameCode(entry->bytes)];
             replies.replies.emplace_back();
             reply = &replies.replies.back();
             lastTime = *time;
             ++script.frames_;
-        } else if (entry->direction == TrafficDirection::kSent && reply) {
+        } else if (entry->direction == ETrafficDirection::kSent && reply) {
             reply->push_back({entry->bytes, pause});
             lastTime = *time;
         }

@@ -26,7 +26,7 @@ using SimClock = std::chrono::steady_clock;
 inline constexpr unsigned kMaxUserPassword = 99999;
 
 struct InstrumentConfig {
-    int model = kModelTq9000;  // one of the InstrumentModel codes
+    int model = kModelTq9000;  // one of the instrument model codes
     unsigned serial = 1234;
     bool instrumentSweep = false;  // the unit sweeps its DDS by itself (A05)
     unsigned password = 0;         // 1 to 99999 enables user security; 0 leaves it off

@@ -4,14 +4,15 @@
 #include <cstdlib>
 
 #include "core/base/Escape.h"
+#include "core/base/ModelCodes.h"
 
 namespace corvane3::sim {
 
 namespace {
 
 constexpr long kMaxPassword = 99999;
-constexpr long kFirstModel = 400;
-constexpr long kLastModel = 404;
+constexpr long kFirstModel = kModel7750;
+constexpr long kLastModel = kModel7730A;
 // Options followed by a value.
 const std::string kValueOptions[] = {
     "--model",      "--serial",           "--password", "--line",   "--warmup",   "--seed",

@@ -189,7 +189,7 @@ bool CSimulatorServer::OpenTerminal() {
     parser_.Reset();
     writer_.Clear();
     PointLink();
-    log_.Write(TrafficDirection::kNote, "terminal " + slavePath_);
+    log_.Write(ETrafficDirection::kNote, "terminal " + slavePath_);
     changed_.notify_all();
     return true;
 }
@@ -202,7 +202,7 @@ void CSimulatorServer::CloseTerminal() {
     slavePath_.clear();
     parser_.Reset();
     writer_.Clear();
-    log_.Write(TrafficDirection::kNote, "disconnected");
+    log_.Write(ETrafficDirection::kNote, "disconnected");
     changed_.notify_all();
 }
 
@@ -309,25 +309,25 @@ void CSimulatorServer::ServeOnce(std::unique_lock<std::mutex>& lock) {
     }
     std::string own = instrument_.TakeUnsolicited(now);
     if (!own.empty() && !options_.faults.silent && LineMatches()) {
-        log_.Write(TrafficDirection::kSent, own);
+        log_.Write(ETrafficDirection::kSent, own);
         writer_.Enqueue(std::move(own), {}, now);
     }
     if (!writer_.Pump(master, now)) {
         writer_.Clear();
-        log_.Write(TrafficDirection::kNote, "write failed");
+        log_.Write(ETrafficDirection::kNote, "write failed");
     }
     if (lineChange_ && writer_.Idle()) {
         instrument_.SetLine(*lineChange_);
         writer_.SetCharacterTime(options_.pace ? CharacterTime(*lineChange_)
                                                : std::chrono::nanoseconds::zero());
-        log_.Write(TrafficDirection::kNote, "line " + FormatLineSettings(*lineChange_));
+        log_.Write(ETrafficDirection::kNote, "line " + FormatLineSettings(*lineChange_));
         lineChange_.reset();
     }
 }
 
 void CSimulatorServer::HandleFrame(const ReceivedFrame& frame, SimClock::time_point now) {
     frames_.push_back(frame);
-    log_.Write(TrafficDirection::kReceived, frame.raw);
+    log_.Write(ETrafficDirection::kReceived, frame.raw);
     changed_.notify_all();
     if (options_.faults.silent) {
         return;
@@ -337,7 +337,7 @@ void CSimulatorServer::HandleFrame(const ReceivedFrame& frame, SimClock::time_po
         return;
     }
     if (!LineMatches()) {
-        log_.Write(TrafficDirection::kNote, "line settings differ, not answered");
+        log_.Write(ETrafficDirection::kNote, "line settings differ, not answered");
         return;
     }
     std::optional<std::string> reply;
@@ -359,7 +359,7 @@ void CSimulatorServer::HandleFrame(const ReceivedFrame& frame, SimClock::time_po
 void CSimulatorServer::Send(const std::string& code, std::string reply, SimClock::time_point now) {
     std::string sent;
     for (OutputPiece& piece : ApplyFaults(options_.faults, code, std::move(reply))) {
-        log_.Write(TrafficDirection::kSent, piece.bytes);
+        log_.Write(ETrafficDirection::kSent, piece.bytes);
         sent += piece.bytes;
         writer_.Enqueue(std::move(piece.bytes), piece.pauseBefore, now);
     }
@@ -369,12 +369,12 @@ void CSimulatorServer::Send(const std::string& code, std::string reply, SimClock
 void CSimulatorServer::SendReplayed(const ReceivedFrame& frame, SimClock::time_point now) {
     std::optional<ReplayReply> reply = options_.replay->Next(frame.code);
     if (!reply) {
-        log_.Write(TrafficDirection::kNote, "not in the replayed transcript, not answered");
+        log_.Write(ETrafficDirection::kNote, "not in the replayed transcript, not answered");
         return;
     }
     std::string sent;
     for (ReplayPiece& piece : *reply) {
-        log_.Write(TrafficDirection::kSent, piece.bytes);
+        log_.Write(ETrafficDirection::kSent, piece.bytes);
         sent += piece.bytes;
         const std::chrono::nanoseconds pause = options_.replayPaced
                                                    ? std::chrono::nanoseconds(piece.pauseBefore)

@@ -40,11 +40,11 @@ constexpr int kHopsBeforePowerOn = 9;
 
 const char* ModelText(int model) {
     switch (model) {
-        case 400:
+        case kModel7750:
             return "CS7750-STD";
         case kModelChronoBeam:
             return "CHRONOBEAM";
-        case 402:
+        case kModel7730B:
             return "CS7730B-01";
         case kModelTq9000:
             return "TQ9000-DCC";
@@ -58,11 +58,11 @@ const char* ModelText(int model) {
 // Servo firmware revision letter and number per model.
 std::pair<char, int> FirmwareRevision(int model) {
     switch (model) {
-        case 400:
+        case kModel7750:
             return {'A', 7};
         case kModelChronoBeam:
             return {'C', 21};
-        case 402:
+        case kModel7730B:
             return {'B', 9};
         case kModel7730A:
             return {'A', 3};

@@ -107,7 +107,7 @@ std::string Token(std::string text, std::size_t width) {
 }  // namespace
 
 std::string BuildD1Record(const D1Values& v) {
-    std::string r = BlankRecord(kD1RecordLength, CommandCode(Command::ReportVariables));
+    std::string r = BlankRecord(kD1RecordLength, CommandCode(ECommand::kReportVariables));
     PutLabels(r, {{14, "d"},   {17, "h"},   {20, "mn"},  {24, "s"},   {32, "ST:"},  {54, "C"},
                   {60, "F"},   {75, "V"},   {77, "Tc"},  {84, "CR"},  {91, "Cr"},   {104, "Zr"},
                   {112, "V"},  {119, "L"},  {125, "F"},  {132, "Z"},  {138, "D"},   {145, "NG"},

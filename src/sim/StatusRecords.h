@@ -20,7 +20,7 @@ inline constexpr std::size_t kD1ModeTextColumn = 28;
 inline constexpr std::size_t kD1UnitStatusColumn = 36;
 
 // Unit-status codes of the D*1 record.
-enum UnitStatus : unsigned {
+enum EUnitStatus : unsigned {
     kStatusOperating = 0,
     kStatusWarmingUp = 1,
     kStatusMinorFault = 10,

@@ -10,17 +10,17 @@ namespace {
 TEST(CommandLineTest, TypeDecidesTheWindowWithoutRegardToCase) {
     struct Case {
         std::string line;
-        CommandLineFileKind kind;
+        ECommandLineFileKind kind;
         std::string fileName;
         std::string type;
     };
     const Case cases[] = {
-        {"", CommandLineFileKind::kNone, "", ""},
-        {"\"/data/My Unit1234.CsD\"", CommandLineFileKind::kPlotFile, "/data/My Unit1234.CsD",
+        {"", ECommandLineFileKind::kNone, "", ""},
+        {"\"/data/My Unit1234.CsD\"", ECommandLineFileKind::kPlotFile, "/data/My Unit1234.CsD",
          "CsD"},
-        {"/data/sweep.css", CommandLineFileKind::kSpectrumFile, "/data/sweep.css", "css"},
-        {"notes.txt", CommandLineFileKind::kUnrecognized, "notes.txt", "txt"},
-        {"ab", CommandLineFileKind::kUnrecognized, "ab", "ab"},
+        {"/data/sweep.css", ECommandLineFileKind::kSpectrumFile, "/data/sweep.css", "css"},
+        {"notes.txt", ECommandLineFileKind::kUnrecognized, "notes.txt", "txt"},
+        {"ab", ECommandLineFileKind::kUnrecognized, "ab", "ab"},
     };
     for (const Case& c : cases) {
         const CommandLineFile file = ParseCommandLineFile(c.line);

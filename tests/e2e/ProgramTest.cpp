@@ -139,7 +139,7 @@ TEST(ProgramTest, AgainstTheSimulatorRecordsWhatTheUnitSentAndTakesAScreenshot) 
     std::vector<std::string> sent;
     for (const std::string& line : Split(FileText(dir.Path() / "sim.log"), '\n')) {
         const auto entry = ParseTrafficLine(line);
-        if (entry && entry->direction == TrafficDirection::kSent &&
+        if (entry && entry->direction == ETrafficDirection::kSent &&
             entry->bytes.starts_with("\002D*1 ") && entry->bytes.size() == 250) {
             sent.push_back(entry->bytes);
         }

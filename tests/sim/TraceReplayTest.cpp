@@ -48,7 +48,7 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
         trace->Close();
     }
     ASSERT_FALSE(recorded[0].empty());
-    ASSERT_EQ(JudgeReply(recorded[1]), ReplyVerdict::kAccepted) << recorded[1];
+    ASSERT_EQ(JudgeReply(recorded[1]), EReplyVerdict::kAccepted) << recorded[1];
 
     // One RX line per frame (written in three pieces), one TX line per reply; neither password
     // appears anywhere in the file, not even in the unit's echo of the parameter field.
@@ -63,15 +63,15 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
         entries.push_back(*entry);
     }
     ASSERT_EQ(entries.size(), 10u) << text;
-    EXPECT_EQ(entries[2].direction, TrafficDirection::kReceived);
+    EXPECT_EQ(entries[2].direction, ETrafficDirection::kReceived);
     EXPECT_EQ(entries[2].bytes,
               "\x02"
               "C08 ***** *****\x03");
     std::vector<std::string> traced = recorded;
     traced[1].replace(5, 5, "*****");
     for (std::size_t i = 0; i < recorded.size(); ++i) {
-        EXPECT_EQ(entries[2 * i].direction, TrafficDirection::kReceived);
-        EXPECT_EQ(entries[2 * i + 1].direction, TrafficDirection::kSent);
+        EXPECT_EQ(entries[2 * i].direction, ETrafficDirection::kReceived);
+        EXPECT_EQ(entries[2 * i + 1].direction, ETrafficDirection::kSent);
         EXPECT_EQ(entries[2 * i + 1].bytes, traced[i]);
     }
 
@@ -87,7 +87,7 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
     ASSERT_TRUE(replayed.Opened());
     const std::vector<std::string> replies = RunSession(replayed);
     EXPECT_EQ(replies, traced);
-    EXPECT_EQ(JudgeReply(replies[1]), ReplyVerdict::kAccepted);
+    EXPECT_EQ(JudgeReply(replies[1]), EReplyVerdict::kAccepted);
     EXPECT_EQ(replayed.Exchange("C03"), recorded[4]);  // the last reply repeats
     EXPECT_EQ(replayed.Exchange("A24"), "");
 }

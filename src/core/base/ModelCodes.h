@@ -7,7 +7,7 @@
 namespace corvane3 {
 
 // 400 also stands for "not identified yet".
-enum InstrumentModel : std::int32_t {
+enum EInstrumentModel : std::int32_t {
     kModel7750 = 400,
     kModelChronoBeam = 401,
     kModel7730B = 402,

@@ -49,16 +49,16 @@ constexpr std::size_t kMaxProfileLineBytes = std::size_t{1} << 20;
 // never read, and a file with a line longer than kMaxProfileLineBytes is refused with its
 // number.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
-                   CProfileFile::LoadStatus& status, std::string& reason) {
-    using LoadStatus = CProfileFile::LoadStatus;
+                   CProfileFile::ELoadStatus& status, std::string& reason) {
+    using ELoadStatus = CProfileFile::ELoadStatus;
     const int fd = OpenRegularFile(path.string(), reason);
     if (fd < 0) {
         struct stat info {};
-        status = ::stat(path.c_str(), &info) != 0 && errno == ENOENT ? LoadStatus::kMissing
-                                                                     : LoadStatus::kUnreadable;
+        status = ::stat(path.c_str(), &info) != 0 && errno == ENOENT ? ELoadStatus::kMissing
+                                                                     : ELoadStatus::kUnreadable;
         return false;
     }
-    status = LoadStatus::kUnreadable;
+    status = ELoadStatus::kUnreadable;
     char buffer[8192];
     std::size_t lineLength = 0;
     int lineNumber = 1;
@@ -88,7 +88,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& content,
         content.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    status = LoadStatus::kRead;
+    status = ELoadStatus::kRead;
     return true;
 }
 
@@ -246,7 +246,7 @@ void RemoveStaleTemporaryFiles(const std::filesystem::path& file) {
 }
 
 bool CProfileFile::Save(std::string* error) const {
-    if (status_ == LoadStatus::kUnreadable) {
+    if (status_ == ELoadStatus::kUnreadable) {
         return Fail(error, path_.string() + " could not be read (" + loadError_ +
                                "), so it was left as it is");
     }

@@ -18,7 +18,7 @@ namespace corvane3 {
 
 class CProfileFile {
   public:
-    enum class LoadStatus {
+    enum class ELoadStatus {
         kMissing,     // no file yet: an empty profile
         kRead,        // read whole
         kUnreadable,  // exists but could not be read (permissions, a folder, an I/O error)
@@ -28,7 +28,7 @@ class CProfileFile {
     explicit CProfileFile(std::filesystem::path path);
 
     const std::filesystem::path& Path() const { return path_; }
-    LoadStatus Status() const { return status_; }
+    ELoadStatus Status() const { return status_; }
     // Why the file could not be read (kUnreadable only).
     const std::string& LoadError() const { return loadError_; }
 
@@ -64,7 +64,7 @@ class CProfileFile {
 
     std::filesystem::path path_;
     std::vector<Section> sections_;
-    LoadStatus status_ = LoadStatus::kMissing;
+    ELoadStatus status_ = ELoadStatus::kMissing;
     std::string loadError_;
     std::string lineEnd_ = "\n";
 };

@@ -146,12 +146,12 @@ TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNum
     TelemetryPath where;
     const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
     if (directory.empty()) {
-        where.status = TelemetryPathStatus::kDirectoryNotSet;
+        where.status = ETelemetryPathStatus::kDirectoryNotSet;
         where.message = kDirectoryNotSetText;
         return where;
     }
     if (!IsEnterableDirectory(directory)) {
-        where.status = TelemetryPathStatus::kDirectoryUnreachable;
+        where.status = ETelemetryPathStatus::kDirectoryUnreachable;
         where.message = DirectoryUnreachableText(directory);
         return where;
     }
@@ -159,7 +159,7 @@ TelemetryPath TelemetryFilePath(const CProgramSettings& settings, long serialNum
     std::string problem = FilenameTemplateProblem(settings.DataFilenameTemplate);
     if (!problem.empty() ||
         !FormatFilenameTemplate(settings.DataFilenameTemplate, serialNumber, name)) {
-        where.status = TelemetryPathStatus::kTemplateRefused;
+        where.status = ETelemetryPathStatus::kTemplateRefused;
         where.message = std::move(problem);
         return where;
     }

@@ -12,7 +12,7 @@
 
 namespace corvane3 {
 
-enum class TelemetryPathStatus {
+enum class ETelemetryPathStatus {
     kReady,
     kDirectoryNotSet,       // empty, or nothing left after cleaning
     kDirectoryUnreachable,  // not an existing directory that may be entered
@@ -20,7 +20,7 @@ enum class TelemetryPathStatus {
 };
 
 struct TelemetryPath {
-    TelemetryPathStatus status = TelemetryPathStatus::kReady;
+    ETelemetryPathStatus status = ETelemetryPathStatus::kReady;
     std::string path;     // the file's full path when kReady
     std::string message;  // what to tell the user otherwise
 };

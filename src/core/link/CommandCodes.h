@@ -13,87 +13,87 @@
 
 namespace corvane3 {
 
-enum class Command {
-    ResetAlarms,                 // W00
-    SetUserFrequencyOffset,      // W01
-    BeginTimeUpdating,           // W03
-    ResetTimeUpdating,           // W04
-    DisableCFieldServo,          // W05
-    EnableCFieldServo,           // W06
-    SetTtlOutputFrequency,       // W07
-    DayAndTimeEntry,             // W08
-    FilterOrderAndTimeConstant,  // W10
-    TemporaryFrequencyOffset,    // W11
-    Mute,                        // W12
-    Unmute,                      // W13
-    MuteOverride,                // W14
-    SetExternalAlarm,            // W15
-    ClearInternalAlarms,         // W16
-    AlarmRelayCutOff,            // W17
-    ClearEventLog,               // W18
-    PpsSyncEnable,               // W22
-    RemoteOn,                    // T*2
-    ReportVariables,             // D*1
-    ReportConstants,             // D*2
-    RetrieveEventLog,            // D*3
-    ReportExtendedStatus,        // D*4
-    ReportNvram,                 // D*5
-    RetrieveFactoryEventLog,     // D*6
-    RamseyOnly,                  // S01
-    VcxoServo,                   // S02
-    CFieldServo,                 // S03
-    MicrowaveServo,              // S04
-    GainServo,                   // S05
-    SetVcxoControlVoltage,       // S06
-    SetGains,                    // S07
-    SetCFieldControlVoltage,     // S08
-    SetMicrowavePower,           // S09
-    SetUnitId,                   // C01
-    SetNominals,                 // C02
-    ReportVersion,               // C03
-    SetLanguage,                 // C04
-    SetSerialParameters,         // C05
-    SetTolvexMessage,            // C06
-    SetZeemanRabiTilt,           // C07
-    SetPassword,                 // C08
-    ClearPassword,               // C09
-    GetSecurityStatus,           // C10
-    TestMode1,                   // A01
-    TestMode2,                   // A02
-    TestMode3,                   // A03
-    SingleDdsPoint,              // A04
-    DdsSweep,                    // A05
-    SetDate,                     // A06
-    SetTime,                     // A07
-    GetDateAndTime,              // A08
-    SetDaylightSavings,          // A09
-    GetDaylightSavings,          // A10
-    ArmLeapSecond,               // A11
-    GetLeapSecondStatus,         // A12
-    SetPowerOnHours,             // A13
-    GetPowerOnHours,             // A14
-    SetResponseMode,             // A15
-    ResetNvram,                  // A16
-    SetManufacturingDate,        // A17
-    SetRestartFaultLevel,        // A18
-    GetBiuId,                    // A19
-    SetE1PatternGenerator,       // A20
-    SetT1PatternGenerator,       // A21
-    SetTelecomOutput,            // A22
-    GetOutlierCounts,            // A24
-    SetDccTime,                  // B01
-    GetDccTime,                  // B02
-    AdjustDccTime,               // B03
-    SetDccT1,                    // B10
-    SetDccE1,                    // B11
-    SetDccEthernet,              // B12
-    GetDccStatus,                // B20
-    GetDccFirmwareVersion,       // B21
-    GetDccT1,                    // B30
-    GetDccE1,                    // B31
-    GetDccEthernet,              // B32
-    GetDccHostName,              // B33
-    GetDccDomain,                // B34
+enum class ECommand {
+    kResetAlarms,                 // W00
+    kSetUserFrequencyOffset,      // W01
+    kBeginTimeUpdating,           // W03
+    kResetTimeUpdating,           // W04
+    kDisableCFieldServo,          // W05
+    kEnableCFieldServo,           // W06
+    kSetTtlOutputFrequency,       // W07
+    kDayAndTimeEntry,             // W08
+    kFilterOrderAndTimeConstant,  // W10
+    kTemporaryFrequencyOffset,    // W11
+    kMute,                        // W12
+    kUnmute,                      // W13
+    kMuteOverride,                // W14
+    kSetExternalAlarm,            // W15
+    kClearInternalAlarms,         // W16
+    kAlarmRelayCutOff,            // W17
+    kClearEventLog,               // W18
+    kPpsSyncEnable,               // W22
+    kRemoteOn,                    // T*2
+    kReportVariables,             // D*1
+    kReportConstants,             // D*2
+    kRetrieveEventLog,            // D*3
+    kReportExtendedStatus,        // D*4
+    kReportNvram,                 // D*5
+    kRetrieveFactoryEventLog,     // D*6
+    kRamseyOnly,                  // S01
+    kVcxoServo,                   // S02
+    kCFieldServo,                 // S03
+    kMicrowaveServo,              // S04
+    kGainServo,                   // S05
+    kSetVcxoControlVoltage,       // S06
+    kSetGains,                    // S07
+    kSetCFieldControlVoltage,     // S08
+    kSetMicrowavePower,           // S09
+    kSetUnitId,                   // C01
+    kSetNominals,                 // C02
+    kReportVersion,               // C03
+    kSetLanguage,                 // C04
+    kSetSerialParameters,         // C05
+    kSetTolvexMessage,            // C06
+    kSetZeemanRabiTilt,           // C07
+    kSetPassword,                 // C08
+    kClearPassword,               // C09
+    kGetSecurityStatus,           // C10
+    kTestMode1,                   // A01
+    kTestMode2,                   // A02
+    kTestMode3,                   // A03
+    kSingleDdsPoint,              // A04
+    kDdsSweep,                    // A05
+    kSetDate,                     // A06
+    kSetTime,                     // A07
+    kGetDateAndTime,              // A08
+    kSetDaylightSavings,          // A09
+    kGetDaylightSavings,          // A10
+    kArmLeapSecond,               // A11
+    kGetLeapSecondStatus,         // A12
+    kSetPowerOnHours,             // A13
+    kGetPowerOnHours,             // A14
+    kSetResponseMode,             // A15
+    kResetNvram,                  // A16
+    kSetManufacturingDate,        // A17
+    kSetRestartFaultLevel,        // A18
+    kGetBiuId,                    // A19
+    kSetE1PatternGenerator,       // A20
+    kSetT1PatternGenerator,       // A21
+    kSetTelecomOutput,            // A22
+    kGetOutlierCounts,            // A24
+    kSetDccTime,                  // B01
+    kGetDccTime,                  // B02
+    kAdjustDccTime,               // B03
+    kSetDccT1,                    // B10
+    kSetDccE1,                    // B11
+    kSetDccEthernet,              // B12
+    kGetDccStatus,                // B20
+    kGetDccFirmwareVersion,       // B21
+    kGetDccT1,                    // B30
+    kGetDccE1,                    // B31
+    kGetDccEthernet,              // B32
+    kGetDccHostName,              // B33
+    kGetDccDomain,                // B34
 };
 
 // Reply limits of the table, besides the link's: an echo and a word or two ("OK", "!"), a short
@@ -103,7 +103,7 @@ inline constexpr int kShortReplyLimit = 64;
 inline constexpr int kLongReplyLimit = 1024;
 
 struct CommandSpec {
-    Command command;
+    ECommand command;
     const char* code;  // three characters, written into the frame
     bool isProtected;  // refused without the user password once one is set
     // What the program reads of the reply when it sends the command on its own (a dialog, a
@@ -112,92 +112,92 @@ struct CommandSpec {
     int replyLimit;
 };
 
-// GetDccDomain is the last command.
-inline constexpr std::size_t kCommandCount = static_cast<std::size_t>(Command::GetDccDomain) + 1;
+// kGetDccDomain is the last command.
+inline constexpr std::size_t kCommandCount = static_cast<std::size_t>(ECommand::kGetDccDomain) + 1;
 
 // clang-format off
 inline constexpr std::array<CommandSpec, kCommandCount> kCommands{{
     // An echo and a short text: a tighter limit would cut the reply and count the reset as failed.
-    {Command::ResetAlarms, "W00", false, kOrdinaryReplyLimit},
-    {Command::SetUserFrequencyOffset, "W01", false, kShortReplyLimit},
-    {Command::BeginTimeUpdating, "W03", false, kLongReplyLimit},
-    {Command::ResetTimeUpdating, "W04", false, kLongReplyLimit},
-    {Command::DisableCFieldServo, "W05", false, kOrdinaryReplyLimit},
-    {Command::EnableCFieldServo, "W06", false, kOrdinaryReplyLimit},
-    {Command::SetTtlOutputFrequency, "W07", false, kEchoReplyLimit},
-    {Command::DayAndTimeEntry, "W08", false, kOrdinaryReplyLimit},
-    {Command::FilterOrderAndTimeConstant, "W10", false, kShortReplyLimit},
-    {Command::TemporaryFrequencyOffset, "W11", false, kOrdinaryReplyLimit},
-    {Command::Mute, "W12", false, kOrdinaryReplyLimit},
-    {Command::Unmute, "W13", false, kOrdinaryReplyLimit},
-    {Command::MuteOverride, "W14", false, kOrdinaryReplyLimit},
-    {Command::SetExternalAlarm, "W15", false, kOrdinaryReplyLimit},
-    {Command::ClearInternalAlarms, "W16", false, kOrdinaryReplyLimit},
-    {Command::AlarmRelayCutOff, "W17", false, kOrdinaryReplyLimit},
-    {Command::ClearEventLog, "W18", true, kEchoReplyLimit},
-    {Command::PpsSyncEnable, "W22", false, kEchoReplyLimit},
-    {Command::RemoteOn, "T*2", false, kOrdinaryReplyLimit},
-    {Command::ReportVariables, "D*1", false, kOrdinaryReplyLimit},
-    {Command::ReportConstants, "D*2", false, kOrdinaryReplyLimit},
-    {Command::RetrieveEventLog, "D*3", false, kEventLogReplyLimit},
-    {Command::ReportExtendedStatus, "D*4", false, kOrdinaryReplyLimit},
-    {Command::ReportNvram, "D*5", false, kOrdinaryReplyLimit},
-    {Command::RetrieveFactoryEventLog, "D*6", false, kEventLogReplyLimit},
-    {Command::RamseyOnly, "S01", false, kOrdinaryReplyLimit},
-    {Command::VcxoServo, "S02", false, kOrdinaryReplyLimit},
-    {Command::CFieldServo, "S03", false, kOrdinaryReplyLimit},
-    {Command::MicrowaveServo, "S04", false, kOrdinaryReplyLimit},
-    {Command::GainServo, "S05", false, kOrdinaryReplyLimit},
-    {Command::SetVcxoControlVoltage, "S06", false, kOrdinaryReplyLimit},
-    {Command::SetGains, "S07", false, kOrdinaryReplyLimit},
-    {Command::SetCFieldControlVoltage, "S08", false, kOrdinaryReplyLimit},
-    {Command::SetMicrowavePower, "S09", false, kOrdinaryReplyLimit},
-    {Command::SetUnitId, "C01", false, kShortReplyLimit},
-    {Command::SetNominals, "C02", false, kShortReplyLimit},
-    {Command::ReportVersion, "C03", false, kOrdinaryReplyLimit},
-    {Command::SetLanguage, "C04", false, kOrdinaryReplyLimit},
-    {Command::SetSerialParameters, "C05", true, kLongReplyLimit},
-    {Command::SetTolvexMessage, "C06", false, kOrdinaryReplyLimit},
-    {Command::SetZeemanRabiTilt, "C07", false, kShortReplyLimit},
-    {Command::SetPassword, "C08", true, kShortReplyLimit},
-    {Command::ClearPassword, "C09", true, kShortReplyLimit},
-    {Command::GetSecurityStatus, "C10", false, kOrdinaryReplyLimit},
-    {Command::TestMode1, "A01", false, kShortReplyLimit},
-    {Command::TestMode2, "A02", false, kShortReplyLimit},
-    {Command::TestMode3, "A03", false, kShortReplyLimit},
-    {Command::SingleDdsPoint, "A04", false, kOrdinaryReplyLimit},
-    {Command::DdsSweep, "A05", false, kShortReplyLimit},
-    {Command::SetDate, "A06", true, kEchoReplyLimit},
-    {Command::SetTime, "A07", true, kEchoReplyLimit},
-    {Command::GetDateAndTime, "A08", false, kOrdinaryReplyLimit},
-    {Command::SetDaylightSavings, "A09", false, kOrdinaryReplyLimit},
-    {Command::GetDaylightSavings, "A10", false, kOrdinaryReplyLimit},
-    {Command::ArmLeapSecond, "A11", false, kOrdinaryReplyLimit},
-    {Command::GetLeapSecondStatus, "A12", false, kOrdinaryReplyLimit},
-    {Command::SetPowerOnHours, "A13", false, kShortReplyLimit},
-    {Command::GetPowerOnHours, "A14", false, kOrdinaryReplyLimit},
-    {Command::SetResponseMode, "A15", false, kOrdinaryReplyLimit},
-    {Command::ResetNvram, "A16", false, kOrdinaryReplyLimit},
-    {Command::SetManufacturingDate, "A17", false, kShortReplyLimit},
-    {Command::SetRestartFaultLevel, "A18", false, kShortReplyLimit},
-    {Command::GetBiuId, "A19", false, kOrdinaryReplyLimit},
-    {Command::SetE1PatternGenerator, "A20", true, kLongReplyLimit},
-    {Command::SetT1PatternGenerator, "A21", true, kLongReplyLimit},
-    {Command::SetTelecomOutput, "A22", true, kLongReplyLimit},
-    {Command::GetOutlierCounts, "A24", false, kOrdinaryReplyLimit},
-    {Command::SetDccTime, "B01", false, kLongReplyLimit},
-    {Command::GetDccTime, "B02", false, kOrdinaryReplyLimit},
-    {Command::AdjustDccTime, "B03", false, kShortReplyLimit},
-    {Command::SetDccT1, "B10", false, kLongReplyLimit},
-    {Command::SetDccE1, "B11", false, kLongReplyLimit},
-    {Command::SetDccEthernet, "B12", false, kShortReplyLimit},
-    {Command::GetDccStatus, "B20", false, kOrdinaryReplyLimit},
-    {Command::GetDccFirmwareVersion, "B21", false, kOrdinaryReplyLimit},
-    {Command::GetDccT1, "B30", false, kOrdinaryReplyLimit},
-    {Command::GetDccE1, "B31", false, kOrdinaryReplyLimit},
-    {Command::GetDccEthernet, "B32", false, kEthernetReplyLimit},
-    {Command::GetDccHostName, "B33", false, kEthernetReplyLimit},
-    {Command::GetDccDomain, "B34", false, kEthernetReplyLimit},
+    {ECommand::kResetAlarms, "W00", false, kOrdinaryReplyLimit},
+    {ECommand::kSetUserFrequencyOffset, "W01", false, kShortReplyLimit},
+    {ECommand::kBeginTimeUpdating, "W03", false, kLongReplyLimit},
+    {ECommand::kResetTimeUpdating, "W04", false, kLongReplyLimit},
+    {ECommand::kDisableCFieldServo, "W05", false, kOrdinaryReplyLimit},
+    {ECommand::kEnableCFieldServo, "W06", false, kOrdinaryReplyLimit},
+    {ECommand::kSetTtlOutputFrequency, "W07", false, kEchoReplyLimit},
+    {ECommand::kDayAndTimeEntry, "W08", false, kOrdinaryReplyLimit},
+    {ECommand::kFilterOrderAndTimeConstant, "W10", false, kShortReplyLimit},
+    {ECommand::kTemporaryFrequencyOffset, "W11", false, kOrdinaryReplyLimit},
+    {ECommand::kMute, "W12", false, kOrdinaryReplyLimit},
+    {ECommand::kUnmute, "W13", false, kOrdinaryReplyLimit},
+    {ECommand::kMuteOverride, "W14", false, kOrdinaryReplyLimit},
+    {ECommand::kSetExternalAlarm, "W15", false, kOrdinaryReplyLimit},
+    {ECommand::kClearInternalAlarms, "W16", false, kOrdinaryReplyLimit},
+    {ECommand::kAlarmRelayCutOff, "W17", false, kOrdinaryReplyLimit},
+    {ECommand::kClearEventLog, "W18", true, kEchoReplyLimit},
+    {ECommand::kPpsSyncEnable, "W22", false, kEchoReplyLimit},
+    {ECommand::kRemoteOn, "T*2", false, kOrdinaryReplyLimit},
+    {ECommand::kReportVariables, "D*1", false, kOrdinaryReplyLimit},
+    {ECommand::kReportConstants, "D*2", false, kOrdinaryReplyLimit},
+    {ECommand::kRetrieveEventLog, "D*3", false, kEventLogReplyLimit},
+    {ECommand::kReportExtendedStatus, "D*4", false, kOrdinaryReplyLimit},
+    {ECommand::kReportNvram, "D*5", false, kOrdinaryReplyLimit},
+    {ECommand::kRetrieveFactoryEventLog, "D*6", false, kEventLogReplyLimit},
+    {ECommand::kRamseyOnly, "S01", false, kOrdinaryReplyLimit},
+    {ECommand::kVcxoServo, "S02", false, kOrdinaryReplyLimit},
+    {ECommand::kCFieldServo, "S03", false, kOrdinaryReplyLimit},
+    {ECommand::kMicrowaveServo, "S04", false, kOrdinaryReplyLimit},
+    {ECommand::kGainServo, "S05", false, kOrdinaryReplyLimit},
+    {ECommand::kSetVcxoControlVoltage, "S06", false, kOrdinaryReplyLimit},
+    {ECommand::kSetGains, "S07", false, kOrdinaryReplyLimit},
+    {ECommand::kSetCFieldControlVoltage, "S08", false, kOrdinaryReplyLimit},
+    {ECommand::kSetMicrowavePower, "S09", false, kOrdinaryReplyLimit},
+    {ECommand::kSetUnitId, "C01", false, kShortReplyLimit},
+    {ECommand::kSetNominals, "C02", false, kShortReplyLimit},
+    {ECommand::kReportVersion, "C03", false, kOrdinaryReplyLimit},
+    {ECommand::kSetLanguage, "C04", false, kOrdinaryReplyLimit},
+    {ECommand::kSetSerialParameters, "C05", true, kLongReplyLimit},
+    {ECommand::kSetTolvexMessage, "C06", false, kOrdinaryReplyLimit},
+    {ECommand::kSetZeemanRabiTilt, "C07", false, kShortReplyLimit},
+    {ECommand::kSetPassword, "C08", true, kShortReplyLimit},
+    {ECommand::kClearPassword, "C09", true, kShortReplyLimit},
+    {ECommand::kGetSecurityStatus, "C10", false, kOrdinaryReplyLimit},
+    {ECommand::kTestMode1, "A01", false, kShortReplyLimit},
+    {ECommand::kTestMode2, "A02", false, kShortReplyLimit},
+    {ECommand::kTestMode3, "A03", false, kShortReplyLimit},
+    {ECommand::kSingleDdsPoint, "A04", false, kOrdinaryReplyLimit},
+    {ECommand::kDdsSweep, "A05", false, kShortReplyLimit},
+    {ECommand::kSetDate, "A06", true, kEchoReplyLimit},
+    {ECommand::kSetTime, "A07", true, kEchoReplyLimit},
+    {ECommand::kGetDateAndTime, "A08", false, kOrdinaryReplyLimit},
+    {ECommand::kSetDaylightSavings, "A09", false, kOrdinaryReplyLimit},
+    {ECommand::kGetDaylightSavings, "A10", false, kOrdinaryReplyLimit},
+    {ECommand::kArmLeapSecond, "A11", false, kOrdinaryReplyLimit},
+    {ECommand::kGetLeapSecondStatus, "A12", false, kOrdinaryReplyLimit},
+    {ECommand::kSetPowerOnHours, "A13", false, kShortReplyLimit},
+    {ECommand::kGetPowerOnHours, "A14", false, kOrdinaryReplyLimit},
+    {ECommand::kSetResponseMode, "A15", false, kOrdinaryReplyLimit},
+    {ECommand::kResetNvram, "A16", false, kOrdinaryReplyLimit},
+    {ECommand::kSetManufacturingDate, "A17", false, kShortReplyLimit},
+    {ECommand::kSetRestartFaultLevel, "A18", false, kShortReplyLimit},
+    {ECommand::kGetBiuId, "A19", false, kOrdinaryReplyLimit},
+    {ECommand::kSetE1PatternGenerator, "A20", true, kLongReplyLimit},
+    {ECommand::kSetT1PatternGenerator, "A21", true, kLongReplyLimit},
+    {ECommand::kSetTelecomOutput, "A22", true, kLongReplyLimit},
+    {ECommand::kGetOutlierCounts, "A24", false, kOrdinaryReplyLimit},
+    {ECommand::kSetDccTime, "B01", false, kLongReplyLimit},
+    {ECommand::kGetDccTime, "B02", false, kOrdinaryReplyLimit},
+    {ECommand::kAdjustDccTime, "B03", false, kShortReplyLimit},
+    {ECommand::kSetDccT1, "B10", false, kLongReplyLimit},
+    {ECommand::kSetDccE1, "B11", false, kLongReplyLimit},
+    {ECommand::kSetDccEthernet, "B12", false, kShortReplyLimit},
+    {ECommand::kGetDccStatus, "B20", false, kOrdinaryReplyLimit},
+    {ECommand::kGetDccFirmwareVersion, "B21", false, kOrdinaryReplyLimit},
+    {ECommand::kGetDccT1, "B30", false, kOrdinaryReplyLimit},
+    {ECommand::kGetDccE1, "B31", false, kOrdinaryReplyLimit},
+    {ECommand::kGetDccEthernet, "B32", false, kEthernetReplyLimit},
+    {ECommand::kGetDccHostName, "B33", false, kEthernetReplyLimit},
+    {ECommand::kGetDccDomain, "B34", false, kEthernetReplyLimit},
 }};
 // clang-format on
 
@@ -229,18 +229,18 @@ constexpr bool CodesDistinctAndWellFormed() {
 static_assert(detail::InEnumOrder());
 static_assert(detail::CodesDistinctAndWellFormed());
 
-constexpr const CommandSpec& Spec(Command command) {
+constexpr const CommandSpec& Spec(ECommand command) {
     return kCommands[static_cast<std::size_t>(command)];
 }
-constexpr const char* CommandCode(Command command) {
+constexpr const char* CommandCode(ECommand command) {
     return Spec(command).code;
 }
-constexpr int ReplyLimit(Command command) {
+constexpr int ReplyLimit(ECommand command) {
     return Spec(command).replyLimit;
 }
 
 // The command with this code; nullopt for a code the instrument does not know.
-constexpr std::optional<Command> CommandForCode(std::string_view code) {
+constexpr std::optional<ECommand> CommandForCode(std::string_view code) {
     for (const CommandSpec& spec : kCommands) {
         if (code == spec.code) {
             return spec.command;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/link/CommandCodes.h"
+
 namespace corvane3 {
 
 namespace {
@@ -51,31 +53,31 @@ std::string BuildFrame(std::string_view code, std::uint32_t parameter, std::stri
 }
 
 bool CarriesPasswordData(std::string_view code) {
-    return code == "C08";
+    return code == CommandCode(ECommand::kSetPassword);
 }
 
 bool IsRefusal(std::string_view reply) {
     return reply.size() >= kRefusalMarkOffset && reply[reply.size() - kRefusalMarkOffset] == '!';
 }
 
-ReplyVerdict JudgeReply(std::string_view reply, char endMark) {
+EReplyVerdict JudgeReply(std::string_view reply, char endMark) {
     if (reply.empty() || reply.back() != endMark) {
-        return ReplyVerdict::kUnanswered;
+        return EReplyVerdict::kUnanswered;
     }
     // A line read up to LF lacks the ETX that follows it.
     const std::size_t markFromEnd = endMark == kEtx ? kRefusalMarkOffset : kRefusalMarkOffset - 1;
     if (reply.size() < markFromEnd) {
-        return ReplyVerdict::kAccepted;
+        return EReplyVerdict::kAccepted;
     }
     // The unit answers a command it cannot carry out as it answers a refusal, with '?' in place
     // of the mark.
     switch (reply[reply.size() - markFromEnd]) {
         case '!':
-            return ReplyVerdict::kRefused;
+            return EReplyVerdict::kRefused;
         case '?':
-            return ReplyVerdict::kNotUnderstood;
+            return EReplyVerdict::kNotUnderstood;
         default:
-            return ReplyVerdict::kAccepted;
+            return EReplyVerdict::kAccepted;
     }
 }
 

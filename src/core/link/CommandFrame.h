@@ -54,7 +54,7 @@ bool CarriesPasswordData(std::string_view code);
 bool IsRefusal(std::string_view reply);
 
 // How the unit answered a command.
-enum class ReplyVerdict {
+enum class EReplyVerdict {
     kAccepted,
     kRefused,        // the refusal mark
     kNotUnderstood,  // '?' where the refusal mark would be
@@ -64,6 +64,6 @@ enum class ReplyVerdict {
 // without endMark as its last character it is kUnanswered, whatever it holds. The mark sits
 // before the CR LF (and ETX) that end the reply: length - 4 for ETX, length - 3 for a line read
 // up to LF.
-ReplyVerdict JudgeReply(std::string_view reply, char endMark = kEtx);
+EReplyVerdict JudgeReply(std::string_view reply, char endMark = kEtx);
 
 }  // namespace corvane3

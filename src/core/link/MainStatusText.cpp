@@ -36,8 +36,8 @@ using D = const UnitStateData&;
 constexpr const char kMv[] = "mV";
 constexpr const char kV[] = "V";
 constexpr const char kNone[] = "";
-constexpr auto kAlways = ValueVisibility::kAlways;
-constexpr auto kTq9000 = ValueVisibility::kTq9000Only;
+constexpr auto kAlways = EValueVisibility::kAlways;
+constexpr auto kTq9000 = EValueVisibility::kTq9000Only;
 
 }  // namespace
 

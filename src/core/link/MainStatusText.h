@@ -11,7 +11,7 @@
 namespace corvane3 {
 
 // Where a value box is shown.
-enum class ValueVisibility {
+enum class EValueVisibility {
     kAlways,
     kTq9000Only,  // the "System 24 VDC" group and the display firmware
 };
@@ -21,7 +21,7 @@ struct ValueBox {
     const char* label;
     const char* unit;  // unit label, or "" for none
     const char* name;  // the value box's objectName
-    ValueVisibility visibility;
+    EValueVisibility visibility;
     std::string (*format)(const UnitStateData& data);
 };
 

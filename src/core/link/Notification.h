@@ -4,7 +4,7 @@
 
 namespace corvane3 {
 
-enum NotificationCode : int {
+enum ENotificationCode : int {
     kNotifyStatusRecord = 10,
     kNotifyDateSet = 12,
     kNotifyTimeSet = 13,

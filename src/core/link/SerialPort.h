@@ -26,7 +26,7 @@
 
 namespace corvane3 {
 
-enum ParityCode : std::uint32_t {
+enum EParityCode : std::uint32_t {
     kParityNone = 0,
     kParityOdd = 1,
     kParityEven = 2,
@@ -34,7 +34,7 @@ enum ParityCode : std::uint32_t {
     kParitySpace = 4,
 };
 
-enum StopBitsCode : std::uint32_t {
+enum EStopBitsCode : std::uint32_t {
     kStopBitsOne = 0,
     kStopBitsOneAndHalf = 1,
     kStopBitsTwo = 2,

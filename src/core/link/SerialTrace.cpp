@@ -96,7 +96,7 @@ void CSerialTrace::Read(std::string_view bytes) {
 void CSerialTrace::Note(std::string_view text) {
     std::lock_guard lock(mutex_);
     FlushLocked();
-    WriteLocked(TrafficDirection::kNote, text);
+    WriteLocked(ETrafficDirection::kNote, text);
 }
 
 void CSerialTrace::SetStoppedHandler(std::function<void(const std::string& reason)> handler) {
@@ -109,7 +109,7 @@ std::string CSerialTrace::Failure() const {
     return log_.Failure();
 }
 
-void CSerialTrace::WriteLocked(TrafficDirection direction, std::string_view bytes,
+void CSerialTrace::WriteLocked(ETrafficDirection direction, std::string_view bytes,
                                Clock::time_point when) {
     const bool wasOpen = log_.IsOpen();
     log_.Write(direction, bytes, when);
@@ -130,7 +130,7 @@ void CSerialTrace::FlushWrittenLocked() {
     const bool hidesParameter =
         HasFrameHead(unwritten_) && ParameterField(unwritten_) != kNoParameter;
     secret_ = hidesParameter ? std::string(ParameterField(unwritten_)) : std::string();
-    WriteLocked(TrafficDirection::kReceived, MaskTracedFrame(unwritten_));
+    WriteLocked(ETrafficDirection::kReceived, MaskTracedFrame(unwritten_));
     unwritten_.clear();
 }
 
@@ -142,7 +142,7 @@ void CSerialTrace::FlushReadLocked(Clock::time_point when) {
     if (!secret_.empty() && HasFrameHead(unread_) && ParameterField(unread_) == secret_) {
         unread_.replace(kParameterAt, kParameterFieldWidth, kMask);
     }
-    WriteLocked(TrafficDirection::kSent, unread_, lineEnded_ ? lineEnd_ : when);
+    WriteLocked(ETrafficDirection::kSent, unread_, lineEnded_ ? lineEnd_ : when);
     unread_.clear();
     lineEnded_ = false;
 }

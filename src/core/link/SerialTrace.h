@@ -55,7 +55,7 @@ class CSerialTrace {
     void FlushLocked();
     void FlushWrittenLocked();
     void FlushReadLocked(Clock::time_point when);
-    void WriteLocked(TrafficDirection direction, std::string_view bytes,
+    void WriteLocked(ETrafficDirection direction, std::string_view bytes,
                      Clock::time_point when = Clock::now());
 
     mutable std::mutex mutex_;

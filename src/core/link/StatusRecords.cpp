@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/base/CLocale.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 
 namespace corvane3 {
@@ -25,8 +26,8 @@ constexpr std::size_t kIdentityHeadLength = 8;
 // B20: the character before the final ETX ends the scanned text.
 constexpr std::size_t kB20TextEnd = 37;
 
-enum class Conversion { kUnsigned, kHex, kSigned, kLong, kFloat, kText, kChar, kDacGain };
-enum class Check { kRange, kNone, kModeText, kOvenState };
+enum class EConversion { kUnsigned, kHex, kSigned, kLong, kFloat, kText, kChar, kDacGain };
+enum class ECheck { kRange, kNone, kModeText, kOvenState };
 
 template <typename Record>
 using FieldRef = std::variant<std::uint32_t Record::*, std::int32_t Record::*, float Record::*,
@@ -36,9 +37,9 @@ template <typename Record>
 struct Column {
     std::size_t start;
     std::size_t length;
-    Conversion conversion;
+    EConversion conversion;
     FieldRef<Record> field;
-    Check check;
+    ECheck check;
     double low = 0;
     double high = 0;
 };
@@ -70,7 +71,7 @@ bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& re
             if constexpr (std::is_same_v<Field, std::uint32_t>) {
                 unsigned value = field;
                 const bool ok =
-                    Scan(scratch, column.conversion == Conversion::kHex ? "%x" : "%u", value);
+                    Scan(scratch, column.conversion == EConversion::kHex ? "%x" : "%u", value);
                 field = value;
                 return ok;
             } else if constexpr (std::is_same_v<Field, std::int32_t>) {
@@ -81,7 +82,7 @@ bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& re
                                      std::numeric_limits<std::int32_t>::max()));
                 return ok;
             } else if constexpr (std::is_same_v<Field, float>) {
-                if (column.conversion == Conversion::kDacGain) {
+                if (column.conversion == EConversion::kDacGain) {
                     int divisor = 0;
                     if (!Scan(scratch, "%d", divisor)) {
                         return false;
@@ -110,17 +111,17 @@ bool ScanColumn(std::string_view reply, const Column<Record>& column, Record& re
 template <typename Record>
 bool ColumnValid(const Column<Record>& column, const Record& record) {
     switch (column.check) {
-        case Check::kNone:
+        case ECheck::kNone:
             return true;
-        case Check::kModeText: {
+        case ECheck::kModeText: {
             const std::string& text = record.*std::get<std::string Record::*>(column.field);
             return text == "R+Z" || text == "R+T";
         }
-        case Check::kOvenState: {
+        case ECheck::kOvenState: {
             const char state = record.*std::get<char Record::*>(column.field);
             return state == 'c' || state == 'f';
         }
-        case Check::kRange:
+        case ECheck::kRange:
             break;
     }
     const double value = std::visit(
@@ -137,8 +138,8 @@ bool ColumnValid(const Column<Record>& column, const Record& record) {
 }
 
 using C1 = Column<D1Record>;
-using Cv = Conversion;
-using Ck = Check;
+using Cv = EConversion;
+using Ck = ECheck;
 const std::vector<C1>& D1Columns() {
     static const std::vector<C1> columns = {
         {5, 5, Cv::kUnsigned, &D1Record::serialNumber, Ck::kRange, 0, 99999},
@@ -392,7 +393,8 @@ bool ParseB20Record(std::string_view reply, B20Record& record) {
 
 bool ReadD1Record(CTolvexLink& link, CUnitState& unit) {
     std::string reply;
-    if (!WriteRequest(link, "D*1") || !link.Port().ReadBytes(kD1ReplyLength, reply)) {
+    if (!WriteRequest(link, CommandCode(ECommand::kReportVariables)) ||
+        !link.Port().ReadBytes(kD1ReplyLength, reply)) {
         return false;
     }
     bool good = false;
@@ -402,7 +404,8 @@ bool ReadD1Record(CTolvexLink& link, CUnitState& unit) {
 
 bool ReadD2Record(CTolvexLink& link, CUnitState& unit) {
     std::string reply;
-    if (!WriteRequest(link, "D*2") || !link.Port().ReadBytes(kD2ReplyLength, reply)) {
+    if (!WriteRequest(link, CommandCode(ECommand::kReportConstants)) ||
+        !link.Port().ReadBytes(kD2ReplyLength, reply)) {
         return false;
     }
     bool good = false;
@@ -419,7 +422,8 @@ bool ReadD2Record(CTolvexLink& link, CUnitState& unit) {
 bool CheckIdentity(CTolvexLink& link, CUnitState& unit) {
     std::string head;
     std::string rest;
-    if (!WriteRequest(link, "D*2") || !link.Port().ReadBytes(kIdentityHeadLength, head) ||
+    if (!WriteRequest(link, CommandCode(ECommand::kReportConstants)) ||
+        !link.Port().ReadBytes(kIdentityHeadLength, head) ||
         !link.Port().ReadBytes(kD2ReplyLength - kIdentityHeadLength, rest)) {
         return false;
     }
@@ -435,7 +439,7 @@ bool CheckIdentity(CTolvexLink& link, CUnitState& unit) {
 }
 
 bool ReadD5Record(CTolvexLink& link, CUnitState& unit) {
-    if (!WriteRequest(link, "D*5")) {
+    if (!WriteRequest(link, CommandCode(ECommand::kReportNvram))) {
         return false;
     }
     std::string reply;
@@ -447,7 +451,8 @@ bool ReadD5Record(CTolvexLink& link, CUnitState& unit) {
 
 bool ReadB20Record(CTolvexLink& link, CUnitState& unit) {
     std::string reply;
-    if (!WriteRequest(link, "B20") || !link.Port().ReadBytes(kB20ReplyLength, reply)) {
+    if (!WriteRequest(link, CommandCode(ECommand::kGetDccStatus)) ||
+        !link.Port().ReadBytes(kB20ReplyLength, reply)) {
         return false;
     }
     bool good = false;

@@ -25,7 +25,7 @@ constexpr mode_t kNewFileMode = 0666;
 }  // namespace
 
 std::string FormatTrafficLine(std::chrono::system_clock::time_point when,
-                              TrafficDirection direction, std::string_view bytes) {
+                              ETrafficDirection direction, std::string_view bytes) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
@@ -36,9 +36,9 @@ std::string FormatTrafficLine(std::chrono::system_clock::time_point when,
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));
-    const std::string_view tag = direction == TrafficDirection::kReceived ? kReceived
-                                 : direction == TrafficDirection::kSent   ? kSent
-                                                                          : kNote;
+    const std::string_view tag = direction == ETrafficDirection::kReceived ? kReceived
+                                 : direction == ETrafficDirection::kSent   ? kSent
+                                                                           : kNote;
     return std::string(stamp) + ' ' + std::string(tag) + ' ' + EscapeBytes(bytes);
 }
 
@@ -51,11 +51,11 @@ std::optional<TrafficEntry> ParseTrafficLine(std::string_view line) {
     entry.timeStamp = std::string(line.substr(0, kTimeStampLength));
     const std::string_view tag = line.substr(kTimeStampLength + 1, kTagLength);
     if (tag == kReceived) {
-        entry.direction = TrafficDirection::kReceived;
+        entry.direction = ETrafficDirection::kReceived;
     } else if (tag == kSent) {
-        entry.direction = TrafficDirection::kSent;
+        entry.direction = ETrafficDirection::kSent;
     } else if (tag == kNote) {
-        entry.direction = TrafficDirection::kNote;
+        entry.direction = ETrafficDirection::kNote;
     } else {
         return std::nullopt;
     }
@@ -93,7 +93,7 @@ void CTrafficLog::Close() {
     }
 }
 
-void CTrafficLog::Write(TrafficDirection direction, std::string_view bytes,
+void CTrafficLog::Write(ETrafficDirection direction, std::string_view bytes,
                         std::chrono::system_clock::time_point when) {
     if (fd_ < 0) {
         return;

@@ -15,16 +15,16 @@
 
 namespace corvane3 {
 
-enum class TrafficDirection { kReceived, kSent, kNote };
+enum class ETrafficDirection { kReceived, kSent, kNote };
 
 struct TrafficEntry {
     std::string timeStamp;
-    TrafficDirection direction = TrafficDirection::kNote;
+    ETrafficDirection direction = ETrafficDirection::kNote;
     std::string bytes;  // unescaped; the note's text for kNote
 };
 
 std::string FormatTrafficLine(std::chrono::system_clock::time_point when,
-                              TrafficDirection direction, std::string_view bytes);
+                              ETrafficDirection direction, std::string_view bytes);
 // nullopt for a line that is not in the format above.
 std::optional<TrafficEntry> ParseTrafficLine(std::string_view line);
 
@@ -42,7 +42,7 @@ class CTrafficLog {
     void Close();
     // A line stamped with when (the moment of writing when not given). A line the file takes
     // not whole (a full disk) ends the transcript: the file is closed and Failure() says why.
-    void Write(TrafficDirection direction, std::string_view bytes,
+    void Write(ETrafficDirection direction, std::string_view bytes,
                std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
     // Why the transcript stopped early; empty while it goes on or after a plain Close().
     const std::string& Failure() const { return failure_; }

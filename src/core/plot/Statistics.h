@@ -14,7 +14,7 @@
 namespace corvane3 {
 
 // Y scale indices as the settings store them.
-enum YScale : std::int32_t {
+enum EYScale : std::int32_t {
     kYScaleAll = 0,
     kYScaleAllPlus = 1,
     kYScaleOneSigma = 2,

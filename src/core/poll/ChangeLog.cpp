@@ -23,7 +23,7 @@ namespace {
 
 constexpr char kMask[] = "*****";
 // Reads whose catalogue name does not say so.
-constexpr Command kOtherReads[] = {Command::ReportVersion, Command::GetLeapSecondStatus};
+constexpr ECommand kOtherReads[] = {ECommand::kReportVersion, ECommand::kGetLeapSecondStatus};
 constexpr std::string_view kReadPrefixes[] = {"Get ", "Report ", "Retrieve "};
 // Permissions of a new log file: the user writes, everyone reads.
 constexpr mode_t kLogFileMode = 0644;
@@ -40,13 +40,13 @@ const char* OutcomeText(ChangeOutcome outcome) {
         return "sent";
     }
     switch (*outcome) {
-        case ReplyVerdict::kAccepted:
+        case EReplyVerdict::kAccepted:
             return "accepted";
-        case ReplyVerdict::kRefused:
+        case EReplyVerdict::kRefused:
             return "refused";
-        case ReplyVerdict::kNotUnderstood:
+        case EReplyVerdict::kNotUnderstood:
             return "not understood";
-        case ReplyVerdict::kUnanswered:
+        case EReplyVerdict::kUnanswered:
             break;
     }
     return "no reply";
@@ -55,7 +55,7 @@ const char* OutcomeText(ChangeOutcome outcome) {
 }  // namespace
 
 bool IsReadCommand(std::string_view code) {
-    for (const Command other : kOtherReads) {
+    for (const ECommand other : kOtherReads) {
         if (code == CommandCode(other)) {
             return true;
         }

@@ -29,7 +29,7 @@ inline constexpr char kChangeLogFileName[] = "Corvane3-changes.log";
 inline constexpr int kNotifyChangeLogFailed = 41;
 
 // How a logged command ended: the verdict on its reply, or nothing when no reply is read.
-using ChangeOutcome = std::optional<ReplyVerdict>;
+using ChangeOutcome = std::optional<EReplyVerdict>;
 
 // True for the commands that only read the instrument: every catalogue row named "Get ...",
 // "Report ..." or "Retrieve ...", and the two read-only queries "C03" (Version) and "A12" (Leap

@@ -51,7 +51,7 @@ class CCommandMailbox {
     std::atomic<bool> CommandAccepted{false};
 
   private:
-    enum State : int { kFree, kFilling, kPending };
+    enum EState : int { kFree, kFilling, kPending };
     std::atomic<int> state_{kFree};
     MailboxCommand command_;  // written only in kFilling, read only in kPending
     std::chrono::steady_clock::time_point givenAt_;  // as command_

@@ -16,7 +16,7 @@ namespace corvane3 {
 
 // One-shot queries a window asks for; the thread runs the first one set, in this order, one per
 // pass.
-enum class Request : std::size_t {
+enum class ERequest : std::size_t {
     kEventLog,
     kFactoryEventLog,
     kDateAndTime,
@@ -29,7 +29,7 @@ enum class Request : std::size_t {
 };
 
 // Bits of the Diagnostics mode word: the tests A01, A02, A03 running, and the request to end them.
-enum DiagnosticsBits : std::uint32_t {
+enum EDiagnosticsBits : std::uint32_t {
     kDiagnosticsA01 = 0x01,
     kDiagnosticsA02 = 0x02,
     kDiagnosticsA03 = 0x04,
@@ -90,9 +90,9 @@ class CPollingShared {
     CCommandMailbox mailbox;
 
     // Request flags: a window sets one, the thread clears it and runs the step.
-    void SetRequest(Request request) { requests_[Index(request)].store(true); }
-    void ClearRequest(Request request) { requests_[Index(request)].store(false); }
-    bool IsRequested(Request request) const { return requests_[Index(request)].load(); }
+    void SetRequest(ERequest request) { requests_[Index(request)].store(true); }
+    void ClearRequest(ERequest request) { requests_[Index(request)].store(false); }
+    bool IsRequested(ERequest request) const { return requests_[Index(request)].load(); }
 
     std::atomic<bool> AutoDetect{false};
     std::atomic<bool> SweepActive{false};
@@ -113,11 +113,11 @@ class CPollingShared {
     CGuarded<QueryResults> Results;
 
   private:
-    static constexpr std::size_t Index(Request request) {
+    static constexpr std::size_t Index(ERequest request) {
         return static_cast<std::size_t>(request);
     }
 
-    std::array<std::atomic<bool>, static_cast<std::size_t>(Request::kCount)> requests_{};
+    std::array<std::atomic<bool>, static_cast<std::size_t>(ERequest::kCount)> requests_{};
 };
 
 }  // namespace corvane3

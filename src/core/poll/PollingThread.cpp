@@ -1,6 +1,7 @@
 #include "core/poll/PollingThread.h"
 
 #include "core/base/CLocale.h"
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/StatusRecords.h"
 
@@ -104,12 +105,12 @@ void CPollingThread::Run() {
         // A port that did not open is left to the link-down passes, which retry it at their
         // own pace; each write here would only reopen it again.
         std::string reply;
-        if (port_.IsOpen() && link_->SendCmd("A15", 0, "0")) {
+        if (port_.IsOpen() && link_->SendCmd(CommandCode(ECommand::kSetResponseMode), 0, "0")) {
             link_->GetResponse(reply, kEtx, kOrdinaryReplyLimit);
         }
         shared_.Response.Set(reply);
         if (port_.IsOpen()) {
-            link_->SendCmd("T*2", 0, "");
+            link_->SendCmd(CommandCode(ECommand::kRemoteOn), 0, "");
         }
     }
     while (true) {
@@ -181,7 +182,7 @@ void CPollingThread::IdentityPoll() {
     // status lines would race by; the port is tried again at the fifth failure below.
     bool online = false;
     if (port_.IsOpen()) {
-        link_->SendCmd("T*2", 0, "");
+        link_->SendCmd(CommandCode(ECommand::kRemoteOn), 0, "");
         online = CheckIdentity(*link_, unit_);
     }
     unit_.Online = online;
@@ -262,16 +263,22 @@ void CPollingThread::SendWhatWindowsHandedOver() {
 
 void CPollingThread::EndDiagnosticsTests() {
     const std::uint32_t mode = shared_.DiagnosticsMode;
-    static constexpr std::pair<std::uint32_t, const char*> kTests[] = {
-        {kDiagnosticsA01, "A01"}, {kDiagnosticsA02, "A02"}, {kDiagnosticsA03, "A03"}};
-    for (const auto& [bit, testCode] : kTests) {
+    static constexpr std::pair<std::uint32_t, ECommand> kTests[] = {
+        {kDiagnosticsA01, ECommand::kTestMode1},
+        {kDiagnosticsA02, ECommand::kTestMode2},
+        {kDiagnosticsA03, ECommand::kTestMode3}};
+    for (const auto& [bit, test] : kTests) {
+        const char* const testCode = CommandCode(test);
         if (mode & bit) {
             std::string reply;
             if (link_->SendCmd(testCode, kFactoryAccessOption, "0")) {
                 link_->GetResponse(reply, kLf, kOrdinaryReplyLimit);
             }
             shared_.Response.Set(reply);
-            LogChange({testCode, "0", kFactoryAccessOption, kOrdinaryReplyLimit, 0},
+            LogChange({.code = testCode,
+                       .data = "0",
+                       .parameter = kFactoryAccessOption,
+                       .replyLimit = kOrdinaryReplyLimit},
                       JudgeReply(reply, kLf));
         }
     }
@@ -303,57 +310,57 @@ void CPollingThread::ListenForDiagnostics(int& code) {
 
 bool CPollingThread::RunRequest(int& code) {
     struct Entry {
-        Request request;
+        ERequest request;
         int notification;
     };
     static constexpr Entry kTable[] = {
-        {Request::kEventLog, kNotifyEventLogFetched},
-        {Request::kFactoryEventLog, kNotifyFactoryEventLogFetched},
-        {Request::kDateAndTime, kNotifyUnitDateTimeFetched},
-        {Request::kDccTelecom, kNotifyTelecomFetched},
-        {Request::kTimeOfDay, kNotifyTimeOfDayFetched},
-        {Request::kEthernet, kNotifyEthernetFetched},
-        {Request::kSerialReconfiguration, 0},
-        {Request::kSecurityCheck, 0},
+        {ERequest::kEventLog, kNotifyEventLogFetched},
+        {ERequest::kFactoryEventLog, kNotifyFactoryEventLogFetched},
+        {ERequest::kDateAndTime, kNotifyUnitDateTimeFetched},
+        {ERequest::kDccTelecom, kNotifyTelecomFetched},
+        {ERequest::kTimeOfDay, kNotifyTimeOfDayFetched},
+        {ERequest::kEthernet, kNotifyEthernetFetched},
+        {ERequest::kSerialReconfiguration, 0},
+        {ERequest::kSecurityCheck, 0},
     };
     for (const Entry& entry : kTable) {
         if (!shared_.IsRequested(entry.request)) {
             continue;
         }
         // The security check's flag stays set while it runs, so a window can wait on it.
-        if (entry.request != Request::kSecurityCheck) {
+        if (entry.request != ERequest::kSecurityCheck) {
             shared_.ClearRequest(entry.request);
         }
         bool ok = false;
         switch (entry.request) {
-            case Request::kEventLog:
+            case ERequest::kEventLog:
                 ok = steps_->EventLog();
                 break;
-            case Request::kFactoryEventLog:
+            case ERequest::kFactoryEventLog:
                 ok = steps_->FactoryEventLog();
                 break;
-            case Request::kDateAndTime:
+            case ERequest::kDateAndTime:
                 ok = steps_->DateAndTime();
                 break;
-            case Request::kDccTelecom:
+            case ERequest::kDccTelecom:
                 ok = steps_->DccTelecom();
                 break;
-            case Request::kTimeOfDay:
+            case ERequest::kTimeOfDay:
                 ok = steps_->TimeOfDay();
                 break;
-            case Request::kEthernet:
+            case ERequest::kEthernet:
                 ok = steps_->Ethernet();
                 break;
-            case Request::kSerialReconfiguration:
+            case ERequest::kSerialReconfiguration:
                 if (hooks_.reconfigureSerial) {
                     hooks_.reconfigureSerial(*context_);
                 }
                 break;
-            case Request::kSecurityCheck:
+            case ERequest::kSecurityCheck:
                 steps_->SecurityCheck();
                 shared_.ClearRequest(entry.request);
                 break;
-            case Request::kCount:
+            case ERequest::kCount:
                 break;
         }
         if (ok) {

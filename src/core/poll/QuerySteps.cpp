@@ -72,7 +72,7 @@ std::vector<std::string> DefaultPortList(const CSerialPort& port) {
     return ports;
 }
 
-bool CQuerySteps::Exchange(Command command, std::uint32_t parameter, const char* data,
+bool CQuerySteps::Exchange(ECommand command, std::uint32_t parameter, const char* data,
                            std::string& reply) {
     return c_.link.SendCmd(CommandCode(command), parameter, data) &&
            c_.link.GetResponse(reply, kEtx, ReplyLimit(command));
@@ -81,7 +81,7 @@ bool CQuerySteps::Exchange(Command command, std::uint32_t parameter, const char*
 bool CQuerySteps::Identification() {
     Status("Version...");
     std::string reply;
-    bool ok = Exchange(Command::ReportVersion, 0, "", reply);
+    bool ok = Exchange(ECommand::kReportVersion, 0, "", reply);
     c_.shared.Response.Set(reply);
     if (ok) {
         const auto word = reply.find("Version");
@@ -101,7 +101,7 @@ bool CQuerySteps::Identification() {
     }
     if (c_.unit.InstrumentModel == kModelTq9000) {
         Status("DCC Version...");
-        ok = Exchange(Command::GetDccFirmwareVersion, 0, "", reply);
+        ok = Exchange(ECommand::kGetDccFirmwareVersion, 0, "", reply);
         c_.shared.Response.Set(reply);
         if (ok) {
             const std::string firmware = From(CutAt(reply, kDisplayFirmwareCut), 1);
@@ -149,7 +149,7 @@ bool CQuerySteps::PollStep() {
     } else if (ok) {
         Status("Outliers...");
         std::string reply;
-        ok = Exchange(Command::GetOutlierCounts, kFactoryAccessOption, "", reply);
+        ok = Exchange(ECommand::kGetOutlierCounts, kFactoryAccessOption, "", reply);
         c_.shared.Response.Set(reply);
         if (ok) {
             c_.unit.Update([&](UnitStateData& data) {
@@ -172,7 +172,7 @@ bool CQuerySteps::PollStep() {
     return ok;
 }
 
-bool CQuerySteps::ReadEventLog(Command command, std::uint32_t parameter,
+bool CQuerySteps::ReadEventLog(ECommand command, std::uint32_t parameter,
                                std::string QueryResults::*log) {
     Status("Retrieve Event Log...");
     const bool tq9000 = c_.unit.InstrumentModel == kModelTq9000;
@@ -192,21 +192,21 @@ bool CQuerySteps::ReadEventLog(Command command, std::uint32_t parameter,
 }
 
 bool CQuerySteps::EventLog() {
-    return ReadEventLog(Command::RetrieveEventLog, 0, &QueryResults::eventLog);
+    return ReadEventLog(ECommand::kRetrieveEventLog, 0, &QueryResults::eventLog);
 }
 
 bool CQuerySteps::FactoryEventLog() {
     if (c_.unit.InstrumentModel == kModelChronoBeam) {
-        return ReadEventLog(Command::RetrieveFactoryEventLog, kFactoryAccessOption,
+        return ReadEventLog(ECommand::kRetrieveFactoryEventLog, kFactoryAccessOption,
                             &QueryResults::factoryEventLog);
     }
-    return ReadEventLog(Command::RetrieveEventLog, 0, &QueryResults::factoryEventLog);
+    return ReadEventLog(ECommand::kRetrieveEventLog, 0, &QueryResults::factoryEventLog);
 }
 
 bool CQuerySteps::DccTelecom() {
     Status("DCC Telecom...");
     std::string reply;
-    if (!Exchange(Command::GetDccT1, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccT1, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -220,7 +220,7 @@ bool CQuerySteps::DccTelecom() {
         telecom.t1Framing = framing == "ES" ? 0 : 1;
         telecom.t1Ssm = ssm == "SSM" ? 0 : ssm == "MUT" ? 1 : 2;
     }
-    if (!Exchange(Command::GetDccE1, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccE1, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -244,7 +244,7 @@ bool CQuerySteps::TimeOfDay() {
     }
     Status("TOD...");
     std::string reply;
-    if (!Exchange(Command::GetDccTime, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccTime, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -264,7 +264,7 @@ bool CQuerySteps::Ethernet() {
     Status("Ethernet...");
     EthernetSettings ethernet = c_.shared.Results.Snapshot().ethernet;
     std::string reply;
-    if (!Exchange(Command::GetDccEthernet, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccEthernet, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -274,12 +274,12 @@ bool CQuerySteps::Ethernet() {
     std::sscanf(Payload(reply).c_str(), "%d %d %d.%d.%d.%d %d.%d.%d.%d %d.%d.%d.%d",
                 &ethernet.ethernetEnable, &ethernet.dhcpEnable, &ip[0], &ip[1], &ip[2], &ip[3],
                 &mask[0], &mask[1], &mask[2], &mask[3], &gw[0], &gw[1], &gw[2], &gw[3]);
-    if (!Exchange(Command::GetDccHostName, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccHostName, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
     ScanNumberAndText(Payload(reply), ethernet.number1, ethernet.text1);
-    if (!Exchange(Command::GetDccDomain, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDccDomain, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -295,7 +295,7 @@ bool CQuerySteps::DateAndTime() {
     }
     Status("Date and Time...");
     std::string reply;
-    if (!Exchange(Command::GetDateAndTime, 0, "", reply)) {
+    if (!Exchange(ECommand::kGetDateAndTime, 0, "", reply)) {
         c_.port.ResetPort();
         return false;
     }
@@ -312,12 +312,12 @@ bool CQuerySteps::DateAndTime() {
 bool CQuerySteps::SecurityCheck() {
     Status("Security Check...");
     c_.shared.Response.Set("");
-    if (!c_.link.SendCmd(CommandCode(Command::GetSecurityStatus), 0, "")) {
+    if (!c_.link.SendCmd(CommandCode(ECommand::kGetSecurityStatus), 0, "")) {
         c_.shared.SecurityStatus = false;
         return false;
     }
     std::string reply;
-    const bool ok = c_.link.GetResponse(reply, kEtx, ReplyLimit(Command::GetSecurityStatus));
+    const bool ok = c_.link.GetResponse(reply, kEtx, ReplyLimit(ECommand::kGetSecurityStatus));
     c_.shared.Response.Set(reply);
     c_.shared.SecurityStatus = At(reply, kSecurityStateAt) == '1';
     Status("Security Check...OK");

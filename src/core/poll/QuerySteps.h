@@ -35,7 +35,7 @@ struct PollContext {
     // Writes a change the thread makes outside the mailbox (the serial reconfiguration, the end
     // of a test, a sweep's start and end) to the change log; nullopt: no reply was read. Empty:
     // nothing is logged.
-    std::function<void(const MailboxCommand&, std::optional<ReplyVerdict>)> logChange;
+    std::function<void(const MailboxCommand&, std::optional<EReplyVerdict>)> logChange;
 };
 
 // Lists the ports the search tries, in order.
@@ -72,8 +72,8 @@ class CQuerySteps {
     void Status(const std::string& stepLine) { c_.status.SetStepProgress(stepLine); }
     void Status(ELinkState state) { c_.status.SetLinkStatus(state); }
     // SendCmd, then GetResponse with ETX into reply, as much as the command's reply limit.
-    bool Exchange(Command command, std::uint32_t parameter, const char* data, std::string& reply);
-    bool ReadEventLog(Command command, std::uint32_t parameter, std::string QueryResults::*log);
+    bool Exchange(ECommand command, std::uint32_t parameter, const char* data, std::string& reply);
+    bool ReadEventLog(ECommand command, std::uint32_t parameter, std::string QueryResults::*log);
 
     PollContext c_;
 };

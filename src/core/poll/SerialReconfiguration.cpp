@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 
 namespace corvane3 {
@@ -31,35 +32,39 @@ bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
     const std::string data = SerialParametersText(rs232);
     CQuerySteps(c).SecurityCheck();
     if (c.shared.mailbox.IsPending()) {
-        c.shared.SetRequest(Request::kSerialReconfiguration);
+        c.shared.SetRequest(ERequest::kSerialReconfiguration);
         return false;
     }
     c.shared.Response.Set("");
     const std::uint32_t parameter = c.shared.SerialReconfigurationParameter.exchange(0);
-    if (!c.link.SendCmd("C05", parameter, data)) {
+    if (!c.link.SendCmd(CommandCode(ECommand::kSetSerialParameters), parameter, data)) {
         return false;
     }
     c.status.SetLinkStatus(ELinkState::kCommandSent);
     std::string reply;
     const bool replied = c.link.GetResponse(reply, kEtx, kCatalogueReplyLimit);
     c.shared.Response.Set(reply);
-    const ReplyVerdict verdict = JudgeReply(reply);
+    const EReplyVerdict verdict = JudgeReply(reply);
     if (c.logChange) {
         // The password travels in the parameter field, which the log never shows.
-        c.logChange({"C05", data, parameter, kCatalogueReplyLimit, 0}, verdict);
+        c.logChange({.code = CommandCode(ECommand::kSetSerialParameters),
+                     .data = data,
+                     .parameter = parameter,
+                     .replyLimit = kCatalogueReplyLimit},
+                    verdict);
     }
     // A reply cut short decides nothing, as no reply does.
-    if (!replied || verdict == ReplyVerdict::kUnanswered) {
+    if (!replied || verdict == EReplyVerdict::kUnanswered) {
         return false;
     }
-    if (verdict == ReplyVerdict::kRefused) {
+    if (verdict == EReplyVerdict::kRefused) {
         messages.ShowTimedMessage("Password not Accepted", kTitle);
         c.status.SetLinkStatus(ELinkState::kPasswordFailed);
         messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
         return true;
     }
     // A command the unit did not understand changed nothing on its side: the PC stays too.
-    if (verdict == ReplyVerdict::kNotUnderstood) {
+    if (verdict == EReplyVerdict::kNotUnderstood) {
         messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
         return true;
     }

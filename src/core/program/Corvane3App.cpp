@@ -31,7 +31,7 @@ void Corvane3App::LoadConfiguration() {
     startupMessages_.clear();
     const CProfileFile profile(configurationPath_);
     unreadableReason_.clear();
-    if (profile.Status() == CProfileFile::LoadStatus::kUnreadable) {
+    if (profile.Status() == CProfileFile::ELoadStatus::kUnreadable) {
         unreadableReason_ = profile.LoadError();
         Warn("The configuration file " + configurationPath_.string() + " could not be read (" +
              profile.LoadError() +

@@ -216,13 +216,13 @@ std::string LoopTimeConstantArgument(double seconds) {
 }
 
 std::string DescribeOutcomes(const std::vector<std::string>& names,
-                             const std::vector<StepOutcome>& outcomes) {
-    static const std::pair<StepOutcome, const char*> kLines[] = {
-        {StepOutcome::kAccepted, "Accepted: "},
-        {StepOutcome::kRefused, "Refused by the unit: "},
-        {StepOutcome::kNotUnderstood, "Not understood by the unit: "},
-        {StepOutcome::kUnanswered, "No answer from the unit: "},
-        {StepOutcome::kNotSent, "Not sent: "},
+                             const std::vector<EStepOutcome>& outcomes) {
+    static const std::pair<EStepOutcome, const char*> kLines[] = {
+        {EStepOutcome::kAccepted, "Accepted: "},
+        {EStepOutcome::kRefused, "Refused by the unit: "},
+        {EStepOutcome::kNotUnderstood, "Not understood by the unit: "},
+        {EStepOutcome::kUnanswered, "No answer from the unit: "},
+        {EStepOutcome::kNotSent, "Not sent: "},
     };
     std::string text;
     for (const auto& [outcome, heading] : kLines) {

@@ -75,13 +75,13 @@ struct ChronoBeamOutputChannel {
     char line = 0;  // 'B' balanced or 'U' unbalanced
     int liu = 0;    // 0 ... 7
 };
-enum ChronoBeamE1Fault : int {
+enum EChronoBeamE1Fault : int {
     kE1FaultCrc4 = 1,
     kE1FaultTs16 = 2,
     kE1FaultSsm = 4,
     kE1FaultMute = 8
 };
-enum ChronoBeamT1Fault : int { kT1FaultMute = 1, kT1FaultSsm = 2, kT1FaultAis = 3 };
+enum EChronoBeamT1Fault : int { kT1FaultMute = 1, kT1FaultSsm = 2, kT1FaultAis = 3 };
 struct ChronoBeamTelecomSettings {
     int e1Format = 0;     // 1 ... 4
     int e1SaChannel = 0;  // 4 ... 8
@@ -100,11 +100,11 @@ std::string ChronoBeamT1Argument(const ChronoBeamTelecomSettings& settings);
 std::string ChronoBeamChannelArgument(const ChronoBeamTelecomSettings& settings, int channel);
 
 // What became of one command of several sent in a row.
-enum class StepOutcome { kAccepted, kRefused, kNotUnderstood, kUnanswered, kNotSent };
+enum class EStepOutcome { kAccepted, kRefused, kNotUnderstood, kUnanswered, kNotSent };
 // A few lines for the user naming which settings went through and which did not, in the order
 // given: "Accepted: a, b", "Refused by the unit: c", "Not understood by the unit: ...",
 // "No answer from the unit: ...", "Not sent: d, e". Empty lines are left out.
 std::string DescribeOutcomes(const std::vector<std::string>& names,
-                             const std::vector<StepOutcome>& outcomes);
+                             const std::vector<EStepOutcome>& outcomes);
 
 }  // namespace corvane3

@@ -29,7 +29,7 @@ void LogSweep(PollContext& context, const char* code, std::string text) {
 }
 
 void LogSweepEnd(PollContext& context, int pointsRead, const SweepPlan& plan) {
-    LogSweep(context, CommandCode(Command::SingleDdsPoint),
+    LogSweep(context, CommandCode(ECommand::kSingleDdsPoint),
              "sweep end: " + std::to_string(pointsRead) + " of " + std::to_string(plan.pointCount) +
                  " points");
 }
@@ -105,7 +105,7 @@ void CSpectrumAcquisition::Open(ESweepMode mode) {
     completed_ = 0;
     if (mode == ESweepMode::kHost) {
         QueueResetPort();
-        QueueSend(CommandCode(Command::SingleDdsPoint), kOpeningDdsWord);
+        QueueSend(CommandCode(ECommand::kSingleDdsPoint), kOpeningDdsWord);
     }
 }
 
@@ -132,7 +132,7 @@ bool CSpectrumAcquisition::Start(const SweepParameters& parameters, int ntot) {
     settings_.PollingEnabled = false;
     QueueResetPort();
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend(CommandCode(Command::DdsSweep), InstrumentSweepArgument(plan));
+        QueueSend(CommandCode(ECommand::kDdsSweep), InstrumentSweepArgument(plan));
     }
     shared_.SweepActive = true;
     return true;
@@ -144,7 +144,7 @@ void CSpectrumAcquisition::Abort() {
         return;
     }
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend(CommandCode(Command::DdsSweep), "off");
+        QueueSend(CommandCode(ECommand::kDdsSweep), "off");
         return;
     }
     shared_.SweepActive = false;
@@ -159,7 +159,7 @@ void CSpectrumAcquisition::SetNtot(int ntot) {
 
 void CSpectrumAcquisition::SetDds(double hz) {
     std::lock_guard lock(mutex_);
-    QueueSend(CommandCode(Command::SingleDdsPoint), FormatDdsWord(HzToDdsWord(hz)));
+    QueueSend(CommandCode(ECommand::kSingleDdsPoint), FormatDdsWord(HzToDdsWord(hz)));
 }
 
 void CSpectrumAcquisition::Halt() {
@@ -175,12 +175,12 @@ void CSpectrumAcquisition::Close() {
     Halt();
     std::lock_guard lock(mutex_);
     if (mode_ == ESweepMode::kInstrument) {
-        QueueSend(CommandCode(Command::DdsSweep), "off", kEtx, kClosingReplyLimit);
+        QueueSend(CommandCode(ECommand::kDdsSweep), "off", kEtx, kClosingReplyLimit);
         // The closing line and points already on their way would otherwise lie in front of
         // the next poll's reply.
         QueueResetPort();
     } else {
-        QueueSend(CommandCode(Command::TestMode2), "0", kEtx, kClosingReplyLimit, kRebootPause);
+        QueueSend(CommandCode(ECommand::kTestMode2), "0", kEtx, kClosingReplyLimit, kRebootPause);
     }
     settings_.PollingEnabled = savedPollingEnabled_;
 }
@@ -291,7 +291,7 @@ void CSpectrumAcquisition::ServeCommands(PollContext& context) {
         if (!context.link.SendCmd(command.code, kFactoryAccessOption, command.data)) {
             continue;
         }
-        std::optional<ReplyVerdict> verdict;
+        std::optional<EReplyVerdict> verdict;
         if (command.replyTerminator != 0) {
             std::string reply;
             context.link.GetResponse(reply, command.replyTerminator, command.replyLimit);
@@ -344,21 +344,21 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
         std::lock_guard lock(mutex_);
         return run == run_;
     };
-    LogSweep(context, CommandCode(Command::SingleDdsPoint),
+    LogSweep(context, CommandCode(ECommand::kSingleDdsPoint),
              "sweep start: " + std::to_string(plan.pointCount) + " points from " +
                  FormatDdsWord(HzToDdsWord(plan.start)) + " to " +
                  FormatDdsWord(HzToDdsWord(plan.PointHz(plan.pointCount - 1))));
     // The first reading after the synthesizer jumped back to the start is not trusted.
     std::string reply;
-    link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+    link.SendCmd(CommandCode(ECommand::kSingleDdsPoint), kFactoryAccessOption,
                  FormatDdsWord(HzToDdsWord(plan.start)));
-    if (link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, "?")) {
+    if (link.SendCmd(CommandCode(ECommand::kSingleDdsPoint), kFactoryAccessOption, "?")) {
         link.GetResponse(reply, kEtx, kDdsReadbackLimit);
     }
     int renewed = 0;
     for (int i = 0; i < plan.pointCount && shared_.SweepActive && current(); ++i) {
         const double hz = plan.PointHz(i);
-        link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption,
+        link.SendCmd(CommandCode(ECommand::kSingleDdsPoint), kFactoryAccessOption,
                      FormatDdsWord(HzToDdsWord(hz)));
         bool stopping = false;
         Pause(context, kDdsSettleTime, stopping);
@@ -367,7 +367,7 @@ void CSpectrumAcquisition::HostSweep(PollContext& context, std::uint64_t run,
             return;
         }
         reply.clear();
-        if (link.SendCmd(CommandCode(Command::SingleDdsPoint), kFactoryAccessOption, "?")) {
+        if (link.SendCmd(CommandCode(ECommand::kSingleDdsPoint), kFactoryAccessOption, "?")) {
             link.GetResponse(reply, kEtx, kDdsReadbackLimit);
         }
         reply.resize(std::min(reply.size(), static_cast<std::size_t>(kDdsReadbackLimit)));
@@ -415,7 +415,7 @@ void CSpectrumAcquisition::InstrumentLines(PollContext& context, std::uint64_t r
             while (!closing.empty() && (closing.back() == kLf || closing.back() == '\r')) {
                 closing.pop_back();
             }
-            LogSweep(context, CommandCode(Command::DdsSweep), "sweep end: " + closing);
+            LogSweep(context, CommandCode(ECommand::kDdsSweep), "sweep end: " + closing);
             break;
         }
     } while (std::chrono::steady_clock::now() < until && shared_.SweepActive);

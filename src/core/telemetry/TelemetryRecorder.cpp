@@ -156,9 +156,9 @@ CTelemetryRecorder::CTelemetryRecorder(ITelemetryUi& ui, Wait wait)
     }
 }
 
-TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateData& data,
-                                                              std::int32_t model,
-                                                              const CProgramSettings& settings) {
+ETelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateData& data,
+                                                               std::int32_t model,
+                                                               const CProgramSettings& settings) {
     if (queue_.size() >= kTelemetryQueueLimit) {
         queue_.pop_front();
         ++dropped_;
@@ -167,14 +167,14 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
     // A user interface that ran the event loop in one of its calls would deliver the next record
     // here: it waits in the queue for the call that is writing.
     if (busy_) {
-        return TelemetryWriteResult::kQueued;
+        return ETelemetryWriteResult::kQueued;
     }
     CBusyFlag busy(busy_);
     while (!queue_.empty()) {
         // A copy: a record arriving during a message may push the oldest out of a full queue.
         const QueuedRecord record = queue_.front();
-        const TelemetryWriteResult result = WriteOne(record, settings);
-        if (result != TelemetryWriteResult::kWritten) {
+        const ETelemetryWriteResult result = WriteOne(record, settings);
+        if (result != ETelemetryWriteResult::kWritten) {
             return result;
         }
         ui_.RecordWritten(record.data, record.model);
@@ -182,7 +182,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteTelemetryRecord(const UnitStateDat
             queue_.pop_front();
         }
     }
-    return TelemetryWriteResult::kWritten;
+    return ETelemetryWriteResult::kWritten;
 }
 
 namespace {
@@ -234,16 +234,16 @@ void CTelemetryRecorder::MendOnce(const std::string& path) {
     }
 }
 
-TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
-                                                  const CProgramSettings& settings,
-                                                  std::string& path) {
+ETelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
+                                                   const CProgramSettings& settings,
+                                                   std::string& path) {
     const long serialNumber = static_cast<long>(record.data.d1.serialNumber);
     TelemetryPath where = TelemetryFilePath(settings, serialNumber);
     const std::string directory = CleanTelemetryDirectory(settings.DatafileDirectory);
     std::string reason;
     bool reasonGiven = false;  // the message already says why
     const auto used = usedDirectories_.find(directory);
-    if (where.status == TelemetryPathStatus::kDirectoryUnreachable &&
+    if (where.status == ETelemetryPathStatus::kDirectoryUnreachable &&
         (used == usedDirectories_.end() || DeletedFromItsFileSystem(directory, used->second))) {
         if (CreateTelemetryDirectory(directory, reason)) {
             where = TelemetryFilePath(settings, serialNumber);
@@ -254,39 +254,39 @@ TelemetryWriteResult CTelemetryRecorder::FindFile(const QueuedRecord& record,
     }
     // A directory that takes no new file is told as one that cannot be reached, before a busy
     // file's retries would hold the window up for nothing.
-    if (where.status == TelemetryPathStatus::kReady && ::access(where.path.c_str(), F_OK) != 0 &&
+    if (where.status == ETelemetryPathStatus::kReady && ::access(where.path.c_str(), F_OK) != 0 &&
         ::access(directory.c_str(), W_OK) != 0) {
-        where.status = TelemetryPathStatus::kDirectoryUnreachable;
+        where.status = ETelemetryPathStatus::kDirectoryUnreachable;
         where.message = DirectoryUnreachableText(directory);
     }
     switch (where.status) {
-        case TelemetryPathStatus::kReady:
+        case ETelemetryPathStatus::kReady:
             if (used == usedDirectories_.end() || used->second == 0) {
                 usedDirectories_[directory] = FileSystemOf(directory);
             }
             path = where.path;
-            return TelemetryWriteResult::kWritten;
-        case TelemetryPathStatus::kDirectoryNotSet:
+            return ETelemetryWriteResult::kWritten;
+        case ETelemetryPathStatus::kDirectoryNotSet:
             TellFailure(where.message, kSaveErrorTitle, where.message);
-            return TelemetryWriteResult::kDirectoryError;
-        case TelemetryPathStatus::kDirectoryUnreachable:
+            return ETelemetryWriteResult::kDirectoryError;
+        case ETelemetryPathStatus::kDirectoryUnreachable:
             // The message names the directory; the reason is added where it is not given.
             TellFailure(where.message, kSaveErrorTitle,
                         TelemetryFailureDetail(where.message, "",
                                                reasonGiven ? 0 : DirectoryError(directory)));
-            return TelemetryWriteResult::kDirectoryError;
-        case TelemetryPathStatus::kTemplateRefused:
+            return ETelemetryWriteResult::kDirectoryError;
+        case ETelemetryPathStatus::kTemplateRefused:
             break;
     }
     TellFailure(where.message, kSaveErrorTitle, where.message);
-    return TelemetryWriteResult::kTemplateRefused;
+    return ETelemetryWriteResult::kTemplateRefused;
 }
 
-TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
-                                                  const CProgramSettings& settings) {
+ETelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
+                                                   const CProgramSettings& settings) {
     std::string unitFile;
-    if (const TelemetryWriteResult found = FindFile(record, settings, unitFile);
-        found != TelemetryWriteResult::kWritten) {
+    if (const ETelemetryWriteResult found = FindFile(record, settings, unitFile);
+        found != ETelemetryWriteResult::kWritten) {
         return found;
     }
     // What a power cut left at a file's end is mended before this run's first record there,
@@ -303,7 +303,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
                                        " holds records of another layout and is left as it is; "
                                        "no record is written until it is moved away.";
             TellFailure(reason, kDefaultTitle, reason);
-            return TelemetryWriteResult::kOpenFailed;
+            return ETelemetryWriteResult::kOpenFailed;
         }
     }
 
@@ -320,7 +320,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     if (file.fd < 0) {
         TellFailure(kOpenFailureText, kDefaultTitle,
                     TelemetryFailureDetail(kOpenFailureText, path, file.error));
-        return TelemetryWriteResult::kOpenFailed;
+        return ETelemetryWriteResult::kOpenFailed;
     }
 
     // An empty file has no header yet, whoever made it: a reader takes the first line for it.
@@ -334,7 +334,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     if (const int error = AppendAndClose(file, path, text); error != 0) {
         TellFailure(kWriteFailureText, kDefaultTitle,
                     TelemetryFailureDetail(kWriteFailureText, path, error));
-        return TelemetryWriteResult::kWriteFailed;
+        return ETelemetryWriteResult::kWriteFailed;
     }
     failureTold_.clear();
     if (diverted && announcedFiles_.insert(path).second) {
@@ -344,7 +344,7 @@ TelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
                            std::to_string(record.model) + " unit now go to " + path + ".",
                        kTelemetryFileTitle);
     }
-    return TelemetryWriteResult::kWritten;
+    return ETelemetryWriteResult::kWritten;
 }
 
 }  // namespace corvane3

@@ -79,7 +79,7 @@ std::string TelemetryFailureDetail(const std::string& text, const std::string& p
 // (Unit1234.csd becomes Unit1234-402.csd).
 std::string TelemetryFileForModel(const std::string& path, std::int32_t model);
 
-enum class TelemetryWriteResult {
+enum class ETelemetryWriteResult {
     kWritten,          // this record and every one queued before it
     kDirectoryError,   // not set, or missing and not to be created, or not writable
     kTemplateRefused,  // DataFilenameTemplate is unusable
@@ -107,8 +107,8 @@ class CTelemetryRecorder {
     // Appends data as one record line of a unit of this model to the file that settings and
     // the serial number name, after the records still queued. It does not look at
     // RecordDataFile: the caller decides.
-    TelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
-                                              const CProgramSettings& settings);
+    ETelemetryWriteResult WriteTelemetryRecord(const UnitStateData& data, std::int32_t model,
+                                               const CProgramSettings& settings);
 
     // Counts the directory settings name as one this run has found: should it go away with
     // the file system it was on (a disk unplugged, a share unmounted), it is waited for, not
@@ -127,11 +127,11 @@ class CTelemetryRecorder {
         std::int32_t model;
     };
 
-    TelemetryWriteResult WriteOne(const QueuedRecord& record, const CProgramSettings& settings);
+    ETelemetryWriteResult WriteOne(const QueuedRecord& record, const CProgramSettings& settings);
     // The file's path, or why there is none (the user is told). Creates a missing directory
     // that this run has not written to.
-    TelemetryWriteResult FindFile(const QueuedRecord& record, const CProgramSettings& settings,
-                                  std::string& path);
+    ETelemetryWriteResult FindFile(const QueuedRecord& record, const CProgramSettings& settings,
+                                   std::string& path);
     // Reports a failure (detail: text with its file and reason); the user is told unless this
     // is what they were told last.
     void TellFailure(const std::string& text, const std::string& title, const std::string& detail);

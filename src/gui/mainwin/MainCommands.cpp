@@ -82,7 +82,7 @@ void CMainStatusDlg::FollowTrends(const PostedRecord& record, bool written) {
         // Before the record is written: a file the trends do not follow yet is read without it.
         const TelemetryPath where =
             TelemetryFilePath(app_.settings, static_cast<long>(record.data.d1.serialNumber));
-        if (where.status == TelemetryPathStatus::kReady) {
+        if (where.status == ETelemetryPathStatus::kReady) {
             trends_->Follow(TelemetryFileForModel(where.path, record.model));
         }
         return;
@@ -126,7 +126,7 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             if (!app_.settings.RecordDataFile ||
                 recorder_->WriteTelemetryRecord(record.data, record.model, app_.settings) ==
-                    TelemetryWriteResult::kWritten) {
+                    ETelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
                 if (watch_ != nullptr) {
                     watch_->Recording(true, {}, CurrentAlertUnit());
@@ -346,7 +346,7 @@ void CMainStatusDlg::RunPlot() {
         const TelemetryPath where = TelemetryFilePath(
             app_.settings, static_cast<long>(app_.unitState.Snapshot().d1.serialNumber));
         const std::int32_t model = app_.unitState.InstrumentModel;
-        if (where.status == TelemetryPathStatus::kReady) {
+        if (where.status == ETelemetryPathStatus::kReady) {
             initialFile = model == kModelBeforeIdentification
                               ? where.path
                               : TelemetryFileForModel(where.path, model);
@@ -389,13 +389,13 @@ void CMainStatusDlg::RunCommandSelect() {
 }
 
 void CMainStatusDlg::RunInstrumentSerial() {
-    app_.polling.SetRequest(Request::kSecurityCheck);
+    app_.polling.SetRequest(ERequest::kSecurityCheck);
     CInstrumentSerialDlg dialog(app_.rs232Settings, app_.polling, app_.unitState, {}, this);
     dialog.exec();
 }
 
 void CMainStatusDlg::RunSecurity() {
-    app_.polling.SetRequest(Request::kSecurityCheck);
+    app_.polling.SetRequest(ERequest::kSecurityCheck);
     CSecurity dialog(app_.polling, this);
     if (dialog.exec() == QDialog::Accepted) {
         ShowNotification(QStringLiteral("Security Modified"), QStringLiteral("Security Settings"),
@@ -404,10 +404,10 @@ void CMainStatusDlg::RunSecurity() {
 }
 
 void CMainStatusDlg::RunTelecom() {
-    app_.polling.SetRequest(Request::kSecurityCheck);
+    app_.polling.SetRequest(ERequest::kSecurityCheck);
     int result = QDialog::Rejected;
     if (app_.unitState.InstrumentModel == kModelTq9000) {
-        app_.polling.SetRequest(Request::kDccTelecom);
+        app_.polling.SetRequest(ERequest::kDccTelecom);
         result = RunWithOpenFlag(*tq9000Telecom_, tq9000TelecomOpen_);
     } else {
         result = RunWithOpenFlag(*chronoBeamTelecom_, chronoBeamTelecomOpen_);
@@ -419,7 +419,7 @@ void CMainStatusDlg::RunTelecom() {
 }
 
 void CMainStatusDlg::RunEthernet() {
-    app_.polling.SetRequest(Request::kEthernet);
+    app_.polling.SetRequest(ERequest::kEthernet);
     if (RunWithOpenFlag(*ethernet_, ethernetOpen_) == QDialog::Accepted) {
         ShowNotification(QStringLiteral("Ethernet settings modified"),
                          QStringLiteral("Ethernet Notification"), this);
@@ -441,17 +441,17 @@ void CMainStatusDlg::UpdateChangeLogDirectory() {
 }
 
 void CMainStatusDlg::RunEventLog(bool factoryLog) {
-    const Request log = factoryLog ? Request::kFactoryEventLog : Request::kEventLog;
-    app_.polling.SetRequest(Request::kSecurityCheck);
+    const ERequest log = factoryLog ? ERequest::kFactoryEventLog : ERequest::kEventLog;
+    app_.polling.SetRequest(ERequest::kSecurityCheck);
     app_.polling.SetRequest(log);
-    app_.polling.SetRequest(Request::kDateAndTime);
+    app_.polling.SetRequest(ERequest::kDateAndTime);
     if (factoryLog) {
         RunWithOpenFlag(*factoryEventLog_, factoryEventLogOpen_);
     } else {
         RunWithOpenFlag(*eventLog_, eventLogOpen_);
     }
     app_.polling.ClearRequest(log);
-    app_.polling.ClearRequest(Request::kDateAndTime);
+    app_.polling.ClearRequest(ERequest::kDateAndTime);
 }
 
 void CMainStatusDlg::RunSettingsDialogs(int id) {

@@ -8,7 +8,7 @@
 
 namespace corvane3 {
 
-enum MenuCommand : int {
+enum EMenuCommand : int {
     kCmdSelectCommand = 32771,
     kCmdTimeOfDay = 32773,
     kCmdDeltaF = 32774,

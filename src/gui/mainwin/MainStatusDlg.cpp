@@ -251,7 +251,7 @@ QGroupBox* CMainStatusDlg::BuildGroup(const QString& title,
         valueBoxes_[box->name] = value;
         companions_[box->name] = {label, unit};
         // Shown by the first record of a model that has it, never before the unit is known.
-        if (box->visibility != ValueVisibility::kAlways) {
+        if (box->visibility != EValueVisibility::kAlways) {
             for (QWidget* widget : {static_cast<QWidget*>(label), static_cast<QWidget*>(value),
                                     static_cast<QWidget*>(unit)}) {
                 widget->hide();
@@ -373,7 +373,7 @@ void CMainStatusDlg::Refresh() {
     supplyLabel_->setText(QString::fromStdString(MainSupplyLabel(model)));
     for (const ValueBox& box : MainStatusValueBoxes()) {
         QLabel* value = valueBoxes_.at(box.name);
-        const bool shown = box.visibility == ValueVisibility::kAlways || tq9000;
+        const bool shown = box.visibility == EValueVisibility::kAlways || tq9000;
         value->setVisible(shown);
         for (QWidget* companion : companions_[box.name]) {
             companion->setVisible(shown);

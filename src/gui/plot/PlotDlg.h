@@ -36,7 +36,7 @@ class CCursorReadout;
 class TracePlot;
 
 // The X scale indices as the settings store them.
-enum XScale : std::int32_t {
+enum EXScale : std::int32_t {
     kXScaleAll = 0,
     kXScaleLastDay = 1,
     kXScaleLastHour = 2,
@@ -45,7 +45,7 @@ enum XScale : std::int32_t {
 
 // The X unit indices as the settings store them; 0 to 4 are the store's time axes, and UTC shows
 // axis 0 (MJD) as dates and times.
-enum XUnit : std::int32_t {
+enum EXUnit : std::int32_t {
     kXUnitMjd = 0,
     kXUnitDays = 1,
     kXUnitUtc = 5,

@@ -8,7 +8,7 @@
 
 namespace corvane3 {
 
-enum PlotCommand : int {
+enum EPlotCommand : int {
     // File
     kPlotCmdLiveData = 32821,
     kPlotCmdPurge = 32822,
@@ -56,7 +56,7 @@ enum PlotCommand : int {
 };
 
 // The Stuff menu's view items, by Plot view index.
-inline constexpr std::array<PlotCommand, kPlotViewCount> kPlotViewCommands = {
+inline constexpr std::array<EPlotCommand, kPlotViewCount> kPlotViewCommands = {
     kPlotCmdClockServo,   kPlotCmdZeemanServo,   kPlotCmdGainServo,
     kPlotCmdCbtSupplies,  kPlotCmdPowerSupplies, kPlotCmdSystemSupplies,
     kPlotCmdHopsAndBurps, kPlotCmdUser1,         kPlotCmdUser2};

@@ -23,7 +23,7 @@
 namespace corvane3 {
 
 // How a series is drawn.
-enum TraceStyle : int {
+enum ETraceStyle : int {
     kTraceLine = 1,    // a line through the points
     kTracePoints = 2,  // the points alone
 };
@@ -76,7 +76,7 @@ class TracePlot : public QCustomPlot {
 
   public:
     // The label numbers the windows set.
-    enum Label : int { kXTitle = 1, kYTitle = 2, kXUnit = 4, kYUnit = 5 };
+    enum ELabel : int { kXTitle = 1, kYTitle = 2, kXUnit = 4, kYUnit = 5 };
     static constexpr int kCursors = 2;
 
     explicit TracePlot(QWidget* parent = nullptr);

@@ -65,12 +65,12 @@ std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& sha
     return prompt.Password();
 }
 
-CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
-                                  const QString& notificationTitle, QWidget* parent,
-                                  CommandWait wait) {
+ECommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
+                                   const QString& notificationTitle, QWidget* parent,
+                                   CommandWait wait) {
     CCommandMailbox& mailbox = shared.mailbox;
     if (mailbox.IsPending()) {
-        return CommandOutcome::kBusy;
+        return ECommandOutcome::kBusy;
     }
     // The thread writes the flag only while it serves a command, and the mailbox is free: clear
     // it now, so that a flag left set by an earlier command cannot make this one look accepted
@@ -78,7 +78,7 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
     mailbox.CommandAccepted = false;
     const std::uint32_t withdrawnBefore = mailbox.WithdrawnCount();
     if (!mailbox.TrySend(command)) {
-        return CommandOutcome::kBusy;
+        return ECommandOutcome::kBusy;
     }
     NoteCommandSender(parent);
     bool finished = false;
@@ -89,7 +89,7 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
         finished = WaitWhile([&] { return mailbox.IsPending() && !withdrawn(); }, wait.limit);
         if (withdrawn()) {
             ShowCommandWithdrawn(command.code, parent);
-            return CommandOutcome::kWithdrawn;
+            return ECommandOutcome::kWithdrawn;
         }
     }
     if (!finished && wait.untilDone) {
@@ -97,19 +97,19 @@ CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& 
             QStringLiteral(
                 "The instrument has not answered yet; the command may still be carried out"),
             notificationTitle, parent);
-        return CommandOutcome::kNotFinished;
+        return ECommandOutcome::kNotFinished;
     }
     if (shared.SecurityStatus && !mailbox.CommandAccepted) {
         ShowNotification(QStringLiteral("Password not Accepted"), notificationTitle, parent);
-        return CommandOutcome::kRefused;
+        return ECommandOutcome::kRefused;
     }
     mailbox.CommandAccepted = false;
-    return CommandOutcome::kDone;
+    return ECommandOutcome::kDone;
 }
 
 bool ReplyCameWhole(const CPollingShared& shared, const QString& title, QWidget* parent) {
     const std::string reply = shared.CommandReply.Get();
-    if (JudgeReply(reply) != ReplyVerdict::kUnanswered) {
+    if (JudgeReply(reply) != EReplyVerdict::kUnanswered) {
         return true;
     }
     ShowNotification(
@@ -121,15 +121,15 @@ bool ReplyCameWhole(const CPollingShared& shared, const QString& title, QWidget*
     return false;
 }
 
-CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
-                                    MailboxCommand command, const QString& notificationTitle,
-                                    QWidget* parent, CommandWait wait) {
+ECommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
+                                     MailboxCommand command, const QString& notificationTitle,
+                                     QWidget* parent, CommandWait wait) {
     if (shared.mailbox.IsPending()) {
-        return CommandOutcome::kBusy;
+        return ECommandOutcome::kBusy;
     }
     const std::optional<std::uint32_t> parameter = ProtectedCommandParameter(shared, unit, parent);
     if (!parameter) {
-        return CommandOutcome::kCancelled;
+        return ECommandOutcome::kCancelled;
     }
     command.parameter = *parameter;
     return SendCheckedCommand(shared, command, notificationTitle, parent, wait);

@@ -38,7 +38,7 @@ inline constexpr CommandWait kBriefCommandWait{std::chrono::milliseconds(4 * 250
 // may take another 11 s (1 s plus 10 ms a character of a 1024-character limit).
 inline constexpr CommandWait kCommandWaitUntilDone{std::chrono::seconds(45), true};
 
-enum class CommandOutcome {
+enum class ECommandOutcome {
     kBusy,         // another command was pending; nothing sent
     kCancelled,    // the password prompt was cancelled; nothing sent
     kRefused,      // security is on and the command was not accepted (refused, or unfinished)
@@ -72,17 +72,17 @@ std::optional<std::uint32_t> ProtectedCommandParameter(const CPollingShared& sha
 // when the unit's security is on and the command was not accepted, "Password not Accepted" is shown
 // with notificationTitle: kRefused. Otherwise the Command accepted flag is cleared: kDone. Messages
 // are owned by parent.
-CommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
-                                  const QString& notificationTitle, QWidget* parent,
-                                  CommandWait wait = kBriefCommandWait);
+ECommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand& command,
+                                   const QString& notificationTitle, QWidget* parent,
+                                   CommandWait wait = kBriefCommandWait);
 
 // The whole sequence: nothing when the mailbox is pending (kBusy), then the parameter from
 // ProtectedCommandParameter (kCancelled when the prompt is cancelled) in place of
 // command.parameter, then SendCheckedCommand. A dialog that sends several protected commands in
 // a row asks for the parameter once and calls SendCheckedCommand for each.
-CommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
-                                    MailboxCommand command, const QString& notificationTitle,
-                                    QWidget* parent, CommandWait wait = kBriefCommandWait);
+ECommandOutcome SendProtectedCommand(CPollingShared& shared, const CUnitState& unit,
+                                     MailboxCommand command, const QString& notificationTitle,
+                                     QWidget* parent, CommandWait wait = kBriefCommandWait);
 
 // After a command the thread has finished (kDone): true when its whole reply came back. A reply
 // that never came or was cut short before its ETX confirms nothing: the user is told in a timed

@@ -112,8 +112,8 @@ void CSecurity::reject() {
 }
 
 void CSecurity::RunOpeningSequence() {
-    if (!shared_.IsRequested(Request::kSecurityCheck)) {
-        shared_.SetRequest(Request::kSecurityCheck);
+    if (!shared_.IsRequested(ERequest::kSecurityCheck)) {
+        shared_.SetRequest(ERequest::kSecurityCheck);
     }
     newPassword_ = 0;
     currentPassword_ = 0;
@@ -129,7 +129,7 @@ void CSecurity::RunOpeningSequence() {
         control->setEnabled(false);
     }
     waiting_ = true;
-    WaitWhile([this] { return shared_.IsRequested(Request::kSecurityCheck); }, waitLimit_);
+    WaitWhile([this] { return shared_.IsRequested(ERequest::kSecurityCheck); }, waitLimit_);
     waiting_ = false;
 
     const bool secured = shared_.SecurityStatus;
@@ -160,7 +160,7 @@ void CSecurity::Apply() {
 
     MailboxCommand command;
     if (disableSecurity_) {
-        command.code = CommandCode(Command::ClearPassword);
+        command.code = CommandCode(ECommand::kClearPassword);
     } else {
         const long long password = PasswordTextValue(new_->text());
         if (!IsPasswordInRange(password)) {
@@ -188,11 +188,11 @@ void CSecurity::Apply() {
             return;
         }
         confirmPassword_ = static_cast<std::uint32_t>(confirmation);
-        command.code = CommandCode(Command::SetPassword);
+        command.code = CommandCode(ECommand::kSetPassword);
         command.data = PasswordData(newPassword_);
     }
     command.parameter = currentPassword_;
-    command.replyLimit = ReplyLimit(Command::SetPassword);
+    command.replyLimit = ReplyLimit(ECommand::kSetPassword);
     command.notificationCode = 0;
     SendPasswordCommand(command);
 }
@@ -201,26 +201,26 @@ void CSecurity::SendPasswordCommand(const MailboxCommand& command) {
     waiting_ = true;
     // A command another window handed over first is let through rather than overwritten.
     WaitWhile([this] { return shared_.mailbox.IsPending(); }, waitLimit_);
-    const CommandOutcome outcome = SendCheckedCommand(shared_, command, kNotificationTitle, this,
-                                                      CommandWait{waitLimit_, false});
+    const ECommandOutcome outcome = SendCheckedCommand(shared_, command, kNotificationTitle, this,
+                                                       CommandWait{waitLimit_, false});
     waiting_ = false;
     switch (outcome) {
-        case CommandOutcome::kDone:
+        case ECommandOutcome::kDone:
             if (ReplyCameWhole(shared_, kNotificationTitle, this)) {
                 accept();
             }
             break;
-        case CommandOutcome::kRefused:
+        case ECommandOutcome::kRefused:
             RunOpeningSequence();
             break;
-        case CommandOutcome::kBusy:
+        case ECommandOutcome::kBusy:
             ShowNotification(
                 QStringLiteral("Another command is still being sent; please try again"),
                 kNotificationTitle, this);
             break;
-        case CommandOutcome::kCancelled:
-        case CommandOutcome::kNotFinished:
-        case CommandOutcome::kWithdrawn:  // already told
+        case ECommandOutcome::kCancelled:
+        case ECommandOutcome::kNotFinished:
+        case ECommandOutcome::kWithdrawn:  // already told
             break;                        // no prompt, and the wait is not until done
     }
 }

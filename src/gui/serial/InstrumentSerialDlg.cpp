@@ -52,7 +52,7 @@ void CInstrumentSerialDlg::ApplyChanges() {
         return;  // password prompt cancelled: stay open, nothing sent
     }
     shared_.SerialReconfigurationParameter = *parameter;
-    shared_.SetRequest(Request::kSerialReconfiguration);
+    shared_.SetRequest(ERequest::kSerialReconfiguration);
     accept();
 }
 

@@ -118,21 +118,21 @@ void CAlarmsDlg::ResetAlarms() {
     }
     resetSent_ = true;
     reset_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{.code = CommandCode(Command::ResetAlarms),
+    const MailboxCommand command{.code = CommandCode(ECommand::kResetAlarms),
                                  .parameter = kAlarmCommandParameter,
-                                 .replyLimit = ReplyLimit(Command::ResetAlarms)};
-    if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
+                                 .replyLimit = ReplyLimit(ECommand::kResetAlarms)};
+    if (!SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kNone, kTitle, this)) {
         resetSent_ = false;
         reset_->setText(QStringLiteral("Reset Alarms"));
     }
 }
 
 void CAlarmsDlg::Apply() {
-    const MailboxCommand command{.code = CommandCode(Command::SetRestartFaultLevel),
+    const MailboxCommand command{.code = CommandCode(ECommand::kSetRestartFaultLevel),
                                  .data = strategy_->currentIndex() == kCritical ? "1" : "0",
                                  .parameter = kAlarmCommandParameter,
-                                 .replyLimit = ReplyLimit(Command::SetRestartFaultLevel)};
-    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
+                                 .replyLimit = ReplyLimit(ECommand::kSetRestartFaultLevel)};
+    if (SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kNone, kTitle, this)) {
         accept();
     }
 }

@@ -251,7 +251,7 @@ void CChronoBeamTelecomDlg::ApplyChanges() {
     if (!parameter) {
         return;  // prompt cancelled: the choices are remembered, the dialog stays open
     }
-    const auto command = [&](Command sent, std::string argument) {
+    const auto command = [&](ECommand sent, std::string argument) {
         return MailboxCommand{.code = CommandCode(sent),
                               .data = std::move(argument),
                               .parameter = *parameter,
@@ -259,13 +259,13 @@ void CChronoBeamTelecomDlg::ApplyChanges() {
     };
     const std::vector<SequenceCommand> commands{
         {"E1 pattern generator",
-         command(Command::SetE1PatternGenerator, ChronoBeamE1Argument(remembered_))},
+         command(ECommand::kSetE1PatternGenerator, ChronoBeamE1Argument(remembered_))},
         {"T1 pattern generator",
-         command(Command::SetT1PatternGenerator, ChronoBeamT1Argument(remembered_))},
+         command(ECommand::kSetT1PatternGenerator, ChronoBeamT1Argument(remembered_))},
         {"Output channel 1",
-         command(Command::SetTelecomOutput, ChronoBeamChannelArgument(remembered_, 1))},
+         command(ECommand::kSetTelecomOutput, ChronoBeamChannelArgument(remembered_, 1))},
         {"Output channel 2",
-         command(Command::SetTelecomOutput, ChronoBeamChannelArgument(remembered_, 2))},
+         command(ECommand::kSetTelecomOutput, ChronoBeamChannelArgument(remembered_, 2))},
     };
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         accept();

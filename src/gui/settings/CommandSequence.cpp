@@ -10,26 +10,26 @@ namespace corvane3 {
 
 namespace {
 
-StepOutcome FromVerdict(ReplyVerdict verdict) {
+EStepOutcome FromVerdict(EReplyVerdict verdict) {
     switch (verdict) {
-        case ReplyVerdict::kAccepted:
-            return StepOutcome::kAccepted;
-        case ReplyVerdict::kRefused:
-            return StepOutcome::kRefused;
-        case ReplyVerdict::kNotUnderstood:
-            return StepOutcome::kNotUnderstood;
-        case ReplyVerdict::kUnanswered:
+        case EReplyVerdict::kAccepted:
+            return EStepOutcome::kAccepted;
+        case EReplyVerdict::kRefused:
+            return EStepOutcome::kRefused;
+        case EReplyVerdict::kNotUnderstood:
+            return EStepOutcome::kNotUnderstood;
+        case EReplyVerdict::kUnanswered:
             break;
     }
-    return StepOutcome::kUnanswered;
+    return EStepOutcome::kUnanswered;
 }
 
 }  // namespace
 
 bool SequenceResult::AllAccepted() const {
     // A run that sent nothing changed nothing.
-    return !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(), [](StepOutcome o) {
-        return o == StepOutcome::kAccepted;
+    return !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(), [](EStepOutcome o) {
+        return o == EStepOutcome::kAccepted;
     });
 }
 
@@ -37,34 +37,34 @@ SequenceResult SendCommandSequence(CPollingShared& shared,
                                    const std::vector<SequenceCommand>& commands,
                                    const QString& title, QWidget* parent) {
     SequenceResult result;
-    result.outcomes.assign(commands.size(), StepOutcome::kNotSent);
+    result.outcomes.assign(commands.size(), EStepOutcome::kNotSent);
     bool told = false;
     std::size_t failed = commands.size();
     for (std::size_t i = 0; i < commands.size(); ++i) {
         WaitWhile([&] { return shared.mailbox.IsPending(); }, kCommandWaitUntilDone.limit);
-        const CommandOutcome outcome =
+        const ECommandOutcome outcome =
             SendCheckedCommand(shared, commands[i].command, title, parent, kCommandWaitUntilDone);
-        StepOutcome& step = result.outcomes[i];
+        EStepOutcome& step = result.outcomes[i];
         switch (outcome) {
-            case CommandOutcome::kDone:
+            case ECommandOutcome::kDone:
                 // The thread has finished the command and nobody else can have used the mailbox
                 // since: the reply is this command's.
                 step = FromVerdict(JudgeReply(shared.CommandReply.Get()));
                 break;
-            case CommandOutcome::kRefused:
-                step = StepOutcome::kRefused;
+            case ECommandOutcome::kRefused:
+                step = EStepOutcome::kRefused;
                 told = true;
                 break;
-            case CommandOutcome::kNotFinished:
-            case CommandOutcome::kWithdrawn:
-                step = StepOutcome::kUnanswered;
+            case ECommandOutcome::kNotFinished:
+            case ECommandOutcome::kWithdrawn:
+                step = EStepOutcome::kUnanswered;
                 told = true;
                 break;
-            case CommandOutcome::kBusy:
-            case CommandOutcome::kCancelled:
+            case ECommandOutcome::kBusy:
+            case ECommandOutcome::kCancelled:
                 break;
         }
-        if (step != StepOutcome::kAccepted) {
+        if (step != EStepOutcome::kAccepted) {
             failed = i;
             break;
         }

@@ -22,7 +22,7 @@ struct SequenceCommand {
 };
 
 struct SequenceResult {
-    std::vector<StepOutcome> outcomes;  // one per command
+    std::vector<EStepOutcome> outcomes;  // one per command
     // False when nothing was sent.
     bool AllAccepted() const;
 };

@@ -48,10 +48,10 @@ void CDeltaFDlg::Apply() {
             this);
         return;
     }
-    const MailboxCommand command{.code = CommandCode(Command::SetUserFrequencyOffset),
+    const MailboxCommand command{.code = CommandCode(ECommand::kSetUserFrequencyOffset),
                                  .data = DeltaFArgument(offset),
-                                 .replyLimit = ReplyLimit(Command::SetUserFrequencyOffset)};
-    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected,
+                                 .replyLimit = ReplyLimit(ECommand::kSetUserFrequencyOffset)};
+    if (SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kProtected,
                              QStringLiteral("Delta-F Notification"), this)) {
         accept();
     }

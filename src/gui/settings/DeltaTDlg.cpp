@@ -75,10 +75,10 @@ void CDeltaTDlg::BeginSlew() {
     if (direction_->currentText() == QStringLiteral("Retard")) {
         slew = -slew;
     }
-    const MailboxCommand command{.code = CommandCode(Command::BeginTimeUpdating),
+    const MailboxCommand command{.code = CommandCode(ECommand::kBeginTimeUpdating),
                                  .data = DeltaTArgument(slew),
-                                 .replyLimit = ReplyLimit(Command::BeginTimeUpdating)};
-    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
+                                 .replyLimit = ReplyLimit(ECommand::kBeginTimeUpdating)};
+    if (SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kProtected, kTitle, this)) {
         accept();
     }
 }
@@ -89,10 +89,10 @@ void CDeltaTDlg::Abort() {
     }
     abortSent_ = true;
     abort_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{.code = CommandCode(Command::ResetTimeUpdating),
-                                 .replyLimit = ReplyLimit(Command::ResetTimeUpdating)};
+    const MailboxCommand command{.code = CommandCode(ECommand::kResetTimeUpdating),
+                                 .replyLimit = ReplyLimit(ECommand::kResetTimeUpdating)};
     // An abort the unit did not take may be tried again.
-    if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kProtected, kTitle, this)) {
+    if (!SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kProtected, kTitle, this)) {
         abortSent_ = false;
         abort_->setText(QStringLiteral("Abort"));
     }

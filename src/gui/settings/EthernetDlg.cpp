@@ -131,9 +131,9 @@ void CEthernetDlg::ApplyChanges() {
                                                   addresses[0], addresses[1], addresses[2]);
     const std::vector<SequenceCommand> commands{
         {"Ethernet settings",
-         {.code = CommandCode(Command::SetDccEthernet),
+         {.code = CommandCode(ECommand::kSetDccEthernet),
           .data = argument,
-          .replyLimit = ReplyLimit(Command::SetDccEthernet)}}};
+          .replyLimit = ReplyLimit(ECommand::kSetDccEthernet)}}};
     if (SendCommandSequence(shared_, commands, QStringLiteral("Ethernet Notification"), this)
             .AllAccepted()) {
         accept();

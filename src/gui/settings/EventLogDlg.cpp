@@ -34,12 +34,12 @@ const QString kTitle = QStringLiteral("Event Log Notification");
 }  // namespace
 
 CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, QWidget* parent)
-    : CEventLogDlg(shared, unit, Request::kEventLog, &QueryResults::eventLog, parent) {
+    : CEventLogDlg(shared, unit, ERequest::kEventLog, &QueryResults::eventLog, parent) {
     setWindowTitle(QStringLiteral("Event Log"));
     KeepTitleWhole(*this);
 }
 
-CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, Request request,
+CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, ERequest request,
                            std::string QueryResults::*log, QWidget* parent)
     : QDialog(parent), shared_(shared), unit_(unit), request_(request), log_(log) {
     setObjectName(QStringLiteral("eventLogDialog"));
@@ -88,7 +88,7 @@ CEventLogDlg::CEventLogDlg(CPollingShared& shared, CUnitState& unit, Request req
     clockTimer_ = new QTimer(this);
     clockTimer_->setInterval(kClockPeriodMs);
     connect(clockTimer_, &QTimer::timeout, this,
-            [this] { shared_.SetRequest(Request::kDateAndTime); });
+            [this] { shared_.SetRequest(ERequest::kDateAndTime); });
     connect(refresh, &QPushButton::clicked, this, &CEventLogDlg::RequestLog);
     connect(setClock_, &QPushButton::clicked, this, &CEventLogDlg::SetFromPcClock);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
@@ -153,30 +153,30 @@ void CEventLogDlg::SetFromPcClock() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    const MailboxCommand time{.code = CommandCode(Command::SetTime),
+    const MailboxCommand time{.code = CommandCode(ECommand::kSetTime),
                               .data = UnitTimeArgument(local),
                               .parameter = *parameter,
-                              .replyLimit = ReplyLimit(Command::SetTime),
+                              .replyLimit = ReplyLimit(ECommand::kSetTime),
                               .notificationCode = kNotifyTimeSet};
-    if (!SendConfirmedCommand(shared_, unit_, time, Authorisation::kNone, kTitle, this)) {
+    if (!SendConfirmedCommand(shared_, unit_, time, EAuthorisation::kNone, kTitle, this)) {
         return;
     }
     // The date is read afresh: a time set just before midnight is followed by the new day's
     // date, which is the day the unit's clock has reached by then.
     now = std::time(nullptr);
     localtime_r(&now, &local);
-    const MailboxCommand date{.code = CommandCode(Command::SetDate),
+    const MailboxCommand date{.code = CommandCode(ECommand::kSetDate),
                               .data = UnitDateArgument(local),
                               .parameter = *parameter,
-                              .replyLimit = ReplyLimit(Command::SetDate),
+                              .replyLimit = ReplyLimit(ECommand::kSetDate),
                               .notificationCode = kNotifyDateSet};
-    if (SendConfirmedCommand(shared_, unit_, date, Authorisation::kNone, kTitle, this)) {
-        shared_.SetRequest(Request::kDateAndTime);
+    if (SendConfirmedCommand(shared_, unit_, date, EAuthorisation::kNone, kTitle, this)) {
+        shared_.SetRequest(ERequest::kDateAndTime);
     }
 }
 
 CFactoryEventLogDlg::CFactoryEventLogDlg(CPollingShared& shared, CUnitState& unit, QWidget* parent)
-    : CEventLogDlg(shared, unit, Request::kFactoryEventLog, &QueryResults::factoryEventLog,
+    : CEventLogDlg(shared, unit, ERequest::kFactoryEventLog, &QueryResults::factoryEventLog,
                    parent) {
     setObjectName(QStringLiteral("factoryEventLogDialog"));
     auto* clear = new QPushButton(QStringLiteral("Clear Instrument"), this);
@@ -207,10 +207,10 @@ void CFactoryEventLogDlg::ClearInstrument() {
     if (!parameter) {
         return;
     }
-    const MailboxCommand clear{.code = CommandCode(Command::ClearEventLog),
+    const MailboxCommand clear{.code = CommandCode(ECommand::kClearEventLog),
                                .parameter = *parameter,
-                               .replyLimit = ReplyLimit(Command::ClearEventLog)};
-    SendConfirmedCommand(shared_, unit_, clear, Authorisation::kNone, kTitle, this);
+                               .replyLimit = ReplyLimit(ECommand::kClearEventLog)};
+    SendConfirmedCommand(shared_, unit_, clear, EAuthorisation::kNone, kTitle, this);
     RequestLog();
 }
 

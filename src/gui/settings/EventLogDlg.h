@@ -38,7 +38,7 @@ class CEventLogDlg : public QDialog {
     void SetFromPcClock();
 
   protected:
-    CEventLogDlg(CPollingShared& shared, CUnitState& unit, Request request,
+    CEventLogDlg(CPollingShared& shared, CUnitState& unit, ERequest request,
                  std::string QueryResults::*log, QWidget* parent);
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -57,7 +57,7 @@ class CEventLogDlg : public QDialog {
   private:
     void ShowWaitLines();
 
-    Request request_;
+    ERequest request_;
     std::string QueryResults::*log_;
     int lastCount_ = -1;
     QListWidget* list_ = nullptr;

@@ -100,10 +100,11 @@ CFactorySettingsDlg::CFactorySettingsDlg(CPollingShared& shared, const CUnitStat
 }
 
 void CFactorySettingsDlg::MemorizeNominals() {
-    const std::vector<SequenceCommand> commands{{"Nominals",
-                                                 {.code = CommandCode(Command::SetNominals),
-                                                  .parameter = kFactoryAccessOption,
-                                                  .replyLimit = ReplyLimit(Command::SetNominals)}}};
+    const std::vector<SequenceCommand> commands{
+        {"Nominals",
+         {.code = CommandCode(ECommand::kSetNominals),
+          .parameter = kFactoryAccessOption,
+          .replyLimit = ReplyLimit(ECommand::kSetNominals)}}};
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         memorize_->setText(QStringLiteral("Done"));
     }
@@ -160,23 +161,23 @@ void CFactorySettingsDlg::ApplyChanges() {
         return;
     }
 
-    const auto command = [](Command sent, const QString& data) {
+    const auto command = [](ECommand sent, const QString& data) {
         return MailboxCommand{.code = CommandCode(sent),
                               .data = data.toStdString(),
                               .parameter = kFactoryAccessOption,
                               .replyLimit = ReplyLimit(sent)};
     };
     std::vector<SequenceCommand> commands{
-        {"Unit ID", command(Command::SetUnitId, Printf("%05ld", *unitId))},
-        {"Loop Tau", command(Command::FilterOrderAndTimeConstant,
+        {"Unit ID", command(ECommand::kSetUnitId, Printf("%05ld", *unitId))},
+        {"Loop Tau", command(ECommand::kFilterOrderAndTimeConstant,
                              QString::fromStdString(LoopTimeConstantArgument(tau.seconds)))},
         {"Manufacturing Date",
-         command(Command::SetManufacturingDate, QString::fromStdString(date))},
-        {"Power On Hours", command(Command::SetPowerOnHours, Printf("%ld", *hours))},
+         command(ECommand::kSetManufacturingDate, QString::fromStdString(date))},
+        {"Power On Hours", command(ECommand::kSetPowerOnHours, Printf("%ld", *hours))},
     };
     if (withTilt) {
         commands.push_back(
-            {"Zeeman Rabi Tilt", command(Command::SetZeemanRabiTilt, Printf("%+05ld", *tilt))});
+            {"Zeeman Rabi Tilt", command(ECommand::kSetZeemanRabiTilt, Printf("%+05ld", *tilt))});
     }
     if (SendCommandSequence(shared_, commands, kTitle, this).AllAccepted()) {
         accept();

@@ -29,8 +29,8 @@ CPpsSyncDlg::CPpsSyncDlg(CPollingShared& shared, QWidget* parent)
 }
 
 void CPpsSyncDlg::Sync() {
-    const MailboxCommand command{.code = CommandCode(Command::PpsSyncEnable),
-                                 .replyLimit = ReplyLimit(Command::PpsSyncEnable),
+    const MailboxCommand command{.code = CommandCode(ECommand::kPpsSyncEnable),
+                                 .replyLimit = ReplyLimit(ECommand::kPpsSyncEnable),
                                  .notificationCode = kNotifyPpsSyncDone};
     if (shared_.mailbox.TrySend(command)) {
         NoteCommandSender(parentWidget());

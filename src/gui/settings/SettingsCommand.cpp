@@ -6,18 +6,18 @@
 namespace corvane3 {
 
 bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, MailboxCommand command,
-                          Authorisation authorisation, const QString& title, QWidget* parent) {
-    const CommandOutcome outcome =
-        authorisation == Authorisation::kProtected
+                          EAuthorisation authorisation, const QString& title, QWidget* parent) {
+    const ECommandOutcome outcome =
+        authorisation == EAuthorisation::kProtected
             ? SendProtectedCommand(shared, unit, command, title, parent, kCommandWaitUntilDone)
             : SendCheckedCommand(shared, command, title, parent, kCommandWaitUntilDone);
-    if (outcome == CommandOutcome::kBusy) {
+    if (outcome == ECommandOutcome::kBusy) {
         ShowNotification(
             QStringLiteral("Another command is still being sent to the instrument; nothing was "
                            "sent. Try again in a moment."),
             title, parent);
     }
-    if (outcome != CommandOutcome::kDone) {
+    if (outcome != ECommandOutcome::kDone) {
         return false;
     }
     // With security off the sequence does not look at the reply: a refusal mark there means
@@ -26,15 +26,15 @@ bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, Mailbo
         return false;
     }
     switch (JudgeReply(shared.CommandReply.Get())) {
-        case ReplyVerdict::kAccepted:
+        case EReplyVerdict::kAccepted:
             return true;
-        case ReplyVerdict::kUnanswered:  // told by ReplyCameWhole
+        case EReplyVerdict::kUnanswered:  // told by ReplyCameWhole
             return false;
-        case ReplyVerdict::kNotUnderstood:
+        case EReplyVerdict::kNotUnderstood:
             ShowNotification(QStringLiteral("The instrument did not understand the command"), title,
                              parent);
             return false;
-        case ReplyVerdict::kRefused:
+        case EReplyVerdict::kRefused:
             break;
     }
     ShowNotification(QStringLiteral("The instrument did not accept the command"), title, parent);

@@ -11,7 +11,7 @@
 
 namespace corvane3 {
 
-enum class Authorisation {
+enum class EAuthorisation {
     kNone,       // sent with the parameter the command carries
     kProtected,  // parameter from ProtectedCommandParameter (Factory access, password prompt)
 };
@@ -21,6 +21,6 @@ enum class Authorisation {
 // time, a command withdrawn, no reply, a reply with the refusal mark, or a reply saying the
 // command was not understood. True only when the instrument accepted the command.
 bool SendConfirmedCommand(CPollingShared& shared, const CUnitState& unit, MailboxCommand command,
-                          Authorisation authorisation, const QString& title, QWidget* parent);
+                          EAuthorisation authorisation, const QString& title, QWidget* parent);
 
 }  // namespace corvane3

@@ -136,7 +136,7 @@ bool CTestDiagnosticsDlg::MayStart(std::uint32_t own) const {
     return !shared_.mailbox.IsPending() && (shared_.DiagnosticsMode & ~own) == 0;
 }
 
-void CTestDiagnosticsDlg::Send(Command sent, const std::string& data, bool factoryAccess) {
+void CTestDiagnosticsDlg::Send(ECommand sent, const std::string& data, bool factoryAccess) {
     // Every reply shows in the dialog's list, read to the same limit whatever the command.
     const MailboxCommand command{.code = CommandCode(sent),
                                  .data = data,
@@ -153,14 +153,14 @@ void CTestDiagnosticsDlg::Test1() {
     if (test1Running_) {
         test1Running_ = false;
         test1_->setText(QStringLiteral("Done"));
-        Send(Command::TestMode1, "0", true);
+        Send(ECommand::kTestMode1, "0", true);
         shared_.DiagnosticsMode |= kDiagnosticsEnd;
         return;
     }
     test1Running_ = true;
     test1_->setText(kEndTest);
     // The command goes first; the thread listens for test lines once it is sent.
-    Send(Command::TestMode1, "1", true);
+    Send(ECommand::kTestMode1, "1", true);
     shared_.DiagnosticsMode |= kDiagnosticsA01;
 }
 
@@ -169,7 +169,7 @@ void CTestDiagnosticsDlg::Test2() {
         return;
     }
     const bool end = ddsStep_->currentText() == kEndTest;
-    Send(Command::TestMode2, end ? "0" : ddsStep_->currentText().left(1).toStdString(), true);
+    Send(ECommand::kTestMode2, end ? "0" : ddsStep_->currentText().left(1).toStdString(), true);
     shared_.DiagnosticsMode |= kDiagnosticsA02;
     if (end) {
         setDds_->setText(QStringLiteral("Done"));
@@ -182,7 +182,7 @@ void CTestDiagnosticsDlg::Test3() {
         return;
     }
     const bool end = gainStep_->currentText() == kEndTest;
-    Send(Command::TestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())),
+    Send(ECommand::kTestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())),
          true);
     shared_.DiagnosticsMode |= kDiagnosticsA03;
     if (end) {
@@ -205,11 +205,11 @@ void CTestDiagnosticsDlg::TimeUpdating() {
         }
         timeUpdating_ = true;
         timeUpdatingButton_->setText(QStringLiteral("Stop"));
-        Send(Command::BeginTimeUpdating, TimeUpdatingArgument(slew), true);
+        Send(ECommand::kBeginTimeUpdating, TimeUpdatingArgument(slew), true);
     } else {
         timeUpdating_ = false;
         timeUpdatingButton_->setText(QStringLiteral("Restart"));
-        Send(Command::ResetTimeUpdating, "", true);
+        Send(ECommand::kResetTimeUpdating, "", true);
     }
 }
 
@@ -220,7 +220,7 @@ void CTestDiagnosticsDlg::PpsSync() {
     ppsSyncEnabled_ = !ppsSyncEnabled_;
     if (ppsSyncEnabled_) {
         ppsSync_->setText(QStringLiteral("Done"));
-        Send(Command::PpsSyncEnable, "", false);
+        Send(ECommand::kPpsSyncEnable, "", false);
     } else {
         ppsSync_->setText(QStringLiteral("Sync"));
     }

@@ -17,7 +17,7 @@ namespace corvane3 {
 
 class CPollingShared;
 struct MailboxCommand;
-enum class Command;
+enum class ECommand;
 
 class CTestDiagnosticsDlg : public QDialog {
     Q_OBJECT
@@ -43,7 +43,7 @@ class CTestDiagnosticsDlg : public QDialog {
     // True when no command is pending and the Diagnostics mode word holds no bit but own (an
     // end requested counts as another bit: nothing starts until the thread has ended the tests).
     bool MayStart(std::uint32_t own) const;
-    void Send(Command sent, const std::string& data, bool factoryAccess);
+    void Send(ECommand sent, const std::string& data, bool factoryAccess);
 
     CPollingShared& shared_;
     bool test1Running_ = false;

@@ -95,7 +95,7 @@ CTimeOfDayDlg::CTimeOfDayDlg(CPollingShared& shared, const CUnitState& unit, QWi
 
     timer_ = new QTimer(this);
     timer_->setInterval(kClockPeriodMs);
-    connect(timer_, &QTimer::timeout, this, [this] { shared_.SetRequest(Request::kTimeOfDay); });
+    connect(timer_, &QTimer::timeout, this, [this] { shared_.SetRequest(ERequest::kTimeOfDay); });
     connect(zone_, &QComboBox::activated, this, &CTimeOfDayDlg::ResetSend);
     connect(send_, &QPushButton::clicked, this, &CTimeOfDayDlg::Send);
     connect(apply_, &QPushButton::clicked, this, &CTimeOfDayDlg::Apply);
@@ -142,28 +142,28 @@ void CTimeOfDayDlg::Send() {
     }
     const bool local = zone_->currentText() == QStringLiteral("Local Time");
     const std::string argument = DccTimeArgument(std::time(nullptr), local);
-    shared_.ClearRequest(Request::kTimeOfDay);
+    shared_.ClearRequest(ERequest::kTimeOfDay);
     if (sent_) {
         return;
     }
     sent_ = true;
     send_->setText(QStringLiteral("Done"));
-    const MailboxCommand command{.code = CommandCode(Command::SetDccTime),
+    const MailboxCommand command{.code = CommandCode(ECommand::kSetDccTime),
                                  .data = argument,
-                                 .replyLimit = ReplyLimit(Command::SetDccTime)};
-    if (!SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
+                                 .replyLimit = ReplyLimit(ECommand::kSetDccTime)};
+    if (!SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kNone, kTitle, this)) {
         ResetSend();
     }
 }
 
 void CTimeOfDayDlg::Apply() {
-    shared_.ClearRequest(Request::kTimeOfDay);
+    shared_.ClearRequest(ERequest::kTimeOfDay);
     // A command still on its way goes first; the wait is bounded as every other.
     WaitWhile([this] { return shared_.mailbox.IsPending(); }, kCommandWaitUntilDone.limit);
-    const MailboxCommand command{.code = CommandCode(Command::AdjustDccTime),
+    const MailboxCommand command{.code = CommandCode(ECommand::kAdjustDccTime),
                                  .data = DccAdjustArgument(adjustment_),
-                                 .replyLimit = ReplyLimit(Command::AdjustDccTime)};
-    if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone, kTitle, this)) {
+                                 .replyLimit = ReplyLimit(ECommand::kAdjustDccTime)};
+    if (SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kNone, kTitle, this)) {
         accept();
     }
 }

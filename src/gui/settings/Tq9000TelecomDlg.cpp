@@ -123,15 +123,15 @@ void CTq9000TelecomDlg::ApplyChanges() {
     std::vector<SequenceCommand> commands;
     if (e1Present_) {
         commands.push_back({"E1 output",
-                            {.code = CommandCode(Command::SetDccE1),
+                            {.code = CommandCode(ECommand::kSetDccE1),
                              .data = Tq9000E1Argument(choice),
-                             .replyLimit = ReplyLimit(Command::SetDccE1)}});
+                             .replyLimit = ReplyLimit(ECommand::kSetDccE1)}});
     }
     if (t1Present_) {
         commands.push_back({"T1 output",
-                            {.code = CommandCode(Command::SetDccT1),
+                            {.code = CommandCode(ECommand::kSetDccT1),
                              .data = Tq9000T1Argument(choice),
-                             .replyLimit = ReplyLimit(Command::SetDccT1)}});
+                             .replyLimit = ReplyLimit(ECommand::kSetDccT1)}});
     }
     if (commands.empty()) {
         QMessageBox box(QMessageBox::Warning, kTitle,

@@ -76,10 +76,10 @@ void CTtlOutputDlg::Apply() {
         }
         // Kept whatever becomes of the command: the unit cannot be asked for it.
         frequency_ = kChoices[i].megahertz;
-        const MailboxCommand command{.code = CommandCode(Command::SetTtlOutputFrequency),
+        const MailboxCommand command{.code = CommandCode(ECommand::kSetTtlOutputFrequency),
                                      .data = std::to_string(i + 1),
-                                     .replyLimit = ReplyLimit(Command::SetTtlOutputFrequency)};
-        if (SendConfirmedCommand(shared_, unit_, command, Authorisation::kNone,
+                                     .replyLimit = ReplyLimit(ECommand::kSetTtlOutputFrequency)};
+        if (SendConfirmedCommand(shared_, unit_, command, EAuthorisation::kNone,
                                  QStringLiteral("TTL Output Notification"), this)) {
             accept();
         }

@@ -46,7 +46,7 @@ class CSpectrumDlg : public QDialog {
 
   public:
     // Menu command ids (those of the window's menu resource).
-    enum Command : int {
+    enum ESpectrumCommand : int {
         kCmdOpen = 57601,
         kCmdSave = 57603,
         kCmdPrint = 57607,

@@ -77,18 +77,18 @@ TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
     std::ofstream(longest) << "[Main]\nKey=" << std::string((1 << 20) - 4, 'x') << "\n";
     struct Case {
         std::filesystem::path path;
-        CProfileFile::LoadStatus status;
+        CProfileFile::ELoadStatus status;
         std::string error;
     };
     for (const Case& c :
-         {Case{fifo, CProfileFile::LoadStatus::kUnreadable, "not a regular file"},
-          Case{endless, CProfileFile::LoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
-          Case{longest, CProfileFile::LoadStatus::kRead, ""}}) {
+         {Case{fifo, CProfileFile::ELoadStatus::kUnreadable, "not a regular file"},
+          Case{endless, CProfileFile::ELoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
+          Case{longest, CProfileFile::ELoadStatus::kRead, ""}}) {
         SCOPED_TRACE(c.path.string());
         CProfileFile profile(c.path);
         EXPECT_EQ(profile.Status(), c.status);
         EXPECT_EQ(profile.LoadError(), c.error);
-        if (c.status == CProfileFile::LoadStatus::kUnreadable) {
+        if (c.status == CProfileFile::ELoadStatus::kUnreadable) {
             EXPECT_FALSE(profile.Save());
         }
     }

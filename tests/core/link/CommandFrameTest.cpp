@@ -59,27 +59,27 @@ TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
     struct Case {
         std::string reply;
         char endMark;
-        ReplyVerdict verdict;
+        EReplyVerdict verdict;
     };
     const Case cases[] = {
-        {Framed("W01 00000 OK\r\n"), kEtx, ReplyVerdict::kAccepted},
-        {Framed("W07 00000 ?\r\n"), kEtx, ReplyVerdict::kNotUnderstood},
-        {Framed("W18 00000 !\r\n"), kEtx, ReplyVerdict::kRefused},
+        {Framed("W01 00000 OK\r\n"), kEtx, EReplyVerdict::kAccepted},
+        {Framed("W07 00000 ?\r\n"), kEtx, EReplyVerdict::kNotUnderstood},
+        {Framed("W18 00000 !\r\n"), kEtx, EReplyVerdict::kRefused},
         // Cut short after the echo, or just before the ETX: never a success.
-        {"\x02W01 00000 ", kEtx, ReplyVerdict::kUnanswered},
-        {"\x02W01 00000 OK\r\n", kEtx, ReplyVerdict::kUnanswered},
-        {"\x02W18 00000 !\r\n", kEtx, ReplyVerdict::kUnanswered},
-        {"", kEtx, ReplyVerdict::kUnanswered},
+        {"\x02W01 00000 ", kEtx, EReplyVerdict::kUnanswered},
+        {"\x02W01 00000 OK\r\n", kEtx, EReplyVerdict::kUnanswered},
+        {"\x02W18 00000 !\r\n", kEtx, EReplyVerdict::kUnanswered},
+        {"", kEtx, EReplyVerdict::kUnanswered},
         // A line read up to LF (the end of a test) has its mark before CR LF.
         {"\x02"
          "A01 00000 Test 1 ended\r\n",
-         kLf, ReplyVerdict::kAccepted},
+         kLf, EReplyVerdict::kAccepted},
         {"\x02"
          "A01 00000 !\r\n",
-         kLf, ReplyVerdict::kRefused},
+         kLf, EReplyVerdict::kRefused},
         {"\x02"
          "A01 00000 Test",
-         kLf, ReplyVerdict::kUnanswered},
+         kLf, EReplyVerdict::kUnanswered},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(JudgeReply(c.reply, c.endMark), c.verdict) << c.reply;

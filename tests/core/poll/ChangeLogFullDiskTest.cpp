@@ -20,8 +20,8 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
     testing::TempDir dir;
     CChangeLog log;
     log.SetDirectory(dir.Path().string());
-    const MailboxCommand command{.code = CommandCode(Command::ResetAlarms), .replyLimit = 256};
-    ASSERT_TRUE(log.Record(command, ReplyVerdict::kAccepted, 1, 403));
+    const MailboxCommand command{.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256};
+    ASSERT_TRUE(log.Record(command, EReplyVerdict::kAccepted, 1, 403));
     const auto path = dir.Path() / kChangeLogFileName;
     const auto firstLine = std::filesystem::file_size(path);
 
@@ -31,13 +31,13 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
     rlimit full = saved;
     full.rlim_cur = static_cast<rlim_t>(firstLine + 12);  // room for part of a line
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    const bool written = log.Record(command, ReplyVerdict::kRefused, 1, 403);
+    const bool written = log.Record(command, EReplyVerdict::kRefused, 1, 403);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(std::filesystem::file_size(path), firstLine);
 
-    ASSERT_TRUE(log.Record(command, ReplyVerdict::kUnanswered, 1, 403));
+    ASSERT_TRUE(log.Record(command, EReplyVerdict::kUnanswered, 1, 403));
     const std::vector<std::string> lines = testing::FileLines(path);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(lines[0].ends_with("\taccepted")) << lines[0];

@@ -25,21 +25,21 @@ TEST(ChangeLogTest, ReadsAreToldFromChangesByTheCatalogue) {
 }
 
 TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
-    const MailboxCommand setPassword{.code = CommandCode(Command::SetPassword),
+    const MailboxCommand setPassword{.code = CommandCode(ECommand::kSetPassword),
                                      .data = "00042",
                                      .parameter = 123,
                                      .replyLimit = 64};
-    EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, ReplyVerdict::kRefused),
+    EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, EReplyVerdict::kRefused),
               "2026-12-02 00:00:00 UTC\t1234\t403 Tq9000\tC08\t*****\tpassword\trefused\n");
-    const MailboxCommand offset{.code = CommandCode(Command::SetUserFrequencyOffset),
+    const MailboxCommand offset{.code = CommandCode(ECommand::kSetUserFrequencyOffset),
                                 .data = "+000123  ",
                                 .parameter = kFactoryAccessOption,
                                 .replyLimit = 64};
     EXPECT_EQ(
-        ChangeLogLine(0, 7, 401, offset, ReplyVerdict::kUnanswered),
+        ChangeLogLine(0, 7, 401, offset, EReplyVerdict::kUnanswered),
         "1970-01-01 00:00:00 UTC\t7\t401 ChronoBeam/QRT-60\tW01\t+000123  \tfactory\tno reply\n");
     // A sweep's start and end are logged without a reply.
-    const MailboxCommand sweep{.code = CommandCode(Command::SingleDdsPoint),
+    const MailboxCommand sweep{.code = CommandCode(ECommand::kSingleDdsPoint),
                                .data = "sweep end: 5 of 9 points",
                                .parameter = kFactoryAccessOption,
                                .replyLimit = 0};
@@ -55,22 +55,22 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     CChangeLog log;
     log.SetDirectory(dir.Path().string() + " ; comment");
     EXPECT_TRUE(log.Record(
-        {.code = CommandCode(Command::PpsSyncEnable), .replyLimit = 32, .notificationCode = 22},
-        ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({.code = CommandCode(Command::ReportVariables), .replyLimit = 256},
-                           ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
-                           ReplyVerdict::kAccepted, 1, 403));
+        {.code = CommandCode(ECommand::kPpsSyncEnable), .replyLimit = 32, .notificationCode = 22},
+        EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({.code = CommandCode(ECommand::kReportVariables), .replyLimit = 256},
+                           EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
+                           EReplyVerdict::kAccepted, 1, 403));
     const std::string text = testing::FileText(dir.Path() / kChangeLogFileName);
     EXPECT_NE(text.find("\tW22\t\tnone\taccepted\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 
     log.SetDirectory((dir.Path() / "missing").string());
-    EXPECT_FALSE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
-                            ReplyVerdict::kAccepted, 1, 403));
-    EXPECT_FALSE(log.Record({.code = CommandCode(Command::ResetAlarms), .replyLimit = 256},
-                            ReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
+                            EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
+                            EReplyVerdict::kAccepted, 1, 403));
     EXPECT_NE(log.TakeFirstFailure().find("missing/Corvane3-changes.log"), std::string::npos);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 }

@@ -10,14 +10,14 @@ namespace {
 
 TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
     CCommandMailbox mailbox;
-    ASSERT_TRUE(mailbox.TrySend({.code = CommandCode(Command::PpsSyncEnable),
+    ASSERT_TRUE(mailbox.TrySend({.code = CommandCode(ECommand::kPpsSyncEnable),
                                  .data = "1",
                                  .parameter = 42,
                                  .replyLimit = 256,
                                  .notificationCode = 17}));
     EXPECT_TRUE(mailbox.IsPending());
-    EXPECT_FALSE(mailbox.TrySend({.code = CommandCode(Command::Mute), .replyLimit = 256}));
-    EXPECT_FALSE(mailbox.SendWaiting({.code = CommandCode(Command::Mute), .replyLimit = 256},
+    EXPECT_FALSE(mailbox.TrySend({.code = CommandCode(ECommand::kMute), .replyLimit = 256}));
+    EXPECT_FALSE(mailbox.SendWaiting({.code = CommandCode(ECommand::kMute), .replyLimit = 256},
                                      std::chrono::milliseconds(30)));
 
     MailboxCommand taken;
@@ -31,7 +31,7 @@ TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         mailbox.Finish();
     });
-    EXPECT_TRUE(mailbox.SendWaiting({.code = CommandCode(Command::Mute), .replyLimit = 256},
+    EXPECT_TRUE(mailbox.SendWaiting({.code = CommandCode(ECommand::kMute), .replyLimit = 256},
                                     std::chrono::seconds(10)));
     thread.join();
     ASSERT_TRUE(mailbox.TakePending(taken));

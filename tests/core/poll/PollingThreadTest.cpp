@@ -118,8 +118,8 @@ TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
     Start(403);
     ASSERT_TRUE(log_.Texts().WaitForCount("DCC Version...OK", 1));
     sim_->ClearFrames();
-    shared_.SetRequest(Request::kDccTelecom);
-    shared_.SetRequest(Request::kEventLog);
+    shared_.SetRequest(ERequest::kDccTelecom);
+    shared_.SetRequest(ERequest::kEventLog);
     ASSERT_TRUE(sink_.WaitForCount(kNotifyTelecomFetched, 1));
     EXPECT_THAT(sim_->Codes(), ElementsAre("D*3", "B30", "B31"));
     const std::vector<int> codes = sink_.Codes();
@@ -135,7 +135,7 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     // A test line now and then, as a real unit prints them; the mailbox reply comes between.
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::TestMode1),
+    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(ECommand::kTestMode1),
                                          .data = "1",
                                          .parameter = kFactoryAccessOption,
                                          .replyLimit = kDiagnosticsReplyLimit,
@@ -146,7 +146,7 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
     EXPECT_EQ(shared_.Response.Get().back(), kLf);
 
-    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::GetSecurityStatus),
+    ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(ECommand::kGetSecurityStatus),
                                          .replyLimit = kOrdinaryReplyLimit,
                                          .notificationCode = kNotifyCatalogueReply}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 1));
@@ -169,7 +169,7 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     settings_.PollingInterval = kMinPollingInterval;  // a silent unit is noticed soon
     Start(402, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    const MailboxCommand command{.code = CommandCode(Command::ClearEventLog),
+    const MailboxCommand command{.code = CommandCode(ECommand::kClearEventLog),
                                  .replyLimit = kOrdinaryReplyLimit,
                                  .notificationCode = kNotifyCatalogueReply};
     shared_.mailbox.CommandAccepted = true;
@@ -180,7 +180,7 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     {
         // A long exchange holds the port for longer than the send limit.
         std::lock_guard exchange(port_.ExchangeMutex());
-        ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(Command::ClearEventLog),
+        ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(ECommand::kClearEventLog),
                                              .parameter = 42,
                                              .replyLimit = kOrdinaryReplyLimit,
                                              .notificationCode = kNotifyCatalogueReply}));
@@ -195,7 +195,7 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitNotResponding, 1));
     sim_->ClearFrames();
     ASSERT_TRUE(shared_.mailbox.TrySend(
-        {.code = CommandCode(Command::GetSecurityStatus), .replyLimit = kOrdinaryReplyLimit}));
+        {.code = CommandCode(ECommand::kGetSecurityStatus), .replyLimit = kOrdinaryReplyLimit}));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCommandWithdrawn, 1, 60s));
     EXPECT_EQ(shared_.mailbox.LastWithdrawnCode(), "C10");
     EXPECT_FALSE(shared_.mailbox.IsPending());
@@ -270,7 +270,7 @@ TEST_F(PollingThreadTest,
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
     shared_.SerialReconfigurationParameter = 41;
-    shared_.SetRequest(Request::kSerialReconfiguration);
+    shared_.SetRequest(ERequest::kSerialReconfiguration);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return shown.size() >= 2; }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
@@ -285,7 +285,7 @@ TEST_F(PollingThreadTest,
     messages_.Clear();
     sim_->SetOverride("C05", {std::string("\x02") + "C05 ?\r\n\x03"});
     shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(Request::kSerialReconfiguration);
+    shared_.SetRequest(ERequest::kSerialReconfiguration);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return !shown.empty(); }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Serial port settings NOT modified", "Serial Port Settings")));
@@ -296,7 +296,7 @@ TEST_F(PollingThreadTest,
     log_.Clear();
     messages_.Clear();
     shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(Request::kSerialReconfiguration);
+    shared_.SetRequest(ERequest::kSerialReconfiguration);
     ASSERT_TRUE(
         messages_.WaitForCount({"Serial port settings modified", "Serial Port Settings"}, 1));
     // The port keeps its name and takes the line settings; the link comes back on them.

@@ -111,7 +111,7 @@ std::vector<double> VoltsSent(const std::filesystem::path& log) {
     for (std::string line; std::getline(file, line);) {
         const auto entry = ParseTrafficLine(line);
         // Five characters of volts and ETX, without STX.
-        if (entry && entry->direction == TrafficDirection::kSent && entry->bytes.size() == 6 &&
+        if (entry && entry->direction == ETrafficDirection::kSent && entry->bytes.size() == 6 &&
             entry->bytes.front() != kStx && entry->bytes.back() == kEtx) {
             double value = 0;
             std::from_chars(entry->bytes.data(), entry->bytes.data() + 5, value);

@@ -69,7 +69,7 @@ class TelemetryRecorderTest : public ::testing::Test {
         }
         return lines;
     }
-    TelemetryWriteResult Write(std::int32_t model, double mjd = 60123.5) {
+    ETelemetryWriteResult Write(std::int32_t model, double mjd = 60123.5) {
         return recorder_.WriteTelemetryRecord(At(mjd), model, settings_);
     }
     fs::path UnitFile() const { return dir_.Path() / "Unit1234.csd"; }
@@ -85,16 +85,16 @@ class TelemetryRecorderTest : public ::testing::Test {
 TEST_F(TelemetryRecorderTest, EachFileHasOneHeaderAndOneColumnCountPerModel) {
     // The directory is cleaned of its comment and blanks and ends in one '/'.
     settings_.DatafileDirectory = dir_.Path().string() + "// \t ; where the logs go";
-    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(402), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(FileText(UnitFile()), TelemetryHeaderLine(402) + "\r\n" +
                                         TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
 
     // The same serial number reported as a Tq9000: its records go to a file of their own, and
     // the user is told once where.
     const fs::path tq9000File = dir_.Path() / "Unit1234-403.csd";
-    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
-    ASSERT_EQ(Write(403), TelemetryWriteResult::kWritten);
-    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403), ETelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403), ETelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(402), ETelemetryWriteResult::kWritten);
     EXPECT_THAT(CsdLines(UnitFile()), AllOf(SizeIs(3), Each(ResultOf(Columns, 45))));
     EXPECT_THAT(CsdLines(tq9000File), AllOf(SizeIs(3), Each(ResultOf(Columns, 51))));
     ASSERT_EQ(ui_.notices.size(), 1u);
@@ -104,7 +104,7 @@ TEST_F(TelemetryRecorderTest, EachFileHasOneHeaderAndOneColumnCountPerModel) {
     // A file of records without a header is appended to as it is.
     const std::string start = TelemetryRecordLine(SampleRecord(), 403) + "\r\n";
     std::ofstream(UnitFile(), std::ios::binary) << start;
-    ASSERT_EQ(Write(402), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(402), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(FileText(UnitFile()), start + TelemetryRecordLine(SampleRecord(), 402) + "\r\n");
 }
 
@@ -131,12 +131,12 @@ TEST_F(TelemetryRecorderTest, AFileFoundEmptyGetsTheHeaderFirstAndEveryRecordIsR
             c.before();
         }
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(1), 403, settings_),
-                  TelemetryWriteResult::kWritten);
+                  ETelemetryWriteResult::kWritten);
         if (c.after) {
             c.after();
         }
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(2), 403, settings_),
-                  TelemetryWriteResult::kWritten);
+                  ETelemetryWriteResult::kWritten);
         EXPECT_EQ(CsdLines(UnitFile()), c.lines);
         CPlotData store;
         ASSERT_EQ(ReadDataFile(store, UnitFile().string()).status, EDataFileRead::kRead);
@@ -177,8 +177,8 @@ TEST(TelemetryFilenameTemplateTest, AcceptsOneIntegerConversionAndLiteralPercent
 TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecordsAreKeptForLater) {
     const fs::path cwd = fs::current_path();
     settings_.DataFilenameTemplate = "../escape%ld.csd";
-    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kTemplateRefused);
-    EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kTemplateRefused);
+    EXPECT_EQ(Write(403, 1), ETelemetryWriteResult::kTemplateRefused);
+    EXPECT_EQ(Write(403, 2), ETelemetryWriteResult::kTemplateRefused);
     EXPECT_FALSE(fs::exists(dir_.Path().parent_path() / "escape1234.csd"));
     EXPECT_THAT(ui_.messages, ElementsAre(AllOf(HasSubstr("Save data record error: "),
                                                 HasSubstr("\"../escape%ld.csd\""))));
@@ -188,8 +188,8 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
 
     ui_.messages.clear();
     settings_.DatafileDirectory = "";
-    EXPECT_EQ(Write(403, 3), TelemetryWriteResult::kDirectoryError);
-    EXPECT_EQ(Write(403, 4), TelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 3), ETelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 4), ETelemetryWriteResult::kDirectoryError);
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Save data record error: Output data directory not set."));
 
@@ -198,15 +198,15 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
     std::ofstream(blocked).close();
     settings_.DatafileDirectory = (blocked / "records").string();
     ui_.messages.clear();
-    EXPECT_EQ(Write(403, 5), TelemetryWriteResult::kDirectoryError);
-    EXPECT_EQ(Write(403, 6), TelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 5), ETelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 6), ETelemetryWriteResult::kDirectoryError);
     EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
                                           (blocked / "records").string() + "/\n(Not a directory)"));
     EXPECT_EQ(recorder_.QueuedRecords(), 6u);
 
     // Once it can be made, every record kept goes there, in order.
     fs::remove(blocked);
-    ASSERT_EQ(Write(403, 7), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 7), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(blocked / "records" / "Unit1234.csd"), FileOf({1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(recorder_.QueuedRecords(), 0u);
     EXPECT_EQ(fs::current_path(), cwd);
@@ -217,23 +217,23 @@ TEST_F(TelemetryRecorderTest, UnusableTemplateOrDirectoryIsToldOnceAndTheRecords
 TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWentAway) {
     const fs::path records = dir_.Path() / "new" / "records";
     settings_.DatafileDirectory = records.string();
-    ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 1), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({1}));
 
     // Gone with the folder above it, as with a disk unmounted under its mount point: waited for.
     fs::rename(dir_.Path() / "new", dir_.Path() / "away");
-    EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 2), ETelemetryWriteResult::kDirectoryError);
     EXPECT_FALSE(fs::exists(records));
     EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
                                           records.string() + "/"));
 
     fs::rename(dir_.Path() / "away", dir_.Path() / "new");
-    ASSERT_EQ(Write(403, 3), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 3), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({1, 2, 3}));
 
     // Deleted while the folder above it stays: made again, the header first.
     fs::remove_all(records);
-    ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 5), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(records / "Unit1234.csd"), FileOf({5}));
 
     // One the caller found before the first record counts as written to.
@@ -241,49 +241,49 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWen
     CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
     recorder.DirectoryFound(settings_);
     EXPECT_EQ(recorder.WriteTelemetryRecord(At(4), 403, settings_),
-              TelemetryWriteResult::kDirectoryError);
+              ETelemetryWriteResult::kDirectoryError);
     EXPECT_FALSE(fs::exists(dir_.Path() / "checked"));
 }
 
 TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenLaterInOrder) {
     fs::create_directory(UnitFile());  // every open fails
     ui_.onMessage = [&] {
-        EXPECT_EQ(Write(403, 2), TelemetryWriteResult::kQueued);
-        EXPECT_EQ(Write(403, 3), TelemetryWriteResult::kQueued);
+        EXPECT_EQ(Write(403, 2), ETelemetryWriteResult::kQueued);
+        EXPECT_EQ(Write(403, 3), ETelemetryWriteResult::kQueued);
     };
-    EXPECT_EQ(Write(403, 1), TelemetryWriteResult::kOpenFailed);
+    EXPECT_EQ(Write(403, 1), ETelemetryWriteResult::kOpenFailed);
     EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(9, 200ms));
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Corvane3: File Open Failure while writing telemetry record"));
 
     ui_.onMessage = nullptr;
     fs::remove(UnitFile());
-    ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 4), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4}));
     EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
 // The file size limit stands in for a full disk: appends beyond it fail (EFBIG).
 TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingLost) {
-    ASSERT_EQ(Write(403, 1), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 1), ETelemetryWriteResult::kWritten);
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit full = saved;
     full.rlim_cur = static_cast<rlim_t>(fs::file_size(UnitFile())) + 40;  // room for part of a line
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    const TelemetryWriteResult failed[] = {Write(403, 2), Write(403, 3), Write(403, 4)};
+    const ETelemetryWriteResult failed[] = {Write(403, 2), Write(403, 3), Write(403, 4)};
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_THAT(failed, Each(TelemetryWriteResult::kWriteFailed));
+    EXPECT_THAT(failed, Each(ETelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
                 ElementsAre("Corvane3: Write Failure while writing telemetry record"));
     // Every failed attempt is reported, the first before its message, with the file and why.
     const std::string failure = "Write Failure while writing telemetry record (" +
                                 UnitFile().string() + ": " + std::strerror(EFBIG) + ")";
     EXPECT_THAT(ui_.failures, ElementsAre("0: " + failure, "1: " + failure, "1: " + failure));
-    ASSERT_EQ(Write(403, 5), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 5), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 5}));
 }
 
@@ -302,22 +302,22 @@ TEST_F(TelemetryRecorderTest, EachFailureSaysItsFileAndTheSystemsReason) {
         std::string name;
         std::string directory;
         std::string nameTemplate;
-        TelemetryWriteResult result;
+        ETelemetryWriteResult result;
         std::string message;  // as the box shows it
         std::string failure;  // as the status line and the logs say it
     };
     std::vector<Case> cases{
-        {"full disk", "/dev", "full", TelemetryWriteResult::kWriteFailed,
+        {"full disk", "/dev", "full", ETelemetryWriteResult::kWriteFailed,
          "Corvane3: Write Failure while writing telemetry record",
          "Write Failure while writing telemetry record (/dev/full: No space left on device)"},
-        {"missing folder", missing.string(), "Unit%ld.csd", TelemetryWriteResult::kDirectoryError,
+        {"missing folder", missing.string(), "Unit%ld.csd", ETelemetryWriteResult::kDirectoryError,
          "Save data record error: Unable to save to directory:\n" + missing.string() + "/",
          "Unable to save to directory:\n" + missing.string() + "/ (No such file or directory)"},
     };
     if (readOnlyMade) {
         cases.push_back(
             {"read-only folder", readOnly.string(), "Unit%ld.csd",
-             TelemetryWriteResult::kDirectoryError,
+             ETelemetryWriteResult::kDirectoryError,
              "Save data record error: Unable to save to directory:\n" + readOnly.string() + "/",
              "Unable to save to directory:\n" + readOnly.string() + "/ (" +
                  std::strerror(root ? EROFS : EACCES) + ")"});
@@ -351,7 +351,7 @@ TEST_F(TelemetryRecorderTest, AFileOfAnotherLayoutIsToldOnceAndTheRecordsWaitFor
     const std::string otherLayout = "MJD,Another,Layout\r\n";
     std::ofstream(tq9000File, std::ios::binary) << otherLayout;
     for (int mjd = 1; mjd <= 3; ++mjd) {
-        EXPECT_EQ(Write(403, mjd), TelemetryWriteResult::kOpenFailed);
+        EXPECT_EQ(Write(403, mjd), ETelemetryWriteResult::kOpenFailed);
     }
     EXPECT_THAT(ui_.messages, ElementsAre(AllOf(StartsWith("Corvane3: " + tq9000File.string()),
                                                 HasSubstr("another layout"))));
@@ -359,7 +359,7 @@ TEST_F(TelemetryRecorderTest, AFileOfAnotherLayoutIsToldOnceAndTheRecordsWaitFor
     EXPECT_EQ(FileText(tq9000File), otherLayout);
 
     fs::rename(tq9000File, dir_.Path() / "moved.csd");
-    ASSERT_EQ(Write(403, 4), TelemetryWriteResult::kWritten);
+    ASSERT_EQ(Write(403, 4), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(tq9000File), FileOf({1, 2, 3, 4}));
     EXPECT_EQ(ui_.messages.size(), 1u);
 }
@@ -396,9 +396,9 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
         CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
         std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << c.text;
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
-                  TelemetryWriteResult::kWritten);
+                  ETelemetryWriteResult::kWritten);
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
-                  TelemetryWriteResult::kWritten);
+                  ETelemetryWriteResult::kWritten);
         std::vector<std::string> expected = FileOf(c.before);
         expected.push_back(Line(403, 9));
         expected.push_back(Line(403, 10));

@@ -416,7 +416,7 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     testing::ModalDialogDriver driver;
     const testing::ModalDialogDriver::Message told{
         "Unit Not Responding", "The command W12 was not sent: the unit did not answer."};
-    const MailboxCommand mute{.code = CommandCode(Command::Mute), .replyLimit = 32};
+    const MailboxCommand mute{.code = CommandCode(ECommand::kMute), .replyLimit = 32};
     CCommandMailbox& mailbox = app_.polling.mailbox;
 
     // A sender waiting on the command tells of it at once; the window does not repeat it.
@@ -425,7 +425,7 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
         window_.OnNotification(kNotifyCommandWithdrawn);
     });
     EXPECT_EQ(SendCheckedCommand(app_.polling, mute, "Mute", &window_, {30s, true}),
-              CommandOutcome::kWithdrawn);
+              ECommandOutcome::kWithdrawn);
     EXPECT_EQ(driver.Messages(), Messages{told});
 
     // Nobody waits on it any more: the window tells.

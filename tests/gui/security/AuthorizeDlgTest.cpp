@@ -25,7 +25,8 @@ void Enter(QDialog& prompt, const QString& text) {
     prompt.findChild<QPushButton*>("apply")->click();
 }
 
-const MailboxCommand kClearEventLog{.code = CommandCode(Command::ClearEventLog), .replyLimit = 32};
+const MailboxCommand kClearEventLog{.code = CommandCode(ECommand::kClearEventLog),
+                                    .replyLimit = 32};
 
 class AuthorizeDlgTest : public testing::WidgetTest {
   protected:
@@ -33,7 +34,7 @@ class AuthorizeDlgTest : public testing::WidgetTest {
         unit_.InstrumentModel = kModelTq9000;
         shared_.SecurityStatus = true;
     }
-    CommandOutcome Send(CommandWait wait = kBriefCommandWait) {
+    ECommandOutcome Send(CommandWait wait = kBriefCommandWait) {
         return SendProtectedCommand(shared_, unit_, kClearEventLog, "Event Log Notification",
                                     nullptr, wait);
     }
@@ -66,7 +67,7 @@ TEST_F(AuthorizeDlgTest, PromptAcceptsPasswordsFrom1To99999ReadAsDecimalsAndRefu
 TEST_F(AuthorizeDlgTest, ACancelledPromptSendsNothing) {
     testing::ModalDialogDriver driver([](QDialog& prompt) { prompt.reject(); });
     EXPECT_FALSE(ProtectedCommandParameter(shared_, unit_, nullptr).has_value());
-    EXPECT_EQ(Send(), CommandOutcome::kCancelled);
+    EXPECT_EQ(Send(), ECommandOutcome::kCancelled);
     EXPECT_EQ(driver.Dialogs(), 2);
     EXPECT_FALSE(shared_.mailbox.IsPending());
 }
@@ -75,17 +76,17 @@ TEST_F(AuthorizeDlgTest, UnfinishedCommandIsNotTakenForAcceptedNorDropped) {
     unit_.InstrumentModel = kModelChronoBeam;  // no prompt
     shared_.mailbox.CommandAccepted = true;    // left over from an earlier command
     testing::ModalDialogDriver driver;
-    EXPECT_EQ(Send(), CommandOutcome::kRefused);
+    EXPECT_EQ(Send(), ECommandOutcome::kRefused);
     EXPECT_EQ(driver.Messages(), (Messages{{"Event Log Notification", "Password not Accepted"}}));
     MailboxCommand pending;
     ASSERT_TRUE(shared_.mailbox.TakePending(pending));
     EXPECT_EQ(pending.code, "W18");
     EXPECT_EQ(pending.parameter, kFactoryAccessOption);
-    EXPECT_EQ(Send(), CommandOutcome::kBusy);
+    EXPECT_EQ(Send(), ECommandOutcome::kBusy);
 
     // Waiting until done says so when the limit passes.
     shared_.mailbox.Finish();
-    EXPECT_EQ(Send({50ms, true}), CommandOutcome::kNotFinished);
+    EXPECT_EQ(Send({50ms, true}), ECommandOutcome::kNotFinished);
     ASSERT_EQ(driver.Messages().size(), 2u);
     EXPECT_EQ(driver.Messages()[1].title, "Event Log Notification");
     EXPECT_NE(driver.Messages()[1].text, "Password not Accepted");

@@ -150,13 +150,13 @@ TEST_F(SerialDialogsTest, InstrumentDialogStoresTheSettingsAndRequestsTheMoveWit
     answer.reset();
     apply->click();
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_FALSE(shared_.IsRequested(Request::kSerialReconfiguration));
+    EXPECT_FALSE(shared_.IsRequested(ERequest::kSerialReconfiguration));
     EXPECT_EQ(rs232_.Snapshot(), (SerialLineSettings{"COM1", 19200, kParityOdd, kStopBitsOne, 8}));
 
     answer = 42;
     apply->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(shared_.IsRequested(Request::kSerialReconfiguration));
+    EXPECT_TRUE(shared_.IsRequested(ERequest::kSerialReconfiguration));
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 42u);
 }
 

@@ -10,7 +10,7 @@ namespace {
 // A dialog closes with success only when every command of its run was accepted; a run that sent
 // nothing changed nothing and is never reported as done.
 TEST(CommandSequenceTest, OnlyARunWhoseEveryCommandWasAcceptedWentThrough) {
-    using O = StepOutcome;
+    using O = EStepOutcome;
     const std::pair<std::vector<O>, bool> cases[] = {
         {{}, false},
         {{O::kAccepted}, true},

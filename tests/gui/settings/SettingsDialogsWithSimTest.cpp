@@ -46,7 +46,7 @@ class CSimRig : public testing::SimWindowRig {
     }
     void EnableSecurity(unsigned password) {
         Sim().WithInstrument([&](sim::CSimulatedInstrument& unit) { unit.SetPassword(password); });
-        app.polling.SetRequest(Request::kSecurityCheck);
+        app.polling.SetRequest(ERequest::kSecurityCheck);
         ASSERT_TRUE(ProcessEventsUntil([&] { return app.polling.SecurityStatus.load(); }));
     }
 };
@@ -271,7 +271,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
         ProcessEventsUntil([&] { return clock().startsWith("2011/"); });
         before = clock();
         Click(dialog, "setFromPcClock");
-        rig.app.polling.SetRequest(Request::kDateAndTime);
+        rig.app.polling.SetRequest(ERequest::kDateAndTime);
         ProcessEventsUntil([&] { return clock().startsWith(year); });
         after = clock();
         Click(dialog, "cancel");
