@@ -77,7 +77,9 @@ class CLines {
 class CStreamTelemetryUi : public ITelemetryUi {
   public:
     using Written = std::function<void(const UnitStateData&, std::int32_t)>;
-    CStreamTelemetryUi(CLines& err, Written written) : err_(err), written_(std::move(written)) {}
+    using NotWritten = std::function<void(const std::string&)>;
+    CStreamTelemetryUi(CLines& err, Written written, NotWritten notWritten)
+        : err_(err), written_(std::move(written)), notWritten_(std::move(notWritten)) {}
     void ShowMessage(const std::string& text, const std::string& title) override {
         err_.Write(ELinePriority::kError, "corvane3: " + title + ": " + text);
     }
@@ -92,10 +94,12 @@ class CStreamTelemetryUi : public ITelemetryUi {
     void RecordWritten(const UnitStateData& data, std::int32_t model) override {
         written_(data, model);
     }
+    void RecordNotWritten(const std::string& reason) override { notWritten_(reason); }
 
   private:
     CLines& err_;
     Written written_;
+    NotWritten notWritten_;
 };
 
 // Points the settings at the directory the run records in and checks it before any polling.
@@ -336,8 +340,10 @@ class CHeadlessLoop {
           out_(out),
           err_(err),
           server_(server),
-          telemetryUi_(err, [this](const UnitStateData& data,
-                                   std::int32_t model) { CountRecorded(data, model); }),
+          telemetryUi_(
+              err,
+              [this](const UnitStateData& data, std::int32_t model) { CountRecorded(data, model); },
+              [this](const std::string& reason) { metrics_.Snapshot().recordingFailure = reason; }),
           recorder_(telemetryUi_),
           metrics_(app, record, options.limits),
           events_(options, out) {
@@ -455,6 +461,9 @@ class CHeadlessLoop {
         MetricsSnapshot& snapshot = metrics_.Snapshot();
         snapshot.recordsLost = recorder_.DroppedRecords();
         snapshot.recordingFailing = result != ETelemetryWriteResult::kWritten;
+        if (!snapshot.recordingFailing) {
+            snapshot.recordingFailure.clear();
+        }
         events_.Recording(!snapshot.recordingFailing, file, UnitNow(data));
     }
 

@@ -384,6 +384,13 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     takeAway(records, dir.Path() / "away");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
                         [&] { return metric("corvane3_recording_failing") == 1.0; }));
+    // The failure names the folder it could not use, for an alert to quote.
+    const std::string failing = HttpGetBody(run.port, "/metrics");
+    const std::size_t info = failing.find("\ncorvane3_recording_failure_info{reason=\"");
+    ASSERT_NE(info, std::string::npos) << failing;
+    EXPECT_NE(failing.substr(info, failing.find('\n', info + 1) - info).find(records.string()),
+              std::string::npos)
+        << failing;
     const double kept = metric("corvane3_records_recorded_total");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
                         [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
@@ -394,6 +401,8 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
                metric("corvane3_records_recorded_total") == metric("corvane3_status_records_total");
     }));
     EXPECT_EQ(metric("corvane3_records_lost_total"), 0.0);
+    EXPECT_EQ(HttpGetBody(run.port, "/metrics").find("corvane3_recording_failure_info"),
+              std::string::npos);
     run.program->Signal(SIGTERM);
     run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();

@@ -407,6 +407,13 @@ std::string RenderMetrics(const MetricsSnapshot& snapshot) {
     out.One("corvane3_recording_failing", "gauge",
             "1 while status records cannot be written to the telemetry file, else 0.",
             snapshot.recordingFailing);
+    if (snapshot.recordingFailing && !snapshot.recordingFailure.empty()) {
+        // One series at a time, so the reason's text may be a label: an alert can quote it.
+        out.Family("corvane3_recording_failure_info", "gauge",
+                   "1 while records cannot be written; its label says what failed, with the file "
+                   "and the system's reason.");
+        out.Sample(1.0, Label("reason", snapshot.recordingFailure));
+    }
     out.One("corvane3_commands_withdrawn_total", "counter",
             "Commands given up unsent because the unit did not answer.",
             static_cast<double>(snapshot.commandsWithdrawn));

@@ -38,6 +38,8 @@ struct MetricsSnapshot {
     std::uint64_t recordsRecorded = 0;
     std::uint64_t recordsLost = 0;  // dropped because they could not be written
     bool recordingFailing = false;  // the last attempt to write a record failed
+    // While failing: what failed, with the file and the system's reason ("" when not known).
+    std::string recordingFailure;
     std::uint64_t commandsWithdrawn = 0;
     // The beam signal's fit over the telemetry file: slope of ln(signal) per day, and when the
     // fit reaches half its value at the last record (MJD); absent without a fit or a fall.
