@@ -102,7 +102,7 @@ inline constexpr int kEchoReplyLimit = 32;
 inline constexpr int kShortReplyLimit = 64;
 inline constexpr int kLongReplyLimit = 1024;
 
-struct CommandSpec {
+struct CommandEntry {
     ECommand command;
     const char* code;  // three characters, written into the frame
     bool isProtected;  // refused without the user password once one is set
@@ -116,7 +116,7 @@ struct CommandSpec {
 inline constexpr std::size_t kCommandCount = static_cast<std::size_t>(ECommand::kGetDccDomain) + 1;
 
 // clang-format off
-inline constexpr std::array<CommandSpec, kCommandCount> kCommands{{
+inline constexpr std::array<CommandEntry, kCommandCount> kCommands{{
     // An echo and a short text: a tighter limit would cut the reply and count the reset as failed.
     {ECommand::kResetAlarms, "W00", false, kOrdinaryReplyLimit},
     {ECommand::kSetUserFrequencyOffset, "W01", false, kShortReplyLimit},
@@ -229,21 +229,21 @@ constexpr bool CodesDistinctAndWellFormed() {
 static_assert(detail::InEnumOrder());
 static_assert(detail::CodesDistinctAndWellFormed());
 
-constexpr const CommandSpec& Spec(ECommand command) {
+constexpr const CommandEntry& Entry(ECommand command) {
     return kCommands[static_cast<std::size_t>(command)];
 }
 constexpr const char* CommandCode(ECommand command) {
-    return Spec(command).code;
+    return Entry(command).code;
 }
 constexpr int ReplyLimit(ECommand command) {
-    return Spec(command).replyLimit;
+    return Entry(command).replyLimit;
 }
 
 // The command with this code; nullopt for a code the instrument does not know.
 constexpr std::optional<ECommand> CommandForCode(std::string_view code) {
-    for (const CommandSpec& spec : kCommands) {
-        if (code == spec.code) {
-            return spec.command;
+    for (const CommandEntry& entry : kCommands) {
+        if (code == entry.code) {
+            return entry.command;
         }
     }
     return std::nullopt;
@@ -252,7 +252,7 @@ constexpr std::optional<ECommand> CommandForCode(std::string_view code) {
 // True for a code a set user password guards.
 constexpr bool IsProtectedCommand(std::string_view code) {
     const auto command = CommandForCode(code);
-    return command && Spec(*command).isProtected;
+    return command && Entry(*command).isProtected;
 }
 
 }  // namespace corvane3

@@ -18,9 +18,9 @@ namespace {
 // the simulated unit and the change log both go by this one table.
 TEST(CommandCodesTest, ExactlyTheInstrumentsGuardedCommandsAreProtected) {
     std::set<std::string> guarded;
-    for (const CommandSpec& spec : kCommands) {
-        if (IsProtectedCommand(spec.code)) {
-            guarded.insert(spec.code);
+    for (const CommandEntry& entry : kCommands) {
+        if (IsProtectedCommand(entry.code)) {
+            guarded.insert(entry.code);
         }
     }
     const std::set<std::string> expected{"A06", "A07", "W18", "A20", "A21",
