@@ -5,12 +5,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +25,7 @@
 #include "core/base/CLocale.h"
 #include "core/plot/PlotCacheDamage.h"
 #include "core/plot/PlotCacheFormat.h"
+#include "support/CacheHome.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -516,16 +516,13 @@ TEST_F(PlotCacheTest, TheMetadataLiesWhereTheFormatDescriptionPutsIt) {
     const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     PlotCacheHeader header{};
     std::memcpy(&header, file.data(), sizeof header);
-    const auto word = [&](std::uint64_t at) {
-        double value = 0;
+    // The value of the type of value at a byte offset of the file.
+    const auto read = [&](std::uint64_t at, auto value) {
         std::memcpy(&value, file.data() + at, sizeof value);
         return value;
     };
-    const auto count = [&](std::uint64_t at) {
-        std::uint64_t value = 0;
-        std::memcpy(&value, file.data() + at, sizeof value);
-        return value;
-    };
+    const auto word = [&](std::uint64_t at) { return read(at, 0.0); };
+    const auto count = [&](std::uint64_t at) { return read(at, std::uint64_t{0}); };
     const std::uint64_t channels = kChannels.size();
     const std::uint64_t blocks = 8;
     const std::uint64_t leaves = 63;
@@ -535,12 +532,9 @@ TEST_F(PlotCacheTest, TheMetadataLiesWhereTheFormatDescriptionPutsIt) {
                                     channels * leaves * 16 + 3 * 8);
     const std::uint64_t meta = header.metaOffset;
     for (std::uint64_t c = 0; c < channels; ++c) {
-        std::int32_t slot = 0;
-        std::uint32_t storage = 0;
-        std::memcpy(&slot, file.data() + meta + c * 8, 4);
-        std::memcpy(&storage, file.data() + meta + c * 8 + 4, 4);
-        EXPECT_EQ(slot, kChannels[c].slot);
-        EXPECT_EQ(storage, static_cast<std::uint32_t>(kChannels[c].storage));
+        EXPECT_EQ(read(meta + c * 8, std::int32_t{0}), kChannels[c].slot);
+        EXPECT_EQ(read(meta + c * 8 + 4, std::uint32_t{0}),
+                  static_cast<std::uint32_t>(kChannels[c].storage));
     }
     // Block 2 of the double channel: count, min, max, sum hi/lo.
     const std::uint64_t summaries = meta + channels * 8 + blocks * channels * 24;
@@ -560,8 +554,8 @@ TEST_F(PlotCacheTest, TheMetadataLiesWhereTheFormatDescriptionPutsIt) {
     EXPECT_LE(word(decay + 8), word(decay + 16));
     EXPECT_NEAR(word(decay + 8), columns[0][128] - columns[0][0], 1.0 / 8640.0);
     // Leaf 5 of the double channel: records 40 to 47.
-    const std::uint64_t leaf = summaries + blocks * channels * 7 * 8 + blocks * 11 * 8 +
-                               (3 * leaves + 5) * 16;
+    const std::uint64_t leaf =
+        summaries + blocks * channels * 7 * 8 + blocks * 11 * 8 + (3 * leaves + 5) * 16;
     ExpectSameRange({word(leaf), word(leaf + 8)}, BruteRange(columns[3], 40, 48), "leaf 5");
     // The one MJD run: from record 0, the earliest and the latest MJD.
     const std::uint64_t run = meta + header.metaBytes - 3 * 8;
@@ -617,19 +611,12 @@ TEST_F(PlotCacheTest, ACacheThatCannotBeWrittenIsReportedAndStaysUsable) {
 }
 
 TEST_F(PlotCacheTest, TheCacheFileIsNamedAfterTheCanonicalPathInTheCacheFolder) {
-    const char* saved = std::getenv("XDG_CACHE_HOME");
-    const std::string savedValue = saved != nullptr ? saved : "";
-    ::setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1);
+    const testing::ScopedCacheHome cacheHome(dir.Path());
     const fs::path source = WriteSource(dir.Path(), 10);
     const std::string path = PlotCachePathFor(source.string());
     EXPECT_EQ(path.rfind((dir.Path() / "corvane3").string() + "/", 0), 0u) << path;
     EXPECT_EQ(PlotCachePathFor((dir.Path() / "." / "Unit1234.csd").string()), path);
     EXPECT_NE(PlotCachePathFor((dir.Path() / "Unit99.csd").string()), path);
-    if (saved != nullptr) {
-        ::setenv("XDG_CACHE_HOME", savedValue.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_CACHE_HOME");
-    }
 }
 
 TEST(PlotCacheChannelsTest, AChannelListWithRepeatsOrUnknownSlotsIsRefused) {
