@@ -1,6 +1,6 @@
 // A telemetry file read through its plot cache gives what reading it into memory gives, however
-// the cache was found: missing, valid, behind the file, damaged, from another layout, or of a
-// file rewritten in place.
+// the cache was found: missing, valid, behind the file, damaged, from another layout, of a file
+// rewritten in place, or brought up to date by another window's cache.
 
 #include "core/telemetry/CachedDataFile.h"
 
