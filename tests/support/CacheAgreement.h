@@ -1,10 +1,12 @@
 #pragma once
 // A plot cache against the same points held in memory: every value, statistic, search by time,
-// frame and decay fit must agree. Also the records of a unit whose PC clock was set back.
+// frame and decay fit must agree; the two-pass reference for statistics. Also the records of a unit
+// whose PC clock was set back.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -37,6 +39,25 @@ inline UnitStateData SteppedRecord(int i) {
         data.mjd -= i >= step.record ? kClockInterval + step.olderBy : 0.0;
     }
     return data;
+}
+
+// Mean and population sigma worked out in long double, two passes: the reference for sums kept
+// any other way.
+inline ChannelStatistics TwoPassStatistics(const std::vector<double>& values) {
+    long double sum = 0;
+    for (double v : values) {
+        sum += v;
+    }
+    const long double mean = sum / values.size();
+    long double squares = 0;
+    for (double v : values) {
+        squares += (v - mean) * (v - mean);
+    }
+    ChannelStatistics stats;
+    stats.count = values.size();
+    stats.mean = static_cast<double>(mean);
+    stats.sigma = static_cast<double>(std::sqrt(squares / values.size()));
+    return stats;
 }
 
 // Nine digits: what sums kept in another order must still agree on.
