@@ -5,11 +5,7 @@
 #include "core/telemetry/CachedDataFile.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -22,7 +18,6 @@
 #include "core/plot/StaleCacheTemporaries.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/CacheAgreement.h"
-#include "support/ChildProcess.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -171,60 +166,6 @@ std::set<std::string> Names(const std::filesystem::path& folder) {
         names.insert(entry.path().filename().string());
     }
     return names;
-}
-
-// Whether process pid holds a file in folder open (a build's file, named or not).
-bool HoldsFileIn(pid_t pid, const std::filesystem::path& folder) {
-    const std::string prefix = folder.string() + "/";
-    for (const auto& fd : std::filesystem::directory_iterator(std::filesystem::path("/proc") /
-                                                              std::to_string(pid) / "fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(fd.path(), error).string().rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
-    testing::AppendCsdRecords(File(), 0, kRecords);
-    int started[2];
-    ASSERT_EQ(::pipe(started), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Says when the first records are in the cache being built, then waits to be killed.
-        CachedDataFileOptions options;
-        options.cachePath = CachePath();
-        options.progress = [&](std::int64_t, std::int64_t) {
-            const char byte = 'p';
-            if (::write(started[1], &byte, 1) == 1) {
-                for (;;) {
-                    ::pause();
-                }
-            }
-        };
-        ReadDataFileCached(File().string(), options);
-        ::_exit(1);  // not reached: the build is killed first
-    }
-    ::close(started[1]);
-    pollfd wait{started[0], POLLIN, 0};
-    char byte = 0;
-    const bool building =
-        ::poll(&wait, 1, 6 * testing::kGenerousMs) == 1 && ::read(started[0], &byte, 1) == 1;
-    ::close(started[0]);
-    EXPECT_TRUE(building);
-    EXPECT_TRUE(building && HoldsFileIn(child, std::filesystem::path(CachePath()).parent_path()));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(building);
-
-    const CachedDataFileResult later = Load();
-    EXPECT_EQ(later.found, EPlotCacheOpen::kMissing);
-    EXPECT_TRUE(later.writeMessage.empty()) << later.writeMessage;
-    EXPECT_EQ(Names(std::filesystem::path(CachePath()).parent_path()),
-              std::set<std::string>{"unit.plotcache"});
 }
 
 TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolderIsUsed) {

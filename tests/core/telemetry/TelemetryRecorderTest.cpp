@@ -2,16 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
-#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 
 #include "core/config/TelemetryPath.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -253,55 +249,17 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
 // The message box says what failed as it always has; the status line and the logs get the file
 // and the system's reason too, so that a full disk, a permission and a missing folder differ.
 TEST_F(TelemetryRecorderTest, EachFailureSaysItsFileAndTheSystemsReason) {
-    const fs::path readOnly = dir_.Path() / "read-only";
-    fs::create_directory(readOnly);
-    // Root writes into any folder: a read-only file system stops it.
-    const bool root = ::geteuid() == 0;
-    const bool readOnlyMade =
-        root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0
-             : ::chmod(readOnly.c_str(), 0555) == 0;
     const fs::path missing = dir_.Path() / "unplugged";
-    struct Case {
-        std::string name;
-        std::string directory;
-        std::string nameTemplate;
-        ETelemetryWriteResult result;
-        std::string message;  // as the box shows it
-        std::string failure;  // as the status line and the logs say it
-    };
-    // A full disk: AFullDiskIsToldOnceAndRecordingResumesWithNothingLost.
-    std::vector<Case> cases{
-        {"missing folder", missing.string(), "Unit%ld.csd", ETelemetryWriteResult::kDirectoryError,
-         "Save data record error: Unable to save to directory:\n" + missing.string() + "/",
-         "Unable to save to directory:\n" + missing.string() + "/ (No such file or directory)"},
-    };
-    if (readOnlyMade) {
-        cases.push_back(
-            {"read-only folder", readOnly.string(), "Unit%ld.csd",
-             ETelemetryWriteResult::kDirectoryError,
-             "Save data record error: Unable to save to directory:\n" + readOnly.string() + "/",
-             "Unable to save to directory:\n" + readOnly.string() + "/ (" +
-                 std::strerror(root ? EROFS : EACCES) + ")"});
-    } else {
-        // A machine that lets nobody mount (a container) has no read-only folder for root.
-        std::cerr << "note: the read-only folder could not be made here; that case was not tried\n";
-    }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CFakeTelemetryUi ui;
-        CTelemetryRecorder recorder(ui, [](std::chrono::milliseconds) {});
-        settings_.DatafileDirectory = c.directory;
-        settings_.DataFilenameTemplate = c.nameTemplate;
-        // A folder this run found before (counted as written to) is waited for, not made again.
-        recorder.DirectoryFound(settings_);
-        EXPECT_EQ(recorder.WriteTelemetryRecord(At(1), 403, settings_), c.result);
-        EXPECT_EQ(recorder.WriteTelemetryRecord(At(2), 403, settings_), c.result);
-        EXPECT_THAT(ui.messages, ElementsAre(c.message));
-        EXPECT_THAT(ui.failures, ElementsAre("0: " + c.failure, "1: " + c.failure));
-    }
-    if (root && readOnlyMade) {
-        ::umount(readOnly.c_str());
-    }
+    settings_.DatafileDirectory = missing.string();
+    // A folder this run found before (counted as written to) is waited for, not made again.
+    recorder_.DirectoryFound(settings_);
+    EXPECT_EQ(Write(403, 1), ETelemetryWriteResult::kDirectoryError);
+    EXPECT_EQ(Write(403, 2), ETelemetryWriteResult::kDirectoryError);
+    EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
+                                          missing.string() + "/"));
+    const std::string failure =
+        "Unable to save to directory:\n" + missing.string() + "/ (No such file or directory)";
+    EXPECT_THAT(ui_.failures, ElementsAre("0: " + failure, "1: " + failure));
 }
 
 // A file whose header is another layout is never written to: that is said once, however many
