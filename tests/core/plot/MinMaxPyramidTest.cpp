@@ -98,15 +98,5 @@ TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {
     ExpectSameColumns(trace, points, Edges(0.0, 3.0, 3), "restarted");
 }
 
-TEST(MinMaxPyramidTest, TimeGoingBackwardsIsDrawnPointByPoint) {
-    VectorPoints points;
-    points.x = {0.0, 1.0, 2.0, 1.5, 3.0, 0.2};
-    points.y = {1.0, 5.0, -2.0, 7.0, 0.0, -9.0};
-    CPlotTrace trace;
-    trace.Extend(points);
-    EXPECT_FALSE(trace.SortedX());
-    ExpectSameColumns(trace, points, Edges(0.0, 4.0, 4), "unsorted");
-}
-
 }  // namespace
 }  // namespace corvane3

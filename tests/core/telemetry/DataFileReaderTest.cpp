@@ -371,8 +371,6 @@ TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordThe
     };
     const std::vector<Case> cases{
         {"NUL at the start", header + '\0' + first + good, "Unit:\tTq9000 S/N 1234\n", 403},
-        {"overflowing ID", header + withField(1, "99999999999999999999") + good,
-         "Unit:\tTq9000 S/N 1234\n", 403},
         {"overflowing UnitType", header + withField(2, " 4030000000000") + good,
          "Unit:\tTq9000 S/N 1234\n", 403},
         {"unknown UnitType", header + withField(2, " 7") + good, "Unit:\tTq9000 S/N 1234\n", 403},
