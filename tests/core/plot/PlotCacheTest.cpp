@@ -101,9 +101,9 @@ bool Append(CPlotCache& cache, const std::vector<std::vector<double>>& columns, 
 }
 
 // A stand-in telemetry file: the cache fingerprints its bytes.
-fs::path WriteSource(const fs::path& folder, std::size_t bytes, char fill = 'x') {
+fs::path WriteSource(const fs::path& folder, std::size_t bytes) {
     const fs::path path = folder / "Unit1234.csd";
-    std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
+    std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
     return path;
 }
 
@@ -285,18 +285,12 @@ TEST_F(PlotCacheTest, StatisticsOfValuesFarFromZeroKeepTheirDigits) {
             std::copy_if(v.begin() + first, v.begin() + end, std::back_inserter(present),
                          [](double value) { return !std::isnan(value); });
             const ChannelStatistics reference = testing::TwoPassStatistics(present);
-            const double sigma = reference.sigma;
             const ChannelStatistics got = cache.Statistics(2, first, end);
             EXPECT_NEAR(got.mean, reference.mean, 1e-15 * offset) << offset;
-            EXPECT_NEAR(got.sigma, sigma, 1e-9 * sigma) << offset;
-            EXPECT_EQ(Printed(got.sigma), Printed(sigma)) << offset;
-            // Where the one-pass in-memory sums still hold six digits, they print the same (at
-            // 6e4 with a spread of 0.25 they no longer do: the cache's sigma is the right one).
-            if (offset <= 1.0e3) {
-                const ChannelStatistics memory = BruteStatistics(v, first, end);
-                EXPECT_EQ(Printed(got.mean), Printed(memory.mean)) << offset;
-                EXPECT_EQ(Printed(got.sigma), Printed(memory.sigma)) << offset;
-            }
+            EXPECT_NEAR(got.sigma, reference.sigma, 1e-9 * reference.sigma) << offset;
+            // At 6e4 with a spread of 0.25 the one-pass in-memory sums no longer hold six digits:
+            // the cache's sigma is the right one.
+            EXPECT_EQ(Printed(got.sigma), Printed(reference.sigma)) << offset;
         }
     }
 }
@@ -335,13 +329,6 @@ TEST_F(PlotCacheTest, AppendingToAWrittenCacheGivesTheFileAFreshBuildGives) {
     // cache file never shrinks, for those who have it mapped).
     const std::string fresh = bytes(freshPath);
     EXPECT_EQ(bytes(cachePath).substr(0, fresh.size()), fresh);
-    // Appending columns of unequal length or the wrong number of columns changes nothing.
-    std::vector<double> one{1.0};
-    std::vector<double> two{1.0, 2.0};
-    const std::vector<std::span<const double>> ragged{one, two, one, one, one};
-    EXPECT_FALSE(grown.Append(ragged));
-    EXPECT_FALSE(grown.Append(std::vector<std::span<const double>>{one}));
-    EXPECT_EQ(grown.RecordCount(), 1500);
 }
 
 TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
