@@ -60,6 +60,15 @@ inline ChannelStatistics TwoPassStatistics(const std::vector<double>& values) {
     return stats;
 }
 
+// The edges of columns equal in width from left to right.
+inline std::vector<double> Edges(double left, double right, int columns) {
+    std::vector<double> edges;
+    for (int c = 0; c <= columns; ++c) {
+        edges.push_back(left + (right - left) * c / columns);
+    }
+    return edges;
+}
+
 // Nine digits: what sums kept in another order must still agree on.
 inline std::string NineDigits(double value) {
     char text[32];
@@ -135,11 +144,7 @@ inline void ExpectCacheAgreesWithMemory(const CPlotData& memory, const CPlotCach
         CPlotTrace trace;
         trace.Extend(points);
         for (const auto& [from, to] : frames) {
-            std::vector<double> edges;
-            constexpr int kColumns = 40;
-            for (int c = 0; c <= kColumns; ++c) {
-                edges.push_back(from + (to - from) * c / kColumns);
-            }
+            const std::vector<double> edges = Edges(from, to, /*columns=*/40);
             const std::vector<PlotColumn> expected = trace.Columns(points, edges);
             const std::vector<ValueRange> got = cache.FrameColumnsMjd(index, edges);
             ASSERT_EQ(got.size(), expected.size());

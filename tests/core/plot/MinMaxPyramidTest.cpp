@@ -8,11 +8,13 @@
 #include <random>
 #include <vector>
 
+#include "support/CacheAgreement.h"
 #include "support/VectorPoints.h"
 
 namespace corvane3 {
 namespace {
 
+using testing::Edges;
 using testing::VectorPoints;
 
 // Every point put in its column by a plain search of the edges, as drawing each point would.
@@ -41,14 +43,6 @@ void ExpectSameColumns(const CPlotTrace& trace, const VectorPoints& points,
             ASSERT_EQ(drawn[c].range.max, all[c].max) << what << " column " << c;
         }
     }
-}
-
-std::vector<double> Edges(double left, double right, int columns) {
-    std::vector<double> edges;
-    for (int c = 0; c <= columns; ++c) {
-        edges.push_back(left + (right - left) * c / columns);
-    }
-    return edges;
 }
 
 TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {

@@ -241,10 +241,7 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
         // Frames by time: exact over a few blocks; over more, inner borders at their leaf's start.
         for (const auto& [first, end, columnsWanted] :
              {std::tuple{5, 200, 37}, std::tuple{100, 2900, 60}}) {
-            std::vector<double> edges;
-            for (int c = 0; c <= columnsWanted; ++c) {
-                edges.push_back(days0[first] + (days0[end] - days0[first]) * c / columnsWanted);
-            }
+            std::vector<double> edges = testing::Edges(days0[first], days0[end], columnsWanted);
             edges.back() = days0[end];
             const auto frame = cache->FrameColumnsMjd(3, edges);
             ASSERT_EQ(frame.size(), static_cast<std::size_t>(columnsWanted));
