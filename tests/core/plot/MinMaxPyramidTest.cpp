@@ -8,11 +8,13 @@
 #include <random>
 #include <vector>
 
+#include "support/CacheAgreement.h"
 #include "support/VectorPoints.h"
 
 namespace corvane3 {
 namespace {
 
+using testing::Edges;
 using testing::VectorPoints;
 
 // Every point put in its column by a plain search of the edges, as drawing each point would.
@@ -41,14 +43,6 @@ void ExpectSameColumns(const CPlotTrace& trace, const VectorPoints& points,
             ASSERT_EQ(drawn[c].range.max, all[c].max) << what << " column " << c;
         }
     }
-}
-
-std::vector<double> Edges(double left, double right, int columns) {
-    std::vector<double> edges;
-    for (int c = 0; c <= columns; ++c) {
-        edges.push_back(left + (right - left) * c / columns);
-    }
-    return edges;
 }
 
 TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {
@@ -96,16 +90,6 @@ TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {
     trace.Extend(points);
     EXPECT_EQ(trace.Size(), 5);
     ExpectSameColumns(trace, points, Edges(0.0, 3.0, 3), "restarted");
-}
-
-TEST(MinMaxPyramidTest, TimeGoingBackwardsIsDrawnPointByPoint) {
-    VectorPoints points;
-    points.x = {0.0, 1.0, 2.0, 1.5, 3.0, 0.2};
-    points.y = {1.0, 5.0, -2.0, 7.0, 0.0, -9.0};
-    CPlotTrace trace;
-    trace.Extend(points);
-    EXPECT_FALSE(trace.SortedX());
-    ExpectSameColumns(trace, points, Edges(0.0, 4.0, 4), "unsorted");
 }
 
 }  // namespace

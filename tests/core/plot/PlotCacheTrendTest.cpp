@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 #include <limits>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -19,7 +17,6 @@
 namespace corvane3 {
 namespace {
 
-constexpr double kStartMjd = 60000.0;
 // A daily swing on top of the drift, as the chassis temperature gives the analog readings.
 constexpr double kDailySwingVolts = 3.0;
 
@@ -77,58 +74,6 @@ TEST(PlotCacheTrendTest, ProjectionFromTheCacheIsTheOneOverEveryRecord) {
                       LimitProjectionText(limit, expected, "V"));
         }
     }
-}
-
-// Records where the reading or the MJD is absent: each block's centroid is of the records that
-// hold both, so a reading exactly on a line gives that line whichever records lack it.
-TEST(PlotCacheTrendTest, RecordsWithoutTheReadingOrTheirTimeAreLeftOutOfTheirBlocksCentroid) {
-    constexpr std::int64_t kBlock = 64;
-    constexpr std::int64_t kRecords = 10 * kBlock + 20;  // the last block partly filled
-    constexpr double kSlope = 1.5;
-    constexpr int kSlot = 5;
-    CPlotCache cache(PlotCacheOptions{kBlock, 16, 1, 8});
-    ASSERT_TRUE(cache.Reset(
-        {{CPlotData::kAxis0Slot, EPlotStorage::kDouble}, {kSlot, EPlotStorage::kDouble}}));
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<double> mjd(kRecords);
-    std::vector<double> value(kRecords);
-    CLineFitSums everyRecord;
-    double lastMjd = 0.0;
-    for (std::int64_t i = 0; i < kRecords; ++i) {
-        const double day = static_cast<double>(i) / 100.0;
-        mjd[i] = kStartMjd + day;
-        value[i] = 2000.0 + kSlope * day;
-        const std::int64_t block = i / kBlock;
-        const std::int64_t inBlock = i % kBlock;
-        if ((block == 1 && inBlock >= kBlock / 2) || (block == 4 && inBlock < 40) || block == 6 ||
-            (block == 10 && inBlock >= 10)) {
-            value[i] = nan;  // a unit without the reading for a while
-        }
-        if (block == 8 && inBlock < 30) {
-            mjd[i] = nan;  // records whose time could not be read
-        }
-        everyRecord.Add(mjd[i], value[i]);
-        if (!std::isnan(mjd[i]) && !std::isnan(value[i])) {
-            lastMjd = mjd[i];
-        }
-    }
-    const std::vector<std::span<const double>> columns{mjd, value};
-    ASSERT_TRUE(cache.Append(columns));
-
-    const ReadingTrend trend = CachedReadingTrend(cache, cache.ChannelIndex(kSlot));
-    const LineFit got = trend.fit.Result();
-    const LineFit expected = everyRecord.Result();
-    ASSERT_TRUE(got.valid);
-    EXPECT_NEAR(got.slope, kSlope, 1e-9);
-    EXPECT_NEAR(got.intercept, expected.intercept, 1e-3);
-    EXPECT_EQ(got.spanDays, expected.spanDays);
-    EXPECT_EQ(trend.fit.Count(), everyRecord.Count());
-    EXPECT_EQ(trend.lastMjd, lastMjd);
-    // No MJD channel: no trend rather than one against record numbers.
-    CPlotCache timeless(PlotCacheOptions{kBlock, 16, 1, 8});
-    ASSERT_TRUE(timeless.Reset({{kSlot, EPlotStorage::kDouble}}));
-    ASSERT_TRUE(timeless.Append(std::vector<std::span<const double>>{value}));
-    EXPECT_FALSE(CachedReadingTrend(timeless, 0).fit.Result().valid);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 
-#include "core/config/ProgramSettings.h"
 #include "core/plot/PlotData.h"
 #include "support/TelemetryTestData.h"
 
@@ -79,29 +78,6 @@ TEST(PlotDataTest, FindChannelMatchesWholeNamesBelowTheChannelCount) {
         {"", 37},          {"signal", -1},         {"Signal ", -1}};
     for (const auto& [name, channel] : cases) {
         EXPECT_EQ(store.FindChannel(name), channel) << name;
-    }
-}
-
-// The views' channel numbers name the channels each view is meant to show, bottom pane first.
-TEST(PlotDataTest, DefaultPlotViewsShowTheirChannels) {
-    const std::array<std::array<const char*, kPlotPanes>, kPlotViewCount> expected{{
-        {"Chassis T", "Clk Ramsey", "Clk Rabi", "OCXO V", "Variance"},
-        {"Chassis T", "Zeeman Ramsey", "Zeeman Rabi", "CField Control", "Cfield Current"},
-        {"Chassis T", "DC Level", "DAC Gain", "Num Gain", "Clk Signal"},
-        {"Ionizer", "Cs Oven", "Elec. Mult.", "Ion Pump", "Mass. Spec."},
-        {"Chassis T", "+21 VDC", "+5 VDC", "+15 VDC", "-15 VDC"},
-        {"Charge Current", "Battery Voltage", "DC Input", "DC from AC", "System Voltage"},
-        {"Chassis T", "Burps Daily", "Burps Total", "Hops Daily", "Hops Total"},
-        {"Chassis T", "Clk Ramsey", "Clk Rabi", "OCXO V", "Variance"},
-        {"Chassis T", "Clk Ramsey", "Clk Rabi", "OCXO V", "Variance"},
-    }};
-    const CPlotData store;
-    const auto views = DefaultPlotViews();
-    for (std::size_t v = 0; v < kPlotViewCount; ++v) {
-        for (std::size_t pane = 0; pane < kPlotPanes; ++pane) {
-            EXPECT_EQ(store.Channel(views[v].channels[pane]).Name(), expected[v][pane])
-                << views[v].displayName << " pane " << pane;
-        }
     }
 }
 

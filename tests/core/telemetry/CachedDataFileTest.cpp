@@ -1,41 +1,26 @@
 // A telemetry file read through its plot cache gives what reading it into memory gives, however
-// the cache was found: missing, valid, behind the file, damaged, from another layout, or of a
-// file rewritten in place.
+// the cache was found: missing, valid, behind the file, damaged, of a file rewritten in place, or
+// brought up to date by another window's cache.
 
 #include "core/telemetry/CachedDataFile.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cctype>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
 #include "core/plot/StaleCacheTemporaries.h"
-#include "core/plot/Statistics.h"
 #include "core/telemetry/TelemetryFormat.h"
-#include "support/ChildProcess.h"
+#include "support/CacheAgreement.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
-
-std::string Printed(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
 
 class CachedDataFileTest : public ::testing::Test {
   protected:
@@ -48,63 +33,34 @@ class CachedDataFileTest : public ::testing::Test {
         return ReadDataFileCached(File().string(), options);
     }
 
-    // Every value, the statistics of the whole file and of its last third, and the decay fit
-    // are those of the file read into memory.
+    CPlotData InMemory() const {
+        CPlotData direct;
+        EXPECT_EQ(ReadDataFile(direct, File().string()).status, EDataFileRead::kRead);
+        return direct;
+    }
+
+    // The cache holds the file as reading it into memory does.
     void ExpectSameAsInMemory(const CachedDataFileResult& result) const {
         ASSERT_EQ(result.read.status, EDataFileRead::kRead);
-        CPlotData direct;
-        ASSERT_EQ(ReadDataFile(direct, File().string()).status, EDataFileRead::kRead);
-        const CPlotCache& cache = *result.cache;
-        const std::int64_t n = direct.PointCount();
-        ASSERT_EQ(cache.RecordCount(), n);
-        for (const PlotCacheChannel& channel : cache.Channels()) {
-            const int index = cache.ChannelIndex(channel.slot);
-            const CPlotSeries series = channel.slot == CPlotData::kAxis0Slot
-                                           ? direct.TimeAxis(0)
-                                           : direct.Channel(channel.slot);
-            std::vector<double> values(static_cast<std::size_t>(n));
-            ASSERT_TRUE(cache.Values(index, 0, n, values.data()));
-            for (std::int64_t i = 0; i < n; ++i) {
-                ASSERT_EQ(values[static_cast<std::size_t>(i)], series[i])
-                    << "slot " << channel.slot << " record " << i;
-            }
-            for (const std::int64_t first : {std::int64_t{0}, 2 * n / 3}) {
-                const ChannelStatistics expected = ComputeStatistics(
-                    [&](std::size_t i) { return series[static_cast<std::int64_t>(i)]; },
-                    static_cast<std::size_t>(first), static_cast<std::size_t>(n));
-                const ChannelStatistics got = cache.Statistics(index, first, n);
-                EXPECT_EQ(got.count, expected.count);
-                EXPECT_EQ(got.min, expected.min);
-                EXPECT_EQ(got.max, expected.max);
-                EXPECT_EQ(Printed(got.mean), Printed(expected.mean)) << "slot " << channel.slot;
-                EXPECT_EQ(Printed(got.sigma), Printed(expected.sigma)) << "slot " << channel.slot;
-            }
-        }
-        const CPlotSeries days = direct.TimeAxis(1);
-        const CPlotSeries signal = direct.Channel(kChannelSignal);
-        const DecayFit expected =
-            FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
-                     [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
-                     static_cast<std::size_t>(n - 1));
-        const DecayFit got = cache.FitDecay(0, n - 1);
-        EXPECT_EQ(got.text, expected.text);
-        EXPECT_EQ(Printed(got.slope), Printed(expected.slope));
-        EXPECT_EQ(Printed(got.intercept), Printed(expected.intercept));
+        testing::ExpectCacheAgreesWithMemory(InMemory(), *result.cache);
     }
 
     testing::TempDir dir_;
 };
 
-// Over two blocks of records, so that sealed blocks, the tail and their summaries all count.
+// Over two blocks of records, so that sealed blocks, the tail and their summaries all count; not
+// over four, where frames over the whole file would be drawn from leaves rather than exactly.
 constexpr int kRecords = 40000;
 
+// The records' MJDs step back where the PC's clock was set back, the last step in the records
+// appended to a cache already written.
 TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHoldsIt) {
-    testing::AppendCsdRecords(File(), 0, kRecords);
+    testing::AppendCsdRecords(File(), 0, 25000, testing::SteppedRecord);
     const CachedDataFileResult fresh = Load();
     EXPECT_EQ(fresh.found, EPlotCacheOpen::kMissing);
-    EXPECT_EQ(fresh.parsedRecords, kRecords);
+    EXPECT_EQ(fresh.parsedRecords, 25000);
     EXPECT_TRUE(fresh.writeMessage.empty()) << fresh.writeMessage;
-    EXPECT_NE(fresh.read.progressText.find("NumPoints = 40000"), std::string::npos);
+    EXPECT_NE(fresh.read.progressText.find("NumPoints = 25000"), std::string::npos);
     ExpectSameAsInMemory(fresh);
 
     const CachedDataFileResult reopened = Load();
@@ -112,12 +68,34 @@ TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHold
     EXPECT_EQ(reopened.parsedRecords, 0);
     ExpectSameAsInMemory(reopened);
 
-    testing::AppendCsdRecords(File(), kRecords, kRecords + 1000);
+    testing::AppendCsdRecords(File(), 25000, kRecords, testing::SteppedRecord);
     const CachedDataFileResult appended = Load();
-    EXPECT_EQ(appended.found, EPlotCacheOpen::kValid);
-    EXPECT_EQ(appended.parsedRecords, 1000);
+    EXPECT_EQ(appended.found, EPlotCacheOpen::kValid) << appended.foundReason;
+    EXPECT_EQ(appended.parsedRecords, kRecords - 25000);
     ExpectSameAsInMemory(appended);
+    EXPECT_EQ(appended.cache->MjdSteps().size(), testing::kClockSteps.size());
     EXPECT_EQ(Load().parsedRecords, 0);
+}
+
+// Two windows on one file, each with its cache open: when one brings the cache up to date in
+// place, the other still reads its own records.
+TEST_F(CachedDataFileTest, AWindowsCacheStaysRightAfterAnotherUpdatedItInPlace) {
+    // Records that end within a block, so that the update rewrites the file from there on.
+    testing::AppendCsdRecords(File(), 0, kRecords);
+    Load();
+    const CachedDataFileResult first = Load();
+    ASSERT_EQ(first.found, EPlotCacheOpen::kValid) << first.foundReason;
+    const CPlotData before = InMemory();
+
+    testing::AppendCsdRecords(File(), kRecords, kRecords + 20000);
+    const CachedDataFileResult second = Load();
+    ASSERT_EQ(second.found, EPlotCacheOpen::kValid) << second.foundReason;
+    ASSERT_TRUE(second.writeMessage.empty()) << second.writeMessage;
+    testing::ExpectCacheAgreesWithMemory(before, *first.cache);
+    ExpectSameAsInMemory(second);
+    const CachedDataFileResult third = Load();
+    ASSERT_EQ(third.found, EPlotCacheOpen::kValid) << third.foundReason;
+    ExpectSameAsInMemory(third);
 }
 
 TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
@@ -129,23 +107,14 @@ TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromI
     EXPECT_EQ(result.found, EPlotCacheOpen::kCorrupt) << result.foundReason;
     ExpectSameAsInMemory(result);
 
-    // Same size, other readings (a digit changed in every 97th line): the old cache must not
-    // be drawn from.
-    std::string text;
-    {
-        std::ifstream in(File(), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), {});
+    // Same size, other readings (the last digit of every record changed): the old cache must
+    // not be drawn from.
+    std::string text = testing::FileText(File());
+    for (std::size_t at = text.find("\r\n", text.find("\r\n") + 2); at != std::string::npos;
+         at = text.find("\r\n", at + 2)) {
+        text[at - 1] = text[at - 1] == '7' ? '8' : '7';
     }
-    int line = 0;
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
-        if (++line % 97 == 0 && at > 0 && std::isdigit(static_cast<unsigned char>(text[at - 1]))) {
-            text[at - 1] = text[at - 1] == '7' ? '8' : '7';
-        }
-    }
-    {
-        std::ofstream out(File(), std::ios::binary | std::ios::in | std::ios::out);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
+    std::ofstream(File(), std::ios::binary) << text;
     result = Load();
     EXPECT_NE(result.found, EPlotCacheOpen::kValid);
     ExpectSameAsInMemory(result);
@@ -186,60 +155,6 @@ std::set<std::string> Names(const std::filesystem::path& folder) {
         names.insert(entry.path().filename().string());
     }
     return names;
-}
-
-// Whether process pid holds a file in folder open (a build's file, named or not).
-bool HoldsFileIn(pid_t pid, const std::filesystem::path& folder) {
-    const std::string prefix = folder.string() + "/";
-    for (const auto& fd : std::filesystem::directory_iterator(std::filesystem::path("/proc") /
-                                                              std::to_string(pid) / "fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(fd.path(), error).string().rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-TEST_F(CachedDataFileTest, ABuildKilledHalfwayLeavesNothingInTheCacheFolder) {
-    testing::AppendCsdRecords(File(), 0, kRecords);
-    int started[2];
-    ASSERT_EQ(::pipe(started), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Says when the first records are in the cache being built, then waits to be killed.
-        CachedDataFileOptions options;
-        options.cachePath = CachePath();
-        options.progress = [&](std::int64_t, std::int64_t) {
-            const char byte = 'p';
-            if (::write(started[1], &byte, 1) == 1) {
-                for (;;) {
-                    ::pause();
-                }
-            }
-        };
-        ReadDataFileCached(File().string(), options);
-        ::_exit(1);  // not reached: the build is killed first
-    }
-    ::close(started[1]);
-    pollfd wait{started[0], POLLIN, 0};
-    char byte = 0;
-    const bool building =
-        ::poll(&wait, 1, 6 * testing::kGenerousMs) == 1 && ::read(started[0], &byte, 1) == 1;
-    ::close(started[0]);
-    EXPECT_TRUE(building);
-    EXPECT_TRUE(building && HoldsFileIn(child, std::filesystem::path(CachePath()).parent_path()));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(building);
-
-    const CachedDataFileResult later = Load();
-    EXPECT_EQ(later.found, EPlotCacheOpen::kMissing);
-    EXPECT_TRUE(later.writeMessage.empty()) << later.writeMessage;
-    EXPECT_EQ(Names(std::filesystem::path(CachePath()).parent_path()),
-              std::set<std::string>{"unit.plotcache"});
 }
 
 TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolderIsUsed) {

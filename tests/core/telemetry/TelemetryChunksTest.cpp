@@ -156,21 +156,5 @@ TEST(TelemetryChunksTest, AFieldTooLongIsFoundInWhicheverPieceHoldsIt) {
     }
 }
 
-TEST(TelemetryChunksTest, OpeningTellsAMissingAnEmptyAndAHeaderOnlyFile) {
-    TempDir dir;
-    CTelemetryFile file;
-    std::string reason;
-    EXPECT_EQ(file.Open((dir.Path() / "missing.csd").string(), {}, reason),
-              ETelemetryOpen::kCannotOpen);
-    EXPECT_EQ(reason, "No such file or directory");
-    std::ofstream(dir.Path() / "empty.csd");
-    EXPECT_EQ(file.Open((dir.Path() / "empty.csd").string(), {}, reason), ETelemetryOpen::kEmpty);
-    std::ofstream(dir.Path() / "header.csd") << TelemetryHeaderLine(kModelTq9000) << "\r\n\r\n";
-    EXPECT_EQ(file.Open((dir.Path() / "header.csd").string(), {.serial = 9}, reason),
-              ETelemetryOpen::kOpened);
-    EXPECT_FALSE(file.Layout().HasData());
-    EXPECT_EQ(file.Layout().identity.serial, 9);
-}
-
 }  // namespace
 }  // namespace corvane3
