@@ -35,7 +35,6 @@ namespace corvane3 {
 namespace {
 
 using testing::ProcessEventsUntil;
-using PlotDlgTest = testing::WidgetTest;
 
 constexpr double kStartMjd = 60000.0;
 
@@ -57,6 +56,33 @@ void WriteFile(const std::filesystem::path& path, int records, std::uint32_t ser
 using Window = testing::PlotWindow;
 using testing::ShowLoaded;
 
+class PlotDlgTest : public testing::WidgetTest {
+  protected:
+    // The window on a file of records falling records, opened as from the command line
+    // (fileMode) or as the live file.
+    Window& Opened(int records, bool fileMode = true) {
+        WriteFile(File(), records);
+        window_.Open(File().string(), fileMode);
+        return window_;
+    }
+    std::filesystem::path File() const { return dir_.Path() / "Unit1234.csd"; }
+    std::filesystem::path Ini() const { return dir_.Path() / "Corvane3.ini"; }
+    // Reads the settings from the test's INI, as the program does when it starts.
+    void Start(Corvane3App& app) const {
+        app.InitialiseStartup(dir_.Path() / "corvane3", Ini());
+        app.LoadConfiguration();
+    }
+    static ::testing::AssertionResult Saved(Corvane3App& app) {
+        std::string error;
+        return app.SaveConfiguration(error) ? ::testing::AssertionSuccess()
+                                            : ::testing::AssertionFailure() << error;
+    }
+
+    testing::TempDir dir_;
+    Window window_;
+    std::atomic<std::int32_t> model_{kModelTq9000};
+};
+
 // A left button let go on the pane, as at the end of a click.
 void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
     QMouseEvent up(QEvent::MouseButtonRelease, QPointF(50, 50), QPointF(50, 50), Qt::LeftButton,
@@ -64,14 +90,19 @@ void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
     QApplication::sendEvent(pane, &up);
 }
 
+// Cursor 1 of pane to point first, cursor 2 to point second.
+void SetCursors(TracePlot* pane, int first, int second) {
+    pane->SelectCursor(0);
+    pane->SetCursorIndex(first);
+    pane->SelectCursor(1);
+    pane->SetCursorIndex(second);
+}
+
 TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    WriteFile(path, 37);  // three days
-    Window w;
+    Window& w = window_;
     w.settings.Xscale = kXScaleLastHour;
     w.settings.Yscale = kYScaleSixSigma;
-    w.Open(path.string(), true);
+    Opened(37);  // three days
     CPlotDlg& plot = *w.dialog;
     // A file opened from the command line shows everything, with a margin.
     EXPECT_EQ(w.settings.Xscale, kXScaleAll);
@@ -109,15 +140,15 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(w.Pane(0)->geometry(), QRect(0, 4 * p, 900, p + static_cast<int>(h * 0.03)));
 
     // The panes as pictures.
-    const QString png = QString::fromStdString((dir.Path() / "panes.png").string());
-    const QString pdf = QString::fromStdString((dir.Path() / "panes.pdf").string());
+    const QString png = QString::fromStdString((dir_.Path() / "panes.png").string());
+    const QString pdf = QString::fromStdString((dir_.Path() / "panes.pdf").string());
     ASSERT_TRUE(plot.SavePicture(png));
     EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
     ASSERT_TRUE(plot.SavePicture(pdf));
-    EXPECT_EQ(testing::FileText(dir.Path() / "panes.pdf").substr(0, 4), "%PDF");
+    EXPECT_EQ(testing::FileText(dir_.Path() / "panes.pdf").substr(0, 4), "%PDF");
 
     // A print: the time before the title while the window is taken, a landscape page.
-    testing::ExpectTimedLandscapePrint(plot, dir.Path() / "print.pdf");
+    testing::ExpectTimedLandscapePrint(plot, dir_.Path() / "print.pdf");
 
     // No point in the last hour but the last: the panes show it alone.
     w.dialog->Command(kPlotCmdXScaleLastHour)->trigger();
@@ -149,10 +180,7 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
 
     // Cursors moved to points 12 and 30 (given in either order): the release refits there.
     TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
-    signal->SelectCursor(0);
-    signal->SetCursorIndex(30);
-    signal->SelectCursor(1);
-    signal->SetCursorIndex(12);
+    SetCursors(signal, 30, 12);
     Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
     EXPECT_EQ(plot.FitFirst(), 12);
     EXPECT_EQ(plot.FitLast(), 30);
@@ -182,13 +210,11 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
 
 TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
     // The same lines as the file summary: the decay, and under it the date or why there is none.
-    testing::TempDir dir;
     for (const testing::DecayFileCase& c : testing::DecayFileCases()) {
         SCOPED_TRACE(c.name);
-        const auto path = dir.Path() / "Unit1234.csd";
-        testing::WriteDecayFile(path, c);
+        testing::WriteDecayFile(File(), c);
         Window w;
-        w.Open(path.string(), true);
+        w.Open(File().string(), true);
         w.dialog->Command(kPlotCmdSignalDecay)->trigger();  // "Signal Decay"
         ASSERT_TRUE(w.dialog->DecayDisplay());
         const QStringList lines =
@@ -237,11 +263,8 @@ QString PaneTitle(const CPlotDlg& plot, int pane) {
 }
 
 TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheDecayDisplay) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    WriteFile(path, 37);  // 2023-02-25 00:00 to 2023-02-28 00:00 UTC, every two hours
-    Window w;
-    w.Open(path.string(), true);
+    // 2023-02-25 00:00 to 2023-02-28 00:00 UTC, every two hours
+    Window& w = Opened(37);
     CPlotDlg& plot = *w.dialog;
     EXPECT_FALSE(plot.Readout()->isVisible());
 
@@ -279,10 +302,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     // negative difference.
     plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
     EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
-    w.Pane(1)->SelectCursor(0);
-    w.Pane(1)->SetCursorIndex(12);
-    w.Pane(1)->SelectCursor(1);
-    w.Pane(1)->SetCursorIndex(11);
+    SetCursors(w.Pane(1), 12, 11);
     EXPECT_EQ(Cells(plot, "UTC")[2], "-02:00:00");
     EXPECT_EQ(Cells(plot, "MJD")[2], "-0.083333");
 
@@ -294,10 +314,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
               "Fit range: 2023-02-25 00:00:00 to 2023-02-28 00:00:00 UTC, span 3 d 00:00:00 "
               "(3 days, 37 points)");
     TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
-    signal->SelectCursor(0);
-    signal->SetCursorIndex(30);
-    signal->SelectCursor(1);
-    signal->SetCursorIndex(12);
+    SetCursors(signal, 30, 12);
     ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 30, 12);
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-26 00:00:00 to 2023-02-27 12:00:00 UTC, span 1 d 12:00:00 "
@@ -334,16 +351,11 @@ TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored)
     EXPECT_TRUE(months.contains("2023-04-01") && months.contains("2023-06-01"))
         << months.join(' ').toStdString();
 
-    testing::TempDir dir;
-    const auto ini = dir.Path() / "Corvane3.ini";
-    const auto file = dir.Path() / "Unit1234.csd";
-    WriteFile(file, 37);
+    WriteFile(File(), 37);
     Corvane3App app;
-    app.InitialiseStartup(dir.Path() / "corvane3", ini);
-    app.LoadConfiguration();
-    std::atomic<std::int32_t> model{kModelTq9000};
+    Start(app);
     {
-        CPlotDlg plot({app.settings, model, ""}, file.string(), true);
+        CPlotDlg plot({app.settings, model_, ""}, File().string(), true);
         ShowLoaded(plot);
         // The existing units keep their indices; UTC comes after them and draws the MJDs.
         plot.Command(kPlotCmdXUnitHours)->trigger();
@@ -365,31 +377,24 @@ TEST_F(PlotDlgTest, TheUtcAxisLabelsFollowTheSpanAndTheChoiceIsSavedAndRestored)
         EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
         plot.Command(kPlotCmdXUnitUtc)->trigger();
     }
-    std::string error;
-    ASSERT_TRUE(app.SaveConfiguration(error)) << error;
-    EXPECT_NE(testing::FileText(ini).find("Xunits=5"), std::string::npos);
+    ASSERT_TRUE(Saved(app));
+    EXPECT_NE(testing::FileText(Ini()).find("Xunits=5"), std::string::npos);
     Corvane3App restarted;
-    restarted.InitialiseStartup(dir.Path() / "corvane3", ini);
-    restarted.LoadConfiguration();
+    Start(restarted);
     EXPECT_EQ(restarted.settings.Xunits, kXUnitUtc);
-    CPlotDlg again({restarted.settings, model, ""}, file.string(), true);
+    CPlotDlg again({restarted.settings, model_, ""}, File().string(), true);
     ShowLoaded(again);
     EXPECT_TRUE(again.Command(kPlotCmdXUnitUtc)->isChecked());
     EXPECT_TRUE(again.Pane(0)->UtcTimeAxis());
     // An X unit no window knows falls back to the MJD instead of reading past the time axes.
     restarted.settings.Xunits = 9;
-    CPlotDlg unknown({restarted.settings, model, ""}, file.string(), true);
+    CPlotDlg unknown({restarted.settings, model_, ""}, File().string(), true);
     ShowLoaded(unknown);
     EXPECT_EQ(unknown.Pane(0)->Series(0)->Points().X(0), kStartMjd);
 }
 
 TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    WriteFile(path, 3);
-    Window w;
-    w.Open(path.string(), true);
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = *Opened(3).dialog;
     const auto texts = [&](int id) {
         QStringList items;
         for (QAction* action : qobject_cast<QMenu*>(plot.Command(id)->parent())->actions()) {
@@ -420,11 +425,7 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndTheWindowFitsItsScreen) {
 }
 
 TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    WriteFile(path, 109);  // nine days, a record every two hours
-    Window w;
-    w.Open(path.string(), true);
+    Window& w = Opened(109);  // nine days, a record every two hours
     const struct {
         int command;
         double left;
@@ -469,12 +470,8 @@ class RecordsDuringLoad : public QObject {
 };
 
 TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
-    testing::TempDir dir;
-    const auto live = dir.Path() / "Unit1234.csd";
-    WriteFile(live, 3);
-    CProgramSettings settings;
-    std::atomic<std::int32_t> model{kModelTq9000};
-    CPlotDlg plot(PlotWindowContext{settings, model, ""}, live.string(), false);
+    WriteFile(File(), 3);
+    CPlotDlg plot(PlotWindowContext{window_.settings, model_, ""}, File().string(), false);
     // Record 2 is in the file already; record 3 is not.
     RecordsDuringLoad during(plot, {FallingRecord(2), FallingRecord(3)});
     ShowLoaded(plot);
@@ -488,20 +485,16 @@ TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
     EXPECT_EQ(plot.Store().PointCount(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(4).mjd, 1e-9);
     during.Send({FallingRecord(5)});
-    plot.OpenFile(live.string());
+    plot.OpenFile(File().string());
     EXPECT_EQ(plot.Store().PointCount(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(5).mjd, 1e-9);
     EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
 }
 
 TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
-    testing::TempDir dir;
-    const auto live = dir.Path() / "Unit1234.csd";
-    const auto other = dir.Path() / "Unit77.csd";
-    WriteFile(live, 3);
+    const auto other = dir_.Path() / "Unit77.csd";
     WriteFile(other, 5, 77);
-    Window w;
-    w.Open(live.string(), false);
+    Window& w = Opened(3, false);
     CPlotDlg& plot = *w.dialog;
     EXPECT_TRUE(plot.IsLive());
     EXPECT_TRUE(plot.Command(kPlotCmdLiveData)->isChecked());
@@ -540,7 +533,7 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
     EXPECT_FALSE(plot.IsLive());
     plot.OnNewRecord(FallingRecord(9));
     EXPECT_EQ(plot.Store().PointCount(), 5);
-    plot.OpenFile(live.string());
+    plot.OpenFile(File().string());
     EXPECT_TRUE(plot.IsLive());
     EXPECT_EQ(plot.Store().PointCount(), 3);
     // "Live Data" reloads the live file and goes on from there.
@@ -551,17 +544,12 @@ TEST_F(PlotDlgTest, LiveModeTakesRecordsRestartsForAnotherUnitPurgesAndPauses) {
 }
 
 TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
-    testing::TempDir dir;
-    const auto ini = dir.Path() / "Corvane3.ini";
-    const auto file = dir.Path() / "Unit1234.csd";
-    WriteFile(file, 4);
+    WriteFile(File(), 4);
     Corvane3App app;
-    app.InitialiseStartup(dir.Path() / "corvane3", ini);
-    app.LoadConfiguration();
-    std::atomic<std::int32_t> model{kModelTq9000};
+    Start(app);
     int offered = 0;
     {
-        CPlotDlg plot({app.settings, model, ""}, file.string(), true);
+        CPlotDlg plot({app.settings, model_, ""}, File().string(), true);
         ShowLoaded(plot);
         // Cancel after a change keeps the view; "Apply Changes" takes it.
         for (const bool apply : {false, true}) {
@@ -584,36 +572,31 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosingAndARestart) {
     EXPECT_EQ(offered, 35);
     // The unit's channels, a Tq9000's system supplies, then the outlier counts.
     CPlotData names;
+    const auto channels = [&names](int first, int last) {
+        QStringList list;
+        for (int c = first; c <= last; ++c)
+            list << QString::fromStdString(names.Channel(c).Name());
+        return list;
+    };
     for (const std::int32_t unit : {kModelTq9000, kModelChronoBeam}) {
         CCustomizePlotsDlg customize(names, unit, {15, 2, 3, 5, 1});
-        QStringList expected;
-        std::vector<int> order;
-        for (int c = 0; c <= 25; ++c)
-            order.push_back(c);
-        if (unit == kModelTq9000) {
-            for (int c = 32; c <= 36; ++c)
-                order.push_back(c);
-        }
-        for (int c = 26; c <= 29; ++c)
-            order.push_back(c);
-        for (const int c : order)
-            expected << QString::fromStdString(names.Channel(c).Name());
+        const QStringList expected = channels(0, 25) +
+                                     (unit == kModelTq9000 ? channels(32, 36) : QStringList()) +
+                                     channels(26, 29);
         QStringList listed;
         for (int i = 0; i < customize.Box(2)->count(); ++i)
             listed << customize.Box(2)->itemText(i);
         EXPECT_EQ(listed, expected) << unit;
     }
     {
-        CPlotDlg again({app.settings, model, ""}, file.string(), true);
+        CPlotDlg again({app.settings, model_, ""}, File().string(), true);
         ShowLoaded(again);
         EXPECT_EQ(again.PaneChannel(4), 18);
         EXPECT_EQ(again.Pane(4)->LabelText(TracePlot::kYTitle), "Ion Pump");
     }
-    std::string error;
-    ASSERT_TRUE(app.SaveConfiguration(error)) << error;
+    ASSERT_TRUE(Saved(app));
     Corvane3App restarted;
-    restarted.InitialiseStartup(dir.Path() / "corvane3", ini);
-    restarted.LoadConfiguration();
+    Start(restarted);
     EXPECT_EQ(restarted.settings.PlotViews[0].channels[4], 18);
 
     // Without a Tq9000 the system supplies are not offered; a pane showing one keeps it.
