@@ -77,30 +77,6 @@ void ExpectSameScalesAndFit(Window& memory, Window& cached) {
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
 }
 
-TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendRecords(path, 0, 40000, Record);
-    Window memory;
-    memory.Open(path.string(), true, false);
-    Window cached;
-    cached.Open(path.string(), true, true);
-    ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
-    ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
-    EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
-    EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
-    ExpectSameScalesAndFit(memory, cached);
-
-    testing::AppendRecords(path, 40000, 41000, Record);
-    Window grown;
-    grown.Open(path.string(), true, false);
-    Window updated;
-    updated.Open(path.string(), true, true);
-    EXPECT_EQ(updated.dialog->Store().PointCount(), 41000);
-    ExpectSameScalesAndFit(grown, updated);
-}
-
 // The pane showing VEM in a window with a VEM limit: the projection shown there, with its date
 // (the 10 characters after "by ") parsed into an MJD.
 struct VemProjection {
@@ -130,16 +106,19 @@ VemProjection ShownVemProjection(CPlotDlg& plot) {
     return {};
 }
 
-TEST_F(PlotDlgCacheTest, AReadingsProjectionIsShownFromItsCacheAsFromMemory) {
+// A file shows the same scales, fit and projections from memory, from a fresh cache and from a
+// cache brought up to date.
+TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
     testing::TempDir dir;
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
     // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
-    testing::AppendRecords(path, 0, 40000, [](int i) {
+    const auto record = [](int i) {
         UnitStateData data = Record(i);
         data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
         return data;
-    });
+    };
+    testing::AppendRecords(path, 0, 40000, record);
     const std::vector<ReadingLimit> limits{{"VEM", {}, {std::nullopt, 2500.0}}};
     Window memory;
     memory.limits = limits;
@@ -147,7 +126,10 @@ TEST_F(PlotDlgCacheTest, AReadingsProjectionIsShownFromItsCacheAsFromMemory) {
     Window cached;
     cached.limits = limits;
     cached.Open(path.string(), true, true);
+    ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
     ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
+    EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
+    EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
 
     const VemProjection fromMemory = ShownVemProjection(*memory.dialog);
     const VemProjection fromCache = ShownVemProjection(*cached.dialog);
@@ -159,6 +141,15 @@ TEST_F(PlotDlgCacheTest, AReadingsProjectionIsShownFromItsCacheAsFromMemory) {
     EXPECT_NEAR(fromMemory.dateMjd, 60400.0, 1.0);
     EXPECT_TRUE(fromCache.text.endsWith(QStringLiteral(" (fit over 278 days)")))
         << fromCache.text.toStdString();
+    ExpectSameScalesAndFit(memory, cached);
+
+    testing::AppendRecords(path, 40000, 41000, record);
+    Window grown;
+    grown.Open(path.string(), true, false);
+    Window updated;
+    updated.Open(path.string(), true, true);
+    EXPECT_EQ(updated.dialog->Store().PointCount(), 41000);
+    ExpectSameScalesAndFit(grown, updated);
 }
 
 TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittle) {
