@@ -197,8 +197,9 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
               (QStringList{"Delta-F...", "Delta-T...", "Configure TTL Output..."}));
 }
 
-// Every dialog the window opens, and the timed messages, leave room for their whole title.
-TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitles) {
+// Every dialog the window opens, and the timed messages, leave room for their whole title; a
+// timed message closes itself.
+TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitlesAndTimedMessagesCloseThemselves) {
     CPpsSyncDlg pps(app_.polling, &window_);
     CTimedMessageDlg message("Sync Complete", "Command Status", 0, &window_);
     QList<QDialog*> dialogs = window_.findChildren<QDialog*>();
@@ -209,6 +210,7 @@ TEST_F(MainStatusDlgTest, DialogsAreWideEnoughForTheirTitles) {
         EXPECT_GE(dialog->width(), WholeTitleWidth(title)) << title.toStdString();
         EXPECT_GE(dialog->minimumWidth(), WholeTitleWidth(title)) << title.toStdString();
     }
+    EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }
 
 // Presses key on the window; whileAsked, when given, answers the question it opens.
@@ -264,11 +266,6 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
     PressKey(window_, Qt::Key_Return);
     EXPECT_FALSE(window_.isVisible());
     EXPECT_EQ(window_.result(), QDialog::Accepted);
-}
-
-TEST_F(MainStatusDlgTest, TimedMessagesCloseThemselves) {
-    CTimedMessageDlg message("Output Frequency modified", "Delta-F Notification", 0, &window_);
-    EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }
 
 TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValues) {

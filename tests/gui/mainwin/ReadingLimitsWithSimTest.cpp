@@ -1,7 +1,8 @@
 // A reading stepped past its warning limit by the simulated unit: within a poll the main window
 // colours its box and names the band, one notification goes out, the event program runs once,
 // and the plot draws the limit on the pane of that channel. It all happens again only after the
-// reading has come back inside and crossed again.
+// reading has come back inside and crossed again. A reading whose recorded history heads for its
+// limit within a month is an event too.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -58,7 +59,7 @@ QRgb BackgroundOf(QWidget* widget) {
         ->first;
 }
 
-TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAndDrawsTheLimit) {
+TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesRunsTheProgramDrawsTheLimitAndProjects) {
     testing::SimWindowRig rig(Stepped("2300"));
     ASSERT_TRUE(rig.online);
     const std::filesystem::path program = rig.data.Path() / "notify";
@@ -131,14 +132,10 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursTheBoxNotifiesRunsTheProgramAnd
         return std::string(std::istreambuf_iterator<char>(in), {}) ==
                "limit-crossed 2450\nlimit-cleared 2300\nlimit-crossed 2450\n";
     }));
-}
 
-// The window follows the trend of a limited reading over the file it records in: a file whose
-// VEM has risen for months towards its critical limit gives one limit-projected event, with
-// the date the history's line reaches the limit.
-TEST_F(ReadingLimitsWithSimTest, AProjectedCrossingWithinAMonthIsAnEvent) {
-    testing::SimWindowRig rig(Stepped("2300"));
-    ASSERT_TRUE(rig.online);
+    // The window follows the trend of a limited reading over the file it records in: a file whose
+    // VEM has risen for months towards its critical limit gives one limit-projected event, with
+    // the date the history's line reaches the limit.
     const double now = ModifiedJulianDate(static_cast<double>(std::time(nullptr)));
     constexpr double kDays = 100.0, kVoltsPerDay = 4.5;  // 2000 V to 2450 V: 2500 V in 11 days
     {
@@ -152,9 +149,9 @@ TEST_F(ReadingLimitsWithSimTest, AProjectedCrossingWithinAMonthIsAnEvent) {
         }
     }
     std::vector<UnitEvent> events;
-    CUnitWatch watch({{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}},
+    CUnitWatch trend({{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}},
                      [&events](const UnitEvent& event) { events.push_back(event); });
-    rig.window->SetUnitWatch(watch);
+    rig.window->SetUnitWatch(trend);
     rig.app.settings.RecordDataFile = true;
     const auto projected = [&] {
         return std::count_if(events.begin(), events.end(),
