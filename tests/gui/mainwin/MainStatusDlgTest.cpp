@@ -409,6 +409,13 @@ TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPageInAWindowOfItsOwn) {
     EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
 }
 
+TEST_F(MainStatusDlgTest, ASpectrumIsRefusedWhileNoUnitAnswers) {
+    testing::ModalDialogDriver driver;
+    window_.RunCommand(kCmdSpectrum);
+    EXPECT_EQ(driver.Messages(), (Messages{{"Corvane3", "Cesium instrument not detected."}}));
+    EXPECT_EQ(window_.OpenSpectrumWindow(), nullptr);
+}
+
 TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindow) {
     testing::ModalDialogDriver driver;
     const testing::ModalDialogDriver::Message told{

@@ -1,5 +1,5 @@
-// The spectrum window without an instrument: the viewer, saving and reopening, and the main
-// window refusing a spectrum while no unit answers.
+// The spectrum window without an instrument: the viewer, saving and reopening, and the
+// frequencies typed into its dialogs.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,6 @@
 #include <QPushButton>
 #include <fstream>
 
-#include "gui/common/QueuedNotificationSink.h"
-#include "gui/mainwin/MainStatusDlg.h"
 #include "gui/plot/CursorReadout.h"
 #include "gui/plot/TracePlot.h"
 #include "gui/spectrum/SpectrumDlg.h"
@@ -139,18 +137,6 @@ TEST_F(SpectrumDlgTest, TypedFrequenciesAreDecimalNumbersOrRefused) {
     EXPECT_EQ(driver.Messages().back(),
               (ModalDialogDriver::Message{
                   "Corvane3", "Zeeman Frequency must be a number of Hz, such as -12.5"}));
-}
-
-TEST_F(SpectrumDlgTest, MainWindowRefusesASpectrumWithoutAUnit) {
-    Corvane3App app;
-    CQueuedNotificationSink notifications;
-    CMainStatusDlg main(app, notifications, nullptr);
-    ModalDialogDriver driver;
-    main.RunCommand(kCmdSpectrum);
-    EXPECT_EQ(
-        driver.Messages(),
-        (std::vector<ModalDialogDriver::Message>{{"Corvane3", "Cesium instrument not detected."}}));
-    EXPECT_EQ(main.OpenSpectrumWindow(), nullptr);
 }
 
 }  // namespace
