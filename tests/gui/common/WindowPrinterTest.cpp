@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <ctime>
@@ -34,31 +35,6 @@ std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
 QByteArray ReadAll(const std::filesystem::path& file) {
     QFile in(QString::fromStdString(file.string()));
     return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-}
-
-// What a PDF file says about itself, read from its uncompressed object dictionaries: the title
-// (UTF-16 behind a byte-order mark), the number of pages and the widths of its images.
-struct PdfSummary {
-    bool titled = false;
-    qsizetype pages = 0;
-    std::vector<int> imageWidths;
-};
-
-PdfSummary Summarise(const QByteArray& pdf, const QString& title) {
-    QByteArray utf16("\xfe\xff");
-    for (QChar c : title) {
-        utf16 += char(c.unicode() >> 8);
-        utf16 += char(c.unicode() & 0xff);
-    }
-    const QString text = QString::fromLatin1(pdf);
-    PdfSummary summary{pdf.contains("/Title (" + utf16 + ")"),
-                       text.count(QRegularExpression("/Type\\s*/Page(?!s)")),
-                       {}};
-    QRegularExpression image("/Subtype\\s*/Image\\s*/Width\\s+(\\d+)");
-    for (auto it = image.globalMatch(text); it.hasNext();) {
-        summary.imageWidths.push_back(it.next().captured(1).toInt());
-    }
-    return summary;
 }
 
 // A picture whose left half is red and right half blue, so a mirrored or shifted copy shows.
@@ -218,12 +194,20 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHap
     EXPECT_EQ(window_.width(), kNarrowWidth);
     EXPECT_TRUE(pane_->text().isEmpty());
 
-    // One page holds the wide window's picture.
-    const PdfSummary pdf = Summarise(ReadAll(printerFile_), "Window Contents");
-    EXPECT_TRUE(pdf.titled);
-    EXPECT_EQ(pdf.pages, 1);
-    ASSERT_EQ(pdf.imageWidths.size(), 1u);
-    EXPECT_GE(pdf.imageWidths[0], kWideWidth);
+    // One page holds the wide window's picture; the document's title is in UTF-16 behind a
+    // byte-order mark.
+    const QString pdf = QString::fromLatin1(ReadAll(printerFile_));
+    QStringEncoder utf16(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
+    const QByteArray title = utf16(QStringLiteral("Window Contents"));
+    EXPECT_TRUE(pdf.contains("/Title (" + QString::fromLatin1(title) + ")"));
+    EXPECT_EQ(pdf.count(QRegularExpression("/Type\\s*/Page(?!s)")), 1);
+    std::vector<int> imageWidths;
+    QRegularExpression image("/Subtype\\s*/Image\\s*/Width\\s+(\\d+)");
+    for (auto it = image.globalMatch(pdf); it.hasNext();) {
+        imageWidths.push_back(it.next().captured(1).toInt());
+    }
+    ASSERT_EQ(imageWidths.size(), 1u);
+    EXPECT_GE(imageWidths[0], kWideWidth);
 
     // The window is put back even when the page cannot be printed.
     printerFile_ = dir_.Path() / "missing" / "main.pdf";

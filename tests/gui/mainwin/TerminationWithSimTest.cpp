@@ -63,24 +63,21 @@ struct Row {
 class ProgramHandlers {
   public:
     ProgramHandlers() {
-        for (const int signal : kSignals) {
-            ::sigaction(signal, nullptr, &previous_[index(signal)]);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], nullptr, &previous_[i]);
         }
         InstallTerminationHandlers();
     }
     ~ProgramHandlers() {
-        for (const int signal : kSignals) {
-            ::sigaction(signal, &previous_[index(signal)], nullptr);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
         }
         TerminationRequested() = false;
     }
 
   private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    static std::size_t index(int signal) {
-        return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2;
-    }
-    struct sigaction previous_[3] = {};
+    struct sigaction previous_[std::size(kSignals)] = {};
 };
 
 std::vector<std::string> LastLogFields(const std::string& path) {

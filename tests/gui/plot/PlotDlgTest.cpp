@@ -244,22 +244,18 @@ std::array<QString, 3> Cells(const CPlotDlg& plot, const QString& title) {
     return column != nullptr ? column->cells : std::array<QString, 3>{"none", "none", "none"};
 }
 
-// The pane's column shows the store's values at points i1 and i2, and their difference.
-void ExpectStoreCells(const CPlotDlg& plot, const QString& title, int pane, std::int64_t i1,
-                      std::int64_t i2) {
+// The pane's column (its channel's name and unit) shows the store's values at points i1 and i2,
+// and their difference.
+void ExpectStoreCells(const CPlotDlg& plot, int pane, std::int64_t i1, std::int64_t i2) {
     const CPlotSeries channel = plot.Store().Channel(plot.PaneChannel(pane));
-    const std::array<QString, 3> cells = Cells(plot, title);
+    const QString name = QString::fromStdString(channel.Name());
+    const std::array<QString, 3> cells = Cells(
+        plot,
+        channel.Unit().empty() ? name : name + " [" + QString::fromStdString(channel.Unit()) + "]");
     EXPECT_EQ(cells[0], ReadoutNumber(channel[i1])) << pane;
     EXPECT_EQ(cells[1], ReadoutNumber(channel[i2])) << pane;
     const double scale = std::max(std::fabs(channel[i1]), std::fabs(channel[i2]));
     EXPECT_NEAR(cells[2].toDouble(), channel[i2] - channel[i1], 1e-6 * scale) << pane;
-}
-
-QString PaneTitle(const CPlotDlg& plot, int pane) {
-    const CPlotSeries channel = plot.Store().Channel(plot.PaneChannel(pane));
-    const QString name = QString::fromStdString(channel.Name());
-    return channel.Unit().empty() ? name
-                                  : name + " [" + QString::fromStdString(channel.Unit()) + "]";
 }
 
 TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheDecayDisplay) {
@@ -278,7 +274,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(Cells(plot, "Chassis T [Deg. C]"), (Row{"35.5", "35.5", "0"}));
     ASSERT_EQ(plot.Readout()->Columns().size(), 2u + CPlotDlg::kDataPanes);
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        ExpectStoreCells(plot, PaneTitle(plot, p), p, 0, 36);
+        ExpectStoreCells(plot, p, 0, 36);
     }
 
     // A click on another pane moves that cursor on every pane; a zoom keeps the values, and a
@@ -294,7 +290,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     ClickAt(w.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
         EXPECT_EQ(w.Pane(p)->CursorIndex(1), 30) << p;
-        ExpectStoreCells(plot, PaneTitle(plot, p), p, 12, 30);
+        ExpectStoreCells(plot, p, 12, 30);
     }
     EXPECT_EQ(Cells(plot, "UTC"),
               (Row{"2023-02-26 00:00:00", "2023-02-27 12:00:00", "1 d 12:00:00"}));
@@ -308,14 +304,16 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
 
     // The decay display: Signal and Flop/Background at the cursors, and the fit range.
     plot.Command(kPlotCmdSignalDecay)->trigger();
-    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 0, 36);
-    ExpectStoreCells(plot, "Flop/Background", CPlotDlg::kFlopPane, 0, 36);
+    ASSERT_NE(plot.Readout()->Column("Signal [mV]"), nullptr);
+    ASSERT_NE(plot.Readout()->Column("Flop/Background"), nullptr);
+    ExpectStoreCells(plot, CPlotDlg::kSignalPane, 0, 36);
+    ExpectStoreCells(plot, CPlotDlg::kFlopPane, 0, 36);
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-25 00:00:00 to 2023-02-28 00:00:00 UTC, span 3 d 00:00:00 "
               "(3 days, 37 points)");
     TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
     SetCursors(signal, 30, 12);
-    ExpectStoreCells(plot, "Signal [mV]", CPlotDlg::kSignalPane, 30, 12);
+    ExpectStoreCells(plot, CPlotDlg::kSignalPane, 30, 12);
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-26 00:00:00 to 2023-02-27 12:00:00 UTC, span 1 d 12:00:00 "
               "(1.5 days, 19 points)");
