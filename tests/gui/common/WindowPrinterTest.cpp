@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QLabel>
 #include <QPainter>
 #include <QPrinter>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "gui/common/PrinterChoice.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
@@ -30,11 +30,6 @@ std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(QString::fromStdString(file.string()));
     return printer;
-}
-
-QByteArray ReadAll(const std::filesystem::path& file) {
-    QFile in(QString::fromStdString(file.string()));
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 
 // A picture whose left half is red and right half blue, so a mirrored or shifted copy shows.
@@ -196,7 +191,8 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHap
 
     // One page holds the wide window's picture; the document's title is in UTF-16 behind a
     // byte-order mark.
-    const QString pdf = QString::fromLatin1(ReadAll(printerFile_));
+    const QString pdf =
+        QString::fromLatin1(QByteArray::fromStdString(testing::FileText(printerFile_)));
     QStringEncoder utf16(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
     const QByteArray title = utf16(QStringLiteral("Window Contents"));
     EXPECT_TRUE(pdf.contains("/Title (" + QString::fromLatin1(title) + ")"));

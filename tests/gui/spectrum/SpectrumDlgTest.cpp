@@ -25,11 +25,6 @@ using testing::ProcessEventsUntil;
 class SpectrumDlgTest : public testing::WidgetTest {
   protected:
     SpectrumWindowContext Context() { return {acquisition_, settings_, unit_}; }
-    std::string Write(const std::string& name, const std::string& text) {
-        const std::string path = (dir_.Path() / name).string();
-        std::ofstream(path) << text;
-        return path;
-    }
     static std::vector<std::pair<double, double>> Drawn(const CSpectrumDlg& window, int series) {
         std::vector<std::pair<double, double>> points;
         const IPlotPoints& drawn = window.Plot()->Series(series)->Points();
@@ -47,8 +42,8 @@ class SpectrumDlgTest : public testing::WidgetTest {
 };
 
 TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
-    const std::string path =
-        Write("a.css", "Detuning, Signal\n-500,1000.5\n0,4000.25\n500,12.3456789\n\n");
+    const std::string path = (dir_.Path() / "a.css").string();
+    std::ofstream(path) << "Detuning, Signal\n-500,1000.5\n0,4000.25\n500,12.3456789\n\n";
     CSpectrumDlg viewer(Context(), path);
     bool loaded = false;
     QObject::connect(&viewer, &CSpectrumDlg::InitialLoadDone, [&] { loaded = true; });
