@@ -23,7 +23,6 @@
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "gui/plot/UtcTimeTicker.h"
-#include "support/DecayTestFiles.h"
 #include "support/ModalDialogDriver.h"
 #include "support/PlotWindows.h"
 #include "support/TelemetryTestData.h"
@@ -174,7 +173,9 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_NEAR(plot.Fit().slope, std::log(0.99), 1e-5);
     const QString shown = w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
     EXPECT_TRUE(shown.startsWith("Decay = -1.00")) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith("Signal halves by 2023-05-07 (in 69 days)")) << shown.toStdString();
+    // The projection on a line of its own under the decay, as in the file summary.
+    EXPECT_TRUE(shown.endsWith("\nSignal halves by 2023-05-07 (in 69 days)"))
+        << shown.toStdString();
     ASSERT_EQ(w.Pane(CPlotDlg::kSignalPane)->SeriesCount(), 2);
     EXPECT_EQ(w.Pane(CPlotDlg::kSignalPane)->Series(1)->Trace().Size(), 37);
 
@@ -206,24 +207,6 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(plot.FitFirst(), 0);
     EXPECT_EQ(plot.FitLast(), 36);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);
-}
-
-TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
-    // The same lines as the file summary: the decay, and under it the date or why there is none.
-    for (const testing::DecayFileCase& c : testing::DecayFileCases()) {
-        SCOPED_TRACE(c.name);
-        testing::WriteDecayFile(File(), c);
-        Window w;
-        w.Open(File().string(), true);
-        w.dialog->Command(kPlotCmdSignalDecay)->trigger();  // "Signal Decay"
-        ASSERT_TRUE(w.dialog->DecayDisplay());
-        const QStringList lines =
-            w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text().split(QLatin1Char('\n'));
-        ASSERT_EQ(lines.size(), 2) << lines.join(" | ").toStdString();
-        EXPECT_TRUE(lines[0].startsWith(QString::fromLatin1(c.decayPrefix)))
-            << lines[0].toStdString();
-        EXPECT_EQ(lines[1].toStdString(), c.projection);
-    }
 }
 
 // A click with button at X value x of pane, as a user places a cursor.
