@@ -9,7 +9,6 @@
 #include <QStringEncoder>
 #include <QVBoxLayout>
 #include <QWidget>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -110,17 +109,6 @@ TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRu
     EXPECT_EQ(next.outputFormat(), QPrinter::PdfFormat);
     EXPECT_EQ(next.outputFileName().toStdString(),
               (dir.Path() / "Corvane3-Spectrum-2026-12-07-090603.pdf").string());
-}
-
-TEST_F(WindowPrinterTest, AsctimeTextMatchesTheCLibraryAsctime) {
-    for (const std::time_t seconds : {0LL, 951782400LL, 1700000000LL, 1767225599LL}) {
-        std::tm local{};
-        ASSERT_NE(localtime_r(&seconds, &local), nullptr);
-        char expected[32] = {};
-        ASSERT_NE(asctime_r(&local, expected), nullptr);
-        const QDateTime time = QDateTime::fromSecsSinceEpoch(seconds);
-        EXPECT_EQ(AsctimeText(time).toStdString(), expected) << seconds;
-    }
 }
 
 // A window that the print flow widens, and a log of what the flow asks of it.
