@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QDate>
 #include <cmath>
 #include <limits>
 #include <string>
 
 #include "core/plot/PlotCache.h"
-#include "core/telemetry/TelemetryColumns.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
 #include "support/PlotWindows.h"
@@ -77,73 +75,24 @@ void ExpectSameScalesAndFit(Window& memory, Window& cached) {
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
 }
 
-// The pane showing VEM in a window with a VEM limit: the projection shown there, with its date
-// (the 10 characters after "by ") parsed into an MJD.
-struct VemProjection {
-    QString text;
-    double dateMjd = 0.0;
-};
-VemProjection ShownVemProjection(CPlotDlg& plot) {
-    const int vem = *PlotChannelOfColumn("VEM");
-    for (int view = 0; view < static_cast<int>(kPlotViewCount); ++view) {
-        plot.SetPlotView(view);
-        plot.RebuildPlots();
-        if (!testing::ProcessEventsUntil([&] { return plot.PlotsBuilt(); })) {
-            break;
-        }
-        for (int pane = 0; pane < CPlotDlg::kDataPanes; ++pane) {
-            if (plot.PaneChannel(pane) != vem || plot.Pane(pane)->AnnotationCount() != 1) {
-                continue;
-            }
-            VemProjection shown{plot.Pane(pane)->Annotation(0)->text()};
-            if (const qsizetype by = shown.text.indexOf(QStringLiteral(" by ")); by >= 0) {
-                const QDate date = QDate::fromString(shown.text.mid(by + 4, 10), Qt::ISODate);
-                shown.dateMjd = static_cast<double>(date.toJulianDay()) - 2400000.5;
-            }
-            return shown;
-        }
-    }
-    return {};
-}
-
-// A file shows the same scales, fit and projections from memory, from a fresh cache and from a
+// A file shows the same scales, fit and decay projection from memory, from a fresh cache and from a
 // cache brought up to date.
 TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
     testing::TempDir dir;
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
-    // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
-    const auto record = [](int i) {
-        UnitStateData data = Record(i);
-        data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
-        return data;
-    };
-    testing::AppendRecords(path, 0, 40000, record);
-    const std::vector<ReadingLimit> limits{{"VEM", {}, {std::nullopt, 2500.0}}};
+    testing::AppendRecords(path, 0, 40000, Record);
     Window memory;
-    memory.limits = limits;
     memory.Open(path.string(), true, false);
     Window cached;
-    cached.limits = limits;
     cached.Open(path.string(), true, true);
     ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
     ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
     EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
     EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
-
-    const VemProjection fromMemory = ShownVemProjection(*memory.dialog);
-    const VemProjection fromCache = ShownVemProjection(*cached.dialog);
-    ASSERT_TRUE(fromMemory.text.startsWith(QStringLiteral("VEM reaches 2500 V by ")))
-        << fromMemory.text.toStdString();
-    ASSERT_TRUE(fromCache.text.startsWith(QStringLiteral("VEM reaches 2500 V by ")))
-        << fromCache.text.toStdString();
-    EXPECT_NEAR(fromCache.dateMjd, fromMemory.dateMjd, 1.0);
-    EXPECT_NEAR(fromMemory.dateMjd, 60400.0, 1.0);
-    EXPECT_TRUE(fromCache.text.endsWith(QStringLiteral(" (fit over 278 days)")))
-        << fromCache.text.toStdString();
     ExpectSameScalesAndFit(memory, cached);
 
-    testing::AppendRecords(path, 40000, 41000, record);
+    testing::AppendRecords(path, 40000, 41000, Record);
     Window grown;
     grown.Open(path.string(), true, false);
     Window updated;
