@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 
@@ -18,20 +17,7 @@ namespace corvane3 {
 namespace {
 
 using PlotDlgCacheTest = testing::WidgetTest;
-
-// Record i: a signal falling 1 % a day with some noise, supplies with an offset and a small
-// spread; one record every ten minutes.
-UnitStateData Record(int i) {
-    UnitStateData data = testing::SampleRecord();
-    const double days = i / 144.0;
-    data.mjd = 60000.0 + days;
-    data.d1.cLevel =
-        static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days))) + (i * 37) % 101;
-    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
-    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
-    data.d1.cRamErr = i % 11 - 5;
-    return data;
-}
+using testing::DecayingRecord;
 
 // Opened with the file read through its plot cache whatever its size, or into memory.
 struct Window : testing::PlotWindow {
@@ -81,7 +67,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     testing::TempDir dir;
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendRecords(path, 0, 40000, Record);
+    testing::AppendRecords(path, 0, 40000, DecayingRecord);
     Window memory;
     memory.Open(path.string(), true, false);
     Window cached;
@@ -92,7 +78,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
     ExpectSameScalesAndFit(memory, cached);
 
-    testing::AppendRecords(path, 40000, 41000, Record);
+    testing::AppendRecords(path, 40000, 41000, DecayingRecord);
     Window grown;
     grown.Open(path.string(), true, false);
     Window updated;
@@ -106,12 +92,12 @@ TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittl
     w.Open("", false, true);
     CPlotDlg& plot = *w.dialog;
     plot.SetLivePointsBeforeCache(2000);
-    plot.OnNewRecord(Record(0));
-    plot.OnNewRecord(Record(1));
+    plot.OnNewRecord(DecayingRecord(0));
+    plot.OnNewRecord(DecayingRecord(1));
     plot.SetLivePaused(true);  // taken without a redraw each, as a paused window does
     const auto feed = [&](int first, int end) {
         for (int i = first; i < end; ++i) {
-            plot.OnNewRecord(Record(i));
+            plot.OnNewRecord(DecayingRecord(i));
         }
     };
     feed(2, 20000);
@@ -130,10 +116,10 @@ TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittl
     }
     // Every record is there, in order, the last one included.
     const CPlotSeries mjd = plot.Store().TimeAxis(0);
-    EXPECT_EQ(mjd[0], Record(0).mjd);
-    EXPECT_EQ(mjd[54321], Record(54321).mjd);
-    EXPECT_EQ(mjd[79999], Record(79999).mjd);
-    EXPECT_NEAR(w.dialog->Pane(0)->xAxis->range().upper, Record(79999).mjd, 1e-9);
+    EXPECT_EQ(mjd[0], DecayingRecord(0).mjd);
+    EXPECT_EQ(mjd[54321], DecayingRecord(54321).mjd);
+    EXPECT_EQ(mjd[79999], DecayingRecord(79999).mjd);
+    EXPECT_NEAR(w.dialog->Pane(0)->xAxis->range().upper, DecayingRecord(79999).mjd, 1e-9);
 }
 
 }  // namespace

@@ -375,10 +375,6 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeysAndIndices) {
         }
         return items;
     };
-    EXPECT_EQ(texts(kPlotCmdClockServo),
-              (QStringList{"&Clock Servo=", "&Zeeman Servo=", "&Gain Servo=", "&CBT Supplies=",
-                           "Power &Supplies=", "System Supplies=", "Hops 'n Burps=", "User 1=",
-                           "User 2=", "Customize...="}));
     // The X scale's indices are not in menu order.
     EXPECT_EQ(texts(kPlotCmdXScaleAll),
               (QStringList{"&All=0", "Last &Week=3", "Last &24 Hours=1", "Last &Hour=2"}));
