@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/plot/PlotCache.h"
+#include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
 #include "support/PlotWindows.h"
@@ -61,21 +62,35 @@ void ExpectSameScalesAndFit(Window& memory, Window& cached) {
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
 }
 
-// A file shows the same scales, fit and decay projection from memory, from a fresh cache and from a
+// A file shows the same scales, fit and projections from memory, from a fresh cache and from a
 // cache brought up to date.
 TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
     testing::TempDir dir;
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendRecords(path, 0, 40000, DecayingRecord);
+    // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
+    testing::AppendRecords(path, 0, 40000, [](int i) {
+        UnitStateData data = DecayingRecord(i);
+        data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
+        return data;
+    });
     Window memory;
     memory.Open(path.string(), true, false);
     Window cached;
+    cached.limits = {{"VEM", {}, {std::nullopt, 2500.0}}};
     cached.Open(path.string(), true, true);
     ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
     ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
     EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
     EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
+    // The VEM pane's projection is read from the cache over the whole file (the same date as
+    // a pass over every record is the cache trend test's).
+    cached.dialog->Command(kPlotCmdCbtSupplies)->trigger();
+    ASSERT_EQ(cached.dialog->Pane(2)->AnnotationCount(), 1);
+    const QString vem = cached.dialog->Pane(2)->Annotation(0)->text();
+    EXPECT_TRUE(vem.startsWith("VEM reaches 2500 V by ")) << vem.toStdString();
+    EXPECT_TRUE(vem.endsWith(" (fit over 278 days)")) << vem.toStdString();
+    cached.dialog->Command(kPlotCmdClockServo)->trigger();
     ExpectSameScalesAndFit(memory, cached);
 
     testing::AppendRecords(path, 40000, 41000, DecayingRecord);
