@@ -433,11 +433,15 @@ TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
     EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(3).mjd, 1e-9);
 
-    // "Live Data" reloads the live file; what arrives meanwhile follows.
+    // "Live Data" and "Open..." of the live file reload it; what arrives meanwhile follows.
     during.Send({FallingRecord(4)});
     plot.Command(kPlotCmdLiveData)->trigger();
     EXPECT_EQ(plot.Store().PointCount(), 4);
     EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(4).mjd, 1e-9);
+    during.Send({FallingRecord(5)});
+    plot.OpenFile(File().string());
+    EXPECT_EQ(plot.Store().PointCount(), 4);
+    EXPECT_NEAR(plot.Store().TimeAxis(0)[3], FallingRecord(5).mjd, 1e-9);
     EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 4);
 }
 
