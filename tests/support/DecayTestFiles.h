@@ -1,6 +1,6 @@
 #pragma once
 // Telemetry files whose beam signal follows an exponential, and what the decay fit's projection
-// says about each: the summary and the decay display are checked against the same table.
+// says about each, as the file summary shows them.
 
 #include <cmath>
 #include <cstdint>

@@ -3,11 +3,9 @@
 #include "gui/common/DesktopNotifier.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusPendingCallWatcher>
-#include <cstdio>
 #include <string>
 
 #include "support/PrivateSessionBus.h"
@@ -66,36 +64,6 @@ TEST_F(DesktopNotifierTest, EachAlertIsOneNotifyAndReplacesTheLastOfItsKind) {
     EXPECT_EQ(received[1].replacesId, 1u);
     EXPECT_EQ(received[2].replacesId, 0u);
     EXPECT_EQ(received[2].urgency, 1);
-}
-
-TEST_F(DesktopNotifierTest, WithoutAServiceAlertsAreDroppedAndSaidOnceOnStandardError) {
-    if (!testing::OnPrivateSessionBus()) {
-        testing::RunCurrentTestOnPrivateSessionBus();
-        return;
-    }
-    std::FILE* captured = std::tmpfile();
-    ASSERT_NE(captured, nullptr);
-    std::fflush(stderr);
-    const int savedStderr = ::dup(STDERR_FILENO);
-    ::dup2(::fileno(captured), STDERR_FILENO);
-    {
-        CDesktopNotifier notifier;
-        for (int i = 0; i < 3; ++i) {
-            notifier.Raise(Alert(EAlertUrgency::kCritical, "link", "gone"));
-        }
-        EXPECT_TRUE(AllAnswered(notifier));
-    }
-    std::fflush(stderr);
-    ::dup2(savedStderr, STDERR_FILENO);
-    ::close(savedStderr);
-    std::string text(4096, '\0');
-    std::rewind(captured);
-    text.resize(std::fread(text.data(), 1, text.size(), captured));
-    std::fclose(captured);
-    const std::string said = "corvane3: desktop notifications are not shown: ";
-    const std::size_t first = text.find(said);
-    ASSERT_NE(first, std::string::npos) << text;
-    EXPECT_EQ(text.find(said, first + 1), std::string::npos) << text;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The main window with the polling thread against the simulated instrument: what it shows, a
-// catalogue command sent from its command list, a unit that goes away and comes back, and a
-// port that cannot be opened.
+// catalogue command sent from its command list, the traffic traced to a file, the records
+// written behind a message box, and a port that cannot be opened.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -26,8 +25,8 @@
 #include "sim/PseudoTerminal.h"
 #include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
-#include "support/ForbiddenPort.h"
 #include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -41,7 +40,7 @@ using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
 
-TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
+TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffic) {
     sim::SimulatorOptions options = testing::ModelOptions(kModelChronoBeam);
     options.instrument.serial = 4321;
     // Polls keep running meanwhile; their replies must not show up in the command list.
@@ -84,21 +83,54 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnit) {
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->parameter, FactoryAccessField());
     EXPECT_EQ(frame->data, "+000123");
+
+    // "File Trace" records the traffic until it is chosen again.
+    const std::filesystem::path trace = rig.data.Path() / "unit.trace";
+    QAction* item = window.Menus().Action(kCmdTrace);
+    QString suggested;
+    QString answer;
+    window.Trace().SetChooser([&](QWidget*, const QString& path) {
+        suggested = path;
+        return answer;
+    });
+    // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
+    window.RunCommand(kCmdTrace);
+    EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
+    answer = QString::fromStdString((rig.data.Path() / "no" / "unit.trace").string());
+    {
+        testing::ModalDialogDriver driver;
+        window.RunCommand(kCmdTrace);
+        ASSERT_EQ(driver.Messages().size(), 1u);
+        EXPECT_EQ(driver.Messages()[0].text, "Unable to write the trace file:  " + answer);
+    }
+    EXPECT_FALSE(window.Trace().IsTracing());
+    EXPECT_FALSE(item->isChecked());
+
+    answer = QString::fromStdString(trace.string());
+    window.RunCommand(kCmdTrace);
+    EXPECT_TRUE(item->isChecked());
+    // A status record asked for and read.
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        const std::string traced = testing::FileText(trace);
+        const std::size_t asked = traced.find("RX \\x02D*1 00000 \\x03");
+        return asked != std::string::npos &&
+               traced.find("TX \\x02D*1 04321 ", asked) != std::string::npos;
+    }));
+    window.RunCommand(kCmdTrace);
+    EXPECT_FALSE(item->isChecked());
+    const std::string traced = testing::FileText(trace);
+    // Nothing is added once the trace is stopped.
+    EXPECT_TRUE(rig.polling->StopBackgroundThread());
+    EXPECT_EQ(testing::FileText(trace), traced);
 }
 
 // The main window and its polling thread on a port that no unit answers on.
 class PortTrial {
   public:
-    // The polling thread opens files as nobody would when asNobody.
-    explicit PortTrial(const std::string& port, bool asNobody = false) {
+    explicit PortTrial(const std::string& port) {
         app_.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
         app_.settings.PollingInterval = kMinPollingInterval;
         app_.linkStatus.SetSink(&notifications_);
-        std::optional<testing::NobodysFileAccess> nobody;
-        if (asNobody) {
-            nobody.emplace();
-            EXPECT_TRUE(nobody->Active());
-        }
         polling_.StartBackgroundThread();
     }
     ~PortTrial() {
@@ -125,7 +157,6 @@ class PortTrial {
     CQueuedNotificationSink notifications_;
     CPollingThread polling_{app_.serialPort, app_.unitState, app_.linkStatus,
                             app_.polling,    app_.settings,  notifications_};
-    // Started by the trial itself, so that it can start as another user.
     CMainStatusDlg window_{app_, notifications_, nullptr};
 };
 
@@ -138,21 +169,6 @@ TEST_F(MainWindowWithSimTest, APortThatOpensButDoesNotAnswerOrIsMissingIsNamedWi
     const std::string missing = "/dev/corvane3-no-such-port";
     PortTrial absent(missing);
     EXPECT_TRUE(absent.ShowsBesideNoAnswer(missing + ": not present"));
-}
-
-TEST_F(MainWindowWithSimTest, APortOnlyAGroupMayOpenSaysWhichGroupToJoin) {
-    const std::optional<gid_t> serialGroup = testing::GroupId(testing::kSerialGroup);
-    if (!serialGroup || !testing::NobodysFileAccess().Active()) {
-        GTEST_SKIP() << "needs root and the group " << testing::kSerialGroup
-                     << ": the window's polling thread opens as nobody a port only that group "
-                        "may open";
-    }
-    CPseudoTerminal pty;
-    ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), *serialGroup, 0660));
-    PortTrial refused(pty.SlavePath(), true);
-    EXPECT_TRUE(refused.ShowsBesideNoAnswer(pty.SlavePath() +
-                                            ": Permission denied: add your user to the group " +
-                                            testing::kSerialGroup + " and log in again"));
 }
 
 // A headless run (the logging service) has the unit's port: the window says which process has
@@ -184,79 +200,35 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
     })) << clock->text().toStdString();
 }
 
-TEST_F(MainWindowWithSimTest, FileTraceRecordsTheTrafficUntilChosenAgain) {
-    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
-    CMainStatusDlg& window = *rig.window;
-    const std::filesystem::path trace = rig.data.Path() / "unit.trace";
-    QAction* item = window.Menus().Action(kCmdTrace);
-    QString suggested;
-    QString answer;
-    window.Trace().SetChooser([&](QWidget*, const QString& path) {
-        suggested = path;
-        return answer;
-    });
-    // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
-    window.RunCommand(kCmdTrace);
-    EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
-    answer = QString::fromStdString((rig.data.Path() / "no" / "unit.trace").string());
-    {
-        testing::ModalDialogDriver driver;
-        window.RunCommand(kCmdTrace);
-        ASSERT_EQ(driver.Messages().size(), 1u);
-        EXPECT_EQ(driver.Messages()[0].text, "Unable to write the trace file:  " + answer);
-    }
-    EXPECT_FALSE(window.Trace().IsTracing());
-    EXPECT_FALSE(item->isChecked());
-
-    answer = QString::fromStdString(trace.string());
-    window.RunCommand(kCmdTrace);
-    EXPECT_TRUE(item->isChecked());
-    // A status record asked for and read.
-    EXPECT_TRUE(ProcessEventsUntil([&] {
-        const std::string traced = testing::FileText(trace);
-        const std::size_t asked = traced.find("RX \\x02D*1 00000 \\x03");
-        return asked != std::string::npos &&
-               traced.find("TX \\x02D*1 01234 ", asked) != std::string::npos;
-    }));
-    window.RunCommand(kCmdTrace);
-    EXPECT_FALSE(item->isChecked());
-    const std::string traced = testing::FileText(trace);
-    // Nothing is added once the trace is stopped.
-    EXPECT_TRUE(rig.polling->StopBackgroundThread());
-    EXPECT_EQ(testing::FileText(trace), traced);
-}
-
-// A data folder the user named but that is not there is made. A modal box, as the window opens
-// for a scan's end or a sync, stops neither the polls nor the records behind it.
-TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndPollsAndRecordsGoOnBehindAMessageBox) {
+// A data folder the user named but that is not there is made. Neither a modal box, as the window
+// opens for a scan's end or a sync, nor the window falling behind (its thread held up while the
+// unit is polled three times) stops the polls or the records: each poll is recorded once, with
+// its own values.
+TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndEachPollIsRecordedBehindABoxOrADelay) {
     testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     const std::filesystem::path file = rig.data.Path() / "missing" / "records" / "Unit1234.csd";
+    const auto lines = [&] { return testing::CsdLines(file).size(); };
+    const auto polls = [&] { return testing::SentFields(rig.Sim(), "D*1").size(); };
     {
         // Nothing the recorder shows may wait for an answer: were it to, it is closed here.
         testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
         rig.app.settings.DatafileDirectory = file.parent_path().string();
         rig.app.settings.RecordDataFile = true;
-        ASSERT_TRUE(ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= 2; }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return lines() >= 2; }));
         EXPECT_TRUE(testing::CsdLines(file)[0].starts_with("MJD, ID"));
         EXPECT_TRUE(driver.Messages().empty());
         EXPECT_EQ(driver.Dialogs(), 0);
     }
 
-    const auto polls = [&] {
-        const auto frames = rig.Sim().Frames();
-        return std::count_if(frames.begin(), frames.end(),
-                             [](const auto& frame) { return frame.code == "D*1"; });
-    };
-    const auto pollsBefore = polls();
-    const std::size_t linesBefore = testing::CsdLines(file).size();
+    std::size_t pollsBefore = polls();
+    std::size_t linesBefore = lines();
     QMessageBox box(QMessageBox::Information, "Scan Status", "Cesium instrument located...",
                     QMessageBox::Ok, rig.window.get());
     bool wentOn = false;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (polls() >= pollsBefore + 2 && testing::CsdLines(file).size() >= linesBefore + 2) {
+        if (polls() >= pollsBefore + 2 && lines() >= linesBefore + 2) {
             wentOn = true;
             box.accept();
         }
@@ -265,38 +237,21 @@ TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndPollsAndRecordsGoOnBehi
     // Only a safety net: the box closes as soon as two more records are in the file.
     QTimer::singleShot(60000, &box, &QMessageBox::reject);
     box.exec();
-    EXPECT_TRUE(wentOn) << polls() - pollsBefore << " polls, "
-                        << testing::CsdLines(file).size() - linesBefore << " lines";
-}
-
-// A window that falls behind (its thread held up while the unit is polled three times) still
-// records each of those polls once, with its own values, when it catches up.
-TEST_F(MainWindowWithSimTest, AWindowThatFallsBehindRecordsEachPollWithItsOwnValues) {
-    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
-    const std::filesystem::path file = rig.data.Path() / "Unit1234.csd";
-    rig.app.settings.RecordDataFile = true;
-    ASSERT_TRUE(ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= 2; }));
-    const std::size_t linesBefore = testing::CsdLines(file).size();
+    EXPECT_TRUE(wentOn) << polls() - pollsBefore << " polls, " << lines() - linesBefore << " lines";
 
     // The fourth poll's first frame means the three before it are done and posted.
-    const auto polls = [&] {
-        const auto frames = rig.Sim().Frames();
-        return std::count_if(frames.begin(), frames.end(),
-                             [](const auto& frame) { return frame.code == "D*1"; });
-    };
-    const auto pollsBefore = polls();
+    pollsBefore = polls();
+    linesBefore = lines();
     for (int waited = 0; polls() < pollsBefore + 4 && waited < 60000; waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ASSERT_TRUE(
-        ProcessEventsUntil([&] { return testing::CsdLines(file).size() >= linesBefore + 3; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return lines() >= linesBefore + 3; }));
     // The simulated readings change from poll to poll (the MJD only by whole seconds): three
     // polls give three different lines, one poll written three times gives one.
-    const std::vector<std::string> lines = testing::CsdLines(file);
-    const std::set<std::string> records(lines.begin() + linesBefore,
-                                        lines.begin() + linesBefore + 3);
-    EXPECT_EQ(records.size(), 3u) << lines[linesBefore] << "\n" << lines[linesBefore + 1];
+    const std::vector<std::string> records = testing::CsdLines(file);
+    const std::set<std::string> different(records.begin() + linesBefore,
+                                          records.begin() + linesBefore + 3);
+    EXPECT_EQ(different.size(), 3u) << records[linesBefore] << "\n" << records[linesBefore + 1];
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <sstream>
 #include <functional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,24 +63,21 @@ struct Row {
 class ProgramHandlers {
   public:
     ProgramHandlers() {
-        for (const int signal : kSignals) {
-            ::sigaction(signal, nullptr, &previous_[index(signal)]);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], nullptr, &previous_[i]);
         }
         InstallTerminationHandlers();
     }
     ~ProgramHandlers() {
-        for (const int signal : kSignals) {
-            ::sigaction(signal, &previous_[index(signal)], nullptr);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
         }
         TerminationRequested() = false;
     }
 
   private:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    static std::size_t index(int signal) {
-        return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2;
-    }
-    struct sigaction previous_[3] = {};
+    struct sigaction previous_[std::size(kSignals)] = {};
 };
 
 std::vector<std::string> LastLogFields(const std::string& path) {
@@ -121,13 +118,7 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         main.OpenSpectrumWindow()->StepsList()->setCurrentText(QString::fromLatin1(steps));
         main.OpenSpectrumWindow()->GoButton()->click();
     };
-    const auto readings = [&sim] {
-        int count = 0;
-        for (const std::string& data : SentFields(sim, "A04")) {
-            count += data == "?" ? 1 : 0;
-        }
-        return count;
-    };
+    const auto readings = [&sim] { return std::ranges::count(SentFields(sim, "A04"), "?"); };
 
     std::vector<testing::ModalScript::Step> steps;
     std::string expectedCode = "A02", expectedData = "0";
@@ -145,12 +136,11 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     } else {
         steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdSpectrum); }});
         if (!instrument) {  // the reboot warning
-            steps.push_back({[] { return qobject_cast<QMessageBox*>(ShownModal()) != nullptr; },
-                             [] {
-                                 qobject_cast<QMessageBox*>(ShownModal())
-                                     ->button(QMessageBox::Ok)
-                                     ->click();
-                             }});
+            steps.push_back(
+                {[] { return qobject_cast<QMessageBox*>(ShownModal()) != nullptr; },
+                 [] {
+                     qobject_cast<QMessageBox*>(ShownModal())->button(QMessageBox::Ok)->click();
+                 }});
         }
         if (row.situation == ESituation::kAfterHostSweep) {
             steps.push_back({spectrumShown, [&] { startSweep("2"); }});
@@ -179,11 +169,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         steps.back().second = [&main] {
             main.OpenSpectrumWindow()->CommandAction(CSpectrumDlg::kCmdExit)->trigger();
         };
-        steps.push_back({[] {
-                             return ShownModal() &&
-                                    ShownModal()->windowTitle() == "Return to Corvane3";
-                         },
-                         [] {}});
+        steps.push_back(
+            {[] { return ShownModal() && ShownModal()->windowTitle() == "Return to Corvane3"; },
+             [] {}});
     }
     const ProgramHandlers handlers;
     const CTerminationWatch watch(TerminationRequested());

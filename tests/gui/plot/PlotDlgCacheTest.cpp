@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QDate>
-#include <cmath>
 #include <limits>
 #include <string>
 
 #include "core/plot/PlotCache.h"
-#include "core/telemetry/TelemetryColumns.h"
+#include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
 #include "support/PlotWindows.h"
@@ -20,20 +18,7 @@ namespace corvane3 {
 namespace {
 
 using PlotDlgCacheTest = testing::WidgetTest;
-
-// Record i: a signal falling 1 % a day with some noise, supplies with an offset and a small
-// spread; one record every ten minutes.
-UnitStateData Record(int i) {
-    UnitStateData data = testing::SampleRecord();
-    const double days = i / 144.0;
-    data.mjd = 60000.0 + days;
-    data.d1.cLevel =
-        static_cast<std::int32_t>(std::lround(250000.0 * std::pow(0.99, days))) + (i * 37) % 101;
-    data.d1.pos15V = 15.25f + 0.001f * static_cast<float>((i * 7) % 13);
-    data.d1.tChassis = 35.5f + 0.25f * static_cast<float>(std::sin(i / 50.0));
-    data.d1.cRamErr = i % 11 - 5;
-    return data;
-}
+using testing::DecayingRecord;
 
 // Opened with the file read through its plot cache whatever its size, or into memory.
 struct Window : testing::PlotWindow {
@@ -77,22 +62,38 @@ void ExpectSameScalesAndFit(Window& memory, Window& cached) {
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
 }
 
+// A file shows the same scales, fit and projections from memory, from a fresh cache and from a
+// cache brought up to date.
 TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtUpToDate) {
     testing::TempDir dir;
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendRecords(path, 0, 40000, Record);
+    // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
+    testing::AppendRecords(path, 0, 40000, [](int i) {
+        UnitStateData data = DecayingRecord(i);
+        data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
+        return data;
+    });
     Window memory;
     memory.Open(path.string(), true, false);
     Window cached;
+    cached.limits = {{"VEM", {}, {std::nullopt, 2500.0}}};
     cached.Open(path.string(), true, true);
     ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
     ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
     EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
     EXPECT_FALSE(cached.dialog->Pane(0)->Series(0)->VisibleColumns().empty());
+    // The VEM pane's projection is read from the cache over the whole file (the same date as
+    // a pass over every record is the cache trend test's).
+    cached.dialog->Command(kPlotCmdCbtSupplies)->trigger();
+    ASSERT_EQ(cached.dialog->Pane(2)->AnnotationCount(), 1);
+    const QString vem = cached.dialog->Pane(2)->Annotation(0)->text();
+    EXPECT_TRUE(vem.startsWith("VEM reaches 2500 V by ")) << vem.toStdString();
+    EXPECT_TRUE(vem.endsWith(" (fit over 278 days)")) << vem.toStdString();
+    cached.dialog->Command(kPlotCmdClockServo)->trigger();
     ExpectSameScalesAndFit(memory, cached);
 
-    testing::AppendRecords(path, 40000, 41000, Record);
+    testing::AppendRecords(path, 40000, 41000, DecayingRecord);
     Window grown;
     grown.Open(path.string(), true, false);
     Window updated;
@@ -101,77 +102,17 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     ExpectSameScalesAndFit(grown, updated);
 }
 
-// The pane showing VEM in a window with a VEM limit: the projection shown there, with its date
-// (the 10 characters after "by ") parsed into an MJD.
-struct VemProjection {
-    QString text;
-    double dateMjd = 0.0;
-};
-VemProjection ShownVemProjection(CPlotDlg& plot) {
-    const int vem = *PlotChannelOfColumn("VEM");
-    for (int view = 0; view < static_cast<int>(kPlotViewCount); ++view) {
-        plot.SetPlotView(view);
-        plot.RebuildPlots();
-        if (!testing::ProcessEventsUntil([&] { return plot.PlotsBuilt(); })) {
-            break;
-        }
-        for (int pane = 0; pane < CPlotDlg::kDataPanes; ++pane) {
-            if (plot.PaneChannel(pane) != vem || plot.Pane(pane)->AnnotationCount() != 1) {
-                continue;
-            }
-            VemProjection shown{plot.Pane(pane)->Annotation(0)->text()};
-            if (const qsizetype by = shown.text.indexOf(QStringLiteral(" by ")); by >= 0) {
-                const QDate date = QDate::fromString(shown.text.mid(by + 4, 10), Qt::ISODate);
-                shown.dateMjd = static_cast<double>(date.toJulianDay()) - 2400000.5;
-            }
-            return shown;
-        }
-    }
-    return {};
-}
-
-TEST_F(PlotDlgCacheTest, AReadingsProjectionIsShownFromItsCacheAsFromMemory) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
-    // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
-    testing::AppendRecords(path, 0, 40000, [](int i) {
-        UnitStateData data = Record(i);
-        data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
-        return data;
-    });
-    const std::vector<ReadingLimit> limits{{"VEM", {}, {std::nullopt, 2500.0}}};
-    Window memory;
-    memory.limits = limits;
-    memory.Open(path.string(), true, false);
-    Window cached;
-    cached.limits = limits;
-    cached.Open(path.string(), true, true);
-    ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
-
-    const VemProjection fromMemory = ShownVemProjection(*memory.dialog);
-    const VemProjection fromCache = ShownVemProjection(*cached.dialog);
-    ASSERT_TRUE(fromMemory.text.startsWith(QStringLiteral("VEM reaches 2500 V by ")))
-        << fromMemory.text.toStdString();
-    ASSERT_TRUE(fromCache.text.startsWith(QStringLiteral("VEM reaches 2500 V by ")))
-        << fromCache.text.toStdString();
-    EXPECT_NEAR(fromCache.dateMjd, fromMemory.dateMjd, 1.0);
-    EXPECT_NEAR(fromMemory.dateMjd, 60400.0, 1.0);
-    EXPECT_TRUE(fromCache.text.endsWith(QStringLiteral(" (fit over 278 days)")))
-        << fromCache.text.toStdString();
-}
-
 TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittle) {
     Window w;
     w.Open("", false, true);
     CPlotDlg& plot = *w.dialog;
     plot.SetLivePointsBeforeCache(2000);
-    plot.OnNewRecord(Record(0));
-    plot.OnNewRecord(Record(1));
+    plot.OnNewRecord(DecayingRecord(0));
+    plot.OnNewRecord(DecayingRecord(1));
     plot.SetLivePaused(true);  // taken without a redraw each, as a paused window does
     const auto feed = [&](int first, int end) {
         for (int i = first; i < end; ++i) {
-            plot.OnNewRecord(Record(i));
+            plot.OnNewRecord(DecayingRecord(i));
         }
     };
     feed(2, 20000);
@@ -190,10 +131,10 @@ TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittl
     }
     // Every record is there, in order, the last one included.
     const CPlotSeries mjd = plot.Store().TimeAxis(0);
-    EXPECT_EQ(mjd[0], Record(0).mjd);
-    EXPECT_EQ(mjd[54321], Record(54321).mjd);
-    EXPECT_EQ(mjd[79999], Record(79999).mjd);
-    EXPECT_NEAR(w.dialog->Pane(0)->xAxis->range().upper, Record(79999).mjd, 1e-9);
+    EXPECT_EQ(mjd[0], DecayingRecord(0).mjd);
+    EXPECT_EQ(mjd[54321], DecayingRecord(54321).mjd);
+    EXPECT_EQ(mjd[79999], DecayingRecord(79999).mjd);
+    EXPECT_NEAR(w.dialog->Pane(0)->xAxis->range().upper, DecayingRecord(79999).mjd, 1e-9);
 }
 
 }  // namespace

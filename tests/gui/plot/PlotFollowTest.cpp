@@ -19,7 +19,6 @@ namespace corvane3 {
 namespace {
 
 using testing::ProcessEventsUntil;
-using PlotFollowTest = testing::WidgetTest;
 
 constexpr double kStartMjd = 60200.0;
 // Records one minute apart.
@@ -68,61 +67,63 @@ struct FollowedWindow : testing::PlotWindow {
     QAction* Follow() const { return dialog->Command(kPlotCmdFollowFile); }
 };
 
+// Each test's file, its first records written, with a plot cache of its own.
+class PlotFollowTest : public testing::WidgetTest {
+  protected:
+    PlotFollowTest() { AppendRecords(path_, 0, 10); }
+
+    testing::TempDir dir_;
+    const testing::ScopedCacheHome home_{dir_.Path() / "cache"};
+    const std::filesystem::path path_ = dir_.Path() / "Unit1234.csd";
+};
+
 TEST_F(PlotFollowTest, AppendedRecordsAppearAndAFileCutShortOrReplacedIsReadAgain) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
-    AppendRecords(path, 0, 10);
     FollowedWindow window;
-    window.Open(path, true);
+    window.Open(path_, true);
     ASSERT_TRUE(window.dialog->FollowingFile());
     EXPECT_TRUE(window.Follow()->isChecked());
     EXPECT_TRUE(window.Follow()->isEnabled());
     EXPECT_EQ(window.dialog->Store().PointCount(), 10);
 
     // Appended twice: the second read starts from what the first one cached.
-    AppendRecords(path, 10, 25);
+    AppendRecords(path_, 10, 25);
     ASSERT_TRUE(window.ReadsPoints(25));
     EXPECT_NEAR(window.ShownRight(), RecordMjd(24), kMjdPrinted);
-    AppendRecords(path, 25, 40);
+    AppendRecords(path_, 25, 40);
     ASSERT_TRUE(window.ReadsPoints(40));
     EXPECT_NEAR(window.ShownRight(), RecordMjd(39), kMjdPrinted);
     EXPECT_EQ(window.dialog->Pane(0)->Series(0)->Points().Count(), 40);
 
     // Cut back to its first records and rewritten in place.
-    std::filesystem::resize_file(path, 0);
-    AppendRecords(path, 0, 5);
+    std::filesystem::resize_file(path_, 0);
+    AppendRecords(path_, 0, 5);
     ASSERT_TRUE(window.ReadsPoints(5));
     EXPECT_NEAR(window.ShownRight(), RecordMjd(4), kMjdPrinted);
 
     // Replaced by another file (a new recording renamed into place), of another unit.
-    const auto next = dir.Path() / "next.csd";
+    const auto next = dir_.Path() / "next.csd";
     AppendRecords(next, 0, 7, 4321);
-    std::filesystem::rename(next, path);
+    std::filesystem::rename(next, path_);
     ASSERT_TRUE(window.ReadsPoints(7));
     EXPECT_EQ(window.dialog->Store().SerialNumber(), 4321);
 
     // Emptied down to its header: nothing left to show.
-    std::filesystem::resize_file(path, 0);
-    AppendRecords(path, 0, 0);
+    std::filesystem::resize_file(path_, 0);
+    AppendRecords(path_, 0, 0);
     ASSERT_TRUE(window.ReadsPoints(0));
 }
 
 TEST_F(PlotFollowTest, OnlyARecentFileIsFollowedAtOnceAndTheMenuItemTurnsItOnAndOff) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
-    AppendRecords(path, 0, 10);
     std::filesystem::last_write_time(
-        path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        path_, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     FollowedWindow window;
-    window.Open(path, true);
+    window.Open(path_, true);
     EXPECT_FALSE(window.dialog->FollowingFile());
     EXPECT_FALSE(window.Follow()->isChecked());
     EXPECT_TRUE(window.Follow()->isEnabled());
 
     // Turned on after the file grew: it is read at once.
-    AppendRecords(path, 10, 12);
+    AppendRecords(path_, 10, 12);
     window.Follow()->trigger();
     EXPECT_TRUE(window.dialog->FollowingFile());
     ASSERT_TRUE(window.ReadsPoints(12));
@@ -132,27 +133,23 @@ TEST_F(PlotFollowTest, OnlyARecentFileIsFollowedAtOnceAndTheMenuItemTurnsItOnAnd
     window.Follow()->trigger();
     EXPECT_FALSE(window.dialog->FollowingFile());
     FollowedWindow witness;
-    witness.Open(path, true);
+    witness.Open(path_, true);
     ASSERT_TRUE(witness.dialog->FollowingFile());
-    AppendRecords(path, 12, 20);
+    AppendRecords(path_, 12, 20);
     ASSERT_TRUE(witness.ReadsPoints(20));
     EXPECT_EQ(window.dialog->Store().PointCount(), 12);
     EXPECT_EQ(window.reads, 0);
 }
 
 TEST_F(PlotFollowTest, ALiveWindowTakesItsRecordsFromTheUnitNotFromTheFile) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
-    AppendRecords(path, 0, 10);
     FollowedWindow window;
-    window.Open(path, false);
+    window.Open(path_, false);
     ASSERT_TRUE(window.dialog->IsLive());
     EXPECT_FALSE(window.dialog->FollowingFile());
     EXPECT_FALSE(window.Follow()->isEnabled());
 
     // Opening another file leaves live mode: that file is followed.
-    const auto other = dir.Path() / "Unit5678.csd";
+    const auto other = dir_.Path() / "Unit5678.csd";
     AppendRecords(other, 0, 4, 5678);
     window.dialog->OpenFile(other.string());
     EXPECT_FALSE(window.dialog->IsLive());
