@@ -1,0 +1,51 @@
+#pragma once
+// What the end-to-end tests of the programs share: corvane3-sim on a link for a test's length,
+// and counting a part in a run's output.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+
+namespace corvane3::testing {
+
+// corvane3-sim with --warmup 0 and these options on dir/clock; stopped as a service manager
+// stops it when the test ends, which it must survive with status 0.
+class SimulatedUnit {
+  public:
+    explicit SimulatedUnit(const std::filesystem::path& dir, std::vector<std::string> options = {})
+        : link_((dir / "clock").string()), sim_(Arguments(link_, std::move(options))) {
+        started_ = !sim_.ReadLine().empty();
+    }
+    ~SimulatedUnit() {
+        sim_.Signal(SIGTERM);
+        EXPECT_EQ(sim_.Wait(), 0) << sim_.Err();
+    }
+    // False when the simulator said nothing: its link is not there.
+    bool Started() const { return started_; }
+    const std::string& Link() const { return link_; }
+
+  private:
+    static std::vector<std::string> Arguments(const std::string& link,
+                                              std::vector<std::string> options) {
+        options.insert(options.begin(), {CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
+        return options;
+    }
+
+    std::string link_;
+    ChildProcess sim_;
+    bool started_ = false;
+};
+
+inline std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace corvane3::testing
