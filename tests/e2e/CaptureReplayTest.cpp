@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -59,21 +60,15 @@ TEST(CaptureReplay, AReplayedTraceGivesTheSameRecordsAndStatusLines) {
     Session captured, replayed;
     {
         // A 401 with an alarm pending, as a unit in the field might be.
-        const std::string link = (dir.Path() / "field").string();
-        ChildProcess unit({CORVANE3_SIM_PROGRAM, "--model", "401", "--serial", "4321", "--warmup",
-                           "0", "--alarm", "2A", "--link", link});
-        ASSERT_FALSE(unit.ReadLine().empty());
-        captured = Poll(dir.Path() / "captured", link, {"--trace", trace});
-        unit.Signal(SIGTERM);
-        EXPECT_EQ(unit.Wait(), 0);
+        const SimulatedUnit unit(dir.Path(),
+                                 {"--model", "401", "--serial", "4321", "--alarm", "2A"});
+        ASSERT_TRUE(unit.Started());
+        captured = Poll(dir.Path() / "captured", unit.Link(), {"--trace", trace});
     }
     {
-        const std::string link = (dir.Path() / "desk").string();
-        ChildProcess desk({CORVANE3_SIM_PROGRAM, "--replay", trace, "--link", link});
-        ASSERT_FALSE(desk.ReadLine().empty()) << desk.Err();
-        replayed = Poll(dir.Path() / "replayed", link);
-        desk.Signal(SIGTERM);
-        EXPECT_EQ(desk.Wait(), 0);
+        const SimulatedUnit desk(dir.Path(), {"--replay", trace});
+        ASSERT_TRUE(desk.Started());
+        replayed = Poll(dir.Path() / "replayed", desk.Link());
     }
     ASSERT_NE(captured.output.find("unit 4321"), std::string::npos) << captured.output;
     EXPECT_EQ(WithoutTimeStamps(replayed.output), WithoutTimeStamps(captured.output));

@@ -14,6 +14,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/PrometheusServer.h"
+#include "support/SimulatedUnit.h"
 #include "support/TempDir.h"
 
 namespace corvane3::testing {
@@ -78,13 +79,12 @@ TEST(DashboardTest, EveryPanelQueryGivesTheSimulatedUnitsSeries) {
     ASSERT_GE(queries.size(), 10u);
 
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
     // An alarm pending, so that the alarm panels have a series to show.
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link, "--alarm", "16"});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path(), {"--alarm", "16"});
+    ASSERT_TRUE(unit.Started());
     ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (dir.Path() / "Corvane3.ini").string(), "--port", link, "--interval", "2",
-                      "--record", dir.Path().string(), "--metrics", "0"});
+                      (dir.Path() / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
+                      "2", "--record", dir.Path().string(), "--metrics", "0"});
     const std::string firstLine = run.ReadLine();
     std::smatch said;
     ASSERT_TRUE(std::regex_match(firstLine, said,

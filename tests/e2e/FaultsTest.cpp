@@ -15,6 +15,7 @@
 
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -55,16 +56,13 @@ struct RecordingRun {
 RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOptions,
                            const std::string& polls, const std::string& timeout) {
     fs::create_directories(dir);
-    const std::string link = (dir / "clock").string();
-    std::vector<std::string> simArguments{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link};
-    simArguments.insert(simArguments.end(), simOptions.begin(), simOptions.end());
-    ChildProcess sim(simArguments);
-    if (sim.ReadLine().empty()) {
+    const SimulatedUnit unit(dir, std::move(simOptions));
+    if (!unit.Started()) {
         return {"the simulator did not start", -1, {}};
     }
     ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
-                           (dir / "Corvane3.ini").string(), "--port", link, "--interval", "2",
-                           "--polls", polls, "--timeout", timeout, "--record", dir.string(),
+                           (dir / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
+                           "2", "--polls", polls, "--timeout", timeout, "--record", dir.string(),
                            "--verbose"});
     RecordingRun run;
     run.output = headless.ReadAll();
@@ -144,9 +142,9 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
 TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
     constexpr int kKills = 50;
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     std::mt19937 random(17);
     std::uniform_int_distribution<int> delayMs(0, 1500);
     for (int kill = 0; kill < kKills; ++kill) {
@@ -197,9 +195,9 @@ TEST(FaultsTest, AfterAPowerCutNewRecordsFollowTheLastWholeRecordAndAllAreCounte
 // and told which process has the port.
 TEST(FaultsTest, ASecondRunOnAPortInUseIsRefusedAndToldWhoHasIt) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     const std::string config = (dir.Path() / "Corvane3.ini").string();
     ChildProcess first({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
                         "--interval", "2", "--timeout", "30"});

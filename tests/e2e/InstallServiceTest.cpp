@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -17,9 +18,9 @@ namespace {
 
 TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) {
     TempDir dir;
-    const std::string link = (dir.Path() / "ttyUSB0").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
     ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
                           (dir.Path() / "absent.ini").string(), "--port", link, "--record",
@@ -49,9 +50,9 @@ TEST(InstallServiceTest, UnderTheUnitsMaskRecordsAreReadableByItsGroupOnly) {
     std::smatch mask;
     ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
     TempDir dir;
-    const std::string link = (dir.Path() / "ttyUSB0").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit clock(dir.Path());
+    ASSERT_TRUE(clock.Started());
+    const std::string& link = clock.Link();
     const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
     ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
                           (dir.Path() / "absent.ini").string(), "--port", link, "--record",

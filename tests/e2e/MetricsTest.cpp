@@ -2,9 +2,7 @@
 // the packaged alerting rules; the endpoint under a flood of connections; and the journal's
 // priority marks on the run's lines.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +21,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/PrometheusServer.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -87,11 +86,9 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
         GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
     }
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    auto sim = std::make_unique<ChildProcess>(
-        std::vector<std::string>{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim->ReadLine().empty());
-    MetricsRun run = StartMetricsRun(dir.Path(), link, {});
+    auto unit = std::make_unique<SimulatedUnit>(dir.Path());
+    ASSERT_TRUE(unit->Started());
+    MetricsRun run = StartMetricsRun(dir.Path(), unit->Link(), {});
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
 
     // The packaged rules, with the link-down alert waiting seconds rather than minutes.
@@ -116,11 +113,11 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     };
 
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60),
-                        [&] {
-                            return query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
-                                       std::string::npos &&
-                                   query("corvane3_up").find(R"(,"1"]})") != std::string::npos;
-                        }))
+                          [&] {
+                              return query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
+                                         std::string::npos &&
+                                     query("corvane3_up").find(R"(,"1"]})") != std::string::npos;
+                          }))
         << "corvane3_up never became 1: " << query("corvane3_up") << prometheus.Err();
 
     // A reading and the time of its record come from one scrape: the record in the file with
@@ -145,9 +142,7 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     EXPECT_EQ(std::lround(std::stod(clockLevel) * 1000.0), std::stol(record[13])) << clockLevel;
 
     // The unit goes away: the link is down, and after its wait the alert fires.
-    sim->Signal(SIGTERM);
-    EXPECT_EQ(sim->Wait(), 0);
-    sim.reset();
+    unit.reset();
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         return query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
     })) << query("corvane3_up");
@@ -185,9 +180,9 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
 // How late records come under such load is measured by bench/metrics_bench, not here.
 TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     MetricsRun run = StartMetricsRun(dir.Path(), link, {});
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
     const fs::path records = dir.Path() / "Unit1234.csd";
@@ -248,7 +243,8 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
             ::close(fd);
         }
         ++scrapes;
-        scrapesAnswered += HttpGetBody(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
+        scrapesAnswered +=
+            HttpGetBody(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
     }
     EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood)
         << "records stopped during the flood";
@@ -264,12 +260,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     const std::string output = run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
     // Every record the run took is in the file, in order.
-    std::size_t taken = 0;
-    std::istringstream lines(output);
-    for (std::string line; std::getline(lines, line);) {
-        taken += line.starts_with("MJD ");
-    }
-    EXPECT_EQ(recordCount(), taken) << output;
+    EXPECT_EQ(recordCount(), Occurrences("\n" + output, "\nMJD ")) << output;
     std::vector<double> times;
     for (const std::string& line : CsdRecords(records)) {
         times.push_back(std::stod(line));
@@ -280,9 +271,9 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
 // Under a service manager the lines carry their journal priority; in a terminal they do not.
 TEST(MetricsTest, LinesCarryJournalPrioritiesOnlyWhenTheyGoToTheJournal) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link, "--alarm", "16"});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path(), {"--alarm", "16"});
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     const std::string config = (dir.Path() / "Corvane3.ini").string();
     const auto run = [&](bool journal, const std::vector<std::string>& more, int status) {
         if (journal) {
@@ -320,53 +311,15 @@ TEST(MetricsTest, LinesCarryJournalPrioritiesOnlyWhenTheyGoToTheJournal) {
     EXPECT_NE(terminal.find("\nUnit Online\n"), std::string::npos) << terminal;
 }
 
-// What a user gets for a value --metrics cannot take, and for a port another program holds.
-TEST(MetricsTest, ABadMetricsValueOrAPortInUseIsRefusedWithTheReason) {
-    TempDir dir;
-    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(held, 1), 0);
-    ::getsockname(held, reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string heldPort = std::to_string(ntohs(address.sin_port));
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"--headless", "--metrics", "70000"}, 2, "--metrics needs [ADDRESS:]PORT, not \"70000\""},
-        {{"--headless", "--metrics", "localhost:9123"}, 2, "numeric IPv4 or IPv6 address"},
-        {{"--metrics", "9123"}, 2, "--metrics serves a headless run"},
-        {{"--headless", "--port", (dir.Path() / "tty").string(), "--metrics", heldPort},
-         1,
-         "--metrics: cannot serve on 127.0.0.1:" + heldPort + ": Address already in use"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.back());
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--config", config};
-        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        ChildProcess program(arguments);
-        program.ReadAll();
-        EXPECT_EQ(program.Wait(), c.status) << program.Err();
-        EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
-    }
-    ::close(held);
-}
-
 // The record folder goes away for a while (a file stands where it was, so it cannot be made
 // again): the run goes on, says so once, shows the failure in its metrics, and writes the records
 // it kept once the folder is back; a run that ends while they cannot be written says how many
 // were not and ends with status 1.
 TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     const fs::path records = dir.Path() / "records";
     MetricsRun run = StartMetricsRun(dir.Path(), link, {"--record", records.string()});
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
@@ -376,14 +329,14 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
         return at == std::string::npos ? -1.0 : std::stod(text.substr(at + name.size() + 2));
     };
     ASSERT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
+                          [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
     const auto takeAway = [](const fs::path& folder, const fs::path& to) {
         fs::rename(folder, to);
         std::ofstream(folder) << "not a folder\n";
     };
     takeAway(records, dir.Path() / "away");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_recording_failing") == 1.0; }));
+                          [&] { return metric("corvane3_recording_failing") == 1.0; }));
     // The failure names the folder it could not use, for an alert to quote.
     const std::string failing = HttpGetBody(run.port, "/metrics");
     const std::size_t info = failing.find("\ncorvane3_recording_failure_info{reason=\"");
@@ -393,7 +346,7 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
         << failing;
     const double kept = metric("corvane3_records_recorded_total");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
+                          [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
     fs::remove(records);
     fs::rename(dir.Path() / "away", records);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
@@ -406,13 +359,8 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     run.program->Signal(SIGTERM);
     run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
-    const std::string err = run.program->Err();
-    std::size_t said = 0;
-    for (std::size_t at = err.find("Unable to save"); at != std::string::npos;
-         at = err.find("Unable to save", at + 1)) {
-        ++said;
-    }
-    EXPECT_EQ(said, 1u) << "said once: " << err;
+    EXPECT_EQ(Occurrences(run.program->Err(), "Unable to save"), 1u)
+        << "said once: " << run.program->Err();
     EXPECT_GE(CsdRecords(records / "Unit1234.csd").size(), static_cast<std::size_t>(kept) + 2);
 
     // Ended while the folder is gone: the records it held are not kept, and it says so.
