@@ -16,15 +16,19 @@
 namespace corvane3::testing {
 namespace {
 
-TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) {
+TEST(InstallServiceTest, StopWhileRecordingLeavesWholeLinesReadableByTheUnitsGroupOnly) {
+    const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
+    std::smatch mask;
+    ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
     TempDir dir;
-    SimulatedUnit unit(dir.Path());
-    ASSERT_TRUE(unit.Started());
-    const std::string& link = unit.Link();
+    SimulatedUnit clock(dir.Path());
+    ASSERT_TRUE(clock.Started());
     // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
+    const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
     ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
-                          (dir.Path() / "absent.ini").string(), "--port", link, "--record",
+                          (dir.Path() / "absent.ini").string(), "--port", clock.Link(), "--record",
                           dir.Path().string(), "--interval", "2", "--verbose"});
+    ::umask(before);
     constexpr int kRecordsBeforeStop = 3;
     int recorded = 0;
     for (std::string line = service.ReadLine(); !line.empty(); line = service.ReadLine()) {
@@ -43,24 +47,6 @@ TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) 
     for (const std::string& line : lines) {
         EXPECT_EQ(std::ranges::count(line, ','), std::ranges::count(lines.front(), ',')) << line;
     }
-}
-
-TEST(InstallServiceTest, UnderTheUnitsMaskRecordsAreReadableByItsGroupOnly) {
-    const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
-    std::smatch mask;
-    ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
-    TempDir dir;
-    SimulatedUnit clock(dir.Path());
-    ASSERT_TRUE(clock.Started());
-    const std::string& link = clock.Link();
-    const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
-    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
-                          (dir.Path() / "absent.ini").string(), "--port", link, "--record",
-                          dir.Path().string(), "--interval", "2", "--polls", "1"});
-    ::umask(before);
-    service.ReadAll();
-    ASSERT_EQ(service.Wait(), 0) << service.Err();
-
     struct stat info {};
     ASSERT_EQ(::stat((dir.Path() / "Unit1234.csd").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, static_cast<mode_t>(S_IRUSR | S_IWUSR | S_IRGRP))
