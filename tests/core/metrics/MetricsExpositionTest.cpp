@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "support/ChildProcess.h"
 #include "support/CommaLocale.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -198,15 +198,9 @@ TEST(MetricsExpositionTest, PromtoolAcceptsTheTextWhateverTheLocale) {
     TempDir dir;
     const std::string path = (dir.Path() / "metrics.txt").string();
     std::ofstream(path) << inC;
-    const std::string command = "/usr/bin/promtool check metrics < " + path + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string said;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        said += buffer;
-    }
-    EXPECT_EQ(::pclose(pipe), 0) << said;
+    ChildProcess promtool({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + path + " 2>&1"});
+    const std::string said = promtool.ReadAll();
+    EXPECT_EQ(promtool.Wait(), 0) << said;
     EXPECT_EQ(said, "") << "lint: " << said;
 }
 
