@@ -147,19 +147,13 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
         return query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
     })) << query("corvane3_up");
     // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
-    // no current reading, state or alarm, and the endpoint keeps only the link, the counters
-    // and the last record's time.
+    // no current reading, state or alarm; the endpoint still has the last record's time.
     const std::string condition =
         R"({__name__=~"corvane3_reading|corvane3_unit_state|corvane3_unit_status_code|)"
         R"(corvane3_alarm|corvane3_beam_signal_volts"})";
     EXPECT_NE(query(condition).find(R"("result":[])"), std::string::npos) << query(condition);
-    const std::string scraped = HttpGetBody(run.port, "/metrics");
-    EXPECT_NE(scraped.find("\ncorvane3_up 0\n"), std::string::npos) << scraped;
-    for (const char* family : {"corvane3_reading{", "corvane3_unit_state{", "corvane3_alarm{"}) {
-        EXPECT_EQ(scraped.find(std::string("\n") + family), std::string::npos) << family;
-    }
-    EXPECT_NE(scraped.find("\ncorvane3_last_record_timestamp_seconds "), std::string::npos);
-    EXPECT_NE(scraped.find("\ncorvane3_status_records_total "), std::string::npos);
+    EXPECT_NE(HttpGetBody(run.port, "/metrics").find("\ncorvane3_last_record_timestamp_seconds "),
+              std::string::npos);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         const std::string alerts = HttpGetBody(prometheusPort, "/api/v1/alerts");
         return std::regex_search(alerts,
