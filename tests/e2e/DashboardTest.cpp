@@ -82,16 +82,10 @@ TEST(DashboardTest, EveryPanelQueryGivesTheSimulatedUnitsSeries) {
     // An alarm pending, so that the alarm panels have a series to show.
     SimulatedUnit unit(dir.Path(), {"--alarm", "16"});
     ASSERT_TRUE(unit.Started());
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (dir.Path() / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
-                      "2", "--record", dir.Path().string(), "--metrics", "0"});
-    const std::string firstLine = run.ReadLine();
-    std::smatch said;
-    ASSERT_TRUE(std::regex_match(firstLine, said,
-                                 std::regex(R"(Metrics on http://127\.0\.0\.1:(\d+)/metrics)")))
-        << firstLine << run.Err();
-    const std::string instance = "127.0.0.1:" + said[1].str();
-    PrometheusServer prometheus(dir.Path(), std::stoi(said[1]));
+    const MetricsRun run = StartMetricsRun(dir.Path(), unit.Link());
+    ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
+    const std::string instance = "127.0.0.1:" + std::to_string(run.port);
+    PrometheusServer prometheus(dir.Path(), run.port);
 
     // The first scrape that holds a fitted decay has every metric the panels show.
     const std::string instanceLabel = "\"instance\":\"" + instance + "\"";
@@ -117,9 +111,9 @@ TEST(DashboardTest, EveryPanelQueryGivesTheSimulatedUnitsSeries) {
         EXPECT_NE(answer.find(instanceLabel), std::string::npos) << answer;
     }
 
-    run.Signal(SIGTERM);
-    run.ReadAll();
-    EXPECT_EQ(run.Wait(), 0) << run.Err();
+    run.program->Signal(SIGTERM);
+    run.program->ReadAll();
+    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #pragma once
 // What the end-to-end tests of the programs share: corvane3-sim on a link for a test's length,
-// and counting a part in a run's output.
+// a headless run serving metrics, and counting a part in a run's output.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,32 @@ class SimulatedUnit {
     ChildProcess sim_;
     bool started_ = false;
 };
+
+// corvane3 --headless --metrics 0 on link, recording in dir, with these further arguments; port
+// is the one it says it took, 0 when it said something else.
+struct MetricsRun {
+    std::unique_ptr<ChildProcess> program;
+    int port = 0;
+    std::string firstLine;
+};
+
+inline MetricsRun StartMetricsRun(const std::filesystem::path& dir, const std::string& link,
+                                  const std::vector<std::string>& more = {}) {
+    std::vector<std::string> arguments{
+        CORVANE3_PROGRAM, "--headless", "--config",   (dir / "Corvane3.ini").string(),
+        "--port",         link,         "--interval", "2",
+        "--record",       dir.string(), "--metrics",  "0"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    MetricsRun run;
+    run.program = std::make_unique<ChildProcess>(arguments);
+    run.firstLine = run.program->ReadLine();
+    const std::regex said(R"(Metrics on http://127\.0\.0\.1:(\d+)/metrics)");
+    std::smatch match;
+    if (std::regex_match(run.firstLine, match, said)) {
+        run.port = std::stoi(match[1]);
+    }
+    return run;
+}
 
 inline std::size_t Occurrences(const std::string& text, const std::string& part) {
     std::size_t n = 0;
