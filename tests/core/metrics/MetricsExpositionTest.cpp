@@ -84,14 +84,12 @@ TEST(MetricsExpositionTest, ARecordBecomesIdentityStateAlarmsAndReadingsInBaseUn
         {R"(corvane3_alarm{code="ff",name=""})", "1"},
         // mV, mA and uA in volts and amperes; parts in 1e15 as a ratio; floats as printed.
         {R"(corvane3_reading{channel="CLevel",unit="volts"})", "2.5"},
-        {R"(corvane3_reading{channel="CRabErr",unit="volts"})", "-0.34"},
         {R"(corvane3_reading{channel="ICField",unit="amperes"})", "0.0075"},
         {R"(corvane3_reading{channel="IIP",unit="amperes"})", "4.2e-05"},
         {R"(corvane3_reading{channel="FreqTune",unit="ratio"})", "-1.5e-12"},
         {R"(corvane3_reading{channel="TChassis",unit="celsius"})", "35.5"},
         {R"(corvane3_reading{channel="Pos21V",unit="volts"})", "24.125"},
         {R"(corvane3_reading{channel="StdDev",unit=""})", "-5"},
-        {R"(corvane3_reading{channel="Batt24",unit="volts"})", "26.75"},
         {R"(corvane3_reading{channel="OCXOT",unit=""})", "4"},
         {"corvane3_ocxo_oven_ready", "1"},
         // 2500 / (1.25 * 2.0) mV
