@@ -139,14 +139,11 @@ TEST(EventProgramTest, AHangingProgramIsKilledSaidOnceAndHoldsUpNoRecord) {
     EXPECT_TRUE(WaitUntil(kBound, [&] { return recorded() >= before + kRecordsWhileHanging; }));
     EXPECT_TRUE(running(first));
 
-    // Killed at its time limit, and said; the next event's run hangs too and is killed unsaid.
+    // Killed at its time limit, and said; that a run of such failures is said once, the
+    // event program's own tests pin.
     const std::string said = "corvane3: --on-event: " + program + ": killed after 20 s";
     EXPECT_TRUE(WaitUntil(kBound, [&] { return run.Err().find(said) != std::string::npos; }));
     EXPECT_FALSE(running(first));
-    rig.SetVem("2300");
-    ASSERT_TRUE(WaitUntil(kBound, [&] { return pidOf("limit-cleared") > 0; }));
-    const int second = pidOf("limit-cleared");
-    EXPECT_TRUE(WaitUntil(kBound, [&] { return !running(second); }));
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(), 0) << run.Err();
     EXPECT_EQ(Occurrences(run.Err(), "--on-event"), 1u) << run.Err();
