@@ -185,30 +185,5 @@ TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
     EXPECT_GT(records.size(), 5u) << "too few records were written to prove anything";
 }
 
-// Two programs on one port would spoil each other's replies, root or not: the second is refused
-// and told which process has the port.
-TEST(FaultsTest, ASecondRunOnAPortInUseIsRefusedAndToldWhoHasIt) {
-    TempDir dir;
-    SimulatedUnit unit(dir.Path());
-    ASSERT_TRUE(unit.Started());
-    const std::string& link = unit.Link();
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    ChildProcess first({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
-                        "--interval", "2", "--timeout", "30"});
-    std::string line;
-    while ((line = first.ReadLine()).find("RS232 Open") == std::string::npos && !line.empty()) {
-    }
-    ASSERT_FALSE(line.empty()) << first.Err();
-    ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
-                         "--interval", "2", "--polls", "1", "--timeout", "10"});
-    second.ReadAll();
-    EXPECT_EQ(second.Wait(), 1);
-    EXPECT_NE(second.Err().find("in use by process " + std::to_string(first.Pid()) + " (corvane3)"),
-              std::string::npos)
-        << second.Err();
-    first.Signal(SIGTERM);
-    EXPECT_EQ(first.Wait(), 0) << first.Err();
-}
-
 }  // namespace
 }  // namespace corvane3::testing
