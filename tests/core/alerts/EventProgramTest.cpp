@@ -7,8 +7,8 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
+#include "support/PrometheusServer.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -56,15 +56,11 @@ class Reports {
 };
 
 std::string WaitForLines(const std::filesystem::path& file, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
     std::string text;
-    while (std::chrono::steady_clock::now() < deadline) {
+    testing::WaitUntil(kGenerous, [&] {
         text = testing::FileText(file);
-        if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count;
+    });
     return text;
 }
 
