@@ -36,39 +36,16 @@ double MjdOfDate(const std::string& text) {
 }
 
 TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone) {
+    const LimitBand high{std::nullopt, 2500.0};
+    const LimitBand both{1600.0, 2500.0};
     const ProjectionCase cases[] = {
-        {"rising", 300, 6, 1.25, {std::nullopt, 2500.0}, "VEM reaches 2500 V by ", 400.0},
-        {"falling to a low limit",
-         300,
-         6,
-         -1.25,
-         {1600.0, 2500.0},
-         "VEM reaches 1600 V by ",
-         320.0},
-        {"two days",
-         2,
-         1,
-         1.25,
-         {std::nullopt, 2500.0},
-         "VEM: fit over 47.0 hours: too short to project"},
-        {"falling, high limit only",
-         300,
-         6,
-         -1.25,
-         {std::nullopt, 2500.0},
+        {"rising", 300, 6, 1.25, high, "VEM reaches 2500 V by ", 400.0},
+        {"falling to a low limit", 300, 6, -1.25, both, "VEM reaches 1600 V by ", 320.0},
+        {"two days", 2, 1, 1.25, high, "VEM: fit over 47.0 hours: too short to project"},
+        {"falling, high limit only", 300, 6, -1.25, high,
          "VEM moving away from its critical limit: no crossing in sight"},
-        {"past it",
-         300,
-         6,
-         2.0,
-         {std::nullopt, 2500.0},
-         "VEM is past 2500 V already (fit over 300 days)"},
-        {"a century away",
-         300,
-         6,
-         0.001,
-         {std::nullopt, 2500.0},
-         "VEM reaches 2500 V in more than 100 years"},
+        {"past it", 300, 6, 2.0, high, "VEM is past 2500 V already (fit over 300 days)"},
+        {"a century away", 300, 6, 0.001, high, "VEM reaches 2500 V in more than 100 years"},
         {"no critical limit", 300, 6, 1.25, {}, ""},
     };
     for (const ProjectionCase& c : cases) {
