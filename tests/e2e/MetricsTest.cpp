@@ -84,8 +84,6 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
 }
 
-// Floods of connections and clients that send a byte a second: records keep their schedule,
-// scrapes are still answered, and every connection is closed by the limits.
 // What the endpoint guarantees under a flood of connections and clients that never finish their
 // request: records go on being taken and written (the flood lasts until three more are in the
 // file), every connection ends by the server's limit, and scrapes among the flood are answered.

@@ -57,7 +57,8 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
         int status;
         std::string out, err, ini = "";
         bool hangUp = false;  // SIGHUP after the first line
-        bool window = false;  // offscreen, not without a display; the configuration is saved
+        // With --screenshot, offscreen (not without a display); the configuration is saved.
+        bool window = false;
     };
     const Case cases[] = {
         {{"--help"}, 0, "--timeout <seconds>", ""},
@@ -84,21 +85,18 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
          1,
          "",
          "--metrics: cannot serve on 127.0.0.1:" + heldPort + ": Address already in use"},
-        {{"--screenshot", shot, "--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
-        {{"--screenshot", shot, "--timeout", "5", "foo.txt"},
-         1,
-         "",
-         "Unrecognized file type:  txt",
-         "",
-         0,
-         1},
-        {{"--screenshot", shot, "--timeout", "5", fifo + ".csd"}, 1, "", "Read Error", "", 0, 1},
-        {{"--screenshot", shot, missing + ".csd"}, 1, "", "Cannot Open File", "", 0, 1},
+        {{"--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
+        {{"--timeout", "5", "foo.txt"}, 1, "", "Unrecognized file type:  txt", "", 0, 1},
+        {{"--timeout", "5", fifo + ".csd"}, 1, "", "Read Error", "", 0, 1},
+        {{missing + ".csd"}, 1, "", "Cannot Open File", "", 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back() + " " + c.ini);
         std::ofstream(config) << "[COM]\nPortName=" << missing << "\n" << c.ini;
         std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--config", config};
+        if (c.window) {
+            arguments.insert(arguments.end(), {"--screenshot", shot});
+        }
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         // Without a display a program that wants the window system aborts.
         ::setenv("QT_QPA_PLATFORM", c.window ? "offscreen" : "xcb", 1);
