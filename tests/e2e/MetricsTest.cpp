@@ -61,6 +61,14 @@ std::string Substituted(std::string expr, const std::string& variable, const std
     return expr;
 }
 
+// Each line of a run's standard output starts with its journal priority.
+void ExpectEveryLineHasAPriority(const std::string& output) {
+    std::stringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, std::regex("<[346]>.*"))) << line;
+    }
+}
+
 // The packaged rules and Grafana dashboard, run by a real Prometheus server that scrapes the
 // run: every panel's query gives the simulated unit's series, and when the simulator stops the
 // link is down and its alert fires.
@@ -97,7 +105,10 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
     auto unit =
         std::make_unique<SimulatedUnit>(dir.Path(), std::vector<std::string>{"--alarm", "16"});
     ASSERT_TRUE(unit->Started());
+    // As under a service manager, whose journal takes each line's priority from its start.
+    ::setenv("JOURNAL_STREAM", "8:12345", 1);
     MetricsRun run = StartMetricsRun(dir.Path(), unit->Link());
+    ::unsetenv("JOURNAL_STREAM");
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
     const std::string instance = "127.0.0.1:" + std::to_string(run.port);
 
@@ -166,8 +177,14 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
     })) << HttpGetBody(prometheus.Port(), "/api/v1/alerts");
 
     run.program->Signal(SIGTERM);
-    run.program->ReadAll();
+    const std::string journal = run.firstLine + "\n" + run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    EXPECT_NE(journal.find("\n<6>Unit Online\n"), std::string::npos) << journal;
+    // The first record brings the alarm: a warning; the second, with the same alarm, is not.
+    EXPECT_TRUE(
+        std::regex_search(journal, std::regex(R"(\n<4>MJD [^\n]*alarms 16[^\n]*\n<6>MJD )")))
+        << journal;
+    ExpectEveryLineHasAPriority(journal);
 }
 
 // What the endpoint guarantees under a flood of connections and clients that never finish their
@@ -263,41 +280,23 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }
 
-// Under a service manager the lines carry their journal priority (a terminal's lines have none:
-// the exact lines of ProgramTest show it).
+// A run that waits for its port under a service manager: each line carries its journal
+// priority, on standard error too (the records' lines are the Prometheus test's; a terminal's
+// lines have none: the exact lines of ProgramTest show it).
 TEST(MetricsTest, LinesCarryJournalPrioritiesWhenTheyGoToTheJournal) {
     TempDir dir;
-    SimulatedUnit unit(dir.Path(), {"--alarm", "16"});
-    ASSERT_TRUE(unit.Started());
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    const auto run = [&](const std::vector<std::string>& more, int status) {
-        ::setenv("JOURNAL_STREAM", "8:12345", 1);
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless", "--config",
-                                           config,           "--interval", "2"};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        ChildProcess program(arguments);
-        const std::string out = program.ReadAll();
-        ::unsetenv("JOURNAL_STREAM");
-        EXPECT_EQ(program.Wait(), status) << out << program.Err();
-        return out + "|" + program.Err();
-    };
     const std::string missing = (dir.Path() / "ttyUSB9").string();
-    const std::string journal = run({"--port", unit.Link(), "--polls", "2"}, 0);
-    EXPECT_NE(journal.find("\n<6>Unit Online\n"), std::string::npos) << journal;
-    // The first record brings the alarm: a warning; the second, with the same alarm, is not.
-    EXPECT_TRUE(
-        std::regex_search(journal, std::regex(R"(\n<4>MJD [^\n]*alarms 16[^\n]*\n<6>MJD )")))
-        << journal;
-    const std::string waiting = run({"--port", missing, "--timeout", "2"}, 3);
-    EXPECT_NE(waiting.find("<4>RS232 open failed\n"), std::string::npos) << waiting;
-    EXPECT_NE(waiting.find("|<4>corvane3: " + missing), std::string::npos) << waiting;
-    EXPECT_NE(waiting.find("\n<3>corvane3: timed out"), std::string::npos) << waiting;
-    for (const std::string& text : {journal, waiting}) {
-        std::stringstream lines(text.substr(0, text.find('|')));
-        for (std::string line; std::getline(lines, line);) {
-            EXPECT_TRUE(std::regex_match(line, std::regex("<[346]>.*"))) << line;
-        }
-    }
+    ::setenv("JOURNAL_STREAM", "8:12345", 1);
+    ChildProcess program({CORVANE3_PROGRAM, "--headless", "--config",
+                          (dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--port",
+                          missing, "--timeout", "2"});
+    ::unsetenv("JOURNAL_STREAM");
+    const std::string out = program.ReadAll();
+    EXPECT_EQ(program.Wait(), 3) << out << program.Err();
+    EXPECT_NE(out.find("<4>RS232 open failed\n"), std::string::npos) << out;
+    EXPECT_TRUE(program.Err().starts_with("<4>corvane3: " + missing)) << program.Err();
+    EXPECT_NE(program.Err().find("\n<3>corvane3: timed out"), std::string::npos) << program.Err();
+    ExpectEveryLineHasAPriority(out);
 }
 
 // The record folder goes away for a while (a file stands where it was, so it cannot be made

@@ -60,7 +60,8 @@ inline MetricsRun StartMetricsRun(const std::filesystem::path& dir, const std::s
     MetricsRun run;
     run.program = std::make_unique<ChildProcess>(arguments);
     run.firstLine = run.program->ReadLine();
-    const std::regex said(R"(Metrics on http://127\.0\.0\.1:(\d+)/metrics)");
+    // With its journal priority in front when the run writes to the journal.
+    const std::regex said(R"((?:<6>)?Metrics on http://127\.0\.0\.1:(\d+)/metrics)");
     std::smatch match;
     if (std::regex_match(run.firstLine, match, said)) {
         run.port = std::stoi(match[1]);
