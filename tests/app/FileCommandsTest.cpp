@@ -13,9 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <sstream>
 
 #include "core/plot/PlotData.h"
@@ -45,25 +45,14 @@ class FileCommandsTest : public ::testing::Test {
             file << TelemetryRecordLine(record, kModelTq9000) << "\r\n";
         }
     }
-    std::string Run(int (*command)(const std::string&, std::ostream&, std::ostream&)) {
-        std::ostringstream out, err;
-        status_ = command(path_, out, err);
-        err_ = err.str();
-        return out.str();
-    }
-
     TempDir dir_;
     const std::string path_ = (dir_.Path() / "Unit1234.csd").string();
-    int status_ = -1;
-    std::string err_;
 };
 
 TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
-    const std::string summary =
-        Run([](const std::string& path, std::ostream& out, std::ostream& err) {
-            return RunSummary(path, out, err);
-        });
-    EXPECT_EQ(status_, 0) << err_;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunSummary(path_, out, err), 0) << err.str();
+    const std::string summary = out.str();
     EXPECT_EQ(summary.substr(0, summary.find("Decay")),
               "File: " + path_ +
                   "\nFormat: Corvane3 Data File\nUnit: Tq9000 S/N 1234\nRecords: 3\n"
@@ -87,38 +76,20 @@ TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
     EXPECT_EQ(unit, "E-15");
 }
 
-TEST_F(FileCommandsTest, CsvHoldsEveryRecordInDigitsThatReadBackToTheStoredValues) {
-    const std::string csv = Run([](const std::string& path, std::ostream& out, std::ostream& err) {
-        return RunExportCsv(path, "-", out, err);
-    });
-    ASSERT_EQ(status_, 0) << err_;
-    CPlotData store;
-    ASSERT_EQ(ReadDataFile(store, path_).Code(), 0);
-    std::istringstream lines(csv);
-    std::string heading;
-    std::getline(lines, heading);
+// The heading and where the CSV goes; its values against the reader's store are checked with
+// the file read in pieces.
+TEST_F(FileCommandsTest, CsvNamesEachChannelAndGoesBesideTheFileButNeverOverIt) {
+    std::ostringstream out, err;
+    ASSERT_EQ(RunExportCsv(path_, "-", out, err), 0) << err.str();
+    const std::string csv = out.str();
+    const std::string heading = csv.substr(0, csv.find('\n'));
     EXPECT_TRUE(heading.starts_with("MJD,Variance (mV),Clk Ramsey (mV),")) << heading;
     EXPECT_NE(heading.find(",DAC Gain,"), std::string::npos);  // no unit, no brackets
     EXPECT_NE(heading.find(",Signal (mV),Flop/Background,"), std::string::npos);
     EXPECT_NE(heading.find(",Freq.Offset (E-15),"), std::string::npos) << heading;
-    int records = 0;
-    for (std::string line; std::getline(lines, line); ++records) {
-        ASSERT_TRUE(line.ends_with("\r"));
-        std::istringstream fields(line);
-        std::string mjd, variance, clockRamsey, clockRabi, clockSignal;
-        std::getline(fields, mjd, ',');
-        std::getline(fields, variance, ',');
-        std::getline(fields, clockRamsey, ',');
-        std::getline(fields, clockRabi, ',');
-        std::getline(fields, clockSignal, ',');
-        EXPECT_EQ(std::stod(mjd), store.TimeAxis(0)[records]);
-        EXPECT_EQ(std::stod(clockSignal), store.Channel(4)[records]);
-    }
-    EXPECT_EQ(records, 3);
     EXPECT_NE(csv.find(",21.2,"), std::string::npos) << "a float in its own shortest digits";
 
     // By default beside the file, as .csv; never over the file itself; a refused file is told.
-    std::ostringstream out, err;
     EXPECT_EQ(RunExportCsv(path_, "", out, err), 0);
     EXPECT_EQ(FileText(dir_.Path() / "Unit1234.csv"), csv);
     EXPECT_EQ(RunExportCsv(path_, path_, out, err), 1);
@@ -251,9 +222,9 @@ TEST_F(FileCommandsTest, TheExportSaysWhyItCannotWriteAndTakesTheLongestName) {
     fs::create_directory(readOnly);
     // Root writes into any folder: a read-only file system stops it.
     const bool root = ::geteuid() == 0;
-    const bool readOnlyMade = root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY,
-                                             "size=64k") == 0
-                                   : ::chmod(readOnly.c_str(), 0555) == 0;
+    const bool readOnlyMade =
+        root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0
+             : ::chmod(readOnly.c_str(), 0555) == 0;
     struct Case {
         fs::path target;
         std::string reason;
@@ -267,7 +238,8 @@ TEST_F(FileCommandsTest, TheExportSaysWhyItCannotWriteAndTakesTheLongestName) {
         SCOPED_TRACE(c.target);
         std::ostringstream out, err;
         EXPECT_EQ(RunExportCsv(path_, c.target.string(), out, err), 1);
-        EXPECT_EQ(err.str(), "corvane3: cannot write " + c.target.string() + " (" + c.reason + ")\n");
+        EXPECT_EQ(err.str(),
+                  "corvane3: cannot write " + c.target.string() + " (" + c.reason + ")\n");
     }
     if (root && readOnlyMade) {
         ::umount(readOnly.c_str());
@@ -301,8 +273,8 @@ TEST_F(FileCommandsTest, LongNulRunsAreSkippedAndEveryWholeRecordCounted) {
     };
     const std::vector<Case> cases{
         {"tail.csd", text + std::string(kLongTail, '\0')},
-        {"run.csd", text.substr(0, secondRecord) + std::string(kLongRun, '\0') +
-                        text.substr(secondRecord)},
+        {"run.csd",
+         text.substr(0, secondRecord) + std::string(kLongRun, '\0') + text.substr(secondRecord)},
         {"run-after-line-end.csd", text.substr(0, secondRecord) + std::string(kLongRun, '\0') +
                                        "\r\n" + text.substr(secondRecord)},
     };

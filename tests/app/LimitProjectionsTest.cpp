@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "core/base/Mjd.h"
-#include "core/telemetry/ReadingTrends.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -23,7 +22,7 @@ struct ProjectionCase {
     double recordHours;
     double voltsPerDay;
     LimitBand critical;
-    const char* line;  // for a dated line: its start, the date checked against crossingDay
+    const char* line;          // for a dated line: its start, the date checked against crossingDay
     double crossingDay = 0.0;  // the generator's, from the start
 };
 
@@ -37,18 +36,16 @@ double MjdOfDate(const std::string& text) {
 }
 
 TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone) {
+    const LimitBand high{std::nullopt, 2500.0};
+    const LimitBand both{1600.0, 2500.0};
     const ProjectionCase cases[] = {
-        {"rising", 300, 6, 1.25, {std::nullopt, 2500.0}, "VEM reaches 2500 V by ", 400.0},
-        {"falling to a low limit", 300, 6, -1.25, {1600.0, 2500.0}, "VEM reaches 1600 V by ",
-         320.0},
-        {"two days", 2, 1, 1.25, {std::nullopt, 2500.0},
-         "VEM: fit over 47.0 hours: too short to project"},
-        {"falling, high limit only", 300, 6, -1.25, {std::nullopt, 2500.0},
+        {"rising", 300, 6, 1.25, high, "VEM reaches 2500 V by ", 400.0},
+        {"falling to a low limit", 300, 6, -1.25, both, "VEM reaches 1600 V by ", 320.0},
+        {"two days", 2, 1, 1.25, high, "VEM: fit over 47.0 hours: too short to project"},
+        {"falling, high limit only", 300, 6, -1.25, high,
          "VEM moving away from its critical limit: no crossing in sight"},
-        {"past it", 300, 6, 2.0, {std::nullopt, 2500.0},
-         "VEM is past 2500 V already (fit over 300 days)"},
-        {"a century away", 300, 6, 0.001, {std::nullopt, 2500.0},
-         "VEM reaches 2500 V in more than 100 years"},
+        {"past it", 300, 6, 2.0, high, "VEM is past 2500 V already (fit over 300 days)"},
+        {"a century away", 300, 6, 0.001, high, "VEM reaches 2500 V in more than 100 years"},
         {"no critical limit", 300, 6, 1.25, {}, ""},
     };
     for (const ProjectionCase& c : cases) {
@@ -56,8 +53,8 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
         const auto path = dir.Path() / "Unit1234.csd";
         testing::WriteVemFile(path, c.days, c.recordHours * 3600.0, c.voltsPerDay);
         std::ostringstream out;
-        PrintLimitProjections(path.string(), {ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}},
-                              out);
+        PrintLimitProjections(path.string(),
+                              {ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}}, out);
         const std::string line = out.str();
         if (c.crossingDay == 0.0) {
             EXPECT_EQ(line, c.line[0] == 0 ? "" : std::string(c.line) + "\n") << c.name;
@@ -69,20 +66,6 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
             << line;
         EXPECT_EQ(line.substr(start.size() + 10), " (fit over 300 days)\n");
     }
-}
-
-TEST(LimitProjectionsTest, PiecesOfAFitMergeIntoTheFitOfTheWhole) {
-    CLineFitSums whole, first, second;
-    for (int i = 0; i < 100; ++i) {
-        const double mjd = kStartMjd + i * 0.25;
-        const double volts = 2000.0 + 1.25 * (mjd - kStartMjd) + (i % 3) * 0.5;
-        whole.Add(mjd, volts);
-        (i < 37 ? first : second).Add(mjd, volts);
-    }
-    first.Merge(second);
-    EXPECT_NEAR(first.Result().slope, whole.Result().slope, 1e-12);
-    EXPECT_NEAR(first.Result().intercept, whole.Result().intercept, 1e-6);
-    EXPECT_NEAR(whole.Result().slope, 1.25, 1e-3);
 }
 
 }  // namespace

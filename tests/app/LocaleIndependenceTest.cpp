@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -17,6 +16,7 @@
 #include "core/telemetry/TelemetryFormat.h"
 #include "sim/StatusRecords.h"
 #include "support/CommaLocale.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -69,9 +69,7 @@ TEST_P(LocaleIndependenceTest, SpectrumFilesAreWrittenAndReadWithDecimalPoints) 
     const auto [inC, inComma] = InBothLocales<std::string>([&] {
         std::string message;
         EXPECT_TRUE(WriteSpectrumFile(path, {-4999.5, 0.25}, {1234.5, -3.125}, 2, message));
-        std::ifstream file(path);
-        std::stringstream text;
-        text << file.rdbuf();
+        const std::string text = testing::FileText(path);
         SpectrumPoints points;
         EXPECT_EQ(ReadSpectrumFile(path, points).status, ESpectrumFileRead::kRead);
         EXPECT_EQ(points.detuning, (std::vector<double>{-4999.5, 0.25}));
@@ -79,7 +77,7 @@ TEST_P(LocaleIndependenceTest, SpectrumFilesAreWrittenAndReadWithDecimalPoints) 
         std::ostringstream summary;
         std::ostringstream errors;
         EXPECT_EQ(RunSummary(path, summary, errors), 0) << errors.str();
-        return text.str() + summary.str();
+        return text + summary.str();
     });
     EXPECT_EQ(inComma, inC);
     EXPECT_NE(inC.find("\n-4999.5,1234.5\n0.25,-3.125\n"), std::string::npos) << inC;

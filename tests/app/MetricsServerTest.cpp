@@ -41,15 +41,10 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
          {"Content-Length: 14"},
          {"corvane3_up"}},
         {"GET /metrics/x HTTP/1.1\r\n" + host, "HTTP/1.1 404 Not Found", {}, {"corvane3_up"}},
-        {"GET /favicon.ico HTTP/1.1\r\n" + host, "HTTP/1.1 404 Not Found", {}, {}},
         {"POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n" + host + "abc",
          "HTTP/1.1 405 Method Not Allowed",
          {"Allow: GET, HEAD"},
          {"corvane3_up"}},
-        {"DELETE / HTTP/1.1\r\n" + host,
-         "HTTP/1.1 405 Method Not Allowed",
-         {"Allow: GET, HEAD"},
-         {}},
         {"garbage\r\n\r\n", "", {}, {"corvane3_up"}},
     };
     for (const Row& row : rows) {
@@ -80,16 +75,9 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     }
     EXPECT_EQ(v6.Url(), "http://[::1]:" + std::to_string(v6.Port()) + "/metrics");
     v6.Publish("corvane3_up 1\n");
-    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(static_cast<std::uint16_t>(v6.Port()));
-    address.sin6_addr = in6addr_loopback;
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string request = "GET /metrics HTTP/1.1\r\n" + host;
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    EXPECT_NE(ReadUntilClosed(fd).find("\r\n\r\ncorvane3_up 1\n"), std::string::npos);
-    ::close(fd);
+    EXPECT_NE(Request(v6.Port(), "GET /metrics HTTP/1.1\r\n" + host, true)
+                  .find("\r\n\r\ncorvane3_up 1\n"),
+              std::string::npos);
 }
 
 TEST(MetricsServerTest, ConnectionsBeyondTheLimitAreClosedAndTheRestStillServed) {
@@ -135,9 +123,7 @@ TEST(MetricsServerTest, EndpointsAreParsedAsTheOptionTakesThem) {
         {"0.0.0.0:9123", true, "0.0.0.0", 9123},
         {"192.0.2.7:65535", true, "192.0.2.7", 65535},
         {"[::1]:9123", true, "::1", 9123},
-        {"[::]:0", true, "::", 0},
         {"65536", false, "", 0},
-        {"-1", false, "", 0},
         {"", false, "", 0},
         {"91a", false, "", 0},
         {"localhost:9123", false, "", 0},

@@ -15,6 +15,7 @@
 
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -55,16 +56,13 @@ struct RecordingRun {
 RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOptions,
                            const std::string& polls, const std::string& timeout) {
     fs::create_directories(dir);
-    const std::string link = (dir / "clock").string();
-    std::vector<std::string> simArguments{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link};
-    simArguments.insert(simArguments.end(), simOptions.begin(), simOptions.end());
-    ChildProcess sim(simArguments);
-    if (sim.ReadLine().empty()) {
+    const SimulatedUnit unit(dir, std::move(simOptions));
+    if (!unit.Started()) {
         return {"the simulator did not start", -1, {}};
     }
     ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
-                           (dir / "Corvane3.ini").string(), "--port", link, "--interval", "2",
-                           "--polls", polls, "--timeout", timeout, "--record", dir.string(),
+                           (dir / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
+                           "2", "--polls", polls, "--timeout", timeout, "--record", dir.string(),
                            "--verbose"});
     RecordingRun run;
     run.output = headless.ReadAll();
@@ -85,13 +83,25 @@ bool InOrder(const std::string& output, const std::vector<std::string>& lines) {
     return true;
 }
 
-TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
+// Each fault of the unit ends the run as expected with only whole records. A file a power cut
+// left with a NUL tail or a torn record gets the new records on lines of their own, and
+// --summary counts every whole record, old and new.
+TEST(FaultsTest, EachFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
+    const std::string header = TelemetryHeaderLine(kModelTq9000) + "\r\n";
+    std::string old;
+    UnitStateData record = SampleRecord();
+    for (int i = 0; i < 10; ++i) {
+        record.mjd = 60000.0 + i;
+        old += TelemetryRecordLine(record, kModelTq9000) + "\r\n";
+    }
+    const std::string torn = TelemetryRecordLine(record, kModelTq9000).substr(0, 60);
     struct Row {
         const char* name;
         std::vector<std::string> simOptions;
         int status;  // 0: the records came; 3: timed out without one
         std::vector<std::string> statusLines;
         std::size_t records;
+        std::string file = "";  // what the record file held before the run
     };
     const std::vector<Row> rows{
         {"none", {}, 0, {"Unit Online", "D1...OK"}, 3},
@@ -112,6 +122,8 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
          0,
          {"Unit Online", "RS232 open failed", "Unit Online"},
          3},
+        {"power cut: NUL tail", {}, 0, {"Unit Online"}, 13, header + old + std::string(4096, '\0')},
+        {"power cut: torn record", {}, 0, {"Unit Online"}, 13, header + old + torn},
     };
     TempDir dir;
     // The rows run side by side: each waits on its own simulated link most of the time.
@@ -119,6 +131,11 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::string polls = rows[i].status == 0 ? "3" : "1";
         const std::string timeout = rows[i].status == 0 ? "30" : "8";
+        if (!rows[i].file.empty()) {
+            fs::create_directories(dir.Path() / std::to_string(i));
+            std::ofstream(dir.Path() / std::to_string(i) / "Unit1234.csd", std::ios::binary)
+                << rows[i].file;
+        }
         runs.push_back(std::async(std::launch::async, RecordAgainst, dir.Path() / std::to_string(i),
                                   rows[i].simOptions, polls, timeout));
     }
@@ -136,6 +153,13 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
                 EXPECT_NE(entry.path().extension(), ".csd") << entry.path();
             }
         }
+        if (!row.file.empty()) {
+            ChildProcess summary({CORVANE3_PROGRAM, "--summary",
+                                  (dir.Path() / std::to_string(i) / "Unit1234.csd").string()});
+            const std::string out = summary.ReadAll();
+            EXPECT_EQ(summary.Wait(), 0) << summary.Err();
+            EXPECT_NE(out.find("Unit: Tq9000 S/N 1234\nRecords: 13\n"), std::string::npos) << out;
+        }
     }
 }
 
@@ -144,9 +168,9 @@ TEST(FaultsTest, EachSimulatedFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
 TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
     constexpr int kKills = 50;
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     std::mt19937 random(17);
     std::uniform_int_distribution<int> delayMs(0, 1500);
     for (int kill = 0; kill < kKills; ++kill) {
@@ -159,63 +183,6 @@ TEST(FaultsTest, KillingTheRecorderAtRandomMomentsLeavesOnlyWholeRecords) {
     }
     const std::vector<std::string> records = WholeRecords(dir.Path() / "Unit1234.csd", true);
     EXPECT_GT(records.size(), 5u) << "too few records were written to prove anything";
-}
-
-// A file a power cut left with a NUL tail or a torn record gets the new records on lines of
-// their own, and --summary counts every whole record, old and new.
-TEST(FaultsTest, AfterAPowerCutNewRecordsFollowTheLastWholeRecordAndAllAreCounted) {
-    TempDir dir;
-    const std::string header = TelemetryHeaderLine(403) + "\r\n";
-    std::string old;
-    UnitStateData record = SampleRecord();
-    for (int i = 0; i < 10; ++i) {
-        record.mjd = 60000.0 + i;
-        old += TelemetryRecordLine(record, 403) + "\r\n";
-    }
-    const std::vector<std::pair<std::string, std::string>> damages{
-        {"NUL tail", std::string(4096, '\0')},
-        {"torn record", TelemetryRecordLine(record, 403).substr(0, 60)},
-    };
-    for (std::size_t i = 0; i < damages.size(); ++i) {
-        SCOPED_TRACE(damages[i].first);
-        const fs::path runDir = dir.Path() / std::to_string(i);
-        fs::create_directories(runDir);
-        std::ofstream(runDir / "Unit1234.csd", std::ios::binary)
-            << header << old << damages[i].second;
-        const RecordingRun run = RecordAgainst(runDir, {}, "2", "30");
-        EXPECT_EQ(run.status, 0) << run.output;
-        EXPECT_EQ(run.records.size(), 12u);
-        ChildProcess summary({CORVANE3_PROGRAM, "--summary", (runDir / "Unit1234.csd").string()});
-        const std::string out = summary.ReadAll();
-        EXPECT_EQ(summary.Wait(), 0) << summary.Err();
-        EXPECT_NE(out.find("Records: 12\n"), std::string::npos) << out;
-        EXPECT_NE(out.find("Unit: Tq9000 S/N 1234\n"), std::string::npos) << out;
-    }
-}
-
-// Two programs on one port would spoil each other's replies, root or not: the second is refused
-// and told which process has the port.
-TEST(FaultsTest, ASecondRunOnAPortInUseIsRefusedAndToldWhoHasIt) {
-    TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    ChildProcess first({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
-                        "--interval", "2", "--timeout", "30"});
-    std::string line;
-    while ((line = first.ReadLine()).find("RS232 Open") == std::string::npos && !line.empty()) {
-    }
-    ASSERT_FALSE(line.empty()) << first.Err();
-    ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", config, "--port", link,
-                         "--interval", "2", "--polls", "1", "--timeout", "10"});
-    second.ReadAll();
-    EXPECT_EQ(second.Wait(), 1);
-    EXPECT_NE(second.Err().find("in use by process " + std::to_string(first.Pid()) + " (corvane3)"),
-              std::string::npos)
-        << second.Err();
-    first.Signal(SIGTERM);
-    EXPECT_EQ(first.Wait(), 0) << first.Err();
 }
 
 }  // namespace

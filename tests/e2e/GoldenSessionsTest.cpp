@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -39,25 +40,23 @@ class GoldenSessions : public ::testing::TestWithParam<std::string> {
   protected:
     fs::path Session() const { return fs::path(CORVANE3_FIXTURES) / "sessions" / GetParam(); }
 
-    // The simulator replaying the session on a new terminal; its path.
-    std::string Replay(std::unique_ptr<ChildProcess>& unit, const std::string& name) {
-        const std::string link = (dir_.Path() / name).string();
-        unit = std::make_unique<ChildProcess>(
-            std::vector<std::string>{CORVANE3_SIM_PROGRAM, "--replay",
-                                     (Session() / "session.trace").string(), "--link", link});
-        EXPECT_FALSE(unit->ReadLine().empty()) << unit->Err();
-        return link;
+    // The simulator replaying the session on a new terminal.
+    std::unique_ptr<SimulatedUnit> Replay() {
+        auto unit = std::make_unique<SimulatedUnit>(
+            dir_.Path(),
+            std::vector<std::string>{"--replay", (Session() / "session.trace").string()});
+        EXPECT_TRUE(unit->Started());
+        return unit;
     }
 
     TempDir dir_;
 };
 
 TEST_P(GoldenSessions, HeadlessRunGivesTheRecordedLinesRecordsAndStatus) {
-    std::unique_ptr<ChildProcess> unit;
-    const std::string link = Replay(unit, "unit");
+    const auto unit = Replay();
     const fs::path config = dir_.Path() / "Corvane3.ini";
     const fs::path records = dir_.Path() / "records";
-    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    std::ofstream(config) << "[COM]\nPortName=" << unit->Link() << "\n";
     std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--headless",    "--config",
                                           config.string(),  "--interval",    "2",
                                           "--record",       records.string()};
@@ -83,10 +82,9 @@ TEST_P(GoldenSessions, TheWindowShowsARecordOfASessionThatHasOne) {
     if (!fs::exists(Session() / "expected.csd")) {
         GTEST_SKIP() << "the session holds no status record";
     }
-    std::unique_ptr<ChildProcess> unit;
-    const std::string link = Replay(unit, "unit");
+    const auto unit = Replay();
     const fs::path config = dir_.Path() / "Corvane3.ini";
-    std::ofstream(config) << "[COM]\nPortName=" << link << "\n";
+    std::ofstream(config) << "[COM]\nPortName=" << unit->Link() << "\n";
     const std::string shot = (dir_.Path() / "shot.png").string();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ChildProcess window({CORVANE3_PROGRAM, "--config", config.string(), "--screenshot", shot});

@@ -1,6 +1,7 @@
-// The logging service's command line, against corvane3-sim: the service manager's stop
-// (SIGTERM) in the middle of a poll ends the run cleanly with every record whole, and under the
-// unit's file mask the records are readable by its group and no one else.
+// The logging service's command line, against corvane3-sim: a second run on its port is refused,
+// the service manager's stop (SIGTERM) in the middle of a poll ends the run cleanly with every
+// record whole, and under the unit's file mask the records are readable by its group and no one
+// else.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,25 +10,44 @@
 #include <regex>
 
 #include "support/ChildProcess.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3::testing {
 namespace {
 
-TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) {
+TEST(InstallServiceTest, ThePortIsItsOwnAndAStopLeavesWholeLinesReadableByTheGroupOnly) {
+    const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
+    std::smatch mask;
+    ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
     TempDir dir;
-    const std::string link = (dir.Path() / "ttyUSB0").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit clock(dir.Path());
+    ASSERT_TRUE(clock.Started());
     // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
-    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
-                          (dir.Path() / "absent.ini").string(), "--port", link, "--record",
-                          dir.Path().string(), "--interval", "2", "--verbose"});
+    const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
+    const std::string absent = (dir.Path() / "absent.ini").string();
+    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",
+                          clock.Link(), "--record", dir.Path().string(), "--interval", "2",
+                          "--verbose"});
+    ::umask(before);
     constexpr int kRecordsBeforeStop = 3;
     int recorded = 0;
     for (std::string line = service.ReadLine(); !line.empty(); line = service.ReadLine()) {
         recorded += line.starts_with("MJD ");
+        if (recorded == 1 && line.starts_with("MJD ")) {
+            // Two programs on one port would spoil each other's replies, root or not: the
+            // second is refused and told which process has the port.
+            ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",
+                                 clock.Link(), "--interval", "2", "--polls", "1", "--timeout",
+                                 "10"});
+            second.ReadAll();
+            EXPECT_EQ(second.Wait(), 1);
+            EXPECT_NE(second.Err().find("in use by process " + std::to_string(service.Pid()) +
+                                        " (corvane3)"),
+                      std::string::npos)
+                << second.Err();
+        }
         if (recorded == kRecordsBeforeStop && line == "D1...") {  // the next record is on its way
             service.Signal(SIGTERM);
             break;
@@ -42,24 +62,6 @@ TEST(InstallServiceTest, StopWhileRecordingLeavesEveryLineWithTheHeadersFields) 
     for (const std::string& line : lines) {
         EXPECT_EQ(std::ranges::count(line, ','), std::ranges::count(lines.front(), ',')) << line;
     }
-}
-
-TEST(InstallServiceTest, UnderTheUnitsMaskRecordsAreReadableByItsGroupOnly) {
-    const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
-    std::smatch mask;
-    ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
-    TempDir dir;
-    const std::string link = (dir.Path() / "ttyUSB0").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
-    const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
-    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config",
-                          (dir.Path() / "absent.ini").string(), "--port", link, "--record",
-                          dir.Path().string(), "--interval", "2", "--polls", "1"});
-    ::umask(before);
-    service.ReadAll();
-    ASSERT_EQ(service.Wait(), 0) << service.Err();
-
     struct stat info {};
     ASSERT_EQ(::stat((dir.Path() / "Unit1234.csd").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, static_cast<mode_t>(S_IRUSR | S_IWUSR | S_IRGRP))

@@ -1,21 +1,21 @@
 // corvane3 --headless --metrics against corvane3-sim, scraped by a real Prometheus server with
-// the packaged alerting rules; the endpoint under a flood of connections; and the journal's
-// priority marks on the run's lines.
+// the packaged alerting rules and dashboard queries; the endpoint under a flood of connections;
+// and the journal's priority marks on the run's lines.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -23,6 +23,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/PrometheusServer.h"
+#include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -32,67 +33,84 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPrometheus = kPrometheusProgram;
-
-// corvane3 --headless with --metrics 0 and these arguments; port is the one it says it took.
-struct MetricsRun {
-    std::unique_ptr<ChildProcess> program;
-    int port = 0;
-    std::string firstLine;
+struct DashboardQuery {
+    std::string panel;
+    std::string expr;
 };
 
-MetricsRun StartMetricsRun(const fs::path& dir, const std::string& link,
-                           std::vector<std::string> more) {
-    std::vector<std::string> arguments{
-        CORVANE3_PROGRAM, "--headless", "--config",   (dir / "Corvane3.ini").string(),
-        "--port",         link,         "--interval", "2",
-        "--record",       dir.string(), "--metrics",  "0"};
-    arguments.insert(arguments.end(), more.begin(), more.end());
-    MetricsRun run;
-    run.program = std::make_unique<ChildProcess>(arguments);
-    run.firstLine = run.program->ReadLine();
-    const std::regex said(R"(Metrics on http://127\.0\.0\.1:(\d+)/metrics)");
-    std::smatch match;
-    if (std::regex_match(run.firstLine, match, said)) {
-        run.port = std::stoi(match[1]);
-    }
-    return run;
-}
-
-// Fields of the .csd record whose MJD is nearest this time.
-std::vector<std::string> RecordAt(const fs::path& file, double unixSeconds) {
-    const double mjd = unixSeconds / 86400.0 + 40587.0;
-    std::vector<std::string> best;
-    double bestDistance = 1.0;
-    for (const std::string& line : CsdLines(file)) {
-        std::vector<std::string> fields;
-        std::stringstream stream(line);
-        for (std::string field; std::getline(stream, field, ',');) {
-            fields.push_back(field);
-        }
-        if (fields.empty() || !std::isdigit(static_cast<unsigned char>(fields[0][0]))) {
-            continue;
-        }
-        const double distance = std::fabs(std::stod(fields[0]) - mjd);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = fields;
+// The queries of every panel of the packaged Grafana dashboard.
+std::vector<DashboardQuery> DashboardQueries(const QJsonObject& dashboard) {
+    std::vector<DashboardQuery> queries;
+    for (const QJsonValue panel : dashboard["panels"].toArray()) {
+        for (const QJsonValue target : panel["targets"].toArray()) {
+            queries.push_back(
+                {panel["title"].toString().toStdString(), target["expr"].toString().toStdString()});
         }
     }
-    return bestDistance < 2e-6 ? best : std::vector<std::string>{};
+    return queries;
 }
 
-TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops) {
-    if (!fs::exists(kPrometheus)) {
+// Template variables as Grafana fills them in for one selected value.
+std::string Substituted(std::string expr, const std::string& variable, const std::string& value) {
+    for (const std::string& form : {"${" + variable + "}", "$" + variable}) {
+        for (std::size_t at = expr.find(form); at != std::string::npos; at = expr.find(form, at)) {
+            expr.replace(at, form.size(), value);
+            at += value.size();
+        }
+    }
+    return expr;
+}
+
+// Each line of a run's standard output starts with its journal priority.
+void ExpectEveryLineHasAPriority(const std::string& output) {
+    std::stringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, std::regex("<[346]>.*"))) << line;
+    }
+}
+
+// The packaged rules and Grafana dashboard, run by a real Prometheus server that scrapes the
+// run: every panel's query gives the simulated unit's series, and when the simulator stops the
+// link is down and its alert fires.
+TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSimulatorStops) {
+    if (!PrometheusServer::Installed()) {
         GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
     }
+    QFile file(QString::fromUtf8(CORVANE3_SOURCE_DIR "/packaging/grafana/corvane3.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QJsonParseError error;
+    const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    EXPECT_GT(dashboard["schemaVersion"].toInt(), 0);
+
+    // The unit selector lists the endpoints that expose the metrics.
+    std::vector<std::string> variables;
+    std::string unitQuery;
+    for (const QJsonValue variable : dashboard["templating"]["list"].toArray()) {
+        variables.push_back(variable["name"].toString().toStdString());
+        if (variable["name"] == QStringLiteral("unit")) {
+            unitQuery = variable["query"]["query"].toString().toStdString();
+        }
+    }
+    EXPECT_EQ(variables, (std::vector<std::string>{"datasource", "unit"}));
+    const std::regex labelValues(R"(label_values\((\w+), *(\w+)\))");
+    std::smatch unitParts;
+    ASSERT_TRUE(std::regex_match(unitQuery, unitParts, labelValues)) << unitQuery;
+
+    const std::vector<DashboardQuery> queries = DashboardQueries(dashboard);
+    ASSERT_GE(queries.size(), 10u);
+
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    auto sim = std::make_unique<ChildProcess>(
-        std::vector<std::string>{CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim->ReadLine().empty());
-    MetricsRun run = StartMetricsRun(dir.Path(), link, {});
+    // An alarm pending, so that the alarm panels have a series to show.
+    auto unit =
+        std::make_unique<SimulatedUnit>(dir.Path(), std::vector<std::string>{"--alarm", "16"});
+    ASSERT_TRUE(unit->Started());
+    // As under a service manager, whose journal takes each line's priority from its start.
+    ::setenv("JOURNAL_STREAM", "8:12345", 1);
+    MetricsRun run = StartMetricsRun(dir.Path(), unit->Link());
+    ::unsetenv("JOURNAL_STREAM");
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
+    const std::string instance = "127.0.0.1:" + std::to_string(run.port);
 
     // The packaged rules, with the link-down alert waiting seconds rather than minutes.
     std::string rules =
@@ -101,94 +119,83 @@ TEST(MetricsTest, PrometheusScrapesTheUnitAndFiresLinkDownWhenTheSimulatorStops)
     ASSERT_NE(rules.find(waitOfLinkDown), std::string::npos);
     rules.replace(rules.find(waitOfLinkDown), waitOfLinkDown.size(), "for: 3s");
     std::ofstream(dir.Path() / "rules.yml") << rules;
-    std::ofstream(dir.Path() / "prometheus.yml")
-        << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-        << "rule_files: [" << (dir.Path() / "rules.yml").string() << "]\n"
-        << "scrape_configs:\n  - job_name: clocks\n    static_configs:\n"
-        << "      - targets: ['127.0.0.1:" << run.port << "']\n";
-    const int prometheusPort = FreeLoopbackPort();
-    ChildProcess prometheus(
-        {kPrometheus, "--config.file=" + (dir.Path() / "prometheus.yml").string(),
-         "--storage.tsdb.path=" + (dir.Path() / "tsdb").string(),
-         "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort), "--log.level=warn"});
-    const auto query = [&](const std::string& promql) {
-        return HttpGetBody(prometheusPort, "/api/v1/query?query=" + UrlEncoded(promql));
-    };
+    const PrometheusServer prometheus(dir.Path(), run.port, "clocks",
+                                      (dir.Path() / "rules.yml").string());
 
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60),
-                        [&] {
-                            return query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
-                                       std::string::npos &&
-                                   query("corvane3_up").find(R"(,"1"]})") != std::string::npos;
-                        }))
-        << "corvane3_up never became 1: " << query("corvane3_up") << prometheus.Err();
+    EXPECT_TRUE(
+        WaitUntil(std::chrono::seconds(60),
+                  [&] {
+                      return prometheus.Query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
+                                 std::string::npos &&
+                             prometheus.Query("corvane3_up").find(R"(,"1"]})") != std::string::npos;
+                  }))
+        << "corvane3_up never became 1: " << prometheus.Query("corvane3_up") << prometheus.Err();
 
-    // A reading and the time of its record come from one scrape: the record in the file with
-    // that time holds the same clock signal (mV there, volts here).
-    const std::regex series(R"re("__name__":"([a-z0-9_]+)".*?"value":\[[0-9.]+,"([^"]+)"\])re");
-    std::string clockLevel, recordTime;
-    ASSERT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
-        const std::string answer =
-            query(R"({__name__=~"corvane3_reading|corvane3_last_record_timestamp_seconds",)"
-                  R"(channel=~"CLevel|"})");
-        clockLevel.clear();
-        recordTime.clear();
-        std::string rest = answer;
-        for (std::smatch match; std::regex_search(rest, match, series); rest = match.suffix()) {
-            (match[1] == "corvane3_reading" ? clockLevel : recordTime) = match[2];
-        }
-        return !clockLevel.empty() && !recordTime.empty();
-    })) << query("corvane3_reading");
-    const std::vector<std::string> record =
-        RecordAt(dir.Path() / "Unit1234.csd", std::stod(recordTime));
-    ASSERT_GT(record.size(), 13u) << recordTime;
-    EXPECT_EQ(std::lround(std::stod(clockLevel) * 1000.0), std::stol(record[13])) << clockLevel;
+    // The first scrape that holds a fitted decay has every metric the panels show.
+    const std::string instanceLabel = "\"instance\":\"" + instance + "\"";
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(90),
+                          [&] {
+                              return prometheus.Query("corvane3_beam_signal_fit_span_seconds > 0")
+                                         .find(instanceLabel) != std::string::npos;
+                          }))
+        << prometheus.Query("corvane3_up") << prometheus.Err();
+
+    // The selector's own query finds the unit; its value goes into the panels' queries as the
+    // one selected unit would.
+    const std::string selectorAnswer = prometheus.Query(unitParts[1].str());
+    EXPECT_NE(selectorAnswer.find("\"" + unitParts[2].str() + "\":\"" + instance + "\""),
+              std::string::npos)
+        << selectorAnswer;
+    for (const DashboardQuery& query : queries) {
+        SCOPED_TRACE(query.panel + ": " + query.expr);
+        const std::string expr = Substituted(query.expr, "unit", instance);
+        EXPECT_EQ(expr.find('$'), std::string::npos) << "a variable left unfilled";
+        const std::string answer = prometheus.Query(expr);
+        EXPECT_NE(answer.find(R"("status":"success")"), std::string::npos) << answer;
+        EXPECT_NE(answer.find(instanceLabel), std::string::npos) << answer;
+    }
 
     // The unit goes away: the link is down, and after its wait the alert fires.
-    sim->Signal(SIGTERM);
-    EXPECT_EQ(sim->Wait(), 0);
-    sim.reset();
+    unit.reset();
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
-        return query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
-    })) << query("corvane3_up");
+        return prometheus.Query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
+    })) << prometheus.Query("corvane3_up");
     // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
-    // no current reading, state or alarm, and the endpoint keeps only the link, the counters
-    // and the last record's time.
+    // no current reading, state or alarm; the endpoint still has the last record's time.
     const std::string condition =
         R"({__name__=~"corvane3_reading|corvane3_unit_state|corvane3_unit_status_code|)"
         R"(corvane3_alarm|corvane3_beam_signal_volts"})";
-    EXPECT_NE(query(condition).find(R"("result":[])"), std::string::npos) << query(condition);
-    const std::string scraped = HttpGetBody(run.port, "/metrics");
-    EXPECT_NE(scraped.find("\ncorvane3_up 0\n"), std::string::npos) << scraped;
-    for (const char* family : {"corvane3_reading{", "corvane3_unit_state{", "corvane3_alarm{"}) {
-        EXPECT_EQ(scraped.find(std::string("\n") + family), std::string::npos) << family;
-    }
-    EXPECT_NE(scraped.find("\ncorvane3_last_record_timestamp_seconds "), std::string::npos);
-    EXPECT_NE(scraped.find("\ncorvane3_status_records_total "), std::string::npos);
+    EXPECT_NE(prometheus.Query(condition).find(R"("result":[])"), std::string::npos)
+        << prometheus.Query(condition);
+    EXPECT_NE(HttpGetBody(run.port, "/metrics").find("\ncorvane3_last_record_timestamp_seconds "),
+              std::string::npos);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
-        const std::string alerts = HttpGetBody(prometheusPort, "/api/v1/alerts");
+        const std::string alerts = HttpGetBody(prometheus.Port(), "/api/v1/alerts");
         return std::regex_search(alerts,
                                  std::regex(R"(\{"labels":\{"alertname":"Corvane3LinkDown"[^}]*\},)"
                                             R"("annotations":\{[^}]*\},"state":"firing")"));
-    })) << HttpGetBody(prometheusPort, "/api/v1/alerts");
+    })) << HttpGetBody(prometheus.Port(), "/api/v1/alerts");
 
     run.program->Signal(SIGTERM);
-    run.program->ReadAll();
+    const std::string journal = run.firstLine + "\n" + run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    EXPECT_NE(journal.find("\n<6>Unit Online\n"), std::string::npos) << journal;
+    // The first record brings the alarm: a warning; the second, with the same alarm, is not.
+    EXPECT_TRUE(
+        std::regex_search(journal, std::regex(R"(\n<4>MJD [^\n]*alarms 16[^\n]*\n<6>MJD )")))
+        << journal;
+    ExpectEveryLineHasAPriority(journal);
 }
 
-// Floods of connections and clients that send a byte a second: records keep their schedule,
-// scrapes are still answered, and every connection is closed by the limits.
 // What the endpoint guarantees under a flood of connections and clients that never finish their
 // request: records go on being taken and written (the flood lasts until three more are in the
 // file), every connection ends by the server's limit, and scrapes among the flood are answered.
 // How late records come under such load is measured by bench/metrics_bench, not here.
 TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
-    MetricsRun run = StartMetricsRun(dir.Path(), link, {});
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    MetricsRun run = StartMetricsRun(dir.Path(), unit.Link());
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
     const fs::path records = dir.Path() / "Unit1234.csd";
     const auto recordCount = [&] { return CsdRecords(records).size(); };
@@ -248,7 +255,8 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
             ::close(fd);
         }
         ++scrapes;
-        scrapesAnswered += HttpGetBody(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
+        scrapesAnswered +=
+            HttpGetBody(run.port, "/metrics").find("corvane3_up 1") != std::string::npos;
     }
     EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood)
         << "records stopped during the flood";
@@ -264,12 +272,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     const std::string output = run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
     // Every record the run took is in the file, in order.
-    std::size_t taken = 0;
-    std::istringstream lines(output);
-    for (std::string line; std::getline(lines, line);) {
-        taken += line.starts_with("MJD ");
-    }
-    EXPECT_EQ(recordCount(), taken) << output;
+    EXPECT_EQ(recordCount(), Occurrences("\n" + output, "\nMJD ")) << output;
     std::vector<double> times;
     for (const std::string& line : CsdRecords(records)) {
         times.push_back(std::stod(line));
@@ -277,85 +280,23 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }
 
-// Under a service manager the lines carry their journal priority; in a terminal they do not.
-TEST(MetricsTest, LinesCarryJournalPrioritiesOnlyWhenTheyGoToTheJournal) {
+// A run that waits for its port under a service manager: each line carries its journal
+// priority, on standard error too (the records' lines are the Prometheus test's; a terminal's
+// lines have none: the exact lines of ProgramTest show it).
+TEST(MetricsTest, LinesCarryJournalPrioritiesWhenTheyGoToTheJournal) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link, "--alarm", "16"});
-    ASSERT_FALSE(sim.ReadLine().empty());
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    const auto run = [&](bool journal, const std::vector<std::string>& more, int status) {
-        if (journal) {
-            ::setenv("JOURNAL_STREAM", "8:12345", 1);
-        }
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless", "--config",
-                                           config,           "--interval", "2"};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        ChildProcess program(arguments);
-        const std::string out = program.ReadAll();
-        ::unsetenv("JOURNAL_STREAM");
-        EXPECT_EQ(program.Wait(), status) << out << program.Err();
-        return out + "|" + program.Err();
-    };
     const std::string missing = (dir.Path() / "ttyUSB9").string();
-    const std::string journal = run(true, {"--port", link, "--polls", "2"}, 0);
-    EXPECT_NE(journal.find("\n<6>Unit Online\n"), std::string::npos) << journal;
-    // The first record brings the alarm: a warning; the second, with the same alarm, is not.
-    EXPECT_TRUE(
-        std::regex_search(journal, std::regex(R"(\n<4>MJD [^\n]*alarms 16[^\n]*\n<6>MJD )")))
-        << journal;
-    const std::string waiting = run(true, {"--port", missing, "--timeout", "2"}, 3);
-    EXPECT_NE(waiting.find("<4>RS232 open failed\n"), std::string::npos) << waiting;
-    EXPECT_NE(waiting.find("|<4>corvane3: " + missing), std::string::npos) << waiting;
-    EXPECT_NE(waiting.find("\n<3>corvane3: timed out"), std::string::npos) << waiting;
-    for (const std::string& text : {journal, waiting}) {
-        std::stringstream lines(text.substr(0, text.find('|')));
-        for (std::string line; std::getline(lines, line);) {
-            EXPECT_TRUE(std::regex_match(line, std::regex("<[346]>.*"))) << line;
-        }
-    }
-
-    const std::string terminal = run(false, {"--port", link, "--polls", "1"}, 0);
-    EXPECT_EQ(terminal.find('<'), std::string::npos) << terminal;
-    EXPECT_NE(terminal.find("\nUnit Online\n"), std::string::npos) << terminal;
-}
-
-// What a user gets for a value --metrics cannot take, and for a port another program holds.
-TEST(MetricsTest, ABadMetricsValueOrAPortInUseIsRefusedWithTheReason) {
-    TempDir dir;
-    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(held, 1), 0);
-    ::getsockname(held, reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string heldPort = std::to_string(ntohs(address.sin_port));
-    const std::string config = (dir.Path() / "Corvane3.ini").string();
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"--headless", "--metrics", "70000"}, 2, "--metrics needs [ADDRESS:]PORT, not \"70000\""},
-        {{"--headless", "--metrics", "localhost:9123"}, 2, "numeric IPv4 or IPv6 address"},
-        {{"--metrics", "9123"}, 2, "--metrics serves a headless run"},
-        {{"--headless", "--port", (dir.Path() / "tty").string(), "--metrics", heldPort},
-         1,
-         "--metrics: cannot serve on 127.0.0.1:" + heldPort + ": Address already in use"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.back());
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--config", config};
-        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        ChildProcess program(arguments);
-        program.ReadAll();
-        EXPECT_EQ(program.Wait(), c.status) << program.Err();
-        EXPECT_NE(program.Err().find(c.err), std::string::npos) << program.Err();
-    }
-    ::close(held);
+    ::setenv("JOURNAL_STREAM", "8:12345", 1);
+    ChildProcess program({CORVANE3_PROGRAM, "--headless", "--config",
+                          (dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--port",
+                          missing, "--timeout", "2"});
+    ::unsetenv("JOURNAL_STREAM");
+    const std::string out = program.ReadAll();
+    EXPECT_EQ(program.Wait(), 3) << out << program.Err();
+    EXPECT_NE(out.find("<4>RS232 open failed\n"), std::string::npos) << out;
+    EXPECT_TRUE(program.Err().starts_with("<4>corvane3: " + missing)) << program.Err();
+    EXPECT_NE(program.Err().find("\n<3>corvane3: timed out"), std::string::npos) << program.Err();
+    ExpectEveryLineHasAPriority(out);
 }
 
 // The record folder goes away for a while (a file stands where it was, so it cannot be made
@@ -364,9 +305,9 @@ TEST(MetricsTest, ABadMetricsValueOrAPortInUseIsRefusedWithTheReason) {
 // were not and ends with status 1.
 TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     TempDir dir;
-    const std::string link = (dir.Path() / "clock").string();
-    ChildProcess sim({CORVANE3_SIM_PROGRAM, "--warmup", "0", "--link", link});
-    ASSERT_FALSE(sim.ReadLine().empty());
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const std::string& link = unit.Link();
     const fs::path records = dir.Path() / "records";
     MetricsRun run = StartMetricsRun(dir.Path(), link, {"--record", records.string()});
     ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
@@ -376,14 +317,14 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
         return at == std::string::npos ? -1.0 : std::stod(text.substr(at + name.size() + 2));
     };
     ASSERT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
+                          [&] { return metric("corvane3_records_recorded_total") >= 1.0; }));
     const auto takeAway = [](const fs::path& folder, const fs::path& to) {
         fs::rename(folder, to);
         std::ofstream(folder) << "not a folder\n";
     };
     takeAway(records, dir.Path() / "away");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_recording_failing") == 1.0; }));
+                          [&] { return metric("corvane3_recording_failing") == 1.0; }));
     // The failure names the folder it could not use, for an alert to quote.
     const std::string failing = HttpGetBody(run.port, "/metrics");
     const std::size_t info = failing.find("\ncorvane3_recording_failure_info{reason=\"");
@@ -393,7 +334,7 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
         << failing;
     const double kept = metric("corvane3_records_recorded_total");
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30),
-                        [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
+                          [&] { return metric("corvane3_status_records_total") >= kept + 2.0; }));
     fs::remove(records);
     fs::rename(dir.Path() / "away", records);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
@@ -406,13 +347,8 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     run.program->Signal(SIGTERM);
     run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
-    const std::string err = run.program->Err();
-    std::size_t said = 0;
-    for (std::size_t at = err.find("Unable to save"); at != std::string::npos;
-         at = err.find("Unable to save", at + 1)) {
-        ++said;
-    }
-    EXPECT_EQ(said, 1u) << "said once: " << err;
+    EXPECT_EQ(Occurrences(run.program->Err(), "Unable to save"), 1u)
+        << "said once: " << run.program->Err();
     EXPECT_GE(CsdRecords(records / "Unit1234.csd").size(), static_cast<std::size_t>(kept) + 2);
 
     // Ended while the folder is gone: the records it held are not kept, and it says so.

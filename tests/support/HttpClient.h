@@ -1,5 +1,5 @@
 #pragma once
-// Plain HTTP requests to a server on 127.0.0.1, through real sockets.
+// Plain HTTP requests to a server on the loopback address, through real sockets.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,14 +12,21 @@
 
 namespace corvane3::testing {
 
-// A connected socket to 127.0.0.1:port, or -1.
-inline int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A connected socket to 127.0.0.1:port (::1:port with ipv6), or -1.
+inline int Connect(int port, bool ipv6 = false) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = address.sin_port;
+    address6.sin6_addr = in6addr_loopback;
+    const int connected =
+        ipv6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6)
+             : ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (connected != 0) {
         ::close(fd);
         return -1;
     }
@@ -42,8 +49,8 @@ inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
 }
 
 // The whole answer to request; "(no connection)" when nothing listens.
-inline std::string Request(int port, const std::string& request) {
-    const int fd = Connect(port);
+inline std::string Request(int port, const std::string& request, bool ipv6 = false) {
+    const int fd = Connect(port, ipv6);
     if (fd < 0) {
         return "(no connection)";
     }

@@ -73,12 +73,14 @@ inline bool WaitUntil(std::chrono::seconds bound, const std::function<bool()>& c
 
 class PrometheusServer {
   public:
-    // Scrapes 127.0.0.1:targetPort as job "job" every second; its files go to dir.
+    // Scrapes 127.0.0.1:targetPort as job "job" every second, evaluating the rules of rulesFile
+    // when one is given; its files go to dir.
     PrometheusServer(const std::filesystem::path& dir, int targetPort,
-                     const std::string& job = "clocks")
+                     const std::string& job = "clocks", const std::string& rulesFile = "")
         : port_(FreeLoopbackPort()) {
         const std::filesystem::path config = dir / "prometheus.yml";
         std::ofstream(config) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                              << (rulesFile.empty() ? "" : "rule_files: [" + rulesFile + "]\n")
                               << "scrape_configs:\n  - job_name: " << job
                               << "\n    static_configs:\n"
                               << "      - targets: ['127.0.0.1:" << targetPort << "']\n";
@@ -95,6 +97,7 @@ class PrometheusServer {
         return HttpGetBody(port_, "/api/v1/query?query=" + UrlEncoded(promql));
     }
     std::string Err() const { return process_->Err(); }
+    int Port() const { return port_; }
 
   private:
     int port_;

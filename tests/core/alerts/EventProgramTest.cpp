@@ -7,9 +7,9 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
-#include <sstream>
-#include <thread>
 
+#include "support/PrometheusServer.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -23,14 +23,15 @@ constexpr auto kGenerous = std::chrono::seconds(30);
 // A program that does what the event's name says: hang, fail, or write its environment.
 std::string WriteProgram(const std::filesystem::path& dir) {
     const std::filesystem::path program = dir / "on event";  // a blank: no shell splits it
-    std::ofstream(program) << "#!/bin/sh\n"
-                              "case \"$CORVANE3_EVENT\" in\n"
-                              "  hang) sleep 1000 ;;\n"
-                              "  fail) exit 3 ;;\n"
-                              "esac\n"
-                              "echo \"$CORVANE3_EVENT|$CORVANE3_SEVERITY|$CORVANE3_UNIT|"
-                              "$CORVANE3_CHANNEL|$CORVANE3_VALUE|$CORVANE3_TEXT|${CORVANE3_STALE-}\" "
-                              ">> \"$0.out\"\n";
+    std::ofstream(program)
+        << "#!/bin/sh\n"
+           "case \"$CORVANE3_EVENT\" in\n"
+           "  hang) sleep 1000 ;;\n"
+           "  fail) exit 3 ;;\n"
+           "esac\n"
+           "echo \"$CORVANE3_EVENT|$CORVANE3_SEVERITY|$CORVANE3_UNIT|"
+           "$CORVANE3_CHANNEL|$CORVANE3_VALUE|$CORVANE3_TEXT|${CORVANE3_STALE-}\" "
+           ">> \"$0.out\"\n";
     ::chmod(program.c_str(), 0755);
     return program.string();
 }
@@ -55,16 +56,11 @@ class Reports {
 };
 
 std::string WaitForLines(const std::filesystem::path& file, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + kGenerous;
     std::string text;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream in(file);
-        text.assign(std::istreambuf_iterator<char>(in), {});
-        if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    testing::WaitUntil(kGenerous, [&] {
+        text = testing::FileText(file);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count;
+    });
     return text;
 }
 
@@ -93,8 +89,8 @@ TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem
     testing::TempDir dir;
     const std::string program = WriteProgram(dir.Path());
     Reports reports;
-    CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); },
-                         std::chrono::milliseconds(1000));
+    CEventProgram runner(
+        program, [&](const std::string& p) { reports.Add(p); }, std::chrono::milliseconds(1000));
     for (const char* name : {"hang", "hang", "fail", "ok", "fail"}) {
         runner.Run(Event(name));
     }
