@@ -71,16 +71,6 @@ TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
     EXPECT_EQ(store.TimeAxis(1)[0], 0.0);
 }
 
-TEST(PlotDataTest, FindChannelMatchesWholeNamesBelowTheChannelCount) {
-    CPlotData store;
-    const std::vector<std::pair<std::string, int>> cases{
-        {"Hour Meter", 0}, {"Cfield Current", 10}, {"Flop/Background", 31}, {"Charge Current", 36},
-        {"", 37},          {"signal", -1},         {"Signal ", -1}};
-    for (const auto& [name, channel] : cases) {
-        EXPECT_EQ(store.FindChannel(name), channel) << name;
-    }
-}
-
 // Values across chunk boundaries, values an integer or float column cannot hold, absent values.
 TEST(PlotDataTest, ColumnsKeepEveryValueAcrossChunksAndWidening) {
     const double nan = std::numeric_limits<double>::quiet_NaN();

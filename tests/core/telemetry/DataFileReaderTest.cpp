@@ -163,8 +163,6 @@ TEST_F(DataFileReaderTest, UnreadableFilesAndLongFieldsGiveTheirMessagesAndKeepT
         std::string message, title;
     };
     const std::vector<Case> cases{
-        {"missing", (dir_.Path() / "none.csd").string(), -1,
-         "Cannot Open File:\n" + (dir_.Path() / "none.csd").string(), "Read Error"},
         {"empty", Write("", "empty.csd"), -1,
          "Empty file:  " + (dir_.Path() / "empty.csd").string(), "Read Error"},
         {"header only", Write(header + "\r\n", "header.csd"), -1, "", ""},

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/telemetry/TelemetryColumns.h"
 #include "core/telemetry/TelemetryFormat.h"
 
 namespace corvane3 {
@@ -61,18 +60,6 @@ TEST(ReadingLimitsTest, ThePackagedExampleSetsNothing) {
     const ReadingLimits packaged = LoadReadingLimits(CORVANE3_PACKAGING "/Corvane3-limits.ini");
     EXPECT_THAT(packaged.readings, IsEmpty());
     EXPECT_THAT(packaged.problems, IsEmpty());
-}
-
-TEST(ReadingLimitsTest, ColumnsAreFoundByTheHeadersNamesInEachModelsRecords) {
-    UnitStateData data;
-    data.d1.vem = 2450.5f;
-    for (const std::int32_t model : {kModelTq9000, kModel7730A}) {
-        const std::string line = TelemetryRecordLine(data, model);
-        EXPECT_EQ(TelemetryColumnValue(line, *TelemetryColumnIndex("VEM", model)), 2450.5);
-        // OCXOTau's header name has two blanks before it.
-        EXPECT_TRUE(TelemetryColumnIndex("OCXOTau", model));
-    }
-    EXPECT_FALSE(TelemetryColumnValue("1,2", 5));
 }
 
 // One row per record: the VEM it carries and the crossings it must give.
