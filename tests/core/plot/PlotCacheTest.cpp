@@ -124,6 +124,15 @@ void ExpectSameRange(const ValueRange& got, const ValueRange& want, const std::s
     }
 }
 
+// Changes one bit of the byte at this offset.
+void FlipByte(const fs::path& path, std::uintmax_t at) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekg(static_cast<std::streamoff>(at));
+    const char byte = static_cast<char>(file.get() ^ 0x10);
+    file.seekp(static_cast<std::streamoff>(at));
+    file.put(byte);
+}
+
 class PlotCacheTest : public ::testing::Test {
   protected:
     TempDir dir;
@@ -289,18 +298,6 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         std::function<void(const fs::path& cache, const fs::path& source)> change;
         const char* reason = "";  // "" for any
     };
-    auto patch = [](const fs::path& path, std::uintmax_t at, char value) {
-        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-        file.seekp(static_cast<std::streamoff>(at));
-        file.put(value);
-    };
-    auto flip = [](const fs::path& path, std::uintmax_t at) {
-        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-        file.seekg(static_cast<std::streamoff>(at));
-        const char byte = static_cast<char>(file.get() ^ 0x10);
-        file.seekp(static_cast<std::streamoff>(at));
-        file.put(byte);
-    };
     const std::uintmax_t header = sizeof(PlotCacheHeader);
     const Case cases[] = {
         {"unchanged", EPlotCacheOpen::kValid, [](auto&, auto&) {}},
@@ -309,7 +306,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         {"source rewritten, same size and time", EPlotCacheOpen::kStale,
          [&](auto&, const fs::path& s) {
              const auto time = fs::last_write_time(s);
-             patch(s, 0, 'y');
+             FlipByte(s, 0);
              fs::last_write_time(s, time);
          }},
         {"source written to without growing", EPlotCacheOpen::kStale,
@@ -327,13 +324,13 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         {"source removed", EPlotCacheOpen::kSourceMissing,
          [](auto&, const fs::path& s) { fs::remove(s); }},
         {"other version", EPlotCacheOpen::kOtherVersion,
-         [&](const fs::path& c, auto&) { patch(c, 8, static_cast<char>(kPlotCacheVersion + 1)); }},
+         [&](const fs::path& c, auto&) { FlipByte(c, 8); }},
         {"header byte flipped", EPlotCacheOpen::kCorrupt,
-         [&](const fs::path& c, auto&) { flip(c, 40); }},
+         [&](const fs::path& c, auto&) { FlipByte(c, 40); }},
         {"block byte flipped", EPlotCacheOpen::kCorrupt,
-         [&](const fs::path& c, auto&) { flip(c, header + 300); }, "block damaged"},
+         [&](const fs::path& c, auto&) { FlipByte(c, header + 300); }, "block damaged"},
         {"summary byte flipped", EPlotCacheOpen::kCorrupt,
-         [&](const fs::path& c, auto&) { flip(c, fs::file_size(c) - 300); }},
+         [&](const fs::path& c, auto&) { FlipByte(c, fs::file_size(c) - 300); }},
         {"cache cut short", EPlotCacheOpen::kCorrupt,
          [](const fs::path& c, auto&) { fs::resize_file(c, fs::file_size(c) - 1); }},
         {"cache empty", EPlotCacheOpen::kCorrupt,
@@ -342,12 +339,8 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         {"cache grown", EPlotCacheOpen::kValid,
          [](const fs::path& c, auto&) { std::ofstream(c, std::ios::app) << "junk"; }},
         {"last leaf damaged", EPlotCacheOpen::kCorrupt,
-         [](const fs::path& c, auto&) {
-             // The leaves end the file.
-             std::fstream file(c, std::ios::binary | std::ios::in | std::ios::out);
-             file.seekp(static_cast<std::streamoff>(fs::file_size(c) - 12));
-             file.put('\x55');
-         }},
+         // The leaves end the file.
+         [](const fs::path& c, auto&) { FlipByte(c, fs::file_size(c) - 12); }},
     };
     for (const Case& c : cases) {
         TempDir folder;
@@ -376,11 +369,7 @@ TEST_F(PlotCacheTest, ABlockFoundDamagedByAQueryReadsAsAbsentAndTellsWhy) {
     CPlotCache built(SmallBlocks());
     ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cachePath, source));
     // The first block written (the MJD's first) begins the data section.
-    {
-        std::fstream file(cachePath, std::ios::binary | std::ios::in | std::ios::out);
-        file.seekp(static_cast<std::streamoff>(sizeof(PlotCacheHeader) + 3));
-        file.put('\x7f');
-    }
+    FlipByte(cachePath, sizeof(PlotCacheHeader) + 3);
     CPlotCache opened;
     ASSERT_EQ(opened.Open(cachePath, source, /*checkBlocks=*/false).status, EPlotCacheOpen::kValid);
     EXPECT_FALSE(opened.Damaged());
