@@ -40,12 +40,6 @@ TEST(PlotDataTest, LivePointCarriesEveryReadingInItsChannel) {
         EXPECT_EQ(outside[0], 0.0);
         EXPECT_EQ(outside.Name(), "");
     }
-    record.d1.dcLevel = 2000;  // DCLevel / DACGain equals Signal: a zero background
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelFlopBackground)[1]));
-    record.d2.dacGain = 0.0f;
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelSignal)[2]));
 }
 
 TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {

@@ -91,7 +91,6 @@ TEST_F(DataFileReaderTest, EachCurrentMapFillsItsChannelsAsALivePointWould) {
     const std::vector<Case> cases{
         {402, true, Channels(26, 29), "Unit:\t7730B S/N 1234\n"},
         {401, false, {}, "Unit:\tChronoBeam S/N 1234\n"},
-        {404, true, Channels(26, 29), "Unit:\tVelaX S/N 1234\n"},
         {403, false, Channels(32, 36), "Unit:\tTq9000 S/N 1234\n"},
         {403, true, Channels(26, 36), "Unit:\tTq9000 S/N 1234\n"},
     };
@@ -368,7 +367,6 @@ TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordThe
         std::int32_t model;
     };
     const std::vector<Case> cases{
-        {"NUL at the start", header + '\0' + first + good, "Unit:\tTq9000 S/N 1234\n", 403},
         {"overflowing UnitType", header + withField(2, " 4030000000000") + good,
          "Unit:\tTq9000 S/N 1234\n", 403},
         {"unknown UnitType", header + withField(2, " 7") + good, "Unit:\tTq9000 S/N 1234\n", 403},

@@ -49,17 +49,14 @@ TEST(ReadingLimitsTest, AFileSetsBandsPerReadingAndReportsEachBadLineWithItsNumb
                             "lim.ini:17: not a section line: [VEM"));
 }
 
-TEST(ReadingLimitsTest, AMissingFileHoldsNoLimitsAndIsNoProblem) {
-    const ReadingLimits limits = LoadReadingLimits("/nonexistent/Corvane3-limits.ini");
-    EXPECT_THAT(limits.readings, IsEmpty());
-    EXPECT_THAT(limits.problems, IsEmpty());
+TEST(ReadingLimitsTest, AMissingFileAndThePackagedExampleSetNothingAndAreNoProblem) {
+    for (const char* path :
+         {"/nonexistent/Corvane3-limits.ini", CORVANE3_PACKAGING "/Corvane3-limits.ini"}) {
+        const ReadingLimits limits = LoadReadingLimits(path);
+        EXPECT_THAT(limits.readings, IsEmpty()) << path;
+        EXPECT_THAT(limits.problems, IsEmpty()) << path;
+    }
     EXPECT_EQ(LimitsPathFor("/etc/corvane3/Corvane3.ini"), "/etc/corvane3/Corvane3-limits.ini");
-}
-
-TEST(ReadingLimitsTest, ThePackagedExampleSetsNothing) {
-    const ReadingLimits packaged = LoadReadingLimits(CORVANE3_PACKAGING "/Corvane3-limits.ini");
-    EXPECT_THAT(packaged.readings, IsEmpty());
-    EXPECT_THAT(packaged.problems, IsEmpty());
 }
 
 // One row per record: the VEM it carries and the crossings it must give.
