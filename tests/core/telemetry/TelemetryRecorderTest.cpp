@@ -184,6 +184,9 @@ TEST_F(TelemetryRecorderTest, AMissingDirectoryIsMadeAgainUnlessItsFileSystemWen
     EXPECT_FALSE(fs::exists(records));
     EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
                                           records.string() + "/"));
+    // The status line and the logs get the system's reason too.
+    EXPECT_THAT(ui_.failures, ElementsAre("0: Unable to save to directory:\n" + records.string() +
+                                          "/ (No such file or directory)"));
 
     fs::rename(dir_.Path() / "away", dir_.Path() / "new");
     ASSERT_EQ(Write(403, 3), ETelemetryWriteResult::kWritten);
