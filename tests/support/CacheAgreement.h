@@ -76,16 +76,6 @@ inline std::string NineDigits(double value) {
     return text;
 }
 
-// What the plot window takes for the first visible point of points held in memory: the first
-// not before start, found by a pass from the first.
-inline std::int64_t FirstNotBefore(const CPlotSeries& mjd, double start) {
-    std::int64_t i = 0;
-    while (i < mjd.Size() - 1 && mjd[i] < start) {
-        ++i;
-    }
-    return i;
-}
-
 inline void ExpectCacheAgreesWithMemory(const CPlotData& memory, const CPlotCache& cache) {
     const std::int64_t n = memory.PointCount();
     ASSERT_EQ(cache.RecordCount(), n);
@@ -110,7 +100,12 @@ inline void ExpectCacheAgreesWithMemory(const CPlotData& memory, const CPlotCach
     }
     std::vector<std::int64_t> firsts;
     for (const double start : starts) {
-        const std::int64_t expected = FirstNotBefore(mjd, start);
+        // What the plot window takes for the first visible point of points held in memory: the
+        // first not before start, found by a pass from the first.
+        std::int64_t expected = 0;
+        while (expected < n - 1 && mjd[expected] < start) {
+            ++expected;
+        }
         EXPECT_EQ(std::clamp<std::int64_t>(cache.LowerBoundMjd(start), 0, n - 1), expected)
             << "start " << NineDigits(start);
         firsts.push_back(expected);

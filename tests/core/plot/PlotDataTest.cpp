@@ -40,12 +40,6 @@ TEST(PlotDataTest, LivePointCarriesEveryReadingInItsChannel) {
         EXPECT_EQ(outside[0], 0.0);
         EXPECT_EQ(outside.Name(), "");
     }
-    record.d1.dcLevel = 2000;  // DCLevel / DACGain equals Signal: a zero background
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelFlopBackground)[1]));
-    record.d2.dacGain = 0.0f;
-    store.AppendLiveRecord(record);
-    EXPECT_TRUE(std::isinf(store.Channel(kChannelSignal)[2]));
 }
 
 TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
@@ -69,16 +63,6 @@ TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
     EXPECT_EQ(store.SerialNumber(), 99);
     EXPECT_EQ(store.TimeAxis(0)[0], 60010.0);
     EXPECT_EQ(store.TimeAxis(1)[0], 0.0);
-}
-
-TEST(PlotDataTest, FindChannelMatchesWholeNamesBelowTheChannelCount) {
-    CPlotData store;
-    const std::vector<std::pair<std::string, int>> cases{
-        {"Hour Meter", 0}, {"Cfield Current", 10}, {"Flop/Background", 31}, {"Charge Current", 36},
-        {"", 37},          {"signal", -1},         {"Signal ", -1}};
-    for (const auto& [name, channel] : cases) {
-        EXPECT_EQ(store.FindChannel(name), channel) << name;
-    }
 }
 
 // Values across chunk boundaries, values an integer or float column cannot hold, absent values.

@@ -42,11 +42,6 @@ TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
         EXPECT_NEAR(range.bottom, c.bottom, 1e-9) << c.values.size() << " " << c.yScale;
         EXPECT_NEAR(range.top, c.top, 1e-9) << c.values.size() << " " << c.yScale;
     }
-    // Sigma of exactly a hundred-thousandth of the mean still counts as constant.
-    ChannelStatistics edge{2, 1.0, 1.0, 1000.0, 0.01};
-    EXPECT_NEAR(ScaleRange(edge, kYScaleAll).top, 1030.0, 1e-9);
-    edge.sigma = 0.0100001;
-    EXPECT_EQ(ScaleRange(edge, kYScaleAll).top, 1.0);
 }
 
 TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
@@ -69,7 +64,6 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     // What the line under it says, by slope and span; the last fitted point is MJD 60000
     // (2023-02-25). Shortness comes first: a short warm-up is not reported as a rise.
     const double falling = std::log(0.99);  // ln 2 / 0.01005 = 68.97 days
-    const double minute = 1.0 / 1440.0;
     const struct {
         double slope;
         double spanDays;
@@ -77,10 +71,8 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     } cases[] = {
         {falling, 3.0, "Signal halves by 2023-05-04 (in 69 days)"},
         {falling, 2.99, "Fit over 71.8 hours: too short to project"},
-        {falling, 2.0 * minute, "Fit over 2 minutes: too short to project"},
         {falling, 1.0 / 86400.0, "Fit over 1 second: too short to project"},
         {falling, 40.0 / 86400.0, "Fit over 40 seconds: too short to project"},
-        {21.9964, 15.0 * minute, "Fit over 15 minutes: too short to project"},
         {0.0001, 3.0, "signal rising: no end of life in sight"},
         {-std::log(2.0) / 36000.0, 30.0, "Signal halves by 2121-09-19 (in 36000 days)"},
         {-std::log(2.0) / 36600.0, 30.0, "Signal halves in more than 100 years"},
@@ -220,11 +212,6 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
         EXPECT_NEAR(all.Result().spanDays, whole.spanDays, 1e-9);
     }
     EXPECT_EQ(empty.Result().text, kNoDecayText);
-    // The projection's date as a number.
-    const std::optional<double> halves = HalfLifeMjd(whole, 60000.0);
-    ASSERT_TRUE(halves);
-    EXPECT_NEAR(*halves - 60000.0, std::log(2.0) / -whole.slope, 1e-9);
-    EXPECT_FALSE(HalfLifeMjd(DecayFit{true, 1e-3, 0.0, "", 400.0}, 60000.0));
     EXPECT_FALSE(HalfLifeMjd(DecayFit{true, -1e-9, 0.0, "", 400.0}, 60000.0))
         << "beyond a million days";
     CDecayFitSums sameDay;

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/telemetry/TelemetryColumns.h"
 #include "core/telemetry/TelemetryFormat.h"
 
 namespace corvane3 {
@@ -50,29 +49,14 @@ TEST(ReadingLimitsTest, AFileSetsBandsPerReadingAndReportsEachBadLineWithItsNumb
                             "lim.ini:17: not a section line: [VEM"));
 }
 
-TEST(ReadingLimitsTest, AMissingFileHoldsNoLimitsAndIsNoProblem) {
-    const ReadingLimits limits = LoadReadingLimits("/nonexistent/Corvane3-limits.ini");
-    EXPECT_THAT(limits.readings, IsEmpty());
-    EXPECT_THAT(limits.problems, IsEmpty());
-    EXPECT_EQ(LimitsPathFor("/etc/corvane3/Corvane3.ini"), "/etc/corvane3/Corvane3-limits.ini");
-}
-
-TEST(ReadingLimitsTest, ThePackagedExampleSetsNothing) {
-    const ReadingLimits packaged = LoadReadingLimits(CORVANE3_PACKAGING "/Corvane3-limits.ini");
-    EXPECT_THAT(packaged.readings, IsEmpty());
-    EXPECT_THAT(packaged.problems, IsEmpty());
-}
-
-TEST(ReadingLimitsTest, ColumnsAreFoundByTheHeadersNamesInEachModelsRecords) {
-    UnitStateData data;
-    data.d1.vem = 2450.5f;
-    for (const std::int32_t model : {kModelTq9000, kModel7730A}) {
-        const std::string line = TelemetryRecordLine(data, model);
-        EXPECT_EQ(TelemetryColumnValue(line, *TelemetryColumnIndex("VEM", model)), 2450.5);
-        // OCXOTau's header name has two blanks before it.
-        EXPECT_TRUE(TelemetryColumnIndex("OCXOTau", model));
+TEST(ReadingLimitsTest, AMissingFileAndThePackagedExampleSetNothingAndAreNoProblem) {
+    for (const char* path :
+         {"/nonexistent/Corvane3-limits.ini", CORVANE3_PACKAGING "/Corvane3-limits.ini"}) {
+        const ReadingLimits limits = LoadReadingLimits(path);
+        EXPECT_THAT(limits.readings, IsEmpty()) << path;
+        EXPECT_THAT(limits.problems, IsEmpty()) << path;
     }
-    EXPECT_FALSE(TelemetryColumnValue("1,2", 5));
+    EXPECT_EQ(LimitsPathFor("/etc/corvane3/Corvane3.ini"), "/etc/corvane3/Corvane3-limits.ini");
 }
 
 // One row per record: the VEM it carries and the crossings it must give.

@@ -72,11 +72,6 @@ std::vector<std::pair<std::string, std::string>> Files() {
     return files;
 }
 
-// A value as a store column of this storage keeps it.
-double Kept(double value, EPlotStorage storage) {
-    return storage == EPlotStorage::kFloat ? static_cast<float>(value) : value;
-}
-
 bool SameValue(double a, double b) {
     return (std::isnan(a) && std::isnan(b)) || a == b;
 }
@@ -112,10 +107,10 @@ TEST(TelemetryChunksTest, PiecesOfAnySizeGiveTheRecordsOfTheWholeFileReader) {
                         EXPECT_TRUE(ParseTelemetryRecord(line, layout.map, values));
                         EXPECT_EQ(values.mjd, store.TimeAxis(0)[index]) << index;
                         for (int channel : layout.channels) {
-                            EXPECT_TRUE(
-                                SameValue(Kept(values.channels[static_cast<std::size_t>(channel)],
-                                               store.ChannelStorage(channel)),
-                                          store.Channel(channel)[index]))
+                            EXPECT_TRUE(SameValue(
+                                StoredValue(values.channels[static_cast<std::size_t>(channel)],
+                                            store.ChannelStorage(channel)),
+                                store.Channel(channel)[index]))
                                 << "record " << index << " channel " << channel;
                         }
                         EXPECT_TRUE(SameValue(values.channels[kChannelSignal],
