@@ -69,7 +69,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     const testing::ScopedCacheHome home(dir.Path() / "cache");
     const auto path = dir.Path() / "Unit1234.csd";
     // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
-    testing::AppendRecords(path, 0, 40000, [](int i) {
+    testing::AppendCsdRecords(path, 0, 40000, [](int i) {
         UnitStateData data = DecayingRecord(i);
         data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
         return data;
@@ -93,7 +93,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAFreshCacheAndACacheBroughtU
     cached.dialog->Command(kPlotCmdClockServo)->trigger();
     ExpectSameScalesAndFit(memory, cached);
 
-    testing::AppendRecords(path, 40000, 41000, DecayingRecord);
+    testing::AppendCsdRecords(path, 40000, 41000);
     Window grown;
     grown.Open(path.string(), true, false);
     Window updated;

@@ -32,7 +32,7 @@ double RecordMjd(int i) {
 
 void AppendRecords(const std::filesystem::path& path, int first, int end,
                    std::uint32_t serial = 1234) {
-    testing::AppendRecords(path, first, end, [serial](int i) {
+    testing::AppendCsdRecords(path, first, end, [serial](int i) {
         UnitStateData data = testing::SampleRecord();
         data.d1.serialNumber = serial;
         data.mjd = RecordMjd(i);
