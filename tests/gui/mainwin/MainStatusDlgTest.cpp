@@ -314,12 +314,17 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
     EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
 }
 
-// What the window hands to the desktop: a failing recorder once per run of failures, and
-// nothing while the user has switched desktop notifications off.
-TEST_F(MainStatusDlgTest, DesktopAlertsForFailingRecordingOncePerRunAndNoneWhileSwitchedOff) {
+// What the window hands to the desktop: a new alarm and a unit gone silent once each, a failing
+// recorder once per run of failures, and nothing while the user has switched desktop
+// notifications off.
+TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     struct CAlertList : IDesktopAlertSink {
-        void Raise(const DesktopAlert& alert) override { summaries.push_back(alert.summary); }
+        void Raise(const DesktopAlert& alert) override {
+            summaries.push_back(alert.summary);
+            bodies.push_back(alert.body);
+        }
         std::vector<std::string> summaries;
+        std::vector<std::string> bodies;
     } desktop;
     window_.SetDesktopAlertSink(desktop);
     testing::ModalDialogDriver driver;  // would close a modal message
@@ -331,8 +336,19 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForFailingRecordingOncePerRunAndNoneWhile
     app_.settings.RecordDataFile = true;
     app_.settings.DatafileDirectory = dir.Path().string();  // "../" names are refused
 
-    // A failure, still failing, written again, then failing again: two runs of failures. (Link
-    // and alarm alerts through the window are the desktop notification test's with a unit.)
+    // An alarm, still pending at the next poll; the unit silent for two status lines.
+    const auto fuse = [](UnitStateData& data) { data.d1.alarm1 = 0x26; };
+    PostRecord(403, 0, fuse);
+    PostRecord(403, 0, fuse);
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
+    EXPECT_THAT(desktop.summaries,
+                ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
+                                       "Model Tq9000 SN 1234: Unit Not Responding"));
+    EXPECT_EQ(desktop.bodies[1], "The unit stopped answering on COM1.");
+    desktop.summaries.clear();
+
+    // A failure, still failing, written again, then failing again: two runs of failures.
     for (const char* name : {"../Unit%ld.csd", "../Unit%ld.csd", "Unit%ld.csd", "../Unit%ld.csd"}) {
         app_.settings.DataFilenameTemplate = name;
         PostRecord(403, 10);
