@@ -10,12 +10,10 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTextBrowser>
 #include <QTimer>
 #include <fstream>
 
 #include "core/link/CommandCodes.h"
-#include "gui/common/HelpDlg.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/common/WindowPrinter.h"
@@ -135,23 +133,6 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     EXPECT_TRUE(window_.StatusPane(2)->isEnabled());
 }
 
-TEST_F(MainStatusDlgTest, LessNarrowsOnceAndShortensTheTitle) {
-    window_.show();
-    PostRecord(403);
-    QApplication::processEvents();
-    const int wide = window_.width();
-    window_.RunCommand(kCmdLess);
-    window_.RunCommand(kCmdLess);
-    QApplication::processEvents();
-    EXPECT_EQ(window_.width(), wide - kMoreLessWidth);
-    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
-    EXPECT_TRUE(window_.Menus().Action(kCmdLess)->isChecked());
-    window_.RunCommand(kCmdMore);
-    EXPECT_EQ(window_.width(), wide);
-    window_.showMinimized();  // the short title even in the wide layout
-    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
-}
-
 TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     CMainMenus& menus = window_.Menus();
     for (int model : {404, 405, -1}) {  // a 7730A, and codes of no known model
@@ -168,11 +149,6 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     EXPECT_FALSE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
     // The help is compiled in: offered wherever the program is installed.
     EXPECT_EQ(MenuTexts(menus.HelpMenu()), (QStringList{"Help Topics", "&About Corvane3..."}));
-    menus.ComposeMenus(401);
-    EXPECT_EQ(MenuTexts(menus.SystemMenu()),
-              (QStringList{"&RS-232...", "&Security...", "&Factory Settings...",
-                           "Test && Diagnostics...", "Select a command..."}));
-    EXPECT_TRUE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
     menus.ComposeMenus(402);
     menus.ComposeMenus(402);  // composing again changes nothing
     EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
@@ -240,7 +216,7 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
     EXPECT_EQ(window_.result(), QDialog::Accepted);
 }
 
-TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValues) {
+TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInventedValues) {
     testing::TempDir dir;
     const QString pdf = QString::fromStdString((dir.Path() / "window.pdf").string());
     QString pane1, pane2, value;
@@ -264,15 +240,30 @@ TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValue
     EXPECT_EQ(pane2, "Unit Status...        ");
     EXPECT_EQ(value, "");
 
-    // From the narrow layout, printed wide, and back.
+    // "Less" narrows once, however often chosen, and shortens the title.
+    window_.show();
     PostRecord(403);
+    QApplication::processEvents();
+    const int wide = window_.width();
     window_.RunCommand(kCmdLess);
+    window_.RunCommand(kCmdLess);
+    QApplication::processEvents();
     const int narrow = window_.width();
+    EXPECT_EQ(narrow, wide - kMoreLessWidth);
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
+    EXPECT_TRUE(window_.Menus().Action(kCmdLess)->isChecked());
+
+    // From the narrow layout, printed wide, and back.
     window_.RunCommand(kCmdPrint);
     EXPECT_TRUE(asctime.match(pane1).hasMatch()) << pane1.toStdString();
     EXPECT_EQ(pane2, "Operating");
     EXPECT_EQ(window_.width(), narrow);
     EXPECT_EQ(window_.StatusPane(1)->text(), "");
+
+    window_.RunCommand(kCmdMore);
+    EXPECT_EQ(window_.width(), wide);
+    window_.showMinimized();  // the short title even in the wide layout
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
 }
 
 // Records are kept only while recording is on. A data folder that cannot be made is said in the
@@ -367,18 +358,6 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     app_.settings.DesktopNotifications = true;
     PostRecord(403, 10, twoAlarms);
     EXPECT_TRUE(desktop.summaries.empty());
-}
-
-TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPageInAWindowOfItsOwn) {
-    QString help;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
-        if (auto* page = qobject_cast<CHelpDlg*>(&dialog)) {
-            help = page->Browser()->toPlainText();
-        }
-        dialog.reject();
-    });
-    window_.RunCommand(kCmdHelpTopics);
-    EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
 }
 
 TEST_F(MainStatusDlgTest, ASpectrumIsRefusedWhileNoUnitAnswers) {
