@@ -388,13 +388,6 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
     window_.OnNotification(kNotifyCommandWithdrawn);
     EXPECT_EQ(driver.Messages(), (Messages{told, told}));
-
-    // The message belongs to the sender while it is open.
-    QDialog sender;
-    NoteCommandSender(&sender);
-    EXPECT_EQ(CommandSenderOr(&window_), &window_);
-    sender.show();
-    EXPECT_EQ(CommandSenderOr(&window_), &sender);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The main window with the polling thread against the simulated instrument: what it shows, a
-// catalogue command sent from its command list, the traffic traced to a file, the records
-// written behind a message box, and a port that cannot be opened.
+// The main window with the polling thread against the simulated instrument: a catalogue command
+// sent from its command list, the traffic traced to a file, the records written behind a message
+// box, and a port that cannot be opened.
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
 
-TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffic) {
+TEST_F(MainWindowWithSimTest, TheCommandListAndTheTraceWorkWithTheSimulatedUnit) {
     sim::SimulatorOptions options = testing::ModelOptions(kModelChronoBeam);
     options.instrument.serial = 4321;
     // Polls keep running meanwhile; their replies must not show up in the command list.
@@ -45,12 +45,6 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffi
     ASSERT_TRUE(rig.online);
     CMainStatusDlg& window = *rig.window;
     window.show();
-    const QString title =
-        " Model ChronoBeam/QRT-60 SN 4321 on " + QString::fromStdString(rig.Port());
-    EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == title; }))
-        << window.windowTitle().toStdString();
-    EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");
-    EXPECT_EQ(window.StatusPane(2)->text(), "Operating");
 
     QStringList lines;
     auto* dialog = window.findChild<CCommandSelectDlg*>();
@@ -130,8 +124,6 @@ class PortTrial {
         });
         EXPECT_TRUE(shown) << window_.StatusPane(0)->text().toStdString() << " | "
                            << window_.StatusPane(1)->text().toStdString();
-        EXPECT_TRUE(window_.StatusPane(1)->isEnabled());
-        EXPECT_EQ(window_.windowTitle(), "Corvane3");
         return shown;
     }
 
