@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/program/Corvane3App.h"
 #include "gui/plot/CursorReadout.h"
 #include "gui/plot/CustomizePlotsDlg.h"
 #include "gui/plot/FileLoadProgressDlg.h"
@@ -60,6 +61,11 @@ class PlotDlgTest : public testing::WidgetTest {
         return window_;
     }
     std::filesystem::path File() const { return dir_.Path() / "Unit1234.csd"; }
+    // The settings of a program started on the test's INI, as the program reads them.
+    void Start(Corvane3App& app) const {
+        app.InitialiseStartup(dir_.Path() / "corvane3", dir_.Path() / "Corvane3.ini");
+        app.LoadConfiguration();
+    }
 
     testing::TempDir dir_;
     Window window_;
@@ -278,9 +284,11 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_FALSE(plot.Readout()->isVisible());
 }
 
-TEST_F(PlotDlgTest, TheUtcAxisIsChosenAndKeptForTheNextWindow) {
+TEST_F(PlotDlgTest, TheUtcAxisIsChosenSavedAndRestored) {
     WriteFile(File(), 37);
-    CProgramSettings& settings = window_.settings;
+    Corvane3App app;
+    Start(app);
+    CProgramSettings& settings = app.settings;
     {
         CPlotDlg plot({settings, model_, ""}, File().string(), true);
         ShowLoaded(plot);
@@ -304,13 +312,18 @@ TEST_F(PlotDlgTest, TheUtcAxisIsChosenAndKeptForTheNextWindow) {
         EXPECT_FALSE(plot.Pane(0)->UtcTimeAxis());
         plot.Command(kPlotCmdXUnitUtc)->trigger();
     }
-    CPlotDlg again({settings, model_, ""}, File().string(), true);
+    std::string error;
+    ASSERT_TRUE(app.SaveConfiguration(error)) << error;
+    Corvane3App restarted;
+    Start(restarted);
+    EXPECT_EQ(restarted.settings.Xunits, kXUnitUtc);
+    CPlotDlg again({restarted.settings, model_, ""}, File().string(), true);
     ShowLoaded(again);
     EXPECT_TRUE(again.Command(kPlotCmdXUnitUtc)->isChecked());
     EXPECT_TRUE(again.Pane(0)->UtcTimeAxis());
     // An X unit no window knows falls back to the MJD instead of reading past the time axes.
-    settings.Xunits = 9;
-    CPlotDlg unknown({settings, model_, ""}, File().string(), true);
+    restarted.settings.Xunits = 9;
+    CPlotDlg unknown({restarted.settings, model_, ""}, File().string(), true);
     ShowLoaded(unknown);
     EXPECT_EQ(unknown.Pane(0)->Series(0)->Points().X(0), kStartMjd);
 }
