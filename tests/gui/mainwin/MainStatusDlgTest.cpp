@@ -333,7 +333,7 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     PostRecord(403, 0, fuse);
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
-    EXPECT_THAT(desktop.summaries,
+    ASSERT_THAT(desktop.summaries,
                 ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
                                        "Model Tq9000 SN 1234: Unit Not Responding"));
     EXPECT_EQ(desktop.bodies[1], "The unit stopped answering on COM1.");
