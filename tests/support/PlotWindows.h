@@ -6,30 +6,15 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "core/telemetry/TelemetryFormat.h"
 #include "gui/plot/PlotDlg.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3::testing {
-
-// Appends records first to end of a Tq9000 file, record(i) each; the header first when first
-// is 0.
-inline void AppendRecords(const std::filesystem::path& path, int first, int end,
-                          const std::function<UnitStateData(int)>& record) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (first == 0) {
-        out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-    }
-    for (int i = first; i < end; ++i) {
-        out << TelemetryRecordLine(record(i), kModelTq9000) << kTelemetryLineEnd;
-    }
-}
 
 // Shows the window and waits until its first file has been read.
 inline void ShowLoaded(CPlotDlg& plot) {

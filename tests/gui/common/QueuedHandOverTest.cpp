@@ -1,15 +1,13 @@
-// Notification codes and timed messages handed over from another thread reach the interface
-// thread in order, and messages never appear on top of each other.
+// Timed messages handed over from another thread reach the interface thread in order, and never
+// appear on top of each other.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QThread>
 #include <thread>
 #include <vector>
 
-#include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
@@ -20,27 +18,6 @@ namespace {
 using Message = testing::ModalDialogDriver::Message;
 using ::testing::ElementsAre;
 using QueuedHandOverTest = testing::WidgetTest;
-
-TEST_F(QueuedHandOverTest, CodesPostedFromAnotherThreadArriveInOrderOnTheOwnerThread) {
-    CQueuedNotificationSink sink;
-    std::vector<int> received;
-    bool allOnOwnerThread = true;
-    QObject::connect(&sink, &CQueuedNotificationSink::Notified, [&](int code) {
-        allOnOwnerThread = allOnOwnerThread && QThread::currentThread() == sink.thread();
-        received.push_back(code);
-    });
-    std::thread poller([&] {
-        for (int code : {kNotifyLinkStatusChanged, kNotifyStatusRecord, kNotifySweepProgress}) {
-            sink.PostNotification(code);
-        }
-    });
-    poller.join();
-    EXPECT_TRUE(received.empty());  // nothing is delivered outside the event loop
-    testing::ProcessEventsUntil([&] { return received.size() >= 3; });
-    EXPECT_THAT(received,
-                ElementsAre(kNotifyLinkStatusChanged, kNotifyStatusRecord, kNotifySweepProgress));
-    EXPECT_TRUE(allOnOwnerThread);
-}
 
 TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEachOther) {
     CQueuedTimedMessages messages;

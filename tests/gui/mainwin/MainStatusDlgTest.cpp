@@ -10,12 +10,10 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTextBrowser>
 #include <QTimer>
 #include <fstream>
 
 #include "core/link/CommandCodes.h"
-#include "gui/common/HelpDlg.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/common/WindowPrinter.h"
@@ -135,23 +133,6 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     EXPECT_TRUE(window_.StatusPane(2)->isEnabled());
 }
 
-TEST_F(MainStatusDlgTest, LessNarrowsOnceAndShortensTheTitle) {
-    window_.show();
-    PostRecord(403);
-    QApplication::processEvents();
-    const int wide = window_.width();
-    window_.RunCommand(kCmdLess);
-    window_.RunCommand(kCmdLess);
-    QApplication::processEvents();
-    EXPECT_EQ(window_.width(), wide - kMoreLessWidth);
-    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
-    EXPECT_TRUE(window_.Menus().Action(kCmdLess)->isChecked());
-    window_.RunCommand(kCmdMore);
-    EXPECT_EQ(window_.width(), wide);
-    window_.showMinimized();  // the short title even in the wide layout
-    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
-}
-
 TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     CMainMenus& menus = window_.Menus();
     for (int model : {404, 405, -1}) {  // a 7730A, and codes of no known model
@@ -168,11 +149,6 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
     EXPECT_FALSE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
     // The help is compiled in: offered wherever the program is installed.
     EXPECT_EQ(MenuTexts(menus.HelpMenu()), (QStringList{"Help Topics", "&About Corvane3..."}));
-    menus.ComposeMenus(401);
-    EXPECT_EQ(MenuTexts(menus.SystemMenu()),
-              (QStringList{"&RS-232...", "&Security...", "&Factory Settings...",
-                           "Test && Diagnostics...", "Select a command..."}));
-    EXPECT_TRUE(MenuTexts(menus.ViewMenu()).contains("&Factory Event Log..."));
     menus.ComposeMenus(402);
     menus.ComposeMenus(402);  // composing again changes nothing
     EXPECT_EQ(MenuTexts(menus.OutputsMenu()),
@@ -240,7 +216,7 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
     EXPECT_EQ(window_.result(), QDialog::Accepted);
 }
 
-TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValues) {
+TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInventedValues) {
     testing::TempDir dir;
     const QString pdf = QString::fromStdString((dir.Path() / "window.pdf").string());
     QString pane1, pane2, value;
@@ -264,15 +240,30 @@ TEST_F(MainStatusDlgTest, ThePrintedPictureCarriesThePrintTimeAndNoInventedValue
     EXPECT_EQ(pane2, "Unit Status...        ");
     EXPECT_EQ(value, "");
 
-    // From the narrow layout, printed wide, and back.
+    // "Less" narrows once, however often chosen, and shortens the title.
+    window_.show();
     PostRecord(403);
+    QApplication::processEvents();
+    const int wide = window_.width();
     window_.RunCommand(kCmdLess);
+    window_.RunCommand(kCmdLess);
+    QApplication::processEvents();
     const int narrow = window_.width();
+    EXPECT_EQ(narrow, wide - kMoreLessWidth);
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
+    EXPECT_TRUE(window_.Menus().Action(kCmdLess)->isChecked());
+
+    // From the narrow layout, printed wide, and back.
     window_.RunCommand(kCmdPrint);
     EXPECT_TRUE(asctime.match(pane1).hasMatch()) << pane1.toStdString();
     EXPECT_EQ(pane2, "Operating");
     EXPECT_EQ(window_.width(), narrow);
     EXPECT_EQ(window_.StatusPane(1)->text(), "");
+
+    window_.RunCommand(kCmdMore);
+    EXPECT_EQ(window_.width(), wide);
+    window_.showMinimized();  // the short title even in the wide layout
+    EXPECT_EQ(window_.windowTitle(), "COM1: SN 1234");
 }
 
 // Records are kept only while recording is on. A data folder that cannot be made is said in the
@@ -314,12 +305,17 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
     EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
 }
 
-// What the window hands to the desktop: a failing recorder once per run of failures, and
-// nothing while the user has switched desktop notifications off.
-TEST_F(MainStatusDlgTest, DesktopAlertsForFailingRecordingOncePerRunAndNoneWhileSwitchedOff) {
+// What the window hands to the desktop: a new alarm and a unit gone silent once each, a failing
+// recorder once per run of failures, and nothing while the user has switched desktop
+// notifications off.
+TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     struct CAlertList : IDesktopAlertSink {
-        void Raise(const DesktopAlert& alert) override { summaries.push_back(alert.summary); }
+        void Raise(const DesktopAlert& alert) override {
+            summaries.push_back(alert.summary);
+            bodies.push_back(alert.body);
+        }
         std::vector<std::string> summaries;
+        std::vector<std::string> bodies;
     } desktop;
     window_.SetDesktopAlertSink(desktop);
     testing::ModalDialogDriver driver;  // would close a modal message
@@ -331,8 +327,19 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForFailingRecordingOncePerRunAndNoneWhile
     app_.settings.RecordDataFile = true;
     app_.settings.DatafileDirectory = dir.Path().string();  // "../" names are refused
 
-    // A failure, still failing, written again, then failing again: two runs of failures. (Link
-    // and alarm alerts through the window are the desktop notification test's with a unit.)
+    // An alarm, still pending at the next poll; the unit silent for two status lines.
+    const auto fuse = [](UnitStateData& data) { data.d1.alarm1 = 0x26; };
+    PostRecord(403, 0, fuse);
+    PostRecord(403, 0, fuse);
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
+    ASSERT_THAT(desktop.summaries,
+                ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
+                                       "Model Tq9000 SN 1234: Unit Not Responding"));
+    EXPECT_EQ(desktop.bodies[1], "The unit stopped answering on COM1.");
+    desktop.summaries.clear();
+
+    // A failure, still failing, written again, then failing again: two runs of failures.
     for (const char* name : {"../Unit%ld.csd", "../Unit%ld.csd", "Unit%ld.csd", "../Unit%ld.csd"}) {
         app_.settings.DataFilenameTemplate = name;
         PostRecord(403, 10);
@@ -351,18 +358,6 @@ TEST_F(MainStatusDlgTest, DesktopAlertsForFailingRecordingOncePerRunAndNoneWhile
     app_.settings.DesktopNotifications = true;
     PostRecord(403, 10, twoAlarms);
     EXPECT_TRUE(desktop.summaries.empty());
-}
-
-TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPageInAWindowOfItsOwn) {
-    QString help;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
-        if (auto* page = qobject_cast<CHelpDlg*>(&dialog)) {
-            help = page->Browser()->toPlainText();
-        }
-        dialog.reject();
-    });
-    window_.RunCommand(kCmdHelpTopics);
-    EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
 }
 
 TEST_F(MainStatusDlgTest, ASpectrumIsRefusedWhileNoUnitAnswers) {
@@ -393,13 +388,6 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
     window_.OnNotification(kNotifyCommandWithdrawn);
     EXPECT_EQ(driver.Messages(), (Messages{told, told}));
-
-    // The message belongs to the sender while it is open.
-    QDialog sender;
-    NoteCommandSender(&sender);
-    EXPECT_EQ(CommandSenderOr(&window_), &window_);
-    sender.show();
-    EXPECT_EQ(CommandSenderOr(&window_), &sender);
 }
 
 }  // namespace

@@ -1,22 +1,18 @@
-// The main window with the polling thread against the simulated instrument: what it shows, a
-// catalogue command sent from its command list, the traffic traced to a file, the records
-// written behind a message box, and a port that cannot be opened.
+// The main window with the polling thread against the simulated instrument: a catalogue command
+// sent from its command list, the traffic traced to a file, the records written behind a message
+// box, and a port that cannot be opened.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 #include <set>
 #include <thread>
 
-#include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/mainwin/MainStatusDlg.h"
@@ -25,6 +21,7 @@
 #include "sim/PseudoTerminal.h"
 #include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
+#include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
@@ -40,7 +37,7 @@ using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
 
-TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffic) {
+TEST_F(MainWindowWithSimTest, TheCommandListAndTheTraceWorkWithTheSimulatedUnit) {
     sim::SimulatorOptions options = testing::ModelOptions(kModelChronoBeam);
     options.instrument.serial = 4321;
     // Polls keep running meanwhile; their replies must not show up in the command list.
@@ -48,12 +45,6 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffi
     ASSERT_TRUE(rig.online);
     CMainStatusDlg& window = *rig.window;
     window.show();
-    const QString title =
-        " Model ChronoBeam/QRT-60 SN 4321 on " + QString::fromStdString(rig.Port());
-    EXPECT_TRUE(ProcessEventsUntil([&] { return window.windowTitle() == title; }))
-        << window.windowTitle().toStdString();
-    EXPECT_EQ(window.findChild<QLabel*>("valueVersion")->text(), "C 21");
-    EXPECT_EQ(window.StatusPane(2)->text(), "Operating");
 
     QStringList lines;
     auto* dialog = window.findChild<CCommandSelectDlg*>();
@@ -61,15 +52,11 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffi
     QMetaObject::invokeMethod(
         dialog,
         [&] {
-            auto* commands = dialog->findChild<QComboBox*>("commandList");
-            commands->setCurrentIndex(commands->findText("Set User Frequency Offset"));
-            dialog->findChild<QLineEdit*>("commandInput")->setText("+000123");
-            dialog->findChild<QPushButton*>("sendCommand")->click();
-            auto* list = dialog->findChild<QListWidget*>("replyList");
-            ProcessEventsUntil([&] { return list->count() >= 2; });
-            for (int row = 0; row < list->count(); ++row) {
-                lines << list->item(row)->text();
-            }
+            testing::Choose(*dialog, "commandList", "Set User Frequency Offset");
+            testing::Find<QLineEdit>(*dialog, "commandInput")->setText("+000123");
+            testing::Click(*dialog, "sendCommand");
+            ProcessEventsUntil([&] { return testing::Lines(*dialog, "replyList").size() >= 2; });
+            lines = testing::Lines(*dialog, "replyList");
             dialog->accept();
         },
         Qt::QueuedConnection);
@@ -79,23 +66,13 @@ TEST_F(MainWindowWithSimTest, TheWindowFollowsTheSimulatedUnitAndTracesItsTraffi
     EXPECT_EQ(lines[0], "W01 00000 +000123");
     // The unit echoes the Factory access field; the list shows zeros in its place.
     EXPECT_EQ(lines[1], "W01 00000 OK");
-    const auto frame = rig.Sim().WaitForFrame("W01", 0ms);
-    ASSERT_TRUE(frame.has_value());
-    EXPECT_EQ(frame->parameter, FactoryAccessField());
-    EXPECT_EQ(frame->data, "+000123");
 
     // "File Trace" records the traffic until it is chosen again.
     const std::filesystem::path trace = rig.data.Path() / "unit.trace";
     QAction* item = window.Menus().Action(kCmdTrace);
-    QString suggested;
     QString answer;
-    window.Trace().SetChooser([&](QWidget*, const QString& path) {
-        suggested = path;
-        return answer;
-    });
-    // Cancelled, and a file that cannot be written: no trace, the item stays unchecked.
-    window.RunCommand(kCmdTrace);
-    EXPECT_TRUE(suggested.endsWith(".trace")) << suggested.toStdString();
+    window.Trace().SetChooser([&](QWidget*, const QString&) { return answer; });
+    // A file that cannot be written: no trace, the item stays unchecked.
     answer = QString::fromStdString((rig.data.Path() / "no" / "unit.trace").string());
     {
         testing::ModalDialogDriver driver;
@@ -147,8 +124,6 @@ class PortTrial {
         });
         EXPECT_TRUE(shown) << window_.StatusPane(0)->text().toStdString() << " | "
                            << window_.StatusPane(1)->text().toStdString();
-        EXPECT_TRUE(window_.StatusPane(1)->isEnabled());
-        EXPECT_EQ(window_.windowTitle(), "Corvane3");
         return shown;
     }
 

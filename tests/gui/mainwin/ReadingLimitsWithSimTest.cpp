@@ -9,11 +9,9 @@
 #include <QLabel>
 #include <algorithm>
 #include <ctime>
-#include <fstream>
 
 #include "core/alerts/UnitWatch.h"
 #include "core/base/Mjd.h"
-#include "core/telemetry/TelemetryFormat.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
 #include "sim/Faults.h"
@@ -127,17 +125,14 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLi
     // VEM has risen for months towards its critical limit gives one limit-projected event, with
     // the date the history's line reaches the limit.
     const double now = ModifiedJulianDate(static_cast<double>(std::time(nullptr)));
-    constexpr double kDays = 100.0, kVoltsPerDay = 4.5;  // 2000 V to 2450 V: 2500 V in 11 days
-    {
-        std::ofstream file(rig.data.Path() / "Unit1234.csd", std::ios::binary);
-        file << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
-        for (double day = 0.0; day <= kDays; day += 1.0 / 24.0) {
-            UnitStateData data = testing::SampleRecord();
-            data.mjd = now - kDays + day;
-            data.d1.vem = static_cast<float>(2000.0 + kVoltsPerDay * day);
-            file << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
-        }
-    }
+    constexpr int kHours = 2400;
+    constexpr double kVoltsPerHour = 0.1875;  // 2000 V to 2450 V in 100 days: 2500 V in 11 days
+    testing::AppendCsdRecords(rig.data.Path() / "Unit1234.csd", 0, kHours + 1, [&](int hour) {
+        UnitStateData data = testing::SampleRecord();
+        data.mjd = now - (kHours - hour) / 24.0;
+        data.d1.vem = static_cast<float>(2000.0 + kVoltsPerHour * hour);
+        return data;
+    });
     std::vector<UnitEvent> events;
     CUnitWatch trend({{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}},
                      [&events](const UnitEvent& event) { events.push_back(event); });

@@ -2,8 +2,6 @@
 
 #include "gui/plot/TracePlot.h"
 
-#include "core/plot/RecordingGaps.h"
-
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -11,7 +9,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <random>
 
@@ -143,25 +140,6 @@ TEST_F(TracePlotTest, ALongSeriesPaintsWhatALineThroughEveryPointPaints) {
 struct RecordedPoints : testing::VectorPoints {
     bool OpenAtGaps() const override { return true; }
 };
-
-TEST(RecordingGapsTest, AGapIsFiveTimesTheMedianStep) {
-    const double none = std::numeric_limits<double>::infinity();
-    const struct {
-        std::vector<double> x;
-        double limit;
-    } cases[] = {
-        {{0, 1, 2, 3, 30}, 5.0},  // one long step does not move the median
-        {{0, 1, 10, 20}, 45.0},   // the middle of the steps 1, 9, 10
-        {{0, 1}, none},           // one step says nothing of the usual spacing
-        {{5, 5, 5, 5}, none},     // no spacing at all
-    };
-    for (const auto& c : cases) {
-        RecordedPoints points;
-        points.x = c.x;
-        points.y.assign(c.x.size(), 0.0);
-        EXPECT_EQ(GapLimit(points, points.Count()), c.limit) << c.x.size();
-    }
-}
 
 TEST_F(TracePlotTest, RecordedPointsLeaveTheLineOpenAcrossARecordingGap) {
     // Two stretches of recording at different levels with a long gap between them, as few
