@@ -49,6 +49,7 @@ InstrumentConfig Model(int model) {
     return config;
 }
 
+// The telecom and Ethernet replies are read by their dialogs against the simulator.
 TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
     Unit unit(Model(403));
     int counts[4] = {};
@@ -57,21 +58,11 @@ TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
               4);
     unsigned dccTime = 0;
     EXPECT_EQ(std::sscanf(unit.Send("B02").c_str() + 1, "%u", &dccTime), 1);
-    int n[14] = {};
-    EXPECT_EQ(std::sscanf(unit.Send("B32").c_str() + 1, "%d %d %d.%d.%d.%d %d.%d.%d.%d %d.%d.%d.%d",
-                          &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9],
-                          &n[10], &n[11], &n[12], &n[13]),
-              14);
     for (const char* code : {"B33", "B34"}) {
         int number = 0;
         char text[32] = {};
         EXPECT_EQ(std::sscanf(unit.Send(code).c_str() + 1, "%d %31s", &number, text), 2) << code;
     }
-    const std::string t1 = unit.Send("B30");
-    EXPECT_EQ(t1.substr(1, 2), "ES");
-    EXPECT_EQ(t1.substr(4, 3), "SSM");
-    const std::string e1 = unit.Send("B31");
-    EXPECT_EQ(e1.substr(1, 20), "CRC41 TS160 SSM SSM4");
     EXPECT_EQ(unit.Send("B21").size(), 8u);  // STX, six characters, ETX
 }
 
@@ -128,7 +119,6 @@ TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
 
 TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
     Unit a7730(Model(404));
-    EXPECT_EQ(a7730.Send("D*5")[11], '?');
     EXPECT_EQ(a7730.Send("A24", kFactoryAccessOption)[11], '?');
     Unit b7730(Model(402));
     EXPECT_EQ(b7730.Send("B30")[11], '?');  // no DCC: the telecom interfaces are absent
