@@ -6,7 +6,6 @@
 
 #include "core/link/CommandFrame.h"
 #include "sim/StatusRecords.h"
-#include "support/PortFixture.h"
 
 namespace corvane3 {
 namespace {
@@ -157,21 +156,6 @@ TEST(StatusRecordsTest, D5AndB20) {
     EXPECT_EQ(b20.source, "AC");
     reply.back() = 'x';
     EXPECT_FALSE(ParseB20Record(reply, b20));
-}
-
-class StatusRecordExchangeTest : public testing::PortFixture {
-  protected:
-    CUnitState unit_;
-    CTolvexLink link_{port_, unit_.InstrumentModel};
-};
-
-TEST_F(StatusRecordExchangeTest, ShortD1ReplyChangesNothing) {
-    ASSERT_TRUE(pty_.Write(GoodD1().substr(0, kD1ReplyLength - 1)));
-    EXPECT_FALSE(ReadD1Record(link_, unit_));
-    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
-              "\x02"
-              "D*1 00000 \x03");
-    EXPECT_EQ(unit_.Snapshot().d1.serialNumber, 0u);
 }
 
 }  // namespace

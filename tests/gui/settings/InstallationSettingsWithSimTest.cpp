@@ -39,6 +39,20 @@ QString Text(QWidget& dialog, const char* edit) {
 bool Checked(QWidget& dialog, const char* box) {
     return Find<QCheckBox>(dialog, box)->isChecked();
 }
+// Each entry typed and applied in turn, then put back as it was.
+void ApplyEach(QDialog& dialog, const std::vector<std::pair<const char*, QString>>& entries) {
+    for (const auto& [edit, text] : entries) {
+        const QString before = Text(dialog, edit);
+        Type(dialog, edit, text);
+        Click(dialog, "apply");
+        EXPECT_TRUE(dialog.isVisible()) << edit << ' ' << text.toStdString();
+        Type(dialog, edit, before);
+    }
+}
+// The unit's whole reply to code: its echo, then the mark ('?' not understood, '!' refused).
+std::vector<std::string> Reply(const std::string& code, char mark) {
+    return {kStx + code + " 00000 " + mark + "\r\n" + kEtx};
+}
 
 class InstallationSettingsWithSimTest : public testing::WidgetTest {
   protected:
@@ -100,8 +114,7 @@ TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSend
     EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"B11 CRC40 TS161 SSM SSM6", "B10 D4 AIS"}));
 
     // A unit without T1: its lists are greyed and only the E1 command goes out.
-    sim_->SetOverride("B30", {std::string("\x02"
-                                          "B30 00000 ?\r\n\x03")});
+    sim_->SetOverride("B30", Reply("B30", '?'));
     sim_->ClearFrames();
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         ASSERT_TRUE(
@@ -159,8 +172,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
     EXPECT_EQ(Sent(telecom, true), std::vector<std::string>(4, FactoryAccessField()));
 
     // The choices come back at the next opening; a refused T1 command stops the rest.
-    sim_->SetOverride("A21", {std::string("\x02"
-                                          "A21 00000 !\r\n\x03")});
+    sim_->SetOverride("A21", Reply("A21", '!'));
     sim_->ClearFrames();
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         EXPECT_TRUE(Checked(dialog, "e1Ssm"));
@@ -220,18 +232,11 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
             EXPECT_TRUE(Find<QLineEdit>(dialog, "gateway")->isEnabled());
             EXPECT_FALSE(Find<QPushButton>(dialog, "apply")->isEnabled());
             // Each refused with nothing sent; the dialog stays open.
-            for (const auto& [edit, text] :
-                 std::vector<std::pair<const char*, QString>>{{"ipAddress", "172.16.24.84.1"},
-                                                              {"netmask", "255.256.0.0"},
-                                                              {"gateway", "10.0.0"},
-                                                              {"ipAddress", "10.0.0.x"},
-                                                              {"gateway", "10..0.1"}}) {
-                const QString before = Text(dialog, edit);
-                Type(dialog, edit, text);
-                Click(dialog, "apply");
-                EXPECT_TRUE(dialog.isVisible()) << edit << ' ' << text.toStdString();
-                Type(dialog, edit, before);
-            }
+            ApplyEach(dialog, {{"ipAddress", "172.16.24.84.1"},
+                               {"netmask", "255.256.0.0"},
+                               {"gateway", "10.0.0"},
+                               {"ipAddress", "10.0.0.x"},
+                               {"gateway", "10..0.1"}});
             EXPECT_TRUE(Sent(b12).empty());
             Type(dialog, "ipAddress", "10.1.2.3");
             Type(dialog, "gateway", "");
@@ -268,8 +273,7 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
 TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllFiveInOrder) {
     Start(kModelChronoBeam, true);
     const std::vector<std::string> factory{"C01", "W10", "A17", "A13", "C07", "C02"};
-    sim_->SetOverride("A17", {std::string("\x02"
-                                          "A17 00000 !\r\n\x03")});
+    sim_->SetOverride("A17", Reply("A17", '!'));
     sim_->ClearFrames();
     bool refusedKeptOpen = false;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
@@ -277,20 +281,14 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
                                Text(dialog, "manufacturingDate"), Text(dialog, "zeemanRabiTilt")}),
                   QStringList({"01234", " 1.33", "01/01/19", "+0000"}));
         EXPECT_TRUE(Find<QLineEdit>(dialog, "zeemanRabiTilt")->isEnabled());
-        for (const auto& [edit, text] :
-             std::vector<std::pair<const char*, QString>>{{"unitId", "100000"},
-                                                          {"unitId", "12ab"},
-                                                          {"manufacturingDate", "1/2/2007"},
-                                                          {"manufacturingDate", "02/30/07"},
-                                                          {"manufacturingDate", "ab/cd/ef"},
-                                                          {"powerOnHours", "0"},
-                                                          {"powerOnHours", "100000"},
-                                                          {"zeemanRabiTilt", "+10000"}}) {
-            const QString before = Text(dialog, edit);
-            Type(dialog, edit, text);
-            Click(dialog, "apply");
-            Type(dialog, edit, before);
-        }
+        ApplyEach(dialog, {{"unitId", "100000"},
+                           {"unitId", "12ab"},
+                           {"manufacturingDate", "1/2/2007"},
+                           {"manufacturingDate", "02/30/07"},
+                           {"manufacturingDate", "ab/cd/ef"},
+                           {"powerOnHours", "0"},
+                           {"powerOnHours", "100000"},
+                           {"zeemanRabiTilt", "+10000"}});
         EXPECT_TRUE(Sent(factory).empty());
 
         Click(dialog, "memorizeNominals");
@@ -333,8 +331,7 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
     std::vector<std::string> expected{"C02 ", five[0], five[1], five[2]};
     expected.insert(expected.end(), five.begin(), five.end());
     EXPECT_EQ(Sent(factory), expected);
-    EXPECT_EQ(Sent(factory, true),
-              std::vector<std::string>(expected.size(), FactoryAccessField()));
+    EXPECT_EQ(Sent(factory, true), std::vector<std::string>(expected.size(), FactoryAccessField()));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
               0u);
 }
