@@ -270,8 +270,12 @@ TEST_F(PollingThreadTest,
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
-    shared_.SerialReconfigurationParameter = 41;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    const auto reconfigureWith = [&](std::uint32_t password) {
+        messages_.Clear();
+        shared_.SerialReconfigurationParameter = password;
+        shared_.SetRequest(ERequest::kSerialReconfiguration);
+    };
+    reconfigureWith(41);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return shown.size() >= 2; }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
@@ -283,10 +287,8 @@ TEST_F(PollingThreadTest,
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
 
     // A unit that did not understand the command changed nothing: neither does the PC.
-    messages_.Clear();
     sim_->SetOverride("C05", {std::string("\x02") + "C05 ?\r\n\x03"});
-    shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    reconfigureWith(42);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return !shown.empty(); }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Serial port settings NOT modified", "Serial Port Settings")));
@@ -295,9 +297,7 @@ TEST_F(PollingThreadTest,
     sim_->SetOverride("C05", {});
 
     log_.Clear();
-    messages_.Clear();
-    shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    reconfigureWith(42);
     ASSERT_TRUE(
         messages_.WaitForCount({"Serial port settings modified", "Serial Port Settings"}, 1));
     // The port keeps its name and takes the line settings; the link comes back on them.

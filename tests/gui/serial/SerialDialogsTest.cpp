@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "core/link/CommandFrame.h"
 #include "gui/serial/CommandSelectDlg.h"
@@ -181,10 +182,11 @@ class CommandSelectDlgTest : public testing::WidgetTest {
         QListWidget* list = Replies();
         return list->count() == 0 ? QString() : list->item(list->count() - 1)->text();
     }
-    MailboxCommand Pending() {
+    // The code, data and parameter of the command waiting in the mailbox.
+    std::tuple<std::string, std::string, std::uint32_t> Pending() {
         MailboxCommand command;
         EXPECT_TRUE(polling_.mailbox.TakePending(command));
-        return command;
+        return {command.code, command.data, command.parameter};
     }
 
     CPollingShared polling_;
@@ -224,10 +226,7 @@ TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsB
     EXPECT_FALSE(Input()->isVisible());
     Send();
     EXPECT_EQ(LastReply(), "W12 00000 ");
-    const MailboxCommand first = Pending();
-    EXPECT_EQ(first.code, "W01");
-    EXPECT_EQ(first.data, "+000000");
-    EXPECT_EQ(first.parameter, 0u);
+    EXPECT_EQ(Pending(), std::make_tuple("W01", "+000000", 0u));
     polling_.mailbox.Finish();
 
     // What the user typed goes out as typed; a ChronoBeam gets the Factory access option.
@@ -236,10 +235,7 @@ TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsB
     Input()->setText("12");
     Send();
     EXPECT_EQ(LastReply(), "C01 00000 12");
-    const MailboxCommand second = Pending();
-    EXPECT_EQ(second.code, "C01");
-    EXPECT_EQ(second.data, "12");
-    EXPECT_EQ(second.parameter, kFactoryAccessOption);
+    EXPECT_EQ(Pending(), std::make_tuple("C01", "12", kFactoryAccessOption));
 }
 
 TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedAndTheLastFiveStayInView) {
