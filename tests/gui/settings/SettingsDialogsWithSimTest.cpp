@@ -26,11 +26,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Messages = std::vector<testing::ModalDialogDriver::Message>;
-using testing::ProcessEventsUntil;
 using testing::Click;
 using testing::Find;
 using testing::Lines;
 using testing::ModelOptions;
+using testing::ProcessEventsUntil;
 
 // The rig with the change log and the frames the unit received read back.
 class CSimRig : public testing::SimWindowRig {
@@ -152,22 +152,16 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
     EXPECT_TRUE(remembered);
     EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
 
-    {
+    // A whole reply that does not begin with the command's echo: the sync did not happen.
+    for (const auto& [reply, status] :
+         {std::pair<std::vector<std::string>, const char*>{{}, "Completed"},
+          {{std::string("\x02") + "NO PPS\r\n\x03"}, "Did Not Complete"}}) {
+        rig.Sim().SetOverride("W22", reply);
         testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
         rig.window->RunCommand(kCmdSyncPps);
         EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
         EXPECT_EQ(driver.Messages(),
-                  (Messages{{"Command Status", "Sync Complete\n Status = Completed"}}));
-    }
-    {
-        // A whole reply that does not begin with the command's echo: the sync did not happen.
-        rig.Sim().SetOverride("W22", {std::string("\x02") + "NO PPS\r\n\x03"});
-        testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
-        rig.window->RunCommand(kCmdSyncPps);
-        EXPECT_TRUE(ProcessEventsUntil([&] { return !driver.Messages().empty(); }));
-        EXPECT_EQ(driver.Messages(),
-                  (Messages{{"Command Status", "Sync Complete\n Status = Did Not Complete"}}));
-        rig.Sim().SetOverride("W22", {});
+                  (Messages{{"Command Status", QString("Sync Complete\n Status = ") + status}}));
     }
 
     // Time of day: the PC's UTC clock, then an adjustment of an hour less a second.
