@@ -214,23 +214,6 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
               lines.end());
 }
 
-TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
-    shared_.AutoDetect = true;
-    Start(403, [](sim::SimulatorOptions& options) { options.instrument.line.baudRate = 19200; });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, 120s));
-    EXPECT_EQ(port_.Settings().baudRate, 19200u);
-    EXPECT_EQ(port_.Settings().dataBits, 7u);
-    const std::vector<int> codes = sink_.Codes();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
-    // The flag is cleared just after the search has posted its result.
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (shared_.AutoDetect && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_FALSE(shared_.AutoDetect);
-}
-
 TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
     using Clock = CPollSchedule::Clock;
     const Clock::time_point start{};
