@@ -13,8 +13,6 @@
 #include <QRadioButton>
 #include <functional>
 
-#include "core/poll/CommandCatalogue.h"
-#include "gui/serial/CommandSelectDlg.h"
 #include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
@@ -371,38 +369,6 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
     const std::vector<std::string> log = rig.ChangeLogLines();
     ASSERT_FALSE(log.empty());
     EXPECT_NE(log.back().find("\tA18\t1\tfactory\taccepted"), std::string::npos) << log.back();
-}
-
-TEST_F(SettingsDialogsWithSimTest, TheChangeLogKeepsOneLinePerChangeFromAnySenderAndNoReads) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
-    const auto sendAndWait = [&](const MailboxCommand& command) {
-        ASSERT_TRUE(rig.app.polling.mailbox.TrySend(command));
-        ASSERT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
-    };
-    sendAndWait({"C08", "00042", 0, 64, 0});  // a password set, as the Security dialog does
-    sendAndWait({"W18", "", 0, 32, 0});       // protected now: refused without the password
-    // The command catalogue dialog knows nothing of the log.
-    CCommandSelectDlg catalogue(rig.app.polling, rig.app.unitState);
-    catalogue.show();
-    for (const auto& [code, input] :
-         std::vector<std::pair<std::string, QString>>{{"A08", ""}, {"W13", ""}, {"W07", "9"}}) {
-        const auto rows = CommandCatalogue();
-        const auto row = std::find_if(rows.begin(), rows.end(),
-                                      [&](const CatalogueRow& r) { return r.code == code; });
-        Find<QComboBox>(catalogue, "commandList")->setCurrentIndex(int(row - rows.begin()));
-        Find<QLineEdit>(catalogue, "commandInput")->setText(input);
-        Click(catalogue, "sendCommand");
-        ASSERT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
-    }
-    const std::vector<std::string> lines = rig.ChangeLogLines();
-    ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
-    EXPECT_NE(lines[0].find("\t1234\t403 Tq9000\tC08\t*****\tnone\taccepted"), std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[1].find("\tW18\t\tnone\trefused"), std::string::npos);
-    EXPECT_NE(lines[2].find("\tW13\t\tnone\taccepted"), std::string::npos);
-    EXPECT_NE(lines[3].find("\tW07\t9\tnone\tnot understood"), std::string::npos);
-    EXPECT_EQ(lines[0].find("00042"), std::string::npos);
 }
 
 TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForAChange) {
