@@ -164,26 +164,6 @@ TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
     EXPECT_EQ(settings_.PlotViews[7].channels, (std::array<int, 5>{9, 8, 7, 6, 5}));
 }
 
-TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
-    const auto path =
-        WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
-    CProfileFile profile(path);
-    LoadConfiguration(profile, settings_, line_);
-    EXPECT_EQ(settings_.PollingInterval, 30);
-    settings_.PollingInterval = 60;
-    line_.stopBits = kStopBitsOneAndHalf;  // never set by the program itself; saved as two
-    line_.parity = kParityMark;
-    SaveConfiguration(profile, settings_, line_);
-    ASSERT_TRUE(profile.Save());
-    const std::string text = FileText(path);
-    EXPECT_EQ(
-        text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
-        0u)
-        << text;
-    EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Parity=Mark\nStopBits=2\n"), std::string::npos) << text;
-}
-
 // The program's own start and end: what the user is told, and what is (not) written. (Files
 // without read or write permission are tried by the end-to-end test.)
 TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritten) {
