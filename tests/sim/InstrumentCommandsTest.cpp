@@ -3,14 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <tuple>
 
 #include "core/link/CommandFrame.h"
-#include "core/plot/PlotData.h"
-#include "core/plot/Statistics.h"
 #include "sim/SimulatedInstrument.h"
 
 namespace corvane3::sim {
@@ -130,38 +127,6 @@ TEST(UnitLifecycle, WarmsUpThenOperatesAndRebootsOnLeavingTheDdsTest) {
     EXPECT_FALSE(unit.Reply("D*1", 0, {}, 71s));  // silent while it reboots
     EXPECT_TRUE(unit.Reply("D*1", 0, {}, 74s));
     EXPECT_EQ((*unit).ReadingsD1(unit.Start() + 75s).unitStatus, kStatusWarmingUp);
-}
-
-// The readings the program derives its beam channels from are those of a healthy tube: a
-// positive background from power-on, a signal that comes up during warm-up and then falls by a
-// small fraction of a percent a day.
-TEST(UnitLifecycle, BeamHasAPositiveBackgroundAndDecaysSlowlyAfterWarmUp) {
-    InstrumentConfig config = Model(403);
-    config.warmup = 60s;
-    Unit unit(config);
-    const double dacGain = 256.0 / (*unit).ReadingsD2(unit.Start()).dacGainNumber;
-    const auto derived = [&](SimClock::duration after) {
-        const D1Values d1 = (*unit).ReadingsD1(unit.Start() + after);
-        return DeriveSignalChannels(d1.clockLevel, d1.numericGain, dacGain, d1.dcLevel, false);
-    };
-    for (const auto after : {0s, 20s, 40s}) {
-        EXPECT_GE(derived(after).flopBackground, 0.0) << "warming up, " << after.count() << " s";
-    }
-    constexpr int kMinutesPerDay = 24 * 60;
-    std::vector<double> days;
-    std::vector<double> signal;
-    for (int minute = 1; minute <= kMinutesPerDay; ++minute) {
-        const SignalChannels channels = derived(config.warmup + std::chrono::minutes(minute));
-        ASSERT_GT(channels.flopBackground, 2.0) << minute;
-        ASSERT_LT(channels.flopBackground, 5.0) << minute;
-        days.push_back(minute / static_cast<double>(kMinutesPerDay));
-        signal.push_back(channels.signal);
-    }
-    const DecayFit fit = FitDecay([&](std::size_t i) { return days[i]; },
-                                  [&](std::size_t i) { return signal[i]; }, 0, days.size() - 1);
-    ASSERT_TRUE(fit.valid);
-    EXPECT_LT(fit.slope * 100.0, -0.05) << fit.text;
-    EXPECT_GT(fit.slope * 100.0, -0.5) << fit.text;
 }
 
 }  // namespace

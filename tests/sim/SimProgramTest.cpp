@@ -69,17 +69,6 @@ TEST(SimProgram, ServesDisconnectsReconnectsAndCleansUp) {
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 
-TEST(SimProgram, RefusesBadOptions) {
-    for (const auto& [option, value] : {std::pair{"--model", "405"},
-                                        {"--line", "9600,7,X,2"},
-                                        {"--override", "/nonexistent/overrides"},
-                                        {"--bogus", "1"},
-                                        {"--password", "100000"}}) {
-        ChildProcess program({CORVANE3_SIM_PROGRAM, option, value});
-        EXPECT_EQ(program.Wait(), 2) << option;
-    }
-}
-
 TEST(SimProgram, RefusesAReplayThatIsNoRegularFileWithItsReason) {
     TempDir dir;
     const std::string fifo = (dir.Path() / "transcript.fifo").string();

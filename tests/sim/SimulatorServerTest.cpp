@@ -1,7 +1,7 @@
-// The simulator served on a pseudo-terminal: stopping a sweep, the faults it injects, the
-// escapes and reply overrides of its text files, and its status records read by the program's
-// own record readers (every judged field scans and lies in its range, the identity scan agrees
-// with the columns, and the D*5 and B20 scans reach their last field).
+// The simulator served on a pseudo-terminal: the faults it injects, the escapes and reply
+// overrides of its text files, and its status records read by the program's own record readers
+// (every judged field scans and lies in its range, the identity scan agrees with the columns,
+// and the D*5 and B20 scans reach their last field).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,25 +20,6 @@ namespace corvane3::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A whole streamed sweep is read through the polling thread by the spectrum runs; here, its stop.
-TEST(Spectrum, OffStopsARunningInstrumentSweepWithItsOwnClosingLine) {
-    sim::SimulatorOptions options = QuickOptions(403);
-    options.instrument.instrumentSweep = true;
-    SimClient client(options);
-    ASSERT_TRUE(client.Opened());
-    // "off" stops a running sweep with its own closing line; when idle only the echo comes back.
-    client.Exchange("A05", kFactoryAccessOption, "47D511C1DF94,000000000001,99999", kLf, 64);
-    client.Exchange("A05", kFactoryAccessOption, "off", 0);
-    std::string line;
-    for (int i = 0; i < 100001 && line != "Sweep Off\n"; ++i) {
-        line = client.ReadLine();
-        ASSERT_FALSE(line.empty());
-    }
-    EXPECT_EQ(line, "Sweep Off\n");
-    EXPECT_EQ(client.Exchange("A05", kFactoryAccessOption, "off"),
-              std::string{kStx} + "A05 00000 off\x03");
-}
 
 // A reply to D*1 read raw from the slave: everything up to an ETX (high bit or not), or until
 // the line has been quiet for longer than a reply gap.
@@ -67,6 +48,8 @@ std::string RawD1(sim::CSimulatorServer& server) {
     return got;
 }
 
+// A silent, cut short, gapped or garbled unit and a corrupt mode text are told apart by the
+// headless runs against the simulator program; here, the faults whose run looks healthy.
 TEST(Faults, EachFaultShowsInTheD1Reply) {
     struct Case {
         const char* name;
@@ -74,19 +57,11 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
         std::function<void(const std::string&)> check;
     };
     const Case cases[] = {
-        {"silent", [](sim::SimFaults& f) { f.silent = true; },
-         [](const std::string& r) { EXPECT_TRUE(r.empty()); }},
-        {"cut short", [](sim::SimFaults& f) { f.truncateBy = 5; },
-         [](const std::string& r) { EXPECT_EQ(r.size(), 245u); }},
-        {"garbage first", [](sim::SimFaults& f) { f.garbageBeforeReplies = "#\x15~"; },
-         [](const std::string& r) { EXPECT_EQ(r.substr(0, 4), "#\x15~\x02"); }},
         {"high bit", [](sim::SimFaults& f) { f.highBit = true; },
          [](const std::string& r) {
              ASSERT_EQ(r.size(), 250u);
              EXPECT_EQ(static_cast<unsigned char>(r[0]), 0x82);
          }},
-        {"mode text", [](sim::SimFaults& f) { f.d1Patch = sim::D1ModeTextCorruption(); },
-         [](const std::string& r) { EXPECT_EQ(r.substr(28, 3), "R-Z"); }},
         {"status code", [](sim::SimFaults& f) { f.d1Patch = sim::D1StatusCodeCorruption(); },
          [](const std::string& r) { EXPECT_EQ(r.substr(36, 2), "99"); }},
     };
@@ -98,15 +73,9 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
         client.Server().UpdateFaults(c.set);
         c.check(RawD1(client.Server()));
     }
-    // Through the program's own port: its read gives up at the gap; protected commands are refused.
+    // Protected commands are refused, others still answered.
     SimClient client(QuickOptions(403));
-    client.Server().UpdateFaults([](sim::SimFaults& f) { f.gapInReplies = true; });
-    EXPECT_LT(client.ReadRecord("D*1", 250).size(), 250u);
-    client.Server().UpdateFaults([](sim::SimFaults& f) {
-        f = {};
-        f.refuseProtected = true;
-    });
-    client.Port().ResetPort();
+    client.Server().UpdateFaults([](sim::SimFaults& f) { f.refuseProtected = true; });
     EXPECT_TRUE(IsRefusal(client.Exchange("W18")));
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
 }
@@ -210,30 +179,6 @@ INSTANTIATE_TEST_SUITE_P(Models, StatusRecordsForEveryModel,
                          [](const auto& info) {
                              return "Model" + std::to_string(info.param.model);
                          });
-
-// Values at the edges of their columns read back unchanged; values too wide are clamped
-// instead of shifting their neighbours.
-TEST(StatusRecordBuilder, ValuesKeepToTheirColumns) {
-    sim::D1Values v;
-    v.serial = 99999;
-    v.freqTune = -999999;
-    v.pos21V = -21.37;
-    v.clockRabiError = -9999;
-    v.alarms = {0, 0x26, 0, 0, 0};
-    v.ionPumpCurrent = 999;
-    v.deviation = -999;
-    D1Record d1;
-    ParseD1Record(sim::BuildD1Record(v), d1);
-    EXPECT_EQ(std::tie(d1.serialNumber, d1.freqTune, d1.cRabErr, d1.alarm2, d1.iip, d1.stdDev),
-              std::make_tuple(99999u, -999999, -9999, 0x26u, 999, -999));
-    EXPECT_NEAR(d1.pos21V, -21.37, 0.005);
-
-    v.freqTune = 12345678;
-    v.clockLevel = 123456;
-    ParseD1Record(sim::BuildD1Record(v), d1);
-    EXPECT_EQ(std::tie(d1.freqTune, d1.cLevel, d1.vcField), std::make_tuple(999999, 9999, 0));
-    EXPECT_NEAR(d1.pos21V, -21.37, 0.005);
-}
 
 }  // namespace
 }  // namespace corvane3::testing
