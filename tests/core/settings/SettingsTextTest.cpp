@@ -37,16 +37,6 @@ TEST(SettingsTextTest, ArgumentsKeepTheirFieldWidthsAndSignsAtTheLimits) {
     EXPECT_EQ(UnitDateArgument(in2026), "12/31/26");
 }
 
-TEST(SettingsTextTest, LeadingNumberReadsTheNumberATextStartsWith) {
-    const std::pair<const char*, double> cases[] = {
-        {"1.5s", 1.5}, {" 2.25", 2.25}, {"-3e1x", -30.0}, {"abc", 0.0},
-        {"", 0.0},     {"1,5", 1.0},    {"0.05", 0.05},
-    };
-    for (const auto& [text, value] : cases) {
-        EXPECT_DOUBLE_EQ(LeadingNumber(text), value) << text;
-    }
-}
-
 TEST(SettingsTextTest, EventLogTextBecomesListLinesWithTabsWidenedAndNothingCut) {
     const std::string longText(120, 'x');
     const std::string log =
