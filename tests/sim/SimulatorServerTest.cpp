@@ -1,7 +1,7 @@
 // The simulator served on a pseudo-terminal: the faults it injects, the escapes and reply
 // overrides of its text files, and its status records read by the program's own record readers
-// (every judged field scans and lies in its range, the identity scan agrees with the columns,
-// and the D*5 and B20 scans reach their last field).
+// (every judged field scans and lies in its range, and the D*5 and B20 scans reach their last
+// field). The identity scan of a simulated D*2 is the record readers' own test.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -130,23 +130,11 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
     EXPECT_EQ(d1.serialNumber, 4321u);
 
     const std::string d2Reply = client.ReadRecord("D*2", kD2ReplyLength);
-    D2Record byColumns, byScan;
+    D2Record d2;
     bool sweep = c.model != 401;
-    EXPECT_TRUE(ParseD2Record(d2Reply, byColumns, sweep)) << d2Reply;
+    EXPECT_TRUE(ParseD2Record(d2Reply, d2, sweep)) << d2Reply;
     EXPECT_EQ(sweep, c.model == 401);
-    EXPECT_EQ(byColumns.modelCode, c.model);
-    // The whole-text scan stops at the first field out of place; the last one must match too.
-    ASSERT_TRUE(ParseIdentity(d2Reply, byScan));
-    EXPECT_EQ(
-        std::tie(byScan.serialNumber, byScan.days, byScan.seconds, byScan.offsetMinus15,
-                 byScan.offsetPlus75, byScan.pi, byScan.nomZRabi, byScan.sweepCapability,
-                 byScan.text, byScan.modelCode),
-        std::tie(byColumns.serialNumber, byColumns.days, byColumns.seconds, byColumns.offsetMinus15,
-                 byColumns.offsetPlus75, byColumns.pi, byColumns.nomZRabi,
-                 byColumns.sweepCapability, byColumns.text, byColumns.modelCode));
-    EXPECT_FLOAT_EQ(byScan.ddsFrequencyMHz, byColumns.ddsFrequencyMHz);
-    EXPECT_FLOAT_EQ(byScan.value18, byColumns.value18);
-    EXPECT_GT(byScan.value18, 0.0f);
+    EXPECT_EQ(d2.modelCode, c.model);
 
     const std::string d5Reply = client.Exchange("D*5");
     if (c.hasNvram) {
