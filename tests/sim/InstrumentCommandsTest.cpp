@@ -1,11 +1,11 @@
-// The simulated unit's replies read the way the program reads them: fixed characters counted
-// from the STX, scans from character 1, and settings that later queries report back.
+// The simulated unit's replies read the way the program reads them: scans from character 1,
+// settings that later queries report back, and what each model lacks. The fixed characters of
+// the version and the unit's clock are read through the polling thread and the dialogs.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <optional>
-#include <tuple>
 
 #include "core/link/CommandFrame.h"
 #include "sim/SimulatedInstrument.h"
@@ -63,25 +63,6 @@ TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
     EXPECT_EQ(unit.Send("B21").size(), 8u);  // STX, six characters, ETX
 }
 
-TEST(CommandReplies, FixedCharactersSitWhereTheProgramLooks) {
-    Unit unit(Model(403));
-    const std::string version = unit.Send("C03");
-    const std::size_t word = version.find("Version");
-    ASSERT_NE(word, std::string::npos);
-    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(version[word + 8])));
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version[word + 10])));
-    EXPECT_LT(word + 10, 37u);  // the reader cuts the reply at character 37
-
-    const std::string dateTime = unit.Send("A08");
-    ASSERT_GT(dateTime.size(), 29u);
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(dateTime[26])));
-    EXPECT_EQ(dateTime.substr(dateTime.size() - 3), "\r\n\x03");
-
-    // The event log's count, lines and erasure are read by the event log dialog; its columns
-    // are separated by tabs, as a unit's are.
-    EXPECT_NE(unit.Send("D*3").find('\t'), std::string::npos);
-}
-
 // (The frequency offset, the Ethernet settings and the unit's clock are read back by their
 // dialogs' tests.)
 TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
@@ -107,24 +88,6 @@ TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
     const std::string factoryLog = chronoBeam.Send("D*6", kFactoryAccessOption);
     EXPECT_GT(std::atoi(factoryLog.c_str() + 23), 0);
     EXPECT_EQ(factoryLog.substr(5, 5), FactoryAccessField());
-}
-
-TEST(UnitLifecycle, WarmsUpThenOperatesAndRebootsOnLeavingTheDdsTest) {
-    InstrumentConfig config = Model(403);
-    config.warmup = 60s;
-    config.rebootSilence = 3s;
-    Unit unit(config);
-    const D1Values warming = (*unit).ReadingsD1(unit.Start() + 10s);
-    EXPECT_EQ(std::tie(warming.unitStatus, warming.alarms[0], warming.alarms[1]),
-              std::make_tuple(kStatusWarmingUp, 0xF1u, 0xF2u));
-    const D1Values operating = (*unit).ReadingsD1(unit.Start() + 61s);
-    EXPECT_EQ(std::tie(operating.unitStatus, operating.alarms[0]),
-              std::make_tuple(kStatusOperating, 0u));
-
-    ASSERT_TRUE(unit.Reply("A02", kFactoryAccessOption, "0", 70s));
-    EXPECT_FALSE(unit.Reply("D*1", 0, {}, 71s));  // silent while it reboots
-    EXPECT_TRUE(unit.Reply("D*1", 0, {}, 74s));
-    EXPECT_EQ((*unit).ReadingsD1(unit.Start() + 75s).unitStatus, kStatusWarmingUp);
 }
 
 }  // namespace
