@@ -93,7 +93,8 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     const UnitStateData data = unit_.Snapshot();
     EXPECT_EQ(unit_.InstrumentModel, 403);
     EXPECT_EQ(data.d1.serialNumber, 1234u);
-    EXPECT_NE(data.firmwareRevisionLetter, 0);
+    // The simulated Tq9000 answers "Version B 12": letter and number where the program looks.
+    EXPECT_EQ(std::pair(data.firmwareRevisionLetter, data.firmwareRevision), std::pair('B', 12));
     EXPECT_FALSE(data.displayFirmware.empty() || data.timeText.empty());
     EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
 }
