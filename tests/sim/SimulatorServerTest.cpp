@@ -1,7 +1,7 @@
-// The simulator served on a pseudo-terminal: the faults it injects, the escapes and reply
-// overrides of its text files, and its status records read by the program's own record readers
-// (every judged field scans and lies in its range, and the D*5 and B20 scans reach their last
-// field). The identity scan of a simulated D*2 is the record readers' own test.
+// The simulator served on a pseudo-terminal: the faults it injects, the escapes of its text
+// files, and its status records read by the program's own record readers (every judged field
+// scans and lies in its range, and the D*5 and B20 scans reach their last field). The identity
+// scan of a simulated D*2 is the record readers' own test.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -80,7 +80,7 @@ TEST(Faults, EachFaultShowsInTheD1Reply) {
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
 }
 
-TEST(TextFormats, EscapesAndOverrideFiles) {
+TEST(TextFormats, EveryByteSurvivesItsEscapeAndABadEscapeIsRefused) {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
@@ -90,19 +90,6 @@ TEST(TextFormats, EscapesAndOverrideFiles) {
     for (const char* bad : {"\\", "\\q", "\\x4", "\\xZZ"}) {
         EXPECT_FALSE(UnescapeBytes(bad)) << bad;
     }
-
-    // Replies come in order, the last repeating; an empty one means the unit sends nothing.
-    std::string error;
-    auto overrides = sim::CReplyOverrides::Parse(
-        "# replies\nA24\t\\x02one\\x03\nA24\t\\x02two\\x03\n\nW22\t\n", error);
-    ASSERT_TRUE(overrides) << error;
-    for (const char* reply : {"\x02one\x03", "\x02two\x03", "\x02two\x03"}) {
-        EXPECT_EQ(overrides->Next("A24"), reply);
-    }
-    EXPECT_EQ(overrides->Next("W22"), "");
-    EXPECT_FALSE(overrides->Next("D*1"));
-    EXPECT_FALSE(sim::CReplyOverrides::Parse("C03 no tab\n", error));
-    EXPECT_NE(error.find("line 1"), std::string::npos);
 }
 
 struct ModelCase {
