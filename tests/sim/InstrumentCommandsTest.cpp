@@ -1,16 +1,13 @@
-// The simulated unit's replies read the way the program reads them: fixed characters counted
-// from the STX, scans from character 1, and settings that later queries report back.
+// The simulated unit's replies read the way the program reads them: scans from character 1,
+// settings that later queries report back, and what each model lacks. The fixed characters of
+// the version and the unit's clock are read through the polling thread and the dialogs.
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <optional>
-#include <tuple>
 
 #include "core/link/CommandFrame.h"
-#include "core/plot/PlotData.h"
-#include "core/plot/Statistics.h"
 #include "sim/SimulatedInstrument.h"
 
 namespace corvane3::sim {
@@ -49,6 +46,7 @@ InstrumentConfig Model(int model) {
     return config;
 }
 
+// The telecom and Ethernet replies are read by their dialogs against the simulator.
 TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
     Unit unit(Model(403));
     int counts[4] = {};
@@ -57,78 +55,30 @@ TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
               4);
     unsigned dccTime = 0;
     EXPECT_EQ(std::sscanf(unit.Send("B02").c_str() + 1, "%u", &dccTime), 1);
-    int n[14] = {};
-    EXPECT_EQ(std::sscanf(unit.Send("B32").c_str() + 1, "%d %d %d.%d.%d.%d %d.%d.%d.%d %d.%d.%d.%d",
-                          &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9],
-                          &n[10], &n[11], &n[12], &n[13]),
-              14);
     for (const char* code : {"B33", "B34"}) {
         int number = 0;
         char text[32] = {};
         EXPECT_EQ(std::sscanf(unit.Send(code).c_str() + 1, "%d %31s", &number, text), 2) << code;
     }
-    const std::string t1 = unit.Send("B30");
-    EXPECT_EQ(t1.substr(1, 2), "ES");
-    EXPECT_EQ(t1.substr(4, 3), "SSM");
-    const std::string e1 = unit.Send("B31");
-    EXPECT_EQ(e1.substr(1, 20), "CRC41 TS160 SSM SSM4");
     EXPECT_EQ(unit.Send("B21").size(), 8u);  // STX, six characters, ETX
 }
 
-TEST(CommandReplies, FixedCharactersSitWhereTheProgramLooks) {
-    Unit unit(Model(403));
-    const std::string version = unit.Send("C03");
-    const std::size_t word = version.find("Version");
-    ASSERT_NE(word, std::string::npos);
-    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(version[word + 8])));
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version[word + 10])));
-    EXPECT_LT(word + 10, 37u);  // the reader cuts the reply at character 37
-
-    const std::string dateTime = unit.Send("A08");
-    ASSERT_GT(dateTime.size(), 29u);
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(dateTime[26])));
-    EXPECT_EQ(dateTime.substr(dateTime.size() - 3), "\r\n\x03");
-
-    const std::string log = unit.Send("D*3");
-    const int count = std::atoi(log.c_str() + 23);
-    const std::size_t header = log.find('\n');
-    ASSERT_NE(header, std::string::npos);
-    std::size_t lines = 0;
-    for (std::size_t at = log.find("\r\n", header); at != std::string::npos;
-         at = log.find("\r\n", at + 2)) {
-        ++lines;
-    }
-    EXPECT_GT(count, 0);
-    EXPECT_EQ(static_cast<std::size_t>(count), lines);
-    EXPECT_NE(log.find('\t'), std::string::npos);
-
-    EXPECT_FALSE(IsRefusal(unit.Send("W18")));
-    EXPECT_EQ(std::atoi(unit.Send("D*3").c_str() + 23), 0);
-}
-
+// (The frequency offset, the Ethernet settings and the unit's clock are read back by their
+// dialogs' tests.)
 TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
     Unit unit(Model(403));
     unit.Send("C01", kFactoryAccessOption, "01010");
-    unit.Send("W01", 0, "-000123");
     unit.Send("A18", kFactoryAccessOption, "1");
-    unit.Send("A06", 0, "02/29/28");
-    unit.Send("A07", 0, "13:45:10");
-    unit.Send("B12", 0, "1 1 010.000.000.002 255.255.255.000 010.000.000.001 ");
     unit.Send("B10", 0, "D4 MUT");
 
     const D1Values d1 = (*unit).ReadingsD1(unit.Start() + 1s);
-    EXPECT_EQ(std::tie(d1.serial, d1.freqTune), std::make_tuple(1010u, -123L));
+    EXPECT_EQ(d1.serial, 1010u);
     EXPECT_EQ((*unit).ReadingsD5(unit.Start() + 1s).restartFaultLevel, 1);
-    EXPECT_EQ(unit.Send("A08").substr(26, 13), "2028/02/29 13");
-    EXPECT_EQ(unit.Send("B32"), std::string{kStx} +
-                                    "1 1 010.000.000.002 255.255.255.000 "
-                                    "010.000.000.001\x03");
     EXPECT_EQ(unit.Send("B30"), std::string{kStx} + "D4 MUT\x03");
 }
 
 TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
     Unit a7730(Model(404));
-    EXPECT_EQ(a7730.Send("D*5")[11], '?');
     EXPECT_EQ(a7730.Send("A24", kFactoryAccessOption)[11], '?');
     Unit b7730(Model(402));
     EXPECT_EQ(b7730.Send("B30")[11], '?');  // no DCC: the telecom interfaces are absent
@@ -138,56 +88,6 @@ TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
     const std::string factoryLog = chronoBeam.Send("D*6", kFactoryAccessOption);
     EXPECT_GT(std::atoi(factoryLog.c_str() + 23), 0);
     EXPECT_EQ(factoryLog.substr(5, 5), FactoryAccessField());
-}
-
-TEST(UnitLifecycle, WarmsUpThenOperatesAndRebootsOnLeavingTheDdsTest) {
-    InstrumentConfig config = Model(403);
-    config.warmup = 60s;
-    config.rebootSilence = 3s;
-    Unit unit(config);
-    const D1Values warming = (*unit).ReadingsD1(unit.Start() + 10s);
-    EXPECT_EQ(std::tie(warming.unitStatus, warming.alarms[0], warming.alarms[1]),
-              std::make_tuple(kStatusWarmingUp, 0xF1u, 0xF2u));
-    const D1Values operating = (*unit).ReadingsD1(unit.Start() + 61s);
-    EXPECT_EQ(std::tie(operating.unitStatus, operating.alarms[0]),
-              std::make_tuple(kStatusOperating, 0u));
-
-    ASSERT_TRUE(unit.Reply("A02", kFactoryAccessOption, "0", 70s));
-    EXPECT_FALSE(unit.Reply("D*1", 0, {}, 71s));  // silent while it reboots
-    EXPECT_TRUE(unit.Reply("D*1", 0, {}, 74s));
-    EXPECT_EQ((*unit).ReadingsD1(unit.Start() + 75s).unitStatus, kStatusWarmingUp);
-}
-
-// The readings the program derives its beam channels from are those of a healthy tube: a
-// positive background from power-on, a signal that comes up during warm-up and then falls by a
-// small fraction of a percent a day.
-TEST(UnitLifecycle, BeamHasAPositiveBackgroundAndDecaysSlowlyAfterWarmUp) {
-    InstrumentConfig config = Model(403);
-    config.warmup = 60s;
-    Unit unit(config);
-    const double dacGain = 256.0 / (*unit).ReadingsD2(unit.Start()).dacGainNumber;
-    const auto derived = [&](SimClock::duration after) {
-        const D1Values d1 = (*unit).ReadingsD1(unit.Start() + after);
-        return DeriveSignalChannels(d1.clockLevel, d1.numericGain, dacGain, d1.dcLevel, false);
-    };
-    for (const auto after : {0s, 20s, 40s}) {
-        EXPECT_GE(derived(after).flopBackground, 0.0) << "warming up, " << after.count() << " s";
-    }
-    constexpr int kMinutesPerDay = 24 * 60;
-    std::vector<double> days;
-    std::vector<double> signal;
-    for (int minute = 1; minute <= kMinutesPerDay; ++minute) {
-        const SignalChannels channels = derived(config.warmup + std::chrono::minutes(minute));
-        ASSERT_GT(channels.flopBackground, 2.0) << minute;
-        ASSERT_LT(channels.flopBackground, 5.0) << minute;
-        days.push_back(minute / static_cast<double>(kMinutesPerDay));
-        signal.push_back(channels.signal);
-    }
-    const DecayFit fit = FitDecay([&](std::size_t i) { return days[i]; },
-                                  [&](std::size_t i) { return signal[i]; }, 0, days.size() - 1);
-    ASSERT_TRUE(fit.valid);
-    EXPECT_LT(fit.slope * 100.0, -0.05) << fit.text;
-    EXPECT_GT(fit.slope * 100.0, -0.5) << fit.text;
 }
 
 }  // namespace

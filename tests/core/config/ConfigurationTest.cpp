@@ -1,7 +1,11 @@
 #include "core/config/Configuration.h"
+#include "core/config/ProfileFile.h"
 #include "core/program/Corvane3App.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -15,6 +19,7 @@
 namespace corvane3 {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::FileText;
 
 class ConfigurationTest : public ::testing::Test {
@@ -159,26 +164,6 @@ TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
     EXPECT_EQ(settings_.PlotViews[7].channels, (std::array<int, 5>{9, 8, 7, 6, 5}));
 }
 
-TEST_F(ConfigurationTest, SaveKeepsOtherKeysCommentsAndUpdatesInPlace) {
-    const auto path =
-        WriteIni("; my clock\n[main]\npollinginterval=30\nOperator=Ann\n\n[Extra]\nA=1\n");
-    CProfileFile profile(path);
-    LoadConfiguration(profile, settings_, line_);
-    EXPECT_EQ(settings_.PollingInterval, 30);
-    settings_.PollingInterval = 60;
-    line_.stopBits = kStopBitsOneAndHalf;  // never set by the program itself; saved as two
-    line_.parity = kParityMark;
-    SaveConfiguration(profile, settings_, line_);
-    ASSERT_TRUE(profile.Save());
-    const std::string text = FileText(path);
-    EXPECT_EQ(
-        text.rfind("; my clock\n[main]\npollinginterval=60\nOperator=Ann\nPollingEnabled=true", 0),
-        0u)
-        << text;
-    EXPECT_NE(text.find("\n\n[Extra]\nA=1\n[COM]\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Parity=Mark\nStopBits=2\n"), std::string::npos) << text;
-}
-
 // The program's own start and end: what the user is told, and what is (not) written. (Files
 // without read or write permission are tried by the end-to-end test.)
 TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritten) {
@@ -246,6 +231,85 @@ TEST(BrandNameTest, KnownFolderNamesInAnyCaseGiveTheBrand) {
     EXPECT_EQ(BrandNameForExecutable("/opt/Quillm~1/corvane3"), "Quillmarket");
     EXPECT_EQ(BrandNameForExecutable("/opt/bin/corvane3"), "");
     EXPECT_EQ(BrandNameForExecutable("/opt/release-old/corvane3"), "");
+}
+
+TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "a.ini";
+    std::ofstream(path) << "[COM]\r\n  portname =  \"/dev/ttyS0\" \r\nBaudRate=19200 ; fast\r\n"
+                           "Empty=\r\nWord=abc\r\n; Hidden=1\r\n[Other]\r\nBaudRate=1\r\n";
+    const CProfileFile profile(path);
+    EXPECT_EQ(profile.GetString("com", "PortName", "x"), "/dev/ttyS0");
+    EXPECT_EQ(profile.GetString("COM", "Hidden", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetString("Nowhere", "BaudRate", "dflt"), "dflt");
+    EXPECT_EQ(profile.GetInt("COM", "BaudRate", 0), 19200);
+    EXPECT_EQ(profile.GetInt("COM", "Empty", 7), 7);
+    EXPECT_EQ(profile.GetInt("COM", "Word", 7), 0);
+    EXPECT_EQ(profile.GetInt("COM", "Missing", 7), 7);
+}
+
+TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTemporaries) {
+    testing::TempDir dir;
+    const fs::path target = dir.Path() / "real" / "Corvane3.ini";
+    fs::create_directory(target.parent_path());
+    std::ofstream(target) << "; dos file\r\n[Main]\r\nA=1\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = dir.Path() / "Corvane3.ini";
+    fs::create_symlink("real/Corvane3.ini", link);
+
+    // What a killed save leaves: a temporary of a process that is gone; a live one is kept.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const fs::path dead = target.string() + ".tmp" + std::to_string(gone);
+    const fs::path live = target.string() + ".tmp" + std::to_string(::getppid());
+    std::ofstream(dead) << "half";
+    std::ofstream(live) << "busy";
+
+    CProfileFile profile(link);
+    profile.WriteString("main", "a", "2");
+    profile.WriteString("COM", "B", "3");
+    ASSERT_TRUE(profile.Save());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(FileText(target), "; dos file\r\n[Main]\r\nA=2\r\n[COM]\r\nB=3\r\n");
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
+    fs::remove(live);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
+    EXPECT_FALSE(CProfileFile("/proc/corvane3-test/a.ini").Save());
+}
+
+// A FIFO or a file with a line longer than any setting is never read (nor blocks
+// the start, nor fills the memory) and so never written over.
+TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
+    testing::TempDir dir;
+    const auto fifo = dir.Path() / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto endless = dir.Path() / "endless.ini";
+    std::ofstream(endless) << "[Main]\nPollingEnabled=true\n" << std::string((1 << 20) + 1, 'x');
+    const auto longest = dir.Path() / "longest.ini";
+    std::ofstream(longest) << "[Main]\nKey=" << std::string((1 << 20) - 4, 'x') << "\n";
+    struct Case {
+        std::filesystem::path path;
+        CProfileFile::ELoadStatus status;
+        std::string error;
+    };
+    for (const Case& c :
+         {Case{fifo, CProfileFile::ELoadStatus::kUnreadable, "not a regular file"},
+          Case{endless, CProfileFile::ELoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
+          Case{longest, CProfileFile::ELoadStatus::kRead, ""}}) {
+        SCOPED_TRACE(c.path.string());
+        CProfileFile profile(c.path);
+        EXPECT_EQ(profile.Status(), c.status);
+        EXPECT_EQ(profile.LoadError(), c.error);
+        if (c.status == CProfileFile::ELoadStatus::kUnreadable) {
+            EXPECT_FALSE(profile.Save());
+        }
+    }
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
         char endMark;
         EReplyVerdict verdict;
     };
+    const std::string stx(1, kStx);
     const Case cases[] = {
         {Framed("W01 00000 OK\r\n"), kEtx, EReplyVerdict::kAccepted},
         {Framed("W07 00000 ?\r\n"), kEtx, EReplyVerdict::kNotUnderstood},
@@ -71,15 +72,9 @@ TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
         {"\x02W18 00000 !\r\n", kEtx, EReplyVerdict::kUnanswered},
         {"", kEtx, EReplyVerdict::kUnanswered},
         // A line read up to LF (the end of a test) has its mark before CR LF.
-        {"\x02"
-         "A01 00000 Test 1 ended\r\n",
-         kLf, EReplyVerdict::kAccepted},
-        {"\x02"
-         "A01 00000 !\r\n",
-         kLf, EReplyVerdict::kRefused},
-        {"\x02"
-         "A01 00000 Test",
-         kLf, EReplyVerdict::kUnanswered},
+        {stx + "A01 00000 Test 1 ended\r\n", kLf, EReplyVerdict::kAccepted},
+        {stx + "A01 00000 !\r\n", kLf, EReplyVerdict::kRefused},
+        {stx + "A01 00000 Test", kLf, EReplyVerdict::kUnanswered},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(JudgeReply(c.reply, c.endMark), c.verdict) << c.reply;

@@ -54,13 +54,13 @@ TEST(LinkStateTest, EachStateHasItsTextJournalPriorityAndKind) {
     CLinkStatus status;
     status.SetCountdown(9);
     EXPECT_EQ(status.Text(), "Ready: 9");
-    EXPECT_EQ(LinkStateInfoOf(ELinkState::kCountdown).priority, kInfo);
-    EXPECT_TRUE(LinkStateInfoOf(ELinkState::kCountdown).pollingStep);
     status.SetStepProgress("D1...OK");
     EXPECT_EQ(status.Text(), "D1...OK");
     EXPECT_EQ(status.State(), ELinkState::kStepProgress);
-    EXPECT_EQ(LinkStateInfoOf(ELinkState::kStepProgress).priority, kInfo);
-    EXPECT_TRUE(LinkStateInfoOf(ELinkState::kStepProgress).pollingStep);
+    for (const ELinkState state : {ELinkState::kCountdown, ELinkState::kStepProgress}) {
+        EXPECT_EQ(LinkStateInfoOf(state).priority, kInfo);
+        EXPECT_TRUE(LinkStateInfoOf(state).pollingStep);
+    }
 }
 
 }  // namespace

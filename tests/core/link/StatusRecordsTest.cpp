@@ -6,7 +6,6 @@
 
 #include "core/link/CommandFrame.h"
 #include "sim/StatusRecords.h"
-#include "support/PortFixture.h"
 
 namespace corvane3 {
 namespace {
@@ -151,27 +150,10 @@ TEST(StatusRecordsTest, D5AndB20) {
     B20Record b20;
     std::string reply = "\x02PS 24.1 23.9 0.0 26.8 120 AC" + std::string(9, ' ') + "\x03";
     EXPECT_TRUE(ParseB20Record(reply, b20));
-    EXPECT_FLOAT_EQ(b20.system24, 24.1f);
-    EXPECT_FLOAT_EQ(b20.batt24, 26.8f);
-    EXPECT_EQ(b20.charge, 120);
-    EXPECT_EQ(b20.source, "AC");
+    EXPECT_EQ(std::tie(b20.system24, b20.batt24, b20.charge, b20.source),
+              std::make_tuple(24.1f, 26.8f, 120, "AC"));
     reply.back() = 'x';
     EXPECT_FALSE(ParseB20Record(reply, b20));
-}
-
-class StatusRecordExchangeTest : public testing::PortFixture {
-  protected:
-    CUnitState unit_;
-    CTolvexLink link_{port_, unit_.InstrumentModel};
-};
-
-TEST_F(StatusRecordExchangeTest, ShortD1ReplyChangesNothing) {
-    ASSERT_TRUE(pty_.Write(GoodD1().substr(0, kD1ReplyLength - 1)));
-    EXPECT_FALSE(ReadD1Record(link_, unit_));
-    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
-              "\x02"
-              "D*1 00000 \x03");
-    EXPECT_EQ(unit_.Snapshot().d1.serialNumber, 0u);
 }
 
 }  // namespace

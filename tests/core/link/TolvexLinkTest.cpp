@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/link/CommandFrame.h"
+#include "core/link/StatusRecords.h"
+#include "sim/StatusRecords.h"
 #include "support/PortFixture.h"
 
 namespace corvane3 {
@@ -10,8 +12,8 @@ namespace {
 
 class TolvexLinkTest : public testing::PortFixture {
   protected:
-    std::atomic<std::int32_t> model_{403};
-    CTolvexLink link_{port_, model_};
+    CUnitState unit_;
+    CTolvexLink link_{port_, unit_.InstrumentModel};
 };
 
 TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndResetsThePortOnceThePeerHasGone) {
@@ -48,6 +50,15 @@ TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
         EXPECT_EQ(link_.GetResponse(reply, step.terminator, step.limit), step.ok) << step.reply;
         EXPECT_EQ(reply, step.reply);
     }
+}
+
+TEST_F(TolvexLinkTest, ShortD1ReplyChangesNothing) {
+    ASSERT_TRUE(pty_.Write(sim::BuildD1Record({}).substr(0, kD1ReplyLength - 1)));
+    EXPECT_FALSE(ReadD1Record(link_, unit_));
+    EXPECT_EQ(pty_.ReadCount(12, std::chrono::seconds(2)),
+              "\x02"
+              "D*1 00000 \x03");
+    EXPECT_EQ(unit_.Snapshot().d1.serialNumber, 0u);
 }
 
 }  // namespace

@@ -54,36 +54,32 @@ TEST(CommandCatalogueTest, RowsAreUniqueAndCarryADefaultExactlyWhenTheyTakeInput
     EXPECT_EQ(codes.size(), 77u);  // the instrument knows 77 commands
 }
 
-TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersOnlyByRowsThatTakeIt) {
-    const CatalogueRow& unitId = RowByName("UnitID");
-    const std::string longInput(300, '7');
-    EXPECT_EQ(CatalogueCommand(unitId, longInput, 0).data, std::string(255, '7'));
-    EXPECT_EQ(CatalogueEchoLine(unitId, longInput), "C01 00000 " + std::string(255, '7'));
-    EXPECT_EQ(CatalogueEchoLine(unitId, ""), "C01 00000 ");
-
-    // A row without input sends no data, whatever the box still held.
-    const CatalogueRow& mute = RowByName("Mute");
-    const MailboxCommand command = CatalogueCommand(mute, "left over", 0);
-    EXPECT_EQ(command.code, "W12");
-    EXPECT_EQ(command.data, "");
-    EXPECT_EQ(CatalogueEchoLine(mute, "left over"), "W12 00000 ");
+// Input goes as typed, up to 255 characters, and only by rows that take it. Pasted framing
+// characters are not sent: an ETX would end the frame early at the unit, an STX start it again.
+TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersWithoutFramingCharacters) {
+    const std::string sevens(255, '7');
+    const struct {
+        const char* row;
+        std::string typed, data;
+    } cases[] = {
+        {"UnitID", std::string(300, '7'), sevens},
+        {"UnitID", "", ""},
+        {"Mute", "left over", ""},  // whatever the box still held
+        {"UnitID", std::string("12\x03") + "34\x02" + "5", "12345"},
+        // The limit counts what was typed, framing characters included.
+        {"UnitID", sevens.substr(1) + "\x03" + "99", sevens.substr(1)},
+    };
+    for (const auto& c : cases) {
+        const CatalogueRow& row = RowByName(c.row);
+        const MailboxCommand command = CatalogueCommand(row, c.typed, 0);
+        EXPECT_EQ(command.data, c.data) << c.row << ' ' << c.typed;
+        EXPECT_EQ(CatalogueEchoLine(row, c.typed), command.code + " 00000 " + c.data) << c.typed;
+        const std::string frame = BuildFrame(command.code, command.parameter, command.data, 0);
+        EXPECT_EQ(frame.find(kEtx), frame.size() - 1) << c.typed;
+        EXPECT_EQ(frame.rfind(kStx), 0u) << c.typed;
+    }
     EXPECT_EQ(CatalogueParameter(kModelTq9000), 0u);
     EXPECT_EQ(CatalogueParameter(kModelChronoBeam), kFactoryAccessOption);
-}
-
-TEST(CommandCatalogueTest, FramingCharactersInTheInputAreNotSentSoTheFrameStaysWhole) {
-    // Pasted text with an ETX would end the frame early at the unit, and an STX start it again.
-    const CatalogueRow& unitId = RowByName("UnitID");
-    const std::string pasted = std::string("12\x03") + "34\x02" + "5";
-    const MailboxCommand command = CatalogueCommand(unitId, pasted, 0);
-    EXPECT_EQ(command.data, "12345");
-    EXPECT_EQ(CatalogueEchoLine(unitId, pasted), "C01 00000 12345");
-    const std::string frame = BuildFrame(command.code, command.parameter, command.data, 0);
-    EXPECT_EQ(frame.find(kEtx), frame.size() - 1);
-    EXPECT_EQ(frame.rfind(kStx), 0u);
-    // The limit counts what was typed, framing characters included.
-    const std::string longInput = std::string(254, '7') + "\x03" + "99";
-    EXPECT_EQ(CatalogueCommand(unitId, longInput, 0).data, std::string(254, '7'));
 }
 
 TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {

@@ -10,6 +10,7 @@
 #include "core/link/CommandFrame.h"
 #include "core/poll/PollingThread.h"
 #include "core/poll/SerialReconfiguration.h"
+#include "sim/PseudoTerminal.h"
 #include "sim/SimulatorServer.h"
 #include "sim/StatusRecords.h"
 #include "support/RecordingSink.h"
@@ -92,7 +93,8 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     const UnitStateData data = unit_.Snapshot();
     EXPECT_EQ(unit_.InstrumentModel, 403);
     EXPECT_EQ(data.d1.serialNumber, 1234u);
-    EXPECT_NE(data.firmwareRevisionLetter, 0);
+    // The simulated Tq9000 answers "Version B 12": letter and number where the program looks.
+    EXPECT_EQ(std::pair(data.firmwareRevisionLetter, data.firmwareRevision), std::pair('B', 12));
     EXPECT_FALSE(data.displayFirmware.empty() || data.timeText.empty());
     EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
 }
@@ -213,23 +215,6 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
               lines.end());
 }
 
-TEST_F(PollingThreadTest, AutoDetectFindsAUnitAt19200Baud) {
-    shared_.AutoDetect = true;
-    Start(403, [](sim::SimulatorOptions& options) { options.instrument.line.baudRate = 19200; });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, 120s));
-    EXPECT_EQ(port_.Settings().baudRate, 19200u);
-    EXPECT_EQ(port_.Settings().dataBits, 7u);
-    const std::vector<int> codes = sink_.Codes();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectProgress), 5);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), kNotifyAutoDetectNotFound), 0);
-    // The flag is cleared just after the search has posted its result.
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (shared_.AutoDetect && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_FALSE(shared_.AutoDetect);
-}
-
 TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
     using Clock = CPollSchedule::Clock;
     const Clock::time_point start{};
@@ -269,8 +254,12 @@ TEST_F(PollingThreadTest,
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
-    shared_.SerialReconfigurationParameter = 41;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    const auto reconfigureWith = [&](std::uint32_t password) {
+        messages_.Clear();
+        shared_.SerialReconfigurationParameter = password;
+        shared_.SetRequest(ERequest::kSerialReconfiguration);
+    };
+    reconfigureWith(41);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return shown.size() >= 2; }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
@@ -282,10 +271,8 @@ TEST_F(PollingThreadTest,
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
 
     // A unit that did not understand the command changed nothing: neither does the PC.
-    messages_.Clear();
     sim_->SetOverride("C05", {std::string("\x02") + "C05 ?\r\n\x03"});
-    shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    reconfigureWith(42);
     ASSERT_TRUE(messages_.WaitUntil([](const auto& shown) { return !shown.empty(); }));
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Serial port settings NOT modified", "Serial Port Settings")));
@@ -294,9 +281,7 @@ TEST_F(PollingThreadTest,
     sim_->SetOverride("C05", {});
 
     log_.Clear();
-    messages_.Clear();
-    shared_.SerialReconfigurationParameter = 42;
-    shared_.SetRequest(ERequest::kSerialReconfiguration);
+    reconfigureWith(42);
     ASSERT_TRUE(
         messages_.WaitForCount({"Serial port settings modified", "Serial Port Settings"}, 1));
     // The port keeps its name and takes the line settings; the link comes back on them.
@@ -318,6 +303,63 @@ TEST_F(PollingThreadTest,
     EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
     EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\tnot understood")) << changes[1];
     EXPECT_TRUE(changes[2].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[2];
+}
+
+// A unit that never answers and a port that cannot be opened both give four "Unit Not
+// Responding" passes and a reset on the fifth; a missing port is tried again only then.
+TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
+    CPseudoTerminal pty;  // nobody answers
+    ASSERT_TRUE(pty.IsOpen());
+    for (const std::string& path : {pty.SlavePath(), std::string("/dev/corvane3-no-such-port")}) {
+        const bool missing = path != pty.SlavePath();
+        CLinkStatus status;
+        testing::StatusLog log(status);
+        CSerialPort port(status);
+        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        CUnitState unit;
+        CPollingShared shared;
+        CProgramSettings settings;
+        testing::RecordingSink sink;
+        CPollingThread thread(port, unit, status, shared, settings, sink);
+
+        thread.StartBackgroundThread();
+        ASSERT_TRUE(log.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
+        ASSERT_TRUE(thread.StopBackgroundThread());
+        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_FALSE(unit.Online);
+        // A missing port is reopened only by the reset of the fifth pass.
+        std::vector<ELinkState> expected = {
+            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
+            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
+            ELinkState::kResetting,         ELinkState::kUnitNotResponding};
+        if (missing) {
+            expected.insert(expected.begin(),
+                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
+            expected.insert(expected.end() - 1,
+                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
+        }
+        // For a silent unit, only the lines of the link state machine, not those of the port.
+        std::vector<ELinkState> lines = log.Lines();
+        if (!missing) {
+            std::erase_if(lines, [](ELinkState state) {
+                return state == ELinkState::kRs232Open || state == ELinkState::kRs232OpenFailed ||
+                       state == ELinkState::kRs232Configured || state == ELinkState::kRs232Reset;
+            });
+        }
+        ASSERT_GE(lines.size(), expected.size());
+        EXPECT_EQ(std::vector<ELinkState>(lines.begin(), lines.begin() + expected.size()),
+                  expected);
+        if (missing) {
+            continue;
+        }
+        // The first frames on the wire: the two start commands, then the identity poll.
+        const std::string sent = pty.Read(std::chrono::seconds(1));
+        EXPECT_EQ(sent.rfind("\x02"
+                             "A15 00000 0\x03\x02T*2 00000 \x03\x02T*2 00000 \x03\x02"
+                             "D*2 00000 \x03",
+                             0),
+                  0u);
+    }
 }
 
 }  // namespace

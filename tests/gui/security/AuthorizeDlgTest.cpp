@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <tuple>
 
 #include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
@@ -80,8 +81,8 @@ TEST_F(AuthorizeDlgTest, UnfinishedCommandIsNotTakenForAcceptedNorDropped) {
     EXPECT_EQ(driver.Messages(), (Messages{{"Event Log Notification", "Password not Accepted"}}));
     MailboxCommand pending;
     ASSERT_TRUE(shared_.mailbox.TakePending(pending));
-    EXPECT_EQ(pending.code, "W18");
-    EXPECT_EQ(pending.parameter, kFactoryAccessOption);
+    EXPECT_EQ(std::tie(pending.code, pending.parameter),
+              std::make_tuple("W18", kFactoryAccessOption));
     EXPECT_EQ(Send(), ECommandOutcome::kBusy);
 
     // Waiting until done says so when the limit passes.

@@ -1,14 +1,20 @@
-// The two serial dialogs offscreen: what they show for the port and the RS-232 settings, and
-// what "Apply Changes" hands to the polling thread.
+// The serial dialogs offscreen: what they show for the port and the RS-232 settings, what
+// "Apply Changes" hands to the polling thread, and the command catalogue's sends and replies.
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <future>
 #include <thread>
+#include <tuple>
 
+#include "core/link/CommandFrame.h"
+#include "gui/serial/CommandSelectDlg.h"
 #include "gui/serial/InstrumentSerialDlg.h"
 #include "gui/serial/ScanningDlg.h"
 #include "gui/serial/SerialSetupDlg.h"
@@ -158,6 +164,104 @@ TEST_F(SerialDialogsTest, InstrumentDialogStoresTheSettingsAndRequestsTheMoveWit
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(shared_.IsRequested(ERequest::kSerialReconfiguration));
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 42u);
+}
+
+class CommandSelectDlgTest : public testing::WidgetTest {
+  protected:
+    QComboBox* Commands() { return dialog_.findChild<QComboBox*>("commandList"); }
+    QLineEdit* Input() { return dialog_.findChild<QLineEdit*>("commandInput"); }
+    QListWidget* Replies() { return dialog_.findChild<QListWidget*>("replyList"); }
+    void Send() { dialog_.findChild<QPushButton*>("sendCommand")->click(); }
+
+    void Select(const char* name) {
+        const int index = Commands()->findText(name);
+        ASSERT_GE(index, 0) << name;
+        Commands()->setCurrentIndex(index);
+    }
+    QString LastReply() {
+        QListWidget* list = Replies();
+        return list->count() == 0 ? QString() : list->item(list->count() - 1)->text();
+    }
+    // The code, data and parameter of the command waiting in the mailbox.
+    std::tuple<std::string, std::string, std::uint32_t> Pending() {
+        MailboxCommand command;
+        EXPECT_TRUE(polling_.mailbox.TakePending(command));
+        return {command.code, command.data, command.parameter};
+    }
+
+    CPollingShared polling_;
+    CUnitState unit_;
+    CCommandSelectDlg dialog_{polling_, unit_};
+};
+
+TEST_F(CommandSelectDlgTest, EachOpeningStartsAtTheFirstCommandWithAnEmptyReplyList) {
+    dialog_.show();
+    EXPECT_EQ(Commands()->count(), 77);
+    EXPECT_EQ(Commands()->currentText(), "Reset Alarms");
+    EXPECT_FALSE(Input()->isVisible());
+
+    Select("Set User Frequency Offset");
+    Send();
+    ASSERT_EQ(Replies()->count(), 1);
+    dialog_.accept();
+
+    dialog_.show();
+    EXPECT_EQ(Commands()->currentIndex(), 0);
+    EXPECT_FALSE(Input()->isVisible());
+    EXPECT_EQ(Replies()->count(), 0);
+}
+
+TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsBusy) {
+    dialog_.show();
+    Select("Set User Frequency Offset");
+    EXPECT_TRUE(Input()->isVisible());
+    EXPECT_EQ(Input()->text(), "+000000");
+    EXPECT_EQ(dialog_.findChild<QLabel*>("description")->text(),
+              " add parts e-15 frequency offset to the output");
+    Send();
+    EXPECT_EQ(LastReply(), "W01 00000 +000000");
+
+    // The mailbox is still busy with W01: Mute is dropped, but its echo still appears.
+    Select("Mute");
+    EXPECT_FALSE(Input()->isVisible());
+    Send();
+    EXPECT_EQ(LastReply(), "W12 00000 ");
+    EXPECT_EQ(Pending(), std::make_tuple("W01", "+000000", 0u));
+    polling_.mailbox.Finish();
+
+    // What the user typed goes out as typed; a ChronoBeam gets the Factory access option.
+    unit_.InstrumentModel = kModelChronoBeam;
+    Select("UnitID");
+    Input()->setText("12");
+    Send();
+    EXPECT_EQ(LastReply(), "C01 00000 12");
+    EXPECT_EQ(Pending(), std::make_tuple("C01", "12", kFactoryAccessOption));
+}
+
+TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedAndTheLastFiveStayInView) {
+    dialog_.show();
+    dialog_.ShowReply();  // no reply yet: nothing to show
+    EXPECT_EQ(Replies()->count(), 0);
+
+    std::string reply(1, kStx);
+    reply += "D*3 " + FactoryAccessField() + " log\r\n";
+    for (int line = 1; line < 40; ++line) {
+        reply += "event " + std::to_string(line) + "\r\n";
+    }
+    reply += "end";
+    reply += kEtx;
+    polling_.CommandReply.Set(reply);
+    dialog_.ShowReply();
+
+    QListWidget* list = Replies();
+    ASSERT_EQ(list->count(), 41);
+    EXPECT_EQ(list->item(0)->text(), "D*3 00000 log");
+    EXPECT_EQ(list->item(40)->text(), "end");
+    const QRect viewport = list->viewport()->rect();
+    for (int row = list->count() - 5; row < list->count(); ++row) {
+        EXPECT_TRUE(viewport.contains(list->visualItemRect(list->item(row)))) << row;
+    }
+    EXPECT_FALSE(viewport.intersects(list->visualItemRect(list->item(0))));
 }
 
 }  // namespace
