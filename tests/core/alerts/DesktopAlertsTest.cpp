@@ -31,9 +31,10 @@ TEST(DesktopAlertsTest, LinkDownOnlyOnEachChangeFromAnsweringToSilent) {
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
     EXPECT_FALSE(alerts.LinkState(true, kTq9000));
     const auto down = alerts.LinkState(false, kTq9000);
-    // Its texts and urgency as a notification shows them, DesktopNotificationsWithSimTest pins.
+    // Its texts as the window raises them: MainStatusDlgTest.DesktopAlertsOncePerEvent...
     ASSERT_TRUE(down);
     EXPECT_EQ(down->kind, EAlertKind::kLinkDown);
+    EXPECT_EQ(down->urgency, EAlertUrgency::kCritical);
     // Every further status line while it stays silent raises nothing.
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
     EXPECT_FALSE(alerts.LinkState(false, kTq9000));
