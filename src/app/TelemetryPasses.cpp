@@ -10,28 +10,21 @@
 
 namespace corvane3 {
 
-double StoredValue(double value, EPlotStorage storage, bool& widened) {
+void StoreValues(double* values, std::size_t count, EPlotStorage storage, bool& widened) {
     switch (storage) {
         case EPlotStorage::kInt32:
-            if (std::isnan(value)) {
-                return value;
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = StoredValue(values[i], EPlotStorage::kInt32, widened);
             }
-            if (value == std::trunc(value) && value > std::numeric_limits<std::int32_t>::min() &&
-                value <= std::numeric_limits<std::int32_t>::max()) {
-                return static_cast<std::int32_t>(value);
-            }
-            widened = true;
-            return value;
+            return;
         case EPlotStorage::kFloat:
-            if (std::isfinite(value) && !std::isfinite(static_cast<float>(value))) {
-                widened = true;
-                return value;
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = StoredValue(values[i], EPlotStorage::kFloat, widened);
             }
-            return static_cast<float>(value);
+            return;
         case EPlotStorage::kDouble:
-            break;
+            return;
     }
-    return value;
 }
 
 bool OpenStreamed(const std::string& path, const FileCommandOptions& options, StreamedFile& file,
