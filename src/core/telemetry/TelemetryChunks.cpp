@@ -312,31 +312,40 @@ static_assert(kExactDigits == 15);
 // The common field in one walk: blanks, an optional minus and plain decimal digits with at most
 // one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
 // fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
-bool ParsePlainField(const char* p, const char* limit, double& value, const char*& fieldEnd) {
+// Inlined: it runs for most fields of every record.
+[[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
+                                                  const char*& fieldEnd) {
     while (p < limit && *p == ' ') {
         ++p;
     }
     const bool negative = p < limit && *p == '-';
     p += negative ? 1 : 0;
     const char* const digitsBegin = p;
-    const char* point = nullptr;
     std::uint64_t mantissa = 0;
-    for (; p < limit; ++p) {
-        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
-        if (digit < 10) {
-            mantissa = mantissa * 10 + digit;
-        } else if (*p == '.' && point == nullptr) {
-            point = p;
-        } else {
-            break;
-        }
+    unsigned digit = 0;
+    // The whole digits, then the point and the fraction's: no per-digit test for the point.
+    while (p < limit && (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+        mantissa = mantissa * 10 + digit;
+        ++p;
     }
-    const auto digits = (p - digitsBegin) - (point != nullptr ? 1 : 0);
-    const auto fraction = point != nullptr ? p - point - 1 : 0;
-    // Up to kMaxWholeDigits digits the mantissa cannot wrap; it then has as many decimal
-    // digits as the text has significant ones.
-    if ((p < limit && *p != ',') || digits == 0 || digits > kMaxWholeDigits ||
-        mantissa >= kExactMantissaBound || fraction > kExactPowers) {
+    std::ptrdiff_t fraction = 0;
+    const bool point = p < limit && *p == '.';
+    if (point) {
+        const char* const fractionBegin = ++p;
+        while (p < limit &&
+               (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+            mantissa = mantissa * 10 + digit;
+            ++p;
+        }
+        fraction = p - fractionBegin;
+    }
+    const auto digits = (p - digitsBegin) - (point ? 1 : 0);
+    // Up to kExactDigits digits the mantissa is exact and the power of ten in the table; up to
+    // kMaxWholeDigits it cannot wrap, and then has as many decimal digits as the text has
+    // significant ones.
+    if ((p < limit && *p != ',') || digits == 0 ||
+        (digits > kExactDigits &&
+         (digits > kMaxWholeDigits || mantissa >= kExactMantissaBound || fraction > kExactPowers))) {
         return false;
     }
     value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
@@ -687,44 +696,60 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
     return read;
 }
 
-bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
+namespace {
+
+// ParseTelemetryRecord, with the texts' bookkeeping left out when none are asked for.
+template <bool kWithTexts>
+bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
+                 TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
     values.channels.fill(0.0);  // channels the map does not feed
-    if (texts != nullptr) {
+    if constexpr (kWithTexts) {
         *texts = TelemetryFieldTexts{};
     }
-    const char* p = line.begin;
-    bool exhausted = false;
-    for (const int code : map) {
-        double value = std::numeric_limits<double>::quiet_NaN();
-        const bool wanted = code >= 0 || code == kTime;
-        if (!exhausted) {
-            // A number ends before the comma, so it is converted first and the comma looked for
-            // from where it ended: most fields are then walked once.
-            const char* fieldEnd = p;
-            if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
-                if (wanted) {
-                    value = ParseTelemetryNumber(p, line.end, fieldEnd);
-                }
-                while (fieldEnd < line.end && *fieldEnd != ',') {
-                    ++fieldEnd;
-                }
-            }
-            if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
-                return false;
-            }
-            if (texts != nullptr && wanted) {
-                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-                (code >= 0 ? texts->channels[static_cast<std::size_t>(code)] : texts->mjd) = text;
-            }
-            exhausted = fieldEnd == line.end;
-            p = exhausted ? line.end : fieldEnd + 1;
-        }
+    const auto store = [&](int code, double value) {
         if (code >= 0) {
             values.channels[static_cast<std::size_t>(code)] = value;
         } else if (code == kTime) {
             values.mjd = value;
         }
+    };
+    const char* p = line.begin;
+    const int* code = map.data();
+    const int* const codesEnd = code + map.size();
+    for (; code != codesEnd; ++code) {
+        const bool wanted = *code >= 0 || *code == kTime;
+        // A number ends before the comma, so it is converted first and the comma looked for
+        // from where it ended: most fields are then walked once.
+        const char* fieldEnd = p;
+        double value = 0.0;
+        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
+            if (wanted) {
+                value = ParseTelemetryNumber(p, line.end, fieldEnd);
+            }
+            while (fieldEnd < line.end && *fieldEnd != ',') {
+                ++fieldEnd;
+            }
+        }
+        if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
+            return false;
+        }
+        store(*code, value);
+        if constexpr (kWithTexts) {
+            if (wanted) {
+                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
+                (*code >= 0 ? texts->channels[static_cast<std::size_t>(*code)] : texts->mjd) =
+                    text;
+            }
+        }
+        if (fieldEnd == line.end) {
+            ++code;
+            break;
+        }
+        p = fieldEnd + 1;
+    }
+    // Fields the line does not have.
+    for (; code != codesEnd; ++code) {
+        store(*code, std::numeric_limits<double>::quiet_NaN());
     }
     const SignalChannels derived =
         DeriveSignalChannels(values.channels[4], values.channels[14], values.channels[13],
@@ -732,6 +757,14 @@ bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map
     values.channels[kChannelSignal] = derived.signal;
     values.channels[kChannelFlopBackground] = derived.flopBackground;
     return true;
+}
+
+}  // namespace
+
+bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
+                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
+    return texts != nullptr ? ParseRecord<true>(line, map, values, texts)
+                            : ParseRecord<false>(line, map, values, nullptr);
 }
 
 }  // namespace corvane3
