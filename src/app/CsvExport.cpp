@@ -16,6 +16,7 @@
 #include "app/TelemetryPasses.h"
 #include "app/TemporaryFileCleanup.h"
 #include "core/program/ExitStatus.h"
+#include "core/telemetry/FieldScan.h"
 #include "core/telemetry/ShortestDigits.h"
 
 namespace corvane3 {
@@ -127,9 +128,6 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     return true;
 }
 
-// Set in an ASCII letter's code, it gives the lower-case letter.
-constexpr char kLowerCaseBit = 0x20;
-
 // Checks one piece as ParsePiece reads it, without converting its numbers: whether every
 // field is short enough, and which single-precision channels get a value too large for a float
 // (only text with an exponent can be one: longer text is refused as too long).
@@ -152,33 +150,24 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
-            // One walk over the line: fields are a few characters, too short for a search call
-            // per field to pay.
-            const char* p = line.begin;
-            for (std::size_t k = 0; k < floatColumn.size(); ++k) {
-                const char* end = p;
-                while (end < line.end && *end != ',') {
-                    ++end;
-                }
-                if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
-                    result.end = EPieceEnd::kFieldTooLong;
-                    return false;
-                }
-                if (floatColumn[k] >= 0 && std::any_of(p, end, [](char c) {
-                        // 'e' or 'E', or a hexadecimal 'p' or 'P'
-                        const char lower = static_cast<char>(c | kLowerCaseBit);
-                        return lower == 'e' || lower == 'p';
-                    })) {
-                    bool wider = false;
-                    const char* stop = p;
-                    StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
-                                wider);
-                    result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
-                }
-                if (end == line.end) {
-                    break;
-                }
-                p = end + 1;
+            const bool whole = ForEachField(
+                line.begin, line.end, floatColumn.size(),
+                [&](std::size_t k, const char* begin, const char* end, bool exponentLetter) {
+                    if (static_cast<std::size_t>(end - begin) > kMaxTelemetryFieldCharacters) {
+                        return false;
+                    }
+                    if (exponentLetter && floatColumn[k] >= 0) {
+                        bool wider = false;
+                        const char* stop = begin;
+                        StoredValue(ParseTelemetryNumber(begin, line.end, stop),
+                                    EPlotStorage::kFloat, wider);
+                        result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
+                    }
+                    return true;
+                });
+            if (!whole) {
+                result.end = EPieceEnd::kFieldTooLong;
+                return false;
             }
             ++result.records;
             return true;

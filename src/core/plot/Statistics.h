@@ -259,10 +259,10 @@ inline constexpr double kLongestDatedHalfLifeDays = 100.0 * 365.25;
 
 // What a fit can say about when the signal halves.
 enum class EHalfLifeOutlook {
-    kNoFit,      // no slope at all
-    kTooShort,   // the fit covers fewer than kShortestProjectionDays
-    kRising,     // the signal does not fall
-    kDated,      // halves within a century
+    kNoFit,     // no slope at all
+    kTooShort,  // the fit covers fewer than kShortestProjectionDays
+    kRising,    // the signal does not fall
+    kDated,     // halves within a century
     kBeyondCentury,
 };
 EHalfLifeOutlook HalfLifeOutlook(const DecayFit& fit);

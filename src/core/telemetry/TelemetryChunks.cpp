@@ -199,7 +199,8 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
             const char* const searched = found != nullptr ? found : limit;
             const auto* nul = static_cast<const char*>(
                 ::memrchr(p, '\0', static_cast<std::size_t>(searched - p)));
-            if (nul != nullptr && searched - (nul + 1) <= static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
+            if (nul != nullptr &&
+                searched - (nul + 1) <= static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
                 // A NUL run ends the damage: what follows it is a line of its own.
                 skipping = false;
                 p = nul + 1;
@@ -314,7 +315,7 @@ static_assert(kExactDigits == 15);
 // fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
 // Inlined: it runs for most fields of every record.
 [[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
-                                                  const char*& fieldEnd) {
+                                                   const char*& fieldEnd) {
     while (p < limit && *p == ' ') {
         ++p;
     }
@@ -324,7 +325,8 @@ static_assert(kExactDigits == 15);
     std::uint64_t mantissa = 0;
     unsigned digit = 0;
     // The whole digits, then the point and the fraction's: no per-digit test for the point.
-    while (p < limit && (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+    while (p < limit &&
+           (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
         mantissa = mantissa * 10 + digit;
         ++p;
     }
@@ -344,8 +346,8 @@ static_assert(kExactDigits == 15);
     // kMaxWholeDigits it cannot wrap, and then has as many decimal digits as the text has
     // significant ones.
     if ((p < limit && *p != ',') || digits == 0 ||
-        (digits > kExactDigits &&
-         (digits > kMaxWholeDigits || mantissa >= kExactMantissaBound || fraction > kExactPowers))) {
+        (digits > kExactDigits && (digits > kMaxWholeDigits || mantissa >= kExactMantissaBound ||
+                                   fraction > kExactPowers))) {
         return false;
     }
     value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
@@ -737,8 +739,7 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
         if constexpr (kWithTexts) {
             if (wanted) {
                 const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-                (*code >= 0 ? texts->channels[static_cast<std::size_t>(*code)] : texts->mjd) =
-                    text;
+                (*code >= 0 ? texts->channels[static_cast<std::size_t>(*code)] : texts->mjd) = text;
             }
         }
         if (fieldEnd == line.end) {
