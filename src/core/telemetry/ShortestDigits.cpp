@@ -1,24 +1,31 @@
 #include "core/telemetry/ShortestDigits.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "core/telemetry/TelemetryChunks.h"
 
 namespace corvane3 {
 
-void AppendNumber(std::string& text, double value, EPlotStorage storage) {
+static_assert(kMaxTelemetryFieldCharacters < kMaxNumberCharacters);
+
+char* WriteNumber(char* out, double value, EPlotStorage storage) {
     if (std::isnan(value)) {
-        return;
+        return out;
     }
-    char digits[64];
-    const std::to_chars_result end =
-        storage == EPlotStorage::kFloat
-            ? std::to_chars(digits, digits + sizeof digits, static_cast<float>(value))
-            : std::to_chars(digits, digits + sizeof digits, value);
-    text.append(digits, end.ptr);
+    return (storage == EPlotStorage::kFloat
+                ? std::to_chars(out, out + kMaxNumberCharacters, static_cast<float>(value))
+                : std::to_chars(out, out + kMaxNumberCharacters, value))
+        .ptr;
+}
+
+void AppendNumber(std::string& text, double value, EPlotStorage storage) {
+    char digits[kMaxNumberCharacters];
+    text.append(digits, static_cast<std::size_t>(WriteNumber(digits, value, storage) - digits));
 }
 
 namespace {
@@ -27,6 +34,18 @@ namespace {
 // other such text gives the same float (or double), so its digits are the fewest that do.
 constexpr int kFloatExactDigits = 6;
 constexpr int kDoubleExactDigits = 15;
+
+// The float next to value, upwards or downwards, as std::nextafter gives it; a step of the
+// bits for a finite value other than zero (the common case: a library call costs more than the
+// rest of the check).
+float NextFloatToward(float value, bool up) {
+    if (value == 0.0F || !std::isfinite(value)) {
+        return std::nextafter(value, up ? HUGE_VALF : -HUGE_VALF);
+    }
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const bool awayFromZero = up == (value > 0.0F);
+    return std::bit_cast<float>(awayFromZero ? bits + 1 : bits - 1);
+}
 
 // True when text of count significant digits that was parsed to parsed has the fewest digits
 // that read back to stored, the value kept in storage.
@@ -40,7 +59,7 @@ bool TextDigitsReadBack(int count, double parsed, double stored, EPlotStorage st
         // floats, the float need not be the one nearest to the text.
         const auto single = static_cast<float>(stored);
         if (static_cast<double>(single) != parsed) {
-            const float other = std::nextafter(single, parsed > stored ? HUGE_VALF : -HUGE_VALF);
+            const float other = NextFloatToward(single, parsed > stored);
             if ((static_cast<double>(single) + static_cast<double>(other)) / 2.0 == parsed) {
                 return false;
             }
@@ -56,8 +75,8 @@ constexpr int kScientificExtraCharacters = 4;
 
 }  // namespace
 
-bool CopyShortestText(std::string& out, std::string_view field, double parsed, double stored,
-                      EPlotStorage storage) {
+std::string_view ShortestTextOf(std::string_view field, double parsed, double stored,
+                                EPlotStorage storage) {
     const char* s = field.data();
     const char* const e = s + field.size();
     while (s < e && *s == ' ') {
@@ -67,17 +86,17 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
     const bool negative = s < e && *s == '-';
     s += negative ? 1 : 0;
     if (s == e || stored == 0.0 || negative != std::signbit(stored)) {
-        return false;
+        return {};
     }
     // The first significant digit: the first digit, or the first non-zero one after "0.".
     const char* first = s;
     const char* point = nullptr;
     if (*s < '0' || *s > '9') {
-        return false;  // ".5": the digits start with a whole digit
+        return {};  // ".5": the digits start with a whole digit
     }
     if (*s == '0') {
         if (e - s < 3 || s[1] != '.') {
-            return false;  // a leading zero is never written before other whole digits
+            return {};  // a leading zero is never written before other whole digits
         }
         point = s + 1;
         for (first = s + 2; first < e && *first == '0'; ++first) {
@@ -91,11 +110,11 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
         } else if (*p == '.' && point == nullptr) {
             point = p;
         } else {
-            return false;
+            return {};
         }
     }
     if (lastNonZero == nullptr) {
-        return false;
+        return {};
     }
     const char* const copyEnd = point == nullptr      ? e
                                 : lastNonZero < point ? point
@@ -104,17 +123,26 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
                        (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
     const int scientificLength = count + (count > 1 ? 1 : 0) + kScientificExtraCharacters;
     if (copyEnd - s > scientificLength || !TextDigitsReadBack(count, parsed, stored, storage)) {
-        return false;
+        return {};
     }
-    out.append(copyBegin, static_cast<std::size_t>(copyEnd - copyBegin));
-    return true;
+    return {copyBegin, static_cast<std::size_t>(copyEnd - copyBegin)};
 }
 
-bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed, double stored,
+bool CopyShortestText(std::string& out, std::string_view field, double parsed, double stored,
+                      EPlotStorage storage) {
+    const std::string_view text = ShortestTextOf(field, parsed, stored, storage);
+    out.append(text);
+    return !text.empty();
+}
+
+char* WriteDigitsOfText(char* out, std::string_view field, double parsed, double stored,
                         EPlotStorage storage) {
     if (stored == 0.0) {
-        out += std::signbit(stored) ? "-0" : "0";
-        return true;
+        if (std::signbit(stored)) {
+            *out++ = '-';
+        }
+        *out++ = '0';
+        return out;
     }
     std::size_t i = 0;
     // The blanks decimal text-to-double skips.
@@ -142,7 +170,7 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
             continue;
         }
         if (c < '0' || c > '9') {
-            return false;
+            return nullptr;
         }
         any = true;
         if (c == '0') {
@@ -155,7 +183,7 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
             continue;
         }
         if (count + pending + 1 > kDoubleExactDigits) {
-            return false;
+            return nullptr;
         }
         for (; pending > 0; --pending) {
             digits[count++] = '0';
@@ -164,10 +192,10 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
         integerDigits += point ? 0 : 1;
     }
     if (!any || count == 0 || (negative != std::signbit(stored))) {
-        return false;
+        return nullptr;
     }
     if (!TextDigitsReadBack(count, parsed, stored, storage)) {
-        return false;
+        return nullptr;
     }
     exponent = integerDigits > 0 ? integerDigits - 1 : -(zerosAfterPoint + 1);
     // Fixed or scientific, whichever is shorter (fixed on a tie), as to_chars chooses.
@@ -177,9 +205,8 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
     constexpr int kLongExponent = 100;  // three exponent digits from here
     const int exponentDigits = std::abs(exponent) >= kLongExponent ? 3 : 2;
     const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + exponentDigits;
-    // Fields are at most 31 characters, so the text fits with room to spare.
-    char text[2 * kMaxTelemetryFieldCharacters];
-    char* t = text;
+    // At most kDoubleExactDigits digits, a sign, a point and an exponent.
+    char* t = out;
     if (negative) {
         *t++ = '-';
     }
@@ -213,8 +240,17 @@ bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed,
         *t++ = static_cast<char>('0' + magnitude / 10 % 10);
         *t++ = static_cast<char>('0' + magnitude % 10);
     }
-    out.append(text, t);
-    return true;
+    return t;
+}
+
+bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed, double stored,
+                        EPlotStorage storage) {
+    char text[kMaxNumberCharacters];
+    const char* const end = WriteDigitsOfText(text, field, parsed, stored, storage);
+    if (end != nullptr) {
+        out.append(text, static_cast<std::size_t>(end - text));
+    }
+    return end != nullptr;
 }
 
 }  // namespace corvane3

@@ -37,4 +37,16 @@ bool CopyShortestText(std::string& out, std::string_view field, double parsed, d
 bool AppendDigitsOfText(std::string& out, std::string_view field, double parsed, double stored,
                         EPlotStorage storage);
 
+// The same written into a buffer, for a writer of many values (the CSV export), which then
+// needs no string operation per value. Each writes at most kMaxNumberCharacters at out and
+// returns the end of what it wrote; WriteDigitsOfText returns nullptr where AppendDigitsOfText
+// returns false, and ShortestTextOf gives the part of the field CopyShortestText copies (empty
+// where it returns false).
+inline constexpr std::size_t kMaxNumberCharacters = 32;  // fields and doubles' digits are shorter
+char* WriteNumber(char* out, double value, EPlotStorage storage);
+char* WriteDigitsOfText(char* out, std::string_view field, double parsed, double stored,
+                        EPlotStorage storage);
+std::string_view ShortestTextOf(std::string_view field, double parsed, double stored,
+                                EPlotStorage storage);
+
 }  // namespace corvane3
