@@ -11,6 +11,9 @@
 //       AppendNumber(line, stored, storage);
 //   }
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -46,7 +49,108 @@ inline constexpr std::size_t kMaxNumberCharacters = 32;  // fields and doubles' 
 char* WriteNumber(char* out, double value, EPlotStorage storage);
 char* WriteDigitsOfText(char* out, std::string_view field, double parsed, double stored,
                         EPlotStorage storage);
-std::string_view ShortestTextOf(std::string_view field, double parsed, double stored,
-                                EPlotStorage storage);
+
+namespace shortest_digits_detail {
+
+// Plain decimal text of at most this many significant digits reads back to one value only: no
+// other such text gives the same float (or double), so its digits are the fewest that do.
+inline constexpr int kFloatExactDigits = 6;
+inline constexpr int kDoubleExactDigits = 15;
+
+// The float next to value, upwards or downwards, as std::nextafter gives it; a step of the
+// bits for a finite value other than zero (the common case: a library call costs more than the
+// rest of the check).
+inline float NextFloatToward(float value, bool up) {
+    if (value == 0.0F || !std::isfinite(value)) {
+        return std::nextafter(value, up ? HUGE_VALF : -HUGE_VALF);
+    }
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const bool awayFromZero = up == (value > 0.0F);
+    return std::bit_cast<float>(awayFromZero ? bits + 1 : bits - 1);
+}
+
+// True when text of count significant digits that was parsed to parsed has the fewest digits
+// that read back to stored, the value kept in storage.
+inline bool TextDigitsReadBack(int count, double parsed, double stored, EPlotStorage storage) {
+    const int limit = storage == EPlotStorage::kFloat ? kFloatExactDigits : kDoubleExactDigits;
+    if (count > limit) {
+        return false;
+    }
+    if (storage == EPlotStorage::kFloat) {
+        // The text went to double and then to float: when the double lay exactly between two
+        // floats, the float need not be the one nearest to the text.
+        const auto single = static_cast<float>(stored);
+        if (static_cast<double>(single) != parsed) {
+            const float other = NextFloatToward(single, parsed > stored);
+            if ((static_cast<double>(single) + static_cast<double>(other)) / 2.0 == parsed) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return parsed == stored;
+}
+
+// Where to_chars turns to scientific notation: "1e+05" is shorter than "100000", "1e-04" than
+// "0.0001". A sign, a mantissa point when there are several digits, and "e+NN".
+inline constexpr int kScientificExtraCharacters = 4;
+
+}  // namespace shortest_digits_detail
+
+// Inline: the CSV export asks it for every value.
+inline std::string_view ShortestTextOf(std::string_view field, double parsed, double stored,
+                                       EPlotStorage storage) {
+    const char* s = field.data();
+    const char* const e = s + field.size();
+    while (s < e && *s == ' ') {
+        ++s;
+    }
+    const char* const copyBegin = s;
+    const bool negative = s < e && *s == '-';
+    s += negative ? 1 : 0;
+    if (s == e || stored == 0.0 || negative != std::signbit(stored)) {
+        return {};
+    }
+    // The first significant digit: the first digit, or the first non-zero one after "0.".
+    const char* first = s;
+    const char* point = nullptr;
+    if (*s < '0' || *s > '9') {
+        return {};  // ".5": the digits start with a whole digit
+    }
+    if (*s == '0') {
+        if (e - s < 3 || s[1] != '.') {
+            return {};  // a leading zero is never written before other whole digits
+        }
+        point = s + 1;
+        for (first = s + 2; first < e && *first == '0'; ++first) {
+        }
+    }
+    const char* lastNonZero = nullptr;
+    for (const char* p = first; p < e; ++p) {
+        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
+        if (digit < 10) {
+            lastNonZero = digit != 0 ? p : lastNonZero;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            return {};
+        }
+    }
+    if (lastNonZero == nullptr) {
+        return {};
+    }
+    const char* const copyEnd = point == nullptr      ? e
+                                : lastNonZero < point ? point
+                                                      : lastNonZero + 1;
+    const auto count = static_cast<int>(lastNonZero - first + 1) -
+                       (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
+    const int scientificLength =
+        count + (count > 1 ? 1 : 0) + shortest_digits_detail::kScientificExtraCharacters;
+    if (copyEnd - s > scientificLength ||
+        !shortest_digits_detail::TextDigitsReadBack(count, parsed, stored, storage)) {
+        return {};
+    }
+    return {copyBegin, static_cast<std::size_t>(copyEnd - copyBegin)};
+}
 
 }  // namespace corvane3
