@@ -40,6 +40,9 @@ constexpr std::size_t kOldFormatMarkOffset = 5;
 // A record is under 2 KB; a line longer than this is damage (a file system's NUL run, a file
 // that is no telemetry) and is skipped without being held in memory.
 constexpr std::size_t kMaxLineBytes = std::size_t{64} << 10;
+// The read buffer has room for one byte after the bytes read: a line end is put there, so that
+// every line is followed by one (see TelemetryLine).
+constexpr std::size_t kLineEndRoom = 1;
 // How far into the file the line end is looked for, and how many data lines are looked at for
 // one that identifies the unit.
 constexpr std::size_t kLineEndProbeBytes = kMaxLineBytes;
@@ -143,7 +146,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
                  F&& visit, std::uint64_t* readTo = nullptr) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
     capacity = std::max<std::size_t>(capacity, 1);
-    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLineEndRoom);
     std::size_t held = 0;          // bytes of an unfinished line at the buffer's start
     std::uint64_t offset = begin;  // file offset of the byte after the held ones
     bool skipping = false;         // inside a line too long to keep; its bytes are dropped
@@ -165,7 +168,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
                 held = skipping ? 0 : rest;
                 std::memmove(buffer.get(), buffer.get() + (capacity - held), held);
             } else {
-                auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
+                auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity + kLineEndRoom);
                 std::memcpy(wider.get(), buffer.get(), held);
                 buffer = std::move(wider);
                 capacity *= 2;
@@ -187,6 +190,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         }
         offset += static_cast<std::uint64_t>(got);
         held += static_cast<std::size_t>(got);
+        buffer[held] = lineEnd;
         const bool last = got == 0 || offset >= end;
         const char* p = buffer.get();
         const char* const limit = p + held;
@@ -316,26 +320,26 @@ static_assert(kExactDigits == 15);
 // Inlined: it runs for most fields of every record.
 [[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
                                                    const char*& fieldEnd) {
-    while (p < limit && *p == ' ') {
+    // *limit is the line end (see TelemetryLine): no blank, sign, digit or point, so the walk
+    // stops there without comparing each byte's place with limit.
+    while (*p == ' ') {
         ++p;
     }
-    const bool negative = p < limit && *p == '-';
+    const bool negative = *p == '-';
     p += negative ? 1 : 0;
     const char* const digitsBegin = p;
     std::uint64_t mantissa = 0;
     unsigned digit = 0;
     // The whole digits, then the point and the fraction's: no per-digit test for the point.
-    while (p < limit &&
-           (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+    while ((digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
         mantissa = mantissa * 10 + digit;
         ++p;
     }
     std::ptrdiff_t fraction = 0;
-    const bool point = p < limit && *p == '.';
+    const bool point = *p == '.';
     if (point) {
         const char* const fractionBegin = ++p;
-        while (p < limit &&
-               (digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+        while ((digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
             mantissa = mantissa * 10 + digit;
             ++p;
         }
