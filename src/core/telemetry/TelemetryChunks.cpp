@@ -354,7 +354,9 @@ static_assert(kExactDigits == 15);
                                    fraction > kExactPowers))) {
         return false;
     }
-    value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
+    // Below kExactMantissaBound here: converted as a signed number, which takes one instruction.
+    value = static_cast<double>(static_cast<std::int64_t>(mantissa)) /
+            kPowersOfTen[static_cast<std::size_t>(fraction)];
     value = negative ? -value : value;
     fieldEnd = p;
     return true;
