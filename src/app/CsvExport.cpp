@@ -115,9 +115,12 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
             std::size_t used = 0;
             // value's digits at out: the field's own text where it has the digits, else worked
             // out.
-            const auto write = [](char* out, std::string_view field, double parsed, double stored,
-                                  EPlotStorage storage, EPlotStorage digits) {
-                const std::string_view own = ShortestTextOf(field, parsed, stored, storage);
+            const auto write = [](char* out, std::string_view field, const char* point,
+                                  double parsed, double stored, EPlotStorage storage,
+                                  EPlotStorage digits) {
+                const std::string_view own =
+                    point != nullptr ? ShortestTextOfPlain(field, point, parsed, stored, storage)
+                                     : ShortestTextOf(field, parsed, stored, storage);
                 if (!own.empty()) {
                     return CopyShort(out, own);
                 }
@@ -131,16 +134,16 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
                     }
                     const TelemetryFieldTexts& texts = *record.texts;
                     char* out = text.data() + used;
-                    out = write(out, texts.mjd, record.mjd, record.mjd, EPlotStorage::kDouble,
-                                EPlotStorage::kDouble);
+                    out = write(out, texts.mjd, texts.mjdPoint, record.mjd, record.mjd,
+                                EPlotStorage::kDouble, EPlotStorage::kDouble);
                     for (std::size_t c = 0; c < record.stored.size(); ++c) {
                         *out++ = ',';
                         const auto number = static_cast<std::size_t>(file.channels[c]);
-                        out =
-                            ownDigits[c] != 0
-                                ? write(out, texts.channels[number], record.parsed.channels[number],
-                                        record.stored[c], file.storage[c], digits[c])
-                                : WriteNumber(out, record.stored[c], digits[c]);
+                        out = ownDigits[c] != 0
+                                  ? write(out, texts.channels[number], texts.points[number],
+                                          record.parsed.channels[number], record.stored[c],
+                                          file.storage[c], digits[c])
+                                  : WriteNumber(out, record.stored[c], digits[c]);
                     }
                     *out++ = '\r';
                     *out++ = '\n';

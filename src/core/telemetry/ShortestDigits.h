@@ -97,6 +97,30 @@ inline constexpr int kScientificExtraCharacters = 4;
 
 }  // namespace shortest_digits_detail
 
+namespace shortest_digits_detail {
+
+// The end of ShortestTextOf, once the text's parts are found: copyBegin after the blanks, digits
+// after the sign, first the first significant digit, point the point (nullptr, or not before
+// end, when there is none), lastNonZero the last digit other than 0.
+inline std::string_view ShortestTextOfParts(const char* copyBegin, const char* digits,
+                                            const char* first, const char* point,
+                                            const char* lastNonZero, const char* end, double parsed,
+                                            double stored, EPlotStorage storage) {
+    const char* const copyEnd = point == nullptr || point >= end ? end
+                                : lastNonZero < point            ? point
+                                                                 : lastNonZero + 1;
+    const auto count = static_cast<int>(lastNonZero - first + 1) -
+                       (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
+    const int scientificLength = count + (count > 1 ? 1 : 0) + kScientificExtraCharacters;
+    if (copyEnd - digits > scientificLength ||
+        !TextDigitsReadBack(count, parsed, stored, storage)) {
+        return {};
+    }
+    return {copyBegin, static_cast<std::size_t>(copyEnd - copyBegin)};
+}
+
+}  // namespace shortest_digits_detail
+
 // Inline: the CSV export asks it for every value.
 inline std::string_view ShortestTextOf(std::string_view field, double parsed, double stored,
                                        EPlotStorage storage) {
@@ -139,18 +163,43 @@ inline std::string_view ShortestTextOf(std::string_view field, double parsed, do
     if (lastNonZero == nullptr) {
         return {};
     }
-    const char* const copyEnd = point == nullptr      ? e
-                                : lastNonZero < point ? point
-                                                      : lastNonZero + 1;
-    const auto count = static_cast<int>(lastNonZero - first + 1) -
-                       (point != nullptr && point > first && point < lastNonZero ? 1 : 0);
-    const int scientificLength =
-        count + (count > 1 ? 1 : 0) + shortest_digits_detail::kScientificExtraCharacters;
-    if (copyEnd - s > scientificLength ||
-        !shortest_digits_detail::TextDigitsReadBack(count, parsed, stored, storage)) {
-        return {};
+    return shortest_digits_detail::ShortestTextOfParts(copyBegin, s, first, point, lastNonZero, e,
+                                                       parsed, stored, storage);
+}
+
+// ShortestTextOf for a field the parser found to be plain decimal (blanks, an optional minus,
+// digits with at least one of them, at most one point), its point at point (the field's end when
+// it has none): nothing left to check, the last significant digit is found from the end.
+inline std::string_view ShortestTextOfPlain(std::string_view field, const char* point,
+                                            double parsed, double stored, EPlotStorage storage) {
+    const char* s = field.data();
+    const char* const e = s + field.size();
+    while (*s == ' ') {  // a digit or the point follows
+        ++s;
     }
-    return {copyBegin, static_cast<std::size_t>(copyEnd - copyBegin)};
+    const char* const copyBegin = s;
+    const bool negative = *s == '-';
+    s += negative ? 1 : 0;
+    if (stored == 0.0 || negative != std::signbit(stored) || s == point) {
+        return {};  // ".5": the digits start with a whole digit
+    }
+    const char* first = s;
+    if (*s == '0') {
+        if (e - s < 3 || point != s + 1) {
+            return {};  // a leading zero is never written before other whole digits
+        }
+        for (first = s + 2; first < e && *first == '0'; ++first) {
+        }
+    }
+    const char* lastNonZero = e - 1;
+    while (lastNonZero > first && (*lastNonZero == '0' || lastNonZero == point)) {
+        --lastNonZero;
+    }
+    if (lastNonZero < first || *lastNonZero == '0') {
+        return {};  // all zeros
+    }
+    return shortest_digits_detail::ShortestTextOfParts(copyBegin, s, first, point, lastNonZero, e,
+                                                       parsed, stored, storage);
 }
 
 }  // namespace corvane3

@@ -316,10 +316,11 @@ static_assert(kExactDigits == 15);
 
 // The common field in one walk: blanks, an optional minus and plain decimal digits with at most
 // one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
-// fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
-// Inlined: it runs for most fields of every record.
+// fieldEnd at the comma and pointAt at the point (fieldEnd when there is none); false (nothing
+// set) for any other field, which takes the general way. Inlined: it runs for most fields of
+// every record.
 [[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
-                                                   const char*& fieldEnd) {
+                                                   const char*& fieldEnd, const char*& pointAt) {
     // *limit is the line end (see TelemetryLine): no blank, sign, digit or point, so the walk
     // stops there without comparing each byte's place with limit.
     while (*p == ' ') {
@@ -336,6 +337,7 @@ static_assert(kExactDigits == 15);
         ++p;
     }
     std::ptrdiff_t fraction = 0;
+    const char* const pointPlace = p;
     const bool point = *p == '.';
     if (point) {
         const char* const fractionBegin = ++p;
@@ -359,6 +361,7 @@ static_assert(kExactDigits == 15);
             kPowersOfTen[static_cast<std::size_t>(fraction)];
     value = negative ? -value : value;
     fieldEnd = p;
+    pointAt = point ? pointPlace : p;
     return true;
 }
 
@@ -729,8 +732,9 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
         // A number ends before the comma, so it is converted first and the comma looked for
         // from where it ended: most fields are then walked once.
         const char* fieldEnd = p;
+        const char* point = nullptr;  // stays so for a field that is no plain decimal
         double value = 0.0;
-        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
+        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd, point)) {
             if (wanted) {
                 value = ParseTelemetryNumber(p, line.end, fieldEnd);
             }
@@ -745,7 +749,13 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
         if constexpr (kWithTexts) {
             if (wanted) {
                 const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-                (*code >= 0 ? texts->channels[static_cast<std::size_t>(*code)] : texts->mjd) = text;
+                if (*code >= 0) {
+                    texts->channels[static_cast<std::size_t>(*code)] = text;
+                    texts->points[static_cast<std::size_t>(*code)] = point;
+                } else {
+                    texts->mjd = text;
+                    texts->mjdPoint = point;
+                }
             }
         }
         if (fieldEnd == line.end) {

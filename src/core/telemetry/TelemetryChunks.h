@@ -133,6 +133,10 @@ struct TelemetryRecordValues {
 struct TelemetryFieldTexts {
     std::string_view mjd;
     std::array<std::string_view, kPlotChannelSlots> channels;
+    // For a text of plain decimal (blanks, an optional minus, digits and at most one point):
+    // where its point is, or its end when it has none; nullptr for any other text.
+    const char* mjdPoint = nullptr;
+    std::array<const char*, kPlotChannelSlots> points{};
 };
 
 // Fields longer than this are no field of a record: the line is refused.
