@@ -16,6 +16,7 @@
 #include "app/TelemetryPasses.h"
 #include "app/TemporaryFileCleanup.h"
 #include "core/program/ExitStatus.h"
+#include "core/telemetry/FieldScan.h"
 #include "core/telemetry/ShortestDigits.h"
 
 namespace corvane3 {
@@ -47,6 +48,27 @@ void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
     }
 }
 
+// Copies text of a few characters to out: fixed-size moves that overlap where the length falls
+// between them, as a call to memcpy costs more than the copy. Reads nothing outside text.
+char* CopyShort(char* out, std::string_view text) {
+    const char* const from = text.data();
+    const std::size_t n = text.size();
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8) {
+            std::memcpy(out + i, from + i, 8);
+        }
+        std::memcpy(out + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + n - 4, from + n - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = from[i];
+        }
+    }
+    return out + n;
+}
+
 // The CSV heading: MJD and each shown channel as "Name (unit)".
 std::string CsvHeading(const StreamedFile& file) {
     const CPlotData names;
@@ -71,42 +93,63 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
             digits[c] = EPlotStorage::kDouble;
         }
     }
+    // A single-precision channel written as double has other digits than its text.
+    std::vector<char> ownDigits(digits.size());
+    for (std::size_t c = 0; c < digits.size(); ++c) {
+        ownDigits[c] =
+            digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32 ? 1 : 0;
+    }
+    // The most one record's line takes: each value, its comma and the line end.
+    const std::size_t lineRoom = (digits.size() + 1) * (kMaxNumberCharacters + 1) + 2;
     csv << CsvHeading(file);
     return RunPass(
         file,
         [&](std::size_t piece) {
-            std::string text;
-            // A piece's CSV is mostly shorter than its text: one allocation mostly holds it.
-            text.reserve(
-                static_cast<std::size_t>(file.pieces[piece].end - file.pieces[piece].begin));
+            // Written through a pointer, the string grown ahead and cut to its length at the
+            // end: a string operation per value costs more than finding its digits. A piece's
+            // CSV is mostly shorter than its text: one allocation mostly holds it.
+            std::string text(
+                static_cast<std::size_t>(file.pieces[piece].end - file.pieces[piece].begin) +
+                    lineRoom,
+                '\0');
+            std::size_t used = 0;
+            // value's digits at out: the field's own text where it has the digits, else worked
+            // out.
+            const auto write = [](char* out, std::string_view field, const char* point,
+                                  double parsed, double stored, EPlotStorage storage,
+                                  EPlotStorage digits) {
+                const std::string_view own =
+                    point != nullptr ? ShortestTextOfPlain(field, point, parsed, stored, storage)
+                                     : ShortestTextOf(field, parsed, stored, storage);
+                if (!own.empty()) {
+                    return CopyShort(out, own);
+                }
+                char* const end = WriteDigitsOfText(out, field, parsed, stored, storage);
+                return end != nullptr ? end : WriteNumber(out, stored, digits);
+            };
             PieceResult result = ParsePiece(
                 file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
+                    if (text.size() - used < lineRoom) {
+                        text.resize(2 * text.size());
+                    }
                     const TelemetryFieldTexts& texts = *record.texts;
-                    if (!CopyShortestText(text, texts.mjd, record.mjd, record.mjd,
-                                          EPlotStorage::kDouble) &&
-                        !AppendDigitsOfText(text, texts.mjd, record.mjd, record.mjd,
-                                            EPlotStorage::kDouble)) {
-                        AppendNumber(text, record.mjd, EPlotStorage::kDouble);
-                    }
+                    char* out = text.data() + used;
+                    out = write(out, texts.mjd, texts.mjdPoint, record.mjd, record.mjd,
+                                EPlotStorage::kDouble, EPlotStorage::kDouble);
                     for (std::size_t c = 0; c < record.stored.size(); ++c) {
-                        text += ',';
+                        *out++ = ',';
                         const auto number = static_cast<std::size_t>(file.channels[c]);
-                        // A single-precision channel written as double has other digits than
-                        // its text.
-                        const bool ownDigits =
-                            digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32;
-                        const std::string_view field = texts.channels[number];
-                        const double parsed = record.parsed.channels[number];
-                        if (!ownDigits ||
-                            (!CopyShortestText(text, field, parsed, record.stored[c],
-                                               file.storage[c]) &&
-                             !AppendDigitsOfText(text, field, parsed, record.stored[c],
-                                                 file.storage[c]))) {
-                            AppendNumber(text, record.stored[c], digits[c]);
-                        }
+                        out = ownDigits[c] != 0
+                                  ? write(out, texts.channels[number], texts.points[number],
+                                          record.parsed.channels[number], record.stored[c],
+                                          file.storage[c], digits[c])
+                                  : WriteNumber(out, record.stored[c], digits[c]);
                     }
-                    text += "\r\n";
+                    *out++ = '\r';
+                    *out++ = '\n';
+                    used = static_cast<std::size_t>(out - text.data());
                 });
+            text.resize(used);
             result.csv = std::move(text);
             return result;
         },
@@ -126,9 +169,6 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     }
     return true;
 }
-
-// Set in an ASCII letter's code, it gives the lower-case letter.
-constexpr char kLowerCaseBit = 0x20;
 
 // Checks one piece as ParsePiece reads it, without converting its numbers: whether every
 // field is short enough, and which single-precision channels get a value too large for a float
@@ -152,33 +192,24 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
-            // One walk over the line: fields are a few characters, too short for a search call
-            // per field to pay.
-            const char* p = line.begin;
-            for (std::size_t k = 0; k < floatColumn.size(); ++k) {
-                const char* end = p;
-                while (end < line.end && *end != ',') {
-                    ++end;
-                }
-                if (static_cast<std::size_t>(end - p) > kMaxTelemetryFieldCharacters) {
-                    result.end = EPieceEnd::kFieldTooLong;
-                    return false;
-                }
-                if (floatColumn[k] >= 0 && std::any_of(p, end, [](char c) {
-                        // 'e' or 'E', or a hexadecimal 'p' or 'P'
-                        const char lower = static_cast<char>(c | kLowerCaseBit);
-                        return lower == 'e' || lower == 'p';
-                    })) {
-                    bool wider = false;
-                    const char* stop = p;
-                    StoredValue(ParseTelemetryNumber(p, line.end, stop), EPlotStorage::kFloat,
-                                wider);
-                    result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
-                }
-                if (end == line.end) {
-                    break;
-                }
-                p = end + 1;
+            const bool whole = ForEachField(
+                line.begin, line.end, floatColumn.size(),
+                [&](std::size_t k, const char* begin, const char* end, bool exponentLetter) {
+                    if (static_cast<std::size_t>(end - begin) > kMaxTelemetryFieldCharacters) {
+                        return false;
+                    }
+                    if (exponentLetter && floatColumn[k] >= 0) {
+                        bool wider = false;
+                        const char* stop = begin;
+                        StoredValue(ParseTelemetryNumber(begin, line.end, stop),
+                                    EPlotStorage::kFloat, wider);
+                        result.widened[static_cast<std::size_t>(floatColumn[k])] |= wider ? 1 : 0;
+                    }
+                    return true;
+                });
+            if (!whole) {
+                result.end = EPieceEnd::kFieldTooLong;
+                return false;
             }
             ++result.records;
             return true;

@@ -96,15 +96,17 @@ int PrintSummary(const std::string& path, const FileCommandOptions& options, std
         file,
         [&](std::size_t piece) {
             std::vector<CMergeableStatistics> own(file.channels.size());
-            PieceResult result =
-                ParsePiece(file, piece, /*withTexts=*/false,
-                           [&](const StreamedRecord& record, PieceResult& partial) {
-                               for (std::size_t c = 0; c < record.stored.size(); ++c) {
-                                   own[c].Add(record.stored[c]);
-                               }
-                               partial.decay.Add(record.mjd - file.firstMjd,
-                                                 record.stored[static_cast<std::size_t>(signal)]);
-                           });
+            PieceResult result = ParsePieceInBlocks(
+                file, piece, [&](const RecordBlock& block, PieceResult& partial) {
+                    for (std::size_t c = 0; c < own.size(); ++c) {
+                        own[c].AddAll(block.Channel(c), block.count);
+                    }
+                    const double* const signalValues =
+                        block.Channel(static_cast<std::size_t>(signal));
+                    for (std::size_t i = 0; i < block.count; ++i) {
+                        partial.decay.Add(block.mjd[i] - file.firstMjd, signalValues[i]);
+                    }
+                });
             result.statistics = std::move(own);
             return result;
         },

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -49,7 +51,35 @@ struct StreamedFile {
 
 // The value the plot store gives back for a parsed value of a channel kept this way. widened is
 // set when the value does not fit the storage (the store then keeps the channel as double).
-double StoredValue(double value, EPlotStorage storage, bool& widened);
+// Inline: it runs for every value of every record.
+inline double StoredValue(double value, EPlotStorage storage, bool& widened) {
+    switch (storage) {
+        case EPlotStorage::kInt32:
+            if (std::isnan(value)) {
+                return value;
+            }
+            // In range first, so that the conversion back tells whether it is whole.
+            if (value > std::numeric_limits<std::int32_t>::min() &&
+                value <= std::numeric_limits<std::int32_t>::max() &&
+                static_cast<double>(static_cast<std::int32_t>(value)) == value) {
+                return static_cast<std::int32_t>(value);
+            }
+            widened = true;
+            return value;
+        case EPlotStorage::kFloat:
+            if (std::isfinite(value) && !std::isfinite(static_cast<float>(value))) {
+                widened = true;
+                return value;
+            }
+            return static_cast<float>(value);
+        case EPlotStorage::kDouble:
+            break;
+    }
+    return value;
+}
+
+// StoredValue for count values of one channel, in place: the storage is looked at once.
+void StoreValues(double* values, std::size_t count, EPlotStorage storage, bool& widened);
 
 // False (the reason on err) when the file cannot be opened or is empty.
 bool OpenStreamed(const std::string& path, const FileCommandOptions& options, StreamedFile& file,
@@ -117,6 +147,69 @@ PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTex
     result.readError = read ? 0 : errno;
     result.end = PieceEnd(result.end, read, bytesRead, range);
     result.widened = std::move(widened);
+    return result;
+}
+
+// Records of a piece a block at a time, each shown channel's values side by side, so that work
+// done per channel (the storage conversion, the statistics) runs over many values in one loop.
+inline constexpr std::size_t kBlockRecords = 256;
+
+struct RecordBlock {
+    std::size_t count = 0;
+    std::vector<double> mjd = std::vector<double>(kBlockRecords);
+    std::vector<double> stored;  // per shown channel, kBlockRecords places each
+
+    explicit RecordBlock(std::size_t channels) : stored(channels * kBlockRecords) {}
+    double* Channel(std::size_t c) { return stored.data() + c * kBlockRecords; }
+    const double* Channel(std::size_t c) const { return stored.data() + c * kBlockRecords; }
+};
+
+// Parses one piece as ParsePiece does, calling take(block, result) for each block of records in
+// file order, their values as the plot store gives them back.
+template <typename Take>
+PieceResult ParsePieceInBlocks(const StreamedFile& file, std::size_t piece, Take&& take) {
+    const TelemetryFileLayout& layout = file.file.Layout();
+    const TelemetryByteRange& range = file.pieces[piece];
+    const std::size_t channels = file.channels.size();
+    PieceResult result;
+    result.widened.assign(channels, 0);
+    RecordBlock block(channels);
+    const auto handOn = [&] {
+        for (std::size_t c = 0; c < channels; ++c) {
+            bool wider = false;
+            StoreValues(block.Channel(c), block.count, file.storage[c], wider);
+            result.widened[c] |= wider ? 1 : 0;
+        }
+        take(static_cast<const RecordBlock&>(block), result);
+        block.count = 0;
+    };
+    TelemetryRecordValues values;
+    std::uint64_t bytesRead = 0;
+    const bool read = file.file.ForEachRecord(
+        range, file.window,
+        [&](const TelemetryLine& line) {
+            if (!ParseTelemetryRecord(line, layout.map, values)) {
+                result.end = EPieceEnd::kFieldTooLong;
+                return false;
+            }
+            for (std::size_t c = 0; c < channels; ++c) {
+                block.Channel(c)[block.count] =
+                    values.channels[static_cast<std::size_t>(file.channels[c])];
+            }
+            block.mjd[block.count] = values.mjd;
+            ++result.records;
+            result.lastMjd = values.mjd;
+            if (++block.count == kBlockRecords) {
+                handOn();
+            }
+            return true;
+        },
+        &bytesRead, &result.badLine);
+    if (block.count > 0) {
+        handOn();
+    }
+    result.readError = read ? 0 : errno;
+    result.end = PieceEnd(result.end, read, bytesRead, range);
     return result;
 }
 

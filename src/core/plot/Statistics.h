@@ -113,6 +113,41 @@ class CMergeableStatistics {
         squares_ += d * d;
         ++count_;
     }
+    // Adds values[0] to values[count - 1] in order, as Add does one by one. After the first
+    // finite value the block is taken in one loop in locals (the values could otherwise be the
+    // members themselves, so each would be stored and loaded again), and kept only when the sum
+    // of deviations stayed finite: then every value was finite, and Add would have done just
+    // that. Otherwise (an absent or infinite value, or an overflow) the block goes through Add.
+    void AddAll(const double* values, std::size_t count) {
+        std::size_t i = 0;
+        while (i < count && count_ == 0) {
+            Add(values[i++]);
+        }
+        double min = min_;
+        double max = max_;
+        double sum = sum_;
+        double squares = squares_;
+        const double shift = shift_;
+        for (std::size_t k = i; k < count; ++k) {
+            const double y = values[k];
+            min = y < min ? y : min;
+            max = y > max ? y : max;
+            const double d = y - shift;
+            sum += d;
+            squares += d * d;
+        }
+        if (std::isfinite(sum)) {
+            min_ = min;
+            max_ = max;
+            sum_ = sum;
+            squares_ = squares;
+            count_ += count - i;
+            return;
+        }
+        for (; i < count; ++i) {
+            Add(values[i]);
+        }
+    }
     // Adds the values of a piece that came after every value taken so far.
     void Merge(const CMergeableStatistics& later) {
         if (later.Count() == 0) {
@@ -224,10 +259,10 @@ inline constexpr double kLongestDatedHalfLifeDays = 100.0 * 365.25;
 
 // What a fit can say about when the signal halves.
 enum class EHalfLifeOutlook {
-    kNoFit,      // no slope at all
-    kTooShort,   // the fit covers fewer than kShortestProjectionDays
-    kRising,     // the signal does not fall
-    kDated,      // halves within a century
+    kNoFit,     // no slope at all
+    kTooShort,  // the fit covers fewer than kShortestProjectionDays
+    kRising,    // the signal does not fall
+    kDated,     // halves within a century
     kBeyondCentury,
 };
 EHalfLifeOutlook HalfLifeOutlook(const DecayFit& fit);

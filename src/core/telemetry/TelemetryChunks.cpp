@@ -40,6 +40,9 @@ constexpr std::size_t kOldFormatMarkOffset = 5;
 // A record is under 2 KB; a line longer than this is damage (a file system's NUL run, a file
 // that is no telemetry) and is skipped without being held in memory.
 constexpr std::size_t kMaxLineBytes = std::size_t{64} << 10;
+// The read buffer has room for one byte after the bytes read: a line end is put there, so that
+// every line is followed by one (see TelemetryLine).
+constexpr std::size_t kLineEndRoom = 1;
 // How far into the file the line end is looked for, and how many data lines are looked at for
 // one that identifies the unit.
 constexpr std::size_t kLineEndProbeBytes = kMaxLineBytes;
@@ -143,7 +146,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
                  F&& visit, std::uint64_t* readTo = nullptr) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
     capacity = std::max<std::size_t>(capacity, 1);
-    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLineEndRoom);
     std::size_t held = 0;          // bytes of an unfinished line at the buffer's start
     std::uint64_t offset = begin;  // file offset of the byte after the held ones
     bool skipping = false;         // inside a line too long to keep; its bytes are dropped
@@ -165,7 +168,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
                 held = skipping ? 0 : rest;
                 std::memmove(buffer.get(), buffer.get() + (capacity - held), held);
             } else {
-                auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity);
+                auto wider = std::make_unique_for_overwrite<char[]>(2 * capacity + kLineEndRoom);
                 std::memcpy(wider.get(), buffer.get(), held);
                 buffer = std::move(wider);
                 capacity *= 2;
@@ -187,6 +190,7 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         }
         offset += static_cast<std::uint64_t>(got);
         held += static_cast<std::size_t>(got);
+        buffer[held] = lineEnd;
         const bool last = got == 0 || offset >= end;
         const char* p = buffer.get();
         const char* const limit = p + held;
@@ -199,7 +203,8 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
             const char* const searched = found != nullptr ? found : limit;
             const auto* nul = static_cast<const char*>(
                 ::memrchr(p, '\0', static_cast<std::size_t>(searched - p)));
-            if (nul != nullptr && searched - (nul + 1) <= static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
+            if (nul != nullptr &&
+                searched - (nul + 1) <= static_cast<std::ptrdiff_t>(kMaxLineBytes)) {
                 // A NUL run ends the damage: what follows it is a line of its own.
                 skipping = false;
                 p = nul + 1;
@@ -311,37 +316,52 @@ static_assert(kExactDigits == 15);
 
 // The common field in one walk: blanks, an optional minus and plain decimal digits with at most
 // one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
-// fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
-bool ParsePlainField(const char* p, const char* limit, double& value, const char*& fieldEnd) {
-    while (p < limit && *p == ' ') {
+// fieldEnd at the comma and pointAt at the point (fieldEnd when there is none); false (nothing
+// set) for any other field, which takes the general way. Inlined: it runs for most fields of
+// every record.
+[[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
+                                                   const char*& fieldEnd, const char*& pointAt) {
+    // *limit is the line end (see TelemetryLine): no blank, sign, digit or point, so the walk
+    // stops there without comparing each byte's place with limit.
+    while (*p == ' ') {
         ++p;
     }
-    const bool negative = p < limit && *p == '-';
+    const bool negative = *p == '-';
     p += negative ? 1 : 0;
     const char* const digitsBegin = p;
-    const char* point = nullptr;
     std::uint64_t mantissa = 0;
-    for (; p < limit; ++p) {
-        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
-        if (digit < 10) {
-            mantissa = mantissa * 10 + digit;
-        } else if (*p == '.' && point == nullptr) {
-            point = p;
-        } else {
-            break;
-        }
+    unsigned digit = 0;
+    // The whole digits, then the point and the fraction's: no per-digit test for the point.
+    while ((digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+        mantissa = mantissa * 10 + digit;
+        ++p;
     }
-    const auto digits = (p - digitsBegin) - (point != nullptr ? 1 : 0);
-    const auto fraction = point != nullptr ? p - point - 1 : 0;
-    // Up to kMaxWholeDigits digits the mantissa cannot wrap; it then has as many decimal
-    // digits as the text has significant ones.
-    if ((p < limit && *p != ',') || digits == 0 || digits > kMaxWholeDigits ||
-        mantissa >= kExactMantissaBound || fraction > kExactPowers) {
+    std::ptrdiff_t fraction = 0;
+    const char* const pointPlace = p;
+    const bool point = *p == '.';
+    if (point) {
+        const char* const fractionBegin = ++p;
+        while ((digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0')) < 10) {
+            mantissa = mantissa * 10 + digit;
+            ++p;
+        }
+        fraction = p - fractionBegin;
+    }
+    const auto digits = (p - digitsBegin) - (point ? 1 : 0);
+    // Up to kExactDigits digits the mantissa is exact and the power of ten in the table; up to
+    // kMaxWholeDigits it cannot wrap, and then has as many decimal digits as the text has
+    // significant ones.
+    if ((p < limit && *p != ',') || digits == 0 ||
+        (digits > kExactDigits && (digits > kMaxWholeDigits || mantissa >= kExactMantissaBound ||
+                                   fraction > kExactPowers))) {
         return false;
     }
-    value = static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
+    // Below kExactMantissaBound here: converted as a signed number, which takes one instruction.
+    value = static_cast<double>(static_cast<std::int64_t>(mantissa)) /
+            kPowersOfTen[static_cast<std::size_t>(fraction)];
     value = negative ? -value : value;
     fieldEnd = p;
+    pointAt = point ? pointPlace : p;
     return true;
 }
 
@@ -687,44 +707,66 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
     return read;
 }
 
-bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
+namespace {
+
+// ParseTelemetryRecord, with the texts' bookkeeping left out when none are asked for.
+template <bool kWithTexts>
+bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
+                 TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
     values.channels.fill(0.0);  // channels the map does not feed
-    if (texts != nullptr) {
+    if constexpr (kWithTexts) {
         *texts = TelemetryFieldTexts{};
     }
-    const char* p = line.begin;
-    bool exhausted = false;
-    for (const int code : map) {
-        double value = std::numeric_limits<double>::quiet_NaN();
-        const bool wanted = code >= 0 || code == kTime;
-        if (!exhausted) {
-            // A number ends before the comma, so it is converted first and the comma looked for
-            // from where it ended: most fields are then walked once.
-            const char* fieldEnd = p;
-            if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
-                if (wanted) {
-                    value = ParseTelemetryNumber(p, line.end, fieldEnd);
-                }
-                while (fieldEnd < line.end && *fieldEnd != ',') {
-                    ++fieldEnd;
-                }
-            }
-            if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
-                return false;
-            }
-            if (texts != nullptr && wanted) {
-                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-                (code >= 0 ? texts->channels[static_cast<std::size_t>(code)] : texts->mjd) = text;
-            }
-            exhausted = fieldEnd == line.end;
-            p = exhausted ? line.end : fieldEnd + 1;
-        }
+    const auto store = [&](int code, double value) {
         if (code >= 0) {
             values.channels[static_cast<std::size_t>(code)] = value;
         } else if (code == kTime) {
             values.mjd = value;
         }
+    };
+    const char* p = line.begin;
+    const int* code = map.data();
+    const int* const codesEnd = code + map.size();
+    for (; code != codesEnd; ++code) {
+        const bool wanted = *code >= 0 || *code == kTime;
+        // A number ends before the comma, so it is converted first and the comma looked for
+        // from where it ended: most fields are then walked once.
+        const char* fieldEnd = p;
+        const char* point = nullptr;  // stays so for a field that is no plain decimal
+        double value = 0.0;
+        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd, point)) {
+            if (wanted) {
+                value = ParseTelemetryNumber(p, line.end, fieldEnd);
+            }
+            while (fieldEnd < line.end && *fieldEnd != ',') {
+                ++fieldEnd;
+            }
+        }
+        if (static_cast<std::size_t>(fieldEnd - p) > kMaxFieldCharacters) {
+            return false;
+        }
+        store(*code, value);
+        if constexpr (kWithTexts) {
+            if (wanted) {
+                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
+                if (*code >= 0) {
+                    texts->channels[static_cast<std::size_t>(*code)] = text;
+                    texts->points[static_cast<std::size_t>(*code)] = point;
+                } else {
+                    texts->mjd = text;
+                    texts->mjdPoint = point;
+                }
+            }
+        }
+        if (fieldEnd == line.end) {
+            ++code;
+            break;
+        }
+        p = fieldEnd + 1;
+    }
+    // Fields the line does not have.
+    for (; code != codesEnd; ++code) {
+        store(*code, std::numeric_limits<double>::quiet_NaN());
     }
     const SignalChannels derived =
         DeriveSignalChannels(values.channels[4], values.channels[14], values.channels[13],
@@ -732,6 +774,14 @@ bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map
     values.channels[kChannelSignal] = derived.signal;
     values.channels[kChannelFlopBackground] = derived.flopBackground;
     return true;
+}
+
+}  // namespace
+
+bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
+                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
+    return texts != nullptr ? ParseRecord<true>(line, map, values, texts)
+                            : ParseRecord<false>(line, map, values, nullptr);
 }
 
 }  // namespace corvane3

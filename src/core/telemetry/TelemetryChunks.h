@@ -37,6 +37,8 @@ inline constexpr int kColumnModel = -4;
 inline constexpr int kColumnFactory = -5;
 
 // One line of the file without its line end (and without anything up to its last NUL byte).
+// The byte at end can be read and is a line end ('\n' or '\r'), also after a last line without
+// one: the parser stops its walks there without looking at end.
 struct TelemetryLine {
     const char* begin;
     const char* end;
@@ -131,14 +133,18 @@ struct TelemetryRecordValues {
 struct TelemetryFieldTexts {
     std::string_view mjd;
     std::array<std::string_view, kPlotChannelSlots> channels;
+    // For a text of plain decimal (blanks, an optional minus, digits and at most one point):
+    // where its point is, or its end when it has none; nullptr for any other text.
+    const char* mjdPoint = nullptr;
+    std::array<const char*, kPlotChannelSlots> points{};
 };
 
 // Fields longer than this are no field of a record: the line is refused.
 inline constexpr std::size_t kMaxTelemetryFieldCharacters = 31;
 
-// Parses a record line with the file's column map, and tells where each value's text is when
-// texts is given. False (values partly set) when one of the map's fields is longer than
-// kMaxTelemetryFieldCharacters.
+// Parses a record line (as CTelemetryFile::ForEachRecord gives it) with the file's column map, and
+// tells where each value's text is when texts is given. False (values partly set) when one of the
+// map's fields is longer than kMaxTelemetryFieldCharacters.
 bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
                           TelemetryRecordValues& values, TelemetryFieldTexts* texts = nullptr);
 
