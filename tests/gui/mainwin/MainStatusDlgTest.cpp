@@ -131,6 +131,13 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     PostRecord(404);
     EXPECT_TRUE(Box("valueCRamErr")->isEnabled());
     EXPECT_TRUE(window_.StatusPane(2)->isEnabled());
+
+    // A port that cannot be opened is named with the reason.
+    const std::string missing = "/dev/corvane3-no-such-port";
+    app_.serialPort.SetSettings({missing, 9600, kParityOdd, kStopBitsTwo, 7});
+    EXPECT_FALSE(app_.serialPort.OpenPort());
+    SetLinkStatus(false, ELinkState::kUnitNotResponding);
+    EXPECT_EQ(window_.StatusPane(1)->text().toStdString(), missing + ": not present");
 }
 
 TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
