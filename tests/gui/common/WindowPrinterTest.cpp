@@ -9,71 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "gui/common/PrinterChoice.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
 
-constexpr QRgb kRed = 0xffff0000;
-constexpr QRgb kBlue = 0xff0000ff;
-
 std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(QString::fromStdString(file.string()));
     return printer;
-}
-
-class WindowPrinterTest : public testing::WidgetTest {};
-
-TEST_F(WindowPrinterTest, ThePrintRectangleIsATenthInFourFifthsWideAndHalfThePageHigh) {
-    EXPECT_EQ(PrintRectangle(4800, 6600), QRect(480, 660, 3840, 3300));
-    EXPECT_EQ(PrintRectangle(1001, 999), QRect(100, 99, 801, 499));  // each division rounded down
-}
-
-TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow) {
-    QWidget window;
-    window.setWindowTitle("Cesium Frequency Standard");
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, QColor(kBlue));
-    palette.setColor(QPalette::Highlight, QColor(kRed));
-    window.setPalette(palette);
-    window.resize(240, 120);
-    window.show();
-
-    const QImage image = GrabWindowImage(&window);
-    ASSERT_FALSE(image.isNull());
-    EXPECT_GE(image.width(), window.width());
-    const int titleHeight = image.height() - window.height();
-    ASSERT_GT(titleHeight, 0);
-
-    // The window's own area lies at the bottom, the title strip above it.
-    EXPECT_EQ(image.pixel(image.width() / 2, image.height() - window.height() / 2), kBlue);
-    EXPECT_EQ(image.pixel(image.width() - 3, titleHeight / 2), kRed);
-}
-
-TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRun) {
-    const QDateTime time(QDate(2026, 12, 7), QTime(9, 5, 3));
-    EXPECT_EQ(SuggestedPrintFileName("Plot", time), "Corvane3-Plot-2026-12-07-090503.pdf");
-
-    // The first print of a run: the dialog offers the document's name for a file.
-    QPrinter first;
-    PreparePrinter(first, RememberedPrinter{}, SuggestedPrintFileName("Main", time));
-    EXPECT_EQ(first.docName(), "Corvane3-Main-2026-12-07-090503");
-    EXPECT_TRUE(first.outputFileName().isEmpty());
-
-    // After a print to a file: the same folder, a new name.
-    testing::TempDir dir;
-    const std::unique_ptr<QPrinter> chosen = PdfPrinter(dir.Path() / "first print.pdf");
-    const RememberedPrinter last = RememberPrinter(*chosen);
-    QPrinter next;
-    PreparePrinter(next, last, SuggestedPrintFileName("Spectrum", time.addSecs(60)));
-    EXPECT_EQ(next.outputFormat(), QPrinter::PdfFormat);
-    EXPECT_EQ(next.outputFileName().toStdString(),
-              (dir.Path() / "Corvane3-Spectrum-2026-12-07-090603.pdf").string());
 }
 
 // A window that the print flow widens, and a log of what the flow asks of it.

@@ -91,7 +91,6 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     Window& w = Opened(37);  // three days
     CPlotDlg& plot = *w.dialog;
     EXPECT_FALSE(plot.IsLive());
-    EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N  1234");
     EXPECT_FALSE(plot.Command(kPlotCmdLiveData)->isVisible());  // no "Live Data" in file mode
     EXPECT_TRUE(
         plot.Command(kPlotCmdSystemSupplies)->isVisible());  // "System Supplies" for a Tq9000
