@@ -59,7 +59,6 @@ TEST_F(TracePlotTest, AxisNumbersKeepTheDecimalPointInAnyLanguage) {
     QLocale::setDefault(previous);
     for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
         const QVector<QString> labels = axis->tickVectorLabels();
-        ASSERT_FALSE(labels.isEmpty());
         EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](const QString& label) {
             return label.contains('.');
         })) << labels.join(' ').toStdString();
