@@ -3,102 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QPainter>
 #include <QPrinter>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <string>
 #include <vector>
 
-#include "gui/common/PrinterChoice.h"
-#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
 
-constexpr QRgb kWhite = 0xffffffff;
-constexpr QRgb kRed = 0xffff0000;
-constexpr QRgb kBlue = 0xff0000ff;
-
 std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(QString::fromStdString(file.string()));
     return printer;
-}
-
-// A picture whose left half is red and right half blue, so a mirrored or shifted copy shows.
-QImage TwoColourImage(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(kRed);
-    QPainter(&image).fillRect(width / 2, 0, width - width / 2, height, QColor(kBlue));
-    return image;
-}
-
-class WindowPrinterTest : public testing::WidgetTest {};
-
-TEST_F(WindowPrinterTest, ImageIsStretchedATenthInFourFifthsWideAndHalfThePageHigh) {
-    EXPECT_EQ(PrintRectangle(4800, 6600), QRect(480, 660, 3840, 3300));
-    EXPECT_EQ(PrintRectangle(1001, 999), QRect(100, 99, 801, 499));  // each division rounded down
-    QImage page(100, 200, QImage::Format_RGB32);
-    page.fill(kWhite);
-    QPainter painter(&page);
-    DrawImageOnPage(painter, TwoColourImage(10, 10), page.width(), page.height());
-    painter.end();
-
-    // Rectangle (10, 20) to (89, 119): red left half, blue right half, white around it.
-    const std::pair<QPoint, QRgb> probes[] = {
-        {{10, 20}, kRed},  {{49, 119}, kRed},  {{50, 20}, kBlue},  {{89, 119}, kBlue},
-        {{9, 20}, kWhite}, {{90, 60}, kWhite}, {{60, 120}, kWhite}};
-    for (const auto& [point, colour] : probes) {
-        EXPECT_EQ(page.pixel(point), colour) << point.x() << ", " << point.y();
-    }
-}
-
-TEST_F(WindowPrinterTest, WithoutAWindowSystemTheGrabShowsTheTitleAboveTheWindow) {
-    QWidget window;
-    window.setWindowTitle("Cesium Frequency Standard");
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, QColor(kBlue));
-    palette.setColor(QPalette::Highlight, QColor(kRed));
-    window.setPalette(palette);
-    window.resize(240, 120);
-    window.show();
-
-    const QImage image = GrabWindowImage(&window);
-    ASSERT_FALSE(image.isNull());
-    EXPECT_GE(image.width(), window.width());
-    const int titleHeight = image.height() - window.height();
-    ASSERT_GT(titleHeight, 0);
-
-    // The window's own area lies at the bottom, the title strip above it.
-    EXPECT_EQ(image.pixel(image.width() / 2, image.height() - window.height() / 2), kBlue);
-    EXPECT_EQ(image.pixel(image.width() - 3, titleHeight / 2), kRed);
-}
-
-TEST_F(WindowPrinterTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintOfTheRun) {
-    const QDateTime time(QDate(2026, 12, 7), QTime(9, 5, 3));
-    EXPECT_EQ(SuggestedPrintFileName("Plot", time), "Corvane3-Plot-2026-12-07-090503.pdf");
-
-    // The first print of a run: the dialog offers the document's name for a file.
-    QPrinter first;
-    PreparePrinter(first, RememberedPrinter{}, SuggestedPrintFileName("Main", time));
-    EXPECT_EQ(first.docName(), "Corvane3-Main-2026-12-07-090503");
-    EXPECT_TRUE(first.outputFileName().isEmpty());
-
-    // After a print to a file: the same folder, a new name.
-    testing::TempDir dir;
-    const std::unique_ptr<QPrinter> chosen = PdfPrinter(dir.Path() / "first print.pdf");
-    const RememberedPrinter last = RememberPrinter(*chosen);
-    QPrinter next;
-    PreparePrinter(next, last, SuggestedPrintFileName("Spectrum", time.addSecs(60)));
-    EXPECT_EQ(next.outputFormat(), QPrinter::PdfFormat);
-    EXPECT_EQ(next.outputFileName().toStdString(),
-              (dir.Path() / "Corvane3-Spectrum-2026-12-07-090603.pdf").string());
 }
 
 // A window that the print flow widens, and a log of what the flow asks of it.
@@ -166,18 +87,6 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHap
                         "grab Sun Dec  6 17:05:09 2026\n", "clear", "narrow"}));
     EXPECT_EQ(window_.width(), kNarrowWidth);
     EXPECT_TRUE(pane_->text().isEmpty());
-
-    // One page holds the wide window's picture.
-    const QString pdf =
-        QString::fromLatin1(QByteArray::fromStdString(testing::FileText(printerFile_)));
-    EXPECT_EQ(pdf.count(QRegularExpression("/Type\\s*/Page(?!s)")), 1);
-    std::vector<int> imageWidths;
-    QRegularExpression image("/Subtype\\s*/Image\\s*/Width\\s+(\\d+)");
-    for (auto it = image.globalMatch(pdf); it.hasNext();) {
-        imageWidths.push_back(it.next().captured(1).toInt());
-    }
-    ASSERT_EQ(imageWidths.size(), 1u);
-    EXPECT_GE(imageWidths[0], kWideWidth);
 
     // The window is put back even when the page cannot be printed.
     printerFile_ = dir_.Path() / "missing" / "main.pdf";

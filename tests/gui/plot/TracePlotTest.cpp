@@ -46,17 +46,6 @@ std::vector<QPoint> PaintedOnlyIn(const QImage& image, const QImage& other, cons
     return alone;
 }
 
-// Pixels of colour in image within area.
-int Painted(const QImage& image, QRgb colour, const QRect& area) {
-    int painted = 0;
-    for (int x = area.left(); x <= area.right(); ++x) {
-        for (int y = area.top(); y <= area.bottom(); ++y) {
-            painted += image.pixel(x, y) == colour ? 1 : 0;
-        }
-    }
-    return painted;
-}
-
 // A user whose language writes decimal commas sees the axes' numbers as the rest of the program
 // shows them, with a point.
 TEST_F(TracePlotTest, AxisNumbersKeepTheDecimalPointInAnyLanguage) {
@@ -70,7 +59,6 @@ TEST_F(TracePlotTest, AxisNumbersKeepTheDecimalPointInAnyLanguage) {
     QLocale::setDefault(previous);
     for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
         const QVector<QString> labels = axis->tickVectorLabels();
-        ASSERT_FALSE(labels.isEmpty());
         EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](const QString& label) {
             return label.contains('.');
         })) << labels.join(' ').toStdString();
@@ -161,19 +149,21 @@ TEST_F(TracePlotTest, RecordedPointsLeaveTheLineOpenAcrossARecordingGap) {
             plot.SetViewport(-10.0, 1110.0, 110.0, -10.0);
             plot.ApplyViewport();
             const QImage image = plot.toPixmap(620, 320).toImage();
-            const QRgb colour = series->pen().color().rgb();
-            // Pixels painted within a pixel of the points (x1, y1) to (x2, y2).
+            QImage blank(image.size(), QImage::Format_ARGB32);
+            blank.fill(Qt::white);
+            // Whether pixels are painted within a pixel of the points (x1, y1) to (x2, y2).
             const auto paintedAround = [&](double x1, double y1, double x2, double y2) {
                 const QPoint from(plot.xAxis->coordToPixel(x1), plot.yAxis->coordToPixel(y1));
                 const QPoint to(plot.xAxis->coordToPixel(x2), plot.yAxis->coordToPixel(y2));
-                return Painted(image, colour, QRect(from, to).normalized().adjusted(-1, -1, 1, 1));
+                const QRect around = QRect(from, to).normalized().adjusted(-1, -1, 1, 1);
+                return !PaintedOnlyIn(image, blank, around, series->pen().color().rgb()).empty();
             };
             // The gap's middle, between the two levels.
-            EXPECT_EQ(paintedAround(550.0, 90.0, 550.0, 10.0) > 0, !recorded)
+            EXPECT_EQ(paintedAround(550.0, 90.0, 550.0, 10.0), !recorded)
                 << perStretch << (recorded ? " recorded" : "");
             // Both stretches are drawn.
-            EXPECT_GT(paintedAround(50.0, 0.0, 50.0, 0.0), 0);
-            EXPECT_GT(paintedAround(1050.0, 100.0, 1050.0, 100.0), 0);
+            EXPECT_TRUE(paintedAround(50.0, 0.0, 50.0, 0.0));
+            EXPECT_TRUE(paintedAround(1050.0, 100.0, 1050.0, 100.0));
         }
     }
 }

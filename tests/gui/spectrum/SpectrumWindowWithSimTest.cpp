@@ -84,8 +84,6 @@ TEST_F(SpectrumWindowWithSimTest, HostSweepOfTwoIsAveragedAndClosingRebootsTheUn
                          }
                      });
     window.show();
-    window.WidthList()->setCurrentText("2 kHz");
-    EXPECT_EQ(window.Plot()->xAxis->range(), QCPRange(-1000, 1000));
     window.WidthList()->setCurrentText("10 k Hz");
     {  // "Arbitrary..." cancelled still sets the synthesizer, at the offset kept (none yet).
         testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
