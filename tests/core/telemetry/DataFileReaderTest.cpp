@@ -262,6 +262,8 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
             text += "\r\n";
         }
     }
+    // Numbers as strtod reads them, and a text that is no number; the rest of the line is absent.
+    text += "60001.0,1234, 403, 1, 0, 0, 0, 0, 0, 0,+2.5e1, 0x10,  -7 ,Cold\r\n";
     const std::string path = Write(text);
     std::vector<CPlotData> stores(3);
     std::vector<std::int64_t> progress;
@@ -274,15 +276,21 @@ TEST_F(DataFileReaderTest, ParallelParseGivesTheSameStoreAsOneThread) {
             progress.push_back(done);
         };
         ASSERT_EQ(ReadDataFile(stores[threads - 1], path, options).Code(), 0);
-        EXPECT_EQ(progress.back(), 5000);
+        EXPECT_EQ(progress.back(), 5001);
     }
-    ASSERT_EQ(stores[0].PointCount(), 5000);
+    ASSERT_EQ(stores[0].PointCount(), 5001);
+    const std::vector<double> converted{25.0, 16.0, -7.0, 0.0};
+    for (int channel = 1; channel <= 4; ++channel) {
+        EXPECT_EQ(stores[0].Channel(channel)[5000], converted[channel - 1])
+            << "channel " << channel;
+    }
+    EXPECT_TRUE(std::isnan(stores[0].Channel(5)[5000]));
     for (int slot = 0; slot <= kPlotChannelSlots + kPlotTimeAxes - 1; ++slot) {
         const auto series = [&](const CPlotData& s) {
             return slot < kPlotChannelSlots ? s.Channel(slot)
                                             : s.TimeAxis(slot - kPlotChannelSlots);
         };
-        for (std::int64_t i = 0; i < 5000; ++i) {
+        for (std::int64_t i = 0; i < 5001; ++i) {
             const double one = series(stores[0])[i];
             for (const CPlotData* other : {&stores[1], &stores[2]}) {
                 const double value = series(*other)[i];
