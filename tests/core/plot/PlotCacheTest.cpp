@@ -222,6 +222,19 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
                         << where;
                 }
             }
+            // The only check that the cache's fit leaves out the non-positive signals.
+            if (end > first) {
+                const auto days = [&](std::size_t i) { return days0[i] - days0[0]; };
+                const auto signal = [&](std::size_t i) { return columns[4][i]; };
+                const DecayFit want = FitDecay(days, signal, first, end - 1);
+                const DecayFit got = cache->FitDecay(first, end - 1);
+                EXPECT_EQ(got.valid, want.valid) << where;
+                EXPECT_EQ(got.text, want.text) << where;
+                if (want.valid) {
+                    EXPECT_NEAR(got.slope, want.slope, 1e-9 * std::fabs(want.slope)) << where;
+                    EXPECT_NEAR(got.spanDays, want.spanDays, 1e-9) << where;
+                }
+            }
         }
         // Frames by time: exact over a few blocks; over more, inner borders at their leaf's start.
         for (const auto& [first, end, columnsWanted] :
