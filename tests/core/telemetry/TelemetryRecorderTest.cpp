@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 
 #include "core/config/TelemetryPath.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -271,30 +272,21 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
     struct Case {
         const char* name;
         std::string text;
-        std::vector<int> before;  // the MJDs of the records before the new ones
-        const char* notice;       // "" for none
+        int before;          // the records before the new ones: MJDs 1 to before
+        const char* notice;  // "" for none
     };
     const std::vector<Case> cases{
-        {"whole", whole, {1, 2}, ""},
-        {"empty", "", {}, ""},
-        {"NUL tail", whole + nuls, {1, 2}, "the 4096 bytes after its last whole line"},
-        {"torn record",
-         whole + Line(403, 3).substr(0, 40),
-         {1, 2},
+        {"whole", whole, 2, ""},
+        {"empty", "", 0, ""},
+        {"NUL tail", whole + nuls, 2, "the 4096 bytes after its last whole line"},
+        {"torn record", whole + Line(403, 3).substr(0, 40), 2,
          "the 40 bytes after its last whole line"},
-        {"torn record and NULs",
-         whole + Line(403, 3).substr(0, 40) + nuls,
-         {1, 2},
-         "the 4136 bytes"},
-        {"record without its LF",
-         whole + Line(403, 3) + "\r",
-         {1, 2, 3},
+        {"torn record and NULs", whole + Line(403, 3).substr(0, 40) + nuls, 2, "the 4136 bytes"},
+        {"record without its LF", whole + Line(403, 3) + "\r", 3,
          "its last record got its line end."},
-        {"record without its LF, then NULs",
-         whole + Line(403, 3) + "\r" + nuls,
-         {1, 2, 3},
+        {"record without its LF, then NULs", whole + Line(403, 3) + "\r" + nuls, 3,
          "and the 4096 bytes of NULs after it were cut off"},
-        {"torn header", header.substr(0, 20), {}, "the 20 bytes"},
+        {"torn header", header.substr(0, 20), 0, "the 20 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -305,7 +297,9 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
                   ETelemetryWriteResult::kWritten);
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
                   ETelemetryWriteResult::kWritten);
-        std::vector<std::string> expected = FileOf(c.before);
+        std::vector<int> before(static_cast<std::size_t>(c.before));
+        std::iota(before.begin(), before.end(), 1);
+        std::vector<std::string> expected = FileOf(before);
         expected.push_back(Line(403, 9));
         expected.push_back(Line(403, 10));
         EXPECT_EQ(CsdLines(UnitFile()), expected);
