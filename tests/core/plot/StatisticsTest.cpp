@@ -140,7 +140,7 @@ TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInA
     }
 }
 
-TEST(MergeableStatisticsTest, ConstantsAbsentValuesAndExtremes) {
+TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     // A constant that no binary fraction holds has no spread at all.
     std::vector<double> constant(100001, static_cast<double>(24.1f));
     const ChannelStatistics flat = InPieces(constant, {333});
@@ -162,6 +162,22 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesAndExtremes) {
         EXPECT_DOUBLE_EQ(stats.sigma, plain.sigma);
     }
     EXPECT_EQ(InPieces({nan, nan}, {1}).count, 0u);
+
+    // Infinite readings give what the plain sums give: an infinite mean, or none.
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const std::vector<double>& withInfinity :
+         std::vector<std::vector<double>>{{1.0, inf, 2.0}, {-inf, 1.0}, {1.0, inf, -inf, 2.0}}) {
+        const ChannelStatistics expected = ComputeStatistics(
+            [&](std::size_t i) { return withInfinity[i]; }, 0, withInfinity.size());
+        const ChannelStatistics stats = InPieces(withInfinity, {1});
+        EXPECT_EQ(std::isnan(stats.mean), std::isnan(expected.mean));
+        if (!std::isnan(expected.mean)) {
+            EXPECT_EQ(stats.mean, expected.mean);
+        }
+        EXPECT_EQ(std::isnan(stats.sigma), std::isnan(expected.sigma));
+        EXPECT_EQ(stats.min, expected.min);
+        EXPECT_EQ(stats.max, expected.max);
+    }
 }
 
 TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
