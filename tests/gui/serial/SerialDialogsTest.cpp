@@ -194,23 +194,6 @@ class CommandSelectDlgTest : public testing::WidgetTest {
     CCommandSelectDlg dialog_{polling_, unit_};
 };
 
-TEST_F(CommandSelectDlgTest, EachOpeningStartsAtTheFirstCommandWithAnEmptyReplyList) {
-    dialog_.show();
-    EXPECT_EQ(Commands()->count(), 77);
-    EXPECT_EQ(Commands()->currentText(), "Reset Alarms");
-    EXPECT_FALSE(Input()->isVisible());
-
-    Select("Set User Frequency Offset");
-    Send();
-    ASSERT_EQ(Replies()->count(), 1);
-    dialog_.accept();
-
-    dialog_.show();
-    EXPECT_EQ(Commands()->currentIndex(), 0);
-    EXPECT_FALSE(Input()->isVisible());
-    EXPECT_EQ(Replies()->count(), 0);
-}
-
 TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsBusy) {
     dialog_.show();
     Select("Set User Frequency Offset");
@@ -238,7 +221,7 @@ TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsB
     EXPECT_EQ(Pending(), std::make_tuple("C01", "12", kFactoryAccessOption));
 }
 
-TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedAndTheLastFiveStayInView) {
+TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedOneARow) {
     dialog_.show();
     dialog_.ShowReply();  // no reply yet: nothing to show
     EXPECT_EQ(Replies()->count(), 0);
@@ -257,11 +240,6 @@ TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedAndTheLastFiveStayInView) {
     ASSERT_EQ(list->count(), 41);
     EXPECT_EQ(list->item(0)->text(), "D*3 00000 log");
     EXPECT_EQ(list->item(40)->text(), "end");
-    const QRect viewport = list->viewport()->rect();
-    for (int row = list->count() - 5; row < list->count(); ++row) {
-        EXPECT_TRUE(viewport.contains(list->visualItemRect(list->item(row)))) << row;
-    }
-    EXPECT_FALSE(viewport.intersects(list->visualItemRect(list->item(0))));
 }
 
 }  // namespace

@@ -186,11 +186,7 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
         [](sim::CSimulatedInstrument& unit) { return unit.EventLogLines(); }));
     ASSERT_GE(expected.size(), 3);
     QStringList shown;
-    bool clockButtonShown = true;
-    QString title;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
-        title = dialog.windowTitle();
-        clockButtonShown = Find(dialog, "setFromPcClock")->isVisible();
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "eventList") == expected; }));
         EXPECT_EQ(Find<QLineEdit>(dialog, "eventCount")->text().toInt(), expected.size());
         // The unit's clock refreshes the dialog every second; the list, with the same count,
@@ -216,8 +212,6 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
         Click(dialog, "cancel");
     });
     rig.window->RunCommand(kCmdEventLog);
-    EXPECT_EQ(title, "Event Log");
-    EXPECT_FALSE(clockButtonShown);
     EXPECT_TRUE(shown.isEmpty());
     EXPECT_EQ(driver.Messages(),
               (Messages{{"Confirm Erase Event Log",
@@ -230,10 +224,8 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     CSimRig rig(ModelOptions(kModelChronoBeam));
     ASSERT_TRUE(rig.online);
     QStringList factoryLines;
-    QString factoryTitle;
     {
         testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            factoryTitle = dialog.windowTitle();
             ProcessEventsUntil([&] {
                 return Lines(dialog, "eventList").size() == 2 &&
                        !Lines(dialog, "eventList")[0].startsWith("Retriev");
@@ -243,7 +235,6 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
         });
         rig.window->RunCommand(kCmdFactoryEventLog);
     }
-    EXPECT_EQ(factoryTitle, "FactoryEvent Log");
     ASSERT_EQ(factoryLines.size(), 2);
     EXPECT_TRUE(factoryLines[0].endsWith("Factory calibration done"));
     EXPECT_NE(rig.Sent("D*6", true).at(0), "00000");  // the Factory access field
