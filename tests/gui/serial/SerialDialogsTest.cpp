@@ -81,24 +81,6 @@ TEST_F(SerialDialogsTest, SetupKeepsAnAbsentConfiguredPortMarkedAndAppliesTheSel
     EXPECT_TRUE(shared_.PortReset);
 }
 
-TEST_F(SerialDialogsTest, BaudListsFollowTheModelAtEveryOpening) {
-    const QStringList all{"1200", "2400", "4800", "9600", "19200"};
-    CSerialSetupDlg setup(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
-    const auto lists = [&] {
-        setup.show();
-        CInstrumentSerialDlg instrument(rs232_, shared_, unit_, [](QWidget*) { return 0u; });
-        const auto entries =
-            std::make_pair(Entries(setup, "baudRate"), Entries(instrument, "baudRate"));
-        setup.hide();
-        return entries;
-    };
-    EXPECT_EQ(lists(), std::make_pair(all, all));
-    unit_.InstrumentModel = kModelTq9000;  // a Tq9000 cannot use 1200 baud
-    EXPECT_EQ(lists(), std::make_pair(all.mid(1), all.mid(1)));
-    unit_.InstrumentModel = kModel7730B;
-    EXPECT_EQ(lists(), std::make_pair(all, all));
-}
-
 TEST_F(SerialDialogsTest, ApplyIsHeldBackWhileDetectPutsTheSavedSettingsBack) {
     const SerialLineSettings saved{"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7};
     port_.SetSettings(saved);
