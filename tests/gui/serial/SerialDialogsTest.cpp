@@ -24,15 +24,6 @@
 namespace corvane3 {
 namespace {
 
-QStringList Entries(const QDialog& dialog, const char* list) {
-    QStringList entries;
-    const auto* combo = dialog.findChild<QComboBox*>(list);
-    for (int i = 0; i < combo->count(); ++i) {
-        entries << combo->itemText(i);
-    }
-    return entries;
-}
-
 using testing::Choose;
 using testing::Shown;
 
@@ -53,8 +44,12 @@ TEST_F(SerialDialogsTest, SetupKeepsAnAbsentConfiguredPortMarkedAndAppliesTheSel
     });
     auto* apply = dialog.findChild<QPushButton*>("apply");
     dialog.show();
-    EXPECT_EQ(Entries(dialog, "portName"),
-              QStringList({"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyUSB97 (not present)"}));
+    const auto* portNames = testing::Find<QComboBox>(dialog, "portName");
+    QStringList ports;
+    for (int i = 0; i < portNames->count(); ++i) {
+        ports << portNames->itemText(i);
+    }
+    EXPECT_EQ(ports, QStringList({"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyUSB97 (not present)"}));
     EXPECT_EQ(Shown(dialog, "portName"), "/dev/ttyUSB97 (not present)");
     EXPECT_EQ(Shown(dialog, "parity"), "Even");
     EXPECT_FALSE(apply->isEnabled());
