@@ -85,6 +85,7 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // The Factory access field goes to a 401 only.
     EXPECT_EQ(sim_->WaitForFrame("A24", 1s)->parameter, "00000");
+    EXPECT_EQ(sim_->WaitForFrame("A15", 1s)->data, "0");
     const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
     EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
