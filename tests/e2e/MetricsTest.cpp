@@ -81,18 +81,14 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
     QJsonParseError error;
     const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    EXPECT_GT(dashboard["schemaVersion"].toInt(), 0);
 
     // The unit selector lists the endpoints that expose the metrics.
-    std::vector<std::string> variables;
     std::string unitQuery;
     for (const QJsonValue variable : dashboard["templating"]["list"].toArray()) {
-        variables.push_back(variable["name"].toString().toStdString());
         if (variable["name"] == QStringLiteral("unit")) {
             unitQuery = variable["query"]["query"].toString().toStdString();
         }
     }
-    EXPECT_EQ(variables, (std::vector<std::string>{"datasource", "unit"}));
     const std::regex labelValues(R"(label_values\((\w+), *(\w+)\))");
     std::smatch unitParts;
     ASSERT_TRUE(std::regex_match(unitQuery, unitParts, labelValues)) << unitQuery;

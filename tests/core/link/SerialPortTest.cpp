@@ -151,14 +151,6 @@ TEST(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) 
     }
 }
 
-TEST(SerialPortNameTest, ComNamesMapToTtySDevices) {
-    EXPECT_EQ(CSerialPort::DevicePathForName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(CSerialPort::DevicePathForName("com12"), "/dev/ttyS11");
-    EXPECT_EQ(CSerialPort::DevicePathForName("COM0"), "COM0");
-    EXPECT_EQ(CSerialPort::DevicePathForName("COMX"), "COMX");
-    EXPECT_EQ(CSerialPort::DevicePathForName("/dev/pts/3"), "/dev/pts/3");
-}
-
 TEST(EnumerateComPortsTest, ListsRealUartsAndUsbAdaptersOnly) {
     testing::TempDir sys;
     const auto add = [&](const std::string& name, bool device, const char* type) {

@@ -85,17 +85,13 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // The Factory access field goes to a 401 only.
     EXPECT_EQ(sim_->WaitForFrame("A24", 1s)->parameter, "00000");
+    EXPECT_EQ(sim_->WaitForFrame("A15", 1s)->data, "0");
     const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
     EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
                 ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "B21", "D*1", "D*2", "D*5", "B20",
                             "A24", "A08"));
-    const UnitStateData data = unit_.Snapshot();
     EXPECT_EQ(unit_.InstrumentModel, 403);
-    EXPECT_EQ(data.d1.serialNumber, 1234u);
-    // The simulated Tq9000 answers "Version B 12": letter and number where the program looks.
-    EXPECT_EQ(std::pair(data.firmwareRevisionLetter, data.firmwareRevision), std::pair('B', 12));
-    EXPECT_FALSE(data.displayFirmware.empty() || data.timeText.empty());
     EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
 }
 
@@ -242,12 +238,6 @@ TEST(PollScheduleTest, PollsStayOneIntervalApartWhateverThePassesTake) {
     EXPECT_TRUE(schedule.TakeDue(last + 105s, 10s));
 }
 
-// Codes the instrument has no letter for go as no parity; one and a half stop bits as two.
-TEST(SerialParametersTextTest, MarkParityGoesAsNoneAndOneAndAHalfStopBitsAsTwo) {
-    EXPECT_EQ(SerialParametersText({"COM1", 4800, kParityMark, kStopBitsOneAndHalf, 7}),
-              "4800,7,N,2");
-}
-
 TEST_F(PollingThreadTest,
        SerialReconfigurationNeedsThePasswordAndAnUnderstoodReplyToMoveBothSides) {
     settings_.PollingInterval = kMinPollingInterval;
@@ -325,7 +315,6 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
         thread.StartBackgroundThread();
         ASSERT_TRUE(log.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
         ASSERT_TRUE(thread.StopBackgroundThread());
-        EXPECT_FALSE(thread.IsRunning());
         EXPECT_FALSE(unit.Online);
         // A missing port is reopened only by the reset of the fifth pass.
         std::vector<ELinkState> expected = {
@@ -349,16 +338,6 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
         ASSERT_GE(lines.size(), expected.size());
         EXPECT_EQ(std::vector<ELinkState>(lines.begin(), lines.begin() + expected.size()),
                   expected);
-        if (missing) {
-            continue;
-        }
-        // The first frames on the wire: the two start commands, then the identity poll.
-        const std::string sent = pty.Read(std::chrono::seconds(1));
-        EXPECT_EQ(sent.rfind("\x02"
-                             "A15 00000 0\x03\x02T*2 00000 \x03\x02T*2 00000 \x03\x02"
-                             "D*2 00000 \x03",
-                             0),
-                  0u);
     }
 }
 
