@@ -3,26 +3,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "core/link/SerialTrace.h"
 #include "core/link/TrafficLog.h"
 #include "sim/ReplayScript.h"
 #include "support/SimClient.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A session with a unit whose user password is 4321: status records, a password change to
 // 98765 and the version query twice.
@@ -52,7 +45,7 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
 
     // One RX line per frame (written in three pieces), one TX line per reply; neither password
     // appears anywhere in the file, not even in the unit's echo of the parameter field.
-    const std::string text = ReadAll(tracePath);
+    const std::string text = FileText(tracePath);
     EXPECT_EQ(text.find("4321"), std::string::npos) << text;
     EXPECT_EQ(text.find("98765"), std::string::npos) << text;
     std::vector<TrafficEntry> entries;
@@ -104,10 +97,9 @@ TEST(TraceReplay, LinesOfLineOrientedOutputAreLinesOfTheirOwnButAReplysEndStaysW
     trace.Note("port reset");
     trace.Read("late");
     trace.Close();
-    std::vector<std::string> lines;
-    std::istringstream text(ReadAll(dir.Path() / "sweep.trace"));
-    for (std::string line; std::getline(text, line);) {
-        lines.push_back(line.substr(24));  // without the time stamp
+    std::vector<std::string> lines = FileLines(dir.Path() / "sweep.trace");
+    for (std::string& line : lines) {
+        line.erase(0, 24);  // the time stamp
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"RX \\x02A05 00000 \\x03", "TX 12,3\\r\\n",
                                                "TX 13,4\\r\\n", "TX \\x02A05 00000 done\\r\\n\\x03",

@@ -111,13 +111,11 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAr
 
     const SweepPlan plan = PlanSweep(three, kDefaultZeemanFrequencyHz);
     const std::string peak = FormatDdsWord(HzToDdsWord(kClockRamseyPeakHz));
-    ASSERT_TRUE(
-        pty_.Write("\x02"
-                   "A05 00000 " +
-                   InstrumentSweepArgument(plan) + "\x03\n" + "\x03\n" + peak + ",1.5000\n" +
-                   "Sweep started\n" + peak + ",nan\n" + peak + ",9e999\n" + peak + ",-inf\n" +
-                   peak.substr(1) + "X,2.0000\n" + peak + ",volts!\n" + peak + ",2.5000\n" + peak +
-                   ",3.5000\n" + peak + ",4.5000\n" + "Sweep End of 3\n"));
+    ASSERT_TRUE(pty_.Write("\002A05 00000 " + InstrumentSweepArgument(plan) + "\003\n\003\n" +
+                           peak + ",1.5000\nSweep started\n" + peak + ",nan\n" + peak + ",9e999\n" +
+                           peak + ",-inf\n" + peak.substr(1) + "X,2.0000\n" + peak + ",volts!\n" +
+                           peak + ",2.5000\n" + peak + ",3.5000\n" + peak +
+                           ",4.5000\nSweep End of 3\n"));
     for (int step = 0; step < 10 && shared.SweepActive; ++step) {
         spectrum.SweepStep(context);
     }
@@ -134,20 +132,10 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAr
 }
 
 TEST(HostReadingTest, ANonFiniteReadingCountsAsNoSignalLikeAnUnreadableOne) {
+    // Octal escapes: a hex escape would swallow the digits after STX.
     const std::pair<std::string, double> cases[] = {
-        {"\x02"
-         "1.2345\x03",
-         1.2345},
-        {"0.5", 0.5},
-        {"", 0.0},
-        {"\x02"
-         "volts",
-         0.0},
-        {"\x02"
-         "nan",
-         0.0},
-        {"9e999", 0.0},
-        {"-inf", 0.0},
+        {"\0021.2345\003", 1.2345}, {"0.5", 0.5},   {"", 0.0},     {"\002volts", 0.0},
+        {"\002nan", 0.0},           {"9e999", 0.0}, {"-inf", 0.0},
     };
     for (const auto& [reply, volts] : cases) {
         EXPECT_EQ(HostReadingVolts(reply), volts) << reply;
