@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <functional>
 #include <sstream>
 
 #include "app/FileCommands.h"
@@ -27,15 +26,6 @@ class LocaleIndependenceTest : public ::testing::TestWithParam<const char*> {
     void SetUp() override { previous_ = std::setlocale(LC_ALL, nullptr); }
     void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
 
-    // What produce gives in the C locale and in the comma locale of the parameter.
-    template <typename T>
-    std::pair<T, T> InBothLocales(const std::function<T()>& produce) {
-        std::setlocale(LC_ALL, "C");
-        T inC = produce();
-        const testing::ScopedCommaLocale comma(GetParam());
-        return {inC, produce()};
-    }
-
   private:
     std::string previous_;
 };
@@ -52,7 +42,7 @@ TEST_P(LocaleIndependenceTest, RecordsSpectrumFilesAndFixedTextsKeepTheirDecimal
     const std::string b20Reply = sim::BuildB20Record(b20Values);
     testing::TempDir dir;
     const std::string path = (dir.Path() / "s.css").string();
-    const auto [inC, inComma] = InBothLocales<std::string>([&] {
+    const auto produce = [&] {
         UnitStateData data;
         EXPECT_TRUE(ParseD1Record(d1Reply, data.d1));
         EXPECT_TRUE(ParseB20Record(b20Reply, data.b20));
@@ -69,7 +59,10 @@ TEST_P(LocaleIndependenceTest, RecordsSpectrumFilesAndFixedTextsKeepTheirDecimal
         // The record line as the recorder writes it holds every value read.
         return TelemetryRecordLine(data, kModelTq9000) + "\n" + testing::FileText(path) +
                summary.str() + AscTimeText(0) + " | " + DecayText(-0.0125);
-    });
+    };
+    const std::string inC = produce();
+    const testing::ScopedCommaLocale comma(GetParam());
+    const std::string inComma = produce();
     EXPECT_EQ(inComma, inC);
     EXPECT_NE(inC.find("61381.494086,"), std::string::npos) << inC;
     EXPECT_NE(inC.find(",21.500,"), std::string::npos) << inC;
