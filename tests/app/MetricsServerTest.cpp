@@ -19,7 +19,6 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     CMetricsServer server;
     std::string error;
     ASSERT_TRUE(server.Start({"127.0.0.1", 0}, error)) << error;
-    ASSERT_GT(server.Port(), 0);
     EXPECT_EQ(server.Url(), "http://127.0.0.1:" + std::to_string(server.Port()) + "/metrics");
     server.Publish("corvane3_up 1\n");
     const int port = server.Port();
@@ -68,17 +67,6 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     CMetricsServer second;
     EXPECT_FALSE(second.Start({"127.0.0.1", port}, error));
     EXPECT_EQ(error, "Address already in use");
-
-    // IPv6 loopback, where the machine has it.
-    CMetricsServer v6;
-    if (!v6.Start({"::1", 0}, error)) {
-        GTEST_SKIP() << "no IPv6 loopback: " << error;
-    }
-    EXPECT_EQ(v6.Url(), "http://[::1]:" + std::to_string(v6.Port()) + "/metrics");
-    v6.Publish("corvane3_up 1\n");
-    EXPECT_NE(Request(v6.Port(), "GET /metrics HTTP/1.1\r\n" + host, true)
-                  .find("\r\n\r\ncorvane3_up 1\n"),
-              std::string::npos);
 }
 
 TEST(MetricsServerTest, ConnectionsBeyondTheLimitAreClosedAndTheRestStillServed) {
