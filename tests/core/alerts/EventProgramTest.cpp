@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 
 #include "support/PrometheusServer.h"
+#include "support/RecordingSink.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -36,24 +35,13 @@ std::string WriteProgram(const std::filesystem::path& dir) {
     return program.string();
 }
 
-class Reports {
-  public:
-    void Add(const std::string& problem) {
-        std::lock_guard lock(mutex_);
-        problems_.push_back(problem);
-        changed_.notify_all();
-    }
-    std::vector<std::string> WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, kGenerous, [&] { return problems_.size() >= count; });
-        return problems_;
-    }
+using Reports = testing::WaitableLog<std::string>;
 
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> problems_;
-};
+// The problems said once there are count of them.
+std::vector<std::string> WaitFor(const Reports& reports, std::size_t count) {
+    reports.WaitUntil([&](const std::vector<std::string>& items) { return items.size() >= count; });
+    return reports.Items();
+}
 
 std::string WaitForLines(const std::filesystem::path& file, std::size_t count) {
     std::string text;
@@ -68,7 +56,7 @@ UnitEvent Event(const std::string& name) {
     return UnitEvent{name, "warning", "Model Tq9000 SN 1234", "VEM", "2450", "VEM is high."};
 }
 
-TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShell) {
+TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrIsSaidUnstarted) {
     testing::TempDir dir;
     const std::string program = WriteProgram(dir.Path());
     ::setenv("CORVANE3_STALE", "from the parent", 1);
@@ -82,7 +70,13 @@ TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShell) {
                   "limit-cleared|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n");
     }
     ::unsetenv("CORVANE3_STALE");
-    EXPECT_TRUE(reports.WaitFor(0).empty());
+    EXPECT_TRUE(reports.Items().empty());
+
+    CEventProgram missing("/nonexistent/notify", [&](const std::string& p) { reports.Add(p); });
+    missing.Run(Event("link-lost"));
+    EXPECT_THAT(WaitFor(reports, 1),
+                ElementsAre("--on-event: /nonexistent/notify: cannot start: No such file or "
+                            "directory"));
 }
 
 TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem) {
@@ -96,18 +90,9 @@ TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem
     }
     // Both hangs were killed (or "ok" would never run), the first failure run said once.
     EXPECT_THAT(WaitForLines(program + ".out", 1), HasSubstr("ok|"));
-    EXPECT_THAT(reports.WaitFor(2),
+    EXPECT_THAT(WaitFor(reports, 2),
                 ElementsAre("--on-event: " + program + ": killed after 1 s without ending",
                             "--on-event: " + program + ": exit status 3"));
-}
-
-TEST(EventProgramTest, AProgramThatCannotStartIsSaid) {
-    Reports reports;
-    CEventProgram runner("/nonexistent/notify", [&](const std::string& p) { reports.Add(p); });
-    runner.Run(Event("link-lost"));
-    EXPECT_THAT(reports.WaitFor(1),
-                ElementsAre("--on-event: /nonexistent/notify: cannot start: No such file or "
-                            "directory"));
 }
 
 }  // namespace

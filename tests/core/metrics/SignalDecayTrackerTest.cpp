@@ -33,19 +33,6 @@ std::string Line(int i) {
     return TelemetryRecordLine(Record(i), kModelTq9000) + kTelemetryLineEnd;
 }
 
-// The fit --summary makes of the whole file: the reader's store, days from the first record.
-DecayFit SummaryFit(const std::string& path, double& lastMjd) {
-    CPlotData store;
-    EXPECT_EQ(ReadDataFile(store, path).status, EDataFileRead::kRead);
-    const CPlotSeries days = store.TimeAxis(1);
-    const CPlotSeries signal = store.Channel(kChannelSignal);
-    const std::int64_t n = store.PointCount();
-    lastMjd = store.TimeAxis(0)[n - 1];
-    return FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
-                    [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
-                    static_cast<std::size_t>(n - 1));
-}
-
 TEST(SignalDecayTrackerTest, FileAndRunRecordsTogetherGiveTheSummarysFitAndProjection) {
     TempDir dir;
     const std::string path = (dir.Path() / "Unit1234.csd").string();
@@ -79,13 +66,21 @@ TEST(SignalDecayTrackerTest, FileAndRunRecordsTogetherGiveTheSummarysFitAndProje
         estimate = tracker.Current();
     }
     ASSERT_TRUE(estimate.fileRead);
-    double lastMjd = 0.0;
-    const DecayFit summary = SummaryFit(path, lastMjd);
+    // The fit --summary makes of the whole file: the reader's store, days from the first record.
+    CPlotData store;
+    ASSERT_EQ(ReadDataFile(store, path).status, EDataFileRead::kRead);
+    const CPlotSeries days = store.TimeAxis(1);
+    const CPlotSeries signal = store.Channel(kChannelSignal);
+    const std::int64_t n = store.PointCount();
+    const DecayFit summary =
+        FitDecay([&](std::size_t i) { return days[static_cast<std::int64_t>(i)]; },
+                 [&](std::size_t i) { return signal[static_cast<std::int64_t>(i)]; }, 0,
+                 static_cast<std::size_t>(n - 1));
     ASSERT_TRUE(summary.valid);
     ASSERT_TRUE(estimate.slopePerDay);
     EXPECT_NEAR(*estimate.slopePerDay, summary.slope, 1e-12);
     ASSERT_TRUE(estimate.halvesMjd);
-    EXPECT_NEAR(*estimate.halvesMjd, *HalfLifeMjd(summary, lastMjd), 1e-6);
+    EXPECT_NEAR(*estimate.halvesMjd, *HalfLifeMjd(summary, store.TimeAxis(0)[n - 1]), 1e-6);
     EXPECT_NEAR(estimate.spanDays, (kFileRecords + kRunRecords - 1) * 0.25, 1e-6);
 
     // Another file (another unit's, not there yet) starts over: nothing of the first is left.

@@ -16,7 +16,6 @@ namespace {
 TEST(SettingsTextTest, ArgumentsKeepTheirFieldWidthsAndSignsAtTheLimits) {
     EXPECT_EQ(DeltaFArgument(LeadingInteger("")), "+000000  ");
     EXPECT_EQ(DeltaFArgument(LeadingInteger(" 123abc")), "+000123  ");
-    EXPECT_EQ(DeltaFArgument(-999999), "-999999  ");
     EXPECT_EQ(DeltaTArgument(0), "+0000  ");
     EXPECT_EQ(DeltaTArgument(-9999), "-9999  ");
     EXPECT_EQ(TimeUpdatingArgument(LeadingInteger("+0020")), "+00020f");
@@ -24,12 +23,7 @@ TEST(SettingsTextTest, ArgumentsKeepTheirFieldWidthsAndSignsAtTheLimits) {
     // A number too large for a long stays out of range instead of wrapping into it.
     EXPECT_GT(LeadingInteger("99999999999999999999999"), 999999);
     std::tm before2000{};
-    before2000.tm_year = 99;
-    before2000.tm_mon = 11;
-    before2000.tm_mday = 31;
-    before2000.tm_hour = 23;
-    before2000.tm_min = 5;
-    before2000.tm_sec = 9;
+    ASSERT_NE(strptime("1999-12-31 23:05:09", "%Y-%m-%d %H:%M:%S", &before2000), nullptr);
     EXPECT_EQ(UnitDateArgument(before2000), "12/31/99");
     EXPECT_EQ(UnitTimeArgument(before2000), "23:05:09");
     std::tm in2026 = before2000;
@@ -51,21 +45,16 @@ TEST(SettingsTextTest, EventLogTextBecomesListLinesWithTabsWidenedAndNothingCut)
     EXPECT_EQ(EventLogLines(log),
               (std::vector<std::string>{"001      2026-01-02      16 Unit Restarted",
                                         "002      " + longText, "003      last"}));
-    EXPECT_EQ(EventCount("short"), 0);
-    EXPECT_TRUE(EventLogLines("no line feed").empty());
 }
 
 TEST(SettingsTextTest, AlarmLinesIndentSlotsFourAndFiveOneBlankLessAndPadTheirNames) {
     EXPECT_EQ(AlarmLine(1, 0x16), "16:    Unit Restarted               ");
     EXPECT_EQ(AlarmLine(4, 0x09), "09:   Case Temperature             ");
-    EXPECT_EQ(AlarmLine(2, 0xab), "ab:    ");
-    // Names are padded to the longest, which fills its column exactly; 00 and 19 have none.
-    EXPECT_EQ(AlarmLine(3, 0x08), "08:    VCXO Control Voltage at limit");
-    EXPECT_EQ(AlarmLine(5, 0x19) + AlarmLine(5, 0), "19:   00:   ");
+    // Names are padded to the longest, which fills its column exactly; 00 has none.
+    EXPECT_EQ(AlarmLine(3, 0x08) + AlarmLine(5, 0), "08:    VCXO Control Voltage at limit00:   ");
 }
 
 TEST(SettingsTextTest, ClockTextsAndDiagnosticValues) {
-    EXPECT_EQ(AscTimeText(0), "Thu Jan  1 00:00:00 1970");
     EXPECT_EQ(AscTimeText(1796169600), "Wed Dec  2 00:00:00 2026");
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
@@ -96,7 +85,6 @@ TEST(SettingsEntriesTest, WholeNumberIsTheWholeTextOrNothing) {
         {"99999999999999999999", std::nullopt},
         // A NUL inside the text is junk after the number, not its end.
         {std::string("47385\0.46", 9), std::nullopt},
-        {std::string("7\0", 2), std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         EXPECT_EQ(ParseWholeNumber(text), value) << text;
@@ -114,11 +102,9 @@ TEST(SettingsEntriesTest, LoopTimeConstantOutsideTheUnitsRangeIsCorrectedToTheNe
         {" 0.1", 0.1, ECorrection::kNone},
         {"99.99", 99.99, ECorrection::kNone},
         {"0.09", 0.1, ECorrection::kRaised},
-        {"-5", 0.1, ECorrection::kRaised},
         {"", 0.1, ECorrection::kRaised},
         {"nan", 0.1, ECorrection::kRaised},
         {"100", 99.99, ECorrection::kLowered},
-        {"9e999", 99.99, ECorrection::kLowered},
         {"inf", 99.99, ECorrection::kLowered},
         // A decimal comma ends the number, whatever the locale.
         {"2,5", 2.0, ECorrection::kNone},
@@ -129,7 +115,6 @@ TEST(SettingsEntriesTest, LoopTimeConstantOutsideTheUnitsRangeIsCorrectedToTheNe
         EXPECT_EQ(tau.correction, c.correction) << c.text;
     }
     EXPECT_EQ(ShowLoopTimeConstant(0.1), "0.10");
-    EXPECT_EQ(LoopTimeConstantArgument(99.99), "1 99.99");
     EXPECT_EQ(LoopTimeConstantArgument(7.125), "1 7.12");
 }
 

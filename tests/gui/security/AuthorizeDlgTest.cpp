@@ -21,11 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using Messages = std::vector<testing::ModalDialogDriver::Message>;
 
-void Enter(QDialog& prompt, const QString& text) {
-    prompt.findChild<QLineEdit*>("password")->setText(text);
-    prompt.findChild<QPushButton*>("apply")->click();
-}
-
 const MailboxCommand kClearEventLog{.code = CommandCode(ECommand::kClearEventLog),
                                     .replyLimit = 32};
 
@@ -56,7 +51,8 @@ TEST_F(AuthorizeDlgTest, PromptAcceptsPasswordsFrom1To99999ReadAsDecimalsAndRefu
         prompt.show();
         EXPECT_TRUE(edit->text().isEmpty());
         EXPECT_FALSE(prompt.findChild<QPushButton*>("apply")->isEnabled());
-        Enter(prompt, text);
+        edit->setText(text);
+        prompt.findChild<QPushButton*>("apply")->click();
         EXPECT_EQ(prompt.isVisible(), password == 0) << text;
         EXPECT_EQ(prompt.Password(), password) << text;
         const Messages refusal{{"Security Notification", "Password must be between 1-99999"}};

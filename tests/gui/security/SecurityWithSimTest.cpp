@@ -24,10 +24,8 @@ using testing::ProcessEventsUntil;
 // accepted password into a refused one.
 constexpr std::chrono::milliseconds kPatientWait = 30s;
 
-QLineEdit* Edit(QWidget& dialog, const char* name) {
-    return testing::Find<QLineEdit>(dialog, name);
-}
 using testing::Click;
+using testing::Find;
 
 using SecurityWithSimTest = testing::WidgetTest;
 
@@ -46,11 +44,11 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
     bool mismatchSentNothing = false;
     {
         testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            Edit(dialog, "newPassword")->setText("123");
-            Edit(dialog, "confirmPassword")->setText("124");
+            Find<QLineEdit>(dialog, "newPassword")->setText("123");
+            Find<QLineEdit>(dialog, "confirmPassword")->setText("124");
             Click(dialog, "apply");
             mismatchSentNothing = dialog.isVisible() && parametersOf("C08").empty();
-            Edit(dialog, "confirmPassword")->setText("123");
+            Find<QLineEdit>(dialog, "confirmPassword")->setText("123");
             Click(dialog, "apply");
         });
         rig.window->RunCommand(kCmdSecurity);
@@ -70,7 +68,7 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
     CSecurity dialog(rig.app.polling, nullptr, kPatientWait);
     dialog.show();
     const auto disableWith = [&](const char* current) {
-        Edit(dialog, "currentPassword")->setText(current);
+        Find<QLineEdit>(dialog, "currentPassword")->setText(current);
         if (!dialog.findChild<QCheckBox*>("disableSecurity")->isChecked()) {
             Click(dialog, "disableSecurity");
         }
@@ -82,8 +80,8 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
                                            {"Security Notification", "Password not Accepted"}}));
     // The refusal starts the dialog again: fields emptied, the current password asked first.
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_TRUE(Edit(dialog, "currentPassword")->text().isEmpty());
-    EXPECT_TRUE(Edit(dialog, "currentPassword")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->isEnabled());
     EXPECT_FALSE(dialog.findChild<QPushButton*>("apply")->isEnabled());
     disableWith("123");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
