@@ -2,10 +2,12 @@
 // read back to the value the program keeps.
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,25 +50,13 @@ void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
     }
 }
 
-// Copies text of a few characters to out: fixed-size moves that overlap where the length falls
-// between them, as a call to memcpy costs more than the copy. Reads nothing outside text.
+// Copies text of at most kCopyBytes characters to out by one fixed-size move, as a call to
+// memcpy costs more than the copy. The kCopyBytes bytes from text can be read and those at out
+// written.
+constexpr std::size_t kCopyBytes = 32;
 char* CopyShort(char* out, std::string_view text) {
-    const char* const from = text.data();
-    const std::size_t n = text.size();
-    if (n >= 8) {
-        for (std::size_t i = 0; i + 8 < n; i += 8) {
-            std::memcpy(out + i, from + i, 8);
-        }
-        std::memcpy(out + n - 8, from + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(out, from, 4);
-        std::memcpy(out + n - 4, from + n - 4, 4);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            out[i] = from[i];
-        }
-    }
-    return out + n;
+    std::memcpy(out, text.data(), kCopyBytes);
+    return out + text.size();
 }
 
 // The CSV heading: MJD and each shown channel as "Name (unit)".
@@ -82,9 +72,45 @@ std::string CsvHeading(const StreamedFile& file) {
     return line + "\r\n";
 }
 
+// Where a shown channel's value comes from: its field's column, or none for Signal and
+// Flop/Background, derived from the values of four columns.
+constexpr int kDerived = -1;
+
+// How a record line's fields become the CSV's values: for each shown channel its column, and the
+// columns the derived channels are worked out from.
+struct CsvPlan {
+    int mjdColumn = kDerived;
+    std::vector<int> columns;  // per shown channel
+    // The columns of CLevel, NumGain, DACGain and DCLevel (kDerived for one the file lacks).
+    std::array<int, 4> derivedFrom{kDerived, kDerived, kDerived, kDerived};
+};
+
+CsvPlan PlanOf(const StreamedFile& file) {
+    const std::vector<int>& map = file.file.Layout().map;
+    const auto columnOf = [&map](int code) {
+        const auto at = std::find(map.begin(), map.end(), code);
+        return at == map.end() ? kDerived : static_cast<int>(at - map.begin());
+    };
+    CsvPlan plan;
+    plan.mjdColumn = columnOf(kColumnTime);
+    for (int channel : file.channels) {
+        const bool derived = channel == kChannelSignal || channel == kChannelFlopBackground;
+        plan.columns.push_back(derived ? kDerived : columnOf(channel));
+    }
+    const int sources[] = {4, 14, 13, 12};
+    for (std::size_t i = 0; i < plan.derivedFrom.size(); ++i) {
+        plan.derivedFrom[i] = columnOf(sources[i]);
+    }
+    return plan;
+}
+
 // One pass writing the CSV to csv, with the digits of the channels in widened chosen as for
 // double values. The pass result tells whether it went through and which channels turned out
 // wider than their storage.
+//
+// Most fields are written as their own text once blanks and trailing zeros are dropped, which
+// their text alone tells (ShortestTextOfField); only the others and the derived channels are
+// converted, and written from their values as the plot store keeps them.
 PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widened,
                         std::ostream& csv) {
     std::vector<EPlotStorage> digits = file.storage;
@@ -99,8 +125,11 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
         ownDigits[c] =
             digits[c] == file.storage[c] || file.storage[c] == EPlotStorage::kInt32 ? 1 : 0;
     }
-    // The most one record's line takes: each value, its comma and the line end.
-    const std::size_t lineRoom = (digits.size() + 1) * (kMaxNumberCharacters + 1) + 2;
+    const CsvPlan plan = PlanOf(file);
+    const std::size_t columns = file.file.Layout().map.size();
+    // The most one record's line takes: each value, its comma and the line end, and room for
+    // the fixed-size copy of the last value.
+    const std::size_t lineRoom = (digits.size() + 1) * (kMaxNumberCharacters + 1) + 2 + kCopyBytes;
     csv << CsvHeading(file);
     return RunPass(
         file,
@@ -108,47 +137,111 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
             // Written through a pointer, the string grown ahead and cut to its length at the
             // end: a string operation per value costs more than finding its digits. A piece's
             // CSV is mostly shorter than its text: one allocation mostly holds it.
-            std::string text(
-                static_cast<std::size_t>(file.pieces[piece].end - file.pieces[piece].begin) +
-                    lineRoom,
-                '\0');
+            const TelemetryByteRange& range = file.pieces[piece];
+            std::string text(static_cast<std::size_t>(range.end - range.begin) + lineRoom, '\0');
             std::size_t used = 0;
-            // value's digits at out: the field's own text where it has the digits, else worked
-            // out.
-            const auto write = [](char* out, std::string_view field, const char* point,
-                                  double parsed, double stored, EPlotStorage storage,
-                                  EPlotStorage digits) {
-                const std::string_view own =
-                    point != nullptr ? ShortestTextOfPlain(field, point, parsed, stored, storage)
-                                     : ShortestTextOf(field, parsed, stored, storage);
+            PieceResult result;
+            result.widened.assign(file.channels.size(), 0);
+            std::vector<std::string_view> fields(columns);
+            // value's digits at out, as the plot store keeps it: the field's own text where it
+            // has the digits, else worked out.
+            const auto writeValue = [&](char* out, std::size_t c, std::string_view field,
+                                        double value) {
+                bool wider = false;
+                const double stored = StoredValue(value, file.storage[c], wider);
+                result.widened[c] |= wider ? 1 : 0;
+                if (ownDigits[c] == 0) {
+                    return WriteNumber(out, stored, digits[c]);
+                }
+                const std::string_view own = ShortestTextOf(field, value, stored, file.storage[c]);
                 if (!own.empty()) {
                     return CopyShort(out, own);
                 }
-                char* const end = WriteDigitsOfText(out, field, parsed, stored, storage);
-                return end != nullptr ? end : WriteNumber(out, stored, digits);
+                char* const end = WriteDigitsOfText(out, field, value, stored, file.storage[c]);
+                return end != nullptr ? end : WriteNumber(out, stored, digits[c]);
             };
-            PieceResult result = ParsePiece(
-                file, piece, /*withTexts=*/true, [&](const StreamedRecord& record, PieceResult&) {
+            std::uint64_t bytesRead = 0;
+            const bool read = file.file.ForEachRecord(
+                range, file.window,
+                [&](const TelemetryLine& line) {
+                    std::size_t present = 0;
+                    const bool whole =
+                        ForEachField(line.begin, line.end, columns,
+                                     [&](std::size_t k, const char* begin, const char* end, bool) {
+                                         const auto length = static_cast<std::size_t>(end - begin);
+                                         fields[k] = {begin, length};
+                                         present = k + 1;
+                                         return length <= kMaxTelemetryFieldCharacters;
+                                     });
+                    if (!whole) {
+                        result.end = EPieceEnd::kFieldTooLong;
+                        return false;
+                    }
+                    // A column the file lacks gives 0, a field the line lacks nothing.
+                    const auto valueOf = [&](int k) {
+                        return k == kDerived ? 0.0
+                               : static_cast<std::size_t>(k) < present
+                                   ? ParseTelemetryField(fields[static_cast<std::size_t>(k)].data(),
+                                                         line.end)
+                                   : std::numeric_limits<double>::quiet_NaN();
+                    };
+                    const auto& from = plan.derivedFrom;
+                    const SignalChannels derived =
+                        DeriveSignalChannels(valueOf(from[0]), valueOf(from[1]), valueOf(from[2]),
+                                             valueOf(from[3]), /*replaceZeroBackground=*/true);
                     if (text.size() - used < lineRoom) {
                         text.resize(2 * text.size());
                     }
-                    const TelemetryFieldTexts& texts = *record.texts;
                     char* out = text.data() + used;
-                    out = write(out, texts.mjd, texts.mjdPoint, record.mjd, record.mjd,
-                                EPlotStorage::kDouble, EPlotStorage::kDouble);
-                    for (std::size_t c = 0; c < record.stored.size(); ++c) {
+                    if (plan.mjdColumn == kDerived) {
+                        out = WriteNumber(out, 0.0, EPlotStorage::kDouble);
+                    } else {
+                        const std::string_view mjd =
+                            fields[static_cast<std::size_t>(plan.mjdColumn)];
+                        const std::string_view own =
+                            ShortestTextOfField(mjd.data(), mjd.size(), EPlotStorage::kDouble);
+                        if (!own.empty()) {
+                            out = CopyShort(out, own);
+                        } else {
+                            const double value = ParseTelemetryField(mjd.data(), line.end);
+                            char* const end =
+                                WriteDigitsOfText(out, mjd, value, value, EPlotStorage::kDouble);
+                            out = end != nullptr ? end
+                                                 : WriteNumber(out, value, EPlotStorage::kDouble);
+                        }
+                    }
+                    for (std::size_t c = 0; c < plan.columns.size(); ++c) {
                         *out++ = ',';
-                        const auto number = static_cast<std::size_t>(file.channels[c]);
-                        out = ownDigits[c] != 0
-                                  ? write(out, texts.channels[number], texts.points[number],
-                                          record.parsed.channels[number], record.stored[c],
-                                          file.storage[c], digits[c])
-                                  : WriteNumber(out, record.stored[c], digits[c]);
+                        const int k = plan.columns[c];
+                        if (k == kDerived) {
+                            const double value = file.channels[c] == kChannelSignal
+                                                     ? derived.signal
+                                                     : derived.flopBackground;
+                            out = writeValue(out, c, {}, value);
+                            continue;
+                        }
+                        if (static_cast<std::size_t>(k) >= present) {
+                            continue;  // an absent value's field is empty
+                        }
+                        const std::string_view field = fields[static_cast<std::size_t>(k)];
+                        const std::string_view own =
+                            ownDigits[c] != 0
+                                ? ShortestTextOfField(field.data(), field.size(), file.storage[c])
+                                : std::string_view{};
+                        out = !own.empty()
+                                  ? CopyShort(out, own)
+                                  : writeValue(out, c, field,
+                                               ParseTelemetryField(field.data(), line.end));
                     }
                     *out++ = '\r';
                     *out++ = '\n';
                     used = static_cast<std::size_t>(out - text.data());
-                });
+                    ++result.records;
+                    return true;
+                },
+                &bytesRead, &result.badLine);
+            result.readError = read ? 0 : errno;
+            result.end = PieceEnd(result.end, read, bytesRead, range);
             text.resize(used);
             result.csv = std::move(text);
             return result;
@@ -170,7 +263,7 @@ bool WidenedDigits(const StreamedFile& file, const std::vector<char>& widened,
     return true;
 }
 
-// Checks one piece as ParsePiece reads it, without converting its numbers: whether every
+// Checks one piece as the CSV pass reads it, without converting its numbers: whether every
 // field is short enough, and which single-precision channels get a value too large for a float
 // (only text with an exponent can be one: longer text is refused as too long).
 PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {

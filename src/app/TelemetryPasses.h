@@ -105,51 +105,6 @@ struct PieceResult {
     std::string csv;
 };
 
-// One record as the file commands see it.
-struct StreamedRecord {
-    double mjd;
-    const std::vector<double>& stored;    // per shown channel, as the plot store gives it back
-    const TelemetryRecordValues& parsed;  // as parsed, by channel number
-    const TelemetryFieldTexts* texts;     // the values' texts, when asked for
-};
-
-// Parses one piece, calling take(record, result) for each record in file order.
-template <typename Take>
-PieceResult ParsePiece(const StreamedFile& file, std::size_t piece, bool withTexts, Take&& take) {
-    const TelemetryFileLayout& layout = file.file.Layout();
-    const TelemetryByteRange& range = file.pieces[piece];
-    PieceResult result;
-    std::vector<char> widened(file.channels.size(), 0);
-    std::vector<double> stored(file.channels.size());
-    TelemetryRecordValues values;
-    TelemetryFieldTexts texts;
-    TelemetryFieldTexts* const wantTexts = withTexts ? &texts : nullptr;
-    std::uint64_t bytesRead = 0;
-    const bool read = file.file.ForEachRecord(
-        range, file.window,
-        [&](const TelemetryLine& line) {
-            if (!ParseTelemetryRecord(line, layout.map, values, wantTexts)) {
-                result.end = EPieceEnd::kFieldTooLong;
-                return false;
-            }
-            for (std::size_t c = 0; c < file.channels.size(); ++c) {
-                bool wider = false;
-                stored[c] = StoredValue(values.channels[static_cast<std::size_t>(file.channels[c])],
-                                        file.storage[c], wider);
-                widened[c] |= wider ? 1 : 0;
-            }
-            ++result.records;
-            result.lastMjd = values.mjd;
-            take(StreamedRecord{values.mjd, stored, values, wantTexts}, result);
-            return true;
-        },
-        &bytesRead, &result.badLine);
-    result.readError = read ? 0 : errno;
-    result.end = PieceEnd(result.end, read, bytesRead, range);
-    result.widened = std::move(widened);
-    return result;
-}
-
 // Records of a piece a block at a time, each shown channel's values side by side, so that work
 // done per channel (the storage conversion, the statistics) runs over many values in one loop.
 inline constexpr std::size_t kBlockRecords = 256;
@@ -164,7 +119,7 @@ struct RecordBlock {
     const double* Channel(std::size_t c) const { return stored.data() + c * kBlockRecords; }
 };
 
-// Parses one piece as ParsePiece does, calling take(block, result) for each block of records in
+// Parses one piece, calling take(block, result) for each block of records in
 // file order, their values as the plot store gives them back.
 template <typename Take>
 PieceResult ParsePieceInBlocks(const StreamedFile& file, std::size_t piece, Take&& take) {

@@ -13,11 +13,16 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "core/plot/PlotData.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvane3 {
 
@@ -167,39 +172,112 @@ inline std::string_view ShortestTextOf(std::string_view field, double parsed, do
                                                        parsed, stored, storage);
 }
 
-// ShortestTextOf for a field the parser found to be plain decimal (blanks, an optional minus,
-// digits with at least one of them, at most one point), its point at point (the field's end when
-// it has none): nothing left to check, the last significant digit is found from the end.
-inline std::string_view ShortestTextOfPlain(std::string_view field, const char* point,
-                                            double parsed, double stored, EPlotStorage storage) {
-    const char* s = field.data();
-    const char* const e = s + field.size();
-    while (*s == ' ') {  // a digit or the point follows
-        ++s;
+namespace shortest_digits_detail {
+
+// Bytes of a field that ShortestTextOfField reads at once; longer fields take the general way.
+inline constexpr std::size_t kFieldBytes = 16;
+
+// For the kFieldBytes bytes at p: bit i set where p[i] is a blank, a digit, a digit other than
+// 0, a point, a minus.
+struct FieldByteMasks {
+    std::uint32_t blank = 0;
+    std::uint32_t digit = 0;
+    std::uint32_t nonZero = 0;
+    std::uint32_t point = 0;
+    std::uint32_t minus = 0;
+};
+
+inline FieldByteMasks MasksOfField(const char* p) {
+    FieldByteMasks masks;
+#if defined(__SSE2__)
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto mask = [](__m128i set) {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(set));
+    };
+    // Bytes below '0' or above '9' are below 0 or above 9 here (those past 0x7f below 0).
+    const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(offset, _mm_set1_epi8(-1)),
+                                        _mm_cmplt_epi8(offset, _mm_set1_epi8(10)));
+    masks.blank = mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
+    masks.digit = mask(digit);
+    masks.nonZero = mask(_mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('0')), digit));
+    masks.point = mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('.')));
+    masks.minus = mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')));
+#else
+    for (std::size_t i = 0; i < kFieldBytes; ++i) {
+        const bool digit = p[i] >= '0' && p[i] <= '9';
+        masks.blank |= std::uint32_t{p[i] == ' '} << i;
+        masks.digit |= std::uint32_t{digit} << i;
+        masks.nonZero |= std::uint32_t{digit && p[i] != '0'} << i;
+        masks.point |= std::uint32_t{p[i] == '.'} << i;
+        masks.minus |= std::uint32_t{p[i] == '-'} << i;
     }
-    const char* const copyBegin = s;
-    const bool negative = *s == '-';
-    s += negative ? 1 : 0;
-    if (stored == 0.0 || negative != std::signbit(stored) || s == point) {
+#endif
+    return masks;
+}
+
+// A float channel's value of at most this many whole digits keeps the digits of its text: below
+// 2^24 no text of kFloatExactDigits digits, nor the double it was rounded to, lies halfway between
+// two floats (a search of every such text of up to kFieldBytes bytes finds none), so the float is
+// the one nearest to the text.
+inline constexpr int kFloatWholeDigitsFromText = 7;
+
+}  // namespace shortest_digits_detail
+
+// What the CSV export writes for a field of a record line, found from its text alone where the
+// text decides it: for plain decimal text (blanks, an optional minus, digits with at most one
+// point) of at most 16 bytes, what ShortestTextOf gives for any value read from it ("0" or "-0"
+// for a zero, as the value is kept). Empty where the value must be known: other text, too many
+// digits, a leading zero before other whole digits, or a float channel's value of 10^7 or more.
+// The 32 bytes from field can be read (see TelemetryLine); the bytes past length do not matter.
+inline std::string_view ShortestTextOfField(const char* field, std::size_t length,
+                                            EPlotStorage storage) {
+    using namespace shortest_digits_detail;
+    if (length == 0 || length > kFieldBytes) {
+        return {};
+    }
+    const FieldByteMasks masks = MasksOfField(field);
+    const auto end = static_cast<int>(length);
+    const std::uint32_t inField = (std::uint32_t{1} << end) - 1;
+    const int lead = std::countr_one(masks.blank & inField);
+    if (lead == end) {
+        return {};
+    }
+    const bool negative = ((masks.minus >> lead) & 1) != 0;
+    const int digitsAt = lead + (negative ? 1 : 0);
+    const std::uint32_t body = inField & ~((std::uint32_t{1} << digitsAt) - 1);
+    const std::uint32_t points = masks.point & body;
+    const std::uint32_t nonZero = masks.nonZero & body;
+    if ((body & ~(masks.digit | points)) != 0 || (points & (points - 1)) != 0 ||
+        (masks.digit & body) == 0) {
+        return {};  // no plain decimal
+    }
+    if (nonZero == 0) {
+        // A zero: a whole-number channel keeps no sign.
+        return negative && storage != EPlotStorage::kInt32 ? "-0" : "0";
+    }
+    const int point = points != 0 ? std::countr_zero(points) : end;
+    if (point == digitsAt) {
         return {};  // ".5": the digits start with a whole digit
     }
-    const char* first = s;
-    if (*s == '0') {
-        if (e - s < 3 || point != s + 1) {
+    int first = digitsAt;
+    if (field[digitsAt] == '0') {
+        if (point != digitsAt + 1) {
             return {};  // a leading zero is never written before other whole digits
         }
-        for (first = s + 2; first < e && *first == '0'; ++first) {
-        }
+        first = std::countr_zero(nonZero);
     }
-    const char* lastNonZero = e - 1;
-    while (lastNonZero > first && (*lastNonZero == '0' || lastNonZero == point)) {
-        --lastNonZero;
+    const int lastNonZero = std::bit_width(nonZero) - 1;
+    const int count = lastNonZero - first + 1 - (point > first && point < lastNonZero ? 1 : 0);
+    const int copyEnd = point >= end ? end : lastNonZero < point ? point : lastNonZero + 1;
+    const int scientificLength = count + (count > 1 ? 1 : 0) + kScientificExtraCharacters;
+    const bool single = storage == EPlotStorage::kFloat;
+    if (copyEnd - digitsAt > scientificLength ||
+        count > (single ? kFloatExactDigits : kDoubleExactDigits) ||
+        (single && point - digitsAt > kFloatWholeDigitsFromText)) {
+        return {};
     }
-    if (lastNonZero < first || *lastNonZero == '0') {
-        return {};  // all zeros
-    }
-    return shortest_digits_detail::ShortestTextOfParts(copyBegin, s, first, point, lastNonZero, e,
-                                                       parsed, stored, storage);
+    return {field + lead, static_cast<std::size_t>(copyEnd - lead)};
 }
 
 }  // namespace corvane3

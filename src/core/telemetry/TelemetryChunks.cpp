@@ -40,9 +40,9 @@ constexpr std::size_t kOldFormatMarkOffset = 5;
 // A record is under 2 KB; a line longer than this is damage (a file system's NUL run, a file
 // that is no telemetry) and is skipped without being held in memory.
 constexpr std::size_t kMaxLineBytes = std::size_t{64} << 10;
-// The read buffer has room for one byte after the bytes read: a line end is put there, so that
-// every line is followed by one (see TelemetryLine).
-constexpr std::size_t kLineEndRoom = 1;
+// The read buffer has room after the bytes read: a line end is put there, so that every line is
+// followed by one, and the bytes after it may be read (see TelemetryLine).
+constexpr std::size_t kLineEndRoom = 1 + kTelemetryLineReadAhead;
 // How far into the file the line end is looked for, and how many data lines are looked at for
 // one that identifies the unit.
 constexpr std::size_t kLineEndProbeBytes = kMaxLineBytes;
@@ -316,11 +316,10 @@ static_assert(kExactDigits == 15);
 
 // The common field in one walk: blanks, an optional minus and plain decimal digits with at most
 // one point, up to the comma (or limit). Gives what ParseTelemetryNumber gives for it, with
-// fieldEnd at the comma and pointAt at the point (fieldEnd when there is none); false (nothing
-// set) for any other field, which takes the general way. Inlined: it runs for most fields of
-// every record.
+// fieldEnd at the comma; false (nothing set) for any other field, which takes the general way.
+// Inlined: it runs for most fields of every record.
 [[gnu::always_inline]] inline bool ParsePlainField(const char* p, const char* limit, double& value,
-                                                   const char*& fieldEnd, const char*& pointAt) {
+                                                   const char*& fieldEnd) {
     // *limit is the line end (see TelemetryLine): no blank, sign, digit or point, so the walk
     // stops there without comparing each byte's place with limit.
     while (*p == ' ') {
@@ -337,7 +336,6 @@ static_assert(kExactDigits == 15);
         ++p;
     }
     std::ptrdiff_t fraction = 0;
-    const char* const pointPlace = p;
     const bool point = *p == '.';
     if (point) {
         const char* const fractionBegin = ++p;
@@ -361,7 +359,6 @@ static_assert(kExactDigits == 15);
             kPowersOfTen[static_cast<std::size_t>(fraction)];
     value = negative ? -value : value;
     fieldEnd = p;
-    pointAt = point ? pointPlace : p;
     return true;
 }
 
@@ -707,16 +704,9 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
     return read;
 }
 
-namespace {
-
-// ParseTelemetryRecord, with the texts' bookkeeping left out when none are asked for.
-template <bool kWithTexts>
-bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
-                 TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
+bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
+                          TelemetryRecordValues& values) {
     values.channels.fill(0.0);  // channels the map does not feed
-    if constexpr (kWithTexts) {
-        *texts = TelemetryFieldTexts{};
-    }
     const auto store = [&](int code, double value) {
         if (code >= 0) {
             values.channels[static_cast<std::size_t>(code)] = value;
@@ -732,9 +722,8 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
         // A number ends before the comma, so it is converted first and the comma looked for
         // from where it ended: most fields are then walked once.
         const char* fieldEnd = p;
-        const char* point = nullptr;  // stays so for a field that is no plain decimal
         double value = 0.0;
-        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd, point)) {
+        if (!wanted || !ParsePlainField(p, line.end, value, fieldEnd)) {
             if (wanted) {
                 value = ParseTelemetryNumber(p, line.end, fieldEnd);
             }
@@ -746,18 +735,6 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
             return false;
         }
         store(*code, value);
-        if constexpr (kWithTexts) {
-            if (wanted) {
-                const std::string_view text(p, static_cast<std::size_t>(fieldEnd - p));
-                if (*code >= 0) {
-                    texts->channels[static_cast<std::size_t>(*code)] = text;
-                    texts->points[static_cast<std::size_t>(*code)] = point;
-                } else {
-                    texts->mjd = text;
-                    texts->mjdPoint = point;
-                }
-            }
-        }
         if (fieldEnd == line.end) {
             ++code;
             break;
@@ -776,12 +753,12 @@ bool ParseRecord(const TelemetryLine& line, const std::vector<int>& map,
     return true;
 }
 
-}  // namespace
-
-bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values, TelemetryFieldTexts* texts) {
-    return texts != nullptr ? ParseRecord<true>(line, map, values, texts)
-                            : ParseRecord<false>(line, map, values, nullptr);
+double ParseTelemetryField(const char* begin, const char* lineEnd) {
+    double value = 0.0;
+    const char* stop = begin;
+    return ParsePlainField(begin, lineEnd, value, stop)
+               ? value
+               : ParseTelemetryNumber(begin, lineEnd, stop);
 }
 
 }  // namespace corvane3

@@ -36,9 +36,14 @@ inline constexpr int kColumnSerial = -3;
 inline constexpr int kColumnModel = -4;
 inline constexpr int kColumnFactory = -5;
 
+// Bytes after a line's end that can be read, whatever they hold: a field is looked at this many
+// bytes at a time from its start.
+inline constexpr std::size_t kTelemetryLineReadAhead = 32;
+
 // One line of the file without its line end (and without anything up to its last NUL byte).
 // The byte at end can be read and is a line end ('\n' or '\r'), also after a last line without
-// one: the parser stops its walks there without looking at end.
+// one: the parser stops its walks there without looking at end. The kTelemetryLineReadAhead
+// bytes after that can be read too.
 struct TelemetryLine {
     const char* begin;
     const char* end;
@@ -128,25 +133,18 @@ struct TelemetryRecordValues {
     std::array<double, kPlotChannelSlots> channels{};
 };
 
-// Where the text of each value lies in its line: the whole field, blanks included; empty for a
-// field the line does not have and for the derived channels.
-struct TelemetryFieldTexts {
-    std::string_view mjd;
-    std::array<std::string_view, kPlotChannelSlots> channels;
-    // For a text of plain decimal (blanks, an optional minus, digits and at most one point):
-    // where its point is, or its end when it has none; nullptr for any other text.
-    const char* mjdPoint = nullptr;
-    std::array<const char*, kPlotChannelSlots> points{};
-};
-
 // Fields longer than this are no field of a record: the line is refused.
 inline constexpr std::size_t kMaxTelemetryFieldCharacters = 31;
 
-// Parses a record line (as CTelemetryFile::ForEachRecord gives it) with the file's column map, and
-// tells where each value's text is when texts is given. False (values partly set) when one of the
-// map's fields is longer than kMaxTelemetryFieldCharacters.
+// Parses a record line (as CTelemetryFile::ForEachRecord gives it) with the file's column map.
+// False (values partly set) when one of the map's fields is longer than
+// kMaxTelemetryFieldCharacters.
 bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
-                          TelemetryRecordValues& values, TelemetryFieldTexts* texts = nullptr);
+                          TelemetryRecordValues& values);
+
+// The value of the field at begin of a record line ending at lineEnd, as ParseTelemetryRecord
+// gives it.
+double ParseTelemetryField(const char* begin, const char* lineEnd);
 
 // The number at the start of [begin, limit), as decimal text-to-double converts it: leading
 // blanks and a sign allowed, the longest number taken, 0.0 when there is none. stop is set to
