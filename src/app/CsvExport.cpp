@@ -285,6 +285,12 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
     const bool read = file.file.ForEachRecord(
         range, file.window,
         [&](const TelemetryLine& line) {
+            if (FieldsShortAndLetterFree(line.begin, line.end, floatColumn.size(),
+                                         kMaxTelemetryFieldCharacters,
+                                         [&](std::size_t k) { return floatColumn[k] >= 0; })) {
+                ++result.records;
+                return true;
+            }
             const bool whole = ForEachField(
                 line.begin, line.end, floatColumn.size(),
                 [&](std::size_t k, const char* begin, const char* end, bool exponentLetter) {

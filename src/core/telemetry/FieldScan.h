@@ -8,6 +8,7 @@
 //       return end - begin <= kMaxTelemetryFieldCharacters;
 //   });
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,55 @@ bool ForEachField(const char* begin, const char* end, std::size_t maxFields, Vis
     }
     if (k < maxFields) {
         return visit(k, fieldBegin, end, letter);
+    }
+    return true;
+}
+
+// True when [begin, end) holds at most maxFields fields, each at most maxLength bytes long,
+// and no field k for which letterMatters(k) holds a letter ForEachField tells of: then visiting
+// each field would find nothing. False when that is not sure; the line is then visited field by
+// field. Looks at the line 64 bytes at a time, with no step per field.
+template <typename LetterMatters>
+bool FieldsShortAndLetterFree(const char* begin, const char* end, std::size_t maxFields,
+                              std::size_t maxLength, LetterMatters&& letterMatters) {
+    std::size_t fields = 0;  // commas before the block
+    std::size_t run = 0;     // bytes of the field the block starts in, before the block
+    for (const char* block = begin; block < end; block += kFieldScanBlock) {
+        const auto count = static_cast<std::size_t>(
+            end - block < static_cast<std::ptrdiff_t>(kFieldScanBlock) ? end - block
+                                                                       : kFieldScanBlock);
+        std::uint64_t commas = 0;
+        std::uint64_t letters = 0;
+        FieldScanMasks(block, count, commas, letters);
+        const std::uint64_t inBlock =
+            count == kFieldScanBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+        const auto first = static_cast<std::size_t>(commas != 0 ? std::countr_zero(commas) : count);
+        if (run + first > maxLength) {
+            return false;
+        }
+        // Bit i stays set where the maxLength + 1 bytes from i hold no comma.
+        std::uint64_t longField = ~commas & inBlock;
+        for (std::size_t covered = 1; covered <= maxLength;) {
+            const std::size_t step = std::min(covered, maxLength + 1 - covered);
+            longField &= longField >> step;
+            covered += step;
+        }
+        if (longField != 0) {
+            return false;
+        }
+        for (; letters != 0; letters &= letters - 1) {
+            const std::uint64_t before = (std::uint64_t{1} << std::countr_zero(letters)) - 1;
+            const std::size_t k = fields + static_cast<std::size_t>(std::popcount(commas & before));
+            if (k < maxFields && letterMatters(k)) {
+                return false;
+            }
+        }
+        fields += static_cast<std::size_t>(std::popcount(commas));
+        if (fields >= maxFields) {
+            return false;
+        }
+        run = commas != 0 ? count - 1 - static_cast<std::size_t>(63 - std::countl_zero(commas))
+                          : run + count;
     }
     return true;
 }

@@ -77,5 +77,43 @@ TEST(FieldScanTest, StopsWhereTheVisitSaysSo) {
     EXPECT_EQ(visits, 2u);
 }
 
+// The quick check of a whole line may only pass a line whose fields a walk finds short, fewer
+// than the limit in number and free of letters where they matter; it must pass ordinary lines.
+TEST(FieldScanTest, AQuickLineCheckPassesOnlyWhatTheWalkFindsFine) {
+    constexpr std::size_t kMaxLength = 31;
+    constexpr std::size_t kMaxFields = 8;
+    const auto letterMatters = [](std::size_t k) { return k % 3 == 1; };
+    std::mt19937 random(5);
+    int passed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // Fields of 0 to 34 bytes, so that long ones fall across the 64-byte blocks anywhere.
+        std::string line;
+        const std::size_t fields = 1 + random() % (kMaxFields + 1);
+        for (std::size_t k = 0; k < fields; ++k) {
+            std::string field(random() % 35, "12345.-"[random() % 7]);
+            if (random() % 8 == 0) {
+                field.insert(
+                    field.begin() + static_cast<std::ptrdiff_t>(random() % (field.size() + 1)),
+                    'e');
+            }
+            line += field + (k + 1 < fields ? "," : "");
+        }
+        const std::vector<Field> walked = Walked(line, kMaxFields + 1);
+        bool fine = walked.size() <= kMaxFields;
+        for (std::size_t k = 0; k < walked.size(); ++k) {
+            const auto [begin, length, letter] = walked[k];
+            fine = fine && length <= kMaxLength && !(letter && letterMatters(k));
+        }
+        const bool quick = FieldsShortAndLetterFree(line.data(), line.data() + line.size(),
+                                                    kMaxFields, kMaxLength, letterMatters);
+        EXPECT_TRUE(!quick || fine) << '"' << line << '"';
+        passed += quick ? 1 : 0;
+    }
+    const std::string ordinary = "60123.000116,13,-336," + std::string(31, '7') + ",3,Ready";
+    EXPECT_TRUE(FieldsShortAndLetterFree(ordinary.data(), ordinary.data() + ordinary.size(),
+                                         kMaxFields, kMaxLength, letterMatters));
+    EXPECT_GT(passed, 100);
+}
+
 }  // namespace
 }  // namespace corvane3
