@@ -65,8 +65,7 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     // (2023-02-25). Shortness comes first: a short warm-up is not reported as a rise.
     const double falling = std::log(0.99);  // ln 2 / 0.01005 = 68.97 days
     const struct {
-        double slope;
-        double spanDays;
+        double slope, spanDays;
         const char* line;
     } cases[] = {
         {falling, 3.0, "Signal halves by 2023-05-04 (in 69 days)"},
@@ -112,15 +111,12 @@ ChannelStatistics InPieces(const std::vector<double>& values, std::vector<std::s
 TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInAnyPieces) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> noise(0.0, 1.0);
-    struct Case {
-        double offset;
-        double spread;
-    };
-    for (const Case c : {Case{2.0e9, 1.0}, Case{123456.789, 1e-6}, Case{1e8, 1e-4},
-                         Case{24.125, 0.01}, Case{-15.5, 0.006}}) {
+    const std::pair<double, double> cases[] = {
+        {2.0e9, 1.0}, {123456.789, 1e-6}, {1e8, 1e-4}, {24.125, 0.01}, {-15.5, 0.006}};
+    for (const auto& [offset, spread] : cases) {
         std::vector<double> values;
         for (int i = 0; i < 300000; ++i) {
-            values.push_back(c.offset + c.spread * noise(random));
+            values.push_back(offset + spread * noise(random));
         }
         const ChannelStatistics reference = testing::TwoPassStatistics(values);
         for (const std::vector<std::size_t>& sizes :
@@ -129,14 +125,13 @@ TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInA
             EXPECT_EQ(stats.count, values.size());
             EXPECT_NEAR(stats.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
             EXPECT_NEAR(stats.sigma, reference.sigma, reference.sigma * 1e-8)
-                << c.offset << " +- " << c.spread;
+                << offset << " +- " << spread;
         }
         // The window's running statistics sum deviations from the first value and hold up too.
-        const ChannelStatistics running =
-            ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+        const ChannelStatistics running = StatisticsOf(values);
         EXPECT_NEAR(running.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
         EXPECT_NEAR(running.sigma, reference.sigma, reference.sigma * 1e-8)
-            << c.offset << " +- " << c.spread;
+            << offset << " +- " << spread;
     }
 }
 
@@ -151,8 +146,7 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     // finds them, wherever the pieces are cut.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<double> values{nan, 0.0, -0.0, 3.0, nan, -2.0, 3.0, -2.0};
-    const ChannelStatistics plain =
-        ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+    const ChannelStatistics plain = StatisticsOf(values);
     for (std::size_t size : {1u, 2u, 3u, 8u}) {
         const ChannelStatistics stats = InPieces(values, {size});
         EXPECT_EQ(stats.count, 6u);
@@ -167,8 +161,7 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     const double inf = std::numeric_limits<double>::infinity();
     for (const std::vector<double>& withInfinity :
          std::vector<std::vector<double>>{{1.0, inf, 2.0}, {-inf, 1.0}, {1.0, inf, -inf, 2.0}}) {
-        const ChannelStatistics expected = ComputeStatistics(
-            [&](std::size_t i) { return withInfinity[i]; }, 0, withInfinity.size());
+        const ChannelStatistics expected = StatisticsOf(withInfinity);
         const ChannelStatistics stats = InPieces(withInfinity, {1});
         EXPECT_EQ(std::isnan(stats.mean), std::isnan(expected.mean));
         if (!std::isnan(expected.mean)) {
@@ -185,8 +178,7 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
     // falling 0.01 % a day with a wobble, and some points without a usable signal.
     std::mt19937 random(11);
     std::normal_distribution<double> wobble(0.0, 1e-4);
-    std::vector<double> days;
-    std::vector<double> signal;
+    std::vector<double> days, signal;
     for (int i = 0; i < 315360; ++i) {
         days.push_back(i * 100.0 / 86400.0);
         const double s = 10000.0 * std::exp(-0.0001 * days.back()) * (1.0 + wobble(random));
