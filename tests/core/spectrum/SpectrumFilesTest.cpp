@@ -1,6 +1,7 @@
 // DDS words and the sweep a run plans, spectrum files, and the lines a unit sends during its
 // own sweep as the polling thread files them.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -121,9 +122,7 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAr
     const SpectrumData data = spectrum.Data();
     EXPECT_EQ(data.signal, (std::vector<double>{1500, 2500, 3500}));
     EXPECT_EQ(data.average, data.signal);
-    for (double detuning : data.detuning) {
-        EXPECT_NEAR(detuning, 0.0, 1e-6);
-    }
+    EXPECT_THAT(data.detuning, ::testing::Each(::testing::DoubleNear(0.0, 1e-6)));
 }
 
 TEST(HostReadingTest, ANonFiniteReadingCountsAsNoSignalLikeAnUnreadableOne) {
