@@ -11,8 +11,7 @@ TEST(CommandLineTest, TypeDecidesTheWindowWithoutRegardToCase) {
     struct Case {
         std::string line;
         ECommandLineFileKind kind;
-        std::string fileName;
-        std::string type;
+        std::string fileName, type;
     };
     const Case cases[] = {
         {"", ECommandLineFileKind::kNone, "", ""},
@@ -32,8 +31,7 @@ TEST(CommandLineTest, TypeDecidesTheWindowWithoutRegardToCase) {
 TEST(CommandLineTest, HeadlessRunRepeatsAStatusLineOnceAMinuteWithItsCount) {
     struct Step {
         int second;
-        std::string line;  // empty: a status record arrives
-        std::string printed;
+        std::string line, printed;  // line empty: a status record arrives
     };
     const Step steps[] = {
         {0, "RS232 Reset", "RS232 Reset"},

@@ -18,9 +18,7 @@ constexpr double kStartMjd = 60000.0;  // 2023-02-25
 
 struct ProjectionCase {
     const char* name;
-    double days;
-    double recordHours;
-    double voltsPerDay;
+    double days, recordHours, voltsPerDay;
     LimitBand critical;
     const char* line;          // for a dated line: its start, the date checked against crossingDay
     double crossingDay = 0.0;  // the generator's, from the start

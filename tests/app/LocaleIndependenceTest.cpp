@@ -31,15 +31,10 @@ class LocaleIndependenceTest : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(LocaleIndependenceTest, RecordsSpectrumFilesAndFixedTextsKeepTheirDecimalPoints) {
-    sim::D1Values d1Values;
-    d1Values.pos21V = 21.5;
-    d1Values.electronMultiplier = 44.4;
-    sim::B20Values b20Values;
-    b20Values.system24 = 24.5;
     // The replies are what the unit sends: built in the C locale.
     std::setlocale(LC_ALL, "C");
-    const std::string d1Reply = sim::BuildD1Record(d1Values);
-    const std::string b20Reply = sim::BuildB20Record(b20Values);
+    const std::string d1Reply = sim::BuildD1Record({.pos21V = 21.5, .electronMultiplier = 44.4});
+    const std::string b20Reply = sim::BuildB20Record({.system24 = 24.5});
     testing::TempDir dir;
     const std::string path = (dir.Path() / "s.css").string();
     const auto produce = [&] {
@@ -53,8 +48,7 @@ TEST_P(LocaleIndependenceTest, RecordsSpectrumFilesAndFixedTextsKeepTheirDecimal
         EXPECT_EQ(ReadSpectrumFile(path, points).status, ESpectrumFileRead::kRead);
         EXPECT_EQ(points.detuning, (std::vector<double>{-4999.5, 0.25}));
         EXPECT_EQ(points.signal, (std::vector<double>{1234.5, -3.125}));
-        std::ostringstream summary;
-        std::ostringstream errors;
+        std::ostringstream summary, errors;
         EXPECT_EQ(RunSummary(path, summary, errors), 0) << errors.str();
         // The record line as the recorder writes it holds every value read.
         return TelemetryRecordLine(data, kModelTq9000) + "\n" + testing::FileText(path) +

@@ -23,10 +23,8 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     server.Publish("corvane3_up 1\n");
     const int port = server.Port();
     struct Row {
-        std::string request;
-        std::string status;
-        std::vector<std::string> has;
-        std::vector<std::string> hasNot;
+        std::string request, status;
+        std::vector<std::string> has, hasNot;
     };
     const std::string host = "Host: 127.0.0.1\r\n\r\n";
     const Row rows[] = {

@@ -1,7 +1,12 @@
+// Desktop alerts and the events an --on-event program gets, from a unit's records and link.
+
 #include "core/alerts/DesktopAlerts.h"
+#include "core/alerts/UnitWatch.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <ranges>
 
 namespace corvane3 {
 namespace {
@@ -17,11 +22,8 @@ constexpr std::uint32_t kMinorFault = 10;
 constexpr std::uint32_t kMajorFault = 11;
 
 std::vector<std::string> Summaries(const std::vector<DesktopAlert>& alerts) {
-    std::vector<std::string> summaries;
-    for (const DesktopAlert& alert : alerts) {
-        summaries.push_back(alert.summary);
-    }
-    return summaries;
+    const auto summaries = alerts | std::views::transform(&DesktopAlert::summary);
+    return {summaries.begin(), summaries.end()};
 }
 
 TEST(DesktopAlertsTest, LinkDownOnlyOnEachChangeFromAnsweringToSilent) {
@@ -70,8 +72,7 @@ TEST(DesktopAlertsTest, EachAlarmOnceWhenItAppearsAndAgainOnlyAfterItCleared) {
 // major fault needs a person now.
 TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
     struct Case {
-        std::uint32_t code;
-        std::uint32_t unitStatus;
+        std::uint32_t code, unitStatus;
         EAlertUrgency urgency;
         const char* icon;
     };
@@ -110,6 +111,57 @@ TEST(DesktopAlertsTest, RecordingFailingOncePerRunOfFailuresNamedAsTheTitleNames
     // Unit names follow the title's model texts.
     EXPECT_EQ(AlertUnitName({401, 4321, ""}), "Model ChronoBeam/QRT-60 SN 4321");
     EXPECT_EQ(AlertUnitName({12, 5, ""}), "SN 5");
+}
+
+std::vector<std::string> Names(const std::vector<UnitEvent>& events) {
+    std::vector<std::string> names;
+    for (const UnitEvent& event : events) {
+        names.push_back(event.name + " " + event.channel);
+    }
+    return names;
+}
+
+TEST(UnitEventsTest, LinkAndAlarmsGiveAnEventWhenTheirConditionStartsAndWhenItEnds) {
+    CUnitEvents events;
+    // Started silent, then answering: nothing was lost, nothing is back.
+    EXPECT_FALSE(events.LinkState(false, kTq9000));
+    EXPECT_THAT(Names(events.StatusRecord({0x21, 0, 0, 0, 0}, kTq9000)), ElementsAre("alarm 21"));
+    EXPECT_THAT(events.StatusRecord({0x21, 0, 0, 0, 0}, kTq9000), IsEmpty());
+    const auto lost = events.LinkState(false, kTq9000);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->severity, "critical");
+    EXPECT_FALSE(events.LinkState(false, kTq9000));
+    // The record after the silence brings the link back; the alarm stayed pending.
+    EXPECT_THAT(Names(events.StatusRecord({0, 0x21, 0x33, 0, 0}, kTq9000)),
+                ElementsAre("link-back ", "alarm 33"));
+    EXPECT_THAT(Names(events.StatusRecord({0, 0, 0, 0, 0}, kTq9000)),
+                ElementsAre("alarm-cleared 21", "alarm-cleared 33"));
+    EXPECT_TRUE(events.RecordingFailed("disk full", kTq9000));
+    EXPECT_FALSE(events.RecordingFailed("disk full", kTq9000));
+    events.RecordingFine();
+    EXPECT_TRUE(events.RecordingFailed("disk full", kTq9000));
+}
+
+TEST(UnitEventsTest, AProjectedCrossingIsSaidOnceWhenItComesWithinAMonth) {
+    std::vector<UnitEvent> said;
+    CUnitWatch watch({ReadingLimit{"VEM", {}, {std::nullopt, 2500.0}}},
+                     [&](const UnitEvent& event) { said.push_back(event); });
+    constexpr double kNow = 60000.0;  // 2023-02-25
+    // One row per look: the projected crossing (none: 0) and whether it is said then.
+    const std::pair<double, bool> looks[] = {
+        {kNow + 45, false}, {kNow + 30, true},  {kNow + 20, false}, {0, false},
+        {kNow + 10, true},  {kNow + 31, false}, {kNow + 29, true},
+    };
+    for (const auto& [mjd, expected] : looks) {
+        const std::size_t before = said.size();
+        watch.Projections({mjd == 0 ? std::nullopt : std::optional(mjd)}, kNow, kTq9000);
+        EXPECT_EQ(said.size() - before, expected ? 1u : 0u) << mjd - kNow;
+    }
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0].name, "limit-projected");
+    EXPECT_EQ(said[0].value, "2023-03-27");
+    EXPECT_EQ(said[0].text,
+              "Model Tq9000 SN 1234: VEM is projected to reach its critical limit by 2023-03-27.");
 }
 
 }  // namespace

@@ -279,20 +279,16 @@ TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
     std::ofstream(endless) << "[Main]\nPollingEnabled=true\n" << std::string((1 << 20) + 1, 'x');
     const auto longest = dir.Path() / "longest.ini";
     std::ofstream(longest) << "[Main]\nKey=" << std::string((1 << 20) - 4, 'x') << "\n";
-    struct Case {
-        std::filesystem::path path;
-        CProfileFile::ELoadStatus status;
-        std::string error;
-    };
-    for (const Case& c :
-         {Case{fifo, CProfileFile::ELoadStatus::kUnreadable, "not a regular file"},
-          Case{endless, CProfileFile::ELoadStatus::kUnreadable, "line 3 is longer than 1 MiB"},
-          Case{longest, CProfileFile::ELoadStatus::kRead, ""}}) {
-        SCOPED_TRACE(c.path.string());
-        CProfileFile profile(c.path);
-        EXPECT_EQ(profile.Status(), c.status);
-        EXPECT_EQ(profile.LoadError(), c.error);
-        if (c.status == CProfileFile::ELoadStatus::kUnreadable) {
+    using enum CProfileFile::ELoadStatus;
+    for (const auto& [path, status, error] :
+         {std::tuple{fifo, kUnreadable, "not a regular file"},
+          std::tuple{endless, kUnreadable, "line 3 is longer than 1 MiB"},
+          std::tuple{longest, kRead, ""}}) {
+        SCOPED_TRACE(path.string());
+        CProfileFile profile(path);
+        EXPECT_EQ(profile.Status(), status);
+        EXPECT_EQ(profile.LoadError(), error);
+        if (status == kUnreadable) {
             EXPECT_FALSE(profile.Save());
         }
     }

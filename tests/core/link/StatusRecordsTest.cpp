@@ -57,10 +57,8 @@ TEST(StatusRecordsTest, D1ColumnsAreCutConvertedAndJudged) {
     EXPECT_EQ(d1.c, 1500);
     EXPECT_FALSE(d1.valid[13]);
 
-    // A field that does not scan keeps its old value and is judged on it.
-    std::string reply = GoodD1();
-    reply.replace(36, 2, "xx");  // status code
-    reply.replace(69, 6, "  -   ");
+    // A field that does not scan (the status code, +21 V) keeps its old value and is judged on it.
+    const std::string reply = GoodD1().replace(36, 2, "xx").replace(69, 6, "  -   ");
     EXPECT_TRUE(ParseD1Record(reply, d1));
     EXPECT_EQ(d1.state, 0u);
     EXPECT_FLOAT_EQ(d1.pos21V, 21.5f);
@@ -117,9 +115,7 @@ TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {
     EXPECT_FLOAT_EQ(d2.dacGain, 128.0f);
     EXPECT_FALSE(ParseD2Record(GoodD2("000", "US", "403"), d2, sweep));  // gain out of range
 
-    std::string badHeader = GoodD2();
-    badHeader[1] = ' ';
-    EXPECT_FALSE(ParseD2Record(badHeader, d2, sweep));
+    EXPECT_FALSE(ParseD2Record(GoodD2().replace(1, 1, " "), d2, sweep));  // a bad header
     // The identity scan reaches the last field of a whole reply; a short one fails.
     D2Record scanned;
     ASSERT_TRUE(ParseIdentity(GoodD2(), scanned));

@@ -53,8 +53,7 @@ TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {
     CPlotTrace trace;
     // Grown in uneven steps as live points arrive, looked at through many views: the whole
     // series, zoomed in until columns hold one point or none, and partly outside the data.
-    const std::int64_t steps[] = {1, 31, 32, 33, 1000, 4097, 20000, 70001};
-    for (std::int64_t total : steps) {
+    for (const std::int64_t total : {1, 31, 32, 33, 1000, 4097, 20000, 70001}) {
         while (points.Count() < total) {
             const double i = static_cast<double>(points.Count());
             points.x.push_back(i * 0.5);

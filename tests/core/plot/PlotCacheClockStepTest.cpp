@@ -21,8 +21,7 @@ using testing::SteppedRecord;
 
 TEST(PlotCacheClockStepTest, ALiveSeriesThatStepsBackGivesInItsCacheWhatMemoryGives) {
     constexpr int kRecords = 40000;  // over two blocks, so sealed blocks and the tail both count
-    CPlotData memory;
-    CPlotData live;
+    CPlotData memory, live;
     memory.SetLivePointsBeforeCache(std::numeric_limits<std::int64_t>::max());
     live.SetLivePointsBeforeCache(4096);
     for (int i = 0; i < kRecords; ++i) {
@@ -44,17 +43,14 @@ TEST(PlotCacheClockStepTest, ALiveSeriesThatStepsBackStaysWithinAMemoryLimit) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // The data the process holds now, plus the budget.
-        long pages[7] = {};
+        // The data the process holds now (the sixth field of statm), plus the budget.
+        long dataPages = 0;
         FILE* statm = std::fopen("/proc/self/statm", "r");
-        const bool read = statm != nullptr &&
-                          std::fscanf(statm, "%ld %ld %ld %ld %ld %ld %ld", &pages[0], &pages[1],
-                                      &pages[2], &pages[3], &pages[4], &pages[5], &pages[6]) == 7;
-        if (!read) {
+        if (statm == nullptr || std::fscanf(statm, "%*d %*d %*d %*d %*d %ld", &dataPages) != 1) {
             ::_exit(2);
         }
         std::fclose(statm);
-        const auto limit = static_cast<rlim_t>(pages[5] * ::sysconf(_SC_PAGESIZE) + kBudgetBytes);
+        const auto limit = static_cast<rlim_t>(dataPages * ::sysconf(_SC_PAGESIZE) + kBudgetBytes);
         const rlimit data{limit, limit};
         if (::setrlimit(RLIMIT_DATA, &data) != 0) {
             ::_exit(2);

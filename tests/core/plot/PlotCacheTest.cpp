@@ -30,13 +30,7 @@ using testing::TempDir;
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 // Small blocks and leaves, so that a few thousand records span many of each.
-PlotCacheOptions SmallBlocks() {
-    PlotCacheOptions options;
-    options.blockRecords = 64;
-    options.leafRecords = 8;
-    options.decodedBlocks = 3;
-    return options;
-}
+constexpr PlotCacheOptions kSmallBlocks{.blockRecords = 64, .leafRecords = 8, .decodedBlocks = 3};
 
 // The MJD, a count, a single-precision reading, a double and the beam signal.
 const std::vector<PlotCacheChannel> kChannels = {
@@ -153,7 +147,7 @@ TEST_F(PlotCacheTest, RoundTripKeepsEveryValueAbsentValuesAndStorageKinds) {
     columns[2][601] = -std::numeric_limits<float>::min();
     columns[1][700] = 2147483647.0;
     const fs::path source = WriteSource(dir.Path(), 5000);
-    CPlotCache built(SmallBlocks());
+    CPlotCache built(kSmallBlocks);
     ASSERT_TRUE(BuildAndWrite(built, columns, 5000, cachePath, source));
 
     CPlotCache opened;
@@ -182,7 +176,7 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
     const std::size_t records = 3000;
     const auto columns = Generate(records, 2);
     const fs::path source = WriteSource(dir.Path(), 100);
-    CPlotCache built(SmallBlocks());
+    CPlotCache built(kSmallBlocks);
     ASSERT_TRUE(built.Reset(kChannels));
     // Fed in uneven pieces, as a parser hands over its chunks.
     for (std::size_t first = 0; first < records; first += 77) {
@@ -198,11 +192,7 @@ TEST_F(PlotCacheTest, RangeQueriesEqualAPassOverTheValues) {
     const std::vector<double>& days0 = columns[0];
     for (const CPlotCache* cache : {&built, &opened}) {
         for (int round = 0; round < 150; ++round) {
-            std::int64_t first = index(random);
-            std::int64_t end = index(random);
-            if (first > end) {
-                std::swap(first, end);
-            }
+            const auto [first, end] = std::minmax({index(random), index(random)});
             const std::string where = std::to_string(first) + ".." + std::to_string(end);
             for (std::size_t c = 1; c < kChannels.size(); ++c) {
                 const auto& v = columns[c];
@@ -270,7 +260,7 @@ TEST_F(PlotCacheTest, StatisticsOfValuesFarFromZeroKeepTheirDigits) {
     const std::size_t records = 2000;
     for (const double offset : {1.0e3, 6.0e4, 1.0e6}) {
         const auto columns = Generate(records, 3, offset);
-        CPlotCache cache(SmallBlocks());
+        CPlotCache cache(kSmallBlocks);
         ASSERT_TRUE(cache.Reset(kChannels));
         ASSERT_TRUE(Append(cache, columns, 0, records));
         for (const auto& [first, end] : {std::pair{0, 2000}, std::pair{17, 1500}}) {
@@ -343,7 +333,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
         TempDir folder;
         const fs::path source = WriteSource(folder.Path(), 3000);
         const fs::path cache = folder.Path() / "c.plotcache";
-        CPlotCache built(SmallBlocks());
+        CPlotCache built(kSmallBlocks);
         ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cache, source)) << c.name;
         c.change(cache, source);
         CPlotCache opened;
@@ -363,7 +353,7 @@ TEST_F(PlotCacheTest, ACacheThatNoLongerMatchesIsRejectedWithAReason) {
 TEST_F(PlotCacheTest, ABlockFoundDamagedByAQueryReadsAsAbsentAndTellsWhy) {
     const auto columns = Generate(500, 6);
     const fs::path source = WriteSource(dir.Path(), 3000);
-    CPlotCache built(SmallBlocks());
+    CPlotCache built(kSmallBlocks);
     ASSERT_TRUE(BuildAndWrite(built, columns, 3000, cachePath, source));
     // The first block written (the MJD's first) begins the data section.
     FlipByte(cachePath, sizeof(PlotCacheHeader) + 3);

@@ -22,9 +22,7 @@ constexpr double kDailySwingVolts = 3.0;
 
 struct CacheTrendCase {
     const char* name;
-    double days;
-    double recordSeconds;
-    double voltsPerDay;
+    double days, recordSeconds, voltsPerDay;
     LimitBand critical;
     ELimitOutlook outlook;  // of the fit over every record
 };

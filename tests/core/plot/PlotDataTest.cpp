@@ -84,8 +84,7 @@ TEST(PlotDataTest, ColumnsKeepEveryValueAcrossChunksAndWidening) {
         for (auto [first, end] : {std::pair<std::int64_t, std::int64_t>{absent - 600, absent + 9},
                                   {absent, absent + 1},
                                   {size + 11, size + 14}}) {
-            ValueRange once;
-            ValueRange each;
+            ValueRange once, each;
             column.AddRange(first, end, once);
             for (std::int64_t i = first; i < end; ++i) {
                 each.Add(column.At(i));

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "support/CacheAgreement.h"
@@ -65,8 +67,7 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     // (2023-02-25). Shortness comes first: a short warm-up is not reported as a rise.
     const double falling = std::log(0.99);  // ln 2 / 0.01005 = 68.97 days
     const struct {
-        double slope;
-        double spanDays;
+        double slope, spanDays;
         const char* line;
     } cases[] = {
         {falling, 3.0, "Signal halves by 2023-05-04 (in 69 days)"},
@@ -112,15 +113,12 @@ ChannelStatistics InPieces(const std::vector<double>& values, std::vector<std::s
 TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInAnyPieces) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> noise(0.0, 1.0);
-    struct Case {
-        double offset;
-        double spread;
-    };
-    for (const Case c : {Case{2.0e9, 1.0}, Case{123456.789, 1e-6}, Case{1e8, 1e-4},
-                         Case{24.125, 0.01}, Case{-15.5, 0.006}}) {
+    const std::pair<double, double> cases[] = {
+        {2.0e9, 1.0}, {123456.789, 1e-6}, {1e8, 1e-4}, {24.125, 0.01}, {-15.5, 0.006}};
+    for (const auto& [offset, spread] : cases) {
         std::vector<double> values;
         for (int i = 0; i < 300000; ++i) {
-            values.push_back(c.offset + c.spread * noise(random));
+            values.push_back(offset + spread * noise(random));
         }
         const ChannelStatistics reference = testing::TwoPassStatistics(values);
         for (const std::vector<std::size_t>& sizes :
@@ -129,14 +127,13 @@ TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInA
             EXPECT_EQ(stats.count, values.size());
             EXPECT_NEAR(stats.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
             EXPECT_NEAR(stats.sigma, reference.sigma, reference.sigma * 1e-8)
-                << c.offset << " +- " << c.spread;
+                << offset << " +- " << spread;
         }
         // The window's running statistics sum deviations from the first value and hold up too.
-        const ChannelStatistics running =
-            ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+        const ChannelStatistics running = StatisticsOf(values);
         EXPECT_NEAR(running.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
         EXPECT_NEAR(running.sigma, reference.sigma, reference.sigma * 1e-8)
-            << c.offset << " +- " << c.spread;
+            << offset << " +- " << spread;
     }
 }
 
@@ -151,8 +148,7 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     // finds them, wherever the pieces are cut.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<double> values{nan, 0.0, -0.0, 3.0, nan, -2.0, 3.0, -2.0};
-    const ChannelStatistics plain =
-        ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
+    const ChannelStatistics plain = StatisticsOf(values);
     for (std::size_t size : {1u, 2u, 3u, 8u}) {
         const ChannelStatistics stats = InPieces(values, {size});
         EXPECT_EQ(stats.count, 6u);
@@ -167,8 +163,7 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     const double inf = std::numeric_limits<double>::infinity();
     for (const std::vector<double>& withInfinity :
          std::vector<std::vector<double>>{{1.0, inf, 2.0}, {-inf, 1.0}, {1.0, inf, -inf, 2.0}}) {
-        const ChannelStatistics expected = ComputeStatistics(
-            [&](std::size_t i) { return withInfinity[i]; }, 0, withInfinity.size());
+        const ChannelStatistics expected = StatisticsOf(withInfinity);
         const ChannelStatistics stats = InPieces(withInfinity, {1});
         EXPECT_EQ(std::isnan(stats.mean), std::isnan(expected.mean));
         if (!std::isnan(expected.mean)) {
@@ -185,8 +180,7 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
     // falling 0.01 % a day with a wobble, and some points without a usable signal.
     std::mt19937 random(11);
     std::normal_distribution<double> wobble(0.0, 1e-4);
-    std::vector<double> days;
-    std::vector<double> signal;
+    std::vector<double> days, signal;
     for (int i = 0; i < 315360; ++i) {
         days.push_back(i * 100.0 / 86400.0);
         const double s = 10000.0 * std::exp(-0.0001 * days.back()) * (1.0 + wobble(random));
@@ -220,6 +214,48 @@ TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
     sameDay.Add(2.0, -1.0);  // no logarithm: left out
     EXPECT_FALSE(sameDay.Result().valid);
     EXPECT_EQ(sameDay.Result().text, kNoDecayText);
+}
+
+// Statistics taken a block at a time must be bit for bit those taken value by value: the file
+// summary prints them to the last digit either way.
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(StatisticsBlocksTest, BlocksGiveTheBitsOfOneValueAtATime) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double big = std::numeric_limits<double>::max();
+    const std::vector<std::vector<double>> cases{
+        {24.125, 24.5, 23.75, -0.0, 0.0, 1e-300, 24.1},
+        {nan, nan, 3.0, -2.0, nan, 7.5},  // absent values first and between
+        {1.0, inf, 2.0, -inf, 3.0},       // infinities among finite values
+        {-inf, 5.0, 6.0},                 // an infinity before any finite value
+        {big, big, -big, 1.0},            // deviations that overflow
+        {-big, big, 0.5},
+        {2.0e9 + 0.25, 2.0e9 - 0.5, 2.0e9, 2.0e9 + 1.0}};  // a large offset
+    for (const std::vector<double>& values : cases) {
+        CMergeableStatistics one;
+        for (double value : values) {
+            one.Add(value);
+        }
+        const ChannelStatistics expected = one.Result();
+        for (std::size_t block = 1; block <= values.size(); ++block) {
+            CMergeableStatistics blocks;
+            for (std::size_t i = 0; i < values.size(); i += block) {
+                blocks.AddAll(values.data() + i, std::min(block, values.size() - i));
+            }
+            const ChannelStatistics got = blocks.Result();
+            EXPECT_EQ(got.count, expected.count) << values[0] << ", block " << block;
+            for (const auto& [a, b] : {std::pair{got.min, expected.min},
+                                       {got.max, expected.max},
+                                       {got.mean, expected.mean},
+                                       {got.sigma, expected.sigma}}) {
+                EXPECT_TRUE(SameBits(a, b))
+                    << a << " != " << b << ": " << values[0] << ", block " << block;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The change log's lines and its file, without a unit, also on a disk that fills up while a
 // line is written.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -110,9 +111,8 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
 
     ASSERT_TRUE(log.Record(command, EReplyVerdict::kUnanswered, 1, 403));
     const std::vector<std::string> lines = testing::FileLines(path);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(lines[0].ends_with("\taccepted")) << lines[0];
-    EXPECT_TRUE(lines[1].ends_with("\tno reply")) << lines[1];
+    using ::testing::EndsWith;
+    EXPECT_THAT(lines, ::testing::ElementsAre(EndsWith("\taccepted"), EndsWith("\tno reply")));
     EXPECT_NE(log.TakeFirstFailure().find("could not be written"), std::string::npos);
 }
 

@@ -83,8 +83,7 @@ TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersWithoutFramingChar
 }
 
 TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
-    const std::string stx(1, kStx);
-    const std::string etx(1, kEtx);
+    const std::string stx(1, kStx), etx(1, kEtx);
     const std::string field = FactoryAccessField();
     const struct {
         const char* behaviour;

@@ -14,6 +14,7 @@
 #include "sim/SimulatorServer.h"
 #include "sim/StatusRecords.h"
 #include "support/RecordingSink.h"
+#include "support/SimClient.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -21,6 +22,7 @@ namespace corvane3 {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::Pair;
 using namespace std::chrono_literals;
 
@@ -37,10 +39,7 @@ class PollingThreadTest : public ::testing::Test {
     // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
     // polling thread on that path.
     void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {}) {
-        sim::SimulatorOptions options;
-        options.instrument.model = model;
-        options.instrument.warmup = 0ms;
-        options.instrument.testLineInterval = 20ms;
+        sim::SimulatorOptions options = testing::QuickOptions(model);
         options.link = dir_.Path() / "unit";
         if (adjust) {
             adjust(options);
@@ -48,13 +47,11 @@ class PollingThreadTest : public ::testing::Test {
         sim_ = std::make_unique<sim::CSimulatorServer>(options);
         ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
         port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
-        PollingHooks hooks;
-        hooks.listPorts = [this] {
-            return std::vector<std::string>{(dir_.Path() / "unit").string()};
-        };
-        hooks.reconfigureSerial = [this](PollContext& context) {
-            ReconfigureSerial(context, rs232_, messages_);
-        };
+        const PollingHooks hooks{
+            .reconfigureSerial =
+                [this](PollContext& c) { ReconfigureSerial(c, rs232_, messages_); },
+            .listPorts =
+                [this] { return std::vector<std::string>{(dir_.Path() / "unit").string()}; }};
         thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
                                                    hooks);
         thread_->ChangeLog().SetDirectory(dir_.Path().string());
@@ -121,8 +118,8 @@ TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
     ASSERT_TRUE(sink_.WaitForCount(kNotifyTelecomFetched, 1));
     EXPECT_THAT(sim_->Codes(), ElementsAre("D*3", "B30", "B31"));
     const std::vector<int> codes = sink_.Codes();
-    EXPECT_LT(std::find(codes.begin(), codes.end(), kNotifyEventLogFetched),
-              std::find(codes.begin(), codes.end(), kNotifyTelecomFetched));
+    EXPECT_LT(std::ranges::find(codes, kNotifyEventLogFetched),
+              std::ranges::find(codes, kNotifyTelecomFetched));
     const QueryResults results = shared_.Results.Snapshot();
     EXPECT_FALSE(results.eventLog.empty());
     EXPECT_TRUE(results.telecom.t1Present && results.telecom.e1Present);
@@ -202,11 +199,10 @@ TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitOnline, 2));
     ASSERT_TRUE(shared_.mailbox.TrySend(command));  // a later command goes out at once
     ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 3));
-    const std::vector<std::string> codes = sim_->Codes();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), "C10"), 0);
+    EXPECT_THAT(sim_->Codes(), ::testing::Not(::testing::Contains("C10")));
     // The silent unit failed a poll ("Error"); the link came back through the identity poll.
     const std::vector<ELinkState> lines = log_.Lines();
-    EXPECT_NE(std::find(std::find(lines.begin(), lines.end(), ELinkState::kPollFailed), lines.end(),
+    EXPECT_NE(std::find(std::ranges::find(lines, ELinkState::kPollFailed), lines.end(),
                         ELinkState::kResetting),
               lines.end());
 }
@@ -289,10 +285,9 @@ TEST_F(PollingThreadTest,
                             ELinkState::kChangingPcLine));
     // Both attempts are in the change log, without their passwords.
     const std::vector<std::string> changes = testing::FileLines(dir_.Path() / kChangeLogFileName);
-    ASSERT_EQ(changes.size(), 3u) << ::testing::PrintToString(changes);
-    EXPECT_TRUE(changes[0].ends_with("\tC05\t19200,8,E,1\tpassword\trefused")) << changes[0];
-    EXPECT_TRUE(changes[1].ends_with("\tC05\t19200,8,E,1\tpassword\tnot understood")) << changes[1];
-    EXPECT_TRUE(changes[2].ends_with("\tC05\t19200,8,E,1\tpassword\taccepted")) << changes[2];
+    EXPECT_THAT(changes, ElementsAre(EndsWith("\tC05\t19200,8,E,1\tpassword\trefused"),
+                                     EndsWith("\tC05\t19200,8,E,1\tpassword\tnot understood"),
+                                     EndsWith("\tC05\t19200,8,E,1\tpassword\taccepted")));
 }
 
 // A unit that never answers and a port that cannot be opened both give four "Unit Not

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace corvane3 {
 namespace {
 
@@ -20,13 +22,11 @@ TEST(CommandLineOptionsTest, ValuesAreReadAsQtsParserReadsThem) {
     ASSERT_TRUE(line.Accepted()) << line.message;
     const CommandLineOptions& options = line.options;
     EXPECT_EQ(options.config, "b=c.ini");  // the last one given
-    EXPECT_TRUE(options.headless);
-    EXPECT_TRUE(options.verbose);
-    EXPECT_FALSE(options.textOnly);
+    EXPECT_EQ(std::tie(options.headless, options.verbose, options.textOnly),
+              std::tuple(true, true, false));
     EXPECT_EQ(options.port, "/dev/ttyS1");
-    EXPECT_EQ(options.intervalSeconds, 7);
-    EXPECT_EQ(options.polls, 3);
-    EXPECT_EQ(options.timeoutSeconds, 9);
+    EXPECT_EQ(std::tie(options.intervalSeconds, options.polls, options.timeoutSeconds),
+              std::tuple(7, 3, 9));
     EXPECT_EQ(options.record, "");  // given, though empty
     EXPECT_FALSE(options.screenshot);
     EXPECT_FALSE(options.trace);

@@ -1,10 +1,10 @@
 // DDS words and the sweep a run plans, spectrum files, and the lines a unit sends during its
 // own sweep as the polling thread files them.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "core/link/TolvexLink.h"
 #include "core/spectrum/DdsWord.h"
@@ -12,6 +12,7 @@
 #include "core/spectrum/SpectrumFile.h"
 #include "core/spectrum/SweepParameters.h"
 #include "support/PortFixture.h"
+#include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -41,8 +42,6 @@ class SpectrumFileTest : public ::testing::Test {
     }
 
     testing::TempDir dir_;
-    int status_ = -1;
-    std::string err_;
 };
 
 TEST_F(SpectrumFileTest, SavedPointsReadBackAtSixSignificantDigits) {
@@ -50,10 +49,8 @@ TEST_F(SpectrumFileTest, SavedPointsReadBackAtSixSignificantDigits) {
     std::string message;
     ASSERT_TRUE(WriteSpectrumFile(path, {-5000, 12.3456789, 4500}, {1234.5, 1240.25, 0.000123456},
                                   3, message));
-    std::ifstream saved(path);
-    std::stringstream text;
-    text << saved.rdbuf();
-    EXPECT_EQ(text.str(), "Detuning, Signal\n-5000,1234.5\n12.3457,1240.25\n4500,0.000123456\n");
+    EXPECT_EQ(testing::FileText(path),
+              "Detuning, Signal\n-5000,1234.5\n12.3457,1240.25\n4500,0.000123456\n");
     SpectrumPoints points;
     const SpectrumFileResult result = ReadSpectrumFile(path, points);
     EXPECT_EQ(result.status, ESpectrumFileRead::kRead);
@@ -104,8 +101,7 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAr
     PollContext context{port_, link, unit, status_, shared, sink, {}, {}};
     CSpectrumAcquisition spectrum(shared, settings);
     spectrum.Open(ESweepMode::kInstrument);
-    SweepParameters three;
-    three.pointCount = 3;
+    const SweepParameters three{.pointCount = 3};
     ASSERT_TRUE(spectrum.Start(three, 1));
     spectrum.ServeCommands(context);  // the port reset and "A05"
 
@@ -126,9 +122,7 @@ TEST_F(SweepLinesTest, EchoesGarbledLinesNonFiniteVoltsAndPointsBeyondTheCountAr
     const SpectrumData data = spectrum.Data();
     EXPECT_EQ(data.signal, (std::vector<double>{1500, 2500, 3500}));
     EXPECT_EQ(data.average, data.signal);
-    for (double detuning : data.detuning) {
-        EXPECT_NEAR(detuning, 0.0, 1e-6);
-    }
+    EXPECT_THAT(data.detuning, ::testing::Each(::testing::DoubleNear(0.0, 1e-6)));
 }
 
 TEST(HostReadingTest, ANonFiniteReadingCountsAsNoSignalLikeAnUnreadableOne) {

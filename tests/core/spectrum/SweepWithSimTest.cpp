@@ -166,10 +166,7 @@ class AbortTest : public SweepWithSimTest, public ::testing::WithParamInterface<
 TEST_P(AbortTest, AbortHalfWayLeavesTheNextRunClean) {
     const bool instrumentSweep = GetParam();
     Start(instrumentSweep);
-    SweepParameters wide;
-    wide.widthHz = 20000;
-    wide.pointCount = 101;
-    ASSERT_TRUE(spectrum_.Start(wide, kNtotForever));
+    ASSERT_TRUE(spectrum_.Start({.widthHz = 20000, .pointCount = 101}, kNtotForever));
     HandleUntil([](const SweepProgress& p) { return p.pointsAcquired >= 3; });
     spectrum_.Abort();
     if (instrumentSweep) {

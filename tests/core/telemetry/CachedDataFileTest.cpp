@@ -131,18 +131,12 @@ TEST_F(CachedDataFileTest, AnUnwritableCacheOnlyCostsTimeAndAnUnfinishedLineIsNo
     ExpectSameAsInMemory(unwritten);
 
     // The recorder's line cut short, still being written: read, but kept out of the cache.
-    std::string line = TelemetryRecordLine(testing::DecayingRecord(500), kModelTq9000);
-    {
-        std::ofstream out(File(), std::ios::binary | std::ios::app);
-        out << line;
-    }
+    const std::string line = TelemetryRecordLine(testing::DecayingRecord(500), kModelTq9000);
+    std::ofstream(File(), std::ios::binary | std::ios::app) << line;
     CachedDataFileResult result = Load();
     EXPECT_EQ(result.cache->RecordCount(), 501);
     ExpectSameAsInMemory(result);
-    {
-        std::ofstream out(File(), std::ios::binary | std::ios::app);
-        out << kTelemetryLineEnd;
-    }
+    std::ofstream(File(), std::ios::binary | std::ios::app) << kTelemetryLineEnd;
     testing::AppendCsdRecords(File(), 501, 510);
     result = Load();
     EXPECT_EQ(result.found, EPlotCacheOpen::kValid);
@@ -158,8 +152,7 @@ TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolde
                      std::chrono::minutes(1);
     const struct {
         const char* name;
-        bool stale;
-        bool removed;
+        bool stale, removed;
     } files[] = {
         {"0123456789abcdef.plotcache.Ab12Cd", true, true},    // a killed build's
         {"0123456789abcdef.plotcache.new42-0", true, true},   // killed before its rename

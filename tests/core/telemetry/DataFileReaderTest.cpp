@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <ranges>
 
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -22,11 +23,8 @@ using namespace corvane3::testing;
 
 // Channels each current-format map fills from its columns.
 std::vector<int> Channels(int first, int last) {
-    std::vector<int> channels;
-    for (int c = first; c <= last; ++c) {
-        channels.push_back(c);
-    }
-    return channels;
+    const auto channels = std::views::iota(first, last + 1);
+    return {channels.begin(), channels.end()};
 }
 
 DataFileReadOptions WithModel(std::atomic<std::int32_t>& model) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <tuple>
@@ -54,9 +55,7 @@ TEST(FieldScanTest, FindsTheFieldsAndLettersOfAByteByByteWalk) {
     const std::string alphabet = "0123456789.,,,,eEpPxX -R";
     for (int i = 0; i < 400; ++i) {
         std::string line(random() % 200, ' ');
-        for (char& c : line) {
-            c = alphabet[random() % alphabet.size()];
-        }
+        std::ranges::generate(line, [&] { return alphabet[random() % alphabet.size()]; });
         lines.push_back(line);
     }
     for (const std::string& line : lines) {

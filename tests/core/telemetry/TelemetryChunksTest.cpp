@@ -137,8 +137,7 @@ TEST(TelemetryChunksTest, AFieldTooLongIsFoundInWhicheverPieceHoldsIt) {
     std::string reason;
     ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened);
     for (std::uint64_t pieceBytes : {1u, 200u, 1000u, 1u << 20}) {
-        int good = 0;
-        int refused = 0;
+        int good = 0, refused = 0;
         for (const TelemetryByteRange& piece : file.SplitIntoPieces(pieceBytes)) {
             file.ForEachRecord(piece, 4096, [&](const TelemetryLine& line) {
                 TelemetryRecordValues values;

@@ -53,14 +53,12 @@ class TelemetryRecorderTest : public ::testing::Test {
         data.mjd = mjd;
         return data;
     }
-    static std::string Line(std::int32_t model, double mjd) {
-        return TelemetryRecordLine(At(mjd), model);
-    }
+    static std::string Line(double mjd) { return TelemetryRecordLine(At(mjd), 403); }
     // A Tq9000's file: the header, then the records of these MJDs.
     static std::vector<std::string> FileOf(const std::vector<int>& mjds) {
         std::vector<std::string> lines{TelemetryHeaderLine(403)};
         for (int mjd : mjds) {
-            lines.push_back(Line(403, mjd));
+            lines.push_back(Line(mjd));
         }
         return lines;
     }
@@ -267,7 +265,7 @@ TEST_F(TelemetryRecorderTest, AFileOfAnotherLayoutIsToldOnceAndTheRecordsWaitFor
 // once what was done. A file left empty gets the header first.
 TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstRecord) {
     const std::string header = TelemetryHeaderLine(403) + "\r\n";
-    const std::string whole = header + Line(403, 1) + "\r\n" + Line(403, 2) + "\r\n";
+    const std::string whole = header + Line(1) + "\r\n" + Line(2) + "\r\n";
     const std::string nuls(4096, '\0');
     struct Case {
         const char* name;
@@ -279,12 +277,10 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
         {"whole", whole, 2, ""},
         {"empty", "", 0, ""},
         {"NUL tail", whole + nuls, 2, "the 4096 bytes after its last whole line"},
-        {"torn record", whole + Line(403, 3).substr(0, 40), 2,
-         "the 40 bytes after its last whole line"},
-        {"torn record and NULs", whole + Line(403, 3).substr(0, 40) + nuls, 2, "the 4136 bytes"},
-        {"record without its LF", whole + Line(403, 3) + "\r", 3,
-         "its last record got its line end."},
-        {"record without its LF, then NULs", whole + Line(403, 3) + "\r" + nuls, 3,
+        {"torn record", whole + Line(3).substr(0, 40), 2, "the 40 bytes after its last whole line"},
+        {"torn record and NULs", whole + Line(3).substr(0, 40) + nuls, 2, "the 4136 bytes"},
+        {"record without its LF", whole + Line(3) + "\r", 3, "its last record got its line end."},
+        {"record without its LF, then NULs", whole + Line(3) + "\r" + nuls, 3,
          "and the 4096 bytes of NULs after it were cut off"},
         {"torn header", header.substr(0, 20), 0, "the 20 bytes"},
     };
@@ -297,12 +293,10 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
                   ETelemetryWriteResult::kWritten);
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
                   ETelemetryWriteResult::kWritten);
-        std::vector<int> before(static_cast<std::size_t>(c.before));
-        std::iota(before.begin(), before.end(), 1);
-        std::vector<std::string> expected = FileOf(before);
-        expected.push_back(Line(403, 9));
-        expected.push_back(Line(403, 10));
-        EXPECT_EQ(CsdLines(UnitFile()), expected);
+        std::vector<int> mjds(static_cast<std::size_t>(c.before));
+        std::iota(mjds.begin(), mjds.end(), 1);
+        mjds.insert(mjds.end(), {9, 10});
+        EXPECT_EQ(CsdLines(UnitFile()), FileOf(mjds));
         if (*c.notice == '\0') {
             EXPECT_THAT(ui_.notices, IsEmpty());
         } else {
