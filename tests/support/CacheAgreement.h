@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -44,20 +45,14 @@ inline UnitStateData SteppedRecord(int i) {
 // Mean and population sigma worked out in long double, two passes: the reference for sums kept
 // any other way.
 inline ChannelStatistics TwoPassStatistics(const std::vector<double>& values) {
-    long double sum = 0;
-    for (double v : values) {
-        sum += v;
-    }
-    const long double mean = sum / values.size();
+    const long double mean = std::accumulate(values.begin(), values.end(), 0.0L) / values.size();
     long double squares = 0;
     for (double v : values) {
         squares += (v - mean) * (v - mean);
     }
-    ChannelStatistics stats;
-    stats.count = values.size();
-    stats.mean = static_cast<double>(mean);
-    stats.sigma = static_cast<double>(std::sqrt(squares / values.size()));
-    return stats;
+    return {.count = values.size(),
+            .mean = static_cast<double>(mean),
+            .sigma = static_cast<double>(std::sqrt(squares / values.size()))};
 }
 
 // The edges of columns equal in width from left to right.
