@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <numeric>
+#include <ranges>
 #include <utility>
 #include <vector>
 
@@ -76,11 +78,8 @@ inline void ExpectCacheAgreesWithMemory(const CPlotData& memory, const CPlotCach
     ASSERT_EQ(cache.RecordCount(), n);
     const CPlotSeries mjd = memory.TimeAxis(0);
     std::vector<std::int64_t> steps;
-    for (std::int64_t i = 1; i < n; ++i) {
-        if (mjd[i] < mjd[i - 1]) {
-            steps.push_back(i);
-        }
-    }
+    std::ranges::copy_if(std::views::iota(std::int64_t{1}, n), std::back_inserter(steps),
+                         [&](std::int64_t i) { return mjd[i] < mjd[i - 1]; });
     EXPECT_EQ(cache.MjdSteps(), steps);
     // Views that start before everything, after the last record, at the usual distances from
     // it, two thirds in (partly through a sealed block), and in the middle of each stretch of

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
