@@ -1,6 +1,5 @@
 // corvane3 --headless with limits on a reading and an --on-event program, against the
-// simulator stepping that reading: one line, one program run and the metrics per crossing, and
-// a program that hangs holds up neither the polling nor the recording.
+// simulator stepping that reading.
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,6 +1,5 @@
 // The headless recorder against a simulated instrument that misbehaves, and killed while it
-// records: the run ends as it should, the link status says what happened, and the telemetry file
-// holds only whole records.
+// records.
 
 #include <gtest/gtest.h>
 
@@ -38,9 +37,8 @@ std::vector<std::string> WholeRecords(const fs::path& file, bool tornLastLineAll
     EXPECT_FALSE(lines.empty()) << file << ": no header";
     for (const std::string& line : lines) {
         EXPECT_EQ(Columns(line), Columns(lines.front())) << line;
-        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
-            return std::isprint(static_cast<unsigned char>(c));
-        })) << line;
+        EXPECT_TRUE(std::ranges::all_of(line, [](unsigned char c) { return std::isprint(c); }))
+            << line;
     }
     return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
 }
@@ -64,11 +62,8 @@ RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOpti
                            (dir / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
                            "2", "--polls", polls, "--timeout", timeout, "--record", dir.string(),
                            "--verbose"});
-    RecordingRun run;
-    run.output = headless.ReadAll();
-    run.status = headless.Wait();
-    run.records = WholeRecords(dir / "Unit1234.csd", false);
-    return run;
+    // The list is read in order: the output, then the status, then the file.
+    return {headless.ReadAll(), headless.Wait(), WholeRecords(dir / "Unit1234.csd", false)};
 }
 
 // Status lines in this order (others may come between).

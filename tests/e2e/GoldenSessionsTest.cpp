@@ -1,11 +1,11 @@
-// Sessions captured from units (tests/fixtures/sessions/*/session.trace) replayed by the
-// simulator against the headless run and the window: the status lines, records and exit status
-// stay what they were when the session was recorded (tests/fixtures/sessions/record).
+// Sessions captured from units (tests/fixtures/sessions/*/session.trace, made by its record
+// script) replayed against the headless run and the window: nothing changed since.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -25,15 +25,6 @@ std::string WithoutTimeStamps(const std::string& text) {
     static const std::regex statusTime("^MJD [0-9.]+ ", std::regex::multiline);
     static const std::regex recordTime("^[0-9][0-9.]*,", std::regex::multiline);
     return std::regex_replace(std::regex_replace(text, statusTime, "MJD "), recordTime, ",");
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream stream(text);
-    std::vector<std::string> words;
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
-    }
-    return words;
 }
 
 class GoldenSessions : public ::testing::TestWithParam<std::string> {
@@ -60,9 +51,8 @@ TEST_P(GoldenSessions, HeadlessRunGivesTheRecordedLinesRecordsAndStatus) {
     std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--headless",    "--config",
                                           config.string(),  "--interval",    "2",
                                           "--record",       records.string()};
-    for (const std::string& word : Words(FileText(Session() / "arguments"))) {
-        arguments.push_back(word);
-    }
+    std::istringstream words(FileText(Session() / "arguments"));
+    arguments.insert(arguments.end(), std::istream_iterator<std::string>(words), {});
     ChildProcess headless(arguments);
     const std::string output = headless.ReadAll();
     EXPECT_EQ(std::to_string(headless.Wait()) + "\n", FileText(Session() / "expected.status"))

@@ -1,7 +1,6 @@
-// The logging service's command line, against corvane3-sim: a second run on its port is refused,
-// the service manager's stop (SIGTERM) in the middle of a poll ends the run cleanly with every
-// record whole, and under the unit's file mask the records are readable by its group and no one
-// else.
+// The logging service's command line against corvane3-sim: a second run on its port is refused,
+// a stop (SIGTERM) in the middle of a poll leaves every record whole, and the unit's file mask
+// makes the records readable by its group and no one else.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,5 @@
-// corvane3 --headless --metrics against corvane3-sim, scraped by a real Prometheus server with
-// the packaged alerting rules and dashboard queries; the endpoint under a flood of connections;
-// and the journal's priority marks on the run's lines.
+// corvane3 --headless --metrics against corvane3-sim: a real Prometheus server with the packaged
+// rules and dashboard, a flood of connections, and the journal's priority marks.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -69,9 +68,8 @@ void ExpectEveryLineHasAPriority(const std::string& output) {
     }
 }
 
-// The packaged rules and Grafana dashboard, run by a real Prometheus server that scrapes the
-// run: every panel's query gives the simulated unit's series, and when the simulator stops the
-// link is down and its alert fires.
+// Every panel's query gives the simulated unit's series; when the simulator stops, the link is
+// down and its alert fires.
 TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSimulatorStops) {
     if (!PrometheusServer::Installed()) {
         GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
@@ -238,16 +236,10 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
         }
         floodsOpened += kFlood;
         for (const int fd : flood) {
-            pollfd pfd{fd, POLLIN, 0};
-            char buffer[4096];
-            ssize_t n = 0;
-            std::string answer;
+            bool closed = false;
             // The server answers or hangs up within its limit; a minute is far beyond it.
-            while (::poll(&pfd, 1, 60'000) > 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-                answer.append(buffer, static_cast<std::size_t>(n));
-            }
-            floodsAnswered += answer.starts_with("HTTP/1.1 200");
-            floodsClosed += n <= 0;
+            floodsAnswered += ReadUntilClosed(fd, 60'000, &closed).starts_with("HTTP/1.1 200");
+            floodsClosed += closed;
             ::close(fd);
         }
         ++scrapes;
@@ -256,9 +248,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     }
     EXPECT_GE(recordCount(), recordsBefore + kRecordsDuringFlood)
         << "records stopped during the flood";
-    for (std::thread& client : clients) {
-        client.join();
-    }
+    std::ranges::for_each(clients, &std::thread::join);
     EXPECT_EQ(slowClosed, kSlowClients) << "every slow client is hung up on";
     EXPECT_EQ(floodsClosed, floodsOpened) << "every flooding connection ends";
     EXPECT_GT(floodsAnswered, 0);
@@ -269,11 +259,8 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
     // Every record the run took is in the file, in order.
     EXPECT_EQ(recordCount(), Occurrences("\n" + output, "\nMJD ")) << output;
-    std::vector<double> times;
-    for (const std::string& line : CsdRecords(records)) {
-        times.push_back(std::stod(line));
-    }
-    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_TRUE(std::ranges::is_sorted(CsdRecords(records), {},
+                                       [](const std::string& line) { return std::stod(line); }));
 }
 
 // A run that waits for its port under a service manager: each line carries its journal
@@ -295,10 +282,9 @@ TEST(MetricsTest, LinesCarryJournalPrioritiesWhenTheyGoToTheJournal) {
     ExpectEveryLineHasAPriority(out);
 }
 
-// The record folder goes away for a while (a file stands where it was, so it cannot be made
-// again): the run goes on, says so once, shows the failure in its metrics, and writes the records
-// it kept once the folder is back; a run that ends while they cannot be written says how many
-// were not and ends with status 1.
+// The record folder goes away for a while (a file stands in its place): the run says so once,
+// shows it in its metrics and writes the records it kept once the folder is back; a run that
+// ends meanwhile says how many were not written and ends with status 1.
 TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     TempDir dir;
     SimulatedUnit unit(dir.Path());

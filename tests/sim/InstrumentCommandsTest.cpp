@@ -1,6 +1,5 @@
-// The simulated unit's replies read the way the program reads them: scans from character 1,
-// settings that later queries report back, and what each model lacks. The fixed characters of
-// the version and the unit's clock are read through the polling thread and the dialogs.
+// The simulated unit's replies read the way the program reads them (the version and the unit's
+// clock are read through the polling thread and the dialogs).
 
 #include <gtest/gtest.h>
 

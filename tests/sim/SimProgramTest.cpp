@@ -19,9 +19,7 @@ namespace {
 std::size_t D1Length(const std::string& port) {
     CLinkStatus status;
     CSerialPort serial(status);
-    SerialLineSettings line;
-    line.name = port;
-    serial.SetSettings(line);
+    serial.SetSettings({.name = port});
     const std::atomic<std::int32_t> model{403};
     CTolvexLink link(serial, model);
     std::string record;

@@ -1,7 +1,5 @@
-// The simulator served on a pseudo-terminal: the refusals it injects, the escapes of its text
-// files, and its status records read by the program's own record readers (every judged field
-// scans and lies in its range, and the D*5 and B20 scans reach their last field). The identity
-// scan of a simulated D*2 is the record readers' own test.
+// The simulator served on a pseudo-terminal: injected refusals, the escapes of its text files,
+// and its status records read by the program's record readers, every judged field in range.
 
 #include <gtest/gtest.h>
 

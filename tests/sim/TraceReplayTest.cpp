@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "core/link/SerialTrace.h"
@@ -98,9 +99,7 @@ TEST(TraceReplay, LinesOfLineOrientedOutputAreLinesOfTheirOwnButAReplysEndStaysW
     trace.Read("late");
     trace.Close();
     std::vector<std::string> lines = FileLines(dir.Path() / "sweep.trace");
-    for (std::string& line : lines) {
-        line.erase(0, 24);  // the time stamp
-    }
+    std::ranges::for_each(lines, [](std::string& line) { line.erase(0, 24); });  // the time stamp
     EXPECT_EQ(lines, (std::vector<std::string>{"RX \\x02A05 00000 \\x03", "TX 12,3\\r\\n",
                                                "TX 13,4\\r\\n", "TX \\x02A05 00000 done\\r\\n\\x03",
                                                "-- port reset", "TX late"}));

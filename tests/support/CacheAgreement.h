@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <numeric>
+#include <ranges>
 #include <utility>
 #include <vector>
 
@@ -44,20 +47,14 @@ inline UnitStateData SteppedRecord(int i) {
 // Mean and population sigma worked out in long double, two passes: the reference for sums kept
 // any other way.
 inline ChannelStatistics TwoPassStatistics(const std::vector<double>& values) {
-    long double sum = 0;
-    for (double v : values) {
-        sum += v;
-    }
-    const long double mean = sum / values.size();
+    const long double mean = std::accumulate(values.begin(), values.end(), 0.0L) / values.size();
     long double squares = 0;
     for (double v : values) {
         squares += (v - mean) * (v - mean);
     }
-    ChannelStatistics stats;
-    stats.count = values.size();
-    stats.mean = static_cast<double>(mean);
-    stats.sigma = static_cast<double>(std::sqrt(squares / values.size()));
-    return stats;
+    return {.count = values.size(),
+            .mean = static_cast<double>(mean),
+            .sigma = static_cast<double>(std::sqrt(squares / values.size()))};
 }
 
 // The edges of columns equal in width from left to right.
@@ -81,11 +78,8 @@ inline void ExpectCacheAgreesWithMemory(const CPlotData& memory, const CPlotCach
     ASSERT_EQ(cache.RecordCount(), n);
     const CPlotSeries mjd = memory.TimeAxis(0);
     std::vector<std::int64_t> steps;
-    for (std::int64_t i = 1; i < n; ++i) {
-        if (mjd[i] < mjd[i - 1]) {
-            steps.push_back(i);
-        }
-    }
+    std::ranges::copy_if(std::views::iota(std::int64_t{1}, n), std::back_inserter(steps),
+                         [&](std::int64_t i) { return mjd[i] < mjd[i - 1]; });
     EXPECT_EQ(cache.MjdSteps(), steps);
     // Views that start before everything, after the last record, at the usual distances from
     // it, two thirds in (partly through a sealed block), and in the middle of each stretch of

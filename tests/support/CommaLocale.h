@@ -1,7 +1,6 @@
 #pragma once
-// Runs part of a test with the process locale of a user whose language writes decimal commas,
-// as Qt would set it from the environment. Threads of the program that set their own locale
-// are not affected; the test's own thread and every thread that follows the process are.
+// Part of a test under the process locale of a user whose language writes decimal commas, as Qt
+// sets it; threads that set their own locale are not affected.
 
 #include <gtest/gtest.h>
 

@@ -12,27 +12,22 @@ namespace {
 
 using Pread = ssize_t (*)(int, void*, size_t, off_t);
 
-bool Fails(off_t offset) {
+// The C library's function name, unless the read starts where reads fail.
+ssize_t ReadOrFail(const char* name, int fd, void* buffer, size_t count, off_t offset) {
     static const char* const from = std::getenv("CORVANE3_FAIL_READS_FROM");
-    return from != nullptr && offset >= std::strtoll(from, nullptr, 10);
+    if (from != nullptr && offset >= std::strtoll(from, nullptr, 10)) {
+        errno = EIO;
+        return -1;
+    }
+    return reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, name))(fd, buffer, count, offset);
 }
 
 }  // namespace
 
 extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-    static const auto real = reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, "pread"));
-    if (Fails(offset)) {
-        errno = EIO;
-        return -1;
-    }
-    return real(fd, buffer, count, offset);
+    return ReadOrFail("pread", fd, buffer, count, offset);
 }
 
 extern "C" ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
-    static const auto real = reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, "pread64"));
-    if (Fails(offset)) {
-        errno = EIO;
-        return -1;
-    }
-    return real(fd, buffer, count, offset);
+    return ReadOrFail("pread64", fd, buffer, count, offset);
 }

@@ -33,17 +33,18 @@ inline int Connect(int port, bool ipv6 = false) {
     return fd;
 }
 
-// Everything the server sends until it closes, waiting at most timeoutMs for each piece.
-inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
+// Everything the server sends until it closes, waiting at most timeoutMs for each piece; closed,
+// when given, is false when the wait ran out after something was read.
+inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000, bool* closed = nullptr) {
     std::string text;
     pollfd pfd{fd, POLLIN, 0};
     char buffer[4096];
-    while (::poll(&pfd, 1, timeoutMs) > 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
+    ssize_t n = 0;
+    while (::poll(&pfd, 1, timeoutMs) > 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
         text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (closed != nullptr) {
+        *closed = n <= 0;
     }
     return text;
 }

@@ -1,10 +1,7 @@
 #pragma once
-// Plays the user's part for modal dialogs that code under test opens with exec(): each dialog
-// that comes on top is recorded and handed to the test's handler once its event loop runs.
-// Timed messages and message boxes are recorded with their title and text and closed at once,
-// so a test does not sit out their two seconds. A dialog that its handler leaves open after a
-// message came up meanwhile (a refusal the test did not expect, say) would wait for a click
-// that never comes: the test fails at once and the dialog is closed.
+// Plays the user's part for modal dialogs opened with exec(): each is handed to the test's handler
+// once its event loop runs. Timed messages and message boxes are recorded and closed at once. A
+// dialog left open after an unexpected message would wait for ever: the test fails instead.
 
 #include <gtest/gtest.h>
 

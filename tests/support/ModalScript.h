@@ -1,8 +1,6 @@
 #pragma once
-// The user's part in a test that sits in a modal run, played from the event loop: each step acts
-// once its condition holds, in order. An action is posted to the event loop, so one that opens a
-// modal window does not hold up the look for the next step, which goes on inside that window's
-// loop.
+// The user's part in a test that sits in a modal run: each step acts once its condition holds, in
+// order, posted to the event loop so that one opening a modal window does not hold up the next.
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -16,10 +16,7 @@ class PortFixture : public ::testing::Test {
         OpenWith(7);
     }
     void OpenWith(std::uint32_t dataBits) {
-        SerialLineSettings line;
-        line.name = pty_.SlavePath();
-        line.dataBits = dataBits;
-        port_.SetSettings(line);
+        port_.SetSettings({.name = pty_.SlavePath(), .dataBits = dataBits});
         ASSERT_TRUE(port_.OpenPort());
         ASSERT_TRUE(port_.ConfigurePort());
         log_.Clear();

@@ -27,9 +27,7 @@ class SimClient {
     explicit SimClient(sim::SimulatorOptions options)
         : server_(std::make_unique<sim::CSimulatorServer>(std::move(options))),
           model_(server_->WithInstrument([](sim::CSimulatedInstrument& i) { return i.Model(); })) {
-        SerialLineSettings line;
-        line.name = server_->SlavePath();
-        port_.SetSettings(line);
+        port_.SetSettings({.name = server_->SlavePath()});
         opened_ = port_.OpenPort() && port_.ConfigurePort();
     }
     bool Opened() const { return opened_ && server_->IsOpen(); }
@@ -51,11 +49,6 @@ class SimClient {
             port_.ReadBytes(count, reply);
         }
         return reply;
-    }
-    std::string ReadLine() {
-        std::string line;
-        link_.GetResponse(line, kLf, kOrdinaryReplyLimit);
-        return line;
     }
 
     sim::CSimulatorServer& Server() { return *server_; }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -122,9 +123,7 @@ inline int Columns(const std::string& line) {
 
 inline std::string FileText(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // The lines of a text file, without their LFs.

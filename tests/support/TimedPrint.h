@@ -1,7 +1,6 @@
 #pragma once
-// A window that prints a picture of itself, printed to a PDF file: while the window is taken
-// its title carries the print time before it, the title is put back afterwards, and the page
-// is landscape.
+// A window that prints a picture of itself, printed to a PDF file: the print time before the
+// title while it is taken, the title back afterwards, a landscape page.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,14 @@
 
 namespace corvane3::testing {
 
+// A printer that writes a PDF file, as a print dialog gives one.
+inline std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(QString::fromStdString(file.string()));
+    return printer;
+}
+
 template <typename Window>
 void ExpectTimedLandscapePrint(Window& window, const std::filesystem::path& pdf) {
     const QString title = window.windowTitle();
@@ -24,12 +31,7 @@ void ExpectTimedLandscapePrint(Window& window, const std::filesystem::path& pdf)
         printedTitle = taken->windowTitle();
         return taken->grab().toImage();
     });
-    window.SetPrinterChooser([&](QWidget*) {
-        auto printer = std::make_unique<QPrinter>();
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(QString::fromStdString(pdf.string()));
-        return printer;
-    });
+    window.SetPrinterChooser([&](QWidget*) { return PdfPrinter(pdf); });
     window.Print();
     EXPECT_TRUE(QRegularExpression("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:  " +
                                    QRegularExpression::escape(title) + "$")

@@ -1,13 +1,13 @@
 #pragma once
-// Widget tests: one QApplication for the whole test program, made before the first test and
-// destroyed after the last (Qt allows only one per process, and its destruction releases the
-// font and platform resources that would otherwise show as leaks); and a wait on the event loop
-// for tests that wait on the polling thread.
+// Widget tests: one QApplication for the whole test program (Qt allows one per process), destroyed
+// after the last test so that its font and platform resources do not show as leaks.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
@@ -46,6 +46,11 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs 
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return done();
+}
+
+inline void SendKey(QWidget& widget, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &press);
 }
 
 }  // namespace corvane3::testing

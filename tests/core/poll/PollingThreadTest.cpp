@@ -47,11 +47,13 @@ class PollingThreadTest : public ::testing::Test {
         sim_ = std::make_unique<sim::CSimulatorServer>(options);
         ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
         port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
-        const PollingHooks hooks{
-            .reconfigureSerial =
-                [this](PollContext& c) { ReconfigureSerial(c, rs232_, messages_); },
-            .listPorts =
-                [this] { return std::vector<std::string>{(dir_.Path() / "unit").string()}; }};
+        PollingHooks hooks;
+        hooks.listPorts = [this] {
+            return std::vector<std::string>{(dir_.Path() / "unit").string()};
+        };
+        hooks.reconfigureSerial = [this](PollContext& context) {
+            ReconfigureSerial(context, rs232_, messages_);
+        };
         thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
                                                    hooks);
         thread_->ChangeLog().SetDirectory(dir_.Path().string());

@@ -3,27 +3,134 @@
 #include "gui/common/DesktopNotifier.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusVirtualObject>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <vector>
 
-#include "support/PrivateSessionBus.h"
 #include "support/WidgetTestApplication.h"
+
+extern char** environ;
 
 namespace corvane3 {
 namespace {
 
 using testing::ProcessEventsUntil;
 
+// Set in the copy of a test that runs on its own bus.
+constexpr char kPrivateBusMark[] = "CORVANE3_TEST_PRIVATE_BUS";
+
+// Runs the current test again under dbus-run-session, which gives it a session bus of its own
+// (a desktop's real bus would show the notifications, and its service owns the name), and
+// waits for it; the copy's failures fail this test. Its output goes where this process's goes.
+void RunCurrentTestOnPrivateSessionBus() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    // The path itself: dbus-run-session would read /proc/self/exe as its own.
+    std::error_code error;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    ASSERT_FALSE(error) << error.message();
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    char runSession[] = "dbus-run-session", separator[] = "--";
+    char* argv[] = {runSession, separator, self.data(), filter.data(), nullptr};
+    // The copy inherits the mark; this process, which goes on with other tests, does not keep it.
+    ::setenv(kPrivateBusMark, "1", 1);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv, environ);
+    ::unsetenv(kPrivateBusMark);
+    ASSERT_EQ(spawned, 0) << "dbus-run-session (Debian package dbus) is needed";
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "the test on its own session bus did not end in time";
+        }
+        ::usleep(50000);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the test on its own session bus failed (its output is above)";
+}
+
+struct ReceivedNotification {
+    QString appName, icon, summary, body;
+    quint32 replacesId = 0;
+    int urgency = -1;  // -1 when the hint is missing or not a byte
+    QString desktopEntry;
+};
+
+// Stands in for the desktop's notification service, on a connection of its own: records every
+// Notify call and answers it with the next id (1, 2, ...). Qt may call it on its D-Bus thread.
+class CFakeNotificationService : public QDBusVirtualObject {
+  public:
+    ~CFakeNotificationService() override {
+        if (registered_) {
+            QDBusConnection bus(kConnectionName);
+            bus.unregisterObject(QLatin1String(kNotificationsPath));
+            QDBusConnection::disconnectFromBus(kConnectionName);
+        }
+    }
+
+    bool Register() {
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnectionName);
+        registered_ = bus.isConnected() &&
+                      bus.registerVirtualObject(QLatin1String(kNotificationsPath), this) &&
+                      bus.registerService(QLatin1String(kNotificationsService));
+        return registered_;
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const QList<QVariant> a = message.arguments();
+        if (message.member() != QLatin1String("Notify") || a.size() != 8) {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, "not here"));
+            return true;
+        }
+        const auto hints = qdbus_cast<QVariantMap>(a[6].value<QDBusArgument>());
+        const QVariant urgency = hints.value(QStringLiteral("urgency"));
+        std::lock_guard lock(mutex_);
+        received_.push_back(
+            {a[0].toString(), a[2].toString(), a[3].toString(), a[4].toString(), a[1].toUInt(),
+             urgency.metaType() == QMetaType::fromType<uchar>() ? urgency.toInt() : -1,
+             hints.value(QStringLiteral("desktop-entry")).toString()});
+        connection.send(message.createReply(QVariant::fromValue(++lastId_)));
+        return true;
+    }
+
+    std::vector<ReceivedNotification> Received() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+  private:
+    static inline const QString kConnectionName = QStringLiteral("fake-notifications");
+    bool registered_ = false;
+    mutable std::mutex mutex_;
+    std::vector<ReceivedNotification> received_;
+    quint32 lastId_ = 0;
+};
+
 DesktopAlert Alert(EAlertUrgency urgency, const std::string& key, const std::string& body) {
-    DesktopAlert alert;
-    alert.urgency = urgency;
-    alert.summary = "Model Tq9000 SN 1234: " + key;
-    alert.body = body;
-    alert.icon = "dialog-error";
-    alert.replaceKey = key;
-    return alert;
+    return {.urgency = urgency,
+            .summary = "Model Tq9000 SN 1234: " + key,
+            .body = body,
+            .icon = "dialog-error",
+            .replaceKey = key};
 }
 
 // Until every call the notifier made has had its answer (or its error) handled.
@@ -37,11 +144,11 @@ bool AllAnswered(CDesktopNotifier& notifier) {
 using DesktopNotifierTest = testing::WidgetTest;
 
 TEST_F(DesktopNotifierTest, EachAlertIsOneNotifyAndReplacesTheLastOfItsKind) {
-    if (!testing::OnPrivateSessionBus()) {
-        testing::RunCurrentTestOnPrivateSessionBus();
+    if (std::getenv(kPrivateBusMark) == nullptr) {
+        RunCurrentTestOnPrivateSessionBus();
         return;
     }
-    testing::CFakeNotificationService service;
+    CFakeNotificationService service;
     ASSERT_TRUE(service.Register());
     CDesktopNotifier notifier;
     notifier.Raise(Alert(EAlertUrgency::kCritical, "link", "on /dev/a<b>&c."));

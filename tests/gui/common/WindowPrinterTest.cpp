@@ -10,17 +10,11 @@
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/TimedPrint.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
 namespace {
-
-std::unique_ptr<QPrinter> PdfPrinter(const std::filesystem::path& file) {
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(QString::fromStdString(file.string()));
-    return printer;
-}
 
 // A window that the print flow widens, and a log of what the flow asks of it.
 class PrintFlowTest : public testing::WidgetTest {
@@ -38,7 +32,7 @@ class PrintFlowTest : public testing::WidgetTest {
 
         hooks_.choosePrinter = [this](QWidget* window) -> std::unique_ptr<QPrinter> {
             log_.push_back(window == &window_ ? "choose" : "choose for another window");
-            return printerFile_.empty() ? nullptr : PdfPrinter(printerFile_);
+            return printerFile_.empty() ? nullptr : testing::PdfPrinter(printerFile_);
         };
         hooks_.isWide = [this] { return window_.width() == kWideWidth; };
         hooks_.setWide = [this](bool wide) {

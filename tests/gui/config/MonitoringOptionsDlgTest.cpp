@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <functional>
@@ -35,10 +34,6 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
         dialog_.show();
         ASSERT_TRUE(dialog_.isVisible());
     }
-    void PressKey(int key) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(&dialog_, &press);
-    }
 
     struct ChooserCall {
         QWidget* parent;
@@ -48,7 +43,6 @@ class MonitoringOptionsDlgTest : public testing::WidgetTest {
 
     CProgramSettings settings_;
     CMonitoringOptionsDlg dialog_{settings_};
-    // The controls, found by name.
     QCheckBox* pollingEnable_ = dialog_.findChild<QCheckBox*>("pollingEnableCheck");
     QLineEdit* rate_ = dialog_.findChild<QLineEdit*>("pollingRateEdit");
     QCheckBox* recordEnable_ = dialog_.findChild<QCheckBox*>("recordEnableCheck");
@@ -83,12 +77,12 @@ TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply)
         EXPECT_TRUE(apply_->isDefault());
         EXPECT_FALSE(apply_->isEnabled());
         apply_->click();
-        PressKey(Qt::Key_Return);
+        testing::SendKey(dialog_, Qt::Key_Return);
         EXPECT_EQ(dialog_.result(), -1);
         changes[i]();
         EXPECT_TRUE(apply_->isEnabled()) << "change " << i;
         // Escape cancels: no setting changes, and the next opening starts from them again.
-        PressKey(Qt::Key_Escape);
+        testing::SendKey(dialog_, Qt::Key_Escape);
         EXPECT_EQ(dialog_.result(), QDialog::Rejected);
         EXPECT_TRUE(settings_.PollingEnabled);
         EXPECT_FALSE(settings_.RecordDataFile);
@@ -197,7 +191,7 @@ TEST_F(MonitoringOptionsDlgTest, BrowsingEndsInOneSlashAndReachesTheSettingsOnly
     dialog_.BrowseForDataDirectory();
     EXPECT_EQ(directory_->text(), "/");
     EXPECT_EQ(dialog_.LastBrowsedDirectory(), "/");
-    PressKey(Qt::Key_Escape);
+    testing::SendKey(dialog_, Qt::Key_Escape);
     EXPECT_EQ(settings_.DatafileDirectory, "/var/log/clock/");
 }
 

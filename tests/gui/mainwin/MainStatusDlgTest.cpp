@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -21,6 +19,7 @@
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
+#include "support/TimedPrint.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3 {
@@ -188,14 +187,8 @@ void PressKey(QWidget& window, int key, const std::function<void(QMessageBox&)>&
         }
     });
     look.start(5);
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(&window, &press);
+    testing::SendKey(window, key);
     EXPECT_EQ(asked, static_cast<bool>(whileAsked)) << "key " << key;
-}
-
-void PressKeyOn(QMessageBox& box, int key) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(&box, &press);
 }
 
 TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStrayKeyKeepsIt) {
@@ -204,7 +197,7 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
     // A second Enter or Escape answers No: the window stays.
     for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         for (const int answer : {Qt::Key_Return, Qt::Key_Escape}) {
-            PressKey(window_, key, [answer](QMessageBox& box) { PressKeyOn(box, answer); });
+            PressKey(window_, key, [answer](QMessageBox& box) { testing::SendKey(box, answer); });
             EXPECT_TRUE(window_.isVisible()) << key << " then " << answer;
         }
     }
@@ -225,7 +218,6 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
 
 TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInventedValues) {
     testing::TempDir dir;
-    const QString pdf = QString::fromStdString((dir.Path() / "window.pdf").string());
     QString pane1, pane2, value;
     window_.SetPrintGrabber([&](QWidget* window) {
         pane1 = window_.StatusPane(1)->text();
@@ -233,12 +225,8 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
         value = Value("valueCRamErr");
         return GrabWindowImage(window);
     });
-    window_.SetPrinterChooser([&](QWidget*) {
-        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(pdf);
-        return printer;
-    });
+    window_.SetPrinterChooser(
+        [&](QWidget*) { return testing::PdfPrinter(dir.Path() / "window.pdf"); });
     const QRegularExpression asctime("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}$");
 
     // Before the first record: the time, and the boxes as they are.
@@ -270,9 +258,8 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
     EXPECT_EQ(window_.width(), wide);
 }
 
-// Records are kept only while recording is on. A data folder that cannot be made is said in the
-// status bar and in one message that does not wait for the user; the records wait and are
-// written, in order, once the folder can be made.
+// Records are kept only while recording is on; the failure is said in the status bar and in a
+// message that does not wait for the user.
 TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecordsFollowLater) {
     testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
     testing::TempDir dir;
@@ -309,9 +296,8 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
     EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
 }
 
-// What the window hands to the desktop: a new alarm and a unit gone silent once each, a failing
-// recorder once per run of failures, and nothing while the user has switched desktop
-// notifications off.
+// A new alarm and a unit gone silent reach the desktop once each, a failing recorder once per run
+// of failures.
 TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     struct CAlertList : IDesktopAlertSink {
         void Raise(const DesktopAlert& alert) override {

@@ -1,6 +1,5 @@
-// The main window with the polling thread against the simulated instrument: a catalogue command
-// sent from its command list, the traffic traced to a file, and the records written behind a
-// message box.
+// The main window with the polling thread against the simulated instrument: the command list,
+// the traffic trace, and the records written behind a message box.
 
 #include <gtest/gtest.h>
 
@@ -79,10 +78,8 @@ TEST_F(MainWindowWithSimTest, TheCommandListAndTheTraceWorkWithTheSimulatedUnit)
     EXPECT_EQ(testing::FileText(trace), traced);
 }
 
-// A data folder the user named but that is not there is made. Neither a modal box, as the window
-// opens for a scan's end or a sync, nor the window falling behind (its thread held up while the
-// unit is polled three times) stops the polls or the records: each poll is recorded once, with
-// its own values.
+// Neither a modal box (a scan's end, a sync) nor the window's thread held up for three polls
+// stops the polls or the records: each poll is recorded once, with its own values.
 TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndEachPollIsRecordedBehindABoxOrADelay) {
     testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);

@@ -1,14 +1,13 @@
-// A reading stepped past its warning limit by the simulated unit: within a poll the main window
-// colours its box and names the band, one notification goes out, the unit watch hears of it once,
-// and the plot draws the limit on the pane of that channel. It all happens again only after the
-// reading has come back inside and crossed again. A reading whose recorded history heads for its
-// limit within a month is an event too.
+// A reading stepped past its warning limit by the simulated unit, and back: the main window, the
+// desktop, the unit watch and the plot each show the crossing once. A recorded history heading
+// for its limit within a month is an event too.
 
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "core/alerts/UnitWatch.h"
 #include "core/base/Mjd.h"
@@ -49,9 +48,7 @@ QRgb BackgroundOf(QWidget* widget) {
             ++counts[image.pixel(x, y)];
         }
     }
-    return std::max_element(counts.begin(), counts.end(),
-                            [](auto& a, auto& b) { return a.second < b.second; })
-        ->first;
+    return std::ranges::max_element(counts, {}, &std::map<QRgb, int>::value_type::second)->first;
 }
 
 TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLimitAndProjects) {
@@ -134,18 +131,13 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLi
         return data;
     });
     std::vector<UnitEvent> events;
-    CUnitWatch trend({{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}},
-                     [&events](const UnitEvent& event) { events.push_back(event); });
+    CUnitWatch trend(limits, [&events](const UnitEvent& event) { events.push_back(event); });
     rig.window->SetUnitWatch(trend);
     rig.app.settings.RecordDataFile = true;
-    const auto projected = [&] {
-        return std::count_if(events.begin(), events.end(),
-                             [](const UnitEvent& e) { return e.name == "limit-projected"; });
-    };
-    ASSERT_TRUE(ProcessEventsUntil([&] { return projected() == 1; }));
-    const auto event = std::find_if(events.begin(), events.end(),
-                                    [](const UnitEvent& e) { return e.name == "limit-projected"; });
-    EXPECT_EQ(event->channel, "VEM");
+    const std::string projected = "limit-projected";
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return std::ranges::count(events, projected, &UnitEvent::name) == 1; }));
+    EXPECT_EQ(std::ranges::find(events, projected, &UnitEvent::name)->channel, "VEM");
 }
 
 }  // namespace

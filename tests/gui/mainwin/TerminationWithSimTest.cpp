@@ -1,7 +1,6 @@
-// A real termination signal (SIGTERM, SIGINT, SIGHUP) delivered to the window program while a
-// window has the unit in a temporary state: the program's own handlers and watch close the
-// windows, and before the polling thread ends the unit has received what closing that window
-// sends, once, and the change log says so.
+// A real SIGTERM, SIGINT or SIGHUP while a window has the unit in a temporary state: the
+// program's handlers close the windows, and before the polling thread ends the unit has received
+// what closing that window sends, once, and the change log says so.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -36,7 +35,6 @@ using testing::ProcessEventsUntil;
 using testing::SentFields;
 
 constexpr int kLongWaitMs = 60000;
-constexpr int kTq9000 = 403;
 // Readings of a host sweep, or points of an instrument sweep, that show the sweep is under way.
 constexpr int kPointsUnderWay = 3;
 // A line of the change log: time, serial number, model, then code, data, authorisation and
@@ -103,7 +101,7 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     const Row& row = GetParam();
     const bool instrument = row.situation == ESituation::kInstrumentSweep;
     testing::SimWindowRig rig(
-        testing::ModelOptions(kTq9000, instrument),
+        testing::ModelOptions(kModelTq9000, instrument),
         [instrument](const Corvane3App& app) {
             return app.unitState.Snapshot().instrumentSweep == instrument;
         },

@@ -60,11 +60,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
     cached.dialog->Command(kPlotCmdClockServo)->trigger();
     // The Y ranges of the data panes for every Y scale and two X scales, and the decay display's
     // fit and projection, of the two windows, compared to their printed digits.
-    const auto printed = [](double value) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.9g", value);
-        return std::string(text);
-    };
+    const auto printed = [](double value) { return QString::number(value, 'g', 9).toStdString(); };
     for (const int xScale : {kXScaleAll, kXScaleLastWeek}) {
         for (int yScale = kYScaleAll; yScale <= kYScaleSixSigma; ++yScale) {
             for (Window* w : {&memory, &cached}) {

@@ -114,12 +114,10 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
     EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
 
-    // The panes as pictures.
     const QString png = QString::fromStdString((dir_.Path() / "panes.png").string());
     ASSERT_TRUE(plot.SavePicture(png));
     EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
 
-    // A print: the time before the title while the window is taken, a landscape page.
     testing::ExpectTimedLandscapePrint(plot, dir_.Path() / "print.pdf");
 
     // No point in the last hour but the last: the panes show it alone.
@@ -274,7 +272,6 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(ValueColumn("T", 34.942, 34.975).cells[2], "0.033");
     EXPECT_EQ(ValueColumn("T", 1e-9, 3e-9).cells[2], "2e-09");
 
-    // Without cursors, no readout.
     plot.Command(kPlotCmdCursors)->trigger();
     EXPECT_FALSE(plot.Readout()->isVisible());
 }

@@ -1,6 +1,4 @@
-// The plot window following a file that another program appends to, offscreen: appended
-// records reach the panes without reopening, a file cut shorter or replaced is read again, and
-// the menu item starts and stops it.
+// The plot window following a file that another program appends to, offscreen.
 
 #include <gtest/gtest.h>
 
@@ -26,9 +24,7 @@ constexpr double kRecordDays = 1.0 / 1440.0;
 // The file holds MJDs to six decimals.
 constexpr double kMjdPrinted = 1e-6;
 
-double RecordMjd(int i) {
-    return kStartMjd + i * kRecordDays;
-}
+constexpr auto RecordMjd = [](int i) { return kStartMjd + i * kRecordDays; };
 
 void AppendRecords(const std::filesystem::path& path, int first, int end,
                    std::uint32_t serial = 1234) {

@@ -1,6 +1,5 @@
-// "Plot..." in the main window against the simulated instrument: the window starts from the
-// file the recorder writes the unit's records to and gains one point per status record, as the
-// file gains one line.
+// "Plot..." against the simulated instrument: the window starts from the recorder's file and
+// gains one point per status record, as the file gains one line.
 
 #include <gtest/gtest.h>
 
@@ -28,10 +27,8 @@ TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
     CMainStatusDlg& window = *rig.window;
     // The unit's file holds another model's columns, so the recorder writes this model's
     // records to a file of their own; the window must follow them there.
-    {
-        std::ofstream other(rig.data.Path() / "Unit2468.csd", std::ios::binary);
-        other << TelemetryHeaderLine(kModel7730B) << kTelemetryLineEnd;
-    }
+    std::ofstream(rig.data.Path() / "Unit2468.csd", std::ios::binary)
+        << TelemetryHeaderLine(kModel7730B) << kTelemetryLineEnd;
     rig.app.settings.RecordDataFile = true;
     testing::ModalDialogDriver driver;
     const auto file = rig.data.Path() / "Unit2468-403.csd";

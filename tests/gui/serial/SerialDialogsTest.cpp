@@ -203,13 +203,11 @@ TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedOneARow) {
     dialog_.ShowReply();  // no reply yet: nothing to show
     EXPECT_EQ(Replies()->count(), 0);
 
-    std::string reply(1, kStx);
-    reply += "D*3 " + FactoryAccessField() + " log\r\n";
+    std::string reply = kStx + ("D*3 " + FactoryAccessField() + " log\r\n");
     for (int line = 1; line < 40; ++line) {
         reply += "event " + std::to_string(line) + "\r\n";
     }
-    reply += "end";
-    reply += kEtx;
+    reply += std::string("end") + kEtx;
     polling_.CommandReply.Set(reply);
     dialog_.ShowReply();
 

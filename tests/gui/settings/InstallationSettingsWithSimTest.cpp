@@ -1,6 +1,5 @@
-// The telecom, Ethernet and factory settings dialogs opened from the main window against the
-// simulated instrument with the real polling thread: what they show, what the unit receives,
-// and what the user is told when an entry or a command does not go through.
+// The telecom, Ethernet and factory settings dialogs against the simulated instrument and the
+// polling thread: what they show, what the unit receives, and what the user is told.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Message = testing::ModalDialogDriver::Message;
 using Messages = std::vector<Message>;
+using Strings = std::vector<std::string>;
 using testing::Choose;
 using testing::Click;
 using testing::Find;
@@ -106,7 +106,7 @@ TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSend
         EXPECT_EQ(driver.Messages(),
                   (Messages{{kTelecomTitle, "Telecom Output Configuration Modified"}}));
     }
-    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"B11 CRC40 TS161 SSM SSM6", "B10 D4 AIS"}));
+    EXPECT_EQ(Sent(telecom), (Strings{"B11 CRC40 TS161 SSM SSM6", "B10 D4 AIS"}));
 
     // A unit without T1: its lists are greyed and only the E1 command goes out.
     sim_->SetOverride("B30", Reply("B30", '?'));
@@ -121,7 +121,7 @@ TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSend
         Click(dialog, "apply");
     });
     window_->RunCommand(kCmdTelecom);
-    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"B11 CRC40 TS161 MUT SSM6"}));
+    EXPECT_EQ(Sent(telecom), (Strings{"B11 CRC40 TS161 MUT SSM6"}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndReportsARefusal) {
@@ -155,9 +155,9 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
                              "the T1 format"},
                             {kTelecomTitle, "Telecom Output Configuration Modified"}}));
     }
-    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3", "A22 1,T,F,B,3",
-                                                       "A22 2,T,C,U,5"}));
-    EXPECT_EQ(Sent(telecom, true), std::vector<std::string>(4, FactoryAccessField()));
+    EXPECT_EQ(Sent(telecom),
+              (Strings{"A20 1,4,0100", "A21 2,3", "A22 1,T,F,B,3", "A22 2,T,C,U,5"}));
+    EXPECT_EQ(Sent(telecom, true), Strings(4, FactoryAccessField()));
 
     // The choices come back at the next opening; a refused T1 command stops the rest.
     sim_->SetOverride("A21", Reply("A21", '!'));
@@ -180,7 +180,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
                          "Refused by the unit: T1 pattern generator\n"
                          "Not sent: Output channel 1, Output channel 2"},
                         {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
-    EXPECT_EQ(Sent(telecom), (std::vector<std::string>{"A20 1,4,0100", "A21 2,3"}));
+    EXPECT_EQ(Sent(telecom), (Strings{"A20 1,4,0100", "A21 2,3"}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {
@@ -207,9 +207,7 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
         EXPECT_EQ(driver.Messages()[4],
                   (Message{"Ethernet Notification", "Ethernet settings modified"}));
     }
-    EXPECT_EQ(
-        Sent(b12),
-        (std::vector<std::string>{"B12 1 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
+    EXPECT_EQ(Sent(b12), (Strings{"B12 1 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
 
     // Read back at the next opening; a disabled port greys the rest but still sends it.
     sim_->ClearFrames();
@@ -222,9 +220,7 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
         Click(dialog, "apply");
     });
     window_->RunCommand(kCmdEthernet);
-    EXPECT_EQ(
-        Sent(b12),
-        (std::vector<std::string>{"B12 0 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
+    EXPECT_EQ(Sent(b12), (Strings{"B12 0 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllFiveInOrder) {
@@ -280,7 +276,7 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
     std::vector<std::string> expected{"C02 ", five[0], five[1], five[2]};
     expected.insert(expected.end(), five.begin(), five.end());
     EXPECT_EQ(Sent(factory), expected);
-    EXPECT_EQ(Sent(factory, true), std::vector<std::string>(expected.size(), FactoryAccessField()));
+    EXPECT_EQ(Sent(factory, true), Strings(expected.size(), FactoryAccessField()));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
               0u);
 }
@@ -300,7 +296,7 @@ TEST_F(InstallationSettingsWithSimTest,
     window_->RunCommand(kCmdFactorySettings);
     EXPECT_EQ(driver.Messages(),
               (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
-    EXPECT_EQ(Sent({"C01", "W10"}), (std::vector<std::string>{"C01 04321", "W10 1 1.33"}));
+    EXPECT_EQ(Sent({"C01", "W10"}), (Strings{"C01 04321", "W10 1 1.33"}));
 }
 
 }  // namespace

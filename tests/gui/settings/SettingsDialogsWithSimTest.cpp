@@ -1,6 +1,5 @@
-// The instrument settings dialogs opened from the main window's menu against the simulated
-// instrument with the real polling thread: what the unit receives, what the user sees, and
-// what the change log keeps.
+// The instrument settings dialogs from the main window's menu against the simulated instrument
+// and the polling thread: what the unit receives, the user sees and the change log keeps.
 
 #include <gtest/gtest.h>
 
@@ -46,15 +45,6 @@ class CSimRig : public testing::SimWindowRig {
         ASSERT_TRUE(ProcessEventsUntil([&] { return app.polling.SecurityStatus.load(); }));
     }
 };
-
-// The unit's event lines as the list shows them.
-QStringList Expanded(const std::vector<std::string>& lines) {
-    QStringList expanded;
-    for (const std::string& line : lines) {
-        expanded << QString::fromStdString(line).replace(QLatin1Char('\t'), QString(6, ' '));
-    }
-    return expanded;
-}
 
 using SettingsDialogsWithSimTest = testing::WidgetTest;
 
@@ -172,8 +162,11 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
     options.pace = true;  // the log takes seconds to come in at 9600 baud
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
-    const QStringList expected = Expanded(rig.Sim().WithInstrument(
-        [](sim::CSimulatedInstrument& unit) { return unit.EventLogLines(); }));
+    QStringList expected;  // the unit's event lines as the list shows them
+    for (const std::string& line : rig.Sim().WithInstrument(
+             [](sim::CSimulatedInstrument& unit) { return unit.EventLogLines(); })) {
+        expected << QString::fromStdString(line).replace(QLatin1Char('\t'), QString(6, ' '));
+    }
     ASSERT_GE(expected.size(), 3);
     QStringList shown;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
@@ -234,8 +227,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
         return unit.HandleFrame({"A06", "00000", "01/02/11", "", {}}, sim::SimClock::now());
     });
     const QString year = QString::number(QDate::currentDate().year());
-    QString before;
-    QString after;
+    QString before, after;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
         ProcessEventsUntil([&] { return clock().startsWith("2011/"); });
@@ -314,10 +306,8 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
     ASSERT_TRUE(rig.online);
     rig.EnableSecurity(42);
     const QString fuseLine = QStringLiteral("26:    Fuse A open                  ");
-    bool appeared = false;
-    bool cleared = false;
+    bool appeared = false, cleared = false, applyStillEnabled = false;
     QString chosenAfterRecords;
-    bool applyStillEnabled = false;
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         auto* strategy = Find<QComboBox>(dialog, "restartStrategy");
         EXPECT_EQ(strategy->currentIndex(), 0);

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <fstream>
 
 #include "gui/plot/CursorReadout.h"
@@ -72,7 +73,6 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
     EXPECT_FALSE(viewer.Readout()->isVisible());
     viewer.CommandAction(CSpectrumDlg::kCmdCursors)->trigger();
 
-    // A print: the time before the title while the window is taken, a landscape page.
     testing::ExpectTimedLandscapePrint(viewer, dir_.Path() / "print.pdf");
 
     // Saved and opened again (the digits kept are the spectrum file test's).
@@ -101,10 +101,8 @@ TEST_F(SpectrumDlgTest, TypedFrequenciesAreDecimalNumbersOrRefused) {
     offset.hz = 5;
     CSpectrumDlg window(Context(), ESweepMode::kHost, QStringLiteral("Unit"), offset);
     ModalDialogDriver driver([](QDialog& dialog) {
-        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("offset"));
-        if (edit == nullptr) {
-            edit = dialog.findChild<QLineEdit*>(QStringLiteral("zeeman"));
-        }
+        auto* edit =
+            dialog.findChildren<QLineEdit*>(QRegularExpression("^(offset|zeeman)$")).value(0);
         ASSERT_NE(edit, nullptr);
         for (const char* junk : {"12,5", "12.5 Hz", "0x10", "nan", ""}) {
             edit->setText(QString::fromLatin1(junk));

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
+#include <ranges>
 
 #include "gui/plot/TracePlot.h"
 #include "gui/spectrum/SpectrumDlg.h"
@@ -53,10 +54,9 @@ class SpectrumWindowWithSimTest : public testing::WidgetTest {
         ASSERT_NE(average, nullptr);
         const IPlotPoints& points = average->Points();
         ASSERT_EQ(points.Count(), kInitialPoints);
-        std::int64_t peak = 0;
-        for (std::int64_t i = 0; i < points.Count(); ++i) {
-            peak = points.Y(i) > points.Y(peak) ? i : peak;
-        }
+        const std::int64_t peak =
+            *std::ranges::max_element(std::views::iota(std::int64_t{0}, points.Count()), {},
+                                      [&](std::int64_t i) { return points.Y(i); });
         EXPECT_NEAR(points.X(0), -5000.0, 0.01);
         EXPECT_NEAR(points.X(peak), 0.0, 100.0);
         EXPECT_EQ(window.Plot()->Series(0)->Points().Count(), kInitialPoints);
