@@ -200,6 +200,8 @@ class CPlotCache {
         BlockSummary value;
     };
     std::vector<PairedBlock> PairedBlocks(int channel) const;
+    // How many blocks the queries have decompressed so far: what a frame or PrepareChannel cost.
+    std::int64_t BlocksDecoded() const { return blocksDecoded_; }
     // Bytes the cache holds in memory besides the mapped file (summaries, leaves, decoded blocks).
     std::size_t MemoryBytes() const;
 
@@ -350,6 +352,7 @@ class CPlotCache {
     // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.
     mutable std::unordered_map<std::uint64_t, std::list<Decoded>::iterator> decodedIndex_;
     mutable EPlotCacheDamage damage_ = EPlotCacheDamage::kNone;
+    mutable std::int64_t blocksDecoded_ = 0;
 };
 
 // The text for a status, for messages: "valid", "missing", "stale", ...
