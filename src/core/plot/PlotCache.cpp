@@ -282,6 +282,7 @@ const std::vector<double>* CPlotCache::Block(int channel, std::int64_t block) co
         decoded.values = std::move(decoded_.back().values);
         decoded_.pop_back();
     }
+    ++blocksDecoded_;
     const EPlotCacheDamage damage =
         Decompress(sealed[static_cast<std::size_t>(block)], BlockLength(block), decoded.values);
     if (damage != EPlotCacheDamage::kNone) {

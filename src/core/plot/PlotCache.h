@@ -150,8 +150,9 @@ class CPlotCache {
     EPlotCacheDamage DamageCode() const { return damage_; }
     const char* DamageText() const { return PlotCacheDamageText(damage_); }
 
-    // Reads the channel's leaf ranges and builds their sums now, so that the first frame that
-    // draws it does not: a long file's loading thread does it for the channels a window shows.
+    // Reads the channel's leaf ranges, builds their sums and finds the ranges at the ends of the
+    // MJD runs now, so that the first frame that draws it decodes no blocks for them: a long
+    // file's loading thread does it for the channels a window shows.
     void PrepareChannel(int channel) const;
     // Values of records first..end-1 into out (end - first elements); false when the range is
     // outside the records or the channel unknown.
@@ -166,10 +167,11 @@ class CPlotCache {
     std::vector<ValueRange> FrameColumns(int channel, std::int64_t first, std::int64_t end,
                                          int columns) const;
     // One frame by time: column c holds the records with edges[c] <= MJD < edges[c+1] (edges
-    // ascending; edges.size() - 1 columns). The outer borders are exact; over more than a few
-    // blocks and at least two leaves a column, the inner ones are found among the leaves and
-    // fall on the start of the leaf that holds them. O(columns x log N) for each stretch of
-    // ordered MJDs that reaches into the frame; empty without an MJD channel.
+    // ascending; edges.size() - 1 columns). The outer borders are exact; when the frame holds
+    // more than a few blocks of records (in all the runs it reaches), the inner ones of a run
+    // with at least two leaves a column are found among the leaves and fall on the start of
+    // the leaf that holds them. O(columns x log N) for each stretch of ordered MJDs that
+    // reaches into the frame; empty without an MJD channel.
     // spans, when given, gets for each column the first record in it and the end of its last
     // (first == end when it holds none); where the clock stepped back, records of other
     // columns may lie between.
@@ -198,6 +200,8 @@ class CPlotCache {
         BlockSummary value;
     };
     std::vector<PairedBlock> PairedBlocks(int channel) const;
+    // How many blocks the queries have decompressed so far: what a frame or PrepareChannel cost.
+    std::int64_t BlocksDecoded() const { return blocksDecoded_; }
     // Bytes the cache holds in memory besides the mapped file (summaries, leaves, decoded blocks).
     std::size_t MemoryBytes() const;
 
@@ -243,6 +247,13 @@ class CPlotCache {
     // frame over many runs would otherwise decode again and again, are taken once and kept.
     ValueRange RangeInRun(int channel, std::size_t run, std::int64_t first,
                           std::int64_t end) const;
+    // LowerBoundIn within the run's records [first, end), with no search for an MJD outside the
+    // run's times.
+    std::int64_t LowerBoundInRun(std::size_t run, std::int64_t first, std::int64_t end,
+                                 double mjd) const;
+    // Whether the run's times reach into the frame, and which of its records lie in it.
+    bool RunInFrame(const std::vector<double>& edges, std::size_t run) const;
+    RecordSpan RunSpanInFrame(const std::vector<double>& edges, std::size_t run) const;
     // The record index where each column of a frame by time starts within run's records, and
     // the end; kept for the panes that follow with the same edges.
     const std::vector<std::int64_t>& FrameBorders(const std::vector<double>& edges,
@@ -320,21 +331,28 @@ class CPlotCache {
     // One compressor for each sealing thread; the decompressor for queries.
     std::vector<std::unique_ptr<CBlockCompressor>> compressors_;
     std::unique_ptr<CBlockDecompressor> decompressor_;
-    // Per run and channel: the range of the run's first and last partial leaf (see RangeInRun).
+    // Per run and channel: the range of the run's first and last partial leaf (see RangeInRun),
+    // [run's first, headEnd) and [tailFirst, run's end).
     struct RunEnds {
         bool known = false;
+        std::int64_t headEnd = 0;
+        std::int64_t tailFirst = 0;
         ValueRange head;
         ValueRange tail;
     };
+    // The partial leaves at both ends of a run that is not the last, found once and kept.
+    const RunEnds& EndsOfRun(int channel, std::size_t run) const;
     mutable std::vector<std::vector<RunEnds>> runEnds_;
     // The last frame's edges and the borders found in each run (see FrameBorders).
     mutable std::vector<double> frameEdges_;
     mutable std::vector<std::vector<std::int64_t>> frameBorders_;
     mutable std::int64_t frameRecords_ = -1;
+    mutable bool frameExact_ = true;  // the last frame's borders are all exact
     mutable std::list<Decoded> decoded_;  // most recently used first
     // Where each decoded block is in decoded_, by block * kPlotCacheMaxChannels + channel.
     mutable std::unordered_map<std::uint64_t, std::list<Decoded>::iterator> decodedIndex_;
     mutable EPlotCacheDamage damage_ = EPlotCacheDamage::kNone;
+    mutable std::int64_t blocksDecoded_ = 0;
 };
 
 // The text for a status, for messages: "valid", "missing", "stale", ...

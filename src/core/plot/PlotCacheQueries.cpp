@@ -39,6 +39,11 @@ void CPlotCache::PrepareChannel(int channel) const {
     }
     const CSumPyramid<ValueRange>& leaves = Leaves(channel);
     leaves.Sum(0, leaves.Size());  // builds the levels above the leaves
+    // The partial leaves at the runs' ends, in file order: the block holding a step back serves
+    // the end of one run and the start of the next, decoded once.
+    for (std::size_t run = 0; run + 1 < runs_.size(); ++run) {
+        EndsOfRun(channel, run);
+    }
 }
 
 bool CPlotCache::Values(int channel, std::int64_t first, std::int64_t end, double* out) const {
@@ -152,6 +157,26 @@ std::int64_t CPlotCache::LowerBoundIn(std::int64_t first, std::int64_t end, doub
     return from;
 }
 
+std::int64_t CPlotCache::LowerBoundInRun(std::size_t run, std::int64_t first, std::int64_t end,
+                                         double mjd) const {
+    // Edges outside the run's times need no search.
+    const ValueRange& times = runs_[run].mjd;
+    return mjd <= times.min ? first : mjd > times.max ? end : LowerBoundIn(first, end, mjd);
+}
+
+bool CPlotCache::RunInFrame(const std::vector<double>& edges, std::size_t run) const {
+    const ValueRange& times = runs_[run].mjd;
+    return !times.Empty() && times.max >= edges.front() && times.min < edges.back();
+}
+
+CPlotCache::RecordSpan CPlotCache::RunSpanInFrame(const std::vector<double>& edges,
+                                                  std::size_t run) const {
+    const std::int64_t runFirst = runs_[run].first;
+    const std::int64_t runEnd = RunEnd(run);
+    const std::int64_t first = LowerBoundInRun(run, runFirst, runEnd, edges.front());
+    return {first, std::max(first, LowerBoundInRun(run, runFirst, runEnd, edges.back()))};
+}
+
 const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<double>& edges,
                                                           std::size_t run) const {
     std::vector<std::int64_t>& borders = frameBorders_[run];
@@ -161,20 +186,19 @@ const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<doub
     const std::int64_t runFirst = runs_[run].first;
     const std::int64_t runEnd = RunEnd(run);
     const ValueRange& runTimes = runs_[run].mjd;
-    // Edges outside the run's times need no search.
     const auto lowerBound = [&](std::int64_t from, std::int64_t to, double edge) {
-        return edge <= runTimes.min ? from
-                                    : edge > runTimes.max ? to : LowerBoundIn(from, to, edge);
+        return LowerBoundInRun(run, from, to, edge);
     };
-    const std::int64_t first = lowerBound(runFirst, runEnd, edges.front());
-    const std::int64_t end = std::max(first, lowerBound(runFirst, runEnd, edges.back()));
+    const RecordSpan span = RunSpanInFrame(edges, run);
+    const std::int64_t first = span.first;
+    const std::int64_t end = span.end;
     // Leaf borders only where every column spans a few leaves: finer, they would leave columns
     // without records. Only the columns the run's times reach count.
     const auto inRun = [&](double edge) { return edge > runTimes.min && edge <= runTimes.max; };
     const auto columns = 1 + std::count_if(edges.begin() + 1, edges.end() - 1, inRun);
     const std::int64_t leafRecords = options_.leafRecords;
-    const bool exact = end - first <= kExactFrameBlocks * options_.blockRecords ||
-                       end - first < kLeavesPerSnappedColumn * leafRecords * columns;
+    const bool exact =
+        frameExact_ || end - first < kLeavesPerSnappedColumn * leafRecords * columns;
     const CSumPyramid<ValueRange>& times = Leaves(timeIndex_);
     // The leaves wholly in the run (the last, shorter leaf of the records too); their latest
     // MJDs do not decrease.
@@ -211,40 +235,47 @@ const std::vector<std::int64_t>& CPlotCache::FrameBorders(const std::vector<doub
     return borders;
 }
 
-ValueRange CPlotCache::RangeInRun(int channel, std::size_t run, std::int64_t first,
-                                  std::int64_t end) const {
-    const std::int64_t leafRecords = options_.leafRecords;
-    const std::int64_t runFirst = runs_[run].first;
-    const std::int64_t runEnd = RunEnd(run);
-    // The leaves the run starts and ends in are partly another run's. The last run is still
-    // growing: its ends are not kept (its end lies in the records held in memory anyway).
-    if (run + 1 == runs_.size()) {
-        return Range(channel, first, end);
-    }
-    const std::int64_t headEnd = std::min(runEnd, CeilDiv(runFirst, leafRecords) * leafRecords);
-    const std::int64_t tailFirst = std::max(headEnd, runEnd / leafRecords * leafRecords);
-    const bool head = first == runFirst && end >= headEnd && runFirst < headEnd;
-    const bool tail = end == runEnd && first <= tailFirst && tailFirst < runEnd;
-    if (!head && !tail) {
-        return Range(channel, first, end);
-    }
+const CPlotCache::RunEnds& CPlotCache::EndsOfRun(int channel, std::size_t run) const {
     runEnds_.resize(runs_.size());
     std::vector<RunEnds>& ends = runEnds_[run];
     ends.resize(channels_.size());
     RunEnds& known = ends[static_cast<std::size_t>(channel)];
     if (!known.known) {
-        known.head = Range(channel, runFirst, headEnd);
-        known.tail = Range(channel, tailFirst, runEnd);
+        const std::int64_t leafRecords = options_.leafRecords;
+        const std::int64_t runFirst = runs_[run].first;
+        const std::int64_t runEnd = RunEnd(run);
+        known.headEnd = std::min(runEnd, CeilDiv(runFirst, leafRecords) * leafRecords);
+        known.tailFirst = std::max(known.headEnd, runEnd / leafRecords * leafRecords);
+        known.head = Range(channel, runFirst, known.headEnd);
+        known.tail = Range(channel, known.tailFirst, runEnd);
         known.known = true;
+    }
+    return known;
+}
+
+ValueRange CPlotCache::RangeInRun(int channel, std::size_t run, std::int64_t first,
+                                  std::int64_t end) const {
+    // The leaves the run starts and ends in are partly another run's. The last run is still
+    // growing: its ends are not kept (its end lies in the records held in memory anyway).
+    if (run + 1 == runs_.size()) {
+        return Range(channel, first, end);
+    }
+    const RunEnds& known = EndsOfRun(channel, run);
+    const std::int64_t runFirst = runs_[run].first;
+    const std::int64_t runEnd = RunEnd(run);
+    const bool head = first == runFirst && end >= known.headEnd && runFirst < known.headEnd;
+    const bool tail = end == runEnd && first <= known.tailFirst && known.tailFirst < runEnd;
+    if (!head && !tail) {
+        return Range(channel, first, end);
     }
     ValueRange range;
     if (head) {
         range.Add(known.head);
-        first = headEnd;
+        first = known.headEnd;
     }
     if (tail) {
         range.Add(known.tail);
-        end = tailFirst;
+        end = known.tailFirst;
     }
     range.Add(Range(channel, first, std::max(first, end)));
     return range;
@@ -264,15 +295,25 @@ std::vector<ValueRange> CPlotCache::FrameColumnsMjd(int channel, const std::vect
         frameEdges_ = edges;
         frameRecords_ = records_;
         frameBorders_.assign(runs_.size(), {});
+        // Exact over a few blocks of records in all, whatever the runs they are in: a frame over
+        // many short runs would otherwise decode most of its blocks.
+        std::int64_t inFrame = 0;
+        for (std::size_t run = 0; run < runs_.size(); ++run) {
+            if (RunInFrame(edges, run)) {
+                const RecordSpan span = RunSpanInFrame(edges, run);
+                inFrame += span.end - span.first;
+            }
+        }
+        frameExact_ = inFrame <= kExactFrameBlocks * options_.blockRecords;
     }
     std::vector<RecordSpan> found(result.size());
     for (std::size_t run = 0; run < runs_.size(); ++run) {
         // Only the runs whose times reach into the frame are searched, and only the columns
         // their times reach are looked at.
-        const ValueRange& times = runs_[run].mjd;
-        if (times.Empty() || times.max < edges.front() || times.min >= edges.back()) {
+        if (!RunInFrame(edges, run)) {
             continue;
         }
+        const ValueRange& times = runs_[run].mjd;
         const std::vector<std::int64_t>& borders = FrameBorders(edges, run);
         const auto column = [&](double mjd) {
             const auto at = std::upper_bound(edges.begin(), edges.end(), mjd) - edges.begin();
