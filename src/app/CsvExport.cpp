@@ -54,6 +54,8 @@ void WriteSpectrumCsv(const SpectrumPoints& points, std::ostream& out) {
 // memcpy costs more than the copy. The kCopyBytes bytes from text can be read and those at out
 // written.
 constexpr std::size_t kCopyBytes = 32;
+static_assert(kCopyBytes <= kTelemetryLineReadAhead &&
+              kCopyBytes <= sizeof(shortest_digits_detail::kSignedZeroText));
 char* CopyShort(char* out, std::string_view text) {
     std::memcpy(out, text.data(), kCopyBytes);
     return out + text.size();

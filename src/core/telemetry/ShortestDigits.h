@@ -216,6 +216,10 @@ inline FieldByteMasks MasksOfField(const char* p) {
     return masks;
 }
 
+// "-0" where ShortestTextOfField gives a zero, padded as a line is (TelemetryLine), so that its
+// callers may read as many bytes from it as from a field.
+inline constexpr char kSignedZeroText[32] = "-0";
+
 // A float channel's value of at most this many whole digits keeps the digits of its text: below
 // 2^24 no text of kFloatExactDigits digits, nor the double it was rounded to, lies halfway between
 // two floats (a search of every such text of up to kFieldBytes bytes finds none), so the float is
@@ -229,7 +233,8 @@ inline constexpr int kFloatWholeDigitsFromText = 7;
 // point) of at most 16 bytes, what ShortestTextOf gives for any value read from it ("0" or "-0"
 // for a zero, as the value is kept). Empty where the value must be known: other text, too many
 // digits, a leading zero before other whole digits, or a float channel's value of 10^7 or more.
-// The 32 bytes from field can be read (see TelemetryLine); the bytes past length do not matter.
+// The 32 bytes from field can be read (see TelemetryLine); the bytes past length do not matter,
+// and 32 can be read from what is given.
 inline std::string_view ShortestTextOfField(const char* field, std::size_t length,
                                             EPlotStorage storage) {
     using namespace shortest_digits_detail;
@@ -254,7 +259,8 @@ inline std::string_view ShortestTextOfField(const char* field, std::size_t lengt
     }
     if (nonZero == 0) {
         // A zero: a whole-number channel keeps no sign.
-        return negative && storage != EPlotStorage::kInt32 ? "-0" : "0";
+        const std::string_view zero(kSignedZeroText, 2);
+        return negative && storage != EPlotStorage::kInt32 ? zero : zero.substr(1);
     }
     const int point = points != 0 ? std::countr_zero(points) : end;
     if (point == digitsAt) {
