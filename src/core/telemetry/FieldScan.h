@@ -23,6 +23,16 @@ inline constexpr std::size_t kFieldScanBlock = 64;
 void FieldScanMasks(const char* p, std::size_t count, std::uint64_t& commas,
                     std::uint64_t& letters);
 
+// FieldScanMasks for the block at block, which ends at end or after kFieldScanBlock bytes; the
+// bytes it holds.
+inline std::size_t ScanBlock(const char* block, const char* end, std::uint64_t& commas,
+                             std::uint64_t& letters) {
+    const auto count = static_cast<std::size_t>(
+        end - block < static_cast<std::ptrdiff_t>(kFieldScanBlock) ? end - block : kFieldScanBlock);
+    FieldScanMasks(block, count, commas, letters);
+    return count;
+}
+
 // Calls visit(k, begin, end, exponentLetter) for fields k = 0, 1, ... of [begin, end), at most
 // maxFields of them, until visit returns false. A field ends at a comma or at end. False when
 // visit returned false.
@@ -32,12 +42,9 @@ bool ForEachField(const char* begin, const char* end, std::size_t maxFields, Vis
     const char* fieldBegin = begin;
     bool letter = false;  // in the part of the field before the current block
     for (const char* block = begin; block < end && k < maxFields; block += kFieldScanBlock) {
-        const auto count = static_cast<std::size_t>(
-            end - block < static_cast<std::ptrdiff_t>(kFieldScanBlock) ? end - block
-                                                                       : kFieldScanBlock);
         std::uint64_t commas = 0;
         std::uint64_t letters = 0;
-        FieldScanMasks(block, count, commas, letters);
+        ScanBlock(block, end, commas, letters);
         for (; commas != 0 && k < maxFields; commas &= commas - 1) {
             const int at = std::countr_zero(commas);
             // letters holds only this field's letters of the block: those before it are cleared.
@@ -68,12 +75,9 @@ bool FieldsShortAndLetterFree(const char* begin, const char* end, std::size_t ma
     std::size_t fields = 0;  // commas before the block
     std::size_t run = 0;     // bytes of the field the block starts in, before the block
     for (const char* block = begin; block < end; block += kFieldScanBlock) {
-        const auto count = static_cast<std::size_t>(
-            end - block < static_cast<std::ptrdiff_t>(kFieldScanBlock) ? end - block
-                                                                       : kFieldScanBlock);
         std::uint64_t commas = 0;
         std::uint64_t letters = 0;
-        FieldScanMasks(block, count, commas, letters);
+        const std::size_t count = ScanBlock(block, end, commas, letters);
         const std::uint64_t inBlock =
             count == kFieldScanBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
         const auto first = static_cast<std::size_t>(commas != 0 ? std::countr_zero(commas) : count);
