@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -118,6 +119,20 @@ void SaveScreenshotAfterFirstRecord(CMainStatusDlg& window, CQueuedNotificationS
                        });
 }
 
+// Closes the window, once a plot window has read the whole of a long file it drew from its shown
+// channels first: the plot cache that read builds is kept.
+template <typename Window>
+void CloseOnceRead(Window& window) {
+    if constexpr (std::is_same_v<Window, CPlotDlg>) {
+        if (window.ReadingWholeFile()) {
+            QObject::connect(&window, &CPlotDlg::WholeFileRead, &window,
+                             [&window] { window.accept(); });
+            return;
+        }
+    }
+    window.accept();
+}
+
 // Saves a picture of the plot or spectrum window once it has drawn its file (or once the load
 // ended with nothing to draw), then closes it.
 template <typename Window>
@@ -137,7 +152,8 @@ void SaveScreenshotWhenDrawn(Window& window, const std::string& path, int timeou
         box->done(QMessageBox::Ok);
     });
     boxWatch->start(kMessageBoxCheckMs);
-    const auto save = [&window, &exitStatus, path] {
+    auto saved = std::make_shared<bool>(false);
+    const auto save = [&window, &exitStatus, path, saved] {
         if (!window.isVisible()) {
             return;
         }
@@ -146,7 +162,8 @@ void SaveScreenshotWhenDrawn(Window& window, const std::string& path, int timeou
         } else if (!SaveWindowPicture(window, path)) {
             exitStatus = kExitRefused;
         }
-        window.accept();
+        *saved = true;
+        CloseOnceRead(window);
     };
     // The panes replot on the next pass of the event loop; the picture is taken after it.
     QObject::connect(&window, &Window::InitialLoadDone, &window, [&window, save] {
@@ -156,8 +173,8 @@ void SaveScreenshotWhenDrawn(Window& window, const std::string& path, int timeou
         QTimer::singleShot(0, &window, save);
     });
     QTimer::singleShot(std::chrono::seconds(timeoutSeconds), &window,
-                       [&window, &exitStatus, timeoutSeconds] {
-                           if (!window.isVisible()) {
+                       [&window, &exitStatus, timeoutSeconds, saved] {
+                           if (!window.isVisible() || *saved) {
                                return;
                            }
                            std::fprintf(stderr,

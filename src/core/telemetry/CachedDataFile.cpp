@@ -10,6 +10,7 @@
 
 #include "core/base/OrderedPieces.h"
 #include "core/plot/StaleCacheTemporaries.h"
+#include "core/telemetry/ChosenColumns.h"
 
 namespace corvane3 {
 
@@ -43,7 +44,7 @@ std::vector<PlotCacheChannel> CacheChannels(const TelemetryFileLayout& layout) {
     return channels;
 }
 
-enum class EPieceEnd { kWhole, kFieldTooLong, kReadFailed, kCutShort };
+enum class EPieceEnd { kWhole, kFieldTooLong, kReadFailed, kCutShort, kCancelled };
 
 struct ParsedPiece {
     std::vector<std::vector<double>> columns;
@@ -58,8 +59,10 @@ struct ParsedPiece {
 
 class CPieceParser {
   public:
-    CPieceParser(const CTelemetryFile& file, const std::vector<PlotCacheChannel>& channels)
-        : file_(file), channels_(channels) {}
+    // choice: the columns to parse when not all of them (channels then holds only theirs).
+    CPieceParser(const CTelemetryFile& file, const std::vector<PlotCacheChannel>& channels,
+                 const TelemetryColumnChoice* choice = nullptr)
+        : file_(file), channels_(channels), choice_(choice) {}
 
     std::int64_t Count(const TelemetryByteRange& range) const {
         std::int64_t records = 0;
@@ -78,7 +81,10 @@ class CPieceParser {
         const bool ok = file_.ForEachRecord(
             range, kReadWindow,
             [&](const TelemetryLine& line) {
-                if (!ParseTelemetryRecord(line, file_.Layout().map, values)) {
+                const bool parsed = choice_ != nullptr
+                                        ? ParseChosenColumns(line, *choice_, values)
+                                        : ParseTelemetryRecord(line, file_.Layout().map, values);
+                if (!parsed) {
                     piece.end = EPieceEnd::kFieldTooLong;
                     return false;
                 }
@@ -133,6 +139,7 @@ class CPieceParser {
 
     const CTelemetryFile& file_;
     const std::vector<PlotCacheChannel>& channels_;
+    const TelemetryColumnChoice* choice_;
     mutable std::mutex mutex_;
     mutable std::vector<std::vector<std::vector<double>>> spare_;
 };
@@ -153,6 +160,58 @@ void AppendColumns(CPlotCache& cache, const std::vector<std::vector<double>>& co
         spans.emplace_back(column.data() + first, count);
     }
     cache.Append(spans);
+}
+
+bool Cancelled(const CachedDataFileOptions& options) {
+    return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
+}
+
+// The channels of channels that the first frame draws, when they are fewer than all of them:
+// the MJD and the shown slots.
+std::vector<PlotCacheChannel> ShownChannels(const std::vector<PlotCacheChannel>& channels,
+                                            const std::vector<int>& shownSlots) {
+    std::vector<PlotCacheChannel> shown;
+    for (const PlotCacheChannel& channel : channels) {
+        if (channel.slot == CPlotData::kAxis0Slot ||
+            std::find(shownSlots.begin(), shownSlots.end(), channel.slot) != shownSlots.end()) {
+            shown.push_back(channel);
+        }
+    }
+    return shown.size() < channels.size() ? shown : std::vector<PlotCacheChannel>{};
+}
+
+// The shown channels of every record of pieces, parsed alone into a cache of their own that is
+// only drawn, never written. kWhole when every piece was read.
+EPieceEnd ReadShownChannels(const CTelemetryFile& file,
+                            const std::vector<TelemetryByteRange>& pieces, unsigned threads,
+                            const CachedDataFileOptions& options, std::int64_t total,
+                            CPlotCache& preview) {
+    const std::vector<PlotCacheChannel>& shown = preview.Channels();
+    std::vector<int> numbers;
+    for (const PlotCacheChannel& channel : shown) {
+        numbers.push_back(channel.slot);
+    }
+    const TelemetryColumnChoice choice =
+        ChooseTelemetryColumns(file.Layout().map, numbers, /*time=*/true);
+    const CPieceParser parser(file, shown, &choice);
+    EPieceEnd end = EPieceEnd::kWhole;
+    RunOrderedPieces<ParsedPiece>(
+        pieces.size(), threads, kPiecesAheadPerThread * threads + 1,
+        [&](std::size_t i) { return parser.Parse(pieces[i]); },
+        [&](ParsedPiece&& piece) {
+            if (piece.end == EPieceEnd::kFieldTooLong || piece.end == EPieceEnd::kReadFailed) {
+                end = piece.end;
+                return false;
+            }
+            AppendColumns(preview, piece.columns, 0, static_cast<std::size_t>(piece.records));
+            parser.GiveBack(std::move(piece.columns));
+            if (options.progress) {
+                options.progress(preview.RecordCount(), total);
+            }
+            end = Cancelled(options) ? EPieceEnd::kCancelled : piece.end;
+            return end == EPieceEnd::kWhole;
+        });
+    return end;
 }
 
 }  // namespace
@@ -196,7 +255,9 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         result.found = EPlotCacheOpen::kStale;
         result.foundReason = "other columns";
     }
-    if (result.found == EPlotCacheOpen::kValid && opened.coveredBytes <= layout.size) {
+    const bool rebuilt =
+        result.found != EPlotCacheOpen::kValid || opened.coveredBytes > layout.size;
+    if (!rebuilt) {
         from = std::max(from, opened.coveredBytes);
     } else {
         cache->Reset(channels);
@@ -227,6 +288,36 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
     if (options.started) {
         options.started(read.progressText, total);
     }
+    // How a read that did not end with the whole file ends.
+    const auto cutOff = [&](EPieceEnd end) {
+        if (end == EPieceEnd::kFieldTooLong) {
+            read.status = EDataFileRead::kFieldTooLong;
+            read.message = "File Read Error";
+            read.title.clear();
+        } else if (end == EPieceEnd::kReadFailed) {
+            return cannotOpen();
+        }
+        result.cancelled = end == EPieceEnd::kCancelled;
+        return std::move(result);
+    };
+
+    if (const std::vector<PlotCacheChannel> shown = ShownChannels(channels, options.shownSlots);
+        rebuilt && options.preview && !shown.empty()) {
+        auto preview = std::make_unique<CPlotCache>();
+        preview->Reset(shown);
+        preview->SpillTo(cachePath);  // a file without a name: it never becomes the cache
+        const EPieceEnd previewEnd =
+            ReadShownChannels(file, pieces, threads, options, total, *preview);
+        if (previewEnd == EPieceEnd::kWhole) {
+            for (const int slot : options.shownSlots) {
+                preview->PrepareChannel(preview->ChannelIndex(slot));
+            }
+            options.preview(std::move(preview), layout.identity);
+        } else if (previewEnd != EPieceEnd::kCutShort) {
+            // A file cut shorter meanwhile is read whole next; it then says what it holds.
+            return cutOff(previewEnd);
+        }
+    }
 
     EPieceEnd end = EPieceEnd::kWhole;
     std::uint64_t covered = from;
@@ -255,23 +346,11 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
             if (options.progress) {
                 options.progress(cache->RecordCount(), total);
             }
-            if (piece.end == EPieceEnd::kCutShort) {
-                end = piece.end;
-                return false;
-            }
-            return true;
+            end = Cancelled(options) ? EPieceEnd::kCancelled : piece.end;
+            return end == EPieceEnd::kWhole;
         });
-    switch (end) {
-        case EPieceEnd::kFieldTooLong:
-            read.status = EDataFileRead::kFieldTooLong;
-            read.message = "File Read Error";
-            read.title.clear();
-            return result;
-        case EPieceEnd::kReadFailed:
-            return cannotOpen();
-        case EPieceEnd::kWhole:
-        case EPieceEnd::kCutShort:
-            break;
+    if (end != EPieceEnd::kWhole && end != EPieceEnd::kCutShort) {
+        return cutOff(end);
     }
 
     // Written only for a file read whole: what a file cut shorter meanwhile left is not it.

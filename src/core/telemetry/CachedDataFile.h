@@ -37,6 +37,13 @@ struct CachedDataFileOptions {
     // Channels (store slots) the first frame will draw: the cache prepares them on the reading
     // thread (CPlotCache::PrepareChannel), not on the thread that draws.
     std::vector<int> shownSlots;
+    // Given, a cache that is built from the whole file is preceded by one of the MJD and the
+    // shown slots alone, parsed by their columns and handed here before the other channels are
+    // read, so that a long file is drawn sooner. Called on the reading thread, once at most.
+    std::function<void(std::unique_ptr<CPlotCache> shown, const TelemetryIdentity& identity)>
+        preview;
+    // Set, the read stops at the next piece: cancelled is set and nothing is written.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct CachedDataFileResult {
@@ -53,6 +60,8 @@ struct CachedDataFileResult {
     // Why the cache could not be written ("Plot cache not written: ..."); empty when it was, or
     // when nothing had to be written.
     std::string writeMessage;
+    // The read stopped because options.cancel was set.
+    bool cancelled = false;
 };
 
 CachedDataFileResult ReadDataFileCached(const std::string& path,

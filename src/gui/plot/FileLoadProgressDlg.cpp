@@ -19,6 +19,7 @@
 #include "core/telemetry/DataFileReader.h"
 #include "gui/common/HeldInputWait.h"
 #include "gui/common/WholeTitle.h"
+#include "gui/plot/WholeFileRead.h"
 
 namespace corvane3 {
 
@@ -77,34 +78,42 @@ std::optional<std::string> LoadProgress::TakeNewText() {
     return text_;
 }
 
-void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
-                         QWidget* parent) {
+void ShowLoadProgressWhile(const QString& text, LoadProgress& progress,
+                           const std::function<bool()>& busy, QWidget* parent) {
     CFileLoadProgressDlg window(parent);
     window.SetText(text);
     window.show();
-    LoadProgress progress;
-    std::atomic<bool> finished{false};
-    std::thread loader([&] {
-        // The load and the threads it starts yield to the interface thread, so that windows
-        // keep painting while the load fills every core.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kLoaderNice);
-        load(progress);
-        finished = true;
-    });
     const auto show = [&] {
-        if (const std::optional<std::string> text = progress.TakeNewText()) {
-            window.SetText(QString::fromStdString(*text));
+        if (const std::optional<std::string> shown = progress.TakeNewText()) {
+            window.SetText(QString::fromStdString(*shown));
         }
         window.SetProgress(progress.done, progress.total);
     };
     WaitWhile(
         [&] {
             show();
-            return !finished;
+            return busy();
         },
         kLoadWaitLimit);
-    loader.join();
     show();
+}
+
+void YieldToInterface() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kLoaderNice);
+}
+
+void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgress&)>& load,
+                         QWidget* parent) {
+    LoadProgress progress;
+    std::atomic<bool> finished{false};
+    std::thread loader([&] {
+        YieldToInterface();
+        load(progress);
+        finished = true;
+    });
+    ShowLoadProgressWhile(
+        text, progress, [&] { return !finished; }, parent);
+    loader.join();
 }
 
 namespace {
@@ -130,24 +139,10 @@ void ShowReadMessage(const DataFileReadResult& result) {
     }
 }
 
-// Reads a long file through its plot cache, whatever the order of its MJDs.
-void LoadThroughCache(CPlotData& store, const std::string& path,
-                      std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
-                      const std::vector<int>& shownSlots, DataFileReadResult& read) {
-    CachedDataFileResult result;
-    RunWithLoadProgress(
-        QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
-        [&](LoadProgress& progress) {
-            CachedDataFileOptions options;
-            options.defaults = {store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
-            options.instrumentModel = instrumentModel;
-            options.shownSlots = shownSlots;
-            ReportTo(progress, options);
-            result = ReadDataFileCached(path, options);
-        },
-        parent);
+// A cached read's records into store when it read the file; why its cache could not be written
+// is said once, as every later open of a long file is only slower for it.
+void TakeCachedRead(CPlotData& store, CachedDataFileResult& result) {
     if (!result.writeMessage.empty()) {
-        // Said once: every later open of a long file is only slower for it.
         static std::atomic<bool> said{false};
         if (!said.exchange(true)) {
             std::fprintf(stderr, "corvane3: %s\n", result.writeMessage.c_str());
@@ -157,6 +152,32 @@ void LoadThroughCache(CPlotData& store, const std::string& path,
         store.AttachCache(std::move(result.cache), result.identity.serial, result.identity.unitType,
                           result.identity.factory);
     }
+}
+
+// Reads a long file through its plot cache, whatever the order of its MJDs. With rest given, a
+// first read of the file comes back once its shown channels are in store; *rest then goes on
+// reading every channel.
+void LoadThroughCache(CPlotData& store, const std::string& path,
+                      std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
+                      const std::vector<int>& shownSlots, DataFileReadResult& read,
+                      std::unique_ptr<CWholeFileRead>* rest) {
+    CachedDataFileOptions options;
+    options.defaults = {store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
+    options.instrumentModel = instrumentModel;
+    options.shownSlots = shownSlots;
+    auto load = std::make_unique<CWholeFileRead>(path, std::move(options), rest != nullptr);
+    load->WaitForFirstFrame(QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
+                            parent);
+    if (!load->Finished()) {
+        TelemetryIdentity identity;
+        store.AttachCache(load->TakeShown(identity), identity.serial, identity.unitType,
+                          identity.factory);
+        read.status = EDataFileRead::kRead;
+        *rest = std::move(load);
+        return;
+    }
+    CachedDataFileResult result = load->TakeResult();
+    TakeCachedRead(store, result);
     read = std::move(result.read);
 }
 
@@ -164,12 +185,13 @@ void LoadThroughCache(CPlotData& store, const std::string& path,
 
 int LoadDataFile(CPlotData& store, const std::string& path,
                  std::atomic<std::int32_t>* instrumentModel, QWidget* parent,
-                 std::uint64_t cacheFilesFrom, const std::vector<int>& shownSlots) {
+                 std::uint64_t cacheFilesFrom, const std::vector<int>& shownSlots,
+                 std::unique_ptr<CWholeFileRead>* rest) {
     DataFileReadResult result;
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         static_cast<std::uint64_t>(info.st_size) >= cacheFilesFrom) {
-        LoadThroughCache(store, path, instrumentModel, parent, shownSlots, result);
+        LoadThroughCache(store, path, instrumentModel, parent, shownSlots, result, rest);
         ShowReadMessage(result);
         return result.Code();
     }
@@ -188,6 +210,13 @@ int LoadDataFile(CPlotData& store, const std::string& path,
     }
     ShowReadMessage(result);
     return result.Code();
+}
+
+int FinishWholeFileRead(CPlotData& store, CWholeFileRead& read) {
+    CachedDataFileResult result = read.TakeResult();
+    TakeCachedRead(store, result);
+    ShowReadMessage(result.read);
+    return result.read.Code();
 }
 
 }  // namespace corvane3

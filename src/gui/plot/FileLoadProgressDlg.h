@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@ class QProgressBar;
 
 namespace corvane3 {
 class CPlotData;
+class CWholeFileRead;
 }
 
 namespace corvane3 {
@@ -57,6 +59,16 @@ class LoadProgress {
     bool textChanged_ = false;
 };
 
+// Lowers the calling thread's priority (and that of the threads it starts), so that windows keep
+// painting while a load fills every core.
+void YieldToInterface();
+
+// Shows the progress window owned by parent with text (until progress sets another) and the
+// progress a load on another thread reports, while busy() holds. Windows keep painting meanwhile,
+// but user input is held back.
+void ShowLoadProgressWhile(const QString& text, LoadProgress& progress,
+                           const std::function<bool()>& busy, QWidget* parent);
+
 // Runs load on another thread while a progress window owned by parent shows text (until the load
 // sets another) and the progress load reports. Windows keep painting meanwhile, but user input is
 // held back until the load has ended; then the window closes and the call returns.
@@ -70,10 +82,17 @@ void RunWithLoadProgress(const QString& text, const std::function<void(LoadProgr
 // given). A file of cacheFilesFrom bytes or more is read through its plot cache (see
 // CachedDataFile.h) and stays there instead of in memory. Returns 0 when the file was read, -1
 // otherwise. shownSlots are the store's channels the window's first frame draws; a cached file
-// prepares them while the progress window still shows.
+// prepares them while the progress window still shows. With rest given, the first read of a
+// cached file returns once the shown slots are in store, and *rest goes on reading the others
+// (see FinishWholeFileRead).
 int LoadDataFile(CPlotData& store, const std::string& path,
                  std::atomic<std::int32_t>* instrumentModel, QWidget* parent = nullptr,
                  std::uint64_t cacheFilesFrom = kCacheFilesFromBytes,
-                 const std::vector<int>& shownSlots = {});
+                 const std::vector<int>& shownSlots = {},
+                 std::unique_ptr<CWholeFileRead>* rest = nullptr);
+
+// Puts every channel of a finished read into store, or shows the reader's message; as
+// LoadDataFile's result.
+int FinishWholeFileRead(CPlotData& store, CWholeFileRead& read);
 
 }  // namespace corvane3

@@ -20,6 +20,7 @@
 #include "gui/plot/FileLoadProgressDlg.h"
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
+#include "gui/plot/WholeFileRead.h"
 
 namespace corvane3 {
 
@@ -234,6 +235,9 @@ void CPlotDlg::UpdateLivePlots() {
 }
 
 void CPlotDlg::RebuildPlots() {
+    if (WaitForUnreadChannels()) {
+        return;  // drawn when the read ended
+    }
     UpdateTitle();
     const std::int64_t n = store_.PointCount();
     if (n < 2) {

@@ -28,6 +28,7 @@ class QActionGroup;
 class QMenu;
 class QMenuBar;
 class QPrinter;
+class QTimer;
 class QWidget;
 
 namespace corvane3 {
@@ -126,6 +127,8 @@ class CPlotDlg : public QDialog {
     // As a Ctrl + left click (true) or an X scale choice (false) does.
     void SetLivePaused(bool paused) { paused_ = paused; }
     bool PlotsBuilt() const { return built_; }
+    // A long file's first frame is drawn and its other channels are still being read.
+    bool ReadingWholeFile() const { return wholeRead_ != nullptr; }
     bool DecayDisplay() const { return decayDisplay_; }
     int CurrentView() const { return view_; }
     const DecayFit& Fit() const { return fit_; }
@@ -143,6 +146,9 @@ class CPlotDlg : public QDialog {
     void PlotsDrawn();
     // The file (or empty store) the window opened with is loaded and drawn as far as it can be.
     void InitialLoadDone();
+    // The other channels of a long file whose first frame was drawn from its shown ones are read
+    // and drawn (or the read failed and said so).
+    void WholeFileRead();
     // The followed file was read again and its points replaced the shown ones.
     void FollowedFileRead();
 
@@ -166,6 +172,8 @@ class CPlotDlg : public QDialog {
     void LayoutPanes(int width, int height);
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
+    void CompleteWholeRead();
+    bool WaitForUnreadChannels();
     // After a file was loaded: follows it when it was written to in the last minutes.
     void FollowWhenRecent(const std::string& path, const FileStamp& loaded);
     void StopFollowing();
@@ -216,8 +224,12 @@ class CPlotDlg : public QDialog {
     bool built_ = false;
     bool decayDisplay_ = false;
     bool loaded_ = false;
-    bool loading_ = false;
+    bool loading_ = false;  // records wait in heldRecords_ meanwhile
     std::vector<UnitStateData> heldRecords_;
+    // A long file's other channels, read after its first frame was drawn.
+    std::unique_ptr<CWholeFileRead> wholeRead_;
+    std::vector<int> firstFrameSlots_;  // the slots it was read for first
+    QTimer* wholeReadCheck_ = nullptr;
     std::uint64_t cacheFilesFrom_ = kCacheFilesFromBytes;
     std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;
     int view_ = 0;

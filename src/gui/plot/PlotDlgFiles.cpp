@@ -3,11 +3,19 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QTimer>
+#include <algorithm>
 
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/PlotMenus.h"
+#include "gui/plot/WholeFileRead.h"
 
 namespace corvane3 {
+
+namespace {
+// How often the window looks whether a long file's other channels were read.
+constexpr int kWholeReadCheckMs = 100;
+}  // namespace
 
 void CPlotDlg::LoadInitialFile() {
     const FileStamp stamp = StampOf(initialFile_);
@@ -27,13 +35,60 @@ void CPlotDlg::LoadInitialFile() {
 }
 
 bool CPlotDlg::LoadFile(const std::string& path) {
-    // Records keep arriving while the load's progress window shows; they wait for the load.
+    wholeRead_.reset();  // a read still going on is of what is replaced now
+    // Records keep arriving while the load's progress window shows; they wait for the load, and
+    // for the other channels of a long file drawn from its shown ones first.
     loading_ = true;
+    firstFrameSlots_ = ShownSlots();
     const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this, cacheFilesFrom_,
-                                     ShownSlots()) == 0;
+                                     firstFrameSlots_, &wholeRead_) == 0;
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
-    loading_ = false;
+    loading_ = wholeRead_ != nullptr;
+    if (wholeRead_) {
+        if (wholeReadCheck_ == nullptr) {
+            wholeReadCheck_ = new QTimer(this);
+            wholeReadCheck_->setInterval(kWholeReadCheckMs);
+            connect(wholeReadCheck_, &QTimer::timeout, this, [this] {
+                if (wholeRead_ && wholeRead_->Finished()) {
+                    CompleteWholeRead();
+                }
+            });
+        }
+        wholeReadCheck_->start();
+    }
     return loaded;
+}
+
+void CPlotDlg::CompleteWholeRead() {
+    if (!wholeRead_) {
+        return;
+    }
+    wholeReadCheck_->stop();
+    FinishWholeFileRead(store_, *wholeRead_);
+    store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
+    wholeRead_.reset();
+    loading_ = false;
+    StoreReplaced();
+    AppendHeldRecords();
+    RebuildPlots();
+    emit WholeFileRead();
+}
+
+bool CPlotDlg::WaitForUnreadChannels() {
+    if (!wholeRead_) {
+        return false;
+    }
+    const std::vector<int> shown = ShownSlots();
+    const bool unread = std::any_of(shown.begin(), shown.end(), [this](int slot) {
+        return std::find(firstFrameSlots_.begin(), firstFrameSlots_.end(), slot) ==
+               firstFrameSlots_.end();
+    });
+    if (!unread) {
+        return false;
+    }
+    wholeRead_->WaitUntilFinished(this);
+    CompleteWholeRead();  // when the check did not come first
+    return true;
 }
 
 void CPlotDlg::AppendHeldRecords() {
@@ -69,6 +124,9 @@ void CPlotDlg::PurgeLive() {
     if (!live_) {
         return;
     }
+    wholeRead_.reset();
+    loading_ = false;
+    heldRecords_.clear();
     store_.ResetStore();
     StoreReplaced();
     paused_ = false;
