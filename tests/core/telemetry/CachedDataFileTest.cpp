@@ -97,6 +97,34 @@ TEST_F(CachedDataFileTest, AWindowsCacheStaysRightAfterAnotherUpdatedItInPlace) 
     ExpectSameAsInMemory(third);
 }
 
+// A first read hands over the shown channels before it reads the others: both caches hold what
+// memory holds. Stopped once they came, it writes nothing.
+TEST_F(CachedDataFileTest, TheShownChannelsComeFirstAndACancelledReadWritesNothing) {
+    testing::AppendCsdRecords(File(), 0, kRecords, testing::SteppedRecord);
+    std::unique_ptr<CPlotCache> shown;
+    CachedDataFileOptions options;
+    options.cachePath = CachePath();
+    options.shownSlots = {3, kChannelSignal};
+    options.preview = [&](std::unique_ptr<CPlotCache> cache, const TelemetryIdentity&) {
+        shown = std::move(cache);
+    };
+    const CachedDataFileResult whole = ReadDataFileCached(File().string(), options);
+    ASSERT_NE(shown, nullptr);
+    ASSERT_EQ(shown->Channels().size(), 3u);
+    EXPECT_GE(shown->ChannelIndex(CPlotData::kAxis0Slot), 0);
+    EXPECT_GE(shown->ChannelIndex(3), 0);
+    testing::ExpectCacheAgreesWithMemory(InMemory(), *shown);  // the decay fit's channels too
+    ExpectSameAsInMemory(whole);
+    EXPECT_EQ(Load().found, EPlotCacheOpen::kValid);
+
+    std::filesystem::remove_all(dir_.Path() / "cache");
+    std::atomic<bool> cancel{false};
+    options.cancel = &cancel;
+    options.preview = [&](std::unique_ptr<CPlotCache>, const TelemetryIdentity&) { cancel = true; };
+    EXPECT_TRUE(ReadDataFileCached(File().string(), options).cancelled);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.Path() / "cache"));
+}
+
 TEST_F(CachedDataFileTest, ADamagedCacheIsRebuiltAndARewrittenFileNeverReadFromIt) {
     testing::AppendCsdRecords(File(), 0, kRecords);
     Load();

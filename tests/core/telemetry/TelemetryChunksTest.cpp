@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/telemetry/ChosenColumns.h"
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/TelemetryTestData.h"
@@ -147,6 +148,56 @@ TEST(TelemetryChunksTest, AFieldTooLongIsFoundInWhicheverPieceHoldsIt) {
         }
         EXPECT_EQ(good, 11) << pieceBytes;
         EXPECT_EQ(refused, 1) << pieceBytes;
+    }
+}
+
+// The first frame's columns parsed alone give what a whole parse gives in their channels, and
+// refuse the same lines: a long field where nothing is chosen, past the last chosen column or
+// after the map's last column, a short line, exponents and blanks.
+TEST(TelemetryChunksTest, ChosenColumnsParseAsTheWholeLineDoes) {
+    TempDir dir;
+    std::vector<std::string> lines = RecordLines(12);
+    // Field k of line i becomes text.
+    const auto set = [&](int i, int k, const std::string& text) {
+        std::size_t at = 0;
+        for (int f = 0; f < k; ++f) {
+            at = lines[i].find(',', at) + 1;
+        }
+        lines[i].replace(at, lines[i].find(',', at) - at, text);
+    };
+    set(1, 40, std::string(32, '4'));  // refused
+    set(2, 40, std::string(31, '4'));
+    set(3, 6, std::string(40, '5'));         // refused
+    lines[4] += "," + std::string(40, '6');  // beyond the map
+    lines[5] = lines[5].substr(0, 60);       // fewer fields
+    set(6, 7, " 1.5e3");
+    set(7, 14, "-.25E-1");
+    const std::string path = (dir.Path() / "Unit.csd").string();
+    std::ofstream(path, std::ios::binary) << Joined(lines, "\r\n");
+    CTelemetryFile file;
+    std::string reason;
+    ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened);
+    const std::vector<int>& map = file.Layout().map;
+    for (const std::vector<int>& channels :
+         {std::vector<int>{map[6], map[7]}, {map[14], 20, kChannelSignal}, {}}) {
+        const TelemetryColumnChoice choice = ChooseTelemetryColumns(map, channels, true);
+        int line = 0;
+        file.ForEachRecord(
+            {file.Layout().dataBegin, file.Layout().size}, 4096, [&](const TelemetryLine& record) {
+                TelemetryRecordValues whole, chosen;
+                const bool parsed = ParseTelemetryRecord(record, map, whole);
+                EXPECT_EQ(ParseChosenColumns(record, choice, chosen), parsed);
+                EXPECT_EQ(parsed, line != 1 && line != 3) << line;
+                EXPECT_TRUE(!parsed || SameValue(chosen.mjd, whole.mjd));
+                for (const int c : channels) {
+                    const auto i = static_cast<std::size_t>(c);
+                    EXPECT_TRUE(!parsed || SameValue(chosen.channels[i], whole.channels[i]))
+                        << "line " << line << " channel " << c;
+                }
+                ++line;
+                return true;
+            });
+        EXPECT_EQ(line, 12);
     }
 }
 

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <limits>
 #include <string>
 
 #include "core/plot/PlotCache.h"
+#include "core/telemetry/CachedDataFile.h"
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
@@ -84,6 +86,33 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
     EXPECT_EQ(printed(cached.dialog->Fit().slope), printed(memory.dialog->Fit().slope));
     EXPECT_EQ(cached.dialog->ProjectionText(), memory.dialog->ProjectionText());
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
+}
+
+// A long file's first open draws its shown channels and reads the others behind the window: kept
+// open, the window ends with every channel and a cache the next open takes; closed meanwhile, it
+// stops the read and leaves nothing half written.
+TEST_F(PlotDlgCacheTest, TheOtherChannelsAreReadBehindTheWindowAndStopWhenItCloses) {
+    testing::TempDir dir;
+    const auto caches = dir.Path() / "cache";
+    const testing::ScopedCacheHome home(caches);
+    const auto path = dir.Path() / "Unit1234.csd";
+    testing::AppendCsdRecords(path, 0, 40000, DecayingRecord);
+    Window{}.Open(path.string(), true, true);  // and closed at once
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches)) {
+        CPlotCache cache;
+        EXPECT_TRUE(entry.is_directory() ||
+                    cache.Open(entry.path().string(), path.string()).status ==
+                        EPlotCacheOpen::kValid)
+            << entry.path();
+    }
+
+    std::filesystem::remove_all(caches);
+    Window w;
+    w.Open(path.string(), true, true);
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
+    const CachedDataFileResult whole = ReadDataFileCached(path.string());
+    EXPECT_EQ(whole.found, EPlotCacheOpen::kValid) << whole.foundReason;
+    EXPECT_EQ(w.dialog->Store().Cache()->Channels(), whole.cache->Channels());
 }
 
 TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittle) {
