@@ -53,7 +53,7 @@ struct Plot {
         bool loaded = false;
         QObject::connect(dialog.get(), &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
         dialog->show();
-        while (!loaded) {
+        while (!loaded || dialog->ReadingWholeFile()) {
             QApplication::processEvents();
         }
         // Taken without drawing, then drawn once.
@@ -138,7 +138,8 @@ struct FilePlot {
     std::unique_ptr<CPlotDlg> dialog;
 
     // The longest the interface thread went without serving its events from the window's
-    // showing to its first frame (a timer asks every millisecond).
+    // showing until every channel was read (a timer asks every millisecond): the first frame is
+    // drawn from the shown channels, the others are read behind it and then taken over.
     double longestWaitMs = 0.0;
 
     explicit FilePlot(const std::string& path) {
@@ -156,7 +157,7 @@ struct FilePlot {
         });
         ticks.start(1);
         dialog->show();
-        while (!loaded) {
+        while (!loaded || dialog->ReadingWholeFile()) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         QApplication::processEvents();

@@ -69,6 +69,11 @@ void LoadProgress::SetText(std::string text) {
     textChanged_ = true;
 }
 
+std::string LoadProgress::Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+}
+
 std::optional<std::string> LoadProgress::TakeNewText() {
     std::lock_guard lock(mutex_);
     if (!textChanged_) {

@@ -52,6 +52,8 @@ class LoadProgress {
     void SetText(std::string text);
     // The text, when it changed since the last call.
     std::optional<std::string> TakeNewText();
+    // The text the load set last; empty before it set one.
+    std::string Text();
 
   private:
     std::mutex mutex_;

@@ -43,8 +43,10 @@ void CWholeFileRead::WaitForFirstFrame(const QString& text, QWidget* parent) {
 }
 
 void CWholeFileRead::WaitUntilFinished(QWidget* parent) {
+    const std::string text = progress_.Text();  // the read's whole progress text, once it began
     ShowLoadProgressWhile(
-        text_, progress_, [this] { return !finished_; }, parent);
+        text.empty() ? text_ : QString::fromStdString(text), progress_,
+        [this] { return !finished_; }, parent);
 }
 
 std::unique_ptr<CPlotCache> CWholeFileRead::TakeShown(TelemetryIdentity& identity) {
