@@ -170,16 +170,15 @@ TEST(TelemetryChunksTest, ChosenColumnsParseAsTheWholeLineDoes) {
     set(3, 6, std::string(40, '5'));         // refused
     lines[4] += "," + std::string(40, '6');  // beyond the map
     lines[5] = lines[5].substr(0, 60);       // fewer fields
-    set(6, 7, " 1.5e3");
-    set(7, 14, "-.25E-1");
+    set(6, 12, " 1.5e3");                    // channel 3
+    set(7, 14, "-.25E-1");                   // channel 5
     const std::string path = (dir.Path() / "Unit.csd").string();
     std::ofstream(path, std::ios::binary) << Joined(lines, "\r\n");
     CTelemetryFile file;
     std::string reason;
     ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened);
     const std::vector<int>& map = file.Layout().map;
-    for (const std::vector<int>& channels :
-         {std::vector<int>{map[6], map[7]}, {map[14], 20, kChannelSignal}, {}}) {
+    for (const std::vector<int>& channels : {std::vector<int>{3, 4}, {5, 20, kChannelSignal}, {}}) {
         const TelemetryColumnChoice choice = ChooseTelemetryColumns(map, channels, true);
         int line = 0;
         file.ForEachRecord(
