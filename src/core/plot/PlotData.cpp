@@ -507,6 +507,12 @@ void CPlotData::AttachCache(std::unique_ptr<CPlotCache> cache, std::int32_t seri
     FinishLoad(points, serialNumber, unitType, factoryFlag);
 }
 
+std::unique_ptr<CPlotCache> CPlotData::ReleaseCache() {
+    std::unique_ptr<CPlotCache> cache = std::move(cache_);
+    ResetStore();
+    return cache;
+}
+
 void CPlotData::MoveIntoCache() {
     std::vector<PlotCacheChannel> channels;
     for (int slot = 0; slot < kSlots; ++slot) {

@@ -226,6 +226,9 @@ class CPlotData {
     // series grows. Channels the cache does not hold read 0.0.
     void AttachCache(std::unique_ptr<CPlotCache> cache, std::int32_t serialNumber,
                      std::int32_t unitType, std::int32_t factoryFlag);
+    // Empties the store and gives up its cache, for the caller to close (closing a large one
+    // frees its file's pages, which takes a while).
+    std::unique_ptr<CPlotCache> ReleaseCache();
     // The cache the points live in, or null while they are held in memory.
     const CPlotCache* Cache() const { return cache_.get(); }
     // The cache's channel index of slot (a channel number or kAxis0Slot), or -1.

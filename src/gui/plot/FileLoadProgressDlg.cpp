@@ -217,11 +217,15 @@ int LoadDataFile(CPlotData& store, const std::string& path,
     return result.Code();
 }
 
-int FinishWholeFileRead(CPlotData& store, CWholeFileRead& read) {
+std::unique_ptr<CPlotCache> FinishWholeFileRead(CPlotData& store, CWholeFileRead& read) {
     CachedDataFileResult result = read.TakeResult();
+    std::unique_ptr<CPlotCache> replaced;
+    if (result.read.status == EDataFileRead::kRead) {
+        replaced = store.ReleaseCache();
+    }
     TakeCachedRead(store, result);
     ShowReadMessage(result.read);
-    return result.read.Code();
+    return replaced;
 }
 
 }  // namespace corvane3

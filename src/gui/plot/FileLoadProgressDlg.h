@@ -17,6 +17,7 @@ class QLabel;
 class QProgressBar;
 
 namespace corvane3 {
+class CPlotCache;
 class CPlotData;
 class CWholeFileRead;
 }
@@ -93,8 +94,8 @@ int LoadDataFile(CPlotData& store, const std::string& path,
                  const std::vector<int>& shownSlots = {},
                  std::unique_ptr<CWholeFileRead>* rest = nullptr);
 
-// Puts every channel of a finished read into store, or shows the reader's message; as
-// LoadDataFile's result.
-int FinishWholeFileRead(CPlotData& store, CWholeFileRead& read);
+// Puts every channel of a finished read into store and gives back the cache of the shown ones
+// it replaces, for the caller to close; or shows the reader's message and gives back null.
+std::unique_ptr<CPlotCache> FinishWholeFileRead(CPlotData& store, CWholeFileRead& read);
 
 }  // namespace corvane3

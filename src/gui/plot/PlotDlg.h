@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/config/ProgramSettings.h"
@@ -229,6 +230,7 @@ class CPlotDlg : public QDialog {
     // A long file's other channels, read after its first frame was drawn.
     std::unique_ptr<CWholeFileRead> wholeRead_;
     std::vector<int> firstFrameSlots_;  // the slots it was read for first
+    std::jthread retiredCache_;         // closes the cache of those slots once it was replaced
     QTimer* wholeReadCheck_ = nullptr;
     std::uint64_t cacheFilesFrom_ = kCacheFilesFromBytes;
     std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;

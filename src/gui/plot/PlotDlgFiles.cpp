@@ -64,7 +64,9 @@ void CPlotDlg::CompleteWholeRead() {
         return;
     }
     wholeReadCheck_->stop();
-    FinishWholeFileRead(store_, *wholeRead_);
+    // The shown channels' cache is closed on a thread of its own: freeing its file's pages
+    // would hold up the interface for tens of milliseconds.
+    retiredCache_ = std::jthread([cache = FinishWholeFileRead(store_, *wholeRead_)] {});
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     wholeRead_.reset();
     loading_ = false;
