@@ -174,6 +174,7 @@ class CPlotDlg : public QDialog {
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
     void CompleteWholeRead();
+    void RetireWholeRead();
     bool WaitForUnreadChannels();
     // After a file was loaded: follows it when it was written to in the last minutes.
     void FollowWhenRecent(const std::string& path, const FileStamp& loaded);
@@ -230,7 +231,7 @@ class CPlotDlg : public QDialog {
     // A long file's other channels, read after its first frame was drawn.
     std::unique_ptr<CWholeFileRead> wholeRead_;
     std::vector<int> firstFrameSlots_;  // the slots it was read for first
-    std::jthread retiredCache_;         // closes the cache of those slots once it was replaced
+    std::jthread retiring_;             // closes a replaced cache of those slots, or a stopped read
     QTimer* wholeReadCheck_ = nullptr;
     std::uint64_t cacheFilesFrom_ = kCacheFilesFromBytes;
     std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;

@@ -35,7 +35,7 @@ void CPlotDlg::LoadInitialFile() {
 }
 
 bool CPlotDlg::LoadFile(const std::string& path) {
-    wholeRead_.reset();  // a read still going on is of what is replaced now
+    RetireWholeRead();  // a read still going on is of what is replaced now
     // Records keep arriving while the load's progress window shows; they wait for the load, and
     // for the other channels of a long file drawn from its shown ones first.
     loading_ = true;
@@ -66,7 +66,7 @@ void CPlotDlg::CompleteWholeRead() {
     wholeReadCheck_->stop();
     // The shown channels' cache is closed on a thread of its own: freeing its file's pages
     // would hold up the interface for tens of milliseconds.
-    retiredCache_ = std::jthread([cache = FinishWholeFileRead(store_, *wholeRead_)] {});
+    retiring_ = std::jthread([cache = FinishWholeFileRead(store_, *wholeRead_)] {});
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     wholeRead_.reset();
     loading_ = false;
@@ -74,6 +74,15 @@ void CPlotDlg::CompleteWholeRead() {
     AppendHeldRecords();
     RebuildPlots();
     emit WholeFileRead();
+}
+
+void CPlotDlg::RetireWholeRead() {
+    if (wholeRead_) {
+        wholeReadCheck_->stop();
+        // Stopped and joined on a thread of its own: the pieces in flight are finished first,
+        // and its unfinished cache's file closed, which the interface must not wait for.
+        retiring_ = std::jthread([read = std::move(wholeRead_)] {});
+    }
 }
 
 bool CPlotDlg::WaitForUnreadChannels() {
@@ -126,7 +135,7 @@ void CPlotDlg::PurgeLive() {
     if (!live_) {
         return;
     }
-    wholeRead_.reset();
+    RetireWholeRead();
     loading_ = false;
     heldRecords_.clear();
     store_.ResetStore();

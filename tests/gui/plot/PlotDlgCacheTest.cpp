@@ -89,8 +89,8 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
 }
 
 // A long file's first open draws its shown channels and reads the others behind the window: kept
-// open, the window ends with every channel and a cache the next open takes; closed meanwhile, it
-// stops the read and leaves nothing half written.
+// open, the window ends with every channel and a cache the next open takes; closed or opening a
+// file meanwhile, it stops the read and leaves nothing half written.
 TEST_F(PlotDlgCacheTest, TheOtherChannelsAreReadBehindTheWindowAndStopWhenItCloses) {
     testing::TempDir dir;
     const auto caches = dir.Path() / "cache";
@@ -109,6 +109,7 @@ TEST_F(PlotDlgCacheTest, TheOtherChannelsAreReadBehindTheWindowAndStopWhenItClos
     std::filesystem::remove_all(caches);
     Window w;
     w.Open(path.string(), true, true);
+    w.dialog->OpenFile(path.string());  // again, the first read stopped behind the window
     ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
     const CachedDataFileResult whole = ReadDataFileCached(path.string());
     EXPECT_EQ(whole.found, EPlotCacheOpen::kValid) << whole.foundReason;
