@@ -1,7 +1,6 @@
 #include "core/telemetry/ChosenColumns.h"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 
 #include "core/telemetry/FieldScan.h"
@@ -9,9 +8,6 @@
 namespace corvane3 {
 
 namespace {
-
-// The channels Signal and Flop/Background are derived from (see DeriveSignalChannels).
-constexpr std::array<int, 4> kSignalInputs{4, 12, 13, 14};
 
 bool IsChosen(int code) {
     return code >= 0 || code == kColumnTime;
@@ -36,7 +32,7 @@ TelemetryColumnChoice ChooseTelemetryColumns(const std::vector<int>& map,
     };
     choice.derive = has(kChannelSignal) || has(kChannelFlopBackground);
     if (choice.derive) {
-        wanted.insert(wanted.end(), kSignalInputs.begin(), kSignalInputs.end());
+        wanted.insert(wanted.end(), kSignalInputChannels.begin(), kSignalInputChannels.end());
     }
     choice.map = map;
     for (std::size_t k = 0; k < choice.map.size(); ++k) {
@@ -53,7 +49,7 @@ bool ParseChosenColumns(const TelemetryLine& line, const TelemetryColumnChoice& 
     const std::vector<int>& map = choice.map;
     if (choice.derive) {
         // An input no column fills reads 0.0, as in a full parse.
-        for (const int input : kSignalInputs) {
+        for (const int input : kSignalInputChannels) {
             values.channels[static_cast<std::size_t>(input)] = 0.0;
         }
     }
@@ -85,11 +81,7 @@ bool ParseChosenColumns(const TelemetryLine& line, const TelemetryColumnChoice& 
         Store(map[k], std::numeric_limits<double>::quiet_NaN(), values);
     }
     if (choice.derive) {
-        const SignalChannels derived =
-            DeriveSignalChannels(values.channels[4], values.channels[14], values.channels[13],
-                                 values.channels[12], /*replaceZeroBackground=*/true);
-        values.channels[kChannelSignal] = derived.signal;
-        values.channels[kChannelFlopBackground] = derived.flopBackground;
+        DeriveRecordSignalChannels(values);
     }
     return true;
 }

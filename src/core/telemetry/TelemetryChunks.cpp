@@ -772,12 +772,16 @@ bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map
     for (; code != codesEnd; ++code) {
         store(*code, std::numeric_limits<double>::quiet_NaN());
     }
+    DeriveRecordSignalChannels(values);
+    return true;
+}
+
+void DeriveRecordSignalChannels(TelemetryRecordValues& values) {
     const SignalChannels derived =
         DeriveSignalChannels(values.channels[4], values.channels[14], values.channels[13],
                              values.channels[12], /*replaceZeroBackground=*/true);
     values.channels[kChannelSignal] = derived.signal;
     values.channels[kChannelFlopBackground] = derived.flopBackground;
-    return true;
 }
 
 double ParseTelemetryField(const char* begin, const char* lineEnd) {

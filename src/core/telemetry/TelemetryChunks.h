@@ -142,6 +142,12 @@ inline constexpr std::size_t kMaxTelemetryFieldCharacters = 31;
 bool ParseTelemetryRecord(const TelemetryLine& line, const std::vector<int>& map,
                           TelemetryRecordValues& values);
 
+// The channels Signal and Flop/Background are derived from: CLevel, DCLevel, DACGain, NumGain.
+inline constexpr std::array<int, 4> kSignalInputChannels{4, 12, 13, 14};
+
+// Signal and Flop/Background from their inputs in values, as ParseTelemetryRecord sets them.
+void DeriveRecordSignalChannels(TelemetryRecordValues& values);
+
 // The value of the field at begin of a record line ending at lineEnd, as ParseTelemetryRecord
 // gives it.
 double ParseTelemetryField(const char* begin, const char* lineEnd);
