@@ -74,10 +74,8 @@ bool ParseChosenColumns(const TelemetryLine& line, const TelemetryColumnChoice& 
     if (!whole) {
         return false;
     }
-    if (measured && fields == choice.lastChosen + 1) {
-        fields = map.size();  // the columns after the last chosen one are not chosen
-    }
-    for (std::size_t k = fields; k < map.size(); ++k) {
+    // Chosen fields the line does not have; none comes after the last chosen column.
+    for (std::size_t k = fields; k <= choice.lastChosen && k < map.size(); ++k) {
         Store(map[k], std::numeric_limits<double>::quiet_NaN(), values);
     }
     if (choice.derive) {
