@@ -228,8 +228,9 @@ class CPlotDlg : public QDialog {
     bool loaded_ = false;
     bool loading_ = false;  // records wait in heldRecords_ meanwhile
     std::vector<UnitStateData> heldRecords_;
-    // A long file's other channels, read after its first frame was drawn.
-    std::unique_ptr<CWholeFileRead> wholeRead_;
+    // A long file's other channels, read after its first frame was drawn. Shared, so that a
+    // wait for it outlives a reset from an event handled meanwhile.
+    std::shared_ptr<CWholeFileRead> wholeRead_;
     std::vector<int> firstFrameSlots_;  // the slots it was read for first
     std::jthread retiring_;             // closes a replaced cache of those slots, or a stopped read
     QTimer* wholeReadCheck_ = nullptr;

@@ -40,8 +40,10 @@ bool CPlotDlg::LoadFile(const std::string& path) {
     // for the other channels of a long file drawn from its shown ones first.
     loading_ = true;
     firstFrameSlots_ = ShownSlots();
+    std::unique_ptr<CWholeFileRead> wholeRead;
     const bool loaded = LoadDataFile(store_, path, &context_.instrumentModel, this, cacheFilesFrom_,
-                                     firstFrameSlots_, &wholeRead_) == 0;
+                                     firstFrameSlots_, &wholeRead) == 0;
+    wholeRead_ = std::move(wholeRead);
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     loading_ = wholeRead_ != nullptr;
     if (wholeRead_) {
@@ -97,8 +99,18 @@ bool CPlotDlg::WaitForUnreadChannels() {
     if (!unread) {
         return false;
     }
-    wholeRead_->WaitUntilFinished(this);
-    CompleteWholeRead();  // when the check did not come first
+    // The wait handles events: the check is stopped so it cannot complete the read meanwhile,
+    // and the read is held here in case another handler replaces it.
+    wholeReadCheck_->stop();
+    const std::shared_ptr<CWholeFileRead> read = wholeRead_;
+    read->WaitUntilFinished(this);
+    if (wholeRead_ == read) {
+        if (read->Finished()) {
+            CompleteWholeRead();
+        } else {
+            wholeReadCheck_->start();
+        }
+    }
     return true;
 }
 
