@@ -1,6 +1,7 @@
 #include "app/HeadlessRun.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -165,6 +166,10 @@ class CMetricsState {
         : app_(app), trends_(limits) {
         snapshot_.recording = recording;
         snapshot_.limits = limits;
+        snapshot_.version = CORVANE3_VERSION;
+        snapshot_.startedSeconds = std::chrono::duration<double>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
     }
     MetricsSnapshot& Snapshot() { return snapshot_; }
     CSignalDecayTracker& Decay() { return decay_; }
@@ -439,7 +444,6 @@ class CHeadlessLoop {
         snapshot.hasRecord = true;
         snapshot.record = data;
         snapshot.model = posted.model;
-        snapshot.limitLevels = events_.Limits().Levels();
         ++snapshot.statusRecords;
         if (record_) {
             Record(data, posted.model);

@@ -11,6 +11,8 @@
 #include "core/link/MainStatusText.h"
 #include "core/link/StatusRecords.h"
 #include "core/plot/PlotData.h"
+#include "core/telemetry/TelemetryColumns.h"
+#include "core/telemetry/TelemetryFormat.h"
 
 namespace corvane3 {
 
@@ -127,8 +129,14 @@ bool Shown(const Reading& reading, const UnitStateData& data, std::int32_t model
     return true;
 }
 
-// The unit-status codes with a name, for the state metric.
-constexpr std::uint32_t kUnitStates[] = {0, 1, 10, 11};
+// The unit-status codes with a name, for the state metric: a word to match in a query, and
+// the text the window shows.
+struct UnitStateName {
+    std::uint32_t code;
+    const char* word;
+};
+constexpr UnitStateName kUnitStates[] = {
+    {0, "operating"}, {1, "warming_up"}, {10, "minor_fault"}, {11, "major_fault"}};
 
 // Appends the text of a sample value: the shortest form that reads back, with a decimal
 // point whatever the locale; NaN and infinities as the format spells them.
@@ -230,9 +238,11 @@ void RenderCondition(CExposition& out, const MetricsSnapshot& snapshot) {
     const D1Record& d1 = data.d1;
 
     out.Family("corvane3_unit_state", "gauge",
-               "1 for the unit's operating state in the last status record, 0 for the others.");
-    for (const std::uint32_t state : kUnitStates) {
-        out.Sample(d1.state == state ? 1.0 : 0.0, Label("state", UnitStatusText(state)));
+               "1 for the unit's operating state in the last status record, 0 for the others; "
+               "name is the state as the window shows it.");
+    for (const UnitStateName& state : kUnitStates) {
+        out.Sample(d1.state == state.code ? 1.0 : 0.0,
+                   Label("state", state.word) + ',' + Label("name", UnitStatusText(state.code)));
     }
     out.One("corvane3_unit_status_code", "gauge",
             "The unit-status code of the last status record (0 operating, 1 warming up, 10 "
@@ -293,11 +303,10 @@ void RenderLimits(CExposition& out, const MetricsSnapshot& snapshot) {
                "corvane3_reading.");
     for (const ReadingLimit& limit : snapshot.limits) {
         const double divisor = DivisorOf(limit.channel);
-        for (const auto& [level, band] :
-             {std::pair{ELimitLevel::kWarning, limit.warning},
-              std::pair{ELimitLevel::kCritical, limit.critical}}) {
-            for (const auto& [bound, value] :
-                 {std::pair{ELimitBound::kLow, band.low}, std::pair{ELimitBound::kHigh, band.high}}) {
+        for (const auto& [level, band] : {std::pair{ELimitLevel::kWarning, limit.warning},
+                                          std::pair{ELimitLevel::kCritical, limit.critical}}) {
+            for (const auto& [bound, value] : {std::pair{ELimitBound::kLow, band.low},
+                                               std::pair{ELimitBound::kHigh, band.high}}) {
                 if (value) {
                     out.Sample(*value / divisor, Label("channel", limit.channel) + ',' +
                                                      Label("level", LimitLevelWord(level)) + ',' +
@@ -308,23 +317,35 @@ void RenderLimits(CExposition& out, const MetricsSnapshot& snapshot) {
     }
 }
 
-// Which band each limited reading was outside in the last record: 1 for the worst band it
-// left, 0 for the others, so an alert fires at one severity at a time.
+bool Outside(const LimitBand& band, double value) {
+    return (band.low && value < *band.low) || (band.high && value > *band.high);
+}
+
+// Which bands each limited reading of the last record is outside: each band on its own, so a
+// reading outside its critical band is outside its warning band too. The value is the one the
+// record line holds, as the limits are compared with the file's values; a reading the record
+// lacks, or that is not a number, has no sample.
 void RenderLimitLevels(CExposition& out, const MetricsSnapshot& snapshot) {
-    if (snapshot.limits.empty() || snapshot.limitLevels.size() != snapshot.limits.size()) {
+    if (snapshot.limits.empty()) {
         return;
     }
     out.Family("corvane3_reading_outside_limit", "gauge",
-               "1 while the reading is outside its band of this level (the worst one it left), "
-               "else 0.");
-    for (std::size_t i = 0; i < snapshot.limits.size(); ++i) {
-        const ReadingLimit& limit = snapshot.limits[i];
+               "1 while the reading is outside its band of this level, else 0.");
+    const std::string line = TelemetryRecordLine(snapshot.record, snapshot.model);
+    for (const ReadingLimit& limit : snapshot.limits) {
+        const std::optional<std::size_t> column =
+            TelemetryColumnIndex(limit.channel, snapshot.model);
+        const std::optional<double> value =
+            column ? TelemetryColumnValue(line, *column) : std::nullopt;
+        if (!value || !std::isfinite(*value)) {
+            continue;
+        }
         for (const auto& [level, band] : {std::pair{ELimitLevel::kWarning, limit.warning},
                                           std::pair{ELimitLevel::kCritical, limit.critical}}) {
             if (band.low || band.high) {
-                out.Sample(snapshot.limitLevels[i] == level ? 1.0 : 0.0,
-                           Label("channel", limit.channel) + ',' +
-                               Label("level", LimitLevelWord(level)));
+                out.Sample(
+                    Outside(band, *value) ? 1.0 : 0.0,
+                    Label("channel", limit.channel) + ',' + Label("level", LimitLevelWord(level)));
             }
         }
     }
@@ -357,10 +378,51 @@ std::chrono::seconds RecordCurrentFor(int pollingIntervalSeconds) {
                     std::chrono::seconds(kIntervalsBeforeStale) * pollingIntervalSeconds);
 }
 
+std::string ValidUtf8(const std::string& text) {
+    // The replacement character, U+FFFD, for each byte that starts no valid sequence.
+    constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    std::string valid;
+    valid.reserve(text.size());
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = byte(i);
+        // The sequence's length, and the range of its second byte that excludes overlong
+        // forms, UTF-16 surrogates and code points above U+10FFFF.
+        std::size_t length = 0;
+        unsigned char secondLow = 0x80, secondHigh = 0xBF;
+        if (lead < 0x80) {
+            length = 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            secondLow = lead == 0xE0 ? 0xA0 : 0x80;
+            secondHigh = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            secondLow = lead == 0xF0 ? 0x90 : 0x80;
+            secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        bool whole = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            const unsigned char c = byte(i + k);
+            whole = k == 1 ? (c >= secondLow && c <= secondHigh) : (c >= 0x80 && c <= 0xBF);
+        }
+        if (whole) {
+            valid.append(text, i, length);
+            i += length;
+        } else {
+            valid += kReplacement;
+            ++i;
+        }
+    }
+    return valid;
+}
+
 std::string EscapeLabelValue(const std::string& value) {
     std::string escaped;
     escaped.reserve(value.size());
-    for (const char c : value) {
+    for (const char c : ValidUtf8(value)) {
         switch (c) {
             case '\\':
                 escaped += "\\\\";
@@ -380,6 +442,10 @@ std::string EscapeLabelValue(const std::string& value) {
 
 std::string RenderMetrics(const MetricsSnapshot& snapshot) {
     CExposition out;
+    out.Family("corvane3_build_info", "gauge", "The program's version, with the value 1.");
+    out.Sample(1.0, Label("version", snapshot.version));
+    out.One("process_start_time_seconds", "gauge", "When this run started, in seconds since 1970.",
+            snapshot.startedSeconds);
     out.One("corvane3_up", "gauge", "1 while the unit answers on its serial port, else 0.",
             snapshot.up);
     if (snapshot.hasRecord) {

@@ -3,7 +3,9 @@
 //
 // A pure function of a snapshot: the headless run fills a MetricsSnapshot after each record and
 // link change and renders it once; the metrics server only hands the text out. Values are in
-// base units (volts, amperes, seconds, ratios), numbers always with a decimal point.
+// base units (volts, amperes, seconds, ratios), numbers in the shortest form that reads back
+// and never in the locale's form; every label value valid UTF-8, whatever the unit or the file
+// system gave.
 // A unit's readings, state and alarms are shown only while current (the link up and the last
 // record recent), so that a dashboard never shows "Operating" for a unit that does not answer;
 // the link, the counters and the last record's time stay.
@@ -27,6 +29,8 @@ namespace corvane3 {
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 struct MetricsSnapshot {
+    std::string version;         // the program's version
+    double startedSeconds = 0;   // when the run started, in seconds since 1970
     bool up = false;             // the unit answers
     bool hasRecord = false;      // record holds a status record of this run
     bool recordCurrent = false;  // the record is recent (see RecordCurrentFor)
@@ -46,10 +50,9 @@ struct MetricsSnapshot {
     std::optional<double> signalSlopePerDay;
     std::optional<double> signalHalvesMjd;
     double signalFitSpanDays = 0.0;  // the time the fit covers
-    // The readings' limits, and where each reading stood in the last record (in the same
-    // order; shown only while the record is current).
+    // The readings' limits; which bands each reading is outside is shown only while the record
+    // is current.
     std::vector<ReadingLimit> limits;
-    std::vector<ELimitLevel> limitLevels;
     // When each limited reading's fitted trend reaches its critical limit (MJD), in the order
     // of limits; absent without such a projection.
     std::vector<std::optional<double>> limitReachedMjd;
@@ -62,7 +65,12 @@ std::string RenderMetrics(const MetricsSnapshot& snapshot);
 // rate with its retries.
 std::chrono::seconds RecordCurrentFor(int pollingIntervalSeconds);
 
-// A label value with backslash, double quote and line feed escaped as the format wants.
+// The text with each byte that begins no valid UTF-8 sequence replaced by U+FFFD: a Latin-1
+// folder name in a path stays readable and Prometheus accepts it.
+std::string ValidUtf8(const std::string& text);
+
+// A label value as valid UTF-8, with backslash, double quote and line feed escaped as the
+// format wants.
 std::string EscapeLabelValue(const std::string& value);
 
 }  // namespace corvane3

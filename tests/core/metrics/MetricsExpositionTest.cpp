@@ -67,6 +67,8 @@ MetricsSnapshot RecordSnapshot(std::int32_t model) {
     snapshot.signalSlopePerDay = -0.001;
     snapshot.signalHalvesMjd = 60823.5;
     snapshot.signalFitSpanDays = 2.0;
+    snapshot.version = "3.1.4";
+    snapshot.startedSeconds = 1700000000.5;
     return snapshot;
 }
 
@@ -75,8 +77,8 @@ TEST(MetricsExpositionTest, ARecordBecomesIdentityStateAlarmsAndReadingsInBaseUn
     const std::map<std::string, std::string> expected{
         {"corvane3_up", "1"},
         {R"(corvane3_unit_info{serial="1234",model="Tq9000",firmware="B 12"})", "1"},
-        {R"(corvane3_unit_state{state="Major Fault"})", "1"},
-        {R"(corvane3_unit_state{state="Operating"})", "0"},
+        {R"(corvane3_unit_state{state="major_fault",name="Major Fault"})", "1"},
+        {R"(corvane3_unit_state{state="warming_up",name="Warming up"})", "0"},
         {"corvane3_unit_status_code", "11"},
         // Fault bytes 00 1A 03 00 FF: three alarms, the empty slots none; an unknown code
         // keeps its number with an empty name.
@@ -103,10 +105,11 @@ TEST(MetricsExpositionTest, ARecordBecomesIdentityStateAlarmsAndReadingsInBaseUn
         {"corvane3_beam_signal_decay_rate_per_second", "-1.1574074074074074e-08"},
         {"corvane3_beam_signal_halves_timestamp_seconds", "1748433600"},
         {"corvane3_beam_signal_fit_span_seconds", "172800"},
+        {R"(corvane3_build_info{version="3.1.4"})", "1"},
+        {"process_start_time_seconds", "1700000000.5"},
     };
     EXPECT_THAT(tq9000.samples, ::testing::IsSupersetOf(expected));
     EXPECT_FALSE(tq9000.samples.contains(R"(corvane3_alarm{code="00",name=""})"));
-    EXPECT_EQ(EscapeLabelValue("a\"b\\c\nd"), "a\\\"b\\\\c\\nd");
 
     // A 7730A has no supply board and reports no outlier counts; a reading out of its range is
     // no reading.
@@ -164,13 +167,69 @@ TEST(MetricsExpositionTest, OnlyACurrentRecordShowsReadingsStateAndAlarms) {
     }
 }
 
-// Prometheus's own checker, as a server would read the text; and the same text under a
-// decimal-comma locale.
+// Each band on its own: a reading outside its critical band is outside its warning band too,
+// a value on a limit is inside, and a reading the record lacks has no sample. TChassis is 35.5.
+TEST(MetricsExpositionTest, EachBandTheReadingIsOutsideIsMarked) {
+    using Band = LimitBand;
+    struct Case {
+        std::int32_t model;
+        ReadingLimit limit;
+        const char* warning;  // the samples' values, "" for none
+        const char* critical;
+    };
+    const Case cases[] = {
+        {kModelTq9000, {"TChassis", Band{{}, 35.0}, Band{{}, 40.0}}, "1", "0"},
+        {kModelTq9000, {"TChassis", Band{{}, 30.0}, Band{{}, 35.0}}, "1", "1"},
+        {kModelTq9000, {"TChassis", Band{30.0, 40.0}, Band{}}, "0", ""},
+        {kModelTq9000, {"TChassis", Band{36.0, {}}, Band{{}, 34.0}}, "1", "1"},
+        {kModelTq9000, {"TChassis", Band{}, Band{35.5, 35.5}}, "", "0"},
+        {kModel7730A, {"Batt24", Band{{}, 1.0}, Band{{}, 2.0}}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.limit.channel + " " + LimitBandText(c.limit));
+        MetricsSnapshot snapshot = RecordSnapshot(c.model);
+        snapshot.limits = {c.limit};
+        const Parsed parsed = Parse(RenderMetrics(snapshot));
+        for (const auto& [level, expected] :
+             {std::pair{"warning", c.warning}, {"critical", c.critical}}) {
+            const std::string series = "corvane3_reading_outside_limit{channel=\"" +
+                                       c.limit.channel + "\",level=\"" + level + "\"}";
+            const auto found = parsed.samples.find(series);
+            EXPECT_EQ(found == parsed.samples.end() ? "" : found->second, expected) << level;
+        }
+    }
+}
+
+TEST(MetricsExpositionTest, LabelValuesBecomeValidUtf8) {
+    const std::string replaced = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/data/plain", "/data/plain"},
+        {"/data/M\xFCller", "/data/M" + replaced + "ller"},  // Latin-1
+        {"/data/M\xC3\xBCller \xF0\x9F\x98\x80", "/data/M\xC3\xBCller \xF0\x9F\x98\x80"},
+        {"\xC0\xAF", replaced + replaced},                                // overlong
+        {"\xED\xA0\x80", replaced + replaced + replaced},                 // a surrogate
+        {"\xF4\x90\x80\x80", replaced + replaced + replaced + replaced},  // above U+10FFFF
+        {"a\xE2\x82", "a" + replaced + replaced},                         // cut short
+        {"\xF5\xBF", replaced + replaced},
+    };
+    for (const auto& [bytes, valid] : cases) {
+        EXPECT_EQ(ValidUtf8(bytes), valid) << bytes;
+    }
+    EXPECT_EQ(EscapeLabelValue("a\"b\\c\nd\xFC"), "a\\\"b\\\\c\\nd" + replaced);
+}
+
+// Prometheus's own checker, as a server would read the text, with what the unit and the file
+// system gave that is not UTF-8; and the same text under a decimal-comma locale.
 TEST(MetricsExpositionTest, PromtoolAcceptsTheTextWhateverTheLocale) {
-    const std::string inC = RenderMetrics(RecordSnapshot(kModelTq9000));
+    MetricsSnapshot snapshot = RecordSnapshot(kModelTq9000);
+    snapshot.record.firmwareRevisionLetter = '\xE9';
+    snapshot.recordingFailing = true;
+    snapshot.recordingFailure = "Unable to save to directory /data/Ger\xE4te (Permission denied)";
+    snapshot.limits = {{"TChassis", LimitBand{{}, 35.0}, LimitBand{}}};
+    const std::string inC = RenderMetrics(snapshot);
     {
         const ScopedCommaLocale comma;
-        EXPECT_EQ(RenderMetrics(RecordSnapshot(kModelTq9000)), inC);
+        EXPECT_EQ(RenderMetrics(snapshot), inC);
     }
     if (!std::filesystem::exists("/usr/bin/promtool")) {
         GTEST_SKIP() << "promtool is missing: scripts/setup-deps installs prometheus";
