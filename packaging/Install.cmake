@@ -24,7 +24,9 @@ install(FILES ${packaging}/Corvane3-limits.ini DESTINATION ${docdir}/examples)
 install(FILES ${packaging}/corvane3.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # Alerting rules for the Prometheus servers that scrape the headless run's metrics, and an
 # Alertmanager configuration to route their alerts by severity.
+# Debian's prometheus.yml with the loggers' job added.
 install(FILES ${packaging}/prometheus/corvane3.rules.yml ${packaging}/prometheus/alertmanager.yml
+              ${packaging}/prometheus/prometheus.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/prometheus)
 # A Grafana dashboard of those metrics, to import into Grafana.
 install(FILES ${packaging}/grafana/corvane3.json DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane3/grafana)
@@ -42,6 +44,9 @@ endforeach()
 configure_file(${packaging}/corvane3-logger@.service.in ${generated}/corvane3-logger@.service
                @ONLY)
 install(FILES ${generated}/corvane3-logger@.service DESTINATION ${unitdir})
+# Its options for every instance, commented out (a conffile of the package).
+install(FILES ${packaging}/corvane3-logger.default DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default
+        RENAME corvane3-logger)
 # Its user, and the group that may read its records.
 install(FILES ${packaging}/corvane3-sysusers.conf DESTINATION ${CORVANE3_SYSUSERSDIR}
         RENAME corvane3.conf)
@@ -112,7 +117,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The server that scrapes the logger's metrics and loads the alerting rules.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm ${packaging}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/prerm ${packaging}/postinst
+    ${packaging}/postrm ${packaging}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 include(CPack)

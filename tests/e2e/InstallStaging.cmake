@@ -19,6 +19,7 @@ foreach(file bin/corvane3-sim share/icons/hicolor/scalable/apps/corvane3.svg
         share/icons/hicolor/16x16/apps/corvane3.png share/icons/hicolor/256x256/apps/corvane3.png
         share/doc/corvane3/README.md share/doc/corvane3/copyright share/doc/corvane3/changelog.gz
         share/corvane3/prometheus/corvane3.rules.yml share/corvane3/prometheus/alertmanager.yml
+        share/corvane3/prometheus/prometheus.yml
         share/corvane3/grafana/corvane3.json)
   if(NOT EXISTS "${usr}/${file}")
     message(FATAL_ERROR "not installed: ${PREFIX}/${file}")
