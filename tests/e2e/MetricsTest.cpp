@@ -34,6 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 struct DashboardQuery {
     std::string panel;
+    std::string refId;
     std::string expr;
 };
 
@@ -42,14 +43,15 @@ std::vector<DashboardQuery> DashboardQueries(const QJsonObject& dashboard) {
     std::vector<DashboardQuery> queries;
     for (const QJsonValue panel : dashboard["panels"].toArray()) {
         for (const QJsonValue target : panel["targets"].toArray()) {
-            queries.push_back(
-                {panel["title"].toString().toStdString(), target["expr"].toString().toStdString()});
+            queries.push_back({panel["title"].toString().toStdString(),
+                               target["refId"].toString().toStdString(),
+                               target["expr"].toString().toStdString()});
         }
     }
     return queries;
 }
 
-// Template variables as Grafana fills them in for one selected value.
+// Template variables as Grafana fills them in for the selected values.
 std::string Substituted(std::string expr, const std::string& variable, const std::string& value) {
     for (const std::string& form : {"${" + variable + "}", "$" + variable}) {
         for (std::size_t at = expr.find(form); at != std::string::npos; at = expr.find(form, at)) {
@@ -60,6 +62,16 @@ std::string Substituted(std::string expr, const std::string& variable, const std
     return expr;
 }
 
+// The value of the series of an instant query's answer that has the instance (and, in the
+// API's order of labels, the job corvane3); "" when there is none.
+std::string ValueOf(const std::string& answer, const std::string& instance) {
+    std::smatch value;
+    const std::regex series("\"instance\":\"" +
+                            std::regex_replace(instance, std::regex("\\."), "\\.") +
+                            "\",\"job\":\"corvane3\"[^}]*\\},\"value\":\\[[^,]+,\"([^\"]*)\"\\]");
+    return std::regex_search(answer, value, series) ? value[1].str() : "";
+}
+
 // Each line of a run's standard output starts with its journal priority.
 void ExpectEveryLineHasAPriority(const std::string& output) {
     std::stringstream lines(output);
@@ -68,9 +80,30 @@ void ExpectEveryLineHasAPriority(const std::string& output) {
     }
 }
 
-// Every panel's query gives the simulated unit's series; when the simulator stops, the link is
-// down and its alert fires.
-TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSimulatorStops) {
+// A logger with its own simulated unit, folder and limits (one the chassis temperature stays
+// inside, so the limit panels have a series to show).
+struct Logger {
+    explicit Logger(const fs::path& folder, const std::vector<std::string>& simulator = {})
+        : dir(folder) {
+        fs::create_directories(dir);
+        std::ofstream(dir / "Corvane3-limits.ini") << "[TChassis]\nWarningHigh = 1000\n";
+        unit = std::make_unique<SimulatedUnit>(dir, simulator);
+        if (unit->Started()) {
+            run = StartMetricsRun(dir, unit->Link());
+            instance = "127.0.0.1:" + std::to_string(run.port);
+        }
+    }
+    fs::path dir;
+    std::unique_ptr<SimulatedUnit> unit;
+    MetricsRun run;
+    std::string instance;
+};
+
+// Two units, one with an alarm pending, each logged by its own run and scraped as the README's
+// job: every panel's query answers for them, the units table has one row for each with its job
+// and instance, and a logger that stopped stays in it as down. When a simulator stops, the link
+// is down and its alert fires.
+TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogger) {
     if (!PrometheusServer::Installed()) {
         GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
     }
@@ -80,31 +113,34 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
     const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
 
-    // The unit selector lists the endpoints that expose the metrics.
+    // The unit selector lists the endpoints the job scrapes.
     std::string unitQuery;
     for (const QJsonValue variable : dashboard["templating"]["list"].toArray()) {
         if (variable["name"] == QStringLiteral("unit")) {
             unitQuery = variable["query"]["query"].toString().toStdString();
         }
     }
-    const std::regex labelValues(R"(label_values\((\w+), *(\w+)\))");
+    const std::regex labelValues(R"(label_values\(([^,]+), *(\w+)\))");
     std::smatch unitParts;
     ASSERT_TRUE(std::regex_match(unitQuery, unitParts, labelValues)) << unitQuery;
 
     const std::vector<DashboardQuery> queries = DashboardQueries(dashboard);
     ASSERT_GE(queries.size(), 10u);
+    const auto query = [&](const std::string& panel, const std::string& refId) {
+        const auto found = std::ranges::find_if(
+            queries, [&](const DashboardQuery& q) { return q.panel == panel && q.refId == refId; });
+        return found == queries.end() ? std::string() : found->expr;
+    };
 
     TempDir dir;
-    // An alarm pending, so that the alarm panels have a series to show.
-    auto unit =
-        std::make_unique<SimulatedUnit>(dir.Path(), std::vector<std::string>{"--alarm", "16"});
-    ASSERT_TRUE(unit->Started());
     // As under a service manager, whose journal takes each line's priority from its start.
     ::setenv("JOURNAL_STREAM", "8:12345", 1);
-    MetricsRun run = StartMetricsRun(dir.Path(), unit->Link());
+    Logger alarmed(dir.Path() / "alarmed", {"--alarm", "16"});
     ::unsetenv("JOURNAL_STREAM");
-    ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
-    const std::string instance = "127.0.0.1:" + std::to_string(run.port);
+    Logger quiet(dir.Path() / "quiet");
+    for (const Logger* logger : {&alarmed, &quiet}) {
+        ASSERT_GT(logger->run.port, 0) << logger->run.firstLine << logger->run.program->Err();
+    }
 
     // The packaged rules, with the link-down alert waiting seconds rather than minutes.
     std::string rules =
@@ -113,46 +149,55 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
     ASSERT_NE(rules.find(waitOfLinkDown), std::string::npos);
     rules.replace(rules.find(waitOfLinkDown), waitOfLinkDown.size(), "for: 3s");
     std::ofstream(dir.Path() / "rules.yml") << rules;
-    const PrometheusServer prometheus(dir.Path(), run.port, "clocks",
+    const PrometheusServer prometheus(dir.Path(), {alarmed.run.port, quiet.run.port}, "corvane3",
                                       (dir.Path() / "rules.yml").string());
 
-    EXPECT_TRUE(
-        WaitUntil(std::chrono::seconds(60),
-                  [&] {
-                      return prometheus.Query("corvane3_up").find(R"("job":"clocks"},"value":[)") !=
-                                 std::string::npos &&
-                             prometheus.Query("corvane3_up").find(R"(,"1"]})") != std::string::npos;
-                  }))
-        << "corvane3_up never became 1: " << prometheus.Query("corvane3_up") << prometheus.Err();
+    // The first scrapes that hold a fitted decay have every metric the panels show.
+    const auto bothIn = [&](const std::string& answer) {
+        return answer.find(alarmed.instance) != std::string::npos &&
+               answer.find(quiet.instance) != std::string::npos;
+    };
+    ASSERT_TRUE(WaitUntil(
+        std::chrono::seconds(90),
+        [&] { return bothIn(prometheus.Query("corvane3_beam_signal_fit_span_seconds > 0")); }))
+        << prometheus.Query("up") << prometheus.Err();
 
-    // The first scrape that holds a fitted decay has every metric the panels show.
-    const std::string instanceLabel = "\"instance\":\"" + instance + "\"";
-    ASSERT_TRUE(WaitUntil(std::chrono::seconds(90),
-                          [&] {
-                              return prometheus.Query("corvane3_beam_signal_fit_span_seconds > 0")
-                                         .find(instanceLabel) != std::string::npos;
-                          }))
-        << prometheus.Query("corvane3_up") << prometheus.Err();
-
-    // The selector's own query finds the unit; its value goes into the panels' queries as the
-    // one selected unit would.
-    const std::string selectorAnswer = prometheus.Query(unitParts[1].str());
-    EXPECT_NE(selectorAnswer.find("\"" + unitParts[2].str() + "\":\"" + instance + "\""),
-              std::string::npos)
-        << selectorAnswer;
-    for (const DashboardQuery& query : queries) {
-        SCOPED_TRACE(query.panel + ": " + query.expr);
-        const std::string expr = Substituted(query.expr, "unit", instance);
+    // The selector's own query finds both units; their values go into the panels' queries as
+    // Grafana fills in a selection of several.
+    EXPECT_TRUE(bothIn(prometheus.Query(unitParts[1].str())))
+        << prometheus.Query(unitParts[1].str());
+    const std::string selected = alarmed.instance + "|" + quiet.instance;
+    for (const DashboardQuery& q : queries) {
+        SCOPED_TRACE(q.panel + " " + q.refId + ": " + q.expr);
+        const std::string expr = Substituted(q.expr, "unit", selected);
         EXPECT_EQ(expr.find('$'), std::string::npos) << "a variable left unfilled";
         const std::string answer = prometheus.Query(expr);
         EXPECT_NE(answer.find(R"("status":"success")"), std::string::npos) << answer;
-        EXPECT_NE(answer.find(instanceLabel), std::string::npos) << answer;
+        EXPECT_NE(answer.find(alarmed.instance), std::string::npos) << answer;
+        EXPECT_EQ(answer.find(quiet.instance) != std::string::npos, q.panel != "Pending alarms")
+            << answer;
     }
 
-    // The unit goes away: the link is down, and after its wait the alert fires.
-    unit.reset();
+    // The units table: one row per unit with its job, the alarms counted on each; then the quiet
+    // unit's logger stops and its row says so.
+    const std::string alarmCount =
+        prometheus.Query(Substituted(query("Units", "E"), "unit", selected));
+    EXPECT_EQ(ValueOf(alarmCount, alarmed.instance), "1") << alarmCount;
+    EXPECT_EQ(ValueOf(alarmCount, quiet.instance), "0") << alarmCount;
+    const std::string loggerUp = Substituted(query("Units", "C"), "unit", selected);
+    EXPECT_EQ(ValueOf(prometheus.Query(loggerUp), quiet.instance), "1");
+    quiet.run.program->Signal(SIGTERM);
+    quiet.run.program->ReadAll();
+    EXPECT_EQ(quiet.run.program->Wait(), 0) << quiet.run.program->Err();
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
-        return prometheus.Query("corvane3_up == 0").find(R"("job":"clocks")") != std::string::npos;
+        return ValueOf(prometheus.Query(loggerUp), quiet.instance) == "0";
+    })) << prometheus.Query(loggerUp);
+    EXPECT_EQ(ValueOf(prometheus.Query(loggerUp), alarmed.instance), "1");
+
+    // The alarmed unit goes away: the link is down, and after its wait the alert fires.
+    alarmed.unit.reset();
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
+        return ValueOf(prometheus.Query("corvane3_up"), alarmed.instance) == "0";
     })) << prometheus.Query("corvane3_up");
     // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
     // no current reading, state or alarm; the endpoint still has the last record's time.
@@ -161,8 +206,9 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
         R"(corvane3_alarm|corvane3_beam_signal_volts"})";
     EXPECT_NE(prometheus.Query(condition).find(R"("result":[])"), std::string::npos)
         << prometheus.Query(condition);
-    EXPECT_NE(HttpGetBody(run.port, "/metrics").find("\ncorvane3_last_record_timestamp_seconds "),
-              std::string::npos);
+    EXPECT_NE(
+        HttpGetBody(alarmed.run.port, "/metrics").find("\ncorvane3_last_record_timestamp_seconds "),
+        std::string::npos);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         const std::string alerts = HttpGetBody(prometheus.Port(), "/api/v1/alerts");
         return std::regex_search(alerts,
@@ -170,6 +216,7 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
                                             R"("annotations":\{[^}]*\},"state":"firing")"));
     })) << HttpGetBody(prometheus.Port(), "/api/v1/alerts");
 
+    MetricsRun& run = alarmed.run;
     run.program->Signal(SIGTERM);
     const std::string journal = run.firstLine + "\n" + run.program->ReadAll();
     EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
@@ -179,6 +226,63 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSim
         std::regex_search(journal, std::regex(R"(\n<4>MJD [^\n]*alarms 16[^\n]*\n<6>MJD )")))
         << journal;
     ExpectEveryLineHasAPriority(journal);
+}
+
+// A record folder whose name is not UTF-8 (Latin-1, as on old lab PCs), which then cannot be
+// written: Prometheus keeps the target up and shows why writing fails, and the scrape passes
+// Prometheus's own checker.
+TEST(MetricsTest, AFolderNameThatIsNotUtf8KeepsTheTargetHealthyWhileWritingFails) {
+    if (!PrometheusServer::Installed()) {
+        GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
+    }
+    TempDir dir;
+    SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const fs::path records = dir.Path() / "Ger\xE4te";
+    fs::create_directory(records);
+    MetricsRun run = StartMetricsRun(dir.Path(), unit.Link(), {"--record", records.string()});
+    ASSERT_GT(run.port, 0) << run.firstLine << run.program->Err();
+    const std::string instance = "127.0.0.1:" + std::to_string(run.port);
+    const PrometheusServer prometheus(dir.Path(), {run.port}, "corvane3");
+    ASSERT_TRUE(WaitUntil(
+        std::chrono::seconds(60),
+        [&] {
+            return ValueOf(prometheus.Query("corvane3_records_recorded_total > 0"), instance) != "";
+        }))
+        << prometheus.Query("up") << prometheus.Err();
+
+    // A file takes the folder's place: writing fails, and says where.
+    fs::rename(records, dir.Path() / "away");
+    std::ofstream(records) << "not a folder\n";
+    const std::string replaced = "Ger\xEF\xBF\xBDte";
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60),
+                          [&] {
+                              const std::string failure =
+                                  prometheus.Query("corvane3_recording_failure_info");
+                              return failure.find(replaced) != std::string::npos ||
+                                     failure.find("Ger\\ufffdte") != std::string::npos;
+                          }))
+        << prometheus.Query("corvane3_recording_failure_info") << prometheus.Query("up");
+    EXPECT_EQ(ValueOf(prometheus.Query("up"), instance), "1");
+    EXPECT_EQ(ValueOf(prometheus.Query("corvane3_recording_failing"), instance), "1");
+
+    const fs::path scrape = dir.Path() / "scrape.txt";
+    std::ofstream(scrape) << HttpGetBody(run.port, "/metrics");
+    ChildProcess promtool(
+        {"/bin/sh", "-c", "/usr/bin/promtool check metrics < '" + scrape.string() + "' 2>&1"});
+    const std::string said = promtool.ReadAll();
+    EXPECT_EQ(promtool.Wait(), 0) << said;
+    EXPECT_EQ(said, "") << "lint: " << said;
+
+    fs::remove(records);
+    fs::rename(dir.Path() / "away", records);
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
+        return HttpGetBody(run.port, "/metrics").find("\ncorvane3_recording_failing 0\n") !=
+               std::string::npos;
+    }));
+    run.program->Signal(SIGTERM);
+    run.program->ReadAll();
+    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
 }
 
 // What the endpoint guarantees under a flood of connections and clients that never finish their

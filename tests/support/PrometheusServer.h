@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
@@ -73,17 +74,22 @@ inline bool WaitUntil(std::chrono::seconds bound, const std::function<bool()>& c
 
 class PrometheusServer {
   public:
-    // Scrapes 127.0.0.1:targetPort as job "job" every second, evaluating the rules of rulesFile
-    // when one is given; its files go to dir.
-    PrometheusServer(const std::filesystem::path& dir, int targetPort,
+    // Scrapes 127.0.0.1 at each of targetPorts as job "job" every second, evaluating the rules
+    // of rulesFile when one is given; its files go to dir.
+    PrometheusServer(const std::filesystem::path& dir, const std::vector<int>& targetPorts,
                      const std::string& job = "clocks", const std::string& rulesFile = "")
         : port_(FreeLoopbackPort()) {
         const std::filesystem::path config = dir / "prometheus.yml";
-        std::ofstream(config) << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                              << (rulesFile.empty() ? "" : "rule_files: [" + rulesFile + "]\n")
-                              << "scrape_configs:\n  - job_name: " << job
-                              << "\n    static_configs:\n"
-                              << "      - targets: ['127.0.0.1:" << targetPort << "']\n";
+        std::ofstream out(config);
+        out << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+            << (rulesFile.empty() ? "" : "rule_files: [" + rulesFile + "]\n")
+            << "scrape_configs:\n  - job_name: " << job << "\n    static_configs:\n"
+            << "      - targets: [";
+        for (std::size_t i = 0; i < targetPorts.size(); ++i) {
+            out << (i == 0 ? "'" : ", '") << "127.0.0.1:" << targetPorts[i] << "'";
+        }
+        out << "]\n";
+        out.close();
         process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
             kPrometheusProgram, "--config.file=" + config.string(),
             "--storage.tsdb.path=" + (dir / "tsdb").string(),
