@@ -138,8 +138,8 @@ struct UnitStateName {
 constexpr UnitStateName kUnitStates[] = {
     {0, "operating"}, {1, "warming_up"}, {10, "minor_fault"}, {11, "major_fault"}};
 
-// Appends the text of a sample value: the shortest form that reads back, with a decimal
-// point whatever the locale; NaN and infinities as the format spells them.
+// Appends the text of a sample value: the shortest form that reads back, never with a decimal
+// comma whatever the locale; NaN and infinities as the format spells them.
 void AppendValue(std::string& text, double value) {
     if (std::isnan(value)) {
         text += "NaN";
