@@ -535,9 +535,7 @@ bool ReportRecordsNotKept(std::size_t notKept, CLines& err) {
     if (notKept == 0) {
         return false;
     }
-    err.Write(ELinePriority::kError, "corvane3: " + std::to_string(notKept) +
-                                         (notKept == 1 ? " record was" : " records were") +
-                                         " not recorded");
+    err.Write(ELinePriority::kError, "corvane3: " + RecordsNotRecordedText(notKept));
     return true;
 }
 

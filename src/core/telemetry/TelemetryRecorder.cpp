@@ -140,6 +140,14 @@ bool TelemetryOpenMayPass(int error) {
     }
 }
 
+std::string RecordsNotRecordedText(std::size_t count) {
+    if (count == 0) {
+        return "";
+    }
+    return std::to_string(count) + (count == 1 ? " record was" : " records were") +
+           " not recorded";
+}
+
 std::string OneLineText(const std::string& text) {
     std::string line = text;
     std::replace(line.begin(), line.end(), '\n', ' ');

@@ -101,6 +101,10 @@ inline constexpr std::chrono::milliseconds kTelemetryOpenRetryDelay{5};
 // True when an open that failed with error (errno) may pass when tried again at once.
 bool TelemetryOpenMayPass(int error);
 
+// "3 records were not recorded": what a run that ends with count records queued or dropped
+// says; "" for none.
+std::string RecordsNotRecordedText(std::size_t count);
+
 // text on one line, for a status line, a journal line or a label: line ends become blanks.
 std::string OneLineText(const std::string& text);
 // Records kept while they cannot be written; beyond this the oldest is dropped. At the shortest
