@@ -72,6 +72,7 @@ class ProgramHandlers {
             ::sigaction(kSignals[i], &previous_[i], nullptr);
         }
         TerminationRequested() = false;
+        TerminationUnderway() = false;
     }
 
   private:
