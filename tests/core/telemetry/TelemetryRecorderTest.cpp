@@ -223,7 +223,7 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
             return fd < 0 ? errno == ETXTBSY : ::close(fd) != 0;
         }));
         EXPECT_EQ(Write(403, 4), ETelemetryWriteResult::kOpenFailed);
-        EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(kTelemetryOpenAttempts - 1, 5ms));
+        EXPECT_EQ(waits_, std::vector<std::chrono::milliseconds>(kTelemetryOpenAttempts - 1, kTelemetryOpenRetryDelay));
         EXPECT_THAT(ui_.failures.back(), EndsWith(std::string(": ") + std::strerror(ETXTBSY) + ")"));
         running.Signal(SIGKILL);
     }
