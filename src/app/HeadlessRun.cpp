@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -220,10 +221,10 @@ class CHeadlessEvents {
   public:
     CHeadlessEvents(const HeadlessOptions& options, CLines& out) : out_(out) {
         if (!options.onEvent.empty()) {
-            program_.emplace(options.onEvent, [this](const std::string& problem) {
-                std::lock_guard lock(mutex_);
-                problems_.push_back(problem);
-            });
+            program_.emplace(
+                options.onEvent,
+                [this](const std::string& problem) { Keep(ELinePriority::kWarning, problem); },
+                [this](const std::string& line) { Keep(ELinePriority::kInfo, line); });
         }
         watch_.emplace(options.limits, [this](const UnitEvent& event) {
             if (program_) {
@@ -244,25 +245,41 @@ class CHeadlessEvents {
                      const AlertUnit& unit) {
         watch_->Projections(reachedMjd, nowMjd, unit);
     }
-    void Recording(bool written, const std::string& file, const AlertUnit& unit) {
-        watch_->Recording(written, "Status records cannot be written to " + file + ".", unit);
+    // reason is the recorder's own one-line reason, or "" when the record was written.
+    void Recording(bool written, const std::string& reason, const AlertUnit& unit) {
+        watch_->Recording(written, reason, unit);
     }
     // Writes what the program's runner reported since the last call.
     void WriteProblems(CLines& err) {
-        std::vector<std::string> problems;
+        std::vector<std::pair<ELinePriority, std::string>> problems;
         {
             std::lock_guard lock(mutex_);
             problems.swap(problems_);
         }
-        for (const std::string& problem : problems) {
-            err.Write(ELinePriority::kWarning, "corvane3: " + problem);
+        for (const auto& [priority, problem] : problems) {
+            err.Write(priority, "corvane3: " + problem);
         }
+    }
+    // Delivers the events still queued (see kEventDeliveryAtExit) and writes what the runner
+    // said; true when something was cut short.
+    bool Finish(CLines& err) {
+        const std::string cut = program_ ? program_->Finish(kEventDeliveryAtExit) : "";
+        WriteProblems(err);
+        if (!cut.empty()) {
+            err.Write(ELinePriority::kError, "corvane3: " + cut);
+        }
+        return !cut.empty();
     }
 
   private:
+    void Keep(ELinePriority priority, const std::string& text) {
+        std::lock_guard lock(mutex_);
+        problems_.emplace_back(priority, text);
+    }
+
     CLines& out_;
     std::mutex mutex_;
-    std::vector<std::string> problems_;
+    std::vector<std::pair<ELinePriority, std::string>> problems_;
     std::optional<CEventProgram> program_;  // stopped before what its reports use
     std::optional<CUnitWatch> watch_;
 };
@@ -401,6 +418,10 @@ class CHeadlessLoop {
         return exitStatus;
     }
 
+    // Delivers the events still queued (bounded) and says what the runner reported; true when
+    // events were cut short.
+    bool FinishEvents() { return events_.Finish(err_); }
+
     // Records of the run that never reached their file: still queued or dropped.
     std::size_t RecordsNotKept() const {
         return recorder_.QueuedRecords() + recorder_.DroppedRecords();
@@ -463,12 +484,28 @@ class CHeadlessLoop {
         const ETelemetryWriteResult result =
             recorder_.WriteTelemetryRecord(data, model, app_.settings);
         MetricsSnapshot& snapshot = metrics_.Snapshot();
+        SayDropping(snapshot.recordsLost, recorder_.DroppedRecords());
         snapshot.recordsLost = recorder_.DroppedRecords();
         snapshot.recordingFailing = result != ETelemetryWriteResult::kWritten;
         if (!snapshot.recordingFailing) {
             snapshot.recordingFailure.clear();
         }
-        events_.Recording(!snapshot.recordingFailing, file, UnitNow(data));
+        events_.Recording(!snapshot.recordingFailing, snapshot.recordingFailure, UnitNow(data));
+    }
+
+    // Says when records start being lost, once until the queue has been written again.
+    void SayDropping(std::size_t before, std::size_t now) {
+        if (now == before) {
+            droppingSaid_ = droppingSaid_ && recorder_.QueuedRecords() > 0;
+            return;
+        }
+        if (!droppingSaid_) {
+            droppingSaid_ = true;
+            err_.Write(ELinePriority::kError,
+                       "corvane3: records are being lost: " + std::to_string(kTelemetryQueueLimit) +
+                           " are kept, the oldest dropped (" + std::to_string(now) +
+                           " lost so far)");
+        }
     }
 
     // A record the recorder wrote: the trackers read it as a reader of the file would.
@@ -493,6 +530,7 @@ class CHeadlessLoop {
     CRepeatedLineFilter lines_;
     Clock::time_point lastRecordAt_;
     int records_ = 0;
+    bool droppingSaid_ = false;
     std::set<std::uint32_t> previousAlarms_;
 };
 
@@ -501,10 +539,15 @@ bool ReportRecordsNotKept(std::size_t notKept, CLines& err) {
     if (notKept == 0) {
         return false;
     }
-    err.Write(ELinePriority::kError, "corvane3: " + std::to_string(notKept) +
-                                         (notKept == 1 ? " record was" : " records were") +
-                                         " not recorded");
+    err.Write(ELinePriority::kError, "corvane3: " + RecordsNotRecordedText(notKept));
     return true;
+}
+
+// Delivers the events still queued and says what the run did not keep; the exit status.
+int FinishRun(CHeadlessLoop& loop, CLines& err, int exitStatus) {
+    const bool eventsCut = loop.FinishEvents();
+    const bool recordsLost = ReportRecordsNotKept(loop.RecordsNotKept(), err);
+    return (eventsCut || recordsLost) && exitStatus == kExitDone ? kExitRefused : exitStatus;
 }
 
 // Serves the metrics when asked. False, with the reason on err, when the endpoint cannot listen.
@@ -568,13 +611,21 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                               app.settings, queue);
         thread.StartBackgroundThread();
         exitStatus = loop.Run(queue, interrupted);
-        thread.StopBackgroundThread();
+        if (!thread.StopBackgroundThread()) {
+            // Stuck in an exchange past the stop's bound: what was kept and queued is said,
+            // then the process ends without waiting for the thread any longer.
+            errLines.Write(ELinePriority::kError,
+                           "corvane3: the unit did not let the polling thread end in time; "
+                           "ending without it");
+            exitStatus = FinishRun(loop, errLines, exitStatus);
+            out.flush();
+            err.flush();
+            std::fflush(nullptr);
+            std::_Exit(exitStatus);
+        }
     }
     app.linkStatus.SetSink(nullptr);
-    if (ReportRecordsNotKept(loop.RecordsNotKept(), errLines) && exitStatus == kExitDone) {
-        exitStatus = kExitRefused;
-    }
-    return exitStatus;
+    return FinishRun(loop, errLines, exitStatus);
 }
 
 }  // namespace corvane3

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,7 @@
 #include "core/program/TerminationSignals.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
+#include "gui/common/UpdatingMessage.h"
 #include "gui/mainwin/MainStatusDlg.h"
 #include "gui/mainwin/TerminationClose.h"
 #include "gui/plot/PlotDlg.h"
@@ -210,8 +212,12 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                    const std::string& onEvent) {
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
-    for (const std::string& message : app.StartupMessages()) {
-        ShowConfigurationMessage(message, interactive);
+    // A file's window polls nothing: its messages may wait for an answer first. The main
+    // window shows them once polling runs.
+    if (file.kind != ECommandLineFileKind::kNone) {
+        for (const std::string& message : app.StartupMessages()) {
+            ShowConfigurationMessage(message, interactive);
+        }
     }
     switch (file.kind) {
         case ECommandLineFileKind::kUnrecognized:
@@ -248,25 +254,43 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                    app.settings, notifications, app.MakePollingHooks(messages));
             CMainStatusDlg window(app, notifications, &polling);
-            // The program's problems are said on standard error and in a box that does not wait
-            // for an answer (the runner says each run of failures once), handed to this thread
-            // first.
+            // Polling has started: what the configuration's loading found waits for the person
+            // without holding the watch.
+            if (interactive) {
+                for (const std::string& message : app.StartupMessages()) {
+                    CUpdatingMessage(&window, QStringLiteral("startupMessage"),
+                                     QMessageBox::Warning)
+                        .Show(QString::fromStdString(message), QStringLiteral("Corvane3"));
+                }
+            }
+            // The program's problems are said on standard error and in one box that does not
+            // wait for an answer (the runner says each run of failures once), handed to this
+            // thread first while the window runs; after it, on standard error only.
+            CUpdatingMessage programMessage(&window, QStringLiteral("eventProgramMessage"),
+                                            QMessageBox::Warning);
+            std::atomic<bool> windowRuns{true};
             std::optional<CEventProgram> program;
             if (!onEvent.empty()) {
-                program.emplace(onEvent, [&window](const std::string& problem) {
+                const auto say = [&window, &programMessage, &windowRuns](const std::string& text,
+                                                                         bool inBox) {
+                    if (!windowRuns) {
+                        std::fprintf(stderr, "corvane3: %s\n", text.c_str());
+                        return;
+                    }
                     QMetaObject::invokeMethod(
                         &window,
-                        [&window, problem] {
-                            std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
-                            auto* box = new QMessageBox(QMessageBox::Warning, "Corvane3",
-                                                        QString::fromStdString(problem),
-                                                        QMessageBox::Ok, &window);
-                            box->setAttribute(Qt::WA_DeleteOnClose);
-                            box->setWindowModality(Qt::NonModal);
-                            box->show();
+                        [&programMessage, text, inBox] {
+                            std::fprintf(stderr, "corvane3: %s\n", text.c_str());
+                            if (inBox) {
+                                programMessage.Show(QString::fromStdString(text),
+                                                    QStringLiteral("Corvane3"));
+                            }
                         },
                         Qt::QueuedConnection);
-                });
+                };
+                program.emplace(
+                    onEvent, [say](const std::string& problem) { say(problem, true); },
+                    [say](const std::string& line) { say(line, false); });
             }
             CUnitWatch watch(limits, [&program](const UnitEvent& event) {
                 if (program) {
@@ -279,6 +303,21 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                                                exitStatus);
             }
             window.exec();
+            windowRuns = false;
+            // What the runner handed over just before is still said.
+            QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+            // What the run did not keep is said, whichever way it ends.
+            const auto sayLosses = [&window, &program] {
+                if (const std::string lost = window.RecordsNotKeptText(); !lost.empty()) {
+                    std::fprintf(stderr, "corvane3: %s\n", lost.c_str());
+                }
+                if (program) {
+                    if (const std::string cut = program->Finish(kEventDeliveryAtExit);
+                        !cut.empty()) {
+                        std::fprintf(stderr, "corvane3: %s\n", cut.c_str());
+                    }
+                }
+            };
             // The thread sends what the closed windows handed over, then it is joined before
             // the records it uses go away. One still stuck in an exchange when the bound
             // expires is not waited for: the configuration is saved and the process ends at
@@ -287,10 +326,12 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                 std::fprintf(stderr,
                              "corvane3: the unit did not let the polling thread end in time; "
                              "ending without it\n");
+                sayLosses();
                 const int status = SaveConfigurationAtEnd(app, false, exitStatus);
                 std::fflush(nullptr);
                 std::_Exit(status);
             }
+            sayLosses();
             app.linkStatus.SetSink(nullptr);
             break;
         }

@@ -143,5 +143,32 @@ TEST(EventProgramTest, AHangingProgramIsKilledSaidOnceAndHoldsUpNoRecord) {
     EXPECT_EQ(Occurrences(run.Err(), "--on-event"), 1u) << run.Err();
 }
 
+// The run's end waits for the program still running, whether the run ends by its count of
+// records or by a service manager's stop.
+TEST(EventProgramTest, AnEventProgramRunningWhenTheRunEndsFinishesItsWork) {
+    for (const bool stopped : {false, true}) {
+        Rig rig;
+        const std::filesystem::path events = rig.dir.Path() / "events";
+        const std::string program = rig.Configure(": > \"$0.started\"\nsleep 2\necho \"$CORVANE3_EVENT\" >> " +
+                                                  events.string() + "\n");
+        rig.SetVem("2450");
+        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless", "--config",
+                                           (rig.dir.Path() / "Corvane3.ini").string(),
+                                           "--on-event", program};
+        if (!stopped) {
+            arguments.insert(arguments.end(), {"--polls", "1"});
+        }
+        ChildProcess run(arguments);
+        if (stopped) {
+            ASSERT_TRUE(WaitUntil(kBound, [&] { return std::filesystem::exists(program + ".started"); }))
+                << run.Err();
+            run.Signal(SIGTERM);
+        }
+        EXPECT_EQ(run.Wait(), 0) << run.Err();
+        EXPECT_EQ(FileText(events), "limit-crossed\n") << stopped;
+        EXPECT_EQ(run.Err(), "");
+    }
+}
+
 }  // namespace
 }  // namespace corvane3::testing

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "core/telemetry/TelemetryFormat.h"
+#include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
 #include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
@@ -335,6 +336,33 @@ TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
         EXPECT_EQ(filesInDir(), 1) << "only the input is left";
         EXPECT_FALSE(std::filesystem::exists(csv));
     }
+}
+
+}  // namespace
+}  // namespace corvane3::testing
+
+namespace corvane3::testing {
+namespace {
+
+// A window started unattended after a power cut: the configuration's warning waits for a
+// person while the unit is polled, and a termination still ends it.
+TEST(ProgramTest, AStartUpWarningWaitsForAPersonWithoutHoldingThePolling) {
+    TempDir dir;
+    sim::SimulatorOptions options;
+    options.instrument.warmup = std::chrono::milliseconds(0);
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    const std::filesystem::path config = dir.Path() / "Corvane3.ini";
+    std::ofstream(config) << "[Main]\nRecordDataFile=true\nDatafileDirectory=" << dir.Path().string()
+                          << "\nDataFilenameTemplate=../../escape%ld.csd\nPollingInterval=1\n"
+                             "[COM]\nPortName=" << options.link.string() << "\n";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess window({CORVANE3_PROGRAM, "--config", config.string()});
+    EXPECT_TRUE(sim.WaitForFrame("D*1", std::chrono::seconds(60))) << window.Err();
+    EXPECT_NE(window.Err().find("\"../../escape%ld.csd\" cannot be used"), std::string::npos)
+        << window.Err();
+    window.Signal(SIGTERM);
+    EXPECT_EQ(window.Wait(), 0) << window.Err();
 }
 
 }  // namespace

@@ -17,6 +17,14 @@ void CUnitWatch::LinkState(bool online, const AlertUnit& unit) {
 std::vector<LimitCrossing> CUnitWatch::StatusRecord(const UnitStateData& data,
                                                     std::int32_t model, const AlertUnit& unit) {
     const D1Record& d1 = data.d1;
+    // Another unit on the port: the first one's crossings are not its own.
+    if (limitsOf_ != d1.serialNumber) {
+        if (limitsOf_) {
+            limits_ = CReadingLimitWatch(std::vector<ReadingLimit>(limits_.Limits()));
+            projectedSoon_.clear();
+        }
+        limitsOf_ = d1.serialNumber;
+    }
     for (const UnitEvent& event :
          events_.StatusRecord({d1.alarm1, d1.alarm2, d1.alarm3, d1.alarm4, d1.alarm5}, unit)) {
         Run(event);

@@ -47,6 +47,7 @@ class CUnitWatch {
     CReadingLimitWatch limits_;
     EventFunction onEvent_;
     std::vector<bool> projectedSoon_;  // per limit: its crossing was said to be near
+    std::optional<std::uint32_t> limitsOf_;  // serial number of the unit the limits follow
 };
 
 }  // namespace corvane3

@@ -14,4 +14,8 @@ void InstallTerminationHandlers();
 // Set by the handlers when one of the signals came; the run reads (and may clear) it.
 std::atomic<bool>& TerminationRequested();
 
+// Set by the handlers with TerminationRequested and left set: the run is ending, so a wait for
+// the unit or a run of commands stops at once rather than hold the end back.
+std::atomic<bool>& TerminationUnderway();
+
 }  // namespace corvane3

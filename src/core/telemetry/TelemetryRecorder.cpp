@@ -127,6 +127,34 @@ std::string TelemetryFailureDetail(const std::string& text, const std::string& p
     return text + " (" + cause + ")";
 }
 
+bool TelemetryOpenMayPass(int error) {
+    switch (error) {
+        case ENOENT:   // renamed away by a rotation between the two opens
+        case ETXTBSY:  // held by another program a moment
+        case EBUSY:
+        case EAGAIN:
+        case EINTR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string RecordsNotRecordedText(std::size_t count) {
+    if (count == 0) {
+        return "";
+    }
+    return std::to_string(count) + (count == 1 ? " record was" : " records were") +
+           " not recorded";
+}
+
+std::string OneLineText(const std::string& text) {
+    std::string line = text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::replace(line.begin(), line.end(), '\r', ' ');
+    return line;
+}
+
 std::string TelemetryFileForModel(const std::string& path, std::int32_t model) {
     return HasOtherHeader(path, TelemetryHeaderLine(model)) ? WithModelCode(path, model) : path;
 }
@@ -216,11 +244,13 @@ void CTelemetryRecorder::DirectoryFound(const CProgramSettings& settings) {
 // A new reason for the same failure (a full disk, then a permission) is told again.
 void CTelemetryRecorder::TellFailure(const std::string& text, const std::string& title,
                                      const std::string& detail) {
-    ui_.RecordNotWritten(detail);
-    std::string told = title + '\n' + detail;
+    // Only the message box keeps its lines; the detail goes to status and journal lines.
+    const std::string line = OneLineText(detail);
+    ui_.RecordNotWritten(line);
+    std::string told = title + '\n' + line;
     if (told != failureTold_) {
         failureTold_ = std::move(told);
-        ui_.ShowFailure(text, title, detail);
+        ui_.ShowFailure(text, title, line);
     }
 }
 
@@ -310,7 +340,7 @@ ETelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     AppendFile file;
     for (int attempt = 1; attempt <= kTelemetryOpenAttempts; ++attempt) {
         file = OpenForAppend(path);
-        if (file.fd >= 0) {
+        if (file.fd >= 0 || !TelemetryOpenMayPass(file.error)) {
             break;
         }
         if (attempt < kTelemetryOpenAttempts) {

@@ -19,6 +19,7 @@
 #include "gui/common/AppIcon.h"
 #include "gui/common/DesktopNotifier.h"
 #include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/UpdatingMessage.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/config/MonitoringOptionsDlg.h"
 #include "gui/mainwin/TraceCommand.h"
@@ -80,33 +81,21 @@ QLabel* NewValueBox(QWidget* parent, const char* name) {
 class CTelemetryWindowUi : public ITelemetryUi {
   public:
     CTelemetryWindowUi(QWidget* owner, std::function<void(const std::string&)> notWritten)
-        : owner_(owner), notWritten_(std::move(notWritten)) {}
+        : notWritten_(std::move(notWritten)),
+          message_(owner, QStringLiteral("recorderMessage"), QMessageBox::Warning),
+          notice_(owner, QStringLiteral("recorderMessage"), QMessageBox::Information) {}
     void RecordNotWritten(const std::string& reason) override { notWritten_(reason); }
     void ShowMessage(const std::string& text, const std::string& title) override {
-        Show(message_, QMessageBox::Warning, text, title);
+        message_.Show(QString::fromStdString(text), QString::fromStdString(title));
     }
     void ShowNotice(const std::string& text, const std::string& title) override {
-        Show(notice_, QMessageBox::Information, text, title);
+        notice_.Show(QString::fromStdString(text), QString::fromStdString(title));
     }
 
   private:
-    void Show(QPointer<QMessageBox>& box, QMessageBox::Icon icon, const std::string& text,
-              const std::string& title) {
-        if (box == nullptr) {
-            box = new QMessageBox(icon, QString(), QString(), QMessageBox::Ok, owner_);
-            box->setObjectName(QStringLiteral("recorderMessage"));
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setWindowModality(Qt::NonModal);
-        }
-        box->setWindowTitle(QString::fromStdString(title));
-        box->setText(QString::fromStdString(text));
-        box->show();
-    }
-
-    QWidget* owner_;
     std::function<void(const std::string&)> notWritten_;
-    QPointer<QMessageBox> message_;
-    QPointer<QMessageBox> notice_;
+    CUpdatingMessage message_;
+    CUpdatingMessage notice_;
 };
 
 }  // namespace
@@ -438,11 +427,19 @@ void CMainStatusDlg::ShowRecordingState(bool failing) {
         return;
     }
     // Where the time of the record would be: records not reaching their file matter more.
-    const QString text = QStringLiteral("Not recording (%1 kept): %2")
-                             .arg(recorder_->QueuedRecords())
-                             .arg(recordingProblem_);
+    const std::size_t lost = recorder_->DroppedRecords();
+    const QString kept = lost == 0 ? QStringLiteral("Not recording (%1 kept): ")
+                                         .arg(recorder_->QueuedRecords())
+                                   : QStringLiteral("Not recording (%1 kept, %2 lost): ")
+                                         .arg(recorder_->QueuedRecords())
+                                         .arg(lost);
+    const QString text = kept + recordingProblem_;
     panes_[1]->setText(text);
     panes_[1]->setToolTip(text);
+}
+
+std::string CMainStatusDlg::RecordsNotKeptText() const {
+    return RecordsNotRecordedText(recorder_->QueuedRecords() + recorder_->DroppedRecords());
 }
 
 void CMainStatusDlg::Print() {

@@ -76,6 +76,9 @@ class CMainStatusDlg : public QDialog {
     QLabel* StatusPane(int pane) const { return panes_[pane]; }
     // Prints the window as File > Print does.
     void Print();
+    // "N records were not recorded" for the records still queued or dropped; "" for none. For
+    // the end of the run, when the window is gone.
+    std::string RecordsNotKeptText() const;
     // The Unit Monitoring Options dialog, one for the window's life.
     CMonitoringOptionsDlg& MonitoringOptions() { return *monitoring_; }
     // Replaces the print dialog (tests print to a file without asking).

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "core/link/CommandFrame.h"
+#include "core/program/TerminationSignals.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/security/AuthorizeDlg.h"
 
@@ -86,11 +87,17 @@ ECommandOutcome SendCheckedCommand(CPollingShared& shared, const MailboxCommand&
         // Held over the message too: the notification of the withdrawal may come while it shows.
         const CWaitingSender waiting;
         const auto withdrawn = [&] { return mailbox.WithdrawnCount() != withdrawnBefore; };
-        finished = WaitWhile([&] { return mailbox.IsPending() && !withdrawn(); }, wait.limit);
+        // A termination request ends the wait: the program's end is bounded, the reply not.
+        finished = WaitWhile(
+            [&] { return mailbox.IsPending() && !withdrawn() && !TerminationUnderway(); },
+            wait.limit);
         if (withdrawn()) {
             ShowCommandWithdrawn(command.code, parent);
             return ECommandOutcome::kWithdrawn;
         }
+    }
+    if (mailbox.IsPending() && TerminationUnderway()) {
+        return ECommandOutcome::kNotFinished;
     }
     if (!finished && wait.untilDone) {
         ShowNotification(

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/link/CommandFrame.h"
+#include "core/program/TerminationSignals.h"
 #include "gui/security/AuthorizedCommand.h"
 
 namespace corvane3 {
@@ -41,7 +42,12 @@ SequenceResult SendCommandSequence(CPollingShared& shared,
     bool told = false;
     std::size_t failed = commands.size();
     for (std::size_t i = 0; i < commands.size(); ++i) {
-        WaitWhile([&] { return shared.mailbox.IsPending(); }, kCommandWaitUntilDone.limit);
+        WaitWhile([&] { return shared.mailbox.IsPending() && !TerminationUnderway(); },
+                  kCommandWaitUntilDone.limit);
+        // The program is ending: the rest of the run is not sent, and nobody is asked anything.
+        if (TerminationUnderway()) {
+            return result;
+        }
         const ECommandOutcome outcome =
             SendCheckedCommand(shared, commands[i].command, title, parent, kCommandWaitUntilDone);
         EStepOutcome& step = result.outcomes[i];
@@ -69,7 +75,7 @@ SequenceResult SendCommandSequence(CPollingShared& shared,
             break;
         }
     }
-    if (failed < commands.size() && !(told && failed == 0)) {
+    if (failed < commands.size() && !(told && failed == 0) && !TerminationUnderway()) {
         std::vector<std::string> names;
         for (const SequenceCommand& command : commands) {
             names.push_back(command.name);

@@ -564,6 +564,10 @@ void CSpectrumDlg::SetDds(int item) {
         if (dialog.exec() == QDialog::Accepted) {
             arbitrary_->hz = dialog.Offset();
         }
+        // Closed with the window (a termination request): its closing command is the last.
+        if (closed_) {
+            return;
+        }
     }
     context_.acquisition.SetDds(
         DdsSettingHz(setting, context_.acquisition.ZeemanFrequency, arbitrary_->hz));
@@ -691,6 +695,7 @@ void CSpectrumDlg::reject() {
                  QStringLiteral("Return to Corvane3"))) {
         return;
     }
+    closed_ = true;
     acquisition.Close();
     QDialog::reject();
 }

@@ -141,6 +141,7 @@ class CSpectrumDlg : public QDialog {
     QPointer<QMessageBox> question_;  // the closing question while it shows
     bool terminating_ = false;
     bool rejecting_ = false;
+    bool closed_ = false;  // the closing command went out: nothing more is sent
     SweepParameters Parameters() const;
     int NtotChoice() const;
 

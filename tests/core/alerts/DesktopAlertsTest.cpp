@@ -8,6 +8,8 @@
 
 #include <ranges>
 
+#include "support/TelemetryTestData.h"
+
 namespace corvane3 {
 namespace {
 
@@ -85,7 +87,7 @@ TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
         {0xf1, kMajorFault, EAlertUrgency::kCritical, "dialog-error"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
+        SCOPED_TRACE(::testing::Message()
                      << std::hex << c.code << " in state " << std::dec << c.unitStatus);
         CDesktopAlerts alerts;
         const auto raised = alerts.StatusRecord({c.code, 0, 0, 0, 0}, c.unitStatus, kTq9000);
@@ -162,6 +164,31 @@ TEST(UnitEventsTest, AProjectedCrossingIsSaidOnceWhenItComesWithinAMonth) {
     EXPECT_EQ(said[0].value, "2023-03-27");
     EXPECT_EQ(said[0].text,
               "Model Tq9000 SN 1234: VEM is projected to reach its critical limit by 2023-03-27.");
+}
+
+// Another unit on the port starts with no limit state: its reading outside is news, and the
+// first unit's crossing is not carried over to it.
+TEST(UnitEventsTest, AnotherUnitOnThePortStartsWithItsOwnLimitState) {
+    std::vector<std::string> said;
+    CUnitWatch watch({ReadingLimit{"VEM", {}, {std::nullopt, 2500.0}}},
+                     [&](const UnitEvent& event) {
+                         if (event.name.starts_with("limit")) {
+                             said.push_back(event.name + " " + event.unit);
+                         }
+                     });
+    const auto record = [&](std::uint32_t serial, float vem) {
+        UnitStateData data = corvane3::testing::SampleRecord();
+        data.d1.serialNumber = serial;
+        data.d1.vem = vem;
+        watch.StatusRecord(data, 403, AlertUnit{403, serial, "COM1"});
+    };
+    record(1234, 2600);
+    record(1234, 2600);
+    record(5678, 2600);
+    record(5678, 2400);
+    EXPECT_EQ(said, (std::vector<std::string>{"limit-crossed Model Tq9000 SN 1234",
+                                              "limit-crossed Model Tq9000 SN 5678",
+                                              "limit-cleared Model Tq9000 SN 5678"}));
 }
 
 }  // namespace

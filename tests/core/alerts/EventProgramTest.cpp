@@ -1,4 +1,5 @@
 #include "core/alerts/EventProgram.h"
+#include "core/alerts/ProgramOutput.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 constexpr auto kGenerous = std::chrono::seconds(30);
 
@@ -25,8 +27,10 @@ std::string WriteProgram(const std::filesystem::path& dir) {
     std::ofstream(program)
         << "#!/bin/sh\n"
            "case \"$CORVANE3_EVENT\" in\n"
-           "  hang) sleep 1000 ;;\n"
+           "  hang) : > \"$0.hanging\"; sleep 1000 ;;\n"
+           "  slow) sleep 1 ;;\n"
            "  fail) exit 3 ;;\n"
+           "  talk) cat; echo out; printf 'err\\033' >&2; head -c 5000 /dev/zero | tr '\\0' x;;\n"
            "esac\n"
            "echo \"$CORVANE3_EVENT|$CORVANE3_SEVERITY|$CORVANE3_UNIT|"
            "$CORVANE3_CHANNEL|$CORVANE3_VALUE|$CORVANE3_TEXT|${CORVANE3_STALE-}\" "
@@ -52,8 +56,63 @@ std::string WaitForLines(const std::filesystem::path& file, std::size_t count) {
     return text;
 }
 
-UnitEvent Event(const std::string& name) {
-    return UnitEvent{name, "warning", "Model Tq9000 SN 1234", "VEM", "2450", "VEM is high."};
+UnitEvent Event(const std::string& name, const std::string& severity = "warning",
+                const std::string& channel = "VEM") {
+    return UnitEvent{name, severity, "Model Tq9000 SN 1234", channel, "2450", "VEM is high."};
+}
+
+// Each row: the queue's capacity, the events pushed (name/severity/channel), the order taken.
+struct QueueCase {
+    std::size_t capacity;
+    std::vector<std::vector<std::string>> pushed;
+    std::vector<std::string> taken;  // name and channel
+};
+
+TEST(EventQueueTest, CriticalNewsGoesFirstAndTheLastWordAboutEachThingIsKept) {
+    const QueueCase cases[] = {
+        // A link lost overtakes limit events, but never the earlier news of its own link.
+        {8,
+         {{"limit-crossed", "warning", "VEM"}, {"link-lost", "critical", ""},
+          {"link-back", "info", ""}, {"link-lost", "critical", ""}},
+         {"link-lost ", "limit-crossed VEM", "link-back ", "link-lost "}},
+        // Full: the lost link that came back is folded away rather than lose newer news.
+        {3,
+         {{"link-lost", "critical", ""}, {"limit-crossed", "warning", "VEM"},
+          {"link-back", "info", ""}, {"limit-crossed", "warning", "TC"}},
+         {"limit-crossed VEM", "link-back ", "limit-crossed TC"}},
+        // Nothing superseded: the oldest lesser event goes, then the oldest critical one.
+        {2,
+         {{"alarm", "critical", "a1"}, {"limit-crossed", "warning", "VEM"},
+          {"limit-cleared", "info", "TC"}},
+         {"alarm a1", "limit-cleared TC"}},
+        {2,
+         {{"alarm", "critical", "a1"}, {"alarm", "critical", "a2"}, {"alarm", "critical", "a3"}},
+         {"alarm a2", "alarm a3"}},
+    };
+    for (const QueueCase& c : cases) {
+        CEventQueue queue(c.capacity);
+        std::size_t drops = 0;
+        for (const auto& e : c.pushed) {
+            drops += queue.Push({Event(e[0], e[1], e[2]), "now"}) ? 1 : 0;
+        }
+        EXPECT_EQ(drops, c.pushed.size() - c.taken.size());
+        std::vector<std::string> taken;
+        while (!queue.Empty()) {
+            const QueuedEvent next = queue.Take();
+            taken.push_back(next.event.name + " " + next.event.channel);
+        }
+        EXPECT_EQ(taken, c.taken);
+    }
+}
+
+TEST(ProgramOutputTest, LinesAreEndedCleanedAndBounded) {
+    CProgramOutput output(20);
+    EXPECT_THAT(output.Add("one\n\ntw"), ElementsAre("one"));
+    EXPECT_THAT(output.Add("o\x1b[1m\r\nthree"), ElementsAre("two?[1m?"));
+    EXPECT_THAT(output.Add("!!"), IsEmpty());
+    EXPECT_THAT(output.End(), ElementsAre("three!", "(1 more bytes of output not shown)"));
+    EXPECT_THAT(output.Add("again"), IsEmpty());
+    EXPECT_THAT(output.End(), ElementsAre("again"));
 }
 
 TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrIsSaidUnstarted) {
@@ -72,11 +131,96 @@ TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrI
     ::unsetenv("CORVANE3_STALE");
     EXPECT_TRUE(reports.Items().empty());
 
-    CEventProgram missing("/nonexistent/notify", [&](const std::string& p) { reports.Add(p); });
-    missing.Run(Event("link-lost"));
-    EXPECT_THAT(WaitFor(reports, 1),
+    // Said at start, and not again at the first event.
+    const std::filesystem::path notExecutable = dir.Path() / "not executable";
+    std::ofstream(notExecutable) << "#!/bin/sh\n";
+    for (const std::string& name :
+         {std::string("/nonexistent/notify"), notExecutable.string(), std::string("no-such-x9")}) {
+        CEventProgram missing(name, [&](const std::string& p) { reports.Add(p); });
+        missing.Run(Event("link-lost"));
+        EXPECT_EQ(missing.Finish(kGenerous), "");
+    }
+    EXPECT_THAT(reports.Items(),
                 ElementsAre("--on-event: /nonexistent/notify: cannot start: No such file or "
-                            "directory"));
+                            "directory",
+                            "--on-event: " + notExecutable.string() +
+                                ": cannot start: Permission denied",
+                            "--on-event: no-such-x9: cannot start: not found in PATH"));
+}
+
+TEST(EventProgramTest, TheProgramReadsNothingAndItsOutputComesBackAsMarkedBoundedLines) {
+    testing::TempDir dir;
+    const std::string program = WriteProgram(dir.Path());
+    Reports reports;
+    Reports output;
+    CEventProgram runner(
+        program, [&](const std::string& p) { reports.Add(p); },
+        [&](const std::string& line) { output.Add(line); });
+    runner.Run(Event("talk"));
+    EXPECT_EQ(runner.Finish(kGenerous), "");
+    const std::string said = "--on-event: " + program + " said: ";
+    EXPECT_THAT(output.Items(), ElementsAre(said + "out", said + "err?" + std::string(4088, 'x'),
+                                            said + "(912 more bytes of output not shown)"));
+    EXPECT_THAT(reports.Items(), IsEmpty());
+}
+
+TEST(EventProgramTest, AtTheEndQueuedEventsAreDeliveredWithinTheBoundAndWhatIsCutIsSaid) {
+    testing::TempDir dir;
+    const std::string program = WriteProgram(dir.Path());
+    Reports reports;
+    {
+        CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); });
+        for (const char* name : {"slow", "after-slow", "last"}) {
+            runner.Run(Event(name));
+        }
+        EXPECT_EQ(runner.Finish(kGenerous), "");
+        runner.Run(Event("too late"));
+    }
+    EXPECT_EQ(testing::FileText(program + ".out"),
+              "slow|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n"
+              "after-slow|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n"
+              "last|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n");
+
+    CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); });
+    for (const char* name : {"hang", "never", "nor this"}) {
+        runner.Run(Event(name, "warning", name));
+    }
+    EXPECT_EQ(runner.Finish(std::chrono::seconds(1)),
+              "--on-event: " + program +
+                  ": cut short at exit after 1 s: the running program was killed, 2 events "
+                  "were not delivered");
+    EXPECT_THAT(reports.Items(), IsEmpty());
+}
+
+TEST(EventProgramTest, BehindAHungProgramTheNewestNewsIsKeptAndDroppingIsSaidOnce) {
+    testing::TempDir dir;
+    const std::string program = WriteProgram(dir.Path());
+    Reports reports;
+    CEventProgram runner(
+        program, [&](const std::string& p) { reports.Add(p); }, {}, std::chrono::milliseconds(1000));
+    runner.Run(Event("hang"));
+    ASSERT_TRUE(testing::WaitUntil(kGenerous, [&] {
+        return std::filesystem::exists(program + ".hanging");
+    }));
+    const auto limits = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            runner.Run(Event("limit-crossed", "warning", "TC" + std::to_string(i % 3)));
+        }
+    };
+    limits(100);
+    runner.Run(Event("link-lost", "critical", ""));
+    limits(50);
+    runner.Run(Event("link-back", "info", ""));
+    const std::string text = WaitForLines(program + ".out", 64);
+    EXPECT_EQ(runner.Finish(kGenerous), "");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 64);
+    EXPECT_TRUE(text.starts_with("link-lost|critical|")) << text;
+    EXPECT_TRUE(text.ends_with("\nlink-back|info|Model Tq9000 SN 1234||2450|VEM is high.|\n"));
+    EXPECT_THAT(reports.Items(),
+                ElementsAre("--on-event: " + program + " cannot keep up; older events are dropped",
+                            "--on-event: " + program + ": killed after 1 s without ending",
+                            "--on-event: " + program + " caught up; 88 older events were not "
+                                                        "delivered"));
 }
 
 TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem) {
@@ -84,7 +228,7 @@ TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem
     const std::string program = WriteProgram(dir.Path());
     Reports reports;
     CEventProgram runner(
-        program, [&](const std::string& p) { reports.Add(p); }, std::chrono::milliseconds(1000));
+        program, [&](const std::string& p) { reports.Add(p); }, {}, std::chrono::milliseconds(1000));
     for (const char* name : {"hang", "hang", "fail", "ok", "fail"}) {
         runner.Run(Event(name));
     }

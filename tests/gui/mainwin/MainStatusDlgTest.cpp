@@ -285,14 +285,25 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
     EXPECT_EQ(boxes[0]->text().toStdString(),
               "Unable to save to directory:\n" + records + "/\n(Not a directory)");
 
+    // Beyond the records kept, the loss is counted from the first one lost, and said at the end.
+    for (int mjd = 4; mjd <= 300; ++mjd) {
+        PostRecord(402, 0, [&](UnitStateData& data) { data.mjd = mjd; });
+    }
+    EXPECT_EQ(window_.StatusPane(1)->text().toStdString(),
+              "Not recording (256 kept, 44 lost): Unable to save to directory: " + records +
+                  "/ (Not a directory)");
+    EXPECT_EQ(window_.RecordsNotKeptText(), "300 records were not recorded");
+    EXPECT_EQ(window_.findChildren<QMessageBox*>("recorderMessage").size(), 1);
+
     std::filesystem::remove(blocked);
-    PostRecord(402, 0, [](UnitStateData& data) { data.mjd = 4; });
+    PostRecord(402, 0, [](UnitStateData& data) { data.mjd = 301; });
     const std::vector<std::string> lines = testing::CsdLines(blocked / "records" / "Unit1234.csd");
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 257u);
     EXPECT_TRUE(lines[0].starts_with("MJD, ID")) << lines[0];
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_EQ(std::stod(lines[i]), static_cast<double>(i)) << lines[i];
+        EXPECT_EQ(std::stod(lines[i]), static_cast<double>(45 + i)) << lines[i];
     }
+    EXPECT_EQ(window_.RecordsNotKeptText(), "45 records were not recorded");
     EXPECT_EQ(window_.StatusPane(1)->text(), "Cesium TOD: 2026/12/06 10:00:00");
 }
 

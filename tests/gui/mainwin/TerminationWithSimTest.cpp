@@ -48,6 +48,7 @@ enum class ESituation {
     kTest1,
     kSilentHostSweep,
     kClosingQuestion,  // host sweep, Exit chosen: "This will reboot CFS." waits for an answer
+    kArbitraryDds,     // instrument sweep, its "Arbitrary DDS Setting" dialog open
 };
 
 struct Row {
@@ -71,6 +72,7 @@ class ProgramHandlers {
             ::sigaction(kSignals[i], &previous_[i], nullptr);
         }
         TerminationRequested() = false;
+        TerminationUnderway() = false;
     }
 
   private:
@@ -99,7 +101,8 @@ class TerminationWithSimTest : public testing::WidgetTest,
 
 TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEnds) {
     const Row& row = GetParam();
-    const bool instrument = row.situation == ESituation::kInstrumentSweep;
+    const bool instrument = row.situation == ESituation::kInstrumentSweep ||
+                            row.situation == ESituation::kArbitraryDds;
     testing::SimWindowRig rig(
         testing::ModelOptions(kModelTq9000, instrument),
         [instrument](const Corvane3App& app) {
@@ -140,7 +143,19 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
                      qobject_cast<QMessageBox*>(ShownModal())->button(QMessageBox::Ok)->click();
                  }});
         }
-        if (row.situation == ESituation::kAfterHostSweep) {
+        if (row.situation == ESituation::kArbitraryDds) {  // offered while no sweep runs
+            steps.push_back({spectrumShown, [&main] {
+                                 main.OpenSpectrumWindow()
+                                     ->CommandAction(CSpectrumDlg::kCmdFirstDds +
+                                                     static_cast<int>(EDdsSetting::kArbitrary))
+                                     ->trigger();
+                             }});
+            steps.push_back({[] {
+                                 return ShownModal() &&
+                                        ShownModal()->windowTitle() == "Arbitrary DDS Setting";
+                             },
+                             [] {}});
+        } else if (row.situation == ESituation::kAfterHostSweep) {
             steps.push_back({spectrumShown, [&] { startSweep("2"); }});
             steps.push_back({[&] { return rig.app.spectrum.Data().completedSweeps == 1; }, [] {}});
         } else {
@@ -195,6 +210,15 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     }
     ASSERT_TRUE(ended);
 
+    // Nothing goes to the unit after the closing command but the polls.
+    const std::vector<sim::ReceivedFrame> frames = sim.Frames();
+    const auto closing = std::find_if(frames.rbegin(), frames.rend(), [&](const auto& frame) {
+        return frame.code == expectedCode && frame.data == expectedData;
+    });
+    ASSERT_NE(closing, frames.rend());
+    EXPECT_TRUE(std::all_of(frames.rbegin(), closing, [](const auto& frame) {
+        return frame.code == "D*1" || frame.code == "D*2";
+    }));
     const std::vector<std::string> sent = SentFields(sim, expectedCode);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), expectedData), 1);
     if (instrument) {
@@ -230,6 +254,8 @@ constexpr Row kRows[] = {
     {"SigtermWhenTheUnitStopsAnswering", ESituation::kSilentHostSweep, SIGTERM},
     // The signal is the answer nobody gave: the window and then the main window close.
     {"SighupWhileTheClosingQuestionShows", ESituation::kClosingQuestion, SIGHUP},
+    // The dialog closes with the window: no synthesizer setting follows the sweep's end.
+    {"SigtermWithTheArbitraryDdsDialogOpen", ESituation::kArbitraryDds, SIGTERM},
 };
 
 INSTANTIATE_TEST_SUITE_P(SignalsAndSituations, TerminationWithSimTest, ::testing::ValuesIn(kRows),

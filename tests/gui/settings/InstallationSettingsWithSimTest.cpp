@@ -7,8 +7,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "core/link/CommandFrame.h"
+#include "core/program/TerminationSignals.h"
 #include "support/CommaLocale.h"
 #include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
@@ -297,6 +299,38 @@ TEST_F(InstallationSettingsWithSimTest,
     EXPECT_EQ(driver.Messages(),
               (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
     EXPECT_EQ(Sent({"C01", "W10"}), (Strings{"C01 04321", "W10 1 1.33"}));
+}
+
+}  // namespace
+}  // namespace corvane3
+
+namespace corvane3 {
+namespace {
+
+// A termination request while Factory Settings waits for a reply that does not come: the wait
+// ends, the rest of the run is not sent and nobody is asked anything.
+TEST_F(InstallationSettingsWithSimTest, ATerminationRequestEndsAFactorySettingsRunAtOnce) {
+    Start(kModelChronoBeam, true);
+    const std::vector<std::string> factory{"C01", "W10", "A17", "A13", "C07", "C02"};
+    sim_->ClearFrames();
+    sim_->SetOverride("C01", {""});
+    QTimer signal;  // as the handler does once the first command is on its way
+    QObject::connect(&signal, &QTimer::timeout, [&] {
+        TerminationUnderway() = TerminationUnderway() || !Sent(factory).empty();
+    });
+    signal.start(10);
+    std::vector<std::string> sentAfter;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        Type(dialog, "unitId", "7");
+        Click(dialog, "apply");
+        sentAfter = Sent(factory);
+        dialog.reject();
+    });
+    window_->RunCommand(kCmdFactorySettings);
+    TerminationUnderway() = false;
+    ASSERT_EQ(sentAfter.size(), 1u);
+    EXPECT_EQ(Sent(factory), sentAfter);
+    EXPECT_EQ(driver.Messages(), Messages{});
 }
 
 }  // namespace
