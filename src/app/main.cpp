@@ -206,8 +206,9 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
-                   int screenshotTimeout, const std::vector<ReadingLimit>& limits,
+                   int screenshotTimeout, const ReadingLimits& readingLimits,
                    const std::string& onEvent) {
+    const std::vector<ReadingLimit>& limits = readingLimits.readings;
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
     for (const std::string& message : app.StartupMessages()) {
@@ -274,6 +275,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                 }
             });
             window.SetUnitWatch(watch);
+            window.ShowLimitsProblems(readingLimits.problems);
             if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
                                                exitStatus);
@@ -374,7 +376,7 @@ int main(int argc, char* argv[]) {
                                       options.config.value_or(std::string()));
             const ReadingLimits limits =
                 LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
-            PrintLimitProjections(*options.summary, limits.readings, std::cout);
+            PrintLimitProjections(*options.summary, limits, std::cout, std::cerr);
             std::cout << std::flush;
         }
         return status;
@@ -462,5 +464,5 @@ int main(int argc, char* argv[]) {
     return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
         options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
-        limits.readings, options.onEvent.value_or(std::string())));
+        limits, options.onEvent.value_or(std::string())));
 }
