@@ -24,7 +24,9 @@ struct ProjectionCase {
     LimitBand critical;
     const char* line;          // for a dated line: its start, the date checked against crossingDay
     double crossingDay = 0.0;  // the generator's, from the start
-    bool noNumbers = false;    // records holding "inf" and "nan" for VEM follow the others
+    // Records holding "inf" and "nan" for VEM, and two records run together (the first torn,
+    // VEM of the second in a later column), follow the others.
+    bool noNumbers = false;
 };
 
 // The MJD of a "YYYY-MM-DD" date.
@@ -61,6 +63,11 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
             std::ofstream(path, std::ios::app)
                 << (c.noNumbers ? TelemetryRecordLine(data, kModelTq9000) + kTelemetryLineEnd : "");
         }
+        UnitStateData torn = testing::SampleRecord();
+        torn.mjd = kStartMjd + c.days;
+        const std::string record = TelemetryRecordLine(torn, kModelTq9000);
+        std::ofstream(path, std::ios::app)
+            << (c.noNumbers ? record.substr(0, record.size() / 3) + record + kTelemetryLineEnd : "");
         std::ostringstream out;
         std::ostringstream err;
         PrintLimitProjections(
