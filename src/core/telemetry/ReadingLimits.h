@@ -14,8 +14,11 @@
 //   CriticalLow = 24
 //
 // Keys and section names compare exactly; numbers are written with a decimal point whatever
-// the user's language; '#' or ';' starts a comment line. A line that cannot be used is
-// reported with its file and line number and left out; the rest of the file still counts.
+// the user's language; '#' or ';' starts a comment line; a UTF-8 byte order mark is skipped.
+// A line that cannot be used is reported with its file and line number and left out; the
+// rest of the file still counts. So is a section or key given again, a warning bound outside
+// its critical band (the critical bound stays) and a band whose low bound is above its high
+// one (the band goes whole).
 //
 // No Qt. CReadingLimitWatch is used by one thread.
 
