@@ -9,8 +9,13 @@
 
 namespace corvane3 {
 
-void PrintLimitProjections(const std::string& path, const std::vector<ReadingLimit>& limits,
-                           std::ostream& out) {
+void PrintLimitProjections(const std::string& path, const ReadingLimits& readingLimits,
+                           std::ostream& out, std::ostream& err) {
+    for (const std::string& problem : readingLimits.problems) {
+        err << "corvane3: " << problem << "\n";
+    }
+    err << std::flush;
+    const std::vector<ReadingLimit>& limits = readingLimits.readings;
     if (limits.empty()) {
         return;
     }

@@ -10,9 +10,10 @@
 
 namespace corvane3 {
 
-// One line per limit with a critical bound, in the limits' order; nothing when there are none
-// or path is no current-format telemetry file (the summary has said what it is).
-void PrintLimitProjections(const std::string& path, const std::vector<ReadingLimit>& limits,
-                           std::ostream& out);
+// The limits file's problems on err, one line each; then on out one line per limit with a
+// critical bound, in the limits' order: nothing when there are none or path is no
+// current-format telemetry file (the summary has said what it is).
+void PrintLimitProjections(const std::string& path, const ReadingLimits& limits,
+                           std::ostream& out, std::ostream& err);
 
 }  // namespace corvane3

@@ -208,8 +208,9 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 }
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
-                   int screenshotTimeout, const std::vector<ReadingLimit>& limits,
+                   int screenshotTimeout, const ReadingLimits& readingLimits,
                    const std::string& onEvent) {
+    const std::vector<ReadingLimit>& limits = readingLimits.readings;
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
     // A file's window polls nothing: its messages may wait for an answer first. The main
@@ -298,6 +299,7 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
                 }
             });
             window.SetUnitWatch(watch);
+            window.ShowLimitsProblems(readingLimits.problems);
             if (!screenshot.empty()) {
                 SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
                                                exitStatus);
@@ -415,7 +417,7 @@ int main(int argc, char* argv[]) {
                                       options.config.value_or(std::string()));
             const ReadingLimits limits =
                 LoadReadingLimits(LimitsPathFor(located.ConfigurationPath()));
-            PrintLimitProjections(*options.summary, limits.readings, std::cout);
+            PrintLimitProjections(*options.summary, limits, std::cout, std::cerr);
             std::cout << std::flush;
         }
         return status;
@@ -503,5 +505,5 @@ int main(int argc, char* argv[]) {
     return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
         options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
-        limits.readings, options.onEvent.value_or(std::string())));
+        limits, options.onEvent.value_or(std::string())));
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/base/Mjd.h"
@@ -22,6 +24,9 @@ struct ProjectionCase {
     LimitBand critical;
     const char* line;          // for a dated line: its start, the date checked against crossingDay
     double crossingDay = 0.0;  // the generator's, from the start
+    // Records holding "inf" and "nan" for VEM, and two records run together (the first torn,
+    // VEM of the second in a later column), follow the others.
+    bool noNumbers = false;
 };
 
 // The MJD of a "YYYY-MM-DD" date.
@@ -38,6 +43,7 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
     const LimitBand both{1600.0, 2500.0};
     const ProjectionCase cases[] = {
         {"rising", 300, 6, 1.25, high, "VEM reaches 2500 V by ", 400.0},
+        {"rising, then no numbers", 300, 6, 1.25, high, "VEM reaches 2500 V by ", 400.0, true},
         {"falling to a low limit", 300, 6, -1.25, both, "VEM reaches 1600 V by ", 320.0},
         {"two days", 2, 1, 1.25, high, "VEM: fit over 47.0 hours: too short to project"},
         {"falling, high limit only", 300, 6, -1.25, high,
@@ -50,9 +56,24 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
         testing::TempDir dir;
         const auto path = dir.Path() / "Unit1234.csd";
         testing::WriteVemFile(path, c.days, c.recordHours * 3600.0, c.voltsPerDay);
+        for (const float vem : {std::numeric_limits<float>::infinity(), std::nanf("")}) {
+            UnitStateData data = testing::SampleRecord();
+            data.mjd = kStartMjd + c.days;
+            data.d1.vem = vem;
+            std::ofstream(path, std::ios::app)
+                << (c.noNumbers ? TelemetryRecordLine(data, kModelTq9000) + kTelemetryLineEnd : "");
+        }
+        UnitStateData torn = testing::SampleRecord();
+        torn.mjd = kStartMjd + c.days;
+        const std::string record = TelemetryRecordLine(torn, kModelTq9000);
+        std::ofstream(path, std::ios::app)
+            << (c.noNumbers ? record.substr(0, record.size() / 3) + record + kTelemetryLineEnd : "");
         std::ostringstream out;
-        PrintLimitProjections(path.string(),
-                              {ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}}, out);
+        std::ostringstream err;
+        PrintLimitProjections(
+            path.string(), {{ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}}, {}}, out,
+            err);
+        EXPECT_EQ(err.str(), "");
         const std::string line = out.str();
         if (c.crossingDay == 0.0) {
             EXPECT_EQ(line, c.line[0] == 0 ? "" : std::string(c.line) + "\n") << c.name;
@@ -64,6 +85,29 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
             << line;
         EXPECT_EQ(line.substr(start.size() + 10), " (fit over 300 days)\n");
     }
+}
+
+TEST(LimitProjectionsTest, TheLimitsFilesProblemsGoToStandardErrorAndTheRestCounts) {
+    testing::TempDir dir;
+    const auto path = dir.Path() / "Unit1234.csd";
+    testing::WriteVemFile(path, 300, 6 * 3600.0, 1.25);
+    std::ofstream(dir.Path() / kLimitsFileName) << "\xEF\xBB\xBF[VEM]\n"
+                                                   "CriticalHigh = 2500\n"
+                                                   "WarningHigh = 2600\n"
+                                                   "[IIP]\n"
+                                                   "CriticalLow = 5\n"
+                                                   "CriticalHigh = 4\n";
+    const std::string limitsPath = (dir.Path() / kLimitsFileName).string();
+    std::ostringstream out;
+    std::ostringstream err;
+    PrintLimitProjections(path.string(), LoadReadingLimits(limitsPath), out, err);
+    EXPECT_TRUE(out.str().starts_with("VEM reaches 2500 V by ")) << out.str();
+    EXPECT_EQ(err.str(), "corvane3: " + limitsPath +
+                             ":3: WarningHigh 2600 is above CriticalHigh 2500: a warning bound "
+                             "outside its critical band is left out\ncorvane3: " +
+                             limitsPath +
+                             ":6: CriticalLow 5 is above CriticalHigh 4: the critical band is "
+                             "left out\n");
 }
 
 }  // namespace

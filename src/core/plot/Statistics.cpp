@@ -136,7 +136,7 @@ void CLineFitSums::Add(double days, double value) {
 
 void CLineFitSums::AddMean(double days, double value, std::size_t count, double earliest,
                            double latest) {
-    if (count == 0 || std::isnan(days) || std::isnan(value)) {
+    if (count == 0 || !std::isfinite(days) || !std::isfinite(value)) {
         return;
     }
     if (count_ == 0) {

@@ -294,7 +294,8 @@ struct LineFit {
 // order.
 class CLineFitSums {
   public:
-    // Points with an absent (NaN) time or value are left out.
+    // Points with an absent (NaN) or infinite time or value are left out: one would poison
+    // every sum.
     void Add(double days, double value);
     // Adds count points that a stretch of records stands for, all at its mean time and mean
     // value; earliest and latest are the stretch's first and last times, the fit's span.

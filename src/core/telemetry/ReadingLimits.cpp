@@ -1,11 +1,16 @@
 #include "core/telemetry/ReadingLimits.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <cstring>
+#include <tuple>
 
-#include "core/base/CLocale.h"
+#include "core/base/RegularFile.h"
 #include "core/telemetry/TelemetryColumns.h"
 #include "core/telemetry/TelemetryFormat.h"
 
@@ -23,6 +28,23 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// A limits file is a few lines per reading; anything longer is some other file put there.
+constexpr std::size_t kMaxLimitsFileBytes = std::size_t{256} << 10;
+// Problems said one by one; a junk file's further lines are only counted.
+constexpr std::size_t kMaxLimitsProblems = 20;
+// A line quoted in a problem is cut here, so that junk gives short lines.
+constexpr std::size_t kMaxQuotedChars = 60;
+
+// Text from the file as a problem quotes it: control bytes shown as '?', long text cut.
+std::string Quoted(std::string_view text) {
+    std::string quoted(text.substr(0, kMaxQuotedChars));
+    for (char& c : quoted) {
+        c = static_cast<unsigned char>(c) < ' ' || c == '\x7f' ? '?' : c;
+    }
+    return text.size() > kMaxQuotedChars ? quoted + "..." : quoted;
+}
+
 std::optional<double> ParseNumber(std::string_view text) {
     double value = 0.0;
     if (!text.empty() && text.front() == '+') {
@@ -35,21 +57,31 @@ std::optional<double> ParseNumber(std::string_view text) {
     return value;
 }
 
-// The bound a key sets; null for an unknown key.
-std::optional<double>* BoundOfKey(ReadingLimit& limit, std::string_view key) {
-    if (key == "WarningLow") {
-        return &limit.warning.low;
+// The four keys in the order their bounds must keep on the number line.
+enum EBoundKey : std::size_t { kCriticalLow, kWarningLow, kWarningHigh, kCriticalHigh, kKeyCount };
+constexpr std::array<std::string_view, kKeyCount> kKeyNames = {"CriticalLow", "WarningLow",
+                                                               "WarningHigh", "CriticalHigh"};
+
+std::optional<double>& BoundOf(ReadingLimit& limit, std::size_t key) {
+    switch (key) {
+        case kCriticalLow:
+            return limit.critical.low;
+        case kWarningLow:
+            return limit.warning.low;
+        case kWarningHigh:
+            return limit.warning.high;
+        default:
+            return limit.critical.high;
     }
-    if (key == "WarningHigh") {
-        return &limit.warning.high;
+}
+
+std::optional<std::size_t> KeyOf(std::string_view key) {
+    for (std::size_t k = 0; k < kKeyCount; ++k) {
+        if (kKeyNames[k] == key) {
+            return k;
+        }
     }
-    if (key == "CriticalLow") {
-        return &limit.critical.low;
-    }
-    if (key == "CriticalHigh") {
-        return &limit.critical.high;
-    }
-    return nullptr;
+    return std::nullopt;
 }
 
 // A number as the limits file and the tooltips write it: shortest form, decimal point.
@@ -79,84 +111,214 @@ std::filesystem::path LimitsPathFor(const std::filesystem::path& configurationPa
     return configurationPath.parent_path() / kLimitsFileName;
 }
 
+namespace {
+
+// What one parse keeps besides the limits: the problems said so far and the section being read.
+class CLimitsParser {
+  public:
+    explicit CLimitsParser(const std::string& fileName) : fileName_(fileName) {}
+
+    void Line(std::string_view line, int lineNumber);
+    ReadingLimits Finish();
+
+  private:
+    void Refuse(int lineNumber, const std::string& why);
+    void Section(std::string_view line, int lineNumber);
+    void Key(std::string_view line, std::size_t equals, int lineNumber);
+    // Leaves out the bounds of the section just read that contradict each other.
+    void CheckBandOrder();
+
+    const std::string& fileName_;
+    ReadingLimits limits_;
+    std::size_t unsaid_ = 0;  // problems beyond kMaxLimitsProblems
+    std::vector<int> sectionLines_;  // per reading, the line of its section
+    std::optional<std::size_t> section_;  // the reading whose keys are being read
+    bool skippingSection_ = false;        // inside a section that was refused
+    std::array<int, kKeyCount> keyLines_{};  // the section's keys' lines; 0 not given
+};
+
+void CLimitsParser::Refuse(int lineNumber, const std::string& why) {
+    if (limits_.problems.size() < kMaxLimitsProblems) {
+        limits_.problems.push_back(fileName_ + ":" + std::to_string(lineNumber) + ": " + why);
+    } else {
+        ++unsaid_;
+    }
+}
+
+void CLimitsParser::Line(std::string_view line, int lineNumber) {
+    if (line.empty() || line.front() == '#' || line.front() == ';') {
+        return;
+    }
+    if (line.front() == '[') {
+        CheckBandOrder();
+        Section(line, lineNumber);
+        return;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        Refuse(lineNumber, "expected KEY = VALUE: " + Quoted(line));
+    } else if (section_) {
+        Key(line, equals, lineNumber);
+    } else if (!skippingSection_) {
+        Refuse(lineNumber, "a limit before any [READING] section");
+    }
+}
+
+void CLimitsParser::Section(std::string_view line, int lineNumber) {
+    section_.reset();
+    skippingSection_ = true;
+    keyLines_ = {};
+    const std::string name(Trim(line.substr(1, line.find(']') - 1)));
+    if (line.back() != ']' || name.empty()) {
+        Refuse(lineNumber, "not a section line: " + Quoted(line));
+        return;
+    }
+    if (!IsLimitableReading(name)) {
+        Refuse(lineNumber, "no reading named " + Quoted(name));
+        return;
+    }
+    for (std::size_t i = 0; i < limits_.readings.size(); ++i) {
+        if (limits_.readings[i].channel == name) {
+            Refuse(lineNumber, "[" + name + "] again (first at line " +
+                                   std::to_string(sectionLines_[i]) + "): left out");
+            return;
+        }
+    }
+    section_ = limits_.readings.size();
+    limits_.readings.push_back(ReadingLimit{name, {}, {}});
+    sectionLines_.push_back(lineNumber);
+    skippingSection_ = false;
+}
+
+void CLimitsParser::Key(std::string_view line, std::size_t equals, int lineNumber) {
+    const std::string_view key = Trim(line.substr(0, equals));
+    const std::optional<std::size_t> k = KeyOf(key);
+    if (!k) {
+        Refuse(lineNumber, "unknown key " + Quoted(key) +
+                               " (WarningLow, WarningHigh, CriticalLow or CriticalHigh)");
+        return;
+    }
+    if (keyLines_[*k] != 0) {
+        Refuse(lineNumber, std::string(key) + " again (first at line " +
+                               std::to_string(keyLines_[*k]) + "): left out");
+        return;
+    }
+    std::optional<double>& bound = BoundOf(limits_.readings[*section_], *k);
+    const std::string_view value = Trim(line.substr(equals + 1));
+    if (value.empty()) {
+        keyLines_[*k] = lineNumber;  // an empty value sets no limit, as the example file shows
+    } else if (const std::optional<double> number = ParseNumber(value)) {
+        keyLines_[*k] = lineNumber;
+        bound = number;
+    } else {
+        Refuse(lineNumber, "not a number: " + Quoted(value));
+    }
+}
+
+void CLimitsParser::CheckBandOrder() {
+    if (!section_) {
+        return;
+    }
+    ReadingLimit& limit = limits_.readings[*section_];
+    const auto text = [&](std::size_t k) {
+        return std::string(kKeyNames[k]) + " " + NumberText(*BoundOf(limit, k));
+    };
+    // A band whose low bound is above its high one holds no value: it is left out whole, said
+    // at the later of its two lines.
+    for (const auto& [low, high, band] : {std::tuple{kWarningLow, kWarningHigh, "warning"},
+                                         std::tuple{kCriticalLow, kCriticalHigh, "critical"}}) {
+        if (BoundOf(limit, low) && BoundOf(limit, high) &&
+            *BoundOf(limit, low) > *BoundOf(limit, high)) {
+            Refuse(std::max(keyLines_[low], keyLines_[high]),
+                   text(low) + " is above " + text(high) + ": the " + band +
+                       " band is left out");
+            BoundOf(limit, low).reset();
+            BoundOf(limit, high).reset();
+        }
+    }
+    // A warning bound outside the critical band would warn after the critical crossing, or
+    // never; the critical bounds are kept.
+    for (const std::size_t warning : {kWarningLow, kWarningHigh}) {
+        for (const std::size_t critical : {kCriticalLow, kCriticalHigh}) {
+            std::optional<double>& w = BoundOf(limit, warning);
+            const std::optional<double>& c = BoundOf(limit, critical);
+            if (w && c && (critical == kCriticalLow ? *w < *c : *w > *c)) {
+                Refuse(keyLines_[warning],
+                       text(warning) + (critical == kCriticalLow ? " is below " : " is above ") +
+                           text(critical) + ": a warning bound outside its critical band is "
+                                            "left out");
+                w.reset();
+            }
+        }
+    }
+    section_.reset();
+}
+
+ReadingLimits CLimitsParser::Finish() {
+    CheckBandOrder();
+    if (unsaid_ > 0) {
+        limits_.problems.push_back(fileName_ + ": " + std::to_string(unsaid_) +
+                                   " more lines that cannot be used");
+    }
+    return std::move(limits_);
+}
+
+}  // namespace
+
 ReadingLimits ParseReadingLimits(std::string_view text, const std::string& fileName) {
-    ReadingLimits limits;
-    ReadingLimit* section = nullptr;
-    bool skippingSection = false;  // inside a section that was refused
+    // An editor may begin a UTF-8 file with a byte order mark; it is not part of the first line.
+    if (text.starts_with(kUtf8ByteOrderMark)) {
+        text.remove_prefix(kUtf8ByteOrderMark.size());
+    }
+    CLimitsParser parser(fileName);
     int lineNumber = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        const std::string_view line = Trim(text.substr(0, end));
+        parser.Line(Trim(text.substr(0, end)), ++lineNumber);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        ++lineNumber;
-        auto refuse = [&](const std::string& why) {
-            limits.problems.push_back(fileName + ":" + std::to_string(lineNumber) + ": " + why);
-        };
-        if (line.empty() || line.front() == '#' || line.front() == ';') {
-            continue;
-        }
-        if (line.front() == '[') {
-            section = nullptr;
-            skippingSection = true;
-            const std::string name(Trim(line.substr(1, line.find(']') - 1)));
-            if (line.back() != ']' || name.empty()) {
-                refuse("not a section line: " + std::string(line));
-            } else if (!IsLimitableReading(name)) {
-                refuse("no reading named " + name);
-            } else {
-                for (ReadingLimit& known : limits.readings) {
-                    section = known.channel == name ? &known : section;
-                }
-                if (section == nullptr) {
-                    section = &limits.readings.emplace_back(ReadingLimit{name, {}, {}});
-                }
-                skippingSection = false;
-            }
-            continue;
-        }
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos) {
-            refuse("expected KEY = VALUE: " + std::string(line));
-            continue;
-        }
-        if (section == nullptr) {
-            if (!skippingSection) {
-                refuse("a limit before any [READING] section");
-            }
-            continue;
-        }
-        const std::string_view key = Trim(line.substr(0, equals));
-        std::optional<double>* bound = BoundOfKey(*section, key);
-        if (bound == nullptr) {
-            refuse("unknown key " + std::string(key) +
-                   " (WarningLow, WarningHigh, CriticalLow or CriticalHigh)");
-            continue;
-        }
-        const std::string_view value = Trim(line.substr(equals + 1));
-        if (value.empty()) {
-            bound->reset();  // an empty value sets no limit, as the example file shows
-        } else if (const std::optional<double> number = ParseNumber(value)) {
-            *bound = number;
-        } else {
-            refuse("not a number: " + std::string(value));
-        }
     }
-    return limits;
+    return parser.Finish();
 }
 
 ReadingLimits LoadReadingLimits(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::error_code error;
-        ReadingLimits none;
-        if (std::filesystem::exists(path, error)) {
-            none.problems.push_back(path.string() + ": cannot be read");
+    ReadingLimits none;
+    std::string reason;
+    int error = 0;
+    const int fd = OpenRegularFile(path.string(), reason, error);
+    if (fd < 0) {
+        if (error != ENOENT) {
+            none.problems.push_back(path.string() + ": cannot be read (" + reason + ")");
         }
         return none;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseReadingLimits(text.str(), path.string());
+    // One byte more than the bound tells a file that is too long from one that just fits.
+    std::string text(kMaxLimitsFileBytes + 1, '\0');
+    std::size_t size = 0;
+    while (size < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + size, text.size() - size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            none.problems.push_back(path.string() + ": cannot be read (" + reason + ")");
+            return none;
+        }
+        if (n == 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (size > kMaxLimitsFileBytes) {
+        none.problems.push_back(path.string() + ": longer than " +
+                                std::to_string(kMaxLimitsFileBytes >> 10) +
+                                " KiB, no limits file: left out");
+        return none;
+    }
+    text.resize(size);
+    return ParseReadingLimits(text, path.string());
 }
 
 const char* LimitBoundWord(ELimitBound bound) {
@@ -206,7 +368,10 @@ std::string LimitCrossingText(const LimitCrossing& crossing) {
 }
 
 CReadingLimitWatch::CReadingLimitWatch(std::vector<ReadingLimit> limits)
-    : limits_(std::move(limits)), levels_(limits_.size(), ELimitLevel::kInside) {}
+    : limits_(std::move(limits)),
+      levels_(limits_.size(), ELimitLevel::kInside),
+      said_(limits_.size(), ELimitLevel::kInside),
+      insideRecords_(limits_.size(), 0) {}
 
 const ReadingLimit* CReadingLimitWatch::LimitOf(std::string_view channel) const {
     for (const ReadingLimit& limit : limits_) {
@@ -233,12 +398,15 @@ std::vector<LimitCrossing> CReadingLimitWatch::StatusRecord(const UnitStateData&
             continue;
         }
         const LimitStanding standing = StandingOf(limits_[i], *value);
-        const ELimitLevel before = levels_[i];
         levels_[i] = standing.level;
-        if (standing.level > before) {
+        insideRecords_[i] = standing.level == ELimitLevel::kInside ? insideRecords_[i] + 1 : 0;
+        if (standing.level > said_[i]) {
+            said_[i] = standing.level;
             crossings.push_back(LimitCrossing{limits_[i].channel, false, standing.level,
                                               standing.bound, *value, standing.limit});
-        } else if (standing.level == ELimitLevel::kInside && before != ELimitLevel::kInside) {
+        } else if (said_[i] != ELimitLevel::kInside &&
+                   insideRecords_[i] >= kLimitClearingRecords) {
+            said_[i] = ELimitLevel::kInside;
             crossings.push_back(
                 LimitCrossing{limits_[i].channel, true, ELimitLevel::kInside, {}, *value, 0.0});
         }

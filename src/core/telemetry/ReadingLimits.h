@@ -14,8 +14,11 @@
 //   CriticalLow = 24
 //
 // Keys and section names compare exactly; numbers are written with a decimal point whatever
-// the user's language; '#' or ';' starts a comment line. A line that cannot be used is
-// reported with its file and line number and left out; the rest of the file still counts.
+// the user's language; '#' or ';' starts a comment line; a UTF-8 byte order mark is skipped.
+// A line that cannot be used is reported with its file and line number and left out; the
+// rest of the file still counts. So is a section or key given again, a warning bound outside
+// its critical band (the critical bound stays) and a band whose low bound is above its high
+// one (the band goes whole).
 //
 // No Qt. CReadingLimitWatch is used by one thread.
 
@@ -90,10 +93,17 @@ struct LimitCrossing {
 // "VEM 2450 V above its warning limit 2400", "VEM back inside its limits (2350)".
 std::string LimitCrossingText(const LimitCrossing& crossing);
 
+// A reading must stay back inside every band for this many records in a row before its
+// clearing is said: a reading hovering at a bound then gives one crossing, not one crossing and
+// one clearing with every record.
+inline constexpr int kLimitClearingRecords = 10;
+
 // Follows each limited reading record by record. A reading leaving its warning band is one
-// crossing; going on to leave the critical band is another; nothing more is said until it
-// comes back inside every band (one clearing), after which it can cross again. A reading a
-// record lacks (Batt24 of a unit without a supply board) keeps its state.
+// crossing; going on to leave the critical band is another; nothing more is said, whichever
+// bands it moves between, until it has been back inside every band for kLimitClearingRecords
+// records in a row (one clearing), after which it can cross again. A reading a record lacks
+// (Batt24 of a unit without a supply board) or holds as no number ("nan", "inf") keeps its
+// state.
 class CReadingLimitWatch {
   public:
     CReadingLimitWatch() = default;
@@ -110,6 +120,10 @@ class CReadingLimitWatch {
   private:
     std::vector<ReadingLimit> limits_;
     std::vector<ELimitLevel> levels_;
+    // Per reading: the worst level said since its last clearing, and the records in a row it
+    // has stood inside since it was last outside.
+    std::vector<ELimitLevel> said_;
+    std::vector<int> insideRecords_;
 };
 
 }  // namespace corvane3

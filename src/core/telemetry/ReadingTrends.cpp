@@ -69,6 +69,7 @@ std::optional<std::vector<ReadingTrend>> ScanReadingTrends(const std::string& pa
     std::uint64_t consumed = 0;
     std::string line;
     bool header = true;
+    std::size_t headerFields = 0;
     bool failed = false;
     while (!stop.load(std::memory_order_relaxed)) {
         const CLineReader::ENext next = reader.Next(line);
@@ -100,6 +101,7 @@ std::optional<std::vector<ReadingTrend>> ScanReadingTrends(const std::string& pa
                 }
                 start = comma + 1;
             }
+            headerFields = names.size();
             for (std::size_t i = 0; i < limits.size(); ++i) {
                 const auto found = std::find(names.begin(), names.end(), limits[i].channel);
                 if (found != names.end()) {
@@ -108,8 +110,11 @@ std::optional<std::vector<ReadingTrend>> ScanReadingTrends(const std::string& pa
             }
             continue;
         }
+        // A line with more fields than the header is two records run together (one torn by
+        // another program): its columns are shifted, and no value of it is taken.
         const std::optional<double> mjd = TelemetryColumnValue(line, 0);
-        if (!mjd) {
+        if (!mjd || static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) >=
+                        headerFields) {
             continue;
         }
         for (std::size_t i = 0; i < limits.size(); ++i) {

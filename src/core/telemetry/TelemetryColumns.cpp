@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <iterator>
 
 #include "core/link/UnitState.h"
@@ -96,7 +97,7 @@ std::optional<double> TelemetryColumnValue(std::string_view line, std::size_t co
     double value = 0.0;
     // from_chars takes no leading '+', which the format never writes before a reading.
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (error != std::errc() || end != field.data() + field.size()) {
+    if (error != std::errc() || end != field.data() + field.size() || !std::isfinite(value)) {
         return std::nullopt;
     }
     return value;

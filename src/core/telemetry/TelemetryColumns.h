@@ -24,7 +24,8 @@ bool IsLimitableReading(std::string_view name);
 std::optional<std::size_t> TelemetryColumnIndex(std::string_view name, std::int32_t model);
 
 // The number in the column of a record line (without its line end); nothing when the line has
-// fewer columns or the field holds no number. Decimal points whatever the locale.
+// fewer columns or the field holds no finite number ("nan" and "inf" are no reading, for the
+// limits and the fits as for the statistics). Decimal points whatever the locale.
 std::optional<double> TelemetryColumnValue(std::string_view line, std::size_t column);
 
 // The plot store's channel that holds this column's readings (CPlotData's numbering); nothing

@@ -255,9 +255,12 @@ void CTelemetryRecorder::TellFailure(const std::string& text, const std::string&
 }
 
 void CTelemetryRecorder::MendOnce(const std::string& path) {
-    if (!mendedFiles_.insert(path).second) {
-        return;
+    if (mendedFiles_.insert(path).second) {
+        Mend(path);
     }
+}
+
+void CTelemetryRecorder::Mend(const std::string& path) {
     const TailRepair repair = RepairTelemetryTail(path);
     if (repair.kind != ETailRepair::kWhole) {
         ui_.ShowNotice(TailRepairText(path, repair), kTelemetryFileTitle);
@@ -356,6 +359,11 @@ ETelemetryWriteResult CTelemetryRecorder::WriteOne(const QueuedRecord& record,
     // An empty file has no header yet, whoever made it: a reader takes the first line for it.
     struct stat info {};
     const bool empty = file.created || (::fstat(file.fd, &info) == 0 && info.st_size == 0);
+    // Another program may have torn a line at the end since the last record: this record
+    // appended onto it would make one line of two with its columns shifted.
+    if (!empty && !TelemetryFileEndsWhole(path)) {
+        Mend(path);
+    }
     std::string text;
     if (empty) {
         text = header + kTelemetryLineEnd;

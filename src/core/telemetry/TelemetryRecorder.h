@@ -152,6 +152,8 @@ class CTelemetryRecorder {
     // Mends the end of the file at path the first time this run writes there (telling the user
     // what was done).
     void MendOnce(const std::string& path);
+    // Mends the end of the file at path now, telling the user what was done.
+    void Mend(const std::string& path);
 
     ITelemetryUi& ui_;
     Wait wait_;

@@ -66,6 +66,21 @@ TailRepair Failed(TailRepair repair) {
 
 }  // namespace
 
+bool TelemetryFileEndsWhole(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return true;
+    }
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) != 1) {
+        last = '\n';  // unreadable: left for the append to tell
+    }
+    ::close(fd);
+    return last == '\n';
+}
+
 TailRepair RepairTelemetryTail(const std::string& path) {
     TailRepair repair;
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);

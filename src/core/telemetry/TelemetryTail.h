@@ -30,6 +30,10 @@ struct TailRepair {
 // in blocks, so memory does not grow with the damage.
 TailRepair RepairTelemetryTail(const std::string& path);
 
+// True unless the file's last byte (one byte read) shows a line not ended with LF: a record
+// appended there would be glued onto it. A missing, empty or unreadable file counts as whole.
+bool TelemetryFileEndsWhole(const std::string& path);
+
 // What was done, for the user: "" for kWhole.
 std::string TailRepairText(const std::string& path, const TailRepair& repair);
 

@@ -396,6 +396,33 @@ void CMainStatusDlg::ShowLimits() {
     }
 }
 
+void CMainStatusDlg::ShowLimitsProblems(const std::vector<std::string>& problems) {
+    if (problems.empty()) {
+        return;
+    }
+    QStringList lines;
+    for (const std::string& problem : problems) {
+        lines << QString::fromStdString(problem);
+    }
+    auto* pane = new QLabel(problems.size() == 1
+                                ? QStringLiteral("Limits file: 1 problem")
+                                : QStringLiteral("Limits file: %1 problems").arg(problems.size()),
+                            statusBar_);
+    pane->setObjectName(QStringLiteral("limitsProblemsPane"));
+    pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pane->setToolTip(lines.join(QLatin1Char('\n')));
+    statusBar_->addPermanentWidget(pane);
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Corvane3"),
+                                QStringLiteral("The limits file has problems; what they name is "
+                                               "left out, the rest of the file counts."),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("limitsProblems"));
+    box->setInformativeText(lines.join(QLatin1Char('\n')));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 AlertUnit CMainStatusDlg::CurrentAlertUnit() const {
     AlertUnit unit;
     unit.model = app_.unitState.InstrumentModel;

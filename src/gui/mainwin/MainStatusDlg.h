@@ -101,6 +101,9 @@ class CMainStatusDlg : public QDialog {
     // Also follows the limited readings' trends over the file records go to, so that a projected
     // crossing coming near reaches the watch.
     void SetUnitWatch(CUnitWatch& watch);
+    // Says the limits file's problems where the user looks: a pane of the status bar (each
+    // problem in its tooltip) and one box that does not wait for an answer. None: nothing.
+    void ShowLimitsProblems(const std::vector<std::string>& problems);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -6,6 +6,8 @@
 // to it ("Follow File"). User-interface thread only.
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -173,6 +175,10 @@ class CPlotDlg : public QDialog {
     void LayoutPanes(int width, int height);
     void LoadInitialFile();
     bool LoadFile(const std::string& path);
+    // A block of the plot cache found damaged by a query (its values then read as absent, a
+    // stretch gone from the plot): said in the window, and the file read again, which checks
+    // the cache whole and rebuilds it. Once per file read; damage found again is only said.
+    void CheckCacheDamage();
     void CompleteWholeRead();
     void RetireWholeRead();
     bool WaitForUnreadChannels();
@@ -234,6 +240,10 @@ class CPlotDlg : public QDialog {
     std::vector<int> firstFrameSlots_;  // the slots it was read for first
     std::jthread retiring_;             // closes a replaced cache of those slots, or a stopped read
     QTimer* wholeReadCheck_ = nullptr;
+    std::string loadedFile_;     // the file LoadFile read last
+    bool cacheRebuilt_ = false;  // its cache was read again after damage
+    QTimer* cacheDamageCheck_ = nullptr;
+    QPointer<QMessageBox> cacheDamageBox_;
     std::uint64_t cacheFilesFrom_ = kCacheFilesFromBytes;
     std::int64_t livePointsBeforeCache_ = kLivePointsBeforeCache;
     int view_ = 0;

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "core/plot/PlotCache.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/WholeFileRead.h"
@@ -15,6 +16,9 @@ namespace corvane3 {
 namespace {
 // How often the window looks whether a long file's other channels were read.
 constexpr int kWholeReadCheckMs = 100;
+// How often the window looks whether a query found its cache damaged: a flag read, soon
+// enough for a person looking at the gap.
+constexpr int kCacheDamageCheckMs = 500;
 }  // namespace
 
 void CPlotDlg::LoadInitialFile() {
@@ -36,6 +40,14 @@ void CPlotDlg::LoadInitialFile() {
 
 bool CPlotDlg::LoadFile(const std::string& path) {
     RetireWholeRead();  // a read still going on is of what is replaced now
+    cacheRebuilt_ = cacheRebuilt_ && path == loadedFile_;
+    loadedFile_ = path;
+    if (cacheDamageCheck_ == nullptr) {
+        cacheDamageCheck_ = new QTimer(this);
+        cacheDamageCheck_->setInterval(kCacheDamageCheckMs);
+        connect(cacheDamageCheck_, &QTimer::timeout, this, &CPlotDlg::CheckCacheDamage);
+    }
+    cacheDamageCheck_->start();
     // Records keep arriving while the load's progress window shows; they wait for the load, and
     // for the other channels of a long file drawn from its shown ones first.
     loading_ = true;
@@ -59,6 +71,38 @@ bool CPlotDlg::LoadFile(const std::string& path) {
         wholeReadCheck_->start();
     }
     return loaded;
+}
+
+void CPlotDlg::CheckCacheDamage() {
+    const CPlotCache* cache = store_.Cache();
+    if (loading_ || cache == nullptr || !cache->Damaged() || loadedFile_.empty()) {
+        return;
+    }
+    const bool rebuild = !cacheRebuilt_;
+    const QString text =
+        QStringLiteral("The plot cache of %1 is damaged (%2).")
+            .arg(QFile::decodeName(loadedFile_.c_str()), QString::fromLatin1(cache->DamageText()));
+    if (cacheDamageBox_ == nullptr) {
+        cacheDamageBox_ = new QMessageBox(QMessageBox::Warning, QStringLiteral("Plot Cache"),
+                                          QString(), QMessageBox::Ok, this);
+        cacheDamageBox_->setObjectName(QStringLiteral("plotCacheDamage"));
+        cacheDamageBox_->setAttribute(Qt::WA_DeleteOnClose);
+        cacheDamageBox_->setWindowModality(Qt::NonModal);
+    }
+    cacheDamageBox_->setText(text + (rebuild ? QStringLiteral(" It is rebuilt from the file.")
+                                             : QStringLiteral(" It was rebuilt once already; "
+                                                              "what it lacks stays out of the "
+                                                              "plot.")));
+    cacheDamageBox_->show();
+    if (!rebuild) {
+        cacheDamageCheck_->stop();  // said; the same damage is not said again
+        return;
+    }
+    cacheRebuilt_ = true;
+    LoadFile(loadedFile_);
+    StoreReplaced();
+    AppendHeldRecords();
+    RebuildPlots();
 }
 
 void CPlotDlg::CompleteWholeRead() {

@@ -175,6 +175,18 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
     }
 }
 
+TEST(StatisticsTest, ALineFitLeavesOutPointsWithoutAFiniteTimeAndValue) {
+    const double inf = std::numeric_limits<double>::infinity();
+    CLineFitSums fit;
+    for (const auto& [days, value] : {std::pair{0.0, 1.0}, {3.0, inf}, {1.0, 3.0}, {inf, 2.0},
+                                     {4.0, -inf}, {2.0, 5.0}, {5.0, std::nan("")}}) {
+        fit.Add(days, value);
+    }
+    EXPECT_EQ(fit.Count(), 3u);
+    EXPECT_DOUBLE_EQ(fit.Result().slope, 2.0);
+    EXPECT_DOUBLE_EQ(fit.Result().spanDays, 2.0);
+}
+
 TEST(MergeableStatisticsTest, TheDecayFitInPiecesIsTheFitOfAllPoints) {
     // Ten years of points every 10 s would be too many here: a year every 100 s, a signal
     // falling 0.01 % a day with a wobble, and some points without a usable signal.

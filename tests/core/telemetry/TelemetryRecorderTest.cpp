@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <tuple>
 #include <numeric>
 
 #include "core/config/TelemetryPath.h"
@@ -320,6 +321,24 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
         } else {
             EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(c.notice)));
         }
+    }
+}
+
+TEST_F(TelemetryRecorderTest, ALineTornBetweenTwoRecordsIsMendedBeforeTheNextIsAppended) {
+    for (const auto& [tail, mjds, notice] :
+         {std::tuple{Line(3).substr(0, 40), std::vector<int>{9, 10}, "the 40 bytes"},
+          std::tuple{Line(3) + "\r", std::vector<int>{9, 3, 10}, "got its line end"}}) {
+        SCOPED_TRACE(tail);
+        ui_.notices.clear();
+        fs::remove(UnitFile());
+        CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
+                  ETelemetryWriteResult::kWritten);
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::app) << tail;
+        ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
+                  ETelemetryWriteResult::kWritten);
+        EXPECT_EQ(CsdLines(UnitFile()), FileOf(mjds));
+        EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(notice)));
     }
 }
 

@@ -361,6 +361,29 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     EXPECT_TRUE(desktop.summaries.empty());
 }
 
+TEST_F(MainStatusDlgTest, LimitsFileProblemsShowInTheStatusBarAndInOneBoxThatDoesNotWait) {
+    testing::TempDir dir;
+    const std::filesystem::path path = dir.Path() / kLimitsFileName;
+    std::ofstream(path) << "\xEF\xBB\xBF[VEM]\nWarningHigh = 2600\nCriticalHigh = 2500\n"
+                           "[IIP]\nWarningLow = 30\nWarningHigh = 20\n";
+    const ReadingLimits limits = LoadReadingLimits(path);
+    ASSERT_EQ(limits.readings.size(), 2u);  // the marked first section counts
+    window_.ShowLimitsProblems({});
+    EXPECT_EQ(window_.findChild<QLabel*>("limitsProblemsPane"), nullptr);
+    window_.ShowLimitsProblems(limits.problems);
+    const QLabel* pane = window_.findChild<QLabel*>("limitsProblemsPane");
+    const QMessageBox* box = window_.findChild<QMessageBox*>("limitsProblems");
+    ASSERT_TRUE(pane && box);
+    EXPECT_EQ(pane->text(), "Limits file: 2 problems");
+    EXPECT_TRUE(box->isVisible() && !box->isModal());
+    for (const char* said : {":2: WarningHigh 2600 is above CriticalHigh 2500",
+                             ":6: WarningLow 30 is above WarningHigh 20"}) {
+        const QString line = QString::fromStdString(path.string()) + said;
+        EXPECT_TRUE(pane->toolTip().contains(line)) << pane->toolTip().toStdString();
+        EXPECT_TRUE(box->informativeText().contains(line)) << said;
+    }
+}
+
 TEST_F(MainStatusDlgTest, ASpectrumIsRefusedWhileNoUnitAnswers) {
     testing::ModalDialogDriver driver;
     window_.RunCommand(kCmdSpectrum);

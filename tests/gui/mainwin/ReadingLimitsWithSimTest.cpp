@@ -108,10 +108,12 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLi
         }
     }
 
-    // Back inside: plain again, nothing raised; over again: raised again.
+    // Back inside: plain again, nothing raised, cleared once it has stayed inside; over again:
+    // raised again.
     step("2300");
     ASSERT_TRUE(levelIs("inside"));
     EXPECT_EQ(BackgroundOf(vem), inside);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return said.size() == 2; }));
     step("2450");
     ASSERT_TRUE(levelIs("warning"));
     EXPECT_EQ(alerts.alerts.size(), 2u);

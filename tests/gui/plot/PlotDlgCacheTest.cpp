@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -86,6 +90,59 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
     EXPECT_EQ(printed(cached.dialog->Fit().slope), printed(memory.dialog->Fit().slope));
     EXPECT_EQ(cached.dialog->ProjectionText(), memory.dialog->ProjectionText());
     EXPECT_FALSE(cached.dialog->ProjectionText().isEmpty());
+}
+
+// A cache damaged after the window opened it: the query that meets the damage reads absent
+// values; the window says so and reads the file again, whose rebuilt cache gives them back.
+TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
+    testing::TempDir dir;
+    const auto caches = dir.Path() / "cache";
+    const testing::ScopedCacheHome home(caches);
+    const auto path = dir.Path() / "Unit1234.csd";
+    testing::AppendCsdRecords(path, 0, 40000, DecayingRecord);
+    // The values the whole cache holds, and what a window's cache gives of them.
+    const auto present = [](const Window& window) {
+        const CPlotCache& cache = *window.dialog->Store().Cache();
+        std::vector<double> values(static_cast<std::size_t>(cache.RecordCount()));
+        std::size_t count = 0;
+        for (std::size_t c = 0; c < cache.Channels().size(); ++c) {
+            cache.Values(static_cast<int>(c), 0, cache.RecordCount(), values.data());
+            count += static_cast<std::size_t>(std::count_if(
+                values.begin(), values.end(), [](double v) { return !std::isnan(v); }));
+        }
+        return count;
+    };
+    std::size_t whole = 0;
+    {
+        Window first;  // writes the cache
+        first.Open(path.string(), true, true);
+        ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !first.dialog->ReadingWholeFile(); }));
+        whole = present(first);
+    }
+    Window w;
+    w.Open(path.string(), true, true);
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches)) {
+        if (entry.is_regular_file()) {
+            std::fstream file(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
+            for (std::uintmax_t at = sizeof(PlotCacheHeader); at < entry.file_size() / 2;
+                 at += 997) {
+                file.seekp(static_cast<std::streamoff>(at));
+                file.put('\x5a');
+            }
+        }
+    }
+    EXPECT_LT(present(w), whole);  // the blocks not drawn yet read as absent
+    ASSERT_TRUE(w.dialog->Store().Cache()->Damaged());
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] {
+        return w.dialog->findChild<QMessageBox*>("plotCacheDamage") != nullptr &&
+               !w.dialog->ReadingWholeFile() && !w.dialog->Store().Cache()->Damaged();
+    }));
+    const QString said = w.dialog->findChild<QMessageBox*>("plotCacheDamage")->text();
+    EXPECT_TRUE(said.contains(QString::fromStdString(path.string()) + " is damaged (") &&
+                said.endsWith("It is rebuilt from the file."))
+        << said.toStdString();
+    EXPECT_EQ(present(w), whole);
 }
 
 // A long file's first open draws its shown channels and reads the others behind the window: kept
