@@ -9,6 +9,7 @@
 
 #include <set>
 
+#include "core/link/NetworkPortName.h"
 #include "core/poll/PollingThread.h"
 #include "core/poll/SerialReconfiguration.h"
 #include "sim/PseudoTerminal.h"
@@ -158,6 +159,11 @@ TEST_F(NetworkPollingTest, RawTcpRecordsButRefusesAReconfigurationWithItsReason)
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     EXPECT_EQ(sim_->WaitForFrame("C05", 0s), std::nullopt);
     EXPECT_EQ(UnitLine(), (sim::LineSettings{9600, 7, 'O', 2}));
+    // Auto-detect leaves the port alone and says why.
+    shared_.AutoDetect = true;
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectNotFound, 1));
+    EXPECT_TRUE(log_.Texts().WaitForCount(server_->PortName() + ": " + kRawTcpLineFixed, 1));
+    EXPECT_EQ(port_.Settings().baudRate, 9600u);
 }
 
 TEST_F(NetworkPollingTest, AutoDetectFindsAUnitOnAnotherLineThroughRfc2217) {
