@@ -46,19 +46,19 @@ TEST(NetworkPortE2ETest, EveryByteValuePassesBothWaysAndRfc2217SetsTheRemoteLine
         port.SetSettings({server.PortName(), 19200, kParityEven, kStopBitsOne, 8});
         ASSERT_TRUE(port.OpenPort()) << port.LastOpenError();
         ASSERT_TRUE(port.ConfigurePort());
-        termios tio{};
-        ASSERT_EQ(::tcgetattr(pty.MasterFd(), &tio), 0);
-        // ser2net started the device at 9600 baud, odd parity, two stop bits.
-        EXPECT_EQ(::cfgetospeed(&tio), rfc2217 ? B19200 : B9600);
-        EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB), rfc2217 ? 0u : (PARODD | CSTOPB));
-        EXPECT_EQ(port.LineChangeProblem().empty(), rfc2217);
-
         ASSERT_TRUE(port.WriteBytes(all));
         EXPECT_EQ(pty.ReadCount(all.size(), 10s), all) << server.PortName();
         ASSERT_TRUE(pty.Write(all));
         std::string got;
         EXPECT_TRUE(port.ReadBytes(all.size(), got));
         EXPECT_EQ(got, all) << server.PortName();
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(pty.MasterFd(), &tio), 0);
+        // ser2net opened the device at 9600 baud, odd parity, two stop bits (by now, the bytes
+        // have passed).
+        EXPECT_EQ(::cfgetospeed(&tio), rfc2217 ? B19200 : B9600);
+        EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB), rfc2217 ? 0u : (PARODD | CSTOPB));
+        EXPECT_EQ(port.LineChangeProblem().empty(), rfc2217);
     }
 }
 
@@ -168,10 +168,10 @@ TEST_F(NetworkPollingTest, RawTcpRecordsButRefusesAReconfigurationWithItsReason)
 
 TEST_F(NetworkPollingTest, AutoDetectFindsAUnitOnAnotherLineThroughRfc2217) {
     shared_.AutoDetect = true;
-    Start(true, "9600o72", sim::LineSettings{19200, 8, 'N', 1});
+    Start(true, "9600o72", sim::LineSettings{19200, 7, 'O', 2});
     ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, 120s));
     EXPECT_EQ(port_.Settings(),
-              (SerialLineSettings{server_->PortName(), 19200, kParityNone, kStopBitsOne, 8}));
+              (SerialLineSettings{server_->PortName(), 19200, kParityOdd, kStopBitsTwo, 7}));
 }
 
 // corvane3 --headless on a ser2net port: the same records as on the device, and a ser2net that
@@ -199,7 +199,7 @@ TEST(NetworkProgramTest, HeadlessRecordsThroughSer2NetAndRidesOutItsRestart) {
             if ((line = headless->ReadLine()).empty()) {
                 return false;
             }
-            output += line;
+            output += line + "\n";
         }
         return true;
     };
