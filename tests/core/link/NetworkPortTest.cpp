@@ -194,28 +194,36 @@ TEST_F(NetworkPortTest, TelnetEscapesIacBothWaysAndRawTcpPassesItAsItIs) {
     }
 }
 
-// A server that ignores the COM-PORT-OPTION is said once, treated as raw (a line change is
-// refused with that reason) and still carries the data.
-TEST_F(NetworkPortTest, AServerThatIgnoresTheComPortOptionIsSaidOnceAndUsedRaw) {
-    ScriptedServer server([](int fd) {
-        ReceiveAll(fd, 300);  // the client's negotiation, unanswered
-        SendAll(fd, "hello");
-        ReceiveAll(fd, 5000);
-    });
-    Use(server.Name());
-    EXPECT_EQ(port_.LineChangeProblem(), "");
-    for (int reconnect = 0; reconnect < 2; ++reconnect) {
-        ASSERT_TRUE(port_.ResetPort());
-        ASSERT_TRUE(port_.IsOpen());
-        std::string got;
-        EXPECT_TRUE(port_.ReadBytes(5, got));
-        EXPECT_EQ(got, "hello");
+// A server that ignores the COM-PORT-OPTION, or agrees to it and then answers no request, is
+// said once, treated as raw (a line change is refused with that reason) and still carries data.
+TEST_F(NetworkPortTest, AServerThatDoesNotAnswerTheComPortOptionIsSaidOnceAndUsedRaw) {
+    for (const bool agrees : {false, true}) {
+        ScriptedServer server([agrees](int fd) {
+            if (agrees) {
+                SendAll(fd, "\xff\xfb\x2c\xff\xfd\x2c");  // WILL and DO COM-PORT-OPTION
+            }
+            ReceiveAll(fd, 300);  // the client's negotiation and requests, unanswered
+            SendAll(fd, "hello");
+            ReceiveAll(fd, 10000);  // until the client closes
+        });
+        Use(server.Name());
+        log_.Clear();
+        EXPECT_EQ(port_.LineChangeProblem(), "");
+        for (int reconnect = 0; reconnect < 2; ++reconnect) {
+            ASSERT_TRUE(port_.ResetPort());
+            ASSERT_TRUE(port_.IsOpen());
+            std::string got;
+            EXPECT_TRUE(port_.ReadBytes(5, got));
+            EXPECT_EQ(got, "hello");
+        }
+        EXPECT_THAT(port_.LineChangeProblem(), HasSubstr("did not answer the COM-PORT-OPTION"));
+        const auto said = log_.Texts().Items();
+        EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                                [](const std::string& t) { return t.find("COM-PORT") != t.npos; }),
+                  1)
+            << agrees;
+        port_.ClosePort();
     }
-    EXPECT_THAT(port_.LineChangeProblem(), HasSubstr("did not answer the COM-PORT-OPTION"));
-    const auto said = log_.Texts().Items();
-    EXPECT_EQ(std::count_if(said.begin(), said.end(),
-                            [](const std::string& t) { return t.find("COM-PORT") != t.npos; }),
-              1);
     Use("tcp://127.0.0.1:1");
     EXPECT_THAT(port_.LineChangeProblem(), HasSubstr("raw TCP port cannot change"));
 }
