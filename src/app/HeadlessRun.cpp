@@ -15,6 +15,7 @@
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
+#include "core/link/NetworkPortName.h"
 #include "core/link/SerialDevice.h"
 #include "core/metrics/MetricsExposition.h"
 #include "core/metrics/ReadingTrendTracker.h"
@@ -142,7 +143,8 @@ bool PrepareRecording(CProgramSettings& settings, const std::string& recordDirec
 bool CheckPort(const CSerialPort& port, CLines& err) {
     const std::string path = CSerialPort::DevicePathForName(port.Settings().name);
     const std::string problem = SerialDeviceProblem(path);
-    if (problem == kNotASerialPort || problem.starts_with(kPortInUse)) {
+    if (problem == kNotASerialPort || problem.starts_with(kPortInUse) ||
+        problem == kBadNetworkAddress) {
         err.Write(ELinePriority::kError, "corvane3: RS232 open failed: " + path + ": " + problem);
         return false;
     }

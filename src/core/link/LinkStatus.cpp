@@ -13,6 +13,10 @@ void CLinkStatus::SetLinkStatus(ELinkState state) {
     Set(state, LinkStateInfoOf(state).text);
 }
 
+void CLinkStatus::SetLinkStatus(ELinkState state, const std::string& detail) {
+    Set(state, std::string(LinkStateInfoOf(state).text) + ": " + detail);
+}
+
 void CLinkStatus::SetCountdown(long long secondsLeft) {
     Set(ELinkState::kCountdown,
         LinkStateInfoOf(ELinkState::kCountdown).text + std::to_string(secondsLeft));

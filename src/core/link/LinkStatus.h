@@ -26,6 +26,8 @@ class CLinkStatus {
     // Each stores the state with its text and posts kNotifyLinkStatusChanged. Thread-safe.
     // state is neither kCountdown nor kStepProgress, which carry more than their state.
     void SetLinkStatus(ELinkState state);
+    // The state's text followed by ": " and detail (the port and why, for a network port).
+    void SetLinkStatus(ELinkState state, const std::string& detail);
     void SetCountdown(long long secondsLeft);
     void SetStepProgress(const std::string& line);
     // A copy of the current state and text. Thread-safe.

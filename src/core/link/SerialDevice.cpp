@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/link/NetworkPortName.h"
+
 namespace corvane3 {
 
 namespace {
@@ -77,6 +79,10 @@ std::string ProcessName(const std::string& pid) {
 }  // namespace
 
 std::string SerialDeviceProblem(const std::string& devicePath) {
+    // A network port is checked by connecting to it; only its name can be judged here.
+    if (IsNetworkPortName(devicePath)) {
+        return ParseNetworkPortName(devicePath) ? std::string() : kBadNetworkAddress;
+    }
     struct stat info {};
     if (::stat(devicePath.c_str(), &info) != 0) {
         return OpenFailureReason(devicePath, errno);

@@ -9,8 +9,9 @@ namespace corvane3 {
 // (a UART, a USB adapter or a pseudo-terminal) that no other program holds. Reasons: "not a
 // serial port" for anything that is not a terminal (a regular file, a directory, a FIFO,
 // /dev/null), "in use by process N (NAME)" for a port another program has open, else as
-// OpenFailureReason says ("No such file or directory", "Permission denied: ...", ...). Never
-// blocks; any thread.
+// OpenFailureReason says ("No such file or directory", "Permission denied: ...", ...). A
+// network port name ("rfc2217://...", "tcp://...") gives "" when it is well formed, else
+// kBadNetworkAddress; it is not connected to. Never blocks; any thread.
 std::string SerialDeviceProblem(const std::string& devicePath);
 
 // The reason given for a path that exists but is not a terminal.

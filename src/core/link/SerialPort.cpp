@@ -13,7 +13,10 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
+#include "core/link/NetworkConnection.h"
+#include "core/link/NetworkPortName.h"
 #include "core/link/SerialDevice.h"
 #include "core/link/SerialTrace.h"
 
@@ -29,6 +32,13 @@ constexpr std::size_t kDrainBlock = 10;
 // this long the rest of the input queue is discarded at once instead.
 constexpr std::chrono::milliseconds kDrainLimit{2000};
 constexpr std::uint8_t kSevenBitMask = 0x7f;
+// A server that takes longer to accept is taken as unreachable for this attempt; the next reset
+// tries again.
+constexpr std::chrono::milliseconds kNetworkOpenLimit{5000};
+// Each answer to a line setting request; a server that does not answer is treated as raw.
+constexpr std::chrono::milliseconds kLineAnswerLimit{2000};
+constexpr char kServerDidNotAnswer[] =
+    "the server did not answer the COM-PORT-OPTION: its line settings stay as they are";
 
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -108,6 +118,16 @@ CSerialPort::~CSerialPort() {
     CloseLocked();
 }
 
+std::string CSerialPort::LineChangeProblem() const {
+    const SerialLineSettings settings = Settings();
+    const std::optional<NetworkPortAddress> address = ParseNetworkPortName(settings.name);
+    if (address && address->protocol == ENetworkProtocol::kRawTcp) {
+        return kRawTcpLineFixed;
+    }
+    std::lock_guard lock(settingsMutex_);
+    return address && unansweredSaidFor_ == settings.name ? lineChangeProblem_ : std::string();
+}
+
 SerialLineSettings CSerialPort::Settings() const {
     std::lock_guard lock(settingsMutex_);
     return settings_;
@@ -161,7 +181,7 @@ bool CSerialPort::ResetPort() {
 
 bool CSerialPort::ReadBytes(std::size_t count, std::string& out) {
     std::lock_guard lock(ioMutex_);
-    if (fd_ < 0) {
+    if (!IsOpen()) {
         ResetLocked();
     }
     return ReadLocked(count, out);
@@ -183,7 +203,7 @@ std::shared_ptr<CSerialTrace> CSerialPort::Trace() const {
 }
 
 bool CSerialPort::IsOpen() const {
-    return fd_ >= 0;
+    return fd_ >= 0 || networkOpen_;
 }
 
 void CSerialPort::SetReadTimeout(int totalConstantMs) {
@@ -192,7 +212,22 @@ void CSerialPort::SetReadTimeout(int totalConstantMs) {
 
 bool CSerialPort::OpenLocked() {
     CloseLocked();
-    const std::string path = DevicePathForName(Settings().name);
+    const std::string name = Settings().name;
+    if (IsNetworkPortName(name)) {
+        std::string error;
+        const bool opened = OpenNetworkLocked(name, error);
+        {
+            std::lock_guard lock(settingsMutex_);
+            lastOpenError_ = error;
+        }
+        if (opened) {
+            linkStatus_.SetLinkStatus(ELinkState::kRs232Open);
+        } else {
+            linkStatus_.SetLinkStatus(ELinkState::kRs232OpenFailed, name + ": " + error);
+        }
+        return opened;
+    }
+    const std::string path = DevicePathForName(name);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     std::string error;
     if (fd < 0) {
@@ -224,8 +259,64 @@ bool CSerialPort::OpenLocked() {
     return true;
 }
 
+bool CSerialPort::OpenNetworkLocked(const std::string& name, std::string& error) {
+    const std::optional<NetworkPortAddress> address = ParseNetworkPortName(name);
+    if (!address) {
+        error = kBadNetworkAddress;
+        return false;
+    }
+    if (!network_) {
+        network_ = std::make_unique<CNetworkConnection>();
+    }
+    error = network_->Open(*address, kNetworkOpenLimit);
+    networkOpen_ = error.empty();
+    return networkOpen_;
+}
+
+bool CSerialPort::ConfigureNetworkLocked(const SerialLineSettings& settings) {
+    const ELineRequest result = network_->SetLine(
+        settings.baudRate, settings.dataBits, settings.parity, settings.stopBits, kLineAnswerLimit);
+    if (!network_->Problem().empty()) {
+        NetworkLostLocked();
+        return false;
+    }
+    bool sayIt = false;
+    {
+        std::lock_guard lock(settingsMutex_);
+        if (result == ELineRequest::kNotAnswered) {
+            // Said once per port; every reconnect asks again, silently.
+            sayIt = unansweredSaidFor_ != settings.name;
+            unansweredSaidFor_ = settings.name;
+            lineChangeProblem_ = kServerDidNotAnswer;
+        } else if (result == ELineRequest::kSet && unansweredSaidFor_ == settings.name) {
+            unansweredSaidFor_.clear();
+        }
+    }
+    readTotalConstantMs_ = kDefaultReadTotalConstantMs;
+    if (sayIt) {
+        linkStatus_.SetLinkStatus(ELinkState::kRs232Configured,
+                                  settings.name + ": " + kServerDidNotAnswer);
+    } else {
+        linkStatus_.SetLinkStatus(ELinkState::kRs232Configured);
+    }
+    return true;
+}
+
+void CSerialPort::NetworkLostLocked() {
+    const std::string reason = network_->Problem();
+    {
+        std::lock_guard lock(settingsMutex_);
+        lastOpenError_ = reason;
+    }
+    linkStatus_.SetLinkStatus(ELinkState::kReceiveFailed, Settings().name + ": " + reason);
+    CloseLocked();
+}
+
 bool CSerialPort::ConfigureLocked() {
     const SerialLineSettings settings = Settings();
+    if (networkOpen_) {
+        return ConfigureNetworkLocked(settings);
+    }
     termios tio{};
     speed_t speed{};
     if (fd_ < 0 || ::tcgetattr(fd_, &tio) != 0 || !SpeedForBaud(settings.baudRate, speed)) {
@@ -266,12 +357,14 @@ bool CSerialPort::ResetLocked() {
     if (const std::shared_ptr<CSerialTrace> trace = Trace()) {
         trace->Note("port reset");
     }
-    if (fd_ >= 0) {
+    if (IsOpen()) {
         const auto deadline = Clock::now() + kDrainLimit;
         std::string discarded;
         while (ReadLocked(kDrainBlock, discarded) && Clock::now() < deadline) {
         }
-        ::tcflush(fd_, TCIFLUSH);
+        if (fd_ >= 0) {
+            ::tcflush(fd_, TCIFLUSH);
+        }
     }
     CloseLocked();
     if (OpenLocked()) {
@@ -282,8 +375,8 @@ bool CSerialPort::ResetLocked() {
 
 bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
     out.clear();
-    if (fd_ < 0 || count == 0) {
-        return fd_ >= 0;
+    if (!IsOpen() || count == 0) {
+        return IsOpen();
     }
     std::string buffer(count, '\0');
     std::size_t got = 0;
@@ -302,27 +395,15 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
         if (wait <= 0) {
             break;
         }
-        pollfd pfd{fd_, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, wait);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
+        const long n = ReadSomeLocked(buffer.data() + got, count - got, wait);
+        if (n < 0) {
+            break;  // the other side has gone
         }
-        if (ready == 0) {
-            continue;  // the loop head decides whether a time-out has expired
-        }
-        if ((pfd.revents & POLLIN) == 0) {
-            break;  // hang-up or error with nothing left to read
-        }
-        const ssize_t n = ::read(fd_, buffer.data() + got, count - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
             lastByte = Clock::now();
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;  // end of file: the other side has gone
         }
+        // with nothing read, the loop head decides whether a time-out has expired
     }
     buffer.resize(got);
     if (sevenBits) {
@@ -337,16 +418,56 @@ bool CSerialPort::ReadLocked(std::size_t count, std::string& out) {
     return got == count;
 }
 
+long CSerialPort::ReadSomeLocked(char* out, std::size_t max, int waitMs) {
+    if (networkOpen_) {
+        const long n = network_->Read(out, max, std::chrono::milliseconds(waitMs));
+        if (n < 0) {
+            NetworkLostLocked();
+        }
+        return n;
+    }
+    pollfd pfd{fd_, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, waitMs);
+    if (ready < 0) {
+        return errno == EINTR ? 0 : -1;
+    }
+    if (ready == 0) {
+        return 0;
+    }
+    if ((pfd.revents & POLLIN) == 0) {
+        return -1;  // hang-up or error with nothing left to read
+    }
+    const ssize_t n = ::read(fd_, out, max);
+    if (n > 0) {
+        return n;
+    }
+    return n == 0 || (errno != EAGAIN && errno != EINTR) ? -1 : 0;  // end of file: gone
+}
+
 bool CSerialPort::WriteBytes(std::string_view bytes) {
     std::lock_guard lock(ioMutex_);
-    if (fd_ < 0) {
+    if (!IsOpen()) {
         ResetLocked();
-        if (fd_ < 0) {
+        if (!IsOpen()) {
             return false;  // the reopen has just failed; another reset would only repeat it
         }
     }
     if (const std::shared_ptr<CSerialTrace> trace = Trace()) {
         trace->Written(bytes);
+    }
+    if (!WriteAllLocked(bytes)) {
+        if (networkOpen_ && !network_->Problem().empty()) {
+            NetworkLostLocked();
+        }
+        ResetLocked();
+        return false;
+    }
+    return true;
+}
+
+bool CSerialPort::WriteAllLocked(std::string_view bytes) {
+    if (networkOpen_) {
+        return network_->Write(bytes, std::chrono::milliseconds(kWriteStallLimitMs));
     }
     std::size_t written = 0;
     bool failed = false;
@@ -367,14 +488,14 @@ bool CSerialPort::WriteBytes(std::string_view bytes) {
             failed = true;
         }
     }
-    if (failed) {
-        ResetLocked();
-        return false;
-    }
-    return true;
+    return !failed;
 }
 
 bool CSerialPort::CloseLocked() {
+    if (network_) {
+        network_->Close();
+    }
+    networkOpen_ = false;
     if (fd_ >= 0) {
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);

@@ -2,8 +2,9 @@
 // The one RS-232 port that reaches the instrument, on POSIX termios.
 //
 // Line settings keep the instrument's own codes (parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
-// stop bits 0 one, 1 one and a half, 2 two). A name "COMn" opens /dev/ttyS(n-1); any other name
-// is a device path (a USB adapter, a pseudo-terminal).
+// stop bits 0 one, 1 one and a half, 2 two). A name "COMn" opens /dev/ttyS(n-1); a name
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" connects to a serial device server on the network
+// (see NetworkPortName.h); any other name is a device path (a USB adapter, a pseudo-terminal).
 //
 // Reads follow the classic serial time-out rule: a read of n bytes gives up after
 // ReadTotalConstant + 10 * n ms in total, or as soon as more than 100 ms pass between two bytes.
@@ -59,6 +60,7 @@ inline constexpr int kDefaultReadTotalConstantMs = 1000;
 inline constexpr int kLongReadTotalConstantMs = 30000;
 
 class CSerialTrace;
+class CNetworkConnection;
 
 // The device operations an exchange uses are virtual, so that a stand-in can replace the device
 // (the fuzz targets feed replies through the real exchange code that way).
@@ -106,6 +108,11 @@ class CSerialPort {
     bool ClosePort();
     bool IsOpen() const;
 
+    // Why the PC side cannot follow a change of line settings, "" when it can: a raw TCP port
+    // (the server keeps its own settings), or an RFC 2217 server that did not answer the
+    // COM-PORT-OPTION. Known from the name for tcp://, from the last configure for rfc2217://.
+    std::string LineChangeProblem() const;
+
     // Every byte written and read, and each reset, also goes to trace; null for none. An
     // exchange under way keeps the trace it started with alive until it ends.
     void SetTrace(std::shared_ptr<CSerialTrace> trace);
@@ -122,6 +129,14 @@ class CSerialPort {
     bool ResetLocked();
     bool ReadLocked(std::size_t count, std::string& out);
     bool CloseLocked();
+    bool OpenNetworkLocked(const std::string& name, std::string& error);
+    bool ConfigureNetworkLocked(const SerialLineSettings& settings);
+    // Waits up to waitMs for input and reads what there is, up to max bytes: the count, 0 when
+    // nothing came, -1 when the device or connection is gone.
+    long ReadSomeLocked(char* out, std::size_t max, int waitMs);
+    bool WriteAllLocked(std::string_view bytes);
+    // Tells that a network connection was cut, with its reason, and closes it.
+    void NetworkLostLocked();
 
     CLinkStatus& linkStatus_;
     std::mutex exchangeMutex_;
@@ -134,6 +149,13 @@ class CSerialPort {
     std::atomic<int> readTotalConstantMs_{kDefaultReadTotalConstantMs};
     // Written under ioMutex_; read without it by IsOpen().
     std::atomic<int> fd_{-1};
+    // The connection of a network port; written under ioMutex_.
+    std::unique_ptr<CNetworkConnection> network_;
+    std::atomic<bool> networkOpen_{false};
+    // Under settingsMutex_: see LineChangeProblem(); and the port whose server was already said
+    // not to answer the COM-PORT-OPTION, so that each reconnect does not say it again.
+    std::string lineChangeProblem_;
+    std::string unansweredSaidFor_;
     std::shared_ptr<CSerialTrace> Trace() const;
     mutable std::mutex traceMutex_;  // held only to copy trace_
     std::shared_ptr<CSerialTrace> trace_;

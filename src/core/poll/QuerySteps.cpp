@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "core/link/CommandFrame.h"
+#include "core/link/NetworkPortName.h"
 #include "core/link/StatusRecords.h"
 
 namespace corvane3 {
@@ -348,7 +350,16 @@ bool CQuerySteps::AutoDetect(const PortLister& listPorts,
     // In the full pass every combination gets a second chance before moving on.
     constexpr int kFullPassTries = 2;
 
-    const std::vector<std::string> ports = listPorts();
+    std::vector<std::string> ports = listPorts();
+    // A raw TCP port keeps the server's line settings: trying others there cannot find a unit.
+    std::erase_if(ports, [this](const std::string& port) {
+        const std::optional<NetworkPortAddress> address = ParseNetworkPortName(port);
+        const bool raw = address && address->protocol == ENetworkProtocol::kRawTcp;
+        if (raw) {
+            Status(port + ": " + kRawTcpLineFixed);
+        }
+        return raw;
+    });
     const auto tryLine = [&](const std::string& port, const Line& line) {
         SerialLineSettings settings{port, line.baud, line.parity, line.stopBits, line.dataBits};
         return Attempt(settings);

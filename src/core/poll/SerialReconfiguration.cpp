@@ -30,6 +30,12 @@ std::string SerialParametersText(const SerialLineSettings& line) {
 bool ReconfigureSerial(PollContext& c, const SerialLineSettings& rs232,
                        ITimedMessageSink& messages) {
     const std::string data = SerialParametersText(rs232);
+    // The instrument would move to a line the PC side cannot follow, and be lost.
+    if (const std::string problem = c.port.LineChangeProblem(); !problem.empty()) {
+        messages.ShowTimedMessage(problem, kTitle);
+        messages.ShowTimedMessage("Serial port settings NOT modified", kTitle);
+        return true;
+    }
     CQuerySteps(c).SecurityCheck();
     if (c.shared.mailbox.IsPending()) {
         c.shared.SetRequest(ERequest::kSerialReconfiguration);

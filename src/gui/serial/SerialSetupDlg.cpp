@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "core/link/NetworkPortName.h"
 #include "gui/common/DialogButtonRow.h"
 #include "gui/common/HeldInputWait.h"
 #include "gui/common/WholeTitle.h"
@@ -116,7 +117,8 @@ void CSerialSetupDlg::SelectPort(const std::string& name) {
     if (index < 0) {
         const std::string path = CSerialPort::DevicePathForName(name);
         std::error_code error;
-        const bool present = std::filesystem::exists(path, error);
+        // A network port has no device node; whether it answers shows when it is opened.
+        const bool present = IsNetworkPortName(name) || std::filesystem::exists(path, error);
         portList_->addItem(FromStd(path) + (present ? QString() : QStringLiteral(" (not present)")),
                            FromStd(name));
         index = portList_->count() - 1;

@@ -74,6 +74,14 @@ TEST_F(SerialDialogsTest, SetupKeepsAnAbsentConfiguredPortMarkedAndAppliesTheSel
     EXPECT_EQ(port_.Settings(),
               (SerialLineSettings{"/dev/ttyS0", 2400, kParityOdd, kStopBitsTwo, 7}));
     EXPECT_TRUE(shared_.PortReset);
+
+    // A typed network port is taken as typed and shown as it is, never as absent.
+    dialog.show();
+    testing::Find<QComboBox>(dialog, "portName")->setEditText("rfc2217://[::1]:4001");
+    apply->click();
+    EXPECT_EQ(port_.Settings().name, "rfc2217://[::1]:4001");
+    dialog.show();
+    EXPECT_EQ(Shown(dialog, "portName"), "rfc2217://[::1]:4001");
 }
 
 TEST_F(SerialDialogsTest, ApplyIsHeldBackWhileDetectPutsTheSavedSettingsBack) {
