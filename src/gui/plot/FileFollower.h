@@ -2,7 +2,9 @@
 // Follows a telemetry file that another program appends to: checks it every few seconds and,
 // when it changed, reads it again off the interface thread through its plot cache (which parses
 // only the bytes the file gained, and rebuilds when the file was cut shorter or replaced). The
-// owner gets each new reading on the interface thread and puts it in place of what it shows.
+// owner gets each new reading on the interface thread, told whether the file only grew, and puts
+// it in place of what it shows; it is also told when the file is gone, cannot be read, was cut
+// short or replaced, and when it can be followed again.
 
 #include <QObject>
 #include <QTimer>
