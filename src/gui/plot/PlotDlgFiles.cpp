@@ -303,9 +303,9 @@ void CPlotDlg::ShowFollowNotice(EFollowNotice notice, const QString& reason) {
             break;
         case EFollowNotice::kUnreadable:
             text = QStringLiteral(
-                       "%1 cannot be read (%2): the plot keeps its last records until "
-                       "it can be read again.")
-                       .arg(file, reason);
+                       "%1 cannot be read%2: the plot keeps its last records until it can be "
+                       "read again.")
+                       .arg(file, reason.isEmpty() ? QString() : " (" + reason + ")");
             break;
         case EFollowNotice::kCutShort:
             text = QStringLiteral(
