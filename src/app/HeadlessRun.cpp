@@ -15,8 +15,10 @@
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
 #include "core/config/TelemetryPath.h"
+#include "core/link/MainStatusText.h"
 #include "core/link/NetworkPortName.h"
 #include "core/link/SerialDevice.h"
+#include "core/link/SerialPort.h"
 #include "core/metrics/MetricsExposition.h"
 #include "core/metrics/ReadingTrendTracker.h"
 #include "core/metrics/SignalDecayTracker.h"
@@ -33,14 +35,21 @@ namespace {
 constexpr std::chrono::milliseconds kInterruptCheckPeriod{100};
 
 // Queues every code, and keeps the Link status as it was when its change was posted, so that no
-// line is lost when several follow each other quickly.
+// line is lost when several follow each other quickly. While the port cannot be opened each line
+// carries the reason, as the window's status bar shows it ("/dev/ttyUSB0: not present"): in a
+// journal that is all a person has.
 class CStatusCapturingSink : public INotificationSink {
   public:
-    explicit CStatusCapturingSink(const CLinkStatus& status) : status_(status) {}
+    CStatusCapturingSink(const CLinkStatus& status, const CSerialPort& port)
+        : status_(status), port_(port) {}
     void PostNotification(int code) override {
         if (code == kNotifyLinkStatusChanged) {
+            LinkStatusLine line = status_.Line();
+            if (const std::string reason = port_.LastOpenError(); !reason.empty()) {
+                line.text += ": " + PortPaneText(port_.Settings().name, reason);
+            }
             std::lock_guard lock(mutex_);
-            lines_.push_back(status_.Line());
+            lines_.push_back(std::move(line));
         }
         queue_.PostNotification(code);
     }
@@ -57,6 +66,7 @@ class CStatusCapturingSink : public INotificationSink {
 
   private:
     const CLinkStatus& status_;
+    const CSerialPort& port_;
     CNotificationQueue queue_;
     std::mutex mutex_;
     std::deque<LinkStatusLine> lines_;
@@ -605,7 +615,7 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
     }
     CHeadlessLoop loop(app, options, record, outLines, errLines, server);
     loop.PublishFirstMetrics();
-    CStatusCapturingSink queue(app.linkStatus);
+    CStatusCapturingSink queue(app.linkStatus, app.serialPort);
     app.linkStatus.SetSink(&queue);
     int exitStatus;
     {

@@ -66,14 +66,22 @@ RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOpti
     return {headless.ReadAll(), headless.Wait(), WholeRecords(dir / "Unit1234.csd", false)};
 }
 
-// Status lines in this order (others may come between).
+// Status lines in this order (others may come between), each alone on its line or followed by
+// the port's reason.
 bool InOrder(const std::string& output, const std::vector<std::string>& lines) {
-    std::size_t at = 0;
+    std::size_t from = 0;
     for (const std::string& line : lines) {
-        at = output.find("\n" + line + "\n", at == 0 ? 0 : at + 1);
+        const auto whole = [&](std::size_t end) {
+            return output.compare(end, 1, "\n") == 0 || output.compare(end, 2, ": ") == 0;
+        };
+        std::size_t at = output.find("\n" + line, from);
+        while (at != std::string::npos && !whole(at + 1 + line.size())) {
+            at = output.find("\n" + line, at + 1);
+        }
         if (at == std::string::npos) {
             return false;
         }
+        from = at + 1;
     }
     return true;
 }

@@ -380,7 +380,8 @@ TEST(MetricsTest, LinesCarryJournalPrioritiesWhenTheyGoToTheJournal) {
     ::unsetenv("JOURNAL_STREAM");
     const std::string out = program.ReadAll();
     EXPECT_EQ(program.Wait(), 3) << out << program.Err();
-    EXPECT_NE(out.find("<4>RS232 open failed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("<4>RS232 open failed: " + missing + ": not present\n"), std::string::npos)
+        << out;
     EXPECT_TRUE(program.Err().starts_with("<4>corvane3: " + missing)) << program.Err();
     EXPECT_NE(program.Err().find("\n<3>corvane3: timed out"), std::string::npos) << program.Err();
     ExpectEveryLineHasAPriority(out);

@@ -71,8 +71,12 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
          "",
          "RS232 open failed: /dev/null: not a serial"},
         {{"--headless", "--port", fifo}, 1, "", fifo + ": not a serial port"},
-        // A port not plugged in yet is waited for, its lines not repeated, until the time-out.
-        {{"--headless", "--timeout", "2"}, 3, "RS232 open failed\n", "no status record for 2 s"},
+        // A port not plugged in yet is waited for, its lines not repeated and giving the
+        // reason, until the time-out.
+        {{"--headless", "--timeout", "2"},
+         3,
+         "RS232 open failed: " + missing + ": not present\n",
+         "no status record for 2 s"},
         {{"--headless"}, 0, "", "No such file or directory", "", true},
         // A missing record folder is made; one that cannot be is named with the reason.
         {{"--headless", "--record", records + "/a/b", "--timeout", "1"}, 3, "", "no status record"},

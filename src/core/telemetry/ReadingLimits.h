@@ -6,8 +6,8 @@
 // names its column, with up to four keys:
 //
 //   [VEM]
-//   WarningHigh = 2400
-//   CriticalHigh = 2500
+//   WarningHigh = 30
+//   CriticalHigh = 33
 //
 //   [Batt24]
 //   WarningLow = 25.5
@@ -90,7 +90,7 @@ struct LimitCrossing {
     double limit = 0.0;  // the bound passed (when crossed)
 };
 
-// "VEM 2450 V above its warning limit 2400", "VEM back inside its limits (2350)".
+// "VEM 30.5 above its warning limit 30", "VEM back inside its limits (29.8)".
 std::string LimitCrossingText(const LimitCrossing& crossing);
 
 // A reading must stay back inside every band for this many records in a row before its

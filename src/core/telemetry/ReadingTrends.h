@@ -52,7 +52,7 @@ struct LimitProjection {
 
 LimitProjection ProjectLimit(const ReadingLimit& limit, const ReadingTrend& trend);
 
-// One line for --summary: "VEM reaches 2500 V by 2031-04-02 (fit over 412 days)", or why there
+// One line for --summary: "VEM reaches 33 V by 2031-04-02 (fit over 412 days)", or why there
 // is no date; "" for a reading without a critical limit. unit is the reading's unit ("" none).
 std::string LimitProjectionText(const ReadingLimit& limit, const LimitProjection& projection,
                                 const std::string& unit);

@@ -56,6 +56,18 @@ const QString kWidestTimePane = QStringLiteral("Cesium TOD: 2000/00/00 00:00:00"
 // of a warning and an alarm lamp, readable with the box's black text.
 const QColor kWarningBoxColour(0xff, 0xc0, 0x00);
 const QColor kCriticalBoxColour(0xff, 0x40, 0x40);
+// A stale value in a band: the band's colour faded halfway to white behind dark grey text, so
+// that it reads as greyed and stays legible (contrast above 4.5:1 on either band).
+constexpr int kStaleBandFadePercent = 50;
+const QColor kStaleBandTextColour(0x40, 0x40, 0x40);
+
+QColor Faded(const QColor& colour) {
+    const auto towardsWhite = [](int channel) {
+        return channel + (255 - channel) * kStaleBandFadePercent / 100;
+    };
+    return QColor(towardsWhite(colour.red()), towardsWhite(colour.green()),
+                  towardsWhite(colour.blue()));
+}
 
 const char* const kPaneIndicators[3] = {"Comm Status...                    ", "   ",
                                         "Unit Status...        "};
@@ -388,11 +400,16 @@ void CMainStatusDlg::ShowLimits() {
         value->setAutoFillBackground(level != ELimitLevel::kInside);
         QPalette palette = value->parentWidget()->palette();
         if (level != ELimitLevel::kInside) {
-            palette.setColor(QPalette::Window, level == ELimitLevel::kCritical ? kCriticalBoxColour
-                                                                               : kWarningBoxColour);
+            const QColor band =
+                level == ELimitLevel::kCritical ? kCriticalBoxColour : kWarningBoxColour;
+            palette.setColor(QPalette::Window, band);
+            // Greyed (stale) text of the usual shade would vanish on the band's colour.
+            palette.setColor(QPalette::Disabled, QPalette::Window, Faded(band));
+            palette.setColor(QPalette::Disabled, QPalette::WindowText, kStaleBandTextColour);
         }
         value->setPalette(palette);
-        box->second->setToolTip(QString::fromStdString(limit.channel + ": " + LimitBandText(limit)));
+        box->second->setToolTip(
+            QString::fromStdString(limit.channel + ": " + LimitBandText(limit)));
     }
 }
 

@@ -16,7 +16,6 @@ constexpr int kValueDigits = 7;
 constexpr int kMaxDecimals = 15;
 // Six decimals of a day are 0.09 s: the recorded time stamps are whole seconds.
 constexpr int kMjdDecimals = 6;
-constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr qint64 kSecondsPerHour = 3600;
 constexpr qint64 kSecondsPerMinute = 60;
 constexpr qint64 kSecondsPerWholeDay = 86400;
@@ -32,9 +31,11 @@ QString ReadoutNumber(double value) {
 }
 
 QString ReadoutUtc(double mjd) {
-    const double ms = std::round(SecondsSince1970(mjd) * kMillisecondsPerSecond);
+    // Rounded to the whole second it shows, as the MJD beside it is rounded to its decimals:
+    // 56.995 s reads :57, never :56.
+    const double seconds = std::round(SecondsSince1970(mjd));
     const QDateTime when =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), QTimeZone::utc());
+        QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds), QTimeZone::utc());
     return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 

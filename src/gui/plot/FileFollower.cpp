@@ -40,6 +40,7 @@ FollowedFile ReadFollowed(const std::string& path, const FollowRequest& request,
     FollowedFile followed;
     followed.status = cached.read.status;
     followed.identity = cached.identity;
+    followed.reason = cached.read.reason;
     if (cached.read.status == EDataFileRead::kRead) {
         followed.cache = std::move(cached.cache);
     }
@@ -63,10 +64,14 @@ CFileFollower::~CFileFollower() {
     JoinReader();
 }
 
-void CFileFollower::Start(const std::string& path, const FileStamp& loaded) {
+void CFileFollower::Start(const std::string& path, const FileStamp& loaded, std::int64_t records) {
     ++run_;
     path_ = path;
     read_ = loaded;
+    shown_ = loaded;
+    shownRecords_ = records;
+    gone_ = false;
+    unreadable_ = false;
     timer_.start();
 }
 
@@ -86,8 +91,19 @@ void CFileFollower::Check() {
         return;
     }
     const FileStamp now = StampOf(path_);
-    // A file gone (being replaced) is looked at again next time.
-    if (!now.exists || now == read_) {
+    // A file gone (deleted, or being replaced) is looked at again next time.
+    if (!now.exists) {
+        if (!gone_) {
+            gone_ = true;
+            emit Notice(EFollowNotice::kGone, {});
+        }
+        return;
+    }
+    if (now == read_ && !unreadable_) {
+        if (gone_) {  // back as it was (moved away and back)
+            gone_ = false;
+            emit Notice(EFollowNotice::kResumed, {});
+        }
         return;
     }
     const std::optional<FollowRequest> request = request_();
@@ -111,8 +127,35 @@ void CFileFollower::Finish() {
     JoinReader();
     reading_ = false;
     FollowedFile followed = std::move(result_);
-    if (readingRun_ == run_) {
-        apply_(std::move(followed));
+    if (readingRun_ != run_) {
+        return;
+    }
+    if (followed.status == EDataFileRead::kCannotOpen) {
+        if (!unreadable_) {
+            unreadable_ = true;
+            emit Notice(EFollowNotice::kUnreadable, QString::fromStdString(followed.reason));
+        }
+        return;  // the points shown stay
+    }
+    const std::int64_t records = followed.cache ? followed.cache->RecordCount() : 0;
+    if (read_.device != shown_.device || read_.inode != shown_.inode) {
+        followed.change = EFollowChange::kReplaced;
+    } else if (read_.size < shown_.size || records < shownRecords_) {
+        followed.change = EFollowChange::kCutShort;
+    }
+    shown_ = read_;
+    shownRecords_ = records;
+    const bool resumed = gone_ || unreadable_;
+    gone_ = false;
+    unreadable_ = false;
+    const EFollowChange change = followed.change;
+    apply_(std::move(followed));
+    if (resumed) {
+        emit Notice(EFollowNotice::kResumed, {});
+    } else if (change == EFollowChange::kCutShort) {
+        emit Notice(EFollowNotice::kCutShort, {});
+    } else if (change == EFollowChange::kReplaced) {
+        emit Notice(EFollowNotice::kReplaced, {});
     }
 }
 

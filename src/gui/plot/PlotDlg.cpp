@@ -1,6 +1,7 @@
 #include "gui/plot/PlotDlg.h"
 
 #include <QActionGroup>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPrinter>
 #include <QTimer>
@@ -51,6 +52,11 @@ constexpr int kDecayTextPointSize = 16;
 // The window's first size: the five panes readable on a common laptop screen.
 constexpr int kInitialWidth = 1200;
 constexpr int kInitialHeight = 800;
+// Where the data display's cursors come on: at a third and two thirds of the visible span.
+constexpr double kFirstCursorAt = 1.0 / 3.0;
+constexpr double kSecondCursorAt = 2.0 / 3.0;
+// Room around the followed file's notice, in pixels.
+constexpr int kNoticeMargin = 4;
 // Width of the serial number in window titles.
 constexpr int kSerialWidth = 5;
 
@@ -102,6 +108,13 @@ CPlotDlg::CPlotDlg(PlotWindowContext context, std::string initialFile, bool file
     readout_ = new CCursorReadout(this);
     readout_->setVisible(false);
     layout->addWidget(readout_);
+    followNotice_ = new QLabel(this);
+    followNotice_->setObjectName(QStringLiteral("followNotice"));
+    followNotice_->setWordWrap(true);
+    followNotice_->setContentsMargins(kNoticeMargin, kNoticeMargin, kNoticeMargin, kNoticeMargin);
+    followNotice_->setVisible(false);
+    layout->addWidget(followNotice_);
+    connect(&follower_, &CFileFollower::Notice, this, &CPlotDlg::ShowFollowNotice);
     for (int p = 0; p < kPanes; ++p) {
         auto* plot = new TracePlot(paneArea_);
         plot->setObjectName(QStringLiteral("plotPane%1").arg(p));
@@ -550,17 +563,27 @@ void CPlotDlg::EnterDecayDisplay() {
 void CPlotDlg::ToggleCursors() {
     cursorsShown_ = !cursorsShown_;
     Command(kPlotCmdCursors)->setChecked(cursorsShown_);
-    const std::int64_t n = store_.PointCount();
     // Taken before the cursors move: moving one reports both, which sets the fit range.
-    const std::int64_t first = decayDisplay_ ? fitFirst_ : 0;
-    const std::int64_t last = decayDisplay_ ? fitLast_ : n - 1;
+    const std::int64_t first = fitFirst_;
+    const std::int64_t last = fitLast_;
+    // The data display's cursors come on inside the visible span, where they are seen, rather
+    // than on its edges.
+    const QCPRange visible = Pane(0)->xAxis->range();
     for (int p = 0; p < kPanes; ++p) {
         TracePlot* pane = Pane(p);
         if (cursorsShown_ && (decayDisplay_ ? p == kSignalPane : p < kDataPanes)) {
             pane->SelectCursor(1);
-            pane->SetCursorIndex(last);
+            if (decayDisplay_) {
+                pane->SetCursorIndex(last);
+            } else {
+                pane->MoveCursorTo(visible.lower + visible.size() * kSecondCursorAt);
+            }
             pane->SelectCursor(0);
-            pane->SetCursorIndex(first);
+            if (decayDisplay_) {
+                pane->SetCursorIndex(first);
+            } else {
+                pane->MoveCursorTo(visible.lower + visible.size() * kFirstCursorAt);
+            }
         }
         pane->SetCursorsShown(cursorsShown_);
     }

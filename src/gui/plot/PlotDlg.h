@@ -28,6 +28,7 @@
 
 class QAction;
 class QActionGroup;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QPrinter;
@@ -141,6 +142,8 @@ class CPlotDlg : public QDialog {
     QString ProjectionText() const;
     // The values under the cursors, shown while the cursors are.
     const CCursorReadout* Readout() const { return readout_; }
+    // What the window last said about the followed file ("" when nothing).
+    QString FollowNoticeText() const;
     // The menu command with this id (the ids of the menu resources), or null.
     QAction* Command(int id) const;
 
@@ -186,6 +189,18 @@ class CPlotDlg : public QDialog {
     void FollowWhenRecent(const std::string& path, const FileStamp& loaded);
     void StopFollowing();
     void ApplyFollowed(FollowedFile&& followed);
+    void ShowFollowNotice(EFollowNotice notice, const QString& reason);
+    // What the user made of the view, kept while a followed file gains records.
+    struct KeptView {
+        bool zoomed = false;  // the X range is not the X scale's
+        double left = 0.0;
+        double right = 0.0;
+        double newest = 0.0;  // the newest record's X
+        std::int64_t records = 0;
+        std::array<std::int64_t, 2> cursors{};
+    };
+    KeptView KeepView() const;
+    void RestoreView(const KeptView& view);
     // The store's channels the next frame draws: the MJD and the panes' channels.
     std::vector<int> ShownSlots() const;
     // The records that arrived while a file loaded, after it; the live ones only.
@@ -220,6 +235,7 @@ class CPlotDlg : public QDialog {
     std::array<PaneStatistics, kDataPanes> statistics_;
     QWidget* paneArea_ = nullptr;
     CCursorReadout* readout_ = nullptr;
+    QLabel* followNotice_ = nullptr;
     std::string initialFile_;
     std::string openedFile_;
     std::string shownFile_;  // the file the store holds, when not live

@@ -1,14 +1,18 @@
 // The plot window's data sources: the file it starts from, live records, a file the user opens
 // and a file it follows while another program appends to it.
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 
 #include "core/plot/PlotCache.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/PlotMenus.h"
+#include "gui/plot/TracePlot.h"
 #include "gui/plot/WholeFileRead.h"
 
 namespace corvane3 {
@@ -239,10 +243,13 @@ void CPlotDlg::StopFollowing() {
 
 void CPlotDlg::SetFollowFile(bool follow) {
     if (follow && !live_ && !shownFile_.empty()) {
-        follower_.Start(shownFile_, shownStamp_);
+        follower_.Start(shownFile_, shownStamp_, store_.PointCount());
     } else {
         follower_.Stop();
     }
+    // What was said is of the following that ended or started again.
+    followNotice_->clear();
+    followNotice_->setVisible(false);
     Command(kPlotCmdFollowFile)->setChecked(follower_.Following());
     PrepareMenus();
 }
@@ -250,6 +257,12 @@ void CPlotDlg::SetFollowFile(bool follow) {
 void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
     if (loading_) {
         return;  // a file being opened replaces the store anyway
+    }
+    // Records appended extend what is shown: the view the user made of it stays.
+    std::optional<KeptView> kept;
+    if (built_ && followed.status == EDataFileRead::kRead &&
+        followed.change == EFollowChange::kGrew) {
+        kept = KeepView();
     }
     switch (followed.status) {
         case EDataFileRead::kRead:
@@ -267,7 +280,96 @@ void CPlotDlg::ApplyFollowed(FollowedFile&& followed) {
     store_.SetLivePointsBeforeCache(livePointsBeforeCache_);
     StoreReplaced();
     RebuildPlots();
+    if (kept && built_ && store_.PointCount() >= kept->records) {
+        RestoreView(*kept);
+    }
     emit FollowedFileRead();
+}
+
+CPlotDlg::KeptView CPlotDlg::KeepView() const {
+    const TracePlot* pane = Pane(decayDisplay_ ? kSignalPane : 0);
+    KeptView view;
+    view.zoomed = !pane->ShowsViewportX();
+    view.left = pane->xAxis->range().lower;
+    view.right = pane->xAxis->range().upper;
+    view.records = store_.PointCount();
+    view.newest = view.records > 0 ? store_.TimeAxis(ShownTimeAxis())[view.records - 1] : 0.0;
+    view.cursors = {pane->CursorIndex(0), pane->CursorIndex(1)};
+    return view;
+}
+
+// The rule: a view the user did not zoom or pan follows the X scale (All grows with the file,
+// the last hour, day or week rolls). A zoomed or panned view that showed the newest record moves
+// on with it, keeping its width, as an oscilloscope's roll mode does; any other stays where it
+// is. The cursors stay on their records, except that in the decay display a cursor on the
+// newest record moves on to the new newest, so that a fit up to the end stays one.
+void CPlotDlg::RestoreView(const KeptView& view) {
+    TracePlot* pane = Pane(decayDisplay_ ? kSignalPane : 0);
+    const std::int64_t n = store_.PointCount();
+    if (view.zoomed) {
+        const double newest = store_.TimeAxis(ShownTimeAxis())[n - 1];
+        const double shift = view.right >= view.newest ? newest - view.newest : 0.0;
+        pane->xAxis->setRange(view.left + shift, view.right + shift);  // the tied panes follow
+        pane->replot(QCustomPlot::rpQueuedReplot);
+    }
+    if (!cursorsShown_) {
+        return;
+    }
+    if (decayDisplay_) {
+        const auto moved = [&](std::int64_t index) {
+            return index == view.records - 1 ? n - 1 : index;
+        };
+        pane->SetCursorIndices(moved(view.cursors[0]), moved(view.cursors[1]));
+        OnCursorsMoved(pane->CursorIndex(0), pane->CursorIndex(1), pane->CursorX(0),
+                       pane->CursorX(1));
+        FitDecay();
+    } else {
+        for (int p = 0; p < kDataPanes; ++p) {
+            Pane(p)->SetCursorIndices(view.cursors[0], view.cursors[1]);
+        }
+    }
+    RefreshReadout();
+}
+
+QString CPlotDlg::FollowNoticeText() const {
+    return followNotice_->text();
+}
+
+void CPlotDlg::ShowFollowNotice(EFollowNotice notice, const QString& reason) {
+    const QString file = QString::fromStdString(shownFile_);
+    QString text;
+    switch (notice) {
+        case EFollowNotice::kGone:
+            text = QStringLiteral(
+                       "%1 is gone: the plot keeps its last records, and follows the "
+                       "file again once it is back.")
+                       .arg(file);
+            break;
+        case EFollowNotice::kUnreadable:
+            text = QStringLiteral(
+                       "%1 cannot be read%2: the plot keeps its last records until it can be "
+                       "read again.")
+                       .arg(file, reason.isEmpty() ? QString() : " (" + reason + ")");
+            break;
+        case EFollowNotice::kCutShort:
+            text = QStringLiteral(
+                       "%1 was cut short: the plot shows it again from its first "
+                       "record.")
+                       .arg(file);
+            break;
+        case EFollowNotice::kReplaced:
+            text = QStringLiteral("%1 was replaced by another file: the plot shows the new one.")
+                       .arg(file);
+            break;
+        case EFollowNotice::kResumed:
+            text = QStringLiteral("%1 can be read again: following resumes.").arg(file);
+            break;
+    }
+    // When it happened: the notice stays until the next one.
+    const QString at =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    followNotice_->setText(at + QStringLiteral(" UTC: ") + text);
+    followNotice_->setVisible(true);
 }
 
 }  // namespace corvane3

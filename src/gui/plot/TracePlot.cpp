@@ -350,6 +350,7 @@ void TracePlot::ApplyViewport() {
         x = QCPRange(x.lower - half, x.lower + half);
     }
     xAxis->setRange(x);
+    appliedX_ = xAxis->range();
     if (QCPRange::validRange(viewportY_.lower, viewportY_.upper)) {
         yAxis->setRange(viewportY_);
     }

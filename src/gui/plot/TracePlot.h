@@ -101,6 +101,8 @@ class TracePlot : public QCustomPlot {
     // Visible range in data units, taken by the axes at ApplyViewport.
     void SetViewport(double left, double right, double top, double bottom);
     void ApplyViewport();
+    // The X range is still the one ApplyViewport set: not zoomed or panned since.
+    bool ShowsViewportX() const { return xAxis->range() == appliedX_; }
     // The follower's X range follows this pane's, and this pane follows the follower's.
     void FollowXAxis(TracePlot* follower);
     // X values are MJDs shown as UTC dates and times (true), or plain numbers (false).
@@ -160,6 +162,7 @@ class TracePlot : public QCustomPlot {
     bool utcTimeAxis_ = false;
     QCPRange viewportX_{0.0, 1.0};
     QCPRange viewportY_{0.0, 1.0};
+    QCPRange appliedX_{0.0, 1.0};
 };
 
 }  // namespace corvane3

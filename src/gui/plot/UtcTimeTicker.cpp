@@ -1,5 +1,6 @@
 #include "gui/plot/UtcTimeTicker.h"
 
+#include <QDateTime>
 #include <QTimeZone>
 
 #include "core/base/Mjd.h"
@@ -19,23 +20,32 @@ CUtcTimeTicker::CUtcTimeTicker() {
     setTimeZone(QTimeZone::utc());
 }
 
-QString CUtcTimeTicker::FormatForSpan(double days) {
-    if (days <= kSecondsLayoutUpTo) {
-        return QStringLiteral("HH:mm:ss");
+QString CUtcTimeTicker::FormatForSpan(double firstMjd, double lastMjd) {
+    const double days = lastMjd - firstMjd;
+    if (days > kDayAndHourLayoutUpTo) {
+        return QStringLiteral("yyyy-MM-dd");
     }
-    if (days <= kHoursLayoutUpTo) {
+    // Labels without a year would read as the same dates a year apart.
+    const auto year = [](double mjd) {
+        return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(SecondsSince1970(mjd)),
+                                             QTimeZone::utc())
+            .date()
+            .year();
+    };
+    const bool newYear = year(firstMjd) != year(lastMjd);
+    if (days <= kSecondsLayoutUpTo) {
+        return newYear ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("HH:mm:ss");
+    }
+    if (days <= kHoursLayoutUpTo && !newYear) {
         return QStringLiteral("HH:mm");
     }
-    if (days <= kDayAndHourLayoutUpTo) {
-        return QStringLiteral("MM-dd HH:mm");
-    }
-    return QStringLiteral("yyyy-MM-dd");
+    return newYear ? QStringLiteral("yyyy-MM-dd HH:mm") : QStringLiteral("MM-dd HH:mm");
 }
 
 void CUtcTimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar,
                               int precision, QVector<double>& ticks, QVector<double>* subTicks,
                               QVector<QString>* tickLabels) {
-    setDateTimeFormat(FormatForSpan(range.size()));
+    setDateTimeFormat(FormatForSpan(range.lower, range.upper));
     // The base ticker counts in seconds since 1970; the axis in MJD.
     const QCPRange seconds(SecondsSince1970(range.lower), SecondsSince1970(range.upper));
     QCPAxisTickerDateTime::generate(seconds, locale, formatChar, precision, ticks, subTicks,

@@ -6,11 +6,15 @@
 
 #include <QLabel>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
+#include <fstream>
 #include <map>
 
 #include "core/alerts/UnitWatch.h"
 #include "core/base/Mjd.h"
+#include "core/telemetry/TelemetryColumns.h"
+#include "core/telemetry/TelemetryFormat.h"
 #include "gui/plot/PlotDlg.h"
 #include "gui/plot/TracePlot.h"
 #include "sim/Faults.h"
@@ -140,6 +144,43 @@ TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLi
     ASSERT_TRUE(ProcessEventsUntil(
         [&] { return std::ranges::count(events, projected, &UnitEvent::name) == 1; }));
     EXPECT_EQ(std::ranges::find(events, projected, &UnitEvent::name)->channel, "VEM");
+}
+
+// The packaged example with its settings uncommented, as a user starts from it: accepted whole,
+// and every reading it limits is, on the simulated unit, inside its bands and of the size of its
+// bounds (a bound a hundred times the reading would never be reached).
+TEST_F(ReadingLimitsWithSimTest, ThePackagedExampleUncommentedFitsTheReadingsTheUnitReports) {
+    std::ifstream example(CORVANE3_PACKAGING "/Corvane3-limits.ini");
+    std::string text;
+    for (std::string line; std::getline(example, line);) {
+        const bool setting = line.size() > 1 && line[0] == '#' && line[1] != ' ';
+        text += (setting ? line.substr(1) : line) + '\n';
+    }
+    const ReadingLimits limits = ParseReadingLimits(text, "example");
+    EXPECT_TRUE(limits.problems.empty()) << limits.problems.front();
+    ASSERT_EQ(limits.readings.size(), 3u);
+
+    testing::SimWindowRig rig(testing::ModelOptions(kModelTq9000), [](const Corvane3App& app) {
+        return app.unitState.Snapshot().b20.batt24 > 0.0f;  // the supply board's record is in
+    });
+    ASSERT_TRUE(rig.online);
+    const std::string line = TelemetryRecordLine(rig.app.unitState.Snapshot(), kModelTq9000);
+    constexpr double kSameSize = 4.0;  // a bound within this factor of the reading
+    for (const ReadingLimit& limit : limits.readings) {
+        const auto column = TelemetryColumnIndex(limit.channel, kModelTq9000);
+        const std::optional<double> value =
+            column ? TelemetryColumnValue(line, *column) : std::nullopt;
+        ASSERT_TRUE(value) << limit.channel;
+        EXPECT_EQ(StandingOf(limit, *value).level, ELimitLevel::kInside) << limit.channel;
+        for (const LimitBand& band : {limit.warning, limit.critical}) {
+            for (const std::optional<double>& bound : {band.low, band.high}) {
+                if (bound) {
+                    EXPECT_LT(std::fabs(*bound / *value), kSameSize) << limit.channel;
+                    EXPECT_GT(std::fabs(*bound / *value), 1.0 / kSameSize) << limit.channel;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -216,40 +216,40 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     CPlotDlg& plot = *w.dialog;
     EXPECT_FALSE(plot.Readout()->isVisible());
 
-    // The cursors come on at the first and last points; the readout with them.
+    // The cursors come on at a third and two thirds of the span; the readout with them.
     plot.Command(kPlotCmdCursors)->trigger();
     ASSERT_TRUE(plot.Readout()->isVisible());
     using Row = std::array<QString, 3>;
     EXPECT_EQ(Cells(plot, "UTC"),
-              (Row{"2023-02-25 00:00:00", "2023-02-28 00:00:00", "3 d 00:00:00"}));
-    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
+              (Row{"2023-02-26 00:00:00", "2023-02-27 00:00:00", "1 d 00:00:00"}));
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60001.000000", "60002.000000", "1.000000"}));
     EXPECT_EQ(Cells(plot, "Chassis T [Deg. C]"), (Row{"35.5", "35.5", "0"}));
     ASSERT_EQ(plot.Readout()->Columns().size(), 2u + CPlotDlg::kDataPanes);
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        ExpectStoreCells(plot, p, 0, 36);
+        ExpectStoreCells(plot, p, 12, 24);
     }
 
     // A click on another pane moves that cursor on every pane; a zoom keeps the values, and a
     // cursor placed in the zoomed range reads the point there.
-    ClickAt(w.Pane(2), kStartMjd + 1.0, Qt::LeftButton);  // point 12
+    ClickAt(w.Pane(2), kStartMjd + 0.5, Qt::LeftButton);  // point 6
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        EXPECT_EQ(w.Pane(p)->CursorIndex(0), 12) << p;
+        EXPECT_EQ(w.Pane(p)->CursorIndex(0), 6) << p;
     }
     EXPECT_EQ(Cells(plot, "UTC"),
-              (Row{"2023-02-26 00:00:00", "2023-02-28 00:00:00", "2 d 00:00:00"}));
+              (Row{"2023-02-25 12:00:00", "2023-02-27 00:00:00", "1 d 12:00:00"}));
     w.Pane(0)->xAxis->setRange(kStartMjd + 1.9, kStartMjd + 2.6);
-    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60001.000000", "60003.000000", "2.000000"}));
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.500000", "60002.000000", "1.500000"}));
     ClickAt(w.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
         EXPECT_EQ(w.Pane(p)->CursorIndex(1), 30) << p;
-        ExpectStoreCells(plot, p, 12, 30);
+        ExpectStoreCells(plot, p, 6, 30);
     }
     EXPECT_EQ(Cells(plot, "UTC"),
-              (Row{"2023-02-26 00:00:00", "2023-02-27 12:00:00", "1 d 12:00:00"}));
-    // Another unit puts the cursors back at the ends; cursor 2 before cursor 1 reads a
-    // negative difference.
+              (Row{"2023-02-25 12:00:00", "2023-02-27 12:00:00", "2 d 00:00:00"}));
+    // Another unit puts the cursors back at the thirds of the whole span; cursor 2 before
+    // cursor 1 reads a negative difference.
     plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
-    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.000000", "60003.000000", "3.000000"}));
+    EXPECT_EQ(Cells(plot, "MJD"), (Row{"60001.000000", "60002.000000", "1.000000"}));
     SetCursors(w.Pane(1), 12, 11);
     EXPECT_EQ(Cells(plot, "UTC")[2], "-02:00:00");
     EXPECT_EQ(Cells(plot, "MJD")[2], "-0.083333");
@@ -442,6 +442,27 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosing) {
     CPlotData store;
     CCustomizePlotsDlg customize(store, kModelChronoBeam, {15, 2, 3, 5, 1});
     EXPECT_EQ(customize.Box(0)->count(), 30);
+}
+
+// Cursors switched on are seen: at a third and two thirds of what the panes show, zoomed or not.
+TEST_F(PlotDlgTest, CursorsComeOnInsideTheVisibleSpan) {
+    Window& w = Opened(37);  // a point every two hours over three days
+    const struct {
+        double left, right;
+        std::int64_t first, second;
+    } spans[] = {{0.0, 0.0, 12, 24}, {1.5, 2.4, 22, 25}, {0.2, 0.45, 3, 4}};
+    for (const auto& span : spans) {
+        if (span.right > span.left) {
+            w.Pane(3)->xAxis->setRange(kStartMjd + span.left, kStartMjd + span.right);
+        }
+        w.dialog->Command(kPlotCmdCursors)->trigger();
+        for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
+            EXPECT_TRUE(w.Pane(p)->CursorsShown()) << p;
+            EXPECT_EQ(w.Pane(p)->CursorIndex(0), span.first) << span.left << " pane " << p;
+            EXPECT_EQ(w.Pane(p)->CursorIndex(1), span.second) << span.left << " pane " << p;
+        }
+        w.dialog->Command(kPlotCmdCursors)->trigger();
+    }
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include <QImage>
 #include <QLocale>
 #include <QPainter>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
 
+#include "gui/plot/CursorReadout.h"
 #include "support/VectorPoints.h"
 #include "support/WidgetTestApplication.h"
 
@@ -61,6 +63,45 @@ TEST_F(TracePlotTest, AxisNumbersKeepTheDecimalPointInAnyLanguage) {
         EXPECT_TRUE(labels.contains('.')) << labels.toStdString();
         EXPECT_FALSE(labels.contains(',')) << labels.toStdString();
     }
+}
+
+// The UTC axis labels carry the year where the span would leave it unclear: beyond a week, and
+// across a new year at any span. The readout rounds a time to the second it shows, as the MJD
+// beside it is rounded to its decimals.
+TEST_F(TracePlotTest, UtcLabelsShowTheYearWhenItIsUnclearAndTheReadoutRoundsToTheSecond) {
+    constexpr double kNewYear2024 = 60310.0;
+    const struct {
+        double first, last;
+        const char* label;
+    } spans[] = {
+        {60000.0, 60010.0, R"(\d{4}-\d\d-\d\d)"},  // ten days
+        {60000.0, 60003.0, R"(\d\d-\d\d \d\d:\d\d)"},
+        {kNewYear2024 - 2.0, kNewYear2024 + 1.0, R"(\d{4}-\d\d-\d\d \d\d:\d\d)"},
+        {60000.25, 60000.5, R"(\d\d:\d\d)"},
+        {kNewYear2024 - 0.1, kNewYear2024 + 0.1, R"(\d{4}-\d\d-\d\d \d\d:\d\d)"},
+        {60000.5, 60000.5 + 5.0 / 1440, R"(\d\d:\d\d:\d\d)"},
+        {kNewYear2024 - 2.0 / 1440, kNewYear2024 + 2.0 / 1440, R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"},
+    };
+    TracePlot plot;
+    plot.resize(1200, 300);
+    plot.SetUtcTimeAxis(true);
+    for (const auto& span : spans) {
+        plot.xAxis->setRange(span.first, span.last);
+        plot.replot();
+        const QVector<QString> labels = plot.xAxis->tickVectorLabels();
+        ASSERT_FALSE(labels.isEmpty()) << span.first;
+        const QRegularExpression shape(QRegularExpression::anchoredPattern(span.label));
+        for (const QString& label : labels) {
+            EXPECT_TRUE(shape.match(label).hasMatch()) << span.first << " " << label.toStdString();
+        }
+    }
+    EXPECT_TRUE(plot.xAxis->tickVectorLabels().contains("2024-01-01 00:00:00"));
+
+    const std::array<QString, 3> times = TimeColumns(61383.015243, 61383.0)[0].cells;
+    EXPECT_EQ(times[0], "2026-12-09 00:21:57");  // 00:21:56.995
+    EXPECT_EQ(ReadoutUtc(61383.0 - 0.4 / 86400), "2026-12-09 00:00:00");
+    EXPECT_EQ(ReadoutUtc(61383.0 - 0.6 / 86400), "2026-12-08 23:59:59");
+    EXPECT_EQ(times[2], "-00:21:57");
 }
 
 TEST_F(TracePlotTest, ALongSeriesPaintsWhatALineThroughEveryPointPaints) {
