@@ -146,6 +146,12 @@ void CTestDiagnosticsDlg::Send(ECommand sent, const std::string& data, bool fact
     shared_.mailbox.TrySend(command);
 }
 
+void CTestDiagnosticsDlg::EndOwnTest(std::uint32_t test) {
+    // The dialog has just sent the test's end itself: the thread's end must not send it again
+    // (only the thread clears the mode, once it has handled the end).
+    shared_.DiagnosticsMode = (shared_.DiagnosticsMode & ~test) | kDiagnosticsEnd;
+}
+
 void CTestDiagnosticsDlg::Test1() {
     if (!MayStart(kDiagnosticsA01)) {
         return;
@@ -154,7 +160,7 @@ void CTestDiagnosticsDlg::Test1() {
         test1Running_ = false;
         test1_->setText(QStringLiteral("Done"));
         Send(ECommand::kTestMode1, "0", true);
-        shared_.DiagnosticsMode |= kDiagnosticsEnd;
+        EndOwnTest(kDiagnosticsA01);
         return;
     }
     test1Running_ = true;
@@ -170,10 +176,11 @@ void CTestDiagnosticsDlg::Test2() {
     }
     const bool end = ddsStep_->currentText() == kEndTest;
     Send(ECommand::kTestMode2, end ? "0" : ddsStep_->currentText().left(1).toStdString(), true);
-    shared_.DiagnosticsMode |= kDiagnosticsA02;
     if (end) {
         setDds_->setText(QStringLiteral("Done"));
-        shared_.DiagnosticsMode |= kDiagnosticsEnd;
+        EndOwnTest(kDiagnosticsA02);
+    } else {
+        shared_.DiagnosticsMode |= kDiagnosticsA02;
     }
 }
 
@@ -184,10 +191,11 @@ void CTestDiagnosticsDlg::Test3() {
     const bool end = gainStep_->currentText() == kEndTest;
     Send(ECommand::kTestMode3, std::to_string(GainDacValue(gainStep_->currentText().toStdString())),
          true);
-    shared_.DiagnosticsMode |= kDiagnosticsA03;
     if (end) {
         setGain_->setText(QStringLiteral("Done"));
-        shared_.DiagnosticsMode |= kDiagnosticsEnd;
+        EndOwnTest(kDiagnosticsA03);
+    } else {
+        shared_.DiagnosticsMode |= kDiagnosticsA03;
     }
 }
 

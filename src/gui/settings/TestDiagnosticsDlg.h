@@ -43,6 +43,8 @@ class CTestDiagnosticsDlg : public QDialog {
     // True when no command is pending and the Diagnostics mode word holds no bit but own (an
     // end requested counts as another bit: nothing starts until the thread has ended the tests).
     bool MayStart(std::uint32_t own) const;
+    // Marks the test whose end this dialog sent as ended, for the thread to finish up.
+    void EndOwnTest(std::uint32_t test);
     void Send(ECommand sent, const std::string& data, bool factoryAccess);
 
     CPollingShared& shared_;
