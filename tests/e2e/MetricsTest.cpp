@@ -22,6 +22,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/PrometheusServer.h"
+#include "support/RequiredTool.h"
 #include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -71,9 +72,7 @@ void ExpectEveryLineHasAPriority(const std::string& output) {
 // Every panel's query gives the simulated unit's series; when the simulator stops, the link is
 // down and its alert fires.
 TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryAndFiresLinkDownWhenTheSimulatorStops) {
-    if (!PrometheusServer::Installed()) {
-        GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
-    }
+    CORVANE3_REQUIRE_TOOL(kPrometheusProgram, "prometheus");
     QFile file(QString::fromUtf8(CORVANE3_SOURCE_DIR "/packaging/grafana/corvane3.json"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QJsonParseError error;
