@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -234,6 +235,27 @@ TEST_F(FileCommandsTest, TheExportSaysWhyItCannotWriteAndTakesTheLongestName) {
     EXPECT_EQ(FileText(fs::path(longInput).replace_extension(".csv")).rfind("MJD,", 0), 0u);
     // The file, the long one and its CSV: no temporary file is left.
     EXPECT_EQ(FilesIn(dir_.Path()).size(), 3u);
+}
+
+// A folder nobody may write to: a read-only file system for root (who writes into any folder),
+// a folder without write permission for a user. The export says the system's reason.
+TEST_F(FileCommandsTest, TheExportIntoAReadOnlyFolderSaysTheSystemsReason) {
+    const fs::path readOnly = dir_.Path() / "read-only";
+    fs::create_directory(readOnly);
+    const bool root = ::geteuid() == 0;
+    if (root ? ::mount("none", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0
+             : ::chmod(readOnly.c_str(), 0555) != 0) {
+        GTEST_SKIP() << "no read-only folder can be made here: " << std::strerror(errno);
+    }
+    const fs::path target = readOnly / "out.csv";
+    std::ostringstream out, err;
+    const int status = RunExportCsv(path_, target.string(), out, err);
+    if (root) {
+        ::umount2(readOnly.c_str(), MNT_DETACH);
+    }
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err.str(), "corvane3: cannot write " + target.string() + " (" +
+                             std::strerror(root ? EROFS : EACCES) + ")\n");
 }
 
 // NULs are damage a power cut leaves: a long run of them, inside a file or at its end, is skipped

@@ -67,6 +67,27 @@ TEST(MetricsServerTest, ServesThePublishedTextAndRefusesOtherPathsAndMethods) {
     EXPECT_EQ(error, "Address already in use");
 }
 
+TEST(MetricsServerTest, ServesOverTheIPv6Loopback) {
+    const int probe = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    const bool machineHasIt =
+        probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) == 0;
+    ::close(probe);
+    if (!machineHasIt) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    CMetricsServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start({"::1", 0}, error)) << error;
+    EXPECT_EQ(server.Url(), "http://[::1]:" + std::to_string(server.Port()) + "/metrics");
+    server.Publish("corvane3_up 1\n");
+    EXPECT_NE(Request(server.Port(), "GET /metrics HTTP/1.1\r\nHost: [::1]\r\n\r\n", true)
+                  .find("\r\n\r\ncorvane3_up 1\n"),
+              std::string::npos);
+}
+
 TEST(MetricsServerTest, ConnectionsBeyondTheLimitAreClosedAndTheRestStillServed) {
     CMetricsServer server;
     std::string error;

@@ -22,6 +22,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/PrometheusServer.h"
+#include "support/RequiredTool.h"
 #include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -104,9 +105,7 @@ struct Logger {
 // and instance, and a logger that stopped stays in it as down. When a simulator stops, the link
 // is down and its alert fires.
 TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogger) {
-    if (!PrometheusServer::Installed()) {
-        GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
-    }
+    CORVANE3_REQUIRE_TOOL(kPrometheusProgram, "prometheus");
     QFile file(QString::fromUtf8(CORVANE3_SOURCE_DIR "/packaging/grafana/corvane3.json"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QJsonParseError error;
@@ -232,9 +231,7 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogg
 // written: Prometheus keeps the target up and shows why writing fails, and the scrape passes
 // Prometheus's own checker.
 TEST(MetricsTest, AFolderNameThatIsNotUtf8KeepsTheTargetHealthyWhileWritingFails) {
-    if (!PrometheusServer::Installed()) {
-        GTEST_SKIP() << "Prometheus is missing: scripts/setup-deps installs it";
-    }
+    CORVANE3_REQUIRE_TOOL(kPrometheusProgram, "prometheus");
     TempDir dir;
     SimulatedUnit unit(dir.Path());
     ASSERT_TRUE(unit.Started());

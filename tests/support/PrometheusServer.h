@@ -96,7 +96,6 @@ class PrometheusServer {
             "--web.listen-address=127.0.0.1:" + std::to_string(port_), "--log.level=warn"});
     }
 
-    static bool Installed() { return std::filesystem::exists(kPrometheusProgram); }
 
     // The API's JSON answer to an instant query.
     std::string Query(const std::string& promql) const {

@@ -169,6 +169,7 @@ TEST(EnumerateComPortsTest, ListsRealUartsAndUsbAdaptersOnly) {
     add("ttyS1", true, "0");  // a slot with no UART
     add("ttyUSB0", true, nullptr);
     add("ttyACM2", true, nullptr);
+    add("tty1", false, nullptr);  // a virtual console: no device entry
     add("ttyS9", false, "4");  // not a device
     std::vector<std::string> ports{"stale"};
     EnumerateComPorts(ports, sys.Path(), "/dev");

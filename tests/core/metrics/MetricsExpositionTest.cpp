@@ -15,6 +15,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/CommaLocale.h"
+#include "support/RequiredTool.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -110,6 +111,17 @@ TEST(MetricsExpositionTest, ARecordBecomesIdentityStateAlarmsAndReadingsInBaseUn
     };
     EXPECT_THAT(tq9000.samples, ::testing::IsSupersetOf(expected));
     EXPECT_FALSE(tq9000.samples.contains(R"(corvane3_alarm{code="00",name=""})"));
+    // As the text shows them: a model without a name by its number, a firmware letter escaped.
+    for (const auto& [letter, shown] : {std::pair<char, std::string>{'"', R"(\")"},
+                                        {'\\', R"(\\)"},
+                                        {'\n', R"(\n)"}}) {
+        MetricsSnapshot snapshot = RecordSnapshot(9999);
+        snapshot.record.firmwareRevisionLetter = letter;
+        EXPECT_TRUE(Parse(RenderMetrics(snapshot))
+                        .samples.contains(R"(corvane3_unit_info{serial="1234",model="9999",)"
+                                          R"(firmware=")" + shown + R"( 12"})"))
+            << shown;
+    }
 
     // A 7730A has no supply board and reports no outlier counts; a reading out of its range is
     // no reading.
@@ -231,9 +243,7 @@ TEST(MetricsExpositionTest, PromtoolAcceptsTheTextWhateverTheLocale) {
         const ScopedCommaLocale comma;
         EXPECT_EQ(RenderMetrics(snapshot), inC);
     }
-    if (!std::filesystem::exists("/usr/bin/promtool")) {
-        GTEST_SKIP() << "promtool is missing: scripts/setup-deps installs prometheus";
-    }
+    CORVANE3_REQUIRE_TOOL("/usr/bin/promtool", "prometheus");
     TempDir dir;
     const std::string path = (dir.Path() / "metrics.txt").string();
     std::ofstream(path) << inC;

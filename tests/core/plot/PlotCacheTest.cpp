@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,8 @@
 #include "core/plot/PlotCacheDamage.h"
 #include "core/plot/PlotCacheFormat.h"
 #include "support/CacheAgreement.h"
+#include "support/CacheHome.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -398,6 +402,79 @@ TEST_F(PlotCacheTest, ABlockFoundDamagedByAQueryReadsAsAbsentAndTellsWhy) {
     EXPECT_TRUE(opened.Damaged());
     EXPECT_EQ(opened.DamageCode(), EPlotCacheDamage::kBlockHashMismatch);
     EXPECT_STREQ(opened.DamageText(), "block hash mismatch");
+}
+
+// A write the disk cuts short (here a file-size limit, in the summaries after the blocks) leaves
+// no file and the cache usable; a cache brought up to date in place has a fresh build's bytes.
+TEST_F(PlotCacheTest, AWriteCutShortLeavesNoFileAndAGrownCacheHasTheBytesOfAFreshBuild) {
+    const std::size_t records = 1500;
+    const auto columns = Generate(records, 4);
+    const fs::path source = WriteSource(dir.Path(), 9000);
+    const fs::path freshPath = dir.Path() / "fresh.plotcache";
+    CPlotCache fresh(kSmallBlocks);
+    ASSERT_TRUE(BuildAndWrite(fresh, columns, 9000, freshPath, source));
+    PlotCacheHeader header{};
+    std::ifstream(freshPath, std::ios::binary).read(reinterpret_cast<char*>(&header), sizeof header);
+    PlotCacheWriteResult full;
+    ASSERT_TRUE(testing::WithFileSizeLimit(header.metaOffset + 8,
+                                           [&] { full = fresh.Write(cachePath, source); }));
+    EXPECT_FALSE(full.written);
+    EXPECT_NE(full.message.find(std::strerror(EFBIG)), std::string::npos) << full.message;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().string().find(".plotcache."), std::string::npos) << entry.path();
+        EXPECT_NE(entry.path(), cachePath);
+    }
+    EXPECT_EQ(fresh.Statistics(1, 0, records).count,
+              ComputeStatistics([&](std::size_t i) { return columns[1][i]; }, 0, records).count);
+
+    // Written part-way through a block, opened again, grown as the file grew, written again.
+    {
+        CPlotCache first(kSmallBlocks);
+        ASSERT_TRUE(first.Reset(kChannels));
+        ASSERT_TRUE(Append(first, columns, 0, 700));
+        first.SetCoveredBytes(4000);
+        ASSERT_TRUE(first.Write(cachePath, source).written);
+    }
+    CPlotCache grown;
+    const PlotCacheOpenResult opened = grown.Open(cachePath, source);
+    ASSERT_EQ(opened.status, EPlotCacheOpen::kValid) << opened.reason;
+    ASSERT_TRUE(Append(grown, columns, 700, 1111));
+    ASSERT_TRUE(Append(grown, columns, 1111, records));
+    grown.SetCoveredBytes(9000);
+    ASSERT_TRUE(grown.Write(cachePath, source).written);
+    // Up to where the fresh file ends: a cache file never shrinks, for those who have it mapped.
+    const std::string freshBytes = testing::FileText(freshPath);
+    EXPECT_EQ(testing::FileText(cachePath).substr(0, freshBytes.size()), freshBytes);
+}
+
+TEST_F(PlotCacheTest, BadChannelListsAreRefusedAndTwoSpellingsOfAFileShareOneCacheName) {
+    CPlotCache cache;
+    const std::vector<std::vector<PlotCacheChannel>> refused = {
+        {{4, EPlotStorage::kInt32}, {4, EPlotStorage::kFloat}},
+        {{CPlotData::kAxis0Slot + 1, EPlotStorage::kDouble}},
+        {{-1, EPlotStorage::kDouble}},
+        {{4, static_cast<EPlotStorage>(3)}},
+    };
+    for (const auto& channels : refused) {
+        SCOPED_TRACE(channels.size());
+        EXPECT_FALSE(cache.Reset(channels));
+        EXPECT_TRUE(cache.Channels().empty());
+    }
+    ASSERT_TRUE(cache.Reset({{4, EPlotStorage::kInt32}}));
+    EXPECT_EQ(cache.ChannelIndex(4), 0);
+    EXPECT_EQ(cache.ChannelIndex(5), -1);
+    // Without the MJD and the signal there is nothing to fit or search.
+    EXPECT_FALSE(cache.FitDecay(0, 10).valid);
+    EXPECT_EQ(cache.LowerBoundMjd(1.0), -1);
+
+    const testing::ScopedCacheHome cacheHome(dir.Path());
+    const fs::path source = WriteSource(dir.Path(), 10);
+    fs::create_symlink(source, dir.Path() / "link.csd");
+    const std::string path = PlotCachePathFor(source.string());
+    EXPECT_TRUE(path.starts_with((dir.Path() / "corvane3").string() + "/")) << path;
+    for (const fs::path& spelling : {dir.Path() / "." / "Unit1234.csd", dir.Path() / "link.csd"})
+        EXPECT_EQ(PlotCachePathFor(spelling.string()), path) << spelling;
+    EXPECT_NE(PlotCachePathFor((dir.Path() / "Unit99.csd").string()), path);
 }
 
 }  // namespace

@@ -44,6 +44,11 @@ TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
         EXPECT_NEAR(range.bottom, c.bottom, 1e-9) << c.values.size() << " " << c.yScale;
         EXPECT_NEAR(range.top, c.top, 1e-9) << c.values.size() << " " << c.yScale;
     }
+    // Sigma of exactly a hundred-thousandth of the mean still counts as constant.
+    ChannelStatistics edge{2, 1.0, 1.0, 1000.0, 0.01};
+    EXPECT_NEAR(ScaleRange(edge, kYScaleAll).top, 1030.0, 1e-9);
+    edge.sigma = 0.0100001;
+    EXPECT_EQ(ScaleRange(edge, kYScaleAll).top, 1.0);
 }
 
 TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {

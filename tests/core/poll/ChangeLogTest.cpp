@@ -3,14 +3,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "core/poll/ChangeLog.h"
+#include "support/FileSizeLimit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -97,15 +96,10 @@ TEST(ChangeLogFullDiskTest, ALineCutShortIsTakenBackSoTheNextOneStartsALineOfIts
     const auto path = dir.Path() / kChangeLogFileName;
     const auto firstLine = std::filesystem::file_size(path);
 
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit full = saved;
-    full.rlim_cur = static_cast<rlim_t>(firstLine + 12);  // room for part of a line
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    const bool written = log.Record(command, EReplyVerdict::kRefused, 1, 403);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    // Room for part of a line.
+    ASSERT_TRUE(testing::WithFileSizeLimit(
+        firstLine + 12, [&] { written = log.Record(command, EReplyVerdict::kRefused, 1, 403); }));
     EXPECT_FALSE(written);
     EXPECT_EQ(std::filesystem::file_size(path), firstLine);
 

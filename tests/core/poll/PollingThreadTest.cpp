@@ -23,8 +23,13 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
+using ::testing::Field;
+using ::testing::Optional;
 using ::testing::Pair;
 using namespace std::chrono_literals;
+using Frame = sim::ReceivedFrame;
+// A frame or state the test waits for; only a hung thread takes this long.
+constexpr auto kEventBound = 30s;
 
 class RecordingMessages : public ITimedMessageSink,
                           public testing::WaitableLog<std::pair<std::string, std::string>> {
@@ -83,15 +88,15 @@ TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     Start(403);
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // The Factory access field goes to a 401 only.
-    EXPECT_EQ(sim_->WaitForFrame("A24", 1s)->parameter, "00000");
-    EXPECT_EQ(sim_->WaitForFrame("A15", 1s)->data, "0");
+    EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound), Optional(Field(&Frame::parameter, "00000")));
+    EXPECT_THAT(sim_->WaitForFrame("A15", kEventBound), Optional(Field(&Frame::data, "0")));
     const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
     EXPECT_THAT(std::vector<std::string>(codes.begin(), codes.begin() + 12),
                 ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "B21", "D*1", "D*2", "D*5", "B20",
                             "A24", "A08"));
     EXPECT_EQ(unit_.InstrumentModel, 403);
-    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, kEventBound));
 }
 
 TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
@@ -107,7 +112,7 @@ TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
     EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
     EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
     EXPECT_TRUE(unit_.Snapshot().instrumentSweep);
-    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPollDone, 1, kEventBound));
 }
 
 TEST_F(PollingThreadTest, TwoRequestsSetTogetherRunOnTwoPassesInTableOrder) {
@@ -252,9 +257,9 @@ TEST_F(PollingThreadTest,
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
                             Pair("Serial port settings NOT modified", "Serial Port Settings")));
-    EXPECT_EQ(sim_->WaitForFrame("C05", 1s)->data, "19200,8,E,1");
+    EXPECT_THAT(sim_->WaitForFrame("C05", kEventBound), Optional(Field(&Frame::data, "19200,8,E,1")));
     EXPECT_EQ(port_.Settings().baudRate, 9600u);
-    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPasswordFailed, 1, 1s));
+    EXPECT_TRUE(log_.WaitForCount(ELinkState::kPasswordFailed, 1, kEventBound));
     // The password went with that one command only.
     EXPECT_EQ(shared_.SerialReconfigurationParameter, 0u);
 

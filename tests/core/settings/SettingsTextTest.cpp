@@ -45,6 +45,8 @@ TEST(SettingsTextTest, EventLogTextBecomesListLinesWithTabsWidenedAndNothingCut)
     EXPECT_EQ(EventLogLines(log),
               (std::vector<std::string>{"001      2026-01-02      16 Unit Restarted",
                                         "002      " + longText, "003      last"}));
+    EXPECT_EQ(EventCount("short"), 0);
+    EXPECT_TRUE(EventLogLines("no line feed").empty());
 }
 
 TEST(SettingsTextTest, AlarmLinesIndentSlotsFourAndFiveOneBlankLessAndPadTheirNames) {
@@ -85,6 +87,7 @@ TEST(SettingsEntriesTest, WholeNumberIsTheWholeTextOrNothing) {
         {"99999999999999999999", std::nullopt},
         // A NUL inside the text is junk after the number, not its end.
         {std::string("47385\0.46", 9), std::nullopt},
+        {std::string("7\0", 2), std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         EXPECT_EQ(ParseWholeNumber(text), value) << text;
@@ -102,9 +105,11 @@ TEST(SettingsEntriesTest, LoopTimeConstantOutsideTheUnitsRangeIsCorrectedToTheNe
         {" 0.1", 0.1, ECorrection::kNone},
         {"99.99", 99.99, ECorrection::kNone},
         {"0.09", 0.1, ECorrection::kRaised},
+        {"-5", 0.1, ECorrection::kRaised},
         {"", 0.1, ECorrection::kRaised},
         {"nan", 0.1, ECorrection::kRaised},
         {"100", 99.99, ECorrection::kLowered},
+        {"9e999", 99.99, ECorrection::kLowered},
         {"inf", 99.99, ECorrection::kLowered},
         // A decimal comma ends the number, whatever the locale.
         {"2,5", 2.0, ECorrection::kNone},

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <tuple>
@@ -17,6 +16,7 @@
 #include "core/telemetry/TelemetryRecorder.h"
 #include "support/ChildProcess.h"
 #include "support/PrometheusServer.h"
+#include "support/FileSizeLimit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -237,15 +237,11 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
 // The file size limit stands in for a full disk: appends beyond it fail (EFBIG).
 TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingLost) {
     ASSERT_EQ(Write(403, 1), ETelemetryWriteResult::kWritten);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit full = saved;
-    full.rlim_cur = static_cast<rlim_t>(fs::file_size(UnitFile())) + 40;  // room for part of a line
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
-    const ETelemetryWriteResult failed[] = {Write(403, 2), Write(403, 3), Write(403, 4)};
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    std::vector<ETelemetryWriteResult> failed;
+    // Room for part of a line.
+    ASSERT_TRUE(WithFileSizeLimit(fs::file_size(UnitFile()) + 40, [&] {
+        failed = {Write(403, 2), Write(403, 3), Write(403, 4)};
+    }));
 
     EXPECT_THAT(failed, Each(ETelemetryWriteResult::kWriteFailed));
     EXPECT_THAT(ui_.messages,
@@ -256,6 +252,19 @@ TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingL
     EXPECT_THAT(ui_.failures, ElementsAre("0: " + failure, "1: " + failure, "1: " + failure));
     ASSERT_EQ(Write(403, 5), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 5}));
+}
+
+// A real full disk (ENOSPC), as /dev/full gives it: said with the file and why, the record kept.
+TEST_F(TelemetryRecorderTest, ARealFullDiskSaysWhyAndKeepsTheRecord) {
+    settings_.DatafileDirectory = "/dev";
+    settings_.DataFilenameTemplate = "full";
+    EXPECT_EQ(Write(403, 1), ETelemetryWriteResult::kWriteFailed);
+    EXPECT_THAT(ui_.failures,
+                ElementsAre(EndsWith("(/dev/full: " + std::string(std::strerror(ENOSPC)) + ")")));
+    settings_.DatafileDirectory = dir_.Path().string();
+    settings_.DataFilenameTemplate = "Unit%ld.csd";
+    ASSERT_EQ(Write(403, 2), ETelemetryWriteResult::kWritten);
+    EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2}));
 }
 
 // A file whose header is another layout is never written to: that is said once, however many

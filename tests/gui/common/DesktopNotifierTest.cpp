@@ -148,9 +148,19 @@ TEST_F(DesktopNotifierTest, EachAlertIsOneNotifyAndReplacesTheLastOfItsKind) {
         RunCurrentTestOnPrivateSessionBus();
         return;
     }
+    CDesktopNotifier notifier;
+    // No service on the bus yet: the alerts are dropped, and that is said once.
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i)
+        notifier.Raise(Alert(EAlertUrgency::kCritical, "link", "gone"));
+    EXPECT_TRUE(AllAnswered(notifier));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string notShown = "corvane3: desktop notifications are not shown: ";
+    EXPECT_EQ(said.find(notShown), said.rfind(notShown)) << said;
+    EXPECT_NE(said.find(notShown), std::string::npos) << said;
+
     CFakeNotificationService service;
     ASSERT_TRUE(service.Register());
-    CDesktopNotifier notifier;
     notifier.Raise(Alert(EAlertUrgency::kCritical, "link", "on /dev/a<b>&c."));
     ASSERT_TRUE(AllAnswered(notifier));
     notifier.Raise(Alert(EAlertUrgency::kCritical, "link", "again"));

@@ -27,6 +27,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Messages = std::vector<testing::ModalDialogDriver::Message>;
+// Far beyond any event the test waits for; only a fault reaches it.
+constexpr int kSafetyNetMs = 60000;
 
 class MainStatusDlgTest : public testing::WidgetTest {
   protected:
@@ -68,14 +70,16 @@ class MainStatusDlgTest : public testing::WidgetTest {
     CMainStatusDlg window_{app_, sink_, nullptr};
 };
 
-TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUntilTheNext) {
+TEST_F(MainStatusDlgTest, BeforeAnyUnitAnswersThePortIsNamedAndNoModelsOwnValuesShow) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
-    // The port being tried is named before any unit answers.
     EXPECT_EQ(window_.StatusPane(1)->text(), "Port COM1 (/dev/ttyS0)");
-    // Before any unit is known, nothing of a Tq9000's own shows, not even empty.
+    // Not even empty.
     for (const char* name : {"valueDisplayFirmware", "valueSystem24"}) {
         EXPECT_FALSE(Shown(name)) << name;
     }
+}
+
+TEST_F(MainStatusDlgTest, ATq9000RecordFillsTheTitleTheStatusPanesAndItsValues) {
     app_.serialPort.SetSettings({"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7});
     PostRecord(403, 0, [](UnitStateData& data) {
         data.d1.freqTune = -42;
@@ -99,8 +103,9 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     for (const auto& [name, text] : values) {
         EXPECT_EQ(Value(name), text) << name;
     }
+}
 
-    // A 7730A counts no outliers; a unit without a clock reports its running time.
+TEST_F(MainStatusDlgTest, A7730ACountsNoOutliersAndAUnitWithoutAClockShowsItsRunningTime) {
     PostRecord(404, 11, [](UnitStateData& data) {
         data.outliers.burpsTotal = 41;
         data.timeText = "0012:34:56";
@@ -109,14 +114,21 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     EXPECT_EQ(window_.StatusPane(1)->text(), "Uptime: 0012:34:56");
     EXPECT_EQ(window_.StatusPane(2)->text(), "Major Fault");
     EXPECT_EQ(Box("labelMainSupply")->text(), "+24 VDC");
+}
 
-    PostRecord(402, 2);  // another unit found after a rescan, with an unknown status code
+TEST_F(MainStatusDlgTest, AnotherModelFoundByARescanHidesTheFirstModelsOwnValues) {
+    PostRecord(403);
+    PostRecord(402, 2);  // with an unknown status code
     EXPECT_FALSE(Shown("valueSystem24"));
     EXPECT_FALSE(Shown("valueDisplayFirmware"));
     EXPECT_EQ(window_.StatusPane(2)->text(), "");
     window_.OnNotification(24);  // not a code this window knows: nothing happens
+    EXPECT_EQ(window_.StatusPane(2)->text(), "");
+}
 
-    // The unit stops answering: the last values stay, greyed, until a record comes again.
+TEST_F(MainStatusDlgTest, ASilentUnitsValuesStayGreyedUntilARecordComesAgain) {
+    app_.serialPort.SetSettings({"/dev/ttyUSB1", 9600, kParityOdd, kStopBitsTwo, 7});
+    PostRecord(402, 2);
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
     EXPECT_EQ(window_.StatusPane(0)->text(), "Unit Not Responding");
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
@@ -130,8 +142,9 @@ TEST_F(MainStatusDlgTest, RecordsFillTheWindowAndASilentUnitsValuesAreGreyedUnti
     PostRecord(404);
     EXPECT_TRUE(Box("valueCRamErr")->isEnabled());
     EXPECT_TRUE(window_.StatusPane(2)->isEnabled());
+}
 
-    // A port that cannot be opened is named with the reason.
+TEST_F(MainStatusDlgTest, APortThatCannotBeOpenedIsNamedWithTheReason) {
     const std::string missing = "/dev/corvane3-no-such-port";
     app_.serialPort.SetSettings({missing, 9600, kParityOdd, kStopBitsTwo, 7});
     EXPECT_FALSE(app_.serialPort.OpenPort());
@@ -164,6 +177,8 @@ TEST_F(MainStatusDlgTest, MenusAreComposedForTheConnectedModel) {
 // A timed message closes itself: nobody need be there for polling to go on.
 TEST_F(MainStatusDlgTest, TimedMessagesCloseThemselves) {
     CTimedMessageDlg message("Sync Complete", "Command Status", 0, &window_);
+    // Should it stay open, the safety net closes it as rejected, and the test fails, not hangs.
+    QTimer::singleShot(kSafetyNetMs, &message, &QDialog::reject);
     EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }
 

@@ -1,8 +1,11 @@
 // The main window with the polling thread against the simulated instrument: the command list,
-// the traffic trace, and the records written behind a message box.
+// the traffic trace, the records written behind a message box, and a port another run holds.
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -12,6 +15,7 @@
 #include "gui/mainwin/MainStatusDlg.h"
 #include "gui/mainwin/TraceCommand.h"
 #include "gui/serial/CommandSelectDlg.h"
+#include "support/ChildProcess.h"
 #include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
@@ -22,6 +26,7 @@
 namespace corvane3 {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
@@ -128,6 +133,49 @@ TEST_F(MainWindowWithSimTest, AMissingDataFolderIsMadeAndEachPollIsRecordedBehin
     const std::set<std::string> different(records.begin() + linesBefore,
                                           records.begin() + linesBefore + 3);
     EXPECT_EQ(different.size(), 3u) << records[linesBefore] << "\n" << records[linesBefore + 1];
+}
+
+// A headless run (the logging service) has the unit's port: the window says which process has
+// it, beside the link's own text for a unit that does not answer, and takes the unit over once
+// that run ends.
+TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhenItEnds) {
+    testing::TempDir dir;
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
+    options.instrument.warmup = 0ms;
+    options.link = dir.Path() / "clock";
+    sim::CSimulatorServer sim(options);
+    ASSERT_TRUE(sim.IsOpen()) << sim.Error();
+    const std::string port = options.link.string();
+    testing::ChildProcess logger({CORVANE3_PROGRAM, "--headless", "--config",
+                                  (dir.Path() / "Corvane3.ini").string(), "--port", port,
+                                  "--interval", "100000"});
+    std::string line;
+    while ((line = logger.ReadLine()).find("RS232 Open") == std::string::npos && !line.empty()) {
+    }
+    ASSERT_FALSE(line.empty()) << logger.Err();
+
+    Corvane3App app;
+    CQueuedNotificationSink notifications;
+    app.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
+    app.settings.PollingInterval = kMinPollingInterval;
+    app.linkStatus.SetSink(&notifications);
+    CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                           app.settings, notifications);
+    CMainStatusDlg window(app, notifications, nullptr);
+    polling.StartBackgroundThread();
+    const auto pane = [&](int index) { return window.StatusPane(index)->text().toStdString(); };
+    const std::string held = port + ": in use by process " + std::to_string(logger.Pid()) +
+                             " (corvane3)";
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return pane(1) == held && pane(0) == "Unit Not Responding"; }))
+        << pane(0) << " | " << pane(1);
+    logger.Signal(SIGTERM);
+    EXPECT_EQ(logger.Wait(), 0) << logger.Err();
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        return pane(1).starts_with("Uptime: ") || pane(1).starts_with("Cesium TOD: ");
+    })) << pane(1);
+    EXPECT_TRUE(polling.StopBackgroundThread());
+    app.linkStatus.SetSink(nullptr);
 }
 
 }  // namespace

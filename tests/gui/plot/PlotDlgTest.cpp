@@ -87,7 +87,16 @@ void SetCursors(TracePlot* pane, int first, int second) {
     pane->SetCursorIndex(second);
 }
 
-TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
+// The decay display of w, its cursors moved to points first and second and let go.
+TracePlot* DecayRefitAt(Window& w, int first, int second) {
+    w.dialog->Command(kPlotCmdSignalDecay)->trigger();
+    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
+    SetCursors(signal, first, second);
+    Release(signal, Qt::NoModifier);
+    return signal;
+}
+
+TEST_F(PlotDlgTest, FileModeShowsTheClockServoViewWithAConstantChannelScaled) {
     Window& w = Opened(37);  // three days
     CPlotDlg& plot = *w.dialog;
     EXPECT_FALSE(plot.IsLive());
@@ -108,31 +117,41 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
     EXPECT_NEAR(w.Pane(0)->yAxis->range().upper, 1.03 * 35.5, 1e-4);
     EXPECT_NEAR(w.Pane(3)->xAxis->range().lower, kStartMjd, 1e-9);
     EXPECT_NEAR(w.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
+}
 
-    // Panning one pane moves all five.
+TEST_F(PlotDlgTest, PanningOnePaneMovesAllFive) {
+    Window& w = Opened(37);
     w.Pane(2)->xAxis->setRange(kStartMjd + 1.0, kStartMjd + 2.0);
     EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
     EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
+}
 
+TEST_F(PlotDlgTest, ThePictureHoldsThePanesAndThePrintIsTimedAndLandscape) {
+    Window& w = Opened(37);
     const QString png = QString::fromStdString((dir_.Path() / "panes.png").string());
-    ASSERT_TRUE(plot.SavePicture(png));
+    EXPECT_TRUE(w.dialog->SavePicture(png));
     EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
+    testing::ExpectTimedLandscapePrint(*w.dialog, dir_.Path() / "print.pdf");
+}
 
-    testing::ExpectTimedLandscapePrint(plot, dir_.Path() / "print.pdf");
-
+TEST_F(PlotDlgTest, TheLastHourShowsItsOnePointAndHoursAreCountedFromTheFirstDay) {
+    Window& w = Opened(37);
     // No point in the last hour but the last: the panes show it alone.
     w.dialog->Command(kPlotCmdXScaleLastHour)->trigger();
     EXPECT_EQ(w.settings.Xscale, kXScaleLastHour);
     const QCPRange lastHour = w.Pane(2)->xAxis->range();
     EXPECT_TRUE(lastHour.contains(kStartMjd + 3.0));
     EXPECT_GT(lastHour.lower, kStartMjd + 3.0 - 1.0 / 12.0);
-
     // Another time unit (another view's channels are the cache test's VEM pane).
-    plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
+    w.dialog->Command(kPlotCmdXUnitHours)->trigger();
     EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "Time since MJD 60000.00 [Hours]");
+}
 
-    // The decay display: Signal falls 1 % a day; it halves 69 days after the last point (MJD
-    // 60003, 2023-02-28).
+TEST_F(PlotDlgTest, TheDecayDisplayInDaysFitsEveryPointAndProjectsTheHalving) {
+    Window& w = Opened(37);
+    CPlotDlg& plot = *w.dialog;
+    plot.Command(kPlotCmdXUnitHours)->trigger();
+    // Signal falls 1 % a day; it halves 69 days after the last point (MJD 60003, 2023-02-28).
     plot.Command(kPlotCmdSignalDecay)->trigger();
     EXPECT_TRUE(plot.DecayDisplay());
     EXPECT_EQ(w.settings.Xunits, 1);
@@ -147,32 +166,40 @@ TEST_F(PlotDlgTest, FileModeShowsTheViewScalesThePanesAndFitsTheDecay) {
         << shown.toStdString();
     ASSERT_EQ(w.Pane(CPlotDlg::kSignalPane)->SeriesCount(), 2);
     EXPECT_EQ(w.Pane(CPlotDlg::kSignalPane)->Series(1)->Trace().Size(), 37);
+}
 
+TEST_F(PlotDlgTest, TheDecayIsRefitBetweenTheCursorsAndOnePointHasNoFit) {
+    Window& w = Opened(37);
+    CPlotDlg& plot = *w.dialog;
     // Cursors moved to points 12 and 30 (given in either order): the release refits there.
-    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
-    SetCursors(signal, 30, 12);
-    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
+    TracePlot* signal = DecayRefitAt(w, 30, 12);
+    ASSERT_EQ(signal->SeriesCount(), 2);
     EXPECT_EQ(plot.FitFirst(), 12);
     EXPECT_EQ(plot.FitLast(), 30);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 19);
     // One point has no slope: no fit line, no projection.
     signal->SelectCursor(0);
     signal->SetCursorIndex(12);
-    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
+    Release(signal, Qt::NoModifier);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 0);
     EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);
+}
 
+TEST_F(PlotDlgTest, BackToTheDataAndTheDecayAgainItFitsEveryPointBetweenItsCursors) {
+    Window& w = Opened(37);
+    CPlotDlg& plot = *w.dialog;
+    TracePlot* signal = DecayRefitAt(w, 30, 12);
+    ASSERT_EQ(signal->SeriesCount(), 2);
     // Back to the data: the cursors as they were before, the X unit stays days.
     plot.Command(kPlotCmdData)->trigger();
     EXPECT_FALSE(w.Pane(0)->CursorsShown());
     EXPECT_EQ(w.settings.Xunits, 1);
-
     // The decay display again fits every point, and its cursors stand at the fit's two ends,
     // so that a release refits the same range.
     plot.Command(kPlotCmdSignalDecay)->trigger();
     EXPECT_EQ(signal->CursorIndex(0), 0);
     EXPECT_EQ(signal->CursorIndex(1), 36);
-    Release(w.Pane(CPlotDlg::kSignalPane), Qt::NoModifier);
+    Release(signal, Qt::NoModifier);
     EXPECT_EQ(plot.FitFirst(), 0);
     EXPECT_EQ(plot.FitLast(), 36);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 37);

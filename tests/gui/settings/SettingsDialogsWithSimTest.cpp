@@ -88,52 +88,59 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
     EXPECT_EQ(rig.Sent("W01", true), (std::vector<std::string>{"00000", "00042"}));
 }
 
-TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRefuseBadSlews) {
+TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAndSendsAGoodOne) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            for (const char* slew : {"10000", "-1", "9999"}) {
-                if (std::string(slew) == "9999") {
-                    Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
-                }
-                Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
-                Click(dialog, "apply");
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        for (const char* slew : {"10000", "-1", "9999"}) {
+            if (std::string(slew) == "9999") {
+                Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
             }
-        });
-        rig.window->RunCommand(kCmdDeltaT);
-        EXPECT_EQ(
-            driver.Messages(),
-            (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
-                      {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
-                      {"Delta-T Notification", "Phase-slewing operation in progress"}}));
-    }
-    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
-    {
-        // An abort is sent once however often it is pressed; the dialog stays open.
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            Click(dialog, "abort");
-            Click(dialog, "abort");
-            EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
-            Click(dialog, "cancel");
-        });
-        rig.window->RunCommand(kCmdDeltaT);
-    }
-    EXPECT_EQ(rig.Sent("W04").size(), 1u);
-
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            Click(dialog, "ttl10MHz");
+            Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
             Click(dialog, "apply");
-        });
-        rig.window->RunCommand(kCmdTtlOutput);
-    }
-    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+        }
+    });
+    rig.window->RunCommand(kCmdDeltaT);
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                        {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+                        {"Delta-T Notification", "Phase-slewing operation in progress"}}));
+    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
+}
 
-    // A whole reply that does not begin with the command's echo: the sync did not happen.
+TEST_F(SettingsDialogsWithSimTest, DeltaTSendsAnAbortOnceHoweverOftenItIsPressed) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    // The dialog stays open after it.
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        Click(dialog, "abort");
+        Click(dialog, "abort");
+        EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
+        Click(dialog, "cancel");
+    });
+    rig.window->RunCommand(kCmdDeltaT);
+    EXPECT_EQ(rig.Sent("W04").size(), 1u);
+}
+
+TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        Click(dialog, "ttl10MHz");
+        Click(dialog, "apply");
+    });
+    rig.window->RunCommand(kCmdTtlOutput);
+    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+}
+
+// A whole reply that does not begin with the command's echo: the sync did not happen.
+TEST_F(SettingsDialogsWithSimTest, ASyncIsCompleteOnlyWhenTheReplyBeginsWithItsEcho) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
     for (const auto& [reply, status] :
          {std::pair<std::vector<std::string>, const char*>{{}, "Completed"},
           {{std::string("\x02") + "NO PPS\r\n\x03"}, "Did Not Complete"}}) {
+        SCOPED_TRACE(status);
         rig.Sim().SetOverride("W22", reply);
         testing::ModalDialogDriver driver([&](QDialog& dialog) { Click(dialog, "apply"); });
         rig.window->RunCommand(kCmdSyncPps);
@@ -141,8 +148,12 @@ TEST_F(SettingsDialogsWithSimTest, SlewTtlSyncAndTimeOfDaySendWhatWasChosenAndRe
         EXPECT_EQ(driver.Messages(),
                   (Messages{{"Command Status", QString("Sync Complete\n Status = ") + status}}));
     }
+}
 
-    // Time of day: the PC's UTC clock, then an adjustment of an hour less a second.
+// The PC's UTC clock, then an adjustment of an hour less a second.
+TEST_F(SettingsDialogsWithSimTest, TimeOfDaySendsThePcsUtcClockAndThenAnAdjustment) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         Find<QComboBox>(dialog, "zone")->setCurrentText("UTC");
         Click(dialog, "send");
