@@ -185,7 +185,9 @@ TEST(UnitEventsTest, AnotherUnitOnThePortStartsWithItsOwnLimitState) {
     record(1234, 2600);
     record(1234, 2600);
     record(5678, 2600);
-    record(5678, 2400);
+    for (int inside = 0; inside < kLimitClearingRecords; ++inside) {
+        record(5678, 2400);
+    }
     EXPECT_EQ(said, (std::vector<std::string>{"limit-crossed Model Tq9000 SN 1234",
                                               "limit-crossed Model Tq9000 SN 5678",
                                               "limit-cleared Model Tq9000 SN 5678"}));
