@@ -25,8 +25,8 @@ class Ser2NetServer {
         : dir_(dir), port_(FreeLoopbackPort()), rfc2217_(rfc2217) {
         std::ofstream(dir_ / "ser2net.yaml")
             << "%YAML 1.1\n---\nconnection: &unit\n  accepter: "
-            << (rfc2217 ? "telnet(rfc2217),tcp,127.0.0.1," : "tcp,127.0.0.1,") << port_
-            << "\n  connector: serialdev," << device << "," << line << ",local\n";
+            << (rfc2217 ? "telnet(rfc2217),tcp(nodelay),127.0.0.1," : "tcp(nodelay),127.0.0.1,")
+            << port_ << "\n  connector: serialdev," << device << "," << line << ",local\n";
         Start();
     }
 

@@ -106,8 +106,11 @@ std::optional<NetworkPortAddress> ParseNetworkPortName(const std::string& name) 
 }
 
 std::string NetworkConnectionString(const NetworkPortAddress& address) {
-    std::string text =
-        address.protocol == ENetworkProtocol::kRfc2217 ? "telnet(rfc2217),tcp," : "tcp,";
+    // Without nodelay, a frame's end written on its own would wait for the server's delayed
+    // acknowledgement of the frame's head: tens of milliseconds on every exchange.
+    std::string text = address.protocol == ENetworkProtocol::kRfc2217
+                           ? "telnet(rfc2217),tcp(nodelay),"
+                           : "tcp(nodelay),";
     if (address.ipv6) {
         text += "ipv6,";
     }

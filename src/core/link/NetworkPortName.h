@@ -26,8 +26,8 @@ bool IsNetworkPortName(const std::string& name);
 // parenthesis would otherwise change the connection string the library is given).
 std::optional<NetworkPortAddress> ParseNetworkPortName(const std::string& name);
 
-// The connection string of the network library: "telnet(rfc2217),tcp,HOST,PORT" or
-// "tcp,HOST,PORT" ("tcp,ipv6,HOST,PORT" for an IPv6 address).
+// The connection string of the network library: "telnet(rfc2217),tcp(nodelay),HOST,PORT" or
+// "tcp(nodelay),HOST,PORT" ("tcp(nodelay),ipv6,HOST,PORT" for an IPv6 address).
 std::string NetworkConnectionString(const NetworkPortAddress& address);
 
 // The reason given for a name with a network scheme that cannot be parsed.

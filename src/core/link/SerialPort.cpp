@@ -274,8 +274,17 @@ bool CSerialPort::OpenNetworkLocked(const std::string& name, std::string& error)
 }
 
 bool CSerialPort::ConfigureNetworkLocked(const SerialLineSettings& settings) {
-    const ELineRequest result = network_->SetLine(
-        settings.baudRate, settings.dataBits, settings.parity, settings.stopBits, kLineAnswerLimit);
+    // A server found not to answer is not asked again when the same port reconnects: the
+    // library keeps every unanswered request allocated, which years of reconnects would pile up.
+    bool foundSilent;
+    {
+        std::lock_guard lock(settingsMutex_);
+        foundSilent = unansweredSaidFor_ == settings.name;
+    }
+    const ELineRequest result =
+        foundSilent ? ELineRequest::kNotAnswered
+                    : network_->SetLine(settings.baudRate, settings.dataBits, settings.parity,
+                                        settings.stopBits, kLineAnswerLimit);
     if (!network_->Problem().empty()) {
         NetworkLostLocked();
         return false;
@@ -284,12 +293,10 @@ bool CSerialPort::ConfigureNetworkLocked(const SerialLineSettings& settings) {
     {
         std::lock_guard lock(settingsMutex_);
         if (result == ELineRequest::kNotAnswered) {
-            // Said once per port; every reconnect asks again, silently.
+            // Said once per port.
             sayIt = unansweredSaidFor_ != settings.name;
             unansweredSaidFor_ = settings.name;
             lineChangeProblem_ = kServerDidNotAnswer;
-        } else if (result == ELineRequest::kSet && unansweredSaidFor_ == settings.name) {
-            unansweredSaidFor_.clear();
         }
     }
     readTotalConstantMs_ = kDefaultReadTotalConstantMs;

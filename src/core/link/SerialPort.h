@@ -110,7 +110,8 @@ class CSerialPort {
 
     // Why the PC side cannot follow a change of line settings, "" when it can: a raw TCP port
     // (the server keeps its own settings), or an RFC 2217 server that did not answer the
-    // COM-PORT-OPTION. Known from the name for tcp://, from the last configure for rfc2217://.
+    // COM-PORT-OPTION. Known from the name for tcp://; for rfc2217:// from the first configure
+    // that went unanswered, which holds for that port name from then on.
     std::string LineChangeProblem() const;
 
     // Every byte written and read, and each reset, also goes to trace; null for none. An

@@ -32,11 +32,12 @@ TEST(NetworkPortNameTest, WellFormedNamesGiveTheirConnectionStringsAndOthersAreR
         const char* name;
         const char* connection;  // "" for a name that is refused
     } kCases[] = {
-        {"rfc2217://127.0.0.1:2000", "telnet(rfc2217),tcp,127.0.0.1,2000"},
-        {"RFC2217://rack-7.lab.example:65535", "telnet(rfc2217),tcp,rack-7.lab.example,65535"},
-        {"tcp://server_1:1", "tcp,server_1,1"},
-        {"tcp://[::1]:4001", "tcp,ipv6,::1,4001"},
-        {"rfc2217://[fe80::1%eth0]:4001", "telnet(rfc2217),tcp,ipv6,fe80::1%eth0,4001"},
+        {"rfc2217://127.0.0.1:2000", "telnet(rfc2217),tcp(nodelay),127.0.0.1,2000"},
+        {"RFC2217://rack-7.lab.example:65535",
+         "telnet(rfc2217),tcp(nodelay),rack-7.lab.example,65535"},
+        {"tcp://server_1:1", "tcp(nodelay),server_1,1"},
+        {"tcp://[::1]:4001", "tcp(nodelay),ipv6,::1,4001"},
+        {"rfc2217://[fe80::1%eth0]:4001", "telnet(rfc2217),tcp(nodelay),ipv6,fe80::1%eth0,4001"},
         {"tcp://host", ""},
         {"tcp://host:", ""},
         {"tcp://:2000", ""},
