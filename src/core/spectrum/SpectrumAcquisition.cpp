@@ -95,6 +95,7 @@ void CSpectrumAcquisition::Open(ESweepMode mode) {
     std::lock_guard lock(mutex_);
     mode_ = mode;
     open_ = true;
+    closeQueued_ = false;
     savedPollingEnabled_ = settings_.PollingEnabled;
     ZeemanFrequency = kDefaultZeemanFrequencyHz;
     ++run_;
@@ -175,7 +176,7 @@ void CSpectrumAcquisition::Halt() {
 void CSpectrumAcquisition::Close() {
     Halt();
     std::lock_guard lock(mutex_);
-    open_ = false;
+    closeQueued_ = true;
     if (mode_ == ESweepMode::kInstrument) {
         QueueSend(CommandCode(ECommand::kDdsSweep), "off", kEtx, kClosingReplyLimit);
         // The closing line and points already on their way would otherwise lie in front of
@@ -281,6 +282,11 @@ void CSpectrumAcquisition::ServeCommands(PollContext& context) {
         {
             std::lock_guard lock(mutex_);
             if (queue_.empty()) {
+                // Whatever Close queued has gone out: nothing is left to end.
+                if (closeQueued_) {
+                    open_ = false;
+                    closeQueued_ = false;
+                }
                 return;
             }
             command = std::move(queue_.front());

@@ -141,8 +141,8 @@ class CSpectrumAcquisition {
 
     // Makes the polling thread run ServeCommands and SweepStep.
     void InstallHooks(PollingHooks& hooks);
-    // What Close would send while the window is open: what a logging service sends for this
-    // window when it goes away first.
+    // What Close sends, from Open until Close's commands have gone out: what a logging service
+    // sends for this window when it goes away first.
     std::vector<RelayedCommand> ClosingCommands() const;
 
   private:
@@ -173,7 +173,8 @@ class CSpectrumAcquisition {
     mutable std::mutex mutex_;
     std::deque<QueuedCommand> queue_;
     ESweepMode mode_ = ESweepMode::kHost;
-    bool open_ = false;  // between Open and Close
+    bool open_ = false;  // from Open until the commands Close queued have gone out
+    bool closeQueued_ = false;
     bool savedPollingEnabled_ = true;
     std::uint64_t run_ = 0;    // number of the current run
     bool running_ = false;     // between "Go!" and the end of the run

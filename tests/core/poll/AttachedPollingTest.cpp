@@ -93,10 +93,10 @@ TEST_F(AttachedPollingTest, ClosingCommandsAndHoldsReachTheServiceBeforeTheState
     ASSERT_TRUE(WaitFor("release"));
     EXPECT_LT(Position("hold"), Position("release"));
 
+    ASSERT_TRUE(WaitFor("relay   lf 0 255"));  // that pass's sweep step is over
     relay_.refusal = "The sweep is held by bob.";
     shared_.SweepActive = true;
-    ASSERT_TRUE(statusLog_.Texts().WaitUntil(
-        [](const Log& texts) { return !texts.empty() && texts.back() == "The sweep is held by bob."; }));
+    ASSERT_TRUE(statusLog_.Texts().WaitForCount("The sweep is held by bob.", 1));
     EXPECT_FALSE(shared_.SweepActive);
 
     spectrum_.Close();
