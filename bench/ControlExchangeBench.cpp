@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 
+#include "core/link/CommandFrame.h"
 #include "core/link/LinkStatus.h"
 #include "core/link/SerialPort.h"
 #include "core/link/TolvexLink.h"
@@ -58,10 +59,9 @@ void BM_ExchangeThroughControlSocket(benchmark::State& state) {
     TempDir dir;
     const auto sim = StartSim(dir);
     const std::string socket = (dir.Path() / "control.sock").string();
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (dir.Path() / "absent.ini").string(), "--port",
-                      (dir.Path() / "clock").string(), "--interval", "100000", "--control",
-                      socket});
+    ChildProcess run(
+        {CORVANE3_PROGRAM, "--headless", "--config", (dir.Path() / "absent.ini").string(), "--port",
+         (dir.Path() / "clock").string(), "--interval", "100000", "--control", socket});
     ControlClient client(socket);
     // The first record: the link is up and the first poll is over.
     if (!sim || !client.Connected() || !client.NextOf<RecordMessage>()) {

@@ -49,8 +49,8 @@ bool FillAddress(const std::string& path, sockaddr_un& address, std::string& pro
     address = {};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
-        problem = "the path must have 1 to " + std::to_string(sizeof address.sun_path - 1) +
-                  " bytes";
+        problem =
+            "the path must have 1 to " + std::to_string(sizeof address.sun_path - 1) + " bytes";
         return false;
     }
     std::memcpy(address.sun_path, path.data(), path.size());
@@ -87,7 +87,9 @@ bool ClearStaleSocket(const std::string& path, const sockaddr_un& address, std::
 CControlServer::CControlServer(Exchange exchange, ControlClientLimits limits)
     : exchange_(std::move(exchange)), limits_(limits) {}
 
-CControlServer::~CControlServer() { Stop(); }
+CControlServer::~CControlServer() {
+    Stop();
+}
 
 bool CControlServer::Start(const std::string& path, std::string& problem) {
     sockaddr_un address{};
@@ -298,10 +300,10 @@ void CControlServer::Handle(int id, Client& client, const std::string& line) {
         }
     } else if (const auto* exchange = std::get_if<ExchangeRequest>(&*message)) {
         if (client.exchangeRunning) {
-            QueueLocked(client,
-                        EncodeServerMessage(ErrorMessage{
-                            exchange->id, "An exchange of this client is still running: wait "
-                                          "for its reply."}));
+            QueueLocked(client, EncodeServerMessage(ErrorMessage{
+                                    exchange->id,
+                                    "An exchange of this client is still running: wait "
+                                    "for its reply."}));
             return;
         }
         client.exchangeRunning = true;
@@ -378,12 +380,12 @@ void CControlServer::DropLocked(int id, const std::string& why) {
     close(client.fd);
     const bool holdsSweep = sweepHolder_ == id;
     const std::size_t closing = client.closing.size();
-    notes_.push_back({why.find("cut off") != std::string::npos ? ELinePriority::kWarning
-                                                               : ELinePriority::kInfo,
-                      "Control client " + client.user + " detached: " + why +
-                          (closing == 0 ? std::string()
-                                        : "; sending its " + std::to_string(closing) +
-                                              " closing command" + (closing == 1 ? "" : "s"))});
+    notes_.push_back(
+        {why.find("cut off") != std::string::npos ? ELinePriority::kWarning : ELinePriority::kInfo,
+         "Control client " + client.user + " detached: " + why +
+             (closing == 0 ? std::string()
+                           : "; sending its " + std::to_string(closing) + " closing command" +
+                                 (closing == 1 ? "" : "s"))});
     if (closing != 0 || holdsSweep) {
         jobs_.push_back(Job{id, client.user, std::nullopt, std::move(client.closing), holdsSweep});
         jobsChanged_.notify_one();

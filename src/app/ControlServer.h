@@ -14,8 +14,8 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,8 +43,8 @@ class CControlServer {
   public:
     // Runs one command for a client whose user is user; may block (on the port). Called on the
     // server's exchange thread only, one call at a time.
-    using Exchange = std::function<ReplyMessage(const ControlCommand& command,
-                                                const std::string& user)>;
+    using Exchange =
+        std::function<ReplyMessage(const ControlCommand& command, const std::string& user)>;
     // A line for the run's output (a client attached, gone, cut off).
     struct Note {
         ELinePriority priority;

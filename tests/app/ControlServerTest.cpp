@@ -52,8 +52,8 @@ TEST(ControlServerTest, ASweepIsHeldByOneClientAndEndsWithItsClosingCommandsWhen
     const std::string user = holder.NextOf<HelloMessage>()->user;
     ASSERT_TRUE(other.NextOf<HelloMessage>());
 
-    holder.Send(ClosingRegistration{{{"A05", "off", 0, 0, EReplyEnd::kNone},
-                                     {"A02", "0", 0, 0, EReplyEnd::kNone}}});
+    holder.Send(ClosingRegistration{
+        {{"A05", "off", 0, 0, EReplyEnd::kNone}, {"A02", "0", 0, 0, EReplyEnd::kNone}}});
     EXPECT_EQ(holder.NextOf<ClosingMessage>()->count, 2u);
     EXPECT_FALSE(rig.server.PollsHeld());
     holder.Send(SweepRequest{true});
@@ -73,7 +73,9 @@ TEST(ControlServerTest, ASweepIsHeldByOneClientAndEndsWithItsClosingCommandsWhen
     // An exchange still runs while the sweep is held.
     const auto reply = other.Exchange({"C03", "", 0, 256, EReplyEnd::kEtx});
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->reply, "\x02" "C03 \x03");
+    EXPECT_EQ(reply->reply,
+              "\x02"
+              "C03 \x03");
 
     holder.Close();
     const auto released = other.NextOf<SweepMessage>();
@@ -81,8 +83,8 @@ TEST(ControlServerTest, ASweepIsHeldByOneClientAndEndsWithItsClosingCommandsWhen
     EXPECT_FALSE(released->held);
     EXPECT_FALSE(rig.server.PollsHeld());
     // The closing commands went out, in order, before the release.
-    EXPECT_EQ(rig.link.Sent(), (std::vector<std::string>{"C03  " + user, "A05 off " + user,
-                                                         "A02 0 " + user}));
+    EXPECT_EQ(rig.link.Sent(),
+              (std::vector<std::string>{"C03  " + user, "A05 off " + user, "A02 0 " + user}));
 }
 
 TEST(ControlServerTest, StoppingTheServiceSendsEveryClientsClosingCommands) {

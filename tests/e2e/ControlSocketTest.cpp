@@ -23,7 +23,9 @@
 namespace corvane3::testing {
 namespace {
 
-std::string Me() { return getpwuid(getuid())->pw_name; }
+std::string Me() {
+    return getpwuid(getuid())->pw_name;
+}
 
 // The simulator (logging what it receives) and a headless run recording and serving the socket.
 struct ControlRig {
@@ -121,10 +123,24 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirChangeReachesTheUnitOnc
                                  [](const std::string& f) { return f.starts_with("\x02W01 "); });
     ASSERT_TRUE(at != frames.begin() && at + 1 != frames.end());
     EXPECT_EQ(*at, "\x02W01 00000 +000123  \x03");
-    for (const char* inside : {"\x02""D*1", "\x02""D*2", "\x02""D*5", "\x02""B20"}) {
+    for (const char* inside : {"\x02"
+                               "D*1",
+                               "\x02"
+                               "D*2",
+                               "\x02"
+                               "D*5",
+                               "\x02"
+                               "B20"}) {
         EXPECT_FALSE(at[-1].starts_with(inside)) << "after " << at[-1];
     }
-    for (const char* inside : {"\x02""D*2", "\x02""D*5", "\x02""B20", "\x02""A24"}) {
+    for (const char* inside : {"\x02"
+                               "D*2",
+                               "\x02"
+                               "D*5",
+                               "\x02"
+                               "B20",
+                               "\x02"
+                               "A24"}) {
         EXPECT_FALSE(at[1].starts_with(inside)) << "before " << at[1];
     }
 
@@ -148,9 +164,9 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirChangeReachesTheUnitOnc
     std::sort(sorted.begin(), sorted.end());
     EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end());
     const std::string changes = FileText(rig.ChangeLog());
-    EXPECT_NE(changes.find("\tW01\t+000123  \tnone\taccepted\tby " + Me() +
-                           " via the logging service\n"),
-              std::string::npos)
+    EXPECT_NE(
+        changes.find("\tW01\t+000123  \tnone\taccepted\tby " + Me() + " via the logging service\n"),
+        std::string::npos)
         << changes;
 }
 
@@ -181,17 +197,22 @@ TEST(ControlSocketTest, AClientKilledMidSweepHasItsClosingCommandSentAndPollingR
         std::string closing;  // the registered command, as the client writes it
         std::string frame;    // what the unit must then receive
     } kCases[] = {
-        {{}, R"({"code":"A02","data":"0","parameter":131072,"end":"none"})", "\x02""A02 "},
-        {{"--instrument-sweep"}, R"({"code":"A05","data":"off","end":"none"})",
-         "\x02""A05 00000 off\x03"},
+        {{},
+         R"({"code":"A02","data":"0","parameter":131072,"end":"none"})",
+         "\x02"
+         "A02 "},
+        {{"--instrument-sweep"},
+         R"({"code":"A05","data":"off","end":"none"})",
+         "\x02"
+         "A05 00000 off\x03"},
     };
     for (const auto& c : kCases) {
         ControlRig rig(c.simOptions);
         ASSERT_TRUE(rig.unit->Started());
         ControlClient watcher(rig.Socket());
         ASSERT_TRUE(watcher.NextOf<RecordMessage>()) << rig.run->Err();
-        ChildProcess sweeper({"/usr/bin/env", "python3", "-c", kSweepingClient, rig.Socket(),
-                              c.closing});
+        ChildProcess sweeper(
+            {"/usr/bin/env", "python3", "-c", kSweepingClient, rig.Socket(), c.closing});
         const std::string held = sweeper.ReadLine();
         ASSERT_TRUE(held.starts_with("held")) << held << sweeper.Err();
         const auto sweep = watcher.NextOf<SweepMessage>();
@@ -205,15 +226,21 @@ TEST(ControlSocketTest, AClientKilledMidSweepHasItsClosingCommandSentAndPollingR
         ASSERT_TRUE(released && !released->held);
         ASSERT_TRUE(watcher.NextOf<RecordMessage>()) << c.frame;
         const std::vector<std::string> frames = rig.Received();
-        const auto first = std::find(frames.begin(), frames.end(), "\x02""A14 00000 \x03");
-        const auto closing =
-            std::find_if(frames.begin(), frames.end(),
-                         [&](const std::string& f) { return f.starts_with(c.frame); });
+        const auto first = std::find(frames.begin(), frames.end(),
+                                     "\x02"
+                                     "A14 00000 \x03");
+        const auto closing = std::find_if(frames.begin(), frames.end(), [&](const std::string& f) {
+            return f.starts_with(c.frame);
+        });
         ASSERT_TRUE(first != frames.end() && closing != frames.end()) << c.frame;
         EXPECT_EQ(FramesOf(frames, c.frame), 1u);
         // No status poll between the sweep's first point and its end.
         EXPECT_EQ(std::count_if(first, closing,
-                                [](const std::string& f) { return f.starts_with("\x02""D*1"); }),
+                                [](const std::string& f) {
+                                    return f.starts_with(
+                                        "\x02"
+                                        "D*1");
+                                }),
                   0);
         EXPECT_NE(FileText(rig.ChangeLog()).find("by " + Me() + " via the logging service"),
                   std::string::npos);
@@ -275,8 +302,8 @@ TEST(ControlSocketTest, APasswordOpensAProtectedCommandAndIsWrittenNowhere) {
     ASSERT_EQ(rig.Stop(), 0) << rig.run->Err();
     const std::string out = rig.run->ReadAll();
     EXPECT_NE(FileText(rig.Trace()).find("W18"), std::string::npos);
-    for (const std::string& text : {FileText(rig.ChangeLog()), FileText(rig.Trace()), out,
-                                    rig.run->Err()}) {
+    for (const std::string& text :
+         {FileText(rig.ChangeLog()), FileText(rig.Trace()), out, rig.run->Err()}) {
         EXPECT_EQ(text.find("4321"), std::string::npos) << text;
         EXPECT_EQ(text.find("1111"), std::string::npos) << text;
     }

@@ -64,7 +64,8 @@ class ControlClient {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now());
             pollfd in{fd_, POLLIN, 0};
-            if (fd_ < 0 || left.count() <= 0 || ::poll(&in, 1, static_cast<int>(left.count())) <= 0) {
+            if (fd_ < 0 || left.count() <= 0 ||
+                ::poll(&in, 1, static_cast<int>(left.count())) <= 0) {
                 return std::nullopt;
             }
             char buffer[65536];

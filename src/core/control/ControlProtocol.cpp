@@ -11,13 +11,27 @@ namespace {
 using Json = nlohmann::json;
 
 // Index i names ELinkState(i).
-constexpr std::array<std::string_view, 21> kLinkStateNames = {
-    "none",           "rs232-open",      "rs232-open-failed", "rs232-configured",
-    "rs232-reset",    "unit-online",     "unit-not-responding", "resetting",
-    "command-sent",   "send-failed",     "receive-failed",    "response-received",
-    "password-ok",    "password-failed", "waiting-for-instrument", "changing-pc-line",
-    "polling",        "poll-done",       "poll-failed",       "countdown",
-    "step-progress"};
+constexpr std::array<std::string_view, 21> kLinkStateNames = {"none",
+                                                              "rs232-open",
+                                                              "rs232-open-failed",
+                                                              "rs232-configured",
+                                                              "rs232-reset",
+                                                              "unit-online",
+                                                              "unit-not-responding",
+                                                              "resetting",
+                                                              "command-sent",
+                                                              "send-failed",
+                                                              "receive-failed",
+                                                              "response-received",
+                                                              "password-ok",
+                                                              "password-failed",
+                                                              "waiting-for-instrument",
+                                                              "changing-pc-line",
+                                                              "polling",
+                                                              "poll-done",
+                                                              "poll-failed",
+                                                              "countdown",
+                                                              "step-progress"};
 static_assert(kLinkStateNames.size() == static_cast<std::size_t>(ELinkState::kStepProgress) + 1);
 
 constexpr std::array<std::pair<EReplyEnd, std::string_view>, 3> kReplyEnds = {
@@ -58,7 +72,8 @@ Integer IntegerField(const Json& object, const char* name, std::optional<Integer
     } else if (value.is_number_integer()) {
         const auto number = value.get<std::int64_t>();
         if (number >= static_cast<std::int64_t>(kLow) &&
-            (number < 0 || static_cast<std::uint64_t>(number) <= static_cast<std::uint64_t>(kHigh))) {
+            (number < 0 ||
+             static_cast<std::uint64_t>(number) <= static_cast<std::uint64_t>(kHigh))) {
             return static_cast<Integer>(number);
         }
     }

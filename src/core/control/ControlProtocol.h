@@ -97,7 +97,8 @@ struct ErrorMessage {
     std::string message;              // a sentence for a person
 };
 
-using ClientMessage = std::variant<HelloMessage, ExchangeRequest, ClosingRegistration, SweepRequest>;
+using ClientMessage =
+    std::variant<HelloMessage, ExchangeRequest, ClosingRegistration, SweepRequest>;
 using ServerMessage = std::variant<HelloMessage, LinkMessage, RecordMessage, ReplyMessage,
                                    ClosingMessage, SweepMessage, ErrorMessage>;
 

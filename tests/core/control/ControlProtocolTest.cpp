@@ -51,7 +51,8 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
         EXPECT_EQ(EncodeClientMessage(*back), line);
     }
     std::string problem;
-    const auto exchange = DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
+    const auto exchange =
+        DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
     const auto& command = std::get<ExchangeRequest>(*exchange).command;
     EXPECT_EQ(command.data, AllBytes());
     EXPECT_EQ(command.parameter, 99999u);
@@ -102,7 +103,8 @@ TEST(ControlProtocolTest, ScriptLinesAreReadAsWritten) {
     EXPECT_EQ(command.replyLimit, 256);
     EXPECT_EQ(command.end, EReplyEnd::kEtx);
     const auto utf8 = DecodeClientMessage(
-        "{\"class\":\"exchange\",\"id\":2,\"code\":\"W01\",\"data\":\"\xc3\xa9\\u00ff\"}\n", problem);
+        "{\"class\":\"exchange\",\"id\":2,\"code\":\"W01\",\"data\":\"\xc3\xa9\\u00ff\"}\n",
+        problem);
     ASSERT_TRUE(utf8) << problem;
     EXPECT_EQ(std::get<ExchangeRequest>(*utf8).command.data, "\xe9\xff");
 }
@@ -123,7 +125,8 @@ TEST(ControlProtocolTest, WhatIsNotAMessageIsRefusedWithItsReason) {
         {"{\"class\":\"exchange\",\"id\":1.5,\"code\":\"B05\"}", "\"id\" is not a whole number"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"parameter\":4294967296}",
          "\"parameter\" is not a whole number"},
-        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":-1}", "\"limit\" is negative"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":-1}",
+         "\"limit\" is negative"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"end\":\"cr\"}", "\"end\" is not"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\\u0100\"}", "above \\u00ff"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\xe2\x82\xac\"}", "above \\u00ff"},
@@ -137,9 +140,10 @@ TEST(ControlProtocolTest, WhatIsNotAMessageIsRefusedWithItsReason) {
         EXPECT_FALSE(DecodeClientMessage(line, problem)) << line;
         EXPECT_NE(problem.find(reason), std::string::npos) << line << ": " << problem;
     }
-    for (const char* line : {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\"}",
-                             "{\"class\":\"link\",\"state\":\"dancing\",\"text\":\"\",\"online\":true}",
-                             "{\"class\":\"reply\",\"id\":1,\"sent\":true,\"complete\":true}"}) {
+    for (const char* line :
+         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\"}",
+          "{\"class\":\"link\",\"state\":\"dancing\",\"text\":\"\",\"online\":true}",
+          "{\"class\":\"reply\",\"id\":1,\"sent\":true,\"complete\":true}"}) {
         std::string problem;
         EXPECT_FALSE(DecodeServerMessage(line, problem)) << line;
         EXPECT_FALSE(problem.empty());
