@@ -1,5 +1,6 @@
 #include "core/control/ControlProtocol.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -36,6 +37,10 @@ static_assert(kLinkStateNames.size() == static_cast<std::size_t>(ELinkState::kSt
 
 constexpr std::array<std::pair<EReplyEnd, std::string_view>, 3> kReplyEnds = {
     {{EReplyEnd::kEtx, "etx"}, {EReplyEnd::kLf, "lf"}, {EReplyEnd::kNone, "none"}}};
+
+// A command code's length, and the frame's start and end marks, which data may not hold.
+constexpr std::size_t kCodeLength = 3;
+constexpr std::string_view kFrameMarks = "\x02\x03";
 
 // Thrown inside the decoders only, for a field that is missing or of the wrong kind.
 struct BadField {
@@ -127,11 +132,20 @@ ControlCommand CommandOf(const Json& object) {
     }
     ControlCommand command;
     command.code = BytesField(object, "code");
+    if (!command.code.empty() &&
+        (command.code.size() != kCodeLength ||
+         !std::ranges::all_of(command.code, [](char c) { return c > ' ' && c < '\x7f'; }))) {
+        throw BadField{"the field \"code\" is not three printable characters"};
+    }
     command.data = BytesField(object, "data", true);
+    if (command.data.find_first_of(kFrameMarks) != std::string::npos) {
+        throw BadField{"the field \"data\" holds STX or ETX, which would end the frame"};
+    }
     command.parameter = IntegerField<std::uint32_t>(object, "parameter", 0u);
     command.replyLimit = IntegerField<std::int32_t>(object, "limit", command.replyLimit);
-    if (command.replyLimit < 0) {
-        throw BadField{"the field \"limit\" is negative"};
+    if (command.replyLimit < 0 || command.replyLimit > kControlReplyLimit) {
+        throw BadField{"the field \"limit\" is not from 0 to " +
+                       std::to_string(kControlReplyLimit)};
     }
     const std::string end = TextField(object, "end", true);
     bool known = end.empty();

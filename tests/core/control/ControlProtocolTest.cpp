@@ -10,11 +10,13 @@
 namespace corvane3 {
 namespace {
 
-// Every byte value, as a reply may carry it.
-std::string AllBytes() {
+// Every byte value, as a reply may carry it; data may carry all but STX and ETX.
+std::string AllBytes(bool frameMarks = true) {
     std::string bytes;
     for (int b = 0; b < 256; ++b) {
-        bytes += static_cast<char>(b);
+        if (frameMarks || (b != 0x02 && b != 0x03)) {
+            bytes += static_cast<char>(b);
+        }
     }
     return bytes;
 }
@@ -30,7 +32,7 @@ bool IsPlainAsciiLine(const std::string& line) {
 }
 
 TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
-    const ControlCommand all{"A05", AllBytes(), 99999, 25000, EReplyEnd::kLf};
+    const ControlCommand all{"A05", AllBytes(false), 99999, 25000, EReplyEnd::kLf};
     const ControlCommand sendOnly{"A02", "0", 0, 0, EReplyEnd::kNone};
     const ClientMessage messages[] = {
         HelloMessage{1, ""},
@@ -54,7 +56,7 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
     const auto exchange =
         DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
     const auto& command = std::get<ExchangeRequest>(*exchange).command;
-    EXPECT_EQ(command.data, AllBytes());
+    EXPECT_EQ(command.data, AllBytes(false));
     EXPECT_EQ(command.parameter, 99999u);
     EXPECT_EQ(command.replyLimit, 25000);
     EXPECT_EQ(command.end, EReplyEnd::kLf);
@@ -126,7 +128,15 @@ TEST(ControlProtocolTest, WhatIsNotAMessageIsRefusedWithItsReason) {
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"parameter\":4294967296}",
          "\"parameter\" is not a whole number"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":-1}",
-         "\"limit\" is negative"},
+         "\"limit\" is not from 0 to 25000"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":25001}",
+         "\"limit\" is not from 0 to 25000"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B0\"}", "three printable"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B 5\"}", "three printable"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"data\":\"1\\u00032\"}",
+         "STX or ETX"},
+        {"{\"class\":\"closing\",\"commands\":[{\"code\":\"\\u0002A2\"}]}",
+         "three printable"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"end\":\"cr\"}", "\"end\" is not"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\\u0100\"}", "above \\u00ff"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\xe2\x82\xac\"}", "above \\u00ff"},
