@@ -41,7 +41,7 @@ enum class EReplyEnd {
 struct ControlCommand {
     std::string code;  // three printable ASCII characters; empty in a read, which sends nothing
     std::string data;  // raw bytes but STX and ETX, which would end the frame early
-    std::uint32_t parameter = 0;  // 0, a password 1..99999 or the Factory access option
+    std::uint32_t parameter = 0;    // 0, a password 1..99999 or the Factory access option
     std::int32_t replyLimit = 256;  // 0 .. kControlReplyLimit
     EReplyEnd end = EReplyEnd::kEtx;
 };
