@@ -428,6 +428,7 @@ int main(int argc, char* argv[]) {
         headlessOptions.verbose = options.verbose;
         headlessOptions.metrics = options.metrics;
         headlessOptions.onEvent = options.onEvent.value_or(std::string());
+        headlessOptions.controlSocket = options.control.value_or(std::string());
         const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
         headlessOptions.limits = limits.readings;
         for (const std::string& problem : limits.problems) {

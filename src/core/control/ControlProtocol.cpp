@@ -1,5 +1,6 @@
 #include "core/control/ControlProtocol.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -11,17 +12,35 @@ namespace {
 using Json = nlohmann::json;
 
 // Index i names ELinkState(i).
-constexpr std::array<std::string_view, 21> kLinkStateNames = {
-    "none",           "rs232-open",      "rs232-open-failed", "rs232-configured",
-    "rs232-reset",    "unit-online",     "unit-not-responding", "resetting",
-    "command-sent",   "send-failed",     "receive-failed",    "response-received",
-    "password-ok",    "password-failed", "waiting-for-instrument", "changing-pc-line",
-    "polling",        "poll-done",       "poll-failed",       "countdown",
-    "step-progress"};
+constexpr std::array<std::string_view, 21> kLinkStateNames = {"none",
+                                                              "rs232-open",
+                                                              "rs232-open-failed",
+                                                              "rs232-configured",
+                                                              "rs232-reset",
+                                                              "unit-online",
+                                                              "unit-not-responding",
+                                                              "resetting",
+                                                              "command-sent",
+                                                              "send-failed",
+                                                              "receive-failed",
+                                                              "response-received",
+                                                              "password-ok",
+                                                              "password-failed",
+                                                              "waiting-for-instrument",
+                                                              "changing-pc-line",
+                                                              "polling",
+                                                              "poll-done",
+                                                              "poll-failed",
+                                                              "countdown",
+                                                              "step-progress"};
 static_assert(kLinkStateNames.size() == static_cast<std::size_t>(ELinkState::kStepProgress) + 1);
 
 constexpr std::array<std::pair<EReplyEnd, std::string_view>, 3> kReplyEnds = {
     {{EReplyEnd::kEtx, "etx"}, {EReplyEnd::kLf, "lf"}, {EReplyEnd::kNone, "none"}}};
+
+// A command code's length, and the frame's start and end marks, which data may not hold.
+constexpr std::size_t kCodeLength = 3;
+constexpr std::string_view kFrameMarks = "\x02\x03";
 
 // Thrown inside the decoders only, for a field that is missing or of the wrong kind.
 struct BadField {
@@ -58,7 +77,8 @@ Integer IntegerField(const Json& object, const char* name, std::optional<Integer
     } else if (value.is_number_integer()) {
         const auto number = value.get<std::int64_t>();
         if (number >= static_cast<std::int64_t>(kLow) &&
-            (number < 0 || static_cast<std::uint64_t>(number) <= static_cast<std::uint64_t>(kHigh))) {
+            (number < 0 ||
+             static_cast<std::uint64_t>(number) <= static_cast<std::uint64_t>(kHigh))) {
             return static_cast<Integer>(number);
         }
     }
@@ -112,11 +132,20 @@ ControlCommand CommandOf(const Json& object) {
     }
     ControlCommand command;
     command.code = BytesField(object, "code");
+    if (!command.code.empty() &&
+        (command.code.size() != kCodeLength ||
+         !std::ranges::all_of(command.code, [](char c) { return c > ' ' && c < '\x7f'; }))) {
+        throw BadField{"the field \"code\" is not three printable characters"};
+    }
     command.data = BytesField(object, "data", true);
+    if (command.data.find_first_of(kFrameMarks) != std::string::npos) {
+        throw BadField{"the field \"data\" holds STX or ETX, which would end the frame"};
+    }
     command.parameter = IntegerField<std::uint32_t>(object, "parameter", 0u);
     command.replyLimit = IntegerField<std::int32_t>(object, "limit", command.replyLimit);
-    if (command.replyLimit < 0) {
-        throw BadField{"the field \"limit\" is negative"};
+    if (command.replyLimit < 0 || command.replyLimit > kControlReplyLimit) {
+        throw BadField{"the field \"limit\" is not from 0 to " +
+                       std::to_string(kControlReplyLimit)};
     }
     const std::string end = TextField(object, "end", true);
     bool known = end.empty();

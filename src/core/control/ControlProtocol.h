@@ -26,6 +26,10 @@ inline constexpr int kControlProtocolVersion = 1;
 // 25000 bytes) written as \u escapes, with room to spare.
 inline constexpr std::size_t kControlLineLimit = 256 * 1024;
 
+// The most bytes of reply an exchange may ask for: the longest reply the program reads (an
+// event log).
+inline constexpr std::int32_t kControlReplyLimit = 25000;
+
 // What ends the reply an exchange reads.
 enum class EReplyEnd {
     kEtx,   // an ordinary reply, up to and including ETX
@@ -35,10 +39,10 @@ enum class EReplyEnd {
 
 // One command for the unit, as a client gives it.
 struct ControlCommand {
-    std::string code;             // three characters; empty in a read, which sends nothing
-    std::string data;             // raw bytes
-    std::uint32_t parameter = 0;  // 0, a password 1..99999 or the Factory access option
-    std::int32_t replyLimit = 256;
+    std::string code;  // three printable ASCII characters; empty in a read, which sends nothing
+    std::string data;  // raw bytes but STX and ETX, which would end the frame early
+    std::uint32_t parameter = 0;    // 0, a password 1..99999 or the Factory access option
+    std::int32_t replyLimit = 256;  // 0 .. kControlReplyLimit
     EReplyEnd end = EReplyEnd::kEtx;
 };
 
@@ -97,7 +101,8 @@ struct ErrorMessage {
     std::string message;              // a sentence for a person
 };
 
-using ClientMessage = std::variant<HelloMessage, ExchangeRequest, ClosingRegistration, SweepRequest>;
+using ClientMessage =
+    std::variant<HelloMessage, ExchangeRequest, ClosingRegistration, SweepRequest>;
 using ServerMessage = std::variant<HelloMessage, LinkMessage, RecordMessage, ReplyMessage,
                                    ClosingMessage, SweepMessage, ErrorMessage>;
 

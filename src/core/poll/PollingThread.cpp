@@ -464,7 +464,7 @@ bool CPollingThread::RunRequest(int& code) {
 }
 
 void CPollingThread::PollIfDue(int& code) {
-    if (!settings_.PollingEnabled) {
+    if (!settings_.PollingEnabled || (hooks_.pollsHeld && hooks_.pollsHeld())) {
         return;
     }
     const std::chrono::seconds interval(settings_.PollingInterval);

@@ -59,6 +59,9 @@ struct PollingHooks {
     std::function<void(PollContext&)> directCommands;
     // Moves the instrument and the port to new line settings.
     std::function<void(PollContext&)> reconfigureSerial;
+    // True while the status polls are to pause (a client of the logging service holds the
+    // sweep); everything else of a pass still runs.
+    std::function<bool()> pollsHeld;
     // The ports the search for an instrument tries; by default DefaultPortList.
     PortLister listPorts;
     // The commands that end the temporary state another part has put the unit in (an open

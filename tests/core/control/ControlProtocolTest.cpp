@@ -10,11 +10,13 @@
 namespace corvane3 {
 namespace {
 
-// Every byte value, as a reply may carry it.
-std::string AllBytes() {
+// Every byte value, as a reply may carry it; data may carry all but STX and ETX.
+std::string AllBytes(bool frameMarks = true) {
     std::string bytes;
     for (int b = 0; b < 256; ++b) {
-        bytes += static_cast<char>(b);
+        if (frameMarks || (b != 0x02 && b != 0x03)) {
+            bytes += static_cast<char>(b);
+        }
     }
     return bytes;
 }
@@ -30,7 +32,7 @@ bool IsPlainAsciiLine(const std::string& line) {
 }
 
 TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
-    const ControlCommand all{"A05", AllBytes(), 99999, 25000, EReplyEnd::kLf};
+    const ControlCommand all{"A05", AllBytes(false), 99999, 25000, EReplyEnd::kLf};
     const ControlCommand sendOnly{"A02", "0", 0, 0, EReplyEnd::kNone};
     const ClientMessage messages[] = {
         HelloMessage{1, ""},
@@ -51,9 +53,10 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
         EXPECT_EQ(EncodeClientMessage(*back), line);
     }
     std::string problem;
-    const auto exchange = DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
+    const auto exchange =
+        DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
     const auto& command = std::get<ExchangeRequest>(*exchange).command;
-    EXPECT_EQ(command.data, AllBytes());
+    EXPECT_EQ(command.data, AllBytes(false));
     EXPECT_EQ(command.parameter, 99999u);
     EXPECT_EQ(command.replyLimit, 25000);
     EXPECT_EQ(command.end, EReplyEnd::kLf);
@@ -102,7 +105,8 @@ TEST(ControlProtocolTest, ScriptLinesAreReadAsWritten) {
     EXPECT_EQ(command.replyLimit, 256);
     EXPECT_EQ(command.end, EReplyEnd::kEtx);
     const auto utf8 = DecodeClientMessage(
-        "{\"class\":\"exchange\",\"id\":2,\"code\":\"W01\",\"data\":\"\xc3\xa9\\u00ff\"}\n", problem);
+        "{\"class\":\"exchange\",\"id\":2,\"code\":\"W01\",\"data\":\"\xc3\xa9\\u00ff\"}\n",
+        problem);
     ASSERT_TRUE(utf8) << problem;
     EXPECT_EQ(std::get<ExchangeRequest>(*utf8).command.data, "\xe9\xff");
 }
@@ -123,7 +127,14 @@ TEST(ControlProtocolTest, WhatIsNotAMessageIsRefusedWithItsReason) {
         {"{\"class\":\"exchange\",\"id\":1.5,\"code\":\"B05\"}", "\"id\" is not a whole number"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"parameter\":4294967296}",
          "\"parameter\" is not a whole number"},
-        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":-1}", "\"limit\" is negative"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":-1}",
+         "\"limit\" is not from 0 to 25000"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"limit\":25001}",
+         "\"limit\" is not from 0 to 25000"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B0\"}", "three printable"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B 5\"}", "three printable"},
+        {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"data\":\"1\\u00032\"}", "STX or ETX"},
+        {"{\"class\":\"closing\",\"commands\":[{\"code\":\"\\u0002A2\"}]}", "three printable"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\",\"end\":\"cr\"}", "\"end\" is not"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\\u0100\"}", "above \\u00ff"},
         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"\xe2\x82\xac\"}", "above \\u00ff"},
@@ -137,9 +148,10 @@ TEST(ControlProtocolTest, WhatIsNotAMessageIsRefusedWithItsReason) {
         EXPECT_FALSE(DecodeClientMessage(line, problem)) << line;
         EXPECT_NE(problem.find(reason), std::string::npos) << line << ": " << problem;
     }
-    for (const char* line : {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\"}",
-                             "{\"class\":\"link\",\"state\":\"dancing\",\"text\":\"\",\"online\":true}",
-                             "{\"class\":\"reply\",\"id\":1,\"sent\":true,\"complete\":true}"}) {
+    for (const char* line :
+         {"{\"class\":\"exchange\",\"id\":1,\"code\":\"B05\"}",
+          "{\"class\":\"link\",\"state\":\"dancing\",\"text\":\"\",\"online\":true}",
+          "{\"class\":\"reply\",\"id\":1,\"sent\":true,\"complete\":true}"}) {
         std::string problem;
         EXPECT_FALSE(DecodeServerMessage(line, problem)) << line;
         EXPECT_FALSE(problem.empty());

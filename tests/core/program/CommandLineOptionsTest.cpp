@@ -69,6 +69,8 @@ TEST(CommandLineOptionsTest, RefusalsSayWhatQtsParserAndTheChecksSaid) {
          "corvane3: --polls needs a whole number of at least 1, not \"\xC2\xA0"
          "5\"\n"},
         {{"--metrics=9123"}, "corvane3: --metrics serves a headless run: add --headless\n"},
+        {{"--control", "/run/c.sock"},
+         "corvane3: --control serves a headless run: add --headless\n"},
         {{"--headless", "--metrics=host:80"},
          "corvane3: --metrics needs [ADDRESS:]PORT, not \"host:80\": the address must be a "
          "numeric IPv4 or IPv6 address, not \"host\"\n"},
