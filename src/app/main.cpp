@@ -26,6 +26,8 @@
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
+#include "core/control/ControlClient.h"
+#include "core/control/ServicePort.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
 #include "core/program/CommandLineOptions.h"
@@ -207,7 +209,7 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
                    int screenshotTimeout, const std::vector<ReadingLimit>& limits,
-                   const std::string& onEvent) {
+                   const std::string& onEvent, const std::optional<std::string>& serviceSocket) {
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
     for (const std::string& message : app.StartupMessages()) {
@@ -245,9 +247,27 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CQueuedNotificationSink notifications;
             app.linkStatus.SetSink(&notifications);
             CQueuedTimedMessages messages;
-            CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                                   app.settings, notifications, app.MakePollingHooks(messages));
+            PollingHooks hooks = app.MakePollingHooks(messages);
+            // Attached, the logging service owns the port: this window's exchanges go through
+            // it and its port is never opened.
+            CServicePort servicePort(app.linkStatus);
+            CControlClient service(app.unitState, app.linkStatus, notifications);
+            if (serviceSocket) {
+                if (const auto problem = service.Connect(*serviceSocket)) {
+                    std::fprintf(stderr, "corvane3: %s\n", problem->c_str());
+                    ShowConfigurationMessage(*problem, interactive);
+                    app.linkStatus.SetSink(nullptr);
+                    return kExitRefused;
+                }
+                hooks.relay = &service;
+            }
+            CPollingThread polling(serviceSocket ? servicePort : app.serialPort, app.unitState,
+                                   app.linkStatus, app.polling, app.settings, notifications,
+                                   hooks);
             CMainStatusDlg window(app, notifications, &polling);
+            if (serviceSocket) {
+                window.ShowViaService();
+            }
             // The program's problems are said on standard error and in a box that does not wait
             // for an answer (the runner says each run of failures once), handed to this thread
             // first.
@@ -463,5 +483,5 @@ int main(int argc, char* argv[]) {
     return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
         options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
-        limits.readings, options.onEvent.value_or(std::string())));
+        limits.readings, options.onEvent.value_or(std::string()), options.attach));
 }

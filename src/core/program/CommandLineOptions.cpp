@@ -36,6 +36,7 @@ enum EOption : std::size_t {
     kTrace,
     kOnEvent,
     kControl,
+    kAttach,
     kOptionCount,
 };
 
@@ -65,6 +66,7 @@ constexpr KnownName kNames[] = {
     {"trace", kTrace},
     {"on-event", kOnEvent},
     {"control", kControl},
+    {"attach", kAttach},
 };
 
 std::optional<EOption> FindOption(std::string_view name) {
@@ -358,6 +360,10 @@ const std::vector<ProgramOption>& ProgramOptions() {
         {"control", "socket",
          "Headless: serve the link to clients on the Unix socket <socket> (mode 0660): they see "
          "the records and link states and send commands through this run."},
+        {"attach", "socket",
+         "Attach the window to the logging service serving <socket> (its --control): the window "
+         "shows the service's records and link states, commands the unit through it and records "
+         "nothing itself."},
     };
     return options;
 }
@@ -394,6 +400,9 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
     if (parser.IsSet(kControl) && !options.headless) {
         return Refused("corvane3: --control serves a headless run: add --headless\n");
     }
+    if (options.headless && parser.IsSet(kAttach)) {
+        return Refused("corvane3: --attach is for the window, not --headless\n");
+    }
     if (options.headless && parser.IsSet(kScreenshot)) {
         return Refused("corvane3: --screenshot needs the window, not --headless\n");
     }
@@ -413,6 +422,7 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
     options.trace = parser.Value(kTrace);
     options.onEvent = parser.Value(kOnEvent);
     options.control = parser.Value(kControl);
+    options.attach = parser.Value(kAttach);
     options.positional = parser.Positional();
     // --summary goes first; the text options print before either runs.
     if (!options.textOnly && !options.summary && options.exportCsv &&

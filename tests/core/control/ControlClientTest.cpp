@@ -28,7 +28,7 @@ const ControlCommand kC10{"C10", "", 0, kOrdinaryReplyLimit, EReplyEnd::kEtx};
 // The service's end of the socket, driven by the test.
 class ServicePeer {
   public:
-    explicit ServicePeer(const std::string& path) : path_(path) {
+    explicit ServicePeer(const std::string& path) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         path.copy(address.sun_path, sizeof(address.sun_path) - 1);
@@ -40,13 +40,7 @@ class ServicePeer {
         CloseClient();
         ::close(listener_);
     }
-    void Accept() { client_ = ::accept(listener_, nullptr, nullptr); }
-    void CloseClient() {
-        if (client_ >= 0) {
-            ::close(client_);
-            client_ = -1;
-        }
-    }
+    void CloseClient() { ::close(std::exchange(client_, -1)); }
     void Send(const ServerMessage& message) {
         const std::string line = EncodeServerMessage(message);
         ASSERT_EQ(::send(client_, line.data(), line.size(), MSG_NOSIGNAL),
@@ -54,31 +48,27 @@ class ServicePeer {
     }
     // The next message of the client; nothing when none came within the bound.
     std::optional<ClientMessage> Next() {
-        while (true) {
-            if (std::optional<std::string> line = lines_.NextLine()) {
-                std::string problem;
-                return DecodeClientMessage(*line, problem);
-            }
-            pollfd ready{client_, POLLIN, 0};
-            char chunk[4096];
-            if (::poll(&ready, 1, 30000) != 1) {
-                return std::nullopt;
-            }
-            const ssize_t count = ::recv(client_, chunk, sizeof(chunk), 0);
+        std::optional<std::string> line;
+        char chunk[4096];
+        pollfd ready{client_, POLLIN, 0};
+        while (!(line = lines_.NextLine())) {
+            const ssize_t count =
+                ::poll(&ready, 1, 30000) == 1 ? ::recv(client_, chunk, sizeof(chunk), 0) : -1;
             if (count <= 0) {
                 return std::nullopt;
             }
             lines_.Append(std::string_view(chunk, static_cast<std::size_t>(count)));
         }
+        std::string problem;
+        return DecodeClientMessage(*line, problem);
     }
     // Accepts the client and greets it as version.
-    void Greet(int version = kControlProtocolVersion) {
-        Accept();
+    void Greet(int version) {
+        client_ = ::accept(listener_, nullptr, nullptr);
         Send(HelloMessage{version, "alice"});
     }
 
   private:
-    std::string path_;
     int listener_ = -1;
     int client_ = -1;
     CControlLineReader lines_;
@@ -103,29 +93,6 @@ class ControlClientTest : public ::testing::Test {
     testing::RecordingSink sink_;
     CControlClient client_{unit_, status_, sink_};
 };
-
-TEST_F(ControlClientTest, PushedStatesAndRecordsLandWhereTheWindowsPollingPutsThem) {
-    ASSERT_EQ(Attach(), std::nullopt);
-    EXPECT_EQ(client_.User(), "alice");
-    peer_.Send(LinkMessage{ELinkState::kCountdown, "Ready: 9", true});
-    ASSERT_TRUE(statusLog_.Texts().WaitForCount("Ready: 9", 1));
-    EXPECT_EQ(status_.State(), ELinkState::kCountdown);
-    EXPECT_TRUE(unit_.Online);
-
-    const std::string line = TelemetryRecordLine(testing::SampleRecord(), kModelTq9000);
-    peer_.Send(RecordMessage{kModelTq9000, 1234, "garbled"});  // not a record: nothing shown
-    peer_.Send(RecordMessage{kModelTq9000, 1234, line});
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-    const PostedRecord posted = unit_.TakeRecord();
-    EXPECT_EQ(posted.model, kModelTq9000);
-    // What the window would record from it is the line the service recorded.
-    EXPECT_EQ(TelemetryRecordLine(posted.data, posted.model), line);
-    EXPECT_EQ(sink_.Codes(), std::vector<int>{kNotifyStatusRecord});
-
-    peer_.Send(LinkMessage{ELinkState::kUnitNotResponding, "Unit Not Responding", false});
-    ASSERT_TRUE(statusLog_.WaitForCount(ELinkState::kUnitNotResponding, 1));
-    EXPECT_FALSE(unit_.Online);
-}
 
 // Every byte of command and reply travels as it is, with the reply's end and limit.
 TEST_F(ControlClientTest, ExchangesTravelWholeAndCarryTheirEnd) {
@@ -206,12 +173,20 @@ TEST_F(ControlClientTest, ClosingAndSweepRequestsWaitForTheirAnswer) {
     }
 }
 
-// The service gone mid-exchange: the exchange ends at once, the window is told, the unit is
-// no longer shown online.
-TEST_F(ControlClientTest, AServiceThatGoesEndsTheWaitAndTellsTheWindow) {
+// Pushed states and records land where the window's own polling puts them. The service gone
+// mid-exchange: the wait ends at once, the window is told, the unit no longer shown online.
+TEST_F(ControlClientTest, PushesLandAsPolledAndAServiceThatGoesEndsTheWait) {
     ASSERT_EQ(Attach(), std::nullopt);
-    peer_.Send(LinkMessage{ELinkState::kUnitOnline, "Unit Online", true});
-    ASSERT_TRUE(statusLog_.WaitForCount(ELinkState::kUnitOnline, 1));
+    EXPECT_EQ(client_.User(), "alice");
+    const std::string line = TelemetryRecordLine(testing::SampleRecord(), kModelTq9000);
+    peer_.Send(RecordMessage{kModelTq9000, 1234, "garbled"});  // not a record: nothing shown
+    peer_.Send(RecordMessage{kModelTq9000, 1234, line});
+    peer_.Send(LinkMessage{ELinkState::kCountdown, "Ready: 9", true});
+    ASSERT_TRUE(statusLog_.Texts().WaitForCount("Ready: 9", 1));
+    EXPECT_TRUE(unit_.Online);
+    const PostedRecord posted = unit_.TakeRecord();
+    EXPECT_EQ(TelemetryRecordLine(posted.data, posted.model), line);
+    EXPECT_EQ(sink_.Codes(), std::vector<int>{kNotifyStatusRecord});
     std::string problem;
     auto exchange = std::async(std::launch::async, [&] { return client_.Exchange(kC10, problem); });
     ASSERT_TRUE(peer_.Next());  // hello
