@@ -11,6 +11,8 @@
 #include <set>
 #include <system_error>
 
+#include "app/ControlExchange.h"
+#include "app/ControlServer.h"
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
@@ -367,13 +369,14 @@ namespace {
 class CHeadlessLoop {
   public:
     CHeadlessLoop(Corvane3App& app, const HeadlessOptions& options, bool record, CLines& out,
-                  CLines& err, CMetricsServer& server)
+                  CLines& err, CMetricsServer& server, CControlServer& control)
         : app_(app),
           options_(options),
           record_(record),
           out_(out),
           err_(err),
           server_(server),
+          control_(control),
           telemetryUi_(
               err,
               [this](const UnitStateData& data, std::int32_t model) { CountRecorded(data, model); },
@@ -420,6 +423,9 @@ class CHeadlessLoop {
                 metrics_.PublishTo(server_, changed, now, lastRecordAt_);
             }
             events_.WriteProblems(err_);
+            for (const CControlServer::Note& note : control_.TakeNotes()) {
+                out_.Write(note.priority, note.text);
+            }
             if (timeout.count() > 0 && now - lastRecordAt_ >= timeout) {
                 err_.Write(ELinePriority::kError, "corvane3: timed out: no status record for " +
                                                       std::to_string(options_.timeoutSeconds) +
@@ -450,6 +456,7 @@ class CHeadlessLoop {
     // Prints a change of the link (steps only when verbose; repeats held back) and tells the
     // event watch whether the unit is online.
     void LinkStatusChanged(const LinkStatusLine& line, Clock::time_point now) {
+        control_.Push(LinkMessage{line.state, line.text, app_.unitState.Online});
         const LinkStateInfo& info = LinkStateInfoOf(line.state);
         const bool shown = options_.verbose || !info.pollingStep;
         if (const auto text = shown ? lines_.Filter(line.text, now) : std::nullopt) {
@@ -473,6 +480,8 @@ class CHeadlessLoop {
         out_.Write(newAlarm ? ELinePriority::kWarning : ELinePriority::kInfo,
                    StatusRecordLine(data, posted.model));
         events_.StatusRecord(data, posted.model, UnitNow(data));
+        control_.Push(RecordMessage{posted.model, data.d1.serialNumber,
+                                    TelemetryRecordLine(data, posted.model)});
         MetricsSnapshot& snapshot = metrics_.Snapshot();
         snapshot.hasRecord = true;
         snapshot.record = data;
@@ -535,6 +544,7 @@ class CHeadlessLoop {
     CLines& out_;
     CLines& err_;
     CMetricsServer& server_;
+    CControlServer& control_;
     CStreamTelemetryUi telemetryUi_;
     CTelemetryRecorder recorder_;
     CMetricsState metrics_;
@@ -581,6 +591,22 @@ bool StartMetrics(const HeadlessOptions& options, CMetricsServer& server, CLines
     return true;
 }
 
+// Serves the control socket when asked. False, with the reason on err, when it cannot listen.
+bool StartControl(const HeadlessOptions& options, CControlServer& control, CLines& out,
+                  CLines& err) {
+    if (options.controlSocket.empty()) {
+        return true;
+    }
+    std::string problem;
+    if (!control.Start(options.controlSocket, problem)) {
+        err.Write(ELinePriority::kError, "corvane3: --control: cannot serve on " +
+                                             options.controlSocket + ": " + problem);
+        return false;
+    }
+    out.Write(ELinePriority::kInfo, "Control socket at " + options.controlSocket);
+    return true;
+}
+
 }  // namespace
 
 int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& out,
@@ -613,16 +639,30 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
                        "PollingEnabled=false is ignored: a headless run always polls");
         app.settings.PollingEnabled = true;
     }
-    CHeadlessLoop loop(app, options, record, outLines, errLines, server);
+    // Commands of the control socket's clients are logged where a window's would be.
+    CChangeLog changeLog;
+    changeLog.SetDirectory(app.settings.DatafileDirectory);
+    CControlServer control([&app, &changeLog](const ControlCommand& command,
+                                              const std::string& user) {
+        return RunControlExchange(app.serialPort, app.unitState, changeLog, command, user);
+    });
+    if (!StartControl(options, control, outLines, errLines)) {
+        return kExitRefused;
+    }
+    CHeadlessLoop loop(app, options, record, outLines, errLines, server, control);
     loop.PublishFirstMetrics();
     CStatusCapturingSink queue(app.linkStatus, app.serialPort);
     app.linkStatus.SetSink(&queue);
     int exitStatus;
     {
+        PollingHooks hooks;
+        hooks.pollsHeld = [&control] { return control.PollsHeld(); };
         CPollingThread thread(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                              app.settings, queue);
+                              app.settings, queue, std::move(hooks));
         thread.StartBackgroundThread();
         exitStatus = loop.Run(queue, interrupted);
+        // The clients' closing commands go out while the link still runs.
+        control.Stop();
         if (!thread.StopBackgroundThread()) {
             // Stuck in an exchange past the stop's bound: what was kept and queued is said,
             // then the process ends without waiting for the thread any longer.

@@ -40,6 +40,8 @@ struct HeadlessOptions {
     std::vector<ReadingLimit> limits;
     // Run this program once per event (see CEventProgram); empty for none.
     std::string onEvent;
+    // Serve the link to clients on this Unix socket (see ControlServer.h); empty for none.
+    std::string controlSocket;
 };
 
 // text (one or more lines, without the last line end) with every line ended and, for the

@@ -27,6 +27,8 @@
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
+#include "core/control/ControlClient.h"
+#include "core/control/ServicePort.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
 #include "core/program/CommandLineOptions.h"
@@ -209,7 +211,7 @@ int SaveConfigurationAtEnd(Corvane3App& app, bool interactive, int exitStatus) {
 
 int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::string& screenshot,
                    int screenshotTimeout, const ReadingLimits& readingLimits,
-                   const std::string& onEvent) {
+                   const std::string& onEvent, const std::optional<std::string>& serviceSocket) {
     const std::vector<ReadingLimit>& limits = readingLimits.readings;
     int exitStatus = kExitDone;
     const bool interactive = screenshot.empty();
@@ -252,9 +254,27 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             CQueuedNotificationSink notifications;
             app.linkStatus.SetSink(&notifications);
             CQueuedTimedMessages messages;
-            CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                                   app.settings, notifications, app.MakePollingHooks(messages));
+            PollingHooks hooks = app.MakePollingHooks(messages);
+            // Attached, the logging service owns the port: this window's exchanges go through
+            // it and its port is never opened.
+            CServicePort servicePort(app.linkStatus);
+            CControlClient service(app.unitState, app.linkStatus, notifications);
+            if (serviceSocket) {
+                if (const auto problem = service.Connect(*serviceSocket)) {
+                    std::fprintf(stderr, "corvane3: %s\n", problem->c_str());
+                    ShowConfigurationMessage(*problem, interactive);
+                    app.linkStatus.SetSink(nullptr);
+                    return kExitRefused;
+                }
+                hooks.relay = &service;
+            }
+            CPollingThread polling(serviceSocket ? servicePort : app.serialPort, app.unitState,
+                                   app.linkStatus, app.polling, app.settings, notifications,
+                                   hooks);
             CMainStatusDlg window(app, notifications, &polling);
+            if (serviceSocket) {
+                window.ShowViaService();
+            }
             // Polling has started: what the configuration's loading found waits for the person
             // without holding the watch.
             if (interactive) {
@@ -471,6 +491,7 @@ int main(int argc, char* argv[]) {
         headlessOptions.verbose = options.verbose;
         headlessOptions.metrics = options.metrics;
         headlessOptions.onEvent = options.onEvent.value_or(std::string());
+        headlessOptions.controlSocket = options.control.value_or(std::string());
         const ReadingLimits limits = LoadReadingLimits(LimitsPathFor(app.ConfigurationPath()));
         headlessOptions.limits = limits.readings;
         for (const std::string& problem : limits.problems) {
@@ -505,5 +526,5 @@ int main(int argc, char* argv[]) {
     return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
         options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
-        limits, options.onEvent.value_or(std::string())));
+        limits, options.onEvent.value_or(std::string()), options.attach));
 }

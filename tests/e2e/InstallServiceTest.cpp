@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 
 #include "support/ChildProcess.h"
@@ -20,21 +21,30 @@ TEST(InstallServiceTest, ThePortIsItsOwnAndAStopLeavesWholeLinesReadableByTheGro
     const std::string unit = FileText(CORVANE3_SERVICE_UNIT);
     std::smatch mask;
     ASSERT_TRUE(std::regex_search(unit, mask, std::regex(R"(\nUMask=([0-7]{3,4})\n)"))) << unit;
+    // Its control socket in the runtime folder that every instance shares.
+    EXPECT_NE(unit.find(" --control /run/corvane3/%i.sock "), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nRuntimeDirectory=corvane3\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nRuntimeDirectoryPreserve=yes\n"), std::string::npos) << unit;
     TempDir dir;
     SimulatedUnit clock(dir.Path());
     ASSERT_TRUE(clock.Started());
     // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
     const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
     const std::string absent = (dir.Path() / "absent.ini").string();
+    const std::filesystem::path socket = dir.Path() / "control.sock";
     ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",
                           clock.Link(), "--record", dir.Path().string(), "--interval", "2",
-                          "--verbose"});
+                          "--verbose", "--control", socket.string()});
     ::umask(before);
     constexpr int kRecordsBeforeStop = 3;
     int recorded = 0;
     for (std::string line = service.ReadLine(); !line.empty(); line = service.ReadLine()) {
         recorded += line.starts_with("MJD ");
         if (recorded == 1 && line.starts_with("MJD ")) {
+            // The group may open the control socket whatever the unit's file mask.
+            struct stat status {};
+            ASSERT_EQ(::lstat(socket.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, static_cast<mode_t>(0660)) << std::oct << status.st_mode;
             // Two programs on one port would spoil each other's replies, root or not: the
             // second is refused and told which process has the port.
             ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",

@@ -30,6 +30,9 @@ class CLinkStatus {
     void SetLinkStatus(ELinkState state, const std::string& detail);
     void SetCountdown(long long secondsLeft);
     void SetStepProgress(const std::string& line);
+    // A line as another program's link reported it (the logging service's, to an attached
+    // window), its text kept as given.
+    void SetRelayedLine(ELinkState state, std::string text) { Set(state, std::move(text)); }
     // A copy of the current state and text. Thread-safe.
     LinkStatusLine Line() const;
     std::string Text() const { return Line().text; }

@@ -197,14 +197,16 @@ std::string PortPaneText(const std::string& portName, const std::string& openErr
 }
 
 std::string MainWindowTitle(const TitleInputs& in) {
+    const std::string via = in.viaService ? std::string(" ") + kViaService : "";
     if (!in.online) {
-        return "Corvane3";
+        return "Corvane3" + via;
     }
     if (in.minimised || !in.moreView) {
-        return Format("%s: SN %u", in.portName.c_str(), in.serialNumber);
+        return Format("%s: SN %u", in.portName.c_str(), in.serialNumber) + via;
     }
     return Format("%s Model %s SN %u on %s", in.brand.c_str(), ModelText(in.model).c_str(),
-                  in.serialNumber, in.portName.c_str());
+                  in.serialNumber, in.portName.c_str()) +
+           via;
 }
 
 std::string ValueBoxText(const ValueBox& box, const UnitStateData& data, std::int32_t model) {

@@ -42,6 +42,9 @@ std::string MainSupplyLabel(std::int32_t model);
 // "/dev/ttyS0: not present" (the device, then openError) while it cannot be opened.
 std::string PortPaneText(const std::string& portName, const std::string& openError);
 
+// Said wherever a window attached to the logging service shows the unit.
+inline constexpr char kViaService[] = "via the logging service";
+
 struct TitleInputs {
     bool online = false;
     bool minimised = false;
@@ -50,6 +53,7 @@ struct TitleInputs {
     std::int32_t model = kModelBeforeIdentification;
     std::uint32_t serialNumber = 0;
     std::string portName;
+    bool viaService = false;  // attached to the logging service
 };
 std::string MainWindowTitle(const TitleInputs& inputs);
 

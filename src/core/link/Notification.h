@@ -25,6 +25,9 @@ enum ENotificationCode : int {
     kNotifyFactoryEventLogFetched = 31,
     // A mailbox command was withdrawn unsent because the unit did not answer in time.
     kNotifyCommandWithdrawn = 40,
+    // The logging service a window is attached to closed the connection or could not be read
+    // (41 is the change log's failure).
+    kNotifyServiceGone = 50,
 };
 
 // Receives notification codes. PostNotification may be called from any thread and must not

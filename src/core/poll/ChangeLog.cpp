@@ -93,7 +93,8 @@ std::string ChangeLogData(std::string_view code, std::string_view data) {
 }
 
 std::string ChangeLogLine(std::time_t utc, std::uint32_t serial, std::int32_t model,
-                          const MailboxCommand& command, ChangeOutcome outcome) {
+                          const MailboxCommand& command, ChangeOutcome outcome,
+                          std::string_view origin) {
     std::tm parts{};
     gmtime_r(&utc, &parts);
     char time[32];
@@ -106,6 +107,9 @@ std::string ChangeLogLine(std::time_t utc, std::uint32_t serial, std::int32_t mo
     line += '\t' + Authorisation(command.parameter);
     line += '\t';
     line += OutcomeText(outcome);
+    if (!origin.empty()) {
+        line += '\t' + ChangeLogData("", origin);
+    }
     line += '\n';
     return line;
 }
@@ -144,11 +148,12 @@ std::string CChangeLog::Path() const {
 }
 
 bool CChangeLog::Record(const MailboxCommand& command, ChangeOutcome outcome, std::uint32_t serial,
-                        std::int32_t model) {
+                        std::int32_t model, std::string_view origin) {
     if (IsReadCommand(command.code)) {
         return true;
     }
-    const std::string line = ChangeLogLine(std::time(nullptr), serial, model, command, outcome);
+    const std::string line =
+        ChangeLogLine(std::time(nullptr), serial, model, command, outcome, origin);
     const std::string path = Path();
     // O_APPEND puts each write at the end, even with several programs appending at once.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);

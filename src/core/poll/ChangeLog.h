@@ -9,7 +9,8 @@
 // code and name, command code, data (passwords as "*****", control characters as \xNN), how
 // the command was authorised ("none", "password" or "factory"; a password itself is never
 // written), outcome ("accepted", "refused", "not understood", "no reply", or "sent" when no
-// reply is read, as for the start and end of a spectrum sweep).
+// reply is read, as for the start and end of a spectrum sweep), and for a command a client of
+// the logging service sent, who sent it ("by alice via the logging service").
 
 #include <atomic>
 #include <cstdint>
@@ -41,9 +42,11 @@ bool IsReadCommand(std::string_view code);
 // escaped as \xNN, so that a line stays one line.
 std::string ChangeLogData(std::string_view code, std::string_view data);
 
-// One log line, ending in '\n'. utc is seconds since 1970.
+// One log line, ending in '\n'. utc is seconds since 1970. origin, when not empty, is the last
+// field (who sent the command from elsewhere), its control characters escaped.
 std::string ChangeLogLine(std::time_t utc, std::uint32_t serial, std::int32_t model,
-                          const MailboxCommand& command, ChangeOutcome outcome);
+                          const MailboxCommand& command, ChangeOutcome outcome,
+                          std::string_view origin = {});
 
 // The log's folder: directory cut at ';' and stripped of trailing blanks as configuration
 // values are; when that leaves nothing, $XDG_DATA_HOME/corvane3 (default
@@ -59,7 +62,7 @@ class CChangeLog {
     // Appends the line for command unless it is a read. False when the line could not be
     // written; the reason is kept for TakeFirstFailure and also written to standard error.
     bool Record(const MailboxCommand& command, ChangeOutcome outcome, std::uint32_t serial,
-                std::int32_t model);
+                std::int32_t model, std::string_view origin = {});
     // The file the next line goes to.
     std::string Path() const;
     // After the first failed Record of the run, once: why it failed, in a sentence for the user.

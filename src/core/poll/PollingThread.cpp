@@ -7,6 +7,14 @@
 
 namespace corvane3 {
 
+namespace {
+// The running tests' bits and the commands that end them, in the order they are ended.
+constexpr std::pair<std::uint32_t, ECommand> kDiagnosticsTests[] = {
+    {kDiagnosticsA01, ECommand::kTestMode1},
+    {kDiagnosticsA02, ECommand::kTestMode2},
+    {kDiagnosticsA03, ECommand::kTestMode3}};
+}  // namespace
+
 bool CPollSchedule::TakeDue(Clock::time_point now, std::chrono::seconds interval) {
     if (!lastDue_) {
         lastDue_ = now;
@@ -92,8 +100,9 @@ void CPollingThread::Run() {
     diagnosticLine_.clear();
     {
         std::lock_guard exchange(port_.ExchangeMutex());
-        port_.ResetPort();
-        link_ = std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel);
+        link_ = hooks_.relay != nullptr
+                    ? std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel, *hooks_.relay)
+                    : std::make_unique<CTolvexLink>(port_, unit_.InstrumentModel);
         context_ = std::make_unique<PollContext>(
             PollContext{port_, *link_, unit_, status_, shared_, sink_,
                         [this](std::chrono::milliseconds time) { return PauseUnlessStopped(time); },
@@ -101,16 +110,9 @@ void CPollingThread::Run() {
                             LogChange(command, outcome);
                         }});
         steps_ = std::make_unique<CQuerySteps>(*context_);
-        // No debug messages from the unit, then remote operation on.
-        // A port that did not open is left to the link-down passes, which retry it at their
-        // own pace; each write here would only reopen it again.
-        std::string reply;
-        if (port_.IsOpen() && link_->SendCmd(CommandCode(ECommand::kSetResponseMode), 0, "0")) {
-            link_->GetResponse(reply, kEtx, kOrdinaryReplyLimit);
-        }
-        shared_.Response.Set(reply);
-        if (port_.IsOpen()) {
-            link_->SendCmd(CommandCode(ECommand::kRemoteOn), 0, "");
+        // Attached, the service has set the unit up for remote operation.
+        if (hooks_.relay == nullptr) {
+            SetUpRemoteOperation();
         }
     }
     while (true) {
@@ -136,7 +138,28 @@ void CPollingThread::Run() {
     finished_ = true;
 }
 
+void CPollingThread::SetUpRemoteOperation() {
+    port_.ResetPort();
+    // No debug messages from the unit, then remote operation on.
+    // A port that did not open is left to the link-down passes, which retry it at their
+    // own pace; each write here would only reopen it again.
+    std::string reply;
+    if (port_.IsOpen() && link_->SendCmd(CommandCode(ECommand::kSetResponseMode), 0, "0")) {
+        link_->GetResponse(reply, kEtx, kOrdinaryReplyLimit);
+    }
+    shared_.Response.Set(reply);
+    if (port_.IsOpen()) {
+        link_->SendCmd(CommandCode(ECommand::kRemoteOn), 0, "");
+    }
+}
+
 void CPollingThread::Pass(int& code) {
+    if (hooks_.relay != nullptr) {
+        // The service owns the port: nothing here searches or resets it.
+        shared_.AutoDetect = false;
+        shared_.PortReset = false;
+        UpdateServiceHolds();
+    }
     if (shared_.AutoDetect) {
         steps_->AutoDetect(hooks_.listPorts,
                            [this] { return shared_.AutoDetect.load() && !stopEvent_.IsSet(); });
@@ -155,6 +178,20 @@ void CPollingThread::Pass(int& code) {
     }
     // The program is ending: no poll or query is begun, and the last exchanges come sooner.
     if (stopEvent_.IsSet()) {
+        return;
+    }
+    if (hooks_.relay != nullptr) {
+        // The service polls and checks the unit; its link states set the Online flag.
+        if (!unit_.Online) {
+            WithdrawUnsendableCommand(code);
+        } else if (shared_.mailbox.IsPending()) {
+            ServeMailbox(code);
+        } else if (shared_.DiagnosticsMode != 0) {
+            ListenForDiagnostics(code);
+        } else {
+            RunRequest(code);
+        }
+        link_->FlushHeldCommand();
         return;
     }
     if (shared_.PortReset.exchange(false)) {
@@ -224,13 +261,13 @@ void CPollingThread::ServeMailbox(int& code) {
         shared_.Response.Set(reply);
         shared_.CommandReply.Set(reply);
         shared_.mailbox.CommandAccepted = !IsRefusal(reply);
-    } else {
+    } else if (hooks_.relay == nullptr) {
         unit_.Online = false;
         status_.SetLinkStatus(ELinkState::kSendFailed);
     }
     if (ok) {
         code = command.notificationCode;
-    } else {
+    } else if (hooks_.relay == nullptr) {
         status_.SetLinkStatus(ELinkState::kReceiveFailed);
         shared_.PortReset = true;
     }
@@ -240,6 +277,10 @@ void CPollingThread::ServeMailbox(int& code) {
 }
 
 void CPollingThread::LogChange(const MailboxCommand& command, ChangeOutcome outcome) {
+    // Attached, the service logs every change with the user it came from.
+    if (hooks_.relay != nullptr) {
+        return;
+    }
     // The identity check that brought the link up has read the serial number from D*2.
     if (!changeLog_.Record(command, outcome, unit_.Snapshot().d2.serialNumber,
                            unit_.InstrumentModel)) {
@@ -259,15 +300,50 @@ void CPollingThread::SendWhatWindowsHandedOver() {
     if (shared_.DiagnosticsMode != 0) {
         EndDiagnosticsTests();
     }
+    if (hooks_.relay != nullptr) {
+        link_->FlushHeldCommand();
+        UpdateServiceHolds();
+    }
+}
+
+std::vector<RelayedCommand> CPollingThread::ClosingCommandsNow() const {
+    std::vector<RelayedCommand> commands;
+    if (hooks_.closingCommands) {
+        commands = hooks_.closingCommands();
+    }
+    const std::uint32_t mode = shared_.DiagnosticsMode;
+    for (const auto& [bit, test] : kDiagnosticsTests) {
+        if (mode & bit) {
+            commands.push_back(
+                {CommandCode(test), kFactoryAccessOption, "0", kLf, kOrdinaryReplyLimit});
+        }
+    }
+    return commands;
+}
+
+void CPollingThread::UpdateServiceHolds() {
+    // As the thread's own polls stop while a sweep runs, the service's pause.
+    const bool hold = shared_.SweepActive;
+    std::string problem;
+    if (hold != pollsHeld_) {
+        if (hooks_.relay->HoldPolls(hold, problem)) {
+            pollsHeld_ = hold;
+        } else if (hold) {
+            // Another client sweeps: this sweep does not begin, and the user is told why.
+            shared_.SweepActive = false;
+            status_.SetStepProgress(problem);
+        }
+    }
+    // Registered before the commands that begin the state go out.
+    std::vector<RelayedCommand> closing = ClosingCommandsNow();
+    if (closing != registeredClosing_ && hooks_.relay->RegisterClosing(closing, problem)) {
+        registeredClosing_ = std::move(closing);
+    }
 }
 
 void CPollingThread::EndDiagnosticsTests() {
     const std::uint32_t mode = shared_.DiagnosticsMode;
-    static constexpr std::pair<std::uint32_t, ECommand> kTests[] = {
-        {kDiagnosticsA01, ECommand::kTestMode1},
-        {kDiagnosticsA02, ECommand::kTestMode2},
-        {kDiagnosticsA03, ECommand::kTestMode3}};
-    for (const auto& [bit, test] : kTests) {
+    for (const auto& [bit, test] : kDiagnosticsTests) {
         const char* const testCode = CommandCode(test);
         if (mode & bit) {
             std::string reply;
@@ -294,6 +370,22 @@ void CPollingThread::ListenForDiagnostics(int& code) {
     // Bytes are read one at a time as long as they keep coming, up to the end of the line:
     // a unit that prints faster than one byte a pass would otherwise fall further and further
     // behind, and a command reply would drown in the backlog.
+    if (hooks_.relay != nullptr) {
+        // The service reads up to the end of the line, one read per pass between its polls;
+        // a read that timed out leaves the start of the line here.
+        std::string piece;
+        const bool whole = link_->GetResponse(
+            piece, kLf, static_cast<int>(kDiagnosticLineLimit - diagnosticLine_.size()));
+        diagnosticLine_ += piece;
+        if (!diagnosticLine_.empty() &&
+            (whole || diagnosticLine_.size() >= kDiagnosticLineLimit)) {
+            status_.SetLinkStatus(ELinkState::kResponseReceived);
+            shared_.Response.Set(diagnosticLine_);
+            diagnosticLine_.clear();
+            code = kNotifyDiagnosticLine;
+        }
+        return;
+    }
     std::string byte;
     while (port_.ReadBytes(1, byte)) {
         diagnosticLine_ += byte;
@@ -372,7 +464,7 @@ bool CPollingThread::RunRequest(int& code) {
 }
 
 void CPollingThread::PollIfDue(int& code) {
-    if (!settings_.PollingEnabled) {
+    if (!settings_.PollingEnabled || (hooks_.pollsHeld && hooks_.pollsHeld())) {
         return;
     }
     const std::chrono::seconds interval(settings_.PollingInterval);

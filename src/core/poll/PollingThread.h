@@ -59,8 +59,18 @@ struct PollingHooks {
     std::function<void(PollContext&)> directCommands;
     // Moves the instrument and the port to new line settings.
     std::function<void(PollContext&)> reconfigureSerial;
+    // True while the status polls are to pause (a client of the logging service holds the
+    // sweep); everything else of a pass still runs.
+    std::function<bool()> pollsHeld;
     // The ports the search for an instrument tries; by default DefaultPortList.
     PortLister listPorts;
+    // The commands that end the temporary state another part has put the unit in (an open
+    // spectrum window), as that part would send them; none when there is none.
+    std::function<std::vector<RelayedCommand>()> closingCommands;
+    // Set while the logging service owns the link: every exchange goes through it, its polls,
+    // identity checks and port resets stand in for this thread's, and it keeps the change log.
+    // Before the unit enters a temporary state the service is given the commands that end it.
+    IExchangeRelay* relay = nullptr;
 };
 
 class CPollingThread {
@@ -88,6 +98,8 @@ class CPollingThread {
 
   private:
     void Run();
+    // No debug messages from the unit, then remote operation on.
+    void SetUpRemoteOperation();
     bool PauseUnlessStopped(std::chrono::milliseconds time);
     void Pass(int& code);
     void IdentityPoll();
@@ -103,6 +115,10 @@ class CPollingThread {
     void SendWhatWindowsHandedOver();
     bool RunRequest(int& code);
     void PollIfDue(int& code);
+    // Attached: hands the service what ends the unit's temporary states and holds its polls
+    // while a sweep runs, whenever either changed. False when the service refused the sweep.
+    void UpdateServiceHolds();
+    std::vector<RelayedCommand> ClosingCommandsNow() const;
 
     CSerialPort& port_;
     CUnitState& unit_;
@@ -126,6 +142,9 @@ class CPollingThread {
     int failureCount_ = 0;
     CPollSchedule schedule_;
     std::string diagnosticLine_;
+    // Attached: what the service was last given.
+    std::vector<RelayedCommand> registeredClosing_;
+    bool pollsHeld_ = false;
 };
 
 }  // namespace corvane3

@@ -35,6 +35,8 @@ enum EOption : std::size_t {
     kExportCsv,
     kTrace,
     kOnEvent,
+    kControl,
+    kAttach,
     kOptionCount,
 };
 
@@ -63,6 +65,8 @@ constexpr KnownName kNames[] = {
     {"export-csv", kExportCsv},
     {"trace", kTrace},
     {"on-event", kOnEvent},
+    {"control", kControl},
+    {"attach", kAttach},
 };
 
 std::optional<EOption> FindOption(std::string_view name) {
@@ -353,6 +357,13 @@ const std::vector<ProgramOption>& ProgramOptions() {
          "Run <program> once per new event, without a shell, the event in CORVANE3_* "
          "environment variables; killed after " +
              std::to_string(kEventProgramSeconds) + " s."},
+        {"control", "socket",
+         "Headless: serve the link to clients on the Unix socket <socket> (mode 0660): they see "
+         "the records and link states and send commands through this run."},
+        {"attach", "socket",
+         "Attach the window to the logging service serving <socket> (its --control): the window "
+         "shows the service's records and link states, commands the unit through it and records "
+         "nothing itself."},
     };
     return options;
 }
@@ -386,6 +397,12 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
         }
         options.metrics = endpoint;
     }
+    if (parser.IsSet(kControl) && !options.headless) {
+        return Refused("corvane3: --control serves a headless run: add --headless\n");
+    }
+    if (options.headless && parser.IsSet(kAttach)) {
+        return Refused("corvane3: --attach is for the window, not --headless\n");
+    }
     if (options.headless && parser.IsSet(kScreenshot)) {
         return Refused("corvane3: --screenshot needs the window, not --headless\n");
     }
@@ -404,6 +421,8 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
     options.exportCsv = parser.Value(kExportCsv);
     options.trace = parser.Value(kTrace);
     options.onEvent = parser.Value(kOnEvent);
+    options.control = parser.Value(kControl);
+    options.attach = parser.Value(kAttach);
     options.positional = parser.Positional();
     // --summary goes first; the text options print before either runs.
     if (!options.textOnly && !options.summary && options.exportCsv &&

@@ -94,6 +94,8 @@ void CSpectrumAcquisition::ResizeLocked(int points) {
 void CSpectrumAcquisition::Open(ESweepMode mode) {
     std::lock_guard lock(mutex_);
     mode_ = mode;
+    open_ = true;
+    closeQueued_ = false;
     savedPollingEnabled_ = settings_.PollingEnabled;
     ZeemanFrequency = kDefaultZeemanFrequencyHz;
     ++run_;
@@ -174,6 +176,7 @@ void CSpectrumAcquisition::Halt() {
 void CSpectrumAcquisition::Close() {
     Halt();
     std::lock_guard lock(mutex_);
+    closeQueued_ = true;
     if (mode_ == ESweepMode::kInstrument) {
         QueueSend(CommandCode(ECommand::kDdsSweep), "off", kEtx, kClosingReplyLimit);
         // The closing line and points already on their way would otherwise lie in front of
@@ -279,6 +282,11 @@ void CSpectrumAcquisition::ServeCommands(PollContext& context) {
         {
             std::lock_guard lock(mutex_);
             if (queue_.empty()) {
+                // Whatever Close queued has gone out: nothing is left to end.
+                if (closeQueued_) {
+                    open_ = false;
+                    closeQueued_ = false;
+                }
                 return;
             }
             command = std::move(queue_.front());
@@ -462,6 +470,21 @@ bool CSpectrumAcquisition::AcceptLine(std::string line, std::uint64_t run) {
 void CSpectrumAcquisition::InstallHooks(PollingHooks& hooks) {
     hooks.directCommands = [this](PollContext& context) { ServeCommands(context); };
     hooks.sweepStep = [this](PollContext& context) { return SweepStep(context); };
+    hooks.closingCommands = [this] { return ClosingCommands(); };
+}
+
+std::vector<RelayedCommand> CSpectrumAcquisition::ClosingCommands() const {
+    std::lock_guard lock(mutex_);
+    if (!open_) {
+        return {};
+    }
+    // As Close sends them.
+    if (mode_ == ESweepMode::kInstrument) {
+        return {{CommandCode(ECommand::kDdsSweep), kFactoryAccessOption, "off", kEtx,
+                 kClosingReplyLimit}};
+    }
+    return {{CommandCode(ECommand::kTestMode2), kFactoryAccessOption, "0", kEtx,
+             kClosingReplyLimit}};
 }
 
 }  // namespace corvane3

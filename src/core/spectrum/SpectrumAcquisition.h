@@ -141,6 +141,9 @@ class CSpectrumAcquisition {
 
     // Makes the polling thread run ServeCommands and SweepStep.
     void InstallHooks(PollingHooks& hooks);
+    // What Close sends, from Open until Close's commands have gone out: what a logging service
+    // sends for this window when it goes away first.
+    std::vector<RelayedCommand> ClosingCommands() const;
 
   private:
     struct QueuedCommand {
@@ -170,6 +173,8 @@ class CSpectrumAcquisition {
     mutable std::mutex mutex_;
     std::deque<QueuedCommand> queue_;
     ESweepMode mode_ = ESweepMode::kHost;
+    bool open_ = false;  // from Open until the commands Close queued have gone out
+    bool closeQueued_ = false;
     bool savedPollingEnabled_ = true;
     std::uint64_t run_ = 0;    // number of the current run
     bool running_ = false;     // between "Go!" and the end of the run

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/link/UnitState.h"
 
@@ -26,5 +27,11 @@ std::string TelemetryHeaderLine(std::int32_t model);
 // The record of data for a unit of this model, without the line end. The model, not
 // data.d2.modelCode, decides the columns, as it does for the header.
 std::string TelemetryRecordLine(const UnitStateData& data, std::int32_t model);
+
+// The values a record line holds, read back into data (the rest of data stays as it was), with
+// the model its UnitType column names. False, with data unchanged, when the line does not have
+// the columns of that model or one of them does not read as its number. A window attached to
+// the logging service learns the unit's state from these lines.
+bool ParseTelemetryRecordLine(std::string_view line, UnitStateData& data, std::int32_t& model);
 
 }  // namespace corvane3

@@ -124,7 +124,8 @@ void CMainStatusDlg::OnNotification(int code) {
             if (app_.settings.RecordDataFile) {
                 FollowTrends(record, false);
             }
-            if (!app_.settings.RecordDataFile ||
+            // Attached, the logging service has recorded it already.
+            if (!app_.settings.RecordDataFile || viaService_ ||
                 recorder_->WriteTelemetryRecord(record.data, record.model, app_.settings) ==
                     ETelemetryWriteResult::kWritten) {
                 alerts_.RecordingFine();
@@ -248,6 +249,9 @@ void CMainStatusDlg::OnNotification(int code) {
             }
             break;
         }
+        case kNotifyServiceGone:
+            ShowServiceGone();
+            break;
         case kNotifyCommandWithdrawn:
             // A sender still waiting on the command tells the user itself.
             if (!IsSenderWaiting()) {

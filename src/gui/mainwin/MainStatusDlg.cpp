@@ -341,12 +341,39 @@ void CMainStatusDlg::UpdateTitle() {
     inputs.model = app_.unitState.InstrumentModel;
     inputs.serialNumber = app_.unitState.Snapshot().d1.serialNumber;
     inputs.portName = app_.serialPort.Settings().name;
+    inputs.viaService = viaService_;
     setWindowTitle(QString::fromStdString(MainWindowTitle(inputs)));
 }
 
+void CMainStatusDlg::ShowViaService() {
+    viaService_ = true;
+    UpdateTitle();
+    ShowPortPane();
+}
+
+void CMainStatusDlg::ShowServiceGone() {
+    // The service owned the port: this window can neither see nor command the unit any more.
+    SetStale(true);
+    UpdateTitle();
+    panes_[1]->setText(QStringLiteral("The logging service is gone"));
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, QStringLiteral("Corvane3"),
+        QStringLiteral("The logging service this window was attached to is gone: the unit is "
+                       "neither watched nor recorded through it. Start the service again, or "
+                       "close this window and start Corvane3 without --attach to use the port "
+                       "once it is free."),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("serviceGoneMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 void CMainStatusDlg::ShowPortPane() {
+    const std::string pane =
+        PortPaneText(app_.serialPort.Settings().name, app_.serialPort.LastOpenError());
     const QString text = QString::fromStdString(
-        PortPaneText(app_.serialPort.Settings().name, app_.serialPort.LastOpenError()));
+        viaService_ ? "Port " + app_.serialPort.Settings().name + " " + kViaService : pane);
     panes_[1]->setText(text);
     // The pane may be too narrow for the whole reason.
     panes_[1]->setToolTip(text);

@@ -60,6 +60,9 @@ class CMainStatusDlg : public QDialog {
 
     // Runs the notification code's action.
     void OnNotification(int code);
+    // Attached to the logging service: the title and the port pane say so, and records are not
+    // written again here.
+    void ShowViaService();
     // Fills the title, status panes and value boxes from the Unit state.
     void Refresh();
     // Runs a menu command by id: the menu code opens every dialog; a dialog gets the shared
@@ -115,6 +118,8 @@ class CMainStatusDlg : public QDialog {
     QGroupBox* BuildSignalQualityGroup();
     void AlignColumns(const std::vector<QGroupBox*>& groups);
     void UpdateTitle();
+    // The unit's logging service has gone: said in the status bar and in a box.
+    void ShowServiceGone();
     // While no unit answers, status pane 1 names the port being tried and why it cannot be
     // opened; a record puts the unit's clock back there.
     void ShowPortPane();
@@ -166,6 +171,7 @@ class CMainStatusDlg : public QDialog {
     int wideWidth_ = 0;
     // A record has been shown since the window opened.
     bool recordShown_ = false;
+    bool viaService_ = false;  // attached: the logging service polls and records
     bool stale_ = false;
     CMonitoringOptionsDlg* monitoring_ = nullptr;
     // Dialogs that live as long as the window, each with the Open flag its menu command holds

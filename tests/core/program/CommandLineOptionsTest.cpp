@@ -34,6 +34,8 @@ TEST(CommandLineOptionsTest, ValuesAreReadAsQtsParserReadsThem) {
     EXPECT_EQ(options.metrics->address, "::1");
     EXPECT_EQ(options.metrics->port, 9123);
     EXPECT_EQ(options.positional, (std::vector<std::string>{"x.csd", "--trace", "-"}));
+    EXPECT_FALSE(options.attach);
+    EXPECT_EQ(Parse({"--attach", "/run/corvane3/u.sock"}).options.attach, "/run/corvane3/u.sock");
 
     // The text options, alone or packed, end the checks that come after reading.
     for (const char* text : {"-h", "--help", "--help-all", "-v", "--version", "-vh"}) {
@@ -69,6 +71,10 @@ TEST(CommandLineOptionsTest, RefusalsSayWhatQtsParserAndTheChecksSaid) {
          "corvane3: --polls needs a whole number of at least 1, not \"\xC2\xA0"
          "5\"\n"},
         {{"--metrics=9123"}, "corvane3: --metrics serves a headless run: add --headless\n"},
+        {{"--control", "/run/c.sock"},
+         "corvane3: --control serves a headless run: add --headless\n"},
+        {{"--headless", "--attach", "/run/c.sock"},
+         "corvane3: --attach is for the window, not --headless\n"},
         {{"--headless", "--metrics=host:80"},
          "corvane3: --metrics needs [ADDRESS:]PORT, not \"host:80\": the address must be a "
          "numeric IPv4 or IPv6 address, not \"host\"\n"},
