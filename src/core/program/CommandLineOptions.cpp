@@ -338,8 +338,8 @@ const std::vector<ProgramOption>& ProgramOptions() {
         {"record", "dir",
          "Headless: record every status record in <dir>, whatever the configuration says."},
         {"metrics", "[addr:]port",
-         "Headless: serve Prometheus metrics at http://<[addr:]port>/metrics (address 127.0.0.1 "
-         "unless given, [::1]:port for IPv6; port 0: any free port, said on standard output)."},
+         "Headless: serve Prometheus metrics at http://<[addr:]port>/metrics (address "
+         "127.0.0.1 unless given, [::1]:port for IPv6; port 0: any free port)."},
         {"verbose", "", "Headless: also print the progress of every polling step."},
         {"screenshot", "file",
          "Save a picture of the window to <file> once it shows a record (a .csd file: once it is "
@@ -354,16 +354,12 @@ const std::vector<ProgramOption>& ProgramOptions() {
          "Write every frame sent to the instrument and everything it sent back to <file>, "
          "passwords masked, in the form corvane3-sim --replay reads."},
         {"on-event", "program",
-         "Run <program> once per new event, without a shell, the event in CORVANE3_* "
-         "environment variables; killed after " +
+         "Run <program> per new event (no shell; CORVANE3_* variables); killed after " +
              std::to_string(kEventProgramSeconds) + " s."},
         {"control", "socket",
-         "Headless: serve the link to clients on the Unix socket <socket> (mode 0660): they see "
-         "the records and link states and send commands through this run."},
+         "Headless: serve records, link states and commands to clients on <socket>."},
         {"attach", "socket",
-         "Attach the window to the logging service serving <socket> (its --control): the window "
-         "shows the service's records and link states, commands the unit through it and records "
-         "nothing itself."},
+         "Watch and command the unit through the logging service's <socket>."},
     };
     return options;
 }
