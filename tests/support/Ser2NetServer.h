@@ -53,7 +53,6 @@ class Ser2NetServer {
     std::string PortName() const {
         return (rfc2217_ ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") + std::to_string(port_);
     }
-    int Port() const { return port_; }
 
   private:
     std::filesystem::path dir_;

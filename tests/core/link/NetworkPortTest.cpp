@@ -159,20 +159,12 @@ TEST_F(NetworkPortTest, ConnectionsThatFailSayWhyInTheStatusAndTheOpenError) {
 
 // Bytes the telnet layer doubles: IAC (0xFF) in data goes as IAC IAC and comes back single.
 TEST_F(NetworkPortTest, TelnetEscapesIacBothWaysAndRawTcpPassesItAsItIs) {
-    const std::string data(
-        "A\xff"
-        "B\xff\xff",
-        5);
+    const std::string iac = "\xff", data = "A" + iac + "B" + iac + iac;
     for (const char* scheme : {"rfc2217", "tcp"}) {
         const bool telnet = std::string_view(scheme) == "rfc2217";
         std::promise<std::string> sent;
         ScriptedServer server([&](int fd) {
-            SendAll(fd, telnet ? std::string("C\xff\xff"
-                                             "D",
-                                             4)
-                               : std::string("C\xff"
-                                             "D",
-                                             3));
+            SendAll(fd, telnet ? "C" + iac + iac + "D" : "C" + iac + "D");
             sent.set_value(ReceiveAll(fd, 10000));  // until the client closes
         });
         Use(server.Name(scheme));
@@ -180,17 +172,11 @@ TEST_F(NetworkPortTest, TelnetEscapesIacBothWaysAndRawTcpPassesItAsItIs) {
         port_.ConfigurePort();
         std::string got;
         EXPECT_TRUE(port_.ReadBytes(3, got));
-        EXPECT_EQ(got, std::string("C\xff"
-                                   "D",
-                                   3))
-            << scheme;
+        EXPECT_EQ(got, "C" + iac + "D") << scheme;
         EXPECT_TRUE(port_.WriteBytes(data));
         port_.ClosePort();
         const std::string wire = sent.get_future().get();
-        EXPECT_THAT(wire, HasSubstr(telnet ? std::string("A\xff\xff"
-                                                         "B\xff\xff\xff\xff",
-                                                         7)
-                                           : data))
+        EXPECT_THAT(wire, HasSubstr(telnet ? "A" + iac + iac + "B" + iac + iac + iac + iac : data))
             << scheme;
     }
 }
