@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <future>
-#include <tuple>
 
 #include "core/control/ControlClient.h"
 #include "core/link/CommandFrame.h"
@@ -115,11 +114,11 @@ TEST_F(ControlClientTest, ExchangesTravelWholeAndCarryTheirEnd) {
         const std::optional<ClientMessage> asked = peer_.Next();
         ASSERT_TRUE(asked && std::holds_alternative<ExchangeRequest>(*asked));
         const auto& request = std::get<ExchangeRequest>(*asked);
-        const ControlCommand& relayed = request.command;
-        EXPECT_EQ(
-            std::tie(relayed.code, relayed.data, relayed.parameter, relayed.replyLimit,
-                     relayed.end),
-            std::tie(c.command.code, c.command.data, c.command.parameter, c.command.limit, c.end));
+        EXPECT_EQ(request.command.code, c.command.code);
+        EXPECT_EQ(request.command.data, c.command.data);
+        EXPECT_EQ(request.command.parameter, c.command.parameter);
+        EXPECT_EQ(request.command.replyLimit, c.command.limit);
+        EXPECT_EQ(request.command.end, c.end);
         ReplyMessage answer = c.answer;
         peer_.Send(ReplyMessage{request.id + 1, true, true, "another's"});  // not this one's
         answer.id = request.id;
