@@ -73,9 +73,7 @@ TEST(ControlServerTest, ASweepIsHeldByOneClientAndEndsWithItsClosingCommandsWhen
     // An exchange still runs while the sweep is held.
     const auto reply = other.Exchange({"C03", "", 0, 256, EReplyEnd::kEtx});
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->reply,
-              "\x02"
-              "C03 \x03");
+    EXPECT_EQ(reply->reply, "\002C03 \003");
 
     holder.Close();
     const auto released = other.NextOf<SweepMessage>();

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <set>
 
 #include "core/link/NetworkPortName.h"
@@ -32,9 +33,7 @@ using namespace std::chrono_literals;
 
 TEST(NetworkPortE2ETest, EveryByteValuePassesBothWaysAndRfc2217SetsTheRemoteLine) {
     std::string all(256, '\0');
-    for (int i = 0; i < 256; ++i) {
-        all[std::size_t(i)] = static_cast<char>(i);
-    }
+    std::iota(all.begin(), all.end(), '\0');  // every byte value once
     for (const bool rfc2217 : {true, false}) {
         testing::TempDir dir;
         CPseudoTerminal pty;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/control/ControlProtocol.h"
 
@@ -40,12 +41,7 @@ class ControlClient {
     ControlClient& operator=(const ControlClient&) = delete;
 
     bool Connected() const { return fd_ >= 0; }
-    void Close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
+    void Close() { ::close(std::exchange(fd_, -1)); }  // closing -1 again is harmless
     bool SendLine(const std::string& line) {
         return fd_ >= 0 && ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) ==
                                static_cast<ssize_t>(line.size());

@@ -38,10 +38,7 @@ class Ser2NetServer {
         // A probe connection that ser2net accepts and this test closes at once.
         return started_ = WaitUntil(std::chrono::seconds(kGenerousMs / 1000), [this] {
                    const int fd = Connect(port_);
-                   if (fd >= 0) {
-                       ::close(fd);
-                   }
-                   return fd >= 0;
+                   return fd >= 0 && ::close(fd) == 0;
                });
     }
     void Stop() {
@@ -53,7 +50,6 @@ class Ser2NetServer {
     std::string PortName() const {
         return (rfc2217_ ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") + std::to_string(port_);
     }
-    int Port() const { return port_; }
 
   private:
     std::filesystem::path dir_;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "core/control/ControlProtocol.h"
 
@@ -22,13 +24,9 @@ std::string AllBytes(bool frameMarks = true) {
 }
 
 bool IsPlainAsciiLine(const std::string& line) {
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const auto c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x80 || (c < 0x20 && !(c == '\n' && i + 1 == line.size()))) {
-            return false;
-        }
-    }
-    return line.ends_with('\n');
+    return line.ends_with('\n') &&
+           std::ranges::all_of(line.substr(0, line.size() - 1),
+                               [](unsigned char c) { return c >= 0x20 && c < 0x80; });
 }
 
 TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
@@ -56,10 +54,8 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
     const auto exchange =
         DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
     const auto& command = std::get<ExchangeRequest>(*exchange).command;
-    EXPECT_EQ(command.data, AllBytes(false));
-    EXPECT_EQ(command.parameter, 99999u);
-    EXPECT_EQ(command.replyLimit, 25000);
-    EXPECT_EQ(command.end, EReplyEnd::kLf);
+    EXPECT_EQ(std::tie(command.data, command.parameter, command.replyLimit, command.end),
+              std::make_tuple(AllBytes(false), 99999u, 25000, EReplyEnd::kLf));
 }
 
 TEST(ControlProtocolTest, ServerMessagesSurviveTheRoundTrip) {
@@ -99,11 +95,9 @@ TEST(ControlProtocolTest, ScriptLinesAreReadAsWritten) {
         DecodeClientMessage(R"({"class":"exchange","id":1,"code":"B05","x":[1]})", problem);
     ASSERT_TRUE(exchange) << problem;
     const ControlCommand& command = std::get<ExchangeRequest>(*exchange).command;
-    EXPECT_EQ(command.code, "B05");
-    EXPECT_EQ(command.data, "");
-    EXPECT_EQ(command.parameter, 0u);
-    EXPECT_EQ(command.replyLimit, 256);
-    EXPECT_EQ(command.end, EReplyEnd::kEtx);
+    EXPECT_EQ(
+        std::tie(command.code, command.data, command.parameter, command.replyLimit, command.end),
+        std::make_tuple("B05", "", 0u, 256, EReplyEnd::kEtx));
     const auto utf8 = DecodeClientMessage(
         "{\"class\":\"exchange\",\"id\":2,\"code\":\"W01\",\"data\":\"\xc3\xa9\\u00ff\"}\n",
         problem);

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -28,46 +29,39 @@ namespace {
 using ::testing::HasSubstr;
 
 TEST(NetworkPortNameTest, WellFormedNamesGiveTheirConnectionStringsAndOthersAreRefused) {
+    const auto check = [](const char* name, const std::string& connection) {
+        const auto address = ParseNetworkPortName(name);
+        EXPECT_EQ(address ? NetworkConnectionString(*address) : "", connection) << name;
+        // A name with a network scheme is never taken for a device path.
+        const bool scheme = std::string_view(name).find("://") != std::string_view::npos;
+        EXPECT_EQ(IsNetworkPortName(name), scheme) << name;
+        if (scheme) {
+            EXPECT_EQ(SerialDeviceProblem(name), connection.empty() ? kBadNetworkAddress : "")
+                << name;
+        }
+    };
     const struct {
         const char* name;
-        const char* connection;  // "" for a name that is refused
-    } kCases[] = {
+        const char* connection;
+    } kAccepted[] = {
         {"rfc2217://127.0.0.1:2000", "telnet(rfc2217),tcp(nodelay),127.0.0.1,2000"},
         {"RFC2217://rack-7.lab.example:65535",
          "telnet(rfc2217),tcp(nodelay),rack-7.lab.example,65535"},
         {"tcp://server_1:1", "tcp(nodelay),server_1,1"},
         {"tcp://[::1]:4001", "tcp(nodelay),ipv6,::1,4001"},
         {"rfc2217://[fe80::1%eth0]:4001", "telnet(rfc2217),tcp(nodelay),ipv6,fe80::1%eth0,4001"},
-        {"tcp://host", ""},
-        {"tcp://host:", ""},
-        {"tcp://:2000", ""},
-        {"tcp://host:0", ""},
-        {"tcp://host:65536", ""},
-        {"tcp://host:20x0", ""},
-        {"tcp://host:+200", ""},
-        {"tcp://::1:2000", ""},
-        {"tcp://[::1]2000", ""},
-        {"tcp://[::1:2000", ""},
-        {"tcp://[]:2000", ""},
-        {"tcp://[::g]:2000", ""},
-        // Characters that would change the library's connection string.
-        {"tcp://a,b:2000", ""},
-        {"tcp://stdio(self):2000", ""},
-        {"rfc2217://host,ipv4:2000", ""},
-        {"tcp://h\xc3\xa9:2000", ""},
-        {"tcp://a b:2000", ""},
-        {"/dev/ttyS0", ""},
     };
-    for (const auto& c : kCases) {
-        const auto address = ParseNetworkPortName(c.name);
-        EXPECT_EQ(address ? NetworkConnectionString(*address) : "", c.connection) << c.name;
-        // A name with a network scheme is never taken for a device path.
-        const bool scheme = std::string_view(c.name).find("://") != std::string_view::npos;
-        EXPECT_EQ(IsNetworkPortName(c.name), scheme) << c.name;
-        EXPECT_EQ(SerialDeviceProblem(c.name),
-                  !scheme ? SerialDeviceProblem(c.name)
-                          : (*c.connection != '\0' ? "" : kBadNetworkAddress))
-            << c.name;
+    for (const auto& c : kAccepted) {
+        check(c.name, c.connection);
+    }
+    // Among the refused: characters that would change the library's connection string.
+    for (const char* name :
+         {"tcp://host", "tcp://host:", "tcp://:2000", "tcp://host:0", "tcp://host:65536",
+          "tcp://host:20x0", "tcp://host:+200", "tcp://::1:2000", "tcp://[::1]2000",
+          "tcp://[::1:2000", "tcp://[]:2000", "tcp://[::g]:2000", "tcp://a,b:2000",
+          "tcp://stdio(self):2000", "rfc2217://host,ipv4:2000", "tcp://h\xc3\xa9:2000",
+          "tcp://a b:2000", "/dev/ttyS0"}) {
+        check(name, "");
     }
     EXPECT_EQ(ParseNetworkPortName("tcp://" + std::string(254, 'a') + ":1"), std::nullopt);
 }
@@ -159,20 +153,12 @@ TEST_F(NetworkPortTest, ConnectionsThatFailSayWhyInTheStatusAndTheOpenError) {
 
 // Bytes the telnet layer doubles: IAC (0xFF) in data goes as IAC IAC and comes back single.
 TEST_F(NetworkPortTest, TelnetEscapesIacBothWaysAndRawTcpPassesItAsItIs) {
-    const std::string data(
-        "A\xff"
-        "B\xff\xff",
-        5);
+    const std::string iac = "\xff", data = "A" + iac + "B" + iac + iac;
     for (const char* scheme : {"rfc2217", "tcp"}) {
         const bool telnet = std::string_view(scheme) == "rfc2217";
         std::promise<std::string> sent;
         ScriptedServer server([&](int fd) {
-            SendAll(fd, telnet ? std::string("C\xff\xff"
-                                             "D",
-                                             4)
-                               : std::string("C\xff"
-                                             "D",
-                                             3));
+            SendAll(fd, telnet ? "C" + iac + iac + "D" : "C" + iac + "D");
             sent.set_value(ReceiveAll(fd, 10000));  // until the client closes
         });
         Use(server.Name(scheme));
@@ -180,17 +166,11 @@ TEST_F(NetworkPortTest, TelnetEscapesIacBothWaysAndRawTcpPassesItAsItIs) {
         port_.ConfigurePort();
         std::string got;
         EXPECT_TRUE(port_.ReadBytes(3, got));
-        EXPECT_EQ(got, std::string("C\xff"
-                                   "D",
-                                   3))
-            << scheme;
+        EXPECT_EQ(got, "C" + iac + "D") << scheme;
         EXPECT_TRUE(port_.WriteBytes(data));
         port_.ClosePort();
         const std::string wire = sent.get_future().get();
-        EXPECT_THAT(wire, HasSubstr(telnet ? std::string("A\xff\xff"
-                                                         "B\xff\xff\xff\xff",
-                                                         7)
-                                           : data))
+        EXPECT_THAT(wire, HasSubstr(telnet ? "A" + iac + iac + "B" + iac + iac + iac + iac : data))
             << scheme;
     }
 }
@@ -236,9 +216,7 @@ TEST_F(NetworkPortTest, HostileServersAreSurvivedAndACutConnectionIsReconnected)
         const int which = connection++;
         if (which == 0) {  // garbage, then the connection is cut
             std::string garbage(1 << 16, '\0');
-            for (char& c : garbage) {
-                c = static_cast<char>(random());
-            }
+            std::ranges::generate(garbage, [&] { return static_cast<char>(random()); });
             SendAll(fd, garbage);
             ReceiveAll(fd, 200);
         } else if (which == 1) {  // an option storm, then a reply that stalls half-way
