@@ -339,7 +339,7 @@ const std::vector<ProgramOption>& ProgramOptions() {
          "Headless: record every status record in <dir>, whatever the configuration says."},
         {"metrics", "[addr:]port",
          "Headless: serve Prometheus metrics at http://<[addr:]port>/metrics (address "
-         "127.0.0.1 unless given, [::1]:port for IPv6; port 0: any free port)."},
+         "127.0.0.1 unless given, [::1]:port for IPv6; 0: a free port)."},
         {"verbose", "", "Headless: also print the progress of every polling step."},
         {"screenshot", "file",
          "Save a picture of the window to <file> once it shows a record (a .csd file: once it is "
@@ -357,7 +357,7 @@ const std::vector<ProgramOption>& ProgramOptions() {
          "Run <program> per new event (no shell; CORVANE3_* variables); killed after " +
              std::to_string(kEventProgramSeconds) + " s."},
         {"control", "socket",
-         "Headless: serve records, link states and commands to clients on <socket>."},
+         "Headless: serve the unit to clients on the socket <socket>."},
         {"attach", "socket",
          "Watch and command the unit through the logging service's <socket>."},
     };
