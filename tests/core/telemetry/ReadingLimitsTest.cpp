@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/telemetry/TelemetryFormat.h"
+#include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
@@ -114,9 +115,8 @@ TEST(ReadingLimitsTest, JunkAndFilesThatAreNoTextFileSayLittleAndNeverHang) {
     EXPECT_EQ(parsed.problems[0], "j:1: expected KEY = VALUE: " + std::string(60, 'x') + "...");
     EXPECT_THAT(parsed.problems[20], ::testing::MatchesRegex("j: [0-9]+ more lines that cannot "
                                                              "be used"));
-    const std::filesystem::path folder = ::testing::TempDir() + "/limits-fifo";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    const TempDir dir;
+    const std::filesystem::path folder = dir.Path();
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", folder / "zero");
     std::ofstream(folder / "long") << std::string(300000, '#');
