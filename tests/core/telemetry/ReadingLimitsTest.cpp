@@ -115,7 +115,7 @@ TEST(ReadingLimitsTest, JunkAndFilesThatAreNoTextFileSayLittleAndNeverHang) {
     EXPECT_EQ(parsed.problems[0], "j:1: expected KEY = VALUE: " + std::string(60, 'x') + "...");
     EXPECT_THAT(parsed.problems[20], ::testing::MatchesRegex("j: [0-9]+ more lines that cannot "
                                                              "be used"));
-    const TempDir dir;
+    const testing::TempDir dir;
     const std::filesystem::path folder = dir.Path();
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", folder / "zero");
