@@ -41,12 +41,6 @@ std::string WriteProgram(const std::filesystem::path& dir) {
 
 using Reports = testing::WaitableLog<std::string>;
 
-// The problems said once there are count of them.
-std::vector<std::string> WaitFor(const Reports& reports, std::size_t count) {
-    reports.WaitUntil([&](const std::vector<std::string>& items) { return items.size() >= count; });
-    return reports.Items();
-}
-
 std::string WaitForLines(const std::filesystem::path& file, std::size_t count) {
     std::string text;
     testing::WaitUntil(kGenerous, [&] {
@@ -60,7 +54,6 @@ UnitEvent Event(const std::string& name, const std::string& severity = "warning"
                 const std::string& channel = "VEM") {
     return UnitEvent{name, severity, "Model Tq9000 SN 1234", channel, "2450", "VEM is high."};
 }
-
 // Each row: the queue's capacity, the events pushed (name/severity/channel), the order taken.
 struct QueueCase {
     std::size_t capacity;
@@ -115,13 +108,21 @@ TEST(ProgramOutputTest, LinesAreEndedCleanedAndBounded) {
     EXPECT_THAT(output.End(), ElementsAre("again"));
 }
 
-TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrIsSaidUnstarted) {
+// The program in a folder of its own, and the problems the runner says.
+class EventProgramTest : public ::testing::Test {
+  protected:
+    CEventProgram::ReportFunction Report() {
+        return [this](const std::string& problem) { reports.Add(problem); };
+    }
     testing::TempDir dir;
     const std::string program = WriteProgram(dir.Path());
-    ::setenv("CORVANE3_STALE", "from the parent", 1);
     Reports reports;
+};
+
+TEST_F(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrIsSaidUnstarted) {
+    ::setenv("CORVANE3_STALE", "from the parent", 1);
     {
-        CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); });
+        CEventProgram runner(program, Report());
         runner.Run(Event("limit-crossed"));
         runner.Run(Event("limit-cleared"));
         EXPECT_EQ(WaitForLines(program + ".out", 2),
@@ -136,7 +137,7 @@ TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrI
     std::ofstream(notExecutable) << "#!/bin/sh\n";
     for (const std::string& name :
          {std::string("/nonexistent/notify"), notExecutable.string(), std::string("no-such-x9")}) {
-        CEventProgram missing(name, [&](const std::string& p) { reports.Add(p); });
+        CEventProgram missing(name, Report());
         missing.Run(Event("link-lost"));
         EXPECT_EQ(missing.Finish(kGenerous), "");
     }
@@ -148,14 +149,9 @@ TEST(EventProgramTest, TheEventReachesTheProgramInItsEnvironmentWithoutAShellOrI
                             "--on-event: no-such-x9: cannot start: not found in PATH"));
 }
 
-TEST(EventProgramTest, TheProgramReadsNothingAndItsOutputComesBackAsMarkedBoundedLines) {
-    testing::TempDir dir;
-    const std::string program = WriteProgram(dir.Path());
-    Reports reports;
+TEST_F(EventProgramTest, TheProgramReadsNothingAndItsOutputComesBackAsMarkedBoundedLines) {
     Reports output;
-    CEventProgram runner(
-        program, [&](const std::string& p) { reports.Add(p); },
-        [&](const std::string& line) { output.Add(line); });
+    CEventProgram runner(program, Report(), [&](const std::string& line) { output.Add(line); });
     runner.Run(Event("talk"));
     EXPECT_EQ(runner.Finish(kGenerous), "");
     const std::string said = "--on-event: " + program + " said: ";
@@ -164,12 +160,9 @@ TEST(EventProgramTest, TheProgramReadsNothingAndItsOutputComesBackAsMarkedBounde
     EXPECT_THAT(reports.Items(), IsEmpty());
 }
 
-TEST(EventProgramTest, AtTheEndQueuedEventsAreDeliveredWithinTheBoundAndWhatIsCutIsSaid) {
-    testing::TempDir dir;
-    const std::string program = WriteProgram(dir.Path());
-    Reports reports;
+TEST_F(EventProgramTest, AtTheEndQueuedEventsAreDeliveredWithinTheBoundAndWhatIsCutIsSaid) {
     {
-        CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); });
+        CEventProgram runner(program, Report());
         for (const char* name : {"slow", "after-slow", "last"}) {
             runner.Run(Event(name));
         }
@@ -181,7 +174,7 @@ TEST(EventProgramTest, AtTheEndQueuedEventsAreDeliveredWithinTheBoundAndWhatIsCu
               "after-slow|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n"
               "last|warning|Model Tq9000 SN 1234|VEM|2450|VEM is high.|\n");
 
-    CEventProgram runner(program, [&](const std::string& p) { reports.Add(p); });
+    CEventProgram runner(program, Report());
     for (const char* name : {"hang", "never", "nor this"}) {
         runner.Run(Event(name, "warning", name));
     }
@@ -192,12 +185,8 @@ TEST(EventProgramTest, AtTheEndQueuedEventsAreDeliveredWithinTheBoundAndWhatIsCu
     EXPECT_THAT(reports.Items(), IsEmpty());
 }
 
-TEST(EventProgramTest, BehindAHungProgramTheNewestNewsIsKeptAndDroppingIsSaidOnce) {
-    testing::TempDir dir;
-    const std::string program = WriteProgram(dir.Path());
-    Reports reports;
-    CEventProgram runner(
-        program, [&](const std::string& p) { reports.Add(p); }, {}, std::chrono::milliseconds(1000));
+TEST_F(EventProgramTest, BehindAHungProgramTheNewestNewsIsKeptAndDroppingIsSaidOnce) {
+    CEventProgram runner(program, Report(), {}, std::chrono::milliseconds(1000));
     runner.Run(Event("hang"));
     ASSERT_TRUE(testing::WaitUntil(kGenerous, [&] {
         return std::filesystem::exists(program + ".hanging");
@@ -223,18 +212,15 @@ TEST(EventProgramTest, BehindAHungProgramTheNewestNewsIsKeptAndDroppingIsSaidOnc
                                                         "delivered"));
 }
 
-TEST(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem) {
-    testing::TempDir dir;
-    const std::string program = WriteProgram(dir.Path());
-    Reports reports;
-    CEventProgram runner(
-        program, [&](const std::string& p) { reports.Add(p); }, {}, std::chrono::milliseconds(1000));
+TEST_F(EventProgramTest, AHangingProgramIsKilledAndFailuresAreSaidOncePerRunOfThem) {
+    CEventProgram runner(program, Report(), {}, std::chrono::milliseconds(1000));
     for (const char* name : {"hang", "hang", "fail", "ok", "fail"}) {
         runner.Run(Event(name));
     }
     // Both hangs were killed (or "ok" would never run), the first failure run said once.
     EXPECT_THAT(WaitForLines(program + ".out", 1), HasSubstr("ok|"));
-    EXPECT_THAT(WaitFor(reports, 2),
+    reports.WaitUntil([](const std::vector<std::string>& items) { return items.size() >= 2; });
+    EXPECT_THAT(reports.Items(),
                 ElementsAre("--on-event: " + program + ": killed after 1 s without ending",
                             "--on-event: " + program + ": exit status 3"));
 }
