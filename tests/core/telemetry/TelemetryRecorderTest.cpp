@@ -3,12 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <tuple>
 #include <numeric>
 
 #include "core/config/TelemetryPath.h"
@@ -288,29 +286,34 @@ TEST_F(TelemetryRecorderTest, AFileOfAnotherLayoutIsToldOnceAndTheRecordsWaitFor
     EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
-// What a power cut leaves at the end of a file is mended before the run's first record there:
-// the record starts a line of its own, nothing before the damage changes, and the user is told
-// once what was done. A file left empty gets the header first.
-TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstRecord) {
+// What a power cut leaves at the end of a file is mended before the run's first record there,
+// and a line torn by another program between two records before the next: the record starts a
+// line of its own, nothing before the damage changes, and the user is told once what was done.
+// A file left empty gets the header first.
+TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheNextRecord) {
     const std::string header = TelemetryHeaderLine(403) + "\r\n";
     const std::string whole = header + Line(1) + "\r\n" + Line(2) + "\r\n";
     const std::string nuls(4096, '\0');
     struct Case {
         const char* name;
-        std::string text;
-        int before;          // the records before the new ones: MJDs 1 to before
-        const char* notice;  // "" for none
+        std::string text, between;  // the file at the start, and added after MJD 9's record
+        int before;                 // the records before the new ones: MJDs 1 to before
+        const char* notice;         // "" for none
     };
     const std::vector<Case> cases{
-        {"whole", whole, 2, ""},
-        {"empty", "", 0, ""},
-        {"NUL tail", whole + nuls, 2, "the 4096 bytes after its last whole line"},
-        {"torn record", whole + Line(3).substr(0, 40), 2, "the 40 bytes after its last whole line"},
-        {"torn record and NULs", whole + Line(3).substr(0, 40) + nuls, 2, "the 4136 bytes"},
-        {"record without its LF", whole + Line(3) + "\r", 3, "its last record got its line end."},
-        {"record without its LF, then NULs", whole + Line(3) + "\r" + nuls, 3,
+        {"whole", whole, "", 2, ""},
+        {"empty", "", "", 0, ""},
+        {"NUL tail", whole + nuls, "", 2, "the 4096 bytes after its last whole line"},
+        {"torn record", whole + Line(3).substr(0, 40), "", 2,
+         "the 40 bytes after its last whole line"},
+        {"torn record and NULs", whole + Line(3).substr(0, 40) + nuls, "", 2, "the 4136 bytes"},
+        {"record without its LF", whole + Line(3) + "\r", "", 3,
+         "its last record got its line end."},
+        {"record without its LF, then NULs", whole + Line(3) + "\r" + nuls, "", 3,
          "and the 4096 bytes of NULs after it were cut off"},
-        {"torn header", header.substr(0, 20), 0, "the 20 bytes"},
+        {"torn header", header.substr(0, 20), "", 0, "the 20 bytes"},
+        {"torn between records", "", Line(3).substr(0, 40), 0, "the 40 bytes"},
+        {"record without its LF between records", "", Line(3) + "\r", 0, "got its line end"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -319,35 +322,22 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheFirstR
         std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << c.text;
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
                   ETelemetryWriteResult::kWritten);
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::app) << c.between;
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
                   ETelemetryWriteResult::kWritten);
         std::vector<int> mjds(static_cast<std::size_t>(c.before));
         std::iota(mjds.begin(), mjds.end(), 1);
-        mjds.insert(mjds.end(), {9, 10});
+        mjds.push_back(9);
+        if (c.between.ends_with('\r')) {
+            mjds.push_back(3);  // a whole record: given its line end, it stays
+        }
+        mjds.push_back(10);
         EXPECT_EQ(CsdLines(UnitFile()), FileOf(mjds));
         if (*c.notice == '\0') {
             EXPECT_THAT(ui_.notices, IsEmpty());
         } else {
             EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(c.notice)));
         }
-    }
-}
-
-TEST_F(TelemetryRecorderTest, ALineTornBetweenTwoRecordsIsMendedBeforeTheNextIsAppended) {
-    for (const auto& [tail, mjds, notice] :
-         {std::tuple{Line(3).substr(0, 40), std::vector<int>{9, 10}, "the 40 bytes"},
-          std::tuple{Line(3) + "\r", std::vector<int>{9, 3, 10}, "got its line end"}}) {
-        SCOPED_TRACE(tail);
-        ui_.notices.clear();
-        fs::remove(UnitFile());
-        CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
-        ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
-                  ETelemetryWriteResult::kWritten);
-        std::ofstream(UnitFile(), std::ios::binary | std::ios::app) << tail;
-        ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
-                  ETelemetryWriteResult::kWritten);
-        EXPECT_EQ(CsdLines(UnitFile()), FileOf(mjds));
-        EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(notice)));
     }
 }
 
