@@ -57,23 +57,21 @@ TEST(ChangeLogTest, LinesAreAppendedAndAFolderThatCannotBeWrittenIsReportedOnce)
     testing::TempDir dir;
     CChangeLog log;
     log.SetDirectory(dir.Path().string() + " ; comment");
+    const MailboxCommand reset{.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256};
     EXPECT_TRUE(log.Record(
         {.code = CommandCode(ECommand::kPpsSyncEnable), .replyLimit = 32, .notificationCode = 22},
         EReplyVerdict::kAccepted, 1, 403));
     EXPECT_TRUE(log.Record({.code = CommandCode(ECommand::kReportVariables), .replyLimit = 256},
                            EReplyVerdict::kAccepted, 1, 403));
-    EXPECT_TRUE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
-                           EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_TRUE(log.Record(reset, EReplyVerdict::kAccepted, 1, 403));
     const std::string text = testing::FileText(dir.Path() / kChangeLogFileName);
     EXPECT_NE(text.find("\tW22\t\tnone\taccepted\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 
     log.SetDirectory((dir.Path() / "missing").string());
-    EXPECT_FALSE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
-                            EReplyVerdict::kAccepted, 1, 403));
-    EXPECT_FALSE(log.Record({.code = CommandCode(ECommand::kResetAlarms), .replyLimit = 256},
-                            EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record(reset, EReplyVerdict::kAccepted, 1, 403));
+    EXPECT_FALSE(log.Record(reset, EReplyVerdict::kAccepted, 1, 403));
     EXPECT_NE(log.TakeFirstFailure().find("missing/Corvane3-changes.log"), std::string::npos);
     EXPECT_EQ(log.TakeFirstFailure(), "");
 }
