@@ -154,8 +154,7 @@ TEST_F(DataFileReaderTest, UnreadableFilesAndLongFieldsGiveTheirMessagesAndKeepT
     const std::string record = TelemetryRecordLine(SampleRecord(), 402);
     const std::string field31(31, '1'), field32(32, '1');
     struct Case {
-        std::string name;
-        std::string path;
+        std::string name, path;
         int code;
         std::string message, title;
     };
@@ -357,8 +356,7 @@ TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordThe
     };
     struct Case {
         const char* name;
-        std::string text;
-        std::string unitLine;
+        std::string text, unitLine;
         std::int32_t model;
     };
     const std::vector<Case> cases{
