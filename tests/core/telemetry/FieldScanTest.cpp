@@ -42,7 +42,7 @@ std::vector<Field> Walked(const std::string& line, std::size_t maxFields) {
     return fields;
 }
 
-TEST(FieldScanTest, FindsTheFieldsAndLettersOfAByteByByteWalk) {
+TEST(FieldScanTest, FindsTheFieldsAndLettersOfAByteByByteWalkAndStopsWhenTold) {
     std::vector<std::string> lines{"",
                                    ",",
                                    "1e5",
@@ -65,9 +65,7 @@ TEST(FieldScanTest, FindsTheFieldsAndLettersOfAByteByByteWalk) {
                 << '"' << line << "\" at most " << maxFields;
         }
     }
-}
-
-TEST(FieldScanTest, StopsWhereTheVisitSaysSo) {
+    // The walk stops where the visit says so.
     const std::string line = std::string(100, '9') + ",1,2";
     std::size_t visits = 0;
     EXPECT_FALSE(
