@@ -128,12 +128,6 @@ TEST(ReadingLimitsTest, JunkAndFilesThatAreNoTextFileSayLittleAndNeverHang) {
     }
 }
 
-// One row per record: the VEM it carries and the crossings it must give.
-struct WatchStep {
-    float vem;
-    std::vector<std::string> crossings;
-};
-
 // Feeds the VEM values and gives the crossings' texts of each record.
 std::vector<std::vector<std::string>> Watch(CReadingLimitWatch& watch,
                                             const std::vector<float>& values) {
@@ -154,7 +148,8 @@ TEST(ReadingLimitsTest, EachBandLeftIsOneCrossingAndOnlyAStayInsideReArmsIt) {
     CReadingLimitWatch watch({vem});
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const WatchStep steps[] = {
+    // One row per record: the VEM it carries and the crossings it must give.
+    const std::pair<float, std::vector<std::string>> steps[] = {
         {2300.0f, {}},
         {2400.0f, {}},  // on the limit is inside
         {2450.0f, {"VEM 2450 above its warning limit 2400"}},
@@ -166,8 +161,8 @@ TEST(ReadingLimitsTest, EachBandLeftIsOneCrossingAndOnlyAStayInsideReArmsIt) {
         {nan, {}},
         {2350.0f, {}},  // inside, but not yet for long enough
     };
-    for (const WatchStep& step : steps) {
-        EXPECT_EQ(Watch(watch, {step.vem})[0], step.crossings) << "VEM " << step.vem;
+    for (const auto& [value, crossings] : steps) {
+        EXPECT_EQ(Watch(watch, {value})[0], crossings) << "VEM " << value;
     }
     EXPECT_THAT(watch.Levels(), ElementsAre(ELimitLevel::kInside));
     const auto inside = Watch(watch, std::vector<float>(kLimitClearingRecords - 1, 2350.0f));
