@@ -16,9 +16,9 @@ TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
                                  .replyLimit = 256,
                                  .notificationCode = 17}));
     EXPECT_TRUE(mailbox.IsPending());
-    EXPECT_FALSE(mailbox.TrySend({.code = CommandCode(ECommand::kMute), .replyLimit = 256}));
-    EXPECT_FALSE(mailbox.SendWaiting({.code = CommandCode(ECommand::kMute), .replyLimit = 256},
-                                     std::chrono::milliseconds(30)));
+    const MailboxCommand mute{.code = CommandCode(ECommand::kMute), .replyLimit = 256};
+    EXPECT_FALSE(mailbox.TrySend(mute));
+    EXPECT_FALSE(mailbox.SendWaiting(mute, std::chrono::milliseconds(30)));
 
     MailboxCommand taken;
     ASSERT_TRUE(mailbox.TakePending(taken));
@@ -31,8 +31,7 @@ TEST(CommandMailboxTest, ACommandInFlightIsNeverOverwritten) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         mailbox.Finish();
     });
-    EXPECT_TRUE(mailbox.SendWaiting({.code = CommandCode(ECommand::kMute), .replyLimit = 256},
-                                    std::chrono::seconds(10)));
+    EXPECT_TRUE(mailbox.SendWaiting(mute, std::chrono::seconds(10)));
     thread.join();
     ASSERT_TRUE(mailbox.TakePending(taken));
     EXPECT_EQ(taken.code, "W12");
