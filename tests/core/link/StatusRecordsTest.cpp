@@ -4,7 +4,6 @@
 
 #include <tuple>
 
-#include "core/link/CommandFrame.h"
 #include "sim/StatusRecords.h"
 
 namespace corvane3 {

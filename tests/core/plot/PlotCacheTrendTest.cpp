@@ -3,14 +3,11 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "core/telemetry/CachedDataFile.h"
 #include "core/telemetry/CachedReadingTrend.h"
 #include "core/telemetry/ReadingTrends.h"
 #include "core/telemetry/TelemetryColumns.h"
-#include "core/telemetry/TelemetryFormat.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 

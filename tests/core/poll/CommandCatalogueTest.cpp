@@ -8,7 +8,6 @@
 
 #include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
-#include "core/link/Notification.h"
 #include "core/link/UnitState.h"
 
 namespace corvane3 {

@@ -9,7 +9,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/telemetry/TelemetryFormat.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
