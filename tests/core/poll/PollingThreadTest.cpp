@@ -42,7 +42,7 @@ class RecordingMessages : public ITimedMessageSink,
 class PollingThreadTest : public ::testing::Test {
   protected:
     // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
-    // polling thread on that path.
+    // polling thread on that path; when it polls, waits for its first status record.
     void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {}) {
         sim::SimulatorOptions options = testing::QuickOptions(model);
         options.link = dir_.Path() / "unit";
@@ -63,6 +63,9 @@ class PollingThreadTest : public ::testing::Test {
                                                    hooks);
         thread_->ChangeLog().SetDirectory(dir_.Path().string());
         thread_->StartBackgroundThread();
+        if (settings_.PollingEnabled) {
+            ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
+        }
     }
     void TearDown() override {
         if (thread_) {
@@ -86,7 +89,6 @@ class PollingThreadTest : public ::testing::Test {
 
 TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     Start(403);
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     // The Factory access field goes to a 401 only.
     EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound), Optional(Field(&Frame::parameter, "00000")));
     EXPECT_THAT(sim_->WaitForFrame("A15", kEventBound), Optional(Field(&Frame::data, "0")));
@@ -107,7 +109,6 @@ TEST_F(PollingThreadTest, Model7730APollsOnlyD1AndD2AndZeroesTheOutliers) {
     std::string reply = sim::BuildD2Record(d2).replace(135, 3, "ver");
     unit_.Update([](UnitStateData& data) { data.outliers.burpsTotal = 7; });
     Start(404, [&](sim::SimulatorOptions& options) { options.overrides.Add("D*2", reply); });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     EXPECT_THAT(sim_->Codes(), ElementsAre("A15", "T*2", "T*2", "D*2", "C03", "D*1", "D*2"));
     EXPECT_EQ(unit_.InstrumentModel, kModel7730A);
     EXPECT_EQ(unit_.Snapshot().outliers.burpsTotal, 0);
@@ -136,7 +137,6 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     settings_.PollingInterval = kMinPollingInterval;
     // A test line now and then, as a real unit prints them; the mailbox reply comes between.
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.testLineInterval = 300ms; });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(ECommand::kTestMode1),
                                          .data = "1",
                                          .parameter = kFactoryAccessOption,
@@ -170,7 +170,6 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
 TEST_F(PollingThreadTest, MailboxCommandsAreSentRefusedOrWithdrawn) {
     settings_.PollingInterval = kMinPollingInterval;  // a silent unit is noticed soon
     Start(402, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     const MailboxCommand command{.code = CommandCode(ECommand::kClearEventLog),
                                  .replyLimit = kOrdinaryReplyLimit,
                                  .notificationCode = kNotifyCatalogueReply};
@@ -245,7 +244,6 @@ TEST_F(PollingThreadTest,
        SerialReconfigurationNeedsThePasswordAndAnUnderstoodReplyToMoveBothSides) {
     settings_.PollingInterval = kMinPollingInterval;
     Start(403, [](sim::SimulatorOptions& options) { options.instrument.password = 42; });
-    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
     rs232_ = {"ignored", 19200, kParityEven, kStopBitsOne, 8};
     const auto reconfigureWith = [&](std::uint32_t password) {
         messages_.Clear();
@@ -319,22 +317,19 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
         ASSERT_TRUE(thread.StopBackgroundThread());
         EXPECT_FALSE(unit.Online);
         // A missing port is reopened only by the reset of the fifth pass.
-        std::vector<ELinkState> expected = {
-            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
-            ELinkState::kUnitNotResponding, ELinkState::kUnitNotResponding,
-            ELinkState::kResetting,         ELinkState::kUnitNotResponding};
+        using enum ELinkState;
+        std::vector<ELinkState> expected(4, kUnitNotResponding);
+        expected.insert(expected.end(), {kResetting, kUnitNotResponding});
         if (missing) {
-            expected.insert(expected.begin(),
-                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
-            expected.insert(expected.end() - 1,
-                            {ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed});
+            expected.insert(expected.begin(), {kRs232Reset, kRs232OpenFailed});
+            expected.insert(expected.end() - 1, {kRs232Reset, kRs232OpenFailed});
         }
         // For a silent unit, only the lines of the link state machine, not those of the port.
         std::vector<ELinkState> lines = log.Lines();
         if (!missing) {
             std::erase_if(lines, [](ELinkState state) {
-                return state == ELinkState::kRs232Open || state == ELinkState::kRs232OpenFailed ||
-                       state == ELinkState::kRs232Configured || state == ELinkState::kRs232Reset;
+                return state == kRs232Open || state == kRs232OpenFailed ||
+                       state == kRs232Configured || state == kRs232Reset;
             });
         }
         ASSERT_GE(lines.size(), expected.size());
