@@ -15,12 +15,14 @@
 namespace corvane3 {
 namespace {
 
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
 ChannelStatistics StatisticsOf(const std::vector<double>& values) {
     return ComputeStatistics([&](std::size_t i) { return values[i]; }, 0, values.size());
 }
 
 TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     const double s = std::sqrt(2.0 / 3.0);  // sigma of 1, 2, 3
     const struct {
         std::vector<double> values;
@@ -35,9 +37,9 @@ TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
         {{1, 2, 3}, kYScaleOneSigma, 2 - s, 2 + s},
         {{1, 2, 3}, kYScaleThreeSigma, 2 - 3 * s, 2 + 3 * s},
         {{1, 2, 3}, kYScaleSixSigma, 2 - 6 * s, 2 + 6 * s},
-        {{1, 2, 3}, 9, 1 - s, 3 + s},          // an unknown scale is "All +"
-        {{1, nan, 3, nan}, kYScaleAll, 1, 3},  // absent values are skipped
-        {{7}, kYScaleSixSigma, 6.79, 7.21},    // a single point has no spread
+        {{1, 2, 3}, 9, 1 - s, 3 + s},            // an unknown scale is "All +"
+        {{1, kNan, 3, kNan}, kYScaleAll, 1, 3},  // absent values are skipped
+        {{7}, kYScaleSixSigma, 6.79, 7.21},      // a single point has no spread
     };
     for (const auto& c : cases) {
         const YRange range = ScaleRange(StatisticsOf(c.values), c.yScale);
@@ -151,8 +153,7 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
 
     // Absent values are skipped; min and max are the first of equal extremes, as one pass
     // finds them, wherever the pieces are cut.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::vector<double> values{nan, 0.0, -0.0, 3.0, nan, -2.0, 3.0, -2.0};
+    const std::vector<double> values{kNan, 0.0, -0.0, 3.0, kNan, -2.0, 3.0, -2.0};
     const ChannelStatistics plain = StatisticsOf(values);
     for (std::size_t size : {1u, 2u, 3u, 8u}) {
         const ChannelStatistics stats = InPieces(values, {size});
@@ -162,12 +163,11 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
         EXPECT_DOUBLE_EQ(stats.mean, plain.mean);
         EXPECT_DOUBLE_EQ(stats.sigma, plain.sigma);
     }
-    EXPECT_EQ(InPieces({nan, nan}, {1}).count, 0u);
+    EXPECT_EQ(InPieces({kNan, kNan}, {1}).count, 0u);
 
     // Infinite readings give what the plain sums give: an infinite mean, or none.
-    const double inf = std::numeric_limits<double>::infinity();
-    for (const std::vector<double>& withInfinity :
-         std::vector<std::vector<double>>{{1.0, inf, 2.0}, {-inf, 1.0}, {1.0, inf, -inf, 2.0}}) {
+    for (const std::vector<double>& withInfinity : std::vector<std::vector<double>>{
+             {1.0, kInf, 2.0}, {-kInf, 1.0}, {1.0, kInf, -kInf, 2.0}}) {
         const ChannelStatistics expected = StatisticsOf(withInfinity);
         const ChannelStatistics stats = InPieces(withInfinity, {1});
         EXPECT_EQ(std::isnan(stats.mean), std::isnan(expected.mean));
@@ -181,10 +181,9 @@ TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
 }
 
 TEST(StatisticsTest, ALineFitLeavesOutPointsWithoutAFiniteTimeAndValue) {
-    const double inf = std::numeric_limits<double>::infinity();
     CLineFitSums fit;
-    for (const auto& [days, value] : {std::pair{0.0, 1.0}, {3.0, inf}, {1.0, 3.0}, {inf, 2.0},
-                                     {4.0, -inf}, {2.0, 5.0}, {5.0, std::nan("")}}) {
+    for (const auto& [days, value] : {std::pair{0.0, 1.0}, {3.0, kInf}, {1.0, 3.0}, {kInf, 2.0},
+                                     {4.0, -kInf}, {2.0, 5.0}, {5.0, kNan}}) {
         fit.Add(days, value);
     }
     EXPECT_EQ(fit.Count(), 3u);
@@ -240,15 +239,13 @@ bool SameBits(double a, double b) {
 }
 
 TEST(StatisticsBlocksTest, BlocksGiveTheBitsOfOneValueAtATime) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
     const double big = std::numeric_limits<double>::max();
     const std::vector<std::vector<double>> cases{
         {24.125, 24.5, 23.75, -0.0, 0.0, 1e-300, 24.1},
-        {nan, nan, 3.0, -2.0, nan, 7.5},  // absent values first and between
-        {1.0, inf, 2.0, -inf, 3.0},       // infinities among finite values
-        {-inf, 5.0, 6.0},                 // an infinity before any finite value
-        {big, big, -big, 1.0},            // deviations that overflow
+        {kNan, kNan, 3.0, -2.0, kNan, 7.5},  // absent values first and between
+        {1.0, kInf, 2.0, -kInf, 3.0},        // infinities among finite values
+        {-kInf, 5.0, 6.0},                   // an infinity before any finite value
+        {big, big, -big, 1.0},               // deviations that overflow
         {-big, big, 0.5},
         {2.0e9 + 0.25, 2.0e9 - 0.5, 2.0e9, 2.0e9 + 1.0}};  // a large offset
     for (const std::vector<double>& values : cases) {
