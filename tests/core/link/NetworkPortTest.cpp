@@ -40,10 +40,7 @@ TEST(NetworkPortNameTest, WellFormedNamesGiveTheirConnectionStringsAndOthersAreR
                 << name;
         }
     };
-    const struct {
-        const char* name;
-        const char* connection;
-    } kAccepted[] = {
+    const std::pair<const char*, const char*> kAccepted[] = {
         {"rfc2217://127.0.0.1:2000", "telnet(rfc2217),tcp(nodelay),127.0.0.1,2000"},
         {"RFC2217://rack-7.lab.example:65535",
          "telnet(rfc2217),tcp(nodelay),rack-7.lab.example,65535"},
@@ -51,8 +48,8 @@ TEST(NetworkPortNameTest, WellFormedNamesGiveTheirConnectionStringsAndOthersAreR
         {"tcp://[::1]:4001", "tcp(nodelay),ipv6,::1,4001"},
         {"rfc2217://[fe80::1%eth0]:4001", "telnet(rfc2217),tcp(nodelay),ipv6,fe80::1%eth0,4001"},
     };
-    for (const auto& c : kAccepted) {
-        check(c.name, c.connection);
+    for (const auto& [name, connection] : kAccepted) {
+        check(name, connection);
     }
     // Among the refused: characters that would change the library's connection string.
     for (const char* name :
@@ -132,20 +129,18 @@ class NetworkPortTest : public ::testing::Test {
 
 TEST_F(NetworkPortTest, ConnectionsThatFailSayWhyInTheStatusAndTheOpenError) {
     const std::string refused = "tcp://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
-    const struct {
-        std::string name, reason;
-    } kCases[] = {
+    const std::pair<std::string, std::string> kCases[] = {
         {refused, "Connection refused"},
         {"rfc2217://corvane3-no-such-host.invalid:2000", "Name does not resolve"},
         {"tcp://host:0", kBadNetworkAddress},
     };
-    for (const auto& c : kCases) {
-        Use(c.name);
+    for (const auto& [name, reason] : kCases) {
+        Use(name);
         log_.Clear();
-        EXPECT_FALSE(port_.OpenPort()) << c.name;
+        EXPECT_FALSE(port_.OpenPort()) << name;
         EXPECT_FALSE(port_.IsOpen());
-        EXPECT_EQ(port_.LastOpenError(), c.reason);
-        EXPECT_EQ(status_.Text(), "RS232 open failed: " + c.name + ": " + c.reason);
+        EXPECT_EQ(port_.LastOpenError(), reason);
+        EXPECT_EQ(status_.Text(), "RS232 open failed: " + name + ": " + reason);
         // A write tries to reconnect once and fails at once.
         EXPECT_FALSE(port_.WriteBytes("x"));
     }
