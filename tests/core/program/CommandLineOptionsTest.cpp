@@ -48,10 +48,7 @@ TEST(CommandLineOptionsTest, ValuesAreReadAsQtsParserReadsThem) {
 
 TEST(CommandLineOptionsTest, RefusalsSayWhatQtsParserAndTheChecksSaid) {
     const std::string tryHelp = "\nTry 'corvane3 --help' for the options.\n";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string message;
-    } cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--bogus"}, "corvane3: Unknown option 'bogus'." + tryHelp},
         {{"-config", "--x=1"}, "corvane3: Unknown options: c, o, n, f, i, g, x." + tryHelp},
         {{"-\xF0\x9F\x98\x80"}, "corvane3: Unknown options: \xEF\xBF\xBD, \xEF\xBF\xBD." + tryHelp},
@@ -84,10 +81,10 @@ TEST(CommandLineOptionsTest, RefusalsSayWhatQtsParserAndTheChecksSaid) {
          "corvane3: --summary and --export-csv run on their own\n"},
         {{"--export-csv", "a.csd", "b", "c"}, "corvane3: --export-csv takes one output file\n"},
     };
-    for (const auto& c : cases) {
-        const CommandLineResult line = Parse(c.arguments);
-        EXPECT_EQ(line.exitStatus, kExitBadOptions) << c.arguments.front();
-        EXPECT_EQ(line.message, c.message);
+    for (const auto& [arguments, message] : cases) {
+        const CommandLineResult line = Parse(arguments);
+        EXPECT_EQ(line.exitStatus, kExitBadOptions) << arguments.front();
+        EXPECT_EQ(line.message, message);
     }
     // The first refused number is the one told.
     EXPECT_EQ(Parse({"--timeout=x", "--interval=x"}).message,
