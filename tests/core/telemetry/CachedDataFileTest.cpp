@@ -52,8 +52,9 @@ class CachedDataFileTest : public ::testing::Test {
 constexpr int kRecords = 40000;
 
 // The records' MJDs step back where the PC's clock was set back, the last step in the records
-// appended to a cache already written.
-TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHoldsIt) {
+// appended to a cache already written. Then two windows on the file, each with its cache open:
+// when one brings the cache up to date in place, the other still reads its own records.
+TEST_F(CachedDataFileTest, FreshReopenedAppendedAndInPlaceUpdatedCachesAgreeWithMemory) {
     testing::AppendCsdRecords(File(), 0, 25000, testing::SteppedRecord);
     const CachedDataFileResult fresh = Load();
     EXPECT_EQ(fresh.found, EPlotCacheOpen::kMissing);
@@ -73,19 +74,12 @@ TEST_F(CachedDataFileTest, FreshReopenedAndAppendedCachesGiveTheFileAsMemoryHold
     EXPECT_EQ(appended.parsedRecords, kRecords - 25000);
     ExpectSameAsInMemory(appended);
     EXPECT_EQ(appended.cache->MjdSteps().size(), testing::kClockSteps.size());
-    EXPECT_EQ(Load().parsedRecords, 0);
-}
 
-// Two windows on one file, each with its cache open: when one brings the cache up to date in
-// place, the other still reads its own records.
-TEST_F(CachedDataFileTest, AWindowsCacheStaysRightAfterAnotherUpdatedItInPlace) {
-    // Records that end within a block, so that the update rewrites the file from there on.
-    testing::AppendCsdRecords(File(), 0, kRecords);
-    Load();
+    // The first window's records end within a block: the update rewrites the file from there on.
     const CachedDataFileResult first = Load();
     ASSERT_EQ(first.found, EPlotCacheOpen::kValid) << first.foundReason;
+    EXPECT_EQ(first.parsedRecords, 0);
     const CPlotData before = InMemory();
-
     testing::AppendCsdRecords(File(), kRecords, kRecords + 20000);
     const CachedDataFileResult second = Load();
     ASSERT_EQ(second.found, EPlotCacheOpen::kValid) << second.foundReason;
