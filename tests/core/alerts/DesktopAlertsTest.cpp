@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <ranges>
+#include <tuple>
 
 #include "support/TelemetryTestData.h"
 
@@ -73,12 +74,7 @@ TEST(DesktopAlertsTest, EachAlarmOnceWhenItAppearsAndAgainOnlyAfterItCleared) {
 // An alarm is as urgent as the unit's state makes it: a warm-up after a power-up is normal, a
 // major fault needs a person now.
 TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
-    struct Case {
-        std::uint32_t code, unitStatus;
-        EAlertUrgency urgency;
-        const char* icon;
-    };
-    const Case cases[] = {
+    const std::tuple<std::uint32_t, std::uint32_t, EAlertUrgency, const char*> cases[] = {
         {0xf1, kWarmingUp, EAlertUrgency::kLow, "dialog-information"},
         {0xf2, kOperating, EAlertUrgency::kLow, "dialog-information"},
         {0x16, kWarmingUp, EAlertUrgency::kNormal, "dialog-warning"},
@@ -86,14 +82,14 @@ TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
         {0x04, kMajorFault, EAlertUrgency::kCritical, "dialog-error"},
         {0xf1, kMajorFault, EAlertUrgency::kCritical, "dialog-error"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [code, unitStatus, urgency, icon] : cases) {
         SCOPED_TRACE(::testing::Message()
-                     << std::hex << c.code << " in state " << std::dec << c.unitStatus);
+                     << std::hex << code << " in state " << std::dec << unitStatus);
         CDesktopAlerts alerts;
-        const auto raised = alerts.StatusRecord({c.code, 0, 0, 0, 0}, c.unitStatus, kTq9000);
+        const auto raised = alerts.StatusRecord({code, 0, 0, 0, 0}, unitStatus, kTq9000);
         ASSERT_EQ(raised.size(), 1u);
-        EXPECT_EQ(raised[0].urgency, c.urgency);
-        EXPECT_EQ(raised[0].icon, c.icon);
+        EXPECT_EQ(raised[0].urgency, urgency);
+        EXPECT_EQ(raised[0].icon, icon);
     }
 }
 
