@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <tuple>
 
 namespace corvane3 {
 namespace {
@@ -12,14 +13,7 @@ std::string Framed(const std::string& inner) {
 }
 
 TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
-    struct Case {
-        const char* code;
-        std::uint32_t parameter;
-        const char* data;
-        std::int32_t model;
-        std::string frame;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::uint32_t, const char*, std::int32_t, std::string> cases[] = {
         {"C10", 0, "", 403, Framed("C10 00000 ")},  // twelve bytes, no data
         {"W00", 12345, "+0020", 403, Framed("W00 12345 +0020")},
         {"W00", 7, "", 400, Framed("W00 00007 ")},  // a password is zero-padded
@@ -28,8 +22,8 @@ TEST(CommandFrameTest, FramesAreBuiltByteForByte) {
         {"A4", 0, "?", 403, Framed(" A4 00000 ?")},  // a short code is padded on the left
         {"A04", 123456, "0", 403, Framed("A04 123456 0")},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(BuildFrame(c.code, c.parameter, c.data, c.model), c.frame) << c.code;
+    for (const auto& [code, parameter, data, model, frame] : cases) {
+        EXPECT_EQ(BuildFrame(code, parameter, data, model), frame) << code;
     }
 
     const std::string field = FactoryAccessField();
@@ -56,13 +50,8 @@ TEST(CommandFrameTest, RefusalMarkIsTheThirdCharacterBeforeEtx) {
 
 // Every sender judges replies alike: only a whole reply (its end mark last) is an answer.
 TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
-    struct Case {
-        std::string reply;
-        char endMark;
-        EReplyVerdict verdict;
-    };
     const std::string stx(1, kStx);
-    const Case cases[] = {
+    const std::tuple<std::string, char, EReplyVerdict> cases[] = {
         {Framed("W01 00000 OK\r\n"), kEtx, EReplyVerdict::kAccepted},
         {Framed("W07 00000 ?\r\n"), kEtx, EReplyVerdict::kNotUnderstood},
         {Framed("W18 00000 !\r\n"), kEtx, EReplyVerdict::kRefused},
@@ -76,8 +65,8 @@ TEST(CommandFrameTest, OnlyAWholeReplyIsJudgedByItsMark) {
         {stx + "A01 00000 !\r\n", kLf, EReplyVerdict::kRefused},
         {stx + "A01 00000 Test", kLf, EReplyVerdict::kUnanswered},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(JudgeReply(c.reply, c.endMark), c.verdict) << c.reply;
+    for (const auto& [reply, endMark, verdict] : cases) {
+        EXPECT_EQ(JudgeReply(reply, endMark), verdict) << reply;
     }
 }
 
