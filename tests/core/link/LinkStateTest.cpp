@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core/link/LinkStatus.h"
 
@@ -13,13 +14,7 @@ namespace {
 TEST(LinkStateTest, EachStateHasItsTextJournalPriorityAndKind) {
     constexpr ELinePriority kInfo = ELinePriority::kInfo;
     constexpr ELinePriority kWarning = ELinePriority::kWarning;
-    struct Row {
-        ELinkState state;
-        std::string text;
-        ELinePriority priority;
-        bool pollingStep;
-    };
-    const Row rows[] = {
+    const std::tuple<ELinkState, std::string, ELinePriority, bool> rows[] = {
         {ELinkState::kNone, "", kInfo, false},
         {ELinkState::kRs232Open, "RS232 Open", kInfo, false},
         {ELinkState::kRs232OpenFailed, "RS232 open failed", kWarning, false},
@@ -40,14 +35,14 @@ TEST(LinkStateTest, EachStateHasItsTextJournalPriorityAndKind) {
         {ELinkState::kPollDone, "Ready", kInfo, true},
         {ELinkState::kPollFailed, "Error", kWarning, false},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
+    for (const auto& [state, text, priority, pollingStep] : rows) {
+        SCOPED_TRACE(text);
         CLinkStatus status;
-        status.SetLinkStatus(row.state);
-        EXPECT_EQ(status.Text(), row.text);
-        EXPECT_EQ(status.State(), row.state);
-        EXPECT_EQ(LinkStateInfoOf(row.state).priority, row.priority);
-        EXPECT_EQ(LinkStateInfoOf(row.state).pollingStep, row.pollingStep);
+        status.SetLinkStatus(state);
+        EXPECT_EQ(status.Text(), text);
+        EXPECT_EQ(status.State(), state);
+        EXPECT_EQ(LinkStateInfoOf(state).priority, priority);
+        EXPECT_EQ(LinkStateInfoOf(state).pollingStep, pollingStep);
     }
 
     // The two states whose text carries more: the countdown and a step's own line.
