@@ -8,6 +8,7 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "core/link/SerialDevice.h"
 #include "support/ForbiddenPort.h"
@@ -126,24 +127,20 @@ TEST(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) 
     }
     const std::string advice = "Permission denied: add your user to the group " +
                                std::string(testing::kSerialGroup) + " and log in again";
-    const struct {
-        gid_t group;
-        mode_t mode;
-        std::string error;
-    } cases[] = {
+    const std::tuple<gid_t, mode_t, std::string> cases[] = {
         {*serialGroup, 0660, advice},
         {*serialGroup, 0640, "Permission denied"},  // the group may not write: joining is no use
         {0, 0660, "Permission denied"},
     };
     CLinkStatus status;
     CSerialPort port(status);
-    for (const auto& c : cases) {
+    for (const auto& [group, mode, error] : cases) {
         CPseudoTerminal pty;
-        ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), c.group, c.mode));
+        ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), group, mode));
         port.SetSettings({pty.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
         testing::NobodysFileAccess nobody;
         EXPECT_FALSE(port.OpenPort());
-        EXPECT_EQ(port.LastOpenError(), c.error) << c.group << " " << c.mode;
+        EXPECT_EQ(port.LastOpenError(), error) << group << " " << mode;
     }
 }
 
