@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/link/CommandFrame.h"
 #include "core/link/StatusRecords.h"
 #include "sim/StatusRecords.h"
@@ -31,13 +33,7 @@ TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
         pty_.Write("\x02"
                    "C10 00000 3\x03"
                    "NEXT\n0123456789"));
-    struct Step {
-        char terminator;
-        int limit;
-        bool ok;
-        std::string reply;
-    };
-    const Step steps[] = {
+    const std::tuple<char, int, bool, std::string> steps[] = {
         {0, kOrdinaryReplyLimit, true, "untouched"},  // terminator 0 reads nothing
         {kEtx, kOrdinaryReplyLimit, true,
          "\x02"
@@ -46,10 +42,10 @@ TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {
         {kEtx, kDdsReadbackLimit, false, "012345"},
         {kEtx, kOrdinaryReplyLimit, false, "6789"},  // what arrived before the silence
     };
-    for (const Step& step : steps) {
+    for (const auto& [terminator, limit, ok, expected] : steps) {
         std::string reply = "untouched";
-        EXPECT_EQ(link_.GetResponse(reply, step.terminator, step.limit), step.ok) << step.reply;
-        EXPECT_EQ(reply, step.reply);
+        EXPECT_EQ(link_.GetResponse(reply, terminator, limit), ok) << expected;
+        EXPECT_EQ(reply, expected);
     }
 }
 
