@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -24,11 +25,7 @@ ChannelStatistics StatisticsOf(const std::vector<double>& values) {
 
 TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
     const double s = std::sqrt(2.0 / 3.0);  // sigma of 1, 2, 3
-    const struct {
-        std::vector<double> values;
-        std::int32_t yScale;
-        double bottom, top;
-    } cases[] = {
+    const std::tuple<std::vector<double>, std::int32_t, double, double> cases[] = {
         {{5, 5, 5}, kYScaleAll, 4.85, 5.15},       // constant: 3 % either side
         {{0, 0}, kYScaleThreeSigma, -0.11, 0.11},  // constantly zero
         {{-2, -2}, kYScaleAll, -2.06, -1.94},      // constant and negative
@@ -41,10 +38,10 @@ TEST(StatisticsTest, RangesForEachYScaleAndForNearlyConstantData) {
         {{1, kNan, 3, kNan}, kYScaleAll, 1, 3},  // absent values are skipped
         {{7}, kYScaleSixSigma, 6.79, 7.21},      // a single point has no spread
     };
-    for (const auto& c : cases) {
-        const YRange range = ScaleRange(StatisticsOf(c.values), c.yScale);
-        EXPECT_NEAR(range.bottom, c.bottom, 1e-9) << c.values.size() << " " << c.yScale;
-        EXPECT_NEAR(range.top, c.top, 1e-9) << c.values.size() << " " << c.yScale;
+    for (const auto& [values, yScale, bottom, top] : cases) {
+        const YRange range = ScaleRange(StatisticsOf(values), yScale);
+        EXPECT_NEAR(range.bottom, bottom, 1e-9) << values.size() << " " << yScale;
+        EXPECT_NEAR(range.top, top, 1e-9) << values.size() << " " << yScale;
     }
     // Sigma of exactly a hundred-thousandth of the mean still counts as constant.
     ChannelStatistics edge{2, 1.0, 1.0, 1000.0, 0.01};
@@ -73,10 +70,7 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
     // What the line under it says, by slope and span; the last fitted point is MJD 60000
     // (2023-02-25). Shortness comes first: a short warm-up is not reported as a rise.
     const double falling = std::log(0.99);  // ln 2 / 0.01005 = 68.97 days
-    const struct {
-        double slope, spanDays;
-        const char* line;
-    } cases[] = {
+    const std::tuple<double, double, const char*> cases[] = {
         {falling, 3.0, "Signal halves by 2023-05-04 (in 69 days)"},
         {falling, 2.99, "Fit over 71.8 hours: too short to project"},
         {falling, 1.0 / 86400.0, "Fit over 1 second: too short to project"},
@@ -86,12 +80,12 @@ TEST(StatisticsTest, DecayIsTheSlopeOfTheLogSignalInPercentPerDay) {
         {-std::log(2.0) / 36600.0, 30.0, "Signal halves in more than 100 years"},
         {0.0, 30.0, "Signal halves in more than 100 years"},
     };
-    for (const auto& c : cases) {
-        const DecayFit projected{true, c.slope, 0.0, DecayText(c.slope), c.spanDays};
-        EXPECT_EQ(HalfLifeProjection(projected, 60000.0), c.line) << c.slope << " " << c.spanDays;
+    for (const auto& [slope, spanDays, line] : cases) {
+        const DecayFit projected{true, slope, 0.0, DecayText(slope), spanDays};
+        EXPECT_EQ(HalfLifeProjection(projected, 60000.0), line) << slope << " " << spanDays;
         // A date for the metrics only where the fit is long enough and falls.
-        const bool dated = c.spanDays >= kShortestProjectionDays && c.slope < 0.0;
-        EXPECT_EQ(HalfLifeMjd(projected, 60000.0).has_value(), dated) << c.line;
+        const bool dated = spanDays >= kShortestProjectionDays && slope < 0.0;
+        EXPECT_EQ(HalfLifeMjd(projected, 60000.0).has_value(), dated) << line;
     }
     EXPECT_EQ(HalfLifeProjection(DecayFit{}, 60000.0), "") << "no fit, no line";
 
