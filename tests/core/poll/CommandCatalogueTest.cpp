@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/link/CommandCodes.h"
@@ -57,10 +58,7 @@ TEST(CommandCatalogueTest, RowsAreUniqueAndCarryADefaultExactlyWhenTheyTakeInput
 // characters are not sent: an ETX would end the frame early at the unit, an STX start it again.
 TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersWithoutFramingCharacters) {
     const std::string sevens(255, '7');
-    const struct {
-        const char* row;
-        std::string typed, data;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"UnitID", std::string(300, '7'), sevens},
         {"UnitID", "", ""},
         {"Mute", "left over", ""},  // whatever the box still held
@@ -68,14 +66,14 @@ TEST(CommandCatalogueTest, InputIsSentAsTypedUpTo255CharactersWithoutFramingChar
         // The limit counts what was typed, framing characters included.
         {"UnitID", sevens.substr(1) + "\x03" + "99", sevens.substr(1)},
     };
-    for (const auto& c : cases) {
-        const CatalogueRow& row = RowByName(c.row);
-        const MailboxCommand command = CatalogueCommand(row, c.typed, 0);
-        EXPECT_EQ(command.data, c.data) << c.row << ' ' << c.typed;
-        EXPECT_EQ(CatalogueEchoLine(row, c.typed), command.code + " 00000 " + c.data) << c.typed;
+    for (const auto& [name, typed, data] : cases) {
+        const CatalogueRow& row = RowByName(name);
+        const MailboxCommand command = CatalogueCommand(row, typed, 0);
+        EXPECT_EQ(command.data, data) << name << ' ' << typed;
+        EXPECT_EQ(CatalogueEchoLine(row, typed), command.code + " 00000 " + data) << typed;
         const std::string frame = BuildFrame(command.code, command.parameter, command.data, 0);
-        EXPECT_EQ(frame.find(kEtx), frame.size() - 1) << c.typed;
-        EXPECT_EQ(frame.rfind(kStx), 0u) << c.typed;
+        EXPECT_EQ(frame.find(kEtx), frame.size() - 1) << typed;
+        EXPECT_EQ(frame.rfind(kStx), 0u) << typed;
     }
     EXPECT_EQ(CatalogueParameter(kModelTq9000), 0u);
     EXPECT_EQ(CatalogueParameter(kModelChronoBeam), kFactoryAccessOption);
