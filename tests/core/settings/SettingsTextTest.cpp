@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "core/settings/SettingsEntries.h"
 #include "core/settings/SettingsText.h"
@@ -96,11 +97,7 @@ TEST(SettingsEntriesTest, WholeNumberIsTheWholeTextOrNothing) {
 
 TEST(SettingsEntriesTest, LoopTimeConstantOutsideTheUnitsRangeIsCorrectedToTheNearerLimit) {
     using ECorrection = LoopTimeConstant::ECorrection;
-    const struct {
-        std::string text;
-        double seconds;
-        ECorrection correction;
-    } cases[] = {
+    const std::tuple<std::string, double, ECorrection> cases[] = {
         {"10.5 sec", 10.5, ECorrection::kNone},
         {" 0.1", 0.1, ECorrection::kNone},
         {"99.99", 99.99, ECorrection::kNone},
@@ -114,10 +111,10 @@ TEST(SettingsEntriesTest, LoopTimeConstantOutsideTheUnitsRangeIsCorrectedToTheNe
         // A decimal comma ends the number, whatever the locale.
         {"2,5", 2.0, ECorrection::kNone},
     };
-    for (const auto& c : cases) {
-        const LoopTimeConstant tau = ReadLoopTimeConstant(c.text);
-        EXPECT_EQ(tau.seconds, c.seconds) << c.text;
-        EXPECT_EQ(tau.correction, c.correction) << c.text;
+    for (const auto& [text, seconds, correction] : cases) {
+        const LoopTimeConstant tau = ReadLoopTimeConstant(text);
+        EXPECT_EQ(tau.seconds, seconds) << text;
+        EXPECT_EQ(tau.correction, correction) << text;
     }
     EXPECT_EQ(ShowLoopTimeConstant(0.1), "0.10");
     EXPECT_EQ(LoopTimeConstantArgument(7.125), "1 7.12");
