@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "core/link/TolvexLink.h"
 #include "core/spectrum/DdsWord.h"
@@ -61,13 +62,7 @@ TEST_F(SpectrumFileTest, SavedPointsReadBackAtSixSignificantDigits) {
 }
 
 TEST_F(SpectrumFileTest, ReadingStopsAtTheFirstLineThatIsNoPoint) {
-    struct Case {
-        const char* text;
-        ESpectrumFileRead status;
-        std::size_t points;
-        int badLine;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, ESpectrumFileRead, std::size_t, int> cases[] = {
         {"Detuning, Signal\n", ESpectrumFileRead::kRead, 0, 0},
         {"", ESpectrumFileRead::kRead, 0, 0},
         {"anything\n1,2\n3,4", ESpectrumFileRead::kRead, 2, 0},  // heading not compared
@@ -77,13 +72,13 @@ TEST_F(SpectrumFileTest, ReadingStopsAtTheFirstLineThatIsNoPoint) {
         {"Detuning, Signal\n1,2\n3;4\n5,6\n", ESpectrumFileRead::kInvalidData, 1, 3},
         {"Detuning, Signal\n1\n", ESpectrumFileRead::kInvalidData, 0, 2},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, status, count, badLine] : cases) {
         SpectrumPoints points;
-        const SpectrumFileResult result = ReadSpectrumFile(Write("f.css", c.text), points);
-        EXPECT_EQ(result.status, c.status) << c.text;
-        EXPECT_EQ(points.detuning.size(), c.points) << c.text;
-        EXPECT_EQ(result.badLine, c.badLine) << c.text;
-        EXPECT_EQ(result.message, c.badLine ? "Invalid data in file" : "") << c.text;
+        const SpectrumFileResult result = ReadSpectrumFile(Write("f.css", text), points);
+        EXPECT_EQ(result.status, status) << text;
+        EXPECT_EQ(points.detuning.size(), count) << text;
+        EXPECT_EQ(result.badLine, badLine) << text;
+        EXPECT_EQ(result.message, badLine ? "Invalid data in file" : "") << text;
     }
     SpectrumPoints points;
     EXPECT_EQ(ReadSpectrumFile((dir_.Path() / "missing.css").string(), points).message,
