@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "core/plot/StaleCacheTemporaries.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -172,10 +173,7 @@ TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolde
     std::filesystem::create_directories(folder);
     const auto old = std::filesystem::file_time_type::clock::now() - kStaleCacheTemporaryAge -
                      std::chrono::minutes(1);
-    const struct {
-        const char* name;
-        bool stale, removed;
-    } files[] = {
+    const std::tuple<const char*, bool, bool> files[] = {
         {"0123456789abcdef.plotcache.Ab12Cd", true, true},    // a killed build's
         {"0123456789abcdef.plotcache.new42-0", true, true},   // killed before its rename
         {"0123456789abcdef.plotcache.Zz9999", false, false},  // perhaps a build under way
@@ -186,18 +184,18 @@ TEST_F(CachedDataFileTest, OnlyOurOwnStaleTemporariesAreRemovedWhenTheCacheFolde
         {"0123456789abcdef.plotcache.new42-", true, false},
         {"0123456789abcdef.plotcache.keep.txt", true, false},
     };
-    for (const auto& file : files) {
-        std::ofstream(folder / file.name) << "partial";
-        if (file.stale) {
-            std::filesystem::last_write_time(folder / file.name, old);
+    for (const auto& [name, stale, removed] : files) {
+        std::ofstream(folder / name) << "partial";
+        if (stale) {
+            std::filesystem::last_write_time(folder / name, old);
         }
     }
     std::ifstream held(folder / "fedcba9876543210.plotcache.Q1w2E3");
     ASSERT_TRUE(held.is_open());
 
     Load();
-    for (const auto& file : files) {
-        EXPECT_NE(std::filesystem::exists(folder / file.name), file.removed) << file.name;
+    for (const auto& [name, stale, removed] : files) {
+        EXPECT_NE(std::filesystem::exists(folder / name), removed) << name;
     }
     EXPECT_TRUE(std::filesystem::exists(folder / "unit.plotcache"));
 }
