@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <ranges>
+#include <tuple>
 
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -153,12 +154,7 @@ TEST_F(DataFileReaderTest, UnreadableFilesAndLongFieldsGiveTheirMessagesAndKeepT
     const std::string header = TelemetryHeaderLine(402) + "\r\n";
     const std::string record = TelemetryRecordLine(SampleRecord(), 402);
     const std::string field31(31, '1'), field32(32, '1');
-    struct Case {
-        std::string name, path;
-        int code;
-        std::string message, title;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<std::string, std::string, int, std::string, std::string>> cases{
         {"empty", Write("", "empty.csd"), -1,
          "Empty file:  " + (dir_.Path() / "empty.csd").string(), "Read Error"},
         {"header only", Write(header + "\r\n", "header.csd"), -1, "", ""},
@@ -169,14 +165,14 @@ TEST_F(DataFileReaderTest, UnreadableFilesAndLongFieldsGiveTheirMessagesAndKeepT
                "f32.csd"),
          -1, "File Read Error", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, path, code, message, title] : cases) {
+        SCOPED_TRACE(name);
         CPlotData store;
         store.AppendLiveRecord(SampleRecord());
-        const DataFileReadResult result = ReadDataFile(store, c.path);
-        EXPECT_EQ(result.Code(), c.code);
-        EXPECT_EQ(result.message, c.message);
-        EXPECT_EQ(result.title, c.title);
+        const DataFileReadResult result = ReadDataFile(store, path);
+        EXPECT_EQ(result.Code(), code);
+        EXPECT_EQ(result.message, message);
+        EXPECT_EQ(result.title, title);
         EXPECT_EQ(store.PointCount(), 1);
     }
 }
@@ -305,12 +301,7 @@ TEST_F(DataFileReaderTest, DamageIsSkippedAndEveryWholeRecordReadWithAnyLineEnd)
     const std::string header = TelemetryHeaderLine(402) + "\r\n";
     const std::string nuls(4096, '\0');
     const std::string longLine(100000, '7');
-    struct Case {
-        const char* name;
-        std::string text;
-        int records;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<const char*, std::string, int>> cases{
         {"NUL tail with records glued to it",
          header + Records(402, 0, 10) + nuls + Records(402, 10, 2), 12},
         {"NUL line", header + Records(402, 0, 10) + nuls + "\r\n" + Records(402, 10, 2), 12},
@@ -325,16 +316,16 @@ TEST_F(DataFileReaderTest, DamageIsSkippedAndEveryWholeRecordReadWithAnyLineEnd)
         {"a long unterminated last line", header + Records(402, 0, 12) + longLine + longLine, 12},
     };
     for (const std::size_t window : {std::size_t{0}, std::size_t{1000}}) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window));
+        for (const auto& [name, text, records] : cases) {
+            SCOPED_TRACE(std::string(name) + ", window " + std::to_string(window));
             DataFileReadOptions options;
             options.readWindow = window;
             options.threads = 2;
             CPlotData store;
-            const DataFileReadResult result = ReadDataFile(store, Write(c.text), options);
+            const DataFileReadResult result = ReadDataFile(store, Write(text), options);
             ASSERT_EQ(result.Code(), 0) << result.message;
-            ASSERT_EQ(store.PointCount(), c.records);
-            for (int i = 0; i < c.records; ++i) {
+            ASSERT_EQ(store.PointCount(), records);
+            for (int i = 0; i < records; ++i) {
                 EXPECT_EQ(store.TimeAxis(0)[i], 60000.0 + i) << i;
                 EXPECT_EQ(store.Channel(26)[i], 1.0) << i;  // the last column: none shifted
             }
@@ -354,29 +345,24 @@ TEST_F(DataFileReaderTest, TheHeaderDecidesTheColumnsAndTheFirstFittingRecordThe
         std::string line = first;
         return line.replace(line.find(",1234, 403,") + 6, 4, value);
     };
-    struct Case {
-        const char* name;
-        std::string text, unitLine;
-        std::int32_t model;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<const char*, std::string, std::string, std::int32_t>> cases{
         {"overflowing UnitType", header + withUnitType(" 4030000000000") + good,
          "Unit:\tTq9000 S/N 1234\n", 403},
         {"unknown UnitType", header + withUnitType(" 7") + good, "Unit:\tTq9000 S/N 1234\n", 403},
         {"records of another model", header + Records(402, 0, 4), "Unit:\t7730B S/N 1234\n", 402},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, text, unitLine, unitModel] : cases) {
+        SCOPED_TRACE(name);
         std::atomic<std::int32_t> model{401};
         CPlotData store;
-        const DataFileReadResult result = ReadDataFile(store, Write(c.text), WithModel(model));
+        const DataFileReadResult result = ReadDataFile(store, Write(text), WithModel(model));
         ASSERT_EQ(result.Code(), 0) << result.message;
-        EXPECT_NE(result.progressText.find(c.unitLine), std::string::npos) << result.progressText;
-        EXPECT_EQ(model, c.model);
+        EXPECT_NE(result.progressText.find(unitLine), std::string::npos) << result.progressText;
+        EXPECT_EQ(model, unitModel);
         // The header's 51 columns: the supply board's and the counters in their places.
         EXPECT_THAT(result.channels, ::testing::Contains(36));
         ASSERT_EQ(store.PointCount(), 4);
-        if (c.model == 403) {
+        if (unitModel == 403) {
             EXPECT_EQ(store.Channel(35)[1], 26.75);  // Batt24
             EXPECT_EQ(store.Channel(26)[1], 1.0);    // CBTD
         }
