@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "core/telemetry/ShortestDigits.h"
 #include "core/telemetry/TelemetryChunks.h"
@@ -41,11 +42,7 @@ TEST(ShortestDigitsTest, WritesTheFewestDigitsThatReadBackIncludingAtTheExtremes
     constexpr double kDoubleMax = std::numeric_limits<double>::max();
     constexpr float kFloatMax = std::numeric_limits<float>::max();
     constexpr float kFloatDenormal = std::numeric_limits<float>::denorm_min();
-    const struct {
-        double value;
-        EPlotStorage storage;
-        const char* text;
-    } cases[] = {
+    const std::tuple<double, EPlotStorage, const char*> cases[] = {
         {std::nan(""), EPlotStorage::kDouble, ""},  // an absent value: an empty field
         {0.0, EPlotStorage::kDouble, "0"},
         {0.1, EPlotStorage::kDouble, "0.1"},
@@ -58,8 +55,8 @@ TEST(ShortestDigitsTest, WritesTheFewestDigitsThatReadBackIncludingAtTheExtremes
         {std::numeric_limits<double>::infinity(), EPlotStorage::kDouble, "inf"},
         {-1234567.0, EPlotStorage::kInt32, "-1234567"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Shortest(c.value, c.storage), c.text) << c.text;
+    for (const auto& [value, storage, text] : cases) {
+        EXPECT_EQ(Shortest(value, storage), text) << text;
     }
 }
 
@@ -67,12 +64,7 @@ TEST(ShortestDigitsTest, WritesTheFewestDigitsThatReadBackIncludingAtTheExtremes
 // bare point dropped; any other text has its digits worked out. Either way the digits are those
 // of the stored value (checked in FieldDigits).
 TEST(ShortestDigitsTest, TakesTheFieldsOwnDigitsWhereTheyAreTheFewestThatReadBack) {
-    const struct {
-        const char* field;
-        EPlotStorage storage;
-        const char* text;
-        bool fromText;
-    } cases[] = {
+    const std::tuple<const char*, EPlotStorage, const char*, bool> cases[] = {
         {"35.540", EPlotStorage::kDouble, "35.54", true},
         {" 7.51", EPlotStorage::kFloat, "7.51", true},
         {"2.00", EPlotStorage::kDouble, "2", true},
@@ -98,11 +90,10 @@ TEST(ShortestDigitsTest, TakesTheFieldsOwnDigitsWhereTheyAreTheFewestThatReadBac
         {"1.7976931348623157e308", EPlotStorage::kDouble, "1.7976931348623157e+308", false},
         {"", EPlotStorage::kDouble, "0", true},
     };
-    for (const auto& c : cases) {
+    for (const auto& [field, storage, text, ownText] : cases) {
         bool fromText = false;
-        EXPECT_EQ(FieldDigits(c.field, c.storage, fromText), c.text)
-            << "field \"" << c.field << "\"";
-        EXPECT_EQ(fromText, c.fromText) << "field \"" << c.field << "\"";
+        EXPECT_EQ(FieldDigits(field, storage, fromText), text) << "field \"" << field << "\"";
+        EXPECT_EQ(fromText, ownText) << "field \"" << field << "\"";
     }
 }
 
