@@ -76,34 +76,29 @@ TEST(StatusRecordsTest, D1ColumnsAreCutConvertedAndJudged) {
 }
 
 TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {
-    struct Case {
-        std::string dacGain, sweep, model;
-        std::int32_t expectedModel;
-        float expectedGain;
-        bool expectedSweep;
-    };
     // The record starts as a 402's; a number outside 400 to 404 is a garbled reply and keeps it.
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, std::string, std::int32_t, float, bool> cases[] = {
         {"128", "US", "403", 403, 2.0f, true},    {"128", "us", "ver", 404, 128.0f, true},
         {"128", "NO", "370", 404, 128.0f, false}, {"064", "  ", "1  ", 402, 4.0f, false},
         {"128", "NO", "773", 402, 2.0f, false},   {"128", "NO", "-00", 402, 2.0f, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& [dacGain, sweepText, model, expectedModel, expectedGain, expectedSweep] :
+         cases) {
         D2Record d2;
         d2.modelCode = kModel7730B;
-        bool sweep = !c.expectedSweep;
-        const bool good = ParseD2Record(GoodD2(c.dacGain, c.sweep, c.model), d2, sweep);
-        EXPECT_EQ(d2.modelCode, c.expectedModel) << c.model;
-        EXPECT_FLOAT_EQ(d2.dacGain, c.expectedGain) << c.model;
-        EXPECT_EQ(sweep, c.expectedSweep) << c.sweep;
-        EXPECT_TRUE(good) << c.model;
+        bool sweep = !expectedSweep;
+        const bool good = ParseD2Record(GoodD2(dacGain, sweepText, model), d2, sweep);
+        EXPECT_EQ(d2.modelCode, expectedModel) << model;
+        EXPECT_FLOAT_EQ(d2.dacGain, expectedGain) << model;
+        EXPECT_EQ(sweep, expectedSweep) << sweepText;
+        EXPECT_TRUE(good) << model;
 
         D2Record scanned;
         scanned.modelCode = kModel7730B;
-        ASSERT_TRUE(ParseIdentity(GoodD2(c.dacGain, c.sweep, c.model), scanned));
+        ASSERT_TRUE(ParseIdentity(GoodD2(dacGain, sweepText, model), scanned));
         // The identity scan reads the code as a number only: "ver" and "370" keep the old one.
-        const bool numeric = c.model != "ver" && c.model != "370";
-        EXPECT_EQ(scanned.modelCode, numeric ? c.expectedModel : kModel7730B) << c.model;
+        const bool numeric = model != "ver" && model != "370";
+        EXPECT_EQ(scanned.modelCode, numeric ? expectedModel : kModel7730B) << model;
     }
 
     D2Record d2;
