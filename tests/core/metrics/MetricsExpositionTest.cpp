@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "support/ChildProcess.h"
 #include "support/CommaLocale.h"
@@ -183,13 +184,8 @@ TEST(MetricsExpositionTest, OnlyACurrentRecordShowsReadingsStateAndAlarms) {
 // a value on a limit is inside, and a reading the record lacks has no sample. TChassis is 35.5.
 TEST(MetricsExpositionTest, EachBandTheReadingIsOutsideIsMarked) {
     using Band = LimitBand;
-    struct Case {
-        std::int32_t model;
-        ReadingLimit limit;
-        const char* warning;  // the samples' values, "" for none
-        const char* critical;
-    };
-    const Case cases[] = {
+    // Each row: the model, its limit, and the warning and critical samples' values ("" for none).
+    const std::tuple<std::int32_t, ReadingLimit, const char*, const char*> cases[] = {
         {kModelTq9000, {"TChassis", Band{{}, 35.0}, Band{{}, 40.0}}, "1", "0"},
         {kModelTq9000, {"TChassis", Band{{}, 30.0}, Band{{}, 35.0}}, "1", "1"},
         {kModelTq9000, {"TChassis", Band{30.0, 40.0}, Band{}}, "0", ""},
@@ -197,15 +193,15 @@ TEST(MetricsExpositionTest, EachBandTheReadingIsOutsideIsMarked) {
         {kModelTq9000, {"TChassis", Band{}, Band{35.5, 35.5}}, "", "0"},
         {kModel7730A, {"Batt24", Band{{}, 1.0}, Band{{}, 2.0}}, "", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.limit.channel + " " + LimitBandText(c.limit));
-        MetricsSnapshot snapshot = RecordSnapshot(c.model);
-        snapshot.limits = {c.limit};
+    for (const auto& [model, limit, warning, critical] : cases) {
+        SCOPED_TRACE(limit.channel + " " + LimitBandText(limit));
+        MetricsSnapshot snapshot = RecordSnapshot(model);
+        snapshot.limits = {limit};
         const Parsed parsed = Parse(RenderMetrics(snapshot));
         for (const auto& [level, expected] :
-             {std::pair{"warning", c.warning}, {"critical", c.critical}}) {
-            const std::string series = "corvane3_reading_outside_limit{channel=\"" +
-                                       c.limit.channel + "\",level=\"" + level + "\"}";
+             {std::pair{"warning", warning}, {"critical", critical}}) {
+            const std::string series = "corvane3_reading_outside_limit{channel=\"" + limit.channel +
+                                       "\",level=\"" + level + "\"}";
             const auto found = parsed.samples.find(series);
             EXPECT_EQ(found == parsed.samples.end() ? "" : found->second, expected) << level;
         }
