@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 
 #include "core/telemetry/CachedDataFile.h"
 #include "core/telemetry/CachedReadingTrend.h"
@@ -17,17 +18,12 @@ namespace {
 // A daily swing on top of the drift, as the chassis temperature gives the analog readings.
 constexpr double kDailySwingVolts = 3.0;
 
-struct CacheTrendCase {
-    const char* name;
-    double days, recordSeconds, voltsPerDay;
-    LimitBand critical;
-    ELimitOutlook outlook;  // of the fit over every record
-};
-
 // The projection of a file read through its plot cache against the fit over every record: the
 // same date within a day, and the same text when there is no date.
 TEST(PlotCacheTrendTest, ProjectionFromTheCacheIsTheOneOverEveryRecord) {
-    const CacheTrendCase cases[] = {
+    // Each row: its name, the file (days, seconds between records, drift), the critical band
+    // and the outlook of the fit over every record.
+    const std::tuple<const char*, double, double, double, LimitBand, ELimitOutlook> cases[] = {
         {"rising to a high limit", 300, 300, 1.25, {std::nullopt, 2500.0}, ELimitOutlook::kDated},
         {"falling to a low limit", 300, 300, -1.25, {1600.0, 2500.0}, ELimitOutlook::kDated},
         {"two days", 2, 5, 1.25, {std::nullopt, 2500.0}, ELimitOutlook::kTooShort},
@@ -36,18 +32,18 @@ TEST(PlotCacheTrendTest, ProjectionFromTheCacheIsTheOneOverEveryRecord) {
         {"a century away", 300, 1200, 0.001, {std::nullopt, 2500.0}, ELimitOutlook::kBeyondCentury},
     };
     const std::atomic<bool> never{false};
-    for (const CacheTrendCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, days, recordSeconds, voltsPerDay, critical, outlook] : cases) {
+        SCOPED_TRACE(name);
         testing::TempDir dir;
         const auto path = dir.Path() / "Unit1234.csd";
-        testing::WriteVemFile(path, c.days, c.recordSeconds, c.voltsPerDay, kDailySwingVolts);
-        const ReadingLimit limit{"VEM", {std::nullopt, 9000.0}, c.critical};
+        testing::WriteVemFile(path, days, recordSeconds, voltsPerDay, kDailySwingVolts);
+        const ReadingLimit limit{"VEM", {std::nullopt, 9000.0}, critical};
 
         const auto scanned = ScanReadingTrends(path.string(), {limit},
                                                std::numeric_limits<std::uint64_t>::max(), never);
         ASSERT_TRUE(scanned);
         const LimitProjection expected = ProjectLimit(limit, scanned->front());
-        ASSERT_EQ(expected.outlook, c.outlook);
+        ASSERT_EQ(expected.outlook, outlook);
 
         CachedDataFileOptions options;
         options.cachePath = (dir.Path() / "Unit1234.plotcache").string();
