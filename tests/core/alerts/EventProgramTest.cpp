@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "support/PrometheusServer.h"
 #include "support/RecordingSink.h"
@@ -54,15 +55,11 @@ UnitEvent Event(const std::string& name, const std::string& severity = "warning"
                 const std::string& channel = "VEM") {
     return UnitEvent{name, severity, "Model Tq9000 SN 1234", channel, "2450", "VEM is high."};
 }
-// Each row: the queue's capacity, the events pushed (name/severity/channel), the order taken.
-struct QueueCase {
-    std::size_t capacity;
-    std::vector<std::vector<std::string>> pushed;
-    std::vector<std::string> taken;  // name and channel
-};
-
 TEST(EventQueueTest, CriticalNewsGoesFirstAndTheLastWordAboutEachThingIsKept) {
-    const QueueCase cases[] = {
+    // Each row: the queue's capacity, the events pushed (name/severity/channel), the order taken
+    // (name and channel).
+    using Events = std::vector<std::vector<std::string>>;
+    const std::tuple<std::size_t, Events, std::vector<std::string>> cases[] = {
         // A link lost overtakes limit events, but never the earlier news of its own link.
         {8,
          {{"limit-crossed", "warning", "VEM"}, {"link-lost", "critical", ""},
@@ -82,19 +79,19 @@ TEST(EventQueueTest, CriticalNewsGoesFirstAndTheLastWordAboutEachThingIsKept) {
          {{"alarm", "critical", "a1"}, {"alarm", "critical", "a2"}, {"alarm", "critical", "a3"}},
          {"alarm a2", "alarm a3"}},
     };
-    for (const QueueCase& c : cases) {
-        CEventQueue queue(c.capacity);
+    for (const auto& [capacity, pushed, order] : cases) {
+        CEventQueue queue(capacity);
         std::size_t drops = 0;
-        for (const auto& e : c.pushed) {
+        for (const auto& e : pushed) {
             drops += queue.Push({Event(e[0], e[1], e[2]), "now"}) ? 1 : 0;
         }
-        EXPECT_EQ(drops, c.pushed.size() - c.taken.size());
+        EXPECT_EQ(drops, pushed.size() - order.size());
         std::vector<std::string> taken;
         while (!queue.Empty()) {
             const QueuedEvent next = queue.Take();
             taken.push_back(next.event.name + " " + next.event.channel);
         }
-        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(taken, order);
     }
 }
 
