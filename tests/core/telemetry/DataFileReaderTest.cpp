@@ -81,13 +81,8 @@ class DataFileReaderTest : public ::testing::Test {
 };
 
 TEST_F(DataFileReaderTest, EachCurrentMapFillsItsChannelsAsALivePointWould) {
-    struct Case {
-        std::int32_t model;
-        bool factory;
-        std::vector<int> extra;  // channels beyond 1 to 25
-        std::string unitLine;
-    };
-    const std::vector<Case> cases{
+    // Each row: the model, the factory flag, the channels filled beyond 1 to 25, the unit line.
+    const std::vector<std::tuple<std::int32_t, bool, std::vector<int>, std::string>> cases{
         {402, true, Channels(26, 29), "Unit:\t7730B S/N 1234\n"},
         {401, false, {}, "Unit:\tChronoBeam S/N 1234\n"},
         {403, false, Channels(32, 36), "Unit:\tTq9000 S/N 1234\n"},
@@ -95,23 +90,23 @@ TEST_F(DataFileReaderTest, EachCurrentMapFillsItsChannelsAsALivePointWould) {
     };
     CPlotData live;
     live.AppendLiveRecord(SampleRecord());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.model) + (c.factory ? " factory" : ""));
-        const std::string path = RecorderFile(c.model, c.factory, {60100.0, 60100.5, 60102.25});
+    for (const auto& [fileModel, factory, extra, unitLine] : cases) {
+        SCOPED_TRACE(std::to_string(fileModel) + (factory ? " factory" : ""));
+        const std::string path = RecorderFile(fileModel, factory, {60100.0, 60100.5, 60102.25});
         std::atomic<std::int32_t> model{kModel7750};
         CPlotData store;
         const DataFileReadResult result = ReadDataFile(store, path, WithModel(model));
         ASSERT_EQ(result.Code(), 0);
         EXPECT_FALSE(result.HasMessage());
         EXPECT_EQ(result.progressText, "Filename:\t" + path + "\n\tType:  Corvane3 Data File\n" +
-                                           c.unitLine + "NumPoints = 3");
-        EXPECT_EQ(model, c.model);
+                                           unitLine + "NumPoints = 3");
+        EXPECT_EQ(model, fileModel);
         EXPECT_EQ(store.PointCount(), 3);
         EXPECT_EQ(store.SerialNumber(), 1234);
-        EXPECT_EQ(store.FactoryFlag(), c.factory ? 1 : 0);
+        EXPECT_EQ(store.FactoryFlag(), factory ? 1 : 0);
         std::vector<int> filled = Channels(1, 25);  // and the derived 30 and 31
         filled.insert(filled.end(), {kChannelSignal, kChannelFlopBackground});
-        filled.insert(filled.end(), c.extra.begin(), c.extra.end());
+        filled.insert(filled.end(), extra.begin(), extra.end());
         for (int channel = 0; channel < kPlotChannelSlots; ++channel) {
             const bool fed = std::find(filled.begin(), filled.end(), channel) != filled.end();
             EXPECT_EQ(store.Channel(channel)[2], fed ? live.Channel(channel)[0] : 0.0)
