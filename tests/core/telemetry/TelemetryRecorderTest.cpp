@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <numeric>
+#include <tuple>
 
 #include "core/config/TelemetryPath.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -294,13 +295,9 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheNextRe
     const std::string header = TelemetryHeaderLine(403) + "\r\n";
     const std::string whole = header + Line(1) + "\r\n" + Line(2) + "\r\n";
     const std::string nuls(4096, '\0');
-    struct Case {
-        const char* name;
-        std::string text, between;  // the file at the start, and added after MJD 9's record
-        int before;                 // the records before the new ones: MJDs 1 to before
-        const char* notice;         // "" for none
-    };
-    const std::vector<Case> cases{
+    // Each row: the file at the start, what is added after MJD 9's record, the records before the
+    // new ones (MJDs 1 to before), and what the notice says ("" for none).
+    const std::vector<std::tuple<const char*, std::string, std::string, int, const char*>> cases{
         {"whole", whole, "", 2, ""},
         {"empty", "", "", 0, ""},
         {"NUL tail", whole + nuls, "", 2, "the 4096 bytes after its last whole line"},
@@ -315,28 +312,28 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheNextRe
         {"torn between records", "", Line(3).substr(0, 40), 0, "the 40 bytes"},
         {"record without its LF between records", "", Line(3) + "\r", 0, "got its line end"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, text, between, before, notice] : cases) {
+        SCOPED_TRACE(name);
         ui_.notices.clear();
         CTelemetryRecorder recorder(ui_, [](std::chrono::milliseconds) {});
-        std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << c.text;
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::trunc) << text;
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(9), 403, settings_),
                   ETelemetryWriteResult::kWritten);
-        std::ofstream(UnitFile(), std::ios::binary | std::ios::app) << c.between;
+        std::ofstream(UnitFile(), std::ios::binary | std::ios::app) << between;
         ASSERT_EQ(recorder.WriteTelemetryRecord(At(10), 403, settings_),
                   ETelemetryWriteResult::kWritten);
-        std::vector<int> mjds(static_cast<std::size_t>(c.before));
+        std::vector<int> mjds(static_cast<std::size_t>(before));
         std::iota(mjds.begin(), mjds.end(), 1);
         mjds.push_back(9);
-        if (c.between.ends_with('\r')) {
+        if (between.ends_with('\r')) {
             mjds.push_back(3);  // a whole record: given its line end, it stays
         }
         mjds.push_back(10);
         EXPECT_EQ(CsdLines(UnitFile()), FileOf(mjds));
-        if (*c.notice == '\0') {
+        if (*notice == '\0') {
             EXPECT_THAT(ui_.notices, IsEmpty());
         } else {
-            EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(c.notice)));
+            EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(notice)));
         }
     }
 }
