@@ -159,43 +159,41 @@ TEST_F(ConfigurationTest, PlotViewWithTwoNumbersChangesOnlyTwoChannels) {
 // The program's own start and end: what the user is told, and what is (not) written. (Files
 // without read or write permission are tried by the end-to-end test.)
 TEST_F(ConfigurationTest, ProblemsAreToldAndAFileThatCouldNotBeReadIsNeverWritten) {
-    struct Case {
-        const char* what;
-        std::string ini;  // empty: the configuration path is a folder
-        std::string nameTemplate, startMessage, exitError;
-    };
-    for (const Case& c :
+    // Each row: the file (empty: the configuration path is a folder), the template then, and
+    // what is said at the start and at the end.
+    using Case = std::tuple<const char*, std::string, std::string, std::string, std::string>;
+    for (const auto& [what, ini, nameTemplate, startMessage, exitError] :
          {Case{"folder", "", "Unit%ld.csd", "could not be read", "could not be read at start"},
           {"path", "[Main]\nDataFilenameTemplate=../../escape%ld.csd\n", "Unit%ld.csd",
            "\"../../escape%ld.csd\" cannot be used", ""},
           {"int", "[Main]\nDataFilenameTemplate=Unit%d.csd\n", "Unit%d.csd", "", ""}}) {
-        const auto path = dir_.Path() / c.what / "Corvane3.ini";
-        std::filesystem::create_directories(c.ini.empty() ? path : path.parent_path());
-        if (!c.ini.empty()) {
-            std::ofstream(path) << c.ini;
+        const auto path = dir_.Path() / what / "Corvane3.ini";
+        std::filesystem::create_directories(ini.empty() ? path : path.parent_path());
+        if (!ini.empty()) {
+            std::ofstream(path) << ini;
         }
         Corvane3App app;
         std::ostringstream warnings;
         app.SetWarningStream(&warnings);
         app.InitialiseStartup(dir_.Path() / "corvane3", path);
         app.LoadConfiguration();
-        EXPECT_EQ(app.settings.DataFilenameTemplate, c.nameTemplate) << c.what;
+        EXPECT_EQ(app.settings.DataFilenameTemplate, nameTemplate) << what;
         std::string told;
         for (const std::string& message : app.StartupMessages()) {
             told += "corvane3: " + message + "\n";
         }
         EXPECT_EQ(told, warnings.str());
-        EXPECT_EQ(app.StartupMessages().size(), c.startMessage.empty() ? 0u : 1u) << told;
-        EXPECT_NE(told.find(c.startMessage), std::string::npos) << told;
+        EXPECT_EQ(app.StartupMessages().size(), startMessage.empty() ? 0u : 1u) << told;
+        EXPECT_NE(told.find(startMessage), std::string::npos) << told;
         // Readable by the end makes no difference: the settings in memory are not the file's.
-        if (c.ini.empty()) {
+        if (ini.empty()) {
             std::filesystem::remove(path);
             std::ofstream(path) << "; mine\n";
         }
         std::string error;
-        EXPECT_EQ(app.SaveConfiguration(error), c.exitError.empty()) << c.what;
-        EXPECT_NE(error.find(c.exitError), std::string::npos) << error;
-        if (!c.exitError.empty()) {
+        EXPECT_EQ(app.SaveConfiguration(error), exitError.empty()) << what;
+        EXPECT_NE(error.find(exitError), std::string::npos) << error;
+        if (!exitError.empty()) {
             EXPECT_EQ(FileText(path), "; mine\n");
         }
     }
