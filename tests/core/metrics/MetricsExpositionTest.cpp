@@ -152,16 +152,15 @@ TEST(MetricsExpositionTest, OnlyACurrentRecordShowsReadingsStateAndAlarms) {
                                        "corvane3_beam_signal_halves_timestamp_seconds"};
     const char* const counters[] = {"corvane3_up", "corvane3_status_records_total",
                                     "corvane3_records_lost_total"};
-    struct Case {
-        bool up, current, hasRecord;
-    };
-    for (const Case c : {Case{false, true, true}, Case{true, false, true}, Case{false, false, true},
-                         Case{false, false, false}}) {
+    for (const auto& [up, current, hasRecord] : {std::tuple{false, true, true},
+                                                 {true, false, true},
+                                                 {false, false, true},
+                                                 {false, false, false}}) {
         SCOPED_TRACE(::testing::Message()
-                     << "up " << c.up << ", current " << c.current << ", record " << c.hasRecord);
-        MetricsSnapshot snapshot = c.hasRecord ? RecordSnapshot(kModelTq9000) : MetricsSnapshot{};
-        snapshot.up = c.up;
-        snapshot.recordCurrent = c.current;
+                     << "up " << up << ", current " << current << ", record " << hasRecord);
+        MetricsSnapshot snapshot = hasRecord ? RecordSnapshot(kModelTq9000) : MetricsSnapshot{};
+        snapshot.up = up;
+        snapshot.recordCurrent = current;
         const Parsed parsed = Parse(RenderMetrics(snapshot));
         const auto shown = [&](const char* family) {
             return std::count(parsed.families.begin(), parsed.families.end(), family);
@@ -170,13 +169,13 @@ TEST(MetricsExpositionTest, OnlyACurrentRecordShowsReadingsStateAndAlarms) {
             EXPECT_EQ(shown(family), 0) << family;
         }
         for (const char* family : ofTheRecord) {
-            EXPECT_EQ(shown(family), c.hasRecord ? 1 : 0) << family;
+            EXPECT_EQ(shown(family), hasRecord ? 1 : 0) << family;
         }
         for (const char* family : counters) {
             EXPECT_EQ(shown(family), 1) << family;
         }
-        EXPECT_EQ(parsed.samples.at("corvane3_up"), c.up ? "1" : "0");
-        EXPECT_EQ(parsed.samples.at("corvane3_status_records_total"), c.hasRecord ? "7" : "0");
+        EXPECT_EQ(parsed.samples.at("corvane3_up"), up ? "1" : "0");
+        EXPECT_EQ(parsed.samples.at("corvane3_status_records_total"), hasRecord ? "7" : "0");
     }
 }
 
