@@ -87,10 +87,6 @@ class SweepWithSimTest : public ::testing::Test {
         EXPECT_NEAR(data.detuning[peak - data.average.begin()], 0.0, 100.0);
     }
 
-    std::vector<std::string> DataOf(const std::string& code) {
-        return testing::SentFields(*sim_, code);
-    }
-
     testing::TempDir dir_;
     CLinkStatus status_;
     CSerialPort port_{status_};
@@ -128,7 +124,7 @@ TEST_F(SweepWithSimTest, HostSweepsAverageEveryPointOfTheReadingsTheUnitSent) {
     const testing::ScopedCommaLocale comma;
     Start(false);
     ASSERT_TRUE(sim_->WaitForFrame("A04", kLongWait));
-    EXPECT_EQ(DataOf("A04"), std::vector<std::string>{kOpeningDdsWord});
+    EXPECT_EQ(testing::SentFields(*sim_, "A04"), std::vector<std::string>{kOpeningDdsWord});
 
     ASSERT_TRUE(spectrum_.Start(SweepParameters{}, 2));
     EXPECT_FALSE(settings_.PollingEnabled);
@@ -145,7 +141,7 @@ TEST_F(SweepWithSimTest, HostSweepsAverageEveryPointOfTheReadingsTheUnitSent) {
         EXPECT_DOUBLE_EQ(data.average[i], (firstSweep[i] + data.signal[i]) / 2) << i;
     }
     // Each point: the word, then the reading; the first reading of a sweep is thrown away.
-    const std::vector<std::string> a04 = DataOf("A04");
+    const std::vector<std::string> a04 = testing::SentFields(*sim_, "A04");
     ASSERT_EQ(a04.size(), 1 + 2 * (2 + 2 * 21u));
     EXPECT_EQ(a04[1], "47D511C1DF94");
     EXPECT_EQ(a04[3], "47D511C1DF94");
@@ -184,7 +180,7 @@ TEST_P(AbortTest, AbortHalfWayLeavesTheNextRunClean) {
     }
     EXPECT_EQ(end.closingLine, "Sweep End");
     EXPECT_EQ(end.step, 21);
-    EXPECT_EQ(DataOf("A05").at(2), "47D511C1DF94,0000BA69DBDD,00021");
+    EXPECT_EQ(testing::SentFields(*sim_, "A05").at(2), "47D511C1DF94,0000BA69DBDD,00021");
     EXPECT_TRUE(settings_.PollingEnabled) << "polling resumes on the closing line";
 }
 
