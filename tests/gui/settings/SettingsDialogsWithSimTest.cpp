@@ -55,17 +55,14 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
         Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
         Click(dialog, "apply");
     };
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            enter(dialog, "1000000");
-            enter(dialog, "-123");
-        });
-        rig.window->RunCommand(kCmdDeltaF);
-        EXPECT_EQ(
-            driver.Messages(),
-            (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
-                      {"Delta-F Notification", "Output Frequency modified"}}));
-    }
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
+        enter(dialog, "1000000");
+        enter(dialog, "-123");
+    });
+    EXPECT_EQ(
+        told,
+        (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
+                  {"Delta-F Notification", "Output Frequency modified"}}));
     EXPECT_EQ(rig.Sent("W01"), std::vector<std::string>{"-000123  "});
     EXPECT_EQ(rig.Sent("W01", true), std::vector<std::string>{"00000"});
     // The next status record reads the new offset back; the dialog starts from it.
@@ -91,7 +88,7 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
 TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAndSendsAGoodOne) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
         for (const char* slew : {"10000", "-1", "9999"}) {
             if (std::string(slew) == "9999") {
                 Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
@@ -100,11 +97,11 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAnd
             Click(dialog, "apply");
         }
     });
-    rig.window->RunCommand(kCmdDeltaT);
-    EXPECT_EQ(driver.Messages(),
-              (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
-                        {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
-                        {"Delta-T Notification", "Phase-slewing operation in progress"}}));
+    EXPECT_EQ(
+        told,
+        (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                  {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+                  {"Delta-T Notification", "Phase-slewing operation in progress"}}));
     EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
 }
 
@@ -112,24 +109,22 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTSendsAnAbortOnceHoweverOftenItIsPressed
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     // The dialog stays open after it.
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
         Click(dialog, "abort");
         Click(dialog, "abort");
         EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdDeltaT);
     EXPECT_EQ(rig.Sent("W04").size(), 1u);
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdTtlOutput, [&](QDialog& dialog) {
         Click(dialog, "ttl10MHz");
         Click(dialog, "apply");
     });
-    rig.window->RunCommand(kCmdTtlOutput);
     EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
 }
 
@@ -180,7 +175,7 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
     }
     ASSERT_GE(expected.size(), 3);
     QStringList shown;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdEventLog, [&](QDialog& dialog) {
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "eventList") == expected; }));
         EXPECT_EQ(Find<QLineEdit>(dialog, "eventCount")->text().toInt(), expected.size());
         // The unit's clock refreshes the dialog every second; the list, with the same count,
@@ -205,9 +200,8 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
         shown = Lines(dialog, "eventList");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdEventLog);
     EXPECT_TRUE(shown.isEmpty());
-    EXPECT_EQ(driver.Messages(),
+    EXPECT_EQ(told,
               (Messages{{"Confirm Erase Event Log",
                          "Are you sure you want to clear all events from the cesium instrument "
                          "non-volatile memory?"}}));
@@ -218,17 +212,14 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     CSimRig rig(ModelOptions(kModelChronoBeam));
     ASSERT_TRUE(rig.online);
     QStringList factoryLines;
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            ProcessEventsUntil([&] {
-                return Lines(dialog, "eventList").size() == 2 &&
-                       !Lines(dialog, "eventList")[0].startsWith("Retriev");
-            });
-            factoryLines = Lines(dialog, "eventList");
-            Click(dialog, "cancel");
+    testing::RunAsUser(*rig.window, kCmdFactoryEventLog, [&](QDialog& dialog) {
+        ProcessEventsUntil([&] {
+            return Lines(dialog, "eventList").size() == 2 &&
+                   !Lines(dialog, "eventList")[0].startsWith("Retriev");
         });
-        rig.window->RunCommand(kCmdFactoryEventLog);
-    }
+        factoryLines = Lines(dialog, "eventList");
+        Click(dialog, "cancel");
+    });
     ASSERT_EQ(factoryLines.size(), 2);
     EXPECT_TRUE(factoryLines[0].endsWith("Factory calibration done"));
     EXPECT_NE(rig.Sent("D*6", true).at(0), "00000");  // the Factory access field
@@ -239,7 +230,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     });
     const QString year = QString::number(QDate::currentDate().year());
     QString before, after;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdEventLog, [&](QDialog& dialog) {
         const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
         ProcessEventsUntil([&] { return clock().startsWith("2011/"); });
         before = clock();
@@ -249,8 +240,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
         after = clock();
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdEventLog);
-    EXPECT_EQ(driver.Messages(), Messages{});
+    EXPECT_EQ(told, Messages{});
     EXPECT_TRUE(before.startsWith("2011/")) << before.toStdString();
     EXPECT_TRUE(after.startsWith(year)) << after.toStdString();
     ASSERT_EQ(rig.Sent("A07").size(), 1u);
@@ -264,7 +254,7 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
     QStringList lines;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
         Click(dialog, "test1");
         EXPECT_EQ(Find<QPushButton>(dialog, "test1")->text(), "End Test");
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "replies").size() >= 4; }));
@@ -275,7 +265,6 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
         lines = Lines(dialog, "replies");
         Click(dialog, "ok");
     });
-    rig.window->RunCommand(kCmdTestDiagnostics);
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
     EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
@@ -291,22 +280,22 @@ TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSen
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     bool sent = false;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
-        for (const char* slew : {"100000", "-100000", "99999999999999999999999"}) {
-            Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+    const Messages told =
+        testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
+            for (const char* slew : {"100000", "-100000", "99999999999999999999999"}) {
+                Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+                Click(dialog, "timeUpdating");
+                EXPECT_EQ(Find<QPushButton>(dialog, "timeUpdating")->text(), "Start") << slew;
+            }
+            Find<QLineEdit>(dialog, "slew")->setText("-99999");
             Click(dialog, "timeUpdating");
-            EXPECT_EQ(Find<QPushButton>(dialog, "timeUpdating")->text(), "Start") << slew;
-        }
-        Find<QLineEdit>(dialog, "slew")->setText("-99999");
-        Click(dialog, "timeUpdating");
-        sent = ProcessEventsUntil([&] { return !rig.Sent("W03").empty(); });
-        Click(dialog, "ok");
-    });
-    rig.window->RunCommand(kCmdTestDiagnostics);
+            sent = ProcessEventsUntil([&] { return !rig.Sent("W03").empty(); });
+            Click(dialog, "ok");
+        });
     EXPECT_TRUE(sent);
     const testing::ModalDialogDriver::Message refused{" ",
                                                       "Slew must be between -99999 and +99999"};
-    EXPECT_EQ(driver.Messages(), (Messages{refused, refused, refused}));
+    EXPECT_EQ(told, (Messages{refused, refused, refused}));
     EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-99999f"});
 }
 
@@ -356,13 +345,12 @@ TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForACha
     ASSERT_TRUE(rig.online);
     // The echo of the frame head arrives, the rest of the reply never does.
     rig.Sim().SetOverride("W01", {std::string(1, kStx) + "W01 00000 "});
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
         Find<QLineEdit>(dialog, "offset")->setText("-123");
         Click(dialog, "apply");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdDeltaF);
-    EXPECT_EQ(driver.Messages(),
+    EXPECT_EQ(told,
               (Messages{{"Delta-F Notification",
                          "The instrument's reply was cut short; the change was not confirmed"}}));
     const std::vector<std::string> lines = rig.ChangeLogLines();
