@@ -42,20 +42,16 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
 
     // No password yet: a new one, once its confirmation matches.
     bool mismatchSentNothing = false;
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            Find<QLineEdit>(dialog, "newPassword")->setText("123");
-            Find<QLineEdit>(dialog, "confirmPassword")->setText("124");
-            Click(dialog, "apply");
-            mismatchSentNothing = dialog.isVisible() && parametersOf("C08").empty();
-            Find<QLineEdit>(dialog, "confirmPassword")->setText("123");
-            Click(dialog, "apply");
-        });
-        rig.window->RunCommand(kCmdSecurity);
-        EXPECT_EQ(driver.Messages(),
-                  (Messages{{"Confirm Password", "Confirm Password does not match"},
-                            {"Security Settings", "Security Modified"}}));
-    }
+    const Messages told = testing::RunAsUser(*rig.window, kCmdSecurity, [&](QDialog& dialog) {
+        Find<QLineEdit>(dialog, "newPassword")->setText("123");
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("124");
+        Click(dialog, "apply");
+        mismatchSentNothing = dialog.isVisible() && parametersOf("C08").empty();
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("123");
+        Click(dialog, "apply");
+    });
+    EXPECT_EQ(told, (Messages{{"Confirm Password", "Confirm Password does not match"},
+                              {"Security Settings", "Security Modified"}}));
     EXPECT_TRUE(mismatchSentNothing);
     const std::optional<sim::ReceivedFrame> frame = sim.WaitForFrame("C08", 10s);
     ASSERT_TRUE(frame);

@@ -23,7 +23,7 @@ TEST(TestDiagnosticsWithSimTest, ATestEndedWithItsOwnButtonIsEndedOnce) {
     const auto settled = [&] {
         return !rig.app.polling.mailbox.IsPending() && rig.app.polling.DiagnosticsMode == 0;
     };
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
         testing::Click(dialog, "test1");
         EXPECT_TRUE(ProcessEventsUntil([&] { return SentFields(sim, "A01") == Strings{"1"}; }));
         EXPECT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
@@ -34,7 +34,6 @@ TEST(TestDiagnosticsWithSimTest, ATestEndedWithItsOwnButtonIsEndedOnce) {
         EXPECT_TRUE(ProcessEventsUntil(settled));
         dialog.accept();
     });
-    rig.window->RunCommand(kCmdTestDiagnostics);
     EXPECT_TRUE(ProcessEventsUntil(settled));
     EXPECT_EQ(SentFields(sim, "A01"), (Strings{"1", "0"}));
     EXPECT_EQ(SentFields(sim, "A02"), Strings{"0"});
