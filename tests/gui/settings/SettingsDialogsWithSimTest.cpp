@@ -1,5 +1,6 @@
-// The instrument settings dialogs from the main window's menu against the simulated instrument
-// and the polling thread: what the unit receives, the user sees and the change log keeps.
+// The instrument settings and diagnostics dialogs from the main window's menu against the
+// simulated instrument and the polling thread: what the unit receives, the user sees and the
+// change log keeps.
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ using testing::Find;
 using testing::Lines;
 using testing::ModelOptions;
 using testing::ProcessEventsUntil;
+using Strings = std::vector<std::string>;
 
 // The rig with the change log and the frames the unit received read back.
 class CSimRig : public testing::SimWindowRig {
@@ -63,8 +65,8 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
         told,
         (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
                   {"Delta-F Notification", "Output Frequency modified"}}));
-    EXPECT_EQ(rig.Sent("W01"), std::vector<std::string>{"-000123  "});
-    EXPECT_EQ(rig.Sent("W01", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(rig.Sent("W01"), Strings{"-000123  "});
+    EXPECT_EQ(rig.Sent("W01", true), Strings{"00000"});
     // The next status record reads the new offset back; the dialog starts from it.
     EXPECT_TRUE(
         ProcessEventsUntil([&] { return rig.app.unitState.Snapshot().d1.freqTune == -123; }));
@@ -81,8 +83,8 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
     });
     rig.window->RunCommand(kCmdDeltaF);
     EXPECT_EQ(driver.Dialogs(), 2);
-    EXPECT_EQ(rig.Sent("W01"), (std::vector<std::string>{"-000123  ", "+999999  "}));
-    EXPECT_EQ(rig.Sent("W01", true), (std::vector<std::string>{"00000", "00042"}));
+    EXPECT_EQ(rig.Sent("W01"), (Strings{"-000123  ", "+999999  "}));
+    EXPECT_EQ(rig.Sent("W01", true), (Strings{"00000", "00042"}));
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAndSendsAGoodOne) {
@@ -102,7 +104,7 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAnd
         (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
                   {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
                   {"Delta-T Notification", "Phase-slewing operation in progress"}}));
-    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
+    EXPECT_EQ(rig.Sent("W03"), Strings{"-9999  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTSendsAnAbortOnceHoweverOftenItIsPressed) {
@@ -125,7 +127,7 @@ TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
         Click(dialog, "ttl10MHz");
         Click(dialog, "apply");
     });
-    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+    EXPECT_EQ(rig.Sent("W07"), Strings{"4"});
 }
 
 // A whole reply that does not begin with the command's echo: the sync did not happen.
@@ -160,7 +162,7 @@ TEST_F(SettingsDialogsWithSimTest, TimeOfDaySendsThePcsUtcClockAndThenAnAdjustme
     rig.window->RunCommand(kCmdTimeOfDay);
     ASSERT_EQ(rig.Sent("B01").size(), 1u);
     EXPECT_NEAR(std::stoll(rig.Sent("B01")[0]), now, 5);
-    EXPECT_EQ(rig.Sent("B03"), std::vector<std::string>{"+03599  "});
+    EXPECT_EQ(rig.Sent("B03"), Strings{"+03599  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
@@ -270,10 +272,33 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
     EXPECT_TRUE(rig.Sent("A02").empty());
     // Ended once, by the dialog; the polling thread's end-of-test pass sends it no second time.
-    EXPECT_EQ(rig.Sent("A01"), (std::vector<std::string>{"1", "0"}));
+    EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
     const std::vector<std::string> log = rig.ChangeLogLines();
     ASSERT_EQ(log.size(), 2u) << ::testing::PrintToString(log);
     EXPECT_NE(log[1].find("\tA01\t0\tfactory\t"), std::string::npos) << log[1];
+}
+
+// Ended with its own button, a test's "0" is sent once, not again by the thread's own end.
+TEST(TestDiagnosticsWithSimTest, ATestEndedWithItsOwnButtonIsEndedOnce) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const auto settled = [&] {
+        return !rig.app.polling.mailbox.IsPending() && rig.app.polling.DiagnosticsMode == 0;
+    };
+    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
+        Click(dialog, "test1");
+        EXPECT_TRUE(ProcessEventsUntil([&] { return rig.Sent("A01") == Strings{"1"}; }));
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
+        Click(dialog, "test1");
+        EXPECT_TRUE(ProcessEventsUntil(settled));
+        testing::Choose(dialog, "ddsStep", "End Test");
+        Click(dialog, "setDds");
+        EXPECT_TRUE(ProcessEventsUntil(settled));
+        dialog.accept();
+    });
+    EXPECT_TRUE(ProcessEventsUntil(settled));
+    EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
+    EXPECT_EQ(rig.Sent("A02"), Strings{"0"});
 }
 
 TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
@@ -296,7 +321,7 @@ TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSen
     const testing::ModalDialogDriver::Message refused{" ",
                                                       "Slew must be between -99999 and +99999"};
     EXPECT_EQ(told, (Messages{refused, refused, refused}));
-    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-99999f"});
+    EXPECT_EQ(rig.Sent("W03"), Strings{"-99999f"});
 }
 
 // With the unit's security on too, the alarm commands go with the Factory access option and
@@ -330,9 +355,9 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
     EXPECT_EQ(chosenAfterRecords, "Critical          (Manual Reset)");
     EXPECT_TRUE(applyStillEnabled);
     EXPECT_EQ(driver.Dialogs(), 1) << "no password prompt";
-    EXPECT_EQ(rig.Sent("W00", true), std::vector<std::string>{"00000"});
-    EXPECT_EQ(rig.Sent("A18"), std::vector<std::string>{"1"});
-    EXPECT_EQ(rig.Sent("A18", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(rig.Sent("W00", true), Strings{"00000"});
+    EXPECT_EQ(rig.Sent("A18"), Strings{"1"});
+    EXPECT_EQ(rig.Sent("A18", true), Strings{"00000"});
     EXPECT_EQ(driver.Messages(), (Messages{{"Alarm Settings", "Reset Alarm Strategy modified"}}));
     const std::vector<std::string> log = rig.ChangeLogLines();
     ASSERT_FALSE(log.empty());
