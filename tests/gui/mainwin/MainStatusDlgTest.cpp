@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
+#include <cmath>
 #include <fstream>
+#include <map>
 
+#include "core/alerts/UnitWatch.h"
 #include "core/link/CommandCodes.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/TimedMessageDlg.h"
@@ -69,6 +73,7 @@ class MainStatusDlgTest : public testing::WidgetTest {
     CQueuedNotificationSink sink_;
     CMainStatusDlg window_{app_, sink_, nullptr};
 };
+using StaleBandColoursTest = MainStatusDlgTest;
 
 TEST_F(MainStatusDlgTest, BeforeAnyUnitAnswersThePortIsNamedAndNoModelsOwnValuesShow) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
@@ -427,6 +432,67 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
     window_.OnNotification(kNotifyCommandWithdrawn);
     EXPECT_EQ(driver.Messages(), (Messages{told, told}));
+}
+
+// The contrast ratio of two colours as readability guidelines define it (1 to 21).
+double Contrast(QRgb a, QRgb b) {
+    const auto luminance = [](QRgb rgb) {
+        const auto linear = [](int channel) {
+            const double c = channel / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) +
+               0.0722 * linear(qBlue(rgb));
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// As drawn: the most frequent colour (the background) and the one that stands out most from it
+// (the text's strokes).
+std::pair<QRgb, QRgb> BackgroundAndText(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    const QRgb background =
+        std::ranges::max_element(counts, {}, &std::map<QRgb, int>::value_type::second)->first;
+    QRgb text = background;
+    for (const auto& [colour, count] : counts) {
+        if (Contrast(colour, background) > Contrast(text, background)) {
+            text = colour;
+        }
+    }
+    return {background, text};
+}
+
+// A reading in a limit band when the unit falls silent: its greyed value stays legible.
+TEST_F(StaleBandColoursTest, AValueInEitherBandStaysLegibleWhenGreyed) {
+    // Readable text: a contrast of at least 4.5 to 1.
+    constexpr double kLegible = 4.5;
+    struct NoAlerts : IDesktopAlertSink {
+        void Raise(const DesktopAlert&) override {}
+    } desktop;
+    window_.SetDesktopAlertSink(desktop);
+    CUnitWatch watch({{"VEM", {std::nullopt, 30.0}, {std::nullopt, 33.0}}}, {});
+    window_.SetUnitWatch(watch);
+    window_.show();
+    QLabel* box = Box("valueVEM");
+    ASSERT_NE(box, nullptr);
+    for (const float vem : {31.0f, 34.0f}) {  // warning, critical
+        PostRecord(kModelTq9000, 0, [vem](UnitStateData& data) { data.d1.vem = vem; });
+        const auto [band, fresh] = BackgroundAndText(box);
+        SetLinkStatus(false, ELinkState::kUnitNotResponding);
+        ASSERT_FALSE(box->isEnabled());
+        const auto [background, text] = BackgroundAndText(box);
+        EXPECT_GE(Contrast(fresh, band), kLegible) << vem;
+        EXPECT_GE(Contrast(text, background), kLegible) << vem;
+        EXPECT_NE(text, fresh) << vem;  // still seen to be stale
+    }
 }
 
 }  // namespace
