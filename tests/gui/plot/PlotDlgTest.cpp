@@ -1,4 +1,5 @@
-// The plot window on files and on records handed to it, offscreen.
+// The plot window on files and on records handed to it, and the progress window of a file
+// load, offscreen.
 
 #include "gui/plot/PlotDlg.h"
 
@@ -7,9 +8,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
+#include <atomic>
 #include <cmath>
+#include <fstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -71,6 +77,7 @@ class PlotDlgTest : public testing::WidgetTest {
     Window window_;
     std::atomic<std::int32_t> model_{kModelTq9000};
 };
+using FileLoadProgressTest = PlotDlgTest;
 
 // A left button let go on the pane, as at the end of a click.
 void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
@@ -490,6 +497,63 @@ TEST_F(PlotDlgTest, CursorsComeOnInsideTheVisibleSpan) {
         }
         w.dialog->Command(kPlotCmdCursors)->trigger();
     }
+}
+
+// The progress window of a file load, and a load that fails.
+CFileLoadProgressDlg* OpenProgressWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<CFileLoadProgressDlg*>(widget);
+            window && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress) {
+    const std::thread::id interfaceThread = std::this_thread::get_id();
+    std::thread::id loadThread;
+    std::atomic<bool> seen{false};
+    QString shownText;
+    // While the load waits, the interface thread still runs: it finds the window and its text.
+    QTimer::singleShot(0, [&] {
+        if (CFileLoadProgressDlg* window = OpenProgressWindow()) {
+            shownText = window->findChild<QLabel*>(QStringLiteral("progressText"))->text();
+        }
+        seen = true;
+    });
+    RunWithLoadProgress(QStringLiteral("Filename:\tUnit1234.csd"), [&](LoadProgress& progress) {
+        loadThread = std::this_thread::get_id();
+        progress.SetText("Filename:\tUnit1234.csd\nNumPoints = 10");
+        progress.total = 10;
+        for (int i = 0; i < 1000 && !seen; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        progress.done = 10;
+    });
+    EXPECT_NE(loadThread, interfaceThread);
+    EXPECT_TRUE(shownText.startsWith("Filename:\tUnit1234.csd")) << shownText.toStdString();
+    EXPECT_EQ(OpenProgressWindow(), nullptr) << "the window closes at the end";
+}
+
+TEST_F(FileLoadProgressTest, AFileIsLoadedWholeOrNotAtAllAndTheReaderSaysWhy) {
+    const std::string path = File().string();
+    std::ofstream(path, std::ios::binary)
+        << TelemetryHeaderLine(kModel7730B) << "\r\n"
+        << TelemetryRecordLine(testing::SampleRecord(), kModel7730B) << "\r\n";
+    CPlotData store;
+    testing::ModalDialogDriver driver;
+    EXPECT_EQ(LoadDataFile(store, path, &model_), 0);
+    EXPECT_EQ(store.PointCount(), 1);
+    EXPECT_EQ(model_, kModel7730B);
+    EXPECT_TRUE(driver.Messages().empty());
+
+    EXPECT_EQ(LoadDataFile(store, path + "x", &model_), -1);
+    EXPECT_EQ(store.PointCount(), 1) << "the loaded file stays";
+    ASSERT_EQ(driver.Messages().size(), 1u);
+    EXPECT_EQ(driver.Messages()[0],
+              (testing::ModalDialogDriver::Message{
+                  "Read Error", QString::fromStdString("Cannot Open File:\n" + path + "x")}));
 }
 
 }  // namespace
