@@ -13,10 +13,12 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "core/alerts/UnitWatch.h"
 #include "core/link/CommandCodes.h"
 #include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/security/AuthorizedCommand.h"
@@ -74,6 +76,7 @@ class MainStatusDlgTest : public testing::WidgetTest {
     CMainStatusDlg window_{app_, sink_, nullptr};
 };
 using StaleBandColoursTest = MainStatusDlgTest;
+using QueuedHandOverTest = testing::WidgetTest;
 
 TEST_F(MainStatusDlgTest, BeforeAnyUnitAnswersThePortIsNamedAndNoModelsOwnValuesShow) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
@@ -185,6 +188,27 @@ TEST_F(MainStatusDlgTest, TimedMessagesCloseThemselves) {
     // Should it stay open, the safety net closes it as rejected, and the test fails, not hangs.
     QTimer::singleShot(kSafetyNetMs, &message, &QDialog::reject);
     EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
+}
+
+// Timed messages handed over from another thread reach the interface thread in order, and never
+// appear on top of each other.
+TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEachOther) {
+    CQueuedTimedMessages messages;
+    std::vector<bool> anotherWasOpen;
+    QObject::connect(&messages, &CQueuedTimedMessages::Showing, [&] {
+        anotherWasOpen.push_back(QApplication::activeModalWidget() != nullptr);
+    });
+    testing::ModalDialogDriver driver;
+    std::thread sender([&] {
+        messages.ShowTimedMessage("Password not Accepted", "Serial Port Settings");
+        messages.ShowTimedMessage("Serial port settings NOT modified", "Serial Port Settings");
+    });
+    sender.join();
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return driver.Messages().size() == 2; }));
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Serial Port Settings", "Password not Accepted"},
+                        {"Serial Port Settings", "Serial port settings NOT modified"}}));
+    EXPECT_EQ(anotherWasOpen, (std::vector<bool>{false, false}));
 }
 
 // Presses key on the window; whileAsked, when given, answers the question it opens.
