@@ -6,7 +6,6 @@
 
 #include <csignal>
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>

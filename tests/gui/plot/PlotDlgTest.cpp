@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <cmath>
