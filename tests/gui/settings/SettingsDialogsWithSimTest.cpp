@@ -1,9 +1,10 @@
-// The instrument settings and diagnostics dialogs from the main window's menu against the
-// simulated instrument and the polling thread: what the unit receives, the user sees and the
+// The instrument settings, diagnostics and security dialogs from the main window's menu against
+// the simulated instrument and the polling thread: what the unit receives, the user sees and the
 // change log keeps.
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "gui/security/SecurityDlg.h"
 #include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
@@ -49,6 +51,7 @@ class CSimRig : public testing::SimWindowRig {
 };
 
 using SettingsDialogsWithSimTest = testing::WidgetTest;
+using SecurityWithSimTest = testing::WidgetTest;
 
 TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
     CSimRig rig(ModelOptions(kModelTq9000));
@@ -382,6 +385,63 @@ TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForACha
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("\tW01\t"), std::string::npos) << lines.back();
     EXPECT_TRUE(lines.back().ends_with("\tno reply")) << lines.back();
+}
+
+// The dialog waits this long for the polling thread, so that a slow machine cannot turn an
+// accepted password into a refused one.
+constexpr std::chrono::milliseconds kPatientWait = 30s;
+
+TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesSecurity) {
+    CSimRig rig(ModelOptions(kModelChronoBeam));
+    ASSERT_TRUE(rig.online);
+    sim::CSimulatorServer& sim = rig.Sim();
+    const auto password = [&] {
+        return sim.WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Password(); });
+    };
+
+    // No password yet: a new one, once its confirmation matches.
+    bool mismatchSentNothing = false;
+    const Messages told = testing::RunAsUser(*rig.window, kCmdSecurity, [&](QDialog& dialog) {
+        Find<QLineEdit>(dialog, "newPassword")->setText("123");
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("124");
+        Click(dialog, "apply");
+        mismatchSentNothing = dialog.isVisible() && rig.Sent("C08", true).empty();
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("123");
+        Click(dialog, "apply");
+    });
+    EXPECT_EQ(told, (Messages{{"Confirm Password", "Confirm Password does not match"},
+                              {"Security Settings", "Security Modified"}}));
+    EXPECT_TRUE(mismatchSentNothing);
+    const std::optional<sim::ReceivedFrame> frame = sim.WaitForFrame("C08", 10s);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->data, "00123");
+    EXPECT_EQ(frame->parameter, "00000");
+    EXPECT_EQ(password(), 123u);
+
+    // Protected now: disabling takes the current password, and only the right one.
+    testing::ModalDialogDriver driver;
+    CSecurity dialog(rig.app.polling, nullptr, kPatientWait);
+    dialog.show();
+    const auto disableWith = [&](const char* current) {
+        Find<QLineEdit>(dialog, "currentPassword")->setText(current);
+        if (!dialog.findChild<QCheckBox*>("disableSecurity")->isChecked()) {
+            Click(dialog, "disableSecurity");
+        }
+        Click(dialog, "apply");
+    };
+    disableWith("0");
+    disableWith("122");
+    EXPECT_EQ(driver.Messages(), (Messages{{"Current Password", "Password must be between 1-99999"},
+                                           {"Security Notification", "Password not Accepted"}}));
+    // The refusal starts the dialog again: fields emptied, the current password asked first.
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->isEnabled());
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("apply")->isEnabled());
+    disableWith("123");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(rig.Sent("C09", true), (Strings{"00122", "00123"}));
+    EXPECT_EQ(password(), 0u);
 }
 
 }  // namespace
