@@ -123,13 +123,6 @@ TEST_F(PlotDlgTest, FileModeShowsTheClockServoViewWithAConstantChannelScaled) {
     EXPECT_NEAR(w.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
 }
 
-TEST_F(PlotDlgTest, PanningOnePaneMovesAllFive) {
-    Window& w = Opened(37);
-    w.Pane(2)->xAxis->setRange(kStartMjd + 1.0, kStartMjd + 2.0);
-    EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
-    EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
-}
-
 TEST_F(PlotDlgTest, ThePictureHoldsThePanesAndThePrintIsTimedAndLandscape) {
     Window& w = Opened(37);
     const QString png = QString::fromStdString((dir_.Path() / "panes.png").string());
