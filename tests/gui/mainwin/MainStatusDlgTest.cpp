@@ -71,6 +71,7 @@ class MainStatusDlgTest : public testing::WidgetTest {
         return texts;
     }
 
+    testing::TempDir dir_;
     Corvane3App app_;
     CQueuedNotificationSink sink_;
     CMainStatusDlg window_{app_, sink_, nullptr};
@@ -261,7 +262,6 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
 }
 
 TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInventedValues) {
-    testing::TempDir dir;
     QString pane1, pane2, value;
     window_.SetPrintGrabber([&](QWidget* window) {
         pane1 = window_.StatusPane(1)->text();
@@ -270,7 +270,7 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
         return GrabWindowImage(window);
     });
     window_.SetPrinterChooser(
-        [&](QWidget*) { return testing::PdfPrinter(dir.Path() / "window.pdf"); });
+        [&](QWidget*) { return testing::PdfPrinter(dir_.Path() / "window.pdf"); });
     const QRegularExpression asctime("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}$");
 
     // Before the first record: the time, and the boxes as they are.
@@ -306,8 +306,7 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
 // message that does not wait for the user.
 TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecordsFollowLater) {
     testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
-    testing::TempDir dir;
-    const std::filesystem::path blocked = dir.Path() / "plain";
+    const std::filesystem::path blocked = dir_.Path() / "plain";
     std::ofstream(blocked).close();
     const std::string records = (blocked / "records").string();
     app_.settings.DatafileDirectory = records;
@@ -368,9 +367,8 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
         data.d1.alarm1 = 0x27;
         data.d1.alarm3 = 0x12;
     };
-    testing::TempDir dir;
     app_.settings.RecordDataFile = true;
-    app_.settings.DatafileDirectory = dir.Path().string();  // "../" names are refused
+    app_.settings.DatafileDirectory = dir_.Path().string();  // "../" names are refused
 
     // An alarm, still pending at the next poll; the unit silent for two status lines.
     const auto fuse = [](UnitStateData& data) { data.d1.alarm1 = 0x26; };
@@ -406,8 +404,7 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
 }
 
 TEST_F(MainStatusDlgTest, LimitsFileProblemsShowInTheStatusBarAndInOneBoxThatDoesNotWait) {
-    testing::TempDir dir;
-    const std::filesystem::path path = dir.Path() / kLimitsFileName;
+    const std::filesystem::path path = dir_.Path() / kLimitsFileName;
     std::ofstream(path) << "\xEF\xBB\xBF[VEM]\nWarningHigh = 2600\nCriticalHigh = 2500\n"
                            "[IIP]\nWarningLow = 30\nWarningHigh = 20\n";
     const ReadingLimits limits = LoadReadingLimits(path);
