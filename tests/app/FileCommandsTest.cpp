@@ -12,6 +12,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,7 +26,6 @@
 #include "core/telemetry/DataFileReader.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/CacheAgreement.h"
-#include "support/DecayTestFiles.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -34,6 +34,35 @@ namespace {
 
 using namespace corvane3::testing;
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+// A file command's exit status and what it wrote to standard output and standard error.
+struct Output {
+    int status = -1;
+    std::string out, err;
+};
+
+Output Summary(const std::string& path, const FileCommandOptions& options = {}) {
+    std::ostringstream out, err;
+    const int status = RunSummary(path, out, err, options);
+    return {status, out.str(), err.str()};
+}
+
+Output Csv(const std::string& path, const std::string& target = "-",
+           const FileCommandOptions& options = {}) {
+    std::ostringstream out, err;
+    const int status = RunExportCsv(path, target, out, err, options);
+    return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> FilesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 class FileCommandsTest : public ::testing::Test {
   protected:
@@ -54,24 +83,22 @@ class FileCommandsTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    // Runs a file command on path; its standard output, with status_ and err_ set.
-    std::string Run(const std::string& path, bool summary) {
-        std::ostringstream out, err;
-        status_ = summary ? RunSummary(path, out, err) : RunExportCsv(path, "-", out, err);
-        err_ = err.str();
-        return out.str();
+    // The CSV of the test's file written to target: its exit status, the reason in err_.
+    int CsvTo(const std::string& target) {
+        const Output csv = Csv(path_, target);
+        err_ = csv.err;
+        return csv.status;
     }
 
     TempDir dir_;
     const std::string path_ = (dir_.Path() / "Unit1234.csd").string();
-    int status_ = -1;
     std::string err_;
 };
 
 TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
-    const std::string summary = Run(path_, true);
-    EXPECT_EQ(status_, 0) << err_;
-    EXPECT_EQ(summary.substr(0, summary.find("Decay")),
+    const Output summary = Summary(path_);
+    EXPECT_EQ(summary.status, 0) << summary.err;
+    EXPECT_EQ(summary.out.substr(0, summary.out.find("Decay")),
               "File: " + path_ +
                   "\nFormat: Corvane3 Data File\nUnit: Tq9000 S/N 1234\nRecords: 3\n"
                   "First: MJD 61000.250000 (2025-11-21 06:00:00 UTC)\n"
@@ -82,30 +109,30 @@ TEST_F(FileCommandsTest, SummaryCountsEveryRecordAndGivesEachChannelsRange) {
                             "\n+21 VDC            VDC      21.1    21.2     21.3  0.0816492\n",
                             "\nFreq.Offset        E-15    -1500   -1500    -1500          0\n",
                             "\nSignal             mV       1200    1240     1280    32.6599\n"}) {
-        EXPECT_NE(summary.find(row), std::string::npos) << row << summary;
+        EXPECT_NE(summary.out.find(row), std::string::npos) << row << summary.out;
     }
 }
 
 // The heading and where the CSV goes; its values against the reader's store are checked with
 // the file read in pieces.
 TEST_F(FileCommandsTest, CsvNamesEachChannelAndGoesBesideTheFileButNeverOverIt) {
-    std::ostringstream out, err;
-    ASSERT_EQ(RunExportCsv(path_, "-", out, err), 0) << err.str();
-    const std::string csv = out.str();
-    const std::string heading = csv.substr(0, csv.find('\n'));
+    const Output csv = Csv(path_);
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::string heading = csv.out.substr(0, csv.out.find('\n'));
     EXPECT_TRUE(heading.starts_with("MJD,Variance (mV),Clk Ramsey (mV),")) << heading;
     EXPECT_NE(heading.find(",DAC Gain,"), std::string::npos);  // no unit, no brackets
     EXPECT_NE(heading.find(",Signal (mV),Flop/Background,"), std::string::npos);
     EXPECT_NE(heading.find(",Freq.Offset (E-15),"), std::string::npos) << heading;
-    EXPECT_NE(csv.find(",21.2,"), std::string::npos) << "a float in its own shortest digits";
+    EXPECT_NE(csv.out.find(",21.2,"), std::string::npos) << "a float in its own shortest digits";
 
     // By default beside the file, as .csv; never over the file itself; a refused file is told.
-    EXPECT_EQ(RunExportCsv(path_, "", out, err), 0);
-    EXPECT_EQ(FileText(dir_.Path() / "Unit1234.csv"), csv);
-    EXPECT_EQ(RunExportCsv(path_, path_, out, err), 1);
+    EXPECT_EQ(CsvTo(""), 0);
+    EXPECT_EQ(FileText(dir_.Path() / "Unit1234.csv"), csv.out);
+    EXPECT_EQ(CsvTo(path_), 1);
     EXPECT_NE(FileText(path_).find("MJD, ID"), std::string::npos);
-    EXPECT_EQ(RunExportCsv(path_ + ".missing", "-", out, err), 1);
-    EXPECT_NE(err.str().find("Cannot Open File:\n" + path_ + ".missing"), std::string::npos);
+    const Output missing = Csv(path_ + ".missing");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("Cannot Open File:\n" + path_ + ".missing"), std::string::npos);
 }
 
 // A stream that takes nothing, as standard output on a full disk.
@@ -113,15 +140,6 @@ class CFullStreamBuffer : public std::streambuf {
   protected:
     int_type overflow(int_type) override { return traits_type::eof(); }
 };
-
-std::vector<std::string> FilesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Inputs that are no regular file, damaged or oddly ended inputs, and outputs that take
 // nothing: each ends with the right result or a reason and status 1, never blocks, and leaves
@@ -132,9 +150,8 @@ TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(fifoCss.c_str(), 0600), 0);
     fs::create_directory(dir_.Path() / "folder.css");
-    std::ofstream(dir_.Path() / "cr.css", std::ios::binary) << "Detuning, Signal\r-10,1.5\r0,2.5\r";
-    std::ofstream(dir_.Path() / "long.css", std::ios::binary) << "Detuning, Signal\n-10,1.5\n"
-                                                              << std::string(100000, '5') << "\n";
+    Write("cr.css", "Detuning, Signal\r-10,1.5\r0,2.5\r");
+    Write("long.css", "Detuning, Signal\n-10,1.5\n" + std::string(100000, '5') + "\n");
     struct Case {
         std::string file;
         int status;
@@ -148,17 +165,17 @@ TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason
         {"long.css", 1, "",
          "Invalid data in file: " + (dir_.Path() / "long.css").string() + ", line 3"},
     };
+    const fs::path csv = dir_.Path() / "out.csv";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string path = (dir_.Path() / c.file).string();
-        std::ostringstream out, err;
-        EXPECT_EQ(RunSummary(path, out, err), c.status);
-        EXPECT_NE(out.str().find(c.out), std::string::npos) << out.str();
-        EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
-        std::ostringstream csvErr;
-        EXPECT_EQ(RunExportCsv(path, (dir_.Path() / "out.csv").string(), out, csvErr), c.status);
-        EXPECT_EQ(fs::exists(dir_.Path() / "out.csv"), c.status == 0);
-        fs::remove(dir_.Path() / "out.csv");
+        const Output summary = Summary(path);
+        EXPECT_EQ(summary.status, c.status);
+        EXPECT_NE(summary.out.find(c.out), std::string::npos) << summary.out;
+        EXPECT_NE(summary.err.find(c.err), std::string::npos) << summary.err;
+        EXPECT_EQ(Csv(path, csv.string()).status, c.status);
+        EXPECT_EQ(fs::exists(csv), c.status == 0);
+        fs::remove(csv);
     }
 
     CFullStreamBuffer full;
@@ -169,33 +186,32 @@ TEST_F(FileCommandsTest, InputsThatAreNoFileOrDamagedGiveTheRightResultOrAReason
     fullOut.clear();
     EXPECT_EQ(RunExportCsv(path_, "-", fullOut, err), 1);
     EXPECT_NE(err.str().find("the CSV could not be written"), std::string::npos);
-    EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "cr.css", "fifo.csd",
-                                                             "fifo.css", "folder.css", "long.css"));
+    EXPECT_THAT(FilesIn(dir_.Path()), ElementsAre("Unit1234.csd", "cr.css", "fifo.csd", "fifo.css",
+                                                  "folder.css", "long.css"));
 }
 
 // The CSV replaces a regular file (through a symbolic link, at its target), is written straight
 // into a FIFO, and a folder is refused before the file is read.
 TEST_F(FileCommandsTest, TheCsvReplacesOnlyARegularFileAndIsWrittenIntoAFifo) {
-    std::ostringstream out, err;
     const fs::path target = dir_.Path() / "target.csv";
     const fs::path link = dir_.Path() / "link.csv";
     std::ofstream(target) << "old";
     fs::create_symlink(target, link);
-    EXPECT_EQ(RunExportCsv(path_, link.string(), out, err), 0) << err.str();
+    EXPECT_EQ(CsvTo(link.string()), 0) << err_;
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(FileText(target).rfind("MJD,", 0), 0u);
 
     const fs::path fifo = dir_.Path() / "out.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     auto reader = std::async(std::launch::async, [&] { return FileText(fifo); });
-    EXPECT_EQ(RunExportCsv(path_, fifo.string(), out, err), 0) << err.str();
+    EXPECT_EQ(CsvTo(fifo.string()), 0) << err_;
     EXPECT_EQ(reader.get(), FileText(target));
     EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 
-    EXPECT_EQ(RunExportCsv(path_, dir_.Path().string(), out, err), 1);
-    EXPECT_NE(err.str().find("Is a directory; the CSV is not written"), std::string::npos);
+    EXPECT_EQ(CsvTo(dir_.Path().string()), 1);
+    EXPECT_NE(err_.find("Is a directory; the CSV is not written"), std::string::npos);
     EXPECT_THAT(FilesIn(dir_.Path()),
-                ::testing::ElementsAre("Unit1234.csd", "link.csv", "out.fifo", "target.csv"));
+                ElementsAre("Unit1234.csd", "link.csv", "out.fifo", "target.csv"));
 }
 
 // Device nodes made here (as /dev/null and /dev/full are): written to, never replaced. Making a
@@ -207,13 +223,12 @@ TEST_F(FileCommandsTest, ACharacterDeviceIsWrittenToAndNeverReplaced) {
         ::mknod(full.c_str(), S_IFCHR | 0600, makedev(kMemoryMajor, kFullMinor)) != 0) {
         GTEST_SKIP() << "device nodes can only be made as root: " << std::strerror(errno);
     }
-    std::ostringstream out, err;
-    EXPECT_EQ(RunExportCsv(path_, null.string(), out, err), 0) << err.str();
-    EXPECT_EQ(RunExportCsv(path_, full.string(), out, err), 1);
-    EXPECT_NE(err.str().find("No space left on device"), std::string::npos) << err.str();
+    EXPECT_EQ(CsvTo(null.string()), 0) << err_;
+    EXPECT_EQ(CsvTo(full.string()), 1);
+    EXPECT_NE(err_.find("No space left on device"), std::string::npos) << err_;
     EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
     EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
-    EXPECT_THAT(FilesIn(dir_.Path()), ::testing::ElementsAre("Unit1234.csd", "full", "null"));
+    EXPECT_THAT(FilesIn(dir_.Path()), ElementsAre("Unit1234.csd", "full", "null"));
 }
 
 // A CSV that cannot be made says why, with its path; a name as long as the file system allows
@@ -222,16 +237,15 @@ TEST_F(FileCommandsTest, TheExportSaysWhyItCannotWriteAndTakesTheLongestName) {
     for (const fs::path& target :
          {dir_.Path() / "missing" / "out.csv", fs::path("/proc/out.csv")}) {
         SCOPED_TRACE(target);
-        std::ostringstream out, err;
-        EXPECT_EQ(RunExportCsv(path_, target.string(), out, err), 1);
-        EXPECT_EQ(err.str(), "corvane3: cannot write " + target.string() + " (" +
-                                 std::strerror(ENOENT) + ")\n");
+        EXPECT_EQ(CsvTo(target.string()), 1);
+        EXPECT_EQ(err_, "corvane3: cannot write " + target.string() + " (" + std::strerror(ENOENT) +
+                            ")\n");
     }
     constexpr std::size_t kLongestName = NAME_MAX;
     const fs::path longInput = dir_.Path() / (std::string(kLongestName - 4, 'u') + ".csd");
     fs::copy_file(path_, longInput);
-    std::ostringstream out, err;
-    EXPECT_EQ(RunExportCsv(longInput.string(), "", out, err), 0) << err.str();
+    const Output csv = Csv(longInput.string(), "");
+    EXPECT_EQ(csv.status, 0) << csv.err;
     EXPECT_EQ(FileText(fs::path(longInput).replace_extension(".csv")).rfind("MJD,", 0), 0u);
     // The file, the long one and its CSV: no temporary file is left.
     EXPECT_EQ(FilesIn(dir_.Path()).size(), 3u);
@@ -248,14 +262,13 @@ TEST_F(FileCommandsTest, TheExportIntoAReadOnlyFolderSaysTheSystemsReason) {
         GTEST_SKIP() << "no read-only folder can be made here: " << std::strerror(errno);
     }
     const fs::path target = readOnly / "out.csv";
-    std::ostringstream out, err;
-    const int status = RunExportCsv(path_, target.string(), out, err);
+    const int status = CsvTo(target.string());
     if (root) {
         ::umount2(readOnly.c_str(), MNT_DETACH);
     }
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(err.str(), "corvane3: cannot write " + target.string() + " (" +
-                             std::strerror(root ? EROFS : EACCES) + ")\n");
+    EXPECT_EQ(err_, "corvane3: cannot write " + target.string() + " (" +
+                        std::strerror(root ? EROFS : EACCES) + ")\n");
 }
 
 // NULs are damage a power cut leaves: a long run of them, inside a file or at its end, is skipped
@@ -266,35 +279,71 @@ TEST_F(FileCommandsTest, LongNulRunsAreSkippedAndEveryWholeRecordCounted) {
     const std::size_t secondRecord = text.find('\n', text.find('\n') + 1) + 1;
     constexpr std::size_t kLongTail = std::size_t{8} << 20;
     constexpr std::size_t kLongRun = 70000;  // longer than any line a record may be
+    const std::string head = text.substr(0, secondRecord), run(kLongRun, '\0');
     const std::vector<std::pair<std::string, std::string>> cases{
         {"tail.csd", text + std::string(kLongTail, '\0')},
-        {"run.csd",
-         text.substr(0, secondRecord) + std::string(kLongRun, '\0') + text.substr(secondRecord)},
-        {"run-after-line-end.csd", text.substr(0, secondRecord) + std::string(kLongRun, '\0') +
-                                       "\r\n" + text.substr(secondRecord)},
+        {"run.csd", head + run + text.substr(secondRecord)},
+        {"run-after-line-end.csd", head + run + "\r\n" + text.substr(secondRecord)},
     };
     for (const auto& [name, damaged] : cases) {
-        const fs::path path = dir_.Path() / name;
-        std::ofstream(path, std::ios::binary) << damaged;
+        const std::string path = Write(name, damaged);
         CPlotData store;
-        ASSERT_EQ(ReadDataFile(store, path.string()).Code(), 0) << name;
+        ASSERT_EQ(ReadDataFile(store, path).Code(), 0) << name;
+        EXPECT_EQ(store.PointCount(), 3) << name;
         for (const std::uint64_t pieceBytes : {std::uint64_t{0}, std::uint64_t{256} << 10}) {
             SCOPED_TRACE(name + " in pieces of " + std::to_string(pieceBytes));
-            std::ostringstream out, err;
-            EXPECT_EQ(RunSummary(path.string(), out, err, {pieceBytes, 2}), 0) << err.str();
-            EXPECT_NE(out.str().find("Records: 3\n"), std::string::npos) << out.str();
-            EXPECT_EQ(store.PointCount(), 3);
+            const Output summary = Summary(path, {pieceBytes, 2});
+            EXPECT_EQ(summary.status, 0) << summary.err;
+            EXPECT_NE(summary.out.find("Records: 3\n"), std::string::npos) << summary.out;
         }
     }
 }
 
+// Telemetry files whose beam signal follows an exponential, and what the decay fit's projection
+// says about each, as the file summary shows them.
+struct DecayFileCase {
+    const char* name;
+    int records;
+    double intervalSeconds;
+    double percentPerDay;     // of the signal; negative falls
+    const char* decayPrefix;  // how the decay line starts
+    const char* projection;   // the line under it
+};
+
+void WriteDecayFile(const std::filesystem::path& path, const DecayFileCase& c) {
+    // A large clock level, so that a slow decay still moves it by many counts.
+    constexpr double kClockLevel = 1e6;
+    std::ofstream out(path, std::ios::binary);
+    out << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd;
+    for (int i = 0; i < c.records; ++i) {
+        UnitStateData data = SampleRecord();
+        const double days = i * c.intervalSeconds / 86400.0;
+        data.mjd = 60000.0 + days;
+        data.d1.cLevel = static_cast<std::int32_t>(
+            std::lround(kClockLevel * std::exp(c.percentPerDay / 100.0 * days)));
+        out << TelemetryRecordLine(data, kModelTq9000) << kTelemetryLineEnd;
+    }
+}
+
 TEST_F(FileCommandsTest, TheFileSummaryProjectsOnlyFromALongFallingFit) {
+    // Each starts at MJD 60000.0 (2023-02-25).
+    const DecayFileCase cases[] = {
+        {"two minutes", 13, 10.0, -1.0, "Decay = -", "Fit over 2 minutes: too short to project"},
+        {"warm-up, minutes", 91, 10.0, 2200.0, "Decay = +",
+         "Fit over 15 minutes: too short to project"},
+        {"warm-up, days", 61, 7200.0, 5.0, "Decay = +", "signal rising: no end of life in sight"},
+        {"century", 161, 21600.0, -0.001, "Decay = -", "Signal halves in more than 100 years"},
+        // 2 % a day: halves 34 days after the last record.
+        {"a week", 8, 86400.0, 100.0 * std::log(0.98), "Decay = -2.02027 %/day",
+         "Signal halves by 2023-04-07 (in 34 days)"},
+    };
     // The decay line keeps its form; the line under it says when there is no date to give.
-    for (const DecayFileCase& c : DecayFileCases()) {
+    for (const DecayFileCase& c : cases) {
         SCOPED_TRACE(c.name);
         WriteDecayFile(path_, c);
-        const std::string text = Run(path_, true);
-        ASSERT_EQ(status_, 0) << err_;
+        const Output summary = Summary(path_);
+        ASSERT_EQ(summary.status, 0) << summary.err;
+        const std::string& text = summary.out;
         const std::size_t decay = text.find("\nDecay = ");
         ASSERT_NE(decay, std::string::npos) << text;
         const std::size_t decayEnd = text.find('\n', decay + 1);
@@ -309,43 +358,26 @@ TEST_F(FileCommandsTest, TheFileSummaryProjectsOnlyFromALongFallingFit) {
 TEST_F(FileCommandsTest, SummaryAndCsvOfASpectrumFile) {
     const std::string path =
         Write("Peak.CSS", "Detuning, Signal\n-500,1000\n0,3912.5\n500,1000.25\n\n");
-    EXPECT_EQ(Run(path, true), "File: " + path +
-                                   "\nPoints: 3\nDetuning: -500 to 500 Hz\n"
-                                   "Peak: 3912.5 mV at 0 Hz\n");
-    EXPECT_EQ(status_, 0) << err_;
-    EXPECT_EQ(Run(path, false),
-              "Detuning (Hz),Signal (mV)\r\n-500,1000\r\n0,3912.5\r\n500,1000.25\r\n");
-    EXPECT_EQ(status_, 0) << err_;
-
     const std::string empty = Write("empty.css", "Detuning, Signal\n");
-    EXPECT_EQ(Run(empty, true), "File: " + empty + "\nPoints: 0\n");
-    EXPECT_EQ(status_, 0) << err_;
-
     const std::string bad = Write("bad.css", "Detuning, Signal\n1,2\nx,y\n");
-    for (bool summary : {true, false}) {
-        EXPECT_EQ(Run(bad, summary), "");
-        EXPECT_EQ(status_, 1);
-        EXPECT_EQ(err_, "corvane3: Invalid data in file: " + bad + ", line 3\n");
+    const std::string refusal = "corvane3: Invalid data in file: " + bad + ", line 3\n";
+    const struct {
+        Output got, expected;
+    } cases[] = {
+        {Summary(path),
+         {0, "File: " + path + "\nPoints: 3\nDetuning: -500 to 500 Hz\nPeak: 3912.5 mV at 0 Hz\n",
+          ""}},
+        {Csv(path),
+         {0, "Detuning (Hz),Signal (mV)\r\n-500,1000\r\n0,3912.5\r\n500,1000.25\r\n", ""}},
+        {Summary(empty), {0, "File: " + empty + "\nPoints: 0\n", ""}},
+        {Summary(bad), {1, "", refusal}},
+        {Csv(bad), {1, "", refusal}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.got.out, c.expected.out);
+        EXPECT_EQ(c.got.status, c.expected.status) << c.got.out;
+        EXPECT_EQ(c.got.err, c.expected.err) << c.got.out;
     }
-}
-
-// In pieces on several threads: whatever the pieces and threads, the output is that of the
-// whole file, worked out here from the store the file reader fills.
-struct Output {
-    int status = -1;
-    std::string out, err;
-};
-
-Output Summary(const std::string& path, const FileCommandOptions& options) {
-    std::ostringstream out, err;
-    const int status = RunSummary(path, out, err, options);
-    return {status, out.str(), err.str()};
-}
-
-Output Csv(const std::string& path, const std::string& target, const FileCommandOptions& options) {
-    std::ostringstream out, err;
-    const int status = RunExportCsv(path, target, out, err, options);
-    return {status, out.str(), err.str()};
 }
 
 // The CSV of the whole file, from the store the reader fills: each value in the fewest digits
@@ -533,9 +565,7 @@ TEST_F(FileCommandsStreamTest, ADamagedFileGivesTheSameRefusalAndWritesNothing) 
                 EXPECT_EQ(refused.out, "") << "nothing reaches standard output";
                 EXPECT_EQ(refused.err, refusal);
             }
-            EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()),
-                      1)
-                << "no CSV and no temporary file";
+            EXPECT_EQ(FilesIn(dir_.Path()).size(), 1u) << "no CSV and no temporary file";
         }
     }
     // A single-precision reading too large for float, late in the file: the whole column gets

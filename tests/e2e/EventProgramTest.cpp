@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 

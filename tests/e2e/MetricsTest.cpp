@@ -185,9 +185,7 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogg
     EXPECT_EQ(ValueOf(alarmCount, quiet.instance), "0") << alarmCount;
     const std::string loggerUp = Substituted(query("Units", "C"), "unit", selected);
     EXPECT_EQ(ValueOf(prometheus.Query(loggerUp), quiet.instance), "1");
-    quiet.run.program->Signal(SIGTERM);
-    quiet.run.program->ReadAll();
-    EXPECT_EQ(quiet.run.program->Wait(), 0) << quiet.run.program->Err();
+    quiet.run.Stop();
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         return ValueOf(prometheus.Query(loggerUp), quiet.instance) == "0";
     })) << prometheus.Query(loggerUp);
@@ -215,10 +213,7 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogg
                                             R"("annotations":\{[^}]*\},"state":"firing")"));
     })) << HttpGetBody(prometheus.Port(), "/api/v1/alerts");
 
-    MetricsRun& run = alarmed.run;
-    run.program->Signal(SIGTERM);
-    const std::string journal = run.firstLine + "\n" + run.program->ReadAll();
-    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    const std::string journal = alarmed.run.firstLine + "\n" + alarmed.run.Stop();
     EXPECT_NE(journal.find("\n<6>Unit Online\n"), std::string::npos) << journal;
     // The first record brings the alarm: a warning; the second, with the same alarm, is not.
     EXPECT_TRUE(
@@ -277,9 +272,7 @@ TEST(MetricsTest, AFolderNameThatIsNotUtf8KeepsTheTargetHealthyWhileWritingFails
         return HttpGetBody(run.port, "/metrics").find("\ncorvane3_recording_failing 0\n") !=
                std::string::npos;
     }));
-    run.program->Signal(SIGTERM);
-    run.program->ReadAll();
-    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    run.Stop();
 }
 
 // What the endpoint guarantees under a flood of connections and clients that never finish their
@@ -355,9 +348,7 @@ TEST(MetricsTest, FloodsAndSlowClientsNeitherStopRecordsNorStayConnected) {
     EXPECT_GT(floodsAnswered, 0);
     EXPECT_EQ(scrapesAnswered, scrapes) << "scrapes among the flood";
 
-    run.program->Signal(SIGTERM);
-    const std::string output = run.program->ReadAll();
-    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    const std::string output = run.Stop();
     // Every record the run took is in the file, in order.
     EXPECT_EQ(recordCount(), Occurrences("\n" + output, "\nMJD ")) << output;
     EXPECT_TRUE(std::ranges::is_sorted(CsdRecords(records), {},
@@ -428,9 +419,7 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     EXPECT_EQ(metric("corvane3_records_lost_total"), 0.0);
     EXPECT_EQ(HttpGetBody(run.port, "/metrics").find("corvane3_recording_failure_info"),
               std::string::npos);
-    run.program->Signal(SIGTERM);
-    run.program->ReadAll();
-    EXPECT_EQ(run.program->Wait(), 0) << run.program->Err();
+    run.Stop();
     EXPECT_EQ(Occurrences(run.program->Err(), "Unable to save"), 1u)
         << "said once: " << run.program->Err();
     EXPECT_GE(CsdRecords(records / "Unit1234.csd").size(), static_cast<std::size_t>(kept) + 2);

@@ -87,4 +87,14 @@ class ModalDialogDriver {
     int dialogs_ = 0;
 };
 
+// Runs the window's command with handler playing the user in the dialog it opens; the messages
+// shown meanwhile.
+template <typename Window>
+std::vector<ModalDialogDriver::Message> RunAsUser(Window& window, int command,
+                                                  std::function<void(QDialog&)> handler) {
+    const ModalDialogDriver driver(std::move(handler));
+    window.RunCommand(command);
+    return driver.Messages();
+}
+
 }  // namespace corvane3::testing

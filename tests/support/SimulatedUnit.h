@@ -48,6 +48,14 @@ struct MetricsRun {
     std::unique_ptr<ChildProcess> program;
     int port = 0;
     std::string firstLine;
+
+    // Stops the run as a service manager does, which it ends with status 0; the rest of its output.
+    std::string Stop() {
+        program->Signal(SIGTERM);
+        std::string rest = program->ReadAll();
+        EXPECT_EQ(program->Wait(), 0) << program->Err();
+        return rest;
+    }
 };
 
 inline MetricsRun StartMetricsRun(const std::filesystem::path& dir, const std::string& link,

@@ -94,12 +94,11 @@ TEST_F(MonitoringOptionsDlgTest, OpensWithTheSettingsAndOnlyAChangeEnablesApply)
 
 TEST_F(MonitoringOptionsDlgTest, ApplyTakesRatesInTheLoadedRangeAndTemplatesThatAreFileNames) {
     // Refused input keeps the dialog open, with the text left for the user to correct.
-    const QStringList rates = {"0", "1", "100001", "fast", "42 seconds", "10", "10", "10", "10"};
-    const QStringList templates = {"U%ld", "U%ld", "U%ld", "U%ld", "U%ld", "../../escape%ld.csd",
-                                   "U%s",  "..",   ""};
-    for (qsizetype i = 0; i < rates.size(); ++i) {
-        const QString& rate = rates[i];
-        const QString& nameTemplate = templates[i];
+    const std::pair<QString, QString> refused[] = {
+        {"0", "U%ld"},    {"1", "U%ld"},          {"100001", "U%ld"},
+        {"fast", "U%ld"}, {"42 seconds", "U%ld"}, {"10", "../../escape%ld.csd"},
+        {"10", "U%s"},    {"10", ".."},           {"10", ""}};
+    for (const auto& [rate, nameTemplate] : refused) {
         refusals_.clear();
         Open();
         rate_->setText(rate);

@@ -4,15 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
+#include <cmath>
 #include <fstream>
+#include <map>
+#include <thread>
 
+#include "core/alerts/UnitWatch.h"
 #include "core/link/CommandCodes.h"
 #include "gui/common/QueuedNotificationSink.h"
+#include "gui/common/QueuedTimedMessages.h"
 #include "gui/common/TimedMessageDlg.h"
 #include "gui/common/WindowPrinter.h"
 #include "gui/security/AuthorizedCommand.h"
@@ -65,10 +71,13 @@ class MainStatusDlgTest : public testing::WidgetTest {
         return texts;
     }
 
+    testing::TempDir dir_;
     Corvane3App app_;
     CQueuedNotificationSink sink_;
     CMainStatusDlg window_{app_, sink_, nullptr};
 };
+using StaleBandColoursTest = MainStatusDlgTest;
+using QueuedHandOverTest = testing::WidgetTest;
 
 TEST_F(MainStatusDlgTest, BeforeAnyUnitAnswersThePortIsNamedAndNoModelsOwnValuesShow) {
     EXPECT_EQ(window_.windowTitle(), "Corvane3");
@@ -182,6 +191,27 @@ TEST_F(MainStatusDlgTest, TimedMessagesCloseThemselves) {
     EXPECT_EQ(message.exec(), QDialog::Accepted);  // returns without anyone pressing OK
 }
 
+// Timed messages handed over from another thread reach the interface thread in order, and never
+// appear on top of each other.
+TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEachOther) {
+    CQueuedTimedMessages messages;
+    std::vector<bool> anotherWasOpen;
+    QObject::connect(&messages, &CQueuedTimedMessages::Showing, [&] {
+        anotherWasOpen.push_back(QApplication::activeModalWidget() != nullptr);
+    });
+    testing::ModalDialogDriver driver;
+    std::thread sender([&] {
+        messages.ShowTimedMessage("Password not Accepted", "Serial Port Settings");
+        messages.ShowTimedMessage("Serial port settings NOT modified", "Serial Port Settings");
+    });
+    sender.join();
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return driver.Messages().size() == 2; }));
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Serial Port Settings", "Password not Accepted"},
+                        {"Serial Port Settings", "Serial port settings NOT modified"}}));
+    EXPECT_EQ(anotherWasOpen, (std::vector<bool>{false, false}));
+}
+
 // Presses key on the window; whileAsked, when given, answers the question it opens.
 void PressKey(QWidget& window, int key, const std::function<void(QMessageBox&)>& whileAsked = {}) {
     bool asked = false;
@@ -232,7 +262,6 @@ TEST_F(MainStatusDlgTest, EnterAndEscapeAskBeforeTheyEndMonitoringAndASecondStra
 }
 
 TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInventedValues) {
-    testing::TempDir dir;
     QString pane1, pane2, value;
     window_.SetPrintGrabber([&](QWidget* window) {
         pane1 = window_.StatusPane(1)->text();
@@ -241,7 +270,7 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
         return GrabWindowImage(window);
     });
     window_.SetPrinterChooser(
-        [&](QWidget*) { return testing::PdfPrinter(dir.Path() / "window.pdf"); });
+        [&](QWidget*) { return testing::PdfPrinter(dir_.Path() / "window.pdf"); });
     const QRegularExpression asctime("^\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}$");
 
     // Before the first record: the time, and the boxes as they are.
@@ -277,8 +306,7 @@ TEST_F(MainStatusDlgTest, LessNarrowsOnceAndThePrintShowsThePrintTimeAndNoInvent
 // message that does not wait for the user.
 TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecordsFollowLater) {
     testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
-    testing::TempDir dir;
-    const std::filesystem::path blocked = dir.Path() / "plain";
+    const std::filesystem::path blocked = dir_.Path() / "plain";
     std::ofstream(blocked).close();
     const std::string records = (blocked / "records").string();
     app_.settings.DatafileDirectory = records;
@@ -339,9 +367,8 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
         data.d1.alarm1 = 0x27;
         data.d1.alarm3 = 0x12;
     };
-    testing::TempDir dir;
     app_.settings.RecordDataFile = true;
-    app_.settings.DatafileDirectory = dir.Path().string();  // "../" names are refused
+    app_.settings.DatafileDirectory = dir_.Path().string();  // "../" names are refused
 
     // An alarm, still pending at the next poll; the unit silent for two status lines.
     const auto fuse = [](UnitStateData& data) { data.d1.alarm1 = 0x26; };
@@ -377,8 +404,7 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
 }
 
 TEST_F(MainStatusDlgTest, LimitsFileProblemsShowInTheStatusBarAndInOneBoxThatDoesNotWait) {
-    testing::TempDir dir;
-    const std::filesystem::path path = dir.Path() / kLimitsFileName;
+    const std::filesystem::path path = dir_.Path() / kLimitsFileName;
     std::ofstream(path) << "\xEF\xBB\xBF[VEM]\nWarningHigh = 2600\nCriticalHigh = 2500\n"
                            "[IIP]\nWarningLow = 30\nWarningHigh = 20\n";
     const ReadingLimits limits = LoadReadingLimits(path);
@@ -427,6 +453,67 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
     window_.OnNotification(kNotifyCommandWithdrawn);
     EXPECT_EQ(driver.Messages(), (Messages{told, told}));
+}
+
+// The contrast ratio of two colours as readability guidelines define it (1 to 21).
+double Contrast(QRgb a, QRgb b) {
+    const auto luminance = [](QRgb rgb) {
+        const auto linear = [](int channel) {
+            const double c = channel / 255.0;
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) +
+               0.0722 * linear(qBlue(rgb));
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// As drawn: the most frequent colour (the background) and the one that stands out most from it
+// (the text's strokes).
+std::pair<QRgb, QRgb> BackgroundAndText(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    const QRgb background =
+        std::ranges::max_element(counts, {}, &std::map<QRgb, int>::value_type::second)->first;
+    QRgb text = background;
+    for (const auto& [colour, count] : counts) {
+        if (Contrast(colour, background) > Contrast(text, background)) {
+            text = colour;
+        }
+    }
+    return {background, text};
+}
+
+// A reading in a limit band when the unit falls silent: its greyed value stays legible.
+TEST_F(StaleBandColoursTest, AValueInEitherBandStaysLegibleWhenGreyed) {
+    // Readable text: a contrast of at least 4.5 to 1.
+    constexpr double kLegible = 4.5;
+    struct NoAlerts : IDesktopAlertSink {
+        void Raise(const DesktopAlert&) override {}
+    } desktop;
+    window_.SetDesktopAlertSink(desktop);
+    CUnitWatch watch({{"VEM", {std::nullopt, 30.0}, {std::nullopt, 33.0}}}, {});
+    window_.SetUnitWatch(watch);
+    window_.show();
+    QLabel* box = Box("valueVEM");
+    ASSERT_NE(box, nullptr);
+    for (const float vem : {31.0f, 34.0f}) {  // warning, critical
+        PostRecord(kModelTq9000, 0, [vem](UnitStateData& data) { data.d1.vem = vem; });
+        const auto [band, fresh] = BackgroundAndText(box);
+        SetLinkStatus(false, ELinkState::kUnitNotResponding);
+        ASSERT_FALSE(box->isEnabled());
+        const auto [background, text] = BackgroundAndText(box);
+        EXPECT_GE(Contrast(fresh, band), kLegible) << vem;
+        EXPECT_GE(Contrast(text, background), kLegible) << vem;
+        EXPECT_NE(text, fresh) << vem;  // still seen to be stale
+    }
 }
 
 }  // namespace

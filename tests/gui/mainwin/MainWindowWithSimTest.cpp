@@ -1,11 +1,11 @@
 // The main window with the polling thread against the simulated instrument: the command list,
-// the traffic trace, the records written behind a message box, and a port another run holds.
+// the traffic trace, the records written behind a message box, a port another run holds, and
+// the live plot window gaining one point per status record as the file gains one line.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -14,6 +14,8 @@
 
 #include "gui/mainwin/MainStatusDlg.h"
 #include "gui/mainwin/TraceCommand.h"
+#include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
 #include "gui/serial/CommandSelectDlg.h"
 #include "support/ChildProcess.h"
 #include "support/DialogControls.h"
@@ -30,6 +32,7 @@ using namespace std::chrono_literals;
 using testing::ProcessEventsUntil;
 
 using MainWindowWithSimTest = testing::WidgetTest;
+using PlotWithSimTest = testing::WidgetTest;
 
 TEST_F(MainWindowWithSimTest, TheCommandListAndTheTraceWorkWithTheSimulatedUnit) {
     sim::SimulatorOptions options = testing::ModelOptions(kModelChronoBeam);
@@ -159,16 +162,17 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
     app.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
     app.settings.PollingInterval = kMinPollingInterval;
     app.linkStatus.SetSink(&notifications);
-    CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                           app.settings, notifications);
+    CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings,
+                           notifications);
     CMainStatusDlg window(app, notifications, nullptr);
     polling.StartBackgroundThread();
     const auto pane = [&](int index) { return window.StatusPane(index)->text().toStdString(); };
-    const std::string held = port + ": in use by process " + std::to_string(logger.Pid()) +
-                             " (corvane3)";
-    EXPECT_TRUE(ProcessEventsUntil(
-        [&] { return pane(1) == held && pane(0) == "Unit Not Responding"; }))
-        << pane(0) << " | " << pane(1);
+    const std::string held =
+        port + ": in use by process " + std::to_string(logger.Pid()) + " (corvane3)";
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        return pane(1) == held && pane(0) == "Unit Not Responding";
+    })) << pane(0)
+        << " | " << pane(1);
     logger.Signal(SIGTERM);
     EXPECT_EQ(logger.Wait(), 0) << logger.Err();
     EXPECT_TRUE(ProcessEventsUntil([&] {
@@ -176,6 +180,57 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
     })) << pane(1);
     EXPECT_TRUE(polling.StopBackgroundThread());
     app.linkStatus.SetSink(nullptr);
+}
+
+TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
+    options.instrument.serial = 2468;
+    testing::SimWindowRig rig(options);
+    ASSERT_TRUE(rig.online);
+    CMainStatusDlg& window = *rig.window;
+    // The unit's file holds another model's columns, so the recorder writes this model's
+    // records to a file of their own; the window must follow them there.
+    std::ofstream(rig.data.Path() / "Unit2468.csd", std::ios::binary)
+        << TelemetryHeaderLine(kModel7730B) << kTelemetryLineEnd;
+    rig.app.settings.RecordDataFile = true;
+    testing::ModalDialogDriver driver;
+    const auto file = rig.data.Path() / "Unit2468-403.csd";
+    // Lines of the file, header not counted.
+    const auto records = [&] {
+        return static_cast<std::int64_t>(testing::CsdLines(file).size()) - 1;
+    };
+    std::vector<std::pair<std::int64_t, std::int64_t>> seen;  // (points, file records)
+    std::int64_t history = -1;
+    window.show();
+    // Some history in the file before the plot window opens.
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return std::filesystem::exists(file) && records() >= 2; }, 60000));
+    QMetaObject::invokeMethod(
+        &window,
+        [&] {
+            CPlotDlg* plot = window.OpenPlotWindow();
+            ASSERT_NE(plot, nullptr);
+            ProcessEventsUntil([&] { return plot->PlotsBuilt(); });
+            history = plot->Store().PointCount();
+            // Each record reaches the window before the file: after it, both agree.
+            for (std::int64_t points = history; points < history + 3;) {
+                ProcessEventsUntil([&] { return plot->Store().PointCount() > points; });
+                points = plot->Store().PointCount();
+                seen.emplace_back(points, records());
+                seen.emplace_back(plot->Pane(0)->Series(0)->Trace().Size(), records());
+            }
+            plot->accept();
+        },
+        Qt::QueuedConnection);
+    window.RunCommand(kCmdPlot);
+    EXPECT_EQ(window.OpenPlotWindow(), nullptr);
+    EXPECT_GE(history, 2);
+    ASSERT_EQ(seen.size(), 6u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].first, history + 1 + static_cast<std::int64_t>(i / 2)) << i;
+        EXPECT_EQ(seen[i].first, seen[i].second) << i;
+    }
+    EXPECT_TRUE(driver.Messages().empty());
 }
 
 }  // namespace

@@ -23,7 +23,6 @@
 namespace corvane3 {
 namespace {
 
-using PlotDlgCacheTest = testing::WidgetTest;
 using testing::DecayingRecord;
 
 // Opened with the file read through its plot cache whatever its size, or into memory.
@@ -35,23 +34,29 @@ struct Window : testing::PlotWindow {
     }
 };
 
+// Each test's folder, its own plot caches in it, and the path of its long file.
+class PlotDlgCacheTest : public testing::WidgetTest {
+  protected:
+    testing::TempDir dir_;
+    const std::filesystem::path caches_ = dir_.Path() / "cache";
+    const testing::ScopedCacheHome home_{caches_};
+    const std::filesystem::path path_ = dir_.Path() / "Unit1234.csd";
+};
+
 // A file shows the same scales, fit and projections from memory and from its cache (a cache
 // brought up to date gives what a fresh one gives: the cache test's).
 TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
-    testing::TempDir dir;
-    const testing::ScopedCacheHome home(dir.Path() / "cache");
-    const auto path = dir.Path() / "Unit1234.csd";
     // VEM rising 1.25 V a day from 2000 V: 2500 V some 400 days after the first record.
-    testing::AppendCsdRecords(path, 0, 40000, [](int i) {
+    testing::AppendCsdRecords(path_, 0, 40000, [](int i) {
         UnitStateData data = DecayingRecord(i);
         data.d1.vem = static_cast<float>(2000.0 + 1.25 * (data.mjd - 60000.0));
         return data;
     });
     Window memory;
-    memory.Open(path.string(), true, false);
+    memory.Open(path_.string(), true, false);
     Window cached;
     cached.limits = {{"VEM", {}, {std::nullopt, 2500.0}}};
-    cached.Open(path.string(), true, true);
+    cached.Open(path_.string(), true, true);
     ASSERT_EQ(memory.dialog->Store().Cache(), nullptr);
     ASSERT_NE(cached.dialog->Store().Cache(), nullptr);
     EXPECT_EQ(cached.dialog->Store().PointCount(), 40000);
@@ -95,11 +100,7 @@ TEST_F(PlotDlgCacheTest, AFileShowsTheSameFromMemoryAndFromItsCache) {
 // A cache damaged after the window opened it: the query that meets the damage reads absent
 // values; the window says so and reads the file again, whose rebuilt cache gives them back.
 TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
-    testing::TempDir dir;
-    const auto caches = dir.Path() / "cache";
-    const testing::ScopedCacheHome home(caches);
-    const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendCsdRecords(path, 0, 40000, DecayingRecord);
+    testing::AppendCsdRecords(path_, 0, 40000, DecayingRecord);
     // The values the whole cache holds, and what a window's cache gives of them.
     const auto present = [](const Window& window) {
         const CPlotCache& cache = *window.dialog->Store().Cache();
@@ -115,14 +116,14 @@ TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
     std::size_t whole = 0;
     {
         Window first;  // writes the cache
-        first.Open(path.string(), true, true);
+        first.Open(path_.string(), true, true);
         ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !first.dialog->ReadingWholeFile(); }));
         whole = present(first);
     }
     Window w;
-    w.Open(path.string(), true, true);
+    w.Open(path_.string(), true, true);
     ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches_)) {
         if (entry.is_regular_file()) {
             std::fstream file(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
             for (std::uintmax_t at = sizeof(PlotCacheHeader); at < entry.file_size() / 2;
@@ -139,7 +140,7 @@ TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
                !w.dialog->ReadingWholeFile() && !w.dialog->Store().Cache()->Damaged();
     }));
     const QString said = w.dialog->findChild<QMessageBox*>("plotCacheDamage")->text();
-    EXPECT_TRUE(said.contains(QString::fromStdString(path.string()) + " is damaged (") &&
+    EXPECT_TRUE(said.contains(QString::fromStdString(path_.string()) + " is damaged (") &&
                 said.endsWith("It is rebuilt from the file."))
         << said.toStdString();
     EXPECT_EQ(present(w), whole);
@@ -149,26 +150,22 @@ TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
 // open, the window ends with every channel and a cache the next open takes; closed or opening a
 // file meanwhile, it stops the read and leaves nothing half written.
 TEST_F(PlotDlgCacheTest, TheOtherChannelsAreReadBehindTheWindowAndStopWhenItCloses) {
-    testing::TempDir dir;
-    const auto caches = dir.Path() / "cache";
-    const testing::ScopedCacheHome home(caches);
-    const auto path = dir.Path() / "Unit1234.csd";
-    testing::AppendCsdRecords(path, 0, 40000, DecayingRecord);
-    Window{}.Open(path.string(), true, true);  // and closed at once
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches)) {
+    testing::AppendCsdRecords(path_, 0, 40000, DecayingRecord);
+    Window{}.Open(path_.string(), true, true);  // and closed at once
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches_)) {
         CPlotCache cache;
         EXPECT_TRUE(entry.is_directory() ||
-                    cache.Open(entry.path().string(), path.string()).status ==
+                    cache.Open(entry.path().string(), path_.string()).status ==
                         EPlotCacheOpen::kValid)
             << entry.path();
     }
 
-    std::filesystem::remove_all(caches);
+    std::filesystem::remove_all(caches_);
     Window w;
-    w.Open(path.string(), true, true);
-    w.dialog->OpenFile(path.string());  // again, the first read stopped behind the window
+    w.Open(path_.string(), true, true);
+    w.dialog->OpenFile(path_.string());  // again, the first read stopped behind the window
     ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
-    const CachedDataFileResult whole = ReadDataFileCached(path.string());
+    const CachedDataFileResult whole = ReadDataFileCached(path_.string());
     EXPECT_EQ(whole.found, EPlotCacheOpen::kValid) << whole.foundReason;
     EXPECT_EQ(w.dialog->Store().Cache()->Channels(), whole.cache->Channels());
 }

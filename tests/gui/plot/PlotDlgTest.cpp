@@ -1,15 +1,18 @@
-// The plot window on files and on records handed to it, offscreen.
+// The plot window on files and on records handed to it, and the progress window of a file
+// load, offscreen.
 
 #include "gui/plot/PlotDlg.h"
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QComboBox>
+#include <QLabel>
 #include <QMouseEvent>
-#include <QPushButton>
+#include <QTimer>
+#include <atomic>
 #include <cmath>
+#include <fstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,17 +51,16 @@ void WriteFile(const std::filesystem::path& path, int records) {
     testing::AppendCsdRecords(path, 0, records, [](int i) { return FallingRecord(i); });
 }
 
-using Window = testing::PlotWindow;
 using testing::ShowLoaded;
 
 class PlotDlgTest : public testing::WidgetTest {
   protected:
     // The window on a file of records falling records, opened as from the command line
     // (fileMode) or as the live file.
-    Window& Opened(int records, bool fileMode = true) {
+    CPlotDlg& Opened(int records, bool fileMode = true) {
         WriteFile(File(), records);
         window_.Open(File().string(), fileMode);
-        return window_;
+        return *window_.dialog;
     }
     std::filesystem::path File() const { return dir_.Path() / "Unit1234.csd"; }
     // The settings of a program started on the test's INI, as the program reads them.
@@ -68,9 +70,10 @@ class PlotDlgTest : public testing::WidgetTest {
     }
 
     testing::TempDir dir_;
-    Window window_;
+    testing::PlotWindow window_;
     std::atomic<std::int32_t> model_{kModelTq9000};
 };
+using FileLoadProgressTest = PlotDlgTest;
 
 // A left button let go on the pane, as at the end of a click.
 void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
@@ -87,18 +90,17 @@ void SetCursors(TracePlot* pane, int first, int second) {
     pane->SetCursorIndex(second);
 }
 
-// The decay display of w, its cursors moved to points first and second and let go.
-TracePlot* DecayRefitAt(Window& w, int first, int second) {
-    w.dialog->Command(kPlotCmdSignalDecay)->trigger();
-    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
+// The decay display of plot, its cursors moved to points first and second and let go.
+TracePlot* DecayRefitAt(CPlotDlg& plot, int first, int second) {
+    plot.Command(kPlotCmdSignalDecay)->trigger();
+    TracePlot* signal = plot.Pane(CPlotDlg::kSignalPane);
     SetCursors(signal, first, second);
     Release(signal, Qt::NoModifier);
     return signal;
 }
 
 TEST_F(PlotDlgTest, FileModeShowsTheClockServoViewWithAConstantChannelScaled) {
-    Window& w = Opened(37);  // three days
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = Opened(37);  // three days
     EXPECT_FALSE(plot.IsLive());
     EXPECT_FALSE(plot.Command(kPlotCmdLiveData)->isVisible());  // no "Live Data" in file mode
     EXPECT_TRUE(
@@ -108,71 +110,62 @@ TEST_F(PlotDlgTest, FileModeShowsTheClockServoViewWithAConstantChannelScaled) {
     const int clockServo[] = {15, 2, 3, 5, 1};
     for (int p = 0; p < 5; ++p) {
         EXPECT_EQ(plot.PaneChannel(p), clockServo[p]);
-        EXPECT_EQ(w.Pane(p)->Series(0)->Trace().Size(), 37);
+        EXPECT_EQ(plot.Pane(p)->Series(0)->Trace().Size(), 37);
     }
-    EXPECT_EQ(w.Pane(4)->LabelText(TracePlot::kYTitle), "Variance");
-    EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "MJD");
+    EXPECT_EQ(plot.Pane(4)->LabelText(TracePlot::kYTitle), "Variance");
+    EXPECT_EQ(plot.Pane(0)->LabelText(TracePlot::kXTitle), "MJD");
     // A constant chassis temperature of 35.5 is shown 3 % either side.
-    EXPECT_NEAR(w.Pane(0)->yAxis->range().lower, 0.97 * 35.5, 1e-4);
-    EXPECT_NEAR(w.Pane(0)->yAxis->range().upper, 1.03 * 35.5, 1e-4);
-    EXPECT_NEAR(w.Pane(3)->xAxis->range().lower, kStartMjd, 1e-9);
-    EXPECT_NEAR(w.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
-}
-
-TEST_F(PlotDlgTest, PanningOnePaneMovesAllFive) {
-    Window& w = Opened(37);
-    w.Pane(2)->xAxis->setRange(kStartMjd + 1.0, kStartMjd + 2.0);
-    EXPECT_EQ(w.Pane(0)->xAxis->range(), w.Pane(2)->xAxis->range());
-    EXPECT_EQ(w.Pane(4)->xAxis->range(), w.Pane(2)->xAxis->range());
+    EXPECT_NEAR(plot.Pane(0)->yAxis->range().lower, 0.97 * 35.5, 1e-4);
+    EXPECT_NEAR(plot.Pane(0)->yAxis->range().upper, 1.03 * 35.5, 1e-4);
+    EXPECT_NEAR(plot.Pane(3)->xAxis->range().lower, kStartMjd, 1e-9);
+    EXPECT_NEAR(plot.Pane(3)->xAxis->range().upper, kStartMjd + 3.0, 1e-9);
 }
 
 TEST_F(PlotDlgTest, ThePictureHoldsThePanesAndThePrintIsTimedAndLandscape) {
-    Window& w = Opened(37);
+    CPlotDlg& plot = Opened(37);
     const QString png = QString::fromStdString((dir_.Path() / "panes.png").string());
-    EXPECT_TRUE(w.dialog->SavePicture(png));
-    EXPECT_EQ(QImage(png).size(), w.Pane(4)->parentWidget()->size());
-    testing::ExpectTimedLandscapePrint(*w.dialog, dir_.Path() / "print.pdf");
+    EXPECT_TRUE(plot.SavePicture(png));
+    EXPECT_EQ(QImage(png).size(), plot.Pane(4)->parentWidget()->size());
+    testing::ExpectTimedLandscapePrint(plot, dir_.Path() / "print.pdf");
 }
 
 TEST_F(PlotDlgTest, TheLastHourShowsItsOnePointAndHoursAreCountedFromTheFirstDay) {
-    Window& w = Opened(37);
+    CPlotDlg& plot = Opened(37);
     // No point in the last hour but the last: the panes show it alone.
-    w.dialog->Command(kPlotCmdXScaleLastHour)->trigger();
-    EXPECT_EQ(w.settings.Xscale, kXScaleLastHour);
-    const QCPRange lastHour = w.Pane(2)->xAxis->range();
+    plot.Command(kPlotCmdXScaleLastHour)->trigger();
+    EXPECT_EQ(window_.settings.Xscale, kXScaleLastHour);
+    const QCPRange lastHour = plot.Pane(2)->xAxis->range();
     EXPECT_TRUE(lastHour.contains(kStartMjd + 3.0));
     EXPECT_GT(lastHour.lower, kStartMjd + 3.0 - 1.0 / 12.0);
     // Another time unit (another view's channels are the cache test's VEM pane).
-    w.dialog->Command(kPlotCmdXUnitHours)->trigger();
-    EXPECT_EQ(w.Pane(0)->LabelText(TracePlot::kXTitle), "Time since MJD 60000.00 [Hours]");
+    plot.Command(kPlotCmdXUnitHours)->trigger();
+    EXPECT_EQ(plot.Pane(0)->LabelText(TracePlot::kXTitle), "Time since MJD 60000.00 [Hours]");
 }
 
 TEST_F(PlotDlgTest, TheDecayDisplayInDaysFitsEveryPointAndProjectsTheHalving) {
-    Window& w = Opened(37);
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = Opened(37);
     plot.Command(kPlotCmdXUnitHours)->trigger();
     // Signal falls 1 % a day; it halves 69 days after the last point (MJD 60003, 2023-02-28).
     plot.Command(kPlotCmdSignalDecay)->trigger();
     EXPECT_TRUE(plot.DecayDisplay());
-    EXPECT_EQ(w.settings.Xunits, 1);
-    EXPECT_TRUE(w.Pane(CPlotDlg::kSignalPane)->CursorsShown());
+    EXPECT_EQ(window_.settings.Xunits, 1);
+    EXPECT_TRUE(plot.Pane(CPlotDlg::kSignalPane)->CursorsShown());
     EXPECT_FALSE(plot.Command(kPlotCmdSignalDecay)->isVisible());
     EXPECT_TRUE(plot.Command(kPlotCmdData)->isVisible());
     EXPECT_NEAR(plot.Fit().slope, std::log(0.99), 1e-5);
-    const QString shown = w.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
+    const QString shown = plot.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
     EXPECT_TRUE(shown.startsWith("Decay = -1.00")) << shown.toStdString();
     // The projection on a line of its own under the decay, as in the file summary.
     EXPECT_TRUE(shown.endsWith("\nSignal halves by 2023-05-07 (in 69 days)"))
         << shown.toStdString();
-    ASSERT_EQ(w.Pane(CPlotDlg::kSignalPane)->SeriesCount(), 2);
-    EXPECT_EQ(w.Pane(CPlotDlg::kSignalPane)->Series(1)->Trace().Size(), 37);
+    ASSERT_EQ(plot.Pane(CPlotDlg::kSignalPane)->SeriesCount(), 2);
+    EXPECT_EQ(plot.Pane(CPlotDlg::kSignalPane)->Series(1)->Trace().Size(), 37);
 }
 
 TEST_F(PlotDlgTest, TheDecayIsRefitBetweenTheCursorsAndOnePointHasNoFit) {
-    Window& w = Opened(37);
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = Opened(37);
     // Cursors moved to points 12 and 30 (given in either order): the release refits there.
-    TracePlot* signal = DecayRefitAt(w, 30, 12);
+    TracePlot* signal = DecayRefitAt(plot, 30, 12);
     ASSERT_EQ(signal->SeriesCount(), 2);
     EXPECT_EQ(plot.FitFirst(), 12);
     EXPECT_EQ(plot.FitLast(), 30);
@@ -186,14 +179,13 @@ TEST_F(PlotDlgTest, TheDecayIsRefitBetweenTheCursorsAndOnePointHasNoFit) {
 }
 
 TEST_F(PlotDlgTest, BackToTheDataAndTheDecayAgainItFitsEveryPointBetweenItsCursors) {
-    Window& w = Opened(37);
-    CPlotDlg& plot = *w.dialog;
-    TracePlot* signal = DecayRefitAt(w, 30, 12);
+    CPlotDlg& plot = Opened(37);
+    TracePlot* signal = DecayRefitAt(plot, 30, 12);
     ASSERT_EQ(signal->SeriesCount(), 2);
     // Back to the data: the cursors as they were before, the X unit stays days.
     plot.Command(kPlotCmdData)->trigger();
-    EXPECT_FALSE(w.Pane(0)->CursorsShown());
-    EXPECT_EQ(w.settings.Xunits, 1);
+    EXPECT_FALSE(plot.Pane(0)->CursorsShown());
+    EXPECT_EQ(window_.settings.Xunits, 1);
     // The decay display again fits every point, and its cursors stand at the fit's two ends,
     // so that a release refits the same range.
     plot.Command(kPlotCmdSignalDecay)->trigger();
@@ -239,8 +231,7 @@ void ExpectStoreCells(const CPlotDlg& plot, int pane, std::int64_t i1, std::int6
 
 TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheDecayDisplay) {
     // 2023-02-25 00:00 to 2023-02-28 00:00 UTC, every two hours
-    Window& w = Opened(37);
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = Opened(37);
     EXPECT_FALSE(plot.Readout()->isVisible());
 
     // The cursors come on at a third and two thirds of the span; the readout with them.
@@ -258,17 +249,17 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
 
     // A click on another pane moves that cursor on every pane; a zoom keeps the values, and a
     // cursor placed in the zoomed range reads the point there.
-    ClickAt(w.Pane(2), kStartMjd + 0.5, Qt::LeftButton);  // point 6
+    ClickAt(plot.Pane(2), kStartMjd + 0.5, Qt::LeftButton);  // point 6
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        EXPECT_EQ(w.Pane(p)->CursorIndex(0), 6) << p;
+        EXPECT_EQ(plot.Pane(p)->CursorIndex(0), 6) << p;
     }
     EXPECT_EQ(Cells(plot, "UTC"),
               (Row{"2023-02-25 12:00:00", "2023-02-27 00:00:00", "1 d 12:00:00"}));
-    w.Pane(0)->xAxis->setRange(kStartMjd + 1.9, kStartMjd + 2.6);
+    plot.Pane(0)->xAxis->setRange(kStartMjd + 1.9, kStartMjd + 2.6);
     EXPECT_EQ(Cells(plot, "MJD"), (Row{"60000.500000", "60002.000000", "1.500000"}));
-    ClickAt(w.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
+    ClickAt(plot.Pane(4), kStartMjd + 2.5 + 0.01, Qt::RightButton);  // point 30
     for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-        EXPECT_EQ(w.Pane(p)->CursorIndex(1), 30) << p;
+        EXPECT_EQ(plot.Pane(p)->CursorIndex(1), 30) << p;
         ExpectStoreCells(plot, p, 6, 30);
     }
     EXPECT_EQ(Cells(plot, "UTC"),
@@ -277,7 +268,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     // cursor 1 reads a negative difference.
     plot.Command(kPlotCmdXUnitHours)->trigger();  // hours
     EXPECT_EQ(Cells(plot, "MJD"), (Row{"60001.000000", "60002.000000", "1.000000"}));
-    SetCursors(w.Pane(1), 12, 11);
+    SetCursors(plot.Pane(1), 12, 11);
     EXPECT_EQ(Cells(plot, "UTC")[2], "-02:00:00");
     EXPECT_EQ(Cells(plot, "MJD")[2], "-0.083333");
 
@@ -288,7 +279,7 @@ TEST_F(PlotDlgTest, TheReadoutShowsTimesAndValuesAtTheCursorsAfterAZoomAndInTheD
     EXPECT_EQ(plot.Readout()->Footer(),
               "Fit range: 2023-02-25 00:00:00 to 2023-02-28 00:00:00 UTC, span 3 d 00:00:00 "
               "(3 days, 37 points)");
-    TracePlot* signal = w.Pane(CPlotDlg::kSignalPane);
+    TracePlot* signal = plot.Pane(CPlotDlg::kSignalPane);
     SetCursors(signal, 30, 12);
     ExpectStoreCells(plot, CPlotDlg::kSignalPane, 30, 12);
     EXPECT_EQ(plot.Readout()->Footer(),
@@ -348,7 +339,7 @@ TEST_F(PlotDlgTest, TheUtcAxisIsChosenSavedAndRestored) {
 }
 
 TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
-    Window& w = Opened(109);  // nine days, a record every two hours
+    CPlotDlg& plot = Opened(109);  // nine days, a record every two hours
     const struct {
         int command;
         double left;
@@ -358,10 +349,10 @@ TEST_F(PlotDlgTest, TheLastDayAndTheLastWeekStartThatLongBeforeTheLastPoint) {
         {kPlotCmdXScaleAll, kStartMjd},             // "All"
     };
     for (const auto& c : cases) {
-        w.dialog->Command(c.command)->trigger();
+        plot.Command(c.command)->trigger();
         for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-            EXPECT_NEAR(w.Pane(p)->xAxis->range().lower, c.left, 1e-9) << c.command;
-            EXPECT_NEAR(w.Pane(p)->xAxis->range().upper, kStartMjd + 9.0, 1e-9) << c.command;
+            EXPECT_NEAR(plot.Pane(p)->xAxis->range().lower, c.left, 1e-9) << c.command;
+            EXPECT_NEAR(plot.Pane(p)->xAxis->range().upper, kStartMjd + 9.0, 1e-9) << c.command;
         }
     }
 }
@@ -415,35 +406,34 @@ TEST_F(PlotDlgTest, RecordsArrivingWhileTheLiveFileLoadsAreKeptOnce) {
 }
 
 TEST_F(PlotDlgTest, LiveModeRestartsForAnotherUnitPausesAndPurges) {
-    Window& w = Opened(3, false);
-    CPlotDlg& plot = *w.dialog;
+    CPlotDlg& plot = Opened(3, false);
     EXPECT_TRUE(plot.IsLive());
     EXPECT_TRUE(plot.Command(kPlotCmdLiveData)->isChecked());
     // Another unit's record: the panes start again with it.
     plot.OnNewRecord(FallingRecord(0, 99));
     EXPECT_EQ(plot.Store().PointCount(), 1);
-    EXPECT_EQ(w.Pane(0)->SeriesCount(), 0);
+    EXPECT_EQ(plot.Pane(0)->SeriesCount(), 0);
     plot.OnNewRecord(FallingRecord(1, 99));
-    EXPECT_EQ(w.Pane(0)->Series(0)->Trace().Size(), 2);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 2);
     EXPECT_EQ(plot.windowTitle(), " Cesium Frequency Standard S/N    99");
 
     // Ctrl + left click pauses the redraw; the points are still taken.
-    Release(w.Pane(2), Qt::ControlModifier);
+    Release(plot.Pane(2), Qt::ControlModifier);
     EXPECT_TRUE(plot.IsPaused());
     plot.OnNewRecord(FallingRecord(2, 99));
     EXPECT_EQ(plot.Store().PointCount(), 3);
-    EXPECT_EQ(w.Pane(0)->Series(0)->Trace().Size(), 2);
+    EXPECT_EQ(plot.Pane(0)->Series(0)->Trace().Size(), 2);
     plot.Command(kPlotCmdXScaleAll)->trigger();  // choosing an X scale resumes
     EXPECT_FALSE(plot.IsPaused());
 
     plot.Command(kPlotCmdPurge)->trigger();  // "Purge Live Data"
     EXPECT_EQ(plot.Store().PointCount(), 0);
     EXPECT_FALSE(plot.PlotsBuilt());
-    EXPECT_EQ(w.Pane(3)->SeriesCount(), 0);  // nothing left to draw from
+    EXPECT_EQ(plot.Pane(3)->SeriesCount(), 0);  // nothing left to draw from
 }
 
 TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosing) {
-    Window& w = Opened(4);
+    CPlotDlg& plot = Opened(4);
     int offered = 0;
     // Cancel after a change keeps the view; "Apply Changes" takes it.
     for (const bool apply : {false, true}) {
@@ -456,14 +446,14 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosing) {
             EXPECT_TRUE(customize.ApplyButton()->isEnabled());
             apply ? customize.ApplyButton()->click() : customize.reject();
         });
-        w.dialog->Command(kPlotCmdCustomize)->trigger();
-        EXPECT_EQ(w.dialog->PaneChannel(4), apply ? 18 : 1);
+        plot.Command(kPlotCmdCustomize)->trigger();
+        EXPECT_EQ(plot.PaneChannel(4), apply ? 18 : 1);
     }
     EXPECT_EQ(offered, 35);
-    w.dialog.reset();
-    w.Open(File().string(), true);
-    EXPECT_EQ(w.dialog->PaneChannel(4), 18);
-    EXPECT_EQ(w.Pane(4)->LabelText(TracePlot::kYTitle), "Ion Pump");
+    window_.dialog.reset();
+    window_.Open(File().string(), true);
+    EXPECT_EQ(window_.dialog->PaneChannel(4), 18);
+    EXPECT_EQ(window_.Pane(4)->LabelText(TracePlot::kYTitle), "Ion Pump");
 
     // Without a Tq9000 the system supplies are not offered.
     CPlotData store;
@@ -473,23 +463,80 @@ TEST_F(PlotDlgTest, ACustomisedViewSurvivesClosing) {
 
 // Cursors switched on are seen: at a third and two thirds of what the panes show, zoomed or not.
 TEST_F(PlotDlgTest, CursorsComeOnInsideTheVisibleSpan) {
-    Window& w = Opened(37);  // a point every two hours over three days
+    CPlotDlg& plot = Opened(37);  // a point every two hours over three days
     const struct {
         double left, right;
         std::int64_t first, second;
     } spans[] = {{0.0, 0.0, 12, 24}, {1.5, 2.4, 22, 25}, {0.2, 0.45, 3, 4}};
     for (const auto& span : spans) {
         if (span.right > span.left) {
-            w.Pane(3)->xAxis->setRange(kStartMjd + span.left, kStartMjd + span.right);
+            plot.Pane(3)->xAxis->setRange(kStartMjd + span.left, kStartMjd + span.right);
         }
-        w.dialog->Command(kPlotCmdCursors)->trigger();
+        plot.Command(kPlotCmdCursors)->trigger();
         for (int p = 0; p < CPlotDlg::kDataPanes; ++p) {
-            EXPECT_TRUE(w.Pane(p)->CursorsShown()) << p;
-            EXPECT_EQ(w.Pane(p)->CursorIndex(0), span.first) << span.left << " pane " << p;
-            EXPECT_EQ(w.Pane(p)->CursorIndex(1), span.second) << span.left << " pane " << p;
+            EXPECT_TRUE(plot.Pane(p)->CursorsShown()) << p;
+            EXPECT_EQ(plot.Pane(p)->CursorIndex(0), span.first) << span.left << " pane " << p;
+            EXPECT_EQ(plot.Pane(p)->CursorIndex(1), span.second) << span.left << " pane " << p;
         }
-        w.dialog->Command(kPlotCmdCursors)->trigger();
+        plot.Command(kPlotCmdCursors)->trigger();
     }
+}
+
+// The progress window of a file load, and a load that fails.
+CFileLoadProgressDlg* OpenProgressWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<CFileLoadProgressDlg*>(widget);
+            window && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(FileLoadProgressTest, TheLoadRunsElsewhereWhileTheWindowShowsItsProgress) {
+    const std::thread::id interfaceThread = std::this_thread::get_id();
+    std::thread::id loadThread;
+    std::atomic<bool> seen{false};
+    QString shownText;
+    // While the load waits, the interface thread still runs: it finds the window and its text.
+    QTimer::singleShot(0, [&] {
+        if (CFileLoadProgressDlg* window = OpenProgressWindow()) {
+            shownText = window->findChild<QLabel*>(QStringLiteral("progressText"))->text();
+        }
+        seen = true;
+    });
+    RunWithLoadProgress(QStringLiteral("Filename:\tUnit1234.csd"), [&](LoadProgress& progress) {
+        loadThread = std::this_thread::get_id();
+        progress.SetText("Filename:\tUnit1234.csd\nNumPoints = 10");
+        progress.total = 10;
+        for (int i = 0; i < 1000 && !seen; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        progress.done = 10;
+    });
+    EXPECT_NE(loadThread, interfaceThread);
+    EXPECT_TRUE(shownText.startsWith("Filename:\tUnit1234.csd")) << shownText.toStdString();
+    EXPECT_EQ(OpenProgressWindow(), nullptr) << "the window closes at the end";
+}
+
+TEST_F(FileLoadProgressTest, AFileIsLoadedWholeOrNotAtAllAndTheReaderSaysWhy) {
+    const std::string path = File().string();
+    std::ofstream(path, std::ios::binary)
+        << TelemetryHeaderLine(kModel7730B) << "\r\n"
+        << TelemetryRecordLine(testing::SampleRecord(), kModel7730B) << "\r\n";
+    CPlotData store;
+    testing::ModalDialogDriver driver;
+    EXPECT_EQ(LoadDataFile(store, path, &model_), 0);
+    EXPECT_EQ(store.PointCount(), 1);
+    EXPECT_EQ(model_, kModel7730B);
+    EXPECT_TRUE(driver.Messages().empty());
+
+    EXPECT_EQ(LoadDataFile(store, path + "x", &model_), -1);
+    EXPECT_EQ(store.PointCount(), 1) << "the loaded file stays";
+    ASSERT_EQ(driver.Messages().size(), 1u);
+    EXPECT_EQ(driver.Messages()[0],
+              (testing::ModalDialogDriver::Message{
+                  "Read Error", QString::fromStdString("Cannot Open File:\n" + path + "x")}));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <random>
 
 #include "gui/plot/CursorReadout.h"

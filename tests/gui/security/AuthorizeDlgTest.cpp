@@ -1,5 +1,6 @@
 // The password prompt and the authorise-send-check sequence without a polling thread: nothing
-// serves the mailbox, so a test sees exactly what was handed over.
+// serves the mailbox, so a test sees exactly what was handed over; and what counts as a run of
+// settings commands that went through.
 
 #include "gui/security/AuthorizeDlg.h"
 
@@ -12,6 +13,7 @@
 #include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
 #include "gui/security/AuthorizedCommand.h"
+#include "gui/settings/CommandSequence.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
 
@@ -87,6 +89,23 @@ TEST_F(AuthorizeDlgTest, UnfinishedCommandIsNotTakenForAcceptedNorDropped) {
     ASSERT_EQ(driver.Messages().size(), 2u);
     EXPECT_EQ(driver.Messages()[1].title, "Event Log Notification");
     EXPECT_NE(driver.Messages()[1].text, "Password not Accepted");
+}
+
+// A dialog closes with success only when every command of its run was accepted; a run that sent
+// nothing changed nothing and is never reported as done.
+TEST(CommandSequenceTest, OnlyARunWhoseEveryCommandWasAcceptedWentThrough) {
+    using O = EStepOutcome;
+    const std::pair<std::vector<O>, bool> cases[] = {
+        {{}, false},
+        {{O::kAccepted}, true},
+        {{O::kAccepted, O::kAccepted}, true},
+        {{O::kAccepted, O::kRefused, O::kNotSent}, false},
+        {{O::kUnanswered}, false},
+        {{O::kAccepted, O::kNotUnderstood}, false},
+    };
+    for (const auto& [outcomes, wentThrough] : cases) {
+        EXPECT_EQ(SequenceResult{outcomes}.AllAccepted(), wentThrough) << outcomes.size();
+    }
 }
 
 }  // namespace

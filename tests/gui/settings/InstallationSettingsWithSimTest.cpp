@@ -30,6 +30,8 @@ using testing::ProcessEventsUntil;
 using testing::Shown;
 
 const QString kTelecomTitle = QStringLiteral("Telecom Output Notification");
+// The codes of a Factory Settings run.
+const Strings kFactory{"C01", "W10", "A17", "A13", "C07", "C02"};
 
 void Type(QWidget& dialog, const char* edit, const QString& text) {
     Find<QLineEdit>(dialog, edit)->setText(text);
@@ -91,29 +93,25 @@ class InstallationSettingsWithSimTest : public testing::WidgetTest {
 TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSendsBothCommands) {
     Start(kModelTq9000);
     const std::vector<std::string> telecom{"B10", "B11"};
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            // The lists are filled again once the unit's settings have been fetched.
-            ASSERT_TRUE(ProcessEventsUntil([&] {
-                return Find<QComboBox>(dialog, "e1Format")->isEnabled() &&
-                       Find<QComboBox>(dialog, "t1Format")->isEnabled();
-            }));
-            Choose(dialog, "e1Format", "TS-16");
-            Choose(dialog, "e1SaChannel", "6");
-            Choose(dialog, "t1Format", "D4");
-            Choose(dialog, "t1Fault", "AIS");
-            Click(dialog, "apply");
-        });
-        window_->RunCommand(kCmdTelecom);
-        EXPECT_EQ(driver.Messages(),
-                  (Messages{{kTelecomTitle, "Telecom Output Configuration Modified"}}));
-    }
+    const Messages told = testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
+        // The lists are filled again once the unit's settings have been fetched.
+        ASSERT_TRUE(ProcessEventsUntil([&] {
+            return Find<QComboBox>(dialog, "e1Format")->isEnabled() &&
+                   Find<QComboBox>(dialog, "t1Format")->isEnabled();
+        }));
+        Choose(dialog, "e1Format", "TS-16");
+        Choose(dialog, "e1SaChannel", "6");
+        Choose(dialog, "t1Format", "D4");
+        Choose(dialog, "t1Fault", "AIS");
+        Click(dialog, "apply");
+    });
+    EXPECT_EQ(told, (Messages{{kTelecomTitle, "Telecom Output Configuration Modified"}}));
     EXPECT_EQ(Sent(telecom), (Strings{"B11 CRC40 TS161 SSM SSM6", "B10 D4 AIS"}));
 
     // A unit without T1: its lists are greyed and only the E1 command goes out.
     sim_->SetOverride("B30", Reply("B30", '?'));
     sim_->ClearFrames();
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
         ASSERT_TRUE(
             ProcessEventsUntil([&] { return !Find<QComboBox>(dialog, "t1Format")->isEnabled(); }));
         EXPECT_FALSE(Find<QComboBox>(dialog, "t1Fault")->isEnabled());
@@ -122,41 +120,36 @@ TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSend
         Choose(dialog, "e1Fault", "MUTE");
         Click(dialog, "apply");
     });
-    window_->RunCommand(kCmdTelecom);
     EXPECT_EQ(Sent(telecom), (Strings{"B11 CRC40 TS161 MUT SSM6"}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndReportsARefusal) {
     Start(kModelChronoBeam);
     const std::vector<std::string> telecom{"A20", "A21", "A22"};
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            // Nothing chosen yet: the lists are unset.
-            Click(dialog, "e1Mute");
-            Click(dialog, "apply");  // refused while the lists are unset
-            EXPECT_TRUE(Sent(telecom).empty());
-            Choose(dialog, "e1Format", "Basic E1");
-            Choose(dialog, "e1SaChannel", "4");
-            Choose(dialog, "t1Format", "ESF");
-            Click(dialog, "e1Ssm");  // one choice: clears Mute
-            Click(dialog, "t1Ais");
-            Click(dialog, "channel1Framed");
-            Click(dialog, "channel1T1");  // LIU from "0 (E1)" to the short T1 setting
-            Click(dialog, "channel1Bal");
-            Choose(dialog, "channel2Liu", "5 (T1 266-399 feet)");
-            Click(dialog, "channel2T1");  // keeps a T1 setting
-            Click(dialog, "channel2Clocked");
-            Click(dialog, "channel2Unbal");
-            EXPECT_FALSE(Checked(dialog, "e1Mute"));
-            Click(dialog, "apply");
-        });
-        window_->RunCommand(kCmdTelecom);
-        EXPECT_EQ(driver.Messages(),
-                  (Messages{{kTelecomTitle,
-                             "Please choose the E1 format, the SSM channel and "
-                             "the T1 format"},
-                            {kTelecomTitle, "Telecom Output Configuration Modified"}}));
-    }
+    const Messages told = testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
+        // Nothing chosen yet: the lists are unset.
+        Click(dialog, "e1Mute");
+        Click(dialog, "apply");  // refused while the lists are unset
+        EXPECT_TRUE(Sent(telecom).empty());
+        Choose(dialog, "e1Format", "Basic E1");
+        Choose(dialog, "e1SaChannel", "4");
+        Choose(dialog, "t1Format", "ESF");
+        Click(dialog, "e1Ssm");  // one choice: clears Mute
+        Click(dialog, "t1Ais");
+        Click(dialog, "channel1Framed");
+        Click(dialog, "channel1T1");  // LIU from "0 (E1)" to the short T1 setting
+        Click(dialog, "channel1Bal");
+        Choose(dialog, "channel2Liu", "5 (T1 266-399 feet)");
+        Click(dialog, "channel2T1");  // keeps a T1 setting
+        Click(dialog, "channel2Clocked");
+        Click(dialog, "channel2Unbal");
+        EXPECT_FALSE(Checked(dialog, "e1Mute"));
+        Click(dialog, "apply");
+    });
+    EXPECT_EQ(told, (Messages{{kTelecomTitle,
+                               "Please choose the E1 format, the SSM channel and "
+                               "the T1 format"},
+                              {kTelecomTitle, "Telecom Output Configuration Modified"}}));
     EXPECT_EQ(Sent(telecom),
               (Strings{"A20 1,4,0100", "A21 2,3", "A22 1,T,F,B,3", "A22 2,T,C,U,5"}));
     EXPECT_EQ(Sent(telecom, true), Strings(4, FactoryAccessField()));
@@ -164,7 +157,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
     // The choices come back at the next opening; a refused T1 command stops the rest.
     sim_->SetOverride("A21", Reply("A21", '!'));
     sim_->ClearFrames();
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages toldAgain = testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
         EXPECT_TRUE(Checked(dialog, "e1Ssm"));
         EXPECT_TRUE(Checked(dialog, "t1Ais"));
         EXPECT_EQ(Shown(dialog, "channel1Liu"), "3 (T1 0-133 feet,  Ansi T1.403)");
@@ -174,46 +167,40 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
         EXPECT_TRUE(dialog.isVisible());
         Click(dialog, "cancel");
     });
-    window_->RunCommand(kCmdTelecom);
-    EXPECT_EQ(driver.Messages(),
-              (Messages{{kTelecomTitle,
-                         "Not every setting was modified.\n"
-                         "Accepted: E1 pattern generator\n"
-                         "Refused by the unit: T1 pattern generator\n"
-                         "Not sent: Output channel 1, Output channel 2"},
-                        {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
+    EXPECT_EQ(toldAgain, (Messages{{kTelecomTitle,
+                                    "Not every setting was modified.\n"
+                                    "Accepted: E1 pattern generator\n"
+                                    "Refused by the unit: T1 pattern generator\n"
+                                    "Not sent: Output channel 1, Output channel 2"},
+                                   {kTelecomTitle, "Telecom Output Configuration NOT modified"}}));
     EXPECT_EQ(Sent(telecom), (Strings{"A20 1,4,0100", "A21 2,3"}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {
     Start(kModelTq9000);
     const std::vector<std::string> b12{"B12"};
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            ASSERT_TRUE(ProcessEventsUntil([&] { return !Text(dialog, "ipAddress").isEmpty(); }));
-            // Each refused with nothing sent; the dialog stays open.
-            ApplyEach(dialog, {{"ipAddress", "172.16.24.84.1"},
-                               {"netmask", "255.256.0.0"},
-                               {"gateway", "10.0.0"},
-                               {"gateway", "10..0.1"}});
-            EXPECT_TRUE(Sent(b12).empty());
-            Type(dialog, "ipAddress", "10.1.2.3");
-            Type(dialog, "gateway", "");
-            Click(dialog, "apply");
-        });
-        window_->RunCommand(kCmdEthernet);
-        ASSERT_EQ(driver.Messages().size(), 5u);
-        EXPECT_EQ(driver.Messages()[0], (Message{"Range Error",
-                                                 "IP Address must be four numbers from 0 to 255 "
-                                                 "separated by dots, for example 172.16.24.84"}));
-        EXPECT_EQ(driver.Messages()[4],
-                  (Message{"Ethernet Notification", "Ethernet settings modified"}));
-    }
+    const Messages told = testing::RunAsUser(*window_, kCmdEthernet, [&](QDialog& dialog) {
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !Text(dialog, "ipAddress").isEmpty(); }));
+        // Each refused with nothing sent; the dialog stays open.
+        ApplyEach(dialog, {{"ipAddress", "172.16.24.84.1"},
+                           {"netmask", "255.256.0.0"},
+                           {"gateway", "10.0.0"},
+                           {"gateway", "10..0.1"}});
+        EXPECT_TRUE(Sent(b12).empty());
+        Type(dialog, "ipAddress", "10.1.2.3");
+        Type(dialog, "gateway", "");
+        Click(dialog, "apply");
+    });
+    ASSERT_EQ(told.size(), 5u);
+    EXPECT_EQ(told[0], (Message{"Range Error",
+                                "IP Address must be four numbers from 0 to 255 "
+                                "separated by dots, for example 172.16.24.84"}));
+    EXPECT_EQ(told[4], (Message{"Ethernet Notification", "Ethernet settings modified"}));
     EXPECT_EQ(Sent(b12), (Strings{"B12 1 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
 
     // Read back at the next opening; a disabled port greys the rest but still sends it.
     sim_->ClearFrames();
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*window_, kCmdEthernet, [&](QDialog& dialog) {
         ASSERT_TRUE(ProcessEventsUntil([&] { return Text(dialog, "ipAddress") == "10.1.2.3"; }));
         EXPECT_TRUE(Text(dialog, "gateway").isEmpty());
         Click(dialog, "enablePort");
@@ -221,24 +208,22 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
         EXPECT_FALSE(Find<QLineEdit>(dialog, "ipAddress")->isEnabled());
         Click(dialog, "apply");
     });
-    window_->RunCommand(kCmdEthernet);
     EXPECT_EQ(Sent(b12), (Strings{"B12 0 0 010.001.002.003 255.255.000.000 000.000.000.000 "}));
 }
 
 TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllFiveInOrder) {
     Start(kModelChronoBeam, true);
-    const std::vector<std::string> factory{"C01", "W10", "A17", "A13", "C07", "C02"};
     sim_->SetOverride("A17", Reply("A17", '!'));
     sim_->ClearFrames();
     bool refusedKeptOpen = false;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*window_, kCmdFactorySettings, [&](QDialog& dialog) {
         ApplyEach(dialog, {{"unitId", "100000"},
                            {"manufacturingDate", "1/2/2007"},
                            {"manufacturingDate", "02/30/07"},
                            {"powerOnHours", "0"},
                            {"powerOnHours", "100000"},
                            {"zeemanRabiTilt", "+10000"}});
-        EXPECT_TRUE(Sent(factory).empty());
+        EXPECT_TRUE(Sent(kFactory).empty());
 
         Click(dialog, "memorizeNominals");
         EXPECT_EQ(Find<QPushButton>(dialog, "memorizeNominals")->text(), "Done");
@@ -252,33 +237,30 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
         sim_->SetOverride("A17", {});
         Click(dialog, "apply");
     });
-    window_->RunCommand(kCmdFactorySettings);
     EXPECT_TRUE(refusedKeptOpen);
     const QString range = QStringLiteral("Range Error");
-    const QString ids = QStringLiteral("UnitID must be between 0-99999");
     const QString hours = QStringLiteral("Power On Hours must be >0 and <100000");
     const QString layout =
         QStringLiteral("Please enter Manufacturing date in the form \"mm/dd/yy\"");
-    EXPECT_EQ(driver.Messages(),
-              (Messages{{range, ids},
-                        {"Corvane3", layout},
-                        {range, "Manufacturing date 02/30/07 does not exist (mm/dd/yy)"},
-                        {range, hours},
-                        {range, hours},
-                        {range, "Zeeman Rabi Tilt must be between -9999 and +9999"},
-                        {range, "Time Constant set to 99.99 sec"},
-                        {"Factory Settings Notification",
-                         "Not every setting was modified.\n"
-                         "Accepted: Unit ID, Loop Tau\n"
-                         "Refused by the unit: Manufacturing Date\n"
-                         "Not sent: Power On Hours, Zeeman Rabi Tilt"},
-                        {"Factory Settings Notification", "Factory Settings modified"}}));
+    EXPECT_EQ(told, (Messages{{range, "UnitID must be between 0-99999"},
+                              {"Corvane3", layout},
+                              {range, "Manufacturing date 02/30/07 does not exist (mm/dd/yy)"},
+                              {range, hours},
+                              {range, hours},
+                              {range, "Zeeman Rabi Tilt must be between -9999 and +9999"},
+                              {range, "Time Constant set to 99.99 sec"},
+                              {"Factory Settings Notification",
+                               "Not every setting was modified.\n"
+                               "Accepted: Unit ID, Loop Tau\n"
+                               "Refused by the unit: Manufacturing Date\n"
+                               "Not sent: Power On Hours, Zeeman Rabi Tilt"},
+                              {"Factory Settings Notification", "Factory Settings modified"}}));
     const std::vector<std::string> five{"C01 00000", "W10 1 99.99", "A17 02/29/08", "A13 99999",
                                         "C07 -0012"};
     std::vector<std::string> expected{"C02 ", five[0], five[1], five[2]};
     expected.insert(expected.end(), five.begin(), five.end());
-    EXPECT_EQ(Sent(factory), expected);
-    EXPECT_EQ(Sent(factory, true), Strings(expected.size(), FactoryAccessField()));
+    EXPECT_EQ(Sent(kFactory), expected);
+    EXPECT_EQ(Sent(kFactory, true), Strings(expected.size(), FactoryAccessField()));
     EXPECT_EQ(sim_->WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Serial(); }),
               0u);
 }
@@ -290,47 +272,37 @@ TEST_F(InstallationSettingsWithSimTest,
     Start(kModelChronoBeam, true);
     sim_->ClearFrames();
     const testing::ScopedCommaLocale comma;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*window_, kCmdFactorySettings, [&](QDialog& dialog) {
         EXPECT_EQ(Text(dialog, "loopTau"), " 1.33");
         Type(dialog, "unitId", "4321");
         Click(dialog, "apply");
     });
-    window_->RunCommand(kCmdFactorySettings);
-    EXPECT_EQ(driver.Messages(),
-              (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
+    EXPECT_EQ(told, (Messages{{"Factory Settings Notification", "Factory Settings modified"}}));
     EXPECT_EQ(Sent({"C01", "W10"}), (Strings{"C01 04321", "W10 1 1.33"}));
 }
-
-}  // namespace
-}  // namespace corvane3
-
-namespace corvane3 {
-namespace {
 
 // A termination request while Factory Settings waits for a reply that does not come: the wait
 // ends, the rest of the run is not sent and nobody is asked anything.
 TEST_F(InstallationSettingsWithSimTest, ATerminationRequestEndsAFactorySettingsRunAtOnce) {
     Start(kModelChronoBeam, true);
-    const std::vector<std::string> factory{"C01", "W10", "A17", "A13", "C07", "C02"};
     sim_->ClearFrames();
     sim_->SetOverride("C01", {""});
     QTimer signal;  // as the handler does once the first command is on its way
     QObject::connect(&signal, &QTimer::timeout, [&] {
-        TerminationUnderway() = TerminationUnderway() || !Sent(factory).empty();
+        TerminationUnderway() = TerminationUnderway() || !Sent(kFactory).empty();
     });
     signal.start(10);
     std::vector<std::string> sentAfter;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*window_, kCmdFactorySettings, [&](QDialog& dialog) {
         Type(dialog, "unitId", "7");
         Click(dialog, "apply");
-        sentAfter = Sent(factory);
+        sentAfter = Sent(kFactory);
         dialog.reject();
     });
-    window_->RunCommand(kCmdFactorySettings);
     TerminationUnderway() = false;
     ASSERT_EQ(sentAfter.size(), 1u);
-    EXPECT_EQ(Sent(factory), sentAfter);
-    EXPECT_EQ(driver.Messages(), Messages{});
+    EXPECT_EQ(Sent(kFactory), sentAfter);
+    EXPECT_EQ(told, Messages{});
 }
 
 }  // namespace

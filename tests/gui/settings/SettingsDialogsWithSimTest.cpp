@@ -1,8 +1,10 @@
-// The instrument settings dialogs from the main window's menu against the simulated instrument
-// and the polling thread: what the unit receives, the user sees and the change log keeps.
+// The instrument settings, diagnostics and security dialogs from the main window's menu against
+// the simulated instrument and the polling thread: what the unit receives, the user sees and the
+// change log keeps.
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "gui/security/SecurityDlg.h"
 #include "support/DialogControls.h"
 #include "support/ModalDialogDriver.h"
 #include "support/SimFrames.h"
@@ -26,6 +29,7 @@ using testing::Find;
 using testing::Lines;
 using testing::ModelOptions;
 using testing::ProcessEventsUntil;
+using Strings = std::vector<std::string>;
 
 // The rig with the change log and the frames the unit received read back.
 class CSimRig : public testing::SimWindowRig {
@@ -47,6 +51,7 @@ class CSimRig : public testing::SimWindowRig {
 };
 
 using SettingsDialogsWithSimTest = testing::WidgetTest;
+using SecurityWithSimTest = testing::WidgetTest;
 
 TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
     CSimRig rig(ModelOptions(kModelTq9000));
@@ -55,19 +60,16 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
         Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
         Click(dialog, "apply");
     };
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            enter(dialog, "1000000");
-            enter(dialog, "-123");
-        });
-        rig.window->RunCommand(kCmdDeltaF);
-        EXPECT_EQ(
-            driver.Messages(),
-            (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
-                      {"Delta-F Notification", "Output Frequency modified"}}));
-    }
-    EXPECT_EQ(rig.Sent("W01"), std::vector<std::string>{"-000123  "});
-    EXPECT_EQ(rig.Sent("W01", true), std::vector<std::string>{"00000"});
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
+        enter(dialog, "1000000");
+        enter(dialog, "-123");
+    });
+    EXPECT_EQ(
+        told,
+        (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
+                  {"Delta-F Notification", "Output Frequency modified"}}));
+    EXPECT_EQ(rig.Sent("W01"), Strings{"-000123  "});
+    EXPECT_EQ(rig.Sent("W01", true), Strings{"00000"});
     // The next status record reads the new offset back; the dialog starts from it.
     EXPECT_TRUE(
         ProcessEventsUntil([&] { return rig.app.unitState.Snapshot().d1.freqTune == -123; }));
@@ -84,14 +86,14 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
     });
     rig.window->RunCommand(kCmdDeltaF);
     EXPECT_EQ(driver.Dialogs(), 2);
-    EXPECT_EQ(rig.Sent("W01"), (std::vector<std::string>{"-000123  ", "+999999  "}));
-    EXPECT_EQ(rig.Sent("W01", true), (std::vector<std::string>{"00000", "00042"}));
+    EXPECT_EQ(rig.Sent("W01"), (Strings{"-000123  ", "+999999  "}));
+    EXPECT_EQ(rig.Sent("W01", true), (Strings{"00000", "00042"}));
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAndSendsAGoodOne) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
         for (const char* slew : {"10000", "-1", "9999"}) {
             if (std::string(slew) == "9999") {
                 Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
@@ -100,37 +102,35 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAnd
             Click(dialog, "apply");
         }
     });
-    rig.window->RunCommand(kCmdDeltaT);
-    EXPECT_EQ(driver.Messages(),
-              (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
-                        {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
-                        {"Delta-T Notification", "Phase-slewing operation in progress"}}));
-    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-9999  "});
+    EXPECT_EQ(
+        told,
+        (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
+                  {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
+                  {"Delta-T Notification", "Phase-slewing operation in progress"}}));
+    EXPECT_EQ(rig.Sent("W03"), Strings{"-9999  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTSendsAnAbortOnceHoweverOftenItIsPressed) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     // The dialog stays open after it.
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
         Click(dialog, "abort");
         Click(dialog, "abort");
         EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdDeltaT);
     EXPECT_EQ(rig.Sent("W04").size(), 1u);
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdTtlOutput, [&](QDialog& dialog) {
         Click(dialog, "ttl10MHz");
         Click(dialog, "apply");
     });
-    rig.window->RunCommand(kCmdTtlOutput);
-    EXPECT_EQ(rig.Sent("W07"), std::vector<std::string>{"4"});
+    EXPECT_EQ(rig.Sent("W07"), Strings{"4"});
 }
 
 // A whole reply that does not begin with the command's echo: the sync did not happen.
@@ -165,7 +165,7 @@ TEST_F(SettingsDialogsWithSimTest, TimeOfDaySendsThePcsUtcClockAndThenAnAdjustme
     rig.window->RunCommand(kCmdTimeOfDay);
     ASSERT_EQ(rig.Sent("B01").size(), 1u);
     EXPECT_NEAR(std::stoll(rig.Sent("B01")[0]), now, 5);
-    EXPECT_EQ(rig.Sent("B03"), std::vector<std::string>{"+03599  "});
+    EXPECT_EQ(rig.Sent("B03"), Strings{"+03599  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
@@ -180,7 +180,7 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
     }
     ASSERT_GE(expected.size(), 3);
     QStringList shown;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdEventLog, [&](QDialog& dialog) {
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "eventList") == expected; }));
         EXPECT_EQ(Find<QLineEdit>(dialog, "eventCount")->text().toInt(), expected.size());
         // The unit's clock refreshes the dialog every second; the list, with the same count,
@@ -205,9 +205,8 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
         shown = Lines(dialog, "eventList");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdEventLog);
     EXPECT_TRUE(shown.isEmpty());
-    EXPECT_EQ(driver.Messages(),
+    EXPECT_EQ(told,
               (Messages{{"Confirm Erase Event Log",
                          "Are you sure you want to clear all events from the cesium instrument "
                          "non-volatile memory?"}}));
@@ -218,17 +217,14 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     CSimRig rig(ModelOptions(kModelChronoBeam));
     ASSERT_TRUE(rig.online);
     QStringList factoryLines;
-    {
-        testing::ModalDialogDriver driver([&](QDialog& dialog) {
-            ProcessEventsUntil([&] {
-                return Lines(dialog, "eventList").size() == 2 &&
-                       !Lines(dialog, "eventList")[0].startsWith("Retriev");
-            });
-            factoryLines = Lines(dialog, "eventList");
-            Click(dialog, "cancel");
+    testing::RunAsUser(*rig.window, kCmdFactoryEventLog, [&](QDialog& dialog) {
+        ProcessEventsUntil([&] {
+            return Lines(dialog, "eventList").size() == 2 &&
+                   !Lines(dialog, "eventList")[0].startsWith("Retriev");
         });
-        rig.window->RunCommand(kCmdFactoryEventLog);
-    }
+        factoryLines = Lines(dialog, "eventList");
+        Click(dialog, "cancel");
+    });
     ASSERT_EQ(factoryLines.size(), 2);
     EXPECT_TRUE(factoryLines[0].endsWith("Factory calibration done"));
     EXPECT_NE(rig.Sent("D*6", true).at(0), "00000");  // the Factory access field
@@ -239,7 +235,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     });
     const QString year = QString::number(QDate::currentDate().year());
     QString before, after;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdEventLog, [&](QDialog& dialog) {
         const auto clock = [&] { return Find<QLabel>(dialog, "unitClock")->text(); };
         ProcessEventsUntil([&] { return clock().startsWith("2011/"); });
         before = clock();
@@ -249,8 +245,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
         after = clock();
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdEventLog);
-    EXPECT_EQ(driver.Messages(), Messages{});
+    EXPECT_EQ(told, Messages{});
     EXPECT_TRUE(before.startsWith("2011/")) << before.toStdString();
     EXPECT_TRUE(after.startsWith(year)) << after.toStdString();
     ASSERT_EQ(rig.Sent("A07").size(), 1u);
@@ -264,7 +259,7 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
     QStringList lines;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
         Click(dialog, "test1");
         EXPECT_EQ(Find<QPushButton>(dialog, "test1")->text(), "End Test");
         EXPECT_TRUE(ProcessEventsUntil([&] { return Lines(dialog, "replies").size() >= 4; }));
@@ -275,39 +270,61 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
         lines = Lines(dialog, "replies");
         Click(dialog, "ok");
     });
-    rig.window->RunCommand(kCmdTestDiagnostics);
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
     EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
     EXPECT_TRUE(rig.Sent("A02").empty());
     // Ended once, by the dialog; the polling thread's end-of-test pass sends it no second time.
-    EXPECT_EQ(rig.Sent("A01"), (std::vector<std::string>{"1", "0"}));
+    EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
     const std::vector<std::string> log = rig.ChangeLogLines();
     ASSERT_EQ(log.size(), 2u) << ::testing::PrintToString(log);
     EXPECT_NE(log[1].find("\tA01\t0\tfactory\t"), std::string::npos) << log[1];
+}
+
+// Ended with its own button, a test's "0" is sent once, not again by the thread's own end.
+TEST(TestDiagnosticsWithSimTest, ATestEndedWithItsOwnButtonIsEndedOnce) {
+    CSimRig rig(ModelOptions(kModelTq9000));
+    ASSERT_TRUE(rig.online);
+    const auto settled = [&] {
+        return !rig.app.polling.mailbox.IsPending() && rig.app.polling.DiagnosticsMode == 0;
+    };
+    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
+        Click(dialog, "test1");
+        EXPECT_TRUE(ProcessEventsUntil([&] { return rig.Sent("A01") == Strings{"1"}; }));
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
+        Click(dialog, "test1");
+        EXPECT_TRUE(ProcessEventsUntil(settled));
+        testing::Choose(dialog, "ddsStep", "End Test");
+        Click(dialog, "setDds");
+        EXPECT_TRUE(ProcessEventsUntil(settled));
+        dialog.accept();
+    });
+    EXPECT_TRUE(ProcessEventsUntil(settled));
+    EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
+    EXPECT_EQ(rig.Sent("A02"), Strings{"0"});
 }
 
 TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     bool sent = false;
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
-        for (const char* slew : {"100000", "-100000", "99999999999999999999999"}) {
-            Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+    const Messages told =
+        testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
+            for (const char* slew : {"100000", "-100000", "99999999999999999999999"}) {
+                Find<QLineEdit>(dialog, "slew")->setText(QString::fromLatin1(slew));
+                Click(dialog, "timeUpdating");
+                EXPECT_EQ(Find<QPushButton>(dialog, "timeUpdating")->text(), "Start") << slew;
+            }
+            Find<QLineEdit>(dialog, "slew")->setText("-99999");
             Click(dialog, "timeUpdating");
-            EXPECT_EQ(Find<QPushButton>(dialog, "timeUpdating")->text(), "Start") << slew;
-        }
-        Find<QLineEdit>(dialog, "slew")->setText("-99999");
-        Click(dialog, "timeUpdating");
-        sent = ProcessEventsUntil([&] { return !rig.Sent("W03").empty(); });
-        Click(dialog, "ok");
-    });
-    rig.window->RunCommand(kCmdTestDiagnostics);
+            sent = ProcessEventsUntil([&] { return !rig.Sent("W03").empty(); });
+            Click(dialog, "ok");
+        });
     EXPECT_TRUE(sent);
     const testing::ModalDialogDriver::Message refused{" ",
                                                       "Slew must be between -99999 and +99999"};
-    EXPECT_EQ(driver.Messages(), (Messages{refused, refused, refused}));
-    EXPECT_EQ(rig.Sent("W03"), std::vector<std::string>{"-99999f"});
+    EXPECT_EQ(told, (Messages{refused, refused, refused}));
+    EXPECT_EQ(rig.Sent("W03"), Strings{"-99999f"});
 }
 
 // With the unit's security on too, the alarm commands go with the Factory access option and
@@ -341,9 +358,9 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
     EXPECT_EQ(chosenAfterRecords, "Critical          (Manual Reset)");
     EXPECT_TRUE(applyStillEnabled);
     EXPECT_EQ(driver.Dialogs(), 1) << "no password prompt";
-    EXPECT_EQ(rig.Sent("W00", true), std::vector<std::string>{"00000"});
-    EXPECT_EQ(rig.Sent("A18"), std::vector<std::string>{"1"});
-    EXPECT_EQ(rig.Sent("A18", true), std::vector<std::string>{"00000"});
+    EXPECT_EQ(rig.Sent("W00", true), Strings{"00000"});
+    EXPECT_EQ(rig.Sent("A18"), Strings{"1"});
+    EXPECT_EQ(rig.Sent("A18", true), Strings{"00000"});
     EXPECT_EQ(driver.Messages(), (Messages{{"Alarm Settings", "Reset Alarm Strategy modified"}}));
     const std::vector<std::string> log = rig.ChangeLogLines();
     ASSERT_FALSE(log.empty());
@@ -356,19 +373,75 @@ TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForACha
     ASSERT_TRUE(rig.online);
     // The echo of the frame head arrives, the rest of the reply never does.
     rig.Sim().SetOverride("W01", {std::string(1, kStx) + "W01 00000 "});
-    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
         Find<QLineEdit>(dialog, "offset")->setText("-123");
         Click(dialog, "apply");
         Click(dialog, "cancel");
     });
-    rig.window->RunCommand(kCmdDeltaF);
-    EXPECT_EQ(driver.Messages(),
+    EXPECT_EQ(told,
               (Messages{{"Delta-F Notification",
                          "The instrument's reply was cut short; the change was not confirmed"}}));
     const std::vector<std::string> lines = rig.ChangeLogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("\tW01\t"), std::string::npos) << lines.back();
     EXPECT_TRUE(lines.back().ends_with("\tno reply")) << lines.back();
+}
+
+// The dialog waits this long for the polling thread, so that a slow machine cannot turn an
+// accepted password into a refused one.
+constexpr std::chrono::milliseconds kPatientWait = 30s;
+
+TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesSecurity) {
+    CSimRig rig(ModelOptions(kModelChronoBeam));
+    ASSERT_TRUE(rig.online);
+    sim::CSimulatorServer& sim = rig.Sim();
+    const auto password = [&] {
+        return sim.WithInstrument([](sim::CSimulatedInstrument& unit) { return unit.Password(); });
+    };
+
+    // No password yet: a new one, once its confirmation matches.
+    bool mismatchSentNothing = false;
+    const Messages told = testing::RunAsUser(*rig.window, kCmdSecurity, [&](QDialog& dialog) {
+        Find<QLineEdit>(dialog, "newPassword")->setText("123");
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("124");
+        Click(dialog, "apply");
+        mismatchSentNothing = dialog.isVisible() && rig.Sent("C08", true).empty();
+        Find<QLineEdit>(dialog, "confirmPassword")->setText("123");
+        Click(dialog, "apply");
+    });
+    EXPECT_EQ(told, (Messages{{"Confirm Password", "Confirm Password does not match"},
+                              {"Security Settings", "Security Modified"}}));
+    EXPECT_TRUE(mismatchSentNothing);
+    const std::optional<sim::ReceivedFrame> frame = sim.WaitForFrame("C08", 10s);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->data, "00123");
+    EXPECT_EQ(frame->parameter, "00000");
+    EXPECT_EQ(password(), 123u);
+
+    // Protected now: disabling takes the current password, and only the right one.
+    testing::ModalDialogDriver driver;
+    CSecurity dialog(rig.app.polling, nullptr, kPatientWait);
+    dialog.show();
+    const auto disableWith = [&](const char* current) {
+        Find<QLineEdit>(dialog, "currentPassword")->setText(current);
+        if (!dialog.findChild<QCheckBox*>("disableSecurity")->isChecked()) {
+            Click(dialog, "disableSecurity");
+        }
+        Click(dialog, "apply");
+    };
+    disableWith("0");
+    disableWith("122");
+    EXPECT_EQ(driver.Messages(), (Messages{{"Current Password", "Password must be between 1-99999"},
+                                           {"Security Notification", "Password not Accepted"}}));
+    // The refusal starts the dialog again: fields emptied, the current password asked first.
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "currentPassword")->isEnabled());
+    EXPECT_FALSE(dialog.findChild<QPushButton*>("apply")->isEnabled());
+    disableWith("123");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(rig.Sent("C09", true), (Strings{"00122", "00123"}));
+    EXPECT_EQ(password(), 0u);
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <fstream>
 

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <algorithm>
 #include <ranges>
 
