@@ -1,0 +1,109 @@
+// The main window attached to a headless run that records the simulated instrument and serves
+// its link: the window shows the records the file gets, its settings change reaches the unit
+// once between two polls with the user in the change log, and the file loses no poll.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <algorithm>
+#include <set>
+
+#include "core/link/MainStatusText.h"
+#include "core/telemetry/TelemetryFormat.h"
+#include "support/AttachedWindowRig.h"
+#include "support/DialogControls.h"
+#include "support/ModalDialogDriver.h"
+#include "support/SimFrames.h"
+#include "support/SimWindowRig.h"
+#include "support/TelemetryTestData.h"
+#include "support/WidgetTestApplication.h"
+
+namespace corvane3 {
+namespace {
+
+using testing::ProcessEventsUntil;
+using Messages = std::vector<testing::ModalDialogDriver::Message>;
+
+constexpr int kLongWaitMs = 60000;
+
+using AttachedWindowWithSimTest = testing::WidgetTest;
+
+// The record line the window's value boxes show, once they show one the service sent.
+std::optional<std::string> ShownRecordLine(const testing::AttachedWindow& attached) {
+    const std::int32_t model = attached.app.unitState.InstrumentModel;
+    const std::string line = TelemetryRecordLine(attached.app.unitState.Snapshot(), model);
+    UnitStateData fromLine;
+    std::int32_t lineModel = 0;
+    if (!ParseTelemetryRecordLine(line, fromLine, lineModel)) {
+        return std::nullopt;
+    }
+    for (const ValueBox& box : MainStatusValueBoxes()) {
+        const auto* label = attached.window->findChild<QLabel*>(QString::fromLatin1(box.name));
+        if (label == nullptr ||
+            label->text().toStdString() != ValueBoxText(box, fromLine, lineModel)) {
+            return std::nullopt;
+        }
+    }
+    return line;
+}
+
+TEST_F(AttachedWindowWithSimTest, ShowsTheFilesRecordsAndItsChangeReachesTheUnitOnceBetweenPolls) {
+    testing::LoggingService service(testing::ModelOptions(kModelTq9000));
+    ASSERT_TRUE(service.Started()) << service.Run().Err();
+    testing::AttachedWindow attached(service.Socket());
+    ASSERT_FALSE(attached.problem) << *attached.problem;
+    CMainStatusDlg& window = *attached.window;
+    window.show();
+    std::optional<std::string> shown;
+    ASSERT_TRUE(ProcessEventsUntil([&] { return (shown = ShownRecordLine(attached)).has_value(); },
+                                   kLongWaitMs));
+    EXPECT_TRUE(window.windowTitle().contains(kViaService)) << window.windowTitle().toStdString();
+
+    {
+        testing::ModalDialogDriver driver([](QDialog& dialog) {
+            testing::Find<QLineEdit>(dialog, "offset")->setText("-123");
+            testing::Click(dialog, "apply");
+        });
+        window.RunCommand(kCmdDeltaF);
+        EXPECT_EQ(driver.Messages(),
+                  (Messages{{"Delta-F Notification", "Output Frequency modified"}}));
+    }
+    // Polling goes on after it: the offset read back by a later record.
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return attached.app.unitState.Snapshot().d1.freqTune == -123; }, kLongWaitMs));
+    EXPECT_TRUE(attached.Stop());
+    attached.window.reset();
+    ASSERT_EQ(service.Stop(), 0) << service.Run().Err();
+
+    // Once, and not inside a poll (D*1, D*2, D*5, B20, A24 follow each other within one).
+    const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
+    const auto isOffset = [](const sim::ReceivedFrame& f) { return f.code == "W01"; };
+    ASSERT_EQ(std::ranges::count_if(frames, isOffset), 1);
+    const auto at = std::ranges::find_if(frames, isOffset);
+    ASSERT_TRUE(at != frames.begin() && at + 1 != frames.end());
+    EXPECT_EQ(at->data, "-000123  ");
+    for (const char* inside : {"D*1", "D*2", "D*5", "B20"}) {
+        EXPECT_NE(at[-1].code, inside);
+    }
+    for (const char* inside : {"D*2", "D*5", "B20", "A24"}) {
+        EXPECT_NE(at[1].code, inside);
+    }
+    const std::string changes = testing::FileText(service.ChangeLog());
+    EXPECT_NE(changes.find("\tW01\t-000123  \tnone\taccepted\tby " + testing::MyUserName() +
+                           " via the logging service\n"),
+              std::string::npos)
+        << changes;
+
+    // The record the window showed is the file's; every status poll the unit answered is in
+    // the file once; the window recorded nothing of its own.
+    const std::vector<std::string> lines = testing::CsdLines(service.Records() / "Unit1234.csd");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(std::ranges::count(lines, *shown), 1) << *shown;
+    EXPECT_EQ(std::set<std::string>(lines.begin() + 1, lines.end()).size(), lines.size() - 1);
+    EXPECT_EQ(testing::SentFields(service.Sim(), "D*1").size(), lines.size() - 1);
+    EXPECT_TRUE(std::filesystem::is_empty(attached.data.Path()));
+}
+
+}  // namespace
+}  // namespace corvane3
