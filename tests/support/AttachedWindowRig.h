@@ -82,8 +82,8 @@ class AttachedWindow {
         }
         PollingHooks hooks = app.MakePollingHooks(messages);
         hooks.relay = &client;
-        polling = std::make_unique<CPollingThread>(port, app.unitState, app.linkStatus,
-                                                   app.polling, app.settings, notifications, hooks);
+        polling = std::make_unique<CPollingThread>(port, app.unitState, app.linkStatus, app.polling,
+                                                   app.settings, notifications, hooks);
         window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
         window->ShowViaService();
     }

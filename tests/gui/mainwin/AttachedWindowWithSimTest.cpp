@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
+#include <csignal>
 #include <set>
 
 #include "core/link/MainStatusText.h"
@@ -26,6 +27,13 @@ using testing::ProcessEventsUntil;
 using Messages = std::vector<testing::ModalDialogDriver::Message>;
 
 constexpr int kLongWaitMs = 60000;
+// A program's first line is waited for this many times its bound: a window starts slowly on a
+// loaded machine.
+constexpr int kLineTries = 6;
+// Two of the service's polling intervals and a margin.
+constexpr std::chrono::seconds kSweptLongEnough{5};
+// The unit's silence after a reboot, short so that polling comes back soon.
+constexpr std::chrono::milliseconds kRebootSilence{500};
 
 using AttachedWindowWithSimTest = testing::WidgetTest;
 
@@ -103,6 +111,56 @@ TEST_F(AttachedWindowWithSimTest, ShowsTheFilesRecordsAndItsChangeReachesTheUnit
     EXPECT_EQ(std::set<std::string>(lines.begin() + 1, lines.end()).size(), lines.size() - 1);
     EXPECT_EQ(testing::SentFields(service.Sim(), "D*1").size(), lines.size() - 1);
     EXPECT_TRUE(std::filesystem::is_empty(attached.data.Path()));
+}
+
+// A window killed mid-sweep cannot end the sweep itself: the service sends what the window
+// registered to end it, and its polls, held while the window swept, come back.
+TEST_F(AttachedWindowWithSimTest, AWindowKilledMidSweepHasTheServiceEndItAndPollingResumes) {
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
+    options.instrument.rebootSilence = kRebootSilence;
+    testing::LoggingService service(options);
+    ASSERT_TRUE(service.Started()) << service.Run().Err();
+    testing::ChildProcess window({CORVANE3_ATTACHED_SWEEP_WINDOW, service.Socket()});
+    std::string said;
+    for (int tries = 0; tries < kLineTries && said.empty(); ++tries) {
+        said = window.ReadLine();
+    }
+    ASSERT_EQ(said, "sweeping") << window.Err();
+    const auto sent = [&](const char* code) { return testing::SentFields(service.Sim(), code); };
+    // Swept for longer than two polling intervals, so that a poll not held would show.
+    const auto isPoint = [](const sim::ReceivedFrame& f) {
+        return f.code == "A04" && f.data == "?";
+    };
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] {
+            const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
+            const auto first = std::ranges::find_if(frames, isPoint);
+            return first != frames.end() &&
+                   frames.back().received - first->received > kSweptLongEnough;
+        },
+        kLongWaitMs));
+    window.Signal(SIGKILL);
+    window.Wait();
+    const auto records = [&] {
+        return testing::CsdLines(service.Records() / "Unit1234.csd").size();
+    };
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !sent("A02").empty(); }, kLongWaitMs));
+    const std::size_t recordsBefore = records();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return records() >= recordsBefore + 2; }, kLongWaitMs));
+    ASSERT_EQ(service.Stop(), 0) << service.Run().Err();
+
+    // The unit rebooted once, with no status poll between the sweep's first point and that.
+    EXPECT_EQ(sent("A02"), std::vector<std::string>{"0"});
+    const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
+    const auto point = std::ranges::find_if(frames, isPoint);
+    const auto reboot =
+        std::ranges::find_if(frames, [](const sim::ReceivedFrame& f) { return f.code == "A02"; });
+    ASSERT_LT(point, reboot);
+    EXPECT_EQ(std::count_if(point, reboot, [](const auto& f) { return f.code == "D*1"; }), 0);
+    EXPECT_NE(testing::FileText(service.ChangeLog()).find("\tA02\t0\t"), std::string::npos);
+    EXPECT_NE(testing::FileText(service.ChangeLog())
+                  .find("by " + testing::MyUserName() + " via the logging service"),
+              std::string::npos);
 }
 
 }  // namespace
