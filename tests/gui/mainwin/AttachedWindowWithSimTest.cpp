@@ -6,6 +6,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <algorithm>
 #include <csignal>
 #include <set>
@@ -161,6 +163,56 @@ TEST_F(AttachedWindowWithSimTest, AWindowKilledMidSweepHasTheServiceEndItAndPoll
     EXPECT_NE(testing::FileText(service.ChangeLog())
                   .find("by " + testing::MyUserName() + " via the logging service"),
               std::string::npos);
+}
+
+// A window on a port a logging service holds offers to attach to it; attached, once the service
+// has gone, it offers to take the port. Each question waits without holding the window, and a
+// Yes closes it for the way chosen.
+TEST_F(AttachedWindowWithSimTest, OffersToAttachToThePortsServiceAndToTakeThePortOnceItHasGone) {
+    testing::LoggingService service(testing::ModelOptions(kModelTq9000));
+    ASSERT_TRUE(service.Started()) << service.Run().Err();
+    const auto answerYes = [](QWidget& window, const char* name) {
+        QMessageBox* box = nullptr;
+        if (!ProcessEventsUntil(
+                [&] { return (box = window.findChild<QMessageBox*>(name)) && box->isVisible(); })) {
+            return std::string();
+        }
+        const std::string text = box->text().toStdString();
+        box->button(QMessageBox::Yes)->click();
+        return text;
+    };
+    {
+        Corvane3App app;
+        CQueuedNotificationSink notifications;
+        app.serialPort.SetSettings(
+            {(service.Dir() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
+        app.settings.PollingInterval = kMinPollingInterval;
+        app.linkStatus.SetSink(&notifications);
+        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
+                               app.settings, notifications);
+        CMainStatusDlg window(app, notifications, &polling);
+        window.show();
+        const std::string asked = answerYes(window, "attachQuestion");
+        EXPECT_NE(
+            asked.find("in use by process " + std::to_string(service.Run().Pid()) + " (corvane3)"),
+            std::string::npos)
+            << asked;
+        EXPECT_EQ(window.ChosenLink(), service.Socket());
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_TRUE(polling.StopBackgroundThread());
+        app.linkStatus.SetSink(nullptr);
+    }
+    testing::AttachedWindow attached(service.Socket());
+    ASSERT_FALSE(attached.problem) << *attached.problem;
+    attached.window->show();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return attached.app.unitState.Online.load(); }));
+    EXPECT_FALSE(attached.window->findChild<QMessageBox*>("attachQuestion"));
+    ASSERT_EQ(service.Stop(), 0) << service.Run().Err();
+    EXPECT_NE(answerYes(*attached.window, "serviceGoneMessage").find("Use the port"),
+              std::string::npos);
+    EXPECT_EQ(attached.window->ChosenLink(), "");
+    EXPECT_FALSE(attached.window->isVisible());
+    EXPECT_TRUE(attached.Stop());
 }
 
 }  // namespace
