@@ -368,7 +368,7 @@ const std::vector<ProgramOption>& ProgramOptions() {
         {"control", "socket", "Headless: serve the unit to clients on the socket <socket>."},
         {"attach", "socket",
          "Watch and command the unit through the logging service's <socket> (default: the "
-         "packaged service's for the port)."},
+         "port's service)."},
     };
     return options;
 }
