@@ -34,16 +34,24 @@ constexpr int kLongWaitMs = 60000;
 constexpr int kLineTries = 6;
 // Two of the service's polling intervals and a margin.
 constexpr std::chrono::seconds kSweptLongEnough{5};
+// A unit's own sweep of 21 points lasts longer than kSweptLongEnough.
+constexpr std::chrono::milliseconds kSweepPointInterval{500};
 // The unit's silence after a reboot, short so that polling comes back soon.
 constexpr std::chrono::milliseconds kRebootSilence{500};
 
 using AttachedWindowWithSimTest = testing::WidgetTest;
 
-// The record line the window's value boxes show, once they show one the service sent.
+// The record line the window's value boxes show, once they show one the service sent with the
+// details the line does not hold (the unit's clock, its firmware, its memory's dates).
 std::optional<std::string> ShownRecordLine(const testing::AttachedWindow& attached) {
     const std::int32_t model = attached.app.unitState.InstrumentModel;
-    const std::string line = TelemetryRecordLine(attached.app.unitState.Snapshot(), model);
-    UnitStateData fromLine;
+    const UnitStateData shown = attached.app.unitState.Snapshot();
+    const std::string line = TelemetryRecordLine(shown, model);
+    if (shown.timeText.empty() || shown.displayFirmware.empty() ||
+        shown.d5.yearOfManufacture == 0) {
+        return std::nullopt;
+    }
+    UnitStateData fromLine = shown;  // the details as they came beside the line
     std::int32_t lineModel = 0;
     if (!ParseTelemetryRecordLine(line, fromLine, lineModel)) {
         return std::nullopt;
@@ -118,51 +126,64 @@ TEST_F(AttachedWindowWithSimTest, ShowsTheFilesRecordsAndItsChangeReachesTheUnit
 // A window killed mid-sweep cannot end the sweep itself: the service sends what the window
 // registered to end it, and its polls, held while the window swept, come back.
 TEST_F(AttachedWindowWithSimTest, AWindowKilledMidSweepHasTheServiceEndItAndPollingResumes) {
-    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
-    options.instrument.rebootSilence = kRebootSilence;
-    testing::LoggingService service(options);
-    ASSERT_TRUE(service.Started()) << service.Run().Err();
-    testing::ChildProcess window({CORVANE3_ATTACHED_SWEEP_WINDOW, service.Socket()});
-    std::string said;
-    for (int tries = 0; tries < kLineTries && said.empty(); ++tries) {
-        said = window.ReadLine();
-    }
-    ASSERT_EQ(said, "sweeping") << window.Err();
-    const auto sent = [&](const char* code) { return testing::SentFields(service.Sim(), code); };
-    // Swept for longer than two polling intervals, so that a poll not held would show.
-    const auto isPoint = [](const sim::ReceivedFrame& f) {
-        return f.code == "A04" && f.data == "?";
-    };
-    ASSERT_TRUE(ProcessEventsUntil(
-        [&] {
-            const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
-            const auto first = std::ranges::find_if(frames, isPoint);
-            return first != frames.end() &&
-                   frames.back().received - first->received > kSweptLongEnough;
-        },
-        kLongWaitMs));
-    window.Signal(SIGKILL);
-    window.Wait();
-    const auto records = [&] {
-        return testing::CsdLines(service.Records() / "Unit1234.csd").size();
-    };
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !sent("A02").empty(); }, kLongWaitMs));
-    const std::size_t recordsBefore = records();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return records() >= recordsBefore + 2; }, kLongWaitMs));
-    ASSERT_EQ(service.Stop(), 0) << service.Run().Err();
+    const struct {
+        bool instrumentSweep;
+        std::string pointCode, pointData;  // a frame of the sweep running
+        std::string endCode, endData;      // what ends it: a reboot, or the unit's sweep off
+    } kCases[] = {{false, "A04", "?", "A02", "0"}, {true, "A05", "", "A05", "off"}};
+    for (const auto& c : kCases) {
+        sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000, c.instrumentSweep);
+        options.instrument.rebootSilence = kRebootSilence;
+        options.instrument.sweepPointInterval = kSweepPointInterval;
+        testing::LoggingService service(options);
+        ASSERT_TRUE(service.Started()) << service.Run().Err();
+        testing::ChildProcess window({CORVANE3_ATTACHED_SWEEP_WINDOW, service.Socket()});
+        std::string said;
+        for (int tries = 0; tries < kLineTries && said.empty(); ++tries) {
+            said = window.ReadLine();
+        }
+        ASSERT_EQ(said, "sweeping") << window.Err();
+        const auto isPoint = [&](const sim::ReceivedFrame& f) {
+            return f.code == c.pointCode && f.data != c.endData &&
+                   (c.pointData.empty() || f.data == c.pointData);
+        };
+        const auto isEnd = [&](const sim::ReceivedFrame& f) {
+            return f.code == c.endCode && f.data == c.endData;
+        };
+        // Swept for longer than two polling intervals, so that a poll not held would show.
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] {
+                const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
+                const auto first = std::ranges::find_if(frames, isPoint);
+                return first != frames.end() &&
+                       std::chrono::steady_clock::now() - first->received > kSweptLongEnough;
+            },
+            kLongWaitMs));
+        window.Signal(SIGKILL);
+        window.Wait();
+        const auto records = [&] {
+            return testing::CsdLines(service.Records() / "Unit1234.csd").size();
+        };
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] { return std::ranges::any_of(service.Sim().Frames(), isEnd); }, kLongWaitMs));
+        const std::size_t recordsBefore = records();
+        ASSERT_TRUE(
+            ProcessEventsUntil([&] { return records() >= recordsBefore + 2; }, kLongWaitMs));
+        ASSERT_EQ(service.Stop(), 0) << service.Run().Err();
 
-    // The unit rebooted once, with no status poll between the sweep's first point and that.
-    EXPECT_EQ(sent("A02"), std::vector<std::string>{"0"});
-    const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
-    const auto point = std::ranges::find_if(frames, isPoint);
-    const auto reboot =
-        std::ranges::find_if(frames, [](const sim::ReceivedFrame& f) { return f.code == "A02"; });
-    ASSERT_LT(point, reboot);
-    EXPECT_EQ(std::count_if(point, reboot, [](const auto& f) { return f.code == "D*1"; }), 0);
-    EXPECT_NE(testing::FileText(service.ChangeLog()).find("\tA02\t0\t"), std::string::npos);
-    EXPECT_NE(testing::FileText(service.ChangeLog())
-                  .find("by " + testing::MyUserName() + " via the logging service"),
-              std::string::npos);
+        // Ended once, with no status poll between the sweep's first frame and its end.
+        const std::vector<sim::ReceivedFrame> frames = service.Sim().Frames();
+        EXPECT_EQ(std::ranges::count_if(frames, isEnd), 1) << c.endCode;
+        const auto point = std::ranges::find_if(frames, isPoint);
+        const auto end = std::ranges::find_if(frames, isEnd);
+        ASSERT_LT(point, end);
+        EXPECT_EQ(std::count_if(point, end, [](const auto& f) { return f.code == "D*1"; }), 0);
+        const std::string changes = testing::FileText(service.ChangeLog());
+        EXPECT_NE(changes.find("\t" + c.endCode + "\t" + c.endData + "\t"), std::string::npos)
+            << changes;
+        EXPECT_NE(changes.find("by " + testing::MyUserName() + " via the logging service"),
+                  std::string::npos);
+    }
 }
 
 // A window on a port a logging service holds offers to attach to it; attached, once the service
