@@ -69,8 +69,8 @@ class CMainStatusDlg : public QDialog {
     // The way to the unit the person chose instead of this one, the window having closed for
     // it: the logging service's socket to attach to, or "" for the port itself.
     const std::optional<std::string>& ChosenLink() const { return chosenLink_; }
-    // Whether the window may offer to attach to a logging service that holds its port (not
-    // after attaching to it failed, nor when nobody is there to answer).
+    // Whether the window may offer to attach to a logging service that holds its port (off
+    // until set: not after attaching to it failed, nor when nobody is there to answer).
     void SetAttachOffered(bool offered) { attachOffered_ = offered; }
     // Fills the title, status panes and value boxes from the Unit state.
     void Refresh();
@@ -190,7 +190,7 @@ class CMainStatusDlg : public QDialog {
     // A record has been shown since the window opened.
     bool recordShown_ = false;
     bool viaService_ = false;    // attached: the logging service polls and records
-    bool attachOffered_ = true;  // the offer to attach may still be made
+    bool attachOffered_ = false;  // the offer to attach may still be made
     std::optional<std::string> chosenLink_;
     bool stale_ = false;
     CMonitoringOptionsDlg* monitoring_ = nullptr;

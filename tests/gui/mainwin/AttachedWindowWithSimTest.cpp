@@ -212,6 +212,7 @@ TEST_F(AttachedWindowWithSimTest, OffersToAttachToThePortsServiceAndToTakeThePor
         CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
                                app.settings, notifications);
         CMainStatusDlg window(app, notifications, &polling);
+        window.SetAttachOffered(true);
         window.show();
         const std::string asked = answerYes(window, "attachQuestion");
         EXPECT_NE(
