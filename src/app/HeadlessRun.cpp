@@ -16,6 +16,7 @@
 #include "core/alerts/EventProgram.h"
 #include "core/alerts/UnitWatch.h"
 #include "core/base/CLocale.h"
+#include "core/control/UnitDetails.h"
 #include "core/config/TelemetryPath.h"
 #include "core/link/MainStatusText.h"
 #include "core/link/NetworkPortName.h"
@@ -481,7 +482,7 @@ class CHeadlessLoop {
                    StatusRecordLine(data, posted.model));
         events_.StatusRecord(data, posted.model, UnitNow(data));
         control_.Push(RecordMessage{posted.model, data.d1.serialNumber,
-                                    TelemetryRecordLine(data, posted.model)});
+                                    TelemetryRecordLine(data, posted.model), UnitDetailsOf(data)});
         MetricsSnapshot& snapshot = metrics_.Snapshot();
         snapshot.hasRecord = true;
         snapshot.record = data;

@@ -29,6 +29,7 @@
 #include "core/base/CLocale.h"
 #include "core/control/ControlClient.h"
 #include "core/control/ServicePort.h"
+#include "core/control/ServiceSocket.h"
 #include "core/link/SerialTrace.h"
 #include "core/poll/PollingThread.h"
 #include "core/program/CommandLineOptions.h"
@@ -251,110 +252,133 @@ int RunWithWindows(Corvane3App& app, const CommandLineFile& file, const std::str
             break;
         }
         case ECommandLineFileKind::kNone: {
-            CQueuedNotificationSink notifications;
-            app.linkStatus.SetSink(&notifications);
-            CQueuedTimedMessages messages;
-            PollingHooks hooks = app.MakePollingHooks(messages);
-            // Attached, the logging service owns the port: this window's exchanges go through
-            // it and its port is never opened.
-            CServicePort servicePort(app.linkStatus);
-            CControlClient service(app.unitState, app.linkStatus, notifications);
-            if (serviceSocket) {
-                if (const auto problem = service.Connect(*serviceSocket)) {
-                    std::fprintf(stderr, "corvane3: %s\n", problem->c_str());
-                    ShowConfigurationMessage(*problem, interactive);
-                    app.linkStatus.SetSink(nullptr);
-                    return kExitRefused;
-                }
-                hooks.relay = &service;
-            }
-            CPollingThread polling(serviceSocket ? servicePort : app.serialPort, app.unitState,
-                                   app.linkStatus, app.polling, app.settings, notifications,
-                                   hooks);
-            CMainStatusDlg window(app, notifications, &polling);
-            if (serviceSocket) {
-                window.ShowViaService();
-            }
-            // Polling has started: what the configuration's loading found waits for the person
-            // without holding the watch.
-            if (interactive) {
-                for (const std::string& message : app.StartupMessages()) {
-                    CUpdatingMessage(&window, QStringLiteral("startupMessage"),
-                                     QMessageBox::Warning)
-                        .Show(QString::fromStdString(message), QStringLiteral("Corvane3"));
-                }
-            }
-            // The program's problems are said on standard error and in one box that does not
-            // wait for an answer (the runner says each run of failures once), handed to this
-            // thread first while the window runs; after it, on standard error only.
-            CUpdatingMessage programMessage(&window, QStringLiteral("eventProgramMessage"),
-                                            QMessageBox::Warning);
-            std::atomic<bool> windowRuns{true};
-            std::optional<CEventProgram> program;
-            if (!onEvent.empty()) {
-                const auto say = [&window, &programMessage, &windowRuns](const std::string& text,
-                                                                         bool inBox) {
-                    if (!windowRuns) {
-                        std::fprintf(stderr, "corvane3: %s\n", text.c_str());
-                        return;
+            // The window opens again when the person chooses another way to the unit in it:
+            // attaching to the logging service that holds the port, or taking the port itself.
+            std::optional<std::string> socket = serviceSocket;
+            bool offerAttach = interactive;
+            bool chosenInWindow = false;
+            for (bool again = true; again;) {
+                again = false;
+                CQueuedNotificationSink notifications;
+                app.linkStatus.SetSink(&notifications);
+                CQueuedTimedMessages messages;
+                PollingHooks hooks = app.MakePollingHooks(messages);
+                // Attached, the logging service owns the port: this window's exchanges go through
+                // it and its port is never opened.
+                CServicePort servicePort(app.linkStatus);
+                CControlClient service(app.unitState, app.linkStatus, notifications);
+                if (socket) {
+                    if (const auto problem = service.Connect(*socket)) {
+                        std::fprintf(stderr, "corvane3: %s\n", problem->c_str());
+                        ShowConfigurationMessage(*problem, interactive);
+                        app.linkStatus.SetSink(nullptr);
+                        if (!chosenInWindow) {
+                            return kExitRefused;
+                        }
+                        // Attaching was offered and failed: the window goes on with its own port
+                        // and does not offer it again.
+                        socket.reset();
+                        offerAttach = false;
+                        again = true;
+                        continue;
                     }
-                    QMetaObject::invokeMethod(
-                        &window,
-                        [&programMessage, text, inBox] {
+                    hooks.relay = &service;
+                }
+                CPollingThread polling(socket ? servicePort : app.serialPort, app.unitState,
+                                       app.linkStatus, app.polling, app.settings, notifications,
+                                       hooks);
+                CMainStatusDlg window(app, notifications, &polling);
+                window.SetAttachOffered(offerAttach);
+                if (socket) {
+                    window.ShowViaService();
+                }
+                // Polling has started: what the configuration's loading found waits for the person
+                // without holding the watch (once, not again when the window opens again).
+                if (interactive && !chosenInWindow) {
+                    for (const std::string& message : app.StartupMessages()) {
+                        CUpdatingMessage(&window, QStringLiteral("startupMessage"),
+                                         QMessageBox::Warning)
+                            .Show(QString::fromStdString(message), QStringLiteral("Corvane3"));
+                    }
+                }
+                // The program's problems are said on standard error and in one box that does not
+                // wait for an answer (the runner says each run of failures once), handed to this
+                // thread first while the window runs; after it, on standard error only.
+                CUpdatingMessage programMessage(&window, QStringLiteral("eventProgramMessage"),
+                                                QMessageBox::Warning);
+                std::atomic<bool> windowRuns{true};
+                std::optional<CEventProgram> program;
+                if (!onEvent.empty()) {
+                    const auto say = [&window, &programMessage, &windowRuns](
+                                         const std::string& text, bool inBox) {
+                        if (!windowRuns) {
                             std::fprintf(stderr, "corvane3: %s\n", text.c_str());
-                            if (inBox) {
-                                programMessage.Show(QString::fromStdString(text),
-                                                    QStringLiteral("Corvane3"));
-                            }
-                        },
-                        Qt::QueuedConnection);
-                };
-                program.emplace(
-                    onEvent, [say](const std::string& problem) { say(problem, true); },
-                    [say](const std::string& line) { say(line, false); });
-            }
-            CUnitWatch watch(limits, [&program](const UnitEvent& event) {
-                if (program) {
-                    program->Run(event);
+                            return;
+                        }
+                        QMetaObject::invokeMethod(
+                            &window,
+                            [&programMessage, text, inBox] {
+                                std::fprintf(stderr, "corvane3: %s\n", text.c_str());
+                                if (inBox) {
+                                    programMessage.Show(QString::fromStdString(text),
+                                                        QStringLiteral("Corvane3"));
+                                }
+                            },
+                            Qt::QueuedConnection);
+                    };
+                    program.emplace(
+                        onEvent, [say](const std::string& problem) { say(problem, true); },
+                        [say](const std::string& line) { say(line, false); });
                 }
-            });
-            window.SetUnitWatch(watch);
-            window.ShowLimitsProblems(readingLimits.problems);
-            if (!screenshot.empty()) {
-                SaveScreenshotAfterFirstRecord(window, notifications, screenshot, screenshotTimeout,
-                                               exitStatus);
-            }
-            window.exec();
-            windowRuns = false;
-            // What the runner handed over just before is still said.
-            QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
-            // What the run did not keep is said, whichever way it ends.
-            const auto sayLosses = [&window, &program] {
-                if (const std::string lost = window.RecordsNotKeptText(); !lost.empty()) {
-                    std::fprintf(stderr, "corvane3: %s\n", lost.c_str());
-                }
-                if (program) {
-                    if (const std::string cut = program->Finish(kEventDeliveryAtExit);
-                        !cut.empty()) {
-                        std::fprintf(stderr, "corvane3: %s\n", cut.c_str());
+                CUnitWatch watch(limits, [&program](const UnitEvent& event) {
+                    if (program) {
+                        program->Run(event);
                     }
+                });
+                window.SetUnitWatch(watch);
+                window.ShowLimitsProblems(readingLimits.problems);
+                if (!screenshot.empty()) {
+                    SaveScreenshotAfterFirstRecord(window, notifications, screenshot,
+                                                   screenshotTimeout, exitStatus);
                 }
-            };
-            // The thread sends what the closed windows handed over, then it is joined before
-            // the records it uses go away. One still stuck in an exchange when the bound
-            // expires is not waited for: the configuration is saved and the process ends at
-            // once, the records left in place for the thread until then.
-            if (!polling.StopBackgroundThread()) {
-                std::fprintf(stderr,
-                             "corvane3: the unit did not let the polling thread end in time; "
-                             "ending without it\n");
+                window.exec();
+                windowRuns = false;
+                // What the runner handed over just before is still said.
+                QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
+                // What the run did not keep is said, whichever way it ends.
+                const auto sayLosses = [&window, &program] {
+                    if (const std::string lost = window.RecordsNotKeptText(); !lost.empty()) {
+                        std::fprintf(stderr, "corvane3: %s\n", lost.c_str());
+                    }
+                    if (program) {
+                        if (const std::string cut = program->Finish(kEventDeliveryAtExit);
+                            !cut.empty()) {
+                            std::fprintf(stderr, "corvane3: %s\n", cut.c_str());
+                        }
+                    }
+                };
+                // The thread sends what the closed windows handed over, then it is joined before
+                // the records it uses go away. One still stuck in an exchange when the bound
+                // expires is not waited for: the configuration is saved and the process ends at
+                // once, the records left in place for the thread until then.
+                if (!polling.StopBackgroundThread()) {
+                    std::fprintf(stderr,
+                                 "corvane3: the unit did not let the polling thread end in time; "
+                                 "ending without it\n");
+                    sayLosses();
+                    const int status = SaveConfigurationAtEnd(app, false, exitStatus);
+                    std::fflush(nullptr);
+                    std::_Exit(status);
+                }
                 sayLosses();
-                const int status = SaveConfigurationAtEnd(app, false, exitStatus);
-                std::fflush(nullptr);
-                std::_Exit(status);
+                app.linkStatus.SetSink(nullptr);
+                if (const std::optional<std::string>& chosen = window.ChosenLink()) {
+                    socket = chosen->empty() ? std::nullopt : chosen;
+                    chosenInWindow = again = true;
+                    // What the other way showed is not the unit's state until it says so itself.
+                    app.unitState.Online = false;
+                }
             }
-            sayLosses();
-            app.linkStatus.SetSink(nullptr);
             break;
         }
     }
@@ -523,8 +547,22 @@ int main(int argc, char* argv[]) {
     for (const std::string& problem : limits.problems) {
         std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
     }
+    // --attach alone: the packaged service's socket for the configured port.
+    std::optional<std::string> attach = options.attach;
+    if (attach && attach->empty()) {
+        attach = PackagedControlSocket(app.serialPort.Settings().name);
+        if (!attach) {
+            const std::string problem = "--attach needs the logging service's socket: the port " +
+                                        app.serialPort.Settings().name +
+                                        " is not under /dev, so no service's socket is named "
+                                        "after it.";
+            std::fprintf(stderr, "corvane3: %s\n", problem.c_str());
+            ShowConfigurationMessage(problem, !options.screenshot);
+            return kExitRefused;
+        }
+    }
     return traced(RunWithWindows(
         app, ParseCommandLineFile(fileLine), options.screenshot.value_or(std::string()),
-        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout,
-        limits, options.onEvent.value_or(std::string()), options.attach));
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : kDefaultScreenshotTimeout, limits,
+        options.onEvent.value_or(std::string()), attach));
 }

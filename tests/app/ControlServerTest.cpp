@@ -142,7 +142,7 @@ TEST(ControlServerTest, AClientThatStopsReadingIsCutWhileTheOthersGetEveryPush) 
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         int pushed = 0;
         while (rig.server.ClientCount() != 1 && std::chrono::steady_clock::now() < until) {
-            rig.server.Push(RecordMessage{403, 1234, "record " + std::to_string(pushed)});
+            rig.server.Push(RecordMessage{403, 1234, "record " + std::to_string(pushed), {}});
             const auto record = reader.NextOf<RecordMessage>();
             ASSERT_TRUE(record);
             EXPECT_EQ(record->line, "record " + std::to_string(pushed++));
@@ -153,7 +153,7 @@ TEST(ControlServerTest, AClientThatStopsReadingIsCutWhileTheOthersGetEveryPush) 
             said = said || note.text.ends_with("detached: it stopped reading; cut off");
         }
         EXPECT_TRUE(said);
-        rig.server.Push(RecordMessage{403, 1234, "after"});
+        rig.server.Push(RecordMessage{403, 1234, "after", {}});
         EXPECT_EQ(reader.NextOf<RecordMessage>()->line, "after");
     }
 }

@@ -315,5 +315,28 @@ TEST(ControlSocketTest, TheSocketIsForTheGroupAndOneRunServesIt) {
     EXPECT_FALSE(std::filesystem::exists(rig.Socket()));
 }
 
+// --attach alone attaches to the packaged service's socket named after the configured port.
+TEST(ControlSocketTest, AttachAloneTakesThePackagedSocketOfThePort) {
+    TempDir dir;
+    const std::string config = (dir.Path() / "Corvane3.ini").string();
+    const std::string notDevice = (dir.Path() / "ttyS9").string();
+    const struct {
+        std::string port;
+        std::string said;
+    } kCases[] = {
+        {"/dev/ttyCv3Absent", "No logging service serves /run/corvane3/ttyCv3Absent.sock: "},
+        {notDevice, "--attach needs the logging service's socket: the port " + notDevice +
+                        " is not under /dev"},
+    };
+    for (const auto& c : kCases) {
+        std::ofstream(config) << "[COM]\nPortName=" << c.port << "\n";
+        // A screenshot run asks nobody: the reason goes to standard error alone.
+        ChildProcess window({CORVANE3_PROGRAM, "--attach", "--config", config, "--screenshot",
+                             (dir.Path() / "shot.png").string()});
+        EXPECT_EQ(window.Wait(), 1) << c.port;
+        EXPECT_NE(window.Err().find(c.said), std::string::npos) << window.Err();
+    }
+}
+
 }  // namespace
 }  // namespace corvane3::testing

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/control/UnitDetails.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/SerialDevice.h"
 #include "core/telemetry/TelemetryFormat.h"
@@ -101,9 +102,9 @@ std::optional<std::string> CControlClient::Connect(const std::string& socketPath
     if (hello_) {
         return std::nullopt;
     }
-    return greeted ? "The logging service of " + socketPath + " closed the connection: " +
-                         goneReason_
-                   : "The logging service of " + socketPath + " does not answer.";
+    return greeted
+               ? "The logging service of " + socketPath + " closed the connection: " + goneReason_
+               : "The logging service of " + socketPath + " does not answer.";
 }
 
 void CControlClient::ReadLoop() {
@@ -150,11 +151,10 @@ void CControlClient::Handle(ServerMessage message) {
     std::lock_guard lock(mutex_);
     if (const auto* hello = std::get_if<HelloMessage>(&message)) {
         if (hello->version != kControlProtocolVersion) {
-            greetingProblem_ = "The logging service speaks version " +
-                               std::to_string(hello->version) +
-                               " of the control protocol, this program version " +
-                               std::to_string(kControlProtocolVersion) +
-                               ": use the same release for both.";
+            greetingProblem_ =
+                "The logging service speaks version " + std::to_string(hello->version) +
+                " of the control protocol, this program version " +
+                std::to_string(kControlProtocolVersion) + ": use the same release for both.";
         } else {
             hello_ = *hello;
             user_ = hello->user;
@@ -183,6 +183,9 @@ void CControlClient::ShowRecord(const RecordMessage& record) {
     std::int32_t model = record.model;
     unit_.Update([&](UnitStateData& data) {
         parsed = ParseTelemetryRecordLine(record.line, data, model);
+        if (parsed && record.unit) {
+            ApplyUnitDetails(*record.unit, data);
+        }
     });
     if (!parsed) {
         return;

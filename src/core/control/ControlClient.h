@@ -41,8 +41,9 @@ class CControlClient : public IExchangeRelay {
 
     // Connects to the service's socket and takes its greeting. Nothing when attached, else why
     // not (no service there, its group, another protocol version).
-    std::optional<std::string> Connect(const std::string& socketPath,
-                                       std::chrono::milliseconds greetingLimit = std::chrono::seconds(10));
+    std::optional<std::string> Connect(
+        const std::string& socketPath,
+        std::chrono::milliseconds greetingLimit = std::chrono::seconds(10));
 
     // One exchange through the service; an empty code only reads. Not sent when the service is
     // gone or does not answer in time.
@@ -93,7 +94,7 @@ class CControlClient : public IExchangeRelay {
     std::mutex requestMutex_;
     std::uint64_t nextId_ = 1;
     std::optional<std::uint64_t> awaitedId_;
-    std::optional<ServerMessage> awaitedReply_;   // the reply or error with awaitedId_
+    std::optional<ServerMessage> awaitedReply_;  // the reply or error with awaitedId_
     // The kind (ServerMessage index) of the answer a closing or sweep request waits for.
     std::optional<std::size_t> awaitedKind_;
     std::optional<ServerMessage> answer_;  // that answer, or an error without id

@@ -192,7 +192,19 @@ struct ServerEncoder {
                 {"online", m.online}};
     }
     Json operator()(const RecordMessage& m) const {
-        return {{"class", "record"}, {"model", m.model}, {"serial", m.serial}, {"line", m.line}};
+        Json object{
+            {"class", "record"}, {"model", m.model}, {"serial", m.serial}, {"line", m.line}};
+        if (const auto& u = m.unit) {
+            object["unit"] = {{"time", BytesToWireText(u->timeText)},
+                              {"firmware", BytesToWireText(u->firmware)},
+                              {"instrumentSweep", u->instrumentSweep},
+                              {"yearOfManufacture", u->yearOfManufacture},
+                              {"manufactureDateA", u->manufactureDateA},
+                              {"manufactureDateB", u->manufactureDateB},
+                              {"powerOnHours", u->powerOnHours},
+                              {"restartFaultLevel", u->restartFaultLevel}};
+        }
+        return object;
     }
     Json operator()(const ReplyMessage& m) const {
         return {{"class", "reply"},
@@ -256,9 +268,24 @@ ServerMessage ServerOf(const std::string& kind, const Json& object) {
         return LinkMessage{*state, TextField(object, "text"), BoolField(object, "online")};
     }
     if (kind == "record") {
-        return RecordMessage{IntegerField<std::int32_t>(object, "model"),
+        RecordMessage record{IntegerField<std::int32_t>(object, "model"),
                              IntegerField<std::uint32_t>(object, "serial"),
-                             TextField(object, "line")};
+                             TextField(object, "line"), std::nullopt};
+        if (object.contains("unit")) {
+            const Json& u = Field(object, "unit");
+            if (!u.is_object()) {
+                throw BadField{"the field \"unit\" is not an object"};
+            }
+            record.unit = UnitDetails{BytesField(u, "time"),
+                                      BytesField(u, "firmware"),
+                                      BoolField(u, "instrumentSweep"),
+                                      IntegerField<std::int32_t>(u, "yearOfManufacture"),
+                                      IntegerField<std::int32_t>(u, "manufactureDateA"),
+                                      IntegerField<std::int32_t>(u, "manufactureDateB"),
+                                      IntegerField<std::int64_t>(u, "powerOnHours"),
+                                      IntegerField<std::int32_t>(u, "restartFaultLevel")};
+        }
+        return record;
     }
     if (kind == "reply") {
         return ReplyMessage{IntegerField<std::uint64_t>(object, "id"), BoolField(object, "sent"),

@@ -73,11 +73,24 @@ struct LinkMessage {
     std::string text;
     bool online = false;
 };
-// Service: every status record, as the line the telemetry file gets.
+// What a window shows of the unit that the record line does not hold: the unit's clock, its
+// firmware, whether it sweeps by itself, and its memory's dates and hours.
+struct UnitDetails {
+    std::string timeText;  // raw bytes
+    std::string firmware;  // raw bytes
+    bool instrumentSweep = false;
+    std::int32_t yearOfManufacture = 0, manufactureDateA = 0, manufactureDateB = 0;
+    std::int64_t powerOnHours = 0;
+    std::int32_t restartFaultLevel = 0;
+    bool operator==(const UnitDetails&) const = default;
+};
+// Service: every status record, as the line the telemetry file gets, and the details beside it
+// (absent from a service that does not send them).
 struct RecordMessage {
     std::int32_t model = 0;
     std::uint32_t serial = 0;
     std::string line;  // without the line end
+    std::optional<UnitDetails> unit;
 };
 // Service: the answer to an exchange: the whole reply as the wire gave it.
 struct ReplyMessage {

@@ -121,7 +121,7 @@ bool LockSerialDevice(int fd) {
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
-std::string SerialDeviceInUse(const std::string& devicePath) {
+std::optional<int> SerialDeviceHolder(const std::string& devicePath) {
     struct stat info {};
     std::ifstream locks("/proc/locks");
     if (::stat(devicePath.c_str(), &info) == 0 && locks) {
@@ -132,14 +132,22 @@ std::string SerialDeviceInUse(const std::string& devicePath) {
                       static_cast<unsigned long>(info.st_ino));
         for (std::string line; std::getline(locks, line);) {
             std::istringstream fields(line);
-            std::string number, kind, advisory, mode, pid, file;
+            std::string number, kind, advisory, mode, file;
+            int pid = 0;
             if (fields >> number >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK" &&
-                file == id && pid != "0") {
-                const std::string name = ProcessName(pid);
-                return std::string(kPortInUse) + " by process " + pid +
-                       (name.empty() ? "" : " (" + name + ")");
+                file == id && pid > 0) {
+                return pid;
             }
         }
+    }
+    return std::nullopt;
+}
+
+std::string SerialDeviceInUse(const std::string& devicePath) {
+    if (const std::optional<int> pid = SerialDeviceHolder(devicePath)) {
+        const std::string name = ProcessName(std::to_string(*pid));
+        return std::string(kPortInUse) + " by process " + std::to_string(*pid) +
+               (name.empty() ? "" : " (" + name + ")");
     }
     return std::string(kPortInUse) + " by another program";
 }

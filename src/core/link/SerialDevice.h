@@ -1,6 +1,7 @@
 #pragma once
 // Whether a path can be the instrument's serial port at all, and why it could not be opened.
 
+#include <optional>
 #include <string>
 
 namespace corvane3 {
@@ -30,6 +31,10 @@ std::string OpenFailureReason(const std::string& devicePath, int error);
 // Takes the advisory lock on an open port that serial programs on Linux take (flock), which
 // holds for root too, unlike TIOCEXCL. False when another open of the device holds it.
 bool LockSerialDevice(int fd);
+
+// The process that holds the advisory lock on the device at devicePath (found in /proc/locks);
+// nothing when none does or it cannot be found.
+std::optional<int> SerialDeviceHolder(const std::string& devicePath);
 
 // "in use by process N (NAME)" for the device at devicePath, N found in /proc/locks and NAME in
 // /proc/N/comm (without the parentheses when it cannot be read); "in use by another program"

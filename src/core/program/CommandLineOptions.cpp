@@ -82,6 +82,11 @@ bool TakesValue(EOption option) {
     return option >= kConfig && !ProgramOptions()[option - kConfig].valueName.empty();
 }
 
+// --attach alone attaches to the packaged service of the configured port.
+bool ValueOptional(EOption option) {
+    return option == kAttach;
+}
+
 // One character of UTF-8 text at text[at]: its code point and length. A byte that starts no
 // valid sequence is a character of its own (code point 0xFFFD).
 std::pair<char32_t, std::size_t> CharacterAt(std::string_view text, std::size_t at) {
@@ -194,6 +199,10 @@ bool CParser::ParseValue(const std::string& name, const std::string& argument, s
     }
     const std::size_t assign = argument.find('=');
     if (TakesValue(*option)) {
+        if (assign == std::string::npos && ValueOptional(*option) &&
+            (index + 1 == arguments_.size() || arguments_[index + 1].starts_with('-'))) {
+            return true;  // given without its value
+        }
         if (assign == std::string::npos) {
             ++index;
             if (index == arguments_.size()) {
@@ -356,10 +365,10 @@ const std::vector<ProgramOption>& ProgramOptions() {
         {"on-event", "program",
          "Run <program> per new event (no shell; CORVANE3_* variables); killed after " +
              std::to_string(kEventProgramSeconds) + " s."},
-        {"control", "socket",
-         "Headless: serve the unit to clients on the socket <socket>."},
+        {"control", "socket", "Headless: serve the unit to clients on the socket <socket>."},
         {"attach", "socket",
-         "Watch and command the unit through the logging service's <socket>."},
+         "Watch and command the unit through the logging service's <socket> (default: the "
+         "port's service)."},
     };
     return options;
 }
@@ -418,7 +427,9 @@ CommandLineResult ParseCommandLineOptions(const std::vector<std::string>& argume
     options.trace = parser.Value(kTrace);
     options.onEvent = parser.Value(kOnEvent);
     options.control = parser.Value(kControl);
-    options.attach = parser.Value(kAttach);
+    if (parser.IsSet(kAttach)) {
+        options.attach = parser.Value(kAttach).value_or("");
+    }
     options.positional = parser.Positional();
     // --summary goes first; the text options print before either runs.
     if (!options.textOnly && !options.summary && options.exportCsv &&

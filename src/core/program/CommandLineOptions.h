@@ -46,7 +46,9 @@ struct CommandLineOptions {
     std::optional<std::string> trace;
     std::optional<std::string> onEvent;  // the program run once per event
     std::optional<std::string> control;  // the headless run's control socket
-    std::optional<std::string> attach;   // the logging service's socket the window attaches to
+    // The logging service's socket the window attaches to; "" for the packaged service's of
+    // the port.
+    std::optional<std::string> attach;
     std::optional<MetricsEndpoint> metrics;
     // 0 when not given; else within the option's range.
     int intervalSeconds = 0;  // kMinPollingInterval .. kMaxPollingInterval

@@ -351,24 +351,6 @@ void CMainStatusDlg::ShowViaService() {
     ShowPortPane();
 }
 
-void CMainStatusDlg::ShowServiceGone() {
-    // The service owned the port: this window can neither see nor command the unit any more.
-    SetStale(true);
-    UpdateTitle();
-    panes_[1]->setText(QStringLiteral("The logging service is gone"));
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, QStringLiteral("Corvane3"),
-        QStringLiteral("The logging service this window was attached to is gone: the unit is "
-                       "neither watched nor recorded through it. Start the service again, or "
-                       "close this window and start Corvane3 without --attach to use the port "
-                       "once it is free."),
-        QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("serviceGoneMessage"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
-}
-
 void CMainStatusDlg::ShowPortPane() {
     const std::string pane =
         PortPaneText(app_.serialPort.Settings().name, app_.serialPort.LastOpenError());
@@ -378,6 +360,7 @@ void CMainStatusDlg::ShowPortPane() {
     // The pane may be too narrow for the whole reason.
     panes_[1]->setToolTip(text);
     panes_[1]->setEnabled(true);
+    OfferToAttach();
 }
 
 void CMainStatusDlg::SetStale(bool stale) {
@@ -499,11 +482,11 @@ void CMainStatusDlg::ShowRecordingState(bool failing) {
     }
     // Where the time of the record would be: records not reaching their file matter more.
     const std::size_t lost = recorder_->DroppedRecords();
-    const QString kept = lost == 0 ? QStringLiteral("Not recording (%1 kept): ")
-                                         .arg(recorder_->QueuedRecords())
-                                   : QStringLiteral("Not recording (%1 kept, %2 lost): ")
-                                         .arg(recorder_->QueuedRecords())
-                                         .arg(lost);
+    const QString kept =
+        lost == 0 ? QStringLiteral("Not recording (%1 kept): ").arg(recorder_->QueuedRecords())
+                  : QStringLiteral("Not recording (%1 kept, %2 lost): ")
+                        .arg(recorder_->QueuedRecords())
+                        .arg(lost);
     const QString text = kept + recordingProblem_;
     panes_[1]->setText(text);
     panes_[1]->setToolTip(text);

@@ -6,9 +6,12 @@
 #include <QDialog>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "core/alerts/DesktopAlerts.h"
 #include "core/alerts/UnitWatch.h"
@@ -63,6 +66,12 @@ class CMainStatusDlg : public QDialog {
     // Attached to the logging service: the title and the port pane say so, and records are not
     // written again here.
     void ShowViaService();
+    // The way to the unit the person chose instead of this one, the window having closed for
+    // it: the logging service's socket to attach to, or "" for the port itself.
+    const std::optional<std::string>& ChosenLink() const { return chosenLink_; }
+    // Whether the window may offer to attach to a logging service that holds its port (off
+    // until set: not after attaching to it failed, nor when nobody is there to answer).
+    void SetAttachOffered(bool offered) { attachOffered_ = offered; }
     // Fills the title, status panes and value boxes from the Unit state.
     void Refresh();
     // Runs a menu command by id: the menu code opens every dialog; a dialog gets the shared
@@ -118,8 +127,17 @@ class CMainStatusDlg : public QDialog {
     QGroupBox* BuildSignalQualityGroup();
     void AlignColumns(const std::vector<QGroupBox*>& groups);
     void UpdateTitle();
-    // The unit's logging service has gone: said in the status bar and in a box.
+    // The unit's logging service has gone: said in the status bar and in a box that offers to
+    // take the port.
     void ShowServiceGone();
+    // The port is held by a logging service that serves a control socket: asks once, without
+    // waiting for the answer, whether to attach to it.
+    void OfferToAttach();
+    // A question box that holds nothing while it waits; yes runs when Yes is chosen.
+    void AskWithoutWaiting(const QString& name, QMessageBox::Icon icon, const QString& text,
+                           std::function<void()> yes);
+    // Closes the window for the way to the unit chosen (see ChosenLink).
+    void ChooseLink(const std::string& socket);
     // While no unit answers, status pane 1 names the port being tried and why it cannot be
     // opened; a record puts the unit's clock back there.
     void ShowPortPane();
@@ -171,7 +189,9 @@ class CMainStatusDlg : public QDialog {
     int wideWidth_ = 0;
     // A record has been shown since the window opened.
     bool recordShown_ = false;
-    bool viaService_ = false;  // attached: the logging service polls and records
+    bool viaService_ = false;    // attached: the logging service polls and records
+    bool attachOffered_ = false;  // the offer to attach may still be made
+    std::optional<std::string> chosenLink_;
     bool stale_ = false;
     CMonitoringOptionsDlg* monitoring_ = nullptr;
     // Dialogs that live as long as the window, each with the Open flag its menu command holds

@@ -11,6 +11,7 @@
 #include <future>
 
 #include "core/control/ControlClient.h"
+#include "core/control/UnitDetails.h"
 #include "core/link/CommandFrame.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/ForbiddenPort.h"
@@ -104,7 +105,10 @@ TEST_F(ControlClientTest, ExchangesTravelWholeAndCarryTheirEnd) {
         ReplyMessage answer;
         bool sentAndComplete;
     } cases[] = {
-        {{"W00", 12345, "+0020\xe9", kEtx, 256}, EReplyEnd::kEtx, {0, true, true, "\x02W00 \xff\x03"}, true},
+        {{"W00", 12345, "+0020\xe9", kEtx, 256},
+         EReplyEnd::kEtx,
+         {0, true, true, "\x02W00 \xff\x03"},
+         true},
         {{"", 0, "", kLf, 80}, EReplyEnd::kLf, {0, true, false, "half a li"}, false},
         {{"A02", kFactoryAccessOption, "0", 0, 0}, EReplyEnd::kNone, {0, true, true, ""}, true},
         {{"C10", 0, "", kEtx, 64}, EReplyEnd::kEtx, {0, false, false, ""}, false},
@@ -160,11 +164,13 @@ TEST_F(ControlClientTest, ClosingAndSweepRequestsWaitForTheirAnswer) {
     } holds[] = {
         {SweepMessage{true, "alice"}, true, ""},
         {SweepMessage{true, "bob"}, false, "The sweep is held by bob."},
-        {ErrorMessage{std::nullopt, "The sweep is held by bob."}, false, "The sweep is held by bob."},
+        {ErrorMessage{std::nullopt, "The sweep is held by bob."}, false,
+         "The sweep is held by bob."},
     };
     for (const auto& hold : holds) {
         problem.clear();
-        auto held = std::async(std::launch::async, [&] { return client_.HoldPolls(true, problem); });
+        auto held =
+            std::async(std::launch::async, [&] { return client_.HoldPolls(true, problem); });
         const auto asked = peer_.Next();
         ASSERT_TRUE(asked && std::holds_alternative<SweepRequest>(*asked));
         peer_.Send(hold.answer);
@@ -179,13 +185,15 @@ TEST_F(ControlClientTest, PushesLandAsPolledAndAServiceThatGoesEndsTheWait) {
     ASSERT_EQ(Attach(), std::nullopt);
     EXPECT_EQ(client_.User(), "alice");
     const std::string line = TelemetryRecordLine(testing::SampleRecord(), kModelTq9000);
-    peer_.Send(RecordMessage{kModelTq9000, 1234, "garbled"});  // not a record: nothing shown
-    peer_.Send(RecordMessage{kModelTq9000, 1234, line});
+    const UnitDetails details{"2026-12-09 08:00:00", "F 1.2", true, 2019, 3, 14, 123456, 1};
+    peer_.Send(RecordMessage{kModelTq9000, 1234, "garbled", details});  // nothing shown
+    peer_.Send(RecordMessage{kModelTq9000, 1234, line, details});
     peer_.Send(LinkMessage{ELinkState::kCountdown, "Ready: 9", true});
     ASSERT_TRUE(statusLog_.Texts().WaitForCount("Ready: 9", 1));
     EXPECT_TRUE(unit_.Online);
     const PostedRecord posted = unit_.TakeRecord();
     EXPECT_EQ(TelemetryRecordLine(posted.data, posted.model), line);
+    EXPECT_EQ(UnitDetailsOf(posted.data), details);
     EXPECT_EQ(sink_.Codes(), std::vector<int>{kNotifyStatusRecord});
     std::string problem;
     auto exchange = std::async(std::launch::async, [&] { return client_.Exchange(kC10, problem); });
@@ -243,8 +251,9 @@ TEST(ControlClientConnectTest, FailuresSayWhatToDo) {
 }
 
 TEST_F(ControlClientTest, AnotherProtocolVersionIsRefusedNamingBoth) {
-    EXPECT_EQ(Attach(2), "The logging service speaks version 2 of the control protocol, this "
-                         "program version 1: use the same release for both.");
+    EXPECT_EQ(Attach(2),
+              "The logging service speaks version 2 of the control protocol, this "
+              "program version 1: use the same release for both.");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <tuple>
 
@@ -58,19 +59,24 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
               std::make_tuple(AllBytes(false), 99999u, 25000, EReplyEnd::kLf));
 }
 
+// Raw bytes in its texts, and numbers at their ends.
+const UnitDetails kDetails{
+    "2026-12-09 \x01\xe9", "F\xff 1", true, -2147483647 - 1, 0, 12, INT64_MAX, -1};
+
 TEST(ControlProtocolTest, ServerMessagesSurviveTheRoundTrip) {
     const ServerMessage messages[] = {
         HelloMessage{1, "alice"},
         LinkMessage{ELinkState::kUnitOnline, "Unit Online", true},
         LinkMessage{ELinkState::kStepProgress, "D1...OK", true},
         LinkMessage{ELinkState::kCountdown, "Ready: 9", false},
-        RecordMessage{403, 4294967295u, "61382.00000 1 2,5"},
+        RecordMessage{403, 4294967295u, "61382.00000 1 2,5", {}},
         ReplyMessage{5, true, false, AllBytes()},
         ClosingMessage{2},
         SweepMessage{true, "bob"},
         SweepMessage{false, ""},
         ErrorMessage{9, "A sweep is already held."},
         ErrorMessage{std::nullopt, "bye"},
+        RecordMessage{403, 1, "x", kDetails},
     };
     for (const ServerMessage& message : messages) {
         const std::string line = EncodeServerMessage(message);
@@ -86,6 +92,8 @@ TEST(ControlProtocolTest, ServerMessagesSurviveTheRoundTrip) {
     EXPECT_EQ(std::get<ReplyMessage>(*reply).reply, AllBytes());
     const auto link = DecodeServerMessage(EncodeServerMessage(messages[2]), problem);
     EXPECT_EQ(std::get<LinkMessage>(*link).state, ELinkState::kStepProgress);
+    const auto record = DecodeServerMessage(EncodeServerMessage(messages[11]), problem);
+    EXPECT_EQ(std::get<RecordMessage>(*record).unit, kDetails);
 }
 
 TEST(ControlProtocolTest, ScriptLinesAreReadAsWritten) {

@@ -36,6 +36,11 @@ TEST(CommandLineOptionsTest, ValuesAreReadAsQtsParserReadsThem) {
     EXPECT_EQ(options.positional, (std::vector<std::string>{"x.csd", "--trace", "-"}));
     EXPECT_FALSE(options.attach);
     EXPECT_EQ(Parse({"--attach", "/run/corvane3/u.sock"}).options.attach, "/run/corvane3/u.sock");
+    // Without a value (alone, or before another option): the packaged service's socket.
+    EXPECT_EQ(Parse({"--attach"}).options.attach, "");
+    const CommandLineOptions before = Parse({"--attach", "--port", "/dev/ttyS1"}).options;
+    EXPECT_EQ(before.attach, "");
+    EXPECT_EQ(before.port, "/dev/ttyS1");
 
     // The text options, alone or packed, end the checks that come after reading.
     for (const char* text : {"-h", "--help", "--help-all", "-v", "--version", "-vh"}) {
