@@ -421,6 +421,9 @@ class CHeadlessLoop {
             }
             if (options_.metrics) {
                 metrics_.PublishTo(server_, changed, now, lastRecordAt_);
+                if (const std::string note = metrics_.Decay().TakeDamageNote(); !note.empty()) {
+                    err_.Write(ELinePriority::kWarning, "corvane3: " + note);
+                }
             }
             events_.WriteProblems(err_);
             for (const CControlServer::Note& note : control_.TakeNotes()) {

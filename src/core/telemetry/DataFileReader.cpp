@@ -51,6 +51,7 @@ struct Part {
     bool fieldTooLong = false;
     bool readFailed = false;
     std::vector<Overflow> overflow;  // values the column storage could not hold
+    TelemetryDamage damage;          // lines left out
 };
 
 class CRecordParser {
@@ -123,10 +124,13 @@ std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
 void CountParts(const CTelemetryFile& file, std::size_t window, std::vector<Part>& parts) {
     RunOnThreads(parts.size(), [&](std::size_t i) {
         Part& part = parts[i];
-        part.readFailed = !file.ForEachRecord(part.range, window, [&](const TelemetryLine&) {
-            ++part.records;
-            return true;
-        });
+        part.readFailed = !file.ForEachRecord(
+            part.range, window,
+            [&](const TelemetryLine&) {
+                ++part.records;
+                return true;
+            },
+            nullptr, nullptr, &part.damage);
     });
 }
 
@@ -215,18 +219,21 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     std::vector<Part> parts;
     for (const TelemetryByteRange& range : file.SplitAtLines(
              ThreadCount(options, static_cast<std::size_t>(layout.size - layout.dataBegin)))) {
-        parts.push_back(Part{.range = range, .overflow = {}});
+        parts.push_back(Part{.range = range, .overflow = {}, .damage = {}});
     }
     CountParts(file, window, parts);
     std::int64_t records = 0;
+    TelemetryDamage damage;
     for (Part& part : parts) {
         if (part.readFailed) {
             return cannotOpen();
         }
         part.first = records;
         records += part.records;
+        damage.Merge(part.damage);
     }
     if (records == 0) {
+        NoteDamagedLines(file, path, damage, result);
         return result;
     }
 
@@ -261,7 +268,19 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     loaded.FinishLoad(records, identity.serial, identity.unitType, identity.factory);
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
+    NoteDamagedLines(file, path, damage, result);
     return result;
+}
+
+void NoteDamagedLines(const CTelemetryFile& file, const std::string& path,
+                      const TelemetryDamage& damage, DataFileReadResult& result) {
+    if (damage.lines == 0) {
+        return;
+    }
+    result.damagedLines = damage.lines;
+    result.firstDamagedLine = file.LineNumberAt(damage.firstOffset);
+    result.message = DamagedLinesText(path, damage.lines, result.firstDamagedLine);
+    result.title = "Read Error";
 }
 
 void SetCannotOpen(const std::string& path, DataFileReadResult& result) {

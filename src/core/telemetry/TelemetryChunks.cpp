@@ -17,7 +17,9 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/base/CLocale.h"
 #include "core/base/RegularFile.h"
@@ -629,6 +631,7 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
     // after it tell the unit.
     bool oldFormat = false;
     bool headerSeen = false;
+    std::size_t headerFields = 0;
     std::string firstLine;
     std::optional<CIdentitySearch> search;
     std::uint64_t dataBegin = size;
@@ -642,7 +645,9 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
                             std::memcmp(line.begin + kOldFormatMarkOffset, kOldFormatMark,
                                         std::strlen(kOldFormatMark)) == 0;
                 if (!oldFormat) {
-                    search.emplace(defaults, HeaderMap(line));
+                    std::optional<ColumnMap> map = HeaderMap(line);
+                    headerFields = map ? map->size() : 0;
+                    search.emplace(defaults, std::move(map));
                 }
                 return true;
             }
@@ -668,6 +673,7 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
     layout_.identity = {identity.serial, identity.unitType, identity.factory};
     layout_.map = identity.map;
     layout_.channels = ChannelsOf(identity.map);
+    layout_.headerFields = headerFields;
     return ETelemetryOpen::kOpened;
 }
 
@@ -688,13 +694,25 @@ std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pi
 
 bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t window,
                                    const std::function<bool(const TelemetryLine&)>& visit,
-                                   std::uint64_t* bytesRead, std::uint64_t* stoppedAt) const {
+                                   std::uint64_t* bytesRead, std::uint64_t* stoppedAt,
+                                   TelemetryDamage* damage) const {
     const std::size_t columns = layout_.map.size();
     std::uint64_t reached = range.begin;
     const bool read = ForEachLine(
         fd_, range.begin, range.end, window, layout_.lineEnd,
         [&](const Line& line, std::uint64_t offset) {
-            if (!IsRecord(line, columns) || visit(line)) {
+            if (!IsRecord(line, columns)) {
+                return true;
+            }
+            if (HasMoreFieldsThanHeader(
+                    {line.begin, static_cast<std::size_t>(line.end - line.begin)},
+                    layout_.headerFields)) {
+                if (damage != nullptr) {
+                    damage->Note(offset);
+                }
+                return true;
+            }
+            if (visit(line)) {
                 return true;
             }
             if (stoppedAt != nullptr) {
@@ -707,6 +725,62 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
         *bytesRead = reached - range.begin;
     }
     return read;
+}
+
+std::uint64_t CTelemetryFile::LineNumberAt(std::uint64_t offset) const {
+    constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
+    std::vector<char> chunk(kChunkBytes);
+    std::uint64_t lineEnds = 0;
+    for (std::uint64_t at = 0; at < offset;) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(offset - at, kChunkBytes));
+        ssize_t got;
+        do {
+            got = ::pread(fd_, chunk.data(), want, static_cast<off_t>(at));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            return 0;
+        }
+        lineEnds += static_cast<std::uint64_t>(
+            std::count(chunk.begin(), chunk.begin() + got, layout_.lineEnd));
+        at += static_cast<std::uint64_t>(got);
+    }
+    return lineEnds + 1;
+}
+
+std::size_t TelemetryHeaderFields(std::string_view firstLine) {
+    const Line line{firstLine.data(), firstLine.data() + firstLine.size(),
+                    firstLine.data() + firstLine.size(), true};
+    const std::optional<ColumnMap> map = HeaderMap(line);
+    return map ? map->size() : 0;
+}
+
+bool HasMoreFieldsThanHeader(std::string_view line, std::size_t headerFields) {
+    if (headerFields == 0) {
+        return false;
+    }
+    // Every record line is looked at: its commas are counted 16 bytes at a time.
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    std::size_t commas = 0;
+#if defined(__SSE2__)
+    constexpr std::ptrdiff_t kStep = 16;
+    for (; end - p >= kStep; p += kStep) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        commas += static_cast<std::size_t>(std::popcount(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(','))))));
+    }
+#endif
+    commas += static_cast<std::size_t>(std::count(p, end, ','));
+    return commas >= headerFields;
+}
+
+std::string DamagedLinesText(const std::string& path, std::int64_t lines, std::uint64_t firstLine) {
+    return path + ", line " + std::to_string(firstLine) +
+           (lines == 2  ? std::string(" and 1 more line")
+            : lines > 2 ? " and " + std::to_string(lines - 1) + " more lines"
+                        : std::string()) +
+           ": more fields than the header (records run together); left out";
 }
 
 namespace {
