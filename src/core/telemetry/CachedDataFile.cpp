@@ -230,6 +230,7 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         return std::move(result);
     };
     CTelemetryFile file;
+    file.SetCancel(options.cancel);
     if (!OpenDataFile(file, path, options.defaults, read)) {
         return result;
     }
@@ -287,6 +288,10 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
             return true;
         });
     const std::int64_t total = cache->RecordCount() + added;
+    if (Cancelled(options)) {
+        result.cancelled = true;
+        return result;
+    }
     if (total == 0) {
         NoteDamagedLines(file, path, damage, read);
         return result;

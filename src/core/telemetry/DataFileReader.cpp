@@ -200,12 +200,16 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         return result;
     };
     CTelemetryFile file;
+    file.SetCancel(options.cancel);
     const TelemetryIdentity defaults{store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
     if (!OpenDataFile(file, path, defaults, result)) {
         return result;
     }
     const TelemetryFileLayout& layout = file.Layout();
     const std::size_t window = options.readWindow > 0 ? options.readWindow : kReadWindow;
+    const auto cancelled = [&] {
+        return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
+    };
     if (!layout.HasData()) {
         return result;
     }
@@ -222,6 +226,9 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         parts.push_back(Part{.range = range, .overflow = {}, .damage = {}});
     }
     CountParts(file, window, parts);
+    if (cancelled()) {
+        return result;
+    }
     std::int64_t records = 0;
     TelemetryDamage damage;
     for (Part& part : parts) {
@@ -247,6 +254,9 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     loaded.PrepareLoad(records, layout.channels, /*exact=*/layout.oldFormat);
     CRecordParser parser(loaded, map);
     ParseParts(file, window, parser, records, parts, options);
+    if (cancelled()) {
+        return result;
+    }
     for (const Part& part : parts) {
         if (part.fieldTooLong) {
             result.status = EDataFileRead::kFieldTooLong;

@@ -77,6 +77,9 @@ struct DataFileReadOptions {
     int threads = 0;
     // Bytes each thread reads at a time; 0 chooses. Tests make it small.
     std::size_t readWindow = 0;
+    // Set, the read stops soon: the store is left as it was, the status is kNoRecords and
+    // nothing is said.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,

@@ -147,10 +147,12 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
 // end, and its bytes are never held; only the part after a line's last NUL counts, so a record
 // after a long NUL run is still a record. The part of the range beyond the file's current end is
 // not there: a file cut shorter meanwhile ends early, and readTo, when given, says where reading
-// stopped. False on a read error.
+// stopped. A cancel flag, when given and set, ends it early too, before the next window. False on
+// a read error.
 template <typename F>
 bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
-                 F&& visit, std::uint64_t* readTo = nullptr) {
+                 F&& visit, std::uint64_t* readTo = nullptr,
+                 const std::atomic<bool>* cancel = nullptr) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
     capacity = std::max<std::size_t>(capacity, 1);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLineEndRoom);
@@ -164,6 +166,9 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         return true;
     };
     for (;;) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+            return stoppedAt();
+        }
         if (held == capacity) {
             if (capacity > kMaxLineBytes) {
                 // The held line counts only from after its last NUL: what comes before is
@@ -412,24 +417,28 @@ double ParseTelemetryNumber(const char* begin, const char* limit, const char*& s
 
 namespace {
 
-// The first line start at or after offset in [lower, end).
+// The first line start at or after offset in [lower, end); end once cancel is set.
 std::uint64_t LineStartFrom(int fd, std::uint64_t offset, std::uint64_t lower, std::uint64_t end,
-                            std::size_t window, char lineEnd) {
+                            std::size_t window, char lineEnd, const std::atomic<bool>* cancel) {
     if (offset <= lower || offset >= end) {
         return std::clamp(offset, lower, end);
     }
     // The line holding the byte before offset ends where the next one starts.
     std::uint64_t next = end;
-    ForEachLine(fd, offset - 1, end, window, lineEnd, [&](const Line& line, std::uint64_t at) {
-        next = at + static_cast<std::uint64_t>(line.next - line.begin);
-        return false;
-    });
+    ForEachLine(
+        fd, offset - 1, end, window, lineEnd,
+        [&](const Line& line, std::uint64_t at) {
+            next = at + static_cast<std::uint64_t>(line.next - line.begin);
+            return false;
+        },
+        nullptr, cancel);
     return next;
 }
 
 // Splits [begin, end) of the file into count ranges that start at line starts.
 std::vector<TelemetryByteRange> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end,
-                                             std::size_t count, char lineEnd) {
+                                             std::size_t count, char lineEnd,
+                                             const std::atomic<bool>* cancel) {
     constexpr std::size_t kCutWindow = 4096;
     std::vector<TelemetryByteRange> ranges;
     std::uint64_t start = begin;
@@ -437,7 +446,7 @@ std::vector<TelemetryByteRange> SplitAtLines(int fd, std::uint64_t begin, std::u
         const std::uint64_t cut =
             i == count ? end
                        : LineStartFrom(fd, std::max(start, begin + (end - begin) * i / count),
-                                       begin, end, kCutWindow, lineEnd);
+                                       begin, end, kCutWindow, lineEnd, cancel);
         ranges.push_back(TelemetryByteRange{.begin = start, .end = cut});
         start = cut;
     }
@@ -636,8 +645,9 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
     std::optional<CIdentitySearch> search;
     std::uint64_t dataBegin = size;
     constexpr std::size_t kHeaderWindow = 4096;  // grows for a long line
-    const bool read =
-        ForEachLine(fd_, 0, size, kHeaderWindow, lineEnd, [&](const Line& line, std::uint64_t at) {
+    const bool read = ForEachLine(
+        fd_, 0, size, kHeaderWindow, lineEnd,
+        [&](const Line& line, std::uint64_t at) {
             if (!headerSeen) {
                 headerSeen = true;
                 oldFormat = static_cast<std::size_t>(line.end - line.begin) >=
@@ -659,7 +669,8 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
                 dataBegin = at;
             }
             return search && search->Look(line);
-        });
+        },
+        nullptr, cancel_);
     if (!read) {
         return ETelemetryOpen::kCannotOpen;
     }
@@ -679,7 +690,7 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
 
 std::vector<TelemetryByteRange> CTelemetryFile::SplitAtLines(std::size_t count) const {
     return corvane3::SplitAtLines(fd_, layout_.dataBegin, layout_.size,
-                                  std::max<std::size_t>(count, 1), layout_.lineEnd);
+                                  std::max<std::size_t>(count, 1), layout_.lineEnd, cancel_);
 }
 
 std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pieceBytes,
@@ -689,7 +700,7 @@ std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pi
     const std::uint64_t count = std::max<std::uint64_t>(
         1, (bytes + pieceBytes - 1) / std::max<std::uint64_t>(pieceBytes, 1));
     return corvane3::SplitAtLines(fd_, from, layout_.size, static_cast<std::size_t>(count),
-                                  layout_.lineEnd);
+                                  layout_.lineEnd, cancel_);
 }
 
 bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t window,
@@ -720,7 +731,7 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
             }
             return false;
         },
-        &reached);
+        &reached, cancel_);
     if (bytesRead != nullptr) {
         *bytesRead = reached - range.begin;
     }

@@ -17,6 +17,7 @@
 //           });
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -129,6 +130,10 @@ class CTelemetryFile {
                         std::string& reason);
 
     const TelemetryFileLayout& Layout() const { return layout_; }
+    // Once cancel (when not null) is set, Open, the splits and ForEachRecord stop before their
+    // next read, as at a file's end: a reader no longer wanted (the program ends) ends at once.
+    // Set before Open to have it stop too.
+    void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
     // The data lines split into count ranges at line starts, about equal in bytes (some may be
     // empty).
@@ -158,6 +163,7 @@ class CTelemetryFile {
   private:
     int fd_ = -1;
     TelemetryFileLayout layout_;
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 // The values of one record line.
