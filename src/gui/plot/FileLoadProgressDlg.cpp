@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "core/plot/PlotData.h"
-#include "core/telemetry/CachedDataFile.h"
 #include "core/program/TerminationSignals.h"
+#include "core/telemetry/CachedDataFile.h"
 #include "core/telemetry/DataFileReader.h"
 #include "gui/common/HeldInputWait.h"
 #include "gui/common/WholeTitle.h"
