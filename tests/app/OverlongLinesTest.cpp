@@ -86,7 +86,7 @@ std::string FitOf(const CDecayFitSums& fit) {
 Reading DecayScan(const std::string& path) {
     const std::atomic<bool> stop{false};
     const SignalDecayScan scan = ScanSignalDecay(path, std::filesystem::file_size(path), stop);
-    return {std::to_string(scan.records) + " records, last " + std::to_string(*scan.lastMjd) +
+    return {std::to_string(scan.records) + " records, last " + std::to_string(scan.lastMjd.value_or(0.0)) +
                 ", " + FitOf(scan.fit),
             scan.damagedLines == 0 ? ""
                                    : std::to_string(scan.damagedLines) + " from " +
@@ -102,7 +102,7 @@ Reading DecayTracker(const std::string& path) {
     while (!(estimate = tracker.Current()).fileRead && std::chrono::steady_clock::now() < giveUp) {
         std::this_thread::yield();
     }
-    return {std::to_string(estimate.fileRead) + " " + std::to_string(*estimate.slopePerDay) +
+    return {std::to_string(estimate.fileRead) + " " + std::to_string(estimate.slopePerDay.value_or(0.0)) +
                 " over " + std::to_string(estimate.spanDays),
             tracker.TakeDamageNote()};
 }
