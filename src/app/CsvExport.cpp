@@ -241,7 +241,7 @@ PassResult WriteCsvPass(const StreamedFile& file, const std::vector<char>& widen
                     ++result.records;
                     return true;
                 },
-                &bytesRead, &result.badLine);
+                &bytesRead, &result.badLine, &result.damage);
             result.readError = read ? 0 : errno;
             result.end = PieceEnd(result.end, read, bytesRead, range);
             text.resize(used);
@@ -315,7 +315,7 @@ PieceResult ScanPiece(const StreamedFile& file, std::size_t piece) {
             ++result.records;
             return true;
         },
-        &bytesRead, &result.badLine);
+        &bytesRead, &result.badLine, &result.damage);
     result.readError = read ? 0 : errno;
     result.end = PieceEnd(result.end, read, bytesRead, range);
     return result;
@@ -351,6 +351,7 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
     StreamedFile file;
     // Channels whose values do not all fit their storage: their digits are those of doubles.
     std::vector<char> widened;
+    PassResult written;  // the last pass that wrote the CSV
     CsvWriter writeCsv;
     if (IsSpectrumFile(path)) {
         if (!LoadSpectrum(path, spectrum, err)) {
@@ -376,9 +377,9 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
             widened = check.widened;
         }
         writeCsv = [&](std::ostream& csv) {
-            const PassResult pass = WriteCsvPass(file, widened, csv);
-            widened = pass.widened;
-            return PassSucceeded(file, pass, err);
+            written = WriteCsvPass(file, widened, csv);
+            widened = written.widened;
+            return PassSucceeded(file, written, err);
         };
     }
     switch (kind) {
@@ -387,6 +388,7 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
             if (!writeCsv(out)) {
                 return kExitRefused;
             }
+            SayDamagedLines(file, written, err);
             return Written(out, err, "CSV");
         case ECsvTarget::kDirect: {
             errno = 0;
@@ -397,6 +399,7 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
             if (!WriteAndClose(csv, writeCsv, reason)) {
                 return CannotWrite(target, reason, err);
             }
+            SayDamagedLines(file, written, err);
             return kExitDone;
         }
         case ECsvTarget::kReplaced:
@@ -436,6 +439,7 @@ int RunExportCsv(const std::string& path, const std::string& outPath, std::ostre
         return kExitRefused;
     }
     SetTemporaryFileToRemove("");
+    SayDamagedLines(file, written, err);
     return kExitDone;
 }
 

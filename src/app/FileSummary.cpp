@@ -119,6 +119,7 @@ int PrintSummary(const std::string& path, const FileCommandOptions& options, std
     if (!PassSucceeded(file, pass, err)) {
         return kExitRefused;
     }
+    SayDamagedLines(file, pass, err);
     const TelemetryFileLayout& layout = file.file.Layout();
     const std::int64_t n = pass.records;
     out << "File: " << path << "\n"

@@ -422,6 +422,9 @@ class CHeadlessLoop {
             }
             if (options_.metrics) {
                 metrics_.PublishTo(server_, changed, now, lastRecordAt_);
+                if (const std::string note = metrics_.Decay().TakeDamageNote(); !note.empty()) {
+                    err_.Write(ELinePriority::kWarning, "corvane3: " + note);
+                }
             }
             events_.WriteProblems(err_);
             for (const CControlServer::Note& note : control_.TakeNotes()) {
@@ -666,11 +669,12 @@ int RunHeadless(Corvane3App& app, const HeadlessOptions& options, std::ostream& 
         control.Stop();
         if (!thread.StopBackgroundThread()) {
             // Stuck in an exchange past the stop's bound: what was kept and queued is said,
-            // then the process ends without waiting for the thread any longer.
+            // then the process ends without waiting for the thread any longer, with a failing
+            // status: the unit may not have received what ends its temporary states.
             errLines.Write(ELinePriority::kError,
                            "corvane3: the unit did not let the polling thread end in time; "
                            "ending without it");
-            exitStatus = FinishRun(loop, errLines, exitStatus);
+            exitStatus = FinishRun(loop, errLines, exitStatus == 0 ? 1 : exitStatus);
             out.flush();
             err.flush();
             std::fflush(nullptr);

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <thread>
 
@@ -136,36 +135,13 @@ EPieceEnd PieceEnd(EPieceEnd lines, bool read, std::uint64_t bytesRead,
                                                                              : lines;
 }
 
-namespace {
-
-// The number of the line starting at offset: one more than the line ends before it. 0 when the
-// file cannot be read that far. Only for a message: the file is read once more up to there.
-std::uint64_t LineNumberAt(const StreamedFile& file, std::uint64_t offset) {
-    constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
-    std::ifstream in(file.path, std::ios::binary);
-    std::vector<char> chunk(kChunkBytes);
-    std::uint64_t lineEnds = 0;
-    for (std::uint64_t left = offset; left > 0;) {
-        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(left, kChunkBytes));
-        if (!in.read(chunk.data(), want)) {
-            return 0;
-        }
-        lineEnds += static_cast<std::uint64_t>(
-            std::count(chunk.begin(), chunk.begin() + want, file.file.Layout().lineEnd));
-        left -= static_cast<std::uint64_t>(want);
-    }
-    return lineEnds + 1;
-}
-
-}  // namespace
-
 bool PassSucceeded(const StreamedFile& file, const PassResult& pass, std::ostream& err) {
     switch (pass.end) {
         case EPieceEnd::kWhole:
             return true;
         case EPieceEnd::kFieldTooLong:
             err << "corvane3: File Read Error\n"
-                << file.path << ", line " << LineNumberAt(file, pass.badLine) << "\n";
+                << file.path << ", line " << file.file.LineNumberAt(pass.badLine) << "\n";
             return false;
         case EPieceEnd::kReadFailed:
             err << "corvane3: File Read Error\n"
@@ -178,6 +154,15 @@ bool PassSucceeded(const StreamedFile& file, const PassResult& pass, std::ostrea
             return false;
     }
     return false;
+}
+
+void SayDamagedLines(const StreamedFile& file, const PassResult& pass, std::ostream& err) {
+    if (pass.damage.lines > 0) {
+        err << "corvane3: "
+            << DamagedLinesText(file.path, pass.damage.lines,
+                                file.file.LineNumberAt(pass.damage.firstOffset))
+            << "\n";
+    }
 }
 
 }  // namespace corvane3

@@ -98,6 +98,7 @@ struct PieceResult {
     EPieceEnd end = EPieceEnd::kWhole;
     std::uint64_t badLine = 0;  // kFieldTooLong: the file offset of the line refused
     int readError = 0;          // kReadFailed: the system's error number
+    TelemetryDamage damage;     // lines left out
     double lastMjd = 0.0;
     std::vector<char> widened;  // per shown channel: a value did not fit its storage
     std::vector<CMergeableStatistics> statistics;  // per shown channel, for the summary
@@ -159,7 +160,7 @@ PieceResult ParsePieceInBlocks(const StreamedFile& file, std::size_t piece, Take
             }
             return true;
         },
-        &bytesRead, &result.badLine);
+        &bytesRead, &result.badLine, &result.damage);
     if (block.count > 0) {
         handOn();
     }
@@ -174,6 +175,7 @@ struct PassResult {
     EPieceEnd end = EPieceEnd::kWhole;
     std::uint64_t badLine = 0;  // as in PieceResult
     int readError = 0;
+    TelemetryDamage damage;  // lines left out, in the pieces taken
     double lastMjd = 0.0;
     std::vector<char> widened;
 };
@@ -195,6 +197,7 @@ PassResult RunPass(const StreamedFile& file, Parse&& parse, Take&& take) {
                 return false;
             }
             pass.records += piece.records;
+            pass.damage.Merge(piece.damage);
             if (piece.records > 0) {
                 pass.lastMjd = piece.lastMjd;
             }
@@ -215,5 +218,8 @@ PassResult RunPass(const StreamedFile& file, Parse&& parse, Take&& take) {
 // error (its reason said), or a file cut shorter while it was read: what is left of it is not
 // the file.
 bool PassSucceeded(const StreamedFile& file, const PassResult& pass, std::ostream& err);
+
+// Says on err the damaged lines the pass left out, if any.
+void SayDamagedLines(const StreamedFile& file, const PassResult& pass, std::ostream& err);
 
 }  // namespace corvane3

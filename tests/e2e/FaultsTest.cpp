@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -159,6 +161,38 @@ TEST(FaultsTest, EachFaultEndsTheRunAsExpectedWithOnlyWholeRecords) {
             EXPECT_NE(out.find("Unit: Tq9000 S/N 1234\nRecords: 13\n"), std::string::npos) << out;
         }
     }
+}
+
+// A port that holds the polling thread inside an exchange past the stop's bound (a hung adapter
+// or driver): a termination request still ends the run, which says it ended without the thread.
+TEST(FaultsTest, APollingThreadHeldPastTheStopBoundStillLetsTheRunEndAndIsSaid) {
+    TempDir dir;
+    const SimulatedUnit unit(dir.Path());
+    ASSERT_TRUE(unit.Started());
+    const fs::path hold = dir.Path() / "hold";
+    ChildProcess headless({"/usr/bin/env", "LD_PRELOAD=" CORVANE3_HOLD_PORT_WRITES,
+                           "ASAN_OPTIONS=verify_asan_link_order=0",
+                           "CORVANE3_HOLD_WRITES_AFTER=" + hold.string(), CORVANE3_PROGRAM,
+                           "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
+                           "--port", unit.Link(), "--interval", "2"});
+    std::string line;
+    while (!(line = headless.ReadLine()).empty() && !line.starts_with("MJD ")) {
+    }
+    ASSERT_TRUE(line.starts_with("MJD ")) << headless.Err();
+    // From the first record on, the next write to the port is held; the signal comes once it is.
+    std::ofstream(hold).close();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!fs::exists(hold.string() + ".held") && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(hold.string() + ".held")) << headless.Err();
+    headless.Signal(SIGTERM);
+    headless.ReadAll();
+    EXPECT_EQ(headless.Wait(), 1) << headless.Err();
+    EXPECT_NE(headless.Err().find("corvane3: the unit did not let the polling thread end in time; "
+                                  "ending without it\n"),
+              std::string::npos)
+        << headless.Err();
 }
 
 // SIGKILL at random moments, again and again, on one file: it holds only whole records, apart

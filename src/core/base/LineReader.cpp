@@ -1,11 +1,25 @@
 #include "core/base/LineReader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 namespace corvane3 {
+
+bool ReadLinesOf(const std::string& path, std::size_t maxLineBytes,
+                 const std::function<bool(const std::string& line)>& visit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    CLineReader reader(fd, maxLineBytes);
+    for (std::string line; reader.Next(line) == CLineReader::ENext::kLine && visit(line);) {
+    }
+    ::close(fd);
+    return true;
+}
 
 namespace {
 constexpr std::size_t kReadBlock = std::size_t{64} << 10;

@@ -4,6 +4,7 @@
 // Lines end in LF, CR LF or CR alike; the line end is not part of the line.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,11 @@ class CLineReader {
     bool skipLf_ = false;  // the last line ended in CR: an LF right after it belongs to it
     int lineNumber_ = 0;
 };
+
+// Calls visit for each line of the file at path, lines of at most maxLineBytes, until visit
+// returns false or a line is too long. The file is open close-on-exec meanwhile: a program
+// another thread starts does not inherit it. False when it cannot be opened.
+bool ReadLinesOf(const std::string& path, std::size_t maxLineBytes,
+                 const std::function<bool(const std::string& line)>& visit);
 
 }  // namespace corvane3

@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "core/base/LineReader.h"
 #include "core/link/SerialDevice.h"
 
 namespace corvane3 {
@@ -17,6 +16,8 @@ namespace {
 
 constexpr char kDevicePrefix[] = "/dev/";
 constexpr char kControlOption[] = "--control";
+// Longest command line read; a longer one is not searched for its socket.
+constexpr std::size_t kCommandLineBytes = 1 << 16;
 
 bool IsSocket(const std::string& path) {
     struct stat info {};
@@ -61,8 +62,12 @@ std::optional<std::string> PackagedControlSocket(const std::string& devicePath) 
 
 std::optional<std::string> ControlSocketOfProcess(int pid) {
     const std::string process = "/proc/" + std::to_string(pid);
-    std::ifstream in(process + "/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The arguments, NUL-separated, as one "line" without a line end; read close-on-exec.
+    std::string all;
+    ReadLinesOf(process + "/cmdline", kCommandLineBytes, [&all](const std::string& line) {
+        all = line;
+        return false;
+    });
     std::vector<std::string> arguments;
     for (std::size_t at = 0; at < all.size();) {
         const std::size_t end = std::min(all.find('\0', at), all.size());

@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "core/base/LineReader.h"
 #include "core/link/NetworkPortName.h"
 
 namespace corvane3 {
@@ -23,6 +23,8 @@ namespace {
 // Room for one group entry of getgrgid_r; larger entries (groups with many members) are retried.
 constexpr std::size_t kGroupBufferStart = 1024;
 constexpr std::size_t kGroupBufferLimit = 1 << 20;
+// A line of /proc/locks or a process's name is far shorter.
+constexpr std::size_t kProcLineBytes = 4096;
 
 std::string GroupName(gid_t gid) {
     std::vector<char> buffer(kGroupBufferStart);
@@ -70,9 +72,11 @@ std::string PermissionDenied(const std::string& devicePath) {
 
 // The name of process pid, or "" when it cannot be read (gone, or hidden from this user).
 std::string ProcessName(const std::string& pid) {
-    std::ifstream comm("/proc/" + pid + "/comm");
     std::string name;
-    std::getline(comm, name);
+    ReadLinesOf("/proc/" + pid + "/comm", kProcLineBytes, [&](const std::string& line) {
+        name = line;
+        return false;
+    });
     return name;
 }
 
@@ -123,24 +127,25 @@ bool LockSerialDevice(int fd) {
 
 std::optional<int> SerialDeviceHolder(const std::string& devicePath) {
     struct stat info {};
-    std::ifstream locks("/proc/locks");
-    if (::stat(devicePath.c_str(), &info) == 0 && locks) {
+    std::optional<int> holder;
+    if (::stat(devicePath.c_str(), &info) == 0) {
         // "1: FLOCK  ADVISORY  WRITE 1234 00:19:5 0 EOF": the holder's process and the locked
         // file's device (hexadecimal major:minor) and inode.
         char id[64];
         std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(info.st_dev), minor(info.st_dev),
                       static_cast<unsigned long>(info.st_ino));
-        for (std::string line; std::getline(locks, line);) {
+        ReadLinesOf("/proc/locks", kProcLineBytes, [&](const std::string& line) {
             std::istringstream fields(line);
             std::string number, kind, advisory, mode, file;
             int pid = 0;
             if (fields >> number >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK" &&
                 file == id && pid > 0) {
-                return pid;
+                holder = pid;
             }
-        }
+            return !holder;
+        });
     }
-    return std::nullopt;
+    return holder;
 }
 
 std::string SerialDeviceInUse(const std::string& devicePath) {

@@ -12,9 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
+#include <cstdlib>
 #include <optional>
 
+#include "core/base/LineReader.h"
 #include "core/link/NetworkConnection.h"
 #include "core/link/NetworkPortName.h"
 #include "core/link/SerialDevice.h"
@@ -96,6 +97,8 @@ tcflag_t ParityFlags(std::uint32_t parity) {
 // Unix98 pseudo-terminal slaves have these device majors.
 constexpr unsigned kFirstPtyMajor = 136;
 constexpr unsigned kLastPtyMajor = 143;
+// A sysfs attribute is one short line.
+constexpr std::size_t kSysfsLineBytes = 4096;
 
 bool IsPseudoTerminal(int fd) {
     struct stat info {};
@@ -529,9 +532,13 @@ void EnumerateComPorts(std::vector<std::string>& ports, const std::filesystem::p
         }
         if (uart) {
             // The kernel creates ttyS entries for every possible 8250 slot; type 0 means no UART.
-            std::ifstream typeFile(it->path() / "type");
             int type = 0;
-            if (!(typeFile >> type) || type == 0) {
+            ReadLinesOf((it->path() / "type").string(), kSysfsLineBytes,
+                        [&](const std::string& line) {
+                            type = std::atoi(line.c_str());
+                            return false;
+                        });
+            if (type == 0) {
                 continue;
             }
         }

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "core/telemetry/TelemetryChunks.h"
+
 namespace corvane3 {
 
 CSignalDecayTracker::~CSignalDecayTracker() {
@@ -64,6 +66,10 @@ SignalDecayEstimate CSignalDecayTracker::Current() {
             fit = whole;
             if (!lastMjd) {
                 lastMjd = lastLiveMjd_ = scanned_.lastMjd;
+            }
+            if (scanned_.damagedLines > 0) {
+                damageNote_ =
+                    DamagedLinesText(path_, scanned_.damagedLines, scanned_.firstDamagedLine);
             }
         }
     }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "core/plot/Statistics.h"
 #include "core/telemetry/SignalDecayScan.h"
@@ -38,6 +39,8 @@ class CSignalDecayTracker {
     // A record written to the followed file.
     void Add(const SignalPoint& point);
     SignalDecayEstimate Current();
+    // What the fit left out of the file as damage, once: empty when nothing, or when said.
+    std::string TakeDamageNote() { return std::exchange(damageNote_, {}); }
 
   private:
     void StopReading();
@@ -51,6 +54,7 @@ class CSignalDecayTracker {
     std::mutex mutex_;
     SignalDecayScan scanned_;  // guarded by mutex_ until readDone_
     bool merged_ = true;
+    std::string damageNote_;
 };
 
 }  // namespace corvane3

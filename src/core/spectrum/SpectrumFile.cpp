@@ -26,7 +26,8 @@ bool IsBlank(const std::string& line) {
 bool WriteSpectrumFile(const std::string& path, const std::vector<double>& detuning,
                        const std::vector<double>& signal, std::size_t count, std::string& message) {
     const CScopedCLocale numbers;  // the file always has decimal points
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    // "e": close-on-exec, so that a program started meanwhile does not inherit the file.
+    std::FILE* file = std::fopen(path.c_str(), "we");
     if (file == nullptr) {
         message = "Unable to open file:  " + path;
         return false;

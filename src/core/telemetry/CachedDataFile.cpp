@@ -64,13 +64,17 @@ class CPieceParser {
                  const TelemetryColumnChoice* choice = nullptr)
         : file_(file), channels_(channels), choice_(choice) {}
 
-    std::int64_t Count(const TelemetryByteRange& range) const {
-        std::int64_t records = 0;
-        file_.ForEachRecord(range, kReadWindow, [&](const TelemetryLine&) {
-            ++records;
-            return true;
-        });
-        return records;
+    // The records of range, and the damaged lines left out of it.
+    std::pair<std::int64_t, TelemetryDamage> Count(const TelemetryByteRange& range) const {
+        std::pair<std::int64_t, TelemetryDamage> counted;
+        file_.ForEachRecord(
+            range, kReadWindow,
+            [&](const TelemetryLine&) {
+                ++counted.first;
+                return true;
+            },
+            nullptr, nullptr, &counted.second);
+        return counted;
     }
 
     ParsedPiece Parse(const TelemetryByteRange& range) const {
@@ -226,6 +230,7 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
         return std::move(result);
     };
     CTelemetryFile file;
+    file.SetCancel(options.cancel);
     if (!OpenDataFile(file, path, options.defaults, read)) {
         return result;
     }
@@ -274,14 +279,21 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
 
     // The records to parse, for the progress window's text.
     std::int64_t added = 0;
-    RunOrderedPieces<std::int64_t>(
+    TelemetryDamage damage;
+    RunOrderedPieces<std::pair<std::int64_t, TelemetryDamage>>(
         pieces.size(), threads, ahead, [&](std::size_t i) { return parser.Count(pieces[i]); },
-        [&](std::int64_t count) {
-            added += count;
+        [&](std::pair<std::int64_t, TelemetryDamage>&& counted) {
+            added += counted.first;
+            damage.Merge(counted.second);
             return true;
         });
     const std::int64_t total = cache->RecordCount() + added;
+    if (Cancelled(options)) {
+        result.cancelled = true;
+        return result;
+    }
     if (total == 0) {
+        NoteDamagedLines(file, path, damage, read);
         return result;
     }
     read.progressText = DataFileProgressText(path, layout.oldFormat, layout.identity, total);
@@ -381,6 +393,7 @@ CachedDataFileResult ReadDataFileCached(const std::string& path,
     }
     result.cache = std::move(cache);
     read.status = EDataFileRead::kRead;
+    NoteDamagedLines(file, path, damage, read);
     return result;
 }
 

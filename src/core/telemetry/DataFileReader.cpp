@@ -51,6 +51,7 @@ struct Part {
     bool fieldTooLong = false;
     bool readFailed = false;
     std::vector<Overflow> overflow;  // values the column storage could not hold
+    TelemetryDamage damage;          // lines left out
 };
 
 class CRecordParser {
@@ -123,10 +124,13 @@ std::size_t ThreadCount(const DataFileReadOptions& options, std::size_t bytes) {
 void CountParts(const CTelemetryFile& file, std::size_t window, std::vector<Part>& parts) {
     RunOnThreads(parts.size(), [&](std::size_t i) {
         Part& part = parts[i];
-        part.readFailed = !file.ForEachRecord(part.range, window, [&](const TelemetryLine&) {
-            ++part.records;
-            return true;
-        });
+        part.readFailed = !file.ForEachRecord(
+            part.range, window,
+            [&](const TelemetryLine&) {
+                ++part.records;
+                return true;
+            },
+            nullptr, nullptr, &part.damage);
     });
 }
 
@@ -196,12 +200,16 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
         return result;
     };
     CTelemetryFile file;
+    file.SetCancel(options.cancel);
     const TelemetryIdentity defaults{store.SerialNumber(), store.UnitType(), store.FactoryFlag()};
     if (!OpenDataFile(file, path, defaults, result)) {
         return result;
     }
     const TelemetryFileLayout& layout = file.Layout();
     const std::size_t window = options.readWindow > 0 ? options.readWindow : kReadWindow;
+    const auto cancelled = [&] {
+        return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
+    };
     if (!layout.HasData()) {
         return result;
     }
@@ -215,18 +223,24 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     std::vector<Part> parts;
     for (const TelemetryByteRange& range : file.SplitAtLines(
              ThreadCount(options, static_cast<std::size_t>(layout.size - layout.dataBegin)))) {
-        parts.push_back(Part{.range = range, .overflow = {}});
+        parts.push_back(Part{.range = range, .overflow = {}, .damage = {}});
     }
     CountParts(file, window, parts);
+    if (cancelled()) {
+        return result;
+    }
     std::int64_t records = 0;
+    TelemetryDamage damage;
     for (Part& part : parts) {
         if (part.readFailed) {
             return cannotOpen();
         }
         part.first = records;
         records += part.records;
+        damage.Merge(part.damage);
     }
     if (records == 0) {
+        NoteDamagedLines(file, path, damage, result);
         return result;
     }
 
@@ -240,6 +254,9 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     loaded.PrepareLoad(records, layout.channels, /*exact=*/layout.oldFormat);
     CRecordParser parser(loaded, map);
     ParseParts(file, window, parser, records, parts, options);
+    if (cancelled()) {
+        return result;
+    }
     for (const Part& part : parts) {
         if (part.fieldTooLong) {
             result.status = EDataFileRead::kFieldTooLong;
@@ -261,7 +278,19 @@ DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
     loaded.FinishLoad(records, identity.serial, identity.unitType, identity.factory);
     store = std::move(loaded);
     result.status = EDataFileRead::kRead;
+    NoteDamagedLines(file, path, damage, result);
     return result;
+}
+
+void NoteDamagedLines(const CTelemetryFile& file, const std::string& path,
+                      const TelemetryDamage& damage, DataFileReadResult& result) {
+    if (damage.lines == 0) {
+        return;
+    }
+    result.damagedLines = damage.lines;
+    result.firstDamagedLine = file.LineNumberAt(damage.firstOffset);
+    result.message = DamagedLinesText(path, damage.lines, result.firstDamagedLine);
+    result.title = "Read Error";
 }
 
 void SetCannotOpen(const std::string& path, DataFileReadResult& result) {

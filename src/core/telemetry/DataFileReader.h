@@ -5,7 +5,8 @@
 // The file is read up to the size it has when opened (lines appended meanwhile are left for the
 // next load), in windows, and parsed on several threads, each taking whole lines. Every non-blank
 // data line is a point; a last line without a line end that has fewer fields than the column
-// map (a record cut short) is ignored; missing fields of a short line are absent values (NaN).
+// map (a record cut short) is ignored; missing fields of a short line are absent values (NaN);
+// a line with more fields than the header is damage, left out and said.
 // Lines end in LF, CR LF or CR alike. What a power cut leaves is damage that is skipped: a line
 // is read from after its last NUL byte (a line of NULs is blank), and a line longer than any
 // record could be (64 KiB) is no record and is never held in memory. Only regular files are
@@ -54,6 +55,10 @@ struct DataFileReadResult {
     // Records counted but gone when they were to be parsed (the file was cut shorter while it
     // was read); they are absent values in the store.
     std::int64_t vanishedRecords = 0;
+    // Lines left out as damage (more fields than the header) and the number of the first; the
+    // file is read without them, and the message says them.
+    std::int64_t damagedLines = 0;
+    std::uint64_t firstDamagedLine = 0;
 
     // 0 when the file was read, -1 otherwise.
     int Code() const { return status == EDataFileRead::kRead ? 0 : -1; }
@@ -72,6 +77,9 @@ struct DataFileReadOptions {
     int threads = 0;
     // Bytes each thread reads at a time; 0 chooses. Tests make it small.
     std::size_t readWindow = 0;
+    // Set, the read stops soon: the store is left as it was, the status is kNoRecords and
+    // nothing is said.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 DataFileReadResult ReadDataFile(CPlotData& store, const std::string& path,
@@ -84,6 +92,9 @@ bool OpenDataFile(CTelemetryFile& file, const std::string& path, const Telemetry
                   DataFileReadResult& result);
 // Sets result to kCannotOpen with its message and title.
 void SetCannotOpen(const std::string& path, DataFileReadResult& result);
+// Puts the damaged lines left out of a read of file into result and its message.
+void NoteDamagedLines(const CTelemetryFile& file, const std::string& path,
+                      const TelemetryDamage& damage, DataFileReadResult& result);
 
 // The progress window's text for a file of records records.
 std::string DataFileProgressText(const std::string& path, bool oldFormat,

@@ -13,6 +13,7 @@
 #include "core/base/LineReader.h"
 #include "core/base/Mjd.h"
 #include "core/plot/Statistics.h"
+#include "core/telemetry/TelemetryChunks.h"
 #include "core/telemetry/TelemetryColumns.h"
 
 namespace corvane3 {
@@ -113,8 +114,7 @@ std::optional<std::vector<ReadingTrend>> ScanReadingTrends(const std::string& pa
         // A line with more fields than the header is two records run together (one torn by
         // another program): its columns are shifted, and no value of it is taken.
         const std::optional<double> mjd = TelemetryColumnValue(line, 0);
-        if (!mjd || static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) >=
-                        headerFields) {
+        if (!mjd || HasMoreFieldsThanHeader(line, headerFields)) {
             continue;
         }
         for (std::size_t i = 0; i < limits.size(); ++i) {

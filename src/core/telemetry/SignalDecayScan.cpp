@@ -11,6 +11,7 @@
 
 #include "core/plot/PlotData.h"
 #include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/TelemetryChunks.h"
 
 namespace corvane3 {
 
@@ -75,6 +76,8 @@ SignalDecayScan ScanSignalDecay(const std::string& path, std::uint64_t end,
     bool skipping = false;  // inside a line longer than any record
     bool firstLine = true;
     bool oldFormat = false;
+    std::size_t headerFields = 0;
+    std::uint64_t lineNumber = 0;
     std::uint64_t offset = 0;
     bool failed = false;
     while (offset < end && !stop.load(std::memory_order_relaxed) && !oldFormat) {
@@ -100,8 +103,11 @@ SignalDecayScan ScanSignalDecay(const std::string& path, std::uint64_t end,
                 }
                 continue;
             }
+            ++lineNumber;
             if (firstLine) {
                 firstLine = false;
+                headerFields = TelemetryHeaderFields(
+                    std::string_view(line).substr(0, line.find_last_not_of('\r') + 1));
                 oldFormat = line.size() >= kOldFormatMarkOffset + kOldFormatMark.size() &&
                             std::string_view(line).substr(kOldFormatMarkOffset,
                                                           kOldFormatMark.size()) == kOldFormatMark;
@@ -109,7 +115,12 @@ SignalDecayScan ScanSignalDecay(const std::string& path, std::uint64_t end,
                     break;
                 }
             }
-            if (!skipping) {
+            const std::string_view record =
+                std::string_view(line).substr(line.rfind('\0') + 1);  // npos + 1: all of it
+            if (!skipping && HasMoreFieldsThanHeader(record, headerFields)) {
+                scan.firstDamagedLine =
+                    scan.damagedLines++ == 0 ? lineNumber : scan.firstDamagedLine;
+            } else if (!skipping) {
                 if (const std::optional<SignalPoint> point = SignalPointOfLine(line)) {
                     scan.fit.Add(point->mjd, point->signal);
                     scan.lastMjd = point->mjd;

@@ -29,6 +29,9 @@ struct SignalDecayScan {
     CDecayFitSums fit;  // over the MJDs of the records
     std::optional<double> lastMjd;
     std::uint64_t records = 0;
+    // Lines left out as damage (more fields than the header), and the number of the first.
+    std::int64_t damagedLines = 0;
+    std::uint64_t firstDamagedLine = 0;
 };
 
 // Fits the records among the first `end` bytes of the file at path; a last line without its line

@@ -17,7 +17,9 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/base/CLocale.h"
 #include "core/base/RegularFile.h"
@@ -145,10 +147,12 @@ bool IsRecord(const Line& line, std::size_t mapColumns) {
 // end, and its bytes are never held; only the part after a line's last NUL counts, so a record
 // after a long NUL run is still a record. The part of the range beyond the file's current end is
 // not there: a file cut shorter meanwhile ends early, and readTo, when given, says where reading
-// stopped. False on a read error.
+// stopped. A cancel flag, when given and set, ends it early too, before the next window. False on
+// a read error.
 template <typename F>
 bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t window, char lineEnd,
-                 F&& visit, std::uint64_t* readTo = nullptr) {
+                 F&& visit, std::uint64_t* readTo = nullptr,
+                 const std::atomic<bool>* cancel = nullptr) {
     std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(window, end - begin));
     capacity = std::max<std::size_t>(capacity, 1);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kLineEndRoom);
@@ -162,6 +166,9 @@ bool ForEachLine(int fd, std::uint64_t begin, std::uint64_t end, std::size_t win
         return true;
     };
     for (;;) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+            return stoppedAt();
+        }
         if (held == capacity) {
             if (capacity > kMaxLineBytes) {
                 // The held line counts only from after its last NUL: what comes before is
@@ -410,24 +417,28 @@ double ParseTelemetryNumber(const char* begin, const char* limit, const char*& s
 
 namespace {
 
-// The first line start at or after offset in [lower, end).
+// The first line start at or after offset in [lower, end); end once cancel is set.
 std::uint64_t LineStartFrom(int fd, std::uint64_t offset, std::uint64_t lower, std::uint64_t end,
-                            std::size_t window, char lineEnd) {
+                            std::size_t window, char lineEnd, const std::atomic<bool>* cancel) {
     if (offset <= lower || offset >= end) {
         return std::clamp(offset, lower, end);
     }
     // The line holding the byte before offset ends where the next one starts.
     std::uint64_t next = end;
-    ForEachLine(fd, offset - 1, end, window, lineEnd, [&](const Line& line, std::uint64_t at) {
-        next = at + static_cast<std::uint64_t>(line.next - line.begin);
-        return false;
-    });
+    ForEachLine(
+        fd, offset - 1, end, window, lineEnd,
+        [&](const Line& line, std::uint64_t at) {
+            next = at + static_cast<std::uint64_t>(line.next - line.begin);
+            return false;
+        },
+        nullptr, cancel);
     return next;
 }
 
 // Splits [begin, end) of the file into count ranges that start at line starts.
 std::vector<TelemetryByteRange> SplitAtLines(int fd, std::uint64_t begin, std::uint64_t end,
-                                             std::size_t count, char lineEnd) {
+                                             std::size_t count, char lineEnd,
+                                             const std::atomic<bool>* cancel) {
     constexpr std::size_t kCutWindow = 4096;
     std::vector<TelemetryByteRange> ranges;
     std::uint64_t start = begin;
@@ -435,7 +446,7 @@ std::vector<TelemetryByteRange> SplitAtLines(int fd, std::uint64_t begin, std::u
         const std::uint64_t cut =
             i == count ? end
                        : LineStartFrom(fd, std::max(start, begin + (end - begin) * i / count),
-                                       begin, end, kCutWindow, lineEnd);
+                                       begin, end, kCutWindow, lineEnd, cancel);
         ranges.push_back(TelemetryByteRange{.begin = start, .end = cut});
         start = cut;
     }
@@ -629,12 +640,14 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
     // after it tell the unit.
     bool oldFormat = false;
     bool headerSeen = false;
+    std::size_t headerFields = 0;
     std::string firstLine;
     std::optional<CIdentitySearch> search;
     std::uint64_t dataBegin = size;
     constexpr std::size_t kHeaderWindow = 4096;  // grows for a long line
-    const bool read =
-        ForEachLine(fd_, 0, size, kHeaderWindow, lineEnd, [&](const Line& line, std::uint64_t at) {
+    const bool read = ForEachLine(
+        fd_, 0, size, kHeaderWindow, lineEnd,
+        [&](const Line& line, std::uint64_t at) {
             if (!headerSeen) {
                 headerSeen = true;
                 oldFormat = static_cast<std::size_t>(line.end - line.begin) >=
@@ -642,7 +655,9 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
                             std::memcmp(line.begin + kOldFormatMarkOffset, kOldFormatMark,
                                         std::strlen(kOldFormatMark)) == 0;
                 if (!oldFormat) {
-                    search.emplace(defaults, HeaderMap(line));
+                    std::optional<ColumnMap> map = HeaderMap(line);
+                    headerFields = map ? map->size() : 0;
+                    search.emplace(defaults, std::move(map));
                 }
                 return true;
             }
@@ -654,7 +669,8 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
                 dataBegin = at;
             }
             return search && search->Look(line);
-        });
+        },
+        nullptr, cancel_);
     if (!read) {
         return ETelemetryOpen::kCannotOpen;
     }
@@ -668,12 +684,13 @@ ETelemetryOpen CTelemetryFile::Open(const std::string& path, const TelemetryIden
     layout_.identity = {identity.serial, identity.unitType, identity.factory};
     layout_.map = identity.map;
     layout_.channels = ChannelsOf(identity.map);
+    layout_.headerFields = headerFields;
     return ETelemetryOpen::kOpened;
 }
 
 std::vector<TelemetryByteRange> CTelemetryFile::SplitAtLines(std::size_t count) const {
     return corvane3::SplitAtLines(fd_, layout_.dataBegin, layout_.size,
-                                  std::max<std::size_t>(count, 1), layout_.lineEnd);
+                                  std::max<std::size_t>(count, 1), layout_.lineEnd, cancel_);
 }
 
 std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pieceBytes,
@@ -683,18 +700,30 @@ std::vector<TelemetryByteRange> CTelemetryFile::SplitIntoPieces(std::uint64_t pi
     const std::uint64_t count = std::max<std::uint64_t>(
         1, (bytes + pieceBytes - 1) / std::max<std::uint64_t>(pieceBytes, 1));
     return corvane3::SplitAtLines(fd_, from, layout_.size, static_cast<std::size_t>(count),
-                                  layout_.lineEnd);
+                                  layout_.lineEnd, cancel_);
 }
 
 bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t window,
                                    const std::function<bool(const TelemetryLine&)>& visit,
-                                   std::uint64_t* bytesRead, std::uint64_t* stoppedAt) const {
+                                   std::uint64_t* bytesRead, std::uint64_t* stoppedAt,
+                                   TelemetryDamage* damage) const {
     const std::size_t columns = layout_.map.size();
     std::uint64_t reached = range.begin;
     const bool read = ForEachLine(
         fd_, range.begin, range.end, window, layout_.lineEnd,
         [&](const Line& line, std::uint64_t offset) {
-            if (!IsRecord(line, columns) || visit(line)) {
+            if (!IsRecord(line, columns)) {
+                return true;
+            }
+            if (HasMoreFieldsThanHeader(
+                    {line.begin, static_cast<std::size_t>(line.end - line.begin)},
+                    layout_.headerFields)) {
+                if (damage != nullptr) {
+                    damage->Note(offset);
+                }
+                return true;
+            }
+            if (visit(line)) {
                 return true;
             }
             if (stoppedAt != nullptr) {
@@ -702,11 +731,67 @@ bool CTelemetryFile::ForEachRecord(const TelemetryByteRange& range, std::size_t 
             }
             return false;
         },
-        &reached);
+        &reached, cancel_);
     if (bytesRead != nullptr) {
         *bytesRead = reached - range.begin;
     }
     return read;
+}
+
+std::uint64_t CTelemetryFile::LineNumberAt(std::uint64_t offset) const {
+    constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
+    std::vector<char> chunk(kChunkBytes);
+    std::uint64_t lineEnds = 0;
+    for (std::uint64_t at = 0; at < offset;) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(offset - at, kChunkBytes));
+        ssize_t got;
+        do {
+            got = ::pread(fd_, chunk.data(), want, static_cast<off_t>(at));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            return 0;
+        }
+        lineEnds += static_cast<std::uint64_t>(
+            std::count(chunk.begin(), chunk.begin() + got, layout_.lineEnd));
+        at += static_cast<std::uint64_t>(got);
+    }
+    return lineEnds + 1;
+}
+
+std::size_t TelemetryHeaderFields(std::string_view firstLine) {
+    const Line line{firstLine.data(), firstLine.data() + firstLine.size(),
+                    firstLine.data() + firstLine.size(), true};
+    const std::optional<ColumnMap> map = HeaderMap(line);
+    return map ? map->size() : 0;
+}
+
+bool HasMoreFieldsThanHeader(std::string_view line, std::size_t headerFields) {
+    if (headerFields == 0) {
+        return false;
+    }
+    // Every record line is looked at: its commas are counted 16 bytes at a time.
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    std::size_t commas = 0;
+#if defined(__SSE2__)
+    constexpr std::ptrdiff_t kStep = 16;
+    for (; end - p >= kStep; p += kStep) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        commas += static_cast<std::size_t>(std::popcount(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(','))))));
+    }
+#endif
+    commas += static_cast<std::size_t>(std::count(p, end, ','));
+    return commas >= headerFields;
+}
+
+std::string DamagedLinesText(const std::string& path, std::int64_t lines, std::uint64_t firstLine) {
+    return path + ", line " + std::to_string(firstLine) +
+           (lines == 2  ? std::string(" and 1 more line")
+            : lines > 2 ? " and " + std::to_string(lines - 1) + " more lines"
+                        : std::string()) +
+           ": more fields than the header (records run together); left out";
 }
 
 namespace {

@@ -17,6 +17,7 @@
 //           });
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,6 +69,9 @@ struct TelemetryFileLayout {
     bool modelKnown = false;    // identity.unitType may become the program's model
     std::vector<int> map;       // one code per column; empty when there is no data line
     std::vector<int> channels;  // the channels the columns fill, in column order
+    // The fields of a header the recorder writes (it then gives the map); 0 for any other
+    // first line.
+    std::size_t headerFields = 0;
 
     bool HasData() const { return dataBegin < size; }
 };
@@ -77,6 +81,32 @@ struct TelemetryByteRange {
     std::uint64_t begin = 0;
     std::uint64_t end = 0;
 };
+
+// Record lines left out as damage: more fields than their file's header. That is what a recorder
+// appending onto a line another program tore leaves: two records run together, the second's
+// columns shifted. How many there were, and the file offset of the first.
+struct TelemetryDamage {
+    std::int64_t lines = 0;
+    std::uint64_t firstOffset = 0;
+
+    void Note(std::uint64_t offset) { firstOffset = lines++ == 0 ? offset : firstOffset; }
+    // Adds what a later part of the file found.
+    void Merge(const TelemetryDamage& later) {
+        firstOffset = lines == 0 ? later.firstOffset : firstOffset;
+        lines += later.lines;
+    }
+};
+
+// The fields of a first line that is a header the recorder writes, 0 for any other line.
+std::size_t TelemetryHeaderFields(std::string_view firstLine);
+
+// True when a record line has more fields than headerFields (0: the header tells nothing, and
+// no line has more).
+bool HasMoreFieldsThanHeader(std::string_view line, std::size_t headerFields);
+
+// What a reader says of damaged lines left out: "PATH, line N: more fields than the header
+// (records run together); left out", with "and K more lines" after N when there were more.
+std::string DamagedLinesText(const std::string& path, std::int64_t lines, std::uint64_t firstLine);
 
 enum class ETelemetryOpen {
     kOpened,      // Layout() tells the rest (HasData() false: a header and no data line)
@@ -100,6 +130,10 @@ class CTelemetryFile {
                         std::string& reason);
 
     const TelemetryFileLayout& Layout() const { return layout_; }
+    // Once cancel (when not null) is set, Open, the splits and ForEachRecord stop before their
+    // next read, as at a file's end: a reader no longer wanted (the program ends) ends at once.
+    // Set before Open to have it stop too.
+    void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
     // The data lines split into count ranges at line starts, about equal in bytes (some may be
     // empty).
@@ -110,19 +144,26 @@ class CTelemetryFile {
                                                     std::uint64_t from = 0) const;
 
     // Calls visit for each record of range (a non-blank line; a last line without a line end
-    // only when it has every field of the map) in file order, until visit returns false. The
+    // only when it has every field of the map) in file order, until visit returns false. A line
+    // with more fields than the header is damage: it is no record, and damage, when given,
+    // counts it. The
     // range is read window bytes at a time (a longer line widens it). What the file no longer
     // holds (it was cut shorter meanwhile) ends the range early: bytesRead, when given, says how
     // much was there, and stoppedAt, when given, the file offset of the line visit returned
     // false on. False on a read error (errno tells which).
     bool ForEachRecord(const TelemetryByteRange& range, std::size_t window,
                        const std::function<bool(const TelemetryLine&)>& visit,
-                       std::uint64_t* bytesRead = nullptr,
-                       std::uint64_t* stoppedAt = nullptr) const;
+                       std::uint64_t* bytesRead = nullptr, std::uint64_t* stoppedAt = nullptr,
+                       TelemetryDamage* damage = nullptr) const;
+
+    // The number of the line starting at offset: one more than the line ends before it; 0 when
+    // the file cannot be read that far. For a message only: the file is read up to there.
+    std::uint64_t LineNumberAt(std::uint64_t offset) const;
 
   private:
     int fd_ = -1;
     TelemetryFileLayout layout_;
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 // The values of one record line.

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "core/program/TerminationSignals.h"
 #include "core/telemetry/CachedDataFile.h"
 
 namespace corvane3 {
@@ -33,6 +34,7 @@ namespace {
 FollowedFile ReadFollowed(const std::string& path, const FollowRequest& request,
                           std::atomic<std::int32_t>* instrumentModel) {
     CachedDataFileOptions options;
+    options.cancel = &TerminationUnderway();  // the program ends: the read is not wanted
     options.defaults = request.defaults;
     options.instrumentModel = instrumentModel;
     options.shownSlots = request.shownSlots;
@@ -127,8 +129,8 @@ void CFileFollower::Finish() {
     JoinReader();
     reading_ = false;
     FollowedFile followed = std::move(result_);
-    if (readingRun_ != run_) {
-        return;
+    if (readingRun_ != run_ || TerminationUnderway()) {
+        return;  // another file's, or stopped as the program ends: the points shown stay
     }
     if (followed.status == EDataFileRead::kCannotOpen) {
         if (!unreadable_) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/plot/PlotData.h"
+#include "core/program/TerminationSignals.h"
 #include "core/telemetry/CachedDataFile.h"
 #include "core/telemetry/DataFileReader.h"
 #include "gui/common/HeldInputWait.h"
@@ -173,6 +174,10 @@ void LoadThroughCache(CPlotData& store, const std::string& path,
     auto load = std::make_unique<CWholeFileRead>(path, std::move(options), rest != nullptr);
     load->WaitForFirstFrame(QStringLiteral("Filename:\t%1").arg(QString::fromStdString(path)),
                             parent);
+    if (load->Cancelled()) {
+        read.status = EDataFileRead::kNoRecords;  // the program ends: nothing to show or say
+        return;  // the read stops at once; its thread is joined here
+    }
     if (!load->Finished()) {
         TelemetryIdentity identity;
         store.AttachCache(load->TakeShown(identity), identity.serial, identity.unitType,
@@ -206,6 +211,7 @@ int LoadDataFile(CPlotData& store, const std::string& path,
         [&](LoadProgress& progress) {
             DataFileReadOptions options;
             options.instrumentModel = instrumentModel;
+            options.cancel = &TerminationUnderway();  // the program ends: the read is not wanted
             ReportTo(progress, options);
             result = ReadDataFile(loaded, path, options);
         },

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/program/TerminationSignals.h"
+
 namespace corvane3 {
 
 CWholeFileRead::CWholeFileRead(const std::string& path, CachedDataFileOptions options,
@@ -39,14 +41,22 @@ CWholeFileRead::~CWholeFileRead() {
 void CWholeFileRead::WaitForFirstFrame(const QString& text, QWidget* parent) {
     text_ = text;
     ShowLoadProgressWhile(
-        text_, progress_, [this] { return !shownReady_ && !finished_; }, parent);
+        text_, progress_, [this] { return !shownReady_ && !finished_ && !StopOnTermination(); },
+        parent);
 }
 
 void CWholeFileRead::WaitUntilFinished(QWidget* parent) {
     const std::string text = progress_.Text();  // the read's whole progress text, once it began
     ShowLoadProgressWhile(
         text.empty() ? text_ : QString::fromStdString(text), progress_,
-        [this] { return !finished_; }, parent);
+        [this] { return !finished_ && !StopOnTermination(); }, parent);
+}
+
+bool CWholeFileRead::StopOnTermination() {
+    if (TerminationUnderway()) {
+        cancel_ = true;
+    }
+    return cancel_;
 }
 
 std::unique_ptr<CPlotCache> CWholeFileRead::TakeShown(TelemetryIdentity& identity) {

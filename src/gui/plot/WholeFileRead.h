@@ -29,9 +29,11 @@ class CWholeFileRead {
     CWholeFileRead& operator=(const CWholeFileRead&) = delete;
 
     // Shows the progress window with text until the shown channels or the whole file are read.
+    // A termination request ends the wait at once and stops the read (Cancelled() then holds).
     void WaitForFirstFrame(const QString& text, QWidget* parent);
-    // Shows the progress window until the whole file is read.
+    // Shows the progress window until the whole file is read, or a termination request came.
     void WaitUntilFinished(QWidget* parent);
+    bool Cancelled() const { return cancel_; }
     bool Finished() const { return finished_; }
 
     // The cache of the shown channels, once they were read, with the file's unit; null after
@@ -41,6 +43,9 @@ class CWholeFileRead {
     CachedDataFileResult TakeResult() { return std::move(result_); }
 
   private:
+    // True, the read stopped, once the program is ending.
+    bool StopOnTermination();
+
     LoadProgress progress_;
     QString text_;
     std::atomic<bool> cancel_{false};

@@ -13,20 +13,26 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/plot/PlotCacheFormat.h"
 #include "core/program/TerminationSignals.h"
 #include "gui/mainwin/MainMenus.h"
 #include "gui/mainwin/TerminationClose.h"
+#include "gui/plot/PlotDlg.h"
 #include "gui/spectrum/SpectrumDlg.h"
+#include "support/CacheHome.h"
 #include "support/ModalScript.h"
 #include "support/SimFrames.h"
 #include "support/SimWindowRig.h"
 #include "support/TelemetryTestData.h"
+#include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
@@ -49,6 +55,8 @@ enum class ESituation {
     kSilentHostSweep,
     kClosingQuestion,  // host sweep, Exit chosen: "This will reboot CFS." waits for an answer
     kArbitraryDds,     // instrument sweep, its "Arbitrary DDS Setting" dialog open
+    kPlotLoading,      // host sweep, the plot window reading a long file (its progress shows)
+    kPlotLoadingInMemory,  // as kPlotLoading, the file read into memory rather than a cache
 };
 
 struct Row {
@@ -120,6 +128,11 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         main.OpenSpectrumWindow()->GoButton()->click();
     };
     const auto readings = [&sim] { return std::ranges::count(SentFields(sim, "A04"), "?"); };
+    // A file of a few records and gigabytes of what a power cut leaves (NULs, never stored):
+    // read whole, it takes seconds and writes its plot cache.
+    testing::TempDir files;
+    const testing::ScopedCacheHome cacheHome(files.Path() / "cache");
+    const auto longFile = files.Path() / "Unit1234.csd";
 
     std::vector<testing::ModalScript::Step> steps;
     std::string expectedCode = "A02", expectedData = "0";
@@ -173,6 +186,30 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
             expectedData = "off";
         }
     }
+    bool fileShown = false;  // the plot window showed the long file's records after all
+    if (row.situation == ESituation::kPlotLoading ||
+        row.situation == ESituation::kPlotLoadingInMemory) {
+        testing::AppendCsdRecords(longFile, 0, 3);
+        std::filesystem::resize_file(longFile, std::uintmax_t{2} << 30);
+        steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdPlot); }});
+        steps.push_back({[&main] { return main.OpenPlotWindow() != nullptr; }, [&] {
+                             CPlotDlg& plot = *main.OpenPlotWindow();
+                             if (row.situation == ESituation::kPlotLoadingInMemory) {
+                                 plot.SetCacheFilesFrom(std::numeric_limits<std::uint64_t>::max());
+                             }
+                             plot.OpenFile(longFile.string());
+                             fileShown = plot.Store().PointCount() > 0 &&
+                                         plot.Store().TimeAxis(0)[0] == 60000.0;
+                         }});
+        steps.push_back({[] {
+                             const QWidgetList windows = QApplication::topLevelWidgets();
+                             return std::ranges::any_of(windows, [](const QWidget* window) {
+                                 return window->isVisible() &&
+                                        window->windowTitle() == "File Load Progress";
+                             });
+                         },
+                         [] {}});
+    }
     if (row.situation == ESituation::kSilentHostSweep) {
         steps.back().second = [&sim] {
             sim.UpdateFaults([](sim::SimFaults& f) { f.silent = true; });
@@ -212,8 +249,10 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         return frame.code == expectedCode && frame.data == expectedData;
     });
     ASSERT_NE(closing, frames.rend());
-    EXPECT_TRUE(std::all_of(frames.rbegin(), closing, [](const auto& frame) {
-        return frame.code == "D*1" || frame.code == "D*2";
+    // A poll's queries: the status records, the outlier counts and the unit's date and time.
+    const std::vector<std::string> polls = {"D*1", "D*2", "D*5", "B20", "A24", "A08"};
+    EXPECT_TRUE(std::all_of(frames.rbegin(), closing, [&polls](const auto& frame) {
+        return std::ranges::find(polls, frame.code) != polls.end();
     }));
     const std::vector<std::string> sent = SentFields(sim, expectedCode);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), expectedData), 1);
@@ -227,6 +266,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     EXPECT_EQ(logged[kLogCodeField + 1], expectedData);
     EXPECT_EQ(logged[kLogCodeField + 3],
               row.situation == ESituation::kSilentHostSweep ? "no reply" : "accepted");
+    // A read the signal stopped shows nothing and writes no cache.
+    EXPECT_FALSE(fileShown);
+    EXPECT_FALSE(std::filesystem::exists(PlotCachePathFor(longFile.string())));
     // Closed by a signal, nothing is left switched off: polling on, no sweep running.
     EXPECT_TRUE(rig.app.settings.PollingEnabled);
     EXPECT_FALSE(rig.app.spectrum.IsRunning());
@@ -252,6 +294,9 @@ constexpr Row kRows[] = {
     {"SighupWhileTheClosingQuestionShows", ESituation::kClosingQuestion, SIGHUP},
     // The dialog closes with the window: no synthesizer setting follows the sweep's end.
     {"SigtermWithTheArbitraryDdsDialogOpen", ESituation::kArbitraryDds, SIGTERM},
+    // The plot window's read stops at the signal: the program ends without waiting for it.
+    {"SigtermWhileAPlotWindowReadsALongFile", ESituation::kPlotLoading, SIGTERM},
+    {"SigtermWhileAPlotWindowReadsALongFileIntoMemory", ESituation::kPlotLoadingInMemory, SIGTERM},
 };
 
 INSTANTIATE_TEST_SUITE_P(SignalsAndSituations, TerminationWithSimTest, ::testing::ValuesIn(kRows),
