@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThread>
+#include <numeric>
 #include <thread>
 #include <vector>
 
+#include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
 #include "support/ModalDialogDriver.h"
 #include "support/WidgetTestApplication.h"
@@ -36,6 +39,27 @@ TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEac
                 ElementsAre(Message{"Serial Port Settings", "Password not Accepted"},
                             Message{"Serial Port Settings", "Serial port settings NOT modified"}));
     EXPECT_THAT(anotherWasOpen, ElementsAre(false, false));
+}
+
+// Codes posted from another thread arrive in order, on the thread the sink lives in.
+TEST_F(QueuedHandOverTest, CodesFromAnotherThreadArriveInOrderOnTheOwnerThread) {
+    CQueuedNotificationSink sink;
+    std::vector<int> codes;
+    bool elsewhere = false;
+    QObject::connect(&sink, &CQueuedNotificationSink::Notified, [&](int code) {
+        codes.push_back(code);
+        elsewhere |= QThread::currentThread() != sink.thread();
+    });
+    std::thread([&] {
+        for (int code = 1; code <= 100; ++code) {
+            sink.PostNotification(code);
+        }
+    }).join();
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return codes.size() == 100; }));
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(codes, expected);
+    EXPECT_FALSE(elsewhere);
 }
 
 }  // namespace

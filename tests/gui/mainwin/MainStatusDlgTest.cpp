@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,9 +15,13 @@
 #include <fstream>
 
 #include "core/link/CommandCodes.h"
+#include "core/link/SerialPort.h"
+#include "gui/common/HelpDlg.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
 #include "gui/common/WindowPrinter.h"
+#include "gui/mainwin/TraceCommand.h"
 #include "gui/security/AuthorizedCommand.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
@@ -427,6 +434,53 @@ TEST_F(MainStatusDlgTest, ACommandWithdrawnUnsentIsToldOnceByItsSenderOrTheWindo
     ASSERT_TRUE(mailbox.WithdrawIfOlderThan({}));
     window_.OnNotification(kNotifyCommandWithdrawn);
     EXPECT_EQ(driver.Messages(), (Messages{told, told}));
+}
+
+// Help Topics shows the help page in a window of its own.
+TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPage) {
+    QString help;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        if (const auto* page = qobject_cast<CHelpDlg*>(&dialog)) {
+            help = page->Browser()->toPlainText();
+        }
+        dialog.reject();
+    });
+    window_.RunCommand(kCmdHelpTopics);
+    EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
+}
+
+using WindowPartsTest = testing::WidgetTest;
+
+// A trace file that cannot be written is said, and the menu item stays unchecked.
+TEST_F(WindowPartsTest, ATraceFileThatCannotBeWrittenIsSaidAndLeftUnchecked) {
+    testing::ModalDialogDriver driver;
+    testing::TempDir dir;
+    const QString path = QString::fromStdString((dir.Path() / "missing" / "t.trace").string());
+    CLinkStatus status;
+    CSerialPort port{status};
+    QAction item;
+    CTraceCommand trace(port, &item);
+    trace.SetChooser([&](QWidget*, const QString&) { return path; });
+    trace.Toggle(nullptr, QString());
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Trace Serial Traffic", "Unable to write the trace file:  " + path}}));
+    EXPECT_FALSE(item.isChecked());
+    EXPECT_FALSE(trace.IsTracing());
+}
+
+// A short dialog with a long title is made wide enough for the whole title; a layout wider than
+// the title keeps its own width.
+TEST_F(WindowPartsTest, ADialogIsWideEnoughForItsTitle) {
+    const QString title = "Adjust Output Frequency Offset";
+    for (const QString& text : {QString("x"), QString(400, 'x')}) {
+        QDialog dialog;
+        (new QVBoxLayout(&dialog))->addWidget(new QLabel(text));
+        dialog.setWindowTitle(title);
+        KeepTitleWhole(dialog);
+        EXPECT_EQ(dialog.minimumWidth(),
+                  std::max(WholeTitleWidth(title), dialog.layout()->minimumSize().width()))
+            << text.size();
+    }
 }
 
 }  // namespace
