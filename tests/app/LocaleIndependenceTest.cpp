@@ -70,5 +70,11 @@ INSTANTIATE_TEST_SUITE_P(CommaLocales, LocaleIndependenceTest,
                              return std::string(info.param).substr(0, 2);
                          });
 
+// A typed number keeps its decimal point under a comma locale.
+TEST_P(LocaleIndependenceTest, ATypedNumberReadsItsDecimalPoint) {
+    const testing::ScopedCommaLocale comma(GetParam());
+    EXPECT_EQ(LeadingNumber("0.05 s"), 0.05);
+}
+
 }  // namespace
 }  // namespace corvane3

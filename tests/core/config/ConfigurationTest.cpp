@@ -293,5 +293,20 @@ TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
     EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
+// What the program holds is what it saves: Mark parity, one and a half stop bits (as 2, the
+// nearest the file knows) and a changed plot view read back after a restart.
+TEST_F(ConfigurationTest, MarkParityHalfStopBitsAndAChangedPlotViewAreSaved) {
+    Load("[COM]\nParity=Mark\n[Plot]\nClockStuff=40:41\n");
+    line_.stopBits = kStopBitsOneAndHalf;
+    settings_.PlotViews[0].channels[4] = 18;
+    CProfileFile profile(dir_.Path() / "Corvane3.ini");
+    SaveConfiguration(profile, settings_, line_);
+    ASSERT_TRUE(profile.Save());
+    const std::string saved = FileText(dir_.Path() / "Corvane3.ini");
+    for (const char* line : {"Parity=Mark\n", "StopBits=2\n", "ClockStuff=40:41:3:5:18\n"}) {
+        EXPECT_NE(saved.find(line), std::string::npos) << line << saved;
+    }
+}
+
 }  // namespace
 }  // namespace corvane3

@@ -13,6 +13,7 @@
 
 #include "core/plot/PlotData.h"
 #include "core/telemetry/DataFileReader.h"
+#include "core/telemetry/SignalDecayScan.h"
 #include "core/telemetry/TelemetryFormat.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -92,6 +93,19 @@ TEST(SignalDecayTrackerTest, FileAndRunRecordsTogetherGiveTheSummarysFitAndProje
     }
     EXPECT_FALSE(estimate.slopePerDay);
     EXPECT_EQ(estimate.spanDays, 0.0);
+}
+
+// A last line without its line end (a record being written) is no record yet.
+TEST(SignalDecayTrackerTest, TheScanCountsOnlyRecordsWithTheirLineEnd) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "Unit1234.csd").string();
+    std::ofstream(path, std::ios::binary)
+        << TelemetryHeaderLine(kModelTq9000) << kTelemetryLineEnd << Line(0) << Line(1) << Line(2);
+    const auto size = std::filesystem::file_size(path);
+    const std::atomic<bool> never{false};
+    for (const auto& [end, records] : {std::pair(size, 3u), {size - 1, 2u}, {size - 2, 2u}}) {
+        EXPECT_EQ(ScanSignalDecay(path, end, never).records, records) << end;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "core/plot/MinMaxPyramid.h"
+#include "core/plot/RecordingGaps.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,18 @@ TEST(MinMaxPyramidTest, EachPixelColumnHoldsTheExtremesOfAllItsPoints) {
     trace.Extend(points);
     EXPECT_EQ(trace.Size(), 5);
     ExpectSameColumns(trace, points, Edges(0.0, 3.0, 3), "restarted");
+}
+
+// A gap is five median steps; one step, or points without spacing, say nothing of a spacing.
+TEST(RecordingGapsTest, AGapIsFiveTimesTheMedianStep) {
+    constexpr double kNone = std::numeric_limits<double>::infinity();
+    for (const auto& [x, limit] : {std::pair(std::vector<double>{}, kNone), {{3}, kNone},
+                                   {{0, 1}, kNone}, {{5, 5, 5, 5}, kNone}, {{0, 2, 4}, 10.0},
+                                   {{0, 1, 2, 3, 13}, 5.0}, {{0, 1, 2, 102, 103}, 5.0}}) {
+        VectorPoints points;
+        points.x = x;
+        EXPECT_EQ(GapLimit(points, points.Count()), limit) << ::testing::PrintToString(x);
+    }
 }
 
 }  // namespace

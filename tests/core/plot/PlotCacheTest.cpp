@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -18,7 +19,9 @@
 #include <tuple>
 #include <vector>
 
+#include "core/plot/PlotCacheCodec.h"
 #include "core/plot/PlotCacheDamage.h"
+#include "core/plot/PlotCacheLayout.h"
 #include "core/plot/PlotCacheFormat.h"
 #include "support/CacheAgreement.h"
 #include "support/CacheHome.h"
@@ -475,6 +478,82 @@ TEST_F(PlotCacheTest, BadChannelListsAreRefusedAndTwoSpellingsOfAFileShareOneCac
     for (const fs::path& spelling : {dir.Path() / "." / "Unit1234.csd", dir.Path() / "link.csd"})
         EXPECT_EQ(PlotCachePathFor(spelling.string()), path) << spelling;
     EXPECT_NE(PlotCachePathFor((dir.Path() / "Unit99.csd").string()), path);
+}
+
+// A block of another size than its records need, or cut short, is damage with its own cause;
+// its bytes are never taken as values.
+TEST_F(PlotCacheTest, ABlockThatCannotBeDecodedSaysWhy) {
+    const std::vector<double> values{1.5, 2.5, -3.25, 4.0};
+    CBlockCompressor compressor;
+    std::uint8_t encoding = 0;
+    const std::string whole = compressor.Compress(values, EPlotStorage::kDouble, 1, encoding);
+    const std::string cut = whole.substr(0, whole.size() - 2);
+    CBlockDecompressor decompressor;
+    using D = EPlotCacheDamage;
+    for (const auto& [bytes, records, damage, text] :
+         {std::tuple(whole, 4, D::kNone, "not damaged"),
+          {whole, 3, D::kBlockSizeMismatch, "block size mismatch"},
+          {cut, 4, D::kBlockUndecodable, "block not decompressible"}}) {
+        SCOPED_TRACE(text);
+        const PlotCacheBlockEntry entry{0, static_cast<std::uint32_t>(bytes.size()), encoding,
+                                        {}, PlotCacheHash(bytes.data(), bytes.size())};
+        std::vector<double> out;
+        EXPECT_EQ(decompressor.Decompress(bytes, entry, static_cast<std::size_t>(records), out),
+                  damage);
+        EXPECT_STREQ(PlotCacheDamageText(damage), text);
+        EXPECT_EQ(out, damage == D::kNone ? values : std::vector<double>{});
+    }
+}
+
+// A tiny cache's metadata where the layout puts it: channel 0's block summary (count, min,
+// max) after the channel list and the block index, its leaf (min, max) after the decay sums.
+TEST_F(PlotCacheTest, TheMetadataLiesWhereTheFormatDescriptionPutsIt) {
+    const auto columns = Generate(3, 2);
+    const fs::path source = WriteSource(dir.Path(), 300);
+    CPlotCache cache(kSmallBlocks);
+    ASSERT_TRUE(BuildAndWrite(cache, columns, 300, cachePath, source));
+    const std::string file = testing::FileText(cachePath);
+    PlotCacheHeader header{};
+    std::memcpy(&header, file.data(), sizeof header);
+    const auto word = [&](std::uint64_t at) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, file.data() + header.metaOffset + at, sizeof w);
+        return w;
+    };
+    const std::uint64_t channels = kChannels.size();
+    const std::uint64_t summary = channels * (sizeof(PlotCacheStoredChannel) + sizeof(PlotCacheBlockEntry));
+    const std::uint64_t leaf =
+        summary + (channels * kPlotCacheSummaryWords + kPlotCacheDecayWords) * kPlotCacheWord;
+    EXPECT_EQ(word(summary), 3u);
+    for (const std::uint64_t at : {summary + 8, leaf}) {
+        EXPECT_EQ(std::bit_cast<double>(word(at)), columns[0][0]) << at;
+        EXPECT_EQ(std::bit_cast<double>(word(at + 8)), columns[0][2]) << at;
+    }
+}
+
+// Per block, only the records that hold both the time and the reading are paired.
+TEST_F(PlotCacheTest, PairedBlocksLeaveOutRecordsWithoutTheReadingOrTheirTime) {
+    constexpr std::size_t kRecords = 300;
+    auto columns = Generate(kRecords, 7);
+    columns[0][70] = columns[0][200] = kNan;
+    CPlotCache cache(kSmallBlocks);
+    ASSERT_TRUE(cache.Reset(kChannels));
+    ASSERT_TRUE(Append(cache, columns, 0, kRecords));
+    const auto blocks = cache.PairedBlocks(2);
+    ASSERT_EQ(blocks.size(), 5u);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        BlockSummary mjd, value;
+        for (std::size_t i = b * 64; i < std::min(kRecords, (b + 1) * 64); ++i) {
+            if (!std::isnan(columns[0][i]) && !std::isnan(columns[2][i])) {
+                mjd.Add(columns[0][i]);
+                value.Add(columns[2][i]);
+            }
+        }
+        EXPECT_EQ(blocks[b].mjd.count, mjd.count) << b;
+        EXPECT_EQ(blocks[b].value.count, value.count) << b;
+        ExpectSameRange(blocks[b].mjd.range, mjd.range, "mjd " + std::to_string(b));
+        ExpectSameRange(blocks[b].value.range, value.range, "value " + std::to_string(b));
+    }
 }
 
 }  // namespace

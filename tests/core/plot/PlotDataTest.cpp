@@ -109,5 +109,15 @@ TEST(PlotDataTest, ColumnsKeepEveryValueAcrossChunksAndWidening) {
     }
 }
 
+// Whole names of channels 0 to 36, the hour meter too; nothing else is a channel.
+TEST(PlotDataTest, FindChannelMatchesWholeNamesBelowTheChannelCount) {
+    const CPlotData store;
+    for (const auto& [name, channel] : {std::pair("Hour Meter", 0), {"Signal", 30},
+                                        {"Charge Current", 36}, {"signal", -1}, {"Hour", -1},
+                                        {"MJD", -1}}) {
+        EXPECT_EQ(store.FindChannel(name), channel) << name;
+    }
+}
+
 }  // namespace
 }  // namespace corvane3

@@ -1,4 +1,5 @@
 #include "core/poll/CommandCatalogue.h"
+#include "core/poll/SerialReconfiguration.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,17 @@ TEST(CommandCatalogueTest, RepliesAreSplitIntoListLines) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReplyLines(c.response, c.limit), c.lines) << c.behaviour;
+    }
+}
+
+// The line the unit is told to move to: Mark and Space parity go as none, 1.5 stop bits as 2.
+TEST(SerialParametersTextTest, EachLineSettingGoesAsTheUnitKnowsIt) {
+    for (const auto& [line, text] :
+         {std::pair(SerialLineSettings{"COM1", 19200, kParityEven, kStopBitsOne, 8}, "19200,8,E,1"),
+          {SerialLineSettings{"COM1", 9600, kParityOdd, kStopBitsTwo, 7}, "9600,7,O,2"},
+          {SerialLineSettings{"COM1", 4800, kParityMark, kStopBitsOneAndHalf, 7}, "4800,7,N,2"},
+          {SerialLineSettings{"COM1", 2400, kParitySpace, kStopBitsOne, 8}, "2400,8,N,1"}}) {
+        EXPECT_EQ(SerialParametersText(line), text);
     }
 }
 

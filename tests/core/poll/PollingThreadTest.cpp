@@ -338,5 +338,15 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
     }
 }
 
+// A search asked for runs once: the request is cleared when it ends, and polling goes on.
+TEST_F(PollingThreadTest, AnAutoDetectRequestIsClearedWhenItsSearchEnds) {
+    shared_.AutoDetect = true;
+    Start(403);
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyAutoDetectFound, 1, kEventBound));
+    sink_.Clear();
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1, kEventBound));
+    EXPECT_FALSE(shared_.AutoDetect);
+}
+
 }  // namespace
 }  // namespace corvane3

@@ -206,5 +206,22 @@ TEST(TelemetryChunksTest, ChosenColumnsParseAsTheWholeLineDoes) {
     }
 }
 
+// A file without records yet keeps the identity the caller knows the unit by.
+TEST(TelemetryChunksTest, AFileWithoutRecordsKeepsTheCallersIdentity) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "Unit9.csd").string();
+    for (const auto& [text, opened] :
+         {std::pair(std::string(), ETelemetryOpen::kEmpty),
+          {TelemetryHeaderLine(kModelTq9000) + kTelemetryLineEnd, ETelemetryOpen::kOpened}}) {
+        std::ofstream(path, std::ios::binary) << text;
+        CTelemetryFile file;
+        std::string reason;
+        EXPECT_EQ(file.Open(path, {.serial = 9, .unitType = kModelTq9000}, reason), opened);
+        EXPECT_EQ(file.Layout().identity.serial, 9) << text;
+        EXPECT_EQ(file.Layout().identity.unitType, kModelTq9000) << text;
+        EXPECT_FALSE(file.Layout().HasData()) << text;
+    }
+}
+
 }  // namespace
 }  // namespace corvane3

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstring>
@@ -336,6 +337,28 @@ TEST_F(TelemetryRecorderTest, APowerCutsTornLineOrNulTailIsMendedBeforeTheNextRe
             EXPECT_THAT(ui_.notices, ElementsAre(HasSubstr(notice)));
         }
     }
+}
+
+// A folder that is there but takes no file (read-only for root, no write permission for a user)
+// is told as unreachable with the system's reason, before any file is tried.
+TEST_F(TelemetryRecorderTest, AFolderThatTakesNoFileIsToldWithTheSystemsReason) {
+    const fs::path records = dir_.Path() / "read-only";
+    fs::create_directory(records);
+    const bool root = ::geteuid() == 0;
+    if (root ? ::mount("none", records.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0
+             : ::chmod(records.c_str(), 0555) != 0) {
+        GTEST_SKIP() << "no read-only folder can be made here: " << std::strerror(errno);
+    }
+    settings_.DatafileDirectory = records.string();
+    const ETelemetryWriteResult result = Write(403, 1);
+    if (root) {
+        ::umount2(records.c_str(), MNT_DETACH);
+    }
+    EXPECT_EQ(result, ETelemetryWriteResult::kDirectoryError);
+    EXPECT_THAT(ui_.messages, ElementsAre("Save data record error: Unable to save to directory:\n" +
+                                          records.string() + "/"));
+    EXPECT_THAT(ui_.failures, ElementsAre("0: Unable to save to directory: " + records.string() +
+                                          "/ (" + std::strerror(root ? EROFS : EACCES) + ")"));
 }
 
 }  // namespace

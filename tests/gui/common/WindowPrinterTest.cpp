@@ -1,4 +1,5 @@
 #include "gui/common/WindowPrinter.h"
+#include "gui/common/PrinterChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,32 @@ TEST_F(PrintFlowTest, NarrowWindowIsPrintedWideWithTheTimeThenPutBackWhateverHap
     EXPECT_EQ(log_.back(), "narrow");
     EXPECT_EQ(window_.width(), kNarrowWidth);
     EXPECT_TRUE(pane_->text().isEmpty());
+}
+
+// A print to a file is offered a new name (the window and the time of day) in the folder of the
+// last print to a file; before any choice the document is named as that file would be.
+TEST_F(PrintFlowTest, APrintSuggestsANewFileInTheFolderOfTheLastPrintToAFile) {
+    const QString name =
+        SuggestedPrintFileName("Spectrum", QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)));
+    EXPECT_EQ(name.toStdString(), "Corvane3-Spectrum-2026-12-07-090503.pdf");
+    QPrinter first, next, fresh;
+    first.setOutputFileName(QString::fromStdString((dir_.Path() / "first print.pdf").string()));
+    PreparePrinter(next, RememberPrinter(first), name);
+    EXPECT_EQ(next.outputFileName().toStdString(), (dir_.Path() / name.toStdString()).string());
+    PreparePrinter(fresh, {}, name);
+    EXPECT_EQ(fresh.docName().toStdString(), "Corvane3-Spectrum-2026-12-07-090503");
+}
+
+// The picture goes a tenth of the page in, four fifths wide and half high; without a screen to
+// grab, the window is drawn under a title strip as a window manager would frame it.
+TEST_F(PrintFlowTest, ThePictureSitsOnThePageWithATitleStripAboveTheWindow) {
+    EXPECT_EQ(PrintRectangle(4800, 6600), QRect(480, 660, 3840, 3300));
+    EXPECT_EQ(PrintRectangle(1001, 999), QRect(100, 99, 801, 499));
+    const QImage shot = GrabWindowImage(&window_);
+    EXPECT_EQ(shot.width(), window_.width() + 2);
+    EXPECT_GT(shot.height(), window_.height() + 2);
+    EXPECT_EQ(shot.pixel(shot.width() - 3, 2),
+              window_.palette().color(QPalette::Active, QPalette::Highlight).rgb());
 }
 
 }  // namespace

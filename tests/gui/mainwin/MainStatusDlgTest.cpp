@@ -5,6 +5,10 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
+#include <QTextBrowser>
+#include <QThread>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,14 +17,19 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <thread>
 
 #include "core/alerts/UnitWatch.h"
 #include "core/link/CommandCodes.h"
+#include "core/link/SerialPort.h"
+#include "gui/common/HelpDlg.h"
 #include "gui/common/QueuedNotificationSink.h"
 #include "gui/common/QueuedTimedMessages.h"
 #include "gui/common/TimedMessageDlg.h"
+#include "gui/common/WholeTitle.h"
 #include "gui/common/WindowPrinter.h"
+#include "gui/mainwin/TraceCommand.h"
 #include "gui/security/AuthorizedCommand.h"
 #include "support/ModalDialogDriver.h"
 #include "support/TelemetryTestData.h"
@@ -210,6 +219,27 @@ TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEac
               (Messages{{"Serial Port Settings", "Password not Accepted"},
                         {"Serial Port Settings", "Serial port settings NOT modified"}}));
     EXPECT_EQ(anotherWasOpen, (std::vector<bool>{false, false}));
+}
+
+// Codes posted from another thread arrive in order, on the thread the sink lives in.
+TEST_F(QueuedHandOverTest, CodesFromAnotherThreadArriveInOrderOnTheOwnerThread) {
+    CQueuedNotificationSink sink;
+    std::vector<int> codes;
+    bool elsewhere = false;
+    QObject::connect(&sink, &CQueuedNotificationSink::Notified, [&](int code) {
+        codes.push_back(code);
+        elsewhere |= QThread::currentThread() != sink.thread();
+    });
+    std::thread([&] {
+        for (int code = 1; code <= 100; ++code) {
+            sink.PostNotification(code);
+        }
+    }).join();
+    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return codes.size() == 100; }));
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(codes, expected);
+    EXPECT_FALSE(elsewhere);
 }
 
 // Presses key on the window; whileAsked, when given, answers the question it opens.
@@ -513,6 +543,53 @@ TEST_F(StaleBandColoursTest, AValueInEitherBandStaysLegibleWhenGreyed) {
         EXPECT_GE(Contrast(fresh, band), kLegible) << vem;
         EXPECT_GE(Contrast(text, background), kLegible) << vem;
         EXPECT_NE(text, fresh) << vem;  // still seen to be stale
+    }
+}
+
+// Help Topics shows the help page in a window of its own.
+TEST_F(MainStatusDlgTest, HelpTopicsShowsTheHelpPage) {
+    QString help;
+    testing::ModalDialogDriver driver([&](QDialog& dialog) {
+        if (const auto* page = qobject_cast<CHelpDlg*>(&dialog)) {
+            help = page->Browser()->toPlainText();
+        }
+        dialog.reject();
+    });
+    window_.RunCommand(kCmdHelpTopics);
+    EXPECT_TRUE(help.contains("The main window")) << help.toStdString();
+}
+
+using WindowPartsTest = testing::WidgetTest;
+
+// A trace file that cannot be written is said, and the menu item stays unchecked.
+TEST_F(WindowPartsTest, ATraceFileThatCannotBeWrittenIsSaidAndLeftUnchecked) {
+    testing::ModalDialogDriver driver;
+    testing::TempDir dir;
+    const QString path = QString::fromStdString((dir.Path() / "missing" / "t.trace").string());
+    CLinkStatus status;
+    CSerialPort port{status};
+    QAction item;
+    CTraceCommand trace(port, &item);
+    trace.SetChooser([&](QWidget*, const QString&) { return path; });
+    trace.Toggle(nullptr, QString());
+    EXPECT_EQ(driver.Messages(),
+              (Messages{{"Trace Serial Traffic", "Unable to write the trace file:  " + path}}));
+    EXPECT_FALSE(item.isChecked());
+    EXPECT_FALSE(trace.IsTracing());
+}
+
+// A short dialog with a long title is made wide enough for the whole title; a layout wider than
+// the title keeps its own width.
+TEST_F(WindowPartsTest, ADialogIsWideEnoughForItsTitle) {
+    const QString title = "Adjust Output Frequency Offset";
+    for (const QString& text : {QString("x"), QString(400, 'x')}) {
+        QDialog dialog;
+        (new QVBoxLayout(&dialog))->addWidget(new QLabel(text));
+        dialog.setWindowTitle(title);
+        KeepTitleWhole(dialog);
+        EXPECT_EQ(dialog.minimumWidth(),
+                  std::max(WholeTitleWidth(title), dialog.layout()->minimumSize().width()))
+            << text.size();
     }
 }
 

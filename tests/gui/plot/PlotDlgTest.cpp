@@ -22,6 +22,7 @@
 #include "gui/plot/FileLoadProgressDlg.h"
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
+#include "support/DecayTestFiles.h"
 #include "support/ModalDialogDriver.h"
 #include "support/PlotWindows.h"
 #include "support/TelemetryTestData.h"
@@ -537,6 +538,39 @@ TEST_F(FileLoadProgressTest, AFileIsLoadedWholeOrNotAtAllAndTheReaderSaysWhy) {
     EXPECT_EQ(driver.Messages()[0],
               (testing::ModalDialogDriver::Message{
                   "Read Error", QString::fromStdString("Cannot Open File:\n" + path + "x")}));
+}
+
+// The line under the decay says what the file summary says: a date, or why there is none.
+TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
+    for (const testing::DecayFileCase& c : testing::DecayFileCases()) {
+        SCOPED_TRACE(c.name);
+        testing::WriteDecayFile(File(), c);
+        window_.Open(File().string(), true);
+        window_.dialog->Command(kPlotCmdSignalDecay)->trigger();
+        const QString shown = window_.Pane(CPlotDlg::kSignalPane)->Annotation(0)->text();
+        EXPECT_TRUE(shown.endsWith("\n" + QString::fromStdString(c.projection)))
+            << shown.toStdString();
+    }
+}
+
+// The menu items carry their access keys.
+TEST_F(PlotDlgTest, MenusCarryTheirAccessKeys) {
+    Window& w = Opened(3);
+    for (const auto& [id, text] :
+         {std::pair(kPlotCmdOpen, "&Open..."), {kPlotCmdPrint, "&Print..."},
+          {kPlotCmdSavePicture, "Save Pict&ure..."}, {kPlotCmdExit, "E&xit"},
+          {kPlotCmdClockServo, "&Clock Servo"}, {kPlotCmdZeemanServo, "&Zeeman Servo"},
+          {kPlotCmdGainServo, "&Gain Servo"}, {kPlotCmdCbtSupplies, "&CBT Supplies"},
+          {kPlotCmdPowerSupplies, "Power &Supplies"}, {kPlotCmdYScaleAll, "&All"},
+          {kPlotCmdYScaleOneSigma, "&1-sigma"}, {kPlotCmdYScaleThreeSigma, "&3-sigma"},
+          {kPlotCmdYScaleSixSigma, "&6-sigma"}, {kPlotCmdXScaleAll, "&All"},
+          {kPlotCmdXScaleLastWeek, "Last &Week"}, {kPlotCmdXScaleLastDay, "Last &24 Hours"},
+          {kPlotCmdXScaleLastHour, "Last &Hour"}, {kPlotCmdXUnitMjd, "&MJD"},
+          {kPlotCmdXUnitDays, "&Days"}, {kPlotCmdXUnitHours, "&Hours"},
+          {kPlotCmdXUnitMinutes, "&Minutes"}, {kPlotCmdXUnitSeconds, "&Seconds"},
+          {kPlotCmdXUnitUtc, "&UTC Date and Time"}}) {
+        EXPECT_EQ(w.dialog->Command(id)->text().toStdString(), text);
+    }
 }
 
 }  // namespace

@@ -225,5 +225,42 @@ TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedOneARow) {
     EXPECT_EQ(list->item(40)->text(), "end");
 }
 
+// The last reply lines stay in view; each opening starts at the first command with no replies.
+TEST_F(CommandSelectDlgTest, TheLastRepliesStayInViewAndEachOpeningStartsAfresh) {
+    dialog_.show();
+    std::string reply = kStx + std::string("D*3 00000 log\r\n");
+    for (int line = 1; line < 40; ++line) {
+        reply += "event " + std::to_string(line) + "\r\n";
+    }
+    polling_.CommandReply.Set(reply + "end" + kEtx);
+    Select("Set User Frequency Offset");
+    dialog_.ShowReply();
+    QListWidget* list = Replies();
+    ASSERT_EQ(list->count(), 41);
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(40))));
+    EXPECT_FALSE(list->viewport()->rect().intersects(list->visualItemRect(list->item(0))));
+    dialog_.accept();
+    dialog_.show();
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_EQ(Commands()->currentIndex(), 0);
+    EXPECT_FALSE(Input()->isVisible());
+}
+
+// A Tq9000 is offered 2400 baud and up in both dialogs, at every opening; other models 1200 too.
+TEST_F(SerialDialogsTest, BaudListsFollowTheModelAtEveryOpening) {
+    CSerialSetupDlg setup(port_, shared_, unit_, [] { return std::vector<std::string>{}; });
+    for (const auto& [model, lowest] : {std::pair(kModelTq9000, "2400"), {kModelChronoBeam, "1200"},
+                                        {kModelTq9000, "2400"}}) {
+        unit_.InstrumentModel = model;
+        CInstrumentSerialDlg instrument(rs232_, shared_, unit_, [](QWidget*) { return 0u; });
+        for (QDialog* dialog : {static_cast<QDialog*>(&setup), static_cast<QDialog*>(&instrument)}) {
+            dialog->show();
+            EXPECT_EQ(testing::Find<QComboBox>(*dialog, "baudRate")->itemText(0).toStdString(), lowest)
+                << model << " " << dialog->objectName().toStdString();
+            dialog->hide();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane3
