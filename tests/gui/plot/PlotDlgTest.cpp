@@ -555,7 +555,7 @@ TEST_F(PlotDlgTest, TheDecayDisplayProjectsOnlyFromALongFallingFit) {
 
 // The menu items carry their access keys.
 TEST_F(PlotDlgTest, MenusCarryTheirAccessKeys) {
-    Window& w = Opened(3);
+    CPlotDlg& plot = Opened(3);
     for (const auto& [id, text] :
          {std::pair(kPlotCmdOpen, "&Open..."), {kPlotCmdPrint, "&Print..."},
           {kPlotCmdSavePicture, "Save Pict&ure..."}, {kPlotCmdExit, "E&xit"},
@@ -569,7 +569,7 @@ TEST_F(PlotDlgTest, MenusCarryTheirAccessKeys) {
           {kPlotCmdXUnitDays, "&Days"}, {kPlotCmdXUnitHours, "&Hours"},
           {kPlotCmdXUnitMinutes, "&Minutes"}, {kPlotCmdXUnitSeconds, "&Seconds"},
           {kPlotCmdXUnitUtc, "&UTC Date and Time"}}) {
-        EXPECT_EQ(w.dialog->Command(id)->text().toStdString(), text);
+        EXPECT_EQ(plot.Command(id)->text().toStdString(), text);
     }
 }
 
