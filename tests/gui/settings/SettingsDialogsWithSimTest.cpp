@@ -90,10 +90,14 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
     EXPECT_EQ(rig.Sent("W01", true), (Strings{"00000", "00042"}));
 }
 
-TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAndSendsAGoodOne) {
+TEST_F(SettingsDialogsWithSimTest, DeltaTAbortsOnceRefusesASlewOutOfRangeAndSendsAGoodOne) {
     CSimRig rig(ModelOptions(kModelTq9000));
     ASSERT_TRUE(rig.online);
     const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
+        // An abort goes once however often it is pressed; the dialog stays open after it.
+        Click(dialog, "abort");
+        Click(dialog, "abort");
+        EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
         for (const char* slew : {"10000", "-1", "9999"}) {
             if (std::string(slew) == "9999") {
                 Find<QComboBox>(dialog, "direction")->setCurrentText("Retard");
@@ -107,20 +111,8 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTRefusesASlewBeyondItsRangeOrNegativeAnd
         (Messages{{" ", "Maximum slew = 9999 ns\nDelta-T Operation Aborted"},
                   {" ", "Enter slew magnitude as a positive value\nDelta-T Operation Aborted"},
                   {"Delta-T Notification", "Phase-slewing operation in progress"}}));
-    EXPECT_EQ(rig.Sent("W03"), Strings{"-9999  "});
-}
-
-TEST_F(SettingsDialogsWithSimTest, DeltaTSendsAnAbortOnceHoweverOftenItIsPressed) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
-    // The dialog stays open after it.
-    testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
-        Click(dialog, "abort");
-        Click(dialog, "abort");
-        EXPECT_EQ(Find<QPushButton>(dialog, "abort")->text(), "Done");
-        Click(dialog, "cancel");
-    });
     EXPECT_EQ(rig.Sent("W04").size(), 1u);
+    EXPECT_EQ(rig.Sent("W03"), Strings{"-9999  "});
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
@@ -253,11 +245,16 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
     EXPECT_EQ(rig.Sent("A06").back().substr(6), year.right(2).toStdString());
 }
 
-TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnded) {
+// A test ended with its own button (test 1's, or End Test for test 2) sends its "0" once: the
+// polling thread's end-of-test pass sends it no second time.
+TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesUntilEndedAndEachTestIsEndedOnce) {
     sim::SimulatorOptions options = ModelOptions(kModelTq9000);
     options.instrument.testLineInterval = 100ms;
     CSimRig rig(options);
     ASSERT_TRUE(rig.online);
+    const auto settled = [&] {
+        return !rig.app.polling.mailbox.IsPending() && rig.app.polling.DiagnosticsMode == 0;
+    };
     QStringList lines;
     testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
         Click(dialog, "test1");
@@ -266,42 +263,22 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesIntoTheListUntilItIsEnd
         // While test 1 runs, test 2 cannot start.
         Click(dialog, "setDds");
         Click(dialog, "test1");
-        EXPECT_TRUE(ProcessEventsUntil([&] { return rig.app.polling.DiagnosticsMode == 0; }));
-        lines = Lines(dialog, "replies");
-        Click(dialog, "ok");
-    });
-    ASSERT_GE(lines.size(), 4);
-    EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
-    EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
-    EXPECT_TRUE(rig.Sent("A02").empty());
-    // Ended once, by the dialog; the polling thread's end-of-test pass sends it no second time.
-    EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
-    const std::vector<std::string> log = rig.ChangeLogLines();
-    ASSERT_EQ(log.size(), 2u) << ::testing::PrintToString(log);
-    EXPECT_NE(log[1].find("\tA01\t0\tfactory\t"), std::string::npos) << log[1];
-}
-
-// Ended with its own button, a test's "0" is sent once, not again by the thread's own end.
-TEST(TestDiagnosticsWithSimTest, ATestEndedWithItsOwnButtonIsEndedOnce) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
-    const auto settled = [&] {
-        return !rig.app.polling.mailbox.IsPending() && rig.app.polling.DiagnosticsMode == 0;
-    };
-    testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
-        Click(dialog, "test1");
-        EXPECT_TRUE(ProcessEventsUntil([&] { return rig.Sent("A01") == Strings{"1"}; }));
-        EXPECT_TRUE(ProcessEventsUntil([&] { return !rig.app.polling.mailbox.IsPending(); }));
-        Click(dialog, "test1");
         EXPECT_TRUE(ProcessEventsUntil(settled));
+        lines = Lines(dialog, "replies");
         testing::Choose(dialog, "ddsStep", "End Test");
         Click(dialog, "setDds");
         EXPECT_TRUE(ProcessEventsUntil(settled));
-        dialog.accept();
+        Click(dialog, "ok");
     });
     EXPECT_TRUE(ProcessEventsUntil(settled));
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines[0], "A01 00000 Test 1 started");
+    EXPECT_TRUE(lines[1].startsWith("DAC ")) << lines[1].toStdString();
     EXPECT_EQ(rig.Sent("A01"), (Strings{"1", "0"}));
     EXPECT_EQ(rig.Sent("A02"), Strings{"0"});
+    const std::vector<std::string> log = rig.ChangeLogLines();
+    ASSERT_EQ(log.size(), 3u) << ::testing::PrintToString(log);
+    EXPECT_NE(log[1].find("\tA01\t0\tfactory\t"), std::string::npos) << log[1];
 }
 
 TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
