@@ -50,12 +50,17 @@ class CSimRig : public testing::SimWindowRig {
     }
 };
 
-using SettingsDialogsWithSimTest = testing::WidgetTest;
+// A Tq9000 on the simulator, online; the cases that need another unit make their own.
+class SettingsDialogsWithSimTest : public testing::WidgetTest {
+  protected:
+    void SetUp() override { ASSERT_TRUE(rig.online); }
+    CSimRig rig{ModelOptions(kModelTq9000)};
+};
+using EventLogWithSimTest = testing::WidgetTest;
+using TestDiagnosticsWithSimTest = testing::WidgetTest;
 using SecurityWithSimTest = testing::WidgetTest;
 
 TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     const auto enter = [](QDialog& dialog, const char* text) {
         Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
         Click(dialog, "apply");
@@ -91,8 +96,6 @@ TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePassword
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTAbortsOnceRefusesASlewOutOfRangeAndSendsAGoodOne) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaT, [&](QDialog& dialog) {
         // An abort goes once however often it is pressed; the dialog stays open after it.
         Click(dialog, "abort");
@@ -116,8 +119,6 @@ TEST_F(SettingsDialogsWithSimTest, DeltaTAbortsOnceRefusesASlewOutOfRangeAndSend
 }
 
 TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     testing::RunAsUser(*rig.window, kCmdTtlOutput, [&](QDialog& dialog) {
         Click(dialog, "ttl10MHz");
         Click(dialog, "apply");
@@ -127,8 +128,6 @@ TEST_F(SettingsDialogsWithSimTest, TheTtlOutputSendsTheChosenSignal) {
 
 // A whole reply that does not begin with the command's echo: the sync did not happen.
 TEST_F(SettingsDialogsWithSimTest, ASyncIsCompleteOnlyWhenTheReplyBeginsWithItsEcho) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     for (const auto& [reply, status] :
          {std::pair<std::vector<std::string>, const char*>{{}, "Completed"},
           {{std::string("\x02") + "NO PPS\r\n\x03"}, "Did Not Complete"}}) {
@@ -144,8 +143,6 @@ TEST_F(SettingsDialogsWithSimTest, ASyncIsCompleteOnlyWhenTheReplyBeginsWithItsE
 
 // The PC's UTC clock, then an adjustment of an hour less a second.
 TEST_F(SettingsDialogsWithSimTest, TimeOfDaySendsThePcsUtcClockAndThenAnAdjustment) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         Find<QComboBox>(dialog, "zone")->setCurrentText("UTC");
         Click(dialog, "send");
@@ -160,7 +157,7 @@ TEST_F(SettingsDialogsWithSimTest, TimeOfDaySendsThePcsUtcClockAndThenAnAdjustme
     EXPECT_EQ(rig.Sent("B03"), Strings{"+03599  "});
 }
 
-TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
+TEST_F(EventLogWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAndErasesIt) {
     sim::SimulatorOptions options = ModelOptions(kModelTq9000);
     options.pace = true;  // the log takes seconds to come in at 9600 baud
     CSimRig rig(options);
@@ -205,7 +202,7 @@ TEST_F(SettingsDialogsWithSimTest, ATq9000ReadsItsEventLogSlowlyListsEveryLineAn
     EXPECT_EQ(rig.Sent("W18").size(), 1u);
 }
 
-TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockFromThePc) {
+TEST_F(EventLogWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockFromThePc) {
     CSimRig rig(ModelOptions(kModelChronoBeam));
     ASSERT_TRUE(rig.online);
     QStringList factoryLines;
@@ -247,7 +244,7 @@ TEST_F(SettingsDialogsWithSimTest, AChronoBeamListsItsFactoryLogAndSetsItsClockF
 
 // A test ended with its own button (test 1's, or End Test for test 2) sends its "0" once: the
 // polling thread's end-of-test pass sends it no second time.
-TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesUntilEndedAndEachTestIsEndedOnce) {
+TEST_F(TestDiagnosticsWithSimTest, TestOneStreamsItsLinesUntilEndedAndEachTestIsEndedOnce) {
     sim::SimulatorOptions options = ModelOptions(kModelTq9000);
     options.instrument.testLineInterval = 100ms;
     CSimRig rig(options);
@@ -282,8 +279,6 @@ TEST_F(SettingsDialogsWithSimTest, TestOneStreamsItsLinesUntilEndedAndEachTestIs
 }
 
 TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSendsNothing) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     bool sent = false;
     const Messages told =
         testing::RunAsUser(*rig.window, kCmdTestDiagnostics, [&](QDialog& dialog) {
@@ -307,8 +302,6 @@ TEST_F(SettingsDialogsWithSimTest, DiagnosticsRefusesASlewBeyondFiveDigitsAndSen
 // With the unit's security on too, the alarm commands go with the Factory access option and
 // no password prompt, and a strategy the user chose survives the status records that follow.
 TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepTheUsersChoice) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     rig.EnableSecurity(42);
     const QString fuseLine = QStringLiteral("26:    Fuse A open                  ");
     bool appeared = false, cleared = false, applyStillEnabled = false;
@@ -346,8 +339,6 @@ TEST_F(SettingsDialogsWithSimTest, AlarmsAppearByNameResetWithoutAPromptAndKeepT
 
 // Every settings dialog sends through the same confirmation; Delta-F stands for them.
 TEST_F(SettingsDialogsWithSimTest, AReplyCutShortAfterItsEchoIsNeverTakenForAChange) {
-    CSimRig rig(ModelOptions(kModelTq9000));
-    ASSERT_TRUE(rig.online);
     // The echo of the frame head arrives, the rest of the reply never does.
     rig.Sim().SetOverride("W01", {std::string(1, kStx) + "W01 00000 "});
     const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
