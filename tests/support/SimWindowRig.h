@@ -17,42 +17,41 @@
 
 namespace corvane3::testing {
 
-class SimWindowRig {
+// The program's state, its polling thread on a port and the main window on them, wired as the
+// program wires them; the thread is stopped, within its bound, at the end.
+class PortWindow {
   public:
-    // A unit of options (answering at once) on Port(), polled every second, the change log in
-    // data; online once the unit is, its model known and ready(app) true. With programSteps the polling
-    // thread also runs the steps the program plugs in (the spectrum sweep and its commands).
-    explicit SimWindowRig(sim::SimulatorOptions options,
-                          const std::function<bool(const Corvane3App&)>& ready = {},
-                          bool programSteps = false)
-        : sim_(WithoutWarmUp(options)) {
-        EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
-        port_ = options.link.empty() ? sim_.SlavePath() : options.link.string();
-        app.serialPort.SetSettings({Port(), 9600, kParityOdd, kStopBitsTwo, 7});
+    explicit PortWindow(const std::string& port, int interval = kMinPollingInterval,
+                        bool programSteps = false) {
+        app.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
         app.settings.DatafileDirectory = data.Path().string();
-        app.settings.PollingInterval = 1;
+        app.settings.PollingInterval = interval;
         app.linkStatus.SetSink(&notifications);  // as the program does: the window hears of it
         polling = std::make_unique<CPollingThread>(
             app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings, notifications,
             programSteps ? app.MakePollingHooks(messages) : PollingHooks{});
         window = std::make_unique<CMainStatusDlg>(app, notifications, polling.get());
-        online = ProcessEventsUntil([&] {
-            return app.unitState.Online &&
-                   app.unitState.InstrumentModel == options.instrument.model &&
-                   (!ready || ready(app));
-        });
     }
-    ~SimWindowRig() {
+    ~PortWindow() {
         EXPECT_TRUE(polling->StopBackgroundThread());
         app.linkStatus.SetSink(nullptr);
     }
 
-    sim::CSimulatorServer& Sim() { return sim_; }
-    // The port the program opens: the options' link when they name one (it outlives a
-    // disconnection), else the terminal itself.
-    const std::string& Port() const { return port_; }
+    TempDir data;
+    Corvane3App app;
+    CQueuedNotificationSink notifications;
+    CQueuedTimedMessages messages;
+    std::unique_ptr<CPollingThread> polling;
+    std::unique_ptr<CMainStatusDlg> window;
+};
 
-  private:
+// A simulated unit (answering at once), made before the window that polls it and ended after.
+class SimulatedUnitFirst {
+  protected:
+    explicit SimulatedUnitFirst(sim::SimulatorOptions options) : sim_(WithoutWarmUp(options)) {
+        EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
+        port_ = options.link.empty() ? sim_.SlavePath() : options.link.string();
+    }
     static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
         options.instrument.warmup = std::chrono::milliseconds(0);
         return options;
@@ -60,14 +59,29 @@ class SimWindowRig {
 
     sim::CSimulatorServer sim_;
     std::string port_;
+};
 
+class SimWindowRig : private SimulatedUnitFirst, public PortWindow {
   public:
-    TempDir data;
-    Corvane3App app;
-    CQueuedNotificationSink notifications;
-    CQueuedTimedMessages messages;
-    std::unique_ptr<CPollingThread> polling;
-    std::unique_ptr<CMainStatusDlg> window;
+    // A unit of options on Port(), polled every second, the change log in data; online once the
+    // unit is, its model known and ready(app) true. With programSteps the polling thread also
+    // runs the steps the program plugs in (the spectrum sweep and its commands).
+    explicit SimWindowRig(sim::SimulatorOptions options,
+                          const std::function<bool(const Corvane3App&)>& ready = {},
+                          bool programSteps = false)
+        : SimulatedUnitFirst(options), PortWindow(port_, 1, programSteps) {
+        online = ProcessEventsUntil([&] {
+            return app.unitState.Online &&
+                   app.unitState.InstrumentModel == options.instrument.model &&
+                   (!ready || ready(app));
+        });
+    }
+
+    sim::CSimulatorServer& Sim() { return sim_; }
+    // The port the program opens: the options' link when they name one (it outlives a
+    // disconnection), else the terminal itself.
+    const std::string& Port() const { return port_; }
+
     bool online = false;
 };
 

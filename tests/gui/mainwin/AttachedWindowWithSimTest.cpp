@@ -203,15 +203,8 @@ TEST_F(AttachedWindowWithSimTest, OffersToAttachToThePortsServiceAndToTakeThePor
         return text;
     };
     {
-        Corvane3App app;
-        CQueuedNotificationSink notifications;
-        app.serialPort.SetSettings(
-            {(service.Dir() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
-        app.settings.PollingInterval = kMinPollingInterval;
-        app.linkStatus.SetSink(&notifications);
-        CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling,
-                               app.settings, notifications);
-        CMainStatusDlg window(app, notifications, &polling);
+        testing::PortWindow own((service.Dir() / "unit").string());
+        CMainStatusDlg& window = *own.window;
         window.SetAttachOffered(true);
         window.show();
         const std::string asked = answerYes(window, "attachQuestion");
@@ -221,8 +214,6 @@ TEST_F(AttachedWindowWithSimTest, OffersToAttachToThePortsServiceAndToTakeThePor
             << asked;
         EXPECT_EQ(window.ChosenLink(), service.Socket());
         EXPECT_FALSE(window.isVisible());
-        EXPECT_TRUE(polling.StopBackgroundThread());
-        app.linkStatus.SetSink(nullptr);
     }
     testing::AttachedWindow attached(service.Socket());
     ASSERT_FALSE(attached.problem) << *attached.problem;

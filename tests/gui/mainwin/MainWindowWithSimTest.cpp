@@ -157,16 +157,8 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
     }
     ASSERT_FALSE(line.empty()) << logger.Err();
 
-    Corvane3App app;
-    CQueuedNotificationSink notifications;
-    app.serialPort.SetSettings({port, 9600, kParityOdd, kStopBitsTwo, 7});
-    app.settings.PollingInterval = kMinPollingInterval;
-    app.linkStatus.SetSink(&notifications);
-    CPollingThread polling(app.serialPort, app.unitState, app.linkStatus, app.polling, app.settings,
-                           notifications);
-    CMainStatusDlg window(app, notifications, nullptr);
-    polling.StartBackgroundThread();
-    const auto pane = [&](int index) { return window.StatusPane(index)->text().toStdString(); };
+    testing::PortWindow own(port);
+    const auto pane = [&](int i) { return own.window->StatusPane(i)->text().toStdString(); };
     const std::string held =
         port + ": in use by process " + std::to_string(logger.Pid()) + " (corvane3)";
     EXPECT_TRUE(ProcessEventsUntil([&] {
@@ -178,8 +170,6 @@ TEST_F(MainWindowWithSimTest, APortAnotherRunHoldsNamesThatRunAndIsTakenOverWhen
     EXPECT_TRUE(ProcessEventsUntil([&] {
         return pane(1).starts_with("Uptime: ") || pane(1).starts_with("Cesium TOD: ");
     })) << pane(1);
-    EXPECT_TRUE(polling.StopBackgroundThread());
-    app.linkStatus.SetSink(nullptr);
 }
 
 TEST_F(PlotWithSimTest, TheLiveWindowGainsAPointPerRecord) {
