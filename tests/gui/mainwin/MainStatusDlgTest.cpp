@@ -47,6 +47,7 @@ constexpr int kSafetyNetMs = 60000;
 
 class MainStatusDlgTest : public testing::WidgetTest {
   protected:
+    MainStatusDlgTest() { window_.SetDesktopAlertSink(desktop_); }
     QLabel* Box(const char* name) { return window_.findChild<QLabel*>(name); }
     QString Value(const char* name) { return Box(name)->text(); }
     bool Shown(const char* name) { return Box(name)->isVisibleTo(&window_); }
@@ -80,6 +81,14 @@ class MainStatusDlgTest : public testing::WidgetTest {
         return texts;
     }
 
+    struct CAlertList : IDesktopAlertSink {
+        void Raise(const DesktopAlert& alert) override {
+            summaries.push_back(alert.summary);
+            bodies.push_back(alert.body);
+        }
+        std::vector<std::string> summaries;
+        std::vector<std::string> bodies;
+    } desktop_;
     testing::TempDir dir_;
     Corvane3App app_;
     CQueuedNotificationSink sink_;
@@ -383,15 +392,6 @@ TEST_F(MainStatusDlgTest, AFolderThatCannotBeMadeIsSaidWithoutWaitingAndItsRecor
 // A new alarm and a unit gone silent reach the desktop once each, a failing recorder once per run
 // of failures.
 TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
-    struct CAlertList : IDesktopAlertSink {
-        void Raise(const DesktopAlert& alert) override {
-            summaries.push_back(alert.summary);
-            bodies.push_back(alert.body);
-        }
-        std::vector<std::string> summaries;
-        std::vector<std::string> bodies;
-    } desktop;
-    window_.SetDesktopAlertSink(desktop);
     testing::ModalDialogDriver driver;  // would close a modal message
     const auto twoAlarms = [](UnitStateData& data) {
         data.d1.alarm1 = 0x27;
@@ -406,31 +406,31 @@ TEST_F(MainStatusDlgTest, DesktopAlertsOncePerEventAndNoneWhileSwitchedOff) {
     PostRecord(403, 0, fuse);
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
-    ASSERT_THAT(desktop.summaries,
+    ASSERT_THAT(desktop_.summaries,
                 ::testing::ElementsAre("Model Tq9000 SN 1234: Fuse A open",
                                        "Model Tq9000 SN 1234: Unit Not Responding"));
-    EXPECT_EQ(desktop.bodies[1], "The unit stopped answering on COM1.");
-    desktop.summaries.clear();
+    EXPECT_EQ(desktop_.bodies[1], "The unit stopped answering on COM1.");
+    desktop_.summaries.clear();
 
     // A failure, still failing, written again, then failing again: two runs of failures.
     for (const char* name : {"../Unit%ld.csd", "../Unit%ld.csd", "Unit%ld.csd", "../Unit%ld.csd"}) {
         app_.settings.DataFilenameTemplate = name;
         PostRecord(403, 10);
     }
-    EXPECT_THAT(desktop.summaries,
+    EXPECT_THAT(desktop_.summaries,
                 ::testing::ElementsAre("Model Tq9000 SN 1234: Save data record error",
                                        "Model Tq9000 SN 1234: Save data record error"));
     EXPECT_TRUE(driver.Messages().empty());
 
     // Switched off, nothing reaches the desktop; what happened meanwhile is not told later.
-    desktop.summaries.clear();
+    desktop_.summaries.clear();
     app_.settings.DesktopNotifications = false;
     app_.settings.RecordDataFile = false;
     SetLinkStatus(false, ELinkState::kUnitNotResponding);
     PostRecord(403, 10, twoAlarms);
     app_.settings.DesktopNotifications = true;
     PostRecord(403, 10, twoAlarms);
-    EXPECT_TRUE(desktop.summaries.empty());
+    EXPECT_TRUE(desktop_.summaries.empty());
 }
 
 TEST_F(MainStatusDlgTest, LimitsFileProblemsShowInTheStatusBarAndInOneBoxThatDoesNotWait) {
@@ -525,10 +525,6 @@ std::pair<QRgb, QRgb> BackgroundAndText(QWidget* widget) {
 TEST_F(StaleBandColoursTest, AValueInEitherBandStaysLegibleWhenGreyed) {
     // Readable text: a contrast of at least 4.5 to 1.
     constexpr double kLegible = 4.5;
-    struct NoAlerts : IDesktopAlertSink {
-        void Raise(const DesktopAlert&) override {}
-    } desktop;
-    window_.SetDesktopAlertSink(desktop);
     CUnitWatch watch({{"VEM", {std::nullopt, 30.0}, {std::nullopt, 33.0}}}, {});
     window_.SetUnitWatch(watch);
     window_.show();
