@@ -91,7 +91,7 @@ class InstallationSettingsWithSimTest : public testing::WidgetTest {
 };
 
 TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSendsBothCommands) {
-    Start(kModelTq9000);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelTq9000));
     const std::vector<std::string> telecom{"B10", "B11"};
     const Messages told = testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
         // The lists are filled again once the unit's settings have been fetched.
@@ -124,7 +124,7 @@ TEST_F(InstallationSettingsWithSimTest, Tq9000TelecomShowsTheUnitsFramingAndSend
 }
 
 TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndReportsARefusal) {
-    Start(kModelChronoBeam);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelChronoBeam));
     const std::vector<std::string> telecom{"A20", "A21", "A22"};
     const Messages told = testing::RunAsUser(*window_, kCmdTelecom, [&](QDialog& dialog) {
         // Nothing chosen yet: the lists are unset.
@@ -177,7 +177,7 @@ TEST_F(InstallationSettingsWithSimTest, ChronoBeamTelecomRemembersItsChoicesAndR
 }
 
 TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefusesABadOne) {
-    Start(kModelTq9000);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelTq9000));
     const std::vector<std::string> b12{"B12"};
     const Messages told = testing::RunAsUser(*window_, kCmdEthernet, [&](QDialog& dialog) {
         ASSERT_TRUE(ProcessEventsUntil([&] { return !Text(dialog, "ipAddress").isEmpty(); }));
@@ -212,7 +212,7 @@ TEST_F(InstallationSettingsWithSimTest, EthernetShowsTheUnitsAddressesAndRefuses
 }
 
 TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllFiveInOrder) {
-    Start(kModelChronoBeam, true);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelChronoBeam, true));
     sim_->SetOverride("A17", Reply("A17", '!'));
     sim_->ClearFrames();
     bool refusedKeptOpen = false;
@@ -269,7 +269,7 @@ TEST_F(InstallationSettingsWithSimTest, FactorySettingsChecksEntriesAndSendsAllF
 // goes to the unit as it was read from it.
 TEST_F(InstallationSettingsWithSimTest,
        FactorySettingsUnderADecimalCommaLocaleKeepTheTimeConstant) {
-    Start(kModelChronoBeam, true);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelChronoBeam, true));
     sim_->ClearFrames();
     const testing::ScopedCommaLocale comma;
     const Messages told = testing::RunAsUser(*window_, kCmdFactorySettings, [&](QDialog& dialog) {
@@ -284,7 +284,7 @@ TEST_F(InstallationSettingsWithSimTest,
 // A termination request while Factory Settings waits for a reply that does not come: the wait
 // ends, the rest of the run is not sent and nobody is asked anything.
 TEST_F(InstallationSettingsWithSimTest, ATerminationRequestEndsAFactorySettingsRunAtOnce) {
-    Start(kModelChronoBeam, true);
+    ASSERT_NO_FATAL_FAILURE(Start(kModelChronoBeam, true));
     sim_->ClearFrames();
     sim_->SetOverride("C01", {""});
     QTimer signal;  // as the handler does once the first command is on its way
