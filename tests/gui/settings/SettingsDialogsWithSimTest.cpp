@@ -380,10 +380,8 @@ TEST_F(SecurityWithSimTest, APasswordIsSetFromTheMenuAndOnlyTheRightOneDisablesS
     EXPECT_EQ(told, (Messages{{"Confirm Password", "Confirm Password does not match"},
                               {"Security Settings", "Security Modified"}}));
     EXPECT_TRUE(mismatchSentNothing);
-    const std::optional<sim::ReceivedFrame> frame = sim.WaitForFrame("C08", 10s);
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(frame->data, "00123");
-    EXPECT_EQ(frame->parameter, "00000");
+    EXPECT_EQ(rig.Sent("C08"), Strings{"00123"});
+    EXPECT_EQ(rig.Sent("C08", true), Strings{"00000"});
     EXPECT_EQ(password(), 123u);
 
     // Protected now: disabling takes the current password, and only the right one.
