@@ -3,10 +3,6 @@
 #include "gui/common/DesktopNotifier.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -14,16 +10,14 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVirtualObject>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/WidgetTestApplication.h"
-
-extern char** environ;
 
 namespace corvane3 {
 namespace {
@@ -35,35 +29,23 @@ constexpr char kPrivateBusMark[] = "CORVANE3_TEST_PRIVATE_BUS";
 
 // Runs the current test again under dbus-run-session, which gives it a session bus of its own
 // (a desktop's real bus would show the notifications, and its service owns the name), and
-// waits for it; the copy's failures fail this test. Its output goes where this process's goes.
+// waits for it; the copy's failures fail this test, with its output.
 void RunCurrentTestOnPrivateSessionBus() {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     // The path itself: dbus-run-session would read /proc/self/exe as its own.
     std::error_code error;
-    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
     ASSERT_FALSE(error) << error.message();
-    std::string filter =
-        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    char runSession[] = "dbus-run-session", separator[] = "--";
-    char* argv[] = {runSession, separator, self.data(), filter.data(), nullptr};
     // The copy inherits the mark; this process, which goes on with other tests, does not keep it.
     ::setenv(kPrivateBusMark, "1", 1);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv, environ);
+    testing::ChildProcess copy({"/usr/bin/dbus-run-session", "--", self,
+                                std::string("--gtest_filter=") + test->test_suite_name() + "." +
+                                    test->name()});
     ::unsetenv(kPrivateBusMark);
-    ASSERT_EQ(spawned, 0) << "dbus-run-session (Debian package dbus) is needed";
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the test on its own session bus did not end in time";
-        }
-        ::usleep(50000);
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the test on its own session bus failed (its output is above)";
+    const std::string output = copy.ReadAll();
+    EXPECT_EQ(copy.Wait(), 0) << "the test on its own session bus failed (dbus-run-session, "
+                                 "Debian package dbus, is needed):\n"
+                              << output << copy.Err();
 }
 
 struct ReceivedNotification {

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "core/plot/PlotCache.h"
-#include "core/telemetry/CachedDataFile.h"
 #include "gui/plot/PlotMenus.h"
 #include "gui/plot/TracePlot.h"
 #include "support/CacheHome.h"
@@ -144,30 +143,6 @@ TEST_F(PlotDlgCacheTest, ACacheDamagedAfterOpenIsSaidAndRebuiltFromTheFile) {
                 said.endsWith("It is rebuilt from the file."))
         << said.toStdString();
     EXPECT_EQ(present(w), whole);
-}
-
-// A long file's first open draws its shown channels and reads the others behind the window: kept
-// open, the window ends with every channel and a cache the next open takes; closed or opening a
-// file meanwhile, it stops the read and leaves nothing half written.
-TEST_F(PlotDlgCacheTest, TheOtherChannelsAreReadBehindTheWindowAndStopWhenItCloses) {
-    testing::AppendCsdRecords(path_, 0, 40000, DecayingRecord);
-    Window{}.Open(path_.string(), true, true);  // and closed at once
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(caches_)) {
-        CPlotCache cache;
-        EXPECT_TRUE(entry.is_directory() ||
-                    cache.Open(entry.path().string(), path_.string()).status ==
-                        EPlotCacheOpen::kValid)
-            << entry.path();
-    }
-
-    std::filesystem::remove_all(caches_);
-    Window w;
-    w.Open(path_.string(), true, true);
-    w.dialog->OpenFile(path_.string());  // again, the first read stopped behind the window
-    ASSERT_TRUE(testing::ProcessEventsUntil([&] { return !w.dialog->ReadingWholeFile(); }));
-    const CachedDataFileResult whole = ReadDataFileCached(path_.string());
-    EXPECT_EQ(whole.found, EPlotCacheOpen::kValid) << whole.foundReason;
-    EXPECT_EQ(w.dialog->Store().Cache()->Channels(), whole.cache->Channels());
 }
 
 TEST_F(PlotDlgCacheTest, ALiveSeriesKeepsOnePointPerRecordInACacheThatGrowsLittle) {

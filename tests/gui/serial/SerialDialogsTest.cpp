@@ -206,29 +206,13 @@ TEST_F(CommandSelectDlgTest, SendingQueuesTheRowAndEchoesItEvenWhenTheMailboxIsB
     EXPECT_EQ(Pending(), std::make_tuple("C01", "12", kFactoryAccessOption));
 }
 
-TEST_F(CommandSelectDlgTest, ARepliesLinesAreAddedOneARow) {
+// A reply's lines are added a row each, the last ones in view; each opening starts at the first
+// command with no replies.
+TEST_F(CommandSelectDlgTest, TheLastRepliesStayInViewAndEachOpeningStartsAfresh) {
     dialog_.show();
     dialog_.ShowReply();  // no reply yet: nothing to show
     EXPECT_EQ(Replies()->count(), 0);
-
     std::string reply = kStx + ("D*3 " + FactoryAccessField() + " log\r\n");
-    for (int line = 1; line < 40; ++line) {
-        reply += "event " + std::to_string(line) + "\r\n";
-    }
-    reply += std::string("end") + kEtx;
-    polling_.CommandReply.Set(reply);
-    dialog_.ShowReply();
-
-    QListWidget* list = Replies();
-    ASSERT_EQ(list->count(), 41);
-    EXPECT_EQ(list->item(0)->text(), "D*3 00000 log");
-    EXPECT_EQ(list->item(40)->text(), "end");
-}
-
-// The last reply lines stay in view; each opening starts at the first command with no replies.
-TEST_F(CommandSelectDlgTest, TheLastRepliesStayInViewAndEachOpeningStartsAfresh) {
-    dialog_.show();
-    std::string reply = kStx + std::string("D*3 00000 log\r\n");
     for (int line = 1; line < 40; ++line) {
         reply += "event " + std::to_string(line) + "\r\n";
     }
@@ -237,6 +221,8 @@ TEST_F(CommandSelectDlgTest, TheLastRepliesStayInViewAndEachOpeningStartsAfresh)
     dialog_.ShowReply();
     QListWidget* list = Replies();
     ASSERT_EQ(list->count(), 41);
+    EXPECT_EQ(list->item(0)->text(), "D*3 00000 log");
+    EXPECT_EQ(list->item(40)->text(), "end");
     EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(40))));
     EXPECT_FALSE(list->viewport()->rect().intersects(list->visualItemRect(list->item(0))));
     dialog_.accept();
