@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "support/CacheAgreement.h"
-
 namespace corvane3 {
 namespace {
 
@@ -94,33 +92,6 @@ ChannelStatistics InPieces(const std::vector<double>& values, std::vector<std::s
         all.Merge(part);
     }
     return all.Result();
-}
-
-TEST(MergeableStatisticsTest, LargeOffsetsAndTinySpreadsKeepEveryPrintedDigitInAnyPieces) {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> noise(0.0, 1.0);
-    const std::pair<double, double> cases[] = {
-        {2.0e9, 1.0}, {123456.789, 1e-6}, {1e8, 1e-4}, {24.125, 0.01}, {-15.5, 0.006}};
-    for (const auto& [offset, spread] : cases) {
-        std::vector<double> values;
-        for (int i = 0; i < 300000; ++i) {
-            values.push_back(offset + spread * noise(random));
-        }
-        const ChannelStatistics reference = testing::TwoPassStatistics(values);
-        for (const std::vector<std::size_t>& sizes :
-             std::vector<std::vector<std::size_t>>{{values.size()}, {1}, {7, 1, 4093}, {65536}}) {
-            const ChannelStatistics stats = InPieces(values, sizes);
-            EXPECT_EQ(stats.count, values.size());
-            EXPECT_NEAR(stats.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
-            EXPECT_NEAR(stats.sigma, reference.sigma, reference.sigma * 1e-8)
-                << offset << " +- " << spread;
-        }
-        // The window's running statistics sum deviations from the first value and hold up too.
-        const ChannelStatistics running = StatisticsOf(values);
-        EXPECT_NEAR(running.mean, reference.mean, std::fabs(reference.mean) * 1e-15);
-        EXPECT_NEAR(running.sigma, reference.sigma, reference.sigma * 1e-8)
-            << offset << " +- " << spread;
-    }
 }
 
 TEST(MergeableStatisticsTest, ConstantsAbsentValuesExtremesAndInfinities) {
