@@ -35,9 +35,11 @@ struct ClockStep {
 inline const std::vector<ClockStep> kClockSteps = {
     {1000, kClockSecond}, {17000, 1.0 / 24.0}, {30001, 3.0}};
 
-// Record i: the decaying unit's, its MJD set back at each step.
+// Record i: the decaying unit's, its MJD set back at each step; now and then a signal of zero or
+// below, which has no logarithm and stays out of the decay fit.
 inline UnitStateData SteppedRecord(int i) {
     UnitStateData data = DecayingRecord(i);
+    data.d1.cLevel *= i % 997 == 5 ? 0 : i % 991 == 7 ? -1 : 1;
     for (const ClockStep& step : kClockSteps) {
         data.mjd -= i >= step.record ? kClockInterval + step.olderBy : 0.0;
     }

@@ -42,7 +42,7 @@ TEST(PlotDataTest, LivePointCarriesEveryReadingInItsChannel) {
     }
 }
 
-TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
+TEST(PlotDataTest, TimeAxesCountFromTheFirstPoint) {
     CPlotData store;
     UnitStateData record = SampleRecord();
     for (double mjd : {60000.0, 60000.25, 60001.5}) {
@@ -55,14 +55,6 @@ TEST(PlotDataTest, TimeAxesCountFromTheFirstPointAndAnotherUnitStartsAgain) {
     EXPECT_EQ(store.TimeAxis(3)[1], 360.0);
     EXPECT_EQ(store.TimeAxis(4)[1], 21600.0);
     EXPECT_EQ(store.TimeAxis(1).Name(), "Time [Days]");
-
-    record.d1.serialNumber = 99;
-    record.mjd = 60010.0;
-    store.AppendLiveRecord(record);
-    EXPECT_EQ(store.PointCount(), 1);
-    EXPECT_EQ(store.SerialNumber(), 99);
-    EXPECT_EQ(store.TimeAxis(0)[0], 60010.0);
-    EXPECT_EQ(store.TimeAxis(1)[0], 0.0);
 }
 
 // Values across chunk boundaries, values an integer or float column cannot hold, absent values.

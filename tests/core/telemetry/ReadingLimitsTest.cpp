@@ -174,21 +174,6 @@ TEST(ReadingLimitsTest, EachBandLeftIsOneCrossingAndOnlyAStayInsideReArmsIt) {
     EXPECT_EQ(LimitBandText(vem), "warning above 2400, critical below 1000 and above 2500");
 }
 
-TEST(ReadingLimitsTest, AReadingHoveringAtABoundCrossesOnceAndClearsOnceAfterwards) {
-    CReadingLimitWatch watch({ReadingLimit{"VEM", {std::nullopt, 2400.0}, {}}});
-    std::vector<float> values;
-    for (int i = 0; i < 50; ++i) {
-        values.push_back(i % 2 == 0 ? 2399.0f : 2401.0f);
-    }
-    values.insert(values.end(), kLimitClearingRecords, 2390.0f);
-    std::vector<std::string> said;
-    for (const auto& texts : Watch(watch, values)) {
-        said.insert(said.end(), texts.begin(), texts.end());
-    }
-    EXPECT_THAT(said, ElementsAre("VEM 2401 above its warning limit 2400",
-                                  "VEM back inside its limits (2390)"));
-}
-
 TEST(ReadingLimitsTest, AReadingTheRecordLacksKeepsItsState) {
     CReadingLimitWatch watch({ReadingLimit{"Batt24", {25.0, std::nullopt}, {}}});
     UnitStateData data;

@@ -134,29 +134,6 @@ TEST(TelemetryChunksTest, PiecesOfAnySizeGiveTheRecordsOfTheWholeFileReader) {
     }
 }
 
-TEST(TelemetryChunksTest, AFieldTooLongIsFoundInWhicheverPieceHoldsIt) {
-    TempDir dir;
-    std::vector<std::string> lines = RecordLines(12);
-    lines[7].insert(lines[7].find(',') + 1, std::string(32, '4'));
-    const std::string path = (dir.Path() / "Unit.csd").string();
-    std::ofstream(path, std::ios::binary) << Joined(lines, "\r\n");
-    CTelemetryFile file;
-    std::string reason;
-    ASSERT_EQ(file.Open(path, {}, reason), ETelemetryOpen::kOpened);
-    for (std::uint64_t pieceBytes : {1u, 200u, 1000u, 1u << 20}) {
-        int good = 0, refused = 0;
-        for (const TelemetryByteRange& piece : file.SplitIntoPieces(pieceBytes)) {
-            file.ForEachRecord(piece, 4096, [&](const TelemetryLine& line) {
-                TelemetryRecordValues values;
-                (ParseTelemetryRecord(line, file.Layout().map, values) ? good : refused)++;
-                return true;
-            });
-        }
-        EXPECT_EQ(good, 11) << pieceBytes;
-        EXPECT_EQ(refused, 1) << pieceBytes;
-    }
-}
-
 // The first frame's columns parsed alone give what a whole parse gives in their channels, and
 // refuse the same lines: a long field where nothing is chosen, past the last chosen column or
 // after the map's last column, a short line, exponents and blanks.

@@ -16,7 +16,6 @@
 #include "core/telemetry/TelemetryRecorder.h"
 #include "support/ChildProcess.h"
 #include "support/PrometheusServer.h"
-#include "support/FileSizeLimit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
@@ -232,26 +231,6 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
     ASSERT_EQ(Write(403, 4), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 4}));
     EXPECT_EQ(ui_.messages.size(), 2u);
-}
-
-// The file size limit stands in for a full disk: appends beyond it fail (EFBIG).
-TEST_F(TelemetryRecorderTest, AFullDiskIsToldOnceAndRecordingResumesWithNothingLost) {
-    ASSERT_EQ(Write(403, 1), ETelemetryWriteResult::kWritten);
-    std::vector<ETelemetryWriteResult> failed;
-    // Room for part of a line.
-    ASSERT_TRUE(WithFileSizeLimit(fs::file_size(UnitFile()) + 40, [&] {
-        failed = {Write(403, 2), Write(403, 3), Write(403, 4)};
-    }));
-
-    EXPECT_THAT(failed, Each(ETelemetryWriteResult::kWriteFailed));
-    EXPECT_THAT(ui_.messages,
-                ElementsAre("Corvane3: Write Failure while writing telemetry record"));
-    // Every failed attempt is reported, the first before its message, with the file and why.
-    const std::string failure = "Write Failure while writing telemetry record (" +
-                                UnitFile().string() + ": " + std::strerror(EFBIG) + ")";
-    EXPECT_THAT(ui_.failures, ElementsAre("0: " + failure, "1: " + failure, "1: " + failure));
-    ASSERT_EQ(Write(403, 5), ETelemetryWriteResult::kWritten);
-    EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2, 3, 4, 5}));
 }
 
 // A real full disk (ENOSPC), as /dev/full gives it: said with the file and why, the record kept.
