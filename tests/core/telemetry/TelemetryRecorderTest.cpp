@@ -234,16 +234,23 @@ TEST_F(TelemetryRecorderTest, RecordsArrivingWhileAFileCannotBeOpenedAreWrittenL
 }
 
 // A real full disk (ENOSPC), as /dev/full gives it: said with the file and why, the record kept.
+// Told once while it lasts, and again when it comes back after a good write.
 TEST_F(TelemetryRecorderTest, ARealFullDiskSaysWhyAndKeepsTheRecord) {
-    settings_.DatafileDirectory = "/dev";
-    settings_.DataFilenameTemplate = "full";
+    const auto toFullDisk = [&](bool full) {
+        settings_.DatafileDirectory = full ? "/dev" : dir_.Path().string();
+        settings_.DataFilenameTemplate = full ? "full" : "Unit%ld.csd";
+    };
+    toFullDisk(true);
     EXPECT_EQ(Write(403, 1), ETelemetryWriteResult::kWriteFailed);
     EXPECT_THAT(ui_.failures,
                 ElementsAre(EndsWith("(/dev/full: " + std::string(std::strerror(ENOSPC)) + ")")));
-    settings_.DatafileDirectory = dir_.Path().string();
-    settings_.DataFilenameTemplate = "Unit%ld.csd";
+    toFullDisk(false);
     ASSERT_EQ(Write(403, 2), ETelemetryWriteResult::kWritten);
     EXPECT_EQ(CsdLines(UnitFile()), FileOf({1, 2}));
+    toFullDisk(true);
+    EXPECT_EQ(Write(403, 3), ETelemetryWriteResult::kWriteFailed);
+    EXPECT_EQ(Write(403, 4), ETelemetryWriteResult::kWriteFailed);
+    EXPECT_EQ(ui_.messages.size(), 2u);
 }
 
 // A file whose header is another layout is never written to: that is said once, however many
