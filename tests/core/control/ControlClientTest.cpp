@@ -98,7 +98,7 @@ class ControlClientTest : public ::testing::Test {
 // Every byte of command and reply travels as it is, with the reply's end and limit.
 TEST_F(ControlClientTest, ExchangesTravelWholeAndCarryTheirEnd) {
     ASSERT_EQ(Attach(), std::nullopt);
-    ASSERT_TRUE(std::holds_alternative<HelloMessage>(*peer_.Next()));
+    ASSERT_TRUE(std::holds_alternative<HelloMessage>(peer_.Next().value()));
     const struct {
         RelayedCommand command;
         EReplyEnd end;

@@ -54,7 +54,7 @@ TEST(ControlProtocolTest, ClientMessagesSurviveTheRoundTrip) {
     std::string problem;
     const auto exchange =
         DecodeClientMessage(EncodeClientMessage(ExchangeRequest{3, all}), problem);
-    const auto& command = std::get<ExchangeRequest>(*exchange).command;
+    const auto& command = std::get<ExchangeRequest>(exchange.value()).command;
     EXPECT_EQ(std::tie(command.data, command.parameter, command.replyLimit, command.end),
               std::make_tuple(AllBytes(false), 99999u, 25000, EReplyEnd::kLf));
 }
@@ -89,11 +89,11 @@ TEST(ControlProtocolTest, ServerMessagesSurviveTheRoundTrip) {
     }
     std::string problem;
     const auto reply = DecodeServerMessage(EncodeServerMessage(messages[5]), problem);
-    EXPECT_EQ(std::get<ReplyMessage>(*reply).reply, AllBytes());
+    EXPECT_EQ(std::get<ReplyMessage>(reply.value()).reply, AllBytes());
     const auto link = DecodeServerMessage(EncodeServerMessage(messages[2]), problem);
-    EXPECT_EQ(std::get<LinkMessage>(*link).state, ELinkState::kStepProgress);
+    EXPECT_EQ(std::get<LinkMessage>(link.value()).state, ELinkState::kStepProgress);
     const auto record = DecodeServerMessage(EncodeServerMessage(messages[11]), problem);
-    EXPECT_EQ(std::get<RecordMessage>(*record).unit, kDetails);
+    EXPECT_EQ(std::get<RecordMessage>(record.value()).unit, kDetails);
 }
 
 TEST(ControlProtocolTest, ScriptLinesAreReadAsWritten) {

@@ -25,7 +25,7 @@ TEST_F(TolvexLinkTest, SendCmdWritesHeadDataAndEtxAndResetsThePortOnceThePeerHas
     pty_.Close();
     EXPECT_FALSE(link_.SendCmd("C10", 0, ""));
     // The failed write has reset the port.
-    EXPECT_EQ(log_.Lines().front(), ELinkState::kRs232Reset);
+    EXPECT_EQ(log_.Lines().at(0), ELinkState::kRs232Reset);
 }
 
 TEST_F(TolvexLinkTest, GetResponseReadsUpToTheTerminatorTheLimitOrSilence) {

@@ -63,14 +63,15 @@ class AttachedPollingTest : public ::testing::Test {
 // The service polls, checks the unit and keeps the change log: the window's thread adds no
 // exchange of its own and writes no log line, whatever passes it runs.
 TEST_F(AttachedPollingTest, OnlyTheWindowsCommandsGoAndTheServiceLogsThem) {
+    // Each sender waits until the thread is done with the command before.
     for (int i = 1; i <= 3; ++i) {
         ASSERT_TRUE(shared_.mailbox.SendWaiting({.code = CommandCode(ECommand::kClearEventLog),
                                                  .parameter = 42,
                                                  .replyLimit = kOrdinaryReplyLimit,
                                                  .notificationCode = kNotifyCatalogueReply},
                                                 std::chrono::seconds(30)));
-        ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, static_cast<std::size_t>(i)));
     }
+    ASSERT_TRUE(sink_.WaitForCount(kNotifyCatalogueReply, 3));
     EXPECT_EQ(relay_.Items(), Log(3, "relay W18  etx 42 256"));
     EXPECT_EQ(shared_.CommandReply.Get(), "\x02W18 00000\x03");
     EXPECT_TRUE(shared_.mailbox.CommandAccepted);

@@ -146,7 +146,7 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     shared_.DiagnosticsMode = kDiagnosticsA01;
     sim_->ClearFrames();
     ASSERT_TRUE(sink_.WaitForCount(kNotifyDiagnosticLine, 3));
-    EXPECT_EQ(shared_.Response.Get().back(), kLf);
+    EXPECT_TRUE(shared_.Response.Get().ends_with(kLf));
 
     ASSERT_TRUE(shared_.mailbox.TrySend({.code = CommandCode(ECommand::kGetSecurityStatus),
                                          .replyLimit = kOrdinaryReplyLimit,
