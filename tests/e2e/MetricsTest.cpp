@@ -223,8 +223,8 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogg
 }
 
 // A record folder whose name is not UTF-8 (Latin-1, as on old lab PCs), which then cannot be
-// written: Prometheus keeps the target up and shows why writing fails, and the scrape passes
-// Prometheus's own checker.
+// written: Prometheus keeps the target up and shows why writing fails. (promtool's check of such
+// a text is the exposition's own test; the way back, the recording failure's.)
 TEST(MetricsTest, AFolderNameThatIsNotUtf8KeepsTheTargetHealthyWhileWritingFails) {
     CORVANE3_REQUIRE_TOOL(kPrometheusProgram, "prometheus");
     TempDir dir;
@@ -257,22 +257,6 @@ TEST(MetricsTest, AFolderNameThatIsNotUtf8KeepsTheTargetHealthyWhileWritingFails
         << prometheus.Query("corvane3_recording_failure_info") << prometheus.Query("up");
     EXPECT_EQ(ValueOf(prometheus.Query("up"), instance), "1");
     EXPECT_EQ(ValueOf(prometheus.Query("corvane3_recording_failing"), instance), "1");
-
-    const fs::path scrape = dir.Path() / "scrape.txt";
-    std::ofstream(scrape) << HttpGetBody(run.port, "/metrics");
-    ChildProcess promtool(
-        {"/bin/sh", "-c", "/usr/bin/promtool check metrics < '" + scrape.string() + "' 2>&1"});
-    const std::string said = promtool.ReadAll();
-    EXPECT_EQ(promtool.Wait(), 0) << said;
-    EXPECT_EQ(said, "") << "lint: " << said;
-
-    fs::remove(records);
-    fs::rename(dir.Path() / "away", records);
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
-        return HttpGetBody(run.port, "/metrics").find("\ncorvane3_recording_failing 0\n") !=
-               std::string::npos;
-    }));
-    run.Stop();
 }
 
 // What the endpoint guarantees under a flood of connections and clients that never finish their
