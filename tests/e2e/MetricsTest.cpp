@@ -196,16 +196,6 @@ TEST(MetricsTest, PrometheusAnswersEveryDashboardQueryForTwoUnitsAndAStoppedLogg
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         return ValueOf(prometheus.Query("corvane3_up"), alarmed.instance) == "0";
     })) << prometheus.Query("corvane3_up");
-    // The scrape that saw the link down holds nothing of the unit's condition: Prometheus has
-    // no current reading, state or alarm; the endpoint still has the last record's time.
-    const std::string condition =
-        R"({__name__=~"corvane3_reading|corvane3_unit_state|corvane3_unit_status_code|)"
-        R"(corvane3_alarm|corvane3_beam_signal_volts"})";
-    EXPECT_NE(prometheus.Query(condition).find(R"("result":[])"), std::string::npos)
-        << prometheus.Query(condition);
-    EXPECT_NE(
-        HttpGetBody(alarmed.run.port, "/metrics").find("\ncorvane3_last_record_timestamp_seconds "),
-        std::string::npos);
     EXPECT_TRUE(WaitUntil(std::chrono::seconds(60), [&] {
         const std::string alerts = HttpGetBody(prometheus.Port(), "/api/v1/alerts");
         return std::regex_search(alerts,
