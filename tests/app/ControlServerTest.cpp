@@ -119,9 +119,10 @@ TEST(ControlServerTest, RequestsThatCannotBeServedAreAnsweredWithTheReason) {
 }
 
 TEST(ControlServerTest, AClientThatStopsReadingIsCutWhileTheOthersGetEveryPush) {
+    // The service's queue bound and send buffer; the stall bound short, then out of reach.
     const ControlClientLimits kCases[] = {
-        {1024 * 1024, std::chrono::milliseconds(300), 4096},  // its oldest message too old
-        {8192, std::chrono::seconds(600), 4096},              // its queue too large
+        {.stall = std::chrono::milliseconds(300)},  // its oldest message too old
+        {.stall = std::chrono::seconds(600)},       // its queue too large
     };
     for (const ControlClientLimits& limits : kCases) {
         ServerRig rig(limits);

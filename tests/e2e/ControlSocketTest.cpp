@@ -1,5 +1,5 @@
 // A headless run serving its link on a control socket, against the simulator, with real socket
-// clients: what they see, a protected command, a client that stops reading, and the socket's
+// clients: what they see and what the run says of them, a protected command, and the socket's
 // own rules. When an exchange reaches the unit and what a client killed mid-sweep leaves sent,
 // the attached window's tests pin against the same service.
 
@@ -26,6 +26,9 @@ std::string Me() {
     return getpwuid(getuid())->pw_name;
 }
 
+// The lines a run writes around its first few records, a bound on a search of its output.
+constexpr int kFirstLines = 20;
+
 // The simulator and a headless run recording and serving the socket.
 struct ControlRig {
     explicit ControlRig(const std::vector<std::string>& simOptions = {},
@@ -46,10 +49,11 @@ struct ControlRig {
     std::string Socket() const { return (dir.Path() / "control.sock").string(); }
     std::filesystem::path Trace() const { return dir.Path() / "trace"; }
     std::filesystem::path ChangeLog() const { return Records() / "Corvane3-changes.log"; }
-    // Reads the run's output until a line holds part; all that was read.
+    // Reads the run's output until a line holds part, within the lines of a run's first records;
+    // all that was read.
     std::string OutputUntil(const std::string& part) {
         std::string all;
-        for (int lines = 0; lines < 10000; ++lines) {
+        for (int lines = 0; lines < kFirstLines; ++lines) {
             const std::string line = run->ReadLine();
             all += line;
             if (line.empty() || line.find(part) != std::string::npos) {
@@ -78,6 +82,8 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirExchangeIsAnswered) {
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->version, kControlProtocolVersion);
     EXPECT_EQ(hello->user, Me());
+    const std::string attached = "Control client " + Me() + " attached";
+    EXPECT_NE(rig.OutputUntil(attached).find(attached), std::string::npos) << rig.run->Err();
 
     const auto record = client.NextOf<RecordMessage>();
     ASSERT_TRUE(record) << rig.run->Err();
@@ -105,29 +111,6 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirExchangeIsAnswered) {
     // The record pushed is the file's.
     const std::vector<std::string> lines = CsdLines(rig.Records() / "Unit1234.csd");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), record->line), 1) << record->line;
-}
-
-TEST(ControlSocketTest, AClientThatStopsReadingIsCutAndTheOthersGoOn) {
-    ControlRig rig;
-    ASSERT_TRUE(rig.unit->Started());
-    ControlClient fast(rig.Socket());
-    ControlClient slow(rig.Socket());
-    ASSERT_TRUE(fast.Connected() && slow.Connected());
-    // Asks and asks and never reads an answer.
-    std::string requests;
-    for (int i = 0; i < 40000; ++i) {
-        requests += "{\"class\":\"sweep\",\"hold\":false}\n";
-    }
-    slow.SendLine(requests);  // may be cut off before it has sent them all
-    const std::string said = rig.OutputUntil("cut off");
-    EXPECT_NE(said.find("Control client " + Me() + " detached: it stopped reading; cut off"),
-              std::string::npos)
-        << said;
-    // The other client goes on getting records.
-    for (int records = 0; records < 3; ++records) {
-        ASSERT_TRUE(fast.NextOf<RecordMessage>()) << "records seen: " << records;
-    }
-    EXPECT_EQ(rig.Stop(), 0) << rig.run->Err();
 }
 
 TEST(ControlSocketTest, APasswordOpensAProtectedCommandAndIsWrittenNowhere) {
