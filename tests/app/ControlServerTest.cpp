@@ -106,20 +106,10 @@ TEST(ControlServerTest, RequestsThatCannotBeServedAreAnsweredWithTheReason) {
     ServerRig rig;
     ControlClient client(rig.path);
     ASSERT_TRUE(client.NextOf<HelloMessage>());
-    const struct {
-        std::string line;
-        std::string message;
-    } kCases[] = {
-        {"nonsense\n", "Not a message: the line is not a JSON object."},
-        {"{\"class\":\"record\",\"line\":\"\"}\n",
-         "Not a message: the class \"record\" is not one a client sends."},
-    };
-    for (const auto& c : kCases) {
-        client.SendLine(c.line);
-        const auto error = client.NextOf<ErrorMessage>();
-        ASSERT_TRUE(error) << c.line;
-        EXPECT_EQ(error->message, c.message);
-    }
+    client.SendLine("nonsense\n");
+    const auto error = client.NextOf<ErrorMessage>();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, "Not a message: the line is not a JSON object.");
     // The connection stays: an exchange is still answered.
     EXPECT_TRUE(client.Exchange({"C03", "", 0, 256, EReplyEnd::kEtx}));
     client.SendLine(std::string(kControlLineLimit, 'x'));
@@ -129,9 +119,10 @@ TEST(ControlServerTest, RequestsThatCannotBeServedAreAnsweredWithTheReason) {
 }
 
 TEST(ControlServerTest, AClientThatStopsReadingIsCutWhileTheOthersGetEveryPush) {
+    // The service's queue bound and send buffer; the stall bound short, then out of reach.
     const ControlClientLimits kCases[] = {
-        {1024 * 1024, std::chrono::milliseconds(300), 4096},  // its oldest message too old
-        {8192, std::chrono::seconds(600), 4096},              // its queue too large
+        {.stall = std::chrono::milliseconds(300)},  // its oldest message too old
+        {.stall = std::chrono::seconds(600)},       // its queue too large
     };
     for (const ControlClientLimits& limits : kCases) {
         ServerRig rig(limits);
