@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <mutex>
 
+#include "app/ControlExchange.h"
 #include "app/ControlServer.h"
+#include "core/link/CommandFrame.h"
 #include "support/ControlClient.h"
+#include "support/PortFixture.h"
 #include "support/TempDir.h"
 
 namespace corvane3 {
@@ -145,8 +149,35 @@ TEST(ControlServerTest, AClientThatStopsReadingIsCutWhileTheOthersGetEveryPush) 
         }
         EXPECT_TRUE(said);
         rig.server.Push(RecordMessage{403, 1234, "after", {}});
-        EXPECT_EQ(reader.NextOf<RecordMessage>()->line, "after");
+        EXPECT_EQ(reader.NextOf<RecordMessage>().value().line, "after");
     }
+}
+
+// A client's exchange holds the port's lock from its command to its reply: a poll, which takes
+// the same lock for each pass, cannot come between them.
+using ControlExchangeTest = testing::PortFixture;
+TEST_F(ControlExchangeTest, HoldsThePortFromItsCommandToItsReply) {
+    CUnitState unit;
+    CChangeLog log;
+    testing::TempDir logDir;
+    log.SetDirectory(logDir.Path().string());
+    auto exchange = std::async(std::launch::async, [&] {
+        return RunControlExchange(port_, unit, log, ControlCommand{.code = "C03", .data = ""}, "tester");
+    });
+    std::string frame;
+    for (int reads = 0; reads < 600 && frame.find(kEtx) == std::string::npos; ++reads) {
+        frame += pty_.Read(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(frame.find("C03"), std::string::npos) << frame;
+    const bool freeBeforeTheReply = port_.ExchangeMutex().try_lock();
+    if (freeBeforeTheReply) {
+        port_.ExchangeMutex().unlock();
+    }
+    EXPECT_FALSE(freeBeforeTheReply);
+    ASSERT_TRUE(pty_.Write(std::string{kStx} + "C03 1.0" + kEtx));
+    EXPECT_TRUE(exchange.get().complete);
+    ASSERT_TRUE(port_.ExchangeMutex().try_lock());
+    port_.ExchangeMutex().unlock();
 }
 
 }  // namespace
