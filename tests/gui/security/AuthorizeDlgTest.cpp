@@ -83,8 +83,9 @@ TEST_F(AuthorizeDlgTest, UnfinishedCommandIsNotTakenForAcceptedNorDropped) {
               std::make_tuple("W18", kFactoryAccessOption));
     EXPECT_EQ(Send(), ECommandOutcome::kBusy);
 
-    // Waiting until done says so when the limit passes.
+    // A finished command is not taken again; waiting until done says so when the limit passes.
     shared_.mailbox.Finish();
+    EXPECT_FALSE(shared_.mailbox.TakePending(pending));
     EXPECT_EQ(Send({50ms, true}), ECommandOutcome::kNotFinished);
     ASSERT_EQ(driver.Messages().size(), 2u);
     EXPECT_EQ(driver.Messages()[1].title, "Event Log Notification");
