@@ -20,12 +20,8 @@ namespace corvane3 {
 namespace {
 
 TEST(DdsWords, InitialSettingsGiveTheSweepAndWordsTheUnitExpects) {
-    const SweepPlan plan = PlanSweep(SweepParameters{}, kDefaultZeemanFrequencyHz);
-    EXPECT_NEAR(plan.start, 12626771.872, 1e-6);
-    EXPECT_DOUBLE_EQ(plan.step, 500.0);
-    EXPECT_EQ(plan.pointCount, 21);
-    EXPECT_EQ(InstrumentSweepArgument(plan), "47D511C1DF94,0000BA69DBDD,00021");
-    EXPECT_EQ(FormatDdsWord(HzToDdsWord(12631771.872)), "47DC59E47639");
+    EXPECT_EQ(InstrumentSweepArgument(PlanSweep(SweepParameters{}, kDefaultZeemanFrequencyHz)),
+              "47D511C1DF94,0000BA69DBDD,00021");
     EXPECT_EQ(HzToDdsWord(-5.0), 0u);
     EXPECT_EQ(HzToDdsWord(1e12), kDdsWordMask);
     // The mF sign and digits of the suggested file names.
