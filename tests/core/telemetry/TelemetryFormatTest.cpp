@@ -1,4 +1,4 @@
-// The .csd header and record lines, byte for byte.
+// The .csd record lines, byte for byte, and read back. (The header lines: the recorded sessions.)
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,6 @@ namespace {
 
 using testing::Columns;
 using testing::SampleRecord;
-
-constexpr char kBaseNames[] =
-    "MJD, ID, UnitType, Factory, State, Alarm1, Alarm2, Alarm3, Alarm4, Alarm5, StdDev, CRamErr, "
-    "CRabErr, CLevel, VVCXO, ZRamErr, ZRabErr, ZLevel, VCField, ICField, VuWave, DCLevel, "
-    "DACGain, NumGain, TChassis, VCsOven, OSCState, VEM, IIP, VMS, VION,  OCXOTau, FreqTune, "
-    "Pos21V, Pos5V, Pos15V, Neg15V, Version";
-constexpr char kNominalNames[] = ",NOMVMS, NOMVION, NOMZRabi, CBTD, CBTT, OCXOD, OCXOT";
-
-TEST(TelemetryFormatTest, HeaderAddsTheSupplyBoardColumnsForATq9000Only) {
-    EXPECT_EQ(TelemetryHeaderLine(402), std::string(kBaseNames) + kNominalNames);
-    EXPECT_EQ(TelemetryHeaderLine(403), std::string(kBaseNames) +
-                                            ", System24, ACDC24, DCIN24, Batt24, Charge, Source" +
-                                            kNominalNames);
-    EXPECT_EQ(Columns(TelemetryHeaderLine(400)), kTelemetryColumns);
-    EXPECT_EQ(Columns(TelemetryHeaderLine(403)), kTelemetryColumnsTq9000);
-}
 
 TEST(TelemetryFormatTest, RecordHasEveryColumnInItsFormatAndTheSupplyBoardOnATq9000Only) {
     const std::string tq9000 =
