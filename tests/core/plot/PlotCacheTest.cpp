@@ -226,7 +226,8 @@ TEST_F(PlotCacheTest, FramesOverManyBlocksHaveTheirInnerBordersAtLeafStarts) {
 }
 
 // A clock set back every 149 records: runs of two or three blocks, none long enough alone to have
-// its frame borders snapped to leaves, none starting or ending on a leaf border.
+// its frame borders snapped to leaves, none starting or ending on a leaf border. (Such frames
+// against memory: the agreement tests.)
 TEST_F(PlotCacheTest, AFrameOverManyShortRunsDecodesNoBlockOnceTheChannelIsPrepared) {
     const std::size_t records = 3000;  // the last run starts in the tail, held decoded
     constexpr std::size_t kRunRecords = 149;
@@ -235,11 +236,8 @@ TEST_F(PlotCacheTest, AFrameOverManyShortRunsDecodesNoBlockOnceTheChannelIsPrepa
         columns[0][i] -= static_cast<double>(i / kRunRecords) * 3.0 / 8640.0;
     }
     CPlotCache prepared(kSmallBlocks);
-    CPlotCache unprepared(kSmallBlocks);
-    for (CPlotCache* cache : {&prepared, &unprepared}) {
-        ASSERT_TRUE(cache->Reset(kChannels));
-        ASSERT_TRUE(Append(*cache, columns, 0, records));
-    }
+    ASSERT_TRUE(prepared.Reset(kChannels));
+    ASSERT_TRUE(Append(prepared, columns, 0, records));
     ASSERT_EQ(prepared.MjdSteps().size(), (records - 1) / kRunRecords);
     const auto [first, last] = std::minmax_element(columns[0].begin(), columns[0].end());
     const std::vector<double> edges = testing::Edges(*first, *last + 1.0 / 8640.0, 60);
@@ -247,13 +245,8 @@ TEST_F(PlotCacheTest, AFrameOverManyShortRunsDecodesNoBlockOnceTheChannelIsPrepa
     prepared.PrepareChannel(2);
     const std::int64_t decodedBefore = prepared.BlocksDecoded();
     for (const int channel : {0, 2}) {
-        const auto got = prepared.FrameColumnsMjd(channel, edges);
+        EXPECT_EQ(prepared.FrameColumnsMjd(channel, edges).size(), 60u);
         EXPECT_EQ(prepared.BlocksDecoded(), decodedBefore) << "channel " << channel;
-        const auto want = unprepared.FrameColumnsMjd(channel, edges);
-        ASSERT_EQ(got.size(), want.size());
-        for (std::size_t c = 0; c < got.size(); ++c) {
-            ExpectSameRange(got[c], want[c], "column " + std::to_string(c));
-        }
     }
 }
 

@@ -17,6 +17,15 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// Each reading's bands as one line of text, in the file's order: every bound, exactly.
+std::vector<std::string> Bands(const ReadingLimits& limits) {
+    std::vector<std::string> texts;
+    for (const ReadingLimit& limit : limits.readings) {
+        texts.push_back(limit.channel + ": " + LimitBandText(limit));
+    }
+    return texts;
+}
+
 TEST(ReadingLimitsTest, AFileSetsBandsPerReadingAndReportsEachBadLineWithItsNumber) {
     const ReadingLimits limits = ParseReadingLimits(
         "# example\n"
@@ -37,15 +46,8 @@ TEST(ReadingLimitsTest, AFileSetsBandsPerReadingAndReportsEachBadLineWithItsNumb
         "CriticalHigh = 40\n"
         "[VEM\n",  // 17
         "lim.ini");
-    ASSERT_EQ(limits.readings.size(), 3u);
-    const ReadingLimit& vem = limits.readings[0];
-    EXPECT_EQ(vem.channel, "VEM");
-    EXPECT_EQ(vem.warning.high, 2400.0);
-    EXPECT_EQ(vem.critical.high, 2500.0);
-    EXPECT_FALSE(vem.warning.low);
-    EXPECT_EQ(limits.readings[1].critical.low, 24.0);
-    EXPECT_FALSE(limits.readings[1].warning.low);
-    EXPECT_EQ(limits.readings[2].critical.high, 40.0);
+    EXPECT_THAT(Bands(limits), ElementsAre("VEM: warning above 2400, critical above 2500",
+                                           "Batt24: critical below 24", "IIP: critical above 40"));
     EXPECT_THAT(limits.problems,
                 ElementsAre("lim.ini:8: not a number: 25,5", "lim.ini:10: no reading named Nothing",
                             "lim.ini:12: no reading named Alarm1",
@@ -83,14 +85,8 @@ TEST(ReadingLimitsTest, ContradictingBoundsRepeatsAndABomAreSaidWithTheirLines) 
         "CriticalLow = 24\n"
         "WarningHigh = 20\n",  // 15: below the critical low bound
         "l.ini");
-    ASSERT_EQ(limits.readings.size(), 3u);
-    EXPECT_EQ(limits.readings[0].channel, "VEM");
-    EXPECT_EQ(limits.readings[0].critical.high, 2500.0);
-    EXPECT_EQ(limits.readings[0].critical.low, 1000.0);
-    EXPECT_FALSE(limits.readings[0].warning.high || limits.readings[0].warning.low);
-    EXPECT_FALSE(limits.readings[1].warning.low || limits.readings[1].warning.high);
-    EXPECT_EQ(limits.readings[1].critical.high, 40.0);
-    EXPECT_FALSE(limits.readings[2].warning.high);
+    EXPECT_THAT(Bands(limits), ElementsAre("VEM: critical below 1000 and above 2500",
+                                           "IIP: critical above 40", "Batt24: critical below 24"));
     EXPECT_THAT(
         limits.problems,
         ElementsAre("l.ini:6: CriticalHigh again (first at line 3): left out",

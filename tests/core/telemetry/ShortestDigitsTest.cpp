@@ -21,17 +21,26 @@ std::string Shortest(double value, EPlotStorage storage) {
     return text;
 }
 
-// What the CSV writes for a field's text: its own digits when they serve, else worked out.
-// fromText tells which.
-std::string FieldDigits(const std::string& field, EPlotStorage storage, bool& fromText) {
+// What the CSV writes for a field's text: its own digits when they serve (fromText tells), else
+// those worked out from the value parsed and kept as storage keeps it (a fraction in a
+// whole-number channel as double).
+std::string FieldDigits(const std::string& field, EPlotStorage storage, bool* fromText = nullptr) {
     const char* stop = nullptr;
     const double parsed = ParseTelemetryNumber(field.data(), field.data() + field.size(), stop);
-    const double stored = StoredValue(parsed, storage);
+    double stored = parsed;
+    if (storage == EPlotStorage::kFloat) {
+        stored = static_cast<float>(parsed);
+    } else if (storage == EPlotStorage::kInt32 && std::trunc(parsed) == parsed) {
+        stored = static_cast<std::int32_t>(parsed);
+    }
     std::string text;
-    fromText = CopyShortestText(text, field, parsed, stored, storage) ||
-               AppendDigitsOfText(text, field, parsed, stored, storage);
-    if (!fromText) {
+    const bool own = CopyShortestText(text, field, parsed, stored, storage) ||
+                     AppendDigitsOfText(text, field, parsed, stored, storage);
+    if (!own) {
         AppendNumber(text, stored, storage);
+    }
+    if (fromText != nullptr) {
+        *fromText = own;
     }
     // Taken from the text or not, the digits are those of the stored value.
     EXPECT_EQ(text, Shortest(stored, storage)) << "field \"" << field << "\"";
@@ -92,32 +101,13 @@ TEST(ShortestDigitsTest, TakesTheFieldsOwnDigitsWhereTheyAreTheFewestThatReadBac
     };
     for (const auto& [field, storage, text, ownText] : cases) {
         bool fromText = false;
-        EXPECT_EQ(FieldDigits(field, storage, fromText), text) << "field \"" << field << "\"";
+        EXPECT_EQ(FieldDigits(field, storage, &fromText), text) << "field \"" << field << "\"";
         EXPECT_EQ(fromText, ownText) << "field \"" << field << "\"";
     }
 }
 
 // The CSV export writes most fields from their text alone: where it does, it must write what the
 // full way writes from the value as the plot store keeps it, for every storage.
-// The full way: the value parsed and kept as storage keeps it (a fraction in a whole-number
-// channel as double), then its digits.
-std::string FullDigits(const std::string& field, EPlotStorage storage) {
-    const char* stop = nullptr;
-    const double parsed = ParseTelemetryNumber(field.data(), field.data() + field.size(), stop);
-    double stored = parsed;
-    if (storage == EPlotStorage::kFloat) {
-        stored = static_cast<float>(parsed);
-    } else if (storage == EPlotStorage::kInt32 && std::trunc(parsed) == parsed) {
-        stored = static_cast<std::int32_t>(parsed);
-    }
-    std::string digits;
-    if (!CopyShortestText(digits, field, parsed, stored, storage) &&
-        !AppendDigitsOfText(digits, field, parsed, stored, storage)) {
-        AppendNumber(digits, stored, storage);
-    }
-    return digits;
-}
-
 TEST(ShortestTextOfFieldTest, WritesWhatTheValueGivesAndTakesTheCommonTextsAlone) {
     // Plain decimal of every shape the files hold: read by the text alone.
     const char* const taken[] = {"35.540", " 7.51", "-15.500", "2.00", "0.000120", "0.0",
@@ -139,11 +129,11 @@ TEST(ShortestTextOfFieldTest, WritesWhatTheValueGivesAndTakesTheCommonTextsAlone
             return std::string(ShortestTextOfField(line.data(), text.size(), storage));
         };
         for (const std::string text : taken) {
-            EXPECT_EQ(alone(text), FullDigits(text, storage))
+            EXPECT_EQ(alone(text), FieldDigits(text, storage))
                 << '"' << text << "\" storage " << int(storage);
         }
         for (const std::string text : floatOther) {
-            EXPECT_EQ(alone(text), single ? "" : FullDigits(text, storage)) << '"' << text << '"';
+            EXPECT_EQ(alone(text), single ? "" : FieldDigits(text, storage)) << '"' << text << '"';
         }
         for (const std::string text : other) {
             EXPECT_EQ(alone(text), "") << '"' << text << "\" storage " << int(storage);

@@ -1,4 +1,5 @@
-// The .csd header and record lines, byte for byte.
+// The .csd record lines: whole whatever the unit sends, and read back. (Their bytes: the recorded
+// sessions and the locale tests.)
 
 #include <gtest/gtest.h>
 
@@ -10,38 +11,6 @@ namespace {
 
 using testing::Columns;
 using testing::SampleRecord;
-
-constexpr char kBaseNames[] =
-    "MJD, ID, UnitType, Factory, State, Alarm1, Alarm2, Alarm3, Alarm4, Alarm5, StdDev, CRamErr, "
-    "CRabErr, CLevel, VVCXO, ZRamErr, ZRabErr, ZLevel, VCField, ICField, VuWave, DCLevel, "
-    "DACGain, NumGain, TChassis, VCsOven, OSCState, VEM, IIP, VMS, VION,  OCXOTau, FreqTune, "
-    "Pos21V, Pos5V, Pos15V, Neg15V, Version";
-constexpr char kNominalNames[] = ",NOMVMS, NOMVION, NOMZRabi, CBTD, CBTT, OCXOD, OCXOT";
-
-TEST(TelemetryFormatTest, HeaderAddsTheSupplyBoardColumnsForATq9000Only) {
-    EXPECT_EQ(TelemetryHeaderLine(402), std::string(kBaseNames) + kNominalNames);
-    EXPECT_EQ(TelemetryHeaderLine(403), std::string(kBaseNames) +
-                                            ", System24, ACDC24, DCIN24, Batt24, Charge, Source" +
-                                            kNominalNames);
-    EXPECT_EQ(Columns(TelemetryHeaderLine(400)), kTelemetryColumns);
-    EXPECT_EQ(Columns(TelemetryHeaderLine(403)), kTelemetryColumnsTq9000);
-}
-
-TEST(TelemetryFormatTest, RecordHasEveryColumnInItsFormatAndTheSupplyBoardOnATq9000Only) {
-    const std::string tq9000 =
-        "60123.500000,1234, 403, 1,11, 0,1a, 3, 0,ff,-5,12,-340,2500,-1234,3,-7,1800,456, "
-        "7.50,321,4000,2.00,1.250,35.500,6.250,Ready,12.500,42,10.250,3.500,10.000,-1500,"
-        "24.125,5.000,15.250,-15.500,B 12,24.50,24.25,0.00,26.75,3, AC,10.500,3.250,-12,1,"
-        "2,3,4";
-    EXPECT_EQ(TelemetryRecordLine(SampleRecord(), 403), tq9000);
-
-    UnitStateData data = SampleRecord();
-    data.d1.oscState = 'f';
-    std::string other = tq9000;
-    other.replace(other.find("Ready"), 5, "Cold").replace(other.find(" 403"), 4, " 402");
-    other.erase(other.find(",24.50"), std::string(",24.50,24.25,0.00,26.75,3, AC").size());
-    EXPECT_EQ(TelemetryRecordLine(data, 402), other);
-}
 
 // A unit whose version reply lacked the revision, or whose supply-board text is garbled, must
 // not put a NUL, a line break or an extra comma into the file.
