@@ -1,8 +1,11 @@
 // The simulator served on a pseudo-terminal: injected refusals, the escapes of its text files,
-// and its status records read by the program's record readers, every judged field in range.
+// its status records read by the program's record readers, every judged field in range, and its
+// other replies read the way the program reads them (the version and the unit's clock are read
+// through the polling thread and the dialogs).
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <tuple>
 
 #include "core/base/Escape.h"
@@ -20,6 +23,53 @@ TEST(Faults, ProtectedCommandsAreRefusedOthersAnswered) {
     client.Server().UpdateFaults([](sim::SimFaults& f) { f.refuseProtected = true; });
     EXPECT_TRUE(IsRefusal(client.Exchange("W18")));
     EXPECT_FALSE(IsRefusal(client.Exchange("W01", 0, "+000000")));
+}
+
+// The telecom and Ethernet replies are read by their dialogs against the simulator.
+TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
+    SimClient unit(QuickOptions(403));
+    int counts[4] = {};
+    EXPECT_EQ(std::sscanf(unit.Exchange("A24", kFactoryAccessOption).c_str() + 1, "%d,%d,%d,%d",
+                          &counts[0], &counts[1], &counts[2], &counts[3]),
+              4);
+    unsigned dccTime = 0;
+    EXPECT_EQ(std::sscanf(unit.Exchange("B02").c_str() + 1, "%u", &dccTime), 1);
+    for (const char* code : {"B33", "B34"}) {
+        int number = 0;
+        char text[32] = {};
+        EXPECT_EQ(std::sscanf(unit.Exchange(code).c_str() + 1, "%d %31s", &number, text), 2) << code;
+    }
+    EXPECT_EQ(unit.Exchange("B21").size(), 8u);  // STX, six characters, ETX
+}
+
+// (The frequency offset, the Ethernet settings and the unit's clock are read back by their
+// dialogs' tests.)
+TEST(CommandReplies, SettingsAreReportedByLaterQueries) {
+    SimClient unit(QuickOptions(403));
+    unit.Exchange("C01", kFactoryAccessOption, "01010");
+    unit.Exchange("A18", kFactoryAccessOption, "1");
+    unit.Exchange("B10", 0, "D4 MUT");
+    const auto [serial, restartFaultLevel] =
+        unit.Server().WithInstrument([](sim::CSimulatedInstrument& instrument) {
+            const sim::SimClock::time_point now = sim::SimClock::now();
+            return std::pair(instrument.ReadingsD1(now).serial,
+                             instrument.ReadingsD5(now).restartFaultLevel);
+        });
+    EXPECT_EQ(serial, 1010u);
+    EXPECT_EQ(restartFaultLevel, 1);
+    EXPECT_EQ(unit.Exchange("B30"), std::string{kStx} + "D4 MUT\x03");
+}
+
+TEST(CommandReplies, ModelsAnswerOnlyWhatTheyHave) {
+    EXPECT_EQ(SimClient(QuickOptions(404)).Exchange("A24", kFactoryAccessOption)[11], '?');
+    SimClient b7730(QuickOptions(402));
+    EXPECT_EQ(b7730.Exchange("B30")[11], '?');  // no DCC: the telecom interfaces are absent
+    EXPECT_EQ(b7730.Exchange("D*6", kFactoryAccessOption)[11], '?');
+    SimClient chronoBeam(QuickOptions(401));
+    EXPECT_TRUE(IsRefusal(chronoBeam.Exchange("D*6", 0)));
+    const std::string factoryLog = chronoBeam.Exchange("D*6", kFactoryAccessOption);
+    EXPECT_GT(std::atoi(factoryLog.c_str() + 23), 0);
+    EXPECT_EQ(factoryLog.substr(5, 5), FactoryAccessField());
 }
 
 TEST(TextFormats, EveryByteSurvivesItsEscapeAndABadEscapeIsRefused) {
