@@ -33,7 +33,6 @@
 namespace corvane3 {
 namespace {
 
-using testing::ProcessEventsUntil;
 
 constexpr double kStartMjd = 60000.0;
 
@@ -52,6 +51,7 @@ void WriteFile(const std::filesystem::path& path, int records) {
     testing::AppendCsdRecords(path, 0, records, [](int i) { return FallingRecord(i); });
 }
 
+using testing::SetCursors;
 using testing::ShowLoaded;
 
 class PlotDlgTest : public testing::WidgetTest {
@@ -81,14 +81,6 @@ void Release(TracePlot* pane, Qt::KeyboardModifiers modifiers) {
     QMouseEvent up(QEvent::MouseButtonRelease, QPointF(50, 50), QPointF(50, 50), Qt::LeftButton,
                    Qt::NoButton, modifiers);
     QApplication::sendEvent(pane, &up);
-}
-
-// Cursor 1 of pane to point first, cursor 2 to point second.
-void SetCursors(TracePlot* pane, int first, int second) {
-    pane->SelectCursor(0);
-    pane->SetCursorIndex(first);
-    pane->SelectCursor(1);
-    pane->SetCursorIndex(second);
 }
 
 // The decay display of plot, its cursors moved to points first and second and let go.
@@ -155,8 +147,7 @@ TEST_F(PlotDlgTest, TheDecayIsRefitBetweenTheCursorsAndAgainOverEveryPointAfterT
     EXPECT_EQ(plot.FitLast(), 30);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 19);
     // One point has no slope: no fit line, no projection.
-    signal->SelectCursor(0);
-    signal->SetCursorIndex(12);
+    SetCursors(signal, 12, 12);
     Release(signal, Qt::NoModifier);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 0);
     EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);

@@ -122,11 +122,7 @@ TEST_F(PlotFollowTest, AppendedRecordsKeepTheCursorsAndTheZoomAndAViewOnTheNewes
     window.Open(path_, true);
     CPlotDlg& plot = *window.dialog;
     plot.Command(kPlotCmdCursors)->trigger();
-    TracePlot* pane = window.dialog->Pane(2);
-    pane->SelectCursor(0);
-    pane->SetCursorIndex(3);
-    pane->SelectCursor(1);
-    pane->SetCursorIndex(6);
+    testing::SetCursors(plot.Pane(2), 3, 6);
     const auto range = [&] { return plot.Pane(0)->xAxis->range(); };
     const struct {
         double left, right;  // the zoom, in records
@@ -157,8 +153,7 @@ TEST_F(PlotFollowTest, AppendedRecordsKeepTheCursorsAndTheZoomAndAViewOnTheNewes
     records += 2;
     ASSERT_TRUE(window.ReadsPoints(records));
     EXPECT_EQ(plot.FitLast(), records - 1);
-    signal->SelectCursor(1);
-    signal->SetCursorIndex(9);
+    testing::SetCursors(signal, 0, 9);
     AppendRecords(path_, records, records + 2);
     ASSERT_TRUE(window.ReadsPoints(records + 2));
     EXPECT_EQ(plot.FitFirst(), 0);
