@@ -37,7 +37,8 @@ TEST(CommandReplies, ScannedRepliesCarryNoEcho) {
     for (const char* code : {"B33", "B34"}) {
         int number = 0;
         char text[32] = {};
-        EXPECT_EQ(std::sscanf(unit.Exchange(code).c_str() + 1, "%d %31s", &number, text), 2) << code;
+        EXPECT_EQ(std::sscanf(unit.Exchange(code).c_str() + 1, "%d %31s", &number, text), 2)
+            << code;
     }
     EXPECT_EQ(unit.Exchange("B21").size(), 8u);  // STX, six characters, ETX
 }

@@ -33,7 +33,6 @@
 namespace corvane3 {
 namespace {
 
-
 constexpr double kStartMjd = 60000.0;
 
 // Record i of a unit whose beam signal falls by 1 % a day, one record every two hours.
