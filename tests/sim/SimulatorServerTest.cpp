@@ -85,19 +85,14 @@ TEST(TextFormats, EveryByteSurvivesItsEscapeAndABadEscapeIsRefused) {
     }
 }
 
-struct ModelCase {
-    int model;
-    bool hasNvram;
-    bool hasDcc;
-};
-
-class StatusRecordsForEveryModel : public ::testing::TestWithParam<ModelCase> {};
+// Each model's records; a 7730A has no NVRAM record, and only a Tq9000 has the DCC board.
+class StatusRecordsForEveryModel : public ::testing::TestWithParam<int> {};
 
 TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
-    const ModelCase& c = GetParam();
-    sim::SimulatorOptions options = QuickOptions(c.model);
+    const int model = GetParam();
+    sim::SimulatorOptions options = QuickOptions(model);
     options.instrument.serial = 4321;
-    options.instrument.instrumentSweep = c.model == 401;
+    options.instrument.instrumentSweep = model == kModelChronoBeam;
     SimClient client(options);
     ASSERT_TRUE(client.Opened());
 
@@ -111,13 +106,13 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
 
     const std::string d2Reply = client.ReadRecord("D*2", kD2ReplyLength);
     D2Record d2;
-    bool sweep = c.model != 401;
+    bool sweep = model != kModelChronoBeam;
     EXPECT_TRUE(ParseD2Record(d2Reply, d2, sweep)) << d2Reply;
-    EXPECT_EQ(sweep, c.model == 401);
-    EXPECT_EQ(d2.modelCode, c.model);
+    EXPECT_EQ(sweep, model == kModelChronoBeam);
+    EXPECT_EQ(d2.modelCode, model);
 
     const std::string d5Reply = client.Exchange("D*5");
-    if (c.hasNvram) {
+    if (model != kModel7730A) {
         EXPECT_LT(d5Reply.size(), kD5ReadLength);  // the reader takes it in one read
         D5Record d5;
         d5.restartFaultLevel = d5.field36 = -1;
@@ -131,7 +126,7 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
                   "D*5 00000 ?");
     }
 
-    if (c.hasDcc) {
+    if (model == kModelTq9000) {
         B20Record b20;
         EXPECT_TRUE(ParseB20Record(client.ReadRecord("B20", kB20ReplyLength), b20));
         EXPECT_EQ(std::tie(b20.token, b20.source), std::make_tuple("PS24", "AC"));
@@ -141,12 +136,8 @@ TEST_P(StatusRecordsForEveryModel, RecordsPassTheProgramsReaders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, StatusRecordsForEveryModel,
-                         ::testing::Values(ModelCase{400, true, false}, ModelCase{401, true, false},
-                                           ModelCase{402, true, false}, ModelCase{403, true, true},
-                                           ModelCase{404, false, false}),
-                         [](const auto& info) {
-                             return "Model" + std::to_string(info.param.model);
-                         });
+                         ::testing::Range<int>(kModel7750, kModel7730A + 1),
+                         [](const auto& info) { return "Model" + std::to_string(info.param); });
 
 }  // namespace
 }  // namespace corvane3::testing
