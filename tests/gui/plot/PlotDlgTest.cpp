@@ -146,7 +146,8 @@ TEST_F(PlotDlgTest, TheDecayIsRefitBetweenTheCursorsAndAgainOverEveryPointAfterT
     EXPECT_EQ(plot.FitLast(), 30);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 19);
     // One point has no slope: no fit line, no projection.
-    SetCursors(signal, 12, 12);
+    signal->SelectCursor(0);
+    signal->SetCursorIndex(12);
     Release(signal, Qt::NoModifier);
     EXPECT_EQ(signal->Series(1)->Trace().Size(), 0);
     EXPECT_EQ(signal->Annotation(0)->text(), kNoDecayText);

@@ -153,7 +153,8 @@ TEST_F(PlotFollowTest, AppendedRecordsKeepTheCursorsAndTheZoomAndAViewOnTheNewes
     records += 2;
     ASSERT_TRUE(window.ReadsPoints(records));
     EXPECT_EQ(plot.FitLast(), records - 1);
-    testing::SetCursors(signal, 0, 9);
+    signal->SelectCursor(1);
+    signal->SetCursorIndex(9);
     AppendRecords(path_, records, records + 2);
     ASSERT_TRUE(window.ReadsPoints(records + 2));
     EXPECT_EQ(plot.FitFirst(), 0);
