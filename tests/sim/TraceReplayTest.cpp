@@ -18,13 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A session with a unit whose user password is 4321: status records, a password change to
-// 98765 and the version query twice.
-std::vector<std::string> RunSession(SimClient& client) {
-    return {client.Exchange("D*1"), client.Exchange("C08", 4321, "98765"), client.Exchange("C03"),
-            client.Exchange("D*1"), client.Exchange("C03")};
-}
-
 TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
     TempDir dir;
     const auto tracePath = dir.Path() / "unit.trace";
@@ -37,7 +30,10 @@ TEST(TraceReplay, ATraceMasksPasswordsAndItsReplayAnswersAsTheUnitDid) {
         auto trace = std::make_shared<CSerialTrace>();
         ASSERT_TRUE(trace->Open(tracePath));
         client.Port().SetTrace(trace);
-        recorded = RunSession(client);
+        // With a unit whose user password is 4321: status records, a password change to 98765
+        // and the version query twice.
+        recorded = {client.Exchange("D*1"), client.Exchange("C08", 4321, "98765"),
+                    client.Exchange("C03"), client.Exchange("D*1"), client.Exchange("C03")};
         client.Port().SetTrace(nullptr);
         trace->Close();
     }

@@ -12,16 +12,26 @@
 #include <vector>
 
 #include "gui/plot/PlotDlg.h"
+#include "gui/plot/TracePlot.h"
 #include "support/WidgetTestApplication.h"
 
 namespace corvane3::testing {
 
-// Shows the window and waits until its first file has been read.
-inline void ShowLoaded(CPlotDlg& plot) {
+// Shows the window (a plot or a spectrum window) and waits until its first file has been read.
+template <typename Window>
+void ShowLoaded(Window& window) {
     bool loaded = false;
-    QObject::connect(&plot, &CPlotDlg::InitialLoadDone, [&loaded] { loaded = true; });
-    plot.show();
+    QObject::connect(&window, &Window::InitialLoadDone, [&loaded] { loaded = true; });
+    window.show();
     ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+}
+
+// Cursor 1 of pane to point first, cursor 2 to point second.
+inline void SetCursors(TracePlot* pane, int first, int second) {
+    pane->SelectCursor(0);
+    pane->SetCursorIndex(first);
+    pane->SelectCursor(1);
+    pane->SetCursorIndex(second);
 }
 
 // A plot window with settings of its own, for a Tq9000.

@@ -48,15 +48,10 @@ void RunCurrentTestOnPrivateSessionBus() {
                               << output << copy.Err();
 }
 
-struct ReceivedNotification {
-    QString appName, icon, summary, body;
-    quint32 replacesId = 0;
-    int urgency = -1;  // -1 when the hint is missing or not a byte
-    QString desktopEntry;
-};
-
 // Stands in for the desktop's notification service, on a connection of its own: records every
-// Notify call and answers it with the next id (1, 2, ...). Qt may call it on its D-Bus thread.
+// Notify call as "app|icon|summary|body|replaced id|urgency|desktop entry" (urgency -1 when the
+// hint is missing or not a byte) and answers it with the next id (1, 2, ...). Qt may call it on
+// its D-Bus thread.
 class CFakeNotificationService : public QDBusVirtualObject {
   public:
     ~CFakeNotificationService() override {
@@ -85,16 +80,20 @@ class CFakeNotificationService : public QDBusVirtualObject {
         }
         const auto hints = qdbus_cast<QVariantMap>(a[6].value<QDBusArgument>());
         const QVariant urgency = hints.value(QStringLiteral("urgency"));
+        const int urgencyByte =
+            urgency.metaType() == QMetaType::fromType<uchar>() ? urgency.toInt() : -1;
         std::lock_guard lock(mutex_);
-        received_.push_back(
-            {a[0].toString(), a[2].toString(), a[3].toString(), a[4].toString(), a[1].toUInt(),
-             urgency.metaType() == QMetaType::fromType<uchar>() ? urgency.toInt() : -1,
-             hints.value(QStringLiteral("desktop-entry")).toString()});
+        received_.push_back(QStringList{a[0].toString(), a[2].toString(), a[3].toString(),
+                                        a[4].toString(), QString::number(a[1].toUInt()),
+                                        QString::number(urgencyByte),
+                                        hints.value(QStringLiteral("desktop-entry")).toString()}
+                                .join('|')
+                                .toStdString());
         connection.send(message.createReply(QVariant::fromValue(++lastId_)));
         return true;
     }
 
-    std::vector<ReceivedNotification> Received() const {
+    std::vector<std::string> Received() const {
         std::lock_guard lock(mutex_);
         return received_;
     }
@@ -103,7 +102,7 @@ class CFakeNotificationService : public QDBusVirtualObject {
     static inline const QString kConnectionName = QStringLiteral("fake-notifications");
     bool registered_ = false;
     mutable std::mutex mutex_;
-    std::vector<ReceivedNotification> received_;
+    std::vector<std::string> received_;
     quint32 lastId_ = 0;
 };
 
@@ -149,20 +148,13 @@ TEST_F(DesktopNotifierTest, EachAlertIsOneNotifyAndReplacesTheLastOfItsKind) {
     notifier.Raise(Alert(EAlertUrgency::kNormal, "recording", "full"));
     ASSERT_TRUE(AllAnswered(notifier));
 
-    const auto received = service.Received();
-    ASSERT_EQ(received.size(), 3u);
-    EXPECT_EQ(received[0].appName, "Corvane3");
-    EXPECT_EQ(received[0].summary, "Model Tq9000 SN 1234: link");
-    // Services that read markup in the body show the path as it is.
-    EXPECT_EQ(received[0].body, "on /dev/a&lt;b&gt;&amp;c.");
-    EXPECT_EQ(received[0].icon, "dialog-error");
-    EXPECT_EQ(received[0].desktopEntry, "corvane3");
-    EXPECT_EQ(received[0].urgency, 2);
-    EXPECT_EQ(received[0].replacesId, 0u);
-    // The second link alert takes the place of the first; another kind stands on its own.
-    EXPECT_EQ(received[1].replacesId, 1u);
-    EXPECT_EQ(received[2].replacesId, 0u);
-    EXPECT_EQ(received[2].urgency, 1);
+    // Services that read markup in the body show the path as it is. The second link alert takes
+    // the place of the first (id 1); another kind stands on its own.
+    const std::string head = "Corvane3|dialog-error|Model Tq9000 SN 1234: ";
+    EXPECT_EQ(service.Received(),
+              (std::vector<std::string>{head + "link|on /dev/a&lt;b&gt;&amp;c.|0|2|corvane3",
+                                        head + "link|again|1|2|corvane3",
+                                        head + "recording|full|0|1|corvane3"}));
 }
 
 }  // namespace

@@ -122,11 +122,7 @@ TEST_F(PlotFollowTest, AppendedRecordsKeepTheCursorsAndTheZoomAndAViewOnTheNewes
     window.Open(path_, true);
     CPlotDlg& plot = *window.dialog;
     plot.Command(kPlotCmdCursors)->trigger();
-    TracePlot* pane = window.dialog->Pane(2);
-    pane->SelectCursor(0);
-    pane->SetCursorIndex(3);
-    pane->SelectCursor(1);
-    pane->SetCursorIndex(6);
+    testing::SetCursors(plot.Pane(2), 3, 6);
     const auto range = [&] { return plot.Pane(0)->xAxis->range(); };
     const struct {
         double left, right;  // the zoom, in records

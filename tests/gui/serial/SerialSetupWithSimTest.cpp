@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -52,12 +51,9 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
     auto* setup = window.findChild<CSerialSetupDlg*>();
     ASSERT_NE(setup, nullptr);
     const auto button = [&](const char* name) { return setup->findChild<QPushButton*>(name); };
-    const auto selected = [&](const char* list) {
-        return setup->findChild<QComboBox*>(list)->currentText();
-    };
     const auto settled = [&] { return button("apply")->isEnabled() && !setup->IsScanning(); };
 
-    QString attempt, foundBaud, foundParity;
+    QString attempt;
     SerialLineSettings afterCancel, beforeApply;
     testing::ModalScript script;
     script
@@ -82,13 +78,10 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
                   button("detect")->click();
               })
         .Then([&] { return OpenMessageBox("Cesium instrument located...") != nullptr; },
-              [&] {
-                  foundBaud = selected("baudRate");
-                  foundParity = selected("parity");
-                  OpenMessageBox("Cesium instrument located...")->accept();
-              })
+              [&] { OpenMessageBox("Cesium instrument located...")->accept(); })
         .Then(settled, [&] {
-            // The found settings are shown; the saved ones stay in force until Apply.
+            // The found settings are shown (Apply takes what is shown); the saved ones stay in
+            // force until Apply.
             beforeApply = app.serialPort.Settings();
             button("apply")->click();
         });
@@ -98,8 +91,6 @@ TEST_F(SerialSetupWithSimTest, CancelledDetectLeavesThePortAsItWasAndAFoundUnitI
     EXPECT_TRUE(attempt.startsWith("Trying " + QString::fromStdString(saved.name) + " at "))
         << attempt.toStdString();
     EXPECT_EQ(afterCancel, saved);
-    EXPECT_EQ(foundBaud, "2400");
-    EXPECT_EQ(foundParity, "None");
     EXPECT_EQ(beforeApply, saved);
     EXPECT_EQ(app.serialPort.Settings(),
               (SerialLineSettings{saved.name, 2400, kParityNone, kStopBitsOne, 8}));

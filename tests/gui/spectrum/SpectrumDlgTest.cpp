@@ -11,6 +11,7 @@
 #include "gui/plot/TracePlot.h"
 #include "gui/spectrum/SpectrumDlg.h"
 #include "support/ModalDialogDriver.h"
+#include "support/PlotWindows.h"
 #include "support/TempDir.h"
 #include "support/TimedPrint.h"
 #include "support/WidgetTestApplication.h"
@@ -19,7 +20,6 @@ namespace corvane3 {
 namespace {
 
 using testing::ModalDialogDriver;
-using testing::ProcessEventsUntil;
 
 class SpectrumDlgTest : public testing::WidgetTest {
   protected:
@@ -44,10 +44,7 @@ TEST_F(SpectrumDlgTest, ViewerShowsTheFileAndSavesWhatReopensAlike) {
     const std::string path = (dir_.Path() / "a.css").string();
     std::ofstream(path) << "Detuning, Signal\n-500,1000.5\n0,4000.25\n500,12.3456789\n\n";
     CSpectrumDlg viewer(Context(), path);
-    bool loaded = false;
-    QObject::connect(&viewer, &CSpectrumDlg::InitialLoadDone, [&] { loaded = true; });
-    viewer.show();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return loaded; }));
+    testing::ShowLoaded(viewer);
     EXPECT_EQ(viewer.windowTitle().toStdString(), "File: " + path);
     EXPECT_FALSE(viewer.GoButton()->isVisible());
     EXPECT_EQ(viewer.CommandAction(CSpectrumDlg::kCmdOptions), nullptr);

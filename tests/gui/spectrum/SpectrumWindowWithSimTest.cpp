@@ -59,10 +59,6 @@ class SpectrumWindowWithSimTest : public testing::WidgetTest {
         EXPECT_EQ(window.Plot()->Series(0)->Points().Count(), kInitialPoints);
     }
 
-    std::vector<std::string> DataOf(const std::string& code) const {
-        return testing::SentFields(rig_->Sim(), code);
-    }
-
     testing::TempDir dir_;
     std::unique_ptr<testing::SimWindowRig> rig_;
     int records_ = 0;
@@ -86,8 +82,9 @@ TEST_F(SpectrumWindowWithSimTest, HostSweepOfTwoIsAveragedAndClosingRebootsTheUn
         testing::ModalDialogDriver driver([](QDialog& dialog) { dialog.reject(); });
         window.CommandAction(CSpectrumDlg::kCmdFirstDds + 10)->trigger();
     }
-    ASSERT_TRUE(ProcessEventsUntil([&] { return DataOf("A04").size() == 2; }, kLongWaitMs));
-    EXPECT_EQ(DataOf("A04"), (std::vector<std::string>{kOpeningDdsWord, "47DC59E47639"}));
+    const auto a04 = [&] { return testing::SentFields(rig_->Sim(), "A04"); };
+    ASSERT_TRUE(ProcessEventsUntil([&] { return a04().size() == 2; }, kLongWaitMs));
+    EXPECT_EQ(a04(), (std::vector<std::string>{kOpeningDdsWord, "47DC59E47639"}));
     window.NtotList()->setCurrentIndex(1);  // "2"
     window.GoButton()->click();
     EXPECT_EQ(window.GoButton()->text(), "Abort!");
