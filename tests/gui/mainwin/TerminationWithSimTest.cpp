@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <limits>

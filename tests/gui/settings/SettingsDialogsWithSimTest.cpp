@@ -60,39 +60,34 @@ using EventLogWithSimTest = testing::WidgetTest;
 using TestDiagnosticsWithSimTest = testing::WidgetTest;
 using SecurityWithSimTest = testing::WidgetTest;
 
+// The unit's offset set on the unit itself; the dialog starts from it.
 TEST_F(SettingsDialogsWithSimTest, DeltaFSendsOnlyAnOffsetInRangeWithThePasswordWhenOneIsSet) {
-    const auto enter = [](QDialog& dialog, const char* text) {
-        Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(text));
-        Click(dialog, "apply");
-    };
-    const Messages told = testing::RunAsUser(*rig.window, kCmdDeltaF, [&](QDialog& dialog) {
-        enter(dialog, "1000000");
-        enter(dialog, "-123");
+    rig.Sim().WithInstrument([](sim::CSimulatedInstrument& unit) {
+        return unit.HandleFrame({"W01", "00000", "-000123", "", {}}, sim::SimClock::now());
     });
-    EXPECT_EQ(
-        told,
-        (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
-                  {"Delta-F Notification", "Output Frequency modified"}}));
-    EXPECT_EQ(rig.Sent("W01"), Strings{"-000123  "});
-    EXPECT_EQ(rig.Sent("W01", true), Strings{"00000"});
-    // The next status record reads the new offset back; the dialog starts from it.
-    EXPECT_TRUE(
+    ASSERT_TRUE(
         ProcessEventsUntil([&] { return rig.app.unitState.Snapshot().d1.freqTune == -123; }));
-
     rig.EnableSecurity(42);
     testing::ModalDialogDriver driver([&](QDialog& dialog) {
         if (dialog.objectName() == "authorizeDialog") {
             Find<QLineEdit>(dialog, "password")->setText("42");
             Click(dialog, "apply");
-        } else {
-            EXPECT_EQ(Find<QLineEdit>(dialog, "offset")->text(), "-000123");
-            enter(dialog, "999999");
+            return;
+        }
+        EXPECT_EQ(Find<QLineEdit>(dialog, "offset")->text(), "-000123");
+        for (const char* offset : {"1000000", "999999"}) {
+            Find<QLineEdit>(dialog, "offset")->setText(QString::fromLatin1(offset));
+            Click(dialog, "apply");
         }
     });
     rig.window->RunCommand(kCmdDeltaF);
     EXPECT_EQ(driver.Dialogs(), 2);
-    EXPECT_EQ(rig.Sent("W01"), (Strings{"-000123  ", "+999999  "}));
-    EXPECT_EQ(rig.Sent("W01", true), (Strings{"00000", "00042"}));
+    EXPECT_EQ(
+        driver.Messages(),
+        (Messages{{" ", "Maximum frequency offset = +/- 999999e-15\nDelta-F Operation Aborted"},
+                  {"Delta-F Notification", "Output Frequency modified"}}));
+    EXPECT_EQ(rig.Sent("W01"), Strings{"+999999  "});
+    EXPECT_EQ(rig.Sent("W01", true), Strings{"00042"});
 }
 
 TEST_F(SettingsDialogsWithSimTest, DeltaTAbortsOnceRefusesASlewOutOfRangeAndSendsAGoodOne) {
