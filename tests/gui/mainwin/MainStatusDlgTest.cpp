@@ -211,11 +211,10 @@ TEST_F(QueuedHandOverTest, MessagesFromAnotherThreadAppearInOrderNeverOnTopOfEac
         anotherWasOpen.push_back(QApplication::activeModalWidget() != nullptr);
     });
     testing::ModalDialogDriver driver;
-    std::thread sender([&] {
+    std::thread([&] {
         messages.ShowTimedMessage("Password not Accepted", "Serial Port Settings");
         messages.ShowTimedMessage("Serial port settings NOT modified", "Serial Port Settings");
-    });
-    sender.join();
+    }).join();
     ASSERT_TRUE(testing::ProcessEventsUntil([&] { return driver.Messages().size() == 2; }));
     EXPECT_EQ(driver.Messages(),
               (Messages{{"Serial Port Settings", "Password not Accepted"},
