@@ -50,6 +50,7 @@ class SimulatedUnitFirst {
   protected:
     explicit SimulatedUnitFirst(sim::SimulatorOptions options) : sim_(WithoutWarmUp(options)) {
         EXPECT_TRUE(sim_.IsOpen()) << sim_.Error();
+        // The options' link when they name one (it outlives a disconnection), else the terminal.
         port_ = options.link.empty() ? sim_.SlavePath() : options.link.string();
     }
     static sim::SimulatorOptions WithoutWarmUp(sim::SimulatorOptions options) {
@@ -63,7 +64,7 @@ class SimulatedUnitFirst {
 
 class SimWindowRig : private SimulatedUnitFirst, public PortWindow {
   public:
-    // A unit of options on Port(), polled every second, the change log in data; online once the
+    // A unit of options on its port, polled every second, the change log in data; online once the
     // unit is, its model known and ready(app) true. With programSteps the polling thread also
     // runs the steps the program plugs in (the spectrum sweep and its commands).
     explicit SimWindowRig(sim::SimulatorOptions options,
@@ -78,9 +79,6 @@ class SimWindowRig : private SimulatedUnitFirst, public PortWindow {
     }
 
     sim::CSimulatorServer& Sim() { return sim_; }
-    // The port the program opens: the options' link when they name one (it outlives a
-    // disconnection), else the terminal itself.
-    const std::string& Port() const { return port_; }
 
     bool online = false;
 };

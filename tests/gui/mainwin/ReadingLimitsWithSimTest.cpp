@@ -37,12 +37,6 @@ class RecordedAlerts : public IDesktopAlertSink {
     std::vector<DesktopAlert> alerts;
 };
 
-sim::SimulatorOptions Stepped(const char* vem) {
-    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
-    options.faults.d1Patch = sim::ColumnPatch{kD1VemColumn, vem};
-    return options;
-}
-
 // The most frequent colour of the widget as drawn.
 QRgb BackgroundOf(QWidget* widget) {
     const QImage image = widget->grab().toImage();
@@ -56,7 +50,9 @@ QRgb BackgroundOf(QWidget* widget) {
 }
 
 TEST_F(ReadingLimitsWithSimTest, ACrossingColoursNotifiesTellsTheWatchDrawsTheLimitAndProjects) {
-    testing::SimWindowRig rig(Stepped("2300"));
+    sim::SimulatorOptions options = testing::ModelOptions(kModelTq9000);
+    options.faults.d1Patch = sim::ColumnPatch{kD1VemColumn, "2300"};
+    testing::SimWindowRig rig(options);
     ASSERT_TRUE(rig.online);
     const std::vector<ReadingLimit> limits{{"VEM", {std::nullopt, 2400.0}, {std::nullopt, 2500.0}}};
     std::vector<std::string> said;

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -130,7 +129,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
     const auto longFile = files.Path() / "Unit1234.csd";
 
     std::vector<testing::ModalScript::Step> steps;
-    std::string expectedCode = "A02", expectedData = "0";
+    // What closing sends: a reboot, the unit's own sweep off, or test 1's end.
+    std::string expectedCode = instrument ? "A05" : "A02";
+    const std::string expectedData = instrument ? "off" : "0";
     if (row.situation == ESituation::kTest1) {
         expectedCode = "A01";
         steps.push_back({[] { return true; }, [&main] { main.RunCommand(kCmdTestDiagnostics); }});
@@ -171,10 +172,6 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
                                                    : readings() >= before + kPointsUnderWay;
                              },
                              [] {}});
-        }
-        if (instrument) {
-            expectedCode = "A05";
-            expectedData = "off";
         }
     }
     bool fileShown = false;  // the plot window showed the long file's records after all
@@ -237,10 +234,9 @@ TEST_P(TerminationWithSimTest, TheUnitReceivesWhatClosingSendsBeforeTheProgramEn
         return std::ranges::find(polls, frame.code) != polls.end();
     }));
     EXPECT_EQ(std::ranges::count(SentFields(sim, expectedCode), expectedData), 1);
-    if (instrument) {
-        EXPECT_FALSE(sim.WithInstrument(
-            [](const sim::CSimulatedInstrument& unit) { return unit.IsSweeping(); }));
-    }
+    EXPECT_FALSE(instrument && sim.WithInstrument([](const sim::CSimulatedInstrument& unit) {
+        return unit.IsSweeping();
+    }));
     // The last change logged: the closing command, with its outcome.
     const std::vector<std::string> log = testing::FileLines(rig.polling->ChangeLog().Path());
     ASSERT_FALSE(log.empty());
