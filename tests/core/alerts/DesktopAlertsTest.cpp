@@ -97,11 +97,10 @@ TEST(DesktopAlertsTest, RecordingFailingOncePerRunOfFailuresNamedAsTheTitleNames
     CDesktopAlerts alerts;
     const auto first = alerts.RecordingFailed("Output data directory not set.", kTq9000);
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->kind, EAlertKind::kRecordingFailed);
-    EXPECT_EQ(first->urgency, EAlertUrgency::kCritical);
-    EXPECT_EQ(first->icon, "dialog-error");
-    EXPECT_EQ(first->summary, "Model Tq9000 SN 1234: Save data record error");
-    EXPECT_EQ(first->body, "Output data directory not set.");
+    EXPECT_EQ(std::tie(first->kind, first->urgency, first->icon, first->summary, first->body),
+              std::make_tuple(EAlertKind::kRecordingFailed, EAlertUrgency::kCritical,
+                              "dialog-error", "Model Tq9000 SN 1234: Save data record error",
+                              "Output data directory not set."));
     // Still failing, for another reason: the user already knows. A run ends with a good write:
     // MainStatusDlgTest.DesktopAlertsOncePerEventAndNoneWhileSwitchedOff.
     EXPECT_FALSE(
