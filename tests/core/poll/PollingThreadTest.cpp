@@ -59,7 +59,8 @@ class PollingThreadTest : public testing::PollingRig {
 TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     Start(403);
     // The Factory access field goes to a 401 only.
-    EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound), Optional(Field(&Frame::parameter, "00000")));
+    EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound),
+                Optional(Field(&Frame::parameter, "00000")));
     EXPECT_THAT(sim_->WaitForFrame("A15", kEventBound), Optional(Field(&Frame::data, "0")));
     const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
@@ -222,7 +223,8 @@ TEST_F(PollingThreadTest,
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
                             Pair("Serial port settings NOT modified", "Serial Port Settings")));
-    EXPECT_THAT(sim_->WaitForFrame("C05", kEventBound), Optional(Field(&Frame::data, "19200,8,E,1")));
+    EXPECT_THAT(sim_->WaitForFrame("C05", kEventBound),
+                Optional(Field(&Frame::data, "19200,8,E,1")));
     EXPECT_EQ(port_.Settings().baudRate, 9600u);
     EXPECT_TRUE(log_.WaitForCount(ELinkState::kPasswordFailed, 1, kEventBound));
     // The password went with that one command only.
@@ -264,25 +266,21 @@ TEST_F(PollingThreadTest,
 
 // A unit that never answers and a port that cannot be opened both give four "Unit Not
 // Responding" passes and a reset on the fifth; a missing port is tried again only then.
-TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
+using PollingThreadSilenceTest = testing::PollingRig;
+
+TEST_F(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
     CPseudoTerminal pty;  // nobody answers
     ASSERT_TRUE(pty.IsOpen());
     for (const std::string& path : {pty.SlavePath(), std::string("/dev/corvane3-no-such-port")}) {
         const bool missing = path != pty.SlavePath();
-        CLinkStatus status;
-        testing::StatusLog log(status);
-        CSerialPort port(status);
-        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
-        CUnitState unit;
-        CPollingShared shared;
-        CProgramSettings settings;
-        testing::RecordingSink sink;
-        CPollingThread thread(port, unit, status, shared, settings, sink);
+        log_.Clear();
+        port_.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        CPollingThread thread(port_, unit_, status_, shared_, settings_, sink_);
 
         thread.StartBackgroundThread();
-        ASSERT_TRUE(log.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
+        ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
         ASSERT_TRUE(thread.StopBackgroundThread());
-        EXPECT_FALSE(unit.Online);
+        EXPECT_FALSE(unit_.Online);
         // A missing port is reopened only by the reset of the fifth pass.
         using enum ELinkState;
         std::vector<ELinkState> expected(4, kUnitNotResponding);
@@ -292,7 +290,7 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
             expected.insert(expected.end() - 1, {kRs232Reset, kRs232OpenFailed});
         }
         // For a silent unit, only the lines of the link state machine, not those of the port.
-        std::vector<ELinkState> lines = log.Lines();
+        std::vector<ELinkState> lines = log_.Lines();
         if (!missing) {
             std::erase_if(lines, [](ELinkState state) {
                 return state == kRs232Open || state == kRs232OpenFailed ||
