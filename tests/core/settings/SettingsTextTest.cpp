@@ -64,10 +64,6 @@ TEST(SettingsTextTest, ClockTextsAndDiagnosticValues) {
              {"01h", 1}, {"80h", 128}, {"AlignGainPot", 183}, {"End Test", 0}}) {
         EXPECT_EQ(GainDacValue(item), value) << item;
     }
-    EXPECT_EQ(DiagnosticListText("\x02"
-                                 "A01 00000 Test 1 started\r\n\x03"),
-              "A01 00000 Test 1 started");
-    EXPECT_EQ(DiagnosticListText("DAC 123 ADC 456\n"), "DAC 123 ADC 456");
 }
 
 TEST(SettingsEntriesTest, WholeNumberIsTheWholeTextOrNothing) {
