@@ -84,8 +84,7 @@ TEST(DesktopAlertsTest, AlarmUrgencyFollowsTheUnitState) {
         CDesktopAlerts alerts;
         const auto raised = alerts.StatusRecord({code, 0, 0, 0, 0}, unitStatus, kTq9000);
         ASSERT_EQ(raised.size(), 1u);
-        EXPECT_EQ(raised[0].urgency, urgency);
-        EXPECT_EQ(raised[0].icon, icon);
+        EXPECT_EQ(std::tie(raised[0].urgency, raised[0].icon), std::tuple(urgency, icon));
     }
 }
 

@@ -67,9 +67,8 @@ TEST_F(ConfigurationTest, NamesMatchInAnyCaseUnderATurkishLocale) {
         const auto path = WriteIni(text);
         CProfileFile profile(path);
         LoadConfiguration(profile, settings_, line_);
-        EXPECT_EQ(settings_.PollingInterval, 5);
-        EXPECT_TRUE(settings_.RecordDataFile);
-        EXPECT_EQ(line_.parity, kParityEven);
+        EXPECT_EQ(std::tie(settings_.PollingInterval, settings_.RecordDataFile, line_.parity),
+                  std::tuple(5, true, kParityEven));
         SaveConfiguration(profile, settings_, line_);
         ASSERT_TRUE(profile.Save());
         const std::string saved = FileText(path);
