@@ -67,9 +67,8 @@ TEST_F(ConfigurationTest, NamesMatchInAnyCaseUnderATurkishLocale) {
         const auto path = WriteIni(text);
         CProfileFile profile(path);
         LoadConfiguration(profile, settings_, line_);
-        EXPECT_EQ(settings_.PollingInterval, 5);
-        EXPECT_TRUE(settings_.RecordDataFile);
-        EXPECT_EQ(line_.parity, kParityEven);
+        EXPECT_EQ(std::tie(settings_.PollingInterval, settings_.RecordDataFile, line_.parity),
+                  std::tuple(5, true, kParityEven));
         SaveConfiguration(profile, settings_, line_);
         ASSERT_TRUE(profile.Save());
         const std::string saved = FileText(path);
@@ -221,9 +220,10 @@ TEST(BrandNameTest, KnownFolderNamesInAnyCaseGiveTheBrand) {
     EXPECT_EQ(BrandNameForExecutable("/opt/release-old/corvane3"), "");
 }
 
-TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "a.ini";
+using ProfileFileTest = ConfigurationTest;
+
+TEST_F(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
+    const auto path = dir_.Path() / "a.ini";
     std::ofstream(path) << "[COM]\r\n  portname =  \"/dev/ttyS0\" \r\nEmpty=\r\n; Hidden=1\r\n"
                            "[Other]\r\nBaudRate=1\r\n";
     const CProfileFile profile(path);
@@ -233,13 +233,12 @@ TEST(ProfileFileTest, ReadsValuesLikeTheProfileServices) {
     EXPECT_EQ(profile.GetInt("COM", "Empty", 7), 7);
 }
 
-TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTemporaries) {
-    testing::TempDir dir;
-    const fs::path target = dir.Path() / "real" / "Corvane3.ini";
+TEST_F(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTemporaries) {
+    const fs::path target = dir_.Path() / "real" / "Corvane3.ini";
     fs::create_directory(target.parent_path());
     std::ofstream(target) << "; dos file\r\n[Main]\r\nA=1\r\n";
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    const fs::path link = dir.Path() / "Corvane3.ini";
+    const fs::path link = dir_.Path() / "Corvane3.ini";
     fs::create_symlink("real/Corvane3.ini", link);
 
     // What a killed save leaves: a temporary of a process that is gone; a live one is kept.
@@ -269,13 +268,12 @@ TEST(ProfileFileTest, SaveWritesThroughLinksKeepsLineEndsAndModeAndClearsDeadTem
 
 // A FIFO or a file with a line longer than any setting is never read (nor blocks
 // the start, nor fills the memory) and so never written over.
-TEST(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
-    testing::TempDir dir;
-    const auto fifo = dir.Path() / "fifo.ini";
+TEST_F(ProfileFileTest, AFifoOrAFileWithAnEndlessLineIsUnreadableAndLeftAlone) {
+    const auto fifo = dir_.Path() / "fifo.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const auto endless = dir.Path() / "endless.ini";
+    const auto endless = dir_.Path() / "endless.ini";
     std::ofstream(endless) << "[Main]\nPollingEnabled=true\n" << std::string((1 << 20) + 1, 'x');
-    const auto longest = dir.Path() / "longest.ini";
+    const auto longest = dir_.Path() / "longest.ini";
     std::ofstream(longest) << "[Main]\nKey=" << std::string((1 << 20) - 4, 'x') << "\n";
     using enum CProfileFile::ELoadStatus;
     for (const auto& [path, status, error] :

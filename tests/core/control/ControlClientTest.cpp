@@ -118,11 +118,10 @@ TEST_F(ControlClientTest, ExchangesTravelWholeAndCarryTheirEnd) {
         const std::optional<ClientMessage> asked = peer_.Next();
         ASSERT_TRUE(asked && std::holds_alternative<ExchangeRequest>(*asked));
         const auto& request = std::get<ExchangeRequest>(*asked);
-        EXPECT_EQ(request.command.code, c.command.code);
-        EXPECT_EQ(request.command.data, c.command.data);
-        EXPECT_EQ(request.command.parameter, c.command.parameter);
-        EXPECT_EQ(request.command.replyLimit, c.command.limit);
-        EXPECT_EQ(request.command.end, c.end);
+        const ControlCommand& sent = request.command;
+        EXPECT_EQ(
+            std::tie(sent.code, sent.data, sent.parameter, sent.replyLimit, sent.end),
+            std::tie(c.command.code, c.command.data, c.command.parameter, c.command.limit, c.end));
         ReplyMessage answer = c.answer;
         peer_.Send(ReplyMessage{request.id + 1, true, true, "another's"});  // not this one's
         answer.id = request.id;
@@ -208,14 +207,12 @@ TEST_F(ControlClientTest, PushesLandAsPolledAndAServiceThatGoesEndsTheWait) {
     EXPECT_FALSE(client_.Relay({"C10", 0, "", kEtx, 64}).sent);
 }
 
-TEST(ControlClientConnectTest, FailuresSayWhatToDo) {
-    testing::TempDir dir;
-    const std::string absent = (dir.Path() / "absent.sock").string();
-    const std::string stale = (dir.Path() / "stale.sock").string();
+using ControlClientConnectTest = ControlClientTest;
+
+TEST_F(ControlClientConnectTest, FailuresSayWhatToDo) {
+    const std::string absent = (dir_.Path() / "absent.sock").string();
+    const std::string stale = (dir_.Path() / "stale.sock").string();
     { ServicePeer gone(stale); }  // its socket file stays, nobody listens
-    CLinkStatus status;
-    CUnitState unit;
-    testing::RecordingSink sink;
     const struct {
         std::string path;
         std::string problem;
@@ -223,16 +220,16 @@ TEST(ControlClientConnectTest, FailuresSayWhatToDo) {
         {absent, "No logging service serves " + absent +
                      ": none is running, or it was started without --control."},
         {stale, "The logging service of " + stale + " is gone."},
-        {(dir.Path() / std::string(200, 'x')).string(), "is too long"},
+        {(dir_.Path() / std::string(200, 'x')).string(), "is too long"},
     };
     for (const auto& c : cases) {
-        CControlClient client(unit, status, sink);
+        CControlClient client(unit_, status_, sink_);
         const std::optional<std::string> problem = client.Connect(c.path);
         ASSERT_TRUE(problem);
         EXPECT_NE(problem->find(c.problem), std::string::npos) << *problem;
     }
     // A live service whose socket only its group may open: the group to join, as for a port.
-    const std::string forbidden = (dir.Path() / "forbidden.sock").string();
+    const std::string forbidden = (dir_.Path() / "forbidden.sock").string();
     ServicePeer live(forbidden);
     const std::optional<gid_t> group = testing::GroupId(testing::kSerialGroup);
     if (!group || !testing::NobodysFileAccess().Active()) {
@@ -240,12 +237,11 @@ TEST(ControlClientConnectTest, FailuresSayWhatToDo) {
                      << ": a refusal is made by connecting as nobody to a socket of that group";
     }
     ASSERT_TRUE(testing::GiveDevice(forbidden, *group, 0660));
-    std::filesystem::permissions(dir.Path(), std::filesystem::perms::others_exec,
+    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add);
     const testing::NobodysFileAccess nobody;
     ASSERT_TRUE(nobody.Active());
-    CControlClient client(unit, status, sink);
-    EXPECT_EQ(client.Connect(forbidden),
+    EXPECT_EQ(client_.Connect(forbidden),
               "Cannot open " + forbidden +
                   ". Permission denied: add your user to the group dialout and log in again.");
 }

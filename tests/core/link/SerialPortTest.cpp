@@ -21,6 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 using SerialPortTest = testing::PortFixture;
+using SerialPortOpenTest = testing::PortFixture;
 
 TEST_F(SerialPortTest, ShortReadsReturnWhatArrivedAndFailAndSevenBitsStripTheHighBit) {
     std::string got = "old";
@@ -83,43 +84,37 @@ TEST_F(SerialPortTest, SettingsAndStateAreAnsweredWhileAReadIsWaiting) {
     EXPECT_EQ(port_.Settings().baudRate, 19200u);
 }
 
-TEST(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOncePerUse) {
+TEST_F(SerialPortOpenTest, OnlyTerminalDevicesAreOpenedAndAMissingOneIsReopenedOncePerUse) {
     testing::TempDir dir;
     const std::string file = (dir.Path() / "file").string();
     std::ofstream(file) << "not a port\n";
-    CPseudoTerminal pty;
-    ASSERT_TRUE(pty.IsOpen());
     const std::string missing = "/dev/corvane3-no-such-port";
-
-    CLinkStatus status;
-    testing::StatusLog log(status);
-    CSerialPort port(status);
     // /dev/null and a FIFO are refused alike: the program's own end-to-end tests try them.
     const std::pair<std::string, std::string> cases[] = {
-        {file, kNotASerialPort}, {pty.SlavePath(), ""}, {missing, kPortNotPresent}};
+        {file, kNotASerialPort}, {pty_.SlavePath(), ""}, {missing, kPortNotPresent}};
     for (const auto& [path, error] : cases) {
-        log.Clear();
-        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
-        EXPECT_EQ(port.OpenPort(), error.empty()) << path;
-        EXPECT_EQ(port.IsOpen(), error.empty()) << path;
-        EXPECT_EQ(port.LastOpenError(), error) << path;
-        EXPECT_THAT(log.Lines(), ElementsAre(error.empty() ? ELinkState::kRs232Open
-                                                           : ELinkState::kRs232OpenFailed));
+        log_.Clear();
+        port_.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        EXPECT_EQ(port_.OpenPort(), error.empty()) << path;
+        EXPECT_EQ(port_.IsOpen(), error.empty()) << path;
+        EXPECT_EQ(port_.LastOpenError(), error) << path;
+        EXPECT_THAT(log_.Lines(), ElementsAre(error.empty() ? ELinkState::kRs232Open
+                                                            : ELinkState::kRs232OpenFailed));
     }
     // Every later use of the missing port tries one reopen and fails.
-    log.Clear();
+    log_.Clear();
     std::string got;
-    EXPECT_FALSE(port.ReadBytes(1, got));
-    EXPECT_FALSE(port.WriteBytes("x"));
-    EXPECT_TRUE(port.ResetPort());  // always true, even though the reopen failed
-    EXPECT_THAT(log.Lines(), ElementsAre(ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
-                                         ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
-                                         ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed));
+    EXPECT_FALSE(port_.ReadBytes(1, got));
+    EXPECT_FALSE(port_.WriteBytes("x"));
+    EXPECT_TRUE(port_.ResetPort());  // always true, even though the reopen failed
+    EXPECT_THAT(log_.Lines(), ElementsAre(ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
+                                          ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed,
+                                          ELinkState::kRs232Reset, ELinkState::kRs232OpenFailed));
 }
 
 // Only a group the user has not joined may open the port: the user is told which group to join,
 // unless the group is root's or could not open it either.
-TEST(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) {
+TEST_F(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) {
     const std::optional<gid_t> serialGroup = testing::GroupId(testing::kSerialGroup);
     if (!serialGroup || !testing::NobodysFileAccess().Active()) {
         GTEST_SKIP() << "needs root and the group " << testing::kSerialGroup
@@ -132,15 +127,13 @@ TEST(SerialPortOpenTest, ARefusedPortNamesTheGroupToJoinWhenJoiningItWouldHelp) 
         {*serialGroup, 0640, "Permission denied"},  // the group may not write: joining is no use
         {0, 0660, "Permission denied"},
     };
-    CLinkStatus status;
-    CSerialPort port(status);
     for (const auto& [group, mode, error] : cases) {
         CPseudoTerminal pty;
         ASSERT_TRUE(testing::GiveDevice(pty.SlavePath(), group, mode));
-        port.SetSettings({pty.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
+        port_.SetSettings({pty.SlavePath(), 9600, kParityOdd, kStopBitsTwo, 7});
         testing::NobodysFileAccess nobody;
-        EXPECT_FALSE(port.OpenPort());
-        EXPECT_EQ(port.LastOpenError(), error) << group << " " << mode;
+        EXPECT_FALSE(port_.OpenPort());
+        EXPECT_EQ(port_.LastOpenError(), error) << group << " " << mode;
     }
 }
 
@@ -167,7 +160,7 @@ TEST(EnumerateComPortsTest, ListsRealUartsAndUsbAdaptersOnly) {
     add("ttyUSB0", true, nullptr);
     add("ttyACM2", true, nullptr);
     add("tty1", false, nullptr);  // a virtual console: no device entry
-    add("ttyS9", false, "4");  // not a device
+    add("ttyS9", false, "4");     // not a device
     std::vector<std::string> ports{"stale"};
     EnumerateComPorts(ports, sys.Path(), "/dev");
     EXPECT_THAT(ports, UnorderedElementsAre("/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyACM2"));

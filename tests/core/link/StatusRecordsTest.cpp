@@ -87,11 +87,10 @@ TEST(StatusRecordsTest, D2ModelCodeDacGainAndSweepCapability) {
         D2Record d2;
         d2.modelCode = kModel7730B;
         bool sweep = !expectedSweep;
-        const bool good = ParseD2Record(GoodD2(dacGain, sweepText, model), d2, sweep);
+        EXPECT_TRUE(ParseD2Record(GoodD2(dacGain, sweepText, model), d2, sweep)) << model;
         EXPECT_EQ(d2.modelCode, expectedModel) << model;
         EXPECT_FLOAT_EQ(d2.dacGain, expectedGain) << model;
         EXPECT_EQ(sweep, expectedSweep) << sweepText;
-        EXPECT_TRUE(good) << model;
 
         D2Record scanned;
         scanned.modelCode = kModel7730B;

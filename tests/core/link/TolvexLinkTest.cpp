@@ -60,30 +60,29 @@ TEST_F(TolvexLinkTest, ShortD1ReplyChangesNothing) {
 
 // Attached to the logging service, a command and its reply are one exchange, so that nothing of
 // the service's can come between them; a command whose reply is not read goes alone.
-TEST(RelayedTolvexLinkTest, CommandAndReplyGoAsOneExchangeAndLoneCommandsAreFlushed) {
+using RelayedTolvexLinkTest = TolvexLinkTest;
+
+TEST_F(RelayedTolvexLinkTest, CommandAndReplyGoAsOneExchangeAndLoneCommandsAreFlushed) {
     testing::ScriptedRelay relay;
-    CLinkStatus status;
-    CSerialPort port(status);
-    std::atomic<std::int32_t> model{0};
     std::string reply;
     {
-        CTolvexLink link(port, model, relay);
+        CTolvexLink link(port_, unit_.InstrumentModel, relay);
         ASSERT_TRUE(link.SendCmd("C05", 12345, "1"));
         EXPECT_TRUE(relay.Items().empty());
         EXPECT_TRUE(link.GetResponse(reply, kEtx, 64));
-        EXPECT_EQ(reply, "\x02" "C05 00000\x03");
+        EXPECT_EQ(reply, "\002C05 00000\003");
         EXPECT_TRUE(link.GetResponse(reply, kLf, 80));  // a line read alone
         EXPECT_TRUE(link.SendCmd("A01", 0, "0"));
-        EXPECT_TRUE(link.SendCmd("A02", 0, ""));  // the first goes alone now
+        EXPECT_TRUE(link.SendCmd("A02", 0, ""));     // the first goes alone now
         EXPECT_TRUE(link.GetResponse(reply, 0, 0));  // reads nothing: still held
         EXPECT_TRUE(link.FlushHeldCommand());
         EXPECT_TRUE(link.FlushHeldCommand());  // nothing held
         EXPECT_TRUE(link.SendCmd("A03", 0, "9"));
     }  // the link's end sends what it holds
-    EXPECT_EQ(relay.Items(), (std::vector<std::string>{
-                                 "relay C05 1 etx 12345 64", "relay   lf 0 80",
-                                 "relay A01 0 none 0 0", "relay A02  none 0 0",
-                                 "relay A03 9 none 0 0"}));
+    EXPECT_EQ(relay.Items(),
+              (std::vector<std::string>{"relay C05 1 etx 12345 64", "relay   lf 0 80",
+                                        "relay A01 0 none 0 0", "relay A02  none 0 0",
+                                        "relay A03 9 none 0 0"}));
 }
 
 }  // namespace

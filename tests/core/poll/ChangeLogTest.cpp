@@ -34,13 +34,7 @@ TEST(ChangeLogTest, LinesNameTheUnitAndOutcomeAndNeverShowAPassword) {
                                      .replyLimit = 64};
     EXPECT_EQ(ChangeLogLine(1796169600, 1234, 403, setPassword, EReplyVerdict::kRefused),
               "2026-12-02 00:00:00 UTC\t1234\t403 Tq9000\tC08\t*****\tpassword\trefused\n");
-    const MailboxCommand offset{.code = CommandCode(ECommand::kSetUserFrequencyOffset),
-                                .data = "+000123  ",
-                                .parameter = kFactoryAccessOption,
-                                .replyLimit = 64};
-    EXPECT_EQ(
-        ChangeLogLine(0, 7, 401, offset, EReplyVerdict::kUnanswered),
-        "1970-01-01 00:00:00 UTC\t7\t401 ChronoBeam/QRT-60\tW01\t+000123  \tfactory\tno reply\n");
+    // "no reply" and data kept as typed: SettingsDialogsWithSimTest, AttachedWindowWithSimTest.
     // A sweep's start and end are logged without a reply.
     const MailboxCommand sweep{.code = CommandCode(ECommand::kSingleDdsPoint),
                                .data = "sweep end: 5 of 9 points",

@@ -8,15 +8,12 @@
 
 #include "core/link/CommandCodes.h"
 #include "core/link/CommandFrame.h"
-#include "core/poll/PollingThread.h"
 #include "core/poll/SerialReconfiguration.h"
 #include "sim/PseudoTerminal.h"
-#include "sim/SimulatorServer.h"
 #include "sim/StatusRecords.h"
-#include "support/RecordingSink.h"
+#include "support/PollingRig.h"
 #include "support/SimClient.h"
 #include "support/TelemetryTestData.h"
-#include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
@@ -28,8 +25,6 @@ using ::testing::Optional;
 using ::testing::Pair;
 using namespace std::chrono_literals;
 using Frame = sim::ReceivedFrame;
-// A frame or state the test waits for; only a hung thread takes this long.
-constexpr auto kEventBound = 30s;
 
 class RecordingMessages : public ITimedMessageSink,
                           public testing::WaitableLog<std::pair<std::string, std::string>> {
@@ -39,19 +34,14 @@ class RecordingMessages : public ITimedMessageSink,
     }
 };
 
-class PollingThreadTest : public ::testing::Test {
+class PollingThreadTest : public testing::PollingRig {
   protected:
-    // Starts a simulator (answering at once, no warm-up) behind a fixed link path and the
-    // polling thread on that path; when it polls, waits for its first status record.
+    // Starts a simulator (answering at once, no warm-up) and the polling thread on its link.
     void Start(int model, const std::function<void(sim::SimulatorOptions&)>& adjust = {}) {
         sim::SimulatorOptions options = testing::QuickOptions(model);
-        options.link = dir_.Path() / "unit";
         if (adjust) {
             adjust(options);
         }
-        sim_ = std::make_unique<sim::CSimulatorServer>(options);
-        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
-        port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
         PollingHooks hooks;
         hooks.listPorts = [this] {
             return std::vector<std::string>{(dir_.Path() / "unit").string()};
@@ -59,38 +49,18 @@ class PollingThreadTest : public ::testing::Test {
         hooks.reconfigureSerial = [this](PollContext& context) {
             ReconfigureSerial(context, rs232_, messages_);
         };
-        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
-                                                   hooks);
-        thread_->ChangeLog().SetDirectory(dir_.Path().string());
-        thread_->StartBackgroundThread();
-        if (settings_.PollingEnabled) {
-            ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1));
-        }
-    }
-    void TearDown() override {
-        if (thread_) {
-            EXPECT_TRUE(thread_->StopBackgroundThread());
-        }
+        StartPolling(options, hooks);
     }
 
-    testing::TempDir dir_;
-    CLinkStatus status_;
-    testing::StatusLog log_{status_};
-    CSerialPort port_{status_};
-    CUnitState unit_;
-    CPollingShared shared_;
-    CProgramSettings settings_;
-    testing::RecordingSink sink_;
     RecordingMessages messages_;
     SerialLineSettings rs232_;
-    std::unique_ptr<sim::CSimulatorServer> sim_;
-    std::unique_ptr<CPollingThread> thread_;
 };
 
 TEST_F(PollingThreadTest, Tq9000StartIdentificationAndPollInOrder) {
     Start(403);
     // The Factory access field goes to a 401 only.
-    EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound), Optional(Field(&Frame::parameter, "00000")));
+    EXPECT_THAT(sim_->WaitForFrame("A24", kEventBound),
+                Optional(Field(&Frame::parameter, "00000")));
     EXPECT_THAT(sim_->WaitForFrame("A15", kEventBound), Optional(Field(&Frame::data, "0")));
     const std::vector<std::string> codes = sim_->Codes();
     ASSERT_GE(codes.size(), 12u);
@@ -158,9 +128,7 @@ TEST_F(PollingThreadTest, DiagnosticsModeListensInsteadOfPollingButServesTheMail
     EXPECT_THAT(sim_->Codes(), ElementsAre("C10"));
 
     shared_.DiagnosticsMode = kDiagnosticsA01 | kDiagnosticsEnd;
-    const auto stop = sim_->WaitForFrame("A01", 10s);
-    ASSERT_TRUE(stop);
-    EXPECT_EQ(stop->data, "0");
+    EXPECT_THAT(sim_->WaitForFrame("A01", 10s), Optional(Field(&Frame::data, "0")));
     ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 2));  // polling again
     EXPECT_EQ(shared_.DiagnosticsMode, 0u);
 }
@@ -255,7 +223,8 @@ TEST_F(PollingThreadTest,
     EXPECT_THAT(messages_.Items(),
                 ElementsAre(Pair("Password not Accepted", "Serial Port Settings"),
                             Pair("Serial port settings NOT modified", "Serial Port Settings")));
-    EXPECT_THAT(sim_->WaitForFrame("C05", kEventBound), Optional(Field(&Frame::data, "19200,8,E,1")));
+    EXPECT_THAT(sim_->WaitForFrame("C05", kEventBound),
+                Optional(Field(&Frame::data, "19200,8,E,1")));
     EXPECT_EQ(port_.Settings().baudRate, 9600u);
     EXPECT_TRUE(log_.WaitForCount(ELinkState::kPasswordFailed, 1, kEventBound));
     // The password went with that one command only.
@@ -297,25 +266,21 @@ TEST_F(PollingThreadTest,
 
 // A unit that never answers and a port that cannot be opened both give four "Unit Not
 // Responding" passes and a reset on the fifth; a missing port is tried again only then.
-TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
+using PollingThreadSilenceTest = testing::PollingRig;
+
+TEST_F(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenAReset) {
     CPseudoTerminal pty;  // nobody answers
     ASSERT_TRUE(pty.IsOpen());
     for (const std::string& path : {pty.SlavePath(), std::string("/dev/corvane3-no-such-port")}) {
         const bool missing = path != pty.SlavePath();
-        CLinkStatus status;
-        testing::StatusLog log(status);
-        CSerialPort port(status);
-        port.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
-        CUnitState unit;
-        CPollingShared shared;
-        CProgramSettings settings;
-        testing::RecordingSink sink;
-        CPollingThread thread(port, unit, status, shared, settings, sink);
+        log_.Clear();
+        port_.SetSettings({path, 9600, kParityOdd, kStopBitsTwo, 7});
+        CPollingThread thread(port_, unit_, status_, shared_, settings_, sink_);
 
         thread.StartBackgroundThread();
-        ASSERT_TRUE(log.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
+        ASSERT_TRUE(log_.WaitForCount(ELinkState::kUnitNotResponding, 5, std::chrono::seconds(60)));
         ASSERT_TRUE(thread.StopBackgroundThread());
-        EXPECT_FALSE(unit.Online);
+        EXPECT_FALSE(unit_.Online);
         // A missing port is reopened only by the reset of the fifth pass.
         using enum ELinkState;
         std::vector<ELinkState> expected(4, kUnitNotResponding);
@@ -325,7 +290,7 @@ TEST(PollingThreadSilenceTest, SilentUnitOrMissingPortGiveFourNotRespondingThenA
             expected.insert(expected.end() - 1, {kRs232Reset, kRs232OpenFailed});
         }
         // For a silent unit, only the lines of the link state machine, not those of the port.
-        std::vector<ELinkState> lines = log.Lines();
+        std::vector<ELinkState> lines = log_.Lines();
         if (!missing) {
             std::erase_if(lines, [](ELinkState state) {
                 return state == kRs232Open || state == kRs232OpenFailed ||

@@ -9,52 +9,34 @@
 #include <fstream>
 
 #include "core/link/TrafficLog.h"
-#include "core/poll/PollingThread.h"
 #include "core/spectrum/SpectrumAcquisition.h"
-#include "sim/SimulatorServer.h"
 #include "support/CommaLocale.h"
-#include "support/RecordingSink.h"
+#include "support/PollingRig.h"
 #include "support/SimFrames.h"
-#include "support/TempDir.h"
 
 namespace corvane3 {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Generous bound for anything the thread and the simulated unit do.
-constexpr auto kLongWait = 60s;
-
-class SweepWithSimTest : public ::testing::Test {
+class SweepWithSimTest : public testing::PollingRig {
   protected:
     void Start(bool instrumentSweep) {
         sim::SimulatorOptions options;
         options.instrument.warmup = 0ms;
         options.instrument.instrumentSweep = instrumentSweep;
         options.instrument.rebootSilence = 500ms;
-        options.link = dir_.Path() / "unit";
         options.log = dir_.Path() / "sim.log";
-        sim_ = std::make_unique<sim::CSimulatorServer>(options);
-        ASSERT_TRUE(sim_->IsOpen()) << sim_->Error();
-        port_.SetSettings({(dir_.Path() / "unit").string(), 9600, kParityOdd, kStopBitsTwo, 7});
         PollingHooks hooks;
         spectrum_.InstallHooks(hooks);
-        thread_ = std::make_unique<CPollingThread>(port_, unit_, status_, shared_, settings_, sink_,
-                                                   hooks);
-        thread_->StartBackgroundThread();
-        ASSERT_TRUE(sink_.WaitForCount(kNotifyStatusRecord, 1, kLongWait));
+        StartPolling(options, hooks);
         spectrum_.Open(instrumentSweep ? ESweepMode::kInstrument : ESweepMode::kHost);
-    }
-    void TearDown() override {
-        if (thread_) {
-            EXPECT_TRUE(thread_->StopBackgroundThread());
-        }
     }
 
     // Handles progress notifications as the window does until done(progress) or the bound.
     SweepProgress HandleUntil(const std::function<bool(const SweepProgress&)>& done) {
         SweepProgress last;
-        const auto until = std::chrono::steady_clock::now() + kLongWait;
+        const auto until = std::chrono::steady_clock::now() + kEventBound;
         while (std::chrono::steady_clock::now() < until) {
             sink_.WaitForCount(kNotifySweepProgress, handled_ + 1, 1s);
             const auto codes = sink_.Codes();
@@ -87,16 +69,7 @@ class SweepWithSimTest : public ::testing::Test {
         EXPECT_NEAR(data.detuning[peak - data.average.begin()], 0.0, 100.0);
     }
 
-    testing::TempDir dir_;
-    CLinkStatus status_;
-    CSerialPort port_{status_};
-    CUnitState unit_;
-    CPollingShared shared_;
-    CProgramSettings settings_;
-    testing::RecordingSink sink_;
     CSpectrumAcquisition spectrum_{shared_, settings_};
-    std::unique_ptr<sim::CSimulatorServer> sim_;
-    std::unique_ptr<CPollingThread> thread_;
     std::size_t handled_ = 0;
 };
 
