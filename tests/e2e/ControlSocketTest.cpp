@@ -1,7 +1,7 @@
 // A headless run serving its link on a control socket, against the simulator, with real socket
-// clients: what they see and what the run says of them, a protected command, and the socket's
-// own rules. When an exchange reaches the unit and what a client killed mid-sweep leaves sent,
-// the attached window's tests pin against the same service.
+// clients: what they see and what the run says of them, a protected command, and the packaged
+// service's socket. When an exchange reaches the unit and what a client killed mid-sweep leaves
+// sent, the attached window's tests pin against the same service.
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -139,34 +139,6 @@ TEST(ControlSocketTest, APasswordOpensAProtectedCommandAndIsWrittenNowhere) {
         EXPECT_EQ(text.find("4321"), std::string::npos) << text;
         EXPECT_EQ(text.find("1111"), std::string::npos) << text;
     }
-}
-
-TEST(ControlSocketTest, TheSocketIsForTheGroupAndOneRunServesIt) {
-    ControlRig rig;
-    ASSERT_TRUE(rig.unit->Started());
-    ControlClient client(rig.Socket());
-    // Its mode under the packaged unit's file mask is the service test's.
-    ASSERT_TRUE(client.NextOf<HelloMessage>());
-
-    const std::string plainFile = (rig.dir.Path() / "plain").string();
-    std::ofstream(plainFile) << "keep";
-    const struct {
-        std::string socket;
-        std::string said;
-    } kRefused[] = {
-        {rig.Socket(), "cannot serve on " + rig.Socket() + ": another run serves this socket"},
-        {plainFile, "cannot serve on " + plainFile + ": the path exists and is not a socket"},
-    };
-    for (const auto& c : kRefused) {
-        // A port of its own: the unit's is held by the first run.
-        ChildProcess second({CORVANE3_PROGRAM, "--headless", "--port",
-                             (rig.dir.Path() / "absent").string(), "--control", c.socket});
-        EXPECT_EQ(second.Wait(), 1) << c.socket;
-        EXPECT_NE(second.Err().find(c.said), std::string::npos) << second.Err();
-    }
-    EXPECT_EQ(FileText(plainFile), "keep");
-    EXPECT_EQ(rig.Stop(), 0) << rig.run->Err();
-    EXPECT_FALSE(std::filesystem::exists(rig.Socket()));
 }
 
 // --attach alone attaches to the packaged service's socket named after the configured port.

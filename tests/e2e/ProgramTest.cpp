@@ -89,6 +89,11 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
          1,
          "",
          "--metrics: cannot serve on 127.0.0.1:" + heldPort + ": Address already in use"},
+        // A control socket's path that holds another file is left as it is.
+        {{"--headless", "--timeout", "1", "--control", config},
+         1,
+         "",
+         "--control: cannot serve on " + config + ": the path exists and is not a socket"},
         {{"--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
         {{"--timeout", "5", "foo.txt"}, 1, "", "Unrecognized file type:  txt", "", 0, 1},
         {{"--timeout", "5", fifo + ".csd"}, 1, "", "Read Error", "", 0, 1},
