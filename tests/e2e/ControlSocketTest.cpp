@@ -49,19 +49,6 @@ struct ControlRig {
     std::string Socket() const { return (dir.Path() / "control.sock").string(); }
     std::filesystem::path Trace() const { return dir.Path() / "trace"; }
     std::filesystem::path ChangeLog() const { return Records() / "Corvane3-changes.log"; }
-    // Reads the run's output until a line holds part, within the lines of a run's first records;
-    // all that was read.
-    std::string OutputUntil(const std::string& part) {
-        std::string all;
-        for (int lines = 0; lines < kFirstLines; ++lines) {
-            const std::string line = run->ReadLine();
-            all += line;
-            if (line.empty() || line.find(part) != std::string::npos) {
-                break;
-            }
-        }
-        return all;
-    }
     // Stops the run as a service manager does; its exit status.
     int Stop() {
         run->Signal(SIGTERM);
@@ -83,7 +70,8 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirExchangeIsAnswered) {
     EXPECT_EQ(hello->version, kControlProtocolVersion);
     EXPECT_EQ(hello->user, Me());
     const std::string attached = "Control client " + Me() + " attached";
-    EXPECT_NE(rig.OutputUntil(attached).find(attached), std::string::npos) << rig.run->Err();
+    EXPECT_NE(rig.run->ReadThrough(attached, kFirstLines).find(attached), std::string::npos)
+        << rig.run->Err();
 
     const auto record = client.NextOf<RecordMessage>();
     ASSERT_TRUE(record) << rig.run->Err();

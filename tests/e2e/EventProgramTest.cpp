@@ -52,19 +52,6 @@ struct Rig {
     }
 };
 
-// Output lines up to the first that holds part; the lines read, or what came before the bound.
-std::string ReadThrough(ChildProcess& run, const std::string& part, int maxLines = 60) {
-    std::string lines;
-    for (int i = 0; i < maxLines; ++i) {
-        const std::string line = run.ReadLine();
-        lines += line + "\n";
-        if (line.find(part) != std::string::npos || line.empty()) {
-            break;
-        }
-    }
-    return lines;
-}
-
 TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMetrics) {
     Rig rig;
     const std::filesystem::path events = rig.dir.Path() / "events";
@@ -80,7 +67,7 @@ TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMe
                    .find("corvane3_reading_outside_limit{channel=\"VEM\",level=\"warning\"} 1") !=
                std::string::npos;
     };
-    ASSERT_NE(ReadThrough(run, "VEM 2300.0").find("VEM 2300.0"), std::string::npos) << run.Err();
+    ASSERT_NE(run.ReadThrough("VEM 2300.0").find("VEM 2300.0"), std::string::npos) << run.Err();
     EXPECT_NE(HttpGetBody(port, "/metrics")
                   .find("corvane3_reading_limit{channel=\"VEM\",level=\"warning\",bound=\"high\"} "
                         "2400"),
@@ -88,13 +75,13 @@ TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMe
     EXPECT_FALSE(outside());
 
     rig.SetVem("2450");
-    std::string output = ReadThrough(run, "VEM 2450 above its warning limit 2400");
+    std::string output = run.ReadThrough("VEM 2450 above its warning limit 2400");
     ASSERT_NE(output.find("VEM 2450 above"), std::string::npos) << output << run.Err();
     EXPECT_TRUE(WaitUntil(kBound, outside));
 
     // Nothing more is said until the reading comes back inside.
     rig.SetVem("2300");
-    output = ReadThrough(run, "VEM back inside its limits (2300)");
+    output = run.ReadThrough("VEM back inside its limits (2300)");
     ASSERT_NE(output.find("back inside"), std::string::npos) << output;
     EXPECT_EQ(Occurrences(output, "limit"), 1u) << output;
     EXPECT_TRUE(WaitUntil(kBound, [&] { return Occurrences(FileText(events), "\n") >= 2; }));

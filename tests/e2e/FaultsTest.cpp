@@ -170,10 +170,7 @@ TEST(FaultsTest, APollingThreadHeldPastTheStopBoundStillLetsTheRunEndAndIsSaid) 
                            "CORVANE3_HOLD_WRITES_AFTER=" + hold.string(), CORVANE3_PROGRAM,
                            "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
                            "--port", unit.Link(), "--interval", "2"});
-    std::string line;
-    while (!(line = headless.ReadLine()).empty() && !line.starts_with("MJD ")) {
-    }
-    ASSERT_TRUE(line.starts_with("MJD ")) << headless.Err();
+    ASSERT_NE(headless.ReadThrough("MJD ").find("MJD "), std::string::npos) << headless.Err();
     // From the first record on, the next write to the port is held; the signal comes once it is.
     std::ofstream(hold).close();
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);

@@ -397,9 +397,7 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
     ChildProcess ended({CORVANE3_PROGRAM, "--headless", "--config",
                         (dir.Path() / "Corvane3.ini").string(), "--port", link, "--interval", "2",
                         "--record", (dir.Path() / "away").string(), "--polls", "3"});
-    std::string line;
-    while (!(line = ended.ReadLine()).starts_with("MJD ") && !line.empty()) {
-    }
+    ended.ReadThrough("MJD ");
     takeAway(dir.Path() / "away", dir.Path() / "gone");
     ended.ReadAll();
     EXPECT_EQ(ended.Wait(), 1) << ended.Err();
