@@ -34,12 +34,8 @@ struct ControlRig {
     explicit ControlRig(const std::vector<std::string>& simOptions = {},
                         std::vector<std::string> runOptions = {}) {
         unit = std::make_unique<SimulatedUnit>(dir.Path(), simOptions);
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless",
-                                           "--config",       (dir.Path() / "Corvane3.ini").string(),
-                                           "--port",         unit->Link(),
-                                           "--interval",     "2",
-                                           "--record",       Records().string(),
-                                           "--control",      Socket()};
+        std::vector<std::string> arguments = HeadlessArguments(
+            dir.Path(), unit->Link(), {"--record", Records().string(), "--control", Socket()});
         for (std::string& option : runOptions) {
             arguments.push_back(option == "TRACE" ? Trace().string() : option);
         }

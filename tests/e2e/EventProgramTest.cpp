@@ -35,15 +35,17 @@ struct Rig {
         return options;
     }()};
 
-    // The configuration, a warning limit of 2400 on VEM, and the event program's script.
+    // A warning limit of 2400 on VEM, and the event program's script.
     std::string Configure(const std::string& script) {
-        std::ofstream(dir.Path() / "Corvane3.ini")
-            << "[COM]\nPortName=" << (dir.Path() / "clock").string() << "\n";
         std::ofstream(dir.Path() / "Corvane3-limits.ini") << "[VEM]\nWarningHigh = 2400\n";
         const std::filesystem::path program = dir.Path() / "notify";
         std::ofstream(program) << "#!/bin/sh\n" << script;
         ::chmod(program.c_str(), 0755);
         return program.string();
+    }
+    // A headless run of the simulated unit with the rig's limits, then more.
+    std::vector<std::string> Arguments(const std::vector<std::string>& more) const {
+        return HeadlessArguments(dir.Path(), (dir.Path() / "clock").string(), more);
     }
     void SetVem(const char* text) {
         sim.UpdateFaults([text](sim::SimFaults& f) {
@@ -59,9 +61,7 @@ TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMe
         "echo \"$CORVANE3_EVENT $CORVANE3_SEVERITY $CORVANE3_CHANNEL $CORVANE3_VALUE\" >> " +
         events.string() + "\n");
     const int port = FreeLoopbackPort();
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--metrics",
-                      std::to_string(port), "--on-event", program});
+    ChildProcess run(rig.Arguments({"--metrics", std::to_string(port), "--on-event", program}));
     const auto outside = [&] {
         return HttpGetBody(port, "/metrics")
                    .find("corvane3_reading_outside_limit{channel=\"VEM\",level=\"warning\"} 1") !=
@@ -102,9 +102,7 @@ TEST(EventProgramTest, AHangingProgramIsKilledSaidOnceAndHoldsUpNoRecord) {
     };
     const auto running = [](int pid) { return ::kill(pid, 0) == 0; };
     rig.SetVem("2450");
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--record",
-                      records.string(), "--on-event", program});
+    ChildProcess run(rig.Arguments({"--record", records.string(), "--on-event", program}));
     ASSERT_TRUE(WaitUntil(kBound, [&] { return pidOf("limit-crossed") > 0; })) << run.Err();
     const int first = pidOf("limit-crossed");
     // Records are written at their cadence while the program hangs.
@@ -138,9 +136,7 @@ TEST(EventProgramTest, AnEventProgramRunningWhenTheRunEndsFinishesItsWork) {
         const std::string program = rig.Configure(": > \"$0.started\"\nsleep 2\necho \"$CORVANE3_EVENT\" >> " +
                                                   events.string() + "\n");
         rig.SetVem("2450");
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless", "--config",
-                                           (rig.dir.Path() / "Corvane3.ini").string(),
-                                           "--on-event", program};
+        std::vector<std::string> arguments = rig.Arguments({"--on-event", program});
         if (!stopped) {
             arguments.insert(arguments.end(), {"--polls", "1"});
         }

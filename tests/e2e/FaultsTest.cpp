@@ -55,10 +55,9 @@ RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOpti
     if (!unit.Started()) {
         return {"the simulator did not start", -1, {}};
     }
-    ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
-                           (dir / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
-                           "2", "--polls", polls, "--timeout", timeout, "--record", dir.string(),
-                           "--verbose"});
+    ChildProcess headless(HeadlessArguments(
+        dir, unit.Link(),
+        {"--polls", polls, "--timeout", timeout, "--record", dir.string(), "--verbose"}));
     // The list is read in order: the output, then the status, then the file.
     return {headless.ReadAll(), headless.Wait(), WholeRecords(dir / "Unit1234.csd")};
 }

@@ -169,10 +169,9 @@ TEST(NetworkProgramTest, HeadlessRecordsThroughSer2NetAndRidesOutItsRestart) {
     const testing::SimulatedUnit unit(dir.Path());
     ASSERT_TRUE(unit.Started());
     const auto run = [&](const std::string& port, const std::string& records, int polls) {
-        return std::make_unique<testing::ChildProcess>(std::vector<std::string>{
-            CORVANE3_PROGRAM, "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
-            "--port", port, "--interval", "2", "--polls", std::to_string(polls), "--record",
-            (dir.Path() / records).string()});
+        return std::make_unique<testing::ChildProcess>(testing::HeadlessArguments(
+            dir.Path(), port,
+            {"--polls", std::to_string(polls), "--record", (dir.Path() / records).string()}));
     };
     {
         auto direct = run(unit.Link(), "direct", 2);
