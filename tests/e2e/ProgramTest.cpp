@@ -11,9 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
-#include "core/telemetry/TelemetryFormat.h"
 #include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
 #include "support/SimulatedUnit.h"
@@ -22,16 +20,6 @@
 
 namespace corvane3::testing {
 namespace {
-
-// dir/Unit1234.csd: a Tq9000's file of this many sample records.
-std::string WriteSampleFile(const std::filesystem::path& dir, int records) {
-    const std::string path = (dir / "Unit1234.csd").string();
-    std::ofstream file(path, std::ios::binary);
-    file << TelemetryHeaderLine(kModelTq9000) << "\r\n";
-    std::fill_n(std::ostream_iterator<std::string>(file), records,
-                TelemetryRecordLine(SampleRecord(), kModelTq9000) + "\r\n");
-    return path;
-}
 
 TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     TempDir dir;
@@ -293,7 +281,8 @@ TEST(ProgramTest, EndlessInputsStayWithinAMemoryLimit) {
 TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
     TempDir dir;
     constexpr int kRecords = 40000;  // several megabytes: more than one read's window
-    const std::string csd = WriteSampleFile(dir.Path(), kRecords);
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    AppendCsdRecords(csd, 0, kRecords);
     constexpr char kFailFrom[] = "CORVANE3_FAIL_READS_FROM=3000000";
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"--summary", csd},
@@ -318,7 +307,8 @@ TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
 // file is left and the status says which signal ended the run.
 TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
     TempDir dir;
-    const std::string csd = WriteSampleFile(dir.Path(), 1000);
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    AppendCsdRecords(csd, 0, 1000);
     const std::string csv = (dir.Path() / "out.csv").string();
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
