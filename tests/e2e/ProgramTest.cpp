@@ -1,10 +1,7 @@
 // corvane3 run as a user runs it: command lines that end by themselves, and runs against
 // corvane3-sim, both as programs.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 
 #include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
+#include "support/HttpClient.h"
 #include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
@@ -31,15 +29,10 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     ASSERT_EQ(::mkfifo((fifo + ".csd").c_str(), 0600), 0);
     const std::string shot = (dir.Path() / "shot.png").string();
     // A port another program listens on.
-    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(held, 1), 0);
-    ::getsockname(held, reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string heldPort = std::to_string(ntohs(address.sin_port));
+    int port = 0;
+    const int held = LoopbackListener(port);
+    ASSERT_GT(port, 0);
+    const std::string heldPort = std::to_string(port);
     struct Case {
         std::vector<std::string> arguments;
         int status;
