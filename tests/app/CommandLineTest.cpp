@@ -2,29 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/HeadlessRun.h"
 
 namespace corvane3 {
 namespace {
 
 TEST(CommandLineTest, TypeDecidesTheWindowWithoutRegardToCase) {
-    struct Case {
-        std::string line;
-        ECommandLineFileKind kind;
-        std::string fileName, type;
+    using Kind = ECommandLineFileKind;
+    const std::pair<std::string, CommandLineFile> cases[] = {
+        {"", {Kind::kNone, "", ""}},
+        {"\"/data/My Unit1234.CsD\"", {Kind::kPlotFile, "/data/My Unit1234.CsD", "CsD"}},
+        {"/data/sweep.css", {Kind::kSpectrumFile, "/data/sweep.css", "css"}},
+        {"notes.txt", {Kind::kUnrecognized, "notes.txt", "txt"}},
     };
-    const Case cases[] = {
-        {"", ECommandLineFileKind::kNone, "", ""},
-        {"\"/data/My Unit1234.CsD\"", ECommandLineFileKind::kPlotFile, "/data/My Unit1234.CsD",
-         "CsD"},
-        {"/data/sweep.css", ECommandLineFileKind::kSpectrumFile, "/data/sweep.css", "css"},
-        {"notes.txt", ECommandLineFileKind::kUnrecognized, "notes.txt", "txt"},
-    };
-    for (const Case& c : cases) {
-        const CommandLineFile file = ParseCommandLineFile(c.line);
-        EXPECT_EQ(file.kind, c.kind) << c.line;
-        EXPECT_EQ(file.fileName, c.fileName) << c.line;
-        EXPECT_EQ(file.type, c.type) << c.line;
+    for (const auto& [line, expected] : cases) {
+        const CommandLineFile file = ParseCommandLineFile(line);
+        EXPECT_EQ(std::tie(file.kind, file.fileName, file.type),
+                  std::tie(expected.kind, expected.fileName, expected.type))
+            << line;
     }
 }
 

@@ -91,6 +91,11 @@ TEST(ControlServerTest, ASweepIsHeldByOneClientAndEndsWithItsClosingCommandsWhen
 
 TEST(ControlServerTest, StoppingTheServiceSendsEveryClientsClosingCommands) {
     ServerRig rig;
+    // A socket another run serves is never taken over.
+    CControlServer second([](const ControlCommand&, const std::string&) { return ReplyMessage{}; });
+    std::string problem;
+    EXPECT_FALSE(second.Start(rig.path, problem));
+    EXPECT_EQ(problem, "another run serves this socket");
     ControlClient client(rig.path);
     client.Send(ClosingRegistration{{{"A02", "0", 0, 0, EReplyEnd::kNone}}});
     ASSERT_TRUE(client.NextOf<ClosingMessage>());

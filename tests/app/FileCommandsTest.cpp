@@ -56,15 +56,6 @@ Output Csv(const std::string& path, const std::string& target = "-",
     return {status, out.str(), err.str()};
 }
 
-std::vector<std::string> FilesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class FileCommandsTest : public ::testing::Test {
   protected:
     // A Tq9000 file of three records a day apart whose clock signal and +21 V differ.
@@ -366,13 +357,10 @@ std::string CsvFromStore(const std::string& path) {
     csv += "\r\n";
     const auto number = [&](double value, EPlotStorage storage) {
         char digits[64];
-        if (std::isnan(value)) {
-            return std::string();
-        }
         const auto end = storage == EPlotStorage::kFloat
                              ? std::to_chars(digits, digits + 64, static_cast<float>(value)).ptr
                              : std::to_chars(digits, digits + 64, value).ptr;
-        return std::string(digits, end);
+        return std::isnan(value) ? std::string() : std::string(digits, end);
     };
     for (std::int64_t i = 0; i < store.PointCount(); ++i) {
         csv += number(store.TimeAxis(0)[i], EPlotStorage::kDouble);

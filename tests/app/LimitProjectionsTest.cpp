@@ -70,10 +70,12 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
             << (c.noNumbers ? record.substr(0, record.size() / 3) + record + kTelemetryLineEnd : "");
         std::ostringstream out;
         std::ostringstream err;
-        PrintLimitProjections(
-            path.string(), {{ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}}, {}}, out,
-            err);
-        EXPECT_EQ(err.str(), "");
+        // The limits file's problems go to standard error and the rest of the file counts.
+        PrintLimitProjections(path.string(),
+                              {{ReadingLimit{"VEM", {std::nullopt, 9000.0}, c.critical}},
+                               {"l.ini:3: a problem", "l.ini:6: another"}},
+                              out, err);
+        EXPECT_EQ(err.str(), "corvane3: l.ini:3: a problem\ncorvane3: l.ini:6: another\n");
         const std::string line = out.str();
         if (c.crossingDay == 0.0) {
             EXPECT_EQ(line, c.line[0] == 0 ? "" : std::string(c.line) + "\n") << c.name;
@@ -85,29 +87,6 @@ TEST(LimitProjectionsTest, EachLimitedReadingGetsItsCrossingDateOrWhyThereIsNone
             << line;
         EXPECT_EQ(line.substr(start.size() + 10), " (fit over 300 days)\n");
     }
-}
-
-TEST(LimitProjectionsTest, TheLimitsFilesProblemsGoToStandardErrorAndTheRestCounts) {
-    testing::TempDir dir;
-    const auto path = dir.Path() / "Unit1234.csd";
-    testing::WriteVemFile(path, 300, 6 * 3600.0, 1.25);
-    std::ofstream(dir.Path() / kLimitsFileName) << "\xEF\xBB\xBF[VEM]\n"
-                                                   "CriticalHigh = 2500\n"
-                                                   "WarningHigh = 2600\n"
-                                                   "[IIP]\n"
-                                                   "CriticalLow = 5\n"
-                                                   "CriticalHigh = 4\n";
-    const std::string limitsPath = (dir.Path() / kLimitsFileName).string();
-    std::ostringstream out;
-    std::ostringstream err;
-    PrintLimitProjections(path.string(), LoadReadingLimits(limitsPath), out, err);
-    EXPECT_TRUE(out.str().starts_with("VEM reaches 2500 V by ")) << out.str();
-    EXPECT_EQ(err.str(), "corvane3: " + limitsPath +
-                             ":3: WarningHigh 2600 is above CriticalHigh 2500: a warning bound "
-                             "outside its critical band is left out\ncorvane3: " +
-                             limitsPath +
-                             ":6: CriticalLow 5 is above CriticalHigh 4: the critical band is "
-                             "left out\n");
 }
 
 }  // namespace

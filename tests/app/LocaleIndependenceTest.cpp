@@ -21,14 +21,8 @@
 namespace corvane3 {
 namespace {
 
-class LocaleIndependenceTest : public ::testing::TestWithParam<const char*> {
-  protected:
-    void SetUp() override { previous_ = std::setlocale(LC_ALL, nullptr); }
-    void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
-
-  private:
-    std::string previous_;
-};
+// Each comma locale's scope gives the locale back; the test program itself runs in "C".
+using LocaleIndependenceTest = ::testing::TestWithParam<const char*>;
 
 TEST_P(LocaleIndependenceTest, RecordsSpectrumFilesAndFixedTextsKeepTheirDecimalPoints) {
     // The replies are what the unit sends: built in the C locale.

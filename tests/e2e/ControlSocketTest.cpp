@@ -1,7 +1,7 @@
 // A headless run serving its link on a control socket, against the simulator, with real socket
-// clients: what they see and what the run says of them, a protected command, and the socket's
-// own rules. When an exchange reaches the unit and what a client killed mid-sweep leaves sent,
-// the attached window's tests pin against the same service.
+// clients: what they see and what the run says of them, a protected command, and the packaged
+// service's socket. When an exchange reaches the unit and what a client killed mid-sweep leaves
+// sent, the attached window's tests pin against the same service.
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -34,12 +34,8 @@ struct ControlRig {
     explicit ControlRig(const std::vector<std::string>& simOptions = {},
                         std::vector<std::string> runOptions = {}) {
         unit = std::make_unique<SimulatedUnit>(dir.Path(), simOptions);
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless",
-                                           "--config",       (dir.Path() / "Corvane3.ini").string(),
-                                           "--port",         unit->Link(),
-                                           "--interval",     "2",
-                                           "--record",       Records().string(),
-                                           "--control",      Socket()};
+        std::vector<std::string> arguments = HeadlessArguments(
+            dir.Path(), unit->Link(), {"--record", Records().string(), "--control", Socket()});
         for (std::string& option : runOptions) {
             arguments.push_back(option == "TRACE" ? Trace().string() : option);
         }
@@ -49,19 +45,6 @@ struct ControlRig {
     std::string Socket() const { return (dir.Path() / "control.sock").string(); }
     std::filesystem::path Trace() const { return dir.Path() / "trace"; }
     std::filesystem::path ChangeLog() const { return Records() / "Corvane3-changes.log"; }
-    // Reads the run's output until a line holds part, within the lines of a run's first records;
-    // all that was read.
-    std::string OutputUntil(const std::string& part) {
-        std::string all;
-        for (int lines = 0; lines < kFirstLines; ++lines) {
-            const std::string line = run->ReadLine();
-            all += line;
-            if (line.empty() || line.find(part) != std::string::npos) {
-                break;
-            }
-        }
-        return all;
-    }
     // Stops the run as a service manager does; its exit status.
     int Stop() {
         run->Signal(SIGTERM);
@@ -83,7 +66,8 @@ TEST(ControlSocketTest, ClientsSeeTheFilesRecordsAndTheirExchangeIsAnswered) {
     EXPECT_EQ(hello->version, kControlProtocolVersion);
     EXPECT_EQ(hello->user, Me());
     const std::string attached = "Control client " + Me() + " attached";
-    EXPECT_NE(rig.OutputUntil(attached).find(attached), std::string::npos) << rig.run->Err();
+    EXPECT_NE(rig.run->ReadThrough(attached, kFirstLines).find(attached), std::string::npos)
+        << rig.run->Err();
 
     const auto record = client.NextOf<RecordMessage>();
     ASSERT_TRUE(record) << rig.run->Err();
@@ -139,34 +123,6 @@ TEST(ControlSocketTest, APasswordOpensAProtectedCommandAndIsWrittenNowhere) {
         EXPECT_EQ(text.find("4321"), std::string::npos) << text;
         EXPECT_EQ(text.find("1111"), std::string::npos) << text;
     }
-}
-
-TEST(ControlSocketTest, TheSocketIsForTheGroupAndOneRunServesIt) {
-    ControlRig rig;
-    ASSERT_TRUE(rig.unit->Started());
-    ControlClient client(rig.Socket());
-    // Its mode under the packaged unit's file mask is the service test's.
-    ASSERT_TRUE(client.NextOf<HelloMessage>());
-
-    const std::string plainFile = (rig.dir.Path() / "plain").string();
-    std::ofstream(plainFile) << "keep";
-    const struct {
-        std::string socket;
-        std::string said;
-    } kRefused[] = {
-        {rig.Socket(), "cannot serve on " + rig.Socket() + ": another run serves this socket"},
-        {plainFile, "cannot serve on " + plainFile + ": the path exists and is not a socket"},
-    };
-    for (const auto& c : kRefused) {
-        // A port of its own: the unit's is held by the first run.
-        ChildProcess second({CORVANE3_PROGRAM, "--headless", "--port",
-                             (rig.dir.Path() / "absent").string(), "--control", c.socket});
-        EXPECT_EQ(second.Wait(), 1) << c.socket;
-        EXPECT_NE(second.Err().find(c.said), std::string::npos) << second.Err();
-    }
-    EXPECT_EQ(FileText(plainFile), "keep");
-    EXPECT_EQ(rig.Stop(), 0) << rig.run->Err();
-    EXPECT_FALSE(std::filesystem::exists(rig.Socket()));
 }
 
 // --attach alone attaches to the packaged service's socket named after the configured port.

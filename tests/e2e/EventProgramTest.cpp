@@ -35,15 +35,17 @@ struct Rig {
         return options;
     }()};
 
-    // The configuration, a warning limit of 2400 on VEM, and the event program's script.
+    // A warning limit of 2400 on VEM, and the event program's script.
     std::string Configure(const std::string& script) {
-        std::ofstream(dir.Path() / "Corvane3.ini")
-            << "[COM]\nPortName=" << (dir.Path() / "clock").string() << "\n";
         std::ofstream(dir.Path() / "Corvane3-limits.ini") << "[VEM]\nWarningHigh = 2400\n";
         const std::filesystem::path program = dir.Path() / "notify";
         std::ofstream(program) << "#!/bin/sh\n" << script;
         ::chmod(program.c_str(), 0755);
         return program.string();
+    }
+    // A headless run of the simulated unit with the rig's limits, then more.
+    std::vector<std::string> Arguments(const std::vector<std::string>& more) const {
+        return HeadlessArguments(dir.Path(), (dir.Path() / "clock").string(), more);
     }
     void SetVem(const char* text) {
         sim.UpdateFaults([text](sim::SimFaults& f) {
@@ -52,19 +54,6 @@ struct Rig {
     }
 };
 
-// Output lines up to the first that holds part; the lines read, or what came before the bound.
-std::string ReadThrough(ChildProcess& run, const std::string& part, int maxLines = 60) {
-    std::string lines;
-    for (int i = 0; i < maxLines; ++i) {
-        const std::string line = run.ReadLine();
-        lines += line + "\n";
-        if (line.find(part) != std::string::npos || line.empty()) {
-            break;
-        }
-    }
-    return lines;
-}
-
 TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMetrics) {
     Rig rig;
     const std::filesystem::path events = rig.dir.Path() / "events";
@@ -72,15 +61,13 @@ TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMe
         "echo \"$CORVANE3_EVENT $CORVANE3_SEVERITY $CORVANE3_CHANNEL $CORVANE3_VALUE\" >> " +
         events.string() + "\n");
     const int port = FreeLoopbackPort();
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--metrics",
-                      std::to_string(port), "--on-event", program});
+    ChildProcess run(rig.Arguments({"--metrics", std::to_string(port), "--on-event", program}));
     const auto outside = [&] {
         return HttpGetBody(port, "/metrics")
                    .find("corvane3_reading_outside_limit{channel=\"VEM\",level=\"warning\"} 1") !=
                std::string::npos;
     };
-    ASSERT_NE(ReadThrough(run, "VEM 2300.0").find("VEM 2300.0"), std::string::npos) << run.Err();
+    ASSERT_NE(run.ReadThrough("VEM 2300.0").find("VEM 2300.0"), std::string::npos) << run.Err();
     EXPECT_NE(HttpGetBody(port, "/metrics")
                   .find("corvane3_reading_limit{channel=\"VEM\",level=\"warning\",bound=\"high\"} "
                         "2400"),
@@ -88,13 +75,13 @@ TEST(EventProgramTest, EachCrossingOfALimitIsOneLineOneProgramRunAndShowsInTheMe
     EXPECT_FALSE(outside());
 
     rig.SetVem("2450");
-    std::string output = ReadThrough(run, "VEM 2450 above its warning limit 2400");
+    std::string output = run.ReadThrough("VEM 2450 above its warning limit 2400");
     ASSERT_NE(output.find("VEM 2450 above"), std::string::npos) << output << run.Err();
     EXPECT_TRUE(WaitUntil(kBound, outside));
 
     // Nothing more is said until the reading comes back inside.
     rig.SetVem("2300");
-    output = ReadThrough(run, "VEM back inside its limits (2300)");
+    output = run.ReadThrough("VEM back inside its limits (2300)");
     ASSERT_NE(output.find("back inside"), std::string::npos) << output;
     EXPECT_EQ(Occurrences(output, "limit"), 1u) << output;
     EXPECT_TRUE(WaitUntil(kBound, [&] { return Occurrences(FileText(events), "\n") >= 2; }));
@@ -115,19 +102,11 @@ TEST(EventProgramTest, AHangingProgramIsKilledSaidOnceAndHoldsUpNoRecord) {
     };
     const auto running = [](int pid) { return ::kill(pid, 0) == 0; };
     rig.SetVem("2450");
-    ChildProcess run({CORVANE3_PROGRAM, "--headless", "--config",
-                      (rig.dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--record",
-                      records.string(), "--on-event", program});
+    ChildProcess run(rig.Arguments({"--record", records.string(), "--on-event", program}));
     ASSERT_TRUE(WaitUntil(kBound, [&] { return pidOf("limit-crossed") > 0; })) << run.Err();
     const int first = pidOf("limit-crossed");
     // Records are written at their cadence while the program hangs.
-    const auto recorded = [&] {
-        std::error_code none;
-        for (const auto& entry : std::filesystem::directory_iterator(records, none)) {
-            return Occurrences(FileText(entry.path()), "\n");
-        }
-        return std::size_t{0};
-    };
+    const auto recorded = [&] { return Occurrences(FileText(records / "Unit1234.csd"), "\n"); };
     const std::size_t before = recorded();
     EXPECT_TRUE(WaitUntil(kBound, [&] { return recorded() >= before + kRecordsWhileHanging; }));
     EXPECT_TRUE(running(first));
@@ -151,9 +130,7 @@ TEST(EventProgramTest, AnEventProgramRunningWhenTheRunEndsFinishesItsWork) {
         const std::string program = rig.Configure(": > \"$0.started\"\nsleep 2\necho \"$CORVANE3_EVENT\" >> " +
                                                   events.string() + "\n");
         rig.SetVem("2450");
-        std::vector<std::string> arguments{CORVANE3_PROGRAM, "--headless", "--config",
-                                           (rig.dir.Path() / "Corvane3.ini").string(),
-                                           "--on-event", program};
+        std::vector<std::string> arguments = rig.Arguments({"--on-event", program});
         if (!stopped) {
             arguments.insert(arguments.end(), {"--polls", "1"});
         }

@@ -55,10 +55,9 @@ RecordingRun RecordAgainst(const fs::path& dir, std::vector<std::string> simOpti
     if (!unit.Started()) {
         return {"the simulator did not start", -1, {}};
     }
-    ChildProcess headless({CORVANE3_PROGRAM, "--headless", "--config",
-                           (dir / "Corvane3.ini").string(), "--port", unit.Link(), "--interval",
-                           "2", "--polls", polls, "--timeout", timeout, "--record", dir.string(),
-                           "--verbose"});
+    ChildProcess headless(HeadlessArguments(
+        dir, unit.Link(),
+        {"--polls", polls, "--timeout", timeout, "--record", dir.string(), "--verbose"}));
     // The list is read in order: the output, then the status, then the file.
     return {headless.ReadAll(), headless.Wait(), WholeRecords(dir / "Unit1234.csd")};
 }
@@ -170,10 +169,7 @@ TEST(FaultsTest, APollingThreadHeldPastTheStopBoundStillLetsTheRunEndAndIsSaid) 
                            "CORVANE3_HOLD_WRITES_AFTER=" + hold.string(), CORVANE3_PROGRAM,
                            "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
                            "--port", unit.Link(), "--interval", "2"});
-    std::string line;
-    while (!(line = headless.ReadLine()).empty() && !line.starts_with("MJD ")) {
-    }
-    ASSERT_TRUE(line.starts_with("MJD ")) << headless.Err();
+    ASSERT_NE(headless.ReadThrough("MJD ").find("MJD "), std::string::npos) << headless.Err();
     // From the first record on, the next write to the port is held; the signal comes once it is.
     std::ofstream(hold).close();
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);

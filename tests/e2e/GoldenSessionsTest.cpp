@@ -48,12 +48,9 @@ class GoldenSessions : public ::testing::TestWithParam<std::string> {
 
 TEST_P(GoldenSessions, HeadlessRunGivesTheRecordedLinesRecordsAndStatus) {
     const auto unit = Replay();
-    const fs::path config = dir_.Path() / "Corvane3.ini";
     const fs::path records = dir_.Path() / "records";
-    std::ofstream(config) << "[COM]\nPortName=" << unit->Link() << "\n";
-    std::vector<std::string> arguments = {CORVANE3_PROGRAM, "--headless",    "--config",
-                                          config.string(),  "--interval",    "2",
-                                          "--record",       records.string()};
+    std::vector<std::string> arguments =
+        HeadlessArguments(dir_.Path(), unit->Link(), {"--record", records.string()});
     std::istringstream words(FileText(Session() / "arguments"));
     arguments.insert(arguments.end(), std::istream_iterator<std::string>(words), {});
     ChildProcess headless(arguments);

@@ -30,11 +30,10 @@ TEST(InstallServiceTest, ThePortIsItsOwnAndAStopLeavesWholeLinesReadableByTheGro
     ASSERT_TRUE(clock.Started());
     // As the unit runs it, with no configuration file; --verbose shows when a poll begins.
     const mode_t before = ::umask(static_cast<mode_t>(std::stoi(mask[1], nullptr, 8)));
-    const std::string absent = (dir.Path() / "absent.ini").string();
     const std::filesystem::path socket = dir.Path() / "control.sock";
-    ChildProcess service({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",
-                          clock.Link(), "--record", dir.Path().string(), "--interval", "2",
-                          "--verbose", "--control", socket.string()});
+    ChildProcess service(HeadlessArguments(
+        dir.Path(), clock.Link(),
+        {"--record", dir.Path().string(), "--verbose", "--control", socket.string()}));
     ::umask(before);
     constexpr int kRecordsBeforeStop = 3;
     int recorded = 0;
@@ -47,9 +46,8 @@ TEST(InstallServiceTest, ThePortIsItsOwnAndAStopLeavesWholeLinesReadableByTheGro
             EXPECT_EQ(status.st_mode & 0777, static_cast<mode_t>(0660)) << std::oct << status.st_mode;
             // Two programs on one port would spoil each other's replies, root or not: the
             // second is refused and told which process has the port.
-            ChildProcess second({CORVANE3_PROGRAM, "--headless", "--config", absent, "--port",
-                                 clock.Link(), "--interval", "2", "--polls", "1", "--timeout",
-                                 "10"});
+            ChildProcess second(
+                HeadlessArguments(dir.Path(), clock.Link(), {"--polls", "1", "--timeout", "10"}));
             second.ReadAll();
             EXPECT_EQ(second.Wait(), 1);
             EXPECT_NE(second.Err().find("in use by process " + std::to_string(service.Pid()) +

@@ -336,9 +336,7 @@ TEST(MetricsTest, LinesCarryJournalPrioritiesWhenTheyGoToTheJournal) {
     TempDir dir;
     const std::string missing = (dir.Path() / "ttyUSB9").string();
     ::setenv("JOURNAL_STREAM", "8:12345", 1);
-    ChildProcess program({CORVANE3_PROGRAM, "--headless", "--config",
-                          (dir.Path() / "Corvane3.ini").string(), "--interval", "2", "--port",
-                          missing, "--timeout", "2"});
+    ChildProcess program(HeadlessArguments(dir.Path(), missing, {"--timeout", "2"}));
     ::unsetenv("JOURNAL_STREAM");
     const std::string out = program.ReadAll();
     EXPECT_EQ(program.Wait(), 3) << out << program.Err();
@@ -394,12 +392,9 @@ TEST(MetricsTest, RecordingThatFailsForAWhileIsShownAndLosesNothing) {
 
     // Ended while the folder is gone: the records it held are not kept, and it says so.
     fs::rename(records, dir.Path() / "away");
-    ChildProcess ended({CORVANE3_PROGRAM, "--headless", "--config",
-                        (dir.Path() / "Corvane3.ini").string(), "--port", link, "--interval", "2",
-                        "--record", (dir.Path() / "away").string(), "--polls", "3"});
-    std::string line;
-    while (!(line = ended.ReadLine()).starts_with("MJD ") && !line.empty()) {
-    }
+    ChildProcess ended(HeadlessArguments(
+        dir.Path(), link, {"--record", (dir.Path() / "away").string(), "--polls", "3"}));
+    ended.ReadThrough("MJD ");
     takeAway(dir.Path() / "away", dir.Path() / "gone");
     ended.ReadAll();
     EXPECT_EQ(ended.Wait(), 1) << ended.Err();

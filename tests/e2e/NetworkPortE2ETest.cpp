@@ -169,10 +169,9 @@ TEST(NetworkProgramTest, HeadlessRecordsThroughSer2NetAndRidesOutItsRestart) {
     const testing::SimulatedUnit unit(dir.Path());
     ASSERT_TRUE(unit.Started());
     const auto run = [&](const std::string& port, const std::string& records, int polls) {
-        return std::make_unique<testing::ChildProcess>(std::vector<std::string>{
-            CORVANE3_PROGRAM, "--headless", "--config", (dir.Path() / "Corvane3.ini").string(),
-            "--port", port, "--interval", "2", "--polls", std::to_string(polls), "--record",
-            (dir.Path() / records).string()});
+        return std::make_unique<testing::ChildProcess>(testing::HeadlessArguments(
+            dir.Path(), port,
+            {"--polls", std::to_string(polls), "--record", (dir.Path() / records).string()}));
     };
     {
         auto direct = run(unit.Link(), "direct", 2);
@@ -181,19 +180,12 @@ TEST(NetworkProgramTest, HeadlessRecordsThroughSer2NetAndRidesOutItsRestart) {
     testing::Ser2NetServer server(dir.Path(), unit.Link(), true);
     ASSERT_TRUE(server.Started());
     auto headless = run(server.PortName(), "network", 5);
-    std::string output;
-    const auto readUntil = [&](const std::string& part) {
-        for (std::string line; output.find(part) == std::string::npos;) {
-            if ((line = headless->ReadLine()).empty()) {
-                return false;
-            }
-            output += line + "\n";
-        }
-        return true;
-    };
-    ASSERT_TRUE(readUntil("MJD ")) << output;
+    std::string output = headless->ReadThrough("MJD ");
+    ASSERT_NE(output.find("MJD "), std::string::npos) << output;
     server.Stop();
-    ASSERT_TRUE(readUntil(server.PortName() + ": Connection")) << output;
+    const std::string down = server.PortName() + ": Connection";
+    output += headless->ReadThrough(down);
+    ASSERT_NE(output.find(down), std::string::npos) << output;
     ASSERT_TRUE(server.Start());
     output += headless->ReadAll();
     ASSERT_EQ(headless->Wait(), 0) << output;

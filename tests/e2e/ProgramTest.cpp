@@ -1,38 +1,23 @@
 // corvane3 run as a user runs it: command lines that end by themselves, and runs against
 // corvane3-sim, both as programs.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 
-#include "core/telemetry/TelemetryFormat.h"
 #include "sim/SimulatorServer.h"
 #include "support/ChildProcess.h"
+#include "support/HttpClient.h"
 #include "support/SimulatedUnit.h"
 #include "support/TelemetryTestData.h"
 #include "support/TempDir.h"
 
 namespace corvane3::testing {
 namespace {
-
-// dir/Unit1234.csd: a Tq9000's file of this many sample records.
-std::string WriteSampleFile(const std::filesystem::path& dir, int records) {
-    const std::string path = (dir / "Unit1234.csd").string();
-    std::ofstream file(path, std::ios::binary);
-    file << TelemetryHeaderLine(kModelTq9000) << "\r\n";
-    std::fill_n(std::ostream_iterator<std::string>(file), records,
-                TelemetryRecordLine(SampleRecord(), kModelTq9000) + "\r\n");
-    return path;
-}
 
 TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     TempDir dir;
@@ -44,15 +29,10 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
     ASSERT_EQ(::mkfifo((fifo + ".csd").c_str(), 0600), 0);
     const std::string shot = (dir.Path() / "shot.png").string();
     // A port another program listens on.
-    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(held, 1), 0);
-    ::getsockname(held, reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string heldPort = std::to_string(ntohs(address.sin_port));
+    int port = 0;
+    const int held = LoopbackListener(port);
+    ASSERT_GT(port, 0);
+    const std::string heldPort = std::to_string(port);
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -89,6 +69,11 @@ TEST(ProgramTest, CommandLinesEndWithTheirExitStatusAndSayWhyWithoutADisplay) {
          1,
          "",
          "--metrics: cannot serve on 127.0.0.1:" + heldPort + ": Address already in use"},
+        // A control socket's path that holds another file is left as it is.
+        {{"--headless", "--timeout", "1", "--control", config},
+         1,
+         "",
+         "--control: cannot serve on " + config + ": the path exists and is not a socket"},
         {{"--timeout", "2"}, 3, "", "no status record within 2 s", "", 0, 1},
         {{"--timeout", "5", "foo.txt"}, 1, "", "Unrecognized file type:  txt", "", 0, 1},
         {{"--timeout", "5", fifo + ".csd"}, 1, "", "Read Error", "", 0, 1},
@@ -192,12 +177,9 @@ TEST(ProgramTest, PathsAndNumbersAreTheSameUnderEveryLocale) {
                       .find("screenshot saved"),
                   std::string::npos);
         EXPECT_EQ(FileText(shot).substr(0, 4), "\x89PNG");
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            names.insert(entry.path().filename().string());
-        }
-        EXPECT_EQ(names, (std::set<std::string>{"c\xe9.ini", "f\xe9\x80.csd", "f\xe9\x80.csv",
-                                                "rec\xff", "s\xff.png"}));
+        EXPECT_EQ(FilesIn(folder),
+                  (std::vector<std::string>{"c\xe9.ini", "f\xe9\x80.csd", "f\xe9\x80.csv",
+                                            "rec\xff", "s\xff.png"}));
         // Saved where it was read; a file opened from the command line shows everything, with
         // a margin, from then on.
         EXPECT_NE(FileText(config).find("Xscale=0\nYscale=1\n"), std::string::npos);
@@ -292,7 +274,8 @@ TEST(ProgramTest, EndlessInputsStayWithinAMemoryLimit) {
 TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
     TempDir dir;
     constexpr int kRecords = 40000;  // several megabytes: more than one read's window
-    const std::string csd = WriteSampleFile(dir.Path(), kRecords);
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    AppendCsdRecords(csd, 0, kRecords);
     constexpr char kFailFrom[] = "CORVANE3_FAIL_READS_FROM=3000000";
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"--summary", csd},
@@ -317,11 +300,9 @@ TEST(ProgramTest, AReadThatFailsPartWayIsARefusalWithItsReason) {
 // file is left and the status says which signal ended the run.
 TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
     TempDir dir;
-    const std::string csd = WriteSampleFile(dir.Path(), 1000);
+    const std::string csd = (dir.Path() / "Unit1234.csd").string();
+    AppendCsdRecords(csd, 0, 1000);
     const std::string csv = (dir.Path() / "out.csv").string();
-    const auto filesInDir = [&] {
-        return std::distance(std::filesystem::directory_iterator(dir.Path()), {});
-    };
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         // The program waits just before it renames the whole temporary file into place.
@@ -329,11 +310,10 @@ TEST(ProgramTest, AnInterruptedExportLeavesNoTemporaryFile) {
                               "ASAN_OPTIONS=verify_asan_link_order=0", CORVANE3_PROGRAM,
                               "--export-csv", csd, csv});
         ASSERT_EQ(program.ReadLine(), "about to rename") << program.Err();
-        ASSERT_EQ(filesInDir(), 2) << "the input and the temporary file";
+        ASSERT_EQ(FilesIn(dir.Path()).size(), 2u) << "the input and the temporary file";
         program.Signal(signal);
         EXPECT_EQ(program.Wait(), 128 + signal) << program.Err();
-        EXPECT_EQ(filesInDir(), 1) << "only the input is left";
-        EXPECT_FALSE(std::filesystem::exists(csv));
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"Unit1234.csd"}) << "no CSV";
     }
 }
 

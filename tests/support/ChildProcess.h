@@ -59,6 +59,18 @@ class ChildProcess {
     }
     // Standard output up to the first LF (or end of output), waiting up to the bound.
     std::string ReadLine() { return Read(kGenerousMs, '\n'); }
+    // Standard output's lines, each with its LF, up to the first that holds part, the end of
+    // output or maxLines.
+    std::string ReadThrough(const std::string& part, int maxLines = 60) {
+        std::string lines;
+        for (int i = 0; i < maxLines; ++i) {
+            const std::string line = ReadLine();
+            lines += line + "\n";
+            if (line.empty() || line.find(part) != std::string::npos)
+                break;
+        }
+        return lines;
+    }
     // Standard output up to its end, or as much as came within the bound.
     std::string ReadAll() { return Read(kSafetyNetMs, -1); }
     // Everything written to standard error so far.

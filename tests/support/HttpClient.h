@@ -33,6 +33,21 @@ inline int Connect(int port, bool ipv6 = false) {
     return fd;
 }
 
+// A socket listening on 127.0.0.1 at a port the system chose, which port is set to (0 when the
+// socket could not listen).
+inline int LoopbackListener(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool listening = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                           ::listen(fd, 1) == 0 &&
+                           ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    port = listening ? ntohs(address.sin_port) : 0;
+    return fd;
+}
+
 // Everything the server sends until it closes, waiting at most timeoutMs for each piece; closed,
 // when given, is false when the wait ran out after something was read.
 inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000, bool* closed = nullptr) {

@@ -2,9 +2,6 @@
 // A real Prometheus server (Debian's package) scraping one target every second, queried over
 // its HTTP API; and the plain HTTP and waiting helpers that go with it.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -48,15 +45,9 @@ inline std::string UrlEncoded(const std::string& text) {
 
 // A port no one listens on now.
 inline int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    int port = 0;
+    ::close(LoopbackListener(port));
+    return port;
 }
 
 // Calls check until it is true or the bound passes; true when it came true. The bound is only a
@@ -95,7 +86,6 @@ class PrometheusServer {
             "--storage.tsdb.path=" + (dir / "tsdb").string(),
             "--web.listen-address=127.0.0.1:" + std::to_string(port_), "--log.level=warn"});
     }
-
 
     // The API's JSON answer to an instant query.
     std::string Query(const std::string& promql) const {

@@ -58,12 +58,21 @@ struct MetricsRun {
     }
 };
 
-inline MetricsRun StartMetricsRun(const std::filesystem::path& dir, const std::string& link,
-                                  const std::vector<std::string>& more = {}) {
+// corvane3 --headless with dir/Corvane3.ini, polling link every 2 s, then more.
+inline std::vector<std::string> HeadlessArguments(const std::filesystem::path& dir,
+                                                  const std::string& link,
+                                                  const std::vector<std::string>& more = {}) {
     std::vector<std::string> arguments{
         CORVANE3_PROGRAM, "--headless", "--config",   (dir / "Corvane3.ini").string(),
-        "--port",         link,         "--interval", "2",
-        "--record",       dir.string(), "--metrics",  "0"};
+        "--port",         link,         "--interval", "2"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
+
+inline MetricsRun StartMetricsRun(const std::filesystem::path& dir, const std::string& link,
+                                  const std::vector<std::string>& more = {}) {
+    std::vector<std::string> arguments =
+        HeadlessArguments(dir, link, {"--record", dir.string(), "--metrics", "0"});
     arguments.insert(arguments.end(), more.begin(), more.end());
     MetricsRun run;
     run.program = std::make_unique<ChildProcess>(arguments);

@@ -1,9 +1,11 @@
 #pragma once
 // A fresh folder for one test, removed afterwards.
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace corvane3::testing {
 
@@ -22,5 +24,15 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// The names of what a folder holds, sorted.
+inline std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 }  // namespace corvane3::testing
