@@ -20,9 +20,9 @@ namespace corvane3::testing {
 // A line of output is waited for this long at most.
 inline constexpr int kGenerousMs = 10000;
 // The end of a program and of its output are waited for as events; this bound only keeps a hung
-// program from holding the test until ctest's own timeout, and is far beyond any correct run on a
-// loaded or sanitizer machine.
-inline constexpr int kSafetyNetMs = 300000;
+// program from holding the test until ctest's own timeout (600 s: ReadAll and Wait in a row stay
+// within it), and is far beyond any correct run on a loaded or sanitizer machine.
+inline constexpr int kSafetyNetMs = 240000;
 
 // A program run with its standard output on a pipe and its standard error kept for Err();
 // killed if still running at the end.
