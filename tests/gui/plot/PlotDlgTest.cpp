@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
 #include <atomic>
@@ -377,8 +378,14 @@ TEST_F(PlotDlgTest, LiveModeRestartsForAnotherUnitPausesAndPurges) {
     CPlotDlg& plot = Opened(3, false);
     EXPECT_TRUE(plot.IsLive());
     EXPECT_TRUE(plot.Command(kPlotCmdLiveData)->isChecked());
-    // Another unit's record: the panes start again with it.
+    // Another unit's record, of another model: the panes start again with it, and the menus
+    // no longer offer the Tq9000's "System Supplies".
+    window_.model = kModelChronoBeam;
     plot.OnNewRecord(FallingRecord(0, 99));
+    for (QMenu* menu : plot.findChildren<QMenu*>()) {
+        emit menu->aboutToShow();
+    }
+    EXPECT_FALSE(plot.Command(kPlotCmdSystemSupplies)->isVisible());
     EXPECT_EQ(plot.Store().PointCount(), 1);
     EXPECT_EQ(plot.Pane(0)->SeriesCount(), 0);
     plot.OnNewRecord(FallingRecord(1, 99));
